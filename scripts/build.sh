@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# build.sh DIR [cmake args...]: configures (once) and builds the tree into DIR.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1; shift
+cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"

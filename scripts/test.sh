@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test twice: a normal build and a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/deps.sh
+jobs=$(nproc)
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON -DTW_BENCH=OFF
+status=0
+(cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
+(cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
+exit $status

@@ -1,0 +1,71 @@
+// The one interface through which the system reaches the operating system for files,
+// locks and the clock. Tests replace it to fail the Nth operation or to fix "now".
+#ifndef TW_PLATFORM_ENV_H_
+#define TW_PLATFORM_ENV_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The process's environment: the POSIX one unless a test installed another.
+  static Env* Default();
+  // Installs env for the whole process (null restores the POSIX one); tests only.
+  static void Set(Env* env);
+
+  // Files. Descriptors are opened close-on-exec. Functions answer false on failure with
+  // errno set.
+  enum class Read { ok, missing, failed };
+  virtual Read ReadFile(const std::string& path, std::string* contents);
+  // Creates path exclusively (it must not exist) for writing; -1 on failure.
+  virtual int CreateExclusive(const std::string& path);
+  virtual bool Write(int fd, std::string_view data);
+  virtual bool Sync(int fd);
+  virtual bool Close(int fd);
+  virtual bool Rename(const std::string& from, const std::string& to);
+  virtual bool Remove(const std::string& path);
+  virtual bool SyncDir(const std::string& dir);
+  // Takes an exclusive advisory lock on path (created when missing), waiting for it; -1
+  // on failure. Unlock releases and closes it.
+  virtual int Lock(const std::string& path);
+  virtual void Unlock(int fd);
+
+  // Clock: microseconds since 1970-01-01 UTC.
+  virtual int64_t NowMicros();
+  virtual void SleepMicros(int64_t micros);
+
+  // Writes data to a new file beside path (created exclusively), syncs it, renames it over
+  // path and syncs the directory: a reader sees the old file or the new one, never a
+  // mixture. On failure the old file is untouched and the temporary is removed.
+  bool ReplaceFile(const std::string& path, std::string_view data);
+};
+
+// Forwards every call to another Env so that a test overrides only a few.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Read ReadFile(const std::string& p, std::string* c) override { return target_->ReadFile(p, c); }
+  int CreateExclusive(const std::string& p) override { return target_->CreateExclusive(p); }
+  bool Write(int fd, std::string_view d) override { return target_->Write(fd, d); }
+  bool Sync(int fd) override { return target_->Sync(fd); }
+  bool Close(int fd) override { return target_->Close(fd); }
+  bool Rename(const std::string& f, const std::string& t) override { return target_->Rename(f, t); }
+  bool Remove(const std::string& p) override { return target_->Remove(p); }
+  bool SyncDir(const std::string& d) override { return target_->SyncDir(d); }
+  int Lock(const std::string& p) override { return target_->Lock(p); }
+  void Unlock(int fd) override { target_->Unlock(fd); }
+  int64_t NowMicros() override { return target_->NowMicros(); }
+  void SleepMicros(int64_t m) override { target_->SleepMicros(m); }
+
+ protected:
+  Env* target_;
+};
+
+}  // namespace tw
+
+#endif  // TW_PLATFORM_ENV_H_

@@ -1,0 +1,1 @@
+// Placeholder so flowsys builds before its sources land.
