@@ -27,8 +27,12 @@ std::string dir_of(const std::string& path) {
 
 }  // namespace
 
-Env* Env::Default() { return g_current.load(std::memory_order_acquire); }
-void Env::Set(Env* env) { g_current.store(env ? env : &g_posix, std::memory_order_release); }
+Env* Env::Default() {
+  return g_current.load(std::memory_order_acquire);
+}
+void Env::Set(Env* env) {
+  g_current.store(env ? env : &g_posix, std::memory_order_release);
+}
 
 Env::Read Env::ReadFile(const std::string& path, std::string* contents) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -63,12 +67,18 @@ bool Env::Write(int fd, std::string_view data) {
   return true;
 }
 
-bool Env::Sync(int fd) { return ::fsync(fd) == 0; }
-bool Env::Close(int fd) { return ::close(fd) == 0; }
+bool Env::Sync(int fd) {
+  return ::fsync(fd) == 0;
+}
+bool Env::Close(int fd) {
+  return ::close(fd) == 0;
+}
 bool Env::Rename(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
-bool Env::Remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool Env::Remove(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool Env::SyncDir(const std::string& dir) {
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -79,15 +89,28 @@ bool Env::SyncDir(const std::string& dir) {
 }
 
 int Env::Lock(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  for (;;) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        ::close(fd);
+        return -1;
+      }
+    }
+    // The holder before us may have removed (or replaced) the lock file: a lock on a file
+    // that is no longer at path excludes nobody, so take the one that is there now.
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) != 0 || (::stat(path.c_str(), &named) != 0 && errno != ENOENT)) {
+      int saved = errno;
       ::close(fd);
+      errno = saved;
       return -1;
     }
+    if (named.st_nlink > 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino) return fd;
+    ::close(fd);
   }
-  return fd;
 }
 
 void Env::Unlock(int fd) {
@@ -106,6 +129,10 @@ void Env::SleepMicros(int64_t micros) {
 }
 
 bool Env::ReplaceFile(const std::string& path, std::string_view data) {
+  return ReplaceFileDetailed(path, data) == Replace::ok;
+}
+
+Env::Replace Env::ReplaceFileDetailed(const std::string& path, std::string_view data) {
   // The temporary name is unique and created exclusively, so two writers never share one
   // and a stale file of a crashed writer is never reused.
   static std::atomic<uint64_t> counter{0};
@@ -116,18 +143,18 @@ bool Env::ReplaceFile(const std::string& path, std::string_view data) {
     tmp = path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
           std::to_string(rd() & 0xFFFF);
     fd = CreateExclusive(tmp);
-    if (fd < 0 && errno != EEXIST) return false;
+    if (fd < 0 && errno != EEXIST) return Replace::create_failed;
   }
-  if (fd < 0) return false;
+  if (fd < 0) return Replace::create_failed;
   bool ok = Write(fd, data) && Sync(fd);
   ok = Close(fd) && ok;
   if (ok) ok = Rename(tmp, path);
   if (!ok) {
     Remove(tmp);
-    return false;
+    return Replace::write_failed;
   }
   SyncDir(dir_of(path));
-  return true;
+  return Replace::ok;
 }
 
 }  // namespace tw

@@ -9,7 +9,9 @@
 
 namespace tw {
 
-class Env {
+// Exported from flowsys so that tests (and other libraries of the tree) can install and
+// wrap the one process-wide Env.
+class __attribute__((visibility("default"))) Env {
  public:
   virtual ~Env() = default;
 
@@ -31,7 +33,8 @@ class Env {
   virtual bool Remove(const std::string& path);
   virtual bool SyncDir(const std::string& dir);
   // Takes an exclusive advisory lock on path (created when missing), waiting for it; -1
-  // on failure. Unlock releases and closes it.
+  // on failure. Unlock releases and closes it. The lock is always on the file that is at
+  // path when Lock returns, so a holder may remove the lock file before unlocking.
   virtual int Lock(const std::string& path);
   virtual void Unlock(int fd);
 
@@ -43,10 +46,14 @@ class Env {
   // path and syncs the directory: a reader sees the old file or the new one, never a
   // mixture. On failure the old file is untouched and the temporary is removed.
   bool ReplaceFile(const std::string& path, std::string_view data);
+  // The same, telling which step failed: the temporary could not be created, or writing,
+  // syncing, closing or renaming it failed.
+  enum class Replace { ok, create_failed, write_failed };
+  Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
 };
 
 // Forwards every call to another Env so that a test overrides only a few.
-class EnvWrapper : public Env {
+class __attribute__((visibility("default"))) EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env* target) : target_(target) {}
   Read ReadFile(const std::string& p, std::string* c) override { return target_->ReadFile(p, c); }

@@ -56,12 +56,12 @@ TW_API void TWMemFree(void* block);
 
 /* Access modes: the low four bits select the access, TWFILE_BINARY adds binary mode. */
 enum {
-  TWFILE_READ = 1,            /* read an existing file */
-  TWFILE_UPDATE = 3,          /* read and write an existing file (also 10, 11) */
-  TWFILE_WRITE = 6,           /* write: create or truncate */
-  TWFILE_READ_WRITE_NEW = 7,  /* read and write: create or truncate */
-  TWFILE_APPEND = 14,         /* append: create if missing */
-  TWFILE_READ_APPEND = 15,    /* read and append: create if missing */
+  TWFILE_READ = 1,           /* read an existing file */
+  TWFILE_UPDATE = 3,         /* read and write an existing file (also 10, 11) */
+  TWFILE_WRITE = 6,          /* write: create or truncate */
+  TWFILE_READ_WRITE_NEW = 7, /* read and write: create or truncate */
+  TWFILE_APPEND = 14,        /* append: create if missing */
+  TWFILE_READ_APPEND = 15,   /* read and append: create if missing */
   TWFILE_BINARY = 0x10
 };
 enum { TWSEEK_START = 1, TWSEEK_CURRENT = 2, TWSEEK_END = 3 };
@@ -169,12 +169,16 @@ TW_API int TWCmpVerStr(const char* a, const char* b);
 /* Named pipes are Unix-domain stream sockets in a private run directory derived from the
  * installation directory. A message starts with two little-endian words {code, length};
  * the length frames it, and a length below 8 or above the pipe's maximum drops the
- * connection. Handles are opaque; 0 (null) means failure. */
+ * connection. Names are 1 to 32 letters, digits, "_", "-" or "." (not starting with ".").
+ * Handles are opaque; 0 (null) means failure. A handle is used by one thread at a time,
+ * except that Disconnect, Close or Shutdown from another thread wakes a call waiting on it. */
 typedef struct TWIPC TWIPC;
 enum { TWIPC_MAX_MESSAGE = 16 * 1024 * 1024 };
 
-/* Non-zero when a server holds the pipe's name (decided by its lock, not by connecting). */
+/* Non-zero when a server holds the pipe's name (decided by its lock, not by connecting).
+ * Answers at once: timeoutSeconds is not needed, since a serving pipe always accepts. */
 TW_API int TWIPCExists(const char* name, uint32_t timeoutSeconds);
+/* Null when another server (in any process) holds the name. */
 TW_API TWIPC* TWIPCCreate(const char* name);
 TW_API TWIPC* TWIPCWaitForConnection(TWIPC* pipe);
 TW_API int TWIPCSetNoWait(TWIPC* pipe);
@@ -183,10 +187,12 @@ TW_API int TWIPCAllowClientConnections(TWIPC* pipe);
 TW_API TWIPC* TWIPCCheckForConnection(TWIPC* pipe);
 TW_API TWIPC* TWIPCOpen(const char* name, uint32_t flags);
 /* Reads up to room bytes of the current message; *more is non-zero while the message holds
- * bytes that did not fit. Non-zero on success. */
+ * bytes that did not fit. Non-zero on success. A bad length, an end inside a message or, on
+ * a server's connection, a client silent for longer than a few seconds fails the call and
+ * every later call on the connection. The NW variants wait the same way. */
 TW_API int TWIPCRead(TWIPC* conn, void* buffer, uint32_t room, uint32_t* bytesRead, int* more);
-TW_API int TWIPCReadNW(TWIPC* conn, void* buffer, uint32_t room, uint32_t* bytesRead,
-                       int* more);
+TW_API int TWIPCReadNW(TWIPC* conn, void* buffer, uint32_t room, uint32_t* bytesRead, int* more);
+/* Sends the whole block; a server's connection gives up on a client that stops reading. */
 TW_API int TWIPCWrite(TWIPC* conn, const void* block, uint32_t length, uint32_t* written);
 TW_API int TWIPCWriteNW(TWIPC* conn, const void* block, uint32_t length, uint32_t* written);
 /* Non-zero when data waits to be read. */
@@ -196,7 +202,8 @@ TW_API int TWIPCFlush(TWIPC* conn);
 TW_API int TWIPCDisconnect(TWIPC* conn);
 /* Ends a client connection and frees its handle. */
 TW_API int TWIPCClose(TWIPC* conn);
-/* Stops serving the pipe: removes the socket, releases the lock, frees the handle. */
+/* Stops serving the pipe: removes the socket, releases the lock, frees the handle. A null
+ * pipe removes nothing. */
 TW_API int TWIPCShutdown(TWIPC* pipe, const char* name);
 
 /* ---------------------------------------------------------------- in-process pipes -- */
@@ -204,11 +211,13 @@ TW_API int TWIPCShutdown(TWIPC* pipe, const char* name);
 /* Bounded queues of bytes between threads; a record is written and read whole. */
 typedef struct TWProcPipe TWProcPipe;
 TW_API uint32_t TWProcPipeCreate(uint32_t sizeInBytes, TWProcPipe** pipe);
+/* Threads still waiting in Fill or Empty are woken with 521 or 522 before the pipe goes. */
 TW_API uint32_t TWProcPipeDestroy(TWProcPipe* pipe);
 /* Appends one record, waiting for room; 521 when it can never fit. */
 TW_API uint32_t TWProcPipeFill(uint32_t recordSize, const void* record, TWProcPipe* pipe);
 TW_API int TWProcPipePeek(TWProcPipe* pipe);
-/* Takes the oldest record, waiting until one is there. */
+/* Takes the oldest recordSize bytes, waiting until they are there; 522 when recordSize is
+ * larger than the pipe. */
 TW_API uint32_t TWProcPipeEmpty(uint32_t recordSize, void* buffer, TWProcPipe* pipe);
 
 /* ---------------------------------------------------------------- threads ----------- */
@@ -220,25 +229,30 @@ TW_API uint32_t TWProcThreadCreate(TWProcThreadProc procedure, void* argument,
 /* Waits for the thread's end and frees the handle; the procedure's result goes to *result
  * when result is not null. 514 when the thread cannot be waited for. */
 TW_API uint32_t TWProcThreadWait(TWProcThread* thread, uint32_t* result);
-/* Abandons the thread: it is never waited for again. Used only on the way out of a process. */
+/* Abandons the thread: it runs on detached and is never waited for again (a thread cannot
+ * be ended safely from outside). Used only on the way out of a process. */
 TW_API uint32_t TWProcThreadKill(TWProcThread* thread);
 TW_API uint32_t TWProcThreadSleep(uint32_t seconds);
-/* A short idle wait of the polling loops. */
+/* A short idle wait of the polling loops (about 100 ms). */
 TW_API void TWKeyboardSleep(void);
 
 /* ---------------------------------------------------------------- processes --------- */
 
 typedef struct TWProcProcess TWProcProcess;
 /* Starts a program from a command line (split at blanks, double quotes group); a program
- * name without "/" is taken from the installation directory. Never through a shell. */
-TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process,
-                                int32_t priority, uint32_t flags);
+ * name without "/" is taken from the installation directory, and a line that begins with
+ * the installation directory keeps it whole even when it holds blanks. The program gets its
+ * full path as argv[0]. Never through a shell. Priority and flags are not applied. */
+TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process, int32_t priority,
+                                uint32_t flags);
 /* Waits for the process's end and keeps its exit code in the handle. */
 TW_API uint32_t TWProcProcessWait(TWProcProcess* process);
 /* The exit code of an ended process (-1 when it ended by a signal or is still running). */
 TW_API int32_t TWProcProcessExitCode(TWProcProcess* process);
-/* Kills the process; a process that has already been waited for is never signalled. */
+/* Kills the process; a process that has already ended, or been waited for, is never
+ * signalled and answers 0. */
 TW_API uint32_t TWProcProcessKill(TWProcProcess* process);
+/* A process that was not waited for is reaped in the background when it ends. */
 TW_API void TWProcProcessFree(TWProcProcess* process);
 /* Runs an operating-system command through /bin/sh -c and waits; 516 when it cannot run or
  * does not end with exit code 0. */
@@ -256,21 +270,25 @@ typedef struct TWProcShmem {
 
 /* Creates named shared memory (zero-filled) owned by this process; 526 when a live owner
  * holds it already, 525 on failure. A table left behind by a dead owner is reclaimed. The
- * name may be given bare or prefixed with the installation directory. */
+ * name follows the rule for pipe names and may be given bare or prefixed with the
+ * installation directory. */
 TW_API uint32_t TWProcShmemCreate(uint32_t size, const char* name, TWProcShmem* shmem);
 /* Maps the named memory; null when it does not exist or is smaller than size. */
 TW_API void* TWProcShmemMap(uint32_t size, const char* name, TWProcShmem* shmem);
 TW_API uint32_t TWProcShmemUnmap(TWProcShmem* shmem);
-/* Unmaps, removes the name and releases ownership; 527 on failure. */
+/* Unmaps, removes the name and releases ownership; 527 on failure, when nothing is there,
+ * or when a live process elsewhere owns it (then nothing is removed). Only the record's
+ * name counts: a record made up with a zero handle works. */
 TW_API uint32_t TWProcShmemDestroy(TWProcShmem* shmem);
 TW_API uint32_t TWProcShmemGetSize(TWProcShmem* shmem);
 
 /* ---------------------------------------------------------------- signals ----------- */
 
 typedef void (*TWProcSignalHandler)(int signalNumber);
-/* Installs a handler for SIGINT, SIGTERM, SIGHUP and SIGQUIT. It runs on a dedicated normal
- * thread, never inside the signal, so it may take locks, print and exit. Call it before
- * starting other threads. */
+/* Installs a handler for SIGINT, SIGTERM, SIGHUP and SIGQUIT; a second call replaces it, a
+ * null handler restores the default actions. It runs on a dedicated normal thread, never
+ * inside the signal, so it may take locks, print and exit. The calling thread blocks the four
+ * signals, so call it before starting other threads. */
 TW_API uint32_t TWProcSigHndlrSet(TWProcSignalHandler handler);
 
 #ifdef __cplusplus

@@ -14,8 +14,7 @@ extern "C" {
 /* Empties the buffer, then copies the text of id (TWSTATUSF_EVENT ignored), cut to size - 1
  * characters and NUL-ended. Returns the number copied; 0 when there is no such id, or for a
  * null buffer or a size below 1 (nothing is written then). */
-__attribute__((visibility("default"))) int TWLibraryLoadString(uint32_t id, char* buffer,
-                                                               int size);
+__attribute__((visibility("default"))) int TWLibraryLoadString(uint32_t id, char* buffer, int size);
 
 /* Like TWLibraryLoadString, but a missing id reads "MSG#%d NOT FOUND": for texts that
  * people see. Returns the number of characters copied. */

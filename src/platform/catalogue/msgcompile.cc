@@ -61,13 +61,16 @@ std::vector<Row> parse(const std::string& file) {
 std::string c_literal(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c == '\n') out += "\\n";
-    else if (c == '"' || c == '\\') out += std::string("\\") + static_cast<char>(c);
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '"' || c == '\\')
+      out += std::string("\\") + static_cast<char>(c);
     else if (c < 0x20 || c >= 0x7f) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\%03o", c);
       out += buf;
-    } else out += static_cast<char>(c);
+    } else
+      out += static_cast<char>(c);
   }
   return out + "\"";
 }

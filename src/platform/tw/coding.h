@@ -19,7 +19,9 @@ inline void put_u32(void* dst, uint32_t v) {
   auto* p = static_cast<unsigned char*>(dst);
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
-inline void put_i32(void* dst, int32_t v) { put_u32(dst, static_cast<uint32_t>(v)); }
+inline void put_i32(void* dst, int32_t v) {
+  put_u32(dst, static_cast<uint32_t>(v));
+}
 inline void put_u64(void* dst, uint64_t v) {
   auto* p = static_cast<unsigned char*>(dst);
   for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -32,7 +34,9 @@ inline uint32_t get_u32(const void* src) {
   auto* p = static_cast<const unsigned char*>(src);
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
-inline int32_t get_i32(const void* src) { return static_cast<int32_t>(get_u32(src)); }
+inline int32_t get_i32(const void* src) {
+  return static_cast<int32_t>(get_u32(src));
+}
 inline uint64_t get_u64(const void* src) {
   auto* p = static_cast<const unsigned char*>(src);
   uint64_t v = 0;
@@ -51,10 +55,18 @@ class Reader {
     pos_ += n;
     return true;
   }
-  bool u16(uint16_t* v) { return fixed(2, [&] { *v = get_u16(p_ + pos_); }); }
-  bool u32(uint32_t* v) { return fixed(4, [&] { *v = get_u32(p_ + pos_); }); }
-  bool i32(int32_t* v) { return fixed(4, [&] { *v = get_i32(p_ + pos_); }); }
-  bool u64(uint64_t* v) { return fixed(8, [&] { *v = get_u64(p_ + pos_); }); }
+  bool u16(uint16_t* v) {
+    return fixed(2, [&] { *v = get_u16(p_ + pos_); });
+  }
+  bool u32(uint32_t* v) {
+    return fixed(4, [&] { *v = get_u32(p_ + pos_); });
+  }
+  bool i32(int32_t* v) {
+    return fixed(4, [&] { *v = get_i32(p_ + pos_); });
+  }
+  bool u64(uint64_t* v) {
+    return fixed(8, [&] { *v = get_u64(p_ + pos_); });
+  }
   bool bytes(size_t n, std::string_view* out) {
     if (n > remaining()) return false;
     *out = std::string_view(reinterpret_cast<const char*>(p_ + pos_), n);

@@ -34,7 +34,9 @@ T guard_value(T on_failure, F&& f) noexcept {
 }
 
 // The package of a status: bits 8 to 15.
-constexpr uint32_t package_of(uint32_t status) { return status & 0xFF00u; }
+constexpr uint32_t package_of(uint32_t status) {
+  return status & 0xFF00u;
+}
 
 }  // namespace tw
 

@@ -1,1 +1,0 @@
-// Placeholder so flowsys builds before its sources land.

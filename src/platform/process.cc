@@ -1,0 +1,286 @@
+// Processes: programs started with posix_spawn and an argument vector (never a shell, but
+// for TWProcCommandExec, which runs a command by definition), waited for and killed.
+//
+// A process is reaped only under its handle's lock, and only after waitid(WNOWAIT) saw it
+// end; until then its pid stays a zombie that no other process can take. TWProcProcessKill
+// checks under the same lock, so it never signals a pid that has been reaped and maybe
+// reused: for a process that has ended it answers 0 and sends nothing. The signal goes
+// through a pidfd where the kernel has them.
+//
+// The child starts with an empty signal mask and default dispositions: TWProcSigHndlrSet
+// blocks signals in the parent's threads, and a runner must still die of a plain kill. No
+// descriptor but 0, 1 and 2 reaches it. The priority is not applied: it has no defined
+// scale, and lowering a runner's nice value without one could starve it (raising needs
+// privileges the server does not have); the child runs at the server's priority.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform.h"
+#include "rundir.h"
+#include "tw/guard.h"
+
+extern char** environ;
+
+struct TWProcProcess {
+  pid_t pid = -1;
+  int pidfd = -1;  // -1 where the kernel has no pidfds
+  std::mutex mu;
+  bool reaped = false;
+  int32_t exit_code = -1;
+};
+
+namespace {
+
+class SpawnAttr {
+ public:
+  SpawnAttr() {
+    ok_ = ::posix_spawnattr_init(&attr_) == 0;
+    if (!ok_) return;
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ok_ = ::posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+          ::posix_spawnattr_setsigdefault(&attr_, &all) == 0 &&
+          ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+  ~SpawnAttr() { ::posix_spawnattr_destroy(&attr_); }
+  SpawnAttr(const SpawnAttr&) = delete;
+  SpawnAttr& operator=(const SpawnAttr&) = delete;
+  bool ok() const { return ok_; }
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  bool ok_;
+};
+
+class FileActions {
+ public:
+  FileActions() {
+    ok_ = ::posix_spawn_file_actions_init(&fa_) == 0;
+    // Descriptors that some library opened without close-on-exec stay with us.
+    if (ok_) ok_ = ::posix_spawn_file_actions_addclosefrom_np(&fa_, 3) == 0;
+  }
+  ~FileActions() { ::posix_spawn_file_actions_destroy(&fa_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  bool ok() const { return ok_; }
+  const posix_spawn_file_actions_t* get() const { return &fa_; }
+
+ private:
+  posix_spawn_file_actions_t fa_;
+  bool ok_;
+};
+
+// Starts path with args (args[0] included); the child's pid, or -1.
+pid_t spawn(const std::string& path, const std::vector<std::string>& args) {
+  SpawnAttr attr;
+  FileActions actions;
+  if (!attr.ok() || !actions.ok()) return -1;
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (::posix_spawn(&pid, path.c_str(), actions.get(), attr.get(), argv.data(), environ) != 0)
+    return -1;
+  return pid;
+}
+
+// Called directly: glibc's own pidfd header does not declare them for C++.
+int pidfd_open(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+int pidfd_kill(int pidfd) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+}
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Splits a command line at blanks; double quotes group blanks into a word and are dropped
+// ("" is an empty word; an unclosed quote runs to the end). When the line begins with the
+// installation directory, that directory is taken literally, blanks and all: the callers
+// build "<installation directory>program" without quotes.
+std::vector<std::string> split_command(std::string_view line, std::string_view keep) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false;
+  bool quoted = false;
+  size_t i = 0;
+  while (i < line.size() && is_blank(line[i])) ++i;
+  if (!keep.empty() && line.substr(i).substr(0, keep.size()) == keep) {
+    word.assign(keep);
+    in_word = true;
+    i += keep.size();
+  }
+  for (; i < line.size(); ++i) {
+    char c = line[i];
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if (!quoted && is_blank(c)) {
+      if (in_word) words.push_back(std::move(word));
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(std::move(word));
+  return words;
+}
+
+// Reaps the process if it has ended (or, with block, once it ends); false on a wait error.
+// Called with p.mu held.
+bool reap(TWProcProcess& p, bool block) {
+  if (p.reaped) return true;
+  siginfo_t info{};
+  int rc;
+  do {
+    if (p.pidfd >= 0)
+      rc = ::waitid(P_PIDFD, static_cast<id_t>(p.pidfd), &info, WEXITED | (block ? 0 : WNOHANG));
+    else
+      rc = ::waitid(P_PID, static_cast<id_t>(p.pid), &info, WEXITED | (block ? 0 : WNOHANG));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return false;
+  if (info.si_pid == 0) return true;  // still running
+  p.reaped = true;
+  p.exit_code = info.si_code == CLD_EXITED ? info.si_status : -1;
+  return true;
+}
+
+// Waits until the process has ended, without reaping it.
+bool await_end(const TWProcProcess& p) {
+  siginfo_t info{};
+  int rc;
+  do {
+    if (p.pidfd >= 0)
+      rc = ::waitid(P_PIDFD, static_cast<id_t>(p.pidfd), &info, WEXITED | WNOWAIT);
+    else
+      rc = ::waitid(P_PID, static_cast<id_t>(p.pid), &info, WEXITED | WNOWAIT);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process, int32_t priority,
+                                uint32_t flags) {
+  return tw::guard([&]() -> uint32_t {
+    if (commandLine == nullptr || process == nullptr) return TWFAIL_PROCESS_EXEC;
+    std::string dir = tw::installation_dir();
+    std::vector<std::string> args = split_command(commandLine, dir);
+    if (args.empty() || args[0].empty()) return TWFAIL_PROCESS_EXEC;
+    // The program gets its full path as argv[0]: a runner finds its installation from it.
+    if (args[0].find('/') == std::string::npos) args[0] = dir + args[0];
+    auto handle = std::make_unique<TWProcProcess>();
+    handle->pid = spawn(args[0], args);
+    if (handle->pid < 0) return TWFAIL_PROCESS_EXEC;
+    // Safe against reuse: the child cannot be reaped before this handle waits for it.
+    handle->pidfd = pidfd_open(handle->pid);
+    *process = handle.release();
+    return TWSUCCESS;
+  });
+}
+
+TW_API uint32_t TWProcProcessWait(TWProcProcess* process) {
+  return tw::guard([&]() -> uint32_t {
+    if (process == nullptr) return TWFAIL_PROCESS_WAIT;
+    {
+      std::lock_guard<std::mutex> lock(process->mu);
+      if (process->reaped) return TWSUCCESS;
+    }
+    // Fails with ECHILD when another call reaped it meanwhile; the lock tells.
+    bool ended = await_end(*process);
+    std::lock_guard<std::mutex> lock(process->mu);
+    if (!process->reaped && (!ended || !reap(*process, false) || !process->reaped))
+      return TWFAIL_PROCESS_WAIT;
+    return TWSUCCESS;
+  });
+}
+
+TW_API int32_t TWProcProcessExitCode(TWProcProcess* process) {
+  return tw::guard_value<int32_t>(-1, [&] {
+    if (process == nullptr) return -1;
+    std::lock_guard<std::mutex> lock(process->mu);
+    reap(*process, false);
+    return process->reaped ? process->exit_code : -1;
+  });
+}
+
+TW_API uint32_t TWProcProcessKill(TWProcProcess* process) {
+  return tw::guard([&]() -> uint32_t {
+    if (process == nullptr) return TWFAIL_PROCESS_KILL;
+    std::lock_guard<std::mutex> lock(process->mu);
+    if (process->reaped) return TWSUCCESS;
+    int rc = process->pidfd >= 0 ? pidfd_kill(process->pidfd) : ::kill(process->pid, SIGKILL);
+    // An ended process that is not reaped yet (a zombie) takes the signal without effect.
+    if (rc != 0 && errno != ESRCH) return TWFAIL_PROCESS_KILL;
+    return TWSUCCESS;
+  });
+}
+
+// A process that was not waited for is reaped by a detached thread when it ends, so it
+// never lingers as a zombie.
+TW_API void TWProcProcessFree(TWProcProcess* process) {
+  tw::guard([&] {
+    if (process == nullptr) return TWSUCCESS;
+    std::unique_ptr<TWProcProcess> handle(process);
+    bool reaped;
+    {
+      std::lock_guard<std::mutex> lock(handle->mu);
+      reaped = handle->reaped || (reap(*handle, false) && handle->reaped);
+    }
+    if (reaped) {
+      if (handle->pidfd >= 0) ::close(handle->pidfd);
+      return TWSUCCESS;
+    }
+    std::shared_ptr<TWProcProcess> owned(std::move(handle));
+    try {
+      std::thread([owned] {
+        std::lock_guard<std::mutex> lock(owned->mu);
+        reap(*owned, true);
+        if (owned->pidfd >= 0) ::close(owned->pidfd);
+      }).detach();
+    } catch (const std::system_error&) {
+      // No thread: the zombie stays until this process ends.
+      if (owned->pidfd >= 0) ::close(owned->pidfd);
+    }
+    return TWSUCCESS;
+  });
+}
+
+TW_API uint32_t TWProcCommandExec(const char* text) {
+  return tw::guard([&]() -> uint32_t {
+    if (text == nullptr) return TWFAIL_PROCESS_EXEC;
+    pid_t pid = spawn("/bin/sh", {"sh", "-c", text});
+    if (pid < 0) return TWFAIL_PROCESS_EXEC;
+    int status = 0;
+    pid_t rc;
+    do {
+      rc = ::waitpid(pid, &status, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return TWFAIL_PROCESS_EXEC;
+    return TWSUCCESS;
+  });
+}
+
+}  // extern "C"

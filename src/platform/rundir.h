@@ -1,0 +1,39 @@
+// The private run directory of an installation, where the named pipes' sockets and the
+// owner locks of pipes and shared memory live, and the lock files themselves.
+#ifndef TW_PLATFORM_RUNDIR_H_
+#define TW_PLATFORM_RUNDIR_H_
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// The installation directory ending in "/": TWFileExeDir(), or the current directory
+// before TWPlatInit.
+std::string installation_dir();
+
+// Sixteen hex digits naming this user's view of the installation directory (after symbolic
+// links are resolved), so that installations and users never share pipes or memory.
+std::string installation_key();
+
+// ${TMPDIR:-/tmp}/tarnway-<uid>/<installation key>/, mode 0700 and owned by this user.
+// With create, missing directories are made; "" when the directory is missing (without
+// create) or is not private to this user.
+std::string run_dir(bool create);
+
+// A name of a pipe or a shared-memory table: 1 to 32 characters of letters, digits, "_",
+// "-" and ".", not beginning with ".". Such a name is safe as part of a file name.
+bool valid_object_name(std::string_view name);
+
+// Takes the owner lock on path (created 0600 when missing) without waiting; the answer is
+// the descriptor that holds it (close-on-exec), or -1 with errno EWOULDBLOCK when someone,
+// in this process or another, holds it. Closing the descriptor releases the lock.
+int lock_owner(const std::string& path);
+
+// Whether anyone holds the owner lock on path; never takes it, so it cannot make a
+// concurrent lock_owner fail.
+bool owner_lock_held(const std::string& path);
+
+}  // namespace tw
+
+#endif  // TW_PLATFORM_RUNDIR_H_

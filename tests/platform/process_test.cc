@@ -1,0 +1,246 @@
+// Processes: command-line splitting and the installation directory, exit codes, kills that
+// never reach a reused pid, the child's signal state and descriptors, and shell commands.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plat_test_util.h"
+#include "platform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using twtest::ReadFile;
+using twtest::WriteFile;
+
+// A program in the installation directory that writes its argv[0] and its arguments, one
+// bracketed per line, to args.out beside itself.
+constexpr char kArgsScript[] =
+    "#!/bin/sh\n"
+    "out=\"$(dirname \"$0\")/args.out\"\n"
+    "printf '%s\\n' \"$0\" > \"$out\"\n"
+    "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$out\"; done\n";
+
+void install_args_script(const std::string& dir) {
+  WriteFile(dir + "args", kArgsScript);
+  ASSERT_EQ(::chmod((dir + "args").c_str(), 0755), 0);
+}
+
+// Runs a command line to its end; the exit code, or a status below -1 on failure.
+int32_t run(const std::string& line) {
+  TWProcProcess* p = nullptr;
+  if (uint32_t st = TWProcShellExec(line.c_str(), &p, 0, 0)) return -static_cast<int32_t>(st);
+  uint32_t st = TWProcProcessWait(p);
+  int32_t code = st == TWSUCCESS ? TWProcProcessExitCode(p) : -static_cast<int32_t>(st);
+  TWProcProcessFree(p);
+  return code;
+}
+
+class Process : public testing::Test {
+ protected:
+  void SetUp() override { twtest::InitAt(dir_.path()); }
+  void TearDown() override { TWPlatTerm(); }
+  twtest::TempDir dir_;
+};
+
+TEST_F(Process, ExitCodesComeBack) {
+  struct Case {
+    const char* line;
+    int32_t code;
+  } cases[] = {{"/bin/true", 0},
+               {"/bin/false", 1},
+               {"/bin/sh -c \"exit 3\"", 3},
+               {"/bin/sh -c \"exit 255\"", 255},
+               {"/bin/sh -c \"kill -KILL $$\"", -1}};
+  for (const Case& c : cases) EXPECT_EQ(run(c.line), c.code) << c.line;
+}
+
+TEST_F(Process, CommandLineIsSplitAtBlanksWithQuotesGrouping) {
+  install_args_script(dir_.path());
+  std::string argv0 = dir_.path() + "args\n";
+  struct Case {
+    const char* line;
+    const char* args;
+  } cases[] = {
+      {"args", ""},
+      {"args a b", "[a]\n[b]\n"},
+      {"  args   \"two words\"  x  ", "[two words]\n[x]\n"},
+      {"args \"\" b", "[]\n[b]\n"},
+      {"args a\"b c\"d", "[ab cd]\n"},
+      {"args\ta\tb", "[a]\n[b]\n"},
+      {"args \"unclosed tail", "[unclosed tail]\n"},
+      {"args =42", "[=42]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_EQ(run(c.line), 0);
+    // argv[0] is the full path: a runner finds its installation from it.
+    EXPECT_EQ(ReadFile(dir_.path() + "args.out"), argv0 + c.args);
+  }
+}
+
+// The SNMP agent starts "<installation directory>twmain" without quotes; a blank in the
+// directory must not split the program's path.
+TEST_F(Process, InstallationDirectoryWithBlanksStaysOneWord) {
+  TWPlatTerm();
+  std::string spaced = dir_.path() + "my inst/";
+  twtest::InitAt(spaced);
+  install_args_script(spaced);
+  ASSERT_EQ(run(spaced + "args x"), 0);
+  EXPECT_EQ(ReadFile(spaced + "args.out"), spaced + "args\n[x]\n");
+  ASSERT_EQ(run("args \"y z\""), 0);
+  EXPECT_EQ(ReadFile(spaced + "args.out"), spaced + "args\n[y z]\n");
+}
+
+TEST_F(Process, RefusesWhatCannotStart) {
+  TWProcProcess* p = nullptr;
+  for (const char* line : {"", "   ", "\"\"", "no_such_program", "/no/such/program"}) {
+    EXPECT_EQ(TWProcShellExec(line, &p, 0, 0), TWFAIL_PROCESS_EXEC) << "[" << line << "]";
+  }
+  EXPECT_EQ(TWProcShellExec(nullptr, &p, 0, 0), TWFAIL_PROCESS_EXEC);
+  EXPECT_EQ(TWProcShellExec("/bin/true", nullptr, 0, 0), TWFAIL_PROCESS_EXEC);
+  EXPECT_EQ(p, nullptr) << "a failed start set its output";
+  EXPECT_EQ(TWProcProcessWait(nullptr), TWFAIL_PROCESS_WAIT);
+  EXPECT_EQ(TWProcProcessKill(nullptr), TWFAIL_PROCESS_KILL);
+  EXPECT_EQ(TWProcProcessExitCode(nullptr), -1);
+  TWProcProcessFree(nullptr);
+}
+
+TEST_F(Process, KillEndsARunningProcess) {
+  TWProcProcess* p = nullptr;
+  ASSERT_EQ(TWProcShellExec("/bin/sleep 30", &p, 5, 0), TWSUCCESS);
+  EXPECT_EQ(TWProcProcessExitCode(p), -1) << "still running";
+  EXPECT_EQ(TWProcProcessKill(p), TWSUCCESS);
+  EXPECT_EQ(TWProcProcessWait(p), TWSUCCESS);
+  EXPECT_EQ(TWProcProcessExitCode(p), -1) << "ended by a signal";
+  EXPECT_EQ(TWProcProcessWait(p), TWSUCCESS) << "a second wait";
+  EXPECT_EQ(TWProcProcessKill(p), TWSUCCESS) << "a kill after the end sends nothing";
+  TWProcProcessFree(p);
+}
+
+// The scheduler kills a run while its runner thread waits for the same process.
+TEST_F(Process, KillWhileAnotherThreadWaits) {
+  for (int round = 0; round < 5; ++round) {
+    TWProcProcess* p = nullptr;
+    ASSERT_EQ(TWProcShellExec("/bin/sleep 30", &p, 0, 0), TWSUCCESS);
+    std::atomic<uint32_t> waited{12345};
+    std::thread runner([&] { waited = TWProcProcessWait(p); });
+    if (round % 2) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(TWProcProcessKill(p), TWSUCCESS);
+    runner.join();
+    EXPECT_EQ(waited.load(), TWSUCCESS);
+    EXPECT_EQ(TWProcProcessExitCode(p), -1);
+    TWProcProcessFree(p);
+  }
+}
+
+// Once a process has been waited for its pid may belong to anybody. Steer the next pid onto
+// the old one (needs the right to write ns_last_pid) and check that a late kill spares the
+// newcomer.
+TEST_F(Process, KillAfterWaitNeverReachesAReusedPid) {
+  std::string pidfile = dir_.path() + "pid";
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    TWProcProcess* p = nullptr;
+    std::string line = "/bin/sh -c \"echo $$ > " + pidfile + "\"";
+    ASSERT_EQ(TWProcShellExec(line.c_str(), &p, 0, 0), TWSUCCESS);
+    ASSERT_EQ(TWProcProcessWait(p), TWSUCCESS);
+    pid_t old_pid = std::stoi(ReadFile(pidfile));
+
+    std::ofstream last("/proc/sys/kernel/ns_last_pid");
+    last << old_pid - 1 << std::flush;
+    if (!last.good()) {
+      TWProcProcessFree(p);
+      GTEST_SKIP() << "cannot steer pids here";
+    }
+    pid_t newcomer = ::fork();
+    if (newcomer == 0) {
+      ::pause();
+      ::_exit(0);
+    }
+    ASSERT_GT(newcomer, 0);
+    if (newcomer == old_pid) {
+      EXPECT_EQ(TWProcProcessKill(p), TWSUCCESS);
+      // A SIGKILL sent before this SIGTERM would be the one the newcomer dies of.
+      ::kill(newcomer, SIGTERM);
+      int status = 0;
+      ASSERT_EQ(::waitpid(newcomer, &status, 0), newcomer);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+          << "the kill reached the newcomer";
+      TWProcProcessFree(p);
+      return;
+    }
+    // Another process took the pid first; try again.
+    ::kill(newcomer, SIGTERM);
+    ::waitpid(newcomer, nullptr, 0);
+    TWProcProcessFree(p);
+  }
+  GTEST_SKIP() << "the pid was always taken by someone else";
+}
+
+// The parent ignores and blocks SIGTERM (TWProcSigHndlrSet blocks it); the child must still
+// die of it, and must not see the parent's descriptors.
+TEST_F(Process, ChildStartsWithDefaultSignalsAndOnlyTheStandardDescriptors) {
+  sigset_t term, old_mask;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, &old_mask), 0);
+  struct sigaction ignore {
+  }, old_action;
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGTERM, &ignore, &old_action), 0);
+  int32_t code = run("/bin/sh -c \"kill -TERM $$; exit 3\"");
+  ::sigaction(SIGTERM, &old_action, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  EXPECT_EQ(code, -1) << "the child kept the parent's mask or disposition";
+
+  int stray = ::open("/dev/null", O_RDONLY);  // deliberately inheritable
+  ASSERT_GE(stray, 0);
+  ASSERT_EQ(::dup2(stray, 57), 57);
+  EXPECT_EQ(run("/bin/sh -c \"test -e /proc/self/fd/57\""), 1) << "descriptor 57 leaked";
+  EXPECT_EQ(run("/bin/sh -c \"test -e /proc/self/fd/2\""), 0);
+  ::close(57);
+  ::close(stray);
+}
+
+// A handle freed without a wait still gets its process reaped.
+TEST_F(Process, FreeWithoutWaitLeavesNoZombie) {
+  TWProcProcess* p = nullptr;
+  ASSERT_EQ(TWProcShellExec("/bin/sh -c \"exit 0\"", &p, 0, 0), TWSUCCESS);
+  TWProcProcessFree(p);
+  bool gone = false;
+  for (int i = 0; i < 400 && !gone; ++i) {
+    siginfo_t info{};
+    gone = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
+    if (!gone) std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(gone) << "a child of this process is left unreaped";
+}
+
+TEST_F(Process, CommandExecRunsThroughTheShell) {
+  std::string out = dir_.path() + "cmd.out";
+  struct Case {
+    std::string text;
+    uint32_t status;
+  } cases[] = {
+      {"exit 0", TWSUCCESS},
+      {"exit 4", TWFAIL_PROCESS_EXEC},
+      {"no_such_command_at_all", TWFAIL_PROCESS_EXEC},
+      {"kill -KILL $$", TWFAIL_PROCESS_EXEC},
+      {"echo 'a  b' | tr a x > '" + out + "'", TWSUCCESS},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TWProcCommandExec(c.text.c_str()), c.status) << c.text;
+  EXPECT_EQ(ReadFile(out), "x  b\n");
+  EXPECT_EQ(TWProcCommandExec(nullptr), TWFAIL_PROCESS_EXEC);
+}
+
+}  // namespace
