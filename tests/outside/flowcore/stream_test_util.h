@@ -1,0 +1,82 @@
+// Helpers of the stream tests: a stream record freed at the end of its scope, and byte
+// strings in and out of streams.
+#ifndef TW_TESTS_FLOWCORE_STREAM_TEST_UTIL_H_
+#define TW_TESTS_FLOWCORE_STREAM_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "flowcore.h"
+
+namespace twtest {
+
+using Bytes = std::string;
+
+class Stream {
+ public:
+  Stream() { TWStreamClear(&s_); }
+  explicit Stream(uint32_t format, const Bytes& bytes) : Stream() { Set(format, bytes); }
+  ~Stream() { TWStreamDataFree(&s_); }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
+  TWStream* get() { return &s_; }
+  TWStream* operator->() { return &s_; }
+
+  void Set(uint32_t format, const Bytes& bytes) {
+    ASSERT_EQ(TWStreamDataSet(&s_, format, bytes.data(), static_cast<uint32_t>(bytes.size())),
+              TWSUCCESS);
+  }
+  Bytes bytes() const {
+    return s_.data ? Bytes(static_cast<const char*>(s_.data), s_.length) : Bytes();
+  }
+  // The two zero bytes every engine-made block carries after the data.
+  bool terminated() const {
+    const char* p = static_cast<const char*>(s_.data);
+    return p != nullptr && p[s_.length] == 0 && p[s_.length + 1] == 0;
+  }
+
+ private:
+  TWStream s_;
+};
+
+// UTF-16LE bytes of ASCII text.
+inline Bytes Wide(const std::string& ascii) {
+  Bytes out;
+  for (char c : ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+inline Bytes U16(uint16_t v) {
+  return Bytes{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+inline Bytes U32(uint32_t v) {
+  return U16(static_cast<uint16_t>(v)) + U16(static_cast<uint16_t>(v >> 16));
+}
+
+inline Bytes F64(double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  return U32(static_cast<uint32_t>(bits)) + U32(static_cast<uint32_t>(bits >> 32));
+}
+
+// Converts bytes of format from into format to; the status, and the bytes on success.
+inline uint32_t ConvertText(uint32_t from, const Bytes& bytes, uint32_t to, Bytes* out,
+                            uint32_t flags = 0) {
+  Stream src(from, bytes);
+  Stream dst;
+  uint32_t st = TWStreamDataConvert(dst.get(), src.get(), flags, to, nullptr, nullptr);
+  if (st == TWSUCCESS) *out = dst.bytes();
+  return st;
+}
+
+}  // namespace twtest
+
+#endif  // TW_TESTS_FLOWCORE_STREAM_TEST_UTIL_H_
