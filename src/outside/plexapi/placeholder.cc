@@ -1,0 +1,1 @@
+// Placeholder so plexapi builds before its sources land; removed by the first unit.
