@@ -3,7 +3,8 @@
  * ordinal find the names in NXOrdinalTable; the named functions are the same entry points.
  *
  * An item of a document is a head block (its name and flags) and a value block: a u16 value
- * type word (NXTYPE_*, little-endian) followed by the value in the layout of its Plexa type.
+ * type word (NXTYPE_*, little-endian) followed by the value as stored: a list layout for types
+ * 1 to 6 (a single number, text or time as a one-entry list), records for rich text.
  * Several items may share a name: rich text is stored as several composite items. What is
  * changed here belongs to the open document and is stored or discarded with it; the Plexa
  * calls on the same document see it at once.
@@ -30,10 +31,10 @@ extern "C" {
 typedef uint32_t NXDOC;   /* a document's core handle */
 typedef uint32_t NXBLOCK; /* an item's head block or value block; 0 names none */
 
-/* Value type words; the value follows in the layout of the Plexa type (GVTYPE_*). */
+/* Value type words and the layout of the value that follows the word. */
 #define NXTYPE_COMPOSITE 0x0001u /* rich-text records (GVTYPE_COMPOSITE) */
 #define NXTYPE_NUMBER 0x0101u    /* the one-entry number list layout (GVTYPE_NUMBER) */
-#define NXTYPE_TEXT 0x0102u      /* UTF-8 bytes (GVTYPE_TEXT) */
+#define NXTYPE_TEXT 0x0102u      /* the one-entry text list layout (GVTYPE_TEXT) */
 #define NXTYPE_TIME 0x0103u      /* the one-entry time list layout (GVTYPE_TIME) */
 #define NXTYPE_TEXT_LIST 0x0104u
 #define NXTYPE_NUMBER_LIST 0x0105u
@@ -83,7 +84,7 @@ NX_API uint16_t NXItemNext(NXDOC doc, NXBLOCK previous, const char* name, uint16
 /* Ordinal 182. Answers the address of the block's bytes (a head block: an NXItemHead followed
  * by the name; a value block: the type word followed by the value), null for a bad block. The
  * bytes are the document's; they may be read, never written. */
-NX_API void* NXBlockLock(NXBLOCK block);
+NX_API const void* NXBlockLock(NXBLOCK block);
 /* Ordinal 183. Ends a lock; every lock is matched by one unlock. */
 NX_API uint16_t NXBlockUnlock(NXBLOCK block);
 /* Ordinal 2006. Appends one more item of name (nameLength bytes) holding valueLength bytes
@@ -118,11 +119,7 @@ NX_API extern const NXOrdinal NXOrdinalTable[];
 /* Answers the name exported for an ordinal, null for an unknown one. */
 NX_API const char* NXOrdinalName(uint32_t ordinal);
 
-#ifdef __cplusplus
-static_assert(sizeof(NXItemHead) == 12 && sizeof(NXIdentity) == 40, "nordex records");
-#else
-_Static_assert(sizeof(NXItemHead) == 12 && sizeof(NXIdentity) == 40, "nordex records");
-#endif
+GV_STATIC_ASSERT(sizeof(NXItemHead) == 12 && sizeof(NXIdentity) == 40, "nordex records");
 
 #ifdef __cplusplus
 }

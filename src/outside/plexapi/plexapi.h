@@ -650,10 +650,9 @@ GV_API uint32_t GVDocumentCopy(GVDB source, GVNOTEID noteId, GVDB target, GVNOTE
 #define GVDOCPROP_UNID 5u       /* 16 bytes */
 #define GVDOCPROP_CLASS 6u      /* uint32 GVCLASS_* */
 #define GVDOCPROP_CREATED 9u    /* GVTIMEDATE */
-#define GVDOCPROP_PARENT                                             \
-  20u /* 16 bytes get/set: the parent's identity (responses); get on \
-         a document without one: GVERR_NO_ENTRY; set 16 zero bytes:  \
-         no parent */
+/* 16 bytes get/set: the parent's identity (responses); get on a document without one:
+ * GVERR_NO_ENTRY; setting 16 zero bytes removes it. */
+#define GVDOCPROP_PARENT 20u
 /* Reads a property into value (room by property). */
 GV_API uint32_t GVDocumentGetProperty(GVDOC doc, uint32_t property, void* value);
 /* Sets a property from what value points at: a uint32 (null reads as 0) or 16 bytes. */
@@ -715,9 +714,9 @@ GV_API uint32_t GVItemCopy(GVDOC source, const char* name, GVDOC target, const c
 #define GVCDSIG_PARSELECT 0x83u /* body: GVParagraphDef */
 #define GVCDSIG_TEXT 0x85u      /* body: u32 style (0), then UTF-8 text to the record's end */
 #define GVCDSIG_DOCLINK 0x86u   /* body: GVDocLink */
-#define GVCDSIG_FIELD                                                \
-  0x8Cu /* body: the field record's first 64 bytes, u16 name length, \
-           the name, u16 default length, the default formula */
+/* body: the field record's first 64 bytes, u16 name length, the name, u16 default length,
+ * the default formula */
+#define GVCDSIG_FIELD 0x8Cu
 /* Kinds of GVCDRecordInsert and what record points at. */
 #define GVCD_PARDEF 2u    /* a GVParagraphDef */
 #define GVCD_PARSELECT 3u /* a GVParagraphDef */
