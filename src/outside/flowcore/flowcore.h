@@ -608,4 +608,6 @@ TW_API uint32_t TWFieldlistMergeVirtual(TWFIELDLIST* merged, TWFIELDLIST nameLis
 }
 #endif
 
+#include "twengine.h"
+
 #endif /* TW_FLOWCORE_FLOWCORE_H_ */

@@ -1,13 +1,25 @@
-// Process-wide start and end of the engine's services. The value functions need neither.
+// Process-wide start and end of the engine's services: the plug-in registry, the current
+// activity and the connections. The value functions need neither.
 #include <atomic>
 
-#include "flowcore.h"
+#include "activity.h"
+#include "connect_impl.h"
+#include "plugin.h"
+#include "tw/guard.h"
 
 namespace {
 
 std::atomic<bool> started{false};
 
 }  // namespace
+
+namespace tw::engine {
+
+bool SystemStarted() {
+  return started.load();
+}
+
+}  // namespace tw::engine
 
 extern "C" {
 
@@ -16,9 +28,17 @@ TW_API uint32_t TWSystemInit(void) {
   return TWSUCCESS;
 }
 
+// The activity ends first (it frees its own connections and plug-in); connections made
+// without one go next, and only then are the connector libraries unloaded.
 TW_API uint32_t TWSystemTerm(void) {
-  started.store(false);
-  return TWSUCCESS;
+  return tw::guard([]() -> uint32_t {
+    if (!started.load()) return TWSUCCESS;
+    tw::engine::EndActivity();
+    tw::engine::FreeAllConnections(0);
+    tw::engine::UnloadConnectors();
+    started.store(false);
+    return TWSUCCESS;
+  });
 }
 
 }  // extern "C"

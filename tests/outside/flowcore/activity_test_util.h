@@ -1,0 +1,94 @@
+// Helpers of the activity-layer tests: text streams, plug-ins copied into the test's
+// installation, and a runner's activity served by the fake control store.
+#ifndef TW_TESTS_OUTSIDE_FLOWCORE_ACTIVITY_TEST_UTIL_H_
+#define TW_TESTS_OUTSIDE_FLOWCORE_ACTIVITY_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fake_ctlstore.h"
+#include "flowcore.h"
+
+namespace twtest {
+
+// A stream record that owns its data.
+class Text {
+ public:
+  Text() = default;
+  explicit Text(std::string_view text) {
+    EXPECT_EQ(
+        TWStreamDataSet(&s_, TWSTREAMFMT_NATIVE, text.data(), static_cast<uint32_t>(text.size())),
+        TWSUCCESS);
+  }
+  ~Text() { TWStreamDataFree(&s_); }
+  Text(const Text&) = delete;
+  Text& operator=(const Text&) = delete;
+  TWStream* get() { return &s_; }
+  std::string str() const {
+    return s_.data ? std::string(static_cast<const char*>(s_.data), s_.length) : std::string();
+  }
+
+ private:
+  TWStream s_{};
+};
+
+// Copies plug-in name.twx from beside the test program into the installation.
+inline void InstallPlugin(const Installation& inst, const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+  ASSERT_FALSE(ec) << ec.message();
+  std::filesystem::copy_file(dir / (name + ".twx"), inst / (name + ".twx"),
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  ASSERT_FALSE(ec) << name << ": " << ec.message();
+}
+
+// The last log entry's status and text (without "Error: " and the link suffix).
+struct LastEntry {
+  uint32_t status = 0;
+  std::string text;
+  uint32_t externalCode = 0;
+  std::string externalText;
+};
+inline LastEntry LogLast() {
+  Text text, external;
+  LastEntry last;
+  last.status = TWActivityGetLogLast(text.get(), &last.externalCode, external.get());
+  last.text = text.str();
+  last.externalText = external.str();
+  return last;
+}
+
+// The own tokens of testact.twx.
+enum TestActToken : uint32_t { kResult = 1, kMode = 2, kCounter = 3, kTargets = 4 };
+
+// An activity document of the fake control store for the runner: the library testact (as a
+// migrated document would name it) and the properties given.
+struct ActivityProperty {
+  std::string item;
+  uint32_t token;
+  FakeValue value;
+};
+inline int32_t AddTestActivity(FakeCtlstore& store, const std::string& name,
+                               const std::vector<ActivityProperty>& properties,
+                               const std::string& library = "TestAct.twx") {
+  int32_t id = store.AddDocument(CSMGR_ID_ACTIVITY, name);
+  if (!library.empty()) store.AddProperty(id, "Library", TWTOKEN_LIBRARY, FakeValue::Text(library));
+  for (const ActivityProperty& p : properties) store.AddProperty(id, p.item, p.token, p.value);
+  return id;
+}
+
+// Opens a slot for the activity named name, as the runner started by name does; 0 on failure.
+inline int32_t OpenSlot(const std::string& name) {
+  Text stream(name);
+  int32_t handle = 0;
+  EXPECT_EQ(CSMgrOpenActivity(&handle, stream.get(), 0), TWSUCCESS) << name;
+  return handle;
+}
+
+}  // namespace twtest
+
+#endif  // TW_TESTS_OUTSIDE_FLOWCORE_ACTIVITY_TEST_UTIL_H_

@@ -1,0 +1,146 @@
+// The test activity behind testact.twx and its broken variants: does the work its Mode
+// property picks through the engine's activity and connection calls, then returns that
+// work's failure or its Result property.
+//
+// Variants define before including: TESTACT_KIND, TESTACT_VERSION (identity words).
+#ifndef TW_TESTS_FLOWCORE_TESTACT_ACTIVITY_H_
+#define TW_TESTS_FLOWCORE_TESTACT_ACTIVITY_H_
+
+#include <chrono>
+#include <thread>
+
+#include "twx.h"
+
+#ifndef TESTACT_KIND
+#define TESTACT_KIND TWX_KIND_ACTIVITY
+#endif
+#ifndef TESTACT_VERSION
+#define TESTACT_VERSION TWX_VERSION
+#endif
+
+namespace {
+
+enum Token : uint32_t { kResult = 1, kMode = 2, kCounter = 3, kTargets = 4 };
+
+enum Mode : int32_t {
+  kJustReturn = 0,
+  kLogToken = 1,    // logs the status Result names (else 12553) with its own token Targets
+  kAwaitClose = 2,  // polls TWActivityGetCommand until the run is asked to close
+  kCount = 3,       // stores Counter + 1 for the next run
+  kRunTargets = 4,  // runs the activities of Targets and waits for them
+  kFetchLink = 5,   // fetches every row of link 1; Counter receives their number
+};
+
+const TWXPropertyDef kTable[] = {
+    TWX_PROPERTY(kResult, TWTYPE_INT, "Result"),
+    TWX_PROPERTY(kMode, TWTYPE_INT, "Mode"),
+    TWX_PROPERTY(kCounter, TWTYPE_INT, "Counter"),
+    TWX_PROPERTY(kTargets, TWTYPE_BINARY, "Targets"),
+    TWX_PROPERTY_END,
+};
+
+const TWXIdentity kIdentity = {TESTACT_VERSION,    TESTACT_KIND, TWX_IDENTITY_FLAGS, 0u, 0u,
+                               TWSTREAMFMT_NATIVE, kTable};
+
+// Bounds the wait of kAwaitClose (about ten seconds) so a close that never comes cannot hang
+// a test.
+constexpr int kAwaitSteps = 1000;
+
+uint32_t AwaitClose() {
+  for (int i = 0; i < kAwaitSteps; ++i) {
+    if (uint32_t command = TWActivityGetCommand()) return command;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return TWSUCCESS;
+}
+
+uint32_t Count() {
+  int32_t counter = 0;
+  TWActivityGetPropertyInt(kCounter, &counter);
+  ++counter;
+  return TWActivitySetPropertyInt(kCounter, &counter);
+}
+
+uint32_t RunTargets() {
+  TWStream targets{};
+  uint32_t st = TWActivityGetPropertyStream(kTargets, TWSTREAMFMT_TEXT_LIST, &targets);
+  if (st == TWSUCCESS) st = TWActivityRunActivity(&targets, TWACTRUNF_SYNCHRONOUS, nullptr);
+  TWStreamDataFree(&targets);
+  return st;
+}
+
+uint32_t FetchRows(TWCONNECT link) {
+  TWFIELDLIST rows = TWNULLHANDLE;
+  uint32_t st = TWFieldlistAlloc(&rows, 4, 0);
+  int32_t total = 0;
+  uint32_t count = 0;
+  if (st == TWSUCCESS) st = TWConnectExecute(link, nullptr, rows, &count);
+  while (st == TWSUCCESS) {
+    st = TWConnectFetch(link, rows, 1, 4, &count);
+    if (st == TWSUCCESS || st == TWFAIL_END_OF_DATA) total += static_cast<int32_t>(count);
+  }
+  if (st == TWFAIL_END_OF_DATA) st = TWActivitySetPropertyInt(kCounter, &total);
+  TWFieldlistFree(rows);
+  return st;
+}
+
+uint32_t FetchLink() {
+  TWCONNECT link = TWNULLHANDLE;
+  uint32_t st = TWConnectAlloc(&link, TWTOKENF_SRC, nullptr);
+  if (st == TWSUCCESS) st = TWConnectConnect(link);
+  if (st == TWSUCCESS) st = FetchRows(link);
+  if (link != TWNULLHANDLE) {
+    TWConnectDisconnect(link);
+    TWConnectFree(link);
+  }
+  return st;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES;
+
+uint32_t TWXIdentify(TWXIdentity* identity) {
+  if (identity == nullptr) return TWFAIL_NULL_RESULT;
+  *identity = kIdentity;
+  return TWSUCCESS;
+}
+
+uint32_t TWXLaunch(void) {
+  int32_t mode = kJustReturn;
+  TWActivityGetPropertyInt(kMode, &mode);
+  uint32_t st = TWSUCCESS;
+  switch (mode) {
+    case kLogToken: {
+      int32_t status = TWFAIL_MISSING_PROPERTY;
+      TWActivityGetPropertyInt(kResult, &status);
+      st =
+          TWActivityLogEx(static_cast<uint32_t>(status), kTargets, 0, 0, nullptr, nullptr, nullptr);
+      break;
+    }
+    case kAwaitClose:
+      st = AwaitClose();
+      break;
+    case kCount:
+      st = Count();
+      break;
+    case kRunTargets:
+      st = RunTargets();
+      break;
+    case kFetchLink:
+      st = FetchLink();
+      break;
+    default:
+      break;
+  }
+  if (st != TWSUCCESS) return st;
+  int32_t result = 0;
+  TWActivityGetPropertyInt(kResult, &result);
+  return static_cast<uint32_t>(result);
+}
+
+}  // extern "C"
+
+#endif  // TW_TESTS_FLOWCORE_TESTACT_ACTIVITY_H_

@@ -1,0 +1,2 @@
+// testact.twx: the test activity.
+#include "testact_activity.h"

@@ -1,0 +1,2 @@
+// testlink.twx: the working test connector.
+#include "testlink_connector.h"
