@@ -569,7 +569,7 @@ GV_API uint32_t GVIndexGetCount(GVINDEX index);
 #define GVNAV_NEXT_DESCENDANT 2u  /* the next entry below the one GVNAV_FIRST_DESCENDANT left */
 #define GVNAV_FIRST_DESCENDANT 3u /* the first entry below the current one */
 #define GVNAV_PARENT 4u
-#define GVNAV_NEXT_MAIN 5u    /* the next entry of level 0 */
+#define GVNAV_NEXT_MAIN 5u    /* the next entry that is no response (a category or main document) */
 #define GVNAV_CURRENT 6u      /* the entry it stands on (before the first: moves onto it) */
 #define GVNAVF_PEEK 0x1u      /* answer without moving */
 #define GVNAVF_BACKWARD 0x2u  /* NEXT and NEXT_MAIN go backward */

@@ -1,0 +1,102 @@
+// Running agents: a selecting agent narrows an index to what its selection takes; an acting
+// agent runs its action (FIELD assignments) on each such document and stores it. The run is
+// recorded in the agent's design (time and count).
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "design.h"
+#include "document.h"
+#include "index.h"
+#include "timedate.h"
+
+namespace plexa {
+namespace {
+
+uint32_t CompileStored(std::string_view text, std::string_view what, FormulaPtr& out) {
+  if (text.empty()) {
+    out.reset();
+    return 0;
+  }
+  uint32_t offset = 0;
+  if (uint32_t st = Compile(text, out, offset)) {
+    if (st != GVERR_FORMULA) return st;
+    return Fail(GVERR_FORMULA, std::string(what) + " at byte " + std::to_string(offset), offset);
+  }
+  return 0;
+}
+
+uint32_t RecordRun(Database& db, GVNOTEID agent, uint32_t count) {
+  Txn txn(db);
+  if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+  Stmt st;
+  if (uint32_t s = txn.Prepare("UPDATE agent_def SET last_run=?, last_count=? WHERE agent=?", st))
+    return s;
+  std::string now = EncodeStoredTime(CurrentTime());
+  if (uint32_t s = st.BindBlob(1, now.data(), now.size())) return s;
+  if (uint32_t s = st.Bind(2, int64_t{count})) return s;
+  if (uint32_t s = st.Bind(3, int64_t{agent})) return s;
+  if (uint32_t s = st.Run()) return s;
+  st = Stmt();
+  return txn.Commit();
+}
+
+}  // namespace
+
+uint32_t ExecuteAgent(Database& db, GVNOTEID agent, GVINDEX index) {
+  AgentSpec spec;
+  if (uint32_t st = ReadAgentSpec(db, agent, spec)) return st;
+  Index* ix = nullptr;
+  if (index != 0) {
+    ix = FindIndex(index);
+    if (ix == nullptr) return Fail(GVERR_INVALID_HANDLE, "index");
+    if (&ix->db() != &db) return Fail(GVERR_INVALID_ARGUMENT, "the index is of another database");
+  }
+  FormulaPtr selection, action;
+  if (uint32_t st = CompileStored(spec.selection, "agent selection", selection)) return st;
+  if (uint32_t st = CompileStored(spec.action, "agent action", action)) return st;
+
+  if (spec.kind == GVAGENT_SELECTS) {
+    uint32_t count = 0;
+    if (ix != nullptr) {
+      if (uint32_t st = ix->Refine(spec.selection)) return st;
+      count = ix->Count();
+    } else {
+      std::vector<GVNOTEID> notes;
+      if (uint32_t st = SelectNotes(db, selection.get(), kClassDocument, nullptr, notes)) return st;
+      count = static_cast<uint32_t>(notes.size());
+    }
+    return RecordRun(db, agent, count);
+  }
+
+  std::vector<GVNOTEID> notes;
+  if (ix != nullptr && ix->filled()) {
+    std::vector<GVNOTEID> among = ix->Notes();
+    if (uint32_t st = SelectNotes(db, selection.get(), ix->classes(), &among, notes)) return st;
+  } else {
+    if (uint32_t st = SelectNotes(db, selection.get(), kClassDocument, nullptr, notes)) return st;
+  }
+  uint32_t count = 0;
+  uint32_t failure = 0;
+  for (GVNOTEID n : notes) {
+    std::unique_ptr<Document> doc;
+    uint32_t st = Document::Open(db, n, 0, doc);
+    if (st == GVERR_NO_ENTRY) continue;  // deleted meanwhile
+    if (st != 0) return st;
+    ++count;
+    if (!action) continue;
+    // A document whose action fails is left as it was; the run goes on and reports it.
+    if (uint32_t ex = Execute(*action, *doc)) {
+      if (failure == 0) failure = ex;
+      continue;
+    }
+    st = doc->Store();
+    if (st == GVERR_NO_ENTRY) continue;
+    if (st != 0) return st;
+  }
+  if (uint32_t st = RecordRun(db, agent, count)) return st;
+  if (failure != 0) return Fail(failure, "the action failed on some documents");
+  return 0;
+}
+
+}  // namespace plexa

@@ -1,0 +1,209 @@
+// Database entry points: open, close, create, delete, copy, list, properties and the access
+// list.
+#include <cstring>
+
+#include "database.h"
+#include "plexapi.h"
+#include "session.h"
+#include "value.h"
+
+namespace plexa {
+namespace {
+
+struct ListWalk {
+  bool active = false;
+  std::vector<ListedDatabase> entries;
+  size_t pos = 0;
+};
+thread_local ListWalk t_list;
+
+uint32_t Resolve(const char* server, const char* file, DbPath& out) {
+  return ResolveDatabase(DataRoot(), server, file, out);
+}
+
+void CopyText(char* out, size_t size, std::string_view text) {
+  size_t n = Utf8Cut(text, size - 1);
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
+uint32_t AclUpdate(Database& db, const char* name, const GVACLEntry* entry, uint32_t op) {
+  std::string_view n = name != nullptr ? std::string_view(name) : std::string_view();
+  if (n.size() >= sizeof(GVACLEntry::name)) return GVERR_INVALID_ARGUMENT;
+  if (op != GVACL_ADD && op != GVACL_UPDATE && op != GVACL_DELETE) return GVERR_INVALID_ARGUMENT;
+  if (op != GVACL_DELETE && entry == nullptr) return GVERR_INVALID_ARGUMENT;
+  Txn txn(db);
+  if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
+  Stmt st;
+  const char* sql =
+      op == GVACL_ADD ? "INSERT INTO acl(name_key, name, access, flags) VALUES(?,?,?,?)"
+      : op == GVACL_UPDATE
+          ? "INSERT OR REPLACE INTO acl(name_key, name, access, flags) VALUES(?,?,?,?)"
+          : "DELETE FROM acl WHERE name_key=?";
+  if (uint32_t s = txn.Prepare(sql, st)) return s;
+  if (uint32_t s = st.Bind(1, FoldAscii(n))) return s;
+  if (op != GVACL_DELETE) {
+    if (uint32_t s = st.Bind(2, n)) return s;
+    if (uint32_t s = st.Bind(3, int64_t{entry->access})) return s;
+    if (uint32_t s = st.Bind(4, int64_t{entry->flags})) return s;
+  }
+  if (uint32_t s = st.Run()) return s;
+  if (op == GVACL_DELETE && sqlite3_changes(db.sql()) == 0)
+    return Fail(GVERR_NO_ENTRY, n.empty() ? "the default entry" : n);
+  st = Stmt();
+  return txn.Commit();
+}
+
+}  // namespace
+}  // namespace plexa
+
+extern "C" {
+
+GV_API uint32_t GVDatabaseOpen(const char* server, const char* file, uint32_t flags, GVDB* db) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    if (db == nullptr) return GVERR_INVALID_ARGUMENT;
+    plexa::DbPath path;
+    if (uint32_t s = plexa::Resolve(server, file, path)) return s;
+    return plexa::OpenDatabase(path, *db);
+  });
+}
+
+GV_API uint32_t GVDatabaseClose(GVDB db, uint32_t flags) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    if (plexa::FindDatabase(db) == nullptr) return GVERR_INVALID_HANDLE;
+    return plexa::CloseHandle(db);
+  });
+}
+
+GV_API uint32_t GVDatabaseCreate(const char* server, const char* file, const char* title,
+                                 uint32_t flags, const char* templateServer,
+                                 const char* templateFile, uint32_t options, uint32_t inherit) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::DbPath target;
+    if (uint32_t s = plexa::Resolve(server, file, target)) return s;
+    plexa::DbPath templ;
+    bool withTemplate = templateFile != nullptr && *templateFile != '\0';
+    if (withTemplate)
+      if (uint32_t s = plexa::Resolve(templateServer, templateFile, templ)) return s;
+    return plexa::CreateDatabase(target, title != nullptr ? title : "",
+                                 withTemplate ? &templ : nullptr, options, inherit != 0);
+  });
+}
+
+GV_API uint32_t GVDatabaseDelete(const char* server, const char* file) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::DbPath path;
+    if (uint32_t s = plexa::Resolve(server, file, path)) return s;
+    return plexa::DeleteDatabase(path);
+  });
+}
+
+GV_API uint32_t GVDatabaseCopy(const char* sourceServer, const char* sourceFile,
+                               const char* destServer, const char* destFile, const char* title,
+                               uint32_t options, uint32_t sizeLimit, uint32_t flags) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::DbPath source, dest;
+    if (uint32_t s = plexa::Resolve(sourceServer, sourceFile, source)) return s;
+    if (uint32_t s = plexa::Resolve(destServer, destFile, dest)) return s;
+    bool setTitle = (options & GVCOPY_TITLE) != 0 && title != nullptr;
+    return plexa::CopyDatabase(source, dest, setTitle, setTitle ? title : "", sizeLimit);
+  });
+}
+
+GV_API uint32_t GVDatabaseList(const char* server, const char* directory, uint32_t reserved,
+                               uint32_t kinds, uint32_t position, uint32_t reserved2, char* title,
+                               char* name) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    if (name == nullptr) return GVERR_INVALID_ARGUMENT;
+    if (position != GV_LIST_FIRST && position != GV_LIST_NEXT) return GVERR_INVALID_ARGUMENT;
+    plexa::ListWalk& w = plexa::t_list;
+    if (position == GV_LIST_FIRST || !w.active) {
+      std::string_view srv = server != nullptr ? std::string_view(server) : std::string_view();
+      std::string dir = plexa::ServerDir(plexa::DataRoot(), srv);
+      if (!plexa::IsDirectory(dir)) return plexa::Fail(GVERR_NO_SERVER, srv);
+      std::string sub = directory != nullptr ? directory : "";
+      for (char& c : sub)
+        if (c == '\\') c = '/';
+      while (!sub.empty() && sub.back() == '/') sub.pop_back();
+      if (!sub.empty() &&
+          (sub.front() == '/' || ("/" + sub + "/").find("/../") != std::string::npos))
+        return GVERR_INVALID_ARGUMENT;
+      std::vector<plexa::ListedDatabase> all;
+      if (uint32_t s = plexa::ListDatabases(dir, sub, all)) return s;
+      bool databases = (kinds & GVDBLIST_DATABASES) != 0 || (kinds & GVDBLIST_TEMPLATES) == 0;
+      bool templates = (kinds & GVDBLIST_TEMPLATES) != 0 || (kinds & GVDBLIST_DATABASES) == 0;
+      w.entries.clear();
+      for (auto& e : all)
+        if (e.is_template ? templates : databases) w.entries.push_back(std::move(e));
+      w.pos = 0;
+      w.active = true;
+    }
+    if (w.pos >= w.entries.size()) {
+      w.active = false;
+      return GVERR_NO_MORE;
+    }
+    const plexa::ListedDatabase& e = w.entries[w.pos++];
+    plexa::CopyText(name, GV_PATH_SIZE, e.name);
+    if (title != nullptr) plexa::CopyText(title, GV_TITLE_SIZE, e.title);
+    return 0;
+  });
+}
+
+GV_API uint32_t GVDatabaseGetProperty(GVDB db, uint32_t property, void* value) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::DbHandle* h = plexa::Find<plexa::DbHandle>(db);
+    if (h == nullptr) return GVERR_INVALID_HANDLE;
+    if (value == nullptr) return GVERR_INVALID_ARGUMENT;
+    plexa::Database& d = h->db();
+    switch (property) {
+      case GVDBPROP_FORM_CHECK: {
+        uint32_t on = d.form_check() ? 1 : 0;
+        std::memcpy(value, &on, sizeof on);
+        return 0;
+      }
+      case GVDBPROP_TITLE: {
+        std::string title;
+        if (uint32_t s = d.MetaText("title", title)) return s;
+        plexa::CopyText(static_cast<char*>(value), GV_TITLE_SIZE, title);
+        return 0;
+      }
+      case GVDBPROP_IDENTITY:
+        std::memcpy(value, d.identity().data(), GV_UNID_SIZE);
+        return 0;
+      case GVDBPROP_PATH:
+        plexa::CopyText(static_cast<char*>(value), GV_PATH_SIZE, h->path().Name());
+        return 0;
+      default:
+        return plexa::Fail(GVERR_INVALID_ARGUMENT, "unknown database property");
+    }
+  });
+}
+
+GV_API uint32_t GVDatabaseSetProperty(GVDB db, uint32_t property, uint32_t value) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::Database* d = plexa::FindDatabase(db);
+    if (d == nullptr) return GVERR_INVALID_HANDLE;
+    switch (property) {
+      case GVDBPROP_FORM_CHECK:
+        d->set_form_check(value != 0);
+        return 0;
+      case GVDBPROP_TITLE:
+      case GVDBPROP_IDENTITY:
+      case GVDBPROP_PATH:
+        return plexa::Fail(GVERR_NOT_SUPPORTED, "a read-only database property");
+      default:
+        return plexa::Fail(GVERR_INVALID_ARGUMENT, "unknown database property");
+    }
+  });
+}
+
+GV_API uint32_t GVACLUpdate(GVDB db, const char* name, const GVACLEntry* entry,
+                            uint32_t operation) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    plexa::Database* d = plexa::FindDatabase(db);
+    if (d == nullptr) return GVERR_INVALID_HANDLE;
+    return plexa::AclUpdate(*d, name, entry, operation);
+  });
+}
+
+}  // extern "C"

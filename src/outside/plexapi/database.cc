@@ -1,0 +1,819 @@
+// The SQLite side of a database: connection, schema, meta, statements, transactions, note
+// ids, and the whole-file operations (create, copy through the backup interface, delete,
+// list).
+#include "database.h"
+
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "timedate.h"
+#include "tw/coding.h"
+
+namespace plexa {
+namespace {
+
+constexpr int64_t kSchemaVersion = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;
+CREATE TABLE note(
+  id INTEGER PRIMARY KEY,
+  unid BLOB NOT NULL UNIQUE,
+  class INTEGER NOT NULL,
+  form_key TEXT,
+  design_key TEXT,
+  parent BLOB,
+  created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL);
+CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
+CREATE INDEX note_form ON note(form_key);
+CREATE INDEX note_parent ON note(parent);
+CREATE TABLE item(
+  note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  ord INTEGER NOT NULL,
+  name TEXT NOT NULL, name_key TEXT NOT NULL,
+  type INTEGER NOT NULL,
+  flags INTEGER NOT NULL DEFAULT 0,
+  value BLOB NOT NULL,
+  PRIMARY KEY(note, ord)) WITHOUT ROWID;
+CREATE INDEX item_name ON item(note, name_key);
+CREATE TABLE attachment(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  name TEXT NOT NULL, data BLOB NOT NULL, size INTEGER NOT NULL, modified BLOB NOT NULL,
+  PRIMARY KEY(note, name)) WITHOUT ROWID;
+CREATE TABLE form_field(form INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  ord INTEGER NOT NULL, name TEXT NOT NULL, name_key TEXT NOT NULL, type INTEGER NOT NULL,
+  flags INTEGER NOT NULL, list_flags INTEGER NOT NULL, head BLOB NOT NULL,
+  default_formula TEXT, PRIMARY KEY(form, ord)) WITHOUT ROWID;
+CREATE TABLE form_def(form INTEGER PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
+  design BLOB NOT NULL,
+  body BLOB NOT NULL);
+CREATE TABLE view_def(view INTEGER PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
+  style INTEGER, flags INTEGER, selection_kind INTEGER, display BLOB, selection TEXT);
+CREATE TABLE view_column(view INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  ord INTEGER NOT NULL, kind INTEGER NOT NULL, formula TEXT NOT NULL, title TEXT,
+  record BLOB NOT NULL,
+  PRIMARY KEY(view, ord)) WITHOUT ROWID;
+CREATE TABLE view_entry(view INTEGER NOT NULL, sortkey BLOB NOT NULL, note INTEGER NOT NULL,
+  dup INTEGER NOT NULL,
+  cells BLOB NOT NULL,
+  PRIMARY KEY(view, sortkey, note, dup)) WITHOUT ROWID;
+CREATE INDEX view_entry_note ON view_entry(note);
+CREATE TABLE agent_def(agent INTEGER PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
+  kind INTEGER, flags INTEGER, selection TEXT, action TEXT, last_run BLOB, last_count INTEGER);
+CREATE TABLE acl(name_key TEXT PRIMARY KEY, name TEXT, access INTEGER, flags INTEGER) WITHOUT ROWID;
+)sql";
+
+std::atomic<DesignHooks*> g_hooks{nullptr};
+
+std::string BaseName(const std::string& file) {
+  size_t slash = file.rfind('/');
+  return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// A temporary file beside path that a crash leaves recognisable (and unlisted).
+std::string TempPathFor(const std::string& path) {
+  Unid r = NewUnid();
+  char tail[40];
+  std::snprintf(tail, sizeof tail, ".tmp-%d-%02x%02x%02x%02x", static_cast<int>(getpid()), r[0],
+                r[1], r[2], r[3]);
+  return DirName(path) + "/." + BaseName(path) + tail;
+}
+
+void RemoveFileSet(const std::string& path) {
+  unlink((path + "-wal").c_str());
+  unlink((path + "-shm").c_str());
+  unlink((path + "-journal").c_str());
+  unlink(path.c_str());
+}
+
+// Owns a temporary database file until it is put in place.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!path_.empty()) RemoveFileSet(path_);
+  }
+  const std::string& path() const { return path_; }
+  // Links the file at target, which must not exist (atomic against other creators).
+  uint32_t Place(const std::string& target) {
+    if (link(path_.c_str(), target.c_str()) != 0) {
+      if (errno == EEXIST) return Fail(GVERR_EXISTS, target);
+      return Fail(GVERR_FILE, target + ": " + std::strerror(errno));
+    }
+    return 0;
+  }
+
+ private:
+  std::string path_;
+};
+
+uint32_t OpenStatus(sqlite3* db, int rc, const std::string& file) {
+  if (rc == SQLITE_NOMEM) return GVERR_NO_MEMORY;
+  if ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_PERM ||
+      (rc & 0xFF) == SQLITE_READONLY)
+    return Fail(GVERR_FILE, file + ": " + (db ? sqlite3_errmsg(db) : "cannot open"));
+  return SqlStatus(db, rc);
+}
+
+// Finishes a new database's own meta rows after a create or copy.
+uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
+  Unid id = NewUnid();
+  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
+  GVTIMEDATE now = CurrentTime();
+  std::string created = EncodeStoredTime(now);
+  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
+  if (setTitle)
+    if (uint32_t st = db.SetMetaText("title", title)) return st;
+  return 0;
+}
+
+// Copies every page of src into the file at destPath (made), as of one read snapshot.
+uint32_t BackupInto(Database& src, const std::string& destPath) {
+  sqlite3* raw = nullptr;
+  int rc =
+      sqlite3_open_v2(destPath.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  SqlitePtr dest(raw);
+  if (rc != SQLITE_OK) return OpenStatus(raw, rc, destPath);
+  sqlite3_busy_timeout(raw, BusyTimeoutMs());
+  sqlite3_backup* b = sqlite3_backup_init(raw, "main", src.sql(), "main");
+  if (b == nullptr) return SqlStatus(raw, sqlite3_errcode(raw));
+  // All pages in one step: the source is read in one transaction, so the copy is
+  // consistent even while other connections write.
+  rc = sqlite3_backup_step(b, -1);
+  int fin = sqlite3_backup_finish(b);
+  if (rc != SQLITE_DONE) return SqlStatus(src.sql(), rc);
+  if (fin != SQLITE_OK) return SqlStatus(raw, fin);
+  return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- statuses and statements --
+
+uint32_t SqlStatus(sqlite3* db, int rc) {
+  int primary = rc & 0xFF;
+  if (primary == SQLITE_OK || primary == SQLITE_ROW || primary == SQLITE_DONE) return 0;
+  std::string detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  switch (primary) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Fail(GVERR_BUSY, detail);
+    case SQLITE_NOMEM:
+      return Fail(GVERR_NO_MEMORY, detail);
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return Fail(GVERR_NOT_A_DATABASE, detail);
+    case SQLITE_TOOBIG:
+    case SQLITE_FULL:
+      return Fail(GVERR_TOO_BIG, detail);
+    case SQLITE_CONSTRAINT:
+      if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
+        return Fail(GVERR_EXISTS, detail);
+      return Fail(GVERR_ENGINE, detail, static_cast<uint32_t>(rc));
+    case SQLITE_READONLY:
+      return Fail(GVERR_FILE, detail);
+    default:
+      return Fail(GVERR_ENGINE, detail, static_cast<uint32_t>(rc));
+  }
+}
+
+Stmt::Stmt(Stmt&& other) noexcept
+    : st_(std::exchange(other.st_, nullptr)),
+      busy_(std::exchange(other.busy_, nullptr)),
+      owned_(std::exchange(other.owned_, false)) {}
+
+Stmt& Stmt::operator=(Stmt&& other) noexcept {
+  if (this != &other) {
+    Release();
+    st_ = std::exchange(other.st_, nullptr);
+    busy_ = std::exchange(other.busy_, nullptr);
+    owned_ = std::exchange(other.owned_, false);
+  }
+  return *this;
+}
+
+Stmt::~Stmt() {
+  Release();
+}
+
+void Stmt::Release() {
+  if (st_ == nullptr) return;
+  if (owned_) {
+    sqlite3_finalize(st_);
+  } else {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    if (busy_ != nullptr) *busy_ = false;
+  }
+  st_ = nullptr;
+  busy_ = nullptr;
+  owned_ = false;
+}
+
+uint32_t Stmt::Bind(int index, int64_t value) {
+  return SqlStatus(sqlite3_db_handle(st_), sqlite3_bind_int64(st_, index, value));
+}
+
+uint32_t Stmt::Bind(int index, std::string_view text) {
+  if (text.size() > 0x7FFFFFFF) return GVERR_TOO_BIG;
+  return SqlStatus(
+      sqlite3_db_handle(st_),
+      sqlite3_bind_text(st_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+}
+
+uint32_t Stmt::BindBlob(int index, const void* data, size_t size) {
+  if (size > 0x7FFFFFFF) return GVERR_TOO_BIG;
+  static const char kEmpty = 0;
+  if (data == nullptr) data = &kEmpty;  // a zero-length blob, not NULL
+  return SqlStatus(sqlite3_db_handle(st_),
+                   sqlite3_bind_blob(st_, index, data, static_cast<int>(size), SQLITE_TRANSIENT));
+}
+
+uint32_t Stmt::BindNull(int index) {
+  return SqlStatus(sqlite3_db_handle(st_), sqlite3_bind_null(st_, index));
+}
+
+uint32_t Stmt::Step(bool* row) {
+  int rc = sqlite3_step(st_);
+  if (row != nullptr) *row = rc == SQLITE_ROW;
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) return 0;
+  uint32_t st = SqlStatus(sqlite3_db_handle(st_), rc);
+  sqlite3_reset(st_);
+  return st;
+}
+
+uint32_t Stmt::Run() {
+  bool row = true;
+  while (row)
+    if (uint32_t st = Step(&row)) return st;
+  return 0;
+}
+
+int64_t Stmt::Int(int column) const {
+  return sqlite3_column_int64(st_, column);
+}
+
+std::string_view Stmt::Text(int column) const {
+  const unsigned char* p = sqlite3_column_text(st_, column);
+  int n = sqlite3_column_bytes(st_, column);
+  return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n))
+           : std::string_view();
+}
+
+std::string_view Stmt::Blob(int column) const {
+  const void* p = sqlite3_column_blob(st_, column);
+  int n = sqlite3_column_bytes(st_, column);
+  return p ? std::string_view(static_cast<const char*>(p), static_cast<size_t>(n))
+           : std::string_view();
+}
+
+bool Stmt::IsNull(int column) const {
+  return sqlite3_column_type(st_, column) == SQLITE_NULL;
+}
+
+// ---------------------------------------------------------------- hooks -------------------
+
+void InstallDesignHooks(DesignHooks* hooks) {
+  g_hooks.store(hooks);
+}
+
+DesignHooks* InstalledDesignHooks() {
+  return g_hooks.load();
+}
+
+// ---------------------------------------------------------------- database ---------------
+
+Database::~Database() = default;
+
+uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
+                        std::unique_ptr<Database>& out) {
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0) return Fail(GVERR_NO_DATABASE, file);
+  if (!S_ISREG(st.st_mode)) return Fail(GVERR_NOT_A_DATABASE, file);
+  std::unique_ptr<Database> db(new Database);
+  db->file_ = file;
+  db->read_only_ = readOnly;
+  sqlite3* raw = nullptr;
+  int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  db->db_.reset(raw);
+  if (rc != SQLITE_OK) return OpenStatus(raw, rc, file);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, busyMs);
+  if (uint32_t s = db->CheckSchema()) return s;
+  if (uint32_t s = db->Configure(busyMs)) return s;
+  if (uint32_t s = db->ReloadIdentity()) return s;
+  out = std::move(db);
+  return 0;
+}
+
+uint32_t Database::CheckSchema() {
+  sqlite3_stmt* raw = nullptr;
+  int rc =
+      sqlite3_prepare_v2(db_.get(), "SELECT value FROM meta WHERE key='schema'", -1, &raw, nullptr);
+  StmtPtr st(raw);
+  int primary = rc & 0xFF;
+  if (primary == SQLITE_ERROR || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+    return Fail(GVERR_NOT_A_DATABASE, file_);
+  if (rc != SQLITE_OK) return SqlStatus(db_.get(), rc);
+  rc = sqlite3_step(raw);
+  primary = rc & 0xFF;
+  if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+    return Fail(GVERR_NOT_A_DATABASE, file_);
+  if (rc != SQLITE_ROW) {
+    if (rc == SQLITE_DONE) return Fail(GVERR_NOT_A_DATABASE, file_);
+    return SqlStatus(db_.get(), rc);
+  }
+  if (sqlite3_column_type(raw, 0) != SQLITE_INTEGER ||
+      sqlite3_column_int64(raw, 0) != kSchemaVersion)
+    return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
+  return 0;
+}
+
+uint32_t Database::Configure(int busyMs) {
+  sqlite3_busy_timeout(db_.get(), busyMs);
+  if (!read_only_)
+    if (uint32_t st = Exec("PRAGMA journal_mode=WAL")) return st;
+  if (uint32_t st = Exec("PRAGMA synchronous=NORMAL")) return st;
+  return Exec("PRAGMA foreign_keys=ON");
+}
+
+uint32_t Database::Create(const std::string& file, std::string_view title, int busyMs,
+                          std::unique_ptr<Database>& out) {
+  if (access(file.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, file);
+  sqlite3* raw = nullptr;
+  int rc =
+      sqlite3_open_v2(file.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::unique_ptr<Database> db(new Database);
+  db->db_.reset(raw);
+  db->file_ = file;
+  if (rc != SQLITE_OK) return OpenStatus(raw, rc, file);
+  sqlite3_extended_result_codes(raw, 1);
+  if (uint32_t st = db->Configure(busyMs)) return st;
+  Txn txn(*db);
+  if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+  if (uint32_t st = db->Exec(kSchema)) return st;
+  Unid id = NewUnid();
+  std::string created = EncodeStoredTime(CurrentTime());
+  const struct {
+    const char* key;
+    int64_t value;
+  } ints[] = {{"schema", kSchemaVersion}, {"is_template", 0}, {"inherit", 0},
+              {"next_note", 0},           {"commit_seq", 0},  {"design_seq", 0}};
+  for (const auto& kv : ints)
+    if (uint32_t st = db->SetMeta(kv.key, kv.value)) return st;
+  if (uint32_t st = db->SetMetaBlob("identity", id.data(), id.size())) return st;
+  if (uint32_t st = db->SetMetaBlob("created", created.data(), created.size())) return st;
+  if (uint32_t st = db->SetMetaText("title", title)) return st;
+  if (uint32_t st = db->SetMetaText("template", "")) return st;
+  if (uint32_t st = txn.Commit()) return st;
+  if (uint32_t st = db->ReloadIdentity()) return st;
+  out = std::move(db);
+  return 0;
+}
+
+uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
+  out = Stmt();
+  auto it = stmts_.find(std::string(sql));
+  if (it != stmts_.end() && !it->second.busy) {
+    it->second.busy = true;
+    out.st_ = it->second.st.get();
+    out.busy_ = &it->second.busy;
+    return 0;
+  }
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v3(db_.get(), sql.data(), static_cast<int>(sql.size()),
+                              it == stmts_.end() ? SQLITE_PREPARE_PERSISTENT : 0, &raw, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return SqlStatus(db_.get(), rc);
+  }
+  if (it == stmts_.end()) {
+    Cached c;
+    c.st.reset(raw);
+    c.busy = true;
+    auto placed = stmts_.emplace(std::string(sql), std::move(c)).first;
+    out.st_ = raw;
+    out.busy_ = &placed->second.busy;
+  } else {
+    out.st_ = raw;
+    out.owned_ = true;
+  }
+  return 0;
+}
+
+uint32_t Database::Exec(const char* sql) {
+  char* msg = nullptr;
+  int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &msg);
+  sqlite3_free(msg);
+  return SqlStatus(db_.get(), rc);
+}
+
+uint32_t Database::DataVersion(int64_t& out) {
+  Stmt st;
+  if (uint32_t s = Prepare("PRAGMA data_version", st)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out = row ? st.Int(0) : 0;
+  return 0;
+}
+
+uint32_t Database::MetaInt(std::string_view key, int64_t fallback, int64_t& out) {
+  Stmt st;
+  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out = row && !st.IsNull(0) ? st.Int(0) : fallback;
+  return 0;
+}
+
+uint32_t Database::MetaText(std::string_view key, std::string& out) {
+  Stmt st;
+  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out = row ? std::string(st.Text(0)) : std::string();
+  return 0;
+}
+
+uint32_t Database::MetaBlob(std::string_view key, std::string& out) {
+  Stmt st;
+  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out = row ? std::string(st.Blob(0)) : std::string();
+  return 0;
+}
+
+uint32_t Database::SetMeta(std::string_view key, int64_t value) {
+  Stmt st;
+  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  if (uint32_t s = st.Bind(2, value)) return s;
+  return st.Run();
+}
+
+uint32_t Database::SetMetaText(std::string_view key, std::string_view value) {
+  Stmt st;
+  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  if (uint32_t s = st.Bind(2, value)) return s;
+  return st.Run();
+}
+
+uint32_t Database::SetMetaBlob(std::string_view key, const void* data, size_t size) {
+  Stmt st;
+  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  if (uint32_t s = st.BindBlob(2, data, size)) return s;
+  return st.Run();
+}
+
+IndexMaintainer* Database::indexer() {
+  DesignHooks* h = g_hooks.load();
+  return h ? h->Indexer(*this) : nullptr;
+}
+
+FormCatalog* Database::forms() {
+  DesignHooks* h = g_hooks.load();
+  return h ? h->Forms(*this) : nullptr;
+}
+
+uint32_t Database::ReloadIdentity() {
+  std::string id;
+  if (uint32_t st = MetaBlob("identity", id)) return st;
+  if (id.size() != identity_.size()) return Fail(GVERR_NOT_A_DATABASE, file_ + ": no identity");
+  std::memcpy(identity_.data(), id.data(), id.size());
+  return 0;
+}
+
+// ---------------------------------------------------------------- transactions ------------
+
+Txn::~Txn() {
+  Rollback();
+}
+
+uint32_t Txn::Begin(Mode mode) {
+  if (open_) return GVERR_INVALID_ARGUMENT;
+  if (db_.txn_depth_ > 0) {
+    if (mode == kWrite && !db_.txn_write_) return Fail(GVERR_BUSY, "write inside a read");
+    ++db_.txn_depth_;
+    mode_ = mode;
+    open_ = joined_ = true;
+    return 0;
+  }
+  if (mode == kWrite && db_.read_only_) return Fail(GVERR_FILE, db_.file_ + ": read-only");
+  if (uint32_t st = db_.Exec(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN")) return st;
+  db_.txn_depth_ = 1;
+  db_.txn_write_ = mode == kWrite;
+  mode_ = mode;
+  open_ = true;
+  joined_ = false;
+  return 0;
+}
+
+uint32_t Txn::Commit() {
+  if (!open_) return GVERR_INVALID_ARGUMENT;
+  if (joined_) {
+    open_ = false;
+    --db_.txn_depth_;
+    return 0;
+  }
+  if (mode_ == kWrite) {
+    if (uint32_t st = db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq'")) {
+      Rollback();
+      return st;
+    }
+  }
+  int rc = sqlite3_exec(db_.sql(), "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    uint32_t st = SqlStatus(db_.sql(), rc);
+    Rollback();
+    return st;
+  }
+  open_ = false;
+  db_.txn_depth_ = 0;
+  db_.txn_write_ = false;
+  return 0;
+}
+
+void Txn::Rollback() {
+  if (!open_) return;
+  open_ = false;
+  if (joined_) {
+    --db_.txn_depth_;
+    return;
+  }
+  if (!sqlite3_get_autocommit(db_.sql()))
+    sqlite3_exec(db_.sql(), "ROLLBACK", nullptr, nullptr, nullptr);
+  db_.txn_depth_ = 0;
+  db_.txn_write_ = false;
+}
+
+uint32_t Txn::NewNoteId(GVNOTEID& id) {
+  if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
+  int64_t n = 0;
+  if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
+  if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");
+  if (uint32_t st = db_.SetMeta("next_note", n + 1)) return st;
+  id = static_cast<GVNOTEID>(2 * (n + 1));
+  return 0;
+}
+
+uint32_t Txn::DesignSeq(int64_t& out) {
+  return db_.MetaInt("design_seq", 0, out);
+}
+
+uint32_t Txn::BumpDesignSeq() {
+  if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
+  return db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'design_seq'");
+}
+
+// ---------------------------------------------------------------- times and identities ----
+
+Unid NewUnid() {
+  Unid u{};
+  size_t got = 0;
+  while (got < u.size()) {
+    ssize_t n = getrandom(u.data() + got, u.size() - got, 0);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  if (got < u.size()) {
+    // No kernel randomness: the clock and a counter still give distinct values.
+    static std::atomic<uint64_t> counter{0};
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tw::put_u64(u.data(),
+                static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec));
+    tw::put_u64(u.data() + 8, (static_cast<uint64_t>(getpid()) << 32) | ++counter);
+  }
+  if (std::all_of(u.begin(), u.end(), [](uint8_t b) { return b == 0; })) u[0] = 1;
+  return u;
+}
+
+std::string EncodeStoredTime(const GVTIMEDATE& t) {
+  std::string out(8, '\0');
+  tw::put_u32(out.data(), t.ticks);
+  tw::put_u32(out.data() + 4, t.date);
+  return out;
+}
+
+GVTIMEDATE DecodeStoredTime(std::string_view bytes) {
+  GVTIMEDATE t{};
+  if (bytes.size() >= 8) {
+    t.ticks = tw::get_u32(bytes.data());
+    t.date = tw::get_u32(bytes.data() + 4);
+  }
+  return t;
+}
+
+// ---------------------------------------------------------------- handles -----------------
+
+DbHandle::DbHandle(std::unique_ptr<Database> db, DbPath path)
+    : db_(std::move(db)), path_(std::move(path)) {}
+
+DbHandle::~DbHandle() {
+  // The last connection of this process to the file folds the log back into the file; other
+  // processes may still hold it, so only a passive checkpoint.
+  std::string file = db_->file();
+  bool others = AnyHandle<DbHandle>([&](DbHandle& h) { return h.db().file() == file; });
+  if (!others && !db_->read_only())
+    sqlite3_wal_checkpoint_v2(db_->sql(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
+Database* FindDatabase(GVDB db) {
+  DbHandle* h = Find<DbHandle>(db);
+  return h ? &h->db() : nullptr;
+}
+
+uint32_t OpenDatabase(const DbPath& path, GVDB& out) {
+  std::unique_ptr<Database> db;
+  if (uint32_t st = Database::Open(path.path, false, BusyTimeoutMs(), db)) return st;
+  db->set_name(path.Name());
+  Database* raw = db.get();
+  GVDB h = 0;
+  if (uint32_t st = AddHandle(std::make_unique<DbHandle>(std::move(db), path), 0, h)) return st;
+  raw->set_handle(h);
+  out = h;
+  return 0;
+}
+
+uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPath* templ,
+                        uint32_t options, bool inherit) {
+  if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
+  std::unique_ptr<Database> source;
+  if (templ != nullptr) {
+    if (uint32_t st = Database::Open(templ->path, true, BusyTimeoutMs(), source)) return st;
+  }
+  if (!MakeDirectories(DirName(target.path))) return Fail(GVERR_FILE, target.Name());
+  TempFile temp(TempPathFor(target.path));
+  std::string name = BaseName(target.file);
+  if (source == nullptr) {
+    std::unique_ptr<Database> db;
+    if (uint32_t st =
+            Database::Create(temp.path(), title.empty() ? name : title, BusyTimeoutMs(), db))
+      return st;
+  } else {
+    if (uint32_t st = BackupInto(*source, temp.path())) return st;
+    std::string templateTitle;
+    if (uint32_t st = source->MetaText("title", templateTitle)) return st;
+    source.reset();
+    std::unique_ptr<Database> db;
+    if (uint32_t st = Database::Open(temp.path(), false, BusyTimeoutMs(), db)) return st;
+    Txn txn(*db);
+    if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+    std::string_view newTitle = !title.empty()           ? title
+                                : !templateTitle.empty() ? std::string_view(templateTitle)
+                                                         : std::string_view(name);
+    if (uint32_t st = StampNewDatabase(*db, true, newTitle)) return st;
+    if (uint32_t st = db->SetMetaText("template", templ->Name())) return st;
+    if (uint32_t st = db->SetMeta("inherit", inherit ? 1 : 0)) return st;
+    if (uint32_t st = db->SetMeta("is_template", 0)) return st;
+    // Temporary views belong to the template's users, not to its design; documents come
+    // along only when asked for.
+    if (uint32_t st = db->Exec(
+            "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
+            "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
+      return st;
+    if ((options & GVCREATE_DOCUMENTS) == 0) {
+      if (uint32_t st =
+              db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
+                       "DELETE FROM note WHERE class = 1;"))
+        return st;
+    }
+    if (uint32_t st = txn.BumpDesignSeq()) return st;
+    if (uint32_t st = txn.Commit()) return st;
+  }
+  return temp.Place(target.path);
+}
+
+uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
+                      std::string_view title, uint32_t sizeLimitMb) {
+  if (access(dest.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, dest.Name());
+  std::unique_ptr<Database> src;
+  if (uint32_t st = Database::Open(source.path, true, BusyTimeoutMs(), src)) return st;
+  if (sizeLimitMb != 0 && sizeLimitMb != 0x7FFF) {
+    // Pages as the database holds them now, the log included.
+    int64_t pages = 0, pageSize = 0;
+    {
+      Stmt count, size;
+      if (uint32_t st = src->Prepare("PRAGMA page_count", count)) return st;
+      if (uint32_t st = count.Step()) return st;
+      pages = count.Int(0);
+      if (uint32_t st = src->Prepare("PRAGMA page_size", size)) return st;
+      if (uint32_t st = size.Step()) return st;
+      pageSize = size.Int(0);
+    }
+    if (pages * pageSize > int64_t{sizeLimitMb} * 1024 * 1024)
+      return Fail(GVERR_TOO_BIG, source.Name() + ": above the size limit");
+  }
+  if (!MakeDirectories(DirName(dest.path))) return Fail(GVERR_FILE, dest.Name());
+  TempFile temp(TempPathFor(dest.path));
+  if (uint32_t st = BackupInto(*src, temp.path())) return st;
+  src.reset();
+  {
+    std::unique_ptr<Database> db;
+    if (uint32_t st = Database::Open(temp.path(), false, BusyTimeoutMs(), db)) return st;
+    Txn txn(*db);
+    if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+    if (uint32_t st = StampNewDatabase(*db, setTitle, title)) return st;
+    if (uint32_t st = txn.Commit()) return st;
+  }
+  return temp.Place(dest.path);
+}
+
+uint32_t DeleteDatabase(const DbPath& path) {
+  struct stat st;
+  if (stat(path.path.c_str(), &st) != 0) return Fail(GVERR_NO_DATABASE, path.Name());
+  bool open = AnyHandle<DbHandle>([&](DbHandle& h) {
+    struct stat other;
+    return stat(h.db().file().c_str(), &other) == 0 && other.st_dev == st.st_dev &&
+           other.st_ino == st.st_ino;
+  });
+  if (open) return Fail(GVERR_DATABASE_IN_USE, path.Name());
+  {
+    // Only our own files are deleted.
+    std::unique_ptr<Database> check;
+    if (uint32_t s = Database::Open(path.path, true, BusyTimeoutMs(), check)) return s;
+  }
+  if (unlink(path.path.c_str()) != 0) return Fail(GVERR_FILE, path.Name() + ": " + strerror(errno));
+  unlink((path.path + "-wal").c_str());
+  unlink((path.path + "-shm").c_str());
+  return 0;
+}
+
+uint32_t ListDatabases(const std::string& serverDir, const std::string& subdir,
+                       std::vector<ListedDatabase>& out) {
+  namespace fs = std::filesystem;
+  // Files skipped as not ours are no failure of the listing.
+  LastError saved = GetLastError();
+  struct Restore {
+    LastError& e;
+    ~Restore() { RestoreLastError(std::move(e)); }
+  } restore{saved};
+  std::vector<ListedDatabase> found;
+  std::string base = serverDir;
+  if (!base.empty() && base.back() == '/') base.pop_back();
+  std::string start = subdir.empty() ? base : base + "/" + subdir;
+  std::error_code ec;
+  if (!fs::is_directory(start, ec)) return Fail(GVERR_NO_ENTRY, start);
+  fs::recursive_directory_iterator it(start, fs::directory_options::skip_permission_denied, ec);
+  if (ec) return Fail(GVERR_FILE, start + ": " + ec.message());
+  for (fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    const fs::directory_entry& e = *it;
+    std::error_code fe;
+    if (!e.is_regular_file(fe)) continue;
+    std::string file = e.path().filename().string();
+    if (file.empty() || file[0] == '.') continue;
+    auto endsWith = [&](std::string_view tail) {
+      return file.size() >= tail.size() &&
+             file.compare(file.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (endsWith("-wal") || endsWith("-shm") || endsWith("-journal")) continue;
+    std::string path = e.path().string();
+    char magic[16] = {};
+    {
+      std::ifstream in(path, std::ios::binary);
+      if (!in.read(magic, sizeof magic)) continue;
+    }
+    if (std::memcmp(magic, "SQLite format 3", 16) != 0) continue;
+    std::unique_ptr<Database> db;
+    if (Database::Open(path, true, BusyTimeoutMs(), db) != 0) continue;
+    ListedDatabase d;
+    d.name = path.substr(base.size() + 1);
+    if (d.name.size() >= GV_PATH_SIZE) continue;
+    int64_t tmpl = 0;
+    if (db->MetaText("title", d.title) != 0 || db->MetaInt("is_template", 0, tmpl) != 0) continue;
+    d.is_template = tmpl != 0;
+    found.push_back(std::move(d));
+  }
+  std::sort(found.begin(), found.end(),
+            [](const ListedDatabase& a, const ListedDatabase& b) { return a.name < b.name; });
+  out = std::move(found);
+  return 0;
+}
+
+}  // namespace plexa

@@ -1,0 +1,694 @@
+// Notes and their items in SQLite, and the open document: create, open, item changes, and
+// the store that writes only what changed and keeps the views current.
+#include "document.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core_bridge.h"
+#include "database.h"
+#include "richtext.h"
+#include "timedate.h"
+#include "value.h"
+
+namespace plexa {
+namespace {
+
+constexpr size_t kMaxRichTextRow = 16u << 20;
+
+bool IsZero(const Unid& u) {
+  return std::all_of(u.begin(), u.end(), [](uint8_t b) { return b == 0; });
+}
+
+Unid UnidFrom(std::string_view bytes) {
+  Unid u{};
+  if (bytes.size() == u.size()) std::memcpy(u.data(), bytes.data(), u.size());
+  return u;
+}
+
+std::vector<uint8_t> Bytes(std::string_view s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// The first row of name decoded, rich text as all its rows joined.
+template <class Item>
+bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
+  std::string key = FoldAscii(name);
+  const Item* first = nullptr;
+  for (const Item& it : items) {
+    if (FoldAscii(it.name) == key) {
+      first = &it;
+      break;
+    }
+  }
+  if (first == nullptr) return false;
+  if (first->type == GVTYPE_COMPOSITE) {
+    std::string records;
+    for (const Item& it : items)
+      if (it.type == GVTYPE_COMPOSITE && FoldAscii(it.name) == key)
+        records.append(it.value.begin(), it.value.end());
+    out = Value::Composite(std::move(records));
+    return true;
+  }
+  Value v;
+  if (DecodeItem(first->type, first->value, v) != 0) return false;
+  out = std::move(v);
+  return true;
+}
+
+class StoredSource : public ItemSource {
+ public:
+  explicit StoredSource(std::vector<StoredItem> items) : items_(std::move(items)) {}
+  bool Find(std::string_view name, Value& out) const override { return FindIn(items_, name, out); }
+
+ private:
+  std::vector<StoredItem> items_;
+};
+
+// The bytes a value of a single or list type counts against GV_MAX_VALUE.
+size_t PayloadSize(uint32_t type, size_t stored) {
+  switch (type) {
+    case GVTYPE_TEXT:
+      return stored >= 4 ? stored - 4 : 0;
+    case GVTYPE_NUMBER:
+    case GVTYPE_TIME:
+      return 8;
+    default:
+      return stored;
+  }
+}
+
+uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item) {
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
+          st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
+  if (uint32_t s = st.Bind(2, ord)) return s;
+  if (uint32_t s = st.Bind(3, item.name)) return s;
+  if (uint32_t s = st.Bind(4, FoldAscii(item.name))) return s;
+  if (uint32_t s = st.Bind(5, int64_t{item.type})) return s;
+  if (uint32_t s = st.Bind(6, int64_t{item.flags})) return s;
+  if (uint32_t s = st.BindBlob(7, item.value.data(), item.value.size())) return s;
+  return st.Run();
+}
+
+uint32_t WriteAttachment(Txn& txn, GVNOTEID note, const std::string& name, const DocAttachment& a) {
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "INSERT OR REPLACE INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)",
+          st))
+    return s;
+  std::string modified = EncodeStoredTime(a.modified);
+  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
+  if (uint32_t s = st.Bind(2, name)) return s;
+  if (uint32_t s = st.BindBlob(3, a.data.data(), a.data.size())) return s;
+  if (uint32_t s = st.Bind(4, int64_t{a.size})) return s;
+  if (uint32_t s = st.BindBlob(5, modified.data(), modified.size())) return s;
+  return st.Run();
+}
+
+// The form key of a note's stored items: its first "Form" item as folded text.
+uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "SELECT type, value FROM item WHERE note=? AND name_key='form' ORDER BY ord LIMIT 1", st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out.clear();
+  if (!row) return 0;
+  std::string_view bytes = st.Blob(1);
+  Value v, text;
+  if (DecodeItem(static_cast<uint32_t>(st.Int(0)),
+                 std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), v) == 0 &&
+      IsTextType(v.type) && !v.texts.empty())
+    out = FoldAscii(v.texts.front());
+  return 0;
+}
+
+uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
+  Stmt st;
+  if (uint32_t s = db.Prepare("SELECT id FROM note WHERE class=256 AND design_key=?", st)) return s;
+  if (uint32_t s = st.Bind(1, key)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  out = row ? static_cast<GVNOTEID>(st.Int(0)) : 0;
+  return 0;
+}
+
+// The name of a form as designed (the GVFormDesign it was created with), or its key.
+uint32_t FormName(Txn& txn, GVNOTEID form, std::string& out) {
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "SELECT n.design_key, d.design FROM note n LEFT JOIN form_def d ON d.form = n.id "
+          "WHERE n.id=? AND n.class=256",
+          st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{form})) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  if (!row) return Fail(GVERR_NO_FORM, "note " + std::to_string(form));
+  std::string_view design = st.Blob(1);
+  constexpr size_t kNameAt = offsetof(GVFormDesign, name);
+  if (design.size() > kNameAt) {
+    std::string_view name = design.substr(kNameAt);
+    out = std::string(name.substr(0, name.find('\0')));
+  } else {
+    out = std::string(st.Text(0));
+  }
+  return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- notes ------------------
+
+uint32_t InsertNote(Txn& txn, NoteRow& row) {
+  if (!txn.writing()) return GVERR_INVALID_ARGUMENT;
+  GVNOTEID id = 0;
+  if (uint32_t s = txn.NewNoteId(id)) return s;
+  if (IsZero(row.unid)) row.unid = NewUnid();
+  GVTIMEDATE zero{};
+  if (std::memcmp(&row.created, &zero, sizeof zero) == 0) row.created = CurrentTime();
+  if (std::memcmp(&row.modified, &zero, sizeof zero) == 0) row.modified = row.created;
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, modified, seq) "
+          "VALUES(?,?,?,?,?,?,?,?,?)",
+          st))
+    return s;
+  std::string created = EncodeStoredTime(row.created);
+  std::string modified = EncodeStoredTime(row.modified);
+  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+  if (uint32_t s = st.BindBlob(2, row.unid.data(), row.unid.size())) return s;
+  if (uint32_t s = st.Bind(3, int64_t{row.cls})) return s;
+  if (uint32_t s = row.form_key.empty() ? st.BindNull(4) : st.Bind(4, row.form_key)) return s;
+  if (uint32_t s = row.design_key.empty() ? st.BindNull(5) : st.Bind(5, row.design_key)) return s;
+  if (uint32_t s =
+          row.has_parent ? st.BindBlob(6, row.parent.data(), row.parent.size()) : st.BindNull(6))
+    return s;
+  if (uint32_t s = st.BindBlob(7, created.data(), created.size())) return s;
+  if (uint32_t s = st.BindBlob(8, modified.data(), modified.size())) return s;
+  if (uint32_t s = st.Bind(9, int64_t{row.seq})) return s;
+  if (uint32_t s = st.Run()) return s;
+  row.id = id;
+  return 0;
+}
+
+uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
+  Stmt st;
+  if (uint32_t s = txn.Prepare(
+          "SELECT unid, class, form_key, design_key, parent, created, modified, seq FROM note "
+          "WHERE id=?",
+          st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+  bool found = false;
+  if (uint32_t s = st.Step(&found)) return s;
+  if (!found) return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id));
+  NoteRow r;
+  r.id = id;
+  r.unid = UnidFrom(st.Blob(0));
+  r.cls = static_cast<uint32_t>(st.Int(1));
+  r.form_key = std::string(st.Text(2));
+  r.design_key = std::string(st.Text(3));
+  r.has_parent = !st.IsNull(4) && st.Blob(4).size() == GV_UNID_SIZE;
+  if (r.has_parent) r.parent = UnidFrom(st.Blob(4));
+  r.created = DecodeStoredTime(st.Blob(5));
+  r.modified = DecodeStoredTime(st.Blob(6));
+  r.seq = static_cast<uint32_t>(st.Int(7));
+  row = std::move(r);
+  return 0;
+}
+
+uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
+  NoteRow row;
+  if (uint32_t s = ReadNote(txn, id, row)) return s;
+  if (row.cls == kClassDocument)
+    if (IndexMaintainer* ix = txn.db().indexer())
+      if (uint32_t s = ix->OnDelete(txn, id)) return s;
+  Stmt rows;
+  if (uint32_t s = txn.Prepare("DELETE FROM view_entry WHERE note=?", rows)) return s;
+  if (uint32_t s = rows.Bind(1, int64_t{id})) return s;
+  if (uint32_t s = rows.Run()) return s;
+  Stmt st;
+  if (uint32_t s = txn.Prepare("DELETE FROM note WHERE id=?", st)) return s;
+  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+  return st.Run();
+}
+
+uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
+  Stmt st;
+  if (uint32_t s =
+          txn.Prepare("SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+  std::vector<StoredItem> items;
+  for (;;) {
+    bool row = false;
+    if (uint32_t s = st.Step(&row)) return s;
+    if (!row) break;
+    StoredItem it;
+    it.name = std::string(st.Text(0));
+    it.type = static_cast<uint32_t>(st.Int(1));
+    it.flags = static_cast<uint32_t>(st.Int(2));
+    it.value = Bytes(st.Blob(3));
+    items.push_back(std::move(it));
+  }
+  out = std::move(items);
+  return 0;
+}
+
+std::unique_ptr<ItemSource> MakeItemSource(std::vector<StoredItem> items) {
+  return std::make_unique<StoredSource>(std::move(items));
+}
+
+uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out) {
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadItems(txn, id, items)) return s;
+  out = MakeItemSource(std::move(items));
+  return 0;
+}
+
+// ---------------------------------------------------------------- documents --------------
+
+Document::~Document() {
+  CoreForgetDocument(handle());
+}
+
+uint32_t Document::Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out) {
+  if (form == 0 && db.form_check()) return Fail(GVERR_NO_FORM, "the form check needs a form");
+  std::unique_ptr<Document> doc(new Document);
+  doc->db_ = &db;
+  doc->unid_ = NewUnid();
+  doc->created_ = CurrentTime();
+  doc->modified_ = doc->created_;
+  if (form != 0) {
+    Txn txn(db);
+    if (uint32_t s = txn.Begin(Txn::kRead)) return s;
+    std::string name;
+    if (uint32_t s = FormName(txn, form, name)) return s;
+    Value v = Value::Text(name);
+    if (uint32_t s = doc->Set("Form", v)) return s;
+    if (FormCatalog* forms = db.forms())
+      if (uint32_t s = forms->Defaults(txn, form, *doc)) return s;
+    if (uint32_t s = txn.Commit()) return s;
+  }
+  out = std::move(doc);
+  return 0;
+}
+
+uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_ptr<Document>& out) {
+  if (id == 0 || (id & 1) != 0 || id > kMaxNoteId)
+    return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id));
+  Txn txn(db);
+  if (uint32_t s = txn.Begin(Txn::kRead)) return s;
+  NoteRow row;
+  if (uint32_t s = ReadNote(txn, id, row)) return s;
+  if (row.cls != kClassDocument && row.cls != kClassInfo)
+    return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
+  std::unique_ptr<Document> doc(new Document);
+  doc->db_ = &db;
+  doc->id_ = id;
+  doc->cls_ = row.cls;
+  doc->unid_ = row.unid;
+  doc->created_ = row.created;
+  doc->modified_ = row.modified;
+  doc->seq_ = row.seq;
+  doc->has_parent_ = row.has_parent;
+  doc->parent_ = row.parent;
+  doc->read_only_ = (flags & GVOPEN_READONLY) != 0;
+  doc->is_new_ = false;
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadItems(txn, id, items)) return s;
+  for (StoredItem& it : items) {
+    DocItem d;
+    static_cast<StoredItem&>(d) = std::move(it);
+    d.key = FoldAscii(d.name);
+    d.serial = ++doc->next_serial_;
+    doc->items_.push_back(std::move(d));
+  }
+  Stmt st;
+  if (uint32_t s = txn.Prepare("SELECT name, size, modified FROM attachment WHERE note=?", st))
+    return s;
+  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+  for (;;) {
+    bool row2 = false;
+    if (uint32_t s = st.Step(&row2)) return s;
+    if (!row2) break;
+    DocAttachment a;
+    a.size = static_cast<uint32_t>(st.Int(1));
+    a.modified = DecodeStoredTime(st.Blob(2));
+    doc->attachments_[std::string(st.Text(0))] = std::move(a);
+  }
+  st = Stmt();
+  if (uint32_t s = txn.Commit()) return s;
+  out = std::move(doc);
+  return 0;
+}
+
+uint32_t Document::Register(std::unique_ptr<Document> doc, GVDOC& out) {
+  Database& db = doc->db();
+  return AddHandle(std::move(doc), db.handle(), out);
+}
+
+Document* FindDocument(GVDOC doc) {
+  return Find<Document>(doc);
+}
+
+bool Document::Changed() const {
+  if (is_new_ || !dirty_.empty() || parent_dirty_ || unid_dirty_) return true;
+  return std::any_of(attachments_.begin(), attachments_.end(),
+                     [](const auto& a) { return a.second.pending; });
+}
+
+void Document::set_unid(const Unid& u) {
+  if (u == unid_) return;
+  unid_ = u;
+  unid_dirty_ = true;
+}
+
+void Document::set_parent(const Unid* parent) {
+  bool has = parent != nullptr && !IsZero(*parent);
+  if (has == has_parent_ && (!has || *parent == parent_)) return;
+  has_parent_ = has;
+  parent_ = has ? *parent : Unid{};
+  parent_dirty_ = true;
+}
+
+uint32_t Document::FormId(GVNOTEID& out) const {
+  const DocItem* form = First("Form");
+  if (form == nullptr) {
+    out = 0;
+    return 0;
+  }
+  Value v;
+  if (DecodeItem(form->type, form->value, v) != 0 || !IsTextType(v.type) || v.texts.empty()) {
+    out = 0;
+    return 0;
+  }
+  return FormByName(*db_, FoldAscii(v.texts.front()), out);
+}
+
+const DocItem* Document::First(std::string_view name) const {
+  std::string key = FoldAscii(name);
+  for (const DocItem& it : items_)
+    if (it.key == key) return &it;
+  return nullptr;
+}
+
+const DocItem* Document::BySerial(uint32_t serial) const {
+  for (const DocItem& it : items_)
+    if (it.serial == serial) return &it;
+  return nullptr;
+}
+
+std::vector<const DocItem*> Document::All(std::string_view name) const {
+  std::string key = FoldAscii(name);
+  std::vector<const DocItem*> out;
+  for (const DocItem& it : items_)
+    if (it.key == key) out.push_back(&it);
+  return out;
+}
+
+uint32_t Document::CheckField(std::string_view name) const {
+  if (!form_check_ || !db_->form_check()) return 0;
+  std::string key = FoldAscii(name);
+  if (key == "form" || (!key.empty() && key[0] == '$')) return 0;
+  FormCatalog* forms = db_->forms();
+  if (forms == nullptr) return 0;
+  GVNOTEID form = 0;
+  if (uint32_t s = FormId(form)) return s;
+  // A document whose form cannot be found has no fields to keep to.
+  if (form == 0) return 0;
+  if (!forms->IsField(form, name)) return Fail(GVERR_NO_FIELD, name);
+  return 0;
+}
+
+uint32_t Document::Validate(uint32_t type, const std::vector<uint8_t>& value) const {
+  if (type == GVTYPE_COMPOSITE) {
+    if (value.size() > kMaxRichTextRow) return Fail(GVERR_TOO_BIG, "rich text above 16 MiB");
+    std::string_view records(reinterpret_cast<const char*>(value.data()), value.size());
+    return rt::Validate(records, true);
+  }
+  if (type < GVTYPE_NUMBER || type > GVTYPE_OTHER) return GVERR_INVALID_ARGUMENT;
+  if (PayloadSize(type, value.size()) > GV_MAX_VALUE)
+    return Fail(GVERR_TOO_BIG, "value above 64996 bytes");
+  if (type == GVTYPE_OTHER) return 0;
+  Value v;
+  return DecodeItem(type, value, v);
+}
+
+uint32_t Document::Replace(std::string_view name, uint32_t type,
+                           std::vector<std::vector<uint8_t>> values) {
+  std::vector<Row> rows;
+  rows.reserve(values.size());
+  for (auto& v : values) rows.push_back(Row{type, std::move(v)});
+  return ReplaceRows(name, std::move(rows));
+}
+
+uint32_t Document::ReplaceRows(std::string_view name, std::vector<Row> rows) {
+  if (name.empty() || name.size() >= GV_ITEM_NAME_SIZE) return GVERR_INVALID_ARGUMENT;
+  for (const Row& r : rows)
+    if (uint32_t s = Validate(r.type, r.value)) return s;
+  std::string key = FoldAscii(name);
+  size_t at = items_.size();
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].key == key) at = std::min(at, i);
+  std::erase_if(items_, [&](const DocItem& it) { return it.key == key; });
+  at = std::min(at, items_.size());
+  std::vector<DocItem> added;
+  for (Row& r : rows) {
+    DocItem d;
+    d.name = std::string(name);
+    d.key = key;
+    d.type = r.type;
+    d.value = std::move(r.value);
+    d.serial = ++next_serial_;
+    added.push_back(std::move(d));
+  }
+  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at),
+                std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+  Touch(key);
+  return 0;
+}
+
+uint32_t Document::Append(std::string_view name, uint32_t type, std::vector<uint8_t> value) {
+  if (name.empty() || name.size() >= GV_ITEM_NAME_SIZE) return GVERR_INVALID_ARGUMENT;
+  if (uint32_t s = Validate(type, value)) return s;
+  DocItem d;
+  d.name = std::string(name);
+  d.key = FoldAscii(name);
+  d.type = type;
+  d.value = std::move(value);
+  d.serial = ++next_serial_;
+  Touch(d.key);
+  items_.push_back(std::move(d));
+  return 0;
+}
+
+void Document::Remove(std::string_view name) {
+  std::string key = FoldAscii(name);
+  if (std::erase_if(items_, [&](const DocItem& it) { return it.key == key; }) > 0) Touch(key);
+}
+
+uint32_t Document::PutRichText(std::string_view name, std::string_view records) {
+  if (uint32_t s = rt::Validate(records, true)) return s;
+  std::vector<std::vector<uint8_t>> pieces;
+  for (const std::string& p : rt::CutPieces(records, GV_RICHTEXT_PIECE)) pieces.push_back(Bytes(p));
+  return Replace(name, GVTYPE_COMPOSITE, std::move(pieces));
+}
+
+std::string Document::JoinedRecords(std::string_view name) const {
+  std::string records;
+  std::vector<const DocItem*> rows = All(name);
+  if (!rows.empty() && rows.front()->type != GVTYPE_COMPOSITE) {
+    Value v, text;
+    if (DecodeItem(rows.front()->type, rows.front()->value, v) == 0 &&
+        Convert(v, GVTYPE_TEXT, text) == 0 && !text.texts.empty())
+      return rt::FromText(text.texts.front());
+    return records;
+  }
+  for (const DocItem* it : rows)
+    if (it->type == GVTYPE_COMPOSITE) records.append(it->value.begin(), it->value.end());
+  return records;
+}
+
+bool Document::Find(std::string_view name, Value& out) const {
+  return FindIn(items_, name, out);
+}
+
+uint32_t Document::Set(std::string_view name, const Value& v) {
+  if (v.unavailable) return Replace(name, GVTYPE_TEXT, {EncodeItem(Value::Text(""))});
+  if (v.type == GVTYPE_COMPOSITE) return PutRichText(name, v.records);
+  Value w = v;
+  size_t n = v.Count();
+  if (IsTextType(v.type)) w.type = n == 1 ? GVTYPE_TEXT : GVTYPE_TEXT_LIST;
+  if (IsNumberType(v.type))
+    w.type = n == 1 && v.numberRanges.empty() ? GVTYPE_NUMBER : GVTYPE_NUMBER_LIST;
+  if (IsTimeType(v.type)) w.type = n == 1 && v.timeRanges.empty() ? GVTYPE_TIME : GVTYPE_TIME_LIST;
+  std::vector<uint8_t> bytes;
+  if (uint32_t s = EncodeItem(w, bytes)) return s;
+  return Replace(name, w.type, {std::move(bytes)});
+}
+
+uint32_t Document::AttachmentData(const std::string& name, std::string& out) const {
+  auto it = attachments_.find(name);
+  if (it == attachments_.end()) return Fail(GVERR_NO_ATTACHMENT, name);
+  if (it->second.pending) {
+    out = it->second.data;
+    return 0;
+  }
+  Txn txn(*db_);
+  if (uint32_t s = txn.Begin(Txn::kRead)) return s;
+  Stmt st;
+  if (uint32_t s = txn.Prepare("SELECT data FROM attachment WHERE note=? AND name=?", st)) return s;
+  if (uint32_t s = st.Bind(1, int64_t{id_})) return s;
+  if (uint32_t s = st.Bind(2, name)) return s;
+  bool row = false;
+  if (uint32_t s = st.Step(&row)) return s;
+  if (!row) return Fail(GVERR_NO_ATTACHMENT, name + " (removed meanwhile)");
+  out = std::string(st.Blob(0));
+  return 0;
+}
+
+uint32_t Document::AddAttachment(const std::string& name, std::string data) {
+  if (data.size() > kMaxRichTextRow * 16) return Fail(GVERR_TOO_BIG, name);
+  DocAttachment a;
+  a.size = static_cast<uint32_t>(data.size());
+  a.modified = CurrentTime();
+  a.pending = true;
+  a.data = std::move(data);
+  attachments_[name] = std::move(a);
+  return 0;
+}
+
+uint32_t Document::WriteBackComposites() {
+  struct Ctx {
+    GVDOC doc;
+    std::vector<Composite*> found;
+  } ctx{handle(), {}};
+  ForEachHandle(
+      HandleKind::kComposite,
+      [](HandleObject& o, void* c) {
+        auto* x = static_cast<Ctx*>(c);
+        auto& comp = static_cast<Composite&>(o);
+        if (comp.parent() == x->doc && !comp.item.empty() && comp.dirty) x->found.push_back(&comp);
+      },
+      &ctx);
+  for (Composite* comp : ctx.found) {
+    if (uint32_t s = CheckField(comp->item)) return s;
+    if (uint32_t s = PutRichText(comp->item, comp->records)) return s;
+    comp->dirty = false;
+  }
+  return 0;
+}
+
+uint32_t Document::Store() {
+  if (read_only_) return Fail(GVERR_READ_ONLY);
+  if (handle() != 0)
+    if (uint32_t s = WriteBackComposites()) return s;
+  if (!Changed()) return 0;
+  Txn txn(*db_);
+  if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
+  GVTIMEDATE now = CurrentTime();
+  GVNOTEID id = id_;
+  uint32_t seq = seq_ + 1;
+  if (is_new_) {
+    NoteRow row;
+    row.unid = unid_;
+    row.cls = cls_;
+    row.has_parent = has_parent_;
+    row.parent = parent_;
+    row.created = created_;
+    row.modified = now;
+    row.seq = seq;
+    if (uint32_t s = InsertNote(txn, row)) {
+      if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
+      return s;
+    }
+    id = row.id;
+    int64_t ord = 0;
+    for (const DocItem& it : items_)
+      if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
+  } else {
+    NoteRow row;
+    if (uint32_t s = ReadNote(txn, id, row)) return s;
+    if (unid_dirty_) {
+      Stmt st;
+      if (uint32_t s = txn.Prepare("UPDATE note SET unid=? WHERE id=?", st)) return s;
+      if (uint32_t s = st.BindBlob(1, unid_.data(), unid_.size())) return s;
+      if (uint32_t s = st.Bind(2, int64_t{id})) return s;
+      if (uint32_t s = st.Run()) {
+        if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
+        return s;
+      }
+    }
+    seq = row.seq + 1;
+    int64_t ord = 0;
+    {
+      Stmt st;
+      if (uint32_t s = txn.Prepare("SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st))
+        return s;
+      if (uint32_t s = st.Bind(1, int64_t{id})) return s;
+      if (uint32_t s = st.Step()) return s;
+      ord = st.Int(0);
+    }
+    for (const std::string& key : dirty_) {
+      Stmt del;
+      if (uint32_t s = txn.Prepare("DELETE FROM item WHERE note=? AND name_key=?", del)) return s;
+      if (uint32_t s = del.Bind(1, int64_t{id})) return s;
+      if (uint32_t s = del.Bind(2, key)) return s;
+      if (uint32_t s = del.Run()) return s;
+      for (const DocItem& it : items_)
+        if (it.key == key)
+          if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
+    }
+  }
+  for (const auto& [name, a] : attachments_)
+    if (a.pending)
+      if (uint32_t s = WriteAttachment(txn, id, name, a)) return s;
+  std::string formKey;
+  if (uint32_t s = StoredFormKey(txn, id, formKey)) return s;
+  {
+    Stmt st;
+    if (uint32_t s =
+            txn.Prepare("UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?", st))
+      return s;
+    std::string modified = EncodeStoredTime(now);
+    if (uint32_t s = formKey.empty() ? st.BindNull(1) : st.Bind(1, formKey)) return s;
+    if (uint32_t s = has_parent_ ? st.BindBlob(2, parent_.data(), parent_.size()) : st.BindNull(2))
+      return s;
+    if (uint32_t s = st.BindBlob(3, modified.data(), modified.size())) return s;
+    if (uint32_t s = st.Bind(4, int64_t{seq})) return s;
+    if (uint32_t s = st.Bind(5, int64_t{id})) return s;
+    if (uint32_t s = st.Run()) return s;
+  }
+  if (cls_ == kClassDocument) {
+    if (IndexMaintainer* ix = db_->indexer()) {
+      std::unique_ptr<ItemSource> merged;
+      if (uint32_t s = LoadNoteSource(txn, id, merged)) return s;
+      if (uint32_t s = ix->OnStore(txn, id, *merged)) return s;
+    }
+  }
+  if (uint32_t s = txn.Commit()) return s;
+  id_ = id;
+  seq_ = seq;
+  modified_ = now;
+  is_new_ = false;
+  dirty_.clear();
+  parent_dirty_ = unid_dirty_ = false;
+  for (auto& [name, a] : attachments_) {
+    if (a.pending) {
+      a.pending = false;
+      a.data.clear();
+      a.data.shrink_to_fit();
+    }
+  }
+  return 0;
+}
+
+}  // namespace plexa

@@ -1,0 +1,157 @@
+// Open documents: an in-memory copy of a note's items, header and attachments, stored item
+// by item as changed; and the composite objects bound to a document's rich-text items.
+#ifndef TW_OUTSIDE_PLEXAPI_DOCUMENT_H_
+#define TW_OUTSIDE_PLEXAPI_DOCUMENT_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formula.h"
+#include "session.h"
+#include "store.h"
+
+namespace plexa {
+
+// An item of an open document. serial names this value: a changed item gets a new one.
+struct DocItem : StoredItem {
+  std::string key;  // the name, ASCII-lower-cased
+  uint32_t serial = 0;
+};
+
+// An attachment of an open document: stored, or pending until the next store.
+struct DocAttachment {
+  uint32_t size = 0;
+  GVTIMEDATE modified{};
+  bool pending = false;
+  std::string data;  // pending ones only
+};
+
+// A GVCOMP: rich-text records in memory. Bound to an item of its parent document when item
+// is not empty; a bound, changed composite is written back when closed with
+// GVCOMPCLOSE_WRITE or when its document is stored.
+class Composite : public HandleObject {
+ public:
+  static constexpr HandleKind kKind = HandleKind::kComposite;
+  HandleKind kind() const override { return kKind; }
+  GVDOC doc = 0;
+  std::string item;
+  std::string records;
+  bool dirty = false;
+};
+
+class Document : public HandleObject, public ItemSink {
+ public:
+  static constexpr HandleKind kKind = HandleKind::kDocument;
+  HandleKind kind() const override { return kKind; }
+  ~Document() override;
+
+  // A new document (stored at its first store); form non-zero adds "Form" and the form's
+  // defaults. Under the database's form check form 0 is GVERR_NO_FORM; an unknown form
+  // GVERR_NO_FORM.
+  static uint32_t Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out);
+  // The stored document or information note. Otherwise: GVERR_NO_ENTRY.
+  static uint32_t Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_ptr<Document>& out);
+  // Registers a document under a handle that closes with its database's.
+  static uint32_t Register(std::unique_ptr<Document> doc, GVDOC& out);
+
+  // Writes back bound composites, then stores the changed items, header and attachments
+  // (nothing for an unchanged stored document) and updates the views. Read-only:
+  // GVERR_READ_ONLY. Deleted meanwhile: GVERR_NO_ENTRY.
+  uint32_t Store();
+  bool Changed() const;
+
+  Database& db() const { return *db_; }
+  GVNOTEID note_id() const { return id_; }
+  uint32_t note_class() const { return cls_; }
+  const Unid& unid() const { return unid_; }
+  void set_unid(const Unid& u);
+  const GVTIMEDATE& created() const { return created_; }
+  const GVTIMEDATE& modified() const { return modified_; }
+  uint32_t sequence() const { return seq_; }
+  bool read_only() const { return read_only_; }
+  bool has_parent() const { return has_parent_; }
+  const Unid& parent() const { return parent_; }
+  void set_parent(const Unid* parent);  // null or zeros: none
+  bool form_check() const { return form_check_; }
+  void set_form_check(bool on) { form_check_ = on; }
+  // The form note named by the "Form" item (0: none).
+  uint32_t FormId(GVNOTEID& out) const;
+
+  // Items. Names are matched without regard to ASCII case.
+  const std::vector<DocItem>& items() const { return items_; }
+  const DocItem* First(std::string_view name) const;
+  const DocItem* BySerial(uint32_t serial) const;
+  // The rows of a name in order.
+  std::vector<const DocItem*> All(std::string_view name) const;
+  // GVERR_NO_FIELD when the form check is on and name is not a field of the document's
+  // form ("Form" and names starting with "$" always pass).
+  uint32_t CheckField(std::string_view name) const;
+  // Replaces every row of name by rows of type holding the values given (stored layout);
+  // the first keeps the place of the first old row. Checks the value limits.
+  uint32_t Replace(std::string_view name, uint32_t type, std::vector<std::vector<uint8_t>> values);
+  // The same with rows of any types (item copies).
+  struct Row {
+    uint32_t type = 0;
+    std::vector<uint8_t> value;
+  };
+  uint32_t ReplaceRows(std::string_view name, std::vector<Row> rows);
+  // Appends one more row of name.
+  uint32_t Append(std::string_view name, uint32_t type, std::vector<uint8_t> value);
+  // Removes every row of name (none: nothing).
+  void Remove(std::string_view name);
+  // Replaces name by records cut into pieces of at most GV_RICHTEXT_PIECE bytes.
+  uint32_t PutRichText(std::string_view name, std::string_view records);
+  // The records of every rich-text row of name, joined (text rows as paragraphs).
+  std::string JoinedRecords(std::string_view name) const;
+
+  // ItemSource / ItemSink: the first row of a name decoded (rich text as all its pieces);
+  // Set stores a formula's value as the type of its kind and count, without the form check.
+  bool Find(std::string_view name, Value& out) const override;
+  uint32_t Set(std::string_view name, const Value& v) override;
+
+  // Attachments by name.
+  const std::map<std::string, DocAttachment>& attachments() const { return attachments_; }
+  uint32_t AttachmentData(const std::string& name, std::string& out) const;
+  uint32_t AddAttachment(const std::string& name, std::string data);
+  // The walk of GVAttachmentList.
+  std::vector<std::string> walk;
+  size_t walk_pos = 0;
+  bool walk_active = false;
+
+ private:
+  Document() = default;
+  uint32_t Validate(uint32_t type, const std::vector<uint8_t>& value) const;
+  void Touch(const std::string& key) { dirty_.insert(key); }
+  uint32_t WriteBackComposites();
+
+  Database* db_ = nullptr;
+  GVNOTEID id_ = 0;
+  uint32_t cls_ = kClassDocument;
+  Unid unid_{};
+  GVTIMEDATE created_{};
+  GVTIMEDATE modified_{};
+  uint32_t seq_ = 0;
+  bool has_parent_ = false;
+  Unid parent_{};
+  bool read_only_ = false;
+  bool form_check_ = true;
+  bool is_new_ = true;
+  bool parent_dirty_ = false;
+  bool unid_dirty_ = false;
+  std::vector<DocItem> items_;
+  std::set<std::string> dirty_;  // keys of names changed since the open or the last store
+  uint32_t next_serial_ = 0;
+  std::map<std::string, DocAttachment> attachments_;
+};
+
+// The document of a valid GVDOC, else null.
+Document* FindDocument(GVDOC doc);
+
+}  // namespace plexa
+
+#endif  // TW_OUTSIDE_PLEXAPI_DOCUMENT_H_

@@ -1,1 +1,0 @@
-// Placeholder so plexapi builds before its sources land; removed by the first unit.

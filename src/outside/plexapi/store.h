@@ -1,0 +1,304 @@
+// The storage core shared by the units of the stand-in: an open database (one SQLite
+// connection), its transactions and prepared statements, note rows, and the hooks through
+// which the design unit keeps view indexes and form fields current. Never exported.
+#ifndef TW_OUTSIDE_PLEXAPI_STORE_H_
+#define TW_OUTSIDE_PLEXAPI_STORE_H_
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "plexapi.h"
+
+namespace plexa {
+
+class ItemSource;  // formula.h: read access to a note's items by name
+class ItemSink;    // formula.h: read and write access (FIELD assignments, defaults)
+class Database;
+class Txn;
+
+using Unid = std::array<uint8_t, GV_UNID_SIZE>;
+
+// Note classes as stored in note.class.
+inline constexpr uint32_t kClassDocument = GVCLASS_DOCUMENT;
+inline constexpr uint32_t kClassInfo = GVCLASS_INFO;
+inline constexpr uint32_t kClassForm = 0x100;
+inline constexpr uint32_t kClassView = 0x200;
+inline constexpr uint32_t kClassAgent = 0x400;
+
+// Note ids are 2·n for n = 1, 2, ... and stay below 2^31.
+inline constexpr GVNOTEID kMaxNoteId = 0x7FFFFFFEu;
+
+// ---------------------------------------------------------------- SQLite handles ----------
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using SqlitePtr = std::unique_ptr<sqlite3, SqliteCloser>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// Maps a SQLite result code of a call on db to a Plexa status and records the engine's text
+// as the thread's last failure: BUSY/LOCKED -> GVERR_BUSY, NOMEM -> GVERR_NO_MEMORY,
+// NOTADB/CORRUPT -> GVERR_NOT_A_DATABASE, TOOBIG/FULL -> GVERR_TOO_BIG, CONSTRAINT on a
+// unique index -> GVERR_EXISTS, anything else GVERR_ENGINE (info = the SQLite code).
+// SQLITE_OK, SQLITE_ROW and SQLITE_DONE give 0.
+uint32_t SqlStatus(sqlite3* db, int rc);
+
+// A statement from the database's cache, reset and cleared when this goes out of scope (a
+// statement already in use, as in a recursive call, is prepared afresh and finalized then).
+// Column readers take 0-based columns, binders 1-based parameters (as SQLite does).
+class Stmt {
+ public:
+  Stmt() = default;
+  Stmt(Stmt&& other) noexcept;
+  Stmt& operator=(Stmt&& other) noexcept;
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  ~Stmt();
+
+  sqlite3_stmt* get() const { return st_; }
+  // Binders answer 0 or a status (a text or blob above SQLite's limit: GVERR_TOO_BIG).
+  uint32_t Bind(int index, int64_t value);
+  uint32_t Bind(int index, std::string_view text);  // TEXT
+  uint32_t BindBlob(int index, const void* data, size_t size);
+  uint32_t BindNull(int index);
+  // Steps once: *row (optional) is true when a row is there. Errors map through SqlStatus.
+  uint32_t Step(bool* row = nullptr);
+  // Runs to the end (statements without rows).
+  uint32_t Run();
+
+  int64_t Int(int column) const;
+  std::string_view Text(int column) const;
+  std::string_view Blob(int column) const;  // bytes; empty for NULL
+  bool IsNull(int column) const;
+
+ private:
+  friend class Database;
+  void Release();
+  sqlite3_stmt* st_ = nullptr;
+  bool* busy_ = nullptr;  // the cache entry's in-use flag
+  bool owned_ = false;    // not from the cache: finalized on release
+};
+
+// ---------------------------------------------------------------- hooks -------------------
+
+// Kept current inside the write transaction that stores or deletes a document (class
+// kClassDocument). merged = the note's items as stored after this store. A status fails the
+// store (the transaction rolls back); formula errors are not statuses here.
+class IndexMaintainer {
+ public:
+  virtual ~IndexMaintainer() = default;
+  virtual uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) = 0;
+  virtual uint32_t OnDelete(Txn& txn, GVNOTEID note) = 0;
+};
+
+// The fields of forms. Defaults adds the default value of each field of form, in field
+// order, to a new document (which already holds "Form"); a default that fails to evaluate
+// adds nothing. IsField answers whether item is a field of form (names fold ASCII case);
+// it may read through the database's last design state.
+class FormCatalog {
+ public:
+  virtual ~FormCatalog() = default;
+  virtual uint32_t Defaults(Txn& txn, GVNOTEID form, ItemSink& newDocument) = 0;
+  virtual bool IsField(GVNOTEID form, std::string_view item) = 0;
+};
+
+// Per-database state of the design unit (compiled formulas, field tables), owned by the
+// open database and destroyed with it.
+class DesignState {
+ public:
+  virtual ~DesignState() = default;
+};
+
+// The design unit's entry: given an open database, its hooks (null: none). Installed once
+// per process; without it databases keep no view index and know no form fields. The
+// pointers answered must stay valid while the database is open (typically they live in its
+// DesignState).
+class DesignHooks {
+ public:
+  virtual ~DesignHooks() = default;
+  virtual IndexMaintainer* Indexer(Database& db) = 0;
+  virtual FormCatalog* Forms(Database& db) = 0;
+};
+// Installs (null: removes) the process's hooks; the object must outlive every database.
+// Thread-safe.
+void InstallDesignHooks(DesignHooks* hooks);
+DesignHooks* InstalledDesignHooks();
+
+// ---------------------------------------------------------------- database ---------------
+
+// One open database: one SQLite connection (WAL, synchronous NORMAL, foreign keys, the
+// session's busy timeout). Used by one thread at a time, like its GVDB handle.
+class Database {
+ public:
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Opens an existing database file of this API. Missing: GVERR_NO_DATABASE; not a
+  // database of this API (foreign or corrupt): GVERR_NOT_A_DATABASE. readOnly opens the
+  // connection read-only (listing, copying). busyMs: the busy timeout.
+  static uint32_t Open(const std::string& file, bool readOnly, int busyMs,
+                       std::unique_ptr<Database>& out);
+  // Creates the file with the schema and fresh meta (identity, title); GVERR_EXISTS when
+  // it exists.
+  static uint32_t Create(const std::string& file, std::string_view title, int busyMs,
+                         std::unique_ptr<Database>& out);
+
+  sqlite3* sql() const { return db_.get(); }
+  const std::string& file() const { return file_; }  // the SQLite file path
+  // "server!!file" as the caller named it; set by the API layer.
+  const std::string& name() const { return name_; }
+  void set_name(std::string name) { name_ = std::move(name); }
+  GVDB handle() const { return handle_; }
+  void set_handle(GVDB h) { handle_ = h; }
+  const Unid& identity() const { return identity_; }
+  bool read_only() const { return read_only_; }
+
+  // Database property 3 of this open handle (never stored).
+  bool form_check() const { return form_check_; }
+  void set_form_check(bool on) { form_check_ = on; }
+
+  // A cached prepared statement for sql (a literal: the cache keys by its text).
+  uint32_t Prepare(std::string_view sql, Stmt& out);
+  // Runs statements without rows or bindings.
+  uint32_t Exec(const char* sql);
+  // PRAGMA data_version: changes whenever another connection committed.
+  uint32_t DataVersion(int64_t& out);
+  // Reads meta values (absent: the fallback / empty).
+  uint32_t MetaInt(std::string_view key, int64_t fallback, int64_t& out);
+  uint32_t MetaText(std::string_view key, std::string& out);
+  uint32_t MetaBlob(std::string_view key, std::string& out);
+  uint32_t SetMeta(std::string_view key, int64_t value);
+  uint32_t SetMetaText(std::string_view key, std::string_view value);
+  uint32_t SetMetaBlob(std::string_view key, const void* data, size_t size);
+
+  // The design unit's state and hooks (null when no hooks are installed).
+  std::unique_ptr<DesignState>& design_state() { return design_state_; }
+  IndexMaintainer* indexer();
+  FormCatalog* forms();
+
+  // Identity read again from meta (after a copy or create replaced it).
+  uint32_t ReloadIdentity();
+
+ private:
+  friend class Txn;
+  Database() = default;
+  uint32_t Configure(int busyMs);
+  uint32_t CheckSchema();
+
+  SqlitePtr db_;
+  std::string file_;
+  std::string name_;
+  GVDB handle_ = 0;
+  Unid identity_{};
+  bool read_only_ = false;
+  bool form_check_ = false;
+  int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
+  bool txn_write_ = false;
+  friend class Stmt;
+  struct Cached {
+    StmtPtr st;
+    bool busy = false;
+  };
+  std::unordered_map<std::string, Cached> stmts_;
+  // Declared after stmts_ so that it is destroyed first: its statements, if any, go before
+  // the connection.
+  std::unique_ptr<DesignState> design_state_;
+};
+
+// A transaction on an open database. kWrite begins IMMEDIATE (the write lock is taken first,
+// so it never has to be upgraded, which deadlocks under WAL) and a commit increments
+// meta.commit_seq; kRead begins DEFERRED and sees one snapshot. Not committed: rolled back
+// when destroyed. Begin inside an open transaction of the same database joins it (its Commit
+// then does nothing and only the outer one commits), so helpers may open their own; a kWrite
+// joining a kRead answers GVERR_BUSY.
+class Txn {
+ public:
+  enum Mode { kRead, kWrite };
+  explicit Txn(Database& db) : db_(db) {}
+  ~Txn();
+  Txn(const Txn&) = delete;
+  Txn& operator=(const Txn&) = delete;
+
+  uint32_t Begin(Mode mode);
+  uint32_t Commit();
+  void Rollback();
+
+  Database& db() const { return db_; }
+  sqlite3* sql() const { return db_.sql(); }
+  bool writing() const { return mode_ == kWrite; }
+  uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
+
+  // Write transactions only. Allocates the next note id (never reused; GVERR_TOO_BIG when
+  // they are used up).
+  uint32_t NewNoteId(GVNOTEID& id);
+  // meta.design_seq: read, and incremented (every design change must call it).
+  uint32_t DesignSeq(int64_t& out);
+  uint32_t BumpDesignSeq();
+
+ private:
+  Database& db_;
+  Mode mode_ = kRead;
+  bool open_ = false;
+  bool joined_ = false;
+};
+
+// ---------------------------------------------------------------- notes ------------------
+
+// A new random identity.
+Unid NewUnid();
+
+// The header row of a note.
+struct NoteRow {
+  GVNOTEID id = 0;
+  Unid unid{};
+  uint32_t cls = kClassDocument;
+  std::string form_key;    // documents: the "Form" item, ASCII-lower-cased
+  std::string design_key;  // design notes: the name, ASCII-lower-cased (empty: none)
+  bool has_parent = false;
+  Unid parent{};
+  GVTIMEDATE created{};
+  GVTIMEDATE modified{};
+  uint32_t seq = 0;  // times stored
+};
+
+// Inserts a new note (write transaction): allocates its id, a new identity unless row.unid
+// is non-zero, created/modified = now when zero; row.id receives the id. A design name taken
+// in its class: GVERR_EXISTS.
+uint32_t InsertNote(Txn& txn, NoteRow& row);
+// Reads a note's header. None: GVERR_NO_ENTRY.
+uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row);
+// Deletes a note with its items, attachments and view rows (document notes also through
+// the indexer). None: GVERR_NO_ENTRY.
+uint32_t DeleteNote(Txn& txn, GVNOTEID id);
+
+// One stored item row.
+struct StoredItem {
+  std::string name;   // as spelled
+  uint32_t type = 0;  // GVTYPE_*
+  uint32_t flags = 0;
+  // Bytes in the stored layout (single values as one-entry lists). A vector, so that moving
+  // the item keeps the bytes where they are (GVItemGetPointer hands out their address).
+  std::vector<uint8_t> value;
+};
+// The items of a note in their order.
+uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
+
+// An ItemSource over stored items (first item of a name; rich-text pieces joined), for
+// indexing and searching. Built by LoadNoteSource.
+std::unique_ptr<ItemSource> MakeItemSource(std::vector<StoredItem> items);
+uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out);
+
+}  // namespace plexa
+
+#endif  // TW_OUTSIDE_PLEXAPI_STORE_H_

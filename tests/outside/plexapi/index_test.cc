@@ -1,0 +1,1036 @@
+// Indexes over views and searches: selection and sort order, categories, multi-valued keys,
+// response hierarchies, every navigation shape the callers use, key search with match
+// counts, saved positions, cells, the connector's stamp-view sequence, full-text search,
+// deleting and copying documents, and views kept current when other processes save.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "plexapi.h"
+#include "view_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace viewtest;
+
+constexpr const char* kChildVariable = "PLEXA_INDEX_TEST_CHILD";
+
+// The connector's temporary-view loop: the first free "(TWMainIndexView<n>)" of 256.
+uint32_t TempViewLoop(GVDB db, std::string& name) {
+  for (int n = 0; n < 256; ++n) {
+    char text[64];
+    std::snprintf(text, sizeof text, "(TWMainIndexView%d)", n);
+    if (GVViewLocateByName(db, text) != 0) continue;
+    uint32_t st = MakeView(db, text, "SELECT Form = 'Item'", {{GVCOL_SORTED, "Name"}}, nullptr, 0,
+                           GVVIEW_TEMPORARY);
+    if (st == 0) {
+      name = text;
+      return 0;
+    }
+    if (st != GVERR_EXISTS) return st;
+  }
+  return GVERR_NO_VIEW;
+}
+
+// What a child process does: "store <count> <prefix>" stores documents into t.odb and
+// deletes the first one it stored; "tempview <file>" runs the temporary-view loop and
+// writes the name it got.
+int RunChild(const std::string& action) {
+  if (_GVInit(GV_VERSION, 0, 0, 0) != 0) return 10;
+  GVDB db = 0;
+  if (GVDatabaseOpen(nullptr, "t.odb", 0, &db) != 0) return 11;
+  char verb[32] = {}, arg[512] = {};
+  int count = 0;
+  if (std::sscanf(action.c_str(), "%31s %d %511s", verb, &count, arg) == 3 &&
+      std::strcmp(verb, "store") == 0) {
+    GVNOTEID first = 0;
+    for (int i = 0; i < count; ++i) {
+      GVNOTEID id = Put(db, {Text("Form", "Item"),
+                             Text("Name", std::string(arg) + std::to_string(i)), Num("N", i)});
+      if (id == 0) return 12;
+      if (first == 0) first = id;
+    }
+    if (GVDocumentDelete(db, first, 0) != 0) return 13;
+    return 0;
+  }
+  if (std::sscanf(action.c_str(), "%31s %511s", verb, arg) == 2 &&
+      std::strcmp(verb, "tempview") == 0) {
+    std::string name;
+    uint32_t st = TempViewLoop(db, name);
+    if (st != 0) return 15;
+    std::ofstream(arg) << name;
+    return 0;
+  }
+  return 16;
+}
+
+// Child processes are this program started again with the action in the environment; the
+// action runs once the program is set up (all libraries initialised), instead of the tests.
+class ChildEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (const char* action = getenv(kChildVariable)) _exit(RunChild(action));
+  }
+};
+[[maybe_unused]] ::testing::Environment* const g_child = [] {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  return ::testing::AddGlobalTestEnvironment(new ChildEnvironment);
+}();
+
+pid_t Spawn(const std::string& action) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  env.push_back(std::string(kChildVariable) + "=" + action);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char self[] = "index_test_child";
+  char* argv[] = {self, nullptr};
+  // The child's own test banner is of no interest.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, "/proc/self/exe", &quiet, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&quiet);
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+using IndexTest = DbTest;
+
+// ---------------------------------------------------------------- selection and sort ------
+
+TEST_F(IndexTest, ViewsSelectAndSortTextsNumbersAndTimes) {
+  const struct {
+    const char* what;
+    uint32_t kind;
+    std::vector<It> values;        // one document per value, in this order
+    std::vector<size_t> expected;  // the documents in view order
+  } cases[] = {
+      {"texts ignore ASCII case",
+       GVCOL_SORTED,
+       {Text("V", "b"), Text("V", "A"), Text("V", "c"), Text("V", "B"), Text("V", "a\xC3\xA9")},
+       {1, 4, 0, 3, 2}},
+      {"numbers, -0 equal to 0",
+       GVCOL_SORTED,
+       {Num("V", 10), Num("V", -2), Num("V", 3.5), Num("V", 0), Num("V", -0.0), Num("V", 1e20),
+        Num("V", -1e-300)},
+       {1, 6, 3, 4, 2, 0, 5}},
+      {"times as instants",
+       GVCOL_SORTED,
+       {Time("V", At(2024, 1, 2, 12, 0, 0, 2)), Time("V", At(2024, 1, 2, 11, 0, 0, 0)),
+        Time("V", At(2024, 1, 2, 9, 0, 0, -3)), Time("V", At(2023, 12, 31, 23, 0, 0, -5))},
+       {3, 0, 1, 2}},
+      {"descending numbers",
+       GVCOL_SORTED | GVCOL_DESCENDING,
+       {Num("V", 1), Num("V", 3), Num("V", 2)},
+       {1, 2, 0}},
+      {"empty < numbers < times < texts",
+       GVCOL_SORTED,
+       {Text("V", "x"), Num("V", 5), Time("V", At(2000, 1, 1)), Text("W", "no V"), Text("V", "")},
+       {3, 4, 1, 2, 0}},
+      {"descending texts, longer after its prefix reversed",
+       GVCOL_SORTED | GVCOL_DESCENDING,
+       {Text("V", "ab"), Text("V", "abc"), Text("V", "B")},
+       {2, 1, 0}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string form = "F" + std::to_string(n++);
+    GVNOTEID view = 0;
+    ASSERT_EQ(MakeView(db_, form, "SELECT Form = '" + form + "'", {{c.kind, "V"}}, &view), 0u);
+    std::vector<GVNOTEID> ids;
+    for (const It& v : c.values) ids.push_back(Put(db_, {Text("Form", form), v}));
+    std::vector<GVNOTEID> want;
+    for (size_t i : c.expected) want.push_back(ids[i]);
+    GVINDEX ix = OpenView(view);
+    EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), want) << c.what;
+    EXPECT_EQ(GVIndexGetCount(ix), ids.size()) << c.what;
+    GVIndexClose(ix);
+  }
+}
+
+TEST_F(IndexTest, SortsOnSeveralColumnsAndKeepsViewsCurrentOnSaveAndDelete) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(
+      MakeView(db_, "Two", "SELECT Kind = 'k'",
+               {{GVCOL_SORTED, "A"}, {GVCOL_SORTED | GVCOL_DESCENDING, "B"}, {0, "A + '/' + B"}},
+               &view),
+      0u);
+  GVNOTEID x = Put(db_, {Text("Kind", "k"), Text("A", "a"), Text("B", "1")});
+  GVNOTEID y = Put(db_, {Text("Kind", "k"), Text("A", "a"), Text("B", "2")});
+  GVNOTEID z = Put(db_, {Text("Kind", "k"), Text("A", "0"), Text("B", "9")});
+  Put(db_, {Text("Kind", "K"), Text("A", "a"), Text("B", "3")});  // formulas compare exactly
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{z, y, x}));
+  // A save moves the entry, a save that unselects removes it, a delete drops it.
+  Update(db_, x, {Text("A", "0")});
+  Update(db_, z, {Text("Kind", "gone")});
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{x, y}));
+  ASSERT_EQ(GVIndexSetPosition(ix, 1), 0u);
+  EXPECT_EQ(CellText(ix, 3), "0/1");
+  ASSERT_EQ(GVDocumentDelete(db_, x, 0), 0u);
+  // The snapshot stays as it was until refreshed.
+  EXPECT_EQ(GVIndexGetCount(ix), 2u);
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{y}));
+}
+
+TEST_F(IndexTest, SearchesTakeFormulaAndFormAndRefuseMalformedFormulas) {
+  GVNOTEID a = Put(db_, {Text("Form", "Activity"), Text("Type", "x"), Text("Name", "it's")});
+  GVNOTEID b = Put(db_, {Text("Form", "Activity"), Text("Type", "y")});
+  GVNOTEID c = Put(db_, {Text("Form", "Server"), Text("Type", "x")});
+  GVDOC d = 0;
+  ASSERT_EQ(GVDocumentCreate(db_, 0, &d), 0u);
+  ASSERT_EQ(GVDocumentClose(d, 0), 0u);  // a document without items
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  const struct {
+    const char* formula;
+    std::vector<GVNOTEID> want;
+  } cases[] = {
+      {"@@select@@ Form = 'Activity' & (Type = \"x\")", {a}},
+      {"@@select@@ Form = 'Activity' & Name = 'it\\'s'", {a}},
+      {"select @@98@@(Form) = @@98@@('SERVER')", {c}},
+      {"@@select@@ Name = @@40@@", {b, c, c + 2}},
+      {"@@select@@ ", {a, b, c, c + 2}},
+      {"", {a, b, c, c + 2}},
+      {"SELECT Type = 'x'; SELECT Type = 'y'", {b}},
+  };
+  for (const auto& t : cases) {
+    ASSERT_EQ(GVIndexSearch(ix, t.formula, 0, 0), 0u) << t.formula;
+    EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), t.want) << t.formula;
+  }
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 4u);
+
+  for (auto [formula, offset] : {std::pair{"@@select@@ Form = 'x", 19u}, std::pair{"SELECT (", 9u},
+                                 std::pair{"@@select@@ @@999@@", 12u}}) {
+    EXPECT_EQ(GVIndexSearch(ix, formula, 0, 0), GVERR_FORMULA) << formula;
+    uint32_t info = 0;
+    EXPECT_EQ(LastStatus(&info), GVERR_FORMULA);
+    EXPECT_EQ(info, offset) << formula;
+  }
+  // A failed search keeps what the index held.
+  EXPECT_EQ(GVIndexGetCount(ix), 4u);
+  // With a form: only the documents whose "Form" names it, letter case aside.
+  GVFormDesign design{};
+  std::strcpy(design.name, "activity");
+  GVNOTEID form = 0;
+  ASSERT_EQ(GVFormCreate(db_, &design, 0, &form), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, form, 0), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{a, b}));
+  ASSERT_EQ(GVIndexSearch(ix, "SELECT Type = 'y'", form, 0), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{b}));
+  EXPECT_EQ(GVIndexSearch(ix, nullptr, form + 100, 0), GVERR_NO_FORM);
+}
+
+// ---------------------------------------------------------------- categories and lists ---
+
+TEST_F(IndexTest, CategoriesGroupDocumentsAndCarryTheirValue) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "ByType", "",
+                     {{GVCOL_CATEGORY, "Type"}, {GVCOL_SORTED, "Name"}, {0, "N"}}, &view),
+            0u);
+  GVNOTEID b = Put(db_, {Text("Type", "x"), Text("Name", "b"), Num("N", 2)});
+  GVNOTEID a = Put(db_, {Text("Type", "X"), Text("Name", "a"), Num("N", 1)});
+  GVNOTEID c = Put(db_, {Text("Type", "y"), Text("Name", "c"), Num("N", 3)});
+  GVINDEX ix = OpenView(view);
+  const uint32_t kCat = GVENTRY_CATEGORY | GVENTRY_HAS_CHILDREN;
+  const uint32_t kDoc1 = 1u << 8;
+  EXPECT_EQ(WalkSteps(ix),
+            (std::vector<Step>{{0, kCat}, {a, kDoc1}, {b, kDoc1}, {0, kCat}, {c, kDoc1}}));
+  EXPECT_EQ(GVIndexGetCount(ix), 3u);
+  // Positions count the entries of level 0: here the categories.
+  ASSERT_EQ(GVIndexSetPosition(ix, 2), 0u);
+  EXPECT_EQ(CellText(ix, 1), "y");
+  EXPECT_EQ(CellText(ix, 2), "");
+  double n = 0;
+  EXPECT_EQ(GVViewcellFetch(ix, 3, GVTYPE_NUMBER, 0, &n), GVERR_NO_VALUE);
+  ASSERT_EQ(GVIndexSetPosition(ix, 1), 0u);
+  EXPECT_EQ(CellText(ix, 1), "X");  // the first document's spelling
+  ASSERT_EQ(GVIndexSetPosition(ix, 3), 0u);
+  EXPECT_EQ(GVIndexNavigate(ix, GVNAV_CURRENT, 0, nullptr, nullptr), GVERR_NO_MORE);
+  EXPECT_EQ(GVViewcellFetch(ix, 1, GVTYPE_TEXT, 8, &n), GVERR_NOT_POSITIONED);
+}
+
+TEST_F(IndexTest, ListValuesInExpandedColumnsMakeOneEntryEach) {
+  GVNOTEID view = 0, cats = 0;
+  ASSERT_EQ(MakeView(db_, "Tags", "", {{GVCOL_SORTED | GVCOL_EXPAND, "Tags"}, {0, "Tags"}}, &view),
+            0u);
+  ASSERT_EQ(MakeView(db_, "TagCats", "", {{GVCOL_CATEGORY, "Tags"}, {GVCOL_SORTED, "Name"}}, &cats),
+            0u);
+  GVNOTEID one = Put(db_, {TextList("Tags", {"b", "a"}), Text("Name", "one")});
+  GVNOTEID two = Put(db_, {TextList("Tags", {"c"}), Text("Name", "two")});
+  GVNOTEID none = Put(db_, {TextList("Tags", {}), Text("Name", "none")});
+  GVNOTEID nums = Put(db_, {NumList("Tags", {2, 1}), Text("Name", "nums")});
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{none, nums, nums, one, one, two}));
+  EXPECT_EQ(GVIndexGetCount(ix), 6u);
+  ASSERT_EQ(GVIndexSetPosition(ix, 4), 0u);
+  EXPECT_EQ(CellText(ix, 1), "a");
+  EXPECT_EQ(CellText(ix, 2), "b, a");  // an unexpanded column shows the whole list
+  // Each note once since the last fill.
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, GVNAVF_UNIQUE), (std::vector<GVNOTEID>{none, nums, one, two}));
+  ASSERT_EQ(GVIndexSetPosition(ix, 0), 0u);
+  EXPECT_TRUE(Walk(ix, GVNAV_NEXT, GVNAVF_UNIQUE).empty());
+  GVKey key{};
+  key.column = 1;
+  key.kind = GVTYPE_TEXT;
+  key.text = "B";
+  uint32_t matches = 0;
+  ASSERT_EQ(GVIndexKeySearch(ix, 1, &key, 0, &matches), 0u);
+  EXPECT_EQ(matches, 1u);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, one);
+  key.kind = GVTYPE_NUMBER;
+  key.number = 1;
+  ASSERT_EQ(GVIndexKeySearch(ix, 1, &key, 0, &matches), 0u);
+  EXPECT_EQ(matches, 1u);
+
+  GVINDEX ci = OpenView(cats);
+  std::vector<std::string> labels;
+  std::vector<GVNOTEID> notes;
+  for (GVNOTEID n = 0; GVIndexNavigate(ci, GVNAV_NEXT, 0, &n, nullptr) == 0;) {
+    notes.push_back(n);
+    if (n == 0) labels.push_back(CellText(ci, 1));
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{"", "1", "2", "a", "b", "c"}));
+  EXPECT_EQ(notes, (std::vector<GVNOTEID>{0, none, 0, nums, 0, nums, 0, one, 0, one, 0, two}));
+}
+
+// ---------------------------------------------------------------- hierarchy --------------
+
+TEST_F(IndexTest, ResponsesSitBeneathTheirParents) {
+  GVNOTEID view = 0, flat = 0;
+  ASSERT_EQ(MakeView(db_, "Threads", "", {{GVCOL_SORTED, "Name"}}, &view, GVVIEWF_RESPONSES), 0u);
+  ASSERT_EQ(MakeView(db_, "Flat", "", {{GVCOL_SORTED, "Name"}}, &flat), 0u);
+  GVNOTEID p = Put(db_, {Text("Name", "p")});
+  GVNOTEID q = Put(db_, {Text("Name", "q")});
+  std::vector<uint8_t> pu = UnidOf(db_, p);
+  GVNOTEID r2 = Put(db_, {Text("Name", "r2")}, pu.data());
+  GVNOTEID r1 = Put(db_, {Text("Name", "r1")}, pu.data());
+  std::vector<uint8_t> r1u = UnidOf(db_, r1);
+  GVNOTEID r11 = Put(db_, {Text("Name", "a-first-by-name")}, r1u.data());
+  // Two documents that answer each other must not loop.
+  GVNOTEID x = Put(db_, {Text("Name", "x")});
+  GVNOTEID y = Put(db_, {Text("Name", "y")}, UnidOf(db_, x).data());
+  Update(db_, x, {});
+  {
+    GVDOC d = 0;
+    ASSERT_EQ(GVDocumentOpen(db_, x, 0, &d), 0u);
+    ASSERT_EQ(GVDocumentSetProperty(d, GVDOCPROP_PARENT, UnidOf(db_, y).data()), 0u);
+    ASSERT_EQ(GVDocumentClose(d, 0), 0u);
+  }
+  GVINDEX ix = OpenView(view);
+  const uint32_t kKids = GVENTRY_HAS_CHILDREN, kResp = GVENTRY_RESPONSE;
+  EXPECT_EQ(WalkSteps(ix), (std::vector<Step>{{p, kKids},
+                                              {r1, kResp | kKids | (1u << 8)},
+                                              {r11, kResp | (2u << 8)},
+                                              {r2, kResp | (1u << 8)},
+                                              {q, 0},
+                                              {x, 0},
+                                              {y, 0}}));
+  GVINDEX fi = OpenView(flat);
+  EXPECT_EQ(Walk(fi, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{r11, p, q, r1, r2, x, y}));
+  // Main documents only.
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT_MAIN, GVNAVF_DOCUMENTS | GVNAVF_UNIQUE),
+            (std::vector<GVNOTEID>{p, q, x, y}));
+}
+
+// Every navigation the callers make, as a script of (direction, flags) → expected note.
+TEST_F(IndexTest, NavigationShapesOfTheCallers) {
+  GVNOTEID threads = 0, cats = 0;
+  ASSERT_EQ(MakeView(db_, "Threads", "SELECT Kind = 't'", {{GVCOL_SORTED, "Name"}}, &threads,
+                     GVVIEWF_RESPONSES),
+            0u);
+  ASSERT_EQ(MakeView(db_, "Cats", "SELECT Kind = 'c'",
+                     {{GVCOL_CATEGORY, "Type"}, {GVCOL_SORTED, "Name"}}, &cats),
+            0u);
+  GVNOTEID p = Put(db_, {Text("Kind", "t"), Text("Name", "p")});
+  GVNOTEID r1 = Put(db_, {Text("Kind", "t"), Text("Name", "r1")}, UnidOf(db_, p).data());
+  GVNOTEID r11 = Put(db_, {Text("Kind", "t"), Text("Name", "r11")}, UnidOf(db_, r1).data());
+  GVNOTEID r2 = Put(db_, {Text("Kind", "t"), Text("Name", "r2")}, UnidOf(db_, p).data());
+  GVNOTEID q = Put(db_, {Text("Kind", "t"), Text("Name", "q")});
+  GVNOTEID a = Put(db_, {Text("Kind", "c"), Text("Type", "x"), Text("Name", "a")});
+  GVNOTEID b = Put(db_, {Text("Kind", "c"), Text("Type", "x"), Text("Name", "b")});
+  GVNOTEID c = Put(db_, {Text("Kind", "c"), Text("Type", "y"), Text("Name", "c")});
+
+  struct Move {
+    uint32_t setPosition;  // ~0u: none
+    uint32_t direction;
+    uint32_t flags;
+    uint32_t status;
+    GVNOTEID note;
+  };
+  const uint32_t kNo = ~0u;
+  const struct {
+    const char* what;
+    GVNOTEID view;
+    std::vector<Move> moves;
+  } scripts[] = {
+      {"descendants: peek, first, next below, end, parent",
+       threads,
+       {{1, GVNAV_CURRENT, 0, 0, p},
+        {kNo, GVNAV_FIRST_DESCENDANT, GVNAVF_PEEK, 0, r1},
+        {kNo, GVNAV_CURRENT, 0, 0, p},
+        {kNo, GVNAV_FIRST_DESCENDANT, 0, 0, r1},
+        {kNo, GVNAV_NEXT_DESCENDANT, 0, 0, r11},
+        {kNo, GVNAV_NEXT_DESCENDANT, 0, 0, r2},
+        {kNo, GVNAV_NEXT_DESCENDANT, 0, GVERR_NO_MORE, 0},
+        {kNo, GVNAV_CURRENT, 0, 0, r2},
+        {kNo, GVNAV_PARENT, 0, 0, p},
+        {kNo, GVNAV_PARENT, 0, GVERR_NO_MORE, 0},
+        {2, GVNAV_FIRST_DESCENDANT, GVNAVF_PEEK, GVERR_NO_MORE, 0},
+        {2, GVNAV_NEXT_DESCENDANT, 0, GVERR_NO_MORE, 0}}},
+      {"next, previous, next of level 0, backward",
+       threads,
+       {{0, GVNAV_NEXT, 0, 0, p},
+        {kNo, GVNAV_NEXT, 0, 0, r1},
+        {kNo, GVNAV_NEXT_MAIN, 0, 0, q},
+        {kNo, GVNAV_PREV, 0, 0, r2},
+        {kNo, GVNAV_NEXT, GVNAVF_BACKWARD, 0, r11},
+        {kNo, GVNAV_NEXT_MAIN, GVNAVF_BACKWARD, 0, p},
+        {kNo, GVNAV_NEXT, GVNAVF_BACKWARD, GVERR_NO_MORE, 0},
+        {kNo, GVNAV_CURRENT, 0, 0, p},
+        {2, GVNAV_NEXT, 0, GVERR_NO_MORE, 0},
+        {kNo, GVNAV_CURRENT, 0, 0, q},
+        {kNo, GVNAV_PREV, 0, 0, r2},
+        {0, GVNAV_PREV, 0, GVERR_NO_MORE, 0},
+        {0, 99, 0, GVERR_INVALID_ARGUMENT, 0}}},
+      {"categories: current moves onto the first, documents skip categories",
+       cats,
+       {{0, GVNAV_CURRENT, 0, 0, 0},
+        {0, GVNAV_CURRENT, GVNAVF_DOCUMENTS, 0, a},
+        {2, GVNAV_CURRENT, 0, 0, 0},
+        {kNo, GVNAV_CURRENT, GVNAVF_DOCUMENTS, 0, c},
+        {kNo, GVNAV_PARENT, 0, 0, 0},
+        {kNo, GVNAV_PARENT, GVNAVF_DOCUMENTS, GVERR_NO_MORE, 0},
+        {1, GVNAV_NEXT_MAIN, GVNAVF_DOCUMENTS, 0, a},
+        {kNo, GVNAV_NEXT_MAIN, 0, 0, b},
+        {kNo, GVNAV_NEXT_MAIN, 0, 0, 0},
+        {kNo, GVNAV_NEXT_MAIN, GVNAVF_DOCUMENTS, 0, c},
+        {kNo, GVNAV_NEXT_MAIN, GVNAVF_DOCUMENTS, GVERR_NO_MORE, 0},
+        {0, GVNAV_NEXT, GVNAVF_DOCUMENTS | GVNAVF_UNIQUE, GVERR_NO_MORE, 0}}},
+  };
+  for (const auto& s : scripts) {
+    GVINDEX ix = OpenView(s.view);
+    for (size_t i = 0; i < s.moves.size(); ++i) {
+      const Move& m = s.moves[i];
+      if (m.setPosition != kNo) {
+        ASSERT_EQ(GVIndexSetPosition(ix, m.setPosition), 0u);
+      }
+      GVNOTEID id = 12345;
+      EXPECT_EQ(GVIndexNavigate(ix, m.direction, m.flags, &id, nullptr), m.status)
+          << s.what << " step " << i;
+      EXPECT_EQ(id, m.status == 0 ? m.note : 12345u) << s.what << " step " << i;
+    }
+    GVIndexClose(ix);
+  }
+}
+
+// ---------------------------------------------------------------- key search -------------
+
+class KeySearchTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(
+        MakeView(db_, "Keys", "",
+                 {{GVCOL_SORTED, "Name"}, {GVCOL_SORTED, "N"}, {GVCOL_SORTED, "When"}, {0, "Tag"}},
+                 &view_),
+        0u);
+    const GVTIMEDATE t1 = At(2024, 5, 1, 10), t2 = At(2024, 5, 2, 10), t3 = At(2024, 5, 3, 10);
+    apple1_ = Put(db_, {Text("Name", "apple"), Num("N", 1), Time("When", t1), Text("Tag", "red")});
+    apple2_ =
+        Put(db_, {Text("Name", "Apple"), Num("N", 2), Time("When", t2), Text("Tag", "green")});
+    apple3_ = Put(db_, {Text("Name", "apple"), Num("N", 2), Time("When", t3), Text("Tag", "red")});
+    banana_ = Put(db_, {Text("Name", "banana"), Num("N", 1), Time("When", t1), Text("Tag", "red")});
+    cherry_ =
+        Put(db_, {Text("Name", "cherry"), Num("N", 3), Time("When", t2), Text("Tag", "blue")});
+    ix_ = OpenView(view_);
+  }
+  static GVKey Key(uint32_t column, const char* text) {
+    GVKey k{};
+    k.column = column;
+    k.kind = GVTYPE_TEXT;
+    k.text = text;
+    return k;
+  }
+  static GVKey Key(uint32_t column, double number) {
+    GVKey k{};
+    k.column = column;
+    k.kind = GVTYPE_NUMBER;
+    k.number = number;
+    return k;
+  }
+  static GVKey Key(uint32_t column, GVTIMEDATE time) {
+    GVKey k{};
+    k.column = column;
+    k.kind = GVTYPE_TIME;
+    k.time = time;
+    return k;
+  }
+  GVNOTEID view_ = 0, apple1_ = 0, apple2_ = 0, apple3_ = 0, banana_ = 0, cherry_ = 0;
+  GVINDEX ix_ = 0;
+};
+
+TEST_F(KeySearchTest, FindsTheFirstMatchAndCountsTheRun) {
+  const GVTIMEDATE t3 = At(2024, 5, 3, 10);
+  const struct {
+    const char* what;
+    std::vector<GVKey> keys;
+    uint32_t status;
+    uint32_t matches;
+    std::vector<GVNOTEID> delivered;  // CURRENT then NEXT for the matches
+  } cases[] = {
+      {"leading text, case folded", {Key(1, "APPLE")}, 0, 3, {apple1_, apple2_, apple3_}},
+      {"two leading columns", {Key(1, "apple"), Key(2, 2.0)}, 0, 2, {apple2_, apple3_}},
+      {"three leading columns, time", {Key(1, "apple"), Key(2, 2.0), Key(3, t3)}, 0, 1, {apple3_}},
+      {"time in another zone, same instant",
+       {Key(1, "apple"), Key(2, 2.0), Key(3, At(2024, 5, 3, 5, 0, 0, -5))},
+       0,
+       1,
+       {apple3_}},
+      {"not leading: the run of consecutive matches", {Key(4, "RED")}, 0, 1, {apple1_}},
+      {"not leading, second column", {Key(2, 3.0)}, 0, 1, {cherry_}},
+      {"absent", {Key(1, "durian")}, GVERR_KEY_NOT_FOUND, 0, {}},
+      {"kind differs from the cells", {Key(1, 1.0)}, GVERR_KEY_NOT_FOUND, 0, {}},
+  };
+  for (const auto& c : cases) {
+    uint32_t matches = 99;
+    EXPECT_EQ(
+        GVIndexKeySearch(ix_, static_cast<uint32_t>(c.keys.size()), c.keys.data(), 0, &matches),
+        c.status)
+        << c.what;
+    EXPECT_EQ(matches, c.matches) << c.what;
+    std::vector<GVNOTEID> got;
+    GVNOTEID id = 0;
+    for (uint32_t i = 0; i < c.matches; ++i)
+      if (GVIndexNavigate(ix_, i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, 0, &id, nullptr) == 0)
+        got.push_back(id);
+    EXPECT_EQ(got, c.delivered) << c.what;
+  }
+  // Not found leaves the index before the first entry.
+  GVKey absent = Key(1, "zzz");
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, &absent, 0, nullptr), GVERR_KEY_NOT_FOUND);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, apple1_);
+}
+
+TEST_F(KeySearchTest, RefusesWhatItCannotSearch) {
+  GVKey k = Key(1, "apple");
+  EXPECT_EQ(GVIndexKeySearch(ix_, 0, &k, 0, nullptr), GVERR_INVALID_ARGUMENT);
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, nullptr, 0, nullptr), GVERR_INVALID_ARGUMENT);
+  GVKey far = Key(5, "x");
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, &far, 0, nullptr), GVERR_NO_COLUMN);
+  GVKey odd = Key(1, "x");
+  odd.kind = GVTYPE_TEXT_LIST;
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, &odd, 0, nullptr), GVERR_INVALID_ARGUMENT);
+  GVKey nullText = Key(1, static_cast<const char*>(nullptr));
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, &nullText, 0, nullptr), GVERR_KEY_NOT_FOUND);
+  GVINDEX search = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &search), 0u);
+  ASSERT_EQ(GVIndexSearch(search, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexKeySearch(search, 1, &k, 0, nullptr), GVERR_NOT_SUPPORTED);
+}
+
+TEST_F(KeySearchTest, TheSelectSlotStepsBackSoThatFetchDeliversTheMatch) {
+  // Key search, then one step backward; fetch then walks forward with flags 12.
+  for (auto [name, first] : {std::pair{"banana", banana_}, std::pair{"apple", apple1_}}) {
+    GVKey k = Key(1, name);
+    uint32_t matches = 0;
+    ASSERT_EQ(GVIndexKeySearch(ix_, 1, &k, 0, &matches), 0u);
+    uint32_t st = GVIndexNavigate(ix_, GVNAV_NEXT, GVNAVF_BACKWARD, nullptr, nullptr);
+    if (st == GVERR_NO_MORE) {
+      ASSERT_EQ(GVIndexSetPosition(ix_, 0), 0u);
+    } else {
+      ASSERT_EQ(st, 0u);
+    }
+    std::vector<GVNOTEID> got = Walk(ix_, GVNAV_NEXT, GVNAVF_DOCUMENTS | GVNAVF_UNIQUE);
+    ASSERT_GE(got.size(), matches);
+    EXPECT_EQ(got.front(), first) << name;
+  }
+}
+
+TEST_F(KeySearchTest, ALongLivedIndexSeesNewSavesOnKeySearch) {
+  GVKey k = Key(1, "date");
+  EXPECT_EQ(GVIndexKeySearch(ix_, 1, &k, 0, nullptr), GVERR_KEY_NOT_FOUND);
+  GVNOTEID date = Put(db_, {Text("Name", "Date"), Num("N", 9)});
+  uint32_t matches = 0;
+  ASSERT_EQ(GVIndexKeySearch(ix_, 1, &k, 0, &matches), 0u);
+  EXPECT_EQ(matches, 1u);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, date);
+}
+
+// ---------------------------------------------------------------- positions and cells ----
+
+TEST_F(KeySearchTest, SavedPositionsSurviveRefreshAndDeletion) {
+  GVKey k = Key(1, "apple");
+  ASSERT_EQ(GVIndexKeySearch(ix_, 1, &k, 0, nullptr), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_NEXT, 0, nullptr, nullptr), 0u);  // apple2
+  char saved[GV_POSITION_SIZE];
+  ASSERT_EQ(GVIndexGetViewPosition(ix_, 0, saved), 0u);
+  EXPECT_LT(std::strlen(saved), GV_POSITION_SIZE);
+  ASSERT_EQ(GVIndexSetPosition(ix_, 0), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix_, saved), 0u);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, apple2_);
+  // After a refresh that moved entries the same entry is found; once it is gone, the next.
+  Put(db_, {Text("Name", "aardvark")});
+  ASSERT_EQ(GVIndexRefresh(ix_), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix_, saved), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, apple2_);
+  ASSERT_EQ(GVDocumentDelete(db_, apple2_, 0), 0u);
+  ASSERT_EQ(GVIndexRefresh(ix_), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix_, saved), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, apple3_);
+  // Before the first and after the last are positions too.
+  ASSERT_EQ(GVIndexSetPosition(ix_, 0), 0u);
+  ASSERT_EQ(GVIndexGetViewPosition(ix_, 0, saved), 0u);
+  ASSERT_EQ(GVIndexSetPosition(ix_, 99), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix_, saved), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix_, GVNAV_NEXT, 0, &id, nullptr), 0u);
+  EXPECT_NE(id, 0u);
+  for (const char* bad : {"", "v1", "v2;B", "v1;1,2", "v1;x,2,0,00", "v1;0,2,0,0g", "v1;B;B;B"})
+    EXPECT_EQ(GVIndexSetViewPosition(ix_, bad), GVERR_INVALID_ARGUMENT) << bad;
+  std::string huge(600, 'v');
+  EXPECT_EQ(GVIndexSetViewPosition(ix_, huge.c_str()), GVERR_INVALID_ARGUMENT);
+  EXPECT_EQ(GVIndexGetViewPosition(ix_, 0, nullptr), GVERR_INVALID_ARGUMENT);
+}
+
+TEST_F(IndexTest, ASavedWalkResumesBelowTheSameParent) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Threads", "", {{GVCOL_SORTED, "Name"}}, &view, GVVIEWF_RESPONSES), 0u);
+  GVNOTEID p = Put(db_, {Text("Name", "p")});
+  GVNOTEID r1 = Put(db_, {Text("Name", "r1")}, UnidOf(db_, p).data());
+  GVNOTEID r2 = Put(db_, {Text("Name", "r2")}, UnidOf(db_, p).data());
+  Put(db_, {Text("Name", "q")});
+  GVINDEX ix = OpenView(view);
+  ASSERT_EQ(GVIndexSetPosition(ix, 1), 0u);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_FIRST_DESCENDANT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, r1);
+  char saved[GV_POSITION_SIZE];
+  ASSERT_EQ(GVIndexGetViewPosition(ix, GVPOSF_WALK, saved), 0u);
+  // Walk on elsewhere, then come back: the descendant walk goes on where it was.
+  ASSERT_EQ(GVIndexSetPosition(ix, 2), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix, saved), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_NEXT_DESCENDANT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, r2);
+  // Without the walk the anchor is not restored.
+  char plain[GV_POSITION_SIZE];
+  ASSERT_EQ(GVIndexSetViewPosition(ix, saved), 0u);
+  ASSERT_EQ(GVIndexGetViewPosition(ix, 0, plain), 0u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix, plain), 0u);
+  EXPECT_EQ(GVIndexNavigate(ix, GVNAV_NEXT_DESCENDANT, 0, &id, nullptr), GVERR_NO_MORE);
+}
+
+TEST_F(IndexTest, CellsReadAsNumbersTimesTextsAndLists) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Cells", "",
+                     {{GVCOL_SORTED, "N"},
+                      {0, "When"},
+                      {0, "Words"},
+                      {0, "Missing"},
+                      {0, "Body"},
+                      {0, "N * 2"}},
+                     &view),
+            0u);
+  const GVTIMEDATE when = At(1996, 11, 5, 14, 7, 9);
+  GVNOTEID id = Put(db_, {Num("N", 2.5), Time("When", when), TextList("Words", {"alpha", "beta"})});
+  {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(db_, id, 0, &doc), 0u);
+    ASSERT_EQ(GVItemPut(doc, "Body", GVTYPE_COMPOSITE, 0, GVTYPE_TEXT, "rich\ntext", 0), 0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+  GVINDEX ix = OpenView(view);
+  double n = 0;
+  EXPECT_EQ(GVViewcellFetch(ix, 1, GVTYPE_NUMBER, 0, &n), GVERR_NOT_POSITIONED);
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_NEXT, 0, nullptr, nullptr), 0u);
+  ASSERT_EQ(GVViewcellFetch(ix, 1, GVTYPE_NUMBER, 0, &n), 0u);
+  EXPECT_EQ(n, 2.5);
+  ASSERT_EQ(GVViewcellFetch(ix, 6, GVTYPE_NUMBER, 0, &n), 0u);
+  EXPECT_EQ(n, 5.0);
+  GVTIMEDATE t{};
+  ASSERT_EQ(GVViewcellFetch(ix, 2, GVTYPE_TIME, 0, &t), 0u);
+  EXPECT_EQ(std::memcmp(&t, &when, sizeof t), 0);
+  EXPECT_EQ(GVViewcellFetch(ix, 2, GVTYPE_NUMBER, 0, &n), GVERR_ITEM_KIND);
+  EXPECT_EQ(GVViewcellFetch(ix, 4, GVTYPE_NUMBER, 0, &n), GVERR_NO_VALUE);
+  EXPECT_EQ(GVViewcellFetch(ix, 4, GVTYPE_TIME, 0, &t), GVERR_NO_VALUE);
+  EXPECT_EQ(CellText(ix, 1), "2.5");
+  EXPECT_EQ(CellText(ix, 3), "alpha, beta");
+  EXPECT_EQ(CellText(ix, 4), "");
+  EXPECT_EQ(CellText(ix, 5), "rich\ntext");
+  uint32_t length = 0;
+  ASSERT_EQ(GVViewcellGetLength(ix, 3, GVTYPE_TEXT, &length), 0u);
+  EXPECT_EQ(length, 11u);
+  // The connector reads with the length it got plus room for the NUL; less room cuts.
+  char small[6];
+  ASSERT_EQ(GVViewcellFetch(ix, 3, GVTYPE_TEXT, sizeof small, small), 0u);
+  EXPECT_STREQ(small, "alpha");
+  EXPECT_EQ(GVViewcellFetch(ix, 3, GVTYPE_TEXT, 0, small), GVERR_BUFFER_TOO_SMALL);
+  uint8_t list[64];
+  ASSERT_EQ(GVViewcellGetLength(ix, 3, GVTYPE_TEXT_LIST, &length), 0u);
+  EXPECT_EQ(length, 2u + 4u + 9u);
+  ASSERT_EQ(GVViewcellFetch(ix, 3, GVTYPE_TEXT_LIST, sizeof list, list), 0u);
+  EXPECT_EQ(GVTextListGetCount(list, length), 2u);
+  EXPECT_EQ(GVViewcellFetch(ix, 3, GVTYPE_TEXT_LIST, 4, list), GVERR_BUFFER_TOO_SMALL);
+  for (uint32_t column : {0u, 7u})
+    EXPECT_EQ(GVViewcellFetch(ix, column, GVTYPE_NUMBER, 0, &n), GVERR_NO_COLUMN) << column;
+  EXPECT_EQ(GVViewcellFetch(ix, 1, GVTYPE_COMPOSITE, sizeof list, list), GVERR_ITEM_KIND);
+  EXPECT_EQ(GVViewcellFetch(ix, 1, GVTYPE_NUMBER, 0, nullptr), GVERR_INVALID_ARGUMENT);
+  GVINDEX search = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &search), 0u);
+  ASSERT_EQ(GVIndexSearch(search, nullptr, 0, 0), 0u);
+  ASSERT_EQ(GVIndexNavigate(search, GVNAV_NEXT, 0, nullptr, nullptr), 0u);
+  EXPECT_EQ(GVViewcellFetch(search, 1, GVTYPE_NUMBER, 0, &n), GVERR_NO_COLUMN);
+}
+
+// ---------------------------------------------------------------- the stamp view ----------
+
+// The connector's select with a stamp field: a temporary view whose first column (a
+// category) says 2 for documents stamped within (base, max] and 1 for all others, then one
+// sorted column; position 1, read column 1, position 2 unless it read 2, fetch onward.
+TEST_F(IndexTest, TheStampViewDeliversExactlyTheDocumentsInTheWindow) {
+  const std::string stamp =
+      "@@181@@ (@@89@@ (Stamp); 1; @@93@@ (Stamp) & (Stamp > @@75@@(1996;11;5;0;0;0) & "
+      "Stamp <= @@75@@(1996;11;6;0;0;0)); 2; 1)";
+  auto select = [&](const std::vector<std::vector<It>>& docs, std::vector<GVNOTEID>& ids,
+                    uint32_t& cellStatus) {
+    static int round = 0;
+    std::string form = "Item" + std::to_string(round++);
+    ids.clear();
+    for (std::vector<It> d : docs) {
+      d.push_back(Text("Form", form));
+      ids.push_back(Put(db_, d));
+    }
+    GVNOTEID view = 0;
+    EXPECT_EQ(
+        MakeView(db_, "(TWMainIndexView" + form + ")", "@@select@@ Form = '" + form + "'",
+                 {{GVCOL_CATEGORY, stamp}, {GVCOL_SORTED, "Order"}}, &view, 0, GVVIEW_TEMPORARY),
+        0u);
+    GVINDEX ix = OpenView(view);
+    EXPECT_EQ(GVIndexSetPosition(ix, 1), 0u);
+    double first = 0;
+    cellStatus = GVViewcellFetch(ix, 1, GVTYPE_NUMBER, 0, &first);
+    if (cellStatus != 0 || first != 2.0) {
+      EXPECT_EQ(GVIndexSetPosition(ix, 2), 0u);
+    }
+    std::vector<GVNOTEID> got = Walk(ix, GVNAV_NEXT, GVNAVF_DOCUMENTS | GVNAVF_UNIQUE);
+    GVIndexClose(ix);
+    EXPECT_EQ(GVViewDelete(db_, view), 0u);
+    return got;
+  };
+  std::vector<GVNOTEID> ids;
+  uint32_t cell = 0;
+  const std::vector<std::vector<It>> mixed = {
+      {Time("Stamp", At(1996, 11, 5, 12)), Text("Order", "b")},  // in
+      {Time("Stamp", At(1996, 11, 4)), Text("Order", "a")},      // before
+      {Text("Order", "c")},                                      // no stamp
+      {Time("Stamp", At(1996, 11, 6)), Text("Order", "a")},      // the last moment, in
+      {Time("Stamp", At(1996, 11, 5)), Text("Order", "d")},      // the first moment, out
+      {Text("Stamp", "1996-11-05 12:00"), Text("Order", "e")},   // not a time
+      {Time("Stamp", At(1996, 11, 5, 23, 59, 59)), Text("Order", "c")}};
+  std::vector<GVNOTEID> got = select(mixed, ids, cell);
+  EXPECT_EQ(got, (std::vector<GVNOTEID>{ids[3], ids[0], ids[6]}));
+  got = select({{Text("Order", "a")}, {Time("Stamp", At(1990, 1, 1)), Text("Order", "b")}}, ids,
+               cell);
+  EXPECT_TRUE(got.empty());
+  got = select({{Time("Stamp", At(1996, 11, 5, 1)), Text("Order", "b")},
+                {Time("Stamp", At(1996, 11, 5, 2)), Text("Order", "a")}},
+               ids, cell);
+  EXPECT_EQ(cell, 0u);
+  EXPECT_EQ(got, (std::vector<GVNOTEID>{ids[1], ids[0]}));
+  got = select({}, ids, cell);
+  EXPECT_EQ(cell, GVERR_NOT_POSITIONED);
+  EXPECT_TRUE(got.empty());
+}
+
+// ---------------------------------------------------------------- other processes --------
+
+TEST_F(IndexTest, ViewsStayCurrentWhenAnotherProcessSaves) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(
+      MakeView(db_, "Items", "SELECT Form = 'Item'", {{GVCOL_SORTED, "Name"}, {0, "N"}}, &view),
+      0u);
+  GVNOTEID mine = Put(db_, {Text("Form", "Item"), Text("Name", "zz-mine")});
+  GVINDEX ix = OpenView(view);
+  ASSERT_EQ(Wait(Spawn("store 5 child-")), 0);
+  // The snapshot is the one taken; a refresh shows the other process's work.
+  EXPECT_EQ(GVIndexGetCount(ix), 1u);
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 5u);  // five stored, the first deleted, mine
+  std::vector<std::string> names;
+  while (GVIndexNavigate(ix, GVNAV_NEXT, 0, nullptr, nullptr) == 0)
+    names.push_back(CellText(ix, 1));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"child-1", "child-2", "child-3", "child-4", "zz-mine"}));
+  // A key search on a long-lived index sees it without a refresh.
+  GVINDEX keyed = OpenView(view);
+  ASSERT_EQ(Wait(Spawn("store 3 late-")), 0);
+  GVKey key{};
+  key.column = 1;
+  key.kind = GVTYPE_TEXT;
+  key.text = "LATE-2";
+  uint32_t matches = 0;
+  ASSERT_EQ(GVIndexKeySearch(keyed, 1, &key, 0, &matches), 0u);
+  EXPECT_EQ(matches, 1u);
+  ASSERT_EQ(GVViewcellFetch(keyed, 2, GVTYPE_NUMBER, 0, &key.number), 0u);
+  EXPECT_EQ(key.number, 2.0);
+  (void)mine;
+}
+
+TEST_F(IndexTest, SavesThroughOneHandleKeepViewsMadeThroughAnother) {
+  GVDB other = 0;
+  ASSERT_EQ(GVDatabaseOpen(nullptr, "t.odb", 0, &other), 0u);
+  GVNOTEID early = Put(db_, {Text("Name", "early")});  // this handle's design cache is read
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(other, "Late", "SELECT Name != 'skip'", {{GVCOL_SORTED, "Name"}}, &view), 0u);
+  GVNOTEID late = Put(db_, {Text("Name", "late")});
+  Put(db_, {Text("Name", "skip")});
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{early, late}));
+  ASSERT_EQ(GVViewDelete(other, view), 0u);
+  Put(db_, {Text("Name", "after")});  // no view left to keep
+  EXPECT_EQ(GVIndexRefresh(ix), GVERR_NO_VIEW);
+}
+
+TEST_F(IndexTest, TemporaryViewNamesAreTakenOnceAcrossProcesses) {
+  Put(db_, {Text("Form", "Item"), Text("Name", "a")});
+  std::vector<pid_t> children;
+  std::vector<std::string> outputs;
+  for (int i = 0; i < 4; ++i) {
+    outputs.push_back(root_ + "/name" + std::to_string(i));
+    children.push_back(Spawn("tempview " + outputs.back()));
+  }
+  std::set<std::string> names;
+  for (size_t i = 0; i < children.size(); ++i) {
+    ASSERT_EQ(Wait(children[i]), 0);
+    std::ifstream in(outputs[i]);
+    std::string name;
+    in >> name;
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 4u);
+  for (const std::string& n : names) EXPECT_NE(GVViewLocateByName(db_, n.c_str()), 0u) << n;
+  // A name taken in any letter case is taken; once all 256 are, the loop gives up.
+  EXPECT_EQ(MakeView(db_, "(twmainindexview0)", "", {{GVCOL_SORTED, "Name"}}), GVERR_EXISTS);
+  std::string name;
+  for (size_t made = names.size(); made < 256; ++made) ASSERT_EQ(TempViewLoop(db_, name), 0u);
+  EXPECT_EQ(TempViewLoop(db_, name), GVERR_NO_VIEW);
+  // Temporary views do not come along when a database is made from this one.
+  ASSERT_EQ(GVDatabaseCreate(nullptr, "from.odb", nullptr, 0, nullptr,
+                             (root_ + "/local/t.odb").c_str(), 2, 0),
+            0u);
+  GVDB from = 0;
+  ASSERT_EQ(GVDatabaseOpen(nullptr, "from.odb", 0, &from), 0u);
+  GVDesignEntry e{};
+  EXPECT_EQ(GVViewList(from, GV_LIST_FIRST, &e), GVERR_NO_MORE);
+}
+
+// ---------------------------------------------------------------- documents of an index --
+
+TEST_F(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
+  GVNOTEID a = Put(db_, {Text("Subject", "The Quick brown fox"), Text("Kind", "x")});
+  GVNOTEID b = Put(db_, {TextList("Tags", {"lazy", "dog"}), Text("Kind", "y")});
+  GVNOTEID c =
+      Put(db_, {Text("Subject", "quick"), TextList("Tags", {"DOG days"}), Text("Kind", "x")});
+  GVNOTEID d = Put(db_, {Num("Quick", 1)});
+  {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(db_, d, 0, &doc), 0u);
+    ASSERT_EQ(GVItemPut(doc, "Body", GVTYPE_COMPOSITE, 0, GVTYPE_TEXT, "a brown\nfox jumps", 0),
+              0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  const struct {
+    const char* query;
+    std::vector<GVNOTEID> want;
+  } cases[] = {{"quick", {a, c}}, {"\"brown fox\"", {a}},      {"BROWN FOX", {a, d}},
+               {"dog", {b, c}},   {"\"dog days\" quick", {c}}, {"jumps", {d}},
+               {"zebra", {}},     {"", {a, b, c, d}},          {"\"lazy dog\"", {}}};
+  for (const auto& t : cases) {
+    uint32_t found = 99;
+    ASSERT_EQ(GVIndexFTSearch(ix, t.query, 0, 0, &found), 0u) << t.query;
+    EXPECT_EQ(found, t.want.size()) << t.query;
+    EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), t.want) << t.query;
+  }
+  uint32_t found = 0;
+  ASSERT_EQ(GVIndexFTSearch(ix, "quick", 0, 1, &found), 0u);
+  EXPECT_EQ(found, 1u);
+  // Refining keeps the index's documents that match, and a refresh repeats both steps.
+  ASSERT_EQ(GVIndexSearch(ix, "SELECT Kind = 'x'", 0, 0), 0u);
+  ASSERT_EQ(GVIndexFTSearch(ix, "dog", GVFTS_REFINE, 0, &found), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), std::vector<GVNOTEID>{c});
+  GVNOTEID e = Put(db_, {Text("Kind", "x"), Text("Subject", "hot dog")});
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{c, e}));
+}
+
+TEST_F(IndexTest, DeleteAllEntriesDeletesEachDocumentOnce) {
+  GVNOTEID view = 0, all = 0;
+  ASSERT_EQ(
+      MakeView(db_, "Tags", "SELECT Form = 'Log'", {{GVCOL_SORTED | GVCOL_EXPAND, "Tags"}}, &view),
+      0u);
+  ASSERT_EQ(MakeView(db_, "All", "", {{GVCOL_SORTED, "Form"}}, &all), 0u);
+  Put(db_, {Text("Form", "Log"), TextList("Tags", {"a", "b", "c"})});
+  Put(db_, {Text("Form", "Log"), TextList("Tags", {"b"})});
+  GVNOTEID keep = Put(db_, {Text("Form", "Other")});
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(GVIndexGetCount(ix), 4u);
+  ASSERT_EQ(GVIndexDeleteAllEntries(ix, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 0u);
+  EXPECT_EQ(GVIndexDeleteAllEntries(ix, 0), GVERR_NO_ENTRY);
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 0u);
+  GVINDEX rest = OpenView(all);
+  EXPECT_EQ(Walk(rest, GVNAV_NEXT, 0), std::vector<GVNOTEID>{keep});
+  // A document another handle deleted first is passed over.
+  GVNOTEID gone = Put(db_, {Text("Form", "Log"), TextList("Tags", {"z"})});
+  ASSERT_EQ(GVIndexRefresh(ix), 0u);
+  ASSERT_EQ(GVDocumentDelete(db_, gone, 0), 0u);
+  EXPECT_EQ(GVIndexDeleteAllEntries(ix, GVCLOSE_BULK), 0u);
+}
+
+TEST_F(IndexTest, CopyHierarchyCopiesTheDescendantsOfAnEntry) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Threads", "", {{GVCOL_SORTED, "Name"}}, &view, GVVIEWF_RESPONSES), 0u);
+  GVNOTEID p = Put(db_, {Text("Name", "p"), Text("Form", "Topic")});
+  GVNOTEID r1 = Put(db_, {Text("Name", "r1"), NumList("Nums", {1, 2})}, UnidOf(db_, p).data());
+  GVNOTEID r2 = Put(db_, {Text("Name", "r2")}, UnidOf(db_, r1).data());
+  GVDB target = OpenOther("target.odb");
+  GVNOTEID targetView = 0;
+  ASSERT_EQ(GVViewCopy(db_, view, target, &targetView, 0), 0u);
+  GVNOTEID top = Put(target, {Text("Name", "new top")});
+  std::vector<uint8_t> topUnid = UnidOf(target, top);
+
+  // The connector's TWXHIER sequence: stand on the note, ask whether it has descendants,
+  // save the position, copy each descendant under the new document, restore.
+  GVINDEX ix = OpenView(view);
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_NEXT, 0, &id, nullptr), 0u);
+  ASSERT_EQ(id, p);
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_FIRST_DESCENDANT, GVNAVF_PEEK, nullptr, nullptr), 0u);
+  char saved[GV_POSITION_SIZE];
+  ASSERT_EQ(GVIndexGetViewPosition(ix, GVPOSF_WALK, saved), 0u);
+  std::vector<GVNOTEID> copies;
+  for (uint32_t dir = GVNAV_FIRST_DESCENDANT; GVIndexNavigate(ix, dir, 0, &id, nullptr) == 0;
+       dir = GVNAV_NEXT_DESCENDANT) {
+    GVNOTEID copy = id;
+    ASSERT_EQ(GVIndexCopyHierarchy(ix, target, &copy, 0), 0u);
+    GVDOC d = 0;
+    ASSERT_EQ(GVDocumentOpen(target, copy, 0, &d), 0u);
+    // The parent reference came along (the caller resets it).
+    uint8_t parent[GV_UNID_SIZE];
+    EXPECT_EQ(GVDocumentGetProperty(d, GVDOCPROP_PARENT, parent), 0u);
+    ASSERT_EQ(GVDocumentSetProperty(d, GVDOCPROP_PARENT, topUnid.data()), 0u);
+    ASSERT_EQ(GVDocumentClose(d, 0), 0u);
+    copies.push_back(copy);
+  }
+  ASSERT_EQ(copies.size(), 2u);
+  ASSERT_EQ(GVIndexSetViewPosition(ix, saved), 0u);
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_CURRENT, 0, &id, nullptr), 0u);
+  EXPECT_EQ(id, p);
+  // The copies have new identities, their items, and stand beneath the new document.
+  EXPECT_NE(UnidOf(target, copies[0]), UnidOf(db_, r1));
+  GVINDEX ti = 0;
+  ASSERT_EQ(GVIndexOpen(target, &ti), 0u);
+  ASSERT_EQ(GVIndexOpenView(ti, 0, targetView, 0), 0u);
+  EXPECT_EQ(Walk(ti, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{top, copies[0], copies[1]}));
+  GVDOC d = 0;
+  ASSERT_EQ(GVDocumentOpen(target, copies[0], GVOPEN_READONLY, &d), 0u);
+  const void* bytes = nullptr;
+  uint32_t kind = 0, length = 0;
+  ASSERT_EQ(GVItemGetPointer(d, "Nums", &kind, &bytes, &length), 0u);
+  EXPECT_EQ(kind, GVTYPE_NUMBER_LIST);
+  EXPECT_EQ(length, 4u + 16u);
+  GVDocumentClose(d, 0);
+  // The current entry is copied when no note is named; a category or no entry cannot be.
+  GVNOTEID none = 0;
+  ASSERT_EQ(GVIndexCopyHierarchy(ix, db_, &none, 0), 0u);
+  EXPECT_NE(none, 0u);
+  ASSERT_EQ(GVIndexSetPosition(ix, 0), 0u);
+  none = 0;
+  EXPECT_EQ(GVIndexCopyHierarchy(ix, db_, &none, 0), GVERR_NOT_POSITIONED);
+  EXPECT_EQ(GVIndexCopyHierarchy(ix, db_, nullptr, 0), GVERR_INVALID_ARGUMENT);
+  GVNOTEID missing = view;  // a design note is not a document
+  EXPECT_EQ(GVIndexCopyHierarchy(ix, db_, &missing, 0), GVERR_NO_ENTRY);
+  (void)r2;
+}
+
+// ---------------------------------------------------------------- handles ----------------
+
+TEST_F(IndexTest, BadHandlesAndArgumentsAreRefusedNotFollowed) {
+  GVINDEX ix = 0;
+  EXPECT_EQ(GVIndexOpen(db_, nullptr), GVERR_INVALID_ARGUMENT);
+  EXPECT_EQ(GVIndexOpen(0, &ix), GVERR_INVALID_HANDLE);
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  // An index never filled is empty; a database handle is not an index.
+  EXPECT_EQ(GVIndexNavigate(ix, GVNAV_NEXT, 0, nullptr, nullptr), GVERR_NO_MORE);
+  EXPECT_EQ(GVIndexGetCount(ix), 0u);
+  EXPECT_EQ(GVIndexRefresh(ix), 0u);
+  EXPECT_EQ(GVIndexOpenView(ix, 0, 0, 0), GVERR_NO_VIEW);
+  EXPECT_EQ(GVIndexOpenView(ix, 0, 3, 0), GVERR_NO_VIEW);
+  EXPECT_EQ(GVIndexSetProperty(ix, 99, nullptr), GVERR_INVALID_ARGUMENT);
+  EXPECT_EQ(GVIndexSetProperty(ix, GVIDXPROP_CLASSES, nullptr), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 0u);  // no classes: nothing
+  for (GVINDEX bad : {GVINDEX{0}, GVINDEX{db_}, GVINDEX{0xFFFFFFFF}}) {
+    GVNOTEID id = 0;
+    EXPECT_EQ(GVIndexNavigate(bad, GVNAV_NEXT, 0, &id, nullptr), GVERR_INVALID_HANDLE);
+    EXPECT_EQ(GVIndexOpenView(bad, 0, 2, 0), GVERR_INVALID_HANDLE);
+    EXPECT_EQ(GVIndexSearch(bad, nullptr, 0, 0), GVERR_INVALID_HANDLE);
+    EXPECT_EQ(GVIndexSetPosition(bad, 0), GVERR_INVALID_HANDLE);
+    EXPECT_EQ(GVIndexGetCount(bad), 0u);
+    EXPECT_EQ(GVIndexClose(bad), GVERR_INVALID_HANDLE);
+    EXPECT_EQ(GVIndexDeleteAllEntries(bad, 0), GVERR_INVALID_HANDLE);
+  }
+  ASSERT_EQ(GVIndexClose(ix), 0u);
+  EXPECT_EQ(GVIndexClose(ix), GVERR_INVALID_HANDLE);
+  // Closing the database closes its indexes.
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 0u);
+  EXPECT_EQ(GVIndexRefresh(ix), GVERR_INVALID_HANDLE);
+  db_ = 0;
+  GVTerm(0);
+  EXPECT_EQ(GVIndexOpen(1, &ix), GVERR_NOT_INITIALIZED);
+  EXPECT_EQ(GVViewLocateByName(1, "x"), 0u);
+  ASSERT_EQ(_GVInit(GV_VERSION, 0, 0, 0), 0u);
+}
+
+}  // namespace
