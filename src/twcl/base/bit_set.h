@@ -40,10 +40,10 @@ class CL_BitSet : public CL_Object {
   CL_Long Remove(CL_Long i);       // i when removed, else -1
   bool MakeEmpty();
   bool MakeUniversal();
-  bool IsUniversal() const;        // Size() == Bound()
+  bool IsUniversal() const;  // Size() == Bound()
   bool IsEmpty() const { return _count == 0; }
-  CL_Long Smallest() const;        // -1 when empty
-  CL_Long Largest() const;         // -1 when empty
+  CL_Long Smallest() const;            // -1 when empty
+  CL_Long Largest() const;             // -1 when empty
   CL_Long Successor(CL_Long i) const;  // least member > i (i < 0: the smallest); -1
   CL_Long SmallestNonMember() const;   // Bound() when full
   CL_Long RankOf(CL_Long i) const;     // members below i
@@ -97,8 +97,8 @@ class CL_BitSetIterator : public CL_AbstractIterator<CL_Long> {
 
   const char* ClassName() const override;  // "CL_BitSetIterator"
 
-  void Reset() override;  // before the first member
-  bool More() override;   // members returned < Size()
+  void Reset() override;    // before the first member
+  bool More() override;     // members returned < Size()
   CL_Long Next() override;  // the next member; -1 past the end
   // The next member returned is the one with rank max(k, 0).
   void BeginFromRank(CL_Long k);

@@ -34,8 +34,8 @@ class CL_ByteArray : public CL_Object {
   CL_ByteArray& operator=(const CL_ByteArray& other);
   CL_ByteArray& operator=(const unsigned char* bytes);  // Size() bytes from bytes
   CL_ByteArray& operator=(const CL_String& s);          // min(Size(), s.Size()+1) bytes
-  CL_ByteArray& operator=(short value);   // min(Size(), 2) bytes, least significant first
-  CL_ByteArray& operator=(CL_Long value); // min(Size(), 4) bytes, least significant first
+  CL_ByteArray& operator=(short value);    // min(Size(), 2) bytes, least significant first
+  CL_ByteArray& operator=(CL_Long value);  // min(Size(), 4) bytes, least significant first
   // Class check "CL_ByteArray::operator= (CL_Object&)", then as from a byte array.
   CL_ByteArray& operator=(const CL_Object& other) override;
 

@@ -6,13 +6,13 @@
 
 class CL_ByteString : public CL_ByteArray {
  public:
-  CL_ByteString();                                 // size 0
-  explicit CL_ByteString(CL_Long size);            // size zero bytes (0 when allocation fails)
-  CL_ByteString(const CL_ByteArray& bytes);        // a copy of its bytes
+  CL_ByteString();                           // size 0
+  explicit CL_ByteString(CL_Long size);      // size zero bytes (0 when allocation fails)
+  CL_ByteString(const CL_ByteArray& bytes);  // a copy of its bytes
   CL_ByteString(const unsigned char* bytes, CL_Long size);  // a copy
   CL_ByteString(const CL_ByteString& other);
-  explicit CL_ByteString(const CL_String& s);      // its characters and the NUL
-  ~CL_ByteString() override;                       // frees the bytes
+  explicit CL_ByteString(const CL_String& s);  // its characters and the NUL
+  ~CL_ByteString() override;                   // frees the bytes
 
   const char* ClassName() const override;  // "CL_ByteString"
   CL_Long ClassId() const override;        // 8

@@ -18,6 +18,7 @@ class CL_ClassIdEntry : public CL_Object {
   // Adds (class_id, creator) to the registry, creating it on first use whatever the order
   // of static construction. A second entry for an id replaces the creator.
   CL_ClassIdEntry(CL_Long class_id, CL_Creator creator);
+  // Withdraws the registration when the id still maps to this entry's creator.
   ~CL_ClassIdEntry() override;
   CL_ClassIdEntry(const CL_ClassIdEntry&) = delete;
   CL_ClassIdEntry& operator=(const CL_ClassIdEntry&) = delete;
@@ -26,6 +27,7 @@ class CL_ClassIdEntry : public CL_Object {
 
  private:
   CL_Long _class_id;
+  CL_Creator _creator;
 };
 
 // The creator registered for class_id, or null.

@@ -45,6 +45,8 @@ class CL_ClientSet : public CL_Object {
   void _Compact();  // drops null entries once no walk is running
 
   std::vector<std::unique_ptr<CL_AbstractBinding>> _bindings;
+  // Bindings removed during a walk, deleted when the outermost walk ends.
+  std::vector<std::unique_ptr<CL_AbstractBinding>> _deferred;
   int _walking = 0;
 };
 

@@ -31,8 +31,8 @@ class CL_Date : public CL_Object {
   bool IsValid() const { return _day > 0; }
   short Year() const;
   short Month() const;
-  short Day() const;             // day of month
-  short DayOfWeek() const;       // 1 Sunday .. 7 Saturday
+  short Day() const;        // day of month
+  short DayOfWeek() const;  // 1 Sunday .. 7 Saturday
   short DaysInMonth() const;
   bool IsLeapYear() const;
   static bool IsLeapYear(short year);
@@ -100,7 +100,7 @@ class CL_Date : public CL_Object {
 
  private:
   static CL_Long _Parse(const CL_String& text);  // day number, 0 when it does not parse
-  bool _Set(CL_Long day);                         // PrepareToChange, assign, Notify
+  bool _Set(CL_Long day);                        // PrepareToChange, assign, Notify
 
   CL_Long _day = 0;
 };

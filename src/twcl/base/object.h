@@ -102,6 +102,7 @@ class CL_Object {
   // veto (later ones are not asked); true without a record. Every mutator calls it first.
   bool PrepareToChange();
   // Tells the post-change bindings with this object's address. Every mutator calls it last.
+  // A binding may add or remove bindings of this object meanwhile, but must not destroy it.
   void Notify();
 
  protected:

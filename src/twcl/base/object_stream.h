@@ -33,8 +33,8 @@ class CL_Stream : public CL_Object {
   virtual bool SeekRelative(CL_Long delta);  // SeekTo(max(0, Offset() + delta))
   virtual bool SeekToEnd();                  // SeekTo(Size())
   virtual bool ChangeSize(CL_Long new_size) = 0;
-  virtual CL_Long Size() = 0;    // -1 when unknown
-  virtual bool Eof();            // Size() <= Offset()
+  virtual CL_Long Size() = 0;  // -1 when unknown
+  virtual bool Eof();          // Size() <= Offset()
   virtual CL_Long Offset() = 0;
   virtual CL_String ErrorString() const;  // "" by default
   // Switch back references on / off; both forget what was written so far.

@@ -119,8 +119,7 @@ class CL_Sequence : public CL_Object {
   // A new sequence of the elements at positions, removed from this one.
   CL_Sequence Extract(const CL_IntegerSet& positions);
   // Object pointers only: deletes every element object (nulls skipped), size 0, notifies.
-  bool DestroyContents()
-    requires std::is_same_v<T, CL_ObjectPtr>;
+  bool DestroyContents() requires std::is_same_v<T, CL_ObjectPtr>;
   CL_Long Size() const { return _size; }
   // The slot store (null when it could not be created); for inspection.
   const CL_PtrSegments* _Storage() const { return _storage.get(); }

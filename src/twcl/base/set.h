@@ -81,7 +81,7 @@ class CL_Set : public CL_Object {
 class CL_ObjectSet : public CL_Set<CL_ObjectPtr> {
  public:
   explicit CL_ObjectSet(CL_ObjectReader* reader = nullptr);  // reader not owned
-  CL_ObjectSet(const CL_ObjectSet& other);                    // copies the reader pointer
+  CL_ObjectSet(const CL_ObjectSet& other);                   // copies the reader pointer
   ~CL_ObjectSet() override;
 
   const char* ClassName() const override;  // "CL_ObjectSet"

@@ -20,14 +20,14 @@ class CL_StringSlice;
 // after a change it calls Notify. A failed allocation leaves the string unchanged.
 class CL_String : public CL_Object {
  public:
-  CL_String();                                 // "" with capacity 12
-  CL_String(const char* s);                    // null gives ""
+  CL_String();               // "" with capacity 12
+  CL_String(const char* s);  // null gives ""
   CL_String(const CL_String& other);
   CL_String(const char* buffer, CL_Long length);  // exactly length bytes (may hold NULs)
   // Decimal value right-aligned in width, padded with pad; '-' stands before the digits
   // when pad is a blank, in front of the pads otherwise; never cut.
   CL_String(CL_Long value, short width, char pad);
-  CL_String(char c, CL_Long count);            // c repeated count times
+  CL_String(char c, CL_Long count);               // c repeated count times
   explicit CL_String(const CL_ByteArray& bytes);  // the bytes up to the first NUL or the end
   ~CL_String() override;
 
@@ -67,9 +67,9 @@ class CL_String : public CL_Object {
   virtual bool Delete(CL_Long start, CL_Long count);
   // General format with capacity-1 significant digits (at least 11).
   virtual bool Assign(double value);
-  virtual bool Assign(CL_Long value);          // decimal, no padding
+  virtual bool Assign(CL_Long value);  // decimal, no padding
   virtual bool Assign(const CL_String& other);
-  virtual bool Assign(const char* s);          // null empties; its own buffer: no change
+  virtual bool Assign(const char* s);  // null empties; its own buffer: no change
   virtual CL_String operator+(const CL_String& other) const;
   virtual CL_String operator+(const char* s) const;  // null or "": a plain copy
   virtual CL_String& operator+=(const CL_String& other);
@@ -96,7 +96,7 @@ class CL_String : public CL_Object {
   CL_String& operator=(const CL_Object& other) override;
 
   CL_String operator+(CL_Long value) const;  // its decimal text appended
-  bool Append(char c);                        // Insert(c, Size()-1)
+  bool Append(char c);                       // Insert(c, Size()-1)
   // Formats into a 1024-byte scratch area; a text of 1024 bytes or more warns
   // "CL_String::AssignWithFormat: arg too large, possible memory corruption", changes
   // nothing, false.
@@ -156,6 +156,14 @@ class CL_String : public CL_Object {
   std::unique_ptr<char[]> _buffer;
   CL_Long _capacity = 0;
   CL_Long _length = 0;
+
+ private:
+  void _Init(const char* bytes, CL_Long length, CL_Long capacity);
+  // Replace / extend the text by length bytes at bytes, which may lie in this string's own
+  // buffer; each is one change (asked and told).
+  bool _AssignBytes(const char* bytes, CL_Long length);
+  bool _AppendBytes(const char* bytes, CL_Long length);
+  static CL_String _Concat(const char* a, CL_Long a_length, const char* b, CL_Long b_length);
 };
 
 CL_String operator+(const char* s, const CL_String& t);

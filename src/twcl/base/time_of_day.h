@@ -9,12 +9,12 @@
 // Every change asks PrepareToChange first and ends with Notify.
 class CL_TimeOfDay : public CL_Object {
  public:
-  CL_TimeOfDay();                              // 0
-  explicit CL_TimeOfDay(CL_Long seconds);      // modulo 86400
+  CL_TimeOfDay();                          // 0
+  explicit CL_TimeOfDay(CL_Long seconds);  // modulo 86400
   // Each part out of range warns ("CL_TimeOfDay constructor: invalid hour %d", "... invalid
   // minutes %d", "... invalid seconds %d") and the value becomes 0.
   CL_TimeOfDay(short hour, short minute, short second);
-  explicit CL_TimeOfDay(const char* text);     // parsed; not parsing gives 0
+  explicit CL_TimeOfDay(const char* text);  // parsed; not parsing gives 0
   explicit CL_TimeOfDay(const CL_String& text);
   CL_TimeOfDay(const CL_TimeOfDay& other);
   ~CL_TimeOfDay() override;

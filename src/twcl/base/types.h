@@ -21,7 +21,11 @@ class CL_Object;
 // unless its description says so.
 using CL_ObjectPtr = CL_Object*;
 
-constexpr CL_Long CL_Min(CL_Long a, CL_Long b) { return a < b ? a : b; }
-constexpr CL_Long CL_Max(CL_Long a, CL_Long b) { return a < b ? b : a; }
+constexpr CL_Long CL_Min(CL_Long a, CL_Long b) {
+  return a < b ? a : b;
+}
+constexpr CL_Long CL_Max(CL_Long a, CL_Long b) {
+  return a < b ? b : a;
+}
 
 #endif  // TW_TWCL_BASE_TYPES_H_

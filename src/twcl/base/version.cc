@@ -1,4 +1,6 @@
 // The version text of the foundation library.
 #include "twcl/base/version.h"
 
-const char* CL_BaseVersion() { return "twcl base 1.0"; }
+const char* CL_BaseVersion() {
+  return "twcl base 1.0";
+}
