@@ -15,7 +15,7 @@ function(tw_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR};TW_INST_DIR=${TW_OUT}")
+    PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}\\;TW_INST_DIR=${TW_OUT}")
 endfunction()
 
 # tw_message_table(target table.txt symbol): compiles a catalogue text table into the

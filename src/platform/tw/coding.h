@@ -92,7 +92,7 @@ class Reader {
 inline size_t copy_bounded(char* dst, size_t size, std::string_view text) {
   if (dst == nullptr || size == 0) return 0;
   size_t n = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(dst, text.data(), n);
+  if (n > 0) std::memcpy(dst, text.data(), n);  // an empty view may have no data
   dst[n] = '\0';
   return n;
 }
