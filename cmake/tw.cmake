@@ -9,13 +9,14 @@ function(tw_plugin name)
 endfunction()
 
 # tw_test(name SOURCES... [LIBS libs...]): one GoogleTest executable registered with CTest.
+# Tests find the build in TW_BUILD_DIR and the installation directory in its "inst".
 function(tw_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}\\;TW_INST_DIR=${TW_OUT}")
+    PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # tw_message_table(target table.txt symbol): compiles a catalogue text table into the

@@ -1,0 +1,364 @@
+// The connector helpers: property dispatch over a connector's one table (the set and get
+// rules by kind, read-only TEXT_FORMAT, unknown tokens logged with 12555), the definition rows
+// built from the table, the key-term operator rule and the identity copy.
+#include "twx_props.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "activity_test_util.h"
+#include "connect_test_util.h"
+#include "fake_ctlstore.h"
+#include "flowcore.h"
+
+namespace {
+
+using tw::twx::DispatchGet;
+using tw::twx::DispatchSet;
+using twtest::Text;
+
+// A connector context as a connector keeps it: zero-filled by the engine.
+struct Ctx {
+  TWStream server;
+  TWStream password;
+  TWStream fieldList;
+  int32_t mapName;
+  int32_t commitFrequency;
+  int32_t skipBytes;
+  TWDatetime baseStamp;
+  int32_t textFormat;
+};
+
+namespace twx = tw::twx;
+
+constexpr twx::Property<Ctx> kProps[] = {
+    twx::TextProperty(TWTOKEN_SERVER, &Ctx::server),
+    twx::TextProperty(TWTOKEN_PASSWORD, &Ctx::password).SetOnly(),
+    twx::FlagProperty(TWTOKEN_MAP_NAME, &Ctx::mapName),
+    twx::ListProperty(TWTOKEN_FIELD_LIST, &Ctx::fieldList),
+    twx::DatetimeProperty(TWTOKEN_BASESTAMP, &Ctx::baseStamp),
+    // Served though it has no row; and offered for a set, which the rule refuses all the same.
+    twx::IntProperty(TWTOKEN_TEXT_FORMAT, &Ctx::textFormat).Unlisted(),
+    twx::IntProperty(1, &Ctx::commitFrequency, "CommitFrequency"),
+    twx::IntProperty(2, &Ctx::skipBytes, "SkipBytes").WithType(TWTYPE_TEXT),
+};
+constexpr auto kRows = twx::DefinitionTable(kProps);
+
+// An engine with an unnamed activity to log to, a zero-filled context, and fields of every
+// type that are freed at the end.
+class PropsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(TWSystemInit(), TWSUCCESS);
+    ASSERT_EQ(TWActivityAlloc(0, nullptr, 0), TWSUCCESS);
+    ctx_.textFormat = TWSTREAMFMT_NATIVE;
+  }
+  void TearDown() override {
+    twx::ReleaseProperties(kProps, ctx_);
+    for (TWFIELD f : fields_) TWFieldFree(f);
+    EXPECT_EQ(TWActivityFree(), TWSUCCESS);
+    EXPECT_EQ(TWSystemTerm(), TWSUCCESS);
+  }
+
+  // A one-value field of type; null unless a value is set afterwards.
+  TWFIELD Field(uint32_t type) {
+    TWFIELD f = TWNULLHANDLE;
+    EXPECT_EQ(TWFieldAlloc(&f, type, 1), TWSUCCESS);
+    fields_.push_back(f);
+    return f;
+  }
+  TWFIELD TextField(const std::string& text) {
+    TWFIELD f = Field(TWTYPE_TEXT);
+    Text t(text);
+    EXPECT_EQ(TWFieldSetStream(f, 1, t.get()), TWSUCCESS);
+    return f;
+  }
+  TWFIELD IntField(int32_t value) {
+    TWFIELD f = Field(TWTYPE_INT);
+    EXPECT_EQ(TWFieldSetInt(f, 1, &value), TWSUCCESS);
+    return f;
+  }
+  TWFIELD ListField(const std::string& bytes) {
+    TWFIELD f = Field(TWTYPE_BINARY);
+    TWStream s{0, 0, TWSTREAMFMT_TEXT_LIST, static_cast<uint32_t>(bytes.size()),
+               const_cast<char*>(bytes.data())};
+    EXPECT_EQ(TWFieldSetStream(f, 1, &s), TWSUCCESS);
+    return f;
+  }
+  std::string Get(uint32_t token) {
+    TWFIELD f = Field(TWTYPE_TEXT);
+    uint32_t st = DispatchGet(kProps, &ctx_, token, f);
+    if (st != TWSUCCESS) return "<" + std::to_string(st) + ">";
+    Text out;
+    EXPECT_EQ(TWFieldGetStream(f, 1, TWSTREAMFMT_NATIVE, out.get(), nullptr), TWSUCCESS);
+    return out.str();
+  }
+  static std::string Bytes(const TWStream& s) {
+    return s.data ? std::string(static_cast<const char*>(s.data), s.length) : std::string();
+  }
+
+  twtest::Installation inst_;
+  Ctx ctx_{};
+  std::vector<TWFIELD> fields_;
+};
+
+// A text list of two entries, "A" and "BC".
+const std::string kList = std::string("\x02\x00\x01\x00\x02\x00", 6) + "ABC";
+
+TEST(DefinitionTableTest, ListsTheListedEntriesInOrderThenEnds) {
+  struct Row {
+    uint32_t token;
+    uint32_t type;
+    const char* name;
+    uint32_t length;
+  };
+  const Row expected[] = {
+      {TWTOKEN_SERVER, TWTYPE_TEXT, nullptr, 0},
+      {TWTOKEN_PASSWORD, TWTYPE_TEXT, nullptr, 0},
+      {TWTOKEN_MAP_NAME, TWTYPE_INT, nullptr, 0},
+      {TWTOKEN_FIELD_LIST, TWTYPE_BINARY, nullptr, 0},
+      {TWTOKEN_BASESTAMP, TWTYPE_DATETIME, nullptr, 0},
+      {1, TWTYPE_INT, "CommitFrequency", 15},
+      {2, TWTYPE_TEXT, "SkipBytes", 9},
+  };
+  static_assert(kRows.size() == std::size(kProps) + 1);
+  size_t i = 0;
+  for (const Row& e : expected) {
+    const TWXPropertyDef& row = kRows[i++];
+    EXPECT_EQ(row.token, e.token);
+    EXPECT_EQ(row.type, e.type) << e.token;
+    EXPECT_EQ(row.reserved, 0u);
+    EXPECT_EQ(row.nameLength, e.length) << e.token;
+    if (e.name == nullptr)
+      EXPECT_EQ(row.name, nullptr);
+    else
+      EXPECT_STREQ(row.name, e.name);
+  }
+  for (; i < kRows.size(); ++i) {
+    EXPECT_EQ(kRows[i].token, 0u);
+    EXPECT_EQ(kRows[i].name, nullptr);
+  }
+}
+
+TEST_F(PropsTest, SetStoresEachKindByItsRules) {
+  TWDatetime when{};
+  ASSERT_EQ(TWDatetimeSetConstant(&when, TWDTCONST_MINIMUM), TWSUCCESS);
+  TWFIELD stamp = Field(TWTYPE_DATETIME);
+  ASSERT_EQ(TWFieldSetDatetime(stamp, 1, &when), TWSUCCESS);
+  struct Case {
+    const char* what;
+    uint32_t token;
+    TWFIELD value;
+    std::string text;  // the property read back as text afterwards
+  };
+  const Case cases[] = {
+      {"text", TWTOKEN_SERVER, TextField("alpha"), "alpha"},
+      {"null text empties", TWTOKEN_SERVER, Field(TWTYPE_TEXT), ""},
+      {"text from a number", TWTOKEN_SERVER, IntField(42), "42"},
+      {"text again", TWTOKEN_SERVER, TextField("beta"), "beta"},
+      {"unreadable text empties", TWTOKEN_SERVER, TWNULLHANDLE, ""},
+      {"flag on", TWTOKEN_MAP_NAME, IntField(5), "1"},
+      {"null flag keeps", TWTOKEN_MAP_NAME, Field(TWTYPE_INT), "1"},
+      {"unconvertible flag keeps", TWTOKEN_MAP_NAME, TextField("yes?"), "1"},
+      {"flag off", TWTOKEN_MAP_NAME, IntField(0), "0"},
+      {"integer", 1, IntField(250), "250"},
+      {"integer from text", 1, TextField(" 77 "), "77"},
+      {"null integer zeroes", 1, Field(TWTYPE_INT), "0"},
+      {"integer again", 1, IntField(-3), "-3"},
+      {"unconvertible integer zeroes", 1, TextField("many"), "0"},
+      {"text-typed row kept as integer", 2, TextField("12"), "12"},
+  };
+  for (const Case& c : cases) {
+    const twx::Property<Ctx>* found = nullptr;
+    EXPECT_EQ(DispatchSet(kProps, &ctx_, c.token, c.value, ctx_.textFormat, &found), TWSUCCESS)
+        << c.what;
+    ASSERT_NE(found, nullptr) << c.what;
+    EXPECT_EQ(found->token, c.token) << c.what;
+    EXPECT_EQ(Get(c.token), c.text) << c.what;
+  }
+
+  // A list is kept as text-list bytes, and a null value empties it.
+  EXPECT_EQ(DispatchSet(kProps, &ctx_, TWTOKEN_FIELD_LIST, ListField(kList), 0), TWSUCCESS);
+  EXPECT_EQ(ctx_.fieldList.format, static_cast<uint32_t>(TWSTREAMFMT_TEXT_LIST));
+  EXPECT_EQ(Bytes(ctx_.fieldList), kList);
+  EXPECT_EQ(Get(TWTOKEN_FIELD_LIST), "A, BC");
+  EXPECT_EQ(DispatchSet(kProps, &ctx_, TWTOKEN_FIELD_LIST, Field(TWTYPE_BINARY), 0), TWSUCCESS);
+  EXPECT_EQ(ctx_.fieldList.length, 0u);
+
+  // A datetime is kept; a null one clears it.
+  EXPECT_EQ(DispatchSet(kProps, &ctx_, TWTOKEN_BASESTAMP, stamp, 0), TWSUCCESS);
+  EXPECT_EQ(ctx_.baseStamp.date, when.date);
+  EXPECT_EQ(ctx_.baseStamp.ticks, when.ticks);
+  EXPECT_EQ(DispatchSet(kProps, &ctx_, TWTOKEN_BASESTAMP, Field(TWTYPE_DATETIME), 0), TWSUCCESS);
+  EXPECT_EQ(ctx_.baseStamp.date, 0u);
+  EXPECT_EQ(ctx_.baseStamp.ticks, 0u);
+
+  // Text comes in the context's format.
+  EXPECT_EQ(DispatchSet(kProps, &ctx_, TWTOKEN_SERVER, TextField("x"), TWSTREAMFMT_UNICODE),
+            TWSUCCESS);
+  EXPECT_EQ(ctx_.server.format, static_cast<uint32_t>(TWSTREAMFMT_UNICODE));
+  EXPECT_EQ(Bytes(ctx_.server), std::string("x\0", 2));
+  EXPECT_EQ(TWActivityGetStatus(), TWSUCCESS);
+}
+
+TEST_F(PropsTest, GetGivesEachKindAndUnsetStampsAsMinusOne) {
+  // Nothing set: empty text, zero words, and a datetime of Julian day and ticks -1.
+  EXPECT_EQ(Get(TWTOKEN_SERVER), "");
+  EXPECT_EQ(Get(TWTOKEN_MAP_NAME), "0");
+  EXPECT_EQ(Get(TWTOKEN_FIELD_LIST), "");
+  TWFIELD stamp = Field(TWTYPE_DATETIME);
+  ASSERT_EQ(DispatchGet(kProps, &ctx_, TWTOKEN_BASESTAMP, stamp), TWSUCCESS);
+  TWDatetime out{};
+  int32_t isNull = 0;
+  ASSERT_EQ(TWFieldGetDatetime(stamp, 1, &out, &isNull), TWSUCCESS);
+  EXPECT_EQ(TWDatetimeGetJulian(&out), TWDTNULL_DATE);
+  EXPECT_EQ(TWDatetimeGetTicks(&out), TWDTNULL_TIME);
+  EXPECT_EQ(out.ticks, 0xFFFFFFFFu);
+
+  TWDatetime when{};
+  ASSERT_EQ(TWDatetimeSetConstant(&when, TWDTCONST_MAXIMUM), TWSUCCESS);
+  ctx_.baseStamp = when;
+  ASSERT_EQ(DispatchGet(kProps, &ctx_, TWTOKEN_BASESTAMP, stamp), TWSUCCESS);
+  ASSERT_EQ(TWFieldGetDatetime(stamp, 1, &out, nullptr), TWSUCCESS);
+  EXPECT_EQ(out.date, when.date);
+  EXPECT_EQ(out.ticks, when.ticks);
+
+  // TEXT_FORMAT reads though it has no row; integers into a field of another type convert.
+  EXPECT_EQ(Get(TWTOKEN_TEXT_FORMAT), "65535");
+  ctx_.commitFrequency = 1000;
+  TWFIELD number = Field(TWTYPE_FLOAT);
+  ASSERT_EQ(DispatchGet(kProps, &ctx_, 1, number), TWSUCCESS);
+  double d = 0;
+  ASSERT_EQ(TWFieldGetFloat(number, 1, &d, nullptr), TWSUCCESS);
+  EXPECT_EQ(d, 1000.0);
+  // The engine's answer for a field that cannot take the value is returned.
+  EXPECT_EQ(DispatchGet(kProps, &ctx_, TWTOKEN_SERVER, TWNULLHANDLE), TWFAIL_INVALID_FIELD);
+  EXPECT_EQ(TWActivityGetStatus(), TWSUCCESS);
+}
+
+TEST_F(PropsTest, UnknownTokensAreLoggedAndAnsweredWith12555) {
+  struct Case {
+    const char* what;
+    bool set;
+    uint32_t token;
+    std::string line;  // the log entry's text
+  };
+  const Case cases[] = {
+      {"set TEXT_FORMAT", true, TWTOKEN_TEXT_FORMAT, "Invalid property 'TextFormat'"},
+      {"get a set-only token", false, TWTOKEN_PASSWORD, "Invalid property 'Password'"},
+      {"set a predefined token not served", true, TWTOKEN_INDEX, "Invalid property 'Index'"},
+      {"get a predefined token not served", false, TWTOKEN_CONDITION,
+       "Invalid property 'Condition'"},
+      {"an own token beyond the table", true, 3, "Invalid property '0x00000003'"},
+      {"a token with a link byte", false, TWTOKENF_SRC | TWTOKEN_SERVER,
+       "Invalid property 'SrcServer'"},
+      {"a control token", true, TWTOKEN_LIBRARY, "Invalid property 'Library'"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(TWActivityClearStatus(), TWSUCCESS);
+    const twx::Property<Ctx>* found = &kProps[0];
+    TWFIELD f = TextField("v");
+    const uint32_t st = c.set ? DispatchSet(kProps, &ctx_, c.token, f, 0, &found)
+                              : DispatchGet(kProps, &ctx_, c.token, f, &found);
+    EXPECT_EQ(st, TWFAIL_INVALID_PROPERTY) << c.what;
+    EXPECT_EQ(found, nullptr) << c.what;
+    twtest::LastEntry last = twtest::LogLast();
+    EXPECT_EQ(last.status, TWFAIL_INVALID_PROPERTY) << c.what;
+    EXPECT_EQ(last.text, c.line) << c.what;
+    EXPECT_EQ(TWActivityGetStatus(), TWFAIL_INVALID_PROPERTY) << c.what;
+  }
+  // Nothing was stored, and a null context is refused without a log entry.
+  EXPECT_EQ(ctx_.server.length, 0u);
+  ASSERT_EQ(TWActivityClearStatus(), TWSUCCESS);
+  EXPECT_EQ(DispatchSet(kProps, static_cast<Ctx*>(nullptr), TWTOKEN_SERVER, TextField("x"), 0),
+            TWFAIL_NULL_BUFFER);
+  EXPECT_EQ(
+      DispatchGet(kProps, static_cast<const Ctx*>(nullptr), TWTOKEN_SERVER, Field(TWTYPE_TEXT)),
+      TWFAIL_NULL_BUFFER);
+  EXPECT_EQ(TWActivityGetStatus(), TWSUCCESS);
+}
+
+TEST(KeyOperatorTest, FollowsTheKeyFlags) {
+  constexpr uint32_t K = TWFIELDF_KEY, GT = TWFIELDF_KEY_GT, LT = TWFIELDF_KEY_LT,
+                     NE = TWFIELDF_KEY_NE;
+  struct Case {
+    uint32_t flags;
+    const char* op;
+    const char* lessFirst;  // the ODBC connector's order
+  };
+  const Case cases[] = {
+      {K, "=", "="},
+      {K | GT, ">=", ">="},
+      {K | GT | LT, ">=", ">="},
+      {K | LT, "<=", "<="},
+      {K | GT | NE, ">", ">"},
+      {K | GT | LT | NE, ">", "<"},
+      {K | LT | NE, "<", "<"},
+      {K | NE, "<>", "<>"},
+      {K | TWFIELDF_NO_UPDATE | TWFIELDF_TRUNC_DATA, "=", "="},
+      {0, "", ""},
+      {GT | NE, "", ""},  // not a key field: no term
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(tw::twx::KeyOperator(c.flags), c.op) << std::hex << c.flags;
+    EXPECT_EQ(tw::twx::KeyOperator(c.flags, tw::twx::KeyOrder::kLessFirstWhenNotEqual), c.lessFirst)
+        << std::hex << c.flags;
+  }
+}
+
+TEST(KeyTermTest, WalksTheKeyFieldsInOrder) {
+  twtest::Installation inst;
+  twtest::FieldList keys(1);
+  keys.AddText("Region", {"N"}, TWFIELDF_KEY);
+  keys.AddText("Note", {"x"});
+  keys.AddText("Seq", {"7"}, TWFIELDF_KEY | TWFIELDF_KEY_GT | TWFIELDF_KEY_NE);
+  keys.AddText("Stamp", {"t"}, TWFIELDF_KEY | TWFIELDF_KEY_LT);
+  std::vector<std::string> terms;
+  auto collect = [&](TWFIELD field, uint32_t index, const TWStream& name,
+                     std::string_view op) -> uint32_t {
+    Text value;
+    EXPECT_EQ(TWFieldGetStream(field, 1, TWSTREAMFMT_NATIVE, value.get(), nullptr), TWSUCCESS);
+    terms.push_back(std::to_string(index) + ":" +
+                    std::string(static_cast<const char*>(name.data), name.length) +
+                    std::string(op) + value.str());
+    return TWSUCCESS;
+  };
+  EXPECT_EQ(tw::twx::ForEachKeyTerm(keys.get(), TWSTREAMFMT_NATIVE, collect), TWSUCCESS);
+  EXPECT_EQ(terms, (std::vector<std::string>{"1:Region=N", "3:Seq>7", "4:Stamp<=t"}));
+
+  // The first non-zero answer stops the walk and is answered.
+  terms.clear();
+  auto stop = [&](TWFIELD, uint32_t index, const TWStream&, std::string_view) -> uint32_t {
+    terms.push_back(std::to_string(index));
+    return index == 3 ? TWFAIL_OVERFLOW : TWSUCCESS;
+  };
+  EXPECT_EQ(tw::twx::ForEachKeyTerm(keys.get(), 0, stop), TWFAIL_OVERFLOW);
+  EXPECT_EQ(terms, (std::vector<std::string>{"1", "3"}));
+
+  // No list, or no key fields: no term.
+  terms.clear();
+  EXPECT_EQ(tw::twx::ForEachKeyTerm(TWNULLHANDLE, 0, collect), TWSUCCESS);
+  twtest::FieldList plain(1);
+  plain.AddText("Note", {"x"});
+  EXPECT_EQ(tw::twx::ForEachKeyTerm(plain.get(), 0, collect), TWSUCCESS);
+  EXPECT_TRUE(terms.empty());
+  EXPECT_EQ(tw::twx::ForEachKeyTerm(keys.get(), 0, nullptr, nullptr), TWFAIL_NULL_BUFFER);
+}
+
+TEST(IdentifyTest, CopiesTheRecord) {
+  const TWXIdentity identity = {TWX_VERSION, TWX_KIND_CONNECTOR, TWX_IDENTITY_FLAGS, 0u,
+                                sizeof(Ctx), TWSTREAMFMT_NATIVE, kRows.data()};
+  TWXIdentity out{};
+  EXPECT_EQ(tw::twx::Identify(identity, &out), TWSUCCESS);
+  EXPECT_EQ(out.version, TWX_VERSION);
+  EXPECT_EQ(out.kind, TWX_KIND_CONNECTOR);
+  EXPECT_EQ(out.flags, TWX_IDENTITY_FLAGS);
+  EXPECT_EQ(out.contextSize, sizeof(Ctx));
+  EXPECT_EQ(out.textFormat, static_cast<uint32_t>(TWSTREAMFMT_NATIVE));
+  EXPECT_EQ(out.properties, kRows.data());
+  EXPECT_EQ(tw::twx::Identify(identity, nullptr), TWFAIL_NULL_RESULT);
+}
+
+}  // namespace
