@@ -1,0 +1,45 @@
+// The runner thread of one run: starts "taskrun =N" for the run's activity handle and tells
+// the scheduler when the process started and when it ended.
+#include <cstdio>
+
+#include "records.h"
+#include "scheduler.h"
+#include "tw/guard.h"
+
+namespace {
+
+constexpr uint32_t kMsgActivityStarted = 4112;  // "Activity started '%s'."
+
+}  // namespace
+
+extern "C" uint32_t TWMainRunnerThread(void* argument) {
+  using namespace tw::server;
+  if (argument == nullptr) return 1;
+  auto* run = static_cast<ActivityRun*>(argument);
+  uint32_t st = tw::guard([&]() -> uint32_t {
+    if ((run->traceMask->load() & kTraceLaunch) != 0) {
+      ConsoleEvent e;
+      e.code = EventTrace;
+      e.number = kMsgActivityStarted;
+      e.SetText(run->name);
+      PostConsoleEvent(run->consolePipe, e);
+    }
+    char line[32];
+    std::snprintf(line, sizeof line, "%s %c%d", kRunnerProgram, kRunnerHandleMark, run->handle);
+    ProcessLauncher::Process process = nullptr;
+    // A process that cannot be started leaves the entry's result unwritten: the run ends at
+    // once as terminated abnormally.
+    if (run->launcher->Start(line, run->priority, &process) == TWSUCCESS) {
+      run->process.store(process);
+      if (run->killRequested.load()) run->launcher->Kill(process);
+      PostSchedulerCommand(run->commandPipe, SchedulerCommand{SchedRunStarted, kSourceInternal,
+                                                              run->handle, run->generation});
+      run->launcher->Wait(process);
+    }
+    return TWSUCCESS;
+  });
+  // Whatever happened above, the scheduler must hear of the end or the run stays for ever.
+  PostSchedulerCommand(run->commandPipe, SchedulerCommand{SchedRunEnded, kSourceInternal,
+                                                          run->handle, run->generation});
+  return st == TWSUCCESS ? 0 : 1;
+}

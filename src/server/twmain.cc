@@ -1,0 +1,230 @@
+// The server program twmain: starts the control-store manager when none serves, creates the
+// pipes its threads talk over, runs the scheduler and (when configured) the SNMP link on
+// threads of their own and the operator console on the main thread, and ends them in order.
+// Exit code 0 after a normal termination, 1 after an abnormal one, 6 after a signal.
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "catalogue.h"
+#include "console.h"
+#include "platform.h"
+#include "records.h"
+#include "runtable.h"
+#include "scheduler.h"
+#include "snmp_link.h"
+#include "tw/guard.h"
+#include "twengine.h"
+
+namespace {
+
+using namespace tw::server;
+
+constexpr uint32_t kMsgNormal = 4171;        // "Normal Termination."
+constexpr uint32_t kMsgAbnormal = 4172;      // "Abnormal Termination."
+constexpr uint32_t kMsgInitializing = 4353;  // "Initializing Quendal Tarnway."
+constexpr uint32_t kMsgBadSnmp = 4885;       // "Invalid value for SNMP support in TWMAIN.INI"
+
+// The two long-lived threads, where the signal handler can reach them. Whoever takes a handle
+// out (the handler to abandon the thread, main to wait for it) owns it.
+std::atomic<TWProcThread*> gScheduler{nullptr};
+std::atomic<TWProcThread*> gSnmpLink{nullptr};
+
+struct ProgramPipes {
+  TWProcPipe* commands = nullptr;
+  TWProcPipe* console = nullptr;
+  TWProcPipe* snmp = nullptr;
+  bool snmpOn = false;
+};
+
+// SNMP support from twmain.ini, read once: "1" (queries) or "2" (queries and sets) is on;
+// "0", a value that is not a number, or no value is off; another number is reported.
+bool SnmpSupport() {
+  static const bool on = [] {
+    char value[64] = {};
+    if (TWINIGetString(kIniConfiguration, kIniSnmp, value, sizeof value, kIniFile) != TWSUCCESS)
+      return false;
+    const char* p = value;
+    while (*p == ' ' || *p == '\t') ++p;
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(p, &end, 10);
+    if (end == p) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return false;
+    if (errno == 0 && (n == 1 || n == 2)) return true;
+    if (errno != 0 || n != 0) {
+      std::fprintf(stderr, "\n%s", tw::message_text(kMsgBadSnmp).c_str());
+      std::fflush(stderr);
+    }
+    return false;
+  }();
+  return on;
+}
+
+// Posts "the scheduler has ended" where the scheduler would have, so no reader waits for it.
+void PostEnded(const ProgramPipes& p) {
+  ConsoleEvent e;
+  e.code = EventStartFailed;
+  PostConsoleEvent(p.console, e);
+  if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+  e.code = EventEnded;
+  PostConsoleEvent(p.console, e);
+  if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+}
+
+uint32_t SchedulerThread(void* argument) {
+  const auto& p = *static_cast<const ProgramPipes*>(argument);
+  uint32_t result = 1;
+  bool ended = false;
+  uint32_t st = tw::guard([&]() -> uint32_t {
+    Scheduler scheduler(SchedulerPipes{p.commands, p.console, p.snmpOn ? p.snmp : nullptr});
+    result = static_cast<uint32_t>(scheduler.Run());
+    ended = result == 0;
+    return TWSUCCESS;
+  });
+  if (st != TWSUCCESS) {
+    PostEnded(p);
+  } else if (!ended) {
+    // A scheduler that never started posts no end; the main thread waits for one when it
+    // takes the remaining events off the console pipe.
+    ConsoleEvent e;
+    e.code = EventEnded;
+    PostConsoleEvent(p.console, e);
+    if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+  }
+  return st != TWSUCCESS ? 1 : result;
+}
+
+uint32_t SnmpLinkThread(void* argument) {
+  const auto& p = *static_cast<const ProgramPipes*>(argument);
+  uint32_t result = 1;
+  tw::guard([&]() -> uint32_t {
+    SnmpLink link(p.commands, p.snmp);
+    result = static_cast<uint32_t>(link.Run());
+    return TWSUCCESS;
+  });
+  return result;
+}
+
+// Creates the three pipes; when one fails, those already made are destroyed.
+uint32_t CreatePipes(ProgramPipes* p) {
+  uint32_t st = TWProcPipeCreate(kSchedulerPipeSize, &p->commands);
+  if (st == TWSUCCESS) {
+    st = TWProcPipeCreate(kConsoleEventPipeSize, &p->console);
+    if (st == TWSUCCESS) {
+      st = TWProcPipeCreate(kSnmpEventPipeSize, &p->snmp);
+      if (st != TWSUCCESS) TWProcPipeDestroy(p->console);
+    }
+    if (st != TWSUCCESS) TWProcPipeDestroy(p->commands);
+  }
+  if (st != TWSUCCESS) *p = ProgramPipes{};
+  return st;
+}
+
+// Destroys the pipes; true when every destroy succeeded.
+bool DestroyPipes(ProgramPipes* p) {
+  bool ok = TWProcPipeDestroy(p->commands) == TWSUCCESS;
+  ok = TWProcPipeDestroy(p->snmp) == TWSUCCESS && ok;
+  ok = TWProcPipeDestroy(p->console) == TWSUCCESS && ok;
+  *p = ProgramPipes{};
+  return ok;
+}
+
+// Waits for a thread whose handle is still held here (not taken by the signal handler).
+void Join(std::atomic<TWProcThread*>& handle) {
+  if (TWProcThread* thread = handle.exchange(nullptr)) TWProcThreadWait(thread, nullptr);
+}
+
+}  // namespace
+
+extern "C" void TWMainSignalHandler(int signalNumber) {
+  std::fprintf(stderr, "TWMAIN terminating because of signal %d, cleaning up.\n", signalNumber);
+  std::fflush(stderr);
+  if (TWProcThread* t = gScheduler.exchange(nullptr)) TWProcThreadKill(t);
+  if (TWProcThread* t = gSnmpLink.exchange(nullptr)) TWProcThreadKill(t);
+  CSMgrTerm();
+  TWSystemTerm();
+  // Only a table this process owns is removed: a second server's signal leaves the first
+  // server's table alone.
+  DestroyRunTableByName();
+  std::fprintf(stderr, "TWMAIN termination cleanup successfull.\n");
+  std::fflush(stderr);
+  std::fflush(stdout);
+  // The abandoned threads still run: no static destructor may run under them.
+  _exit(6);
+}
+
+int main(int argc, char** argv) {
+  gScheduler.store(nullptr);
+  gSnmpLink.store(nullptr);
+  uint32_t status = TWProcSigHndlrSet(TWMainSignalHandler);
+  if (status == TWSUCCESS) status = TWPlatInit(argc > 0 && argv[0] != nullptr ? argv[0] : "twmain");
+
+  uint32_t finalLine = kMsgAbnormal;
+  bool shutdownStore = false;
+  if (status == TWSUCCESS) {
+    std::printf("%s\n", tw::message_text(kMsgInitializing).c_str());
+    std::fflush(stdout);
+    status = CSMgrStartup();
+  }
+
+  ProgramPipes pipes;
+  if (status == TWSUCCESS) status = CreatePipes(&pipes);
+
+  if (status == TWSUCCESS) {
+    pipes.snmpOn = SnmpSupport();
+    TWProcThread* thread = nullptr;
+    status = TWProcThreadCreate(SchedulerThread, &pipes, &thread);
+    if (status != TWSUCCESS) {
+      DestroyPipes(&pipes);
+    } else {
+      gScheduler.store(thread);
+      if (pipes.snmpOn) {
+        TWProcThread* link = nullptr;
+        if (uint32_t st = TWProcThreadCreate(SnmpLinkThread, &pipes, &link)) {
+          // The server runs on without the link; the few events meant for it stay unread.
+          std::fprintf(stderr, "%s\n", tw::message_text(st).c_str());
+          std::fflush(stderr);
+        } else {
+          gSnmpLink.store(link);
+        }
+      }
+
+      auto console = std::make_unique<Console>(pipes.commands, pipes.console);
+      int consoleResult = console->Run();
+      shutdownStore = console->shutdownControlStore();
+      if (consoleResult != 0) {
+        // The scheduler is asked down and its events are taken off the console pipe, so it
+        // never waits for room there and its clean-up runs before the process ends.
+        PostSchedulerCommand(pipes.commands, SchedulerCommand{SchedDown, kSourceConsole, 0, 0});
+        for (;;) {
+          ConsoleEvent e;
+          if (ReadConsoleEvent(pipes.console, &e) != TWSUCCESS || e.code == EventEnded) break;
+        }
+      }
+      Join(gSnmpLink);
+      Join(gScheduler);
+      if (DestroyPipes(&pipes) && consoleResult == 0) finalLine = kMsgNormal;
+      console.reset();
+    }
+  }
+
+  if (status != TWSUCCESS) {
+    std::fprintf(stderr, "%s\n", tw::message_text(status).c_str());
+    std::fflush(stderr);
+    finalLine = kMsgAbnormal;
+  }
+  if (shutdownStore) CSMgrShutdown();
+  std::string line = tw::message_text(finalLine);
+  TWPlatTerm();
+  std::printf("\n%s\n", line.c_str());
+  std::fflush(stdout);
+  return finalLine == kMsgNormal ? 0 : 1;
+}
