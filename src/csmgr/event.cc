@@ -1,0 +1,646 @@
+// Activity scheduling against the Administrator database: taking the next due activity,
+// re-queuing, storing schedules, the end of a run, starting activities by name and waits.
+#include "event.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "env.h"
+#include "log.h"
+#include "ordexio.h"
+
+namespace tw::csmgr {
+
+namespace {
+
+constexpr uint32_t kApiFailure = 790;
+constexpr uint32_t kViewMissing = 793;
+constexpr uint32_t kViewUnreadable = 794;
+constexpr uint32_t kNoActivity = 797;
+constexpr uint32_t kActivityItem = 798;
+constexpr uint32_t kFinished = 810;
+constexpr uint32_t kDisabled = 812;
+constexpr uint32_t kNotPermitted = 813;
+constexpr uint32_t kAbnormal = 809;
+constexpr uint32_t kCleanup = 811;
+
+constexpr char kQueuedView[] = "(CS_Queued Events)";
+constexpr char kSyncView[] = "(CS_Sync Dependents)";
+constexpr char kActiveView[] = "(CS_Active Events)";
+constexpr char kActivitiesView[] = "(CS_Activities)";
+
+uint32_t ItemFailure(const char* item) {
+  CSMgrDetail(Detail::kField, item);
+  return CSMgrReport(kActivityItem);
+}
+
+// An index over a view that is not kept open between requests.
+class ScopedIndex {
+ public:
+  ScopedIndex(const char* view) : view_(view) {
+    const GVNOTEID id = OrdexLocateView(Service().adminDb, view);
+    if (!id) {
+      status_ = kViewMissing;
+    } else if (!OrdexOpenIndex(Service().adminDb, id, view, &index_)) {
+      status_ = kViewUnreadable;
+    }
+    if (status_) {
+      CSMgrDetail(Detail::kView, view);
+      CSMgrReport(status_);
+    }
+  }
+  ~ScopedIndex() { OrdexCloseIndex(&index_); }
+  ScopedIndex(const ScopedIndex&) = delete;
+  ScopedIndex& operator=(const ScopedIndex&) = delete;
+  uint32_t status() const { return status_; }
+  GVINDEX get() const { return index_; }
+  const char* view() const { return view_; }
+
+ private:
+  const char* view_;
+  GVINDEX index_ = 0;
+  uint32_t status_ = 0;
+};
+
+// An activity document closed on every path (with its changes unless Discard was called).
+class ScopedDoc {
+ public:
+  ScopedDoc() = default;
+  ~ScopedDoc() { Close(); }
+  ScopedDoc(const ScopedDoc&) = delete;
+  ScopedDoc& operator=(const ScopedDoc&) = delete;
+  bool Open(GVNOTEID id, uint32_t flags = 0) {
+    Close();
+    return OrdexOpenDocument(Service().adminDb, id, flags, &doc_);
+  }
+  bool Close(bool keep = true) { return doc_ ? OrdexCloseDocument(&doc_, keep) : true; }
+  GVDOC get() const { return doc_; }
+
+ private:
+  GVDOC doc_ = 0;
+};
+
+std::optional<LocalTime> ReadTime(GVDOC doc, const char* item) {
+  GVTIMEDATE v{};
+  if (!OrdexItemPresent(doc, item)) return std::nullopt;
+  if (!OrdexReadDatetime(doc, item, &v)) return std::nullopt;
+  return FromTimedate(v, Zone::System());
+}
+
+std::optional<int32_t> ReadNumber(GVDOC doc, const char* item) {
+  int32_t v = 0;
+  if (!OrdexReadNumber(doc, item, &v)) return std::nullopt;
+  return v;
+}
+
+Windows ReadWindows(GVDOC doc) {
+  QuietReports quiet;
+  Windows w;
+  std::vector<GVTIMEDATE> singles;
+  std::vector<std::pair<GVTIMEDATE, GVTIMEDATE>> ranges;
+  if (OrdexItemPresent(doc, "ActiveTimes") &&
+      OrdexReadDatetimeList(doc, "ActiveTimes", &singles, &ranges)) {
+    const Zone& z = Zone::System();
+    for (const auto& s : singles) w.single_times.push_back(FromTimedate(s, z).TicksOfDay());
+    for (const auto& [a, b] : ranges)
+      w.ranges.emplace_back(FromTimedate(a, z).TicksOfDay(), FromTimedate(b, z).TicksOfDay());
+  }
+  OrdexReadNumberList(doc, "ActiveDays", 7, &w.active_days);
+  OrdexReadNumberList(doc, "DaysOfMonth", 32, &w.days_of_month);
+  OrdexReadNumberList(doc, "WeeksOfMonth", 7, &w.weeks_of_month);
+  return w;
+}
+
+ScheduleItems ReadScheduleItems(GVDOC doc) {
+  ScheduleItems it;
+  {
+    QuietReports quiet;
+    it.run_asap = OrdexIsTrue(doc, "RunASAP");
+    it.one_time = OrdexIsTrue(doc, "OneTime");
+    it.start_date = ReadTime(doc, "StartDate");
+    it.stop_date = ReadTime(doc, "StopDate");
+    it.sched_time = ReadTime(doc, "SchedTime");
+    it.repeat_interval = ReadNumber(doc, "RepeatInterval");
+    it.repeat_scope = ReadNumber(doc, "RepeatScope");
+    uint32_t type = 0;
+    it.wants_stop_time = OrdexItemType(doc, "VV_ActStopTime", &type) && type != 0;
+  }
+  it.windows = ReadWindows(doc);
+  return it;
+}
+
+uint32_t Disable(GVDOC doc) {
+  return OrdexWriteText(doc, "Enabled", "0") ? 0 : ItemFailure("Enabled");
+}
+
+// Frees a slot whose run ended, closing its documents (kept) and any log still open.
+void FreeSlot(ActivitySlot& slot) {
+  CSMgrSlotFree(&slot, true);
+}
+
+// Serialises taking an activity among the control stores that share the data root, so the
+// check of Lock and its store happen as one step.
+class TakeLock {
+ public:
+  TakeLock() {
+    char dir[GV_PATH_SIZE] = {};
+    std::string path;
+    if (GVGetEnvironmentString("Directory", 0, dir) == 0 && dir[0])
+      path = std::string(dir) + "/ctlstore-take.lock";
+    else
+      path = std::string(TWFileExeDir()) + "/ctlstore-take.lock";
+    fd_ = Env::Default()->Lock(path);
+  }
+  ~TakeLock() {
+    if (fd_ >= 0) Env::Default()->Unlock(fd_);
+  }
+  TakeLock(const TakeLock&) = delete;
+  TakeLock& operator=(const TakeLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Sets Lock to this server when the activity is still free and enabled. 0 taken; 1 someone
+// else has it (skip); else a failure id.
+uint32_t ClaimActivity(GVNOTEID id) {
+  TakeLock lock;
+  ScopedDoc doc;
+  if (!doc.Open(id)) {
+    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
+    return CSMgrReport(kNoActivity);
+  }
+  int32_t holder = 0;
+  std::string enabled;
+  {
+    QuietReports quiet;
+    OrdexReadNumber(doc.get(), "Lock", &holder);
+    OrdexReadText(doc.get(), "Enabled", &enabled);
+  }
+  if ((holder != 0 && static_cast<uint32_t>(holder) != Service().serverId) || enabled == "0") {
+    doc.Close(false);
+    return 1;
+  }
+  if (!OrdexWriteNumber(doc.get(), "Lock", Service().serverId)) return ItemFailure("Lock");
+  if (!doc.Close(true)) return ItemFailure("Lock");
+  // Re-read what the database holds now: only the store that stuck owns the activity.
+  if (!doc.Open(id)) {
+    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
+    return CSMgrReport(kNoActivity);
+  }
+  holder = 0;
+  OrdexReadNumber(doc.get(), "Lock", &holder);
+  doc.Close(false);
+  return static_cast<uint32_t>(holder) == Service().serverId ? 0 : 1;
+}
+
+// A failure after the document was opened: the run's log ends with it, the activity is
+// disabled and unlocked, and the slot freed.
+uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
+  if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, status);
+  if (slot.document) {
+    const bool disabled = OrdexWriteText(slot.document, "Enabled", "0");
+    const bool unlocked = OrdexWriteNumber(slot.document, "Lock", 0);
+    if (disabled && unlocked) {
+      CSMgrDetailMessage(kDisabled, "");
+      CSMgrDetail(Detail::kDocument, slot.name);
+      CSMgrLogServer(Service().serverId, kDisabled);
+    }
+  }
+  FreeSlot(slot);
+  return status;
+}
+
+// The take proper, with the activity already locked for this server.
+uint32_t TakeActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* taken,
+                      NextEventReply* reply) {
+  *taken = false;
+  if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
+    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
+    return CSMgrReport(kNoActivity);
+  }
+  slot.documentId = id;
+  std::string name;
+  if (!OrdexReadText(slot.document, "Name", &name)) return FailTake(slot, ItemFailure("Name"));
+  slot.name = name.substr(0, kTextField - 1);
+  if (uint32_t st = CSMgrLogStart(slot)) return FailTake(slot, st);
+
+  int32_t enabled = 1;
+  {
+    QuietReports quiet;
+    OrdexReadNumber(slot.document, "Enabled", &enabled);
+  }
+  const ScheduleItems items = ReadScheduleItems(slot.document);
+  const Zone& zone = Zone::System();
+  if (enabled == 2 && !items.run_asap &&
+      !WindowPermits(items.windows, FromTimedate(now, zone), Service().settings.pollInterval,
+                     zone)) {
+    OrdexWriteNumber(slot.document, "Lock", 0);
+    OrdexWriteNumber(slot.document, "ActivityID", 0);
+    CSMgrDetail(Detail::kDocument, slot.name);
+    CSMgrLogServer(Service().serverId, kNotPermitted);
+    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, kNotPermitted);
+    FreeSlot(slot);
+    return 0;
+  }
+  if (uint32_t st = CSMgrScheduleTime(slot.document, ScheduleMode::kAdvance, now))
+    return FailTake(slot, st);
+  if (!OrdexWriteNumber(slot.document, "LogID", slot.logId))
+    return FailTake(slot, ItemFailure("LogID"));
+  if (!OrdexWriteText(slot.document, "ActiveServer", Service().serverName))
+    return FailTake(slot, ItemFailure("ActiveServer"));
+  if (!OrdexWriteDatetime(slot.document, "RunTime", now))
+    return FailTake(slot, ItemFailure("RunTime"));
+  int32_t max_duration = -1;
+  {
+    QuietReports quiet;
+    if (!OrdexReadNumber(slot.document, "MaxDuration", &max_duration)) max_duration = -1;
+  }
+  int32_t priority = 0;
+  if (!OrdexReadNumber(slot.document, "Priority", &priority))
+    return FailTake(slot, ItemFailure("Priority"));
+  if (!OrdexSaveDocument(slot.document)) return FailTake(slot, ItemFailure("Lock"));
+  reply->max_duration = max_duration;
+  reply->priority = priority;
+  *taken = true;
+  return 0;
+}
+
+}  // namespace
+
+uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) {
+  const Zone& zone = Zone::System();
+  const ScheduleItems items = ReadScheduleItems(doc);
+  const ScheduleResult r = ComputeSchedule(items, mode, FromTimedate(now, zone), zone);
+  if (r.status) return ItemFailure(r.missing_item.c_str());
+  uint32_t status = 0;
+  if (r.clear_run_asap && !OrdexWriteNumber(doc, "RunASAP", 0)) status = ItemFailure("RunASAP");
+  if (r.disable) {
+    if (uint32_t st = Disable(doc)) status = st;
+  }
+  if (r.no_permitted_day) {
+    // No day within the search bound: the activity cannot be scheduled.
+    std::string name;
+    {
+      QuietReports quiet;
+      OrdexReadText(doc, "Name", &name);
+    }
+    CSMgrDetail(Detail::kDocument, name);
+    CSMgrReport(kDisabled);
+  }
+  if (r.sched_time && !OrdexWriteDatetime(doc, "SchedTime", ToTimedate(*r.sched_time, zone)))
+    status = ItemFailure("SchedTime");
+  if (r.store_stop_time) {
+    GVTIMEDATE stop{};
+    if (r.stop_time)
+      stop = ToTimedate(*r.stop_time, zone);
+    else if (GVDatetimeConstant(GVDT_MAXIMUM, &stop) != 0)
+      return CSMgrReport(kApiFailure);
+    if (!OrdexWriteDatetime(doc, "VV_ActStopTime", stop)) status = ItemFailure("VV_ActStopTime");
+  }
+  return status;
+}
+
+uint32_t CSMgrRequeue(GVNOTEID id) {
+  ScopedDoc doc;
+  if (!doc.Open(id)) {
+    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
+    return CSMgrReport(kNoActivity);
+  }
+  std::string name;
+  uint32_t status = 0;
+  if (!OrdexReadText(doc.get(), "Name", &name)) status = ItemFailure("Name");
+  if (!status) status = CSMgrScheduleTime(doc.get(), ScheduleMode::kFromNow, CSMgrNow());
+  std::string designated;
+  if (!status && !OrdexReadText(doc.get(), "DesignatedServer", &designated))
+    status = ItemFailure("DesignatedServer");
+  GVNOTEID server = 0;
+  if (!status && !designated.empty()) {
+    server =
+        OrdexFirstIdOfKey(Service().adminDb, Service().admin.servers, "(CS_Servers)", designated);
+    if (!server) {
+      CSMgrDetail(Detail::kDocument, designated);
+      status = CSMgrReport(kNoActivity);
+    }
+  }
+  if (!status && !OrdexWriteNumber(doc.get(), "ServerID", server)) status = ItemFailure("ServerID");
+  if (!status && !OrdexWriteNumber(doc.get(), "ActivityID", id)) status = ItemFailure("ActivityID");
+  if (status) {
+    OrdexWriteText(doc.get(), "Enabled", "0");
+    OrdexWriteNumber(doc.get(), "RunASAP", 0);
+    CSMgrDetail(Detail::kDocument, name);
+    CSMgrReport(kDisabled);
+  }
+  doc.Close(true);
+  return status;
+}
+
+uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
+  ServiceState& s = Service();
+  const GVINDEX queue = s.admin.queuedEvents;
+  for (int restarts = 0;; ++restarts) {
+    const GVTIMEDATE now = CSMgrNow();
+    reply->now = now;
+    if (!queue || !OrdexRefreshIndex(queue) || GVIndexSetPosition(queue, 0) != 0) {
+      CSMgrDetail(Detail::kView, kQueuedView);
+      return CSMgrReport(kViewUnreadable);
+    }
+    bool restart = false;
+    for (;;) {
+      GVNOTEID entry = 0;
+      if (GVIndexNavigate(queue, GVNAV_NEXT, GVNAVF_DOCUMENTS, &entry, nullptr) != 0) return 0;
+      GVTIMEDATE due{};
+      int32_t activity = 0, server = 0;
+      if (!OrdexViewCellDatetime(queue, kQueuedView, 1, &due) ||
+          !OrdexViewCellNumber(queue, kQueuedView, 2, &activity)) {
+        CSMgrDetail(Detail::kView, kQueuedView);
+        CSMgrReport(kViewUnreadable);
+        continue;
+      }
+      int32_t cmp = 0;
+      if (GVDatetimeCompare(&due, &now, &cmp) != 0) return CSMgrReport(kApiFailure);
+      if (cmp >= 0) return 0;  // nothing due yet
+      if (activity == 0) {
+        if (uint32_t st = CSMgrRequeue(entry)) return st;
+        restart = true;
+        break;
+      }
+      if (!OrdexViewCellNumber(queue, kQueuedView, 3, &server)) {
+        CSMgrDetail(Detail::kView, kQueuedView);
+        CSMgrReport(kViewUnreadable);
+        return CSMgrReport(792);
+      }
+      if (server != 0 && static_cast<uint32_t>(server) != s.serverId) continue;
+      const uint32_t claim = ClaimActivity(static_cast<GVNOTEID>(activity));
+      if (claim == 1) continue;
+      if (claim) return claim;
+      bool taken = false;
+      const uint32_t st = TakeActivity(slot, static_cast<GVNOTEID>(activity), now, &taken, reply);
+      if (st) return st;
+      if (taken) {
+        reply->taken = true;
+        return 0;
+      }
+      // Not permitted now: the slot was freed; take it again for the next entry.
+      slot.documentId = kSlotTakenNoDocument;
+    }
+    if (!restart || restarts > 1000) return 0;
+  }
+}
+
+uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time) {
+  ScopedIndex index(kSyncView);
+  if (index.status()) return index.status();
+  uint32_t matches = 0;
+  if (!OrdexKeySearchNumber(index.get(), kSyncView, static_cast<int32_t>(finished), &matches))
+    return CSMgrReport(kViewUnreadable);
+  // Collect first: storing a shorter list changes the view under the walk.
+  std::vector<GVNOTEID> waiting;
+  for (uint32_t i = 0; i < matches; ++i) {
+    GVNOTEID id = 0;
+    if (GVIndexNavigate(index.get(), i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
+                        nullptr) != 0)
+      break;
+    GVTIMEDATE since{};
+    int32_t cmp = 1;
+    if (OrdexViewCellDatetime(index.get(), kSyncView, 2, &since) &&
+        GVDatetimeCompare(&since, &ran_time, &cmp) == 0 && cmp <= 0)
+      waiting.push_back(id);
+  }
+  uint32_t status = 0;
+  for (GVNOTEID id : waiting) {
+    ScopedDoc doc;
+    if (!doc.Open(id)) continue;
+    std::vector<int32_t> ids;
+    OrdexReadNumberList(doc.get(), "SyncDependents", 4096, &ids);
+    for (auto it = ids.begin(); it != ids.end(); ++it)
+      if (static_cast<GVNOTEID>(*it) == finished) {
+        ids.erase(it);
+        break;
+      }
+    if (!ids.empty()) {
+      if (!OrdexWriteNumberList(doc.get(), "SyncDependents", ids))
+        status = ItemFailure("SyncDependents");
+    } else {
+      OrdexDeleteItem(doc.get(), "SyncID");
+      OrdexDeleteItem(doc.get(), "SyncTime");
+      OrdexDeleteItem(doc.get(), "SyncDependents");
+    }
+  }
+  return status;
+}
+
+uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length) {
+  const uint32_t count = names ? GVTextListGetCount(names, length) : 0;
+  if (count == 0) return 779;
+  ScopedIndex index(kActivitiesView);
+  if (index.status()) return index.status();
+  std::vector<int32_t> found;
+  bool failed = false;
+  uint32_t status = 0;
+  for (uint32_t i = 1; i <= count; ++i) {
+    std::vector<char> name(length + 1, '\0');
+    if (GVTextListFetch(names, length, i, name.data(), length + 1) != 0) break;
+    const GVNOTEID id = OrdexFirstIdOfKey(Service().adminDb, Service().admin.activities,
+                                          kActivitiesView, name.data());
+    if (!id) {
+      CSMgrDetail(Detail::kDocument, name.data());
+      status = CSMgrReport(kNoActivity);
+      failed = true;
+      continue;
+    }
+    ScopedDoc doc;
+    if (!doc.Open(id)) {
+      CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
+      status = CSMgrReport(kNoActivity);
+      failed = true;
+      continue;
+    }
+    int32_t asap = 0;
+    if (!OrdexReadNumber(doc.get(), "RunASAP", &asap)) {
+      status = ItemFailure("RunASAP");
+      failed = true;
+      break;
+    }
+    if (asap == 0 && !OrdexWriteNumber(doc.get(), "RunASAP", 1)) {
+      status = ItemFailure("RunASAP");
+      failed = true;
+      break;
+    }
+    if (!doc.Close(true)) {
+      status = CSMgrReport(kApiFailure);
+      failed = true;
+      break;
+    }
+    found.push_back(static_cast<int32_t>(id));
+  }
+  if (waiter && !found.empty() && !failed) {
+    ScopedDoc doc;
+    if (!doc.Open(waiter)) {
+      CSMgrDetail(Detail::kDocumentNumber, int64_t{waiter});
+      return CSMgrReport(kNoActivity);
+    }
+    if (!OrdexWriteNumber(doc.get(), "SyncID", waiter)) return ItemFailure("SyncID");
+    if (!OrdexWriteNumberList(doc.get(), "SyncDependents", found))
+      return ItemFailure("SyncDependents");
+    if (!OrdexWriteDatetime(doc.get(), "SyncTime", CSMgrNow())) return ItemFailure("SyncTime");
+  }
+  return status;
+}
+
+uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
+  *finished = false;
+  ScopedDoc doc;
+  if (!doc.Open(activity, kOpenLookOnly)) {
+    CSMgrDetail(Detail::kDocumentNumber, int64_t{activity});
+    return CSMgrReport(kNoActivity);
+  }
+  uint32_t type = 0;
+  *finished = OrdexItemType(doc.get(), "SyncID", &type) && type == 0;
+  return 0;
+}
+
+uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
+  const uint32_t m = message ? static_cast<uint32_t>(message) : kFinished;
+  if (slot.flags & kSlotByName) {
+    if (!(slot.flags & kSlotLogOff) && slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
+    FreeSlot(slot);
+    return 0;
+  }
+  const bool logging = !(slot.flags & kSlotLogOff);
+  const GVDOC doc = slot.document;
+  if (!doc) {
+    FreeSlot(slot);
+    return CSMgrReport(kNoActivity);
+  }
+  if (logging) {
+    CSMgrDetail(Detail::kDocument, slot.name);
+    CSMgrLogServer(Service().serverId, m);
+  }
+  if (!OrdexWriteNumber(doc, "Lock", 0)) {
+    const uint32_t st = ItemFailure("Lock");
+    FreeSlot(slot);
+    return st;
+  }
+  uint32_t status = 0;
+  auto fail = [&](const char* item) {
+    const uint32_t st = ItemFailure(item);
+    if (!status) status = st;
+  };
+  if (logging && !slot.logId) {
+    int32_t log_id = 0;
+    if (OrdexReadNumber(doc, "LogID", &log_id) && log_id > 0) {
+      slot.logId = static_cast<uint32_t>(log_id);
+      OrdexOpenDocument(Service().logDb, slot.logId, 0, &slot.logDocument);
+    }
+  }
+  if (!OrdexWriteNumber(doc, "LogID", 0)) fail("LogID");
+  if (logging) {
+    if (!OrdexPutDocLink(doc, "DocLink", Service().logDb, Service().log.activities, kActivitiesView,
+                         slot.name))
+      fail("DocLink");
+    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
+    const std::string text = CSMgrMessageText(m);
+    if (!OrdexWriteText(doc, "ErrorMsg", text)) fail("ErrorMsg");
+    int32_t mail = 0;
+    {
+      QuietReports quiet;
+      OrdexReadNumber(doc, "Mail", &mail);
+    }
+    if (mail == 1 || (mail == 2 && message != 0)) CSMgrMailSend(slot, doc, text);
+  }
+  int32_t failures = 0;
+  {
+    QuietReports quiet;
+    OrdexReadNumber(doc, "Failures", &failures);
+  }
+  failures = NextFailures(failures, message == 0, Service().settings.maxFailures);
+  if (!OrdexWriteNumber(doc, "Failures", failures)) fail("Failures");
+  if (!OrdexWriteNumber(doc, "DispFailures", failures)) fail("DispFailures");
+  const GVTIMEDATE now = CSMgrNow();
+  if (failures == -1) {
+    if (uint32_t st = Disable(doc); st && !status) status = st;
+    CSMgrDetail(Detail::kDocument, slot.name);
+    CSMgrLogServer(Service().serverId, kDisabled);
+  } else if (!OrdexIsTrue(doc, "RunASAP")) {
+    GVTIMEDATE sched{};
+    int32_t cmp = 0;
+    QuietReports quiet;
+    if (OrdexReadDatetime(doc, "SchedTime", &sched) && GVDatetimeCompare(&sched, &now, &cmp) == 0 &&
+        cmp < 0 && !OrdexWriteDatetime(doc, "SchedTime", now))
+      fail("SchedTime");
+  }
+  GVTIMEDATE ran{};
+  if (OrdexReadDatetime(doc, "RunTime", &ran)) {
+    if (!OrdexWriteDatetime(doc, "RanTime", ran)) fail("RanTime");
+  } else {
+    ran = now;
+  }
+  // Store before releasing waits and starting dependents: they open other documents.
+  if (!OrdexSaveDocument(doc)) fail("Lock");
+  if (uint32_t st = CSMgrSyncDependents(slot.documentId, ran); st && !status) status = st;
+  if (message == 0) {
+    std::vector<std::string> dependents;
+    QuietReports quiet;
+    if (OrdexItemPresent(doc, "Dependents") && OrdexReadTextList(doc, "Dependents", &dependents) &&
+        !dependents.empty()) {
+      // Back into a text list: u16 count, u16 lengths, the texts.
+      std::string list;
+      auto put16 = [&](size_t v) {
+        list.push_back(static_cast<char>(v & 0xFF));
+        list.push_back(static_cast<char>((v >> 8) & 0xFF));
+      };
+      const size_t n = std::min<size_t>(dependents.size(), 0xFFFF);
+      put16(n);
+      for (size_t i = 0; i < n; ++i) put16(std::min<size_t>(dependents[i].size(), 0xFFFF));
+      for (size_t i = 0; i < n; ++i) list.append(dependents[i], 0, 0xFFFF);
+      if (uint32_t st = CSMgrRunActivities(0, list.data(), static_cast<uint32_t>(list.size()));
+          st && !status)
+        status = st;
+    }
+  }
+  FreeSlot(slot);
+  return status;
+}
+
+uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
+  ScopedIndex index(kActiveView);
+  if (index.status()) return index.status();
+  uint32_t matches = 0;
+  if (!OrdexKeySearchNumber(index.get(), kActiveView, static_cast<int32_t>(server_id), &matches))
+    return CSMgrReport(kViewUnreadable);
+  std::vector<GVNOTEID> ids;
+  for (uint32_t i = 0; i < matches; ++i) {
+    GVNOTEID id = 0;
+    if (GVIndexNavigate(index.get(), i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
+                        nullptr) != 0)
+      break;
+    ids.push_back(id);
+  }
+  uint32_t status = 0;
+  for (GVNOTEID id : ids) {
+    ActivitySlot* slot = CSMgrSlotTake();
+    if (!slot) return 779;
+    if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
+      FreeSlot(*slot);
+      continue;
+    }
+    slot->documentId = id;
+    std::string name;
+    {
+      QuietReports quiet;
+      OrdexReadText(slot->document, "Name", &name);
+      int32_t log_type = 1;
+      if (OrdexReadNumber(slot->document, "LogType", &log_type) && log_type == 0)
+        slot->flags |= kSlotLogOff;
+    }
+    slot->name = name.substr(0, kTextField - 1);
+    CSMgrDetailMessage(kCleanup, Service().serverName);
+    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(kAbnormal)); st && !status)
+      status = st;
+  }
+  return status;
+}
+
+}  // namespace tw::csmgr

@@ -1,0 +1,637 @@
+// The control-store pipe server: the loop that accepts one request per connection on
+// "TWCSMP", the dispatcher, and the handlers behind every request code. Requests are read
+// with tw/coding.h at the offsets of csmgr_wire.h and never beyond their Length; a client
+// that sends a malformed message is dropped and the service goes on.
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "csmgr.h"
+#include "event.h"
+#include "getparm.h"
+#include "log.h"
+#include "ordexio.h"
+#include "putparm.h"
+#include "tw/coding.h"
+
+namespace tw::csmgr {
+
+namespace {
+
+namespace hdr = header;
+
+std::atomic<TWIPC*> g_pipe{nullptr};
+
+// The request block in the server's buffer: its first Length bytes.
+class Request {
+ public:
+  explicit Request(std::vector<uint8_t>& buffer) : buf_(buffer) {}
+  uint8_t* data() { return buf_.data(); }
+  uint32_t length() const { return get_u32(buf_.data() + hdr::kLength); }
+  bool Has(uint32_t offset, uint32_t width) const {
+    return offset <= length() && width <= length() - offset;
+  }
+  int32_t I32(uint32_t offset) const { return get_i32(buf_.data() + offset); }
+  void SetI32(uint32_t offset, int32_t v) { put_i32(buf_.data() + offset, v); }
+  void SetStatus(uint32_t status) { put_u32(buf_.data() + hdr::kStatus, status); }
+  // The NUL-terminated text at offset within at most room bytes and within Length; false
+  // when it is not terminated there.
+  bool Text(uint32_t offset, uint32_t room, std::string* out) const {
+    if (offset >= length()) return false;
+    const uint32_t span = std::min(room, length() - offset);
+    const void* start = buf_.data() + offset;
+    const void* nul = std::memchr(start, '\0', span);
+    if (nul == nullptr) return false;
+    out->assign(static_cast<const char*>(start),
+                static_cast<size_t>(static_cast<const uint8_t*>(nul) - buf_.data() - offset));
+    return true;
+  }
+  // Writes text and its NUL into a field of room bytes (cut to room - 1).
+  void PutText(uint32_t offset, uint32_t room, std::string_view text) {
+    const size_t n = std::min<size_t>(text.size(), room - 1);
+    std::memcpy(buf_.data() + offset, text.data(), n);
+    std::memset(buf_.data() + offset + n, 0, room - n);
+  }
+  std::vector<uint8_t>& buffer() { return buf_; }
+
+ private:
+  std::vector<uint8_t>& buf_;
+};
+
+uint32_t BadRequest() {
+  return status::kBadRequest;
+}
+
+uint32_t ActivityMissing(std::string_view name) {
+  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
+  CSMgrDetail(Detail::kDocument, name);
+  return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
+}
+
+uint32_t ActivityIdMissing(GVNOTEID id) {
+  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
+  CSMgrDetail(Detail::kDocumentNumber, static_cast<int64_t>(id));
+  return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
+}
+
+uint32_t ActivityItemMissing(std::string_view item) {
+  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
+  CSMgrDetail(Detail::kField, item);
+  return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
+}
+
+// An activity document opened by id for one request, closed on every path.
+class ActivityDoc {
+ public:
+  ~ActivityDoc() {
+    if (doc_ != 0) OrdexCloseDocument(&doc_, keep_);
+  }
+  // Opens the document and reads its Name: 0, 797 or 798.
+  uint32_t Open(GVNOTEID id, uint32_t flags) {
+    if (id == 0 || (id & 1) != 0 || !OrdexOpenDocument(Service().adminDb, id, flags, &doc_))
+      return ActivityIdMissing(id);
+    if (!OrdexReadText(doc_, "Name", &name_)) return ActivityItemMissing("Name");
+    return 0;
+  }
+  GVDOC get() const { return doc_; }
+  void Keep() { keep_ = true; }
+
+ private:
+  GVDOC doc_ = 0;
+  bool keep_ = false;
+  std::string name_;
+};
+
+// Replaces a slot's open copy of its document by a fresh one (another process may have
+// changed it since). 797 when the document is gone.
+uint32_t ReopenSlotDocument(CSMgrActivitySlot& slot) {
+  if (slot.document != 0) OrdexCloseDocument(&slot.document, false);
+  if (!OrdexOpenDocument(Service().adminDb, slot.documentId, 0, &slot.document)) {
+    slot.document = 0;
+    return ActivityIdMissing(slot.documentId);
+  }
+  return 0;
+}
+
+// Resolves handle for writing. *doc is the document to change, 0 with status 0 when the
+// slot may lack its document (nothing to do). An id's document is held by owner.
+uint32_t ResolveForWriting(int32_t handle, ActivityDoc& owner, GVDOC* doc) {
+  *doc = 0;
+  if (handle & 1) {
+    CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
+    if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
+    if (slot->flags & kSlotMayBeMissing) return 0;
+    if (!slot->HasDocument()) return ActivityItemMissing(slot->name);
+    if (uint32_t st = ReopenSlotDocument(*slot)) return st;
+    *doc = slot->document;
+    return 0;
+  }
+  if (uint32_t st = owner.Open(static_cast<GVNOTEID>(handle), 0)) return st;
+  *doc = owner.get();
+  return 0;
+}
+
+// ------------------------------------------------------------------------ handlers ---
+
+uint32_t HandleServerInit(Request& r) {
+  namespace si = server_init;
+  ServiceState& s = Service();
+  if (r.I32(si::kReread) != 0) CSMgrReadConfig();
+  const ServerSettings& set = s.settings;
+  r.SetI32(si::kServerId, static_cast<int32_t>(s.serverId));
+  r.SetI32(si::kStatusInterval, set.statusInterval);
+  r.SetI32(si::kPollInterval, set.pollInterval);
+  r.SetI32(si::kMaxDuration, set.maxDuration);
+  r.SetI32(si::kMaxActivities, set.maxActivities);
+  r.SetI32(si::kCloseTimeout, set.closeTimeout);
+  r.SetI32(si::kTranslate, set.translate);
+  const GVTIMEDATE now = CSMgrNow();
+  put_u32(r.data() + si::kTime, now.ticks);
+  put_u32(r.data() + si::kTime + 4, now.date);
+  r.PutText(si::kServerName, kTextField, s.serverName);
+  std::memcpy(r.data() + si::kIntl, s.intl.data(), s.intl.size());
+  return 0;
+}
+
+uint32_t HandleServerState(Request& r) {
+  ServiceState& s = Service();
+  const int32_t state = r.I32(server_state::kState);
+  if (state != CSMGR_STATE_DOWN && state != CSMGR_STATE_ALIVE) return BadRequest();
+  if (s.serverId == 0) {
+    CSMgrDetail(Detail::kDocument, s.serverName);
+    return CSMgrReport(795);
+  }
+  if (state == CSMGR_STATE_DOWN) {
+    const uint32_t st = CSMgrServerStop(s.serverId, true);
+    s.serverId = 0;
+    return st;
+  }
+  const uint32_t st = CSMgrServerAlive();
+  const uint32_t reread = CSMgrReadConfig();
+  return st != 0 ? st : reread;
+}
+
+uint32_t HandleNextActivity(Request& r) {
+  namespace na = next_activity;
+  CSMgrActivitySlot* slot = CSMgrSlotTake();
+  r.SetI32(na::kHandle, 0);
+  if (slot == nullptr) return CSMgrReport(BadRequest());
+  NextEventReply reply;
+  const uint32_t st = CSMgrNextEvent(*slot, &reply);
+  if (st != 0 || !reply.taken) {
+    CSMgrSlotFree(slot);
+    return st;
+  }
+  r.SetI32(na::kHandle, slot->handle);
+  r.SetI32(na::kMaxDuration, reply.max_duration);
+  r.SetI32(na::kPriority, reply.priority);
+  put_u32(r.data() + na::kTime, reply.now.ticks);
+  put_u32(r.data() + na::kTime + 4, reply.now.date);
+  r.PutText(na::kName, kTextField, slot->name);
+  return 0;
+}
+
+uint32_t HandleDoneActivity(Request& r) {
+  const int32_t handle = r.I32(done_activity::kHandle);
+  CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
+  if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
+  if (slot->HasDocument()) {
+    if (uint32_t st = ReopenSlotDocument(*slot)) {
+      // The run is over either way: its slot must not stay taken.
+      CSMgrSlotFree(slot);
+      return st;
+    }
+  }
+  return CSMgrEventDone(*slot, r.I32(done_activity::kCompletion));
+}
+
+// The document id that a handle or id names for RunActivity and DoneRun (0 when none).
+GVNOTEID HandleToId(int32_t handle, CSMgrActivitySlot** slotOut) {
+  *slotOut = nullptr;
+  if (handle & 1) {
+    CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
+    *slotOut = slot;
+    return slot != nullptr && slot->HasDocument() ? slot->documentId : 0;
+  }
+  return static_cast<GVNOTEID>(handle);
+}
+
+uint32_t HandleRunActivity(Request& r) {
+  namespace ra = run_activity;
+  const uint32_t length = r.length() - ra::kNames;
+  const uint8_t* names = r.data() + ra::kNames;
+  if (get_u16(names) == 0) return CSMgrReport(BadRequest());
+  if (GVTextListGetCount(names, length) == 0) return CSMgrReport(790);
+  CSMgrActivitySlot* slot = nullptr;
+  const GVNOTEID waiter = HandleToId(r.I32(ra::kWaiter), &slot);
+  return CSMgrRunActivities(waiter, names, length);
+}
+
+uint32_t HandleDoneRun(Request& r) {
+  const int32_t handle = r.I32(done_run::kHandle);
+  CSMgrActivitySlot* slot = nullptr;
+  const GVNOTEID id = HandleToId(handle, &slot);
+  if (id == 0) {
+    if (slot != nullptr) {
+      CSMgrDetail(Detail::kDocument, slot->name);
+      return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
+    }
+    return ActivityIdMissing(static_cast<GVNOTEID>(handle & 1 ? handle : 0));
+  }
+  bool finished = false;
+  const uint32_t st = CSMgrDoneRun(id, &finished);
+  if (st == 0 && finished) r.SetI32(done_run::kHandle, 0);
+  return st;
+}
+
+uint32_t HandleGetDescription(Request& r) {
+  const int32_t handle = r.I32(get_description::kHandle);
+  std::vector<uint8_t>& block = r.buffer();
+  if (handle & 1) {
+    CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
+    if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
+    if (slot->document != 0) return CSMgrGetParms(slot->document, block);
+    if (slot->flags & kSlotMayBeMissing) {
+      // Nothing to describe: an empty list.
+      std::memset(block.data() + get_description::kList, 0, record::kEndSize);
+      return 0;
+    }
+    return ActivityItemMissing(slot->name);
+  }
+  ActivityDoc doc;
+  if (uint32_t st = doc.Open(static_cast<GVNOTEID>(handle), kOpenLookOnly)) {
+    std::memset(block.data() + get_description::kList, 0, record::kEndSize);
+    return st;
+  }
+  return CSMgrGetParms(doc.get(), block);
+}
+
+uint32_t HandlePutDescription(Request& r) {
+  namespace pd = put_description;
+  ActivityDoc owner;
+  GVDOC doc = 0;
+  if (uint32_t st = ResolveForWriting(r.I32(pd::kHandle), owner, &doc)) return st;
+  if (doc == 0) return 0;
+  const std::string_view records(reinterpret_cast<const char*>(r.data() + pd::kList),
+                                 r.length() - pd::kList);
+  const uint32_t st = CSMgrPutParms(doc, records);
+  if (!OrdexSaveDocument(doc) && st == 0) return CSMgrReport(790);
+  return st;
+}
+
+constexpr const char* kIdViews[] = {"(CS_Administrators)", "(CS_Servers)", "(CS_Activities)",
+                                    "(CS_Links)", "(CS_Options)"};
+constexpr uint32_t kIdMissing[] = {787, 795, 797, 799, 801};
+
+uint32_t HandleGetID(Request& r) {
+  namespace gi = get_id;
+  ServiceState& s = Service();
+  const int32_t kind = r.I32(gi::kKind);
+  std::string name;
+  if (kind < 1 || kind > 5) return CSMgrReport(BadRequest());
+  if (!r.Text(gi::kName, r.length(), &name)) return CSMgrReport(BadRequest());
+  const GVNOTEID views[] = {s.admin.administrators, s.admin.servers, s.admin.activities,
+                            s.admin.links, s.admin.options};
+  const GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, views[kind - 1], kIdViews[kind - 1], name);
+  if (id == 0) {
+    CSMgrDetail(Detail::kDatabase, s.adminTitle);
+    CSMgrDetail(Detail::kDocument, name);
+    return CSMgrReport(kIdMissing[kind - 1]);
+  }
+  r.SetI32(gi::kDocumentId, static_cast<int32_t>(id));
+  return 0;
+}
+
+uint32_t HandleLog(Request& r) {
+  namespace lr = log_request;
+  const int32_t mode = r.I32(lr::kMode);
+  const int32_t handle = r.I32(lr::kHandle);
+  uint32_t status = 0;
+  CSMgrActivitySlot blank;
+  CSMgrActivitySlot* slot = &blank;
+  if (handle != 0) {
+    slot = CSMgrSlotFind(handle);
+    if (slot == nullptr) {
+      status = ActivityIdMissing(static_cast<GVNOTEID>(handle));
+      slot = &blank;
+    }
+  }
+  if (mode != static_cast<int32_t>(lr::kModeText) && mode != static_cast<int32_t>(lr::kModeCounts))
+    return CSMgrReport(BadRequest());
+  if (slot->flags & kSlotLogOff) return status;
+  if (mode == static_cast<int32_t>(lr::kModeText)) {
+    std::string text;
+    if (!r.Has(lr::kMessageId, 4) || !r.Text(lr::kText, r.length(), &text))
+      return CSMgrReport(BadRequest());
+    const int32_t id = r.I32(lr::kMessageId);
+    if (id != slot->lastMessage || id == 0) {
+      CSMgrLogText(slot->logDocument, static_cast<uint32_t>(id), text);
+      if (((static_cast<uint32_t>(id) >> 8) & 0xFF) == 3) slot->lastMessage = id;
+    }
+    return status;
+  }
+  int32_t counts[CSMGR_LOG_COUNTS];
+  for (uint32_t i = 0; i < CSMGR_LOG_COUNTS; ++i) counts[i] = r.I32(lr::kCounts + 4 * i);
+  if (slot->logDocument == 0) {
+    CSMgrDetail(Detail::kField, "CountList");
+    const uint32_t st = CSMgrReport(TWFAIL_LOG_ITEM);
+    return status != 0 ? status : st;
+  }
+  const uint32_t st = CSMgrLogCounts(slot->logDocument, counts, CSMGR_LOG_COUNTS);
+  return status != 0 ? status : st;
+}
+
+uint32_t HandleTime(Request& r) {
+  const GVTIMEDATE now = CSMgrNow();
+  put_u32(r.data() + time_request::kTime, now.ticks);
+  put_u32(r.data() + time_request::kTime + 4, now.date);
+  return 0;
+}
+
+uint32_t HandleAdjustClock(Request& r) {
+  namespace ac = adjust_clock;
+  GVTIMEADJUST next = Service().clockOffset;
+  int32_t* parts[] = {&next.years, &next.months,  &next.days,    nullptr,
+                      &next.hours, &next.minutes, &next.seconds, &next.hundredths};
+  for (uint32_t i = 0; i < ac::kWords; ++i) {
+    if (parts[i] == nullptr) continue;
+    // An offset that no longer fits its word would wrap: refused, the clock unchanged.
+    const int64_t sum = int64_t{*parts[i]} + r.I32(ac::kAdjustment + 4 * i);
+    if (sum < INT32_MIN || sum > INT32_MAX) return CSMgrReport(BadRequest());
+    *parts[i] = static_cast<int32_t>(sum);
+  }
+  Service().clockOffset = next;
+  return 0;
+}
+
+uint32_t HandleGetField(Request& r) {
+  namespace gf = get_field;
+  const int32_t handle = r.I32(gf::kHandle);
+  std::string item;
+  if (!r.Text(gf::kItemName, kTextField, &item)) return CSMgrReport(BadRequest());
+  GVDOC doc = 0;
+  ActivityDoc owner;
+  if (handle & 1) {
+    CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
+    if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
+    if (slot->flags & kSlotMayBeMissing) return 0;
+    if (slot->document == 0) return ActivityIdMissing(slot->documentId);
+    doc = slot->document;
+  } else {
+    if (uint32_t st = owner.Open(static_cast<GVNOTEID>(handle), kOpenLookOnly)) return st;
+    doc = owner.get();
+  }
+  std::string value;
+  if (!OrdexReadText(doc, item.c_str(), &value)) return ActivityItemMissing(item);
+  // The whole value comes back: a block too short for it grows to fit.
+  if (value.size() > kMaxMessage - gf::GrownLength(0)) return CSMgrReport(790);
+  const uint32_t need = gf::kValue + static_cast<uint32_t>(value.size()) + 1;
+  if (need > r.length()) {
+    const uint32_t grown = gf::GrownLength(static_cast<uint32_t>(value.size()));
+    std::vector<uint8_t>& block = r.buffer();
+    if (block.size() < grown) block.resize(grown);
+    std::memset(block.data() + r.length(), 0, grown - r.length());
+    put_u32(block.data() + hdr::kLength, grown);
+  }
+  std::memcpy(r.data() + gf::kValue, value.data(), value.size());
+  r.data()[gf::kValue + value.size()] = 0;
+  return 0;
+}
+
+uint32_t HandlePutField(Request& r) {
+  namespace pf = put_field;
+  std::string item, value;
+  if (!r.Text(pf::kItemName, kTextField, &item) || item.empty() ||
+      !r.Text(pf::kValue, r.length(), &value))
+    return CSMgrReport(BadRequest());
+  ActivityDoc owner;
+  GVDOC doc = 0;
+  if (uint32_t st = ResolveForWriting(r.I32(pf::kHandle), owner, &doc)) return st;
+  if (doc == 0) return 0;
+  if (!OrdexWriteText(doc, item.c_str(), value)) return ActivityItemMissing(item);
+  if (!OrdexSaveDocument(doc)) return ActivityItemMissing(item);
+  return 0;
+}
+
+uint32_t HandleOpenActivity(Request& r) {
+  namespace oa = open_activity;
+  ServiceState& s = Service();
+  std::string name;
+  r.SetI32(oa::kHandle, 0);
+  if (!r.Text(oa::kName, std::min(r.length(), kTextField), &name)) return CSMgrReport(BadRequest());
+  CSMgrActivitySlot* slot = CSMgrSlotTake();
+  if (slot == nullptr) return CSMgrReport(BadRequest());
+  slot->flags = (static_cast<uint32_t>(r.I32(oa::kFlags)) & kSlotMayBeMissing) | kSlotByName;
+  slot->name = name;
+  const GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, s.admin.activities, "(CS_Activities)", name);
+  if (id == 0) {
+    if (!(slot->flags & kSlotMayBeMissing)) {
+      CSMgrSlotFree(slot);
+      return ActivityMissing(name);
+    }
+  } else {
+    slot->flags &= ~kSlotMayBeMissing;
+    if (!OrdexOpenDocument(s.adminDb, id, 0, &slot->document)) {
+      slot->document = 0;
+      CSMgrSlotFree(slot);
+      return ActivityMissing(name);
+    }
+    slot->documentId = id;
+    CSMgrLogStart(*slot);
+  }
+  r.SetI32(oa::kHandle, slot->handle);
+  return 0;
+}
+
+// The least Length a request of code must have to be handled.
+uint32_t NeededLength(uint32_t code, const Request& r) {
+  if (code == code::kLog && r.Has(log_request::kMode, 4) &&
+      r.I32(log_request::kMode) == static_cast<int32_t>(log_request::kModeText))
+    return log_request::kTextMinLength;
+  return MinLength(code);
+}
+
+uint32_t RunHandler(uint32_t code, Request& r) {
+  if (r.length() < NeededLength(code, r)) return CSMgrReport(BadRequest());
+  switch (code) {
+    case code::kShutdown:
+      CSMgrServerClose();
+      return 0;
+    case code::kInit:
+    case code::kTerm:
+      return 0;
+    case code::kServerInit:
+      return HandleServerInit(r);
+    case code::kServerState:
+      return HandleServerState(r);
+    case code::kNextActivity:
+      return HandleNextActivity(r);
+    case code::kDoneActivity:
+      return HandleDoneActivity(r);
+    case code::kRunActivity:
+      return HandleRunActivity(r);
+    case code::kDoneRun:
+      return HandleDoneRun(r);
+    case code::kGetDescription:
+      return HandleGetDescription(r);
+    case code::kPutDescription:
+      return HandlePutDescription(r);
+    case code::kGetID:
+      return HandleGetID(r);
+    case code::kLog:
+      return HandleLog(r);
+    case code::kTime:
+      return HandleTime(r);
+    case code::kAdjustClock:
+      return HandleAdjustClock(r);
+    case code::kGetField:
+      return HandleGetField(r);
+    case code::kPutField:
+      return HandlePutField(r);
+    case code::kOpenActivity:
+      return HandleOpenActivity(r);
+    case code::kFileField:
+      return status::kFileField;
+    default:
+      return 0;
+  }
+}
+
+void SignalHandler(int signalNumber) {
+  TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
+  std::fprintf(stderr, "%s terminating because of signal %d\n", "ctlstore", signalNumber);
+  std::fflush(stderr);
+  // The serving thread may be inside a request: leave without running destructors under it.
+  std::_Exit(1);
+}
+
+bool Tracing() {
+  return (Service().diagnostics & kDiagTrace) != 0;
+}
+
+std::string TraceName(uint32_t code) {
+  const std::string_view name = CodeName(code);
+  return name.empty() ? "code " + std::to_string(static_cast<int32_t>(code)) : std::string(name);
+}
+
+// Reads one whole message into buffer (growing it in steps). 0 bytes, a failed read or a
+// failed growth: false.
+bool ReadMessage(TWIPC* conn, std::vector<uint8_t>& buffer, uint32_t* total) {
+  uint32_t got = 0;
+  for (;;) {
+    uint32_t n = 0;
+    int more = 0;
+    if (!TWIPCRead(conn, buffer.data() + got, static_cast<uint32_t>(buffer.size()) - got, &n,
+                   &more))
+      return false;
+    got += n;
+    if (!more) break;
+    if (got == buffer.size()) {
+      // The pipe refuses messages above kMaxMessage, so the buffer stays bounded.
+      if (buffer.size() > kMaxMessage) return false;
+      buffer.resize(buffer.size() + kServerBufferStep);
+    }
+  }
+  *total = got;
+  return true;
+}
+
+}  // namespace
+
+void CSMgrDispatch(std::vector<uint8_t>& block) {
+  Request r(block);
+  const uint32_t code = get_u32(block.data() + hdr::kCode);
+  ServiceState& s = Service();
+  if (s.startupFailure != 0) {
+    r.SetStatus(s.startupFailure);
+    return;
+  }
+  if (code == code::kValidMsg || code >= code::kCount) return;
+  if (!s.initialised) {
+    r.SetStatus(status::kNotInitialised);
+    return;
+  }
+  r.SetStatus(RunHandler(code, r));
+  CSMgrClearDetail();
+}
+
+int CSMgrServerMain(const char* programPath) {
+  ResetService();
+  Service().platformFailure = TWPlatInit(programPath);
+  TWProcSigHndlrSet(SignalHandler);
+
+  if (TWIPCExists(kPipeName, 90)) {
+    CSMgrReport(status::kAlreadyServing);
+    return 0;
+  }
+  TWIPC* pipe = TWIPCCreate(kPipeName);
+  if (pipe == nullptr) {
+    CSMgrReport(status::kCannotServe);
+    return 1;
+  }
+  g_pipe.store(pipe);
+  std::vector<uint8_t> buffer(kServerBufferStep);
+
+  CSMgrServerOpen();
+
+  int exitCode = 0;
+  for (bool done = false; !done;) {
+    if (Tracing())
+      std::printf("\nCSMgr Server:\tAwaiting connection to pipe with %d buffer\n",
+                  static_cast<int>(buffer.size()));
+    TWIPC* conn = TWIPCWaitForConnection(pipe);
+    if (conn == nullptr) {
+      CSMgrReport(status::kReceiveFailed);
+      exitCode = 1;
+      break;
+    }
+    uint32_t got = 0;
+    const bool read = ReadMessage(conn, buffer, &got);
+    // A malformed message costs its client the connection, never the service.
+    if (!read || got < hdr::kSize || get_u32(buffer.data() + hdr::kLength) != got ||
+        get_i32(buffer.data() + hdr::kCode) < 0) {
+      if (!read || got == 0) CSMgrReport(status::kReceiveFailed | kLogOnly);
+      TWIPCDisconnect(conn);
+      continue;
+    }
+    const uint32_t code = get_u32(buffer.data() + hdr::kCode);
+    if (Tracing())
+      std::printf("CSMgr Server:  received %24s,  %6d bytes\n", TraceName(code).c_str(),
+                  static_cast<int>(got));
+    if (get_u32(buffer.data() + hdr::kFlags) & CSMGR_ASYNC) {
+      uint8_t ack[hdr::kSize] = {};
+      put_u32(ack + hdr::kLength, hdr::kSize);
+      uint32_t written = 0;
+      TWIPCWrite(conn, ack, hdr::kSize, &written);
+      TWIPCFlush(conn);
+      TWIPCDisconnect(conn);
+      CSMgrDispatch(buffer);
+      if (Tracing())
+        std::printf("CSMgr Server:  sent     %24s,  asynchronous\n", TraceName(code).c_str());
+    } else {
+      CSMgrDispatch(buffer);
+      const uint32_t length = get_u32(buffer.data() + hdr::kLength);
+      uint32_t written = 0;
+      const bool ok = TWIPCWrite(conn, buffer.data(), length, &written) && written == length;
+      if (Tracing())
+        std::printf("CSMgr Server:  sent     %24s,  %6d bytes\n", TraceName(code).c_str(),
+                    static_cast<int>(written));
+      // A client that went away before its reply costs only its own request.
+      if (!ok) CSMgrReport(status::kReceiveFailed | kLogOnly);
+      TWIPCFlush(conn);
+      TWIPCDisconnect(conn);
+    }
+    if (Tracing()) std::fflush(stdout);
+    done = code == code::kShutdown;
+  }
+  if (Service().initialised) CSMgrServerClose();
+  TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
+  TWPlatTerm();
+  return exitCode;
+}
+
+}  // namespace tw::csmgr
