@@ -1,0 +1,230 @@
+// Date reading and writing by FORMAT for the text-file connector.
+#include "dates.h"
+
+#include "numbers.h"
+#include "text_util.h"
+
+namespace flatrec {
+
+template <size_t N>
+void DateNames::Split(std::string_view text, std::array<std::string, N>* names) {
+  for (std::string& n : *names) n.clear();
+  size_t i = 0;
+  for (size_t k = 0; k < N; ++k) {
+    size_t comma = text.find(',', i);
+    std::string_view piece =
+        text.substr(i, comma == std::string_view::npos ? std::string_view::npos : comma - i);
+    (*names)[k] = Squeeze(piece);
+    if (comma == std::string_view::npos) break;
+    i = comma + 1;
+  }
+}
+template void DateNames::Split<7>(std::string_view, std::array<std::string, 7>*);
+template void DateNames::Split<12>(std::string_view, std::array<std::string, 12>*);
+
+namespace {
+
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+struct Digits {
+  int64_t value = 0;
+  bool any = false;
+  void Add(char c) {
+    // Far beyond any date part: keeps growing values bounded, still impossible.
+    if (value < 100000000) value = value * 10 + (c - '0');
+    any = true;
+  }
+};
+
+bool PrefixNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+int DayOfYear(int year, int month, int day) {
+  static const int kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
+  return kBefore[month - 1] + day + (month > 2 && IsLeap(year) ? 1 : 0);
+}
+
+uint32_t ParseDate(std::string_view value, std::string_view format, const DateNames& names,
+                   TWDatetime* out) {
+  size_t lead = 0;
+  while (lead < value.size() && (value[lead] == ' ' || value[lead] == '\t')) ++lead;
+  if (lead < format.size()) value.remove_prefix(lead);
+
+  Digits bigYear, smallYear, month, day, dayOfYear, hour, minute, second;
+  std::string monthLetters, ampm;
+  bool timePosition = false;
+  for (char f : format)
+    if (f == 'h' || f == 'm' || f == 's') timePosition = true;
+
+  size_t fi = 0, vi = 0;
+  while (fi < format.size() && vi < value.size()) {
+    const char f = format[fi];
+    const char c = value[vi];
+    Digits* digits = nullptr;
+    switch (f) {
+      case 'Y':
+        digits = &bigYear;
+        break;
+      case 'y':
+        digits = &smallYear;
+        break;
+      case 'M':
+        digits = &month;
+        break;
+      case 'D':
+        digits = &day;
+        break;
+      case 'J':
+        digits = &dayOfYear;
+        break;
+      case 'h':
+        digits = &hour;
+        break;
+      case 'm':
+        digits = &minute;
+        break;
+      case 's':
+        digits = &second;
+        break;
+      default:
+        break;
+    }
+    if (digits != nullptr) {
+      if (IsDigit(c)) {
+        digits->Add(c);
+      } else if (c != ' ') {
+        // The run of this letter ends here; the character is left for what follows.
+        while (fi < format.size() && format[fi] == f) ++fi;
+        continue;
+      }
+    } else if (f == 'N') {
+      if (c != ' ') monthLetters.push_back(c);
+    } else if (f == 'A' || f == 'a' || f == 'P' || f == 'p') {
+      ampm.push_back(c);
+    }
+    ++fi;
+    ++vi;
+  }
+
+  TWDatetimeParts parts{-1, -1, -1, -1, -1, -1, -1, -1, 0, 0};
+  const bool haveYear = bigYear.any || smallYear.any;
+  if (bigYear.any)
+    parts.year = static_cast<int32_t>(bigYear.value);
+  else if (smallYear.any)
+    parts.year = static_cast<int32_t>(smallYear.value + 1900);
+  if (dayOfYear.any) {
+    parts.month = 1;
+    parts.day = 1;
+  } else {
+    if (!monthLetters.empty()) {
+      for (size_t i = 0; i < names.months.size(); ++i) {
+        const std::string& name = names.months[i];
+        if (name.empty()) continue;
+        const size_t k = name.size() < monthLetters.size() ? name.size() : monthLetters.size();
+        if (EqualsNoCase(std::string_view(name).substr(0, k),
+                         std::string_view(monthLetters).substr(0, k))) {
+          parts.month = static_cast<int32_t>(i + 1);
+          break;
+        }
+      }
+    } else if (month.any) {
+      parts.month = static_cast<int32_t>(month.value);
+    }
+    if (day.any)
+      parts.day = static_cast<int32_t>(day.value);
+    else if (haveYear && parts.month != -1)
+      parts.day = 1;
+  }
+  if (timePosition) {
+    parts.hour = static_cast<int32_t>(hour.value);
+    parts.minute = static_cast<int32_t>(minute.value);
+    parts.second = static_cast<int32_t>(second.value);
+    parts.hundredth = 0;
+    if (!ampm.empty()) {
+      if (!names.pm.empty() && PrefixNoCase(ampm, names.pm)) {
+        if (parts.hour < 12) parts.hour += 12;
+      } else if (!names.am.empty() && PrefixNoCase(ampm, names.am)) {
+        if (parts.hour == 12) parts.hour = 0;
+      }
+    }
+  }
+  TWDatetime result{};
+  if (uint32_t st = TWDatetimeSetParts(&result, &parts, TWPARTSF_LOCAL)) return st;
+  if (dayOfYear.any && haveYear && dayOfYear.value > 1) {
+    TWDatetimeParts adjust{};
+    adjust.day = static_cast<int32_t>(dayOfYear.value - 1);
+    if (uint32_t st = TWDatetimeAdjust(&result, &adjust)) return st;
+  }
+  *out = result;
+  return TWSUCCESS;
+}
+
+uint32_t FormatDate(const TWDatetime& value, std::string_view format, const DateNames& names,
+                    std::string* out) {
+  TWDatetimeParts p{};
+  if (uint32_t st = TWDatetimeGetParts(&value, TWPARTSF_LOCAL, &p)) return st;
+  out->clear();
+  auto isAmPm = [](char c) { return c == 'a' || c == 'A' || c == 'p' || c == 'P'; };
+  size_t i = 0;
+  while (i < format.size()) {
+    const char c = format[i];
+    size_t j = i;
+    if (isAmPm(c)) {
+      while (j < format.size() && isAmPm(format[j])) ++j;
+      out->append(p.hour >= 12 && p.hour <= 23 ? names.pm : names.am);
+      i = j;
+      continue;
+    }
+    while (j < format.size() && format[j] == c) ++j;
+    const size_t run = j - i;
+    switch (c) {
+      case 'M':
+        AppendPadded(p.month, run, out);
+        break;
+      case 'D':
+        AppendPadded(p.day, run, out);
+        break;
+      case 'J':
+        AppendPadded(DayOfYear(p.year, p.month, p.day), run, out);
+        break;
+      case 'Y':
+        AppendPadded(p.year, run, out);
+        break;
+      case 'y':
+        AppendPadded(p.year - 1900, run, out);
+        break;
+      case 'h':
+        AppendPadded(p.hour, run, out);
+        break;
+      case 'm':
+        AppendPadded(p.minute, run, out);
+        break;
+      case 's':
+        AppendPadded(p.second, run, out);
+        break;
+      case 'N':
+      case 'W': {
+        const std::string* name = nullptr;
+        if (c == 'N' && p.month >= 1 && p.month <= 12) name = &names.months[p.month - 1];
+        if (c == 'W' && p.weekday >= 1 && p.weekday <= 7) name = &names.days[p.weekday - 1];
+        const bool whole = j < format.size() && format[j] == '*';
+        if (whole) ++j;
+        if (name != nullptr) out->append(whole ? *name : name->substr(0, run));
+        break;
+      }
+      default:
+        out->append(run, c);
+        break;
+    }
+    i = j;
+  }
+  return TWSUCCESS;
+}
+
+}  // namespace flatrec

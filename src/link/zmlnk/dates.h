@@ -1,0 +1,48 @@
+// Dates of the text-file connector: reading a date text by a FORMAT (digits and names walked
+// in step with the format letters) and writing a datetime by a FORMAT (runs of letters for
+// the parts, day and month names, AM/PM texts).
+#ifndef TW_LINK_ZMLNK_DATES_H_
+#define TW_LINK_ZMLNK_DATES_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "flowcore.h"
+
+namespace flatrec {
+
+struct DateNames {
+  // Names absent from the property stay empty and are neither matched nor written.
+  std::array<std::string, 7> days;  // Monday first
+  std::array<std::string, 12> months;
+  std::string am = "AM";
+  std::string pm = "PM";
+
+  // Splits text at commas into at most count names, each squeezed; text after the last
+  // allowed comma is ignored.
+  template <size_t N>
+  static void Split(std::string_view text, std::array<std::string, N>* names);
+};
+
+// Reads value by format into *out (local zone): 'Y' and 'y' year digits (1900 added for
+// 'y'), 'M' month digits, 'N' month-name letters, 'D' day, 'J' day of the year, 'h' 'm' 's'
+// time digits, 'A' 'a' 'P' 'p' AM/PM letters; any other format character skips one value
+// character. A blank under a digit position has no digit; another non-digit ends that
+// letter's run. Answers the status of building the value (an impossible date:
+// TWFAIL_INVALID_DATETIME).
+uint32_t ParseDate(std::string_view value, std::string_view format, const DateNames& names,
+                   TWDatetime* out);
+
+// Writes value by format into *out (replacing it). Answers the status of breaking the value
+// into its parts.
+uint32_t FormatDate(const TWDatetime& value, std::string_view format, const DateNames& names,
+                    std::string* out);
+
+// 1 for 1 January; 0 for a date that does not exist.
+int DayOfYear(int year, int month, int day);
+
+}  // namespace flatrec
+
+#endif  // TW_LINK_ZMLNK_DATES_H_

@@ -1,0 +1,217 @@
+// Number parsing, formatting and binary decodings of the text-file connector.
+#include "numbers.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "ebcdic.h"
+#include "text_util.h"
+
+namespace flatrec {
+
+double ParseNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // from_chars takes no sign of its own here: "+-5" must read as nothing.
+  if (i >= text.size() || text[i] == '+' || text[i] == '-') return 0.0;
+  double value = 0.0;
+  auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), value,
+                                   std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // The leading part names a number beyond the range of double: strtod gives infinity or
+    // zero; keep that.
+    value = 0.0;
+    for (size_t j = i; j < text.size() && IsDigit(text[j]); ++j) value = HUGE_VAL;
+  } else if (ec != std::errc()) {
+    return 0.0;
+  }
+  return negative ? -value : value;
+}
+
+char NumberText::at(size_t i) const {
+  if (sign) {
+    if (i == 0) return sign;
+    --i;
+  }
+  if (i < pad) return padChar;
+  return body[i - pad];
+}
+
+void FormatNumber(double value, const Column& column, NumberText* out) {
+  const int precision = column.precision == kNoPrecision ? 0 : column.precision;
+  out->sign = 0;
+  out->pad = 0;
+  out->padChar = '0';
+  double magnitude = value;
+  if (std::signbit(value)) {
+    out->sign = '-';
+    magnitude = -value;
+  }
+  auto [end, ec] = std::to_chars(out->body, out->body + sizeof out->body, magnitude,
+                                 std::chars_format::fixed, precision);
+  out->bodyLength = ec == std::errc() ? static_cast<size_t>(end - out->body) : 0;
+  if (!std::isfinite(value)) {
+    // printf pads infinities and NaNs with blanks even when asked for zeros.
+    out->padChar = ' ';
+    if (std::isnan(value) && out->sign) {
+      std::memmove(out->body + 1, out->body, out->bodyLength);
+      out->body[0] = '-';
+      ++out->bodyLength;
+      out->sign = 0;
+    }
+  }
+  if (column.zerofill && column.widthGiven && column.width > 0) {
+    const size_t used = out->length();
+    if (used < column.width) out->pad = column.width - used;
+    if (out->padChar == ' ' && out->sign) {
+      // "   -inf": the blanks come before the sign.
+      std::memmove(out->body + 1, out->body, out->bodyLength);
+      out->body[0] = '-';
+      ++out->bodyLength;
+      out->sign = 0;
+    }
+  }
+}
+
+void AppendPadded(int64_t value, size_t width, std::string* out) {
+  char digits[24];
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
+  const size_t n = static_cast<size_t>(end - digits);
+  if (value < 0) out->push_back('-');
+  const size_t used = n + (value < 0 ? 1 : 0);
+  if (width > used) out->append(width - used, '0');
+  out->append(digits, n);
+}
+
+namespace {
+
+void AppendInteger(int64_t v, std::string* out) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out->append(buf, static_cast<size_t>(end - buf));
+}
+void AppendUnsigned(uint64_t v, std::string* out) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out->append(buf, static_cast<size_t>(end - buf));
+}
+
+// Little-endian value of up to n bytes; missing bytes count as zero.
+uint64_t LittleEndian(std::string_view bytes, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n && i < bytes.size(); ++i)
+    v |= uint64_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
+  return v;
+}
+
+}  // namespace
+
+void DecodeBinary(ColumnType type, bool isUnsigned, std::string_view bytes, std::string* out) {
+  switch (type) {
+    case ColumnType::kShort: {
+      const auto v = static_cast<uint16_t>(LittleEndian(bytes, 2));
+      if (isUnsigned)
+        AppendUnsigned(v, out);
+      else
+        AppendInteger(static_cast<int16_t>(v), out);
+      return;
+    }
+    case ColumnType::kLong: {
+      const auto v = static_cast<uint32_t>(LittleEndian(bytes, 4));
+      if (isUnsigned)
+        AppendUnsigned(v, out);
+      else
+        AppendInteger(static_cast<int32_t>(v), out);
+      return;
+    }
+    case ColumnType::kFloat: {
+      const float f = std::bit_cast<float>(static_cast<uint32_t>(LittleEndian(bytes, 4)));
+      char buf[64];
+      auto [end, ec] =
+          std::to_chars(buf, buf + sizeof buf, static_cast<double>(f), std::chars_format::fixed, 6);
+      out->append(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0);
+      return;
+    }
+    case ColumnType::kPacked: {
+      static const char kHex[] = "0123456789ABCDEF";
+      if (bytes.empty()) return;
+      const uint8_t last = static_cast<uint8_t>(bytes.back());
+      const uint8_t signNibble = last & 0xF;
+      if (isUnsigned)
+        out->push_back(' ');
+      else
+        out->push_back(signNibble == 0xD || signNibble == 0xB ? '-' : '+');
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        const uint8_t b = static_cast<uint8_t>(bytes[i]);
+        out->push_back(kHex[b >> 4]);
+        if (i + 1 < bytes.size()) out->push_back(kHex[b & 0xF]);
+      }
+      return;
+    }
+    case ColumnType::kBinary: {
+      const size_t n = bytes.size() < 8 ? bytes.size() : 8;
+      if (n == 0) return;
+      uint64_t v = 0;
+      for (size_t i = 0; i < n; ++i) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
+      const bool negative = !isUnsigned && (static_cast<uint8_t>(bytes[0]) & 0x80) != 0;
+      if (negative && n < 8) v |= ~uint64_t{0} << (8 * n);
+      if (negative)
+        AppendInteger(static_cast<int64_t>(v), out);
+      else
+        AppendUnsigned(v, out);
+      return;
+    }
+    default:
+      out->append(bytes);
+      return;
+  }
+}
+
+void DecodeEbcdic(std::string_view bytes, bool zonedNumber, bool isUnsigned, std::string* out) {
+  if (bytes.empty()) return;
+  const size_t last = bytes.size() - 1;
+  if (zonedNumber && !isUnsigned) {
+    const uint8_t zone = static_cast<uint8_t>(bytes[last]) >> 4;
+    out->push_back(zone == 0xD || zone == 0xB ? '-' : '+');
+  }
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    uint8_t b = static_cast<uint8_t>(bytes[i]);
+    if (zonedNumber && i == last) b = static_cast<uint8_t>(0xF0 | (b & 0x0F));
+    out->push_back(static_cast<char>(kEbcdicToAscii[b]));
+  }
+}
+
+void ImpliedDecimal(std::string_view text, unsigned n, std::string* out) {
+  std::string_view core = Trim(text);
+  if (n == 0 || core.empty() || core.find('.') != std::string_view::npos) {
+    out->append(core);
+    return;
+  }
+  size_t signLength = 0;
+  if (!core.empty() && (core[0] == '+' || core[0] == '-')) {
+    out->push_back(core[0]);
+    signLength = 1;
+  }
+  std::string_view digits = core.substr(signLength);
+  if (digits.empty()) {
+    out->append(digits);
+  } else if (digits.size() > n) {
+    out->append(digits.substr(0, digits.size() - n));
+    out->push_back('.');
+    out->append(digits.substr(digits.size() - n));
+  } else {
+    out->append("0.");
+    out->append(n - digits.size(), '0');
+    out->append(digits);
+  }
+}
+
+}  // namespace flatrec
