@@ -1,6 +1,7 @@
 // The whole road with real processes: an installation with Administrator and Log databases
 // made by plexadm, twmain starting ctlstore, a due direct transfer taken and run by taskrun,
-// its run logged, and twmain ending in order on "D" or on a signal.
+// its run logged, and twmain ending in order on "D" or on a signal; a running transfer closed
+// from the console or closed or killed when the server stops.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,14 +181,14 @@ class RoadTest : public ::testing::Test {
   std::string path(const std::string& name) const { return inst_ / name; }
 
  protected:
-  void MakeDatabases(const Road& road) {
+  void MakeDatabases(const Road& road, int closeTimeout = 5) {
     Adm({"create", "qtwadm.odx", "--template", build_ + "QTWADM.OTM"});
     Adm({"create", "qtwlog.odx", "--template", build_ + "QTWLOG.OTM"});
     Adm({"new", "qtwadm.odx", "Configuration\\Administrator", "Name=Administrator",
          "LogDatabase=qtwlog.odx", "StatusInterval:number=5"});
     Adm({"new", "qtwadm.odx", "Configuration\\Server", std::string("Name=") + kServer,
          "PollInterval:number=1", "StatusInterval:number=5", "MaxDuration:number=60",
-         "MaxActivities:number=2", "CloseTimeout:number=5"});
+         "MaxActivities:number=2", "CloseTimeout:number=" + std::to_string(closeTimeout)});
     std::error_code ec;
     fs::copy_file(PluginPath(road), inst_ / road.plugin, ec);
     ASSERT_FALSE(ec) << road.plugin << ": " << ec.message();
@@ -238,6 +240,25 @@ const Road kFlatrec = {
     },
     [](RoadTest& t) { return twtest::ReadFile(t.path("out.txt")); }};
 
+// slowlink on both sides, its source never running dry: the run lasts until it is closed or
+// killed. With "Deaf" the source's fetch outlasts CloseTimeout, so the run cannot close.
+Road SlowRoad(bool deaf) {
+  return {"slowlink", "slowlink.twx",
+          [deaf](RoadTest& t) {
+            if (deaf)
+              t.Adm({"new", "qtwadm.odx", "Link\\Ordex", "Name=RoadSource", "Library=slowlink",
+                     "Rows=1,alpha;2,beta", "Fail=Deaf", "PropNameList:textlist=Rows,Fail",
+                     "PropTokenList:numberlist=1,4"});
+            else
+              t.Adm({"new", "qtwadm.odx", "Link\\Ordex", "Name=RoadSource", "Library=slowlink",
+                     "Rows=1,alpha;2,beta", "PropNameList:textlist=Rows",
+                     "PropTokenList:numberlist=1"});
+            t.Adm({"new", "qtwadm.odx", "Link\\Ordex", "Name=RoadTarget", "Library=slowlink",
+                   "Rows=9,old", "PropNameList:textlist=Rows", "PropTokenList:numberlist=1"});
+          },
+          [](RoadTest&) { return std::string(); }};
+}
+
 class RoadCase : public RoadTest, public ::testing::WithParamInterface<const Road*> {};
 
 TEST_P(RoadCase, ADueTransferRunsInTaskrunIsLoggedAndTheServerShutsDownOnD) {
@@ -288,5 +309,71 @@ TEST_F(RoadTest, ASignalEndsTheServerWithSixAfterItsCleanup) {
   TWProcShmem probe{};
   EXPECT_EQ(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &probe), nullptr);
 }
+
+// A run's time-out is not tried here: MaxDuration counts whole minutes, so the shortest the
+// scheduler honours is one minute.
+
+TEST_F(RoadTest, ACloseFromTheConsoleEndsTheRunAsClosedByUser) {
+  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(false)));
+  Twmain server(inst_.path());
+  ASSERT_TRUE(Within(kWaitMs, [&] { return Has(server.Out(), "Activity started 'Road'."); }))
+      << server.Out() << server.Err();
+  server.Type("C 1\n");
+  ASSERT_TRUE(Within(kWaitMs, [&] { return Logged(); }))
+      << server.Out() << server.Err() << ActivityLog();
+  server.Type("D\n");
+  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+
+  std::string log = ActivityLog();
+  EXPECT_TRUE(Has(log, "Activity Closed By User")) << log;
+  std::string out = server.Out();
+  EXPECT_TRUE(Has(out, "Activity 'Road' closed successfully (user request).")) << out;
+  EXPECT_TRUE(Has(out, "Normal Termination.\n")) << out;
+  std::string doc = Adm({"export", "qtwadm.odx", "--form", "Activity\\Direct Transfer"});
+  EXPECT_TRUE(Has(doc, "{\"name\":\"Lock\",\"type\":\"number\",\"value\":0.0}")) << doc;
+}
+
+// Stopping the server with a run going: the run is asked to close and, when it cannot, killed
+// once CloseTimeout has passed; either way the server ends in order.
+struct StopCase {
+  const char* name;
+  bool deaf;
+  const char* completion;  // as logged
+  const char* message;     // on the console
+};
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RoadStop : public RoadTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(RoadStop, StoppingTheServerEndsTheRunningActivityAndTheServer) {
+  const StopCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(c.deaf), 1));
+  Twmain server(inst_.path());
+  ASSERT_TRUE(Within(kWaitMs, [&] { return Has(server.Out(), "Activity started 'Road'."); }))
+      << server.Out() << server.Err();
+  server.Type("P\n");
+  server.Type("Y\n");
+  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+
+  std::string out = server.Out();
+  EXPECT_TRUE(Has(out, c.message)) << out;
+  EXPECT_TRUE(Has(out, "Normal Termination.\n")) << out;
+  std::string log = ActivityLog();
+  EXPECT_TRUE(Has(log, c.completion)) << log;
+  EXPECT_FALSE(TWIPCExists(wire::kPipeName, 0));
+  TWProcShmem probe{};
+  EXPECT_EQ(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &probe), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RoadStop,
+    ::testing::Values(StopCase{"Closes", false, "Activity Closed During Stop",
+                               "Activity 'Road' closed successfully (server is stopping)."},
+                      StopCase{
+                          "IgnoresTheClose", true, "Activity Killed During Stop",
+                          "Activity 'Road' was killed (server is stopping, and could not close)."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
