@@ -10,6 +10,7 @@
 
 #include "twcl/base/class_registry.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 
 namespace {
 
@@ -34,9 +35,7 @@ short CompareBytes(const unsigned char* a, CL_Long a_size, const unsigned char* 
   return static_cast<short>((a_size > b_size) - (a_size < b_size));
 }
 
-const CL_ByteArray* SameClass(const CL_ByteArray& self, const CL_Object& other) {
-  return self.IsA(other) ? dynamic_cast<const CL_ByteArray*>(&other) : nullptr;
-}
+using twcl_internal::SameClass;
 
 }  // namespace
 

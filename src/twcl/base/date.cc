@@ -16,6 +16,7 @@
 #include "twcl/base/class_registry.h"
 #include "twcl/base/error.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 
 namespace {
 
@@ -134,9 +135,7 @@ void GiveBack(std::istream& in, const std::string& collected) {
   }
 }
 
-const CL_Date* SameClass(const CL_Date& self, const CL_Object& other) {
-  return self.IsA(other) ? dynamic_cast<const CL_Date*>(&other) : nullptr;
-}
+using twcl_internal::SameClass;
 
 short Order(CL_Long a, CL_Long b) {
   return static_cast<short>((a > b) - (a < b));

@@ -7,15 +7,14 @@
 
 #include "twcl/base/class_registry.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 
 namespace {
 
 const CL_ClassIdEntry integer_entry(CL_ClassId_Integer,
                                     []() -> CL_Object* { return new CL_Integer; });
 
-const CL_Integer* SameClass(const CL_Integer& self, const CL_Object& other) {
-  return self.IsA(other) ? dynamic_cast<const CL_Integer*>(&other) : nullptr;
-}
+using twcl_internal::SameClass;
 
 // Wraps like the 32-bit original instead of overflowing.
 CL_Long Step(CL_Long value, int by) {

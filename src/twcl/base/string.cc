@@ -20,6 +20,7 @@
 #include "twcl/base/class_registry.h"
 #include "twcl/base/error.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 
 namespace {
 
@@ -46,9 +47,7 @@ short AddressOrder(const CL_Object* a, const CL_Object* b) {
 }
 
 // The other object as a string, or null when it is of another class.
-const CL_String* SameClass(const CL_String& self, const CL_Object& other) {
-  return self.IsA(other) ? dynamic_cast<const CL_String*>(&other) : nullptr;
-}
+using twcl_internal::SameClass;
 
 // Decimal text of value; the buffer holds any 32-bit value.
 std::string_view Decimal(CL_Long value, char (&text)[16]) {

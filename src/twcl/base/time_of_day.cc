@@ -12,6 +12,7 @@
 #include "twcl/base/class_registry.h"
 #include "twcl/base/error.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 
 namespace {
 
@@ -57,9 +58,7 @@ void GiveBack(std::istream& in, const std::string& collected) {
   }
 }
 
-const CL_TimeOfDay* SameClass(const CL_TimeOfDay& self, const CL_Object& other) {
-  return self.IsA(other) ? dynamic_cast<const CL_TimeOfDay*>(&other) : nullptr;
-}
+using twcl_internal::SameClass;
 
 }  // namespace
 
