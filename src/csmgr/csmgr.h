@@ -126,8 +126,8 @@ ServiceState& Service();
 void ResetService();
 
 // The control store's time: the local current time plus the clock offset; all zeros
-// before start-up has finished. All time reaches Plexa through tw::Env, so tests fix "now"
-// by installing an Env.
+// before start-up has finished. The Plexa clock is the machine's, so tests move the control
+// store's time with the clock offset.
 GVTIMEDATE CSMgrNow();
 
 // ------------------------------------------------------------------------ slots API --

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "env.h"
 #include "log.h"
 #include "ordexio.h"
 
@@ -112,11 +111,37 @@ Windows ReadWindows(GVDOC doc) {
   return w;
 }
 
+// RunASAP as the queue reads it: set unless absent, empty or "0" as text. Reading it any
+// other way (as a number, say) would leave a value the queue runs at once, such as 0.5 or
+// the text "yes", uncleared by the take, and the activity would run at every poll.
+bool RunAsapSet(GVDOC doc) {
+  QuietReports quiet;
+  std::string text;
+  return OrdexReadText(doc, "RunASAP", &text) && !text.empty() && text != "0";
+}
+
+// Enabled as the queue and the take read it: the templates store it as text, plexadm and
+// PutField may leave a number or any text. Only "0" as text (which a number 0 reads as)
+// disables; the number 2 (text "2" reads as it) asks for the window test.
+struct EnabledState {
+  bool disabled = false;
+  bool windowed = false;
+};
+EnabledState ReadEnabled(GVDOC doc) {
+  QuietReports quiet;
+  EnabledState e;
+  std::string text;
+  int32_t number = 0;
+  e.disabled = OrdexReadText(doc, "Enabled", &text) && text == "0";
+  e.windowed = OrdexReadNumber(doc, "Enabled", &number) && number == 2;
+  return e;
+}
+
 ScheduleItems ReadScheduleItems(GVDOC doc) {
   ScheduleItems it;
+  it.run_asap = RunAsapSet(doc);
   {
     QuietReports quiet;
-    it.run_asap = OrdexIsTrue(doc, "RunASAP");
     it.one_time = OrdexIsTrue(doc, "OneTime");
     it.start_date = ReadTime(doc, "StartDate");
     it.stop_date = ReadTime(doc, "StopDate");
@@ -139,60 +164,53 @@ void FreeSlot(ActivitySlot& slot) {
   CSMgrSlotFree(&slot, true);
 }
 
-// Serialises taking an activity among the control stores that share the data root, so the
-// check of Lock and its store happen as one step.
-class TakeLock {
- public:
-  TakeLock() {
-    char dir[GV_PATH_SIZE] = {};
-    std::string path;
-    if (GVGetEnvironmentString("Directory", 0, dir) == 0 && dir[0])
-      path = std::string(dir) + "/ctlstore-take.lock";
-    else
-      path = std::string(TWFileExeDir()) + "/ctlstore-take.lock";
-    fd_ = Env::Default()->Lock(path);
-  }
-  ~TakeLock() {
-    if (fd_ >= 0) Env::Default()->Unlock(fd_);
-  }
-  TakeLock(const TakeLock&) = delete;
-  TakeLock& operator=(const TakeLock&) = delete;
+// Whether the open activity is still as the queue showed it: free, enabled, for any server
+// or this one, queued and due. The queue is a snapshot taken at the start of the scan; since
+// then another server may have taken the activity, or taken and finished it (Lock is 0
+// again but SchedTime has moved on), and running it again would run one due time twice.
+bool StillDue(GVDOC doc, const GVTIMEDATE& now) {
+  if (ReadEnabled(doc).disabled) return false;
+  const bool asap = RunAsapSet(doc);
+  QuietReports quiet;
+  int32_t lock = 0, server = 0, queued = 0;
+  OrdexReadNumber(doc, "Lock", &lock);
+  OrdexReadNumber(doc, "ServerID", &server);
+  OrdexReadNumber(doc, "ActivityID", &queued);
+  if (lock != 0 || queued == 0) return false;
+  if (server != 0 && static_cast<uint32_t>(server) != Service().serverId) return false;
+  GVTIMEDATE sched{};
+  int32_t cmp = 0;
+  // Without a readable SchedTime the queue puts the activity first, as due.
+  if (asap || !OrdexItemPresent(doc, "SchedTime") || !OrdexReadDatetime(doc, "SchedTime", &sched))
+    return true;
+  return GVDatetimeCompare(&sched, &now, &cmp) == 0 && cmp < 0;
+}
 
- private:
-  int fd_ = -1;
-};
-
-// Sets Lock to this server when the activity is still free and enabled. 0 taken; 1 someone
-// else has it (skip); else a failure id.
-uint32_t ClaimActivity(GVNOTEID id) {
-  TakeLock lock;
-  ScopedDoc doc;
-  if (!doc.Open(id)) {
+// Opens the activity into the slot and stores Lock = this server, when it is still due. The
+// store succeeds only if nobody stored the document since it was read here, and check and
+// store are one transaction of the database: of the control stores sharing the
+// Administrator database (in any process, with any data root) exactly one locks it. *locked
+// false: skipped (someone else has it, or it is no longer due). On a skip and on failure the
+// slot holds no document; the activity was never ours, so nothing of it is stored.
+uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* locked) {
+  *locked = false;
+  if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
     CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
     return CSMgrReport(kNoActivity);
   }
-  int32_t holder = 0;
-  std::string enabled;
-  {
-    QuietReports quiet;
-    OrdexReadNumber(doc.get(), "Lock", &holder);
-    OrdexReadText(doc.get(), "Enabled", &enabled);
+  if (!StillDue(slot.document, now)) {
+    OrdexCloseDocument(&slot.document, false);
+    return 0;
   }
-  if ((holder != 0 && static_cast<uint32_t>(holder) != Service().serverId) || enabled == "0") {
-    doc.Close(false);
-    return 1;
+  bool conflict = false;
+  if (!OrdexWriteNumber(slot.document, "Lock", Service().serverId) ||
+      !OrdexSaveIfUnchanged(slot.document, &conflict)) {
+    OrdexCloseDocument(&slot.document, false);
+    return conflict ? 0 : ItemFailure("Lock");
   }
-  if (!OrdexWriteNumber(doc.get(), "Lock", Service().serverId)) return ItemFailure("Lock");
-  if (!doc.Close(true)) return ItemFailure("Lock");
-  // Re-read what the database holds now: only the store that stuck owns the activity.
-  if (!doc.Open(id)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
-  }
-  holder = 0;
-  OrdexReadNumber(doc.get(), "Lock", &holder);
-  doc.Close(false);
-  return static_cast<uint32_t>(holder) == Service().serverId ? 0 : 1;
+  slot.documentId = id;
+  *locked = true;
+  return 0;
 }
 
 // A failure after the document was opened: the run's log ends with it, the activity is
@@ -212,28 +230,18 @@ uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
   return status;
 }
 
-// The take proper, with the activity already locked for this server.
-uint32_t TakeActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* taken,
+// The take proper, on the slot's document, locked for this server by LockActivity.
+uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
                       NextEventReply* reply) {
   *taken = false;
-  if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
-  }
-  slot.documentId = id;
   std::string name;
   if (!OrdexReadText(slot.document, "Name", &name)) return FailTake(slot, ItemFailure("Name"));
   slot.name = name.substr(0, kTextField - 1);
   if (uint32_t st = CSMgrLogStart(slot)) return FailTake(slot, st);
 
-  int32_t enabled = 1;
-  {
-    QuietReports quiet;
-    OrdexReadNumber(slot.document, "Enabled", &enabled);
-  }
   const ScheduleItems items = ReadScheduleItems(slot.document);
   const Zone& zone = Zone::System();
-  if (enabled == 2 && !items.run_asap &&
+  if (ReadEnabled(slot.document).windowed && !items.run_asap &&
       !WindowPermits(items.windows, FromTimedate(now, zone), Service().settings.pollInterval,
                      zone)) {
     OrdexWriteNumber(slot.document, "Lock", 0);
@@ -241,7 +249,8 @@ uint32_t TakeActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bo
     CSMgrDetail(Detail::kDocument, slot.name);
     CSMgrLogServer(Service().serverId, kNotPermitted);
     if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, kNotPermitted);
-    FreeSlot(slot);
+    // The scan goes on with this slot: it keeps its handle for the next entry.
+    CSMgrSlotReleaseDocument(&slot, true);
     return 0;
   }
   if (uint32_t st = CSMgrScheduleTime(slot.document, ScheduleMode::kAdvance, now))
@@ -372,18 +381,16 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
         return CSMgrReport(792);
       }
       if (server != 0 && static_cast<uint32_t>(server) != s.serverId) continue;
-      const uint32_t claim = ClaimActivity(static_cast<GVNOTEID>(activity));
-      if (claim == 1) continue;
-      if (claim) return claim;
+      bool locked = false;
+      if (uint32_t st = LockActivity(slot, static_cast<GVNOTEID>(activity), now, &locked))
+        return st;
+      if (!locked) continue;
       bool taken = false;
-      const uint32_t st = TakeActivity(slot, static_cast<GVNOTEID>(activity), now, &taken, reply);
-      if (st) return st;
+      if (uint32_t st = TakeActivity(slot, now, &taken, reply)) return st;
       if (taken) {
         reply->taken = true;
         return 0;
       }
-      // Not permitted now: the slot was freed; take it again for the next entry.
-      slot.documentId = kSlotTakenNoDocument;
     }
     if (!restart || restarts > 1000) return 0;
   }
@@ -563,7 +570,7 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
     if (uint32_t st = Disable(doc); st && !status) status = st;
     CSMgrDetail(Detail::kDocument, slot.name);
     CSMgrLogServer(Service().serverId, kDisabled);
-  } else if (!OrdexIsTrue(doc, "RunASAP")) {
+  } else if (!RunAsapSet(doc)) {
     GVTIMEDATE sched{};
     int32_t cmp = 0;
     QuietReports quiet;

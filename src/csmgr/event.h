@@ -134,8 +134,9 @@ struct NextEventReply {
 };
 
 // NextActivity: takes the first due activity for this server into slot (name, document,
-// log). Status 0 or a message id. On "nothing due" and on failure the slot holds no
-// document; the caller frees it.
+// log). Of the control stores sharing the Administrator database, in any processes, exactly
+// one takes a due activity. Status 0 or a message id. On "nothing due" and on failure the
+// slot holds no document; the caller frees it.
 uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply);
 
 // DoneActivity: records the end of the run in slot (whose document the caller has just

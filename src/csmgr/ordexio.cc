@@ -231,14 +231,27 @@ GVNOTEID OrdexDocumentId(GVDOC doc) {
   return id;
 }
 
-bool OrdexSaveDocument(GVDOC doc) {
-  uint32_t st = GVDocumentSave(doc, 0);
-  if (st != 0) {
+namespace {
+
+bool Save(GVDOC doc, uint32_t flags, bool* conflict) {
+  const uint32_t st = GVDocumentSave(doc, flags);
+  if (conflict != nullptr) *conflict = st == GVERR_CONFLICT;
+  if (st != 0 && st != GVERR_CONFLICT) {
     GVNOTEID id = OrdexDocumentId(doc);
     Failed(st, Printf("Document error|database %s|document #%d (#%X)", TitleOfDocument(doc).c_str(),
                       static_cast<int>(id), id));
   }
   return st == 0;
+}
+
+}  // namespace
+
+bool OrdexSaveDocument(GVDOC doc) {
+  return Save(doc, 0, nullptr);
+}
+
+bool OrdexSaveIfUnchanged(GVDOC doc, bool* conflict) {
+  return Save(doc, GVSAVE_UNCHANGED, conflict);
 }
 
 bool OrdexCloseDocument(GVDOC* doc, bool keep) {

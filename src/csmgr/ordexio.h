@@ -39,6 +39,10 @@ bool OrdexOpenDocument(GVDB db, GVNOTEID id, uint32_t flags, GVDOC* doc);
 // Creates a document of the form (0: none).
 bool OrdexCreateDocument(GVDB db, GVNOTEID form, GVDOC* doc);
 bool OrdexSaveDocument(GVDOC doc);
+// Stores the document only when nobody stored it since it was read (GVSAVE_UNCHANGED).
+// false with *conflict true when someone did (nothing recorded: losing that race is
+// normal), false with *conflict false on a failure (recorded).
+bool OrdexSaveIfUnchanged(GVDOC doc, bool* conflict);
 // Stores (keep) or discards the changes and closes; *doc becomes 0 either way.
 bool OrdexCloseDocument(GVDOC* doc, bool keep);
 // The document's note id (0 before its first store or on failure).

@@ -66,6 +66,49 @@ TEST_F(OrdexItems, NumbersAndTextsRoundTripWhole) {
   EXPECT_TRUE(OrdexIsTrue(doc_, "Flag"));
 }
 
+TEST_F(OrdexItems, ASaveIfUnchangedLosesToAnyEarlierStore) {
+  ASSERT_TRUE(OrdexSaveDocument(doc_));
+  const GVNOTEID id = IdOf(doc_);
+  auto open = [&] {
+    GVDOC d = 0;
+    EXPECT_TRUE(OrdexOpenDocument(S().adminDb, id, 0, &d));
+    return d;
+  };
+  auto lock = [&] {
+    GVDOC d = open();
+    int32_t v = -1;
+    OrdexReadNumber(d, "Lock", &v);
+    OrdexCloseDocument(&d, false);
+    return v;
+  };
+  // Two copies read the same state; the first to store wins, the other stores nothing, and
+  // a plain store counts as much as a conditional one.
+  for (bool plainFirst : {false, true}) {
+    GVDOC a = open(), b = open();
+    ASSERT_TRUE(OrdexWriteNumber(a, "Lock", 10));
+    ASSERT_TRUE(OrdexWriteNumber(b, "Lock", 20));
+    bool conflict = true;
+    ASSERT_TRUE(plainFirst ? OrdexSaveDocument(a) : OrdexSaveIfUnchanged(a, &conflict));
+    EXPECT_FALSE(OrdexSaveIfUnchanged(b, &conflict));
+    EXPECT_TRUE(conflict);
+    EXPECT_EQ(lock(), 10);
+    // A copy's own store does not count against it.
+    ASSERT_TRUE(OrdexWriteNumber(a, "Lock", 11));
+    EXPECT_TRUE(OrdexSaveIfUnchanged(a, &conflict));
+    EXPECT_FALSE(conflict);
+    EXPECT_EQ(lock(), 11);
+    OrdexCloseDocument(&a, false);
+    OrdexCloseDocument(&b, false);
+  }
+  // A new document has nobody to lose to.
+  GVDOC fresh = 0;
+  ASSERT_TRUE(OrdexCreateDocument(S().adminDb, 0, &fresh));
+  bool conflict = true;
+  EXPECT_TRUE(OrdexSaveIfUnchanged(fresh, &conflict));
+  EXPECT_FALSE(conflict);
+  OrdexCloseDocument(&fresh, false);
+}
+
 TEST_F(OrdexItems, ListsPresenceAndTypes) {
   ASSERT_TRUE(OrdexWriteNumberList(doc_, "DaysOfMonth", {1, -1, 15}));
   std::vector<int32_t> values;

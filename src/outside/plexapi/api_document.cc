@@ -172,7 +172,7 @@ GV_API uint32_t GVDocumentSave(GVDOC doc, uint32_t flags) {
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
-    return d->Store();
+    return d->Store((flags & GVSAVE_UNCHANGED) != 0);
   });
 }
 

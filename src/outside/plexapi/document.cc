@@ -587,7 +587,7 @@ uint32_t Document::WriteBackComposites() {
   return 0;
 }
 
-uint32_t Document::Store() {
+uint32_t Document::Store(bool ifUnchanged) {
   if (read_only_) return Fail(GVERR_READ_ONLY);
   if (handle() != 0)
     if (uint32_t s = WriteBackComposites()) return s;
@@ -617,6 +617,10 @@ uint32_t Document::Store() {
   } else {
     NoteRow row;
     if (uint32_t s = ReadNote(txn, id, row)) return s;
+    // Read under the write lock of this transaction: nobody can store between the check
+    // and the writes below.
+    if (ifUnchanged && row.seq != seq_)
+      return Fail(GVERR_CONFLICT, "note " + std::to_string(id) + " was stored meanwhile");
     if (unid_dirty_) {
       Stmt st;
       if (uint32_t s = txn.Prepare("UPDATE note SET unid=? WHERE id=?", st)) return s;

@@ -61,8 +61,9 @@ class Document : public HandleObject, public ItemSink {
 
   // Writes back bound composites, then stores the changed items, header and attachments
   // (nothing for an unchanged stored document) and updates the views. Read-only:
-  // GVERR_READ_ONLY. Deleted meanwhile: GVERR_NO_ENTRY.
-  uint32_t Store();
+  // GVERR_READ_ONLY. Deleted meanwhile: GVERR_NO_ENTRY. ifUnchanged: a note stored by
+  // anyone since this copy read it is GVERR_CONFLICT and nothing is written.
+  uint32_t Store(bool ifUnchanged = false);
   bool Changed() const;
 
   Database& db() const { return *db_; }

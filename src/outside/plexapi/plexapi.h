@@ -68,6 +68,7 @@ extern "C" {
 #define GVERR_READ_ONLY 0x80000111u       /* the document was opened with GVOPEN_READONLY */
 #define GVERR_VERSION 0x80000112u         /* _GVInit with another major version */
 #define GVERR_FILE 0x80000113u            /* an outside file cannot be read or written */
+#define GVERR_CONFLICT 0x80000114u        /* GVSAVE_UNCHANGED: the document was stored meanwhile */
 #define GVERR_NO_DATABASE 0x80000601u     /* the database file does not exist */
 #define GVERR_NO_SERVER 0x80000602u       /* the server's directory does not exist */
 #define GVERR_NOT_A_DATABASE 0x80000603u  /* the file is not a database of this API */
@@ -627,9 +628,15 @@ GV_API uint32_t GVDocumentCreate(GVDB db, GVNOTEID form, GVDOC* doc);
 /* Opens the note's document as it is stored now. No such document: GVERR_NO_ENTRY. */
 GV_API uint32_t GVDocumentOpen(GVDB db, GVNOTEID noteId, uint32_t flags, GVDOC* doc);
 /* Stores the items changed since the open (or the last store), leaving other items as
- * another process may have stored them, and updates the views; flags 0. A document deleted
- * meanwhile: GVERR_NO_ENTRY. */
+ * another process may have stored them, and updates the views; flags 0 or GVSAVE_UNCHANGED.
+ * A document deleted meanwhile: GVERR_NO_ENTRY. */
 GV_API uint32_t GVDocumentSave(GVDOC doc, uint32_t flags);
+/* Store only when no handle (of any process) stored the document since this one read it at
+ * its open or last store: the check and the store are one transaction, so of several
+ * handles that read the same state and save with this flag exactly one succeeds. Else
+ * GVERR_CONFLICT, nothing is stored and the changes stay pending. A new document never
+ * conflicts. */
+#define GVSAVE_UNCHANGED 0x1u
 #define GVCLOSE_STORE 0x0u
 #define GVCLOSE_BULK 0x4u        /* store, during a bulk load (no other difference) */
 #define GVCLOSE_DISCARD 0x20000u /* forget the changes */

@@ -38,6 +38,7 @@ constexpr StatusEntry kStatusTexts[] = {
     {GVERR_READ_ONLY, "The document was opened read-only"},
     {GVERR_VERSION, "Unsupported Plexa API version"},
     {GVERR_FILE, "File cannot be read or written"},
+    {GVERR_CONFLICT, "The document was stored by another handle since it was read"},
     {GVERR_NO_DATABASE, "Database does not exist"},
     {GVERR_NO_SERVER, "Server does not exist"},
     {GVERR_NOT_A_DATABASE, "File is not a Plexa database"},

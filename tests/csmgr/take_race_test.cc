@@ -1,0 +1,213 @@
+// Two servers of one cluster racing for the same due activities: two real ctlstore
+// processes, each of its own installation directory and data root, sharing one
+// Administrator database named by its absolute path, each driven by its own client process
+// that takes activities as fast as it can and reports each run done at once.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ctlstore_fixture.h"
+
+namespace twtest {
+namespace {
+
+namespace code = wire::code;
+
+class TakeRaceTest : public CtlstoreTest {
+ protected:
+  // One server of the cluster: its installation directory, data root and process.
+  struct Server {
+    std::string name;
+    std::string dir;   // installation directory, ending in "/"
+    std::string root;  // its data root (PLEXA_ROOT), ending in "/"
+    TWProcProcess* process = nullptr;
+  };
+
+  void SetUp() override {
+    CtlstoreTest::SetUp();
+    if (HasFatalFailure()) return;
+    servers_[0] = {"ALPHA", dir_.path(), dir_ / "plexa/"};
+    servers_[1] = {"BETA", dir_ / "beta/", dir_ / "beta/plexa/"};
+    std::filesystem::create_directories(servers_[1].root + "local");
+    std::filesystem::create_symlink(inst_ + "/ctlstore", servers_[1].dir + "ctlstore");
+    const std::string adminFile = dir_ / "shared/admin.odb";
+    std::filesystem::create_directories(dir_ / "shared");
+    for (const Server& s : servers_) {
+      WriteFile(s.dir + "twmain.ini", "[Configuration]\r\nDirectory=" + s.dir +
+                                          "\r\nTarnway=" + s.name +
+                                          "\r\nAdminServer=\r\nAdminDatabase=" + adminFile +
+                                          "\r\nKitType=2\r\nDiagnostics=0\r\n");
+      // Each server logs into the log database of its own data root.
+      ASSERT_EQ(GVDatabaseCreate("", (s.root + "local/log.odb").c_str(), nullptr, 0, "",
+                                 (inst_ + "/QTWLOG.OTM").c_str(), 2, 0),
+                0u);
+    }
+    ASSERT_EQ(GVDatabaseCreate("", adminFile.c_str(), nullptr, 0, "",
+                               (inst_ + "/QTWADM.OTM").c_str(), 2, 0),
+              0u);
+    ASSERT_EQ(GVDatabaseOpen("", adminFile.c_str(), 0, &admin_), 0u);
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, NewDoc("Configuration\\Administrator", {}), 0, &doc), 0u);
+    PutTextItem(doc, "LogDatabase", "log.odb");
+    PutNumber(doc, "Revision", 0x20000);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+    for (const Server& s : servers_) NewDoc("Configuration\\Server", {{"Name", s.name}});
+  }
+
+  void TearDown() override {
+    for (Server& s : servers_) {
+      if (s.process == nullptr) continue;
+      TWProcProcessKill(s.process);
+      TWProcProcessWait(s.process);
+      TWProcProcessFree(s.process);
+    }
+    CtlstoreTest::TearDown();
+  }
+
+  // Makes dir the installation of this process, so that the pipe reached is its server's.
+  static void Become(const std::string& dir) {
+    TWPlatTerm();
+    ASSERT_EQ(TWPlatInit((dir + "ctlstore").c_str()), 0u);
+  }
+
+  void StartServer(Server& s) {
+    Become(s.dir);
+    ScopedEnv root("PLEXA_ROOT", s.root.c_str());
+    ASSERT_EQ(TWProcShellExec("ctlstore", &s.process, 0, 0), 0u);
+    for (int i = 0; i < 500 && !TWIPCExists(wire::kPipeName, 0); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(TWIPCExists(wire::kPipeName, 0)) << s.name;
+  }
+
+  void StopServer(Server& s) {
+    Become(s.dir);
+    EXPECT_EQ(StatusOf(Exchange(Block(code::kShutdown, 16))), 0u) << s.name;
+    TWProcProcessWait(s.process);
+    EXPECT_EQ(TWProcProcessExitCode(s.process), 0) << s.name;
+    TWProcProcessFree(s.process);
+    s.process = nullptr;
+  }
+
+  // An activity due an hour ago whose take moves it a day ahead: due exactly once.
+  GVNOTEID DueOnce(const std::string& name) {
+    const GVNOTEID id = NewActivity(name);
+    GVTIMEDATE due{};
+    EXPECT_EQ(GVDatetimeCurrent(&due), 0u);
+    GVTIMEADJUST back{};
+    back.hours = -1;
+    EXPECT_EQ(GVDatetimeAdjust(&due, &back), 0u);
+    GVDOC doc = 0;
+    EXPECT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
+    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
+    PutNumber(doc, "ActivityID", id);
+    PutNumber(doc, "RepeatInterval", 24 * 60);
+    PutNumber(doc, "RepeatScope", 1);
+    EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+    return id;
+  }
+
+  // A client of server s in a child process: once told to go, takes activities and reports
+  // each done until nothing has been due three times running. Writes one line per take
+  // ("name") or failure ("!status") to out.
+  [[noreturn]] static void Client(const Server& s, int go, int out) {
+    TWPlatTerm();
+    std::ostringstream lines;
+    if (TWPlatInit((s.dir + "ctlstore").c_str()) != 0) {
+      lines << "!init\n";
+    } else {
+      char byte = 0;
+      if (::read(go, &byte, 1) != 1) lines << "!go\n";
+      for (int idle = 0, round = 0; idle < 3 && round < 10000; ++round) {
+        std::vector<uint8_t> r =
+            Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
+        const int32_t handle = r.empty() ? 0 : WordAt(r, wire::next_activity::kHandle);
+        if (r.empty() || StatusOf(r) != 0) {
+          lines << "!" << (r.empty() ? 0xFFFFFFFFu : StatusOf(r)) << "\n";
+          break;
+        }
+        if (handle == 0) {
+          ++idle;
+          continue;
+        }
+        idle = 0;
+        lines << TextAt(r, wire::next_activity::kName) << "\n";
+        std::vector<uint8_t> done = Block(code::kDoneActivity, wire::done_activity::kMinLength);
+        tw::put_i32(done.data() + wire::done_activity::kHandle, handle);
+        if (StatusOf(Exchange(done)) != 0) lines << "!done " << handle << "\n";
+      }
+    }
+    const std::string text = lines.str();
+    for (size_t at = 0; at < text.size();) {
+      const ssize_t n = ::write(out, text.data() + at, text.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    ::_exit(0);
+  }
+
+  std::array<Server, 2> servers_;
+};
+
+TEST_F(TakeRaceTest, EachDueActivityGoesToExactlyOneServer) {
+  constexpr int kActivities = 120;
+  std::vector<GVNOTEID> ids;
+  for (int i = 0; i < kActivities; ++i) ids.push_back(DueOnce("Act" + std::to_string(i)));
+  for (Server& s : servers_) {
+    StartServer(s);
+    ASSERT_FALSE(HasFatalFailure());
+  }
+
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::array<int, 2> results{};
+  std::array<pid_t, 2> clients{};
+  for (size_t i = 0; i < servers_.size(); ++i) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    clients[i] = ::fork();
+    ASSERT_GE(clients[i], 0);
+    if (clients[i] == 0) {
+      ::close(out[0]);
+      ::close(go[1]);
+      Client(servers_[i], go[0], out[1]);
+    }
+    ::close(out[1]);
+    results[i] = out[0];
+  }
+  ::close(go[0]);
+  ASSERT_EQ(::write(go[1], "gg", 2), 2);  // both start together
+  ::close(go[1]);
+
+  std::map<std::string, std::vector<std::string>> takers;  // activity -> servers that ran it
+  for (size_t i = 0; i < servers_.size(); ++i) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(results[i], buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(n));
+    ::close(results[i]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(clients[i], &status, 0), clients[i]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_NE(line.front(), '!') << servers_[i].name << " failed: " << line;
+      takers[line].push_back(servers_[i].name);
+    }
+  }
+  for (int i = 0; i < kActivities; ++i) {
+    const std::string name = "Act" + std::to_string(i);
+    EXPECT_EQ(takers[name].size(), 1u)
+        << name << " ran on " << ::testing::PrintToString(takers[name]);
+    EXPECT_EQ(ItemNumber(ids[i], "Lock"), 0) << name;
+  }
+  for (Server& s : servers_) StopServer(s);
+}
+
+}  // namespace
+}  // namespace twtest

@@ -1,0 +1,210 @@
+// The road's fixture for tests that run real processes: an installation in a temporary
+// directory with ctlstore, twmain, taskrun, plexadm and direct.twx from the build, its
+// Administrator and Log databases made by plexadm, and twmain started with its console on a
+// pipe.
+#ifndef TW_TESTS_E2E_ROAD_FIXTURE_H_
+#define TW_TESTS_E2E_ROAD_FIXTURE_H_
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "csmgr_wire.h"
+#include "plat_test_util.h"
+#include "platform.h"
+#include "process_util.h"
+#include "tw/coding.h"
+
+namespace road {
+
+namespace fs = std::filesystem;
+namespace wire = tw::csmgr;
+
+constexpr char kServer[] = "ROAD";
+constexpr int kWaitMs = 30000;
+
+inline bool Within(int ms, const std::function<bool()>& pred) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// twmain started from the test's installation with its console on a pipe and its output in
+// files; killed and reaped on every path.
+class Twmain {
+ public:
+  explicit Twmain(const std::string& inst, const std::vector<std::string>& extraEnv = {})
+      : inst_(inst) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    int in[2] = {-1, -1};
+    if (::pipe2(in, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "pipe";
+      return;
+    }
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_addopen(&fa, 1, (inst + "twmain.out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, (inst + "twmain.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&fa, inst.c_str());
+    std::string program = inst + "twmain";
+    std::vector<std::string> env = twtest::InheritedEnv();
+    env.push_back("PATH=" + inst);
+    env.push_back("PLEXA_ROOT=" + inst + "ordex");
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> argv = {program.data(), nullptr};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (::posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(in[0]);
+    input_ = in[1];
+    EXPECT_GT(pid_, 0) << program;
+  }
+  ~Twmain() {
+    if (input_ >= 0) ::close(input_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  Twmain(const Twmain&) = delete;
+  Twmain& operator=(const Twmain&) = delete;
+
+  void Type(const std::string& text) {
+    ::signal(SIGPIPE, SIG_IGN);
+    if (input_ < 0) return;
+    EXPECT_EQ(::write(input_, text.data(), text.size()), ssize_t(text.size()));
+  }
+  void Signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
+  // The exit code; -1 when it ended by a signal or still ran after timeoutMs.
+  int Wait(int timeoutMs) {
+    int code = -1;
+    bool ended = Within(timeoutMs, [&] {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+      pid_ = -1;
+      code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return true;
+    });
+    EXPECT_TRUE(ended) << "twmain did not end:\n" << Out() << Err();
+    return code;
+  }
+  std::string Out() const { return twtest::ReadFile(inst_ + "twmain.out"); }
+  std::string Err() const { return twtest::ReadFile(inst_ + "twmain.err"); }
+
+ private:
+  std::string inst_;
+  pid_t pid_ = -1;
+  int input_ = -1;
+};
+
+class RoadFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    build_ = twtest::BuildInstDir();
+    for (const char* name : {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx"}) {
+      std::error_code ec;
+      fs::create_symlink(build_ + name, inst_ / name, ec);
+      ASSERT_FALSE(ec) << name << ": " << ec.message();
+    }
+    fs::create_directories(inst_ / "ordex");
+    twtest::WriteFile(
+        inst_ / "twmain.ini",
+        "[Configuration]\r\nVersion=23\r\nKitType=2\r\nTarnway=" + std::string(kServer) +
+            "\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" + inst_.path() +
+            "\r\nSNMP=0\r\nDiagnostics=0\r\n");
+    // This process shares the installation so that it can see the server's pipe and table.
+    twtest::ScopedEnv path("PATH", inst_.path().c_str());
+    TWPlatTerm();
+    ASSERT_EQ(TWPlatInit((inst_ / "twmain").c_str()), TWSUCCESS);
+  }
+  void TearDown() override {
+    // A control store left serving (after a signal) is asked to end.
+    if (TWIPCExists(wire::kPipeName, 0)) {
+      TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
+      if (conn != nullptr) {
+        uint8_t block[16] = {};
+        tw::put_u32(block, wire::code::kShutdown);
+        tw::put_u32(block + 4, sizeof block);
+        uint32_t n = 0;
+        int more = 0;
+        if (TWIPCWrite(conn, block, sizeof block, &n))
+          TWIPCRead(conn, block, sizeof block, &n, &more);
+        TWIPCClose(conn);
+      }
+      EXPECT_TRUE(Within(kWaitMs, [] { return !TWIPCExists(wire::kPipeName, 0); }));
+    }
+    TWPlatTerm();
+  }
+
+ public:
+  // plexadm against the installation's databases; its standard output.
+  std::string Adm(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {inst_ / "plexadm"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = twtest::InheritedEnv();
+    env.push_back("PLEXA_ROOT=" + inst_.path() + "ordex");
+    twtest::ProcessResult r = twtest::RunProgram(argv, env, inst_.path());
+    EXPECT_EQ(r.exitCode, 0) << args[0] << " " << r.err;
+    return r.out;
+  }
+  std::string path(const std::string& name) const { return inst_ / name; }
+
+ protected:
+  // The Administrator and Log databases with the Administrator and this server configured.
+  void MakeDatabases(int closeTimeout = 5) {
+    Adm({"create", "qtwadm.odx", "--template", build_ + "QTWADM.OTM"});
+    Adm({"create", "qtwlog.odx", "--template", build_ + "QTWLOG.OTM"});
+    Adm({"new", "qtwadm.odx", "Configuration\\Administrator", "Name=Administrator",
+         "LogDatabase=qtwlog.odx", "StatusInterval:number=5"});
+    Adm({"new", "qtwadm.odx", "Configuration\\Server", std::string("Name=") + kServer,
+         "PollInterval:number=1", "StatusInterval:number=5", "MaxDuration:number=60",
+         "MaxActivities:number=2", "CloseTimeout:number=" + std::to_string(closeTimeout)});
+  }
+  // A plug-in from the build's installation or, for the test plug-ins, its tests directory.
+  fs::path PluginPath(const std::string& plugin) const {
+    fs::path built = fs::path(build_) / plugin;
+    if (fs::exists(built)) return built;
+    return fs::path(build_).parent_path().parent_path() / "tests" / plugin;
+  }
+  void InstallPlugin(const std::string& plugin) {
+    std::error_code ec;
+    fs::copy_file(PluginPath(plugin), inst_ / plugin, ec);
+    ASSERT_FALSE(ec) << plugin << ": " << ec.message();
+  }
+  std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
+  // A run of the activity has ended and is logged.
+  bool Logged() { return Has(ActivityLog(), "\"FinishTime\""); }
+
+  twtest::TempDir inst_;
+  std::string build_;
+};
+
+}  // namespace road
+
+#endif  // TW_TESTS_E2E_ROAD_FIXTURE_H_
