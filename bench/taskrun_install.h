@@ -1,0 +1,211 @@
+// What the benchmarks that run an activity the way a server runs it share: a local
+// installation in a temporary directory (the build's installed files, a twmain.ini naming
+// it, the Administrator and Log databases made by plexadm with a server's configuration
+// documents), its control store started from this process as the server starts it, and
+// taskrun running one activity by name as a process of its own, timed from spawn to exit
+// with the process's own resource usage. A benchmark adds its links and activities as
+// plexadm documents between Make and Serve.
+#ifndef TW_BENCH_TASKRUN_INSTALL_H_
+#define TW_BENCH_TASKRUN_INSTALL_H_
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "csmgr_wire.h"
+#include "flowcore.h"
+#include "platform.h"
+#include "twengine.h"
+
+extern char** environ;
+
+namespace taskrun_install {
+
+inline constexpr auto kStopWait = std::chrono::seconds(30);
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// Runs args[0] (a full path) in dir with this process's environment; its standard output
+// goes to the file stdoutTo, or stays this process's when stdoutTo is empty. The exit code,
+// or -1 when it did not start or was ended by a signal. usage, when given, receives the
+// child's own resource usage.
+inline int Run(const std::vector<std::string>& args, const std::string& dir,
+               const std::string& stdoutTo = {}, struct rusage* usage = nullptr) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  if (!stdoutTo.empty())
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  struct rusage own {};
+  while (::wait4(pid, &status, 0, &own) < 0)
+    if (errno != EINTR) return -1;
+  if (usage != nullptr) *usage = own;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What one taskrun process did: its exit code, the time from spawn to exit, its own usage.
+struct TaskrunRun {
+  int exitCode = -1;
+  double seconds = 0;
+  struct rusage usage {};
+  double CpuSeconds() const { return Seconds(usage.ru_utime) + Seconds(usage.ru_stime); }
+  double PeakMiB() const { return static_cast<double>(usage.ru_maxrss) / 1024.0; }
+};
+
+// The installation of one run. Everything is taken down at the end, the control store first;
+// the directory stays when the environment variable keepVariable is set.
+class Installation {
+ public:
+  // prefix: the start of the temporary directory's name; server: the server's name in
+  // twmain.ini and in its configuration document.
+  Installation(const std::string& prefix, std::string server, const char* keepVariable)
+      : server_(std::move(server)), keepVariable_(keepVariable) {
+    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) dir_ = pattern + "/";
+  }
+  ~Installation() {
+    if (serving_) Stop();
+    if (platform_) TWPlatTerm();
+    std::error_code ec;
+    if (!dir_.empty() && std::getenv(keepVariable_) == nullptr)
+      std::filesystem::remove_all(dir_, ec);
+  }
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  const std::string& dir() const { return dir_; }
+
+  // Lays the installation out with the plug-ins needed among the installed files; empty on
+  // success, else what failed.
+  std::string Make(const std::vector<std::string>& plugins) {
+    namespace fs = std::filesystem;
+    if (dir_.empty()) return "no temporary directory";
+    const fs::path built = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "inst";
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(built, ec))
+      if (e.is_regular_file() && !fs::copy_file(e.path(), dir_ + e.path().filename().string(), ec))
+        return "cannot copy " + e.path().string() + ": " + ec.message();
+    if (ec) return "cannot read " + built.string() + ": " + ec.message();
+    std::vector<std::string> needed = {"ctlstore", "taskrun", "plexadm", "direct.twx"};
+    needed.insert(needed.end(), plugins.begin(), plugins.end());
+    for (const std::string& file : needed)
+      if (!fs::exists(dir_ + file)) return file + " is not built in " + built.string();
+    std::ofstream(dir_ + "twmain.ini", std::ios::binary)
+        << "[Configuration]\r\nVersion=23\r\nKitType=2\r\nTarnway=" << server_
+        << "\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" << dir_
+        << "\r\nSNMP=0\r\nDiagnostics=0\r\n";
+    fs::create_directory(dir_ + "ordex", ec);
+    // plexadm, ctlstore and taskrun all find the databases through it.
+    ::setenv("PLEXA_ROOT", (dir_ + "ordex").c_str(), 1);
+    const std::vector<std::vector<std::string>> documents = {
+        {"create", "qtwadm.odx", "--template", dir_ + "QTWADM.OTM"},
+        {"create", "qtwlog.odx", "--template", dir_ + "QTWLOG.OTM"},
+        {"new", "qtwadm.odx", "Configuration\\Administrator", "Name=Administrator",
+         "LogDatabase=qtwlog.odx", "StatusInterval:number=5"},
+        {"new", "qtwadm.odx", "Configuration\\Server", "Name=" + server_, "PollInterval:number=2",
+         "StatusInterval:number=5", "MaxDuration:number=60", "MaxActivities:number=2",
+         "CloseTimeout:number=10"},
+    };
+    for (const std::vector<std::string>& d : documents)
+      if (!Adm(d)) return "plexadm " + d[0] + " " + d.back() + " failed";
+    return {};
+  }
+
+  // One plexadm call in the installation, its output dropped; false when it failed.
+  bool Adm(std::vector<std::string> args) {
+    args.insert(args.begin(), dir_ + "plexadm");
+    return Run(args, dir_, "/dev/null") == 0;
+  }
+
+  // A new document of form in the Administrator database with the items given
+  // ("Name=value", "Name:number=1", ...); empty on success, else what failed.
+  std::string New(const std::string& form, const std::vector<std::string>& items) {
+    std::vector<std::string> args = {"new", "qtwadm.odx", form};
+    args.insert(args.end(), items.begin(), items.end());
+    return Adm(args) ? std::string() : "plexadm new " + form + " " + items.front() + " failed";
+  }
+
+  // The activity documents of the Log database as plexadm exports them.
+  std::string ActivityLog() {
+    const std::string out = dir_ + "activity-log.json";
+    Run({dir_ + "plexadm", "export", "qtwlog.odx", "--form", "Activity"}, dir_, out);
+    return Slurp(out);
+  }
+
+  // Starts the control store as the server does; empty on success, else what failed.
+  std::string Serve() {
+    if (uint32_t st = TWPlatInit((dir_ + "twmain").c_str())) return Failed("TWPlatInit", st);
+    platform_ = true;
+    if (uint32_t st = CSMgrStartup()) return Failed("CSMgrStartup", st);
+    serving_ = true;
+    return {};
+  }
+
+  // taskrun running the activity by name, timed from spawn to exit; its output shown.
+  TaskrunRun RunActivity(const std::string& activity) {
+    TaskrunRun run;
+    const auto start = std::chrono::steady_clock::now();
+    run.exitCode = Run({dir_ + "taskrun", activity}, dir_, {}, &run.usage);
+    run.seconds = SecondsSince(start);
+    return run;
+  }
+
+  // Asks the control store to close its databases and end; false when it still serves.
+  bool Stop() {
+    serving_ = false;
+    if (CSMgrShutdown() != TWSUCCESS) return false;
+    const auto until = std::chrono::steady_clock::now() + kStopWait;
+    while (TWIPCExists(tw::csmgr::kPipeName, 0)) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+
+ private:
+  static std::string Failed(const char* what, uint32_t status) {
+    return std::string(what) + " failed with status " + std::to_string(status);
+  }
+
+  std::string server_;
+  const char* keepVariable_;
+  std::string dir_;
+  bool platform_ = false;
+  bool serving_ = false;
+};
+
+}  // namespace taskrun_install
+
+#endif  // TW_BENCH_TASKRUN_INSTALL_H_
