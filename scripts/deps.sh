@@ -2,7 +2,8 @@
 # Installs the Debian packages the project needs; apt-get runs only when one is missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      sqlite3 libsqlite3-dev nlohmann-json3-dev lighttpd)
+      sqlite3 libsqlite3-dev nlohmann-json3-dev lighttpd
+      unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,6 +9,13 @@ jobs=$(nproc)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON -DTW_BENCH=OFF
+# One private PostgreSQL cluster serves every test of both runs (TW_PG_PORT); it is stopped
+# on every way out.
+pgdir=$(mktemp -d /tmp/tw-pg.XXXXXX)
+trap 'bash scripts/pg.sh stop "$pgdir" || true' EXIT
+pgenv=$(bash scripts/pg.sh start "$pgdir")
+eval "$pgenv"
+export TW_PG_PORT
 status=0
 (cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1

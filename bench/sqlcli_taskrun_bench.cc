@@ -1,0 +1,509 @@
+// Run (BUILD a Release build configured with -DTW_BENCH=ON):
+//   cmake --build BUILD --target sqlcli_taskrun_bench && BUILD/bench/sqlcli_taskrun_bench
+// SQLCLI_BENCH_RECORDS sets the record count (200,000); SQLCLI_BENCH_COMMIT sqlcli's
+// CommitFrequency (1000); SQLCLI_BENCH_KEEP keeps the installation with the SQLite files, and
+// the PostgreSQL database when the cluster is not a private one.
+// SQLCLI_BENCH_DSN_EXTRA gives driver attributes of the data source ("Key=Value;Key=Value",
+// e.g. Protocol=7.4-1: the PostgreSQL driver then takes no savepoint before each statement).
+// TW_PG_PORT names a PostgreSQL cluster to use (user tw, trust); without it a private one is
+// started with the repository's scripts/pg.sh and stopped at the end.
+//
+// A delimited text file loaded into a database table the way a server loads it: a local
+// installation in a temporary directory (taskrun_install.h) with a flatrec link on the file,
+// a sqlcli link on an ODBC data source of a temporary ODBCSYSINI/ODBCINI, and a direct
+// transfer between them that creates the destination table because it is missing; ctlstore
+// started from it and taskrun running the activity by name, timed from spawn to exit. Beside
+// it, in the same run and on the same file, the database's own bulk loader into a table of
+// the same column types (copied from the one sqlcli created): `sqlite3 .import --csv` for
+// SQLite, `psql \copy ... csv` for PostgreSQL, each timed from spawn to exit as well. Both
+// tables must then hold the same rows: count, sum of ids, sum of prices in cents, total text
+// length and sum of day numbers. Peak memory is that of the taskrun process.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "flowcore.h"
+#include "taskrun_install.h"
+
+namespace {
+
+using taskrun_install::Installation;
+using taskrun_install::Run;
+using taskrun_install::SecondsSince;
+using taskrun_install::Slurp;
+using taskrun_install::TaskrunRun;
+
+constexpr char kActivity[] = "SqlcliBench";
+constexpr char kOurTable[] = "bench_ours";
+constexpr char kRefTable[] = "bench_ref";
+constexpr char kSqlite3[] = "/usr/bin/sqlite3";
+constexpr char kPsql[] = "/usr/bin/psql";
+constexpr char kOdbcDrivers[] = "/usr/lib/x86_64-linux-gnu/odbc/";
+// Records per fetch and insert of the direct transfer.
+constexpr uint32_t kBlock = 1000;
+// Own tokens: flatrec's Trace, ZID and Linktype; sqlcli's CommitFrequency.
+constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
+// flatrec's trace bits: nothing on standard output.
+constexpr int kFlatrecQuiet = 1;
+constexpr uint32_t kSqlcliCommitFrequency = 1;
+
+// The file as flatrec reads it; the same file is the loaders' CSV (no header, no quotes).
+constexpr char kZid[] =
+    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
+    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nCITY TYPE TEXT DELIM ,\nNOTE TYPE TEXT";
+
+size_t EnvCount(const char* name, size_t fallback) {
+  const char* n = std::getenv(name);
+  return n != nullptr && std::atol(n) > 0 ? static_cast<size_t>(std::atol(n)) : fallback;
+}
+size_t RecordCount() {
+  return EnvCount("SQLCLI_BENCH_RECORDS", 200000);
+}
+size_t CommitFrequency() {
+  return EnvCount("SQLCLI_BENCH_COMMIT", 1000);
+}
+
+// RecordCount() records "id,name,price,day,city,note" into path: distinct ids from 1,
+// prices with two decimals, dates over thirty years; false when the file could not be
+// written whole.
+bool WriteInput(const std::string& path) {
+  std::ofstream in(path, std::ios::binary);
+  char line[160];
+  for (size_t i = 0; i < RecordCount() && in; ++i) {
+    const size_t cents = (i * 7919) % 10000000;
+    const int n = std::snprintf(
+        line, sizeof line, "%zu,name%zu,%zu.%02zu,%zu-%02zu-%02zu,city%zu,note %zu\n", i + 1, i,
+        cents / 100, cents % 100, 1990 + i % 30, i % 12 + 1, i % 28 + 1, i % 977, i % 13);
+    in.write(line, n);
+  }
+  in.close();
+  return static_cast<bool>(in);
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text;
+}
+
+// Runs args in dir; its standard output, trimmed, and its exit code in *code.
+std::string Output(const std::vector<std::string>& args, const std::string& dir, int* code) {
+  char path[] = "/tmp/sqlcli_bench_out.XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) {
+    *code = -1;
+    return {};
+  }
+  ::close(fd);
+  *code = Run(args, dir, path);
+  std::string out = Trim(Slurp(path));
+  ::unlink(path);
+  return out;
+}
+
+// The texts of the activity documents in plexadm's export (their Body items, decoded); all of
+// the export when it has none.
+std::string ActivityText(const std::string& log) {
+  std::string text;
+  constexpr std::string_view kBody = R"("name":"Body","type":"richtext","text":")";
+  for (size_t at = log.find(kBody); at != std::string::npos; at = log.find(kBody, at)) {
+    for (at += kBody.size(); at < log.size() && log[at] != '"'; ++at) {
+      if (log[at] != '\\' || at + 1 == log.size()) {
+        text += log[at];
+        continue;
+      }
+      const char c = log[++at];
+      text += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+    }
+  }
+  return text.empty() ? log : text;
+}
+
+// ---------------------------------------------------------------- the cluster ----------
+
+// The private cluster's directory while one is up, for the signal handler.
+char gClusterScript[4096], gClusterDir[4096];
+
+// A signal that ends the benchmark stops the private cluster first.
+void StopClusterAndDie(int signal) {
+  if (gClusterDir[0] != '\0') {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      char bash[] = "/bin/bash", stop[] = "stop";
+      char* argv[] = {bash, gClusterScript, stop, gClusterDir, nullptr};
+      ::execve(bash, argv, environ);
+      ::_exit(127);
+    }
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// The PostgreSQL cluster of the run: the one TW_PG_PORT names, else a private one started
+// with scripts/pg.sh and stopped when this ends (or when a signal ends the process).
+class Cluster {
+ public:
+  Cluster() = default;
+  ~Cluster() {
+    if (dir_.empty()) return;
+    Run({"/bin/bash", script_, "stop", dir_}, "/tmp/");
+    gClusterDir[0] = '\0';
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+  }
+  Cluster(const Cluster&) = delete;
+  Cluster& operator=(const Cluster&) = delete;
+
+  const std::string& port() const { return port_; }
+
+  // Empty on success, else what failed.
+  std::string Start() {
+    if (const char* port = std::getenv("TW_PG_PORT"); port != nullptr && *port != '\0') {
+      port_ = port;
+      return {};
+    }
+    script_ = std::string(TW_SOURCE_DIR) + "/scripts/pg.sh";
+    char pattern[] = "/tmp/sqlcli_bench_pg.XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return "no temporary directory for the cluster";
+    dir_ = pattern;
+    if (script_.size() >= sizeof gClusterScript || dir_.size() >= sizeof gClusterDir)
+      return "path too long";
+    std::strcpy(gClusterScript, script_.c_str());
+    std::strcpy(gClusterDir, dir_.c_str());
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, StopClusterAndDie);
+    int code = -1;
+    // pg.sh answers "export TW_PG_PORT=<port> TW_PG_DIR=<dir>".
+    const std::string exports = Output({"/bin/bash", script_, "start", dir_}, "/tmp/", &code);
+    const size_t at = exports.find("TW_PG_PORT=");
+    if (code != 0 || at == std::string::npos) return "scripts/pg.sh could not start a cluster";
+    port_ = exports.substr(at + 11, exports.find(' ', at) - at - 11);
+    return {};
+  }
+
+ private:
+  std::string script_, dir_, port_;
+};
+
+// psql against database on the cluster; its unaligned output and its exit code in *code.
+std::string Psql(const std::string& port, const std::string& database,
+                 const std::vector<std::string>& commands, int* code) {
+  std::vector<std::string> args = {kPsql,   "-X",        "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1",
+                                   "-h",    "127.0.0.1", "-p", port, "-U", "tw", "-d",
+                                   database};
+  for (const std::string& c : commands) {
+    args.push_back("-c");
+    args.push_back(c);
+  }
+  return Output(args, "/tmp/", code);
+}
+
+// A database of its own on the cluster, dropped at the end.
+class PgDatabase {
+ public:
+  explicit PgDatabase(std::string port)
+      : port_(std::move(port)), name_("twbench_" + std::to_string(::getpid())) {}
+  ~PgDatabase() {
+    if (created_ && std::getenv("SQLCLI_BENCH_KEEP") == nullptr) Drop();
+  }
+  PgDatabase(const PgDatabase&) = delete;
+  PgDatabase& operator=(const PgDatabase&) = delete;
+
+  const std::string& name() const { return name_; }
+  std::string Create() {
+    Drop();
+    int code = -1;
+    Psql(port_, "postgres", {"CREATE DATABASE " + name_}, &code);
+    created_ = code == 0;
+    return created_ ? std::string() : "cannot create the database " + name_;
+  }
+
+ private:
+  void Drop() {
+    int code = -1;
+    Psql(
+        port_, "postgres",
+        {"SET client_min_messages = warning", "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"},
+        &code);
+  }
+
+  std::string port_, name_;
+  bool created_ = false;
+};
+
+// ---------------------------------------------------------------- the databases -------
+
+// The database side of one benchmark: the ODBC data source sqlcli writes through, the
+// database's own loader, and the checksum query. dir is the installation's directory.
+class Database {
+ public:
+  virtual ~Database() = default;
+  virtual const char* Loader() const = 0;
+  // The driver's file in kOdbcDrivers and the data source's attributes.
+  virtual const char* Driver() const = 0;
+  virtual std::vector<std::pair<std::string, std::string>> Attributes(
+      const std::string& dir) const = 0;
+  virtual std::string Userid() const { return {}; }
+  // Creates kRefTable with the column types of kOurTable; empty or what failed.
+  virtual std::string MakeRefTable(const std::string& dir) const = 0;
+  // The loader run on in.csv into kRefTable; its exit code.
+  virtual int LoadRef(const std::string& dir) const = 0;
+  // "rows|ids|cents|text length|days" of table; *code the query's exit code.
+  virtual std::string Checksum(const std::string& dir, const char* table, int* code) const = 0;
+  // The columns of kOurTable as the database describes them.
+  virtual std::string Columns(const std::string& dir, int* code) const = 0;
+};
+
+constexpr char kDsn[] = "benchdb";
+
+// The ODBC configuration in the installation directory, given to every process from here.
+std::string WriteOdbcConfig(const std::string& dir, const Database& db) {
+  const std::string driver = std::string(kOdbcDrivers) + db.Driver();
+  if (!std::filesystem::exists(driver)) return "no ODBC driver " + driver;
+  std::ofstream(dir + "odbcinst.ini") << "[DRIVER]\nDriver=" << driver << "\n";
+  std::ofstream ini(dir + "odbc.ini");
+  ini << "[" << kDsn << "]\nDriver=DRIVER\n";
+  // The driver manager takes the first of two equal keys: the extra attributes go first.
+  if (const char* extra = std::getenv("SQLCLI_BENCH_DSN_EXTRA"); extra != nullptr)
+    for (char c : std::string(extra) + ";") ini << (c == ';' ? '\n' : c);
+  for (const auto& [key, value] : db.Attributes(dir)) ini << key << "=" << value << "\n";
+  ini.close();
+  if (!ini) return "cannot write odbc.ini";
+  ::setenv("ODBCSYSINI", dir.c_str(), 1);
+  ::setenv("ODBCINI", (dir + "odbc.ini").c_str(), 1);
+  return {};
+}
+
+// The installation, its input and its documents: the flatrec source on in.csv, the sqlcli
+// destination on the data source committing every CommitFrequency() records, and the direct
+// transfer into kOurTable created when missing. Empty on success, else what failed.
+std::string Prepare(Installation& inst, const Database& db) {
+  std::string failure = inst.Make({"flatrec.twx", "sqlcli.twx"});
+  if (!failure.empty()) return failure;
+  const std::string& dir = inst.dir();
+  if (!WriteInput(dir + "in.csv")) return "cannot write the input";
+  if (failure = WriteOdbcConfig(dir, db); !failure.empty()) return failure;
+  const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
+                           std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +
+                           "," + std::to_string(kFlatrecTrace);
+  const std::string odbc = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_SERVER) + "," +
+                           std::to_string(TWTOKEN_USERID) + "," +
+                           std::to_string(kSqlcliCommitFrequency);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> documents = {
+      {"Link\\Flatrec",
+       {"Name=BenchIn", "Database=" + dir + "in.csv", std::string("ZID=") + kZid, "Linktype=SOURCE",
+        "Trace:number=" + std::to_string(kFlatrecQuiet),
+        "PropNameList:textlist=Database,ZID,Linktype,Trace", text}},
+      {"Link\\Sqlcli",
+       {"Name=BenchDb", std::string("Server=") + kDsn, "Userid=" + db.Userid(),
+        "CommitFrequency:number=" + std::to_string(CommitFrequency()),
+        "PropNameList:textlist=Server,Userid,CommitFrequency", odbc}},
+      {"Activity\\Direct Transfer",
+       {std::string("Name=") + kActivity, "SrcLink=BenchIn", "DestLink=BenchDb",
+        std::string("DestMetadata=") + kOurTable, "Create:number=1",
+        "RecordCount:number=" + std::to_string(kBlock)}},
+  };
+  for (const auto& [form, items] : documents)
+    if (failure = inst.New(form, items); !failure.empty()) return failure;
+  return {};
+}
+
+// taskrun's load timed, then the loader's, then both tables compared.
+void Measure(benchmark::State& state, const Database& db) {
+  Installation inst("sqlcli_taskrun", "SQLCLIBENCH", "SQLCLI_BENCH_KEEP");
+  std::string failure = Prepare(inst, db);
+  if (failure.empty()) failure = inst.Serve();
+  if (!failure.empty()) {
+    state.SkipWithError(failure.c_str());
+    return;
+  }
+  const std::string& dir = inst.dir();
+  TaskrunRun run;
+  for (auto _ : state) run = inst.RunActivity(kActivity);
+  const bool stopped = inst.Stop();
+  if (run.exitCode != 0) {
+    const std::string log = ActivityText(inst.ActivityLog());
+    std::fprintf(stderr, "taskrun exited with %d; the activity log says:\n%s\n", run.exitCode,
+                 log.c_str());
+    failure = "taskrun did not complete the activity (its log is above)";
+  } else if (!stopped) {
+    failure = "ctlstore did not end when asked";
+  }
+
+  // Untimed by the framework: the loader into a table like ours, then the checks.
+  double refSeconds = -1;
+  if (failure.empty()) failure = db.MakeRefTable(dir);
+  if (failure.empty()) {
+    const auto start = std::chrono::steady_clock::now();
+    const int code = db.LoadRef(dir);
+    refSeconds = SecondsSince(start);
+    if (code != 0) failure = std::string(db.Loader()) + " failed";
+  }
+  std::string ours, reference;
+  if (failure.empty()) {
+    int oursCode = -1, refCode = -1;
+    ours = db.Checksum(dir, kOurTable, &oursCode);
+    reference = db.Checksum(dir, kRefTable, &refCode);
+    const std::string rows = ours.substr(0, ours.find('|'));
+    if (oursCode != 0 || refCode != 0)
+      failure = "the checksum query failed";
+    else if (rows != std::to_string(RecordCount()))
+      failure = "our table holds " + rows + " rows of " + std::to_string(RecordCount());
+    else if (ours != reference)
+      failure = "the tables differ: ours " + ours + ", " + db.Loader() + " " + reference;
+  }
+  if (!failure.empty()) {
+    state.SkipWithError(failure.c_str());
+    return;
+  }
+  int code = -1;
+  std::fprintf(stderr, "%s: table made by sqlcli: %s\n", db.Loader(),
+               db.Columns(dir, &code).c_str());
+  std::fprintf(stderr, "%s: rows|ids|cents|text length|days of both tables: %s\n", db.Loader(),
+               ours.c_str());
+  const double records = static_cast<double>(RecordCount());
+  state.counters["records"] = records;
+  state.counters["records_per_s"] = records / run.seconds;
+  state.counters["ref_records_per_s"] = records / refSeconds;
+  // Above 1: taskrun is faster than the database's own loader.
+  state.counters["ratio_to_ref"] = refSeconds / run.seconds;
+  state.counters["peak_rss_MiB"] = run.PeakMiB();
+  // The framework's CPU column is this process's; the run's own CPU time is taskrun's.
+  state.counters["cpu_s"] = run.CpuSeconds();
+}
+
+// ---------------------------------------------------------------- SQLite ---------------
+
+// Ours in ours.db, the loader's in ref.db, both in the installation directory.
+class Sqlite : public Database {
+ public:
+  const char* Loader() const override { return "sqlite3 .import"; }
+  const char* Driver() const override { return "libsqlite3odbc.so"; }
+  std::vector<std::pair<std::string, std::string>> Attributes(
+      const std::string& dir) const override {
+    return {{"Database", dir + "ours.db"}, {"Timeout", "5000"}};
+  }
+  // The same column affinities as ours.
+  std::string MakeRefTable(const std::string& dir) const override {
+    const int code = Run({kSqlite3, "-bail", dir + "ref.db", "ATTACH '" + dir + "ours.db' AS o",
+                          std::string("CREATE TABLE ") + kRefTable + " AS SELECT * FROM o." +
+                              kOurTable + " WHERE 0"},
+                         dir);
+    return code == 0 ? std::string() : "cannot create the sqlite3 reference table";
+  }
+  int LoadRef(const std::string& dir) const override {
+    return Run({kSqlite3, "-bail", dir + "ref.db", ".import --csv " + dir + "in.csv " + kRefTable},
+               dir);
+  }
+  std::string Checksum(const std::string& dir, const char* table, int* code) const override {
+    const std::string file = dir + (std::strcmp(table, kOurTable) == 0 ? "ours.db" : "ref.db");
+    return Output(
+        {kSqlite3, "-bail", file,
+         std::string("SELECT count(*), sum(ID), sum(CAST(round(PRICE * 100) AS INTEGER)), "
+                     "sum(length(NAME) + length(CITY) + length(NOTE)), "
+                     "sum(CAST(julianday(substr(DAY, 1, 10)) AS INTEGER)) FROM ") +
+             table},
+        dir, code);
+  }
+  std::string Columns(const std::string& dir, int* code) const override {
+    return Output({kSqlite3, "-bail", dir + "ours.db",
+                   std::string("SELECT sql FROM sqlite_master WHERE name = '") + kOurTable + "'"},
+                  dir, code);
+  }
+};
+
+void BM_SqlcliTaskrunToSqlite(benchmark::State& state) {
+  if (!std::filesystem::exists(kSqlite3)) {
+    state.SkipWithError("no sqlite3 program");
+    return;
+  }
+  Measure(state, Sqlite());
+}
+BENCHMARK(BM_SqlcliTaskrunToSqlite)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---------------------------------------------------------------- PostgreSQL -----------
+
+// Both tables in one database of its own.
+class Postgresql : public Database {
+ public:
+  Postgresql(std::string port, std::string database)
+      : port_(std::move(port)), database_(std::move(database)) {}
+  const char* Loader() const override { return "psql \\copy"; }
+  const char* Driver() const override { return "psqlodbcw.so"; }
+  std::vector<std::pair<std::string, std::string>> Attributes(const std::string&) const override {
+    return {
+        {"Servername", "127.0.0.1"}, {"Port", port_}, {"Database", database_}, {"Username", "tw"}};
+  }
+  std::string Userid() const override { return "tw"; }
+  std::string MakeRefTable(const std::string&) const override {
+    int code = -1;
+    Psql(port_, database_, {std::string("CREATE TABLE ") + kRefTable + " (LIKE " + kOurTable + ")"},
+         &code);
+    return code == 0 ? std::string() : "cannot create the PostgreSQL reference table";
+  }
+  int LoadRef(const std::string& dir) const override {
+    int code = -1;
+    Psql(port_, database_,
+         {std::string("\\copy ") + kRefTable + " FROM '" + dir + "in.csv' WITH (FORMAT csv)"},
+         &code);
+    return code;
+  }
+  std::string Checksum(const std::string&, const char* table, int* code) const override {
+    return Psql(port_, database_,
+                {std::string("SELECT count(*), sum(id), sum(round(price * 100)), "
+                             "sum(length(name) + length(city) + length(note)), "
+                             "sum(day::date - date '1970-01-01') FROM ") +
+                 table},
+                code);
+  }
+  std::string Columns(const std::string&, int* code) const override {
+    return Psql(port_, database_,
+                {std::string("SELECT string_agg(column_name || ' ' || data_type, ', ' ORDER BY "
+                             "ordinal_position) FROM information_schema.columns WHERE "
+                             "table_name = '") +
+                 kOurTable + "'"},
+                code);
+  }
+
+ private:
+  std::string port_, database_;
+};
+
+void BM_SqlcliTaskrunToPostgresql(benchmark::State& state) {
+  if (!std::filesystem::exists(kPsql)) {
+    state.SkipWithError("no psql program");
+    return;
+  }
+  Cluster cluster;
+  std::string failure = cluster.Start();
+  if (!failure.empty()) {
+    state.SkipWithError(failure.c_str());
+    return;
+  }
+  PgDatabase database(cluster.port());
+  if (failure = database.Create(); !failure.empty()) {
+    state.SkipWithError(failure.c_str());
+    return;
+  }
+  Measure(state, Postgresql(cluster.port(), database.name()));
+}
+BENCHMARK(BM_SqlcliTaskrunToPostgresql)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,458 @@
+// The life of one ODBC connection: initialise and terminate, connect with the scan of the data
+// source's type catalogue, disconnect with the final commit or rollback, the property table
+// and its dispatch, and the actions.
+#include "connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+
+#include "twx_props.h"
+
+namespace sqlcli {
+namespace {
+
+using tw::twx::Property;
+using tw::twx::PropertyKind;
+
+// The property table: predefined rows first, then the own ones in token order. DATABASE is
+// stored but not listed; PASSWORD can only be set; TEXT_FORMAT only read (always native).
+// QuoteColumn has no stream slot: it is kept as an owned text (Props::quoteColumn).
+constexpr Property<Props> kProperties[] = {
+    tw::twx::TextProperty(TWTOKEN_SERVER, &Props::server),
+    tw::twx::TextProperty(TWTOKEN_DATABASE, &Props::database).Unlisted(),
+    tw::twx::TextProperty(TWTOKEN_USERID, &Props::userid),
+    tw::twx::TextProperty(TWTOKEN_PASSWORD, &Props::password).SetOnly(),
+    tw::twx::TextProperty(TWTOKEN_METADATA, &Props::metadata),
+    tw::twx::FlagProperty(TWTOKEN_MAP_NAME, &Props::mapName),
+    tw::twx::FlagProperty(TWTOKEN_WRITEBACK, &Props::writeBack),
+    tw::twx::ListProperty(TWTOKEN_FIELD_LIST, &Props::fieldList),
+    tw::twx::ListProperty(TWTOKEN_ORDER_LIST, &Props::orderList),
+    tw::twx::TextProperty(TWTOKEN_CONDITION, &Props::condition),
+    tw::twx::TextProperty(TWTOKEN_STAMPFIELD, &Props::stampField),
+    tw::twx::DatetimeProperty(TWTOKEN_BASESTAMP, &Props::baseStamp),
+    tw::twx::DatetimeProperty(TWTOKEN_MAXSTAMP, &Props::maxStamp),
+    tw::twx::IntProperty<Props>(TWTOKEN_TEXT_FORMAT, nullptr).GetOnly(),
+    tw::twx::IntProperty(kCommitFrequency, &Props::commitFrequency, "CommitFrequency"),
+    tw::twx::FlagProperty(kRollbackOnError, &Props::rollbackOnError, "RollbackOnError"),
+    tw::twx::FlagProperty(kDisableCursor, &Props::disableCursor, "DisableCursor"),
+    tw::twx::TextProperty<Props>(kQuoteColumn, nullptr, "QuoteColumn"),
+};
+constexpr auto kDefinitionRows = tw::twx::DefinitionTable(kProperties);
+constexpr size_t kPropertyCount = std::size(kProperties);
+
+// The alternatives of each class, in the order they are tried when the data source has no
+// type of the class itself.
+constexpr int32_t kNone = -1;
+constexpr std::array<std::array<int32_t, 5>, kClassCount> kAlternatives = {{
+    {kVarchar, kLongVarchar, kNone, kNone, kNone},        // CHAR
+    {kChar, kLongVarchar, kNone, kNone, kNone},           // VARCHAR
+    {kVarchar, kChar, kNone, kNone, kNone},               // LONGVARCHAR
+    {kNumeric, kNone, kNone, kNone, kNone},               // DECIMAL
+    {kDecimal, kNone, kNone, kNone, kNone},               // NUMERIC
+    {kInteger, kBigint, kDecimal, kNumeric, kNone},       // SMALLINT
+    {kBigint, kDecimal, kNumeric, kNone, kNone},          // INTEGER
+    {kFloat, kDouble, kDecimal, kNumeric, kNone},         // REAL
+    {kDouble, kDecimal, kNumeric, kNone, kNone},          // FLOAT
+    {kFloat, kDecimal, kNumeric, kNone, kNone},           // DOUBLE
+    {kTinyint, kSmallint, kInteger, kNumeric, kDecimal},  // BIT
+    {kInteger, kSmallint, kNumeric, kDecimal, kNone},     // TINYINT
+    {kInteger, kNumeric, kDecimal, kNone, kNone},         // BIGINT
+    {kVarbinary, kLongVarbinary, kNone, kNone, kNone},    // BINARY
+    {kBinary, kLongVarbinary, kNone, kNone, kNone},       // VARBINARY
+    {kVarbinary, kBinary, kNone, kNone, kNone},           // LONGVARBINARY
+    {kTimestamp, kVarchar, kChar, kNone, kNone},          // DATE
+    {kTimestamp, kVarchar, kChar, kNone, kNone},          // TIME
+    {kDate, kTime, kVarchar, kChar, kNone},               // TIMESTAMP
+}};
+
+// The names some data sources give their first type of a class, and what is meant.
+struct Rename {
+  int32_t cls;
+  std::string_view from;
+  std::string_view to;
+};
+constexpr Rename kRenames[] = {
+    {kVarchar, "sysname", "varchar"},
+    {kVarbinary, "timestamp", "varbinary"},
+};
+
+bool Succeeded(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA_FOUND;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+void DropStatement(StatementSlot& slot) {
+  if (slot.stmt != SQL_NULL_HSTMT) SQLFreeStmt(slot.stmt, SQL_DROP);
+  slot.stmt = SQL_NULL_HSTMT;
+}
+
+// An integer column of the type catalogue's current row; nullopt for NULL. false: the driver
+// failed.
+bool ReadInt(SQLHSTMT stmt, SQLUSMALLINT column, std::optional<int32_t>* value) {
+  SQLINTEGER v = 0;
+  SQLLEN indicator = 0;
+  if (!Succeeded(SQLGetData(stmt, column, SQL_C_SLONG, &v, sizeof v, &indicator))) return false;
+  if (indicator == SQL_NULL_DATA)
+    value->reset();
+  else
+    *value = static_cast<int32_t>(v);
+  return true;
+}
+
+// A text column into buffer (its whole size handed to the driver); null: nullopt.
+bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
+              std::optional<std::string>* value) {
+  SQLLEN indicator = 0;
+  buffer.fill('\0');
+  if (!Succeeded(SQLGetData(stmt, column, SQL_C_CHAR, buffer.data(),
+                            static_cast<SQLLEN>(buffer.size()), &indicator)))
+    return false;
+  if (indicator == SQL_NULL_DATA) {
+    value->reset();
+    return true;
+  }
+  // A longer name arrives cut to the buffer; the driver leaves room for the terminator.
+  *value = std::string(buffer.data(), strnlen(buffer.data(), buffer.size() - 1));
+  return true;
+}
+
+}  // namespace
+
+const TWXPropertyDef* PropertyDefinitions() {
+  return kDefinitionRows.data();
+}
+
+// ---------------------------------------------------------------- initialise -----------
+
+uint32_t Connection::Initialize(uint32_t flags) {
+  // The environment is counted per connection rather than trusted to flags bit 0: every
+  // connection needs it, and it must outlive the last one whatever the engine says.
+  (void)flags;
+  if (!environmentHeld) {
+    if (uint32_t status = EnvironmentAcquire(*this)) return status;
+    environmentHeld = true;
+  }
+  props.metadataGeneration = 1;
+  scratch.assign(kLongPiece, 0);
+  longChain.clear();
+  mainOp.slot = &mainSlot;
+  for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->slot = &writeSlot;
+  for (Operation* op : {&mainOp, &insertOp, &updateOp, &removeOp}) op->Forget();
+  state = ResultState::kNone;
+  firstFetch = true;
+  catalogueColumns.clear();
+  cataloguePosition = 0;
+  sinceCommit = 0;
+  props.quoteColumn.clear();
+  return TWSUCCESS;
+}
+
+uint32_t Connection::Terminate(uint32_t flags) {
+  (void)flags;
+  // The engine disconnects first; a connection still open here is given up without
+  // committing, so that no half-done work becomes permanent.
+  if (dbc != SQL_NULL_HDBC) {
+    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    DropStatement(writeSlot);
+    DropStatement(mainSlot);
+    SQLDisconnect(dbc);
+    SQLFreeConnect(dbc);
+    dbc = SQL_NULL_HDBC;
+  }
+  scratch.clear();
+  scratch.shrink_to_fit();
+  longChain.clear();
+  mainOp.Forget();
+  catalogueColumns.clear();
+  props.quoteColumn.clear();
+  if (environmentHeld) {
+    environmentHeld = false;
+    return EnvironmentRelease(*this);
+  }
+  return TWSUCCESS;
+}
+
+Connection::~Connection() {
+  Terminate(0);
+  tw::twx::ReleaseProperties(kProperties, props);
+}
+
+// ---------------------------------------------------------------- connect --------------
+
+uint32_t Connection::Connect() {
+  if (dbc != SQL_NULL_HDBC) {
+    // A second connect ends the first one as a disconnect would.
+    if (uint32_t status = Disconnect()) return status;
+  }
+  if (!environmentHeld) {
+    if (uint32_t status = EnvironmentAcquire(*this)) return status;
+    environmentHeld = true;
+  }
+  if (scratch.size() != kLongPiece) scratch.assign(kLongPiece, 0);
+
+  types = TypeTable{};
+  moneyFound = false;
+  moneyClass = kUnknown;
+  positioned = false;
+  nonNullable = false;
+  for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->Forget();
+  // The data-source list needs no connection and stays readable across it.
+  if (state != ResultState::kDataSources) {
+    mainOp.Forget();
+    state = ResultState::kNone;
+  }
+  mainSlot.stmt = SQL_NULL_HSTMT;
+  writeSlot.stmt = SQL_NULL_HSTMT;
+  sinceCommit = 0;
+
+  const std::string server(NativeText(props.server));
+  const std::string user(NativeText(props.userid));
+  const std::string password(NativeText(props.password));
+
+  SQLHDBC handle = SQL_NULL_HDBC;
+  if (!Succeeded(SQLAllocConnect(Environment(), &handle)) || handle == SQL_NULL_HDBC)
+    return OdbcLogError(SQL_NULL_HDBC, SQL_NULL_HSTMT);
+  dbc = handle;
+
+  StatementSlot scan;
+  bool loggedOn = false;
+  // Every failure from here on: the driver's text, then everything of this attempt undone;
+  // the handles are cleared as they are freed, so that nothing freed is used again.
+  auto fail = [&](SQLHSTMT failing) {
+    const uint32_t status = OdbcLogError(dbc, failing);
+    DropStatement(scan);
+    DropStatement(mainSlot);
+    DropStatement(writeSlot);
+    if (loggedOn) SQLDisconnect(dbc);
+    SQLFreeConnect(dbc);
+    dbc = SQL_NULL_HDBC;
+    types = TypeTable{};
+    moneyFound = false;
+    moneyClass = kUnknown;
+    return status;
+  };
+
+  if (props.commitFrequency != 1 &&
+      !Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF)))
+    return fail(SQL_NULL_HSTMT);
+  if (!Succeeded(
+          SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(server.c_str())), SQL_NTS,
+                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
+                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS)))
+    return fail(SQL_NULL_HSTMT);
+  loggedOn = true;
+  if (!Succeeded(OdbcAllocStatement(mainSlot))) return fail(SQL_NULL_HSTMT);
+  if (!Succeeded(OdbcAllocStatement(writeSlot))) return fail(SQL_NULL_HSTMT);
+
+  // The type scan: the first row the data source gives for each class.
+  std::array<char, 256> buffer{};
+  for (int32_t cls = 0; cls < kClassCount; ++cls) {
+    if (!Succeeded(OdbcAllocStatement(scan))) return fail(SQL_NULL_HSTMT);
+    if (!Succeeded(SQLGetTypeInfo(scan.stmt, SqlTypeOf(cls)))) return fail(scan.stmt);
+    const SQLRETURN fetched = SQLFetch(scan.stmt);
+    if (fetched == SQL_NO_DATA_FOUND) {
+      DropStatement(scan);
+      continue;
+    }
+    if (!Succeeded(fetched)) return fail(scan.stmt);
+    std::optional<std::string> name, createParams;
+    std::optional<int32_t> precision, nullable, money, minScale;
+    if (!ReadText(scan.stmt, 1, buffer, &name) || !ReadInt(scan.stmt, 3, &precision) ||
+        !ReadText(scan.stmt, 6, buffer, &createParams) || !ReadInt(scan.stmt, 7, &nullable) ||
+        !ReadInt(scan.stmt, 11, &money) || !ReadInt(scan.stmt, 15, &minScale))
+      return fail(scan.stmt);
+    DropStatement(scan);
+    // A row without a name names no type the data source could be asked to create.
+    if (!name || name->empty()) continue;
+    TypeRow& row = types[static_cast<size_t>(cls)];
+    row.cls = cls;
+    row.name = *name;
+    for (const Rename& r : kRenames)
+      if (r.cls == cls && SameName(row.name, r.from)) row.name = r.to;
+    row.found = true;
+    row.precision = precision.value_or(0);
+    row.createParams = createParams.has_value();
+    row.nullable = nullable.value_or(0) == SQL_NULLABLE;
+    row.money = money.value_or(0) != 0;
+    row.minScale = minScale.value_or(-1);
+    if (row.money) {
+      moneyFound = true;
+      moneyClass = cls;
+    }
+  }
+
+  // A class the data source lacks borrows the type of its first alternative that it has.
+  for (int32_t cls = 0; cls < kClassCount; ++cls) {
+    TypeRow& row = types[static_cast<size_t>(cls)];
+    if (row.found) continue;
+    for (int32_t alternative : kAlternatives[static_cast<size_t>(cls)]) {
+      if (alternative == kNone) break;
+      const TypeRow& other = types[static_cast<size_t>(alternative)];
+      if (!other.found) continue;
+      row = other;
+      row.found = false;
+      break;
+    }
+  }
+
+  // Optional capabilities: a driver that cannot tell has none of them.
+  SQLUINTEGER statements = 0;
+  SQLSMALLINT length = 0;
+  positioned = Succeeded(SQLGetInfo(dbc, SQL_POSITIONED_STATEMENTS, &statements, sizeof statements,
+                                    &length)) &&
+               statements ==
+                   (SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE | SQL_PS_SELECT_FOR_UPDATE);
+  // A 16-bit answer: reading it into a wider word would take bytes the driver never wrote.
+  SQLUSMALLINT nnc = 0;
+  nonNullable = Succeeded(SQLGetInfo(dbc, SQL_NON_NULLABLE_COLUMNS, &nnc, sizeof nnc, &length)) &&
+                nnc == SQL_NNC_NON_NULL;
+  return TWSUCCESS;
+}
+
+// ---------------------------------------------------------------- disconnect -----------
+
+uint32_t Connection::Disconnect() {
+  if (dbc == SQL_NULL_HDBC) return TWSUCCESS;
+  uint32_t status = TWSUCCESS;
+  if (props.commitFrequency != 1) {
+    const SQLSMALLINT kind = props.rollbackOnError != 0 ? SQL_ROLLBACK : SQL_COMMIT;
+    status = OdbcEndTransaction(kind);
+    // A commit that failed is reported, never taken for success; what it left open is rolled
+    // back so that the connection can be closed.
+    if (status != TWSUCCESS) SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    sinceCommit = 0;
+  }
+  DropStatement(writeSlot);
+  for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->Forget();
+  DropStatement(mainSlot);
+  if (!Succeeded(SQLDisconnect(dbc))) {
+    // Refused while work is open (a transaction the driver still holds): end it and retry.
+    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    SQLDisconnect(dbc);
+  }
+  SQLFreeConnect(dbc);
+  dbc = SQL_NULL_HDBC;
+  types = TypeTable{};
+  moneyFound = false;
+  moneyClass = kUnknown;
+  positioned = false;
+  nonNullable = false;
+  catalogueColumns.clear();
+  cataloguePosition = 0;
+  if (state != ResultState::kDataSources) {
+    state = ResultState::kNone;
+    mainOp.Forget();
+  }
+  return status;
+}
+
+// ---------------------------------------------------------------- properties -----------
+
+uint32_t Connection::SetProperty(uint32_t token, TWFIELD src) {
+  const Property<Props>* entry =
+      tw::twx::FindProperty(kProperties, kPropertyCount, token, tw::twx::kSet);
+  if (entry == nullptr) return tw::twx::InvalidProperty(token);
+  int32_t isNull = 1;
+  uint32_t status = TWSUCCESS;
+  if (token == kQuoteColumn) {
+    TWStream text{};
+    status = TWFieldGetStream(src, 1, TWSTREAMFMT_NATIVE, &text, &isNull);
+    if (status == TWSUCCESS && isNull == 0) props.quoteColumn = std::string(NativeText(text));
+    TWStreamDataFree(&text);
+    return status;
+  }
+  switch (entry->kind) {
+    case PropertyKind::kText:
+    case PropertyKind::kList: {
+      // Lists stay lists: read as one text, a list would keep only its first entry.
+      const uint32_t format =
+          entry->kind == PropertyKind::kList ? TWSTREAMFMT_TEXT_LIST : TWSTREAMFMT_NATIVE;
+      TWStream& slot = props.*(entry->stream);
+      status = TWFieldGetStream(src, 1, format, &slot, &isNull);
+      if (status != TWSUCCESS || isNull != 0) TWStreamDataFree(&slot);
+      break;
+    }
+    case PropertyKind::kInt:
+    case PropertyKind::kFlag: {
+      int32_t value = 0;
+      status = TWFieldGetInt(src, 1, &value, &isNull);
+      if (status != TWSUCCESS || isNull != 0) break;
+      props.*(entry->word) = entry->kind == PropertyKind::kFlag ? (value != 0 ? 1 : 0) : value;
+      if (token == kCommitFrequency && dbc != SQL_NULL_HDBC) {
+        const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+        if (!Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, autocommit)))
+          return OdbcLogError(dbc, SQL_NULL_HSTMT);
+        // Turning autocommit on commits what was open.
+        if (value == 1) sinceCommit = 0;
+      }
+      break;
+    }
+    case PropertyKind::kDatetime: {
+      TWDatetime& slot = props.*(entry->datetime);
+      status = TWFieldGetDatetime(src, 1, &slot, &isNull);
+      if (status != TWSUCCESS || isNull != 0) TWDatetimeClear(&slot);
+      break;
+    }
+  }
+  // A new table: whatever was built for the old one is stale, even when the read failed.
+  if (token == TWTOKEN_METADATA) ++props.metadataGeneration;
+  return status;
+}
+
+uint32_t Connection::GetProperty(uint32_t token, TWFIELD dest) {
+  const Property<Props>* entry =
+      tw::twx::FindProperty(kProperties, kPropertyCount, token, tw::twx::kGet);
+  if (entry == nullptr) return tw::twx::InvalidProperty(token);
+  uint32_t status = TWSUCCESS;
+  if (token == TWTOKEN_TEXT_FORMAT) {
+    status = tw::twx::GiveInt(dest, TWSTREAMFMT_NATIVE);
+  } else if (token == kQuoteColumn) {
+    TWStream text{};
+    status = TWStreamDataSet(&text, TWSTREAMFMT_NATIVE, props.quoteColumn.data(),
+                             static_cast<uint32_t>(props.quoteColumn.size()));
+    if (status == TWSUCCESS) status = TWFieldSetStream(dest, 1, &text);
+    TWStreamDataFree(&text);
+  } else {
+    status = tw::twx::GetProperty(*entry, props, dest);
+  }
+  return status == TWFAIL_INVALID_CONVERT ? TWFAIL_TYPE_MISMATCH : status;
+}
+
+// ---------------------------------------------------------------- actions --------------
+
+uint32_t Connection::Action(uint32_t code) {
+  switch (code) {
+    case TWACTION_RESET: {
+      if (uint32_t status = OdbcEndTransaction(SQL_COMMIT)) return status;
+      if (uint32_t status = ReleaseMainResult()) return status;
+      if (dbc != SQL_NULL_HDBC && writeSlot.stmt != SQL_NULL_HSTMT &&
+          !Succeeded(OdbcAllocStatement(writeSlot)))
+        return OdbcLogError(dbc, writeSlot.stmt);
+      for (Operation* op : {&insertOp, &updateOp, &removeOp}) {
+        op->generation = 0;
+        op->metadata.clear();
+        op->columns.clear();
+      }
+      return TWSUCCESS;
+    }
+    case TWACTION_TRUNCATE:
+      return OdbcEmptyTable();
+    case TWACTION_COMMIT:
+      return OdbcEndTransaction(SQL_COMMIT);
+    case TWACTION_ROLLBACK:
+      return OdbcEndTransaction(SQL_ROLLBACK);
+    default:
+      return TWFAIL_UNAVAILABLE;
+  }
+}
+
+}  // namespace sqlcli

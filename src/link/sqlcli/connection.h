@@ -1,0 +1,319 @@
+// The ODBC connector sqlcli: one Connection per engine context, over unixODBC.
+//
+// The engine's context block holds only a pointer to a Connection, which owns everything
+// else: the property values, the type table scanned at connect, the two statement slots (the
+// main slot for selections, executes and catalogues; the write slot for insert, update,
+// remove, create, drop and emptying a table) and the four operation records that remember
+// which SQL text and which field-list bindings each kind of statement was last built for.
+//
+// Every statement is built as one text and executed directly on a freshly allocated
+// statement handle; parameter values travel through "?" markers.
+//
+// Units: odbc.cc (the environment, driver diagnostics, statement handles, transactions),
+// connection.cc (initialise, connect with the type scan, disconnect, properties, actions),
+// statements.cc (every SQL text and the entry points that run them), transfer.cc (column
+// descriptions, C-type choice, parameter binding, fetching with long values in pieces).
+//
+// Thread rules: a Connection is used by one thread at a time. The ODBC environment is shared
+// by every connection of the process (see Environment in odbc.cc).
+#ifndef TW_LINK_SQLCLI_CONNECTION_H_
+#define TW_LINK_SQLCLI_CONNECTION_H_
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "flowcore.h"
+#include "twengine.h"
+#include "twx.h"
+
+namespace sqlcli {
+
+// ---------------------------------------------------------------- SQL classes ----------
+
+// Every column type is reduced to one of these classes; the number also indexes the type
+// table. kUnknown is a described column of any other SQL type.
+enum SqlClass : int32_t {
+  kChar = 0,
+  kVarchar,
+  kLongVarchar,
+  kDecimal,
+  kNumeric,
+  kSmallint,
+  kInteger,
+  kReal,
+  kFloat,
+  kDouble,
+  kBit,
+  kTinyint,
+  kBigint,
+  kBinary,
+  kVarbinary,
+  kLongVarbinary,
+  kDate,
+  kTime,
+  kTimestamp,
+  kUnknown,
+};
+constexpr int kClassCount = 19;
+
+// The ODBC SQL type of a class (kUnknown has none: 0).
+SQLSMALLINT SqlTypeOf(int32_t cls);
+// The class of an ODBC SQL type; kUnknown for any other.
+int32_t ClassOfSqlType(SQLSMALLINT sqlType);
+
+// The data source's type for one class, from its type catalogue (SQLGetTypeInfo).
+struct TypeRow {
+  int32_t cls = kUnknown;     // the class of the type named (own, or the alternative's)
+  std::string name;           // empty: the data source has no such type
+  bool nullable = false;      // NULLABLE == 1
+  bool found = false;         // the scan found it for this class itself
+  bool createParams = false;  // CREATE_PARAMS was not null
+  bool money = false;         // MONEY non-zero
+  int32_t precision = 0;      // 0 when null
+  int32_t minScale = -1;      // -1 when null
+};
+using TypeTable = std::array<TypeRow, kClassCount>;
+
+// ---------------------------------------------------------------- column records -------
+
+// One described column of a statement, and how the value of the field paired with it
+// travels (C type, own buffer, indicator). Move-only: it owns its stream data.
+struct ColumnRecord {
+  int32_t cls = kUnknown;
+  SQLULEN size = 0;       // the driver's precision or length
+  SQLSMALLINT scale = 0;  // decimal digits
+  SQLSMALLINT nullable = 0;
+  bool check = false;              // overflow check after conversion (bind) or arrival (fetch)
+  bool convertAfterFetch = false;  // fetched into the own buffer, converted afterwards
+  std::string name;
+
+  // The own buffer: a stream for SQL_C_CHAR, raw bytes for DOUBLE, DATE, TIME and TIMESTAMP
+  // (large enough for SQL_TIMESTAMP_STRUCT); ownSize 0 when the value travels in the engine
+  // field's own storage.
+  TWStream stream{};
+  alignas(8) std::array<unsigned char, 16> raw{};
+  size_t ownSize = 0;
+
+  SQLLEN indicator = 0;
+  SQLSMALLINT cType = 0;  // SQL_C_CHAR, SQL_C_SLONG, ... or 0 for none
+  void* data = nullptr;   // handed to the driver for the current record
+  bool list = false;      // the engine value is a list of which only the first entry passes
+  uint32_t listCount = 0;
+
+  ColumnRecord() = default;
+  ColumnRecord(const ColumnRecord&) = delete;
+  ColumnRecord& operator=(const ColumnRecord&) = delete;
+  ColumnRecord(ColumnRecord&& other) noexcept;
+  ColumnRecord& operator=(ColumnRecord&& other) noexcept;
+  ~ColumnRecord();
+
+  // Frees the own buffer and forgets the C type (the description stays).
+  void ReleaseBuffer();
+  // A copy of the description only (class, size, scale, nullable, name).
+  ColumnRecord DescriptionCopy() const;
+};
+using ColumnRecords = std::vector<ColumnRecord>;
+
+// The engine field format a column is described as.
+struct FieldFormat {
+  uint32_t type = TWTYPE_INVALID;
+  uint32_t flags = 0;
+  uint32_t byteSize = 0;
+  uint32_t precision = 0;
+  uint32_t scaleOrLength = 0;  // scale for numbers (TWSCALE_ZERO for 0), length for streams
+  uint32_t streamFormat = 0;
+  uint32_t fieldFlags = 0;  // TWFIELDF_NO_NULL for a column that is not nullable (the
+                            // format flags above are another word: FIXED is also 0x1)
+};
+FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types);
+
+// ---------------------------------------------------------------- slots, operations ----
+
+// A statement handle; null while none is allocated.
+struct StatementSlot {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+};
+
+// Owns an engine field list handle.
+struct FieldlistDeleter {
+  void operator()(void* list) const;
+};
+using FieldlistPtr = std::unique_ptr<std::remove_pointer_t<TWFIELDLIST>, FieldlistDeleter>;
+
+// What one kind of statement was last built for. The main record serves select, execute and
+// catalogue; insert, update and remove each have their own and share the write slot.
+struct Operation {
+  StatementSlot* slot = nullptr;
+  uint32_t sequence = 0;    // TWFieldlistGetSequence of the list it was built for; 0 none
+  std::string text;         // the SQL text
+  ColumnRecords columns;    // the description it binds or fetches with, and conversions
+  FieldlistPtr described;   // the described field list built from columns
+  FieldlistPtr merged;      // described merged with the caller's list
+  uint32_t generation = 0;  // the METADATA generation last seen (write records)
+  std::string metadata;     // the METADATA text it was built for (write records)
+  void Forget();            // clears sequence, text, columns, lists, generation, metadata
+};
+
+// Which result the main slot holds.
+enum class ResultState : int32_t {
+  kNone = 0,
+  kExecute = 1,
+  kSelect = 2,
+  kDataSources = 3,
+  kTables = 5,
+  kColumns = 6,
+};
+
+// Direction of a conversion set-up.
+enum class Direction : uint8_t { kToSource, kFetch };
+
+// The scratch buffer and each block of the long-data chain.
+constexpr size_t kLongPiece = 32768;
+
+// ---------------------------------------------------------------- properties -----------
+
+// Own tokens.
+enum Token : uint32_t {
+  kCommitFrequency = 1,
+  kRollbackOnError = 2,
+  kDisableCursor = 3,
+  kQuoteColumn = 4,
+};
+
+struct Props {
+  TWStream server{}, database{}, userid{}, password{}, metadata{}, orderList{}, condition{},
+      stampField{}, fieldList{};
+  TWDatetime baseStamp{}, maxStamp{};
+  int32_t mapName = 0, writeBack = 0;
+  uint32_t metadataGeneration = 0;
+  int32_t commitFrequency = 0, rollbackOnError = 0, disableCursor = 0;
+  std::string quoteColumn;
+};
+
+// The native text of a stream property (empty when unset).
+std::string_view NativeText(const TWStream& stream);
+
+// The rows of the property definition table (connection.cc), ended by an all-zero row; the
+// identity record points at them.
+const TWXPropertyDef* PropertyDefinitions();
+
+// ---------------------------------------------------------------- the connection -------
+
+class Connection {
+ public:
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  // ---- entry points (connection.cc)
+  uint32_t Initialize(uint32_t flags);
+  uint32_t Terminate(uint32_t flags);
+  uint32_t Connect();
+  uint32_t Disconnect();
+  uint32_t SetProperty(uint32_t token, TWFIELD src);
+  uint32_t GetProperty(uint32_t token, TWFIELD dest);
+  uint32_t Action(uint32_t code);
+
+  // ---- entry points (statements.cc)
+  uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected);
+  uint32_t Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest, uint32_t* affected);
+  uint32_t Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
+  uint32_t Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
+  uint32_t Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
+  uint32_t Create(uint32_t objectType, TWFIELDLIST src);
+  uint32_t Drop(uint32_t objectType);
+  uint32_t Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* affected);
+  // Empties the METADATA table (TWACTION_TRUNCATE): TRUNCATE TABLE, else DELETE FROM.
+  uint32_t OdbcEmptyTable();
+
+  // ---- entry point (transfer.cc)
+  uint32_t Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
+
+  // ---- shared routines (odbc.cc)
+  // Logs the driver's diagnostics of the handles given (null handles are left out) to the
+  // activity log and answers the status: TWFAIL_INVALID_METADATA when a record says the
+  // table does not exist, otherwise TWFAIL_EXTERNAL.
+  uint32_t OdbcLogError(SQLHDBC dbc, SQLHSTMT stmt);
+  // Frees the slot's statement and allocates a new one; answers the ODBC return code.
+  SQLRETURN OdbcAllocStatement(StatementSlot& slot);
+  // Executes text directly; with count, the driver's row count is stored (-1 unknown).
+  // Failure: TWFAIL_UNAVAILABLE (the caller then logs with OdbcLogError).
+  uint32_t OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count);
+  // Commits (SQL_COMMIT) or rolls back (SQL_ROLLBACK); logs and answers a failure.
+  uint32_t OdbcEndTransaction(SQLSMALLINT kind);
+  // After each successful write statement: the commit counter of CommitFrequency.
+  uint32_t CountStatement();
+  // Logs a text of the connector's own with TWFAIL_EXTERNAL.
+  void LogText(std::string_view text);
+  // Releases the main result (the first half of a reset): a fresh main statement, state
+  // none, first-fetch set, catalogue position 0, every operation's sequence 0, the main
+  // record's and the column catalogue's records freed.
+  uint32_t ReleaseMainResult();
+
+  // ---- shared routines (transfer.cc)
+  // SQLDescribeCol of one column into record (or only checked when record is null).
+  uint32_t OdbcDescribeColumn(SQLHSTMT stmt, SQLUSMALLINT column, ColumnRecord* record);
+  // Describes every result column of stmt into records (previous records freed).
+  uint32_t OdbcDescribeResult(ColumnRecords& records, SQLHSTMT stmt);
+  // A new described list of records (names and types only) into list.
+  uint32_t BuildDescribedList(const ColumnRecords& records, FieldlistPtr& list);
+  // Appends records to a caller's list with their full formats and NO_NULL.
+  uint32_t AddColumns(const ColumnRecords& records, TWFIELDLIST dest);
+  // Chooses each field's C type and buffer over list (a merged list) and its records.
+  uint32_t SetupConversions(TWFIELDLIST list, ColumnRecords& records, Direction direction);
+  // Binds the parameters of one record slot. *parameter is the number of the next marker
+  // (1 for the first in the text) and is advanced past every field bound.
+  uint32_t OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
+                          uint32_t recordSlot, bool allFields, bool dataPass, bool keyPass,
+                          SQLUSMALLINT* parameter);
+
+  // ---- state, open to the units of this connector
+  Props props;
+  TypeTable types{};
+  bool moneyFound = false;
+  int32_t moneyClass = kUnknown;
+
+  StatementSlot mainSlot, writeSlot;
+  Operation mainOp, insertOp, updateOp, removeOp;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  bool positioned = false;   // SQL_POSITIONED_STATEMENTS gave all three
+  bool nonNullable = false;  // SQL_NON_NULLABLE_COLUMNS gave SQL_NNC_NON_NULL
+
+  std::vector<unsigned char> scratch;                       // kLongPiece bytes once initialised
+  std::vector<std::unique_ptr<unsigned char[]>> longChain;  // further kLongPiece blocks
+  ResultState state = ResultState::kNone;
+  bool firstFetch = true;          // the data-source list starts over
+  ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue
+  size_t cataloguePosition = 0;
+  int32_t sinceCommit = 0;       // statements since the last commit
+  bool environmentHeld = false;  // counted among the shared environment's users
+};
+
+// The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,
+// freed by the last one's terminate.
+SQLHENV Environment();
+uint32_t EnvironmentAcquire(Connection& logger);
+uint32_t EnvironmentRelease(Connection& logger);
+
+// Whether a diagnostic record says that a table does not exist, by its SQLSTATE and text.
+bool IsMissingTable(std::string_view sqlState, std::string_view message);
+// The text a driver's diagnostic message is logged with: trailing line feeds and carriage
+// returns removed, though never its first character; an empty message gets a fixed text.
+std::string_view DriverMessageText(std::string_view message);
+
+}  // namespace sqlcli
+
+// The engine's context block: the pointer to the connection.
+struct TWXContext {
+  sqlcli::Connection* connection;
+};
+
+#endif  // TW_LINK_SQLCLI_CONNECTION_H_

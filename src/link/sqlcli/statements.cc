@@ -1,0 +1,658 @@
+// The entry points of the ODBC connector that run SQL: execute a caller's text, select,
+// insert, update and remove (by key or positioned on the selection's cursor), empty, create
+// and drop the METADATA table, and the three catalogue lists. The texts come from
+// sql_text.h; this unit gathers their parts from the properties and field lists, binds the
+// markers and keeps the operation records up to date.
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection.h"
+#include "sql_text.h"
+#include "twx_props.h"
+
+namespace sqlcli {
+namespace {
+
+// ---------------------------------------------------------------- small helpers --------
+
+std::string_view Table(const Connection& c) {
+  return NativeText(c.props.metadata);
+}
+
+bool Connected(const Connection& c) {
+  return c.dbc != SQL_NULL_HDBC;
+}
+
+uint32_t NotConnected() {
+  return TWActivityLog(TWFAIL_NOT_CONNECTED);
+}
+
+// Positioned writes need the selection's cursor, a driver that offers positioned statements
+// and the caller's consent.
+bool Positioned(const Connection& c) {
+  return c.props.writeBack != 0 && c.positioned && c.props.disableCursor == 0;
+}
+
+// A table the data source does not know is logged once, at the entry point, under METADATA's
+// name (OdbcLogError recognises it but leaves the naming to the caller).
+uint32_t NoteMissingTable(Connection& c, uint32_t status) {
+  if (status == TWFAIL_INVALID_METADATA)
+    TWActivityLogEx(status, 0, 0, 0, &c.props.metadata, nullptr, nullptr);
+  return status;
+}
+
+// The driver's row count as an affected count.
+uint32_t CountOf(SQLLEN rows) {
+  if (rows < 0) return TWCOUNT_UNKNOWN;
+  return static_cast<uint32_t>(
+      std::min<SQLLEN>(rows, static_cast<SQLLEN>(std::numeric_limits<uint32_t>::max() - 1)));
+}
+
+std::string StreamText(const TWStream& stream) {
+  return std::string(NativeText(stream));
+}
+
+// The entries of a text-list property (FIELD_LIST, ORDER_LIST) as native texts; empty
+// entries are left out.
+uint32_t ListItems(const TWStream& property, std::vector<std::string>& items) {
+  items.clear();
+  if (TWStreamDataGetLength(&property) == 0) return TWSUCCESS;
+  TWStream list{};
+  TWStream item{};
+  uint32_t status = TWStreamDataConvert(&list, &property, TWCONVERTF_REFERENCE,
+                                        TWSTREAMFMT_TEXT_LIST, nullptr, nullptr);
+  const uint32_t count = status == TWSUCCESS ? TWTextListGetCount(&list) : 0;
+  for (uint32_t i = 1; i <= count && status == TWSUCCESS; ++i) {
+    void* data = nullptr;
+    uint32_t length = 0;
+    status = TWTextListFetch(&list, i, TWSTREAMFMT_NATIVE, &item, &data, &length);
+    if (status == TWSUCCESS && length > 0)
+      items.emplace_back(static_cast<const char*>(data), length);
+  }
+  TWStreamDataFree(&item);
+  TWStreamDataFree(&list);
+  return status == TWSUCCESS ? TWSUCCESS : TWActivityLog(status);
+}
+
+// The name of entry index of list as native text.
+uint32_t EntryName(TWFIELDLIST list, uint32_t index, TWFIELD* field, std::string& name) {
+  TWStream stream{};
+  uint32_t status = TWFieldlistGetField(list, index, TWSTREAMFMT_NATIVE, field, &stream);
+  if (status == TWSUCCESS) name = StreamText(stream);
+  TWStreamDataFree(&stream);
+  return status;
+}
+
+// The key terms of list: its fields flagged TWFIELDF_KEY, in list order.
+uint32_t KeyTerms(TWFIELDLIST list, std::vector<KeyTerm>& terms) {
+  terms.clear();
+  return tw::twx::ForEachKeyTerm(
+      list, TWSTREAMFMT_NATIVE,
+      [&](TWFIELD, uint32_t, const TWStream& name, std::string_view op) -> uint32_t {
+        terms.push_back({StreamText(name), op});
+        return TWSUCCESS;
+      },
+      tw::twx::KeyOrder::kLessFirstWhenNotEqual);
+}
+
+// A fresh statement in slot; a failure is logged (with the connection's diagnostics: the
+// slot holds no usable statement then).
+uint32_t FreshStatement(Connection& c, StatementSlot& slot) {
+  if (SQL_SUCCEEDED(c.OdbcAllocStatement(slot))) return TWSUCCESS;
+  return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+}
+
+// Runs text on a fresh statement of slot; a failure is logged with the driver's text.
+uint32_t Run(Connection& c, StatementSlot& slot, const std::string& text, SQLLEN* rows) {
+  if (uint32_t status = FreshStatement(c, slot)) return status;
+  if (c.OdbcExecDirect(slot.stmt, text, rows) == TWSUCCESS) return TWSUCCESS;
+  return c.OdbcLogError(c.dbc, slot.stmt);
+}
+
+// "SELECT * FROM <METADATA> WHERE 0=1" on a fresh statement of slot, for describing the
+// table's columns; the text is kept in op.
+uint32_t DescribeTable(Connection& c, Operation& op, StatementSlot& slot) {
+  if (Table(c).empty()) return TWFAIL_INVALID_METADATA;
+  op.text = DescribeTableText(Table(c));
+  return Run(c, slot, op.text, nullptr);
+}
+
+// Describes one column of METADATA into record from a selection of it that yields no row, on
+// a fresh main statement. It is executed rather than only prepared: the PostgreSQL driver
+// loses the description of a statement dropped unexecuted (a leak per selection). A failure
+// is logged with the driver's text: a misspelt stamp or key column must say so.
+uint32_t DescribeOneColumn(Connection& c, std::string_view column, ColumnRecord* record) {
+  const std::string text = DescribeColumnText(Table(c), c.props.quoteColumn, column);
+  if (uint32_t status = FreshStatement(c, c.mainSlot)) return status;
+  if (c.OdbcExecDirect(c.mainSlot.stmt, text, nullptr) != TWSUCCESS ||
+      c.OdbcDescribeColumn(c.mainSlot.stmt, 1, record) != TWSUCCESS)
+    return c.OdbcLogError(c.dbc, c.mainSlot.stmt);
+  return TWSUCCESS;
+}
+
+// Names the main statement's cursor for positioned writes, the only statements that refer
+// to it. Not every driver can name a cursor (the SQLite driver cannot): a write back by key
+// terms must not fail for want of a name it never uses.
+uint32_t NameCursor(Connection& c) {
+  if (!Positioned(c)) return TWSUCCESS;
+  std::string name(kCursorName);
+  if (SQL_SUCCEEDED(
+          SQLSetCursorName(c.mainSlot.stmt, reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS)))
+    return TWSUCCESS;
+  return c.OdbcLogError(c.dbc, c.mainSlot.stmt);
+}
+
+// Describes the main statement's result into the main record and, when dest is given, adds
+// its columns there; a result with columns becomes the open result in state. rows is the
+// driver's row count of the statement.
+//
+// For a result set some drivers (SQLite's) count 0 whatever the rows: a caller takes a count
+// of 0 for "nothing to fetch" and would move nothing, so an open result whose count is 0 is
+// reported as of unknown size; fetching tells the truth.
+uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
+                    uint32_t* affected) {
+  if (affected != nullptr) *affected = CountOf(rows);
+  if (uint32_t status = c.OdbcDescribeResult(c.mainOp.columns, c.mainSlot.stmt)) return status;
+  if (c.mainOp.columns.empty()) return TWSUCCESS;
+  if (affected != nullptr && rows == 0) *affected = TWCOUNT_UNKNOWN;
+  if (dest != TWNULLHANDLE)
+    if (uint32_t status = c.AddColumns(c.mainOp.columns, dest)) return status;
+  c.state = state;
+  return TWSUCCESS;
+}
+
+ColumnRecord CatalogueColumn(const char* name, SQLULEN size, bool nullable) {
+  ColumnRecord record;
+  record.cls = kVarchar;
+  record.size = size;
+  record.nullable = nullable ? SQL_NULLABLE : SQL_NO_NULLS;
+  record.name = name;
+  return record;
+}
+
+// ---------------------------------------------------------------- time-stamp window ----
+
+// One time-stamp marker's value, kept alive until the statement has run.
+struct StampValue {
+  SQL_TIMESTAMP_STRUCT value{};
+  SQLLEN indicator = 0;
+};
+
+// The parts of a datetime in the machine's zone, null halves at their minimum.
+bool StampParts(const TWDatetime& datetime, TWDatetimeParts& parts) {
+  return TWDatetimeGetParts(&datetime, TWPARTSF_NULL_MIN | TWPARTSF_LOCAL, &parts) == TWSUCCESS;
+}
+
+void ToTimestamp(const TWDatetimeParts& parts, StampValue& out) {
+  out.value.year = static_cast<SQLSMALLINT>(parts.year);
+  out.value.month = static_cast<SQLUSMALLINT>(parts.month);
+  out.value.day = static_cast<SQLUSMALLINT>(parts.day);
+  out.value.hour = static_cast<SQLUSMALLINT>(parts.hour);
+  out.value.minute = static_cast<SQLUSMALLINT>(parts.minute);
+  out.value.second = static_cast<SQLUSMALLINT>(parts.second);
+  out.value.fraction = static_cast<SQLUINTEGER>(parts.hundredth) * 10000000u;
+  out.indicator = sizeof out.value;
+}
+
+uint32_t BindStamp(Connection& c, SQLUSMALLINT number, const ColumnRecord& column,
+                   StampValue& stamp) {
+  // A stamp column the driver does not describe as a time stamp still takes one; its size
+  // then is that of a time stamp with hundredths.
+  const bool timestamp = column.cls == kTimestamp && column.size > 0;
+  const SQLULEN size = timestamp ? column.size : 22;
+  const SQLSMALLINT digits = timestamp ? column.scale : 2;
+  if (SQL_SUCCEEDED(SQLBindParameter(c.mainSlot.stmt, number, SQL_PARAM_INPUT, SQL_C_TIMESTAMP,
+                                     SqlTypeOf(kTimestamp), size, digits, &stamp.value,
+                                     sizeof stamp.value, &stamp.indicator)))
+    return TWSUCCESS;
+  return c.OdbcLogError(c.dbc, c.mainSlot.stmt);
+}
+
+// ---------------------------------------------------------------- key selection --------
+
+// A view of the key fields of keys only, in list order, for binding the key terms of a
+// selection: the records of its columns then line up with the view's positions.
+uint32_t KeyView(TWFIELDLIST keys, const std::vector<KeyTerm>& terms, FieldlistPtr& view) {
+  view.reset();
+  TWFIELDLIST names = TWNULLHANDLE;
+  uint32_t status = TWFieldlistAlloc(&names, 0, 0);
+  FieldlistPtr owner(names);
+  TWStream name{};
+  for (const KeyTerm& term : terms) {
+    if (status != TWSUCCESS) break;
+    status = TWStreamDataSet(&name, TWSTREAMFMT_NATIVE, term.column.data(),
+                             static_cast<uint32_t>(term.column.size()));
+    if (status == TWSUCCESS) status = TWFieldlistAppend(names, &name, TWTYPE_INVALID, nullptr);
+  }
+  TWStreamDataFree(&name);
+  TWFIELDLIST merged = TWNULLHANDLE;
+  if (status == TWSUCCESS)
+    status = TWFieldlistMerge(&merged, names, keys, TWMERGEF_MAP_NAME | TWMERGEF_DATA_LOSS);
+  if (status != TWSUCCESS) return TWActivityLog(status);
+  view.reset(merged);
+  return TWSUCCESS;
+}
+
+// ---------------------------------------------------------------- write statements -----
+
+enum class WriteKind { kInsert, kUpdate, kRemove };
+
+uint32_t MergeFlags(const Connection& c, WriteKind kind) {
+  uint32_t flags = TWMERGEF_NAME_LOSS;
+  if (c.props.mapName != 0) flags |= TWMERGEF_MAP_NAME;
+  switch (kind) {
+    case WriteKind::kInsert:
+      return flags | TWMERGEF_INSERT;
+    case WriteKind::kUpdate:
+      return flags | TWMERGEF_UPDATE | TWMERGEF_KEY;
+    case WriteKind::kRemove:
+      return flags | TWMERGEF_REMOVE;
+  }
+  return flags;
+}
+
+// Brings op up to date for src: the table's description when METADATA changed (or, for a
+// write back on an open result, the result's description), the merged list and conversions
+// when the description or src's layout changed. Nothing is recorded on failure, so the next
+// call starts over.
+uint32_t PrepareWrite(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src) {
+  if (Table(c).empty()) return TWFAIL_INVALID_METADATA;
+  const bool fromResult = kind != WriteKind::kInsert && c.props.writeBack != 0 &&
+                          (c.state == ResultState::kSelect || c.state == ResultState::kExecute);
+  bool rebuilt = false;
+  const bool newTable = op.generation != c.props.metadataGeneration && op.metadata != Table(c);
+  // A new result (its release zeroes the sequence) may show other columns than the last.
+  if (newTable || (fromResult && op.sequence == 0)) {
+    op.sequence = 0;
+    op.merged.reset();
+    op.described.reset();
+    if (fromResult) {
+      ColumnRecords copies;
+      for (const ColumnRecord& column : c.mainOp.columns)
+        copies.push_back(column.DescriptionCopy());
+      op.columns = std::move(copies);
+    } else {
+      op.metadata.clear();
+      if (uint32_t status = DescribeTable(c, op, c.writeSlot)) return status;
+      if (uint32_t status = c.OdbcDescribeResult(op.columns, c.writeSlot.stmt)) return status;
+    }
+    op.metadata = std::string(Table(c));
+    rebuilt = true;
+  }
+  op.generation = c.props.metadataGeneration;
+
+  const uint32_t sequence = TWFieldlistGetSequence(src);
+  if (rebuilt || sequence != op.sequence || !op.merged) {
+    op.sequence = 0;
+    op.merged.reset();
+    if (uint32_t status = c.BuildDescribedList(op.columns, op.described)) return status;
+    TWFIELDLIST merged = TWNULLHANDLE;
+    if (uint32_t status = TWFieldlistMerge(&merged, op.described.get(), src, MergeFlags(c, kind)))
+      return TWActivityLog(status);
+    op.merged.reset(merged);
+    if (uint32_t status = c.SetupConversions(op.merged.get(), op.columns, Direction::kToSource)) {
+      op.merged.reset();
+      return status;
+    }
+    op.sequence = sequence;
+  }
+  return TWSUCCESS;
+}
+
+// The statement text of op's merged list: column names for insert, SET names and key terms
+// for update, key terms for remove. A keyed update or remove without any key term would
+// rewrite or delete every row of the table: it is refused.
+uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned) {
+  TWFIELDLIST merged = op.merged.get();
+  std::vector<std::string> names;
+  const uint32_t count = TWFieldlistGetCount(merged);
+  for (uint32_t i = 1; i <= count; ++i) {
+    TWFIELD field = TWNULLHANDLE;
+    std::string name;
+    if (uint32_t status = EntryName(merged, i, &field, name)) return status;
+    if (kind == WriteKind::kInsert || (TWFieldGetFlags(field) & TWFIELDF_KEY) == 0)
+      names.push_back(std::move(name));
+  }
+  std::vector<KeyTerm> keys;
+  if (kind != WriteKind::kInsert && !positioned) {
+    if (uint32_t status = KeyTerms(merged, keys)) return status;
+    if (keys.empty())
+      return TWActivityLogEx(TWFAIL_KEY_COUNT_MISMATCH, 0, 1, 0, nullptr, nullptr, nullptr);
+  }
+  const std::string_view quote = c.props.quoteColumn;
+  switch (kind) {
+    case WriteKind::kInsert:
+      op.text = InsertText(Table(c), quote, names);
+      break;
+    case WriteKind::kUpdate:
+      op.text = UpdateText(Table(c), quote, names, keys, positioned);
+      break;
+    case WriteKind::kRemove:
+      op.text = RemoveText(Table(c), quote, keys, false);
+      break;
+  }
+  return TWSUCCESS;
+}
+
+// Runs op's text once per record from recordIndex, binding that record's values; each
+// success is counted toward CommitFrequency and its rows added to *affected. The first
+// failure (statement or commit) ends the run with the rows before it in *affected.
+uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
+                    uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
+  const bool allFields = kind == WriteKind::kInsert;
+  const bool dataPass = kind != WriteKind::kRemove;
+  const bool keyPass = kind != WriteKind::kInsert && !positioned;
+  for (uint32_t i = 0; i < recordCount; ++i) {
+    if (uint32_t status = FreshStatement(c, c.writeSlot)) return status;
+    SQLUSMALLINT parameter = 1;
+    if (uint32_t status =
+            c.OdbcBindFields(op.merged.get(), c.writeSlot.stmt, op.columns, recordIndex + i,
+                             allFields, dataPass, keyPass, &parameter))
+      return status;
+    SQLLEN rows = -1;
+    if (c.OdbcExecDirect(c.writeSlot.stmt, op.text, &rows) != TWSUCCESS)
+      return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+    if (uint32_t status = c.CountStatement()) return status;
+    if (rows > 0) *affected = CountOf(static_cast<SQLLEN>(*affected) + rows);
+  }
+  return TWSUCCESS;
+}
+
+uint32_t Write(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src, uint32_t recordIndex,
+               uint32_t recordCount, uint32_t* affected) {
+  uint32_t ignored = 0;
+  if (affected == nullptr) affected = &ignored;
+  *affected = 0;
+  if (!Connected(c)) return NotConnected();
+  if (Table(c).empty()) return TWFAIL_INVALID_METADATA;
+  const bool positioned = kind != WriteKind::kInsert && Positioned(c);
+  if (uint32_t status = PrepareWrite(c, op, kind, src)) return NoteMissingTable(c, status);
+  if (uint32_t status = WriteText(c, op, kind, positioned)) return status;
+  return RunRecords(c, op, kind, positioned, recordIndex, recordCount, affected);
+}
+
+// CREATE TABLE and DROP TABLE: a failure inside a transaction (a data source that refuses
+// them there, or a transaction an earlier failure spoilt) is tried once more with autocommit
+// on. Autocommit is switched off again on every path; a failure to do so is returned, since
+// the connection would otherwise commit every later statement on its own.
+uint32_t RunDefinition(Connection& c, const std::string& text) {
+  if (uint32_t status = FreshStatement(c, c.writeSlot)) return status;
+  if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) == TWSUCCESS) return TWSUCCESS;
+  const bool retry = c.props.commitFrequency != 1;
+  uint32_t status = TWSUCCESS;
+  if (retry) {
+    SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                      SQL_IS_UINTEGER);
+    c.sinceCommit = 0;
+    if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) != TWSUCCESS)
+      status = NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+    if (!SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                         SQL_IS_UINTEGER)) &&
+        status == TWSUCCESS)
+      status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+    return status;
+  }
+  return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+}
+
+// After CREATE or DROP the table's columns may differ under the same name: the write
+// records describe it anew.
+void ForgetWrites(Connection& c) {
+  c.insertOp.Forget();
+  c.updateOp.Forget();
+  c.removeOp.Forget();
+}
+
+// The engine field's format as CREATE TABLE reads it.
+FieldShape ShapeOf(TWFIELD field) {
+  FieldShape shape;
+  shape.type = TWFieldGetType(field);
+  switch (shape.type) {
+    case TWTYPE_INT:
+    case TWTYPE_FLOAT:
+    case TWTYPE_CURRENCY:
+    case TWTYPE_NUMERIC:
+      TWFieldGetFormatNumber(field, &shape.formatFlags, &shape.byteSize, &shape.precision,
+                             &shape.scale);
+      break;
+    case TWTYPE_DATETIME:
+      TWFieldGetFormatDatetime(field, &shape.formatFlags, nullptr);
+      break;
+    case TWTYPE_TEXT:
+    case TWTYPE_BINARY:
+      TWFieldGetFormatStream(field, &shape.formatFlags, &shape.length, &shape.streamFormat);
+      break;
+    default:
+      break;
+  }
+  return shape;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- entry points ---------
+
+uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected) {
+  if (!Connected(*this)) return NotConnected();
+  if (uint32_t status = ReleaseMainResult()) return status;
+  if (uint32_t status = NameCursor(*this)) return status;
+  TWStream native{};
+  void* data = nullptr;
+  uint32_t length = 0;
+  uint32_t status = TWStreamDataConvert(&native, statement, TWCONVERTF_REFERENCE,
+                                        TWSTREAMFMT_NATIVE, &data, &length);
+  std::string text;
+  if (status == TWSUCCESS && data != nullptr) text.assign(static_cast<const char*>(data), length);
+  TWStreamDataFree(&native);
+  if (status != TWSUCCESS) return TWActivityLog(status);
+  if (text.empty()) return TWActivityLog(TWFAIL_NULL_BUFFER);
+  SQLLEN rows = -1;
+  if (OdbcExecDirect(mainSlot.stmt, text, &rows) != TWSUCCESS) {
+    status = OdbcLogError(dbc, mainSlot.stmt);
+    // The caller's text names its own tables: the missing one cannot be named here.
+    if (status == TWFAIL_INVALID_METADATA) TWActivityLog(status);
+    return status;
+  }
+  return TakeResult(*this, dest, ResultState::kExecute, rows, affected);
+}
+
+uint32_t Connection::Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest,
+                            uint32_t* affected) {
+  if (!Connected(*this)) return NotConnected();
+  if (uint32_t status = ReleaseMainResult()) return status;
+
+  Selection selection;
+  if (uint32_t status = ListItems(props.fieldList, selection.fields)) return status;
+  if (uint32_t status = ListItems(props.orderList, selection.order)) return status;
+  if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+  selection.table = Table(*this);
+  selection.quote = props.quoteColumn;
+  selection.condition = NativeText(props.condition);
+  selection.stampField = NativeText(props.stampField);
+  selection.forUpdate = Positioned(*this);
+
+  // Every column description re-allocates the main statement, so all are taken before the
+  // statement that runs is made, named and bound.
+  ColumnRecord stampColumn;
+  StampValue base, max;
+  TWDatetime now{};
+  if (!selection.stampField.empty()) {
+    if (uint32_t status = DescribeOneColumn(*this, selection.stampField, &stampColumn))
+      return NoteMissingTable(*this, status);
+    TWDatetimeParts parts{};
+    selection.baseStamp = StampParts(props.baseStamp, parts) && parts.year > 1;
+    if (selection.baseStamp) ToTimestamp(parts, base);
+    TWDatetimeClear(&now);
+    TWDatetimeSetCurrent(&now);
+    if (!StampParts(now, parts)) return TWActivityLog(TWFAIL_INVALID_DATETIME);
+    ToTimestamp(parts, max);
+  }
+  if (uint32_t status = KeyTerms(keys, selection.keys)) return TWActivityLog(status);
+  FieldlistPtr keyView;
+  ColumnRecords keyColumns(selection.keys.size());
+  for (size_t i = 0; i < selection.keys.size(); ++i)
+    if (uint32_t status = DescribeOneColumn(*this, selection.keys[i].column, &keyColumns[i]))
+      return NoteMissingTable(*this, status);
+
+  mainOp.text = SelectText(selection);
+  if (uint32_t status = FreshStatement(*this, mainSlot)) return status;
+  if (uint32_t status = NameCursor(*this)) return status;
+  SQLUSMALLINT parameter = 1;
+  if (!selection.stampField.empty()) {
+    if (selection.baseStamp)
+      if (uint32_t status = BindStamp(*this, parameter++, stampColumn, base)) return status;
+    if (uint32_t status = BindStamp(*this, parameter++, stampColumn, max)) return status;
+  }
+  if (!selection.keys.empty()) {
+    if (uint32_t status = KeyView(keys, selection.keys, keyView)) return status;
+    if (uint32_t status = SetupConversions(keyView.get(), keyColumns, Direction::kToSource))
+      return status;
+    if (uint32_t status = OdbcBindFields(keyView.get(), mainSlot.stmt, keyColumns, recordIndex,
+                                         true, true, false, &parameter))
+      return status;
+  }
+  SQLLEN rows = -1;
+  if (OdbcExecDirect(mainSlot.stmt, mainOp.text, &rows) != TWSUCCESS)
+    return NoteMissingTable(*this, OdbcLogError(dbc, mainSlot.stmt));
+  // The window's upper end becomes the next run's lower end only once rows were selected up
+  // to it.
+  if (!selection.stampField.empty()) TWDatetimeCopy(&props.maxStamp, &now);
+  return TakeResult(*this, dest, ResultState::kSelect, rows, affected);
+}
+
+uint32_t Connection::Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount,
+                            uint32_t* affected) {
+  return Write(*this, insertOp, WriteKind::kInsert, src, recordIndex, recordCount, affected);
+}
+
+uint32_t Connection::Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount,
+                            uint32_t* affected) {
+  return Write(*this, updateOp, WriteKind::kUpdate, src, recordIndex, recordCount, affected);
+}
+
+uint32_t Connection::Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t recordCount,
+                            uint32_t* affected) {
+  if (!Connected(*this) || !Positioned(*this))
+    return Write(*this, removeOp, WriteKind::kRemove, keys, recordIndex, recordCount, affected);
+  // Positioned: the row under the selection's cursor, once, whatever the record count.
+  uint32_t ignored = 0;
+  if (affected == nullptr) affected = &ignored;
+  *affected = 0;
+  if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+  removeOp.text = RemoveText(Table(*this), props.quoteColumn, {}, true);
+  SQLLEN rows = -1;
+  if (uint32_t status = Run(*this, writeSlot, removeOp.text, &rows))
+    return NoteMissingTable(*this, status);
+  if (uint32_t status = CountStatement()) return status;
+  *affected = CountOf(rows);
+  return TWSUCCESS;
+}
+
+uint32_t Connection::OdbcEmptyTable() {
+  if (!Connected(*this)) return NotConnected();
+  if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+  if (uint32_t status = FreshStatement(*this, writeSlot)) return status;
+  // Not every data source knows TRUNCATE (SQLite does not): DELETE FROM empties any table.
+  if (OdbcExecDirect(writeSlot.stmt, TruncateText(Table(*this)), nullptr) == TWSUCCESS)
+    return TWSUCCESS;
+  if (OdbcExecDirect(writeSlot.stmt, DeleteAllText(Table(*this)), nullptr) == TWSUCCESS)
+    return TWSUCCESS;
+  return NoteMissingTable(*this, OdbcLogError(dbc, writeSlot.stmt));
+}
+
+uint32_t Connection::Create(uint32_t objectType, TWFIELDLIST src) {
+  if (objectType != TWOBJECT_METADATA) return TWFAIL_UNAVAILABLE;
+  if (!Connected(*this)) return NotConnected();
+  if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+  std::vector<CreateField> fields;
+  const uint32_t count = TWFieldlistGetCount(src);
+  for (uint32_t i = 1; i <= count; ++i) {
+    CreateField& field = fields.emplace_back();
+    TWFIELD handle = TWNULLHANDLE;
+    if (uint32_t status = EntryName(src, i, &handle, field.name)) return TWActivityLog(status);
+    field.flags = TWFieldGetFlags(handle);
+    field.shape = ShapeOf(handle);
+  }
+  std::vector<CreateColumn> columns;
+  std::string unsupported;
+  if (!CreateColumns(fields, types, moneyFound, moneyClass, nonNullable, columns, &unsupported)) {
+    LogText(UnsupportedTypeText(unsupported));
+    return TWFAIL_EXTERNAL;
+  }
+  // A table without columns is refused here: some data sources would create one.
+  if (columns.empty()) return TWActivityLog(TWFAIL_EMPTY_FIELDLIST);
+  if (uint32_t status = RunDefinition(*this, CreateText(Table(*this), props.quoteColumn, columns)))
+    return status;
+  ForgetWrites(*this);
+  return TWSUCCESS;
+}
+
+uint32_t Connection::Drop(uint32_t objectType) {
+  if (objectType != TWOBJECT_METADATA) return TWFAIL_UNAVAILABLE;
+  if (!Connected(*this)) return NotConnected();
+  if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+  if (uint32_t status = RunDefinition(*this, DropText(Table(*this)))) return status;
+  ForgetWrites(*this);
+  return TWSUCCESS;
+}
+
+uint32_t Connection::Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* affected) {
+  if (objectType != TWOBJECT_SERVER && objectType != TWOBJECT_METADATA &&
+      objectType != TWOBJECT_FIELD)
+    return TWFAIL_UNAVAILABLE;
+  if (objectType != TWOBJECT_SERVER && !Connected(*this)) return NotConnected();
+  if (uint32_t status = ReleaseMainResult()) return status;
+  uint32_t count = TWCOUNT_UNKNOWN;
+  ColumnRecords columns;
+  ResultState next = ResultState::kNone;
+  switch (objectType) {
+    case TWOBJECT_SERVER:
+      // The data sources come from the driver manager at fetch time.
+      columns.push_back(CatalogueColumn("DSN", 32, false));
+      columns.push_back(CatalogueColumn("OWNER", 4, true));
+      columns.push_back(CatalogueColumn("DESCRIPTION", 254, false));
+      next = ResultState::kDataSources;
+      break;
+    case TWOBJECT_METADATA: {
+      std::string type = "TABLE";
+      if (!SQL_SUCCEEDED(SQLTables(mainSlot.stmt, nullptr, 0, nullptr, 0, nullptr, 0,
+                                   reinterpret_cast<SQLCHAR*>(type.data()),
+                                   static_cast<SQLSMALLINT>(type.size()))))
+        return OdbcLogError(dbc, mainSlot.stmt);
+      // TABLE_NAME, TABLE_OWNER (the schema), REMARKS, under the driver's names.
+      for (SQLUSMALLINT column : {3, 2, 5}) {
+        ColumnRecord record;
+        if (OdbcDescribeColumn(mainSlot.stmt, column, &record) != TWSUCCESS)
+          return OdbcLogError(dbc, mainSlot.stmt);
+        columns.push_back(std::move(record));
+      }
+      next = ResultState::kTables;
+      break;
+    }
+    default: {  // TWOBJECT_FIELD: the columns of METADATA
+      if (Table(*this).empty()) return TWFAIL_INVALID_METADATA;
+      if (uint32_t status = DescribeTable(*this, mainOp, mainSlot))
+        return NoteMissingTable(*this, status);
+      if (uint32_t status = OdbcDescribeResult(catalogueColumns, mainSlot.stmt)) return status;
+      count = static_cast<uint32_t>(catalogueColumns.size());
+      cataloguePosition = 0;
+      columns.push_back(CatalogueColumn("COLNAME", 254, false));
+      columns.push_back(CatalogueColumn("COLOWNER", 254, true));
+      columns.push_back(CatalogueColumn("COLCOMMENT", 254, true));
+      next = ResultState::kColumns;
+      break;
+    }
+  }
+  mainOp.columns = std::move(columns);
+  if (dest != TWNULLHANDLE)
+    if (uint32_t status = AddColumns(mainOp.columns, dest)) return status;
+  state = next;
+  if (affected != nullptr) *affected = count;
+  return TWSUCCESS;
+}
+
+}  // namespace sqlcli

@@ -1,0 +1,161 @@
+// The ODBC road with real processes: records go from a text file into a SQLite table, from
+// there into a PostgreSQL table and back out to a text file, each leg a direct transfer that
+// twmain schedules and taskrun runs through sqlcli.twx, with the destination tables created
+// because they are missing. What comes out must be what went in.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "road_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using road::Has;
+using road::kWaitMs;
+using road::Twmain;
+using road::Within;
+
+// Mixed records: integers, text with quotes and non-ASCII letters, amounts with two decimals,
+// dates, and an empty note. The text connector writes its delimiter between records, so the
+// file ends without one.
+constexpr char kPeople[] =
+    "1,Ada Quill,12.50,1815-12-10,first\n"
+    "2,Bram O'Ster,0.99,1999-01-31,\n"
+    "3,Cora Vance,1000.00,2026-12-09,caf\xC3\xA9 na\xC3\xAFve\n"
+    "4,Dov Lenz,-7.25,1970-01-01,last one";
+constexpr char kZid[] =
+    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
+    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nNOTE TYPE TEXT\n";
+
+// The first file of dir whose name starts with stem, or empty.
+std::string FindDriver(const char* stem) {
+  for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
+                          "/usr/lib/odbc", "/usr/local/lib/odbc"}) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec))
+      if (entry.path().filename().string().rfind(stem, 0) == 0) return entry.path();
+  }
+  return {};
+}
+
+class SqlcliRoad : public road::RoadFixture {
+ protected:
+  void SetUp() override {
+    const char* port = std::getenv("TW_PG_PORT");
+    if (port == nullptr || *port == '\0') GTEST_SKIP() << "no PostgreSQL cluster (TW_PG_PORT)";
+    port_ = port;
+    ASSERT_NO_FATAL_FAILURE(RoadFixture::SetUp());
+    if (!fs::exists(PluginPath("sqlcli.twx"))) GTEST_SKIP() << "sqlcli.twx is not built";
+    const std::string lite = FindDriver("libsqlite3odbc"), pg = FindDriver("psqlodbcw");
+    ASSERT_FALSE(lite.empty() || pg.empty()) << "ODBC drivers for SQLite and PostgreSQL";
+    database_ = "road_" + std::to_string(::getpid());
+    Psql("postgres", "DROP DATABASE IF EXISTS " + database_);
+    ASSERT_EQ(Psql("postgres", "CREATE DATABASE " + database_).exitCode, 0);
+    created_ = true;
+    twtest::WriteFile(inst_ / "odbcinst.ini",
+                      "[SQLITE3]\nDriver=" + lite + "\n\n[PG]\nDriver=" + pg + "\n");
+    twtest::WriteFile(inst_ / "odbc.ini",
+                      "[lite]\nDriver=SQLITE3\nDatabase=" + path("road.db") +
+                          "\n\n[pg]\nDriver=PG\nServername=127.0.0.1\nPort=" + port_ +
+                          "\nDatabase=" + database_ + "\nUsername=tw\n");
+    env_ = {"ODBCSYSINI=" + inst_.path(), "ODBCINI=" + path("odbc.ini")};
+  }
+  void TearDown() override {
+    if (created_) Psql("postgres", "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+    if (!port_.empty()) RoadFixture::TearDown();
+  }
+
+  twtest::ProcessResult Psql(const std::string& db, const std::string& sql) {
+    return twtest::RunProgram({"/usr/bin/psql", "-X", "-q", "-A", "-t", "-h", "127.0.0.1", "-p",
+                               port_, "-U", "tw", "-d", db, "-c", sql},
+                              twtest::InheritedEnv(), inst_.path());
+  }
+
+  void Link(const std::string& name, const std::string& library, std::vector<std::string> items) {
+    std::string form = library == "sqlcli" ? "Link\\Sqlcli" : "Link\\Flatrec";
+    std::vector<std::string> args = {"new", "qtwadm.odx", form, "Name=" + name};
+    args.insert(args.end(), items.begin(), items.end());
+    Adm(args);
+  }
+  // A direct transfer that runs once, at once (a one-time activity with no scheduled time).
+  void Transfer(const std::string& name, const std::string& src, const std::string& dest,
+                std::vector<std::string> items) {
+    std::vector<std::string> args = {"new",
+                                     "qtwadm.odx",
+                                     "Activity\\Direct Transfer",
+                                     "Name=" + name,
+                                     "SrcLink=" + src,
+                                     "DestLink=" + dest,
+                                     "OneTime:number=1"};
+    args.insert(args.end(), items.begin(), items.end());
+    Adm(args);
+  }
+  int Finished() {
+    std::string log = ActivityLog();
+    int n = 0;
+    for (size_t at = log.find("Activity finished"); at != std::string::npos;
+         at = log.find("Activity finished", at + 1))
+      ++n;
+    return n;
+  }
+
+  std::string port_, database_;
+  bool created_ = false;
+  std::vector<std::string> env_;
+};
+
+TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("sqlcli.twx"));
+  twtest::WriteFile(inst_ / "in.txt", kPeople);
+  twtest::WriteFile(inst_ / "people.zid", kZid);
+  for (auto [name, file, kind] :
+       {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
+    Link(name, "flatrec",
+         {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
+          "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  Link("Lite", "sqlcli", {"Server=lite"});
+  Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
+
+  // Each leg is defined once the one before has run, so that they run in this order.
+  const std::vector<std::vector<std::string>> legs = {
+      {"TextToLite", "TextIn", "Lite", "DestMetadata=people", "Create:number=1"},
+      {"LiteToPg", "Lite", "Pg", "Statement=SELECT * FROM people", "DestMetadata=people",
+       "Create:number=1"},
+      {"PgToText", "Pg", "TextOut", "Statement=SELECT * FROM people ORDER BY 1",
+       "Overwrite:number=1"},
+  };
+  Twmain server(inst_.path(), env_);
+  int done = 0;
+  for (const auto& leg : legs) {
+    Transfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
+    ++done;
+    ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
+        << leg[0] << "\n"
+        << server.Out() << server.Err() << ActivityLog();
+  }
+  server.Type("D\n");
+  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+
+  // The only errors logged are the missing tables that the legs then created.
+  std::string log = ActivityLog();
+  for (std::string note = "Error: Metadata object 'people' does not exist";;) {
+    size_t at = log.find(note);
+    if (at == std::string::npos) break;
+    log.erase(at, note.size());
+  }
+  EXPECT_FALSE(Has(log, "Error")) << log;
+  EXPECT_TRUE(Has(log, "Created Metadata 'people'")) << log;
+  std::string out = server.Out();
+  for (const char* name : {"TextToLite", "LiteToPg", "PgToText"})
+    EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
+  // The PostgreSQL table was created by the road and holds every record.
+  EXPECT_EQ(Psql(database_, "SELECT count(*) FROM people").out, "4\n");
+  EXPECT_EQ(twtest::ReadFile(path("out.txt")), kPeople);
+}
+
+}  // namespace

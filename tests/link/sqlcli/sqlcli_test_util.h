@@ -1,0 +1,512 @@
+// Helpers of the ODBC connector tests, all against real data sources:
+//   - OdbcConfig: one private odbcinst.ini / odbc.ini per test process (ODBCSYSINI and ODBCINI
+//     point at a temporary directory before the first ODBC call); data sources are appended
+//     with unique names as tests need them.
+//   - SqliteSource: a data source of the SQLite ODBC driver on a fresh temporary file.
+//   - PgSource: a data source on a fresh PostgreSQL database of its own in the cluster that
+//     TW_PG_PORT names (created through ODBC on "postgres", dropped at the end). Tests that
+//     need one start with SQLCLI_REQUIRE_PG(), which skips them when TW_PG_PORT is unset.
+//   - Direct: a plain ODBC connection of the test's own for preparing and checking tables.
+//   - Env: the test's installation with the engine started, the fake control store and a named
+//     activity, so that every log entry can be read back.
+//   - Link: a Connection initialised as the engine would, with property and connect helpers.
+#ifndef TW_TESTS_LINK_SQLCLI_SQLCLI_TEST_UTIL_H_
+#define TW_TESTS_LINK_SQLCLI_SQLCLI_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "activity_test_util.h"
+#include "connection.h"
+#include "fake_ctlstore.h"
+#include "flowcore.h"
+#include "plat_test_util.h"
+
+namespace sqlcli_test {
+
+using sqlcli::Connection;
+using twtest::Text;
+
+using Rows = std::vector<std::vector<std::string>>;
+// The text of a null value in Rows.
+inline const std::string kNull = "<null>";
+
+// ---------------------------------------------------------------- ODBC configuration ----
+
+// The first existing file among the driver's usual places.
+inline std::string FindDriver(std::initializer_list<const char*> names) {
+  const char* dirs[] = {"/usr/lib/x86_64-linux-gnu/odbc/",
+                        "/usr/lib/odbc/",
+                        "/usr/lib64/odbc/",
+                        "/usr/local/lib/odbc/",
+                        "/usr/lib/x86_64-linux-gnu/",
+                        "/usr/lib64/",
+                        "/usr/local/lib/"};
+  for (const char* dir : dirs)
+    for (const char* name : names) {
+      std::error_code ec;
+      if (std::filesystem::exists(std::string(dir) + name, ec)) return std::string(dir) + name;
+    }
+  return names.size() > 0 ? *names.begin() : "";
+}
+
+// The process's ODBC configuration: the drivers SQLITE3 and PG, and the data sources added.
+// The driver manager reads the files again at each connect, so an appended source is usable
+// at once.
+class OdbcConfig {
+ public:
+  static OdbcConfig& Get() {
+    static OdbcConfig config;
+    return config;
+  }
+  const std::string& dir() const { return dir_.path(); }
+
+  // Appends a data source [name] of driver with the attributes given (key, value).
+  void AddSource(const std::string& name, const std::string& driver,
+                 const std::vector<std::pair<std::string, std::string>>& attributes) {
+    std::ofstream out(dir_ / "odbc.ini", std::ios::app);
+    out << "[" << name << "]\nDriver=" << driver << "\n";
+    for (const auto& [key, value] : attributes) out << key << "=" << value << "\n";
+    out << "\n";
+    EXPECT_TRUE(out.good()) << name;
+  }
+  // A name no other source of this process has.
+  std::string UniqueName(const std::string& prefix) {
+    return prefix + std::to_string(::getpid()) + "_" + std::to_string(++sources_);
+  }
+
+ private:
+  OdbcConfig() {
+    std::ofstream(dir_ / "odbcinst.ini")
+        << "[SQLITE3]\nDriver=" << FindDriver({"libsqlite3odbc.so"})
+        << "\n\n[PG]\nDriver=" << FindDriver({"psqlodbcw.so"}) << "\n\n";
+    std::ofstream(dir_ / "odbc.ini") << "";
+    ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
+    ::setenv("ODBCINI", (dir_ / "odbc.ini").c_str(), 1);
+  }
+  twtest::TempDir dir_;
+  int sources_ = 0;
+};
+
+// What a Connection needs to reach a data source.
+struct DataSource {
+  std::string dsn;
+  std::string user;
+  std::string password;
+  bool postgres = false;
+};
+
+// A data source of the SQLite driver on a fresh file (created by the first connect).
+class SqliteSource {
+ public:
+  // extra: further driver attributes (e.g. {"NoTXN", "1"}).
+  explicit SqliteSource(const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+    OdbcConfig& config = OdbcConfig::Get();
+    source_.dsn = config.UniqueName("lite");
+    std::vector<std::pair<std::string, std::string>> attributes = {{"Database", file()},
+                                                                   {"Timeout", "5000"}};
+    attributes.insert(attributes.end(), extra.begin(), extra.end());
+    config.AddSource(source_.dsn, "SQLITE3", attributes);
+  }
+  const DataSource& source() const { return source_; }
+  const std::string& dsn() const { return source_.dsn; }
+  std::string file() const { return dir_ / "test.db"; }
+
+ private:
+  twtest::TempDir dir_;
+  DataSource source_;
+};
+
+inline std::optional<std::string> PgPort() {
+  const char* port = std::getenv("TW_PG_PORT");
+  if (port == nullptr || *port == '\0') return std::nullopt;
+  return std::string(port);
+}
+inline bool PgAvailable() {
+  return PgPort().has_value();
+}
+
+// The role scripts/pg.sh makes that must give its password (every other role is trusted).
+inline constexpr const char* kPgPasswordUser = "tw_pw";
+inline constexpr const char* kPgPassword = "tw-secret";
+
+#define SQLCLI_REQUIRE_PG() \
+  if (!::sqlcli_test::PgAvailable()) GTEST_SKIP() << "TW_PG_PORT is not set (scripts/pg.sh)"
+
+// ---------------------------------------------------------------- direct SQL -----------
+
+// The diagnostics of a handle as "STATE text" lines.
+inline std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::string out;
+  SQLCHAR state[6];
+  SQLINTEGER native = 0;
+  SQLCHAR message[1024];
+  SQLSMALLINT length = 0;
+  for (SQLSMALLINT i = 1; SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message,
+                                        &length) == SQL_SUCCESS;
+       ++i)
+    out += std::string(reinterpret_cast<char*>(state)) + " " +
+           std::string(reinterpret_cast<char*>(message)) + "\n";
+  return out;
+}
+
+// A plain ODBC connection of the test's own, autocommit on, beside the connector's: prepares
+// tables and checks what the connector wrote. target is a data source name or a full
+// connection string (containing '=').
+class Direct {
+ public:
+  explicit Direct(const std::string& target) {
+    OdbcConfig::Get();
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+    std::string text = target.find('=') == std::string::npos ? "DSN=" + target + ";" : target;
+    SQLCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                    out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+    connected_ = SQL_SUCCEEDED(rc);
+    EXPECT_TRUE(connected_) << target << ": " << Diagnostics(SQL_HANDLE_DBC, dbc_);
+  }
+  explicit Direct(const DataSource& source)
+      : Direct("DSN=" + source.dsn + ";UID=" + source.user + ";PWD=" + source.password + ";") {}
+  ~Direct() {
+    if (connected_) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+  Direct(const Direct&) = delete;
+  Direct& operator=(const Direct&) = delete;
+  bool connected() const { return connected_; }
+
+  // Runs sql; false with *error (the driver's diagnostics) on failure.
+  bool Exec(std::string_view sql, std::string* error = nullptr) { return Run(sql, nullptr, error); }
+  // Runs each statement and expects every one to succeed.
+  void ExecAll(std::initializer_list<std::string_view> statements) {
+    for (std::string_view sql : statements) {
+      std::string error;
+      EXPECT_TRUE(Exec(sql, &error)) << sql << ": " << error;
+    }
+  }
+  // Every row of sql's result as texts (kNull for a null value).
+  Rows Query(std::string_view sql) {
+    Rows rows;
+    std::string error;
+    EXPECT_TRUE(Run(sql, &rows, &error)) << sql << ": " << error;
+    return rows;
+  }
+  // The first value of the first row ("" when none).
+  std::string Scalar(std::string_view sql) {
+    Rows rows = Query(sql);
+    return rows.empty() || rows[0].empty() ? std::string() : rows[0][0];
+  }
+
+ private:
+  bool Run(std::string_view sql, Rows* rows, std::string* error) {
+    if (!connected_) {
+      if (error != nullptr) *error = "not connected";
+      return false;
+    }
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
+    std::string text(sql);
+    SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+    bool ok = SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA;
+    if (!ok && error != nullptr) *error = Diagnostics(SQL_HANDLE_STMT, stmt);
+    SQLSMALLINT columns = 0;
+    if (ok && rows != nullptr && SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)))
+      while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+        std::vector<std::string> row;
+        for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(columns); ++i) {
+          std::string value;
+          char buffer[4096];
+          SQLLEN indicator = 0;
+          bool null = false;
+          for (;;) {
+            SQLRETURN got = SQLGetData(stmt, i, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+            if (got == SQL_NO_DATA || !SQL_SUCCEEDED(got)) break;
+            if (indicator == SQL_NULL_DATA) {
+              null = true;
+              break;
+            }
+            value += buffer;
+            if (got == SQL_SUCCESS) break;
+          }
+          row.push_back(null ? kNull : value);
+        }
+        rows->push_back(std::move(row));
+      }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return ok;
+  }
+
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool connected_ = false;
+};
+
+// A data source on a fresh database of the cluster at 127.0.0.1:$TW_PG_PORT (user tw, trust),
+// dropped at the end. Check available() (or SQLCLI_REQUIRE_PG() first) before using it.
+class PgSource {
+ public:
+  // extra: further driver attributes (e.g. {"UseDeclareFetch", "1"}).
+  explicit PgSource(const std::vector<std::pair<std::string, std::string>>& extra = {}) {
+    std::optional<std::string> port = PgPort();
+    if (!port) return;
+    port_ = *port;
+    OdbcConfig& config = OdbcConfig::Get();
+    source_.dsn = config.UniqueName("pg");
+    source_.user = "tw";
+    source_.postgres = true;
+    database_ = "tw_" + source_.dsn;
+    Direct admin(AdminString());
+    std::string error;
+    created_ = admin.Exec("CREATE DATABASE " + database_, &error);
+    EXPECT_TRUE(created_) << error;
+    std::vector<std::pair<std::string, std::string>> attributes = {
+        {"Servername", "127.0.0.1"}, {"Port", port_}, {"Database", database_}, {"Username", "tw"}};
+    attributes.insert(attributes.end(), extra.begin(), extra.end());
+    config.AddSource(source_.dsn, "PG", attributes);
+  }
+  ~PgSource() {
+    if (!created_) return;
+    Direct admin(AdminString());
+    std::string error;
+    // FORCE: a connection a failed test left open must not keep the database.
+    EXPECT_TRUE(admin.Exec("DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)", &error))
+        << error;
+  }
+  PgSource(const PgSource&) = delete;
+  PgSource& operator=(const PgSource&) = delete;
+  bool available() const { return created_; }
+  const DataSource& source() const { return source_; }
+  const std::string& dsn() const { return source_.dsn; }
+  const std::string& database() const { return database_; }
+
+ private:
+  std::string AdminString() const {
+    return "Driver=PG;Servername=127.0.0.1;Port=" + port_ + ";Database=postgres;Username=tw;";
+  }
+  std::string port_;
+  std::string database_;
+  DataSource source_;
+  bool created_ = false;
+};
+
+// ---------------------------------------------------------------- the engine -----------
+
+// One entry of the activity log: its status and text (without "Error: " and without the
+// link and function a connector's entry point adds).
+struct LogEntry {
+  uint32_t status = 0;
+  std::string text;
+};
+
+// The installation of one test, the fake control store serving it, the engine started and a
+// named activity current, whose log entries the store keeps.
+class Env {
+ public:
+  Env() {
+    EXPECT_TRUE(store_.serving());
+    OdbcConfig::Get();
+    EXPECT_EQ(TWSystemInit(), TWSUCCESS);
+    EXPECT_EQ(TWActivityAlloc(0, "SqlcliTest", 0), TWSUCCESS);
+  }
+  ~Env() {
+    TWActivityFree();
+    TWSystemTerm();
+  }
+  Env(const Env&) = delete;
+  Env& operator=(const Env&) = delete;
+  std::string operator/(const std::string& name) const { return inst_ / name; }
+  twtest::FakeCtlstore& store() { return store_; }
+
+  // Copies sqlcli.twx from the build's installation directory (TW_INST_DIR, else the inst
+  // beside the tests) into this installation, for tests that go through the engine.
+  void InstallConnector() {
+    const char* built = std::getenv("TW_INST_DIR");
+    std::error_code ec;
+    std::filesystem::path from =
+        built != nullptr && *built != '\0'
+            ? std::filesystem::path(built)
+            : std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() /
+                  "inst";
+    std::filesystem::copy_file(from / "sqlcli.twx", inst_ / "sqlcli.twx",
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    ASSERT_FALSE(ec) << from << ": " << ec.message();
+  }
+
+  // The entries logged since mark (a value of LogSize()).
+  std::vector<LogEntry> Log(size_t mark = 0) {
+    std::vector<LogEntry> entries;
+    std::vector<twtest::FakeLogLine> lines = store_.Log();
+    for (size_t i = mark; i < lines.size(); ++i) {
+      std::string text = lines[i].text;
+      if (text.rfind("Error: ", 0) == 0) text.erase(0, 7);
+      size_t where = text.rfind("|  -- ");
+      if (where != std::string::npos) text.erase(where);
+      entries.push_back({lines[i].messageId, std::move(text)});
+    }
+    return entries;
+  }
+  size_t LogSize() { return store_.Log().size(); }
+
+ private:
+  twtest::Installation inst_;
+  twtest::FakeCtlstore store_;
+};
+
+// The activity's last log entry: status, text, and for a text from outside the catalogue the
+// text exactly as given (externalText) and its code.
+using twtest::LogLast;
+
+// ---------------------------------------------------------------- properties -----------
+
+inline uint32_t SetField(Connection& c, uint32_t token, uint32_t type,
+                         const std::function<void(TWFIELD)>& fill) {
+  TWFIELD f = TWNULLHANDLE;
+  EXPECT_EQ(TWFieldAlloc(&f, type, 1), TWSUCCESS);
+  fill(f);
+  uint32_t st = c.SetProperty(token, f);
+  TWFieldFree(f);
+  return st;
+}
+inline uint32_t SetText(Connection& c, uint32_t token, std::string_view value) {
+  return SetField(c, token, TWTYPE_TEXT, [&](TWFIELD f) {
+    Text t(value);
+    EXPECT_EQ(TWFieldSetStream(f, 1, t.get()), TWSUCCESS);
+  });
+}
+inline uint32_t SetInt(Connection& c, uint32_t token, int32_t value) {
+  return SetField(c, token, TWTYPE_INT,
+                  [&](TWFIELD f) { EXPECT_EQ(TWFieldSetInt(f, 1, &value), TWSUCCESS); });
+}
+// A field of type left null.
+inline uint32_t SetNull(Connection& c, uint32_t token, uint32_t type) {
+  return SetField(c, token, type, [](TWFIELD) {});
+}
+// The property as native text through a text field; nullopt when the get fails (*status
+// receives its status).
+inline std::optional<std::string> GetText(Connection& c, uint32_t token,
+                                          uint32_t* status = nullptr) {
+  TWFIELD f = TWNULLHANDLE;
+  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_TEXT, 1), TWSUCCESS);
+  std::optional<std::string> out;
+  uint32_t st = c.GetProperty(token, f);
+  if (status != nullptr) *status = st;
+  if (st == TWSUCCESS) {
+    Text t;
+    if (TWFieldIsNull(f, 1))
+      out = "";
+    else if (TWFieldGetStream(f, 1, TWSTREAMFMT_NATIVE, t.get(), nullptr) == TWSUCCESS)
+      out = t.str();
+  }
+  TWFieldFree(f);
+  return out;
+}
+// The property through an integer field; nullopt when the get fails.
+inline std::optional<int32_t> GetInt(Connection& c, uint32_t token, uint32_t* status = nullptr) {
+  TWFIELD f = TWNULLHANDLE;
+  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_INT, 1), TWSUCCESS);
+  std::optional<int32_t> out;
+  uint32_t st = c.GetProperty(token, f);
+  if (status != nullptr) *status = st;
+  int32_t v = 0;
+  if (st == TWSUCCESS && TWFieldGetInt(f, 1, &v, nullptr) == TWSUCCESS) out = v;
+  TWFieldFree(f);
+  return out;
+}
+
+// ---------------------------------------------------------------- connections ----------
+
+// A connection initialised as the engine initialises one (environment flag set; the shared
+// environment is counted, so several Links may live at once). Disconnected (if still
+// connected) and terminated at the end.
+class Link {
+ public:
+  Link() {
+    OdbcConfig::Get();
+    EXPECT_EQ(c.Initialize(1), TWSUCCESS);
+  }
+  ~Link() {
+    if (c.dbc != SQL_NULL_HDBC) c.Disconnect();
+    c.Terminate(1);
+  }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  Link& Str(uint32_t token, std::string_view v) {
+    EXPECT_EQ(SetText(c, token, v), TWSUCCESS) << token;
+    return *this;
+  }
+  Link& Num(uint32_t token, int32_t v) {
+    EXPECT_EQ(SetInt(c, token, v), TWSUCCESS) << token;
+    return *this;
+  }
+  // SERVER, USERID and PASSWORD of source, then Connect; answers its status.
+  uint32_t Connect(const DataSource& source) {
+    Str(TWTOKEN_SERVER, source.dsn);
+    if (!source.user.empty()) Str(TWTOKEN_USERID, source.user);
+    if (!source.password.empty()) Str(TWTOKEN_PASSWORD, source.password);
+    return c.Connect();
+  }
+
+  Connection c;
+};
+
+// ---------------------------------------------------------------- field lists ----------
+
+// A field list owned by the test.
+class List {
+ public:
+  explicit List(uint32_t records) { EXPECT_EQ(TWFieldlistAlloc(&list_, records, 0), TWSUCCESS); }
+  ~List() { TWFieldlistFree(list_); }
+  List(const List&) = delete;
+  List& operator=(const List&) = delete;
+  TWFIELDLIST get() const { return list_; }
+  uint32_t count() const { return TWFieldlistGetCount(list_); }
+  TWFIELD Add(std::string_view name, uint32_t type) {
+    Text n(name);
+    TWFIELD f = TWNULLHANDLE;
+    EXPECT_EQ(TWFieldlistAppend(list_, n.get(), type, &f), TWSUCCESS);
+    return f;
+  }
+  TWFIELD Field(uint32_t index) const {
+    TWFIELD f = TWNULLHANDLE;
+    EXPECT_EQ(TWFieldlistGetField(list_, index, 0, &f, nullptr), TWSUCCESS);
+    return f;
+  }
+  // Value of field index in record as native text; nullopt when null.
+  std::optional<std::string> Value(uint32_t index, uint32_t record) const {
+    TWFIELD f = Field(index);
+    if (TWFieldIsNull(f, record)) return std::nullopt;
+    Text t;
+    EXPECT_EQ(TWFieldGetStream(f, record, TWSTREAMFMT_NATIVE, t.get(), nullptr), TWSUCCESS);
+    return t.str();
+  }
+
+ private:
+  TWFIELDLIST list_ = TWNULLHANDLE;
+};
+
+inline void SetValue(TWFIELD f, uint32_t record, std::string_view text) {
+  Text t(text);
+  ASSERT_EQ(TWFieldSetStream(f, record, t.get()), TWSUCCESS) << text;
+}
+
+}  // namespace sqlcli_test
+
+#endif  // TW_TESTS_LINK_SQLCLI_SQLCLI_TEST_UTIL_H_

@@ -1,0 +1,501 @@
+// The statements of the ODBC connector against both real drivers (the SQLite ODBC driver on a
+// temporary file; PostgreSQL when TW_PG_PORT names a cluster): writes and selections by key,
+// refused keyless writes, emptying, create-when-missing and drop, the catalogue lists, commit
+// counting (also across a runner killed mid-transaction) and driver errors in the log.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <memory>
+
+#include "sqlcli_test_util.h"
+
+namespace sqlcli_test {
+namespace {
+
+enum class Db { kSqlite, kPostgres };
+
+std::string DbName(const testing::TestParamInfo<Db>& info) {
+  return info.param == Db::kSqlite ? "Sqlite" : "Postgres";
+}
+
+// A field of a test list: size is the length of a stream or the precision of a number.
+struct FieldDef {
+  std::string name;
+  uint32_t type = TWTYPE_TEXT;
+  uint32_t flags = 0;
+  uint32_t size = 0;
+  int32_t scale = 0;
+};
+
+// A list of the fields holding rows of texts (kNull for a null value); one empty record when
+// rows is empty.
+std::unique_ptr<List> Records(const std::vector<FieldDef>& fields, const Rows& rows = {}) {
+  auto list = std::make_unique<List>(static_cast<uint32_t>(std::max<size_t>(rows.size(), 1)));
+  for (const FieldDef& s : fields) {
+    TWFIELD f = list->Add(s.name, s.type);
+    const bool stream = s.type == TWTYPE_TEXT || s.type == TWTYPE_BINARY;
+    uint32_t st = TWSUCCESS;
+    if (s.size != 0)
+      st = stream ? TWFieldSetFormatStream(f, 0, s.size, TWSTREAMFMT_NATIVE)
+                  : TWFieldSetFormatNumber(f, 0, 0, s.size, s.scale);
+    if (st == TWSUCCESS && s.flags != 0) st = TWFieldSetFlags(f, s.flags);
+    EXPECT_EQ(st, TWSUCCESS) << s.name;
+  }
+  for (size_t r = 0; r < rows.size(); ++r)
+    for (size_t i = 0; i < rows[r].size(); ++i)
+      if (rows[r][i] != kNull)
+        SetValue(list->Field(static_cast<uint32_t>(i + 1)), static_cast<uint32_t>(r + 1),
+                 rows[r][i]);
+  return list;
+}
+
+// Every record of the open result, fetched one by one into dest (one record).
+Rows FetchAll(Connection& c, const List& dest) {
+  Rows rows;
+  for (int guard = 0; guard < 1000; ++guard) {
+    uint32_t moved = 0;
+    const uint32_t st = c.Fetch(dest.get(), 1, 1, &moved);
+    if (st == TWFAIL_END_OF_DATA) break;
+    EXPECT_EQ(st, TWSUCCESS);
+    if (st != TWSUCCESS) break;
+    std::vector<std::string> row;
+    for (uint32_t i = 1; i <= dest.count(); ++i) row.push_back(dest.Value(i, 1).value_or(kNull));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string Lower(std::string text) {
+  for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return text;
+}
+
+// Whether an entry of status whose text contains part (any case) was logged.
+bool Logged(const std::vector<LogEntry>& entries, uint32_t status, std::string_view part) {
+  return std::any_of(entries.begin(), entries.end(), [&](const LogEntry& e) {
+    return e.status == status && Lower(e.text).find(Lower(std::string(part))) != std::string::npos;
+  });
+}
+
+std::string Dump(const std::vector<LogEntry>& entries) {
+  std::string out;
+  for (const LogEntry& e : entries) out += "[" + std::to_string(e.status) + "] " + e.text + "\n";
+  return out;
+}
+
+class StatementsTest : public testing::TestWithParam<Db> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Db::kPostgres) {
+      SQLCLI_REQUIRE_PG();
+      pg_.emplace();
+      ASSERT_TRUE(pg_->available());
+    } else {
+      // Foreign keys are enforced only when asked for.
+      lite_.emplace(std::vector<std::pair<std::string, std::string>>{{"FKSupport", "1"}});
+    }
+  }
+  const DataSource& source() const { return pg_ ? pg_->source() : lite_->source(); }
+  Direct& direct() {
+    if (!direct_) direct_.emplace(source());
+    return *direct_;
+  }
+  // A connection of the connector on table, fields matched by name, committing as
+  // commitFrequency says (1: the driver's autocommit).
+  std::unique_ptr<Link> Open(std::string_view table, int32_t commitFrequency = 1) {
+    auto link = std::make_unique<Link>();
+    link->Str(TWTOKEN_METADATA, table)
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, commitFrequency);
+    EXPECT_EQ(link->Connect(source()), TWSUCCESS) << Dump(env_.Log());
+    return link;
+  }
+  std::string Count(const std::string& table) {
+    return direct().Scalar("SELECT COUNT(*) FROM " + table);
+  }
+
+  Env env_;
+  std::optional<SqliteSource> lite_;
+  std::optional<PgSource> pg_;
+  std::optional<Direct> direct_;
+};
+
+TEST_P(StatementsTest, InsertSelectUpdateRemoveByKey) {
+  direct().ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))"});
+  auto link = Open("items");
+  Connection& c = link->c;
+  auto rows = Records({{"a", TWTYPE_INT}, {"b"}}, {{"1", "one"}, {"2", "two"}, {"3", "three"}});
+  uint32_t affected = 0;
+  ASSERT_EQ(c.Insert(rows->get(), 1, 3, &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 3u);
+
+  // a >= 2, in order of a.
+  link->Str(TWTOKEN_ORDER_LIST, "a");
+  auto keys = Records({{"a", TWTYPE_INT, TWFIELDF_KEY | TWFIELDF_KEY_GT}}, {{"2"}});
+  List dest(1);
+  ASSERT_EQ(c.Select(keys->get(), 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(FetchAll(c, dest), (Rows{{"2", "two"}, {"3", "three"}}));
+
+  // The second record matches no row: it counts nothing and is no failure.
+  auto changes = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}}, {{"2", "TWO"}, {"9", "nine"}});
+  ASSERT_EQ(c.Update(changes->get(), 1, 2, &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 1u);
+  auto gone = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}}, {{"3"}});
+  ASSERT_EQ(c.Remove(gone->get(), 1, 1, &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 1u);
+  EXPECT_EQ(direct().Query("SELECT a, b FROM items ORDER BY a"),
+            (Rows{{"1", "one"}, {"2", "TWO"}}));
+}
+
+TEST_P(StatementsTest, KeylessUpdateOrRemoveIsRefusedAndChangesNothing) {
+  direct().ExecAll({"CREATE TABLE items (a integer, b varchar(20))",
+                    "INSERT INTO items VALUES (1, 'one')", "INSERT INTO items VALUES (2, 'two')"});
+  auto link = Open("items");
+  auto rows = Records({{"a", TWTYPE_INT}, {"b"}}, {{"1", "gone"}});
+  const size_t mark = env_.LogSize();
+  uint32_t affected = 7;
+  EXPECT_EQ(link->c.Update(rows->get(), 1, 1, &affected), TWFAIL_KEY_COUNT_MISMATCH);
+  EXPECT_EQ(affected, 0u);
+  EXPECT_EQ(link->c.Remove(rows->get(), 1, 1, &affected), TWFAIL_KEY_COUNT_MISMATCH);
+  const std::vector<LogEntry> log = env_.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_KEY_COUNT_MISMATCH; }),
+            2)
+      << Dump(log);
+  EXPECT_EQ(direct().Query("SELECT a, b FROM items ORDER BY a"),
+            (Rows{{"1", "one"}, {"2", "two"}}));
+}
+
+// SQLite has no TRUNCATE TABLE: the table is emptied by DELETE FROM instead.
+TEST_P(StatementsTest, EmptyTableTruncatesOrDeletes) {
+  direct().ExecAll({"CREATE TABLE items (a integer)", "INSERT INTO items VALUES (1)",
+                    "INSERT INTO items VALUES (2)"});
+  auto link = Open("items");
+  ASSERT_EQ(link->c.Action(TWACTION_TRUNCATE), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(Count("items"), "0");
+
+  link->Str(TWTOKEN_METADATA, "missing");
+  const size_t mark = env_.LogSize();
+  EXPECT_EQ(link->c.Action(TWACTION_TRUNCATE), TWFAIL_INVALID_METADATA);
+  EXPECT_TRUE(Logged(env_.Log(mark), TWFAIL_INVALID_METADATA, "'missing'")) << Dump(env_.Log(mark));
+}
+
+// As the direct transfer does it: an insert reports the table missing, Create makes it, the
+// insert is repeated. Without autocommit, PostgreSQL has aborted the transaction at the
+// failed insert: CREATE TABLE succeeds only on its retry with autocommit.
+TEST_P(StatementsTest, CreateWhenMissingThenDrop) {
+  auto link = Open("made", 0);
+  Connection& c = link->c;
+  const std::vector<FieldDef> fields = {
+      {"id", TWTYPE_INT, TWFIELDF_NO_NULL, 9},
+      {"name", TWTYPE_TEXT, 0, 20},
+      {"amount", TWTYPE_NUMERIC, 0, 10, 2},
+      {"scratch", TWTYPE_TEXT, TWFIELDF_NO_CREATE | TWFIELDF_NO_INSERT},
+  };
+  auto rows = Records(fields, {{"1", "one", "12.25", "x"}, {"2", kNull, kNull, "y"}});
+  size_t mark = env_.LogSize();
+  EXPECT_EQ(c.Insert(rows->get(), 1, 2, nullptr), TWFAIL_INVALID_METADATA);
+  EXPECT_TRUE(Logged(env_.Log(mark), TWFAIL_INVALID_METADATA, "'made'")) << Dump(env_.Log(mark));
+  ASSERT_EQ(c.Create(TWOBJECT_METADATA, rows->get()), TWSUCCESS) << Dump(env_.Log(mark));
+  uint32_t affected = 0;
+  ASSERT_EQ(c.Insert(rows->get(), 1, 2, &affected), TWSUCCESS) << Dump(env_.Log(mark));
+  EXPECT_EQ(affected, 2u);
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS);
+  EXPECT_EQ(direct().Query("SELECT id, name, amount FROM made ORDER BY id"),
+            (Rows{{"1", "one", "12.25"}, {"2", kNull, kNull}}));
+  // The NO_CREATE field made no column; NO_NULL made one NOT NULL.
+  std::string error;
+  EXPECT_FALSE(direct().Exec("SELECT scratch FROM made", &error));
+  EXPECT_FALSE(direct().Exec("INSERT INTO made (id) VALUES (NULL)", &error));
+
+  direct_.reset();  // SQLite: no reader may hold the file while the table is dropped
+  link = Open("made", 0);
+  EXPECT_EQ(link->c.Drop(TWOBJECT_METADATA), TWSUCCESS) << Dump(env_.Log());
+  mark = env_.LogSize();
+  EXPECT_EQ(link->c.Drop(TWOBJECT_METADATA), TWFAIL_INVALID_METADATA);
+  EXPECT_TRUE(Logged(env_.Log(mark), TWFAIL_INVALID_METADATA, "'made'")) << Dump(env_.Log(mark));
+  ASSERT_EQ(link->c.Disconnect(), TWSUCCESS);
+  EXPECT_FALSE(direct().Exec("SELECT id FROM made", &error));
+
+  // Only tables are created and dropped, and never without a column.
+  link = Open("other");
+  EXPECT_EQ(link->c.Create(TWOBJECT_INDEX, rows->get()), TWFAIL_UNAVAILABLE);
+  EXPECT_EQ(link->c.Drop(TWOBJECT_DATABASE), TWFAIL_UNAVAILABLE);
+  auto skipped = Records({{"scratch", TWTYPE_TEXT, TWFIELDF_NO_CREATE}});
+  EXPECT_EQ(link->c.Create(TWOBJECT_METADATA, skipped->get()), TWFAIL_EMPTY_FIELDLIST);
+}
+
+// Quoted column names reach the data source in every statement the connector writes; the
+// table name never is quoted.
+TEST_P(StatementsTest, QuoteColumnQuotesEveryColumn) {
+  auto link = Open("quoted");
+  Connection& c = link->c;
+  link->Str(sqlcli::kQuoteColumn, "\"");
+  auto rows = Records({{"Id", TWTYPE_INT, TWFIELDF_KEY, 9}, {"Full Name", TWTYPE_TEXT, 0, 20}},
+                      {{"1", "Ada"}, {"2", "Bob"}});
+  ASSERT_EQ(c.Create(TWOBJECT_METADATA, rows->get()), TWSUCCESS) << Dump(env_.Log());
+  ASSERT_EQ(c.Insert(rows->get(), 1, 2, nullptr), TWSUCCESS) << Dump(env_.Log());
+  auto change = Records({{"Id", TWTYPE_INT, TWFIELDF_KEY}, {"Full Name"}}, {{"2", "Bea"}});
+  ASSERT_EQ(c.Update(change->get(), 1, 1, nullptr), TWSUCCESS) << Dump(env_.Log());
+  link->Str(TWTOKEN_FIELD_LIST, "Full Name, Id").Str(TWTOKEN_ORDER_LIST, "Id");
+  List dest(1);
+  ASSERT_EQ(c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(FetchAll(c, dest), (Rows{{"Ada", "1"}, {"Bea", "2"}}));
+}
+
+TEST_P(StatementsTest, CatalogueListsSourcesTablesAndColumns) {
+  direct().ExecAll({"CREATE TABLE items (a integer, b varchar(20))"});
+  auto link = Open("items");
+  Connection& c = link->c;
+  uint32_t affected = 0;
+
+  List sources(1);
+  ASSERT_EQ(c.Catalog(TWOBJECT_SERVER, sources.get(), &affected), TWSUCCESS);
+  EXPECT_EQ(affected, TWCOUNT_UNKNOWN);
+  ASSERT_EQ(sources.count(), 3u);
+  Text name;
+  EXPECT_EQ(TWFieldlistGetName(sources.get(), 1, TWSTREAMFMT_NATIVE, name.get()), TWSUCCESS);
+  EXPECT_EQ(name.str(), "DSN");
+  const Rows dsns = FetchAll(c, sources);
+  EXPECT_TRUE(std::any_of(dsns.begin(), dsns.end(), [&](const auto& row) {
+    return row[0] == source().dsn && row[1] == kNull;
+  }));
+
+  List tables(1);
+  ASSERT_EQ(c.Catalog(TWOBJECT_METADATA, tables.get(), &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, TWCOUNT_UNKNOWN);
+  const Rows listed = FetchAll(c, tables);
+  EXPECT_TRUE(
+      std::any_of(listed.begin(), listed.end(), [](const auto& row) { return row[0] == "items"; }));
+
+  List columns(1);
+  ASSERT_EQ(c.Catalog(TWOBJECT_FIELD, columns.get(), &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 2u);
+  EXPECT_EQ(FetchAll(c, columns), (Rows{{"a", kNull, kNull}, {"b", kNull, kNull}}));
+
+  for (uint32_t kind : std::initializer_list<uint32_t>{TWOBJECT_DATABASE, TWOBJECT_INDEX, 6})
+    EXPECT_EQ(c.Catalog(kind, TWNULLHANDLE, &affected), TWFAIL_UNAVAILABLE) << kind;
+
+  link->Str(TWTOKEN_METADATA, "missing");
+  const size_t mark = env_.LogSize();
+  EXPECT_EQ(c.Catalog(TWOBJECT_FIELD, TWNULLHANDLE, &affected), TWFAIL_INVALID_METADATA);
+  EXPECT_TRUE(Logged(env_.Log(mark), TWFAIL_INVALID_METADATA, "'missing'")) << Dump(env_.Log(mark));
+}
+
+// With positioned statements (forced here: neither driver offers them) a write-back selection
+// is opened FOR UPDATE and updates go through its cursor; DisableCursor turns both back to key
+// terms, the update then taking its columns from the open result. The cursor is named only
+// for positioned writes: the SQLite driver cannot name one, and write back by key works
+// there all the same.
+TEST_P(StatementsTest, WriteBackUsesTheCursorUnlessDisabled) {
+  direct().ExecAll({"CREATE TABLE items (a integer, b varchar(20))",
+                    "INSERT INTO items VALUES (1, 'one')", "INSERT INTO items VALUES (2, 'two')"});
+  auto link = Open("items");
+  Connection& c = link->c;
+  c.positioned = true;
+  link->Num(TWTOKEN_WRITEBACK, 1).Str(TWTOKEN_FIELD_LIST, "a, b").Str(TWTOKEN_ORDER_LIST, "a");
+  auto change = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}}, {{"1", "uno"}});
+  // What the drivers make of these texts (neither takes them) is theirs to say.
+  c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, nullptr);
+  EXPECT_EQ(c.mainOp.text, "SELECT a, b FROM items ORDER BY a FOR UPDATE OF a, b");
+  c.Update(change->get(), 1, 1, nullptr);
+  EXPECT_EQ(c.updateOp.text, "UPDATE items SET b = ? WHERE CURRENT OF QTCURSOR");
+
+  link->Num(sqlcli::kDisableCursor, 1);
+  List dest(1);
+  ASSERT_EQ(c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(c.mainOp.text, "SELECT a, b FROM items ORDER BY a");
+  ASSERT_EQ(c.Update(change->get(), 1, 1, nullptr), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(c.updateOp.text, "UPDATE items SET b = ? WHERE a = ?");
+  EXPECT_EQ(FetchAll(c, dest).size(), 2u);
+  EXPECT_EQ(direct().Query("SELECT b FROM items ORDER BY a"), (Rows{{"uno"}, {"two"}}));
+}
+
+// CommitFrequency 3: a commit after every third write; the rest waits for the disconnect.
+TEST_P(StatementsTest, CommitFrequencyCommitsEveryNthStatement) {
+  direct().ExecAll({"CREATE TABLE items (a integer, b varchar(20))"});
+  auto link = Open("items", 3);
+  auto rows = Records({{"a", TWTYPE_INT}, {"b"}},
+                      {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", "d"}, {"5", "e"}});
+  uint32_t affected = 0;
+  ASSERT_EQ(link->c.Insert(rows->get(), 1, 5, &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 5u);
+  EXPECT_EQ(Count("items"), "3");
+  ASSERT_EQ(link->c.Disconnect(), TWSUCCESS);
+  EXPECT_EQ(Count("items"), "5");
+}
+
+// A runner killed after five inserts with CommitFrequency 3 leaves exactly the three it
+// committed: the other two die with its transaction.
+TEST_P(StatementsTest, KilledRunnerKeepsOnlyCommittedRows) {
+  direct().ExecAll({"CREATE TABLE items (a integer, b varchar(20))"});
+  direct_.reset();  // nothing of the test's own stays open across the fork
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    char result = 'x';
+    {
+      Link link;
+      link.Str(TWTOKEN_METADATA, "items").Num(TWTOKEN_MAP_NAME, 1).Num(sqlcli::kCommitFrequency, 3);
+      auto rows = Records({{"a", TWTYPE_INT}, {"b"}},
+                          {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", "d"}, {"5", "e"}});
+      if (link.Connect(source()) == TWSUCCESS &&
+          link.c.Insert(rows->get(), 1, 5, nullptr) == TWSUCCESS)
+        result = 'y';
+      if (::write(ready[1], &result, 1) != 1) ::_exit(2);
+      // Waits here, transaction open, until killed.
+      for (;;) ::pause();
+    }
+  }
+  ::close(ready[1]);
+  char result = 0;
+  ASSERT_EQ(::read(ready[0], &result, 1), 1);
+  ::close(ready[0]);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  ASSERT_EQ(result, 'y');
+  EXPECT_EQ(Count("items"), "3");
+}
+
+// A commit of the counter that fails (a deferred constraint checked only then) is logged
+// with the driver's text and returned; nothing of the transaction remains.
+TEST_P(StatementsTest, FailedCounterCommitIsReported) {
+  direct().ExecAll({"CREATE TABLE parent (id integer PRIMARY KEY)",
+                    "CREATE TABLE items (a integer REFERENCES parent (id) DEFERRABLE INITIALLY "
+                    "DEFERRED, b varchar(20))"});
+  auto link = Open("items", 2);
+  auto rows = Records({{"a", TWTYPE_INT}, {"b"}}, {{"1", "orphan"}, {"2", "orphan"}});
+  const size_t mark = env_.LogSize();
+  uint32_t affected = 0;
+  EXPECT_EQ(link->c.Insert(rows->get(), 1, 2, &affected), TWFAIL_EXTERNAL);
+  EXPECT_TRUE(Logged(env_.Log(mark), TWFAIL_EXTERNAL, "foreign key")) << Dump(env_.Log(mark));
+  link.reset();
+  EXPECT_EQ(Count("items"), "0");
+}
+
+// A syntax error in CONDITION: the driver's own words in the log (without a trailing line
+// end) and TWFAIL_EXTERNAL.
+TEST_P(StatementsTest, BadConditionLogsTheDriversText) {
+  direct().ExecAll({"CREATE TABLE items (a integer)"});
+  auto link = Open("items");
+  link->Str(TWTOKEN_CONDITION, "a >>> 1 +");
+  const size_t mark = env_.LogSize();
+  EXPECT_EQ(link->c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, nullptr), TWFAIL_EXTERNAL);
+  const std::vector<LogEntry> log = env_.Log(mark);
+  EXPECT_TRUE(Logged(log, TWFAIL_EXTERNAL, "syntax")) << Dump(log);
+  // The log adds "  (<native code>)" after the driver's text.
+  for (const LogEntry& e : log) {
+    const std::string text = e.text.substr(0, e.text.rfind("  ("));
+    EXPECT_TRUE(!text.empty() && text.back() != '\n' && text.back() != '\r') << e.text;
+  }
+}
+
+// The time-stamp window: rows up to now, then (with BASESTAMP) only those after it; its
+// markers come before the key's.
+TEST_P(StatementsTest, StampWindowSelectsRowsUpToNow) {
+  direct().ExecAll({"CREATE TABLE stamped (a integer, s timestamp)",
+                    "INSERT INTO stamped VALUES (1, '2001-01-01 10:00:00')",
+                    "INSERT INTO stamped VALUES (2, '2020-06-01 10:00:00')",
+                    "INSERT INTO stamped VALUES (3, '2020-07-01 10:00:00')",
+                    "INSERT INTO stamped VALUES (4, '2999-01-01 00:00:00')"});
+  auto link = Open("stamped");
+  Connection& c = link->c;
+  link->Str(TWTOKEN_STAMPFIELD, "s").Str(TWTOKEN_FIELD_LIST, "a").Str(TWTOKEN_ORDER_LIST, "a");
+  EXPECT_EQ(GetText(c, TWTOKEN_MAXSTAMP).value_or("?"), "");
+  {
+    List dest(1);
+    ASSERT_EQ(c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+    EXPECT_EQ(FetchAll(c, dest), (Rows{{"1"}, {"2"}, {"3"}}));
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EXPECT_NE(GetText(c, TWTOKEN_MAXSTAMP).value_or("").find(std::to_string(local.tm_year + 1900)),
+            std::string::npos);
+
+  link->Str(TWTOKEN_BASESTAMP, "2010-01-01 00:00:00");
+  {
+    List dest(1);
+    ASSERT_EQ(c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+    EXPECT_EQ(FetchAll(c, dest), (Rows{{"2"}, {"3"}}));
+  }
+  auto keys = Records(
+      {{"a", TWTYPE_INT, TWFIELDF_KEY | TWFIELDF_KEY_NE | TWFIELDF_KEY_GT | TWFIELDF_KEY_LT}},
+      {{"3"}});
+  {
+    List dest(1);
+    ASSERT_EQ(c.Select(keys->get(), 1, dest.get(), nullptr), TWSUCCESS) << Dump(env_.Log());
+    EXPECT_EQ(FetchAll(c, dest), (Rows{{"2"}}));
+  }
+}
+
+// A caller's statement: a result is described into the list; a statement without one opens
+// nothing; a table the data source does not know is reported.
+TEST_P(StatementsTest, ExecuteRunsTheCallersText) {
+  direct().ExecAll(
+      {"CREATE TABLE items (a integer, b varchar(20))", "INSERT INTO items VALUES (1, 'one')"});
+  auto link = Open("items");
+  Connection& c = link->c;
+  Text select("SELECT b, a FROM items");
+  List dest(1);
+  // A caller moves nothing when told 0 rows: a result's count is its rows or unknown, never 0.
+  uint32_t opened = 0;
+  ASSERT_EQ(c.Execute(select.get(), dest.get(), &opened), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_TRUE(opened == 1u || opened == TWCOUNT_UNKNOWN) << opened;
+  EXPECT_EQ(FetchAll(c, dest), (Rows{{"one", "1"}}));
+
+  Text update("UPDATE items SET b = 'uno'");
+  uint32_t affected = 0;
+  ASSERT_EQ(c.Execute(update.get(), TWNULLHANDLE, &affected), TWSUCCESS) << Dump(env_.Log());
+  EXPECT_EQ(affected, 1u);
+  List none(1);
+  EXPECT_EQ(c.Fetch(none.get(), 1, 1, nullptr), TWFAIL_NO_RESULTSET);
+
+  Text missing("SELECT * FROM missing");
+  EXPECT_EQ(c.Execute(missing.get(), TWNULLHANDLE, nullptr), TWFAIL_INVALID_METADATA);
+  EXPECT_EQ(LogLast().status, TWFAIL_INVALID_METADATA);
+  EXPECT_EQ(c.Execute(nullptr, TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
+}
+
+// PostgreSQL refuses every statement of a transaction after a failed one (here the driver is
+// told to leave failed transactions alone): CREATE TABLE fails there and succeeds on its retry
+// with autocommit; autocommit is off again afterwards.
+TEST(StatementsPgTest, CreateRetriesWithAutocommitInAnAbortedTransaction) {
+  SQLCLI_REQUIRE_PG();
+  Env env;
+  PgSource pg(std::vector<std::pair<std::string, std::string>>{{"Protocol", "7.4-0"}});
+  ASSERT_TRUE(pg.available());
+  Link link;
+  link.Str(TWTOKEN_METADATA, "made").Num(TWTOKEN_MAP_NAME, 1).Num(sqlcli::kCommitFrequency, 0);
+  ASSERT_EQ(link.Connect(pg.source()), TWSUCCESS);
+  Text bad("SELECT * FROM nowhere");
+  EXPECT_EQ(link.c.Execute(bad.get(), TWNULLHANDLE, nullptr), TWFAIL_INVALID_METADATA);
+  Text probe("SELECT 1");
+  size_t mark = env.LogSize();
+  EXPECT_EQ(link.c.Execute(probe.get(), TWNULLHANDLE, nullptr), TWFAIL_EXTERNAL);
+  ASSERT_TRUE(Logged(env.Log(mark), TWFAIL_EXTERNAL, "aborted")) << Dump(env.Log(mark));
+
+  auto rows = Records({{"id", TWTYPE_INT, 0, 9}}, {{"1"}});
+  mark = env.LogSize();
+  ASSERT_EQ(link.c.Create(TWOBJECT_METADATA, rows->get()), TWSUCCESS) << Dump(env.Log(mark));
+  ASSERT_EQ(link.c.Insert(rows->get(), 1, 1, nullptr), TWSUCCESS) << Dump(env.Log(mark));
+  Direct direct(pg.source());
+  EXPECT_EQ(direct.Scalar("SELECT COUNT(*) FROM made"), "0");  // the insert waits for a commit
+  ASSERT_EQ(link.c.Disconnect(), TWSUCCESS);
+  EXPECT_EQ(direct.Scalar("SELECT COUNT(*) FROM made"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
+                         DbName);
+
+}  // namespace
+}  // namespace sqlcli_test
