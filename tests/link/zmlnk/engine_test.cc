@@ -19,16 +19,7 @@ namespace {
 
 // Copies flatrec.twx from the build's installation directory into inst.
 void InstallFlatrec(const Installation& inst) {
-  const char* built = std::getenv("TW_INST_DIR");
-  std::error_code ec;
-  std::filesystem::path from =
-      built != nullptr && *built != '\0'
-          ? std::filesystem::path(built)
-          : std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() /
-                "inst";
-  std::filesystem::copy_file(from / "flatrec.twx", inst / "flatrec.twx",
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  ASSERT_FALSE(ec) << from << ": " << ec.message();
+  InstallBuiltPlugin(inst, "flatrec.twx");
 }
 
 class FlatrecEngine : public ::testing::Test {

@@ -103,42 +103,8 @@ class Link {
   Connection c;
 };
 
-// A field list owned by the test.
-class List {
- public:
-  explicit List(uint32_t records) { EXPECT_EQ(TWFieldlistAlloc(&list_, records, 0), TWSUCCESS); }
-  ~List() { TWFieldlistFree(list_); }
-  List(const List&) = delete;
-  List& operator=(const List&) = delete;
-  TWFIELDLIST get() const { return list_; }
-  TWFIELD Add(std::string_view name, uint32_t type) {
-    Text n(name);
-    TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistAppend(list_, n.get(), type, &f), TWSUCCESS);
-    return f;
-  }
-  TWFIELD Field(uint32_t index) const {
-    TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistGetField(list_, index, 0, &f, nullptr), TWSUCCESS);
-    return f;
-  }
-  // Value of field index in record as native text; nullopt when null.
-  std::optional<std::string> Value(uint32_t index, uint32_t record) const {
-    TWFIELD f = Field(index);
-    if (TWFieldIsNull(f, record)) return std::nullopt;
-    Text t;
-    EXPECT_EQ(TWFieldGetStream(f, record, TWSTREAMFMT_NATIVE, t.get(), nullptr), TWSUCCESS);
-    return t.str();
-  }
-
- private:
-  TWFIELDLIST list_ = TWNULLHANDLE;
-};
-
-inline void SetValue(TWFIELD f, uint32_t record, std::string_view text) {
-  Text t(text);
-  ASSERT_EQ(TWFieldSetStream(f, record, t.get()), TWSUCCESS) << text;
-}
+using twtest::List;
+using twtest::SetValue;
 
 // Every record of an open source as rows of texts ("<null>" for null values), fetched one
 // by one into a list described by Execute. *last receives the status that ended it.

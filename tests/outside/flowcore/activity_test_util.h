@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,59 @@ inline void InstallPlugin(const Installation& inst, const std::string& name) {
   std::filesystem::copy_file(dir / (name + ".twx"), inst / (name + ".twx"),
                              std::filesystem::copy_options::overwrite_existing, ec);
   ASSERT_FALSE(ec) << name << ": " << ec.message();
+}
+
+// Copies the plug-in file name (with its ".twx") from the build's installation directory
+// (TW_INST_DIR, else the "inst" beside the tests) into the installation.
+inline void InstallBuiltPlugin(const Installation& inst, const std::string& name) {
+  const char* built = std::getenv("TW_INST_DIR");
+  std::error_code ec;
+  std::filesystem::path from =
+      built != nullptr && *built != '\0'
+          ? std::filesystem::path(built)
+          : std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().parent_path() /
+                "inst";
+  std::filesystem::copy_file(from / name, inst / name,
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  ASSERT_FALSE(ec) << from << ": " << ec.message();
+}
+
+// A field list owned by the test.
+class List {
+ public:
+  explicit List(uint32_t records) { EXPECT_EQ(TWFieldlistAlloc(&list_, records, 0), TWSUCCESS); }
+  ~List() { TWFieldlistFree(list_); }
+  List(const List&) = delete;
+  List& operator=(const List&) = delete;
+  TWFIELDLIST get() const { return list_; }
+  uint32_t count() const { return TWFieldlistGetCount(list_); }
+  TWFIELD Add(std::string_view name, uint32_t type) {
+    Text n(name);
+    TWFIELD f = TWNULLHANDLE;
+    EXPECT_EQ(TWFieldlistAppend(list_, n.get(), type, &f), TWSUCCESS);
+    return f;
+  }
+  TWFIELD Field(uint32_t index) const {
+    TWFIELD f = TWNULLHANDLE;
+    EXPECT_EQ(TWFieldlistGetField(list_, index, 0, &f, nullptr), TWSUCCESS);
+    return f;
+  }
+  // Value of field index in record as native text; nullopt when null.
+  std::optional<std::string> Value(uint32_t index, uint32_t record) const {
+    TWFIELD f = Field(index);
+    if (TWFieldIsNull(f, record)) return std::nullopt;
+    Text t;
+    EXPECT_EQ(TWFieldGetStream(f, record, TWSTREAMFMT_NATIVE, t.get(), nullptr), TWSUCCESS);
+    return t.str();
+  }
+
+ private:
+  TWFIELDLIST list_ = TWNULLHANDLE;
+};
+
+inline void SetValue(TWFIELD f, uint32_t record, std::string_view text) {
+  Text t(text);
+  ASSERT_EQ(TWFieldSetStream(f, record, t.get()), TWSUCCESS) << text;
 }
 
 // The last log entry's status and text (without "Error: " and the link suffix).
