@@ -49,7 +49,7 @@ for side in In:people.txt:SOURCE Out:people.out:DESTINATION; do
     PropTokenList:numberlist=65538,15,16 >/dev/null
 done
 adm new "$admin" 'Activity\Direct Transfer' Name=CopyPeople SrcLink=PeopleIn DestLink=PeopleOut \
-  RunASAP:number=1 OneTime:number=1 >/dev/null
+  OneTime:number=1 >/dev/null
 echo "Administrator and Log databases created; activity CopyPeople is due now."
 
 # twmain reads its console from a FIFO; it is stopped on every way out of this script.
