@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <limits>
 #include <mutex>
 #include <utility>
@@ -18,6 +17,7 @@
 #include "session.h"
 #include "timedate.h"
 #include "tw/coding.h"
+#include "tw/datetime_text.h"
 
 namespace plexa {
 
@@ -552,150 +552,18 @@ uint32_t TextToNumber(std::string_view raw, const International& intl, double& o
 
 namespace {
 
-void PutPadded(std::string& s, int64_t v, int width) {
-  std::string d = std::to_string(v);
-  if (static_cast<int>(d.size()) < width) s.append(width - d.size(), '0');
-  s += d;
-}
-
-class Cursor {
- public:
-  explicit Cursor(std::string_view text) : t_(text) {}
-  bool end() const { return pos_ >= t_.size(); }
-  size_t pos() const { return pos_; }
-  void reset(size_t pos) { pos_ = pos; }
-  bool atDigit() const { return !end() && IsDigit(t_[pos_]); }
-  // A run of digits; answers how many (the value stops growing past 9 digits).
-  int number(int64_t& value) {
-    int n = 0;
-    int64_t v = 0;
-    while (atDigit()) {
-      if (n < 9) v = v * 10 + (t_[pos_] - '0');
-      ++n;
-      ++pos_;
-    }
-    value = v;
-    return n;
-  }
-  // Fraction digits: the first two give hundredths.
-  int hundredths(int64_t& value) {
-    int n = 0;
-    int64_t v = 0;
-    while (atDigit()) {
-      if (n < 2) v = v * 10 + (t_[pos_] - '0');
-      ++n;
-      ++pos_;
-    }
-    value = n == 1 ? v * 10 : v;
-    return n;
-  }
-  int blanks() {
-    int n = 0;
-    while (!end() && (t_[pos_] == ' ' || t_[pos_] == '\t')) ++pos_, ++n;
-    return n;
-  }
-  bool take(std::string_view s) {
-    if (!StartsWith(t_, pos_, s)) return false;
-    pos_ += s.size();
-    return true;
-  }
-  bool takeNoCase(std::string_view s) {
-    if (s.empty() || t_.size() - pos_ < s.size()) return false;
-    if (FoldAscii(t_.substr(pos_, s.size())) != FoldAscii(s)) return false;
-    pos_ += s.size();
-    return true;
-  }
-  std::string_view takeAny(std::initializer_list<std::string_view> seps) {
-    for (std::string_view s : seps)
-      if (take(s)) return s;
-    return {};
-  }
-
- private:
-  std::string_view t_;
-  size_t pos_ = 0;
-};
-
-enum class Parsed { absent, ok, bad };
-
-int64_t WindowYear(int64_t year, int digits) {
-  if (digits > 2) return year;
-  return year < 50 ? 2000 + year : 1900 + year;
-}
-
-Parsed ParseDate(Cursor& c, const International& intl, TimeFields& f) {
-  const size_t start = c.pos();
-  int64_t n[3];
-  int len[3];
-  len[0] = c.number(n[0]);
-  if (len[0] == 0) return Parsed::absent;
-  std::string_view sep = c.takeAny({intl.date, "/", "-", "."});
-  if (sep.empty() || (len[1] = c.number(n[1])) == 0 || !c.take(sep)) {
-    c.reset(start);
-    return Parsed::absent;
-  }
-  len[2] = c.number(n[2]);
-  if (len[2] == 0) return Parsed::bad;
-  int64_t y = 0;
-  int64_t m = 0;
-  int64_t d = 0;
-  // A long first number is a year whatever the order (ISO text among them).
-  if (len[0] > 2 || intl.dateOrder == GVINTL_DATE_YMD) {
-    if (len[1] > 2 || len[2] > 2) return Parsed::bad;
-    y = WindowYear(n[0], len[0]);
-    m = n[1];
-    d = n[2];
-  } else {
-    if (len[1] > 2 || len[2] > 5) return Parsed::bad;
-    y = WindowYear(n[2], len[2]);
-    m = intl.dateOrder == GVINTL_DATE_DMY ? n[1] : n[0];
-    d = intl.dateOrder == GVINTL_DATE_DMY ? n[0] : n[1];
-  }
-  if (len[0] > 5 || y < 1 || y > 32767 || m < 1 || m > 12 || d < 1 ||
-      d > DaysInMonth(y, static_cast<int>(m)))
-    return Parsed::bad;
-  f.dateNull = false;
-  f.julian = JulianFromCivil(y, static_cast<int>(m), static_cast<int>(d));
-  return Parsed::ok;
-}
-
-Parsed ParseTime(Cursor& c, const International& intl, TimeFields& f) {
-  int64_t h = 0;
-  int64_t mi = 0;
-  int64_t s = 0;
-  int64_t hh = 0;
-  int len = c.number(h);
-  if (len == 0 || len > 2) return Parsed::bad;
-  std::string_view sep = c.takeAny({intl.time, ":"});
-  if (sep.empty()) return Parsed::bad;
-  len = c.number(mi);
-  if (len == 0 || len > 2) return Parsed::bad;
-  if (c.take(sep)) {
-    len = c.number(s);
-    if (len == 0 || len > 2) return Parsed::bad;
-    if (!c.takeAny({".", intl.decimal}).empty()) {
-      if (c.hundredths(hh) == 0) return Parsed::bad;
-    }
-  }
-  const size_t beforeMark = c.pos();
-  c.blanks();
-  bool am = false;
-  bool pm = false;
-  if (c.takeNoCase(intl.am) || c.takeNoCase("AM"))
-    am = true;
-  else if (c.takeNoCase(intl.pm) || c.takeNoCase("PM"))
-    pm = true;
-  else
-    c.reset(beforeMark);
-  if (am || pm) {
-    if (h > 12) return Parsed::bad;
-    if (pm && h < 12) h += 12;
-    if (am && h == 12) h = 0;
-  }
-  if (h > 23 || mi > 59 || s > 59) return Parsed::bad;
-  f.timeNull = false;
-  f.ticks = h * kTicksPerHour + mi * 6000 + s * 100 + hh;
-  return Parsed::ok;
+tw::DatetimeIntl TextIntl(const International& intl) {
+  tw::DatetimeIntl t;
+  t.order = intl.dateOrder == GVINTL_DATE_YMD   ? tw::DatetimeIntl::Order::ymd
+            : intl.dateOrder == GVINTL_DATE_DMY ? tw::DatetimeIntl::Order::dmy
+                                                : tw::DatetimeIntl::Order::mdy;
+  t.clock24 = (intl.flags & GVINTL_24HOUR) != 0;
+  t.am = intl.am;
+  t.pm = intl.pm;
+  t.decimal = intl.decimal;
+  t.date = intl.date;
+  t.time = intl.time;
+  return t;
 }
 
 }  // namespace
@@ -703,66 +571,33 @@ Parsed ParseTime(Cursor& c, const International& intl, TimeFields& f) {
 uint32_t TimeToText(const GVTIMEDATE& value, const International& intl, std::string& out) {
   TimeFields f;
   if (uint32_t st = DecodeTime(value, f)) return st;
-  std::string s;
+  tw::DatetimeParts p;
+  p.date_null = f.dateNull;
+  p.time_null = f.timeNull;
   if (!f.dateNull) {
     const CivilDate c = CivilFromJulian(f.julian);
-    const std::string_view sep = intl.date.empty() ? std::string_view("/") : intl.date;
-    if (intl.dateOrder == GVINTL_DATE_YMD) {
-      PutPadded(s, c.year, 4);
-      s += sep;
-      PutPadded(s, c.month, 2);
-      s += sep;
-      PutPadded(s, c.day, 2);
-    } else {
-      const bool dmy = intl.dateOrder == GVINTL_DATE_DMY;
-      PutPadded(s, dmy ? c.day : c.month, 2);
-      s += sep;
-      PutPadded(s, dmy ? c.month : c.day, 2);
-      s += sep;
-      PutPadded(s, c.year, 4);
-    }
+    p.year = c.year;
+    p.month = c.month;
+    p.day = c.day;
   }
-  if (!f.timeNull) {
-    if (!f.dateNull) s += ' ';
-    const std::string_view sep = intl.time.empty() ? std::string_view(":") : intl.time;
-    int64_t hour = f.ticks / kTicksPerHour;
-    const bool twelve = (intl.flags & GVINTL_24HOUR) == 0;
-    const bool pm = hour >= 12;
-    if (twelve) hour = hour % 12 == 0 ? 12 : hour % 12;
-    PutPadded(s, hour, 2);
-    s += sep;
-    PutPadded(s, f.ticks / 6000 % 60, 2);
-    s += sep;
-    PutPadded(s, f.ticks / 100 % 60, 2);
-    if (f.ticks % 100 != 0) {
-      s += '.';
-      PutPadded(s, f.ticks % 100, 2);
-    }
-    if (twelve) {
-      std::string_view mark = pm ? intl.pm : intl.am;
-      if (mark.empty()) mark = pm ? "PM" : "AM";
-      s += ' ';
-      s += mark;
-    }
-  }
+  p.ticks = f.ticks;
+  std::string s;
+  tw::format_datetime_text(p, TextIntl(intl), [&](std::string_view piece) { s += piece; });
   out = std::move(s);
   return 0;
 }
 
 uint32_t TextToTime(std::string_view raw, const International& intl, GVTIMEDATE& out) {
-  Cursor c(Trim(raw));
+  tw::DatetimeParts p;
+  if (!tw::parse_datetime_text(Trim(raw), TextIntl(intl), &p)) return GVERR_ITEM_KIND;
   TimeFields f;
-  if (!c.end()) {
-    const Parsed date = ParseDate(c, intl, f);
-    if (date == Parsed::bad) return GVERR_ITEM_KIND;
-    bool wantTime = date == Parsed::absent;
-    if (date == Parsed::ok && !c.end()) {
-      // Date and time are parted by blanks, or by "T" in ISO text.
-      if (c.blanks() == 0 && !(c.takeNoCase("T") && c.atDigit())) return GVERR_ITEM_KIND;
-      wantTime = !c.end();
-    }
-    if (wantTime && ParseTime(c, intl, f) != Parsed::ok) return GVERR_ITEM_KIND;
-    if (!c.end()) return GVERR_ITEM_KIND;
+  if (!p.date_null) {
+    f.dateNull = false;
+    f.julian = JulianFromCivil(p.year, p.month, p.day);
+  }
+  if (!p.time_null) {
+    f.timeNull = false;
+    f.ticks = p.ticks;
   }
   out = MachineTime(f);
   return 0;
