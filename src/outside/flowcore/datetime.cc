@@ -85,10 +85,10 @@ ZoneDst LocalAtWall(int64_t wall) {
 ZoneDst LocalFor(const DT& dt) {
   if (!dt.date_null) {
     int64_t seconds =
-        (dt.julian - kUnixEpochJulian) * 86400 + (dt.time_null ? 12 * 3600 : dt.ticks / 100);
+        (dt.julian - tw::kJulianUnixEpoch) * 86400 + (dt.time_null ? 12 * 3600 : dt.ticks / 100);
     return LocalAtWall(seconds);
   }
-  return LocalAtInstant(FloorDiv(tw::Env::Default()->NowMicros(), 1000000));
+  return LocalAtInstant(tw::floor_div(tw::Env::Default()->NowMicros(), 1000000));
 }
 
 uint32_t CompareDatetimes(const TWDatetime& value, const TWDatetime& base, uint32_t flags,
@@ -106,8 +106,8 @@ uint32_t CompareDatetimes(const TWDatetime& value, const TWDatetime& base, uint3
     int64_t x = InstantOf(a);
     int64_t y = InstantOf(b);
     if (seconds) {
-      x = FloorDiv(x, 100);
-      y = FloorDiv(y, 100);
+      x = tw::floor_div(x, 100);
+      y = tw::floor_div(y, 100);
     }
     r = order(x, y);
   } else {
@@ -144,7 +144,7 @@ bool InRange(int64_t julian) {
 // years 1 to 32767 is clamped to the nearest limit and answers false.
 bool MoveToZone(DT* dt, ZoneDst to) {
   int64_t wall = InstantOf(*dt) + (to.zone + to.dst) * kTicksPerHour;
-  int64_t julian = FloorDiv(wall, kTicksPerDay) + kUnixEpochJulian;
+  int64_t julian = tw::floor_div(wall, kTicksPerDay) + tw::kJulianUnixEpoch;
   dt->zone = to.zone;
   dt->dst = to.dst;
   if (!InRange(julian)) {
@@ -153,19 +153,15 @@ bool MoveToZone(DT* dt, ZoneDst to) {
     return false;
   }
   dt->julian = julian;
-  dt->ticks = FloorMod(wall, kTicksPerDay);
+  dt->ticks = tw::floor_mod(wall, kTicksPerDay);
   return true;
 }
 
 // The wall clock of base moved by months (the day cut to the month's end), compared with
 // value's wall clock; times count only when both values have one.
 int CompareMovedByMonths(const DT& base, int64_t months, const DT& value) {
-  Civil c = CivilFromJulian(base.julian);
-  int64_t total = c.year * 12 + (c.month - 1) + months;
-  int64_t y = FloorDiv(total, 12);
-  int m = static_cast<int>(FloorMod(total, 12)) + 1;
-  int d = c.day < DaysInMonth(y, m) ? c.day : DaysInMonth(y, m);
-  int64_t julian = JulianFromCivil(y, m, d);
+  const tw::CivilDate c = tw::add_months(tw::civil_from_julian(base.julian), months);
+  int64_t julian = tw::julian_from_civil(c.year, c.month, c.day);
   if (julian != value.julian) return julian < value.julian ? -1 : 1;
   if (base.time_null || value.time_null || base.ticks == value.ticks) return 0;
   return base.ticks < value.ticks ? -1 : 1;
@@ -176,8 +172,8 @@ uint32_t Difference(const DT& v, const DT& b, uint32_t unit, int64_t* out) {
     case TWDTUNIT_YEAR:
     case TWDTUNIT_MONTH: {
       if (v.date_null || b.date_null) return TWFAIL_INVALID_DATETIME;
-      Civil cv = CivilFromJulian(v.julian);
-      Civil cb = CivilFromJulian(b.julian);
+      const tw::CivilDate cv = tw::civil_from_julian(v.julian);
+      const tw::CivilDate cb = tw::civil_from_julian(b.julian);
       int64_t months = (cv.year - cb.year) * 12 + (cv.month - cb.month);
       // Whole months: base moved that far must not pass value.
       if (months > 0 && CompareMovedByMonths(b, months, v) > 0) --months;
@@ -238,14 +234,14 @@ TW_API uint32_t TWDatetimeSetCurrent(TWDatetime* value) {
   return tw::guard([&]() -> uint32_t {
     if (value == nullptr) return TWFAIL_NULL_RESULT;
     int64_t micros = tw::Env::Default()->NowMicros();
-    int64_t hundredths = twcore::FloorDiv(micros, 10000);
-    twcore::ZoneDst z = twcore::LocalAtInstant(twcore::FloorDiv(hundredths, 100));
+    int64_t hundredths = tw::floor_div(micros, 10000);
+    twcore::ZoneDst z = twcore::LocalAtInstant(tw::floor_div(hundredths, 100));
     int64_t wall = hundredths + (z.zone + z.dst) * twcore::kTicksPerHour;
     DT dt;
     dt.date_null = false;
     dt.time_null = false;
-    dt.julian = twcore::FloorDiv(wall, twcore::kTicksPerDay) + twcore::kUnixEpochJulian;
-    dt.ticks = twcore::FloorMod(wall, twcore::kTicksPerDay);
+    dt.julian = tw::floor_div(wall, twcore::kTicksPerDay) + tw::kJulianUnixEpoch;
+    dt.ticks = tw::floor_mod(wall, twcore::kTicksPerDay);
     dt.zone = z.zone;
     dt.dst = z.dst;
     if (!twcore::InRange(dt.julian)) return TWFAIL_INVALID_DATETIME;
@@ -289,7 +285,7 @@ TW_API uint32_t TWDatetimeGetParts(const TWDatetime* value, uint32_t flags,
     if (dt.complete() && (flags & (TWPARTSF_LOCAL | TWPARTSF_GMT))) {
       twcore::ZoneDst to;
       if (flags & TWPARTSF_LOCAL)
-        to = twcore::LocalAtInstant(twcore::FloorDiv(twcore::InstantOf(dt), 100));
+        to = twcore::LocalAtInstant(tw::floor_div(twcore::InstantOf(dt), 100));
       if (!twcore::MoveToZone(&dt, to)) st = TWFAIL_OVERFLOW;
     }
     const int32_t null_part = (flags & TWPARTSF_NULL_ZERO) ? 0 : -1;
@@ -298,11 +294,11 @@ TW_API uint32_t TWDatetimeGetParts(const TWDatetime* value, uint32_t flags,
     if (dt.date_null) {
       p.year = p.month = p.day = p.weekday = min ? 1 : null_part;
     } else {
-      twcore::Civil c = twcore::CivilFromJulian(dt.julian);
+      const tw::CivilDate c = tw::civil_from_julian(dt.julian);
       p.year = static_cast<int32_t>(c.year);
       p.month = c.month;
       p.day = c.day;
-      p.weekday = twcore::WeekdayOf(dt.julian);
+      p.weekday = tw::weekday_of(dt.julian);
     }
     if (dt.time_null) {
       p.hour = p.minute = p.second = p.hundredth = min ? 0 : null_part;
@@ -333,9 +329,9 @@ TW_API uint32_t TWDatetimeSetParts(TWDatetime* value, const TWDatetimeParts* par
                    ((flags & TWPARTSF_NULL_MIN) && p.year == 1 && p.month == 1 && p.day == 1);
     if (!dt.date_null) {
       if (p.year < TWMIN_DATETIME_YEAR || p.year > TWMAX_DATETIME_YEAR || p.month < 1 ||
-          p.month > 12 || p.day < 1 || p.day > twcore::DaysInMonth(p.year, p.month))
+          p.month > 12 || p.day < 1 || p.day > tw::days_in_month(p.year, p.month))
         return TWFAIL_INVALID_DATETIME;
-      dt.julian = twcore::JulianFromCivil(p.year, p.month, p.day);
+      dt.julian = tw::julian_from_civil(p.year, p.month, p.day);
     }
     dt.time_null = p.hour == -1 || p.minute == -1 || p.second == -1 || p.hundredth == -1;
     if (!dt.time_null) {
@@ -373,19 +369,16 @@ TW_API uint32_t TWDatetimeAdjust(TWDatetime* value, const TWDatetimeParts* adjus
     if ((date_parts && dt.date_null) || (time_parts && dt.time_null))
       return TWFAIL_INVALID_DATETIME;
     if (!dt.date_null && (a.year != 0 || a.month != 0)) {
-      twcore::Civil c = twcore::CivilFromJulian(dt.julian);
-      int64_t total = (c.year + a.year) * 12 + (c.month - 1) + int64_t{a.month};
-      int64_t y = twcore::FloorDiv(total, 12);
-      int m = static_cast<int>(twcore::FloorMod(total, 12)) + 1;
-      int last = twcore::DaysInMonth(y, m);
-      dt.julian = twcore::JulianFromCivil(y, m, c.day < last ? c.day : last);
+      const tw::CivilDate c =
+          tw::add_months(tw::civil_from_julian(dt.julian), int64_t{a.year} * 12 + a.month);
+      dt.julian = tw::julian_from_civil(c.year, c.month, c.day);
     }
     if (!dt.date_null) dt.julian += int64_t{a.weekday} * 7 + a.day;
     // Time and zone moves carry into the date; without a date they wrap within the day.
     auto move_clock = [&](int64_t hundredths) {
       int64_t t = dt.ticks + hundredths;
-      if (!dt.date_null) dt.julian += twcore::FloorDiv(t, twcore::kTicksPerDay);
-      dt.ticks = twcore::FloorMod(t, twcore::kTicksPerDay);
+      if (!dt.date_null) dt.julian += tw::floor_div(t, twcore::kTicksPerDay);
+      dt.ticks = tw::floor_mod(t, twcore::kTicksPerDay);
     };
     if (time_parts)
       move_clock(int64_t{a.hour} * twcore::kTicksPerHour + int64_t{a.minute} * 6000 +

@@ -1,4 +1,4 @@
-// Inside the engine: the calendar (Julian day numbers, proleptic Gregorian), the decoded form
+// Inside the engine: the calendar's limits (its arithmetic is tw/calendar.h), the decoded form
 // of a TWDatetime, the machine's zone rules, and the datetime comparison that field
 // comparisons share (TWCOMPAREF_* flags).
 #ifndef TW_FLOWCORE_DATETIME_H_
@@ -7,67 +7,20 @@
 #include <cstdint>
 
 #include "flowcore.h"
+#include "tw/calendar.h"
 
 namespace twcore {
 
 constexpr int64_t kTicksPerDay = 8640000;
 constexpr int64_t kTicksPerHour = 360000;
 constexpr uint32_t kNullDateBits = 0xFFFFFF;
-constexpr int64_t kUnixEpochJulian = 2440588;  // 1 January 1970
 constexpr int kMinZone = -12;
 constexpr int kMaxZone = 14;
 
-constexpr int64_t FloorDiv(int64_t a, int64_t b) {
-  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-constexpr int64_t FloorMod(int64_t a, int64_t b) {
-  return a - FloorDiv(a, b) * b;
-}
-
-constexpr bool IsLeap(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-constexpr int DaysInMonth(int64_t y, int m) {
-  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-// The Julian day number of a proleptic Gregorian date, for any year.
-constexpr int64_t JulianFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = FloorDiv(y, 400);
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + kUnixEpochJulian;
-}
-
-struct Civil {
-  int64_t year;
-  int month;
-  int day;
-};
-constexpr Civil CivilFromJulian(int64_t julian) {
-  const int64_t z = julian - kUnixEpochJulian + 719468;
-  const int64_t era = FloorDiv(z, 146097);
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return Civil{yoe + era * 400 + (m <= 2), m, d};
-}
-
-constexpr int64_t kMinJulian = JulianFromCivil(TWMIN_DATETIME_YEAR, 1, 1);
-constexpr int64_t kMaxJulian = JulianFromCivil(TWMAX_DATETIME_YEAR, 12, 31);
-static_assert(kMinJulian == 1721426 && JulianFromCivil(2000, 1, 1) == 2451545);
+constexpr int64_t kMinJulian = tw::julian_from_civil(TWMIN_DATETIME_YEAR, 1, 1);
+constexpr int64_t kMaxJulian = tw::julian_from_civil(TWMAX_DATETIME_YEAR, 12, 31);
+static_assert(kMinJulian == 1721426);
 static_assert(kMaxJulian < kNullDateBits);
-
-// 1 Monday to 7 Sunday.
-constexpr int WeekdayOf(int64_t julian) {
-  return static_cast<int>(FloorMod(julian, 7)) + 1;
-}
 
 // A TWDatetime taken apart.
 struct DT {
@@ -88,7 +41,7 @@ TWDatetime Encode(const DT& dt);
 
 // Hundredths since 1970-01-01 00:00 UTC of a complete value.
 inline int64_t InstantOf(const DT& dt) {
-  return (dt.julian - kUnixEpochJulian) * kTicksPerDay + dt.ticks -
+  return (dt.julian - tw::kJulianUnixEpoch) * kTicksPerDay + dt.ticks -
          dt.offset_hours() * kTicksPerHour;
 }
 

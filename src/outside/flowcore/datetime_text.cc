@@ -36,7 +36,7 @@ size_t FormatDatetime(const DT& dt, const Intl& intl, char* out) {
   p.date_null = dt.date_null;
   p.time_null = dt.time_null;
   if (!dt.date_null) {
-    const Civil c = CivilFromJulian(dt.julian);
+    const tw::CivilDate c = tw::civil_from_julian(dt.julian);
     p.year = c.year;
     p.month = c.month;
     p.day = c.day;
@@ -57,7 +57,7 @@ uint32_t ParseDatetime(std::string_view raw, const Intl& intl, DT* out) {
   DT dt;
   if (!p.date_null) {
     dt.date_null = false;
-    dt.julian = JulianFromCivil(p.year, p.month, p.day);
+    dt.julian = tw::julian_from_civil(p.year, p.month, p.day);
   }
   if (!p.time_null) {
     dt.time_null = false;

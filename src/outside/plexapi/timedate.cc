@@ -12,27 +12,8 @@ namespace {
 constexpr int kMinZone = -12;
 constexpr int kMaxZone = 14;
 
-constexpr int64_t FloorDiv(int64_t a, int64_t b) {
-  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-constexpr int64_t FloorMod(int64_t a, int64_t b) {
-  return a - FloorDiv(a, b) * b;
-}
-
-constexpr bool IsLeap(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-constexpr int64_t Julian(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = FloorDiv(y, 400);
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + kJulianUnixEpoch;
-}
-static_assert(Julian(1, 1, 1) == kJulianMin && Julian(32767, 12, 31) == kJulianMax);
-static_assert(Julian(2000, 1, 1) == 2451545 && Julian(1970, 1, 1) == kJulianUnixEpoch);
+static_assert(tw::julian_from_civil(1, 1, 1) == kJulianMin &&
+              tw::julian_from_civil(32767, 12, 31) == kJulianMax);
 
 bool InRange(int64_t julian) {
   return julian >= kJulianMin && julian <= kJulianMax;
@@ -59,7 +40,7 @@ int64_t NowHundredths() {
 // The machine's zone for a value's wall clock: its date at noon when it has no time, now
 // when it has no date.
 ZoneDst MachineZoneFor(const TimeFields& f) {
-  if (f.dateNull) return MachineZoneAtInstant(FloorDiv(NowHundredths(), 100));
+  if (f.dateNull) return MachineZoneAtInstant(tw::floor_div(NowHundredths(), 100));
   const int64_t seconds =
       (f.julian - kJulianUnixEpoch) * 86400 + (f.timeNull ? 12 * 3600 : f.ticks / 100);
   return MachineZoneAtWall(seconds);
@@ -68,29 +49,19 @@ ZoneDst MachineZoneFor(const TimeFields& f) {
 }  // namespace
 
 int64_t JulianFromCivil(int64_t year, int month, int day) {
-  return Julian(year, month, day);
+  return tw::julian_from_civil(year, month, day);
 }
 
 CivilDate CivilFromJulian(int64_t julian) {
-  const int64_t z = julian - kJulianUnixEpoch + 719468;
-  const int64_t era = FloorDiv(z, 146097);
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return CivilDate{yoe + era * 400 + (m <= 2), m, d};
+  return tw::civil_from_julian(julian);
 }
 
 int DaysInMonth(int64_t year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 0;
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
+  return month < 1 || month > 12 ? 0 : tw::days_in_month(year, month);
 }
 
 int WeekdayOf(int64_t julian) {
-  return static_cast<int>(FloorMod(julian, 7)) + 1;
+  return tw::weekday_of(julian);
 }
 
 uint32_t DecodeTime(const GVTIMEDATE& value, TimeFields& out) {
@@ -139,8 +110,8 @@ uint32_t TimeToUtc(const GVTIMEDATE& value, GVTIMEDATE& out) {
     return 0;
   }
   const int64_t instant = InstantOf(f);
-  int64_t julian = FloorDiv(instant, kTicksPerDay) + kJulianUnixEpoch;
-  int64_t ticks = FloorMod(instant, kTicksPerDay);
+  int64_t julian = tw::floor_div(instant, kTicksPerDay) + kJulianUnixEpoch;
+  int64_t ticks = tw::floor_mod(instant, kTicksPerDay);
   // A value near the ends of the calendar can leave it when moved: keep the nearest end.
   if (julian < kJulianMin) julian = kJulianMin, ticks = 0;
   if (julian > kJulianMax) julian = kJulianMax, ticks = kTicksPerDay - 1;
@@ -220,7 +191,7 @@ uint32_t TimeFromParts(const GVTIMEPARTS& p, GVTIMEDATE& value) {
     if (p.year < 1 || p.year > 32767 || p.month < 1 || p.month > 12 || p.day < 1 ||
         p.day > DaysInMonth(p.year, p.month))
       return GVERR_DATETIME;
-    f.julian = Julian(p.year, p.month, p.day);
+    f.julian = tw::julian_from_civil(p.year, p.month, p.day);
   }
   f.timeNull = p.hour == -1 || p.minute == -1 || p.second == -1 || p.hundredth == -1;
   if (!f.timeNull) {
@@ -244,21 +215,18 @@ uint32_t AdjustTime(GVTIMEDATE& value, const GVTIMEADJUST& a) {
   const bool timeAmounts = a.hours != 0 || a.minutes != 0 || a.seconds != 0 || a.hundredths != 0;
   if ((dateAmounts && f.dateNull) || (timeAmounts && f.timeNull)) return GVERR_DATETIME;
   if (!f.dateNull && (a.years != 0 || a.months != 0)) {
-    const CivilDate c = CivilFromJulian(f.julian);
-    const int64_t total = (c.year + a.years) * 12 + (c.month - 1) + int64_t{a.months};
-    const int64_t y = FloorDiv(total, 12);
-    const int m = static_cast<int>(FloorMod(total, 12)) + 1;
-    if (y < 1 || y > 32767) return GVERR_DATETIME;
-    const int last = DaysInMonth(y, m);
-    f.julian = Julian(y, m, c.day < last ? c.day : last);
+    const CivilDate c =
+        tw::add_months(tw::civil_from_julian(f.julian), int64_t{a.years} * 12 + a.months);
+    if (c.year < 1 || c.year > 32767) return GVERR_DATETIME;
+    f.julian = tw::julian_from_civil(c.year, c.month, c.day);
   }
   if (!f.dateNull) f.julian += a.days;
   if (timeAmounts) {
     const int64_t t = f.ticks + int64_t{a.hours} * kTicksPerHour + int64_t{a.minutes} * 6000 +
                       int64_t{a.seconds} * 100 + a.hundredths;
     // Without a date the clock wraps within the day.
-    if (!f.dateNull) f.julian += FloorDiv(t, kTicksPerDay);
-    f.ticks = FloorMod(t, kTicksPerDay);
+    if (!f.dateNull) f.julian += tw::floor_div(t, kTicksPerDay);
+    f.ticks = tw::floor_mod(t, kTicksPerDay);
   }
   if (!f.dateNull && !InRange(f.julian)) return GVERR_DATETIME;
   // The wall clock moved; a value kept in the machine's zone takes the daylight saving its
@@ -279,8 +247,8 @@ uint32_t AddHundredths(GVTIMEDATE& value, int64_t hundredths) {
   constexpr int64_t kLimit = (kJulianMax - kJulianMin + 1) * kTicksPerDay;
   if (hundredths > kLimit || hundredths < -kLimit) return GVERR_DATETIME;
   const int64_t t = f.ticks + hundredths;
-  if (!f.dateNull) f.julian += FloorDiv(t, kTicksPerDay);
-  f.ticks = FloorMod(t, kTicksPerDay);
+  if (!f.dateNull) f.julian += tw::floor_div(t, kTicksPerDay);
+  f.ticks = tw::floor_mod(t, kTicksPerDay);
   if (!f.dateNull && !InRange(f.julian)) return GVERR_DATETIME;
   value = EncodeTime(f);
   return 0;
@@ -360,12 +328,12 @@ uint32_t ConstantTime(uint32_t which, GVTIMEDATE& value) {
 
 GVTIMEDATE CurrentTime() {
   const int64_t now = NowHundredths();
-  const ZoneDst z = MachineZoneAtInstant(FloorDiv(now, 100));
+  const ZoneDst z = MachineZoneAtInstant(tw::floor_div(now, 100));
   const int64_t wall = now + int64_t{z.zone + z.dst} * kTicksPerHour;
   TimeFields f;
   f.dateNull = f.timeNull = false;
-  f.julian = FloorDiv(wall, kTicksPerDay) + kJulianUnixEpoch;
-  f.ticks = FloorMod(wall, kTicksPerDay);
+  f.julian = tw::floor_div(wall, kTicksPerDay) + kJulianUnixEpoch;
+  f.ticks = tw::floor_mod(wall, kTicksPerDay);
   f.zone = z.zone;
   f.dst = z.dst;
   return EncodeTime(f);

@@ -1,12 +1,13 @@
-// The date-time value GVTIMEDATE: the calendar (Julian day numbers, proleptic Gregorian),
-// parts, adjustment with the machine's daylight-saving rules, comparison, difference, the
-// constants and the clock. The eight bytes are the engine's datetime exactly.
+// The date-time value GVTIMEDATE: the calendar (Julian day numbers, proleptic Gregorian,
+// from tw/calendar.h), parts, adjustment with the machine's daylight-saving rules, comparison,
+// difference, the constants and the clock. The eight bytes are the engine's datetime exactly.
 #ifndef TW_OUTSIDE_PLEXAPI_TIMEDATE_H_
 #define TW_OUTSIDE_PLEXAPI_TIMEDATE_H_
 
 #include <cstdint>
 
 #include "plexapi.h"
+#include "tw/calendar.h"
 
 namespace plexa {
 
@@ -16,7 +17,7 @@ constexpr uint32_t kNullDate = 0xFFFFFF;
 constexpr uint32_t kNullTicks = 0xFFFFFFFF;
 constexpr int64_t kJulianMin = 1721426;   // 1 January 1
 constexpr int64_t kJulianMax = 13689325;  // 31 December 32767
-constexpr int64_t kJulianUnixEpoch = 2440588;
+constexpr int64_t kJulianUnixEpoch = tw::kJulianUnixEpoch;
 
 // A GVTIMEDATE taken apart.
 struct TimeFields {
@@ -34,15 +35,11 @@ struct TimeFields {
 uint32_t DecodeTime(const GVTIMEDATE& value, TimeFields& out);
 GVTIMEDATE EncodeTime(const TimeFields& fields);
 
-struct CivilDate {
-  int64_t year;
-  int month;
-  int day;
-};
+using CivilDate = tw::CivilDate;
 int64_t JulianFromCivil(int64_t year, int month, int day);
 CivilDate CivilFromJulian(int64_t julian);
-int DaysInMonth(int64_t year, int month);
-int WeekdayOf(int64_t julian);  // 1 Monday to 7 Sunday
+int DaysInMonth(int64_t year, int month);  // 0 for a month outside 1 to 12
+int WeekdayOf(int64_t julian);             // 1 Monday to 7 Sunday
 
 // Hundredths of a second since 1970-01-01 00:00 UTC of a complete value.
 int64_t InstantOf(const TimeFields& fields);

@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "tw/calendar.h"
+
 namespace tw {
 
 // The settings the text follows; the views stay owned by the caller's record. An empty
@@ -38,12 +40,6 @@ namespace datetime_text_detail {
 constexpr int64_t kTicksPerHour = 360000;
 constexpr int64_t kMinYear = 1;
 constexpr int64_t kMaxYear = 32767;
-
-constexpr int days_in_month(int64_t y, int m) {
-  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : kDays[m - 1];
-}
 
 class Cursor {
  public:
