@@ -334,9 +334,13 @@ TW_API int TWIPCExists(const char* name, uint32_t timeoutSeconds) {
 TW_API TWIPC* TWIPCCreate(const char* name) {
   return tw::guard_value<TWIPC*>(nullptr, [&]() -> TWIPC* {
     Paths paths;
-    if (!pipe_paths(name, true, &paths)) return nullptr;
-    int lock_fd = tw::lock_owner(paths.lock);
-    if (lock_fd < 0) return nullptr;
+    int lock_fd = -1;
+    for (int attempt = 1; lock_fd < 0; ++attempt) {
+      if (!pipe_paths(name, true, &paths)) return nullptr;
+      lock_fd = tw::lock_owner(paths.lock);
+      // The empty run directory went between its making and the lock's.
+      if (lock_fd < 0 && (errno != ENOENT || attempt == tw::kRunDirAttempts)) return nullptr;
+    }
     auto give_up = [&] {
       ::unlink(paths.lock.c_str());
       ::close(lock_fd);

@@ -258,6 +258,20 @@ TW_API void TWProcProcessFree(TWProcProcess* process);
  * does not end with exit code 0. */
 TW_API uint32_t TWProcCommandExec(const char* text);
 
+/* Watches the process that started this one (the parent at the time of the call), so that a
+ * program can tell when whoever supervised it is gone. 518 when no watch can be set up. A
+ * process already orphaned to init counts as having lost its parent. */
+typedef struct TWProcParentWatch TWProcParentWatch;
+TW_API uint32_t TWProcParentWatchOpen(TWProcParentWatch** watch);
+/* Waits until the parent has ended (1), or until timeoutMs passed or the watch was
+ * cancelled (0); timeoutMs -1 waits without limit. Once the parent has ended every call
+ * answers 1 at once. */
+TW_API int TWProcParentWatchWait(TWProcParentWatch* watch, int32_t timeoutMs);
+/* Wakes every call waiting on the watch, now and later, with 0; safe from any thread. */
+TW_API void TWProcParentWatchCancel(TWProcParentWatch* watch);
+/* Frees the watch; no call may be waiting on it. */
+TW_API void TWProcParentWatchClose(TWProcParentWatch* watch);
+
 /* ---------------------------------------------------------------- shared memory ----- */
 
 typedef struct TWProcShmem {

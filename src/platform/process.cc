@@ -1,5 +1,6 @@
 // Processes: programs started with posix_spawn and an argument vector (never a shell, but
-// for TWProcCommandExec, which runs a command by definition), waited for and killed.
+// for TWProcCommandExec, which runs a command by definition), waited for and killed; and the
+// watch a program keeps on the process that started it.
 //
 // A process is reaped only under its handle's lock, and only after waitid(WNOWAIT) saw it
 // end; until then its pid stays a zombie that no other process can take. TWProcProcessKill
@@ -12,13 +13,18 @@
 // descriptor but 0, 1 and 2 reaches it. The priority is not applied: it has no defined
 // scale, and lowering a runner's nice value without one could starve it (raising needs
 // privileges the server does not have); the child runs at the server's priority.
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -33,6 +39,14 @@
 #include "tw/guard.h"
 
 extern char** environ;
+
+// The parent's pidfd turns readable when it ends; where the kernel has no pidfds the
+// parent's end shows as a change of getppid, looked at in short steps.
+struct TWProcParentWatch {
+  pid_t parent = -1;  // 1 or less: orphaned already
+  int pidfd = -1;
+  int wake = -1;  // eventfd, readable once cancelled
+};
 
 struct TWProcProcess {
   pid_t pid = -1;
@@ -106,6 +120,13 @@ int pidfd_open(pid_t pid) {
 }
 int pidfd_kill(int pidfd) {
   return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+}
+
+bool parent_ended(const TWProcParentWatch& w) {
+  if (w.parent <= 1 || ::getppid() != w.parent) return true;
+  if (w.pidfd < 0) return false;
+  pollfd p{w.pidfd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
 }
 
 bool is_blank(char c) {
@@ -266,6 +287,69 @@ TW_API void TWProcProcessFree(TWProcProcess* process) {
     }
     return TWSUCCESS;
   });
+}
+
+TW_API uint32_t TWProcParentWatchOpen(TWProcParentWatch** watch) {
+  return tw::guard([&]() -> uint32_t {
+    if (watch == nullptr) return TWFAIL_PROCESS_WAIT;
+    auto w = std::make_unique<TWProcParentWatch>();
+    w->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (w->wake < 0) return TWFAIL_PROCESS_WAIT;
+    w->parent = ::getppid();
+    if (w->parent > 1) {
+      w->pidfd = pidfd_open(w->parent);
+      // The parent may have ended before the pidfd was made, and its pid been taken since:
+      // the pidfd names our parent only while getppid still answers the same.
+      if (w->pidfd >= 0 && ::getppid() != w->parent) {
+        ::close(w->pidfd);
+        w->pidfd = -1;
+        w->parent = 1;
+      }
+    }
+    *watch = w.release();
+    return TWSUCCESS;
+  });
+}
+
+TW_API int TWProcParentWatchWait(TWProcParentWatch* watch, int32_t timeoutMs) {
+  return tw::guard_value(0, [&] {
+    if (watch == nullptr) return 0;
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = timeoutMs >= 0;
+    const Clock::time_point until =
+        Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
+    // Without a pidfd getppid is looked at again in steps of this length.
+    constexpr int kStepMs = 100;
+    for (;;) {
+      if (parent_ended(*watch)) return 1;
+      pollfd p[2] = {{watch->wake, POLLIN, 0}, {watch->pidfd, POLLIN, 0}};
+      int wait = watch->pidfd >= 0 ? -1 : kStepMs;
+      if (bounded) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) return 0;
+        wait = wait < 0 ? static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX))
+                        : static_cast<int>(std::min<int64_t>(left.count(), wait));
+      }
+      int n = ::poll(p, watch->pidfd >= 0 ? 2 : 1, wait);
+      if (n < 0 && errno != EINTR) return 0;
+      if (n > 0 && (p[1].revents & POLLIN) != 0) return 1;
+      if (n > 0 && (p[0].revents & POLLIN) != 0) return parent_ended(*watch) ? 1 : 0;
+    }
+  });
+}
+
+TW_API void TWProcParentWatchCancel(TWProcParentWatch* watch) {
+  if (watch == nullptr) return;
+  uint64_t one = 1;
+  // Never read: the descriptor stays readable, so later waits end at once too.
+  [[maybe_unused]] ssize_t n = ::write(watch->wake, &one, sizeof one);
+}
+
+TW_API void TWProcParentWatchClose(TWProcParentWatch* watch) {
+  if (watch == nullptr) return;
+  if (watch->pidfd >= 0) ::close(watch->pidfd);
+  if (watch->wake >= 0) ::close(watch->wake);
+  delete watch;
 }
 
 TW_API uint32_t TWProcCommandExec(const char* text) {

@@ -89,10 +89,20 @@ std::string installation_key() {
 
 std::string run_dir(bool create) {
   std::string top = temp_base() + "/tarnway-" + std::to_string(::geteuid());
-  if (!private_dir(top, create)) return {};
   std::string dir = top + "/" + installation_key();
-  if (!private_dir(dir, create)) return {};
-  return dir + "/";
+  for (int attempt = 1;; ++attempt) {
+    if (private_dir(top, create) && private_dir(dir, create)) return dir + "/";
+    // The empty top directory was removed between its making and the installation's.
+    if (!create || errno != ENOENT || attempt == kRunDirAttempts) return {};
+  }
+}
+
+void remove_run_dir() {
+  std::string top = temp_base() + "/tarnway-" + std::to_string(::geteuid());
+  // rmdir removes only an empty directory, atomically: a file made a moment before keeps
+  // it, and one made a moment after finds it gone and makes it again.
+  if (::rmdir((top + "/" + installation_key()).c_str()) != 0 && errno != ENOENT) return;
+  ::rmdir(top.c_str());
 }
 
 bool valid_object_name(std::string_view name) {

@@ -17,9 +17,18 @@ std::string installation_dir();
 std::string installation_key();
 
 // ${TMPDIR:-/tmp}/tarnway-<uid>/<installation key>/, mode 0700 and owned by this user.
-// With create, missing directories are made; "" when the directory is missing (without
-// create) or is not private to this user.
+// With create, missing directories are made (again, when another process removed one while
+// they were made); "" when the directory is missing (without create) or is not private to
+// this user.
 std::string run_dir(bool create);
+
+// Removes the installation's run directory, then the user's directory above it, each only
+// when it is empty: while any process of the installation (or another installation of the
+// user) serves a pipe or owns a table, its files keep the directory. A directory in use
+// stays. A process that makes a file there may find the directory gone between run_dir and
+// its open (ENOENT): it tries again, at most kRunDirAttempts times.
+void remove_run_dir();
+inline constexpr int kRunDirAttempts = 8;
 
 // A name of a pipe or a shared-memory table: 1 to 32 characters of letters, digits, "_",
 // "-" and ".", not beginning with ".". Such a name is safe as part of a file name.

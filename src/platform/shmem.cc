@@ -105,6 +105,12 @@ TW_API uint32_t TWProcShmemCreate(uint32_t size, const char* name, TWProcShmem* 
     std::lock_guard<std::mutex> lock(b.mu);
     if (b.owned.count(names.object) != 0) return TWFAIL_SHMEM_EXISTS;
     int lock_fd = tw::lock_owner(names.lock);
+    // The empty run directory went between its making and the lock's.
+    for (int attempt = 1; lock_fd < 0 && errno == ENOENT && attempt < tw::kRunDirAttempts;
+         ++attempt) {
+      if (!resolve(name, 1024, true, &names)) return TWFAIL_SHMEM_CREATE;
+      lock_fd = tw::lock_owner(names.lock);
+    }
     if (lock_fd < 0) return errno == EWOULDBLOCK ? TWFAIL_SHMEM_EXISTS : TWFAIL_SHMEM_CREATE;
     auto give_up = [&] {
       ::unlink(names.lock.c_str());

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform.h"
+#include "rundir.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
 #include "tw/platstate.h"
@@ -148,6 +149,8 @@ TW_API uint32_t TWPlatInit(const char* programPath) {
 }
 
 TW_API uint32_t TWPlatTerm(void) {
+  // The installation's run directory goes with the last of its processes to end in order.
+  if (g_installDir[0] != '\0') tw::remove_run_dir();
   g_installDir[0] = '\0';
   tw::ReleaseIntlFormat();
   return TWSUCCESS;

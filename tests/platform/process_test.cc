@@ -226,6 +226,24 @@ TEST_F(Process, FreeWithoutWaitLeavesNoZombie) {
   EXPECT_TRUE(gone) << "a child of this process is left unreaped";
 }
 
+// While the parent (the test runner) lives, a wait ends only on its time-out or a cancel,
+// and a cancelled watch answers every later wait at once. (The parent's end is seen by the
+// runner's tests, which give taskrun a parent that ends.)
+TEST_F(Process, AParentWatchWaitsWhileTheParentLivesUntilCancelled) {
+  TWProcParentWatch* watch = nullptr;
+  ASSERT_EQ(TWProcParentWatchOpen(&watch), TWSUCCESS);
+  EXPECT_EQ(TWProcParentWatchWait(watch, 0), 0);
+  EXPECT_EQ(TWProcParentWatchWait(watch, 20), 0);
+  std::atomic<int> result{-1};
+  std::thread waiter([&] { result = TWProcParentWatchWait(watch, -1); });
+  TWProcParentWatchCancel(watch);
+  waiter.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(TWProcParentWatchWait(watch, -1), 0);
+  TWProcParentWatchClose(watch);
+  EXPECT_EQ(TWProcParentWatchOpen(nullptr), TWFAIL_PROCESS_WAIT);
+}
+
 TEST_F(Process, CommandExecRunsThroughTheShell) {
   std::string out = dir_.path() + "cmd.out";
   struct Case {

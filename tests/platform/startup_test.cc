@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "plat_test_util.h"
@@ -119,6 +120,36 @@ TEST_F(StartupTest, TermForgetsDirectoryAndFormat) {
   EXPECT_STREQ(TWFileExeDir(), "");
   EXPECT_EQ(TWPlatGetIntlFormat(), nullptr);
   twtest::InitAt(tmp / "again/");
+}
+
+// The run directory of an installation (and the user's above it) goes with the clean end of
+// the last process that keeps a pipe or a table there, and comes back when needed.
+TEST_F(StartupTest, TermRemovesTheRunDirectoryOnlyOnceNothingLivesInIt) {
+  TempDir base;
+  ScopedEnv tmpdir("TMPDIR", base.path().c_str());
+  auto empty = [&] { return std::filesystem::is_empty(base.path()); };
+  twtest::InitAt(tmp.path());
+  TWIPC* pipe = TWIPCCreate("Goes");
+  ASSERT_NE(pipe, nullptr);
+  TWProcShmem table{};
+  ASSERT_EQ(TWProcShmemCreate(64, "Stays", &table), TWSUCCESS);
+  EXPECT_EQ(TWIPCShutdown(pipe, "Goes"), 1);
+  EXPECT_EQ(TWPlatTerm(), TWSUCCESS);
+  EXPECT_FALSE(empty()) << "the table's owner still lives in the run directory";
+
+  twtest::InitAt(tmp.path());
+  EXPECT_EQ(TWProcShmemDestroy(&table), TWSUCCESS);
+  EXPECT_EQ(TWPlatTerm(), TWSUCCESS);
+  EXPECT_TRUE(empty());
+
+  twtest::InitAt(tmp.path());
+  pipe = TWIPCCreate("Again");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(TWIPCExists("Again", 0), 1);
+  EXPECT_EQ(TWIPCShutdown(pipe, "Again"), 1);
+  EXPECT_EQ(TWPlatTerm(), TWSUCCESS);
+  EXPECT_TRUE(empty());
+  twtest::InitAt(tmp.path());
 }
 
 // ---------------------------------------------------------------- TWFindPath
