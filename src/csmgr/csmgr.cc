@@ -294,13 +294,15 @@ GVTIMEDATE CSMgrNow() {
 
 CSMgrActivitySlot* CSMgrSlotTake() {
   ServiceState& s = Service();
-  for (uint32_t i = 0; i < kSlotCount; ++i) {
-    CSMgrActivitySlot& slot = s.slots[i];
-    if (!slot.Free()) continue;
-    slot = CSMgrActivitySlot{};
-    slot.documentId = kSlotTakenNoDocument;
-    slot.handle = SlotHandle(i);
-    return &slot;
+  for (bool retired : {false, true}) {
+    for (uint32_t i = 0; i < kSlotCount; ++i) {
+      CSMgrActivitySlot& slot = s.slots[i];
+      if (retired ? (slot.flags & kSlotRetired) == 0 : !slot.Free()) continue;
+      slot = CSMgrActivitySlot{};
+      slot.documentId = kSlotTakenNoDocument;
+      slot.handle = SlotHandle(i);
+      return &slot;
+    }
   }
   return nullptr;
 }
@@ -505,6 +507,31 @@ uint32_t CSMgrServerAlive() {
   CSMgrLogServer(s.serverId, 815 | kLogOnly);
   CSMgrDeadServerCheck();
   return status;
+}
+
+uint32_t CSMgrServerStarting() {
+  ServiceState& s = Service();
+  if (s.serverId != 0 && !s.serverAttached) {
+    s.serverAttached = true;
+    return 0;
+  }
+  GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, s.admin.servers, "(CS_Servers)", s.serverName);
+  if (id == 0) {
+    CSMgrDetail(Detail::kDatabase, s.adminTitle);
+    CSMgrDetail(Detail::kDocument, s.serverName);
+    return CSMgrReport(795);
+  }
+  // The runs taken for the earlier run of the server: their documents are ended below, their
+  // handles are kept from new runs while the runners may still use them.
+  for (CSMgrActivitySlot& slot : s.slots) {
+    if (slot.Free() || (slot.flags & (kSlotByName | kSlotRetired)) != 0) continue;
+    CSMgrSlotReleaseDocument(&slot);
+    slot.flags = kSlotRetired;
+  }
+  if (uint32_t st = CSMgrReadServerLimits(id)) return st;
+  if (uint32_t st = RegisterServer(id)) return st;
+  s.serverAttached = true;
+  return 0;
 }
 
 uint32_t CSMgrDeadServerCheck() {

@@ -23,6 +23,10 @@ namespace tw::csmgr {
 inline constexpr uint32_t kSlotMayBeMissing = 0x1;  // OpenActivity bit 0: no document needed
 inline constexpr uint32_t kSlotByName = 0x2;        // opened by OpenActivity
 inline constexpr uint32_t kSlotLogOff = 0x4;        // LogType 0: the run logs nothing
+// A run of a server that has registered again since: its runner may still be closing and
+// using the handle, so the slot (without its documents) is taken again only when no slot is
+// free.
+inline constexpr uint32_t kSlotRetired = 0x8;
 
 // ActivitySlot::documentId of a slot that is taken but has no document.
 inline constexpr uint32_t kSlotTakenNoDocument = 1;
@@ -100,6 +104,8 @@ struct ServiceState {
   bool plexaStarted = false;
 
   uint32_t serverId = 0;  // this server's document id, 0 = none registered
+  // A server program has said it started (ServerState STARTING) and not yet that it stopped.
+  bool serverAttached = false;
   std::string serverName;
   int32_t kitType = 0;
   ServerSettings settings;
@@ -132,8 +138,8 @@ GVTIMEDATE CSMgrNow();
 
 // ------------------------------------------------------------------------ slots API --
 
-// Takes the lowest free slot, clears it and marks it taken without a document; null when
-// none is free.
+// Takes the lowest free slot (else the lowest retired one), clears it and marks it taken
+// without a document; null when none is free.
 ActivitySlot* CSMgrSlotTake();
 // The slot an odd handle 3..201 names when it is taken; null otherwise.
 ActivitySlot* CSMgrSlotFind(int32_t handle);
@@ -161,6 +167,12 @@ uint32_t CSMgrComputeClockOffset();
 // and its open logs.
 uint32_t CSMgrServerStop(GVNOTEID serverId, bool normal);
 uint32_t CSMgrServerAlive();
+// A server program starts (ServerState STARTING). The first after this service's own start-up
+// finds the server registered already; any later one means that the server's previous run
+// ended without stopping (or stopped, and the server is registered anew): the server is
+// registered again as at start-up, which ends what that run left locked as terminated
+// abnormally, and the slots of its runs are retired.
+uint32_t CSMgrServerStarting();
 uint32_t CSMgrDeadServerCheck();
 
 // Handles the request held in block (its first Length bytes; the vector may be larger and

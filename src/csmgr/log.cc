@@ -2,6 +2,7 @@
 // and the fallback files twmain.err and twmain.bug of the control store.
 #include "log.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -352,11 +353,14 @@ uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal) {
     }
   }
   OrdexCloseIndex(&index);
-  // The logs this service is writing itself stay open.
-  const GVNOTEID own[] = {OrdexDocumentId(s.operationsDoc), OrdexDocumentId(s.diagnosticsDoc)};
+  // The logs this service is writing itself stay open, and so do those of runs that still
+  // hold their slot (runs by name, when a server registers again while they go on).
+  std::vector<GVNOTEID> own = {OrdexDocumentId(s.operationsDoc), OrdexDocumentId(s.diagnosticsDoc)};
+  for (const ActivitySlot& slot : s.slots)
+    if (!slot.Free() && slot.logDocument != 0) own.push_back(slot.logId);
   uint32_t result = 0;
   for (const OpenLog& log : logs) {
-    if (log.id == own[0] || log.id == own[1]) continue;
+    if (std::find(own.begin(), own.end(), log.id) != own.end()) continue;
     uint32_t message = 0;
     if (abnormal) {
       CSMgrDetailMessage(811, s.serverName);

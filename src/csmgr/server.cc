@@ -160,7 +160,9 @@ uint32_t HandleServerInit(Request& r) {
 uint32_t HandleServerState(Request& r) {
   ServiceState& s = Service();
   const int32_t state = r.I32(server_state::kState);
-  if (state != CSMGR_STATE_DOWN && state != CSMGR_STATE_ALIVE) return BadRequest();
+  if (state != CSMGR_STATE_DOWN && state != CSMGR_STATE_ALIVE && state != CSMGR_STATE_STARTING)
+    return BadRequest();
+  if (state == CSMGR_STATE_STARTING) return CSMgrServerStarting();
   if (s.serverId == 0) {
     CSMgrDetail(Detail::kDocument, s.serverName);
     return CSMgrReport(795);
@@ -168,6 +170,7 @@ uint32_t HandleServerState(Request& r) {
   if (state == CSMGR_STATE_DOWN) {
     const uint32_t st = CSMgrServerStop(s.serverId, true);
     s.serverId = 0;
+    s.serverAttached = false;
     return st;
   }
   const uint32_t st = CSMgrServerAlive();

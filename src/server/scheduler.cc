@@ -138,7 +138,11 @@ Scheduler::Scheduler(const SchedulerPipes& pipes, const SchedulerServices& servi
   }
   systemStarted_ = true;
 
-  if (uint32_t st = store_->Init(&settings_)) {
+  // Registration comes before the session: a manager that served an earlier run of this
+  // server ends what that run left locked.
+  uint32_t st = store_->ServerState(CSMGR_STATE_STARTING);
+  if (st == TWSUCCESS) st = store_->Init(&settings_);
+  if (st != TWSUCCESS) {
     store_->Term();
     sharedTable_.Destroy();
     Fail(st, EventStartFailed, "%s\n");
@@ -178,7 +182,7 @@ Scheduler::~Scheduler() {
     if (c.code != SchedRunEnded) continue;
     ActivityRun* run = RunByHandle(c.argument);
     if (run == nullptr || run->generation != c.run) continue;
-    store_->DoneActivity(run->handle, CompletionOf(run->endReason, 0).completion);
+    if (!run->lost) store_->DoneActivity(run->handle, CompletionOf(run->endReason, 0).completion);
     DropRun(run);
   }
   if (started_) {
@@ -220,13 +224,15 @@ bool Scheduler::Step() {
   if (launchPending_) {
     bool room = Launch();
     launchPending_ = false;
-    if (room && state_ == kStateRunning) pollDue_ = true;
+    if (room) pollDue_ = true;
+    EndWhenIdle();
     return true;
   }
   if (pollDue_) {
     bool found = Poll();
     pollDue_ = found;
     launchPending_ = found;
+    EndWhenIdle();
     return true;
   }
   return false;
@@ -256,7 +262,8 @@ void Scheduler::Handle(const SchedulerCommand& c) {
       break;
     case SchedDown:
       state_ = kStateShuttingDown;
-      PostConsole(Event(runs_.empty() ? EventShutdown : EventWaiting));
+      PostConsole(
+          Event(runs_.empty() && !launchPending_ && !pollDue_ ? EventShutdown : EventWaiting));
       BeginEnd();
       break;
     case SchedList:
@@ -295,14 +302,19 @@ void Scheduler::Handle(const SchedulerCommand& c) {
 void Scheduler::BeginEnd() {
   Trace(kTraceKill, kMsgKillingPoll);
   PostTimer(TimerCommand{TimerRemovePoll, {}, 0, 0});
-  // An activity already taken from the control store but not started would stay locked
-  // there; no further polls either: the server starts nothing once it is going down.
-  CancelPendingLaunch();
-  pollDue_ = false;
-  if (runs_.empty())
+  // No tick starts polling any more, but polls and launches under way go on until the
+  // control store has nothing due (an activity it handed out is run, not left locked), and
+  // the runs they start are waited for like the others.
+  if (runs_.empty() && !launchPending_ && !pollDue_)
     ended_ = true;
   else
     waitingForLast_ = true;
+}
+
+void Scheduler::EndWhenIdle() {
+  if (!waitingForLast_ || !runs_.empty() || launchPending_ || pollDue_) return;
+  PostBoth(Event(EventShutdown));
+  ended_ = true;
 }
 
 void Scheduler::CancelPendingLaunch() {
@@ -314,7 +326,10 @@ void Scheduler::CancelPendingLaunch() {
 
 void Scheduler::PostStatus() {
   Trace(kTraceNotify, kMsgStillActive);
-  if (store_->ServerState(CSMGR_STATE_ALIVE)) Trace(kTraceStoreErrors, kMsgStatusFailed);
+  if (uint32_t st = store_->ServerState(CSMGR_STATE_ALIVE)) {
+    Trace(kTraceStoreErrors, kMsgStatusFailed);
+    RecoverStore(st);
+  }
 }
 
 // ---------------------------------------------------------------- polling and launching --
@@ -322,13 +337,44 @@ void Scheduler::PostStatus() {
 bool Scheduler::Poll() {
   Trace(kTracePolling, kMsgPolling);
   if (static_cast<int32_t>(runs_.size()) >= settings_.maxActivities) return false;
+  // A run of a lost control store may still use its handle, which the manager serving now
+  // could hand to a new run: nothing is taken until such runs have ended.
+  if (std::any_of(runs_.begin(), runs_.end(), [](const auto& r) { return r->lost; })) return false;
   TWStreamDataFree(&next_.activityName);
   next_.activityHandle = 0;
-  if (store_->NextActivity(&next_)) {
+  if (uint32_t st = store_->NextActivity(&next_)) {
     Trace(kTraceActivityErrors | kTraceInternal, kMsgPollError);
+    RecoverStore(st);
     return false;
   }
   return next_.activityHandle != 0;
+}
+
+void Scheduler::RecoverStore(uint32_t status) {
+  if (status != TWFAIL_CSMGR_UNREACHABLE && status != TWFAIL_CSMGR_COMMUNICATION) return;
+  // A passing failure while the manager still serves changes nothing.
+  if (store_->Serving()) return;
+  // The manager is gone, and with it the slots behind the handles of the runs: another is
+  // started as at start-up (its own start-up ends this server's runs as terminated
+  // abnormally) and the server registers with it again. A failure is tried again at the
+  // next poll.
+  if (store_->Startup() != TWSUCCESS) return;
+  CSMgrServerSettings fresh{};
+  NewTextStream(&fresh.serverName);
+  uint32_t st = store_->ServerState(CSMGR_STATE_STARTING);
+  if (st == TWSUCCESS) st = store_->Init(&fresh);
+  TWStreamDataFree(&fresh.serverName);
+  if (st != TWSUCCESS) {
+    Trace(kTraceStoreErrors, kMsgStatusFailed);
+    return;
+  }
+  // The runs the lost manager handed out are over as far as the control store knows: they
+  // are closed as a stop closes runs, killed when they do not close, and never reported.
+  for (auto& run : runs_) {
+    if (run->lost) continue;
+    run->lost = true;
+    CloseRun(run.get(), run->runNumber, false, true, false);
+  }
 }
 
 bool Scheduler::Launch() {
@@ -379,6 +425,8 @@ bool Scheduler::Launch() {
   }
   if (int32_t seconds = MinutesToSeconds(r->maxDuration))
     PostTimer(TimerCommand{TimerAddOnce, r->timeoutPayload, r->generation, seconds});
+  // A run started while the server stops is closed at once, as the stop closed the others.
+  if (state_ == kStateStopping) CloseRun(r, r->runNumber, false, true, false);
   return room();
 }
 
@@ -399,14 +447,11 @@ void Scheduler::RunEnded(int32_t handle, int32_t generation) {
   uint32_t result =
       table_->Handle(run->entry) == handle ? table_->Result(run->entry) : TWMSGTBL_NO_RESULT;
   CompletionOutcome outcome = CompletionOf(run->endReason, result);
-  if (store_->DoneActivity(handle, outcome.completion))
+  if (!run->lost && store_->DoneActivity(handle, outcome.completion))
     Trace(kTraceStoreErrors | kTraceInternal, kMsgCleanupError);
   Trace(kTraceDone, outcome.message, run->name.c_str());
   DropRun(run);
-  if (waitingForLast_ && runs_.empty()) {
-    PostBoth(Event(EventShutdown));
-    ended_ = true;
-  }
+  EndWhenIdle();
 }
 
 void Scheduler::DropRun(ActivityRun* run) {

@@ -68,6 +68,9 @@ struct ActivityRun {
   std::string name;  // native text
   int32_t closeRequested = 0;
   int32_t endReason = kEndedByItself;
+  // Taken from a control store that was lost since: its handle means nothing to the
+  // manager serving now, so its end is not reported.
+  bool lost = false;
   int entry = -1;  // run-table index
   SchedulerCommand timeoutPayload;
   TWProcPipe* commandPipe = nullptr;
@@ -100,8 +103,9 @@ struct SchedulerServices {
 class Scheduler {
  public:
   // The construction steps: timer pipe and thread, the run table (another live server
-  // holding it: 4177 and event 3, and nothing else is touched), TWSystemInit, CSMgrInit, the
-  // status timer, event 1. Failures are printed on standard error and posted as event 2 or 3.
+  // holding it: 4177 and event 3, and nothing else is touched), TWSystemInit, the server's
+  // registration (ServerState STARTING), CSMgrInit, the status timer, event 1. Failures are
+  // printed on standard error and posted as event 2 or 3.
   Scheduler(const SchedulerPipes& pipes, const SchedulerServices& services = {});
   // Reports the server down, ends the control-store session, destroys the run table and ends
   // the timer thread; runs still held are killed and waited for.
@@ -130,6 +134,8 @@ class Scheduler {
   void Handle(const SchedulerCommand& c);
   void PostStatus();
   void BeginEnd();
+  void EndWhenIdle();
+  void RecoverStore(uint32_t status);
   void RunEnded(int32_t handle, int32_t generation);
   void RunStarted(int32_t handle, int32_t generation);
   void Timeout(int32_t handle, int32_t generation);

@@ -1,6 +1,7 @@
 // The production control-store and process services of the scheduler.
 #include "scheduler_services.h"
 
+#include "csmgr_wire.h"
 #include "platform.h"
 
 namespace tw::server {
@@ -8,6 +9,8 @@ namespace {
 
 class EngineStore final : public ControlStore {
  public:
+  uint32_t Startup() override { return CSMgrStartup(); }
+  bool Serving() override { return TWIPCExists(tw::csmgr::kPipeName, 0) != 0; }
   uint32_t Init(CSMgrServerSettings* settings) override { return CSMgrInit(settings); }
   uint32_t ServerInfo(CSMgrServerSettings* settings) override { return CSMgrServerInfo(settings); }
   uint32_t ServerState(int32_t state) override { return CSMgrServerState(state); }

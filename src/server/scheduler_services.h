@@ -16,6 +16,10 @@ namespace tw::server {
 class ControlStore {
  public:
   virtual ~ControlStore() = default;
+  // CSMgrStartup: starts a manager unless one serves.
+  virtual uint32_t Startup() = 0;
+  // Whether a manager serves the pipe now.
+  virtual bool Serving() = 0;
   virtual uint32_t Init(CSMgrServerSettings* settings) = 0;
   virtual uint32_t ServerInfo(CSMgrServerSettings* settings) = 0;
   virtual uint32_t ServerState(int32_t state) = 0;

@@ -3,12 +3,18 @@
 // optional values. Built a second time as webrun (TW_RUNNER_MODE 1), the web gateway, which
 // also takes the activity's properties from a web server's CGI request.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "catalogue.h"
@@ -33,6 +39,7 @@ constexpr uint32_t kInitFailed = 1025;       // "Activity initialization failed"
 constexpr uint32_t kInvalidActivity = 1026;  // "Attempt to execute an invalid activity"
 constexpr uint32_t kEndedWithError = 4148;   // "Activity Ended With An Error"
 constexpr size_t kLogTextSize = 256;
+constexpr size_t kCloseWord = 4;   // byte offset of CloseRequest in a run-table entry
 constexpr size_t kResultWord = 8;  // byte offset of Result in a run-table entry
 
 // A stream record that frees its data on every path.
@@ -218,6 +225,72 @@ void Print(FILE* file, std::string_view text) {
   std::fflush(file);
 }
 
+// The server that started this run. Once it is gone nobody closes, kills or reports the run
+// any more, so the run closes itself as a stop of the server would close it; when it has not
+// ended within the server's CloseTimeout (0: no limit) the process ends itself, as the
+// server's kill would have ended it. The next start of the server records the run's end.
+class ServerWatch {
+ public:
+  ServerWatch() = default;
+  ~ServerWatch() { Stop(); }
+  ServerWatch(const ServerWatch&) = delete;
+  ServerWatch& operator=(const ServerWatch&) = delete;
+
+  // Starts watching for the run of entry; a watch that cannot be set up is left out (the run
+  // goes on as before, supervised only while its server lives).
+  void Start(MsgTblEntry* entry, int32_t closeTimeoutSeconds) {
+    if (TWProcParentWatchOpen(&watch_) != TWSUCCESS) {
+      watch_ = nullptr;
+      return;
+    }
+    try {
+      thread_ =
+          std::thread([this, entry, closeTimeoutSeconds] { Watch(entry, closeTimeoutSeconds); });
+    } catch (const std::system_error&) {
+      TWProcParentWatchClose(watch_);
+      watch_ = nullptr;
+    }
+  }
+
+  // The run has ended: the watch ends without touching the entry or the process.
+  void Stop() {
+    if (watch_ == nullptr) return;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      ended_ = true;
+    }
+    changed_.notify_all();
+    TWProcParentWatchCancel(watch_);
+    if (thread_.joinable()) thread_.join();
+    TWProcParentWatchClose(watch_);
+    watch_ = nullptr;
+  }
+
+ private:
+  void Watch(MsgTblEntry* entry, int32_t closeTimeoutSeconds) {
+    if (TWProcParentWatchWait(watch_, -1) != 1) return;
+    std::unique_lock<std::mutex> lock(mu_);
+    if (ended_) return;
+    unsigned char bytes[4];
+    tw::put_u32(bytes, TWCLOSE_REQUESTED);
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    auto* p = reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(entry) + kCloseWord);
+    std::atomic_ref<uint32_t>(*p).store(word);
+    if (closeTimeoutSeconds <= 0) return;
+    if (changed_.wait_for(lock, std::chrono::seconds(closeTimeoutSeconds), [&] { return ended_; }))
+      return;
+    Print(stderr, "taskrun: the server is gone and the run did not close within CloseTimeout\n");
+    std::_Exit(1);
+  }
+
+  TWProcParentWatch* watch_ = nullptr;
+  std::thread thread_;
+  std::mutex mu_;
+  std::condition_variable changed_;
+  bool ended_ = false;
+};
+
 class Runner {
  public:
   explicit Runner(int mode) : cgi_((mode & kModeCgi) != 0) {}
@@ -249,12 +322,19 @@ class Runner {
       return;
     }
     system_ = true;
-    if ((status_ = CSMgrInit(nullptr))) {
+    // The settings give the CloseTimeout the run keeps to when its server is gone.
+    CSMgrServerSettings settings{};
+    TWStreamCreate(&settings.serverName, 0, 0, TWSTREAMFMT_NATIVE);
+    status_ = CSMgrInit(&settings);
+    TWStreamDataFree(&settings.serverName);
+    if (status_ != TWSUCCESS) {
       result_ = kInitFailed;
       return;
     }
     session_ = true;
     if (handle_ != 0) entry_ = table_.Find(handle_);
+    // A web server's gateway for an entry has no server behind it to lose.
+    if (entry_ != nullptr && !cgi_) watch_.Start(entry_, settings.closeTimeout);
     if (entry_ == nullptr) {
       handle_ = 0;
       private_ = std::make_unique<MsgTblEntry>();
@@ -282,6 +362,7 @@ class Runner {
   void End() {
     // An activity that was made but not launched still ends, so that its run log is whole.
     if (activity_) TWActivityTerm();
+    watch_.Stop();
     if (status_ != TWSUCCESS) {
       std::string text = StatusText(status_);
       Stream line;
@@ -313,6 +394,7 @@ class Runner {
   uint32_t status_ = TWSUCCESS;
   int32_t handle_ = 0;
   MappedRunTable table_;
+  ServerWatch watch_;
   std::unique_ptr<MsgTblEntry> private_;
   MsgTblEntry* entry_ = nullptr;
 };

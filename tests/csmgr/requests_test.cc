@@ -323,5 +323,64 @@ TEST_F(RequestsTest, NextActivityTakesTheDueActivityAndDoneReleasesIt) {
   EXPECT_EQ(ItemNumber(nightly_, "Lock"), 0);
 }
 
+// A server program that starts again while the manager still serves an earlier run of it
+// (which ended without a word) registers anew: that run's activity is unlocked and its run
+// ended as terminated abnormally, and the run's handle names no new run while a slot is free.
+TEST_F(RequestsTest, AServerStartingAgainEndsWhatItsEarlierRunLeftLocked) {
+  auto state = [](int32_t value) {
+    std::vector<uint8_t> b = Block(code::kServerState, wire::server_state::kMinLength);
+    tw::put_i32(b.data() + wire::server_state::kState, value);
+    return StatusOf(Exchange(b));
+  };
+  auto next = [] {
+    std::vector<uint8_t> r = Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
+    EXPECT_EQ(StatusOf(r), 0u);
+    return WordAt(r, wire::next_activity::kHandle);
+  };
+  // Queued an hour ago.
+  auto makeDue = [&](GVNOTEID id) {
+    GVTIMEDATE due{};
+    ASSERT_EQ(GVDatetimeCurrent(&due), 0u);
+    GVTIMEADJUST back{};
+    back.hours = -1;
+    ASSERT_EQ(GVDatetimeAdjust(&due, &back), 0u);
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
+    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
+    PutNumber(doc, "ActivityID", id);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  };
+  // The first start after the manager's own start-up finds the server registered by it.
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  const double firstLog = ItemNumber(serverId_, "LogID");
+  EXPECT_EQ(state(CSMGR_STATE_STARTING), 0u);
+  EXPECT_EQ(ItemNumber(serverId_, "LogID"), firstLog);
+
+  makeDue(nightly_);
+  ASSERT_EQ(next(), 3);
+  EXPECT_EQ(ItemNumber(nightly_, "Lock"), serverId_);
+
+  EXPECT_EQ(state(CSMGR_STATE_STARTING), 0u);
+  EXPECT_EQ(ItemNumber(nightly_, "Lock"), 0);
+  EXPECT_EQ(ItemText(nightly_, "ErrorMsg"), "Activity terminated abnormally");
+  EXPECT_EQ(ItemNumber(serverId_, "ServerStatus"), 2);
+  EXPECT_NE(ItemNumber(serverId_, "LogID"), firstLog);
+  // The cut-off run's handle answers as a slot without its activity, and a new run gets
+  // another handle.
+  EXPECT_EQ(StatusOf(GetField(3, "Name")), 797u);
+  const GVNOTEID second = NewActivity("Second");
+  makeDue(second);
+  const int32_t again = next();
+  EXPECT_EQ(again, 5);
+  EXPECT_EQ(Done(again), 0u);
+
+  // After a stop the next start registers the server again, as stopped cleanly.
+  EXPECT_EQ(state(CSMGR_STATE_DOWN), 0u);
+  EXPECT_EQ(ItemNumber(serverId_, "ServerStatus"), 0);
+  EXPECT_EQ(state(CSMGR_STATE_STARTING), 0u);
+  EXPECT_EQ(ItemNumber(serverId_, "ServerStatus"), 2);
+  EXPECT_EQ(ItemNumber(serverId_, "ServerID"), serverId_);
+}
+
 }  // namespace
 }  // namespace twtest

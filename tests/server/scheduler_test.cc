@@ -156,6 +156,9 @@ TEST_F(SchedulerTest, StartUpPostsTheServerToBothPipesAndResetsTheUsedEntries) {
     EXPECT_EQ(events[0].time.date, 2450000u);
   }
   EXPECT_EQ(store_.inits, 1);
+  // The server registers before its session: a manager that served an earlier run of it
+  // ends what that run left.
+  EXPECT_EQ(store_.states, std::vector<int32_t>{CSMGR_STATE_STARTING});
   EXPECT_EQ(sched_->run_table()->used(), 4);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(sched_->run_table()->Result(i), 0x10000327u);
   EXPECT_EQ(timer_->size(), 1u);  // the status tick; the poll tick is armed by Run
@@ -540,18 +543,39 @@ TEST_F(SchedulerTest, DownWithoutRunsEndsAtOnce) {
   EXPECT_EQ(Codes(Events()), std::vector<int32_t>{EventEnded});
 }
 
-TEST_F(SchedulerTest, ALaunchPendingAtDownOrStopIsCancelledAndReleased) {
-  for (int32_t code : {SchedDown, SchedStop}) {
+// Down and stop arm no more polls, but a launch pending and the polls that follow it go on
+// until the control store has nothing due; their runs are waited for (and, on a stop, closed
+// at once like the others).
+TEST_F(SchedulerTest, PollsAndLaunchesUnderWayAtDownOrStopGoOnAndTheirRunsAreWaitedFor) {
+  struct Case {
+    int32_t code;
+    int32_t event;  // the first event after the command
+    uint32_t closeRequest;
+    uint32_t completion;
+  };
+  for (Case c : {Case{SchedDown, EventWaiting, TWCLOSE_NONE, 0},
+                 Case{SchedStop, EventStopping, TWCLOSE_REQUESTED, 4150}}) {
+    SCOPED_TRACE(c.code);
     store_.done.clear();
     Start();
-    Due({{15, "Taken"}});
+    Events();
+    Due({{15, "Taken"}, {17, "Next"}});
     ASSERT_EQ(PostSchedulerCommand(cmd_.get(), SchedulerCommand{SchedPoll, 0, 0, 0}), 0u);
     ASSERT_TRUE(sched_->Step());  // the tick
-    ASSERT_TRUE(sched_->Step());  // the poll takes the activity; its launch is pending
-    Send(code);
-    EXPECT_EQ(launcher_.started(), 0u);
-    EXPECT_EQ(store_.done, (std::vector<Done>{{15, 4150}})) << code;
+    ASSERT_TRUE(sched_->Step());  // the poll takes "Taken"; its launch is pending
+    const size_t before = launcher_.started();
+    Send(c.code);
+    SettleUntil([&] { return launcher_.started() == before + 2; });
+    EXPECT_EQ(Without(Codes(Events()), EventTrace).front(), c.event);
+    EXPECT_TRUE(store_.due.empty());
+    EXPECT_EQ(CloseRequestOf(15), c.closeRequest);
+    EXPECT_EQ(CloseRequestOf(17), c.closeRequest);
+    End(15);
+    EXPECT_FALSE(sched_->ended());
+    End(17);
     EXPECT_TRUE(sched_->ended());
+    EXPECT_EQ(store_.done, (std::vector<Done>{{15, c.completion}, {17, c.completion}}));
+    EXPECT_EQ(Codes(Events()).back(), EventShutdown);
     sched_.reset();
   }
 }
@@ -570,10 +594,57 @@ TEST_F(SchedulerTest, AnUnknownCommandStopsTheServer) {
   }
 }
 
+// ---------------------------------------------------------------- a lost control store ---
+
+TEST_F(SchedulerTest, ALostControlStoreIsStartedAgainAndTheRunsItHandedOutAreClosed) {
+  Start();
+  LaunchAll({{3, "A"}});
+  Events();
+
+  // A failure while the manager still serves is only traced.
+  store_.nextStatus = TWFAIL_CSMGR_COMMUNICATION;
+  Send(SchedPoll, 0, kSourceInternal);
+  EXPECT_EQ(store_.startups, 0);
+  EXPECT_EQ(Traces(Events()), std::vector<int32_t>{4103});
+  store_.nextStatus = 0;
+
+  // The manager is gone and another cannot be started yet: tried again at the next poll.
+  store_.serving = false;
+  store_.startupStatus = TWFAIL_CSMGR_UNREACHABLE;
+  Send(SchedPoll, 0, kSourceInternal);
+  EXPECT_EQ(store_.startups, 1);
+  EXPECT_EQ(CloseRequestOf(3), 0u);
+  EXPECT_EQ(Traces(Events()), std::vector<int32_t>{4103});
+
+  store_.startupStatus = 0;
+  Send(SchedPoll, 0, kSourceInternal);
+  EXPECT_EQ(store_.startups, 2);
+  EXPECT_EQ(store_.states, (std::vector<int32_t>{CSMGR_STATE_STARTING, CSMGR_STATE_STARTING}));
+  EXPECT_EQ(store_.inits, 2);
+  // The run's handle means nothing to the new manager: it is closed as a stop closes runs,
+  // and nothing is taken while it goes on.
+  EXPECT_EQ(CloseRequestOf(3), 1u);
+  Due({{5, "B"}});
+  const int polls = store_.polls;
+  Send(SchedPoll, 0, kSourceInternal);
+  EXPECT_EQ(store_.polls, polls);
+  Advance(20);  // CloseTimeout: it did not close, so it is killed
+  SettleUntil([&] { return sched_->runs().empty(); });
+  EXPECT_TRUE(launcher_.Killed(3));
+  EXPECT_TRUE(store_.done.empty());
+
+  // The server goes on with the new manager.
+  Send(SchedPoll, 0, kSourceInternal);
+  SettleUntil([&] { return launcher_.started() == 2; });
+  EXPECT_EQ(launcher_.Snapshot(1).commandLine, "taskrun =5");
+  End(5);
+  EXPECT_EQ(store_.done, (std::vector<Done>{{5, 0}}));
+}
+
 TEST_F(SchedulerTest, DestructionReportsTheServerDownAndEndsTheSession) {
   Start();
   sched_.reset();
-  EXPECT_EQ(store_.states, std::vector<int32_t>{CSMGR_STATE_DOWN});
+  EXPECT_EQ(store_.states, (std::vector<int32_t>{CSMGR_STATE_STARTING, CSMGR_STATE_DOWN}));
   EXPECT_EQ(store_.terms, 1);
   SharedRunTable next;
   EXPECT_EQ(next.Create(), TWSUCCESS);
@@ -648,7 +719,7 @@ TEST_F(SchedulerTest, TheStatusTickReportsTheServerAliveAndTracesItsClass) {
   EXPECT_EQ(sched_->trace_mask(), 300u | 65u);
   Events();
   Advance(15 * 60);
-  EXPECT_EQ(store_.states, std::vector<int32_t>{CSMGR_STATE_ALIVE});
+  EXPECT_EQ(store_.states, (std::vector<int32_t>{CSMGR_STATE_STARTING, CSMGR_STATE_ALIVE}));
   EXPECT_EQ(Traces(Events()), std::vector<int32_t>{4104});
   Send(SchedTraceOff, 1 | 256);
   EXPECT_EQ(sched_->trace_mask(), (300u | 65u) & ~257u);

@@ -122,12 +122,23 @@ class FakeStore : public tw::server::ControlStore {
   uint32_t initStatus = 0;
   uint32_t nextStatus = 0;
   uint32_t infoStatus = 0;
-  int inits = 0, terms = 0, polls = 0;
+  uint32_t startupStatus = 0;
+  // false: the manager is gone; every request answers 782 until Startup starts another.
+  bool serving = true;
+  int inits = 0, terms = 0, polls = 0, startups = 0;
   std::vector<int32_t> states;
   std::vector<Done> done;
 
+  uint32_t Startup() override {
+    ++startups;
+    if (startupStatus) return startupStatus;
+    serving = true;
+    return 0;
+  }
+  bool Serving() override { return serving; }
   uint32_t Init(CSMgrServerSettings* s) override {
     ++inits;
+    if (!serving) return kGone;
     if (initStatus) return initStatus;
     return Fill(s);
   }
@@ -136,11 +147,13 @@ class FakeStore : public tw::server::ControlStore {
     return Fill(s);
   }
   uint32_t ServerState(int32_t state) override {
+    if (!serving) return kGone;
     states.push_back(state);
     return 0;
   }
   uint32_t NextActivity(CSMgrNextActivityRecord* next) override {
     ++polls;
+    if (!serving) return kGone;
     if (nextStatus) return nextStatus;
     if (due.empty()) {
       next->activityHandle = 0;
@@ -156,6 +169,7 @@ class FakeStore : public tw::server::ControlStore {
                            static_cast<uint32_t>(a.name.size()));
   }
   uint32_t DoneActivity(int32_t handle, uint32_t completion) override {
+    if (!serving) return kGone;
     done.push_back(Done{handle, completion});
     return 0;
   }
@@ -169,6 +183,7 @@ class FakeStore : public tw::server::ControlStore {
   }
 
  private:
+  static constexpr uint32_t kGone = TWFAIL_CSMGR_UNREACHABLE;
   uint32_t Fill(CSMgrServerSettings* s) {
     TWStream name = s->serverName;
     *s = settings;

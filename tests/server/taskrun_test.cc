@@ -1,6 +1,10 @@
 // The runner as a program against the test control store: taskrun for a run-table entry and
-// by name with values, and webrun taking properties from its CGI environment.
+// by name with values, a run whose server is gone, and webrun taking properties from its CGI
+// environment.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -17,6 +21,7 @@ namespace {
 using twtest::FakeCtlstore;
 using twtest::FakeValue;
 using twtest::ProcessResult;
+namespace wire = tw::csmgr;
 
 constexpr uint32_t kNoDocument = 797;
 constexpr uint32_t kUnreachable = 782;
@@ -133,6 +138,57 @@ TEST_F(RunnerTest, TheEngineWatchesTheEntrysCloseRequest) {
   ProcessResult r = Run("taskrun", {"=" + std::to_string(handle)});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(table.Word(0, 2), kClosed);
+}
+
+// The server that started a run ends without a word (as a killed twmain): the runner closes
+// the run as the server's stop would, and ends itself when the run does not close within
+// CloseTimeout. The runner's parent here is a shell that waits for its input to end; this
+// process takes the orphaned runner in, so that it is reaped (or killed) here.
+TEST_F(RunnerTest, ARunWhoseServerIsGoneClosesAndIfDeafEndsAfterCloseTimeout) {
+  ASSERT_TRUE(store_.serving());
+  ServerRunTable table;
+  struct Case {
+    const char* name;
+    int32_t mode;
+    int32_t closeTimeout;
+    uint32_t result;
+  };
+  for (const Case c : {Case{"Closes", 2, 600, kClosed}, Case{"Deaf", 6, 1, TWMSGTBL_NO_RESULT}}) {
+    SCOPED_TRACE(c.name);
+    twtest::FakeSettings settings;
+    settings.closeTimeout = c.closeTimeout;
+    store_.SetSettings(settings);
+    twtest::AddTestActivity(store_, c.name, {{"Mode", twtest::kMode, FakeValue::Number(c.mode)}});
+    int32_t handle = twtest::OpenSlot(c.name);
+    table.Set(0, handle, 0, TWMSGTBL_NO_RESULT);
+    const size_t seen = store_.Journal().size();
+
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    twtest::ChildProcess parent;
+    std::vector<std::string> env = twtest::InheritedEnv();
+    ASSERT_TRUE(parent.Start({"/bin/sh", "-c", "\"$0\" \"$1\" >/dev/null 2>&1 & read line",
+                              inst_ / "taskrun", "=" + std::to_string(handle)},
+                             env, inst_.path(), true));
+    // The runner asks for its activity once it watches its parent.
+    bool started = twtest::WaitUntil(
+        [&] {
+          std::vector<twtest::FakeExchange> journal = store_.Journal();
+          for (size_t i = seen; i < journal.size(); ++i)
+            if (journal[i].code == wire::code::kGetDescription) return true;
+          return false;
+        },
+        30000);
+    EXPECT_TRUE(started);
+    parent.Finish("", 30000);
+    // The runner is this process's child now.
+    int status = 0;
+    pid_t runner = ::waitpid(-1, &status, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_GT(runner, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(table.Word(0, 1), static_cast<uint32_t>(TWCLOSE_REQUESTED));
+    EXPECT_EQ(table.Word(0, 2), c.result);
+  }
 }
 
 TEST_F(RunnerTest, AHandleWithoutAnEntryIsTakenAsAName) {

@@ -140,7 +140,7 @@ static_assert(kServerName + kTextField == kIntl && kMinLength == 654);
 }  // namespace server_init
 
 namespace server_state {                // 5
-inline constexpr uint32_t kState = 16;  // in: CSMGR_STATE_DOWN or CSMGR_STATE_ALIVE
+inline constexpr uint32_t kState = 16;  // in: CSMGR_STATE_*
 inline constexpr uint32_t kMinLength = 20;
 }  // namespace server_state
 

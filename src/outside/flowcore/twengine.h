@@ -80,6 +80,7 @@ typedef struct MsgTblEntry {
 
 /* Server states of CSMgrServerState. */
 #define CSMGR_STATE_DOWN 0
+#define CSMGR_STATE_STARTING 1
 #define CSMGR_STATE_ALIVE 2
 /* Flags of CSMgrOpenActivity. */
 #define CSMGR_OPENF_MAY_BE_MISSING 0x1u
@@ -155,9 +156,11 @@ TW_API uint32_t CSMgrInit(CSMgrServerSettings* settings);
 /* ServerInit asking the manager to re-read its configuration first; fills *settings (null:
  * TWFAIL_NULL_RESULT). */
 TW_API uint32_t CSMgrServerInfo(CSMgrServerSettings* settings);
-/* Reports the server's state: CSMGR_STATE_ALIVE (the periodic "still active") or
- * CSMGR_STATE_DOWN (the server stops normally). 795 when no server is registered, 779 for
- * another state. */
+/* Reports the server's state: CSMGR_STATE_STARTING (a server program starts and registers,
+ * also with a manager that served an earlier run of it: whatever that run left locked is
+ * ended as terminated abnormally), CSMGR_STATE_ALIVE (the periodic "still active") or
+ * CSMGR_STATE_DOWN (the server stops normally). 795 when no server is registered (for
+ * STARTING: when the server's document does not exist), 779 for another state. */
 TW_API uint32_t CSMgrServerState(int32_t state);
 /* Takes the next due activity of this server and fills *next (null: TWFAIL_NULL_RESULT);
  * activityHandle 0 with status 0 when nothing is due. 779 when the manager has no free slot. */

@@ -329,7 +329,7 @@ void FakeCtlstore::Handle(std::string& block) {
         settings_.serverId = 0;
         return answer(0);
       }
-      return answer(state == CSMGR_STATE_ALIVE ? 0 : kBadRequest);
+      return answer(state == CSMGR_STATE_ALIVE || state == CSMGR_STATE_STARTING ? 0 : kBadRequest);
     }
 
     case wire::code::kNextActivity: {

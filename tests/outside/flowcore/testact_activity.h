@@ -24,11 +24,12 @@ enum Token : uint32_t { kResult = 1, kMode = 2, kCounter = 3, kTargets = 4 };
 
 enum Mode : int32_t {
   kJustReturn = 0,
-  kLogToken = 1,    // logs the status Result names (else 12553) with its own token Targets
-  kAwaitClose = 2,  // polls TWActivityGetCommand until the run is asked to close
-  kCount = 3,       // stores Counter + 1 for the next run
-  kRunTargets = 4,  // runs the activities of Targets and waits for them
-  kFetchLink = 5,   // fetches every row of link 1; Counter receives their number
+  kLogToken = 1,     // logs the status Result names (else 12553) with its own token Targets
+  kAwaitClose = 2,   // polls TWActivityGetCommand until the run is asked to close
+  kCount = 3,        // stores Counter + 1 for the next run
+  kRunTargets = 4,   // runs the activities of Targets and waits for them
+  kFetchLink = 5,    // fetches every row of link 1; Counter receives their number
+  kIgnoreClose = 6,  // runs for about a minute without looking at close requests
 };
 
 const TWXPropertyDef kTable[] = {
@@ -52,6 +53,13 @@ uint32_t AwaitClose() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return TWSUCCESS;
+}
+
+// Bounded too, so that a run nobody kills cannot outlive its test for long.
+constexpr int kDeafSteps = 6000;
+
+void IgnoreClose() {
+  for (int i = 0; i < kDeafSteps; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 uint32_t Count() {
@@ -131,6 +139,9 @@ uint32_t TWXLaunch(void) {
       break;
     case kFetchLink:
       st = FetchLink();
+      break;
+    case kIgnoreClose:
+      IgnoreClose();
       break;
     default:
       break;
