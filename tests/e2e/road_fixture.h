@@ -1,7 +1,7 @@
 // The road's fixture for tests that run real processes: an installation in a temporary
 // directory with ctlstore, twmain, taskrun, plexadm and direct.twx from the build, its
 // Administrator and Log databases made by plexadm, and twmain started with its console on a
-// pipe.
+// pipe, in a process group of its own that is ended whole on every path.
 #ifndef TW_TESTS_E2E_ROAD_FIXTURE_H_
 #define TW_TESTS_E2E_ROAD_FIXTURE_H_
 
@@ -15,7 +15,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,8 +50,55 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+inline size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A process as /proc shows it: its name, state and process group; nullopt when it is gone.
+struct ProcState {
+  std::string name;
+  char state = '?';
+  pid_t group = 0;
+};
+inline std::optional<ProcState> Proc(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  size_t open = line.find('('), close = line.rfind(')');
+  if (open == std::string::npos || close == std::string::npos) return std::nullopt;
+  ProcState p;
+  p.name = line.substr(open + 1, close - open - 1);
+  std::istringstream rest(line.substr(close + 1));
+  pid_t parent = 0;
+  rest >> p.state >> parent >> p.group;
+  return p;
+}
+// Whether pid still runs (a zombie, waiting for whoever reaps it, has ended).
+inline bool Runs(pid_t pid) {
+  auto p = Proc(pid);
+  return p && p->state != 'Z' && p->state != 'X';
+}
+// The running processes of a process group, optionally only those of one program.
+inline std::vector<pid_t> GroupMembers(pid_t group, const std::string& name = "") {
+  std::vector<pid_t> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string id = entry.path().filename();
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t pid = std::stoi(id);
+    auto p = Proc(pid);
+    if (p && p->group == group && p->state != 'Z' && p->state != 'X' &&
+        (name.empty() || p->name == name))
+      out.push_back(pid);
+  }
+  return out;
+}
+
 // twmain started from the test's installation with its console on a pipe and its output in
-// files; killed and reaped on every path.
+// files, leading a process group of its own, which the control store and the runners it
+// starts join: the whole group is killed, and waited for, on every path.
 class Twmain {
  public:
   explicit Twmain(const std::string& inst, const std::vector<std::string>& extraEnv = {})
@@ -75,20 +125,40 @@ class Twmain {
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    if (::posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0)
-      pid_ = -1;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    if (::posix_spawn(&pid_, program.c_str(), &fa, &attr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     ::close(in[0]);
     input_ = in[1];
+    group_ = pid_;
     EXPECT_GT(pid_, 0) << program;
   }
   ~Twmain() {
     if (input_ >= 0) ::close(input_);
+    Kill();
+    if (group_ > 0) {
+      // The control store and the runners outlive twmain's end; none may outlive the test.
+      ::kill(-group_, SIGKILL);
+      EXPECT_TRUE(Within(kWaitMs, [&] { return GroupMembers(group_).empty(); }))
+          << "processes of the group of " << group_ << " still run";
+    }
+  }
+  // Kills twmain alone, as a crash would end it, and reaps it.
+  void Kill() {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
       int status;
       ::waitpid(pid_, &status, 0);
+      pid_ = -1;
     }
+  }
+  // The running processes of the program name in twmain's group.
+  std::vector<pid_t> Members(const std::string& name) const {
+    return group_ > 0 ? GroupMembers(group_, name) : std::vector<pid_t>{};
   }
   Twmain(const Twmain&) = delete;
   Twmain& operator=(const Twmain&) = delete;
@@ -120,12 +190,16 @@ class Twmain {
  private:
   std::string inst_;
   pid_t pid_ = -1;
+  pid_t group_ = -1;
   int input_ = -1;
 };
 
 class RoadFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The run directories of this test's processes live apart, so that the test sees what
+    // they leave there.
+    tmpdir_.emplace("TMPDIR", runBase_.path().c_str());
     build_ = twtest::BuildInstDir();
     for (const char* name : {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx"}) {
       std::error_code ec;
@@ -200,7 +274,38 @@ class RoadFixture : public ::testing::Test {
   std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
   // A run of the activity has ended and is logged.
   bool Logged() { return Has(ActivityLog(), "\"FinishTime\""); }
+  // The processes whose run reached slowlink's fetching, in order.
+  std::vector<pid_t> Fetching() {
+    std::vector<pid_t> pids;
+    std::istringstream lines(twtest::ReadFile(path("slowlink.fetching")));
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty()) pids.push_back(std::stoi(line));
+    return pids;
+  }
+  // Whether nothing is left in the run directories' base: every process that ended in order
+  // took its files and directories with it.
+  bool RunDirectoriesGone() {
+    std::error_code ec;
+    return fs::is_empty(runBase_.path(), ec) && !ec;
+  }
+  // Moves the control store's clock on by minutes (an AdjustClock request); its status.
+  uint32_t MoveStoreClock(int32_t minutes) {
+    uint8_t block[wire::adjust_clock::kMinLength] = {};
+    tw::put_u32(block, wire::code::kAdjustClock);
+    tw::put_u32(block + 4, sizeof block);
+    tw::put_i32(block + wire::adjust_clock::kAdjustment + 20, minutes);
+    TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
+    if (conn == nullptr) return wire::status::kUnreachable;
+    uint32_t n = 0;
+    int more = 0;
+    bool ok = TWIPCWrite(conn, block, sizeof block, &n) &&
+              TWIPCRead(conn, block, sizeof block, &n, &more) && n == sizeof block;
+    TWIPCClose(conn);
+    return ok ? tw::get_u32(block + 12) : wire::status::kExchangeFailed;
+  }
 
+  twtest::TempDir runBase_;
+  std::optional<twtest::ScopedEnv> tmpdir_;
   twtest::TempDir inst_;
   std::string build_;
 };

@@ -1,7 +1,9 @@
 // The whole road with real processes: an installation with Administrator and Log databases
 // made by plexadm, twmain starting ctlstore, a due direct transfer taken and run by taskrun,
 // its run logged, and twmain ending in order on "D" or on a signal; a running transfer closed
-// from the console or closed or killed when the server stops.
+// from the console or closed or killed when the server stops; and a server or a control
+// store killed in the middle of a run, after which the activity runs again at its next due
+// time.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -13,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using road::Count;
 using road::Has;
 using road::kServer;
 using road::kWaitMs;
@@ -29,15 +32,47 @@ struct Road {
   std::function<std::string(class RoadTest&)> moved;
 };
 
+// How often the road's activity runs: once, as the main job's sample is defined, or every
+// minute.
+enum class Schedule { kOnce, kEveryMinute };
+
+// Long enough for a sanitizer build on a loaded machine to close a run; the waits for a
+// server's end allow for it.
+constexpr int kGenerousCloseTimeout = 120;
+constexpr int kCloseWaitMs = (kGenerousCloseTimeout + 30) * 1000;
+
 class RoadTest : public road::RoadFixture {
  protected:
-  void MakeDatabases(const Road& road, int closeTimeout = 5) {
+  void MakeDatabases(const Road& road, int closeTimeout = 5, Schedule schedule = Schedule::kOnce) {
     RoadFixture::MakeDatabases(closeTimeout);
     ASSERT_NO_FATAL_FAILURE(InstallPlugin(road.plugin));
     road.links(*this);
-    activity_ = std::stoi(
-        Adm({"new", "qtwadm.odx", "Activity\\Direct Transfer", "Name=Road", "SrcLink=RoadSource",
-             "DestLink=RoadTarget", "RunASAP:number=1", "OneTime:number=1", "Overwrite:number=1"}));
+    std::vector<std::string> args = {"new",
+                                     "qtwadm.odx",
+                                     "Activity\\Direct Transfer",
+                                     "Name=Road",
+                                     "SrcLink=RoadSource",
+                                     "DestLink=RoadTarget",
+                                     "Overwrite:number=1"};
+    if (schedule == Schedule::kOnce) {
+      args.push_back("OneTime:number=1");
+    } else {
+      args.push_back("RepeatScope:number=1");
+      args.push_back("RepeatInterval:number=1");
+    }
+    activity_ = std::stoi(Adm(args));
+  }
+  // Waits until n runs have reached slowlink's fetching; the process of the last.
+  pid_t AwaitFetching(size_t n, const Twmain& server) {
+    pid_t pid = -1;
+    bool reached = Within(kWaitMs, [&] {
+      std::vector<pid_t> pids = Fetching();
+      if (pids.size() < n) return false;
+      pid = pids[n - 1];
+      return true;
+    });
+    EXPECT_TRUE(reached) << "run " << n << " never fetched:\n" << server.Out() << server.Err();
+    return pid;
   }
   int activity_ = 0;
 };
@@ -105,22 +140,25 @@ TEST_P(RoadCase, ADueTransferRunsInTaskrunIsLoggedAndTheServerShutsDownOnD) {
 
   std::string moved = road.moved(*this);
   EXPECT_TRUE(Has(moved, "alpha") && Has(moved, "beta") && !Has(moved, "old")) << moved;
+  // A one-time activity runs once.
   std::string log = ActivityLog();
-  EXPECT_TRUE(Has(log, "\"Activity\",\"type\":\"text\",\"value\":\"Road\"")) << log;
+  EXPECT_EQ(Count(log, "\"Activity\",\"type\":\"text\",\"value\":\"Road\""), 1u) << log;
   EXPECT_TRUE(Has(log, "Activity started") && Has(log, "Activity finished")) << log;
   EXPECT_FALSE(Has(log, "Error")) << log;
   std::string out = server.Out();
-  EXPECT_TRUE(Has(out, "Activity started 'Road'.")) << out;
+  EXPECT_EQ(Count(out, "Activity started 'Road'."), 1u) << out;
   EXPECT_TRUE(Has(out, "Activity 'Road' completed successfully.")) << out;
   EXPECT_TRUE(Has(out, "Starting Shutdown...\nNormal Termination.\n")) << out;
   // The run is over: the activity is unlocked and no longer due at once.
   std::string doc = Adm({"export", "qtwadm.odx", "--form", "Activity\\Direct Transfer"});
   EXPECT_TRUE(Has(doc, "{\"name\":\"Lock\",\"type\":\"number\",\"value\":0.0}")) << doc;
   EXPECT_TRUE(Has(doc, "\"RanTime\"")) << doc;
-  // The server took its control store and its table with it.
+  // The server took its control store and its table with it, and the last of them the run
+  // directory.
   EXPECT_FALSE(TWIPCExists(wire::kPipeName, 0));
   TWProcShmem probe{};
   EXPECT_EQ(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &probe), nullptr);
+  EXPECT_TRUE(Within(kWaitMs, [&] { return RunDirectoriesGone(); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, RoadCase, ::testing::Values(&kKeeplink, &kFlatrec),
@@ -147,8 +185,7 @@ TEST_F(RoadTest, ASignalEndsTheServerWithSixAfterItsCleanup) {
 TEST_F(RoadTest, ACloseFromTheConsoleEndsTheRunAsClosedByUser) {
   ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(false)));
   Twmain server(inst_.path());
-  ASSERT_TRUE(Within(kWaitMs, [&] { return Has(server.Out(), "Activity started 'Road'."); }))
-      << server.Out() << server.Err();
+  ASSERT_GT(AwaitFetching(1, server), 0);
   server.Type("C 1\n");
   ASSERT_TRUE(Within(kWaitMs, [&] { return Logged(); }))
       << server.Out() << server.Err() << ActivityLog();
@@ -157,7 +194,9 @@ TEST_F(RoadTest, ACloseFromTheConsoleEndsTheRunAsClosedByUser) {
 
   std::string log = ActivityLog();
   EXPECT_TRUE(Has(log, "Activity Closed By User")) << log;
+  EXPECT_EQ(Fetching().size(), 1u);
   std::string out = server.Out();
+  EXPECT_EQ(Count(out, "Activity started 'Road'."), 1u) << out;
   EXPECT_TRUE(Has(out, "Activity 'Road' closed successfully (user request).")) << out;
   EXPECT_TRUE(Has(out, "Normal Termination.\n")) << out;
   std::string doc = Adm({"export", "qtwadm.odx", "--form", "Activity\\Direct Transfer"});
@@ -169,6 +208,7 @@ TEST_F(RoadTest, ACloseFromTheConsoleEndsTheRunAsClosedByUser) {
 struct StopCase {
   const char* name;
   bool deaf;
+  int closeTimeout;
   const char* completion;  // as logged
   const char* message;     // on the console
 };
@@ -180,13 +220,13 @@ class RoadStop : public RoadTest, public ::testing::WithParamInterface<StopCase>
 
 TEST_P(RoadStop, StoppingTheServerEndsTheRunningActivityAndTheServer) {
   const StopCase& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(c.deaf), 1));
+  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(c.deaf), c.closeTimeout));
   Twmain server(inst_.path());
-  ASSERT_TRUE(Within(kWaitMs, [&] { return Has(server.Out(), "Activity started 'Road'."); }))
-      << server.Out() << server.Err();
+  // The run is inside its (deaf) fetching when the close comes.
+  ASSERT_GT(AwaitFetching(1, server), 0);
   server.Type("P\n");
   server.Type("Y\n");
-  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+  EXPECT_EQ(server.Wait(kCloseWaitMs), 0) << server.Err();
 
   std::string out = server.Out();
   EXPECT_TRUE(Has(out, c.message)) << out;
@@ -200,11 +240,83 @@ TEST_P(RoadStop, StoppingTheServerEndsTheRunningActivityAndTheServer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, RoadStop,
-    ::testing::Values(StopCase{"Closes", false, "Activity Closed During Stop",
-                               "Activity 'Road' closed successfully (server is stopping)."},
-                      StopCase{
-                          "IgnoresTheClose", true, "Activity Killed During Stop",
-                          "Activity 'Road' was killed (server is stopping, and could not close)."}),
+    ::testing::Values(
+        StopCase{"Closes", false, kGenerousCloseTimeout, "Activity Closed During Stop",
+                 "Activity 'Road' closed successfully (server is stopping)."},
+        StopCase{"IgnoresTheClose", true, 1, "Activity Killed During Stop",
+                 "Activity 'Road' was killed (server is stopping, and could not close)."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- crashes ----------------
+
+// twmain killed in the middle of a run: its runner closes the run by itself, and the server
+// started again (with the control store the first one left) registers anew, which logs the
+// run as terminated abnormally and unlocks the activity: it runs at its next due time.
+TEST_F(RoadTest, AfterTheServerIsKilledItsRunnerClosesAndARestartedServerRunsTheActivityAgain) {
+  ASSERT_NO_FATAL_FAILURE(
+      MakeDatabases(SlowRoad(false), kGenerousCloseTimeout, Schedule::kEveryMinute));
+  Twmain first(inst_.path());
+  const pid_t runner = AwaitFetching(1, first);
+  ASSERT_GT(runner, 0);
+  const std::vector<pid_t> store = first.Members("ctlstore");
+  ASSERT_EQ(store.size(), 1u);
+  first.Kill();
+  EXPECT_TRUE(Within(kCloseWaitMs, [&] { return !road::Runs(runner); }))
+      << "the runner of a killed server runs on";
+
+  Twmain second(inst_.path());
+  // The activity is due a minute after the run that was cut off.
+  ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  ASSERT_GT(AwaitFetching(2, second), 0) << ActivityLog();
+  // The control store of the first server served the second.
+  EXPECT_EQ(first.Members("ctlstore"), store);
+  EXPECT_TRUE(second.Members("ctlstore").empty());
+  second.Type("P\nY\n");
+  EXPECT_EQ(second.Wait(kCloseWaitMs), 0) << second.Err();
+
+  std::string log = ActivityLog();
+  EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
+  EXPECT_EQ(Count(log, "Activity Closed During Stop"), 1u) << log;
+  // The server's log of the killed run is ended, as the start-up of a control store ends it.
+  std::string servers = Adm({"export", "qtwlog.odx", "--form", "Server"});
+  EXPECT_TRUE(Has(servers, "Tarnway terminated abnormally")) << servers;
+  EXPECT_TRUE(Has(servers, std::string("cleanup performed by '") + kServer + "'")) << servers;
+  EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
+}
+
+// The control store killed in the middle of a run: the server starts another at its next
+// poll, registers with it, closes the run the lost one handed out, and runs the activity at
+// its next due time.
+TEST_F(RoadTest, AfterTheControlStoreIsKilledTheServerStartsAnotherAndRunsTheActivityAgain) {
+  ASSERT_NO_FATAL_FAILURE(
+      MakeDatabases(SlowRoad(false), kGenerousCloseTimeout, Schedule::kEveryMinute));
+  Twmain server(inst_.path());
+  const pid_t runner = AwaitFetching(1, server);
+  ASSERT_GT(runner, 0);
+  const std::vector<pid_t> store = server.Members("ctlstore");
+  ASSERT_EQ(store.size(), 1u);
+  ::kill(store[0], SIGKILL);
+  ASSERT_TRUE(Within(kWaitMs,
+                     [&] {
+                       std::vector<pid_t> now = server.Members("ctlstore");
+                       return now.size() == 1 && now != store && TWIPCExists(wire::kPipeName, 0);
+                     }))
+      << server.Out() << server.Err();
+  EXPECT_TRUE(Within(kCloseWaitMs, [&] { return !road::Runs(runner); }))
+      << "the run of the lost control store was not closed:\n"
+      << server.Out();
+
+  ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  ASSERT_GT(AwaitFetching(2, server), 0) << ActivityLog();
+  server.Type("P\nY\n");
+  EXPECT_EQ(server.Wait(kCloseWaitMs), 0) << server.Err();
+
+  std::string out = server.Out();
+  EXPECT_EQ(Count(out, "Activity started 'Road'."), 2u) << out;
+  EXPECT_TRUE(Has(out, "Normal Termination.\n")) << out;
+  std::string log = ActivityLog();
+  EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
+  EXPECT_EQ(Count(log, "Activity Closed During Stop"), 1u) << log;
+}
 
 }  // namespace
