@@ -154,6 +154,7 @@ bool retire(TWIPC* h) {
 struct Paths {
   std::string sock;
   std::string lock;
+  std::string bound;  // where the socket listens before it takes its name
 };
 
 bool pipe_paths(const char* name, bool create, Paths* out) {
@@ -162,7 +163,13 @@ bool pipe_paths(const char* name, bool create, Paths* out) {
   if (dir.empty()) return false;
   out->sock = dir + name + ".sock";
   out->lock = dir + name + ".lock";
+  out->bound = dir + name + ".new";
   return out->sock.size() < sizeof(sockaddr_un::sun_path);
+}
+
+bool is_socket(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
 sockaddr_un socket_address(const std::string& path) {
@@ -322,12 +329,13 @@ void SetIpcServerTimeoutMillis(int millis) {
 extern "C" {
 
 // The lock answers at once; timeoutSeconds is not needed, since a serving socket accepts
-// (into its backlog) even while the server is busy.
+// (into its backlog) even while the server is busy. The socket's name comes last in the
+// making of a pipe: with the lock held but no name yet the pipe is not served.
 TW_API int TWIPCExists(const char* name, uint32_t timeoutSeconds) {
   return tw::guard_value(0, [&] {
     Paths paths;
     if (!pipe_paths(name, false, &paths)) return 0;
-    return tw::owner_lock_held(paths.lock) ? 1 : 0;
+    return tw::owner_lock_held(paths.lock) && is_socket(paths.sock) ? 1 : 0;
   });
 }
 
@@ -346,15 +354,19 @@ TW_API TWIPC* TWIPCCreate(const char* name) {
       ::close(lock_fd);
       return nullptr;
     };
-    // A socket file left by a server that died: the lock says nobody serves it.
+    // Socket files left by a server that died: the lock says nobody serves them.
     ::unlink(paths.sock.c_str());
+    ::unlink(paths.bound.c_str());
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return give_up();
-    sockaddr_un addr = socket_address(paths.sock);
+    // The socket listens before it takes its name, so that a client that finds the pipe
+    // served (the lock held and the name there) can connect at once.
+    sockaddr_un addr = socket_address(paths.bound);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::chmod(paths.sock.c_str(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+        ::chmod(paths.bound.c_str(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        ::rename(paths.bound.c_str(), paths.sock.c_str()) != 0) {
       ::close(fd);
-      ::unlink(paths.sock.c_str());
+      ::unlink(paths.bound.c_str());
       return give_up();
     }
     TWIPC* pipe;

@@ -3,6 +3,7 @@
 // processes, and handles used wrongly.
 #include "ipc.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -161,6 +162,26 @@ TEST_F(Ipc, TheServersLockDecidesWhetherAPipeExists) {
   EXPECT_EQ(TWIPCExists("TWCSMP", 90), 0);
   EXPECT_FALSE(fs::exists(run / "TWCSMP.sock"));
   EXPECT_EQ(TWIPCOpen("TWCSMP", 0), nullptr);
+}
+
+// A server holds its lock a moment before its socket listens: the pipe counts as served only
+// once the socket has its name, so whoever finds it served can connect at once.
+TEST_F(Ipc, APipeIsServedOnlyOnceItsSocketListens) {
+  TWIPC* pipe = TWIPCCreate("TWCSMP");
+  ASSERT_NE(pipe, nullptr);
+  fs::path run = RunDir();
+  ASSERT_EQ(TWIPCShutdown(pipe, "TWCSMP"), 1);
+  // The lock of a server on its way: held, without a socket yet.
+  int fd = ::open((run / "TWCSMP.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+  EXPECT_EQ(TWIPCExists("TWCSMP", 0), 0);
+  EXPECT_EQ(TWIPCCreate("TWCSMP"), nullptr) << "the lock is another server's";
+  ::close(fd);
+  ::unlink((run / "TWCSMP.lock").c_str());
 }
 
 // A server that died left its socket file; the next one takes the name over.
