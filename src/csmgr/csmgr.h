@@ -118,6 +118,9 @@ struct ServiceState {
   GVDOC operationsDoc = 0;  // the operations log ("Operation"), kept open once created
 
   std::array<ActivitySlot, kSlotCount> slots{};
+
+  // The process id of the client whose request is being handled (0: unknown).
+  int requesterProcess = 0;
 };
 
 // The process's one service state.
