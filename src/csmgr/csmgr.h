@@ -23,6 +23,7 @@ namespace tw::csmgr {
 inline constexpr uint32_t kSlotMayBeMissing = 0x1;  // OpenActivity bit 0: no document needed
 inline constexpr uint32_t kSlotByName = 0x2;        // opened by OpenActivity
 inline constexpr uint32_t kSlotLogOff = 0x4;        // LogType 0: the run logs nothing
+inline constexpr uint32_t kSlotHoldsLock = 0x10;    // a run by name holding the activity's Lock
 // A run of a server that has registered again since: its runner may still be closing and
 // using the handle, so the slot (without its documents) is taken again only when no slot is
 // free.
@@ -40,6 +41,7 @@ struct CSMgrActivitySlot {
   uint32_t flags = 0;
   int32_t handle = 0;       // SlotHandle(index) while taken
   int32_t lastMessage = 0;  // last control-store message id written to the run's log
+  std::string holder;       // kSlotHoldsLock: the process mark stored as the Lock's holder
 
   bool Free() const { return documentId == 0; }
   bool HasDocument() const { return documentId > kSlotTakenNoDocument; }
@@ -124,6 +126,9 @@ struct ServiceState {
   GVDOC operationsDoc = 0;  // the operations log ("Operation"), kept open once created
 
   std::array<ActivitySlot, kSlotCount> slots{};
+
+  // The process id of the client whose request is being handled (0: unknown).
+  int requesterProcess = 0;
 };
 
 // The process's one service state.

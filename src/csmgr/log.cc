@@ -76,22 +76,22 @@ void AppendFile(const char* name, std::string_view text, bool toStderr) {
 }
 
 // Appends the text to the document's Body, one text record and a paragraph end per "|"
-// part, then saves the document.
+// part, then saves the document. The line goes in as a piece of its own: what the log held
+// before is neither read nor written again, so a line costs the same in a long log as in a
+// new one.
 bool AppendBody(GVDOC doc, std::string_view text) {
-  GVCOMP comp = 0;
-  if (GVCompositeOpen(doc, "Body", &comp) != 0) return false;
-  bool ok = true;
+  std::string records;
   size_t start = 0;
-  while (ok) {
+  for (;;) {
     size_t bar = text.find('|', start);
-    std::string part(text.substr(start, bar == std::string_view::npos ? text.npos : bar - start));
-    ok = GVCDRecordInsert(comp, 0, GVCD_TEXT, part.c_str()) == 0 &&
-         GVCDRecordInsert(comp, 0, GVCD_PARAGRAPH, nullptr) == 0;
+    OrdexAddTextRecord(
+        &records,
+        text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+    OrdexAddParagraphRecord(&records);
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
-  if (GVCompositeClose(comp, ok ? GVCOMPCLOSE_WRITE : GVCOMPCLOSE_DISCARD) != 0) ok = false;
-  return ok && GVDocumentSave(doc, 0) == 0;
+  return OrdexAppendRichPieces(doc, "Body", records) && GVDocumentSave(doc, 0) == 0;
 }
 
 GVNOTEID FormOf(LogKind kind) {

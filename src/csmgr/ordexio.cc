@@ -582,6 +582,57 @@ bool OrdexWriteRichPieces(GVDOC doc, const char* item, std::string_view records)
   return true;
 }
 
+bool OrdexAppendRichPieces(GVDOC doc, const char* item, std::string_view records) {
+  std::vector<std::string_view> pieces;
+  if (!OrdexSplitRecords(records, GV_RICHTEXT_PIECE, &pieces)) {
+    FieldFailed(GVERR_COMPOSITE, doc, item);
+    return false;
+  }
+  uint32_t core = 0;
+  if (uint32_t st = GVDocumentGetOrdexHandle(doc, GVHANDLE_CORE, &core)) {
+    FieldFailed(st, doc, item);
+    return false;
+  }
+  const uint16_t nameLength = static_cast<uint16_t>(std::strlen(item));
+  for (std::string_view piece : pieces) {
+    uint16_t s = NXItemAppend(core, 0, item, nameLength, NXTYPE_COMPOSITE, piece.data(),
+                              static_cast<uint32_t>(piece.size()));
+    if (s != 0) {
+      FieldFailed(0x80000000u | s, doc, item);
+      return false;
+    }
+  }
+  return true;
+}
+
+void OrdexAddTextRecord(std::string* records, std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  // A signature byte and a length word (a long word beyond 65535 bytes), the style word 0,
+  // the text, and a padding byte after an odd length.
+  constexpr size_t kStyle = 4;
+  size_t length = 4 + kStyle + text.size();
+  char head[6];
+  head[0] = static_cast<char>(GVCDSIG_TEXT);
+  if (length <= 0xFFFF) {
+    head[1] = static_cast<char>(0xFF);
+    put_u16(head + 2, static_cast<uint16_t>(length));
+    records->append(head, 4);
+  } else {
+    length += 2;
+    head[1] = 0;
+    put_u32(head + 2, static_cast<uint32_t>(length));
+    records->append(head, 6);
+  }
+  records->append(kStyle, '\0');
+  records->append(text);
+  if (length & 1) records->push_back('\0');
+}
+
+void OrdexAddParagraphRecord(std::string* records) {
+  records->push_back(static_cast<char>(GVCDSIG_PARAGRAPH));
+  records->push_back(2);
+}
+
 // ------------------------------------------------------------------------ views ------
 
 bool OrdexViewCellDatetime(GVINDEX index, const char* viewName, uint32_t column,

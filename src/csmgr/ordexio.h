@@ -89,6 +89,13 @@ bool OrdexReadRichPieces(GVDOC doc, const char* item, std::vector<std::string>* 
 // running past the data, or a zero length, is refused (false, the item deleted). A record
 // longer than a piece becomes a piece of its own.
 bool OrdexWriteRichPieces(GVDOC doc, const char* item, std::string_view records);
+// Appends the records to the item as one or more further pieces (cut as above), leaving
+// the pieces already there as they are: the cost does not depend on what the item holds.
+// Malformed records: false, nothing appended.
+bool OrdexAppendRichPieces(GVDOC doc, const char* item, std::string_view records);
+// Adds a text record (the text up to a NUL) or a paragraph end to records.
+void OrdexAddTextRecord(std::string* records, std::string_view text);
+void OrdexAddParagraphRecord(std::string* records);
 // Splits records into pieces as OrdexWriteRichPieces does; false for malformed records.
 bool OrdexSplitRecords(std::string_view records, size_t pieceLimit,
                        std::vector<std::string_view>* pieces);

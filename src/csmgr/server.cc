@@ -4,19 +4,28 @@
 // that sends a malformed message is dropped and the service goes on.
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "csmgr.h"
 #include "event.h"
 #include "getparm.h"
+#include "ipc.h"
 #include "log.h"
 #include "ordexio.h"
 #include "putparm.h"
 #include "tw/coding.h"
+#include "tw/guard.h"
 
 namespace tw::csmgr {
 
@@ -444,6 +453,11 @@ uint32_t HandleOpenActivity(Request& r) {
       return ActivityMissing(name);
     }
     slot->documentId = id;
+    // Two runs of one activity at once would both write its destination.
+    if (uint32_t st = CSMgrLockByName(*slot)) {
+      CSMgrSlotFree(slot);
+      return st;
+    }
     CSMgrLogStart(*slot);
   }
   r.SetI32(oa::kHandle, slot->handle);
@@ -543,6 +557,204 @@ bool ReadMessage(TWIPC* conn, std::vector<uint8_t>& buffer, uint32_t* total) {
   return true;
 }
 
+// ------------------------------------------------------------------------ the loop ---
+//
+// Every accepted connection is read by a thread of its own, which hands its request to the
+// serving thread only once the request is whole, and writes the reply back. A client that
+// connects and stays silent, sends half a request or reads its reply slowly costs only its
+// own thread (the pipe drops it after its time-out); the requests themselves are handled one
+// after another on the serving thread, the only one that touches the service state or the
+// databases.
+
+// Connections read at once; the next client waits in the pipe's backlog until one ends.
+constexpr size_t kMaxConnections = 256;
+
+// Whether requests are traced; the serving thread keeps it current for the others.
+std::atomic<bool> g_tracing{false};
+
+// One accepted connection between its threads. Guarded by the hub's mutex.
+struct Conn {
+  TWIPC* ipc = nullptr;
+  std::vector<uint8_t> reply;
+  bool replied = false;    // reply holds the block to send
+  bool cancelled = false;  // the service ends without handling the request
+};
+
+struct Job {
+  enum class Kind { kRequest, kReport, kAcceptFailed };
+  Kind kind = Kind::kRequest;
+  std::vector<uint8_t> block;  // the request, its first Length bytes
+  int peer = 0;                // the client's process id (0: unknown)
+  uint32_t report = 0;         // kReport: the message to report
+  std::shared_ptr<Conn> conn;  // waits for the reply; null when none is sent
+};
+
+struct Hub {
+  std::mutex mu;
+  std::condition_variable work;     // a job arrived
+  std::condition_variable changed;  // a reply, a thread ended, the service stops
+  std::deque<Job> jobs;
+  std::set<std::shared_ptr<Conn>> reading;  // requests not read whole yet
+  size_t threads = 0;                       // connection threads alive
+  bool stopping = false;
+};
+
+void Post(Hub& hub, Job job) {
+  hub.jobs.push_back(std::move(job));
+  hub.work.notify_one();
+}
+
+void Report(Hub& hub, uint32_t id) {
+  std::lock_guard<std::mutex> lock(hub.mu);
+  if (hub.stopping) return;
+  Job job;
+  job.kind = Job::Kind::kReport;
+  job.report = id;
+  Post(hub, std::move(job));
+}
+
+// Reads one request, has it handled and sends the reply (an asynchronous request is
+// acknowledged before it is handled); the connection is ended on every path.
+void ReadAndAnswer(Hub& hub, const std::shared_ptr<Conn>& conn) {
+  TWIPC* ipc = conn->ipc;
+  std::vector<uint8_t> buffer(kServerBufferStep);
+  uint32_t got = 0;
+  const bool read = ReadMessage(ipc, buffer, &got);
+  {
+    std::lock_guard<std::mutex> lock(hub.mu);
+    hub.reading.erase(conn);
+    if (hub.stopping) return;
+  }
+  // A malformed message costs its client the connection, never the service.
+  if (!read || got < hdr::kSize || get_u32(buffer.data() + hdr::kLength) != got ||
+      get_i32(buffer.data() + hdr::kCode) < 0) {
+    if (!read || got == 0) Report(hub, status::kReceiveFailed | kLogOnly);
+    return;
+  }
+  const uint32_t code = get_u32(buffer.data() + hdr::kCode);
+  const bool async = (get_u32(buffer.data() + hdr::kFlags) & CSMGR_ASYNC) != 0;
+  Job job;
+  job.block = std::move(buffer);
+  job.peer = IpcPeerProcessId(ipc);
+  if (!async) job.conn = conn;
+  std::unique_lock<std::mutex> lock(hub.mu);
+  if (hub.stopping) return;
+  Post(hub, std::move(job));
+  if (async) {
+    // Queued before the client hears of it, so that its next request comes after it; the
+    // acknowledgement does not wait for the handling.
+    lock.unlock();
+    uint8_t ack[hdr::kSize] = {};
+    put_u32(ack + hdr::kLength, hdr::kSize);
+    uint32_t written = 0;
+    TWIPCWrite(ipc, ack, hdr::kSize, &written);
+    TWIPCFlush(ipc);
+    return;
+  }
+  hub.changed.wait(lock, [&] { return conn->replied || conn->cancelled; });
+  if (!conn->replied) return;
+  std::vector<uint8_t> reply = std::move(conn->reply);
+  lock.unlock();
+  const uint32_t length = get_u32(reply.data() + hdr::kLength);
+  uint32_t written = 0;
+  const bool ok = TWIPCWrite(ipc, reply.data(), length, &written) && written == length;
+  if (g_tracing.load())
+    std::printf("CSMgr Server:  sent     %24s,  %6d bytes\n", TraceName(code).c_str(),
+                static_cast<int>(written));
+  // A client that went away before its reply costs only its own request.
+  if (!ok) Report(hub, status::kReceiveFailed | kLogOnly);
+  TWIPCFlush(ipc);
+}
+
+void ServeConnection(std::shared_ptr<Hub> hub, std::shared_ptr<Conn> conn) {
+  static_cast<void>(tw::guard([&] {
+    ReadAndAnswer(*hub, conn);
+    return 0u;
+  }));
+  TWIPCDisconnect(conn->ipc);
+  std::lock_guard<std::mutex> lock(hub->mu);
+  --hub->threads;
+  hub->changed.notify_all();
+}
+
+// The accepting thread: a connection thread for each client, until the pipe is shut down.
+void AcceptConnections(std::shared_ptr<Hub> hub, TWIPC* pipe) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(hub->mu);
+      hub->changed.wait(lock, [&] { return hub->stopping || hub->threads < kMaxConnections; });
+      if (hub->stopping) return;
+    }
+    if (g_tracing.load()) {
+      std::printf("\nCSMgr Server:\tAwaiting connection to pipe with %d buffer\n",
+                  static_cast<int>(kServerBufferStep));
+      std::fflush(stdout);
+    }
+    TWIPC* ipc = TWIPCWaitForConnection(pipe);
+    std::lock_guard<std::mutex> lock(hub->mu);
+    if (ipc == nullptr || hub->stopping) {
+      if (ipc != nullptr) TWIPCDisconnect(ipc);
+      if (!hub->stopping) {
+        Job job;
+        job.kind = Job::Kind::kAcceptFailed;
+        Post(*hub, std::move(job));
+      }
+      return;
+    }
+    auto conn = std::make_shared<Conn>();
+    conn->ipc = ipc;
+    try {
+      std::thread(ServeConnection, hub, conn).detach();
+    } catch (const std::system_error&) {
+      // No thread for it: this client is dropped, the others go on.
+      TWIPCDisconnect(ipc);
+      continue;
+    }
+    ++hub->threads;
+    hub->reading.insert(conn);
+  }
+}
+
+// The serving thread: handles the requests in the order they became whole until Shutdown
+// has been handled or the pipe failed; the exit code.
+int ServeRequests(Hub& hub) {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(hub.mu);
+      hub.work.wait(lock, [&] { return !hub.jobs.empty(); });
+      job = std::move(hub.jobs.front());
+      hub.jobs.pop_front();
+    }
+    if (job.kind == Job::Kind::kAcceptFailed) {
+      CSMgrReport(status::kReceiveFailed);
+      return 1;
+    }
+    if (job.kind == Job::Kind::kReport) {
+      CSMgrReport(job.report);
+      continue;
+    }
+    const uint32_t code = get_u32(job.block.data() + hdr::kCode);
+    if (Tracing())
+      std::printf("CSMgr Server:  received %24s,  %6d bytes\n", TraceName(code).c_str(),
+                  static_cast<int>(get_u32(job.block.data() + hdr::kLength)));
+    Service().requesterProcess = job.peer;
+    CSMgrDispatch(job.block);
+    Service().requesterProcess = 0;
+    if (job.conn == nullptr && Tracing())
+      std::printf("CSMgr Server:  sent     %24s,  asynchronous\n", TraceName(code).c_str());
+    if (Tracing()) std::fflush(stdout);
+    g_tracing.store(Tracing());
+    if (job.conn != nullptr) {
+      std::lock_guard<std::mutex> lock(hub.mu);
+      job.conn->reply = std::move(job.block);
+      job.conn->replied = true;
+      hub.changed.notify_all();
+    }
+    if (code == code::kShutdown) return 0;
+  }
+}
+
 }  // namespace
 
 void CSMgrDispatch(std::vector<uint8_t>& block) {
@@ -577,62 +789,42 @@ int CSMgrServerMain(const char* programPath) {
     return 1;
   }
   g_pipe.store(pipe);
-  std::vector<uint8_t> buffer(kServerBufferStep);
 
   CSMgrServerOpen();
+  g_tracing.store(Tracing());
 
-  int exitCode = 0;
-  for (bool done = false; !done;) {
-    if (Tracing())
-      std::printf("\nCSMgr Server:\tAwaiting connection to pipe with %d buffer\n",
-                  static_cast<int>(buffer.size()));
-    TWIPC* conn = TWIPCWaitForConnection(pipe);
-    if (conn == nullptr) {
-      CSMgrReport(status::kReceiveFailed);
-      exitCode = 1;
-      break;
-    }
-    uint32_t got = 0;
-    const bool read = ReadMessage(conn, buffer, &got);
-    // A malformed message costs its client the connection, never the service.
-    if (!read || got < hdr::kSize || get_u32(buffer.data() + hdr::kLength) != got ||
-        get_i32(buffer.data() + hdr::kCode) < 0) {
-      if (!read || got == 0) CSMgrReport(status::kReceiveFailed | kLogOnly);
-      TWIPCDisconnect(conn);
-      continue;
-    }
-    const uint32_t code = get_u32(buffer.data() + hdr::kCode);
-    if (Tracing())
-      std::printf("CSMgr Server:  received %24s,  %6d bytes\n", TraceName(code).c_str(),
-                  static_cast<int>(got));
-    if (get_u32(buffer.data() + hdr::kFlags) & CSMGR_ASYNC) {
-      uint8_t ack[hdr::kSize] = {};
-      put_u32(ack + hdr::kLength, hdr::kSize);
-      uint32_t written = 0;
-      TWIPCWrite(conn, ack, hdr::kSize, &written);
-      TWIPCFlush(conn);
-      TWIPCDisconnect(conn);
-      CSMgrDispatch(buffer);
-      if (Tracing())
-        std::printf("CSMgr Server:  sent     %24s,  asynchronous\n", TraceName(code).c_str());
-    } else {
-      CSMgrDispatch(buffer);
-      const uint32_t length = get_u32(buffer.data() + hdr::kLength);
-      uint32_t written = 0;
-      const bool ok = TWIPCWrite(conn, buffer.data(), length, &written) && written == length;
-      if (Tracing())
-        std::printf("CSMgr Server:  sent     %24s,  %6d bytes\n", TraceName(code).c_str(),
-                    static_cast<int>(written));
-      // A client that went away before its reply costs only its own request.
-      if (!ok) CSMgrReport(status::kReceiveFailed | kLogOnly);
-      TWIPCFlush(conn);
-      TWIPCDisconnect(conn);
-    }
-    if (Tracing()) std::fflush(stdout);
-    done = code == code::kShutdown;
+  auto hub = std::make_shared<Hub>();
+  std::thread acceptor;
+  try {
+    acceptor = std::thread(AcceptConnections, hub, pipe);
+  } catch (const std::system_error&) {
+    CSMgrReport(status::kReceiveFailed);
+    if (Service().initialised) CSMgrServerClose();
+    TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
+    TWPlatTerm();
+    return 1;
+  }
+
+  const int exitCode = ServeRequests(*hub);
+
+  // No new connection, no request left half read; replies already made are still sent.
+  {
+    std::lock_guard<std::mutex> lock(hub->mu);
+    hub->stopping = true;
+    hub->changed.notify_all();  // an acceptor waiting for room
+  }
+  TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
+  acceptor.join();
+  {
+    std::unique_lock<std::mutex> lock(hub->mu);
+    for (Job& job : hub->jobs)
+      if (job.conn) job.conn->cancelled = true;
+    hub->jobs.clear();
+    for (const std::shared_ptr<Conn>& c : hub->reading) TWIPCDisconnect(c->ipc);
+    hub->changed.notify_all();
+    hub->changed.wait(lock, [&] { return hub->threads == 0; });
   }
   if (Service().initialised) CSMgrServerClose();
-  TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
   TWPlatTerm();
   return exitCode;
 }

@@ -324,6 +324,18 @@ void SetIpcServerTimeoutMillis(int millis) {
   g_server_timeout_ms.store(millis > 0 ? millis : kDefaultServerTimeoutMs);
 }
 
+int IpcPeerProcessId(TWIPC* conn) {
+  return tw::guard_value(0, [&] {
+    Pin h(conn);
+    if (!h || h->kind != Kind::accepted || h->closed.load()) return 0;
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    if (::getsockopt(h->fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred)
+      return 0;
+    return cred.pid > 0 ? static_cast<int>(cred.pid) : 0;
+  });
+}
+
 }  // namespace tw
 
 extern "C" {

@@ -13,6 +13,7 @@
 // descriptor but 0, 1 and 2 reaches it. The priority is not applied: it has no defined
 // scale, and lowering a runner's nice value without one could starve it (raising needs
 // privileges the server does not have); the child runs at the server's priority.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -34,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "ipc.h"
 #include "platform.h"
 #include "rundir.h"
 #include "tw/guard.h"
@@ -368,3 +370,74 @@ TW_API uint32_t TWProcCommandExec(const char* text) {
 }
 
 }  // extern "C"
+
+namespace {
+
+// The whole of a small file of /proc; false when it cannot be read.
+bool ReadProcFile(const std::string& path, std::string* out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out->clear();
+  char buffer[1024];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return n == 0;
+    }
+    out->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+namespace tw {
+
+std::string ProcessMark(int pid) {
+  return tw::guard_value(std::string(), [&]() -> std::string {
+    if (pid == 0) pid = static_cast<int>(::getpid());
+    if (pid < 0) return {};
+    std::string boot, stat;
+    if (!ReadProcFile("/proc/sys/kernel/random/boot_id", &boot) ||
+        !ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &stat))
+      return {};
+    while (!boot.empty() && (boot.back() == '\n' || boot.back() == ' ')) boot.pop_back();
+    // The command name in parentheses may hold blanks and parentheses itself: the fields
+    // are counted from the last ')'. The start time is field 22, the 20th after it.
+    size_t at = stat.rfind(')');
+    if (boot.empty() || at == std::string::npos) return {};
+    std::string_view rest(stat);
+    rest.remove_prefix(at + 1);
+    std::string_view start;
+    for (int field = 3; field <= 22; ++field) {
+      while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+      size_t end = std::min(rest.find(' '), rest.size());
+      if (field == 22) start = rest.substr(0, end);
+      rest.remove_prefix(end);
+    }
+    if (start.empty() || start.find_first_not_of("0123456789") != std::string_view::npos) return {};
+    // A zombie has ended: it holds its id only until its parent reaps it.
+    size_t state = stat.find_first_not_of(' ', at + 1);
+    if (state == std::string::npos || stat[state] == 'Z' || stat[state] == 'X') return {};
+    return boot + " " + std::to_string(pid) + " " + std::string(start);
+  });
+}
+
+bool ProcessMarkAlive(std::string_view mark) {
+  return tw::guard_value(false, [&] {
+    size_t first = mark.find(' ');
+    if (first == std::string_view::npos) return false;
+    size_t second = mark.find(' ', first + 1);
+    if (second == std::string_view::npos) return false;
+    std::string_view pidText = mark.substr(first + 1, second - first - 1);
+    if (pidText.empty() || pidText.size() > 9 ||
+        pidText.find_first_not_of("0123456789") != std::string_view::npos)
+      return false;
+    int pid = std::stoi(std::string(pidText));
+    std::string now = ProcessMark(pid);
+    return !now.empty() && now == mark;
+  });
+}
+
+}  // namespace tw

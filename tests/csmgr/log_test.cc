@@ -4,7 +4,10 @@
 #include "log.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -284,6 +287,113 @@ TEST_F(AccessTest, LongLogTextsAreWrittenWhole) {
   std::vector<std::string> lines = Lines(S().operationsDoc);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(AfterTime(lines[0]), text);
+}
+
+// The work the database engine does, counted over every connection of the process: the
+// statements run and the pages read and written. Connections are recorded as they open
+// (an automatic extension) and folded into the totals as they close.
+struct Work {
+  int64_t statements = 0;
+  int64_t pagesRead = 0;
+  int64_t pagesWritten = 0;
+};
+
+class WorkCounter {
+ public:
+  static WorkCounter& Get() {
+    static WorkCounter counter;
+    return counter;
+  }
+  void Install() {
+    live_.clear();
+    closed_ = {};
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&Opened));
+  }
+  void Uninstall() { sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&Opened)); }
+  // The work done since the last call.
+  Work Take() {
+    Work w = closed_;
+    closed_ = {};
+    for (sqlite3* db : live_) Drain(db, w);
+    return w;
+  }
+
+ private:
+  static int Opened(sqlite3* db, char**, const sqlite3_api_routines*) {
+    Get().live_.push_back(db);
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE | SQLITE_TRACE_CLOSE, &Traced, nullptr);
+    return SQLITE_OK;
+  }
+  static int Traced(unsigned kind, void*, void* p, void*) {
+    WorkCounter& c = Get();
+    if (kind == SQLITE_TRACE_PROFILE) {
+      ++c.closed_.statements;
+    } else if (kind == SQLITE_TRACE_CLOSE) {
+      auto* db = static_cast<sqlite3*>(p);
+      Drain(db, c.closed_);
+      c.live_.erase(std::remove(c.live_.begin(), c.live_.end(), db), c.live_.end());
+    }
+    return 0;
+  }
+  static void Drain(sqlite3* db, Work& w) {
+    int current = 0, high = 0;
+    for (int op : {SQLITE_DBSTATUS_CACHE_HIT, SQLITE_DBSTATUS_CACHE_MISS}) {
+      sqlite3_db_status(db, op, &current, &high, 1);
+      w.pagesRead += current;
+    }
+    sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_WRITE, &current, &high, 1);
+    w.pagesWritten += current;
+  }
+
+  std::vector<sqlite3*> live_;
+  Work closed_;
+};
+
+class LogWorkTest : public AccessTest {
+ protected:
+  void SetUp() override {
+    WorkCounter::Get().Install();
+    AccessTest::SetUp();
+  }
+  void TearDown() override {
+    AccessTest::TearDown();
+    WorkCounter::Get().Uninstall();
+  }
+};
+
+// A run that logs thousands of warnings: each line costs the same whatever the log holds
+// already, so that the whole run's logging grows with the number of lines and not with its
+// square.
+TEST_F(LogWorkTest, AppendingALineCostsTheSameInALongLog) {
+  GVDOC log = 0;
+  ASSERT_EQ(CSMgrLogCreate(LogKind::kActivity, "Warned", 0, &log, nullptr), 0u);
+  const std::string warning(120, 'w');
+  auto append = [&](int lines) {
+    for (int i = 0; i < lines; ++i) CSMgrLogText(log, 0x10003001u, warning);
+  };
+  constexpr int kMeasured = 50;
+  append(100);
+  WorkCounter::Get().Take();
+  append(kMeasured);
+  const Work shortLog = WorkCounter::Get().Take();
+  append(3000);  // some 400 kB of log: pieces of the Body several times over
+  WorkCounter::Get().Take();
+  append(kMeasured);
+  const Work longLog = WorkCounter::Get().Take();
+
+  ASSERT_GT(shortLog.statements, 0);
+  ASSERT_GT(shortLog.pagesWritten, 0);
+  // The same work, give or take what the database's own trees add as they grow a level.
+  EXPECT_LE(longLog.statements, shortLog.statements * 5 / 4) << shortLog.statements;
+  EXPECT_LE(longLog.pagesWritten, shortLog.pagesWritten * 3 / 2) << shortLog.pagesWritten;
+  EXPECT_LE(longLog.pagesRead, shortLog.pagesRead * 3 / 2) << shortLog.pagesRead;
+
+  // Readers still find every line, in order, in the one Body.
+  GVNOTEID id = OrdexDocumentId(log);
+  ASSERT_EQ(CSMgrLogEnd(&log, 0), 0u);
+  std::vector<std::string> lines = LogLines(id);
+  ASSERT_EQ(lines.size(), 3200u);
+  for (const std::string& line : lines) EXPECT_EQ(AfterTime(line), warning);
 }
 
 }  // namespace

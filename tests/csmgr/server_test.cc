@@ -1,9 +1,13 @@
 // The ctlstore program as its clients see it: start-up failures and their texts, a second
-// manager on the same pipe, the framing rules (echo, growth, asynchronous acknowledgement)
-// and malformed clients that must never end the service.
+// manager on the same pipe, the framing rules (echo, growth, asynchronous acknowledgement),
+// malformed clients that must never end the service and silent ones that must never hold up
+// the others.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "ctlstore_fixture.h"
 
@@ -238,6 +242,56 @@ TEST_F(CtlstoreTest, ShortRequestsAreRefusedWithoutReadingBeyondThem) {
   tw::put_i32(log.data() + 16, 1);
   std::memset(log.data() + wire::log_request::kText, 'y', 120 - wire::log_request::kText);
   EXPECT_EQ(StatusOf(Exchange(log)), 779u);
+  EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(CtlstoreTest, SilentClientsHoldUpNoOtherClient) {
+  Install();
+  Start();
+  // Clients that connect and say nothing, or stop inside their request. Each would be dropped
+  // after the pipe's time-out; none may delay another client meanwhile.
+  std::vector<uint8_t> time = Block(code::kTime, wire::time_request::kMinLength);
+  const size_t kSent[] = {0, 6, 16};  // nothing, half a header, a header without its body
+  std::vector<TWIPC*> silent;
+  for (size_t sent : kSent) {
+    TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
+    ASSERT_NE(conn, nullptr);
+    uint32_t written = 0;
+    if (sent > 0) ASSERT_TRUE(TWIPCWrite(conn, time.data(), static_cast<uint32_t>(sent), &written));
+    silent.push_back(conn);
+  }
+  // Each silent client waits for its answer; it learns when the service drops it.
+  std::atomic<bool> answered{false};
+  std::atomic<int> droppedFirst{0};
+  std::vector<std::thread> waiting;
+  for (TWIPC* conn : silent)
+    waiting.emplace_back([conn, &answered, &droppedFirst] {
+      uint8_t byte[16];
+      uint32_t n = 0;
+      int more = 0;
+      TWIPCRead(conn, byte, sizeof byte, &n, &more);
+      if (!answered.load()) ++droppedFirst;
+    });
+
+  std::promise<std::vector<uint8_t>> reply;
+  std::future<std::vector<uint8_t>> replied = reply.get_future();
+  std::thread other([&] {
+    std::vector<uint8_t> r = Exchange(time);
+    answered.store(true);
+    reply.set_value(std::move(r));
+  });
+  const bool inTime = replied.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  if (!inTime) Kill();  // ends the exchange, so that the thread can be joined
+  other.join();
+  // Only now are the silent clients closed: any that ended earlier was dropped by the service.
+  for (TWIPC* conn : silent) TWIPCClose(conn);
+  for (std::thread& t : waiting) t.join();
+
+  ASSERT_TRUE(inTime);
+  std::vector<uint8_t> r = replied.get();
+  ASSERT_EQ(r.size(), wire::time_request::kMinLength);
+  EXPECT_EQ(StatusOf(r), 0u);
+  EXPECT_EQ(droppedFirst.load(), 0) << "the answer waited for silent clients to be dropped";
   EXPECT_EQ(Stop(), 0);
 }
 

@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using Bytes = std::vector<unsigned char>;
 
 // A message {code, length} followed by a pattern that tells its bytes apart.
@@ -504,6 +505,43 @@ TEST_F(Ipc, RoundTripsWithClientsInOtherProcesses) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << child;
   }
+  EXPECT_EQ(TWIPCShutdown(pipe, "TWCSMP"), 1);
+}
+
+TEST_F(Ipc, TheServerKnowsItsClientsProcessAndWhetherItStillRuns) {
+  TWIPC* pipe = TWIPCCreate("TWCSMP");
+  ASSERT_NE(pipe, nullptr);
+  // A client in another process connects and waits until the server lets it go.
+  pid_t child = ::fork();
+  if (child == 0) {
+    TWIPC* c = TWIPCOpen("TWCSMP", 0);
+    Bytes reply;
+    ::_exit(c != nullptr && !read_message(c, 64, &reply) ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  TWIPC* conn = TWIPCWaitForConnection(pipe);
+  ASSERT_NE(conn, nullptr);
+  EXPECT_EQ(tw::IpcPeerProcessId(conn), child);
+  const std::string mark = tw::ProcessMark(child);
+  EXPECT_TRUE(tw::ProcessMarkAlive(mark)) << mark;
+  EXPECT_EQ(TWIPCDisconnect(conn), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(tw::ProcessMarkAlive(mark)) << "a process that has ended";
+  EXPECT_EQ(tw::ProcessMark(child), "");
+
+  // This process: alive under its mark, not under the same id with another start or boot.
+  const std::string self = tw::ProcessMark(0);
+  ASSERT_EQ(self, tw::ProcessMark(::getpid()));
+  EXPECT_TRUE(tw::ProcessMarkAlive(self));
+  const size_t lastBlank = self.rfind(' ');
+  for (const std::string& other : {self.substr(0, lastBlank) + " 1", "x" + self.substr(1), ""s,
+                                   "no marks here"s, self.substr(0, lastBlank)})
+    EXPECT_FALSE(tw::ProcessMarkAlive(other)) << other;
+  // Only a connection that a server accepted has a client.
+  EXPECT_EQ(tw::IpcPeerProcessId(pipe), 0);
+  EXPECT_EQ(tw::IpcPeerProcessId(nullptr), 0);
   EXPECT_EQ(TWIPCShutdown(pipe, "TWCSMP"), 1);
 }
 

@@ -56,6 +56,53 @@ bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
   return true;
 }
 
+// The stored items of a note read by name when a formula asks for them, inside the
+// transaction that stores the note (so they are the merged items as stored). A failed read
+// answers "no such item" and is kept in status(). The name's index is named: left to itself
+// the planner walks the note's rows in order, all of them when the name is absent.
+class StoredItemsByName : public ItemSource {
+ public:
+  StoredItemsByName(Txn& txn, GVNOTEID note) : txn_(txn), note_(note) {}
+  bool Find(std::string_view name, Value& out) const override {
+    std::string key = FoldAscii(name);
+    auto cached = cache_.find(key);
+    if (cached == cache_.end()) {
+      std::vector<StoredItem> rows;
+      if (uint32_t s = Load(key, rows); s != 0 && status_ == 0) status_ = s;
+      cached = cache_.emplace(key, std::move(rows)).first;
+    }
+    return FindIn(cached->second, name, out);
+  }
+  uint32_t status() const { return status_; }
+
+ private:
+  uint32_t Load(const std::string& key, std::vector<StoredItem>& rows) const {
+    Stmt st;
+    if (uint32_t s = txn_.Prepare("SELECT name, type, flags, value FROM item INDEXED BY item_name "
+                                  "WHERE note=? AND name_key=? ORDER BY ord",
+                                  st))
+      return s;
+    if (uint32_t s = st.Bind(1, int64_t{note_})) return s;
+    if (uint32_t s = st.Bind(2, key)) return s;
+    for (;;) {
+      bool row = false;
+      if (uint32_t s = st.Step(&row)) return s;
+      if (!row) return 0;
+      StoredItem it;
+      it.name = std::string(st.Text(0));
+      it.type = static_cast<uint32_t>(st.Int(1));
+      it.flags = static_cast<uint32_t>(st.Int(2));
+      it.value = Bytes(st.Blob(3));
+      rows.push_back(std::move(it));
+    }
+  }
+
+  Txn& txn_;
+  GVNOTEID note_;
+  mutable std::map<std::string, std::vector<StoredItem>> cache_;
+  mutable uint32_t status_ = 0;
+};
+
 class StoredSource : public ItemSource {
  public:
   explicit StoredSource(std::vector<StoredItem> items) : items_(std::move(items)) {}
@@ -113,7 +160,9 @@ uint32_t WriteAttachment(Txn& txn, GVNOTEID note, const std::string& name, const
 uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
   Stmt st;
   if (uint32_t s = txn.Prepare(
-          "SELECT type, value FROM item WHERE note=? AND name_key='form' ORDER BY ord LIMIT 1", st))
+          "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
+          "ORDER BY ord LIMIT 1",
+          st))
     return s;
   if (uint32_t s = st.Bind(1, int64_t{note})) return s;
   bool row = false;
@@ -360,7 +409,7 @@ Document* FindDocument(GVDOC doc) {
 }
 
 bool Document::Changed() const {
-  if (is_new_ || !dirty_.empty() || parent_dirty_ || unid_dirty_) return true;
+  if (is_new_ || !dirty_.empty() || !appended_.empty() || parent_dirty_ || unid_dirty_) return true;
   return std::any_of(attachments_.begin(), attachments_.end(),
                      [](const auto& a) { return a.second.pending; });
 }
@@ -458,7 +507,7 @@ uint32_t Document::ReplaceRows(std::string_view name, std::vector<Row> rows) {
   size_t at = items_.size();
   for (size_t i = 0; i < items_.size(); ++i)
     if (items_[i].key == key) at = std::min(at, i);
-  std::erase_if(items_, [&](const DocItem& it) { return it.key == key; });
+  EraseRows(key);
   at = std::min(at, items_.size());
   std::vector<DocItem> added;
   for (Row& r : rows) {
@@ -485,14 +534,39 @@ uint32_t Document::Append(std::string_view name, uint32_t type, std::vector<uint
   d.type = type;
   d.value = std::move(value);
   d.serial = ++next_serial_;
-  Touch(d.key);
+  if (dirty_.count(d.key) != 0) {
+    Touch(d.key);
+  } else {
+    d.appended = true;
+    appended_.insert(d.key);
+    ++appended_rows_;
+  }
   items_.push_back(std::move(d));
   return 0;
 }
 
 void Document::Remove(std::string_view name) {
   std::string key = FoldAscii(name);
-  if (std::erase_if(items_, [&](const DocItem& it) { return it.key == key; }) > 0) Touch(key);
+  if (EraseRows(key)) Touch(key);
+}
+
+bool Document::EraseRows(const std::string& key) {
+  size_t removed = 0;
+  std::erase_if(items_, [&](const DocItem& it) {
+    if (it.key != key) return false;
+    if (it.appended) --appended_rows_;
+    ++removed;
+    return true;
+  });
+  return removed > 0;
+}
+
+std::vector<DocItem*> Document::AppendedRows() {
+  std::vector<DocItem*> rows;
+  for (auto it = items_.rbegin(); rows.size() < appended_rows_ && it != items_.rend(); ++it)
+    if (it->appended) rows.push_back(&*it);
+  std::reverse(rows.begin(), rows.end());
+  return rows;
 }
 
 uint32_t Document::PutRichText(std::string_view name, std::string_view records) {
@@ -651,6 +725,11 @@ uint32_t Document::Store(bool ifUnchanged) {
         if (it.key == key)
           if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
     }
+    // Rows appended to a name that is stored already follow its stored rows; those are
+    // neither read nor written again.
+    for (const DocItem* it : AppendedRows())
+      if (dirty_.count(it->key) == 0)
+        if (uint32_t s = InsertItemRow(txn, id, ++ord, *it)) return s;
   }
   for (const auto& [name, a] : attachments_)
     if (a.pending)
@@ -673,9 +752,11 @@ uint32_t Document::Store(bool ifUnchanged) {
   }
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
-      std::unique_ptr<ItemSource> merged;
-      if (uint32_t s = LoadNoteSource(txn, id, merged)) return s;
-      if (uint32_t s = ix->OnStore(txn, id, *merged)) return s;
+      // The views read only the items their formulas name: a long rich-text item that no
+      // formula names is not loaded for them.
+      StoredItemsByName merged(txn, id);
+      if (uint32_t s = ix->OnStore(txn, id, merged)) return s;
+      if (merged.status() != 0) return merged.status();
     }
   }
   if (uint32_t s = txn.Commit()) return s;
@@ -684,6 +765,9 @@ uint32_t Document::Store(bool ifUnchanged) {
   modified_ = now;
   is_new_ = false;
   dirty_.clear();
+  for (DocItem* it : AppendedRows()) it->appended = false;
+  appended_.clear();
+  appended_rows_ = 0;
   parent_dirty_ = unid_dirty_ = false;
   for (auto& [name, a] : attachments_) {
     if (a.pending) {

@@ -21,6 +21,7 @@ namespace plexa {
 struct DocItem : StoredItem {
   std::string key;  // the name, ASCII-lower-cased
   uint32_t serial = 0;
+  bool appended = false;  // added by Append since the open or the last store
 };
 
 // An attachment of an open document: stored, or pending until the next store.
@@ -101,7 +102,8 @@ class Document : public HandleObject, public ItemSink {
     std::vector<uint8_t> value;
   };
   uint32_t ReplaceRows(std::string_view name, std::vector<Row> rows);
-  // Appends one more row of name.
+  // Appends one more row of name. Unless the name is otherwise changed too, the next store
+  // adds the rows appended and leaves the stored ones alone.
   uint32_t Append(std::string_view name, uint32_t type, std::vector<uint8_t> value);
   // Removes every row of name (none: nothing).
   void Remove(std::string_view name);
@@ -129,6 +131,10 @@ class Document : public HandleObject, public ItemSink {
   uint32_t Validate(uint32_t type, const std::vector<uint8_t>& value) const;
   void Touch(const std::string& key) { dirty_.insert(key); }
   uint32_t WriteBackComposites();
+  // The rows flagged appended, in order; found from the end, where Append puts them.
+  std::vector<DocItem*> AppendedRows();
+  // Removes the rows of key, keeping the count of appended rows; whether any was removed.
+  bool EraseRows(const std::string& key);
 
   Database* db_ = nullptr;
   GVNOTEID id_ = 0;
@@ -145,7 +151,9 @@ class Document : public HandleObject, public ItemSink {
   bool parent_dirty_ = false;
   bool unid_dirty_ = false;
   std::vector<DocItem> items_;
-  std::set<std::string> dirty_;  // keys of names changed since the open or the last store
+  std::set<std::string> dirty_;     // keys of names changed since the open or the last store
+  std::set<std::string> appended_;  // keys of names that had rows appended since then
+  size_t appended_rows_ = 0;        // rows flagged appended (they lie towards the end)
   uint32_t next_serial_ = 0;
   std::map<std::string, DocAttachment> attachments_;
 };

@@ -155,6 +155,42 @@ TEST_F(NordexTest, AppendedPiecesAreStoredWithTheDocumentAndReadBack) {
   EXPECT_STREQ(text, "firstxxxxxxxxxx");
 }
 
+TEST_F(NordexTest, AStoreAddsTheAppendedPiecesBesideThoseStored) {
+  // A log that grows a line at a time: each store adds the new piece and leaves the stored
+  // ones, including those another handle of the note stored meanwhile.
+  auto append = [](NXDOC core, const std::string& records) {
+    return NXItemAppend(core, 0, "Body", 4, NXTYPE_COMPOSITE, records.data(),
+                        static_cast<uint32_t>(records.size()));
+  };
+  const std::string a = TextRecord("a"), b = TextRecord("b"), c = TextRecord("c");
+  ASSERT_EQ(append(core_, a), 0);
+  StoreAndReopen();
+  GVNOTEID id = 0;
+  ASSERT_EQ(GVDocumentGetProperty(doc_, GVDOCPROP_NOTE_ID, &id), 0u);
+  GVDOC other = 0;
+  uint32_t otherCore = 0;
+  ASSERT_EQ(GVDocumentOpen(db_, id, 0, &other), 0u);
+  ASSERT_EQ(GVDocumentGetOrdexHandle(other, GVHANDLE_CORE, &otherCore), 0u);
+  ASSERT_EQ(append(core_, b), 0);
+  ASSERT_EQ(append(otherCore, c), 0);
+  ASSERT_EQ(GVDocumentSave(other, 0), 0u);
+  ASSERT_EQ(GVDocumentSave(doc_, 0), 0u);
+  ASSERT_EQ(GVDocumentSave(doc_, 0), 0u);  // nothing new: nothing stored twice
+  ASSERT_EQ(GVDocumentClose(other, 0), 0u);
+  StoreAndReopen();
+  size_t pieces = 0;
+  EXPECT_EQ(ReadRichText(core_, "Body", &pieces), a + c + b);
+  EXPECT_EQ(pieces, 3u);
+
+  // An append followed by a change of the whole item stores the item as changed.
+  ASSERT_EQ(append(core_, TextRecord("dropped")), 0);
+  ASSERT_EQ(GVItemDelete(doc_, "Body"), 0u);
+  ASSERT_EQ(append(core_, c), 0);
+  StoreAndReopen();
+  EXPECT_EQ(ReadRichText(core_, "Body", &pieces), c);
+  EXPECT_EQ(pieces, 1u);
+}
+
 TEST_F(NordexTest, TypeWordsHeadBlocksAndValueBlocksOfEachItemType) {
   double number = 2.0;
   GVTIMEDATE time{5082900, 2450393u | (0x7Bu << 24)};
