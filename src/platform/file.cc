@@ -92,7 +92,16 @@ TW_API FILE* TWFileOpen(const char* path, int mode) {
   return tw::guard_value<FILE*>(nullptr, [&]() -> FILE* {
     const char* access = access_of(mode);
     if (path == nullptr || access == nullptr) return nullptr;
-    return std::fopen(path, access);
+    FILE* file = std::fopen(path, access);
+    // A directory opens for reading here, only to fail at the first read: it is no file, and
+    // the caller is told so when it opens it, before it has acted on its success.
+    struct stat st;
+    if (file != nullptr && ::fstat(::fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+      std::fclose(file);
+      errno = EISDIR;
+      return nullptr;
+    }
+    return file;
   });
 }
 

@@ -66,6 +66,7 @@ enum {
 };
 enum { TWSEEK_START = 1, TWSEEK_CURRENT = 2, TWSEEK_END = 3 };
 
+/* Null when the file cannot be opened in mode; a directory is not opened in any mode. */
 TW_API FILE* TWFileOpen(const char* path, int mode);
 TW_API int TWFileClose(FILE* file);
 TW_API uint32_t TWFileRead(FILE* file, uint32_t count, void* buffer);

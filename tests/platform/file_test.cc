@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -71,6 +72,16 @@ TEST_F(FileTest, ModeTable) {
     EXPECT_EQ(TWFileClose(f), 0);
     std::string want = c.truncates ? "XY" : c.appends ? "abcXY" : c.writes ? "XYc" : "abc";
     EXPECT_EQ(ReadFile(existing), want);
+  }
+}
+
+// A directory is no file in any mode, though the C library would open one for reading.
+TEST_F(FileTest, ADirectoryIsNotOpened) {
+  ASSERT_EQ(TWMkDir((tmp / "dir").c_str()), 1);
+  for (int mode : {1, 3, 6, 7, 10, 11, 14, 15, 0x11, 0x13, 0x16, 0x1E}) {
+    errno = 0;
+    EXPECT_EQ(TWFileOpen((tmp / "dir").c_str(), mode), nullptr) << mode;
+    EXPECT_EQ(errno, EISDIR) << mode;
   }
 }
 

@@ -16,6 +16,7 @@ class Transfer {
   uint32_t Run();
 
  private:
+  // Allocates both connections and connects the source.
   uint32_t Open();
   uint32_t Describe(uint32_t* count);
   uint32_t Empty();
@@ -42,6 +43,10 @@ uint32_t Transfer::Run() {
   uint32_t status = Open();
   uint32_t count = 0;
   if (status == TWSUCCESS) status = Describe(&count);
+  // The destination is opened only once the source is, its statement run: a source that
+  // cannot be read must leave the destination as it was, and connecting alone creates some
+  // (a text file).
+  if (status == TWSUCCESS) status = TWConnectConnect(dest_.get());
   if (status == TWSUCCESS && TWActivityGetPropertyBoolean(kOverwrite, 0)) status = Empty();
   if (status != TWSUCCESS) return status;
   // Nothing to move: no rows, or a statement that describes no columns (fetching from it
@@ -61,7 +66,6 @@ uint32_t Transfer::Open() {
   status = TWConnectAlloc(&raw, TWTOKENF_DEST, nullptr);
   dest_.reset(raw);
   if (status == TWSUCCESS) status = TWConnectConnect(src_.get());
-  if (status == TWSUCCESS) status = TWConnectConnect(dest_.get());
   return status;
 }
 

@@ -320,11 +320,13 @@ uint32_t Connection::Connect() {
 
 // ---------------------------------------------------------------- disconnect -----------
 
-uint32_t Connection::Disconnect() {
+uint32_t Connection::Disconnect(uint32_t errorFlag) {
   if (dbc == SQL_NULL_HDBC) return TWSUCCESS;
   uint32_t status = TWSUCCESS;
   if (props.commitFrequency != 1) {
-    const SQLSMALLINT kind = props.rollbackOnError != 0 ? SQL_ROLLBACK : SQL_COMMIT;
+    // RollbackOnError undoes failed work only: a run that succeeded keeps its rows.
+    const bool undo = errorFlag != 0 && props.rollbackOnError != 0;
+    const SQLSMALLINT kind = undo ? SQL_ROLLBACK : SQL_COMMIT;
     status = OdbcEndTransaction(kind);
     // A commit that failed is reported, never taken for success; what it left open is rolled
     // back so that the connection can be closed.

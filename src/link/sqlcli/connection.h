@@ -217,7 +217,10 @@ class Connection {
   uint32_t Initialize(uint32_t flags);
   uint32_t Terminate(uint32_t flags);
   uint32_t Connect();
-  uint32_t Disconnect();
+  // Ends the open transaction (unless the driver commits by itself) and closes the
+  // connection. The work is committed, or rolled back when it ended in error (errorFlag not
+  // 0) and RollbackOnError is set.
+  uint32_t Disconnect(uint32_t errorFlag = 0);
   uint32_t SetProperty(uint32_t token, TWFIELD src);
   uint32_t GetProperty(uint32_t token, TWFIELD dest);
   uint32_t Action(uint32_t code);

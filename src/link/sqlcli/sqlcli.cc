@@ -80,10 +80,10 @@ uint32_t TWXConnect(TWXContext* ctx) {
   return OnConnection(ctx, [](sqlcli::Connection& c) { return c.Connect(); });
 }
 
-uint32_t TWXDisconnect(TWXContext* ctx, uint32_t /*errorFlag*/) {
+uint32_t TWXDisconnect(TWXContext* ctx, uint32_t errorFlag) {
   return tw::guard([&]() -> uint32_t {
     sqlcli::Connection* c = Of(ctx);
-    return c != nullptr ? c->Disconnect() : TWSUCCESS;
+    return c != nullptr ? c->Disconnect(errorFlag) : TWSUCCESS;
   });
 }
 

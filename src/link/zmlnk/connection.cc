@@ -370,7 +370,7 @@ uint32_t Connection::OpenData(Session& s) {
       options.limit = line > 0 ? static_cast<size_t>(line) : 1;
     }
     options.textMode = !set.binaryType;
-    options.keepLineEnd = !set.textType;
+    options.keepLineEnd = options.mode == RecordReader::Mode::kLines && !set.textType;
     if (set.embedded) return s.reader.OpenMemory(registry, options, s.zid.embedded);
     s.file = TWFileOpen(set.dataName.c_str(), TWFILE_READ | TWFILE_BINARY);
     if (s.file == nullptr) {

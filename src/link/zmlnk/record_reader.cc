@@ -150,7 +150,9 @@ RecordReader::Result RecordReader::NextDelimited(std::string_view* record, uint6
       hit = static_cast<const char*>(::memmem(from, span, d.data(), dl));
     if (hit != nullptr) {
       const size_t content = static_cast<size_t>(hit - (buf + begin_));
-      const size_t withEnd = options_.keepLineEnd ? content + dl : content;
+      // Only a line keeps its end: a record delimiter frames records in any kind of file.
+      const bool keepEnd = options_.keepLineEnd && options_.mode == Mode::kLines;
+      const size_t withEnd = keepEnd ? content + dl : content;
       *fullLength = content + dropped;
       truncated_ = *fullLength > limit_;
       *record = std::string_view(buf + begin_, truncated_ ? limit_ : withEnd);

@@ -31,6 +31,17 @@ bool InTable(const Activity& a, uint32_t token) {
   return false;
 }
 
+// Whether name, its ASCII letters folded to lower case, is folded.
+bool FoldedEquals(std::string_view name, std::string_view folded) {
+  if (name.size() != folded.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != folded[i]) return false;
+  }
+  return true;
+}
+
 const Property* InDescription(const Description& d, uint32_t token) {
   for (const Property& p : d)
     if (p.token == token) return &p;
@@ -243,16 +254,14 @@ TW_API uint32_t TWActivityAddProperty(const TWStream* name, uint32_t store, uint
     Activity* a = Current().get();
     if (a == nullptr) return TWFAIL_ACTIVITY_NOT_INIT;
     for (const TWXPropertyDef* row = TableOf(*a); row != nullptr && row->token != 0; ++row) {
-      if (row->name != nullptr && Folded(row->name) == folded) {
+      if (row->name != nullptr && FoldedEquals(row->name, folded)) {
         *token = row->token;
         return TWSUCCESS;
       }
     }
-    for (const Added& added : a->added) {
-      if (Folded(added.name) == folded) {
-        *token = added.token;
-        return TWSUCCESS;
-      }
+    if (auto it = a->addedByName.find(folded); it != a->addedByName.end()) {
+      *token = a->added[it->second].token;
+      return TWSUCCESS;
     }
     if (store == TWPROPSTORE_STATIC && !a->hasDocument) return TWFAIL_STATIC_PROPERTY;
     if (a->added.size() >= kMaxAdded) return TWFAIL_UNAVAILABLE;
@@ -274,8 +283,15 @@ TW_API uint32_t TWActivityAddProperty(const TWStream* name, uint32_t store, uint
       TWStreamDataFree(&item);
       if (st != TWSUCCESS) return st;
     }
-    *token = added.token;
+    const uint32_t made = added.token;
     a->added.push_back(std::move(added));
+    try {
+      a->addedByName.emplace(std::move(folded), a->added.size() - 1);
+    } catch (...) {
+      a->added.pop_back();
+      throw;
+    }
+    *token = made;
     return TWSUCCESS;
   });
 }

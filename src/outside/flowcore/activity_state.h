@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "activity.h"
@@ -49,6 +50,9 @@ struct Activity {
   // Values given this run, by token; a null pointer hides the description's value.
   std::map<uint32_t, FieldPtr> set;
   std::vector<Added> added;
+  // The index in added of each added name, folded: a name is found without a walk over all
+  // those added before it (a web request may add many thousands).
+  std::unordered_map<std::string, size_t> addedByName;
   const Plugin* plugin = nullptr;
   bool busy = false;  // TWXLaunch is running, or the activity is ending
   bool launched = false;

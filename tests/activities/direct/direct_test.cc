@@ -94,9 +94,16 @@ class DirectTest : public ::testing::Test {
   // (keeplink, metadata DEST) and the activity, and runs it once. Answers the launch's status.
   uint32_t Run(const std::vector<Property>& activity, const std::vector<Property>& source,
                const std::vector<Property>& dest, bool closeFirst = false) {
+    return RunLinks(activity, {"", "testlink", source}, {"", "keeplink", dest}, closeFirst);
+  }
+  // The same with the links' libraries given (the links' names are made here).
+  uint32_t RunLinks(const std::vector<Property>& activity, Link source, Link dest,
+                    bool closeFirst = false) {
     const std::string name = "Direct" + std::to_string(++runs_);
-    AddLink({name + "Source", "testlink", source}, "SRC");
-    AddLink({name + "Target", "keeplink", dest}, "DEST");
+    source.name = name + "Source";
+    dest.name = name + "Target";
+    AddLink(source, "SRC");
+    AddLink(dest, "DEST");
     int32_t id = store_.AddDocument(CSMGR_ID_ACTIVITY, name);
     store_.AddProperty(id, "Library", TWTOKEN_LIBRARY, FakeValue::Text("direct"));
     store_.AddProperty(id, "SrcLink", TWTOKENF_SRC | TWTOKEN_LINK,
@@ -431,6 +438,42 @@ TEST_F(DirectTest, AFailingInsertIsLoggedOnceAndReturned) {
   journal = DestJournal();
   EXPECT_EQ(std::count(journal.begin(), journal.end(), "Connect"), 0);
   ExpectEveryConnectionEnded();
+}
+
+// The destination is opened only once the source is: a source that cannot connect or
+// cannot run its statement leaves the destination untouched, its connection never made.
+TEST_F(DirectTest, ASourceThatFailsToOpenLeavesTheDestinationUnopened) {
+  for (const char* fail : {"Connect", "Execute"}) {
+    SCOPED_TRACE(fail);
+    const size_t logged = store_.Log().size();
+    EXPECT_EQ(Run({Number("Overwrite", kOverwrite, 1)},
+                  {Text("Rows", kRows, kFiveRows), Text("Fail", kFail, fail)}, {}),
+              TWFAIL_EXTERNAL);
+    EXPECT_EQ(LogLines(TWFAIL_EXTERNAL, logged).size(), 1u);
+    const std::vector<std::string> journal = DestJournal();
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "Connect"), 0);
+    EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                            [](const std::string& line) { return line.rfind("Action", 0) == 0; }),
+              0);
+  }
+  ExpectEveryConnectionEnded();
+}
+
+// A text file that cannot be read (a directory given as the source's data file) fails the
+// transfer without creating an empty destination file.
+TEST_F(DirectTest, AnUnreadableSourceFileCreatesNoDestinationFile) {
+  twtest::InstallBuiltPlugin(inst_, "flatrec.twx");
+  enum : uint32_t { kZid = 15, kLinktype = 16 };  // flatrec's own tokens
+  ASSERT_TRUE(std::filesystem::create_directory(inst_ / "in.dir"));
+  const std::string out = inst_ / "out.txt";
+  const std::vector<Property> source = {Text("Database", TWTOKEN_DATABASE, inst_ / "in.dir"),
+                                        Text("ZID", kZid, "A TYPE TEXT")};
+  const std::vector<Property> dest = {Text("Database", TWTOKEN_DATABASE, out),
+                                      Text("ZID", kZid, "A TYPE TEXT"),
+                                      Text("Linktype", kLinktype, "DESTINATION")};
+  EXPECT_EQ(RunLinks({}, {"", "flatrec", source}, {"", "flatrec", dest}), TWFAIL_NOT_CONNECTED);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(Counts()[kFailures], 1);
 }
 
 TEST_F(DirectTest, NameListsMapTheFieldsWhenDestMapNameIsTwo) {

@@ -169,24 +169,31 @@ TEST_P(SqlcliDriver, CommitFrequencyWhileConnectedSwitchesAutocommit) {
   }
 }
 
-// The last transaction at disconnect: committed, rolled back with RollbackOnError, and left
-// to the driver with autocommit (CommitFrequency 1).
+// The last transaction at disconnect: committed, rolled back when the work failed and
+// RollbackOnError is set, and left to the driver with autocommit (CommitFrequency 1).
 TEST_P(SqlcliDriver, DisconnectCommitsOrRollsBack) {
   const struct {
     int32_t frequency;
     int32_t rollback;
+    uint32_t errorFlag;
     const char* rows;
-  } cases[] = {{0, 0, "1"}, {3, 0, "1"}, {0, 1, "0"}, {5, 1, "0"}, {1, 1, "1"}};
+  } cases[] = {
+      {0, 0, 0, "1"}, {3, 0, 0, "1"}, {0, 0, 1, "1"},  // no RollbackOnError: kept
+      {0, 1, 0, "1"}, {5, 1, 0, "1"},                  // the work succeeded: kept
+      {0, 1, 1, "0"}, {5, 1, 1, "0"},                  // the work failed: undone
+      {1, 1, 1, "1"},                                  // autocommit: nothing left to undo
+  };
   int n = 0;
   for (const auto& k : cases) {
-    SCOPED_TRACE(testing::Message() << "frequency " << k.frequency << " rollback " << k.rollback);
+    SCOPED_TRACE(testing::Message() << "frequency " << k.frequency << " rollback " << k.rollback
+                                    << " error " << k.errorFlag);
     const std::string table = "kept" + std::to_string(++n);
     direct().ExecAll({"CREATE TABLE " + table + " (id INTEGER)"});
     Link link;
     link.Num(sqlcli::kCommitFrequency, k.frequency).Num(sqlcli::kRollbackOnError, k.rollback);
     ASSERT_EQ(link.Connect(source()), TWSUCCESS);
     ASSERT_EQ(Run(link.c, "INSERT INTO " + table + " VALUES (1)"), TWSUCCESS);
-    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+    EXPECT_EQ(link.c.Disconnect(k.errorFlag), TWSUCCESS);
     EXPECT_EQ(Count(table), k.rows);
   }
 }
@@ -708,6 +715,37 @@ TEST(SqlcliPlugin, IdentityAndAConnectionThroughTheEngine) {
   EXPECT_EQ(TWConnectAction(right.get(), TWACTION_COMMIT), TWSUCCESS);
   EXPECT_EQ(TWConnectAction(right.get(), 99), TWFAIL_UNAVAILABLE);
   EXPECT_EQ(TWConnectDisconnect(right.get()), TWSUCCESS);
+}
+
+// The engine tells the connector at disconnect whether the activity failed: with
+// RollbackOnError a failed activity's open work is rolled back, a successful one's committed.
+TEST(SqlcliPlugin, RollbackOnErrorUndoesOnlyTheWorkOfAFailedActivity) {
+  Env env;
+  env.InstallConnector();
+  SqliteSource lite;
+  Direct direct(lite.source());
+  ASSERT_TRUE(direct.connected());
+  direct.ExecAll({"CREATE TABLE runs (id INTEGER)"});
+  for (const bool failed : {false, true}) {
+    SCOPED_TRACE(failed ? "failed" : "succeeded");
+    TWActivityClearStatus();
+    twtest::Connection link;
+    ASSERT_EQ(twtest::AllocByLibrary(link, "sqlcli"), TWSUCCESS);
+    ASSERT_EQ(twtest::SetText(link.get(), TWTOKENF_EXTERN | TWTOKEN_SERVER, lite.dsn()), TWSUCCESS);
+    for (const uint32_t token : {sqlcli::kCommitFrequency, sqlcli::kRollbackOnError}) {
+      const int32_t value = token == sqlcli::kRollbackOnError ? 1 : 0;
+      ASSERT_EQ(TWConnectSetPropertyInt(link.get(), TWTOKENF_EXTERN | token, &value), TWSUCCESS);
+    }
+    ASSERT_EQ(TWConnectConnect(link.get()), TWSUCCESS);
+    twtest::Text insert("INSERT INTO runs VALUES (1)");
+    twtest::FieldList result(1);
+    uint32_t count = 0;
+    ASSERT_EQ(TWConnectExecute(link.get(), insert.get(), result.get(), &count), TWSUCCESS);
+    if (failed) TWActivityLog(TWFAIL_EXTERNAL);
+    EXPECT_EQ(TWConnectDisconnect(link.get()), TWSUCCESS);
+    EXPECT_EQ(direct.Scalar("SELECT COUNT(*) FROM runs"), "1");
+  }
+  TWActivityClearStatus();
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "replace.h"
@@ -115,6 +117,17 @@ TEST(FlatrecReplace, LeftmostMatchWinsAndReplacedTextIsNotSearchedAgain) {
       {"P=c:\\data", "P", "c:data"},
       {"A=1", "no match", "no match"},
       {"", "unchanged", "unchanged"},
+      // The earlier pair wins where names start together, shorter or longer.
+      {"ab=1\r\nabc=2", "abc", "1c"},
+      {"abc=2\r\nab=1", "abc", "2"},
+      {"A=1\r\nA=2", "A", "1"},
+      // The leftmost start wins over an earlier pair starting later.
+      {"cd=1\r\nbcde=2", "abcdef", "a2f"},
+      // A longer name that fails part-way still lets a name inside it match.
+      {"abcd=1\r\nbc=2", "abce abcd", "a2e 1"},
+      {"she=1\r\nhe=2\r\nhers=3", "ushers he", "u1rs 2"},
+      {"aa=X", "aaaaa", "XXa"},
+      {"\xe9t\xe9=summer", "\xe9t\xe9!", "summer!"},
   };
   for (const auto& c : cases) {
     Replacer r;
@@ -122,6 +135,86 @@ TEST(FlatrecReplace, LeftmostMatchWinsAndReplacedTextIsNotSearchedAgain) {
     std::string out;
     ASSERT_TRUE(r.Apply(c.line, 100, &out));
     EXPECT_EQ(out, c.out) << c.pairs << " / " << c.line;
+  }
+}
+
+// The rule stated plainly: from the scan point, the leftmost occurrence of any name, the
+// earlier pair on a tie; compared with the replacer over many small random cases, where
+// names overlap, repeat and share prefixes and suffixes.
+std::string ReplacedPlainly(const std::vector<Replacer::Pair>& pairs, std::string_view line) {
+  std::string out;
+  size_t scan = 0;
+  for (;;) {
+    size_t best = std::string_view::npos;
+    const Replacer::Pair* hit = nullptr;
+    for (const Replacer::Pair& p : pairs) {
+      const size_t at = line.find(p.name, scan);
+      if (at < best) {
+        best = at;
+        hit = &p;
+      }
+    }
+    if (hit == nullptr) break;
+    out.append(line.substr(scan, best - scan)).append(hit->value);
+    scan = best + hit->name.size();
+  }
+  return out.append(line.substr(scan));
+}
+
+TEST(FlatrecReplace, AgreesWithTheRuleOnRandomCases) {
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const uint32_t pairCount = 1 + next(8);
+    for (uint32_t i = 0; i < pairCount; ++i) {
+      std::string name(1 + next(4), 'a');
+      for (char& c : name) c = static_cast<char>('a' + next(3));
+      text += name + "=<" + std::to_string(i) + ">\r\n";
+    }
+    std::string line(next(40), 'a');
+    for (char& c : line) c = static_cast<char>('a' + next(4));
+    Replacer r;
+    r.Parse(text);
+    std::string out;
+    ASSERT_TRUE(r.Apply(line, 1000, &out));
+    ASSERT_EQ(out, ReplacedPlainly(r.pairs(), line)) << text << " / " << line;
+  }
+}
+
+// The work of a replacement grows with the line, not with the line times the pairs: a line
+// twice as long costs about twice as much, for pair sets that defeat a search per pair
+// (many names found nowhere), nest (every name a suffix of the next) or keep failing late.
+TEST(FlatrecReplace, WorkGrowsLinearlyWithTheLine) {
+  std::string unfound = "ab=x\r\n";
+  for (int i = 1; i < 256; ++i) unfound += "zz" + std::to_string(i) + "=y\r\n";
+  std::string nested;
+  for (int i = 1; i <= 256; ++i) nested += std::string(static_cast<size_t>(i), 'a') + "=n\r\n";
+  const struct {
+    const char* name;
+    std::string pairs;
+    std::string unit;  // the line is this repeated
+  } cases[] = {
+      {"names found nowhere", unfound, "ab c "},
+      {"nested names", nested, "a"},
+      {"late failures", std::string(300, 'a') + "b=q", "a"},
+  };
+  for (const auto& c : cases) {
+    Replacer r;
+    r.Parse(c.pairs);
+    uint64_t work[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      std::string line;
+      while (line.size() < (k == 0 ? 8000u : 16000u)) line += c.unit;
+      std::string out;
+      ASSERT_TRUE(r.Apply(line, SIZE_MAX, &out, &work[k])) << c.name;
+    }
+    ASSERT_GT(work[0], 0u) << c.name;
+    EXPECT_LE(static_cast<double>(work[1]) / static_cast<double>(work[0]), 2.2)
+        << c.name << ": " << work[0] << " then " << work[1];
   }
 }
 
