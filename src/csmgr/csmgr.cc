@@ -265,6 +265,7 @@ uint32_t RegisterServer(GVNOTEID id) {
   }
   s.serverId = id;
   CSMgrDeadServerCheck();
+  CSMgrReleaseGoneHolders();
   return 0;
 }
 
@@ -504,6 +505,9 @@ uint32_t CSMgrServerAlive() {
   }
   CSMgrLogServer(s.serverId, 815 | kLogOnly);
   CSMgrDeadServerCheck();
+  // Runs by name that were killed leave their Locks to be released here, as a dead server
+  // leaves its runs to the dead-server check.
+  CSMgrReleaseGoneHolders();
   return status;
 }
 

@@ -23,6 +23,7 @@ namespace tw::csmgr {
 inline constexpr uint32_t kSlotMayBeMissing = 0x1;  // OpenActivity bit 0: no document needed
 inline constexpr uint32_t kSlotByName = 0x2;        // opened by OpenActivity
 inline constexpr uint32_t kSlotLogOff = 0x4;        // LogType 0: the run logs nothing
+inline constexpr uint32_t kSlotHoldsLock = 0x8;     // a run by name holding the activity's Lock
 
 // ActivitySlot::documentId of a slot that is taken but has no document.
 inline constexpr uint32_t kSlotTakenNoDocument = 1;
@@ -36,6 +37,7 @@ struct CSMgrActivitySlot {
   uint32_t flags = 0;
   int32_t handle = 0;       // SlotHandle(index) while taken
   int32_t lastMessage = 0;  // last control-store message id written to the run's log
+  std::string holder;       // kSlotHoldsLock: the process mark stored as the Lock's holder
 
   bool Free() const { return documentId == 0; }
   bool HasDocument() const { return documentId > kSlotTakenNoDocument; }

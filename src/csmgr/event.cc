@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ipc.h"
 #include "log.h"
 #include "ordexio.h"
 
@@ -23,6 +24,13 @@ constexpr uint32_t kDisabled = 812;
 constexpr uint32_t kNotPermitted = 813;
 constexpr uint32_t kAbnormal = 809;
 constexpr uint32_t kCleanup = 811;
+constexpr uint32_t kAlreadyRunning = TWFAIL_ACTIVITY_RUNNING;
+
+// The holder of a Lock taken by a run by name: the process mark of the runner. Absent for
+// a Lock that a scheduled take holds.
+constexpr char kHolderItem[] = "LockHolder";
+// Conditional stores of a run by name's Lock that may find the document stored meanwhile.
+constexpr int kLockAttempts = 20;
 
 constexpr char kQueuedView[] = "(CS_Queued Events)";
 constexpr char kSyncView[] = "(CS_Sync Dependents)";
@@ -203,7 +211,9 @@ uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bo
     return 0;
   }
   bool conflict = false;
+  // A holder item left behind (an edited Lock) must not make this run pass for a run by name.
   if (!OrdexWriteNumber(slot.document, "Lock", Service().serverId) ||
+      !OrdexDeleteItem(slot.document, kHolderItem) ||
       !OrdexSaveIfUnchanged(slot.document, &conflict)) {
     OrdexCloseDocument(&slot.document, false);
     return conflict ? 0 : ItemFailure("Lock");
@@ -211,6 +221,52 @@ uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bo
   slot.documentId = id;
   *locked = true;
   return 0;
+}
+
+// The holder recorded with an activity's Lock; empty for a scheduled run's Lock.
+std::string HolderOf(GVDOC doc) {
+  QuietReports quiet;
+  std::string holder;
+  if (!OrdexReadText(doc, kHolderItem, &holder)) holder.clear();
+  return holder;
+}
+
+int32_t LockOf(GVDOC doc) {
+  QuietReports quiet;
+  int32_t lock = 0;
+  if (!OrdexReadNumber(doc, "Lock", &lock)) lock = 0;
+  return lock;
+}
+
+// Whether a Lock is held by a run by name of this server whose process has ended. Runs of
+// other servers are judged by their own control store, or by the dead-server check when
+// the server itself is gone.
+bool HolderGone(int32_t lock, const std::string& holder) {
+  return lock != 0 && !holder.empty() && static_cast<uint32_t>(lock) == Service().serverId &&
+         !ProcessMarkAlive(holder);
+}
+
+// Releases (in the open document; the caller stores it) a Lock that a run by name holds
+// but will never release itself: the run is logged as terminated abnormally, cleaned up by
+// this server, and the slots its process left taken in this service are freed.
+bool ReleaseHeldByName(GVDOC doc, const std::string& holder) {
+  std::string name;
+  {
+    QuietReports quiet;
+    OrdexReadText(doc, "Name", &name);
+  }
+  for (ActivitySlot& slot : Service().slots) {
+    if (slot.Free() || !(slot.flags & kSlotHoldsLock) || slot.holder != holder) continue;
+    if (slot.logDocument) {
+      CSMgrDetailMessage(kCleanup, Service().serverName);
+      CSMgrLogEnd(&slot.logDocument, kAbnormal);
+    }
+    CSMgrSlotFree(&slot, false);
+  }
+  CSMgrDetailMessage(kCleanup, Service().serverName);
+  CSMgrDetail(Detail::kDocument, name);
+  CSMgrLogServer(Service().serverId, kAbnormal);
+  return OrdexWriteNumber(doc, "Lock", 0) && OrdexDeleteItem(doc, kHolderItem);
 }
 
 // A failure after the document was opened: the run's log ends with it, the activity is
@@ -511,9 +567,19 @@ uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
 uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   const uint32_t m = message ? static_cast<uint32_t>(message) : kFinished;
   if (slot.flags & kSlotByName) {
+    uint32_t status = 0;
+    // The Lock is released only while it is still this run's: a clean-up may have judged the
+    // run gone and another run may hold it now.
+    if ((slot.flags & kSlotHoldsLock) && slot.document && LockOf(slot.document) != 0 &&
+        static_cast<uint32_t>(LockOf(slot.document)) == Service().serverId &&
+        HolderOf(slot.document) == slot.holder) {
+      if (!OrdexWriteNumber(slot.document, "Lock", 0) ||
+          !OrdexDeleteItem(slot.document, kHolderItem) || !OrdexSaveDocument(slot.document))
+        status = ItemFailure("Lock");
+    }
     if (!(slot.flags & kSlotLogOff) && slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
     FreeSlot(slot);
-    return 0;
+    return status;
   }
   const bool logging = !(slot.flags & kSlotLogOff);
   const GVDOC doc = slot.document;
@@ -627,6 +693,19 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
   }
   uint32_t status = 0;
   for (GVNOTEID id : ids) {
+    {
+      // A run by name is not the server's: it goes on while its process runs, and is
+      // released, not counted as a failed run, when its process is gone.
+      ScopedDoc doc;
+      if (!doc.Open(id)) continue;
+      const std::string holder = HolderOf(doc.get());
+      if (!holder.empty()) {
+        if (server_id == Service().serverId && ProcessMarkAlive(holder)) continue;
+        if (!ReleaseHeldByName(doc.get(), holder) || !doc.Close(true))
+          if (!status) status = ItemFailure("Lock");
+        continue;
+      }
+    }
     ActivitySlot* slot = CSMgrSlotTake();
     if (!slot) return 779;
     if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
@@ -646,6 +725,72 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
     CSMgrDetailMessage(kCleanup, Service().serverName);
     if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(kAbnormal)); st && !status)
       status = st;
+  }
+  return status;
+}
+
+uint32_t CSMgrLockByName(ActivitySlot& slot) {
+  ServiceState& s = Service();
+  // A Lock of 0 would be no Lock: without a registered server nothing can hold one.
+  if (s.serverId == 0) {
+    CSMgrDetail(Detail::kDocument, s.serverName);
+    return CSMgrReport(795);
+  }
+  std::string holder = ProcessMark(s.requesterProcess);
+  // A runner that cannot be named is held by this service: its Lock then lasts at most as
+  // long as the service runs.
+  if (holder.empty()) holder = ProcessMark(0);
+  for (int attempt = 1;; ++attempt) {
+    const int32_t lock = LockOf(slot.document);
+    if (lock != 0) {
+      const std::string current = HolderOf(slot.document);
+      if (!HolderGone(lock, current)) {
+        CSMgrDetail(Detail::kDocument, slot.name);
+        return CSMgrReport(kAlreadyRunning);
+      }
+      if (!ReleaseHeldByName(slot.document, current)) return ItemFailure("Lock");
+    }
+    bool conflict = false;
+    if (OrdexWriteNumber(slot.document, "Lock", s.serverId) &&
+        OrdexWriteText(slot.document, kHolderItem, holder) &&
+        OrdexSaveIfUnchanged(slot.document, &conflict)) {
+      slot.flags |= kSlotHoldsLock;
+      slot.holder = holder;
+      return 0;
+    }
+    if (!conflict || attempt == kLockAttempts) return ItemFailure("Lock");
+    // Stored meanwhile (by a take, another run, an editor): decide again on what is stored.
+    OrdexCloseDocument(&slot.document, false);
+    if (!OrdexOpenDocument(s.adminDb, slot.documentId, 0, &slot.document)) {
+      slot.document = 0;
+      CSMgrDetail(Detail::kDocument, slot.name);
+      return CSMgrReport(kNoActivity);
+    }
+  }
+}
+
+uint32_t CSMgrReleaseGoneHolders() {
+  ScopedIndex index(kActiveView);
+  if (index.status()) return index.status();
+  const int32_t server = static_cast<int32_t>(Service().serverId);
+  uint32_t matches = 0;
+  if (server == 0 || !OrdexKeySearchNumber(index.get(), kActiveView, server, &matches)) return 0;
+  std::vector<GVNOTEID> ids;
+  for (uint32_t i = 0; i < matches; ++i) {
+    GVNOTEID id = 0;
+    if (GVIndexNavigate(index.get(), i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
+                        nullptr) != 0)
+      break;
+    ids.push_back(id);
+  }
+  uint32_t status = 0;
+  for (GVNOTEID id : ids) {
+    ScopedDoc doc;
+    if (!doc.Open(id)) continue;
+    const std::string holder = HolderOf(doc.get());
+    if (!HolderGone(LockOf(doc.get()), holder)) continue;
+    if (!ReleaseHeldByName(doc.get(), holder) || !doc.Close(true))
+      if (!status) status = ItemFailure("Lock");
   }
   return status;
 }

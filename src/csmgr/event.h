@@ -160,8 +160,21 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now);
 // Releases the waits on a finished activity.
 uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time);
 
-// Ends every run of server id as abnormally terminated (809), cleanup by this server.
+// Ends every run of server id as abnormally terminated (809), cleanup by this server. A run
+// by name of this server whose process still runs is left alone: it ends by itself.
 uint32_t CSMgrEndServerRuns(GVNOTEID server_id);
+
+// A run by name (OpenActivity) of the activity whose document the slot holds takes its Lock
+// for this server, recording the requesting process as its holder, with the same
+// conditional store as a take: of concurrent takers exactly one wins. While the Lock is held
+// (by a scheduled run or another run by name) the run is refused with
+// TWFAIL_ACTIVITY_RUNNING; a Lock whose holder process on this server has ended is released
+// first (the run it left is logged as terminated abnormally). Status 0 or the failure.
+uint32_t CSMgrLockByName(ActivitySlot& slot);
+
+// Releases the Locks of this server whose runs by name lost their process without reporting
+// done (killed, crashed), so that the activities run again.
+uint32_t CSMgrReleaseGoneHolders();
 
 }  // namespace tw::csmgr
 

@@ -450,6 +450,11 @@ uint32_t HandleOpenActivity(Request& r) {
       return ActivityMissing(name);
     }
     slot->documentId = id;
+    // Two runs of one activity at once would both write its destination.
+    if (uint32_t st = CSMgrLockByName(*slot)) {
+      CSMgrSlotFree(slot);
+      return st;
+    }
     CSMgrLogStart(*slot);
   }
   r.SetI32(oa::kHandle, slot->handle);
