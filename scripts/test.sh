@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test twice: a normal build and a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target
+# (clang, libFuzzer) for a few thousand inputs so that they keep building and holding.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,4 +20,5 @@ export TW_PG_PORT
 status=0
 (cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
+bash scripts/fuzz.sh --runs 4000 || status=1
 exit $status

@@ -76,7 +76,7 @@ MemRegistry::Slot* MemRegistry::FreeSlot() {
 }
 
 void MemRegistry::Take(Slot* slot, void* block, size_t size, bool owned, const char* label,
-                       const std::source_location& where) {
+                       const CallSite& where) {
   slot->inUse = true;
   slot->block = block;
   slot->owned = owned;
@@ -89,8 +89,7 @@ void MemRegistry::Take(Slot* slot, void* block, size_t size, bool owned, const c
   TWDatetimeClear(&slot->released);
 }
 
-uint32_t MemRegistry::Alloc(size_t size, const char* label, void** block,
-                            std::source_location where) {
+uint32_t MemRegistry::Alloc(size_t size, const char* label, void** block, CallSite where) {
   *block = nullptr;
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) {
@@ -112,8 +111,7 @@ uint32_t MemRegistry::Alloc(size_t size, const char* label, void** block,
   return TWSUCCESS;
 }
 
-uint32_t MemRegistry::Register(void* block, size_t size, const char* label,
-                               std::source_location where) {
+uint32_t MemRegistry::Register(void* block, size_t size, const char* label, CallSite where) {
   if (block == nullptr) {
     Report(Format("Memory registration error (NULLHANDLE): from %sline %d", label,
                   static_cast<int>(where.line())),
@@ -131,8 +129,7 @@ uint32_t MemRegistry::Register(void* block, size_t size, const char* label,
   return TWSUCCESS;
 }
 
-uint32_t MemRegistry::Free(void* block, bool release, const char* label,
-                           std::source_location where) {
+uint32_t MemRegistry::Free(void* block, bool release, const char* label, CallSite where) {
   const int line = static_cast<int>(where.line());
   if (live_ == 0) {
     Report(Format("Memory free error, element count is 0: from %sline %d", label, line), false);
@@ -209,7 +206,7 @@ RegBuffer& RegBuffer::operator=(RegBuffer&& o) noexcept {
 }
 
 uint32_t RegBuffer::Allocate(MemRegistry& registry, size_t size, const char* label,
-                             std::source_location where) {
+                             CallSite where) {
   Reset();
   void* block = nullptr;
   if (uint32_t st = registry.Alloc(size, label, &block, where)) return st;

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +15,21 @@
 #include "flowcore.h"
 
 namespace flatrec {
+
+// Where a registry call was made: the caller's file and line, taken by the default argument
+// at the call as std::source_location::current() would be (libstdc++'s source_location needs
+// a builtin that clang 14 lacks; these two builtins exist in both compilers).
+class CallSite {
+ public:
+  constexpr explicit CallSite(const char* file = __builtin_FILE(), uint32_t line = __builtin_LINE())
+      : file_(file), line_(line) {}
+  constexpr const char* file_name() const { return file_; }
+  constexpr uint32_t line() const { return line_; }
+
+ private:
+  const char* file_;
+  uint32_t line_;
+};
 
 class MemRegistry {
  public:
@@ -43,15 +57,12 @@ class MemRegistry {
 
   // Allocates size bytes (not cleared) into *block: 258 on failure, reported. label names
   // the calling routine ("TWXConnect: ").
-  uint32_t Alloc(size_t size, const char* label, void** block,
-                 std::source_location where = std::source_location::current());
+  uint32_t Alloc(size_t size, const char* label, void** block, CallSite where = CallSite());
   // Registers a block the caller already has (mode -1): a null block is 258, reported.
-  uint32_t Register(void* block, size_t size, const char* label,
-                    std::source_location where = std::source_location::current());
+  uint32_t Register(void* block, size_t size, const char* label, CallSite where = CallSite());
   // Forgets block and, with release set, frees it (it must come from Alloc). 12325 for a
   // null block or when nothing is counted.
-  uint32_t Free(void* block, bool release, const char* label,
-                std::source_location where = std::source_location::current());
+  uint32_t Free(void* block, bool release, const char* label, CallSite where = CallSite());
   // One line per slot in use, then the counts; nothing when the registry is off.
   void Audit();
   // Reports and releases what is left, frees the slots; a live count left above zero is
@@ -74,7 +85,7 @@ class MemRegistry {
   void Report(std::string_view text, bool audit);
   Slot* FreeSlot();
   void Take(Slot* slot, void* block, size_t size, bool owned, const char* label,
-            const std::source_location& where);
+            const CallSite& where);
 
   std::vector<Slot> slots_;
   uint32_t live_ = 0;
@@ -94,7 +105,7 @@ class RegBuffer {
 
   // Replaces the buffer by a new one of size bytes: 0 or 258.
   uint32_t Allocate(MemRegistry& registry, size_t size, const char* label,
-                    std::source_location where = std::source_location::current());
+                    CallSite where = CallSite());
   void Reset();
   char* data() { return data_; }
   const char* data() const { return data_; }

@@ -419,17 +419,23 @@ bool CL_Sequence<T>::MakeEmpty() {
 
 template <class T>
 bool CL_Sequence<T>::DestroyContents() requires std::is_same_v<T, CL_ObjectPtr> {
-  if (!_storage || !PrepareToChange()) return false;
-  // One object held twice is deleted once.
-  std::unordered_set<CL_Object*> deleted;
-  for (CL_Long i = 0; i < _size; ++i) {
-    CL_Object* object = _At(i);
-    if (object != nullptr && deleted.insert(object).second) delete object;
-    _Destroy(i);
+  // Clang 14 instantiates this body for every explicitly instantiated sequence, constraint
+  // or not: it must stay well-formed for elements that are not object pointers.
+  if constexpr (std::is_same_v<T, CL_ObjectPtr>) {
+    if (!_storage || !PrepareToChange()) return false;
+    // One object held twice is deleted once.
+    std::unordered_set<CL_Object*> deleted;
+    for (CL_Long i = 0; i < _size; ++i) {
+      CL_Object* object = _At(i);
+      if (object != nullptr && deleted.insert(object).second) delete object;
+      _Destroy(i);
+    }
+    _size = 0;
+    Notify();
+    return true;
+  } else {
+    return false;
   }
-  _size = 0;
-  Notify();
-  return true;
 }
 
 template <class T>

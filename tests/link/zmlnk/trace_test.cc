@@ -113,6 +113,31 @@ TEST(FlatrecRegistry, TwoSlotsRecordTwoOfThreeBuffers) {
   EXPECT_EQ(sink.messages[0].rfind("ZMLNK: Leak, 20 bytes from TWXFetch:  - trace_test.cc", 0), 0u);
 }
 
+// A block is recorded with the line of the call that asked for it, also when the call went
+// through a registered buffer.
+TEST(FlatrecRegistry, RecordsTheCallersLine) {
+  Sink sink;
+  MemRegistry registry;
+  registry.set_sink(&Sink::Write, &sink);
+  ASSERT_EQ(registry.InitSlots(2), 0u);
+  void* block = nullptr;
+  const int allocLine = __LINE__ + 1;
+  ASSERT_EQ(registry.Alloc(10, "TWXConnect: ", &block), 0u);
+  RegBuffer buffer;
+  const int bufferLine = __LINE__ + 1;
+  ASSERT_EQ(buffer.Allocate(registry, 20, "ZPWrite: "), 0u);
+  registry.Audit();
+  ASSERT_EQ(sink.messages.size(), 3u);
+  EXPECT_EQ(sink.messages[0],
+            "ZMLNK:  Allocated: 10 bytes from TWXConnect:  - trace_test.cc, line " +
+                std::to_string(allocLine) + "\n");
+  EXPECT_EQ(sink.messages[1], "ZMLNK:  Allocated: 20 bytes from ZPWrite:  - trace_test.cc, line " +
+                                  std::to_string(bufferLine) + "\n");
+  EXPECT_EQ(registry.Free(block, true, "TWXTerminate: "), 0u);
+  buffer.Reset();
+  EXPECT_EQ(registry.Term(), 0u);
+}
+
 TEST(FlatrecRegistry, OffItReportsOnlyALiveCountLeftAboveZero) {
   Sink sink;
   MemRegistry registry;
