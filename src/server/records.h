@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "flowcore.h"
@@ -82,40 +83,6 @@ struct SchedulerCommand {
   int32_t run = 0;
 };
 
-inline void EncodeSchedulerCommand(const SchedulerCommand& c,
-                                   unsigned char out[kSchedulerCommandSize]) {
-  put_i32(out, c.code);
-  put_i32(out + 4, c.source);
-  put_i32(out + 8, c.argument);
-  put_i32(out + 12, c.run);
-}
-
-// False (and *c untouched) when fewer than 16 bytes are given.
-inline bool DecodeSchedulerCommand(const void* in, size_t size, SchedulerCommand* c) {
-  if (in == nullptr || c == nullptr || size < kSchedulerCommandSize) return false;
-  auto* p = static_cast<const unsigned char*>(in);
-  c->code = get_i32(p);
-  c->source = get_i32(p + 4);
-  c->argument = get_i32(p + 8);
-  c->run = get_i32(p + 12);
-  return true;
-}
-
-// Appends one command to the scheduler command pipe (waits for room); the pipe's status.
-inline uint32_t PostSchedulerCommand(TWProcPipe* pipe, const SchedulerCommand& c) {
-  unsigned char buf[kSchedulerCommandSize];
-  EncodeSchedulerCommand(c, buf);
-  return TWProcPipeFill(kSchedulerCommandSize, buf, pipe);
-}
-
-// Takes the oldest command, waiting until one is there; the pipe's status.
-inline uint32_t ReadSchedulerCommand(TWProcPipe* pipe, SchedulerCommand* c) {
-  unsigned char buf[kSchedulerCommandSize];
-  uint32_t st = TWProcPipeEmpty(kSchedulerCommandSize, buf, pipe);
-  if (st == 0) DecodeSchedulerCommand(buf, sizeof buf, c);
-  return st;
-}
-
 // ---------------------------------------------------------------- timer commands ----------
 
 enum TimerCode : int32_t {
@@ -136,36 +103,6 @@ struct TimerCommand {
   int32_t id = 0;
   int32_t seconds = 0;
 };
-
-inline void EncodeTimerCommand(const TimerCommand& t, unsigned char out[kTimerCommandSize]) {
-  put_i32(out, t.command);
-  EncodeSchedulerCommand(t.payload, out + 4);
-  put_i32(out + 20, t.id);
-  put_i32(out + 24, t.seconds);
-}
-
-inline bool DecodeTimerCommand(const void* in, size_t size, TimerCommand* t) {
-  if (in == nullptr || t == nullptr || size < kTimerCommandSize) return false;
-  auto* p = static_cast<const unsigned char*>(in);
-  t->command = get_i32(p);
-  DecodeSchedulerCommand(p + 4, kSchedulerCommandSize, &t->payload);
-  t->id = get_i32(p + 20);
-  t->seconds = get_i32(p + 24);
-  return true;
-}
-
-inline uint32_t PostTimerCommand(TWProcPipe* pipe, const TimerCommand& t) {
-  unsigned char buf[kTimerCommandSize];
-  EncodeTimerCommand(t, buf);
-  return TWProcPipeFill(kTimerCommandSize, buf, pipe);
-}
-
-inline uint32_t ReadTimerCommand(TWProcPipe* pipe, TimerCommand* t) {
-  unsigned char buf[kTimerCommandSize];
-  uint32_t st = TWProcPipeEmpty(kTimerCommandSize, buf, pipe);
-  if (st == 0) DecodeTimerCommand(buf, sizeof buf, t);
-  return st;
-}
 
 // ---------------------------------------------------------------- console events ----------
 
@@ -233,121 +170,167 @@ struct ConsoleEvent {
   }
 };
 
+// ---------------------------------------------------------------- codecs ------------------
+
 namespace detail {
-inline void put_text(unsigned char* dst, const char* text) {
-  size_t n = strnlen(text, kEventTextSize - 1);
-  std::memcpy(dst, text, n);
-  std::memset(dst + n, 0, kEventTextSize - n);
-}
-inline void get_text(const unsigned char* src, char* text) {
-  size_t n = strnlen(reinterpret_cast<const char*>(src), kEventTextSize - 1);
-  std::memcpy(text, src, n);
-  text[n] = '\0';
-}
-inline void put_time(unsigned char* dst, const TWDatetime& t) {
-  put_u32(dst, t.ticks);
-  put_u32(dst + 4, t.date);
-}
-inline TWDatetime get_time(const unsigned char* src) {
-  return TWDatetime{get_u32(src), get_u32(src + 4)};
-}
+
+// Writes fields at their offsets from at.
+struct FieldWriter {
+  unsigned char* at;
+  FieldWriter At(size_t offset) const { return {at + offset}; }
+  void Word(size_t offset, int32_t v) const { put_i32(at + offset, v); }
+  void Time(size_t offset, const TWDatetime& t) const {
+    put_u32(at + offset, t.ticks);
+    put_u32(at + offset + 4, t.date);
+  }
+  // At most 255 characters, the rest of the field zero.
+  void Text(size_t offset, const char (&text)[kEventTextSize]) const {
+    size_t n = strnlen(text, kEventTextSize - 1);
+    std::memcpy(at + offset, text, n);
+    std::memset(at + offset + n, 0, kEventTextSize - n);
+  }
+};
+
+// Reads fields at their offsets from at; texts always come out NUL-ended.
+struct FieldReader {
+  const unsigned char* at;
+  FieldReader At(size_t offset) const { return {at + offset}; }
+  void Word(size_t offset, int32_t& v) const { v = get_i32(at + offset); }
+  void Time(size_t offset, TWDatetime& t) const {
+    t = TWDatetime{get_u32(at + offset), get_u32(at + offset + 4)};
+  }
+  void Text(size_t offset, char (&text)[kEventTextSize]) const {
+    size_t n = strnlen(reinterpret_cast<const char*>(at + offset), kEventTextSize - 1);
+    std::memcpy(text, at + offset, n);
+    text[n] = '\0';
+  }
+};
+
 }  // namespace detail
 
-// Writes the 276-byte record; bytes an event does not use are zero.
-inline void EncodeConsoleEvent(const ConsoleEvent& e, unsigned char out[kConsoleEventSize]) {
-  std::memset(out, 0, kConsoleEventSize);
-  put_i32(out, e.code);
-  unsigned char* d = out + 4;
-  switch (e.code) {
-    case EventStarted:
-      detail::put_time(d, e.time);
-      detail::put_text(d + 8, e.text);
-      break;
-    case EventListLine:
-      put_i32(d, e.closeRequested);
-      put_i32(d + 4, e.number);
-      detail::put_time(d + 8, e.time);
-      detail::put_text(d + 16, e.text);
-      break;
-    case EventStatus: {
-      const StatusValues& s = e.status;
-      const int32_t words[7] = {s.serverId,     s.statusInterval, s.pollInterval, s.maxDuration,
-                                s.closeTimeout, s.maxActivities,  s.state};
-      for (int i = 0; i < 7; ++i) put_i32(d + 4 * i, words[i]);
-      detail::put_time(d + 28, e.time);
-      break;
-    }
-    case EventTrace:
-    case EventClosing:
-    case EventKilled:
-    case EventConfirmKill:
-      put_i32(d, e.number);
-      detail::put_text(d + 4, e.text);
-      break;
-    case EventNoRunToKill:
-    case EventNoRunToClose:
-      put_i32(d, e.number);
-      break;
-    default:
-      break;
+// Each record's size and fields: Fields walks them with a FieldWriter over a const record to
+// encode and with a FieldReader over a fresh record to decode, so that the two directions
+// cannot disagree.
+template <class R>
+struct RecordLayout;
+
+template <>
+struct RecordLayout<SchedulerCommand> {
+  static constexpr uint32_t kSize = kSchedulerCommandSize;
+  template <class Io, class C>
+  static void Fields(const Io& io, C& c) {
+    io.Word(0, c.code);
+    io.Word(4, c.source);
+    io.Word(8, c.argument);
+    io.Word(12, c.run);
   }
+};
+
+template <>
+struct RecordLayout<TimerCommand> {
+  static constexpr uint32_t kSize = kTimerCommandSize;
+  template <class Io, class T>
+  static void Fields(const Io& io, T& t) {
+    io.Word(0, t.command);
+    RecordLayout<SchedulerCommand>::Fields(io.At(4), t.payload);
+    io.Word(20, t.id);
+    io.Word(24, t.seconds);
+  }
+};
+
+template <>
+struct RecordLayout<ConsoleEvent> {
+  static constexpr uint32_t kSize = kConsoleEventSize;
+  // The values of event 8 in their order on the wire.
+  static constexpr int32_t StatusValues::*kStatusWords[] = {
+      &StatusValues::serverId,    &StatusValues::statusInterval, &StatusValues::pollInterval,
+      &StatusValues::maxDuration, &StatusValues::closeTimeout,   &StatusValues::maxActivities,
+      &StatusValues::state};
+  // The code first: decoding reads it before choosing the fields it carries.
+  template <class Io, class E>
+  static void Fields(const Io& io, E& e) {
+    io.Word(0, e.code);
+    const Io data = io.At(4);
+    switch (e.code) {
+      case EventStarted:
+        data.Time(0, e.time);
+        data.Text(8, e.text);
+        break;
+      case EventListLine:
+        data.Word(0, e.closeRequested);
+        data.Word(4, e.number);
+        data.Time(8, e.time);
+        data.Text(16, e.text);
+        break;
+      case EventStatus:
+        for (size_t i = 0; i < std::size(kStatusWords); ++i)
+          data.Word(4 * i, e.status.*kStatusWords[i]);
+        data.Time(28, e.time);
+        break;
+      case EventTrace:
+      case EventClosing:
+      case EventKilled:
+      case EventConfirmKill:
+        data.Word(0, e.number);
+        data.Text(4, e.text);
+        break;
+      case EventNoRunToKill:
+      case EventNoRunToClose:
+        data.Word(0, e.number);
+        break;
+      default:
+        break;
+    }
+  }
+};
+
+// Writes the record into out (RecordLayout<R>::kSize bytes); bytes it does not use are zero.
+template <class R>
+void EncodeRecord(const R& r, unsigned char* out) {
+  std::memset(out, 0, RecordLayout<R>::kSize);
+  RecordLayout<R>::Fields(detail::FieldWriter{out}, r);
 }
 
-// False (and *e untouched) when fewer than 276 bytes are given.
-inline bool DecodeConsoleEvent(const void* in, size_t size, ConsoleEvent* e) {
-  if (in == nullptr || e == nullptr || size < kConsoleEventSize) return false;
-  auto* p = static_cast<const unsigned char*>(in);
-  *e = ConsoleEvent{};
-  e->code = get_i32(p);
-  const unsigned char* d = p + 4;
-  switch (e->code) {
-    case EventStarted:
-      e->time = detail::get_time(d);
-      detail::get_text(d + 8, e->text);
-      break;
-    case EventListLine:
-      e->closeRequested = get_i32(d);
-      e->number = get_i32(d + 4);
-      e->time = detail::get_time(d + 8);
-      detail::get_text(d + 16, e->text);
-      break;
-    case EventStatus: {
-      StatusValues& s = e->status;
-      int32_t* words[7] = {&s.serverId,     &s.statusInterval, &s.pollInterval, &s.maxDuration,
-                           &s.closeTimeout, &s.maxActivities,  &s.state};
-      for (int i = 0; i < 7; ++i) *words[i] = get_i32(d + 4 * i);
-      e->time = detail::get_time(d + 28);
-      break;
-    }
-    case EventTrace:
-    case EventClosing:
-    case EventKilled:
-    case EventConfirmKill:
-      e->number = get_i32(d);
-      detail::get_text(d + 4, e->text);
-      break;
-    case EventNoRunToKill:
-    case EventNoRunToClose:
-      e->number = get_i32(d);
-      break;
-    default:
-      break;
-  }
+// False (and *r untouched) when fewer than RecordLayout<R>::kSize bytes are given; fields the
+// record does not carry are zero after decoding.
+template <class R>
+bool DecodeRecord(const void* in, size_t size, R* r) {
+  if (in == nullptr || r == nullptr || size < RecordLayout<R>::kSize) return false;
+  *r = R{};
+  RecordLayout<R>::Fields(detail::FieldReader{static_cast<const unsigned char*>(in)}, *r);
   return true;
 }
 
-inline uint32_t PostConsoleEvent(TWProcPipe* pipe, const ConsoleEvent& e) {
-  unsigned char buf[kConsoleEventSize];
-  EncodeConsoleEvent(e, buf);
-  return TWProcPipeFill(kConsoleEventSize, buf, pipe);
+// Appends one record to a pipe (waits for room); the pipe's status.
+template <class R>
+uint32_t PostRecord(TWProcPipe* pipe, const R& r) {
+  unsigned char buf[RecordLayout<R>::kSize];
+  EncodeRecord(r, buf);
+  return TWProcPipeFill(sizeof buf, buf, pipe);
 }
 
-inline uint32_t ReadConsoleEvent(TWProcPipe* pipe, ConsoleEvent* e) {
-  unsigned char buf[kConsoleEventSize];
-  uint32_t st = TWProcPipeEmpty(kConsoleEventSize, buf, pipe);
-  if (st == 0) DecodeConsoleEvent(buf, sizeof buf, e);
+// Takes the oldest record of a pipe, waiting until one is there; the pipe's status.
+template <class R>
+uint32_t ReadRecord(TWProcPipe* pipe, R* r) {
+  unsigned char buf[RecordLayout<R>::kSize];
+  uint32_t st = TWProcPipeEmpty(sizeof buf, buf, pipe);
+  if (st == 0) DecodeRecord(buf, sizeof buf, r);
   return st;
 }
+
+// The codecs and pipe calls under the names of their records.
+inline constexpr auto EncodeSchedulerCommand = &EncodeRecord<SchedulerCommand>;
+inline constexpr auto DecodeSchedulerCommand = &DecodeRecord<SchedulerCommand>;
+inline constexpr auto PostSchedulerCommand = &PostRecord<SchedulerCommand>;
+inline constexpr auto ReadSchedulerCommand = &ReadRecord<SchedulerCommand>;
+inline constexpr auto EncodeTimerCommand = &EncodeRecord<TimerCommand>;
+inline constexpr auto DecodeTimerCommand = &DecodeRecord<TimerCommand>;
+inline constexpr auto PostTimerCommand = &PostRecord<TimerCommand>;
+inline constexpr auto ReadTimerCommand = &ReadRecord<TimerCommand>;
+inline constexpr auto EncodeConsoleEvent = &EncodeRecord<ConsoleEvent>;
+inline constexpr auto DecodeConsoleEvent = &DecodeRecord<ConsoleEvent>;
+inline constexpr auto PostConsoleEvent = &PostRecord<ConsoleEvent>;
+inline constexpr auto ReadConsoleEvent = &ReadRecord<ConsoleEvent>;
 
 // ---------------------------------------------------------------- scheduler ---------------
 

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr uint32_t kSize = 2000;
+constexpr const char* kTable = "TWMSGTBL";
 
 // A pipe between the test and a forked child, for "ready" and "go on" bytes.
 struct Channel {
@@ -52,13 +53,33 @@ bool all_zero(const void* p, size_t n) {
   return true;
 }
 
+// The table mapped through s (size bytes asked for), or null.
+unsigned char* map_table(TWProcShmem& s, uint32_t size = kSize) {
+  return static_cast<unsigned char*>(TWProcShmemMap(size, kTable, &s));
+}
+
+// The test process creates the table through s and maps it.
+void create_and_map(TWProcShmem& s, unsigned char*& table) {
+  ASSERT_EQ(TWProcShmemCreate(kSize, kTable, &s), TWSUCCESS);
+  table = map_table(s);
+  ASSERT_NE(table, nullptr);
+}
+
+// A forked child creates the table through s and maps it; it exits 1 or 2 when it cannot.
+unsigned char* child_create_and_map(TWProcShmem& s) {
+  if (TWProcShmemCreate(kSize, kTable, &s) != TWSUCCESS) ::_exit(1);
+  unsigned char* t = map_table(s);
+  if (t == nullptr) ::_exit(2);
+  return t;
+}
+
 class Shmem : public testing::Test {
  protected:
   void SetUp() override { twtest::InitAt(dir_.path()); }
   void TearDown() override {
     // A failed test must not leave an object behind for the next run.
     TWProcShmem any{};
-    std::strcpy(any.name, "TWMSGTBL");
+    std::strcpy(any.name, kTable);
     TWProcShmemDestroy(&any);
     TWPlatTerm();
   }
@@ -69,15 +90,15 @@ class Shmem : public testing::Test {
 
 TEST_F(Shmem, CreateMapWriteReadAndDestroy) {
   TWProcShmem owner;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &owner), TWSUCCESS);
+  ASSERT_EQ(TWProcShmemCreate(kSize, kTable, &owner), TWSUCCESS);
   EXPECT_EQ(TWProcShmemGetSize(&owner), kSize);
-  auto* table = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &owner));
+  auto* table = map_table(owner);
   ASSERT_NE(table, nullptr);
   EXPECT_TRUE(all_zero(table, kSize));
   std::memset(table + 20, 0x5A, 20);
 
   TWProcShmem reader;
-  auto* view = static_cast<unsigned char*>(TWProcShmemMap(100, "TWMSGTBL", &reader));
+  auto* view = map_table(reader, 100);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(TWProcShmemGetSize(&reader), kSize) << "the object's size, not the size asked for";
   EXPECT_EQ(view[20], 0x5A);
@@ -89,7 +110,7 @@ TEST_F(Shmem, CreateMapWriteReadAndDestroy) {
   EXPECT_EQ(TWProcShmemUnmap(&owner), TWSUCCESS);
   EXPECT_EQ(TWProcShmemDestroy(&owner), TWSUCCESS);
   TWProcShmem gone;
-  EXPECT_EQ(TWProcShmemMap(kSize, "TWMSGTBL", &gone), nullptr);
+  EXPECT_EQ(TWProcShmemMap(kSize, kTable, &gone), nullptr);
   EXPECT_EQ(TWProcShmemDestroy(&owner), TWFAIL_SHMEM_DESTROY) << "nothing left to destroy";
 }
 
@@ -101,18 +122,18 @@ TEST_F(Shmem, RefusesBadArguments) {
     EXPECT_EQ(TWProcShmemMap(kSize, name, &s), nullptr) << name;
   }
   EXPECT_EQ(TWProcShmemCreate(kSize, nullptr, &s), TWFAIL_SHMEM_CREATE);
-  EXPECT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", nullptr), TWFAIL_SHMEM_CREATE);
-  EXPECT_EQ(TWProcShmemCreate(0, "TWMSGTBL", &s), TWFAIL_SHMEM_CREATE);
-  EXPECT_EQ(TWProcShmemMap(kSize, "TWMSGTBL", &s), nullptr) << "missing";
-  EXPECT_EQ(TWProcShmemMap(kSize, "TWMSGTBL", nullptr), nullptr);
+  EXPECT_EQ(TWProcShmemCreate(kSize, kTable, nullptr), TWFAIL_SHMEM_CREATE);
+  EXPECT_EQ(TWProcShmemCreate(0, kTable, &s), TWFAIL_SHMEM_CREATE);
+  EXPECT_EQ(TWProcShmemMap(kSize, kTable, &s), nullptr) << "missing";
+  EXPECT_EQ(TWProcShmemMap(kSize, kTable, nullptr), nullptr);
   EXPECT_EQ(TWProcShmemUnmap(nullptr), TWFAIL_SHMEM_DESTROY);
   EXPECT_EQ(TWProcShmemDestroy(nullptr), TWFAIL_SHMEM_DESTROY);
   EXPECT_EQ(TWProcShmemGetSize(nullptr), 0u);
 
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &s), TWSUCCESS);
+  ASSERT_EQ(TWProcShmemCreate(kSize, kTable, &s), TWSUCCESS);
   TWProcShmem big;
-  EXPECT_EQ(TWProcShmemMap(kSize + 1, "TWMSGTBL", &big), nullptr) << "smaller than asked for";
-  EXPECT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &big), TWFAIL_SHMEM_EXISTS)
+  EXPECT_EQ(TWProcShmemMap(kSize + 1, kTable, &big), nullptr) << "smaller than asked for";
+  EXPECT_EQ(TWProcShmemCreate(kSize, kTable, &big), TWFAIL_SHMEM_EXISTS)
       << "this process owns it already";
   EXPECT_EQ(TWProcShmemDestroy(&s), TWSUCCESS);
 }
@@ -121,12 +142,11 @@ TEST_F(Shmem, RefusesBadArguments) {
 // "<installation directory>TWMSGTBL": handle 0, lockFd 0.
 TEST_F(Shmem, InstallationPrefixedNameAndMadeUpRecord) {
   TWProcShmem owner;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &owner), TWSUCCESS);
-  auto* table = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &owner));
-  ASSERT_NE(table, nullptr);
+  unsigned char* table = nullptr;
+  ASSERT_NO_FATAL_FAILURE(create_and_map(owner, table));
   table[0] = 7;
 
-  std::string prefixed = std::string(TWFileExeDir()) + "TWMSGTBL";
+  std::string prefixed = std::string(TWFileExeDir()) + kTable;
   TWProcShmem other;
   auto* view = static_cast<unsigned char*>(TWProcShmemMap(kSize, prefixed.c_str(), &other));
   ASSERT_NE(view, nullptr);
@@ -139,12 +159,12 @@ TEST_F(Shmem, InstallationPrefixedNameAndMadeUpRecord) {
   std::strcpy(made_up.name, prefixed.c_str());
   EXPECT_EQ(TWProcShmemDestroy(&made_up), TWSUCCESS);
   EXPECT_NE(::fcntl(0, F_GETFD), -1) << "descriptor 0 was closed";
-  EXPECT_EQ(TWProcShmemMap(kSize, "TWMSGTBL", &other), nullptr);
+  EXPECT_EQ(TWProcShmemMap(kSize, kTable, &other), nullptr);
   EXPECT_EQ(table[0], 7) << "the owner's mapping stays until it unmaps";
   EXPECT_EQ(TWProcShmemUnmap(&owner), TWSUCCESS);
 
   // Ownership went with the destroy: the table can be made again.
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &owner), TWSUCCESS);
+  ASSERT_EQ(TWProcShmemCreate(kSize, kTable, &owner), TWSUCCESS);
   EXPECT_EQ(TWProcShmemDestroy(&owner), TWSUCCESS);
 }
 
@@ -154,9 +174,7 @@ TEST_F(Shmem, ALiveOwnerInAnotherProcessKeepsItsTable) {
   pid_t child = ::fork();
   if (child == 0) {
     TWProcShmem s;
-    if (TWProcShmemCreate(kSize, "TWMSGTBL", &s) != TWSUCCESS) ::_exit(1);
-    auto* t = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &s));
-    if (t == nullptr) ::_exit(2);
+    unsigned char* t = child_create_and_map(s);
     t[5] = 0x33;
     ch.tell_parent('r');
     ch.from_parent();
@@ -166,12 +184,12 @@ TEST_F(Shmem, ALiveOwnerInAnotherProcessKeepsItsTable) {
   ASSERT_EQ(ch.from_child(), 'r');
 
   TWProcShmem mine;
-  EXPECT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &mine), TWFAIL_SHMEM_EXISTS);
+  EXPECT_EQ(TWProcShmemCreate(kSize, kTable, &mine), TWFAIL_SHMEM_EXISTS);
   TWProcShmem made_up{};
-  std::strcpy(made_up.name, "TWMSGTBL");
+  std::strcpy(made_up.name, kTable);
   EXPECT_EQ(TWProcShmemDestroy(&made_up), TWFAIL_SHMEM_DESTROY)
       << "a clean-up removed a live server's table";
-  auto* view = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &mine));
+  auto* view = map_table(mine);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view[5], 0x33);
   EXPECT_EQ(TWProcShmemUnmap(&mine), TWSUCCESS);
@@ -185,9 +203,7 @@ TEST_F(Shmem, ATableLeftByADeadOwnerIsReclaimed) {
   pid_t child = ::fork();
   if (child == 0) {
     TWProcShmem s;
-    if (TWProcShmemCreate(kSize, "TWMSGTBL", &s) != TWSUCCESS) ::_exit(1);
-    auto* t = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &s));
-    if (t == nullptr) ::_exit(2);
+    unsigned char* t = child_create_and_map(s);
     std::memset(t, 0xEE, kSize);
     ::_exit(0);  // no destroy
   }
@@ -195,14 +211,13 @@ TEST_F(Shmem, ATableLeftByADeadOwnerIsReclaimed) {
   ASSERT_EQ(exit_code_of(child), 0);
 
   TWProcShmem stale;
-  auto* old = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &stale));
+  auto* old = map_table(stale);
   ASSERT_NE(old, nullptr) << "the dead owner's table should still be there";
   EXPECT_EQ(old[0], 0xEE);
 
   TWProcShmem mine;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &mine), TWSUCCESS);
-  auto* fresh = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &mine));
-  ASSERT_NE(fresh, nullptr);
+  unsigned char* fresh = nullptr;
+  ASSERT_NO_FATAL_FAILURE(create_and_map(mine, fresh));
   EXPECT_TRUE(all_zero(fresh, kSize));
   EXPECT_EQ(TWProcShmemUnmap(&stale), TWSUCCESS);
   EXPECT_EQ(TWProcShmemUnmap(&mine), TWSUCCESS);
@@ -212,15 +227,14 @@ TEST_F(Shmem, ATableLeftByADeadOwnerIsReclaimed) {
 // The runner maps the server's table and writes its result into its entry.
 TEST_F(Shmem, AnotherProcessSeesAndChangesTheSameBytes) {
   TWProcShmem owner;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &owner), TWSUCCESS);
-  auto* table = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &owner));
-  ASSERT_NE(table, nullptr);
+  unsigned char* table = nullptr;
+  ASSERT_NO_FATAL_FAILURE(create_and_map(owner, table));
   table[40] = 42;
 
   pid_t child = ::fork();
   if (child == 0) {
     TWProcShmem s;
-    auto* t = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &s));
+    auto* t = map_table(s);
     if (t == nullptr) ::_exit(1);
     if (t[40] != 42) ::_exit(2);
     t[48] = 99;
@@ -236,18 +250,16 @@ TEST_F(Shmem, AnotherProcessSeesAndChangesTheSameBytes) {
 // Two installations on one machine each have their own table.
 TEST_F(Shmem, InstallationsDoNotShareTables) {
   TWProcShmem first;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &first), TWSUCCESS);
-  auto* a = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &first));
-  ASSERT_NE(a, nullptr);
+  unsigned char* a = nullptr;
+  ASSERT_NO_FATAL_FAILURE(create_and_map(first, a));
   a[0] = 1;
 
   twtest::TempDir other_dir;
   TWPlatTerm();
   twtest::InitAt(other_dir.path());
   TWProcShmem second;
-  ASSERT_EQ(TWProcShmemCreate(kSize, "TWMSGTBL", &second), TWSUCCESS);
-  auto* b = static_cast<unsigned char*>(TWProcShmemMap(kSize, "TWMSGTBL", &second));
-  ASSERT_NE(b, nullptr);
+  unsigned char* b = nullptr;
+  ASSERT_NO_FATAL_FAILURE(create_and_map(second, b));
   EXPECT_EQ(b[0], 0);
   EXPECT_EQ(TWProcShmemDestroy(&second), TWSUCCESS);
 

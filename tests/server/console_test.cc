@@ -15,24 +15,13 @@
 #include "server_test_util.h"
 #include "standin_util.h"
 
+namespace twtest {
 namespace {
 
 using tw::server::Console;
-using tw::server::ConsoleEvent;
-using tw::server::SchedulerCommand;
-using twtest::Event;
-using twtest::StandInRun;
 namespace srv = tw::server;
 
-const TWDatetime kStart{3600000, 2450000};
-
-std::string TimeText(const TWDatetime& t) {
-  TWStream s{};
-  EXPECT_EQ(TWStreamFromDatetime(&s, &t, TWSTREAMFMT_NATIVE), TWSUCCESS);
-  std::string text(static_cast<const char*>(s.data), s.length);
-  TWStreamDataFree(&s);
-  return text;
-}
+constexpr TWDatetime kStart = kStandInStart;
 
 const std::string kMenu =
     "\n (H)elp\n (L)ist\n (C)lose\n (K)ill\n (R)econfigure\n (S)tatus\n  Shut(D)own\n  Sto(P)\n";
@@ -42,19 +31,9 @@ SchedulerCommand Cmd(int32_t code, int32_t argument = 0) {
   return SchedulerCommand{code, srv::kSourceConsole, argument, 0};
 }
 
-ConsoleEvent Started() {
-  ConsoleEvent e = Event(srv::EventStarted, 0, "Tarnway/Test");
-  e.time = kStart;
-  return e;
-}
-
-class ConsoleTest : public ::testing::Test {
+class ConsoleTest : public StandInTest {
  protected:
-  ConsoleTest()
-      : commands_(srv::kSchedulerPipeSize),
-        events_(srv::kConsoleEventPipeSize),
-        clock_(std::make_unique<twtest::FakeClockEnv>()) {
-    tw::Env::Set(clock_.get());
+  ConsoleTest() : StandInTest(srv::kConsoleEventPipeSize) {
     int fds[2];
     EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     in_ = ::fdopen(fds[0], "r");
@@ -64,20 +43,19 @@ class ConsoleTest : public ::testing::Test {
     Finish();
     standIn_.reset();
     std::fclose(in_);
-    tw::Env::Set(nullptr);
   }
 
   // Constructs the console after the scheduler's first event and, when it reached its
   // command state, runs it on a thread.
   void Start(const ConsoleEvent& first = Started(), std::vector<StandInRun> runs = {}) {
-    standIn_ = std::make_unique<twtest::SchedulerStandIn>(commands_.get(), events_.get(), runs);
+    StartStandIn(std::move(runs));
     ASSERT_EQ(srv::PostConsoleEvent(events_.get(), first), TWSUCCESS);
     console_ = std::make_unique<Console>(commands_.get(), events_.get(), in_, out_.file());
     if (console_->state() == Console::kReady) {
       running_ = true;
       runner_ = std::thread([this] { rc_ = console_->Run(); });
       // The banner ends with the first prompt.
-      EXPECT_TRUE(twtest::Eventually([&] {
+      EXPECT_TRUE(Eventually([&] {
         std::string text = out_.text();
         return text.size() >= kPrompt.size() &&
                text.compare(text.size() - kPrompt.size(), kPrompt.size(), kPrompt) == 0;
@@ -113,7 +91,7 @@ class ConsoleTest : public ::testing::Test {
     if (console_ && running_) {
       size_t downs = Downs();
       EndInput();
-      EXPECT_TRUE(twtest::Eventually([&] { return Downs() > downs; }));
+      EXPECT_TRUE(Eventually([&] { return Downs() > downs; }));
       EXPECT_EQ(srv::PostConsoleEvent(events_.get(), Event(srv::EventEnded)), TWSUCCESS);
       runner_.join();
       running_ = false;
@@ -127,16 +105,9 @@ class ConsoleTest : public ::testing::Test {
     for (const SchedulerCommand& c : standIn_->Commands()) n += c == Cmd(srv::SchedDown) ? 1 : 0;
     return n;
   }
-  std::vector<SchedulerCommand> Commands() { return standIn_->Commands(); }
-
-  twtest::ServerInstallation inst_;
-  twtest::Pipe commands_;
-  twtest::Pipe events_;
-  std::unique_ptr<twtest::FakeClockEnv> clock_;
   FILE* in_ = nullptr;
   int inWrite_ = -1;
-  twtest::CapturedOutput out_;
-  std::unique_ptr<twtest::SchedulerStandIn> standIn_;
+  CapturedOutput out_;
   std::unique_ptr<Console> console_;
   std::thread runner_;
   bool running_ = false;
@@ -165,8 +136,8 @@ TEST_F(ConsoleTest, StartUpFailuresEndTheConsoleAndSayWhetherToShutTheStoreDown)
   for (const Case c : {Case{srv::EventStartFailed, true}, Case{srv::EventTableHeld, false},
                        Case{srv::EventListEmpty, true}}) {
     SCOPED_TRACE(c.first);
-    twtest::Pipe commands(srv::kSchedulerPipeSize), events(srv::kConsoleEventPipeSize);
-    twtest::CapturedOutput out;
+    Pipe commands(srv::kSchedulerPipeSize), events(srv::kConsoleEventPipeSize);
+    CapturedOutput out;
     ASSERT_EQ(srv::PostConsoleEvent(events.get(), Event(c.first)), TWSUCCESS);
     {
       Console console(commands.get(), events.get(), in_, out.file());
@@ -403,3 +374,4 @@ TEST(ConsoleFormatTest, KnowsOnlyIntegersAndTexts) {
 }
 
 }  // namespace
+}  // namespace twtest

@@ -1,6 +1,6 @@
-// Helpers of the runner tests: programs run as child processes with a chosen environment,
-// directory and standard input (always reaped, killed when they overrun), the built programs'
-// locations, and free loopback ports.
+// Helpers of the tests that run programs: child processes with a chosen environment,
+// directory and standard input, their output on pipes or in files (always reaped, killed when
+// they overrun), the built programs' locations, and free loopback ports.
 #ifndef TW_TESTS_SERVER_PROCESS_UTIL_H_
 #define TW_TESTS_SERVER_PROCESS_UTIL_H_
 
@@ -64,37 +64,55 @@ class ChildProcess {
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& dir, bool capture) {
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (capture) {
-      if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-          ::pipe2(err, O_CLOEXEC) != 0)
-        return false;
-      posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-      posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-      posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    } else {
-      posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    }
-    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    int rc = ::posix_spawn(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    for (int fd : {in[0], out[1], err[1]})
-      if (fd >= 0) ::close(fd);
-    in_ = in[1];
-    out_ = out[0];
-    err_ = err[0];
-    if (rc != 0) {
-      pid_ = -1;
-      CloseAll();
+    if (capture && (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+                    ::pipe2(err, O_CLOEXEC) != 0))
       return false;
+    FileActions fa;
+    if (capture) {
+      posix_spawn_file_actions_adddup2(&fa.actions, in[0], 0);
+      posix_spawn_file_actions_adddup2(&fa.actions, out[1], 1);
+      posix_spawn_file_actions_adddup2(&fa.actions, err[1], 2);
+    } else {
+      posix_spawn_file_actions_addopen(&fa.actions, 0, "/dev/null", O_RDONLY, 0);
     }
-    return true;
+    return Spawn(argv, env, dir, fa, in, out, err);
+  }
+
+  // Starts argv[0] as Start does, with standard output and error in the files outFile and
+  // errFile (made or emptied) and standard input on a pipe that stays open until CloseInput
+  // when input is set (else from /dev/null).
+  bool StartWithFiles(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::string& dir, bool input, const std::string& outFile,
+                      const std::string& errFile) {
+    int in[2] = {-1, -1}, none[2] = {-1, -1};
+    if (input && ::pipe2(in, O_CLOEXEC) != 0) return false;
+    FileActions fa;
+    if (input)
+      posix_spawn_file_actions_adddup2(&fa.actions, in[0], 0);
+    else
+      posix_spawn_file_actions_addopen(&fa.actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa.actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&fa.actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    return Spawn(argv, env, dir, fa, in, none, none);
+  }
+
+  // Ends the child's standard input (when it has one on a pipe).
+  void CloseInput() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+  }
+
+  void Signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
+
+  // The exit code once the child ended (-1 for a signal), -2 when it still runs after
+  // timeoutMs (it is left running).
+  int WaitExit(int timeoutMs) {
+    if (pid_ < 0) return -1;
+    return Wait(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
   }
 
   // Writes input, closes standard input, collects the output until the child ends or
@@ -183,6 +201,37 @@ class ChildProcess {
   }
 
  private:
+  struct FileActions {
+    FileActions() { posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+    posix_spawn_file_actions_t actions;
+  };
+
+  // Spawns with fa (and dir) and keeps the parent's ends of the pipes in, out and err (-1
+  // where there is none), closing the child's ends.
+  bool Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& dir, FileActions& fa, const int (&in)[2], const int (&out)[2],
+             const int (&err)[2]) {
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&fa.actions, dir.c_str());
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    int rc = ::posix_spawn(&pid_, argv[0].c_str(), &fa.actions, nullptr, args.data(), envp.data());
+    for (int fd : {in[0], out[1], err[1]})
+      if (fd >= 0) ::close(fd);
+    in_ = in[1];
+    out_ = out[0];
+    err_ = err[0];
+    if (rc != 0) {
+      pid_ = -1;
+      CloseAll();
+      return false;
+    }
+    return true;
+  }
+
   // The exit code, -1 for a signal, -2 when the child still runs at until.
   int Wait(std::chrono::steady_clock::time_point until) {
     for (;;) {

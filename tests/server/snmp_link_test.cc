@@ -15,26 +15,15 @@
 #include "standin_util.h"
 #include "tw/coding.h"
 
+namespace twtest {
 namespace {
 
-using tw::server::ConsoleEvent;
-using tw::server::SchedulerCommand;
 using tw::server::SnmpLink;
-using twtest::Event;
-using twtest::StandInRun;
 namespace srv = tw::server;
 
-const TWDatetime kStart{3600000, 2450000};
+constexpr TWDatetime kStart = kStandInStart;
 const TWDatetime kNow{4320000, 2450123};
 const TWDatetime kRunStart{360000, 2450120};
-
-std::string TimeText(const TWDatetime& t) {
-  TWStream s{};
-  EXPECT_EQ(TWStreamFromDatetime(&s, &t, TWSTREAMFMT_NATIVE), TWSUCCESS);
-  std::string text(static_cast<const char*>(s.data), s.length);
-  TWStreamDataFree(&s);
-  return text;
-}
 
 std::string Words(std::initializer_list<int32_t> words) {
   std::string out(4 * words.size(), '\0');
@@ -73,33 +62,22 @@ std::optional<std::string> Exchange(const std::string& request) {
   return reply;
 }
 
-class SnmpLinkTest : public ::testing::Test {
+class SnmpLinkTest : public StandInTest {
  protected:
-  SnmpLinkTest()
-      : commands_(srv::kSchedulerPipeSize),
-        events_(srv::kSnmpEventPipeSize),
-        clock_(std::make_unique<twtest::FakeClockEnv>()) {
-    tw::Env::Set(clock_.get());
-  }
+  SnmpLinkTest() : StandInTest(srv::kSnmpEventPipeSize) {}
   ~SnmpLinkTest() override {
     Stop();
     err_.Close();
-    tw::Env::Set(nullptr);
   }
 
   // Constructs the link after the first event and runs it on a thread when it is active.
   void Start(std::vector<StandInRun> runs = {}, ConsoleEvent first = Started()) {
-    standIn_ = std::make_unique<twtest::SchedulerStandIn>(commands_.get(), events_.get(), runs);
+    StartStandIn(std::move(runs));
     standIn_->status = srv::StatusValues{0x1F2, 15, 30, 60, 20, 4, srv::kStateStopping};
     standIn_->now = kNow;
     ASSERT_EQ(srv::PostConsoleEvent(events_.get(), first), TWSUCCESS);
     link_ = std::make_unique<SnmpLink>(commands_.get(), events_.get(), err_.file());
     if (link_->active()) runner_ = std::thread([this] { rc_ = link_->Run(); });
-  }
-  static ConsoleEvent Started() {
-    ConsoleEvent e = Event(srv::EventStarted, 0, "Tarnway/Test");
-    e.time = kStart;
-    return e;
   }
   void Stop() {
     if (runner_.joinable()) {
@@ -109,14 +87,7 @@ class SnmpLinkTest : public ::testing::Test {
     link_.reset();
     standIn_.reset();
   }
-  std::vector<SchedulerCommand> Commands() { return standIn_->Commands(); }
-
-  twtest::ServerInstallation inst_;
-  twtest::Pipe commands_;
-  twtest::Pipe events_;
-  std::unique_ptr<twtest::FakeClockEnv> clock_;
-  twtest::CapturedOutput err_;
-  std::unique_ptr<twtest::SchedulerStandIn> standIn_;
+  CapturedOutput err_;
   std::unique_ptr<SnmpLink> link_;
   std::thread runner_;
   int rc_ = -1;
@@ -234,3 +205,4 @@ TEST_F(SnmpLinkTest, APipeHeldByAnotherServerLeavesTheLinkInactive) {
 }
 
 }  // namespace
+}  // namespace twtest

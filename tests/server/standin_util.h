@@ -1,14 +1,17 @@
 // Helpers of the console and SNMP link tests: a scheduler stand-in that answers the commands
-// it reads with console events, and the output of a FILE* collected through a pipe.
+// it reads with console events, the fixture both tests build on, and the output of a FILE*
+// collected through a pipe.
 #ifndef TW_TESTS_SERVER_STANDIN_UTIL_H_
 #define TW_TESTS_SERVER_STANDIN_UTIL_H_
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -40,6 +43,23 @@ inline ConsoleEvent Event(int32_t code, int32_t number = 0, std::string_view tex
   e.number = number;
   e.SetText(text);
   return e;
+}
+
+// When the stand-in's scheduler started, and event 1 as it sends it first.
+inline constexpr TWDatetime kStandInStart{3600000, 2450000};
+inline ConsoleEvent Started() {
+  ConsoleEvent e = Event(tw::server::EventStarted, 0, "Tarnway/Test");
+  e.time = kStandInStart;
+  return e;
+}
+
+// A date-time in the native text form that the console and the link show.
+inline std::string TimeText(const TWDatetime& t) {
+  TWStream s{};
+  EXPECT_EQ(TWStreamFromDatetime(&s, &t, TWSTREAMFMT_NATIVE), TWSUCCESS);
+  std::string text(static_cast<const char*>(s.data), s.length);
+  TWStreamDataFree(&s);
+  return text;
 }
 
 // One run the stand-in knows.
@@ -166,6 +186,31 @@ class SchedulerStandIn {
   std::mutex mu_;
   std::vector<SchedulerCommand> commands_seen_;
   std::thread thread_;
+};
+
+// The fixture of a thread that talks to the scheduler through pipes: the scheduler command
+// pipe, an event pipe of the size the thread's own pipe has, a fake clock while the test
+// runs, and the stand-in once StartStandIn made it.
+class StandInTest : public ::testing::Test {
+ protected:
+  explicit StandInTest(uint32_t eventPipeSize)
+      : commands_(tw::server::kSchedulerPipeSize),
+        events_(eventPipeSize),
+        clock_(std::make_unique<FakeClockEnv>()) {
+    tw::Env::Set(clock_.get());
+  }
+  ~StandInTest() override { tw::Env::Set(nullptr); }
+
+  void StartStandIn(std::vector<StandInRun> runs) {
+    standIn_ = std::make_unique<SchedulerStandIn>(commands_.get(), events_.get(), std::move(runs));
+  }
+  std::vector<SchedulerCommand> Commands() { return standIn_->Commands(); }
+
+  ServerInstallation inst_;
+  Pipe commands_;
+  Pipe events_;
+  std::unique_ptr<FakeClockEnv> clock_;
+  std::unique_ptr<SchedulerStandIn> standIn_;
 };
 
 // A FILE* for writing whose bytes are collected on a thread; Close() ends the collection.

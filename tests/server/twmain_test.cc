@@ -1,47 +1,33 @@
 // twmain end to end, as a child process against the fake control store of this process: a run
 // of real taskrun processes with the test activity, a second server stopped at the run table,
 // a signal, and the SNMP switch of twmain.ini.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "activity_test_util.h"
 #include "catalogue.h"
 #include "csmgr_wire.h"
 #include "fake_ctlstore.h"
+#include "process_util.h"
 #include "runtable.h"
 #include "tw/coding.h"
 #include "twconst.h"
 
 namespace {
 
+using twtest::BuildInstDir;
 using twtest::FakeCtlstore;
 using twtest::FakeValue;
+using twtest::WaitUntil;
 namespace fs = std::filesystem;
 
 std::string Text(uint32_t id) {
   return tw::message_text(id);
-}
-
-// The build's installation directory: the test environment names it, or it lies beside the
-// directory of the test programs.
-std::string BuildInstDir() {
-  if (const char* dir = std::getenv("TW_INST_DIR")) return std::string(dir) + "/";
-  if (const char* dir = std::getenv("TW_BUILD_DIR")) return std::string(dir) + "/inst/";
-  std::error_code ec;
-  fs::path tests = fs::read_symlink("/proc/self/exe", ec).parent_path();
-  return ec ? std::string() : (tests.parent_path() / "inst").string() + "/";
 }
 
 // twmain started from the build's installation, its installation directory the test's (found
@@ -50,67 +36,22 @@ std::string BuildInstDir() {
 class Server {
  public:
   Server(const std::string& inst, bool input) : inst_(inst) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    int in[2] = {-1, -1};
-    if (input && ::pipe2(in, O_CLOEXEC) == 0) {
-      posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    } else {
-      posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&fa, 1, (inst + "twmain.out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, (inst + "twmain.err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::string program = BuildInstDir() + "twmain";
     std::vector<std::string> env = {"PATH=" + inst};
-    for (const char* name : {"TMPDIR", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-      if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
-    std::vector<char*> argv = {program.data(), nullptr};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (::posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), envp.data()) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    if (in[0] >= 0) ::close(in[0]);
-    input_ = in[1];
-    EXPECT_GT(pid_, 0) << program;
+    for (const std::string& e : twtest::InheritedEnv()) env.push_back(e);
+    EXPECT_TRUE(
+        child_.StartWithFiles({program}, env, "", input, inst + "twmain.out", inst + "twmain.err"))
+        << program;
   }
-  ~Server() {
-    CloseInput();
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
 
-  void CloseInput() {
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-  }
-  void Signal(int sig) {
-    if (pid_ > 0) ::kill(pid_, sig);
-  }
+  void CloseInput() { child_.CloseInput(); }
+  void Signal(int sig) { child_.Signal(sig); }
   // The exit code; -1 when it ended by a signal or was still running after timeoutMs (then
-  // it is killed).
+  // it is killed when the server goes).
   int Wait(int timeoutMs) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pid_ > 0) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (std::chrono::steady_clock::now() > until) {
-        ADD_FAILURE() << "twmain did not end; output:\n" << Out() << "\nerrors:\n" << Err();
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    int code = child_.WaitExit(timeoutMs);
+    if (code != -2) return code;
+    ADD_FAILURE() << "twmain did not end; output:\n" << Out() << "\nerrors:\n" << Err();
     return -1;
   }
   std::string Out() const { return twtest::ReadFile(inst_ + "twmain.out"); }
@@ -118,18 +59,8 @@ class Server {
 
  private:
   std::string inst_;
-  pid_t pid_ = -1;
-  int input_ = -1;
+  twtest::ChildProcess child_;
 };
-
-bool Within(int ms, const std::function<bool()>& pred) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -179,7 +110,7 @@ TEST_F(TwmainTest, RunsDueActivitiesAsTaskrunAndEndsNormallyWhenInputEnds) {
   store_.QueueDue("Bad");
 
   Server server(path(), true);
-  ASSERT_TRUE(Within(20000, [&] { return store_.Done().size() == 2; }))
+  ASSERT_TRUE(WaitUntil([&] { return store_.Done().size() == 2; }, 20000))
       << server.Out() << server.Err();
   server.CloseInput();
   EXPECT_EQ(server.Wait(20000), 0) << server.Err();
@@ -230,7 +161,7 @@ TEST_F(TwmainTest, ASecondServerStopsAtTheRunTableAndLeavesTheFirstAlone) {
 TEST_F(TwmainTest, ASignalCleansUpAndEndsWithSix) {
   Server server(path(), true);
   // The console shows its prompt once the scheduler has started.
-  ASSERT_TRUE(Within(20000, [&] { return server.Out().find("====>") != std::string::npos; }))
+  ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(20000), 6);
@@ -248,7 +179,7 @@ TEST_F(TwmainTest, ASignalCleansUpAndEndsWithSix) {
 TEST_F(TwmainTest, AnSnmpValueOutOfRangeIsReportedOnceAndLeavesSnmpOff) {
   SetSnmp("3");
   Server server(path(), true);
-  ASSERT_TRUE(Within(20000, [&] { return server.Out().find("====>") != std::string::npos; }))
+  ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
   EXPECT_EQ(TWIPCExists("TWSNMP_PIPE", 0), 0);
   server.CloseInput();

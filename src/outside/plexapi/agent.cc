@@ -13,31 +13,12 @@
 namespace plexa {
 namespace {
 
-uint32_t CompileStored(std::string_view text, std::string_view what, FormulaPtr& out) {
-  if (text.empty()) {
-    out.reset();
-    return 0;
-  }
-  uint32_t offset = 0;
-  if (uint32_t st = Compile(text, out, offset)) {
-    if (st != GVERR_FORMULA) return st;
-    return Fail(GVERR_FORMULA, std::string(what) + " at byte " + std::to_string(offset), offset);
-  }
-  return 0;
-}
-
 uint32_t RecordRun(Database& db, GVNOTEID agent, uint32_t count) {
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
-  Stmt st;
-  if (uint32_t s = txn.Prepare("UPDATE agent_def SET last_run=?, last_count=? WHERE agent=?", st))
+  if (uint32_t s = RunSql(txn, "UPDATE agent_def SET last_run=?, last_count=? WHERE agent=?",
+                          AsBlob(EncodeStoredTime(CurrentTime())), count, agent))
     return s;
-  std::string now = EncodeStoredTime(CurrentTime());
-  if (uint32_t s = st.BindBlob(1, now.data(), now.size())) return s;
-  if (uint32_t s = st.Bind(2, int64_t{count})) return s;
-  if (uint32_t s = st.Bind(3, int64_t{agent})) return s;
-  if (uint32_t s = st.Run()) return s;
-  st = Stmt();
   return txn.Commit();
 }
 
@@ -53,8 +34,8 @@ uint32_t ExecuteAgent(Database& db, GVNOTEID agent, GVINDEX index) {
     if (&ix->db() != &db) return Fail(GVERR_INVALID_ARGUMENT, "the index is of another database");
   }
   FormulaPtr selection, action;
-  if (uint32_t st = CompileStored(spec.selection, "agent selection", selection)) return st;
-  if (uint32_t st = CompileStored(spec.action, "agent action", action)) return st;
+  if (uint32_t st = CompileOptional(spec.selection, "agent selection", selection)) return st;
+  if (uint32_t st = CompileOptional(spec.action, "agent action", action)) return st;
 
   if (spec.kind == GVAGENT_SELECTS) {
     uint32_t count = 0;

@@ -34,23 +34,19 @@ uint32_t AclUpdate(Database& db, const char* name, const GVACLEntry* entry, uint
   if (op != GVACL_DELETE && entry == nullptr) return GVERR_INVALID_ARGUMENT;
   Txn txn(db);
   if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
-  Stmt st;
-  const char* sql =
-      op == GVACL_ADD ? "INSERT INTO acl(name_key, name, access, flags) VALUES(?,?,?,?)"
-      : op == GVACL_UPDATE
-          ? "INSERT OR REPLACE INTO acl(name_key, name, access, flags) VALUES(?,?,?,?)"
-          : "DELETE FROM acl WHERE name_key=?";
-  if (uint32_t s = txn.Prepare(sql, st)) return s;
-  if (uint32_t s = st.Bind(1, FoldAscii(n))) return s;
-  if (op != GVACL_DELETE) {
-    if (uint32_t s = st.Bind(2, n)) return s;
-    if (uint32_t s = st.Bind(3, int64_t{entry->access})) return s;
-    if (uint32_t s = st.Bind(4, int64_t{entry->flags})) return s;
+  if (op == GVACL_DELETE) {
+    if (uint32_t s = RunSql(txn, "DELETE FROM acl WHERE name_key=?", FoldAscii(n))) return s;
+    if (sqlite3_changes(db.sql()) == 0)
+      return Fail(GVERR_NO_ENTRY, n.empty() ? "the default entry" : n);
+  } else if (uint32_t s = RunSql(txn,
+                                 op == GVACL_ADD
+                                     ? "INSERT INTO acl(name_key, name, access, flags) "
+                                       "VALUES(?,?,?,?)"
+                                     : "INSERT OR REPLACE INTO acl(name_key, name, access, flags) "
+                                       "VALUES(?,?,?,?)",
+                                 FoldAscii(n), n, entry->access, entry->flags)) {
+    return s;
   }
-  if (uint32_t s = st.Run()) return s;
-  if (op == GVACL_DELETE && sqlite3_changes(db.sql()) == 0)
-    return Fail(GVERR_NO_ENTRY, n.empty() ? "the default entry" : n);
-  st = Stmt();
   return txn.Commit();
 }
 

@@ -24,6 +24,40 @@ uint32_t DatabaseOf(GVDB db, Database*& out) {
   return out != nullptr ? 0 : Fail(GVERR_INVALID_HANDLE, "database");
 }
 
+// An entry point answering a status: fn(database) inside the session.
+template <class Fn>
+uint32_t WithDatabase(GVDB db, Fn fn) {
+  return ApiSession([&]() -> uint32_t {
+    Database* d = nullptr;
+    if (uint32_t st = DatabaseOf(db, d)) return st;
+    return fn(*d);
+  });
+}
+
+// An entry point answering a value: fn(database), or 0 with the failure recorded (no
+// session, a bad handle, or fn's own).
+template <class T, class Fn>
+T DatabaseValue(GVDB db, Fn fn) {
+  return ApiValue<T>(0, [&]() -> T {
+    if (!SessionActive()) {
+      Fail(GVERR_NOT_INITIALIZED);
+      return 0;
+    }
+    Database* d = nullptr;
+    return DatabaseOf(db, d) == 0 ? fn(*d) : 0;
+  });
+}
+
+// The count a design part (fields of a form, columns of a view) answers from the current
+// cache; 0 with the failure recorded.
+template <class Fn>
+uint32_t DesignCount(GVDB db, Fn count) {
+  return DatabaseValue<uint32_t>(db, [&](Database& d) -> uint32_t {
+    DesignCache& cache = CacheOf(d);
+    return cache.Refresh() == 0 ? count(cache) : 0;
+  });
+}
+
 // A formula from a caller (null: empty); longer than a formula may be: GVERR_FORMULA.
 uint32_t FormulaText(const char* text, std::string& out) {
   if (text == nullptr) {
@@ -37,40 +71,28 @@ uint32_t FormulaText(const char* text, std::string& out) {
 }
 
 GVNOTEID Locate(GVDB db, const char* name, uint32_t cls) {
-  return ApiValue<GVNOTEID>(0, [&]() -> GVNOTEID {
-    if (!SessionActive()) {
-      Fail(GVERR_NOT_INITIALIZED);
-      return 0;
-    }
-    Database* d = nullptr;
-    if (DatabaseOf(db, d) != 0) return 0;
+  return DatabaseValue<GVNOTEID>(db, [&](Database& d) -> GVNOTEID {
     if (name == nullptr) {
       Fail(GVERR_INVALID_ARGUMENT, "no name");
       return 0;
     }
     std::string_view n(name, strnlen(name, kMaxNameRead));
     GVNOTEID id = 0;
-    if (LocateDesign(*d, cls, n, id) != 0) return 0;
+    if (LocateDesign(d, cls, n, id) != 0) return 0;
     if (id == 0) Fail(MissingStatus(cls), n.substr(0, kMaxDesignName));
     return id;
   });
 }
 
 uint32_t List(GVDB db, uint32_t position, GVDesignEntry* entry, uint32_t cls) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (entry == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no entry");
-    return ListDesign(*d, cls, position, *entry);
+    return ListDesign(d, cls, position, *entry);
   });
 }
 
 uint32_t Delete(GVDB db, GVNOTEID id, uint32_t cls) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
-    return DeleteDesign(*d, cls, id);
-  });
+  return WithDatabase(db, [&](Database& d) { return DeleteDesign(d, cls, id); });
 }
 
 uint32_t Copy(GVDB source, GVNOTEID id, GVDB target, GVNOTEID* copy, uint32_t cls) {
@@ -122,11 +144,9 @@ GV_API GVNOTEID GVFormLocateByName(GVDB db, const char* name) {
 }
 
 GV_API uint32_t GVFormFetch(GVDB db, GVNOTEID form, GVFormDesign* design) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (design == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no design");
-    return FetchForm(*d, form, *design);
+    return FetchForm(d, form, *design);
   });
 }
 
@@ -135,9 +155,7 @@ GV_API uint32_t GVFormList(GVDB db, uint32_t position, GVDesignEntry* entry) {
 }
 
 GV_API uint32_t GVFormCreate(GVDB db, const GVFormDesign* design, GVCOMP body, GVNOTEID* form) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (design == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no design");
     std::string records;
     if (body != 0) {
@@ -146,7 +164,7 @@ GV_API uint32_t GVFormCreate(GVDB db, const GVFormDesign* design, GVCOMP body, G
       records = c->records;
     }
     GVNOTEID id = 0;
-    if (uint32_t st = CreateForm(*d, *design, records, id)) return st;
+    if (uint32_t st = CreateForm(d, *design, records, id)) return st;
     if (form != nullptr) *form = id;
     return 0;
   });
@@ -162,24 +180,14 @@ GV_API uint32_t GVFormCopy(GVDB source, GVNOTEID form, GVDB target, GVNOTEID* co
 }
 
 GV_API uint32_t GVFieldList(GVDB db, GVNOTEID form, uint32_t position, GVFieldInfo* field) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (field == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no field");
-    return NextField(*d, form, position, *field);
+    return NextField(d, form, position, *field);
   });
 }
 
 GV_API uint32_t GVFieldGetCount(GVDB db, GVNOTEID form) {
-  return ApiValue<uint32_t>(0, [&]() -> uint32_t {
-    if (!SessionActive()) {
-      Fail(GVERR_NOT_INITIALIZED);
-      return 0;
-    }
-    Database* d = nullptr;
-    if (DatabaseOf(db, d) != 0) return 0;
-    DesignCache& cache = CacheOf(*d);
-    if (cache.Refresh() != 0) return 0;
+  return DesignCount(db, [&](DesignCache& cache) -> uint32_t {
     const FormDef* f = cache.Form(form);
     if (f == nullptr) {
       Fail(GVERR_NO_FORM, "note " + std::to_string(form));
@@ -190,11 +198,9 @@ GV_API uint32_t GVFieldGetCount(GVDB db, GVNOTEID form) {
 }
 
 GV_API uint32_t GVFieldFetch(GVDB db, GVNOTEID form, const char* name, GVFieldInfo* field) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (name == nullptr || field == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no name");
-    DesignCache& cache = CacheOf(*d);
+    DesignCache& cache = CacheOf(d);
     if (uint32_t st = cache.Refresh()) return st;
     const FormDef* f = cache.Form(form);
     if (f == nullptr) return Fail(GVERR_NO_FORM, "note " + std::to_string(form));
@@ -218,9 +224,7 @@ GV_API uint32_t GVViewList(GVDB db, uint32_t position, GVDesignEntry* entry) {
 
 GV_API uint32_t GVViewCreate(GVDB db, const GVViewDesign* design, uint32_t columnCount,
                              const GVViewColumn* columns, GVNOTEID* view) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (design == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no design");
     if (columnCount > kMaxColumns) return Fail(GVERR_INVALID_ARGUMENT, "more than 255 columns");
     if (columnCount > 0 && columns == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no columns");
@@ -241,7 +245,7 @@ GV_API uint32_t GVViewCreate(GVDB db, const GVViewDesign* design, uint32_t colum
       spec.columns.push_back(std::move(col));
     }
     GVNOTEID id = 0;
-    if (uint32_t st = CreateView(*d, spec, id)) return st;
+    if (uint32_t st = CreateView(d, spec, id)) return st;
     if (view != nullptr) *view = id;
     return 0;
   });
@@ -257,15 +261,7 @@ GV_API uint32_t GVViewCopy(GVDB source, GVNOTEID view, GVDB target, GVNOTEID* co
 }
 
 GV_API uint32_t GVColumnGetCount(GVDB db, GVNOTEID view) {
-  return ApiValue<uint32_t>(0, [&]() -> uint32_t {
-    if (!SessionActive()) {
-      Fail(GVERR_NOT_INITIALIZED);
-      return 0;
-    }
-    Database* d = nullptr;
-    if (DatabaseOf(db, d) != 0) return 0;
-    DesignCache& cache = CacheOf(*d);
-    if (cache.Refresh() != 0) return 0;
+  return DesignCount(db, [&](DesignCache& cache) -> uint32_t {
     std::shared_ptr<const ViewDef> v = cache.View(view);
     if (!v) {
       Fail(GVERR_NO_VIEW, "note " + std::to_string(view));
@@ -286,21 +282,15 @@ GV_API uint32_t GVAgentList(GVDB db, uint32_t position, GVDesignEntry* entry) {
 }
 
 GV_API uint32_t GVAgentFetch(GVDB db, GVNOTEID agent, GVAgentInfo* info) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
+  return WithDatabase(db, [&](Database& d) -> uint32_t {
     if (info == nullptr) return Fail(GVERR_INVALID_ARGUMENT, "no info");
-    return FetchAgent(*d, agent, *info);
+    return FetchAgent(d, agent, *info);
   });
 }
 
 GV_API uint32_t GVAgentExecute(GVDB db, GVNOTEID agent, GVINDEX index, uint32_t flags,
                                uint32_t reserved) {
-  return ApiSession([&]() -> uint32_t {
-    Database* d = nullptr;
-    if (uint32_t st = DatabaseOf(db, d)) return st;
-    return ExecuteAgent(*d, agent, index);
-  });
+  return WithDatabase(db, [&](Database& d) { return ExecuteAgent(d, agent, index); });
 }
 
 GV_API uint32_t GVAgentCopy(GVDB source, GVNOTEID agent, GVDB target, GVNOTEID* copy,

@@ -19,11 +19,7 @@ bool IsDocumentClass(uint32_t cls) {
 uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& copy) {
   NoteRow row;
   std::vector<StoredItem> items;
-  struct Att {
-    std::string name, data, modified;
-    int64_t size;
-  };
-  std::vector<Att> atts;
+  std::vector<AttachmentRow> atts;
   {
     Txn txn(source);
     if (uint32_t s = txn.Begin(Txn::kRead)) return s;
@@ -31,36 +27,16 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
     if (!IsDocumentClass(row.cls))
       return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
     if (uint32_t s = ReadItems(txn, id, items)) return s;
-    Stmt st;
-    if (uint32_t s =
-            txn.Prepare("SELECT name, data, size, modified FROM attachment WHERE note=?", st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    for (;;) {
-      bool more = false;
-      if (uint32_t s = st.Step(&more)) return s;
-      if (!more) break;
-      atts.push_back(Att{std::string(st.Text(0)), std::string(st.Blob(1)), std::string(st.Blob(3)),
-                         st.Int(2)});
-    }
-    st = Stmt();
+    if (uint32_t s = ReadAttachmentRows(txn, id, atts)) return s;
     if (uint32_t s = txn.Commit()) return s;
   }
   Txn txn(target);
   if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
   GVNOTEID existing = 0;
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare("SELECT id, class FROM note WHERE unid=?", st)) return s;
-    if (uint32_t s = st.BindBlob(1, row.unid.data(), row.unid.size())) return s;
-    bool found = false;
-    if (uint32_t s = st.Step(&found)) return s;
-    if (found) {
-      if (!IsDocumentClass(static_cast<uint32_t>(st.Int(1))))
-        return Fail(GVERR_EXISTS, "a design note has this identity");
-      existing = static_cast<GVNOTEID>(st.Int(0));
-    }
-  }
+  uint32_t existingClass = 0;
+  if (uint32_t s = FindNoteByUnid(txn, row.unid, existing, existingClass)) return s;
+  if (existing != 0 && !IsDocumentClass(existingClass))
+    return Fail(GVERR_EXISTS, "a design note has this identity");
   GVTIMEDATE now = CurrentTime();
   std::string modified = EncodeStoredTime(now);
   if (existing == 0) {
@@ -71,58 +47,20 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
     if (uint32_t s = InsertNote(txn, fresh)) return s;
     existing = fresh.id;
   } else {
-    const char* wipe[] = {"DELETE FROM item WHERE note=?", "DELETE FROM attachment WHERE note=?"};
-    for (const char* sql : wipe) {
-      Stmt st;
-      if (uint32_t s = txn.Prepare(sql, st)) return s;
-      if (uint32_t s = st.Bind(1, int64_t{existing})) return s;
-      if (uint32_t s = st.Run()) return s;
-    }
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "UPDATE note SET class=?, form_key=?, parent=?, created=?, modified=?, seq=seq+1 "
-            "WHERE id=?",
-            st))
-      return s;
-    std::string created = EncodeStoredTime(row.created);
-    if (uint32_t s = st.Bind(1, int64_t{row.cls})) return s;
-    if (uint32_t s = row.form_key.empty() ? st.BindNull(2) : st.Bind(2, row.form_key)) return s;
+    for (const char* sql : {"DELETE FROM item WHERE note=?", "DELETE FROM attachment WHERE note=?"})
+      if (uint32_t s = RunSql(txn, sql, existing)) return s;
     if (uint32_t s =
-            row.has_parent ? st.BindBlob(3, row.parent.data(), row.parent.size()) : st.BindNull(3))
+            RunSql(txn,
+                   "UPDATE note SET class=?, form_key=?, parent=?, created=?, "
+                   "modified=?, seq=seq+1 WHERE id=?",
+                   row.cls, TextOrNull(row.form_key), ParentParam(row.has_parent, row.parent),
+                   AsBlob(EncodeStoredTime(row.created)), AsBlob(modified), existing))
       return s;
-    if (uint32_t s = st.BindBlob(4, created.data(), created.size())) return s;
-    if (uint32_t s = st.BindBlob(5, modified.data(), modified.size())) return s;
-    if (uint32_t s = st.Bind(6, int64_t{existing})) return s;
-    if (uint32_t s = st.Run()) return s;
   }
-  int64_t ord = 0;
-  for (const StoredItem& it : items) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare("INSERT INTO item(note, ord, name, name_key, type, flags, value) "
-                                 "VALUES(?,?,?,?,?,?,?)",
-                                 st))
+  if (uint32_t s = InsertItemRows(txn, existing, items)) return s;
+  for (const AttachmentRow& a : atts)
+    if (uint32_t s = WriteAttachmentRow(txn, existing, a.name, a.data, a.size, a.modified))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{existing})) return s;
-    if (uint32_t s = st.Bind(2, ++ord)) return s;
-    if (uint32_t s = st.Bind(3, it.name)) return s;
-    if (uint32_t s = st.Bind(4, FoldAscii(it.name))) return s;
-    if (uint32_t s = st.Bind(5, int64_t{it.type})) return s;
-    if (uint32_t s = st.Bind(6, int64_t{it.flags})) return s;
-    if (uint32_t s = st.BindBlob(7, it.value.data(), it.value.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
-  for (const Att& a : atts) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)", st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{existing})) return s;
-    if (uint32_t s = st.Bind(2, a.name)) return s;
-    if (uint32_t s = st.BindBlob(3, a.data.data(), a.data.size())) return s;
-    if (uint32_t s = st.Bind(4, a.size)) return s;
-    if (uint32_t s = st.BindBlob(5, a.modified.data(), a.modified.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
   if (row.cls == kClassDocument) {
     if (IndexMaintainer* ix = target.indexer()) {
       if (uint32_t s = ix->OnDelete(txn, existing)) return s;

@@ -23,6 +23,9 @@ namespace {
 
 constexpr int64_t kSchemaVersion = 1;
 
+constexpr std::string_view kSelectMeta = "SELECT value FROM meta WHERE key=?";
+constexpr std::string_view kStoreMeta = "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)";
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;
 CREATE TABLE note(
@@ -126,6 +129,16 @@ uint32_t OpenStatus(sqlite3* db, int rc, const std::string& file) {
       (rc & 0xFF) == SQLITE_READONLY)
     return Fail(GVERR_FILE, file + ": " + (db ? sqlite3_errmsg(db) : "cannot open"));
   return SqlStatus(db, rc);
+}
+
+// Reads the meta row of key and hands it to take (null: there is none).
+template <class Take>
+uint32_t ReadMeta(Database& db, std::string_view key, Take take) {
+  Stmt st;
+  bool row = false;
+  if (uint32_t s = QueryRow(db, kSelectMeta, st, row, key)) return s;
+  take(row ? &st : nullptr);
+  return 0;
 }
 
 // Finishes a new database's own meta rows after a create or copy.
@@ -285,6 +298,12 @@ bool Stmt::IsNull(int column) const {
   return sqlite3_column_type(st_, column) == SQLITE_NULL;
 }
 
+uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing, Stmt& out) {
+  bool row = false;
+  if (uint32_t st = QueryRow(txn, sql, out, row, note)) return st;
+  return row ? 0 : Fail(missing, "note " + std::to_string(note));
+}
+
 // ---------------------------------------------------------------- hooks -------------------
 
 void InstallDesignHooks(DesignHooks* hooks) {
@@ -426,65 +445,38 @@ uint32_t Database::Exec(const char* sql) {
 
 uint32_t Database::DataVersion(int64_t& out) {
   Stmt st;
-  if (uint32_t s = Prepare("PRAGMA data_version", st)) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(*this, "PRAGMA data_version", st, row)) return s;
   out = row ? st.Int(0) : 0;
   return 0;
 }
 
 uint32_t Database::MetaInt(std::string_view key, int64_t fallback, int64_t& out) {
-  Stmt st;
-  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  out = row && !st.IsNull(0) ? st.Int(0) : fallback;
-  return 0;
+  return ReadMeta(*this, key, [&](const Stmt* st) {
+    out = st != nullptr && !st->IsNull(0) ? st->Int(0) : fallback;
+  });
 }
 
 uint32_t Database::MetaText(std::string_view key, std::string& out) {
-  Stmt st;
-  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  out = row ? std::string(st.Text(0)) : std::string();
-  return 0;
+  return ReadMeta(*this, key,
+                  [&](const Stmt* st) { out = st ? std::string(st->Text(0)) : std::string(); });
 }
 
 uint32_t Database::MetaBlob(std::string_view key, std::string& out) {
-  Stmt st;
-  if (uint32_t s = Prepare("SELECT value FROM meta WHERE key=?", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  out = row ? std::string(st.Blob(0)) : std::string();
-  return 0;
+  return ReadMeta(*this, key,
+                  [&](const Stmt* st) { out = st ? std::string(st->Blob(0)) : std::string(); });
 }
 
 uint32_t Database::SetMeta(std::string_view key, int64_t value) {
-  Stmt st;
-  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  if (uint32_t s = st.Bind(2, value)) return s;
-  return st.Run();
+  return RunSql(*this, kStoreMeta, key, value);
 }
 
 uint32_t Database::SetMetaText(std::string_view key, std::string_view value) {
-  Stmt st;
-  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  if (uint32_t s = st.Bind(2, value)) return s;
-  return st.Run();
+  return RunSql(*this, kStoreMeta, key, value);
 }
 
 uint32_t Database::SetMetaBlob(std::string_view key, const void* data, size_t size) {
-  Stmt st;
-  if (uint32_t s = Prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
-  if (uint32_t s = st.BindBlob(2, data, size)) return s;
-  return st.Run();
+  return RunSql(*this, kStoreMeta, key, BlobParam{data, size});
 }
 
 IndexMaintainer* Database::indexer() {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "document.h"
 #include "richtext.h"
@@ -35,40 +36,22 @@ std::string FormDesignName(std::string_view design) {
   return std::string(name.substr(0, name.find('\0')));
 }
 
-uint32_t CompileChecked(std::string_view text, std::string_view what, FormulaPtr& out) {
-  uint32_t offset = 0;
-  if (uint32_t st = Compile(text, out, offset)) {
-    if (st != GVERR_FORMULA) return st;
-    return Fail(GVERR_FORMULA, std::string(what) + " at byte " + std::to_string(offset), offset);
-  }
-  return 0;
-}
-
 uint32_t InsertTitle(Txn& txn, GVNOTEID id, std::string_view name) {
   std::vector<uint8_t> value;
   if (uint32_t st = EncodeItem(Value::Text(std::string(name)), value)) return st;
-  Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,1,?,?,?,0,?)",
-          st))
-    return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  if (uint32_t s = st.Bind(2, kTitleItem)) return s;
-  if (uint32_t s = st.Bind(3, FoldAscii(kTitleItem))) return s;
-  if (uint32_t s = st.Bind(4, int64_t{GVTYPE_TEXT})) return s;
-  if (uint32_t s = st.BindBlob(5, value.data(), value.size())) return s;
-  return st.Run();
+  return RunSql(
+      txn, "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,1,?,?,?,0,?)",
+      id, kTitleItem, FoldAscii(kTitleItem), GVTYPE_TEXT, AsBlob(value));
 }
 
 uint32_t ReadTitle(Txn& txn, GVNOTEID id, std::string& out) {
   Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "SELECT type, value FROM item WHERE note=? AND name_key='$title' ORDER BY ord LIMIT 1",
-          st))
-    return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(
+          txn,
+          "SELECT type, value FROM item WHERE note=? AND name_key='$title' ORDER BY ord LIMIT 1",
+          st, row, id))
+    return s;
   out = row ? StoredText(static_cast<uint32_t>(st.Int(0)), st.Blob(1)) : std::string();
   return 0;
 }
@@ -92,10 +75,8 @@ uint32_t CheckClass(Txn& txn, uint32_t cls, GVNOTEID id) {
   if (id == 0 || (id & 1) != 0 || id > kMaxNoteId)
     return Fail(MissingStatus(cls), "note " + std::to_string(id));
   Stmt st;
-  if (uint32_t s = txn.Prepare("SELECT class FROM note WHERE id=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(txn, "SELECT class FROM note WHERE id=?", st, row, id)) return s;
   if (!row || static_cast<uint32_t>(st.Int(0)) != cls)
     return Fail(MissingStatus(cls), "note " + std::to_string(id));
   return 0;
@@ -285,83 +266,71 @@ uint32_t DesignCache::Refresh() {
 
 uint32_t DesignCache::Load(Txn& txn) {
   std::vector<FormDef> forms;
-  {
-    Stmt st;
-    if (uint32_t s =
-            txn.Prepare("SELECT n.id, d.design FROM note n JOIN form_def d ON d.form = n.id "
-                        "WHERE n.class = 256 ORDER BY n.id",
-                        st))
-      return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      FormDef f;
-      f.id = static_cast<GVNOTEID>(st.Int(0));
-      f.design = std::string(st.Blob(1));
-      f.name = FormDesignName(f.design);
-      forms.push_back(std::move(f));
-    }
-  }
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "SELECT form, name, head, default_formula FROM form_field ORDER BY form, ord", st))
-      return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      GVNOTEID id = static_cast<GVNOTEID>(st.Int(0));
-      auto it =
-          std::find_if(forms.begin(), forms.end(), [&](const FormDef& f) { return f.id == id; });
-      if (it == forms.end()) continue;
-      FormField field;
-      field.name = std::string(st.Text(1));
-      field.key = FoldAscii(field.name);
-      field.head = std::string(st.Blob(2));
-      field.defaultText = std::string(st.Text(3));
-      it->fields.push_back(std::move(field));
-    }
-  }
   std::vector<std::shared_ptr<ViewDef>> views;
-  {
+  // A field or column row names its owner in column 0; rows of a missing owner are skipped.
+  auto formOf = [&](const Stmt& r) {
+    auto id = static_cast<GVNOTEID>(r.Int(0));
+    auto it =
+        std::find_if(forms.begin(), forms.end(), [&](const FormDef& f) { return f.id == id; });
+    return it == forms.end() ? nullptr : &*it;
+  };
+  auto viewOf = [&](const Stmt& r) {
+    auto id = static_cast<GVNOTEID>(r.Int(0));
+    auto it = std::find_if(views.begin(), views.end(), [&](const auto& v) { return v->id == id; });
+    return it == views.end() ? nullptr : it->get();
+  };
+  const struct {
+    const char* sql;
+    std::function<void(const Stmt&)> take;
+  } tables[] = {
+      {"SELECT n.id, d.design FROM note n JOIN form_def d ON d.form = n.id "
+       "WHERE n.class = 256 ORDER BY n.id",
+       [&](const Stmt& r) {
+         FormDef f;
+         f.id = static_cast<GVNOTEID>(r.Int(0));
+         f.design = std::string(r.Blob(1));
+         f.name = FormDesignName(f.design);
+         forms.push_back(std::move(f));
+       }},
+      {"SELECT form, name, head, default_formula FROM form_field ORDER BY form, ord",
+       [&](const Stmt& r) {
+         FormDef* form = formOf(r);
+         if (form == nullptr) return;
+         FormField field;
+         field.name = std::string(r.Text(1));
+         field.key = FoldAscii(field.name);
+         field.head = std::string(r.Blob(2));
+         field.defaultText = std::string(r.Text(3));
+         form->fields.push_back(std::move(field));
+       }},
+      {"SELECT n.id, v.style, v.flags, v.selection_kind, v.display, v.selection "
+       "FROM note n JOIN view_def v ON v.view = n.id WHERE n.class = 512 ORDER BY n.id",
+       [&](const Stmt& r) {
+         auto v = std::make_shared<ViewDef>();
+         v->id = static_cast<GVNOTEID>(r.Int(0));
+         v->style = static_cast<uint32_t>(r.Int(1));
+         v->flags = static_cast<uint32_t>(r.Int(2));
+         v->selectionKind = static_cast<uint32_t>(r.Int(3));
+         v->display = std::string(r.Blob(4));
+         v->selectionText = std::string(r.Text(5));
+         views.push_back(std::move(v));
+       }},
+      {"SELECT view, kind, formula, title, record FROM view_column ORDER BY view, ord",
+       [&](const Stmt& r) {
+         ViewDef* view = viewOf(r);
+         if (view == nullptr) return;
+         ColumnDef c;
+         c.kind = static_cast<uint32_t>(r.Int(1));
+         c.formulaText = std::string(r.Text(2));
+         c.title = std::string(r.Text(3));
+         c.record = std::string(r.Blob(4));
+         view->columns.push_back(std::move(c));
+       }},
+  };
+  for (const auto& table : tables) {
     Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "SELECT n.id, v.style, v.flags, v.selection_kind, v.display, v.selection "
-            "FROM note n JOIN view_def v ON v.view = n.id WHERE n.class = 512 ORDER BY n.id",
-            st))
-      return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      auto v = std::make_shared<ViewDef>();
-      v->id = static_cast<GVNOTEID>(st.Int(0));
-      v->style = static_cast<uint32_t>(st.Int(1));
-      v->flags = static_cast<uint32_t>(st.Int(2));
-      v->selectionKind = static_cast<uint32_t>(st.Int(3));
-      v->display = std::string(st.Blob(4));
-      v->selectionText = std::string(st.Text(5));
-      views.push_back(std::move(v));
-    }
-  }
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "SELECT view, kind, formula, title, record FROM view_column ORDER BY view, ord", st))
-      return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      GVNOTEID id = static_cast<GVNOTEID>(st.Int(0));
-      auto it =
-          std::find_if(views.begin(), views.end(), [&](const auto& v) { return v->id == id; });
-      if (it == views.end()) continue;
-      ColumnDef c;
-      c.kind = static_cast<uint32_t>(st.Int(1));
-      c.formulaText = std::string(st.Text(2));
-      c.title = std::string(st.Text(3));
-      c.record = std::string(st.Blob(4));
-      (*it)->columns.push_back(std::move(c));
-    }
+    if (uint32_t s = Query(txn, table.sql, st)) return s;
+    if (uint32_t s = st.ForEachRow(table.take)) return s;
   }
   for (auto& v : views) {
     if (uint32_t s = ReadTitle(txn, v->id, v->name)) return s;
@@ -382,11 +351,10 @@ uint32_t LocateDesign(Database& db, uint32_t cls, std::string_view name, GVNOTEI
   out = 0;
   if (name.empty() || name.size() > kMaxDesignName) return 0;
   Stmt st;
-  if (uint32_t s = db.Prepare("SELECT id FROM note WHERE class=? AND design_key=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{cls})) return s;
-  if (uint32_t s = st.Bind(2, FoldAscii(name))) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(db, "SELECT id FROM note WHERE class=? AND design_key=?", st, row, cls,
+                            FoldAscii(name)))
+    return s;
   if (row) out = static_cast<GVNOTEID>(st.Int(0));
   return 0;
 }
@@ -418,24 +386,23 @@ uint32_t ListDesign(Database& db, uint32_t cls, uint32_t position, GVDesignEntry
               "WHERE n.class = 512 ORDER BY n.design_key"
             : "SELECT n.id, n.design_key, a.kind FROM note n JOIN agent_def a ON a.agent = n.id "
               "WHERE n.class = 1024 ORDER BY n.design_key";
-    if (uint32_t s = txn.Prepare(sql, st)) return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      GVDesignEntry e{};
-      e.id = static_cast<GVNOTEID>(st.Int(0));
-      std::string name;
-      if (cls == kClassForm) {
-        std::string_view design = st.Blob(2);
-        e.flags = design.size() >= 16 ? tw::get_u32(design.data() + 12) : 0;
-        name = FormDesignName(design);
-      } else {
-        e.flags = static_cast<uint32_t>(st.Int(2));
-      }
-      if (name.empty()) name = std::string(st.Text(1));
-      tw::copy_bounded(e.name, sizeof e.name, name);
-      entries.push_back(e);
-    }
+    if (uint32_t s = Query(txn, sql, st)) return s;
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          GVDesignEntry e{};
+          e.id = static_cast<GVNOTEID>(r.Int(0));
+          std::string name;
+          if (cls == kClassForm) {
+            std::string_view design = r.Blob(2);
+            e.flags = design.size() >= 16 ? tw::get_u32(design.data() + 12) : 0;
+            name = FormDesignName(design);
+          } else {
+            e.flags = static_cast<uint32_t>(r.Int(2));
+          }
+          if (name.empty()) name = std::string(r.Text(1));
+          tw::copy_bounded(e.name, sizeof e.name, name);
+          entries.push_back(e);
+        }))
+      return s;
     st = Stmt();
     if (cls != kClassForm) {
       for (GVDesignEntry& e : entries) {
@@ -462,10 +429,7 @@ uint32_t DeleteDesign(Database& db, uint32_t cls, GVNOTEID id) {
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (uint32_t st = CheckClass(txn, cls, id)) return st;
   if (cls == kClassView) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare("DELETE FROM view_entry WHERE view=?", st)) return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.Run()) return s;
+    if (uint32_t st = RunSql(txn, "DELETE FROM view_entry WHERE view=?", id)) return st;
   }
   if (uint32_t st = DeleteNote(txn, id)) return st;
   if (uint32_t st = txn.BumpDesignSeq()) return st;
@@ -481,12 +445,9 @@ uint32_t CopyDesign(Database& source, uint32_t cls, GVNOTEID id, Database& targe
         if (uint32_t st = txn.Begin(Txn::kRead)) return st;
         if (uint32_t st = CheckClass(txn, cls, id)) return st;
         Stmt st;
-        if (uint32_t s = txn.Prepare("SELECT design, body FROM form_def WHERE form=?", st))
+        if (uint32_t s = QueryNoteRow(txn, "SELECT design, body FROM form_def WHERE form=?", id,
+                                      GVERR_NO_FORM, st))
           return s;
-        if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-        bool row = false;
-        if (uint32_t s = st.Step(&row)) return s;
-        if (!row) return Fail(GVERR_NO_FORM, "note " + std::to_string(id));
         design = std::string(st.Blob(0));
         body = std::string(st.Blob(1));
       }
@@ -539,7 +500,7 @@ uint32_t CreateForm(Database& db, const GVFormDesign& design, std::string_view b
       return Fail(GVERR_EXISTS, "field " + f.name);
     if (!f.defaultText.empty()) {
       FormulaPtr formula;
-      if (uint32_t st = CompileChecked(f.defaultText, "default of " + f.name, formula)) return st;
+      if (uint32_t st = CompileNamed(f.defaultText, "default of " + f.name, formula)) return st;
     }
     fields.push_back(std::move(f));
   }
@@ -552,33 +513,17 @@ uint32_t CreateForm(Database& db, const GVFormDesign& design, std::string_view b
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   GVNOTEID id = 0;
   if (uint32_t st = InsertDesignNote(txn, kClassForm, name, id)) return st;
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare("INSERT INTO form_def(form, design, body) VALUES(?,?,?)", st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.BindBlob(2, designBytes.data(), designBytes.size())) return s;
-    if (uint32_t s = st.BindBlob(3, body.data(), body.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
+  if (uint32_t s = RunSql(txn, "INSERT INTO form_def(form, design, body) VALUES(?,?,?)", id,
+                          AsBlob(designBytes), AsBlob(body)))
+    return s;
   int64_t ord = 0;
   for (const FormField& f : fields) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT INTO form_field(form, ord, name, name_key, type, flags, list_flags, head, "
-            "default_formula) VALUES(?,?,?,?,?,?,?,?,?)",
-            st))
+    if (uint32_t s = RunSql(txn,
+                            "INSERT INTO form_field(form, ord, name, name_key, type, flags, "
+                            "list_flags, head, default_formula) VALUES(?,?,?,?,?,?,?,?,?)",
+                            id, ++ord, f.name, f.key, f.type(), f.flags(), f.listFlags(),
+                            AsBlob(f.head), TextOrNull(f.defaultText)))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.Bind(2, ++ord)) return s;
-    if (uint32_t s = st.Bind(3, f.name)) return s;
-    if (uint32_t s = st.Bind(4, f.key)) return s;
-    if (uint32_t s = st.Bind(5, int64_t{f.type()})) return s;
-    if (uint32_t s = st.Bind(6, int64_t{f.flags()})) return s;
-    if (uint32_t s = st.Bind(7, int64_t{f.listFlags()})) return s;
-    if (uint32_t s = st.BindBlob(8, f.head.data(), f.head.size())) return s;
-    if (uint32_t s = f.defaultText.empty() ? st.BindNull(9) : st.Bind(9, f.defaultText)) return s;
-    if (uint32_t s = st.Run()) return s;
   }
   if (uint32_t st = txn.BumpDesignSeq()) return st;
   if (uint32_t st = txn.Commit()) return st;
@@ -591,11 +536,9 @@ uint32_t FetchForm(Database& db, GVNOTEID form, GVFormDesign& out) {
   if (uint32_t st = txn.Begin(Txn::kRead)) return st;
   if (uint32_t st = CheckClass(txn, kClassForm, form)) return st;
   Stmt st;
-  if (uint32_t s = txn.Prepare("SELECT design FROM form_def WHERE form=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{form})) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  if (!row) return Fail(GVERR_NO_FORM, "note " + std::to_string(form));
+  if (uint32_t s =
+          QueryNoteRow(txn, "SELECT design FROM form_def WHERE form=?", form, GVERR_NO_FORM, st))
+    return s;
   GVFormDesign d{};
   std::string_view bytes = st.Blob(0);
   std::memcpy(&d, bytes.data(), std::min(bytes.size(), sizeof d));
@@ -628,7 +571,7 @@ uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out) {
   def->display.resize(16, '\0');
   def->selectionText = spec.selection;
   if (!spec.selection.empty())
-    if (uint32_t st = CompileChecked(spec.selection, "selection", def->selection)) return st;
+    if (uint32_t st = CompileNamed(spec.selection, "selection", def->selection)) return st;
   for (size_t i = 0; i < spec.columns.size(); ++i) {
     const ViewSpec::Column& c = spec.columns[i];
     ColumnDef col;
@@ -641,7 +584,7 @@ uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out) {
     std::memset(&col.record[offsetof(GVViewColumn, formula)], 0, 8);
     std::memset(&col.record[offsetof(GVViewColumn, title)], 0, sizeof(GVViewColumn::title));
     std::memcpy(&col.record[offsetof(GVViewColumn, title)], col.title.data(), col.title.size());
-    if (uint32_t st = CompileChecked(c.formula, "column " + std::to_string(i + 1), col.formula))
+    if (uint32_t st = CompileNamed(c.formula, "column " + std::to_string(i + 1), col.formula))
       return st;
     def->columns.push_back(std::move(col));
   }
@@ -652,36 +595,19 @@ uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out) {
   GVNOTEID id = 0;
   if (uint32_t st = InsertDesignNote(txn, kClassView, spec.name, id)) return st;
   def->id = id;
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT INTO view_def(view, style, flags, selection_kind, display, selection) "
-            "VALUES(?,?,?,?,?,?)",
-            st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.Bind(2, int64_t{def->style})) return s;
-    if (uint32_t s = st.Bind(3, int64_t{def->flags})) return s;
-    if (uint32_t s = st.Bind(4, int64_t{def->selectionKind})) return s;
-    if (uint32_t s = st.BindBlob(5, def->display.data(), def->display.size())) return s;
-    if (uint32_t s = st.Bind(6, def->selectionText)) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
+  if (uint32_t s = RunSql(txn,
+                          "INSERT INTO view_def(view, style, flags, selection_kind, display, "
+                          "selection) VALUES(?,?,?,?,?,?)",
+                          id, def->style, def->flags, def->selectionKind, AsBlob(def->display),
+                          def->selectionText))
+    return s;
   int64_t ord = 0;
-  for (const ColumnDef& c : def->columns) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
+  for (const ColumnDef& c : def->columns)
+    if (uint32_t s = RunSql(
+            txn,
             "INSERT INTO view_column(view, ord, kind, formula, title, record) VALUES(?,?,?,?,?,?)",
-            st))
+            id, ++ord, c.kind, c.formulaText, c.title, AsBlob(c.record)))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.Bind(2, ++ord)) return s;
-    if (uint32_t s = st.Bind(3, int64_t{c.kind})) return s;
-    if (uint32_t s = st.Bind(4, c.formulaText)) return s;
-    if (uint32_t s = st.Bind(5, c.title)) return s;
-    if (uint32_t s = st.BindBlob(6, c.record.data(), c.record.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
   if (uint32_t st = txn.BumpDesignSeq()) return st;
   if (uint32_t st = BuildView(txn, *def)) return st;
   if (uint32_t st = txn.Commit()) return st;
@@ -697,14 +623,11 @@ uint32_t ReadViewSpec(Database& db, GVNOTEID view, ViewSpec& out) {
   if (uint32_t st = ReadTitle(txn, view, spec.name)) return st;
   {
     Stmt st;
-    if (uint32_t s = txn.Prepare(
+    if (uint32_t s = QueryNoteRow(
+            txn,
             "SELECT style, flags, selection_kind, display, selection FROM view_def WHERE view=?",
-            st))
+            view, GVERR_NO_VIEW, st))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{view})) return s;
-    bool row = false;
-    if (uint32_t s = st.Step(&row)) return s;
-    if (!row) return Fail(GVERR_NO_VIEW, "note " + std::to_string(view));
     spec.style = static_cast<uint32_t>(st.Int(0));
     spec.flags = static_cast<uint32_t>(st.Int(1));
     spec.selectionKind = static_cast<uint32_t>(st.Int(2));
@@ -713,20 +636,19 @@ uint32_t ReadViewSpec(Database& db, GVNOTEID view, ViewSpec& out) {
   }
   {
     Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "SELECT kind, formula, title, record FROM view_column WHERE view=? ORDER BY ord", st))
+    if (uint32_t s = Query(
+            txn, "SELECT kind, formula, title, record FROM view_column WHERE view=? ORDER BY ord",
+            st, view))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{view})) return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      ViewSpec::Column c;
-      c.kind = static_cast<uint32_t>(st.Int(0));
-      c.formula = std::string(st.Text(1));
-      c.title = std::string(st.Text(2));
-      c.record = std::string(st.Blob(3));
-      spec.columns.push_back(std::move(c));
-    }
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          ViewSpec::Column c;
+          c.kind = static_cast<uint32_t>(r.Int(0));
+          c.formula = std::string(r.Text(1));
+          c.title = std::string(r.Text(2));
+          c.record = std::string(r.Blob(3));
+          spec.columns.push_back(std::move(c));
+        }))
+      return s;
   }
   if (uint32_t st = txn.Commit()) return st;
   out = std::move(spec);
@@ -741,26 +663,19 @@ uint32_t CreateAgent(Database& db, const AgentSpec& spec, GVNOTEID& out) {
     return Fail(GVERR_INVALID_ARGUMENT, "agent name of 1 to 127 bytes");
   if (spec.kind > GVAGENT_SELECTS) return Fail(GVERR_INVALID_ARGUMENT, "agent kind");
   FormulaPtr check;
-  if (uint32_t st = CompileChecked(spec.selection, "agent selection", check)) return st;
-  if (uint32_t st = CompileChecked(spec.action, "agent action", check)) return st;
+  if (uint32_t st = CompileNamed(spec.selection, "agent selection", check)) return st;
+  if (uint32_t st = CompileNamed(spec.action, "agent action", check)) return st;
   DesignChange change{db};
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   GVNOTEID id = 0;
   if (uint32_t st = InsertDesignNote(txn, kClassAgent, spec.name, id)) return st;
-  Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "INSERT INTO agent_def(agent, kind, flags, selection, action, last_run, last_count) "
-          "VALUES(?,?,?,?,?,NULL,0)",
-          st))
+  if (uint32_t s = RunSql(txn,
+                          "INSERT INTO agent_def(agent, kind, flags, selection, action, last_run, "
+                          "last_count) VALUES(?,?,?,?,?,NULL,0)",
+                          id, spec.kind == 0 ? std::nullopt : std::optional<uint32_t>(spec.kind),
+                          spec.flags, spec.selection, spec.action))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  if (uint32_t s = spec.kind == 0 ? st.BindNull(2) : st.Bind(2, int64_t{spec.kind})) return s;
-  if (uint32_t s = st.Bind(3, int64_t{spec.flags})) return s;
-  if (uint32_t s = st.Bind(4, spec.selection)) return s;
-  if (uint32_t s = st.Bind(5, spec.action)) return s;
-  if (uint32_t s = st.Run()) return s;
-  st = Stmt();
   if (uint32_t s = txn.BumpDesignSeq()) return s;
   if (uint32_t s = txn.Commit()) return s;
   out = id;
@@ -775,15 +690,11 @@ uint32_t ReadAgentSpec(Database& db, GVNOTEID agent, AgentSpec& out, GVTIMEDATE*
   AgentSpec spec;
   if (uint32_t st = ReadTitle(txn, agent, spec.name)) return st;
   Stmt st;
-  if (uint32_t s =
-          txn.Prepare("SELECT kind, flags, selection, action, last_run, last_count FROM agent_def "
-                      "WHERE agent=?",
-                      st))
+  if (uint32_t s = QueryNoteRow(txn,
+                                "SELECT kind, flags, selection, action, last_run, last_count FROM "
+                                "agent_def WHERE agent=?",
+                                agent, GVERR_NO_AGENT, st))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{agent})) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  if (!row) return Fail(GVERR_NO_AGENT, "note " + std::to_string(agent));
   spec.kind = st.IsNull(0) ? 0 : static_cast<uint32_t>(st.Int(0));
   spec.flags = static_cast<uint32_t>(st.Int(1));
   spec.selection = std::string(st.Text(2));

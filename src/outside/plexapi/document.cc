@@ -125,48 +125,15 @@ size_t PayloadSize(uint32_t type, size_t stored) {
   }
 }
 
-uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item) {
-  Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
-          st))
-    return s;
-  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-  if (uint32_t s = st.Bind(2, ord)) return s;
-  if (uint32_t s = st.Bind(3, item.name)) return s;
-  if (uint32_t s = st.Bind(4, FoldAscii(item.name))) return s;
-  if (uint32_t s = st.Bind(5, int64_t{item.type})) return s;
-  if (uint32_t s = st.Bind(6, int64_t{item.flags})) return s;
-  if (uint32_t s = st.BindBlob(7, item.value.data(), item.value.size())) return s;
-  return st.Run();
-}
-
-uint32_t WriteAttachment(Txn& txn, GVNOTEID note, const std::string& name, const DocAttachment& a) {
-  Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "INSERT OR REPLACE INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)",
-          st))
-    return s;
-  std::string modified = EncodeStoredTime(a.modified);
-  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-  if (uint32_t s = st.Bind(2, name)) return s;
-  if (uint32_t s = st.BindBlob(3, a.data.data(), a.data.size())) return s;
-  if (uint32_t s = st.Bind(4, int64_t{a.size})) return s;
-  if (uint32_t s = st.BindBlob(5, modified.data(), modified.size())) return s;
-  return st.Run();
-}
-
 // The form key of a note's stored items: its first "Form" item as folded text.
 uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
   Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
-          "ORDER BY ord LIMIT 1",
-          st))
-    return s;
-  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(
+          txn, "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
+          "ORDER BY ord LIMIT 1",
+          st, row, note))
+    return s;
   out.clear();
   if (!row) return 0;
   std::string_view bytes = st.Blob(1);
@@ -180,10 +147,10 @@ uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
 
 uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
   Stmt st;
-  if (uint32_t s = db.Prepare("SELECT id FROM note WHERE class=256 AND design_key=?", st)) return s;
-  if (uint32_t s = st.Bind(1, key)) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s =
+          QueryRow(db, "SELECT id FROM note WHERE class=256 AND design_key=?", st, row, key))
+    return s;
   out = row ? static_cast<GVNOTEID>(st.Int(0)) : 0;
   return 0;
 }
@@ -191,15 +158,11 @@ uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
 // The name of a form as designed (the GVFormDesign it was created with), or its key.
 uint32_t FormName(Txn& txn, GVNOTEID form, std::string& out) {
   Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "SELECT n.design_key, d.design FROM note n LEFT JOIN form_def d ON d.form = n.id "
-          "WHERE n.id=? AND n.class=256",
-          st))
+  if (uint32_t s = QueryNoteRow(txn,
+                                "SELECT n.design_key, d.design FROM note n LEFT JOIN form_def d ON "
+                                "d.form = n.id WHERE n.id=? AND n.class=256",
+                                form, GVERR_NO_FORM, st))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{form})) return s;
-  bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
-  if (!row) return Fail(GVERR_NO_FORM, "note " + std::to_string(form));
   std::string_view design = st.Blob(1);
   constexpr size_t kNameAt = offsetof(GVFormDesign, name);
   if (design.size() > kNameAt) {
@@ -223,41 +186,27 @@ uint32_t InsertNote(Txn& txn, NoteRow& row) {
   GVTIMEDATE zero{};
   if (std::memcmp(&row.created, &zero, sizeof zero) == 0) row.created = CurrentTime();
   if (std::memcmp(&row.modified, &zero, sizeof zero) == 0) row.modified = row.created;
-  Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, modified, seq) "
-          "VALUES(?,?,?,?,?,?,?,?,?)",
-          st))
-    return s;
   std::string created = EncodeStoredTime(row.created);
   std::string modified = EncodeStoredTime(row.modified);
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  if (uint32_t s = st.BindBlob(2, row.unid.data(), row.unid.size())) return s;
-  if (uint32_t s = st.Bind(3, int64_t{row.cls})) return s;
-  if (uint32_t s = row.form_key.empty() ? st.BindNull(4) : st.Bind(4, row.form_key)) return s;
-  if (uint32_t s = row.design_key.empty() ? st.BindNull(5) : st.Bind(5, row.design_key)) return s;
-  if (uint32_t s =
-          row.has_parent ? st.BindBlob(6, row.parent.data(), row.parent.size()) : st.BindNull(6))
+  if (uint32_t s = RunSql(
+          txn,
+          "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, "
+          "modified, seq) VALUES(?,?,?,?,?,?,?,?,?)",
+          id, AsBlob(row.unid), row.cls, TextOrNull(row.form_key), TextOrNull(row.design_key),
+          ParentParam(row.has_parent, row.parent), AsBlob(created), AsBlob(modified), row.seq))
     return s;
-  if (uint32_t s = st.BindBlob(7, created.data(), created.size())) return s;
-  if (uint32_t s = st.BindBlob(8, modified.data(), modified.size())) return s;
-  if (uint32_t s = st.Bind(9, int64_t{row.seq})) return s;
-  if (uint32_t s = st.Run()) return s;
   row.id = id;
   return 0;
 }
 
 uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
   Stmt st;
-  if (uint32_t s = txn.Prepare(
-          "SELECT unid, class, form_key, design_key, parent, created, modified, seq FROM note "
-          "WHERE id=?",
-          st))
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                       "seq FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  bool found = false;
-  if (uint32_t s = st.Step(&found)) return s;
-  if (!found) return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id));
   NoteRow r;
   r.id = id;
   r.unid = UnidFrom(st.Blob(0));
@@ -279,35 +228,73 @@ uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
   if (row.cls == kClassDocument)
     if (IndexMaintainer* ix = txn.db().indexer())
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
-  Stmt rows;
-  if (uint32_t s = txn.Prepare("DELETE FROM view_entry WHERE note=?", rows)) return s;
-  if (uint32_t s = rows.Bind(1, int64_t{id})) return s;
-  if (uint32_t s = rows.Run()) return s;
-  Stmt st;
-  if (uint32_t s = txn.Prepare("DELETE FROM note WHERE id=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  return st.Run();
+  if (uint32_t s = RunSql(txn, "DELETE FROM view_entry WHERE note=?", id)) return s;
+  return RunSql(txn, "DELETE FROM note WHERE id=?", id);
 }
 
 uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
   Stmt st;
   if (uint32_t s =
-          txn.Prepare("SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st))
+          Query(txn, "SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st, id))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
   std::vector<StoredItem> items;
-  for (;;) {
-    bool row = false;
-    if (uint32_t s = st.Step(&row)) return s;
-    if (!row) break;
-    StoredItem it;
-    it.name = std::string(st.Text(0));
-    it.type = static_cast<uint32_t>(st.Int(1));
-    it.flags = static_cast<uint32_t>(st.Int(2));
-    it.value = Bytes(st.Blob(3));
-    items.push_back(std::move(it));
-  }
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+        StoredItem it;
+        it.name = std::string(r.Text(0));
+        it.type = static_cast<uint32_t>(r.Int(1));
+        it.flags = static_cast<uint32_t>(r.Int(2));
+        it.value = Bytes(r.Blob(3));
+        items.push_back(std::move(it));
+      }))
+    return s;
   out = std::move(items);
+  return 0;
+}
+
+uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item) {
+  return RunSql(
+      txn, "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
+      note, ord, item.name, FoldAscii(item.name), item.type, item.flags, AsBlob(item.value));
+}
+
+uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
+  int64_t ord = 0;
+  for (const StoredItem& it : items)
+    if (uint32_t s = InsertItemRow(txn, note, ++ord, it)) return s;
+  return 0;
+}
+
+uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out) {
+  Stmt st;
+  if (uint32_t s =
+          Query(txn, "SELECT name, data, size, modified FROM attachment WHERE note=? ORDER BY name",
+                st, note))
+    return s;
+  std::vector<AttachmentRow> rows;
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+        rows.push_back(AttachmentRow{std::string(r.Text(0)), std::string(r.Blob(1)), r.Int(2),
+                                     std::string(r.Blob(3))});
+      }))
+    return s;
+  out = std::move(rows);
+  return 0;
+}
+
+uint32_t WriteAttachmentRow(Txn& txn, GVNOTEID note, std::string_view name, std::string_view data,
+                            int64_t size, std::string_view modified) {
+  return RunSql(
+      txn, "INSERT OR REPLACE INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)",
+      note, name, AsBlob(data), size, AsBlob(modified));
+}
+
+uint32_t FindNoteByUnid(Txn& txn, const Unid& unid, GVNOTEID& id, uint32_t& cls) {
+  Stmt st;
+  bool found = false;
+  if (uint32_t s =
+          QueryRow(txn, "SELECT id, class FROM note WHERE unid=?", st, found, AsBlob(unid)))
+    return s;
+  id = found ? static_cast<GVNOTEID>(st.Int(0)) : 0;
+  cls = found ? static_cast<uint32_t>(st.Int(1)) : 0;
   return 0;
 }
 
@@ -381,18 +368,15 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     doc->items_.push_back(std::move(d));
   }
   Stmt st;
-  if (uint32_t s = txn.Prepare("SELECT name, size, modified FROM attachment WHERE note=?", st))
+  if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
     return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-  for (;;) {
-    bool row2 = false;
-    if (uint32_t s = st.Step(&row2)) return s;
-    if (!row2) break;
-    DocAttachment a;
-    a.size = static_cast<uint32_t>(st.Int(1));
-    a.modified = DecodeStoredTime(st.Blob(2));
-    doc->attachments_[std::string(st.Text(0))] = std::move(a);
-  }
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+        DocAttachment a;
+        a.size = static_cast<uint32_t>(r.Int(1));
+        a.modified = DecodeStoredTime(r.Blob(2));
+        doc->attachments_[std::string(r.Text(0))] = std::move(a);
+      }))
+    return s;
   st = Stmt();
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
@@ -619,11 +603,10 @@ uint32_t Document::AttachmentData(const std::string& name, std::string& out) con
   Txn txn(*db_);
   if (uint32_t s = txn.Begin(Txn::kRead)) return s;
   Stmt st;
-  if (uint32_t s = txn.Prepare("SELECT data FROM attachment WHERE note=? AND name=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{id_})) return s;
-  if (uint32_t s = st.Bind(2, name)) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s =
+          QueryRow(txn, "SELECT data FROM attachment WHERE note=? AND name=?", st, row, id_, name))
+    return s;
   if (!row) return Fail(GVERR_NO_ATTACHMENT, name + " (removed meanwhile)");
   out = std::string(st.Blob(0));
   return 0;
@@ -696,11 +679,7 @@ uint32_t Document::Store(bool ifUnchanged) {
     if (ifUnchanged && row.seq != seq_)
       return Fail(GVERR_CONFLICT, "note " + std::to_string(id) + " was stored meanwhile");
     if (unid_dirty_) {
-      Stmt st;
-      if (uint32_t s = txn.Prepare("UPDATE note SET unid=? WHERE id=?", st)) return s;
-      if (uint32_t s = st.BindBlob(1, unid_.data(), unid_.size())) return s;
-      if (uint32_t s = st.Bind(2, int64_t{id})) return s;
-      if (uint32_t s = st.Run()) {
+      if (uint32_t s = RunSql(txn, "UPDATE note SET unid=? WHERE id=?", AsBlob(unid_), id)) {
         if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
         return s;
       }
@@ -709,18 +688,15 @@ uint32_t Document::Store(bool ifUnchanged) {
     int64_t ord = 0;
     {
       Stmt st;
-      if (uint32_t s = txn.Prepare("SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st))
+      bool row = false;
+      if (uint32_t s =
+              QueryRow(txn, "SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st, row, id))
         return s;
-      if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-      if (uint32_t s = st.Step()) return s;
       ord = st.Int(0);
     }
     for (const std::string& key : dirty_) {
-      Stmt del;
-      if (uint32_t s = txn.Prepare("DELETE FROM item WHERE note=? AND name_key=?", del)) return s;
-      if (uint32_t s = del.Bind(1, int64_t{id})) return s;
-      if (uint32_t s = del.Bind(2, key)) return s;
-      if (uint32_t s = del.Run()) return s;
+      if (uint32_t s = RunSql(txn, "DELETE FROM item WHERE note=? AND name_key=?", id, key))
+        return s;
       for (const DocItem& it : items_)
         if (it.key == key)
           if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
@@ -733,23 +709,15 @@ uint32_t Document::Store(bool ifUnchanged) {
   }
   for (const auto& [name, a] : attachments_)
     if (a.pending)
-      if (uint32_t s = WriteAttachment(txn, id, name, a)) return s;
+      if (uint32_t s =
+              WriteAttachmentRow(txn, id, name, a.data, a.size, EncodeStoredTime(a.modified)))
+        return s;
   std::string formKey;
   if (uint32_t s = StoredFormKey(txn, id, formKey)) return s;
-  {
-    Stmt st;
-    if (uint32_t s =
-            txn.Prepare("UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?", st))
-      return s;
-    std::string modified = EncodeStoredTime(now);
-    if (uint32_t s = formKey.empty() ? st.BindNull(1) : st.Bind(1, formKey)) return s;
-    if (uint32_t s = has_parent_ ? st.BindBlob(2, parent_.data(), parent_.size()) : st.BindNull(2))
-      return s;
-    if (uint32_t s = st.BindBlob(3, modified.data(), modified.size())) return s;
-    if (uint32_t s = st.Bind(4, int64_t{seq})) return s;
-    if (uint32_t s = st.Bind(5, int64_t{id})) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
+  if (uint32_t s = RunSql(txn, "UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?",
+                          TextOrNull(formKey), ParentParam(has_parent_, parent_),
+                          AsBlob(EncodeStoredTime(now)), seq, id))
+    return s;
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
       // The views read only the items their formulas name: a long rich-text item that no

@@ -3,10 +3,12 @@
 #include "formula.h"
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "formula_impl.h"
 #include "richtext.h"
+#include "session.h"
 #include "timedate.h"
 
 namespace plexa {
@@ -31,6 +33,23 @@ uint32_t Compile(std::string_view text, FormulaPtr& out, uint32_t& errorOffset) 
   }
   out = std::move(f);
   return 0;
+}
+
+uint32_t CompileNamed(std::string_view text, std::string_view what, FormulaPtr& out) {
+  uint32_t offset = 0;
+  if (uint32_t st = Compile(text, out, offset)) {
+    if (st != GVERR_FORMULA) return st;
+    return Fail(GVERR_FORMULA, std::string(what) + " at byte " + std::to_string(offset), offset);
+  }
+  return 0;
+}
+
+uint32_t CompileOptional(std::string_view text, std::string_view what, FormulaPtr& out) {
+  if (text.empty()) {
+    out.reset();
+    return 0;
+  }
+  return CompileNamed(text, what, out);
 }
 
 namespace fx {

@@ -100,6 +100,11 @@ using FormulaPtr = std::unique_ptr<Formula, FormulaDeleter>;
 // Compiles text. A formula that does not parse: GVERR_FORMULA with errorOffset the 1-based byte
 // offset of the fault (the length + 1 at an unexpected end); out unchanged.
 uint32_t Compile(std::string_view text, FormulaPtr& out, uint32_t& errorOffset);
+// Compile, with a fault recorded as the thread's last failure "<what> at byte <offset>" (info:
+// the offset).
+uint32_t CompileNamed(std::string_view text, std::string_view what, FormulaPtr& out);
+// CompileNamed, but empty text is no formula (out reset).
+uint32_t CompileOptional(std::string_view text, std::string_view what, FormulaPtr& out);
 // The value of a value formula: the last statement's (FIELD statements set nothing here).
 // Failure: GVERR_FORMULA.
 uint32_t Evaluate(const Formula& formula, const ItemSource& items, Value& out);

@@ -132,24 +132,9 @@ bool TextsHold(const std::vector<StoredItem>& items, const std::vector<std::stri
 
 uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
   Stmt st;
-  if (uint32_t s = txn.Prepare("SELECT class FROM note WHERE id=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{id})) return s;
   bool row = false;
-  if (uint32_t s = st.Step(&row)) return s;
+  if (uint32_t s = QueryRow(txn, "SELECT class FROM note WHERE id=?", st, row, id)) return s;
   out = row && (static_cast<uint32_t>(st.Int(0)) & classMask & (kClassDocument | kClassInfo)) != 0;
-  return 0;
-}
-
-uint32_t CompileSelection(std::string_view text, FormulaPtr& out) {
-  if (text.empty()) {
-    out.reset();
-    return 0;
-  }
-  uint32_t offset = 0;
-  if (uint32_t st = Compile(text, out, offset)) {
-    if (st != GVERR_FORMULA) return st;
-    return Fail(GVERR_FORMULA, "selection at byte " + std::to_string(offset), offset);
-  }
   return 0;
 }
 
@@ -247,42 +232,40 @@ uint32_t Index::FillView(GVNOTEID view) {
   std::vector<Row> rows;
   {
     Stmt st;
-    if (uint32_t s = txn.Prepare("SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                                 "ORDER BY sortkey, note, dup",
-                                 st))
+    if (uint32_t s = Query(txn,
+                           "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+                           "ORDER BY sortkey, note, dup",
+                           st, view))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{view})) return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      Row r;
-      r.sortkey = std::string(st.Blob(0));
-      r.note = static_cast<GVNOTEID>(st.Int(1));
-      r.dup = static_cast<uint32_t>(st.Int(2));
-      r.cells = std::string(st.Blob(3));
-      rows.push_back(std::move(r));
-    }
+    if (uint32_t s = st.ForEachRow([&](const Stmt& q) {
+          Row r;
+          r.sortkey = std::string(q.Blob(0));
+          r.note = static_cast<GVNOTEID>(q.Int(1));
+          r.dup = static_cast<uint32_t>(q.Int(2));
+          r.cells = std::string(q.Blob(3));
+          rows.push_back(std::move(r));
+        }))
+      return s;
   }
   std::unordered_map<GVNOTEID, NoteLink> links;
   if (def->responses()) {
     Stmt st;
-    if (uint32_t s = txn.Prepare("SELECT id, unid, parent FROM note WHERE id IN "
-                                 "(SELECT note FROM view_entry WHERE view=?)",
-                                 st))
+    if (uint32_t s = Query(txn,
+                           "SELECT id, unid, parent FROM note WHERE id IN "
+                           "(SELECT note FROM view_entry WHERE view=?)",
+                           st, view))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{view})) return s;
-    for (bool row = true;;) {
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) break;
-      NoteLink l;
-      std::string_view unid = st.Blob(1), parent = st.Blob(2);
-      if (unid.size() == l.unid.size()) std::memcpy(l.unid.data(), unid.data(), unid.size());
-      if (parent.size() == l.parent.size()) {
-        l.hasParent = true;
-        std::memcpy(l.parent.data(), parent.data(), parent.size());
-      }
-      links[static_cast<GVNOTEID>(st.Int(0))] = l;
-    }
+    if (uint32_t s = st.ForEachRow([&](const Stmt& q) {
+          NoteLink l;
+          std::string_view unid = q.Blob(1), parent = q.Blob(2);
+          if (unid.size() == l.unid.size()) std::memcpy(l.unid.data(), unid.data(), unid.size());
+          if (parent.size() == l.parent.size()) {
+            l.hasParent = true;
+            std::memcpy(l.parent.data(), parent.data(), parent.size());
+          }
+          links[static_cast<GVNOTEID>(q.Int(0))] = l;
+        }))
+      return s;
   }
   if (uint32_t st = txn.Commit()) return st;
 
@@ -419,7 +402,7 @@ void Index::SetNotes(const std::vector<GVNOTEID>& notes) {
 
 uint32_t Index::FillSearch(std::string_view formula, GVNOTEID form) {
   FormulaPtr selection;
-  if (uint32_t st = CompileSelection(formula, selection)) return st;
+  if (uint32_t st = CompileOptional(formula, "selection", selection)) return st;
   std::string formKey;
   if (form != 0) {
     std::string name;
@@ -495,7 +478,7 @@ uint32_t Index::ApplyFullText(std::string_view query, uint32_t max, uint32_t& fo
 
 uint32_t Index::ApplySelection(std::string_view selection) {
   FormulaPtr formula;
-  if (uint32_t st = CompileSelection(selection, formula)) return st;
+  if (uint32_t st = CompileOptional(selection, "selection", formula)) return st;
   std::vector<GVNOTEID> notes = Notes();
   std::vector<GVNOTEID> selected;
   if (uint32_t st = SelectNotes(db_, formula.get(), kClassDocument | kClassInfo, &notes, selected))
@@ -880,11 +863,7 @@ uint32_t Index::CopyHierarchy(Database& target, GVNOTEID& note) {
   }
   NoteRow row;
   std::vector<StoredItem> items;
-  struct Attachment {
-    std::string name, data, modified;
-    int64_t size = 0;
-  };
-  std::vector<Attachment> attachments;
+  std::vector<AttachmentRow> attachments;
   {
     Txn txn(db_);
     if (uint32_t st = txn.Begin(Txn::kRead)) return st;
@@ -892,17 +871,7 @@ uint32_t Index::CopyHierarchy(Database& target, GVNOTEID& note) {
     if (row.cls != kClassDocument && row.cls != kClassInfo)
       return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
     if (uint32_t st = ReadItems(txn, id, items)) return st;
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "SELECT name, data, size, modified FROM attachment WHERE note=? ORDER BY name", st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    for (bool r = true;;) {
-      if (uint32_t s = st.Step(&r)) return s;
-      if (!r) break;
-      attachments.push_back(Attachment{std::string(st.Text(0)), std::string(st.Blob(1)),
-                                       std::string(st.Blob(3)), st.Int(2)});
-    }
+    if (uint32_t st = ReadAttachmentRows(txn, id, attachments)) return st;
   }
   Txn txn(target);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
@@ -915,18 +884,9 @@ uint32_t Index::CopyHierarchy(Database& target, GVNOTEID& note) {
   copy.seq = 1;
   if (uint32_t st = InsertNote(txn, copy)) return st;
   if (uint32_t st = InsertItemRows(txn, copy.id, items)) return st;
-  for (const Attachment& a : attachments) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)", st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{copy.id})) return s;
-    if (uint32_t s = st.Bind(2, a.name)) return s;
-    if (uint32_t s = st.BindBlob(3, a.data.data(), a.data.size())) return s;
-    if (uint32_t s = st.Bind(4, a.size)) return s;
-    if (uint32_t s = st.BindBlob(5, a.modified.data(), a.modified.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
+  for (const AttachmentRow& a : attachments)
+    if (uint32_t st = WriteAttachmentRow(txn, copy.id, a.name, a.data, a.size, a.modified))
+      return st;
   if (copy.cls == kClassDocument) {
     std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));
     if (uint32_t st = CacheOf(target).indexer().OnStore(txn, copy.id, *source)) return st;

@@ -9,8 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +55,36 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // SQLITE_OK, SQLITE_ROW and SQLITE_DONE give 0.
 uint32_t SqlStatus(sqlite3* db, int rc);
 
+// A parameter bound as a blob: zero-length bytes stay a blob, never NULL.
+struct BlobParam {
+  const void* data = nullptr;
+  size_t size = 0;
+};
+inline BlobParam AsBlob(std::string_view bytes) {
+  return {bytes.data(), bytes.size()};
+}
+template <class Bytes>
+requires requires(const Bytes& b) {
+  b.data() + b.size();
+}
+BlobParam AsBlob(const Bytes& bytes) {
+  return {bytes.data(), bytes.size() * sizeof *bytes.data()};
+}
+// text as a parameter, NULL when empty.
+inline std::optional<std::string_view> TextOrNull(std::string_view text) {
+  return text.empty() ? std::nullopt : std::optional<std::string_view>(text);
+}
+// A note's parent as a parameter: its identity, NULL without one.
+inline std::optional<BlobParam> ParentParam(bool hasParent, const Unid& parent) {
+  return hasParent ? std::optional<BlobParam>(AsBlob(parent)) : std::nullopt;
+}
+
+// Whether a parameter is a std::optional (bound as NULL when empty).
+template <class T>
+inline constexpr bool kIsOptionalParam = false;
+template <class T>
+inline constexpr bool kIsOptionalParam<std::optional<T>> = true;
+
 // A statement from the database's cache, reset and cleared when this goes out of scope (a
 // statement already in use, as in a recursive call, is prepared afresh and finalized then).
 // Column readers take 0-based columns, binders 1-based parameters (as SQLite does).
@@ -71,10 +103,34 @@ class Stmt {
   uint32_t Bind(int index, std::string_view text);  // TEXT
   uint32_t BindBlob(int index, const void* data, size_t size);
   uint32_t BindNull(int index);
+  // Binds values to the parameters 1, 2, ... in order: integers, texts (anything a
+  // string_view is made from), BlobParam, std::nullopt (NULL) or a std::optional of one of
+  // those (empty: NULL). The first failing binder's status.
+  template <class... Values>
+  uint32_t BindAll(const Values&... values) {
+    int index = 0;
+    uint32_t st = 0;
+    ((st = st != 0 ? st : BindValue(++index, values)), ...);
+    return st;
+  }
   // Steps once: *row (optional) is true when a row is there. Errors map through SqlStatus.
   uint32_t Step(bool* row = nullptr);
   // Runs to the end (statements without rows).
   uint32_t Run();
+  // Steps through every row and calls each(*this) for it; each answers nothing or a status
+  // (non-zero ends the walk and is answered).
+  template <class Each>
+  uint32_t ForEachRow(Each&& each) {
+    for (bool row = true;;) {
+      if (uint32_t st = Step(&row)) return st;
+      if (!row) return 0;
+      if constexpr (std::is_void_v<std::invoke_result_t<Each&, const Stmt&>>) {
+        each(static_cast<const Stmt&>(*this));
+      } else if (uint32_t st = each(static_cast<const Stmt&>(*this))) {
+        return st;
+      }
+    }
+  }
 
   int64_t Int(int column) const;
   std::string_view Text(int column) const;
@@ -83,11 +139,49 @@ class Stmt {
 
  private:
   friend class Database;
+  template <class Value>
+  uint32_t BindValue(int index, const Value& value) {
+    if constexpr (std::is_same_v<Value, BlobParam>)
+      return BindBlob(index, value.data, value.size);
+    else if constexpr (std::is_same_v<Value, std::nullopt_t>)
+      return BindNull(index);
+    else if constexpr (kIsOptionalParam<Value>)
+      return value ? BindValue(index, *value) : BindNull(index);
+    else if constexpr (std::is_integral_v<Value>)
+      return Bind(index, static_cast<int64_t>(value));
+    else
+      return Bind(index, std::string_view(value));
+  }
   void Release();
   sqlite3_stmt* st_ = nullptr;
   bool* busy_ = nullptr;  // the cache entry's in-use flag
   bool owned_ = false;    // not from the cache: finalized on release
 };
+
+// Prepares sql on db (a Database or a Txn) into out and binds values (as Stmt::BindAll).
+template <class Db, class... Values>
+uint32_t Query(Db& db, std::string_view sql, Stmt& out, const Values&... values) {
+  if (uint32_t st = db.Prepare(sql, out)) return st;
+  return out.BindAll(values...);
+}
+// Query, then one step: row tells whether out stands on a row.
+template <class Db, class... Values>
+uint32_t QueryRow(Db& db, std::string_view sql, Stmt& out, bool& row, const Values&... values) {
+  row = false;
+  if (uint32_t st = Query(db, sql, out, values...)) return st;
+  return out.Step(&row);
+}
+// Prepares, binds and runs a statement without rows; the statement is released on return.
+template <class Db, class... Values>
+uint32_t RunSql(Db& db, std::string_view sql, const Values&... values) {
+  Stmt st;
+  if (uint32_t s = Query(db, sql, st, values...)) return s;
+  return st.Run();
+}
+
+// Query with note as the one parameter, then steps to its row; without one missing, with
+// "note <note>" as the thread's last failure.
+uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing, Stmt& out);
 
 // ---------------------------------------------------------------- hooks -------------------
 
@@ -293,6 +387,27 @@ struct StoredItem {
 };
 // The items of a note in their order.
 uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
+// Inserts one item row of note at position ord (write transaction).
+uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item);
+// Inserts the item rows of a new note (order as given, from position 1).
+uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items);
+
+// One stored attachment row.
+struct AttachmentRow {
+  std::string name;
+  std::string data;
+  int64_t size = 0;      // as stored (the size the attachment was given)
+  std::string modified;  // the stored time's bytes
+};
+// The attachment rows of a note, by name.
+uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out);
+// Inserts an attachment row of note, replacing one of the same name (write transaction);
+// modified is the stored time's bytes.
+uint32_t WriteAttachmentRow(Txn& txn, GVNOTEID note, std::string_view name, std::string_view data,
+                            int64_t size, std::string_view modified);
+
+// The note whose identity is unid: id 0 when there is none, else its id and class.
+uint32_t FindNoteByUnid(Txn& txn, const Unid& unid, GVNOTEID& id, uint32_t& cls);
 
 // An ItemSource over stored items (first item of a name; rich-text pieces joined), for
 // indexing and searching. Built by LoadNoteSource.

@@ -23,21 +23,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-struct TypeName {
-  const char* name;
-  uint32_t type;
-};
-constexpr TypeName kTypes[] = {
-    {"number", GVTYPE_NUMBER},
-    {"text", GVTYPE_TEXT},
-    {"time", GVTYPE_TIME},
-    {"textlist", GVTYPE_TEXT_LIST},
-    {"numberlist", GVTYPE_NUMBER_LIST},
-    {"timelist", GVTYPE_TIME_LIST},
-    {"richtext", GVTYPE_COMPOSITE},
-    {"other", GVTYPE_OTHER},
-};
-
 struct AccessName {
   const char* name;
   uint32_t access;
@@ -133,11 +118,7 @@ class Builder {
   uint32_t Type(const Json& obj, const std::string& at, uint32_t& out) {
     std::string name;
     if (uint32_t st = Text(obj, "type", at, true, name)) return st;
-    for (const TypeName& t : kTypes)
-      if (name == t.name) {
-        out = t.type;
-        return 0;
-      }
+    if (TypeOfWord(name, out)) return 0;
     return Bad(at, "unknown type \"" + name + "\"");
   }
 
@@ -381,14 +362,10 @@ class Builder {
     } else {
       return Bad(at, "\"access\" is a word or a number");
     }
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT OR REPLACE INTO acl(name_key, name, access, flags) VALUES(?,?,?,0)", st))
+    if (uint32_t s =
+            RunSql(txn, "INSERT OR REPLACE INTO acl(name_key, name, access, flags) VALUES(?,?,?,0)",
+                   FoldAscii(name), name, access))
       return Engine(at, s);
-    if (uint32_t s = st.Bind(1, FoldAscii(name))) return Engine(at, s);
-    if (uint32_t s = st.Bind(2, name)) return Engine(at, s);
-    if (uint32_t s = st.Bind(3, int64_t{access})) return Engine(at, s);
-    if (uint32_t s = st.Run()) return Engine(at, s);
     return 0;
   }
 

@@ -112,6 +112,38 @@ uint32_t ListOf(uint32_t type) {
   }
 }
 
+namespace {
+struct TypeName {
+  const char* word;
+  uint32_t type;
+};
+constexpr TypeName kTypeWords[] = {
+    {"number", GVTYPE_NUMBER},
+    {"text", GVTYPE_TEXT},
+    {"time", GVTYPE_TIME},
+    {"textlist", GVTYPE_TEXT_LIST},
+    {"numberlist", GVTYPE_NUMBER_LIST},
+    {"timelist", GVTYPE_TIME_LIST},
+    {"richtext", GVTYPE_COMPOSITE},
+    {"other", GVTYPE_OTHER},
+};
+}  // namespace
+
+const char* TypeWord(uint32_t type) {
+  for (const TypeName& t : kTypeWords)
+    if (t.type == type) return t.word;
+  return nullptr;
+}
+
+bool TypeOfWord(std::string_view word, uint32_t& out) {
+  for (const TypeName& t : kTypeWords)
+    if (word == t.word) {
+      out = t.type;
+      return true;
+    }
+  return false;
+}
+
 // ---------------------------------------------------------------- list layouts -------------
 
 namespace {

@@ -52,6 +52,12 @@ bool IsTimeType(uint32_t type);
 uint32_t SingleOf(uint32_t type);  // the single type of a list type (others unchanged)
 uint32_t ListOf(uint32_t type);    // the list type of a single type (others unchanged)
 
+// The word of an item type in the administrator's texts ("number", "text", "time",
+// "textlist", "numberlist", "timelist", "richtext", "other"); null for another type.
+const char* TypeWord(uint32_t type);
+// The type a word names; false (out unchanged) for a word that names none.
+bool TypeOfWord(std::string_view word, uint32_t& out);
+
 // Stored item bytes (a single number, text or time as a one-entry list; rich text as its
 // records; other as its bytes) into out. Malformed bytes or an unknown type:
 // GVERR_INVALID_ARGUMENT, out unchanged. Bytes past the end of a list are ignored.

@@ -92,10 +92,7 @@ bool Normalize(Value& v) {
 }
 
 uint32_t DeleteNoteRows(Txn& txn, GVNOTEID note) {
-  Stmt st;
-  if (uint32_t s = txn.Prepare("DELETE FROM view_entry WHERE note=?", st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-  return st.Run();
+  return RunSql(txn, "DELETE FROM view_entry WHERE note=?", note);
 }
 
 class Indexer : public IndexMaintainer {
@@ -276,29 +273,17 @@ uint32_t ComputeRows(const ViewDef& view, const ItemSource& items, std::vector<V
 uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note, const ItemSource& items) {
   std::vector<ViewRow> rows;
   if (uint32_t st = ComputeRows(view, items, rows)) return st;
-  for (const ViewRow& row : rows) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
+  for (const ViewRow& row : rows)
+    if (uint32_t s = RunSql(
+            txn,
             "INSERT OR REPLACE INTO view_entry(view, sortkey, note, dup, cells) VALUES(?,?,?,?,?)",
-            st))
+            view.id, AsBlob(row.sortkey), note, row.dup, AsBlob(row.cells)))
       return s;
-    if (uint32_t s = st.Bind(1, int64_t{view.id})) return s;
-    if (uint32_t s = st.BindBlob(2, row.sortkey.data(), row.sortkey.size())) return s;
-    if (uint32_t s = st.Bind(3, int64_t{note})) return s;
-    if (uint32_t s = st.Bind(4, int64_t{row.dup})) return s;
-    if (uint32_t s = st.BindBlob(5, row.cells.data(), row.cells.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
   return 0;
 }
 
 uint32_t BuildView(Txn& txn, const ViewDef& view) {
-  {
-    Stmt st;
-    if (uint32_t s = txn.Prepare("DELETE FROM view_entry WHERE view=?", st)) return s;
-    if (uint32_t s = st.Bind(1, int64_t{view.id})) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
+  if (uint32_t s = RunSql(txn, "DELETE FROM view_entry WHERE view=?", view.id)) return s;
   return ScanNotes(txn, kClassDocument, {}, true,
                    [&](GVNOTEID note, std::vector<StoredItem>& items) -> uint32_t {
                      std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));
@@ -306,45 +291,26 @@ uint32_t BuildView(Txn& txn, const ViewDef& view) {
                    });
 }
 
-uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  int64_t ord = 0;
-  for (const StoredItem& it : items) {
-    Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
-            st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-    if (uint32_t s = st.Bind(2, ++ord)) return s;
-    if (uint32_t s = st.Bind(3, it.name)) return s;
-    if (uint32_t s = st.Bind(4, FoldAscii(it.name))) return s;
-    if (uint32_t s = st.Bind(5, int64_t{it.type})) return s;
-    if (uint32_t s = st.Bind(6, int64_t{it.flags})) return s;
-    if (uint32_t s = st.BindBlob(7, it.value.data(), it.value.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
-  return 0;
-}
-
 uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool withItems,
                    const NoteVisitor& fn) {
   const int64_t mask = classMask & (kClassDocument | kClassInfo);
   if (mask == 0) return 0;
   const bool byForm = !formKey.empty();
+  // ?1 the class mask, ?2 the form key (bound only when the statement names it).
+  auto open = [&](const char* sql, Stmt& st) {
+    return byForm ? Query(txn, sql, st, mask, formKey) : Query(txn, sql, st, mask);
+  };
   Stmt notes;
-  if (uint32_t s = txn.Prepare(
+  if (uint32_t s = open(
           byForm ? "SELECT id FROM note WHERE form_key = ?2 AND class IN (1, 2) AND "
                    "(class & ?1) != 0 ORDER BY id"
                  : "SELECT id FROM note WHERE class IN (1, 2) AND (class & ?1) != 0 ORDER BY id",
           notes))
     return s;
-  if (uint32_t s = notes.Bind(1, mask)) return s;
-  if (byForm)
-    if (uint32_t s = notes.Bind(2, formKey)) return s;
   Stmt items;
   bool haveItem = false;
   if (withItems) {
-    if (uint32_t s = txn.Prepare(
+    if (uint32_t s = open(
             byForm ? "SELECT i.note, i.name, i.type, i.flags, i.value FROM item i "
                      "JOIN note n ON n.id = i.note WHERE n.form_key = ?2 AND n.class IN (1, 2) "
                      "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord"
@@ -353,16 +319,11 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
                      "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord",
             items))
       return s;
-    if (uint32_t s = items.Bind(1, mask)) return s;
-    if (byForm)
-      if (uint32_t s = items.Bind(2, formKey)) return s;
     if (uint32_t s = items.Step(&haveItem)) return s;
   }
   std::vector<StoredItem> list;
-  for (bool row = true;;) {
-    if (uint32_t s = notes.Step(&row)) return s;
-    if (!row) break;
-    const int64_t id = notes.Int(0);
+  return notes.ForEachRow([&](const Stmt& note) -> uint32_t {
+    const int64_t id = note.Int(0);
     list.clear();
     while (haveItem && items.Int(0) < id)
       if (uint32_t s = items.Step(&haveItem)) return s;
@@ -376,9 +337,8 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
       list.push_back(std::move(it));
       if (uint32_t s = items.Step(&haveItem)) return s;
     }
-    if (uint32_t s = fn(static_cast<GVNOTEID>(id), list)) return s;
-  }
-  return 0;
+    return fn(static_cast<GVNOTEID>(id), list);
+  });
 }
 
 }  // namespace plexa

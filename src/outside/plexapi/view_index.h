@@ -57,9 +57,6 @@ uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note, const ItemSourc
 // Builds the whole index of a view from every document (write transaction).
 uint32_t BuildView(Txn& txn, const ViewDef& view);
 
-// Inserts the item rows of a new note (order as given).
-uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items);
-
 // Calls fn for every note of the classes in mask (kClassDocument, kClassInfo), in note-id
 // order, with its items; formKey non-empty keeps notes whose "Form" names that form. fn
 // answers a status (non-zero stops the scan and is answered).

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include "twcl/base/class_registry.h"
@@ -19,11 +18,6 @@ const CL_ClassIdEntry byte_array_entry(CL_ClassId_ByteArray,
 
 short Sign(int r) {
   return static_cast<short>((r > 0) - (r < 0));
-}
-
-short AddressOrder(const CL_Object* a, const CL_Object* b) {
-  if (a == b) return 0;
-  return std::less<const CL_Object*>{}(a, b) ? -1 : 1;
 }
 
 // Unsigned byte order over the shorter size; on an equal prefix the shorter comes first.
@@ -47,7 +41,7 @@ CL_ByteArray::CL_ByteArray(unsigned char* bytes, CL_Long size, CL_Object* owner)
       _owner(owner) {}
 
 CL_ByteArray::CL_ByteArray(const CL_ByteArray& other)
-    : CL_Object(other), _size(other._size), _bytes(other._bytes), _owner(other._owner) {}
+    : CL_OrderedObject(other), _size(other._size), _bytes(other._bytes), _owner(other._owner) {}
 
 CL_ByteArray::~CL_ByteArray() = default;
 
@@ -179,43 +173,8 @@ CL_Long CL_ByteArray::CommonPrefixLength(const unsigned char* bytes) const {
   return n;
 }
 
-bool CL_ByteArray::operator<(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr ? CompareBytes(_bytes, _size, b->_bytes, b->_size) < 0
-                      : CL_Object::operator<(other);
-}
-
-bool CL_ByteArray::operator==(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr && CompareBytes(_bytes, _size, b->_bytes, b->_size) == 0;
-}
-
-bool CL_ByteArray::operator<=(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr ? CompareBytes(_bytes, _size, b->_bytes, b->_size) <= 0
-                      : CL_Object::operator<=(other);
-}
-
-bool CL_ByteArray::operator>(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr ? CompareBytes(_bytes, _size, b->_bytes, b->_size) > 0
-                      : CL_Object::operator>(other);
-}
-
-bool CL_ByteArray::operator>=(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr ? CompareBytes(_bytes, _size, b->_bytes, b->_size) >= 0
-                      : CL_Object::operator>=(other);
-}
-
-bool CL_ByteArray::operator!=(const CL_Object& other) const {
-  return !operator==(other);
-}
-
-short CL_ByteArray::Compare(const CL_Object& other) const {
-  const CL_ByteArray* b = SameClass(*this, other);
-  return b != nullptr ? CompareBytes(_bytes, _size, b->_bytes, b->_size)
-                      : AddressOrder(this, &other);
+int CL_ByteArray::_Order(const CL_ByteArray& other) const {
+  return CompareBytes(_bytes, _size, other._bytes, other._size);
 }
 
 short CL_ByteArray::Compare(const unsigned char* bytes) const {

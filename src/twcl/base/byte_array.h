@@ -3,12 +3,12 @@
 #ifndef TW_TWCL_BASE_BYTE_ARRAY_H_
 #define TW_TWCL_BASE_BYTE_ARRAY_H_
 
-#include "twcl/base/object.h"
+#include "twcl/base/ordered_object.h"
 #include "twcl/base/string.h"
 
 // Every mutator asks PrepareToChange of the view and, when there is one, of the owner; it
 // does nothing when either refuses or there are no bytes; afterwards it notifies both.
-class CL_ByteArray : public CL_Object {
+class CL_ByteArray : public CL_OrderedObject<CL_ByteArray, CL_ForeignOrder::kByAddress> {
  public:
   explicit CL_ByteArray(CL_Object* owner = nullptr);  // empty view
   // A view of size bytes at bytes (not owned; they must outlive the view).
@@ -51,22 +51,23 @@ class CL_ByteArray : public CL_Object {
   // How many leading bytes equal those at bytes (at most Size()).
   CL_Long CommonPrefixLength(const unsigned char* bytes) const;
 
-  // Unsigned byte order over the shorter size, then the shorter first; == needs equal size
-  // and bytes. Another class: == false, != true, ordering by address.
-  bool operator<(const CL_Object& other) const override;
-  bool operator==(const CL_Object& other) const override;
-  bool operator<=(const CL_Object& other) const override;
-  bool operator>(const CL_Object& other) const override;
-  bool operator>=(const CL_Object& other) const override;
-  bool operator!=(const CL_Object& other) const override;
-  short Compare(const CL_Object& other) const override;
-  // Against raw bytes: the view's own Size() bytes are compared.
+  // Each operator against another object and against raw bytes. Objects: unsigned byte
+  // order over the shorter size, then the shorter first; == needs equal size and bytes
+  // (CL_OrderedObject); another class: == false, != true, ordering by address. Raw bytes:
+  // the view's own Size() bytes are compared.
+  using CL_OrderedObject::Compare;
   short Compare(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator<;
   bool operator<(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator==;
   bool operator==(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator<=;
   bool operator<=(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator>;
   bool operator>(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator>=;
   bool operator>=(const unsigned char* bytes) const;
+  using CL_OrderedObject::operator!=;
   bool operator!=(const unsigned char* bytes) const;
 
   // The bytes up to the first NUL; "" without bytes.
@@ -79,6 +80,8 @@ class CL_ByteArray : public CL_Object {
   bool WriteTo(CL_Stream& s) const override;
 
  protected:
+  friend class CL_OrderedObject<CL_ByteArray, CL_ForeignOrder::kByAddress>;
+  int _Order(const CL_ByteArray& other) const;
   bool _PrepareBoth();  // PrepareToChange of the view, then of the owner
   void _NotifyBoth();
 

@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <functional>
 #include <istream>
 #include <limits>
-#include <ostream>
 #include <string>
 
 #include "twcl/base/class_registry.h"
 #include "twcl/base/error.h"
+#include "twcl/base/long_value.h"
 #include "twcl/base/object_stream.h"
 #include "twcl/base/same_class.h"
 
@@ -122,24 +121,7 @@ CL_String Format(const char* format, ...) {
   return CL_String(text.data(), static_cast<CL_Long>(text.size()));
 }
 
-// Hands collected characters back to the stream, last first; a stream that cannot take
-// them all fails.
-void GiveBack(std::istream& in, const std::string& collected) {
-  if (collected.empty()) return;
-  in.clear(in.rdstate() & ~std::ios::eofbit);
-  for (auto c = collected.rbegin(); c != collected.rend(); ++c) {
-    if (in.rdbuf() == nullptr || in.rdbuf()->sputbackc(*c) == std::char_traits<char>::eof()) {
-      in.setstate(std::ios::failbit);
-      return;
-    }
-  }
-}
-
 using twcl_internal::SameClass;
-
-short Order(CL_Long a, CL_Long b) {
-  return static_cast<short>((a > b) - (a < b));
-}
 
 bool SetNames(const char** table, int count, const char* const names[]) {
   if (names == nullptr) return false;
@@ -172,7 +154,7 @@ CL_Date::CL_Date(const char* text) : _day(_Parse(CL_String(text))) {}
 
 CL_Date::CL_Date(const CL_String& text) : _day(_Parse(text)) {}
 
-CL_Date::CL_Date(const CL_Date& other) : CL_Object(other), _day(other._day) {}
+CL_Date::CL_Date(const CL_Date& other) : CL_OrderedObject(other), _day(other._day) {}
 
 CL_Date::~CL_Date() = default;
 
@@ -327,41 +309,6 @@ bool CL_Date::IsBetween(const CL_Date& a, const CL_Date& b) const {
   return low <= _day && _day <= high;
 }
 
-bool CL_Date::operator<(const CL_Object& other) const {
-  const CL_Date* d = SameClass(*this, other);
-  return d != nullptr && _day < d->_day;
-}
-
-bool CL_Date::operator==(const CL_Object& other) const {
-  const CL_Date* d = SameClass(*this, other);
-  return d != nullptr && _day == d->_day;
-}
-
-bool CL_Date::operator<=(const CL_Object& other) const {
-  const CL_Date* d = SameClass(*this, other);
-  return d != nullptr && _day <= d->_day;
-}
-
-bool CL_Date::operator>(const CL_Object& other) const {
-  const CL_Date* d = SameClass(*this, other);
-  return d != nullptr && _day > d->_day;
-}
-
-bool CL_Date::operator>=(const CL_Object& other) const {
-  const CL_Date* d = SameClass(*this, other);
-  return d != nullptr && _day >= d->_day;
-}
-
-bool CL_Date::operator!=(const CL_Object& other) const {
-  return !operator==(other);
-}
-
-short CL_Date::Compare(const CL_Object& other) const {
-  if (const CL_Date* d = SameClass(*this, other)) return Order(_day, d->_day);
-  if (this == &other) return 0;
-  return std::less<const CL_Object*>{}(this, &other) ? -1 : 1;
-}
-
 CL_Date& CL_Date::operator=(const CL_Date& other) {
   if (&other != this) _Set(other._day);
   return *this;
@@ -409,27 +356,9 @@ CL_String CL_Date::AsString() const {
   return PrintString(2);
 }
 
-void CL_Date::IntoStream(std::ostream& out) const {
-  const CL_String text = AsString();
-  out.write(text.AsPtr(), text.Size());
-}
-
 void CL_Date::FromStream(std::istream& in) {
-  in >> std::ws;
-  std::string collected;
-  for (int c = in.peek();
-       c != std::char_traits<char>::eof() && (IsLetterOrDigit(c) || c == '/' || c == '-');
-       c = in.peek())
-    collected.push_back(static_cast<char>(in.get()));
-  const CL_Long day = _Parse(CL_String(collected.c_str()));
-  if (day > 0) {
-    _Set(day);
-    return;
-  }
-  // Another reader may take the characters; this extraction failed.
-  GiveBack(in, collected);
-  in.setstate(std::ios::failbit);
-  _Set(0);
+  _Set(twcl_internal::ReadValueText(
+      in, [](int c) { return IsLetterOrDigit(c) || c == '/' || c == '-'; }, &_Parse));
 }
 
 CL_Long CL_Date::StorableFormWidth() const {
@@ -437,11 +366,7 @@ CL_Long CL_Date::StorableFormWidth() const {
 }
 
 bool CL_Date::ReadFrom(CL_Stream& s) {
-  CL_Long day;
-  if (!ReadClassId(s) || !s.ReadLong(day) || day < 0 || !PrepareToChange()) return false;
-  _day = day;
-  Notify();
-  return true;
+  return twcl_internal::ReadLongForm(*this, s, _day, [](CL_Long day) { return day >= 0; });
 }
 
 bool CL_Date::WriteTo(CL_Stream& s) const {

@@ -3,11 +3,12 @@
 #ifndef TW_TWCL_BASE_DATE_H_
 #define TW_TWCL_BASE_DATE_H_
 
-#include "twcl/base/object.h"
+#include "twcl/base/ordered_object.h"
 #include "twcl/base/string.h"
 
-// Every change asks PrepareToChange first and ends with Notify.
-class CL_Date : public CL_Object {
+// Every change asks PrepareToChange first and ends with Notify. Ordered by day number within
+// the class (CL_OrderedObject).
+class CL_Date : public CL_OrderedObject<CL_Date> {
  public:
   CL_Date();  // day 0
   // Valid only for year >= 1753 (a year below 100 gets 1900 added), month 1..12 and day
@@ -69,15 +70,6 @@ class CL_Date : public CL_Object {
   // Inclusive, the two bounds in either order.
   bool IsBetween(const CL_Date& a, const CL_Date& b) const;
 
-  // By day number within the class; another class: false (!= true), Compare by address.
-  bool operator<(const CL_Object& other) const override;
-  bool operator==(const CL_Object& other) const override;
-  bool operator<=(const CL_Object& other) const override;
-  bool operator>(const CL_Object& other) const override;
-  bool operator>=(const CL_Object& other) const override;
-  bool operator!=(const CL_Object& other) const override;
-  short Compare(const CL_Object& other) const override;
-
   CL_Date& operator=(const CL_Date& other);
   CL_Date& operator=(const char* text);  // parsed; not parsing gives day 0
   CL_Date& operator=(const CL_String& text);
@@ -87,8 +79,7 @@ class CL_Date : public CL_Object {
   // 4 '05/01/96' (years from 2000 print year-1900 in forms 2 and 4); an invalid date or
   // another form: "".
   CL_String PrintString(short form) const;
-  CL_String AsString() const override;  // form 2
-  void IntoStream(std::ostream& out) const override;
+  CL_String AsString() const override;  // form 2; also the text-stream form
   // Collects letters, digits, '/' and '-' and parses them; on failure gives them back and
   // sets day 0; on success puts the delimiter back.
   void FromStream(std::istream& in) override;
@@ -99,6 +90,8 @@ class CL_Date : public CL_Object {
   bool WriteTo(CL_Stream& s) const override;
 
  private:
+  friend class CL_OrderedObject<CL_Date>;
+  int _Order(const CL_Date& other) const { return (_day > other._day) - (_day < other._day); }
   static CL_Long _Parse(const CL_String& text);  // day number, 0 when it does not parse
   bool _Set(CL_Long day);                        // PrepareToChange, assign, Notify
 

@@ -2,10 +2,10 @@
 #include "twcl/base/integer.h"
 
 #include <cstdint>
-#include <functional>
 #include <ostream>
 
 #include "twcl/base/class_registry.h"
+#include "twcl/base/long_value.h"
 #include "twcl/base/object_stream.h"
 #include "twcl/base/same_class.h"
 
@@ -25,7 +25,7 @@ CL_Long Step(CL_Long value, int by) {
 
 CL_Integer::CL_Integer(CL_Long value) : _value(value) {}
 
-CL_Integer::CL_Integer(const CL_Integer& other) : CL_Object(other), _value(other._value) {}
+CL_Integer::CL_Integer(const CL_Integer& other) : CL_OrderedObject(other), _value(other._value) {}
 
 CL_Integer::~CL_Integer() = default;
 
@@ -82,42 +82,6 @@ CL_Long CL_Integer::operator--(int) {
   return before;
 }
 
-bool CL_Integer::operator<(const CL_Object& other) const {
-  const CL_Integer* i = SameClass(*this, other);
-  return i != nullptr && _value < i->_value;
-}
-
-bool CL_Integer::operator==(const CL_Object& other) const {
-  const CL_Integer* i = SameClass(*this, other);
-  return i != nullptr && _value == i->_value;
-}
-
-bool CL_Integer::operator<=(const CL_Object& other) const {
-  const CL_Integer* i = SameClass(*this, other);
-  return i != nullptr && _value <= i->_value;
-}
-
-bool CL_Integer::operator>(const CL_Object& other) const {
-  const CL_Integer* i = SameClass(*this, other);
-  return i != nullptr && _value > i->_value;
-}
-
-bool CL_Integer::operator>=(const CL_Object& other) const {
-  const CL_Integer* i = SameClass(*this, other);
-  return i != nullptr && _value >= i->_value;
-}
-
-bool CL_Integer::operator!=(const CL_Object& other) const {
-  return !operator==(other);
-}
-
-short CL_Integer::Compare(const CL_Object& other) const {
-  if (const CL_Integer* i = SameClass(*this, other))
-    return static_cast<short>((_value > i->_value) - (_value < i->_value));
-  if (this == &other) return 0;
-  return std::less<const CL_Object*>{}(this, &other) ? -1 : 1;
-}
-
 CL_String CL_Integer::AsString() const {
   CL_String text;
   text.Assign(_value);
@@ -144,11 +108,7 @@ CL_Long CL_Integer::StorableFormWidth() const {
 }
 
 bool CL_Integer::ReadFrom(CL_Stream& s) {
-  CL_Long value;
-  if (!ReadClassId(s) || !s.ReadLong(value) || !PrepareToChange()) return false;
-  _value = value;
-  Notify();
-  return true;
+  return twcl_internal::ReadLongForm(*this, s, _value, [](CL_Long) { return true; });
 }
 
 bool CL_Integer::WriteTo(CL_Stream& s) const {

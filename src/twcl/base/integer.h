@@ -3,10 +3,11 @@
 #ifndef TW_TWCL_BASE_INTEGER_H_
 #define TW_TWCL_BASE_INTEGER_H_
 
-#include "twcl/base/object.h"
+#include "twcl/base/ordered_object.h"
 #include "twcl/base/string.h"
 
-class CL_Integer : public CL_Object {
+// Ordered by value within the class (CL_OrderedObject).
+class CL_Integer : public CL_OrderedObject<CL_Integer> {
  public:
   explicit CL_Integer(CL_Long value = 0);
   CL_Integer(const CL_Integer& other);
@@ -28,15 +29,6 @@ class CL_Integer : public CL_Object {
   CL_Long operator--();
   CL_Long operator--(int);
 
-  // By value within the class; another class: false (!= true), Compare by address.
-  bool operator<(const CL_Object& other) const override;
-  bool operator==(const CL_Object& other) const override;
-  bool operator<=(const CL_Object& other) const override;
-  bool operator>(const CL_Object& other) const override;
-  bool operator>=(const CL_Object& other) const override;
-  bool operator!=(const CL_Object& other) const override;
-  short Compare(const CL_Object& other) const override;
-
   CL_String AsString() const override;  // decimal
   // Radix 10 or value 0: decimal; 2..16: the value as unsigned 32 bits with the digits
   // "0123456789ABCDEF", no sign or prefix; any other radix: "".
@@ -49,6 +41,11 @@ class CL_Integer : public CL_Object {
   bool WriteTo(CL_Stream& s) const override;
 
  private:
+  friend class CL_OrderedObject<CL_Integer>;
+  int _Order(const CL_Integer& other) const {
+    return (_value > other._value) - (_value < other._value);
+  }
+
   CL_Long _value;
 };
 

@@ -1,22 +1,15 @@
 // CL_Object's default protocol, its dependents and the text-stream glue.
 #include "twcl/base/object.h"
 
-#include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 
 #include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/same_class.h"
 #include "twcl/base/string.h"
-
-namespace {
-
-bool AddressBefore(const CL_Object* a, const CL_Object* b) {
-  return std::less<const CL_Object*>{}(a, b);
-}
-
-}  // namespace
 
 CL_Object::CL_Object() = default;
 
@@ -38,7 +31,7 @@ CL_Object* CL_Object::Clone() const {
 }
 
 bool CL_Object::operator<(const CL_Object& other) const {
-  return AddressBefore(this, &other);
+  return twcl_internal::AddressOrder(this, &other) < 0;
 }
 
 bool CL_Object::operator==(const CL_Object& other) const {
@@ -72,27 +65,12 @@ bool CL_Object::CompareWith(const CL_String& s, short op) const {
 
 bool CL_Object::CompareWith(const CL_Object& other, short op) const {
   // Objects of different classes are never equal: they order by address only.
-  const short r = IsA(other) ? Compare(other) : (AddressBefore(this, &other) ? -1 : 1);
-  switch (op) {
-    case CL_CmpEqual:
-      return r == 0;
-    case CL_CmpLess:
-      return r < 0;
-    case CL_CmpGreater:
-      return r > 0;
-    case CL_CmpLessEqual:
-      return r <= 0;
-    case CL_CmpGreaterEqual:
-      return r >= 0;
-    case CL_CmpNotEqual:
-      return r != 0;
-    case CL_CmpPrefix:
-    case CL_CmpContains:
-      return AsString().CompareWith(other.AsString(), op);
-    default:
-      CL_Error::Warning("CL_Object::CompareWith: bad operator %d", op);
-      return false;
-  }
+  const short r = IsA(other) ? Compare(other) : twcl_internal::AddressOrder(this, &other);
+  if (const std::optional<bool> met = twcl_internal::MeetsOrder(r, op)) return *met;
+  if (op == CL_CmpPrefix || op == CL_CmpContains)
+    return AsString().CompareWith(other.AsString(), op);
+  CL_Error::Warning("CL_Object::CompareWith: bad operator %d", op);
+  return false;
 }
 
 CL_Object& CL_Object::operator=(const CL_Object&) {

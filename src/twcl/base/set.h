@@ -73,6 +73,14 @@ class CL_Set : public CL_Object {
 
  protected:
   std::unique_ptr<CL_Sequence<T>> _storage;
+
+ private:
+  // Which members a merge of two sets keeps: those only in this set, only in the other, in
+  // both.
+  enum MergeKeep : unsigned { kKeepMine = 1, kKeepTheirs = 2, kKeepBoth = 4 };
+  CL_Set _Merge(const CL_Set& other, unsigned keep) const;
+  // One change: the members become (this->*combine)(other).
+  CL_Set& _Combine(CL_Set (CL_Set::*combine)(const CL_Set&) const, const CL_Set& other);
 };
 
 // Object pointers (not owned) in insertion order, found by a linear scan for a member

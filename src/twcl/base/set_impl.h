@@ -132,11 +132,7 @@ bool CL_Set<T>::Add(const T& e) {
 
 template <class T>
 CL_Set<T>& CL_Set<T>::operator+=(const CL_Set& other) {
-  if (!PrepareToChange()) return *this;
-  const CL_Set result = *this + other;
-  if (_storage && result._storage) *_storage = *result._storage;
-  Notify();
-  return *this;
+  return _Combine(&CL_Set::operator+, other);
 }
 
 template <class T>
@@ -196,116 +192,39 @@ CL_Set<T>& CL_Set<T>::operator=(const CL_Set& other) {
   return *this;
 }
 
-// The four value forms walk both ascending member lists with one cursor each; take decides,
-// from the comparison of the two current members (an exhausted side counts as greater),
-// whether this set's member (-1 or 0) or the other's (1) goes into the result.
 template <class T>
 CL_Set<T> CL_Set<T>::operator+(const CL_Set& other) const {
-  CL_Set result;
-  if (!_storage || !other._storage) return result;
-  const CL_Sequence<T>& a = *_storage;
-  const CL_Sequence<T>& b = *other._storage;
-  CL_Long i = 0, j = 0;
-  while (i < a.Size() || j < b.Size()) {
-    const short c = i == a.Size() ? 1 : j == b.Size() ? -1 : a.CompareElements(a[i], b[j]);
-    if (c <= 0) {
-      result._storage->Add(a[i++]);
-      if (c == 0) ++j;
-    } else {
-      result._storage->Add(b[j++]);
-    }
-  }
-  return result;
+  return _Merge(other, kKeepMine | kKeepTheirs | kKeepBoth);
 }
 
 template <class T>
 CL_Set<T> CL_Set<T>::operator*(const CL_Set& other) const {
-  CL_Set result;
-  if (!_storage || !other._storage) return result;
-  const CL_Sequence<T>& a = *_storage;
-  const CL_Sequence<T>& b = *other._storage;
-  CL_Long i = 0, j = 0;
-  while (i < a.Size() && j < b.Size()) {
-    const short c = a.CompareElements(a[i], b[j]);
-    if (c < 0) {
-      ++i;
-    } else if (c > 0) {
-      ++j;
-    } else {
-      result._storage->Add(a[i++]);
-      ++j;
-    }
-  }
-  return result;
+  return _Merge(other, kKeepBoth);
 }
 
 template <class T>
 CL_Set<T>& CL_Set<T>::operator*=(const CL_Set& other) {
-  if (!PrepareToChange()) return *this;
-  const CL_Set result = *this * other;
-  if (_storage && result._storage) *_storage = *result._storage;
-  Notify();
-  return *this;
+  return _Combine(&CL_Set::operator*, other);
 }
 
 template <class T>
 CL_Set<T> CL_Set<T>::operator-(const CL_Set& other) const {
-  CL_Set result;
-  if (!_storage || !other._storage) return result;
-  const CL_Sequence<T>& a = *_storage;
-  const CL_Sequence<T>& b = *other._storage;
-  CL_Long i = 0, j = 0;
-  while (i < a.Size()) {
-    const short c = j == b.Size() ? -1 : a.CompareElements(a[i], b[j]);
-    if (c < 0) {
-      result._storage->Add(a[i++]);
-    } else if (c > 0) {
-      ++j;
-    } else {
-      ++i;
-      ++j;
-    }
-  }
-  return result;
+  return _Merge(other, kKeepMine);
 }
 
 template <class T>
 CL_Set<T>& CL_Set<T>::operator-=(const CL_Set& other) {
-  if (!PrepareToChange()) return *this;
-  const CL_Set result = *this - other;
-  if (_storage && result._storage) *_storage = *result._storage;
-  Notify();
-  return *this;
+  return _Combine(&CL_Set::operator-, other);
 }
 
 template <class T>
 CL_Set<T> CL_Set<T>::operator^(const CL_Set& other) const {
-  CL_Set result;
-  if (!_storage || !other._storage) return result;
-  const CL_Sequence<T>& a = *_storage;
-  const CL_Sequence<T>& b = *other._storage;
-  CL_Long i = 0, j = 0;
-  while (i < a.Size() || j < b.Size()) {
-    const short c = i == a.Size() ? 1 : j == b.Size() ? -1 : a.CompareElements(a[i], b[j]);
-    if (c < 0) {
-      result._storage->Add(a[i++]);
-    } else if (c > 0) {
-      result._storage->Add(b[j++]);
-    } else {
-      ++i;
-      ++j;
-    }
-  }
-  return result;
+  return _Merge(other, kKeepMine | kKeepTheirs);
 }
 
 template <class T>
 CL_Set<T>& CL_Set<T>::operator^=(const CL_Set& other) {
-  if (!PrepareToChange()) return *this;
-  const CL_Set result = *this ^ other;
-  if (_storage && result._storage) *_storage = *result._storage;
-  Notify();
-  return *this;
+  return _Combine(&CL_Set::operator^, other);
 }
 
 template <class T>
@@ -328,6 +247,47 @@ bool CL_Set<T>::IncludesAll(const CL_Set& other) const {
     }
   }
   return equal == b.Size();
+}
+
+// The value forms walk both ascending member lists with one cursor each; the comparison of
+// the two current members (an exhausted side counts as greater) tells whether a member is only
+// in this set (-1), only in the other (1) or in both (0).
+template <class T>
+CL_Set<T> CL_Set<T>::_Merge(const CL_Set& other, unsigned keep) const {
+  CL_Set result;
+  if (!_storage || !other._storage) return result;
+  const CL_Sequence<T>& a = *_storage;
+  const CL_Sequence<T>& b = *other._storage;
+  CL_Long i = 0, j = 0;
+  for (;;) {
+    const bool in_a = i < a.Size(), in_b = j < b.Size();
+    // Once a side is exhausted, only the other side's own members can still be kept.
+    if (!(in_a && in_b) && !(in_a && (keep & kKeepMine)) && !(in_b && (keep & kKeepTheirs)))
+      return result;
+    const short c = !in_a ? 1 : !in_b ? -1 : a.CompareElements(a[i], b[j]);
+    if (c < 0) {
+      if (keep & kKeepMine) result._storage->Add(a[i]);
+      ++i;
+    } else if (c > 0) {
+      if (keep & kKeepTheirs) result._storage->Add(b[j]);
+      ++j;
+    } else {
+      if (keep & kKeepBoth) result._storage->Add(a[i]);
+      ++i;
+      ++j;
+    }
+  }
+}
+
+template <class T>
+CL_Set<T>& CL_Set<T>::_Combine(CL_Set (CL_Set::*combine)(const CL_Set&) const,
+                               const CL_Set& other) {
+  if (!PrepareToChange()) return *this;
+  // Through the pointer the call stays virtual, as `*this + other` is.
+  const CL_Set result = (this->*combine)(other);
+  if (_storage && result._storage) *_storage = *result._storage;
+  Notify();
+  return *this;
 }
 
 template <class T>

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <istream>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -35,15 +35,6 @@ const char* OrEmpty(const char* s) {
 CL_Long LengthOf(const char* s) {
   return s != nullptr ? static_cast<CL_Long>(std::min<std::size_t>(std::strlen(s), kLongMax - 16))
                       : 0;
-}
-
-short Sign(int r) {
-  return static_cast<short>((r > 0) - (r < 0));
-}
-
-short AddressOrder(const CL_Object* a, const CL_Object* b) {
-  if (a == b) return 0;
-  return std::less<const CL_Object*>{}(a, b) ? -1 : 1;
 }
 
 // The other object as a string, or null when it is of another class.
@@ -70,7 +61,7 @@ CL_String::CL_String(const char* s) {
   _Init(s, length, length + 13);
 }
 
-CL_String::CL_String(const CL_String& other) : CL_Object(other) {
+CL_String::CL_String(const CL_String& other) : CL_OrderedObject(other) {
   _Init(other.AsPtr(), other._length, other._length + 13);
 }
 
@@ -200,58 +191,15 @@ const char* CL_String::AsPtr() const {
   return _buffer ? _buffer.get() : "";
 }
 
-bool CL_String::operator<(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr && std::strcmp(AsPtr(), s->AsPtr()) < 0;
-}
-
-bool CL_String::operator==(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr && std::strcmp(AsPtr(), s->AsPtr()) == 0;
-}
-
-bool CL_String::operator<=(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr && std::strcmp(AsPtr(), s->AsPtr()) <= 0;
-}
-
-bool CL_String::operator>(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr && std::strcmp(AsPtr(), s->AsPtr()) > 0;
-}
-
-bool CL_String::operator>=(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr && std::strcmp(AsPtr(), s->AsPtr()) >= 0;
-}
-
-bool CL_String::operator!=(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s == nullptr || std::strcmp(AsPtr(), s->AsPtr()) != 0;
-}
-
-short CL_String::Compare(const CL_Object& other) const {
-  const CL_String* s = SameClass(*this, other);
-  return s != nullptr ? Sign(std::strcmp(AsPtr(), s->AsPtr())) : AddressOrder(this, &other);
+int CL_String::_Order(const CL_String& other) const {
+  return std::strcmp(AsPtr(), other.AsPtr());
 }
 
 bool CL_String::CompareWith(const CL_String& s, short op) const {
-  const int r = std::strcmp(AsPtr(), s.AsPtr());
+  if (const std::optional<bool> met = twcl_internal::MeetsOrder(_Order(s), op)) return *met;
   const std::string_view mine(AsPtr(), static_cast<std::size_t>(_length));
   const std::string_view theirs(s.AsPtr(), static_cast<std::size_t>(s._length));
   switch (op) {
-    case CL_CmpEqual:
-      return r == 0;
-    case CL_CmpLess:
-      return r < 0;
-    case CL_CmpGreater:
-      return r > 0;
-    case CL_CmpLessEqual:
-      return r <= 0;
-    case CL_CmpGreaterEqual:
-      return r >= 0;
-    case CL_CmpNotEqual:
-      return r != 0;
     case CL_CmpPrefix:
       return mine.starts_with(theirs);
     case CL_CmpContains:

@@ -10,7 +10,7 @@
 #include <iosfwd>
 #include <memory>
 
-#include "twcl/base/object.h"
+#include "twcl/base/ordered_object.h"
 
 class CL_ByteArray;
 class CL_StringSequence;
@@ -18,7 +18,7 @@ class CL_StringSlice;
 
 // Every mutator asks PrepareToChange first and answers false (changing nothing) on a veto;
 // after a change it calls Notify. A failed allocation leaves the string unchanged.
-class CL_String : public CL_Object {
+class CL_String : public CL_OrderedObject<CL_String> {
  public:
   CL_String();               // "" with capacity 12
   CL_String(const char* s);  // null gives ""
@@ -35,15 +35,14 @@ class CL_String : public CL_Object {
   CL_Long ClassId() const override;        // 6
   CL_Object* Clone() const override;
 
-  // Against another CL_String: strcmp of the buffers. Against another class the relational
-  // operators answer false (!= true) and Compare follows addresses.
-  bool operator<(const CL_Object& other) const override;
-  bool operator==(const CL_Object& other) const override;
-  bool operator<=(const CL_Object& other) const override;
-  bool operator>(const CL_Object& other) const override;
-  bool operator>=(const CL_Object& other) const override;
-  bool operator!=(const CL_Object& other) const override;
-  short Compare(const CL_Object& other) const override;
+  // Against another CL_String: strcmp of the buffers (CL_OrderedObject). Against another
+  // class the relational operators answer false (!= true) and Compare follows addresses.
+  using CL_OrderedObject::operator<;
+  using CL_OrderedObject::operator==;
+  using CL_OrderedObject::operator<=;
+  using CL_OrderedObject::operator>;
+  using CL_OrderedObject::operator>=;
+  using CL_OrderedObject::operator!=;
   // The CL_Cmp* codes on strcmp, plus CL_CmpPrefix (this begins with s) and CL_CmpContains
   // (s occurs in this); both false when this is shorter than s. A bad op warns
   // "CL_String::CompareWith: bad operator %d", false.
@@ -158,6 +157,8 @@ class CL_String : public CL_Object {
   CL_Long _length = 0;
 
  private:
+  friend class CL_OrderedObject<CL_String>;
+  int _Order(const CL_String& other) const;  // strcmp
   void _Init(const char* bytes, CL_Long length, CL_Long capacity);
   // Replace / extend the text by length bytes at bytes, which may lie in this string's own
   // buffer; each is one change (asked and told).

@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <istream>
-#include <ostream>
-#include <string>
 
 #include "twcl/base/class_registry.h"
 #include "twcl/base/error.h"
+#include "twcl/base/long_value.h"
 #include "twcl/base/object_stream.h"
 #include "twcl/base/same_class.h"
 
@@ -43,19 +41,6 @@ std::int64_t DigitsValue(const CL_String& s) {
 
 bool IsTimeCharacter(int c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ':';
-}
-
-// Hands collected characters back to the stream, last first; a stream that cannot take
-// them all fails.
-void GiveBack(std::istream& in, const std::string& collected) {
-  if (collected.empty()) return;
-  in.clear(in.rdstate() & ~std::ios::eofbit);
-  for (auto c = collected.rbegin(); c != collected.rend(); ++c) {
-    if (in.rdbuf() == nullptr || in.rdbuf()->sputbackc(*c) == std::char_traits<char>::eof()) {
-      in.setstate(std::ios::failbit);
-      return;
-    }
-  }
 }
 
 using twcl_internal::SameClass;
@@ -91,7 +76,7 @@ CL_TimeOfDay::CL_TimeOfDay(const CL_String& text) {
 }
 
 CL_TimeOfDay::CL_TimeOfDay(const CL_TimeOfDay& other)
-    : CL_Object(other), _seconds(other._seconds) {}
+    : CL_OrderedObject(other), _seconds(other._seconds) {}
 
 CL_TimeOfDay::~CL_TimeOfDay() = default;
 
@@ -140,42 +125,6 @@ CL_TimeOfDay& CL_TimeOfDay::operator-=(CL_Long seconds) {
   return *this;
 }
 
-bool CL_TimeOfDay::operator<(const CL_Object& other) const {
-  const CL_TimeOfDay* t = SameClass(*this, other);
-  return t != nullptr && _seconds < t->_seconds;
-}
-
-bool CL_TimeOfDay::operator==(const CL_Object& other) const {
-  const CL_TimeOfDay* t = SameClass(*this, other);
-  return t != nullptr && _seconds == t->_seconds;
-}
-
-bool CL_TimeOfDay::operator<=(const CL_Object& other) const {
-  const CL_TimeOfDay* t = SameClass(*this, other);
-  return t != nullptr && _seconds <= t->_seconds;
-}
-
-bool CL_TimeOfDay::operator>(const CL_Object& other) const {
-  const CL_TimeOfDay* t = SameClass(*this, other);
-  return t != nullptr && _seconds > t->_seconds;
-}
-
-bool CL_TimeOfDay::operator>=(const CL_Object& other) const {
-  const CL_TimeOfDay* t = SameClass(*this, other);
-  return t != nullptr && _seconds >= t->_seconds;
-}
-
-bool CL_TimeOfDay::operator!=(const CL_Object& other) const {
-  return !operator==(other);
-}
-
-short CL_TimeOfDay::Compare(const CL_Object& other) const {
-  if (const CL_TimeOfDay* t = SameClass(*this, other))
-    return static_cast<short>((_seconds > t->_seconds) - (_seconds < t->_seconds));
-  if (this == &other) return 0;
-  return std::less<const CL_Object*>{}(this, &other) ? -1 : 1;
-}
-
 CL_TimeOfDay& CL_TimeOfDay::operator=(const CL_TimeOfDay& other) {
   if (&other != this) _Set(other._seconds);
   return *this;
@@ -209,25 +158,9 @@ CL_String CL_TimeOfDay::AsString() const {
   return PrintString(1);
 }
 
-void CL_TimeOfDay::IntoStream(std::ostream& out) const {
-  const CL_String text = AsString();
-  out.write(text.AsPtr(), text.Size());
-}
-
 void CL_TimeOfDay::FromStream(std::istream& in) {
-  in >> std::ws;
-  std::string collected;
-  for (int c = in.peek(); c != std::char_traits<char>::eof() && IsTimeCharacter(c); c = in.peek())
-    collected.push_back(static_cast<char>(in.get()));
   // Midnight parses to 0, which counts as a failure here like any text that does not parse.
-  const CL_Long seconds = _Parse(CL_String(collected.c_str()));
-  if (seconds > 0) {
-    _Set(seconds);
-    return;
-  }
-  GiveBack(in, collected);
-  in.setstate(std::ios::failbit);
-  _Set(0);
+  _Set(twcl_internal::ReadValueText(in, IsTimeCharacter, &_Parse));
 }
 
 CL_Long CL_TimeOfDay::StorableFormWidth() const {
@@ -235,13 +168,8 @@ CL_Long CL_TimeOfDay::StorableFormWidth() const {
 }
 
 bool CL_TimeOfDay::ReadFrom(CL_Stream& s) {
-  CL_Long seconds;
-  if (!ReadClassId(s) || !s.ReadLong(seconds) || seconds < 0 || seconds >= kDay ||
-      !PrepareToChange())
-    return false;
-  _seconds = seconds;
-  Notify();
-  return true;
+  return twcl_internal::ReadLongForm(
+      *this, s, _seconds, [](CL_Long seconds) { return seconds >= 0 && seconds < kDay; });
 }
 
 bool CL_TimeOfDay::WriteTo(CL_Stream& s) const {

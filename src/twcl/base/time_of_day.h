@@ -3,11 +3,12 @@
 #ifndef TW_TWCL_BASE_TIME_OF_DAY_H_
 #define TW_TWCL_BASE_TIME_OF_DAY_H_
 
-#include "twcl/base/object.h"
+#include "twcl/base/ordered_object.h"
 #include "twcl/base/string.h"
 
-// Every change asks PrepareToChange first and ends with Notify.
-class CL_TimeOfDay : public CL_Object {
+// Every change asks PrepareToChange first and ends with Notify. Ordered by seconds within
+// the class (CL_OrderedObject).
+class CL_TimeOfDay : public CL_OrderedObject<CL_TimeOfDay> {
  public:
   CL_TimeOfDay();                          // 0
   explicit CL_TimeOfDay(CL_Long seconds);  // modulo 86400
@@ -35,22 +36,13 @@ class CL_TimeOfDay : public CL_Object {
   CL_TimeOfDay& operator+=(CL_Long seconds);
   CL_TimeOfDay& operator-=(CL_Long seconds);
 
-  bool operator<(const CL_Object& other) const override;
-  bool operator==(const CL_Object& other) const override;
-  bool operator<=(const CL_Object& other) const override;
-  bool operator>(const CL_Object& other) const override;
-  bool operator>=(const CL_Object& other) const override;
-  bool operator!=(const CL_Object& other) const override;
-  short Compare(const CL_Object& other) const override;
-
   CL_TimeOfDay& operator=(const CL_TimeOfDay& other);
   CL_TimeOfDay& operator=(const char* text);
   CL_TimeOfDay& operator=(const CL_Object& other) override;  // class check "CL_TimeOfDay::op="
 
   // Form 1 'HH:MM:SS'; any other form the 12-hour text ('0:05 am', '12:00 pm', '3:15 pm').
   CL_String PrintString(short form) const;
-  CL_String AsString() const override;
-  void IntoStream(std::ostream& out) const override;
+  CL_String AsString() const override;  // form 1; also the text-stream form
   // Collects letters, digits and ':' and parses them; as CL_Date::FromStream.
   void FromStream(std::istream& in) override;
 
@@ -60,6 +52,10 @@ class CL_TimeOfDay : public CL_Object {
   bool WriteTo(CL_Stream& s) const override;
 
  private:
+  friend class CL_OrderedObject<CL_TimeOfDay>;
+  int _Order(const CL_TimeOfDay& other) const {
+    return (_seconds > other._seconds) - (_seconds < other._seconds);
+  }
   static CL_Long _Parse(const CL_String& text);  // seconds, -1 when it does not parse
   bool _Set(CL_Long seconds);
 

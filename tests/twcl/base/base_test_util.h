@@ -1,11 +1,16 @@
-// Helpers for the foundation library's tests: an in-memory stream, warning capture and a
-// recorder that watches an object's change protocol.
+// Helpers for the foundation library's tests: an in-memory stream, warning capture, a
+// recorder that watches an object's change protocol and the check every mutator must pass,
+// and a small storable class to build test classes on.
 #ifndef TW_TESTS_TWCL_BASE_BASE_TEST_UTIL_H_
 #define TW_TESTS_TWCL_BASE_BASE_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -14,6 +19,7 @@
 #include "twcl/base/binding.h"
 #include "twcl/base/error.h"
 #include "twcl/base/object_stream.h"
+#include "twcl/base/string.h"
 
 namespace twcl_test {
 
@@ -104,6 +110,65 @@ struct Recorder {
     object.AddDependent(CL_Binding0<Recorder>(this, &Recorder::Post));
   }
 };
+
+// One change of an object, answering whether it did what it should.
+template <class T>
+struct Mutation {
+  const char* name;
+  std::function<bool(T&)> change;
+};
+
+// Every change runs twice on a fresh object from make(), vetoed and permitted: it answers
+// the permission, asks the pre-change dependents once, tells the post-change dependents once
+// when permitted, and a vetoed one leaves state(object) as it was.
+template <class T, std::size_t N, class Make, class State>
+void ExpectEveryMutatorAsksFirstAndTellsOnce(const Mutation<T> (&cases)[N], Make make,
+                                             State state) {
+  for (const Mutation<T>& c : cases) {
+    for (const bool permit : {false, true}) {
+      T object = make();
+      const auto before = state(object);
+      Recorder recorder;
+      recorder.permit = permit;
+      recorder.Watch(object);
+      EXPECT_EQ(c.change(object), permit) << c.name;
+      EXPECT_EQ(recorder.pre, 1) << c.name;
+      EXPECT_EQ(recorder.post, permit ? 1 : 0) << c.name;
+      if (!permit) {
+        EXPECT_EQ(state(object), before) << c.name;
+      }
+    }
+  }
+}
+
+// A storable test class with the stored form id (4), value (4). A negative stored value is
+// refused, so that a test can corrupt one object in the middle of a stream.
+template <CL_Long Id>
+class StoredValue : public CL_Object {
+ public:
+  static constexpr CL_Long kId = Id;
+
+  explicit StoredValue(CL_Long v = 0) : value(v) {}
+
+  CL_Long ClassId() const override { return kId; }
+  bool WriteTo(CL_Stream& s) const override { return s.WriteLong(kId) && s.WriteLong(value); }
+  bool ReadFrom(CL_Stream& s) override {
+    CL_Long v;
+    if (!ReadClassId(s) || !s.ReadLong(v) || v < 0) return false;
+    value = v;
+    return true;
+  }
+
+  CL_Long value;
+
+ protected:
+  StoredValue(const StoredValue& other) : CL_Object(other), value(other.value) {}
+};
+
+// The text of a string, NULs included.
+inline std::string Text(const CL_String& s) {
+  return std::string(s.AsPtr(), static_cast<std::size_t>(s.Size()));
+}
 
 // Little-endian bytes of a 32-bit value, for building stored forms by hand.
 inline Bytes LE(std::int32_t value) {

@@ -15,17 +15,11 @@
 #include "container_test_util.h"
 #include "twcl/base/byte_string.h"
 
+namespace twcl_test {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::LE;
-using twcl_test::Recorder;
-using twcl_test::Stored;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 std::vector<CL_Long> Members(const CL_BitSet& set) {
   std::vector<CL_Long> members;
@@ -197,10 +191,7 @@ TEST(BitSet, AssignmentChecksTheClassAndTakesTheWords) {
 }
 
 TEST(BitSet, EveryMutatorAsksFirstAndTellsOnce) {
-  const struct {
-    const char* name;
-    std::function<bool(CL_BitSet&)> change;
-  } cases[] = {
+  const Mutation<CL_BitSet> cases[] = {
       {"Add", [](auto& s) { return s.Add(9); }},
       {"Remove", [](auto& s) { return s.Remove(3) == 3; }},
       {"MakeEmpty", [](auto& s) { return s.MakeEmpty(); }},
@@ -236,20 +227,9 @@ TEST(BitSet, EveryMutatorAsksFirstAndTellsOnce) {
          return s.ReadFrom(stream);
        }},
   };
-  for (const auto& c : cases) {
-    for (const bool permit : {false, true}) {
-      CL_BitSet set = Of({3, 40});
-      Recorder recorder;
-      recorder.permit = permit;
-      recorder.Watch(set);
-      EXPECT_EQ(c.change(set), permit) << c.name;
-      EXPECT_EQ(recorder.pre, 1) << c.name;
-      EXPECT_EQ(recorder.post, permit ? 1 : 0) << c.name;
-      if (!permit) {
-        EXPECT_THAT(Members(set), ElementsAre(3, 40)) << c.name;
-      }
-    }
-  }
+  const auto fresh = [] { return Of({3, 40}); };
+  ExpectEveryMutatorAsksFirstAndTellsOnce(cases, fresh,
+                                          [](const CL_BitSet& s) { return Members(s); });
   CL_BitSet set = Of({3});
   Recorder recorder;
   recorder.Watch(set);
@@ -333,3 +313,4 @@ TEST(BitSetIterator, WalksFromAnyRank) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -16,24 +16,14 @@
 #include "twcl/base/integer.h"
 #include "twcl/base/object_stream.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::LE;
-using twcl_test::Recorder;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 constexpr CL_Long kLongMax = std::numeric_limits<CL_Long>::max();
 constexpr CL_Long kLongMin = std::numeric_limits<CL_Long>::min();
 
 Bytes Of(const CL_ByteArray& a) {
   return a.Size() > 0 ? Bytes(a.AsPtr(), a.AsPtr() + a.Size()) : Bytes();
-}
-
-std::string Text(const CL_String& s) {
-  return std::string(s.AsPtr(), static_cast<std::size_t>(s.Size()));
 }
 
 // Bytes in a heap block of exactly their size, so that a read past a view's end is an
@@ -741,3 +731,4 @@ TEST(BytesRegistryTest, ReadByPointerCreatesEachClass) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -18,22 +18,19 @@
 
 namespace twcl_test {
 
-// Stored form: id 1101, value (4). Ordered by value within the class. A negative stored
-// value is refused, so a test can corrupt one object in the middle of a stream.
-class Tag : public CL_Object {
+// Stored form: id 1101, value (4). Ordered by value within the class.
+class Tag : public StoredValue<1101> {
  public:
-  static constexpr CL_Long kId = 1101;
   static inline int live = 0;
 
-  explicit Tag(CL_Long v = 0) : value(v) { ++live; }
-  Tag(const Tag& other) : CL_Object(other), value(other.value) { ++live; }
+  explicit Tag(CL_Long v = 0) : StoredValue(v) { ++live; }
+  Tag(const Tag& other) : StoredValue(other) { ++live; }
   Tag& operator=(const Tag& other) {
     value = other.value;
     return *this;
   }
   ~Tag() override { --live; }
 
-  CL_Long ClassId() const override { return kId; }
   const char* ClassName() const override { return "Tag"; }
   CL_Object* Clone() const override { return new Tag(*this); }
   short Compare(const CL_Object& other) const override {
@@ -44,39 +41,19 @@ class Tag : public CL_Object {
   bool operator==(const CL_Object& other) const override { return Compare(other) == 0; }
   CL_String AsString() const override { return CL_String(std::to_string(value).c_str()); }
   CL_Long StorableFormWidth() const override { return 8; }
-  bool WriteTo(CL_Stream& s) const override { return s.WriteLong(kId) && s.WriteLong(value); }
-  bool ReadFrom(CL_Stream& s) override {
-    CL_Long v;
-    if (!ReadClassId(s) || !s.ReadLong(v) || v < 0) return false;
-    value = v;
-    return true;
-  }
-
-  CL_Long value;
 };
 
-// Like Tag but without a Compare of its own: its objects order by address.
-class Plain : public CL_Object {
+// Like Tag (id 1102) but without a Compare of its own: its objects order by address.
+class Plain : public StoredValue<1102> {
  public:
-  static constexpr CL_Long kId = 1102;
   static inline int live = 0;
 
-  explicit Plain(CL_Long v = 0) : value(v) { ++live; }
+  explicit Plain(CL_Long v = 0) : StoredValue(v) { ++live; }
   Plain(const Plain&) = delete;
   Plain& operator=(const Plain&) = delete;
   ~Plain() override { --live; }
 
-  CL_Long ClassId() const override { return kId; }
   const char* ClassName() const override { return "Plain"; }
-  bool WriteTo(CL_Stream& s) const override { return s.WriteLong(kId) && s.WriteLong(value); }
-  bool ReadFrom(CL_Stream& s) override {
-    CL_Long v;
-    if (!ReadClassId(s) || !s.ReadLong(v) || v < 0) return false;
-    value = v;
-    return true;
-  }
-
-  CL_Long value;
 };
 
 inline const CL_ClassIdEntry tag_entry(Tag::kId, []() -> CL_Object* { return new Tag; });

@@ -16,18 +16,8 @@
 #include "twcl/base/integer.h"
 #include "twcl/base/time_of_day.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::LE;
-using twcl_test::Recorder;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
-
-std::string Text(const CL_String& s) {
-  return std::string(s.AsPtr(), static_cast<std::size_t>(s.Size()));
-}
 
 // Every proper prefix of a stored form must be refused, leaving the target as it was.
 void ExpectEveryTruncationRefused(const Bytes& form, CL_Object& target,
@@ -624,3 +614,4 @@ TEST(DateTimeStoredFormTest, TruncatedOrOutOfRangeValuesAreRefused) {
 }
 
 }  // namespace
+}  // namespace twcl_test

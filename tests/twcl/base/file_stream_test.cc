@@ -19,19 +19,13 @@
 #include "twcl/base/integer.h"
 #include "twcl/base/time_of_day.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::Recorder;
 
 namespace fs = std::filesystem;
 
 Bytes Of(const CL_ByteArray& a) {
   return a.Size() > 0 ? Bytes(a.AsPtr(), a.AsPtr() + a.Size()) : Bytes();
-}
-
-std::string Text(const CL_String& s) {
-  return std::string(s.AsPtr(), static_cast<std::size_t>(s.Size()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -404,3 +398,4 @@ TEST_F(BinaryFileTest, StoredObjectsSurviveAReopenAndTruncationIsRefused) {
 }
 
 }  // namespace
+}  // namespace twcl_test

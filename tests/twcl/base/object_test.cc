@@ -17,11 +17,8 @@
 #include "twcl/base/error.h"
 #include "twcl/base/string.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 // Keeps every default of the protocol.
 class Plain : public CL_Object {
@@ -704,3 +701,4 @@ TEST(BindingOrderTest, AgainstAnotherClassByAddressOnly) {
 }
 
 }  // namespace
+}  // namespace twcl_test

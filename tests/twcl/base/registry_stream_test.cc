@@ -15,13 +15,8 @@
 #include "twcl/base/object_stream.h"
 #include "twcl/base/string.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::LE;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 // Counts the live instances of T, so a test sees exactly which objects a read deleted.
 template <class T>
@@ -32,27 +27,15 @@ struct Counted {
   ~Counted() { --live; }
 };
 
-// Stored form: id 1001, value (4). A negative value is refused on reading, which lets a
-// test corrupt one object in the middle of a stream.
-class Leaf : public CL_Object, public Counted<Leaf> {
+// Stored form: id 1001, value (4); a negative value is refused on reading.
+class Leaf : public StoredValue<1001>, public Counted<Leaf> {
  public:
-  static constexpr CL_Long kId = 1001;
-  explicit Leaf(CL_Long v = 0) : value(v) {}
+  explicit Leaf(CL_Long v = 0) : StoredValue(v) {}
   Leaf(const Leaf&) = delete;
   Leaf& operator=(const Leaf&) = delete;
 
-  CL_Long ClassId() const override { return kId; }
   const char* ClassName() const override { return "Leaf"; }
   CL_Long StorableFormWidth() const override { return 8; }
-  bool WriteTo(CL_Stream& s) const override { return s.WriteLong(kId) && s.WriteLong(value); }
-  bool ReadFrom(CL_Stream& s) override {
-    CL_Long v;
-    if (!ReadClassId(s) || !s.ReadLong(v) || v < 0) return false;
-    value = v;
-    return true;
-  }
-
-  CL_Long value;
 };
 
 // Refers to objects by pointer without owning them, as the library's containers of object
@@ -591,3 +574,4 @@ TEST(ReadJournalTest, AbandonReadOnlyGoesBackToTheMark) {
 }
 
 }  // namespace
+}  // namespace twcl_test

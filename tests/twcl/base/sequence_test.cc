@@ -21,22 +21,11 @@
 #include "container_test_util.h"
 #include "twcl/base/set.h"
 
+namespace twcl_test {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using twcl_test::ByPointer;
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::Flag;
-using twcl_test::LE;
-using twcl_test::Plain;
-using twcl_test::Recorder;
-using twcl_test::Stored;
-using twcl_test::Tag;
-using twcl_test::TagForm;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 // ---------------------------------------------------------------------------------------
 // CL_PtrSegments
@@ -539,10 +528,7 @@ TEST(Sequence, DestroyContentsDeletesEachObjectOnce) {
 // Change protocol: every mutator asks first; a veto changes nothing and tells nobody.
 
 TEST(Sequence, EveryMutatorAsksFirstAndTellsOnce) {
-  const struct {
-    const char* name;
-    std::function<bool(CL_IntegerSequence&)> change;
-  } cases[] = {
+  const Mutation<CL_IntegerSequence> cases[] = {
       {"Insert", [](auto& s) { return s.Insert(9, 0); }},
       {"InsertByRank", [](auto& s) { return s.InsertByRank(2) >= 0; }},
       {"Add", [](auto& s) { return s.Add(9) >= 0; }},
@@ -576,21 +562,9 @@ TEST(Sequence, EveryMutatorAsksFirstAndTellsOnce) {
        }},
   };
   const CL_Long data[] = {3, 1, 2};
-  for (const auto& c : cases) {
-    for (const bool permit : {false, true}) {
-      CL_IntegerSequence s(data, 3);
-      const Bytes before = Stored(s);
-      Recorder recorder;
-      recorder.permit = permit;
-      recorder.Watch(s);
-      EXPECT_EQ(c.change(s), permit) << c.name;
-      EXPECT_EQ(recorder.pre, 1) << c.name;
-      EXPECT_EQ(recorder.post, permit ? 1 : 0) << c.name;
-      if (!permit) {
-        EXPECT_EQ(Stored(s), before) << c.name;
-      }
-    }
-  }
+  const auto fresh = [&] { return CL_IntegerSequence(data, 3); };
+  ExpectEveryMutatorAsksFirstAndTellsOnce(cases, fresh,
+                                          [](const CL_IntegerSequence& s) { return Stored(s); });
 }
 
 TEST(Sequence, FailedPreconditionsAndOrderedSortsAskNobody) {
@@ -839,3 +813,4 @@ TEST(StringSplit, SplitMakesNoEmptyFieldsFromRunsOfSeparators) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -19,23 +19,12 @@
 #include "twcl/base/map.h"
 #include "twcl/base/set.h"
 
+namespace twcl_test {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
-using twcl_test::ByPointer;
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::Flag;
-using twcl_test::LE;
-using twcl_test::Plain;
-using twcl_test::Recorder;
-using twcl_test::Stored;
-using twcl_test::Tag;
-using twcl_test::TagForm;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
 
 std::vector<CL_Long> Members(const CL_Set<CL_Long>& set) {
   std::vector<CL_Long> members;
@@ -193,10 +182,7 @@ TEST(IntegerSet, EqualityCopyAndAssignmentFromObjects) {
 }
 
 TEST(IntegerSet, EveryMutatorAsksFirstAndTellsOnce) {
-  const struct {
-    const char* name;
-    std::function<bool(CL_IntegerSet&)> change;
-  } cases[] = {
+  const Mutation<CL_IntegerSet> cases[] = {
       {"Add", [](auto& s) { return s.Add(7); }},
       {"Remove", [](auto& s) { return s.Remove(2) == 2; }},
       {"MakeEmpty", [](auto& s) { return s.MakeEmpty(); }},
@@ -231,20 +217,9 @@ TEST(IntegerSet, EveryMutatorAsksFirstAndTellsOnce) {
          return s.ReadFrom(stream);
        }},
   };
-  for (const auto& c : cases) {
-    for (const bool permit : {false, true}) {
-      CL_IntegerSet s = Of({1, 2, 3});
-      Recorder recorder;
-      recorder.permit = permit;
-      recorder.Watch(s);
-      EXPECT_EQ(c.change(s), permit) << c.name;
-      EXPECT_EQ(recorder.pre, 1) << c.name;
-      EXPECT_EQ(recorder.post, permit ? 1 : 0) << c.name;
-      if (!permit) {
-        EXPECT_THAT(Members(s), ElementsAre(1, 2, 3)) << c.name;
-      }
-    }
-  }
+  const auto fresh = [] { return Of({1, 2, 3}); };
+  ExpectEveryMutatorAsksFirstAndTellsOnce(cases, fresh,
+                                          [](const CL_IntegerSet& s) { return Members(s); });
   CL_IntegerSet s = Of({1});
   Recorder recorder;
   recorder.Watch(s);
@@ -615,10 +590,7 @@ TEST(Map, DestroyContentsDeletesEveryObjectOnce) {
 }
 
 TEST(Map, EveryMutatorAsksFirstAndTellsOnce) {
-  const struct {
-    const char* name;
-    std::function<bool(CL_IntIntMap&)> change;
-  } cases[] = {
+  const Mutation<CL_IntIntMap> cases[] = {
       {"Add", [](auto& m) { return m.Add(5, 50); }},
       {"Remove", [](auto& m) { return m.Remove(1).value == 10; }},
       {"MakeEmpty", [](auto& m) { return m.MakeEmpty(); }},
@@ -634,23 +606,14 @@ TEST(Map, EveryMutatorAsksFirstAndTellsOnce) {
          return m.ReadFrom(stream);
        }},
   };
-  for (const auto& c : cases) {
-    for (const bool permit : {false, true}) {
-      CL_IntIntMap map;
-      map.Add(1, 10);
-      map.Add(2, 20);
-      const Bytes before = Stored(map);
-      Recorder recorder;
-      recorder.permit = permit;
-      recorder.Watch(map);
-      EXPECT_EQ(c.change(map), permit) << c.name;
-      EXPECT_EQ(recorder.pre, 1) << c.name;
-      EXPECT_EQ(recorder.post, permit ? 1 : 0) << c.name;
-      if (!permit) {
-        EXPECT_EQ(Stored(map), before) << c.name;
-      }
-    }
-  }
+  const auto make = [] {
+    CL_IntIntMap map;
+    map.Add(1, 10);
+    map.Add(2, 20);
+    return map;
+  };
+  ExpectEveryMutatorAsksFirstAndTellsOnce(cases, make,
+                                          [](const CL_IntIntMap& m) { return Stored(m); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -809,3 +772,4 @@ TEST(MapStoredForm, HandleKeysBeyond32BitsAreNotWritten) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -14,18 +14,8 @@
 #include "twcl/base/object_stream.h"
 #include "twcl/base/string.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Bytes;
-using twcl_test::Cat;
-using twcl_test::LE;
-using twcl_test::Recorder;
-using twcl_test::VectorStream;
-using twcl_test::WarningCapture;
-
-std::string Text(const CL_String& s) {
-  return std::string(s.AsPtr(), s.Size());
-}
 
 class Other : public CL_Object {
  public:
@@ -576,3 +566,4 @@ TEST(StringStoredFormTest, ReadByPointerThroughTheRegistry) {
 }
 
 }  // namespace
+}  // namespace twcl_test

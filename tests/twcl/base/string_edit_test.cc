@@ -13,14 +13,8 @@
 #include "twcl/base/byte_array.h"
 #include "twcl/base/string.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::Recorder;
-using twcl_test::WarningCapture;
-
-std::string Text(const CL_String& s) {
-  return std::string(s.AsPtr(), static_cast<std::size_t>(s.Size()));
-}
 
 // ---------------------------------------------------------------------------------------
 // Editing
@@ -597,3 +591,4 @@ TEST(StringFromBytesTest, StopsAtTheFirstNulOrTheEndOfTheView) {
 }
 
 }  // namespace
+}  // namespace twcl_test

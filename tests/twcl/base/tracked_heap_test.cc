@@ -22,9 +22,8 @@
 #include "base_test_util.h"
 #include "twcl/base/error.h"
 
+namespace twcl_test {
 namespace {
-
-using twcl_test::WarningCapture;
 
 // The header in front of every block: 64 bytes, padded for alignment.
 constexpr std::size_t kHeaderSize = 64;
@@ -301,3 +300,4 @@ TEST(TrackedHeapTest, ThreadsAllocateReleaseAndReportAtOnce) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -11,11 +11,11 @@
 
 #include "base_test_util.h"
 
+namespace twcl_test {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using twcl_test::Recorder;
 
 std::vector<CL_Word> Walk(CL_TreeNode* start) {
   std::vector<CL_Word> labels;
@@ -235,3 +235,4 @@ TEST(Tree, EveryChangeAsksFirstAndTellsOnce) {
 }
 
 }  // namespace
+}  // namespace twcl_test

@@ -22,35 +22,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 using plexa::StoredItem;
 
-struct TypeName {
-  const char* name;
-  uint32_t type;
-};
-constexpr TypeName kTypes[] = {
-    {"number", GVTYPE_NUMBER},
-    {"text", GVTYPE_TEXT},
-    {"time", GVTYPE_TIME},
-    {"textlist", GVTYPE_TEXT_LIST},
-    {"numberlist", GVTYPE_NUMBER_LIST},
-    {"timelist", GVTYPE_TIME_LIST},
-    {"richtext", GVTYPE_COMPOSITE},
-    {"other", GVTYPE_OTHER},
-};
-
-const char* TypeWord(uint32_t type) {
-  for (const TypeName& t : kTypes)
-    if (t.type == type) return t.name;
-  return nullptr;
-}
-
-bool TypeOfWord(std::string_view word, uint32_t& out) {
-  for (const TypeName& t : kTypes)
-    if (word == t.name) {
-      out = t.type;
-      return true;
-    }
-  return false;
-}
+using plexa::TypeOfWord;
+using plexa::TypeWord;
 
 bool ValidUtf8(std::string_view s) {
   size_t i = 0;
@@ -70,16 +43,6 @@ bool ValidUtf8(std::string_view s) {
     i += n;
   }
   return true;
-}
-
-std::string HexOf(const uint8_t* p, size_t n) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kHex[p[i] >> 4];
-    out += kHex[p[i] & 15];
-  }
-  return out;
 }
 
 bool ParseUnid(std::string_view text, plexa::Unid& out) {
@@ -446,29 +409,13 @@ std::string FormKey(const std::vector<StoredItem>& items) {
   return {};
 }
 
-uint32_t RunSql(plexa::Txn& txn, const char* sql, GVNOTEID note) {
-  plexa::Stmt st;
-  if (uint32_t s = txn.Prepare(sql, st)) return s;
-  if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-  return st.Run();
-}
-
 uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
   plexa::Database& db = txn.db();
   plexa::IndexMaintainer* ix = db.indexer();
   GVNOTEID id = 0;
   uint32_t oldClass = 0;
-  if (!IsZero(n.unid)) {
-    plexa::Stmt st;
-    if (uint32_t s = txn.Prepare("SELECT id, class FROM note WHERE unid=?", st)) return s;
-    if (uint32_t s = st.BindBlob(1, n.unid.data(), n.unid.size())) return s;
-    bool found = false;
-    if (uint32_t s = st.Step(&found)) return s;
-    if (found) {
-      id = static_cast<GVNOTEID>(st.Int(0));
-      oldClass = static_cast<uint32_t>(st.Int(1));
-    }
-  }
+  if (!IsZero(n.unid))
+    if (uint32_t s = plexa::FindNoteByUnid(txn, n.unid, id, oldClass)) return s;
   const std::string formKey = FormKey(n.items);
   const GVTIMEDATE now = plexa::CurrentTime();
   if (id != 0) {
@@ -478,25 +425,16 @@ uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
     for (const char* sql : {"DELETE FROM view_entry WHERE note=?", "DELETE FROM item WHERE note=?",
                             "DELETE FROM attachment WHERE note=?"})
-      if (uint32_t s = RunSql(txn, sql, id)) return s;
-    plexa::Stmt st;
-    if (uint32_t s =
-            txn.Prepare("UPDATE note SET class=?, form_key=?, parent=?, modified=?, seq=seq+1, "
-                        "created=COALESCE(?, created) WHERE id=?",
-                        st))
-      return s;
-    std::string modified = plexa::EncodeStoredTime(now);
+      if (uint32_t s = plexa::RunSql(txn, sql, id)) return s;
     std::string created = plexa::EncodeStoredTime(n.created);
-    if (uint32_t s = st.Bind(1, int64_t{n.cls})) return s;
-    if (uint32_t s = formKey.empty() ? st.BindNull(2) : st.Bind(2, formKey)) return s;
-    if (uint32_t s =
-            n.hasParent ? st.BindBlob(3, n.parent.data(), n.parent.size()) : st.BindNull(3))
+    if (uint32_t s = plexa::RunSql(
+            txn,
+            "UPDATE note SET class=?, form_key=?, parent=?, modified=?, seq=seq+1, "
+            "created=COALESCE(?, created) WHERE id=?",
+            n.cls, plexa::TextOrNull(formKey), plexa::ParentParam(n.hasParent, n.parent),
+            plexa::AsBlob(plexa::EncodeStoredTime(now)),
+            n.hasCreated ? std::optional(plexa::AsBlob(created)) : std::nullopt, id))
       return s;
-    if (uint32_t s = st.BindBlob(4, modified.data(), modified.size())) return s;
-    if (uint32_t s = n.hasCreated ? st.BindBlob(5, created.data(), created.size()) : st.BindNull(5))
-      return s;
-    if (uint32_t s = st.Bind(6, int64_t{id})) return s;
-    if (uint32_t s = st.Run()) return s;
   } else {
     plexa::NoteRow row;
     row.unid = n.unid;
@@ -511,26 +449,27 @@ uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
     id = row.id;
   }
   if (uint32_t s = plexa::InsertItemRows(txn, id, n.items)) return s;
-  for (const NoteLine::Attachment& a : n.attachments) {
-    plexa::Stmt st;
-    if (uint32_t s = txn.Prepare(
-            "INSERT OR REPLACE INTO attachment(note, name, data, size, modified) VALUES(?,?,?,?,?)",
-            st))
+  const std::string modified = plexa::EncodeStoredTime(now);
+  for (const NoteLine::Attachment& a : n.attachments)
+    if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
+                                               static_cast<int64_t>(a.data.size()), modified))
       return s;
-    std::string modified = plexa::EncodeStoredTime(now);
-    if (uint32_t s = st.Bind(1, int64_t{id})) return s;
-    if (uint32_t s = st.Bind(2, a.name)) return s;
-    if (uint32_t s = st.BindBlob(3, a.data.data(), a.data.size())) return s;
-    if (uint32_t s = st.Bind(4, static_cast<int64_t>(a.data.size()))) return s;
-    if (uint32_t s = st.BindBlob(5, modified.data(), modified.size())) return s;
-    if (uint32_t s = st.Run()) return s;
-  }
   if (n.cls == plexa::kClassDocument && ix != nullptr)
     return ix->OnStore(txn, id, *plexa::MakeItemSource(n.items));
   return 0;
 }
 
 }  // namespace
+
+std::string HexOf(const uint8_t* p, size_t n) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += kHex[p[i] >> 4];
+    out += kHex[p[i] & 15];
+  }
+  return out;
+}
 
 // ---------------------------------------------------------------- base64 ------------------
 
@@ -695,16 +634,14 @@ uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view f
         line["items"] = std::move(list);
         Json atts = Json::array();
         plexa::Stmt st;
-        if (uint32_t s =
-                txn.Prepare("SELECT name, data FROM attachment WHERE note=? ORDER BY name", st))
+        if (uint32_t s = plexa::Query(
+                txn, "SELECT name, data FROM attachment WHERE note=? ORDER BY name", st, note))
           return s;
-        if (uint32_t s = st.Bind(1, int64_t{note})) return s;
-        for (bool more = true;;) {
-          if (uint32_t s = st.Step(&more)) return s;
-          if (!more) break;
-          atts.push_back(Json::object(
-              {{"name", std::string(st.Text(0))}, {"data", Base64Encode(st.Blob(1))}}));
-        }
+        if (uint32_t s = st.ForEachRow([&](const plexa::Stmt& r) {
+              atts.push_back(Json::object(
+                  {{"name", std::string(r.Text(0))}, {"data", Base64Encode(r.Blob(1))}}));
+            }))
+          return s;
         if (!atts.empty()) line["attachments"] = std::move(atts);
         out << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
         return 0;

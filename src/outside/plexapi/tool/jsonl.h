@@ -35,6 +35,9 @@
 
 namespace plexadm {
 
+// Lower-case hexadecimal digits of n bytes at p.
+std::string HexOf(const uint8_t* p, size_t n);
+
 std::string Base64Encode(std::string_view bytes);
 // False for text that is not base64 (padding optional, no blanks).
 bool Base64Decode(std::string_view text, std::string& out);

@@ -272,19 +272,8 @@ std::vector<std::string> EntryLines(const plexa::Value& v) {
 }
 
 const char* TypeWord(uint32_t type) {
-  static const char* const kWords[] = {"?",          "number",   "text",     "time", "textlist",
-                                       "numberlist", "timelist", "richtext", "other"};
-  return type < std::size(kWords) ? kWords[type] : "?";
-}
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kHex[p[i] >> 4];
-    out += kHex[p[i] & 15];
-  }
-  return out;
+  const char* word = plexa::TypeWord(type);
+  return word != nullptr ? word : "?";
 }
 
 // ---------------------------------------------------------------- commands -------------
@@ -546,10 +535,11 @@ int ShowCmd(const std::vector<std::string>& in) {
   Doc doc;
   if (int rc = Check(GVDocumentOpen(db.handle, id, GVOPEN_READONLY, &doc.handle), in[1])) return rc;
   const plexa::Document& d = doc.doc();
-  std::cout << "note\t" << d.note_id() << "\nunid\t" << Hex(d.unid().data(), d.unid().size())
-            << "\nclass\t" << (d.note_class() == plexa::kClassInfo ? "info" : "document")
-            << "\nparent\t"
-            << (d.has_parent() ? Hex(d.parent().data(), d.parent().size()) : std::string("-"))
+  std::cout << "note\t" << d.note_id() << "\nunid\t"
+            << plexadm::HexOf(d.unid().data(), d.unid().size()) << "\nclass\t"
+            << (d.note_class() == plexa::kClassInfo ? "info" : "document") << "\nparent\t"
+            << (d.has_parent() ? plexadm::HexOf(d.parent().data(), d.parent().size())
+                               : std::string("-"))
             << "\ncreated\t" << TimeString(d.created()) << "\nmodified\t"
             << TimeString(d.modified()) << "\n";
   for (const plexa::DocItem& it : d.items()) {
@@ -802,13 +792,13 @@ int DumpDesignCmd(const std::vector<std::string>& in) {
                                  });
   if (int rc = Check(st, in[0])) return rc;
   plexa::Stmt rows;
-  if (int rc = Check(txn.Prepare("SELECT name, access FROM acl ORDER BY name_key", rows), in[0]))
+  if (int rc =
+          Check(plexa::Query(txn, "SELECT name, access FROM acl ORDER BY name_key", rows), in[0]))
     return rc;
-  for (bool more = true;;) {
-    if (int rc = Check(rows.Step(&more), in[0])) return rc;
-    if (!more) break;
-    acl.push_back({{"name", std::string(rows.Text(0))}, {"access", rows.Int(1)}});
-  }
+  uint32_t listed = rows.ForEachRow([&](const plexa::Stmt& r) {
+    acl.push_back({{"name", std::string(r.Text(0))}, {"access", r.Int(1)}});
+  });
+  if (int rc = Check(listed, in[0])) return rc;
   out["forms"] = forms;
   out["views"] = views;
   out["agents"] = agents;
@@ -840,10 +830,8 @@ int ReindexCmd(const std::vector<std::string>& in) {
   plexa::Txn txn(db.db());
   if (int rc = Check(txn.Begin(plexa::Txn::kWrite), in[0])) return rc;
   for (const auto& v : views) {
-    plexa::Stmt del;
-    if (int rc = Check(txn.Prepare("DELETE FROM view_entry WHERE view=?", del), v->name)) return rc;
-    if (int rc = Check(del.Bind(1, int64_t{v->id}), v->name)) return rc;
-    if (int rc = Check(del.Run(), v->name)) return rc;
+    if (int rc = Check(plexa::RunSql(txn, "DELETE FROM view_entry WHERE view=?", v->id), v->name))
+      return rc;
     if (int rc = Check(plexa::BuildView(txn, *v), v->name)) return rc;
   }
   return Check(txn.Commit(), in[0]);
@@ -860,15 +848,13 @@ int CheckCmd(const std::vector<std::string>& in) {
   int faults = 0;
   {
     plexa::Stmt st;
-    if (int rc = Check(txn.Prepare("PRAGMA integrity_check", st), in[0])) return rc;
-    for (bool more = true;;) {
-      if (int rc = Check(st.Step(&more), in[0])) return rc;
-      if (!more) break;
-      if (st.Text(0) != "ok") {
-        std::cout << "integrity: " << st.Text(0) << "\n";
-        ++faults;
-      }
-    }
+    if (int rc = Check(plexa::Query(txn, "PRAGMA integrity_check", st), in[0])) return rc;
+    uint32_t checked = st.ForEachRow([&](const plexa::Stmt& r) {
+      if (r.Text(0) == "ok") return;
+      std::cout << "integrity: " << r.Text(0) << "\n";
+      ++faults;
+    });
+    if (int rc = Check(checked, in[0])) return rc;
   }
   using Row = std::tuple<std::string, int64_t, int64_t, std::string>;
   for (const auto& v : views) {
@@ -885,17 +871,15 @@ int CheckCmd(const std::vector<std::string>& in) {
         });
     if (int rc = Check(st, v->name)) return rc;
     plexa::Stmt rows;
-    if (int rc = Check(
-            txn.Prepare("SELECT sortkey, note, dup, cells FROM view_entry WHERE view=?", rows),
-            v->name))
+    if (int rc =
+            Check(plexa::Query(txn, "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=?",
+                               rows, v->id),
+                  v->name))
       return rc;
-    if (int rc = Check(rows.Bind(1, int64_t{v->id}), v->name)) return rc;
-    for (bool more = true;;) {
-      if (int rc = Check(rows.Step(&more), v->name)) return rc;
-      if (!more) break;
-      stored.emplace_back(std::string(rows.Blob(0)), rows.Int(1), rows.Int(2),
-                          std::string(rows.Blob(3)));
-    }
+    uint32_t read = rows.ForEachRow([&](const plexa::Stmt& r) {
+      stored.emplace_back(std::string(r.Blob(0)), r.Int(1), r.Int(2), std::string(r.Blob(3)));
+    });
+    if (int rc = Check(read, v->name)) return rc;
     std::sort(expected.begin(), expected.end());
     std::sort(stored.begin(), stored.end());
     if (expected != stored) {
