@@ -13,14 +13,12 @@
 #include <vector>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "platform.h"
 
 namespace tw::engine {
 
-struct FieldDeleter {
-  void operator()(TWFieldImpl* f) const { TWFieldFree(f); }
-};
-using FieldPtr = std::unique_ptr<TWFieldImpl, FieldDeleter>;
+using flowcore::FieldPtr;
 
 // One property: its token and a field holding exactly one value.
 struct Property {
