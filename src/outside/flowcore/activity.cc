@@ -2,6 +2,7 @@
 // by name, launched through its plug-in, ended; its close request and its runs of others.
 #include "activity.h"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -76,6 +77,12 @@ using act::Mutex;
 
 constexpr uint32_t kMaxNameBytes = 4096;
 
+// The run-table entry of the current activity (null for a program's), published for
+// CloseStatus: the verbs ask it once per record block and take no lock for it. The runner
+// maps its run table for the whole run, so an entry read just as the activity ends is still
+// there to read.
+std::atomic<MsgTblEntry*> gCloseEntry{nullptr};
+
 // The activity library the description names (TWTOKEN_LIBRARY as text); "" when none.
 std::string LibraryOf(const Description& description) {
   for (const Property& p : description) {
@@ -137,6 +144,7 @@ uint32_t EndCurrent(bool reportDone) {
   {
     std::lock_guard lock(Mutex());
     gone = std::move(Current());
+    gCloseEntry.store(nullptr, std::memory_order_release);
   }
   ForgetLinkDescriptions();
   if (handle != 0) {
@@ -169,6 +177,7 @@ class BusyMark {
 uint32_t Install(std::unique_ptr<Activity> a) {
   std::lock_guard lock(Mutex());
   if (Current()) return TWFAIL_UNAVAILABLE;
+  gCloseEntry.store(a->entry, std::memory_order_release);
   Current() = std::move(a);
   return TWSUCCESS;
 }
@@ -203,10 +212,9 @@ bool HasActivity() {
 }
 
 uint32_t CloseStatus() {
-  std::lock_guard lock(Mutex());
-  const Activity* a = Current().get();
-  if (a == nullptr || a->entry == nullptr) return TWSUCCESS;
-  switch (__atomic_load_n(&a->entry->closeRequest, __ATOMIC_ACQUIRE)) {
+  MsgTblEntry* entry = gCloseEntry.load(std::memory_order_acquire);
+  if (entry == nullptr) return TWSUCCESS;
+  switch (__atomic_load_n(&entry->closeRequest, __ATOMIC_ACQUIRE)) {
     case TWCLOSE_REQUESTED:
       return act::kClosedByRequest;
     case TWCLOSE_TIMEOUT:

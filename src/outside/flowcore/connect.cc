@@ -2,9 +2,10 @@
 // link's property values), the registry of live connections, and the verbs that reach the
 // connector's entry points behind the close gate, with zeroed counts and the engine's
 // create, drop and truncate events.
-#include <map>
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "activity.h"
 #include "connect_impl.h"
@@ -17,25 +18,55 @@ constexpr uint32_t kCreatedEvent = TWSTATUSF_EVENT | 1636;
 constexpr uint32_t kDroppedEvent = TWSTATUSF_EVENT | 1637;
 constexpr uint32_t kTruncatedEvent = TWSTATUSF_EVENT | 1638;
 
-// Handles are numbers, never addresses: a stale or foreign handle finds nothing.
-std::mutex gRegistryMutex;
-std::map<uintptr_t, std::shared_ptr<Connection>> gConnections;
-uintptr_t gLastHandle = 0;
+// Handles are numbers, never addresses: a stale or foreign handle finds nothing. A handle
+// names its slot in its low bits and the slot's generation above them, so that the verbs,
+// called once per record block, reach their connection without a look-up or a process-wide
+// lock. Only making a slot and giving one back take the registry's lock; slots are made in
+// chunks that stay until the process ends, so that a slot can be read without it.
+constexpr unsigned kIndexBits = 20;
+constexpr uintptr_t kIndexMask = (uintptr_t{1} << kIndexBits) - 1;
+constexpr size_t kChunkSlots = 256;
+constexpr size_t kMaxSlots = size_t{1} << kIndexBits;
+constexpr size_t kMaxChunks = kMaxSlots / kChunkSlots;
 
-TWCONNECT Register(std::shared_ptr<Connection> connection) {
-  std::lock_guard lock(gRegistryMutex);
-  uintptr_t handle = ++gLastHandle;
-  gConnections.emplace(handle, std::move(connection));
-  return reinterpret_cast<TWCONNECT>(handle);
+struct Slot {
+  std::mutex busy;                         // held by the call that uses the connection
+  std::atomic<uintptr_t> handle{0};        // the live connection's handle; 0 when free
+  uintptr_t generation = 0;                // under busy
+  std::unique_ptr<Connection> connection;  // under busy
+};
+
+std::mutex gRegistryMutex;
+std::atomic<Slot*> gChunks[kMaxChunks];
+size_t gSlotsMade = 0;           // under gRegistryMutex
+std::vector<size_t> gFreeSlots;  // under gRegistryMutex
+
+// The slot a handle value names; null when its chunk was never made.
+Slot* SlotOf(uintptr_t value) {
+  const size_t index = value & kIndexMask;
+  Slot* chunk = gChunks[index / kChunkSlots].load(std::memory_order_acquire);
+  return chunk != nullptr ? &chunk[index % kChunkSlots] : nullptr;
 }
 
-std::shared_ptr<Connection> Unregister(TWCONNECT handle) {
+// A free slot's index, making a chunk when none is free; false when every slot is taken.
+bool TakeSlot(size_t* index) {
   std::lock_guard lock(gRegistryMutex);
-  auto it = gConnections.find(reinterpret_cast<uintptr_t>(handle));
-  if (it == gConnections.end()) return nullptr;
-  std::shared_ptr<Connection> connection = std::move(it->second);
-  gConnections.erase(it);
-  return connection;
+  if (!gFreeSlots.empty()) {
+    *index = gFreeSlots.back();
+    gFreeSlots.pop_back();
+    return true;
+  }
+  if (gSlotsMade == kMaxSlots) return false;
+  std::atomic<Slot*>& chunk = gChunks[gSlotsMade / kChunkSlots];
+  if (chunk.load(std::memory_order_relaxed) == nullptr)
+    chunk.store(new Slot[kChunkSlots], std::memory_order_release);
+  *index = gSlotsMade++;
+  return true;
+}
+
+void GiveBack(const std::vector<size_t>& indexes) {
+  std::lock_guard lock(gRegistryMutex);
+  gFreeSlots.insert(gFreeSlots.end(), indexes.begin(), indexes.end());
 }
 
 uint32_t InitializeContext(Connection& c) {
@@ -61,7 +92,6 @@ uint32_t TerminateContext(Connection& c) {
 
 // Disconnects when connected, then terminates; answers the termination's status.
 uint32_t Close(Connection& c, uint32_t errorFlag) {
-  c.freed = true;
   if (c.connected) {
     EntryScope scope(*c.plugin, c.name, kRowDisconnect);
     c.plugin->entry.disconnect(c.context(), errorFlag);
@@ -82,6 +112,28 @@ class PendingContext {
  private:
   Connection* c_;
 };
+
+// Places connection in a free slot; TWFAIL_MEMORY when every handle is taken.
+// connection stays the caller's on failure.
+uint32_t Register(std::unique_ptr<Connection>& connection, TWCONNECT* handle) {
+  size_t index = 0;
+  if (!TakeSlot(&index)) return TWFAIL_MEMORY;
+  Slot& slot = *SlotOf(index);
+  std::lock_guard busy(slot.busy);
+  const uintptr_t value = (++slot.generation << kIndexBits) | index;
+  slot.connection = std::move(connection);
+  slot.handle.store(value, std::memory_order_release);
+  *handle = reinterpret_cast<TWCONNECT>(value);
+  return 0;
+}
+
+// Takes the live connection out of slot (busy held) and closes it; answers the termination's
+// status. The caller gives the slot back.
+uint32_t Retire(Slot& slot, uint32_t errorFlag) {
+  slot.handle.store(0, std::memory_order_release);
+  std::unique_ptr<Connection> c = std::move(slot.connection);
+  return Close(*c, errorFlag);
+}
 
 // TWXSetProperty, in table order, of every row the link gives a value. TEXT_FORMAT is read
 // only: connectors refuse to have it set.
@@ -124,7 +176,7 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   Plugin* plugin = nullptr;
   if ((status = AcquireConnector(source.library, &plugin)) != 0) return status;
 
-  auto c = std::make_shared<Connection>();
+  auto c = std::make_unique<Connection>();
   c->plugin = plugin;
   c->name = source.name;
   c->library = plugin->name;
@@ -135,7 +187,8 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   if ((status = InitializeContext(*c)) != 0) return status;
   PendingContext pending(*c);
   if ((status = PushProperties(*c, source)) != 0) return status;
-  TWCONNECT handle = Register(c);
+  TWCONNECT handle = TWNULLHANDLE;
+  if ((status = Register(c, &handle)) != 0) return status;
   pending.Keep();
   *connect = handle;
   return 0;
@@ -206,18 +259,16 @@ void LogObjectEvent(Connection& c, uint32_t event, uint32_t objectType) {
 }  // namespace
 
 Held::Held(TWCONNECT handle) {
-  {
-    std::lock_guard lock(gRegistryMutex);
-    auto it = gConnections.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == gConnections.end()) return;
-    connection_ = it->second;
-  }
-  lock_ = std::unique_lock(connection_->busy);
-  // Freed by another thread between the look-up and the lock.
-  if (connection_->freed) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  Slot* slot = value != 0 ? SlotOf(value) : nullptr;
+  if (slot == nullptr || slot->handle.load(std::memory_order_acquire) != value) return;
+  lock_ = std::unique_lock(slot->busy);
+  // Freed, and the slot perhaps taken again, by another thread between the check and the lock.
+  if (slot->handle.load(std::memory_order_relaxed) != value) {
     lock_.unlock();
-    connection_.reset();
+    return;
   }
+  connection_ = slot->connection.get();
 }
 
 uint32_t NewValueField(uint32_t type, FieldPtr* out) {
@@ -232,15 +283,18 @@ uint32_t NewValueField(uint32_t type, FieldPtr* out) {
 }
 
 void FreeAllConnections(uint32_t errorFlag) {
-  std::map<uintptr_t, std::shared_ptr<Connection>> all;
-  {
-    std::lock_guard lock(gRegistryMutex);
-    all.swap(gConnections);
+  std::vector<size_t> freed;
+  for (size_t chunk = 0; chunk < kMaxChunks; ++chunk) {
+    Slot* slots = gChunks[chunk].load(std::memory_order_acquire);
+    if (slots == nullptr) break;
+    for (size_t i = 0; i < kChunkSlots; ++i) {
+      std::lock_guard busy(slots[i].busy);
+      if (slots[i].handle.load(std::memory_order_relaxed) == 0) continue;
+      Retire(slots[i], errorFlag);
+      freed.push_back(chunk * kChunkSlots + i);
+    }
   }
-  for (auto& [handle, c] : all) {
-    std::lock_guard busy(c->busy);
-    if (!c->freed) Close(*c, errorFlag);
-  }
+  GiveBack(freed);
   ForgetLinkDescriptions();
 }
 
@@ -258,11 +312,17 @@ TW_API uint32_t TWConnectFree(TWCONNECT connect) {
   return tw::guard([&]() -> uint32_t {
     if (connect == TWNULLHANDLE) return 0;
     if (!SystemStarted()) return TWFAIL_TWXINIT;
-    std::shared_ptr<Connection> c = Unregister(connect);
-    if (c == nullptr) return TWFAIL_INVALID_CONNECT;
-    std::lock_guard busy(c->busy);
-    if (c->freed) return TWFAIL_INVALID_CONNECT;
-    return Close(*c, ActivityStatus() != 0 ? 1 : 0);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(connect);
+    Slot* slot = SlotOf(value);
+    if (slot == nullptr) return TWFAIL_INVALID_CONNECT;
+    uint32_t status = 0;
+    {
+      std::lock_guard busy(slot->busy);
+      if (slot->handle.load(std::memory_order_relaxed) != value) return TWFAIL_INVALID_CONNECT;
+      status = Retire(*slot, ActivityStatus() != 0 ? 1 : 0);
+    }
+    GiveBack({value & kIndexMask});
+    return status;
   });
 }
 

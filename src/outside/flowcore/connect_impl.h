@@ -126,27 +126,26 @@ struct Connection {
   std::unique_ptr<void, BlockDeleter> block;
   uint32_t connectCode = 0;
   bool connected = false;
-  bool freed = false;
   std::string name;     // TWTOKEN_NAME
   std::string library;  // TWTOKEN_LIBRARY
   int32_t linkId = 0;
   int32_t optionId = 0;
   size_t listCursor = SIZE_MAX;  // TWConnectListProperty's walk
-  std::mutex busy;               // held by the call that uses the connection
 
   TWXContext* context() { return reinterpret_cast<TWXContext*>(block.get()); }
 };
 
-// The live connection a handle names, locked for one call; false when it names none.
+// The live connection a handle names, held for one call (no other call on it runs, nor can
+// it be freed, meanwhile); false when the handle names none. Takes no process-wide lock.
 class Held {
  public:
   explicit Held(TWCONNECT handle);
   explicit operator bool() const { return connection_ != nullptr; }
-  Connection* operator->() const { return connection_.get(); }
+  Connection* operator->() const { return connection_; }
   Connection& operator*() const { return *connection_; }
 
  private:
-  std::shared_ptr<Connection> connection_;
+  Connection* connection_ = nullptr;
   std::unique_lock<std::mutex> lock_;
 };
 
