@@ -38,26 +38,16 @@ std::string Folded(std::string_view text) {
   return out;
 }
 
-namespace {
-
-// Frees a stream's data on every path.
-struct StreamData {
-  TWStream s{};
-  ~StreamData() { TWStreamDataFree(&s); }
-};
-
-}  // namespace
-
 uint32_t StreamText(const TWStream* stream, std::string* out) {
   if (stream == nullptr || stream->length == 0 || stream->data == nullptr) {
     out->clear();
     return TWSUCCESS;
   }
-  StreamData text;
-  if (uint32_t st = TWStreamDataConvert(&text.s, stream, TWCONVERTF_FORCE_TEXT, TWSTREAMFMT_NATIVE,
-                                        nullptr, nullptr))
+  flowcore::StreamData text;
+  if (uint32_t st = TWStreamDataConvert(text.get(), stream, TWCONVERTF_FORCE_TEXT,
+                                        TWSTREAMFMT_NATIVE, nullptr, nullptr))
     return st;
-  *out = BytesOf(text.s);
+  *out = text.view();
   return TWSUCCESS;
 }
 
@@ -87,11 +77,10 @@ std::atomic<MsgTblEntry*> gCloseEntry{nullptr};
 std::string LibraryOf(const Description& description) {
   for (const Property& p : description) {
     if (p.token != TWTOKEN_LIBRARY || !p.value || TWFieldIsNull(p.value.get(), 1)) continue;
-    act::StreamData text;
-    text.s.format = TWSTREAMFMT_NATIVE;
-    if (TWFieldGetStream(p.value.get(), 1, TWSTREAMFMT_NATIVE, &text.s, nullptr) != TWSUCCESS)
+    flowcore::StreamData text(TWSTREAMFMT_NATIVE);
+    if (TWFieldGetStream(p.value.get(), 1, TWSTREAMFMT_NATIVE, text.get(), nullptr) != TWSUCCESS)
       return {};
-    return act::BytesOf(text.s);
+    return std::string(text.view());
   }
   return {};
 }

@@ -199,13 +199,12 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
 template <class Call>
 uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow, bool countCall,
                   Call&& call) {
-  if (!SystemStarted()) return TWFAIL_TWXINIT;
-  Held c(handle);
-  if (!c) return TWFAIL_INVALID_CONNECT;
-  if (uint32_t close = CloseStatus()) return TWActivityLog(close);
-  if (!c->connected) return TWFAIL_NOT_CONNECTED;
-  EntryScope scope(*c->plugin, c->name, entryRow, wordRow, countCall);
-  return call(*c);
+  return WithConnection(handle, [&](Connection& c) -> uint32_t {
+    if (uint32_t close = CloseStatus()) return TWActivityLog(close);
+    if (!c.connected) return TWFAIL_NOT_CONNECTED;
+    EntryScope scope(*c.plugin, c.name, entryRow, wordRow, countCall);
+    return call(c);
+  });
 }
 
 // A verb with a count: the caller's word (or one of ours) is 0 when the connector gets it.
@@ -220,6 +219,18 @@ uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool 
     uint32_t status = call(c, word);
     if (countsRecords && *word != TWCOUNT_UNKNOWN) CountEntry(entryRow, *word);
     return status;
+  });
+}
+
+// The record verbs: Fetch, Insert, Update and Remove take the same arguments to their entry
+// point and count the records moved.
+template <TWXFetchProc ConnectorEntries::*entry, EntryRow row>
+uint32_t RecordVerb(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex, uint32_t recordCount,
+                    uint32_t* count) {
+  return tw::guard([&] {
+    return CountedVerb(connect, row, count, true, [&](Connection& c, uint32_t* n) {
+      return (c.plugin->entry.*entry)(c.context(), list, recordIndex, recordCount, n);
+    });
   });
 }
 
@@ -238,14 +249,7 @@ std::string ConnectorText(Connection& c, uint32_t token) {
     EntryScope scope(*c.plugin, c.name, kRowGetProperty);
     if (c.plugin->entry.getProperty(c.context(), token, field.get()) != 0) return {};
   }
-  TWStream s{};
-  int32_t isNull = 1;
-  std::string text;
-  if (TWFieldGetStream(field.get(), 1, TWSTREAMFMT_NATIVE, &s, &isNull) == 0 && !isNull &&
-      s.data != nullptr)
-    text.assign(static_cast<const char*>(s.data), s.length);
-  TWStreamDataFree(&s);
-  return text;
+  return FieldText(field.get());
 }
 
 // Logs a created, dropped or truncated object with its name (kind 0: no kind word).
@@ -254,6 +258,19 @@ void LogObjectEvent(Connection& c, uint32_t event, uint32_t objectType) {
                          : objectType == TWOBJECT_DATABASE ? TWTOKEN_DATABASE
                                                            : TWTOKEN_METADATA;
   LogWithArgs(event, objectType, ConnectorText(c, token));
+}
+
+// Create and Drop: the object kind's word in the scope, and the event logged on success.
+template <class Call>
+uint32_t ObjectVerb(TWCONNECT connect, uint32_t entryRow, uint32_t objectType, uint32_t event,
+                    Call&& call) {
+  return tw::guard([&] {
+    return DataVerb(connect, entryRow, ObjectWordRow(objectType), true, [&](Connection& c) {
+      uint32_t status = call(c);
+      if (status == 0) LogObjectEvent(c, event, objectType);
+      return status;
+    });
+  });
 }
 
 }  // namespace
@@ -272,13 +289,13 @@ Held::Held(TWCONNECT handle) {
 }
 
 uint32_t NewValueField(uint32_t type, FieldPtr* out) {
-  TWFIELD field = TWNULLHANDLE;
-  if (uint32_t status = TWFieldAlloc(&field, type, 1)) return status;
-  FieldPtr owned(field);
+  FieldPtr field;
+  if (uint32_t status = TWFieldAlloc(flowcore::Out(field), type, 1)) return status;
   if (type == TWTYPE_BINARY) {
-    if (uint32_t status = TWFieldSetFormatStream(field, 0, 0, TWSTREAMFMT_TEXT_LIST)) return status;
+    if (uint32_t status = TWFieldSetFormatStream(field.get(), 0, 0, TWSTREAMFMT_TEXT_LIST))
+      return status;
   }
-  *out = std::move(owned);
+  *out = std::move(field);
   return 0;
 }
 
@@ -327,29 +344,27 @@ TW_API uint32_t TWConnectFree(TWCONNECT connect) {
 }
 
 TW_API uint32_t TWConnectConnect(TWCONNECT connect) {
-  return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    if (uint32_t close = CloseStatus()) return TWActivityLog(close);
-    if (c->connected) return TWFAIL_CONNECTED;
-    EntryScope scope(*c->plugin, c->name, kRowConnect);
-    uint32_t status = c->plugin->entry.connect(c->context());
-    if (status == 0) c->connected = true;
-    return status;
+  return tw::guard([&] {
+    return WithConnection(connect, [](Connection& c) -> uint32_t {
+      if (uint32_t close = CloseStatus()) return TWActivityLog(close);
+      if (c.connected) return TWFAIL_CONNECTED;
+      EntryScope scope(*c.plugin, c.name, kRowConnect);
+      uint32_t status = c.plugin->entry.connect(c.context());
+      if (status == 0) c.connected = true;
+      return status;
+    });
   });
 }
 
 TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
-  return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    if (!c->connected) return 0;
-    EntryScope scope(*c->plugin, c->name, kRowDisconnect);
-    uint32_t status = c->plugin->entry.disconnect(c->context(), ActivityStatus() != 0 ? 1 : 0);
-    c->connected = false;
-    return status;
+  return tw::guard([&] {
+    return WithConnection(connect, [](Connection& c) -> uint32_t {
+      if (!c.connected) return 0;
+      EntryScope scope(*c.plugin, c.name, kRowDisconnect);
+      uint32_t status = c.plugin->entry.disconnect(c.context(), ActivityStatus() != 0 ? 1 : 0);
+      c.connected = false;
+      return status;
+    });
   });
 }
 
@@ -373,41 +388,19 @@ TW_API uint32_t TWConnectExecute(TWCONNECT connect, const TWStream* statement, T
   });
 }
 
-TW_API uint32_t TWConnectFetch(TWCONNECT connect, TWFIELDLIST dest, uint32_t recordIndex,
-                               uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowFetch, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.fetch(c.context(), dest, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectInsert(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowInsert, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.insert(c.context(), list, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectUpdate(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowUpdate, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.update(c.context(), list, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectRemove(TWCONNECT connect, TWFIELDLIST keys, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowRemove, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.remove(c.context(), keys, recordIndex, recordCount, n);
-    });
-  });
-}
+// TWConnectFetch, TWConnectInsert, TWConnectUpdate, TWConnectRemove: one row a verb, its
+// connector entry point and its catalogue row.
+#define TW_RECORD_VERB(Name, entry, row)                                                      \
+  TW_API uint32_t TWConnect##Name(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,  \
+                                  uint32_t recordCount, uint32_t* count) {                    \
+    return RecordVerb<&ConnectorEntries::entry, row>(connect, list, recordIndex, recordCount, \
+                                                     count);                                  \
+  }
+TW_RECORD_VERB(Fetch, fetch, kRowFetch)
+TW_RECORD_VERB(Insert, insert, kRowInsert)
+TW_RECORD_VERB(Update, update, kRowUpdate)
+TW_RECORD_VERB(Remove, remove, kRowRemove)
+#undef TW_RECORD_VERB
 
 TW_API uint32_t TWConnectCatalog(TWCONNECT connect, uint32_t objectType, TWFIELDLIST dest,
                                  uint32_t* count) {
@@ -432,23 +425,14 @@ TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
 }
 
 TW_API uint32_t TWConnectCreate(TWCONNECT connect, uint32_t objectType, TWFIELDLIST src) {
-  return tw::guard([&] {
-    return DataVerb(connect, kRowCreate, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.create(c.context(), objectType, src);
-      if (status == 0) LogObjectEvent(c, kCreatedEvent, objectType);
-      return status;
-    });
+  return ObjectVerb(connect, kRowCreate, objectType, kCreatedEvent, [&](Connection& c) {
+    return c.plugin->entry.create(c.context(), objectType, src);
   });
 }
 
 TW_API uint32_t TWConnectDrop(TWCONNECT connect, uint32_t objectType) {
-  return tw::guard([&] {
-    return DataVerb(connect, kRowDrop, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.drop(c.context(), objectType);
-      if (status == 0) LogObjectEvent(c, kDroppedEvent, objectType);
-      return status;
-    });
-  });
+  return ObjectVerb(connect, kRowDrop, objectType, kDroppedEvent,
+                    [&](Connection& c) { return c.plugin->entry.drop(c.context(), objectType); });
 }
 
 }  // extern "C"

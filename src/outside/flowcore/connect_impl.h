@@ -90,6 +90,9 @@ uint32_t LogWithToken(uint32_t status, uint32_t token);
 
 // The text of a caller's stream (any character set) as UTF-8; a null stream gives "".
 uint32_t StreamText(const TWStream* stream, std::string* out);
+// The first value of field as native text; empty for a null field or value, and when it does
+// not read as text.
+std::string FieldText(const TWFieldImpl* field);
 // Stores text (UTF-8) into the caller's stream as native text.
 uint32_t SetStreamText(TWStream* stream, std::string_view text);
 
@@ -148,6 +151,17 @@ class Held {
   Connection* connection_ = nullptr;
   std::unique_lock<std::mutex> lock_;
 };
+
+// Runs call(Connection&) on the connection handle names, held for the call; answers its
+// status, TWFAIL_TWXINIT before TWSystemInit, TWFAIL_INVALID_CONNECT when handle names no live
+// connection.
+template <class Call>
+uint32_t WithConnection(TWCONNECT handle, Call&& call) {
+  if (!SystemStarted()) return TWFAIL_TWXINIT;
+  Held c(handle);
+  if (!c) return TWFAIL_INVALID_CONNECT;
+  return call(*c);
+}
 
 // A one-value field of type (TWTYPE_BINARY carries text lists) with a null value.
 uint32_t NewValueField(uint32_t type, FieldPtr* out);

@@ -41,18 +41,6 @@ void Keep(const TWIntlFormat* intl) {
     k.intl.reset();
 }
 
-struct StreamData {
-  TWStream s{};
-  StreamData() = default;
-  StreamData(const StreamData&) = delete;
-  StreamData& operator=(const StreamData&) = delete;
-  ~StreamData() { TWStreamDataFree(&s); }
-  std::string_view view() const {
-    return s.data == nullptr ? std::string_view{}
-                             : std::string_view(static_cast<const char*>(s.data), s.length);
-  }
-};
-
 // The caller's text as QMBCS; a null stream is the empty text.
 uint32_t ToQmbcs(const TWStream* text, std::string* out) {
   if (text == nullptr) {
@@ -60,8 +48,8 @@ uint32_t ToQmbcs(const TWStream* text, std::string* out) {
     return 0;
   }
   if (text->length != 0 && text->data == nullptr) return TWFAIL_NULL_BUFFER;
-  StreamData q;
-  if (uint32_t st = TWStreamDataConvert(&q.s, text, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
+  flowcore::StreamData q;
+  if (uint32_t st = TWStreamDataConvert(q.get(), text, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
     return st;
   *out = std::string(q.view());
   return 0;

@@ -11,6 +11,7 @@
 #include "datetime.h"
 #include "field_impl.h"
 #include "flowcore.h"
+#include "scalar_types.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
 
@@ -310,12 +311,6 @@ uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
   return entries > 1 ? Permit(TWFAIL_OVERFLOW, flags) : 0;
 }
 
-// Every To* answers 0, TWFAIL_OVERFLOW with *out clamped (never under TWFIELDF_TRUNC_DATA,
-// which takes the clamped value silently), or another status with *out unspecified.
-uint32_t Finish(uint32_t listStatus, uint32_t status) {
-  return status != 0 ? status : listStatus;
-}
-
 uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
   if (q > kIntLimit || q < -kIntLimit) {
     *out = q > 0 ? kIntLimit : -kIntLimit;
@@ -325,170 +320,147 @@ uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
   return inexact ? PrecisionLost(flags) : 0;
 }
 
-uint32_t ToInt(const Value& in, uint32_t flags, int32_t* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+// Each target type's conversions: from a stream's text, and from a scalar of another type or
+// its own (any other: TWFAIL_INVALID_CONVERT). Same statuses as To below.
+uint32_t FromText(const TWStream* s, int32_t* out) {
+  return TWIntFromStream(out, s);
+}
+uint32_t FromText(const TWStream* s, double* out) {
+  return TWFloatFromStream(out, s);
+}
+uint32_t FromText(const TWStream* s, TWCurrency* out) {
+  return TWCurrencyFromStream(out, s);
+}
+uint32_t FromText(const TWStream* s, TWNumeric* out) {
+  *out = TWNumeric{};
+  return TWNumericFromStream(out, s);
+}
+uint32_t FromText(const TWStream* s, TWDatetime* out) {
+  return TWDatetimeFromStream(out, s);
+}
+
+uint32_t FromScalar(const Value& v, uint32_t flags, int32_t* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
-      break;
+      return 0;
     case TWTYPE_FLOAT: {
       if (std::isnan(v.f)) return TWFAIL_INVALID_FLOAT;
       double t = std::trunc(v.f);
-      if (t > kIntLimit || t < -kIntLimit) {
-        st = NarrowInt(t > 0 ? INT64_MAX : -INT64_MAX, false, flags, out);
-      } else {
-        st = NarrowInt(static_cast<int64_t>(t), t != v.f, flags, out);
-      }
-      break;
+      if (t > kIntLimit || t < -kIntLimit)
+        return NarrowInt(t > 0 ? INT64_MAX : -INT64_MAX, false, flags, out);
+      return NarrowInt(static_cast<int64_t>(t), t != v.f, flags, out);
     }
     case TWTYPE_CURRENCY:
-      st = NarrowInt(v.c.value / 10000, v.c.value % 10000 != 0, flags, out);
-      break;
+      return NarrowInt(v.c.value / 10000, v.c.value % 10000 != 0, flags, out);
     case TWTYPE_NUMERIC: {
       Scaled sc = ScaleNumeric(v.n, 0, false);
-      if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX)) {
-        st = NarrowInt(sc.neg ? -INT64_MAX : INT64_MAX, false, flags, out);
-      } else {
-        int64_t q = static_cast<int64_t>(sc.mag);
-        st = NarrowInt(sc.neg ? -q : q, sc.inexact, flags, out);
-      }
-      break;
+      if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX))
+        return NarrowInt(sc.neg ? -INT64_MAX : INT64_MAX, false, flags, out);
+      int64_t q = static_cast<int64_t>(sc.mag);
+      return NarrowInt(sc.neg ? -q : q, sc.inexact, flags, out);
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWIntFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToFloat(const Value& in, uint32_t flags, double* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+uint32_t FromScalar(const Value& v, uint32_t flags, double* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
-      break;
+      return 0;
     case TWTYPE_FLOAT:
       *out = v.f;
-      break;
+      return 0;
     case TWTYPE_CURRENCY: {
-      if ((st = TWFloatFromCurrency(out, &v.c))) return st;
+      if (uint32_t st = TWFloatFromCurrency(out, &v.c)) return st;
       TWCurrency back{};
       if (TWCurrencyFromFloat(&back, out) != 0 || back.value != v.c.value)
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
     case TWTYPE_NUMERIC: {
-      if ((st = TWFloatFromNumeric(out, &v.n))) return Permit(st, flags);
+      if (uint32_t st = TWFloatFromNumeric(out, &v.n)) return Permit(st, flags);
       TWNumeric back{};
       int32_t r = 0;
       if (TWNumericFromFloat(&back, out) != 0 || TWNumericCompare(&back, &v.n, &r) != 0 || r != 0)
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWFloatFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToCurrency(const Value& in, uint32_t flags, TWCurrency* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+uint32_t FromScalar(const Value& v, uint32_t flags, TWCurrency* out) {
   switch (v.type) {
     case TWTYPE_INT:
       out->value = int64_t{v.i} * 10000;
-      break;
+      return 0;
     case TWTYPE_FLOAT: {
-      st = TWCurrencyFromFloat(out, &v.f);
-      if (st != 0) return Finish(ls, Permit(st, flags));
+      if (uint32_t st = TWCurrencyFromFloat(out, &v.f)) return Permit(st, flags);
       // Binary noise below the 15th digit is not a lost fraction.
       double back = 0;
       if (TWFloatFromCurrency(&back, out) != 0 || RoundDigits(back, 15) != RoundDigits(v.f, 15))
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
     case TWTYPE_CURRENCY:
       *out = v.c;
-      break;
+      return 0;
     case TWTYPE_NUMERIC: {
       Scaled sc = ScaleNumeric(v.n, 4, true);
       if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX)) {
         out->value = sc.neg ? -INT64_MAX : INT64_MAX;
-        st = Permit(TWFAIL_OVERFLOW, flags);
-      } else {
-        int64_t q = static_cast<int64_t>(sc.mag);
-        out->value = sc.neg ? -q : q;
-        if (sc.inexact) st = PrecisionLost(flags);
+        return Permit(TWFAIL_OVERFLOW, flags);
       }
-      break;
+      int64_t q = static_cast<int64_t>(sc.mag);
+      out->value = sc.neg ? -q : q;
+      return sc.inexact ? PrecisionLost(flags) : 0;
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWCurrencyFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToNumeric(const Value& in, uint32_t flags, TWNumeric* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+uint32_t FromScalar(const Value& v, uint32_t flags, TWNumeric* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = NumericFromInt64(v.i, 0);
-      break;
+      return 0;
     case TWTYPE_FLOAT:
       *out = TWNumeric{};
-      st = Permit(TWNumericFromFloat(out, &v.f), flags);
-      break;
+      return Permit(TWNumericFromFloat(out, &v.f), flags);
     case TWTYPE_CURRENCY:
       *out = NumericFromInt64(v.c.value, 4);
-      break;
+      return 0;
     case TWTYPE_NUMERIC:
       *out = v.n;
-      break;
-    case TWTYPE_TEXT:
-      *out = TWNumeric{};
-      st = Permit(TWNumericFromStream(out, v.s), flags);
-      break;
+      return 0;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToDatetime(const Value& in, uint32_t flags, TWDatetime* out, bool* isNull) {
+uint32_t FromScalar(const Value& v, uint32_t, TWDatetime* out) {
+  if (v.type != TWTYPE_DATETIME) return TWFAIL_INVALID_CONVERT;
+  *out = v.d;
+  return 0;
+}
+
+// Converts in to the type of *out: 0, TWFAIL_OVERFLOW with *out clamped (never under
+// TWFIELDF_TRUNC_DATA, which takes the clamped value silently), or another status with *out
+// unspecified. A list's first entry converts; more entries give TWFAIL_OVERFLOW unless a
+// conversion failure says more.
+template <class T>
+uint32_t To(const Value& in, uint32_t flags, T* out, bool* isNull) {
   Value v;
   uint32_t ls = Scalarize(in, flags, &v, isNull);
   if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
-  switch (v.type) {
-    case TWTYPE_DATETIME:
-      *out = v.d;
-      break;
-    case TWTYPE_TEXT:
-      st = Permit(TWDatetimeFromStream(out, v.s), flags);
-      break;
-    default:
-      return TWFAIL_INVALID_CONVERT;
-  }
-  return Finish(ls, st);
+  uint32_t st =
+      v.type == TWTYPE_TEXT ? Permit(FromText(v.s, out), flags) : FromScalar(v, flags, out);
+  return st != 0 ? st : ls;
 }
 
 // ---- values to streams
@@ -587,7 +559,7 @@ uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target, uint32_t
       if (!IsNumberType(v.type)) return TWFAIL_INVALID_CONVERT;
       double d = 0;
       bool isNull = false;
-      if ((st = ToFloat(v, flags, &d, &isNull))) return st;
+      if ((st = To(v, flags, &d, &isNull))) return st;
       uint64_t bits;
       std::memcpy(&bits, &d, sizeof bits);
       tw::put_u16(buf, 1);
@@ -629,11 +601,11 @@ uint32_t SlotFormat(const TWFieldImpl* f, const Value& v) {
   return v.type == TWTYPE_DATETIME ? TWSTREAMFMT_DATETIME_LIST : TWSTREAMFMT_NUMBER_LIST;
 }
 
-template <class T, class Conv>
-uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v, Conv conv) {
+template <class T>
+uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v) {
   T out{};
   bool isNull = false;
-  if (uint32_t st = conv(v, f->flags, &out, &isNull)) return st;
+  if (uint32_t st = To(v, f->flags, &out, &isNull)) return st;
   if (isNull) {
     MakeNull(f, index);
     return 0;
@@ -646,15 +618,15 @@ uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v, Conv conv) 
 uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
   switch (f->type) {
     case TWTYPE_INT:
-      return StoreScalar<int32_t>(f, index, v, ToInt);
+      return StoreScalar<int32_t>(f, index, v);
     case TWTYPE_FLOAT:
-      return StoreScalar<double>(f, index, v, ToFloat);
+      return StoreScalar<double>(f, index, v);
     case TWTYPE_CURRENCY:
-      return StoreScalar<TWCurrency>(f, index, v, ToCurrency);
+      return StoreScalar<TWCurrency>(f, index, v);
     case TWTYPE_NUMERIC:
-      return StoreScalar<TWNumeric>(f, index, v, ToNumeric);
+      return StoreScalar<TWNumeric>(f, index, v);
     case TWTYPE_DATETIME:
-      return StoreScalar<TWDatetime>(f, index, v, ToDatetime);
+      return StoreScalar<TWDatetime>(f, index, v);
     case TWTYPE_TEXT:
     case TWTYPE_BINARY: {
       if (uint32_t st = WriteStream(v, SlotFormat(f, v), StreamSlot(f, index), f->flags, true))
@@ -667,8 +639,22 @@ uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
   }
 }
 
+// Where a value of each scalar type sits in a Value.
 template <class T>
-uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type, T Value::*member) {
+constexpr T Value::*kMember = nullptr;
+template <>
+constexpr int32_t Value::*kMember<int32_t> = &Value::i;
+template <>
+constexpr double Value::*kMember<double> = &Value::f;
+template <>
+constexpr TWCurrency Value::*kMember<TWCurrency> = &Value::c;
+template <>
+constexpr TWNumeric Value::*kMember<TWNumeric> = &Value::n;
+template <>
+constexpr TWDatetime Value::*kMember<TWDatetime> = &Value::d;
+
+template <class T>
+uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_BUFFER;
@@ -679,14 +665,13 @@ uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type, 
     }
     Value v;
     v.type = type;
-    v.*member = *value;
+    v.*kMember<T> = *value;
     return StoreValue(field, index, v);
   });
 }
 
-template <class T, class Conv>
-uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint32_t type,
-                  Conv conv) {
+template <class T>
+uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_RESULT;
@@ -702,7 +687,7 @@ uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint
     }
     T out{};
     bool null = false;
-    uint32_t st = conv(ReadSlot(field, index), field->flags, &out, &null);
+    uint32_t st = To(ReadSlot(field, index), field->flags, &out, &null);
     if (st != 0 && st != TWFAIL_OVERFLOW) return st;
     *value = null ? T{} : out;
     if (isNull) *isNull = null ? 1 : 0;
@@ -1097,24 +1082,16 @@ TW_API uint32_t TWFieldGetBuffer(TWFIELD field, uint32_t index, void** value, in
   });
 }
 
-TW_API uint32_t TWFieldGetInt(TWFIELD field, uint32_t index, int32_t* value, int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_INT, ToInt);
-}
-TW_API uint32_t TWFieldGetFloat(TWFIELD field, uint32_t index, double* value, int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_FLOAT, ToFloat);
-}
-TW_API uint32_t TWFieldGetCurrency(TWFIELD field, uint32_t index, TWCurrency* value,
-                                   int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_CURRENCY, ToCurrency);
-}
-TW_API uint32_t TWFieldGetNumeric(TWFIELD field, uint32_t index, TWNumeric* value,
-                                  int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_NUMERIC, ToNumeric);
-}
-TW_API uint32_t TWFieldGetDatetime(TWFIELD field, uint32_t index, TWDatetime* value,
-                                   int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_DATETIME, ToDatetime);
-}
+// TWFieldGetInt, TWFieldSetInt, ... TWFieldGetDatetime, TWFieldSetDatetime.
+#define TW_FIELD_TYPED(Name, T, type)                                                          \
+  TW_API uint32_t TWFieldGet##Name(TWFIELD field, uint32_t index, T* value, int32_t* isNull) { \
+    return GetTyped(field, index, value, isNull, type);                                        \
+  }                                                                                            \
+  TW_API uint32_t TWFieldSet##Name(TWFIELD field, uint32_t index, const T* value) {            \
+    return SetTyped(field, index, value, type);                                                \
+  }
+TW_SCALAR_TYPES(TW_FIELD_TYPED)
+#undef TW_FIELD_TYPED
 
 TW_API uint32_t TWFieldGetStream(TWFIELD field, uint32_t index, uint32_t format, TWStream* dest,
                                  int32_t* isNull) {
@@ -1132,22 +1109,6 @@ TW_API uint32_t TWFieldGetStream(TWFIELD field, uint32_t index, uint32_t format,
     if (isNull) *isNull = 0;
     return 0;
   });
-}
-
-TW_API uint32_t TWFieldSetInt(TWFIELD field, uint32_t index, const int32_t* value) {
-  return SetTyped(field, index, value, TWTYPE_INT, &Value::i);
-}
-TW_API uint32_t TWFieldSetFloat(TWFIELD field, uint32_t index, const double* value) {
-  return SetTyped(field, index, value, TWTYPE_FLOAT, &Value::f);
-}
-TW_API uint32_t TWFieldSetCurrency(TWFIELD field, uint32_t index, const TWCurrency* value) {
-  return SetTyped(field, index, value, TWTYPE_CURRENCY, &Value::c);
-}
-TW_API uint32_t TWFieldSetNumeric(TWFIELD field, uint32_t index, const TWNumeric* value) {
-  return SetTyped(field, index, value, TWTYPE_NUMERIC, &Value::n);
-}
-TW_API uint32_t TWFieldSetDatetime(TWFIELD field, uint32_t index, const TWDatetime* value) {
-  return SetTyped(field, index, value, TWTYPE_DATETIME, &Value::d);
 }
 
 TW_API uint32_t TWFieldSetStream(TWFIELD field, uint32_t index, const TWStream* value) {

@@ -10,6 +10,7 @@
 
 #include "field_impl.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "tw/guard.h"
 
 namespace {
@@ -137,20 +138,12 @@ uint32_t NameText(const TWStream* name, std::string* held, std::string_view* vie
     *view = std::string_view(static_cast<const char*>(name->data), name->length);
     return 0;
   }
-  TWStream tmp{};
-  void* data = nullptr;
-  uint32_t length = 0;
-  uint32_t st = TWStreamDataConvert(&tmp, name, 0, TWSTREAMFMT_QMBCS, &data, &length);
+  flowcore::StreamData tmp;
+  uint32_t st = TWStreamDataConvert(tmp.get(), name, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr);
   if (st == 0) {
-    try {
-      held->assign(static_cast<const char*>(data), length);
-    } catch (...) {
-      TWStreamDataFree(&tmp);
-      throw;
-    }
+    held->assign(tmp.view());
     *view = *held;
   }
-  TWStreamDataFree(&tmp);
   return st;
 }
 
@@ -168,19 +161,9 @@ uint32_t ConvertName(const std::string& name, uint32_t format, std::string* out)
   src.format = TWSTREAMFMT_QMBCS;
   src.length = static_cast<uint32_t>(name.size());
   src.data = const_cast<char*>(name.data());
-  TWStream tmp{};
-  void* data = nullptr;
-  uint32_t length = 0;
-  uint32_t st = TWStreamDataConvert(&tmp, &src, 0, format, &data, &length);
-  if (st == 0) {
-    try {
-      out->assign(static_cast<const char*>(data), length);
-    } catch (...) {
-      TWStreamDataFree(&tmp);
-      throw;
-    }
-  }
-  TWStreamDataFree(&tmp);
+  flowcore::StreamData tmp;
+  uint32_t st = TWStreamDataConvert(tmp.get(), &src, 0, format, nullptr, nullptr);
+  if (st == 0) out->assign(tmp.view());
   return st;
 }
 

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "flowcore_ptr.h"
 #include "stream_internal.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
@@ -42,15 +43,6 @@ uint32_t ForEachPiece(const uint8_t* text, size_t n, F&& f) {
     p = comma + 1;
   }
 }
-
-// A stream with its own block, freed on every path.
-struct TempStream {
-  TWStream s{};
-  TempStream() = default;
-  TempStream(const TempStream&) = delete;
-  TempStream& operator=(const TempStream&) = delete;
-  ~TempStream() { TWStreamDataFree(&s); }
-};
 
 constexpr char kJoin[] = ", ";
 constexpr char kRangeMark[] = " - ";
@@ -140,10 +132,10 @@ uint32_t ValuesToUtf8(Kind kind, const uint8_t* list, size_t n, ByteBuf& out, ui
   const size_t values = tw::get_u16(list);
   const size_t ranges = tw::get_u16(list + 2);
   const uint8_t* p = list + kNumberHeader;
-  TempStream text;
+  StreamData text;
   auto put = [&](const uint8_t* entry) -> uint32_t {
-    if (uint32_t st = format(entry, &text.s)) return st;
-    out.append(text.s.data, text.s.length);
+    if (uint32_t st = format(entry, text.get())) return st;
+    out.append(text.get()->data, text.get()->length);
     return TWSUCCESS;
   };
   for (size_t i = 0; i < values + ranges; ++i) {
@@ -307,6 +299,18 @@ uint32_t GetEntry(const TWStream* list, uint32_t format, uint32_t invalid, uint3
   return TWSUCCESS;
 }
 
+// The value and range counts of a number or datetime list (each optional).
+uint32_t GetCounts(const TWStream* list, uint32_t format, uint32_t invalid, uint32_t* valueCount,
+                   uint32_t* rangeCount) {
+  if (list == nullptr) return TWFAIL_NULL_BUFFER;
+  const uint8_t* p;
+  size_t n;
+  if (uint32_t st = ReadList(list, format, invalid, &p, &n)) return st;
+  if (valueCount) *valueCount = tw::get_u16(p);
+  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
+  return TWSUCCESS;
+}
+
 uint32_t ListBytes(const TWStream* list, uint32_t format) {
   if (list == nullptr) return 0;
   const uint8_t* p;
@@ -356,15 +360,8 @@ TW_API uint32_t TWTextListFetch(const TWStream* list, uint32_t index, uint32_t f
 
 TW_API uint32_t TWNumberListGetCount(const TWStream* list, uint32_t* valueCount,
                                      uint32_t* rangeCount) {
-  if (list == nullptr) return TWFAIL_NULL_BUFFER;
-  const uint8_t* p;
-  size_t n;
-  if (uint32_t st =
-          flowcore::ReadList(list, TWSTREAMFMT_NUMBER_LIST, TWFAIL_INVALID_NUMBER_LIST, &p, &n))
-    return st;
-  if (valueCount) *valueCount = tw::get_u16(p);
-  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
-  return TWSUCCESS;
+  return flowcore::GetCounts(list, TWSTREAMFMT_NUMBER_LIST, TWFAIL_INVALID_NUMBER_LIST, valueCount,
+                             rangeCount);
 }
 
 TW_API uint32_t TWNumberListGetFirst(const TWStream* list, double* value) {
@@ -389,15 +386,8 @@ TW_API uint32_t TWNumberListGetValue(const TWStream* list, uint32_t index, doubl
 
 TW_API uint32_t TWDatetimeListGetCount(const TWStream* list, uint32_t* valueCount,
                                        uint32_t* rangeCount) {
-  if (list == nullptr) return TWFAIL_NULL_BUFFER;
-  const uint8_t* p;
-  size_t n;
-  if (uint32_t st =
-          flowcore::ReadList(list, TWSTREAMFMT_DATETIME_LIST, TWFAIL_INVALID_DATETIME_LIST, &p, &n))
-    return st;
-  if (valueCount) *valueCount = tw::get_u16(p);
-  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
-  return TWSUCCESS;
+  return flowcore::GetCounts(list, TWSTREAMFMT_DATETIME_LIST, TWFAIL_INVALID_DATETIME_LIST,
+                             valueCount, rangeCount);
 }
 
 TW_API uint32_t TWDatetimeListGetFirst(const TWStream* list, TWDatetime* value) {
