@@ -87,7 +87,7 @@ std::string LibraryOf(const Description& description) {
 
 // The name of TWActivityAlloc as native text. The caller promises a terminator; the scan is
 // bounded all the same.
-uint32_t NameText(const void* name, uint32_t format, std::string* out) {
+[[nodiscard]] uint32_t NameText(const void* name, uint32_t format, std::string* out) {
   out->clear();
   if (name == nullptr) return TWSUCCESS;
   const auto* bytes = static_cast<const unsigned char*>(name);
@@ -112,7 +112,7 @@ uint32_t NameText(const void* name, uint32_t format, std::string* out) {
 
 // Ends the current activity: its connections, its counts, its link descriptions and its
 // plug-in; with reportDone a named activity's run is reported done.
-uint32_t EndCurrent(bool reportDone) {
+[[nodiscard]] uint32_t EndCurrent(bool reportDone) {
   int32_t handle = 0;
   uint32_t status = 0;
   {
@@ -163,7 +163,7 @@ class BusyMark {
   Activity* a_;
 };
 
-uint32_t Install(std::unique_ptr<Activity> a) {
+[[nodiscard]] uint32_t Install(std::unique_ptr<Activity> a) {
   std::lock_guard lock(Mutex());
   if (Current()) return TWFAIL_UNAVAILABLE;
   gCloseEntry.store(a->entry, std::memory_order_release);
@@ -186,7 +186,7 @@ bool StopTimePassed(const TWDatetime* stopTime) {
 }
 
 // Waits about a second for the runs, watching the close request meanwhile.
-uint32_t PauseWatchingClose() {
+[[nodiscard]] uint32_t PauseWatchingClose() {
   for (int i = 0; i < 10; ++i) {
     if (uint32_t command = CloseStatus()) return command;
     TWKeyboardSleep();
@@ -236,7 +236,8 @@ std::string AddedPropertyName(uint32_t token) {
 }
 
 void EndActivity() {
-  if (HasCurrent()) EndCurrent(/*reportDone=*/false);
+  // At shutdown nobody is left to take the ending's status.
+  if (HasCurrent()) (void)EndCurrent(/*reportDone=*/false);
   std::lock_guard lock(Mutex());
   act::SystemStore().clear();
 }

@@ -56,7 +56,7 @@ const TWFieldImpl* Exact(const Activity& a, uint32_t token, bool* hidden) {
 // Finds the value of token (own, alias, link description, link options) and hands it to
 // use; TWFAIL_MISSING_PROPERTY when there is none.
 template <class F>
-uint32_t WithValue(uint32_t token, F&& use) {
+[[nodiscard]] uint32_t WithValue(uint32_t token, F&& use) {
   {
     std::lock_guard lock(Mutex());
     if (!Current()) return TWFAIL_ACTIVITY_NOT_INIT;
@@ -73,7 +73,7 @@ uint32_t WithValue(uint32_t token, F&& use) {
 }
 
 // A one-value copy of value 1 of src with its formats; null when that value is null.
-uint32_t CopyValue(TWFIELD src, FieldPtr* out) {
+[[nodiscard]] uint32_t CopyValue(TWFIELD src, FieldPtr* out) {
   if (!twfc::FieldOk(src)) return TWFAIL_INVALID_FIELD;
   uint32_t type = TWFieldGetType(src);
   if (type == TWTYPE_INVALID) return TWFAIL_INVALID_TYPE;
@@ -110,7 +110,7 @@ bool IsTextList(const TWFieldImpl* f) {
 }
 
 // Text of a one-value field for a static property's item.
-uint32_t FieldText(TWFIELD f, std::string* out) {
+[[nodiscard]] uint32_t FieldText(TWFIELD f, std::string* out) {
   flowcore::StreamData text;
   uint32_t st = TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, text.get(), nullptr);
   if (st == TWSUCCESS) *out = text.view();
@@ -119,7 +119,7 @@ uint32_t FieldText(TWFIELD f, std::string* out) {
 
 // Stores value (null: takes the value away) for token and keeps it where the token's kind
 // says; the value is set for this run whatever the control store answers.
-uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
+[[nodiscard]] uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
   if (Added* added = FindAdded(a, token)) {
     switch (added->store) {
       case TWPROPSTORE_SYSTEM:
@@ -153,7 +153,7 @@ uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
   return CSMgrPutDescription(a.handle, &blob);
 }
 
-uint32_t SetValue(uint32_t token, FieldPtr value) {
+[[nodiscard]] uint32_t SetValue(uint32_t token, FieldPtr value) {
   std::lock_guard lock(Mutex());
   if (!Current()) return TWFAIL_ACTIVITY_NOT_INIT;
   return Store(*Current(), token, std::move(value));
@@ -161,8 +161,8 @@ uint32_t SetValue(uint32_t token, FieldPtr value) {
 
 // A one-value field of type holding *src (null src: a null value).
 template <class T>
-uint32_t SetTyped(uint32_t token, uint32_t type, const T* src,
-                  uint32_t (*set)(TWFIELD, uint32_t, const T*)) {
+[[nodiscard]] uint32_t SetTyped(uint32_t token, uint32_t type, const T* src,
+                                uint32_t (*set)(TWFIELD, uint32_t, const T*)) {
   if (!SystemStarted()) return TWFAIL_TWXINIT;
   FieldPtr value;
   if (src != nullptr) {
@@ -173,7 +173,8 @@ uint32_t SetTyped(uint32_t token, uint32_t type, const T* src,
 }
 
 template <class T>
-uint32_t GetTyped(uint32_t token, T* dest, uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
+[[nodiscard]] uint32_t GetTyped(uint32_t token, T* dest,
+                                uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
   if (!SystemStarted()) return TWFAIL_TWXINIT;
   if (dest == nullptr) return TWFAIL_NULL_RESULT;
   return WithValue(token, [&](TWFIELD f) -> uint32_t {
@@ -287,7 +288,8 @@ TW_API int32_t TWActivityGetPropertyBoolean(uint32_t token, int32_t defaultValue
   return tw::guard_value(defaultValue, [&]() -> int32_t {
     if (!SystemStarted()) return defaultValue;
     int32_t answer = defaultValue;
-    WithValue(token, [&](TWFIELD f) -> uint32_t {
+    // A property that cannot be read leaves the default standing.
+    (void)WithValue(token, [&](TWFIELD f) -> uint32_t {
       if (TWFieldIsNull(f, 1)) return TWSUCCESS;
       if (TWFieldGetType(f) == TWTYPE_INT) {
         int32_t v = 0;

@@ -69,7 +69,7 @@ void GiveBack(const std::vector<size_t>& indexes) {
   gFreeSlots.insert(gFreeSlots.end(), indexes.begin(), indexes.end());
 }
 
-uint32_t InitializeContext(Connection& c) {
+[[nodiscard]] uint32_t InitializeContext(Connection& c) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool first = plugin.live == 0;
@@ -82,7 +82,7 @@ uint32_t InitializeContext(Connection& c) {
   return status;
 }
 
-uint32_t TerminateContext(Connection& c) {
+[[nodiscard]] uint32_t TerminateContext(Connection& c) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool last = --plugin.live == 0;
@@ -91,7 +91,7 @@ uint32_t TerminateContext(Connection& c) {
 }
 
 // Disconnects when connected, then terminates; answers the termination's status.
-uint32_t Close(Connection& c, uint32_t errorFlag) {
+[[nodiscard]] uint32_t Close(Connection& c, uint32_t errorFlag) {
   if (c.connected) {
     EntryScope scope(*c.plugin, c.name, kRowDisconnect);
     c.plugin->entry.disconnect(c.context(), errorFlag);
@@ -104,8 +104,9 @@ uint32_t Close(Connection& c, uint32_t errorFlag) {
 class PendingContext {
  public:
   explicit PendingContext(Connection& c) : c_(&c) {}
+  // The allocation's own failure is its answer; the termination's is not reported.
   ~PendingContext() {
-    if (c_ != nullptr) TerminateContext(*c_);
+    if (c_ != nullptr) (void)TerminateContext(*c_);
   }
   void Keep() { c_ = nullptr; }
 
@@ -115,7 +116,7 @@ class PendingContext {
 
 // Places connection in a free slot; TWFAIL_MEMORY when every handle is taken.
 // connection stays the caller's on failure.
-uint32_t Register(std::unique_ptr<Connection>& connection, TWCONNECT* handle) {
+[[nodiscard]] uint32_t Register(std::unique_ptr<Connection>& connection, TWCONNECT* handle) {
   size_t index = 0;
   if (!TakeSlot(&index)) return TWFAIL_MEMORY;
   Slot& slot = *SlotOf(index);
@@ -129,7 +130,7 @@ uint32_t Register(std::unique_ptr<Connection>& connection, TWCONNECT* handle) {
 
 // Takes the live connection out of slot (busy held) and closes it; answers the termination's
 // status. The caller gives the slot back.
-uint32_t Retire(Slot& slot, uint32_t errorFlag) {
+[[nodiscard]] uint32_t Retire(Slot& slot, uint32_t errorFlag) {
   slot.handle.store(0, std::memory_order_release);
   std::unique_ptr<Connection> c = std::move(slot.connection);
   return Close(*c, errorFlag);
@@ -137,7 +138,7 @@ uint32_t Retire(Slot& slot, uint32_t errorFlag) {
 
 // TWXSetProperty, in table order, of every row the link gives a value. TEXT_FORMAT is read
 // only: connectors refuse to have it set.
-uint32_t PushProperties(Connection& c, const LinkSource& source) {
+[[nodiscard]] uint32_t PushProperties(Connection& c, const LinkSource& source) {
   const Plugin& plugin = *c.plugin;
   for (const TWXPropertyDef& row : plugin.rows) {
     if (row.token == TWTOKEN_TEXT_FORMAT) continue;
@@ -156,7 +157,7 @@ uint32_t PushProperties(Connection& c, const LinkSource& source) {
   return 0;
 }
 
-uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
+[[nodiscard]] uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   if (connect == nullptr) return TWFAIL_NULL_RESULT;
   *connect = TWNULLHANDLE;
   if (!SystemStarted()) return TWFAIL_TWXINIT;
@@ -197,8 +198,8 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
 // The common path of the verbs that need an open connection: the handle, the close gate
 // (logged once: a repeated status is not logged again), the connected state, the scope.
 template <class Call>
-uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow, bool countCall,
-                  Call&& call) {
+[[nodiscard]] uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow,
+                                bool countCall, Call&& call) {
   return WithConnection(handle, [&](Connection& c) -> uint32_t {
     if (uint32_t close = CloseStatus()) return TWActivityLog(close);
     if (!c.connected) return TWFAIL_NOT_CONNECTED;
@@ -210,8 +211,8 @@ uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow, bool co
 // A verb with a count: the caller's word (or one of ours) is 0 when the connector gets it.
 // Record verbs count the records they moved instead of their calls.
 template <class Call>
-uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool countsRecords,
-                     Call&& call) {
+[[nodiscard]] uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count,
+                                   bool countsRecords, Call&& call) {
   return DataVerb(handle, entryRow, 0, !countsRecords, [&](Connection& c) {
     uint32_t own = 0;
     uint32_t* word = count != nullptr ? count : &own;
@@ -225,8 +226,8 @@ uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool 
 // The record verbs: Fetch, Insert, Update and Remove take the same arguments to their entry
 // point and count the records moved.
 template <TWXFetchProc ConnectorEntries::*entry, EntryRow row>
-uint32_t RecordVerb(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex, uint32_t recordCount,
-                    uint32_t* count) {
+[[nodiscard]] uint32_t RecordVerb(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
+                                  uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
     return CountedVerb(connect, row, count, true, [&](Connection& c, uint32_t* n) {
       return (c.plugin->entry.*entry)(c.context(), list, recordIndex, recordCount, n);
@@ -262,8 +263,8 @@ void LogObjectEvent(Connection& c, uint32_t event, uint32_t objectType) {
 
 // Create and Drop: the object kind's word in the scope, and the event logged on success.
 template <class Call>
-uint32_t ObjectVerb(TWCONNECT connect, uint32_t entryRow, uint32_t objectType, uint32_t event,
-                    Call&& call) {
+[[nodiscard]] uint32_t ObjectVerb(TWCONNECT connect, uint32_t entryRow, uint32_t objectType,
+                                  uint32_t event, Call&& call) {
   return tw::guard([&] {
     return DataVerb(connect, entryRow, ObjectWordRow(objectType), true, [&](Connection& c) {
       uint32_t status = call(c);
@@ -307,7 +308,8 @@ void FreeAllConnections(uint32_t errorFlag) {
     for (size_t i = 0; i < kChunkSlots; ++i) {
       std::lock_guard busy(slots[i].busy);
       if (slots[i].handle.load(std::memory_order_relaxed) == 0) continue;
-      Retire(slots[i], errorFlag);
+      // Connections left allocated end without a caller to hear how.
+      (void)Retire(slots[i], errorFlag);
       freed.push_back(chunk * kChunkSlots + i);
     }
   }

@@ -17,7 +17,7 @@ bool IsControl(uint32_t token) {
   return ((token & TWTOKEN_VALUE_MASK) & TWTOKENF_CONTROL) != 0;
 }
 
-uint32_t IntField(int32_t value, FieldPtr* out) {
+[[nodiscard]] uint32_t IntField(int32_t value, FieldPtr* out) {
   FieldPtr field;
   if (uint32_t status = NewValueField(TWTYPE_INT, &field)) return status;
   if (uint32_t status = TWFieldSetInt(field.get(), 1, &value)) return status;
@@ -25,7 +25,7 @@ uint32_t IntField(int32_t value, FieldPtr* out) {
   return 0;
 }
 
-uint32_t TextField(const std::string& text, FieldPtr* out) {
+[[nodiscard]] uint32_t TextField(const std::string& text, FieldPtr* out) {
   FieldPtr field;
   if (uint32_t status = NewValueField(TWTYPE_TEXT, &field)) return status;
   TWStream view = flowcore::ViewOf(TWSTREAMFMT_NATIVE,
@@ -37,7 +37,7 @@ uint32_t TextField(const std::string& text, FieldPtr* out) {
 
 // The value of a control token (without link byte) as the engine keeps it; a control token
 // it does not know is an invalid property.
-uint32_t ControlValue(const Connection& c, uint32_t token, FieldPtr* out) {
+[[nodiscard]] uint32_t ControlValue(const Connection& c, uint32_t token, FieldPtr* out) {
   switch (token) {
     case TWTOKEN_LIBRARY:
       return TextField(c.library, out);
@@ -63,7 +63,7 @@ uint32_t RowType(const Connection& c, uint32_t token) {
 }
 
 // Reads token of c into *out, a new one-value field of type.
-uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* out) {
+[[nodiscard]] uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* out) {
   const uint32_t bare = token & TWTOKEN_VALUE_MASK;
   FieldPtr field;
   if (uint32_t status = NewValueField(type, &field)) return status;
@@ -82,7 +82,7 @@ uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* ou
   return 0;
 }
 
-uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
+[[nodiscard]] uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
   const uint32_t bare = token & TWTOKEN_VALUE_MASK;
   if (IsControl(bare)) return LogWithToken(TWFAIL_INVALID_PROPERTY, token);
   FieldPtr nullValue;
@@ -95,8 +95,8 @@ uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
 }
 
 template <class T>
-uint32_t GetTyped(TWCONNECT connect, uint32_t token, uint32_t type, T* dest,
-                  uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
+[[nodiscard]] uint32_t GetTyped(TWCONNECT connect, uint32_t token, uint32_t type, T* dest,
+                                uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
   return tw::guard([&]() -> uint32_t {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     if (dest == nullptr) return TWFAIL_NULL_RESULT;
@@ -115,7 +115,8 @@ uint32_t GetTyped(TWCONNECT connect, uint32_t token, uint32_t type, T* dest,
 // Builds a one-value field of type from *src (null: a null value) and writes it; set stores
 // *src in the field.
 template <class T, class Set>
-uint32_t SetTyped(TWCONNECT connect, uint32_t token, uint32_t type, const T* src, Set&& set) {
+[[nodiscard]] uint32_t SetTyped(TWCONNECT connect, uint32_t token, uint32_t type, const T* src,
+                                Set&& set) {
   return tw::guard([&]() -> uint32_t {
     return WithConnection(connect, [&](Connection& c) -> uint32_t {
       FieldPtr field;

@@ -49,7 +49,7 @@ FieldPtr NewField(uint32_t type, uint32_t* status) {
   return FieldPtr(*status == 0 ? f : nullptr);
 }
 
-uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
+[[nodiscard]] uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
   TWStream s{};
   s.format = format;
   s.length = static_cast<uint32_t>(bytes.size());
@@ -58,7 +58,7 @@ uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
 }
 
 // One record's value as a field; kUnreadable when its data does not fit its kind.
-uint32_t DecodeValue(const Head& h, std::string_view data, FieldPtr* out) {
+[[nodiscard]] uint32_t DecodeValue(const Head& h, std::string_view data, FieldPtr* out) {
   uint32_t st = 0;
   FieldPtr f;
   switch (h.kind) {
@@ -121,7 +121,7 @@ void AppendRecord(uint32_t kind, uint32_t format, uint32_t token, std::string_vi
 }
 
 // Value 1 of f as QMBCS text.
-uint32_t TextOf(TWFIELD f, StreamData* text) {
+[[nodiscard]] uint32_t TextOf(TWFIELD f, StreamData* text) {
   return TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, text->get(), nullptr);
 }
 

@@ -99,14 +99,14 @@ TWStream* StreamSlot(const TWFieldImpl* f, uint32_t index) {
 }
 
 // Handle, type and index of a single value.
-uint32_t CheckValue(const TWFieldImpl* f, uint32_t index) {
+[[nodiscard]] uint32_t CheckValue(const TWFieldImpl* f, uint32_t index) {
   if (!FieldOk(f)) return TWFAIL_INVALID_FIELD;
   if (twfc::TypeSize(f->type) == 0) return TWFAIL_INVALID_TYPE;
   if (index == 0) return TWFAIL_ZERO_INDEX;
   if (index > f->count) return TWFAIL_RECORD_INDEX;
   return 0;
 }
-uint32_t CheckRun(const TWFieldImpl* f, uint32_t index, uint32_t count) {
+[[nodiscard]] uint32_t CheckRun(const TWFieldImpl* f, uint32_t index, uint32_t count) {
   if (uint32_t st = CheckValue(f, index)) return st;
   if (count == 0) return TWFAIL_ZERO_COUNT;
   if (count - 1 > f->count - index) return TWFAIL_RECORD_COUNT;
@@ -249,7 +249,7 @@ double RoundDigits(double v, int digits) {
 // Turns a stream value into the scalar it stands for: text stays text, a list gives its first
 // entry (no entry: null; more than one: TWFAIL_OVERFLOW unless TWFIELDF_TRUNC_DATA, with out
 // still set), other binary data has no scalar.
-uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
+[[nodiscard]] uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
   *isNull = false;
   if (!IsStreamType(in.type)) {
     *out = in;
@@ -311,7 +311,7 @@ uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
   return entries > 1 ? Permit(TWFAIL_OVERFLOW, flags) : 0;
 }
 
-uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
+[[nodiscard]] uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
   if (q > kIntLimit || q < -kIntLimit) {
     *out = q > 0 ? kIntLimit : -kIntLimit;
     return Permit(TWFAIL_OVERFLOW, flags);
@@ -322,24 +322,24 @@ uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
 
 // Each target type's conversions: from a stream's text, and from a scalar of another type or
 // its own (any other: TWFAIL_INVALID_CONVERT). Same statuses as To below.
-uint32_t FromText(const TWStream* s, int32_t* out) {
+[[nodiscard]] uint32_t FromText(const TWStream* s, int32_t* out) {
   return TWIntFromStream(out, s);
 }
-uint32_t FromText(const TWStream* s, double* out) {
+[[nodiscard]] uint32_t FromText(const TWStream* s, double* out) {
   return TWFloatFromStream(out, s);
 }
-uint32_t FromText(const TWStream* s, TWCurrency* out) {
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWCurrency* out) {
   return TWCurrencyFromStream(out, s);
 }
-uint32_t FromText(const TWStream* s, TWNumeric* out) {
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWNumeric* out) {
   *out = TWNumeric{};
   return TWNumericFromStream(out, s);
 }
-uint32_t FromText(const TWStream* s, TWDatetime* out) {
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWDatetime* out) {
   return TWDatetimeFromStream(out, s);
 }
 
-uint32_t FromScalar(const Value& v, uint32_t flags, int32_t* out) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, int32_t* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
@@ -365,7 +365,7 @@ uint32_t FromScalar(const Value& v, uint32_t flags, int32_t* out) {
   }
 }
 
-uint32_t FromScalar(const Value& v, uint32_t flags, double* out) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, double* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
@@ -393,7 +393,7 @@ uint32_t FromScalar(const Value& v, uint32_t flags, double* out) {
   }
 }
 
-uint32_t FromScalar(const Value& v, uint32_t flags, TWCurrency* out) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, TWCurrency* out) {
   switch (v.type) {
     case TWTYPE_INT:
       out->value = int64_t{v.i} * 10000;
@@ -424,7 +424,7 @@ uint32_t FromScalar(const Value& v, uint32_t flags, TWCurrency* out) {
   }
 }
 
-uint32_t FromScalar(const Value& v, uint32_t flags, TWNumeric* out) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, TWNumeric* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = NumericFromInt64(v.i, 0);
@@ -443,7 +443,7 @@ uint32_t FromScalar(const Value& v, uint32_t flags, TWNumeric* out) {
   }
 }
 
-uint32_t FromScalar(const Value& v, uint32_t, TWDatetime* out) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t, TWDatetime* out) {
   if (v.type != TWTYPE_DATETIME) return TWFAIL_INVALID_CONVERT;
   *out = v.d;
   return 0;
@@ -454,7 +454,7 @@ uint32_t FromScalar(const Value& v, uint32_t, TWDatetime* out) {
 // unspecified. A list's first entry converts; more entries give TWFAIL_OVERFLOW unless a
 // conversion failure says more.
 template <class T>
-uint32_t To(const Value& in, uint32_t flags, T* out, bool* isNull) {
+[[nodiscard]] uint32_t To(const Value& in, uint32_t flags, T* out, bool* isNull) {
   Value v;
   uint32_t ls = Scalarize(in, flags, &v, isNull);
   if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
@@ -468,8 +468,8 @@ uint32_t To(const Value& in, uint32_t flags, T* out, bool* isNull) {
 // Stores bytes in target. A value longer than target's capacity is cut when target allows it
 // (TWSTREAMF_TRUNCATE) or cut is set, else TWFAIL_OVERFLOW with target untouched; a list is
 // never cut, since its bytes would no longer form one.
-uint32_t StoreBytes(TWStream* target, uint32_t format, const void* data, uint32_t length,
-                    bool cut) {
+[[nodiscard]] uint32_t StoreBytes(TWStream* target, uint32_t format, const void* data,
+                                  uint32_t length, bool cut) {
   bool add = false;
   if (target->maxLength != 0 && length > target->maxLength &&
       (target->flags & TWSTREAMF_TRUNCATE) == 0) {
@@ -489,7 +489,7 @@ TWDatetime VisibleHalves(const TWDatetime& d, uint32_t dtFlags) {
   return out;
 }
 
-uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
+[[nodiscard]] uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
   switch (v.type) {
     case TWTYPE_INT:
       return TWStreamFromInt(out, &v.i, format);
@@ -510,7 +510,8 @@ uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
 
 // Writes v into target in format. A slot (slot set) keeps its old value on failure and may be
 // cut under flags' TWFIELDF_TRUNC_DATA; a caller's stream follows its own rules.
-uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target, uint32_t flags, bool slot) {
+[[nodiscard]] uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target,
+                                   uint32_t flags, bool slot) {
   bool cut = slot && (flags & TWFIELDF_TRUNC_DATA) != 0;
   uint32_t st = 0;
   if (IsStreamType(v.type)) {
@@ -602,7 +603,7 @@ uint32_t SlotFormat(const TWFieldImpl* f, const Value& v) {
 }
 
 template <class T>
-uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v) {
+[[nodiscard]] uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v) {
   T out{};
   bool isNull = false;
   if (uint32_t st = To(v, f->flags, &out, &isNull)) return st;
@@ -615,7 +616,7 @@ uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v) {
   return 0;
 }
 
-uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
+[[nodiscard]] uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
   switch (f->type) {
     case TWTYPE_INT:
       return StoreScalar<int32_t>(f, index, v);
@@ -654,7 +655,7 @@ template <>
 constexpr TWDatetime Value::*kMember<TWDatetime> = &Value::d;
 
 template <class T>
-uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type) {
+[[nodiscard]] uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_BUFFER;
@@ -671,7 +672,8 @@ uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type) 
 }
 
 template <class T>
-uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint32_t type) {
+[[nodiscard]] uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull,
+                                uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_RESULT;
@@ -745,7 +747,7 @@ int Sign3(T a, T b) {
 }
 
 // A number value as a double (a number list gives its first entry; none: null).
-uint32_t NumberAsDouble(const Value& v, double* out, bool* isNull) {
+[[nodiscard]] uint32_t NumberAsDouble(const Value& v, double* out, bool* isNull) {
   *isNull = false;
   switch (v.type) {
     case TWTYPE_INT:
@@ -776,7 +778,7 @@ TWNumeric ExactNumeric(const Value& v) {
   return v.n;
 }
 
-uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t* r) {
+[[nodiscard]] uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t* r) {
   bool floating = a.type == TWTYPE_FLOAT || b.type == TWTYPE_FLOAT || IsStreamType(a.type) ||
                   IsStreamType(b.type);
   if (!floating) {
@@ -806,7 +808,7 @@ uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t*
   return 0;
 }
 
-uint32_t DatetimeOf(const Value& v, TWDatetime* out, bool* isNull) {
+[[nodiscard]] uint32_t DatetimeOf(const Value& v, TWDatetime* out, bool* isNull) {
   *isNull = false;
   if (v.type == TWTYPE_DATETIME) {
     *out = v.d;
@@ -833,8 +835,8 @@ uint32_t CompareDatetimes(const Value& a, const Value& b, uint32_t flags, int32_
   return twcore::CompareDatetimes(da, db, flags, r);
 }
 
-uint32_t CompareOne(const TWFieldImpl* fa, uint32_t ia, const TWFieldImpl* fb, uint32_t ib,
-                    uint32_t flags, int32_t* r) {
+[[nodiscard]] uint32_t CompareOne(const TWFieldImpl* fa, uint32_t ia, const TWFieldImpl* fb,
+                                  uint32_t ib, uint32_t flags, int32_t* r) {
   bool nullA = fa->nulls[ia - 1] != 0, nullB = fb->nulls[ib - 1] != 0;
   if (nullA || nullB) {
     *r = nullA == nullB ? 0 : nullA ? -1 : 1;
@@ -871,7 +873,7 @@ void AllocStorage(uint32_t type, uint32_t count, std::unique_ptr<unsigned char[]
 // Puts the field's stream format on its value streams. A stream holding data whose capacity
 // or flags change is stored anew under the new words, so that a block the stream functions
 // sized for the old ones is never used with the new; held data keeps its own format.
-uint32_t StampStreams(TWFieldImpl* f) {
+[[nodiscard]] uint32_t StampStreams(TWFieldImpl* f) {
   if (!IsStreamType(f->type)) return 0;
   for (uint32_t i = 1; i <= f->count; ++i) {
     TWStream* s = StreamSlot(f, i);
@@ -916,7 +918,7 @@ void CopyDefinition(TWFieldImpl* dst, const TWFieldImpl* src) {
 
 // dst (same type and count as src) takes src's values and null words; each value stream takes
 // the words of src's, so a copy is exact even where a connector filled a stream beyond them.
-uint32_t CopyValues(TWFieldImpl* dst, const TWFieldImpl* src) {
+[[nodiscard]] uint32_t CopyValues(TWFieldImpl* dst, const TWFieldImpl* src) {
   if (!IsStreamType(src->type)) {
     if (src->count != 0 && src->size != 0)
       std::memcpy(dst->values.get(), src->values.get(), size_t{src->count} * src->size);

@@ -105,7 +105,7 @@ const LinkEntry* ActivityLink(uint32_t linkByte, uint32_t* status) {
 }
 
 // The library the link description names; 1545 logged without one.
-uint32_t TakeLibrary(const Description& link, LinkSource* out) {
+[[nodiscard]] uint32_t TakeLibrary(const Description& link, LinkSource* out) {
   out->library = FieldText(Find(link, TWTOKEN_LIBRARY));
   if (out->library.empty()) return TWActivityLog(kLinkInvalid);
   return 0;

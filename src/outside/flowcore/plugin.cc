@@ -155,7 +155,7 @@ bool ContextSizeFits(const TWXIdentity& id) {
 
 // Loads and checks the library of plugin's name as a plug-in of the kind of rules; nothing
 // stays loaded on failure.
-uint32_t Load(Plugin& plugin, const KindRules& rules) {
+[[nodiscard]] uint32_t Load(Plugin& plugin, const KindRules& rules) {
   plugin.library = TWLibraryLoad(plugin.name.c_str(), TWLIB_PLUGIN);
   if (plugin.library == nullptr) return rules.loadFailed;
   if (!ResolveEntries(plugin, rules.kind)) {
