@@ -7,15 +7,19 @@
 #include <string>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 
 namespace {
 
 constexpr uint32_t kRecords = 256;
 
 struct FieldHolder {
+  FieldHolder(uint32_t type, uint32_t count) {
+    TWFieldAlloc(flowcore::Out(owner), type, count);
+    f = owner.get();
+  }
+  flowcore::FieldPtr owner;
   TWFIELD f = TWNULLHANDLE;
-  FieldHolder(uint32_t type, uint32_t count) { TWFieldAlloc(&f, type, count); }
-  ~FieldHolder() { TWFieldFree(f); }
 };
 
 void BM_SetGetInt(benchmark::State& state) {

@@ -20,6 +20,7 @@
 #include "catalogue.h"
 #include "cgi_input.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "platform.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
@@ -42,34 +43,9 @@ constexpr size_t kLogTextSize = 256;
 constexpr size_t kCloseWord = 4;   // byte offset of CloseRequest in a run-table entry
 constexpr size_t kResultWord = 8;  // byte offset of Result in a run-table entry
 
-// A stream record that frees its data on every path.
-class Stream {
- public:
-  Stream() = default;
-  ~Stream() { TWStreamDataFree(&s_); }
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
-  TWStream* get() { return &s_; }
-  std::string_view view() const {
-    return s_.data ? std::string_view(static_cast<const char*>(s_.data), s_.length)
-                   : std::string_view();
-  }
-  uint32_t Set(uint32_t format, std::string_view bytes) {
-    return TWStreamDataSet(&s_, format, bytes.data(), static_cast<uint32_t>(bytes.size()));
-  }
-
- private:
-  TWStream s_{};
-};
-
-struct FieldFree {
-  void operator()(TWFieldImpl* f) const { TWFieldFree(f); }
-};
-using Field = std::unique_ptr<TWFieldImpl, FieldFree>;
-struct FieldlistFree {
-  void operator()(TWFieldlistImpl* l) const { TWFieldlistFree(l); }
-};
-using Fieldlist = std::unique_ptr<TWFieldlistImpl, FieldlistFree>;
+using Stream = flowcore::StreamData;
+using Field = flowcore::FieldPtr;
+using Fieldlist = flowcore::FieldlistPtr;
 
 // The handle of "=N": N in decimal, positive and without overflow; anything else names no
 // entry (0), so that a free entry (Handle 0) is never taken for a run.

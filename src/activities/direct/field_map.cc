@@ -14,7 +14,7 @@ uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToke
                       FieldlistPtr* names, FieldlistPtr* mapped) {
   names->reset();
   mapped->reset();
-  OwnedStream entries;
+  flowcore::StreamData entries(TWSTREAMFMT_NATIVE);
   uint32_t count = 0;
   if (TWActivityGetPropertyStream(nameToken, TWSTREAMFMT_TEXT_LIST, entries.get()) == TWSUCCESS)
     count = TWTextListGetCount(entries.get());
@@ -23,10 +23,9 @@ uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToke
       mapName != kMapByNameLists)
     return TWSUCCESS;
 
-  TWFIELDLIST raw = TWNULLHANDLE;
-  uint32_t status = TWFieldlistAlloc(&raw, 0, 0);
-  FieldlistPtr nameList(raw);
-  OwnedStream name;
+  FieldlistPtr nameList;
+  uint32_t status = TWFieldlistAlloc(flowcore::Out(nameList), 0, 0);
+  flowcore::StreamData name(TWSTREAMFMT_NATIVE);
   for (uint32_t i = 1; i <= count && status == TWSUCCESS; ++i) {
     status = TWTextListFetch(entries.get(), i, TWSTREAMFMT_QMBCS, name.get(), nullptr, nullptr);
     if (status == TWSUCCESS)
@@ -36,9 +35,8 @@ uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToke
 
   const uint32_t mode =
       side == MapSide::kSource ? TWMERGEF_MAP_NAME | TWMERGEF_DATA_LOSS : TWMERGEF_DATA_LOSS;
-  TWFIELDLIST view = TWNULLHANDLE;
-  status = TWFieldlistMerge(&view, nameList.get(), list, mode);
-  FieldlistPtr merged(view);
+  FieldlistPtr merged;
+  status = TWFieldlistMerge(flowcore::Out(merged), nameList.get(), list, mode);
   if (status != TWSUCCESS) return status;
   *names = std::move(nameList);
   *mapped = std::move(merged);

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
-#include "engine_ptr.h"
+#include "flowcore_ptr.h"
 
 namespace tw::direct {
+
+using flowcore::FieldlistPtr;
 
 // Which side a name list maps: the source side pairs the list's fields by name and lets
 // unnamed ones drop out (TWMERGEF_MAP_NAME | TWMERGEF_DATA_LOSS); the destination side

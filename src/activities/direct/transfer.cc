@@ -1,12 +1,15 @@
 // The direct transfer (see transfer.h).
 #include "transfer.h"
 
-#include "engine_ptr.h"
 #include "field_map.h"
+#include "flowcore_ptr.h"
 
 namespace tw::direct {
 
 namespace {
+
+using flowcore::ConnectPtr;
+using flowcore::FieldPtr;
 
 // The state of one launch. Members are released in reverse order: the mapped destination
 // list, the mapped source list, the name lists, the transfer list, then the destination and
@@ -58,13 +61,9 @@ uint32_t Transfer::Run() {
 }
 
 uint32_t Transfer::Open() {
-  TWCONNECT raw = TWNULLHANDLE;
-  uint32_t status = TWConnectAlloc(&raw, TWTOKENF_SRC, nullptr);
-  src_.reset(raw);
+  uint32_t status = TWConnectAlloc(flowcore::Out(src_), TWTOKENF_SRC, nullptr);
   if (status != TWSUCCESS) return status;
-  raw = TWNULLHANDLE;
-  status = TWConnectAlloc(&raw, TWTOKENF_DEST, nullptr);
-  dest_.reset(raw);
+  status = TWConnectAlloc(flowcore::Out(dest_), TWTOKENF_DEST, nullptr);
   if (status == TWSUCCESS) status = TWConnectConnect(src_.get());
   return status;
 }
@@ -80,13 +79,11 @@ uint32_t Transfer::Describe(uint32_t* count) {
                                                              : static_cast<uint32_t>(records);
   create_ = TWActivityGetPropertyBoolean(kCreate, 0) != 0;
 
-  TWFIELDLIST raw = TWNULLHANDLE;
-  uint32_t status = TWFieldlistAlloc(&raw, block_, flags);
-  list_.reset(raw);
+  uint32_t status = TWFieldlistAlloc(flowcore::Out(list_), block_, flags);
   if (status != TWSUCCESS) return status;
 
   // A source that needs no statement (a text file) may be given none: it gets an empty one.
-  OwnedStream statement;
+  flowcore::StreamData statement(TWSTREAMFMT_NATIVE);
   status = TWActivityGetPropertyStream(kStatement, TWSTREAMFMT_NATIVE, statement.get());
   if (status == TWFAIL_MISSING_PROPERTY) status = TWSUCCESS;
   if (status != TWSUCCESS) return status;
@@ -113,9 +110,8 @@ uint32_t Transfer::Map() {
                           &destNames_, &destMapped_);
   if (status != TWSUCCESS || !srcMapped_) return status;
   // The source delivers into a view laid out by name: tell it to match fields by name.
-  TWFIELD raw = TWNULLHANDLE;
-  status = TWFieldAlloc(&raw, TWTYPE_INT, 1);
-  FieldPtr on(raw);
+  FieldPtr on;
+  status = TWFieldAlloc(flowcore::Out(on), TWTYPE_INT, 1);
   const int32_t one = 1;
   if (status == TWSUCCESS) status = TWFieldSetInt(on.get(), 1, &one);
   if (status == TWSUCCESS) status = TWConnectSetProperty(src_.get(), TWTOKEN_MAP_NAME, on.get());

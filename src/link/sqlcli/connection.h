@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "twengine.h"
 #include "twx.h"
 
@@ -141,11 +142,7 @@ struct StatementSlot {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
 };
 
-// Owns an engine field list handle.
-struct FieldlistDeleter {
-  void operator()(void* list) const;
-};
-using FieldlistPtr = std::unique_ptr<std::remove_pointer_t<TWFIELDLIST>, FieldlistDeleter>;
+using flowcore::FieldlistPtr;
 
 // What one kind of statement was last built for. The main record serves select, execute and
 // catalogue; insert, update and remove each have their own and share the write slot.

@@ -266,10 +266,6 @@ int32_t ClassOfSqlType(SQLSMALLINT sqlType) {
   return kUnknown;
 }
 
-void FieldlistDeleter::operator()(void* list) const {
-  if (list != nullptr) TWFieldlistFree(static_cast<TWFIELDLIST>(list));
-}
-
 void Operation::Forget() {
   sequence = 0;
   text.clear();

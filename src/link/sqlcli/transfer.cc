@@ -36,15 +36,6 @@ bool IsLongClass(int32_t cls) {
   return cls == kLongVarchar || cls == kLongVarbinary;
 }
 
-// A stream record this unit fills and frees.
-struct ScopedStream {
-  TWStream s{};
-  ScopedStream() = default;
-  ScopedStream(const ScopedStream&) = delete;
-  ScopedStream& operator=(const ScopedStream&) = delete;
-  ~ScopedStream() { TWStreamDataFree(&s); }
-};
-
 // A stream record that only shows bytes owned elsewhere (never freed).
 TWStream ShowBytes(const void* bytes, size_t length) {
   TWStream s{};
@@ -57,10 +48,9 @@ TWStream ShowBytes(const void* bytes, size_t length) {
 // Logs status with the name of entry index of list as the engine's message markup.
 uint32_t LogFieldStatus(uint32_t status, TWFIELDLIST list, uint32_t index, uint32_t int1 = 0,
                         uint32_t int2 = 0) {
-  ScopedStream name;
-  if (TWFieldlistGetName(list, index, TWSTREAMFMT_NATIVE, &name.s) != TWSUCCESS)
-    TWStreamDataFree(&name.s);
-  TWActivityLogEx(status, int1, int2, 0, &name.s, nullptr, nullptr);
+  flowcore::StreamData name;
+  if (TWFieldlistGetName(list, index, TWSTREAMFMT_NATIVE, name.get()) != TWSUCCESS) name.Free();
+  TWActivityLogEx(status, int1, int2, 0, name.get(), nullptr, nullptr);
   return status;
 }
 
@@ -883,13 +873,13 @@ uint32_t Connection::BuildDescribedList(const ColumnRecords& records, FieldlistP
   TWFIELDLIST made = TWNULLHANDLE;
   if (uint32_t st = TWFieldlistAlloc(&made, 0, 0)) return st;
   FieldlistPtr fresh(made);
-  ScopedStream name;
+  flowcore::StreamData name;
   for (const ColumnRecord& record : records) {
-    if (uint32_t st = TWStreamDataSet(&name.s, TWSTREAMFMT_NATIVE, record.name.data(),
+    if (uint32_t st = TWStreamDataSet(name.get(), TWSTREAMFMT_NATIVE, record.name.data(),
                                       static_cast<uint32_t>(record.name.size())))
       return st;
     if (uint32_t st =
-            TWFieldlistAppend(fresh.get(), &name.s, FormatOfColumn(record, types).type, nullptr))
+            TWFieldlistAppend(fresh.get(), name.get(), FormatOfColumn(record, types).type, nullptr))
       return st;
   }
   list = std::move(fresh);
@@ -902,22 +892,22 @@ uint32_t Connection::AddColumns(const ColumnRecords& records, TWFIELDLIST dest) 
   for (const ColumnRecord& record : records) {
     const uint32_t type = FormatOfColumn(record, types).type;
     if (type < TWTYPE_INT || type > TWTYPE_MAX) {
-      ScopedStream name;
-      TWStreamDataSet(&name.s, TWSTREAMFMT_NATIVE, record.name.data(),
+      flowcore::StreamData name;
+      TWStreamDataSet(name.get(), TWSTREAMFMT_NATIVE, record.name.data(),
                       static_cast<uint32_t>(record.name.size()));
-      TWActivityLogEx(TWFAIL_INVALID_TYPE, 0, 0, 0, &name.s, nullptr, nullptr);
+      TWActivityLogEx(TWFAIL_INVALID_TYPE, 0, 0, 0, name.get(), nullptr, nullptr);
       return TWFAIL_INVALID_TYPE;
     }
   }
   const uint32_t before = TWFieldlistGetCount(dest);
   auto add = [&](const ColumnRecord& record) -> uint32_t {
     const FieldFormat format = FormatOfColumn(record, types);
-    ScopedStream name;
-    if (uint32_t st = TWStreamDataSet(&name.s, TWSTREAMFMT_NATIVE, record.name.data(),
+    flowcore::StreamData name;
+    if (uint32_t st = TWStreamDataSet(name.get(), TWSTREAMFMT_NATIVE, record.name.data(),
                                       static_cast<uint32_t>(record.name.size())))
       return st;
     TWFIELD field = TWNULLHANDLE;
-    if (uint32_t st = TWFieldlistAppend(dest, &name.s, format.type, &field)) return st;
+    if (uint32_t st = TWFieldlistAppend(dest, name.get(), format.type, &field)) return st;
     uint32_t st = TWSUCCESS;
     switch (format.type) {
       case TWTYPE_DATETIME:

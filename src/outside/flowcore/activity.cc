@@ -2,6 +2,7 @@
 // by name, launched through its plug-in, ended; its close request and its runs of others.
 #include "activity.h"
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -37,26 +38,16 @@ std::string Folded(std::string_view text) {
   return out;
 }
 
-namespace {
-
-// Frees a stream's data on every path.
-struct StreamData {
-  TWStream s{};
-  ~StreamData() { TWStreamDataFree(&s); }
-};
-
-}  // namespace
-
 uint32_t StreamText(const TWStream* stream, std::string* out) {
   if (stream == nullptr || stream->length == 0 || stream->data == nullptr) {
     out->clear();
     return TWSUCCESS;
   }
-  StreamData text;
-  if (uint32_t st = TWStreamDataConvert(&text.s, stream, TWCONVERTF_FORCE_TEXT, TWSTREAMFMT_NATIVE,
-                                        nullptr, nullptr))
+  flowcore::StreamData text;
+  if (uint32_t st = TWStreamDataConvert(text.get(), stream, TWCONVERTF_FORCE_TEXT,
+                                        TWSTREAMFMT_NATIVE, nullptr, nullptr))
     return st;
-  *out = BytesOf(text.s);
+  *out = text.view();
   return TWSUCCESS;
 }
 
@@ -76,22 +67,27 @@ using act::Mutex;
 
 constexpr uint32_t kMaxNameBytes = 4096;
 
+// The run-table entry of the current activity (null for a program's), published for
+// CloseStatus: the verbs ask it once per record block and take no lock for it. The runner
+// maps its run table for the whole run, so an entry read just as the activity ends is still
+// there to read.
+std::atomic<MsgTblEntry*> gCloseEntry{nullptr};
+
 // The activity library the description names (TWTOKEN_LIBRARY as text); "" when none.
 std::string LibraryOf(const Description& description) {
   for (const Property& p : description) {
     if (p.token != TWTOKEN_LIBRARY || !p.value || TWFieldIsNull(p.value.get(), 1)) continue;
-    act::StreamData text;
-    text.s.format = TWSTREAMFMT_NATIVE;
-    if (TWFieldGetStream(p.value.get(), 1, TWSTREAMFMT_NATIVE, &text.s, nullptr) != TWSUCCESS)
+    flowcore::StreamData text(TWSTREAMFMT_NATIVE);
+    if (TWFieldGetStream(p.value.get(), 1, TWSTREAMFMT_NATIVE, text.get(), nullptr) != TWSUCCESS)
       return {};
-    return act::BytesOf(text.s);
+    return std::string(text.view());
   }
   return {};
 }
 
 // The name of TWActivityAlloc as native text. The caller promises a terminator; the scan is
 // bounded all the same.
-uint32_t NameText(const void* name, uint32_t format, std::string* out) {
+[[nodiscard]] uint32_t NameText(const void* name, uint32_t format, std::string* out) {
   out->clear();
   if (name == nullptr) return TWSUCCESS;
   const auto* bytes = static_cast<const unsigned char*>(name);
@@ -116,7 +112,7 @@ uint32_t NameText(const void* name, uint32_t format, std::string* out) {
 
 // Ends the current activity: its connections, its counts, its link descriptions and its
 // plug-in; with reportDone a named activity's run is reported done.
-uint32_t EndCurrent(bool reportDone) {
+[[nodiscard]] uint32_t EndCurrent(bool reportDone) {
   int32_t handle = 0;
   uint32_t status = 0;
   {
@@ -137,6 +133,7 @@ uint32_t EndCurrent(bool reportDone) {
   {
     std::lock_guard lock(Mutex());
     gone = std::move(Current());
+    gCloseEntry.store(nullptr, std::memory_order_release);
   }
   ForgetLinkDescriptions();
   if (handle != 0) {
@@ -166,9 +163,10 @@ class BusyMark {
   Activity* a_;
 };
 
-uint32_t Install(std::unique_ptr<Activity> a) {
+[[nodiscard]] uint32_t Install(std::unique_ptr<Activity> a) {
   std::lock_guard lock(Mutex());
   if (Current()) return TWFAIL_UNAVAILABLE;
+  gCloseEntry.store(a->entry, std::memory_order_release);
   Current() = std::move(a);
   return TWSUCCESS;
 }
@@ -188,7 +186,7 @@ bool StopTimePassed(const TWDatetime* stopTime) {
 }
 
 // Waits about a second for the runs, watching the close request meanwhile.
-uint32_t PauseWatchingClose() {
+[[nodiscard]] uint32_t PauseWatchingClose() {
   for (int i = 0; i < 10; ++i) {
     if (uint32_t command = CloseStatus()) return command;
     TWKeyboardSleep();
@@ -203,10 +201,9 @@ bool HasActivity() {
 }
 
 uint32_t CloseStatus() {
-  std::lock_guard lock(Mutex());
-  const Activity* a = Current().get();
-  if (a == nullptr || a->entry == nullptr) return TWSUCCESS;
-  switch (__atomic_load_n(&a->entry->closeRequest, __ATOMIC_ACQUIRE)) {
+  MsgTblEntry* entry = gCloseEntry.load(std::memory_order_acquire);
+  if (entry == nullptr) return TWSUCCESS;
+  switch (__atomic_load_n(&entry->closeRequest, __ATOMIC_ACQUIRE)) {
     case TWCLOSE_REQUESTED:
       return act::kClosedByRequest;
     case TWCLOSE_TIMEOUT:
@@ -239,7 +236,8 @@ std::string AddedPropertyName(uint32_t token) {
 }
 
 void EndActivity() {
-  if (HasCurrent()) EndCurrent(/*reportDone=*/false);
+  // At shutdown nobody is left to take the ending's status.
+  if (HasCurrent()) (void)EndCurrent(/*reportDone=*/false);
   std::lock_guard lock(Mutex());
   act::SystemStore().clear();
 }

@@ -101,8 +101,8 @@ MarkupArgs Arguments(uint32_t int1, uint32_t int2, uint32_t int3, const TWStream
   return args;
 }
 
-uint32_t LogExternal(uint32_t flags, const TWStream* text, uint32_t externalCode,
-                     const MarkupArgs* args) {
+[[nodiscard]] uint32_t LogExternal(uint32_t flags, const TWStream* text, uint32_t externalCode,
+                                   const MarkupArgs* args) {
   if ((flags & ~static_cast<uint32_t>(TWLOGSTREAMF_EVENT)) != 0) return TWFAIL_INVALID_FLAGS;
   bool event = (flags & TWLOGSTREAMF_EVENT) != 0;
   std::string given;
@@ -178,9 +178,11 @@ TW_API uint32_t TWActivityGetLogLast(TWStream* text, uint32_t* externalCode,
       std::lock_guard lock(Mutex());
       if (Current()) last = Current()->last;
     }
-    if (text != nullptr) PutText(text, last.text);
+    // The answer is the entry's status, not the call's: a text the caller's stream cannot
+    // take (its capacity, memory) leaves that stream as it was.
+    if (text != nullptr) (void)PutText(text, last.text);
     if (externalCode != nullptr) *externalCode = last.externalCode;
-    if (externalText != nullptr) PutText(externalText, last.externalText);
+    if (externalText != nullptr) (void)PutText(externalText, last.externalText);
     return last.status;
   });
 }

@@ -9,6 +9,7 @@
 #include "csmgr_records.h"
 #include "field_impl.h"
 #include "plugin.h"
+#include "scalar_types.h"
 #include "tw/guard.h"
 
 namespace tw::engine::act {
@@ -66,7 +67,7 @@ const TWFieldImpl* Exact(const Activity& a, uint32_t token, bool* hidden) {
 // Finds the value of token (own, alias, link description, link options) and hands it to
 // use; TWFAIL_MISSING_PROPERTY when there is none.
 template <class F>
-uint32_t WithValue(uint32_t token, F&& use) {
+[[nodiscard]] uint32_t WithValue(uint32_t token, F&& use) {
   {
     std::lock_guard lock(Mutex());
     if (!Current()) return TWFAIL_ACTIVITY_NOT_INIT;
@@ -83,7 +84,7 @@ uint32_t WithValue(uint32_t token, F&& use) {
 }
 
 // A one-value copy of value 1 of src with its formats; null when that value is null.
-uint32_t CopyValue(TWFIELD src, FieldPtr* out) {
+[[nodiscard]] uint32_t CopyValue(TWFIELD src, FieldPtr* out) {
   if (!twfc::FieldOk(src)) return TWFAIL_INVALID_FIELD;
   uint32_t type = TWFieldGetType(src);
   if (type == TWTYPE_INVALID) return TWFAIL_INVALID_TYPE;
@@ -92,9 +93,9 @@ uint32_t CopyValue(TWFIELD src, FieldPtr* out) {
     out->reset();
     return TWSUCCESS;
   }
-  TWFIELD raw = nullptr;
-  if (uint32_t st = TWFieldAlloc(&raw, type, 1)) return st;
-  FieldPtr copy(raw);
+  FieldPtr copy;
+  if (uint32_t st = TWFieldAlloc(flowcore::Out(copy), type, 1)) return st;
+  TWFIELD raw = copy.get();
   uint32_t flags = 0, size = 0, precision = 0, maxLength = 0, format = 0;
   int32_t scale = 0;
   if (type == TWTYPE_TEXT || type == TWTYPE_BINARY) {
@@ -120,17 +121,16 @@ bool IsTextList(const TWFieldImpl* f) {
 }
 
 // Text of a one-value field for a static property's item.
-uint32_t FieldText(TWFIELD f, std::string* out) {
-  TWStream text{};
-  uint32_t st = TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, &text, nullptr);
-  if (st == TWSUCCESS) *out = BytesOf(text);
-  TWStreamDataFree(&text);
+[[nodiscard]] uint32_t FieldText(TWFIELD f, std::string* out) {
+  flowcore::StreamData text;
+  uint32_t st = TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, text.get(), nullptr);
+  if (st == TWSUCCESS) *out = text.view();
   return st;
 }
 
 // Stores value (null: takes the value away) for token and keeps it where the token's kind
 // says; the value is set for this run whatever the control store answers.
-uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
+[[nodiscard]] uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
   if (Added* added = FindAdded(a, token)) {
     switch (added->store) {
       case TWPROPSTORE_SYSTEM:
@@ -164,7 +164,7 @@ uint32_t Store(Activity& a, uint32_t token, FieldPtr value) {
   return CSMgrPutDescription(a.handle, &blob);
 }
 
-uint32_t SetValue(uint32_t token, FieldPtr value) {
+[[nodiscard]] uint32_t SetValue(uint32_t token, FieldPtr value) {
   std::lock_guard lock(Mutex());
   if (!Current()) return TWFAIL_ACTIVITY_NOT_INIT;
   return Store(*Current(), token, std::move(value));
@@ -172,21 +172,20 @@ uint32_t SetValue(uint32_t token, FieldPtr value) {
 
 // A one-value field of type holding *src (null src: a null value).
 template <class T>
-uint32_t SetTyped(uint32_t token, uint32_t type, const T* src,
-                  uint32_t (*set)(TWFIELD, uint32_t, const T*)) {
+[[nodiscard]] uint32_t SetTyped(uint32_t token, uint32_t type, const T* src,
+                                uint32_t (*set)(TWFIELD, uint32_t, const T*)) {
   if (!SystemStarted()) return TWFAIL_TWXINIT;
   FieldPtr value;
   if (src != nullptr) {
-    TWFIELD raw = nullptr;
-    if (uint32_t st = TWFieldAlloc(&raw, type, 1)) return st;
-    value.reset(raw);
-    if (uint32_t st = set(raw, 1, src)) return st;
+    if (uint32_t st = TWFieldAlloc(flowcore::Out(value), type, 1)) return st;
+    if (uint32_t st = set(value.get(), 1, src)) return st;
   }
   return SetValue(token, std::move(value));
 }
 
 template <class T>
-uint32_t GetTyped(uint32_t token, T* dest, uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
+[[nodiscard]] uint32_t GetTyped(uint32_t token, T* dest,
+                                uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
   if (!SystemStarted()) return TWFAIL_TWXINIT;
   if (dest == nullptr) return TWFAIL_NULL_RESULT;
   return WithValue(token, [&](TWFIELD f) -> uint32_t {
@@ -270,17 +269,14 @@ TW_API uint32_t TWActivityAddProperty(const TWStream* name, uint32_t store, uint
     added.store = store;
     added.token = TWTOKENF_RESERVED | static_cast<uint32_t>(a->added.size() + 1);
     if (store == TWPROPSTORE_STATIC) {
-      TWStream item{};
-      uint32_t st = CSMgrGetField(a->handle, added.name.c_str(), &item);
+      flowcore::StreamData item;
+      uint32_t st = CSMgrGetField(a->handle, added.name.c_str(), item.get());
       if (st == TWSUCCESS) {
-        TWFIELD raw = nullptr;
-        st = TWFieldAlloc(&raw, TWTYPE_TEXT, 1);
-        added.value.reset(raw);
-        if (st == TWSUCCESS) st = TWFieldSetStream(raw, 1, &item);
+        st = TWFieldAlloc(flowcore::Out(added.value), TWTYPE_TEXT, 1);
+        if (st == TWSUCCESS) st = TWFieldSetStream(added.value.get(), 1, item.get());
       } else if (st == kMissingItem) {
         st = TWSUCCESS;
       }
-      TWStreamDataFree(&item);
       if (st != TWSUCCESS) return st;
     }
     const uint32_t made = added.token;
@@ -308,7 +304,8 @@ TW_API int32_t TWActivityGetPropertyBoolean(uint32_t token, int32_t defaultValue
   return tw::guard_value(defaultValue, [&]() -> int32_t {
     if (!SystemStarted()) return defaultValue;
     int32_t answer = defaultValue;
-    WithValue(token, [&](TWFIELD f) -> uint32_t {
+    // A property that cannot be read leaves the default standing.
+    (void)WithValue(token, [&](TWFIELD f) -> uint32_t {
       if (TWFieldIsNull(f, 1)) return TWSUCCESS;
       if (TWFieldGetType(f) == TWTYPE_INT) {
         int32_t v = 0;
@@ -326,25 +323,16 @@ TW_API int32_t TWActivityGetPropertyBoolean(uint32_t token, int32_t defaultValue
   });
 }
 
-TW_API uint32_t TWActivityGetPropertyInt(uint32_t token, int32_t* dest) {
-  return tw::guard([&] { return GetTyped(token, dest, &TWFieldGetInt); });
-}
-
-TW_API uint32_t TWActivityGetPropertyFloat(uint32_t token, double* dest) {
-  return tw::guard([&] { return GetTyped(token, dest, &TWFieldGetFloat); });
-}
-
-TW_API uint32_t TWActivityGetPropertyCurrency(uint32_t token, TWCurrency* dest) {
-  return tw::guard([&] { return GetTyped(token, dest, &TWFieldGetCurrency); });
-}
-
-TW_API uint32_t TWActivityGetPropertyNumeric(uint32_t token, TWNumeric* dest) {
-  return tw::guard([&] { return GetTyped(token, dest, &TWFieldGetNumeric); });
-}
-
-TW_API uint32_t TWActivityGetPropertyDatetime(uint32_t token, TWDatetime* dest) {
-  return tw::guard([&] { return GetTyped(token, dest, &TWFieldGetDatetime); });
-}
+// TWActivityGetPropertyInt, TWActivitySetPropertyInt, ... TWActivitySetPropertyDatetime.
+#define TW_ACTIVITY_TYPED(Name, T, type)                                             \
+  TW_API uint32_t TWActivityGetProperty##Name(uint32_t token, T* dest) {             \
+    return tw::guard([&] { return GetTyped(token, dest, &TWFieldGet##Name); });      \
+  }                                                                                  \
+  TW_API uint32_t TWActivitySetProperty##Name(uint32_t token, const T* src) {        \
+    return tw::guard([&] { return SetTyped(token, type, src, &TWFieldSet##Name); }); \
+  }
+TW_SCALAR_TYPES(TW_ACTIVITY_TYPED)
+#undef TW_ACTIVITY_TYPED
 
 TW_API uint32_t TWActivityGetPropertyStream(uint32_t token, uint32_t format, TWStream* dest) {
   return tw::guard([&]() -> uint32_t {
@@ -355,13 +343,12 @@ TW_API uint32_t TWActivityGetPropertyStream(uint32_t token, uint32_t format, TWS
       if (TWFieldIsNull(f, 1)) return TWFAIL_MISSING_PROPERTY;
       if (IsTextList(f) && want != TWSTREAMFMT_TEXT_LIST && want != TWSTREAMFMT_BLOB) {
         // A list read as text gives its first entry, however many it holds.
-        TWStream list{};
-        uint32_t st = TWFieldGetStream(f, 1, 0, &list, nullptr);
+        flowcore::StreamData list;
+        uint32_t st = TWFieldGetStream(f, 1, 0, list.get(), nullptr);
         if (st == TWSUCCESS)
-          st = TWTextListGetCount(&list) == 0
+          st = TWTextListGetCount(list.get()) == 0
                    ? TWFAIL_MISSING_PROPERTY
-                   : TWTextListFetch(&list, 1, want, dest, nullptr, nullptr);
-        TWStreamDataFree(&list);
+                   : TWTextListFetch(list.get(), 1, want, dest, nullptr, nullptr);
         return st;
       }
       return TWFieldGetStream(f, 1, want, dest, nullptr);
@@ -378,37 +365,16 @@ TW_API uint32_t TWActivitySetProperty(uint32_t token, TWFIELD src) {
   });
 }
 
-TW_API uint32_t TWActivitySetPropertyInt(uint32_t token, const int32_t* src) {
-  return tw::guard([&] { return SetTyped(token, TWTYPE_INT, src, &TWFieldSetInt); });
-}
-
-TW_API uint32_t TWActivitySetPropertyFloat(uint32_t token, const double* src) {
-  return tw::guard([&] { return SetTyped(token, TWTYPE_FLOAT, src, &TWFieldSetFloat); });
-}
-
-TW_API uint32_t TWActivitySetPropertyCurrency(uint32_t token, const TWCurrency* src) {
-  return tw::guard([&] { return SetTyped(token, TWTYPE_CURRENCY, src, &TWFieldSetCurrency); });
-}
-
-TW_API uint32_t TWActivitySetPropertyNumeric(uint32_t token, const TWNumeric* src) {
-  return tw::guard([&] { return SetTyped(token, TWTYPE_NUMERIC, src, &TWFieldSetNumeric); });
-}
-
-TW_API uint32_t TWActivitySetPropertyDatetime(uint32_t token, const TWDatetime* src) {
-  return tw::guard([&] { return SetTyped(token, TWTYPE_DATETIME, src, &TWFieldSetDatetime); });
-}
-
 TW_API uint32_t TWActivitySetPropertyStream(uint32_t token, const TWStream* src) {
   return tw::guard([&]() -> uint32_t {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     FieldPtr value;
     if (src != nullptr) {
       bool binary = (src->format & 0x40000000u) != 0;
-      TWFIELD raw = nullptr;
-      if (uint32_t st = TWFieldAlloc(&raw, binary ? TWTYPE_BINARY : TWTYPE_TEXT, 1)) return st;
-      value.reset(raw);
-      if (binary) TWFieldSetFormatStream(raw, 0, 0, src->format);
-      if (uint32_t st = TWFieldSetStream(raw, 1, src)) return st;
+      if (uint32_t st = TWFieldAlloc(flowcore::Out(value), binary ? TWTYPE_BINARY : TWTYPE_TEXT, 1))
+        return st;
+      if (binary) TWFieldSetFormatStream(value.get(), 0, 0, src->format);
+      if (uint32_t st = TWFieldSetStream(value.get(), 1, src)) return st;
     }
     return SetValue(token, std::move(value));
   });

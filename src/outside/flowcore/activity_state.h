@@ -76,14 +76,9 @@ std::map<std::string, FieldPtr>& SystemStore();
 std::string Folded(std::string_view text);
 // The text of stream as native text (UTF-8); null or empty: "". A stream that does not
 // convert gives its status.
-uint32_t StreamText(const TWStream* stream, std::string* out);
-// The bytes of a stream's data ("" without data).
-inline std::string BytesOf(const TWStream& stream) {
-  if (stream.data == nullptr || stream.length == 0) return {};
-  return std::string(static_cast<const char*>(stream.data), stream.length);
-}
+[[nodiscard]] uint32_t StreamText(const TWStream* stream, std::string* out);
 // Replaces dest's data by text in the native format (maxLength and flags kept).
-uint32_t PutText(TWStream* dest, std::string_view text);
+[[nodiscard]] uint32_t PutText(TWStream* dest, std::string_view text);
 
 // The activity's own value of token (exact token, then the link-1 alias); null when none.
 // Caller holds Mutex().

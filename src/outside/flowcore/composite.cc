@@ -35,7 +35,7 @@ void PutTextRun(const uint8_t* text, size_t n, ByteBuf& out) {
 
 }  // namespace
 
-uint32_t CompositeToUtf8(const uint8_t* bytes, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t CompositeToUtf8(const uint8_t* bytes, size_t n, ByteBuf& out) {
   size_t pos = 0;
   while (pos < n) {
     const size_t left = n - pos;
@@ -70,7 +70,7 @@ uint32_t CompositeToUtf8(const uint8_t* bytes, size_t n, ByteBuf& out) {
   return TWSUCCESS;
 }
 
-uint32_t Utf8ToComposite(const uint8_t* text, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t Utf8ToComposite(const uint8_t* text, size_t n, ByteBuf& out) {
   const uint8_t* end = text + n;
   const uint8_t* line = text;
   for (bool first = true;; first = false) {

@@ -2,9 +2,10 @@
 // link's property values), the registry of live connections, and the verbs that reach the
 // connector's entry points behind the close gate, with zeroed counts and the engine's
 // create, drop and truncate events.
-#include <map>
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "activity.h"
 #include "connect_impl.h"
@@ -17,28 +18,58 @@ constexpr uint32_t kCreatedEvent = TWSTATUSF_EVENT | 1636;
 constexpr uint32_t kDroppedEvent = TWSTATUSF_EVENT | 1637;
 constexpr uint32_t kTruncatedEvent = TWSTATUSF_EVENT | 1638;
 
-// Handles are numbers, never addresses: a stale or foreign handle finds nothing.
+// Handles are numbers, never addresses: a stale or foreign handle finds nothing. A handle
+// names its slot in its low bits and the slot's generation above them, so that the verbs,
+// called once per record block, reach their connection without a look-up or a process-wide
+// lock. Only making a slot and giving one back take the registry's lock; slots are made in
+// chunks that stay until the process ends, so that a slot can be read without it.
+constexpr unsigned kIndexBits = 20;
+constexpr uintptr_t kIndexMask = (uintptr_t{1} << kIndexBits) - 1;
+constexpr size_t kChunkSlots = 256;
+constexpr size_t kMaxSlots = size_t{1} << kIndexBits;
+constexpr size_t kMaxChunks = kMaxSlots / kChunkSlots;
+
+struct Slot {
+  std::mutex busy;                         // held by the call that uses the connection
+  std::atomic<uintptr_t> handle{0};        // the live connection's handle; 0 when free
+  uintptr_t generation = 0;                // under busy
+  std::unique_ptr<Connection> connection;  // under busy
+};
+
 std::mutex gRegistryMutex;
-std::map<uintptr_t, std::shared_ptr<Connection>> gConnections;
-uintptr_t gLastHandle = 0;
+std::atomic<Slot*> gChunks[kMaxChunks];
+size_t gSlotsMade = 0;           // under gRegistryMutex
+std::vector<size_t> gFreeSlots;  // under gRegistryMutex
 
-TWCONNECT Register(std::shared_ptr<Connection> connection) {
-  std::lock_guard lock(gRegistryMutex);
-  uintptr_t handle = ++gLastHandle;
-  gConnections.emplace(handle, std::move(connection));
-  return reinterpret_cast<TWCONNECT>(handle);
+// The slot a handle value names; null when its chunk was never made.
+Slot* SlotOf(uintptr_t value) {
+  const size_t index = value & kIndexMask;
+  Slot* chunk = gChunks[index / kChunkSlots].load(std::memory_order_acquire);
+  return chunk != nullptr ? &chunk[index % kChunkSlots] : nullptr;
 }
 
-std::shared_ptr<Connection> Unregister(TWCONNECT handle) {
+// A free slot's index, making a chunk when none is free; false when every slot is taken.
+bool TakeSlot(size_t* index) {
   std::lock_guard lock(gRegistryMutex);
-  auto it = gConnections.find(reinterpret_cast<uintptr_t>(handle));
-  if (it == gConnections.end()) return nullptr;
-  std::shared_ptr<Connection> connection = std::move(it->second);
-  gConnections.erase(it);
-  return connection;
+  if (!gFreeSlots.empty()) {
+    *index = gFreeSlots.back();
+    gFreeSlots.pop_back();
+    return true;
+  }
+  if (gSlotsMade == kMaxSlots) return false;
+  std::atomic<Slot*>& chunk = gChunks[gSlotsMade / kChunkSlots];
+  if (chunk.load(std::memory_order_relaxed) == nullptr)
+    chunk.store(new Slot[kChunkSlots], std::memory_order_release);
+  *index = gSlotsMade++;
+  return true;
 }
 
-uint32_t InitializeContext(Connection& c) {
+void GiveBack(const std::vector<size_t>& indexes) {
+  std::lock_guard lock(gRegistryMutex);
+  gFreeSlots.insert(gFreeSlots.end(), indexes.begin(), indexes.end());
+}
+
+[[nodiscard]] uint32_t InitializeContext(Connection& c) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool first = plugin.live == 0;
@@ -51,7 +82,7 @@ uint32_t InitializeContext(Connection& c) {
   return status;
 }
 
-uint32_t TerminateContext(Connection& c) {
+[[nodiscard]] uint32_t TerminateContext(Connection& c) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool last = --plugin.live == 0;
@@ -60,8 +91,7 @@ uint32_t TerminateContext(Connection& c) {
 }
 
 // Disconnects when connected, then terminates; answers the termination's status.
-uint32_t Close(Connection& c, uint32_t errorFlag) {
-  c.freed = true;
+[[nodiscard]] uint32_t Close(Connection& c, uint32_t errorFlag) {
   if (c.connected) {
     EntryScope scope(*c.plugin, c.name, kRowDisconnect);
     c.plugin->entry.disconnect(c.context(), errorFlag);
@@ -74,8 +104,9 @@ uint32_t Close(Connection& c, uint32_t errorFlag) {
 class PendingContext {
  public:
   explicit PendingContext(Connection& c) : c_(&c) {}
+  // The allocation's own failure is its answer; the termination's is not reported.
   ~PendingContext() {
-    if (c_ != nullptr) TerminateContext(*c_);
+    if (c_ != nullptr) (void)TerminateContext(*c_);
   }
   void Keep() { c_ = nullptr; }
 
@@ -83,9 +114,31 @@ class PendingContext {
   Connection* c_;
 };
 
+// Places connection in a free slot; TWFAIL_MEMORY when every handle is taken.
+// connection stays the caller's on failure.
+[[nodiscard]] uint32_t Register(std::unique_ptr<Connection>& connection, TWCONNECT* handle) {
+  size_t index = 0;
+  if (!TakeSlot(&index)) return TWFAIL_MEMORY;
+  Slot& slot = *SlotOf(index);
+  std::lock_guard busy(slot.busy);
+  const uintptr_t value = (++slot.generation << kIndexBits) | index;
+  slot.connection = std::move(connection);
+  slot.handle.store(value, std::memory_order_release);
+  *handle = reinterpret_cast<TWCONNECT>(value);
+  return 0;
+}
+
+// Takes the live connection out of slot (busy held) and closes it; answers the termination's
+// status. The caller gives the slot back.
+[[nodiscard]] uint32_t Retire(Slot& slot, uint32_t errorFlag) {
+  slot.handle.store(0, std::memory_order_release);
+  std::unique_ptr<Connection> c = std::move(slot.connection);
+  return Close(*c, errorFlag);
+}
+
 // TWXSetProperty, in table order, of every row the link gives a value. TEXT_FORMAT is read
 // only: connectors refuse to have it set.
-uint32_t PushProperties(Connection& c, const LinkSource& source) {
+[[nodiscard]] uint32_t PushProperties(Connection& c, const LinkSource& source) {
   const Plugin& plugin = *c.plugin;
   for (const TWXPropertyDef& row : plugin.rows) {
     if (row.token == TWTOKEN_TEXT_FORMAT) continue;
@@ -104,7 +157,7 @@ uint32_t PushProperties(Connection& c, const LinkSource& source) {
   return 0;
 }
 
-uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
+[[nodiscard]] uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   if (connect == nullptr) return TWFAIL_NULL_RESULT;
   *connect = TWNULLHANDLE;
   if (!SystemStarted()) return TWFAIL_TWXINIT;
@@ -124,7 +177,7 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   Plugin* plugin = nullptr;
   if ((status = AcquireConnector(source.library, &plugin)) != 0) return status;
 
-  auto c = std::make_shared<Connection>();
+  auto c = std::make_unique<Connection>();
   c->plugin = plugin;
   c->name = source.name;
   c->library = plugin->name;
@@ -135,7 +188,8 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
   if ((status = InitializeContext(*c)) != 0) return status;
   PendingContext pending(*c);
   if ((status = PushProperties(*c, source)) != 0) return status;
-  TWCONNECT handle = Register(c);
+  TWCONNECT handle = TWNULLHANDLE;
+  if ((status = Register(c, &handle)) != 0) return status;
   pending.Keep();
   *connect = handle;
   return 0;
@@ -144,22 +198,21 @@ uint32_t Allocate(TWCONNECT* connect, uint32_t token, const TWStream* name) {
 // The common path of the verbs that need an open connection: the handle, the close gate
 // (logged once: a repeated status is not logged again), the connected state, the scope.
 template <class Call>
-uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow, bool countCall,
-                  Call&& call) {
-  if (!SystemStarted()) return TWFAIL_TWXINIT;
-  Held c(handle);
-  if (!c) return TWFAIL_INVALID_CONNECT;
-  if (uint32_t close = CloseStatus()) return TWActivityLog(close);
-  if (!c->connected) return TWFAIL_NOT_CONNECTED;
-  EntryScope scope(*c->plugin, c->name, entryRow, wordRow, countCall);
-  return call(*c);
+[[nodiscard]] uint32_t DataVerb(TWCONNECT handle, uint32_t entryRow, uint32_t wordRow,
+                                bool countCall, Call&& call) {
+  return WithConnection(handle, [&](Connection& c) -> uint32_t {
+    if (uint32_t close = CloseStatus()) return TWActivityLog(close);
+    if (!c.connected) return TWFAIL_NOT_CONNECTED;
+    EntryScope scope(*c.plugin, c.name, entryRow, wordRow, countCall);
+    return call(c);
+  });
 }
 
 // A verb with a count: the caller's word (or one of ours) is 0 when the connector gets it.
 // Record verbs count the records they moved instead of their calls.
 template <class Call>
-uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool countsRecords,
-                     Call&& call) {
+[[nodiscard]] uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count,
+                                   bool countsRecords, Call&& call) {
   return DataVerb(handle, entryRow, 0, !countsRecords, [&](Connection& c) {
     uint32_t own = 0;
     uint32_t* word = count != nullptr ? count : &own;
@@ -167,6 +220,18 @@ uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool 
     uint32_t status = call(c, word);
     if (countsRecords && *word != TWCOUNT_UNKNOWN) CountEntry(entryRow, *word);
     return status;
+  });
+}
+
+// The record verbs: Fetch, Insert, Update and Remove take the same arguments to their entry
+// point and count the records moved.
+template <TWXFetchProc ConnectorEntries::*entry, EntryRow row>
+[[nodiscard]] uint32_t RecordVerb(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
+                                  uint32_t recordCount, uint32_t* count) {
+  return tw::guard([&] {
+    return CountedVerb(connect, row, count, true, [&](Connection& c, uint32_t* n) {
+      return (c.plugin->entry.*entry)(c.context(), list, recordIndex, recordCount, n);
+    });
   });
 }
 
@@ -185,14 +250,7 @@ std::string ConnectorText(Connection& c, uint32_t token) {
     EntryScope scope(*c.plugin, c.name, kRowGetProperty);
     if (c.plugin->entry.getProperty(c.context(), token, field.get()) != 0) return {};
   }
-  TWStream s{};
-  int32_t isNull = 1;
-  std::string text;
-  if (TWFieldGetStream(field.get(), 1, TWSTREAMFMT_NATIVE, &s, &isNull) == 0 && !isNull &&
-      s.data != nullptr)
-    text.assign(static_cast<const char*>(s.data), s.length);
-  TWStreamDataFree(&s);
-  return text;
+  return FieldText(field.get());
 }
 
 // Logs a created, dropped or truncated object with its name (kind 0: no kind word).
@@ -203,44 +261,59 @@ void LogObjectEvent(Connection& c, uint32_t event, uint32_t objectType) {
   LogWithArgs(event, objectType, ConnectorText(c, token));
 }
 
+// Create and Drop: the object kind's word in the scope, and the event logged on success.
+template <class Call>
+[[nodiscard]] uint32_t ObjectVerb(TWCONNECT connect, uint32_t entryRow, uint32_t objectType,
+                                  uint32_t event, Call&& call) {
+  return tw::guard([&] {
+    return DataVerb(connect, entryRow, ObjectWordRow(objectType), true, [&](Connection& c) {
+      uint32_t status = call(c);
+      if (status == 0) LogObjectEvent(c, event, objectType);
+      return status;
+    });
+  });
+}
+
 }  // namespace
 
 Held::Held(TWCONNECT handle) {
-  {
-    std::lock_guard lock(gRegistryMutex);
-    auto it = gConnections.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == gConnections.end()) return;
-    connection_ = it->second;
-  }
-  lock_ = std::unique_lock(connection_->busy);
-  // Freed by another thread between the look-up and the lock.
-  if (connection_->freed) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  Slot* slot = value != 0 ? SlotOf(value) : nullptr;
+  if (slot == nullptr || slot->handle.load(std::memory_order_acquire) != value) return;
+  lock_ = std::unique_lock(slot->busy);
+  // Freed, and the slot perhaps taken again, by another thread between the check and the lock.
+  if (slot->handle.load(std::memory_order_relaxed) != value) {
     lock_.unlock();
-    connection_.reset();
+    return;
   }
+  connection_ = slot->connection.get();
 }
 
 uint32_t NewValueField(uint32_t type, FieldPtr* out) {
-  TWFIELD field = TWNULLHANDLE;
-  if (uint32_t status = TWFieldAlloc(&field, type, 1)) return status;
-  FieldPtr owned(field);
+  FieldPtr field;
+  if (uint32_t status = TWFieldAlloc(flowcore::Out(field), type, 1)) return status;
   if (type == TWTYPE_BINARY) {
-    if (uint32_t status = TWFieldSetFormatStream(field, 0, 0, TWSTREAMFMT_TEXT_LIST)) return status;
+    if (uint32_t status = TWFieldSetFormatStream(field.get(), 0, 0, TWSTREAMFMT_TEXT_LIST))
+      return status;
   }
-  *out = std::move(owned);
+  *out = std::move(field);
   return 0;
 }
 
 void FreeAllConnections(uint32_t errorFlag) {
-  std::map<uintptr_t, std::shared_ptr<Connection>> all;
-  {
-    std::lock_guard lock(gRegistryMutex);
-    all.swap(gConnections);
+  std::vector<size_t> freed;
+  for (size_t chunk = 0; chunk < kMaxChunks; ++chunk) {
+    Slot* slots = gChunks[chunk].load(std::memory_order_acquire);
+    if (slots == nullptr) break;
+    for (size_t i = 0; i < kChunkSlots; ++i) {
+      std::lock_guard busy(slots[i].busy);
+      if (slots[i].handle.load(std::memory_order_relaxed) == 0) continue;
+      // Connections left allocated end without a caller to hear how.
+      (void)Retire(slots[i], errorFlag);
+      freed.push_back(chunk * kChunkSlots + i);
+    }
   }
-  for (auto& [handle, c] : all) {
-    std::lock_guard busy(c->busy);
-    if (!c->freed) Close(*c, errorFlag);
-  }
+  GiveBack(freed);
   ForgetLinkDescriptions();
 }
 
@@ -258,38 +331,42 @@ TW_API uint32_t TWConnectFree(TWCONNECT connect) {
   return tw::guard([&]() -> uint32_t {
     if (connect == TWNULLHANDLE) return 0;
     if (!SystemStarted()) return TWFAIL_TWXINIT;
-    std::shared_ptr<Connection> c = Unregister(connect);
-    if (c == nullptr) return TWFAIL_INVALID_CONNECT;
-    std::lock_guard busy(c->busy);
-    if (c->freed) return TWFAIL_INVALID_CONNECT;
-    return Close(*c, ActivityStatus() != 0 ? 1 : 0);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(connect);
+    Slot* slot = SlotOf(value);
+    if (slot == nullptr) return TWFAIL_INVALID_CONNECT;
+    uint32_t status = 0;
+    {
+      std::lock_guard busy(slot->busy);
+      if (slot->handle.load(std::memory_order_relaxed) != value) return TWFAIL_INVALID_CONNECT;
+      status = Retire(*slot, ActivityStatus() != 0 ? 1 : 0);
+    }
+    GiveBack({value & kIndexMask});
+    return status;
   });
 }
 
 TW_API uint32_t TWConnectConnect(TWCONNECT connect) {
-  return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    if (uint32_t close = CloseStatus()) return TWActivityLog(close);
-    if (c->connected) return TWFAIL_CONNECTED;
-    EntryScope scope(*c->plugin, c->name, kRowConnect);
-    uint32_t status = c->plugin->entry.connect(c->context());
-    if (status == 0) c->connected = true;
-    return status;
+  return tw::guard([&] {
+    return WithConnection(connect, [](Connection& c) -> uint32_t {
+      if (uint32_t close = CloseStatus()) return TWActivityLog(close);
+      if (c.connected) return TWFAIL_CONNECTED;
+      EntryScope scope(*c.plugin, c.name, kRowConnect);
+      uint32_t status = c.plugin->entry.connect(c.context());
+      if (status == 0) c.connected = true;
+      return status;
+    });
   });
 }
 
 TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
-  return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    if (!c->connected) return 0;
-    EntryScope scope(*c->plugin, c->name, kRowDisconnect);
-    uint32_t status = c->plugin->entry.disconnect(c->context(), ActivityStatus() != 0 ? 1 : 0);
-    c->connected = false;
-    return status;
+  return tw::guard([&] {
+    return WithConnection(connect, [](Connection& c) -> uint32_t {
+      if (!c.connected) return 0;
+      EntryScope scope(*c.plugin, c.name, kRowDisconnect);
+      uint32_t status = c.plugin->entry.disconnect(c.context(), ActivityStatus() != 0 ? 1 : 0);
+      c.connected = false;
+      return status;
+    });
   });
 }
 
@@ -313,41 +390,19 @@ TW_API uint32_t TWConnectExecute(TWCONNECT connect, const TWStream* statement, T
   });
 }
 
-TW_API uint32_t TWConnectFetch(TWCONNECT connect, TWFIELDLIST dest, uint32_t recordIndex,
-                               uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowFetch, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.fetch(c.context(), dest, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectInsert(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowInsert, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.insert(c.context(), list, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectUpdate(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowUpdate, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.update(c.context(), list, recordIndex, recordCount, n);
-    });
-  });
-}
-
-TW_API uint32_t TWConnectRemove(TWCONNECT connect, TWFIELDLIST keys, uint32_t recordIndex,
-                                uint32_t recordCount, uint32_t* count) {
-  return tw::guard([&] {
-    return CountedVerb(connect, kRowRemove, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.remove(c.context(), keys, recordIndex, recordCount, n);
-    });
-  });
-}
+// TWConnectFetch, TWConnectInsert, TWConnectUpdate, TWConnectRemove: one row a verb, its
+// connector entry point and its catalogue row.
+#define TW_RECORD_VERB(Name, entry, row)                                                      \
+  TW_API uint32_t TWConnect##Name(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,  \
+                                  uint32_t recordCount, uint32_t* count) {                    \
+    return RecordVerb<&ConnectorEntries::entry, row>(connect, list, recordIndex, recordCount, \
+                                                     count);                                  \
+  }
+TW_RECORD_VERB(Fetch, fetch, kRowFetch)
+TW_RECORD_VERB(Insert, insert, kRowInsert)
+TW_RECORD_VERB(Update, update, kRowUpdate)
+TW_RECORD_VERB(Remove, remove, kRowRemove)
+#undef TW_RECORD_VERB
 
 TW_API uint32_t TWConnectCatalog(TWCONNECT connect, uint32_t objectType, TWFIELDLIST dest,
                                  uint32_t* count) {
@@ -372,23 +427,14 @@ TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
 }
 
 TW_API uint32_t TWConnectCreate(TWCONNECT connect, uint32_t objectType, TWFIELDLIST src) {
-  return tw::guard([&] {
-    return DataVerb(connect, kRowCreate, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.create(c.context(), objectType, src);
-      if (status == 0) LogObjectEvent(c, kCreatedEvent, objectType);
-      return status;
-    });
+  return ObjectVerb(connect, kRowCreate, objectType, kCreatedEvent, [&](Connection& c) {
+    return c.plugin->entry.create(c.context(), objectType, src);
   });
 }
 
 TW_API uint32_t TWConnectDrop(TWCONNECT connect, uint32_t objectType) {
-  return tw::guard([&] {
-    return DataVerb(connect, kRowDrop, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.drop(c.context(), objectType);
-      if (status == 0) LogObjectEvent(c, kDroppedEvent, objectType);
-      return status;
-    });
-  });
+  return ObjectVerb(connect, kRowDrop, objectType, kDroppedEvent,
+                    [&](Connection& c) { return c.plugin->entry.drop(c.context(), objectType); });
 }
 
 }  // extern "C"

@@ -60,7 +60,7 @@ const TWXPropertyDef* FindRow(const Plugin& plugin, uint32_t token);
 
 // The connector library named library (normalised first), loaded and checked when the
 // process does not have it yet. Failures are logged with the name: 1546, 1547, 1548.
-uint32_t AcquireConnector(std::string_view library, Plugin** out);
+[[nodiscard]] uint32_t AcquireConnector(std::string_view library, Plugin** out);
 // Unloads every connector library (TWSystemTerm, after every connection is gone).
 void UnloadConnectors();
 
@@ -89,9 +89,12 @@ uint32_t LogWithText(uint32_t status, std::string_view text);
 uint32_t LogWithToken(uint32_t status, uint32_t token);
 
 // The text of a caller's stream (any character set) as UTF-8; a null stream gives "".
-uint32_t StreamText(const TWStream* stream, std::string* out);
+[[nodiscard]] uint32_t StreamText(const TWStream* stream, std::string* out);
+// The first value of field as native text; empty for a null field or value, and when it does
+// not read as text.
+std::string FieldText(const TWFieldImpl* field);
 // Stores text (UTF-8) into the caller's stream as native text.
-uint32_t SetStreamText(TWStream* stream, std::string_view text);
+[[nodiscard]] uint32_t SetStreamText(TWStream* stream, std::string_view text);
 
 // Where the property values of a new connection come from, and what it is called.
 struct LinkSource {
@@ -107,9 +110,9 @@ struct LinkSource {
 };
 // Link n (1 to 254) of the current activity; link document named name; connector library
 // named name. Failures are logged (1544, 1545, the control store's status).
-uint32_t ResolveActivityLink(uint32_t linkByte, LinkSource* out);
-uint32_t ResolveNamedLink(std::string_view name, LinkSource* out);
-uint32_t ResolveConnector(std::string_view name, LinkSource* out);
+[[nodiscard]] uint32_t ResolveActivityLink(uint32_t linkByte, LinkSource* out);
+[[nodiscard]] uint32_t ResolveNamedLink(std::string_view name, LinkSource* out);
+[[nodiscard]] uint32_t ResolveConnector(std::string_view name, LinkSource* out);
 // The value for a row token of the connector's table: the activity's (with the override
 // byte), else the link description's, else the link options'; null when none.
 const TWFieldImpl* SourceValue(const LinkSource& source, uint32_t rowToken);
@@ -126,32 +129,42 @@ struct Connection {
   std::unique_ptr<void, BlockDeleter> block;
   uint32_t connectCode = 0;
   bool connected = false;
-  bool freed = false;
   std::string name;     // TWTOKEN_NAME
   std::string library;  // TWTOKEN_LIBRARY
   int32_t linkId = 0;
   int32_t optionId = 0;
   size_t listCursor = SIZE_MAX;  // TWConnectListProperty's walk
-  std::mutex busy;               // held by the call that uses the connection
 
   TWXContext* context() { return reinterpret_cast<TWXContext*>(block.get()); }
 };
 
-// The live connection a handle names, locked for one call; false when it names none.
+// The live connection a handle names, held for one call (no other call on it runs, nor can
+// it be freed, meanwhile); false when the handle names none. Takes no process-wide lock.
 class Held {
  public:
   explicit Held(TWCONNECT handle);
   explicit operator bool() const { return connection_ != nullptr; }
-  Connection* operator->() const { return connection_.get(); }
+  Connection* operator->() const { return connection_; }
   Connection& operator*() const { return *connection_; }
 
  private:
-  std::shared_ptr<Connection> connection_;
+  Connection* connection_ = nullptr;
   std::unique_lock<std::mutex> lock_;
 };
 
+// Runs call(Connection&) on the connection handle names, held for the call; answers its
+// status, TWFAIL_TWXINIT before TWSystemInit, TWFAIL_INVALID_CONNECT when handle names no live
+// connection.
+template <class Call>
+[[nodiscard]] uint32_t WithConnection(TWCONNECT handle, Call&& call) {
+  if (!SystemStarted()) return TWFAIL_TWXINIT;
+  Held c(handle);
+  if (!c) return TWFAIL_INVALID_CONNECT;
+  return call(*c);
+}
+
 // A one-value field of type (TWTYPE_BINARY carries text lists) with a null value.
-uint32_t NewValueField(uint32_t type, FieldPtr* out);
+[[nodiscard]] uint32_t NewValueField(uint32_t type, FieldPtr* out);
 
 }  // namespace tw::engine
 

@@ -6,6 +6,7 @@
 
 #include "activity.h"
 #include "connect_impl.h"
+#include "scalar_types.h"
 #include "stream_internal.h"
 #include "tw/guard.h"
 
@@ -16,7 +17,7 @@ bool IsControl(uint32_t token) {
   return ((token & TWTOKEN_VALUE_MASK) & TWTOKENF_CONTROL) != 0;
 }
 
-uint32_t IntField(int32_t value, FieldPtr* out) {
+[[nodiscard]] uint32_t IntField(int32_t value, FieldPtr* out) {
   FieldPtr field;
   if (uint32_t status = NewValueField(TWTYPE_INT, &field)) return status;
   if (uint32_t status = TWFieldSetInt(field.get(), 1, &value)) return status;
@@ -24,7 +25,7 @@ uint32_t IntField(int32_t value, FieldPtr* out) {
   return 0;
 }
 
-uint32_t TextField(const std::string& text, FieldPtr* out) {
+[[nodiscard]] uint32_t TextField(const std::string& text, FieldPtr* out) {
   FieldPtr field;
   if (uint32_t status = NewValueField(TWTYPE_TEXT, &field)) return status;
   TWStream view = flowcore::ViewOf(TWSTREAMFMT_NATIVE,
@@ -36,7 +37,7 @@ uint32_t TextField(const std::string& text, FieldPtr* out) {
 
 // The value of a control token (without link byte) as the engine keeps it; a control token
 // it does not know is an invalid property.
-uint32_t ControlValue(const Connection& c, uint32_t token, FieldPtr* out) {
+[[nodiscard]] uint32_t ControlValue(const Connection& c, uint32_t token, FieldPtr* out) {
   switch (token) {
     case TWTOKEN_LIBRARY:
       return TextField(c.library, out);
@@ -62,7 +63,7 @@ uint32_t RowType(const Connection& c, uint32_t token) {
 }
 
 // Reads token of c into *out, a new one-value field of type.
-uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* out) {
+[[nodiscard]] uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* out) {
   const uint32_t bare = token & TWTOKEN_VALUE_MASK;
   FieldPtr field;
   if (uint32_t status = NewValueField(type, &field)) return status;
@@ -81,7 +82,7 @@ uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* ou
   return 0;
 }
 
-uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
+[[nodiscard]] uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
   const uint32_t bare = token & TWTOKEN_VALUE_MASK;
   if (IsControl(bare)) return LogWithToken(TWFAIL_INVALID_PROPERTY, token);
   FieldPtr nullValue;
@@ -93,36 +94,38 @@ uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
   return c.plugin->entry.setProperty(c.context(), bare, src);
 }
 
-template <class T, class Get>
-uint32_t GetTyped(TWCONNECT connect, uint32_t token, uint32_t type, T* dest, Get&& get) {
+template <class T>
+[[nodiscard]] uint32_t GetTyped(TWCONNECT connect, uint32_t token, uint32_t type, T* dest,
+                                uint32_t (*get)(TWFIELD, uint32_t, T*, int32_t*)) {
   return tw::guard([&]() -> uint32_t {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     if (dest == nullptr) return TWFAIL_NULL_RESULT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    FieldPtr field;
-    if (uint32_t status = ReadProperty(*c, token, type, &field)) return status;
-    if (TWFieldIsNull(field.get(), 1)) return TWFAIL_MISSING_PROPERTY;
-    T value{};
-    if (uint32_t status = get(field.get(), &value)) return status;
-    *dest = value;
-    return 0;
+    return WithConnection(connect, [&](Connection& c) -> uint32_t {
+      FieldPtr field;
+      if (uint32_t status = ReadProperty(c, token, type, &field)) return status;
+      if (TWFieldIsNull(field.get(), 1)) return TWFAIL_MISSING_PROPERTY;
+      T value{};
+      if (uint32_t status = get(field.get(), 1, &value, nullptr)) return status;
+      *dest = value;
+      return 0;
+    });
   });
 }
 
-// Builds a one-value field of type from *src (null: a null value) and writes it.
+// Builds a one-value field of type from *src (null: a null value) and writes it; set stores
+// *src in the field.
 template <class T, class Set>
-uint32_t SetTyped(TWCONNECT connect, uint32_t token, uint32_t type, const T* src, Set&& set) {
+[[nodiscard]] uint32_t SetTyped(TWCONNECT connect, uint32_t token, uint32_t type, const T* src,
+                                Set&& set) {
   return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    FieldPtr field;
-    if (uint32_t status = NewValueField(type, &field)) return status;
-    if (src != nullptr) {
-      if (uint32_t status = set(field.get(), src)) return status;
-    }
-    return WriteProperty(*c, token, field.get());
+    return WithConnection(connect, [&](Connection& c) -> uint32_t {
+      FieldPtr field;
+      if (uint32_t status = NewValueField(type, &field)) return status;
+      if (src != nullptr) {
+        if (uint32_t status = set(field.get(), src)) return status;
+      }
+      return WriteProperty(c, token, field.get());
+    });
   });
 }
 
@@ -152,18 +155,18 @@ TW_API uint32_t TWConnectGetProperty(TWCONNECT connect, uint32_t token, TWFIELD 
   return tw::guard([&]() -> uint32_t {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     if (dest == TWNULLHANDLE) return TWFAIL_INVALID_FIELD;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    const uint32_t bare = token & TWTOKEN_VALUE_MASK;
-    if (IsControl(bare)) {
-      FieldPtr value;
-      uint32_t status = ControlValue(*c, bare, &value);
-      if (status == TWFAIL_INVALID_PROPERTY) return LogWithToken(status, token);
-      if (status != 0) return status;
-      return TWFieldConvert(dest, 1, value.get(), 1, 1);
-    }
-    EntryScope scope(*c->plugin, c->name, kRowGetProperty);
-    return c->plugin->entry.getProperty(c->context(), bare, dest);
+    return WithConnection(connect, [&](Connection& c) -> uint32_t {
+      const uint32_t bare = token & TWTOKEN_VALUE_MASK;
+      if (IsControl(bare)) {
+        FieldPtr value;
+        uint32_t status = ControlValue(c, bare, &value);
+        if (status == TWFAIL_INVALID_PROPERTY) return LogWithToken(status, token);
+        if (status != 0) return status;
+        return TWFieldConvert(dest, 1, value.get(), 1, 1);
+      }
+      EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+      return c.plugin->entry.getProperty(c.context(), bare, dest);
+    });
   });
 }
 
@@ -186,94 +189,46 @@ TW_API int32_t TWConnectGetPropertyBoolean(TWCONNECT connect, uint32_t token,
       return value != 0 ? 1 : 0;
     }
     if (type != TWTYPE_TEXT) return defaultValue;
-    TWStream s{};
-    std::string text;
-    if (TWFieldGetStream(field.get(), 1, TWSTREAMFMT_NATIVE, &s, nullptr) == 0 && s.data != nullptr)
-      text.assign(static_cast<const char*>(s.data), s.length);
-    TWStreamDataFree(&s);
-    return BooleanOfText(std::move(text), defaultValue);
+    return BooleanOfText(FieldText(field.get()), defaultValue);
   });
 }
 
-TW_API uint32_t TWConnectGetPropertyInt(TWCONNECT connect, uint32_t token, int32_t* dest) {
-  return GetTyped(connect, token, TWTYPE_INT, dest,
-                  [](TWFIELD f, int32_t* v) { return TWFieldGetInt(f, 1, v, nullptr); });
-}
-
-TW_API uint32_t TWConnectGetPropertyFloat(TWCONNECT connect, uint32_t token, double* dest) {
-  return GetTyped(connect, token, TWTYPE_FLOAT, dest,
-                  [](TWFIELD f, double* v) { return TWFieldGetFloat(f, 1, v, nullptr); });
-}
-
-TW_API uint32_t TWConnectGetPropertyCurrency(TWCONNECT connect, uint32_t token, TWCurrency* dest) {
-  return GetTyped(connect, token, TWTYPE_CURRENCY, dest,
-                  [](TWFIELD f, TWCurrency* v) { return TWFieldGetCurrency(f, 1, v, nullptr); });
-}
-
-TW_API uint32_t TWConnectGetPropertyNumeric(TWCONNECT connect, uint32_t token, TWNumeric* dest) {
-  return GetTyped(connect, token, TWTYPE_NUMERIC, dest,
-                  [](TWFIELD f, TWNumeric* v) { return TWFieldGetNumeric(f, 1, v, nullptr); });
-}
-
-TW_API uint32_t TWConnectGetPropertyDatetime(TWCONNECT connect, uint32_t token, TWDatetime* dest) {
-  return GetTyped(connect, token, TWTYPE_DATETIME, dest,
-                  [](TWFIELD f, TWDatetime* v) { return TWFieldGetDatetime(f, 1, v, nullptr); });
-}
+// TWConnectGetPropertyInt, TWConnectSetPropertyInt, ... TWConnectSetPropertyDatetime.
+#define TW_CONNECT_TYPED(Name, T, type)                                                         \
+  TW_API uint32_t TWConnectGetProperty##Name(TWCONNECT connect, uint32_t token, T* dest) {      \
+    return GetTyped(connect, token, type, dest, &TWFieldGet##Name);                             \
+  }                                                                                             \
+  TW_API uint32_t TWConnectSetProperty##Name(TWCONNECT connect, uint32_t token, const T* src) { \
+    return SetTyped(connect, token, type, src,                                                  \
+                    [](TWFIELD f, const T* v) { return TWFieldSet##Name(f, 1, v); });           \
+  }
+TW_SCALAR_TYPES(TW_CONNECT_TYPED)
+#undef TW_CONNECT_TYPED
 
 TW_API uint32_t TWConnectGetPropertyStream(TWCONNECT connect, uint32_t token, uint32_t format,
                                            TWStream* dest) {
   return tw::guard([&]() -> uint32_t {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     if (dest == nullptr) return TWFAIL_NULL_RESULT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    const uint32_t bare = token & TWTOKEN_VALUE_MASK;
-    // A list property is read whole; everything else through text.
-    const uint32_t type =
-        !IsControl(bare) && RowType(*c, bare) == TWTYPE_BINARY ? TWTYPE_BINARY : TWTYPE_TEXT;
-    FieldPtr field;
-    if (uint32_t status = ReadProperty(*c, token, type, &field)) return status;
-    if (TWFieldIsNull(field.get(), 1)) return TWFAIL_MISSING_PROPERTY;
-    return TWFieldGetStream(field.get(), 1, format != 0 ? format : TWSTREAMFMT_NATIVE, dest,
-                            nullptr);
+    return WithConnection(connect, [&](Connection& c) -> uint32_t {
+      const uint32_t bare = token & TWTOKEN_VALUE_MASK;
+      // A list property is read whole; everything else through text.
+      const uint32_t type =
+          !IsControl(bare) && RowType(c, bare) == TWTYPE_BINARY ? TWTYPE_BINARY : TWTYPE_TEXT;
+      FieldPtr field;
+      if (uint32_t status = ReadProperty(c, token, type, &field)) return status;
+      if (TWFieldIsNull(field.get(), 1)) return TWFAIL_MISSING_PROPERTY;
+      return TWFieldGetStream(field.get(), 1, format != 0 ? format : TWSTREAMFMT_NATIVE, dest,
+                              nullptr);
+    });
   });
 }
 
 TW_API uint32_t TWConnectSetProperty(TWCONNECT connect, uint32_t token, TWFIELD src) {
   return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    return WriteProperty(*c, token, src);
+    return WithConnection(connect,
+                          [&](Connection& c) -> uint32_t { return WriteProperty(c, token, src); });
   });
-}
-
-TW_API uint32_t TWConnectSetPropertyInt(TWCONNECT connect, uint32_t token, const int32_t* src) {
-  return SetTyped(connect, token, TWTYPE_INT, src,
-                  [](TWFIELD f, const int32_t* v) { return TWFieldSetInt(f, 1, v); });
-}
-
-TW_API uint32_t TWConnectSetPropertyFloat(TWCONNECT connect, uint32_t token, const double* src) {
-  return SetTyped(connect, token, TWTYPE_FLOAT, src,
-                  [](TWFIELD f, const double* v) { return TWFieldSetFloat(f, 1, v); });
-}
-
-TW_API uint32_t TWConnectSetPropertyCurrency(TWCONNECT connect, uint32_t token,
-                                             const TWCurrency* src) {
-  return SetTyped(connect, token, TWTYPE_CURRENCY, src,
-                  [](TWFIELD f, const TWCurrency* v) { return TWFieldSetCurrency(f, 1, v); });
-}
-
-TW_API uint32_t TWConnectSetPropertyNumeric(TWCONNECT connect, uint32_t token,
-                                            const TWNumeric* src) {
-  return SetTyped(connect, token, TWTYPE_NUMERIC, src,
-                  [](TWFIELD f, const TWNumeric* v) { return TWFieldSetNumeric(f, 1, v); });
-}
-
-TW_API uint32_t TWConnectSetPropertyDatetime(TWCONNECT connect, uint32_t token,
-                                             const TWDatetime* src) {
-  return SetTyped(connect, token, TWTYPE_DATETIME, src,
-                  [](TWFIELD f, const TWDatetime* v) { return TWFieldSetDatetime(f, 1, v); });
 }
 
 // Binary values (text lists above all) travel in a binary field of their own format, text in
@@ -292,32 +247,31 @@ TW_API uint32_t TWConnectSetPropertyStream(TWCONNECT connect, uint32_t token, co
 TW_API uint32_t TWConnectListProperty(TWCONNECT connect, uint32_t list, uint32_t* token,
                                       uint32_t* type, uint32_t* flags, TWStream* name) {
   return tw::guard([&]() -> uint32_t {
-    if (!SystemStarted()) return TWFAIL_TWXINIT;
-    Held c(connect);
-    if (!c) return TWFAIL_INVALID_CONNECT;
-    size_t index = 0;
-    if (list == TWLIST_NEXT) {
-      if (c->listCursor == SIZE_MAX) return TWFAIL_LIST_SETUP;
-      index = c->listCursor;
-    } else if (list != TWLIST_FIRST) {
-      return TWFAIL_INVALID_LIST;
-    }
-    const auto& rows = c->plugin->rows;
-    if (index >= rows.size()) {
-      c->listCursor = index;
-      return TWFAIL_END_OF_DATA;
-    }
-    const TWXPropertyDef& row = rows[index];
-    if (name != nullptr) {
-      std::string text = row.name != nullptr ? std::string(row.name, row.nameLength)
-                                             : std::string(PredefinedName(row.token));
-      if (uint32_t status = SetStreamText(name, text)) return status;
-    }
-    if (token != nullptr) *token = row.token;
-    if (type != nullptr) *type = row.type;
-    if (flags != nullptr) *flags = row.reserved;
-    c->listCursor = index + 1;
-    return 0;
+    return WithConnection(connect, [&](Connection& c) -> uint32_t {
+      size_t index = 0;
+      if (list == TWLIST_NEXT) {
+        if (c.listCursor == SIZE_MAX) return TWFAIL_LIST_SETUP;
+        index = c.listCursor;
+      } else if (list != TWLIST_FIRST) {
+        return TWFAIL_INVALID_LIST;
+      }
+      const auto& rows = c.plugin->rows;
+      if (index >= rows.size()) {
+        c.listCursor = index;
+        return TWFAIL_END_OF_DATA;
+      }
+      const TWXPropertyDef& row = rows[index];
+      if (name != nullptr) {
+        std::string text = row.name != nullptr ? std::string(row.name, row.nameLength)
+                                               : std::string(PredefinedName(row.token));
+        if (uint32_t status = SetStreamText(name, text)) return status;
+      }
+      if (token != nullptr) *token = row.token;
+      if (type != nullptr) *type = row.type;
+      if (flags != nullptr) *flags = row.reserved;
+      c.listCursor = index + 1;
+      return 0;
+    });
   });
 }
 

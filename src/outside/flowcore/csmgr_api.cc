@@ -41,27 +41,15 @@ void Keep(const TWIntlFormat* intl) {
     k.intl.reset();
 }
 
-struct StreamData {
-  TWStream s{};
-  StreamData() = default;
-  StreamData(const StreamData&) = delete;
-  StreamData& operator=(const StreamData&) = delete;
-  ~StreamData() { TWStreamDataFree(&s); }
-  std::string_view view() const {
-    return s.data == nullptr ? std::string_view{}
-                             : std::string_view(static_cast<const char*>(s.data), s.length);
-  }
-};
-
 // The caller's text as QMBCS; a null stream is the empty text.
-uint32_t ToQmbcs(const TWStream* text, std::string* out) {
+[[nodiscard]] uint32_t ToQmbcs(const TWStream* text, std::string* out) {
   if (text == nullptr) {
     out->clear();
     return 0;
   }
   if (text->length != 0 && text->data == nullptr) return TWFAIL_NULL_BUFFER;
-  StreamData q;
-  if (uint32_t st = TWStreamDataConvert(&q.s, text, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
+  flowcore::StreamData q;
+  if (uint32_t st = TWStreamDataConvert(q.get(), text, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
     return st;
   *out = std::string(q.view());
   return 0;
@@ -69,11 +57,11 @@ uint32_t ToQmbcs(const TWStream* text, std::string* out) {
 
 // Text the manager sent (QMBCS, which is the native set here) into the caller's stream,
 // keeping its maxLength and flags.
-uint32_t ToNative(const std::string& text, TWStream* dest) {
+[[nodiscard]] uint32_t ToNative(const std::string& text, TWStream* dest) {
   return TWStreamDataSet(dest, TWSTREAMFMT_NATIVE, text.data(), static_cast<uint32_t>(text.size()));
 }
 
-uint32_t FillSettings(const cs::ServerInfo& info, CSMgrServerSettings* settings) {
+[[nodiscard]] uint32_t FillSettings(const cs::ServerInfo& info, CSMgrServerSettings* settings) {
   if (uint32_t st = ToNative(info.serverName, &settings->serverName)) return st;
   settings->serverId = info.serverId;
   settings->statusInterval = info.statusInterval;
@@ -95,7 +83,7 @@ uint32_t ServerInit(bool reread, CSMgrServerSettings* settings) {
   return 0;
 }
 
-uint32_t Startup() {
+[[nodiscard]] uint32_t Startup() {
   if (TWIPCExists(tw::csmgr::kPipeName, 90)) return 0;
   // Without an installation directory there is no program to start (nor a pipe to find).
   if (*TWFileExeDir() == '\0') return TWFAIL_PROCESS_EXEC;
@@ -120,7 +108,7 @@ uint32_t Startup() {
 
 // Records as the caller gave them, made complete: through their end record, or with the end
 // record (or its last byte) appended when every record is whole.
-uint32_t CompleteRecords(const TWStream* records, std::string* out) {
+[[nodiscard]] uint32_t CompleteRecords(const TWStream* records, std::string* out) {
   if (records->length != 0 && records->data == nullptr) return TWFAIL_NULL_BUFFER;
   std::string_view bytes =
       records->data == nullptr

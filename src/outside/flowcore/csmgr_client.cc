@@ -40,8 +40,8 @@ void PutFixedText(std::string* block, uint32_t offset, std::string_view text) {
 }
 
 // A request whose last parameter is a NUL-terminated text of any length at offset.
-uint32_t RequestWithText(uint32_t code, uint32_t offset, std::string_view text,
-                         std::string* block) {
+[[nodiscard]] uint32_t RequestWithText(uint32_t code, uint32_t offset, std::string_view text,
+                                       std::string* block) {
   text = text.substr(0, text.find('\0'));
   if (text.size() > wire::kMaxMessage - offset - 1) return TWFAIL_OVERFLOW;
   *block = NewRequest(code, offset + static_cast<uint32_t>(text.size()) + 1);

@@ -26,7 +26,7 @@ std::string NewRequest(uint32_t code, uint32_t length);
 // anything but the acknowledgement {0, 16, 0, 0}; TWFAIL_OVERFLOW for a block above the
 // pipe's limit. Otherwise the reply's Status (always 0 for an asynchronous request). *block
 // keeps the request unless a well-formed reply came.
-uint32_t Exchange(std::string* block, uint32_t flags = 0);
+[[nodiscard]] uint32_t Exchange(std::string* block, uint32_t flags = 0);
 
 // The reply of ServerInit.
 struct ServerInfo {
@@ -55,25 +55,25 @@ struct NextRun {
 // field cuts its text to 511 bytes (at a character boundary); replies whose texts lack
 // their NUL, whose handles are out of range, or whose DoneRun word is neither 0 nor the
 // waiter answer 783.
-uint32_t Bare(uint32_t code);  // Shutdown, Init, Term
-uint32_t ServerInit(bool reread, ServerInfo* out);
-uint32_t ServerState(int32_t state);
-uint32_t NextActivity(NextRun* out);
-uint32_t DoneActivity(int32_t handle, uint32_t completion);
-uint32_t RunActivity(int32_t waiter, std::string_view wireList);
-uint32_t DoneRun(int32_t waiter, bool* finished);
+[[nodiscard]] uint32_t Bare(uint32_t code);  // Shutdown, Init, Term
+[[nodiscard]] uint32_t ServerInit(bool reread, ServerInfo* out);
+[[nodiscard]] uint32_t ServerState(int32_t state);
+[[nodiscard]] uint32_t NextActivity(NextRun* out);
+[[nodiscard]] uint32_t DoneActivity(int32_t handle, uint32_t completion);
+[[nodiscard]] uint32_t RunActivity(int32_t waiter, std::string_view wireList);
+[[nodiscard]] uint32_t DoneRun(int32_t waiter, bool* finished);
 // *records: the record list through its end record.
-uint32_t GetDescription(int32_t handle, std::string* records);
+[[nodiscard]] uint32_t GetDescription(int32_t handle, std::string* records);
 // records: complete, end record included.
-uint32_t PutDescription(int32_t handle, std::string_view records);
-uint32_t GetID(uint32_t kind, std::string_view name, int32_t* documentId);
-uint32_t LogText(int32_t handle, uint32_t messageId, std::string_view text);
-uint32_t LogCounts(int32_t handle, const int32_t* counts);
-uint32_t Time(TWDatetime* now);
-uint32_t AdjustClock(const CSMgrClockAdjustment& adjustment);
-uint32_t GetField(int32_t handle, std::string_view item, std::string* value);
-uint32_t PutField(int32_t handle, std::string_view item, std::string_view value);
-uint32_t OpenActivity(std::string_view name, uint32_t flags, int32_t* handle);
+[[nodiscard]] uint32_t PutDescription(int32_t handle, std::string_view records);
+[[nodiscard]] uint32_t GetID(uint32_t kind, std::string_view name, int32_t* documentId);
+[[nodiscard]] uint32_t LogText(int32_t handle, uint32_t messageId, std::string_view text);
+[[nodiscard]] uint32_t LogCounts(int32_t handle, const int32_t* counts);
+[[nodiscard]] uint32_t Time(TWDatetime* now);
+[[nodiscard]] uint32_t AdjustClock(const CSMgrClockAdjustment& adjustment);
+[[nodiscard]] uint32_t GetField(int32_t handle, std::string_view item, std::string* value);
+[[nodiscard]] uint32_t PutField(int32_t handle, std::string_view item, std::string_view value);
+[[nodiscard]] uint32_t OpenActivity(std::string_view name, uint32_t flags, int32_t* handle);
 
 }  // namespace tw::engine::csmgr
 

@@ -13,21 +13,10 @@ namespace tw::engine {
 namespace {
 
 namespace rec = tw::csmgr::record;
+using flowcore::StreamData;
 
 // "An invalid Link definition was encountered": the description cannot be read.
 constexpr uint32_t kUnreadable = 1545;
-
-struct StreamData {
-  TWStream s{};
-  StreamData() = default;
-  StreamData(const StreamData&) = delete;
-  StreamData& operator=(const StreamData&) = delete;
-  ~StreamData() { TWStreamDataFree(&s); }
-  std::string_view view() const {
-    return s.data == nullptr ? std::string_view{}
-                             : std::string_view(static_cast<const char*>(s.data), s.length);
-  }
-};
 
 struct Head {
   uint32_t kind, format, token, length;
@@ -60,7 +49,7 @@ FieldPtr NewField(uint32_t type, uint32_t* status) {
   return FieldPtr(*status == 0 ? f : nullptr);
 }
 
-uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
+[[nodiscard]] uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
   TWStream s{};
   s.format = format;
   s.length = static_cast<uint32_t>(bytes.size());
@@ -69,7 +58,7 @@ uint32_t SetStreamValue(TWFIELD f, uint32_t format, std::string_view bytes) {
 }
 
 // One record's value as a field; kUnreadable when its data does not fit its kind.
-uint32_t DecodeValue(const Head& h, std::string_view data, FieldPtr* out) {
+[[nodiscard]] uint32_t DecodeValue(const Head& h, std::string_view data, FieldPtr* out) {
   uint32_t st = 0;
   FieldPtr f;
   switch (h.kind) {
@@ -132,8 +121,8 @@ void AppendRecord(uint32_t kind, uint32_t format, uint32_t token, std::string_vi
 }
 
 // Value 1 of f as QMBCS text.
-uint32_t TextOf(TWFIELD f, StreamData* text) {
-  return TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, &text->s, nullptr);
+[[nodiscard]] uint32_t TextOf(TWFIELD f, StreamData* text) {
+  return TWFieldGetStream(f, 1, TWSTREAMFMT_QMBCS, text->get(), nullptr);
 }
 
 }  // namespace
@@ -244,7 +233,7 @@ uint32_t EncodeTextList(const TWStream* names, std::string* wire) {
     return 0;
   }
   StreamData text;
-  if (uint32_t st = TWStreamDataConvert(&text.s, names, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
+  if (uint32_t st = TWStreamDataConvert(text.get(), names, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr))
     return st;
   std::string_view name = text.view();
   if (name.size() > 0xFFFF) return TWFAIL_OVERFLOW;

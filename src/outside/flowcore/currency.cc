@@ -40,7 +40,7 @@ bool CurrencyFromScanned(const Scanned& s, int64_t* out) {
   return true;
 }
 
-uint32_t CurrencyFromDouble(double d, int64_t* out) {
+[[nodiscard]] uint32_t CurrencyFromDouble(double d, int64_t* out) {
   if (!std::isfinite(d)) return TWFAIL_INVALID_FLOAT;
   // The shortest text that reads back as d is what the caller meant: 1.00005 rounds up to
   // 1.0001 even though the double lies a hair below it.
@@ -82,7 +82,8 @@ size_t FormatCurrency(int64_t v, char* out) {
   return static_cast<size_t>(p - out);
 }
 
-uint32_t Combine(TWCurrency* result, const TWCurrency* a, const TWCurrency* b, bool subtract) {
+[[nodiscard]] uint32_t Combine(TWCurrency* result, const TWCurrency* a, const TWCurrency* b,
+                               bool subtract) {
   if (result == nullptr) return TWFAIL_NULL_RESULT;
   if (a == nullptr || b == nullptr) return TWFAIL_NULL_BUFFER;
   int64_t r = 0;

@@ -167,7 +167,7 @@ int CompareMovedByMonths(const DT& base, int64_t months, const DT& value) {
   return base.ticks < value.ticks ? -1 : 1;
 }
 
-uint32_t Difference(const DT& v, const DT& b, uint32_t unit, int64_t* out) {
+[[nodiscard]] uint32_t Difference(const DT& v, const DT& b, uint32_t unit, int64_t* out) {
   switch (unit) {
     case TWDTUNIT_YEAR:
     case TWDTUNIT_MONTH: {

@@ -36,7 +36,7 @@ struct DT {
 };
 // TWFAIL_INVALID_DATETIME for a date outside years 1 to 32767, ticks above a day, or a zone
 // outside -12 to 14.
-uint32_t Decode(const TWDatetime& value, DT* out);
+[[nodiscard]] uint32_t Decode(const TWDatetime& value, DT* out);
 TWDatetime Encode(const DT& dt);
 
 // Hundredths since 1970-01-01 00:00 UTC of a complete value.
@@ -61,8 +61,8 @@ ZoneDst LocalFor(const DT& dt);
 
 // TWDatetimeCompare with TWCOMPAREF_* flags: NO_ZONE compares wall clocks, SECOND ignores
 // hundredths, and any bit of 0xF8 (TWCOMPAREF_LOW_PREC) means both.
-uint32_t CompareDatetimes(const TWDatetime& value, const TWDatetime& base, uint32_t flags,
-                          int32_t* result);
+[[nodiscard]] uint32_t CompareDatetimes(const TWDatetime& value, const TWDatetime& base,
+                                        uint32_t flags, int32_t* result);
 
 }  // namespace twcore
 

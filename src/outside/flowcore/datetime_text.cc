@@ -51,7 +51,7 @@ size_t FormatDatetime(const DT& dt, const Intl& intl, char* out) {
   return n;
 }
 
-uint32_t ParseDatetime(std::string_view raw, const Intl& intl, DT* out) {
+[[nodiscard]] uint32_t ParseDatetime(std::string_view raw, const Intl& intl, DT* out) {
   tw::DatetimeParts p;
   if (!tw::parse_datetime_text(TrimText(raw), TextIntl(intl), &p)) return TWFAIL_INVALID_DATETIME;
   DT dt;

@@ -11,6 +11,7 @@
 #include "datetime.h"
 #include "field_impl.h"
 #include "flowcore.h"
+#include "scalar_types.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
 
@@ -98,14 +99,14 @@ TWStream* StreamSlot(const TWFieldImpl* f, uint32_t index) {
 }
 
 // Handle, type and index of a single value.
-uint32_t CheckValue(const TWFieldImpl* f, uint32_t index) {
+[[nodiscard]] uint32_t CheckValue(const TWFieldImpl* f, uint32_t index) {
   if (!FieldOk(f)) return TWFAIL_INVALID_FIELD;
   if (twfc::TypeSize(f->type) == 0) return TWFAIL_INVALID_TYPE;
   if (index == 0) return TWFAIL_ZERO_INDEX;
   if (index > f->count) return TWFAIL_RECORD_INDEX;
   return 0;
 }
-uint32_t CheckRun(const TWFieldImpl* f, uint32_t index, uint32_t count) {
+[[nodiscard]] uint32_t CheckRun(const TWFieldImpl* f, uint32_t index, uint32_t count) {
   if (uint32_t st = CheckValue(f, index)) return st;
   if (count == 0) return TWFAIL_ZERO_COUNT;
   if (count - 1 > f->count - index) return TWFAIL_RECORD_COUNT;
@@ -248,7 +249,7 @@ double RoundDigits(double v, int digits) {
 // Turns a stream value into the scalar it stands for: text stays text, a list gives its first
 // entry (no entry: null; more than one: TWFAIL_OVERFLOW unless TWFIELDF_TRUNC_DATA, with out
 // still set), other binary data has no scalar.
-uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
+[[nodiscard]] uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
   *isNull = false;
   if (!IsStreamType(in.type)) {
     *out = in;
@@ -310,13 +311,7 @@ uint32_t Scalarize(const Value& in, uint32_t flags, Value* out, bool* isNull) {
   return entries > 1 ? Permit(TWFAIL_OVERFLOW, flags) : 0;
 }
 
-// Every To* answers 0, TWFAIL_OVERFLOW with *out clamped (never under TWFIELDF_TRUNC_DATA,
-// which takes the clamped value silently), or another status with *out unspecified.
-uint32_t Finish(uint32_t listStatus, uint32_t status) {
-  return status != 0 ? status : listStatus;
-}
-
-uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
+[[nodiscard]] uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
   if (q > kIntLimit || q < -kIntLimit) {
     *out = q > 0 ? kIntLimit : -kIntLimit;
     return Permit(TWFAIL_OVERFLOW, flags);
@@ -325,170 +320,147 @@ uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
   return inexact ? PrecisionLost(flags) : 0;
 }
 
-uint32_t ToInt(const Value& in, uint32_t flags, int32_t* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+// Each target type's conversions: from a stream's text, and from a scalar of another type or
+// its own (any other: TWFAIL_INVALID_CONVERT). Same statuses as To below.
+[[nodiscard]] uint32_t FromText(const TWStream* s, int32_t* out) {
+  return TWIntFromStream(out, s);
+}
+[[nodiscard]] uint32_t FromText(const TWStream* s, double* out) {
+  return TWFloatFromStream(out, s);
+}
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWCurrency* out) {
+  return TWCurrencyFromStream(out, s);
+}
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWNumeric* out) {
+  *out = TWNumeric{};
+  return TWNumericFromStream(out, s);
+}
+[[nodiscard]] uint32_t FromText(const TWStream* s, TWDatetime* out) {
+  return TWDatetimeFromStream(out, s);
+}
+
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, int32_t* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
-      break;
+      return 0;
     case TWTYPE_FLOAT: {
       if (std::isnan(v.f)) return TWFAIL_INVALID_FLOAT;
       double t = std::trunc(v.f);
-      if (t > kIntLimit || t < -kIntLimit) {
-        st = NarrowInt(t > 0 ? INT64_MAX : -INT64_MAX, false, flags, out);
-      } else {
-        st = NarrowInt(static_cast<int64_t>(t), t != v.f, flags, out);
-      }
-      break;
+      if (t > kIntLimit || t < -kIntLimit)
+        return NarrowInt(t > 0 ? INT64_MAX : -INT64_MAX, false, flags, out);
+      return NarrowInt(static_cast<int64_t>(t), t != v.f, flags, out);
     }
     case TWTYPE_CURRENCY:
-      st = NarrowInt(v.c.value / 10000, v.c.value % 10000 != 0, flags, out);
-      break;
+      return NarrowInt(v.c.value / 10000, v.c.value % 10000 != 0, flags, out);
     case TWTYPE_NUMERIC: {
       Scaled sc = ScaleNumeric(v.n, 0, false);
-      if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX)) {
-        st = NarrowInt(sc.neg ? -INT64_MAX : INT64_MAX, false, flags, out);
-      } else {
-        int64_t q = static_cast<int64_t>(sc.mag);
-        st = NarrowInt(sc.neg ? -q : q, sc.inexact, flags, out);
-      }
-      break;
+      if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX))
+        return NarrowInt(sc.neg ? -INT64_MAX : INT64_MAX, false, flags, out);
+      int64_t q = static_cast<int64_t>(sc.mag);
+      return NarrowInt(sc.neg ? -q : q, sc.inexact, flags, out);
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWIntFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToFloat(const Value& in, uint32_t flags, double* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, double* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = v.i;
-      break;
+      return 0;
     case TWTYPE_FLOAT:
       *out = v.f;
-      break;
+      return 0;
     case TWTYPE_CURRENCY: {
-      if ((st = TWFloatFromCurrency(out, &v.c))) return st;
+      if (uint32_t st = TWFloatFromCurrency(out, &v.c)) return st;
       TWCurrency back{};
       if (TWCurrencyFromFloat(&back, out) != 0 || back.value != v.c.value)
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
     case TWTYPE_NUMERIC: {
-      if ((st = TWFloatFromNumeric(out, &v.n))) return Permit(st, flags);
+      if (uint32_t st = TWFloatFromNumeric(out, &v.n)) return Permit(st, flags);
       TWNumeric back{};
       int32_t r = 0;
       if (TWNumericFromFloat(&back, out) != 0 || TWNumericCompare(&back, &v.n, &r) != 0 || r != 0)
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWFloatFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToCurrency(const Value& in, uint32_t flags, TWCurrency* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, TWCurrency* out) {
   switch (v.type) {
     case TWTYPE_INT:
       out->value = int64_t{v.i} * 10000;
-      break;
+      return 0;
     case TWTYPE_FLOAT: {
-      st = TWCurrencyFromFloat(out, &v.f);
-      if (st != 0) return Finish(ls, Permit(st, flags));
+      if (uint32_t st = TWCurrencyFromFloat(out, &v.f)) return Permit(st, flags);
       // Binary noise below the 15th digit is not a lost fraction.
       double back = 0;
       if (TWFloatFromCurrency(&back, out) != 0 || RoundDigits(back, 15) != RoundDigits(v.f, 15))
-        st = PrecisionLost(flags);
-      break;
+        return PrecisionLost(flags);
+      return 0;
     }
     case TWTYPE_CURRENCY:
       *out = v.c;
-      break;
+      return 0;
     case TWTYPE_NUMERIC: {
       Scaled sc = ScaleNumeric(v.n, 4, true);
       if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX)) {
         out->value = sc.neg ? -INT64_MAX : INT64_MAX;
-        st = Permit(TWFAIL_OVERFLOW, flags);
-      } else {
-        int64_t q = static_cast<int64_t>(sc.mag);
-        out->value = sc.neg ? -q : q;
-        if (sc.inexact) st = PrecisionLost(flags);
+        return Permit(TWFAIL_OVERFLOW, flags);
       }
-      break;
+      int64_t q = static_cast<int64_t>(sc.mag);
+      out->value = sc.neg ? -q : q;
+      return sc.inexact ? PrecisionLost(flags) : 0;
     }
-    case TWTYPE_TEXT:
-      st = Permit(TWCurrencyFromStream(out, v.s), flags);
-      break;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToNumeric(const Value& in, uint32_t flags, TWNumeric* out, bool* isNull) {
-  Value v;
-  uint32_t ls = Scalarize(in, flags, &v, isNull);
-  if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t flags, TWNumeric* out) {
   switch (v.type) {
     case TWTYPE_INT:
       *out = NumericFromInt64(v.i, 0);
-      break;
+      return 0;
     case TWTYPE_FLOAT:
       *out = TWNumeric{};
-      st = Permit(TWNumericFromFloat(out, &v.f), flags);
-      break;
+      return Permit(TWNumericFromFloat(out, &v.f), flags);
     case TWTYPE_CURRENCY:
       *out = NumericFromInt64(v.c.value, 4);
-      break;
+      return 0;
     case TWTYPE_NUMERIC:
       *out = v.n;
-      break;
-    case TWTYPE_TEXT:
-      *out = TWNumeric{};
-      st = Permit(TWNumericFromStream(out, v.s), flags);
-      break;
+      return 0;
     default:
       return TWFAIL_INVALID_CONVERT;
   }
-  return Finish(ls, st);
 }
 
-uint32_t ToDatetime(const Value& in, uint32_t flags, TWDatetime* out, bool* isNull) {
+[[nodiscard]] uint32_t FromScalar(const Value& v, uint32_t, TWDatetime* out) {
+  if (v.type != TWTYPE_DATETIME) return TWFAIL_INVALID_CONVERT;
+  *out = v.d;
+  return 0;
+}
+
+// Converts in to the type of *out: 0, TWFAIL_OVERFLOW with *out clamped (never under
+// TWFIELDF_TRUNC_DATA, which takes the clamped value silently), or another status with *out
+// unspecified. A list's first entry converts; more entries give TWFAIL_OVERFLOW unless a
+// conversion failure says more.
+template <class T>
+[[nodiscard]] uint32_t To(const Value& in, uint32_t flags, T* out, bool* isNull) {
   Value v;
   uint32_t ls = Scalarize(in, flags, &v, isNull);
   if ((ls != 0 && ls != TWFAIL_OVERFLOW) || *isNull) return *isNull ? 0 : ls;
-  uint32_t st = 0;
-  switch (v.type) {
-    case TWTYPE_DATETIME:
-      *out = v.d;
-      break;
-    case TWTYPE_TEXT:
-      st = Permit(TWDatetimeFromStream(out, v.s), flags);
-      break;
-    default:
-      return TWFAIL_INVALID_CONVERT;
-  }
-  return Finish(ls, st);
+  uint32_t st =
+      v.type == TWTYPE_TEXT ? Permit(FromText(v.s, out), flags) : FromScalar(v, flags, out);
+  return st != 0 ? st : ls;
 }
 
 // ---- values to streams
@@ -496,8 +468,8 @@ uint32_t ToDatetime(const Value& in, uint32_t flags, TWDatetime* out, bool* isNu
 // Stores bytes in target. A value longer than target's capacity is cut when target allows it
 // (TWSTREAMF_TRUNCATE) or cut is set, else TWFAIL_OVERFLOW with target untouched; a list is
 // never cut, since its bytes would no longer form one.
-uint32_t StoreBytes(TWStream* target, uint32_t format, const void* data, uint32_t length,
-                    bool cut) {
+[[nodiscard]] uint32_t StoreBytes(TWStream* target, uint32_t format, const void* data,
+                                  uint32_t length, bool cut) {
   bool add = false;
   if (target->maxLength != 0 && length > target->maxLength &&
       (target->flags & TWSTREAMF_TRUNCATE) == 0) {
@@ -517,7 +489,7 @@ TWDatetime VisibleHalves(const TWDatetime& d, uint32_t dtFlags) {
   return out;
 }
 
-uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
+[[nodiscard]] uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
   switch (v.type) {
     case TWTYPE_INT:
       return TWStreamFromInt(out, &v.i, format);
@@ -538,7 +510,8 @@ uint32_t ScalarText(const Value& v, TWStream* out, uint32_t format) {
 
 // Writes v into target in format. A slot (slot set) keeps its old value on failure and may be
 // cut under flags' TWFIELDF_TRUNC_DATA; a caller's stream follows its own rules.
-uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target, uint32_t flags, bool slot) {
+[[nodiscard]] uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target,
+                                   uint32_t flags, bool slot) {
   bool cut = slot && (flags & TWFIELDF_TRUNC_DATA) != 0;
   uint32_t st = 0;
   if (IsStreamType(v.type)) {
@@ -587,7 +560,7 @@ uint32_t WriteStream(const Value& v, uint32_t format, TWStream* target, uint32_t
       if (!IsNumberType(v.type)) return TWFAIL_INVALID_CONVERT;
       double d = 0;
       bool isNull = false;
-      if ((st = ToFloat(v, flags, &d, &isNull))) return st;
+      if ((st = To(v, flags, &d, &isNull))) return st;
       uint64_t bits;
       std::memcpy(&bits, &d, sizeof bits);
       tw::put_u16(buf, 1);
@@ -629,11 +602,11 @@ uint32_t SlotFormat(const TWFieldImpl* f, const Value& v) {
   return v.type == TWTYPE_DATETIME ? TWSTREAMFMT_DATETIME_LIST : TWSTREAMFMT_NUMBER_LIST;
 }
 
-template <class T, class Conv>
-uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v, Conv conv) {
+template <class T>
+[[nodiscard]] uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v) {
   T out{};
   bool isNull = false;
-  if (uint32_t st = conv(v, f->flags, &out, &isNull)) return st;
+  if (uint32_t st = To(v, f->flags, &out, &isNull)) return st;
   if (isNull) {
     MakeNull(f, index);
     return 0;
@@ -643,18 +616,18 @@ uint32_t StoreScalar(TWFieldImpl* f, uint32_t index, const Value& v, Conv conv) 
   return 0;
 }
 
-uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
+[[nodiscard]] uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
   switch (f->type) {
     case TWTYPE_INT:
-      return StoreScalar<int32_t>(f, index, v, ToInt);
+      return StoreScalar<int32_t>(f, index, v);
     case TWTYPE_FLOAT:
-      return StoreScalar<double>(f, index, v, ToFloat);
+      return StoreScalar<double>(f, index, v);
     case TWTYPE_CURRENCY:
-      return StoreScalar<TWCurrency>(f, index, v, ToCurrency);
+      return StoreScalar<TWCurrency>(f, index, v);
     case TWTYPE_NUMERIC:
-      return StoreScalar<TWNumeric>(f, index, v, ToNumeric);
+      return StoreScalar<TWNumeric>(f, index, v);
     case TWTYPE_DATETIME:
-      return StoreScalar<TWDatetime>(f, index, v, ToDatetime);
+      return StoreScalar<TWDatetime>(f, index, v);
     case TWTYPE_TEXT:
     case TWTYPE_BINARY: {
       if (uint32_t st = WriteStream(v, SlotFormat(f, v), StreamSlot(f, index), f->flags, true))
@@ -667,8 +640,22 @@ uint32_t StoreValue(TWFieldImpl* f, uint32_t index, const Value& v) {
   }
 }
 
+// Where a value of each scalar type sits in a Value.
 template <class T>
-uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type, T Value::*member) {
+constexpr T Value::*kMember = nullptr;
+template <>
+constexpr int32_t Value::*kMember<int32_t> = &Value::i;
+template <>
+constexpr double Value::*kMember<double> = &Value::f;
+template <>
+constexpr TWCurrency Value::*kMember<TWCurrency> = &Value::c;
+template <>
+constexpr TWNumeric Value::*kMember<TWNumeric> = &Value::n;
+template <>
+constexpr TWDatetime Value::*kMember<TWDatetime> = &Value::d;
+
+template <class T>
+[[nodiscard]] uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_BUFFER;
@@ -679,14 +666,14 @@ uint32_t SetTyped(TWFIELD field, uint32_t index, const T* value, uint32_t type, 
     }
     Value v;
     v.type = type;
-    v.*member = *value;
+    v.*kMember<T> = *value;
     return StoreValue(field, index, v);
   });
 }
 
-template <class T, class Conv>
-uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint32_t type,
-                  Conv conv) {
+template <class T>
+[[nodiscard]] uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull,
+                                uint32_t type) {
   return tw::guard([&]() -> uint32_t {
     if (uint32_t st = CheckValue(field, index)) return st;
     if (value == nullptr) return TWFAIL_NULL_RESULT;
@@ -702,7 +689,7 @@ uint32_t GetTyped(TWFIELD field, uint32_t index, T* value, int32_t* isNull, uint
     }
     T out{};
     bool null = false;
-    uint32_t st = conv(ReadSlot(field, index), field->flags, &out, &null);
+    uint32_t st = To(ReadSlot(field, index), field->flags, &out, &null);
     if (st != 0 && st != TWFAIL_OVERFLOW) return st;
     *value = null ? T{} : out;
     if (isNull) *isNull = null ? 1 : 0;
@@ -760,7 +747,7 @@ int Sign3(T a, T b) {
 }
 
 // A number value as a double (a number list gives its first entry; none: null).
-uint32_t NumberAsDouble(const Value& v, double* out, bool* isNull) {
+[[nodiscard]] uint32_t NumberAsDouble(const Value& v, double* out, bool* isNull) {
   *isNull = false;
   switch (v.type) {
     case TWTYPE_INT:
@@ -791,7 +778,7 @@ TWNumeric ExactNumeric(const Value& v) {
   return v.n;
 }
 
-uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t* r) {
+[[nodiscard]] uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t* r) {
   bool floating = a.type == TWTYPE_FLOAT || b.type == TWTYPE_FLOAT || IsStreamType(a.type) ||
                   IsStreamType(b.type);
   if (!floating) {
@@ -821,7 +808,7 @@ uint32_t CompareNumbers(const Value& a, const Value& b, uint32_t flags, int32_t*
   return 0;
 }
 
-uint32_t DatetimeOf(const Value& v, TWDatetime* out, bool* isNull) {
+[[nodiscard]] uint32_t DatetimeOf(const Value& v, TWDatetime* out, bool* isNull) {
   *isNull = false;
   if (v.type == TWTYPE_DATETIME) {
     *out = v.d;
@@ -848,8 +835,8 @@ uint32_t CompareDatetimes(const Value& a, const Value& b, uint32_t flags, int32_
   return twcore::CompareDatetimes(da, db, flags, r);
 }
 
-uint32_t CompareOne(const TWFieldImpl* fa, uint32_t ia, const TWFieldImpl* fb, uint32_t ib,
-                    uint32_t flags, int32_t* r) {
+[[nodiscard]] uint32_t CompareOne(const TWFieldImpl* fa, uint32_t ia, const TWFieldImpl* fb,
+                                  uint32_t ib, uint32_t flags, int32_t* r) {
   bool nullA = fa->nulls[ia - 1] != 0, nullB = fb->nulls[ib - 1] != 0;
   if (nullA || nullB) {
     *r = nullA == nullB ? 0 : nullA ? -1 : 1;
@@ -886,7 +873,7 @@ void AllocStorage(uint32_t type, uint32_t count, std::unique_ptr<unsigned char[]
 // Puts the field's stream format on its value streams. A stream holding data whose capacity
 // or flags change is stored anew under the new words, so that a block the stream functions
 // sized for the old ones is never used with the new; held data keeps its own format.
-uint32_t StampStreams(TWFieldImpl* f) {
+[[nodiscard]] uint32_t StampStreams(TWFieldImpl* f) {
   if (!IsStreamType(f->type)) return 0;
   for (uint32_t i = 1; i <= f->count; ++i) {
     TWStream* s = StreamSlot(f, i);
@@ -931,7 +918,7 @@ void CopyDefinition(TWFieldImpl* dst, const TWFieldImpl* src) {
 
 // dst (same type and count as src) takes src's values and null words; each value stream takes
 // the words of src's, so a copy is exact even where a connector filled a stream beyond them.
-uint32_t CopyValues(TWFieldImpl* dst, const TWFieldImpl* src) {
+[[nodiscard]] uint32_t CopyValues(TWFieldImpl* dst, const TWFieldImpl* src) {
   if (!IsStreamType(src->type)) {
     if (src->count != 0 && src->size != 0)
       std::memcpy(dst->values.get(), src->values.get(), size_t{src->count} * src->size);
@@ -1097,24 +1084,16 @@ TW_API uint32_t TWFieldGetBuffer(TWFIELD field, uint32_t index, void** value, in
   });
 }
 
-TW_API uint32_t TWFieldGetInt(TWFIELD field, uint32_t index, int32_t* value, int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_INT, ToInt);
-}
-TW_API uint32_t TWFieldGetFloat(TWFIELD field, uint32_t index, double* value, int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_FLOAT, ToFloat);
-}
-TW_API uint32_t TWFieldGetCurrency(TWFIELD field, uint32_t index, TWCurrency* value,
-                                   int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_CURRENCY, ToCurrency);
-}
-TW_API uint32_t TWFieldGetNumeric(TWFIELD field, uint32_t index, TWNumeric* value,
-                                  int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_NUMERIC, ToNumeric);
-}
-TW_API uint32_t TWFieldGetDatetime(TWFIELD field, uint32_t index, TWDatetime* value,
-                                   int32_t* isNull) {
-  return GetTyped(field, index, value, isNull, TWTYPE_DATETIME, ToDatetime);
-}
+// TWFieldGetInt, TWFieldSetInt, ... TWFieldGetDatetime, TWFieldSetDatetime.
+#define TW_FIELD_TYPED(Name, T, type)                                                          \
+  TW_API uint32_t TWFieldGet##Name(TWFIELD field, uint32_t index, T* value, int32_t* isNull) { \
+    return GetTyped(field, index, value, isNull, type);                                        \
+  }                                                                                            \
+  TW_API uint32_t TWFieldSet##Name(TWFIELD field, uint32_t index, const T* value) {            \
+    return SetTyped(field, index, value, type);                                                \
+  }
+TW_SCALAR_TYPES(TW_FIELD_TYPED)
+#undef TW_FIELD_TYPED
 
 TW_API uint32_t TWFieldGetStream(TWFIELD field, uint32_t index, uint32_t format, TWStream* dest,
                                  int32_t* isNull) {
@@ -1132,22 +1111,6 @@ TW_API uint32_t TWFieldGetStream(TWFIELD field, uint32_t index, uint32_t format,
     if (isNull) *isNull = 0;
     return 0;
   });
-}
-
-TW_API uint32_t TWFieldSetInt(TWFIELD field, uint32_t index, const int32_t* value) {
-  return SetTyped(field, index, value, TWTYPE_INT, &Value::i);
-}
-TW_API uint32_t TWFieldSetFloat(TWFIELD field, uint32_t index, const double* value) {
-  return SetTyped(field, index, value, TWTYPE_FLOAT, &Value::f);
-}
-TW_API uint32_t TWFieldSetCurrency(TWFIELD field, uint32_t index, const TWCurrency* value) {
-  return SetTyped(field, index, value, TWTYPE_CURRENCY, &Value::c);
-}
-TW_API uint32_t TWFieldSetNumeric(TWFIELD field, uint32_t index, const TWNumeric* value) {
-  return SetTyped(field, index, value, TWTYPE_NUMERIC, &Value::n);
-}
-TW_API uint32_t TWFieldSetDatetime(TWFIELD field, uint32_t index, const TWDatetime* value) {
-  return SetTyped(field, index, value, TWTYPE_DATETIME, &Value::d);
 }
 
 TW_API uint32_t TWFieldSetStream(TWFIELD field, uint32_t index, const TWStream* value) {

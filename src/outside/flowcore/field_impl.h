@@ -57,7 +57,7 @@ inline void Retain(TWFieldImpl* f) {
 }
 void Release(TWFieldImpl* f);
 // A new list-owned field that is a copy of source (type, formats, flags, code, values).
-uint32_t CloneField(const TWFieldImpl* source, TWFieldImpl** out);
+[[nodiscard]] uint32_t CloneField(const TWFieldImpl* source, TWFieldImpl** out);
 
 }  // namespace twfc
 

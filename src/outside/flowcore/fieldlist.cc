@@ -10,6 +10,7 @@
 
 #include "field_impl.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "tw/guard.h"
 
 namespace {
@@ -122,7 +123,7 @@ bool ListOk(const TWFieldlistImpl* l) {
   return l != nullptr && l->magic == kListMagic;
 }
 
-uint32_t CheckEntry(const TWFieldlistImpl* l, uint32_t index) {
+[[nodiscard]] uint32_t CheckEntry(const TWFieldlistImpl* l, uint32_t index) {
   if (!ListOk(l)) return TWFAIL_INVALID_FIELDLIST;
   if (index == 0) return TWFAIL_ZERO_INDEX;
   if (index > l->entries.size()) return TWFAIL_INVALID_INDEX;
@@ -130,31 +131,23 @@ uint32_t CheckEntry(const TWFieldlistImpl* l, uint32_t index) {
 }
 
 // A name stream's text as UTF-8; *view points into the stream or into *held.
-uint32_t NameText(const TWStream* name, std::string* held, std::string_view* view) {
+[[nodiscard]] uint32_t NameText(const TWStream* name, std::string* held, std::string_view* view) {
   if (name == nullptr) return TWFAIL_NULL_FIELDNAME;
   if (name->length != 0 && name->data == nullptr) return TWFAIL_NULL_BUFFER;
   if (name->format == 0 || IsUtf8(name->format)) {
     *view = std::string_view(static_cast<const char*>(name->data), name->length);
     return 0;
   }
-  TWStream tmp{};
-  void* data = nullptr;
-  uint32_t length = 0;
-  uint32_t st = TWStreamDataConvert(&tmp, name, 0, TWSTREAMFMT_QMBCS, &data, &length);
+  flowcore::StreamData tmp;
+  uint32_t st = TWStreamDataConvert(tmp.get(), name, 0, TWSTREAMFMT_QMBCS, nullptr, nullptr);
   if (st == 0) {
-    try {
-      held->assign(static_cast<const char*>(data), length);
-    } catch (...) {
-      TWStreamDataFree(&tmp);
-      throw;
-    }
+    held->assign(tmp.view());
     *view = *held;
   }
-  TWStreamDataFree(&tmp);
   return st;
 }
 
-uint32_t NameString(const TWStream* name, std::string* out) {
+[[nodiscard]] uint32_t NameString(const TWStream* name, std::string* out) {
   std::string held;
   std::string_view text;
   if (uint32_t st = NameText(name, &held, &text)) return st;
@@ -163,29 +156,19 @@ uint32_t NameString(const TWStream* name, std::string* out) {
 }
 
 // A UTF-8 name in format (not UTF-8) into *out.
-uint32_t ConvertName(const std::string& name, uint32_t format, std::string* out) {
+[[nodiscard]] uint32_t ConvertName(const std::string& name, uint32_t format, std::string* out) {
   TWStream src{};
   src.format = TWSTREAMFMT_QMBCS;
   src.length = static_cast<uint32_t>(name.size());
   src.data = const_cast<char*>(name.data());
-  TWStream tmp{};
-  void* data = nullptr;
-  uint32_t length = 0;
-  uint32_t st = TWStreamDataConvert(&tmp, &src, 0, format, &data, &length);
-  if (st == 0) {
-    try {
-      out->assign(static_cast<const char*>(data), length);
-    } catch (...) {
-      TWStreamDataFree(&tmp);
-      throw;
-    }
-  }
-  TWStreamDataFree(&tmp);
+  flowcore::StreamData tmp;
+  uint32_t st = TWStreamDataConvert(tmp.get(), &src, 0, format, nullptr, nullptr);
+  if (st == 0) out->assign(tmp.view());
   return st;
 }
 
 // Writes name into dest in format (0: QMBCS); dest keeps its capacity and flags.
-uint32_t PutName(const std::string& name, uint32_t format, TWStream* dest) {
+[[nodiscard]] uint32_t PutName(const std::string& name, uint32_t format, TWStream* dest) {
   if (format == 0) format = TWSTREAMFMT_QMBCS;
   if (IsUtf8(format))
     return TWStreamDataSet(dest, format, name.data(), static_cast<uint32_t>(name.size()));
@@ -194,12 +177,13 @@ uint32_t PutName(const std::string& name, uint32_t format, TWStream* dest) {
   return TWStreamDataSet(dest, format, converted.data(), static_cast<uint32_t>(converted.size()));
 }
 
-uint32_t CheckType(uint32_t type) {
+[[nodiscard]] uint32_t CheckType(uint32_t type) {
   return type > TWTYPE_MAX ? TWFAIL_INVALID_TYPE : 0;
 }
 
 // A new entry for list l: a field of type with the list's record count and field flags.
-uint32_t MakeEntry(const TWFieldlistImpl* l, const TWStream* name, uint32_t type, Entry* out) {
+[[nodiscard]] uint32_t MakeEntry(const TWFieldlistImpl* l, const TWStream* name, uint32_t type,
+                                 Entry* out) {
   if (uint32_t st = CheckType(type)) return st;
   if (uint32_t st = NameString(name, &out->name)) return st;
   out->field = FieldRef(twfc::NewField(type, l->recordCount, l->fieldFlags, true));
@@ -211,8 +195,9 @@ struct DataItem {
   bool used = false;
 };
 
-uint32_t Merge(TWFIELDLIST* merged, TWFIELDLIST nameList, TWFIELDLIST dataList, uint32_t flags,
-               bool withVirtual, uint32_t virtualCode, TWFIELDLIST* virtualList) {
+[[nodiscard]] uint32_t Merge(TWFIELDLIST* merged, TWFIELDLIST nameList, TWFIELDLIST dataList,
+                             uint32_t flags, bool withVirtual, uint32_t virtualCode,
+                             TWFIELDLIST* virtualList) {
   if (merged == nullptr) return TWFAIL_NULL_RESULT;
   *merged = TWNULLHANDLE;
   if (withVirtual) {

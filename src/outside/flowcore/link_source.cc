@@ -63,30 +63,16 @@ int32_t IntOf(const TWFieldImpl* field) {
   return value;
 }
 
-std::string TextOf(const TWFieldImpl* field) {
-  if (field == nullptr) return {};
-  TWStream s{};
-  int32_t isNull = 1;
-  std::string text;
-  if (TWFieldGetStream(const_cast<TWFIELD>(field), 1, TWSTREAMFMT_NATIVE, &s, &isNull) == 0 &&
-      !isNull && s.data != nullptr)
-    text.assign(static_cast<const char*>(s.data), s.length);
-  TWStreamDataFree(&s);
-  return text;
-}
-
 int32_t ActivityInt(uint32_t token) {
   return HasActivity() ? IntOf(ActivityValue(token)) : 0;
 }
 
 // The link's name: its description's NAME, else the document's Name item.
 std::string LinkName(int32_t linkId, const Description& link) {
-  std::string name = TextOf(Find(link, TWTOKEN_NAME));
+  std::string name = FieldText(Find(link, TWTOKEN_NAME));
   if (!name.empty()) return name;
-  TWStream item{};
-  if (CSMgrGetField(linkId, "Name", &item) == 0 && item.data != nullptr)
-    name.assign(static_cast<const char*>(item.data), item.length);
-  TWStreamDataFree(&item);
+  flowcore::StreamData item;
+  if (CSMgrGetField(linkId, "Name", item.get()) == 0) name = item.view();
   return name;
 }
 
@@ -119,8 +105,8 @@ const LinkEntry* ActivityLink(uint32_t linkByte, uint32_t* status) {
 }
 
 // The library the link description names; 1545 logged without one.
-uint32_t TakeLibrary(const Description& link, LinkSource* out) {
-  out->library = TextOf(Find(link, TWTOKEN_LIBRARY));
+[[nodiscard]] uint32_t TakeLibrary(const Description& link, LinkSource* out) {
+  out->library = FieldText(Find(link, TWTOKEN_LIBRARY));
   if (out->library.empty()) return TWActivityLog(kLinkInvalid);
   return 0;
 }

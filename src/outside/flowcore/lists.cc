@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "flowcore_ptr.h"
 #include "stream_internal.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
@@ -27,7 +28,7 @@ void TrimBlanks(const uint8_t*& p, size_t& n) {
 // Calls f(piece, length) for each ','-separated piece of text, blanks trimmed; a text of
 // blanks has no pieces.
 template <class F>
-uint32_t ForEachPiece(const uint8_t* text, size_t n, F&& f) {
+[[nodiscard]] uint32_t ForEachPiece(const uint8_t* text, size_t n, F&& f) {
   TrimBlanks(text, n);
   if (n == 0) return TWSUCCESS;
   const uint8_t* end = text + n;
@@ -42,15 +43,6 @@ uint32_t ForEachPiece(const uint8_t* text, size_t n, F&& f) {
     p = comma + 1;
   }
 }
-
-// A stream with its own block, freed on every path.
-struct TempStream {
-  TWStream s{};
-  TempStream() = default;
-  TempStream(const TempStream&) = delete;
-  TempStream& operator=(const TempStream&) = delete;
-  ~TempStream() { TWStreamDataFree(&s); }
-};
 
 constexpr char kJoin[] = ", ";
 constexpr char kRangeMark[] = " - ";
@@ -86,7 +78,7 @@ bool ListLength(Kind kind, const uint8_t* p, size_t n, size_t* length) {
   return true;
 }
 
-uint32_t TextListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t TextListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
   size_t length;
   if (!ListLength(Kind::kTextList, list, n, &length)) return TWFAIL_INVALID_TEXT_LIST;
   size_t count = tw::get_u16(list);
@@ -100,9 +92,10 @@ uint32_t TextListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
   return TWSUCCESS;
 }
 
-uint32_t Utf8ToTextList(const uint8_t* text, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t Utf8ToTextList(const uint8_t* text, size_t n, ByteBuf& out) {
   size_t pieces = 0;
-  ForEachPiece(text, n, [&](const uint8_t*, size_t) -> uint32_t {
+  // Counting fails nowhere.
+  (void)ForEachPiece(text, n, [&](const uint8_t*, size_t) -> uint32_t {
     ++pieces;
     return TWSUCCESS;
   });
@@ -133,17 +126,17 @@ namespace {
 // The text of number or datetime entries: values joined by ", ", then each range as
 // "low - high". format(entry, stream) writes one entry's text.
 template <class Format>
-uint32_t ValuesToUtf8(Kind kind, const uint8_t* list, size_t n, ByteBuf& out, uint32_t invalid,
-                      Format&& format) {
+[[nodiscard]] uint32_t ValuesToUtf8(Kind kind, const uint8_t* list, size_t n, ByteBuf& out,
+                                    uint32_t invalid, Format&& format) {
   size_t length;
   if (!ListLength(kind, list, n, &length)) return invalid;
   const size_t values = tw::get_u16(list);
   const size_t ranges = tw::get_u16(list + 2);
   const uint8_t* p = list + kNumberHeader;
-  TempStream text;
+  StreamData text;
   auto put = [&](const uint8_t* entry) -> uint32_t {
-    if (uint32_t st = format(entry, &text.s)) return st;
-    out.append(text.s.data, text.s.length);
+    if (uint32_t st = format(entry, text.get())) return st;
+    out.append(text.get()->data, text.get()->length);
     return TWSUCCESS;
   };
   for (size_t i = 0; i < values + ranges; ++i) {
@@ -162,7 +155,7 @@ uint32_t ValuesToUtf8(Kind kind, const uint8_t* list, size_t n, ByteBuf& out, ui
 // The list of the ','-separated values of text; a piece "low - high" is a range.
 // parse(piece, length, entry) writes one entry's eight bytes.
 template <class Parse>
-uint32_t Utf8ToValues(const uint8_t* text, size_t n, ByteBuf& out, Parse&& parse) {
+[[nodiscard]] uint32_t Utf8ToValues(const uint8_t* text, size_t n, ByteBuf& out, Parse&& parse) {
   Scratch rangeBuf;
   ByteBuf& ranges = rangeBuf.buf();
   const size_t start = out.size();
@@ -199,7 +192,7 @@ TWDatetime ReadDatetime(const uint8_t* p) {
 
 }  // namespace
 
-uint32_t NumberListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t NumberListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
   return ValuesToUtf8(Kind::kNumberList, list, n, out, TWFAIL_INVALID_NUMBER_LIST,
                       [](const uint8_t* entry, TWStream* text) {
                         double v = ReadDouble(entry);
@@ -207,7 +200,7 @@ uint32_t NumberListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
                       });
 }
 
-uint32_t Utf8ToNumberList(const uint8_t* text, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t Utf8ToNumberList(const uint8_t* text, size_t n, ByteBuf& out) {
   return Utf8ToValues(text, n, out, [](const uint8_t* piece, size_t len, uint8_t* entry) {
     TWStream view = ViewOf(TWSTREAMFMT_NATIVE, piece, len);
     double v = 0;
@@ -217,7 +210,7 @@ uint32_t Utf8ToNumberList(const uint8_t* text, size_t n, ByteBuf& out) {
   });
 }
 
-uint32_t DatetimeListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t DatetimeListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
   return ValuesToUtf8(Kind::kDatetimeList, list, n, out, TWFAIL_INVALID_DATETIME_LIST,
                       [](const uint8_t* entry, TWStream* text) {
                         TWDatetime v = ReadDatetime(entry);
@@ -225,7 +218,7 @@ uint32_t DatetimeListToUtf8(const uint8_t* list, size_t n, ByteBuf& out) {
                       });
 }
 
-uint32_t Utf8ToDatetimeList(const uint8_t* text, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t Utf8ToDatetimeList(const uint8_t* text, size_t n, ByteBuf& out) {
   return Utf8ToValues(text, n, out, [](const uint8_t* piece, size_t len, uint8_t* entry) {
     TWStream view = ViewOf(TWSTREAMFMT_NATIVE, piece, len);
     TWDatetime v{};
@@ -239,8 +232,8 @@ uint32_t Utf8ToDatetimeList(const uint8_t* text, size_t n, ByteBuf& out) {
 namespace {
 
 // The bytes of a list read from a stream of the list's format or of BLOB.
-uint32_t ReadList(const TWStream* list, uint32_t format, uint32_t invalid, const uint8_t** p,
-                  size_t* n) {
+[[nodiscard]] uint32_t ReadList(const TWStream* list, uint32_t format, uint32_t invalid,
+                                const uint8_t** p, size_t* n) {
   if (list->format != format && list->format != TWSTREAMFMT_BLOB) return invalid;
   if (RecordBytes(list, p, n) != TWSUCCESS) return invalid;
   size_t length;
@@ -257,8 +250,8 @@ const uint8_t* TextEntry(const uint8_t* list, size_t index, size_t* length) {
   return text;
 }
 
-uint32_t FetchText(const TWStream* list, uint32_t index, uint32_t format, TWStream* dest,
-                   void** data, uint32_t* length) {
+[[nodiscard]] uint32_t FetchText(const TWStream* list, uint32_t index, uint32_t format,
+                                 TWStream* dest, void** data, uint32_t* length) {
   if (list == nullptr) return TWFAIL_NULL_BUFFER;
   if (dest == nullptr) return TWFAIL_NULL_RESULT;
   if (index == 0) return TWFAIL_ZERO_INDEX;
@@ -288,8 +281,8 @@ uint32_t FetchText(const TWStream* list, uint32_t index, uint32_t format, TWStre
 
 // Entry index (from 1) of the values, or with range set of the ranges, read by read.
 template <class T, class Read>
-uint32_t GetEntry(const TWStream* list, uint32_t format, uint32_t invalid, uint32_t index,
-                  bool range, T* first, T* second, Read&& read) {
+[[nodiscard]] uint32_t GetEntry(const TWStream* list, uint32_t format, uint32_t invalid,
+                                uint32_t index, bool range, T* first, T* second, Read&& read) {
   if (list == nullptr) return TWFAIL_NULL_BUFFER;
   if (first == nullptr || (range && second == nullptr)) return TWFAIL_NULL_RESULT;
   if (index == 0) return TWFAIL_ZERO_INDEX;
@@ -307,13 +300,25 @@ uint32_t GetEntry(const TWStream* list, uint32_t format, uint32_t invalid, uint3
   return TWSUCCESS;
 }
 
+// The value and range counts of a number or datetime list (each optional).
+[[nodiscard]] uint32_t GetCounts(const TWStream* list, uint32_t format, uint32_t invalid,
+                                 uint32_t* valueCount, uint32_t* rangeCount) {
+  if (list == nullptr) return TWFAIL_NULL_BUFFER;
+  const uint8_t* p;
+  size_t n;
+  if (uint32_t st = ReadList(list, format, invalid, &p, &n)) return st;
+  if (valueCount) *valueCount = tw::get_u16(p);
+  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
+  return TWSUCCESS;
+}
+
 uint32_t ListBytes(const TWStream* list, uint32_t format) {
   if (list == nullptr) return 0;
   const uint8_t* p;
   size_t n;
   if (ReadList(list, format, TWFAIL_INVALID_LIST, &p, &n) != TWSUCCESS) return 0;
   size_t length = 0;
-  ListLength(KindOf(format), p, n, &length);
+  if (!ListLength(KindOf(format), p, n, &length)) return 0;
   return static_cast<uint32_t>(length);
 }
 
@@ -356,15 +361,8 @@ TW_API uint32_t TWTextListFetch(const TWStream* list, uint32_t index, uint32_t f
 
 TW_API uint32_t TWNumberListGetCount(const TWStream* list, uint32_t* valueCount,
                                      uint32_t* rangeCount) {
-  if (list == nullptr) return TWFAIL_NULL_BUFFER;
-  const uint8_t* p;
-  size_t n;
-  if (uint32_t st =
-          flowcore::ReadList(list, TWSTREAMFMT_NUMBER_LIST, TWFAIL_INVALID_NUMBER_LIST, &p, &n))
-    return st;
-  if (valueCount) *valueCount = tw::get_u16(p);
-  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
-  return TWSUCCESS;
+  return flowcore::GetCounts(list, TWSTREAMFMT_NUMBER_LIST, TWFAIL_INVALID_NUMBER_LIST, valueCount,
+                             rangeCount);
 }
 
 TW_API uint32_t TWNumberListGetFirst(const TWStream* list, double* value) {
@@ -389,15 +387,8 @@ TW_API uint32_t TWNumberListGetValue(const TWStream* list, uint32_t index, doubl
 
 TW_API uint32_t TWDatetimeListGetCount(const TWStream* list, uint32_t* valueCount,
                                        uint32_t* rangeCount) {
-  if (list == nullptr) return TWFAIL_NULL_BUFFER;
-  const uint8_t* p;
-  size_t n;
-  if (uint32_t st =
-          flowcore::ReadList(list, TWSTREAMFMT_DATETIME_LIST, TWFAIL_INVALID_DATETIME_LIST, &p, &n))
-    return st;
-  if (valueCount) *valueCount = tw::get_u16(p);
-  if (rangeCount) *rangeCount = tw::get_u16(p + 2);
-  return TWSUCCESS;
+  return flowcore::GetCounts(list, TWSTREAMFMT_DATETIME_LIST, TWFAIL_INVALID_DATETIME_LIST,
+                             valueCount, rangeCount);
 }
 
 TW_API uint32_t TWDatetimeListGetFirst(const TWStream* list, TWDatetime* value) {

@@ -242,7 +242,7 @@ void Encode(const Num& v, int precision, TWNumeric* out) {
 // declaration, else its own scale with the fraction shortened to fit 88 digits.
 // TWFAIL_OVERFLOW leaves v clamped: to the largest declared value, to 10^127, or (too many
 // digits without a declaration) to the value rounded to 88 significant digits.
-uint32_t Fit(Num& v, Declared decl) {
+[[nodiscard]] uint32_t Fit(Num& v, Declared decl) {
   bool over = false;
   if (decl.precision > 0) {
     const int S = decl.scale;
@@ -314,7 +314,7 @@ void FromScanned(const Scanned& s, bool declared, Num* v) {
   }
 }
 
-uint32_t FromDouble(double f, Declared decl, Num* v) {
+[[nodiscard]] uint32_t FromDouble(double f, Declared decl, Num* v) {
   if (!std::isfinite(f)) return TWFAIL_INVALID_FLOAT;
   v->neg = f < 0;
   v->mag.n = 0;
@@ -421,7 +421,8 @@ int CompareNums(Num a, Num b) {
   return a.neg ? -c : c;
 }
 
-uint32_t Combine(TWNumeric* result, const TWNumeric* a, const TWNumeric* b, bool subtract) {
+[[nodiscard]] uint32_t Combine(TWNumeric* result, const TWNumeric* a, const TWNumeric* b,
+                               bool subtract) {
   if (result == nullptr) return TWFAIL_NULL_RESULT;
   if (a == nullptr || b == nullptr) return TWFAIL_NULL_BUFFER;
   Num x;

@@ -116,63 +116,61 @@ void Unload(Plugin& plugin) {
   plugin.library = nullptr;
 }
 
-// Loads and checks a connector library into plugin; nothing stays loaded on failure.
-uint32_t LoadConnector(Plugin& plugin) {
-  plugin.library = TWLibraryLoad(plugin.name.c_str(), TWLIB_PLUGIN);
-  if (plugin.library == nullptr) return kLinkLoadFailed;
-  ConnectorEntries& e = plugin.entry;
+// What loading tells apart between the kinds of plug-in: the identity kind asked for, and the
+// statuses of a library that cannot be loaded or lacks an entry point, that is of another
+// version, or that is not a valid plug-in of the kind.
+struct KindRules {
+  uint32_t kind;
+  uint32_t loadFailed;
+  uint32_t version;
+  uint32_t invalid;
+};
+constexpr KindRules kConnectorRules{TWX_KIND_CONNECTOR, kLinkLoadFailed, kLinkVersion,
+                                    kLinkLibraryInvalid};
+constexpr KindRules kActivityRules{TWX_KIND_ACTIVITY, kActivityLoadFailed, kActivityVersion,
+                                   kActivityInvalid};
+
+// The entry points of the kind: a connector's seventeen, an activity's two.
+bool ResolveEntries(Plugin& plugin, uint32_t kind) {
   void* lib = plugin.library;
-  bool resolved =
-      Resolve(lib, "TWXAction", &e.action) && Resolve(lib, "TWXCatalog", &e.catalog) &&
-      Resolve(lib, "TWXConnect", &e.connect) && Resolve(lib, "TWXCreate", &e.create) &&
-      Resolve(lib, "TWXDisconnect", &e.disconnect) && Resolve(lib, "TWXDrop", &e.drop) &&
-      Resolve(lib, "TWXExecute", &e.execute) && Resolve(lib, "TWXFetch", &e.fetch) &&
-      Resolve(lib, "TWXGetProperty", &e.getProperty) && Resolve(lib, "TWXIdentify", &e.identify) &&
-      Resolve(lib, "TWXInitialize", &e.initialize) && Resolve(lib, "TWXInsert", &e.insert) &&
-      Resolve(lib, "TWXRemove", &e.remove) && Resolve(lib, "TWXSelect", &e.select) &&
-      Resolve(lib, "TWXSetProperty", &e.setProperty) &&
-      Resolve(lib, "TWXTerminate", &e.terminate) && Resolve(lib, "TWXUpdate", &e.update);
-  if (!resolved) {
-    Unload(plugin);
-    return kLinkLoadFailed;
-  }
-  TWXIdentity id{};
-  CountEntry(kRowIdentify, 1);
-  uint32_t status = e.identify(&id);
-  size_t rows = 0;
-  if (status == 0 && TWX_VERSION_MAJOR_OF(id.version) != TWX_VERSION_MAJOR) {
-    status = kLinkVersion;
-  } else if (status != 0 || id.kind != TWX_KIND_CONNECTOR || id.contextSize == 0 ||
-             id.contextSize > TWX_MAX_CONTEXT_SIZE ||
-             !CheckTable(id.properties, TWX_KIND_CONNECTOR, &rows)) {
-    status = kLinkLibraryInvalid;
-  }
-  if (status != 0) {
-    Unload(plugin);
-    return status;
-  }
-  plugin.identity = id;
-  plugin.rows = std::span<const TWXPropertyDef>(id.properties, rows);
-  return 0;
+  ConnectorEntries& e = plugin.entry;
+  if (kind == TWX_KIND_ACTIVITY)
+    return Resolve(lib, "TWXIdentify", &e.identify) && Resolve(lib, "TWXLaunch", &plugin.launch);
+  return Resolve(lib, "TWXAction", &e.action) && Resolve(lib, "TWXCatalog", &e.catalog) &&
+         Resolve(lib, "TWXConnect", &e.connect) && Resolve(lib, "TWXCreate", &e.create) &&
+         Resolve(lib, "TWXDisconnect", &e.disconnect) && Resolve(lib, "TWXDrop", &e.drop) &&
+         Resolve(lib, "TWXExecute", &e.execute) && Resolve(lib, "TWXFetch", &e.fetch) &&
+         Resolve(lib, "TWXGetProperty", &e.getProperty) &&
+         Resolve(lib, "TWXIdentify", &e.identify) && Resolve(lib, "TWXInitialize", &e.initialize) &&
+         Resolve(lib, "TWXInsert", &e.insert) && Resolve(lib, "TWXRemove", &e.remove) &&
+         Resolve(lib, "TWXSelect", &e.select) && Resolve(lib, "TWXSetProperty", &e.setProperty) &&
+         Resolve(lib, "TWXTerminate", &e.terminate) && Resolve(lib, "TWXUpdate", &e.update);
 }
 
-uint32_t LoadActivity(Plugin& plugin) {
+// A connector states the size of the context block the engine allocates for it.
+bool ContextSizeFits(const TWXIdentity& id) {
+  return id.kind != TWX_KIND_CONNECTOR ||
+         (id.contextSize != 0 && id.contextSize <= TWX_MAX_CONTEXT_SIZE);
+}
+
+// Loads and checks the library of plugin's name as a plug-in of the kind of rules; nothing
+// stays loaded on failure.
+[[nodiscard]] uint32_t Load(Plugin& plugin, const KindRules& rules) {
   plugin.library = TWLibraryLoad(plugin.name.c_str(), TWLIB_PLUGIN);
-  if (plugin.library == nullptr) return kActivityLoadFailed;
-  if (!Resolve(plugin.library, "TWXIdentify", &plugin.entry.identify) ||
-      !Resolve(plugin.library, "TWXLaunch", &plugin.launch)) {
+  if (plugin.library == nullptr) return rules.loadFailed;
+  if (!ResolveEntries(plugin, rules.kind)) {
     Unload(plugin);
-    return kActivityLoadFailed;
+    return rules.loadFailed;
   }
   TWXIdentity id{};
   CountEntry(kRowIdentify, 1);
   uint32_t status = plugin.entry.identify(&id);
   size_t rows = 0;
   if (status == 0 && TWX_VERSION_MAJOR_OF(id.version) != TWX_VERSION_MAJOR) {
-    status = kActivityVersion;
-  } else if (status != 0 || id.kind != TWX_KIND_ACTIVITY ||
-             !CheckTable(id.properties, TWX_KIND_ACTIVITY, &rows)) {
-    status = kActivityInvalid;
+    status = rules.version;
+  } else if (status != 0 || id.kind != rules.kind || !ContextSizeFits(id) ||
+             !CheckTable(id.properties, rules.kind, &rows)) {
+    status = rules.invalid;
   }
   if (status != 0) {
     Unload(plugin);
@@ -203,7 +201,7 @@ uint32_t LoadActivityPlugin(std::string_view name, const Plugin** out) {
   if (out == nullptr) return TWFAIL_NULL_RESULT;
   auto plugin = std::make_unique<Plugin>();
   if (!NormaliseName(name, &plugin->name)) return kActivityLoadFailed;
-  if (uint32_t status = LoadActivity(*plugin)) return status;
+  if (uint32_t status = Load(*plugin, kActivityRules)) return status;
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
   r.activities.push_back(std::move(plugin));
@@ -249,7 +247,7 @@ uint32_t AcquireConnector(std::string_view library, Plugin** out) {
     }
     auto plugin = std::make_unique<Plugin>();
     plugin->name = name;
-    status = LoadConnector(*plugin);
+    status = Load(*plugin, kConnectorRules);
     if (status == 0) {
       size_t index = 0;
       while (index < r.codeNames.size() && r.codeNames[index] != name) ++index;
@@ -378,14 +376,22 @@ uint32_t StreamText(const TWStream* stream, std::string* out) {
     out->clear();
     return 0;
   }
-  TWStream text{};
-  void* data = nullptr;
-  uint32_t length = 0;
-  uint32_t status =
-      TWStreamDataConvert(&text, stream, TWCONVERTF_FORCE_TEXT, TWSTREAMFMT_NATIVE, &data, &length);
-  if (status == 0) out->assign(static_cast<const char*>(data), length);
-  TWStreamDataFree(&text);
+  flowcore::StreamData text;
+  uint32_t status = TWStreamDataConvert(text.get(), stream, TWCONVERTF_FORCE_TEXT,
+                                        TWSTREAMFMT_NATIVE, nullptr, nullptr);
+  if (status == 0) out->assign(text.view());
   return status;
+}
+
+std::string FieldText(const TWFieldImpl* field) {
+  if (field == nullptr) return {};
+  flowcore::StreamData text;
+  int32_t isNull = 1;
+  if (TWFieldGetStream(const_cast<TWFIELD>(field), 1, TWSTREAMFMT_NATIVE, text.get(), &isNull) !=
+          0 ||
+      isNull)
+    return {};
+  return std::string(text.view());
 }
 
 uint32_t SetStreamText(TWStream* stream, std::string_view text) {

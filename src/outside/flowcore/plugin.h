@@ -67,11 +67,11 @@ bool SystemStarted();
 // *out, or 1539 (cannot load, an entry point missing), 1540 (not an activity, TWXIdentify
 // failed, malformed table), 1541 (another version); nothing is logged. The plug-in stays
 // loaded until UnloadActivityPlugin.
-uint32_t LoadActivityPlugin(std::string_view name, const Plugin** out);
+[[nodiscard]] uint32_t LoadActivityPlugin(std::string_view name, const Plugin** out);
 // Unloads what LoadActivityPlugin gave (null: nothing).
 void UnloadActivityPlugin(const Plugin* plugin);
 // Calls the activity plug-in's TWXLaunch inside its scope; answers its status.
-uint32_t LaunchPlugin(const Plugin& plugin);
+[[nodiscard]] uint32_t LaunchPlugin(const Plugin& plugin);
 
 // The innermost plug-in entry point the engine is running on this thread: the plug-in, the
 // link name of the connection (empty for an activity), the catalogue row of the entry
@@ -108,8 +108,8 @@ void EntryCounts(int32_t counts[CSMGR_LOG_COUNTS]);
 // TWFAIL_END_OF_DATA after the last, TWFAIL_INVALID_LIST for another list value and
 // TWFAIL_LIST_SETUP for TWLIST_NEXT before a first (a walk per thread); LookupLinkLibrary
 // loads and checks an unknown library (1546, 1547, 1548, logged) and gives its link code.
-uint32_t ListLinkLibrary(uint32_t list, uint32_t* linkCode, std::string* library);
-uint32_t LookupLinkLibrary(std::string_view library, uint32_t* linkCode);
+[[nodiscard]] uint32_t ListLinkLibrary(uint32_t list, uint32_t* linkCode, std::string* library);
+[[nodiscard]] uint32_t LookupLinkLibrary(std::string_view library, uint32_t* linkCode);
 
 // The description of link linkByte (1 to 254) of the current activity: the link document
 // the activity's value of linkByte << 24 | TWTOKEN_LINK names (for link 1 also TWTOKEN_LINK),

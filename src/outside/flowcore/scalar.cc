@@ -227,7 +227,8 @@ uint32_t Source::Open(const TWStream* stream) {
 
 // ---------------------------------------------------------------- writing streams
 
-uint32_t WriteText(TWStream* stream, uint32_t format, std::string_view text, ListValue list) {
+[[nodiscard]] uint32_t WriteText(TWStream* stream, uint32_t format, std::string_view text,
+                                 ListValue list) {
   if (stream == nullptr) return TWFAIL_NULL_RESULT;
   if (format == 0) return TWFAIL_ZERO_FORMAT;
   if (IsUtf8Format(format))
@@ -287,7 +288,7 @@ bool IntFromScanned(const Scanned& s, int32_t* value) {
   return true;
 }
 
-uint32_t IntFromDouble(double d, int32_t* value) {
+[[nodiscard]] uint32_t IntFromDouble(double d, int32_t* value) {
   if (!std::isfinite(d)) return TWFAIL_INVALID_INT;
   double t = std::trunc(d);
   if (t > static_cast<double>(kIntMax) || t < static_cast<double>(kIntMin)) {
@@ -300,7 +301,7 @@ uint32_t IntFromDouble(double d, int32_t* value) {
 
 // A double from scanned text: correctly rounded (the dropped digits count through a final
 // non-zero digit); beyond the double range TWFAIL_OVERFLOW with the largest double.
-uint32_t FloatFromScanned(const Scanned& s, double* value) {
+[[nodiscard]] uint32_t FloatFromScanned(const Scanned& s, double* value) {
   if (s.count == 0) {
     *value = 0.0;
     return TWSUCCESS;

@@ -148,7 +148,7 @@ void Install(TWStream* s, uint8_t* block, bool fresh) {
 
 }  // namespace
 
-uint32_t RecordBytes(const TWStream* s, const uint8_t** bytes, size_t* n) {
+[[nodiscard]] uint32_t RecordBytes(const TWStream* s, const uint8_t** bytes, size_t* n) {
   if (s->data == nullptr && s->length != 0) return TWFAIL_NULL_BUFFER;
   *bytes = static_cast<const uint8_t*>(s->data);
   *n = s->length;
@@ -159,8 +159,8 @@ TWStream ViewOf(uint32_t format, const uint8_t* bytes, size_t n) {
   return TWStream{0, kNotOwned, format, static_cast<uint32_t>(n), const_cast<uint8_t*>(bytes)};
 }
 
-uint32_t StoreBytes(TWStream* s, uint32_t maxLength, uint32_t flags, uint32_t format,
-                    const uint8_t* bytes, size_t n) {
+[[nodiscard]] uint32_t StoreBytes(TWStream* s, uint32_t maxLength, uint32_t flags, uint32_t format,
+                                  const uint8_t* bytes, size_t n) {
   if (maxLength != 0 && n > maxLength) {
     if (!(flags & TWSTREAMF_TRUNCATE)) return TWFAIL_OVERFLOW;
     if (uint32_t st = CutLength(format, bytes, n, maxLength, &n)) return st;
@@ -225,7 +225,7 @@ int Base64Value(uint8_t c) {
 }
 
 // Blanks and line ends are skipped; padding may be left out but nothing may follow it.
-uint32_t Base64Decode(const uint8_t* src, size_t n, ByteBuf& out) {
+[[nodiscard]] uint32_t Base64Decode(const uint8_t* src, size_t n, ByteBuf& out) {
   out.reserve(out.size() + n / 4 * 3 + 3);
   uint32_t acc = 0;
   int bits = 0;
@@ -254,8 +254,8 @@ uint32_t Base64Decode(const uint8_t* src, size_t n, ByteBuf& out) {
 }
 
 // UTF-8 text of a source that a text, list or composite target reads.
-uint32_t SourceUtf8(const uint8_t* src, size_t n, uint32_t from, uint32_t flags, ByteBuf& tmp,
-                    const uint8_t** text, size_t* length) {
+[[nodiscard]] uint32_t SourceUtf8(const uint8_t* src, size_t n, uint32_t from, uint32_t flags,
+                                  ByteBuf& tmp, const uint8_t** text, size_t* length) {
   uint32_t st = TWSUCCESS;
   switch (KindOf(from)) {
     case Kind::kText:
@@ -297,7 +297,7 @@ uint32_t SourceUtf8(const uint8_t* src, size_t n, uint32_t from, uint32_t flags,
   return TWSUCCESS;
 }
 
-uint32_t InvalidListStatus(Kind k) {
+[[nodiscard]] uint32_t InvalidListStatus(Kind k) {
   return k == Kind::kTextList     ? TWFAIL_INVALID_TEXT_LIST
          : k == Kind::kNumberList ? TWFAIL_INVALID_NUMBER_LIST
                                   : TWFAIL_INVALID_DATETIME_LIST;
@@ -305,8 +305,8 @@ uint32_t InvalidListStatus(Kind k) {
 
 }  // namespace
 
-uint32_t ConvertBytes(const uint8_t* src, size_t n, uint32_t from, uint32_t to, uint32_t flags,
-                      ByteBuf& out, Converted* result) {
+[[nodiscard]] uint32_t ConvertBytes(const uint8_t* src, size_t n, uint32_t from, uint32_t to,
+                                    uint32_t flags, ByteBuf& out, Converted* result) {
   *result = Converted{src, n, true};
   if (from == to || (IsUtf8Format(from) && IsUtf8Format(to))) return TWSUCCESS;
   const Kind sk = KindOf(from);
@@ -381,7 +381,7 @@ namespace {
 
 // The next code point of UTF-8 text; a byte that starts no valid sequence stands for itself
 // above the Unicode range, so that malformed text still orders consistently.
-uint32_t NextCodePoint(const uint8_t*& p, const uint8_t* end) {
+[[nodiscard]] uint32_t NextCodePoint(const uint8_t*& p, const uint8_t* end) {
   uint8_t c = *p;
   if (c < 0x80) {
     ++p;
@@ -405,7 +405,7 @@ uint32_t NextCodePoint(const uint8_t*& p, const uint8_t* end) {
 }
 
 // Simple lower-case folding of the Latin, Greek and Cyrillic letters.
-uint32_t Fold(uint32_t c) {
+[[nodiscard]] uint32_t Fold(uint32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
   if (c >= 0x100 && c <= 0x17F) {
@@ -449,8 +449,8 @@ int CompareFolded(const uint8_t* a, size_t n, const uint8_t* b, size_t m) {
 }
 
 // The text of a stream as UTF-8; a set without a converter answers TWFAIL_INVALID_CONVERT.
-uint32_t TextUtf8(const uint8_t* p, size_t n, uint32_t format, ByteBuf& tmp, const uint8_t** text,
-                  size_t* length) {
+[[nodiscard]] uint32_t TextUtf8(const uint8_t* p, size_t n, uint32_t format, ByteBuf& tmp,
+                                const uint8_t** text, size_t* length) {
   if (IsUtf8Format(format)) {
     *text = p;
     *length = n;
@@ -462,7 +462,7 @@ uint32_t TextUtf8(const uint8_t* p, size_t n, uint32_t format, ByteBuf& tmp, con
   return TWSUCCESS;
 }
 
-uint32_t CompareStreams(const TWStream* a, const TWStream* b, int32_t* result) {
+[[nodiscard]] uint32_t CompareStreams(const TWStream* a, const TWStream* b, int32_t* result) {
   const uint8_t *pa, *pb;
   size_t na, nb;
   if (uint32_t st = RecordBytes(a, &pa, &na)) return st;
@@ -489,8 +489,8 @@ uint32_t CompareStreams(const TWStream* a, const TWStream* b, int32_t* result) {
 
 // ---------------------------------------------------------------- entry-point bodies
 
-uint32_t Convert(TWStream* target, const TWStream* source, uint32_t flags, uint32_t format,
-                 void** data, uint32_t* length) {
+[[nodiscard]] uint32_t Convert(TWStream* target, const TWStream* source, uint32_t flags,
+                               uint32_t format, void** data, uint32_t* length) {
   if (target == nullptr) return TWFAIL_NULL_RESULT;
   if (source == nullptr) return TWFAIL_NULL_BUFFER;
   if (flags & ~uint32_t{TWCONVERTF_REFERENCE | TWCONVERTF_PRESERVE | TWCONVERTF_FORCE_TEXT})
@@ -547,7 +547,8 @@ uint32_t Convert(TWStream* target, const TWStream* source, uint32_t flags, uint3
   return TWSUCCESS;
 }
 
-uint32_t Merge(TWStream* target, const TWStream* s1, uint32_t offset, const TWStream* s2) {
+[[nodiscard]] uint32_t Merge(TWStream* target, const TWStream* s1, uint32_t offset,
+                             const TWStream* s2) {
   if (target == nullptr) return TWFAIL_NULL_RESULT;
   if (s1 == nullptr || s2 == nullptr) return TWFAIL_NULL_BUFFER;
   if (offset == 0) return TWFAIL_ZERO_OFFSET;
@@ -578,7 +579,7 @@ uint32_t Merge(TWStream* target, const TWStream* s1, uint32_t offset, const TWSt
   return StoreBytes(target, target->maxLength, target->flags, format, out.data(), out.size());
 }
 
-uint32_t Trim(TWStream* s) {
+[[nodiscard]] uint32_t Trim(TWStream* s) {
   if (s == nullptr) return TWFAIL_NULL_RESULT;
   const uint8_t* p;
   size_t n;
@@ -596,7 +597,8 @@ uint32_t Trim(TWStream* s) {
   return TWSUCCESS;
 }
 
-uint32_t Alloc(TWStream* s, uint32_t format, uint32_t request, void** data, uint32_t* length) {
+[[nodiscard]] uint32_t Alloc(TWStream* s, uint32_t format, uint32_t request, void** data,
+                             uint32_t* length) {
   if (s == nullptr) return TWFAIL_NULL_RESULT;
   if (format == 0) return TWFAIL_ZERO_FORMAT;
   size_t grant = s->maxLength != 0 ? std::min(request, s->maxLength) : request;
@@ -613,7 +615,7 @@ uint32_t Alloc(TWStream* s, uint32_t format, uint32_t request, void** data, uint
   return TWSUCCESS;
 }
 
-uint32_t Realloc(TWStream* s, uint32_t newLength, void** data) {
+[[nodiscard]] uint32_t Realloc(TWStream* s, uint32_t newLength, void** data) {
   if (s == nullptr) return TWFAIL_NULL_RESULT;
   const uint8_t* old;
   size_t had;
@@ -642,7 +644,8 @@ uint32_t Realloc(TWStream* s, uint32_t newLength, void** data) {
   return TWSUCCESS;
 }
 
-uint32_t Extract(TWStream* target, const TWStream* source, uint32_t offset, uint32_t length) {
+[[nodiscard]] uint32_t Extract(TWStream* target, const TWStream* source, uint32_t offset,
+                               uint32_t length) {
   if (target == nullptr) return TWFAIL_NULL_RESULT;
   if (source == nullptr) return TWFAIL_NULL_BUFFER;
   if (offset == 0) return TWFAIL_ZERO_OFFSET;

@@ -91,20 +91,22 @@ uint8_t BlankByte(uint32_t format);
 // Converts text between two character-set formats into out (appended). A set without a
 // converter: TWFAIL_INVALID_CONVERT; a character the target cannot hold or bytes that are
 // not text of the source set: TWFAIL_TEXT_TRANSLATE.
-uint32_t Transcode(const uint8_t* in, size_t n, uint32_t from, uint32_t to, ByteBuf& out);
+[[nodiscard]] uint32_t Transcode(const uint8_t* in, size_t n, uint32_t from, uint32_t to,
+                                 ByteBuf& out);
 // The longest prefix of text in format, at most limit bytes, that ends on a character
 // boundary. Binary formats other than BLOB cannot be cut: TWFAIL_OVERFLOW.
-uint32_t CutLength(uint32_t format, const uint8_t* bytes, size_t n, size_t limit, size_t* cut);
+[[nodiscard]] uint32_t CutLength(uint32_t format, const uint8_t* bytes, size_t n, size_t limit,
+                                 size_t* cut);
 
 // ---------------------------------------------------------------- stream records
 
 // The bytes a record holds; a record claiming bytes without data: TWFAIL_NULL_BUFFER.
-uint32_t RecordBytes(const TWStream* s, const uint8_t** bytes, size_t* n);
+[[nodiscard]] uint32_t RecordBytes(const TWStream* s, const uint8_t** bytes, size_t* n);
 // Stores a copy of bytes (which may lie in s's own block) in s with the given capacity
 // rules, which s takes on success; s's block is reused when big enough. Too long without
 // TWSTREAMF_TRUNCATE: TWFAIL_OVERFLOW, s unchanged.
-uint32_t StoreBytes(TWStream* s, uint32_t maxLength, uint32_t flags, uint32_t format,
-                    const uint8_t* bytes, size_t n);
+[[nodiscard]] uint32_t StoreBytes(TWStream* s, uint32_t maxLength, uint32_t flags, uint32_t format,
+                                  const uint8_t* bytes, size_t n);
 // A read-only view record over bytes, for handing text to other value families.
 TWStream ViewOf(uint32_t format, const uint8_t* bytes, size_t n);
 
@@ -118,26 +120,26 @@ struct Converted {
 };
 // Converts n bytes of format from into format to by the rules of TWStreamDataConvert
 // (flags: TWCONVERTF_FORCE_TEXT). Output that differs from the source goes into out.
-uint32_t ConvertBytes(const uint8_t* src, size_t n, uint32_t from, uint32_t to, uint32_t flags,
-                      ByteBuf& out, Converted* result);
+[[nodiscard]] uint32_t ConvertBytes(const uint8_t* src, size_t n, uint32_t from, uint32_t to,
+                                    uint32_t flags, ByteBuf& out, Converted* result);
 
 // ---------------------------------------------------------------- lists
 
 // Byte length of the valid list of kind at bytes, or false when the bytes hold none.
-bool ListLength(Kind kind, const uint8_t* bytes, size_t n, size_t* length);
-uint32_t TextListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
-uint32_t Utf8ToTextList(const uint8_t* text, size_t n, ByteBuf& out);
+[[nodiscard]] bool ListLength(Kind kind, const uint8_t* bytes, size_t n, size_t* length);
+[[nodiscard]] uint32_t TextListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t Utf8ToTextList(const uint8_t* text, size_t n, ByteBuf& out);
 // A one-entry text list holding text.
-uint32_t OneEntryTextList(const uint8_t* text, size_t n, ByteBuf& out);
-uint32_t NumberListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
-uint32_t Utf8ToNumberList(const uint8_t* text, size_t n, ByteBuf& out);
-uint32_t DatetimeListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
-uint32_t Utf8ToDatetimeList(const uint8_t* text, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t OneEntryTextList(const uint8_t* text, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t NumberListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t Utf8ToNumberList(const uint8_t* text, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t DatetimeListToUtf8(const uint8_t* list, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t Utf8ToDatetimeList(const uint8_t* text, size_t n, ByteBuf& out);
 
 // ---------------------------------------------------------------- composite
 
-uint32_t CompositeToUtf8(const uint8_t* bytes, size_t n, ByteBuf& out);
-uint32_t Utf8ToComposite(const uint8_t* text, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t CompositeToUtf8(const uint8_t* bytes, size_t n, ByteBuf& out);
+[[nodiscard]] uint32_t Utf8ToComposite(const uint8_t* text, size_t n, ByteBuf& out);
 
 }  // namespace flowcore
 

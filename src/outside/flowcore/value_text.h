@@ -45,7 +45,8 @@ struct ScanRules {
   bool currency = false;  // the currency symbol before or after the sign
 };
 // False when text is not a number under these rules.
-bool ScanNumber(std::string_view text, const Intl& intl, ScanRules rules, Scanned* out);
+[[nodiscard]] bool ScanNumber(std::string_view text, const Intl& intl, ScanRules rules,
+                              Scanned* out);
 
 // What a stream holds for a text-to-value conversion: text (a converted copy is owned here
 // when the stream was in another character set), or the first value of a number or datetime
@@ -58,7 +59,7 @@ class Source {
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
-  uint32_t Open(const TWStream* stream);
+  [[nodiscard]] uint32_t Open(const TWStream* stream);
   Kind kind() const { return kind_; }
   std::string_view text() const { return text_; }
   double number() const { return number_; }
@@ -81,7 +82,8 @@ struct ListValue {
   const TWDatetime* datetime = nullptr;
 };
 // Stores text into stream in format (a character set, a text list, or the list that fits).
-uint32_t WriteText(TWStream* stream, uint32_t format, std::string_view text, ListValue list);
+[[nodiscard]] uint32_t WriteText(TWStream* stream, uint32_t format, std::string_view text,
+                                 ListValue list);
 
 // Rounds half away from zero at position keep of a digit string (digits[0] most
 // significant): keeps the first keep digits and answers true when they must be raised by one.

@@ -400,8 +400,8 @@ TEST(SqlcliConnectFailure, TheDriverTextIsLoggedAndNothingIsLeft) {
 // A text-list field holding entries.
 struct TextListField {
   explicit TextListField(const std::vector<std::string>& entries) {
-    EXPECT_EQ(TWFieldAlloc(&field, TWTYPE_BINARY, 1), TWSUCCESS);
-    EXPECT_EQ(TWFieldSetFormatStream(field, 0, 0, TWSTREAMFMT_TEXT_LIST), TWSUCCESS);
+    EXPECT_EQ(TWFieldAlloc(flowcore::Out(field), TWTYPE_BINARY, 1), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetFormatStream(field.get(), 0, 0, TWSTREAMFMT_TEXT_LIST), TWSUCCESS);
     std::string bytes;
     auto u16 = [&](size_t v) {
       bytes.push_back(static_cast<char>(v & 0xFF));
@@ -410,28 +410,24 @@ struct TextListField {
     u16(entries.size());
     for (const std::string& e : entries) u16(e.size());
     for (const std::string& e : entries) bytes += e;
-    TWStream list{};
-    EXPECT_EQ(TWStreamDataSet(&list, TWSTREAMFMT_TEXT_LIST, bytes.data(),
-                              static_cast<uint32_t>(bytes.size())),
-              TWSUCCESS);
-    EXPECT_EQ(TWFieldSetStream(field, 1, &list), TWSUCCESS);
-    TWStreamDataFree(&list);
+    flowcore::StreamData list;
+    EXPECT_EQ(list.Set(TWSTREAMFMT_TEXT_LIST, bytes), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetStream(field.get(), 1, list.get()), TWSUCCESS);
   }
-  ~TextListField() { TWFieldFree(field); }
   std::vector<std::string> Entries() const {
-    TWStream list{};
-    EXPECT_EQ(TWFieldGetStream(field, 1, TWSTREAMFMT_TEXT_LIST, &list, nullptr), TWSUCCESS);
+    flowcore::StreamData list;
+    EXPECT_EQ(TWFieldGetStream(field.get(), 1, TWSTREAMFMT_TEXT_LIST, list.get(), nullptr),
+              TWSUCCESS);
     std::vector<std::string> out;
-    for (uint32_t i = 1; i <= TWTextListGetCount(&list); ++i) {
+    for (uint32_t i = 1; i <= TWTextListGetCount(list.get()); ++i) {
       Text entry;
-      EXPECT_EQ(TWTextListFetch(&list, i, TWSTREAMFMT_NATIVE, entry.get(), nullptr, nullptr),
+      EXPECT_EQ(TWTextListFetch(list.get(), i, TWSTREAMFMT_NATIVE, entry.get(), nullptr, nullptr),
                 TWSUCCESS);
       out.push_back(entry.str());
     }
-    TWStreamDataFree(&list);
     return out;
   }
-  TWFIELD field = TWNULLHANDLE;
+  flowcore::FieldPtr field;
 };
 
 TEST(SqlcliProperties, TheDefinitionRows) {
@@ -501,9 +497,9 @@ TEST(SqlcliProperties, TextsAndListsRoundTrip) {
   // A list keeps every entry, not only its first.
   for (uint32_t token : {TWTOKEN_FIELD_LIST, TWTOKEN_ORDER_LIST}) {
     TextListField in({"NAME", "CITY", "ZIP"});
-    EXPECT_EQ(c.SetProperty(token, in.field), TWSUCCESS);
+    EXPECT_EQ(c.SetProperty(token, in.field.get()), TWSUCCESS);
     TextListField out({});
-    EXPECT_EQ(c.GetProperty(token, out.field), TWSUCCESS);
+    EXPECT_EQ(c.GetProperty(token, out.field.get()), TWSUCCESS);
     EXPECT_EQ(out.Entries(), (std::vector<std::string>{"NAME", "CITY", "ZIP"})) << token;
   }
   // Every set of METADATA makes what was built for the old table stale.

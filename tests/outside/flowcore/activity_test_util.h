@@ -14,6 +14,7 @@
 
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 
 namespace twtest {
 
@@ -21,21 +22,12 @@ namespace twtest {
 class Text {
  public:
   Text() = default;
-  explicit Text(std::string_view text) {
-    EXPECT_EQ(
-        TWStreamDataSet(&s_, TWSTREAMFMT_NATIVE, text.data(), static_cast<uint32_t>(text.size())),
-        TWSUCCESS);
-  }
-  ~Text() { TWStreamDataFree(&s_); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-  TWStream* get() { return &s_; }
-  std::string str() const {
-    return s_.data ? std::string(static_cast<const char*>(s_.data), s_.length) : std::string();
-  }
+  explicit Text(std::string_view text) { EXPECT_EQ(s_.Set(TWSTREAMFMT_NATIVE, text), TWSUCCESS); }
+  TWStream* get() { return s_.get(); }
+  std::string str() const { return std::string(s_.view()); }
 
  private:
-  TWStream s_{};
+  flowcore::StreamData s_;
 };
 
 // Copies plug-in name.twx from beside the test program into the installation.
@@ -66,21 +58,20 @@ inline void InstallBuiltPlugin(const Installation& inst, const std::string& name
 // A field list owned by the test.
 class List {
  public:
-  explicit List(uint32_t records) { EXPECT_EQ(TWFieldlistAlloc(&list_, records, 0), TWSUCCESS); }
-  ~List() { TWFieldlistFree(list_); }
-  List(const List&) = delete;
-  List& operator=(const List&) = delete;
-  TWFIELDLIST get() const { return list_; }
-  uint32_t count() const { return TWFieldlistGetCount(list_); }
+  explicit List(uint32_t records) {
+    EXPECT_EQ(TWFieldlistAlloc(flowcore::Out(list_), records, 0), TWSUCCESS);
+  }
+  TWFIELDLIST get() const { return list_.get(); }
+  uint32_t count() const { return TWFieldlistGetCount(list_.get()); }
   TWFIELD Add(std::string_view name, uint32_t type) {
     Text n(name);
     TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistAppend(list_, n.get(), type, &f), TWSUCCESS);
+    EXPECT_EQ(TWFieldlistAppend(list_.get(), n.get(), type, &f), TWSUCCESS);
     return f;
   }
   TWFIELD Field(uint32_t index) const {
     TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistGetField(list_, index, 0, &f, nullptr), TWSUCCESS);
+    EXPECT_EQ(TWFieldlistGetField(list_.get(), index, 0, &f, nullptr), TWSUCCESS);
     return f;
   }
   // Value of field index in record as native text; nullopt when null.
@@ -93,7 +84,7 @@ class List {
   }
 
  private:
-  TWFIELDLIST list_ = TWNULLHANDLE;
+  flowcore::FieldlistPtr list_;
 };
 
 inline void SetValue(TWFIELD f, uint32_t record, std::string_view text) {

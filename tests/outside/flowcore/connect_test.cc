@@ -4,8 +4,10 @@
 // and the engine's own answers, events and the close gate.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connect_test_util.h"
@@ -398,6 +400,48 @@ TEST_F(ConnectionTest, VerbsNeedALiveConnectedHandle) {
               TWFAIL_INVALID_CONNECT);
   }
   EXPECT_EQ(TWConnectFree(TWNULLHANDLE), TWSUCCESS);
+}
+
+// A handle names its slot: a freed handle must stay dead when the next connection takes the
+// slot again, and calls on it must not reach the new connection.
+TEST_F(ConnectionTest, AFreedHandleStaysDeadWhenItsSlotIsTakenAgain) {
+  const TWCONNECT stale = c_.get();
+  c_.Release();
+  Connection again;
+  ASSERT_EQ(AllocByLibrary(again, "testlink"), TWSUCCESS);
+  EXPECT_NE(again.get(), stale);
+  EXPECT_EQ(TWConnectConnect(stale), TWFAIL_INVALID_CONNECT);
+  EXPECT_EQ(TWConnectFree(stale), TWFAIL_INVALID_CONNECT);
+  EXPECT_EQ(TWConnectConnect(again.get()), TWSUCCESS);
+  EXPECT_EQ(PropertyText(again.get(), TWTOKEN_LIBRARY), "testlink");
+}
+
+// Connections made, used and freed on several threads at once: each thread reads back its
+// own rows through its own handle while slots are taken and given back around it.
+TEST_F(ConnectionTest, ConnectionsOnManyThreadsKeepTheirOwnRows) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 30;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int r = 0; r < kRounds; ++r) {
+        Connection c;
+        const std::string key = std::to_string(t * kRounds + r);
+        FieldList list(1);
+        uint32_t moved = 0;
+        const bool right = AllocByLibrary(c, "testlink") == TWSUCCESS &&
+                           SetText(c.get(), kRows, key + ",x") == TWSUCCESS &&
+                           TWConnectConnect(c.get()) == TWSUCCESS &&
+                           TWConnectExecute(c.get(), nullptr, list.get(), nullptr) == TWSUCCESS &&
+                           TWConnectFetch(c.get(), list.get(), 1, 1, &moved) == TWSUCCESS &&
+                           moved == 1 && list.Value(1, 1) == key;
+        if (!right) ++wrong;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(ConnectionTest, PropertiesLoseTheirLinkByteAndControlTokensStayWithTheEngine) {

@@ -13,6 +13,7 @@
 #include "activity_test_util.h"
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 
 namespace twtest {
 
@@ -60,28 +61,23 @@ inline std::vector<std::string> EngineInstallation::ProcessJournal() const {
 // An unnamed stand-alone activity for the life of the object.
 class StandAloneActivity {
  public:
-  StandAloneActivity() { EXPECT_EQ(TWActivityAlloc(0, nullptr, 0), TWSUCCESS); }
-  ~StandAloneActivity() { TWActivityFree(); }
+  StandAloneActivity() { EXPECT_EQ(activity_.Alloc(0, nullptr, 0), TWSUCCESS); }
+
+ private:
+  flowcore::ActivityOwner activity_;
 };
 
 // A connection that is disconnected and freed when the object goes.
 class Connection {
  public:
-  Connection() = default;
-  ~Connection() { Release(); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  TWCONNECT* out() { return &handle_; }
-  TWCONNECT get() const { return handle_; }
-  void Release() {
-    if (handle_ == TWNULLHANDLE) return;
-    TWConnectDisconnect(handle_);
-    TWConnectFree(handle_);
-    handle_ = TWNULLHANDLE;
-  }
+  // The handle slot of TWConnectAlloc. The call sees the handle held (a test may plant one
+  // there to see it cleared on failure).
+  flowcore::OutSlot<flowcore::ConnectPtr> out() { return flowcore::Out(c_); }
+  TWCONNECT get() const { return c_.get(); }
+  void Release() { c_.reset(); }
 
  private:
-  TWCONNECT handle_ = TWNULLHANDLE;
+  flowcore::ConnectPtr c_;
 };
 
 // Allocates a connection to connector library by name.
@@ -111,18 +107,15 @@ inline std::vector<std::string> ConnectorJournal(TWCONNECT c) {
 class FieldList {
  public:
   explicit FieldList(uint32_t records, uint32_t flags = 0) {
-    EXPECT_EQ(TWFieldlistAlloc(&list_, records, flags), TWSUCCESS);
+    EXPECT_EQ(TWFieldlistAlloc(flowcore::Out(list_), records, flags), TWSUCCESS);
   }
-  ~FieldList() { TWFieldlistFree(list_); }
-  FieldList(const FieldList&) = delete;
-  FieldList& operator=(const FieldList&) = delete;
-  TWFIELDLIST get() const { return list_; }
+  TWFIELDLIST get() const { return list_.get(); }
   // Appends a text field; value i of values goes into record i + 1.
   void AddText(std::string_view name, const std::vector<std::string>& values = {},
                uint32_t flags = 0) {
     Text n(name);
     TWFIELD field = TWNULLHANDLE;
-    ASSERT_EQ(TWFieldlistAppend(list_, n.get(), TWTYPE_TEXT, &field), TWSUCCESS);
+    ASSERT_EQ(TWFieldlistAppend(list_.get(), n.get(), TWTYPE_TEXT, &field), TWSUCCESS);
     if (flags != 0) {
       ASSERT_EQ(TWFieldSetFlags(field, flags), TWSUCCESS);
     }
@@ -134,14 +127,14 @@ class FieldList {
   // Value record of field index as text.
   std::string Value(uint32_t index, uint32_t record) const {
     TWFIELD field = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistGetField(list_, index, 0, &field, nullptr), TWSUCCESS);
+    EXPECT_EQ(TWFieldlistGetField(list_.get(), index, 0, &field, nullptr), TWSUCCESS);
     Text text;
     EXPECT_EQ(TWFieldGetStream(field, record, TWSTREAMFMT_NATIVE, text.get(), nullptr), TWSUCCESS);
     return text.str();
   }
 
  private:
-  TWFIELDLIST list_ = TWNULLHANDLE;
+  flowcore::FieldlistPtr list_;
 };
 
 }  // namespace twtest

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 
 namespace twtest {
 
@@ -18,76 +19,64 @@ class Stream {
   explicit Stream(std::string_view bytes, uint32_t format = TWSTREAMFMT_NATIVE) {
     Set(bytes, format);
   }
-  ~Stream() { TWStreamDataFree(&s_); }
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
 
   void Set(std::string_view bytes, uint32_t format = TWSTREAMFMT_NATIVE) {
-    EXPECT_EQ(TWStreamDataSet(&s_, format, bytes.data(), static_cast<uint32_t>(bytes.size())), 0u);
+    EXPECT_EQ(s_.Set(format, bytes), 0u);
   }
-  TWStream* get() { return &s_; }
-  const TWStream* get() const { return &s_; }
-  std::string bytes() const {
-    return s_.data ? std::string(static_cast<const char*>(s_.data), s_.length) : std::string();
-  }
-  uint32_t format() const { return s_.format; }
+  TWStream* get() { return s_.get(); }
+  const TWStream* get() const { return s_.get(); }
+  std::string bytes() const { return std::string(s_.view()); }
+  uint32_t format() const { return s_.get()->format; }
 
  private:
-  TWStream s_{};
+  flowcore::StreamData s_;
 };
 
 // A standalone field, freed at the end of the scope.
 class Field {
  public:
-  Field(uint32_t type, uint32_t count = 1) { EXPECT_EQ(TWFieldAlloc(&f_, type, count), 0u); }
-  ~Field() { TWFieldFree(f_); }
-  Field(const Field&) = delete;
-  Field& operator=(const Field&) = delete;
-  operator TWFIELD() const { return f_; }
+  Field(uint32_t type, uint32_t count = 1) {
+    EXPECT_EQ(TWFieldAlloc(flowcore::Out(f_), type, count), 0u);
+  }
+  operator TWFIELD() const { return f_.get(); }
 
  private:
-  TWFIELD f_ = TWNULLHANDLE;
+  flowcore::FieldPtr f_;
 };
 
 // A field list, freed at the end of the scope unless released.
 class List {
  public:
   explicit List(uint32_t records = 1, uint32_t flags = 0) {
-    EXPECT_EQ(TWFieldlistAlloc(&l_, records, flags), 0u);
+    EXPECT_EQ(TWFieldlistAlloc(flowcore::Out(l_), records, flags), 0u);
   }
   // Takes a list made elsewhere (a merge).
   explicit List(TWFIELDLIST adopt, bool) : l_(adopt) {}
-  ~List() { TWFieldlistFree(l_); }
-  List(List&& o) noexcept : l_(o.release()) {}
-  List(const List&) = delete;
-  List& operator=(const List&) = delete;
-  operator TWFIELDLIST() const { return l_; }
-  TWFIELDLIST* out() { return &l_; }
-  TWFIELDLIST release() {
-    TWFIELDLIST l = l_;
-    l_ = TWNULLHANDLE;
-    return l;
-  }
+  List(List&& o) noexcept = default;
+  operator TWFIELDLIST() const { return l_.get(); }
+  // The handle slot of a call that makes a list (a merge) for this one to own.
+  flowcore::OutSlot<flowcore::FieldlistPtr> out() { return flowcore::Out(l_); }
+  TWFIELDLIST release() { return l_.release(); }
 
   TWFIELD Add(std::string_view name, uint32_t type) {
     Stream n(name);
     TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistAppend(l_, n.get(), type, &f), 0u) << name;
+    EXPECT_EQ(TWFieldlistAppend(l_.get(), n.get(), type, &f), 0u) << name;
     return f;
   }
   std::string Name(uint32_t index) const {
     Stream n;
-    EXPECT_EQ(TWFieldlistGetName(l_, index, 0, n.get()), 0u);
+    EXPECT_EQ(TWFieldlistGetName(l_.get(), index, 0, n.get()), 0u);
     return n.bytes();
   }
   TWFIELD At(uint32_t index) const {
     TWFIELD f = TWNULLHANDLE;
-    EXPECT_EQ(TWFieldlistGetField(l_, index, 0, &f, nullptr), 0u);
+    EXPECT_EQ(TWFieldlistGetField(l_.get(), index, 0, &f, nullptr), 0u);
     return f;
   }
 
  private:
-  TWFIELDLIST l_ = TWNULLHANDLE;
+  flowcore::FieldlistPtr l_;
 };
 
 inline std::string TextOf(TWFIELD f, uint32_t index = 1, uint32_t format = TWSTREAMFMT_NATIVE) {

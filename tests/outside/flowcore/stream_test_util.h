@@ -10,6 +10,7 @@
 #include <string>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 
 namespace twtest {
 
@@ -17,30 +18,23 @@ using Bytes = std::string;
 
 class Stream {
  public:
-  Stream() { TWStreamClear(&s_); }
-  explicit Stream(uint32_t format, const Bytes& bytes) : Stream() { Set(format, bytes); }
-  ~Stream() { TWStreamDataFree(&s_); }
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
+  Stream() = default;
+  explicit Stream(uint32_t format, const Bytes& bytes) { Set(format, bytes); }
 
-  TWStream* get() { return &s_; }
-  TWStream* operator->() { return &s_; }
+  TWStream* get() { return s_.get(); }
+  TWStream* operator->() { return s_.get(); }
 
-  void Set(uint32_t format, const Bytes& bytes) {
-    ASSERT_EQ(TWStreamDataSet(&s_, format, bytes.data(), static_cast<uint32_t>(bytes.size())),
-              TWSUCCESS);
-  }
-  Bytes bytes() const {
-    return s_.data ? Bytes(static_cast<const char*>(s_.data), s_.length) : Bytes();
-  }
+  void Set(uint32_t format, const Bytes& bytes) { ASSERT_EQ(s_.Set(format, bytes), TWSUCCESS); }
+  Bytes bytes() const { return Bytes(s_.view()); }
   // The two zero bytes every engine-made block carries after the data.
   bool terminated() const {
-    const char* p = static_cast<const char*>(s_.data);
-    return p != nullptr && p[s_.length] == 0 && p[s_.length + 1] == 0;
+    const TWStream* s = s_.get();
+    const char* p = static_cast<const char*>(s->data);
+    return p != nullptr && p[s->length] == 0 && p[s->length + 1] == 0;
   }
 
  private:
-  TWStream s_;
+  flowcore::StreamData s_;
 };
 
 // UTF-16LE bytes of ASCII text.

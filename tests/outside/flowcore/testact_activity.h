@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "flowcore_ptr.h"
 #include "twx.h"
 
 #ifndef TESTACT_KIND
@@ -70,37 +71,31 @@ uint32_t Count() {
 }
 
 uint32_t RunTargets() {
-  TWStream targets{};
-  uint32_t st = TWActivityGetPropertyStream(kTargets, TWSTREAMFMT_TEXT_LIST, &targets);
-  if (st == TWSUCCESS) st = TWActivityRunActivity(&targets, TWACTRUNF_SYNCHRONOUS, nullptr);
-  TWStreamDataFree(&targets);
+  flowcore::StreamData targets;
+  uint32_t st = TWActivityGetPropertyStream(kTargets, TWSTREAMFMT_TEXT_LIST, targets.get());
+  if (st == TWSUCCESS) st = TWActivityRunActivity(targets.get(), TWACTRUNF_SYNCHRONOUS, nullptr);
   return st;
 }
 
 uint32_t FetchRows(TWCONNECT link) {
-  TWFIELDLIST rows = TWNULLHANDLE;
-  uint32_t st = TWFieldlistAlloc(&rows, 4, 0);
+  flowcore::FieldlistPtr rows;
+  uint32_t st = TWFieldlistAlloc(flowcore::Out(rows), 4, 0);
   int32_t total = 0;
   uint32_t count = 0;
-  if (st == TWSUCCESS) st = TWConnectExecute(link, nullptr, rows, &count);
+  if (st == TWSUCCESS) st = TWConnectExecute(link, nullptr, rows.get(), &count);
   while (st == TWSUCCESS) {
-    st = TWConnectFetch(link, rows, 1, 4, &count);
+    st = TWConnectFetch(link, rows.get(), 1, 4, &count);
     if (st == TWSUCCESS || st == TWFAIL_END_OF_DATA) total += static_cast<int32_t>(count);
   }
   if (st == TWFAIL_END_OF_DATA) st = TWActivitySetPropertyInt(kCounter, &total);
-  TWFieldlistFree(rows);
   return st;
 }
 
 uint32_t FetchLink() {
-  TWCONNECT link = TWNULLHANDLE;
-  uint32_t st = TWConnectAlloc(&link, TWTOKENF_SRC, nullptr);
-  if (st == TWSUCCESS) st = TWConnectConnect(link);
-  if (st == TWSUCCESS) st = FetchRows(link);
-  if (link != TWNULLHANDLE) {
-    TWConnectDisconnect(link);
-    TWConnectFree(link);
-  }
+  flowcore::ConnectPtr link;
+  uint32_t st = TWConnectAlloc(flowcore::Out(link), TWTOKENF_SRC, nullptr);
+  if (st == TWSUCCESS) st = TWConnectConnect(link.get());
+  if (st == TWSUCCESS) st = FetchRows(link.get());
   return st;
 }
 

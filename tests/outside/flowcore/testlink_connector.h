@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flowcore_ptr.h"
 #include "platform.h"
 #include "tw/guard.h"
 #include "twx.h"
@@ -163,21 +164,14 @@ std::string JoinRows(const std::vector<Row>& rows) {
 // A stream the connector owns for one call.
 class OwnStream {
  public:
-  OwnStream() { TWStreamCreate(&s_, 0, 0, TWSTREAMFMT_NATIVE); }
-  ~OwnStream() { TWStreamDataFree(&s_); }
-  OwnStream(const OwnStream&) = delete;
-  OwnStream& operator=(const OwnStream&) = delete;
-  TWStream* get() { return &s_; }
+  TWStream* get() { return s_.get(); }
   uint32_t Set(std::string_view text, uint32_t format = TWSTREAMFMT_NATIVE) {
-    return TWStreamDataSet(&s_, format, text.data(), static_cast<uint32_t>(text.size()));
+    return s_.Set(format, text);
   }
-  std::string Text() const {
-    return s_.data != nullptr ? std::string(static_cast<const char*>(s_.data), s_.length)
-                              : std::string();
-  }
+  std::string Text() const { return std::string(s_.view()); }
 
  private:
-  TWStream s_{};
+  flowcore::StreamData s_{TWSTREAMFMT_NATIVE};
 };
 
 // Value index of field as text; null and unreadable values read as "".

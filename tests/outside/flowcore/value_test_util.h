@@ -15,29 +15,24 @@
 
 #include "env.h"
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "platform.h"
 
 namespace twtest {
 
 class Text {
  public:
-  Text() { TWStreamClear(&s_); }
-  explicit Text(std::string_view text, uint32_t format = TWSTREAMFMT_NATIVE) : Text() {
-    EXPECT_EQ(TWStreamDataSet(&s_, format, text.data(), static_cast<uint32_t>(text.size())),
-              TWSUCCESS);
+  Text() = default;
+  explicit Text(std::string_view text, uint32_t format = TWSTREAMFMT_NATIVE) {
+    EXPECT_EQ(s_.Set(format, text), TWSUCCESS);
   }
-  ~Text() { TWStreamDataFree(&s_); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
 
-  TWStream* get() { return &s_; }
-  uint32_t format() const { return s_.format; }
-  std::string str() const {
-    return s_.data ? std::string(static_cast<const char*>(s_.data), s_.length) : std::string();
-  }
+  TWStream* get() { return s_.get(); }
+  uint32_t format() const { return s_.get()->format; }
+  std::string str() const { return std::string(s_.view()); }
 
  private:
-  TWStream s_;
+  flowcore::StreamData s_;
 };
 
 // UTF-16LE bytes of ASCII text.
