@@ -1,6 +1,7 @@
 // The connector helpers: property dispatch over a connector's one table (the set and get
-// rules by kind, read-only TEXT_FORMAT, unknown tokens logged with 12555), the definition rows
-// built from the table, the key-term operator rule and the identity copy.
+// rules by kind, read-only TEXT_FORMAT, unknown tokens logged with 12555; defaults, limits,
+// kept values and follow-ups of a row), the definition rows built from the table, the
+// key-term operator rule and the identity copy.
 #include "twx_props.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "connect_test_util.h"
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "twx_plugin.h"
 
 namespace {
 
@@ -278,6 +280,98 @@ TEST_F(PropsTest, UnknownTokensAreLoggedAndAnsweredWith12555) {
       DispatchGet(kProps, static_cast<const Ctx*>(nullptr), TWTOKEN_SERVER, Field(TWTYPE_TEXT)),
       TWFAIL_NULL_BUFFER);
   EXPECT_EQ(TWActivityGetStatus(), TWSUCCESS);
+}
+
+// A connection that keeps its values apart from itself, as the connectors do, and notes each
+// follow-up the table runs.
+struct Values {
+  std::string label;
+  std::string quote;
+  TWStream note;
+  int32_t width;
+  int32_t retries;
+};
+struct Owner {
+  Values values{};
+  std::vector<std::string> followUps;
+};
+uint32_t WidthSet(Owner& owner, bool assigned) {
+  owner.followUps.push_back(std::to_string(owner.values.width) + (assigned ? "" : " (null)"));
+  return owner.values.width == 13 ? TWFAIL_OVERFLOW : TWSUCCESS;
+}
+constexpr twx::Property<Values, Owner> kOwnedRows[] = {
+    twx::StringProperty(1, &Values::label, "Label").Default("none").Limits(0, 5),
+    twx::StringProperty(2, &Values::quote, "Quote").KeepOnNull(),
+    twx::TextProperty(3, &Values::note, "Note").Default("n/a").Unlisted(),
+    twx::IntProperty(4, &Values::width, "Width").Default(80).Limits(1, 200).OnSet(&WidthSet),
+    twx::IntProperty(5, &Values::retries, "Retries").KeepOnNull(),
+    twx::ConstantProperty<Values>(TWTOKEN_TEXT_FORMAT, TWSTREAMFMT_NATIVE),
+};
+
+TEST_F(PropsTest, RowsCarryDefaultsLimitsAndFollowUps) {
+  Owner owner;
+  auto text = [&](uint32_t token) {
+    const twx::Property<Values, Owner>* row = twx::FindProperty(kOwnedRows, token, twx::kGet);
+    if (row == nullptr) return std::string("<unknown>");
+    TWFIELD f = Field(TWTYPE_TEXT);
+    Text out;
+    if (twx::GetProperty(*row, owner.values, f) != TWSUCCESS ||
+        TWFieldGetStream(f, 1, TWSTREAMFMT_NATIVE, out.get(), nullptr) != TWSUCCESS)
+      return std::string("<fail>");
+    return out.str();
+  };
+  twx::ApplyDefaults(kOwnedRows, owner.values);
+  EXPECT_EQ(text(1), "none");
+  EXPECT_EQ(text(3), "n/a");
+  EXPECT_EQ(text(4), "80");
+  EXPECT_EQ(text(5), "0");
+  EXPECT_EQ(text(TWTOKEN_TEXT_FORMAT), "65535");
+
+  struct Case {
+    const char* what;
+    uint32_t token;
+    TWFIELD value;
+    uint32_t status;
+    std::string after;  // the property read back as text
+  };
+  const Case cases[] = {
+      {"text within its limit", 1, TextField("short"), TWSUCCESS, "short"},
+      {"text over its limit is refused", 1, TextField("longer"), TWFAIL_PROPERTY_VALUE, "short"},
+      {"null text empties", 1, Field(TWTYPE_TEXT), TWSUCCESS, ""},
+      {"kept text", 2, TextField("\""), TWSUCCESS, "\""},
+      {"kept text stays on null", 2, Field(TWTYPE_TEXT), TWSUCCESS, "\""},
+      {"integer in range", 4, IntField(120), TWSUCCESS, "120"},
+      {"integer below range is refused", 4, IntField(0), TWFAIL_PROPERTY_VALUE, "120"},
+      {"integer above range is refused", 4, IntField(201), TWFAIL_PROPERTY_VALUE, "120"},
+      {"a failing follow-up is answered", 4, IntField(13), TWFAIL_OVERFLOW, "13"},
+      {"null integer zeroes, follow-up told", 4, Field(TWTYPE_INT), TWSUCCESS, "0"},
+      {"kept integer", 5, IntField(3), TWSUCCESS, "3"},
+      {"kept integer stays on null", 5, Field(TWTYPE_INT), TWSUCCESS, "3"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(TWActivityClearStatus(), TWSUCCESS);
+    const twx::Property<Values, Owner>* row = twx::FindProperty(kOwnedRows, c.token, twx::kSet);
+    ASSERT_NE(row, nullptr) << c.what;
+    EXPECT_EQ(twx::SetProperty(*row, owner, owner.values, c.value, TWSTREAMFMT_NATIVE), c.status)
+        << c.what;
+    EXPECT_EQ(text(c.token), c.after) << c.what;
+    if (c.status == TWFAIL_PROPERTY_VALUE) {
+      EXPECT_EQ(twtest::LogLast().status, TWFAIL_PROPERTY_VALUE) << c.what;
+    }
+  }
+  // Refused values run no follow-up.
+  EXPECT_EQ(owner.followUps, (std::vector<std::string>{"120", "13", "0 (null)"}));
+  // A constant is never set.
+  EXPECT_EQ(twx::FindProperty(kOwnedRows, TWTOKEN_TEXT_FORMAT, twx::kSet), nullptr);
+
+  // Exactly the listed rows and the end row, whatever is served without a row.
+  constexpr auto rows = twx::DefinitionRows<kOwnedRows>();
+  static_assert(rows.size() == 6);
+  EXPECT_EQ(rows[2].token, 4u);
+  EXPECT_STREQ(rows[2].name, "Width");
+  EXPECT_EQ(rows[4].token, static_cast<uint32_t>(TWTOKEN_TEXT_FORMAT));
+  EXPECT_EQ(rows[5].token, 0u);
+  twx::ReleaseProperties(kOwnedRows, owner.values);
 }
 
 TEST(KeyOperatorTest, FollowsTheKeyFlags) {

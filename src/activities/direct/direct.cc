@@ -1,9 +1,8 @@
 // direct.twx: the direct transfer activity plug-in, its identity record, its property table
 // and its two entry points.
 #include "transfer.h"
-#include "tw/guard.h"
 #include "twx.h"
-#include "twx_props.h"
+#include "twx_plugin.h"
 
 namespace tw::direct {
 namespace {
@@ -11,7 +10,7 @@ namespace {
 constexpr uint32_t kSrc = TWTOKENF_SRC;
 constexpr uint32_t kDest = TWTOKENF_DEST;
 
-const TWXPropertyDef kProperties[] = {
+constexpr TWXPropertyDef kProperties[] = {
     TWX_PROPERTY(kSrc | TWTOKEN_SERVER, TWTYPE_TEXT, "SrcServer"),
     TWX_PROPERTY(kSrc | TWTOKEN_DATABASE, TWTYPE_TEXT, "SrcDatabase"),
     TWX_PROPERTY(kSrc | TWTOKEN_USERID, TWTYPE_TEXT, "SrcUserid"),
@@ -34,22 +33,9 @@ const TWXPropertyDef kProperties[] = {
     TWX_PROPERTY_END,
 };
 
-const TWXIdentity kIdentity = {TWX_VERSION, TWX_KIND_ACTIVITY,  TWX_IDENTITY_FLAGS, 0u,
-                               0u,          TWSTREAMFMT_NATIVE, kProperties};
+constexpr TWXIdentity kIdentity = tw::twx::ActivityIdentity(kProperties);
 
 }  // namespace
 }  // namespace tw::direct
 
-extern "C" {
-
-const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES;
-
-uint32_t TWXIdentify(TWXIdentity* identity) {
-  return tw::twx::Identify(tw::direct::kIdentity, identity);
-}
-
-uint32_t TWXLaunch(void) {
-  return tw::guard([] { return tw::direct::RunTransfer(); });
-}
-
-}  // extern "C"
+TWX_ACTIVITY(tw::direct::kIdentity, tw::direct::RunTransfer)

@@ -1,6 +1,6 @@
 // The life of one ODBC connection: initialise and terminate, connect with the scan of the data
-// source's type catalogue, disconnect with the final commit or rollback, the property table
-// and its dispatch, and the actions.
+// source's type catalogue, disconnect with the final commit or rollback, the property
+// dispatch over its table (properties.h) with the follow-ups, and the actions.
 #include "connection.h"
 
 #include <algorithm>
@@ -13,35 +13,6 @@
 
 namespace sqlcli {
 namespace {
-
-using tw::twx::Property;
-using tw::twx::PropertyKind;
-
-// The property table: predefined rows first, then the own ones in token order. DATABASE is
-// stored but not listed; PASSWORD can only be set; TEXT_FORMAT only read (always native).
-// QuoteColumn has no stream slot: it is kept as an owned text (Props::quoteColumn).
-constexpr Property<Props> kProperties[] = {
-    tw::twx::TextProperty(TWTOKEN_SERVER, &Props::server),
-    tw::twx::TextProperty(TWTOKEN_DATABASE, &Props::database).Unlisted(),
-    tw::twx::TextProperty(TWTOKEN_USERID, &Props::userid),
-    tw::twx::TextProperty(TWTOKEN_PASSWORD, &Props::password).SetOnly(),
-    tw::twx::TextProperty(TWTOKEN_METADATA, &Props::metadata),
-    tw::twx::FlagProperty(TWTOKEN_MAP_NAME, &Props::mapName),
-    tw::twx::FlagProperty(TWTOKEN_WRITEBACK, &Props::writeBack),
-    tw::twx::ListProperty(TWTOKEN_FIELD_LIST, &Props::fieldList),
-    tw::twx::ListProperty(TWTOKEN_ORDER_LIST, &Props::orderList),
-    tw::twx::TextProperty(TWTOKEN_CONDITION, &Props::condition),
-    tw::twx::TextProperty(TWTOKEN_STAMPFIELD, &Props::stampField),
-    tw::twx::DatetimeProperty(TWTOKEN_BASESTAMP, &Props::baseStamp),
-    tw::twx::DatetimeProperty(TWTOKEN_MAXSTAMP, &Props::maxStamp),
-    tw::twx::IntProperty<Props>(TWTOKEN_TEXT_FORMAT, nullptr).GetOnly(),
-    tw::twx::IntProperty(kCommitFrequency, &Props::commitFrequency, "CommitFrequency"),
-    tw::twx::FlagProperty(kRollbackOnError, &Props::rollbackOnError, "RollbackOnError"),
-    tw::twx::FlagProperty(kDisableCursor, &Props::disableCursor, "DisableCursor"),
-    tw::twx::TextProperty<Props>(kQuoteColumn, nullptr, "QuoteColumn"),
-};
-constexpr auto kDefinitionRows = tw::twx::DefinitionTable(kProperties);
-constexpr size_t kPropertyCount = std::size(kProperties);
 
 // The alternatives of each class, in the order they are tried when the data source has no
 // type of the class itself.
@@ -127,10 +98,6 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
 
 }  // namespace
 
-const TWXPropertyDef* PropertyDefinitions() {
-  return kDefinitionRows.data();
-}
-
 // ---------------------------------------------------------------- initialise -----------
 
 uint32_t Connection::Initialize(uint32_t flags) {
@@ -152,7 +119,7 @@ uint32_t Connection::Initialize(uint32_t flags) {
   catalogueColumns.clear();
   cataloguePosition = 0;
   sinceCommit = 0;
-  props.quoteColumn.clear();
+  tw::twx::ApplyDefaults(kProperties, props);
   return TWSUCCESS;
 }
 
@@ -359,73 +326,35 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
 
 // ---------------------------------------------------------------- properties -----------
 
+uint32_t MetadataSet(Connection& c, bool) {
+  ++c.props.metadataGeneration;
+  return TWSUCCESS;
+}
+
+uint32_t CommitFrequencySet(Connection& c, bool assigned) {
+  if (!assigned || c.dbc == SQL_NULL_HDBC) return TWSUCCESS;
+  const int32_t value = c.props.commitFrequency;
+  const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+  if (!Succeeded(SQLSetConnectOption(c.dbc, SQL_AUTOCOMMIT, autocommit)))
+    return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+  // Turning autocommit on commits what was open.
+  if (value == 1) c.sinceCommit = 0;
+  return TWSUCCESS;
+}
+
 uint32_t Connection::SetProperty(uint32_t token, TWFIELD src) {
-  const Property<Props>* entry =
-      tw::twx::FindProperty(kProperties, kPropertyCount, token, tw::twx::kSet);
-  if (entry == nullptr) return tw::twx::InvalidProperty(token);
-  int32_t isNull = 1;
-  uint32_t status = TWSUCCESS;
-  if (token == kQuoteColumn) {
-    TWStream text{};
-    status = TWFieldGetStream(src, 1, TWSTREAMFMT_NATIVE, &text, &isNull);
-    if (status == TWSUCCESS && isNull == 0) props.quoteColumn = std::string(NativeText(text));
-    TWStreamDataFree(&text);
-    return status;
-  }
-  switch (entry->kind) {
-    case PropertyKind::kText:
-    case PropertyKind::kList: {
-      // Lists stay lists: read as one text, a list would keep only its first entry.
-      const uint32_t format =
-          entry->kind == PropertyKind::kList ? TWSTREAMFMT_TEXT_LIST : TWSTREAMFMT_NATIVE;
-      TWStream& slot = props.*(entry->stream);
-      status = TWFieldGetStream(src, 1, format, &slot, &isNull);
-      if (status != TWSUCCESS || isNull != 0) TWStreamDataFree(&slot);
-      break;
-    }
-    case PropertyKind::kInt:
-    case PropertyKind::kFlag: {
-      int32_t value = 0;
-      status = TWFieldGetInt(src, 1, &value, &isNull);
-      if (status != TWSUCCESS || isNull != 0) break;
-      props.*(entry->word) = entry->kind == PropertyKind::kFlag ? (value != 0 ? 1 : 0) : value;
-      if (token == kCommitFrequency && dbc != SQL_NULL_HDBC) {
-        const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-        if (!Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, autocommit)))
-          return OdbcLogError(dbc, SQL_NULL_HSTMT);
-        // Turning autocommit on commits what was open.
-        if (value == 1) sinceCommit = 0;
-      }
-      break;
-    }
-    case PropertyKind::kDatetime: {
-      TWDatetime& slot = props.*(entry->datetime);
-      status = TWFieldGetDatetime(src, 1, &slot, &isNull);
-      if (status != TWSUCCESS || isNull != 0) TWDatetimeClear(&slot);
-      break;
-    }
-  }
-  // A new table: whatever was built for the old one is stale, even when the read failed.
-  if (token == TWTOKEN_METADATA) ++props.metadataGeneration;
-  return status;
+  const Row* row = tw::twx::FindProperty(kProperties, token, tw::twx::kSet);
+  if (row == nullptr) return tw::twx::InvalidProperty(token);
+  uint32_t read = TWSUCCESS;
+  const uint32_t status = tw::twx::SetProperty(*row, *this, props, src, TWSTREAMFMT_NATIVE, &read);
+  // Unlike the kit's rule, this connector answers a field that could not be read.
+  return status != TWSUCCESS ? status : read;
 }
 
 uint32_t Connection::GetProperty(uint32_t token, TWFIELD dest) {
-  const Property<Props>* entry =
-      tw::twx::FindProperty(kProperties, kPropertyCount, token, tw::twx::kGet);
-  if (entry == nullptr) return tw::twx::InvalidProperty(token);
-  uint32_t status = TWSUCCESS;
-  if (token == TWTOKEN_TEXT_FORMAT) {
-    status = tw::twx::GiveInt(dest, TWSTREAMFMT_NATIVE);
-  } else if (token == kQuoteColumn) {
-    TWStream text{};
-    status = TWStreamDataSet(&text, TWSTREAMFMT_NATIVE, props.quoteColumn.data(),
-                             static_cast<uint32_t>(props.quoteColumn.size()));
-    if (status == TWSUCCESS) status = TWFieldSetStream(dest, 1, &text);
-    TWStreamDataFree(&text);
-  } else {
-    status = tw::twx::GetProperty(*entry, props, dest);
-  }
+  const Row* row = tw::twx::FindProperty(kProperties, token, tw::twx::kGet);
+  if (row == nullptr) return tw::twx::InvalidProperty(token);
+  const uint32_t status = tw::twx::GetProperty(*row, props, dest);
   return status == TWFAIL_INVALID_CONVERT ? TWFAIL_TYPE_MISMATCH : status;
 }
 

@@ -1,10 +1,11 @@
 // The ODBC connector sqlcli: one Connection per engine context, over unixODBC.
 //
-// The engine's context block holds only a pointer to a Connection, which owns everything
-// else: the property values, the type table scanned at connect, the two statement slots (the
-// main slot for selections, executes and catalogues; the write slot for insert, update,
-// remove, create, drop and emptying a table) and the four operation records that remember
-// which SQL text and which field-list bindings each kind of statement was last built for.
+// The engine's context block (twx_plugin.h) holds only a pointer to a Connection, which owns
+// everything else: the property values, the type table scanned at connect, the two statement
+// slots (the main slot for selections, executes and catalogues; the write slot for insert,
+// update, remove, create, drop and emptying a table) and the four operation records that
+// remember which SQL text and which field-list bindings each kind of statement was last built
+// for.
 //
 // Every statement is built as one text and executed directly on a freshly allocated
 // statement handle; parameter values travel through "?" markers.
@@ -31,6 +32,7 @@
 
 #include "flowcore.h"
 #include "flowcore_ptr.h"
+#include "properties.h"
 #include "twengine.h"
 #include "twx.h"
 
@@ -176,30 +178,8 @@ constexpr size_t kLongPiece = 32768;
 
 // ---------------------------------------------------------------- properties -----------
 
-// Own tokens.
-enum Token : uint32_t {
-  kCommitFrequency = 1,
-  kRollbackOnError = 2,
-  kDisableCursor = 3,
-  kQuoteColumn = 4,
-};
-
-struct Props {
-  TWStream server{}, database{}, userid{}, password{}, metadata{}, orderList{}, condition{},
-      stampField{}, fieldList{};
-  TWDatetime baseStamp{}, maxStamp{};
-  int32_t mapName = 0, writeBack = 0;
-  uint32_t metadataGeneration = 0;
-  int32_t commitFrequency = 0, rollbackOnError = 0, disableCursor = 0;
-  std::string quoteColumn;
-};
-
 // The native text of a stream property (empty when unset).
 std::string_view NativeText(const TWStream& stream);
-
-// The rows of the property definition table (connection.cc), ended by an all-zero row; the
-// identity record points at them.
-const TWXPropertyDef* PropertyDefinitions();
 
 // ---------------------------------------------------------------- the connection -------
 
@@ -310,10 +290,5 @@ bool IsMissingTable(std::string_view sqlState, std::string_view message);
 std::string_view DriverMessageText(std::string_view message);
 
 }  // namespace sqlcli
-
-// The engine's context block: the pointer to the connection.
-struct TWXContext {
-  sqlcli::Connection* connection;
-};
 
 #endif  // TW_LINK_SQLCLI_CONNECTION_H_

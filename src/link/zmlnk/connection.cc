@@ -1,5 +1,5 @@
-// The operations behind the text-file connector's entry points: properties, connect and
-// disconnect, column description, the record loops of fetch and insert, and actions.
+// The operations behind the text-file connector's entry points: connect and disconnect,
+// column description, the record loops of fetch and insert, and actions.
 #include "connection.h"
 
 #include <cerrno>
@@ -30,10 +30,6 @@ int DirectionOf(std::string_view linktype) {
   if (EqualsNoCase(linktype, "SOURCE")) return static_cast<int>(Direction::kSource);
   if (EqualsNoCase(linktype, "DESTINATION")) return static_cast<int>(Direction::kDestination);
   return 0;
-}
-
-uint32_t BadValue(uint32_t token) {
-  return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, token, 0, 0, nullptr, nullptr, nullptr);
 }
 
 // Checks the caller's field list and record slots before any record is consumed.
@@ -96,7 +92,8 @@ uint32_t Connection::Initialize(uint32_t code, uint32_t flags) {
   std::memset(work2.data(), 0, work2.size());
   connectCode = code;
   (void)flags;  // no process-wide set-up
-  SetDefaults(&props);
+  props = Props{};
+  tw::twx::ApplyDefaults(kProperties, props);
   limit = kDefaultMaxRecSize;
   maxText = kDefaultMaxText;
   fixedSize = 0;
@@ -123,90 +120,6 @@ uint32_t Connection::Terminate(uint32_t flags) {
   return routine.Exit(TWSUCCESS);
 }
 
-// ---------------------------------------------------------------- properties
-
-uint32_t Connection::SetProperty(uint32_t token, TWFIELD src) {
-  Routine routine(tracer, "TWXSetProperty: ");
-  const PropDef* p = FindProperty(token);
-  if (p == nullptr) {
-    if (token & TWTOKENF_PREDEF)
-      tracer.Printf("ERROR: Invalid PREDEF property token: %08lx",
-                    static_cast<unsigned long>(token));
-    else if (tracer.On(Tracer::kDetail))
-      tracer.Printf("ZM ERROR: Invalid link property token: %08lx",
-                    static_cast<unsigned long>(token));
-    return routine.Exit(
-        TWActivityLogEx(TWFAIL_INVALID_PROPERTY, token, 0, 0, nullptr, nullptr, nullptr));
-  }
-  int32_t isNull = 1;
-  switch (p->kind) {
-    case PropKind::kText: {
-      TWStream value{};
-      std::string text;
-      if (TWFieldGetStream(src, 1, TWSTREAMFMT_NATIVE, &value, &isNull) == TWSUCCESS && !isNull &&
-          value.data != nullptr)
-        text.assign(static_cast<const char*>(value.data), value.length);
-      TWStreamDataFree(&value);
-      if (token == kLog) {
-        // A file name that does not fit is refused, never cut.
-        if (text.size() > kMaxPropertyText) return routine.Exit(BadValue(token));
-        tracer.set_log_file(text);
-      }
-      props.*(p->text) = text;
-      if (tracer.On(Tracer::kProperties)) {
-        if (text.size() <= 32)
-          tracer.Printf("ZM %s = %s", p->traceName, text.c_str());
-        else
-          tracer.Printf("ZM %s = %.32s . . .", p->traceName, text.c_str());
-      }
-      break;
-    }
-    case PropKind::kInt: {
-      int32_t value = 0;
-      if (TWFieldGetInt(src, 1, &value, &isNull) != TWSUCCESS || isNull) value = 0;
-      props.*(p->word) = value;
-      if (token == kTrace) tracer.set_bits(static_cast<uint16_t>(value & 0xFFFF));
-      if (tracer.On(Tracer::kProperties))
-        tracer.Printf("ZM %s = 0x%08lx(%lu)", p->traceName,
-                      static_cast<unsigned long>(static_cast<uint32_t>(value)),
-                      static_cast<unsigned long>(static_cast<uint32_t>(value)));
-      break;
-    }
-    case PropKind::kFlag: {
-      int32_t value = 0;
-      if (TWFieldGetInt(src, 1, &value, &isNull) == TWSUCCESS && !isNull)
-        props.*(p->word) = value != 0 ? 1 : 0;
-      if (token == TWTOKEN_MAP_NAME) props.mergeMode = props.mapName ? 3 : 2;
-      if (tracer.On(Tracer::kProperties))
-        tracer.Printf("ZM %s = %s", p->traceName, props.*(p->word) ? "TRUE" : "FALSE");
-      break;
-    }
-  }
-  return routine.Exit(TWSUCCESS);
-}
-
-uint32_t Connection::GetProperty(uint32_t token, TWFIELD dest) {
-  Routine routine(tracer, "TWXGetProperty: ");
-  if (token == TWTOKEN_TEXT_FORMAT) {
-    const int32_t format = TWSTREAMFMT_NATIVE;
-    return routine.Exit(TWFieldSetInt(dest, 1, &format));
-  }
-  const PropDef* p = FindProperty(token);
-  if (p == nullptr) {
-    if (tracer.On(Tracer::kDetail))
-      tracer.Printf("ZM ERROR: Invalid link property token: %08lx",
-                    static_cast<unsigned long>(token));
-    return routine.Exit(
-        TWActivityLogEx(TWFAIL_INVALID_PROPERTY, token, 0, 0, nullptr, nullptr, nullptr));
-  }
-  if (p->kind == PropKind::kText) {
-    TWStream value = View(props.*(p->text));
-    return routine.Exit(TWFieldSetStream(dest, 1, &value));
-  }
-  const int32_t word = props.*(p->word);
-  return routine.Exit(TWFieldSetInt(dest, 1, &word));
-}
-
 // ---------------------------------------------------------------- connect
 
 uint32_t Connection::ReadZidText(std::string* text, std::string* source) {
@@ -215,7 +128,7 @@ uint32_t Connection::ReadZidText(std::string* text, std::string* source) {
     std::string_view name = std::string_view(zid).substr(1);
     if (name.size() > kMaxPropertyText) {
       tracer.Printf("ERROR: Unable to open ZID file: %s", zid.c_str() + 1);
-      return BadValue(kZid);
+      return tw::twx::InvalidValue(kZid);
     }
     source->assign(name);
     FILE* file = TWFileOpen(source->c_str(), TWFILE_READ | TWFILE_BINARY);
@@ -273,7 +186,7 @@ uint32_t Connection::ConnectSteps(Session& s) {
   // 3. The data file.
   if (props.database.size() > kMaxPropertyText) {
     tracer.Printf("ERROR: Unable to open file: %s", props.database.c_str());
-    return BadValue(TWTOKEN_DATABASE);
+    return tw::twx::InvalidValue(TWTOKEN_DATABASE);
   }
   set.dataName = props.database;
   set.embedded = !set.dataName.empty() && set.dataName[0] == '*';
@@ -287,13 +200,14 @@ uint32_t Connection::ConnectSteps(Session& s) {
   set.direction = static_cast<Direction>(direction);
 
   // 5. Limits, delimiter, file type, fill.
-  if (props.maxRecSize < 0 || props.maxRecSize > kMaxRecordLimit) return BadValue(kMaxRecSize);
+  if (props.maxRecSize < 0 || props.maxRecSize > kMaxRecordLimit)
+    return tw::twx::InvalidValue(kMaxRecSize);
   if (props.maxRecSize != 0) limit = static_cast<uint32_t>(props.maxRecSize);
   if (props.fixedRecSize < 0 || static_cast<uint32_t>(props.fixedRecSize) > limit)
-    return BadValue(kFixedRecSize);
+    return tw::twx::InvalidValue(kFixedRecSize);
   if (props.fixedRecSize != 0) fixedSize = static_cast<uint32_t>(props.fixedRecSize);
-  if (fixedSize > limit) return BadValue(kFixedRecSize);
-  if (props.maxText < 0) return BadValue(kMaxText);
+  if (fixedSize > limit) return tw::twx::InvalidValue(kFixedRecSize);
+  if (props.maxText < 0) return tw::twx::InvalidValue(kMaxText);
   if (props.maxText != 0) maxText = static_cast<uint32_t>(props.maxText);
   if (props.minRecSize > 0) minSize = static_cast<uint32_t>(props.minRecSize);
   set.limit = limit;
@@ -442,6 +356,13 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
 }
 
 // ---------------------------------------------------------------- operations
+
+uint32_t Connection::Unavailable(std::string_view entry) {
+  // The routine's label names the entry point, as every traced routine's does.
+  const std::string label = std::string(entry) + ": ";
+  Routine routine(tracer, label.c_str());
+  return routine.Exit(TWFAIL_UNAVAILABLE);
+}
 
 uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* count) {
   Routine routine(tracer, "TWXExecute: ");

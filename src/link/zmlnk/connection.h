@@ -1,7 +1,8 @@
 // The state of one text-file connection and the operations behind its entry points. The
-// engine's context block holds only a pointer to a Connection, which owns everything else:
-// property values, the trace, the allocation registry and, while connected, a Session (the
-// compiled ZID description, the open data file, the record buffers and the field bindings).
+// engine's context block (twx_plugin.h) holds only a pointer to a Connection, which owns
+// everything else: property values, the trace, the allocation registry and, while connected,
+// a Session (the compiled ZID description, the open data file, the record buffers and the
+// field bindings).
 #ifndef TW_LINK_ZMLNK_CONNECTION_H_
 #define TW_LINK_ZMLNK_CONNECTION_H_
 
@@ -27,8 +28,6 @@ namespace flatrec {
 
 // The most a record may hold (MaxRecSize): a record buffer is twice this.
 constexpr int32_t kMaxRecordLimit = 0x4000000;
-// Property texts are used up to 255 characters; file names longer than that are refused.
-constexpr size_t kMaxPropertyText = 255;
 // Work buffers: the ZID text and the replacement text.
 constexpr size_t kWorkBuffer = 0x7FFF;
 // The most entries and the longest entry a list stream can describe (16-bit words).
@@ -147,6 +146,8 @@ class Connection {
   uint32_t Insert(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
   uint32_t Update(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
   uint32_t Action(uint32_t code);
+  // The entry points this connector does not offer: traced, then TWFAIL_UNAVAILABLE.
+  uint32_t Unavailable(std::string_view entry);
 
   // Parts used by the input and output units.
   MemRegistry registry;
@@ -188,10 +189,5 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot);
 uint32_t LogNamed(uint32_t status, std::string_view name);
 
 }  // namespace flatrec
-
-// The engine's context block for one connection.
-struct TWXContext {
-  flatrec::Connection* connection;
-};
 
 #endif  // TW_LINK_ZMLNK_CONNECTION_H_

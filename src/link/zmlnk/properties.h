@@ -1,14 +1,17 @@
 // The property table of the text-file connector: one row per property with its token,
-// definition-row type, name, trace name, how it is kept and its default. The engine's
-// definition rows, the Get/Set dispatch and the defaults all come from this one table.
+// definition-row type, name, trace name, how it is kept, its default, its limits and its
+// follow-up, and the identity the connector states. The engine's definition rows, the Get/Set
+// dispatch and the defaults all come from this one table.
 #ifndef TW_LINK_ZMLNK_PROPERTIES_H_
 #define TW_LINK_ZMLNK_PROPERTIES_H_
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "twx.h"
+#include "twx_plugin.h"
+#include "twx_props.h"
 
 namespace flatrec {
 
@@ -22,20 +25,6 @@ struct Props {
   // 0 until MAP_NAME is first set; then 3 while it is on, 2 after it is set off. Bit 0:
   // fields are matched to columns by name.
   uint8_t mergeMode = 0;
-};
-
-enum class PropKind : uint8_t { kText, kInt, kFlag };
-
-struct PropDef {
-  uint32_t token;
-  uint32_t rowType;       // TWTYPE_* of the definition row
-  const char* name;       // null for a predefined token
-  const char* traceName;  // names the property in trace lines
-  PropKind kind;
-  std::string Props::*text;
-  int32_t Props::*word;
-  const char* defaultText;
-  int32_t defaultInt;
 };
 
 // Own tokens.
@@ -69,74 +58,93 @@ enum Token : uint32_t {
 constexpr int32_t kDefaultMaxRecSize = 0x20000;
 constexpr int32_t kDefaultMaxText = 0x8000;
 constexpr int32_t kDefaultTrace = 28;
+// Property texts are used up to 255 characters; file names longer than that are refused.
+constexpr size_t kMaxPropertyText = 255;
 
-constexpr PropDef Text(uint32_t token, const char* name, const char* traceName,
-                       std::string Props::*slot, const char* def = "") {
-  return PropDef{token, TWTYPE_TEXT, name, traceName, PropKind::kText, slot, nullptr, def, 0};
-}
-constexpr PropDef Int(uint32_t token, const char* name, const char* traceName, int32_t Props::*slot,
-                      int32_t def = 0, uint32_t rowType = TWTYPE_INT) {
-  return PropDef{token, rowType, name, traceName, PropKind::kInt, nullptr, slot, nullptr, def};
-}
-constexpr PropDef Flag(uint32_t token, const char* name, const char* traceName,
-                       int32_t Props::*slot) {
-  return PropDef{token, TWTYPE_INT, name, traceName, PropKind::kFlag, nullptr, slot, nullptr, 0};
-}
+class Connection;
+using Row = tw::twx::Property<Props, Connection>;
 
-inline constexpr PropDef kProperties[] = {
-    Text(TWTOKEN_DATABASE, nullptr, "TWTOKEN_DATABASE", &Props::database),
-    Text(TWTOKEN_METADATA, nullptr, "TWTOKEN_METADATA", &Props::metadata),
-    Flag(TWTOKEN_MAP_NAME, nullptr, "TWTOKEN_MAP_NAME", &Props::mapName),
-    Text(kLog, "Log", "ZPTOKEN_LOG", &Props::log),
-    Int(kMaxRecSize, "MaxRecSize", "ZPTOKEN_MAXREC", &Props::maxRecSize, kDefaultMaxRecSize),
-    Int(kMaxRecCount, "MaxRecCount", "ZPTOKEN_MAX", &Props::maxRecCount),
-    Int(kTrace, "Trace", "ZPTOKEN_TRACE", &Props::trace, kDefaultTrace),
-    Int(kFixedRecSize, "FixedRecSize", "ZPTOKEN_RECSIZE", &Props::fixedRecSize),
-    Flag(kProcessDuplicates, "ProcessDuplicates", "ZPTOKEN_PROCESSDUPS", &Props::processDuplicates),
-    Flag(kCheckForQuotes, "CheckForQuotes", "ZPTOKEN_QUOTED", &Props::checkForQuotes),
-    Text(kRecordDelim, "RecordDelim", "ZPTOKEN_RECDELIM", &Props::recordDelim),
-    Text(kFiletype, "Filetype", "ZPTOKEN_FILETYPE", &Props::filetype, "TEXT"),
-    Int(kMinRecSize, "MinRecSize", "ZPTOKEN_IMINREC", &Props::minRecSize),
-    Int(kSkipRecords, "SkipRecords", "ZPTOKEN_ISKIPRECS", &Props::skipRecords),
+// The follow-ups of a set (properties.cc): the trace word and the Log file take effect at
+// once; MAP_NAME sets the merge mode.
+uint32_t LogSet(Connection& c, bool assigned);
+uint32_t TraceSet(Connection& c, bool assigned);
+uint32_t MapNameSet(Connection& c, bool assigned);
+
+// Texts are owned native strings; TEXT_FORMAT is served, always native, without a row of
+// its own in the definition table.
+inline constexpr Row kProperties[] = {
+    tw::twx::StringProperty(TWTOKEN_DATABASE, &Props::database).Traced("TWTOKEN_DATABASE"),
+    tw::twx::StringProperty(TWTOKEN_METADATA, &Props::metadata).Traced("TWTOKEN_METADATA"),
+    tw::twx::FlagProperty(TWTOKEN_MAP_NAME, &Props::mapName)
+        .Traced("TWTOKEN_MAP_NAME")
+        .OnSet(&MapNameSet),
+    // A file name that does not fit is refused, never cut.
+    tw::twx::StringProperty(kLog, &Props::log, "Log")
+        .Traced("ZPTOKEN_LOG")
+        .Limits(0, static_cast<int32_t>(kMaxPropertyText))
+        .OnSet(&LogSet),
+    tw::twx::IntProperty(kMaxRecSize, &Props::maxRecSize, "MaxRecSize")
+        .Traced("ZPTOKEN_MAXREC")
+        .Default(kDefaultMaxRecSize),
+    tw::twx::IntProperty(kMaxRecCount, &Props::maxRecCount, "MaxRecCount").Traced("ZPTOKEN_MAX"),
+    tw::twx::IntProperty(kTrace, &Props::trace, "Trace")
+        .Traced("ZPTOKEN_TRACE")
+        .Default(kDefaultTrace)
+        .OnSet(&TraceSet),
+    tw::twx::IntProperty(kFixedRecSize, &Props::fixedRecSize, "FixedRecSize")
+        .Traced("ZPTOKEN_RECSIZE"),
+    tw::twx::FlagProperty(kProcessDuplicates, &Props::processDuplicates, "ProcessDuplicates")
+        .Traced("ZPTOKEN_PROCESSDUPS"),
+    tw::twx::FlagProperty(kCheckForQuotes, &Props::checkForQuotes, "CheckForQuotes")
+        .Traced("ZPTOKEN_QUOTED"),
+    tw::twx::StringProperty(kRecordDelim, &Props::recordDelim, "RecordDelim")
+        .Traced("ZPTOKEN_RECDELIM"),
+    tw::twx::StringProperty(kFiletype, &Props::filetype, "Filetype")
+        .Traced("ZPTOKEN_FILETYPE")
+        .Default("TEXT"),
+    tw::twx::IntProperty(kMinRecSize, &Props::minRecSize, "MinRecSize").Traced("ZPTOKEN_IMINREC"),
+    tw::twx::IntProperty(kSkipRecords, &Props::skipRecords, "SkipRecords")
+        .Traced("ZPTOKEN_ISKIPRECS"),
     // A text row in the table, handled as an integer.
-    Int(kSkipBytes, "SkipBytes", "ZPTOKEN_ISKIPBYTES", &Props::skipBytes, 0, TWTYPE_TEXT),
-    Text(kFillCharacter, "FillCharacter", "ZPTOKEN_OFILL", &Props::fillCharacter),
-    Text(kZid, "ZID", "ZPTOKEN_ZID", &Props::zid),
-    Text(kLinktype, "Linktype", "ZPTOKEN_LINKTYPE", &Props::linktype, "SOURCE"),
-    Flag(kEchoZid, "EchoZid", "ZPTOKEN_ECHO", &Props::echoZid),
-    Text(kDayNames, "DayNames", "ZPTOKEN_DAYNAMES", &Props::dayNames,
-         "Monday,Tuesday,Wednesday,Thursday,Friday,Saturday,Sunday"),
-    Text(kMonthNames, "MonthNames", "ZPTOKEN_MONTHNAMES", &Props::monthNames,
-         "January,February,March,April,May,June,July,August,September,October,November,"
-         "December"),
-    Text(kRepStrings, "RepStrings", "ZPTOKEN_REPSTRINGS", &Props::repStrings),
-    Text(kAmString, "AMString", "ZPTOKEN_AMSTRING", &Props::amString, "AM"),
-    Text(kPmString, "PMString", "ZPTOKEN_PMSTRING", &Props::pmString, "PM"),
-    Int(kMaxText, "MaxText", "ZPTOKEN_MAXTEXT", &Props::maxText, kDefaultMaxText),
-    Text(kHeaderRec, "HeaderRec", "ZPTOKEN_PROLOG", &Props::headerRec),
-    Text(kTrailerRec, "TrailerRec", "ZPTOKEN_EPILOG", &Props::trailerRec),
+    tw::twx::IntProperty(kSkipBytes, &Props::skipBytes, "SkipBytes")
+        .Traced("ZPTOKEN_ISKIPBYTES")
+        .WithType(TWTYPE_TEXT),
+    tw::twx::StringProperty(kFillCharacter, &Props::fillCharacter, "FillCharacter")
+        .Traced("ZPTOKEN_OFILL"),
+    tw::twx::StringProperty(kZid, &Props::zid, "ZID").Traced("ZPTOKEN_ZID"),
+    tw::twx::StringProperty(kLinktype, &Props::linktype, "Linktype")
+        .Traced("ZPTOKEN_LINKTYPE")
+        .Default("SOURCE"),
+    tw::twx::FlagProperty(kEchoZid, &Props::echoZid, "EchoZid").Traced("ZPTOKEN_ECHO"),
+    tw::twx::StringProperty(kDayNames, &Props::dayNames, "DayNames")
+        .Traced("ZPTOKEN_DAYNAMES")
+        .Default("Monday,Tuesday,Wednesday,Thursday,Friday,Saturday,Sunday"),
+    tw::twx::StringProperty(kMonthNames, &Props::monthNames, "MonthNames")
+        .Traced("ZPTOKEN_MONTHNAMES")
+        .Default("January,February,March,April,May,June,July,August,September,October,"
+                 "November,December"),
+    tw::twx::StringProperty(kRepStrings, &Props::repStrings, "RepStrings")
+        .Traced("ZPTOKEN_REPSTRINGS"),
+    tw::twx::StringProperty(kAmString, &Props::amString, "AMString")
+        .Traced("ZPTOKEN_AMSTRING")
+        .Default("AM"),
+    tw::twx::StringProperty(kPmString, &Props::pmString, "PMString")
+        .Traced("ZPTOKEN_PMSTRING")
+        .Default("PM"),
+    tw::twx::IntProperty(kMaxText, &Props::maxText, "MaxText")
+        .Traced("ZPTOKEN_MAXTEXT")
+        .Default(kDefaultMaxText),
+    tw::twx::StringProperty(kHeaderRec, &Props::headerRec, "HeaderRec").Traced("ZPTOKEN_PROLOG"),
+    tw::twx::StringProperty(kTrailerRec, &Props::trailerRec, "TrailerRec").Traced("ZPTOKEN_EPILOG"),
+    tw::twx::ConstantProperty<Props>(TWTOKEN_TEXT_FORMAT, TWSTREAMFMT_NATIVE).Unlisted(),
 };
-inline constexpr size_t kPropertyCount = sizeof kProperties / sizeof kProperties[0];
 
 // The engine's definition rows, in table order, ended by a zero row.
-constexpr std::array<TWXPropertyDef, kPropertyCount + 1> BuildDefinitionRows() {
-  std::array<TWXPropertyDef, kPropertyCount + 1> rows{};
-  for (size_t i = 0; i < kPropertyCount; ++i) {
-    const PropDef& p = kProperties[i];
-    uint32_t length = 0;
-    if (p.name != nullptr)
-      while (p.name[length] != '\0') ++length;
-    rows[i] = TWXPropertyDef{p.token, p.rowType, 0u, p.name, length};
-  }
-  return rows;
-}
-inline constexpr std::array<TWXPropertyDef, kPropertyCount + 1> kDefinitionRows =
-    BuildDefinitionRows();
+inline constexpr auto kDefinitionRows = tw::twx::DefinitionRows<kProperties>();
 
-// The row serving token; null when the connector does not know it.
-const PropDef* FindProperty(uint32_t token);
-// Every property at its default.
-void SetDefaults(Props* props);
+// The identity's flags word is this connector's own (the others carry TWX_IDENTITY_FLAGS).
+inline constexpr tw::twx::ConnectorTraits kTraits = {.properties = kDefinitionRows.data(),
+                                                     .flags = 0x00000800u};
 
 }  // namespace flatrec
 

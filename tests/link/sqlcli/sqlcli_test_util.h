@@ -9,7 +9,8 @@
 //   - Direct: a plain ODBC connection of the test's own for preparing and checking tables.
 //   - Env: the test's installation with the engine started, the fake control store and a named
 //     activity, so that every log entry can be read back.
-//   - Link: a Connection initialised as the engine would, with property and connect helpers.
+//   - Link: a Connection initialised as the engine would, with property (link_test_util.h)
+//     and connect helpers.
 #ifndef TW_TESTS_LINK_SQLCLI_SQLCLI_TEST_UTIL_H_
 #define TW_TESTS_LINK_SQLCLI_SQLCLI_TEST_UTIL_H_
 
@@ -33,6 +34,7 @@
 #include "connection.h"
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "link_test_util.h"
 #include "plat_test_util.h"
 
 namespace sqlcli_test {
@@ -364,67 +366,18 @@ using twtest::LogLast;
 
 // ---------------------------------------------------------------- properties -----------
 
-inline uint32_t SetField(Connection& c, uint32_t token, uint32_t type,
-                         const std::function<void(TWFIELD)>& fill) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, type, 1), TWSUCCESS);
-  fill(f);
-  uint32_t st = c.SetProperty(token, f);
-  TWFieldFree(f);
-  return st;
-}
-inline uint32_t SetText(Connection& c, uint32_t token, std::string_view value) {
-  return SetField(c, token, TWTYPE_TEXT, [&](TWFIELD f) {
-    Text t(value);
-    EXPECT_EQ(TWFieldSetStream(f, 1, t.get()), TWSUCCESS);
-  });
-}
-inline uint32_t SetInt(Connection& c, uint32_t token, int32_t value) {
-  return SetField(c, token, TWTYPE_INT,
-                  [&](TWFIELD f) { EXPECT_EQ(TWFieldSetInt(f, 1, &value), TWSUCCESS); });
-}
-// A field of type left null.
-inline uint32_t SetNull(Connection& c, uint32_t token, uint32_t type) {
-  return SetField(c, token, type, [](TWFIELD) {});
-}
-// The property as native text through a text field; nullopt when the get fails (*status
-// receives its status).
-inline std::optional<std::string> GetText(Connection& c, uint32_t token,
-                                          uint32_t* status = nullptr) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_TEXT, 1), TWSUCCESS);
-  std::optional<std::string> out;
-  uint32_t st = c.GetProperty(token, f);
-  if (status != nullptr) *status = st;
-  if (st == TWSUCCESS) {
-    Text t;
-    if (TWFieldIsNull(f, 1))
-      out = "";
-    else if (TWFieldGetStream(f, 1, TWSTREAMFMT_NATIVE, t.get(), nullptr) == TWSUCCESS)
-      out = t.str();
-  }
-  TWFieldFree(f);
-  return out;
-}
-// The property through an integer field; nullopt when the get fails.
-inline std::optional<int32_t> GetInt(Connection& c, uint32_t token, uint32_t* status = nullptr) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_INT, 1), TWSUCCESS);
-  std::optional<int32_t> out;
-  uint32_t st = c.GetProperty(token, f);
-  if (status != nullptr) *status = st;
-  int32_t v = 0;
-  if (st == TWSUCCESS && TWFieldGetInt(f, 1, &v, nullptr) == TWSUCCESS) out = v;
-  TWFieldFree(f);
-  return out;
-}
+using link_test::GetInt;
+using link_test::GetText;
+using link_test::SetInt;
+using link_test::SetNull;
+using link_test::SetText;
 
 // ---------------------------------------------------------------- connections ----------
 
 // A connection initialised as the engine initialises one (environment flag set; the shared
 // environment is counted, so several Links may live at once). Disconnected (if still
 // connected) and terminated at the end.
-class Link {
+class Link : public link_test::PropertyChain<Link> {
  public:
   Link() {
     OdbcConfig::Get();
@@ -437,14 +390,6 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  Link& Str(uint32_t token, std::string_view v) {
-    EXPECT_EQ(SetText(c, token, v), TWSUCCESS) << token;
-    return *this;
-  }
-  Link& Num(uint32_t token, int32_t v) {
-    EXPECT_EQ(SetInt(c, token, v), TWSUCCESS) << token;
-    return *this;
-  }
   // SERVER, USERID and PASSWORD of source, then Connect; answers its status.
   uint32_t Connect(const DataSource& source) {
     Str(TWTOKEN_SERVER, source.dsn);

@@ -13,8 +13,6 @@
 namespace flatrec_test {
 namespace {
 
-using flatrec::PropKind;
-
 TEST(FlatrecProperties, DefaultsOfTheTable) {
   Env env;
   Link link;

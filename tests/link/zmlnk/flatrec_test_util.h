@@ -1,6 +1,6 @@
 // Helpers of the text-file connector tests: a test's own installation with the engine and a
-// stand-alone activity, a connection driven through the same layer as the entry points,
-// property setting, and field lists for fetching and inserting.
+// stand-alone activity, a connection driven through the same layer as the entry points, its
+// properties (link_test_util.h), and field lists for fetching and inserting.
 #ifndef TW_TESTS_LINK_ZMLNK_FLATREC_TEST_UTIL_H_
 #define TW_TESTS_LINK_ZMLNK_FLATREC_TEST_UTIL_H_
 
@@ -16,6 +16,7 @@
 #include "connection.h"
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "link_test_util.h"
 #include "plat_test_util.h"
 
 namespace flatrec_test {
@@ -41,65 +42,25 @@ class Env {
   twtest::Installation inst_;
 };
 
-inline uint32_t SetField(Connection& c, uint32_t token, uint32_t type,
-                         const std::function<void(TWFIELD)>& fill) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, type, 1), TWSUCCESS);
-  fill(f);
-  uint32_t st = c.SetProperty(token, f);
-  TWFieldFree(f);
-  return st;
-}
-inline uint32_t SetText(Connection& c, uint32_t token, std::string_view value) {
-  return SetField(c, token, TWTYPE_TEXT, [&](TWFIELD f) {
-    Text t(value);
-    EXPECT_EQ(TWFieldSetStream(f, 1, t.get()), TWSUCCESS);
-  });
-}
-inline uint32_t SetInt(Connection& c, uint32_t token, int32_t value) {
-  return SetField(c, token, TWTYPE_INT,
-                  [&](TWFIELD f) { EXPECT_EQ(TWFieldSetInt(f, 1, &value), TWSUCCESS); });
-}
-inline uint32_t SetNull(Connection& c, uint32_t token, uint32_t type) {
-  return SetField(c, token, type, [](TWFIELD) {});
-}
+using link_test::SetInt;
+using link_test::SetNull;
+using link_test::SetText;
+// A failed get reads "<fail>" or -999.
 inline std::string GetText(Connection& c, uint32_t token) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_TEXT, 1), TWSUCCESS);
-  std::string out = "<fail>";
-  if (c.GetProperty(token, f) == TWSUCCESS) {
-    Text t;
-    EXPECT_EQ(TWFieldGetStream(f, 1, TWSTREAMFMT_NATIVE, t.get(), nullptr), TWSUCCESS);
-    out = t.str();
-  }
-  TWFieldFree(f);
-  return out;
+  return link_test::GetText(c, token).value_or("<fail>");
 }
 inline int32_t GetInt(Connection& c, uint32_t token) {
-  TWFIELD f = TWNULLHANDLE;
-  EXPECT_EQ(TWFieldAlloc(&f, TWTYPE_INT, 1), TWSUCCESS);
-  int32_t v = -999;
-  if (c.GetProperty(token, f) == TWSUCCESS) TWFieldGetInt(f, 1, &v, nullptr);
-  TWFieldFree(f);
-  return v;
+  return link_test::GetInt(c, token).value_or(-999);
 }
 
 // A connection with its defaults, tracing nothing to standard output.
-class Link {
+class Link : public link_test::PropertyChain<Link> {
  public:
   Link() {
     EXPECT_EQ(c.Initialize(0x00010001, 1), TWSUCCESS);
     EXPECT_EQ(SetInt(c, flatrec::kTrace, 1), TWSUCCESS);
   }
   ~Link() { c.Terminate(0); }
-  Link& Str(uint32_t token, std::string_view v) {
-    EXPECT_EQ(SetText(c, token, v), TWSUCCESS) << token;
-    return *this;
-  }
-  Link& Num(uint32_t token, int32_t v) {
-    EXPECT_EQ(SetInt(c, token, v), TWSUCCESS) << token;
-    return *this;
-  }
   Connection c;
 };
 
