@@ -13,25 +13,14 @@ namespace tw::csmgr {
 
 namespace {
 
-constexpr uint32_t kApiFailure = 790;
-constexpr uint32_t kViewMissing = 793;
-constexpr uint32_t kViewUnreadable = 794;
-constexpr uint32_t kNoActivity = 797;
-constexpr uint32_t kActivityItem = 798;
-constexpr uint32_t kFinished = 810;
-constexpr uint32_t kDisabled = 812;
-constexpr uint32_t kNotPermitted = 813;
-constexpr uint32_t kAbnormal = 809;
-constexpr uint32_t kCleanup = 811;
-
 constexpr char kQueuedView[] = "(CS_Queued Events)";
 constexpr char kSyncView[] = "(CS_Sync Dependents)";
 constexpr char kActiveView[] = "(CS_Active Events)";
 constexpr char kActivitiesView[] = "(CS_Activities)";
 
 uint32_t ItemFailure(const char* item) {
-  CSMgrDetail(Detail::kField, item);
-  return CSMgrReport(kActivityItem);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, item);
+  return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
 
 // An index over a view that is not kept open between requests.
@@ -40,12 +29,12 @@ class ScopedIndex {
   ScopedIndex(const char* view) : view_(view) {
     const GVNOTEID id = OrdexLocateView(Service().adminDb, view);
     if (!id) {
-      status_ = kViewMissing;
+      status_ = TWFAIL_ADMIN_ITEM;
     } else if (!OrdexOpenIndex(Service().adminDb, id, view, &index_)) {
-      status_ = kViewUnreadable;
+      status_ = TWFAIL_ADMIN_ACCESS;
     }
     if (status_) {
-      CSMgrDetail(Detail::kView, view);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, view);
       CSMgrReport(status_);
     }
   }
@@ -195,8 +184,8 @@ bool StillDue(GVDOC doc, const GVTIMEDATE& now) {
 uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* locked) {
   *locked = false;
   if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   if (!StillDue(slot.document, now)) {
     OrdexCloseDocument(&slot.document, false);
@@ -221,9 +210,9 @@ uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
     const bool disabled = OrdexWriteText(slot.document, "Enabled", "0");
     const bool unlocked = OrdexWriteNumber(slot.document, "Lock", 0);
     if (disabled && unlocked) {
-      CSMgrDetailMessage(kDisabled, "");
-      CSMgrDetail(Detail::kDocument, slot.name);
-      CSMgrLogServer(Service().serverId, kDisabled);
+      CSMgrDetailMessage(TWMSG_ACTIVITY_DISABLED, "");
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+      CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_DISABLED);
     }
   }
   FreeSlot(slot);
@@ -246,9 +235,9 @@ uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
                      zone)) {
     OrdexWriteNumber(slot.document, "Lock", 0);
     OrdexWriteNumber(slot.document, "ActivityID", 0);
-    CSMgrDetail(Detail::kDocument, slot.name);
-    CSMgrLogServer(Service().serverId, kNotPermitted);
-    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, kNotPermitted);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+    CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_RESCHEDULED);
+    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_RESCHEDULED);
     // The scan goes on with this slot: it keeps its handle for the next entry.
     CSMgrSlotReleaseDocument(&slot, true);
     return 0;
@@ -295,8 +284,8 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
       QuietReports quiet;
       OrdexReadText(doc, "Name", &name);
     }
-    CSMgrDetail(Detail::kDocument, name);
-    CSMgrReport(kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
+    CSMgrReport(TWMSG_ACTIVITY_DISABLED);
   }
   if (r.sched_time && !OrdexWriteDatetime(doc, "SchedTime", ToTimedate(*r.sched_time, zone)))
     status = ItemFailure("SchedTime");
@@ -305,7 +294,7 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
     if (r.stop_time)
       stop = ToTimedate(*r.stop_time, zone);
     else if (GVDatetimeConstant(GVDT_MAXIMUM, &stop) != 0)
-      return CSMgrReport(kApiFailure);
+      return CSMgrReport(TWFAIL_API);
     if (!OrdexWriteDatetime(doc, "VV_ActStopTime", stop)) status = ItemFailure("VV_ActStopTime");
   }
   return status;
@@ -314,8 +303,8 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
 uint32_t CSMgrRequeue(GVNOTEID id) {
   ScopedDoc doc;
   if (!doc.Open(id)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   std::string name;
   uint32_t status = 0;
@@ -329,8 +318,8 @@ uint32_t CSMgrRequeue(GVNOTEID id) {
     server =
         OrdexFirstIdOfKey(Service().adminDb, Service().admin.servers, "(CS_Servers)", designated);
     if (!server) {
-      CSMgrDetail(Detail::kDocument, designated);
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, designated);
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
   }
   if (!status && !OrdexWriteNumber(doc.get(), "ServerID", server)) status = ItemFailure("ServerID");
@@ -338,8 +327,8 @@ uint32_t CSMgrRequeue(GVNOTEID id) {
   if (status) {
     OrdexWriteText(doc.get(), "Enabled", "0");
     OrdexWriteNumber(doc.get(), "RunASAP", 0);
-    CSMgrDetail(Detail::kDocument, name);
-    CSMgrReport(kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
+    CSMgrReport(TWMSG_ACTIVITY_DISABLED);
   }
   doc.Close(true);
   return status;
@@ -352,8 +341,8 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
     const GVTIMEDATE now = CSMgrNow();
     reply->now = now;
     if (!queue || !OrdexRefreshIndex(queue) || GVIndexSetPosition(queue, 0) != 0) {
-      CSMgrDetail(Detail::kView, kQueuedView);
-      return CSMgrReport(kViewUnreadable);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+      return CSMgrReport(TWFAIL_ADMIN_ACCESS);
     }
     bool restart = false;
     for (;;) {
@@ -363,12 +352,12 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
       int32_t activity = 0, server = 0;
       if (!OrdexViewCellDatetime(queue, kQueuedView, 1, &due) ||
           !OrdexViewCellNumber(queue, kQueuedView, 2, &activity)) {
-        CSMgrDetail(Detail::kView, kQueuedView);
-        CSMgrReport(kViewUnreadable);
+        CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+        CSMgrReport(TWFAIL_ADMIN_ACCESS);
         continue;
       }
       int32_t cmp = 0;
-      if (GVDatetimeCompare(&due, &now, &cmp) != 0) return CSMgrReport(kApiFailure);
+      if (GVDatetimeCompare(&due, &now, &cmp) != 0) return CSMgrReport(TWFAIL_API);
       if (cmp >= 0) return 0;  // nothing due yet
       if (activity == 0) {
         if (uint32_t st = CSMgrRequeue(entry)) return st;
@@ -376,9 +365,9 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
         break;
       }
       if (!OrdexViewCellNumber(queue, kQueuedView, 3, &server)) {
-        CSMgrDetail(Detail::kView, kQueuedView);
-        CSMgrReport(kViewUnreadable);
-        return CSMgrReport(792);
+        CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+        CSMgrReport(TWFAIL_ADMIN_ACCESS);
+        return CSMgrReport(TWFAIL_CSMGR_ORDEX_SERVER);
       }
       if (server != 0 && static_cast<uint32_t>(server) != s.serverId) continue;
       bool locked = false;
@@ -401,7 +390,7 @@ uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time) {
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kSyncView, static_cast<int32_t>(finished), &matches))
-    return CSMgrReport(kViewUnreadable);
+    return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   // Collect first: storing a shorter list changes the view under the walk.
   std::vector<GVNOTEID> waiting;
   for (uint32_t i = 0; i < matches; ++i) {
@@ -440,7 +429,7 @@ uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time) {
 
 uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length) {
   const uint32_t count = names ? GVTextListGetCount(names, length) : 0;
-  if (count == 0) return 779;
+  if (count == 0) return TWFAIL_CSMGR_ARGUMENT;
   ScopedIndex index(kActivitiesView);
   if (index.status()) return index.status();
   std::vector<int32_t> found;
@@ -452,15 +441,15 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
     const GVNOTEID id = OrdexFirstIdOfKey(Service().adminDb, Service().admin.activities,
                                           kActivitiesView, name.data());
     if (!id) {
-      CSMgrDetail(Detail::kDocument, name.data());
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name.data());
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
       failed = true;
       continue;
     }
     ScopedDoc doc;
     if (!doc.Open(id)) {
-      CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
       failed = true;
       continue;
     }
@@ -476,7 +465,7 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
       break;
     }
     if (!doc.Close(true)) {
-      status = CSMgrReport(kApiFailure);
+      status = CSMgrReport(TWFAIL_API);
       failed = true;
       break;
     }
@@ -485,8 +474,8 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
   if (waiter && !found.empty() && !failed) {
     ScopedDoc doc;
     if (!doc.Open(waiter)) {
-      CSMgrDetail(Detail::kDocumentNumber, int64_t{waiter});
-      return CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{waiter});
+      return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
     if (!OrdexWriteNumber(doc.get(), "SyncID", waiter)) return ItemFailure("SyncID");
     if (!OrdexWriteNumberList(doc.get(), "SyncDependents", found))
@@ -500,8 +489,8 @@ uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
   *finished = false;
   ScopedDoc doc;
   if (!doc.Open(activity, kOpenLookOnly)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{activity});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{activity});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   uint32_t type = 0;
   *finished = OrdexItemType(doc.get(), "SyncID", &type) && type == 0;
@@ -509,7 +498,7 @@ uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
 }
 
 uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
-  const uint32_t m = message ? static_cast<uint32_t>(message) : kFinished;
+  const uint32_t m = message ? static_cast<uint32_t>(message) : TWMSG_ACTIVITY_FINISHED;
   if (slot.flags & kSlotByName) {
     if (!(slot.flags & kSlotLogOff) && slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
     FreeSlot(slot);
@@ -519,10 +508,10 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   const GVDOC doc = slot.document;
   if (!doc) {
     FreeSlot(slot);
-    return CSMgrReport(kNoActivity);
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   if (logging) {
-    CSMgrDetail(Detail::kDocument, slot.name);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
     CSMgrLogServer(Service().serverId, m);
   }
   if (!OrdexWriteNumber(doc, "Lock", 0)) {
@@ -568,8 +557,8 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   const GVTIMEDATE now = CSMgrNow();
   if (failures == -1) {
     if (uint32_t st = Disable(doc); st && !status) status = st;
-    CSMgrDetail(Detail::kDocument, slot.name);
-    CSMgrLogServer(Service().serverId, kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+    CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_DISABLED);
   } else if (!RunAsapSet(doc)) {
     GVTIMEDATE sched{};
     int32_t cmp = 0;
@@ -616,7 +605,7 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kActiveView, static_cast<int32_t>(server_id), &matches))
-    return CSMgrReport(kViewUnreadable);
+    return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   std::vector<GVNOTEID> ids;
   for (uint32_t i = 0; i < matches; ++i) {
     GVNOTEID id = 0;
@@ -628,7 +617,7 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
   uint32_t status = 0;
   for (GVNOTEID id : ids) {
     ActivitySlot* slot = CSMgrSlotTake();
-    if (!slot) return 779;
+    if (!slot) return TWFAIL_CSMGR_ARGUMENT;
     if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
       FreeSlot(*slot);
       continue;
@@ -643,8 +632,9 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
         slot->flags |= kSlotLogOff;
     }
     slot->name = name.substr(0, kTextField - 1);
-    CSMgrDetailMessage(kCleanup, Service().serverName);
-    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(kAbnormal)); st && !status)
+    CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
+    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(TWMSG_ACTIVITY_ABNORMAL));
+        st && !status)
       status = st;
   }
   return status;

@@ -26,18 +26,6 @@
 
 namespace tw::server {
 
-// Completion codes handed to CSMgrDoneActivity (0 when a run ended by itself with result 0).
-enum Completion : uint32_t {
-  kClosedByUser = 4146,
-  kKilledByUser = 4147,
-  kEndedWithError = 4148,
-  kTerminatedAbnormally = 4149,
-  kClosedDuringStop = 4150,
-  kKilledDuringStop = 4151,
-  kClosedAfterTimeout = 4152,
-  kKilledAfterTimeout = 4153,
-};
-
 // Why a run ended (0: by itself).
 enum EndReason : int32_t {
   kEndedByItself = 0,
@@ -49,8 +37,9 @@ enum EndReason : int32_t {
   kClosedTimeout = 6,
 };
 
-// The completion code and the console message (4113-4120) of a run that ended for reason
-// with the run table's result word.
+// The completion code handed to CSMgrDoneActivity (a TWMSG_COMPLETION_ id, or 0 when a run
+// ended by itself with result 0) and the console message (a TWMSG_TRACE_ id) of a run that
+// ended for reason with the run table's result word.
 struct CompletionOutcome {
   uint32_t completion;
   uint32_t message;
@@ -100,8 +89,9 @@ struct SchedulerServices {
 class Scheduler {
  public:
   // The construction steps: timer pipe and thread, the run table (another live server
-  // holding it: 4177 and event 3, and nothing else is touched), TWSystemInit, CSMgrInit, the
-  // status timer, event 1. Failures are printed on standard error and posted as event 2 or 3.
+  // holding it: TWFAIL_SERVER_RUNNING and event 3, and nothing else is touched), TWSystemInit,
+  // CSMgrInit, the status timer, event 1. Failures are printed on standard error and posted as
+  // event 2 or 3.
   Scheduler(const SchedulerPipes& pipes, const SchedulerServices& services = {});
   // Reports the server down, ends the control-store session, destroys the run table and ends
   // the timer thread; runs still held are killed and waited for.

@@ -268,7 +268,7 @@ TW_API uint32_t TWActivityAddProperty(const TWStream* name, uint32_t store, uint
         st = TWFieldAlloc(&raw, TWTYPE_TEXT, 1);
         added.value.reset(raw);
         if (st == TWSUCCESS) st = TWFieldSetStream(raw, 1, &item);
-      } else if (st == kMissingItem) {
+      } else if (st == TWFAIL_ACTIVITY_ITEM) {
         st = TWSUCCESS;
       }
       TWStreamDataFree(&item);

@@ -13,10 +13,6 @@
 namespace tw::engine {
 namespace {
 
-constexpr uint32_t kCreatedEvent = TWSTATUSF_EVENT | 1636;
-constexpr uint32_t kDroppedEvent = TWSTATUSF_EVENT | 1637;
-constexpr uint32_t kTruncatedEvent = TWSTATUSF_EVENT | 1638;
-
 // Handles are numbers, never addresses: a stale or foreign handle finds nothing.
 std::mutex gRegistryMutex;
 std::map<uintptr_t, std::shared_ptr<Connection>> gConnections;
@@ -44,7 +40,7 @@ uint32_t InitializeContext(Connection& c) {
   const bool first = plugin.live == 0;
   plugin.serial = plugin.serial % 0xFFFFu + 1;
   c.connectCode = plugin.linkCode | plugin.serial;
-  EntryScope scope(plugin, c.name, kRowInitialize);
+  EntryScope scope(plugin, c.name, TWMSG_FUNCTION_INITIALIZE);
   uint32_t status =
       plugin.entry.initialize(c.context(), c.connectCode, first ? TWXINITF_FIRST_CONNECTION : 0);
   if (status == 0) ++plugin.live;
@@ -55,7 +51,7 @@ uint32_t TerminateContext(Connection& c) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool last = --plugin.live == 0;
-  EntryScope scope(plugin, c.name, kRowTerminate);
+  EntryScope scope(plugin, c.name, TWMSG_FUNCTION_TERMINATE);
   return plugin.entry.terminate(c.context(), last ? TWXTERMF_LAST_CONNECTION : 0);
 }
 
@@ -63,7 +59,7 @@ uint32_t TerminateContext(Connection& c) {
 uint32_t Close(Connection& c, uint32_t errorFlag) {
   c.freed = true;
   if (c.connected) {
-    EntryScope scope(*c.plugin, c.name, kRowDisconnect);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_DISCONNECT);
     c.plugin->entry.disconnect(c.context(), errorFlag);
     c.connected = false;
   }
@@ -95,10 +91,10 @@ uint32_t PushProperties(Connection& c, const LinkSource& source) {
     uint32_t status = NewValueField(row.type, &field);
     if (status == 0) status = TWFieldConvert(field.get(), 1, const_cast<TWFIELD>(value), 1, 1);
     if (status != 0) {
-      EntryScope scope(plugin, c.name, kRowSetProperty, 0, false);
+      EntryScope scope(plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY, 0, false);
       return LogWithToken(TWFAIL_PROPERTY_VALUE, row.token);
     }
-    EntryScope scope(plugin, c.name, kRowSetProperty);
+    EntryScope scope(plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY);
     if (uint32_t st = plugin.entry.setProperty(c.context(), row.token, field.get())) return st;
   }
   return 0;
@@ -171,8 +167,9 @@ uint32_t CountedVerb(TWCONNECT handle, uint32_t entryRow, uint32_t* count, bool 
 }
 
 uint32_t ObjectWordRow(uint32_t objectType) {
-  return objectType >= TWOBJECT_SERVER && objectType <= TWOBJECT_FIELD ? kObjectWordRow + objectType
-                                                                       : 0;
+  return objectType >= TWOBJECT_SERVER && objectType <= TWOBJECT_FIELD
+             ? TWMSG_OBJECT_SERVER + (objectType - TWOBJECT_SERVER)
+             : 0;
 }
 
 // The connector's text value of token when its table serves it; empty otherwise (asking
@@ -182,7 +179,7 @@ std::string ConnectorText(Connection& c, uint32_t token) {
   FieldPtr field;
   if (NewValueField(TWTYPE_TEXT, &field) != 0) return {};
   {
-    EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_GET_PROPERTY);
     if (c.plugin->entry.getProperty(c.context(), token, field.get()) != 0) return {};
   }
   TWStream s{};
@@ -273,7 +270,7 @@ TW_API uint32_t TWConnectConnect(TWCONNECT connect) {
     if (!c) return TWFAIL_INVALID_CONNECT;
     if (uint32_t close = CloseStatus()) return TWActivityLog(close);
     if (c->connected) return TWFAIL_CONNECTED;
-    EntryScope scope(*c->plugin, c->name, kRowConnect);
+    EntryScope scope(*c->plugin, c->name, TWMSG_FUNCTION_CONNECT);
     uint32_t status = c->plugin->entry.connect(c->context());
     if (status == 0) c->connected = true;
     return status;
@@ -286,7 +283,7 @@ TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
     Held c(connect);
     if (!c) return TWFAIL_INVALID_CONNECT;
     if (!c->connected) return 0;
-    EntryScope scope(*c->plugin, c->name, kRowDisconnect);
+    EntryScope scope(*c->plugin, c->name, TWMSG_FUNCTION_DISCONNECT);
     uint32_t status = c->plugin->entry.disconnect(c->context(), ActivityStatus() != 0 ? 1 : 0);
     c->connected = false;
     return status;
@@ -296,27 +293,29 @@ TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
 TW_API uint32_t TWConnectSelect(TWCONNECT connect, TWFIELDLIST keys, uint32_t recordIndex,
                                 TWFIELDLIST dest, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowSelect, count, false, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.select(c.context(), keys, recordIndex, dest, n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_SELECT, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         return c.plugin->entry.select(c.context(), keys, recordIndex, dest, n);
+                       });
   });
 }
 
 TW_API uint32_t TWConnectExecute(TWCONNECT connect, const TWStream* statement, TWFIELDLIST dest,
                                  uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowExecute, count, false, [&](Connection& c, uint32_t* n) {
-      TWStream empty{0, 0, TWSTREAMFMT_NATIVE, 0, nullptr};
-      return c.plugin->entry.execute(c.context(), statement != nullptr ? statement : &empty, dest,
-                                     n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_EXECUTE, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         TWStream empty{0, 0, TWSTREAMFMT_NATIVE, 0, nullptr};
+                         return c.plugin->entry.execute(
+                             c.context(), statement != nullptr ? statement : &empty, dest, n);
+                       });
   });
 }
 
 TW_API uint32_t TWConnectFetch(TWCONNECT connect, TWFIELDLIST dest, uint32_t recordIndex,
                                uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowFetch, count, true, [&](Connection& c, uint32_t* n) {
+    return CountedVerb(connect, TWMSG_FUNCTION_FETCH, count, true, [&](Connection& c, uint32_t* n) {
       return c.plugin->entry.fetch(c.context(), dest, recordIndex, recordCount, n);
     });
   });
@@ -325,47 +324,52 @@ TW_API uint32_t TWConnectFetch(TWCONNECT connect, TWFIELDLIST dest, uint32_t rec
 TW_API uint32_t TWConnectInsert(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
                                 uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowInsert, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.insert(c.context(), list, recordIndex, recordCount, n);
-    });
+    return CountedVerb(
+        connect, TWMSG_FUNCTION_INSERT, count, true, [&](Connection& c, uint32_t* n) {
+          return c.plugin->entry.insert(c.context(), list, recordIndex, recordCount, n);
+        });
   });
 }
 
 TW_API uint32_t TWConnectUpdate(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
                                 uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowUpdate, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.update(c.context(), list, recordIndex, recordCount, n);
-    });
+    return CountedVerb(
+        connect, TWMSG_FUNCTION_UPDATE, count, true, [&](Connection& c, uint32_t* n) {
+          return c.plugin->entry.update(c.context(), list, recordIndex, recordCount, n);
+        });
   });
 }
 
 TW_API uint32_t TWConnectRemove(TWCONNECT connect, TWFIELDLIST keys, uint32_t recordIndex,
                                 uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowRemove, count, true, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.remove(c.context(), keys, recordIndex, recordCount, n);
-    });
+    return CountedVerb(
+        connect, TWMSG_FUNCTION_REMOVE, count, true, [&](Connection& c, uint32_t* n) {
+          return c.plugin->entry.remove(c.context(), keys, recordIndex, recordCount, n);
+        });
   });
 }
 
 TW_API uint32_t TWConnectCatalog(TWCONNECT connect, uint32_t objectType, TWFIELDLIST dest,
                                  uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowCatalog, count, false, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.catalog(c.context(), objectType, dest, n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_CATALOG, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         return c.plugin->entry.catalog(c.context(), objectType, dest, n);
+                       });
   });
 }
 
 TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
   return tw::guard([&] {
     const uint32_t word = actionType >= TWACTION_RESET && actionType <= TWACTION_ROLLBACK
-                              ? kActionWordRow + actionType
+                              ? TWMSG_ACTION_RESET + (actionType - TWACTION_RESET)
                               : 0;
-    return DataVerb(connect, kRowAction, word, true, [&](Connection& c) {
+    return DataVerb(connect, TWMSG_FUNCTION_ACTION, word, true, [&](Connection& c) {
       uint32_t status = c.plugin->entry.action(c.context(), actionType);
-      if (status == 0 && actionType == TWACTION_TRUNCATE) LogObjectEvent(c, kTruncatedEvent, 0);
+      if (status == 0 && actionType == TWACTION_TRUNCATE)
+        LogObjectEvent(c, TWEVENT_METADATA_TRUNCATED, 0);
       return status;
     });
   });
@@ -373,21 +377,23 @@ TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
 
 TW_API uint32_t TWConnectCreate(TWCONNECT connect, uint32_t objectType, TWFIELDLIST src) {
   return tw::guard([&] {
-    return DataVerb(connect, kRowCreate, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.create(c.context(), objectType, src);
-      if (status == 0) LogObjectEvent(c, kCreatedEvent, objectType);
-      return status;
-    });
+    return DataVerb(connect, TWMSG_FUNCTION_CREATE, ObjectWordRow(objectType), true,
+                    [&](Connection& c) {
+                      uint32_t status = c.plugin->entry.create(c.context(), objectType, src);
+                      if (status == 0) LogObjectEvent(c, TWEVENT_OBJECT_CREATED, objectType);
+                      return status;
+                    });
   });
 }
 
 TW_API uint32_t TWConnectDrop(TWCONNECT connect, uint32_t objectType) {
   return tw::guard([&] {
-    return DataVerb(connect, kRowDrop, ObjectWordRow(objectType), true, [&](Connection& c) {
-      uint32_t status = c.plugin->entry.drop(c.context(), objectType);
-      if (status == 0) LogObjectEvent(c, kDroppedEvent, objectType);
-      return status;
-    });
+    return DataVerb(connect, TWMSG_FUNCTION_DROP, ObjectWordRow(objectType), true,
+                    [&](Connection& c) {
+                      uint32_t status = c.plugin->entry.drop(c.context(), objectType);
+                      if (status == 0) LogObjectEvent(c, TWEVENT_OBJECT_DROPPED, objectType);
+                      return status;
+                    });
   });
 }
 

@@ -73,7 +73,7 @@ uint32_t ReadProperty(Connection& c, uint32_t token, uint32_t type, FieldPtr* ou
     if (status == 0) status = TWFieldConvert(field.get(), 1, value.get(), 1, 1);
     if (status != 0) return status;
   } else {
-    EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_GET_PROPERTY);
     if (uint32_t status = c.plugin->entry.getProperty(c.context(), bare, field.get()))
       return status;
   }
@@ -89,7 +89,7 @@ uint32_t WriteProperty(Connection& c, uint32_t token, TWFIELD src) {
     if (uint32_t status = NewValueField(RowType(c, bare), &nullValue)) return status;
     src = nullValue.get();
   }
-  EntryScope scope(*c.plugin, c.name, kRowSetProperty);
+  EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY);
   return c.plugin->entry.setProperty(c.context(), bare, src);
 }
 
@@ -162,7 +162,7 @@ TW_API uint32_t TWConnectGetProperty(TWCONNECT connect, uint32_t token, TWFIELD 
       if (status != 0) return status;
       return TWFieldConvert(dest, 1, value.get(), 1, 1);
     }
-    EntryScope scope(*c->plugin, c->name, kRowGetProperty);
+    EntryScope scope(*c->plugin, c->name, TWMSG_FUNCTION_GET_PROPERTY);
     return c->plugin->entry.getProperty(c->context(), bare, dest);
   });
 }

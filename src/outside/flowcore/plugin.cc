@@ -119,7 +119,7 @@ void Unload(Plugin& plugin) {
 // Loads and checks a connector library into plugin; nothing stays loaded on failure.
 uint32_t LoadConnector(Plugin& plugin) {
   plugin.library = TWLibraryLoad(plugin.name.c_str(), TWLIB_PLUGIN);
-  if (plugin.library == nullptr) return kLinkLoadFailed;
+  if (plugin.library == nullptr) return TWFAIL_LINK_LOAD;
   ConnectorEntries& e = plugin.entry;
   void* lib = plugin.library;
   bool resolved =
@@ -134,18 +134,18 @@ uint32_t LoadConnector(Plugin& plugin) {
       Resolve(lib, "TWXTerminate", &e.terminate) && Resolve(lib, "TWXUpdate", &e.update);
   if (!resolved) {
     Unload(plugin);
-    return kLinkLoadFailed;
+    return TWFAIL_LINK_LOAD;
   }
   TWXIdentity id{};
-  CountEntry(kRowIdentify, 1);
+  CountEntry(TWMSG_FUNCTION_IDENTIFY, 1);
   uint32_t status = e.identify(&id);
   size_t rows = 0;
   if (status == 0 && TWX_VERSION_MAJOR_OF(id.version) != TWX_VERSION_MAJOR) {
-    status = kLinkVersion;
+    status = TWFAIL_LINK_VERSION;
   } else if (status != 0 || id.kind != TWX_KIND_CONNECTOR || id.contextSize == 0 ||
              id.contextSize > TWX_MAX_CONTEXT_SIZE ||
              !CheckTable(id.properties, TWX_KIND_CONNECTOR, &rows)) {
-    status = kLinkLibraryInvalid;
+    status = TWFAIL_LINK_LIBRARY;
   }
   if (status != 0) {
     Unload(plugin);
@@ -158,21 +158,21 @@ uint32_t LoadConnector(Plugin& plugin) {
 
 uint32_t LoadActivity(Plugin& plugin) {
   plugin.library = TWLibraryLoad(plugin.name.c_str(), TWLIB_PLUGIN);
-  if (plugin.library == nullptr) return kActivityLoadFailed;
+  if (plugin.library == nullptr) return TWFAIL_ACTIVITY_LOAD;
   if (!Resolve(plugin.library, "TWXIdentify", &plugin.entry.identify) ||
       !Resolve(plugin.library, "TWXLaunch", &plugin.launch)) {
     Unload(plugin);
-    return kActivityLoadFailed;
+    return TWFAIL_ACTIVITY_LOAD;
   }
   TWXIdentity id{};
-  CountEntry(kRowIdentify, 1);
+  CountEntry(TWMSG_FUNCTION_IDENTIFY, 1);
   uint32_t status = plugin.entry.identify(&id);
   size_t rows = 0;
   if (status == 0 && TWX_VERSION_MAJOR_OF(id.version) != TWX_VERSION_MAJOR) {
-    status = kActivityVersion;
+    status = TWFAIL_ACTIVITY_VERSION;
   } else if (status != 0 || id.kind != TWX_KIND_ACTIVITY ||
              !CheckTable(id.properties, TWX_KIND_ACTIVITY, &rows)) {
-    status = kActivityInvalid;
+    status = TWFAIL_ACTIVITY_LIBRARY;
   }
   if (status != 0) {
     Unload(plugin);
@@ -202,7 +202,7 @@ const TWXPropertyDef* FindRow(const Plugin& plugin, uint32_t token) {
 uint32_t LoadActivityPlugin(std::string_view name, const Plugin** out) {
   if (out == nullptr) return TWFAIL_NULL_RESULT;
   auto plugin = std::make_unique<Plugin>();
-  if (!NormaliseName(name, &plugin->name)) return kActivityLoadFailed;
+  if (!NormaliseName(name, &plugin->name)) return TWFAIL_ACTIVITY_LOAD;
   if (uint32_t status = LoadActivity(*plugin)) return status;
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
@@ -229,14 +229,14 @@ void UnloadActivityPlugin(const Plugin* plugin) {
 }
 
 uint32_t LaunchPlugin(const Plugin& plugin) {
-  if (plugin.launch == nullptr) return kActivityLoadFailed;
-  EntryScope scope(plugin, {}, kRowLaunch);
+  if (plugin.launch == nullptr) return TWFAIL_ACTIVITY_LOAD;
+  EntryScope scope(plugin, {}, TWMSG_FUNCTION_LAUNCH);
   return plugin.launch();
 }
 
 uint32_t AcquireConnector(std::string_view library, Plugin** out) {
   std::string name;
-  if (!NormaliseName(library, &name)) return LogWithText(kLinkLoadFailed, library);
+  if (!NormaliseName(library, &name)) return LogWithText(TWFAIL_LINK_LOAD, library);
   Registry& r = registry();
   uint32_t status = 0;
   {
@@ -256,7 +256,7 @@ uint32_t AcquireConnector(std::string_view library, Plugin** out) {
       if (index == r.codeNames.size()) {
         if (index >= kOwnMask) {
           Unload(*plugin);
-          status = kLinkLoadFailed;
+          status = TWFAIL_LINK_LOAD;
         } else {
           r.codeNames.push_back(name);
         }

@@ -1,7 +1,7 @@
 /* The engine's public constants, in the order of its constant table: 426 integers and 6
  * doubles. twconst_table.inc lists the same names in the order the script binding
- * registers them. Names that twstatus.h already defines (the success and failure statuses
- * and TWSTATUSF_EVENT) stand here as comments so that the table reads whole. */
+ * registers them. Names that twstatus.h already defines (the success, failure and event
+ * statuses and TWSTATUSF_EVENT) stand here as comments so that the table reads whole. */
 #ifndef TW_FLOWCORE_TWCONST_H_
 #define TW_FLOWCORE_TWCONST_H_
 
@@ -521,7 +521,7 @@
 /* TWFAIL_VIRTUAL_VALUE         0x3210   (twstatus.h) */
 
 /* TWEVENT_ (2): Event statuses (TWSTATUSF_EVENT set on a catalogue id). */
-#define TWEVENT_EXTERNAL 0x10003026
-#define TWEVENT_CHARACTER_SET 0x1000310d
+/* TWEVENT_EXTERNAL             0x10003026   (twstatus.h) */
+/* TWEVENT_CHARACTER_SET        0x1000310d   (twstatus.h) */
 
 #endif /* TW_FLOWCORE_TWCONST_H_ */
