@@ -38,7 +38,7 @@ int32_t ParseInt(const std::string& text) {
 }
 
 uint32_t MissingIniKey(const char* key) {
-  CSMgrDetail(Detail::kField, key);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, key);
   return CSMgrReport(TWFAIL_INI_MISSING_KEY);
 }
 
@@ -63,14 +63,14 @@ class OpenDoc {
 };
 
 uint32_t ServerDocMissing(GVNOTEID id) {
-  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
-  CSMgrDetail(Detail::kDocumentNumber, static_cast<int64_t>(id));
-  return CSMgrReport(795);
+  CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
+  CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(id));
+  return CSMgrReport(TWFAIL_NO_CONFIG_DOC);
 }
 
 uint32_t ServerItemFailed(const char* item) {
-  CSMgrDetail(Detail::kField, item);
-  return CSMgrReport(796);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, item);
+  return CSMgrReport(TWFAIL_CONFIG_ITEM);
 }
 
 // Optional numbers leave 0 and no trace when missing.
@@ -139,25 +139,25 @@ uint32_t OpenDatabases() {
   s.diagnostics = DiagnosticsLevel();
 
   if (!OrdexOpenDatabase(adminServer, adminFile, &s.adminDb)) {
-    CSMgrDetail(Detail::kDatabase, adminServer + "!!" + adminFile);
-    return CSMgrReport(787);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, adminServer + "!!" + adminFile);
+    return CSMgrReport(TWFAIL_ADMIN_DB);
   }
   s.adminTitle = OrdexDatabaseTitle(s.adminDb);
 
   // The administrator document.
   s.admin.administrators = OrdexLocateView(s.adminDb, "(CS_Administrators)");
   if (s.admin.administrators == 0) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kView, "(CS_Administrators)");
-    return CSMgrReport(793);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_VIEW, "(CS_Administrators)");
+    return CSMgrReport(TWFAIL_ADMIN_ITEM);
   }
   GVNOTEID adminId =
       OrdexFirstIdOfKey(s.adminDb, s.admin.administrators, "(CS_Administrators)", "Administrator");
   OpenDoc adminDoc;
   if (adminId == 0 || !OrdexOpenDocument(s.adminDb, adminId, kOpenLookOnly, &adminDoc)) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kDocument, "Administrator");
-    return CSMgrReport(787);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, "Administrator");
+    return CSMgrReport(TWFAIL_ADMIN_DB);
   }
   std::string logServer, logFile;
   {
@@ -165,9 +165,9 @@ uint32_t OpenDatabases() {
     if (!OrdexReadText(adminDoc.get(), "LogServer", &logServer)) logServer.clear();
   }
   if (!OrdexReadText(adminDoc.get(), "LogDatabase", &logFile) || logFile.empty()) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kField, "LogDatabase");
-    return CSMgrReport(786);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_FIELD, "LogDatabase");
+    return CSMgrReport(TWFAIL_LOG_DB);
   }
   s.settings.statusInterval = OptionalNumber(adminDoc.get(), "StatusInterval");
   int32_t revision = 0;
@@ -176,13 +176,14 @@ uint32_t OpenDatabases() {
   // A Release 1 migration stores 0x10000 over a design that it has brought up to date; the
   // views checked below refuse a database whose design was not.
   if (revision != kAdminRevision && revision != kMigratedRevision) {
-    CSMgrReport(revision > kAdminRevision ? 824 : 823);
-    return CSMgrReport(785);
+    CSMgrReport(revision > kAdminRevision ? TWFAIL_PROGRAM_NOT_UPGRADED
+                                          : TWFAIL_ADMIN_NOT_UPGRADED);
+    return CSMgrReport(TWFAIL_ADMIN_VERSION);
   }
 
   if (!OrdexOpenDatabase(logServer, logFile, &s.logDb)) {
-    CSMgrDetail(Detail::kDatabase, logServer + "!!" + logFile);
-    return CSMgrReport(786);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, logServer + "!!" + logFile);
+    return CSMgrReport(TWFAIL_LOG_DB);
   }
   s.logTitle = OrdexDatabaseTitle(s.logDb);
 
@@ -192,9 +193,9 @@ uint32_t OpenDatabases() {
   for (auto [id, name] :
        {std::pair{s.log.activityForm, "Activity"}, {s.log.serverForm, serverForm}}) {
     if (id != 0) continue;
-    CSMgrDetail(Detail::kDatabase, s.logTitle);
-    CSMgrDetail(Detail::kMetadata, name);
-    return CSMgrReport(793);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.logTitle);
+    CSMgrDetail(TWMSG_DETAIL_METADATA, name);
+    return CSMgrReport(TWFAIL_ADMIN_ITEM);
   }
 
   struct Wanted {
@@ -206,9 +207,9 @@ uint32_t OpenDatabases() {
         Wanted{&s.admin.links, "(CS_Links)"}, Wanted{&s.admin.options, "(CS_Options)"}}) {
     *w.id = OrdexLocateView(s.adminDb, w.name);
     if (*w.id != 0) continue;
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kView, w.name);
-    return CSMgrReport(793);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_VIEW, w.name);
+    return CSMgrReport(TWFAIL_ADMIN_ITEM);
   }
   s.log.servers = OrdexLocateView(s.logDb, "(CS_Servers)");
   s.log.activities = OrdexLocateView(s.logDb, "(CS_Activities)");
@@ -222,14 +223,14 @@ uint32_t OpenDatabases() {
                         WantedIndex{&s.admin.runningServers, "(CS_Running Servers)"}}) {
     GVNOTEID view = OrdexLocateView(s.adminDb, w.name);
     if (view == 0) {
-      CSMgrDetail(Detail::kDatabase, s.adminTitle);
-      CSMgrDetail(Detail::kView, w.name);
-      return CSMgrReport(793);
+      CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, w.name);
+      return CSMgrReport(TWFAIL_ADMIN_ITEM);
     }
     if (!OrdexOpenIndex(s.adminDb, view, w.name, w.index)) {
-      CSMgrDetail(Detail::kDatabase, s.adminTitle);
-      CSMgrDetail(Detail::kView, w.name);
-      return CSMgrReport(794);
+      CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, w.name);
+      return CSMgrReport(TWFAIL_ADMIN_ACCESS);
     }
   }
   return 0;
@@ -246,9 +247,9 @@ uint32_t RegisterServer(GVNOTEID id) {
     if (status != 0) {
       if (!OrdexWriteNumber(doc.get(), "ServerStatus", 0)) return ServerItemFailed("ServerStatus");
       int32_t logId = OptionalNumber(doc.get(), "LogID");
-      CSMgrDetailMessage(818, s.serverName);
+      CSMgrDetailMessage(TWMSG_SERVER_CLEANUP, s.serverName);
       if (logId != 0)
-        CSMgrLogEndById(static_cast<GVNOTEID>(logId), 816);
+        CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
       else
         CSMgrClearDetail();
       CSMgrEndServerRuns(id);
@@ -259,7 +260,7 @@ uint32_t RegisterServer(GVNOTEID id) {
     }
     if (!OrdexWriteNumber(doc.get(), "ServerID", id)) return ServerItemFailed("ServerID");
     if (!OrdexWriteDatetime(doc.get(), "Time", CSMgrNow())) return ServerItemFailed("Time");
-    if (uint32_t st = NewServerLog(doc.get(), 814)) return st;
+    if (uint32_t st = NewServerLog(doc.get(), TWMSG_SERVER_STARTED)) return st;
     if (!OrdexWriteNumber(doc.get(), "ServerStatus", 2)) return ServerItemFailed("ServerStatus");
     if (!doc.Close(true)) return ServerItemFailed("ServerStatus");
   }
@@ -337,8 +338,8 @@ uint32_t CSMgrComputeClockOffset() {
   ServiceState& s = Service();
   GVDOC scratch = 0;
   if (!OrdexCreateDocument(s.adminDb, 0, &scratch)) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    return CSMgrReport(790);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    return CSMgrReport(TWFAIL_API);
   }
   GVTIMEDATE server{}, local{};
   uint32_t st = GVDocumentGetProperty(scratch, GVDOCPROP_CREATED, &server);
@@ -348,7 +349,7 @@ uint32_t CSMgrComputeClockOffset() {
   if (st == 0) st = GVDatetimeDiff(&server, &local, &diff);
   if (st != 0) {
     CSMgrPlexaFailure(st);
-    return CSMgrReport(790);
+    return CSMgrReport(TWFAIL_API);
   }
   // Each part keeps the difference's sign (C++ division truncates toward zero).
   GVTIMEADJUST offset{};
@@ -374,8 +375,8 @@ uint32_t CSMgrServerOpen() {
   if (s.platformFailure != 0) return fail(CSMgrReport(s.platformFailure));
 
   if (uint32_t st = _GVInit(GV_VERSION, 0, 0, 0)) {
-    CSMgrDetail(Detail::kCode, static_cast<int64_t>(st));
-    return fail(CSMgrReport(789));
+    CSMgrDetail(TWMSG_DETAIL_CODE, static_cast<int64_t>(st));
+    return fail(CSMgrReport(TWFAIL_API_INIT));
   }
   s.plexaStarted = true;
   GVSetProperty(GVPROP_SHARED, 1);
@@ -390,9 +391,9 @@ uint32_t CSMgrServerOpen() {
 
   GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, s.admin.servers, "(CS_Servers)", s.serverName);
   if (id == 0) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kDocument, s.serverName);
-    return fail(CSMgrReport(795));
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, s.serverName);
+    return fail(CSMgrReport(TWFAIL_NO_CONFIG_DOC));
   }
   FillInternational();
   if (uint32_t st = CSMgrReadServerLimits(id)) return fail(st);
@@ -406,9 +407,9 @@ uint32_t CSMgrReadServerLimits(GVNOTEID id) {
   if (id == 0) id = s.serverId;
   OpenDoc doc;
   if (id == 0 || !OrdexOpenDocument(s.adminDb, id, kOpenLookOnly, &doc)) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kDocumentNumber, static_cast<int64_t>(id));
-    return CSMgrReport(796);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(id));
+    return CSMgrReport(TWFAIL_CONFIG_ITEM);
   }
   ServerSettings& set = s.settings;
   set.maxDuration = OptionalNumber(doc.get(), "MaxDuration");
@@ -459,8 +460,9 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
         status = ServerItemFailed("ServerStatus");
       int32_t logId = OptionalNumber(doc.get(), "LogID");
       if (logId != 0) {
-        if (!normal) CSMgrDetailMessage(818, s.serverName);
-        CSMgrLogEndById(static_cast<GVNOTEID>(logId), normal ? 817 : 816);
+        if (!normal) CSMgrDetailMessage(TWMSG_SERVER_CLEANUP, s.serverName);
+        CSMgrLogEndById(static_cast<GVNOTEID>(logId),
+                        normal ? TWMSG_SERVER_FINISHED : TWMSG_SERVER_ABNORMAL);
       }
       if (!OrdexWriteNumber(doc.get(), "LogID", 0) && status == 0)
         status = ServerItemFailed("LogID");
@@ -482,9 +484,9 @@ uint32_t CSMgrServerAlive() {
   {
     OpenDoc doc;
     if (!OrdexOpenDocument(s.adminDb, s.serverId, 0, &doc)) {
-      CSMgrDetail(Detail::kDatabase, s.adminTitle);
-      CSMgrDetail(Detail::kDocumentNumber, static_cast<int64_t>(s.serverId));
-      status = CSMgrReport(796);
+      CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(s.serverId));
+      status = CSMgrReport(TWFAIL_CONFIG_ITEM);
     } else {
       const GVTIMEDATE now = CSMgrNow();
       uint32_t st = 0;
@@ -505,7 +507,7 @@ uint32_t CSMgrServerAlive() {
       if (status == 0) status = st;
     }
   }
-  CSMgrLogServer(s.serverId, 815 | kLogOnly);
+  CSMgrLogServer(s.serverId, TWMSG_SERVER_ACTIVE | kLogOnly);
   CSMgrDeadServerCheck();
   // Runs by name that were killed leave their Locks to be released here, as a dead server
   // leaves its runs to the dead-server check.
@@ -521,9 +523,9 @@ uint32_t CSMgrServerStarting() {
   }
   GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, s.admin.servers, "(CS_Servers)", s.serverName);
   if (id == 0) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kDocument, s.serverName);
-    return CSMgrReport(795);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, s.serverName);
+    return CSMgrReport(TWFAIL_NO_CONFIG_DOC);
   }
   // The runs taken for the earlier run of the server: their documents are ended below, their
   // handles are kept from new runs while the runners may still use them.
@@ -548,12 +550,12 @@ uint32_t CSMgrDeadServerCheck() {
   back.minutes = -4 * s.settings.statusInterval;
   if (uint32_t st = GVDatetimeAdjust(&threshold, &back)) {
     CSMgrPlexaFailure(st);
-    return CSMgrReport(790);
+    return CSMgrReport(TWFAIL_API);
   }
   if (!OrdexRefreshIndex(s.admin.runningServers)) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kView, "(CS_Running Servers)");
-    return CSMgrReport(794);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_VIEW, "(CS_Running Servers)");
+    return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   }
   std::vector<GVNOTEID> dead;
   GVNOTEID id = 0;

@@ -14,16 +14,6 @@ namespace tw::csmgr {
 
 namespace {
 
-constexpr uint32_t kApiFailure = 790;
-constexpr uint32_t kViewMissing = 793;
-constexpr uint32_t kViewUnreadable = 794;
-constexpr uint32_t kNoActivity = 797;
-constexpr uint32_t kActivityItem = 798;
-constexpr uint32_t kFinished = 810;
-constexpr uint32_t kDisabled = 812;
-constexpr uint32_t kNotPermitted = 813;
-constexpr uint32_t kAbnormal = 809;
-constexpr uint32_t kCleanup = 811;
 constexpr uint32_t kAlreadyRunning = TWFAIL_ACTIVITY_RUNNING;
 
 // The holder of a Lock taken by a run by name: the process mark of the runner. Absent for
@@ -38,8 +28,8 @@ constexpr char kActiveView[] = "(CS_Active Events)";
 constexpr char kActivitiesView[] = "(CS_Activities)";
 
 uint32_t ItemFailure(const char* item) {
-  CSMgrDetail(Detail::kField, item);
-  return CSMgrReport(kActivityItem);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, item);
+  return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
 
 // An index over a view that is not kept open between requests.
@@ -48,12 +38,12 @@ class ScopedIndex {
   ScopedIndex(const char* view) : view_(view) {
     const GVNOTEID id = OrdexLocateView(Service().adminDb, view);
     if (!id) {
-      status_ = kViewMissing;
+      status_ = TWFAIL_ADMIN_ITEM;
     } else if (!OrdexOpenIndex(Service().adminDb, id, view, &index_)) {
-      status_ = kViewUnreadable;
+      status_ = TWFAIL_ADMIN_ACCESS;
     }
     if (status_) {
-      CSMgrDetail(Detail::kView, view);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, view);
       CSMgrReport(status_);
     }
   }
@@ -203,8 +193,8 @@ bool StillDue(GVDOC doc, const GVTIMEDATE& now) {
 uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* locked) {
   *locked = false;
   if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   if (!StillDue(slot.document, now)) {
     OrdexCloseDocument(&slot.document, false);
@@ -258,14 +248,14 @@ bool ReleaseHeldByName(GVDOC doc, const std::string& holder) {
   for (ActivitySlot& slot : Service().slots) {
     if (slot.Free() || !(slot.flags & kSlotHoldsLock) || slot.holder != holder) continue;
     if (slot.logDocument) {
-      CSMgrDetailMessage(kCleanup, Service().serverName);
-      CSMgrLogEnd(&slot.logDocument, kAbnormal);
+      CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
+      CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_ABNORMAL);
     }
     CSMgrSlotFree(&slot, false);
   }
-  CSMgrDetailMessage(kCleanup, Service().serverName);
-  CSMgrDetail(Detail::kDocument, name);
-  CSMgrLogServer(Service().serverId, kAbnormal);
+  CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
+  CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
+  CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_ABNORMAL);
   return OrdexWriteNumber(doc, "Lock", 0) && OrdexDeleteItem(doc, kHolderItem);
 }
 
@@ -277,9 +267,9 @@ uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
     const bool disabled = OrdexWriteText(slot.document, "Enabled", "0");
     const bool unlocked = OrdexWriteNumber(slot.document, "Lock", 0);
     if (disabled && unlocked) {
-      CSMgrDetailMessage(kDisabled, "");
-      CSMgrDetail(Detail::kDocument, slot.name);
-      CSMgrLogServer(Service().serverId, kDisabled);
+      CSMgrDetailMessage(TWMSG_ACTIVITY_DISABLED, "");
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+      CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_DISABLED);
     }
   }
   FreeSlot(slot);
@@ -302,9 +292,9 @@ uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
                      zone)) {
     OrdexWriteNumber(slot.document, "Lock", 0);
     OrdexWriteNumber(slot.document, "ActivityID", 0);
-    CSMgrDetail(Detail::kDocument, slot.name);
-    CSMgrLogServer(Service().serverId, kNotPermitted);
-    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, kNotPermitted);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+    CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_RESCHEDULED);
+    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_RESCHEDULED);
     // The scan goes on with this slot: it keeps its handle for the next entry.
     CSMgrSlotReleaseDocument(&slot, true);
     return 0;
@@ -351,8 +341,8 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
       QuietReports quiet;
       OrdexReadText(doc, "Name", &name);
     }
-    CSMgrDetail(Detail::kDocument, name);
-    CSMgrReport(kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
+    CSMgrReport(TWMSG_ACTIVITY_DISABLED);
   }
   if (r.sched_time && !OrdexWriteDatetime(doc, "SchedTime", ToTimedate(*r.sched_time, zone)))
     status = ItemFailure("SchedTime");
@@ -361,7 +351,7 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
     if (r.stop_time)
       stop = ToTimedate(*r.stop_time, zone);
     else if (GVDatetimeConstant(GVDT_MAXIMUM, &stop) != 0)
-      return CSMgrReport(kApiFailure);
+      return CSMgrReport(TWFAIL_API);
     if (!OrdexWriteDatetime(doc, "VV_ActStopTime", stop)) status = ItemFailure("VV_ActStopTime");
   }
   return status;
@@ -370,8 +360,8 @@ uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now) 
 uint32_t CSMgrRequeue(GVNOTEID id) {
   ScopedDoc doc;
   if (!doc.Open(id)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   std::string name;
   uint32_t status = 0;
@@ -385,8 +375,8 @@ uint32_t CSMgrRequeue(GVNOTEID id) {
     server =
         OrdexFirstIdOfKey(Service().adminDb, Service().admin.servers, "(CS_Servers)", designated);
     if (!server) {
-      CSMgrDetail(Detail::kDocument, designated);
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, designated);
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
   }
   if (!status && !OrdexWriteNumber(doc.get(), "ServerID", server)) status = ItemFailure("ServerID");
@@ -394,8 +384,8 @@ uint32_t CSMgrRequeue(GVNOTEID id) {
   if (status) {
     OrdexWriteText(doc.get(), "Enabled", "0");
     OrdexWriteNumber(doc.get(), "RunASAP", 0);
-    CSMgrDetail(Detail::kDocument, name);
-    CSMgrReport(kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
+    CSMgrReport(TWMSG_ACTIVITY_DISABLED);
   }
   doc.Close(true);
   return status;
@@ -408,8 +398,8 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
     const GVTIMEDATE now = CSMgrNow();
     reply->now = now;
     if (!queue || !OrdexRefreshIndex(queue) || GVIndexSetPosition(queue, 0) != 0) {
-      CSMgrDetail(Detail::kView, kQueuedView);
-      return CSMgrReport(kViewUnreadable);
+      CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+      return CSMgrReport(TWFAIL_ADMIN_ACCESS);
     }
     bool restart = false;
     for (;;) {
@@ -419,12 +409,12 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
       int32_t activity = 0, server = 0;
       if (!OrdexViewCellDatetime(queue, kQueuedView, 1, &due) ||
           !OrdexViewCellNumber(queue, kQueuedView, 2, &activity)) {
-        CSMgrDetail(Detail::kView, kQueuedView);
-        CSMgrReport(kViewUnreadable);
+        CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+        CSMgrReport(TWFAIL_ADMIN_ACCESS);
         continue;
       }
       int32_t cmp = 0;
-      if (GVDatetimeCompare(&due, &now, &cmp) != 0) return CSMgrReport(kApiFailure);
+      if (GVDatetimeCompare(&due, &now, &cmp) != 0) return CSMgrReport(TWFAIL_API);
       if (cmp >= 0) return 0;  // nothing due yet
       if (activity == 0) {
         if (uint32_t st = CSMgrRequeue(entry)) return st;
@@ -432,9 +422,9 @@ uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply) {
         break;
       }
       if (!OrdexViewCellNumber(queue, kQueuedView, 3, &server)) {
-        CSMgrDetail(Detail::kView, kQueuedView);
-        CSMgrReport(kViewUnreadable);
-        return CSMgrReport(792);
+        CSMgrDetail(TWMSG_DETAIL_VIEW, kQueuedView);
+        CSMgrReport(TWFAIL_ADMIN_ACCESS);
+        return CSMgrReport(TWFAIL_CSMGR_ORDEX_SERVER);
       }
       if (server != 0 && static_cast<uint32_t>(server) != s.serverId) continue;
       bool locked = false;
@@ -457,7 +447,7 @@ uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time) {
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kSyncView, static_cast<int32_t>(finished), &matches))
-    return CSMgrReport(kViewUnreadable);
+    return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   // Collect first: storing a shorter list changes the view under the walk.
   std::vector<GVNOTEID> waiting;
   for (uint32_t i = 0; i < matches; ++i) {
@@ -496,7 +486,7 @@ uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time) {
 
 uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length) {
   const uint32_t count = names ? GVTextListGetCount(names, length) : 0;
-  if (count == 0) return 779;
+  if (count == 0) return TWFAIL_CSMGR_ARGUMENT;
   ScopedIndex index(kActivitiesView);
   if (index.status()) return index.status();
   std::vector<int32_t> found;
@@ -508,15 +498,15 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
     const GVNOTEID id = OrdexFirstIdOfKey(Service().adminDb, Service().admin.activities,
                                           kActivitiesView, name.data());
     if (!id) {
-      CSMgrDetail(Detail::kDocument, name.data());
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name.data());
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
       failed = true;
       continue;
     }
     ScopedDoc doc;
     if (!doc.Open(id)) {
-      CSMgrDetail(Detail::kDocumentNumber, int64_t{id});
-      status = CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
+      status = CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
       failed = true;
       continue;
     }
@@ -532,7 +522,7 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
       break;
     }
     if (!doc.Close(true)) {
-      status = CSMgrReport(kApiFailure);
+      status = CSMgrReport(TWFAIL_API);
       failed = true;
       break;
     }
@@ -541,8 +531,8 @@ uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length)
   if (waiter && !found.empty() && !failed) {
     ScopedDoc doc;
     if (!doc.Open(waiter)) {
-      CSMgrDetail(Detail::kDocumentNumber, int64_t{waiter});
-      return CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{waiter});
+      return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
     if (!OrdexWriteNumber(doc.get(), "SyncID", waiter)) return ItemFailure("SyncID");
     if (!OrdexWriteNumberList(doc.get(), "SyncDependents", found))
@@ -556,8 +546,8 @@ uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
   *finished = false;
   ScopedDoc doc;
   if (!doc.Open(activity, kOpenLookOnly)) {
-    CSMgrDetail(Detail::kDocumentNumber, int64_t{activity});
-    return CSMgrReport(kNoActivity);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{activity});
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   uint32_t type = 0;
   *finished = OrdexItemType(doc.get(), "SyncID", &type) && type == 0;
@@ -565,7 +555,7 @@ uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished) {
 }
 
 uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
-  const uint32_t m = message ? static_cast<uint32_t>(message) : kFinished;
+  const uint32_t m = message ? static_cast<uint32_t>(message) : TWMSG_ACTIVITY_FINISHED;
   if (slot.flags & kSlotByName) {
     uint32_t status = 0;
     // The Lock is released only while it is still this run's: a clean-up may have judged the
@@ -585,10 +575,10 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   const GVDOC doc = slot.document;
   if (!doc) {
     FreeSlot(slot);
-    return CSMgrReport(kNoActivity);
+    return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
   }
   if (logging) {
-    CSMgrDetail(Detail::kDocument, slot.name);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
     CSMgrLogServer(Service().serverId, m);
   }
   if (!OrdexWriteNumber(doc, "Lock", 0)) {
@@ -634,8 +624,8 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   const GVTIMEDATE now = CSMgrNow();
   if (failures == -1) {
     if (uint32_t st = Disable(doc); st && !status) status = st;
-    CSMgrDetail(Detail::kDocument, slot.name);
-    CSMgrLogServer(Service().serverId, kDisabled);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+    CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_DISABLED);
   } else if (!RunAsapSet(doc)) {
     GVTIMEDATE sched{};
     int32_t cmp = 0;
@@ -682,7 +672,7 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kActiveView, static_cast<int32_t>(server_id), &matches))
-    return CSMgrReport(kViewUnreadable);
+    return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   std::vector<GVNOTEID> ids;
   for (uint32_t i = 0; i < matches; ++i) {
     GVNOTEID id = 0;
@@ -707,7 +697,7 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
       }
     }
     ActivitySlot* slot = CSMgrSlotTake();
-    if (!slot) return 779;
+    if (!slot) return TWFAIL_CSMGR_ARGUMENT;
     if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
       FreeSlot(*slot);
       continue;
@@ -722,8 +712,9 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
         slot->flags |= kSlotLogOff;
     }
     slot->name = name.substr(0, kTextField - 1);
-    CSMgrDetailMessage(kCleanup, Service().serverName);
-    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(kAbnormal)); st && !status)
+    CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
+    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(TWMSG_ACTIVITY_ABNORMAL));
+        st && !status)
       status = st;
   }
   return status;
@@ -733,8 +724,8 @@ uint32_t CSMgrLockByName(ActivitySlot& slot) {
   ServiceState& s = Service();
   // A Lock of 0 would be no Lock: without a registered server nothing can hold one.
   if (s.serverId == 0) {
-    CSMgrDetail(Detail::kDocument, s.serverName);
-    return CSMgrReport(795);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, s.serverName);
+    return CSMgrReport(TWFAIL_NO_CONFIG_DOC);
   }
   std::string holder = ProcessMark(s.requesterProcess);
   // A runner that cannot be named is held by this service: its Lock then lasts at most as
@@ -745,7 +736,7 @@ uint32_t CSMgrLockByName(ActivitySlot& slot) {
     if (lock != 0) {
       const std::string current = HolderOf(slot.document);
       if (!HolderGone(lock, current)) {
-        CSMgrDetail(Detail::kDocument, slot.name);
+        CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
         return CSMgrReport(kAlreadyRunning);
       }
       if (!ReleaseHeldByName(slot.document, current)) return ItemFailure("Lock");
@@ -763,8 +754,8 @@ uint32_t CSMgrLockByName(ActivitySlot& slot) {
     OrdexCloseDocument(&slot.document, false);
     if (!OrdexOpenDocument(s.adminDb, slot.documentId, 0, &slot.document)) {
       slot.document = 0;
-      CSMgrDetail(Detail::kDocument, slot.name);
-      return CSMgrReport(kNoActivity);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+      return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
   }
 }

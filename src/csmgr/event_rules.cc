@@ -374,7 +374,7 @@ ScheduleResult ComputeSchedule(const ScheduleItems& items, ScheduleMode mode, co
   LocalTime base = now;
   if (mode == ScheduleMode::kAdvance) {
     if (!items.sched_time) {
-      res.status = 798;
+      res.status = TWFAIL_ACTIVITY_ITEM;
       res.missing_item = "SchedTime";
       return res;
     }
@@ -391,7 +391,7 @@ ScheduleResult ComputeSchedule(const ScheduleItems& items, ScheduleMode mode, co
       store = false;
     } else {
       if (!items.repeat_interval || !items.repeat_scope) {
-        res.status = 798;
+        res.status = TWFAIL_ACTIVITY_ITEM;
         res.missing_item = !items.repeat_interval ? "RepeatInterval" : "RepeatScope";
         return res;
       }

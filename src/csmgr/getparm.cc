@@ -79,7 +79,7 @@ std::string_view SkipBlanks(std::string_view text) {
 }
 
 uint32_t MissingItem(const char* name) {
-  CSMgrDetail(Detail::kField, name);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, name);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
 
@@ -104,8 +104,8 @@ uint32_t CSMgrReadPropLists(GVDOC doc, std::vector<std::string>* names,
   const size_t count = get_u16(bytes);
   const size_t ranges = get_u16(bytes + 2);
   if (count != names->size() || ranges != 0 || 4 + 8 * count > length) {
-    CSMgrDetail(Detail::kField, "PropNameList");
-    CSMgrDetail(Detail::kField, "PropTokenList");
+    CSMgrDetail(TWMSG_DETAIL_FIELD, "PropNameList");
+    CSMgrDetail(TWMSG_DETAIL_FIELD, "PropTokenList");
     return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
   }
   tokens->clear();
@@ -139,8 +139,8 @@ uint32_t CSMgrGetParms(GVDOC doc, std::vector<uint8_t>& block) {
     for (ViewToOpen& v : views) {
       GVNOTEID id = v.id != 0 ? v.id : OrdexLocateView(s.adminDb, v.name);
       if (id == 0 || !OrdexOpenIndex(s.adminDb, id, v.name, v.index)) {
-        CSMgrDetail(Detail::kView, v.name);
-        result = CSMgrReport(793);
+        CSMgrDetail(TWMSG_DETAIL_VIEW, v.name);
+        result = CSMgrReport(TWFAIL_ADMIN_ITEM);
         break;
       }
     }
@@ -179,7 +179,7 @@ uint32_t CSMgrGetParms(GVDOC doc, std::vector<uint8_t>& block) {
             found = 0;
         }
         if (isLink && found == 0) {
-          CSMgrDetail(Detail::kDocument, linkName);
+          CSMgrDetail(TWMSG_DETAIL_DOCUMENT, linkName);
           result = CSMgrReport(TWFAIL_NO_LINK_DOC);
           break;
         }

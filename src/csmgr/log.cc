@@ -18,7 +18,6 @@ namespace {
 
 constexpr size_t kMessageRoom = 512;
 constexpr uint32_t kDiagnosticsPerDocument = 500;
-constexpr uint32_t kDetailSeparatorId = 1479;
 
 struct LogState {
   std::string detail;
@@ -49,7 +48,7 @@ std::string FormatText(std::string_view format, std::initializer_list<std::strin
 }
 
 std::string Separator() {
-  std::string s = CSMgrMessageText(kDetailSeparatorId);
+  std::string s = CSMgrMessageText(TWMSG_LOG_BREAK);
   return s.empty() || s.rfind("MSG#", 0) == 0 ? std::string("|") : s;
 }
 
@@ -120,9 +119,9 @@ GVDOC OperationsLog() {
   return s.operationsDoc;
 }
 
-std::string NumberText(Detail label, int64_t value) {
+std::string NumberText(uint32_t label, int64_t value) {
   char text[32];
-  if (label == Detail::kDocumentNumber || value > 65535 || value < -65535)
+  if (label == TWMSG_DETAIL_DOCUMENT_NUMBER || value > 65535 || value < -65535)
     std::snprintf(text, sizeof text, "0x%lX",
                   static_cast<unsigned long>(value >= INT32_MIN && value <= UINT32_MAX
                                                  ? static_cast<uint32_t>(value)
@@ -148,16 +147,16 @@ std::string CSMgrMessageText(uint32_t id) {
   return translated;
 }
 
-void CSMgrDetail(Detail label, std::string_view value) {
+void CSMgrDetail(uint32_t label, std::string_view value) {
   if (CSMgrReportsQuiet()) return;
   std::string& d = State().detail;
   d += Separator();
-  d += CSMgrMessageText(static_cast<uint32_t>(label));
+  d += CSMgrMessageText(label);
   d += " = ";
   d += value;
 }
 
-void CSMgrDetail(Detail label, int64_t value) {
+void CSMgrDetail(uint32_t label, int64_t value) {
   CSMgrDetail(label, NumberText(label, value));
 }
 
@@ -318,10 +317,10 @@ uint32_t CSMgrLogStart(ActivitySlot& slot) {
   if (st != 0) return st;
   slot.logDocument = doc;
   slot.logId = id;
-  CSMgrLogSlot(slot, 808);
+  CSMgrLogSlot(slot, TWMSG_ACTIVITY_STARTED);
   if ((slot.flags & kSlotByName) == 0) {
-    CSMgrDetail(Detail::kDocument, slot.name);
-    CSMgrLogServer(Service().serverId, 808);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
+    CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_STARTED);
   }
   return 0;
 }
@@ -332,8 +331,8 @@ uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal) {
   GVNOTEID view = s.logDb != 0 ? OrdexLocateView(s.logDb, kView) : 0;
   GVINDEX index = 0;
   if (view == 0 || !OrdexOpenIndex(s.logDb, view, kView, &index)) {
-    CSMgrDetail(Detail::kView, kView);
-    return CSMgrReport(793);
+    CSMgrDetail(TWMSG_DETAIL_VIEW, kView);
+    return CSMgrReport(TWFAIL_ADMIN_ITEM);
   }
   struct OpenLog {
     GVNOTEID id;
@@ -363,8 +362,10 @@ uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal) {
     if (std::find(own.begin(), own.end(), log.id) != own.end()) continue;
     uint32_t message = 0;
     if (abnormal) {
-      CSMgrDetailMessage(811, s.serverName);
-      message = log.kind == "Bug" ? 0 : log.kind == "Activity" ? 809 : 819;
+      CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, s.serverName);
+      message = log.kind == "Bug"        ? 0
+                : log.kind == "Activity" ? TWMSG_ACTIVITY_ABNORMAL
+                                         : TWMSG_SYSTEM_ABNORMAL;
       if (message == 0) CSMgrClearDetail();
     }
     if (uint32_t st = CSMgrLogEndById(log.id, message); st != 0) result = st;
@@ -376,7 +377,7 @@ uint32_t CSMgrLogCounts(GVDOC logDoc, const int32_t* counts, size_t n) {
   if (logDoc == 0) return TWFAIL_LOG_ITEM;
   std::vector<int32_t> values(counts, counts + n);
   if (!OrdexWriteNumberList(logDoc, "CountList", values) || !OrdexSaveDocument(logDoc)) {
-    CSMgrDetail(Detail::kField, "CountList");
+    CSMgrDetail(TWMSG_DETAIL_FIELD, "CountList");
     return CSMgrReport(TWFAIL_LOG_ITEM);
   }
   return 0;
@@ -412,7 +413,7 @@ uint32_t CSMgrMailSend(ActivitySlot& slot, GVDOC activity, std::string_view comp
     if (activity != 0 && !OrdexReadText(activity, "CCTo", &cc)) cc.clear();
     if (activity != 0 && !OrdexReadText(activity, "BCCTo", &bcc)) bcc.clear();
   }
-  const std::string subject = FormatText(CSMgrMessageText(820), {name, completion});
+  const std::string subject = FormatText(CSMgrMessageText(TWMSG_MAIL_SUBJECT), {name, completion});
   GVDOC log = 0, mail = 0;
   if (ok) {
     // The run's log is the mail's body; without one the activity document stands in.
@@ -431,7 +432,7 @@ uint32_t CSMgrMailSend(ActivitySlot& slot, GVDOC activity, std::string_view comp
       GVCOMP comp = 0;
       GVParagraphDef pardef{};
       if (GVCompositeOpen(mail, "Body", &comp) == 0) {
-        const std::string text = CSMgrMessageText(821);
+        const std::string text = CSMgrMessageText(TWMSG_MAIL_DOCLINK);
         bool linked = GVCDRecordInsert(comp, 0, GVCD_PARDEF, &pardef) == 0 &&
                       GVCDRecordInsert(comp, 0, GVCD_TEXT, text.c_str()) == 0 &&
                       OrdexInsertDocLink(comp, s.adminDb, s.admin.activities, target) &&
@@ -448,8 +449,9 @@ uint32_t CSMgrMailSend(ActivitySlot& slot, GVDOC activity, std::string_view comp
   OrdexCloseDocument(&log, false);
   if (ok) return 0;
   CSMgrClearDetail();
-  CSMgrLogText(0, 822, FormatText(CSMgrMessageText(822), {sendTo, name}));
-  return 822;
+  CSMgrLogText(0, TWFAIL_MAIL_NOTIFY,
+               FormatText(CSMgrMessageText(TWFAIL_MAIL_NOTIFY), {sendTo, name}));
+  return TWFAIL_MAIL_NOTIFY;
 }
 
 // ------------------------------------------------------------------------ files ------

@@ -22,21 +22,11 @@ inline constexpr uint32_t kLogOnly = 0x10000000;
 // translation.
 std::string CSMgrMessageText(uint32_t id);
 
-// Detail labels (their catalogue ids).
-enum class Detail : uint32_t {
-  kCode = 769,
-  kDatabase = 770,
-  kView = 771,
-  kDocument = 772,
-  kMetadata = 773,
-  kField = 774,
-  kDocumentNumber = 775,
-  kFile = 776,
-};
-// Adds "|label = value" to the detail buffer (nothing while reports are off). Numbers are
-// "%ld", or "0x%lX" for Document# and values beyond -65535..65535.
-void CSMgrDetail(Detail label, std::string_view value);
-void CSMgrDetail(Detail label, int64_t value);
+// Adds "|label = value" to the detail buffer (nothing while reports are off); label is one
+// of the TWMSG_DETAIL_ ids. Numbers are "%ld", or "0x%lX" for Document# and values beyond
+// -65535..65535.
+void CSMgrDetail(uint32_t label, std::string_view value);
+void CSMgrDetail(uint32_t label, int64_t value);
 // Adds "|text" (a catalogue text formatted with one "%s").
 void CSMgrDetailMessage(uint32_t id, std::string_view arg);
 const std::string& CSMgrDetailText();

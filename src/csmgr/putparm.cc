@@ -17,7 +17,7 @@ namespace tw::csmgr {
 namespace {
 
 uint32_t Failed(std::string_view item) {
-  CSMgrDetail(Detail::kField, item);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, item);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
 

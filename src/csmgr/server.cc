@@ -71,25 +71,21 @@ class Request {
   std::vector<uint8_t>& buf_;
 };
 
-uint32_t BadRequest() {
-  return status::kBadRequest;
-}
-
 uint32_t ActivityMissing(std::string_view name) {
-  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
-  CSMgrDetail(Detail::kDocument, name);
+  CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
+  CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
   return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
 }
 
 uint32_t ActivityIdMissing(GVNOTEID id) {
-  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
-  CSMgrDetail(Detail::kDocumentNumber, static_cast<int64_t>(id));
+  CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
+  CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(id));
   return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
 }
 
 uint32_t ActivityItemMissing(std::string_view item) {
-  CSMgrDetail(Detail::kDatabase, Service().adminTitle);
-  CSMgrDetail(Detail::kField, item);
+  CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
+  CSMgrDetail(TWMSG_DETAIL_FIELD, item);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
 
@@ -170,11 +166,11 @@ uint32_t HandleServerState(Request& r) {
   ServiceState& s = Service();
   const int32_t state = r.I32(server_state::kState);
   if (state != CSMGR_STATE_DOWN && state != CSMGR_STATE_ALIVE && state != CSMGR_STATE_STARTING)
-    return BadRequest();
+    return TWFAIL_CSMGR_ARGUMENT;
   if (state == CSMGR_STATE_STARTING) return CSMgrServerStarting();
   if (s.serverId == 0) {
-    CSMgrDetail(Detail::kDocument, s.serverName);
-    return CSMgrReport(795);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, s.serverName);
+    return CSMgrReport(TWFAIL_NO_CONFIG_DOC);
   }
   if (state == CSMGR_STATE_DOWN) {
     const uint32_t st = CSMgrServerStop(s.serverId, true);
@@ -191,7 +187,7 @@ uint32_t HandleNextActivity(Request& r) {
   namespace na = next_activity;
   CSMgrActivitySlot* slot = CSMgrSlotTake();
   r.SetI32(na::kHandle, 0);
-  if (slot == nullptr) return CSMgrReport(BadRequest());
+  if (slot == nullptr) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   NextEventReply reply;
   const uint32_t st = CSMgrNextEvent(*slot, &reply);
   if (st != 0 || !reply.taken) {
@@ -236,8 +232,8 @@ uint32_t HandleRunActivity(Request& r) {
   namespace ra = run_activity;
   const uint32_t length = r.length() - ra::kNames;
   const uint8_t* names = r.data() + ra::kNames;
-  if (get_u16(names) == 0) return CSMgrReport(BadRequest());
-  if (GVTextListGetCount(names, length) == 0) return CSMgrReport(790);
+  if (get_u16(names) == 0) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
+  if (GVTextListGetCount(names, length) == 0) return CSMgrReport(TWFAIL_API);
   CSMgrActivitySlot* slot = nullptr;
   const GVNOTEID waiter = HandleToId(r.I32(ra::kWaiter), &slot);
   return CSMgrRunActivities(waiter, names, length);
@@ -249,7 +245,7 @@ uint32_t HandleDoneRun(Request& r) {
   const GVNOTEID id = HandleToId(handle, &slot);
   if (id == 0) {
     if (slot != nullptr) {
-      CSMgrDetail(Detail::kDocument, slot->name);
+      CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot->name);
       return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
     }
     return ActivityIdMissing(static_cast<GVNOTEID>(handle & 1 ? handle : 0));
@@ -291,27 +287,28 @@ uint32_t HandlePutDescription(Request& r) {
   const std::string_view records(reinterpret_cast<const char*>(r.data() + pd::kList),
                                  r.length() - pd::kList);
   const uint32_t st = CSMgrPutParms(doc, records);
-  if (!OrdexSaveDocument(doc) && st == 0) return CSMgrReport(790);
+  if (!OrdexSaveDocument(doc) && st == 0) return CSMgrReport(TWFAIL_API);
   return st;
 }
 
 constexpr const char* kIdViews[] = {"(CS_Administrators)", "(CS_Servers)", "(CS_Activities)",
                                     "(CS_Links)", "(CS_Options)"};
-constexpr uint32_t kIdMissing[] = {787, 795, 797, 799, 801};
+constexpr uint32_t kIdMissing[] = {TWFAIL_ADMIN_DB, TWFAIL_NO_CONFIG_DOC, TWFAIL_NO_ACTIVITY_DOC,
+                                   TWFAIL_NO_LINK_DOC, TWFAIL_NO_OPTIONS_DOC};
 
 uint32_t HandleGetID(Request& r) {
   namespace gi = get_id;
   ServiceState& s = Service();
   const int32_t kind = r.I32(gi::kKind);
   std::string name;
-  if (kind < 1 || kind > 5) return CSMgrReport(BadRequest());
-  if (!r.Text(gi::kName, r.length(), &name)) return CSMgrReport(BadRequest());
+  if (kind < 1 || kind > 5) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
+  if (!r.Text(gi::kName, r.length(), &name)) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   const GVNOTEID views[] = {s.admin.administrators, s.admin.servers, s.admin.activities,
                             s.admin.links, s.admin.options};
   const GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, views[kind - 1], kIdViews[kind - 1], name);
   if (id == 0) {
-    CSMgrDetail(Detail::kDatabase, s.adminTitle);
-    CSMgrDetail(Detail::kDocument, name);
+    CSMgrDetail(TWMSG_DETAIL_DATABASE, s.adminTitle);
+    CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
     return CSMgrReport(kIdMissing[kind - 1]);
   }
   r.SetI32(gi::kDocumentId, static_cast<int32_t>(id));
@@ -333,12 +330,12 @@ uint32_t HandleLog(Request& r) {
     }
   }
   if (mode != static_cast<int32_t>(lr::kModeText) && mode != static_cast<int32_t>(lr::kModeCounts))
-    return CSMgrReport(BadRequest());
+    return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   if (slot->flags & kSlotLogOff) return status;
   if (mode == static_cast<int32_t>(lr::kModeText)) {
     std::string text;
     if (!r.Has(lr::kMessageId, 4) || !r.Text(lr::kText, r.length(), &text))
-      return CSMgrReport(BadRequest());
+      return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
     const int32_t id = r.I32(lr::kMessageId);
     if (id != slot->lastMessage || id == 0) {
       CSMgrLogText(slot->logDocument, static_cast<uint32_t>(id), text);
@@ -349,7 +346,7 @@ uint32_t HandleLog(Request& r) {
   int32_t counts[CSMGR_LOG_COUNTS];
   for (uint32_t i = 0; i < CSMGR_LOG_COUNTS; ++i) counts[i] = r.I32(lr::kCounts + 4 * i);
   if (slot->logDocument == 0) {
-    CSMgrDetail(Detail::kField, "CountList");
+    CSMgrDetail(TWMSG_DETAIL_FIELD, "CountList");
     const uint32_t st = CSMgrReport(TWFAIL_LOG_ITEM);
     return status != 0 ? status : st;
   }
@@ -373,7 +370,7 @@ uint32_t HandleAdjustClock(Request& r) {
     if (parts[i] == nullptr) continue;
     // An offset that no longer fits its word would wrap: refused, the clock unchanged.
     const int64_t sum = int64_t{*parts[i]} + r.I32(ac::kAdjustment + 4 * i);
-    if (sum < INT32_MIN || sum > INT32_MAX) return CSMgrReport(BadRequest());
+    if (sum < INT32_MIN || sum > INT32_MAX) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
     *parts[i] = static_cast<int32_t>(sum);
   }
   Service().clockOffset = next;
@@ -384,7 +381,7 @@ uint32_t HandleGetField(Request& r) {
   namespace gf = get_field;
   const int32_t handle = r.I32(gf::kHandle);
   std::string item;
-  if (!r.Text(gf::kItemName, kTextField, &item)) return CSMgrReport(BadRequest());
+  if (!r.Text(gf::kItemName, kTextField, &item)) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   GVDOC doc = 0;
   ActivityDoc owner;
   if (handle & 1) {
@@ -400,7 +397,7 @@ uint32_t HandleGetField(Request& r) {
   std::string value;
   if (!OrdexReadText(doc, item.c_str(), &value)) return ActivityItemMissing(item);
   // The whole value comes back: a block too short for it grows to fit.
-  if (value.size() > kMaxMessage - gf::GrownLength(0)) return CSMgrReport(790);
+  if (value.size() > kMaxMessage - gf::GrownLength(0)) return CSMgrReport(TWFAIL_API);
   const uint32_t need = gf::kValue + static_cast<uint32_t>(value.size()) + 1;
   if (need > r.length()) {
     const uint32_t grown = gf::GrownLength(static_cast<uint32_t>(value.size()));
@@ -419,7 +416,7 @@ uint32_t HandlePutField(Request& r) {
   std::string item, value;
   if (!r.Text(pf::kItemName, kTextField, &item) || item.empty() ||
       !r.Text(pf::kValue, r.length(), &value))
-    return CSMgrReport(BadRequest());
+    return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   ActivityDoc owner;
   GVDOC doc = 0;
   if (uint32_t st = ResolveForWriting(r.I32(pf::kHandle), owner, &doc)) return st;
@@ -434,9 +431,10 @@ uint32_t HandleOpenActivity(Request& r) {
   ServiceState& s = Service();
   std::string name;
   r.SetI32(oa::kHandle, 0);
-  if (!r.Text(oa::kName, std::min(r.length(), kTextField), &name)) return CSMgrReport(BadRequest());
+  if (!r.Text(oa::kName, std::min(r.length(), kTextField), &name))
+    return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   CSMgrActivitySlot* slot = CSMgrSlotTake();
-  if (slot == nullptr) return CSMgrReport(BadRequest());
+  if (slot == nullptr) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   slot->flags = (static_cast<uint32_t>(r.I32(oa::kFlags)) & kSlotMayBeMissing) | kSlotByName;
   slot->name = name;
   const GVNOTEID id = OrdexFirstIdOfKey(s.adminDb, s.admin.activities, "(CS_Activities)", name);
@@ -473,7 +471,7 @@ uint32_t NeededLength(uint32_t code, const Request& r) {
 }
 
 uint32_t RunHandler(uint32_t code, Request& r) {
-  if (r.length() < NeededLength(code, r)) return CSMgrReport(BadRequest());
+  if (r.length() < NeededLength(code, r)) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   switch (code) {
     case code::kShutdown:
       CSMgrServerClose();
@@ -512,7 +510,7 @@ uint32_t RunHandler(uint32_t code, Request& r) {
     case code::kOpenActivity:
       return HandleOpenActivity(r);
     case code::kFileField:
-      return status::kFileField;
+      return TWFAIL_PROGRAM;
     default:
       return 0;
   }
@@ -628,7 +626,7 @@ void ReadAndAnswer(Hub& hub, const std::shared_ptr<Conn>& conn) {
   // A malformed message costs its client the connection, never the service.
   if (!read || got < hdr::kSize || get_u32(buffer.data() + hdr::kLength) != got ||
       get_i32(buffer.data() + hdr::kCode) < 0) {
-    if (!read || got == 0) Report(hub, status::kReceiveFailed | kLogOnly);
+    if (!read || got == 0) Report(hub, TWFAIL_CSMGR_RECEIVE | kLogOnly);
     return;
   }
   const uint32_t code = get_u32(buffer.data() + hdr::kCode);
@@ -662,7 +660,7 @@ void ReadAndAnswer(Hub& hub, const std::shared_ptr<Conn>& conn) {
     std::printf("CSMgr Server:  sent     %24s,  %6d bytes\n", TraceName(code).c_str(),
                 static_cast<int>(written));
   // A client that went away before its reply costs only its own request.
-  if (!ok) Report(hub, status::kReceiveFailed | kLogOnly);
+  if (!ok) Report(hub, TWFAIL_CSMGR_RECEIVE | kLogOnly);
   TWIPCFlush(ipc);
 }
 
@@ -727,7 +725,7 @@ int ServeRequests(Hub& hub) {
       hub.jobs.pop_front();
     }
     if (job.kind == Job::Kind::kAcceptFailed) {
-      CSMgrReport(status::kReceiveFailed);
+      CSMgrReport(TWFAIL_CSMGR_RECEIVE);
       return 1;
     }
     if (job.kind == Job::Kind::kReport) {
@@ -767,7 +765,7 @@ void CSMgrDispatch(std::vector<uint8_t>& block) {
   }
   if (code == code::kValidMsg || code >= code::kCount) return;
   if (!s.initialised) {
-    r.SetStatus(status::kNotInitialised);
+    r.SetStatus(TWFAIL_CSMGR_NOT_INIT);
     return;
   }
   r.SetStatus(RunHandler(code, r));
@@ -780,12 +778,12 @@ int CSMgrServerMain(const char* programPath) {
   TWProcSigHndlrSet(SignalHandler);
 
   if (TWIPCExists(kPipeName, 90)) {
-    CSMgrReport(status::kAlreadyServing);
+    CSMgrReport(TWFAIL_CSMGR_EXISTS);
     return 0;
   }
   TWIPC* pipe = TWIPCCreate(kPipeName);
   if (pipe == nullptr) {
-    CSMgrReport(status::kCannotServe);
+    CSMgrReport(TWFAIL_CSMGR_PIPE_CREATE);
     return 1;
   }
   g_pipe.store(pipe);
@@ -798,7 +796,7 @@ int CSMgrServerMain(const char* programPath) {
   try {
     acceptor = std::thread(AcceptConnections, hub, pipe);
   } catch (const std::system_error&) {
-    CSMgrReport(status::kReceiveFailed);
+    CSMgrReport(TWFAIL_CSMGR_RECEIVE);
     if (Service().initialised) CSMgrServerClose();
     TWIPCShutdown(g_pipe.exchange(nullptr), kPipeName);
     TWPlatTerm();

@@ -12,57 +12,16 @@
 namespace tw::server {
 namespace {
 
-// Catalogue texts of the console.
-enum Msg : uint32_t {
-  kMsgKeyboardPipe = 4352,
-  kMsgKeyboardThread = 4354,
-  kMsgInitOk = 4355,
-  kMsgInitFailed = 4356,
-  kMsgUnknownCommand = 4357,
-  kMsgNoActivities = 4358,
-  kMsgListTitle = 4359,
-  kMsgUnexpected = 4360,
-  kMsgWaiting = 4363,
-  kMsgShutdown = 4364,
-  kMsgConfirmStop = 4365,
-  kMsgStopping = 4367,
-  kMsgListClosing = 4369,
-  kMsgListRunning = 4370,
-  kMsgStatusTitle = 4371,
-  kMsgServerId = 4372,
-  kMsgStatusInterval = 4373,
-  kMsgPollInterval = 4374,
-  kMsgCloseTimeout = 4375,
-  kMsgMaxRun = 4376,
-  kMsgMaxActivities = 4377,
-  kMsgBadSyntax = 4378,
-  kMsgNoIndex = 4379,
-  kMsgConfirmKill = 4380,
-  kMsgServerName = 4381,
-  kMsgRunningSince = 4382,
-  kMsgCurrentTime = 4383,
-  kMsgServerIs = 4384,
-  kMsgRunning = 4385,
-  kMsgShuttingDown = 4386,
-  kMsgStoppingState = 4387,
-  kMsgNotNormal = 4388,
-  kMsgClosing = 4389,  // + reason - 1
-  kMsgKilling = 4392,  // + reason - 1
-  kMsgNoRunToKill = 4395,
-  kMsgNoRunToClose = 4396,
-  kMsgTitle = 4552,
-  kMsgRelease = 4553,
-};
-
+// Runs of catalogue rows the console shows in order.
 struct Range {
   uint32_t first;
   uint32_t last;
 };
-constexpr Range kMenu{4555, 4562};
-constexpr Range kHelp{4452, 4469};
-constexpr Range kTrace{4096, 4120};
-constexpr Range kConsoleTexts{4352, 4396};
-constexpr Range kTraceClasses{4563, 4571};
+constexpr Range kMenu{TWMSG_MENU_HELP, TWMSG_MENU_STOP};
+constexpr Range kHelp{TWMSG_HELP_HELP, TWMSG_HELP_STOP_USAGE};
+constexpr Range kTrace{TWMSG_TRACE_KILLING_POLL, TWMSG_TRACE_COMPLETED_ERROR};
+constexpr Range kConsoleTexts{TWMSG_CONSOLE_KEYBOARD_PIPE, TWMSG_CONSOLE_NO_RUN_TO_CLOSE};
+constexpr Range kTraceClasses{TWMSG_TRACE_CLASS_NOTIFY, TWMSG_TRACE_CLASS_INTERNAL};
 // "V ?" lists the first eight classes.
 constexpr uint32_t kTraceClassesShown = 8;
 constexpr uint32_t kTextSize = 256;
@@ -187,14 +146,14 @@ Console::~Console() {
 }
 
 void Console::LoadTexts() {
-  for (Range r :
-       {kMenu, kHelp, kTrace, kConsoleTexts, kTraceClasses, Range{kMsgTitle, kMsgRelease}})
+  for (Range r : {kMenu, kHelp, kTrace, kConsoleTexts, kTraceClasses,
+                  Range{TWMSG_PRODUCT_TITLE, TWMSG_PRODUCT_RELEASE}})
     for (uint32_t id = r.first; id <= r.last; ++id) {
       char buffer[kTextSize];
       TWMessageText(id, buffer, sizeof buffer);
       texts_[id] = buffer;
     }
-  title_ = Text(kMsgTitle) + " " + Text(kMsgRelease);
+  title_ = Text(TWMSG_PRODUCT_TITLE) + " " + Text(TWMSG_PRODUCT_RELEASE);
 }
 
 const std::string& Console::Text(uint32_t id) {
@@ -211,9 +170,9 @@ void Console::Start() {
   keyboard_->in = in_;
   if (TWProcPipeCreate(kKeyboardPipeSize, &keyboard_->pipe) != TWSUCCESS) {
     keyboard_.reset();
-    Print(kMsgKeyboardPipe);
+    Print(TWMSG_CONSOLE_KEYBOARD_PIPE);
     LineEnd();
-    Line(Text(kMsgInitFailed));
+    Line(Text(TWMSG_CONSOLE_INIT_FAILED));
     state_ = kFailed;
     return;
   }
@@ -222,21 +181,21 @@ void Console::Start() {
   shutdownStore_ = true;
   if (first.code != EventStarted) {
     if (first.code == EventTableHeld) shutdownStore_ = false;
-    Line(Text(kMsgInitFailed));
+    Line(Text(TWMSG_CONSOLE_INIT_FAILED));
     return;
   }
   started_ = true;
   serverName_ = first.text;
   startTime_ = DatetimeText(first.time);
   if (!StartKeyboard()) {
-    Print(kMsgKeyboardThread);
+    Print(TWMSG_CONSOLE_KEYBOARD_THREAD);
     LineEnd();
     // Not "Initialization successful.": the server cannot take commands and goes down.
-    Line(Text(kMsgInitFailed));
+    Line(Text(TWMSG_CONSOLE_INIT_FAILED));
     state_ = kFailed;
     return;
   }
-  Line(Text(kMsgInitOk));
+  Line(Text(TWMSG_CONSOLE_INIT_OK));
   state_ = kReady;
 }
 
@@ -303,9 +262,9 @@ int Console::Run() {
     return 1;
   }
   Write("\n" + title_ + "\n");
-  Print(kMsgServerName, {serverName_});
+  Print(TWMSG_CONSOLE_SERVER_NAME, {serverName_});
   LineEnd();
-  Print(kMsgRunningSince, {startTime_});
+  Print(TWMSG_CONSOLE_RUNNING_SINCE, {startTime_});
   LineEnd();
   Menu();
   Prompt();
@@ -372,7 +331,7 @@ void Console::OnCommand(const std::vector<std::string>& tokens) {
       if (tokens.size() < 2) {
         LineEnd();
         LineEnd();
-        Line(Text(kMsgNoIndex));
+        Line(Text(TWMSG_CONSOLE_NO_INDEX));
         break;
       }
       for (size_t i = 1; i < tokens.size(); ++i) Post(SchedClose, Number(tokens[i]));
@@ -381,7 +340,7 @@ void Console::OnCommand(const std::vector<std::string>& tokens) {
       if (tokens.size() < 2) {
         LineEnd();
         LineEnd();
-        Line(Text(kMsgNoIndex));
+        Line(Text(TWMSG_CONSOLE_NO_INDEX));
         break;
       }
       killList_.clear();
@@ -390,7 +349,7 @@ void Console::OnCommand(const std::vector<std::string>& tokens) {
       Post(SchedKillPrompt, killList_[0]);
       break;
     case 'P':
-      Print(kMsgConfirmStop);
+      Print(TWMSG_CONSOLE_CONFIRM_STOP);
       state_ = kConfirmStop;
       break;
     case 'D':
@@ -410,7 +369,7 @@ void Console::OnCommand(const std::vector<std::string>& tokens) {
       Prompt();
       break;
     default:
-      Print(kMsgUnknownCommand, {tokens[0]});
+      Print(TWMSG_CONSOLE_UNKNOWN_COMMAND, {tokens[0]});
       LineEnd();
       Menu();
       Prompt();
@@ -427,7 +386,7 @@ void Console::OnTrace(const std::vector<std::string>& tokens) {
     Post(SchedTraceOff, Number(tokens[2]));
   } else {
     LineEnd();
-    Line(Text(kMsgBadSyntax));
+    Line(Text(TWMSG_CONSOLE_BAD_SYNTAX));
   }
 }
 
@@ -463,7 +422,7 @@ bool Console::OnEvent(const ConsoleEvent& e) {
   switch (e.code) {
     case EventListEmpty:
       LineEnd();
-      Print(kMsgNoActivities);
+      Print(TWMSG_CONSOLE_NO_ACTIVITIES);
       LineEnd();
       Menu();
       Prompt();
@@ -471,11 +430,11 @@ bool Console::OnEvent(const ConsoleEvent& e) {
     case EventListBegin:
       pageLines_ = 0;
       LineEnd();
-      Print(kMsgListTitle);
+      Print(TWMSG_CONSOLE_LIST_TITLE);
       LineEnd();
       break;
     case EventListLine:
-      Print(e.closeRequested ? kMsgListClosing : kMsgListRunning,
+      Print(e.closeRequested ? TWMSG_CONSOLE_LIST_CLOSING : TWMSG_CONSOLE_LIST_RUNNING,
             {std::to_string(e.number), e.text, DatetimeText(e.time)});
       LineEnd();
       if (++pageLines_ >= 24) pageLines_ = 0;
@@ -500,44 +459,45 @@ bool Console::OnEvent(const ConsoleEvent& e) {
     }
     case EventWaiting:
       LineEnd();
-      Print(kMsgWaiting);
+      Print(TWMSG_CONSOLE_WAITING);
       break;
     case EventShutdown:
       LineEnd();
-      Print(kMsgShutdown);
+      Print(TWMSG_CONSOLE_SHUTDOWN);
       break;
     case EventStopping:
       LineEnd();
-      Print(kMsgStopping);
+      Print(TWMSG_CONSOLE_STOPPING);
       break;
     case EventEnded:
       return false;
     case EventClosing:
     case EventKilled:
       if (e.number < kReasonUser || e.number > kReasonTimedOut) {
-        Print(kMsgUnexpected);
+        Print(TWMSG_CONSOLE_UNEXPECTED);
         LineEnd();
         break;
       }
       LineEnd();
-      Print((e.code == EventClosing ? kMsgClosing : kMsgKilling) + (e.number - kReasonUser),
+      Print((e.code == EventClosing ? TWMSG_CONSOLE_CLOSING_USER : TWMSG_CONSOLE_KILLING_USER) +
+                (e.number - kReasonUser),
             {e.text});
       break;
     case EventConfirmKill:
-      Print(kMsgConfirmKill, {e.text});
+      Print(TWMSG_CONSOLE_CONFIRM_KILL, {e.text});
       state_ = kConfirmKill;
       break;
     case EventNoRunToKill:
       LineEnd();
-      Print(kMsgNoRunToKill, {std::to_string(e.number)});
+      Print(TWMSG_CONSOLE_NO_RUN_TO_KILL, {std::to_string(e.number)});
       NextKill();
       break;
     case EventNoRunToClose:
       LineEnd();
-      Print(kMsgNoRunToClose, {std::to_string(e.number)});
+      Print(TWMSG_CONSOLE_NO_RUN_TO_CLOSE, {std::to_string(e.number)});
       break;
     default:
-      Print(kMsgUnexpected);
+      Print(TWMSG_CONSOLE_UNEXPECTED);
       LineEnd();
       break;
   }
@@ -547,35 +507,38 @@ bool Console::OnEvent(const ConsoleEvent& e) {
 void Console::ShowStatus(const ConsoleEvent& e) {
   pageLines_ = 0;
   Write("\n" + title_ + "\n");
-  Print(kMsgServerName, {serverName_});
+  Print(TWMSG_CONSOLE_SERVER_NAME, {serverName_});
   LineEnd();
-  Print(kMsgRunningSince, {startTime_});
+  Print(TWMSG_CONSOLE_RUNNING_SINCE, {startTime_});
   LineEnd();
-  Print(kMsgCurrentTime, {DatetimeText(e.time)});
+  Print(TWMSG_CONSOLE_CURRENT_TIME, {DatetimeText(e.time)});
   LineEnd();
   const StatusValues& s = e.status;
   switch (s.state) {
     case kStateRunning:
-      Print(kMsgServerIs, {Text(kMsgRunning)});
+      Print(TWMSG_CONSOLE_SERVER_IS, {Text(TWMSG_CONSOLE_RUNNING)});
       break;
     case kStateShuttingDown:
-      Print(kMsgServerIs, {Text(kMsgShuttingDown)});
+      Print(TWMSG_CONSOLE_SERVER_IS, {Text(TWMSG_CONSOLE_SHUTTING_DOWN)});
       break;
     case kStateStopping:
-      Print(kMsgServerIs, {Text(kMsgStoppingState)});
+      Print(TWMSG_CONSOLE_SERVER_IS, {Text(TWMSG_CONSOLE_STOPPING_STATE)});
       break;
     default:
-      Print(kMsgNotNormal);
+      Print(TWMSG_CONSOLE_NOT_NORMAL);
       break;
   }
   LineEnd();
   LineEnd();
-  Print(kMsgStatusTitle);
+  Print(TWMSG_CONSOLE_STATUS_TITLE);
   LineEnd();
   const std::pair<uint32_t, int32_t> values[] = {
-      {kMsgServerId, s.serverId},         {kMsgStatusInterval, s.statusInterval},
-      {kMsgPollInterval, s.pollInterval}, {kMsgCloseTimeout, s.closeTimeout},
-      {kMsgMaxRun, s.maxDuration},        {kMsgMaxActivities, s.maxActivities},
+      {TWMSG_CONSOLE_SERVER_ID, s.serverId},
+      {TWMSG_CONSOLE_STATUS_INTERVAL, s.statusInterval},
+      {TWMSG_CONSOLE_POLL_INTERVAL, s.pollInterval},
+      {TWMSG_CONSOLE_CLOSE_TIMEOUT, s.closeTimeout},
+      {TWMSG_CONSOLE_MAX_RUN, s.maxDuration},
+      {TWMSG_CONSOLE_MAX_ACTIVITIES, s.maxActivities},
   };
   for (const auto& [id, value] : values) {
     Print(id, {std::to_string(value)});

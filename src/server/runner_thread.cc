@@ -6,12 +6,6 @@
 #include "scheduler.h"
 #include "tw/guard.h"
 
-namespace {
-
-constexpr uint32_t kMsgActivityStarted = 4112;  // "Activity started '%s'."
-
-}  // namespace
-
 extern "C" uint32_t TWMainRunnerThread(void* argument) {
   using namespace tw::server;
   if (argument == nullptr) return 1;
@@ -20,7 +14,7 @@ extern "C" uint32_t TWMainRunnerThread(void* argument) {
     if ((run->traceMask->load() & kTraceLaunch) != 0) {
       ConsoleEvent e;
       e.code = EventTrace;
-      e.number = kMsgActivityStarted;
+      e.number = TWMSG_TRACE_ACTIVITY_STARTED;
       e.SetText(run->name);
       PostConsoleEvent(run->consolePipe, e);
     }

@@ -14,7 +14,6 @@ namespace {
 constexpr int kHandle = 0;
 constexpr int kCloseRequest = 1;
 constexpr int kResult = 2;
-constexpr uint32_t kUnmapped = 4178;  // "Unable to map shared memory."
 
 int Clamp(int used) {
   if (used < 1) return 1;
@@ -101,7 +100,7 @@ uint32_t SharedRunTable::Create() {
   address_ = TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &shmem_);
   if (address_ == nullptr) {
     Destroy();
-    return kUnmapped;
+    return TWFAIL_RUNTABLE_MAP;
   }
   return TWSUCCESS;
 }

@@ -14,32 +14,6 @@
 namespace tw::server {
 namespace {
 
-// Messages of the scheduler (texts in the catalogue).
-enum Message : uint32_t {
-  kMsgKillingPoll = 4096,
-  kMsgPolling = 4100,
-  kMsgLaunchThread = 4102,
-  kMsgPollError = 4103,
-  kMsgStillActive = 4104,
-  kMsgStatusFailed = 4105,
-  kMsgCleanupError = 4106,
-  kMsgTimedOut = 4107,
-  kMsgTableNotClean = 4108,
-  kMsgKillFailed = 4109,
-  kMsgNoActivityData = 4110,
-  kMsgCompletedOk = 4113,
-  kMsgClosedUser = 4114,
-  kMsgClosedStop = 4115,
-  kMsgClosedTimeout = 4116,
-  kMsgKilledUser = 4117,
-  kMsgKilledStop = 4118,
-  kMsgKilledTimeout = 4119,
-  kMsgCompletedError = 4120,
-  kMsgTableCreate = 4176,
-  kMsgServerRunning = 4177,
-  kMsgTableMap = 4178,
-};
-
 constexpr int32_t kSecondsPerMinute = 60;
 
 int32_t MinutesToSeconds(int32_t minutes) {
@@ -79,19 +53,19 @@ ConsoleEvent Event(int32_t code, int32_t number = 0, std::string_view text = {})
 
 CompletionOutcome CompletionOf(int32_t reason, uint32_t result) {
   static constexpr CompletionOutcome kByReason[] = {
-      {0, kMsgCompletedOk},                      // 0: decided by the result below
-      {kKilledByUser, kMsgKilledUser},           // 1
-      {kClosedByUser, kMsgClosedUser},           // 2
-      {kKilledDuringStop, kMsgKilledStop},       // 3
-      {kClosedDuringStop, kMsgClosedStop},       // 4
-      {kKilledAfterTimeout, kMsgKilledTimeout},  // 5
-      {kClosedAfterTimeout, kMsgClosedTimeout},  // 6
+      {0, TWMSG_TRACE_COMPLETED},                                  // 0: decided by the result below
+      {TWMSG_COMPLETION_KILLED_BY_USER, TWMSG_TRACE_KILLED_USER},  // 1
+      {TWMSG_COMPLETION_CLOSED_BY_USER, TWMSG_TRACE_CLOSED_USER},  // 2
+      {TWMSG_COMPLETION_KILLED_DURING_STOP, TWMSG_TRACE_KILLED_STOP},       // 3
+      {TWMSG_COMPLETION_CLOSED_DURING_STOP, TWMSG_TRACE_CLOSED_STOP},       // 4
+      {TWMSG_COMPLETION_KILLED_AFTER_TIMEOUT, TWMSG_TRACE_KILLED_TIMEOUT},  // 5
+      {TWMSG_COMPLETION_CLOSED_AFTER_TIMEOUT, TWMSG_TRACE_CLOSED_TIMEOUT},  // 6
   };
   if (reason > 0 && reason <= kClosedTimeout) return kByReason[reason];
   if (reason == kEndedByItself && result == 0) return kByReason[0];
   if (reason == kEndedByItself && result != TWMSGTBL_NO_RESULT)
-    return {kEndedWithError, kMsgCompletedError};
-  return {kTerminatedAbnormally, kMsgCompletedError};
+    return {TWMSG_COMPLETION_ENDED_WITH_ERROR, TWMSG_TRACE_COMPLETED_ERROR};
+  return {TWMSG_COMPLETION_ABNORMAL, TWMSG_TRACE_COMPLETED_ERROR};
 }
 
 // ---------------------------------------------------------------- construction -----------
@@ -122,11 +96,11 @@ Scheduler::Scheduler(const SchedulerPipes& pipes, const SchedulerServices& servi
   // registers with the control store or touches anything of the first one.
   if (uint32_t st = sharedTable_.Create()) {
     if (st == TWFAIL_SHMEM_EXISTS)
-      Fail(kMsgServerRunning, EventTableHeld, "\n%s");
-    else if (st == kMsgTableMap)
-      Fail(kMsgTableMap, EventStartFailed, "\n%s");
+      Fail(TWFAIL_SERVER_RUNNING, EventTableHeld, "\n%s");
+    else if (st == TWFAIL_RUNTABLE_MAP)
+      Fail(TWFAIL_RUNTABLE_MAP, EventStartFailed, "\n%s");
     else
-      Fail(kMsgTableCreate, EventTableHeld, "\n%s");
+      Fail(TWFAIL_RUNTABLE_CREATE, EventTableHeld, "\n%s");
     return;
   }
 
@@ -300,7 +274,7 @@ void Scheduler::Handle(const SchedulerCommand& c) {
 }
 
 void Scheduler::BeginEnd() {
-  Trace(kTraceKill, kMsgKillingPoll);
+  Trace(kTraceKill, TWMSG_TRACE_KILLING_POLL);
   PostTimer(TimerCommand{TimerRemovePoll, {}, 0, 0});
   // No tick starts polling any more, but polls and launches under way go on until the
   // control store has nothing due (an activity it handed out is run, not left locked), and
@@ -320,14 +294,14 @@ void Scheduler::EndWhenIdle() {
 void Scheduler::CancelPendingLaunch() {
   if (!launchPending_) return;
   launchPending_ = false;
-  if (store_->DoneActivity(next_.activityHandle, kClosedDuringStop))
-    Trace(kTraceStoreErrors | kTraceInternal, kMsgCleanupError);
+  if (store_->DoneActivity(next_.activityHandle, TWMSG_COMPLETION_CLOSED_DURING_STOP))
+    Trace(kTraceStoreErrors | kTraceInternal, TWMSG_TRACE_CLEANUP_ERROR);
 }
 
 void Scheduler::PostStatus() {
-  Trace(kTraceNotify, kMsgStillActive);
+  Trace(kTraceNotify, TWMSG_TRACE_STILL_ACTIVE);
   if (uint32_t st = store_->ServerState(CSMGR_STATE_ALIVE)) {
-    Trace(kTraceStoreErrors, kMsgStatusFailed);
+    Trace(kTraceStoreErrors, TWMSG_TRACE_STATUS_FAILED);
     RecoverStore(st);
   }
 }
@@ -335,7 +309,7 @@ void Scheduler::PostStatus() {
 // ---------------------------------------------------------------- polling and launching --
 
 bool Scheduler::Poll() {
-  Trace(kTracePolling, kMsgPolling);
+  Trace(kTracePolling, TWMSG_TRACE_POLLING);
   if (static_cast<int32_t>(runs_.size()) >= settings_.maxActivities) return false;
   // A run of a lost control store may still use its handle, which the manager serving now
   // could hand to a new run: nothing is taken until such runs have ended.
@@ -343,7 +317,7 @@ bool Scheduler::Poll() {
   TWStreamDataFree(&next_.activityName);
   next_.activityHandle = 0;
   if (uint32_t st = store_->NextActivity(&next_)) {
-    Trace(kTraceActivityErrors | kTraceInternal, kMsgPollError);
+    Trace(kTraceActivityErrors | kTraceInternal, TWMSG_TRACE_POLL_ERROR);
     RecoverStore(st);
     return false;
   }
@@ -365,7 +339,7 @@ void Scheduler::RecoverStore(uint32_t status) {
   if (st == TWSUCCESS) st = store_->Init(&fresh);
   TWStreamDataFree(&fresh.serverName);
   if (st != TWSUCCESS) {
-    Trace(kTraceStoreErrors, kMsgStatusFailed);
+    Trace(kTraceStoreErrors, TWMSG_TRACE_STATUS_FAILED);
     return;
   }
   // The runs the lost manager handed out are over as far as the control store knows: they
@@ -398,12 +372,12 @@ bool Scheduler::Launch() {
   if (run->entry < 0) {
     // No free entry: the runner could not find its handle, so the run is refused and the
     // activity released at once.
-    Trace(kTraceInternal, kMsgTableNotClean);
-    if (store_->DoneActivity(run->handle, kTerminatedAbnormally))
-      Trace(kTraceStoreErrors | kTraceInternal, kMsgCleanupError);
+    Trace(kTraceInternal, TWMSG_TRACE_TABLE_NOT_CLEAN);
+    if (store_->DoneActivity(run->handle, TWMSG_COMPLETION_ABNORMAL))
+      Trace(kTraceStoreErrors | kTraceInternal, TWMSG_TRACE_CLEANUP_ERROR);
     return room();
   }
-  if (retaken) Trace(kTraceInternal, kMsgTableNotClean);
+  if (retaken) Trace(kTraceInternal, TWMSG_TRACE_TABLE_NOT_CLEAN);
   run->timeoutPayload =
       SchedulerCommand{SchedTimeout, kSourceInternal, run->handle, run->generation};
 
@@ -415,12 +389,12 @@ bool Scheduler::Launch() {
   ActivityRun* r = runs_.insert(at, std::move(run))->get();
 
   if (TWProcThreadCreate(TWMainRunnerThread, r, &r->thread) != TWSUCCESS) {
-    Trace(kTraceActivityErrors | kTraceInternal, kMsgLaunchThread);
+    Trace(kTraceActivityErrors | kTraceInternal, TWMSG_TRACE_LAUNCH_THREAD);
     r->thread = nullptr;
     int32_t handle = r->handle;
     DropRun(r);
-    if (store_->DoneActivity(handle, kTerminatedAbnormally))
-      Trace(kTraceStoreErrors | kTraceInternal, kMsgCleanupError);
+    if (store_->DoneActivity(handle, TWMSG_COMPLETION_ABNORMAL))
+      Trace(kTraceStoreErrors | kTraceInternal, TWMSG_TRACE_CLEANUP_ERROR);
     return room();
   }
   if (int32_t seconds = MinutesToSeconds(r->maxDuration))
@@ -434,13 +408,14 @@ bool Scheduler::Launch() {
 
 void Scheduler::RunStarted(int32_t handle, int32_t generation) {
   ActivityRun* run = RunByHandle(handle);
-  if (run == nullptr || run->generation != generation) Trace(kTraceInternal, kMsgNoActivityData);
+  if (run == nullptr || run->generation != generation)
+    Trace(kTraceInternal, TWMSG_TRACE_NO_ACTIVITY_DATA);
 }
 
 void Scheduler::RunEnded(int32_t handle, int32_t generation) {
   ActivityRun* run = RunByHandle(handle);
   if (run == nullptr || run->generation != generation) {
-    Trace(kTraceInternal, kMsgNoActivityData);
+    Trace(kTraceInternal, TWMSG_TRACE_NO_ACTIVITY_DATA);
     return;
   }
   PostTimer(TimerCommand{TimerRemove, {}, run->generation, 0});
@@ -448,7 +423,7 @@ void Scheduler::RunEnded(int32_t handle, int32_t generation) {
       table_->Handle(run->entry) == handle ? table_->Result(run->entry) : TWMSGTBL_NO_RESULT;
   CompletionOutcome outcome = CompletionOf(run->endReason, result);
   if (!run->lost && store_->DoneActivity(handle, outcome.completion))
-    Trace(kTraceStoreErrors | kTraceInternal, kMsgCleanupError);
+    Trace(kTraceStoreErrors | kTraceInternal, TWMSG_TRACE_CLEANUP_ERROR);
   Trace(kTraceDone, outcome.message, run->name.c_str());
   DropRun(run);
   EndWhenIdle();
@@ -466,7 +441,7 @@ void Scheduler::DropRun(ActivityRun* run) {
 void Scheduler::Timeout(int32_t handle, int32_t generation) {
   ActivityRun* run = RunByHandle(handle);
   if (run == nullptr || run->generation != generation) return;
-  Trace(kTraceTimeout, kMsgTimedOut);
+  Trace(kTraceTimeout, TWMSG_TRACE_TIMED_OUT);
   CloseRun(run, run->runNumber, true, true, false);
 }
 
@@ -510,7 +485,7 @@ void Scheduler::KillRun(ActivityRun* run, bool byUser) {
   // request and then looks at the process: whichever comes second kills.
   run->killRequested.store(true);
   if (ProcessLauncher::Process p = run->process.load())
-    if (launcher_->Kill(p)) Trace(kTraceInternal, kMsgKillFailed);
+    if (launcher_->Kill(p)) Trace(kTraceInternal, TWMSG_TRACE_KILL_FAILED);
 }
 
 // ---------------------------------------------------------------- answers ----------------
@@ -553,7 +528,7 @@ void Scheduler::Refresh() {
   NewTextStream(&fresh.serverName);
   if (store_->ServerInfo(&fresh)) {
     TWStreamDataFree(&fresh.serverName);
-    Trace(kTraceStoreErrors, kMsgStatusFailed);
+    Trace(kTraceStoreErrors, TWMSG_TRACE_STATUS_FAILED);
     return;
   }
   // The run table keeps its size.

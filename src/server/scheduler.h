@@ -26,18 +26,6 @@
 
 namespace tw::server {
 
-// Completion codes handed to CSMgrDoneActivity (0 when a run ended by itself with result 0).
-enum Completion : uint32_t {
-  kClosedByUser = 4146,
-  kKilledByUser = 4147,
-  kEndedWithError = 4148,
-  kTerminatedAbnormally = 4149,
-  kClosedDuringStop = 4150,
-  kKilledDuringStop = 4151,
-  kClosedAfterTimeout = 4152,
-  kKilledAfterTimeout = 4153,
-};
-
 // Why a run ended (0: by itself).
 enum EndReason : int32_t {
   kEndedByItself = 0,
@@ -49,8 +37,9 @@ enum EndReason : int32_t {
   kClosedTimeout = 6,
 };
 
-// The completion code and the console message (4113-4120) of a run that ended for reason
-// with the run table's result word.
+// The completion code handed to CSMgrDoneActivity (a TWMSG_COMPLETION_ id, or 0 when a run
+// ended by itself with result 0) and the console message (a TWMSG_TRACE_ id) of a run that
+// ended for reason with the run table's result word.
 struct CompletionOutcome {
   uint32_t completion;
   uint32_t message;

@@ -11,16 +11,6 @@
 namespace tw::server {
 namespace {
 
-enum Msg : uint32_t {
-  kMsgCreate = 4879,
-  kMsgSetUp = 4880,
-  kMsgConnect = 4881,
-  kMsgReply = 4882,
-  kMsgAck = 4883,
-  kMsgTooMany = 4884,
-  kMsgRelease = 4553,
-};
-
 // The size of a well-formed request of code; 0 for a code that is not defined.
 uint32_t RequestSize(int32_t code) {
   switch (code) {
@@ -55,14 +45,14 @@ SnmpLink::SnmpLink(TWProcPipe* scheduler, TWProcPipe* events, FILE* err)
   if (ReadConsoleEvent(events_, &first) != TWSUCCESS || first.code != EventStarted) return;
   pipe_ = TWIPCCreate(snmp::kPipeName);
   if (pipe_ == nullptr) {
-    Message(kMsgCreate);
+    Message(TWFAIL_SNMP_PIPE_CREATE);
     return;
   }
   uint32_t failure = 0;
   if (!TWIPCSetNoWait(pipe_))
-    failure = kMsgSetUp;
+    failure = TWFAIL_SNMP_PIPE_SETUP;
   else if (!TWIPCAllowClientConnections(pipe_))
-    failure = kMsgConnect;
+    failure = TWFAIL_SNMP_PIPE_CONNECT;
   if (failure != 0) {
     Message(failure);
     TWIPCShutdown(pipe_, snmp::kPipeName);
@@ -71,7 +61,7 @@ SnmpLink::SnmpLink(TWProcPipe* scheduler, TWProcPipe* events, FILE* err)
   }
   serverName_ = Cut(first.text, snmp::kNameSize);
   startTime_ = Cut(DatetimeText(first.time), snmp::kTimeTextSize);
-  release_ = Cut(message_text(kMsgRelease), snmp::kReleaseSize);
+  release_ = Cut(message_text(TWMSG_PRODUCT_RELEASE), snmp::kReleaseSize);
   active_ = true;
 }
 
@@ -194,7 +184,7 @@ bool SnmpLink::OnEvent(const ConsoleEvent& e) {
 
 void SnmpLink::AddEntry(const ConsoleEvent& e) {
   if (entries_ >= snmp::kMaxEntries) {
-    Message(kMsgTooMany);
+    Message(TWFAIL_SNMP_TOO_MANY);
     return;
   }
   unsigned char* entry = table_.data() + snmp::kEntrySize * entries_++;
@@ -209,7 +199,7 @@ void SnmpLink::SendAck() {
   put_i32(ack, snmp::kReplyAck);
   put_u32(ack + 4, snmp::kHeaderSize);
   uint32_t written = 0;
-  if (!TWIPCWriteNW(client_, ack, sizeof ack, &written)) Message(kMsgAck);
+  if (!TWIPCWriteNW(client_, ack, sizeof ack, &written)) Message(TWFAIL_SNMP_ACK);
   EndClient();
 }
 
@@ -227,7 +217,8 @@ void SnmpLink::SendServerInfo(const ConsoleEvent& e) {
   PutText(reply.data() + snmp::kInfoServerName, snmp::kNameSize, serverName_);
   PutText(reply.data() + snmp::kInfoRelease, snmp::kReleaseSize, release_);
   uint32_t written = 0;
-  if (!TWIPCWriteNW(client_, reply.data(), snmp::kServerInfoSize, &written)) Message(kMsgReply);
+  if (!TWIPCWriteNW(client_, reply.data(), snmp::kServerInfoSize, &written))
+    Message(TWFAIL_SNMP_REPLY);
   EndClient();
 }
 
@@ -240,7 +231,7 @@ void SnmpLink::SendTable() {
   uint32_t written = 0;
   if (!TWIPCWriteNW(client_, header, sizeof header, &written) ||
       !TWIPCWriteNW(client_, table_.data(), body, &written))
-    Message(kMsgReply);
+    Message(TWFAIL_SNMP_REPLY);
   EndClient();
 }
 

@@ -36,9 +36,6 @@ using tw::server::CgiProperty;
 
 constexpr int kModeCgi = 1;
 
-constexpr uint32_t kInitFailed = 1025;       // "Activity initialization failed"
-constexpr uint32_t kInvalidActivity = 1026;  // "Attempt to execute an invalid activity"
-constexpr uint32_t kEndedWithError = 4148;   // "Activity Ended With An Error"
 constexpr size_t kLogTextSize = 256;
 constexpr size_t kCloseWord = 4;   // byte offset of CloseRequest in a run-table entry
 constexpr size_t kResultWord = 8;  // byte offset of Result in a run-table entry
@@ -289,12 +286,12 @@ class Runner {
     if ((status_ = TWPlatInit(cgi_ ? nullptr : argv[0]))) return;
     platform_ = true;
     if (argc < 2) {
-      result_ = kInvalidActivity;
+      result_ = TWFAIL_ACTIVITY_INVALID;
       return;
     }
     handle_ = HandleOf(argv[1]);
     if ((status_ = TWSystemInit())) {
-      result_ = kInitFailed;
+      result_ = TWFAIL_ACTIVITY_INIT;
       return;
     }
     system_ = true;
@@ -304,7 +301,7 @@ class Runner {
     status_ = CSMgrInit(&settings);
     TWStreamDataFree(&settings.serverName);
     if (status_ != TWSUCCESS) {
-      result_ = kInitFailed;
+      result_ = TWFAIL_ACTIVITY_INIT;
       return;
     }
     session_ = true;
@@ -350,7 +347,8 @@ class Runner {
     if (result_ == TWSUCCESS) result_ = status_;
     if (entry_ != nullptr) StoreResult(entry_, result_);
     if (private_) {
-      if (handle_ != 0) CSMgrDoneActivity(handle_, result_ != TWSUCCESS ? kEndedWithError : 0);
+      if (handle_ != 0)
+        CSMgrDoneActivity(handle_, result_ != TWSUCCESS ? TWMSG_COMPLETION_ENDED_WITH_ERROR : 0);
       private_.reset();
     } else {
       table_.Unmap();

@@ -26,11 +26,6 @@ namespace {
 
 using namespace tw::server;
 
-constexpr uint32_t kMsgNormal = 4171;        // "Normal Termination."
-constexpr uint32_t kMsgAbnormal = 4172;      // "Abnormal Termination."
-constexpr uint32_t kMsgInitializing = 4353;  // "Initializing Quendal Tarnway."
-constexpr uint32_t kMsgBadSnmp = 4885;       // "Invalid value for SNMP support in TWMAIN.INI"
-
 // The two long-lived threads, where the signal handler can reach them. Whoever takes a handle
 // out (the handler to abandon the thread, main to wait for it) owns it.
 std::atomic<TWProcThread*> gScheduler{nullptr};
@@ -60,7 +55,7 @@ bool SnmpSupport() {
     if (*end != '\0') return false;
     if (errno == 0 && (n == 1 || n == 2)) return true;
     if (errno != 0 || n != 0) {
-      std::fprintf(stderr, "\n%s", tw::message_text(kMsgBadSnmp).c_str());
+      std::fprintf(stderr, "\n%s", tw::message_text(TWFAIL_SNMP_SETTING).c_str());
       std::fflush(stderr);
     }
     return false;
@@ -167,10 +162,10 @@ int main(int argc, char** argv) {
   uint32_t status = TWProcSigHndlrSet(TWMainSignalHandler);
   if (status == TWSUCCESS) status = TWPlatInit(argc > 0 && argv[0] != nullptr ? argv[0] : "twmain");
 
-  uint32_t finalLine = kMsgAbnormal;
+  uint32_t finalLine = TWMSG_ABNORMAL_TERMINATION;
   bool shutdownStore = false;
   if (status == TWSUCCESS) {
-    std::printf("%s\n", tw::message_text(kMsgInitializing).c_str());
+    std::printf("%s\n", tw::message_text(TWMSG_CONSOLE_INITIALIZING).c_str());
     std::fflush(stdout);
     status = CSMgrStartup();
   }
@@ -211,7 +206,7 @@ int main(int argc, char** argv) {
       }
       Join(gSnmpLink);
       Join(gScheduler);
-      if (DestroyPipes(&pipes) && consoleResult == 0) finalLine = kMsgNormal;
+      if (DestroyPipes(&pipes) && consoleResult == 0) finalLine = TWMSG_NORMAL_TERMINATION;
       console.reset();
     }
   }
@@ -219,12 +214,12 @@ int main(int argc, char** argv) {
   if (status != TWSUCCESS) {
     std::fprintf(stderr, "%s\n", tw::message_text(status).c_str());
     std::fflush(stderr);
-    finalLine = kMsgAbnormal;
+    finalLine = TWMSG_ABNORMAL_TERMINATION;
   }
   if (shutdownStore) CSMgrShutdown();
   std::string line = tw::message_text(finalLine);
   TWPlatTerm();
   std::printf("\n%s\n", line.c_str());
   std::fflush(stdout);
-  return finalLine == kMsgNormal ? 0 : 1;
+  return finalLine == TWMSG_NORMAL_TERMINATION ? 0 : 1;
 }

@@ -26,8 +26,8 @@ std::string AfterTime(const std::string& line) {
 }
 
 TEST_F(AccessTest, MessageLineWithDetailsInTheOperationsLog) {
-  CSMgrDetail(Detail::kDatabase, S().adminTitle);
-  CSMgrDetail(Detail::kDocumentNumber, 418);
+  CSMgrDetail(TWMSG_DETAIL_DATABASE, S().adminTitle);
+  CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, 418);
   EXPECT_EQ(CSMgrReport(TWFAIL_NO_ACTIVITY_DOC), TWFAIL_NO_ACTIVITY_DOC);
   EXPECT_TRUE(CSMgrDetailText().empty());
   ASSERT_NE(S().operationsDoc, 0u);
@@ -49,16 +49,16 @@ TEST_F(AccessTest, MessageLineWithDetailsInTheOperationsLog) {
 
 TEST_F(AccessTest, DetailNumbersAndLabels) {
   struct Case {
-    Detail label;
+    uint32_t label;
     int64_t value;
     const char* text;
   } cases[] = {
-      {Detail::kCode, 5, "|Code = 5"},
-      {Detail::kCode, -65535, "|Code = -65535"},
-      {Detail::kCode, 65536, "|Code = 0x10000"},
-      {Detail::kCode, -70000, "|Code = 0xFFFEEE90"},
-      {Detail::kField, 0x80000601, "|Field = 0x80000601"},
-      {Detail::kDocumentNumber, 2, "|Document# = 0x2"},
+      {TWMSG_DETAIL_CODE, 5, "|Code = 5"},
+      {TWMSG_DETAIL_CODE, -65535, "|Code = -65535"},
+      {TWMSG_DETAIL_CODE, 65536, "|Code = 0x10000"},
+      {TWMSG_DETAIL_CODE, -70000, "|Code = 0xFFFEEE90"},
+      {TWMSG_DETAIL_FIELD, 0x80000601, "|Field = 0x80000601"},
+      {TWMSG_DETAIL_DOCUMENT_NUMBER, 2, "|Document# = 0x2"},
   };
   for (const Case& c : cases) {
     CSMgrClearDetail();
@@ -68,10 +68,10 @@ TEST_F(AccessTest, DetailNumbersAndLabels) {
   CSMgrClearDetail();
   {
     QuietReports quiet;
-    CSMgrDetail(Detail::kView, "(CS_Links)");
+    CSMgrDetail(TWMSG_DETAIL_VIEW, "(CS_Links)");
   }
   EXPECT_EQ(CSMgrDetailText(), "");
-  CSMgrDetail(Detail::kFile, "x.txt");
+  CSMgrDetail(TWMSG_DETAIL_FILE, "x.txt");
   CSMgrDetailMessage(811, "alpha");
   EXPECT_EQ(CSMgrDetailText(), "|File = x.txt|cleanup performed by 'alpha'");
   CSMgrClearDetail();
@@ -80,7 +80,7 @@ TEST_F(AccessTest, DetailNumbersAndLabels) {
 TEST_F(AccessTest, StartUpReportsGoToTwmainErr) {
   S().startupComplete = false;
   OrdexCloseDatabase(&S().logDb);  // no log database yet
-  CSMgrDetail(Detail::kField, "AdminDatabase");
+  CSMgrDetail(TWMSG_DETAIL_FIELD, "AdminDatabase");
   EXPECT_EQ(CSMgrReport(534), 534u);
   CSMgrLogMessage(0, 814 | kLogOnly);  // logs only: never in the file
   testing::internal::CaptureStderr();

@@ -296,13 +296,13 @@ class RoadFixture : public ::testing::Test {
     tw::put_u32(block + 4, sizeof block);
     tw::put_i32(block + wire::adjust_clock::kAdjustment + 20, minutes);
     TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
-    if (conn == nullptr) return wire::status::kUnreachable;
+    if (conn == nullptr) return TWFAIL_CSMGR_UNREACHABLE;
     uint32_t n = 0;
     int more = 0;
     bool ok = TWIPCWrite(conn, block, sizeof block, &n) &&
               TWIPCRead(conn, block, sizeof block, &n, &more) && n == sizeof block;
     TWIPCClose(conn);
-    return ok ? tw::get_u32(block + 12) : wire::status::kExchangeFailed;
+    return ok ? tw::get_u32(block + 12) : TWFAIL_CSMGR_COMMUNICATION;
   }
 
   twtest::TempDir runBase_;

@@ -96,6 +96,25 @@ TEST(Catalogue, StatusNamesMatchTheirIds) {
   EXPECT_EQ(TWFAIL_INVALID_PROPERTY, 12555);
   EXPECT_EQ(TWFAIL_VIRTUAL_VALUE, 12816);
   EXPECT_EQ(TWFAIL_INI_TEMP, 537);
+  EXPECT_EQ(TWMSG_NORMAL_TERMINATION, 4171);
+}
+
+TEST(Catalogue, EventNamesCarryTheEventFlag) {
+  // An event name is the status it is logged with; its text is its row's.
+  struct Case {
+    uint32_t status;
+    uint32_t id;
+    const char* text;
+  } cases[] = {
+      {TWEVENT_ACTIVITY_KILLED, 807, "Activity killed by user"},
+      {TWEVENT_EXTERNAL, 12326, "External event"},
+      {TWEVENT_CHARACTER_SET, 12557,
+       "Unsupported Link character set[[TWX(]] '[[TWS1]]'[[TWX)]]; using native character set"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.status, TWSTATUSF_EVENT | c.id) << c.text;
+    EXPECT_EQ(text(c.status), c.text);
+  }
 }
 
 TEST(Catalogue, EachPluginReadsItsOwnTable) {

@@ -142,7 +142,8 @@ std::string LibraryOf(const Description& description) {
   }
   UnloadActivityPlugin(gone->plugin);
   if (reportDone && gone->named) {
-    uint32_t st = CSMgrDoneActivity(handle, gone->status != 0 ? act::kEndedWithError : 0u);
+    uint32_t st =
+        CSMgrDoneActivity(handle, gone->status != 0 ? TWMSG_COMPLETION_ENDED_WITH_ERROR : 0u);
     if (first == TWSUCCESS) first = st;
   }
   return first;
@@ -205,9 +206,9 @@ uint32_t CloseStatus() {
   if (entry == nullptr) return TWSUCCESS;
   switch (__atomic_load_n(&entry->closeRequest, __ATOMIC_ACQUIRE)) {
     case TWCLOSE_REQUESTED:
-      return act::kClosedByRequest;
+      return TWFAIL_CLOSE_REQUESTED;
     case TWCLOSE_TIMEOUT:
-      return act::kClosedByTimeout;
+      return TWFAIL_CLOSE_TIMEOUT;
     default:
       return TWSUCCESS;
   }
@@ -253,11 +254,11 @@ TW_API uint32_t TWActivityInit(MsgTblEntry* entry) {
     if (!SystemStarted()) return TWFAIL_TWXINIT;
     if (entry == nullptr) return TWFAIL_NULL_BUFFER;
     int32_t handle = __atomic_load_n(&entry->handle, __ATOMIC_ACQUIRE);
-    if (handle == 0) return act::kInvalidActivityId;
+    if (handle == 0) return TWFAIL_INVALID_ACTIVITY_ID;
     if (HasCurrent()) return TWFAIL_UNAVAILABLE;
     auto a = std::make_unique<Activity>();
     if (uint32_t st = FetchDescription(handle, &a->description)) return st;
-    if (LibraryOf(a->description).empty()) return act::kInvalidActivityDef;
+    if (LibraryOf(a->description).empty()) return TWFAIL_INVALID_ACTIVITY_DEF;
     a->entry = entry;
     a->handle = handle;
     a->hasDocument = true;
@@ -278,7 +279,7 @@ TW_API uint32_t TWActivityLaunch(void) {
       if (a == nullptr) return TWFAIL_ACTIVITY_NOT_INIT;
       if (a->busy || a->launched) return TWFAIL_UNAVAILABLE;
       library = LibraryOf(a->description);
-      if (library.empty()) return TWActivityLog(act::kInvalidActivityDef);
+      if (library.empty()) return TWActivityLog(TWFAIL_INVALID_ACTIVITY_DEF);
       // Holds the activity in place: it cannot be ended while its plug-in runs.
       a->busy = true;
     }
@@ -359,7 +360,7 @@ TW_API uint32_t TWActivityRunActivity(const TWStream* activityList, uint32_t fla
     if (uint32_t st = CSMgrRunActivity(sync ? handle : 0, activityList)) return st;
     if (!sync) return TWSUCCESS;
     // An unnamed activity has nothing to wait on.
-    if (handle == 0) return act::kNoDocument;
+    if (handle == 0) return TWFAIL_NO_ACTIVITY_DOC;
     for (;;) {
       int32_t finished = 0;
       if (uint32_t st = CSMgrDoneRun(handle, &finished)) return st;

@@ -13,15 +13,6 @@
 namespace tw::engine::act {
 namespace {
 
-// Catalogue rows of the decorations of a log line.
-constexpr uint32_t kLinkRow = 1473;          // "Link '%s'"
-constexpr uint32_t kFunctionRow = 1474;      // "Function -%s-"
-constexpr uint32_t kFunctionWordRow = 1475;  // "Function -%s [%s]-"
-constexpr uint32_t kWhereRow = 1476;         // "  -- %s    (%s)"
-constexpr uint32_t kCodeRow = 1477;          // "  (%s)"
-constexpr uint32_t kErrorRow = 1478;         // "Error: "
-constexpr uint32_t kBreakRow = 1479;         // "|"
-
 bool IsFailure(uint32_t status) {
   return status != 0 && (status & TWSTATUSF_EVENT) == 0;
 }
@@ -50,16 +41,16 @@ std::string WhereSuffix() {
       IdentityOf(*scope->plugin).kind != TWX_KIND_CONNECTOR)
     return {};
   std::string entry = CatalogueText(scope->entryRow);
-  std::string function = scope->wordRow != 0 ? Fill(CatalogueText(kFunctionWordRow),
+  std::string function = scope->wordRow != 0 ? Fill(CatalogueText(TWMSG_LOG_FUNCTION_WORD),
                                                     {entry, CatalogueText(scope->wordRow)})
-                                             : Fill(CatalogueText(kFunctionRow), {entry});
-  return CatalogueText(kBreakRow) +
-         Fill(CatalogueText(kWhereRow),
-              {Fill(CatalogueText(kLinkRow), {scope->linkName}), function});
+                                             : Fill(CatalogueText(TWMSG_LOG_FUNCTION), {entry});
+  return CatalogueText(TWMSG_LOG_BREAK) +
+         Fill(CatalogueText(TWMSG_LOG_WHERE),
+              {Fill(CatalogueText(TWMSG_LOG_LINK), {scope->linkName}), function});
 }
 
 void WriteStandardError(std::string line) {
-  std::string breakMark = CatalogueText(kBreakRow);
+  std::string breakMark = CatalogueText(TWMSG_LOG_BREAK);
   for (size_t at = 0; !breakMark.empty() && (at = line.find(breakMark, at)) != std::string::npos;)
     line.replace(at, breakMark.size(), "\n");
   line.push_back('\n');
@@ -69,7 +60,7 @@ void WriteStandardError(std::string line) {
 
 // Writes the entry and makes it the last one; a failure becomes the activity's status.
 void Record(LogEntry entry) {
-  std::string line = (IsFailure(entry.status) ? CatalogueText(kErrorRow) : std::string()) +
+  std::string line = (IsFailure(entry.status) ? CatalogueText(TWMSG_LOG_ERROR) : std::string()) +
                      entry.text + WhereSuffix();
   // Held while writing, so that entries from several threads keep their order.
   std::lock_guard lock(Mutex());
@@ -113,7 +104,7 @@ MarkupArgs Arguments(uint32_t int1, uint32_t int2, uint32_t int3, const TWStream
   entry.text = given.empty() ? CatalogueText(TWFAIL_EXTERNAL) : given;
   if (externalCode != 0)
     entry.text +=
-        Fill(CatalogueText(kCodeRow), {std::to_string(static_cast<int32_t>(externalCode))});
+        Fill(CatalogueText(TWMSG_LOG_CODE), {std::to_string(static_cast<int32_t>(externalCode))});
   entry.externalCode = externalCode;
   entry.externalText = std::move(given);
   Record(std::move(entry));

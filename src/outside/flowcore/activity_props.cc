@@ -274,7 +274,7 @@ TW_API uint32_t TWActivityAddProperty(const TWStream* name, uint32_t store, uint
       if (st == TWSUCCESS) {
         st = TWFieldAlloc(flowcore::Out(added.value), TWTYPE_TEXT, 1);
         if (st == TWSUCCESS) st = TWFieldSetStream(added.value.get(), 1, item.get());
-      } else if (st == kMissingItem) {
+      } else if (st == TWFAIL_ACTIVITY_ITEM) {
         st = TWSUCCESS;
       }
       if (st != TWSUCCESS) return st;

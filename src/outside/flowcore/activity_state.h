@@ -18,14 +18,6 @@
 
 namespace tw::engine::act {
 
-inline constexpr uint32_t kInvalidActivityId = 1537;
-inline constexpr uint32_t kInvalidActivityDef = 1538;
-inline constexpr uint32_t kClosedByRequest = 1542;
-inline constexpr uint32_t kClosedByTimeout = 1543;
-inline constexpr uint32_t kNoDocument = 797;
-inline constexpr uint32_t kMissingItem = 798;
-inline constexpr uint32_t kEndedWithError = 4148;
-
 // A property the program added by name.
 struct Added {
   std::string name;

@@ -14,9 +14,6 @@
 namespace tw::engine {
 namespace {
 
-constexpr uint32_t kCreatedEvent = TWSTATUSF_EVENT | 1636;
-constexpr uint32_t kDroppedEvent = TWSTATUSF_EVENT | 1637;
-constexpr uint32_t kTruncatedEvent = TWSTATUSF_EVENT | 1638;
 
 // Handles are numbers, never addresses: a stale or foreign handle finds nothing. A handle
 // names its slot in its low bits and the slot's generation above them, so that the verbs,
@@ -75,7 +72,7 @@ void GiveBack(const std::vector<size_t>& indexes) {
   const bool first = plugin.live == 0;
   plugin.serial = plugin.serial % 0xFFFFu + 1;
   c.connectCode = plugin.linkCode | plugin.serial;
-  EntryScope scope(plugin, c.name, kRowInitialize);
+  EntryScope scope(plugin, c.name, TWMSG_FUNCTION_INITIALIZE);
   uint32_t status =
       plugin.entry.initialize(c.context(), c.connectCode, first ? TWXINITF_FIRST_CONNECTION : 0);
   if (status == 0) ++plugin.live;
@@ -86,14 +83,14 @@ void GiveBack(const std::vector<size_t>& indexes) {
   Plugin& plugin = *c.plugin;
   std::lock_guard life(plugin.lifecycle);
   const bool last = --plugin.live == 0;
-  EntryScope scope(plugin, c.name, kRowTerminate);
+  EntryScope scope(plugin, c.name, TWMSG_FUNCTION_TERMINATE);
   return plugin.entry.terminate(c.context(), last ? TWXTERMF_LAST_CONNECTION : 0);
 }
 
 // Disconnects when connected, then terminates; answers the termination's status.
 [[nodiscard]] uint32_t Close(Connection& c, uint32_t errorFlag) {
   if (c.connected) {
-    EntryScope scope(*c.plugin, c.name, kRowDisconnect);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_DISCONNECT);
     c.plugin->entry.disconnect(c.context(), errorFlag);
     c.connected = false;
   }
@@ -148,10 +145,10 @@ class PendingContext {
     uint32_t status = NewValueField(row.type, &field);
     if (status == 0) status = TWFieldConvert(field.get(), 1, const_cast<TWFIELD>(value), 1, 1);
     if (status != 0) {
-      EntryScope scope(plugin, c.name, kRowSetProperty, 0, false);
+      EntryScope scope(plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY, 0, false);
       return LogWithToken(TWFAIL_PROPERTY_VALUE, row.token);
     }
-    EntryScope scope(plugin, c.name, kRowSetProperty);
+    EntryScope scope(plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY);
     if (uint32_t st = plugin.entry.setProperty(c.context(), row.token, field.get())) return st;
   }
   return 0;
@@ -225,7 +222,7 @@ template <class Call>
 
 // The record verbs: Fetch, Insert, Update and Remove take the same arguments to their entry
 // point and count the records moved.
-template <TWXFetchProc ConnectorEntries::*entry, EntryRow row>
+template <TWXFetchProc ConnectorEntries::*entry, uint32_t row>
 [[nodiscard]] uint32_t RecordVerb(TWCONNECT connect, TWFIELDLIST list, uint32_t recordIndex,
                                   uint32_t recordCount, uint32_t* count) {
   return tw::guard([&] {
@@ -236,8 +233,9 @@ template <TWXFetchProc ConnectorEntries::*entry, EntryRow row>
 }
 
 uint32_t ObjectWordRow(uint32_t objectType) {
-  return objectType >= TWOBJECT_SERVER && objectType <= TWOBJECT_FIELD ? kObjectWordRow + objectType
-                                                                       : 0;
+  return objectType >= TWOBJECT_SERVER && objectType <= TWOBJECT_FIELD
+             ? TWMSG_OBJECT_SERVER + (objectType - TWOBJECT_SERVER)
+             : 0;
 }
 
 // The connector's text value of token when its table serves it; empty otherwise (asking
@@ -247,7 +245,7 @@ std::string ConnectorText(Connection& c, uint32_t token) {
   FieldPtr field;
   if (NewValueField(TWTYPE_TEXT, &field) != 0) return {};
   {
-    EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_GET_PROPERTY);
     if (c.plugin->entry.getProperty(c.context(), token, field.get()) != 0) return {};
   }
   return FieldText(field.get());
@@ -350,7 +348,7 @@ TW_API uint32_t TWConnectConnect(TWCONNECT connect) {
     return WithConnection(connect, [](Connection& c) -> uint32_t {
       if (uint32_t close = CloseStatus()) return TWActivityLog(close);
       if (c.connected) return TWFAIL_CONNECTED;
-      EntryScope scope(*c.plugin, c.name, kRowConnect);
+      EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_CONNECT);
       uint32_t status = c.plugin->entry.connect(c.context());
       if (status == 0) c.connected = true;
       return status;
@@ -362,7 +360,7 @@ TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
   return tw::guard([&] {
     return WithConnection(connect, [](Connection& c) -> uint32_t {
       if (!c.connected) return 0;
-      EntryScope scope(*c.plugin, c.name, kRowDisconnect);
+      EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_DISCONNECT);
       uint32_t status = c.plugin->entry.disconnect(c.context(), ActivityStatus() != 0 ? 1 : 0);
       c.connected = false;
       return status;
@@ -373,20 +371,22 @@ TW_API uint32_t TWConnectDisconnect(TWCONNECT connect) {
 TW_API uint32_t TWConnectSelect(TWCONNECT connect, TWFIELDLIST keys, uint32_t recordIndex,
                                 TWFIELDLIST dest, uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowSelect, count, false, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.select(c.context(), keys, recordIndex, dest, n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_SELECT, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         return c.plugin->entry.select(c.context(), keys, recordIndex, dest, n);
+                       });
   });
 }
 
 TW_API uint32_t TWConnectExecute(TWCONNECT connect, const TWStream* statement, TWFIELDLIST dest,
                                  uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowExecute, count, false, [&](Connection& c, uint32_t* n) {
-      TWStream empty{0, 0, TWSTREAMFMT_NATIVE, 0, nullptr};
-      return c.plugin->entry.execute(c.context(), statement != nullptr ? statement : &empty, dest,
-                                     n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_EXECUTE, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         TWStream empty{0, 0, TWSTREAMFMT_NATIVE, 0, nullptr};
+                         return c.plugin->entry.execute(
+                             c.context(), statement != nullptr ? statement : &empty, dest, n);
+                       });
   });
 }
 
@@ -398,42 +398,44 @@ TW_API uint32_t TWConnectExecute(TWCONNECT connect, const TWStream* statement, T
     return RecordVerb<&ConnectorEntries::entry, row>(connect, list, recordIndex, recordCount, \
                                                      count);                                  \
   }
-TW_RECORD_VERB(Fetch, fetch, kRowFetch)
-TW_RECORD_VERB(Insert, insert, kRowInsert)
-TW_RECORD_VERB(Update, update, kRowUpdate)
-TW_RECORD_VERB(Remove, remove, kRowRemove)
+TW_RECORD_VERB(Fetch, fetch, TWMSG_FUNCTION_FETCH)
+TW_RECORD_VERB(Insert, insert, TWMSG_FUNCTION_INSERT)
+TW_RECORD_VERB(Update, update, TWMSG_FUNCTION_UPDATE)
+TW_RECORD_VERB(Remove, remove, TWMSG_FUNCTION_REMOVE)
 #undef TW_RECORD_VERB
 
 TW_API uint32_t TWConnectCatalog(TWCONNECT connect, uint32_t objectType, TWFIELDLIST dest,
                                  uint32_t* count) {
   return tw::guard([&] {
-    return CountedVerb(connect, kRowCatalog, count, false, [&](Connection& c, uint32_t* n) {
-      return c.plugin->entry.catalog(c.context(), objectType, dest, n);
-    });
+    return CountedVerb(connect, TWMSG_FUNCTION_CATALOG, count, false,
+                       [&](Connection& c, uint32_t* n) {
+                         return c.plugin->entry.catalog(c.context(), objectType, dest, n);
+                       });
   });
 }
 
 TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
   return tw::guard([&] {
     const uint32_t word = actionType >= TWACTION_RESET && actionType <= TWACTION_ROLLBACK
-                              ? kActionWordRow + actionType
+                              ? TWMSG_ACTION_RESET + (actionType - TWACTION_RESET)
                               : 0;
-    return DataVerb(connect, kRowAction, word, true, [&](Connection& c) {
+    return DataVerb(connect, TWMSG_FUNCTION_ACTION, word, true, [&](Connection& c) {
       uint32_t status = c.plugin->entry.action(c.context(), actionType);
-      if (status == 0 && actionType == TWACTION_TRUNCATE) LogObjectEvent(c, kTruncatedEvent, 0);
+      if (status == 0 && actionType == TWACTION_TRUNCATE)
+        LogObjectEvent(c, TWEVENT_METADATA_TRUNCATED, 0);
       return status;
     });
   });
 }
 
 TW_API uint32_t TWConnectCreate(TWCONNECT connect, uint32_t objectType, TWFIELDLIST src) {
-  return ObjectVerb(connect, kRowCreate, objectType, kCreatedEvent, [&](Connection& c) {
+  return ObjectVerb(connect, TWMSG_FUNCTION_CREATE, objectType, TWEVENT_OBJECT_CREATED, [&](Connection& c) {
     return c.plugin->entry.create(c.context(), objectType, src);
   });
 }
 
 TW_API uint32_t TWConnectDrop(TWCONNECT connect, uint32_t objectType) {
-  return ObjectVerb(connect, kRowDrop, objectType, kDroppedEvent,
+  return ObjectVerb(connect, TWMSG_FUNCTION_DROP, objectType, TWEVENT_OBJECT_DROPPED,
                     [&](Connection& c) { return c.plugin->entry.drop(c.context(), objectType); });
 }
 

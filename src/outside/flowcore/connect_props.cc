@@ -74,7 +74,7 @@ uint32_t RowType(const Connection& c, uint32_t token) {
     if (status == 0) status = TWFieldConvert(field.get(), 1, value.get(), 1, 1);
     if (status != 0) return status;
   } else {
-    EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+    EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_GET_PROPERTY);
     if (uint32_t status = c.plugin->entry.getProperty(c.context(), bare, field.get()))
       return status;
   }
@@ -90,7 +90,7 @@ uint32_t RowType(const Connection& c, uint32_t token) {
     if (uint32_t status = NewValueField(RowType(c, bare), &nullValue)) return status;
     src = nullValue.get();
   }
-  EntryScope scope(*c.plugin, c.name, kRowSetProperty);
+  EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_SET_PROPERTY);
   return c.plugin->entry.setProperty(c.context(), bare, src);
 }
 
@@ -164,7 +164,7 @@ TW_API uint32_t TWConnectGetProperty(TWCONNECT connect, uint32_t token, TWFIELD 
         if (status != 0) return status;
         return TWFieldConvert(dest, 1, value.get(), 1, 1);
       }
-      EntryScope scope(*c.plugin, c.name, kRowGetProperty);
+      EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_GET_PROPERTY);
       return c.plugin->entry.getProperty(c.context(), bare, dest);
     });
   });

@@ -103,7 +103,7 @@ uint32_t ServerInit(bool reread, CSMgrServerSettings* settings) {
     if (std::chrono::steady_clock::now() >= deadline) break;
     TWKeyboardSleep();
   }
-  return TWIPCExists(tw::csmgr::kPipeName, 90) ? 0 : tw::csmgr::status::kUnreachable;
+  return TWIPCExists(tw::csmgr::kPipeName, 90) ? 0 : TWFAIL_CSMGR_UNREACHABLE;
 }
 
 // Records as the caller gave them, made complete: through their end record, or with the end

@@ -15,8 +15,6 @@ namespace {
 namespace wire = tw::csmgr;
 namespace hdr = tw::csmgr::header;
 
-constexpr uint32_t kUnreachable = wire::status::kUnreachable;
-constexpr uint32_t kBroken = wire::status::kExchangeFailed;
 // The first read's room; a longer reply is read on in steps of the same size.
 constexpr uint32_t kReadStep = 4096;
 
@@ -128,10 +126,11 @@ uint32_t Exchange(std::string* block, uint32_t flags) {
   tw::put_u32(block->data() + hdr::kStatus, 0);
 
   TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
-  if (conn == nullptr) return kUnreachable;
+  if (conn == nullptr) return TWFAIL_CSMGR_UNREACHABLE;
   Connection closer{conn};
   uint32_t written = 0;
-  if (!TWIPCWrite(conn, block->data(), sent, &written) || written != sent) return kBroken;
+  if (!TWIPCWrite(conn, block->data(), sent, &written) || written != sent)
+    return TWFAIL_CSMGR_COMMUNICATION;
 
   std::string reply(async ? hdr::kSize : std::max(sent, kReadStep), '\0');
   uint32_t got = 0;
@@ -139,7 +138,7 @@ uint32_t Exchange(std::string* block, uint32_t flags) {
     uint32_t n = 0;
     int more = 0;
     if (!TWIPCRead(conn, reply.data() + got, static_cast<uint32_t>(reply.size()) - got, &n, &more))
-      return kBroken;
+      return TWFAIL_CSMGR_COMMUNICATION;
     got += n;
     if (!more) break;
     // The pipe refuses messages above its limit, so this stays bounded.
@@ -147,18 +146,19 @@ uint32_t Exchange(std::string* block, uint32_t flags) {
   }
   reply.resize(got);
 
-  if (got < hdr::kSize || tw::get_u32(reply.data() + hdr::kLength) != got) return kBroken;
+  if (got < hdr::kSize || tw::get_u32(reply.data() + hdr::kLength) != got)
+    return TWFAIL_CSMGR_COMMUNICATION;
   if (async) {
     // The acknowledgement: zeros but Length 16; the handler's status never comes back.
     if (got != hdr::kSize || tw::get_u32(reply.data() + hdr::kCode) != 0 ||
         tw::get_u32(reply.data() + hdr::kFlags) != 0 ||
         tw::get_u32(reply.data() + hdr::kStatus) != 0)
-      return kBroken;
+      return TWFAIL_CSMGR_COMMUNICATION;
     *block = std::move(reply);
     return 0;
   }
   if (tw::get_u32(reply.data() + hdr::kCode) != code || !LengthFits(code, reply, sent))
-    return kBroken;
+    return TWFAIL_CSMGR_COMMUNICATION;
   uint32_t status = tw::get_u32(reply.data() + hdr::kStatus);
   *block = std::move(reply);
   return status;
@@ -175,7 +175,8 @@ uint32_t ServerInit(bool reread, ServerInfo* out) {
   tw::put_i32(block.data() + si::kReread, reread ? 1 : 0);
   if (uint32_t st = Exchange(&block)) return st;
   ServerInfo info;
-  if (!ReadText(block, si::kServerName, wire::kTextField, &info.serverName)) return kBroken;
+  if (!ReadText(block, si::kServerName, wire::kTextField, &info.serverName))
+    return TWFAIL_CSMGR_COMMUNICATION;
   const char* b = block.data();
   info.serverId = tw::get_i32(b + si::kServerId);
   info.statusInterval = tw::get_i32(b + si::kStatusInterval);
@@ -203,7 +204,7 @@ uint32_t NextActivity(NextRun* out) {
   NextRun next;
   next.handle = tw::get_i32(block.data() + na::kHandle);
   if (!IsSlotOrNone(next.handle) || !ReadText(block, na::kName, wire::kTextField, &next.name))
-    return kBroken;
+    return TWFAIL_CSMGR_COMMUNICATION;
   next.maxDuration = tw::get_i32(block.data() + na::kMaxDuration);
   next.priority = tw::get_i32(block.data() + na::kPriority);
   next.time = ReadDatetime(block, na::kTime);
@@ -236,7 +237,7 @@ uint32_t DoneRun(int32_t waiter, bool* finished) {
   tw::put_i32(block.data() + dr::kHandle, waiter);
   if (uint32_t st = Exchange(&block)) return st;
   int32_t word = tw::get_i32(block.data() + dr::kHandle);
-  if (word != 0 && word != waiter) return kBroken;
+  if (word != 0 && word != waiter) return TWFAIL_CSMGR_COMMUNICATION;
   *finished = word == 0;
   return 0;
 }
@@ -248,7 +249,7 @@ uint32_t GetDescription(int32_t handle, std::string* records) {
   if (uint32_t st = Exchange(&block)) return st;
   std::string_view list(block.data() + gd::kList, block.size() - gd::kList);
   size_t length = 0;
-  if (!MeasureRecords(list, &length)) return kBroken;
+  if (!MeasureRecords(list, &length)) return TWFAIL_CSMGR_COMMUNICATION;
   *records = std::string(list.substr(0, length));
   return 0;
 }
@@ -272,7 +273,7 @@ uint32_t GetID(uint32_t kind, std::string_view name, int32_t* documentId) {
   if (uint32_t st = Exchange(&block)) return st;
   int32_t id = tw::get_i32(block.data() + gi::kDocumentId);
   // Document ids are even and positive; anything else is not an answer.
-  if (id <= 0 || (id & 1) != 0) return kBroken;
+  if (id <= 0 || (id & 1) != 0) return TWFAIL_CSMGR_COMMUNICATION;
   *documentId = id;
   return 0;
 }
@@ -322,7 +323,7 @@ uint32_t GetField(int32_t handle, std::string_view item, std::string* value) {
   PutFixedText(&block, gf::kItemName, item);
   if (uint32_t st = Exchange(&block)) return st;
   std::string text;
-  if (!ReadText(block, gf::kValue, block.size(), &text)) return kBroken;
+  if (!ReadText(block, gf::kValue, block.size(), &text)) return TWFAIL_CSMGR_COMMUNICATION;
   *value = std::move(text);
   return 0;
 }
@@ -343,7 +344,7 @@ uint32_t OpenActivity(std::string_view name, uint32_t flags, int32_t* handle) {
   tw::put_u32(block.data() + oa::kFlags, flags);
   if (uint32_t st = Exchange(&block)) return st;
   int32_t h = tw::get_i32(block.data() + oa::kHandle);
-  if (!wire::IsSlotHandle(h)) return kBroken;
+  if (!wire::IsSlotHandle(h)) return TWFAIL_CSMGR_COMMUNICATION;
   *handle = h;
   return 0;
 }

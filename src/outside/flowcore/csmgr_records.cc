@@ -16,7 +16,6 @@ namespace rec = tw::csmgr::record;
 using flowcore::StreamData;
 
 // "An invalid Link definition was encountered": the description cannot be read.
-constexpr uint32_t kUnreadable = 1545;
 
 struct Head {
   uint32_t kind, format, token, length;
@@ -57,27 +56,27 @@ FieldPtr NewField(uint32_t type, uint32_t* status) {
   return TWFieldSetStream(f, 1, &s);
 }
 
-// One record's value as a field; kUnreadable when its data does not fit its kind.
+// One record's value as a field; TWFAIL_INVALID_LINK_DEF when its data does not fit its kind.
 [[nodiscard]] uint32_t DecodeValue(const Head& h, std::string_view data, FieldPtr* out) {
   uint32_t st = 0;
   FieldPtr f;
   switch (h.kind) {
     case rec::kNumber: {
-      if (data.size() != 4) return kUnreadable;
+      if (data.size() != 4) return TWFAIL_INVALID_LINK_DEF;
       int32_t v = tw::get_i32(data.data());
       f = NewField(TWTYPE_INT, &st);
       if (st == 0) st = TWFieldSetInt(f.get(), 1, &v);
       break;
     }
     case rec::kDatetime: {
-      if (data.size() != tw::csmgr::kDatetimeSize) return kUnreadable;
+      if (data.size() != tw::csmgr::kDatetimeSize) return TWFAIL_INVALID_LINK_DEF;
       TWDatetime v{tw::get_u32(data.data()), tw::get_u32(data.data() + 4)};
       f = NewField(TWTYPE_DATETIME, &st);
       if (st == 0) st = TWFieldSetDatetime(f.get(), 1, &v);
       break;
     }
     case rec::kText: {
-      if (data.empty() || data.back() != '\0') return kUnreadable;
+      if (data.empty() || data.back() != '\0') return TWFAIL_INVALID_LINK_DEF;
       std::string_view text = data.substr(0, data.find('\0'));
       f = NewField(TWTYPE_TEXT, &st);
       if (st == 0) st = SetStreamValue(f.get(), TWSTREAMFMT_QMBCS, text);
@@ -85,13 +84,13 @@ FieldPtr NewField(uint32_t type, uint32_t* status) {
     }
     case rec::kList: {
       // The data carries one byte more than the value.
-      if (data.empty()) return kUnreadable;
+      if (data.empty()) return TWFAIL_INVALID_LINK_DEF;
       std::string_view value = data.substr(0, data.size() - 1);
       if (h.format == rec::kTextListFormat) {
         size_t size = 0;
-        if (!TextListSize(value, &size)) return kUnreadable;
+        if (!TextListSize(value, &size)) return TWFAIL_INVALID_LINK_DEF;
       } else if (h.format != rec::kRichTextFormat) {
-        return kUnreadable;
+        return TWFAIL_INVALID_LINK_DEF;
       }
       f = NewField(TWTYPE_BINARY, &st);
       if (st == 0) st = TWFieldSetFormatStream(f.get(), 0, 0, h.format);
@@ -99,7 +98,7 @@ FieldPtr NewField(uint32_t type, uint32_t* status) {
       break;
     }
     default:
-      return kUnreadable;
+      return TWFAIL_INVALID_LINK_DEF;
   }
   if (st != 0) return st;
   *out = std::move(f);
@@ -144,7 +143,7 @@ bool MeasureRecords(std::string_view bytes, size_t* length) {
 uint32_t DecodeDescription(std::string_view records, Description* out) {
   if (out == nullptr) return TWFAIL_NULL_RESULT;
   size_t length = 0;
-  if (!MeasureRecords(records, &length)) return kUnreadable;
+  if (!MeasureRecords(records, &length)) return TWFAIL_INVALID_LINK_DEF;
   Description result;
   tw::Reader r(records.data(), length);
   for (;;) {

@@ -163,7 +163,8 @@ inline constexpr uint32_t kMinLength = 32;
 namespace run_activity {                 // 8 (the word at 20 is not used)
 inline constexpr uint32_t kWaiter = 16;  // in: handle or document id that waits, 0 = none
 // in: the names, laid out as a TWSTREAMFMT_TEXT_LIST value: u16 count n, n u16 lengths,
-// then the n texts (QMBCS) back to back without terminators. A count of 0 answers 779.
+// then the n texts (QMBCS) back to back without terminators. A count of 0 answers
+// TWFAIL_CSMGR_ARGUMENT.
 inline constexpr uint32_t kNames = 24;
 inline constexpr uint32_t kMinLength = kNames + 2;
 }  // namespace run_activity
@@ -250,7 +251,7 @@ inline constexpr uint32_t kName = 24;    // in: NUL-terminated
 inline constexpr uint32_t kMinLength = kName + 1;
 }  // namespace open_activity
 
-// 19 FileField: any block; Status 257.
+// 19 FileField: any block; Status TWFAIL_PROGRAM.
 
 // The least Length a request of each code must have (for Log, the counts form; the text
 // form needs log_request::kTextMinLength). Codes without parameters and unknown codes: the header.
@@ -315,31 +316,6 @@ inline constexpr uint32_t kTextListFormat = TWSTREAMFMT_TEXT_LIST;  // with kind
 inline constexpr uint32_t kRichTextFormat = TWSTREAMFMT_COMPOSITE;  // with kind 7
 static_assert(kTextFormat == 256 && kTextListFormat == 0x40000003 && kRichTextFormat == 0x40000002);
 }  // namespace record
-
-// ------------------------------------------------------------------------ statuses ---
-// The catalogue ids the protocol itself answers (the catalogue gives their texts; the
-// handlers' own ids are listed with their requests in twengine.h).
-namespace status {
-// A malformed request; no free activity slot.
-inline constexpr uint32_t kBadRequest = TWFAIL_CSMGR_ARGUMENT;
-// Another manager serves the pipe.
-inline constexpr uint32_t kAlreadyServing = TWFAIL_CSMGR_EXISTS;
-// The pipe cannot be created.
-inline constexpr uint32_t kCannotServe = TWFAIL_CSMGR_PIPE_CREATE;
-// Client: no manager serves the pipe.
-inline constexpr uint32_t kUnreachable = TWFAIL_CSMGR_UNREACHABLE;
-// Client: the exchange broke or the reply is malformed.
-inline constexpr uint32_t kExchangeFailed = TWFAIL_CSMGR_COMMUNICATION;
-// Server: waiting or reading failed.
-inline constexpr uint32_t kReceiveFailed = TWFAIL_CSMGR_RECEIVE;
-// The manager is not (or no longer) initialised.
-inline constexpr uint32_t kNotInitialised = TWFAIL_CSMGR_NOT_INIT;
-// The answer to FileField.
-inline constexpr uint32_t kFileField = TWFAIL_PROGRAM;
-static_assert(kBadRequest == 779 && kAlreadyServing == 780 && kCannotServe == 781 &&
-              kUnreachable == 782 && kExchangeFailed == 783 && kReceiveFailed == 784 &&
-              kNotInitialised == 791);
-}  // namespace status
 
 }  // namespace tw::csmgr
 

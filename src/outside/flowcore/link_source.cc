@@ -13,28 +13,26 @@
 namespace tw::engine {
 namespace {
 
-// Statuses of the control store: the document is not there (797, 799), or lacks what the
-// description needs (798, 800 to 802).
-constexpr uint32_t kNoActivityDocument = 797;
-constexpr uint32_t kNoLinkDocument = 799;
-
+// Statuses of the control store: the document is not there, or lacks what the description
+// needs.
 bool DocumentMissing(uint32_t status) {
-  return status == kNoActivityDocument || status == kNoLinkDocument;
+  return status == TWFAIL_NO_ACTIVITY_DOC || status == TWFAIL_NO_LINK_DOC;
 }
 bool DocumentIncomplete(uint32_t status) {
-  return status == 798 || (status >= 800 && status <= 802);
+  return status == TWFAIL_ACTIVITY_ITEM ||
+         (status >= TWFAIL_LINK_ITEM && status <= TWFAIL_OPTIONS_ITEM);
 }
 
 // Logs and answers a failed read of a link's or its options' description.
 uint32_t DescriptionFailed(uint32_t status, std::string_view what) {
-  if (DocumentMissing(status)) return LogWithText(kLinkNotFound, what);
-  return TWActivityLog(DocumentIncomplete(status) ? kLinkInvalid : status);
+  if (DocumentMissing(status)) return LogWithText(TWFAIL_LINK_NOT_FOUND, what);
+  return TWActivityLog(DocumentIncomplete(status) ? TWFAIL_INVALID_LINK_DEF : status);
 }
 
 // Link options that a link names but that cannot be read make the link invalid.
 uint32_t OptionsFailed(uint32_t status) {
-  return TWActivityLog(DocumentMissing(status) || DocumentIncomplete(status) ? kLinkInvalid
-                                                                             : status);
+  return TWActivityLog(
+      DocumentMissing(status) || DocumentIncomplete(status) ? TWFAIL_INVALID_LINK_DEF : status);
 }
 
 struct LinkEntry {
@@ -107,7 +105,7 @@ const LinkEntry* ActivityLink(uint32_t linkByte, uint32_t* status) {
 // The library the link description names; 1545 logged without one.
 [[nodiscard]] uint32_t TakeLibrary(const Description& link, LinkSource* out) {
   out->library = FieldText(Find(link, TWTOKEN_LIBRARY));
-  if (out->library.empty()) return TWActivityLog(kLinkInvalid);
+  if (out->library.empty()) return TWActivityLog(TWFAIL_INVALID_LINK_DEF);
   return 0;
 }
 
@@ -140,7 +138,7 @@ uint32_t ResolveActivityLink(uint32_t linkByte, LinkSource* out) {
   const LinkEntry* entry = ActivityLink(linkByte, &status);
   const std::string what = PropertyName(nullptr, linkByte << 24 | TWTOKEN_LINK);
   if (entry == nullptr)
-    return status == 0 ? LogWithText(kLinkNotFound, what) : DescriptionFailed(status, what);
+    return status == 0 ? LogWithText(TWFAIL_LINK_NOT_FOUND, what) : DescriptionFailed(status, what);
   if (entry->optionStatus != 0) return OptionsFailed(entry->optionStatus);
   if (uint32_t st = TakeLibrary(entry->link, out)) return st;
   out->name = entry->name;
@@ -153,13 +151,13 @@ uint32_t ResolveActivityLink(uint32_t linkByte, LinkSource* out) {
 }
 
 uint32_t ResolveNamedLink(std::string_view name, LinkSource* out) {
-  if (name.empty()) return LogWithText(kLinkNotFound, name);
+  if (name.empty()) return LogWithText(TWFAIL_LINK_NOT_FOUND, name);
   TWStream view = flowcore::ViewOf(TWSTREAMFMT_NATIVE,
                                    reinterpret_cast<const uint8_t*>(name.data()), name.size());
   int32_t linkId = 0;
   uint32_t status = CSMgrGetID(CSMGR_ID_LINK, &view, &linkId);
-  if (status == kNoLinkDocument || (status == 0 && linkId == 0))
-    return LogWithText(kLinkNotFound, name);
+  if (status == TWFAIL_NO_LINK_DOC || (status == 0 && linkId == 0))
+    return LogWithText(TWFAIL_LINK_NOT_FOUND, name);
   if (status != 0) return TWActivityLog(status);
   if ((status = FetchDescription(linkId, &out->ownLink)) != 0)
     return DescriptionFailed(status, name);
@@ -179,7 +177,7 @@ uint32_t ResolveNamedLink(std::string_view name, LinkSource* out) {
 }
 
 uint32_t ResolveConnector(std::string_view name, LinkSource* out) {
-  if (name.empty()) return LogWithText(kLinkLoadFailed, name);
+  if (name.empty()) return LogWithText(TWFAIL_LINK_LOAD, name);
   out->library = name;
   out->name = name;
   out->linkId = 0;

@@ -9,9 +9,6 @@
 namespace tw::engine {
 namespace {
 
-constexpr uint32_t kTypeRow = 1408;        // TWTYPE_INVALID .. TWTYPE_BINARY
-constexpr uint32_t kListFormatRow = 1441;  // TWSTREAMFMT_BLOB .. TWSTREAMFMT_DATETIME_LIST
-constexpr uint32_t kObjectRow = 1377;      // TWOBJECT_SERVER .. TWOBJECT_FIELD
 // Segments nest only a few levels in the catalogue; the bound keeps a hostile text from
 // exhausting the stack.
 constexpr int kMaxDepth = 32;
@@ -127,15 +124,15 @@ std::string ExpandMarkup(std::string_view text, const MarkupArgs& args,
 }
 
 std::string TypeName(uint32_t type) {
-  if (type <= TWTYPE_MAX) return CatalogueText(kTypeRow + type);
+  if (type <= TWTYPE_MAX) return CatalogueText(TWMSG_TYPE_INVALID + (type - TWTYPE_INVALID));
   if (type >= TWSTREAMFMT_BLOB && type <= TWSTREAMFMT_DATETIME_LIST)
-    return CatalogueText(kListFormatRow + (type - TWSTREAMFMT_BLOB));
+    return CatalogueText(TWMSG_STREAMFMT_BLOB + (type - TWSTREAMFMT_BLOB));
   return {};
 }
 
 std::string ObjectKindName(uint32_t kind) {
   if (kind >= TWOBJECT_SERVER && kind <= TWOBJECT_FIELD)
-    return CatalogueText(kObjectRow + (kind - TWOBJECT_SERVER));
+    return CatalogueText(TWMSG_OBJECT_SERVER + (kind - TWOBJECT_SERVER));
   return {};
 }
 

@@ -125,10 +125,10 @@ struct KindRules {
   uint32_t version;
   uint32_t invalid;
 };
-constexpr KindRules kConnectorRules{TWX_KIND_CONNECTOR, kLinkLoadFailed, kLinkVersion,
-                                    kLinkLibraryInvalid};
-constexpr KindRules kActivityRules{TWX_KIND_ACTIVITY, kActivityLoadFailed, kActivityVersion,
-                                   kActivityInvalid};
+constexpr KindRules kConnectorRules{TWX_KIND_CONNECTOR, TWFAIL_LINK_LOAD, TWFAIL_LINK_VERSION,
+                                    TWFAIL_LINK_LIBRARY};
+constexpr KindRules kActivityRules{TWX_KIND_ACTIVITY, TWFAIL_ACTIVITY_LOAD, TWFAIL_ACTIVITY_VERSION,
+                                   TWFAIL_ACTIVITY_LIBRARY};
 
 // The entry points of the kind: a connector's seventeen, an activity's two.
 bool ResolveEntries(Plugin& plugin, uint32_t kind) {
@@ -163,7 +163,7 @@ bool ContextSizeFits(const TWXIdentity& id) {
     return rules.loadFailed;
   }
   TWXIdentity id{};
-  CountEntry(kRowIdentify, 1);
+  CountEntry(TWMSG_FUNCTION_IDENTIFY, 1);
   uint32_t status = plugin.entry.identify(&id);
   size_t rows = 0;
   if (status == 0 && TWX_VERSION_MAJOR_OF(id.version) != TWX_VERSION_MAJOR) {
@@ -200,7 +200,7 @@ const TWXPropertyDef* FindRow(const Plugin& plugin, uint32_t token) {
 uint32_t LoadActivityPlugin(std::string_view name, const Plugin** out) {
   if (out == nullptr) return TWFAIL_NULL_RESULT;
   auto plugin = std::make_unique<Plugin>();
-  if (!NormaliseName(name, &plugin->name)) return kActivityLoadFailed;
+  if (!NormaliseName(name, &plugin->name)) return TWFAIL_ACTIVITY_LOAD;
   if (uint32_t status = Load(*plugin, kActivityRules)) return status;
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
@@ -227,14 +227,14 @@ void UnloadActivityPlugin(const Plugin* plugin) {
 }
 
 uint32_t LaunchPlugin(const Plugin& plugin) {
-  if (plugin.launch == nullptr) return kActivityLoadFailed;
-  EntryScope scope(plugin, {}, kRowLaunch);
+  if (plugin.launch == nullptr) return TWFAIL_ACTIVITY_LOAD;
+  EntryScope scope(plugin, {}, TWMSG_FUNCTION_LAUNCH);
   return plugin.launch();
 }
 
 uint32_t AcquireConnector(std::string_view library, Plugin** out) {
   std::string name;
-  if (!NormaliseName(library, &name)) return LogWithText(kLinkLoadFailed, library);
+  if (!NormaliseName(library, &name)) return LogWithText(TWFAIL_LINK_LOAD, library);
   Registry& r = registry();
   uint32_t status = 0;
   {
@@ -254,7 +254,7 @@ uint32_t AcquireConnector(std::string_view library, Plugin** out) {
       if (index == r.codeNames.size()) {
         if (index >= kOwnMask) {
           Unload(*plugin);
-          status = kLinkLoadFailed;
+          status = TWFAIL_LINK_LOAD;
         } else {
           r.codeNames.push_back(name);
         }

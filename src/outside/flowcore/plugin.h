@@ -15,41 +15,9 @@
 
 namespace tw::engine {
 
-// Catalogue ids of plug-in loading and links.
-inline constexpr uint32_t kActivityLoadFailed = 1539;
-inline constexpr uint32_t kActivityInvalid = 1540;
-inline constexpr uint32_t kActivityVersion = 1541;
-inline constexpr uint32_t kLinkNotFound = 1544;
-inline constexpr uint32_t kLinkInvalid = 1545;
-inline constexpr uint32_t kLinkLoadFailed = 1546;
-inline constexpr uint32_t kLinkLibraryInvalid = 1547;
-inline constexpr uint32_t kLinkVersion = 1548;
-
-// Catalogue rows of the entry-point names (row 1280 + ordinal of CSMgrLogCounts), the
-// action words and the object-kind words.
-enum EntryRow : uint32_t {
-  kRowIdentify = 1281,
-  kRowLaunch = 1282,
-  kRowInitialize = 1283,
-  kRowTerminate = 1284,
-  kRowGetProperty = 1285,
-  kRowSetProperty = 1286,
-  kRowConnect = 1287,
-  kRowDisconnect = 1288,
-  kRowExecute = 1289,
-  kRowSelect = 1290,
-  kRowFetch = 1291,
-  kRowInsert = 1292,
-  kRowUpdate = 1293,
-  kRowRemove = 1294,
-  kRowAction = 1295,
-  kRowCatalog = 1296,
-  kRowCreate = 1297,
-  kRowDrop = 1298,
-};
-inline constexpr uint32_t kFirstEntryRow = 1280;
-inline constexpr uint32_t kActionWordRow = 1344;  // + TWACTION_*
-inline constexpr uint32_t kObjectWordRow = 1376;  // + TWOBJECT_*
+// Counts of entry-point calls are kept by catalogue row: the row of CSMgrLogCounts ordinal n
+// is kFirstEntryRow + n.
+inline constexpr uint32_t kFirstEntryRow = TWMSG_FUNCTION_IDENTIFY - 1;
 
 // A loaded plug-in library; opaque to the activity layer.
 struct Plugin;
@@ -75,7 +43,7 @@ void UnloadActivityPlugin(const Plugin* plugin);
 
 // The innermost plug-in entry point the engine is running on this thread: the plug-in, the
 // link name of the connection (empty for an activity), the catalogue row of the entry
-// point's name (kRow*) and of its word (the action or object kind; 0 for none).
+// point's name (TWMSG_FUNCTION_*) and of its word (the action or object kind; 0 for none).
 struct Scope {
   const Plugin* plugin = nullptr;
   std::string_view linkName;

@@ -46,8 +46,8 @@ extern "C" {
 #define TWMSGTBL_SIZE 2000u
 #define TWMSGTBL_ENTRIES 100u
 #define TWMSGTBL_ENTRY_SIZE 20u
-/* The result word of an entry no runner has written: TWSTATUSF_EVENT | 807. */
-#define TWMSGTBL_NO_RESULT 0x10000327u
+/* The result word of an entry no runner has written. */
+#define TWMSGTBL_NO_RESULT ((uint32_t)TWEVENT_ACTIVITY_KILLED)
 /* Values of closeRequest. */
 #define TWCLOSE_NONE 0u
 #define TWCLOSE_REQUESTED 1u
@@ -65,14 +65,15 @@ typedef struct MsgTblEntry {
 
 /* The control-store client: each call is one request over the named pipe "TWCSMP" to the
  * control-store manager (ctlstore) and answers the reply's status: 0 or the catalogue id the
- * manager sends (its requests name them: 779 for a malformed request or no free activity
- * slot, 791 before the manager is initialised, the failure of its start-up such as 787 for
- * every request after it, 795 to 804 for missing documents and items). The client's own
- * answers: 782 "Unable to communicate with Tarnway control store manager" when no manager
- * serves the pipe, 783 "Communication with Tarnway control store manager failed" when the
- * exchange breaks or the reply is malformed, TWFAIL_MEMORY. Texts cross the pipe as QMBCS
- * (UTF-8); fixed text fields of 512 bytes carry at most 511 bytes of text, longer text is
- * cut. Outputs are set only when the answer is 0.
+ * manager sends (its requests name them: TWFAIL_CSMGR_ARGUMENT for a malformed request or
+ * no free activity slot, TWFAIL_CSMGR_NOT_INIT before the manager is initialised, the
+ * failure of its start-up such as TWFAIL_ADMIN_DB for every request after it,
+ * TWFAIL_NO_CONFIG_DOC to TWFAIL_LOG_ITEM for missing documents and items). The client's own
+ * answers: TWFAIL_CSMGR_UNREACHABLE when no manager serves the pipe,
+ * TWFAIL_CSMGR_COMMUNICATION when the exchange breaks or the reply is malformed,
+ * TWFAIL_MEMORY. Texts cross the pipe as QMBCS (UTF-8); fixed text fields of 512 bytes
+ * carry at most 511 bytes of text, longer text is cut. Outputs are set only when the answer
+ * is 0.
  *
  * An activity handle names an activity to the manager: an odd number 2 x slot + 3 (3 to 201)
  * for one of its 100 open activity slots, or an even number, the document id of an activity

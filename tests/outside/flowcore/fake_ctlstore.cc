@@ -16,7 +16,7 @@ namespace wire = tw::csmgr;
 namespace hdr = tw::csmgr::header;
 namespace rec = tw::csmgr::record;
 
-constexpr uint32_t kBadRequest = wire::status::kBadRequest;
+constexpr uint32_t kBadRequest = TWFAIL_CSMGR_ARGUMENT;
 constexpr uint32_t kNoAdministrator = 787;
 constexpr uint32_t kConversion = 790;
 constexpr uint32_t kNoServer = 795;
@@ -281,7 +281,7 @@ std::string FakeCtlstore::Dispatch(std::string block) {
   if (startupStatus_ != 0) {
     status = startupStatus_;
   } else if (!initialised_) {
-    status = wire::status::kNotInitialised;
+    status = TWFAIL_CSMGR_NOT_INIT;
   } else if (forced != failCodes_.end()) {
     status = forced->second;
   } else {
@@ -595,7 +595,7 @@ void FakeCtlstore::Handle(std::string& block) {
     }
 
     case wire::code::kFileField:
-      return answer(wire::status::kFileField);
+      return answer(TWFAIL_PROGRAM);
   }
 }
 
