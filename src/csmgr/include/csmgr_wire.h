@@ -12,8 +12,8 @@
 // come back longer than they went. Texts are QMBCS (UTF-8) ended by a NUL; a fixed text field
 // of kTextField bytes holds at most kTextField - 1 bytes of text. Date-times are the 8-byte
 // value of TWDatetime: ticks, then the date word.
-#ifndef TW_FLOWCORE_CSMGR_WIRE_H_
-#define TW_FLOWCORE_CSMGR_WIRE_H_
+#ifndef TW_CSMGR_CSMGR_WIRE_H_
+#define TW_CSMGR_CSMGR_WIRE_H_
 
 #include <array>
 #include <cstdint>
@@ -319,4 +319,4 @@ static_assert(kTextFormat == 256 && kTextListFormat == 0x40000003 && kRichTextFo
 
 }  // namespace tw::csmgr
 
-#endif  // TW_FLOWCORE_CSMGR_WIRE_H_
+#endif  // TW_CSMGR_CSMGR_WIRE_H_

@@ -1,6 +1,6 @@
 /* The engine library flowcore, working half: the control-store client (CSMgr*), the current
  * activity with its properties, status, log and runs (TWActivity*), and connections through
- * connector plug-ins (TWConnect*). The plug-in side of the same contract is src/link/twx.h;
+ * connector plug-ins (TWConnect*). The plug-in side of the same contract is src/link/include/twx.h;
  * the value families (streams, fields, field lists, datetimes, numbers) are flowcore.h.
  *
  * Every function is callable from C and never throws. A function that answers a status
