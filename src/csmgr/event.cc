@@ -667,20 +667,27 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
   return status;
 }
 
+// The documents of the first matches entries from the index's current position, collected
+// before any is changed: a store moves the index under a walk.
+static std::vector<GVNOTEID> FoundDocuments(GVINDEX index, uint32_t matches) {
+  std::vector<GVNOTEID> ids;
+  for (uint32_t i = 0; i < matches; ++i) {
+    GVNOTEID id = 0;
+    if (GVIndexNavigate(index, i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
+                        nullptr) != 0)
+      break;
+    ids.push_back(id);
+  }
+  return ids;
+}
+
 uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
   ScopedIndex index(kActiveView);
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kActiveView, static_cast<int32_t>(server_id), &matches))
     return CSMgrReport(TWFAIL_ADMIN_ACCESS);
-  std::vector<GVNOTEID> ids;
-  for (uint32_t i = 0; i < matches; ++i) {
-    GVNOTEID id = 0;
-    if (GVIndexNavigate(index.get(), i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
-                        nullptr) != 0)
-      break;
-    ids.push_back(id);
-  }
+  const std::vector<GVNOTEID> ids = FoundDocuments(index.get(), matches);
   uint32_t status = 0;
   for (GVNOTEID id : ids) {
     {
@@ -766,14 +773,7 @@ uint32_t CSMgrReleaseGoneHolders() {
   const int32_t server = static_cast<int32_t>(Service().serverId);
   uint32_t matches = 0;
   if (server == 0 || !OrdexKeySearchNumber(index.get(), kActiveView, server, &matches)) return 0;
-  std::vector<GVNOTEID> ids;
-  for (uint32_t i = 0; i < matches; ++i) {
-    GVNOTEID id = 0;
-    if (GVIndexNavigate(index.get(), i == 0 ? GVNAV_CURRENT : GVNAV_NEXT, GVNAVF_DOCUMENTS, &id,
-                        nullptr) != 0)
-      break;
-    ids.push_back(id);
-  }
+  const std::vector<GVNOTEID> ids = FoundDocuments(index.get(), matches);
   uint32_t status = 0;
   for (GVNOTEID id : ids) {
     ScopedDoc doc;

@@ -555,6 +555,22 @@ bool OrdexSplitRecords(std::string_view records, size_t pieceLimit,
   return true;
 }
 
+// Adds each piece as one more record of the item, in order; false (reported) at the first
+// that the store refuses.
+static bool AppendPieces(uint32_t core, GVDOC doc, const char* item,
+                  const std::vector<std::string_view>& pieces) {
+  const uint16_t nameLength = static_cast<uint16_t>(std::strlen(item));
+  for (std::string_view piece : pieces) {
+    uint16_t s = NXItemAppend(core, 0, item, nameLength, NXTYPE_COMPOSITE, piece.data(),
+                              static_cast<uint32_t>(piece.size()));
+    if (s != 0) {
+      FieldFailed(0x80000000u | s, doc, item);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool OrdexWriteRichPieces(GVDOC doc, const char* item, std::string_view records) {
   std::vector<std::string_view> pieces;
   if (!OrdexSplitRecords(records, GV_RICHTEXT_PIECE, &pieces)) {
@@ -569,17 +585,9 @@ bool OrdexWriteRichPieces(GVDOC doc, const char* item, std::string_view records)
     FieldFailed(st, doc, item);
     return false;
   }
-  const uint16_t nameLength = static_cast<uint16_t>(std::strlen(item));
-  for (std::string_view piece : pieces) {
-    uint16_t s = NXItemAppend(core, 0, item, nameLength, NXTYPE_COMPOSITE, piece.data(),
-                              static_cast<uint32_t>(piece.size()));
-    if (s != 0) {
-      FieldFailed(0x80000000u | s, doc, item);
-      GVItemDelete(doc, item);
-      return false;
-    }
-  }
-  return true;
+  if (AppendPieces(core, doc, item, pieces)) return true;
+  GVItemDelete(doc, item);
+  return false;
 }
 
 bool OrdexAppendRichPieces(GVDOC doc, const char* item, std::string_view records) {
@@ -593,16 +601,7 @@ bool OrdexAppendRichPieces(GVDOC doc, const char* item, std::string_view records
     FieldFailed(st, doc, item);
     return false;
   }
-  const uint16_t nameLength = static_cast<uint16_t>(std::strlen(item));
-  for (std::string_view piece : pieces) {
-    uint16_t s = NXItemAppend(core, 0, item, nameLength, NXTYPE_COMPOSITE, piece.data(),
-                              static_cast<uint32_t>(piece.size()));
-    if (s != 0) {
-      FieldFailed(0x80000000u | s, doc, item);
-      return false;
-    }
-  }
-  return true;
+  return AppendPieces(core, doc, item, pieces);
 }
 
 void OrdexAddTextRecord(std::string* records, std::string_view text) {
