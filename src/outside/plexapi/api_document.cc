@@ -61,6 +61,7 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
   for (const AttachmentRow& a : atts)
     if (uint32_t s = WriteAttachmentRow(txn, existing, a.name, a.data, a.size, a.modified))
       return s;
+  if (uint32_t s = IndexFullText(txn, existing)) return s;
   if (row.cls == kClassDocument) {
     if (IndexMaintainer* ix = target.indexer()) {
       if (uint32_t s = ix->OnDelete(txn, existing)) return s;

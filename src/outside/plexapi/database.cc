@@ -59,7 +59,8 @@ CREATE TABLE form_def(form INTEGER PRIMARY KEY REFERENCES note(id) ON DELETE CAS
   design BLOB NOT NULL,
   body BLOB NOT NULL);
 CREATE TABLE view_def(view INTEGER PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
-  style INTEGER, flags INTEGER, selection_kind INTEGER, display BLOB, selection TEXT);
+  style INTEGER, flags INTEGER, selection_kind INTEGER, display BLOB, selection TEXT,
+  maker_pid INTEGER, maker_token TEXT);
 CREATE TABLE view_column(view INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
   ord INTEGER NOT NULL, kind INTEGER NOT NULL, formula TEXT NOT NULL, title TEXT,
   record BLOB NOT NULL,
@@ -335,6 +336,8 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
   sqlite3_busy_timeout(raw, busyMs);
   if (uint32_t s = db->CheckSchema()) return s;
   if (uint32_t s = db->Configure(busyMs)) return s;
+  if (!readOnly)
+    if (uint32_t s = db->Upgrade()) return s;
   if (uint32_t s = db->ReloadIdentity()) return s;
   out = std::move(db);
   return 0;
@@ -363,6 +366,34 @@ uint32_t Database::CheckSchema() {
   return 0;
 }
 
+uint32_t Database::Upgrade() {
+  auto present = [&](const char* probe) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_.get(), probe, -1, &raw, nullptr);
+    sqlite3_finalize(raw);
+    return rc == SQLITE_OK;
+  };
+  const char* kFullTextProbe = "SELECT rowid FROM fulltext LIMIT 0";
+  const char* kMakerProbe = "SELECT maker_pid, maker_token FROM view_def LIMIT 0";
+  if (present(kFullTextProbe) && present(kMakerProbe)) return 0;
+  // Files made before the full-text index and the makers of temporary views: both are
+  // added once, by whichever process opens the file for writing first.
+  Txn txn(*this);
+  if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+  if (!present(kMakerProbe)) {
+    if (uint32_t st = Exec("ALTER TABLE view_def ADD COLUMN maker_pid INTEGER;"
+                           "ALTER TABLE view_def ADD COLUMN maker_token TEXT;"))
+      return st;
+  }
+  if (!present(kFullTextProbe)) {
+    if (uint32_t st = Exec(kFullTextSchema)) return st;
+    if (uint32_t st = RebuildFullText(txn)) return st;
+  }
+  // Statements prepared against the old layout are stale.
+  stmts_.clear();
+  return txn.Commit();
+}
+
 uint32_t Database::Configure(int busyMs) {
   sqlite3_busy_timeout(db_.get(), busyMs);
   if (!read_only_)
@@ -387,6 +418,7 @@ uint32_t Database::Create(const std::string& file, std::string_view title, int b
   Txn txn(*db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (uint32_t st = db->Exec(kSchema)) return st;
+  if (uint32_t st = db->Exec(kFullTextSchema)) return st;
   Unid id = NewUnid();
   std::string created = EncodeStoredTime(CurrentTime());
   const struct {
@@ -692,6 +724,7 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
     if ((options & GVCREATE_DOCUMENTS) == 0) {
       if (uint32_t st =
               db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
+                       "DELETE FROM fulltext WHERE rowid IN (SELECT id FROM note WHERE class = 1);"
                        "DELETE FROM note WHERE class = 1;"))
         return st;
     }

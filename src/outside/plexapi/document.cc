@@ -229,6 +229,7 @@ uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
     if (IndexMaintainer* ix = txn.db().indexer())
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
   if (uint32_t s = RunSql(txn, "DELETE FROM view_entry WHERE note=?", id)) return s;
+  if (uint32_t s = DropFullText(txn, id)) return s;
   return RunSql(txn, "DELETE FROM note WHERE id=?", id);
 }
 
@@ -316,7 +317,6 @@ Document::~Document() {
 }
 
 uint32_t Document::Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out) {
-  if (form == 0 && db.form_check()) return Fail(GVERR_NO_FORM, "the form check needs a form");
   std::unique_ptr<Document> doc(new Document);
   doc->db_ = &db;
   doc->unid_ = NewUnid();
@@ -451,6 +451,9 @@ uint32_t Document::CheckField(std::string_view name) const {
   if (!form_check_ || !db_->form_check()) return 0;
   std::string key = FoldAscii(name);
   if (key == "form" || (!key.empty() && key[0] == '$')) return 0;
+  // A document made without a form (a scratch document, say) may be created and looked at
+  // under the check, but it has no fields to put until it is given a form.
+  if (First("Form") == nullptr) return Fail(GVERR_NO_FORM, "the form check needs a form: " + std::string(name));
   FormCatalog* forms = db_->forms();
   if (forms == nullptr) return 0;
   GVNOTEID form = 0;
@@ -718,6 +721,7 @@ uint32_t Document::Store(bool ifUnchanged) {
                           TextOrNull(formKey), ParentParam(has_parent_, parent_),
                           AsBlob(EncodeStoredTime(now)), seq, id))
     return s;
+  if (uint32_t s = IndexFullText(txn, id)) return s;
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
       // The views read only the items their formulas name: a long rich-text item that no

@@ -52,8 +52,8 @@ class Document : public HandleObject, public ItemSink {
   ~Document() override;
 
   // A new document (stored at its first store); form non-zero adds "Form" and the form's
-  // defaults. Under the database's form check form 0 is GVERR_NO_FORM; an unknown form
-  // GVERR_NO_FORM.
+  // defaults; an unknown form GVERR_NO_FORM. Form 0 is allowed under the database's form
+  // check, which applies to what is put (CheckField).
   static uint32_t Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out);
   // The stored document or information note. Otherwise: GVERR_NO_ENTRY.
   static uint32_t Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_ptr<Document>& out);
@@ -91,7 +91,8 @@ class Document : public HandleObject, public ItemSink {
   // The rows of a name in order.
   std::vector<const DocItem*> All(std::string_view name) const;
   // GVERR_NO_FIELD when the form check is on and name is not a field of the document's
-  // form ("Form" and names starting with "$" always pass).
+  // form ("Form" and names starting with "$" always pass); GVERR_NO_FORM when the check is
+  // on and the document has no "Form" item.
   uint32_t CheckField(std::string_view name) const;
   // Replaces every row of name by rows of type holding the values given (stored layout);
   // the first keeps the place of the first old row. Checks the value limits.

@@ -17,10 +17,6 @@ namespace {
 // Bytes of a sort key a saved position keeps (its text must fit GV_POSITION_SIZE).
 constexpr size_t kPositionKeyBytes = 100;
 
-std::span<const uint8_t> Span(std::string_view s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
 std::string Hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
@@ -103,31 +99,6 @@ std::vector<std::string> QueryTerms(std::string_view query) {
     if (!term.empty()) terms.push_back(FoldAscii(term));
   }
   return terms;
-}
-
-// Whether every term occurs in one text, text-list or rich-text item of the note.
-bool TextsHold(const std::vector<StoredItem>& items, const std::vector<std::string>& terms) {
-  if (terms.empty()) return true;
-  std::string hay;
-  std::string records;
-  for (const StoredItem& it : items) {
-    std::string_view bytes(reinterpret_cast<const char*>(it.value.data()), it.value.size());
-    if (it.type == GVTYPE_COMPOSITE) {
-      records.append(bytes);
-    } else if (it.type == GVTYPE_TEXT || it.type == GVTYPE_TEXT_LIST) {
-      Value v;
-      if (DecodeItem(it.type, Span(bytes), v) != 0) continue;
-      for (const std::string& t : v.texts) {
-        hay += t;
-        hay.push_back('\x01');  // no term spans two texts
-      }
-    }
-  }
-  std::string text;
-  if (!records.empty() && rt::ToText(records, text) == 0) hay += text;
-  hay = FoldAscii(hay);
-  return std::all_of(terms.begin(), terms.end(),
-                     [&](const std::string& t) { return hay.find(t) != std::string::npos; });
 }
 
 uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
@@ -435,20 +406,14 @@ uint32_t Index::FillSearch(std::string_view formula, GVNOTEID form) {
 }
 
 uint32_t Index::FillFullText(std::string_view query, uint32_t max, uint32_t& found) {
-  std::vector<std::string> terms = QueryTerms(query);
   Txn txn(db_);
   if (uint32_t st = txn.Begin(Txn::kRead)) return st;
   int64_t seq = 0;
   if (uint32_t st = SnapshotSeq(seq)) return st;
   std::vector<GVNOTEID> notes;
-  uint32_t st = ScanNotes(txn, classes_, {}, true,
-                          [&](GVNOTEID note, std::vector<StoredItem>& items) -> uint32_t {
-                            if ((max == 0 || notes.size() < max) && TextsHold(items, terms))
-                              notes.push_back(note);
-                            return 0;
-                          });
-  if (st != 0) return st;
+  if (uint32_t st = FullTextNotes(txn, QueryTerms(query), classes_, notes)) return st;
   if (uint32_t s = txn.Commit()) return s;
+  if (max != 0 && notes.size() > max) notes.resize(max);
   source_ = Source::kFullText;
   query_ = std::string(query);
   max_ = max;
@@ -459,18 +424,21 @@ uint32_t Index::FillFullText(std::string_view query, uint32_t max, uint32_t& fou
 }
 
 uint32_t Index::ApplyFullText(std::string_view query, uint32_t max, uint32_t& found) {
-  std::vector<std::string> terms = QueryTerms(query);
-  std::vector<GVNOTEID> notes = Notes();
-  std::unordered_set<GVNOTEID> keep;
-  Txn txn(db_);
-  if (uint32_t st = txn.Begin(Txn::kRead)) return st;
-  for (GVNOTEID n : notes) {
-    if (max != 0 && keep.size() >= max) break;
-    std::vector<StoredItem> items;
-    if (uint32_t st = ReadItems(txn, n, items)) return st;
-    if (TextsHold(items, terms)) keep.insert(n);
+  std::vector<GVNOTEID> matching;
+  {
+    Txn txn(db_);
+    if (uint32_t st = txn.Begin(Txn::kRead)) return st;
+    if (uint32_t st =
+            FullTextNotes(txn, QueryTerms(query), kClassDocument | kClassInfo, matching))
+      return st;
+    if (uint32_t st = txn.Commit()) return st;
   }
-  if (uint32_t st = txn.Commit()) return st;
+  std::unordered_set<GVNOTEID> hits(matching.begin(), matching.end());
+  std::unordered_set<GVNOTEID> keep;
+  for (GVNOTEID n : Notes()) {
+    if (max != 0 && keep.size() >= max) break;
+    if (hits.count(n) != 0) keep.insert(n);
+  }
   Narrow(keep);
   found = static_cast<uint32_t>(keep.size());
   return 0;
@@ -887,6 +855,7 @@ uint32_t Index::CopyHierarchy(Database& target, GVNOTEID& note) {
   for (const AttachmentRow& a : attachments)
     if (uint32_t st = WriteAttachmentRow(txn, copy.id, a.name, a.data, a.size, a.modified))
       return st;
+  if (uint32_t st = IndexFullText(txn, copy.id)) return st;
   if (copy.cls == kClassDocument) {
     std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));
     if (uint32_t st = CacheOf(target).indexer().OnStore(txn, copy.id, *source)) return st;

@@ -622,7 +622,9 @@ GV_API uint32_t GVViewcellGetLength(GVINDEX index, uint32_t column, uint32_t kin
 
 /* A new document, stored at its first save or close; with form non-zero it gets the item
  * "Form" = the form's name and its fields' default values. Identity and creation time are
- * set now; its note id at the first store. With the form check on, form 0: GVERR_NO_FORM. */
+ * set now; its note id at the first store. With the form check on, form 0 makes a document
+ * without a form (a scratch document): items put on it other than "Form" and "$" names are
+ * GVERR_NO_FORM until it has a "Form" item. */
 GV_API uint32_t GVDocumentCreate(GVDB db, GVNOTEID form, GVDOC* doc);
 #define GVOPEN_READONLY 0x1u /* only looked at: stores are refused, closing stores nothing */
 /* Opens the note's document as it is stored now. No such document: GVERR_NO_ENTRY. */

@@ -289,6 +289,8 @@ class Database {
   Database() = default;
   uint32_t Configure(int busyMs);
   uint32_t CheckSchema();
+  // Adds what files of an earlier layout lack (write connections only).
+  uint32_t Upgrade();
 
   SqlitePtr db_;
   std::string file_;
@@ -413,6 +415,22 @@ uint32_t FindNoteByUnid(Txn& txn, const Unid& unid, GVNOTEID& id, uint32_t& cls)
 // indexing and searching. Built by LoadNoteSource.
 std::unique_ptr<ItemSource> MakeItemSource(std::vector<StoredItem> items);
 uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out);
+
+// ---------------------------------------------------------------- full text ---------------
+
+// The full-text table's definition (part of the schema; added to older files at open).
+extern const char* const kFullTextSchema;
+// Rebuilds the note's full-text row from its stored text, text-list and rich-text items
+// (write transaction; every store of a document or information note calls it).
+uint32_t IndexFullText(Txn& txn, GVNOTEID note);
+// Removes the note's row.
+uint32_t DropFullText(Txn& txn, GVNOTEID note);
+// Rebuilds the rows of every document and information note.
+uint32_t RebuildFullText(Txn& txn);
+// The notes of classMask whose texts hold every term (a word or a phrase of words; letter
+// case ignored; no phrase across two texts), in note-id order. No terms: every such note.
+uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classMask,
+                       std::vector<GVNOTEID>& out);
 
 }  // namespace plexa
 

@@ -454,6 +454,7 @@ uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
                                                static_cast<int64_t>(a.data.size()), modified))
       return s;
+  if (uint32_t s = plexa::IndexFullText(txn, id)) return s;
   if (n.cls == plexa::kClassDocument && ix != nullptr)
     return ix->OnStore(txn, id, *plexa::MakeItemSource(n.items));
   return 0;
