@@ -3,11 +3,14 @@
 // create, locate, list, delete and copy operations.
 #include "design.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
 #include "document.h"
+#include "ipc.h"
 #include "richtext.h"
 #include "session.h"
 #include "tw/coding.h"
@@ -88,6 +91,46 @@ struct DesignChange {
   Database& db;
   ~DesignChange() { CacheOf(db).Invalidate(); }
 };
+
+// A temporary view belongs to the process that made it. When that process is gone (killed
+// runs never delete theirs), the view is removed the next time its name is tried, so the
+// names do not run out. A view whose maker is unknown is kept. removed tells whether it
+// went (write transaction).
+template <class Db>
+uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
+  out = false;
+  Stmt st;
+  bool row = false;
+  if (uint32_t s = QueryRow(db, "SELECT style, maker_token FROM view_def WHERE view=?", st, row,
+                            view))
+    return s;
+  out = row && st.Int(0) == GVVIEW_TEMPORARY && !st.IsNull(1) &&
+        !tw::ProcessMarkAlive(st.Text(1));
+  return 0;
+}
+
+uint32_t RemoveIfOrphaned(Txn& txn, GVNOTEID view, bool& removed) {
+  removed = false;
+  bool orphaned = false;
+  if (uint32_t s = Orphaned(txn, view, orphaned)) return s;
+  if (!orphaned) return 0;
+  if (uint32_t s = RunSql(txn, "DELETE FROM view_entry WHERE view=?", view)) return s;
+  if (uint32_t s = DeleteNote(txn, view)) return s;
+  if (uint32_t s = txn.BumpDesignSeq()) return s;
+  removed = true;
+  return 0;
+}
+
+// The view named by key (a folded name), 0 for none.
+uint32_t ViewByKey(Txn& txn, const std::string& key, GVNOTEID& out) {
+  Stmt st;
+  bool row = false;
+  if (uint32_t s = QueryRow(txn, "SELECT id FROM note WHERE class=? AND design_key=?", st, row,
+                            kClassView, key))
+    return s;
+  out = row ? static_cast<GVNOTEID>(st.Int(0)) : 0;
+  return 0;
+}
 
 std::string StandardColumnRecord() {
   std::string r(sizeof(GVViewColumn), '\0');
@@ -356,6 +399,22 @@ uint32_t LocateDesign(Database& db, uint32_t cls, std::string_view name, GVNOTEI
                             FoldAscii(name)))
     return s;
   if (row) out = static_cast<GVNOTEID>(st.Int(0));
+  st = Stmt();
+  bool orphaned = false;
+  if (cls == kClassView && out != 0 && Orphaned(db, out, orphaned) == 0 && orphaned) {
+    // Trying a temporary view's name is when an orphaned one is removed; when that cannot
+    // be done now (another writer holds the database) the view stays found.
+    LastError before = GetLastError();
+    DesignChange change{db};
+    Txn txn(db);
+    bool removed = false;
+    if (txn.Begin(Txn::kWrite) == 0 && RemoveIfOrphaned(txn, out, removed) == 0 && removed &&
+        txn.Commit() == 0) {
+      out = 0;
+    } else {
+      RestoreLastError(std::move(before));
+    }
+  }
   return 0;
 }
 
@@ -592,14 +651,23 @@ uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out) {
   DesignChange change{db};
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+  GVNOTEID taken = 0;
+  if (uint32_t st = ViewByKey(txn, FoldAscii(spec.name), taken)) return st;
+  if (taken != 0) {
+    bool removed = false;
+    if (uint32_t st = RemoveIfOrphaned(txn, taken, removed)) return st;
+  }
   GVNOTEID id = 0;
   if (uint32_t st = InsertDesignNote(txn, kClassView, spec.name, id)) return st;
   def->id = id;
+  std::string maker = def->style == GVVIEW_TEMPORARY ? tw::ProcessMark(0) : std::string();
   if (uint32_t s = RunSql(txn,
                           "INSERT INTO view_def(view, style, flags, selection_kind, display, "
-                          "selection) VALUES(?,?,?,?,?,?)",
+                          "selection, maker_pid, maker_token) VALUES(?,?,?,?,?,?,?,?)",
                           id, def->style, def->flags, def->selectionKind, AsBlob(def->display),
-                          def->selectionText))
+                          def->selectionText,
+                          maker.empty() ? std::nullopt : std::optional<int64_t>(getpid()),
+                          TextOrNull(maker)))
     return s;
   int64_t ord = 0;
   for (const ColumnDef& c : def->columns)

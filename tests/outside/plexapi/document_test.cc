@@ -840,6 +840,7 @@ TEST_F(HookedTest, TheIndexerSeesEveryStoreWithTheMergedItems) {
   EXPECT_EQ(IdOf(doc), 0u);
   RawDb raw(Local("doc.odb"));
   EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM note WHERE class = 1"), 0);
+  EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 0);
 }
 
 }  // namespace

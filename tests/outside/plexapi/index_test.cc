@@ -4,18 +4,22 @@
 // deleting and copying documents, and views kept current when other processes save.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "plexa_test_util.h"
 #include "plexapi.h"
 #include "view_fixture.h"
 
@@ -24,6 +28,7 @@ extern char** environ;
 namespace {
 
 using namespace viewtest;
+using plexatest::RawDb;
 
 constexpr const char* kChildVariable = "PLEXA_INDEX_TEST_CHILD";
 
@@ -45,8 +50,8 @@ uint32_t TempViewLoop(GVDB db, std::string& name) {
 }
 
 // What a child process does: "store <count> <prefix>" stores documents into t.odb and
-// deletes the first one it stored; "tempview <file>" runs the temporary-view loop and
-// writes the name it got.
+// deletes the first one it stored; "tempview" runs the temporary-view loop, writes the name
+// it got as a line to descriptor 3 and holds its view until its standard input ends.
 int RunChild(const std::string& action) {
   if (_GVInit(GV_VERSION, 0, 0, 0) != 0) return 10;
   GVDB db = 0;
@@ -65,12 +70,15 @@ int RunChild(const std::string& action) {
     if (GVDocumentDelete(db, first, 0) != 0) return 13;
     return 0;
   }
-  if (std::sscanf(action.c_str(), "%31s %511s", verb, arg) == 2 &&
-      std::strcmp(verb, "tempview") == 0) {
+  if (action == "tempview") {
     std::string name;
     uint32_t st = TempViewLoop(db, name);
     if (st != 0) return 15;
-    std::ofstream(arg) << name;
+    name += '\n';
+    if (write(3, name.data(), name.size()) != static_cast<ssize_t>(name.size())) return 17;
+    char c;
+    while (read(0, &c, 1) > 0) {
+    }
     return 0;
   }
   return 16;
@@ -108,6 +116,73 @@ pid_t Spawn(const std::string& action) {
   posix_spawn_file_actions_destroy(&quiet);
   return pid;
 }
+
+// A child that talks through pipes: its standard input (closing it lets the child end) and
+// its descriptor 3. The child is killed and reaped when this goes, whatever the test did.
+class PipedChild {
+ public:
+  explicit PipedChild(const std::string& action) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    env.push_back(std::string(kChildVariable) + "=" + action);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char self[] = "index_test_child";
+    char* argv[] = {self, nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 3);
+    if (posix_spawn(&pid_, "/proc/self/exe", &fa, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
+    close(out[1]);
+    to_ = in[1];
+    from_ = out[0];
+  }
+  ~PipedChild() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Reap();
+    }
+    if (to_ >= 0) close(to_);
+    if (from_ >= 0) close(from_);
+  }
+  PipedChild(const PipedChild&) = delete;
+  PipedChild& operator=(const PipedChild&) = delete;
+  bool started() const { return pid_ > 0; }
+  // The child's next line on descriptor 3 (blocks until it comes; "" when it never does).
+  std::string Line() {
+    std::string line;
+    char c;
+    while (read(from_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  // Lets the child end by itself, or kills it; then reaps it: its wait status.
+  int Release() {
+    close(to_);
+    to_ = -1;
+    return Reap();
+  }
+  int Kill() {
+    kill(pid_, SIGKILL);
+    return Reap();
+  }
+
+ private:
+  int Reap() {
+    int status = 0;
+    pid_t pid = std::exchange(pid_, -1);
+    return pid > 0 && waitpid(pid, &status, 0) == pid ? status : -1;
+  }
+  pid_t pid_ = -1;
+  int to_ = -1;
+  int from_ = -1;
+};
 
 int Wait(pid_t pid) {
   int status = 0;
@@ -826,36 +901,63 @@ TEST_F(IndexTest, SavesThroughOneHandleKeepViewsMadeThroughAnother) {
   EXPECT_EQ(GVIndexRefresh(ix), GVERR_NO_VIEW);
 }
 
-TEST_F(IndexTest, TemporaryViewNamesAreTakenOnceAcrossProcesses) {
+TEST_F(IndexTest, TemporaryViewNamesAreTakenOnceAcrossProcessesAndFreedWithTheirMakers) {
   Put(db_, {Text("Form", "Item"), Text("Name", "a")});
-  std::vector<pid_t> children;
-  std::vector<std::string> outputs;
+  std::vector<std::unique_ptr<PipedChild>> children;
   for (int i = 0; i < 4; ++i) {
-    outputs.push_back(root_ + "/name" + std::to_string(i));
-    children.push_back(Spawn("tempview " + outputs.back()));
+    children.push_back(std::make_unique<PipedChild>("tempview"));
+    ASSERT_TRUE(children.back()->started());
   }
-  std::set<std::string> names;
-  for (size_t i = 0; i < children.size(); ++i) {
-    ASSERT_EQ(Wait(children[i]), 0);
-    std::ifstream in(outputs[i]);
-    std::string name;
-    in >> name;
-    names.insert(name);
-  }
-  EXPECT_EQ(names.size(), 4u);
+  std::vector<std::string> names;
+  for (auto& c : children) names.push_back(c->Line());
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 4u);
   for (const std::string& n : names) EXPECT_NE(GVViewLocateByName(db_, n.c_str()), 0u) << n;
-  // A name taken in any letter case is taken; once all 256 are, the loop gives up.
-  EXPECT_EQ(MakeView(db_, "(twmainindexview0)", "", {{GVCOL_SORTED, "Name"}}), GVERR_EXISTS);
+  // Two makers are killed (they never delete their views), one ends by itself without
+  // deleting; trying their names removes their views, while the living one keeps its own.
+  EXPECT_TRUE(WIFSIGNALED(children[0]->Kill()));
+  EXPECT_TRUE(WIFSIGNALED(children[2]->Kill()));
+  int ended = children[3]->Release();
+  EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 0);
+  EXPECT_NE(GVViewLocateByName(db_, names[1].c_str()), 0u);
+  for (size_t i : {0, 2, 3}) EXPECT_EQ(GVViewLocateByName(db_, names[i].c_str()), 0u) << names[i];
+  std::vector<std::string> listed;
+  GVDesignEntry e{};
+  for (uint32_t at = GV_LIST_FIRST; GVViewList(db_, at, &e) == 0; at = GV_LIST_NEXT)
+    listed.push_back(e.name);
+  EXPECT_EQ(listed, std::vector<std::string>{names[1]});
+  // The view creation itself takes over an orphaned name that nobody looked up.
+  PipedChild late("tempview");
+  std::string lateName = late.Line();
+  EXPECT_TRUE(WIFSIGNALED(late.Kill()));
+  EXPECT_EQ(MakeView(db_, lateName.c_str(), "", {{GVCOL_SORTED, "Name"}}, nullptr, 0,
+                     GVVIEW_TEMPORARY),
+            0u);
+  // A maker's id given to a later process is not taken for the maker: the mark holds the
+  // process's start too.
+  GVNOTEID mine = GVViewLocateByName(db_, lateName.c_str());
+  ASSERT_NE(mine, 0u);
+  {
+    RawDb raw(root_ + "/local/t.odb");
+    raw.Exec("UPDATE view_def SET maker_token = maker_token || '0' WHERE view = " +
+             std::to_string(mine));
+  }
+  EXPECT_EQ(GVViewLocateByName(db_, lateName.c_str()), 0u);
+  std::set<std::string> held{names[1]};
   std::string name;
-  for (size_t made = names.size(); made < 256; ++made) ASSERT_EQ(TempViewLoop(db_, name), 0u);
+  // A name taken in any letter case is taken; once all 256 are, the loop gives up.
+  std::string folded = names[1];
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(MakeView(db_, folded.c_str(), "", {{GVCOL_SORTED, "Name"}}), GVERR_EXISTS);
+  for (size_t made = held.size(); made < 256; ++made) ASSERT_EQ(TempViewLoop(db_, name), 0u);
   EXPECT_EQ(TempViewLoop(db_, name), GVERR_NO_VIEW);
+  EXPECT_EQ(WEXITSTATUS(children[1]->Release()), 0);
   // Temporary views do not come along when a database is made from this one.
   ASSERT_EQ(GVDatabaseCreate(nullptr, "from.odb", nullptr, 0, nullptr,
                              (root_ + "/local/t.odb").c_str(), 2, 0),
             0u);
   GVDB from = 0;
   ASSERT_EQ(GVDatabaseOpen(nullptr, "from.odb", 0, &from), 0u);
-  GVDesignEntry e{};
+  e = GVDesignEntry{};
   EXPECT_EQ(GVViewList(from, GV_LIST_FIRST, &e), GVERR_NO_MORE);
 }
 
@@ -867,6 +969,7 @@ TEST_F(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
   GVNOTEID c =
       Put(db_, {Text("Subject", "quick"), TextList("Tags", {"DOG days"}), Text("Kind", "x")});
   GVNOTEID d = Put(db_, {Num("Quick", 1)});
+  GVNOTEID f = Put(db_, {Text("Subject", "start-up \"art\" deco"), Text("Note", "Brown")});
   {
     GVDOC doc = 0;
     ASSERT_EQ(GVDocumentOpen(db_, d, 0, &doc), 0u);
@@ -879,9 +982,22 @@ TEST_F(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
   const struct {
     const char* query;
     std::vector<GVNOTEID> want;
-  } cases[] = {{"quick", {a, c}}, {"\"brown fox\"", {a}},      {"BROWN FOX", {a, d}},
-               {"dog", {b, c}},   {"\"dog days\" quick", {c}}, {"jumps", {d}},
-               {"zebra", {}},     {"", {a, b, c, d}},          {"\"lazy dog\"", {}}};
+  } cases[] = {{"quick", {a, c}},
+               {"\"brown fox\"", {a}},
+               {"BROWN FOX", {a, d}},
+               {"dog", {b, c}},
+               {"\"dog days\" quick", {c}},
+               {"jumps", {d}},
+               {"zebra", {}},
+               {"", {a, b, c, d, f}},
+               {"\"lazy dog\"", {}},  // two entries of a list are two texts
+               {"\"brown fox\"", {a}},  // nor does a phrase run across paragraphs (d)
+               {"art", {f}},            // words, not pieces of words: "start" is not "art"
+               {"sta", {}},
+               {"\"up art deco\"", {f}},
+               {"\"deco brown\"", {}},  // nor across items
+               {"brown deco", {f}},  // the words of a query may lie in different items
+               {"-- brown", {a, d, f}}};  // a term without a word looks for nothing
   for (const auto& t : cases) {
     uint32_t found = 99;
     ASSERT_EQ(GVIndexFTSearch(ix, t.query, 0, 0, &found), 0u) << t.query;
@@ -898,6 +1014,45 @@ TEST_F(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
   GVNOTEID e = Put(db_, {Text("Kind", "x"), Text("Subject", "hot dog")});
   ASSERT_EQ(GVIndexRefresh(ix), 0u);
   EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{c, e}));
+}
+
+// The index is kept by the transaction that stores or deletes a document, whoever stores
+// it; a file made before the index gets it at its first open for writing.
+TEST_F(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
+  auto search = [](GVDB db, const char* query) {
+    GVINDEX ix = 0;
+    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
+    EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
+    std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
+    EXPECT_EQ(GVIndexClose(ix), 0u);
+    return found;
+  };
+  GVNOTEID a = Put(db_, {Text("Subject", "old words")});
+  GVNOTEID b = Put(db_, {Text("Subject", "gone soon")});
+  Update(db_, a, {Text("Subject", "new words")});
+  EXPECT_EQ(search(db_, "old"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(search(db_, "new words"), std::vector<GVNOTEID>{a});
+  ASSERT_EQ(GVDocumentDelete(db_, b, 0), 0u);
+  EXPECT_EQ(search(db_, "soon"), std::vector<GVNOTEID>{});
+  // Stores of another process and copies between databases are indexed too.
+  ASSERT_EQ(Wait(Spawn("store 3 child")), 0);
+  EXPECT_EQ(search(db_, "child2").size(), 1u);
+  GVDB other = OpenOther("other.odb");
+  GVNOTEID copy = 0;
+  ASSERT_EQ(GVDocumentCopy(db_, a, other, &copy), 0u);
+  EXPECT_EQ(search(other, "new"), std::vector<GVNOTEID>{copy});
+  {
+    RawDb raw(root_ + "/local/t.odb");
+    raw.Exec("DROP TABLE fulltext; ALTER TABLE view_def DROP COLUMN maker_pid; "
+             "ALTER TABLE view_def DROP COLUMN maker_token;");
+  }
+  GVDB again = 0;
+  ASSERT_EQ(GVDatabaseOpen(nullptr, "t.odb", 0, &again), 0u);
+  EXPECT_EQ(search(again, "new words"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(search(again, "child1").size(), 1u);
+  ASSERT_EQ(MakeView(again, "(TWMainIndexView0)", "", {{GVCOL_SORTED, "Subject"}}, nullptr, 0,
+                     GVVIEW_TEMPORARY),
+            0u);
 }
 
 TEST_F(IndexTest, DeleteAllEntriesDeletesEachDocumentOnce) {
