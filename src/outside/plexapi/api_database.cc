@@ -66,8 +66,13 @@ GV_API uint32_t GVDatabaseOpen(const char* server, const char* file, uint32_t fl
 
 GV_API uint32_t GVDatabaseClose(GVDB db, uint32_t flags) {
   return plexa::ApiSession([&]() -> uint32_t {
-    if (plexa::FindDatabase(db) == nullptr) return GVERR_INVALID_HANDLE;
-    return plexa::CloseHandle(db);
+    plexa::Database* d = plexa::FindDatabase(db);
+    if (d == nullptr) return GVERR_INVALID_HANDLE;
+    // Documents closed in bulk are committed now; a failure is this call's answer (the
+    // handle closes all the same).
+    uint32_t flushed = d->FlushBulk();
+    uint32_t closed = plexa::CloseHandle(db);
+    return flushed != 0 ? flushed : closed;
   });
 }
 

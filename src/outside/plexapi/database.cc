@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "timedate.h"
 #include "tw/coding.h"
@@ -76,6 +78,21 @@ CREATE TABLE acl(name_key TEXT PRIMARY KEY, name TEXT, access INTEGER, flags INT
 )sql";
 
 std::atomic<DesignHooks*> g_hooks{nullptr};
+
+// The connections that hold a bulk transaction, with the thread that opened it.
+struct BulkHolder {
+  Database* db;
+  std::thread::id thread;
+};
+std::mutex g_bulk_mutex;
+std::vector<BulkHolder> g_bulk_holders;
+std::atomic<size_t> g_bulk_count{0};
+
+void ForgetBulkHolder(Database* db) {
+  std::lock_guard<std::mutex> lock(g_bulk_mutex);
+  std::erase_if(g_bulk_holders, [&](const BulkHolder& h) { return h.db == db; });
+  g_bulk_count = g_bulk_holders.size();
+}
 
 std::string BaseName(const std::string& file) {
   size_t slash = file.rfind('/');
@@ -317,7 +334,78 @@ DesignHooks* InstalledDesignHooks() {
 
 // ---------------------------------------------------------------- database ---------------
 
-Database::~Database() = default;
+Database::~Database() {
+  // Closed without GVDatabaseClose (GVTerm, a parent handle): what was stored is kept as
+  // far as it can be; there is nobody left to answer a failure to.
+  (void)FlushBulk();
+}
+
+uint32_t Database::BulkStore(const std::function<uint32_t()>& store) {
+  if (bulk_failure_ != 0) return std::exchange(bulk_failure_, 0);
+  if (bulk_ == nullptr) {
+    auto txn = std::make_unique<Txn>(*this);
+    if (uint32_t st = txn->Begin(Txn::kWrite)) return st;
+    bulk_ = std::move(txn);
+    bulk_count_ = 0;
+    bulk_start_ = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(g_bulk_mutex);
+    g_bulk_holders.push_back({this, std::this_thread::get_id()});
+    g_bulk_count = g_bulk_holders.size();
+  }
+  if (uint32_t st = Exec("SAVEPOINT bulk_store")) {
+    (void)FlushBulk();
+    return st;
+  }
+  size_t rowsBefore = bulk_fulltext_.size();
+  in_bulk_store_ = true;
+  uint32_t status = store();
+  in_bulk_store_ = false;
+  if (status != 0) {
+    bulk_fulltext_.resize(rowsBefore);
+    // Only this document's rows go; when even that fails, the batch cannot be trusted.
+    if (Exec("ROLLBACK TO bulk_store") != 0 || Exec("RELEASE bulk_store") != 0) DropBulk();
+    return status;
+  }
+  if (uint32_t st = Exec("RELEASE bulk_store")) {
+    DropBulk();
+    return st;
+  }
+  ++bulk_count_;
+  if (bulk_count_ >= kBulkDocuments ||
+      std::chrono::steady_clock::now() - bulk_start_ >= bulk_period_)
+    return FlushBulk();
+  return 0;
+}
+
+uint32_t Database::FlushBulk() {
+  if (bulk_ == nullptr) return std::exchange(bulk_failure_, 0);
+  std::unique_ptr<Txn> txn = std::move(bulk_);
+  ForgetBulkHolder(this);
+  std::vector<FullTextRow> rows = std::move(bulk_fulltext_);
+  bulk_fulltext_.clear();
+  if (uint32_t st = WriteFullTextRows(*txn, rows)) return st;  // txn rolls back
+  return txn->Commit();
+}
+
+void Database::DropBulk() {
+  bulk_->Rollback();
+  bulk_.reset();
+  bulk_fulltext_.clear();
+  ForgetBulkHolder(this);
+}
+
+void Database::FlushSiblings() {
+  if (g_bulk_count.load() == 0) return;
+  std::vector<Database*> siblings;
+  {
+    std::lock_guard<std::mutex> lock(g_bulk_mutex);
+    for (const BulkHolder& h : g_bulk_holders)
+      if (h.db != this && h.thread == std::this_thread::get_id() && h.db->file_ == file_)
+        siblings.push_back(h.db);
+  }
+  for (Database* other : siblings)
+    if (uint32_t st = other->FlushBulk()) other->bulk_failure_ = st;
+}
 
 uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
                         std::unique_ptr<Database>& out) {
@@ -537,6 +625,12 @@ Txn::~Txn() {
 
 uint32_t Txn::Begin(Mode mode) {
   if (open_) return GVERR_INVALID_ARGUMENT;
+  // Anything else done on the database first commits the bulk stores before it.
+  if (!db_.in_bulk_store_) {
+    if (db_.bulk_pending())
+      if (uint32_t st = db_.FlushBulk()) return st;
+    if (db_.txn_depth_ == 0) db_.FlushSiblings();
+  }
   if (db_.txn_depth_ > 0) {
     if (mode == kWrite && !db_.txn_write_) return Fail(GVERR_BUSY, "write inside a read");
     ++db_.txn_depth_;
@@ -659,6 +753,7 @@ DbHandle::DbHandle(std::unique_ptr<Database> db, DbPath path)
     : db_(std::move(db)), path_(std::move(path)) {}
 
 DbHandle::~DbHandle() {
+  (void)db_->FlushBulk();
   // The last connection of this process to the file folds the log back into the file; other
   // processes may still hold it, so only a passive checkpoint.
   std::string file = db_->file();

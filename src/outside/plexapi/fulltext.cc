@@ -76,13 +76,33 @@ uint32_t IndexFullText(Txn& txn, GVNOTEID note) {
     if (rt::ToParagraphs(recs, paragraphs) == 0)
       for (const std::string& p : paragraphs) add(p);
   }
-  if (uint32_t s = DropFullText(txn, note)) return s;
+  if (txn.db().in_bulk_store()) {
+    txn.db().bulk_fulltext().push_back(
+        {note, body.empty() ? std::nullopt : std::optional<std::string>(std::move(body))});
+    return 0;
+  }
+  if (uint32_t s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", note)) return s;
   if (body.empty()) return 0;
   return RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", note, body);
 }
 
 uint32_t DropFullText(Txn& txn, GVNOTEID note) {
+  if (txn.db().in_bulk_store()) {
+    txn.db().bulk_fulltext().push_back({note, std::nullopt});
+    return 0;
+  }
   return RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", note);
+}
+
+uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows) {
+  for (const Database::FullTextRow& r : rows) {
+    if (uint32_t s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.note)) return s;
+    if (r.body)
+      if (uint32_t s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note,
+                              *r.body))
+        return s;
+  }
+  return 0;
 }
 
 uint32_t RebuildFullText(Txn& txn) {

@@ -302,7 +302,9 @@ GV_API uint32_t GVServerList(uint32_t position, char* name);
 /* Opens a database; flags 0. Missing file: GVERR_NO_DATABASE; missing server: GVERR_NO_SERVER;
  * not ours: GVERR_NOT_A_DATABASE. */
 GV_API uint32_t GVDatabaseOpen(const char* server, const char* file, uint32_t flags, GVDB* db);
-/* Closes it and everything opened through it; flags 0. */
+/* Closes it and everything opened through it; flags 0. Documents closed with GVCLOSE_BULK
+ * and not yet committed are committed first: a failure is answered (the handle is closed
+ * all the same). */
 GV_API uint32_t GVDatabaseClose(GVDB db, uint32_t flags);
 
 #define GVCREATE_DOCUMENTS 0x2u /* copy the template's documents too (design always) */
@@ -640,7 +642,12 @@ GV_API uint32_t GVDocumentSave(GVDOC doc, uint32_t flags);
  * conflicts. */
 #define GVSAVE_UNCHANGED 0x1u
 #define GVCLOSE_STORE 0x0u
-#define GVCLOSE_BULK 0x4u        /* store, during a bulk load (no other difference) */
+/* Store during a bulk load: the stores closed this way on one database share a write
+ * transaction, committed every 1000 documents or 100 ms, before any other call that reads or
+ * writes that database (through this handle or another of this thread) and at
+ * GVDatabaseClose. A document whose store fails leaves nothing and the others stand; a
+ * commit that fails loses the batch and its status is the answer of the call that commits. */
+#define GVCLOSE_BULK 0x4u
 #define GVCLOSE_DISCARD 0x20000u /* forget the changes */
 /* Stores (writing back open composites first) or discards, then closes the handle. The
  * handle is closed also when storing fails. */

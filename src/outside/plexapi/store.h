@@ -7,7 +7,9 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -284,6 +286,32 @@ class Database {
   // Identity read again from meta (after a copy or create replaced it).
   uint32_t ReloadIdentity();
 
+  // Bulk stores (GVCLOSE_BULK). Each runs store() inside one write transaction that the
+  // bulk stores of this connection share, under a savepoint of its own: a store that fails
+  // leaves nothing behind and the others stand. The shared transaction is committed at the
+  // kBulkDocuments-th store or at the first one kBulkMillis after it began, before any
+  // other transaction on this connection or on another connection of this thread to the
+  // same file, and by FlushBulk. A commit that fails rolls the whole batch back; its status
+  // is answered by the call that committed (or, for a commit forced by another connection,
+  // by this connection's next call).
+  static constexpr uint32_t kBulkDocuments = 1000;
+  static constexpr int kBulkMillis = 100;
+  uint32_t BulkStore(const std::function<uint32_t()>& store);
+  // Commits the shared transaction (none: 0, or a failure still to be answered).
+  uint32_t FlushBulk();
+  bool bulk_pending() const { return bulk_ != nullptr || bulk_failure_ != 0; }
+  // Inside a bulk store, full-text rows are kept here and written just before the shared
+  // transaction commits: the full-text table would write out its pending terms at every
+  // store's savepoint. body empty: the row is removed.
+  bool in_bulk_store() const { return in_bulk_store_; }
+  struct FullTextRow {
+    GVNOTEID note = 0;
+    std::optional<std::string> body;
+  };
+  std::vector<FullTextRow>& bulk_fulltext() { return bulk_fulltext_; }
+  // The age at which the shared transaction is committed (tests stretch or shrink it).
+  void set_bulk_period(std::chrono::milliseconds period) { bulk_period_ = period; }
+
  private:
   friend class Txn;
   Database() = default;
@@ -301,6 +329,17 @@ class Database {
   bool form_check_ = false;
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
+  std::unique_ptr<Txn> bulk_;  // the shared bulk transaction, while one is open
+  uint32_t bulk_count_ = 0;
+  std::chrono::steady_clock::time_point bulk_start_;
+  std::chrono::milliseconds bulk_period_{kBulkMillis};
+  bool in_bulk_store_ = false;
+  std::vector<FullTextRow> bulk_fulltext_;
+  uint32_t bulk_failure_ = 0;  // a forced commit's failure, for this connection's next call
+  // Commits the bulk transactions that other connections of this thread hold on this file.
+  void FlushSiblings();
+  // Rolls the whole bulk transaction back (it can no longer be trusted).
+  void DropBulk();
   friend class Stmt;
   struct Cached {
     StmtPtr st;
@@ -425,6 +464,8 @@ extern const char* const kFullTextSchema;
 uint32_t IndexFullText(Txn& txn, GVNOTEID note);
 // Removes the note's row.
 uint32_t DropFullText(Txn& txn, GVNOTEID note);
+// Writes rows kept back by bulk stores, in order.
+uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows);
 // Rebuilds the rows of every document and information note.
 uint32_t RebuildFullText(Txn& txn);
 // The notes of classMask whose texts hold every term (a word or a phrase of words; letter

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core_bridge.h"
+#include "database.h"
 #include "formula.h"
 #include "nordex.h"
 #include "plexa_test_util.h"
@@ -749,6 +752,123 @@ class FakeDesign : public plexa::DesignHooks,
   uint32_t failStore = 0;
 };
 
+// ---------------------------------------------------------------- bulk stores ------------
+
+// Stores a new document {Name: name} closed as flags say; the close's status.
+uint32_t CloseNew(GVDB db, const std::string& name, uint32_t flags) {
+  GVDOC doc = 0;
+  if (uint32_t st = GVDocumentCreate(db, 0, &doc)) return st;
+  if (uint32_t st = GVItemPut(doc, "Name", 0, 0, GVTYPE_TEXT, name.c_str(), 0)) return st;
+  return GVDocumentClose(doc, flags);
+}
+
+class BulkTest : public DocumentTest {
+ protected:
+  void SetUp() override {
+    DocumentTest::SetUp();
+    raw_ = std::make_unique<RawDb>(Local("doc.odb"));
+  }
+  void TearDown() override {
+    raw_.reset();
+    DocumentTest::TearDown();
+  }
+  // What another connection sees: committed documents, and commits so far.
+  int64_t Visible() { return raw_->Int("SELECT COUNT(*) FROM note WHERE class = 1"); }
+  int64_t Commits() { return raw_->Int("SELECT value FROM meta WHERE key = 'commit_seq'"); }
+  void SetPeriod(std::chrono::milliseconds period) {
+    plexa::FindDatabase(db_)->set_bulk_period(period);
+  }
+  GVDB Reopen() {
+    GVDB db = 0;
+    EXPECT_EQ(GVDatabaseOpen(nullptr, "doc.odb", 0, &db), 0u);
+    return db;
+  }
+  std::unique_ptr<RawDb> raw_;
+};
+
+TEST_F(BulkTest, BulkClosesShareATransactionCommittedByCountAgeAndTheNextCall) {
+  // The age limit out of the way, batches end at each thousandth document.
+  SetPeriod(std::chrono::hours(1));
+  int64_t before = Commits();
+  for (int i = 0; i < 2500; ++i) ASSERT_EQ(CloseNew(db_, "n" + std::to_string(i), GVCLOSE_BULK), 0u);
+  EXPECT_EQ(Visible(), 2000);
+  EXPECT_EQ(Commits() - before, 2);
+  // Any other call on the database commits the rest before it runs, reads included.
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, "SELECT Name = 'n2499'", 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 1u);
+  EXPECT_EQ(Visible(), 2500);
+  EXPECT_EQ(Commits() - before, 3);
+  // Deletes in bulk take part too, and closing the database commits them.
+  GVNOTEID first = 0;
+  ASSERT_EQ(GVIndexNavigate(ix, GVNAV_NEXT, 0, &first, nullptr), 0u);
+  ASSERT_EQ(GVIndexClose(ix), 0u);
+  ASSERT_EQ(GVDocumentDelete(db_, first, GVCLOSE_BULK), 0u);
+  ASSERT_EQ(CloseNew(db_, "last", GVCLOSE_BULK), 0u);
+  EXPECT_EQ(Visible(), 2500);
+  ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
+  db_ = 0;
+  EXPECT_EQ(Visible(), 2500);
+  EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM note WHERE id = " + std::to_string(first)), 0);
+  EXPECT_EQ(Commits() - before, 4);
+  // Once a batch is older than its period, the next bulk close commits it.
+  db_ = Reopen();
+  SetPeriod(std::chrono::milliseconds(0));
+  before = Commits();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "aged", GVCLOSE_BULK), 0u);
+  EXPECT_EQ(Commits() - before, 3);
+}
+
+TEST_F(BulkTest, AFailedCommitLosesTheWholeBatchAndIsAnswered) {
+  SetPeriod(std::chrono::hours(1));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "kept", 0), 0u);
+  // A commit that the engine refuses: the whole batch goes and the close answers it.
+  raw_->Exec(
+      "CREATE TRIGGER refuse BEFORE UPDATE ON meta WHEN NEW.key = 'commit_seq' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "lost", GVCLOSE_BULK), 0u);
+  EXPECT_EQ(GVDatabaseClose(db_, 0), GVERR_ENGINE);
+  EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM item WHERE name = 'Name'"), 3);
+  EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH 'lost'"), 0);
+  // The same failure answered by the next call that reaches the database.
+  db_ = Reopen();
+  SetPeriod(std::chrono::hours(1));
+  ASSERT_EQ(CloseNew(db_, "lost", GVCLOSE_BULK), 0u);
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  EXPECT_EQ(GVIndexSearch(ix, nullptr, 0, 0), GVERR_ENGINE);
+  raw_->Exec("DROP TRIGGER refuse");
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 3u);
+}
+
+TEST_F(BulkTest, AnotherHandleOfTheThreadOnTheFileCommitsTheBatchFirst) {
+  SetPeriod(std::chrono::hours(1));
+  // Without that, the other handle would wait for the write lock that this one holds.
+  ASSERT_EQ(GVSetProperty(GVPROP_BUSY_TIMEOUT, 1), 0u);
+  GVDB other = Reopen();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "bulk", GVCLOSE_BULK), 0u);
+  ASSERT_EQ(CloseNew(other, "plain", GVCLOSE_STORE), 0u);
+  EXPECT_EQ(Visible(), 4);
+  // A failure of that forced commit is answered by the bulk handle's next call.
+  raw_->Exec(
+      "CREATE TRIGGER refuse BEFORE UPDATE ON meta WHEN NEW.key = 'commit_seq' "
+      "AND (SELECT COUNT(*) FROM note WHERE class = 1) > 4 BEGIN SELECT RAISE(ABORT, 'x'); END");
+  ASSERT_EQ(CloseNew(db_, "bulk", GVCLOSE_BULK), 0u);
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentCreate(other, 0, &doc), 0u);
+  ASSERT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(other, &ix), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 4u);
+  EXPECT_EQ(GVDatabaseClose(db_, 0), GVERR_ENGINE);
+  db_ = 0;
+  raw_->Exec("DROP TRIGGER refuse");
+  EXPECT_EQ(Visible(), 4);
+}
+
 class HookedTest : public DocumentTest {
  protected:
   void SetUp() override {
@@ -841,6 +961,29 @@ TEST_F(HookedTest, TheIndexerSeesEveryStoreWithTheMergedItems) {
   RawDb raw(Local("doc.odb"));
   EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM note WHERE class = 1"), 0);
   EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 0);
+}
+
+TEST_F(HookedTest, ABulkStoreThatFailsLeavesOnlyItselfOut) {
+  plexa::FindDatabase(db_)->set_bulk_period(std::chrono::hours(1));
+  ASSERT_EQ(CloseNew(db_, "one", GVCLOSE_BULK), 0u);
+  design_.failStore = GVERR_ENGINE;
+  EXPECT_EQ(CloseNew(db_, "two", GVCLOSE_BULK), GVERR_ENGINE);
+  design_.failStore = 0;
+  ASSERT_EQ(CloseNew(db_, "three", GVCLOSE_BULK), 0u);
+  ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
+  db_ = 0;
+  RawDb raw(Local("doc.odb"));
+  EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM note WHERE class = 1"), 2);
+  EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM item WHERE name = 'Name'"), 2);
+  const struct {
+    const char* word;
+    int64_t rows;
+  } words[] = {{"one", 1}, {"two", 0}, {"three", 1}};
+  for (const auto& w : words)
+    EXPECT_EQ(raw.Int(std::string("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH '") +
+                      w.word + "'"),
+              w.rows)
+        << w.word;
 }
 
 }  // namespace
