@@ -210,6 +210,37 @@ TEST_F(DocumentTest, SinglesReadAsOneEntryListsAndListsAsTheirFirstEntry) {
   EXPECT_EQ(n, 12u);
 }
 
+// What callers rely on: a list put with length 0 is measured from its own header (an empty
+// list goes as its empty layout), and a text's room counts its NUL, so the length that
+// GVItemGetLength answers plus one holds the whole text.
+TEST_F(DocumentTest, EmptyListsAndTextRoomKeepTheirConventions) {
+  GVDOC doc = NewDoc();
+  const struct {
+    const char* name;
+    uint32_t kind;
+    std::string empty;
+  } lists[] = {{"Texts", GVTYPE_TEXT_LIST, Bytes({0, 0})},
+               {"Numbers", GVTYPE_NUMBER_LIST, Bytes({0, 0, 0, 0})},
+               {"Times", GVTYPE_TIME_LIST, Bytes({0, 0, 0, 0})}};
+  for (const auto& l : lists) {
+    // Bytes after the header are not the list's: a measured length ignores them.
+    std::string passed = l.empty + "\x7F\x7F\x7F\x7F";
+    ASSERT_EQ(GVItemPut(doc, l.name, 0, 0, l.kind, passed.data(), 0), 0u) << l.name;
+    uint32_t type = 0, length = 99;
+    ASSERT_EQ(GVItemGetInfo(doc, l.name, &type, nullptr, &length), 0u);
+    EXPECT_EQ(type, l.kind) << l.name;
+    EXPECT_EQ(length, l.empty.size()) << l.name;
+  }
+  const std::string text = "caf\xC3\xA9 au lait";  // 15 bytes, one character of two
+  ASSERT_EQ(GVItemPut(doc, "T", 0, 0, GVTYPE_TEXT, text.c_str(), 0), 0u);
+  uint32_t n = 0;
+  ASSERT_EQ(GVItemGetLength(doc, "T", GVTYPE_TEXT, GVTYPE_TEXT, &n), 0u);
+  ASSERT_EQ(n, text.size());
+  EXPECT_EQ(Text(doc, "T", n + 1), text);
+  EXPECT_EQ(Text(doc, "T", n), text.substr(0, n - 1));
+  EXPECT_EQ(Text(doc, "T", 5), "caf");  // never half a character
+}
+
 TEST_F(DocumentTest, MalformedPutsLeaveTheItemAlone) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "V", 0, 0, GVTYPE_TEXT, "kept", 0), 0u);
