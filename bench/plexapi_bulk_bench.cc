@@ -104,7 +104,9 @@ Session& Shared() {
 
 bool Store(GVDB db, int i, uint32_t closeFlags) {
   Record r = RecordOf(i);
-  static const char tags[] = "\x02\x00\x01\x00\x01\x00" "ab";
+  static const char tags[] =
+      "\x02\x00\x01\x00\x01\x00"
+      "ab";
   GVDOC doc = 0;
   if (GVDocumentCreate(db, 0, &doc) != 0) return false;
   bool ok = GVItemPut(doc, "Form", 0, 0, GVTYPE_TEXT, "Item", 0) == 0 &&

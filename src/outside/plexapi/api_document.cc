@@ -121,8 +121,7 @@ GV_API uint32_t GVDocumentClose(GVDOC doc, uint32_t flags) {
     if (d == nullptr) return GVERR_INVALID_HANDLE;
     uint32_t st = 0;
     if ((flags & GVCLOSE_DISCARD) == 0 && !d->read_only())
-      st = (flags & GVCLOSE_BULK) != 0 ? d->db().BulkStore([&] { return d->Store(); })
-                                       : d->Store();
+      st = (flags & GVCLOSE_BULK) != 0 ? d->db().BulkStore([&] { return d->Store(); }) : d->Store();
     plexa::CloseHandle(doc);
     return st;
   });
@@ -140,8 +139,7 @@ GV_API uint32_t GVDocumentDelete(GVDB db, GVNOTEID noteId, uint32_t flags) {
       plexa::NoteRow row;
       if (uint32_t s = plexa::ReadNote(txn, noteId, row)) return s;
       if (!plexa::IsDocumentClass(row.cls))
-        return plexa::Fail(GVERR_NO_ENTRY,
-                           "note " + std::to_string(noteId) + " is not a document");
+        return plexa::Fail(GVERR_NO_ENTRY, "note " + std::to_string(noteId) + " is not a document");
       if (uint32_t s = plexa::DeleteNote(txn, noteId)) return s;
       return txn.Commit();
     };

@@ -101,11 +101,10 @@ uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   out = false;
   Stmt st;
   bool row = false;
-  if (uint32_t s = QueryRow(db, "SELECT style, maker_token FROM view_def WHERE view=?", st, row,
-                            view))
+  if (uint32_t s =
+          QueryRow(db, "SELECT style, maker_token FROM view_def WHERE view=?", st, row, view))
     return s;
-  out = row && st.Int(0) == GVVIEW_TEMPORARY && !st.IsNull(1) &&
-        !tw::ProcessMarkAlive(st.Text(1));
+  out = row && st.Int(0) == GVVIEW_TEMPORARY && !st.IsNull(1) && !tw::ProcessMarkAlive(st.Text(1));
   return 0;
 }
 
@@ -661,13 +660,12 @@ uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out) {
   if (uint32_t st = InsertDesignNote(txn, kClassView, spec.name, id)) return st;
   def->id = id;
   std::string maker = def->style == GVVIEW_TEMPORARY ? tw::ProcessMark(0) : std::string();
-  if (uint32_t s = RunSql(txn,
-                          "INSERT INTO view_def(view, style, flags, selection_kind, display, "
-                          "selection, maker_pid, maker_token) VALUES(?,?,?,?,?,?,?,?)",
-                          id, def->style, def->flags, def->selectionKind, AsBlob(def->display),
-                          def->selectionText,
-                          maker.empty() ? std::nullopt : std::optional<int64_t>(getpid()),
-                          TextOrNull(maker)))
+  if (uint32_t s = RunSql(
+          txn,
+          "INSERT INTO view_def(view, style, flags, selection_kind, display, "
+          "selection, maker_pid, maker_token) VALUES(?,?,?,?,?,?,?,?)",
+          id, def->style, def->flags, def->selectionKind, AsBlob(def->display), def->selectionText,
+          maker.empty() ? std::nullopt : std::optional<int64_t>(getpid()), TextOrNull(maker)))
     return s;
   int64_t ord = 0;
   for (const ColumnDef& c : def->columns)

@@ -453,7 +453,8 @@ uint32_t Document::CheckField(std::string_view name) const {
   if (key == "form" || (!key.empty() && key[0] == '$')) return 0;
   // A document made without a form (a scratch document, say) may be created and looked at
   // under the check, but it has no fields to put until it is given a form.
-  if (First("Form") == nullptr) return Fail(GVERR_NO_FORM, "the form check needs a form: " + std::string(name));
+  if (First("Form") == nullptr)
+    return Fail(GVERR_NO_FORM, "the form check needs a form: " + std::string(name));
   FormCatalog* forms = db_->forms();
   if (forms == nullptr) return 0;
   GVNOTEID form = 0;

@@ -1,6 +1,7 @@
 // The full-text index: one FTS5 row per document or information note (rowid = note id)
-// holding the texts of its text and text-list items and the paragraphs of its rich text, rebuilt in the transaction
-// that stores the note, so a search is one index look-up instead of a read of every item.
+// holding the texts of its text and text-list items and the paragraphs of its rich text, rebuilt in
+// the transaction that stores the note, so a search is one index look-up instead of a read of every
+// item.
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -44,10 +45,11 @@ const char* const kFullTextSchema =
 
 uint32_t IndexFullText(Txn& txn, GVNOTEID note) {
   Stmt st;
-  if (uint32_t s = Query(txn,
-                         "SELECT name_key, type, value FROM item WHERE note=? AND type IN (2, 4, 7) "
-                         "ORDER BY ord",
-                         st, note))
+  if (uint32_t s =
+          Query(txn,
+                "SELECT name_key, type, value FROM item WHERE note=? AND type IN (2, 4, 7) "
+                "ORDER BY ord",
+                st, note))
     return s;
   std::string body;
   // Rich text is stored in pieces cut at record boundaries: the pieces of a name are joined
@@ -98,8 +100,8 @@ uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& r
   for (const Database::FullTextRow& r : rows) {
     if (uint32_t s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.note)) return s;
     if (r.body)
-      if (uint32_t s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note,
-                              *r.body))
+      if (uint32_t s =
+              RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body))
         return s;
   }
   return 0;
@@ -112,8 +114,8 @@ uint32_t RebuildFullText(Txn& txn) {
     Stmt st;
     if (uint32_t s = Query(txn, "SELECT id FROM note WHERE class IN (1, 2) ORDER BY id", st))
       return s;
-    if (uint32_t s = st.ForEachRow(
-            [&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
+    if (uint32_t s =
+            st.ForEachRow([&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
       return s;
   }
   for (GVNOTEID n : notes)
@@ -142,8 +144,9 @@ uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classM
   std::vector<GVNOTEID> notes;
   Stmt st;
   if (terms.empty()) {
-    if (uint32_t s = Query(txn, "SELECT id FROM note WHERE (class & ?) != 0 AND class IN (1, 2) "
-                                "ORDER BY id",
+    if (uint32_t s = Query(txn,
+                           "SELECT id FROM note WHERE (class & ?) != 0 AND class IN (1, 2) "
+                           "ORDER BY id",
                            st, classMask))
       return s;
   } else if (uint32_t s = Query(txn,
@@ -152,8 +155,8 @@ uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classM
                                 st, FullTextExpression(terms), classMask)) {
     return s;
   }
-  if (uint32_t s = st.ForEachRow(
-          [&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
+  if (uint32_t s =
+          st.ForEachRow([&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
     return s;
   out = std::move(notes);
   return 0;

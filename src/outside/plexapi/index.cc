@@ -428,8 +428,7 @@ uint32_t Index::ApplyFullText(std::string_view query, uint32_t max, uint32_t& fo
   {
     Txn txn(db_);
     if (uint32_t st = txn.Begin(Txn::kRead)) return st;
-    if (uint32_t st =
-            FullTextNotes(txn, QueryTerms(query), kClassDocument | kClassInfo, matching))
+    if (uint32_t st = FullTextNotes(txn, QueryTerms(query), kClassDocument | kClassInfo, matching))
       return st;
     if (uint32_t st = txn.Commit()) return st;
   }

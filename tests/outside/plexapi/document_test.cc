@@ -821,7 +821,8 @@ TEST_F(BulkTest, BulkClosesShareATransactionCommittedByCountAgeAndTheNextCall) {
   // The age limit out of the way, batches end at each thousandth document.
   SetPeriod(std::chrono::hours(1));
   int64_t before = Commits();
-  for (int i = 0; i < 2500; ++i) ASSERT_EQ(CloseNew(db_, "n" + std::to_string(i), GVCLOSE_BULK), 0u);
+  for (int i = 0; i < 2500; ++i)
+    ASSERT_EQ(CloseNew(db_, "n" + std::to_string(i), GVCLOSE_BULK), 0u);
   EXPECT_EQ(Visible(), 2000);
   EXPECT_EQ(Commits() - before, 2);
   // Any other call on the database commits the rest before it runs, reads included.
@@ -1011,9 +1012,9 @@ TEST_F(HookedTest, ABulkStoreThatFailsLeavesOnlyItselfOut) {
     int64_t rows;
   } words[] = {{"one", 1}, {"two", 0}, {"three", 1}};
   for (const auto& w : words)
-    EXPECT_EQ(raw.Int(std::string("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH '") +
-                      w.word + "'"),
-              w.rows)
+    EXPECT_EQ(
+        raw.Int(std::string("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH '") + w.word + "'"),
+        w.rows)
         << w.word;
 }
 

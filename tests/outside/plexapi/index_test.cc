@@ -929,9 +929,9 @@ TEST_F(IndexTest, TemporaryViewNamesAreTakenOnceAcrossProcessesAndFreedWithTheir
   PipedChild late("tempview");
   std::string lateName = late.Line();
   EXPECT_TRUE(WIFSIGNALED(late.Kill()));
-  EXPECT_EQ(MakeView(db_, lateName.c_str(), "", {{GVCOL_SORTED, "Name"}}, nullptr, 0,
-                     GVVIEW_TEMPORARY),
-            0u);
+  EXPECT_EQ(
+      MakeView(db_, lateName.c_str(), "", {{GVCOL_SORTED, "Name"}}, nullptr, 0, GVVIEW_TEMPORARY),
+      0u);
   // A maker's id given to a later process is not taken for the maker: the mark holds the
   // process's start too.
   GVNOTEID mine = GVViewLocateByName(db_, lateName.c_str());
@@ -990,13 +990,13 @@ TEST_F(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
                {"jumps", {d}},
                {"zebra", {}},
                {"", {a, b, c, d, f}},
-               {"\"lazy dog\"", {}},  // two entries of a list are two texts
+               {"\"lazy dog\"", {}},    // two entries of a list are two texts
                {"\"brown fox\"", {a}},  // nor does a phrase run across paragraphs (d)
                {"art", {f}},            // words, not pieces of words: "start" is not "art"
                {"sta", {}},
                {"\"up art deco\"", {f}},
-               {"\"deco brown\"", {}},  // nor across items
-               {"brown deco", {f}},  // the words of a query may lie in different items
+               {"\"deco brown\"", {}},    // nor across items
+               {"brown deco", {f}},       // the words of a query may lie in different items
                {"-- brown", {a, d, f}}};  // a term without a word looks for nothing
   for (const auto& t : cases) {
     uint32_t found = 99;
@@ -1043,8 +1043,9 @@ TEST_F(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
   EXPECT_EQ(search(other, "new"), std::vector<GVNOTEID>{copy});
   {
     RawDb raw(root_ + "/local/t.odb");
-    raw.Exec("DROP TABLE fulltext; ALTER TABLE view_def DROP COLUMN maker_pid; "
-             "ALTER TABLE view_def DROP COLUMN maker_token;");
+    raw.Exec(
+        "DROP TABLE fulltext; ALTER TABLE view_def DROP COLUMN maker_pid; "
+        "ALTER TABLE view_def DROP COLUMN maker_token;");
   }
   GVDB again = 0;
   ASSERT_EQ(GVDatabaseOpen(nullptr, "t.odb", 0, &again), 0u);
