@@ -98,7 +98,10 @@ class ChildEnvironment : public ::testing::Environment {
   return ::testing::AddGlobalTestEnvironment(new ChildEnvironment);
 }();
 
-pid_t Spawn(const std::string& action) {
+// Starts this program again with the action in its environment, its standard output (the
+// child's own test banner, of no interest) to /dev/null; dup2s maps further descriptors of
+// this process onto the child's. -1 when it cannot be started.
+pid_t SpawnChild(const std::string& action, std::initializer_list<std::pair<int, int>> dup2s) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
   env.push_back(std::string(kChildVariable) + "=" + action);
@@ -107,13 +110,19 @@ pid_t Spawn(const std::string& action) {
   envp.push_back(nullptr);
   char self[] = "index_test_child";
   char* argv[] = {self, nullptr};
-  // The child's own test banner is of no interest.
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  for (const auto& [from, to] : dup2s) posix_spawn_file_actions_adddup2(&fa, from, to);
   pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, "/proc/self/exe", &quiet, nullptr, argv, envp.data()), 0);
-  posix_spawn_file_actions_destroy(&quiet);
+  if (posix_spawn(&pid, "/proc/self/exe", &fa, nullptr, argv, envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+pid_t Spawn(const std::string& action) {
+  pid_t pid = SpawnChild(action, {});
+  EXPECT_GT(pid, 0);
   return pid;
 }
 
@@ -122,25 +131,11 @@ pid_t Spawn(const std::string& action) {
 class PipedChild {
  public:
   explicit PipedChild(const std::string& action) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.push_back(std::string(kChildVariable) + "=" + action);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char self[] = "index_test_child";
-    char* argv[] = {self, nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 3);
-    if (posix_spawn(&pid_, "/proc/self/exe", &fa, nullptr, argv, envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if (pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0)
+      pid_ = SpawnChild(action, {{in[0], 0}, {out[1], 3}});
+    for (int fd : {in[0], out[1]})
+      if (fd >= 0) close(fd);
     to_ = in[1];
     from_ = out[0];
   }
