@@ -47,6 +47,7 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
     if (uint32_t s = InsertNote(txn, fresh)) return s;
     existing = fresh.id;
   } else {
+    if (uint32_t s = DropFullText(txn, existing)) return s;
     for (const char* sql : {"DELETE FROM item WHERE note=?", "DELETE FROM attachment WHERE note=?"})
       if (uint32_t s = RunSql(txn, sql, existing)) return s;
     if (uint32_t s =
@@ -61,7 +62,6 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
   for (const AttachmentRow& a : atts)
     if (uint32_t s = WriteAttachmentRow(txn, existing, a.name, a.data, a.size, a.modified))
       return s;
-  if (uint32_t s = IndexFullText(txn, existing)) return s;
   if (row.cls == kClassDocument) {
     if (IndexMaintainer* ix = target.indexer()) {
       if (uint32_t s = ix->OnDelete(txn, existing)) return s;

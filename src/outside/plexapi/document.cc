@@ -253,9 +253,14 @@ uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
 }
 
 uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item) {
-  return RunSql(
-      txn, "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
-      note, ord, item.name, FoldAscii(item.name), item.type, item.flags, AsBlob(item.value));
+  if (uint32_t s = RunSql(
+          txn,
+          "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
+          note, ord, item.name, FoldAscii(item.name), item.type, item.flags, AsBlob(item.value)))
+    return s;
+  return IndexItemRow(
+      txn, note, ord, item.type,
+      std::string_view(reinterpret_cast<const char*>(item.value.data()), item.value.size()));
 }
 
 uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
@@ -699,6 +704,7 @@ uint32_t Document::Store(bool ifUnchanged) {
       ord = st.Int(0);
     }
     for (const std::string& key : dirty_) {
+      if (uint32_t s = DropItemRows(txn, id, key)) return s;
       if (uint32_t s = RunSql(txn, "DELETE FROM item WHERE note=? AND name_key=?", id, key))
         return s;
       for (const DocItem& it : items_)
@@ -722,7 +728,6 @@ uint32_t Document::Store(bool ifUnchanged) {
                           TextOrNull(formKey), ParentParam(has_parent_, parent_),
                           AsBlob(EncodeStoredTime(now)), seq, id))
     return s;
-  if (uint32_t s = IndexFullText(txn, id)) return s;
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
       // The views read only the items their formulas name: a long rich-text item that no

@@ -854,7 +854,6 @@ uint32_t Index::CopyHierarchy(Database& target, GVNOTEID& note) {
   for (const AttachmentRow& a : attachments)
     if (uint32_t st = WriteAttachmentRow(txn, copy.id, a.name, a.data, a.size, a.modified))
       return st;
-  if (uint32_t st = IndexFullText(txn, copy.id)) return st;
   if (copy.cls == kClassDocument) {
     std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));
     if (uint32_t st = CacheOf(target).indexer().OnStore(txn, copy.id, *source)) return st;

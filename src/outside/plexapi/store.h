@@ -302,10 +302,11 @@ class Database {
   bool bulk_pending() const { return bulk_ != nullptr || bulk_failure_ != 0; }
   // Inside a bulk store, full-text rows are kept here and written just before the shared
   // transaction commits: the full-text table would write out its pending terms at every
-  // store's savepoint. body empty: the row is removed.
+  // store's savepoint.
   bool in_bulk_store() const { return in_bulk_store_; }
   struct FullTextRow {
-    GVNOTEID note = 0;
+    int64_t first = 0;  // the rows first..last are removed, or first is written with body
+    int64_t last = 0;
     std::optional<std::string> body;
   };
   std::vector<FullTextRow>& bulk_fulltext() { return bulk_fulltext_; }
@@ -428,7 +429,7 @@ struct StoredItem {
 };
 // The items of a note in their order.
 uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
-// Inserts one item row of note at position ord (write transaction).
+// Inserts one item row of note at position ord, with its full-text row (write transaction).
 uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item);
 // Inserts the item rows of a new note (order as given, from position 1).
 uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items);
@@ -459,17 +460,20 @@ uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out)
 
 // The full-text table's definition (part of the schema; added to older files at open).
 extern const char* const kFullTextSchema;
-// Rebuilds the note's full-text row from its stored text, text-list and rich-text items
-// (write transaction; every store of a document or information note calls it).
-uint32_t IndexFullText(Txn& txn, GVNOTEID note);
-// Removes the note's row.
+// Indexes a stored item row of a document or information note (texts, text lists, rich
+// text; other types are not indexed); InsertItemRow calls it.
+uint32_t IndexItemRow(Txn& txn, GVNOTEID note, int64_t ord, uint32_t type, std::string_view value);
+// Removes the rows of the note's items of that (folded) name: called before they are deleted.
+uint32_t DropItemRows(Txn& txn, GVNOTEID note, std::string_view nameKey);
+// Removes every row of the note.
 uint32_t DropFullText(Txn& txn, GVNOTEID note);
 // Writes rows kept back by bulk stores, in order.
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows);
 // Rebuilds the rows of every document and information note.
 uint32_t RebuildFullText(Txn& txn);
 // The notes of classMask whose texts hold every term (a word or a phrase of words; letter
-// case ignored; no phrase across two texts), in note-id order. No terms: every such note.
+// case ignored; a phrase lies within one text: one list entry, one paragraph of a piece of
+// rich text), in note-id order. No terms: every such note.
 uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classMask,
                        std::vector<GVNOTEID>& out);
 

@@ -333,7 +333,6 @@ class Builder {
     row.seq = 1;
     if (uint32_t st = InsertNote(txn, row)) return Engine(at, st);
     if (uint32_t st = InsertItemRows(txn, row.id, items)) return Engine(at, st);
-    if (uint32_t st = IndexFullText(txn, row.id)) return Engine(at, st);
     if (row.cls == kClassDocument) {
       std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));
       if (uint32_t st = CacheOf(txn.db()).indexer().OnStore(txn, row.id, *source))

@@ -1036,6 +1036,18 @@ TEST_F(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
   GVNOTEID copy = 0;
   ASSERT_EQ(GVDocumentCopy(db_, a, other, &copy), 0u);
   EXPECT_EQ(search(other, "new"), std::vector<GVNOTEID>{copy});
+  // A database made from this one has the rows of the documents it takes along only.
+  for (uint32_t options : {0u, uint32_t{GVCREATE_DOCUMENTS}}) {
+    std::string file = "made" + std::to_string(options) + ".odb";
+    ASSERT_EQ(GVDatabaseCreate(nullptr, file.c_str(), nullptr, 0, nullptr,
+                               (root_ + "/local/t.odb").c_str(), options, 0),
+              0u);
+    GVDB made = 0;
+    ASSERT_EQ(GVDatabaseOpen(nullptr, file.c_str(), 0, &made), 0u);
+    RawDb raw(root_ + "/local/" + file);
+    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext") != 0, options != 0) << file;
+    EXPECT_EQ(search(made, "new words").size(), options != 0 ? 1u : 0u) << file;
+  }
   {
     RawDb raw(root_ + "/local/t.odb");
     raw.Exec(

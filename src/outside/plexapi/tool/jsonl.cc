@@ -423,6 +423,7 @@ uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
       return plexa::Fail(GVERR_EXISTS, "a design note has this identity");
     if (oldClass == plexa::kClassDocument && ix != nullptr)
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
+    if (uint32_t s = plexa::DropFullText(txn, id)) return s;
     for (const char* sql : {"DELETE FROM view_entry WHERE note=?", "DELETE FROM item WHERE note=?",
                             "DELETE FROM attachment WHERE note=?"})
       if (uint32_t s = plexa::RunSql(txn, sql, id)) return s;
@@ -454,7 +455,6 @@ uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
                                                static_cast<int64_t>(a.data.size()), modified))
       return s;
-  if (uint32_t s = plexa::IndexFullText(txn, id)) return s;
   if (n.cls == plexa::kClassDocument && ix != nullptr)
     return ix->OnStore(txn, id, *plexa::MakeItemSource(n.items));
   return 0;
