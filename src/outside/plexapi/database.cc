@@ -819,7 +819,8 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
     if ((options & GVCREATE_DOCUMENTS) == 0) {
       if (uint32_t st =
               db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM fulltext WHERE rowid >> 32 IN (SELECT id FROM note WHERE class = 1);"
+                       "DELETE FROM fulltext WHERE rowid >> 32 IN "
+                       "(SELECT id FROM note WHERE class = 1);"
                        "DELETE FROM note WHERE class = 1;"))
         return st;
     }

@@ -78,8 +78,7 @@ const char* const kFullTextSchema =
     "CREATE VIRTUAL TABLE IF NOT EXISTS fulltext USING "
     "fts5(body, tokenize = 'unicode61 remove_diacritics 0');";
 
-uint32_t IndexItemRow(Txn& txn, GVNOTEID note, int64_t ord, uint32_t type,
-                      std::string_view value) {
+uint32_t IndexItemRow(Txn& txn, GVNOTEID note, int64_t ord, uint32_t type, std::string_view value) {
   if (type != GVTYPE_TEXT && type != GVTYPE_TEXT_LIST && type != GVTYPE_COMPOSITE) return 0;
   std::string body = RowText(type, value);
   if (body.empty()) return 0;
@@ -91,9 +90,9 @@ uint32_t DropItemRows(Txn& txn, GVNOTEID note, std::string_view nameKey) {
   std::vector<int64_t> rows;
   {
     Stmt st;
-    if (uint32_t s = Query(txn,
-                           "SELECT ord FROM item WHERE note=? AND name_key=? AND type IN (2, 4, 7)",
-                           st, note, nameKey))
+    if (uint32_t s =
+            Query(txn, "SELECT ord FROM item WHERE note=? AND name_key=? AND type IN (2, 4, 7)", st,
+                  note, nameKey))
       return s;
     if (uint32_t s = st.ForEachRow([&](const Stmt& r) { rows.push_back(RowOf(note, r.Int(0))); }))
       return s;
@@ -111,7 +110,8 @@ uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& r
   for (const Database::FullTextRow& r : rows) {
     uint32_t s = 0;
     if (r.body)
-      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first, *r.body);
+      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
+                 *r.body);
     else if (r.first == r.last)
       s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
     else
@@ -154,11 +154,10 @@ uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classM
   if (uint32_t s = txn.Prepare(sql, st)) return s;
   if (uint32_t s = st.Bind(1, int64_t{classMask})) return s;
   for (size_t i = 0; i < terms.size(); ++i)
-    if (uint32_t s = st.Bind(static_cast<int>(i) + 2, std::string_view(Phrase(terms[i]))))
-      return s;
+    if (uint32_t s = st.Bind(static_cast<int>(i) + 2, std::string_view(Phrase(terms[i])))) return s;
   std::vector<GVNOTEID> notes;
-  if (uint32_t s = st.ForEachRow(
-          [&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
+  if (uint32_t s =
+          st.ForEachRow([&](const Stmt& r) { notes.push_back(static_cast<GVNOTEID>(r.Int(0))); }))
     return s;
   out = std::move(notes);
   return 0;

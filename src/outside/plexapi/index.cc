@@ -8,7 +8,6 @@
 #include <unordered_map>
 
 #include "database.h"
-#include "richtext.h"
 #include "view_index.h"
 
 namespace plexa {
