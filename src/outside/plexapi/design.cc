@@ -92,10 +92,10 @@ struct DesignChange {
   ~DesignChange() { CacheOf(db).Invalidate(); }
 };
 
-// A temporary view belongs to the process that made it. When that process is gone (killed
-// runs never delete theirs), the view is removed the next time its name is tried, so the
-// names do not run out. A view whose maker is unknown is kept. removed tells whether it
-// went (write transaction).
+// A temporary view belongs to the process that made it (its mark names the process by its
+// id and start, so a later process given the same id is not taken for it). When that
+// process is gone (killed runs never delete theirs), the view is removed the next time its
+// name is tried, so the names do not run out. A view whose maker is unknown is kept.
 template <class Db>
 uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   out = false;
@@ -108,6 +108,7 @@ uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   return 0;
 }
 
+// Removes the view when it is an orphaned temporary one (write transaction); removed tells.
 uint32_t RemoveIfOrphaned(Txn& txn, GVNOTEID view, bool& removed) {
   removed = false;
   bool orphaned = false;

@@ -445,7 +445,7 @@ typedef struct GVFieldRecord {
 
 /* The design of a view: 296 bytes. */
 #define GVVIEW_STANDARD 8u     /* style */
-#define GVVIEW_TEMPORARY 2u    /* style: never copied with the design */
+#define GVVIEW_TEMPORARY 2u    /* style: never copied with the design; owned by its maker process */
 #define GVVIEWF_RESPONSES 0x1u /* flags: responses shown beneath their parents */
 #define GVVIEWSEL_FORMULA 1u
 #pragma pack(push, 1)
@@ -486,6 +486,8 @@ typedef struct GVViewColumn {
 } GVViewColumn;
 #pragma pack(pop)
 
+/* A temporary view whose maker process has ended is removed when its name is looked up here
+ * or given to GVViewCreate, and is then not found. */
 GV_API GVNOTEID GVViewLocateByName(GVDB db, const char* name);
 GV_API uint32_t GVViewList(GVDB db, uint32_t position, GVDesignEntry* entry);
 /* Creates a view and builds its index over every document. *view optional. A view of that
@@ -540,8 +542,11 @@ GV_API uint32_t GVIndexOpenView(GVINDEX index, uint32_t flags, GVNOTEID view, ui
 GV_API uint32_t GVIndexSearch(GVINDEX index, const char* formula, GVNOTEID form, uint32_t flags);
 #define GVFTS_REFINE 0x8u /* keep only the index's documents that match */
 /* Full-text search: every word (or "quoted phrase") of query must occur, letter case
- * ignored, in a text, text-list or rich-text item. Without GVFTS_REFINE the index is filled
- * from all documents. maxDocuments 0: no limit; *found (optional) the count. */
+ * ignored, in the document's text, text-list and rich-text items: whole words ("art" is not
+ * found in "start"), a phrase within one text (one list entry, one paragraph); a term
+ * without a letter or digit is ignored. Searches go through an index that every store and
+ * delete keeps. Without GVFTS_REFINE the index is filled from all documents. maxDocuments
+ * 0: no limit; *found (optional) the count. */
 GV_API uint32_t GVIndexFTSearch(GVINDEX index, const char* query, uint32_t flags,
                                 uint32_t maxDocuments, uint32_t* found);
 
