@@ -218,20 +218,20 @@ std::u16string StreamText(const TWStream& s);  // any text stream as two-byte te
 ScriptObject* ObjectOf(const QsValue* v);
 
 // Script dates: days since 30 December 1899 with the time of day as the fraction.
-uint32_t ScriptDateToDatetime(double date, TWDatetime* out);
-uint32_t DatetimeToScriptDate(const TWDatetime& value, double* out);
+[[nodiscard]] uint32_t ScriptDateToDatetime(double date, TWDatetime* out);
+[[nodiscard]] uint32_t DatetimeToScriptDate(const TWDatetime& value, double* out);
 
 // Creates an object of cls for the host (class control 257), constructed from args.
-uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls, QsxCall* call,
+[[nodiscard]] uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls, QsxCall* call,
                       ScriptObject** out);
 ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls);
 void DeleteObject(ScriptObject* object);
 
 // Calls method id of object with the call record's arguments (class control 265).
-uint32_t CallMethod(ScriptObject* object, QsxCall* call);
+[[nodiscard]] uint32_t CallMethod(ScriptObject* object, QsxCall* call);
 
 // The arguments of New for cls: two integers and a text, as its row declares them.
-uint32_t ConstructArgs(uint16_t cls, const QsxCall* call, int32_t* i0, int32_t* i1, TWStream* text,
+[[nodiscard]] uint32_t ConstructArgs(uint16_t cls, const QsxCall* call, int32_t* i0, int32_t* i1, TWStream* text,
                        bool* hasText);
 
 // The registration tables.

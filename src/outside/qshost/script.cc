@@ -338,7 +338,8 @@ class Runner {
     if (v.kind == QSV_OBJECT && v.u.obj != nullptr) {
       QsxCall call{};
       call.object = v.u.obj;
-      in_.Control(QSXC_ADD_REF, call);
+      // A live object (the variable holds a reference) always takes another.
+      (void)in_.Control(QSXC_ADD_REF, call);
     }
     return v;
   }

@@ -347,11 +347,11 @@ TEST_F(ScriptDates, EverySecondOfADayReadsBackAsWritten) {
 }
 
 TEST_F(ScriptDates, HundredthsAreNotRead) {
-  in_->Set(parts_, "twYear", IntValue(2001));
-  in_->Set(parts_, "twMonth", IntValue(2));
-  in_->Set(parts_, "twDay", IntValue(3));
-  in_->Set(parts_, "twHour", IntValue(12));
-  in_->Set(parts_, "twHundredth", IntValue(50));
+  EXPECT_EQ(in_->Set(parts_, "twYear", IntValue(2001)), QSX_OK);
+  EXPECT_EQ(in_->Set(parts_, "twMonth", IntValue(2)), QSX_OK);
+  EXPECT_EQ(in_->Set(parts_, "twDay", IntValue(3)), QSX_OK);
+  EXPECT_EQ(in_->Set(parts_, "twHour", IntValue(12)), QSX_OK);
+  EXPECT_EQ(in_->Set(parts_, "twHundredth", IntValue(50)), QSX_OK);
   ASSERT_EQ(CallInt(dt_, "SetParts", {ObjectValue(parts_), IntValue(TWPARTSF_GMT)}), 0);
   EXPECT_EQ(Read().hundredth, 50);
   EXPECT_DOUBLE_EQ(GetDouble(dt_, "AsQsDatetime"), 36925.5);
@@ -382,12 +382,12 @@ TEST_F(Scriptbind, ErrorPath) {
   QsxObject* f = New("TWField", {IntValue(TWTYPE_INT), IntValue(1)}, "f");
   QsValue out{};
   // Without a raise the status is the result only.
-  in_->Set(act, "RaiseExceptions", IntValue(0));
+  EXPECT_EQ(in_->Set(act, "RaiseExceptions", IntValue(0)), QSX_OK);
   EXPECT_EQ(GetDouble(act, "RaiseExceptions"), 0);
   EXPECT_EQ(CallInt(f, "GetInt", {IntValue(9), RefValue(&out), RefValue(&out)}),
             static_cast<int32_t>(TWFAIL_RECORD_INDEX));
   EXPECT_EQ(Raised(), 0u);
-  in_->Set(act, "RaiseExceptions", IntValue(7));
+  EXPECT_EQ(in_->Set(act, "RaiseExceptions", IntValue(7)), QSX_OK);
   EXPECT_EQ(GetDouble(act, "RaiseExceptions"), -1);
   EXPECT_EQ(CallInt(f, "GetInt", {IntValue(9), RefValue(&out), RefValue(&out)}),
             static_cast<int32_t>(TWFAIL_RECORD_INDEX));
@@ -457,7 +457,7 @@ TEST_F(Scriptbind, ArgumentsAreCheckedAgainstTheirClass) {
   EXPECT_EQ(in_->CallFunction("TWFLOATFROMCURRENCY", ObjectValue(f), &result), QSX_OK);
   EXPECT_EQ(Raised(), TWFAIL_TYPE_MISMATCH);
   EXPECT_EQ(result.kind, QSV_EMPTY);
-  in_->Set(cy, "AsQsDouble", DoubleValue(12.5));
+  EXPECT_EQ(in_->Set(cy, "AsQsDouble", DoubleValue(12.5)), QSX_OK);
   EXPECT_EQ(in_->CallFunction("TWFLOATFROMCURRENCY", ObjectValue(cy), &result), QSX_OK);
   EXPECT_EQ(result.u.d, 12.5);
   QsxObject* s = New("TWStream");
@@ -589,7 +589,7 @@ TEST_F(Scriptbind, FieldListPropertiesByFieldName) {
   EXPECT_EQ(in_->Set(list, "ValueIndex", IntValue(2)), QSX_OK);
   EXPECT_EQ(Put(list, "NAME", StringValue(u"Bea")), QSX_OK);
   EXPECT_EQ(GetText(list, "Name"), "Bea");
-  in_->Set(list, "ValueIndex", IntValue(1));
+  EXPECT_EQ(in_->Set(list, "ValueIndex", IntValue(1)), QSX_OK);
   EXPECT_EQ(GetText(list, "NAME"), "Ada");
   for (int bad : {0, 3, -1}) {
     EXPECT_EQ(in_->Set(list, "ValueIndex", IntValue(bad)), QSX_OK);

@@ -32,7 +32,7 @@ class Extension {
   // Loads the library at path, or the one the registry names when path is empty. Answers
   // 0, or TWFAIL_UNAVAILABLE with *error saying why (no registry value, not loadable, an
   // export missing, a version the host does not know).
-  static uint32_t Load(const std::string& path, std::unique_ptr<Extension>* out, std::string* error);
+  [[nodiscard]] static uint32_t Load(const std::string& path, std::unique_ptr<Extension>* out, std::string* error);
   ~Extension();
   Extension(const Extension&) = delete;
   Extension& operator=(const Extension&) = delete;
@@ -111,7 +111,7 @@ class Instance {
 
   // Messages 0, 11, 1 and 2 as a host sends them; answers message 2's status (QSX_EXISTS
   // counts as success), or QSX_NOT_ALLOWED when message 0 refuses the host.
-  uint32_t Start();
+  [[nodiscard]] uint32_t Start();
   // Message 3: every object of the instance goes.
   void End();
 
@@ -129,22 +129,22 @@ class Instance {
   const FunctionInfo* Function(const std::string& name) const;
 
   // Class control with the record given; the instance record is this instance's.
-  uint32_t Control(uint32_t code, QsxCall& call);
+  [[nodiscard]] uint32_t Control(uint32_t code, QsxCall& call);
   // Creates an object of the class (QSXC_CREATE) into *out (null when none was made).
-  uint32_t Create(const std::string& className, std::vector<QsValue> args, QsxObject** out);
-  uint32_t CreateById(const uint8_t id[16], std::vector<QsValue> args, QsxObject** out);
+  [[nodiscard]] uint32_t Create(const std::string& className, std::vector<QsValue> args, QsxObject** out);
+  [[nodiscard]] uint32_t CreateById(const uint8_t id[16], std::vector<QsValue> args, QsxObject** out);
   // Calls a method by name; result receives its answer.
-  uint32_t Call(QsxObject* object, const std::string& method, std::vector<QsValue> args,
+  [[nodiscard]] uint32_t Call(QsxObject* object, const std::string& method, std::vector<QsValue> args,
                 QsValue* result);
   // Reads or writes a property by name: a declared one, else a dynamic one by look-up.
-  uint32_t Get(QsxObject* object, const std::string& name, QsValue* out);
-  uint32_t Set(QsxObject* object, const std::string& name, const QsValue& value);
+  [[nodiscard]] uint32_t Get(QsxObject* object, const std::string& name, QsValue* out);
+  [[nodiscard]] uint32_t Set(QsxObject* object, const std::string& name, const QsValue& value);
   // Walks the dynamic properties: each name and id; answers the status that ended the walk
   // (QSX_NOT_ALLOWED after the last), or the failure of the begin.
-  uint32_t Walk(QsxObject* object, std::vector<std::pair<std::string, uint32_t>>* out);
+  [[nodiscard]] uint32_t Walk(QsxObject* object, std::vector<std::pair<std::string, uint32_t>>* out);
   uint32_t Release(QsxObject* object);
   // Calls a registered script function.
-  uint32_t CallFunction(const std::string& name, const QsValue& arg, QsValue* result);
+  [[nodiscard]] uint32_t CallFunction(const std::string& name, const QsValue& arg, QsValue* result);
 
   // Stores into a variable as the extension's store slot does.
   void Store(QsValue* variable, const QsValue& value);
