@@ -173,24 +173,26 @@ uint32_t ClassControl(QsxInstance* instance, uint32_t code, QsxCall* call) {
   }
 }
 
-// A script function's argument: an object of cls, else the error path with 12546.
-template <class T>
-T* FunctionArg(QsxInstance* instance, const QsValue* arg, uint16_t cls) {
+// A script function: the engine's conversion of the value its argument object holds. An
+// argument of another class takes the error path with 12546.
+template <class T, class Convert>
+uint32_t ScriptFunction(QsxInstance* instance, QsValue* result, const QsValue* arg, uint16_t cls,
+                        uint32_t kind, Convert convert) {
   ScriptObject* o = ObjectOf(arg);
-  if (o != nullptr && o->cls() == cls) return static_cast<T*>(o);
-  if (Module* m = FindModule(instance))
-    if (m->activity() != nullptr) m->activity()->Fail(TWFAIL_TYPE_MISMATCH);
-  return nullptr;
-}
-
-uint32_t Answer(QsxInstance* instance, QsValue* result, const QsValue& value, uint32_t st,
-                ScriptObject* from) {
+  if (o == nullptr || o->cls() != cls) {
+    if (Module* m = FindModule(instance))
+      if (m->activity() != nullptr) m->activity()->Fail(TWFAIL_TYPE_MISMATCH);
+    return QSX_OK;
+  }
+  QsValue v{};
+  v.kind = kind;
+  const uint32_t st = convert(&static_cast<T*>(o)->value, &v);
   if (st != TWSUCCESS) {
-    from->Fail(st);
+    o->Fail(st);
     return QSX_OK;
   }
   if (result != nullptr && instance != nullptr && instance->store != nullptr)
-    return instance->store(instance, result, &value);
+    return instance->store(instance, result, &v);
   return QSX_OK;
 }
 
@@ -266,36 +268,24 @@ QSX_EXPORT void* QSXOrdinalResolver(uintptr_t ignored, uint32_t ordinal) noexcep
 
 QSX_EXPORT uint32_t TWFLOATFROMCURRENCY(QsxInstance* instance, QsValue* result,
                                         const QsValue* arg) noexcept {
-  auto* c = FunctionArg<CurrencyObject>(instance, arg, kCurrency);
-  if (c == nullptr) return QSX_OK;
-  QsValue v{};
-  v.kind = QSV_DOUBLE;
-  return Answer(instance, result, v, TWFloatFromCurrency(&v.u.d, &c->value), c);
+  return ScriptFunction<CurrencyObject>(instance, result, arg, kCurrency, QSV_DOUBLE,
+                                        [](TWCurrency* c, QsValue* v) { return TWFloatFromCurrency(&v->u.d, c); });
 }
 
 QSX_EXPORT uint32_t TWFLOATFROMNUMERIC(QsxInstance* instance, QsValue* result,
                                        const QsValue* arg) noexcept {
-  auto* n = FunctionArg<NumericObject>(instance, arg, kNumeric);
-  if (n == nullptr) return QSX_OK;
-  QsValue v{};
-  v.kind = QSV_DOUBLE;
-  return Answer(instance, result, v, TWFloatFromNumeric(&v.u.d, &n->value), n);
+  return ScriptFunction<NumericObject>(instance, result, arg, kNumeric, QSV_DOUBLE,
+                                       [](TWNumeric* n, QsValue* v) { return TWFloatFromNumeric(&v->u.d, n); });
 }
 
 QSX_EXPORT uint32_t TWFLOATFROMSTREAM(QsxInstance* instance, QsValue* result,
                                       const QsValue* arg) noexcept {
-  auto* s = FunctionArg<StreamObject>(instance, arg, kStream);
-  if (s == nullptr) return QSX_OK;
-  QsValue v{};
-  v.kind = QSV_DOUBLE;
-  return Answer(instance, result, v, TWFloatFromStream(&v.u.d, &s->value), s);
+  return ScriptFunction<StreamObject>(instance, result, arg, kStream, QSV_DOUBLE,
+                                      [](TWStream* s, QsValue* v) { return TWFloatFromStream(&v->u.d, s); });
 }
 
 QSX_EXPORT uint32_t TWINTFROMSTREAM(QsxInstance* instance, QsValue* result,
                                     const QsValue* arg) noexcept {
-  auto* s = FunctionArg<StreamObject>(instance, arg, kStream);
-  if (s == nullptr) return QSX_OK;
-  QsValue v{};
-  v.kind = QSV_INT;
-  return Answer(instance, result, v, TWIntFromStream(&v.u.i, &s->value), s);
+  return ScriptFunction<StreamObject>(instance, result, arg, kStream, QSV_INT,
+                                      [](TWStream* s, QsValue* v) { return TWIntFromStream(&v->u.i, s); });
 }

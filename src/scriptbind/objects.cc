@@ -109,30 +109,9 @@ std::u16string StreamText(const TWStream& s) {
 
 namespace {
 
-constexpr int64_t kFirstDay = -693593;  // 1 January 1
-constexpr int64_t kLastDay = 2958465;   // 31 December 9999
-constexpr int64_t kEpochShift = 25569;  // 30 December 1899 to 1 January 1970
-
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int32_t* y, int32_t* m, int32_t* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int32_t>(yoe + era * 400 + (*m <= 2));
-}
+constexpr int64_t kFirstDay = -693593;   // 1 January 1
+constexpr int64_t kLastDay = 2958465;    // 31 December 9999
+constexpr int64_t kEpochJulian = 2415019;  // 30 December 1899
 
 }  // namespace
 
@@ -154,7 +133,13 @@ uint32_t ScriptDateToDatetime(double date, TWDatetime* out) {
   TWDatetimeParts p{};
   if (uint32_t st = TWDatetimeSetCurrent(&now)) return st;
   if (uint32_t st = TWDatetimeGetParts(&now, TWPARTSF_NULL_ZERO, &p)) return st;
-  CivilFromDays(day - kEpochShift, &p.year, &p.month, &p.day);
+  TWDatetime onDay{};
+  TWDatetimeParts d{};
+  if (uint32_t st = TWDatetimeSetJulian(&onDay, static_cast<uint32_t>(day + kEpochJulian))) return st;
+  if (uint32_t st = TWDatetimeGetParts(&onDay, TWPARTSF_NULL_ZERO, &d)) return st;
+  p.year = d.year;
+  p.month = d.month;
+  p.day = d.day;
   p.hour = static_cast<int32_t>(seconds / 3600);
   p.minute = static_cast<int32_t>(seconds % 3600 / 60);
   p.second = static_cast<int32_t>(seconds % 60);
@@ -166,7 +151,8 @@ uint32_t DatetimeToScriptDate(const TWDatetime& value, double* out) {
   TWDatetimeParts p{};
   if (uint32_t st = TWDatetimeGetParts(&value, TWPARTSF_NULL_ZERO, &p)) return st;
   // A value without a date is a time of day on the epoch's day.
-  const int64_t day = p.year == 0 ? 0 : DaysFromCivil(p.year, p.month, p.day) + kEpochShift;
+  const uint32_t julian = TWDatetimeGetJulian(&value);
+  const int64_t day = julian == TWDTNULL_DATE ? 0 : static_cast<int64_t>(julian) - kEpochJulian;
   const double time = (p.hour * 3600.0 + p.minute * 60.0 + p.second) / 86400.0;
   // Before the epoch the fraction was written without its sign: read it back the same way.
   *out = static_cast<double>(day) + (day < 0 ? -time : time);
@@ -268,6 +254,25 @@ QsValue DoubleValue(double d, uint32_t kind = QSV_DOUBLE) {
   return v;
 }
 
+// A number read through the double or the integer property.
+uint32_t StoreNumber(const ScriptObject& o, QsValue* out, double d, bool whole) {
+  if (!whole) return o.StoreDouble(out, d), TWSUCCESS;
+  int32_t i = 0;
+  const QsValue dv = DoubleValue(d);
+  if (!ToInt(&dv, &i)) return TWFAIL_OVERFLOW;
+  return o.StoreInt(out, i), TWSUCCESS;
+}
+
+// Text that a conversion writes into a stream, read as a string.
+template <class ToStream>
+uint32_t StoreConverted(const ScriptObject& o, QsValue* out, ToStream to) {
+  TWStream text{};
+  const uint32_t st = to(&text);
+  if (st == TWSUCCESS) o.StoreString(out, StreamText(text));
+  TWStreamDataFree(&text);
+  return st;
+}
+
 // Writes a string value into a text stream of format 0xA0.
 uint32_t SetText(TWStream* stream, const QsValue* in) {
   TWStream text{};
@@ -305,44 +310,6 @@ uint32_t DynamicSet(const ScriptObject& o, SetFn set, const QsValue* in) {
   TWFieldFree(field);
   o.Fail(st);
   return QSX_OK;
-}
-
-// Finds a property by name among those list walks (TWLIST_FIRST, then TWLIST_NEXT).
-template <class ListFn>
-uint32_t LookupByName(ListFn list, const std::u16string& name, uint32_t* id, uint32_t* type) {
-  TWStream asked{};
-  asked.flags = TWSTREAMF_NO_CASE;
-  asked.format = kTextFormat;
-  asked.length = static_cast<uint32_t>(name.size() * 2);
-  asked.data = const_cast<char16_t*>(name.data());
-  TWStream listed{};
-  uint32_t found = QSX_NO_OBJECT;
-  uint32_t token = 0;
-  for (uint32_t dir = TWLIST_FIRST; list(dir, &token, &listed) == TWSUCCESS; dir = TWLIST_NEXT) {
-    int32_t cmp = 1;
-    if (TWStreamDataCompare(&listed, &asked, &cmp) == TWSUCCESS && cmp == 0) {
-      *id = token;
-      *type = QST_STRING;
-      found = QSX_OK;
-      break;
-    }
-  }
-  TWStreamDataFree(&listed);
-  return found;
-}
-
-template <class ListFn>
-uint32_t StepByList(const ScriptObject& o, ListFn list, bool* first, QsValue* name, uint32_t* id) {
-  TWStream listed{};
-  uint32_t token = 0;
-  const uint32_t st = list(*first ? TWLIST_FIRST : TWLIST_NEXT, &token, &listed);
-  *first = false;
-  if (st == TWSUCCESS) {
-    o.StoreString(name, StreamText(listed));
-    *id = token;
-  }
-  TWStreamDataFree(&listed);
-  return st == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
 }
 
 }  // namespace
@@ -390,27 +357,8 @@ uint32_t ActivityObject::Set(uint32_t id, const QsValue* in) {
   return SetToken(id, in);
 }
 
-namespace {
-uint32_t ListActivity(uint32_t dir, uint32_t* token, TWStream* name) {
-  return TWActivityListProperty(dir, token, nullptr, nullptr, name);
-}
-}  // namespace
-
-uint32_t ActivityObject::Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) {
-  return LookupByName(ListActivity, name, id, type);
-}
-uint32_t ActivityObject::WalkBegin() {
-  walking_ = true;
-  first_ = true;
-  return QSX_OK;
-}
-uint32_t ActivityObject::WalkStep(QsValue* name, uint32_t* id) {
-  if (!walking_) return QSX_NOT_ALLOWED;
-  return StepByList(*this, ListActivity, &first_, name, id);
-}
-uint32_t ActivityObject::WalkEnd() {
-  walking_ = false;
-  return QSX_OK;
+uint32_t ActivityObject::List(uint32_t direction, uint32_t* token, TWStream* name) {
+  return TWActivityListProperty(direction, token, nullptr, nullptr, name);
 }
 
 // ---------------------------------------------------------------- TWConnect ---------------
@@ -430,30 +378,55 @@ uint32_t ConnectObject::Set(uint32_t id, const QsValue* in) {
   TWCONNECT h = handle;
   return DynamicSet(*this, [h, id](TWFIELD f) { return TWConnectSetProperty(h, id, f); }, in);
 }
-uint32_t ConnectObject::Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) {
-  TWCONNECT h = handle;
-  return LookupByName(
-      [h](uint32_t dir, uint32_t* token, TWStream* n) {
-        return TWConnectListProperty(h, dir, token, nullptr, nullptr, n);
-      },
-      name, id, type);
+uint32_t ConnectObject::List(uint32_t direction, uint32_t* token, TWStream* name) {
+  return TWConnectListProperty(handle, direction, token, nullptr, nullptr, name);
 }
-uint32_t ConnectObject::WalkBegin() {
+
+// ---------------------------------------------------------------- listed properties -------
+
+uint32_t ListedObject::Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) {
+  TWStream asked{};
+  asked.flags = TWSTREAMF_NO_CASE;
+  asked.format = kTextFormat;
+  asked.length = static_cast<uint32_t>(name.size() * 2);
+  asked.data = const_cast<char16_t*>(name.data());
+  TWStream listed{};
+  uint32_t found = QSX_NO_OBJECT;
+  uint32_t token = 0;
+  for (uint32_t dir = TWLIST_FIRST; List(dir, &token, &listed) == TWSUCCESS; dir = TWLIST_NEXT) {
+    int32_t cmp = 1;
+    if (TWStreamDataCompare(&listed, &asked, &cmp) == TWSUCCESS && cmp == 0) {
+      *id = token;
+      *type = QST_STRING;
+      found = QSX_OK;
+      break;
+    }
+  }
+  TWStreamDataFree(&listed);
+  return found;
+}
+
+uint32_t ListedObject::WalkBegin() {
   walking_ = true;
   first_ = true;
   return QSX_OK;
 }
-uint32_t ConnectObject::WalkStep(QsValue* name, uint32_t* id) {
+
+uint32_t ListedObject::WalkStep(QsValue* name, uint32_t* id) {
   if (!walking_) return QSX_NOT_ALLOWED;
-  TWCONNECT h = handle;
-  return StepByList(
-      *this,
-      [h](uint32_t dir, uint32_t* token, TWStream* n) {
-        return TWConnectListProperty(h, dir, token, nullptr, nullptr, n);
-      },
-      &first_, name, id);
+  TWStream listed{};
+  uint32_t token = 0;
+  const uint32_t st = List(first_ ? TWLIST_FIRST : TWLIST_NEXT, &token, &listed);
+  first_ = false;
+  if (st == TWSUCCESS) {
+    StoreString(name, StreamText(listed));
+    *id = token;
+  }
+  TWStreamDataFree(&listed);
+  return st == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
 }
-uint32_t ConnectObject::WalkEnd() {
+
+uint32_t ListedObject::WalkEnd() {
   walking_ = false;
   return QSX_OK;
 }
@@ -613,13 +586,11 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) StoreInt(out, i);
       break;
     }
-    case 0x404: {
-      TWStream text{};
-      st = TWFieldGetStream(handle, at, kTextFormat, &text, nullptr);
-      if (st == TWSUCCESS) StoreString(out, StreamText(text));
-      TWStreamDataFree(&text);
+    case 0x404:
+      st = StoreConverted(*this, out, [this, at](TWStream* t) {
+        return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
+      });
       break;
-    }
     default: return QSX_NO_OBJECT;
   }
   Fail(st);
@@ -760,6 +731,7 @@ uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
   return QSX_OK;
 }
 
+template <>
 uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   double d = 0;
@@ -774,26 +746,20 @@ uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
     case 0x601:
     case 0x602:
       st = TWFloatFromCurrency(&d, &value);
-      if (st == TWSUCCESS && id == 0x601) StoreDouble(out, d);
-      if (st == TWSUCCESS && id == 0x602) {
-        int32_t i = 0;
-        const QsValue dv = DoubleValue(d);
-        st = ToInt(&dv, &i) ? StoreInt(out, i), TWSUCCESS : TWFAIL_OVERFLOW;
-      }
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == 0x602);
       break;
-    case 0x603: {
-      TWStream text{};
-      st = TWStreamFromCurrency(&text, &value, kTextFormat);
-      if (st == TWSUCCESS) StoreString(out, StreamText(text));
-      TWStreamDataFree(&text);
+    case 0x603:
+      st = StoreConverted(*this, out, [this](TWStream* t) {
+        return TWStreamFromCurrency(t, &value, kTextFormat);
+      });
       break;
-    }
     default: return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
 }
 
+template <>
 uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_TYPE_MISMATCH;
   double d = 0;
@@ -821,6 +787,7 @@ uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
   return QSX_OK;
 }
 
+template <>
 uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   double d = 0;
@@ -828,26 +795,20 @@ uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
     case 0x700:
     case 0x701:
       st = TWFloatFromNumeric(&d, &value);
-      if (st == TWSUCCESS && id == 0x701) StoreDouble(out, d);
-      if (st == TWSUCCESS && id == 0x700) {
-        int32_t i = 0;
-        const QsValue dv = DoubleValue(d);
-        st = ToInt(&dv, &i) ? StoreInt(out, i), TWSUCCESS : TWFAIL_OVERFLOW;
-      }
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == 0x700);
       break;
-    case 0x702: {
-      TWStream text{};
-      st = TWStreamFromNumeric(&text, &value, kTextFormat);
-      if (st == TWSUCCESS) StoreString(out, StreamText(text));
-      TWStreamDataFree(&text);
+    case 0x702:
+      st = StoreConverted(*this, out, [this](TWStream* t) {
+        return TWStreamFromNumeric(t, &value, kTextFormat);
+      });
       break;
-    }
     default: return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
 }
 
+template <>
 uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_TYPE_MISMATCH;
   double d = 0;
@@ -867,6 +828,7 @@ uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
   return QSX_OK;
 }
 
+template <>
 uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   if (id == 0x800) {
@@ -874,10 +836,9 @@ uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
     st = DatetimeToScriptDate(value, &d);
     if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
   } else if (id == 0x801) {
-    TWStream text{};
-    st = TWStreamFromDatetime(&text, &value, kTextFormat);
-    if (st == TWSUCCESS) StoreString(out, StreamText(text));
-    TWStreamDataFree(&text);
+    st = StoreConverted(*this, out, [this](TWStream* t) {
+      return TWStreamFromDatetime(t, &value, kTextFormat);
+    });
   } else {
     return QSX_NO_OBJECT;
   }
@@ -885,6 +846,7 @@ uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
   return QSX_OK;
 }
 
+template <>
 uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_INVALID_DATETIME;
   if (id == 0x800) {
@@ -920,10 +882,12 @@ int32_t* Part(TWDatetimeParts& p, uint32_t id) {
 }
 }  // namespace
 
+template <>
 uint32_t PartsObject::Get(uint32_t id, QsValue* out) {
   int32_t* p = Part(value, id);
   return p != nullptr ? StoreInt(out, *p) : QSX_NO_OBJECT;
 }
+template <>
 uint32_t PartsObject::Set(uint32_t id, const QsValue* in) {
   int32_t* p = Part(value, id);
   if (p == nullptr) return QSX_NO_OBJECT;

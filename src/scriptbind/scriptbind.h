@@ -76,9 +76,28 @@ class ScriptObject : public QsxObject {
   QsxInstance* instance_;
 };
 
-class ActivityObject : public ScriptObject {
+// Activities and connections: every property their engine object lists is a dynamic
+// property of the script object, found and walked by that list.
+class ListedObject : public ScriptObject {
  public:
-  ActivityObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kActivity) {}
+  using ScriptObject::ScriptObject;
+  uint32_t Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) override;
+  uint32_t WalkBegin() override;
+  uint32_t WalkStep(QsValue* name, uint32_t* id) override;
+  uint32_t WalkEnd() override;
+
+ protected:
+  // One step of the engine's property list: TWLIST_FIRST or TWLIST_NEXT.
+  virtual uint32_t List(uint32_t direction, uint32_t* token, TWStream* name) = 0;
+
+ private:
+  bool walking_ = false;
+  bool first_ = true;
+};
+
+class ActivityObject : public ListedObject {
+ public:
+  ActivityObject(Module* m, QsxInstance* in) : ListedObject(m, in, kActivity) {}
   ~ActivityObject() override;
   uint32_t Construct(int32_t flags, const TWStream* name);
   int32_t raiseExceptions = 1;
@@ -88,31 +107,21 @@ class ActivityObject : public ScriptObject {
   // look-up answered reaches the property, not the flag.
   uint32_t GetToken(uint32_t token, QsValue* out);
   uint32_t SetToken(uint32_t token, const QsValue* in);
-  uint32_t Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) override;
-  uint32_t WalkBegin() override;
-  uint32_t WalkStep(QsValue* name, uint32_t* id) override;
-  uint32_t WalkEnd() override;
 
- private:
-  bool walking_ = false;
-  bool first_ = true;
+ protected:
+  uint32_t List(uint32_t direction, uint32_t* token, TWStream* name) override;
 };
 
-class ConnectObject : public ScriptObject {
+class ConnectObject : public ListedObject {
  public:
-  ConnectObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kConnect) {}
+  ConnectObject(Module* m, QsxInstance* in) : ListedObject(m, in, kConnect) {}
   ~ConnectObject() override;
   TWCONNECT handle = TWNULLHANDLE;
   uint32_t Get(uint32_t id, QsValue* out) override;
   uint32_t Set(uint32_t id, const QsValue* in) override;
-  uint32_t Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) override;
-  uint32_t WalkBegin() override;
-  uint32_t WalkStep(QsValue* name, uint32_t* id) override;
-  uint32_t WalkEnd() override;
 
- private:
-  bool walking_ = false;
-  bool first_ = true;
+ protected:
+  uint32_t List(uint32_t direction, uint32_t* token, TWStream* name) override;
 };
 
 class FieldListObject : public ScriptObject {
@@ -160,37 +169,20 @@ class StreamObject : public ScriptObject {
   uint32_t Set(uint32_t id, const QsValue* in) override;
 };
 
-class CurrencyObject : public ScriptObject {
+// The classes that hold a value record: currency, numeric, date-time and its parts. Each
+// defines its own properties.
+template <uint16_t Cls, class Value>
+class ValueObject : public ScriptObject {
  public:
-  CurrencyObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kCurrency) { held = true; }
-  TWCurrency value{};
+  ValueObject(Module* m, QsxInstance* in) : ScriptObject(m, in, Cls) { held = true; }
+  Value value{};
   uint32_t Get(uint32_t id, QsValue* out) override;
   uint32_t Set(uint32_t id, const QsValue* in) override;
 };
-
-class NumericObject : public ScriptObject {
- public:
-  NumericObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kNumeric) { held = true; }
-  TWNumeric value{};
-  uint32_t Get(uint32_t id, QsValue* out) override;
-  uint32_t Set(uint32_t id, const QsValue* in) override;
-};
-
-class DatetimeObject : public ScriptObject {
- public:
-  DatetimeObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kDatetime) { held = true; }
-  TWDatetime value{};
-  uint32_t Get(uint32_t id, QsValue* out) override;
-  uint32_t Set(uint32_t id, const QsValue* in) override;
-};
-
-class PartsObject : public ScriptObject {
- public:
-  PartsObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kDatetimeParts) { held = true; }
-  TWDatetimeParts value{};
-  uint32_t Get(uint32_t id, QsValue* out) override;
-  uint32_t Set(uint32_t id, const QsValue* in) override;
-};
+using CurrencyObject = ValueObject<kCurrency, TWCurrency>;
+using NumericObject = ValueObject<kNumeric, TWNumeric>;
+using DatetimeObject = ValueObject<kDatetime, TWDatetime>;
+using PartsObject = ValueObject<kDatetimeParts, TWDatetimeParts>;
 
 // The module object of one script instance: the kept text and the live objects by class.
 class Module : public ScriptObject {

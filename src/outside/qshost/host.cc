@@ -134,36 +134,22 @@ void* Extension::Symbol(const char* name) const { return ::dlsym(library_, name)
 
 // ---------------------------------------------------------------- registrations ----------
 
-const MethodInfo* ClassInfo::Method(const std::string& n) const {
-  for (const MethodInfo& m : methods)
-    if (SameName(m.name, n)) return &m;
-  return nullptr;
-}
-const PropertyInfo* ClassInfo::Property(const std::string& n) const {
-  for (const PropertyInfo& p : properties)
-    if (SameName(p.name, n)) return &p;
+template <class Row>
+const Row* ByName(const std::vector<Row>& rows, const std::string& name) {
+  for (const Row& r : rows)
+    if (SameName(r.name, name)) return &r;
   return nullptr;
 }
 
-const ClassInfo* Instance::Class(const std::string& name) const {
-  for (const ClassInfo& c : classes)
-    if (SameName(c.name, name)) return &c;
-  return nullptr;
-}
+const MethodInfo* ClassInfo::Method(const std::string& n) const { return ByName(methods, n); }
+const PropertyInfo* ClassInfo::Property(const std::string& n) const { return ByName(properties, n); }
+const ClassInfo* Instance::Class(const std::string& name) const { return ByName(classes, name); }
+const ConstantInfo* Instance::Constant(const std::string& name) const { return ByName(constants, name); }
+const FunctionInfo* Instance::Function(const std::string& name) const { return ByName(functions, name); }
 const ClassInfo* Instance::ClassOf(const QsxObject* object) const {
   if (object == nullptr) return nullptr;
   for (const ClassInfo& c : classes)
     if (c.classNumber == object->classNumber) return &c;
-  return nullptr;
-}
-const ConstantInfo* Instance::Constant(const std::string& name) const {
-  for (const ConstantInfo& c : constants)
-    if (SameName(c.name, name)) return &c;
-  return nullptr;
-}
-const FunctionInfo* Instance::Function(const std::string& name) const {
-  for (const FunctionInfo& f : functions)
-    if (SameName(f.name, name)) return &f;
   return nullptr;
 }
 
@@ -379,12 +365,14 @@ uint32_t Instance::Call(QsxObject* object, const std::string& method, std::vecto
   return Control(QSXC_CALL, call);
 }
 
-uint32_t Instance::Get(QsxObject* object, const std::string& name, QsValue* out) {
+// Reads (code QSXC_GET) or writes a property by name: a declared one by its id, else one
+// the object looks up.
+uint32_t Instance::Property(uint32_t code, QsxObject* object, const std::string& name, QsValue* value) {
   const ClassInfo* c = ClassOf(object);
   if (c == nullptr) return QSX_NO_OBJECT;
   QsxCall call{};
   call.object = object;
-  call.result = out;
+  call.result = value;
   if (const PropertyInfo* p = c->Property(name)) {
     call.member = p->id;
   } else {
@@ -393,25 +381,16 @@ uint32_t Instance::Get(QsxObject* object, const std::string& name, QsValue* out)
     if (uint32_t st = Control(QSXC_LOOKUP, call)) return st;
     call.name = nullptr;
   }
-  return Control(QSXC_GET, call);
+  return Control(code, call);
+}
+
+uint32_t Instance::Get(QsxObject* object, const std::string& name, QsValue* out) {
+  return Property(QSXC_GET, object, name, out);
 }
 
 uint32_t Instance::Set(QsxObject* object, const std::string& name, const QsValue& value) {
-  const ClassInfo* c = ClassOf(object);
-  if (c == nullptr) return QSX_NO_OBJECT;
   QsValue in = value;
-  QsxCall call{};
-  call.object = object;
-  call.result = &in;
-  if (const PropertyInfo* p = c->Property(name)) {
-    call.member = p->id;
-  } else {
-    const std::u16string wide = Widen(name);
-    call.name = reinterpret_cast<const uint16_t*>(wide.c_str());
-    if (uint32_t st = Control(QSXC_LOOKUP, call)) return st;
-    call.name = nullptr;
-  }
-  return Control(QSXC_SET, call);
+  return Property(QSXC_SET, object, name, &in);
 }
 
 uint32_t Instance::Walk(QsxObject* object, std::vector<std::pair<std::string, uint32_t>>* out) {

@@ -178,6 +178,7 @@ class Instance {
   static uint32_t StoreSlot(QsxInstance* self, QsValue* variable, const QsValue* value);
   static void RaiseSlot(QsxInstance* self, uint32_t status, const uint16_t* text);
   uint32_t Answer(const std::string& name, bool known);
+  uint32_t Property(uint32_t code, QsxObject* object, const std::string& name, QsValue* value);
 
   const Extension& extension_;
   std::string text_;
