@@ -549,7 +549,7 @@ void FieldObject::Drop() {
 }
 
 uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
-  if (id == 0x405) return StoreInt(out, valueIndex);
+  if (id == Prop(kField, 5)) return StoreInt(out, valueIndex);
   if (!held) {
     Fail(TWFAIL_INVALID_FIELD);
     return QSX_OK;
@@ -557,7 +557,7 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
   const uint32_t at = static_cast<uint32_t>(valueIndex);
   uint32_t st = TWSUCCESS;
   switch (id) {
-    case 0x400: {
+    case Prop(kField, 0): {
       TWCurrency cy{};
       st = TWFieldGetCurrency(handle, at, &cy, nullptr);
       QsValue v{};
@@ -566,7 +566,7 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) Store(out, v);
       break;
     }
-    case 0x401: {
+    case Prop(kField, 1): {
       TWDatetime dt{};
       double d = 0;
       st = TWFieldGetDatetime(handle, at, &dt, nullptr);
@@ -574,19 +574,19 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
       break;
     }
-    case 0x402: {
+    case Prop(kField, 2): {
       double d = 0;
       st = TWFieldGetFloat(handle, at, &d, nullptr);
       if (st == TWSUCCESS) StoreDouble(out, d);
       break;
     }
-    case 0x403: {
+    case Prop(kField, 3): {
       int32_t i = 0;
       st = TWFieldGetInt(handle, at, &i, nullptr);
       if (st == TWSUCCESS) StoreInt(out, i);
       break;
     }
-    case 0x404:
+    case Prop(kField, 4):
       st = StoreConverted(*this, out, [this, at](TWStream* t) {
         return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
       });
@@ -598,7 +598,7 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
 }
 
 uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
-  if (id < 0x400 || id > 0x405) return QSX_NO_OBJECT;
+  if (id < Prop(kField, 0) || id > Prop(kField, 5)) return QSX_NO_OBJECT;
   if (!held) {
     Fail(TWFAIL_INVALID_FIELD);
     return QSX_OK;
@@ -609,7 +609,7 @@ uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
   int32_t i = 0;
   const QsValue* v = Deref(in);
   switch (id) {
-    case 0x400:
+    case Prop(kField, 0):
       if (v != nullptr && v->kind == QSV_CURRENCY) {
         TWCurrency cy{v->u.cy};
         st = TWFieldSetCurrency(handle, at, &cy);
@@ -619,25 +619,25 @@ uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
         if (st == TWSUCCESS) st = TWFieldSetCurrency(handle, at, &cy);
       }
       break;
-    case 0x401:
+    case Prop(kField, 1):
       if (ToDouble(in, &d)) {
         TWDatetime dt{};
         st = ScriptDateToDatetime(d, &dt);
         if (st == TWSUCCESS) st = TWFieldSetDatetime(handle, at, &dt);
       }
       break;
-    case 0x402:
+    case Prop(kField, 2):
       if (ToDouble(in, &d)) st = TWFieldSetFloat(handle, at, &d);
       break;
-    case 0x403:
+    case Prop(kField, 3):
       if (ToInt(in, &i)) st = TWFieldSetInt(handle, at, &i);
       break;
-    case 0x404: {
+    case Prop(kField, 4): {
       TWStream text{};
       if (ToText(in, &text)) st = TWFieldSetStream(handle, at, &text);
       break;
     }
-    case 0x405:
+    case Prop(kField, 5):
       if (ToInt(in, &i))
         st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle) ? TWSUCCESS
                                                                                 : TWFAIL_INVALID_INDEX;
@@ -659,7 +659,7 @@ StreamObject::~StreamObject() { TWStreamDataFree(&value); }
 uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   switch (id) {
-    case 0x500: {
+    case Prop(kStream, 0): {
       TWCurrency cy{};
       st = TWCurrencyFromStream(&cy, &value);
       QsValue v{};
@@ -668,7 +668,7 @@ uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) Store(out, v);
       break;
     }
-    case 0x501: {
+    case Prop(kStream, 1): {
       TWDatetime dt{};
       double d = 0;
       st = TWDatetimeFromStream(&dt, &value);
@@ -676,19 +676,19 @@ uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
       break;
     }
-    case 0x502: {
+    case Prop(kStream, 2): {
       double d = 0;
       st = TWFloatFromStream(&d, &value);
       if (st == TWSUCCESS) StoreDouble(out, d);
       break;
     }
-    case 0x503: {
+    case Prop(kStream, 3): {
       int32_t i = 0;
       st = TWIntFromStream(&i, &value);
       if (st == TWSUCCESS) StoreInt(out, i);
       break;
     }
-    case 0x504: StoreString(out, StreamText(value)); break;
+    case Prop(kStream, 4): StoreString(out, StreamText(value)); break;
     default: return QSX_NO_OBJECT;
   }
   Fail(st);
@@ -700,10 +700,10 @@ uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
   double d = 0;
   int32_t i = 0;
   switch (id) {
-    case 0x500:
-    case 0x502:
+    case Prop(kStream, 0):
+    case Prop(kStream, 2):
       if (ToDouble(in, &d)) {
-        if (id == 0x502) {
+        if (id == Prop(kStream, 2)) {
           st = TWStreamFromFloat(&value, &d, kTextFormat);
         } else {
           const QsValue* v = Deref(in);
@@ -714,17 +714,17 @@ uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
         }
       }
       break;
-    case 0x501:
+    case Prop(kStream, 1):
       if (ToDouble(in, &d)) {
         TWDatetime dt{};
         st = ScriptDateToDatetime(d, &dt);
         if (st == TWSUCCESS) st = TWStreamFromDatetime(&value, &dt, kTextFormat);
       }
       break;
-    case 0x503:
+    case Prop(kStream, 3):
       if (ToInt(in, &i)) st = TWStreamFromInt(&value, &i, kTextFormat);
       break;
-    case 0x504: st = SetText(&value, in); break;
+    case Prop(kStream, 4): st = SetText(&value, in); break;
     default: return QSX_NO_OBJECT;
   }
   Fail(st);
@@ -736,19 +736,19 @@ uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   double d = 0;
   switch (id) {
-    case 0x600: {
+    case Prop(kCurrency, 0): {
       QsValue v{};
       v.kind = QSV_CURRENCY;
       v.u.cy = value.value;
       Store(out, v);
       break;
     }
-    case 0x601:
-    case 0x602:
+    case Prop(kCurrency, 1):
+    case Prop(kCurrency, 2):
       st = TWFloatFromCurrency(&d, &value);
-      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == 0x602);
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kCurrency, 2));
       break;
-    case 0x603:
+    case Prop(kCurrency, 3):
       st = StoreConverted(*this, out, [this](TWStream* t) {
         return TWStreamFromCurrency(t, &value, kTextFormat);
       });
@@ -765,18 +765,18 @@ uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
   double d = 0;
   const QsValue* v = Deref(in);
   switch (id) {
-    case 0x600:
+    case Prop(kCurrency, 0):
       if (v != nullptr && v->kind == QSV_CURRENCY) {
         value.value = v->u.cy;
         st = TWSUCCESS;
         break;
       }
       [[fallthrough]];
-    case 0x601:
-    case 0x602:
+    case Prop(kCurrency, 1):
+    case Prop(kCurrency, 2):
       if (ToDouble(in, &d)) st = TWCurrencyFromFloat(&value, &d);
       break;
-    case 0x603: {
+    case Prop(kCurrency, 3): {
       TWStream text{};
       if (ToText(in, &text)) st = TWCurrencyFromStream(&value, &text);
       break;
@@ -792,12 +792,12 @@ uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
   double d = 0;
   switch (id) {
-    case 0x700:
-    case 0x701:
+    case Prop(kNumeric, 0):
+    case Prop(kNumeric, 1):
       st = TWFloatFromNumeric(&d, &value);
-      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == 0x700);
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kNumeric, 0));
       break;
-    case 0x702:
+    case Prop(kNumeric, 2):
       st = StoreConverted(*this, out, [this](TWStream* t) {
         return TWStreamFromNumeric(t, &value, kTextFormat);
       });
@@ -813,11 +813,11 @@ uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_TYPE_MISMATCH;
   double d = 0;
   switch (id) {
-    case 0x700:
-    case 0x701:
+    case Prop(kNumeric, 0):
+    case Prop(kNumeric, 1):
       if (ToDouble(in, &d)) st = TWNumericFromFloat(&value, &d);
       break;
-    case 0x702: {
+    case Prop(kNumeric, 2): {
       TWStream text{};
       if (ToText(in, &text)) st = TWNumericFromStream(&value, &text);
       break;
@@ -831,11 +831,11 @@ uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
 template <>
 uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
-  if (id == 0x800) {
+  if (id == Prop(kDatetime, 0)) {
     double d = 0;
     st = DatetimeToScriptDate(value, &d);
     if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
-  } else if (id == 0x801) {
+  } else if (id == Prop(kDatetime, 1)) {
     st = StoreConverted(*this, out, [this](TWStream* t) {
       return TWStreamFromDatetime(t, &value, kTextFormat);
     });
@@ -849,12 +849,12 @@ uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
 template <>
 uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_INVALID_DATETIME;
-  if (id == 0x800) {
+  if (id == Prop(kDatetime, 0)) {
     double d = 0;
     TWDatetime dt{};
     if (ToDouble(in, &d)) st = ScriptDateToDatetime(d, &dt);
     if (st == TWSUCCESS) value = dt;
-  } else if (id == 0x801) {
+  } else if (id == Prop(kDatetime, 1)) {
     TWStream text{};
     st = ToText(in, &text) ? TWDatetimeFromStream(&value, &text) : TWFAIL_TYPE_MISMATCH;
   } else {
@@ -867,16 +867,16 @@ uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
 namespace {
 int32_t* Part(TWDatetimeParts& p, uint32_t id) {
   switch (id) {
-    case 0x900: return &p.day;
-    case 0x901: return &p.daylight;
-    case 0x902: return &p.hour;
-    case 0x903: return &p.hundredth;
-    case 0x904: return &p.minute;
-    case 0x905: return &p.month;
-    case 0x906: return &p.second;
-    case 0x907: return &p.weekday;
-    case 0x908: return &p.year;
-    case 0x909: return &p.zone;
+    case Prop(kDatetimeParts, 0): return &p.day;
+    case Prop(kDatetimeParts, 1): return &p.daylight;
+    case Prop(kDatetimeParts, 2): return &p.hour;
+    case Prop(kDatetimeParts, 3): return &p.hundredth;
+    case Prop(kDatetimeParts, 4): return &p.minute;
+    case Prop(kDatetimeParts, 5): return &p.month;
+    case Prop(kDatetimeParts, 6): return &p.second;
+    case Prop(kDatetimeParts, 7): return &p.weekday;
+    case Prop(kDatetimeParts, 8): return &p.year;
+    case Prop(kDatetimeParts, 9): return &p.zone;
     default: return nullptr;
   }
 }

@@ -28,6 +28,9 @@ enum Class : uint16_t {
 };
 constexpr int kClassCount = 9;
 
+// Member ids: the class number times 256 plus the member's place in its class.
+constexpr uint32_t Prop(Class cls, uint32_t place) { return static_cast<uint32_t>(cls) << 8 | place; }
+
 // The stored property id of RaiseExceptions and of a field list's ValueIndex.
 constexpr uint32_t kStoredProperty = 0x800001;
 constexpr uint32_t kTextFormat = TWSTREAMFMT_UNICODE;

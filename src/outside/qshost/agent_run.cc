@@ -6,6 +6,7 @@
 #include <string>
 
 #include "qsrun.h"
+#include "twstatus.h"
 
 extern "C" __attribute__((visibility("default"))) uint32_t QsRunAgent(const char* text,
                                                                       size_t length, char* error,
@@ -22,6 +23,6 @@ extern "C" __attribute__((visibility("default"))) uint32_t QsRunAgent(const char
     }
     return st;
   } catch (...) {
-    return 258;  // TWFAIL_MEMORY: nothing else is thrown here
+    return TWFAIL_MEMORY;  // nothing else is thrown here
   }
 }
