@@ -36,11 +36,10 @@ std::string Link(Installation& inst, const std::string& name, const std::string&
                              std::to_string(flatrec_case::kZid) + "," +
                              std::to_string(flatrec_case::kLinktype) + "," +
                              std::to_string(flatrec_case::kTrace);
-  return inst.New("Link\\Flatrec",
-                  {"Name=" + name, "Database=" + inst.dir() + file, std::string("ZID=") + zid,
-                   std::string("Linktype=") + kind,
-                   "Trace:number=" + std::to_string(flatrec_case::kQuiet),
-                   "PropNameList:textlist=Database,ZID,Linktype,Trace", tokens});
+  return inst.New("Link\\Flatrec", {"Name=" + name, "Database=" + inst.dir() + file,
+                                    std::string("ZID=") + zid, std::string("Linktype=") + kind,
+                                    "Trace:number=" + std::to_string(flatrec_case::kQuiet),
+                                    "PropNameList:textlist=Database,ZID,Linktype,Trace", tokens});
 }
 
 // The script: one Fetch and Insert pair per block (a pair after the end would insert with a
@@ -49,10 +48,12 @@ std::string Script() {
   std::string s =
       "Set act = New TWActivity(0, \"\")\nact.RaiseExceptions = 0\n"
       "Set src = New TWConnect(0, \"BenchIn\")\nSet dst = New TWConnect(0, \"ScriptOut\")\n"
-      "src.Connect\ndst.Connect\nSet rows = New TWFieldList(" + std::to_string(kBlock) + ", 0)\n"
+      "src.Connect\ndst.Connect\nSet rows = New TWFieldList(" +
+      std::to_string(kBlock) +
+      ", 0)\n"
       "src.Execute \"\", rows, described\n";
-  const std::string pair = "src.Fetch rows, 1, " + std::to_string(kBlock) +
-                           ", n\ndst.Insert rows, 1, n, m\n";
+  const std::string pair =
+      "src.Fetch rows, 1, " + std::to_string(kBlock) + ", n\ndst.Insert rows, 1, n, m\n";
   for (size_t i = 0; i < (RecordCount() + kBlock - 1) / kBlock; ++i) s += pair;
   return s + "dst.Disconnect\nsrc.Disconnect\n";
 }
@@ -79,9 +80,8 @@ void BM_ScriptbindQsrunBesideTaskrun(benchmark::State& state) {
   Installation inst("scriptbind_bench", "SCRIPTBENCH", "SCRIPTBIND_BENCH_KEEP");
   std::string failure = Prepare(inst);
   if (failure.empty()) failure = inst.Serve();
-  if (failure.empty() &&
-      TWRegistrySetString("QuenscriptExtensions\\2.0", "SCRIPTBIND",
-                          (inst.dir() + "scriptbind.so").c_str()) != TWSUCCESS)
+  if (failure.empty() && TWRegistrySetString("QuenscriptExtensions\\2.0", "SCRIPTBIND",
+                                             (inst.dir() + "scriptbind.so").c_str()) != TWSUCCESS)
     failure = "cannot register the script extension";
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());

@@ -16,14 +16,23 @@ namespace {
 constexpr uint32_t kFirstClassWord = 0x7A41C280u;
 }  // namespace
 
-#define TW_CLASS_ID(n) \
-  {0x80 + (n), 0xC2, 0x41, 0x7A, 0x1E, 0x5B, 0xCF, 0x11, 0xA3, 0x6D, 0x00, 0x80, 0xC7, 0xE2, 0x94, 0x1A}
+#define TW_CLASS_ID(n)                                                                        \
+  {                                                                                           \
+    0x80 + (n), 0xC2, 0x41, 0x7A, 0x1E, 0x5B, 0xCF, 0x11, 0xA3, 0x6D, 0x00, 0x80, 0xC7, 0xE2, \
+        0x94, 0x1A                                                                            \
+  }
 // {7A41C281-5B1E-11CF-A36D-0080C7E2941A} for class 1 up to ...C289 for class 9, after an
 // all-zero entry.
-const QsxClassId kClassIds[kClassCount + 1] = {
-    {},
-    TW_CLASS_ID(1), TW_CLASS_ID(2), TW_CLASS_ID(3), TW_CLASS_ID(4), TW_CLASS_ID(5),
-    TW_CLASS_ID(6), TW_CLASS_ID(7), TW_CLASS_ID(8), TW_CLASS_ID(9)};
+const QsxClassId kClassIds[kClassCount + 1] = {{},
+                                               TW_CLASS_ID(1),
+                                               TW_CLASS_ID(2),
+                                               TW_CLASS_ID(3),
+                                               TW_CLASS_ID(4),
+                                               TW_CLASS_ID(5),
+                                               TW_CLASS_ID(6),
+                                               TW_CLASS_ID(7),
+                                               TW_CLASS_ID(8),
+                                               TW_CLASS_ID(9)};
 #undef TW_CLASS_ID
 const uint8_t kInterfaceId[16] = {0x00, 0xB4, 0x41, 0x7A, 0x1E, 0x5B, 0xCF, 0x11,
                                   0xA3, 0x6D, 0x00, 0x80, 0xC7, 0xE2, 0x94, 0x1A};
@@ -58,13 +67,16 @@ const DoubleConstant kDoubleConstants[] = {
 #undef TW_CONST_F
 
 const QsxFunctionRow kFunctions[] = {
-    {"TWFLOATFROMCURRENCY", QST_DOUBLE, QST_OBJECT_OF(kCurrency), "twThisFloat", "twSrcCurrency", 21},
+    {"TWFLOATFROMCURRENCY", QST_DOUBLE, QST_OBJECT_OF(kCurrency), "twThisFloat", "twSrcCurrency",
+     21},
     {"TWFLOATFROMNUMERIC", QST_DOUBLE, QST_OBJECT_OF(kNumeric), "twThisFloat", "twSrcNumeric", 22},
     {"TWFLOATFROMSTREAM", QST_DOUBLE, QST_OBJECT_OF(kStream), "twThisFloat", "twSrcStream", 23},
     {"TWINTFROMSTREAM", QST_INT, QST_OBJECT_OF(kStream), "twThisInt", "twSrcStream", 23},
 };
 
-bool Ok(uint32_t st) { return st == QSX_OK || st == QSX_EXISTS; }
+bool Ok(uint32_t st) {
+  return st == QSX_OK || st == QSX_EXISTS;
+}
 
 uint32_t InitEverything(QsxInstance* instance, void* module) {
   (void)module;
@@ -143,8 +155,11 @@ uint32_t ClassControl(QsxInstance* instance, uint32_t code, QsxCall* call) {
       DeleteObject(o);
       call->object = nullptr;
       return QSX_OK;
-    case QSXC_REFUSED: return QSX_NO_OBJECT;
-    case QSXC_ADD_REF: kObjectTable.addRef(o); return QSX_OK;
+    case QSXC_REFUSED:
+      return QSX_NO_OBJECT;
+    case QSXC_ADD_REF:
+      kObjectTable.addRef(o);
+      return QSX_OK;
     case QSXC_RELEASE:
       if (kObjectTable.release(o) == 0) call->object = nullptr;
       return QSX_OK;
@@ -156,20 +171,24 @@ uint32_t ClassControl(QsxInstance* instance, uint32_t code, QsxCall* call) {
       if (o->cls() == kActivity && call->declaredType == QST_STRING)
         return static_cast<ActivityObject*>(o)->SetToken(call->member, call->result);
       return o->Set(call->member, call->result);
-    case QSXC_CALL: return CallMethod(o, call);
+    case QSXC_CALL:
+      return CallMethod(o, call);
     case QSXC_LOOKUP: {
       if (call->name == nullptr) return QSX_NO_OBJECT;
       std::u16string name(reinterpret_cast<const char16_t*>(call->name));
       return o->Lookup(name, &call->member, &call->declaredType);
     }
-    case QSXC_WALK_BEGIN: return o->WalkBegin();
+    case QSXC_WALK_BEGIN:
+      return o->WalkBegin();
     case QSXC_WALK_STEP: {
       const uint32_t st = o->WalkStep(call->result, &call->member);
       if (st == QSX_OK) call->declaredType = QST_STRING;
       return st;
     }
-    case QSXC_WALK_END: return o->WalkEnd();
-    default: return QSX_OK;  // the default handler
+    case QSXC_WALK_END:
+      return o->WalkEnd();
+    default:
+      return QSX_OK;  // the default handler
   }
 }
 
@@ -218,11 +237,13 @@ QSX_EXPORT intptr_t QsxMsgProc(uint32_t message, uintptr_t arg1, uintptr_t arg2)
   auto* instance = reinterpret_cast<QsxInstance*>(arg1);
   try {
     switch (message) {
-      case 0: return arg1 == 8 ? 1 : 0;
+      case 0:
+        return arg1 == 8 ? 1 : 0;
       case 1:
         if (instance != nullptr) instance->version = QSX_VERSION;
         return 0;
-      case 2: return static_cast<intptr_t>(InitEverything(instance, reinterpret_cast<void*>(arg2)));
+      case 2:
+        return static_cast<intptr_t>(InitEverything(instance, reinterpret_cast<void*>(arg2)));
       case 3:
         if (instance != nullptr) DeleteModules(instance);
         return 0;
@@ -230,9 +251,12 @@ QSX_EXPORT intptr_t QsxMsgProc(uint32_t message, uintptr_t arg1, uintptr_t arg2)
         if (arg1 == 1) return reinterpret_cast<intptr_t>(&MainEntryPoint);
         if (arg1 == 2) return reinterpret_cast<intptr_t>(&QSXClassControl);
         return 1;
-      case 5: return 1;
-      case 6: return kClassCount - 1;
-      case 7: return arg1 < kClassCount ? static_cast<intptr_t>(arg1) + 1 : 1;
+      case 5:
+        return 1;
+      case 6:
+        return kClassCount - 1;
+      case 7:
+        return arg1 < kClassCount ? static_cast<intptr_t>(arg1) + 1 : 1;
       case 11: {
         std::lock_guard<std::mutex> lock(gTextMutex);
         std::memset(gKeptText, 0, sizeof gKeptText);
@@ -240,7 +264,8 @@ QSX_EXPORT intptr_t QsxMsgProc(uint32_t message, uintptr_t arg1, uintptr_t arg2)
           std::strncpy(gKeptText, instance->text, sizeof gKeptText - 1);
         return 0;
       }
-      default: return -1;
+      default:
+        return -1;
     }
   } catch (const std::bad_alloc&) {
     return QSX_NO_OBJECT;
@@ -268,24 +293,28 @@ QSX_EXPORT void* QSXOrdinalResolver(uintptr_t ignored, uint32_t ordinal) noexcep
 
 QSX_EXPORT uint32_t TWFLOATFROMCURRENCY(QsxInstance* instance, QsValue* result,
                                         const QsValue* arg) noexcept {
-  return ScriptFunction<CurrencyObject>(instance, result, arg, kCurrency, QSV_DOUBLE,
-                                        [](TWCurrency* c, QsValue* v) { return TWFloatFromCurrency(&v->u.d, c); });
+  return ScriptFunction<CurrencyObject>(
+      instance, result, arg, kCurrency, QSV_DOUBLE,
+      [](TWCurrency* c, QsValue* v) { return TWFloatFromCurrency(&v->u.d, c); });
 }
 
 QSX_EXPORT uint32_t TWFLOATFROMNUMERIC(QsxInstance* instance, QsValue* result,
                                        const QsValue* arg) noexcept {
-  return ScriptFunction<NumericObject>(instance, result, arg, kNumeric, QSV_DOUBLE,
-                                       [](TWNumeric* n, QsValue* v) { return TWFloatFromNumeric(&v->u.d, n); });
+  return ScriptFunction<NumericObject>(
+      instance, result, arg, kNumeric, QSV_DOUBLE,
+      [](TWNumeric* n, QsValue* v) { return TWFloatFromNumeric(&v->u.d, n); });
 }
 
 QSX_EXPORT uint32_t TWFLOATFROMSTREAM(QsxInstance* instance, QsValue* result,
                                       const QsValue* arg) noexcept {
-  return ScriptFunction<StreamObject>(instance, result, arg, kStream, QSV_DOUBLE,
-                                      [](TWStream* s, QsValue* v) { return TWFloatFromStream(&v->u.d, s); });
+  return ScriptFunction<StreamObject>(
+      instance, result, arg, kStream, QSV_DOUBLE,
+      [](TWStream* s, QsValue* v) { return TWFloatFromStream(&v->u.d, s); });
 }
 
 QSX_EXPORT uint32_t TWINTFROMSTREAM(QsxInstance* instance, QsValue* result,
                                     const QsValue* arg) noexcept {
-  return ScriptFunction<StreamObject>(instance, result, arg, kStream, QSV_INT,
-                                      [](TWStream* s, QsValue* v) { return TWIntFromStream(&v->u.i, s); });
+  return ScriptFunction<StreamObject>(
+      instance, result, arg, kStream, QSV_INT,
+      [](TWStream* s, QsValue* v) { return TWIntFromStream(&v->u.i, s); });
 }

@@ -15,18 +15,20 @@ namespace {
 // How a method argument is taken from the script.
 enum Kind : uint8_t {
   kNone = 0,
-  kInt,       // integer by value
-  kIntRef,    // integer variable the call writes
-  kDblRef,    // double variable the call reads or writes
-  kText,      // a string or a TWStream object, as engine text
-  kString,    // a string by value
-  kOptInt,    // optional integer by value
-  kDestField, // a variable that holds or receives a TWField given a list's field
-  kDestList,  // a variable that holds or receives a TWFieldList given a new list
-  kReserved,  // passed nothing
+  kInt,        // integer by value
+  kIntRef,     // integer variable the call writes
+  kDblRef,     // double variable the call reads or writes
+  kText,       // a string or a TWStream object, as engine text
+  kString,     // a string by value
+  kOptInt,     // optional integer by value
+  kDestField,  // a variable that holds or receives a TWField given a list's field
+  kDestList,   // a variable that holds or receives a TWFieldList given a new list
+  kReserved,   // passed nothing
 };
 constexpr uint8_t kObj = 16;  // kObj + class number: an object of that class
-constexpr uint8_t Obj(Class c) { return static_cast<uint8_t>(kObj + static_cast<int>(c)); }
+constexpr uint8_t Obj(Class c) {
+  return static_cast<uint8_t>(kObj + static_cast<int>(c));
+}
 constexpr uint8_t kListArg = Obj(kFieldList);
 constexpr uint8_t kFieldArg = Obj(kField);
 constexpr uint8_t kStreamArg = Obj(kStream);
@@ -37,16 +39,25 @@ constexpr uint8_t kPartsArg = Obj(kDatetimeParts);
 
 uint32_t DeclaredType(uint8_t kind) {
   switch (kind) {
-    case kInt: return QST_INT | QST_BYVAL;
-    case kIntRef: return QST_INT;
-    case kDblRef: return QST_DOUBLE;
-    case kText: return QST_ANY | QST_BYVAL;
-    case kString: return QST_STRING | QST_BYVAL;
-    case kOptInt: return QST_INT | QST_BYVAL | QST_OPTIONAL;
+    case kInt:
+      return QST_INT | QST_BYVAL;
+    case kIntRef:
+      return QST_INT;
+    case kDblRef:
+      return QST_DOUBLE;
+    case kText:
+      return QST_ANY | QST_BYVAL;
+    case kString:
+      return QST_STRING | QST_BYVAL;
+    case kOptInt:
+      return QST_INT | QST_BYVAL | QST_OPTIONAL;
     case kDestField:
-    case kDestList: return QST_ANY;
-    case kReserved: return QST_ANY | QST_BYVAL;
-    default: return QST_OBJECT_OF(kind - kObj);
+    case kDestList:
+      return QST_ANY;
+    case kReserved:
+      return QST_ANY | QST_BYVAL;
+    default:
+      return QST_OBJECT_OF(kind - kObj);
   }
 }
 
@@ -115,7 +126,7 @@ struct Method {
   bool hasString = false;  // answers a string, not a status
 };
 
-#define FN(expr) [](Ctx & c) -> uint32_t { return static_cast<uint32_t>(expr); }
+#define FN(expr) [](Ctx& c) -> uint32_t { return static_cast<uint32_t>(expr); }
 constexpr bool R = true;   // a failure takes the error path
 constexpr bool V = false;  // the result is a value, or a failure must not raise
 
@@ -372,36 +383,53 @@ struct ClassTable {
 
 const ClassTable kTables[kClassCount + 1] = {
     {"", nullptr, 0, {}},
-    {"TWActivity", kActivityMethods, std::size(kActivityMethods),
+    {"TWActivity",
+     kActivityMethods,
+     std::size(kActivityMethods),
      {{"RaiseExceptions", kStoredProperty, QST_INT, 0}}},
     {"TWConnect", kConnectMethods, std::size(kConnectMethods), {}},
-    {"TWFieldList", kFieldListMethods, std::size(kFieldListMethods),
+    {"TWFieldList",
+     kFieldListMethods,
+     std::size(kFieldListMethods),
      {{"ValueIndex", kStoredProperty, QST_INT, 0}}},
-    {"TWField", kFieldMethods, std::size(kFieldMethods),
+    {"TWField",
+     kFieldMethods,
+     std::size(kFieldMethods),
      {{"AsQsCurrency", Prop(kField, 0), QST_CURRENCY, 0},
       {"AsQsDatetime", Prop(kField, 1), QST_DOUBLE, 0},
       {"AsQsDouble", Prop(kField, 2), QST_DOUBLE, 0},
       {"AsQsLong", Prop(kField, 3), QST_INT, 0},
       {"AsQsString", Prop(kField, 4), QST_STRING, 0},
       {"ValueIndex", Prop(kField, 5), QST_INT, 0}}},
-    {"TWStream", kStreamMethods, std::size(kStreamMethods),
+    {"TWStream",
+     kStreamMethods,
+     std::size(kStreamMethods),
      {{"AsQsCurrency", Prop(kStream, 0), QST_CURRENCY, 0},
       {"AsQsDatetime", Prop(kStream, 1), QST_DOUBLE, 0},
       {"AsQsDouble", Prop(kStream, 2), QST_DOUBLE, 0},
       {"AsQsLong", Prop(kStream, 3), QST_INT, 0},
       {"AsQsString", Prop(kStream, 4), QST_STRING, 0}}},
-    {"TWCurrency", kCurrencyMethods, std::size(kCurrencyMethods),
+    {"TWCurrency",
+     kCurrencyMethods,
+     std::size(kCurrencyMethods),
      {{"AsQsCurrency", Prop(kCurrency, 0), QST_CURRENCY, 0},
       {"AsQsDouble", Prop(kCurrency, 1), QST_DOUBLE, 0},
       {"AsQsLong", Prop(kCurrency, 2), QST_INT, 0},
       {"AsQsString", Prop(kCurrency, 3), QST_STRING, 0}}},
-    {"TWNumeric", kNumericMethods, std::size(kNumericMethods),
+    {"TWNumeric",
+     kNumericMethods,
+     std::size(kNumericMethods),
      {{"AsQsLong", Prop(kNumeric, 0), QST_INT, 0},
       {"AsQsDouble", Prop(kNumeric, 1), QST_DOUBLE, 0},
       {"AsQsString", Prop(kNumeric, 2), QST_STRING, 0}}},
-    {"TWDatetime", kDatetimeMethods, std::size(kDatetimeMethods),
-     {{"AsQsDatetime", Prop(kDatetime, 0), QST_DOUBLE, 0}, {"AsQsString", Prop(kDatetime, 1), QST_STRING, 0}}},
-    {"TWDatetimeParts", kPartsMethods, std::size(kPartsMethods),
+    {"TWDatetime",
+     kDatetimeMethods,
+     std::size(kDatetimeMethods),
+     {{"AsQsDatetime", Prop(kDatetime, 0), QST_DOUBLE, 0},
+      {"AsQsString", Prop(kDatetime, 1), QST_STRING, 0}}},
+    {"TWDatetimeParts",
+     kPartsMethods,
+     std::size(kPartsMethods),
      {{"twDay", Prop(kDatetimeParts, 0), QST_INT, 0},
       {"twDSTInEffect", Prop(kDatetimeParts, 1), QST_INT, 0},
       {"twHour", Prop(kDatetimeParts, 2), QST_INT, 0},
@@ -473,7 +501,8 @@ uint32_t ObjectMismatch(uint16_t cls) {
 // Takes argument n of the call by its kind; answers 0 or the status to fail with.
 uint32_t Take(Ctx& c, const QsxCall* call, int n, uint8_t kind) {
   Slot& s = c.slots[n];
-  const QsValue* raw = n < static_cast<int>(call->argCount) && call->args ? &call->args[n] : nullptr;
+  const QsValue* raw =
+      n < static_cast<int>(call->argCount) && call->args ? &call->args[n] : nullptr;
   const QsValue* v = raw ? Deref(raw) : nullptr;
   const bool given = v != nullptr && v->kind != QSV_EMPTY;
   if (raw != nullptr && raw->kind == QSV_REF) s.var = raw->u.ref;
@@ -529,9 +558,10 @@ uint32_t Take(Ctx& c, const QsxCall* call, int n, uint8_t kind) {
       const uint16_t cls = static_cast<uint16_t>(kind - kObj);
       ScriptObject* o = given ? ObjectOf(v) : nullptr;
       if (o == nullptr || o->cls() != cls) return ObjectMismatch(cls);
-      if (!o->held) return cls == kField ? TWFAIL_INVALID_FIELD
-                           : cls == kFieldList ? TWFAIL_INVALID_FIELDLIST
-                                               : TWFAIL_TYPE_MISMATCH;
+      if (!o->held)
+        return cls == kField       ? TWFAIL_INVALID_FIELD
+               : cls == kFieldList ? TWFAIL_INVALID_FIELDLIST
+                                   : TWFAIL_TYPE_MISMATCH;
       s.obj = o;
       s.present = true;
       return 0;
@@ -572,8 +602,7 @@ uint32_t CallMethod(ScriptObject* object, QsxCall* call) {
       if (m->kinds[n] != kDestField || c.slots[n].obj == nullptr) continue;
       auto* f = static_cast<FieldObject*>(c.slots[n].obj);
       f->held = f->handle != TWNULLHANDLE;
-      if (f->held && object->cls() == kFieldList)
-        static_cast<FieldListObject*>(object)->Lend(f);
+      if (f->held && object->cls() == kFieldList) static_cast<FieldListObject*>(object)->Lend(f);
     }
     if (status == 0 && m->reshape >= 0) {
       ScriptObject* target = m->reshape == kSelf ? object : c.slots[m->reshape].obj;

@@ -51,16 +51,23 @@ bool ToInt(const QsValue* v, int32_t* out) {
   v = Deref(v);
   if (v == nullptr) return false;
   switch (v->kind) {
-    case QSV_EMPTY: *out = 0; return true;
-    case QSV_INT: *out = v->u.i; return true;
+    case QSV_EMPTY:
+      *out = 0;
+      return true;
+    case QSV_INT:
+      *out = v->u.i;
+      return true;
     case QSV_DOUBLE:
-    case QSV_DATE: return DoubleToInt(v->u.d, out);
-    case QSV_CURRENCY: return DoubleToInt(static_cast<double>(v->u.cy) / 10000.0, out);
+    case QSV_DATE:
+      return DoubleToInt(v->u.d, out);
+    case QSV_CURRENCY:
+      return DoubleToInt(static_cast<double>(v->u.cy) / 10000.0, out);
     case QSV_STRING: {
       TWStream s = TextView(v);
       return TWIntFromStream(out, &s) == TWSUCCESS;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -68,16 +75,25 @@ bool ToDouble(const QsValue* v, double* out) {
   v = Deref(v);
   if (v == nullptr) return false;
   switch (v->kind) {
-    case QSV_EMPTY: *out = 0; return true;
-    case QSV_INT: *out = v->u.i; return true;
+    case QSV_EMPTY:
+      *out = 0;
+      return true;
+    case QSV_INT:
+      *out = v->u.i;
+      return true;
     case QSV_DOUBLE:
-    case QSV_DATE: *out = v->u.d; return true;
-    case QSV_CURRENCY: *out = static_cast<double>(v->u.cy) / 10000.0; return true;
+    case QSV_DATE:
+      *out = v->u.d;
+      return true;
+    case QSV_CURRENCY:
+      *out = static_cast<double>(v->u.cy) / 10000.0;
+      return true;
     case QSV_STRING: {
       TWStream s = TextView(v);
       return TWFloatFromStream(out, &s) == TWSUCCESS;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -109,8 +125,8 @@ std::u16string StreamText(const TWStream& s) {
 
 namespace {
 
-constexpr int64_t kFirstDay = -693593;   // 1 January 1
-constexpr int64_t kLastDay = 2958465;    // 31 December 9999
+constexpr int64_t kFirstDay = -693593;     // 1 January 1
+constexpr int64_t kLastDay = 2958465;      // 31 December 9999
 constexpr int64_t kEpochJulian = 2415019;  // 30 December 1899
 
 }  // namespace
@@ -135,7 +151,8 @@ uint32_t ScriptDateToDatetime(double date, TWDatetime* out) {
   if (uint32_t st = TWDatetimeGetParts(&now, TWPARTSF_NULL_ZERO, &p)) return st;
   TWDatetime onDay{};
   TWDatetimeParts d{};
-  if (uint32_t st = TWDatetimeSetJulian(&onDay, static_cast<uint32_t>(day + kEpochJulian))) return st;
+  if (uint32_t st = TWDatetimeSetJulian(&onDay, static_cast<uint32_t>(day + kEpochJulian)))
+    return st;
   if (uint32_t st = TWDatetimeGetParts(&onDay, TWPARTSF_NULL_ZERO, &d)) return st;
   p.year = d.year;
   p.month = d.month;
@@ -198,12 +215,24 @@ ScriptObject::ScriptObject(Module* module, QsxInstance* instance, uint16_t cls)
 
 ScriptObject::~ScriptObject() = default;
 
-uint32_t ScriptObject::Get(uint32_t, QsValue*) { return QSX_NO_OBJECT; }
-uint32_t ScriptObject::Set(uint32_t, const QsValue*) { return QSX_NO_OBJECT; }
-uint32_t ScriptObject::Lookup(const std::u16string&, uint32_t*, uint32_t*) { return QSX_NO_OBJECT; }
-uint32_t ScriptObject::WalkBegin() { return QSX_NO_OBJECT; }
-uint32_t ScriptObject::WalkStep(QsValue*, uint32_t*) { return QSX_NO_OBJECT; }
-uint32_t ScriptObject::WalkEnd() { return QSX_NO_OBJECT; }
+uint32_t ScriptObject::Get(uint32_t, QsValue*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::Set(uint32_t, const QsValue*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::Lookup(const std::u16string&, uint32_t*, uint32_t*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkBegin() {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkStep(QsValue*, uint32_t*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkEnd() {
+  return QSX_NO_OBJECT;
+}
 
 uint32_t ScriptObject::Fail(uint32_t status) const {
   if (status == TWSUCCESS || module_ == nullptr) return status;
@@ -305,7 +334,8 @@ uint32_t DynamicSet(const ScriptObject& o, SetFn set, const QsValue* in) {
   TWFIELD field = TWNULLHANDLE;
   uint32_t st = TWFieldAlloc(&field, TWTYPE_TEXT, 1);
   TWStream text{};
-  if (st == TWSUCCESS) st = ToText(in, &text) ? TWFieldSetStream(field, 1, &text) : TWFAIL_TYPE_MISMATCH;
+  if (st == TWSUCCESS)
+    st = ToText(in, &text) ? TWFieldSetStream(field, 1, &text) : TWFAIL_TYPE_MISMATCH;
   if (st == TWSUCCESS) st = set(field);
   TWFieldFree(field);
   o.Fail(st);
@@ -337,11 +367,13 @@ uint32_t ActivityObject::Get(uint32_t id, QsValue* out) {
 }
 
 uint32_t ActivityObject::GetToken(uint32_t token, QsValue* out) {
-  return DynamicGet(*this, [token](TWFIELD f) { return TWActivityGetProperty(token, f); }, out);
+  return DynamicGet(
+      *this, [token](TWFIELD f) { return TWActivityGetProperty(token, f); }, out);
 }
 
 uint32_t ActivityObject::SetToken(uint32_t token, const QsValue* in) {
-  return DynamicSet(*this, [token](TWFIELD f) { return TWActivitySetProperty(token, f); }, in);
+  return DynamicSet(
+      *this, [token](TWFIELD f) { return TWActivitySetProperty(token, f); }, in);
 }
 
 uint32_t ActivityObject::Set(uint32_t id, const QsValue* in) {
@@ -372,11 +404,13 @@ ConnectObject::~ConnectObject() {
 
 uint32_t ConnectObject::Get(uint32_t id, QsValue* out) {
   TWCONNECT h = handle;
-  return DynamicGet(*this, [h, id](TWFIELD f) { return TWConnectGetProperty(h, id, f); }, out);
+  return DynamicGet(
+      *this, [h, id](TWFIELD f) { return TWConnectGetProperty(h, id, f); }, out);
 }
 uint32_t ConnectObject::Set(uint32_t id, const QsValue* in) {
   TWCONNECT h = handle;
-  return DynamicSet(*this, [h, id](TWFIELD f) { return TWConnectSetProperty(h, id, f); }, in);
+  return DynamicSet(
+      *this, [h, id](TWFIELD f) { return TWConnectSetProperty(h, id, f); }, in);
 }
 uint32_t ConnectObject::List(uint32_t direction, uint32_t* token, TWStream* name) {
   return TWConnectListProperty(handle, direction, token, nullptr, nullptr, name);
@@ -433,7 +467,9 @@ uint32_t ListedObject::WalkEnd() {
 
 // ---------------------------------------------------------------- TWFieldList -------------
 
-FieldListObject::~FieldListObject() { Release(); }
+FieldListObject::~FieldListObject() {
+  Release();
+}
 
 void FieldListObject::Release() {
   for (FieldObject* f : borrowers) {
@@ -490,7 +526,8 @@ uint32_t FieldListObject::Set(uint32_t id, const QsValue* in) {
     return QSX_OK;
   }
   TWFIELD field = TWNULLHANDLE;
-  st = held ? TWFieldlistGetField(handle, id, kTextFormat, &field, nullptr) : TWFAIL_INVALID_FIELDLIST;
+  st = held ? TWFieldlistGetField(handle, id, kTextFormat, &field, nullptr)
+            : TWFAIL_INVALID_FIELDLIST;
   TWStream text{};
   if (st == TWSUCCESS) st = ToText(in, &text) ? TWSUCCESS : TWFAIL_TYPE_MISMATCH;
   if (st == TWSUCCESS) st = TWFieldSetStream(field, static_cast<uint32_t>(valueIndex), &text);
@@ -526,11 +563,15 @@ uint32_t FieldListObject::WalkStep(QsValue* name, uint32_t* id) {
   TWStreamDataFree(&listed);
   return st == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
 }
-uint32_t FieldListObject::WalkEnd() { return QSX_OK; }
+uint32_t FieldListObject::WalkEnd() {
+  return QSX_OK;
+}
 
 // ---------------------------------------------------------------- TWField -----------------
 
-FieldObject::~FieldObject() { Drop(); }
+FieldObject::~FieldObject() {
+  Drop();
+}
 
 void FieldObject::Drop() {
   if (lender != nullptr) {
@@ -591,7 +632,8 @@ uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
         return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
       });
       break;
-    default: return QSX_NO_OBJECT;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -639,8 +681,9 @@ uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
     }
     case Prop(kField, 5):
       if (ToInt(in, &i))
-        st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle) ? TWSUCCESS
-                                                                                : TWFAIL_INVALID_INDEX;
+        st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle)
+                 ? TWSUCCESS
+                 : TWFAIL_INVALID_INDEX;
       if (st == TWSUCCESS) valueIndex = i;
       break;
   }
@@ -654,7 +697,9 @@ StreamObject::StreamObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kSt
   TWStreamClear(&value);
   held = true;
 }
-StreamObject::~StreamObject() { TWStreamDataFree(&value); }
+StreamObject::~StreamObject() {
+  TWStreamDataFree(&value);
+}
 
 uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
   uint32_t st = TWSUCCESS;
@@ -688,8 +733,11 @@ uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) StoreInt(out, i);
       break;
     }
-    case Prop(kStream, 4): StoreString(out, StreamText(value)); break;
-    default: return QSX_NO_OBJECT;
+    case Prop(kStream, 4):
+      StoreString(out, StreamText(value));
+      break;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -724,8 +772,11 @@ uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
     case Prop(kStream, 3):
       if (ToInt(in, &i)) st = TWStreamFromInt(&value, &i, kTextFormat);
       break;
-    case Prop(kStream, 4): st = SetText(&value, in); break;
-    default: return QSX_NO_OBJECT;
+    case Prop(kStream, 4):
+      st = SetText(&value, in);
+      break;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -749,11 +800,11 @@ uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kCurrency, 2));
       break;
     case Prop(kCurrency, 3):
-      st = StoreConverted(*this, out, [this](TWStream* t) {
-        return TWStreamFromCurrency(t, &value, kTextFormat);
-      });
+      st = StoreConverted(
+          *this, out, [this](TWStream* t) { return TWStreamFromCurrency(t, &value, kTextFormat); });
       break;
-    default: return QSX_NO_OBJECT;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -781,7 +832,8 @@ uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
       if (ToText(in, &text)) st = TWCurrencyFromStream(&value, &text);
       break;
     }
-    default: return QSX_NO_OBJECT;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -798,11 +850,11 @@ uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
       if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kNumeric, 0));
       break;
     case Prop(kNumeric, 2):
-      st = StoreConverted(*this, out, [this](TWStream* t) {
-        return TWStreamFromNumeric(t, &value, kTextFormat);
-      });
+      st = StoreConverted(
+          *this, out, [this](TWStream* t) { return TWStreamFromNumeric(t, &value, kTextFormat); });
       break;
-    default: return QSX_NO_OBJECT;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -822,7 +874,8 @@ uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
       if (ToText(in, &text)) st = TWNumericFromStream(&value, &text);
       break;
     }
-    default: return QSX_NO_OBJECT;
+    default:
+      return QSX_NO_OBJECT;
   }
   Fail(st);
   return QSX_OK;
@@ -836,9 +889,8 @@ uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
     st = DatetimeToScriptDate(value, &d);
     if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
   } else if (id == Prop(kDatetime, 1)) {
-    st = StoreConverted(*this, out, [this](TWStream* t) {
-      return TWStreamFromDatetime(t, &value, kTextFormat);
-    });
+    st = StoreConverted(
+        *this, out, [this](TWStream* t) { return TWStreamFromDatetime(t, &value, kTextFormat); });
   } else {
     return QSX_NO_OBJECT;
   }
@@ -867,17 +919,28 @@ uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
 namespace {
 int32_t* Part(TWDatetimeParts& p, uint32_t id) {
   switch (id) {
-    case Prop(kDatetimeParts, 0): return &p.day;
-    case Prop(kDatetimeParts, 1): return &p.daylight;
-    case Prop(kDatetimeParts, 2): return &p.hour;
-    case Prop(kDatetimeParts, 3): return &p.hundredth;
-    case Prop(kDatetimeParts, 4): return &p.minute;
-    case Prop(kDatetimeParts, 5): return &p.month;
-    case Prop(kDatetimeParts, 6): return &p.second;
-    case Prop(kDatetimeParts, 7): return &p.weekday;
-    case Prop(kDatetimeParts, 8): return &p.year;
-    case Prop(kDatetimeParts, 9): return &p.zone;
-    default: return nullptr;
+    case Prop(kDatetimeParts, 0):
+      return &p.day;
+    case Prop(kDatetimeParts, 1):
+      return &p.daylight;
+    case Prop(kDatetimeParts, 2):
+      return &p.hour;
+    case Prop(kDatetimeParts, 3):
+      return &p.hundredth;
+    case Prop(kDatetimeParts, 4):
+      return &p.minute;
+    case Prop(kDatetimeParts, 5):
+      return &p.month;
+    case Prop(kDatetimeParts, 6):
+      return &p.second;
+    case Prop(kDatetimeParts, 7):
+      return &p.weekday;
+    case Prop(kDatetimeParts, 8):
+      return &p.year;
+    case Prop(kDatetimeParts, 9):
+      return &p.zone;
+    default:
+      return nullptr;
   }
 }
 }  // namespace
@@ -933,8 +996,10 @@ void Module::Link(ScriptObject* object) {
 }
 
 void Module::Unlink(ScriptObject* object) {
-  if (object->prev != nullptr) object->prev->next = object->next;
-  else heads[object->cls()] = object->next;
+  if (object->prev != nullptr)
+    object->prev->next = object->next;
+  else
+    heads[object->cls()] = object->next;
   if (object->next != nullptr) object->next->prev = object->prev;
   object->next = object->prev = nullptr;
 }
@@ -949,16 +1014,35 @@ Module* FindModule(QsxInstance* instance) {
 ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls) {
   ScriptObject* o = nullptr;
   switch (cls) {
-    case kActivity: o = new ActivityObject(module, instance); break;
-    case kConnect: o = new ConnectObject(module, instance); break;
-    case kFieldList: o = new FieldListObject(module, instance); break;
-    case kField: o = new FieldObject(module, instance); break;
-    case kStream: o = new StreamObject(module, instance); break;
-    case kCurrency: o = new CurrencyObject(module, instance); break;
-    case kNumeric: o = new NumericObject(module, instance); break;
-    case kDatetime: o = new DatetimeObject(module, instance); break;
-    case kDatetimeParts: o = new PartsObject(module, instance); break;
-    default: return nullptr;
+    case kActivity:
+      o = new ActivityObject(module, instance);
+      break;
+    case kConnect:
+      o = new ConnectObject(module, instance);
+      break;
+    case kFieldList:
+      o = new FieldListObject(module, instance);
+      break;
+    case kField:
+      o = new FieldObject(module, instance);
+      break;
+    case kStream:
+      o = new StreamObject(module, instance);
+      break;
+    case kCurrency:
+      o = new CurrencyObject(module, instance);
+      break;
+    case kNumeric:
+      o = new NumericObject(module, instance);
+      break;
+    case kDatetime:
+      o = new DatetimeObject(module, instance);
+      break;
+    case kDatetimeParts:
+      o = new PartsObject(module, instance);
+      break;
+    default:
+      return nullptr;
   }
   module->Link(o);
   return o;
@@ -1008,7 +1092,8 @@ uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls, QsxCa
           f->borrowed = !f->held;
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
   *out = o;

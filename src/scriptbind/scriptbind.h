@@ -29,7 +29,9 @@ enum Class : uint16_t {
 constexpr int kClassCount = 9;
 
 // Member ids: the class number times 256 plus the member's place in its class.
-constexpr uint32_t Prop(Class cls, uint32_t place) { return static_cast<uint32_t>(cls) << 8 | place; }
+constexpr uint32_t Prop(Class cls, uint32_t place) {
+  return static_cast<uint32_t>(cls) << 8 | place;
+}
 
 // The stored property id of RaiseExceptions and of a field list's ValueIndex.
 constexpr uint32_t kStoredProperty = 0x800001;
@@ -217,8 +219,8 @@ ScriptObject* ObjectOf(const QsValue* v);
 [[nodiscard]] uint32_t DatetimeToScriptDate(const TWDatetime& value, double* out);
 
 // Creates an object of cls for the host (class control 257), constructed from args.
-[[nodiscard]] uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls, QsxCall* call,
-                      ScriptObject** out);
+[[nodiscard]] uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls,
+                                    QsxCall* call, ScriptObject** out);
 ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls);
 void DeleteObject(ScriptObject* object);
 
@@ -226,8 +228,8 @@ void DeleteObject(ScriptObject* object);
 [[nodiscard]] uint32_t CallMethod(ScriptObject* object, QsxCall* call);
 
 // The arguments of New for cls: two integers and a text, as its row declares them.
-[[nodiscard]] uint32_t ConstructArgs(uint16_t cls, const QsxCall* call, int32_t* i0, int32_t* i1, TWStream* text,
-                       bool* hasText);
+[[nodiscard]] uint32_t ConstructArgs(uint16_t cls, const QsxCall* call, int32_t* i0, int32_t* i1,
+                                     TWStream* text, bool* hasText);
 
 // The registration tables.
 const QsxClassDescriptor* Descriptor(uint16_t cls);

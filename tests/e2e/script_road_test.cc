@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "flowcore.h"
-#include "plexapi.h"
 #include "platform.h"
+#include "plexapi.h"
 #include "qshost.h"
 #include "taskrun_install.h"
 #include "twengine.h"
@@ -49,13 +49,13 @@ class ScriptRoad : public ::testing::Test {
     for (const auto& [suffix, file, kind] :
          {std::tuple<std::string, std::string, std::string>{"In", samples + "people.txt", "SOURCE"},
           {"Out", dir_ + "people.out", "DESTINATION"}})
-      ASSERT_EQ(inst_.New("Link\\Flatrec",
-                          {"Name=People" + suffix, "Database=" + file, "ZID=@" + samples + "people.zid",
-                           "Linktype=" + kind, "PropNameList:textlist=Database,ZID,Linktype",
-                           "PropTokenList:numberlist=65538,15,16"}),
+      ASSERT_EQ(inst_.New("Link\\Flatrec", {"Name=People" + suffix, "Database=" + file,
+                                            "ZID=@" + samples + "people.zid", "Linktype=" + kind,
+                                            "PropNameList:textlist=Database,ZID,Linktype",
+                                            "PropTokenList:numberlist=65538,15,16"}),
                 "");
-    ASSERT_EQ(inst_.New("Activity\\Direct Transfer",
-                        {"Name=CopyPeople", "SrcLink=PeopleIn", "DestLink=PeopleOut", "OneTime:number=1"}),
+    ASSERT_EQ(inst_.New("Activity\\Direct Transfer", {"Name=CopyPeople", "SrcLink=PeopleIn",
+                                                      "DestLink=PeopleOut", "OneTime:number=1"}),
               "");
     std::ofstream(dir_ + "copy.qs", std::ios::binary) << kCopyScript;
     std::ofstream(dir_ + "broken.qs", std::ios::binary)

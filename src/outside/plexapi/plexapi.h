@@ -81,7 +81,7 @@ extern "C" {
 #define GVERR_ITEM_KIND 0x80000A02u /* the value cannot be given in the kind asked */
 #define GVERR_NO_ATTACHMENT 0x80000B01u
 #define GVERR_NO_AGENT 0x80000C01u
-#define GVERR_AGENT_SCRIPT 0x80000C02u /* a scripted agent's script failed: GVErrorFetch has its text */
+#define GVERR_AGENT_SCRIPT 0x80000C02u /* a scripted agent's script failed (GVErrorFetch) */
 #define GVERR_COMPOSITE 0x80000D01u /* malformed rich-text records */
 #define GVERR_MAIL 0x80000E01u      /* no recipient, or the mail spool failed */
 #define GVERR_NO_VALUE 0x80000F01u  /* the item holds no value of the kind asked */

@@ -21,9 +21,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool SameName(const std::string& a, const std::string& b) {
+  return Lower(a) == Lower(b);
+}
 
-Instance* Of(QsxInstance* record) { return static_cast<Instance*>(record->host); }
+Instance* Of(QsxInstance* record) {
+  return static_cast<Instance*>(record->host);
+}
 
 }  // namespace
 
@@ -109,7 +113,8 @@ uint32_t Extension::Load(const std::string& path, std::unique_ptr<Extension>* ou
     return TWFAIL_UNAVAILABLE;
   }
   auto entry = reinterpret_cast<QsxMainEntryFn>(::dlsym(ext->library_, "MainEntryPoint"));
-  ext->classControl_ = reinterpret_cast<QsxClassControlFn>(::dlsym(ext->library_, "QSXClassControl"));
+  ext->classControl_ =
+      reinterpret_cast<QsxClassControlFn>(::dlsym(ext->library_, "QSXClassControl"));
   if (entry == nullptr || ext->classControl_ == nullptr) {
     *error = file + " is not a script extension";
     return TWFAIL_UNAVAILABLE;
@@ -130,7 +135,9 @@ Extension::~Extension() {
   if (library_ != nullptr) ::dlclose(library_);
 }
 
-void* Extension::Symbol(const char* name) const { return ::dlsym(library_, name); }
+void* Extension::Symbol(const char* name) const {
+  return ::dlsym(library_, name);
+}
 
 // ---------------------------------------------------------------- registrations ----------
 
@@ -141,11 +148,21 @@ const Row* ByName(const std::vector<Row>& rows, const std::string& name) {
   return nullptr;
 }
 
-const MethodInfo* ClassInfo::Method(const std::string& n) const { return ByName(methods, n); }
-const PropertyInfo* ClassInfo::Property(const std::string& n) const { return ByName(properties, n); }
-const ClassInfo* Instance::Class(const std::string& name) const { return ByName(classes, name); }
-const ConstantInfo* Instance::Constant(const std::string& name) const { return ByName(constants, name); }
-const FunctionInfo* Instance::Function(const std::string& name) const { return ByName(functions, name); }
+const MethodInfo* ClassInfo::Method(const std::string& n) const {
+  return ByName(methods, n);
+}
+const PropertyInfo* ClassInfo::Property(const std::string& n) const {
+  return ByName(properties, n);
+}
+const ClassInfo* Instance::Class(const std::string& name) const {
+  return ByName(classes, name);
+}
+const ConstantInfo* Instance::Constant(const std::string& name) const {
+  return ByName(constants, name);
+}
+const FunctionInfo* Instance::Function(const std::string& name) const {
+  return ByName(functions, name);
+}
 const ClassInfo* Instance::ClassOf(const QsxObject* object) const {
   if (object == nullptr) return nullptr;
   for (const ClassInfo& c : classes)
@@ -175,7 +192,8 @@ uint32_t Instance::RegisterClassSlot(QsxInstance* self, const char* keptText,
   if (ids != nullptr && cls->classNumber < 16)
     info.id.assign(ids[cls->classNumber], ids[cls->classNumber] + 16);
   for (uint32_t i = 0; i < cls->propertyCount; ++i)
-    info.properties.push_back({cls->properties[i].name, cls->properties[i].id, cls->properties[i].type});
+    info.properties.push_back(
+        {cls->properties[i].name, cls->properties[i].id, cls->properties[i].type});
   for (uint32_t i = 0; i < cls->methodCount; ++i) {
     const QsxMethodRow& r = cls->methods[i];
     MethodInfo m;
@@ -312,7 +330,9 @@ Instance::Instance(const Extension& extension, std::string text)
   record_.host = this;
 }
 
-Instance::~Instance() { End(); }
+Instance::~Instance() {
+  End();
+}
 
 uint32_t Instance::Start() {
   if (extension_.Message(0, 8, 0) != 1) return QSX_NOT_ALLOWED;
@@ -343,7 +363,8 @@ uint32_t Instance::CreateById(const uint8_t id[16], std::vector<QsValue> args, Q
   return st;
 }
 
-uint32_t Instance::Create(const std::string& className, std::vector<QsValue> args, QsxObject** out) {
+uint32_t Instance::Create(const std::string& className, std::vector<QsValue> args,
+                          QsxObject** out) {
   *out = nullptr;
   const ClassInfo* c = Class(className);
   if (c == nullptr || c->id.size() != 16) return QSX_NO_OBJECT;
@@ -367,7 +388,8 @@ uint32_t Instance::Call(QsxObject* object, const std::string& method, std::vecto
 
 // Reads (code QSXC_GET) or writes a property by name: a declared one by its id, else one
 // the object looks up.
-uint32_t Instance::Property(uint32_t code, QsxObject* object, const std::string& name, QsValue* value) {
+uint32_t Instance::Property(uint32_t code, QsxObject* object, const std::string& name,
+                            QsValue* value) {
   const ClassInfo* c = ClassOf(object);
   if (c == nullptr) return QSX_NO_OBJECT;
   QsxCall call{};
@@ -403,8 +425,9 @@ uint32_t Instance::Walk(QsxObject* object, std::vector<std::pair<std::string, ui
     call.result = &name;
     st = Control(QSXC_WALK_STEP, call);
     if (st == QSX_OK && name.kind == QSV_STRING)
-      out->emplace_back(Narrow(std::u16string(reinterpret_cast<const char16_t*>(name.u.s), name.length)),
-                        call.member);
+      out->emplace_back(
+          Narrow(std::u16string(reinterpret_cast<const char16_t*>(name.u.s), name.length)),
+          call.member);
     Clear(name);
     if (st != QSX_OK) break;
   }

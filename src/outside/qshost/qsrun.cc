@@ -2,6 +2,8 @@
 // (or the one --extension names) in a process of its own. A syntax error runs nothing; a
 // script error stops the script; either prints the status and text on standard error and
 // exits 1.
+#include "qsrun.h"
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -9,7 +11,6 @@
 
 #include "flowcore.h"
 #include "platform.h"
-#include "qsrun.h"
 
 int main(int argc, char** argv) {
   std::string extension, file;
@@ -35,8 +36,10 @@ int main(int argc, char** argv) {
   TWPlatInit(argv[0]);
   uint32_t st = TWSystemInit();
   std::string why;
-  if (st == TWSUCCESS) st = qshost::RunText(text, extension, std::cout, &why);
-  else why = "the engine did not start";
+  if (st == TWSUCCESS)
+    st = qshost::RunText(text, extension, std::cout, &why);
+  else
+    why = "the engine did not start";
   std::cout.flush();
   TWSystemTerm();
   TWPlatTerm();

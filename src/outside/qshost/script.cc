@@ -37,7 +37,9 @@ struct Script {
   std::vector<Stmt> stmts;
 };
 
-void ScriptDeleter::operator()(Script* s) const { delete s; }
+void ScriptDeleter::operator()(Script* s) const {
+  delete s;
+}
 
 namespace {
 
@@ -73,10 +75,10 @@ class Lexer {
         ((c == '-' || c == '.') && pos_ + 1 < line_.size() &&
          std::isdigit(static_cast<unsigned char>(line_[pos_ + 1])))) {
       const size_t start = pos_++;
-      while (pos_ < line_.size() && (std::isalnum(static_cast<unsigned char>(line_[pos_])) ||
-                                     line_[pos_] == '.' ||
-                                     ((line_[pos_] == '-' || line_[pos_] == '+') &&
-                                      (line_[pos_ - 1] == 'e' || line_[pos_ - 1] == 'E'))))
+      while (pos_ < line_.size() &&
+             (std::isalnum(static_cast<unsigned char>(line_[pos_])) || line_[pos_] == '.' ||
+              ((line_[pos_] == '-' || line_[pos_] == '+') &&
+               (line_[pos_ - 1] == 'e' || line_[pos_ - 1] == 'E'))))
         ++pos_;
       t->kind = Token::kNumber;
       t->text = line_.substr(start, pos_ - start);
@@ -259,11 +261,16 @@ class Parser {
 
 const char* HostMeaning(uint32_t st) {
   switch (st) {
-    case QSX_EXISTS: return "already defined";
-    case QSX_NO_OBJECT: return "no such object";
-    case QSX_NO_METHOD: return "no such method";
-    case QSX_NOT_ALLOWED: return "not allowed";
-    default: return "host failure";
+    case QSX_EXISTS:
+      return "already defined";
+    case QSX_NO_OBJECT:
+      return "no such object";
+    case QSX_NO_METHOD:
+      return "no such method";
+    case QSX_NOT_ALLOWED:
+      return "not allowed";
+    default:
+      return "host failure";
   }
 }
 
@@ -285,8 +292,10 @@ class Runner {
       case Stmt::kAssign: {
         QsValue v{};
         st = Eval(s.value, &v, why);
-        if (st == QSX_OK) Assign(in_.Variable(s.target), v);
-        else in_.Clear(v);
+        if (st == QSX_OK)
+          Assign(in_.Variable(s.target), v);
+        else
+          in_.Clear(v);
         break;
       }
       case Stmt::kPropSet: {
@@ -346,9 +355,15 @@ class Runner {
 
   uint32_t Eval(const Term& t, QsValue* out, std::string* why) {
     switch (t.kind) {
-      case Term::kInt: *out = IntValue(t.i); return QSX_OK;
-      case Term::kDouble: *out = DoubleValue(t.d); return QSX_OK;
-      case Term::kString: *out = StringValue(t.s); return QSX_OK;
+      case Term::kInt:
+        *out = IntValue(t.i);
+        return QSX_OK;
+      case Term::kDouble:
+        *out = DoubleValue(t.d);
+        return QSX_OK;
+      case Term::kString:
+        *out = StringValue(t.s);
+        return QSX_OK;
       case Term::kName: {
         if (const QsValue* v = in_.FindVariable(t.name)) {
           while (v->kind == QSV_REF) v = v->u.ref;
@@ -360,7 +375,8 @@ class Runner {
         }
         return QSX_OK;
       }
-      case Term::kMember: return Member(t.name, t.member, t.args, t.parens, out, why);
+      case Term::kMember:
+        return Member(t.name, t.member, t.args, t.parens, out, why);
       case Term::kFunction: {
         if (in_.Function(t.name) == nullptr) {
           *why = t.name + ": no such function";
@@ -434,8 +450,8 @@ class Runner {
       if (st == QSX_OK) st = in_.Call(obj, member, args, out);
       for (QsValue& a : args)
         if (a.kind != QSV_REF) in_.Clear(a);
-    } else if (!terms.empty() || (call && c != nullptr && c->Property(member) == nullptr &&
-                                  c->classNumber > 3)) {
+    } else if (!terms.empty() ||
+               (call && c != nullptr && c->Property(member) == nullptr && c->classNumber > 3)) {
       st = QSX_NO_METHOD;
     } else {
       st = in_.Get(obj, member, out);
@@ -447,9 +463,12 @@ class Runner {
   std::string Text(const QsValue& v) {
     char buf[64];
     switch (v.kind) {
-      case QSV_INT: return std::to_string(v.u.i);
+      case QSV_INT:
+        return std::to_string(v.u.i);
       case QSV_DOUBLE:
-      case QSV_DATE: std::snprintf(buf, sizeof buf, "%.15g", v.u.d); return buf;
+      case QSV_DATE:
+        std::snprintf(buf, sizeof buf, "%.15g", v.u.d);
+        return buf;
       case QSV_CURRENCY: {
         const int64_t a = v.u.cy < 0 ? -v.u.cy : v.u.cy;
         std::snprintf(buf, sizeof buf, "%s%lld.%04lld", v.u.cy < 0 ? "-" : "",
@@ -462,7 +481,8 @@ class Runner {
         const ClassInfo* c = in_.ClassOf(v.u.obj);
         return "[" + (c != nullptr ? c->name : std::string("object")) + "]";
       }
-      default: return "";
+      default:
+        return "";
     }
   }
 
@@ -493,15 +513,16 @@ bool ParseScript(const std::string& text, ScriptPtr* out, std::string* error) {
   return true;
 }
 
-uint32_t RunScript(Instance& instance, const Script& script, std::ostream& out, std::string* error) {
+uint32_t RunScript(Instance& instance, const Script& script, std::ostream& out,
+                   std::string* error) {
   Runner runner(instance, out);
   instance.ClearError();
   for (const Stmt& s : script.stmts) {
     std::string why;
     const uint32_t st = runner.Run(s, &why);
     if (instance.raised) {
-      *error = "line " + std::to_string(s.line) + ": error " + std::to_string(instance.errorStatus) +
-               ": " + Narrow(instance.errorText);
+      *error = "line " + std::to_string(s.line) + ": error " +
+               std::to_string(instance.errorStatus) + ": " + Narrow(instance.errorText);
       return instance.errorStatus;
     }
     if (st != QSX_OK) {

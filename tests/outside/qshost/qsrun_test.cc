@@ -24,9 +24,9 @@ Outcome Qsrun(const std::string& script) {
   const std::string file = dir.path() + "script.qs";
   std::ofstream(file, std::ios::binary) << script;
   const std::string built = TW_BUILT_DIR;
-  twtest::ProcessResult r = twtest::RunProgram(
-      {built + "/qsrun", "--extension", built + "/scriptbind.so", file}, twtest::InheritedEnv(),
-      dir.path());
+  twtest::ProcessResult r =
+      twtest::RunProgram({built + "/qsrun", "--extension", built + "/scriptbind.so", file},
+                         twtest::InheritedEnv(), dir.path());
   return {r.exitCode, r.out, r.err};
 }
 
@@ -83,14 +83,16 @@ TEST(Qsrun, StopsWithStatusAndText) {
        "r = f.GetInt(5, v, n)\nPrint 2\n",
        "1\n", "line 4: error 12312:"},
       {"no error without RaiseExceptions",
-       "Set act = New TWActivity(0, \"\")\nact.RaiseExceptions = 0\nSet f = New TWField(TWTYPE_INT, 1)\n"
+       "Set act = New TWActivity(0, \"\")\nact.RaiseExceptions = 0\nSet f = New "
+       "TWField(TWTYPE_INT, 1)\n"
        "r = f.GetInt(5, v, n)\nPrint r\nx.Foo\n",
        "12312\n", "line 6: status 18:"},
-      {"an unknown method", "Set act = New TWActivity(0, \"\")\nact.Fly 1\n", "", "line 2: status 35"},
+      {"an unknown method", "Set act = New TWActivity(0, \"\")\nact.Fly 1\n", "",
+       "line 2: status 35"},
       {"an unknown class", "Set x = New TWNothing\n", "", "line 1: status 18"},
       {"a class before the activity", "Set f = New TWField(1, 1)\n", "", "line 1: status 18"},
-      {"a second activity",
-       "Set a = New TWActivity(0, \"\")\nSet b = New TWActivity(0, \"\")\n", "", "line 2: status 17"},
+      {"a second activity", "Set a = New TWActivity(0, \"\")\nSet b = New TWActivity(0, \"\")\n",
+       "", "line 2: status 17"},
       {"a wrong object",
        "Set act = New TWActivity(0, \"\")\nSet f = New TWField(1, 1)\nSet c = New TWCurrency\n"
        "f.Copy c\n",

@@ -16,8 +16,12 @@
 
 namespace qstest {
 
-inline std::string BuiltDir() { return TW_BUILT_DIR; }
-inline std::string ExtensionPath() { return BuiltDir() + "/scriptbind.so"; }
+inline std::string BuiltDir() {
+  return TW_BUILT_DIR;
+}
+inline std::string ExtensionPath() {
+  return BuiltDir() + "/scriptbind.so";
+}
 
 class ScriptFixture : public ::testing::Test {
  protected:
@@ -45,8 +49,9 @@ class ScriptFixture : public ::testing::Test {
     const uint32_t st = in_->Create(cls, args, &obj);
     Drop(args);
     EXPECT_EQ(st, QSX_OK) << cls;
-    if (obj != nullptr) in_->Store(in_->Variable(var.empty() ? cls + std::to_string(++made_) : var),
-                                   qshost::ObjectValue(obj));
+    if (obj != nullptr)
+      in_->Store(in_->Variable(var.empty() ? cls + std::to_string(++made_) : var),
+                 qshost::ObjectValue(obj));
     return obj;
   }
   // The instance's activity, raising script errors.
@@ -84,9 +89,10 @@ class ScriptFixture : public ::testing::Test {
   std::string GetText(QsxObject* obj, const std::string& name) {
     QsValue v{};
     EXPECT_EQ(in_->Get(obj, name, &v), QSX_OK) << name;
-    std::string s = v.kind == QSV_STRING
-                        ? qshost::Narrow(std::u16string(reinterpret_cast<const char16_t*>(v.u.s), v.length))
-                        : "";
+    std::string s =
+        v.kind == QSV_STRING
+            ? qshost::Narrow(std::u16string(reinterpret_cast<const char16_t*>(v.u.s), v.length))
+            : "";
     in_->Clear(v);
     return s;
   }

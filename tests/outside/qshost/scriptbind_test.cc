@@ -33,13 +33,13 @@ TEST_F(Scriptbind, MessagesAnswerByCode) {
     uintptr_t arg;
     intptr_t answer;
   } cases[] = {
-      {0, 8, 1},        {0, 7, 0},        {0, 0, 0},  {4, 1, entry}, {4, 2, control},
-      {4, 3, 1},        {4, 0, 1},        {5, 0, 1},  {6, 0, 8},     {7, 0, 1},
-      {7, 4, 5},        {7, 8, 9},        {7, 9, 1},  {7, 1000, 1},  {8, 0, -1},
-      {12, 0, -1},      {0xFFFF, 0, -1},  {3, 0, 0},
+      {0, 8, 1}, {0, 7, 0},    {0, 0, 0},  {4, 1, entry}, {4, 2, control}, {4, 3, 1},
+      {4, 0, 1}, {5, 0, 1},    {6, 0, 8},  {7, 0, 1},     {7, 4, 5},       {7, 8, 9},
+      {7, 9, 1}, {7, 1000, 1}, {8, 0, -1}, {12, 0, -1},   {0xFFFF, 0, -1}, {3, 0, 0},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ext.Message(c.message, c.arg, 0), c.answer) << "message " << c.message << " arg " << c.arg;
+    EXPECT_EQ(ext.Message(c.message, c.arg, 0), c.answer)
+        << "message " << c.message << " arg " << c.arg;
 
   QsxInstance record{};
   EXPECT_EQ(ext.Message(1, reinterpret_cast<uintptr_t>(&record), 0), 0);
@@ -89,8 +89,9 @@ TEST_F(Scriptbind, RegistersNineClassesFourFunctionsAndEveryConstant) {
   const qshost::MethodInfo* fetch = in_->Class("TWConnect")->Method("Fetch");
   ASSERT_NE(fetch, nullptr);
   EXPECT_EQ(fetch->id, 0x208u);
-  EXPECT_EQ(fetch->types, (std::vector<uint32_t>{QST_INT, QST_SELF, QST_OBJECT_OF(3),
-                                                 QST_INT | QST_BYVAL, QST_INT | QST_BYVAL, QST_INT}));
+  EXPECT_EQ(fetch->types,
+            (std::vector<uint32_t>{QST_INT, QST_SELF, QST_OBJECT_OF(3), QST_INT | QST_BYVAL,
+                                   QST_INT | QST_BYVAL, QST_INT}));
   EXPECT_EQ(fetch->argNames, (std::vector<std::string>{"twDestFieldlist", "twRecordIndex",
                                                        "twRecordCount", "twAffectedCount"}));
   EXPECT_EQ(in_->Class("TWActivity")->Method("GetPropertyInt")->argNames[0], "twProertyToken");
@@ -111,7 +112,8 @@ TEST_F(Scriptbind, RegistersNineClassesFourFunctionsAndEveryConstant) {
 
   ASSERT_EQ(in_->constants.size(), 432u);
   for (size_t i = 0; i < in_->constants.size(); ++i)
-    EXPECT_EQ(in_->constants[i].value.kind, i < 426 ? QSV_INT : QSV_DOUBLE) << in_->constants[i].name;
+    EXPECT_EQ(in_->constants[i].value.kind, i < 426 ? QSV_INT : QSV_DOUBLE)
+        << in_->constants[i].name;
   EXPECT_EQ(in_->constants.front().name, "TWNULLHANDLE");
   EXPECT_EQ(in_->Constant("TWFAIL_END_OF_DATA")->value.u.i, 12290);
   EXPECT_EQ(in_->Constant("TWSTREAMFMT_UNICODE")->value.u.i, 0xA0);
@@ -130,9 +132,9 @@ TEST_F(Scriptbind, RegistrationAnswers) {
   }
   struct Case {
     const char* what;
-    int failAt;       // the registration answered with status; 0 none
+    int failAt;  // the registration answered with status; 0 none
     uint32_t status;
-    uint32_t started; // what registration answers
+    uint32_t started;  // what registration answers
     size_t classes, functions, constants;
     bool module;
   } cases[] = {
@@ -300,8 +302,8 @@ class ScriptDates : public ScriptFixture {
   Parts Read() {
     EXPECT_EQ(CallInt(dt_, "GetParts", {IntValue(0), ObjectValue(parts_)}), 0);
     auto p = [&](const char* n) { return static_cast<int>(GetDouble(parts_, n)); };
-    return {p("twYear"), p("twMonth"), p("twDay"), p("twHour"), p("twMinute"), p("twSecond"),
-            p("twHundredth")};
+    return {p("twYear"),   p("twMonth"),  p("twDay"),      p("twHour"),
+            p("twMinute"), p("twSecond"), p("twHundredth")};
   }
   QsxObject* dt_ = nullptr;
   QsxObject* parts_ = nullptr;
@@ -395,7 +397,8 @@ TEST_F(Scriptbind, ErrorPath) {
   EXPECT_FALSE(in_->errorText.empty());
   EXPECT_EQ(Raised(), TWFAIL_RECORD_INDEX);
   // The end of data is never a script error; a value method never raises.
-  EXPECT_EQ(CallInt(act, "ListLink", {IntValue(TWLIST_NEXT), RefValue(&out), ObjectValue(New("TWStream"))}),
+  EXPECT_EQ(CallInt(act, "ListLink",
+                    {IntValue(TWLIST_NEXT), RefValue(&out), ObjectValue(New("TWStream"))}),
             static_cast<int32_t>(TWFAIL_LIST_SETUP));
   EXPECT_EQ(Raised(), TWFAIL_LIST_SETUP);
   QsxObject* empty = New("TWStream");
@@ -410,7 +413,8 @@ TEST_F(Scriptbind, ErrorPath) {
   const std::string longName(300, 'n');
   TWStream name{0, 0, TWSTREAMFMT_NATIVE, 300, const_cast<char*>(longName.data())};
   TWActivityLogEx(TWFAIL_TYPE_MISMATCH, 0, 0, 0, &name, nullptr, nullptr);
-  EXPECT_EQ(CallInt(f, "Copy", {ObjectValue(New("TWCurrency"))}), static_cast<int32_t>(TWFAIL_TYPE_MISMATCH));
+  EXPECT_EQ(CallInt(f, "Copy", {ObjectValue(New("TWCurrency"))}),
+            static_cast<int32_t>(TWFAIL_TYPE_MISMATCH));
   EXPECT_EQ(in_->errorStatus, TWFAIL_TYPE_MISMATCH);
   EXPECT_EQ(in_->errorText.size(), 255u);
   EXPECT_NE(qshost::Narrow(in_->errorText).find("nnnn"), std::string::npos);
@@ -420,8 +424,9 @@ TEST_F(Scriptbind, ErrorPath) {
   QsValue text{};
   EXPECT_EQ(in_->Call(act, "GetStatusAsQsString", {IntValue(TWFAIL_END_OF_DATA)}, &text), QSX_OK);
   ASSERT_EQ(text.kind, QSV_STRING);
-  EXPECT_EQ(qshost::Narrow(std::u16string(reinterpret_cast<const char16_t*>(text.u.s), text.length)),
-            "The last data value has been retrieved");
+  EXPECT_EQ(
+      qshost::Narrow(std::u16string(reinterpret_cast<const char16_t*>(text.u.s), text.length)),
+      "The last data value has been retrieved");
   EXPECT_EQ(in_->Call(act, "GetStatusAsQsString", {}, &text), QSX_OK);
   EXPECT_GT(text.length, 300u) << "a value, not an error text: not cut";
   in_->Clear(text);
@@ -499,7 +504,9 @@ TEST_F(Scriptbind, BorrowedFieldLetsGoWithItsList) {
     if (std::string(how) == "delete") {
       in_->Store(in_->Variable("TWFieldList" + std::to_string(made_ - 1)), QsValue{});
     } else if (std::string(how) == "merge") {
-      ASSERT_EQ(CallInt(list, "Merge", {ObjectValue(names), ObjectValue(list), IntValue(TWMERGEF_MAP_NAME)}), 0);
+      ASSERT_EQ(CallInt(list, "Merge",
+                        {ObjectValue(names), ObjectValue(list), IntValue(TWMERGEF_MAP_NAME)}),
+                0);
       EXPECT_EQ(CallInt(list, "GetCount"), 1);
     } else if (std::string(how) == "remove") {
       ASSERT_EQ(CallInt(list, "Remove", {IntValue(1)}), 0);
@@ -532,15 +539,19 @@ TEST_F(Scriptbind, MergeKeepsTheListOnFailure) {
   EXPECT_EQ(CallInt(list, "GetCount"), 2);
   EXPECT_EQ(GetText(list, "B"), "bee");
   // The list merged with itself as its own data.
-  EXPECT_EQ(CallInt(list, "Merge", {ObjectValue(names), ObjectValue(list),
-                                    IntValue(TWMERGEF_MAP_NAME | TWMERGEF_DATA_LOSS)}), 0);
+  EXPECT_EQ(CallInt(list, "Merge",
+                    {ObjectValue(names), ObjectValue(list),
+                     IntValue(TWMERGEF_MAP_NAME | TWMERGEF_DATA_LOSS)}),
+            0);
   EXPECT_EQ(Raised(), 0u);
   EXPECT_EQ(CallInt(list, "GetCount"), 1);
   EXPECT_EQ(GetText(list, "B"), "bee");
   // And as its own names.
   QsxObject* data = New("TWFieldList", {IntValue(1), IntValue(0)});
   ASSERT_EQ(CallInt(data, "Append", {StringValue(u"B"), IntValue(TWTYPE_TEXT), QsValue{}}), 0);
-  EXPECT_EQ(CallInt(list, "Merge", {ObjectValue(list), ObjectValue(data), IntValue(TWMERGEF_MAP_NAME)}), 0);
+  EXPECT_EQ(
+      CallInt(list, "Merge", {ObjectValue(list), ObjectValue(data), IntValue(TWMERGEF_MAP_NAME)}),
+      0);
   EXPECT_EQ(Raised(), 0u);
   EXPECT_EQ(CallInt(list, "GetRecordCount"), 1);
 }
@@ -559,7 +570,9 @@ TEST_F(Scriptbind, DestinationVariables) {
       {"GetField", {IntValue(1), IntValue(0), RefValue(cy), QsValue{}}, TWFAIL_INVALID_FIELD},
       {"Lookup", {StringValue(u"A"), RefValue(cy), QsValue{}}, TWFAIL_INVALID_FIELD},
       {"GetField", {IntValue(1), IntValue(0), IntValue(4), QsValue{}}, TWFAIL_INVALID_FIELD},
-      {"MergeVirtual", {ObjectValue(list), ObjectValue(list), IntValue(0), IntValue(0), RefValue(cy)}, TWFAIL_INVALID_FIELDLIST},
+      {"MergeVirtual",
+       {ObjectValue(list), ObjectValue(list), IntValue(0), IntValue(0), RefValue(cy)},
+       TWFAIL_INVALID_FIELDLIST},
   };
   for (Case& c : cases) {
     EXPECT_EQ(CallInt(list, c.method, c.args), static_cast<int32_t>(c.status)) << c.method;
@@ -573,7 +586,10 @@ TEST_F(Scriptbind, DestinationVariables) {
   EXPECT_EQ(CallInt(f->u.obj, "GetValueCount"), 1);
   // An empty variable receives a new list for the virtual fields.
   QsValue* virt = in_->Variable("virt");
-  EXPECT_EQ(CallInt(list, "MergeVirtual", {ObjectValue(list), ObjectValue(list), IntValue(0), IntValue(0), RefValue(virt)}), 0);
+  EXPECT_EQ(
+      CallInt(list, "MergeVirtual",
+              {ObjectValue(list), ObjectValue(list), IntValue(0), IntValue(0), RefValue(virt)}),
+      0);
   ASSERT_EQ(virt->kind, QSV_OBJECT);
   EXPECT_EQ(in_->ClassOf(virt->u.obj)->name, "TWFieldList");
 }
@@ -610,7 +626,8 @@ TEST_F(Scriptbind, FieldListPropertiesByFieldName) {
 
 TEST_F(Scriptbind, ConnectionAndActivityPropertiesByName) {
   QsxObject* act = Activity();
-  QsxObject* con = New("TWConnect", {IntValue(static_cast<int32_t>(TWTOKENF_EXTERN)), StringValue(u"flatrec")});
+  QsxObject* con =
+      New("TWConnect", {IntValue(static_cast<int32_t>(TWTOKENF_EXTERN)), StringValue(u"flatrec")});
   ASSERT_EQ(Raised(), 0u) << "flatrec.twx is built beside the extension";
   std::vector<std::pair<std::string, uint32_t>> walked;
   EXPECT_EQ(in_->Walk(con, &walked), QSX_NOT_ALLOWED);
@@ -626,13 +643,16 @@ TEST_F(Scriptbind, ConnectionAndActivityPropertiesByName) {
 
   // An activity's added property.
   QsValue token{};
-  ASSERT_EQ(CallInt(act, "AddProperty", {StringValue(u"Colour"), IntValue(TWPROPSTORE_DYNAMIC), RefValue(&token)}), 0);
+  ASSERT_EQ(CallInt(act, "AddProperty",
+                    {StringValue(u"Colour"), IntValue(TWPROPSTORE_DYNAMIC), RefValue(&token)}),
+            0);
   EXPECT_EQ(Put(act, "colour", StringValue(u"blue")), QSX_OK);
   EXPECT_EQ(GetText(act, "Colour"), "blue");
   walked.clear();
   EXPECT_EQ(in_->Walk(act, &walked), QSX_NOT_ALLOWED);
   ASSERT_FALSE(walked.empty());
-  EXPECT_EQ(walked.back(), (std::pair<std::string, uint32_t>{"Colour", static_cast<uint32_t>(token.u.i)}));
+  EXPECT_EQ(walked.back(),
+            (std::pair<std::string, uint32_t>{"Colour", static_cast<uint32_t>(token.u.i)}));
   EXPECT_EQ(in_->Get(act, "Nothing", &v), QSX_NO_OBJECT);
 }
 

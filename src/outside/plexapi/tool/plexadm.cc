@@ -404,6 +404,10 @@ int ViewsCmd(const std::vector<std::string>& in) {
   return 0;
 }
 
+const char* AgentKindName(uint32_t kind) {
+  return kind == GVAGENT_SELECTS ? "selects" : kind == GVAGENT_SCRIPT ? "script" : "acts";
+}
+
 int AgentsCmd(const std::vector<std::string>& in) {
   if (in.size() != 1) return Complain("agents DB");
   Db db;
@@ -413,7 +417,7 @@ int AgentsCmd(const std::vector<std::string>& in) {
     plexa::AgentSpec spec;
     if (int rc = Check(plexa::ReadAgentSpec(db.db(), e.id, spec), e.name)) return rc;
     std::cout << e.id << "\t" << e.name << "\t"
-              << (spec.kind == GVAGENT_SELECTS ? "selects" : spec.kind == GVAGENT_SCRIPT ? "script" : "acts") << "\n  select "
+              << AgentKindName(spec.kind) << "\n  select "
               << spec.selection << "\n  action " << spec.action << "\n";
   }
   return 0;
@@ -648,7 +652,8 @@ int AgentCmd(const std::vector<std::string>& in) {
     GVNOTEID id = 0;
     return Check(plexa::CreateAgent(db.db(), spec, id), in[2]);
   }
-  if (in.size() != 3 || in[0] != "run") return Complain("agent run DB NAME | agent script DB NAME FILE");
+  if (in.size() != 3 || in[0] != "run")
+    return Complain("agent run DB NAME | agent script DB NAME FILE");
   Db db;
   if (db.Open(in[1])) return 1;
   GVNOTEID agent = GVAgentLocateByName(db.handle, in[2].c_str());
@@ -779,7 +784,7 @@ int DumpDesignCmd(const std::vector<std::string>& in) {
     plexa::AgentSpec spec;
     if (int rc = Check(plexa::ReadAgentSpec(d, e.id, spec), e.name)) return rc;
     agents.push_back({{"name", spec.name},
-                      {"kind", spec.kind == GVAGENT_SELECTS ? "selects" : spec.kind == GVAGENT_SCRIPT ? "script" : "acts"},
+                      {"kind", AgentKindName(spec.kind)},
                       {"selection", spec.selection},
                       {"action", spec.action}});
   }

@@ -32,7 +32,8 @@ class Extension {
   // Loads the library at path, or the one the registry names when path is empty. Answers
   // 0, or TWFAIL_UNAVAILABLE with *error saying why (no registry value, not loadable, an
   // export missing, a version the host does not know).
-  [[nodiscard]] static uint32_t Load(const std::string& path, std::unique_ptr<Extension>* out, std::string* error);
+  [[nodiscard]] static uint32_t Load(const std::string& path, std::unique_ptr<Extension>* out,
+                                     std::string* error);
   ~Extension();
   Extension(const Extension&) = delete;
   Extension& operator=(const Extension&) = delete;
@@ -119,7 +120,7 @@ class Instance {
   // (1 for the first); the default answers 0, or QSX_EXISTS for a name registered before.
   std::function<uint32_t(int)> answer;
 
-  std::vector<ClassInfo> classes;       // in the order registered
+  std::vector<ClassInfo> classes;  // in the order registered
   std::vector<FunctionInfo> functions;
   std::vector<ConstantInfo> constants;
   int registrations = 0;
@@ -131,17 +132,20 @@ class Instance {
   // Class control with the record given; the instance record is this instance's.
   [[nodiscard]] uint32_t Control(uint32_t code, QsxCall& call);
   // Creates an object of the class (QSXC_CREATE) into *out (null when none was made).
-  [[nodiscard]] uint32_t Create(const std::string& className, std::vector<QsValue> args, QsxObject** out);
-  [[nodiscard]] uint32_t CreateById(const uint8_t id[16], std::vector<QsValue> args, QsxObject** out);
+  [[nodiscard]] uint32_t Create(const std::string& className, std::vector<QsValue> args,
+                                QsxObject** out);
+  [[nodiscard]] uint32_t CreateById(const uint8_t id[16], std::vector<QsValue> args,
+                                    QsxObject** out);
   // Calls a method by name; result receives its answer.
-  [[nodiscard]] uint32_t Call(QsxObject* object, const std::string& method, std::vector<QsValue> args,
-                QsValue* result);
+  [[nodiscard]] uint32_t Call(QsxObject* object, const std::string& method,
+                              std::vector<QsValue> args, QsValue* result);
   // Reads or writes a property by name: a declared one, else a dynamic one by look-up.
   [[nodiscard]] uint32_t Get(QsxObject* object, const std::string& name, QsValue* out);
   [[nodiscard]] uint32_t Set(QsxObject* object, const std::string& name, const QsValue& value);
   // Walks the dynamic properties: each name and id; answers the status that ended the walk
   // (QSX_NOT_ALLOWED after the last), or the failure of the begin.
-  [[nodiscard]] uint32_t Walk(QsxObject* object, std::vector<std::pair<std::string, uint32_t>>* out);
+  [[nodiscard]] uint32_t Walk(QsxObject* object,
+                              std::vector<std::pair<std::string, uint32_t>>* out);
   uint32_t Release(QsxObject* object);
   // Calls a registered script function.
   [[nodiscard]] uint32_t CallFunction(const std::string& name, const QsValue& arg, QsValue* result);

@@ -29,13 +29,14 @@ using ScriptPtr = std::unique_ptr<Script, ScriptDeleter>;
 // Runs a parsed script in a started instance; Print writes to out. A script error (raised
 // by the extension) or a failed class control stops it: answers the status (the raised one,
 // or the host's code) with *error "line N: ..." and the text; 0 when every line ran.
-[[nodiscard]] uint32_t RunScript(Instance& instance, const Script& script, std::ostream& out, std::string* error);
+[[nodiscard]] uint32_t RunScript(Instance& instance, const Script& script, std::ostream& out,
+                                 std::string* error);
 
 // Parse, load the extension (path, or the registry's when empty), start an instance, run,
 // end the instance. Answers 0 or the failing status (TWFAIL_PROGRAM for a syntax error or an
 // extension that cannot be started) with *error describing it.
-[[nodiscard]] uint32_t RunText(const std::string& text, const std::string& extensionPath, std::ostream& out,
-                 std::string* error);
+[[nodiscard]] uint32_t RunText(const std::string& text, const std::string& extensionPath,
+                               std::ostream& out, std::string* error);
 
 }  // namespace qshost
 

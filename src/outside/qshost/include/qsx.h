@@ -24,9 +24,9 @@ extern "C" {
 
 /* The host's status codes answered by QSXClassControl and the registration slots. */
 #define QSX_OK 0u
-#define QSX_EXISTS 17u     /* already defined */
-#define QSX_NO_OBJECT 18u  /* no object, no such class or property, no memory */
-#define QSX_NO_METHOD 35u  /* no such method */
+#define QSX_EXISTS 17u      /* already defined */
+#define QSX_NO_OBJECT 18u   /* no object, no such class or property, no memory */
+#define QSX_NO_METHOD 35u   /* no such method */
 #define QSX_NOT_ALLOWED 57u /* not allowed; a walk past its end */
 
 /* Class-control codes. */
@@ -49,9 +49,9 @@ extern "C" {
 #define QST_DOUBLE 0x4u
 #define QST_CURRENCY 0x5u
 #define QST_STRING 0x6u
-#define QST_BYVAL 0x800u    /* without it an argument is a variable the call may write */
+#define QST_BYVAL 0x800u /* without it an argument is a variable the call may write */
 #define QST_OPTIONAL 0x80u
-#define QST_OBJECT 0x8209u  /* low half; the class number in the high half */
+#define QST_OBJECT 0x8209u /* low half; the class number in the high half */
 #define QST_OBJECT_OF(cls) ((((uint32_t)(cls)) << 16) | QST_OBJECT)
 #define QST_SELF QST_OBJECT_OF(0xFFFFu)
 #define QST_NEW_FLAG 0x100000u /* count word of a constructor */
@@ -105,9 +105,9 @@ typedef struct QsxPropertyRow {
 typedef struct QsxMethodRow {
   const char* name;
   uint32_t id;
-  const uint32_t* types;         /* the result, the object itself, then each argument */
-  const char* const* argNames;   /* one per argument */
-  uint32_t count;                /* low half: entries after the result; QST_NEW_FLAG for New */
+  const uint32_t* types;       /* the result, the object itself, then each argument */
+  const char* const* argNames; /* one per argument */
+  uint32_t count;              /* low half: entries after the result; QST_NEW_FLAG for New */
   uint32_t reference;
 } QsxMethodRow;
 
@@ -135,8 +135,8 @@ typedef struct QsxInstance QsxInstance;
 /* The instance record of one script instance. Words 0 and 1 are the extension's to read
  * and write as the messages say; the slots are the host's. */
 struct QsxInstance {
-  const char* text;   /* the text message 11 keeps */
-  uintptr_t version;  /* written by message 1 */
+  const char* text;  /* the text message 11 keeps */
+  uintptr_t version; /* written by message 1 */
   uint32_t (*registerClass)(QsxInstance* self, const char* keptText, const char* controlName,
                             const QsxClassId* ids, const QsxClassDescriptor* cls);
   uint32_t (*registerFunction)(QsxInstance* self, uint32_t index, const char* keptText,
@@ -156,9 +156,9 @@ typedef struct QsxCall {
   uint32_t member;        /* the method or property id; look-up and walk steps answer it */
   uint32_t argCount;
   QsValue* args;
-  QsValue* result;        /* a method's result, a property's value (read or written) */
-  const uint16_t* name;   /* look-up: the property name, zero-ended */
-  uint32_t declaredType;  /* look-up and walk steps answer it; get and set pass it back */
+  QsValue* result;       /* a method's result, a property's value (read or written) */
+  const uint16_t* name;  /* look-up: the property name, zero-ended */
+  uint32_t declaredType; /* look-up and walk steps answer it; get and set pass it back */
 } QsxCall;
 
 typedef struct QsxEntryRecord {
