@@ -572,9 +572,9 @@ uint32_t Take(Ctx& c, const QsxCall* call, int n, uint8_t kind) {
 }  // namespace
 
 const QsxClassDescriptor* Descriptor(uint16_t cls) {
-  static const Descriptors* all = new Descriptors();  // lives as long as the library
+  static const Descriptors all;  // built at the first registration, gone with the library
   if (cls < 1 || cls > kClassCount) return nullptr;
-  return &all->classes[cls].descriptor;
+  return &all.classes[cls].descriptor;
 }
 
 uint32_t CallMethod(ScriptObject* object, QsxCall* call) {
