@@ -133,6 +133,7 @@ TEST(StatusCheck, NamesTheLineAndTheReason) {
 TEST(StatusCheck, OtherStatusSpacesAreNotScanned) {
   EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/plexapi/value.cc"));
   EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/nordex/nordex.h"));
+  EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/qshost/include/qsx.h"));
   EXPECT_FALSE(tw::statusscan::OtherStatusSpace("/x/src/outside/flowcore/connect.cc"));
 }
 

@@ -1,6 +1,9 @@
 // Running agents: a selecting agent narrows an index to what its selection takes; an acting
-// agent runs its action (FIELD assignments) on each such document and stores it. The run is
-// recorded in the agent's design (time and count).
+// agent runs its action (FIELD assignments) on each such document and stores it; a scripted
+// agent runs its body through the script host. The run is recorded in the agent's design
+// (time and count).
+#include <dlfcn.h>
+
 #include <string>
 #include <vector>
 
@@ -22,11 +25,36 @@ uint32_t RecordRun(Database& db, GVNOTEID agent, uint32_t count) {
   return txn.Commit();
 }
 
+// The script host is loaded only when a scripted agent runs: it lies beside this library
+// and brings the engine with it, which the document store itself does not need.
+uint32_t RunScript(const std::string& body) {
+  using RunFn = uint32_t (*)(const char*, size_t, char*, size_t);
+  static RunFn run = [] {
+    Dl_info self{};
+    std::string dir;
+    if (::dladdr(reinterpret_cast<void*>(&ExecuteAgent), &self) != 0 && self.dli_fname != nullptr) {
+      dir = self.dli_fname;
+      dir.erase(dir.find_last_of('/') + 1);
+    }
+    void* host = ::dlopen((dir + "libqshost.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+    return host != nullptr ? reinterpret_cast<RunFn>(::dlsym(host, "QsRunAgent")) : nullptr;
+  }();
+  if (run == nullptr) return Fail(GVERR_NOT_SUPPORTED, "the script host cannot be loaded");
+  char why[GV_ERROR_TEXT_SIZE] = {};
+  const uint32_t st = run(body.data(), body.size(), why, sizeof why);
+  return st == 0 ? 0 : Fail(GVERR_AGENT_SCRIPT, why, st);
+}
+
 }  // namespace
 
 uint32_t ExecuteAgent(Database& db, GVNOTEID agent, GVINDEX index) {
   AgentSpec spec;
   if (uint32_t st = ReadAgentSpec(db, agent, spec)) return st;
+  if (spec.kind == GVAGENT_SCRIPT) {
+    const uint32_t st = RunScript(spec.action);
+    if (uint32_t rec = RecordRun(db, agent, 0)) return st != 0 ? st : rec;
+    return st;
+  }
   Index* ix = nullptr;
   if (index != 0) {
     ix = FindIndex(index);

@@ -728,10 +728,12 @@ uint32_t CreateAgent(Database& db, const AgentSpec& spec, GVNOTEID& out) {
   if (spec.name.empty() || spec.name.size() > kMaxDesignName ||
       spec.name.find('\0') != std::string::npos)
     return Fail(GVERR_INVALID_ARGUMENT, "agent name of 1 to 127 bytes");
-  if (spec.kind > GVAGENT_SELECTS) return Fail(GVERR_INVALID_ARGUMENT, "agent kind");
+  if (spec.kind > GVAGENT_SCRIPT) return Fail(GVERR_INVALID_ARGUMENT, "agent kind");
+  // A scripted agent's action is its script, which the script host parses when it runs.
   FormulaPtr check;
   if (uint32_t st = CompileNamed(spec.selection, "agent selection", check)) return st;
-  if (uint32_t st = CompileNamed(spec.action, "agent action", check)) return st;
+  if (spec.kind != GVAGENT_SCRIPT)
+    if (uint32_t st = CompileNamed(spec.action, "agent action", check)) return st;
   DesignChange change{db};
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;

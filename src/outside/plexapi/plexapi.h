@@ -81,6 +81,7 @@ extern "C" {
 #define GVERR_ITEM_KIND 0x80000A02u /* the value cannot be given in the kind asked */
 #define GVERR_NO_ATTACHMENT 0x80000B01u
 #define GVERR_NO_AGENT 0x80000C01u
+#define GVERR_AGENT_SCRIPT 0x80000C02u /* a scripted agent's script failed (GVErrorFetch) */
 #define GVERR_COMPOSITE 0x80000D01u /* malformed rich-text records */
 #define GVERR_MAIL 0x80000E01u      /* no recipient, or the mail spool failed */
 #define GVERR_NO_VALUE 0x80000F01u  /* the item holds no value of the kind asked */
@@ -503,6 +504,7 @@ GV_API uint32_t GVColumnGetCount(GVDB db, GVNOTEID view);
 
 #define GVAGENT_ACTS 1u    /* runs its action over the documents it selects */
 #define GVAGENT_SELECTS 2u /* leaves the documents it selects in the index */
+#define GVAGENT_SCRIPT 3u  /* runs its body, a qsrun script, through the script host */
 typedef struct GVAgentInfo {
   uint32_t kind; /* GVAGENT_* */
   uint32_t flags;
@@ -517,7 +519,9 @@ GV_API uint32_t GVAgentList(GVDB db, uint32_t position, GVDesignEntry* entry);
 GV_API uint32_t GVAgentFetch(GVDB db, GVNOTEID agent, GVAgentInfo* info);
 /* Runs the agent over the documents of index (0: every document its selection takes); its
  * action's changes are stored. A GVAGENT_SELECTS agent narrows index to what it selected.
- * flags and reserved 0. */
+ * A GVAGENT_SCRIPT agent runs its body in this process with the registered script
+ * extension, inside the process's current activity when there is one; a script that fails
+ * answers GVERR_AGENT_SCRIPT (its status as the error's info). flags and reserved 0. */
 GV_API uint32_t GVAgentExecute(GVDB db, GVNOTEID agent, GVINDEX index, uint32_t flags,
                                uint32_t reserved);
 GV_API uint32_t GVAgentCopy(GVDB source, GVNOTEID agent, GVDB target, GVNOTEID* copy,

@@ -223,6 +223,8 @@ class Builder {
       spec.kind = GVAGENT_ACTS;
     else if (kind == "selects")
       spec.kind = GVAGENT_SELECTS;
+    else if (kind == "script")
+      spec.kind = GVAGENT_SCRIPT;
     else
       return Bad(at, "unknown kind \"" + kind + "\"");
     GVNOTEID id = 0;

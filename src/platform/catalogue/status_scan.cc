@@ -611,7 +611,7 @@ std::vector<Hit> Scan(std::string_view source, const std::set<uint32_t>& ids) {
 }
 
 bool OtherStatusSpace(std::string_view path) {
-  for (std::string_view dir : {"outside/plexapi/", "outside/nordex/"})
+  for (std::string_view dir : {"outside/plexapi/", "outside/nordex/", "outside/qshost/"})
     if (path.find(dir) != std::string_view::npos) return true;
   return false;
 }

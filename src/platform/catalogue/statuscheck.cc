@@ -27,8 +27,9 @@
 //   - comparisons whose other side holds sizeof, offsetof, alignof or a size name;
 //   - hex literals with a single bit set (flags such as 0x1000); comments and strings.
 // Other status spaces are not scanned: the Plexa stand-in (src/outside/plexapi/, GVERR_*
-// statuses with the top bit set) and the Ordex core stand-in (src/outside/nordex/, 16-bit
-// NXERR_* statuses such as 0x0101) number their own failures.
+// statuses with the top bit set), the Ordex core stand-in (src/outside/nordex/, 16-bit
+// NXERR_* statuses such as 0x0101) and the script host stand-in (src/outside/qshost/, host
+// codes such as 18 and class-control codes 257 to 279) number their own.
 #include <fstream>
 #include <iostream>
 #include <sstream>

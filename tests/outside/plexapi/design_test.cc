@@ -395,7 +395,8 @@ TEST_F(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
                "columns": [{"title": "Name", "formula": "Name", "sort": "ascending"},
                            {"formula": "Enabled"}]},
               {"name": "(Info)", "responses": true, "columns": [{"formula": "Subject"}]}],
-    "agents": [{"name": "(Check)", "kind": "acts", "selection": "SELECT 1", "action": ""}],
+    "agents": [{"name": "(Check)", "kind": "acts", "selection": "SELECT 1", "action": ""},
+               {"name": "(Script)", "kind": "script", "action": "Print 1 ' not a formula"}],
     "documents": [{"class": "info", "items": [{"name": "Subject", "type": "text",
                                                "value": "About"},
                                               {"name": "Seen", "type": "timelist",
@@ -420,6 +421,9 @@ TEST_F(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
   EXPECT_EQ(info.itemType, GVTYPE_NUMBER_LIST);
   EXPECT_EQ(info.listFlags, GVFIELD_MULTIVALUE);
   EXPECT_NE(GVAgentLocateByName(t, "(Check)"), 0u);
+  GVAgentInfo agent{};
+  ASSERT_EQ(GVAgentFetch(t, GVAgentLocateByName(t, "(Script)"), &agent), 0u);
+  EXPECT_EQ(agent.kind, GVAGENT_SCRIPT);
   // The template's own documents are indexed; its information notes are searched by class.
   GVINDEX ix = 0;
   ASSERT_EQ(GVIndexOpen(t, &ix), 0u);

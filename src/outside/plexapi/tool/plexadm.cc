@@ -52,7 +52,7 @@ constexpr const char* kUsage =
     "  put DB NOTEID ITEM TYPE VALUE\n"
     "  delete-item DB NOTEID ITEM\n"
     "  delete-doc DB NOTEID\n"
-    "  agent run DB NAME | reindex DB [VIEW] | check DB\n"
+    "  agent run DB NAME | agent script DB NAME FILE | reindex DB [VIEW] | check DB\n"
     "  export DB [--form F] [--classes MASK]\n"
     "  import DB < FILE\n"
     "DB names a database as \"[server!!]file\"; TYPE is number, text, time, textlist,\n"
@@ -404,6 +404,10 @@ int ViewsCmd(const std::vector<std::string>& in) {
   return 0;
 }
 
+const char* AgentKindName(uint32_t kind) {
+  return kind == GVAGENT_SELECTS ? "selects" : kind == GVAGENT_SCRIPT ? "script" : "acts";
+}
+
 int AgentsCmd(const std::vector<std::string>& in) {
   if (in.size() != 1) return Complain("agents DB");
   Db db;
@@ -413,7 +417,7 @@ int AgentsCmd(const std::vector<std::string>& in) {
     plexa::AgentSpec spec;
     if (int rc = Check(plexa::ReadAgentSpec(db.db(), e.id, spec), e.name)) return rc;
     std::cout << e.id << "\t" << e.name << "\t"
-              << (spec.kind == GVAGENT_SELECTS ? "selects" : "acts") << "\n  select "
+              << AgentKindName(spec.kind) << "\n  select "
               << spec.selection << "\n  action " << spec.action << "\n";
   }
   return 0;
@@ -635,7 +639,21 @@ int DeleteDocCmd(const std::vector<std::string>& in) {
 }
 
 int AgentCmd(const std::vector<std::string>& in) {
-  if (in.size() != 3 || in[0] != "run") return Complain("agent run DB NAME");
+  if (in.size() == 4 && in[0] == "script") {
+    // A scripted agent whose body is the qsrun text of FILE.
+    std::ifstream file(in[3], std::ios::binary);
+    if (!file) return Complain("cannot read " + in[3]);
+    plexa::AgentSpec spec;
+    spec.name = in[2];
+    spec.kind = GVAGENT_SCRIPT;
+    spec.action.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    Db db;
+    if (db.Open(in[1])) return 1;
+    GVNOTEID id = 0;
+    return Check(plexa::CreateAgent(db.db(), spec, id), in[2]);
+  }
+  if (in.size() != 3 || in[0] != "run")
+    return Complain("agent run DB NAME | agent script DB NAME FILE");
   Db db;
   if (db.Open(in[1])) return 1;
   GVNOTEID agent = GVAgentLocateByName(db.handle, in[2].c_str());
@@ -766,7 +784,7 @@ int DumpDesignCmd(const std::vector<std::string>& in) {
     plexa::AgentSpec spec;
     if (int rc = Check(plexa::ReadAgentSpec(d, e.id, spec), e.name)) return rc;
     agents.push_back({{"name", spec.name},
-                      {"kind", spec.kind == GVAGENT_SELECTS ? "selects" : "acts"},
+                      {"kind", AgentKindName(spec.kind)},
                       {"selection", spec.selection},
                       {"action", spec.action}});
   }

@@ -1,0 +1,1104 @@
+// The script objects: construction and destruction of each class's engine value, the
+// properties, the dynamic properties of activities, connections and field lists, the error
+// path, the module objects and the conversion of script dates.
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "scriptbind.h"
+
+namespace scriptbind {
+
+// ---------------------------------------------------------------- host values ------------
+
+const QsValue* Deref(const QsValue* v) {
+  for (int hops = 0; v != nullptr && v->kind == QSV_REF && hops < 8; ++hops) v = v->u.ref;
+  return v != nullptr && v->kind == QSV_REF ? nullptr : v;
+}
+
+namespace {
+
+bool DoubleToInt(double d, int32_t* out) {
+  if (!std::isfinite(d)) return false;
+  d = std::nearbyint(d);
+  if (d < -2147483648.0 || d > 2147483647.0) return false;
+  *out = static_cast<int32_t>(d);
+  return true;
+}
+
+TWStream TextView(const QsValue* v) {
+  TWStream s{};
+  s.format = kTextFormat;
+  s.length = v->length * 2;
+  s.data = const_cast<uint16_t*>(v->u.s);
+  return s;
+}
+
+std::u16string Units(const uint16_t* s, size_t n) {
+  return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+}
+
+}  // namespace
+
+ScriptObject* ObjectOf(const QsValue* v) {
+  v = Deref(v);
+  if (v == nullptr || v->kind != QSV_OBJECT || v->u.obj == nullptr) return nullptr;
+  return static_cast<ScriptObject*>(v->u.obj);
+}
+
+bool ToInt(const QsValue* v, int32_t* out) {
+  v = Deref(v);
+  if (v == nullptr) return false;
+  switch (v->kind) {
+    case QSV_EMPTY:
+      *out = 0;
+      return true;
+    case QSV_INT:
+      *out = v->u.i;
+      return true;
+    case QSV_DOUBLE:
+    case QSV_DATE:
+      return DoubleToInt(v->u.d, out);
+    case QSV_CURRENCY:
+      return DoubleToInt(static_cast<double>(v->u.cy) / 10000.0, out);
+    case QSV_STRING: {
+      TWStream s = TextView(v);
+      return TWIntFromStream(out, &s) == TWSUCCESS;
+    }
+    default:
+      return false;
+  }
+}
+
+bool ToDouble(const QsValue* v, double* out) {
+  v = Deref(v);
+  if (v == nullptr) return false;
+  switch (v->kind) {
+    case QSV_EMPTY:
+      *out = 0;
+      return true;
+    case QSV_INT:
+      *out = v->u.i;
+      return true;
+    case QSV_DOUBLE:
+    case QSV_DATE:
+      *out = v->u.d;
+      return true;
+    case QSV_CURRENCY:
+      *out = static_cast<double>(v->u.cy) / 10000.0;
+      return true;
+    case QSV_STRING: {
+      TWStream s = TextView(v);
+      return TWFloatFromStream(out, &s) == TWSUCCESS;
+    }
+    default:
+      return false;
+  }
+}
+
+bool ToText(const QsValue* v, TWStream* out) {
+  v = Deref(v);
+  if (v == nullptr) return false;
+  if (v->kind == QSV_STRING) {
+    *out = TextView(v);
+    return true;
+  }
+  ScriptObject* o = ObjectOf(v);
+  if (o == nullptr || o->cls() != kStream) return false;
+  *out = static_cast<StreamObject*>(o)->value;
+  out->flags &= 0x00FFFFFFu;
+  return true;
+}
+
+std::u16string StreamText(const TWStream& s) {
+  if (s.length == 0 || s.data == nullptr) return {};
+  TWStream wide{};
+  std::u16string out;
+  if (TWStreamDataConvert(&wide, &s, 0, kTextFormat, nullptr, nullptr) == TWSUCCESS)
+    out = Units(static_cast<const uint16_t*>(wide.data), wide.length / 2);
+  TWStreamDataFree(&wide);
+  return out;
+}
+
+// ---------------------------------------------------------------- script dates -----------
+
+namespace {
+
+constexpr int64_t kFirstDay = -693593;     // 1 January 1
+constexpr int64_t kLastDay = 2958465;      // 31 December 9999
+constexpr int64_t kEpochJulian = 2415019;  // 30 December 1899
+
+}  // namespace
+
+uint32_t ScriptDateToDatetime(double date, TWDatetime* out) {
+  // Outside years 1 to 9999 (or not a number) a date has no engine form.
+  if (!std::isfinite(date) || date <= static_cast<double>(kFirstDay - 1) ||
+      date >= static_cast<double>(kLastDay + 1))
+    return TWFAIL_INVALID_DATETIME;
+  const double whole = std::trunc(date);
+  // The fraction counts the time of day forward from the day's start also before the epoch.
+  int64_t day = static_cast<int64_t>(whole);
+  int64_t seconds = std::llround(std::fabs(date - whole) * 86400.0);
+  if (seconds >= 86400) {  // rounded up to the next midnight
+    seconds -= 86400;
+    day += date < 0 ? -1 : 1;
+  }
+  if (day < kFirstDay || day > kLastDay) return TWFAIL_INVALID_DATETIME;
+  TWDatetime now{};
+  TWDatetimeParts p{};
+  if (uint32_t st = TWDatetimeSetCurrent(&now)) return st;
+  if (uint32_t st = TWDatetimeGetParts(&now, TWPARTSF_NULL_ZERO, &p)) return st;
+  TWDatetime onDay{};
+  TWDatetimeParts d{};
+  if (uint32_t st = TWDatetimeSetJulian(&onDay, static_cast<uint32_t>(day + kEpochJulian)))
+    return st;
+  if (uint32_t st = TWDatetimeGetParts(&onDay, TWPARTSF_NULL_ZERO, &d)) return st;
+  p.year = d.year;
+  p.month = d.month;
+  p.day = d.day;
+  p.hour = static_cast<int32_t>(seconds / 3600);
+  p.minute = static_cast<int32_t>(seconds % 3600 / 60);
+  p.second = static_cast<int32_t>(seconds % 60);
+  p.hundredth = 0;
+  return TWDatetimeSetParts(out, &p, 0);
+}
+
+uint32_t DatetimeToScriptDate(const TWDatetime& value, double* out) {
+  TWDatetimeParts p{};
+  if (uint32_t st = TWDatetimeGetParts(&value, TWPARTSF_NULL_ZERO, &p)) return st;
+  // A value without a date is a time of day on the epoch's day.
+  const uint32_t julian = TWDatetimeGetJulian(&value);
+  const int64_t day = julian == TWDTNULL_DATE ? 0 : static_cast<int64_t>(julian) - kEpochJulian;
+  const double time = (p.hour * 3600.0 + p.minute * 60.0 + p.second) / 86400.0;
+  // Before the epoch the fraction was written without its sign: read it back the same way.
+  *out = static_cast<double>(day) + (day < 0 ? -time : time);
+  return TWSUCCESS;
+}
+
+// ---------------------------------------------------------------- objects -------------
+
+namespace {
+
+uint32_t QueryObject(QsxObject* self, const uint8_t iid[16], QsxObject** out) {
+  if (out == nullptr) return QSX_NO_OBJECT;
+  *out = nullptr;
+  if (self == nullptr || iid == nullptr || std::memcmp(iid, kInterfaceId, 16) != 0)
+    return QSX_NO_OBJECT;
+  ++static_cast<ScriptObject*>(self)->refs;
+  *out = self;
+  return QSX_OK;
+}
+uint32_t AddRefObject(QsxObject* self) {
+  if (self == nullptr) return 0;
+  return static_cast<uint32_t>(++static_cast<ScriptObject*>(self)->refs);
+}
+uint32_t ReleaseObject(QsxObject* self) {
+  if (self == nullptr) return 0;
+  auto* o = static_cast<ScriptObject*>(self);
+  if (--o->refs > 0) return static_cast<uint32_t>(o->refs);
+  o->refs = 0;
+  DeleteObject(o);
+  return 0;
+}
+
+}  // namespace
+
+const QsxObjectTable kObjectTable = {QueryObject, AddRefObject, ReleaseObject};
+
+ScriptObject::ScriptObject(Module* module, QsxInstance* instance, uint16_t cls)
+    : module_(module), instance_(instance) {
+  table = &kObjectTable;
+  classNumber = cls;
+  if (instance != nullptr) version = static_cast<uint32_t>(instance->version);
+}
+
+ScriptObject::~ScriptObject() = default;
+
+uint32_t ScriptObject::Get(uint32_t, QsValue*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::Set(uint32_t, const QsValue*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::Lookup(const std::u16string&, uint32_t*, uint32_t*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkBegin() {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkStep(QsValue*, uint32_t*) {
+  return QSX_NO_OBJECT;
+}
+uint32_t ScriptObject::WalkEnd() {
+  return QSX_NO_OBJECT;
+}
+
+uint32_t ScriptObject::Fail(uint32_t status) const {
+  if (status == TWSUCCESS || module_ == nullptr) return status;
+  const ActivityObject* act = module_->activity();
+  if (act == nullptr || act->raiseExceptions == 0 || status == TWFAIL_END_OF_DATA) return status;
+  TWStream text{};
+  TWActivityGetStatusStream(status, &text);
+  std::u16string t = StreamText(text);
+  TWStreamDataFree(&text);
+  // The host's error text holds 255 units and the terminator.
+  if (t.size() > 255) t.resize(255);
+  if (instance_ != nullptr && instance_->raise != nullptr)
+    instance_->raise(instance_, status, reinterpret_cast<const uint16_t*>(t.c_str()));
+  return status;
+}
+
+uint32_t ScriptObject::Store(QsValue* variable, const QsValue& value) const {
+  if (variable == nullptr) return QSX_OK;
+  if (instance_ == nullptr || instance_->store == nullptr) return QSX_NO_OBJECT;
+  return instance_->store(instance_, variable, &value);
+}
+uint32_t ScriptObject::StoreInt(QsValue* variable, int32_t v) const {
+  QsValue value{};
+  value.kind = QSV_INT;
+  value.u.i = v;
+  return Store(variable, value);
+}
+uint32_t ScriptObject::StoreDouble(QsValue* variable, double v) const {
+  QsValue value{};
+  value.kind = QSV_DOUBLE;
+  value.u.d = v;
+  return Store(variable, value);
+}
+uint32_t ScriptObject::StoreString(QsValue* variable, const std::u16string& s) const {
+  QsValue value{};
+  value.kind = QSV_STRING;
+  value.length = static_cast<uint32_t>(s.size());
+  value.u.s = reinterpret_cast<const uint16_t*>(s.c_str());
+  return Store(variable, value);
+}
+
+namespace {
+
+QsValue DoubleValue(double d, uint32_t kind = QSV_DOUBLE) {
+  QsValue v{};
+  v.kind = kind;
+  v.u.d = d;
+  return v;
+}
+
+// A number read through the double or the integer property.
+uint32_t StoreNumber(const ScriptObject& o, QsValue* out, double d, bool whole) {
+  if (!whole) return o.StoreDouble(out, d), TWSUCCESS;
+  int32_t i = 0;
+  const QsValue dv = DoubleValue(d);
+  if (!ToInt(&dv, &i)) return TWFAIL_OVERFLOW;
+  return o.StoreInt(out, i), TWSUCCESS;
+}
+
+// Text that a conversion writes into a stream, read as a string.
+template <class ToStream>
+uint32_t StoreConverted(const ScriptObject& o, QsValue* out, ToStream to) {
+  TWStream text{};
+  const uint32_t st = to(&text);
+  if (st == TWSUCCESS) o.StoreString(out, StreamText(text));
+  TWStreamDataFree(&text);
+  return st;
+}
+
+// Writes a string value into a text stream of format 0xA0.
+uint32_t SetText(TWStream* stream, const QsValue* in) {
+  TWStream text{};
+  if (!ToText(in, &text)) return TWFAIL_TYPE_MISMATCH;
+  TWStream wide{};
+  uint32_t st = TWStreamDataConvert(&wide, &text, 0, kTextFormat, nullptr, nullptr);
+  if (st == TWSUCCESS) st = TWStreamDataSet(stream, kTextFormat, wide.data, wide.length);
+  TWStreamDataFree(&wide);
+  return st;
+}
+
+// Reading and writing a property through a one-value text field, as the dynamic properties
+// of activities and connections do.
+template <class GetFn>
+uint32_t DynamicGet(const ScriptObject& o, GetFn get, QsValue* out) {
+  TWFIELD field = TWNULLHANDLE;
+  uint32_t st = TWFieldAlloc(&field, TWTYPE_TEXT, 1);
+  if (st == TWSUCCESS) st = get(field);
+  TWStream text{};
+  if (st == TWSUCCESS) st = TWFieldGetStream(field, 1, kTextFormat, &text, nullptr);
+  if (st == TWSUCCESS) o.StoreString(out, StreamText(text));
+  TWStreamDataFree(&text);
+  TWFieldFree(field);
+  o.Fail(st);
+  return QSX_OK;
+}
+
+template <class SetFn>
+uint32_t DynamicSet(const ScriptObject& o, SetFn set, const QsValue* in) {
+  TWFIELD field = TWNULLHANDLE;
+  uint32_t st = TWFieldAlloc(&field, TWTYPE_TEXT, 1);
+  TWStream text{};
+  if (st == TWSUCCESS)
+    st = ToText(in, &text) ? TWFieldSetStream(field, 1, &text) : TWFAIL_TYPE_MISMATCH;
+  if (st == TWSUCCESS) st = set(field);
+  TWFieldFree(field);
+  o.Fail(st);
+  return QSX_OK;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TWActivity --------------
+
+uint32_t ActivityObject::Construct(int32_t flags, const TWStream* name) {
+  std::u16string text = name != nullptr ? StreamText(*name) : std::u16string();
+  const uint32_t st = TWActivityAlloc(static_cast<uint32_t>(flags),
+                                      text.empty() ? nullptr : text.c_str(), kTextFormat);
+  held = st == TWSUCCESS;
+  keptText = text.substr(0, 1);
+  // Inside a running activity the script works on that one; it holds nothing and never
+  // ends it.
+  return st == TWFAIL_UNAVAILABLE ? TWSUCCESS : st;
+}
+
+ActivityObject::~ActivityObject() {
+  if (held) TWActivityFree();
+}
+
+uint32_t ActivityObject::Get(uint32_t id, QsValue* out) {
+  if (id == kStoredProperty) return StoreInt(out, raiseExceptions ? -1 : 0);
+  return GetToken(id, out);
+}
+
+uint32_t ActivityObject::GetToken(uint32_t token, QsValue* out) {
+  return DynamicGet(
+      *this, [token](TWFIELD f) { return TWActivityGetProperty(token, f); }, out);
+}
+
+uint32_t ActivityObject::SetToken(uint32_t token, const QsValue* in) {
+  return DynamicSet(
+      *this, [token](TWFIELD f) { return TWActivitySetProperty(token, f); }, in);
+}
+
+uint32_t ActivityObject::Set(uint32_t id, const QsValue* in) {
+  if (id == kStoredProperty) {
+    int32_t v = 0;
+    if (!ToInt(in, &v)) {
+      Fail(TWFAIL_TYPE_MISMATCH);
+      return QSX_OK;
+    }
+    raiseExceptions = v != 0 ? 1 : 0;
+    return QSX_OK;
+  }
+  return SetToken(id, in);
+}
+
+uint32_t ActivityObject::List(uint32_t direction, uint32_t* token, TWStream* name) {
+  return TWActivityListProperty(direction, token, nullptr, nullptr, name);
+}
+
+// ---------------------------------------------------------------- TWConnect ---------------
+
+ConnectObject::~ConnectObject() {
+  if (handle != TWNULLHANDLE) {
+    TWConnectDisconnect(handle);
+    TWConnectFree(handle);
+  }
+}
+
+uint32_t ConnectObject::Get(uint32_t id, QsValue* out) {
+  TWCONNECT h = handle;
+  return DynamicGet(
+      *this, [h, id](TWFIELD f) { return TWConnectGetProperty(h, id, f); }, out);
+}
+uint32_t ConnectObject::Set(uint32_t id, const QsValue* in) {
+  TWCONNECT h = handle;
+  return DynamicSet(
+      *this, [h, id](TWFIELD f) { return TWConnectSetProperty(h, id, f); }, in);
+}
+uint32_t ConnectObject::List(uint32_t direction, uint32_t* token, TWStream* name) {
+  return TWConnectListProperty(handle, direction, token, nullptr, nullptr, name);
+}
+
+// ---------------------------------------------------------------- listed properties -------
+
+uint32_t ListedObject::Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) {
+  TWStream asked{};
+  asked.flags = TWSTREAMF_NO_CASE;
+  asked.format = kTextFormat;
+  asked.length = static_cast<uint32_t>(name.size() * 2);
+  asked.data = const_cast<char16_t*>(name.data());
+  TWStream listed{};
+  uint32_t found = QSX_NO_OBJECT;
+  uint32_t token = 0;
+  for (uint32_t dir = TWLIST_FIRST; List(dir, &token, &listed) == TWSUCCESS; dir = TWLIST_NEXT) {
+    int32_t cmp = 1;
+    if (TWStreamDataCompare(&listed, &asked, &cmp) == TWSUCCESS && cmp == 0) {
+      *id = token;
+      *type = QST_STRING;
+      found = QSX_OK;
+      break;
+    }
+  }
+  TWStreamDataFree(&listed);
+  return found;
+}
+
+uint32_t ListedObject::WalkBegin() {
+  walking_ = true;
+  first_ = true;
+  return QSX_OK;
+}
+
+uint32_t ListedObject::WalkStep(QsValue* name, uint32_t* id) {
+  if (!walking_) return QSX_NOT_ALLOWED;
+  TWStream listed{};
+  uint32_t token = 0;
+  const uint32_t st = List(first_ ? TWLIST_FIRST : TWLIST_NEXT, &token, &listed);
+  first_ = false;
+  if (st == TWSUCCESS) {
+    StoreString(name, StreamText(listed));
+    *id = token;
+  }
+  TWStreamDataFree(&listed);
+  return st == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
+}
+
+uint32_t ListedObject::WalkEnd() {
+  walking_ = false;
+  return QSX_OK;
+}
+
+// ---------------------------------------------------------------- TWFieldList -------------
+
+FieldListObject::~FieldListObject() {
+  Release();
+}
+
+void FieldListObject::Release() {
+  for (FieldObject* f : borrowers) {
+    f->handle = TWNULLHANDLE;
+    f->held = false;
+    f->lender = nullptr;
+  }
+  borrowers.clear();
+  if (handle != TWNULLHANDLE) TWFieldlistFree(handle);
+  handle = TWNULLHANDLE;
+  held = false;
+}
+
+void FieldListObject::Adopt(TWFIELDLIST list) {
+  Release();
+  handle = list;
+  held = list != TWNULLHANDLE;
+  valueIndex = 1;
+}
+
+void FieldListObject::Lend(FieldObject* field) {
+  if (field->lender == this) return;
+  if (field->lender != nullptr) field->Drop();
+  field->lender = this;
+  field->held = true;
+  borrowers.push_back(field);
+}
+
+uint32_t FieldListObject::Get(uint32_t id, QsValue* out) {
+  if (id == kStoredProperty) return StoreInt(out, valueIndex);
+  TWFIELD field = TWNULLHANDLE;
+  uint32_t st = held ? TWFieldlistGetField(handle, id, kTextFormat, &field, nullptr)
+                     : TWFAIL_INVALID_FIELDLIST;
+  TWStream text{};
+  if (st == TWSUCCESS)
+    st = TWFieldGetStream(field, static_cast<uint32_t>(valueIndex), kTextFormat, &text, nullptr);
+  if (st == TWSUCCESS) StoreString(out, StreamText(text));
+  TWStreamDataFree(&text);
+  Fail(st);
+  return QSX_OK;
+}
+
+uint32_t FieldListObject::Set(uint32_t id, const QsValue* in) {
+  uint32_t st = TWSUCCESS;
+  if (id == kStoredProperty) {
+    int32_t v = 0;
+    if (!ToInt(in, &v))
+      st = TWFAIL_TYPE_MISMATCH;
+    else if (v < 1 || static_cast<uint32_t>(v) > TWFieldlistGetRecordCount(handle))
+      st = TWFAIL_INVALID_INDEX;
+    else
+      valueIndex = v;
+    Fail(st);
+    return QSX_OK;
+  }
+  TWFIELD field = TWNULLHANDLE;
+  st = held ? TWFieldlistGetField(handle, id, kTextFormat, &field, nullptr)
+            : TWFAIL_INVALID_FIELDLIST;
+  TWStream text{};
+  if (st == TWSUCCESS) st = ToText(in, &text) ? TWSUCCESS : TWFAIL_TYPE_MISMATCH;
+  if (st == TWSUCCESS) st = TWFieldSetStream(field, static_cast<uint32_t>(valueIndex), &text);
+  Fail(st);
+  return QSX_OK;
+}
+
+uint32_t FieldListObject::Lookup(const std::u16string& name, uint32_t* id, uint32_t* type) {
+  if (!held) return QSX_NO_OBJECT;
+  TWStream asked{};
+  asked.format = kTextFormat;
+  asked.length = static_cast<uint32_t>(name.size() * 2);
+  asked.data = const_cast<char16_t*>(name.data());
+  uint32_t index = 0;
+  if (TWFieldlistLookup(handle, &asked, nullptr, &index) != TWSUCCESS) return QSX_NO_OBJECT;
+  *id = index;
+  *type = QST_STRING;
+  return QSX_OK;
+}
+
+uint32_t FieldListObject::WalkBegin() {
+  return held && TWFieldlistListSetup(handle, kTextFormat) == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
+}
+uint32_t FieldListObject::WalkStep(QsValue* name, uint32_t* id) {
+  if (!held) return QSX_NOT_ALLOWED;
+  TWStream listed{};
+  uint32_t index = 0;
+  const uint32_t st = TWFieldlistList(handle, nullptr, &index, nullptr, nullptr, &listed);
+  if (st == TWSUCCESS) {
+    StoreString(name, StreamText(listed));
+    *id = index;
+  }
+  TWStreamDataFree(&listed);
+  return st == TWSUCCESS ? QSX_OK : QSX_NOT_ALLOWED;
+}
+uint32_t FieldListObject::WalkEnd() {
+  return QSX_OK;
+}
+
+// ---------------------------------------------------------------- TWField -----------------
+
+FieldObject::~FieldObject() {
+  Drop();
+}
+
+void FieldObject::Drop() {
+  if (lender != nullptr) {
+    auto& b = lender->borrowers;
+    for (size_t i = 0; i < b.size(); ++i)
+      if (b[i] == this) {
+        b.erase(b.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    lender = nullptr;
+  }
+  if (!borrowed && handle != TWNULLHANDLE) TWFieldFree(handle);
+  handle = TWNULLHANDLE;
+  borrowed = true;
+  held = false;
+}
+
+uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
+  if (id == Prop(kField, 5)) return StoreInt(out, valueIndex);
+  if (!held) {
+    Fail(TWFAIL_INVALID_FIELD);
+    return QSX_OK;
+  }
+  const uint32_t at = static_cast<uint32_t>(valueIndex);
+  uint32_t st = TWSUCCESS;
+  switch (id) {
+    case Prop(kField, 0): {
+      TWCurrency cy{};
+      st = TWFieldGetCurrency(handle, at, &cy, nullptr);
+      QsValue v{};
+      v.kind = QSV_CURRENCY;
+      v.u.cy = cy.value;
+      if (st == TWSUCCESS) Store(out, v);
+      break;
+    }
+    case Prop(kField, 1): {
+      TWDatetime dt{};
+      double d = 0;
+      st = TWFieldGetDatetime(handle, at, &dt, nullptr);
+      if (st == TWSUCCESS) st = DatetimeToScriptDate(dt, &d);
+      if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
+      break;
+    }
+    case Prop(kField, 2): {
+      double d = 0;
+      st = TWFieldGetFloat(handle, at, &d, nullptr);
+      if (st == TWSUCCESS) StoreDouble(out, d);
+      break;
+    }
+    case Prop(kField, 3): {
+      int32_t i = 0;
+      st = TWFieldGetInt(handle, at, &i, nullptr);
+      if (st == TWSUCCESS) StoreInt(out, i);
+      break;
+    }
+    case Prop(kField, 4):
+      st = StoreConverted(*this, out, [this, at](TWStream* t) {
+        return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
+      });
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
+  if (id < Prop(kField, 0) || id > Prop(kField, 5)) return QSX_NO_OBJECT;
+  if (!held) {
+    Fail(TWFAIL_INVALID_FIELD);
+    return QSX_OK;
+  }
+  const uint32_t at = static_cast<uint32_t>(valueIndex);
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  int32_t i = 0;
+  const QsValue* v = Deref(in);
+  switch (id) {
+    case Prop(kField, 0):
+      if (v != nullptr && v->kind == QSV_CURRENCY) {
+        TWCurrency cy{v->u.cy};
+        st = TWFieldSetCurrency(handle, at, &cy);
+      } else if (ToDouble(in, &d)) {
+        TWCurrency cy{};
+        st = TWCurrencyFromFloat(&cy, &d);
+        if (st == TWSUCCESS) st = TWFieldSetCurrency(handle, at, &cy);
+      }
+      break;
+    case Prop(kField, 1):
+      if (ToDouble(in, &d)) {
+        TWDatetime dt{};
+        st = ScriptDateToDatetime(d, &dt);
+        if (st == TWSUCCESS) st = TWFieldSetDatetime(handle, at, &dt);
+      }
+      break;
+    case Prop(kField, 2):
+      if (ToDouble(in, &d)) st = TWFieldSetFloat(handle, at, &d);
+      break;
+    case Prop(kField, 3):
+      if (ToInt(in, &i)) st = TWFieldSetInt(handle, at, &i);
+      break;
+    case Prop(kField, 4): {
+      TWStream text{};
+      if (ToText(in, &text)) st = TWFieldSetStream(handle, at, &text);
+      break;
+    }
+    case Prop(kField, 5):
+      if (ToInt(in, &i))
+        st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle)
+                 ? TWSUCCESS
+                 : TWFAIL_INVALID_INDEX;
+      if (st == TWSUCCESS) valueIndex = i;
+      break;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+// ---------------------------------------------------------------- value classes -----------
+
+StreamObject::StreamObject(Module* m, QsxInstance* in) : ScriptObject(m, in, kStream) {
+  TWStreamClear(&value);
+  held = true;
+}
+StreamObject::~StreamObject() {
+  TWStreamDataFree(&value);
+}
+
+uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
+  uint32_t st = TWSUCCESS;
+  switch (id) {
+    case Prop(kStream, 0): {
+      TWCurrency cy{};
+      st = TWCurrencyFromStream(&cy, &value);
+      QsValue v{};
+      v.kind = QSV_CURRENCY;
+      v.u.cy = cy.value;
+      if (st == TWSUCCESS) Store(out, v);
+      break;
+    }
+    case Prop(kStream, 1): {
+      TWDatetime dt{};
+      double d = 0;
+      st = TWDatetimeFromStream(&dt, &value);
+      if (st == TWSUCCESS) st = DatetimeToScriptDate(dt, &d);
+      if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
+      break;
+    }
+    case Prop(kStream, 2): {
+      double d = 0;
+      st = TWFloatFromStream(&d, &value);
+      if (st == TWSUCCESS) StoreDouble(out, d);
+      break;
+    }
+    case Prop(kStream, 3): {
+      int32_t i = 0;
+      st = TWIntFromStream(&i, &value);
+      if (st == TWSUCCESS) StoreInt(out, i);
+      break;
+    }
+    case Prop(kStream, 4):
+      StoreString(out, StreamText(value));
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  int32_t i = 0;
+  switch (id) {
+    case Prop(kStream, 0):
+    case Prop(kStream, 2):
+      if (ToDouble(in, &d)) {
+        if (id == Prop(kStream, 2)) {
+          st = TWStreamFromFloat(&value, &d, kTextFormat);
+        } else {
+          const QsValue* v = Deref(in);
+          TWCurrency cy{};
+          st = v != nullptr && v->kind == QSV_CURRENCY ? (cy.value = v->u.cy, TWSUCCESS)
+                                                       : TWCurrencyFromFloat(&cy, &d);
+          if (st == TWSUCCESS) st = TWStreamFromCurrency(&value, &cy, kTextFormat);
+        }
+      }
+      break;
+    case Prop(kStream, 1):
+      if (ToDouble(in, &d)) {
+        TWDatetime dt{};
+        st = ScriptDateToDatetime(d, &dt);
+        if (st == TWSUCCESS) st = TWStreamFromDatetime(&value, &dt, kTextFormat);
+      }
+      break;
+    case Prop(kStream, 3):
+      if (ToInt(in, &i)) st = TWStreamFromInt(&value, &i, kTextFormat);
+      break;
+    case Prop(kStream, 4):
+      st = SetText(&value, in);
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
+  uint32_t st = TWSUCCESS;
+  double d = 0;
+  switch (id) {
+    case Prop(kCurrency, 0): {
+      QsValue v{};
+      v.kind = QSV_CURRENCY;
+      v.u.cy = value.value;
+      Store(out, v);
+      break;
+    }
+    case Prop(kCurrency, 1):
+    case Prop(kCurrency, 2):
+      st = TWFloatFromCurrency(&d, &value);
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kCurrency, 2));
+      break;
+    case Prop(kCurrency, 3):
+      st = StoreConverted(
+          *this, out, [this](TWStream* t) { return TWStreamFromCurrency(t, &value, kTextFormat); });
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  const QsValue* v = Deref(in);
+  switch (id) {
+    case Prop(kCurrency, 0):
+      if (v != nullptr && v->kind == QSV_CURRENCY) {
+        value.value = v->u.cy;
+        st = TWSUCCESS;
+        break;
+      }
+      [[fallthrough]];
+    case Prop(kCurrency, 1):
+    case Prop(kCurrency, 2):
+      if (ToDouble(in, &d)) st = TWCurrencyFromFloat(&value, &d);
+      break;
+    case Prop(kCurrency, 3): {
+      TWStream text{};
+      if (ToText(in, &text)) st = TWCurrencyFromStream(&value, &text);
+      break;
+    }
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
+  uint32_t st = TWSUCCESS;
+  double d = 0;
+  switch (id) {
+    case Prop(kNumeric, 0):
+    case Prop(kNumeric, 1):
+      st = TWFloatFromNumeric(&d, &value);
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kNumeric, 0));
+      break;
+    case Prop(kNumeric, 2):
+      st = StoreConverted(
+          *this, out, [this](TWStream* t) { return TWStreamFromNumeric(t, &value, kTextFormat); });
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  switch (id) {
+    case Prop(kNumeric, 0):
+    case Prop(kNumeric, 1):
+      if (ToDouble(in, &d)) st = TWNumericFromFloat(&value, &d);
+      break;
+    case Prop(kNumeric, 2): {
+      TWStream text{};
+      if (ToText(in, &text)) st = TWNumericFromStream(&value, &text);
+      break;
+    }
+    default:
+      return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
+  uint32_t st = TWSUCCESS;
+  if (id == Prop(kDatetime, 0)) {
+    double d = 0;
+    st = DatetimeToScriptDate(value, &d);
+    if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
+  } else if (id == Prop(kDatetime, 1)) {
+    st = StoreConverted(
+        *this, out, [this](TWStream* t) { return TWStreamFromDatetime(t, &value, kTextFormat); });
+  } else {
+    return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <>
+uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
+  uint32_t st = TWFAIL_INVALID_DATETIME;
+  if (id == Prop(kDatetime, 0)) {
+    double d = 0;
+    TWDatetime dt{};
+    if (ToDouble(in, &d)) st = ScriptDateToDatetime(d, &dt);
+    if (st == TWSUCCESS) value = dt;
+  } else if (id == Prop(kDatetime, 1)) {
+    TWStream text{};
+    st = ToText(in, &text) ? TWDatetimeFromStream(&value, &text) : TWFAIL_TYPE_MISMATCH;
+  } else {
+    return QSX_NO_OBJECT;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+namespace {
+int32_t* Part(TWDatetimeParts& p, uint32_t id) {
+  switch (id) {
+    case Prop(kDatetimeParts, 0):
+      return &p.day;
+    case Prop(kDatetimeParts, 1):
+      return &p.daylight;
+    case Prop(kDatetimeParts, 2):
+      return &p.hour;
+    case Prop(kDatetimeParts, 3):
+      return &p.hundredth;
+    case Prop(kDatetimeParts, 4):
+      return &p.minute;
+    case Prop(kDatetimeParts, 5):
+      return &p.month;
+    case Prop(kDatetimeParts, 6):
+      return &p.second;
+    case Prop(kDatetimeParts, 7):
+      return &p.weekday;
+    case Prop(kDatetimeParts, 8):
+      return &p.year;
+    case Prop(kDatetimeParts, 9):
+      return &p.zone;
+    default:
+      return nullptr;
+  }
+}
+}  // namespace
+
+template <>
+uint32_t PartsObject::Get(uint32_t id, QsValue* out) {
+  int32_t* p = Part(value, id);
+  return p != nullptr ? StoreInt(out, *p) : QSX_NO_OBJECT;
+}
+template <>
+uint32_t PartsObject::Set(uint32_t id, const QsValue* in) {
+  int32_t* p = Part(value, id);
+  if (p == nullptr) return QSX_NO_OBJECT;
+  if (!ToInt(in, p)) Fail(TWFAIL_TYPE_MISMATCH);
+  return QSX_OK;
+}
+
+// ---------------------------------------------------------------- modules ---------------
+
+namespace {
+std::mutex gChainMutex;
+Module* gChain = nullptr;
+}  // namespace
+
+Module::Module(QsxInstance* instance, const std::u16string& text)
+    : ScriptObject(this, instance, kModule) {
+  keptText = text.substr(0, 1);
+  held = true;
+  std::lock_guard<std::mutex> lock(gChainMutex);
+  chainNext = gChain;
+  gChain = this;
+}
+
+Module::~Module() {
+  // Fields and views before the lists they show, lists before the connections, the
+  // activity last of all.
+  for (int cls = kClassCount; cls >= 1; --cls)
+    while (heads[cls] != nullptr) DeleteObject(heads[cls]);
+  std::lock_guard<std::mutex> lock(gChainMutex);
+  for (Module** at = &gChain; *at != nullptr; at = &(*at)->chainNext)
+    if (*at == this) {
+      *at = chainNext;
+      break;
+    }
+}
+
+void Module::Link(ScriptObject* object) {
+  ScriptObject*& head = heads[object->cls()];
+  object->next = head;
+  object->prev = nullptr;
+  if (head != nullptr) head->prev = object;
+  head = object;
+}
+
+void Module::Unlink(ScriptObject* object) {
+  if (object->prev != nullptr)
+    object->prev->next = object->next;
+  else
+    heads[object->cls()] = object->next;
+  if (object->next != nullptr) object->next->prev = object->prev;
+  object->next = object->prev = nullptr;
+}
+
+Module* FindModule(QsxInstance* instance) {
+  std::lock_guard<std::mutex> lock(gChainMutex);
+  for (Module* m = gChain; m != nullptr; m = m->chainNext)
+    if (m->instance() == instance) return m;
+  return nullptr;
+}
+
+ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls) {
+  ScriptObject* o = nullptr;
+  switch (cls) {
+    case kActivity:
+      o = new ActivityObject(module, instance);
+      break;
+    case kConnect:
+      o = new ConnectObject(module, instance);
+      break;
+    case kFieldList:
+      o = new FieldListObject(module, instance);
+      break;
+    case kField:
+      o = new FieldObject(module, instance);
+      break;
+    case kStream:
+      o = new StreamObject(module, instance);
+      break;
+    case kCurrency:
+      o = new CurrencyObject(module, instance);
+      break;
+    case kNumeric:
+      o = new NumericObject(module, instance);
+      break;
+    case kDatetime:
+      o = new DatetimeObject(module, instance);
+      break;
+    case kDatetimeParts:
+      o = new PartsObject(module, instance);
+      break;
+    default:
+      return nullptr;
+  }
+  module->Link(o);
+  return o;
+}
+
+void DeleteObject(ScriptObject* object) {
+  if (object->cls() == kModule) {
+    delete static_cast<Module*>(object);
+    return;
+  }
+  object->module()->Unlink(object);
+  delete object;
+}
+
+uint32_t CreateObject(Module* module, QsxInstance* instance, uint16_t cls, QsxCall* call,
+                      ScriptObject** out) {
+  int32_t i0 = 0, i1 = 0;
+  TWStream text{};
+  bool hasText = false;
+  const uint32_t args = ConstructArgs(cls, call, &i0, &i1, &text, &hasText);
+  ScriptObject* o = NewObject(module, instance, cls);
+  if (o == nullptr) return QSX_NO_OBJECT;
+  uint32_t st = args;
+  if (st == TWSUCCESS) {
+    switch (cls) {
+      case kActivity:
+        st = static_cast<ActivityObject*>(o)->Construct(i0, hasText ? &text : nullptr);
+        break;
+      case kConnect: {
+        auto* c = static_cast<ConnectObject*>(o);
+        st = TWConnectAlloc(&c->handle, static_cast<uint32_t>(i0), hasText ? &text : nullptr);
+        c->held = st == TWSUCCESS;
+        break;
+      }
+      case kFieldList: {
+        auto* l = static_cast<FieldListObject*>(o);
+        st = TWFieldlistAlloc(&l->handle, static_cast<uint32_t>(i0), static_cast<uint32_t>(i1));
+        l->held = st == TWSUCCESS;
+        break;
+      }
+      case kField:
+        // Without values the field starts empty, to be given one of a list's fields.
+        if (i1 > 0) {
+          auto* f = static_cast<FieldObject*>(o);
+          st = TWFieldAlloc(&f->handle, static_cast<uint32_t>(i0), static_cast<uint32_t>(i1));
+          f->held = st == TWSUCCESS;
+          f->borrowed = !f->held;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  *out = o;
+  o->Fail(st);
+  return QSX_OK;
+}
+
+}  // namespace scriptbind
