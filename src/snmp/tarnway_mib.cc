@@ -310,7 +310,10 @@ int32_t TarnwayMib::ServerStateObject(uint32_t kind, std::string* value) {
       if (v == 1) {
         int64_t now = Now();
         if (started_ && now - startedAt_ < kStartMicros) return kNoError;
-        if (start_() != 0) return kGenErr;
+        if (uint32_t st = start_(); st != 0) {
+          log_.Message(0, st);
+          return kGenErr;
+        }
         started_ = true;
         startedAt_ = now;
       } else {
