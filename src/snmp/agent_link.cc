@@ -96,6 +96,12 @@ int AgentLink::SendTrap(const Message& trap) {
   if (!connected()) return kLinkDown;
   std::string frame;
   if (trap.type != kMsgTrap || EncodeMessage(trap, &frame) != 0) return kLinkTrapFull;
+  // The log's view of the trap: codes and values separated by "!", texts cut to 60.
+  std::string text = std::to_string(trap.generic) + "!" + std::to_string(trap.specific) + "!";
+  for (const TrapBinding& b : trap.bindings)
+    text += (b.type == kTypeText ? b.text.substr(0, 60) : std::to_string(b.integer)) + "!";
+  if (text.size() > 255) text.resize(255);
+  log_.Line(1, "Sending SNMP trap: \"%.58s\"\n", text.c_str());
   if (pipe_->Send(frame) < 0) {
     Lost();
     return kLinkDown;

@@ -52,12 +52,10 @@ class ServerStarter {
 int main(int argc, char** argv) {
   using namespace tw::snmp;
   AgentLog log(DebugLevelFromArgs(argc, argv));
-  if (uint32_t st = TWPlatInit(argv[0]); st != TWSUCCESS) {
-    log.Message(0, st);
-    return 1;
-  }
+  // Without an installation directory the program's own is used: go on either way.
+  if (uint32_t st = TWPlatInit(argv[0]); st != TWSUCCESS) log.Message(1, st);
   if (TWProcSigHndlrSet(OnSignal) != TWSUCCESS) return 1;
-  log.Message(0, 4869);
+  log.Message(0, TWMSG_SNMP_STARTING);
 
   ServerStarter starter;
   ServerPipe pipe(log);
@@ -65,8 +63,8 @@ int main(int argc, char** argv) {
   AgentLink link(log);
   int rc = link.Attach();
   if (rc != 0) {
-    log.Message(0, 4872, rc);
-    log.Message(0, 4870);
+    log.Message(0, TWFAIL_SNMP_AGENT_ATTACH, rc);
+    log.Message(0, TWFAIL_SNMP_AGENT_INIT);
     return 1;
   }
   rc = link.Register(kTarnwayRoot, TarnwayTable(),
@@ -75,11 +73,11 @@ int main(int argc, char** argv) {
                        return mib.Handle(kind, index, object, instance, value);
                      });
   if (rc != 0) {
-    log.Message(0, 4873, rc);
-    log.Message(0, 4870);
+    log.Message(0, TWFAIL_SNMP_AGENT_REGISTER, rc);
+    log.Message(0, TWFAIL_SNMP_AGENT_INIT);
     return 1;
   }
-  log.Message(0, 4874);
+  log.Message(0, TWMSG_SNMP_STARTED);
 
   int exitCode = 0;
   auto stop = [] { return g_stop.load(); };
@@ -87,13 +85,13 @@ int main(int argc, char** argv) {
     mib.Age();
     rc = link.Serve(500, stop);
     if (rc == 1 || rc == kLinkDown || rc == kLinkTimeout) continue;
-    log.Message(0, 4871, rc);
+    log.Message(0, TWFAIL_SNMP_AGENT_POLL, rc);
     exitCode = 1;
     break;
   }
-  log.Message(0, 4875);
+  log.Message(0, TWMSG_SNMP_STOPPING);
   if (link.connected())
-    if (int st = link.Unregister(kTarnwayRoot); st != 0) log.Message(0, 4876, st);
+    if (int st = link.Unregister(kTarnwayRoot); st != 0) log.Message(0, TWFAIL_SNMP_AGENT_UNREGISTER, st);
   TWPlatTerm();
   return exitCode;
 }

@@ -108,7 +108,7 @@ void StateCache::Clear() {
 }
 
 uint32_t ParseStateReply(std::string_view reply, StateCache* out) {
-  if (reply.size() < kServerInfoSize || reply.size() > kServerInfoMax) return 4866;
+  if (reply.size() < kServerInfoSize || reply.size() > kServerInfoMax) return TWFAIL_SNMP_READ_SIZE;
   auto* p = reinterpret_cast<const unsigned char*>(reply.data());
   for (uint32_t i = 0; i < kInfoWords; ++i) out->words[i] = get_i32(p + kInfoValues + 4 * i);
   out->time = FieldText(p + kInfoTime, kTimeTextSize);
@@ -119,12 +119,12 @@ uint32_t ParseStateReply(std::string_view reply, StateCache* out) {
 }
 
 uint32_t ParseTableReply(std::string_view reply, TableCache* out) {
-  if (!SizeFits(kReplyActivityTable, static_cast<uint32_t>(reply.size()))) return 4866;
+  if (!SizeFits(kReplyActivityTable, static_cast<uint32_t>(reply.size()))) return TWFAIL_SNMP_READ_SIZE;
   auto* p = reinterpret_cast<const unsigned char*>(reply.data());
   size_t n = (reply.size() - kHeaderSize) / kEntrySize;
   const unsigned char* end = p + kHeaderSize + kEntrySize * (n - 1);
   for (size_t i = 0; i < kEntrySize; ++i)
-    if (end[i] != 0) return 4866;  // no end entry: the table was cut or overrun
+    if (end[i] != 0) return TWFAIL_SNMP_READ_SIZE;  // no end entry: the table was cut or overrun
   std::vector<ActivityRow> rows;
   for (size_t i = 0; i + 1 < n; ++i) {
     const unsigned char* e = p + kHeaderSize + kEntrySize * i;
@@ -158,24 +158,24 @@ int ServerPipe::Exchange(int32_t code, int32_t runNumber, std::string* reply) {
   int more = 0;
   unsigned char header[kHeaderSize];
   if (!TWIPCWriteNW(h, request, size, &count) || !TWIPCFlush(h)) {
-    log_.Message(0, 4877);
+    log_.Message(0, TWFAIL_SNMP_PIPE_WRITE);
     result = 1;
   } else if (!TWIPCReadNW(h, header, kHeaderSize, &count, &more)) {
-    log_.Message(0, 4878);
+    log_.Message(0, TWFAIL_SNMP_PIPE_READ);
     result = 7;
   } else if (count < kHeaderSize) {
-    log_.Message(0, 4865, count);
+    log_.Message(0, TWFAIL_SNMP_READ_HEADER, count);
     result = 1;
   } else {
     int32_t replyCode = get_i32(header);
     uint32_t length = get_u32(header + 4);
     if (replyCode != kReplyServerInfo && replyCode != kReplyActivityTable &&
         replyCode != kReplyAck) {
-      log_.Message(0, 4867, replyCode);
+      log_.Message(0, TWFAIL_SNMP_READ_CODE, replyCode);
       result = 1;
     } else if (static_cast<uint32_t>(replyCode) != ExpectedReply(code) ||
                !SizeFits(replyCode, length)) {
-      log_.Message(0, 4866);
+      log_.Message(0, TWFAIL_SNMP_READ_SIZE);
       result = 1;
     } else {
       reply->assign(reinterpret_cast<char*>(header), kHeaderSize);
@@ -185,13 +185,13 @@ int ServerPipe::Exchange(int32_t code, int32_t runNumber, std::string* reply) {
              TWIPCReadNW(h, reply->data() + have, length - have, &count, &more) && count > 0)
         have += count;
       if (have < length) {
-        log_.Message(0, 4866);
+        log_.Message(0, TWFAIL_SNMP_READ_SIZE);
         result = 1;
       }
     }
   }
   // What is left of a refused reply goes with the connection.
-  if (result != 0) log_.Message(0, 4868);
+  if (result != 0) log_.Message(0, TWFAIL_SNMP_READ_FLUSHED);
   TWIPCClose(h);
   return result;
 }
@@ -212,7 +212,7 @@ int TarnwayMib::RefreshState() {
   std::string reply;
   int rc = pipe_.Exchange(kServerInfo, 0, &reply);
   if (rc == 0 && ParseStateReply(reply, &state_) != 0) {
-    log_.Message(0, 4866);
+    log_.Message(0, TWFAIL_SNMP_READ_SIZE);
     state_.Clear();
     rc = 1;
   }
@@ -229,7 +229,7 @@ int TarnwayMib::RefreshTable() {
   std::string reply;
   int rc = pipe_.Exchange(kActivityTable, 0, &reply);
   if (rc == 0 && ParseTableReply(reply, &table_) != 0) {
-    log_.Message(0, 4866);
+    log_.Message(0, TWFAIL_SNMP_READ_SIZE);
     table_.rows.clear();
     rc = 1;
   }

@@ -52,8 +52,8 @@ struct TableCache {
   int64_t refreshed = 0;
 };
 
-// Reads a whole reply (header included) into a cache; TWFAIL-free: 0, or the catalogue id
-// of the fault (4866 bad size) with the cache untouched.
+// Reads a whole reply (header included) into a cache: 0, or TWFAIL_SNMP_READ_SIZE with the
+// cache untouched.
 [[nodiscard]] uint32_t ParseStateReply(std::string_view reply, StateCache* out);
 [[nodiscard]] uint32_t ParseTableReply(std::string_view reply, TableCache* out);
 

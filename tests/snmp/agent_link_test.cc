@@ -167,6 +167,19 @@ TEST_F(AgentLinkTest, RequestsReachTheirObjectAndAnswerWithStatusIdentifierAndVa
   EXPECT_EQ(link_.Serve(2000), 1);
   EXPECT_EQ(master.Receive().status, kGenErr);
   EXPECT_EQ(link_.Serve(0), kLinkTimeout);
+
+  // A trap goes out as its own message; an eleventh binding is refused before anything is sent.
+  Message trap;
+  trap.type = kMsgTrap;
+  trap.generic = 6;
+  trap.specific = 2;
+  trap.bindings = {{reg.root, kTypeText, 0, "disk full"}, {reg.root, kTypeInteger, 9, ""}};
+  ASSERT_EQ(link_.SendTrap(trap), 0);
+  EXPECT_EQ(master.Receive(), trap);
+  EXPECT_NE(logged_.find("Sending SNMP trap: \"6!2!disk full!9!\""), std::string::npos) << logged_;
+  trap.bindings.resize(kMaxTrapBindings + 1);
+  EXPECT_EQ(link_.SendTrap(trap), kLinkTrapFull);
+  EXPECT_EQ(master.conn().Poll(), 0);
 }
 
 TEST_F(AgentLinkTest, AKilledMasterIsNoticedAndTheLinkReattachesAfterTheWait) {

@@ -86,9 +86,9 @@ TEST_F(MibagentTest, FailingToAttachOrRegisterEndsWithOne) {
   ASSERT_TRUE(Start());
   EXPECT_EQ(agent_.WaitExit(20000), 1);
   std::string out = Out();
-  EXPECT_TRUE(Has(out, 4869)) << out;
+  EXPECT_TRUE(Has(out, TWMSG_SNMP_STARTING)) << out;
   EXPECT_NE(out.find("Error attaching to Main Proxy Agent (-8)."), std::string::npos) << out;
-  EXPECT_TRUE(Has(out, 4870)) << out;
+  EXPECT_TRUE(Has(out, TWFAIL_SNMP_AGENT_INIT)) << out;
 
   Master master;
   ASSERT_TRUE(Start());
@@ -96,21 +96,21 @@ TEST_F(MibagentTest, FailingToAttachOrRegisterEndsWithOne) {
   EXPECT_EQ(agent_.WaitExit(20000), 1);
   out = Out();
   EXPECT_NE(out.find("Error registering MIB (-7)."), std::string::npos) << out;
-  EXPECT_TRUE(Has(out, 4870)) << out;
+  EXPECT_TRUE(Has(out, TWFAIL_SNMP_AGENT_INIT)) << out;
 }
 
 TEST_F(MibagentTest, SigtermUnregistersAndEndsWithZero) {
   Master master;
   ASSERT_TRUE(Start());
   ASSERT_EQ(master.AcceptAndRegister(0), "1.3.6.1.4.1.818181.72.11");
-  ASSERT_TRUE(twtest::WaitUntil([&] { return Has(Out(), 4874); }, 20000)) << Out();
+  ASSERT_TRUE(twtest::WaitUntil([&] { return Has(Out(), TWMSG_SNMP_STARTED); }, 20000)) << Out();
   agent_.Signal(SIGTERM);
   Message bye = master.Next(20000);
   EXPECT_EQ(bye.type, kMsgUnregister);
   EXPECT_EQ(bye.root.Text(), "1.3.6.1.4.1.818181.72.11");
   master.Answer(0);
   EXPECT_EQ(agent_.WaitExit(20000), 0);
-  EXPECT_TRUE(Has(Out(), 4875)) << Out();
+  EXPECT_TRUE(Has(Out(), TWMSG_SNMP_STOPPING)) << Out();
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ class SnmpRoadTest : public ::testing::Test {
     ASSERT_TRUE(mibagent_.StartWithFiles({BuildInstDir() + "mibagent", "-D", "1"}, env_, "", false,
                                          path() + "mibagent.out", path() + "mibagent.err"));
     ASSERT_TRUE(
-        WaitUntil([&] { return Has(File("mibagent.out"), tw::message_text(4874)); }, kWaitMs))
+        WaitUntil([&] { return Has(File("mibagent.out"), tw::message_text(TWMSG_SNMP_STARTED)); }, kWaitMs))
         << File("mibagent.out");
   }
   void StartTwmain() {

@@ -172,23 +172,23 @@ TEST_F(TarnwayMibTest, RepliesReachTheCacheOnlyWhenWholeAndWithinTheirBounds) {
       {"state of 522", kServerInfo, StateReply(1), 0, ""},
       {"state of 1100, read whole", kServerInfo, StateReply(1, 1100), 0, ""},
       {"state of 521", kServerInfo, StateReply(1).substr(0, 8) + std::string(513, 'x'), 1,
-       Text(4866)},
-      {"state over the maximum", kServerInfo, StateReply(1, kServerInfoMax + 1), 1, Text(4866)},
+       Text(TWFAIL_SNMP_READ_SIZE)},
+      {"state over the maximum", kServerInfo, StateReply(1, kServerInfoMax + 1), 1, Text(TWFAIL_SNMP_READ_SIZE)},
       {"4 GiB claimed", kServerInfo, Words({kReplyServerInfo, -1}) + std::string(600, 'x'), 7,
-       Text(4878)},
+       Text(TWFAIL_SNMP_PIPE_READ)},
       {"name without NUL", kServerInfo, longName, 0, ""},
       {"unknown code", kServerInfo, Words({9, 8}), 1, "unknown message (9)"},
       {"table of no rows", kActivityTable, TableReply({}), 0, ""},
       {"table of 31 entries", kActivityTable,
        TableReply(std::vector<Entry>(30, Entry{0, 5, "r"})), 0, ""},
       {"table of 32 entries", kActivityTable,
-       TableReply(std::vector<Entry>(31, Entry{0, 5, "r"})), 1, Text(4866)},
+       TableReply(std::vector<Entry>(31, Entry{0, 5, "r"})), 1, Text(TWFAIL_SNMP_READ_SIZE)},
       {"table not 8 + 364k", kActivityTable, Words({3, 8 + 364 + 4}) + std::string(368, '\0'), 1,
-       Text(4866)},
+       Text(TWFAIL_SNMP_READ_SIZE)},
       {"table without its end entry", kActivityTable,
-       Words({3, 8 + 364}) + Words({0, 5}) + std::string(356, 'n'), 0, "", 4866},
-      {"table answering a state request", kServerInfo, TableReply({}), 1, Text(4866)},
-      {"ack of 12", kDownServer, Words({kReplyAck, 12, 0}), 1, Text(4866)},
+       Words({3, 8 + 364}) + Words({0, 5}) + std::string(356, 'n'), 0, "", TWFAIL_SNMP_READ_SIZE},
+      {"table answering a state request", kServerInfo, TableReply({}), 1, Text(TWFAIL_SNMP_READ_SIZE)},
+      {"ack of 12", kDownServer, Words({kReplyAck, 12, 0}), 1, Text(TWFAIL_SNMP_READ_SIZE)},
       {"ack", kStopServer, Ack(), 0, ""},
   };
   for (const Case& c : cases) {
@@ -212,7 +212,7 @@ TEST_F(TarnwayMibTest, RepliesReachTheCacheOnlyWhenWholeAndWithinTheirBounds) {
       }
     } else {
       EXPECT_NE(logged_.find(c.logged), std::string::npos) << c.what << ": " << logged_;
-      EXPECT_NE(logged_.find(Text(4868)), std::string::npos) << c.what;
+      EXPECT_NE(logged_.find(Text(TWFAIL_SNMP_READ_FLUSHED)), std::string::npos) << c.what;
     }
   }
   // Texts stay within their fields.

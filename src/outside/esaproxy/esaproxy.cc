@@ -84,6 +84,7 @@ class Proxy {
 
   void Run() {
     while (!g_stop) {
+      dropped_.clear();  // no call of the last round uses them any more
       int numfds = 0;
       int block = 1;
       fd_set fds;
@@ -293,6 +294,9 @@ class Proxy {
   }
 
   void ServeConnection(CSIPC* conn) {
+    // A sub-agent dropped earlier in this round is not heard any more.
+    if (std::none_of(conns_.begin(), conns_.end(), [&](const auto& c) { return c.get() == conn; }))
+      return;
     std::string frame;
     if (conn->Receive(&frame) < 0) {
       Drop(conn);
