@@ -11,11 +11,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "rundir.h"
+#include "socket_io.h"
 #include "tw/coding.h"
 
 namespace tw::snmp {
@@ -33,24 +33,6 @@ uint32_t NextId() {
   while (id != 0 && !g_next_id.compare_exchange_weak(id, id >= 0xFFFF ? 0 : id + 1)) {
   }
   return id;
-}
-
-using Clock = std::chrono::steady_clock;
-
-int MillisLeft(Clock::time_point until) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-// Waits for events on fd until until; false on time-out or poll failure.
-bool WaitFor(int fd, short events, Clock::time_point until) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    int n = ::poll(&p, 1, MillisLeft(until));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    return (p.revents & POLLNVAL) == 0;
-  }
 }
 
 bool SocketPaths(const std::string& service, bool create, std::string* sock, std::string* lock) {
@@ -131,10 +113,9 @@ std::unique_ptr<CSIPC> CSIPC::Attach(const std::string& service, const std::stri
   sockaddr_un addr = Address(sock);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS && errno != EAGAIN) return nullptr;
-    auto until = Clock::now() + std::chrono::milliseconds(g_io_timeout_ms.load());
     int err = 0;
     socklen_t len = sizeof err;
-    if (!WaitFor(fd, POLLOUT, until) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
+    if (!tw::WaitSocket(fd, POLLOUT, tw::IoDeadline::After(g_io_timeout_ms.load())) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
         err != 0)
       return nullptr;
   }
@@ -183,36 +164,13 @@ int CSIPC::ServiceHandshake() {
 }
 
 bool CSIPC::RecvExact(char* dst, size_t n) {
-  auto until = Clock::now() + std::chrono::milliseconds(g_io_timeout_ms.load());
-  while (n > 0) {
-    ssize_t got = ::recv(fd_, dst, n, MSG_DONTWAIT);
-    if (got > 0) {
-      dst += got;
-      n -= static_cast<size_t>(got);
-      continue;
-    }
-    if (got == 0) return false;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!WaitFor(fd_, POLLIN, until)) return false;
-  }
-  return true;
+  return tw::RecvExact(fd_, reinterpret_cast<unsigned char*>(dst), n,
+                       tw::IoDeadline::After(g_io_timeout_ms.load()));
 }
 
 bool CSIPC::SendAll(const char* src, size_t n) {
-  auto until = Clock::now() + std::chrono::milliseconds(g_io_timeout_ms.load());
-  while (n > 0) {
-    ssize_t sent = ::send(fd_, src, n, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent > 0) {
-      src += sent;
-      n -= static_cast<size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!WaitFor(fd_, POLLOUT, until)) return false;
-  }
-  return true;
+  return tw::SendAll(fd_, reinterpret_cast<const unsigned char*>(src), n,
+                     tw::IoDeadline::After(g_io_timeout_ms.load()));
 }
 
 int CSIPC::Send(std::string_view data) {
@@ -240,11 +198,11 @@ int CSIPC::Receive(std::string* out, uint32_t max) {
 
 int CSIPC::Wait(int timeoutMs) {
   if (fd_ < 0) return kLinkDown;
-  auto until = timeoutMs < 0 ? Clock::time_point::max()
-                             : Clock::now() + std::chrono::milliseconds(timeoutMs);
+  tw::IoDeadline deadline =
+      timeoutMs < 0 ? tw::IoDeadline::None() : tw::IoDeadline::After(timeoutMs);
   for (;;) {
     pollfd p{fd_, POLLIN, 0};
-    int n = ::poll(&p, 1, timeoutMs < 0 ? -1 : MillisLeft(until));
+    int n = ::poll(&p, 1, deadline.poll_timeout());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || (p.revents & POLLNVAL)) return kLinkDown;
     if (n == 0) return kLinkTimeout;

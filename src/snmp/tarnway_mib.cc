@@ -87,6 +87,27 @@ int64_t Now() {
   return Env::Default()->NowMicros();
 }
 
+// Refreshes a stale cache with one request. The cache is cleared first: while twmain does
+// not answer, the server counts as down and has no runs.
+template <class Cache>
+int Refresh(Cache& cache, int32_t code, uint32_t (*parse)(std::string_view, Cache*),
+            ServerPipe& pipe, AgentLog& log) {
+  if (!cache.stale) return 0;
+  cache.Clear();
+  std::string reply;
+  int rc = pipe.Exchange(code, 0, &reply);
+  if (rc == 0 && parse(reply, &cache) != 0) {
+    log.Message(0, TWFAIL_SNMP_READ_SIZE);
+    cache.Clear();
+    rc = 1;
+  }
+  if (rc == 0) {
+    cache.refreshed = Now();
+    cache.stale = false;
+  }
+  return rc;
+}
+
 }  // namespace
 
 const std::vector<ObjectSpec>& TarnwayTable() {
@@ -206,38 +227,11 @@ void TarnwayMib::Age() {
 }
 
 int TarnwayMib::RefreshState() {
-  if (!state_.stale) return 0;
-  // Cleared first: while twmain does not answer, the server counts as down.
-  state_.Clear();
-  std::string reply;
-  int rc = pipe_.Exchange(kServerInfo, 0, &reply);
-  if (rc == 0 && ParseStateReply(reply, &state_) != 0) {
-    log_.Message(0, TWFAIL_SNMP_READ_SIZE);
-    state_.Clear();
-    rc = 1;
-  }
-  if (rc == 0) {
-    state_.refreshed = Now();
-    state_.stale = false;
-  }
-  return rc;
+  return Refresh(state_, kServerInfo, ParseStateReply, pipe_, log_);
 }
 
 int TarnwayMib::RefreshTable() {
-  if (!table_.stale) return 0;
-  table_.rows.clear();
-  std::string reply;
-  int rc = pipe_.Exchange(kActivityTable, 0, &reply);
-  if (rc == 0 && ParseTableReply(reply, &table_) != 0) {
-    log_.Message(0, TWFAIL_SNMP_READ_SIZE);
-    table_.rows.clear();
-    rc = 1;
-  }
-  if (rc == 0) {
-    table_.refreshed = Now();
-    table_.stale = false;
-  }
-  return rc;
+  return Refresh(table_, kActivityTable, ParseTableReply, pipe_, log_);
 }
 
 int32_t TarnwayMib::SetsAllowed() {

@@ -50,6 +50,7 @@ struct TableCache {
   std::vector<ActivityRow> rows;
   bool stale = true;
   int64_t refreshed = 0;
+  void Clear() { rows.clear(); }
 };
 
 // Reads a whole reply (header included) into a cache: 0, or TWFAIL_SNMP_READ_SIZE with the

@@ -16,45 +16,10 @@ using namespace tw::snmp;
 
 constexpr const char* kService = "linkTestProxy";
 
-// The master agent's side: a service, the sub-agent's connection and what it registered.
-class Master {
+class Master : public twtest::TestMaster {
  public:
-  Master() {
-    int st = 1;
-    service_ = CSIPC::Advertise(kService, &st);
-    EXPECT_EQ(st, 0);
-  }
-  // Accepts the sub-agent and answers its register request with status.
-  bool AcceptAndRegister(int32_t status = 0) {
-    if (service_->Wait(5000) != 1) return false;
-    int st = 1;
-    conn_ = service_->Accept(&st);
-    if (conn_ == nullptr) return false;
-    std::string frame;
-    if (conn_->Receive(&frame) < 0 || DecodeMessage(frame, &registered_) != 0) return false;
-    Message answer;
-    answer.type = kMsgResponse;
-    answer.status = status;
-    return Send(answer);
-  }
-  bool Send(const Message& m) {
-    std::string frame;
-    return EncodeMessage(m, &frame) == 0 && conn_->Send(frame) >= 0;
-  }
-  Message Receive() {
-    std::string frame;
-    Message m;
-    EXPECT_GE(conn_->Receive(&frame), 0);
-    EXPECT_EQ(DecodeMessage(frame, &m), 0);
-    return m;
-  }
-  const Message& registered() const { return registered_; }
-  CSIPC& conn() { return *conn_; }
-
- private:
-  std::unique_ptr<CSIPC> service_;
-  std::unique_ptr<CSIPC> conn_;
-  Message registered_;
+  Master() : TestMaster(kService) {}
+  tw::snmp::Message Receive() { return Next(); }
 };
 
 const std::vector<ObjectSpec> kRows = {

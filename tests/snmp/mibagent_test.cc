@@ -18,46 +18,13 @@ namespace {
 using namespace tw::snmp;
 
 // The master agent's service as mibagent looks for it.
-class Master {
+class Master : public twtest::TestMaster {
  public:
-  Master() {
-    int st = 1;
-    service_ = CSIPC::Advertise(kMasterService, &st);
-    EXPECT_EQ(st, 0);
+  Master() : TestMaster(kMasterService) {}
+  // The root mibagent registered ("" when it did not).
+  std::string Register(int32_t status) {
+    return AcceptAndRegister(status, 20000) ? registered().root.Text() : "";
   }
-  // Accepts mibagent and answers its register request with status; the registered root.
-  std::string AcceptAndRegister(int32_t status) {
-    if (service_->Wait(20000) != 1) return "";
-    int st = 1;
-    conn_ = service_->Accept(&st);
-    if (conn_ == nullptr) return "";
-    Message reg = Next(20000);
-    Message answer;
-    answer.type = kMsgResponse;
-    answer.status = status;
-    std::string frame;
-    if (EncodeMessage(answer, &frame) != 0 || conn_->Send(frame) < 0) return "";
-    return reg.type == kMsgRegister ? reg.root.Text() : "";
-  }
-  // The next message from mibagent (type 0 when none came within timeoutMs).
-  Message Next(int timeoutMs) {
-    Message m;
-    std::string frame;
-    if (conn_->Wait(timeoutMs) == 1 && conn_->Receive(&frame) >= 0) (void)DecodeMessage(frame, &m);
-    return m;
-  }
-  void Answer(int32_t status) {
-    Message answer;
-    answer.type = kMsgResponse;
-    answer.status = status;
-    std::string frame;
-    ASSERT_EQ(EncodeMessage(answer, &frame), 0);
-    ASSERT_GE(conn_->Send(frame), 0);
-  }
-
- private:
-  std::unique_ptr<CSIPC> service_;
-  std::unique_ptr<CSIPC> conn_;
 };
 
 class MibagentTest : public ::testing::Test {
@@ -92,7 +59,7 @@ TEST_F(MibagentTest, FailingToAttachOrRegisterEndsWithOne) {
 
   Master master;
   ASSERT_TRUE(Start());
-  EXPECT_EQ(master.AcceptAndRegister(kLinkBadMib), "1.3.6.1.4.1.818181.72.11");
+  EXPECT_EQ(master.Register(kLinkBadMib), "1.3.6.1.4.1.818181.72.11");
   EXPECT_EQ(agent_.WaitExit(20000), 1);
   out = Out();
   EXPECT_NE(out.find("Error registering MIB (-7)."), std::string::npos) << out;
@@ -102,13 +69,13 @@ TEST_F(MibagentTest, FailingToAttachOrRegisterEndsWithOne) {
 TEST_F(MibagentTest, SigtermUnregistersAndEndsWithZero) {
   Master master;
   ASSERT_TRUE(Start());
-  ASSERT_EQ(master.AcceptAndRegister(0), "1.3.6.1.4.1.818181.72.11");
+  ASSERT_EQ(master.Register(0), "1.3.6.1.4.1.818181.72.11");
   ASSERT_TRUE(twtest::WaitUntil([&] { return Has(Out(), TWMSG_SNMP_STARTED); }, 20000)) << Out();
   agent_.Signal(SIGTERM);
   Message bye = master.Next(20000);
   EXPECT_EQ(bye.type, kMsgUnregister);
   EXPECT_EQ(bye.root.Text(), "1.3.6.1.4.1.818181.72.11");
-  master.Answer(0);
+  EXPECT_TRUE(master.Answer(0));
   EXPECT_EQ(agent_.WaitExit(20000), 0);
   EXPECT_TRUE(Has(Out(), TWMSG_SNMP_STOPPING)) << Out();
 }

@@ -2,11 +2,8 @@
 // (own configuration, loopback), esaproxy as its AgentX sub-agent and mibagent. snmpget and
 // snmpwalk read the server and its runs; snmpset kills a run, brings twmain down and starts it
 // again; with "SNMP" 1 every set is refused. Skipped where snmpd or esaproxy is missing.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,21 +31,6 @@ constexpr char kSnmpd[] = "/usr/sbin/snmpd";
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// A UDP port of the loopback that was free a moment ago.
-int FreeUdpPort() {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
 }
 
 bool IsSocket(const std::string& path) {
@@ -104,7 +86,7 @@ class SnmpRoadTest : public ::testing::Test {
   void StartSnmpd() {
     std::string dir = path() + "snmpd/";
     fs::create_directories(dir + "p");
-    port_ = FreeUdpPort();
+    port_ = twtest::FreeLoopbackPort(SOCK_DGRAM);
     twtest::WriteFile(dir + "snmpd.conf",
                       "master agentx\nagentXSocket unix:" + dir + "agentx.sock\n" +
                           "agentaddress udp:127.0.0.1:" + std::to_string(port_) + "\n" +

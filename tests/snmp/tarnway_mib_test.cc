@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "pipe_record_util.h"
 #include "pipe_records.h"
 #include "platform.h"
 #include "snmp_test_util.h"
@@ -22,17 +23,9 @@ namespace {
 
 using namespace tw::snmp;
 
-std::string Words(std::initializer_list<int32_t> words) {
-  std::string out(4 * words.size(), '\0');
-  size_t i = 0;
-  for (int32_t w : words) tw::put_i32(out.data() + 4 * i++, w);
-  return out;
-}
-std::string Field(const std::string& text, size_t size) {
-  std::string out(size, '\0');
-  out.replace(0, std::min(text.size(), size), text.substr(0, size));
-  return out;
-}
+using twtest::Field;
+using twtest::Words;
+
 // A state reply of length bytes (at least 522) as twmain writes it, for server state.
 std::string StateReply(int32_t state, uint32_t length = kServerInfoSize,
                        const std::string& name = "Tarnway/Test") {
