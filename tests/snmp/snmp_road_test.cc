@@ -41,8 +41,9 @@ bool IsSocket(const std::string& path) {
 class SnmpRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kSnmpd, X_OK) != 0 || !fs::exists(BuildInstDir() + "esaproxy"))
-      GTEST_SKIP() << "snmpd or esaproxy is not there";
+    if (::access(kSnmpd, X_OK) != 0 || ::access("/usr/bin/snmpset", X_OK) != 0 ||
+        !fs::exists(BuildInstDir() + "esaproxy"))
+      GTEST_SKIP() << "snmpd, net-snmp's tools or esaproxy are not there";
     ASSERT_NO_FATAL_FAILURE(NewStore());
     std::error_code ec;
     for (const char* program : {"twmain", "taskrun"}) {
