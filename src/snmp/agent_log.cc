@@ -7,11 +7,27 @@
 #include <cstring>
 
 #include "catalogue.h"
+#include "platform.h"
 
 namespace tw::snmp {
 
 AgentLog::AgentLog(int level, std::function<void(std::string_view)> sink)
     : level_(level), sink_(std::move(sink)) {}
+
+AgentLog::~AgentLog() {
+  if (file_ != nullptr) TWFileClose(file_);
+}
+
+void AgentLog::SendTo(const std::string& path) {
+  FILE* f = TWFileOpen(path.c_str(), TWFILE_WRITE);
+  if (f == nullptr) {
+    Emit("Warning: Cannot open debug destination: " + path);
+    return;
+  }
+  if (file_ != nullptr) TWFileClose(file_);
+  file_ = f;
+  sink_ = nullptr;
+}
 
 void AgentLog::Emit(std::string line) {
   if (line.empty() || line.back() != '\n') line += '\n';
@@ -19,8 +35,9 @@ void AgentLog::Emit(std::string line) {
     sink_(line);
     return;
   }
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  FILE* out = file_ != nullptr ? file_ : stdout;
+  TWFileWrite(out, static_cast<uint32_t>(line.size()), line.data());
+  std::fflush(out);
 }
 
 void AgentLog::Line(int level, const char* format, ...) {
@@ -42,13 +59,20 @@ void AgentLog::Message(int level, uint32_t id, long argument) {
   Emit(std::move(text));
 }
 
-int DebugLevelFromArgs(int argc, char** argv) {
+DebugOption DebugOptionFromArgs(int argc, char** argv) {
+  DebugOption option;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "-D", 2) != 0) continue;
-    const char* value = argv[i][2] != '\0' ? argv[i] + 2 : (i + 1 < argc ? argv[i + 1] : "0");
-    return std::atoi(value);
+    std::string value = argv[i][2] != '\0' ? argv[i] + 2 : (i + 1 < argc ? argv[i + 1] : "0");
+    size_t semicolon = value.find(';');
+    if (semicolon != std::string::npos) {
+      option.file = value.substr(semicolon + 1);
+      value.resize(semicolon);
+    }
+    option.level = std::atoi(value.c_str());
+    break;
   }
-  return 0;
+  return option;
 }
 
 }  // namespace tw::snmp

@@ -4,6 +4,7 @@
 #define TW_SNMP_AGENT_LOG_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,13 @@ class AgentLog {
  public:
   // Lines go to sink (standard output when none), each ended by a line feed.
   explicit AgentLog(int level = 0, std::function<void(std::string_view)> sink = nullptr);
+  ~AgentLog();
+  AgentLog(const AgentLog&) = delete;
+  AgentLog& operator=(const AgentLog&) = delete;
+
+  // Sends the lines to the file at path (made or emptied) instead; when it cannot be opened,
+  // says so where the lines went so far and keeps them there.
+  void SendTo(const std::string& path);
 
   int level() const { return level_; }
   void set_level(int level) { level_ = level; }
@@ -29,10 +37,16 @@ class AgentLog {
 
   int level_;
   std::function<void(std::string_view)> sink_;
+  FILE* file_ = nullptr;
 };
 
-// Reads "-D" and a level from argv ("-D3" or "-D 3"); 0 without it.
-int DebugLevelFromArgs(int argc, char** argv);
+// The option "-D" with a level and, after ";", a file for the lines ("-D3", "-D 3",
+// "-D 3;agent.log"); level 0 and no file without it.
+struct DebugOption {
+  int level = 0;
+  std::string file;
+};
+DebugOption DebugOptionFromArgs(int argc, char** argv);
 
 }  // namespace tw::snmp
 

@@ -51,7 +51,9 @@ class ServerStarter {
 
 int main(int argc, char** argv) {
   using namespace tw::snmp;
-  AgentLog log(DebugLevelFromArgs(argc, argv));
+  DebugOption debug = DebugOptionFromArgs(argc, argv);
+  AgentLog log(debug.level);
+  if (!debug.file.empty()) log.SendTo(debug.file);
   // Without an installation directory the program's own is used: go on either way.
   if (uint32_t st = TWPlatInit(argv[0]); st != TWSUCCESS) log.Message(1, st);
   if (TWProcSigHndlrSet(OnSignal) != TWSUCCESS) return 1;

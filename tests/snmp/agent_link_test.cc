@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "catalogue.h"
 #include "snmp_test_util.h"
 
 namespace {
@@ -201,6 +202,46 @@ TEST_F(AgentLinkTest, TablesThatCannotBeRegisteredAreRefused) {
   EXPECT_EQ(link_.Register("1.3.6.1.4.1.97", kRows, Handler()), 0);  // replaces
   EXPECT_EQ(link_.Unregister("1.3.6.1.4.1.97"), 0);
   EXPECT_EQ(link_.Unregister("1.3.6.1.4.1.97"), kLinkNotFound);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AgentLogTest, LinesAreFilteredByLevelAndGoWhereTheOptionSays) {
+  struct Case {
+    std::vector<std::string> args;
+    int level;
+    std::string file;
+  };
+  const Case cases[] = {
+      {{"mibagent"}, 0, ""},
+      {{"mibagent", "-D", "3"}, 3, ""},
+      {{"mibagent", "-D2"}, 2, ""},
+      {{"mibagent", "-D", "4;agent.log"}, 4, "agent.log"},
+  };
+  for (const Case& c : cases) {
+    std::vector<char*> argv;
+    for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+    DebugOption o = DebugOptionFromArgs(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(o.level, c.level) << c.args.back();
+    EXPECT_EQ(o.file, c.file) << c.args.back();
+  }
+
+  twtest::TempDir dir;
+  std::string seen;
+  AgentLog log(1, [&](std::string_view line) { seen += line; });
+  log.Line(2, "hidden");
+  log.Line(1, "shown %d", 7);
+  log.Message(0, TWFAIL_SNMP_AGENT_ATTACH, -8);
+  log.Message(0, 4999);  // no such text
+  EXPECT_EQ(seen, "shown 7\nError attaching to Main Proxy Agent (-8).\nMSG#4999 NOT FOUND\n");
+  log.SendTo(dir / "missing/agent.log");
+  EXPECT_EQ(seen.substr(seen.rfind("Warning")),
+            "Warning: Cannot open debug destination: " + (dir / "missing/agent.log") + "\n");
+  log.SendTo(dir / "agent.log");
+  log.Line(0, "to the file");
+  EXPECT_EQ(twtest::ReadFile(dir / "agent.log"), "to the file\n");
 }
 
 }  // namespace

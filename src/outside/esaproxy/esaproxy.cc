@@ -384,7 +384,9 @@ int Handler(netsnmp_mib_handler*, netsnmp_handler_registration* reg,
 }  // namespace
 
 int main(int argc, char** argv) {
-  AgentLog log(DebugLevelFromArgs(argc, argv));
+  DebugOption debug = DebugOptionFromArgs(argc, argv);
+  AgentLog log(debug.level);
+  if (!debug.file.empty()) log.SendTo(debug.file);
   const char* agentx = nullptr;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "-x") == 0) agentx = argv[i + 1];
