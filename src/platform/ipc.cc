@@ -37,6 +37,7 @@
 
 #include "platform.h"
 #include "rundir.h"
+#include "socket_io.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
 
@@ -179,80 +180,26 @@ sockaddr_un socket_address(const std::string& path) {
   return addr;
 }
 
-using Clock = std::chrono::steady_clock;
-
 // The end of one call's patience: none for a client, the server time-out for a connection
 // that a server accepted.
-struct Deadline {
-  bool bounded;
-  Clock::time_point at;
-  static Deadline For(const TWIPC& h) {
-    if (h.kind != Kind::accepted) return {false, {}};
-    return {true, Clock::now() + std::chrono::milliseconds(g_server_timeout_ms.load())};
-  }
-  int poll_timeout() const {
-    if (!bounded) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-  }
-};
-
-// Waits until the socket is ready for events; false on time-out, hang-up without data,
-// error, or when the handle was retired meanwhile.
-bool wait_ready(const TWIPC& h, short events, const Deadline& deadline) {
-  for (;;) {
-    if (h.closed.load()) return false;
-    pollfd p{h.fd, events, 0};
-    int timeout = deadline.poll_timeout();
-    int n = ::poll(&p, 1, timeout);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      if (timeout == 0) return false;
-      continue;
-    }
-    if (p.revents & POLLNVAL) return false;
-    // POLLHUP or POLLERR with POLLIN still lets a read see the end of stream or the error.
-    return true;
-  }
+tw::IoDeadline DeadlineFor(const TWIPC& h) {
+  if (h.kind != Kind::accepted) return tw::IoDeadline::None();
+  return tw::IoDeadline::After(g_server_timeout_ms.load());
 }
 
-bool recv_exact(const TWIPC& h, unsigned char* dst, size_t n, const Deadline& deadline) {
-  while (n > 0) {
-    ssize_t got = ::recv(h.fd, dst, n, MSG_DONTWAIT);
-    if (got > 0) {
-      dst += got;
-      n -= static_cast<size_t>(got);
-      continue;
-    }
-    if (got == 0) return false;  // the peer closed inside a message
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!wait_ready(h, POLLIN, deadline)) return false;
-  }
-  return true;
+bool recv_exact(const TWIPC& h, unsigned char* dst, size_t n, const tw::IoDeadline& deadline) {
+  return tw::RecvExact(h.fd, dst, n, deadline, &h.closed);
 }
 
-bool send_all(const TWIPC& h, const unsigned char* src, size_t n, const Deadline& deadline) {
-  while (n > 0) {
-    ssize_t sent = ::send(h.fd, src, n, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent > 0) {
-      src += sent;
-      n -= static_cast<size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!wait_ready(h, POLLOUT, deadline)) return false;
-  }
-  return true;
+bool send_all(const TWIPC& h, const unsigned char* src, size_t n, const tw::IoDeadline& deadline) {
+  return tw::SendAll(h.fd, src, n, deadline, &h.closed);
 }
 
 int read_message(TWIPC* conn, void* buffer, uint32_t room, uint32_t* bytesRead, int* more) {
   Pin h(conn);
   if (!h.is_connection() || h->broken || h->closed.load()) return 0;
   if (buffer == nullptr && room > 0) return 0;
-  Deadline deadline = Deadline::For(*h);
+  tw::IoDeadline deadline = DeadlineFor(*h);
   auto fail = [&] {
     h->broken = true;
     return 0;
@@ -284,7 +231,7 @@ int write_block(TWIPC* conn, const void* block, uint32_t length, uint32_t* writt
   Pin h(conn);
   if (!h.is_connection() || h->broken || h->closed.load()) return 0;
   if (block == nullptr && length > 0) return 0;
-  if (!send_all(*h, static_cast<const unsigned char*>(block), length, Deadline::For(*h))) {
+  if (!send_all(*h, static_cast<const unsigned char*>(block), length, DeadlineFor(*h))) {
     h->broken = true;
     return 0;
   }

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "ipc.h"
+#include "process_io.h"
 #include "platform.h"
 #include "rundir.h"
 #include "tw/guard.h"
@@ -85,11 +86,11 @@ class SpawnAttr {
 
 class FileActions {
  public:
-  FileActions() {
-    ok_ = ::posix_spawn_file_actions_init(&fa_) == 0;
-    // Descriptors that some library opened without close-on-exec stay with us.
-    if (ok_) ok_ = ::posix_spawn_file_actions_addclosefrom_np(&fa_, 3) == 0;
-  }
+  FileActions() { ok_ = ::posix_spawn_file_actions_init(&fa_) == 0; }
+  // Descriptors that some library opened without close-on-exec stay with us; added after
+  // the standard descriptors were set up from theirs.
+  bool close_rest() { return ok_ && ::posix_spawn_file_actions_addclosefrom_np(&fa_, 3) == 0; }
+  posix_spawn_file_actions_t* get_mutable() { return &fa_; }
   ~FileActions() { ::posix_spawn_file_actions_destroy(&fa_); }
   FileActions(const FileActions&) = delete;
   FileActions& operator=(const FileActions&) = delete;
@@ -101,11 +102,31 @@ class FileActions {
   bool ok_;
 };
 
+// The child's standard descriptors when they are not ours: input from a pipe, output and
+// errors appended to files.
+struct StdFiles {
+  int input = -1;
+  const std::string* out = nullptr;
+  const std::string* err = nullptr;
+};
+
 // Starts path with args (args[0] included); the child's pid, or -1.
-pid_t spawn(const std::string& path, const std::vector<std::string>& args) {
+pid_t spawn(const std::string& path, const std::vector<std::string>& args,
+            const StdFiles& files = {}) {
   SpawnAttr attr;
   FileActions actions;
   if (!attr.ok() || !actions.ok()) return -1;
+  posix_spawn_file_actions_t* fa = actions.get_mutable();
+  if (files.input >= 0 && ::posix_spawn_file_actions_adddup2(fa, files.input, 0) != 0) return -1;
+  if (files.out != nullptr &&
+      ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
+    return -1;
+  if (files.err != nullptr &&
+      ::posix_spawn_file_actions_addopen(fa, 2, files.err->c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
+    return -1;
+  if (!actions.close_rest()) return -1;
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -201,27 +222,51 @@ bool await_end(const TWProcProcess& p) {
   return rc == 0;
 }
 
+uint32_t shell_exec(const char* commandLine, const StdFiles& files, TWProcProcess** process) {
+  if (commandLine == nullptr || process == nullptr) return TWFAIL_PROCESS_EXEC;
+  std::string dir = tw::installation_dir();
+  std::vector<std::string> args = split_command(commandLine, dir);
+  if (args.empty() || args[0].empty()) return TWFAIL_PROCESS_EXEC;
+  // The program gets its full path as argv[0]: a runner finds its installation from it.
+  if (args[0].find('/') == std::string::npos) args[0] = dir + args[0];
+  auto handle = std::make_unique<TWProcProcess>();
+  handle->pid = spawn(args[0], args, files);
+  if (handle->pid < 0) return TWFAIL_PROCESS_EXEC;
+  // Safe against reuse: the child cannot be reaped before this handle waits for it.
+  handle->pidfd = pidfd_open(handle->pid);
+  *process = handle.release();
+  return TWSUCCESS;
+}
+
 }  // namespace
+
+namespace tw {
+
+uint32_t ShellExecWithFiles(const char* commandLine, const std::string& outPath,
+                            const std::string& errPath, int* input, TWProcProcess** process) {
+  return tw::guard([&]() -> uint32_t {
+    if (input == nullptr) return TWFAIL_PROCESS_EXEC;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return TWFAIL_PROCESS_EXEC;
+    StdFiles files{fds[0], &outPath, &errPath};
+    uint32_t st = shell_exec(commandLine, files, process);
+    ::close(fds[0]);
+    if (st != TWSUCCESS) {
+      ::close(fds[1]);
+      return st;
+    }
+    *input = fds[1];
+    return TWSUCCESS;
+  });
+}
+
+}  // namespace tw
 
 extern "C" {
 
 TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process, int32_t priority,
                                 uint32_t flags) {
-  return tw::guard([&]() -> uint32_t {
-    if (commandLine == nullptr || process == nullptr) return TWFAIL_PROCESS_EXEC;
-    std::string dir = tw::installation_dir();
-    std::vector<std::string> args = split_command(commandLine, dir);
-    if (args.empty() || args[0].empty()) return TWFAIL_PROCESS_EXEC;
-    // The program gets its full path as argv[0]: a runner finds its installation from it.
-    if (args[0].find('/') == std::string::npos) args[0] = dir + args[0];
-    auto handle = std::make_unique<TWProcProcess>();
-    handle->pid = spawn(args[0], args);
-    if (handle->pid < 0) return TWFAIL_PROCESS_EXEC;
-    // Safe against reuse: the child cannot be reaped before this handle waits for it.
-    handle->pidfd = pidfd_open(handle->pid);
-    *process = handle.release();
-    return TWSUCCESS;
-  });
+  return tw::guard([&]() -> uint32_t { return shell_exec(commandLine, {}, process); });
 }
 
 TW_API uint32_t TWProcProcessWait(TWProcProcess* process) {

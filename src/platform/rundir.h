@@ -20,7 +20,7 @@ std::string installation_key();
 // With create, missing directories are made (again, when another process removed one while
 // they were made); "" when the directory is missing (without create) or is not private to
 // this user.
-std::string run_dir(bool create);
+__attribute__((visibility("default"))) std::string run_dir(bool create);
 
 // Removes the installation's run directory, then the user's directory above it, each only
 // when it is empty: while any process of the installation (or another installation of the
@@ -32,12 +32,12 @@ inline constexpr int kRunDirAttempts = 8;
 
 // A name of a pipe or a shared-memory table: 1 to 32 characters of letters, digits, "_",
 // "-" and ".", not beginning with ".". Such a name is safe as part of a file name.
-bool valid_object_name(std::string_view name);
+__attribute__((visibility("default"))) bool valid_object_name(std::string_view name);
 
 // Takes the owner lock on path (created 0600 when missing) without waiting; the answer is
 // the descriptor that holds it (close-on-exec), or -1 with errno EWOULDBLOCK when someone,
 // in this process or another, holds it. Closing the descriptor releases the lock.
-int lock_owner(const std::string& path);
+__attribute__((visibility("default"))) int lock_owner(const std::string& path);
 
 // Whether anyone holds the owner lock on path; never takes it, so it cannot make a
 // concurrent lock_owner fail.

@@ -12,50 +12,13 @@
 #include <cstdio>
 #include <string>
 
+#include "pipe_records.h"
 #include "platform.h"
 #include "records.h"
 
 namespace tw::server {
 
-// The records of TWSNMP_PIPE: little-endian 32-bit words, texts NUL-ended in fixed fields.
-namespace snmp {
-
-inline constexpr const char* kPipeName = "TWSNMP_PIPE";
-
-enum Request : int32_t {
-  kServerInfo = 1,     // {1, 8}
-  kActivityTable = 2,  // {2, 8}
-  kCloseActivity = 3,  // {3, 12, run number}
-  kKillActivity = 4,   // {4, 12, run number}
-  kDownServer = 5,     // {5, 8}
-  kStopServer = 6,     // {6, 8}
-};
-enum Reply : int32_t { kReplyServerInfo = 1, kReplyActivityTable = 3, kReplyAck = 10 };
-
-inline constexpr uint32_t kHeaderSize = 8;
-inline constexpr uint32_t kRunRequestSize = 12;
-
-// The server-information reply, written whole.
-inline constexpr uint32_t kServerInfoSize = 522;
-inline constexpr uint32_t kInfoValues = 8;  // ServerID .. server state: seven words
-inline constexpr uint32_t kInfoTime = 36;
-inline constexpr uint32_t kInfoStartTime = 136;
-inline constexpr uint32_t kInfoServerName = 236;
-inline constexpr uint32_t kInfoRelease = 492;
-inline constexpr uint32_t kTimeTextSize = 100;
-inline constexpr uint32_t kNameSize = 256;
-inline constexpr uint32_t kReleaseSize = 30;
-static_assert(kInfoRelease + kReleaseSize == kServerInfoSize);
-
-// The activity-table reply: an 8-byte header, then (second write) the entries and an
-// all-zero end entry. Entry: close requested, run number, start time text, activity name.
-inline constexpr uint32_t kEntrySize = 364;
-inline constexpr uint32_t kEntryTime = 8;
-inline constexpr uint32_t kEntryName = 108;
-inline constexpr uint32_t kMaxEntries = 30;
-static_assert(kEntryName + kNameSize == kEntrySize);
-
-}  // namespace snmp
+namespace snmp = ::tw::snmp;
 
 class SnmpLink {
  public:

@@ -278,9 +278,9 @@ bool WaitUntil(Pred pred, int timeoutMs = 5000) {
   return true;
 }
 
-// A loopback port that was free a moment ago.
-inline int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A loopback port that was free a moment ago, for TCP or (type SOCK_DGRAM) UDP.
+inline int FreeLoopbackPort(int type = SOCK_STREAM) {
+  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "pipe_record_util.h"
 #include "server_test_util.h"
 #include "standin_util.h"
 #include "tw/coding.h"
@@ -24,20 +25,6 @@ namespace srv = tw::server;
 constexpr TWDatetime kStart = kStandInStart;
 const TWDatetime kNow{4320000, 2450123};
 const TWDatetime kRunStart{360000, 2450120};
-
-std::string Words(std::initializer_list<int32_t> words) {
-  std::string out(4 * words.size(), '\0');
-  size_t i = 0;
-  for (int32_t w : words) tw::put_i32(out.data() + 4 * i++, w);
-  return out;
-}
-
-// text in a zeroed field of size bytes.
-std::string Field(const std::string& text, size_t size) {
-  std::string out(size, '\0');
-  out.replace(0, text.size(), text);
-  return out;
-}
 
 SchedulerCommand Cmd(int32_t code, int32_t argument = 0) {
   return SchedulerCommand{code, srv::kSourceSnmp, argument, 0};
