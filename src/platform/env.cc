@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -67,6 +68,25 @@ long Env::ReadSome(int fd, char* buf, size_t n) {
     if (got < 0 && errno == EINTR) continue;
     return static_cast<long>(got);
   }
+}
+
+long Env::CopySome(int in, int out, size_t n) {
+  for (;;) {
+    ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, n, 0);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+    break;
+  }
+  // A file system that cannot copy inside the kernel: through a buffer.
+  std::string buf(std::min<size_t>(n, size_t{1} << 20), '\0');
+  long got = ReadSome(in, buf.data(), buf.size());
+  if (got <= 0) return got;
+  if (!Write(out, std::string_view(buf.data(), static_cast<size_t>(got)))) {
+    if (errno != ENOSPC && errno != EDQUOT && errno != EFBIG) errno = ENOSPC;
+    return -1;
+  }
+  return got;
 }
 
 bool Env::Write(int fd, std::string_view data) {
@@ -213,13 +233,12 @@ Env::Copy Env::CopyFile(const std::string& from, const std::string& to) {
     errno = saved;
     return why;
   };
-  std::string buf(1 << 20, '\0');
   for (;;) {
-    long n = ReadSome(in, buf.data(), buf.size());
-    if (n < 0) return fail(Copy::read_failed);
+    long n = CopySome(in, out, size_t{1} << 30);
+    if (n < 0)
+      return fail(errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? Copy::write_failed
+                                                                       : Copy::read_failed);
     if (n == 0) break;
-    if (!Write(out, std::string_view(buf.data(), static_cast<size_t>(n))))
-      return fail(Copy::write_failed);
   }
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   if (::fchmod(out, (src.st_mode & 07777) | S_IWUSR) != 0 || ::futimens(out, times) != 0)

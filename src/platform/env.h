@@ -30,6 +30,10 @@ class __attribute__((visibility("default"))) Env {
   virtual int OpenRead(const std::string& path);
   // Reads at most n bytes into buf: the count, 0 at the end of the file, -1 on failure.
   virtual long ReadSome(int fd, char* buf, size_t n);
+  // Copies at most n bytes from in to out at their current offsets, inside the kernel where
+  // it can: the count, 0 at the end of in, -1 on failure (errno ENOSPC, EDQUOT or EFBIG when
+  // writing failed).
+  virtual long CopySome(int in, int out, size_t n);
   virtual bool Write(int fd, std::string_view data);
   virtual bool Sync(int fd);
   virtual bool Close(int fd);
@@ -72,6 +76,7 @@ class __attribute__((visibility("default"))) EnvWrapper : public Env {
   int CreateExclusive(const std::string& p) override { return target_->CreateExclusive(p); }
   int OpenRead(const std::string& p) override { return target_->OpenRead(p); }
   long ReadSome(int fd, char* b, size_t n) override { return target_->ReadSome(fd, b, n); }
+  long CopySome(int in, int out, size_t n) override { return target_->CopySome(in, out, n); }
   bool Write(int fd, std::string_view d) override { return target_->Write(fd, d); }
   bool Sync(int fd) override { return target_->Sync(fd); }
   bool Close(int fd) override { return target_->Close(fd); }

@@ -40,7 +40,8 @@ int Leftovers(const std::string& dir, const std::string& part) {
   return n;
 }
 
-// Fails every read after the first count.
+// Copies a few bytes at a time, then fails as a bad disk does, however the platform copies:
+// inside the kernel or through a buffer.
 class FailRead : public tw::EnvWrapper {
  public:
   explicit FailRead(int count) : EnvWrapper(tw::Env::Default()), left_(count) { tw::Env::Set(this); }
@@ -51,6 +52,13 @@ class FailRead : public tw::EnvWrapper {
       return -1;
     }
     return target_->ReadSome(fd, b, std::min<size_t>(n, 4));
+  }
+  long CopySome(int in, int out, size_t n) override {
+    if (left_-- <= 0) {
+      errno = EIO;
+      return -1;
+    }
+    return target_->CopySome(in, out, std::min<size_t>(n, 4));
   }
 
  private:
