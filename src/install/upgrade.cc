@@ -86,6 +86,19 @@ bool StartsWith1(const std::string& text) {
   return !text.empty() && text[0] == '1';
 }
 
+// Looks text up in the first column of a view's index and stands on the first match: 0 with
+// *found false when there is none.
+uint32_t KeySearch(GVINDEX index, const std::string& text, bool* found) {
+  GVKey key{};
+  key.column = 1;
+  key.kind = GVTYPE_TEXT;
+  key.text = text.c_str();
+  uint32_t matches = 0;
+  uint32_t st = GVIndexKeySearch(index, 1, &key, 0, &matches);
+  *found = st == 0 && matches > 0;
+  return st == GVERR_KEY_NOT_FOUND ? 0 : st;
+}
+
 // ---------------------------------------------------------------- design upgrade -------
 
 using ListFn = uint32_t (*)(GVDB, uint32_t, GVDesignEntry*);
@@ -241,13 +254,9 @@ class Migration {
         break;
       }
       std::string docName = Text(doc.handle, "Name");
-      uint32_t matches = 0;
-      GVKey key{};
-      key.column = 1;
-      key.kind = GVTYPE_TEXT;
-      key.text = docName.c_str();
-      st = GVIndexKeySearch(newIx.handle, 1, &key, 0, &matches);
-      if (st == 0 && matches > 0) {
+      bool found = false;
+      st = KeySearch(newIx.handle, docName, &found);
+      if (found) {
         char line[1024];
         std::snprintf(line, sizeof line, "\nWarning: Duplicate document: %s %s '%s'",
                       Text(doc.handle, "Type").c_str(), Text(doc.handle, "SubType").c_str(),
@@ -255,7 +264,7 @@ class Migration {
         notes_ += line;
         continue;
       }
-      if (st != 0 && st != GVERR_KEY_NOT_FOUND) {
+      if (st != 0) {
         errors_.Record(TWFAIL_EXTERNAL, st);
         break;
       }
@@ -309,13 +318,9 @@ class Migration {
     uint32_t st = GVItemFetch(activity, item, &kind, 0, sizeof name, name);
     if (Absent(st) || (st == 0 && name[0] == '\0')) return {};
     if (st != 0) return Plexa(st);
-    GVKey key{};
-    key.column = 1;
-    key.kind = GVTYPE_TEXT;
-    key.text = name;
-    uint32_t matches = 0;
-    st = GVIndexKeySearch(oldOpt_, 1, &key, 0, &matches);
-    if (st == GVERR_KEY_NOT_FOUND || (st == 0 && matches == 0)) return {};
+    bool found = false;
+    st = KeySearch(oldOpt_, name, &found);
+    if (st == 0 && !found) return {};
     GVNOTEID id = 0;
     if (st == 0) st = GVIndexNavigate(oldOpt_, GVNAV_CURRENT, 0, &id, nullptr);
     Doc doc;
@@ -429,13 +434,9 @@ class Migration {
   // Link-options documents left under name in the new database by an earlier run.
   Outcome DeleteOrphans(const std::string& name) {
     for (;;) {
-      GVKey key{};
-      key.column = 1;
-      key.kind = GVTYPE_TEXT;
-      key.text = name.c_str();
-      uint32_t matches = 0;
-      uint32_t st = GVIndexKeySearch(newOpt_, 1, &key, 0, &matches);
-      if (st == GVERR_KEY_NOT_FOUND || (st == 0 && matches == 0)) return {};
+      bool found = false;
+      uint32_t st = KeySearch(newOpt_, name, &found);
+      if (st == 0 && !found) return {};
       GVNOTEID id = 0;
       if (st == 0) st = GVIndexNavigate(newOpt_, GVNAV_CURRENT, 0, &id, nullptr);
       if (st == 0) st = GVDocumentDelete(new_, id, 0);

@@ -50,22 +50,24 @@ TEST_F(ClusterTest, NewClusterHoldsDatabasesDocumentsAndEveryKey) {
   EXPECT_EQ(Ini(inst_), "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\nKitType=2\r\n"
                         "Tarnway=ALPHA\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" +
                             inst_ + "\r\nSNMP=1\r\n");
-  auto admin = Documents("qtwadm.odx", "Configuration\\Administrator");
-  ASSERT_EQ(admin.size(), 1u);
-  EXPECT_EQ(admin[0]["LogDatabase"], "qtwlog.odx");
-  EXPECT_EQ(admin[0]["LogServer"], "");
-  // What the control store needs and the installer does not write comes from the form.
-  EXPECT_EQ(admin[0]["Name"], "Administrator");
-  EXPECT_EQ(admin[0]["Revision"], "131072");
-  auto member = Documents("qtwadm.odx", "Configuration\\Server");
-  ASSERT_EQ(member.size(), 1u);
-  EXPECT_EQ(member[0]["Name"], "ALPHA");
-  EXPECT_EQ(member[0]["Enabled"], "1");
-  EXPECT_EQ(member[0]["Translate"], "2");
-  EXPECT_EQ(member[0]["SNMP"], "1");
-  EXPECT_EQ(member[0]["PollInterval"], "60");
-  EXPECT_EQ(member[0]["Type"], "Configuration");
-  EXPECT_EQ(member[0]["SubType"], "Server");
+  // What the control store needs and the installer does not write comes from the forms.
+  struct Case {
+    const char* form;
+    Items expected;
+  } cases[] = {
+      {"Configuration\\Administrator",
+       {{"LogDatabase", "qtwlog.odx"}, {"LogServer", ""}, {"Name", "Administrator"},
+        {"Revision", "131072"}}},
+      {"Configuration\\Server",
+       {{"Name", "ALPHA"}, {"Enabled", "1"}, {"Translate", "2"}, {"SNMP", "1"},
+        {"PollInterval", "60"}, {"Type", "Configuration"}, {"SubType", "Server"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    auto docs = Documents("qtwadm.odx", c.form);
+    ASSERT_EQ(docs.size(), 1u);
+    for (const auto& [item, value] : c.expected) EXPECT_EQ(docs[0][item], value) << item;
+  }
 }
 
 TEST_F(ClusterTest, VaultIsNamedInTheAdministrator) {
