@@ -290,8 +290,9 @@ uint32_t SetupCreateCluster(SetupContext& ctx, std::string& out) {
   if (memberForm == 0) return fail(TWFAIL_SETUP_NO_SERVER_FORM, "", GVERR_NO_FORM);
 
   if (joining) {
+    // The search is built without a fixed field: the record keeps a copy only when it fits.
     std::string search = NameSearch("Name", ctx.memberName);
-    if (!SetField(ctx.queryText, search)) return fail(TWFAIL_SETUP_MEMBER_EXISTS, ctx.memberName, 0);
+    (void)SetField(ctx.queryText, search);
     GVNOTEID id = 0;
     bool found = false;
     if ((st = FirstDocument(h.index, &search, memberForm, &id, &found)) != 0)

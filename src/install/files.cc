@@ -103,8 +103,19 @@ uint32_t UseInstallation(const std::string& dir) {
     }
     if (anchor.empty()) return TWFAIL_REGISTRY_ACCESS;
   }
+  // Without its own twmain.ini the directory itself is the installation: no PATH search may
+  // find another one.
+  std::string path;
+  const char* old = std::getenv("PATH");
+  if (old != nullptr) path = old;
+  ::setenv("PATH", "", 1);
   TWPlatTerm();
-  return TWPlatInit(anchor.c_str());
+  uint32_t st = TWPlatInit(anchor.c_str());
+  if (old != nullptr)
+    ::setenv("PATH", path.c_str(), 1);
+  else
+    ::unsetenv("PATH");
+  return st;
 }
 
 // A shell word that the shell reads back as text exactly.

@@ -150,6 +150,11 @@ TEST_F(ClusterTest, JoinByName) {
     }
     EXPECT_EQ(fs::exists(dir + "twmain.ini"), c.result == 0);
   }
+  // The longest name a member can have joins too: its search has no fixed field.
+  const std::string longest(255, 'L');
+  SetupContext join = MakeContext(MemberDir("long"), longest, "2", 1);
+  CreateCluster(join);
+  EXPECT_EQ(Documents("qtwadm.odx", "Configuration\\Server", longest).size(), 1u);
   // ALPHA is still the one enabled ALPHA, untouched by the names that held formula text.
   auto alpha = Documents("qtwadm.odx", "Configuration\\Server", "ALPHA");
   ASSERT_EQ(alpha.size(), 1u);

@@ -137,6 +137,18 @@ TEST(ConsoleInstall, ClusterFromKitAndRemoval) {
                          ".local/share/applications/quendal-applications/tarnway-2.0.desktop"));
   EXPECT_TRUE(Has(twtest::ReadFile(base.path() + ".config/tarnway/path.sh"), inst));
 
+  // The installation's directory by another name (a link) is the kit itself: nothing is
+  // copied onto itself, and the server joins the cluster.
+  const std::string twmain = twtest::ReadFile(inst + "twmain");
+  fs::create_directory_symlink(inst, base.path() + "alias");
+  r = twtest::RunProgram({inst + "setup", "INSTALLSERVER", "DIRECTORY=" + base.path() + "alias/",
+                          "TARNWAY=OTHER", "ADMINSERVER=", "ADMINDATABASE=qtwadm.odx"},
+                         env, base.path(), "", 120000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out, "Installing Program files")) << r.out;
+  EXPECT_EQ(twtest::ReadFile(inst + "twmain"), twmain);
+  EXPECT_TRUE(Has(twtest::ReadFile(inst + "twmain.ini"), "Tarnway=OTHER\r\n"));
+
   // The same cluster again is refused with its reason and exit code 1.
   r = twtest::RunProgram({inst + "setup", "INSTALLCLUSTER", "TARNWAY=ROAD", "ADMINSERVER=",
                           "ADMINDATABASE=qtwadm.odx", "ADMINLOGDATABASE=qtwlog.odx"},

@@ -95,6 +95,34 @@ class MigrationTest : public InstallTest {
     for (const auto& [form, items] : docs) NewDocument(db, form, items);
     GVDatabaseClose(db, 0);
   }
+  // The Topic of each information note of the Administrator; SetInfoTopic changes them.
+  std::vector<std::string> InfoTopics(const char* set = nullptr) {
+    std::vector<std::string> topics;
+    GVDB db = 0;
+    GVINDEX ix = 0;
+    uint32_t classes = GVCLASS_INFO;
+    EXPECT_EQ(GVDatabaseOpen(nullptr, "qtwadm.odx", 0, &db), 0u);
+    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
+    EXPECT_EQ(GVIndexSetProperty(ix, GVIDXPROP_CLASSES, &classes), 0u);
+    EXPECT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+    GVNOTEID id = 0;
+    while (GVIndexNavigate(ix, GVNAV_NEXT, GVNAVF_DOCUMENTS, &id, nullptr) == 0) {
+      GVDOC doc = 0;
+      EXPECT_EQ(GVDocumentOpen(db, id, 0, &doc), 0u);
+      if (set != nullptr) {
+        EXPECT_EQ(GVItemPut(doc, "Topic", GVTYPE_TEXT, 0, GVTYPE_TEXT, set, 0), 0u);
+      }
+      char text[256] = "";
+      uint32_t kind = GVTYPE_TEXT;
+      GVItemFetch(doc, "Topic", &kind, 0, sizeof text, text);
+      topics.push_back(text);
+      GVDocumentClose(doc, set != nullptr ? GVCLOSE_STORE : GVCLOSE_DISCARD);
+    }
+    GVIndexClose(ix);
+    GVDatabaseClose(db, 0);
+    return topics;
+  }
+  void SetInfoTopic(const char* topic) { InfoTopics(topic); }
   Items One(const std::string& form, const std::string& name) {
     auto docs = Documents("qtwadm.odx", form, name);
     EXPECT_EQ(docs.size(), 1u) << form << " " << name;
@@ -191,11 +219,29 @@ TEST_F(MigrationTest, UpgradeTwice) {
   }
   Fill("qtwadm.odx", {{"Link\\Ordex", {{"Name", "Notes"}}}});
   twtest::WriteFile(inst_ + "twmain.ini", "[Configuration]\r\nVersion=22\r\nTarnway=ALPHA\r\n");
+  // The new template carries a document of its own.
+  std::string json = twtest::ReadFile(TW_ADMIN_TEMPLATE_JSON);
+  const std::string noDocs = "\"documents\": []";
+  ASSERT_NE(json.find(noDocs), std::string::npos);
+  json.replace(json.find(noDocs), noDocs.size(),
+               "\"documents\": [{\"class\": \"info\", \"items\": [{\"name\": \"Topic\", "
+               "\"type\": \"text\", \"value\": \"from the template\"}]}]");
+  twtest::WriteFile(base_.path() + "qtwadm2.json", json);
   const std::string templ = inst_ + "QTWADM.OTM";
+  fs::remove(templ);
+  twtest::ProcessResult built = twtest::RunProgram(
+      {twtest::BuildInstDir() + "plexadm", "build-template", base_.path() + "qtwadm2.json", templ},
+      twtest::InheritedEnv(), base_.path());
+  ASSERT_EQ(built.exitCode, 0) << built.err;
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     std::string out;
     ASSERT_EQ(tw::install::SetupUpgradeAdministrator(ctx_, out), 0u) << out;
+    // Copied once; what the Administrator made of it since stays.
+    std::vector<std::string> topics = InfoTopics();
+    ASSERT_EQ(topics.size(), 1u);
+    EXPECT_EQ(topics[0], run == 0 ? "from the template" : "changed here");
+    if (run == 0) SetInfoTopic("changed here");
     EXPECT_EQ(DesignNames("qtwadm.odx", true, GVFormList), DesignNames(templ, true, GVFormList));
     EXPECT_EQ(DesignNames("qtwadm.odx", true, GVViewList), DesignNames(templ, true, GVViewList));
     EXPECT_EQ(One("Link\\Ordex", "Notes")["MetadataRequired"], "1");
