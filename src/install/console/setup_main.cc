@@ -95,7 +95,8 @@ int BootstrapMain(int argc, char** argv) {
         kit.c_str());
     return 1;
   }
-  TWLibraryFree(nordex);
+  // The libraries stay loaded until setup ends: unloading one drops the only reference to
+  // what its start-up put on the heap.
   void* plexa = TWLibraryLoad((kit + "libplexapi.so").c_str(), TWLIB_NO_ERROR_BOX);
   if (plexa == nullptr) {
     std::printf(
@@ -105,7 +106,6 @@ int BootstrapMain(int argc, char** argv) {
         (kit + "libplexapi.so").c_str());
     return 1;
   }
-  TWLibraryFree(plexa);
 
   if (argc < 2) return Run(kit + "instgui", {kit + "instgui", kLaunchCode});
   std::vector<std::string> args = {kit + "instcon", kLaunchCode};
