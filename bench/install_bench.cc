@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 
 constexpr size_t kKitBytes = size_t{500} << 20;
 // Files of the kit's tables; the rest of the rows are not in this kit.
-const char* const kFiles[] = {"twmain",        "ctlstore",      "taskrun",     "libflowsys.so",
-                              "libplexapi.so", "flatrec.twx",   "QTW20DOC.ODB", "QTWADM.OTM"};
+const char* const kFiles[] = {"twmain",        "ctlstore",    "taskrun",      "libflowsys.so",
+                              "libplexapi.so", "flatrec.twx", "QTW20DOC.ODB", "QTWADM.OTM"};
 
 struct Kit {
   std::string base;
@@ -39,7 +39,8 @@ struct Kit {
     for (const char* name : kFiles) {
       std::ofstream out(kit + name, std::ios::binary);
       for (size_t written = 0; written < each; written += block.size())
-        out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), each - written)));
+        out.write(block.data(),
+                  static_cast<std::streamsize>(std::min(block.size(), each - written)));
     }
   }
   ~Kit() {

@@ -9,8 +9,8 @@
 
 #include "catalogue.h"
 #include "install_util.h"
-#include "plexapi.h"
 #include "platform.h"
+#include "plexapi.h"
 #include "setup_context.h"
 
 namespace tw::install {
@@ -92,8 +92,8 @@ const char* MemberForm(const SetupContext& ctx, bool serverWhenUnknown) {
 }
 
 uint32_t FailExit(SetupContext& ctx, const Failure& f, std::string& out) {
-  SetupAppendError(ctx, f.id, f.arg.empty() && f.id != TWFAIL_SETUP_WRITE_INI ? nullptr : f.arg.c_str(),
-                   out);
+  SetupAppendError(ctx, f.id,
+                   f.arg.empty() && f.id != TWFAIL_SETUP_WRITE_INI ? nullptr : f.arg.c_str(), out);
   if (f.plexa != 0) SetupAppendPlexaError(f.plexa, ctx, out);
   return TWFAIL_SETUP;
 }
@@ -236,11 +236,10 @@ uint32_t SetupCreateCluster(SetupContext& ctx, std::string& out) {
       const char* file;
       bool* mark;
     };
-    std::vector<Made> dbs = {
-        {TWMSG_SETUP_ADMIN_TEMPLATE, TWMSG_SETUP_ADMIN_TITLE, TWFAIL_SETUP_CREATE_ADMIN,
-         ctx.adminDatabase, &created.admin},
-        {TWMSG_SETUP_LOG_TEMPLATE, TWMSG_SETUP_LOG_TITLE, TWFAIL_SETUP_CREATE_LOG, ctx.logDatabase,
-         &created.log}};
+    std::vector<Made> dbs = {{TWMSG_SETUP_ADMIN_TEMPLATE, TWMSG_SETUP_ADMIN_TITLE,
+                              TWFAIL_SETUP_CREATE_ADMIN, ctx.adminDatabase, &created.admin},
+                             {TWMSG_SETUP_LOG_TEMPLATE, TWMSG_SETUP_LOG_TITLE,
+                              TWFAIL_SETUP_CREATE_LOG, ctx.logDatabase, &created.log}};
     if (ctx.createVault)
       dbs.push_back({TWMSG_SETUP_VAULT_TEMPLATE, TWMSG_SETUP_VAULT_TITLE, TWFAIL_SETUP_CREATE_VAULT,
                      ctx.vaultDatabase, &created.vault});
@@ -285,8 +284,8 @@ uint32_t SetupCreateCluster(SetupContext& ctx, std::string& out) {
     h.index = 0;
     return fail(TWFAIL_SETUP_NO_SERVER_FORM, "", st);
   }
-  GVNOTEID memberForm = GVFormLocateByName(h.admin, kit == 1 ? "Configuration\\Client"
-                                                             : "Configuration\\Server");
+  GVNOTEID memberForm =
+      GVFormLocateByName(h.admin, kit == 1 ? "Configuration\\Client" : "Configuration\\Server");
   if (memberForm == 0) return fail(TWFAIL_SETUP_NO_SERVER_FORM, "", GVERR_NO_FORM);
 
   if (joining) {
@@ -323,10 +322,10 @@ uint32_t SetupCreateCluster(SetupContext& ctx, std::string& out) {
     return fail(TWFAIL_SETUP_MEMBER_DOCUMENT, "", st);
 
   // Every key in one replacement: a failure leaves the file as it was, never half-written.
-  std::vector<const char*> keys = {"Version", "KitType", "Tarnway", "AdminServer",
-                                   "AdminDatabase", "Directory"};
-  std::vector<const char*> values = {"23", ctx.kitType, ctx.memberName, ctx.adminServer,
-                                     ctx.adminDatabase, ctx.installDir};
+  std::vector<const char*> keys = {"Version",     "KitType",       "Tarnway",
+                                   "AdminServer", "AdminDatabase", "Directory"};
+  std::vector<const char*> values = {
+      "23", ctx.kitType, ctx.memberName, ctx.adminServer, ctx.adminDatabase, ctx.installDir};
   if (kit == 2) {
     keys.push_back("SNMP");
     values.push_back(ctx.snmpMode);

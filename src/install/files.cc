@@ -29,11 +29,11 @@ struct Row {
   const char* installName;
 };
 constexpr Row kServerFiles[] = {
-    {"admin.twx", "admin.twx"},     {"command.twx", "command.twx"}, {"direct.twx", "direct.twx"},
-    {"relay.twx", "relay.twx"},     {"taskrun", "taskrun"},         {"QTWADM.OTM", "QTWADM.OTM"},
-    {"webrun", "webrun"},           {"QTWLOG.OTM", "QTWLOG.OTM"},   {"mibagent", "mibagent"},
-    {"twmain", "twmain"},           {"twmain.mib", "twmain.mib"},   {"QTWVLT.OTM", "QTWVLT.OTM"},
-    {"poll.twx", "poll.twx"},       {"replica.twx", "replica.twx"}, {"script.twx", "script.twx"},
+    {"admin.twx", "admin.twx"}, {"command.twx", "command.twx"}, {"direct.twx", "direct.twx"},
+    {"relay.twx", "relay.twx"}, {"taskrun", "taskrun"},         {"QTWADM.OTM", "QTWADM.OTM"},
+    {"webrun", "webrun"},       {"QTWLOG.OTM", "QTWLOG.OTM"},   {"mibagent", "mibagent"},
+    {"twmain", "twmain"},       {"twmain.mib", "twmain.mib"},   {"QTWVLT.OTM", "QTWVLT.OTM"},
+    {"poll.twx", "poll.twx"},   {"replica.twx", "replica.twx"}, {"script.twx", "script.twx"},
 };
 constexpr Row kEveryKitFiles[] = {
     {"QTW20DOC.ODB", "QTW20DOC.ODB"},
@@ -358,7 +358,9 @@ uint32_t SetupUpdateUserPath(const char* directory) {
   if (SetupPathAppend(list, directory)) {
     std::string text = "# Tarnway's installation directories on the PATH, kept by its installer.\n";
     text += kPathVariable + ShellQuote(list) + "\n";
-    text += "case \":$PATH:\" in *\":$tarnway_path:\"*) ;; *) PATH=\"${PATH:+$PATH:}$tarnway_path\" ;; esac\n";
+    text +=
+        "case \":$PATH:\" in *\":$tarnway_path:\"*) ;; *) PATH=\"${PATH:+$PATH:}$tarnway_path\" ;; "
+        "esac\n";
     text += "export PATH\n";
     if (!TWMkDir(snippetDir.c_str()) || !env->ReplaceFile(snippet, text))
       return TWFAIL_REGISTRY_ACCESS;

@@ -18,6 +18,12 @@
 
 namespace tw::install {
 
+// Results of the install library that have no catalogue text: the operation's own outcome
+// text says what happened.
+constexpr uint32_t TWFAIL_SETUP_REMOVE_PARTIAL = 5327;  // removed; some database stayed
+constexpr uint32_t TWFAIL_SETUP_MIGRATION = 5328;       // errors were collected
+constexpr uint32_t TWFAIL_SETUP_PROGRAM_ITEM = 5330;    // the program item was not written
+
 // Text fields keep the widths that both front ends fill (NUL included); a value that does not
 // fit is refused by the front end, never cut.
 struct SetupContext {

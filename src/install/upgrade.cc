@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "install_util.h"
-#include "plexapi.h"
 #include "platform.h"
+#include "plexapi.h"
 #include "setup_context.h"
 
 namespace tw::install {
@@ -167,16 +167,16 @@ uint32_t UpgradeDesign(SetupContext& ctx, GVDB templ, GVDB admin) {
   // The scratch database lives beside the template and goes when the upgrade ends.
   std::string scratchPath = std::string(ctx.templatePath) + ".upgrade";
   (void)GVDatabaseDelete(nullptr, scratchPath.c_str());
-  if (uint32_t st = GVDatabaseCreate(nullptr, scratchPath.c_str(), nullptr, 0, nullptr, nullptr, 0, 0))
+  if (uint32_t st =
+          GVDatabaseCreate(nullptr, scratchPath.c_str(), nullptr, 0, nullptr, nullptr, 0, 0))
     return st;
   uint32_t st = 0;
   {
     Db scratch;
     st = GVDatabaseOpen(nullptr, scratchPath.c_str(), 0, &scratch.handle);
-    const DesignKind kinds[] = {
-        {GVFormList, GVFormLocateByName, GVFormDelete, GVFormCopy},
-        {GVViewList, GVViewLocateByName, GVViewDelete, GVViewCopy},
-        {GVAgentList, GVAgentLocateByName, GVAgentDelete, GVAgentCopy}};
+    const DesignKind kinds[] = {{GVFormList, GVFormLocateByName, GVFormDelete, GVFormCopy},
+                                {GVViewList, GVViewLocateByName, GVViewDelete, GVViewCopy},
+                                {GVAgentList, GVAgentLocateByName, GVAgentDelete, GVAgentCopy}};
     for (const DesignKind& k : kinds)
       if (st == 0) st = ReplaceDesign(templ, admin, scratch.handle, k);
   }

@@ -254,7 +254,8 @@ class FileLock {
 // file holds all of them afterwards, or none when anything fails.
 uint32_t set_strings(const char* section, const char* const* keys, const char* const* values,
                      size_t count, const char* file) {
-  if (section == nullptr || file == nullptr || (count > 0 && (keys == nullptr || values == nullptr)))
+  if (section == nullptr || file == nullptr ||
+      (count > 0 && (keys == nullptr || values == nullptr)))
     return TWFAIL_INI_ACCESS;
   for (size_t i = 0; i < count; ++i) {
     if (keys[i] == nullptr || *keys[i] == '\0') return TWFAIL_INI_MISSING_KEY;

@@ -47,20 +47,28 @@ TEST_F(ClusterTest, NewClusterHoldsDatabasesDocumentsAndEveryKey) {
   EXPECT_TRUE(DatabaseExists("qtwadm.odx"));
   EXPECT_TRUE(DatabaseExists("qtwlog.odx"));
   EXPECT_FALSE(DatabaseExists("qtwvlt.odx"));
-  EXPECT_EQ(Ini(inst_), "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\nKitType=2\r\n"
-                        "Tarnway=ALPHA\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" +
-                            inst_ + "\r\nSNMP=1\r\n");
+  EXPECT_EQ(Ini(inst_),
+            "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\nKitType=2\r\n"
+            "Tarnway=ALPHA\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" +
+                inst_ + "\r\nSNMP=1\r\n");
   // What the control store needs and the installer does not write comes from the forms.
   struct Case {
     const char* form;
     Items expected;
   } cases[] = {
       {"Configuration\\Administrator",
-       {{"LogDatabase", "qtwlog.odx"}, {"LogServer", ""}, {"Name", "Administrator"},
+       {{"LogDatabase", "qtwlog.odx"},
+        {"LogServer", ""},
+        {"Name", "Administrator"},
         {"Revision", "131072"}}},
       {"Configuration\\Server",
-       {{"Name", "ALPHA"}, {"Enabled", "1"}, {"Translate", "2"}, {"SNMP", "1"},
-        {"PollInterval", "60"}, {"Type", "Configuration"}, {"SubType", "Server"}}},
+       {{"Name", "ALPHA"},
+        {"Enabled", "1"},
+        {"Translate", "2"},
+        {"SNMP", "1"},
+        {"PollInterval", "60"},
+        {"Type", "Configuration"},
+        {"SubType", "Server"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.form);
@@ -237,8 +245,9 @@ TEST_F(ClusterTest, FailedLogDeletionRemovesTheRest) {
   out.clear();
   EXPECT_EQ(SetupRemove(remove, out), TWFAIL_SETUP_REMOVE_PARTIAL);
   GVDatabaseClose(held, 0);
-  EXPECT_EQ(out, "\n***** Unable to remove Log database 'qtwlog.odx'\n      Remove the database "
-                 "manually.");
+  EXPECT_EQ(out,
+            "\n***** Unable to remove Log database 'qtwlog.odx'\n      Remove the database "
+            "manually.");
   EXPECT_FALSE(DatabaseExists("qtwadm.odx"));
   EXPECT_TRUE(DatabaseExists("qtwlog.odx"));
   EXPECT_FALSE(DatabaseExists("qtwvlt.odx"));

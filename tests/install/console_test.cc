@@ -1,11 +1,12 @@
 // The console installer's keywords: arguments taken whole, command files with quoted values,
 // and every way a request is refused before anything runs.
+#include "console.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "console.h"
 #include "plat_test_util.h"
 
 namespace {
@@ -26,9 +27,8 @@ Parsed Parse(const std::vector<std::string>& args) {
 
 TEST(ConsoleKeywords, ArgumentsFillTheContext) {
   Parsed p = Parse({"installserver", "Tarnway=tw server 1", "ADMINSERVER=", "adminDatabase=a.odx",
-                    "ADMINLOGDATABASE=l=og.odx", "snmp=Full", "TRANSLATION=qmbcs",
-                    "UPDATEENV=yes", "DIRECTORY=/opt/tw", "DOCDATABASE=it's.odx",
-                    "VAULTDATABASE=$(touch x)"});
+                    "ADMINLOGDATABASE=l=og.odx", "snmp=Full", "TRANSLATION=qmbcs", "UPDATEENV=yes",
+                    "DIRECTORY=/opt/tw", "DOCDATABASE=it's.odx", "VAULTDATABASE=$(touch x)"});
   ASSERT_TRUE(p.ok) << p.error;
   const auto& c = p.request.ctx;
   EXPECT_EQ(p.request.action, tw::install::Action::installServer);

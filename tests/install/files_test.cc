@@ -23,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using tw::install::SetField;
 using tw::install::SetupContext;
+using tw::install::TWFAIL_SETUP_PROGRAM_ITEM;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -44,7 +45,9 @@ int Leftovers(const std::string& dir, const std::string& part) {
 // inside the kernel or through a buffer.
 class FailRead : public tw::EnvWrapper {
  public:
-  explicit FailRead(int count) : EnvWrapper(tw::Env::Default()), left_(count) { tw::Env::Set(this); }
+  explicit FailRead(int count) : EnvWrapper(tw::Env::Default()), left_(count) {
+    tw::Env::Set(this);
+  }
   ~FailRead() override { tw::Env::Set(target_); }
   long ReadSome(int fd, char* b, size_t n) override {
     if (left_-- <= 0) {
@@ -216,11 +219,11 @@ TEST(PathAppend, DirectoryIsFoundExactlyWithOrWithoutSlash) {
     bool appended;
     const char* after;
   } cases[] = {
-      {"/usr/bin:/opt/tw/", "/opt/tw/", false, "/usr/bin:/opt/tw/"},       // last
-      {"/usr/bin:/opt/tw", "/opt/tw/", false, "/usr/bin:/opt/tw"},         // without "/"
-      {"/opt/tw:/usr/bin", "/opt/tw/", false, "/opt/tw:/usr/bin"},         // before ":"
-      {"/opt/tw/:/usr/bin", "/opt/tw/", false, "/opt/tw/:/usr/bin"},       // "/" before ":"
-      {"/usr/bin:/OPT/TW", "/opt/tw/", true, "/usr/bin:/OPT/TW:/opt/tw/"}, // case counts
+      {"/usr/bin:/opt/tw/", "/opt/tw/", false, "/usr/bin:/opt/tw/"},        // last
+      {"/usr/bin:/opt/tw", "/opt/tw/", false, "/usr/bin:/opt/tw"},          // without "/"
+      {"/opt/tw:/usr/bin", "/opt/tw/", false, "/opt/tw:/usr/bin"},          // before ":"
+      {"/opt/tw/:/usr/bin", "/opt/tw/", false, "/opt/tw/:/usr/bin"},        // "/" before ":"
+      {"/usr/bin:/OPT/TW", "/opt/tw/", true, "/usr/bin:/OPT/TW:/opt/tw/"},  // case counts
       {"/usr/bin:/opt/tw2", "/opt/tw/", true, "/usr/bin:/opt/tw2:/opt/tw/"},
       {"/usr/bin:", "/opt/tw/", true, "/usr/bin:/opt/tw/"},
       {"", "/opt/tw/", true, "/opt/tw/"},
@@ -259,9 +262,8 @@ TEST_F(HomeTest, UserPathThroughProfileSnippet) {
             "\n[ -f \"$HOME/.config/tarnway/path.sh\" ] && . \"$HOME/.config/tarnway/path.sh\"  "
             "# Tarnway\n");
   std::vector<std::string> env = {"HOME=" + base_.path(), "PATH=/usr/bin:/bin"};
-  twtest::ProcessResult r =
-      twtest::RunProgram({"/bin/sh", "-c", ". \"$HOME/.profile\"; printf %s \"$PATH\""}, env,
-                         base_.path());
+  twtest::ProcessResult r = twtest::RunProgram(
+      {"/bin/sh", "-c", ". \"$HOME/.profile\"; printf %s \"$PATH\""}, env, base_.path());
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "/usr/bin:/bin:" + dir + ":/opt/other/");
 }

@@ -21,6 +21,9 @@ namespace installtest {
 
 namespace fs = std::filesystem;
 using tw::install::SetupContext;
+using tw::install::TWFAIL_SETUP_MIGRATION;
+using tw::install::TWFAIL_SETUP_PROGRAM_ITEM;
+using tw::install::TWFAIL_SETUP_REMOVE_PARTIAL;
 
 // What a test reads back of one document: its items as text.
 using Items = std::map<std::string, std::string>;
@@ -84,12 +87,32 @@ class InstallTest : public ::testing::Test {
         GVDOC doc = 0;
         if (GVDocumentOpen(h, id, GVOPEN_READONLY, &doc) != 0) continue;
         Items items;
-        for (const char* item :
-             {"Name", "Enabled", "Translate", "SNMP", "PollInterval", "Revision", "LogServer",
-              "LogDatabase", "AgentDatabase", "HelpDatabase", "Type", "SubType", "Form",
-              "FieldMapping", "Options", "ConflictResolution", "SrcNoDelete", "DestNoDelete",
-              "ActivityName", "Forview", "LongCreation", "SrcOption", "DestOption", "Creator",
-              "MetadataRequired", "Database"}) {
+        for (const char* item : {"Name",
+                                 "Enabled",
+                                 "Translate",
+                                 "SNMP",
+                                 "PollInterval",
+                                 "Revision",
+                                 "LogServer",
+                                 "LogDatabase",
+                                 "AgentDatabase",
+                                 "HelpDatabase",
+                                 "Type",
+                                 "SubType",
+                                 "Form",
+                                 "FieldMapping",
+                                 "Options",
+                                 "ConflictResolution",
+                                 "SrcNoDelete",
+                                 "DestNoDelete",
+                                 "ActivityName",
+                                 "Forview",
+                                 "LongCreation",
+                                 "SrcOption",
+                                 "DestOption",
+                                 "Creator",
+                                 "MetadataRequired",
+                                 "Database"}) {
           char text[4096] = "";
           uint32_t kind = GVTYPE_TEXT;
           if (GVItemFetch(doc, item, &kind, 0, sizeof text, text) == 0) items[item] = text;

@@ -23,8 +23,7 @@ class MigrateRoad : public road::RoadFixture {
     RoadFixture::SetUp();
     if (HasFatalFailure()) return;
     plexaRoot_.emplace("PLEXA_ROOT", path("ordex").c_str());
-    for (const char* name : {"QTWADM.OTM", "QTWLOG.OTM"})
-      fs::copy_file(build_ + name, path(name));
+    for (const char* name : {"QTWADM.OTM", "QTWLOG.OTM"}) fs::copy_file(build_ + name, path(name));
     ctx_ = {};
     ASSERT_TRUE(tw::install::SetField(ctx_.installDir, inst_.path()));
     ASSERT_TRUE(tw::install::SetField(ctx_.memberName, road::kServer));
@@ -51,15 +50,15 @@ TEST_F(MigrateRoad, MigratedDirectTransferRunsLikeANativeOne) {
   std::string out;
   ASSERT_EQ(tw::install::SetupCreateCluster(ctx_, out), 0u) << out;
   // Due work is looked for every second rather than the installed minute.
-  std::string member = Adm({"search", "qtwadm.odx", "select Name = 'ROAD'", "--form",
-                            "Configuration\\Server"});
+  std::string member =
+      Adm({"search", "qtwadm.odx", "select Name = 'ROAD'", "--form", "Configuration\\Server"});
   Adm({"put", "qtwadm.odx", member.substr(0, member.find('\t')), "PollInterval", "number", "1"});
 
   twtest::WriteFile(path("in.txt"), "1,alpha\n2,beta\n3,gamma delta\n");
   twtest::WriteFile(path("rows.zid"), "ID TYPE NUMBER DELIM ,\nWORD TYPE TEXT\n");
   // The same transfer on the new cluster, defined as the main job defines it.
-  for (auto [name, file, kind] : {std::tuple{"NatIn", "in.txt", "SOURCE"},
-                                  std::tuple{"NatOut", "native.out", "DESTINATION"}})
+  for (auto [name, file, kind] :
+       {std::tuple{"NatIn", "in.txt", "SOURCE"}, std::tuple{"NatOut", "native.out", "DESTINATION"}})
     Adm({"new", "qtwadm.odx", "Link\\Flatrec", std::string("Name=") + name,
          "Database=" + path(file), "ZID=@" + path("rows.zid"), std::string("Linktype=") + kind,
          "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
@@ -69,9 +68,9 @@ TEST_F(MigrateRoad, MigratedDirectTransferRunsLikeANativeOne) {
   // The Release 1 Administrator: its links keep their properties in items that the new
   // link form declares, as the migration copies only those.
   const std::string templ = path("release1.otm");
-  twtest::ProcessResult r = twtest::RunProgram(
-      {build_ + "plexadm", "build-template", TW_RELEASE1_JSON, templ}, twtest::InheritedEnv(),
-      inst_.path());
+  twtest::ProcessResult r =
+      twtest::RunProgram({build_ + "plexadm", "build-template", TW_RELEASE1_JSON, templ},
+                         twtest::InheritedEnv(), inst_.path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   Adm({"create", "release1.odx", "--template", templ});
   for (auto [name, file, kind] : {std::tuple{"MigIn", "in.txt", "SOURCE"},

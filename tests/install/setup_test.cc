@@ -25,7 +25,8 @@ class SetupTest : public ::testing::Test {
     kit_ = base_.path() + "kit/";
     fs::create_directories(kit_);
     const std::string build = twtest::BuildInstDir();
-    for (const char* name : {"setup", "libnordex.so", "libplexapi.so", "libflowsys.so", "libflowmsg.so"})
+    for (const char* name :
+         {"setup", "libnordex.so", "libplexapi.so", "libflowsys.so", "libflowmsg.so"})
       fs::copy_file(build + name, kit_ + name);
     twtest::WriteFile(kit_ + "instcon",
                       "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > "
@@ -35,8 +36,7 @@ class SetupTest : public ::testing::Test {
   twtest::ProcessResult Setup(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {kit_ + "setup"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return twtest::RunProgram(argv, {"PATH=/usr/bin:/bin", "HOME=" + base_.path()},
-                              base_.path());
+    return twtest::RunProgram(argv, {"PATH=/usr/bin:/bin", "HOME=" + base_.path()}, base_.path());
   }
   std::string Argv() { return twtest::ReadFile(kit_ + "argv.txt"); }
 
@@ -114,25 +114,25 @@ TEST(ConsoleInstall, ClusterFromKitAndRemoval) {
   const std::string inst = base.path() + "run/";
   twtest::WriteFile(base.path() + ".profile", "# mine\n");
   const std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + base.path()};
-  twtest::ProcessResult r = twtest::RunProgram(
-      {twtest::BuildInstDir() + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst, "TARNWAY=ROAD",
-       "ADMINSERVER=", "ADMINDATABASE=qtwadm.odx", "ADMINLOGDATABASE=qtwlog.odx",
-       "DOCDATABASE=qtwdoc.odx", "UPDATEENV=YES"},
-      env, base.path(), "", 120000);
+  twtest::ProcessResult r =
+      twtest::RunProgram({twtest::BuildInstDir() + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst,
+                          "TARNWAY=ROAD", "ADMINSERVER=", "ADMINDATABASE=qtwadm.odx",
+                          "ADMINLOGDATABASE=qtwlog.odx", "DOCDATABASE=qtwdoc.odx", "UPDATEENV=YES"},
+                         env, base.path(), "", 120000);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Congratulations!  You have successfuly installed Tarnway.\n")) << r.out;
-  for (const char* name : {"twmain", "ctlstore", "taskrun", "setup", "instcon", "libflowsys.so",
-                           "libplexapi.so", "libnordex.so", "QTWADM.OTM", "QTW20DOC.ODB",
-                           "ordex/local/qtwadm.odx", "ordex/local/qtwlog.odx",
-                           "ordex/local/qtwdoc.odx", "registry/machine.reg"})
+  for (const char* name :
+       {"twmain", "ctlstore", "taskrun", "setup", "instcon", "libflowsys.so", "libplexapi.so",
+        "libnordex.so", "QTWADM.OTM", "QTW20DOC.ODB", "ordex/local/qtwadm.odx",
+        "ordex/local/qtwlog.odx", "ordex/local/qtwdoc.odx", "registry/machine.reg"})
     EXPECT_TRUE(fs::exists(inst + name)) << name;
   EXPECT_FALSE(fs::exists(inst + "plexadm"));
   EXPECT_EQ(twtest::ReadFile(inst + "twmain.ini"),
             "[Configuration]\r\nVersion=23\r\nKitType=2\r\nTarnway=ROAD\r\nAdminServer=\r\n"
             "AdminDatabase=qtwadm.odx\r\nDirectory=" +
                 inst + "\r\nSNMP=0\r\n");
-  EXPECT_TRUE(Has(twtest::ReadFile(inst + "registry/machine.reg"),
-                  "SCRIPTBIND=" + inst + "scriptbind.so"));
+  EXPECT_TRUE(
+      Has(twtest::ReadFile(inst + "registry/machine.reg"), "SCRIPTBIND=" + inst + "scriptbind.so"));
   EXPECT_TRUE(fs::exists(base.path() +
                          ".local/share/applications/quendal-applications/tarnway-2.0.desktop"));
   EXPECT_TRUE(Has(twtest::ReadFile(base.path() + ".config/tarnway/path.sh"), inst));
@@ -156,8 +156,8 @@ TEST(ConsoleInstall, ClusterFromKitAndRemoval) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Has(r.out, "Tarnway Administrator database 'qtwadm.odx' already exists")) << r.out;
 
-  r = twtest::RunProgram({inst + "setup", "REMOVECLUSTER", "DELETEFILES=YES"}, env, base.path(),
-                         "", 120000);
+  r = twtest::RunProgram({inst + "setup", "REMOVECLUSTER", "DELETEFILES=YES"}, env, base.path(), "",
+                         120000);
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Tarnway has been removed.\n")) << r.out;
   EXPECT_FALSE(fs::exists(inst));

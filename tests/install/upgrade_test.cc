@@ -131,25 +131,32 @@ class MigrationTest : public InstallTest {
 };
 
 TEST_F(MigrationTest, Release1AdministratorIntoNewCluster) {
-  Fill("release1.odx",
-       {{"Configuration\\Server", {{"Name", "ALPHA"}}},
-        {"Configuration\\Server", {{"Name", "OLDSRV"}, {"Translate", "num:1"}, {"Creator", "me"}}},
-        {"Configuration\\Server", {{"Name", "PLAIN"}, {"Translate", "num:0"}}},
-        {"Link\\Flatrec", {{"Name", "PeopleIn"}, {"Database", "/data/people.txt"}}},
-        {"Activity\\Direct Transfer",
-         {{"Name", "CopyPeople"}, {"SrcLink", "PeopleIn"}, {"MapName", "1"},
-          {"Options", "list:MapName,Other"}, {"SrcOption", "OptA"}}},
-        {"Activity\\Direct Transfer", {{"Name", "Positional"}, {"MapName", "0"}}},
-        {"Activity\\Replication",
-         {{"Name", "Repl"}, {"MapName", "1"}, {"DestMaster", "1"}, {"NoDelete", "1"},
-          {"Options", "list:NoDelete,MapName,Keep"}}},
-        {"Activity\\Replication", {{"Name", "Repl2"}, {"DestMaster", "0"}, {"NoDelete", "0"}}},
-        {"Activity\\Administration", {{"Name", "Backup"}, {"Statement", "1"}}},
-        {"Activity\\Administration", {{"Name", "Purge"}, {"Statement", "2"}}},
-        {"Activity\\Administration", {{"Name", "Weird"}, {"Statement", "3"}}},
-        {"Option\\Oracle",
-         {{"Name", "OptA"}, {"Forview", "V1"}, {"LongCreation", "UserControl"}, {"LongColumn", ""}}},
-        {"Option\\Oracle", {{"Name", "Unused"}, {"Forview", "V9"}}}});
+  Fill(
+      "release1.odx",
+      {{"Configuration\\Server", {{"Name", "ALPHA"}}},
+       {"Configuration\\Server", {{"Name", "OLDSRV"}, {"Translate", "num:1"}, {"Creator", "me"}}},
+       {"Configuration\\Server", {{"Name", "PLAIN"}, {"Translate", "num:0"}}},
+       {"Link\\Flatrec", {{"Name", "PeopleIn"}, {"Database", "/data/people.txt"}}},
+       {"Activity\\Direct Transfer",
+        {{"Name", "CopyPeople"},
+         {"SrcLink", "PeopleIn"},
+         {"MapName", "1"},
+         {"Options", "list:MapName,Other"},
+         {"SrcOption", "OptA"}}},
+       {"Activity\\Direct Transfer", {{"Name", "Positional"}, {"MapName", "0"}}},
+       {"Activity\\Replication",
+        {{"Name", "Repl"},
+         {"MapName", "1"},
+         {"DestMaster", "1"},
+         {"NoDelete", "1"},
+         {"Options", "list:NoDelete,MapName,Keep"}}},
+       {"Activity\\Replication", {{"Name", "Repl2"}, {"DestMaster", "0"}, {"NoDelete", "0"}}},
+       {"Activity\\Administration", {{"Name", "Backup"}, {"Statement", "1"}}},
+       {"Activity\\Administration", {{"Name", "Purge"}, {"Statement", "2"}}},
+       {"Activity\\Administration", {{"Name", "Weird"}, {"Statement", "3"}}},
+       {"Option\\Oracle",
+        {{"Name", "OptA"}, {"Forview", "V1"}, {"LongCreation", "UserControl"}, {"LongColumn", ""}}},
+       {"Option\\Oracle", {{"Name", "Unused"}, {"Forview", "V9"}}}});
   // An orphan of an earlier migration stands under the name the options will take.
   Fill("qtwadm.odx", {{"Option\\Oracle", {{"Name", "OptA/V1/Oracle"}, {"Forview", "stale"}}}});
 
@@ -174,17 +181,24 @@ TEST_F(MigrationTest, Release1AdministratorIntoNewCluster) {
     const char* name;
     Values expected;
   } cases[] = {
-      {"Activity\\Direct Transfer", "CopyPeople",
+      {"Activity\\Direct Transfer",
+       "CopyPeople",
        {{"FieldMapping", "MapName"}, {"Options", "Other"}, {"SubType", "Direct Transfer"}}},
       {"Activity\\Direct Transfer", "Positional", {{"FieldMapping", "MapPosition"}}},
-      {"Activity\\Replication", "Repl",
-       {{"FieldMapping", "MapName"}, {"ConflictResolution", "2"}, {"Options", "Keep"},
-        {"SrcNoDelete", "NoSrc"}, {"DestNoDelete", "NoDest"}}},
-      {"Activity\\Replication", "Repl2",
+      {"Activity\\Replication",
+       "Repl",
+       {{"FieldMapping", "MapName"},
+        {"ConflictResolution", "2"},
+        {"Options", "Keep"},
+        {"SrcNoDelete", "NoSrc"},
+        {"DestNoDelete", "NoDest"}}},
+      {"Activity\\Replication",
+       "Repl2",
        {{"FieldMapping", "MapPosition"}, {"ConflictResolution", "1"}}},
       {"Activity\\*Admin-Backup", "Backup", {{"SubType", "*Admin-Backup"}}},
       {"Activity\\*Admin-Purge Log", "Purge", {{"SubType", "*Admin-Purge Log"}}},
-      {"Option\\Oracle", "OptA/V1/Oracle",
+      {"Option\\Oracle",
+       "OptA/V1/Oracle",
        {{"ActivityName", "OptA"}, {"Forview", "V1"}, {"LongCreation", "NoLong"}}},
   };
   for (const Case& c : cases) {

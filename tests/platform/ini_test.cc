@@ -577,8 +577,9 @@ TEST_F(IniTest, SetStringsReplacesTheFileOnceWithEveryKey) {
     tw::Env::Set(nullptr);
     if (env.failed().empty()) {
       EXPECT_EQ(st, 0u);
-      EXPECT_EQ(read_all(file_), "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\n"
-                                 "Tarnway=tw server 1\r\nDirectory=/opt/tw/\r\n");
+      EXPECT_EQ(read_all(file_),
+                "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\n"
+                "Tarnway=tw server 1\r\nDirectory=/opt/tw/\r\n");
       done = true;
     } else {
       EXPECT_NE(st, 0u);

@@ -112,7 +112,8 @@ class Parser {
     for (const ActionWord& a : kActions) {
       if (t.keyword != a.keyword) continue;
       if (r_.action != Action::none)
-        return Fail("Error - conflicting options, '" + actionWord_ + "' and '" + t.keyword + "'.\n");
+        return Fail("Error - conflicting options, '" + actionWord_ + "' and '" + t.keyword +
+                    "'.\n");
       r_.action = a.action;
       actionWord_ = a.keyword;
       if (a.kitType != nullptr) (void)SetField(r_.ctx.kitType, a.kitType);
@@ -154,11 +155,11 @@ class Parser {
       const Choice* choices;
       size_t count;
       const char* complaint;
-    } mapped[] = {{"SNMP", kSnmp, std::size(kSnmp), "invalid snmp value: "},
-                  {"TRANSLATION", kTranslation, std::size(kTranslation),
-                   "invalid text translate value: "},
-                  {"DELETEFILES", kYesNo, std::size(kYesNo), "invalid value: "},
-                  {"UPDATEENV", kYesNo, std::size(kYesNo), "invalid value: "}};
+    } mapped[] = {
+        {"SNMP", kSnmp, std::size(kSnmp), "invalid snmp value: "},
+        {"TRANSLATION", kTranslation, std::size(kTranslation), "invalid text translate value: "},
+        {"DELETEFILES", kYesNo, std::size(kYesNo), "invalid value: "},
+        {"UPDATEENV", kYesNo, std::size(kYesNo), "invalid value: "}};
     for (const Mapped& m : mapped) {
       if (t.keyword != m.keyword) continue;
       if (!t.value) return Fail("Missing value for keyword: " + t.keyword + "\n");
@@ -374,9 +375,9 @@ int ConsoleSetupRun(ConsoleRequest& request, FILE* out) {
       std::string failed = "\nOperation failed.\n " + text;
       if (copy) {
         failed += "\nThe files have been successfuly copied but setup";
-        failed += ctx.existingCluster ? " failed to add this Tarnway " + kind +
-                                            " to the Tarnway cluster."
-                                      : std::string(" failed to create a new Tarnway cluster.");
+        failed += ctx.existingCluster
+                      ? " failed to add this Tarnway " + kind + " to the Tarnway cluster."
+                      : std::string(" failed to create a new Tarnway cluster.");
       }
       Print(out, failed + "\n");
       return 1;
@@ -399,7 +400,8 @@ int ConsoleSetupRun(ConsoleRequest& request, FILE* out) {
     if (SetupInstallScriptAlias(ctx, text) != 0) {
       Print(out, "\nCould not install Alias.\n" + text + "\n" +
                      "This is not a severe error - however it must be resolved before this\n"
-                     "Tarnway " + kind + " may execute Quenscript using the Tarnway\n" +
+                     "Tarnway " +
+                     kind + " may execute Quenscript using the Tarnway\n" +
                      "alias 'SCRIPTBIND'.\n\n"
                      "You may wish to retry this operation by running the command:\n"
                      "'setup INSTALLQSXALIAS'\n");
@@ -414,8 +416,9 @@ int ConsoleSetupRun(ConsoleRequest& request, FILE* out) {
       } else {
         pathUpdated = true;
         Print(out, "Done.\n\n");
-        Print(out, "Note: a new login shell reads ~/.profile; log out and back in (or source "
-                   "it) before starting Tarnway.\n");
+        Print(out,
+              "Note: a new login shell reads ~/.profile; log out and back in (or source "
+              "it) before starting Tarnway.\n");
       }
     }
     if (action != Action::installClient) {
@@ -436,8 +439,9 @@ int ConsoleSetupRun(ConsoleRequest& request, FILE* out) {
 
   if (action == Action::removeServer || action == Action::removeClient ||
       action == Action::removeCluster) {
-    Print(out, ctx.existingCluster ? "Disabling the " + kind + " in the Administrator database.  "
-                                   : std::string("Deleting the Administrator and Log Databases.  "));
+    Print(out, ctx.existingCluster
+                   ? "Disabling the " + kind + " in the Administrator database.  "
+                   : std::string("Deleting the Administrator and Log Databases.  "));
     text.clear();
     if (SetupRemove(ctx, text) != 0) {
       Print(out, "\nOperation failed.\n" + text + "\n");
