@@ -120,3 +120,19 @@ TEST(ConsoleKeywords, LongestValuesFit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConsoleRun, NoActionIsAFailure) {
+  ConsoleRequest request;
+  FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(tw::install::ConsoleSetupRun(request, out), 1);
+  std::rewind(out);
+  char text[128] = "";
+  size_t n = std::fread(text, 1, sizeof text - 1, out);
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, n), "no action specified  - setup quiting\n");
+}
+
+}  // namespace
