@@ -1,15 +1,32 @@
 #!/usr/bin/env bash
-# The main job on embedded defaults: installs what is needed, builds, and lays out a
-# local installation directory (run/) with its twmain.ini; then runs the road once: a direct
-# transfer between two text-file links, taken by twmain, run by taskrun, logged, shut down.
+# The main job on embedded defaults: installs what is needed, builds, makes the kit (the
+# installation tree of the build) and installs a cluster from it into run/ with the kit's
+# console installer (`setup INSTALLCLUSTER ...`: program files, Administrator and Log
+# databases, twmain.ini); then runs the road once: a direct transfer between two text-file
+# links, taken by twmain, run by taskrun, logged, shut down. A run/ left by an earlier run is
+# removed first with its own `setup REMOVECLUSTER DELETEFILES=YES`.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+kit="$root/build/kit/"
+rm -rf "$kit"
+cmake --install build --prefix "$kit" >/dev/null
 inst="$root/run/"
-cmake --install build --prefix "$inst" >/dev/null
-[ -f "$inst/twmain.ini" ] || printf '[Configuration]\r\nVersion=23\r\nKitType=2\r\nTarnway=%s\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=%s\r\nSNMP=0\r\nDiagnostics=0\r\n' "$(hostname)" "$inst" > "$inst/twmain.ini"
+# The installer keeps the databases under the installation's own data root.
+unset PLEXA_ROOT
+if [ -x "$inst/setup" ] && [ -f "$inst/twmain.ini" ]; then
+  echo "--- removing the cluster of an earlier run"
+  "$inst/setup" REMOVECLUSTER DELETEFILES=YES | tail -n 1 || true
+fi
+rm -rf "$inst"
+server=$(hostname)
+admin=qtwadm.odx
+log=qtwlog.odx
+echo "--- setup INSTALLCLUSTER"
+"$kit/setup" INSTALLCLUSTER "DIRECTORY=$inst" "TARNWAY=$server" ADMINSERVER= \
+  "ADMINDATABASE=$admin" "ADMINLOGDATABASE=$log"
 echo "Installed into $inst:"
 ls "$inst"
 echo "--- twmain.ini"
@@ -20,26 +37,16 @@ if [ ! -f "$inst/flatrec.twx" ]; then
   exit 1
 fi
 
-# The databases live under the installation's data root; every run starts them afresh.
 export PLEXA_ROOT="$inst/ordex"
-adm() { "$inst/plexadm" "$@"; }
-ini() { sed -n "s/^$1=//p" "$inst/twmain.ini" | tr -d '\r' | head -n1; }
-server=$(ini Tarnway)
-admin=$(ini AdminDatabase)
-log=qtwlog.odx
+adm() { "$kit/plexadm" "$@"; }
 samples="$root/samples"
 out="${inst%/}/people.out"
-rm -rf "$PLEXA_ROOT" "$out"
-mkdir -p "$PLEXA_ROOT"
 
-echo "--- databases"
-adm create "$admin" --template "$inst/QTWADM.OTM" --title "Tarnway Administrator"
-adm create "$log" --template "$inst/QTWLOG.OTM" --title "Tarnway Log"
-adm new "$admin" 'Configuration\Administrator' Name=Administrator LogServer= "LogDatabase=$log" \
-  StatusInterval:number=5 >/dev/null
-adm new "$admin" 'Configuration\Server' "Name=$server" PollInterval:number=2 \
-  StatusInterval:number=5 MaxDuration:number=60 MaxActivities:number=2 CloseTimeout:number=10 \
-  >/dev/null
+echo "--- configuration"
+# This server looks for due work every 2 seconds rather than the installed minute.
+member=$(adm search "$admin" "select Name = '$server'" --form 'Configuration\Server' | cut -f1)
+adm put "$admin" "$member" PollInterval number 2 >/dev/null
+adm put "$admin" "$member" MaxDuration number 60 >/dev/null
 # The links name their file, its field description and their side.
 for side in In:people.txt:SOURCE Out:people.out:DESTINATION; do
   IFS=: read -r suffix file kind <<<"$side"
@@ -50,7 +57,7 @@ for side in In:people.txt:SOURCE Out:people.out:DESTINATION; do
 done
 adm new "$admin" 'Activity\Direct Transfer' Name=CopyPeople SrcLink=PeopleIn DestLink=PeopleOut \
   OneTime:number=1 >/dev/null
-echo "Administrator and Log databases created; activity CopyPeople is due now."
+echo "Links and activity defined in the Administrator ($log logs); CopyPeople is due now."
 
 # twmain reads its console from a FIFO; it is stopped on every way out of this script.
 work=$(mktemp -d)

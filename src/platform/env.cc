@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -55,6 +56,37 @@ Env::Read Env::ReadFile(const std::string& path, std::string* contents) {
 
 int Env::CreateExclusive(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
+
+int Env::OpenRead(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+long Env::ReadSome(int fd, char* buf, size_t n) {
+  for (;;) {
+    ssize_t got = ::read(fd, buf, n);
+    if (got < 0 && errno == EINTR) continue;
+    return static_cast<long>(got);
+  }
+}
+
+long Env::CopySome(int in, int out, size_t n) {
+  for (;;) {
+    ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, n, 0);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+    break;
+  }
+  // A file system that cannot copy inside the kernel: through a buffer.
+  std::string buf(std::min<size_t>(n, size_t{1} << 20), '\0');
+  long got = ReadSome(in, buf.data(), buf.size());
+  if (got <= 0) return got;
+  if (!Write(out, std::string_view(buf.data(), static_cast<size_t>(got)))) {
+    if (errno != ENOSPC && errno != EDQUOT && errno != EFBIG) errno = ENOSPC;
+    return -1;
+  }
+  return got;
 }
 
 bool Env::Write(int fd, std::string_view data) {
@@ -155,6 +187,76 @@ Env::Replace Env::ReplaceFileDetailed(const std::string& path, std::string_view 
   }
   SyncDir(dir_of(path));
   return Replace::ok;
+}
+
+}  // namespace tw
+
+namespace tw {
+
+Env::Copy Env::CopyFile(const std::string& from, const std::string& to) {
+  int in = OpenRead(from);
+  if (in < 0) return Copy::open_failed;
+  struct stat src {};
+  bool regular = ::fstat(in, &src) == 0 && S_ISREG(src.st_mode);
+  if (!regular) {
+    int saved = S_ISDIR(src.st_mode) ? EISDIR : errno != 0 ? errno : EINVAL;
+    Close(in);
+    errno = saved;
+    return Copy::open_failed;
+  }
+  // Writing over the source by another spelling of its path would truncate what is read.
+  struct stat dst {};
+  if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+    Close(in);
+    errno = EINVAL;
+    return Copy::same_file;
+  }
+  static std::atomic<unsigned> serial{0};
+  std::string tmp;
+  int out = -1;
+  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+    tmp = to + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    out = CreateExclusive(tmp);
+    if (out < 0 && errno != EEXIST) break;
+  }
+  if (out < 0) {
+    int saved = errno;
+    Close(in);
+    errno = saved;
+    return Copy::create_failed;
+  }
+  auto fail = [&](Copy why) {
+    int saved = errno;
+    Close(in);
+    Close(out);
+    Remove(tmp);
+    errno = saved;
+    return why;
+  };
+  for (;;) {
+    long n = CopySome(in, out, size_t{1} << 30);
+    if (n < 0)
+      return fail(errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? Copy::write_failed
+                                                                       : Copy::read_failed);
+    if (n == 0) break;
+  }
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  if (::fchmod(out, (src.st_mode & 07777) | S_IWUSR) != 0 || ::futimens(out, times) != 0)
+    return fail(Copy::write_failed);
+  Close(in);
+  if (!Close(out)) {
+    int saved = errno;
+    Remove(tmp);
+    errno = saved;
+    return Copy::write_failed;
+  }
+  if (!Rename(tmp, to)) {
+    int saved = errno;
+    Remove(tmp);
+    errno = saved;
+    return Copy::write_failed;
+  }
+  return Copy::ok;
 }
 
 }  // namespace tw

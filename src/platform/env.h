@@ -26,6 +26,14 @@ class __attribute__((visibility("default"))) Env {
   virtual Read ReadFile(const std::string& path, std::string* contents);
   // Creates path exclusively (it must not exist) for writing; -1 on failure.
   virtual int CreateExclusive(const std::string& path);
+  // Opens path for reading; -1 on failure.
+  virtual int OpenRead(const std::string& path);
+  // Reads at most n bytes into buf: the count, 0 at the end of the file, -1 on failure.
+  virtual long ReadSome(int fd, char* buf, size_t n);
+  // Copies at most n bytes from in to out at their current offsets, inside the kernel where
+  // it can: the count, 0 at the end of in, -1 on failure (errno ENOSPC, EDQUOT or EFBIG when
+  // writing failed).
+  virtual long CopySome(int in, int out, size_t n);
   virtual bool Write(int fd, std::string_view data);
   virtual bool Sync(int fd);
   virtual bool Close(int fd);
@@ -50,6 +58,14 @@ class __attribute__((visibility("default"))) Env {
   // syncing, closing or renaming it failed.
   enum class Replace { ok, create_failed, write_failed };
   Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
+
+  // Copies the file from into a new file beside to, renamed over to when whole: a reader (or
+  // a running program) keeps the old file or sees the new one. The copy gets from's
+  // permission bits plus owner write, and its access and modification times. A to that is
+  // from itself (the same inode, by any spelling) is refused before anything is written. On
+  // failure to is untouched, no temporary is left, and errno tells the cause.
+  enum class Copy { ok, same_file, open_failed, create_failed, read_failed, write_failed };
+  Copy CopyFile(const std::string& from, const std::string& to);
 };
 
 // Forwards every call to another Env so that a test overrides only a few.
@@ -58,6 +74,9 @@ class __attribute__((visibility("default"))) EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
   Read ReadFile(const std::string& p, std::string* c) override { return target_->ReadFile(p, c); }
   int CreateExclusive(const std::string& p) override { return target_->CreateExclusive(p); }
+  int OpenRead(const std::string& p) override { return target_->OpenRead(p); }
+  long ReadSome(int fd, char* b, size_t n) override { return target_->ReadSome(fd, b, n); }
+  long CopySome(int in, int out, size_t n) override { return target_->CopySome(in, out, n); }
   bool Write(int fd, std::string_view d) override { return target_->Write(fd, d); }
   bool Sync(int fd) override { return target_->Sync(fd); }
   bool Close(int fd) override { return target_->Close(fd); }

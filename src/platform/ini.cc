@@ -250,10 +250,17 @@ class FileLock {
   int fd_;
 };
 
-uint32_t set_string(const char* section, const char* key, const char* value, const char* file) {
-  if (section == nullptr || file == nullptr) return TWFAIL_INI_ACCESS;
-  if (key == nullptr || *key == '\0') return TWFAIL_INI_MISSING_KEY;
-  if (refused(section, key, value)) return TWFAIL_INI_ACCESS;
+// Sets (or, with a null value, removes) count keys of one section in one replacement: the
+// file holds all of them afterwards, or none when anything fails.
+uint32_t set_strings(const char* section, const char* const* keys, const char* const* values,
+                     size_t count, const char* file) {
+  if (section == nullptr || file == nullptr ||
+      (count > 0 && (keys == nullptr || values == nullptr)))
+    return TWFAIL_INI_ACCESS;
+  for (size_t i = 0; i < count; ++i) {
+    if (keys[i] == nullptr || *keys[i] == '\0') return TWFAIL_INI_MISSING_KEY;
+    if (refused(section, keys[i], values[i])) return TWFAIL_INI_ACCESS;
+  }
 
   Env* env = Env::Default();
   std::string path = resolve(file);
@@ -265,17 +272,19 @@ uint32_t set_string(const char* section, const char* key, const char* value, con
     case Env::Read::ok:
       break;
     case Env::Read::missing:
-      if (value == nullptr) return TWSUCCESS;
       contents.clear();
       break;
     case Env::Read::failed:
       return TWFAIL_INI_OPEN;
   }
 
-  std::string updated;
-  updated.reserve(contents.size() + std::strlen(key) + (value ? std::strlen(value) : 0) +
-                  std::strlen(section) + 16);
-  if (!rewrite(split_lines(contents), section, key, value, &updated)) return TWSUCCESS;
+  std::string updated = contents;
+  for (size_t i = 0; i < count; ++i) {
+    std::string next;
+    next.reserve(updated.size() + std::strlen(keys[i]) + (values[i] ? std::strlen(values[i]) : 0) +
+                 std::strlen(section) + 16);
+    if (rewrite(split_lines(updated), section, keys[i], values[i], &next)) updated.swap(next);
+  }
   if (updated == contents) return TWSUCCESS;
 
   switch (env->ReplaceFileDetailed(path, updated)) {
@@ -301,11 +310,17 @@ TW_API uint32_t TWINIGetString(const char* section, const char* key, char* buffe
 
 TW_API uint32_t TWINISetString(const char* section, const char* key, const char* value,
                                const char* file) {
-  return tw::guard([&] { return tw::set_string(section, key, value, file); });
+  return tw::guard([&] { return tw::set_strings(section, &key, &value, 1, file); });
+}
+
+TW_API uint32_t TWINISetStrings(const char* section, const char* const* keys,
+                                const char* const* values, size_t count, const char* file) {
+  return tw::guard([&] { return tw::set_strings(section, keys, values, count, file); });
 }
 
 TW_API uint32_t TWINIRemoveString(const char* section, const char* key, const char* file) {
-  return tw::guard([&] { return tw::set_string(section, key, nullptr, file); });
+  const char* none = nullptr;
+  return tw::guard([&] { return tw::set_strings(section, &key, &none, 1, file); });
 }
 
 TW_API int TWINIDelete(const char* file) {

@@ -122,6 +122,10 @@ TW_API uint32_t TWINIGetString(const char* section, const char* key, char* buffe
  * CR or LF is refused. */
 TW_API uint32_t TWINISetString(const char* section, const char* key, const char* value,
                                const char* file);
+/* Sets count keys of one section (a null value removes its key) in one replacement of the
+ * file: afterwards it holds every change or, on failure, none; other keys are kept. */
+TW_API uint32_t TWINISetStrings(const char* section, const char* const* keys,
+                                const char* const* values, size_t count, const char* file);
 TW_API uint32_t TWINIRemoveString(const char* section, const char* key, const char* file);
 TW_API int TWINIDelete(const char* file);
 
@@ -246,6 +250,9 @@ typedef struct TWProcProcess TWProcProcess;
  * full path as argv[0]. Never through a shell. Priority and flags are not applied. */
 TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process, int32_t priority,
                                 uint32_t flags);
+/* Starts the program at path with exactly the argument vector argv (null-terminated; argv[0]
+ * included), never through a shell. */
+TW_API uint32_t TWProcSpawn(const char* path, const char* const* argv, TWProcProcess** process);
 /* Waits for the process's end and keeps its exit code in the handle. */
 TW_API uint32_t TWProcProcessWait(TWProcProcess* process);
 /* The exit code of an ended process (-1 when it ended by a signal or is still running). */

@@ -269,6 +269,22 @@ TW_API uint32_t TWProcShellExec(const char* commandLine, TWProcProcess** process
   return tw::guard([&]() -> uint32_t { return shell_exec(commandLine, {}, process); });
 }
 
+TW_API uint32_t TWProcSpawn(const char* path, const char* const* argv, TWProcProcess** process) {
+  return tw::guard([&]() -> uint32_t {
+    if (path == nullptr || *path == '\0' || argv == nullptr || argv[0] == nullptr ||
+        process == nullptr)
+      return TWFAIL_PROCESS_EXEC;
+    std::vector<std::string> args;
+    for (const char* const* a = argv; *a != nullptr; ++a) args.emplace_back(*a);
+    auto handle = std::make_unique<TWProcProcess>();
+    handle->pid = spawn(path, args);
+    if (handle->pid < 0) return TWFAIL_PROCESS_EXEC;
+    handle->pidfd = pidfd_open(handle->pid);
+    *process = handle.release();
+    return TWSUCCESS;
+  });
+}
+
 TW_API uint32_t TWProcProcessWait(TWProcProcess* process) {
   return tw::guard([&]() -> uint32_t {
     if (process == nullptr) return TWFAIL_PROCESS_WAIT;

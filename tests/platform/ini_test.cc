@@ -562,6 +562,39 @@ class FailRead : public tw::EnvWrapper {
   bool lock_;
 };
 
+// Several keys in one replacement: each failing step of it leaves the file as it was, and a
+// success brings every key in, other keys kept.
+TEST_F(IniTest, SetStringsReplacesTheFileOnceWithEveryKey) {
+  const std::string before = "[Configuration]\r\nDiagnostics=0\r\nVersion=22\r\n";
+  const char* keys[] = {"Version", "Tarnway", "Gone", "Directory"};
+  const char* values[] = {"23", "tw server 1", nullptr, "/opt/tw/"};
+  bool done = false;
+  for (int n = 1; n <= 50 && !done; ++n) {
+    write_all(file_, before + "Gone=x\r\n");
+    FailNth env(tw::Env::Default(), n);
+    tw::Env::Set(&env);
+    uint32_t st = TWINISetStrings("Configuration", keys, values, 4, file_.c_str());
+    tw::Env::Set(nullptr);
+    if (env.failed().empty()) {
+      EXPECT_EQ(st, 0u);
+      EXPECT_EQ(read_all(file_),
+                "[Configuration]\r\nDiagnostics=0\r\nVersion=23\r\n"
+                "Tarnway=tw server 1\r\nDirectory=/opt/tw/\r\n");
+      done = true;
+    } else {
+      EXPECT_NE(st, 0u);
+      EXPECT_EQ(read_all(file_), before + "Gone=x\r\n") << "failing " << env.failed();
+    }
+    EXPECT_TRUE(strays().empty());
+  }
+  EXPECT_TRUE(done);
+  // One unwritable value refuses them all.
+  const char* bad[] = {"23", "two\nlines", nullptr, "/opt/tw/"};
+  write_all(file_, before);
+  EXPECT_EQ(TWINISetStrings("Configuration", keys, bad, 4, file_.c_str()), TWFAIL_INI_ACCESS);
+  EXPECT_EQ(read_all(file_), before);
+}
+
 TEST_F(IniTest, UnreadableFileOrLockIs536AndTheFileIsUntouched) {
   const std::string before = "[S]\r\nK=1\r\n";
   for (bool lock : {false, true}) {
