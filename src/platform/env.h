@@ -23,15 +23,15 @@ class __attribute__((visibility("default"))) Env {
   // Files. Descriptors are opened close-on-exec. Functions answer false on failure with
   // errno set.
   enum class Read { ok, missing, failed };
-  virtual Read ReadFile(const std::string& path, std::string* contents);
+  [[nodiscard]] virtual Read ReadFile(const std::string& path, std::string* contents);
   // Creates path exclusively (it must not exist) for writing; -1 on failure.
   virtual int CreateExclusive(const std::string& path);
-  virtual bool Write(int fd, std::string_view data);
-  virtual bool Sync(int fd);
-  virtual bool Close(int fd);
-  virtual bool Rename(const std::string& from, const std::string& to);
-  virtual bool Remove(const std::string& path);
-  virtual bool SyncDir(const std::string& dir);
+  [[nodiscard]] virtual bool Write(int fd, std::string_view data);
+  [[nodiscard]] virtual bool Sync(int fd);
+  [[nodiscard]] virtual bool Close(int fd);
+  [[nodiscard]] virtual bool Rename(const std::string& from, const std::string& to);
+  [[nodiscard]] virtual bool Remove(const std::string& path);
+  [[nodiscard]] virtual bool SyncDir(const std::string& dir);
   // Takes an exclusive advisory lock on path (created when missing), waiting for it; -1
   // on failure. Unlock releases and closes it. The lock is always on the file that is at
   // path when Lock returns, so a holder may remove the lock file before unlocking.
@@ -45,11 +45,11 @@ class __attribute__((visibility("default"))) Env {
   // Writes data to a new file beside path (created exclusively), syncs it, renames it over
   // path and syncs the directory: a reader sees the old file or the new one, never a
   // mixture. On failure the old file is untouched and the temporary is removed.
-  bool ReplaceFile(const std::string& path, std::string_view data);
+  [[nodiscard]] bool ReplaceFile(const std::string& path, std::string_view data);
   // The same, telling which step failed: the temporary could not be created, or writing,
   // syncing, closing or renaming it failed.
   enum class Replace { ok, create_failed, write_failed };
-  Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
+  [[nodiscard]] Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
 };
 
 // Forwards every call to another Env so that a test overrides only a few.
