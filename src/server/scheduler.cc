@@ -564,22 +564,25 @@ void Scheduler::Trace(uint32_t classes, uint32_t message, const char* text) {
 }
 
 void Scheduler::PostConsole(const ConsoleEvent& e) {
-  if (pipes_.consoleEvents != nullptr) PostConsoleEvent(pipes_.consoleEvents, e);
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  if (pipes_.consoleEvents != nullptr) (void)PostConsoleEvent(pipes_.consoleEvents, e);
 }
 
 void Scheduler::PostBoth(const ConsoleEvent& e) {
   PostConsole(e);
-  if (pipes_.snmpEvents != nullptr) PostConsoleEvent(pipes_.snmpEvents, e);
+  if (pipes_.snmpEvents != nullptr) (void)PostConsoleEvent(pipes_.snmpEvents, e);
 }
 
 void Scheduler::PostTo(int32_t source, const ConsoleEvent& e) {
   if (source == kSourceInternal) return PostBoth(e);
   if (source == kSourceConsole) return PostConsole(e);
-  if (source == kSourceSnmp && pipes_.snmpEvents != nullptr) PostConsoleEvent(pipes_.snmpEvents, e);
+  if (source == kSourceSnmp && pipes_.snmpEvents != nullptr)
+    (void)PostConsoleEvent(pipes_.snmpEvents, e);
 }
 
 void Scheduler::PostTimer(const TimerCommand& c) {
-  if (timerPipe_ != nullptr) PostTimerCommand(timerPipe_, c);
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  if (timerPipe_ != nullptr) (void)PostTimerCommand(timerPipe_, c);
 }
 
 void Scheduler::ArmPoll() {
