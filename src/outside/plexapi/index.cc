@@ -130,7 +130,7 @@ bool TextsHold(const std::vector<StoredItem>& items, const std::vector<std::stri
                      [&](const std::string& t) { return hay.find(t) != std::string::npos; });
 }
 
-uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
+[[nodiscard]] uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(txn, "SELECT class FROM note WHERE id=?", st, row, id)) return s;
