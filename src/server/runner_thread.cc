@@ -26,7 +26,8 @@ extern "C" uint32_t TWMainRunnerThread(void* argument) {
     // once as terminated abnormally.
     if (run->launcher->Start(line, run->priority, &process) == TWSUCCESS) {
       run->process.store(process);
-      if (run->killRequested.load()) run->launcher->Kill(process);
+      // A process that cannot be killed is gone already or ends by itself; the wait below sees it.
+      if (run->killRequested.load()) (void)run->launcher->Kill(process);
       // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
       (void)PostSchedulerCommand(
           run->commandPipe,
