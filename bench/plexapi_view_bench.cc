@@ -75,12 +75,12 @@ struct Fixture {
     const char tags[] =
         "\x02\x00\x01\x00\x01\x00"
         "ab";
-    bool ok = GVItemPut(doc, "Form", 0, 0, GVTYPE_TEXT, form, 0) == 0 &&
-              GVItemPut(doc, "Name", 0, 0, GVTYPE_TEXT, name, 0) == 0 &&
-              GVItemPut(doc, "Group", 0, 0, GVTYPE_TEXT, group, 0) == 0 &&
-              GVItemPut(doc, "N", 0, 0, GVTYPE_NUMBER, &n, 0) == 0 &&
-              GVItemPut(doc, "Tags", 0, sizeof tags - 1, GVTYPE_TEXT_LIST, tags, 0) == 0;
-    return GVDocumentClose(doc, 0) == 0 && ok;
+    bool stored = GVItemPut(doc, "Form", 0, 0, GVTYPE_TEXT, form, 0) == 0 &&
+                  GVItemPut(doc, "Name", 0, 0, GVTYPE_TEXT, name, 0) == 0 &&
+                  GVItemPut(doc, "Group", 0, 0, GVTYPE_TEXT, group, 0) == 0 &&
+                  GVItemPut(doc, "N", 0, 0, GVTYPE_NUMBER, &n, 0) == 0 &&
+                  GVItemPut(doc, "Tags", 0, sizeof tags - 1, GVTYPE_TEXT_LIST, tags, 0) == 0;
+    return GVDocumentClose(doc, 0) == 0 && stored;
   }
 };
 

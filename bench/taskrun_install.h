@@ -118,7 +118,7 @@ class Installation {
       if (e.is_regular_file() && !fs::copy_file(e.path(), dir_ + e.path().filename().string(), ec))
         return "cannot copy " + e.path().string() + ": " + ec.message();
     if (ec) return "cannot read " + built.string() + ": " + ec.message();
-    std::vector<std::string> needed = {"ctlstore", "taskrun", "plexadm", "direct.twx"};
+    std::vector<std::string> needed = {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx"};
     needed.insert(needed.end(), plugins.begin(), plugins.end());
     for (const std::string& file : needed)
       if (!fs::exists(dir_ + file)) return file + " is not built in " + built.string();

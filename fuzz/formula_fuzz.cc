@@ -5,43 +5,20 @@
 #include <time.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "formula.h"
+#include "formula_doc.h"
 #include "fuzz_util.h"
 #include "plexapi.h"
 #include "value.h"
 
 namespace {
 
+using Doc = plexatest::FormulaDoc;
 using plexa::Value;
-
-// A document: items by name, names compared without regard to ASCII case.
-class Doc : public plexa::ItemSink {
- public:
-  Doc& With(const std::string& name, Value v) {
-    items_[plexa::FoldAscii(name)] = std::move(v);
-    return *this;
-  }
-  bool Find(std::string_view name, Value& out) const override {
-    auto it = items_.find(plexa::FoldAscii(name));
-    if (it == items_.end()) return false;
-    out = it->second;
-    return true;
-  }
-  uint32_t Set(std::string_view name, const Value& v) override {
-    // A refusing sink, as a read-only document is.
-    if (plexa::FoldAscii(name) == "readonly") return GVERR_READ_ONLY;
-    items_[plexa::FoldAscii(name)] = v;
-    return 0;
-  }
-
- private:
-  std::map<std::string, Value> items_;
-};
 
 const Doc& Sample() {
   static const Doc doc =

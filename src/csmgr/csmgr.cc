@@ -37,7 +37,7 @@ int32_t ParseInt(const std::string& text) {
   return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
-uint32_t MissingIniKey(const char* key) {
+[[nodiscard]] uint32_t MissingIniKey(const char* key) {
   CSMgrDetail(TWMSG_DETAIL_FIELD, key);
   return CSMgrReport(TWFAIL_INI_MISSING_KEY);
 }
@@ -62,13 +62,13 @@ class OpenDoc {
   GVDOC doc_ = 0;
 };
 
-uint32_t ServerDocMissing(GVNOTEID id) {
+[[nodiscard]] uint32_t ServerDocMissing(GVNOTEID id) {
   CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
   CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(id));
   return CSMgrReport(TWFAIL_NO_CONFIG_DOC);
 }
 
-uint32_t ServerItemFailed(const char* item) {
+[[nodiscard]] uint32_t ServerItemFailed(const char* item) {
   CSMgrDetail(TWMSG_DETAIL_FIELD, item);
   return CSMgrReport(TWFAIL_CONFIG_ITEM);
 }
@@ -95,7 +95,7 @@ bool LinkServerLog(GVDOC serverDoc) {
 }
 
 // Creates a new server log (with message, 0 for none), stores its id in LogID and links it.
-uint32_t NewServerLog(GVDOC serverDoc, uint32_t message) {
+[[nodiscard]] uint32_t NewServerLog(GVDOC serverDoc, uint32_t message) {
   GVDOC logDoc = 0;
   GVNOTEID logId = 0;
   if (uint32_t st = CSMgrLogCreate(LogKind::kServer, {}, message, &logDoc, &logId)) return st;
@@ -127,7 +127,7 @@ void FillInternational() {
 }
 
 // Start-up steps after Plexa: 0 or the failure id (already reported).
-uint32_t OpenDatabases() {
+[[nodiscard]] uint32_t OpenDatabases() {
   ServiceState& s = Service();
   // twmain.ini
   std::string adminServer, adminFile, kit;
@@ -237,7 +237,7 @@ uint32_t OpenDatabases() {
 }
 
 // Register this server in its document (start-up only).
-uint32_t RegisterServer(GVNOTEID id) {
+[[nodiscard]] uint32_t RegisterServer(GVNOTEID id) {
   ServiceState& s = Service();
   {
     OpenDoc doc;
@@ -247,13 +247,14 @@ uint32_t RegisterServer(GVNOTEID id) {
     if (status != 0) {
       if (!OrdexWriteNumber(doc.get(), "ServerStatus", 0)) return ServerItemFailed("ServerStatus");
       int32_t logId = OptionalNumber(doc.get(), "LogID");
+      // Clean-up of the earlier run: each step reports its own failure, registration goes on.
       CSMgrDetailMessage(TWMSG_SERVER_CLEANUP, s.serverName);
       if (logId != 0)
-        CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
+        (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
       else
         CSMgrClearDetail();
-      CSMgrEndServerRuns(id);
-      CSMgrEndOpenLogs(s.serverName, true);
+      (void)CSMgrEndServerRuns(id);
+      (void)CSMgrEndOpenLogs(s.serverName, true);
       if (!OrdexWriteNumber(doc.get(), "LogID", 0)) return ServerItemFailed("LogID");
       if (!OrdexWriteNumber(doc.get(), "ServerID", 0)) return ServerItemFailed("ServerID");
       if (!OrdexSaveDocument(doc.get())) return ServerItemFailed("ServerStatus");
@@ -265,8 +266,9 @@ uint32_t RegisterServer(GVNOTEID id) {
     if (!doc.Close(true)) return ServerItemFailed("ServerStatus");
   }
   s.serverId = id;
-  CSMgrDeadServerCheck();
-  CSMgrReleaseGoneHolders();
+  // Registered; the checks report their own failures and run again at each status.
+  (void)CSMgrDeadServerCheck();
+  (void)CSMgrReleaseGoneHolders();
   return 0;
 }
 
@@ -461,8 +463,8 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
       int32_t logId = OptionalNumber(doc.get(), "LogID");
       if (logId != 0) {
         if (!normal) CSMgrDetailMessage(TWMSG_SERVER_CLEANUP, s.serverName);
-        CSMgrLogEndById(static_cast<GVNOTEID>(logId),
-                        normal ? TWMSG_SERVER_FINISHED : TWMSG_SERVER_ABNORMAL);
+        (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId),
+                              normal ? TWMSG_SERVER_FINISHED : TWMSG_SERVER_ABNORMAL);
       }
       if (!OrdexWriteNumber(doc.get(), "LogID", 0) && status == 0)
         status = ServerItemFailed("LogID");
@@ -473,8 +475,9 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
       if (!doc.Close(true) && status == 0) status = ServerItemFailed("ServerStatus");
     }
   }
-  CSMgrEndServerRuns(id);
-  if (!name.empty()) CSMgrEndOpenLogs(name, !normal);
+  // The stop is done; these report their own failures.
+  (void)CSMgrEndServerRuns(id);
+  if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal);
   return status;
 }
 
@@ -499,7 +502,7 @@ uint32_t CSMgrServerAlive() {
         hasTime = OrdexReadDatetime(doc.get(), "Time", &last);
       }
       if (st == 0 && (!hasTime || logId == 0 || DayOfMonth(last) != DayOfMonth(now))) {
-        if (logId != 0) CSMgrLogEndById(static_cast<GVNOTEID>(logId), 0);
+        if (logId != 0) (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId), 0);
         st = NewServerLog(doc.get(), 0);
       }
       if (st == 0 && !OrdexWriteDatetime(doc.get(), "Time", now)) st = ServerItemFailed("Time");
@@ -508,10 +511,11 @@ uint32_t CSMgrServerAlive() {
     }
   }
   CSMgrLogServer(s.serverId, TWMSG_SERVER_ACTIVE | kLogOnly);
-  CSMgrDeadServerCheck();
+  // The checks report their own failures; the server is alive regardless.
+  (void)CSMgrDeadServerCheck();
   // Runs by name that were killed leave their Locks to be released here, as a dead server
   // leaves its runs to the dead-server check.
-  CSMgrReleaseGoneHolders();
+  (void)CSMgrReleaseGoneHolders();
   return status;
 }
 
@@ -570,7 +574,8 @@ uint32_t CSMgrDeadServerCheck() {
     int32_t cmp = 0;
     if (GVDatetimeCompare(&seen, &threshold, &cmp) == 0 && cmp < 0) dead.push_back(id);
   }
-  for (GVNOTEID server : dead) CSMgrServerStop(server, false);
+  // Each stop reports its own failure; the other dead servers are still stopped.
+  for (GVNOTEID server : dead) (void)CSMgrServerStop(server, false);
   return 0;
 }
 
@@ -580,7 +585,8 @@ void CSMgrServerClose() {
   ServiceState& s = Service();
   if (s.plexaStarted) {
     CSMgrEndServiceLogs();
-    if (s.serverId != 0 && s.initialised) CSMgrServerStop(s.serverId, true);
+    // Closing: a failure has been reported and nothing is left to do.
+    if (s.serverId != 0 && s.initialised) (void)CSMgrServerStop(s.serverId, true);
     for (CSMgrActivitySlot& slot : s.slots) {
       if (slot.document != 0) OrdexCloseDocument(&slot.document, false);
       if (slot.logDocument != 0) OrdexCloseDocument(&slot.logDocument, true);

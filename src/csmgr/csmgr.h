@@ -159,26 +159,26 @@ void CSMgrSlotReleaseDocument(ActivitySlot* slot, bool keepChanges = false);
 
 // Start-up: Plexa, twmain.ini, databases, design, clock offset, registration. Returns 0 or
 // the failure id (also kept in Service().startupFailure).
-uint32_t CSMgrServerOpen();
+[[nodiscard]] uint32_t CSMgrServerOpen();
 // Ends logs, stops this server, closes indexes and databases, ends Plexa, clears state.
 void CSMgrServerClose();
 // Re-reads the server settings and twmain.ini's Diagnostics.
-uint32_t CSMgrReadConfig();
+[[nodiscard]] uint32_t CSMgrReadConfig();
 // Reads the settings of server document id (0: this server's) into Service().settings.
-uint32_t CSMgrReadServerLimits(GVNOTEID id = 0);
+[[nodiscard]] uint32_t CSMgrReadServerLimits(GVNOTEID id = 0);
 // Recomputes the clock offset from the Administrator server's clock.
-uint32_t CSMgrComputeClockOffset();
+[[nodiscard]] uint32_t CSMgrComputeClockOffset();
 // Stops a server (normal or abnormal): ends its log, clears its registration, ends its runs
 // and its open logs.
-uint32_t CSMgrServerStop(GVNOTEID serverId, bool normal);
-uint32_t CSMgrServerAlive();
+[[nodiscard]] uint32_t CSMgrServerStop(GVNOTEID serverId, bool normal);
+[[nodiscard]] uint32_t CSMgrServerAlive();
 // A server program starts (ServerState STARTING). The first after this service's own start-up
 // finds the server registered already; any later one means that the server's previous run
 // ended without stopping (or stopped, and the server is registered anew): the server is
 // registered again as at start-up, which ends what that run left locked as terminated
 // abnormally, and the slots of its runs are retired.
-uint32_t CSMgrServerStarting();
-uint32_t CSMgrDeadServerCheck();
+[[nodiscard]] uint32_t CSMgrServerStarting();
+[[nodiscard]] uint32_t CSMgrDeadServerCheck();
 
 // Handles the request held in block (its first Length bytes; the vector may be larger and
 // is the server's kept buffer). GetDescription and GetField may grow the vector and the

@@ -27,7 +27,7 @@ constexpr char kSyncView[] = "(CS_Sync Dependents)";
 constexpr char kActiveView[] = "(CS_Active Events)";
 constexpr char kActivitiesView[] = "(CS_Activities)";
 
-uint32_t ItemFailure(const char* item) {
+[[nodiscard]] uint32_t ItemFailure(const char* item) {
   CSMgrDetail(TWMSG_DETAIL_FIELD, item);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }
@@ -153,7 +153,7 @@ ScheduleItems ReadScheduleItems(GVDOC doc) {
   return it;
 }
 
-uint32_t Disable(GVDOC doc) {
+[[nodiscard]] uint32_t Disable(GVDOC doc) {
   return OrdexWriteText(doc, "Enabled", "0") ? 0 : ItemFailure("Enabled");
 }
 
@@ -190,7 +190,8 @@ bool StillDue(GVDOC doc, const GVTIMEDATE& now) {
 // Administrator database (in any process, with any data root) exactly one locks it. *locked
 // false: skipped (someone else has it, or it is no longer due). On a skip and on failure the
 // slot holds no document; the activity was never ours, so nothing of it is stored.
-uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now, bool* locked) {
+[[nodiscard]] uint32_t LockActivity(ActivitySlot& slot, GVNOTEID id, const GVTIMEDATE& now,
+                                    bool* locked) {
   *locked = false;
   if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot.document)) {
     CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, int64_t{id});
@@ -249,7 +250,7 @@ bool ReleaseHeldByName(GVDOC doc, const std::string& holder) {
     if (slot.Free() || !(slot.flags & kSlotHoldsLock) || slot.holder != holder) continue;
     if (slot.logDocument) {
       CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
-      CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_ABNORMAL);
+      (void)CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_ABNORMAL);
     }
     CSMgrSlotFree(&slot, false);
   }
@@ -261,8 +262,9 @@ bool ReleaseHeldByName(GVDOC doc, const std::string& holder) {
 
 // A failure after the document was opened: the run's log ends with it, the activity is
 // disabled and unlocked, and the slot freed.
-uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
-  if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, status);
+[[nodiscard]] uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
+  // The run's failure is the status; ending its log reports its own failure.
+  if (slot.logDocument) (void)CSMgrLogEnd(&slot.logDocument, status);
   if (slot.document) {
     const bool disabled = OrdexWriteText(slot.document, "Enabled", "0");
     const bool unlocked = OrdexWriteNumber(slot.document, "Lock", 0);
@@ -277,8 +279,8 @@ uint32_t FailTake(ActivitySlot& slot, uint32_t status) {
 }
 
 // The take proper, on the slot's document, locked for this server by LockActivity.
-uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
-                      NextEventReply* reply) {
+[[nodiscard]] uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
+                                    NextEventReply* reply) {
   *taken = false;
   std::string name;
   if (!OrdexReadText(slot.document, "Name", &name)) return FailTake(slot, ItemFailure("Name"));
@@ -294,7 +296,7 @@ uint32_t TakeActivity(ActivitySlot& slot, const GVTIMEDATE& now, bool* taken,
     OrdexWriteNumber(slot.document, "ActivityID", 0);
     CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
     CSMgrLogServer(Service().serverId, TWMSG_ACTIVITY_RESCHEDULED);
-    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_RESCHEDULED);
+    if (slot.logDocument) (void)CSMgrLogEnd(&slot.logDocument, TWMSG_ACTIVITY_RESCHEDULED);
     // The scan goes on with this slot: it keeps its handle for the next entry.
     CSMgrSlotReleaseDocument(&slot, true);
     return 0;
@@ -567,7 +569,8 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
           !OrdexDeleteItem(slot.document, kHolderItem) || !OrdexSaveDocument(slot.document))
         status = ItemFailure("Lock");
     }
-    if (!(slot.flags & kSlotLogOff) && slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
+    // A log that cannot be ended has reported so; the run's own status is answered.
+    if (!(slot.flags & kSlotLogOff) && slot.logDocument) (void)CSMgrLogEnd(&slot.logDocument, m);
     FreeSlot(slot);
     return status;
   }
@@ -603,7 +606,7 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
     if (!OrdexPutDocLink(doc, "DocLink", Service().logDb, Service().log.activities, kActivitiesView,
                          slot.name))
       fail("DocLink");
-    if (slot.logDocument) CSMgrLogEnd(&slot.logDocument, m);
+    if (slot.logDocument) (void)CSMgrLogEnd(&slot.logDocument, m);
     const std::string text = CSMgrMessageText(m);
     if (!OrdexWriteText(doc, "ErrorMsg", text)) fail("ErrorMsg");
     int32_t mail = 0;
@@ -611,7 +614,8 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
       QuietReports quiet;
       OrdexReadNumber(doc, "Mail", &mail);
     }
-    if (mail == 1 || (mail == 2 && message != 0)) CSMgrMailSend(slot, doc, text);
+    // A mail that cannot be sent is logged as 822; the run's completion stands.
+    if (mail == 1 || (mail == 2 && message != 0)) (void)CSMgrMailSend(slot, doc, text);
   }
   int32_t failures = 0;
   {

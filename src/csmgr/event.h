@@ -137,32 +137,32 @@ struct NextEventReply {
 // log). Of the control stores sharing the Administrator database, in any processes, exactly
 // one takes a due activity. Status 0 or a message id. On "nothing due" and on failure the
 // slot holds no document; the caller frees it.
-uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply);
+[[nodiscard]] uint32_t CSMgrNextEvent(ActivitySlot& slot, NextEventReply* reply);
 
 // DoneActivity: records the end of the run in slot (whose document the caller has just
 // reopened) with completion message (0 = finished normally); closes the document and frees
 // the slot on every path. Status 0 or the first failure.
-uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message);
+[[nodiscard]] uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message);
 
 // RunActivity: sets RunASAP on each named activity (a Plexa text list of length bytes);
 // with waiter non-zero (a document id) records the wait on the ones found.
-uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length);
+[[nodiscard]] uint32_t CSMgrRunActivities(GVNOTEID waiter, const void* names, uint32_t length);
 
 // DoneRun: *finished = true when the activity waits on nothing any more.
-uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished);
+[[nodiscard]] uint32_t CSMgrDoneRun(GVNOTEID activity, bool* finished);
 
 // Re-queues activity id (its ActivityID was 0).
-uint32_t CSMgrRequeue(GVNOTEID id);
+[[nodiscard]] uint32_t CSMgrRequeue(GVNOTEID id);
 
 // Computes and stores SchedTime (and what goes with it) in an open activity document.
-uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now);
+[[nodiscard]] uint32_t CSMgrScheduleTime(GVDOC doc, ScheduleMode mode, const GVTIMEDATE& now);
 
 // Releases the waits on a finished activity.
-uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time);
+[[nodiscard]] uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time);
 
 // Ends every run of server id as abnormally terminated (809), cleanup by this server. A run
 // by name of this server whose process still runs is left alone: it ends by itself.
-uint32_t CSMgrEndServerRuns(GVNOTEID server_id);
+[[nodiscard]] uint32_t CSMgrEndServerRuns(GVNOTEID server_id);
 
 // A run by name (OpenActivity) of the activity whose document the slot holds takes its Lock
 // for this server, recording the requesting process as its holder, with the same
@@ -170,11 +170,11 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id);
 // (by a scheduled run or another run by name) the run is refused with
 // TWFAIL_ACTIVITY_RUNNING; a Lock whose holder process on this server has ended is released
 // first (the run it left is logged as terminated abnormally). Status 0 or the failure.
-uint32_t CSMgrLockByName(ActivitySlot& slot);
+[[nodiscard]] uint32_t CSMgrLockByName(ActivitySlot& slot);
 
 // Releases the Locks of this server whose runs by name lost their process without reporting
 // done (killed, crashed), so that the activities run again.
-uint32_t CSMgrReleaseGoneHolders();
+[[nodiscard]] uint32_t CSMgrReleaseGoneHolders();
 
 }  // namespace tw::csmgr
 

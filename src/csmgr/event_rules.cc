@@ -153,7 +153,7 @@ void LocalTime::SetTicksOfDay(int32_t ticks) {
 }
 
 int64_t Zone::ToInstant(const LocalTime& t) const {
-  auto make = [&](int isdst, int64_t* out) {
+  auto wall = [&](int isdst) {
     struct tm tm {};
     tm.tm_year = t.year - 1900;
     tm.tm_mon = t.month - 1;
@@ -162,6 +162,10 @@ int64_t Zone::ToInstant(const LocalTime& t) const {
     tm.tm_min = t.minute;
     tm.tm_sec = t.second;
     tm.tm_isdst = isdst;
+    return tm;
+  };
+  auto make = [&](int isdst, int64_t* out) {
+    struct tm tm = wall(isdst);
     const time_t v = mktime(&tm);
     *out = static_cast<int64_t>(v);
     // Accepted only when the wall clock came back as asked (the hour exists with that flag).
@@ -172,14 +176,7 @@ int64_t Zone::ToInstant(const LocalTime& t) const {
   if ((t.dst == 0 || t.dst == 1) && make(t.dst, &v)) return v;
   if (make(-1, &v)) return v;
   // A wall time in the spring gap: count it on the standard clock, as mktime normalises it.
-  struct tm tm {};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  tm.tm_isdst = 0;
+  struct tm tm = wall(0);
   return static_cast<int64_t>(mktime(&tm));
 }
 

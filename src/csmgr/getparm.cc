@@ -78,7 +78,7 @@ std::string_view SkipBlanks(std::string_view text) {
   return text.substr(i);
 }
 
-uint32_t MissingItem(const char* name) {
+[[nodiscard]] uint32_t MissingItem(const char* name) {
   CSMgrDetail(TWMSG_DETAIL_FIELD, name);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
 }

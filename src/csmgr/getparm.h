@@ -16,12 +16,12 @@ namespace tw::csmgr {
 // and always ends the list with the end record (also after a failure). Texts and rich text
 // are gathered whole. Returns 0, 798 (a list or item that cannot be read, counts that do not
 // match), 799 (an unknown link), 793 (a view missing) or 258; reported through log.h.
-uint32_t CSMgrGetParms(GVDOC doc, std::vector<uint8_t>& block);
+[[nodiscard]] uint32_t CSMgrGetParms(GVDOC doc, std::vector<uint8_t>& block);
 
 // Reads PropNameList and PropTokenList: 798 with the missing list's name, or naming both
 // when their counts differ or the token list holds ranges.
-uint32_t CSMgrReadPropLists(GVDOC doc, std::vector<std::string>* names,
-                            std::vector<int32_t>* tokens);
+[[nodiscard]] uint32_t CSMgrReadPropLists(GVDOC doc, std::vector<std::string>* names,
+                                          std::vector<int32_t>* tokens);
 
 }  // namespace tw::csmgr
 

@@ -387,7 +387,8 @@ void CSMgrEndDiagnostics() {
   ServiceState& s = Service();
   if (s.diagnosticsDoc != 0) {
     State().diagnosing = true;  // ending it must not write entries into it
-    CSMgrLogEnd(&s.diagnosticsDoc, 0);
+    // Closing the service logs: a failure has been reported and nothing is left to do.
+    (void)CSMgrLogEnd(&s.diagnosticsDoc, 0);
     State().diagnosing = false;
   }
   s.diagnosticsDoc = 0;
@@ -397,7 +398,7 @@ void CSMgrEndDiagnostics() {
 void CSMgrEndServiceLogs() {
   CSMgrEndDiagnostics();
   ServiceState& s = Service();
-  if (s.operationsDoc != 0) CSMgrLogEnd(&s.operationsDoc, 0);
+  if (s.operationsDoc != 0) (void)CSMgrLogEnd(&s.operationsDoc, 0);
   s.operationsDoc = 0;
 }
 
@@ -477,7 +478,8 @@ void CSMgrDiagnostic(std::string_view text) {
   bool written = false;
   if (s.initialised && s.logDb != 0) {
     if (s.diagnosticsDoc != 0 && s.diagnosticsEntries >= kDiagnosticsPerDocument) {
-      CSMgrLogEnd(&s.diagnosticsDoc, 0);
+      // A full diagnostics document that cannot be ended has reported so; a new one starts.
+      (void)CSMgrLogEnd(&s.diagnosticsDoc, 0);
       s.diagnosticsEntries = 0;
     }
     if (s.diagnosticsDoc == 0) {

@@ -66,21 +66,21 @@ uint32_t CSMgrLogServer(uint32_t serverDocId, uint32_t id);
 enum class LogKind { kServer, kActivity, kOperations, kDiagnostics };
 // Creates a log document (StartTime, Activity and CountList for runs, Server, Body with its
 // paragraph definition), optionally writes the message into it, saves it. *id its note id.
-uint32_t CSMgrLogCreate(LogKind kind, std::string_view activityName, uint32_t messageId, GVDOC* doc,
-                        GVNOTEID* id);
+[[nodiscard]] uint32_t CSMgrLogCreate(LogKind kind, std::string_view activityName,
+                                      uint32_t messageId, GVDOC* doc, GVNOTEID* id);
 // Optional message (0: none), FinishTime = now, closes with its changes; *doc becomes 0.
-uint32_t CSMgrLogEnd(GVDOC* doc, uint32_t messageId);
+[[nodiscard]] uint32_t CSMgrLogEnd(GVDOC* doc, uint32_t messageId);
 // Opens a log document by id and ends it.
-uint32_t CSMgrLogEndById(GVNOTEID id, uint32_t messageId);
+[[nodiscard]] uint32_t CSMgrLogEndById(GVNOTEID id, uint32_t messageId);
 // Opens the run's log for a slot whose document is open: LogType 0 turns logging off; else
 // an activity log with 808 is kept in the slot and, unless opened by name, 808 goes to the
 // server's log with the activity name as detail.
-uint32_t CSMgrLogStart(ActivitySlot& slot);
+[[nodiscard]] uint32_t CSMgrLogStart(ActivitySlot& slot);
 // Ends every open log of the server (by name in "(CS_Open Logs)"); abnormal adds the
 // cleanup detail and 809 (activity) or 819 (other kinds; none for "Bug").
-uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal);
+[[nodiscard]] uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal);
 // Stores the counts as CountList of the slot's log (804 on failure) and saves it.
-uint32_t CSMgrLogCounts(GVDOC logDoc, const int32_t* counts, size_t n);
+[[nodiscard]] uint32_t CSMgrLogCounts(GVDOC logDoc, const int32_t* counts, size_t n);
 // Ends the operations log and the diagnostics log (service close, level change).
 void CSMgrEndServiceLogs();
 void CSMgrEndDiagnostics();
@@ -89,7 +89,8 @@ void CSMgrEndDiagnostics();
 
 // Mail on completion of the activity in slot (its document open), with the completion text;
 // failures are logged as 822 in the operations log. Answers 0 or 822.
-uint32_t CSMgrMailSend(ActivitySlot& slot, GVDOC activity, std::string_view completion);
+[[nodiscard]] uint32_t CSMgrMailSend(ActivitySlot& slot, GVDOC activity,
+                                     std::string_view completion);
 
 // ------------------------------------------------------------------------ files ------
 

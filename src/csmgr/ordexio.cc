@@ -673,13 +673,12 @@ bool OrdexViewCellNumber(GVINDEX index, const char* viewName, uint32_t column, i
   return true;
 }
 
-bool OrdexKeySearchText(GVINDEX index, const char* viewName, std::string_view key,
-                        uint32_t* matches) {
-  std::string text(key);
-  GVKey k{};
-  k.column = 1;
-  k.kind = GVTYPE_TEXT;
-  k.text = text.c_str();
+namespace {
+
+// A search on the first sorted column for k; a key that is not there is no match. Failures
+// are logged in diagnostics with keyText.
+bool KeySearch(GVINDEX index, const char* viewName, const GVKey& k, const std::string& keyText,
+               uint32_t* matches) {
   uint32_t found = 0;
   uint32_t st = GVIndexKeySearch(index, 1, &k, 0, &found);
   if (st == GVERR_KEY_NOT_FOUND) st = 0, found = 0;
@@ -687,11 +686,23 @@ bool OrdexKeySearchText(GVINDEX index, const char* viewName, std::string_view ke
     if (!CSMgrReportsQuiet() && Service().diagnostics != 0)
       Failed(st,
              Printf("Index error|database %s|view %s|column %d|key %s", TitleOfIndex(index).c_str(),
-                    viewName != nullptr ? viewName : "unknown", 1, text.c_str()));
+                    viewName != nullptr ? viewName : "unknown", 1, keyText.c_str()));
     return false;
   }
   *matches = found;
   return true;
+}
+
+}  // namespace
+
+bool OrdexKeySearchText(GVINDEX index, const char* viewName, std::string_view key,
+                        uint32_t* matches) {
+  std::string text(key);
+  GVKey k{};
+  k.column = 1;
+  k.kind = GVTYPE_TEXT;
+  k.text = text.c_str();
+  return KeySearch(index, viewName, k, text, matches);
 }
 
 bool OrdexKeySearchNumber(GVINDEX index, const char* viewName, int32_t key, uint32_t* matches) {
@@ -699,18 +710,7 @@ bool OrdexKeySearchNumber(GVINDEX index, const char* viewName, int32_t key, uint
   k.column = 1;
   k.kind = GVTYPE_NUMBER;
   k.number = key;
-  uint32_t found = 0;
-  uint32_t st = GVIndexKeySearch(index, 1, &k, 0, &found);
-  if (st == GVERR_KEY_NOT_FOUND) st = 0, found = 0;
-  if (st != 0) {
-    if (!CSMgrReportsQuiet() && Service().diagnostics != 0)
-      Failed(st,
-             Printf("Index error|database %s|view %s|column %d|key %d", TitleOfIndex(index).c_str(),
-                    viewName != nullptr ? viewName : "unknown", 1, static_cast<int>(key)));
-    return false;
-  }
-  *matches = found;
-  return true;
+  return KeySearch(index, viewName, k, std::to_string(key), matches);
 }
 
 GVNOTEID OrdexFirstIdOfKey(GVDB db, GVNOTEID view, const char* viewName, std::string_view key) {

@@ -16,7 +16,7 @@ namespace tw::csmgr {
 // walk. Kind 1 numbers, 5 date-times, 6 texts (NUL within the data), 7 rich text in pieces;
 // other kinds and text lists are ignored. 798 with the item name (or "PropNameList" for an
 // unknown token). The caller saves the document.
-uint32_t CSMgrPutParms(GVDOC doc, std::string_view records);
+[[nodiscard]] uint32_t CSMgrPutParms(GVDOC doc, std::string_view records);
 
 }  // namespace tw::csmgr
 

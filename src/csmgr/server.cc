@@ -71,19 +71,19 @@ class Request {
   std::vector<uint8_t>& buf_;
 };
 
-uint32_t ActivityMissing(std::string_view name) {
+[[nodiscard]] uint32_t ActivityMissing(std::string_view name) {
   CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
   CSMgrDetail(TWMSG_DETAIL_DOCUMENT, name);
   return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
 }
 
-uint32_t ActivityIdMissing(GVNOTEID id) {
+[[nodiscard]] uint32_t ActivityIdMissing(GVNOTEID id) {
   CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
   CSMgrDetail(TWMSG_DETAIL_DOCUMENT_NUMBER, static_cast<int64_t>(id));
   return CSMgrReport(TWFAIL_NO_ACTIVITY_DOC);
 }
 
-uint32_t ActivityItemMissing(std::string_view item) {
+[[nodiscard]] uint32_t ActivityItemMissing(std::string_view item) {
   CSMgrDetail(TWMSG_DETAIL_DATABASE, Service().adminTitle);
   CSMgrDetail(TWMSG_DETAIL_FIELD, item);
   return CSMgrReport(TWFAIL_ACTIVITY_ITEM);
@@ -113,7 +113,7 @@ class ActivityDoc {
 
 // Replaces a slot's open copy of its document by a fresh one (another process may have
 // changed it since). 797 when the document is gone.
-uint32_t ReopenSlotDocument(CSMgrActivitySlot& slot) {
+[[nodiscard]] uint32_t ReopenSlotDocument(CSMgrActivitySlot& slot) {
   if (slot.document != 0) OrdexCloseDocument(&slot.document, false);
   if (!OrdexOpenDocument(Service().adminDb, slot.documentId, 0, &slot.document)) {
     slot.document = 0;
@@ -124,7 +124,7 @@ uint32_t ReopenSlotDocument(CSMgrActivitySlot& slot) {
 
 // Resolves handle for writing. *doc is the document to change, 0 with status 0 when the
 // slot may lack its document (nothing to do). An id's document is held by owner.
-uint32_t ResolveForWriting(int32_t handle, ActivityDoc& owner, GVDOC* doc) {
+[[nodiscard]] uint32_t ResolveForWriting(int32_t handle, ActivityDoc& owner, GVDOC* doc) {
   *doc = 0;
   if (handle & 1) {
     CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
@@ -142,10 +142,11 @@ uint32_t ResolveForWriting(int32_t handle, ActivityDoc& owner, GVDOC* doc) {
 
 // ------------------------------------------------------------------------ handlers ---
 
-uint32_t HandleServerInit(Request& r) {
+[[nodiscard]] uint32_t HandleServerInit(Request& r) {
   namespace si = server_init;
   ServiceState& s = Service();
-  if (r.I32(si::kReread) != 0) CSMgrReadConfig();
+  // A reread that fails has reported why; the reply carries the settings as they stand.
+  if (r.I32(si::kReread) != 0) (void)CSMgrReadConfig();
   const ServerSettings& set = s.settings;
   r.SetI32(si::kServerId, static_cast<int32_t>(s.serverId));
   r.SetI32(si::kStatusInterval, set.statusInterval);
@@ -162,7 +163,7 @@ uint32_t HandleServerInit(Request& r) {
   return 0;
 }
 
-uint32_t HandleServerState(Request& r) {
+[[nodiscard]] uint32_t HandleServerState(Request& r) {
   ServiceState& s = Service();
   const int32_t state = r.I32(server_state::kState);
   if (state != CSMGR_STATE_DOWN && state != CSMGR_STATE_ALIVE && state != CSMGR_STATE_STARTING)
@@ -183,7 +184,7 @@ uint32_t HandleServerState(Request& r) {
   return st != 0 ? st : reread;
 }
 
-uint32_t HandleNextActivity(Request& r) {
+[[nodiscard]] uint32_t HandleNextActivity(Request& r) {
   namespace na = next_activity;
   CSMgrActivitySlot* slot = CSMgrSlotTake();
   r.SetI32(na::kHandle, 0);
@@ -203,7 +204,7 @@ uint32_t HandleNextActivity(Request& r) {
   return 0;
 }
 
-uint32_t HandleDoneActivity(Request& r) {
+[[nodiscard]] uint32_t HandleDoneActivity(Request& r) {
   const int32_t handle = r.I32(done_activity::kHandle);
   CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
   if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
@@ -228,7 +229,7 @@ GVNOTEID HandleToId(int32_t handle, CSMgrActivitySlot** slotOut) {
   return static_cast<GVNOTEID>(handle);
 }
 
-uint32_t HandleRunActivity(Request& r) {
+[[nodiscard]] uint32_t HandleRunActivity(Request& r) {
   namespace ra = run_activity;
   const uint32_t length = r.length() - ra::kNames;
   const uint8_t* names = r.data() + ra::kNames;
@@ -239,7 +240,7 @@ uint32_t HandleRunActivity(Request& r) {
   return CSMgrRunActivities(waiter, names, length);
 }
 
-uint32_t HandleDoneRun(Request& r) {
+[[nodiscard]] uint32_t HandleDoneRun(Request& r) {
   const int32_t handle = r.I32(done_run::kHandle);
   CSMgrActivitySlot* slot = nullptr;
   const GVNOTEID id = HandleToId(handle, &slot);
@@ -256,7 +257,7 @@ uint32_t HandleDoneRun(Request& r) {
   return st;
 }
 
-uint32_t HandleGetDescription(Request& r) {
+[[nodiscard]] uint32_t HandleGetDescription(Request& r) {
   const int32_t handle = r.I32(get_description::kHandle);
   std::vector<uint8_t>& block = r.buffer();
   if (handle & 1) {
@@ -278,7 +279,7 @@ uint32_t HandleGetDescription(Request& r) {
   return CSMgrGetParms(doc.get(), block);
 }
 
-uint32_t HandlePutDescription(Request& r) {
+[[nodiscard]] uint32_t HandlePutDescription(Request& r) {
   namespace pd = put_description;
   ActivityDoc owner;
   GVDOC doc = 0;
@@ -296,7 +297,7 @@ constexpr const char* kIdViews[] = {"(CS_Administrators)", "(CS_Servers)", "(CS_
 constexpr uint32_t kIdMissing[] = {TWFAIL_ADMIN_DB, TWFAIL_NO_CONFIG_DOC, TWFAIL_NO_ACTIVITY_DOC,
                                    TWFAIL_NO_LINK_DOC, TWFAIL_NO_OPTIONS_DOC};
 
-uint32_t HandleGetID(Request& r) {
+[[nodiscard]] uint32_t HandleGetID(Request& r) {
   namespace gi = get_id;
   ServiceState& s = Service();
   const int32_t kind = r.I32(gi::kKind);
@@ -315,7 +316,7 @@ uint32_t HandleGetID(Request& r) {
   return 0;
 }
 
-uint32_t HandleLog(Request& r) {
+[[nodiscard]] uint32_t HandleLog(Request& r) {
   namespace lr = log_request;
   const int32_t mode = r.I32(lr::kMode);
   const int32_t handle = r.I32(lr::kHandle);
@@ -354,14 +355,14 @@ uint32_t HandleLog(Request& r) {
   return status != 0 ? status : st;
 }
 
-uint32_t HandleTime(Request& r) {
+[[nodiscard]] uint32_t HandleTime(Request& r) {
   const GVTIMEDATE now = CSMgrNow();
   put_u32(r.data() + time_request::kTime, now.ticks);
   put_u32(r.data() + time_request::kTime + 4, now.date);
   return 0;
 }
 
-uint32_t HandleAdjustClock(Request& r) {
+[[nodiscard]] uint32_t HandleAdjustClock(Request& r) {
   namespace ac = adjust_clock;
   GVTIMEADJUST next = Service().clockOffset;
   int32_t* parts[] = {&next.years, &next.months,  &next.days,    nullptr,
@@ -377,7 +378,7 @@ uint32_t HandleAdjustClock(Request& r) {
   return 0;
 }
 
-uint32_t HandleGetField(Request& r) {
+[[nodiscard]] uint32_t HandleGetField(Request& r) {
   namespace gf = get_field;
   const int32_t handle = r.I32(gf::kHandle);
   std::string item;
@@ -411,7 +412,7 @@ uint32_t HandleGetField(Request& r) {
   return 0;
 }
 
-uint32_t HandlePutField(Request& r) {
+[[nodiscard]] uint32_t HandlePutField(Request& r) {
   namespace pf = put_field;
   std::string item, value;
   if (!r.Text(pf::kItemName, kTextField, &item) || item.empty() ||
@@ -426,7 +427,7 @@ uint32_t HandlePutField(Request& r) {
   return 0;
 }
 
-uint32_t HandleOpenActivity(Request& r) {
+[[nodiscard]] uint32_t HandleOpenActivity(Request& r) {
   namespace oa = open_activity;
   ServiceState& s = Service();
   std::string name;
@@ -456,7 +457,8 @@ uint32_t HandleOpenActivity(Request& r) {
       CSMgrSlotFree(slot);
       return st;
     }
-    CSMgrLogStart(*slot);
+    // A run whose log cannot be opened still runs; the failure has been reported.
+    (void)CSMgrLogStart(*slot);
   }
   r.SetI32(oa::kHandle, slot->handle);
   return 0;
@@ -470,7 +472,7 @@ uint32_t NeededLength(uint32_t code, const Request& r) {
   return MinLength(code);
 }
 
-uint32_t RunHandler(uint32_t code, Request& r) {
+[[nodiscard]] uint32_t RunHandler(uint32_t code, Request& r) {
   if (r.length() < NeededLength(code, r)) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
   switch (code) {
     case code::kShutdown:
@@ -788,7 +790,8 @@ int CSMgrServerMain(const char* programPath) {
   }
   g_pipe.store(pipe);
 
-  CSMgrServerOpen();
+  // A failure is kept as the start-up failure, which every request then answers.
+  (void)CSMgrServerOpen();
   g_tracing.store(Tracing());
 
   auto hub = std::make_shared<Hub>();

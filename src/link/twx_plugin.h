@@ -17,10 +17,11 @@
 //
 // An activity module: TWX_ACTIVITY(identity, launch), launch answering the run's status.
 //
-// Every entry point runs under tw::guard: std::bad_alloc becomes TWFAIL_MEMORY, any other
-// exception TWFAIL_PROGRAM. Given a context without a connection (never initialised, or
-// terminated), operations answer TWFAIL_INVALID_CONNECT, Disconnect and Terminate 0. The
-// per-record entry points cost a pointer load and a call: nothing is looked up or allocated.
+// Every entry point is noexcept and runs under tw::guard: std::bad_alloc becomes
+// TWFAIL_MEMORY, any other exception TWFAIL_PROGRAM. Given a context without a connection
+// (never initialised, or terminated), operations answer TWFAIL_INVALID_CONNECT, Disconnect
+// and Terminate 0. The per-record entry points cost a pointer load and a call: nothing is
+// looked up or allocated.
 //
 // Thread rules: a context is used by one thread at a time.
 #ifndef TW_LINK_TWX_PLUGIN_H_
@@ -72,8 +73,8 @@ constexpr TWXIdentity ActivityIdentity(const TWXPropertyDef* rows,
 }
 
 // TWXIdentify's body: copies identity into *out and answers 0; a null out answers nullRecord.
-inline uint32_t Identify(const TWXIdentity& identity, TWXIdentity* out,
-                         uint32_t nullRecord = TWFAIL_NULL_RESULT) noexcept {
+[[nodiscard]] inline uint32_t Identify(const TWXIdentity& identity, TWXIdentity* out,
+                                       uint32_t nullRecord = TWFAIL_NULL_RESULT) noexcept {
   if (out == nullptr) return nullRecord;
   *out = identity;
   return TWSUCCESS;
@@ -88,11 +89,12 @@ inline uint32_t Identify(const TWXIdentity& identity, TWXIdentity* out,
 template <class C>
 class Connector {
  public:
-  static uint32_t Identify(const ConnectorTraits& traits, TWXIdentity* out) noexcept {
+  [[nodiscard]] static uint32_t Identify(const ConnectorTraits& traits, TWXIdentity* out) noexcept {
     return twx::Identify(ConnectorIdentity(traits), out, traits.nullRecord);
   }
 
-  static uint32_t Initialize(TWXContext* ctx, uint32_t connectCode, uint32_t flags) noexcept {
+  [[nodiscard]] static uint32_t Initialize(TWXContext* ctx, uint32_t connectCode,
+                                           uint32_t flags) noexcept {
     return guard([&]() -> uint32_t {
       if (ctx == nullptr) return TWFAIL_NULL_BUFFER;
       // A context initialised twice gives up its first connection.
@@ -110,7 +112,7 @@ class Connector {
     });
   }
 
-  static uint32_t Terminate(TWXContext* ctx, uint32_t flags) noexcept {
+  [[nodiscard]] static uint32_t Terminate(TWXContext* ctx, uint32_t flags) noexcept {
     return guard([&]() -> uint32_t {
       std::unique_ptr<C> c(Of(ctx));
       if (c == nullptr) return TWSUCCESS;
@@ -119,7 +121,7 @@ class Connector {
     });
   }
 
-  static uint32_t Disconnect(TWXContext* ctx, uint32_t errorFlag) noexcept {
+  [[nodiscard]] static uint32_t Disconnect(TWXContext* ctx, uint32_t errorFlag) noexcept {
     return guard([&]() -> uint32_t {
       C* c = Of(ctx);
       if (c == nullptr) return TWSUCCESS;
@@ -131,36 +133,38 @@ class Connector {
   }
 
   // The other entry points, each one call on the connection.
-  static uint32_t SetProperty(TWXContext* ctx, uint32_t token, TWFIELD src) noexcept {
+  [[nodiscard]] static uint32_t SetProperty(TWXContext* ctx, uint32_t token, TWFIELD src) noexcept {
     return Run(ctx, "TWXSetProperty", TWX_KIT_CALL_(c.SetProperty(token, src)));
   }
-  static uint32_t GetProperty(TWXContext* ctx, uint32_t token, TWFIELD dest) noexcept {
+  [[nodiscard]] static uint32_t GetProperty(TWXContext* ctx, uint32_t token,
+                                            TWFIELD dest) noexcept {
     return Run(ctx, "TWXGetProperty", TWX_KIT_CALL_(c.GetProperty(token, dest)));
   }
-  static uint32_t Connect(TWXContext* ctx) noexcept {
+  [[nodiscard]] static uint32_t Connect(TWXContext* ctx) noexcept {
     return Run(ctx, "TWXConnect", TWX_KIT_CALL_(c.Connect()));
   }
-  static uint32_t Action(TWXContext* ctx, uint32_t code) noexcept {
+  [[nodiscard]] static uint32_t Action(TWXContext* ctx, uint32_t code) noexcept {
     return Run(ctx, "TWXAction", TWX_KIT_CALL_(c.Action(code)));
   }
-  static uint32_t Create(TWXContext* ctx, uint32_t objectType, TWFIELDLIST src) noexcept {
+  [[nodiscard]] static uint32_t Create(TWXContext* ctx, uint32_t objectType,
+                                       TWFIELDLIST src) noexcept {
     return Run(ctx, "TWXCreate", TWX_KIT_CALL_(c.Create(objectType, src)));
   }
-  static uint32_t Drop(TWXContext* ctx, uint32_t objectType) noexcept {
+  [[nodiscard]] static uint32_t Drop(TWXContext* ctx, uint32_t objectType) noexcept {
     return Run(ctx, "TWXDrop", TWX_KIT_CALL_(c.Drop(objectType)));
   }
-  static uint32_t Execute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest,
-                          uint32_t* count) noexcept {
+  [[nodiscard]] static uint32_t Execute(TWXContext* ctx, const TWStream* statement,
+                                        TWFIELDLIST dest, uint32_t* count) noexcept {
     uint32_t own = 0;
     return Run(ctx, "TWXExecute", TWX_KIT_CALL_(c.Execute(statement, dest, Counter(count, own))));
   }
-  static uint32_t Catalog(TWXContext* ctx, uint32_t objectType, TWFIELDLIST dest,
-                          uint32_t* count) noexcept {
+  [[nodiscard]] static uint32_t Catalog(TWXContext* ctx, uint32_t objectType, TWFIELDLIST dest,
+                                        uint32_t* count) noexcept {
     uint32_t own = 0;
     return Run(ctx, "TWXCatalog", TWX_KIT_CALL_(c.Catalog(objectType, dest, Counter(count, own))));
   }
-  static uint32_t Select(TWXContext* ctx, TWFIELDLIST keys, uint32_t index, TWFIELDLIST dest,
-                         uint32_t* count) noexcept {
+  [[nodiscard]] static uint32_t Select(TWXContext* ctx, TWFIELDLIST keys, uint32_t index,
+                                       TWFIELDLIST dest, uint32_t* count) noexcept {
     uint32_t own = 0;
     return Run(ctx, "TWXSelect", TWX_KIT_CALL_(c.Select(keys, index, dest, Counter(count, own))));
   }
@@ -168,8 +172,8 @@ class Connector {
   // The four that move records share one shape: a list, its first slot, a record count.
   enum class Move { kFetch, kInsert, kUpdate, kRemove };
   template <Move kMove>
-  static uint32_t Records(TWXContext* ctx, TWFIELDLIST list, uint32_t index, uint32_t records,
-                          uint32_t* count) noexcept {
+  [[nodiscard]] static uint32_t Records(TWXContext* ctx, TWFIELDLIST list, uint32_t index,
+                                        uint32_t records, uint32_t* count) noexcept {
     uint32_t own = 0;
     uint32_t* n = Counter(count, own);
     if constexpr (kMove == Move::kFetch)
@@ -194,7 +198,7 @@ class Connector {
 
   // Runs call on the context's connection when C offers it (call is invocable on a C).
   template <class F>
-  static uint32_t Run(TWXContext* ctx, std::string_view entry, F&& call) noexcept {
+  [[nodiscard]] static uint32_t Run(TWXContext* ctx, std::string_view entry, F&& call) noexcept {
     return guard([&]() -> uint32_t {
       C* c = Of(ctx);
       if constexpr (std::is_invocable_v<F&, C&>) {
@@ -212,7 +216,7 @@ class Connector {
 
 // One exported entry point: name(params) answering TwxKit::member(args).
 #define TWX_KIT_EXPORT_(name, member, params, args) \
-  uint32_t name params {                            \
+  uint32_t name params noexcept {                   \
     return TwxKit::member args;                     \
   }
 
@@ -259,10 +263,10 @@ class Connector {
 #define TWX_ACTIVITY(identity, launch)                             \
   extern "C" {                                                     \
   const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES; \
-  uint32_t TWXIdentify(TWXIdentity* r) {                           \
+  [[nodiscard]] uint32_t TWXIdentify(TWXIdentity* r) noexcept {    \
     return ::tw::twx::Identify(identity, r);                       \
   }                                                                \
-  uint32_t TWXLaunch(void) {                                       \
+  [[nodiscard]] uint32_t TWXLaunch(void) noexcept {                \
     return ::tw::guard([] { return launch(); });                   \
   }                                                                \
   }

@@ -232,18 +232,18 @@ Stored StoreInt(int32_t* slot, TWFIELD src, bool keepOnNull, int32_t least, int3
 Stored StoreFlag(int32_t* slot, TWFIELD src);
 Stored StoreDatetime(TWDatetime* slot, TWFIELD src);
 // Value 1 of dest receives the slot's value; answers the engine's status.
-uint32_t GiveStream(TWFIELD dest, const TWStream* slot);
-uint32_t GiveString(TWFIELD dest, std::string_view text);
-uint32_t GiveInt(TWFIELD dest, int32_t value);
-uint32_t GiveDatetime(TWFIELD dest, const TWDatetime* slot);
+[[nodiscard]] uint32_t GiveStream(TWFIELD dest, const TWStream* slot);
+[[nodiscard]] uint32_t GiveString(TWFIELD dest, std::string_view text);
+[[nodiscard]] uint32_t GiveInt(TWFIELD dest, int32_t value);
+[[nodiscard]] uint32_t GiveDatetime(TWFIELD dest, const TWDatetime* slot);
 // The default text of a stream slot (null: the stream is freed).
 void ResetText(TWStream* slot, const char* text);
 
 // Logs TWFAIL_INVALID_PROPERTY naming token (TWActivityLogEx(12555, token, 0, 0, null, null,
 // null)) and answers it.
-uint32_t InvalidProperty(uint32_t token);
+[[nodiscard]] uint32_t InvalidProperty(uint32_t token);
 // Logs TWFAIL_PROPERTY_VALUE naming token and answers it.
-uint32_t InvalidValue(uint32_t token);
+[[nodiscard]] uint32_t InvalidValue(uint32_t token);
 
 // Stores value 1 of src as row's property of props, then runs the row's hook on owner. Text
 // is taken in textFormat (the context's TEXT_FORMAT value), lists as TWSTREAMFMT_TEXT_LIST.
@@ -251,8 +251,8 @@ uint32_t InvalidValue(uint32_t token);
 // hook's status. A field that cannot be read is not an error here (the kind's rule applies);
 // *read (optional) receives the status of that read for a connector that answers it.
 template <class P, class O>
-uint32_t SetProperty(const Property<P, O>& row, O& owner, P& props, TWFIELD src,
-                     uint32_t textFormat, uint32_t* read = nullptr) {
+[[nodiscard]] uint32_t SetProperty(const Property<P, O>& row, O& owner, P& props, TWFIELD src,
+                                   uint32_t textFormat, uint32_t* read = nullptr) {
   Stored stored;
   switch (row.kind) {
     case PropertyKind::kText:
@@ -281,7 +281,7 @@ uint32_t SetProperty(const Property<P, O>& row, O& owner, P& props, TWFIELD src,
 
 // Value 1 of dest receives row's property of props; answers the engine's status.
 template <class P, class O>
-uint32_t GetProperty(const Property<P, O>& row, const P& props, TWFIELD dest) {
+[[nodiscard]] uint32_t GetProperty(const Property<P, O>& row, const P& props, TWFIELD dest) {
   switch (row.kind) {
     case PropertyKind::kText:
     case PropertyKind::kList:
@@ -302,8 +302,9 @@ uint32_t GetProperty(const Property<P, O>& row, const P& props, TWFIELD dest) {
 // for a token the table does not serve for a set. *found (optional) receives the entry, null
 // when unknown, so the connector can run its follow-ups. A null ctx: TWFAIL_NULL_BUFFER.
 template <class Ctx, size_t N>
-uint32_t DispatchSet(const Property<Ctx> (&props)[N], Ctx* ctx, uint32_t token, TWFIELD src,
-                     uint32_t textFormat, const Property<Ctx>** found = nullptr) {
+[[nodiscard]] uint32_t DispatchSet(const Property<Ctx> (&props)[N], Ctx* ctx, uint32_t token,
+                                   TWFIELD src, uint32_t textFormat,
+                                   const Property<Ctx>** found = nullptr) {
   if (found != nullptr) *found = nullptr;
   if (ctx == nullptr) return TWFAIL_NULL_BUFFER;
   const Property<Ctx>* entry = FindProperty(props, token, kSet);
@@ -315,8 +316,8 @@ uint32_t DispatchSet(const Property<Ctx> (&props)[N], Ctx* ctx, uint32_t token, 
 // TWXGetProperty's dispatch: the value into value 1 of dest (the engine's status), or 12555
 // logged for a token the table does not serve for a get. *found as for DispatchSet.
 template <class Ctx, size_t N>
-uint32_t DispatchGet(const Property<Ctx> (&props)[N], const Ctx* ctx, uint32_t token, TWFIELD dest,
-                     const Property<Ctx>** found = nullptr) {
+[[nodiscard]] uint32_t DispatchGet(const Property<Ctx> (&props)[N], const Ctx* ctx, uint32_t token,
+                                   TWFIELD dest, const Property<Ctx>** found = nullptr) {
   if (found != nullptr) *found = nullptr;
   if (ctx == nullptr) return TWFAIL_NULL_BUFFER;
   const Property<Ctx>* entry = FindProperty(props, token, kGet);
@@ -363,14 +364,14 @@ using KeyTermFn = uint32_t (*)(void* user, TWFIELD field, uint32_t index, const 
 
 // Walks the fields of list in order and calls term for each one flagged TWFIELDF_KEY. Answers
 // 0, the engine's status of a failed field or name read, or term's first non-zero answer.
-uint32_t ForEachKeyTerm(TWFIELDLIST list, uint32_t nameFormat, KeyTermFn term, void* user,
-                        KeyOrder order = KeyOrder::kGreaterFirst);
+[[nodiscard]] uint32_t ForEachKeyTerm(TWFIELDLIST list, uint32_t nameFormat, KeyTermFn term,
+                                      void* user, KeyOrder order = KeyOrder::kGreaterFirst);
 
 // As above with any callable taking (TWFIELD, uint32_t, const TWStream&, std::string_view)
 // and answering a status.
 template <class F>
-uint32_t ForEachKeyTerm(TWFIELDLIST list, uint32_t nameFormat, F&& term,
-                        KeyOrder order = KeyOrder::kGreaterFirst) {
+[[nodiscard]] uint32_t ForEachKeyTerm(TWFIELDLIST list, uint32_t nameFormat, F&& term,
+                                      KeyOrder order = KeyOrder::kGreaterFirst) {
   auto thunk = [](void* user, TWFIELD field, uint32_t index, const TWStream& name,
                   std::string_view op) -> uint32_t {
     return (*static_cast<std::remove_reference_t<F>*>(user))(field, index, name, op);

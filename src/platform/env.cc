@@ -182,10 +182,13 @@ Env::Replace Env::ReplaceFileDetailed(const std::string& path, std::string_view 
   ok = Close(fd) && ok;
   if (ok) ok = Rename(tmp, path);
   if (!ok) {
-    Remove(tmp);
+    // A temporary that cannot be removed is left behind; the write failure is the answer.
+    (void)Remove(tmp);
     return Replace::write_failed;
   }
-  SyncDir(dir_of(path));
+  // The rename has replaced the file: a failed directory sync cannot undo that, so it is not
+  // answered as a failed replace (whose promise is an untouched old file).
+  (void)SyncDir(dir_of(path));
   return Replace::ok;
 }
 

@@ -23,7 +23,7 @@ class __attribute__((visibility("default"))) Env {
   // Files. Descriptors are opened close-on-exec. Functions answer false on failure with
   // errno set.
   enum class Read { ok, missing, failed };
-  virtual Read ReadFile(const std::string& path, std::string* contents);
+  [[nodiscard]] virtual Read ReadFile(const std::string& path, std::string* contents);
   // Creates path exclusively (it must not exist) for writing; -1 on failure.
   virtual int CreateExclusive(const std::string& path);
   // Opens path for reading; -1 on failure.
@@ -34,12 +34,12 @@ class __attribute__((visibility("default"))) Env {
   // it can: the count, 0 at the end of in, -1 on failure (errno ENOSPC, EDQUOT or EFBIG when
   // writing failed).
   virtual long CopySome(int in, int out, size_t n);
-  virtual bool Write(int fd, std::string_view data);
-  virtual bool Sync(int fd);
-  virtual bool Close(int fd);
-  virtual bool Rename(const std::string& from, const std::string& to);
-  virtual bool Remove(const std::string& path);
-  virtual bool SyncDir(const std::string& dir);
+  [[nodiscard]] virtual bool Write(int fd, std::string_view data);
+  [[nodiscard]] virtual bool Sync(int fd);
+  [[nodiscard]] virtual bool Close(int fd);
+  [[nodiscard]] virtual bool Rename(const std::string& from, const std::string& to);
+  [[nodiscard]] virtual bool Remove(const std::string& path);
+  [[nodiscard]] virtual bool SyncDir(const std::string& dir);
   // Takes an exclusive advisory lock on path (created when missing), waiting for it; -1
   // on failure. Unlock releases and closes it. The lock is always on the file that is at
   // path when Lock returns, so a holder may remove the lock file before unlocking.
@@ -53,11 +53,11 @@ class __attribute__((visibility("default"))) Env {
   // Writes data to a new file beside path (created exclusively), syncs it, renames it over
   // path and syncs the directory: a reader sees the old file or the new one, never a
   // mixture. On failure the old file is untouched and the temporary is removed.
-  bool ReplaceFile(const std::string& path, std::string_view data);
+  [[nodiscard]] bool ReplaceFile(const std::string& path, std::string_view data);
   // The same, telling which step failed: the temporary could not be created, or writing,
   // syncing, closing or renaming it failed.
   enum class Replace { ok, create_failed, write_failed };
-  Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
+  [[nodiscard]] Replace ReplaceFileDetailed(const std::string& path, std::string_view data);
 
   // Copies the file from into a new file beside to, renamed over to when whole: a reader (or
   // a running program) keeps the old file or sees the new one. The copy gets from's
@@ -65,7 +65,7 @@ class __attribute__((visibility("default"))) Env {
   // from itself (the same inode, by any spelling) is refused before anything is written. On
   // failure to is untouched, no temporary is left, and errno tells the cause.
   enum class Copy { ok, same_file, open_failed, create_failed, read_failed, write_failed };
-  Copy CopyFile(const std::string& from, const std::string& to);
+  [[nodiscard]] Copy CopyFile(const std::string& from, const std::string& to);
 };
 
 // Forwards every call to another Env so that a test overrides only a few.

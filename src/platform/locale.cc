@@ -173,8 +173,8 @@ TW_API void TWPlatGetDatetime(TWPlatDatetime* out) {
   struct tm local {};
   if (::localtime_r(&t, &local) == nullptr) local = tm{};
   int32_t zone = 0;
-  int32_t daylight = 0;
-  TWPlatGetTimeZone(&zone, &daylight);
+  int32_t summer = 0;
+  TWPlatGetTimeZone(&zone, &summer);
   *out = TWPlatDatetime{};
   out->year = local.tm_year + 1900;
   out->month = local.tm_mon + 1;
@@ -185,14 +185,14 @@ TW_API void TWPlatGetDatetime(TWPlatDatetime* out) {
   out->second = local.tm_sec;
   out->hundredths = static_cast<int32_t>(fraction / 10000);
   out->zone = zone;
-  out->daylight = daylight;
+  out->daylight = summer;
 }
 
 // Without a record both outputs are set to 0 and 533 is answered.
-TW_API uint32_t TWPlatGetTimeZone(int32_t* zone, int32_t* daylight) {
+TW_API uint32_t TWPlatGetTimeZone(int32_t* zone, int32_t* summer) {
   const TWIntlFormat* f = g_intl;
   if (zone != nullptr) *zone = f != nullptr ? f->zone : 0;
-  if (daylight != nullptr) *daylight = f != nullptr && (f->flags & TWINTL_DAYLIGHT) ? 1 : 0;
+  if (summer != nullptr) *summer = f != nullptr && (f->flags & TWINTL_DAYLIGHT) ? 1 : 0;
   return f != nullptr ? TWSUCCESS : TWFAIL_TIMEZONE;
 }
 

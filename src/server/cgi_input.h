@@ -45,12 +45,12 @@ std::vector<CgiProperty> ParseCgiInput(std::string_view input);
 // case) takes at most that many characters of QUERY_STRING; any other case gives no input.
 // Answers 0 with *input set (empty for no input), or TWFAIL_OVERFLOW for a CONTENT_LENGTH
 // above kMaxCgiInput (nothing is read then).
-uint32_t ReadCgiInput(FILE* in, std::string* input);
+[[nodiscard]] uint32_t ReadCgiInput(FILE* in, std::string* input);
 
 // The bytes of a text list of entries: u16 count, u16 length of each entry, the entries
 // back to back. TWFAIL_OVERFLOW (out unchanged) when there are more than
 // kMaxTextListEntries entries or one is longer than kMaxTextListEntryLength.
-uint32_t EncodeTextList(const std::vector<std::string>& entries, std::string* out);
+[[nodiscard]] uint32_t EncodeTextList(const std::vector<std::string>& entries, std::string* out);
 
 }  // namespace tw::server
 

@@ -251,7 +251,8 @@ std::string DatetimeText(const TWDatetime& time) {
 }
 
 void Console::Post(int32_t code, int32_t argument) {
-  PostSchedulerCommand(scheduler_, SchedulerCommand{code, kSourceConsole, argument, 0});
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  (void)PostSchedulerCommand(scheduler_, SchedulerCommand{code, kSourceConsole, argument, 0});
 }
 
 int Console::Run() {

@@ -303,7 +303,7 @@ bool DecodeRecord(const void* in, size_t size, R* r) {
 
 // Appends one record to a pipe (waits for room); the pipe's status.
 template <class R>
-uint32_t PostRecord(TWProcPipe* pipe, const R& r) {
+[[nodiscard]] uint32_t PostRecord(TWProcPipe* pipe, const R& r) {
   unsigned char buf[RecordLayout<R>::kSize];
   EncodeRecord(r, buf);
   return TWProcPipeFill(sizeof buf, buf, pipe);
@@ -311,7 +311,7 @@ uint32_t PostRecord(TWProcPipe* pipe, const R& r) {
 
 // Takes the oldest record of a pipe, waiting until one is there; the pipe's status.
 template <class R>
-uint32_t ReadRecord(TWProcPipe* pipe, R* r) {
+[[nodiscard]] uint32_t ReadRecord(TWProcPipe* pipe, R* r) {
   unsigned char buf[RecordLayout<R>::kSize];
   uint32_t st = TWProcPipeEmpty(sizeof buf, buf, pipe);
   if (st == 0) DecodeRecord(buf, sizeof buf, r);

@@ -16,7 +16,8 @@ extern "C" uint32_t TWMainRunnerThread(void* argument) {
       e.code = EventTrace;
       e.number = TWMSG_TRACE_ACTIVITY_STARTED;
       e.SetText(run->name);
-      PostConsoleEvent(run->consolePipe, e);
+      // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+      (void)PostConsoleEvent(run->consolePipe, e);
     }
     char line[32];
     std::snprintf(line, sizeof line, "%s %c%d", kRunnerProgram, kRunnerHandleMark, run->handle);
@@ -25,15 +26,18 @@ extern "C" uint32_t TWMainRunnerThread(void* argument) {
     // once as terminated abnormally.
     if (run->launcher->Start(line, run->priority, &process) == TWSUCCESS) {
       run->process.store(process);
-      if (run->killRequested.load()) run->launcher->Kill(process);
-      PostSchedulerCommand(run->commandPipe, SchedulerCommand{SchedRunStarted, kSourceInternal,
-                                                              run->handle, run->generation});
+      // A process that cannot be killed is gone already or ends by itself; the wait below sees it.
+      if (run->killRequested.load()) (void)run->launcher->Kill(process);
+      // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+      (void)PostSchedulerCommand(
+          run->commandPipe,
+          SchedulerCommand{SchedRunStarted, kSourceInternal, run->handle, run->generation});
       run->launcher->Wait(process);
     }
     return TWSUCCESS;
   });
   // Whatever happened above, the scheduler must hear of the end or the run stays for ever.
-  PostSchedulerCommand(run->commandPipe, SchedulerCommand{SchedRunEnded, kSourceInternal,
-                                                          run->handle, run->generation});
+  (void)PostSchedulerCommand(run->commandPipe, SchedulerCommand{SchedRunEnded, kSourceInternal,
+                                                                run->handle, run->generation});
   return st == TWSUCCESS ? 0 : 1;
 }

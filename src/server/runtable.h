@@ -65,7 +65,7 @@ class SharedRunTable {
   // 0; TWFAIL_SHMEM_EXISTS (526) while a live server holds the table (nothing of it is
   // touched); another platform status when it cannot be created; 4178 when it cannot be
   // mapped (it is destroyed again).
-  uint32_t Create();
+  [[nodiscard]] uint32_t Create();
   void Destroy();
   void* address() const { return address_; }
 
@@ -77,7 +77,7 @@ class SharedRunTable {
 
 // Destroys the table of this installation by name, with a record made up on the spot (the
 // signal path): a table another live process owns is left alone.
-uint32_t DestroyRunTableByName();
+[[nodiscard]] uint32_t DestroyRunTableByName();
 
 }  // namespace tw::server
 

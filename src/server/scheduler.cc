@@ -117,7 +117,8 @@ Scheduler::Scheduler(const SchedulerPipes& pipes, const SchedulerServices& servi
   uint32_t st = store_->ServerState(CSMGR_STATE_STARTING);
   if (st == TWSUCCESS) st = store_->Init(&settings_);
   if (st != TWSUCCESS) {
-    store_->Term();
+    // The start has failed with st; ending the half-made session can add nothing to that.
+    (void)store_->Term();
     sharedTable_.Destroy();
     Fail(st, EventStartFailed, "%s\n");
     return;
@@ -156,14 +157,16 @@ Scheduler::~Scheduler() {
     if (c.code != SchedRunEnded) continue;
     ActivityRun* run = RunByHandle(c.argument);
     if (run == nullptr || run->generation != c.run) continue;
-    if (!run->lost) store_->DoneActivity(run->handle, CompletionOf(run->endReason, 0).completion);
+    // Going down: the control store logs what it cannot record, and nobody is left to tell.
+    if (!run->lost)
+      (void)store_->DoneActivity(run->handle, CompletionOf(run->endReason, 0).completion);
     DropRun(run);
   }
   if (started_) {
     CancelPendingLaunch();
-    store_->ServerState(CSMGR_STATE_DOWN);
+    (void)store_->ServerState(CSMGR_STATE_DOWN);
   }
-  if (sessionOpen_) store_->Term();
+  if (sessionOpen_) (void)store_->Term();
   table_.reset();
   sharedTable_.Destroy();
   if (systemStarted_) TWSystemTerm();
@@ -564,22 +567,25 @@ void Scheduler::Trace(uint32_t classes, uint32_t message, const char* text) {
 }
 
 void Scheduler::PostConsole(const ConsoleEvent& e) {
-  if (pipes_.consoleEvents != nullptr) PostConsoleEvent(pipes_.consoleEvents, e);
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  if (pipes_.consoleEvents != nullptr) (void)PostConsoleEvent(pipes_.consoleEvents, e);
 }
 
 void Scheduler::PostBoth(const ConsoleEvent& e) {
   PostConsole(e);
-  if (pipes_.snmpEvents != nullptr) PostConsoleEvent(pipes_.snmpEvents, e);
+  if (pipes_.snmpEvents != nullptr) (void)PostConsoleEvent(pipes_.snmpEvents, e);
 }
 
 void Scheduler::PostTo(int32_t source, const ConsoleEvent& e) {
   if (source == kSourceInternal) return PostBoth(e);
   if (source == kSourceConsole) return PostConsole(e);
-  if (source == kSourceSnmp && pipes_.snmpEvents != nullptr) PostConsoleEvent(pipes_.snmpEvents, e);
+  if (source == kSourceSnmp && pipes_.snmpEvents != nullptr)
+    (void)PostConsoleEvent(pipes_.snmpEvents, e);
 }
 
 void Scheduler::PostTimer(const TimerCommand& c) {
-  if (timerPipe_ != nullptr) PostTimerCommand(timerPipe_, c);
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  if (timerPipe_ != nullptr) (void)PostTimerCommand(timerPipe_, c);
 }
 
 void Scheduler::ArmPoll() {

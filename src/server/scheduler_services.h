@@ -17,16 +17,16 @@ class ControlStore {
  public:
   virtual ~ControlStore() = default;
   // CSMgrStartup: starts a manager unless one serves.
-  virtual uint32_t Startup() = 0;
+  [[nodiscard]] virtual uint32_t Startup() = 0;
   // Whether a manager serves the pipe now.
   virtual bool Serving() = 0;
-  virtual uint32_t Init(CSMgrServerSettings* settings) = 0;
-  virtual uint32_t ServerInfo(CSMgrServerSettings* settings) = 0;
-  virtual uint32_t ServerState(int32_t state) = 0;
-  virtual uint32_t NextActivity(CSMgrNextActivityRecord* next) = 0;
-  virtual uint32_t DoneActivity(int32_t handle, uint32_t completion) = 0;
-  virtual uint32_t Time(TWDatetime* now) = 0;
-  virtual uint32_t Term() = 0;
+  [[nodiscard]] virtual uint32_t Init(CSMgrServerSettings* settings) = 0;
+  [[nodiscard]] virtual uint32_t ServerInfo(CSMgrServerSettings* settings) = 0;
+  [[nodiscard]] virtual uint32_t ServerState(int32_t state) = 0;
+  [[nodiscard]] virtual uint32_t NextActivity(CSMgrNextActivityRecord* next) = 0;
+  [[nodiscard]] virtual uint32_t DoneActivity(int32_t handle, uint32_t completion) = 0;
+  [[nodiscard]] virtual uint32_t Time(TWDatetime* now) = 0;
+  [[nodiscard]] virtual uint32_t Term() = 0;
 };
 
 // Starts and ends runner processes. A process is an opaque pointer-sized handle; every
@@ -38,9 +38,10 @@ class ProcessLauncher {
   using Process = void*;
   virtual ~ProcessLauncher() = default;
   // Starts commandLine ("taskrun =N"); *process is set only on success.
-  virtual uint32_t Start(const char* commandLine, int32_t priority, Process* process) = 0;
+  [[nodiscard]] virtual uint32_t Start(const char* commandLine, int32_t priority,
+                                       Process* process) = 0;
   virtual void Wait(Process process) = 0;
-  virtual uint32_t Kill(Process process) = 0;
+  [[nodiscard]] virtual uint32_t Kill(Process process) = 0;
   virtual void Free(Process process) = 0;
 };
 

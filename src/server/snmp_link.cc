@@ -244,7 +244,8 @@ void SnmpLink::EndClient() {
 }
 
 void SnmpLink::Post(int32_t code, int32_t argument) {
-  PostSchedulerCommand(scheduler_, SchedulerCommand{code, kSourceSnmp, argument, 0});
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  (void)PostSchedulerCommand(scheduler_, SchedulerCommand{code, kSourceSnmp, argument, 0});
 }
 
 void SnmpLink::Message(uint32_t id) {

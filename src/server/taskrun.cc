@@ -99,7 +99,7 @@ void StoreResult(MsgTblEntry* entry, uint32_t result) {
 }
 
 // Native text converted to the QMBCS character set.
-uint32_t ToQmbcs(std::string_view native, std::string* out) {
+[[nodiscard]] uint32_t ToQmbcs(std::string_view native, std::string* out) {
   Stream in, converted;
   if (uint32_t st = in.Set(TWSTREAMFMT_NATIVE, native)) return st;
   if (uint32_t st =
@@ -110,7 +110,8 @@ uint32_t ToQmbcs(std::string_view native, std::string* out) {
 }
 
 // A property value: one QMBCS text, or a text list of several.
-uint32_t ValueStream(const std::vector<std::string>& values, Stream* value, uint32_t* format) {
+[[nodiscard]] uint32_t ValueStream(const std::vector<std::string>& values, Stream* value,
+                                   uint32_t* format) {
   if (values.size() == 1) {
     *format = TWSTREAMFMT_QMBCS;
     return value->Set(TWSTREAMFMT_QMBCS, values[0]);
@@ -121,7 +122,7 @@ uint32_t ValueStream(const std::vector<std::string>& values, Stream* value, uint
   return value->Set(TWSTREAMFMT_TEXT_LIST, list);
 }
 
-uint32_t AddDynamicProperty(TWStream* name, TWFIELD value) {
+[[nodiscard]] uint32_t AddDynamicProperty(TWStream* name, TWFIELD value) {
   uint32_t token = 0;
   if (uint32_t st = TWActivityAddProperty(name, TWPROPSTORE_DYNAMIC, &token)) return st;
   return TWActivitySetProperty(token, value);
@@ -129,7 +130,7 @@ uint32_t AddDynamicProperty(TWStream* name, TWFIELD value) {
 
 // The values after the activity's name: one text, or a text list of all of them, as the
 // property with the empty name.
-uint32_t SetArgumentProperty(int argc, char** argv) {
+[[nodiscard]] uint32_t SetArgumentProperty(int argc, char** argv) {
   TWFIELD raw = TWNULLHANDLE;
   uint32_t st = TWFieldAlloc(&raw, TWTYPE_TEXT, 1);
   Field field(raw);
@@ -153,7 +154,7 @@ uint32_t SetArgumentProperty(int argc, char** argv) {
 
 // Each property of the request becomes a dynamic property of the activity: a text field, or
 // a text list when the name came more than once.
-uint32_t SetCgiProperties(const std::vector<CgiProperty>& properties) {
+[[nodiscard]] uint32_t SetCgiProperties(const std::vector<CgiProperty>& properties) {
   if (properties.empty()) return TWSUCCESS;
   TWFIELDLIST raw = TWNULLHANDLE;
   uint32_t st = TWFieldlistAlloc(&raw, 1, 0);

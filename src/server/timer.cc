@@ -66,7 +66,8 @@ bool Timer::PostDue(int64_t now) {
     if (TWProcPipePeek(schedulerPipe_)) return false;
     Entry e = entries_.front();
     entries_.pop_front();
-    PostSchedulerCommand(schedulerPipe_, e.payload);
+    // Checked empty above, so it does not wait; it fails only once the scheduler's pipe is gone.
+    (void)PostSchedulerCommand(schedulerPipe_, e.payload);
     if (e.kind != Kind::kOnce) {
       e.due = now + e.period;
       Insert(e);

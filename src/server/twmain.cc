@@ -67,11 +67,12 @@ bool SnmpSupport() {
 void PostEnded(const ProgramPipes& p) {
   ConsoleEvent e;
   e.code = EventStartFailed;
-  PostConsoleEvent(p.console, e);
-  if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+  // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+  (void)PostConsoleEvent(p.console, e);
+  if (p.snmpOn) (void)PostConsoleEvent(p.snmp, e);
   e.code = EventEnded;
-  PostConsoleEvent(p.console, e);
-  if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+  (void)PostConsoleEvent(p.console, e);
+  if (p.snmpOn) (void)PostConsoleEvent(p.snmp, e);
 }
 
 uint32_t SchedulerThread(void* argument) {
@@ -91,8 +92,9 @@ uint32_t SchedulerThread(void* argument) {
     // takes the remaining events off the console pipe.
     ConsoleEvent e;
     e.code = EventEnded;
-    PostConsoleEvent(p.console, e);
-    if (p.snmpOn) PostConsoleEvent(p.snmp, e);
+    // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+    (void)PostConsoleEvent(p.console, e);
+    if (p.snmpOn) (void)PostConsoleEvent(p.snmp, e);
   }
   return st != TWSUCCESS ? 1 : result;
 }
@@ -100,7 +102,8 @@ uint32_t SchedulerThread(void* argument) {
 uint32_t SnmpLinkThread(void* argument) {
   const auto& p = *static_cast<const ProgramPipes*>(argument);
   uint32_t result = 1;
-  tw::guard([&]() -> uint32_t {
+  // A throw leaves result at 1, the failure the thread answers.
+  (void)tw::guard([&]() -> uint32_t {
     SnmpLink link(p.commands, p.snmp);
     result = static_cast<uint32_t>(link.Run());
     return TWSUCCESS;
@@ -109,7 +112,7 @@ uint32_t SnmpLinkThread(void* argument) {
 }
 
 // Creates the three pipes; when one fails, those already made are destroyed.
-uint32_t CreatePipes(ProgramPipes* p) {
+[[nodiscard]] uint32_t CreatePipes(ProgramPipes* p) {
   uint32_t st = TWProcPipeCreate(kSchedulerPipeSize, &p->commands);
   if (st == TWSUCCESS) {
     st = TWProcPipeCreate(kConsoleEventPipeSize, &p->console);
@@ -148,7 +151,8 @@ extern "C" void TWMainSignalHandler(int signalNumber) {
   TWSystemTerm();
   // Only a table this process owns is removed: a second server's signal leaves the first
   // server's table alone.
-  DestroyRunTableByName();
+  // Exiting: a table that cannot be removed is reclaimed by the next server as stale.
+  (void)DestroyRunTableByName();
   std::fprintf(stderr, "TWMAIN termination cleanup successfull.\n");
   std::fflush(stderr);
   std::fflush(stdout);
@@ -198,7 +202,9 @@ int main(int argc, char** argv) {
       if (consoleResult != 0) {
         // The scheduler is asked down and its events are taken off the console pipe, so it
         // never waits for room there and its clean-up runs before the process ends.
-        PostSchedulerCommand(pipes.commands, SchedulerCommand{SchedDown, kSourceConsole, 0, 0});
+        // The pipe waits for room and fails only once it is gone, when nobody is left to hear.
+        (void)PostSchedulerCommand(pipes.commands,
+                                   SchedulerCommand{SchedDown, kSourceConsole, 0, 0});
         for (;;) {
           ConsoleEvent e;
           if (ReadConsoleEvent(pipes.console, &e) != TWSUCCESS || e.code == EventEnded) break;

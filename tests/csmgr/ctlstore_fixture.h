@@ -139,6 +139,29 @@ class CtlstoreTest : public ::testing::Test {
   static void PutNumber(GVDOC doc, const char* name, double value) {
     EXPECT_EQ(GVItemPut(doc, name, GVTYPE_NUMBER, 0, GVTYPE_NUMBER, &value, 0), 0u);
   }
+  // The current time an hour back.
+  static GVTIMEDATE HourAgo() {
+    GVTIMEDATE t{};
+    EXPECT_EQ(GVDatetimeCurrent(&t), 0u);
+    GVTIMEADJUST back{};
+    back.hours = -1;
+    EXPECT_EQ(GVDatetimeAdjust(&t, &back), 0u);
+    return t;
+  }
+  // Queues activity id an hour ago: the next NextActivity takes it unless it is running.
+  // With daily, a take moves it a day ahead, so that it is due once.
+  void MakeDue(GVNOTEID id, bool daily = false) {
+    const GVTIMEDATE due = HourAgo();
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
+    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
+    PutNumber(doc, "ActivityID", id);
+    if (daily) {
+      PutNumber(doc, "RepeatInterval", 24 * 60);
+      PutNumber(doc, "RepeatScope", 1);
+    }
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
   // An item of an Administrator document as another process stored it.
   std::string ItemText(GVNOTEID id, const char* item) {
     GVDOC doc = 0;

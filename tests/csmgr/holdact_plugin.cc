@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "twx.h"
+#include "twx_plugin.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ const TWXPropertyDef kTable[] = {
     TWX_PROPERTY_END,
 };
 
-const TWXIdentity kIdentity = {
-    TWX_VERSION, TWX_KIND_ACTIVITY, TWX_IDENTITY_FLAGS, 0u, 0u, TWSTREAMFMT_NATIVE, kTable};
+constexpr TWXIdentity kIdentity = tw::twx::ActivityIdentity(kTable);
 
 constexpr int kReleaseSteps = 6000;
 
@@ -43,19 +43,7 @@ bool AppendLine(const std::string& path, const char* line) {
   return std::fclose(f) == 0 && ok;
 }
 
-}  // namespace
-
-extern "C" {
-
-const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES;
-
-uint32_t TWXIdentify(TWXIdentity* identity) {
-  if (identity == nullptr) return TWFAIL_NULL_RESULT;
-  *identity = kIdentity;
-  return TWSUCCESS;
-}
-
-uint32_t TWXLaunch(void) {
+uint32_t Launch() {
   const std::string target = Property(kTarget), release = Property(kRelease);
   if (target.empty() || release.empty()) return TWFAIL_MISSING_PROPERTY;
   if (!AppendLine(target, "start")) return TWFAIL_EXTERNAL;
@@ -67,4 +55,6 @@ uint32_t TWXLaunch(void) {
   return static_cast<uint32_t>(result);
 }
 
-}  // extern "C"
+}  // namespace
+
+TWX_ACTIVITY(kIdentity, Launch)

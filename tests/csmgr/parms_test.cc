@@ -17,6 +17,7 @@
 namespace {
 
 using csmgrtest::AccessTest;
+using twtest::TextList;
 using namespace tw::csmgr;
 
 struct Record {
@@ -62,16 +63,6 @@ std::string Encode(const std::vector<Record>& records, bool withEnd = true) {
     out += r.data;
   }
   if (withEnd) out.append(record::kEndSize, '\0');
-  return out;
-}
-
-std::string TextList(const std::vector<std::string>& entries) {
-  std::string out(2 + 2 * entries.size(), '\0');
-  tw::put_u16(out.data(), static_cast<uint16_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    tw::put_u16(out.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
-    out += entries[i];
-  }
   return out;
 }
 

@@ -61,15 +61,6 @@ class RequestsTest : public CtlstoreTest {
     std::vector<uint8_t> r = Exchange(b);
     return {StatusOf(r), WordAt(r, wire::get_id::kDocumentId)};
   }
-  static std::vector<uint8_t> TextList(const std::vector<std::string>& names) {
-    std::vector<uint8_t> list(2 + 2 * names.size());
-    tw::put_u16(list.data(), static_cast<uint16_t>(names.size()));
-    for (size_t i = 0; i < names.size(); ++i) {
-      tw::put_u16(list.data() + 2 + 2 * i, static_cast<uint16_t>(names[i].size()));
-      list.insert(list.end(), names[i].begin(), names[i].end());
-    }
-    return list;
-  }
 
   GVNOTEID nightly_ = 0;
 };
@@ -273,7 +264,7 @@ TEST_F(RequestsTest, RunByNameAndDoneRun) {
   };
   for (const RunCase& c : {RunCase{{}, 0, 779}, RunCase{{"Nightly"}, 0, 0},
                            RunCase{{"Nightly"}, static_cast<int32_t>(waiter), 0}}) {
-    std::vector<uint8_t> list = TextList(c.names);
+    const std::string list = TextList(c.names);
     std::vector<uint8_t> b = Block(code::kRunActivity, wire::run_activity::kNames + list.size());
     tw::put_i32(b.data() + wire::run_activity::kWaiter, c.waiter);
     std::memcpy(b.data() + wire::run_activity::kNames, list.data(), list.size());
@@ -297,17 +288,7 @@ TEST_F(RequestsTest, RunByNameAndDoneRun) {
 }
 
 TEST_F(RequestsTest, NextActivityTakesTheDueActivityAndDoneReleasesIt) {
-  // Queued an hour ago.
-  GVTIMEDATE due{};
-  ASSERT_EQ(GVDatetimeCurrent(&due), 0u);
-  GVTIMEADJUST back{};
-  back.hours = -1;
-  ASSERT_EQ(GVDatetimeAdjust(&due, &back), 0u);
-  GVDOC doc = 0;
-  ASSERT_EQ(GVDocumentOpen(admin_, nightly_, 0, &doc), 0u);
-  EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
-  PutNumber(doc, "ActivityID", nightly_);
-  ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  ASSERT_NO_FATAL_FAILURE(MakeDue(nightly_));
   std::vector<uint8_t> r = Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
   ASSERT_EQ(StatusOf(r), 0u);
   const int32_t handle = WordAt(r, wire::next_activity::kHandle);
@@ -337,26 +318,13 @@ TEST_F(RequestsTest, AServerStartingAgainEndsWhatItsEarlierRunLeftLocked) {
     EXPECT_EQ(StatusOf(r), 0u);
     return WordAt(r, wire::next_activity::kHandle);
   };
-  // Queued an hour ago.
-  auto makeDue = [&](GVNOTEID id) {
-    GVTIMEDATE due{};
-    ASSERT_EQ(GVDatetimeCurrent(&due), 0u);
-    GVTIMEADJUST back{};
-    back.hours = -1;
-    ASSERT_EQ(GVDatetimeAdjust(&due, &back), 0u);
-    GVDOC doc = 0;
-    ASSERT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
-    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
-    PutNumber(doc, "ActivityID", id);
-    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
-  };
   // The first start after the manager's own start-up finds the server registered by it.
   EXPECT_EQ(Simple(code::kInit), 0u);
   const double firstLog = ItemNumber(serverId_, "LogID");
   EXPECT_EQ(state(CSMGR_STATE_STARTING), 0u);
   EXPECT_EQ(ItemNumber(serverId_, "LogID"), firstLog);
 
-  makeDue(nightly_);
+  MakeDue(nightly_);
   ASSERT_EQ(next(), 3);
   EXPECT_EQ(ItemNumber(nightly_, "Lock"), serverId_);
 
@@ -369,7 +337,7 @@ TEST_F(RequestsTest, AServerStartingAgainEndsWhatItsEarlierRunLeftLocked) {
   // another handle.
   EXPECT_EQ(StatusOf(GetField(3, "Name")), 797u);
   const GVNOTEID second = NewActivity("Second");
-  makeDue(second);
+  MakeDue(second);
   const int32_t again = next();
   EXPECT_EQ(again, 5);
   EXPECT_EQ(Done(again), 0u);

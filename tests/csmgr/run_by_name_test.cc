@@ -21,16 +21,6 @@ namespace code = wire::code;
 constexpr uint32_t kAlreadyRunning = 826;
 constexpr int kWaitMs = 30000;
 
-std::string TextList(const std::vector<std::string>& entries) {
-  std::string out(2 + 2 * entries.size(), '\0');
-  tw::put_u16(out.data(), static_cast<uint16_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    tw::put_u16(out.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
-    out += entries[i];
-  }
-  return out;
-}
-
 class RunByNameTest : public CtlstoreTest {
  protected:
   void SetUp() override {
@@ -91,21 +81,6 @@ class RunByNameTest : public CtlstoreTest {
 
   bool Held() { return ItemNumber(activity_, "Lock") != 0; }
 
-  // An hour overdue: the next NextActivity takes it unless it is running.
-  void MakeDue() {
-    GVTIMEDATE due{};
-    ASSERT_EQ(GVDatetimeCurrent(&due), 0u);
-    GVTIMEADJUST back{};
-    back.hours = -1;
-    ASSERT_EQ(GVDatetimeAdjust(&due, &back), 0u);
-    GVDOC doc = 0;
-    ASSERT_EQ(GVDocumentOpen(admin_, activity_, 0, &doc), 0u);
-    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
-    PutNumber(doc, "ActivityID", activity_);
-    PutNumber(doc, "RepeatInterval", 24 * 60);
-    PutNumber(doc, "RepeatScope", 1);
-    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
-  }
   int32_t Take() {
     std::vector<uint8_t> r = Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
     EXPECT_EQ(StatusOf(r), 0u);
@@ -165,7 +140,7 @@ TEST_F(RunByNameTest, OneRunOfAnActivityAtATime) {
                                  "until that run has ended: \nDocument = Hold"),
             std::string::npos)
       << OperationsLog();
-  MakeDue();
+  MakeDue(activity_, true);
   EXPECT_EQ(Take(), 0);
 
   // The run ends and lets go of the activity.

@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                     With([](InstallOptions& o) { o.serverDocument = false; }),
                     795,
                     {"The Tarnway configuration document does not exist", "Document = ALPHA"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(CtlstoreTest, MigratedRevisionIsServed) {
   InstallOptions o;
@@ -114,11 +114,7 @@ TEST_F(CtlstoreTest, DeadServerCheckHonoursTheStatusInterval) {
     o.statusInterval = c.statusInterval;
     Install(o);
     const GVNOTEID beta = NewDoc("Configuration\\Server", {{"Name", "BETA"}});
-    GVTIMEDATE seen{};
-    ASSERT_EQ(GVDatetimeCurrent(&seen), 0u);
-    GVTIMEADJUST back{};
-    back.hours = -1;
-    ASSERT_EQ(GVDatetimeAdjust(&seen, &back), 0u);
+    const GVTIMEDATE seen = HourAgo();
     GVDOC doc = 0;
     ASSERT_EQ(GVDocumentOpen(admin_, beta, 0, &doc), 0u);
     PutNumber(doc, "ServerStatus", 2);
@@ -257,7 +253,9 @@ TEST_F(CtlstoreTest, SilentClientsHoldUpNoOtherClient) {
     TWIPC* conn = TWIPCOpen(wire::kPipeName, 0);
     ASSERT_NE(conn, nullptr);
     uint32_t written = 0;
-    if (sent > 0) ASSERT_TRUE(TWIPCWrite(conn, time.data(), static_cast<uint32_t>(sent), &written));
+    if (sent > 0) {
+      ASSERT_TRUE(TWIPCWrite(conn, time.data(), static_cast<uint32_t>(sent), &written));
+    }
     silent.push_back(conn);
   }
   // Each silent client waits for its answer; it learns when the service drops it.

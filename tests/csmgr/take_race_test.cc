@@ -97,18 +97,7 @@ class TakeRaceTest : public CtlstoreTest {
   // An activity due an hour ago whose take moves it a day ahead: due exactly once.
   GVNOTEID DueOnce(const std::string& name) {
     const GVNOTEID id = NewActivity(name);
-    GVTIMEDATE due{};
-    EXPECT_EQ(GVDatetimeCurrent(&due), 0u);
-    GVTIMEADJUST back{};
-    back.hours = -1;
-    EXPECT_EQ(GVDatetimeAdjust(&due, &back), 0u);
-    GVDOC doc = 0;
-    EXPECT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
-    EXPECT_EQ(GVItemPut(doc, "SchedTime", GVTYPE_TIME, 0, GVTYPE_TIME, &due, 0), 0u);
-    PutNumber(doc, "ActivityID", id);
-    PutNumber(doc, "RepeatInterval", 24 * 60);
-    PutNumber(doc, "RepeatScope", 1);
-    EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+    MakeDue(id, true);
     return id;
   }
 

@@ -162,7 +162,7 @@ TEST_P(RoadCase, ADueTransferRunsInTaskrunIsLoggedAndTheServerShutsDownOnD) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, RoadCase, ::testing::Values(&kKeeplink, &kFlatrec),
-                         [](const auto& info) { return std::string(info.param->name); });
+                         [](const auto& test) { return std::string(test.param->name); });
 
 TEST_F(RoadTest, ASignalEndsTheServerWithSixAfterItsCleanup) {
   ASSERT_NO_FATAL_FAILURE(MakeDatabases(kKeeplink));
@@ -245,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Activity 'Road' closed successfully (server is stopping)."},
         StopCase{"IgnoresTheClose", true, 1, "Activity Killed During Stop",
                  "Activity 'Road' was killed (server is stopping, and could not close)."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // ---------------------------------------------------------------- crashes ----------------
 

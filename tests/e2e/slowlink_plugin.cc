@@ -19,7 +19,7 @@
 #undef TWXFetch
 
 extern "C" uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index,
-                             uint32_t recordCount, uint32_t* count) {
+                             uint32_t recordCount, uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     static std::atomic<bool> fetched{false};
     if (!fetched.exchange(true)) {

@@ -14,8 +14,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform.h"
+#include "tw/coding.h"
 
 namespace twtest {
 
@@ -86,6 +88,18 @@ inline void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
   ASSERT_TRUE(out.good()) << path;
+}
+
+// A text list as stored (count, the lengths, then the bytes of every entry; 16-bit little-endian
+// words): what the engine and the control store read from a list stream or item.
+inline std::string TextList(const std::vector<std::string>& entries) {
+  std::string out(2 + 2 * entries.size(), '\0');
+  tw::put_u16(out.data(), static_cast<uint16_t>(entries.size()));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    tw::put_u16(out.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
+    out += entries[i];
+  }
+  return out;
 }
 
 inline std::string ReadFile(const std::string& path) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "twx.h"
+#include "twx_plugin.h"
 
 namespace {
 
@@ -13,8 +14,7 @@ const TWXPropertyDef kTable[] = {
     TWX_PROPERTY_END,
 };
 
-const TWXIdentity kIdentity = {
-    TWX_VERSION, TWX_KIND_ACTIVITY, TWX_IDENTITY_FLAGS, 0u, 0u, TWSTREAMFMT_NATIVE, kTable};
+constexpr TWXIdentity kIdentity = tw::twx::ActivityIdentity(kTable);
 
 std::string Text(const TWStream& s) {
   return s.data ? std::string(static_cast<const char*>(s.data), s.length) : std::string();
@@ -39,19 +39,7 @@ std::string Describe(uint32_t token, const std::string& name) {
   return line;
 }
 
-}  // namespace
-
-extern "C" {
-
-const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES;
-
-uint32_t TWXIdentify(TWXIdentity* identity) {
-  if (identity == nullptr) return TWFAIL_NULL_RESULT;
-  *identity = kIdentity;
-  return TWSUCCESS;
-}
-
-uint32_t TWXLaunch(void) {
+uint32_t Launch() {
   uint32_t token = 0, type = 0, store = 0;
   TWStream name{};
   for (uint32_t list = TWLIST_FIRST;
@@ -70,4 +58,6 @@ uint32_t TWXLaunch(void) {
   return static_cast<uint32_t>(result);
 }
 
-}  // extern "C"
+}  // namespace
+
+TWX_ACTIVITY(kIdentity, Launch)

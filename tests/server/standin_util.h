@@ -120,7 +120,7 @@ class SchedulerStandIn {
     return nullptr;
   }
 
-  void Post(const ConsoleEvent& e) { tw::server::PostConsoleEvent(events_, e); }
+  void Post(const ConsoleEvent& e) { EXPECT_EQ(tw::server::PostConsoleEvent(events_, e), 0u); }
 
   void Answer(const SchedulerCommand& c) {
     using namespace tw::server;

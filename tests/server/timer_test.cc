@@ -29,7 +29,7 @@ class TimerTest : public ::testing::Test {
       timer_.Round(t);
       if (!TWProcPipePeek(schedPipe_.get())) break;
       SchedulerCommand c;
-      ReadSchedulerCommand(schedPipe_.get(), &c);
+      EXPECT_EQ(ReadSchedulerCommand(schedPipe_.get(), &c), TWSUCCESS);
       posted.emplace_back(c.code, c.argument);
     }
     return posted;
@@ -99,7 +99,7 @@ TEST_F(TimerTest, ABusySchedulerPipeHoldsDueEntriesBack) {
   ASSERT_EQ(PostSchedulerCommand(schedPipe_.get(), SchedulerCommand{SchedList, 1, 0, 0}), 0u);
   timer_.Round(kStart + kSecond);
   SchedulerCommand c;
-  ReadSchedulerCommand(schedPipe_.get(), &c);
+  ASSERT_EQ(ReadSchedulerCommand(schedPipe_.get(), &c), TWSUCCESS);
   EXPECT_EQ(c.code, SchedList);
   EXPECT_FALSE(TWProcPipePeek(schedPipe_.get()));
   EXPECT_EQ(timer_.NextWait(kStart + kSecond), 0);
@@ -132,7 +132,8 @@ TEST(TimerThread, PostsWhenTheClockReachesAnEntryAndEndsOnQuit) {
     TWProcThread* thread;
     uint32_t result = 99;
     ~Quit() {
-      PostTimerCommand(pipe, TimerCommand{TimerQuit, {}, 0, 0});
+      // Nothing to do in a destructor if the pipe is gone: the wait below still ends.
+      (void)PostTimerCommand(pipe, TimerCommand{TimerQuit, {}, 0, 0});
       TWProcThreadWait(thread, &result);
     }
   } quit{timerPipe.get(), thread};
@@ -147,7 +148,7 @@ TEST(TimerThread, PostsWhenTheClockReachesAnEntryAndEndsOnQuit) {
   clock.Advance(1);
   ASSERT_TRUE(twtest::Eventually([&] { return TWProcPipePeek(sched.get()) != 0; }));
   SchedulerCommand c;
-  ReadSchedulerCommand(sched.get(), &c);
+  ASSERT_EQ(ReadSchedulerCommand(sched.get(), &c), TWSUCCESS);
   EXPECT_EQ(c.code, SchedKill);
   EXPECT_EQ(c.argument, 3);
   EXPECT_EQ(c.run, 8);

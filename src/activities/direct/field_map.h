@@ -22,8 +22,8 @@ enum class MapSide { kSource, kDestination };
 // Otherwise *names receives the name list built from the property and *mapped the view of
 // list laid out by it; the caller then uses mapped in place of list. Answers 0 or the
 // engine's status, with both outputs empty after a failure.
-uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToken, MapSide side,
-                      FieldlistPtr* names, FieldlistPtr* mapped);
+[[nodiscard]] uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToken,
+                                    MapSide side, FieldlistPtr* names, FieldlistPtr* mapped);
 
 }  // namespace tw::direct
 

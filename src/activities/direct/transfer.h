@@ -30,7 +30,7 @@ constexpr uint32_t kMaxBlockRecords = 65536;
 // Runs the transfer of the current activity once. Answers 0 or the first failure, which has
 // been logged once (TWActivityLog) before the connections were closed; everything obtained
 // is released on every path.
-uint32_t RunTransfer();
+[[nodiscard]] uint32_t RunTransfer();
 
 }  // namespace tw::direct
 

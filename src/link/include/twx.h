@@ -43,6 +43,14 @@ extern "C" {
 #define TWX_EXPORT __attribute__((visibility("default")))
 #endif
 
+/* C++ definitions of the entry points are noexcept: an exception must not unwind into the
+ * engine through a C frame. The kit (twx_plugin.h) ends each one in tw::guard. */
+#ifdef __cplusplus
+#define TWX_NOEXCEPT noexcept
+#else
+#define TWX_NOEXCEPT
+#endif
+
 /* ---------------------------------------------------------------- identity ---------- */
 
 /* Interface version of every plug-in; the engine accepts a record whose upper 16 bits are
@@ -223,39 +231,40 @@ typedef uint32_t (*TWXUpdateProc)(TWXContext* context, TWFIELDLIST twSrcFieldlis
  * status. It reaches everything through the engine's current-activity and TWConnect calls. */
 typedef uint32_t (*TWXLaunchProc)(void);
 
-TWX_EXPORT uint32_t TWXAction(TWXContext* context, uint32_t twActionType);
+TWX_EXPORT uint32_t TWXAction(TWXContext* context, uint32_t twActionType) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXCatalog(TWXContext* context, uint32_t twObjectType,
-                               TWFIELDLIST twDestFieldlist, uint32_t* twAffectedCount);
-TWX_EXPORT uint32_t TWXConnect(TWXContext* context);
+                               TWFIELDLIST twDestFieldlist, uint32_t* twAffectedCount) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXConnect(TWXContext* context) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXCreate(TWXContext* context, uint32_t twObjectType,
-                              TWFIELDLIST twSrcFieldlist);
-TWX_EXPORT uint32_t TWXDisconnect(TWXContext* context, uint32_t errorFlag);
-TWX_EXPORT uint32_t TWXDrop(TWXContext* context, uint32_t twObjectType);
+                              TWFIELDLIST twSrcFieldlist) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXDisconnect(TWXContext* context, uint32_t errorFlag) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXDrop(TWXContext* context, uint32_t twObjectType) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXExecute(TWXContext* context, const TWStream* twStatement,
-                               TWFIELDLIST twDestFieldlist, uint32_t* twAffectedCount);
+                               TWFIELDLIST twDestFieldlist, uint32_t* twAffectedCount) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXFetch(TWXContext* context, TWFIELDLIST twDestFieldlist,
                              uint32_t twRecordIndex, uint32_t twRecordCount,
-                             uint32_t* twAffectedCount);
+                             uint32_t* twAffectedCount) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXGetProperty(TWXContext* context, uint32_t twPropertyToken,
-                                   TWFIELD twDestField);
-TWX_EXPORT uint32_t TWXIdentify(TWXIdentity* identity);
-TWX_EXPORT uint32_t TWXInitialize(TWXContext* context, uint32_t connectCode, uint32_t flags);
+                                   TWFIELD twDestField) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXIdentify(TWXIdentity* identity) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXInitialize(TWXContext* context, uint32_t connectCode,
+                                  uint32_t flags) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXInsert(TWXContext* context, TWFIELDLIST twSrcFieldlist,
                               uint32_t twRecordIndex, uint32_t twRecordCount,
-                              uint32_t* twAffectedCount);
+                              uint32_t* twAffectedCount) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXRemove(TWXContext* context, TWFIELDLIST twKeyFieldlist,
                               uint32_t twRecordIndex, uint32_t twRecordCount,
-                              uint32_t* twAffectedCount);
+                              uint32_t* twAffectedCount) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXSelect(TWXContext* context, TWFIELDLIST twKeyFieldlist,
                               uint32_t twRecordIndex, TWFIELDLIST twDestFieldlist,
-                              uint32_t* twAffectedCount);
+                              uint32_t* twAffectedCount) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXSetProperty(TWXContext* context, uint32_t twPropertyToken,
-                                   TWFIELD twSrcField);
-TWX_EXPORT uint32_t TWXTerminate(TWXContext* context, uint32_t flags);
+                                   TWFIELD twSrcField) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXTerminate(TWXContext* context, uint32_t flags) TWX_NOEXCEPT;
 TWX_EXPORT uint32_t TWXUpdate(TWXContext* context, TWFIELDLIST twSrcFieldlist,
                               uint32_t twRecordIndex, uint32_t twRecordCount,
-                              uint32_t* twAffectedCount);
-TWX_EXPORT uint32_t TWXLaunch(void);
+                              uint32_t* twAffectedCount) TWX_NOEXCEPT;
+TWX_EXPORT uint32_t TWXLaunch(void) TWX_NOEXCEPT;
 
 /* ---------------------------------------------------------------- ordinals ---------- */
 

@@ -191,69 +191,76 @@ class Connection {
   ~Connection();
 
   // ---- entry points (connection.cc)
-  uint32_t Initialize(uint32_t flags);
-  uint32_t Terminate(uint32_t flags);
-  uint32_t Connect();
+  [[nodiscard]] uint32_t Initialize(uint32_t flags);
+  [[nodiscard]] uint32_t Terminate(uint32_t flags);
+  [[nodiscard]] uint32_t Connect();
   // Ends the open transaction (unless the driver commits by itself) and closes the
   // connection. The work is committed, or rolled back when it ended in error (errorFlag not
   // 0) and RollbackOnError is set.
-  uint32_t Disconnect(uint32_t errorFlag = 0);
-  uint32_t SetProperty(uint32_t token, TWFIELD src);
-  uint32_t GetProperty(uint32_t token, TWFIELD dest);
-  uint32_t Action(uint32_t code);
+  [[nodiscard]] uint32_t Disconnect(uint32_t errorFlag = 0);
+  [[nodiscard]] uint32_t SetProperty(uint32_t token, TWFIELD src);
+  [[nodiscard]] uint32_t GetProperty(uint32_t token, TWFIELD dest);
+  [[nodiscard]] uint32_t Action(uint32_t code);
 
   // ---- entry points (statements.cc)
-  uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected);
-  uint32_t Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest, uint32_t* affected);
-  uint32_t Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
-  uint32_t Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
-  uint32_t Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
-  uint32_t Create(uint32_t objectType, TWFIELDLIST src);
-  uint32_t Drop(uint32_t objectType);
-  uint32_t Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* affected);
+  [[nodiscard]] uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected);
+  [[nodiscard]] uint32_t Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest,
+                                uint32_t* affected);
+  [[nodiscard]] uint32_t Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount,
+                                uint32_t* affected);
+  [[nodiscard]] uint32_t Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount,
+                                uint32_t* affected);
+  [[nodiscard]] uint32_t Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t recordCount,
+                                uint32_t* affected);
+  [[nodiscard]] uint32_t Create(uint32_t objectType, TWFIELDLIST src);
+  [[nodiscard]] uint32_t Drop(uint32_t objectType);
+  [[nodiscard]] uint32_t Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* affected);
   // Empties the METADATA table (TWACTION_TRUNCATE): TRUNCATE TABLE, else DELETE FROM.
-  uint32_t OdbcEmptyTable();
+  [[nodiscard]] uint32_t OdbcEmptyTable();
 
   // ---- entry point (transfer.cc)
-  uint32_t Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t recordCount, uint32_t* affected);
+  [[nodiscard]] uint32_t Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t recordCount,
+                               uint32_t* affected);
 
   // ---- shared routines (odbc.cc)
   // Logs the driver's diagnostics of the handles given (null handles are left out) to the
   // activity log and answers the status: TWFAIL_INVALID_METADATA when a record says the
   // table does not exist, otherwise TWFAIL_EXTERNAL.
-  uint32_t OdbcLogError(SQLHDBC dbc, SQLHSTMT stmt);
+  [[nodiscard]] uint32_t OdbcLogError(SQLHDBC dbc, SQLHSTMT stmt);
   // Frees the slot's statement and allocates a new one; answers the ODBC return code.
   SQLRETURN OdbcAllocStatement(StatementSlot& slot);
   // Executes text directly; with count, the driver's row count is stored (-1 unknown).
   // Failure: TWFAIL_UNAVAILABLE (the caller then logs with OdbcLogError).
-  uint32_t OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count);
+  [[nodiscard]] uint32_t OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count);
   // Commits (SQL_COMMIT) or rolls back (SQL_ROLLBACK); logs and answers a failure.
-  uint32_t OdbcEndTransaction(SQLSMALLINT kind);
+  [[nodiscard]] uint32_t OdbcEndTransaction(SQLSMALLINT kind);
   // After each successful write statement: the commit counter of CommitFrequency.
-  uint32_t CountStatement();
+  [[nodiscard]] uint32_t CountStatement();
   // Logs a text of the connector's own with TWFAIL_EXTERNAL.
   void LogText(std::string_view text);
   // Releases the main result (the first half of a reset): a fresh main statement, state
   // none, first-fetch set, catalogue position 0, every operation's sequence 0, the main
   // record's and the column catalogue's records freed.
-  uint32_t ReleaseMainResult();
+  [[nodiscard]] uint32_t ReleaseMainResult();
 
   // ---- shared routines (transfer.cc)
   // SQLDescribeCol of one column into record (or only checked when record is null).
-  uint32_t OdbcDescribeColumn(SQLHSTMT stmt, SQLUSMALLINT column, ColumnRecord* record);
+  [[nodiscard]] uint32_t OdbcDescribeColumn(SQLHSTMT stmt, SQLUSMALLINT column,
+                                            ColumnRecord* record);
   // Describes every result column of stmt into records (previous records freed).
-  uint32_t OdbcDescribeResult(ColumnRecords& records, SQLHSTMT stmt);
+  [[nodiscard]] uint32_t OdbcDescribeResult(ColumnRecords& records, SQLHSTMT stmt);
   // A new described list of records (names and types only) into list.
-  uint32_t BuildDescribedList(const ColumnRecords& records, FieldlistPtr& list);
+  [[nodiscard]] uint32_t BuildDescribedList(const ColumnRecords& records, FieldlistPtr& list);
   // Appends records to a caller's list with their full formats and NO_NULL.
-  uint32_t AddColumns(const ColumnRecords& records, TWFIELDLIST dest);
+  [[nodiscard]] uint32_t AddColumns(const ColumnRecords& records, TWFIELDLIST dest);
   // Chooses each field's C type and buffer over list (a merged list) and its records.
-  uint32_t SetupConversions(TWFIELDLIST list, ColumnRecords& records, Direction direction);
+  [[nodiscard]] uint32_t SetupConversions(TWFIELDLIST list, ColumnRecords& records,
+                                          Direction direction);
   // Binds the parameters of one record slot. *parameter is the number of the next marker
   // (1 for the first in the text) and is advanced past every field bound.
-  uint32_t OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
-                          uint32_t recordSlot, bool allFields, bool dataPass, bool keyPass,
-                          SQLUSMALLINT* parameter);
+  [[nodiscard]] uint32_t OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
+                                        uint32_t recordSlot, bool allFields, bool dataPass,
+                                        bool keyPass, SQLUSMALLINT* parameter);
 
   // ---- state, open to the units of this connector
   Props props;
@@ -280,8 +287,8 @@ class Connection {
 // The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,
 // freed by the last one's terminate.
 SQLHENV Environment();
-uint32_t EnvironmentAcquire(Connection& logger);
-uint32_t EnvironmentRelease(Connection& logger);
+[[nodiscard]] uint32_t EnvironmentAcquire(Connection& logger);
+[[nodiscard]] uint32_t EnvironmentRelease(Connection& logger);
 
 // Whether a diagnostic record says that a table does not exist, by its SQLSTATE and text.
 bool IsMissingTable(std::string_view sqlState, std::string_view message);

@@ -142,11 +142,11 @@ uint32_t Connection::OdbcLogError(SQLHDBC connection, SQLHSTMT statement) {
   // caller may create the table and go on).
   auto drain = [&](SQLHDBC d, SQLHSTMT s) {
     for (int guard = 0; guard < 64; ++guard) {
-      SQLCHAR state[6] = {};
+      SQLCHAR stateCode[6] = {};
       SQLINTEGER native = 0;
       SQLCHAR message[1024] = {};
       SQLSMALLINT length = 0;
-      const SQLRETURN rc = SQLError(env, d, s, state, &native, message,
+      const SQLRETURN rc = SQLError(env, d, s, stateCode, &native, message,
                                     static_cast<SQLSMALLINT>(sizeof message), &length);
       if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return true;
       ++records;
@@ -155,8 +155,8 @@ uint32_t Connection::OdbcLogError(SQLHDBC connection, SQLHSTMT statement) {
       size = std::min({size, sizeof message - 1,
                        strnlen(reinterpret_cast<const char*>(message), sizeof message)});
       const std::string_view text(reinterpret_cast<const char*>(message), size);
-      const std::string_view sqlState(reinterpret_cast<const char*>(state),
-                                      strnlen(reinterpret_cast<const char*>(state), 5));
+      const std::string_view sqlState(reinterpret_cast<const char*>(stateCode),
+                                      strnlen(reinterpret_cast<const char*>(stateCode), 5));
       if (IsMissingTable(sqlState, text)) return false;
       LogExternal(DriverMessageText(text), static_cast<uint32_t>(native));
     }

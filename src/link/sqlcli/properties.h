@@ -37,8 +37,8 @@ using Row = tw::twx::Property<Props, Connection>;
 // The follow-ups of a set (connection.cc). A new METADATA makes whatever was built for the
 // old table stale, even when the read failed; CommitFrequency switches the driver's
 // autocommit at once on an open connection.
-uint32_t MetadataSet(Connection& c, bool assigned);
-uint32_t CommitFrequencySet(Connection& c, bool assigned);
+[[nodiscard]] uint32_t MetadataSet(Connection& c, bool assigned);
+[[nodiscard]] uint32_t CommitFrequencySet(Connection& c, bool assigned);
 
 // Predefined rows first, then the own ones in token order. DATABASE is stored but not
 // listed; PASSWORD can only be set; TEXT_FORMAT only read (always native). CommitFrequency

@@ -26,7 +26,7 @@ bool Connected(const Connection& c) {
   return c.dbc != SQL_NULL_HDBC;
 }
 
-uint32_t NotConnected() {
+[[nodiscard]] uint32_t NotConnected() {
   return TWActivityLog(TWFAIL_NOT_CONNECTED);
 }
 
@@ -38,7 +38,7 @@ bool Positioned(const Connection& c) {
 
 // A table the data source does not know is logged once, at the entry point, under METADATA's
 // name (OdbcLogError recognises it but leaves the naming to the caller).
-uint32_t NoteMissingTable(Connection& c, uint32_t status) {
+[[nodiscard]] uint32_t NoteMissingTable(Connection& c, uint32_t status) {
   if (status == TWFAIL_INVALID_METADATA)
     TWActivityLogEx(status, 0, 0, 0, &c.props.metadata, nullptr, nullptr);
   return status;
@@ -57,7 +57,7 @@ std::string StreamText(const TWStream& stream) {
 
 // The entries of a text-list property (FIELD_LIST, ORDER_LIST) as native texts; empty
 // entries are left out.
-uint32_t ListItems(const TWStream& property, std::vector<std::string>& items) {
+[[nodiscard]] uint32_t ListItems(const TWStream& property, std::vector<std::string>& items) {
   items.clear();
   if (TWStreamDataGetLength(&property) == 0) return TWSUCCESS;
   TWStream list{};
@@ -78,7 +78,8 @@ uint32_t ListItems(const TWStream& property, std::vector<std::string>& items) {
 }
 
 // The name of entry index of list as native text.
-uint32_t EntryName(TWFIELDLIST list, uint32_t index, TWFIELD* field, std::string& name) {
+[[nodiscard]] uint32_t EntryName(TWFIELDLIST list, uint32_t index, TWFIELD* field,
+                                 std::string& name) {
   TWStream stream{};
   uint32_t status = TWFieldlistGetField(list, index, TWSTREAMFMT_NATIVE, field, &stream);
   if (status == TWSUCCESS) name = StreamText(stream);
@@ -87,7 +88,7 @@ uint32_t EntryName(TWFIELDLIST list, uint32_t index, TWFIELD* field, std::string
 }
 
 // The key terms of list: its fields flagged TWFIELDF_KEY, in list order.
-uint32_t KeyTerms(TWFIELDLIST list, std::vector<KeyTerm>& terms) {
+[[nodiscard]] uint32_t KeyTerms(TWFIELDLIST list, std::vector<KeyTerm>& terms) {
   terms.clear();
   return tw::twx::ForEachKeyTerm(
       list, TWSTREAMFMT_NATIVE,
@@ -100,7 +101,7 @@ uint32_t KeyTerms(TWFIELDLIST list, std::vector<KeyTerm>& terms) {
 
 // A fresh statement in slot; a failure is logged (with the connection's diagnostics: the
 // slot holds no usable statement then).
-uint32_t FreshStatement(Connection& c, StatementSlot& slot) {
+[[nodiscard]] uint32_t FreshStatement(Connection& c, StatementSlot& slot) {
   if (SQL_SUCCEEDED(c.OdbcAllocStatement(slot))) return TWSUCCESS;
   return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
 }
@@ -114,7 +115,7 @@ uint32_t Run(Connection& c, StatementSlot& slot, const std::string& text, SQLLEN
 
 // "SELECT * FROM <METADATA> WHERE 0=1" on a fresh statement of slot, for describing the
 // table's columns; the text is kept in op.
-uint32_t DescribeTable(Connection& c, Operation& op, StatementSlot& slot) {
+[[nodiscard]] uint32_t DescribeTable(Connection& c, Operation& op, StatementSlot& slot) {
   if (Table(c).empty()) return TWFAIL_INVALID_METADATA;
   op.text = DescribeTableText(Table(c));
   return Run(c, slot, op.text, nullptr);
@@ -124,7 +125,8 @@ uint32_t DescribeTable(Connection& c, Operation& op, StatementSlot& slot) {
 // a fresh main statement. It is executed rather than only prepared: the PostgreSQL driver
 // loses the description of a statement dropped unexecuted (a leak per selection). A failure
 // is logged with the driver's text: a misspelt stamp or key column must say so.
-uint32_t DescribeOneColumn(Connection& c, std::string_view column, ColumnRecord* record) {
+[[nodiscard]] uint32_t DescribeOneColumn(Connection& c, std::string_view column,
+                                         ColumnRecord* record) {
   const std::string text = DescribeColumnText(Table(c), c.props.quoteColumn, column);
   if (uint32_t status = FreshStatement(c, c.mainSlot)) return status;
   if (c.OdbcExecDirect(c.mainSlot.stmt, text, nullptr) != TWSUCCESS ||
@@ -136,7 +138,7 @@ uint32_t DescribeOneColumn(Connection& c, std::string_view column, ColumnRecord*
 // Names the main statement's cursor for positioned writes, the only statements that refer
 // to it. Not every driver can name a cursor (the SQLite driver cannot): a write back by key
 // terms must not fail for want of a name it never uses.
-uint32_t NameCursor(Connection& c) {
+[[nodiscard]] uint32_t NameCursor(Connection& c) {
   if (!Positioned(c)) return TWSUCCESS;
   std::string name(kCursorName);
   if (SQL_SUCCEEDED(
@@ -152,8 +154,8 @@ uint32_t NameCursor(Connection& c) {
 // For a result set some drivers (SQLite's) count 0 whatever the rows: a caller takes a count
 // of 0 for "nothing to fetch" and would move nothing, so an open result whose count is 0 is
 // reported as of unknown size; fetching tells the truth.
-uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
-                    uint32_t* affected) {
+[[nodiscard]] uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
+                                  uint32_t* affected) {
   if (affected != nullptr) *affected = CountOf(rows);
   if (uint32_t status = c.OdbcDescribeResult(c.mainOp.columns, c.mainSlot.stmt)) return status;
   if (c.mainOp.columns.empty()) return TWSUCCESS;
@@ -197,8 +199,8 @@ void ToTimestamp(const TWDatetimeParts& parts, StampValue& out) {
   out.indicator = sizeof out.value;
 }
 
-uint32_t BindStamp(Connection& c, SQLUSMALLINT number, const ColumnRecord& column,
-                   StampValue& stamp) {
+[[nodiscard]] uint32_t BindStamp(Connection& c, SQLUSMALLINT number, const ColumnRecord& column,
+                                 StampValue& stamp) {
   // A stamp column the driver does not describe as a time stamp still takes one; its size
   // then is that of a time stamp with hundredths.
   const bool timestamp = column.cls == kTimestamp && column.size > 0;
@@ -215,7 +217,8 @@ uint32_t BindStamp(Connection& c, SQLUSMALLINT number, const ColumnRecord& colum
 
 // A view of the key fields of keys only, in list order, for binding the key terms of a
 // selection: the records of its columns then line up with the view's positions.
-uint32_t KeyView(TWFIELDLIST keys, const std::vector<KeyTerm>& terms, FieldlistPtr& view) {
+[[nodiscard]] uint32_t KeyView(TWFIELDLIST keys, const std::vector<KeyTerm>& terms,
+                               FieldlistPtr& view) {
   view.reset();
   TWFIELDLIST names = TWNULLHANDLE;
   uint32_t status = TWFieldlistAlloc(&names, 0, 0);
@@ -258,7 +261,7 @@ uint32_t MergeFlags(const Connection& c, WriteKind kind) {
 // write back on an open result, the result's description), the merged list and conversions
 // when the description or src's layout changed. Nothing is recorded on failure, so the next
 // call starts over.
-uint32_t PrepareWrite(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src) {
+[[nodiscard]] uint32_t PrepareWrite(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src) {
   if (Table(c).empty()) return TWFAIL_INVALID_METADATA;
   const bool fromResult = kind != WriteKind::kInsert && c.props.writeBack != 0 &&
                           (c.state == ResultState::kSelect || c.state == ResultState::kExecute);
@@ -340,8 +343,8 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
 // Runs op's text once per record from recordIndex, binding that record's values; each
 // success is counted toward CommitFrequency and its rows added to *affected. The first
 // failure (statement or commit) ends the run with the rows before it in *affected.
-uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
-                    uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
+[[nodiscard]] uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
+                                  uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
   const bool allFields = kind == WriteKind::kInsert;
   const bool dataPass = kind != WriteKind::kRemove;
   const bool keyPass = kind != WriteKind::kInsert && !positioned;
@@ -378,7 +381,7 @@ uint32_t Write(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src, ui
 // them there, or a transaction an earlier failure spoilt) is tried once more with autocommit
 // on. Autocommit is switched off again on every path; a failure to do so is returned, since
 // the connection would otherwise commit every later statement on its own.
-uint32_t RunDefinition(Connection& c, const std::string& text) {
+[[nodiscard]] uint32_t RunDefinition(Connection& c, const std::string& text) {
   if (uint32_t status = FreshStatement(c, c.writeSlot)) return status;
   if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) == TWSUCCESS) return TWSUCCESS;
   const bool retry = c.props.commitFrequency != 1;

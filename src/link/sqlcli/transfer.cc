@@ -46,8 +46,8 @@ TWStream ShowBytes(const void* bytes, size_t length) {
 }
 
 // Logs status with the name of entry index of list as the engine's message markup.
-uint32_t LogFieldStatus(uint32_t status, TWFIELDLIST list, uint32_t index, uint32_t int1 = 0,
-                        uint32_t int2 = 0) {
+[[nodiscard]] uint32_t LogFieldStatus(uint32_t status, TWFIELDLIST list, uint32_t index,
+                                      uint32_t int1 = 0, uint32_t int2 = 0) {
   flowcore::StreamData name;
   if (TWFieldlistGetName(list, index, TWSTREAMFMT_NATIVE, name.get()) != TWSUCCESS) name.Free();
   TWActivityLogEx(status, int1, int2, 0, name.get(), nullptr, nullptr);
@@ -93,7 +93,7 @@ void UseRaw(ColumnRecord& record, SQLSMALLINT cType, size_t size) {
 }
 // The own stream of a record; capacity 0 (unbounded) for values on their way to the data
 // source. ownSize counts the terminator, so that a stream always shows as an own buffer.
-uint32_t UseStream(ColumnRecord& record, uint32_t capacity) {
+[[nodiscard]] uint32_t UseStream(ColumnRecord& record, uint32_t capacity) {
   record.cType = SQL_C_CHAR;
   TWStreamClear(&record.stream);
   if (capacity != 0) {
@@ -116,7 +116,8 @@ struct FieldInfo {
   uint32_t flags = 0;
 };
 
-uint32_t ChooseToSource(const FieldInfo& f, ColumnRecord& record, const FieldFormat& column) {
+[[nodiscard]] uint32_t ChooseToSource(const FieldInfo& f, ColumnRecord& record,
+                                      const FieldFormat& column) {
   const uint32_t col = column.type;
   const bool numberColumn = IsNumberType(col);
   auto precisionTest = [&]() -> uint32_t {
@@ -221,7 +222,8 @@ uint32_t ChooseToSource(const FieldInfo& f, ColumnRecord& record, const FieldFor
   return TWFAIL_TYPE_MISMATCH;
 }
 
-uint32_t ChooseFetch(const FieldInfo& f, ColumnRecord& record, const FieldFormat& column) {
+[[nodiscard]] uint32_t ChooseFetch(const FieldInfo& f, ColumnRecord& record,
+                                   const FieldFormat& column) {
   const uint32_t col = column.type;
   switch (f.type) {
     case TWTYPE_INT:
@@ -291,8 +293,8 @@ struct BindValue {
   bool null = false;
 };
 
-uint32_t DatetimeForBind(const TWDatetime& value, ColumnRecord& record, uint32_t fieldFlags,
-                         BindValue& out) {
+[[nodiscard]] uint32_t DatetimeForBind(const TWDatetime& value, ColumnRecord& record,
+                                       uint32_t fieldFlags, BindValue& out) {
   const bool noDate = TWDatetimeGetJulian(&value) == TWDTNULL_DATE;
   const bool noTime = TWDatetimeGetTicks(&value) == TWDTNULL_TIME;
   if ((record.cType == SQL_C_DATE && noDate) || (record.cType == SQL_C_TIME && noTime) ||
@@ -334,7 +336,7 @@ uint32_t DatetimeForBind(const TWDatetime& value, ColumnRecord& record, uint32_t
 }
 
 // The entries of a number or datetime list; an empty stream is a list without any.
-uint32_t ListCount(const TWStream* list, bool numbers, uint32_t* count) {
+[[nodiscard]] uint32_t ListCount(const TWStream* list, bool numbers, uint32_t* count) {
   *count = 0;
   if (list->length == 0) return TWSUCCESS;
   return numbers ? TWNumberListGetCount(list, count, nullptr)
@@ -342,7 +344,8 @@ uint32_t ListCount(const TWStream* list, bool numbers, uint32_t* count) {
 }
 
 // The value of a field's record slot in the record's C type.
-uint32_t ConvertForBind(const FieldInfo& f, uint32_t slot, ColumnRecord& record, BindValue& out) {
+[[nodiscard]] uint32_t ConvertForBind(const FieldInfo& f, uint32_t slot, ColumnRecord& record,
+                                      BindValue& out) {
   void* value = nullptr;
   if (uint32_t st = TWFieldGetBuffer(f.field, slot, &value, nullptr)) return st;
   record.listCount = 0;
@@ -456,8 +459,8 @@ uint32_t ConvertForBind(const FieldInfo& f, uint32_t slot, ColumnRecord& record,
 // to it under TWFIELDF_TRUNC_DATA; without it they pass whole and the data source judges:
 // drivers state sizes that are no bounds (PostgreSQL says 255 for a varchar without length,
 // SQLite 255 for a blob), and a data source that cannot hold a value refuses it itself.
-uint32_t CheckForBind(const FieldInfo& f, const ColumnRecord& record, const FieldFormat& column,
-                      BindValue& value) {
+[[nodiscard]] uint32_t CheckForBind(const FieldInfo& f, const ColumnRecord& record,
+                                    const FieldFormat& column, BindValue& value) {
   const bool cut = (f.flags & TWFIELDF_TRUNC_DATA) != 0;
   if (record.list && record.listCount > 1 && !cut) return TWFAIL_OVERFLOW;
   if (record.cType == SQL_C_BINARY) {
@@ -511,8 +514,9 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
 // more follows, further pieces go to the blocks of the long-data chain and are joined after.
 // *isNull is set for SQL NULL. TWFAIL_OVERFLOW when the value does not fit the target's
 // capacity and may not be cut (nothing of it is kept then).
-uint32_t ReadStreamValue(Connection& c, SQLHSTMT stmt, SQLUSMALLINT column, ColumnRecord& record,
-                         const StreamTarget& target, bool* isNull) {
+[[nodiscard]] uint32_t ReadStreamValue(Connection& c, SQLHSTMT stmt, SQLUSMALLINT column,
+                                       ColumnRecord& record, const StreamTarget& target,
+                                       bool* isNull) {
   *isNull = false;
   TWStream* stream = target.stream;
   const size_t term = target.text ? 1 : 0;
@@ -618,7 +622,7 @@ struct FetchField {
   uint32_t index = 0;  // entry number in the merged list, for the log
 };
 
-uint32_t DatetimeFromFetch(const ColumnRecord& record, TWDatetime* value) {
+[[nodiscard]] uint32_t DatetimeFromFetch(const ColumnRecord& record, TWDatetime* value) {
   TWDatetimeParts parts{};
   const unsigned char* raw = record.raw.data();
   // A year 0 (a driver's "no date") makes the date null.
@@ -651,8 +655,8 @@ uint32_t DatetimeFromFetch(const ColumnRecord& record, TWDatetime* value) {
 }
 
 // Fetches column of the current row into the field's record slot.
-uint32_t FetchValue(Connection& c, TWFIELDLIST list, const FetchField& ff, ColumnRecord& record,
-                    uint32_t slot, SQLUSMALLINT column) {
+[[nodiscard]] uint32_t FetchValue(Connection& c, TWFIELDLIST list, const FetchField& ff,
+                                  ColumnRecord& record, uint32_t slot, SQLUSMALLINT column) {
   const SQLHSTMT stmt = c.mainSlot.stmt;
   const FieldInfo& f = ff.f;
   void* value = nullptr;
@@ -716,7 +720,7 @@ uint32_t FetchValue(Connection& c, TWFIELDLIST list, const FetchField& ff, Colum
 }
 
 // Text into a catalogue field, cut to what a text field holds.
-uint32_t SetCatalogueText(TWFIELD field, uint32_t slot, std::string_view text) {
+[[nodiscard]] uint32_t SetCatalogueText(TWFIELD field, uint32_t slot, std::string_view text) {
   size_t length = text.size();
   if (TWFieldGetType(field) == TWTYPE_TEXT) {
     uint32_t max = 0;

@@ -33,7 +33,7 @@ int DirectionOf(std::string_view linktype) {
 }
 
 // Checks the caller's field list and record slots before any record is consumed.
-uint32_t CheckList(TWFIELDLIST list, uint32_t index, uint32_t records) {
+[[nodiscard]] uint32_t CheckList(TWFIELDLIST list, uint32_t index, uint32_t records) {
   if (list == TWNULLHANDLE) return TWFAIL_INVALID_FIELDLIST;
   if (TWFieldlistGetCount(list) == 0) return TWFAIL_EMPTY_FIELDLIST;
   const uint32_t slots = TWFieldlistGetRecordCount(list);
@@ -105,8 +105,9 @@ uint32_t Connection::Initialize(uint32_t code, uint32_t flags) {
 uint32_t Connection::Terminate(uint32_t flags) {
   Routine routine(tracer, "TWXTerminate: ");
   (void)flags;
-  // A connection still open is closed properly: its buffered records must reach the file.
-  if (session != nullptr) Disconnect(0);
+  // A connection still open is closed properly: its buffered records must reach the file,
+  // and when they cannot, the caller hears of it.
+  const uint32_t status = session != nullptr ? Disconnect(0) : TWSUCCESS;
   session.reset();
   work1.Reset();
   work2.Reset();
@@ -117,7 +118,7 @@ uint32_t Connection::Terminate(uint32_t flags) {
   }
   Routine term(tracer, "ZPMemTerm: ");
   term.Exit(registry.Term());
-  return routine.Exit(TWSUCCESS);
+  return routine.Exit(status);
 }
 
 // ---------------------------------------------------------------- connect

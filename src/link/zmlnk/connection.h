@@ -135,19 +135,19 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  uint32_t Initialize(uint32_t connectCode, uint32_t flags);
-  uint32_t Terminate(uint32_t flags);
-  uint32_t SetProperty(uint32_t token, TWFIELD src);
-  uint32_t GetProperty(uint32_t token, TWFIELD dest);
-  uint32_t Connect();
-  uint32_t Disconnect(uint32_t errorFlag);
-  uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* count);
-  uint32_t Fetch(TWFIELDLIST dest, uint32_t index, uint32_t records, uint32_t* count);
-  uint32_t Insert(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
-  uint32_t Update(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
-  uint32_t Action(uint32_t code);
+  [[nodiscard]] uint32_t Initialize(uint32_t connectCode, uint32_t flags);
+  [[nodiscard]] uint32_t Terminate(uint32_t flags);
+  [[nodiscard]] uint32_t SetProperty(uint32_t token, TWFIELD src);
+  [[nodiscard]] uint32_t GetProperty(uint32_t token, TWFIELD dest);
+  [[nodiscard]] uint32_t Connect();
+  [[nodiscard]] uint32_t Disconnect(uint32_t errorFlag);
+  [[nodiscard]] uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* count);
+  [[nodiscard]] uint32_t Fetch(TWFIELDLIST dest, uint32_t index, uint32_t records, uint32_t* count);
+  [[nodiscard]] uint32_t Insert(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
+  [[nodiscard]] uint32_t Update(TWFIELDLIST src, uint32_t index, uint32_t records, uint32_t* count);
+  [[nodiscard]] uint32_t Action(uint32_t code);
   // The entry points this connector does not offer: traced, then TWFAIL_UNAVAILABLE.
-  uint32_t Unavailable(std::string_view entry);
+  [[nodiscard]] uint32_t Unavailable(std::string_view entry);
 
   // Parts used by the input and output units.
   MemRegistry registry;
@@ -166,25 +166,25 @@ class Connection {
   // "[Input Record %lu]" or "[Output Record %lu]" with the record counter.
   std::string RecordLabel() const;
   // Logs a failed write of the session's data file (once) and answers 12325.
-  uint32_t WriteFailure(Session& s);
+  [[nodiscard]] uint32_t WriteFailure(Session& s);
 
  private:
-  uint32_t ConnectSteps(Session& s);
-  uint32_t OpenData(Session& s);
-  uint32_t CloseData(Session& s, uint32_t errorFlag);
-  uint32_t ReadZidText(std::string* text, std::string* source);
+  [[nodiscard]] uint32_t ConnectSteps(Session& s);
+  [[nodiscard]] uint32_t OpenData(Session& s);
+  [[nodiscard]] uint32_t CloseData(Session& s, uint32_t errorFlag);
+  [[nodiscard]] uint32_t ReadZidText(std::string* text, std::string* source);
 };
 
 // Record input (input.cc): reads the next accepted record and cuts it into the buckets
 // (0, 12290, or the first failing column's status, logged), then moves the buckets into
 // record slot of list.
-uint32_t ReadRecord(Connection& c, std::string_view* record);
-uint32_t LocateFields(Connection& c, std::string_view record);
-uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot);
+[[nodiscard]] uint32_t ReadRecord(Connection& c, std::string_view* record);
+[[nodiscard]] uint32_t LocateFields(Connection& c, std::string_view record);
+[[nodiscard]] uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot);
 // Binds the fields of list to columns (cached by the list's sequence number).
 void BindFields(Connection& c, TWFIELDLIST list);
 // Record output (output.cc): builds and writes the record of slot of list.
-uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot);
+[[nodiscard]] uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot);
 // Logs status for the field or column named name and answers it.
 uint32_t LogNamed(uint32_t status, std::string_view name);
 

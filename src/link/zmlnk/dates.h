@@ -32,13 +32,13 @@ struct DateNames {
 // character. A blank under a digit position has no digit; another non-digit ends that
 // letter's run. Answers the status of building the value (an impossible date:
 // TWFAIL_INVALID_DATETIME).
-uint32_t ParseDate(std::string_view value, std::string_view format, const DateNames& names,
-                   TWDatetime* out);
+[[nodiscard]] uint32_t ParseDate(std::string_view value, std::string_view format,
+                                 const DateNames& names, TWDatetime* out);
 
 // Writes value by format into *out (replacing it). Answers the status of breaking the value
 // into its parts.
-uint32_t FormatDate(const TWDatetime& value, std::string_view format, const DateNames& names,
-                    std::string* out);
+[[nodiscard]] uint32_t FormatDate(const TWDatetime& value, std::string_view format,
+                                  const DateNames& names, std::string* out);
 
 // 1 for 1 January; 0 for a date that does not exist.
 int DayOfYear(int year, int month, int day);

@@ -26,7 +26,8 @@ bool IsUtf8Format(uint32_t format) {
 
 // Writes data of format straight into the field's value storage when the field keeps that
 // format (or none), else lets the engine convert it.
-uint32_t StoreStream(TWFIELD field, uint32_t slot, uint32_t format, std::string_view data) {
+[[nodiscard]] uint32_t StoreStream(TWFIELD field, uint32_t slot, uint32_t format,
+                                   std::string_view data) {
   uint32_t declared = 0;
   TWFieldGetFormatStream(field, nullptr, nullptr, &declared);
   if (declared == 0 || declared == format || (IsUtf8Format(declared) && IsUtf8Format(format))) {
@@ -249,7 +250,7 @@ void SplitTokens(Session& s, const Column& col, std::string_view text) {
   while (tok.Next(col.sep, &t)) s.tokens.push_back(t);
 }
 
-uint32_t BuildTextList(Session& s, Bucket& b) {
+[[nodiscard]] uint32_t BuildTextList(Session& s, Bucket& b) {
   if (s.tokens.size() > kMaxListWord) return TWFAIL_OVERFLOW;
   size_t total = 2 + 2 * s.tokens.size();
   for (std::string_view t : s.tokens) {
@@ -280,7 +281,8 @@ void StartValueList(Bucket& b, uint32_t format, size_t n) {
   b.listFormat = format;
 }
 
-uint32_t AppendDate(Connection& c, const Column& col, std::string_view text, TWDatetime* out) {
+[[nodiscard]] uint32_t AppendDate(Connection& c, const Column& col, std::string_view text,
+                                  TWDatetime* out) {
   if (col.format.empty()) {
     TWStream view = View(TWSTREAMFMT_NATIVE, text);
     return TWDatetimeFromStream(out, &view);
@@ -474,7 +476,7 @@ void BindFields(Connection& c, TWFIELDLIST list) {
 
 namespace {
 
-uint32_t BindingFailure(Connection& c, const FieldBinding& b, TWFIELDLIST list) {
+[[nodiscard]] uint32_t BindingFailure(Connection& c, const FieldBinding& b, TWFIELDLIST list) {
   if (b.error == TWFAIL_FIELD_COUNT_MISMATCH)
     return TWActivityLogEx(TWFAIL_FIELD_COUNT_MISMATCH, TWFieldlistGetCount(list),
                            static_cast<uint32_t>(c.session->zid.columns.size()), 0, nullptr,

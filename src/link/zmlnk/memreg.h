@@ -49,25 +49,28 @@ class MemRegistry {
   }
   // Reads "ZM.ELEMENTS" and allocates that many slots (none when unset). A count that
   // cannot be allocated, or above kMaxSlots, leaves the registry off: 12325.
-  uint32_t Init();
+  [[nodiscard]] uint32_t Init();
   // As Init with a slot count given (tests).
-  uint32_t InitSlots(uint32_t slots);
+  [[nodiscard]] uint32_t InitSlots(uint32_t slots);
   bool on() const { return !slots_.empty(); }
   uint32_t live() const { return live_; }
 
   // Allocates size bytes (not cleared) into *block: 258 on failure, reported. label names
   // the calling routine ("TWXConnect: ").
-  uint32_t Alloc(size_t size, const char* label, void** block, CallSite where = CallSite());
+  [[nodiscard]] uint32_t Alloc(size_t size, const char* label, void** block,
+                               CallSite where = CallSite());
   // Registers a block the caller already has (mode -1): a null block is 258, reported.
-  uint32_t Register(void* block, size_t size, const char* label, CallSite where = CallSite());
+  [[nodiscard]] uint32_t Register(void* block, size_t size, const char* label,
+                                  CallSite where = CallSite());
   // Forgets block and, with release set, frees it (it must come from Alloc). 12325 for a
   // null block or when nothing is counted.
-  uint32_t Free(void* block, bool release, const char* label, CallSite where = CallSite());
+  [[nodiscard]] uint32_t Free(void* block, bool release, const char* label,
+                              CallSite where = CallSite());
   // One line per slot in use, then the counts; nothing when the registry is off.
   void Audit();
   // Reports and releases what is left, frees the slots; a live count left above zero is
   // reported also with the registry off. 0 or 12325.
-  uint32_t Term();
+  [[nodiscard]] uint32_t Term();
 
  private:
   struct Slot {
@@ -104,8 +107,8 @@ class RegBuffer {
   RegBuffer& operator=(RegBuffer&& o) noexcept;
 
   // Replaces the buffer by a new one of size bytes: 0 or 258.
-  uint32_t Allocate(MemRegistry& registry, size_t size, const char* label,
-                    CallSite where = CallSite());
+  [[nodiscard]] uint32_t Allocate(MemRegistry& registry, size_t size, const char* label,
+                                  CallSite where = CallSite());
   void Reset();
   char* data() { return data_; }
   const char* data() const { return data_; }

@@ -135,7 +135,8 @@ class Layout {
 
 // The datetime as text: the engine's own text without FORMAT (at most 254 characters), else
 // the FORMAT's.
-uint32_t DateText(Session& s, const Column& col, const TWDatetime& value, std::string_view* out) {
+[[nodiscard]] uint32_t DateText(Session& s, const Column& col, const TWDatetime& value,
+                                std::string_view* out) {
   if (!col.format.empty()) {
     if (uint32_t st = FormatDate(value, col.format, s.settings.names, &s.format)) return st;
     *out = s.format;
@@ -149,8 +150,8 @@ uint32_t DateText(Session& s, const Column& col, const TWDatetime& value, std::s
 
 // A list's entries, each prefixed (from the second on) by the separator, within the room
 // left before the area end and inside WIDTH.
-uint32_t PutList(Session& s, Layout& out, const Column& col, uint32_t format,
-                 std::string_view bytes) {
+[[nodiscard]] uint32_t PutList(Session& s, Layout& out, const Column& col, uint32_t format,
+                               std::string_view bytes) {
   size_t room = out.Remaining();
   if (col.width > 0 && col.width < room) room = col.width;
   size_t used = 0;
@@ -241,8 +242,8 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
 
 // Places the value of one column: its VALUE (placeholder), nothing or zeros (no field or a
 // null value), or the bound field's value by its type.
-uint32_t PutValue(Connection& c, Session& s, Layout& out, const Column& col, const FieldBinding* b,
-                  uint32_t slot) {
+[[nodiscard]] uint32_t PutValue(Connection& c, Session& s, Layout& out, const Column& col,
+                                const FieldBinding* b, uint32_t slot) {
   NumberText number;
   if (col.placeholder) {
     if (!col.hasValue) return TWSUCCESS;

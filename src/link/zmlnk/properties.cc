@@ -10,7 +10,7 @@ namespace {
 
 // "ZM <trace name> = <value>" under the properties bit, the value as the row keeps it.
 void TraceValue(Tracer& tracer, const Row& row, const Props& props) {
-  if (!tracer.On(Tracer::kProperties)) return;
+  if (!tracer.On(Tracer::kPropertyValues)) return;
   if (row.text != nullptr) {
     const std::string& text = props.*row.text;
     if (text.size() <= 32)

@@ -66,9 +66,9 @@ using Row = tw::twx::Property<Props, Connection>;
 
 // The follow-ups of a set (properties.cc): the trace word and the Log file take effect at
 // once; MAP_NAME sets the merge mode.
-uint32_t LogSet(Connection& c, bool assigned);
-uint32_t TraceSet(Connection& c, bool assigned);
-uint32_t MapNameSet(Connection& c, bool assigned);
+[[nodiscard]] uint32_t LogSet(Connection& c, bool assigned);
+[[nodiscard]] uint32_t TraceSet(Connection& c, bool assigned);
+[[nodiscard]] uint32_t MapNameSet(Connection& c, bool assigned);
 
 // Texts are owned native strings; TEXT_FORMAT is served, always native, without a row of
 // its own in the definition table.

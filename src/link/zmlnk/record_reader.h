@@ -34,8 +34,9 @@ class RecordReader {
   RecordReader& operator=(const RecordReader&) = delete;
 
   // Reads from file (not owned) or from data (which must outlive the reader). 0 or 258.
-  uint32_t Open(MemRegistry& registry, const Options& options, FILE* file);
-  uint32_t OpenMemory(MemRegistry& registry, const Options& options, std::string_view data);
+  [[nodiscard]] uint32_t Open(MemRegistry& registry, const Options& options, FILE* file);
+  [[nodiscard]] uint32_t OpenMemory(MemRegistry& registry, const Options& options,
+                                    std::string_view data);
 
   // The next record, a view valid until the next call; *fullLength is its length in the
   // file (above the record's own length when it was cut). kError: the file could not be
@@ -44,7 +45,7 @@ class RecordReader {
   bool truncated() const { return truncated_; }
 
  private:
-  uint32_t Setup(MemRegistry& registry, const Options& options);
+  [[nodiscard]] uint32_t Setup(MemRegistry& registry, const Options& options);
   // Reads more bytes behind the buffered ones, moving these to the buffer's start first
   // when room is short. False at the end of the data or on an error (error_ set).
   bool Fill();

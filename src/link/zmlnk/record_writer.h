@@ -21,7 +21,7 @@ class RecordWriter {
 
   // Writes to file (not owned; unbuffered, so every flush reaches the system at once). 0 or
   // 258.
-  uint32_t Open(MemRegistry& registry, FILE* file);
+  [[nodiscard]] uint32_t Open(MemRegistry& registry, FILE* file);
   void Rebind(FILE* file) {
     file_ = file;
     used_ = 0;

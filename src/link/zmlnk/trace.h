@@ -14,10 +14,10 @@ namespace flatrec {
 class Tracer {
  public:
   enum Bit : uint16_t {
-    kNoStdout = 0x01,    // no copy of trace lines to standard output
-    kEntryExit = 0x02,   // a line at entry and exit of each traced routine
-    kProperties = 0x20,  // each property value set
-    kDetail = 0x80,      // routine labels, process prefix, detail traces and dumps
+    kNoStdout = 0x01,        // no copy of trace lines to standard output
+    kEntryExit = 0x02,       // a line at entry and exit of each traced routine
+    kPropertyValues = 0x20,  // each property value set
+    kDetail = 0x80,          // routine labels, process prefix, detail traces and dumps
     kInputRecords = 0x200,
     kTokens = 0x800,  // each token of a ZID line
   };

@@ -113,8 +113,8 @@ struct Zid {
 // Compiles text (the whole description) into *zid. Every message goes to tracer whatever
 // its bits. Answers 0, or 12325 when a line failed, no column was accepted, or embedded data
 // was expected but its marker is missing.
-uint32_t CompileZid(std::string_view text, const ZidOptions& options, const Replacer& replacer,
-                    Tracer& tracer, Zid* zid);
+[[nodiscard]] uint32_t CompileZid(std::string_view text, const ZidOptions& options,
+                                  const Replacer& replacer, Tracer& tracer, Zid* zid);
 
 // The first column whose name equals name without regard to case; -1 when none.
 int FindColumnByName(const std::vector<Column>& columns, std::string_view name);

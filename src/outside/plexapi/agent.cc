@@ -16,7 +16,7 @@
 namespace plexa {
 namespace {
 
-uint32_t RecordRun(Database& db, GVNOTEID agent, uint32_t count) {
+[[nodiscard]] uint32_t RecordRun(Database& db, GVNOTEID agent, uint32_t count) {
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (uint32_t s = RunSql(txn, "UPDATE agent_def SET last_run=?, last_count=? WHERE agent=?",

@@ -18,7 +18,7 @@ namespace {
 constexpr size_t kMaxAttachment = 256u << 20;
 
 // An attachment name is a plain file name: callers extract it into a directory by name.
-uint32_t CheckAttachmentName(std::string_view name) {
+[[nodiscard]] uint32_t CheckAttachmentName(std::string_view name) {
   if (name.empty() || name.size() >= sizeof(GVAttachmentInfo::name) || name == "." ||
       name == ".." || name.find('/') != std::string_view::npos ||
       name.find('\0') != std::string_view::npos)

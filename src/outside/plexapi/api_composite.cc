@@ -16,7 +16,7 @@ namespace {
 // rather than exhaust the process.
 constexpr size_t kMaxComposite = 256u << 20;
 
-uint32_t CheckItemName(const char* name) {
+[[nodiscard]] uint32_t CheckItemName(const char* name) {
   if (name == nullptr) return 0;
   size_t n = strnlen(name, GV_ITEM_NAME_SIZE);
   if (n == 0 || n >= GV_ITEM_NAME_SIZE) return Fail(GVERR_INVALID_ARGUMENT, "item name");
@@ -42,7 +42,7 @@ uint32_t Insert(Composite& comp, uint32_t position, std::string_view records) {
 }
 
 // A bound composite's records replace the items of its name in its document.
-uint32_t WriteBack(Composite& comp) {
+[[nodiscard]] uint32_t WriteBack(Composite& comp) {
   if (comp.item.empty() || !comp.dirty) return 0;
   Document* doc = FindDocument(comp.doc);
   if (doc == nullptr) return GVERR_INVALID_HANDLE;
@@ -52,7 +52,7 @@ uint32_t WriteBack(Composite& comp) {
   return 0;
 }
 
-uint32_t ReadUnid(Txn& txn, GVNOTEID id, Unid& out, uint32_t& cls) {
+[[nodiscard]] uint32_t ReadUnid(Txn& txn, GVNOTEID id, Unid& out, uint32_t& cls) {
   if (id == 0 || (id & 1) != 0 || id > kMaxNoteId)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id));
   NoteRow row;
@@ -62,7 +62,7 @@ uint32_t ReadUnid(Txn& txn, GVNOTEID id, Unid& out, uint32_t& cls) {
   return 0;
 }
 
-uint32_t MakeDoclink(Database& db, GVNOTEID view, GVNOTEID note, GVDocLink& out) {
+[[nodiscard]] uint32_t MakeDoclink(Database& db, GVNOTEID view, GVNOTEID note, GVDocLink& out) {
   Txn txn(db);
   if (uint32_t st = txn.Begin(Txn::kRead)) return st;
   GVDocLink link{};
@@ -122,7 +122,7 @@ GV_API uint32_t GVCompositeClose(GVCOMP comp, uint32_t flags) {
     if (c == nullptr) return GVERR_INVALID_HANDLE;
     if (flags != GVCOMPCLOSE_WRITE && flags != GVCOMPCLOSE_DISCARD) return GVERR_INVALID_ARGUMENT;
     uint32_t st = flags == GVCOMPCLOSE_WRITE ? plexa::WriteBack(*c) : 0;
-    plexa::CloseHandle(comp);
+    (void)plexa::CloseHandle(comp);  // found above: closing it cannot fail
     return st;
   });
 }

@@ -17,7 +17,7 @@ struct ListWalk {
 };
 thread_local ListWalk t_list;
 
-uint32_t Resolve(const char* server, const char* file, DbPath& out) {
+[[nodiscard]] uint32_t Resolve(const char* server, const char* file, DbPath& out) {
   return ResolveDatabase(DataRoot(), server, file, out);
 }
 
@@ -27,7 +27,8 @@ void CopyText(char* out, size_t size, std::string_view text) {
   out[n] = '\0';
 }
 
-uint32_t AclUpdate(Database& db, const char* name, const GVACLEntry* entry, uint32_t op) {
+[[nodiscard]] uint32_t AclUpdate(Database& db, const char* name, const GVACLEntry* entry,
+                                 uint32_t op) {
   std::string_view n = name != nullptr ? std::string_view(name) : std::string_view();
   if (n.size() >= sizeof(GVACLEntry::name)) return GVERR_INVALID_ARGUMENT;
   if (op != GVACL_ADD && op != GVACL_UPDATE && op != GVACL_DELETE) return GVERR_INVALID_ARGUMENT;

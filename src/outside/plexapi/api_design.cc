@@ -18,7 +18,7 @@ namespace {
 constexpr size_t kMaxNameRead = 4096;
 
 // The open database of a handle, with the hooks in place.
-uint32_t DatabaseOf(GVDB db, Database*& out) {
+[[nodiscard]] uint32_t DatabaseOf(GVDB db, Database*& out) {
   EnsureDesignHooks();
   out = FindDatabase(db);
   return out != nullptr ? 0 : Fail(GVERR_INVALID_HANDLE, "database");
@@ -26,7 +26,7 @@ uint32_t DatabaseOf(GVDB db, Database*& out) {
 
 // An entry point answering a status: fn(database) inside the session.
 template <class Fn>
-uint32_t WithDatabase(GVDB db, Fn fn) {
+[[nodiscard]] uint32_t WithDatabase(GVDB db, Fn fn) {
   return ApiSession([&]() -> uint32_t {
     Database* d = nullptr;
     if (uint32_t st = DatabaseOf(db, d)) return st;
@@ -51,7 +51,7 @@ T DatabaseValue(GVDB db, Fn fn) {
 // The count a design part (fields of a form, columns of a view) answers from the current
 // cache; 0 with the failure recorded.
 template <class Fn>
-uint32_t DesignCount(GVDB db, Fn count) {
+[[nodiscard]] uint32_t DesignCount(GVDB db, Fn count) {
   return DatabaseValue<uint32_t>(db, [&](Database& d) -> uint32_t {
     DesignCache& cache = CacheOf(d);
     return cache.Refresh() == 0 ? count(cache) : 0;
@@ -59,7 +59,7 @@ uint32_t DesignCount(GVDB db, Fn count) {
 }
 
 // A formula from a caller (null: empty); longer than a formula may be: GVERR_FORMULA.
-uint32_t FormulaText(const char* text, std::string& out) {
+[[nodiscard]] uint32_t FormulaText(const char* text, std::string& out) {
   if (text == nullptr) {
     out.clear();
     return 0;
@@ -95,7 +95,7 @@ uint32_t Delete(GVDB db, GVNOTEID id, uint32_t cls) {
   return WithDatabase(db, [&](Database& d) { return DeleteDesign(d, cls, id); });
 }
 
-uint32_t Copy(GVDB source, GVNOTEID id, GVDB target, GVNOTEID* copy, uint32_t cls) {
+[[nodiscard]] uint32_t Copy(GVDB source, GVNOTEID id, GVDB target, GVNOTEID* copy, uint32_t cls) {
   return ApiSession([&]() -> uint32_t {
     Database* s = nullptr;
     Database* t = nullptr;
@@ -109,7 +109,7 @@ uint32_t Copy(GVDB source, GVNOTEID id, GVDB target, GVNOTEID* copy, uint32_t cl
 }
 
 // The walk of GVFieldList: per database; a new form or GV_LIST_FIRST starts it again.
-uint32_t NextField(Database& db, GVNOTEID form, uint32_t position, GVFieldInfo& out) {
+[[nodiscard]] uint32_t NextField(Database& db, GVNOTEID form, uint32_t position, GVFieldInfo& out) {
   if (position != GV_LIST_FIRST && position != GV_LIST_NEXT)
     return Fail(GVERR_INVALID_ARGUMENT, "list position " + std::to_string(position));
   DesignCache& cache = CacheOf(db);

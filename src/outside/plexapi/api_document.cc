@@ -16,7 +16,7 @@ bool IsDocumentClass(uint32_t cls) {
 }
 
 // Copies note id of source into target under the same identity (see GVDocumentCopy).
-uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& copy) {
+[[nodiscard]] uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& copy) {
   NoteRow row;
   std::vector<StoredItem> items;
   std::vector<AttachmentRow> atts;
@@ -73,7 +73,7 @@ uint32_t CopyNote(Database& source, GVNOTEID id, Database& target, GVNOTEID& cop
   return 0;
 }
 
-uint32_t CopyUint(void* value, uint32_t v) {
+[[nodiscard]] uint32_t CopyUint(void* value, uint32_t v) {
   std::memcpy(value, &v, sizeof v);
   return 0;
 }
@@ -122,7 +122,7 @@ GV_API uint32_t GVDocumentClose(GVDOC doc, uint32_t flags) {
     uint32_t st = 0;
     if ((flags & GVCLOSE_DISCARD) == 0 && !d->read_only())
       st = (flags & GVCLOSE_BULK) != 0 ? d->db().BulkStore([&] { return d->Store(); }) : d->Store();
-    plexa::CloseHandle(doc);
+    (void)plexa::CloseHandle(doc);  // found above: closing it cannot fail
     return st;
   });
 }

@@ -18,13 +18,13 @@ namespace {
 // Longest query read from a caller's C string.
 constexpr size_t kMaxQueryRead = 65536;
 
-uint32_t IndexOf(GVINDEX index, Index*& out) {
+[[nodiscard]] uint32_t IndexOf(GVINDEX index, Index*& out) {
   out = FindIndex(index);
   return out != nullptr ? 0 : Fail(GVERR_INVALID_HANDLE, "index");
 }
 
 // A cell as kind: a number or a time (8 bytes), a text (its bytes), or list bytes.
-uint32_t CellAs(const Value& cell, bool present, uint32_t kind, std::string& out) {
+[[nodiscard]] uint32_t CellAs(const Value& cell, bool present, uint32_t kind, std::string& out) {
   switch (kind) {
     case GVTYPE_NUMBER:
     case GVTYPE_TIME:

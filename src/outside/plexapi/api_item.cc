@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint8_t kNoBytes = 0;
 
-uint32_t CheckName(const char* name) {
+[[nodiscard]] uint32_t CheckName(const char* name) {
   if (name == nullptr || *name == '\0' || std::strlen(name) >= GV_ITEM_NAME_SIZE)
     return GVERR_INVALID_ARGUMENT;
   return 0;
@@ -52,7 +52,8 @@ uint32_t StoredValue(const Document& d, const char* name, uint32_t& type, Value&
 }
 
 // The value of name converted into kind (0: as stored), and its stored type.
-uint32_t ValueAs(const Document& d, const char* name, uint32_t kind, uint32_t& type, Value& out) {
+[[nodiscard]] uint32_t ValueAs(const Document& d, const char* name, uint32_t kind, uint32_t& type,
+                               Value& out) {
   Value stored;
   if (uint32_t s = StoredValue(d, name, type, stored)) return s;
   if (kind == 0 || kind == type) {
@@ -64,7 +65,7 @@ uint32_t ValueAs(const Document& d, const char* name, uint32_t kind, uint32_t& t
 }
 
 // The bytes of v in the layout of its own kind (texts without the NUL).
-uint32_t KindBytes(const Value& v, std::vector<uint8_t>& out) {
+[[nodiscard]] uint32_t KindBytes(const Value& v, std::vector<uint8_t>& out) {
   if (v.type == GVTYPE_COMPOSITE || v.type == GVTYPE_OTHER) {
     out.assign(v.records.begin(), v.records.end());
     return 0;
@@ -73,7 +74,8 @@ uint32_t KindBytes(const Value& v, std::vector<uint8_t>& out) {
 }
 
 // The stored bytes of a value put with kind (not composite).
-uint32_t PutBytes(uint32_t kind, uint32_t length, const void* value, std::vector<uint8_t>& out) {
+[[nodiscard]] uint32_t PutBytes(uint32_t kind, uint32_t length, const void* value,
+                                std::vector<uint8_t>& out) {
   switch (kind) {
     case GVTYPE_NUMBER: {
       if (value == nullptr) return GVERR_INVALID_ARGUMENT;
@@ -185,8 +187,8 @@ uint32_t Fetch(const Document& d, const char* name, uint32_t* kind, uint32_t cap
   return 0;
 }
 
-uint32_t Info(const Document& d, const char* name, uint32_t* type, uint32_t* count,
-              uint32_t* length) {
+[[nodiscard]] uint32_t Info(const Document& d, const char* name, uint32_t* type, uint32_t* count,
+                            uint32_t* length) {
   if (uint32_t s = CheckName(name)) return s;
   std::vector<const DocItem*> rows = d.All(name);
   if (rows.empty()) return Fail(GVERR_NO_ITEM, name);
@@ -213,7 +215,8 @@ uint32_t Info(const Document& d, const char* name, uint32_t* type, uint32_t* cou
   return 0;
 }
 
-uint32_t Length(const Document& d, const char* name, uint32_t kind, uint32_t* length) {
+[[nodiscard]] uint32_t Length(const Document& d, const char* name, uint32_t kind,
+                              uint32_t* length) {
   if (uint32_t s = CheckName(name)) return s;
   if (length == nullptr) return GVERR_INVALID_ARGUMENT;
   uint32_t type = 0;
@@ -238,8 +241,8 @@ uint32_t Length(const Document& d, const char* name, uint32_t kind, uint32_t* le
   return 0;
 }
 
-uint32_t Pointer(const Document& d, const char* name, uint32_t* kind, const void** value,
-                 uint32_t* length) {
+[[nodiscard]] uint32_t Pointer(const Document& d, const char* name, uint32_t* kind,
+                               const void** value, uint32_t* length) {
   if (uint32_t s = CheckName(name)) return s;
   if (value == nullptr) return GVERR_INVALID_ARGUMENT;
   const DocItem* it = d.First(name);

@@ -31,7 +31,7 @@ size_t ListSizeAt(uint32_t kind, const uint8_t* p) {
 }
 
 // The value a caller passes as kind at value with length bytes.
-uint32_t ReadPassed(uint32_t kind, const void* value, uint32_t length, Value& out) {
+[[nodiscard]] uint32_t ReadPassed(uint32_t kind, const void* value, uint32_t length, Value& out) {
   if (value == nullptr) return GVERR_INVALID_ARGUMENT;
   const auto* p = static_cast<const uint8_t*>(value);
   size_t size = length;
@@ -58,8 +58,8 @@ uint32_t ReadPassed(uint32_t kind, const void* value, uint32_t length, Value& ou
 }
 
 // The bytes GVConvert delivers for value into toType (a text without its NUL).
-uint32_t Converted(uint32_t fromType, const void* value, uint32_t length, uint32_t toType,
-                   std::vector<uint8_t>& out) {
+[[nodiscard]] uint32_t Converted(uint32_t fromType, const void* value, uint32_t length,
+                                 uint32_t toType, std::vector<uint8_t>& out) {
   if (toType < GVTYPE_NUMBER || toType > GVTYPE_OTHER) return GVERR_ITEM_KIND;
   Value in;
   if (uint32_t st = ReadPassed(fromType, value, length, in)) return st;
@@ -68,7 +68,7 @@ uint32_t Converted(uint32_t fromType, const void* value, uint32_t length, uint32
   return EncodeKind(converted, out);
 }
 
-uint32_t CopyOut(std::string_view text, char* buffer, uint32_t capacity) {
+[[nodiscard]] uint32_t CopyOut(std::string_view text, char* buffer, uint32_t capacity) {
   if (buffer == nullptr) return GVERR_INVALID_ARGUMENT;
   if (capacity == 0) return GVERR_BUFFER_TOO_SMALL;
   const size_t n = Utf8Cut(text, capacity - 1);
@@ -172,7 +172,8 @@ GV_API uint32_t GVGetInternational(GVInternational* settings) {
                                                           {&intl->decimal, out.decimal},
                                                           {&intl->date, out.date},
                                                           {&intl->time, out.time}};
-    for (const auto& [text, field] : texts) plexa::CopyOut(*text, field, 8);
+    // Fixed fields with room: the copy cannot fail, and a longer setting is cut to fit.
+    for (const auto& [text, field] : texts) (void)plexa::CopyOut(*text, field, 8);
     *settings = out;
     return 0;
   });

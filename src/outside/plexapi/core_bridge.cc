@@ -41,7 +41,7 @@ Blocks& B() {
 }
 
 // The block of a document item (made on first use). 0 when the ids are used up.
-uint32_t BlockFor(uint32_t doc, uint32_t serial, bool head) {
+[[nodiscard]] uint32_t BlockFor(uint32_t doc, uint32_t serial, bool head) {
   Blocks& b = B();
   std::lock_guard lock(b.mu);
   auto key = std::make_tuple(doc, serial, head);

@@ -141,7 +141,7 @@ class TempFile {
   std::string path_;
 };
 
-uint32_t OpenStatus(sqlite3* db, int rc, const std::string& file) {
+[[nodiscard]] uint32_t OpenStatus(sqlite3* db, int rc, const std::string& file) {
   if (rc == SQLITE_NOMEM) return GVERR_NO_MEMORY;
   if ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_PERM ||
       (rc & 0xFF) == SQLITE_READONLY)
@@ -151,7 +151,7 @@ uint32_t OpenStatus(sqlite3* db, int rc, const std::string& file) {
 
 // Reads the meta row of key and hands it to take (null: there is none).
 template <class Take>
-uint32_t ReadMeta(Database& db, std::string_view key, Take take) {
+[[nodiscard]] uint32_t ReadMeta(Database& db, std::string_view key, Take take) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(db, kSelectMeta, st, row, key)) return s;
@@ -160,7 +160,7 @@ uint32_t ReadMeta(Database& db, std::string_view key, Take take) {
 }
 
 // Finishes a new database's own meta rows after a create or copy.
-uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
+[[nodiscard]] uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
   Unid id = NewUnid();
   if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
   GVTIMEDATE now = CurrentTime();
@@ -172,7 +172,7 @@ uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
 }
 
 // Copies every page of src into the file at destPath (made), as of one read snapshot.
-uint32_t BackupInto(Database& src, const std::string& destPath) {
+[[nodiscard]] uint32_t BackupInto(Database& src, const std::string& destPath) {
   sqlite3* raw = nullptr;
   int rc =
       sqlite3_open_v2(destPath.c_str(), &raw,

@@ -33,21 +33,21 @@ class DbHandle : public HandleObject {
 Database* FindDatabase(GVDB db);
 
 // Opens the database under a new handle.
-uint32_t OpenDatabase(const DbPath& path, GVDB& out);
+[[nodiscard]] uint32_t OpenDatabase(const DbPath& path, GVDB& out);
 
 // Creates the database file at target: empty, or a copy of the template's design, access
 // list and information notes (documents too with GVCREATE_DOCUMENTS) with a new identity.
 // title empty: the template's title, else the file's name.
-uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPath* templ,
-                        uint32_t options, bool inherit);
+[[nodiscard]] uint32_t CreateDatabase(const DbPath& target, std::string_view title,
+                                      const DbPath* templ, uint32_t options, bool inherit);
 // Copies a whole database consistently (SQLite's backup) into a new file, keeping note ids
 // and identities of notes; the copy gets a new database identity and, when setTitle, title.
 // sizeLimitMb 0 or 0x7FFF: none.
-uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
-                      std::string_view title, uint32_t sizeLimitMb);
+[[nodiscard]] uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
+                                    std::string_view title, uint32_t sizeLimitMb);
 // Deletes the file and its companions. Missing: GVERR_NO_DATABASE; open in this process:
 // GVERR_DATABASE_IN_USE; not a database of this API: GVERR_NOT_A_DATABASE.
-uint32_t DeleteDatabase(const DbPath& path);
+[[nodiscard]] uint32_t DeleteDatabase(const DbPath& path);
 
 // One database of a listing.
 struct ListedDatabase {
@@ -57,8 +57,8 @@ struct ListedDatabase {
 };
 // The databases under dir (recursively), sorted by name; files that are not databases of
 // this API are skipped.
-uint32_t ListDatabases(const std::string& serverDir, const std::string& subdir,
-                       std::vector<ListedDatabase>& out);
+[[nodiscard]] uint32_t ListDatabases(const std::string& serverDir, const std::string& subdir,
+                                     std::vector<ListedDatabase>& out);
 
 // A date-time as note and meta rows store it: the 8 bytes, little-endian.
 std::string EncodeStoredTime(const GVTIMEDATE& t);

@@ -39,7 +39,7 @@ std::string FormDesignName(std::string_view design) {
   return std::string(name.substr(0, name.find('\0')));
 }
 
-uint32_t InsertTitle(Txn& txn, GVNOTEID id, std::string_view name) {
+[[nodiscard]] uint32_t InsertTitle(Txn& txn, GVNOTEID id, std::string_view name) {
   std::vector<uint8_t> value;
   if (uint32_t st = EncodeItem(Value::Text(std::string(name)), value)) return st;
   return RunSql(
@@ -47,7 +47,7 @@ uint32_t InsertTitle(Txn& txn, GVNOTEID id, std::string_view name) {
       id, kTitleItem, FoldAscii(kTitleItem), GVTYPE_TEXT, AsBlob(value));
 }
 
-uint32_t ReadTitle(Txn& txn, GVNOTEID id, std::string& out) {
+[[nodiscard]] uint32_t ReadTitle(Txn& txn, GVNOTEID id, std::string& out) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(
@@ -60,7 +60,8 @@ uint32_t ReadTitle(Txn& txn, GVNOTEID id, std::string& out) {
 }
 
 // A new design note of class cls named name (GVERR_EXISTS when the name is taken).
-uint32_t InsertDesignNote(Txn& txn, uint32_t cls, std::string_view name, GVNOTEID& out) {
+[[nodiscard]] uint32_t InsertDesignNote(Txn& txn, uint32_t cls, std::string_view name,
+                                        GVNOTEID& out) {
   NoteRow row;
   row.cls = cls;
   row.design_key = FoldAscii(name);
@@ -74,7 +75,7 @@ uint32_t InsertDesignNote(Txn& txn, uint32_t cls, std::string_view name, GVNOTEI
 }
 
 // Checks that id is a note of class cls.
-uint32_t CheckClass(Txn& txn, uint32_t cls, GVNOTEID id) {
+[[nodiscard]] uint32_t CheckClass(Txn& txn, uint32_t cls, GVNOTEID id) {
   if (id == 0 || (id & 1) != 0 || id > kMaxNoteId)
     return Fail(MissingStatus(cls), "note " + std::to_string(id));
   Stmt st;
@@ -234,8 +235,8 @@ uint32_t FormField::listFlags() const {
   return head.size() >= 52 ? tw::get_u32(head.data() + 48) : 0;
 }
 
-const FormField* FormDef::Field(std::string_view name) const {
-  std::string key = FoldAscii(name);
+const FormField* FormDef::Field(std::string_view fieldName) const {
+  std::string key = FoldAscii(fieldName);
   for (const FormField& f : fields)
     if (f.key == key) return &f;
   return nullptr;

@@ -105,7 +105,7 @@ class DesignCache : public DesignState {
   Database& db() const { return db_; }
   // Reads the design again when the database's design sequence moved since the last read;
   // inside an open transaction of the database it reads through that transaction.
-  uint32_t Refresh();
+  [[nodiscard]] uint32_t Refresh();
   // Forces the next Refresh to read (after a design change this process made or undid).
   void Invalidate() { seq_ = -1; }
 
@@ -148,44 +148,48 @@ void EnsureDesignHooks();
 
 // A design name from a caller's fixed-size field: NUL-terminated within size, 1 to 127
 // bytes; otherwise GVERR_INVALID_ARGUMENT.
-uint32_t DesignName(const char* field, size_t size, std::string& out);
+[[nodiscard]] uint32_t DesignName(const char* field, size_t size, std::string& out);
 
 // The note id of the design element of class cls named name (ASCII case ignored), 0 when
 // there is none.
-uint32_t LocateDesign(Database& db, uint32_t cls, std::string_view name, GVNOTEID& out);
+[[nodiscard]] uint32_t LocateDesign(Database& db, uint32_t cls, std::string_view name,
+                                    GVNOTEID& out);
 // The name of a design element of class cls; another class or none: the class's "no such"
 // status (GVERR_NO_FORM, GVERR_NO_VIEW, GVERR_NO_AGENT).
-uint32_t DesignElementName(Database& db, uint32_t cls, GVNOTEID id, std::string& out);
+[[nodiscard]] uint32_t DesignElementName(Database& db, uint32_t cls, GVNOTEID id, std::string& out);
 // One entry of a list walk (GV_LIST_FIRST / GV_LIST_NEXT); GVERR_NO_MORE after the last.
-uint32_t ListDesign(Database& db, uint32_t cls, uint32_t position, GVDesignEntry& out);
+[[nodiscard]] uint32_t ListDesign(Database& db, uint32_t cls, uint32_t position,
+                                  GVDesignEntry& out);
 // Deletes the element (and a view's index rows).
-uint32_t DeleteDesign(Database& db, uint32_t cls, GVNOTEID id);
+[[nodiscard]] uint32_t DeleteDesign(Database& db, uint32_t cls, GVNOTEID id);
 // Copies the element into target under its name; out the copy's id (0 when a temporary
 // view is not copied).
-uint32_t CopyDesign(Database& source, uint32_t cls, GVNOTEID id, Database& target, GVNOTEID& out);
+[[nodiscard]] uint32_t CopyDesign(Database& source, uint32_t cls, GVNOTEID id, Database& target,
+                                  GVNOTEID& out);
 // The status a class answers for an element that does not exist.
-uint32_t MissingStatus(uint32_t cls);
+[[nodiscard]] uint32_t MissingStatus(uint32_t cls);
 
 // Forms. body: composite records; each field record defines a field in order.
-uint32_t CreateForm(Database& db, const GVFormDesign& design, std::string_view body, GVNOTEID& out);
-uint32_t FetchForm(Database& db, GVNOTEID form, GVFormDesign& out);
+[[nodiscard]] uint32_t CreateForm(Database& db, const GVFormDesign& design, std::string_view body,
+                                  GVNOTEID& out);
+[[nodiscard]] uint32_t FetchForm(Database& db, GVNOTEID form, GVFormDesign& out);
 // A field as GVFieldInfo gives it.
 void FieldInfoOf(const FormField& field, GVFieldInfo& out);
 
 // Views: checks the formulas (GVERR_FORMULA with the offset), stores the design and builds
 // its index over every document.
-uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out);
+[[nodiscard]] uint32_t CreateView(Database& db, const ViewSpec& spec, GVNOTEID& out);
 // A view's design as stored, for copies.
-uint32_t ReadViewSpec(Database& db, GVNOTEID view, ViewSpec& out);
+[[nodiscard]] uint32_t ReadViewSpec(Database& db, GVNOTEID view, ViewSpec& out);
 
 // Agents.
-uint32_t CreateAgent(Database& db, const AgentSpec& spec, GVNOTEID& out);
-uint32_t ReadAgentSpec(Database& db, GVNOTEID agent, AgentSpec& out, GVTIMEDATE* lastRun = nullptr,
-                       uint32_t* lastCount = nullptr);
-uint32_t FetchAgent(Database& db, GVNOTEID agent, GVAgentInfo& out);
+[[nodiscard]] uint32_t CreateAgent(Database& db, const AgentSpec& spec, GVNOTEID& out);
+[[nodiscard]] uint32_t ReadAgentSpec(Database& db, GVNOTEID agent, AgentSpec& out,
+                                     GVTIMEDATE* lastRun = nullptr, uint32_t* lastCount = nullptr);
+[[nodiscard]] uint32_t FetchAgent(Database& db, GVNOTEID agent, GVAgentInfo& out);
 // Runs the agent: over the notes of index when given and filled, else over every document
 // its selection takes. A selecting agent leaves what it selected in the index.
-uint32_t ExecuteAgent(Database& db, GVNOTEID agent, GVINDEX index);
+[[nodiscard]] uint32_t ExecuteAgent(Database& db, GVNOTEID agent, GVINDEX index);
 
 }  // namespace plexa
 

@@ -126,7 +126,7 @@ size_t PayloadSize(uint32_t type, size_t stored) {
 }
 
 // The form key of a note's stored items: its first "Form" item as folded text.
-uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
+[[nodiscard]] uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(
@@ -145,7 +145,7 @@ uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
   return 0;
 }
 
-uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
+[[nodiscard]] uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
   Stmt st;
   bool row = false;
   if (uint32_t s =
@@ -156,7 +156,7 @@ uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
 }
 
 // The name of a form as designed (the GVFormDesign it was created with), or its key.
-uint32_t FormName(Txn& txn, GVNOTEID form, std::string& out) {
+[[nodiscard]] uint32_t FormName(Txn& txn, GVNOTEID form, std::string& out) {
   Stmt st;
   if (uint32_t s = QueryNoteRow(txn,
                                 "SELECT n.design_key, d.design FROM note n LEFT JOIN form_def d ON "
@@ -697,9 +697,9 @@ uint32_t Document::Store(bool ifUnchanged) {
     int64_t ord = 0;
     {
       Stmt st;
-      bool row = false;
+      bool found = false;
       if (uint32_t s =
-              QueryRow(txn, "SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st, row, id))
+              QueryRow(txn, "SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st, found, id))
         return s;
       ord = st.Int(0);
     }

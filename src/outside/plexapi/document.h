@@ -54,17 +54,18 @@ class Document : public HandleObject, public ItemSink {
   // A new document (stored at its first store); form non-zero adds "Form" and the form's
   // defaults; an unknown form GVERR_NO_FORM. Form 0 is allowed under the database's form
   // check, which applies to what is put (CheckField).
-  static uint32_t Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out);
+  [[nodiscard]] static uint32_t Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out);
   // The stored document or information note. Otherwise: GVERR_NO_ENTRY.
-  static uint32_t Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_ptr<Document>& out);
+  [[nodiscard]] static uint32_t Open(Database& db, GVNOTEID id, uint32_t flags,
+                                     std::unique_ptr<Document>& out);
   // Registers a document under a handle that closes with its database's.
-  static uint32_t Register(std::unique_ptr<Document> doc, GVDOC& out);
+  [[nodiscard]] static uint32_t Register(std::unique_ptr<Document> doc, GVDOC& out);
 
   // Writes back bound composites, then stores the changed items, header and attachments
   // (nothing for an unchanged stored document) and updates the views. Read-only:
   // GVERR_READ_ONLY. Deleted meanwhile: GVERR_NO_ENTRY. ifUnchanged: a note stored by
   // anyone since this copy read it is GVERR_CONFLICT and nothing is written.
-  uint32_t Store(bool ifUnchanged = false);
+  [[nodiscard]] uint32_t Store(bool ifUnchanged = false);
   bool Changed() const;
 
   Database& db() const { return *db_; }
@@ -82,7 +83,7 @@ class Document : public HandleObject, public ItemSink {
   bool form_check() const { return form_check_; }
   void set_form_check(bool on) { form_check_ = on; }
   // The form note named by the "Form" item (0: none).
-  uint32_t FormId(GVNOTEID& out) const;
+  [[nodiscard]] uint32_t FormId(GVNOTEID& out) const;
 
   // Items. Names are matched without regard to ASCII case.
   const std::vector<DocItem>& items() const { return items_; }
@@ -93,35 +94,36 @@ class Document : public HandleObject, public ItemSink {
   // GVERR_NO_FIELD when the form check is on and name is not a field of the document's
   // form ("Form" and names starting with "$" always pass); GVERR_NO_FORM when the check is
   // on and the document has no "Form" item.
-  uint32_t CheckField(std::string_view name) const;
+  [[nodiscard]] uint32_t CheckField(std::string_view name) const;
   // Replaces every row of name by rows of type holding the values given (stored layout);
   // the first keeps the place of the first old row. Checks the value limits.
-  uint32_t Replace(std::string_view name, uint32_t type, std::vector<std::vector<uint8_t>> values);
+  [[nodiscard]] uint32_t Replace(std::string_view name, uint32_t type,
+                                 std::vector<std::vector<uint8_t>> values);
   // The same with rows of any types (item copies).
   struct Row {
     uint32_t type = 0;
     std::vector<uint8_t> value;
   };
-  uint32_t ReplaceRows(std::string_view name, std::vector<Row> rows);
+  [[nodiscard]] uint32_t ReplaceRows(std::string_view name, std::vector<Row> rows);
   // Appends one more row of name. Unless the name is otherwise changed too, the next store
   // adds the rows appended and leaves the stored ones alone.
-  uint32_t Append(std::string_view name, uint32_t type, std::vector<uint8_t> value);
+  [[nodiscard]] uint32_t Append(std::string_view name, uint32_t type, std::vector<uint8_t> value);
   // Removes every row of name (none: nothing).
   void Remove(std::string_view name);
   // Replaces name by records cut into pieces of at most GV_RICHTEXT_PIECE bytes.
-  uint32_t PutRichText(std::string_view name, std::string_view records);
+  [[nodiscard]] uint32_t PutRichText(std::string_view name, std::string_view records);
   // The records of every rich-text row of name, joined (text rows as paragraphs).
   std::string JoinedRecords(std::string_view name) const;
 
   // ItemSource / ItemSink: the first row of a name decoded (rich text as all its pieces);
   // Set stores a formula's value as the type of its kind and count, without the form check.
   bool Find(std::string_view name, Value& out) const override;
-  uint32_t Set(std::string_view name, const Value& v) override;
+  [[nodiscard]] uint32_t Set(std::string_view name, const Value& v) override;
 
   // Attachments by name.
   const std::map<std::string, DocAttachment>& attachments() const { return attachments_; }
-  uint32_t AttachmentData(const std::string& name, std::string& out) const;
-  uint32_t AddAttachment(const std::string& name, std::string data);
+  [[nodiscard]] uint32_t AttachmentData(const std::string& name, std::string& out) const;
+  [[nodiscard]] uint32_t AddAttachment(const std::string& name, std::string data);
   // The walk of GVAttachmentList.
   std::vector<std::string> walk;
   size_t walk_pos = 0;
@@ -129,9 +131,9 @@ class Document : public HandleObject, public ItemSink {
 
  private:
   Document() = default;
-  uint32_t Validate(uint32_t type, const std::vector<uint8_t>& value) const;
+  [[nodiscard]] uint32_t Validate(uint32_t type, const std::vector<uint8_t>& value) const;
   void Touch(const std::string& key) { dirty_.insert(key); }
-  uint32_t WriteBackComposites();
+  [[nodiscard]] uint32_t WriteBackComposites();
   // The rows flagged appended, in order; found from the end, where Append puts them.
   std::vector<DocItem*> AppendedRows();
   // Removes the rows of key, keeping the count of appended rows; whether any was removed.

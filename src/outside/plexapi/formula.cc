@@ -152,7 +152,8 @@ uint32_t Compare(Tok op, const Value& left, const Value& right, Value& out) {
 }
 
 // One pair of an arithmetic operator into result (whose kind the first pair fixes).
-uint32_t ArithPair(Tok op, const Value& a, size_t i, const Value& b, size_t j, Value& result) {
+[[nodiscard]] uint32_t ArithPair(Tok op, const Value& a, size_t i, const Value& b, size_t j,
+                                 Value& result) {
   const Kind ka = KindOf(a);
   const Kind kb = KindOf(b);
   auto wantKind = [&](Kind k) {
@@ -211,7 +212,7 @@ uint32_t ArithPair(Tok op, const Value& a, size_t i, const Value& b, size_t j, V
   return GVERR_FORMULA;
 }
 
-uint32_t Arith(Tok op, const Value& left, const Value& right, Value& out) {
+[[nodiscard]] uint32_t Arith(Tok op, const Value& left, const Value& right, Value& out) {
   const Value a = Operand(left);
   const Value b = Operand(right);
   const size_t na = a.Count();
@@ -356,7 +357,7 @@ class Evaluator {
 };
 
 // The value a statement leaves; a bare SELECT is true.
-uint32_t RunStatement(const Statement& s, Evaluator& e, Value& out) {
+[[nodiscard]] uint32_t RunStatement(const Statement& s, Evaluator& e, Value& out) {
   if (!s.expr) {
     out = Value::Number(1);
     return 0;

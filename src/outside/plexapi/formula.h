@@ -85,7 +85,7 @@ class ItemSource {
 // Where FIELD assignments go.
 class ItemSink : public ItemSource {
  public:
-  virtual uint32_t Set(std::string_view name, const Value& v) = 0;
+  [[nodiscard]] virtual uint32_t Set(std::string_view name, const Value& v) = 0;
 };
 
 constexpr size_t kMaxDepth = 200;
@@ -99,21 +99,22 @@ using FormulaPtr = std::unique_ptr<Formula, FormulaDeleter>;
 
 // Compiles text. A formula that does not parse: GVERR_FORMULA with errorOffset the 1-based byte
 // offset of the fault (the length + 1 at an unexpected end); out unchanged.
-uint32_t Compile(std::string_view text, FormulaPtr& out, uint32_t& errorOffset);
+[[nodiscard]] uint32_t Compile(std::string_view text, FormulaPtr& out, uint32_t& errorOffset);
 // Compile, with a fault recorded as the thread's last failure "<what> at byte <offset>" (info:
 // the offset).
-uint32_t CompileNamed(std::string_view text, std::string_view what, FormulaPtr& out);
+[[nodiscard]] uint32_t CompileNamed(std::string_view text, std::string_view what, FormulaPtr& out);
 // CompileNamed, but empty text is no formula (out reset).
-uint32_t CompileOptional(std::string_view text, std::string_view what, FormulaPtr& out);
+[[nodiscard]] uint32_t CompileOptional(std::string_view text, std::string_view what,
+                                       FormulaPtr& out);
 // The value of a value formula: the last statement's (FIELD statements set nothing here).
 // Failure: GVERR_FORMULA.
-uint32_t Evaluate(const Formula& formula, const ItemSource& items, Value& out);
+[[nodiscard]] uint32_t Evaluate(const Formula& formula, const ItemSource& items, Value& out);
 // Whether a selection takes the document; an evaluation error does not select.
 bool Selects(const Formula& formula, const ItemSource& items);
 // Runs every statement, FIELD assignments into items. An evaluation error: GVERR_FORMULA (the
 // assignments made before it stay in items; the caller discards the document); a failing Set:
 // its status.
-uint32_t Execute(const Formula& formula, ItemSink& items);
+[[nodiscard]] uint32_t Execute(const Formula& formula, ItemSink& items);
 // True when the formula has a SELECT statement, or is empty (selects everything).
 bool HasSelect(const Formula& formula);
 // True when the formula is empty or only "SELECT" (takes every document).

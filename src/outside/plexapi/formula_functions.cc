@@ -30,7 +30,7 @@ bool WholeNumber(const Value& v, int64_t& out) {
   return true;
 }
 
-uint32_t MakeDatetime(std::span<const Value> args, Value& out) {
+[[nodiscard]] uint32_t MakeDatetime(std::span<const Value> args, Value& out) {
   int64_t p[6] = {0, 0, 0, 0, 0, 0};
   for (size_t i = 0; i < args.size(); ++i)
     if (!WholeNumber(args[i], p[i])) return GVERR_FORMULA;

@@ -71,7 +71,7 @@ struct Token {
 };
 
 // Splits text into tokens ending with kEnd. A fault: GVERR_FORMULA with offset (0-based).
-uint32_t Lex(std::string_view text, std::vector<Token>& out, size_t& offset);
+[[nodiscard]] uint32_t Lex(std::string_view text, std::vector<Token>& out, size_t& offset);
 
 // ---------------------------------------------------------------- tree --------------------
 
@@ -110,8 +110,8 @@ struct Statement {
 };
 
 // Parses tokens into statements. A fault: GVERR_FORMULA with offset (0-based).
-uint32_t Parse(const std::vector<Token>& tokens, size_t textLength, std::vector<Statement>& out,
-               size_t& offset);
+[[nodiscard]] uint32_t Parse(const std::vector<Token>& tokens, size_t textLength,
+                             std::vector<Statement>& out, size_t& offset);
 
 // ---------------------------------------------------------------- evaluation --------------
 
@@ -121,12 +121,13 @@ constexpr size_t kMaxBytes = 16u << 20;
 
 // A value as formulas see it: a text, number or time list (single types for one entry) or
 // unavailable (read as one empty text).
-uint32_t CheckSize(const Value& v);  // GVERR_FORMULA beyond the bounds
+[[nodiscard]] uint32_t CheckSize(const Value& v);  // GVERR_FORMULA beyond the bounds
 bool Truth(const Value& v);
 // The function of a call whose arguments are evaluated (not @@if@@ or @@absent@@).
-uint32_t CallFunction(const FunctionDef& def, std::span<const Value> args, Value& out);
+[[nodiscard]] uint32_t CallFunction(const FunctionDef& def, std::span<const Value> args,
+                                    Value& out);
 // Entry texts of a value (numbers and times written in the settings); GVERR_FORMULA.
-uint32_t TextsOf(const Value& v, std::vector<std::string>& out);
+[[nodiscard]] uint32_t TextsOf(const Value& v, std::vector<std::string>& out);
 
 }  // namespace plexa::fx
 

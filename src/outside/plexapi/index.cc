@@ -100,7 +100,7 @@ std::vector<std::string> QueryTerms(std::string_view query) {
   return terms;
 }
 
-uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
+[[nodiscard]] uint32_t NoteExists(Txn& txn, GVNOTEID id, uint32_t classMask, bool& out) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(txn, "SELECT class FROM note WHERE id=?", st, row, id)) return s;

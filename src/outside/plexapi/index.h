@@ -30,28 +30,29 @@ class Index : public HandleObject {
   Database& db() const { return db_; }
 
   // Fills: each replaces the entries, forgets earlier refinements and stands before the first.
-  uint32_t OpenView(GVNOTEID view);
+  [[nodiscard]] uint32_t OpenView(GVNOTEID view);
   // formula empty: every note; form non-zero: only notes whose "Form" names it.
-  uint32_t Search(std::string_view formula, GVNOTEID form);
+  [[nodiscard]] uint32_t Search(std::string_view formula, GVNOTEID form);
   // Keeps (refine) or finds the documents whose texts hold every term of query.
-  uint32_t FullTextSearch(std::string_view query, uint32_t flags, uint32_t maxDocuments,
-                          uint32_t& found);
+  [[nodiscard]] uint32_t FullTextSearch(std::string_view query, uint32_t flags,
+                                        uint32_t maxDocuments, uint32_t& found);
   // Keeps the documents that the selection formula takes.
-  uint32_t Refine(std::string_view selection);
-  uint32_t Refresh();
+  [[nodiscard]] uint32_t Refine(std::string_view selection);
+  [[nodiscard]] uint32_t Refresh();
 
-  uint32_t KeySearch(std::span<const GVKey> keys, uint32_t& matches);
+  [[nodiscard]] uint32_t KeySearch(std::span<const GVKey> keys, uint32_t& matches);
   uint32_t Count() const;
-  uint32_t Navigate(uint32_t direction, uint32_t flags, GVNOTEID& note, uint32_t& entryFlags);
-  uint32_t SetPosition(uint32_t position);
-  uint32_t GetViewPosition(uint32_t flags, std::string& out) const;
-  uint32_t SetViewPosition(std::string_view text);
+  [[nodiscard]] uint32_t Navigate(uint32_t direction, uint32_t flags, GVNOTEID& note,
+                                  uint32_t& entryFlags);
+  [[nodiscard]] uint32_t SetPosition(uint32_t position);
+  [[nodiscard]] uint32_t GetViewPosition(uint32_t flags, std::string& out) const;
+  [[nodiscard]] uint32_t SetViewPosition(std::string_view text);
   // The cell of column (from 1) of the current entry; present false for an empty cell.
-  uint32_t Cell(uint32_t column, Value& out, bool& present) const;
+  [[nodiscard]] uint32_t Cell(uint32_t column, Value& out, bool& present) const;
 
-  uint32_t DeleteAll();
+  [[nodiscard]] uint32_t DeleteAll();
   // Copies the note (0: the current entry's) into target; note receives the copy's id.
-  uint32_t CopyHierarchy(Database& target, GVNOTEID& note);
+  [[nodiscard]] uint32_t CopyHierarchy(Database& target, GVNOTEID& note);
 
   uint32_t classes() const { return classes_; }
   void set_classes(uint32_t mask) { classes_ = mask; }
@@ -82,11 +83,11 @@ class Index : public HandleObject {
     uint32_t keyLength = 0;  // a category's part of its first row's sort key
   };
 
-  uint32_t FillView(GVNOTEID view);
-  uint32_t FillSearch(std::string_view formula, GVNOTEID form);
-  uint32_t FillFullText(std::string_view query, uint32_t max, uint32_t& found);
-  uint32_t ApplyFullText(std::string_view query, uint32_t max, uint32_t& found);
-  uint32_t ApplySelection(std::string_view selection);
+  [[nodiscard]] uint32_t FillView(GVNOTEID view);
+  [[nodiscard]] uint32_t FillSearch(std::string_view formula, GVNOTEID form);
+  [[nodiscard]] uint32_t FillFullText(std::string_view query, uint32_t max, uint32_t& found);
+  [[nodiscard]] uint32_t ApplyFullText(std::string_view query, uint32_t max, uint32_t& found);
+  [[nodiscard]] uint32_t ApplySelection(std::string_view selection);
   void BuildViewEntries(const std::vector<Unid>* unids, const std::vector<Unid>* parents);
   void SetNotes(const std::vector<GVNOTEID>& notes);
   void Narrow(const std::unordered_set<GVNOTEID>& keep);
@@ -98,7 +99,7 @@ class Index : public HandleObject {
   uint32_t EntryDup(size_t i) const;
   std::string Token(int64_t i) const;
   int64_t FindToken(std::string_view token, bool& ok) const;
-  uint32_t SnapshotSeq(int64_t& out) const;
+  [[nodiscard]] uint32_t SnapshotSeq(int64_t& out) const;
 
   Database& db_;
   uint32_t classes_ = kClassDocument;
@@ -122,12 +123,12 @@ class Index : public HandleObject {
 // The index of a valid GVINDEX, else null.
 Index* FindIndex(GVINDEX index);
 // A new empty index on db (a child of its handle).
-uint32_t OpenIndex(GVDB db, GVINDEX& out);
+[[nodiscard]] uint32_t OpenIndex(GVDB db, GVINDEX& out);
 
 // The notes of classMask that selection (null: all) takes: among the given notes in their
 // order, or among all such notes in note-id order.
-uint32_t SelectNotes(Database& db, const Formula* selection, uint32_t classMask,
-                     const std::vector<GVNOTEID>* among, std::vector<GVNOTEID>& out);
+[[nodiscard]] uint32_t SelectNotes(Database& db, const Formula* selection, uint32_t classMask,
+                                   const std::vector<GVNOTEID>* among, std::vector<GVNOTEID>& out);
 
 }  // namespace plexa
 

@@ -129,7 +129,7 @@ void RemoveDatabaseFiles(const std::string& path) {
 // Makes the spool complete (schema and view) under a private name, then links it into
 // place: a process that finds the file finds its view too, and two first senders racing
 // leave one spool.
-uint32_t CreateSpool(const DbPath& path) {
+[[nodiscard]] uint32_t CreateSpool(const DbPath& path) {
   if (!MakeDirectories(path.dir)) return Fail(GVERR_FILE, path.dir + ": " + std::strerror(errno));
   std::random_device rd;
   const std::string temp =
@@ -156,7 +156,7 @@ uint32_t CreateSpool(const DbPath& path) {
   return 0;
 }
 
-uint32_t OpenSpool(std::unique_ptr<Database>& out) {
+[[nodiscard]] uint32_t OpenSpool(std::unique_ptr<Database>& out) {
   DbPath path;
   if (uint32_t st = ResolveDatabase(DataRoot(), nullptr, kSpoolFile, path)) return st;
   uint32_t st = Database::Open(path.path, false, BusyTimeoutMs(), out);
@@ -183,8 +183,8 @@ uint32_t Post(const std::vector<Rows>& rows, const Document& source) {
   return st;
 }
 
-uint32_t MailCreate(Document& source, const char* sendTo, const char* copyTo,
-                    const char* blindCopyTo, const char* subject, GVDOC& out) {
+[[nodiscard]] uint32_t MailCreate(Document& source, const char* sendTo, const char* copyTo,
+                                  const char* blindCopyTo, const char* subject, GVDOC& out) {
   Database& db = source.db();
   std::unique_ptr<Document> mail;
   {
@@ -212,7 +212,7 @@ uint32_t MailCreate(Document& source, const char* sendTo, const char* copyTo,
   return Document::Register(std::move(mail), out);
 }
 
-uint32_t MailSend(Document& doc, uint32_t flags) {
+[[nodiscard]] uint32_t MailSend(Document& doc, uint32_t flags) {
   std::vector<Rows> rows = CurrentRows(doc);
   std::vector<std::string> recipients;
   bool addressed = false;

@@ -42,7 +42,8 @@ struct DbPath {
 // read as "/"; an absolute file needs the local server. Empty file, ".." components, an
 // absolute file with a named server, or a name too long: GVERR_INVALID_ARGUMENT. A named
 // server whose directory does not exist: GVERR_NO_SERVER.
-uint32_t ResolveDatabase(std::string_view root, const char* server, const char* file, DbPath& out);
+[[nodiscard]] uint32_t ResolveDatabase(std::string_view root, const char* server, const char* file,
+                                       DbPath& out);
 
 // True when path names an existing directory.
 bool IsDirectory(const std::string& path);

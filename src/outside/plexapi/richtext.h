@@ -42,7 +42,7 @@ class Walker {
 
 // GVERR_COMPOSITE unless the stream is whole records ending exactly at its end. An empty
 // stream is valid only with allowEmpty.
-uint32_t Validate(std::string_view records, bool allowEmpty = true);
+[[nodiscard]] uint32_t Validate(std::string_view records, bool allowEmpty = true);
 // The number of records (a valid stream).
 size_t CountRecords(std::string_view records);
 
@@ -64,23 +64,24 @@ struct FieldDef {
 };
 // The field record of a GVFieldRecord (its name and default formula are read through its
 // pointers; null name: GVERR_INVALID_ARGUMENT; name above 64 bytes: GVERR_TOO_BIG).
-uint32_t AppendField(std::string& out, const GVFieldRecord& field);
-uint32_t AppendField(std::string& out, const FieldDef& field);
-uint32_t DecodeField(const Record& record, FieldDef& out);     // GVERR_COMPOSITE
-uint32_t DecodeDocLink(const Record& record, GVDocLink& out);  // GVERR_COMPOSITE
+[[nodiscard]] uint32_t AppendField(std::string& out, const GVFieldRecord& field);
+[[nodiscard]] uint32_t AppendField(std::string& out, const FieldDef& field);
+[[nodiscard]] uint32_t DecodeField(const Record& record, FieldDef& out);     // GVERR_COMPOSITE
+[[nodiscard]] uint32_t DecodeDocLink(const Record& record, GVDocLink& out);  // GVERR_COMPOSITE
 
 // The record GVCDRecordInsert makes for kind (GVCD_*) from what record points at.
 // Unknown kind: GVERR_INVALID_ARGUMENT; a needed null record: GVERR_INVALID_ARGUMENT.
-uint32_t MakeRecord(uint32_t kind, const void* record, std::string& out);
+[[nodiscard]] uint32_t MakeRecord(uint32_t kind, const void* record, std::string& out);
 
 // Inserts whole records before record position (1-based; 0 or beyond the last: at the end).
 // Either stream malformed: GVERR_COMPOSITE.
-uint32_t InsertRecords(std::string& records, uint32_t position, std::string_view inserted);
+[[nodiscard]] uint32_t InsertRecords(std::string& records, uint32_t position,
+                                     std::string_view inserted);
 
 // Text runs concatenated, a line feed per paragraph record, other records skipped.
-uint32_t ToText(std::string_view records, std::string& out);
+[[nodiscard]] uint32_t ToText(std::string_view records, std::string& out);
 // One entry per paragraph (the text runs between paragraph records).
-uint32_t ToParagraphs(std::string_view records, std::vector<std::string>& out);
+[[nodiscard]] uint32_t ToParagraphs(std::string_view records, std::vector<std::string>& out);
 // Per line (LF, a CR before it dropped) a paragraph record (not before the first) and a
 // text run.
 std::string FromText(std::string_view text);

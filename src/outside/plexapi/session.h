@@ -47,7 +47,7 @@ uint32_t EndCall(uint32_t status);  // records a status that no Fail recorded in
 // Runs f (returning a status) as an API call: an exception becomes GVERR_NO_MEMORY or
 // GVERR_ENGINE, and a failure that the call did not record with Fail is recorded plainly.
 template <class F>
-uint32_t Api(F&& f) noexcept {
+[[nodiscard]] uint32_t Api(F&& f) noexcept {
   try {
     detail::BeginCall();
     return detail::EndCall(std::forward<F>(f)());
@@ -60,7 +60,7 @@ uint32_t Api(F&& f) noexcept {
 // The same for calls that need a session: GVERR_NOT_INITIALIZED without one.
 bool SessionActive();
 template <class F>
-uint32_t ApiSession(F&& f) noexcept {
+[[nodiscard]] uint32_t ApiSession(F&& f) noexcept {
   return Api([&]() -> uint32_t {
     if (!SessionActive()) return GVERR_NOT_INITIALIZED;
     return std::forward<F>(f)();
@@ -84,10 +84,10 @@ T ApiValue(T on_failure, F&& f) noexcept {
 // ---------------------------------------------------------------- session ----------------
 
 // _GVInit / GVTerm: counted. The first start reads the data root.
-uint32_t SessionStart(uint32_t version);
-uint32_t SessionEnd();
+[[nodiscard]] uint32_t SessionStart(uint32_t version);
+[[nodiscard]] uint32_t SessionEnd();
 // Session properties.
-uint32_t SessionSetProperty(uint32_t property, uint32_t value);
+[[nodiscard]] uint32_t SessionSetProperty(uint32_t property, uint32_t value);
 // The busy timeout for new connections, in milliseconds.
 int BusyTimeoutMs();
 // The data root of the session, ending in "/" ("" without a session).
@@ -101,7 +101,7 @@ class HandleObject;
 // Registers obj under a new handle (never 0, never one used before in this process) as a
 // child of parent (0: none; it must be valid). *out receives the handle. Without a session:
 // GVERR_NOT_INITIALIZED.
-uint32_t AddHandle(std::unique_ptr<HandleObject> obj, uint32_t parent, uint32_t& out);
+[[nodiscard]] uint32_t AddHandle(std::unique_ptr<HandleObject> obj, uint32_t parent, uint32_t& out);
 
 // An object named by a handle. A handle closes with its parent (children first, the most
 // recent first); destroying the object is closing it (documents discard, composites drop).
@@ -125,7 +125,7 @@ T* Find(uint32_t handle) {
   return static_cast<T*>(FindHandle(handle, T::kKind));
 }
 // Closes the handle and its descendants. Invalid: GVERR_INVALID_HANDLE.
-uint32_t CloseHandle(uint32_t handle);
+[[nodiscard]] uint32_t CloseHandle(uint32_t handle);
 // Calls fn for every live handle of kind (the table is locked meanwhile: fn must not add
 // or close handles).
 void ForEachHandle(HandleKind kind, void (*fn)(HandleObject&, void*), void* context);

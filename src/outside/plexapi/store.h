@@ -55,7 +55,7 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // NOTADB/CORRUPT -> GVERR_NOT_A_DATABASE, TOOBIG/FULL -> GVERR_TOO_BIG, CONSTRAINT on a
 // unique index -> GVERR_EXISTS, anything else GVERR_ENGINE (info = the SQLite code).
 // SQLITE_OK, SQLITE_ROW and SQLITE_DONE give 0.
-uint32_t SqlStatus(sqlite3* db, int rc);
+[[nodiscard]] uint32_t SqlStatus(sqlite3* db, int rc);
 
 // A parameter bound as a blob: zero-length bytes stay a blob, never NULL.
 struct BlobParam {
@@ -101,28 +101,28 @@ class Stmt {
 
   sqlite3_stmt* get() const { return st_; }
   // Binders answer 0 or a status (a text or blob above SQLite's limit: GVERR_TOO_BIG).
-  uint32_t Bind(int index, int64_t value);
-  uint32_t Bind(int index, std::string_view text);  // TEXT
-  uint32_t BindBlob(int index, const void* data, size_t size);
-  uint32_t BindNull(int index);
+  [[nodiscard]] uint32_t Bind(int index, int64_t value);
+  [[nodiscard]] uint32_t Bind(int index, std::string_view text);  // TEXT
+  [[nodiscard]] uint32_t BindBlob(int index, const void* data, size_t size);
+  [[nodiscard]] uint32_t BindNull(int index);
   // Binds values to the parameters 1, 2, ... in order: integers, texts (anything a
   // string_view is made from), BlobParam, std::nullopt (NULL) or a std::optional of one of
   // those (empty: NULL). The first failing binder's status.
   template <class... Values>
-  uint32_t BindAll(const Values&... values) {
+  [[nodiscard]] uint32_t BindAll(const Values&... values) {
     int index = 0;
     uint32_t st = 0;
     ((st = st != 0 ? st : BindValue(++index, values)), ...);
     return st;
   }
   // Steps once: *row (optional) is true when a row is there. Errors map through SqlStatus.
-  uint32_t Step(bool* row = nullptr);
+  [[nodiscard]] uint32_t Step(bool* row = nullptr);
   // Runs to the end (statements without rows).
-  uint32_t Run();
+  [[nodiscard]] uint32_t Run();
   // Steps through every row and calls each(*this) for it; each answers nothing or a status
   // (non-zero ends the walk and is answered).
   template <class Each>
-  uint32_t ForEachRow(Each&& each) {
+  [[nodiscard]] uint32_t ForEachRow(Each&& each) {
     for (bool row = true;;) {
       if (uint32_t st = Step(&row)) return st;
       if (!row) return 0;
@@ -142,7 +142,7 @@ class Stmt {
  private:
   friend class Database;
   template <class Value>
-  uint32_t BindValue(int index, const Value& value) {
+  [[nodiscard]] uint32_t BindValue(int index, const Value& value) {
     if constexpr (std::is_same_v<Value, BlobParam>)
       return BindBlob(index, value.data, value.size);
     else if constexpr (std::is_same_v<Value, std::nullopt_t>)
@@ -162,20 +162,21 @@ class Stmt {
 
 // Prepares sql on db (a Database or a Txn) into out and binds values (as Stmt::BindAll).
 template <class Db, class... Values>
-uint32_t Query(Db& db, std::string_view sql, Stmt& out, const Values&... values) {
+[[nodiscard]] uint32_t Query(Db& db, std::string_view sql, Stmt& out, const Values&... values) {
   if (uint32_t st = db.Prepare(sql, out)) return st;
   return out.BindAll(values...);
 }
 // Query, then one step: row tells whether out stands on a row.
 template <class Db, class... Values>
-uint32_t QueryRow(Db& db, std::string_view sql, Stmt& out, bool& row, const Values&... values) {
+[[nodiscard]] uint32_t QueryRow(Db& db, std::string_view sql, Stmt& out, bool& row,
+                                const Values&... values) {
   row = false;
   if (uint32_t st = Query(db, sql, out, values...)) return st;
   return out.Step(&row);
 }
 // Prepares, binds and runs a statement without rows; the statement is released on return.
 template <class Db, class... Values>
-uint32_t RunSql(Db& db, std::string_view sql, const Values&... values) {
+[[nodiscard]] uint32_t RunSql(Db& db, std::string_view sql, const Values&... values) {
   Stmt st;
   if (uint32_t s = Query(db, sql, st, values...)) return s;
   return st.Run();
@@ -183,7 +184,8 @@ uint32_t RunSql(Db& db, std::string_view sql, const Values&... values) {
 
 // Query with note as the one parameter, then steps to its row; without one missing, with
 // "note <note>" as the thread's last failure.
-uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing, Stmt& out);
+[[nodiscard]] uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing,
+                                    Stmt& out);
 
 // ---------------------------------------------------------------- hooks -------------------
 
@@ -193,8 +195,8 @@ uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t mi
 class IndexMaintainer {
  public:
   virtual ~IndexMaintainer() = default;
-  virtual uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) = 0;
-  virtual uint32_t OnDelete(Txn& txn, GVNOTEID note) = 0;
+  [[nodiscard]] virtual uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) = 0;
+  [[nodiscard]] virtual uint32_t OnDelete(Txn& txn, GVNOTEID note) = 0;
 };
 
 // The fields of forms. Defaults adds the default value of each field of form, in field
@@ -204,7 +206,7 @@ class IndexMaintainer {
 class FormCatalog {
  public:
   virtual ~FormCatalog() = default;
-  virtual uint32_t Defaults(Txn& txn, GVNOTEID form, ItemSink& newDocument) = 0;
+  [[nodiscard]] virtual uint32_t Defaults(Txn& txn, GVNOTEID form, ItemSink& newDocument) = 0;
   virtual bool IsField(GVNOTEID form, std::string_view item) = 0;
 };
 
@@ -243,12 +245,12 @@ class Database {
   // Opens an existing database file of this API. Missing: GVERR_NO_DATABASE; not a
   // database of this API (foreign or corrupt): GVERR_NOT_A_DATABASE. readOnly opens the
   // connection read-only (listing, copying). busyMs: the busy timeout.
-  static uint32_t Open(const std::string& file, bool readOnly, int busyMs,
-                       std::unique_ptr<Database>& out);
+  [[nodiscard]] static uint32_t Open(const std::string& file, bool readOnly, int busyMs,
+                                     std::unique_ptr<Database>& out);
   // Creates the file with the schema and fresh meta (identity, title); GVERR_EXISTS when
   // it exists.
-  static uint32_t Create(const std::string& file, std::string_view title, int busyMs,
-                         std::unique_ptr<Database>& out);
+  [[nodiscard]] static uint32_t Create(const std::string& file, std::string_view title, int busyMs,
+                                       std::unique_ptr<Database>& out);
 
   sqlite3* sql() const { return db_.get(); }
   const std::string& file() const { return file_; }  // the SQLite file path
@@ -265,18 +267,18 @@ class Database {
   void set_form_check(bool on) { form_check_ = on; }
 
   // A cached prepared statement for sql (a literal: the cache keys by its text).
-  uint32_t Prepare(std::string_view sql, Stmt& out);
+  [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out);
   // Runs statements without rows or bindings.
-  uint32_t Exec(const char* sql);
+  [[nodiscard]] uint32_t Exec(const char* sql);
   // PRAGMA data_version: changes whenever another connection committed.
-  uint32_t DataVersion(int64_t& out);
+  [[nodiscard]] uint32_t DataVersion(int64_t& out);
   // Reads meta values (absent: the fallback / empty).
-  uint32_t MetaInt(std::string_view key, int64_t fallback, int64_t& out);
-  uint32_t MetaText(std::string_view key, std::string& out);
-  uint32_t MetaBlob(std::string_view key, std::string& out);
-  uint32_t SetMeta(std::string_view key, int64_t value);
-  uint32_t SetMetaText(std::string_view key, std::string_view value);
-  uint32_t SetMetaBlob(std::string_view key, const void* data, size_t size);
+  [[nodiscard]] uint32_t MetaInt(std::string_view key, int64_t fallback, int64_t& out);
+  [[nodiscard]] uint32_t MetaText(std::string_view key, std::string& out);
+  [[nodiscard]] uint32_t MetaBlob(std::string_view key, std::string& out);
+  [[nodiscard]] uint32_t SetMeta(std::string_view key, int64_t value);
+  [[nodiscard]] uint32_t SetMetaText(std::string_view key, std::string_view value);
+  [[nodiscard]] uint32_t SetMetaBlob(std::string_view key, const void* data, size_t size);
 
   // The design unit's state and hooks (null when no hooks are installed).
   std::unique_ptr<DesignState>& design_state() { return design_state_; }
@@ -284,7 +286,7 @@ class Database {
   FormCatalog* forms();
 
   // Identity read again from meta (after a copy or create replaced it).
-  uint32_t ReloadIdentity();
+  [[nodiscard]] uint32_t ReloadIdentity();
 
   // Bulk stores (GVCLOSE_BULK). Each runs store() inside one write transaction that the
   // bulk stores of this connection share, under a savepoint of its own: a store that fails
@@ -316,10 +318,10 @@ class Database {
  private:
   friend class Txn;
   Database() = default;
-  uint32_t Configure(int busyMs);
-  uint32_t CheckSchema();
+  [[nodiscard]] uint32_t Configure(int busyMs);
+  [[nodiscard]] uint32_t CheckSchema();
   // Adds what files of an earlier layout lack (write connections only).
-  uint32_t Upgrade();
+  [[nodiscard]] uint32_t Upgrade();
 
   SqlitePtr db_;
   std::string file_;
@@ -366,21 +368,21 @@ class Txn {
   Txn(const Txn&) = delete;
   Txn& operator=(const Txn&) = delete;
 
-  uint32_t Begin(Mode mode);
-  uint32_t Commit();
+  [[nodiscard]] uint32_t Begin(Mode mode);
+  [[nodiscard]] uint32_t Commit();
   void Rollback();
 
   Database& db() const { return db_; }
   sqlite3* sql() const { return db_.sql(); }
   bool writing() const { return mode_ == kWrite; }
-  uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
+  [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
 
   // Write transactions only. Allocates the next note id (never reused; GVERR_TOO_BIG when
   // they are used up).
-  uint32_t NewNoteId(GVNOTEID& id);
+  [[nodiscard]] uint32_t NewNoteId(GVNOTEID& id);
   // meta.design_seq: read, and incremented (every design change must call it).
-  uint32_t DesignSeq(int64_t& out);
-  uint32_t BumpDesignSeq();
+  [[nodiscard]] uint32_t DesignSeq(int64_t& out);
+  [[nodiscard]] uint32_t BumpDesignSeq();
 
  private:
   Database& db_;
@@ -411,12 +413,12 @@ struct NoteRow {
 // Inserts a new note (write transaction): allocates its id, a new identity unless row.unid
 // is non-zero, created/modified = now when zero; row.id receives the id. A design name taken
 // in its class: GVERR_EXISTS.
-uint32_t InsertNote(Txn& txn, NoteRow& row);
+[[nodiscard]] uint32_t InsertNote(Txn& txn, NoteRow& row);
 // Reads a note's header. None: GVERR_NO_ENTRY.
-uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row);
+[[nodiscard]] uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row);
 // Deletes a note with its items, attachments and view rows (document notes also through
 // the indexer). None: GVERR_NO_ENTRY.
-uint32_t DeleteNote(Txn& txn, GVNOTEID id);
+[[nodiscard]] uint32_t DeleteNote(Txn& txn, GVNOTEID id);
 
 // One stored item row.
 struct StoredItem {
@@ -428,11 +430,12 @@ struct StoredItem {
   std::vector<uint8_t> value;
 };
 // The items of a note in their order.
-uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
+[[nodiscard]] uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
 // Inserts one item row of note at position ord, with its full-text row (write transaction).
-uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item);
+[[nodiscard]] uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item);
 // Inserts the item rows of a new note (order as given, from position 1).
-uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items);
+[[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,
+                                      const std::vector<StoredItem>& items);
 
 // One stored attachment row.
 struct AttachmentRow {
@@ -442,19 +445,20 @@ struct AttachmentRow {
   std::string modified;  // the stored time's bytes
 };
 // The attachment rows of a note, by name.
-uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out);
+[[nodiscard]] uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out);
 // Inserts an attachment row of note, replacing one of the same name (write transaction);
 // modified is the stored time's bytes.
-uint32_t WriteAttachmentRow(Txn& txn, GVNOTEID note, std::string_view name, std::string_view data,
-                            int64_t size, std::string_view modified);
+[[nodiscard]] uint32_t WriteAttachmentRow(Txn& txn, GVNOTEID note, std::string_view name,
+                                          std::string_view data, int64_t size,
+                                          std::string_view modified);
 
 // The note whose identity is unid: id 0 when there is none, else its id and class.
-uint32_t FindNoteByUnid(Txn& txn, const Unid& unid, GVNOTEID& id, uint32_t& cls);
+[[nodiscard]] uint32_t FindNoteByUnid(Txn& txn, const Unid& unid, GVNOTEID& id, uint32_t& cls);
 
 // An ItemSource over stored items (first item of a name; rich-text pieces joined), for
 // indexing and searching. Built by LoadNoteSource.
 std::unique_ptr<ItemSource> MakeItemSource(std::vector<StoredItem> items);
-uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out);
+[[nodiscard]] uint32_t LoadNoteSource(Txn& txn, GVNOTEID id, std::unique_ptr<ItemSource>& out);
 
 // ---------------------------------------------------------------- full text ---------------
 

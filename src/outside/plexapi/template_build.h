@@ -31,7 +31,8 @@ namespace plexa {
 // Builds the template file out (a database with is_template set) from description; an
 // existing out is replaced only once the build succeeded. On failure error says what is
 // wrong where (e.g. "views[2].columns[0]: formula at byte 4").
-uint32_t BuildTemplate(std::string_view description, const std::string& out, std::string& error);
+[[nodiscard]] uint32_t BuildTemplate(std::string_view description, const std::string& out,
+                                     std::string& error);
 
 }  // namespace plexa
 

@@ -32,7 +32,7 @@ struct TimeFields {
 };
 // GVERR_DATETIME for a date outside the years 1 to 32767, ticks above a day or a zone outside
 // -12 to 14. All eight bytes zero read as null date and null time.
-uint32_t DecodeTime(const GVTIMEDATE& value, TimeFields& out);
+[[nodiscard]] uint32_t DecodeTime(const GVTIMEDATE& value, TimeFields& out);
 GVTIMEDATE EncodeTime(const TimeFields& fields);
 
 using CivilDate = tw::CivilDate;
@@ -45,7 +45,7 @@ int WeekdayOf(int64_t julian);             // 1 Monday to 7 Sunday
 int64_t InstantOf(const TimeFields& fields);
 // A complete value moved to UTC (zone 0, no daylight saving) at the same instant; an
 // incomplete one unchanged. Invalid: GVERR_DATETIME.
-uint32_t TimeToUtc(const GVTIMEDATE& value, GVTIMEDATE& out);
+[[nodiscard]] uint32_t TimeToUtc(const GVTIMEDATE& value, GVTIMEDATE& out);
 
 // The machine's standard zone (whole hours east) and daylight flag at a wall clock given as
 // seconds since 1970 read as if UTC; a wall clock that occurs twice takes the daylight
@@ -58,25 +58,28 @@ ZoneDst MachineZoneAtWall(int64_t wallSeconds);
 ZoneDst MachineZoneAtInstant(int64_t unixSeconds);
 
 // GVDatetimeFetch / GVDatetimeCreate (weekday ignored; -1 in a half makes it null).
-uint32_t TimeToParts(const GVTIMEDATE& value, GVTIMEPARTS& parts);
-uint32_t TimeFromParts(const GVTIMEPARTS& parts, GVTIMEDATE& value);
+[[nodiscard]] uint32_t TimeToParts(const GVTIMEDATE& value, GVTIMEPARTS& parts);
+[[nodiscard]] uint32_t TimeFromParts(const GVTIMEPARTS& parts, GVTIMEDATE& value);
 // A value of the machine's zone and daylight saving for a wall clock; either half may be
 // null (fields' zone and dst are ignored and replaced).
 GVTIMEDATE MachineTime(TimeFields fields);
 // GVDatetimeAdjust: value unchanged on failure.
-uint32_t AdjustTime(GVTIMEDATE& value, const GVTIMEADJUST& amounts);
+[[nodiscard]] uint32_t AdjustTime(GVTIMEDATE& value, const GVTIMEADJUST& amounts);
 // Seconds or hundredths added to a complete value or a time of day (time arithmetic in
 // formulas); the zone and daylight bits stay. Out of range: GVERR_DATETIME.
-uint32_t AddHundredths(GVTIMEDATE& value, int64_t hundredths);
+[[nodiscard]] uint32_t AddHundredths(GVTIMEDATE& value, int64_t hundredths);
 // -1, 0, 1: complete values as instants, otherwise date then time, a null half first.
-uint32_t CompareTimes(const GVTIMEDATE& value, const GVTIMEDATE& base, int32_t& result);
+[[nodiscard]] uint32_t CompareTimes(const GVTIMEDATE& value, const GVTIMEDATE& base,
+                                    int32_t& result);
 // value - base in hundredths between instants (between times of day when both dates are
 // null); a half needed being null: GVERR_DATETIME.
-uint32_t DiffHundredths(const GVTIMEDATE& value, const GVTIMEDATE& base, int64_t& result);
+[[nodiscard]] uint32_t DiffHundredths(const GVTIMEDATE& value, const GVTIMEDATE& base,
+                                      int64_t& result);
 // GVDatetimeDiff: whole seconds toward zero; beyond int32: GVERR_TOO_BIG.
-uint32_t DiffSeconds(const GVTIMEDATE& value, const GVTIMEDATE& base, int32_t& seconds);
+[[nodiscard]] uint32_t DiffSeconds(const GVTIMEDATE& value, const GVTIMEDATE& base,
+                                   int32_t& seconds);
 // GVDT_*; another constant: GVERR_INVALID_ARGUMENT.
-uint32_t ConstantTime(uint32_t which, GVTIMEDATE& value);
+[[nodiscard]] uint32_t ConstantTime(uint32_t which, GVTIMEDATE& value);
 // Now on the machine's wall clock with its zone and daylight saving.
 GVTIMEDATE CurrentTime();
 

@@ -640,7 +640,8 @@ uint32_t TextToTime(std::string_view raw, const International& intl, GVTIMEDATE&
 namespace {
 
 // The entries of v as texts (numbers and times written in the settings).
-uint32_t EntryTexts(const Value& v, const International& intl, std::vector<std::string>& out) {
+[[nodiscard]] uint32_t EntryTexts(const Value& v, const International& intl,
+                                  std::vector<std::string>& out) {
   std::vector<std::string> texts;
   if (v.unavailable) {
     out.assign(1, std::string());
@@ -669,8 +670,8 @@ uint32_t EntryTexts(const Value& v, const International& intl, std::vector<std::
   return 0;
 }
 
-uint32_t ToNumbers(const std::vector<std::string>& texts, const International& intl,
-                   std::vector<double>& out) {
+[[nodiscard]] uint32_t ToNumbers(const std::vector<std::string>& texts, const International& intl,
+                                 std::vector<double>& out) {
   std::vector<double> numbers;
   for (const std::string& t : texts) {
     double d = 0;
@@ -681,8 +682,8 @@ uint32_t ToNumbers(const std::vector<std::string>& texts, const International& i
   return 0;
 }
 
-uint32_t ToTimes(const std::vector<std::string>& texts, const International& intl,
-                 std::vector<GVTIMEDATE>& out) {
+[[nodiscard]] uint32_t ToTimes(const std::vector<std::string>& texts, const International& intl,
+                               std::vector<GVTIMEDATE>& out) {
   std::vector<GVTIMEDATE> times;
   for (const std::string& t : texts) {
     GVTIMEDATE v{};

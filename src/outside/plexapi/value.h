@@ -50,7 +50,7 @@ bool IsTextType(uint32_t type);
 bool IsNumberType(uint32_t type);
 bool IsTimeType(uint32_t type);
 uint32_t SingleOf(uint32_t type);  // the single type of a list type (others unchanged)
-uint32_t ListOf(uint32_t type);    // the list type of a single type (others unchanged)
+[[nodiscard]] uint32_t ListOf(uint32_t type);  // the list type of a single type (others unchanged)
 
 // The word of an item type in the administrator's texts ("number", "text", "time",
 // "textlist", "numberlist", "timelist", "richtext", "other"); null for another type.
@@ -61,22 +61,22 @@ bool TypeOfWord(std::string_view word, uint32_t& out);
 // Stored item bytes (a single number, text or time as a one-entry list; rich text as its
 // records; other as its bytes) into out. Malformed bytes or an unknown type:
 // GVERR_INVALID_ARGUMENT, out unchanged. Bytes past the end of a list are ignored.
-uint32_t DecodeItem(uint32_t type, std::span<const uint8_t> stored, Value& out);
-uint32_t DecodeItem(uint32_t type, std::string_view stored, Value& out);
+[[nodiscard]] uint32_t DecodeItem(uint32_t type, std::span<const uint8_t> stored, Value& out);
+[[nodiscard]] uint32_t DecodeItem(uint32_t type, std::string_view stored, Value& out);
 // The stored bytes of v (its own type, list layout for singles). A count or text length beyond
 // a 16-bit word is cut to fit; the second form answers GVERR_TOO_BIG instead.
 std::vector<uint8_t> EncodeItem(const Value& v);
-uint32_t EncodeItem(const Value& v, std::vector<uint8_t>& out);
+[[nodiscard]] uint32_t EncodeItem(const Value& v, std::vector<uint8_t>& out);
 
 // The layout the API passes and delivers for a value kind: a double, a GVTIMEDATE, text bytes
 // (without a NUL), list bytes, records, or other bytes. DecodeKind reads bytes in that layout
 // (GVERR_INVALID_ARGUMENT when malformed or too short; GVERR_COMPOSITE for malformed records);
 // EncodeKind writes v in the layout of its own type (an empty single answers GVERR_NO_VALUE).
-uint32_t DecodeKind(uint32_t kind, std::span<const uint8_t> bytes, Value& out);
-uint32_t EncodeKind(const Value& v, std::vector<uint8_t>& out);
+[[nodiscard]] uint32_t DecodeKind(uint32_t kind, std::span<const uint8_t> bytes, Value& out);
+[[nodiscard]] uint32_t EncodeKind(const Value& v, std::vector<uint8_t>& out);
 // The bytes a list of kind (TEXT_LIST, NUMBER_LIST, TIME_LIST) occupies at the start of bytes;
 // GVERR_INVALID_ARGUMENT when bytes do not hold a whole list.
-uint32_t MeasureList(uint32_t kind, std::span<const uint8_t> bytes, size_t& size);
+[[nodiscard]] uint32_t MeasureList(uint32_t kind, std::span<const uint8_t> bytes, size_t& size);
 
 // Converts in into toType: single <-> list, number and time <-> text (international
 // settings), lists <-> text (", " joins, "," splits with blanks trimmed, empty pieces
@@ -85,7 +85,7 @@ uint32_t MeasureList(uint32_t kind, std::span<const uint8_t> bytes, size_t& size
 // (none: GVERR_NO_VALUE). Text that is
 // not a number or date-time, and conversions that do not exist (number <-> time, other
 // bytes): GVERR_ITEM_KIND. An unavailable value converts as the empty text.
-uint32_t Convert(const Value& in, uint32_t toType, Value& out);
+[[nodiscard]] uint32_t Convert(const Value& in, uint32_t toType, Value& out);
 
 // The country settings: date order, clock, separators and AM/PM texts.
 struct International {
@@ -106,16 +106,18 @@ std::string SettingsRoot();
 
 // "%.15g" with "." and no separators, the exponent form only where it is shorter. Not finite:
 // GVERR_ITEM_KIND.
-uint32_t NumberToText(double number, std::string& out);
+[[nodiscard]] uint32_t NumberToText(double number, std::string& out);
 // Blanks trimmed, optional sign, digits with "." or the decimal separator, optional exponent.
-uint32_t TextToNumber(std::string_view text, const International& intl, double& out);
+[[nodiscard]] uint32_t TextToNumber(std::string_view text, const International& intl, double& out);
 // The date in the settings' order and separator (2-digit month and day, at least 4-digit year),
 // the time "HH:MM:SS" or "hh:MM:SS AM", ".hh" only for non-zero hundredths, one blank between;
 // a null half left out. An invalid value: GVERR_DATETIME.
-uint32_t TimeToText(const GVTIMEDATE& time, const International& intl, std::string& out);
+[[nodiscard]] uint32_t TimeToText(const GVTIMEDATE& time, const International& intl,
+                                  std::string& out);
 // The settings' form or ISO "YYYY-MM-DD[ T]HH:MM[:SS[.ff]]"; either half alone; the machine's
 // zone and daylight saving. Empty text: null date and time. Not a date-time: GVERR_ITEM_KIND.
-uint32_t TextToTime(std::string_view text, const International& intl, GVTIMEDATE& out);
+[[nodiscard]] uint32_t TextToTime(std::string_view text, const International& intl,
+                                  GVTIMEDATE& out);
 
 // Splits at "," with blanks trimmed, dropping empty pieces.
 std::vector<std::string> SplitList(std::string_view text);

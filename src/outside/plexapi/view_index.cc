@@ -91,7 +91,7 @@ bool Normalize(Value& v) {
   return false;
 }
 
-uint32_t DeleteNoteRows(Txn& txn, GVNOTEID note) {
+[[nodiscard]] uint32_t DeleteNoteRows(Txn& txn, GVNOTEID note) {
   return RunSql(txn, "DELETE FROM view_entry WHERE note=?", note);
 }
 

@@ -47,22 +47,24 @@ struct ViewRow {
   std::string cells;
 };
 // The rows of a document the view selects (none when it does not).
-uint32_t ComputeRows(const ViewDef& view, const ItemSource& items, std::vector<ViewRow>& out);
+[[nodiscard]] uint32_t ComputeRows(const ViewDef& view, const ItemSource& items,
+                                   std::vector<ViewRow>& out);
 
 // The hooks' view upkeep of one database.
 std::unique_ptr<IndexMaintainer> MakeIndexer(DesignCache& cache);
 
 // Writes the rows of note for view (the caller deleted the old ones).
-uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note, const ItemSource& items);
+[[nodiscard]] uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note,
+                                 const ItemSource& items);
 // Builds the whole index of a view from every document (write transaction).
-uint32_t BuildView(Txn& txn, const ViewDef& view);
+[[nodiscard]] uint32_t BuildView(Txn& txn, const ViewDef& view);
 
 // Calls fn for every note of the classes in mask (kClassDocument, kClassInfo), in note-id
 // order, with its items; formKey non-empty keeps notes whose "Form" names that form. fn
 // answers a status (non-zero stops the scan and is answered).
 using NoteVisitor = std::function<uint32_t(GVNOTEID note, std::vector<StoredItem>& items)>;
-uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool withItems,
-                   const NoteVisitor& fn);
+[[nodiscard]] uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey,
+                                 bool withItems, const NoteVisitor& fn);
 
 }  // namespace plexa
 

@@ -13,7 +13,7 @@ namespace tw {
 // Runs f, which returns a status; bad_alloc becomes TWFAIL_MEMORY and any other escaping
 // exception TWFAIL_PROGRAM.
 template <class F>
-uint32_t guard(F&& f) noexcept {
+[[nodiscard]] uint32_t guard(F&& f) noexcept {
   try {
     return std::forward<F>(f)();
   } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 
 class CL_BinaryFile : public CL_Stream {
  public:
+  using CL_Object::operator=;
   // Open flags.
   static constexpr short kRead = 1;
   static constexpr short kWrite = 2;

@@ -30,6 +30,7 @@ class CL_AbstractBinding : public CL_Object {
   CL_AbstractBinding() = default;
   CL_AbstractBinding(const CL_AbstractBinding& other) = default;
   CL_AbstractBinding& operator=(const CL_AbstractBinding&) { return *this; }
+  using CL_Object::operator=;
 
   // The identity of the bound pair: the object's address and the member pointer's bytes.
   virtual const void* _Target() const = 0;
@@ -51,6 +52,7 @@ class CL_Binding0 : public CL_AbstractBinding {
     _member = other._member;
     return *this;
   }
+  using CL_Object::operator=;
   ~CL_Binding0() override = default;
 
   const char* ClassName() const override { return "CL_Binding0"; }

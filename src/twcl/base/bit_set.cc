@@ -52,6 +52,7 @@ class BytesReader : public CL_Stream {
   BytesReader(const unsigned char* bytes, CL_Long size) : _bytes(bytes), _size(size) {}
   using CL_Stream::Read;
   using CL_Stream::Write;
+  using CL_Object::operator=;
   CL_Long Read(void* buffer, CL_Long count) override {
     const CL_Long n = std::clamp<CL_Long>(count, 0, _size - _position);
     if (n > 0) std::memcpy(buffer, _bytes + _position, static_cast<std::size_t>(n));

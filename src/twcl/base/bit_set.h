@@ -94,6 +94,7 @@ class CL_BitSetIterator : public CL_AbstractIterator<CL_Long> {
   ~CL_BitSetIterator() override;
   CL_BitSetIterator(const CL_BitSetIterator& other);
   CL_BitSetIterator& operator=(const CL_BitSetIterator& other);
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_BitSetIterator"
 

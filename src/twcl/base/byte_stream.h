@@ -7,6 +7,7 @@
 
 class CL_ByteStream : public CL_Stream {
  public:
+  using CL_Object::operator=;
   // The caller keeps owning bytes, which must outlive the stream; with null every
   // operation fails. The position starts at 0.
   explicit CL_ByteStream(CL_ByteString* bytes);

@@ -15,6 +15,7 @@ using CL_Creator = CL_Object* (*)();
 
 class CL_ClassIdEntry : public CL_Object {
  public:
+  using CL_Object::operator=;
   // Adds (class_id, creator) to the registry, creating it on first use whatever the order
   // of static construction. A second entry for an id replaces the creator.
   CL_ClassIdEntry(CL_Long class_id, CL_Creator creator);

@@ -19,6 +19,7 @@ class CL_ClientSet : public CL_Object {
   ~CL_ClientSet() override;  // DestroyContents
   CL_ClientSet(const CL_ClientSet&) = delete;
   CL_ClientSet& operator=(const CL_ClientSet&) = delete;
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_ClientSet"; ClassId stays 1
   // One line per binding: "  -- " + its AsString + "\n", or "  --\n" for a null entry.

@@ -20,6 +20,7 @@ class CL_AbstractIterator : public CL_Object {
   CL_AbstractIterator() = default;
   CL_AbstractIterator(const CL_AbstractIterator& other) = default;
   CL_AbstractIterator& operator=(const CL_AbstractIterator&) { return *this; }
+  using CL_Object::operator=;
 };
 
 #endif  // TW_TWCL_BASE_ITERATOR_H_

@@ -186,6 +186,7 @@ class CL_MapIterator : public CL_AbstractIterator<CL_MapAssoc<K, V>&> {
   ~CL_MapIterator() override;
   CL_MapIterator(const CL_MapIterator& other);
   CL_MapIterator& operator=(const CL_MapIterator& other);
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_MapIterator"; ClassId stays 1
 

@@ -55,7 +55,9 @@ class CL_Object {
 
   // Assignment from any object; the default warns "op= (const CL_Object&)" not implemented
   // and changes nothing. Overrides check the class first (CheckClassId or IsA). This is also
-  // CL_Object's copy assignment: derived classes never default theirs.
+  // CL_Object's copy assignment: derived classes never default theirs. A class whose own
+  // copy assignment (declared, deleted or implicit) would hide this one says
+  // `using CL_Object::operator=;`, so that assignment from any object still reaches it.
   virtual CL_Object& operator=(const CL_Object& other);
 
   // Text form; the default warns "CL_Object::AsString" not implemented, answers "".

@@ -22,6 +22,7 @@ class CL_Stream : public CL_Object {
   ~CL_Stream() override;  // the pointer maps; never the objects they name
   CL_Stream(const CL_Stream&) = delete;
   CL_Stream& operator=(const CL_Stream&) = delete;
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_Stream"
   CL_Long ClassId() const override;        // 30

@@ -19,6 +19,7 @@ enum class CL_ForeignOrder { kNone, kByAddress };
 template <class T, CL_ForeignOrder kForeign = CL_ForeignOrder::kNone>
 class CL_OrderedObject : public CL_Object {
  public:
+  using CL_Object::operator=;
   bool operator<(const CL_Object& other) const override {
     return _Relate(other, std::less<>{}, [&] { return CL_Object::operator<(other); });
   }

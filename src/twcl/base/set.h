@@ -158,6 +158,7 @@ class CL_SetIterator : public CL_AbstractIterator<const T&> {
   ~CL_SetIterator() override;  // removes the binding
   CL_SetIterator(const CL_SetIterator&) = delete;
   CL_SetIterator& operator=(const CL_SetIterator&) = delete;
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_SetIterator"; ClassId stays 1
 

@@ -202,6 +202,7 @@ class CL_StringSplitter : public CL_Object {
   ~CL_StringSplitter() override;
   CL_StringSplitter(const CL_StringSplitter& other);
   CL_StringSplitter& operator=(const CL_StringSplitter& other);
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_StringSplitter"
 

@@ -213,9 +213,10 @@ CL_String CL_String::InLowerCase() const {
 
 bool CL_String::AssignWithFormat(const char* format, ...) {
   char area[1024] = {};
+  if (format == nullptr) return _AssignBytes(area, 0);  // no format: the empty string
   va_list args;
   va_start(args, format);
-  const int length = std::vsnprintf(area, sizeof area, format != nullptr ? format : "", args);
+  const int length = std::vsnprintf(area, sizeof area, format, args);
   va_end(args);
   if (length < 0) return false;
   if (length >= static_cast<int>(sizeof area)) {

@@ -16,6 +16,7 @@ class CL_TreeNode : public CL_Object {
   ~CL_TreeNode() override;
   CL_TreeNode(const CL_TreeNode&) = delete;
   CL_TreeNode& operator=(const CL_TreeNode&) = delete;
+  using CL_Object::operator=;
 
   CL_Word Label() const { return _label; }
   CL_TreeNode* Parent() const { return _parent; }
@@ -51,6 +52,7 @@ class CL_Tree : public CL_Object {
   ~CL_Tree() override;  // deletes every node
   CL_Tree(const CL_Tree&) = delete;
   CL_Tree& operator=(const CL_Tree&) = delete;
+  using CL_Object::operator=;
 
   const char* ClassName() const override;  // "CL_Tree"
   CL_Long ClassId() const override;        // 20
@@ -92,6 +94,7 @@ class CL_TreeWalker : public CL_Object {
   ~CL_TreeWalker() override;
   CL_TreeWalker(const CL_TreeWalker& other);
   CL_TreeWalker& operator=(const CL_TreeWalker& other);
+  using CL_Object::operator=;
 
   // From the start node down along first children, one frame per level.
   void Reset();

@@ -45,13 +45,14 @@ void CloseEveryRun() {
 
 extern "C" {
 
-uint32_t TWXConnect(TWXContext* ctx) {
+uint32_t TWXConnect(TWXContext* ctx) noexcept {
   uint32_t status = TestlinkConnect(ctx);
   if (status == 0 && Fails(ctx, "Missing")) ctx->state->exists = false;
   return status;
 }
 
-uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest, uint32_t* count) {
+uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest,
+                    uint32_t* count) noexcept {
   if (!Fails(ctx, "RowCountOnly")) return TestlinkExecute(ctx, statement, dest, count);
   Note(ctx, "Execute rows=3");
   ctx->state->open = false;
@@ -60,7 +61,7 @@ uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest
 }
 
 uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index, uint32_t recordCount,
-                  uint32_t* count) {
+                  uint32_t* count) noexcept {
   if (Fails(ctx, "Idle")) {
     // Answers a few times, then gives up, so that a caller that keeps asking cannot hang.
     Note(ctx, "Fetch idle");
@@ -73,13 +74,13 @@ uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index, uint32_t re
 }
 
 uint32_t TWXInsert(TWXContext* ctx, TWFIELDLIST src, uint32_t index, uint32_t recordCount,
-                   uint32_t* count) {
+                   uint32_t* count) noexcept {
   uint32_t status = TestlinkInsert(ctx, src, index, recordCount, count);
   if (status == 0 && Fails(ctx, "CloseAfterInsert")) CloseEveryRun();
   return status;
 }
 
-uint32_t TWXTerminate(TWXContext* ctx, uint32_t flags) {
+uint32_t TWXTerminate(TWXContext* ctx, uint32_t flags) noexcept {
   return tw::guard([&]() -> uint32_t {
     const testlink::State& st = *ctx->state;
     if (!st.metadata.empty()) {

@@ -384,8 +384,9 @@ class Link : public link_test::PropertyChain<Link> {
     EXPECT_EQ(c.Initialize(1), TWSUCCESS);
   }
   ~Link() {
-    if (c.dbc != SQL_NULL_HDBC) c.Disconnect();
-    c.Terminate(1);
+    // Tear-down only: a test that cares about these statuses checks them itself.
+    if (c.dbc != SQL_NULL_HDBC) (void)c.Disconnect();
+    (void)c.Terminate(1);
   }
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;

@@ -300,9 +300,9 @@ TEST_P(StatementsTest, WriteBackUsesTheCursorUnlessDisabled) {
   link->Num(TWTOKEN_WRITEBACK, 1).Str(TWTOKEN_FIELD_LIST, "a, b").Str(TWTOKEN_ORDER_LIST, "a");
   auto change = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}}, {{"1", "uno"}});
   // What the drivers make of these texts (neither takes them) is theirs to say.
-  c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, nullptr);
+  (void)c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, nullptr);
   EXPECT_EQ(c.mainOp.text, "SELECT a, b FROM items ORDER BY a FOR UPDATE OF a, b");
-  c.Update(change->get(), 1, 1, nullptr);
+  (void)c.Update(change->get(), 1, 1, nullptr);
   EXPECT_EQ(c.updateOp.text, "UPDATE items SET b = ? WHERE CURRENT OF QTCURSOR");
 
   link->Num(sqlcli::kDisableCursor, 1);

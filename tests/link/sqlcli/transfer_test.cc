@@ -898,7 +898,7 @@ TEST_P(SqlcliTransfer, TextIntoShorterColumn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqlcliTransfer, ::testing::Values("sqlite", "pg"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& test) { return test.param; });
 
 }  // namespace
 }  // namespace sqlcli_test

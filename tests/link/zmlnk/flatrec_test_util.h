@@ -60,7 +60,7 @@ class Link : public link_test::PropertyChain<Link> {
     EXPECT_EQ(c.Initialize(0x00010001, 1), TWSUCCESS);
     EXPECT_EQ(SetInt(c, flatrec::kTrace, 1), TWSUCCESS);
   }
-  ~Link() { c.Terminate(0); }
+  ~Link() { (void)c.Terminate(0); }  // tests that care check Terminate themselves
   Connection c;
 };
 

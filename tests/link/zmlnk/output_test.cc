@@ -162,21 +162,13 @@ class FlatrecOutputTest : public ::testing::Test {
 TEST_F(FlatrecOutputTest, ListsAreJoinedBySeparatorOrSemicolon) {
   Connection& c =
       Open("A TYPE TEXT SEP , DELIM |\nB TYPE TEXT DELIM |\nC TYPE NUMBER.1 SEP \"; \"");
-  auto textList = [](std::vector<std::string> entries) {
-    std::string bytes(2 + 2 * entries.size(), '\0');
-    tw::put_u16(bytes.data(), static_cast<uint16_t>(entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i) {
-      tw::put_u16(bytes.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
-      bytes += entries[i];
-    }
-    return bytes;
-  };
   std::string numbers(4 + 16, '\0');
   tw::put_u16(numbers.data(), 2);
   tw::put_u64(numbers.data() + 4, std::bit_cast<uint64_t>(1.26));
   tw::put_u64(numbers.data() + 12, std::bit_cast<uint64_t>(-3.0));
   List list(1);
-  const std::string lists[] = {textList({"a", "bb", "c"}), textList({"a", "bb", "c"}), numbers};
+  const std::string lists[] = {twtest::TextList({"a", "bb", "c"}),
+                               twtest::TextList({"a", "bb", "c"}), numbers};
   const uint32_t formats[] = {TWSTREAMFMT_TEXT_LIST, TWSTREAMFMT_TEXT_LIST,
                               TWSTREAMFMT_NUMBER_LIST};
   for (int i = 0; i < 3; ++i) {
@@ -296,6 +288,15 @@ TEST_F(FlatrecOutputTest, AFullDiskFailsTheTransferAndWritesNoTrailer) {
   EXPECT_EQ(TWActivityGetStatus(), TWFAIL_EXTERNAL);
   EXPECT_EQ(InsertTexts({"more"}), TWFAIL_EXTERNAL);
   EXPECT_EQ(c.Disconnect(0), TWFAIL_EXTERNAL);
+}
+
+// Terminate closes a connection the engine did not disconnect; a failure of that close is
+// its answer, not lost behind a success.
+TEST_F(FlatrecOutputTest, TerminateAnswersTheFailureOfTheCloseItDoes) {
+  Connection& c = Open("A TYPE TEXT", "/dev/full");
+  EXPECT_EQ(InsertTexts({"lost"}), TWFAIL_EXTERNAL);
+  EXPECT_EQ(c.Terminate(0), TWFAIL_EXTERNAL);
+  EXPECT_EQ(c.Terminate(0), TWSUCCESS);  // nothing left open the second time
 }
 
 TEST_F(FlatrecOutputTest, AHeaderThatCannotBeWrittenFailsTheConnect) {

@@ -31,17 +31,6 @@ std::string StreamProperty(uint32_t token, uint32_t format = 0) {
   return out.str();
 }
 
-// A TWSTREAMFMT_TEXT_LIST value of entries.
-std::string TextListBytes(const std::vector<std::string>& entries) {
-  std::string bytes(2 + 2 * entries.size(), '\0');
-  bytes[0] = static_cast<char>(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    bytes[2 + 2 * i] = static_cast<char>(entries[i].size());
-    bytes += entries[i];
-  }
-  return bytes;
-}
-
 // ---------------------------------------------------------------- programs -------------
 
 TEST(ActivityLifeTest, CallsNeedTheSystemAndAtMostOneActivity) {
@@ -187,7 +176,7 @@ TEST_F(StandAloneTest, NullArgumentsAreAnsweredNeverFollowed) {
 
 TEST_F(StandAloneTest, TextListsReadWholeOrByTheirFirstEntry) {
   uint32_t list = Add("Targets", TWPROPSTORE_DYNAMIC);
-  std::string bytes = TextListBytes({"first", "second"});
+  std::string bytes = twtest::TextList({"first", "second"});
   TWStream value{0, 0, TWSTREAMFMT_TEXT_LIST, static_cast<uint32_t>(bytes.size()), bytes.data()};
   ASSERT_EQ(TWActivitySetPropertyStream(list, &value), TWSUCCESS);
   EXPECT_EQ(StreamProperty(list), "first");
@@ -195,7 +184,7 @@ TEST_F(StandAloneTest, TextListsReadWholeOrByTheirFirstEntry) {
 
   Text single("only");
   ASSERT_EQ(TWActivitySetPropertyStream(list, single.get()), TWSUCCESS);
-  EXPECT_EQ(StreamProperty(list, TWSTREAMFMT_TEXT_LIST), TextListBytes({"only"}));
+  EXPECT_EQ(StreamProperty(list, TWSTREAMFMT_TEXT_LIST), twtest::TextList({"only"}));
 }
 
 TEST_F(StandAloneTest, BooleansReadIntegersAndTheKnownWords) {
@@ -514,7 +503,7 @@ TEST_F(RunnerTest, PropertiesComeFromTheDescriptionAndItsLinks) {
   // The activity's value before its link's, the link's where the activity has none.
   EXPECT_EQ(StreamProperty(TWTOKENF_SRC | TWTOKEN_METADATA), "EMP");
   EXPECT_EQ(StreamProperty(TWTOKENF_SRC | TWTOKEN_SERVER), "link server");
-  EXPECT_EQ(StreamProperty(twtest::kTargets, TWSTREAMFMT_TEXT_LIST), TextListBytes({"A", "B"}));
+  EXPECT_EQ(StreamProperty(twtest::kTargets, TWSTREAMFMT_TEXT_LIST), twtest::TextList({"A", "B"}));
   int32_t linkId = 0;
   EXPECT_EQ(TWActivityGetPropertyInt(TWTOKENF_SRC | TWTOKEN_LINK, &linkId), TWSUCCESS);
   EXPECT_EQ(linkId, link);
@@ -544,7 +533,7 @@ TEST_F(RunnerTest, SetValuesAreKeptInTheDocumentForTheNextRun) {
   // Neither listed nor a table token, a text list, or a null value: this run only.
   size_t before = store_.Journal().size();
   EXPECT_EQ(TWActivitySetPropertyInt(0x77, &result), TWSUCCESS);
-  std::string bytes = TextListBytes({"x"});
+  std::string bytes = twtest::TextList({"x"});
   TWStream list{0, 0, TWSTREAMFMT_TEXT_LIST, static_cast<uint32_t>(bytes.size()), bytes.data()};
   EXPECT_EQ(TWActivitySetPropertyStream(twtest::kTargets, &list), TWSUCCESS);
   EXPECT_EQ(TWActivitySetPropertyStream(0x20, nullptr), TWSUCCESS);
@@ -599,7 +588,7 @@ TEST_F(RunnerTest, RunsEndEarlyOnErrorsCloseAndStopTime) {
   store_.AddDocument(CSMGR_ID_ACTIVITY, "A");
   Start("Runs", {});
   Text a("A"), missing("Nobody");
-  std::string empty = TextListBytes({});
+  std::string empty = twtest::TextList({});
   TWStream none{0, 0, TWSTREAMFMT_TEXT_LIST, static_cast<uint32_t>(empty.size()), empty.data()};
   TWDatetime past{};
   ASSERT_EQ(TWDatetimeSetConstant(&past, TWDTCONST_MINIMUM), TWSUCCESS);

@@ -33,6 +33,7 @@ using twtest::FakeValue;
 using twtest::Field;
 using twtest::Installation;
 using twtest::Stream;
+using twtest::TextList;
 
 // Started as an installation's "ctlstore" by the start-up test, this program serves as the
 // manager of that installation until a Shutdown request instead of running tests.
@@ -51,16 +52,6 @@ constexpr uint32_t kUnreachable = TWFAIL_CSMGR_UNREACHABLE;
 
 uint32_t Word(const std::string& block, uint32_t offset) {
   return offset + 4 <= block.size() ? tw::get_u32(block.data() + offset) : 0xDEADBEEF;
-}
-
-std::string TextList(const std::vector<std::string>& entries) {
-  std::string out(2 + 2 * entries.size(), '\0');
-  tw::put_u16(out.data(), static_cast<uint16_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    tw::put_u16(out.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
-    out += entries[i];
-  }
-  return out;
 }
 
 // The header of a request as the client must send it: code, Length = bytes, no flags, no

@@ -12,6 +12,7 @@
 #include "csmgr_wire.h"
 #include "field_test_util.h"
 #include "flowcore.h"
+#include "plat_test_util.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ using tw::engine::EncodeTextList;
 using tw::engine::MeasureRecords;
 using twtest::Field;
 using twtest::Stream;
+using twtest::TextList;
 using twtest::TextOf;
 
 constexpr uint32_t kUnreadable = 1545;
@@ -38,12 +40,6 @@ std::string Head(uint32_t kind, uint32_t format, uint32_t token, uint32_t length
 }
 std::string End() {
   return std::string(tw::csmgr::record::kEndSize, '\0');
-}
-std::string TextList(const std::vector<std::string>& entries) {
-  std::string out = U16(static_cast<uint16_t>(entries.size()));
-  for (const auto& e : entries) out += U16(static_cast<uint16_t>(e.size()));
-  for (const auto& e : entries) out += e;
-  return out;
 }
 
 // A field of type holding one value given as text (TWFieldSetStream parses it).

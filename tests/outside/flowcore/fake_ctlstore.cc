@@ -67,16 +67,6 @@ void PutIntl(std::string* block, uint32_t offset, const TWIntlFormat& f) {
   }
 }
 
-std::string TextListBytes(const std::vector<std::string>& entries) {
-  std::string out(2 + 2 * entries.size(), '\0');
-  tw::put_u16(out.data(), static_cast<uint16_t>(entries.size()));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    tw::put_u16(out.data() + 2 + 2 * i, static_cast<uint16_t>(entries[i].size()));
-    out += entries[i];
-  }
-  return out;
-}
-
 bool ParseTextList(std::string_view bytes, std::vector<std::string>* out) {
   tw::Reader r(bytes.data(), bytes.size());
   uint16_t count = 0;
@@ -641,7 +631,7 @@ uint32_t FakeCtlstore::Gather(const FakeDocument& doc, std::string* records) {
       case FakeValue::Kind::kTextList:
         if (v.list.empty()) break;
         AppendRecord(records, rec::kList, rec::kTextListFormat, token,
-                     TextListBytes(v.list) + std::string(1, '\0'));
+                     twtest::TextList(v.list) + std::string(1, '\0'));
         break;
       case FakeValue::Kind::kRichText:
         if (v.text.empty()) break;

@@ -15,6 +15,7 @@
 
 #include "field_test_util.h"
 #include "flowcore.h"
+#include "plat_test_util.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TW_TEST_SANITIZED 1
@@ -47,6 +48,7 @@ namespace {
 
 using twtest::Field;
 using twtest::Stream;
+using twtest::TextList;
 using twtest::TextOf;
 
 TWNumeric Num(const char* text) {
@@ -88,13 +90,6 @@ std::string DatetimeList(std::initializer_list<TWDatetime> values) {
     PutBytes(&s, &d.ticks, 4);
     PutBytes(&s, &d.date, 4);
   }
-  return s;
-}
-std::string TextList(std::initializer_list<std::string> entries) {
-  std::string s;
-  PutU16(&s, static_cast<uint16_t>(entries.size()));
-  for (const std::string& e : entries) PutU16(&s, static_cast<uint16_t>(e.size()));
-  for (const std::string& e : entries) s += e;
   return s;
 }
 std::string StreamBytes(TWFIELD f, uint32_t index = 1) {

@@ -106,7 +106,7 @@ TEST(FieldlistBuild, InsertReplaceRemoveAndIndexes) {
       {"position out", TWFieldlistGetPosition(list, 1, nullptr), TWFAIL_NULL_RESULT},
       {"null list", TWFieldlistRemove(TWNULLHANDLE, 1), TWFAIL_INVALID_FIELDLIST},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+  for (const auto& row : cases) EXPECT_EQ(row.got, row.want) << row.what;
   EXPECT_EQ(Layout(list), "z@1 a@2");
 }
 

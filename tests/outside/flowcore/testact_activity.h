@@ -11,6 +11,7 @@
 
 #include "flowcore_ptr.h"
 #include "twx.h"
+#include "twx_plugin.h"
 
 #ifndef TESTACT_KIND
 #define TESTACT_KIND TWX_KIND_ACTIVITY
@@ -99,19 +100,7 @@ uint32_t FetchLink() {
   return st;
 }
 
-}  // namespace
-
-extern "C" {
-
-const char* const TWOrdinalNames[] = TWX_ACTIVITY_ORDINAL_NAMES;
-
-uint32_t TWXIdentify(TWXIdentity* identity) {
-  if (identity == nullptr) return TWFAIL_NULL_RESULT;
-  *identity = kIdentity;
-  return TWSUCCESS;
-}
-
-uint32_t TWXLaunch(void) {
+uint32_t Launch() {
   int32_t mode = kJustReturn;
   TWActivityGetPropertyInt(kMode, &mode);
   uint32_t st = TWSUCCESS;
@@ -147,6 +136,8 @@ uint32_t TWXLaunch(void) {
   return static_cast<uint32_t>(result);
 }
 
-}  // extern "C"
+}  // namespace
+
+TWX_ACTIVITY(kIdentity, Launch)
 
 #endif  // TW_TESTS_FLOWCORE_TESTACT_ACTIVITY_H_

@@ -288,12 +288,12 @@ extern "C" {
 
 const char* const TWOrdinalNames[] = TWX_CONNECTOR_ORDINAL_NAMES;
 
-uint32_t TWXIdentify(TWXIdentity* identity) {
+uint32_t TWXIdentify(TWXIdentity* identity) noexcept {
   *identity = kIdentity;
   return 0;
 }
 
-uint32_t TWXInitialize(TWXContext* ctx, uint32_t connectCode, uint32_t flags) {
+uint32_t TWXInitialize(TWXContext* ctx, uint32_t connectCode, uint32_t flags) noexcept {
   return tw::guard([&]() -> uint32_t {
     bool zeroed = true;
     for (size_t i = 0; i < sizeof(TWXContext); ++i)
@@ -306,7 +306,7 @@ uint32_t TWXInitialize(TWXContext* ctx, uint32_t connectCode, uint32_t flags) {
   });
 }
 
-uint32_t TWXTerminate(TWXContext* ctx, uint32_t flags) {
+uint32_t TWXTerminate(TWXContext* ctx, uint32_t flags) noexcept {
   return tw::guard([&]() -> uint32_t {
     NoteProcess(Format("Terminate code=%08X flags=%u connected=%u", ctx->connectCode, flags,
                        ctx->connected));
@@ -316,7 +316,7 @@ uint32_t TWXTerminate(TWXContext* ctx, uint32_t flags) {
   });
 }
 
-uint32_t TWXSetProperty(TWXContext* ctx, uint32_t token, TWFIELD src) {
+uint32_t TWXSetProperty(TWXContext* ctx, uint32_t token, TWFIELD src) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("SetProperty token=%08X", token));
     State& st = *ctx->state;
@@ -364,7 +364,7 @@ uint32_t TWXSetProperty(TWXContext* ctx, uint32_t token, TWFIELD src) {
   });
 }
 
-uint32_t TWXGetProperty(TWXContext* ctx, uint32_t token, TWFIELD dest) {
+uint32_t TWXGetProperty(TWXContext* ctx, uint32_t token, TWFIELD dest) noexcept {
   return tw::guard([&]() -> uint32_t {
     State& st = *ctx->state;
     const Binding* b = FindBinding(token);
@@ -406,7 +406,7 @@ uint32_t TWXGetProperty(TWXContext* ctx, uint32_t token, TWFIELD dest) {
   });
 }
 
-uint32_t TWXConnect(TWXContext* ctx) {
+uint32_t TWXConnect(TWXContext* ctx) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, "Connect");
     if (Fails(ctx, "Connect")) return Refuse("Connect");
@@ -415,7 +415,7 @@ uint32_t TWXConnect(TWXContext* ctx) {
   });
 }
 
-uint32_t TWXDisconnect(TWXContext* ctx, uint32_t errorFlag) {
+uint32_t TWXDisconnect(TWXContext* ctx, uint32_t errorFlag) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Disconnect error=%u", errorFlag));
     if (!ctx->connected) return 0;
@@ -425,7 +425,8 @@ uint32_t TWXDisconnect(TWXContext* ctx, uint32_t errorFlag) {
   });
 }
 
-uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest, uint32_t* count) {
+uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest,
+                    uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Execute count=%u", *count) + " statement=" +
                   std::string(static_cast<const char*>(statement->data ? statement->data : ""),
@@ -437,7 +438,7 @@ uint32_t TWXExecute(TWXContext* ctx, const TWStream* statement, TWFIELDLIST dest
 }
 
 uint32_t TWXSelect(TWXContext* ctx, TWFIELDLIST keys, uint32_t index, TWFIELDLIST dest,
-                   uint32_t* count) {
+                   uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Select count=%u", *count));
     State& st = *ctx->state;
@@ -449,7 +450,7 @@ uint32_t TWXSelect(TWXContext* ctx, TWFIELDLIST keys, uint32_t index, TWFIELDLIS
   });
 }
 
-uint32_t TWXCatalog(TWXContext* ctx, uint32_t kind, TWFIELDLIST dest, uint32_t* count) {
+uint32_t TWXCatalog(TWXContext* ctx, uint32_t kind, TWFIELDLIST dest, uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Catalog count=%u kind=%u", *count, kind));
     if (kind != TWOBJECT_METADATA) return TWActivityLog(TWFAIL_UNAVAILABLE);
@@ -460,7 +461,7 @@ uint32_t TWXCatalog(TWXContext* ctx, uint32_t kind, TWFIELDLIST dest, uint32_t* 
 }
 
 uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index, uint32_t recordCount,
-                  uint32_t* count) {
+                  uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Fetch count=%u index=%u records=%u", *count, index, recordCount));
     State& st = *ctx->state;
@@ -490,7 +491,7 @@ uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index, uint32_t re
 }
 
 uint32_t TWXInsert(TWXContext* ctx, TWFIELDLIST src, uint32_t index, uint32_t recordCount,
-                   uint32_t* count) {
+                   uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Insert count=%u index=%u records=%u", *count, index, recordCount));
     State& st = *ctx->state;
@@ -514,7 +515,7 @@ uint32_t TWXInsert(TWXContext* ctx, TWFIELDLIST src, uint32_t index, uint32_t re
 
 #ifndef TESTLINK_OMIT_UPDATE
 uint32_t TWXUpdate(TWXContext* ctx, TWFIELDLIST src, uint32_t index, uint32_t recordCount,
-                   uint32_t* count) {
+                   uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Update count=%u index=%u records=%u", *count, index, recordCount));
     State& st = *ctx->state;
@@ -540,7 +541,7 @@ uint32_t TWXUpdate(TWXContext* ctx, TWFIELDLIST src, uint32_t index, uint32_t re
 #endif
 
 uint32_t TWXRemove(TWXContext* ctx, TWFIELDLIST keys, uint32_t index, uint32_t recordCount,
-                   uint32_t* count) {
+                   uint32_t* count) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Remove count=%u index=%u records=%u", *count, index, recordCount));
     State& st = *ctx->state;
@@ -559,7 +560,7 @@ uint32_t TWXRemove(TWXContext* ctx, TWFIELDLIST keys, uint32_t index, uint32_t r
   });
 }
 
-uint32_t TWXAction(TWXContext* ctx, uint32_t action) {
+uint32_t TWXAction(TWXContext* ctx, uint32_t action) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Action type=%u", action));
     State& st = *ctx->state;
@@ -580,7 +581,7 @@ uint32_t TWXAction(TWXContext* ctx, uint32_t action) {
   });
 }
 
-uint32_t TWXCreate(TWXContext* ctx, uint32_t kind, TWFIELDLIST src) {
+uint32_t TWXCreate(TWXContext* ctx, uint32_t kind, TWFIELDLIST src) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Create kind=%u", kind));
     State& st = *ctx->state;
@@ -602,7 +603,7 @@ uint32_t TWXCreate(TWXContext* ctx, uint32_t kind, TWFIELDLIST src) {
   });
 }
 
-uint32_t TWXDrop(TWXContext* ctx, uint32_t kind) {
+uint32_t TWXDrop(TWXContext* ctx, uint32_t kind) noexcept {
   return tw::guard([&]() -> uint32_t {
     Note(ctx, Format("Drop kind=%u", kind));
     State& st = *ctx->state;

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "formula_doc.h"
 #include "plat_test_util.h"
 #include "plexapi.h"
 #include "richtext.h"
@@ -21,34 +21,8 @@ namespace {
 using plexa::IsNumberType;
 using plexa::IsTextType;
 using plexa::IsTimeType;
+using Doc = plexatest::FormulaDoc;
 using plexa::Value;
-
-// A document: items by name, names compared without regard to ASCII case.
-class Doc : public plexa::ItemSink {
- public:
-  Doc& With(const std::string& name, Value v) {
-    items_[plexa::FoldAscii(name)] = std::move(v);
-    return *this;
-  }
-  bool Find(std::string_view name, Value& out) const override {
-    auto it = items_.find(plexa::FoldAscii(name));
-    if (it == items_.end()) return false;
-    out = it->second;
-    return true;
-  }
-  uint32_t Set(std::string_view name, const Value& v) override {
-    if (name == "ReadOnly") return GVERR_READ_ONLY;
-    items_[plexa::FoldAscii(name)] = v;
-    return 0;
-  }
-  const Value* Get(const std::string& name) const {
-    auto it = items_.find(plexa::FoldAscii(name));
-    return it == items_.end() ? nullptr : &it->second;
-  }
-
- private:
-  std::map<std::string, Value> items_;
-};
 
 // The machine's zone for the whole program: New York's rules, written out.
 class NewYork : public ::testing::Environment {
@@ -90,14 +64,15 @@ std::string Show(const Value& v) {
     s = v.type == GVTYPE_NUMBER ? "N" : "NL";
     for (double d : v.numbers) {
       std::string n;
-      plexa::NumberToText(d, n);
+      // A value that cannot be shown as text shows as empty.
+      (void)plexa::NumberToText(d, n);
       s += "<" + n + ">";
     }
   } else if (IsTimeType(v.type)) {
     s = v.type == GVTYPE_TIME ? "D" : "DL";
     for (const GVTIMEDATE& t : v.times) {
       std::string n;
-      plexa::TimeToText(t, *plexa::CurrentInternational(), n);
+      (void)plexa::TimeToText(t, *plexa::CurrentInternational(), n);
       s += "{" + n + "}";
     }
   } else {

@@ -288,17 +288,18 @@ std::string Show(const Value& v) {
   for (const std::string& t : v.texts) s += "[" + t + "]";
   for (double d : v.numbers) {
     std::string n;
-    plexa::NumberToText(d, n);
+    // A value that cannot be shown as text shows as empty.
+    (void)plexa::NumberToText(d, n);
     s += "<" + n + ">";
   }
   for (const GVTIMEDATE& t : v.times) {
     std::string n;
-    plexa::TimeToText(t, *plexa::CurrentInternational(), n);
+    (void)plexa::TimeToText(t, *plexa::CurrentInternational(), n);
     s += "{" + n + "}";
   }
   if (v.type == GVTYPE_COMPOSITE) {
     std::string n;
-    plexa::rt::ToText(v.records, n);
+    (void)plexa::rt::ToText(v.records, n);
     s += "~" + n + "~";
   }
   return s;

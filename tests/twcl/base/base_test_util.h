@@ -28,6 +28,7 @@ using Bytes = std::vector<unsigned char>;
 // A CL_Stream over a byte vector; its size is always known, so Remaining() is exact.
 class VectorStream : public CL_Stream {
  public:
+  using CL_Object::operator=;
   VectorStream() = default;
   explicit VectorStream(Bytes initial) : bytes(std::move(initial)) {}
 
@@ -146,6 +147,7 @@ void ExpectEveryMutatorAsksFirstAndTellsOnce(const Mutation<T> (&cases)[N], Make
 template <CL_Long Id>
 class StoredValue : public CL_Object {
  public:
+  using CL_Object::operator=;
   static constexpr CL_Long kId = Id;
 
   explicit StoredValue(CL_Long v = 0) : value(v) {}

@@ -21,6 +21,7 @@ namespace twcl_test {
 // Stored form: id 1101, value (4). Ordered by value within the class.
 class Tag : public StoredValue<1101> {
  public:
+  using CL_Object::operator=;
   static inline int live = 0;
 
   explicit Tag(CL_Long v = 0) : StoredValue(v) { ++live; }
@@ -46,6 +47,7 @@ class Tag : public StoredValue<1101> {
 // Like Tag (id 1102) but without a Compare of its own: its objects order by address.
 class Plain : public StoredValue<1102> {
  public:
+  using CL_Object::operator=;
   static inline int live = 0;
 
   explicit Plain(CL_Long v = 0) : StoredValue(v) { ++live; }

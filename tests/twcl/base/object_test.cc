@@ -23,12 +23,14 @@ namespace {
 // Keeps every default of the protocol.
 class Plain : public CL_Object {
  public:
+  using CL_Object::operator=;
   Plain() = default;
 };
 
 // A class of its own with a value order and a text form.
 class Valued : public CL_Object {
  public:
+  using CL_Object::operator=;
   explicit Valued(int v, const char* text = "") : value(v), _text(text) {}
   Valued(const Valued& other) = default;
   Valued& operator=(const Valued&) = delete;
@@ -57,6 +59,7 @@ struct Probe {
 
 class ProbeBinding : public CL_AbstractBinding {
  public:
+  using CL_Object::operator=;
   explicit ProbeBinding(Probe* probe) : _probe(probe) {}
   ProbeBinding(const ProbeBinding& other) = default;
   ProbeBinding& operator=(const ProbeBinding&) = delete;
@@ -84,6 +87,7 @@ class ProbeBinding : public CL_AbstractBinding {
 // A binding that cannot clone itself (CL_Object's default Clone).
 class UnclonableBinding : public CL_AbstractBinding {
  public:
+  using CL_Object::operator=;
   bool Execute(CL_Word) const override { return true; }
   bool Valid() const override { return true; }
 

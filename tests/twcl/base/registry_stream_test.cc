@@ -30,6 +30,7 @@ struct Counted {
 // Stored form: id 1001, value (4); a negative value is refused on reading.
 class Leaf : public StoredValue<1001>, public Counted<Leaf> {
  public:
+  using CL_Object::operator=;
   explicit Leaf(CL_Long v = 0) : StoredValue(v) {}
   Leaf(const Leaf&) = delete;
   Leaf& operator=(const Leaf&) = delete;
@@ -42,6 +43,7 @@ class Leaf : public StoredValue<1001>, public Counted<Leaf> {
 // pointers do. Stored form: id 1002, count (4), each object in its pointer form.
 class Holder : public CL_Object, public Counted<Holder> {
  public:
+  using CL_Object::operator=;
   static constexpr CL_Long kId = 1002;
   Holder() = default;
   explicit Holder(std::vector<CL_Object*> objects) : items(std::move(objects)) {}
@@ -193,6 +195,7 @@ TEST(StreamDefaultsTest, EofAndRemaining) {
   // A stream that cannot tell its size leaves nothing to trust.
   class Unsized : public VectorStream {
    public:
+    using CL_Object::operator=;
     CL_Long Size() override { return -1; }
   } unsized;
   EXPECT_EQ(unsized.Remaining(), 0);

@@ -169,11 +169,11 @@ struct Kind<CL_ObjectPtr> {
 template <class T>
 class SequenceKinds : public ::testing::Test {
  protected:
-  using K = Kind<T>;
-  using Sequence = typename K::Sequence;
+  using ElementKind = Kind<T>;
+  using Sequence = typename ElementKind::Sequence;
 
   static void Fill(Sequence& s, const std::vector<int>& values) {
-    for (const int v : values) ASSERT_GE(s.Add(K::Make(v)), 0);
+    for (const int v : values) ASSERT_GE(s.Add(ElementKind::Make(v)), 0);
   }
   static Sequence Of(const std::vector<int>& values) {
     Sequence s;
@@ -183,7 +183,7 @@ class SequenceKinds : public ::testing::Test {
   // The values, -1 for a null element.
   static std::vector<int> Values(const CL_Sequence<T>& s) {
     std::vector<int> values;
-    for (CL_Long i = 0; i < s.Size(); ++i) values.push_back(K::Value(s[i]));
+    for (CL_Long i = 0; i < s.Size(); ++i) values.push_back(ElementKind::Value(s[i]));
     return values;
   }
 };
@@ -192,7 +192,7 @@ using ElementKinds = ::testing::Types<CL_Long, CL_String, CL_ObjectPtr>;
 TYPED_TEST_SUITE(SequenceKinds, ElementKinds);
 
 TYPED_TEST(SequenceKinds, InsertAtEveryPositionClass) {
-  using K = typename TestFixture::K;
+  using K = typename TestFixture::ElementKind;
   const struct {
     std::vector<int> start;
     CL_Long after;
@@ -225,7 +225,7 @@ TYPED_TEST(SequenceKinds, RemoveAndExtractAtEveryPositionClass) {
       {-1, -1, {10, 20, 30}}, {0, 10, {20, 30}},     {1, 20, {10, 30}},
       {2, 30, {10, 20}},      {3, -1, {10, 20, 30}},
   };
-  using K = typename TestFixture::K;
+  using K = typename TestFixture::ElementKind;
   for (const auto& c : cases) {
     auto s = TestFixture::Of({10, 20, 30});
     EXPECT_EQ(K::Value(s.Remove(c.index)), c.removed) << c.index;
@@ -277,7 +277,7 @@ TYPED_TEST(SequenceKinds, SortMatchesAReferenceSortAndKeepsOtherPositions) {
 }
 
 TYPED_TEST(SequenceKinds, BinarySearchFindsTheFirstEqualOrTheLastLess) {
-  using K = typename TestFixture::K;
+  using K = typename TestFixture::ElementKind;
   // Sizes below and above the linear-search limit of 8, with runs of equal elements.
   for (int size = 0; size <= 20; ++size) {
     std::vector<int> values;
@@ -295,7 +295,7 @@ TYPED_TEST(SequenceKinds, BinarySearchFindsTheFirstEqualOrTheLastLess) {
 }
 
 TYPED_TEST(SequenceKinds, InsertByRankKeepsTheOrder) {
-  using K = typename TestFixture::K;
+  using K = typename TestFixture::ElementKind;
   typename TestFixture::Sequence s;
   EXPECT_EQ(s.InsertByRank(K::Make(5)), 0);
   EXPECT_EQ(s.InsertByRank(K::Make(9)), 1);
@@ -332,11 +332,11 @@ TYPED_TEST(SequenceKinds, ChangeSizeCopyAndAssignment) {
   EXPECT_EQ(TestFixture::Values(s), (std::vector<int>{1, 2}));
   EXPECT_FALSE(s.ChangeSize(-1));
   // Slots given up by removals read as null elements when the sequence grows again.
-  EXPECT_EQ(TestFixture::K::Value(s.Remove(0)), 1);
+  EXPECT_EQ(TestFixture::ElementKind::Value(s.Remove(0)), 1);
   ASSERT_TRUE(s.ChangeSize(3));
   EXPECT_EQ(TestFixture::Values(s), (std::vector<int>{2, -1, -1}));
   ASSERT_TRUE(s.ChangeSize(1));
-  EXPECT_TRUE(s.Insert(TestFixture::K::Make(1), -1));
+  EXPECT_TRUE(s.Insert(TestFixture::ElementKind::Make(1), -1));
 
   typename TestFixture::Sequence copy(s);
   ASSERT_TRUE(copy.ChangeSize(1));

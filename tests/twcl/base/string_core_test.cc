@@ -19,6 +19,7 @@ namespace {
 
 class Other : public CL_Object {
  public:
+  using CL_Object::operator=;
   Other() = default;
   CL_Long ClassId() const override { return 1200; }
   const char* ClassName() const override { return "Other"; }

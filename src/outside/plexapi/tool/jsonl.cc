@@ -192,7 +192,7 @@ Json ItemJson(const StoredItem& it) {
   return item;
 }
 
-uint32_t Engine(uint32_t st, std::string& error) {
+[[nodiscard]] uint32_t Engine(uint32_t st, std::string& error) {
   const plexa::LastError& e = plexa::GetLastError();
   error = e.status == st && !e.text.empty() ? e.text : plexa::StatusText(st);
   return st;
@@ -409,7 +409,7 @@ std::string FormKey(const std::vector<StoredItem>& items) {
   return {};
 }
 
-uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
+[[nodiscard]] uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
   plexa::Database& db = txn.db();
   plexa::IndexMaintainer* ix = db.indexer();
   GVNOTEID id = 0;
@@ -634,11 +634,12 @@ uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view f
         for (const StoredItem& it : items) list.push_back(ItemJson(it));
         line["items"] = std::move(list);
         Json atts = Json::array();
-        plexa::Stmt st;
-        if (uint32_t s = plexa::Query(
-                txn, "SELECT name, data FROM attachment WHERE note=? ORDER BY name", st, note))
+        plexa::Stmt attachments;
+        if (uint32_t s =
+                plexa::Query(txn, "SELECT name, data FROM attachment WHERE note=? ORDER BY name",
+                             attachments, note))
           return s;
-        if (uint32_t s = st.ForEachRow([&](const plexa::Stmt& r) {
+        if (uint32_t s = attachments.ForEachRow([&](const plexa::Stmt& r) {
               atts.push_back(Json::object(
                   {{"name", std::string(r.Text(0))}, {"data", Base64Encode(r.Blob(1))}}));
             }))
@@ -676,7 +677,8 @@ uint32_t ImportNotes(plexa::Database& db, std::istream& in, size_t& count, std::
       return GVERR_INVALID_ARGUMENT;
     }
     if (uint32_t st = StoreLine(txn, note)) {
-      Engine(st, error);
+      // Only the text it puts in error is wanted; st is answered below.
+      (void)Engine(st, error);
       error = "line " + std::to_string(lineNo) + ": " + error;
       return st;
     }

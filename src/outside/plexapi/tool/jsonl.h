@@ -50,11 +50,12 @@ bool ParseTimeText(std::string_view text, GVTIMEDATE& out);
 
 // Writes every note of the classes in classMask (GVCLASS_*), of form when not empty, one
 // line each in note-id order. A status with error filled on failure.
-uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view form,
-                     std::ostream& out, std::string& error);
+[[nodiscard]] uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view form,
+                                   std::ostream& out, std::string& error);
 // Reads lines until the end of in and stores them in one transaction: all or nothing. count
 // receives the notes written; error names the failing line.
-uint32_t ImportNotes(plexa::Database& db, std::istream& in, size_t& count, std::string& error);
+[[nodiscard]] uint32_t ImportNotes(plexa::Database& db, std::istream& in, size_t& count,
+                                   std::string& error);
 
 }  // namespace plexadm
 

@@ -195,8 +195,8 @@ std::string NumberString(double d) {
 }
 
 // Puts text as an item of the type named by word.
-uint32_t PutTyped(GVDOC doc, const std::string& name, const std::string& word,
-                  const std::string& text, std::string& why) {
+[[nodiscard]] uint32_t PutTyped(GVDOC doc, const std::string& name, const std::string& word,
+                                const std::string& text, std::string& why) {
   const auto intl = plexa::CurrentInternational();
   if (word == "text")
     return GVItemPut(doc, name.c_str(), 0, static_cast<uint32_t>(text.size()), GVTYPE_TEXT,
@@ -712,7 +712,8 @@ Json DescriptionItem(const plexa::StoredItem& it, const std::vector<plexa::Store
       if (other.type == GVTYPE_COMPOSITE &&
           plexa::FoldAscii(other.name) == plexa::FoldAscii(it.name))
         records.append(other.value.begin(), other.value.end());
-    plexa::rt::ToText(records, text);
+    // Rich text that cannot be read is exported as empty text.
+    (void)plexa::rt::ToText(records, text);
     item["value"] = text;
     return item;
   }
@@ -727,7 +728,8 @@ Json DescriptionItem(const plexa::StoredItem& it, const std::vector<plexa::Store
   for (const std::string& t : v.texts) values.push_back(t);
   for (const GVTIMEDATE& t : v.times) {
     std::string text;
-    plexa::TimeToText(t, intl, text);
+    // A time that cannot be shown as text is exported as empty text.
+    (void)plexa::TimeToText(t, intl, text);
     values.push_back(text);
   }
   bool list =
