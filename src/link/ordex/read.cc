@@ -329,7 +329,9 @@ namespace {
 uint32_t Accepts(uint32_t item, const Mapped& m, bool selectSlot, bool multiValueAsText) {
   const uint32_t type = m.type;
   const bool truncPrec = (m.flags & TWFIELDF_TRUNC_PREC) != 0;
+  // A binary field that declares no format takes what its values say.
   const bool binary = type == TWTYPE_BINARY;
+  if (binary && m.format == 0) return 0;
   auto numberLike = [&]() -> uint32_t {
     if (type == TWTYPE_FLOAT || (binary && m.format == TWSTREAMFMT_NUMBER_LIST)) return 0;
     if (type == TWTYPE_INT) return !selectSlot || truncPrec ? 0 : TWFAIL_PRECISION_LOSS;
@@ -492,7 +494,9 @@ uint32_t Connection::PositionByKey(Slot& slot, TWFIELDLIST keys, uint32_t record
   if (!selecting && !p.view.empty() && viewId == 0) return LogError(GVERR_NO_VIEW);
 
   size_t keyFields = 0;
-  for (const Mapped& m : slot.fields) keyFields += (m.flags & TWFIELDF_KEY) != 0 && m.item != 0;
+  // Flags are read now: a caller may flag keys on a list the map was built for.
+  for (const Mapped& m : slot.fields)
+    keyFields += (TWFieldGetFlags(m.field) & TWFIELDF_KEY) != 0 && m.item != 0;
   // Without a key or a condition every document of the form would be hit.
   if (!selecting && keyFields == 0 && p.condition.empty())
     return TWActivityLogEx(TWFAIL_KEY_COUNT_MISMATCH, 0, 1, 0, nullptr, nullptr, nullptr);
@@ -509,8 +513,9 @@ uint32_t Connection::PositionByKey(Slot& slot, TWFIELDLIST keys, uint32_t record
     std::vector<std::string> texts;
     texts.reserve(slot.fields.size());
     for (const Mapped& m : slot.fields) {
-      if ((m.flags & TWFIELDF_KEY) == 0 || m.item == 0) continue;
-      if ((m.flags & (TWFIELDF_KEY_GT | TWFIELDF_KEY_LT | TWFIELDF_KEY_NE)) != 0)
+      const uint32_t flags = TWFieldGetFlags(m.field);
+      if ((flags & TWFIELDF_KEY) == 0 || m.item == 0) continue;
+      if ((flags & (TWFIELDF_KEY_GT | TWFIELDF_KEY_LT | TWFIELDF_KEY_NE)) != 0)
         return LogNamed(TWFAIL_INVALID_KEY, m.name);
       GVKey key{};
       key.column = static_cast<uint32_t>(items.size()) + 1;

@@ -564,7 +564,7 @@ uint32_t Connection::WriteValue(Slot& slot, GVDOC doc, TWFIELD field, uint32_t r
 uint32_t Connection::WriteFields(Slot& slot, GVDOC doc, uint32_t record) {
   const bool updating = slot.kind == SlotKind::kUpdate;
   for (const Mapped& m : slot.fields) {
-    if (updating && (m.flags & TWFIELDF_NO_UPDATE) != 0) continue;
+    if (updating && (TWFieldGetFlags(m.field) & TWFIELDF_NO_UPDATE) != 0) continue;
     if (m.item == 0) {
       if (m.extra != Extra::kNone) continue;  // written below
       return LogNamed(TWFAIL_INVALID_FIELD, m.name);
@@ -572,7 +572,7 @@ uint32_t Connection::WriteFields(Slot& slot, GVDOC doc, uint32_t record) {
     if (uint32_t status = WriteValue(slot, doc, m.field, record, m.item, m.name)) return status;
   }
   for (const Mapped& m : slot.extras) {
-    if (updating && (m.flags & TWFIELDF_NO_UPDATE) != 0) continue;
+    if (updating && (TWFieldGetFlags(m.field) & TWFIELDF_NO_UPDATE) != 0) continue;
     if (uint32_t status = WriteExtra(doc, m.field, record, m.extra, m.name)) return status;
   }
   return TWSUCCESS;
