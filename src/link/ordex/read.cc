@@ -1060,7 +1060,8 @@ uint32_t Connection::Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* co
 uint32_t Connection::FetchCatalog(TWFIELDLIST, uint32_t recordIndex, uint32_t recordCount,
                                   uint32_t* count) {
   uint32_t delivered = 0;
-  while (delivered < recordCount) {
+  // A walk that ended would start again with the next call: the listing is over.
+  while (delivered < recordCount && !r.ended) {
     const uint32_t pos = r.catalogStarted ? GV_LIST_NEXT : GV_LIST_FIRST;
     r.catalogStarted = true;
     std::string name;
@@ -1098,7 +1099,10 @@ uint32_t Connection::FetchCatalog(TWFIELDLIST, uint32_t recordIndex, uint32_t re
         break;
       }
     }
-    if (status != 0) break;
+    if (status != 0) {
+      r.ended = true;
+      break;
+    }
     const uint32_t record = recordIndex + delivered;
     uint32_t st = TWSUCCESS;
     if (select.fields.size() >= 1)
