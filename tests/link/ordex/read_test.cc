@@ -205,7 +205,9 @@ TEST_F(OrdexRead, NumbersIntoNarrowerFieldsOverflowOrClamp) {
     link.Num(TWTOKEN_MAP_NAME, 1);
     uint32_t n = 0;
     EXPECT_EQ(link.c.Fetch(list.get(), 1, 1, &n), k.want);
-    if (k.want == TWSUCCESS) EXPECT_EQ(list.Value(1, 1), k.value);
+    if (k.want == TWSUCCESS) {
+      EXPECT_EQ(list.Value(1, 1), k.value);
+    }
   }
 }
 

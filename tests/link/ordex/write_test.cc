@@ -118,13 +118,17 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
     uint32_t type = 0, items = 0, length = 0;
     ASSERT_EQ(GVItemGetInfo(doc, k.item, &type, &items, &length), 0u);
     EXPECT_EQ(type, k.storedType);
-    if (k.storedLength != 0) EXPECT_EQ(length, k.storedLength);
+    if (k.storedLength != 0) {
+      EXPECT_EQ(length, k.storedLength);
+    }
     if (k.value == longText) {
       uint32_t textLength = 0;
       EXPECT_EQ(GVItemGetLength(doc, k.item, 0, GVTYPE_TEXT, &textLength), 0u);
       EXPECT_EQ(textLength, 100000u);
     }
-    if (k.value == bigRich) EXPECT_GE(items, 3u);
+    if (k.value == bigRich) {
+      EXPECT_GE(items, 3u);
+    }
     if (k.flags == TWFIELDF_TRUNC_DATA && k.format == TWSTREAMFMT_TEXT_LIST) {
       EXPECT_LE(length, 64996u);
       const void* bytes = nullptr;
