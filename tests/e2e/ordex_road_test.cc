@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ordex_jsonl.h"
 #include "road_fixture.h"
 
 namespace {
@@ -17,34 +18,14 @@ using road::kWaitMs;
 using road::Twmain;
 using road::Within;
 
-constexpr char kPeople[] =
-    "1,Ada Quill,12.50,1815-12-10,first\n"
-    "2,Bram O'Ster,0.99,1999-01-31,\n"
-    "3,Cora Vance,1000.00,2026-12-09,caf\xC3\xA9 na\xC3\xAFve\n"
-    "4,Dov Lenz,-7.25,1970-01-01,last one";
-constexpr char kZid[] =
-    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
-    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nNOTE TYPE TEXT\n";
+using ordex_test::Topic;
+using ordex_test::Unid;
+using road::kPeople;
 
 constexpr char kThreadsDesign[] = R"({"title": "Threads",
  "forms": [{"name": "Topic", "fields": [{"name": "Subject", "type": "text"}]}],
  "views": [{"name": "Threads", "responses": true, "selection": "SELECT Form = 'Topic'",
             "columns": [{"title": "Subject", "formula": "Subject", "sort": "ascending"}]}]})";
-
-std::string Unid(int n) {
-  char text[40];
-  snprintf(text, sizeof text, "%032d", n);
-  return text;
-}
-
-std::string Topic(int id, const std::string& subject, int parent, const std::string& data = "") {
-  std::string line = R"({"unid":")" + Unid(id) + R"(","parent":)" +
-                     (parent != 0 ? "\"" + Unid(parent) + "\"" : std::string("null")) +
-                     R"(,"items":[{"name":"Form","type":"text","value":"Topic"},)"
-                     R"({"name":"Subject","type":"text","value":")" + subject + R"("}])";
-  if (!data.empty()) line += R"(,"attachments":[{"name":"same.txt","data":")" + data + R"("}])";
-  return line + "}\n";
-}
 
 class OrdexRoad : public road::RoadFixture {
  protected:
@@ -53,22 +34,7 @@ class OrdexRoad : public road::RoadFixture {
     env_ = {"PLEXA_ROOT=" + inst_.path() + "ordex"};
   }
   void Link(const std::string& name, const std::string& library, std::vector<std::string> items) {
-    std::string form = library == "ordex" ? "Link\\Ordex" : "Link\\Flatrec";
-    std::vector<std::string> args = {"new", "qtwadm.odx", form, "Name=" + name};
-    args.insert(args.end(), items.begin(), items.end());
-    Adm(args);
-  }
-  void Transfer(const std::string& name, const std::string& src, const std::string& dest,
-                std::vector<std::string> items) {
-    std::vector<std::string> args = {"new", "qtwadm.odx", "Activity\\Direct Transfer",
-                                     "Name=" + name, "SrcLink=" + src, "DestLink=" + dest,
-                                     "OneTime:number=1"};
-    args.insert(args.end(), items.begin(), items.end());
-    Adm(args);
-  }
-  int Finished() {
-    const std::string log = ActivityLog();
-    return static_cast<int>(road::Count(log, "Activity finished"));
+    AddLink(library == "ordex" ? "Link\\Ordex" : "Link\\Flatrec", name, std::move(items));
   }
   std::vector<std::string> env_;
 };
@@ -78,7 +44,7 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("ordex.twx"));
   twtest::WriteFile(inst_ / "in.txt", kPeople);
-  twtest::WriteFile(inst_ / "people.zid", kZid);
+  twtest::WriteFile(inst_ / "people.zid", road::kPeopleZid);
   twtest::WriteFile(inst_ / "threads.json", kThreadsDesign);
   twtest::WriteFile(inst_ / "threads.jsonl", Topic(1, "A", 0, "QUFB") + Topic(2, "A1", 1) +
                                                 Topic(3, "A1a", 2) + Topic(4, "B", 0, "QkJC"));
@@ -120,7 +86,7 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
   Twmain server(inst_.path(), env_);
   int done = 0;
   for (const auto& leg : legs) {
-    Transfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
+    AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
     ++done;
     ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
         << leg[0] << "\n" << server.Out() << server.Err() << ActivityLog();

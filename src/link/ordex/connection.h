@@ -209,7 +209,18 @@ class Connection {
   uint32_t CreateForm(TWFIELDLIST src);
   uint32_t CreateView(TWFIELDLIST src);
   uint32_t CloseWritten(GVDOC doc);
+  // Positions by key with slot for each of the records (update or remove without write-back).
+  uint32_t EachByKey(Slot& slot, TWFIELDLIST list, uint32_t recordIndex, uint32_t recordCount,
+                     uint32_t* count);
+  // 0 when write-back may change the current document with recordCount records.
+  uint32_t WriteBackReady(uint32_t recordCount);
 };
+
+// The fixed view column: of kind (GVCOL_*), showing formula, titled title (cut to 80 bytes).
+// formula must outlive the column's use.
+GVViewColumn ViewColumn(uint32_t kind, const char* formula, std::string_view title);
+// The fixed view design of style, named name, selecting by selection (null: every document).
+GVViewDesign ViewDesign(uint32_t style, std::string_view name, const char* selection);
 
 // Whether bytes are whole composite records end to end.
 bool IsCompositeStream(std::string_view bytes);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "connection.h"
 
@@ -681,19 +682,8 @@ uint32_t Connection::Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST 
 
 uint32_t Connection::OpenTemporaryView(const std::string& formula) {
   std::vector<GVViewColumn> columns;
-  std::vector<std::string> texts;  // the columns' formulas, alive until the view is made
-  texts.reserve(64);
-  auto column = [](uint32_t kind) {
-    GVViewColumn c{};
-    c.width = 80;
-    c.kind = kind;
-    c.display[11] = 0x0A;
-    c.display[12] = 1;
-    c.attr48 = 2;
-    c.attr52 = 2;
-    c.attr56 = 14;
-    return c;
-  };
+  // The columns' formulas, alive until the view is made: a deque never moves what it holds.
+  std::deque<std::string> texts;
   uint32_t status = 0;
   if (!p.stampField.empty()) {
     GVFieldInfo info{};
@@ -726,9 +716,7 @@ uint32_t Connection::OpenTemporaryView(const std::string& formula) {
     if (base.year > 1) text += f + " > " + DatetimeLiteral(p.baseStamp) + "& ";
     text += f + " <= " + DatetimeLiteral(p.maxStamp) + "); 2; 1)";
     texts.push_back(std::move(text));
-    GVViewColumn c = column(GVCOL_CATEGORY);
-    c.formula = texts.back().c_str();
-    columns.push_back(c);
+    columns.push_back(ViewColumn(GVCOL_CATEGORY, texts.back().c_str(), ""));
     r.stampColumn = true;
   }
   const uint32_t ordered = TWTextListGetCount(&p.orderList);
@@ -751,18 +739,10 @@ uint32_t Connection::OpenTemporaryView(const std::string& formula) {
       if (at == formFields.size()) return LogOwn(false, kMsgOrderOutOfForm, name);
       from = at + 1;
       texts.push_back(std::move(name));
-      GVViewColumn c = column(GVCOL_SORTED);
-      c.formula = texts.back().c_str();
-      std::snprintf(c.title, sizeof c.title, "%s", texts.back().c_str());
-      columns.push_back(c);
+      columns.push_back(ViewColumn(GVCOL_SORTED, texts.back().c_str(), texts.back()));
     }
   }
-  GVViewDesign design{};
-  design.style = GVVIEW_TEMPORARY;
-  design.flags = 0;
-  design.selectionKind = GVVIEWSEL_FORMULA;
-  design.display[3] = design.display[7] = design.display[11] = 0x0A;
-  design.selection = formula.c_str();
+  GVViewDesign design = ViewDesign(GVVIEW_TEMPORARY, "", formula.c_str());
   GVNOTEID view = 0;
   status = GVERR_NO_VIEW;
   for (uint32_t n = 0; n < kIndexViewNames; ++n) {

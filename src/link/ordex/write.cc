@@ -615,16 +615,24 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t reco
   return TWSUCCESS;
 }
 
+uint32_t Connection::EachByKey(Slot& slot, TWFIELDLIST list, uint32_t recordIndex,
+                               uint32_t recordCount, uint32_t* count) {
+  for (uint32_t i = 0; i < recordCount; ++i)
+    if (uint32_t status = PositionByKey(slot, list, recordIndex + i, count)) return status;
+  return TWSUCCESS;
+}
+
+uint32_t Connection::WriteBackReady(uint32_t recordCount) {
+  if (r.doc == 0) return TWActivityLog(TWFAIL_NO_WRITEBACK);
+  if (recordCount > 1) return TWActivityLog(TWFAIL_WRITEBACK_COUNT);
+  return TWSUCCESS;
+}
+
 uint32_t Connection::Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t recordCount,
                             uint32_t* count) {
   if (db == 0) return TWFAIL_INVALID_CONNECT;
-  if (!p.writeBack) {
-    for (uint32_t i = 0; i < recordCount; ++i)
-      if (uint32_t status = PositionByKey(updateKey, src, recordIndex + i, count)) return status;
-    return TWSUCCESS;
-  }
-  if (r.doc == 0) return TWActivityLog(TWFAIL_NO_WRITEBACK);
-  if (recordCount > 1) return TWActivityLog(TWFAIL_WRITEBACK_COUNT);
+  if (!p.writeBack) return EachByKey(updateKey, src, recordIndex, recordCount, count);
+  if (uint32_t refused = WriteBackReady(recordCount)) return refused;
   if (updatePlace.form != select.form) {
     updatePlace.FreeMap();
     updatePlace.form = select.form;
@@ -646,13 +654,8 @@ uint32_t Connection::Update(TWFIELDLIST src, uint32_t recordIndex, uint32_t reco
 uint32_t Connection::Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t recordCount,
                             uint32_t* count) {
   if (db == 0) return TWFAIL_INVALID_CONNECT;
-  if (!p.writeBack) {
-    for (uint32_t i = 0; i < recordCount; ++i)
-      if (uint32_t status = PositionByKey(removeKey, keys, recordIndex + i, count)) return status;
-    return TWSUCCESS;
-  }
-  if (r.doc == 0) return TWActivityLog(TWFAIL_NO_WRITEBACK);
-  if (recordCount > 1) return TWActivityLog(TWFAIL_WRITEBACK_COUNT);
+  if (!p.writeBack) return EachByKey(removeKey, keys, recordIndex, recordCount, count);
+  if (uint32_t refused = WriteBackReady(recordCount)) return refused;
   GVNOTEID note = 0;
   uint32_t status = GVDocumentGetProperty(r.doc, GVDOCPROP_NOTE_ID, &note);
   GVDocumentClose(r.doc, GVCLOSE_DISCARD);
@@ -665,6 +668,32 @@ uint32_t Connection::Remove(TWFIELDLIST keys, uint32_t recordIndex, uint32_t rec
 }
 
 // ---------------------------------------------------------------- design ----------------
+
+GVViewColumn ViewColumn(uint32_t kind, const char* formula, std::string_view title) {
+  GVViewColumn c{};
+  c.width = 80;
+  c.kind = kind;
+  c.display[11] = 0x0A;
+  c.display[12] = 1;
+  c.attr48 = 2;
+  c.attr52 = 2;
+  c.attr56 = 14;
+  c.formula = formula;
+  const size_t n = std::min(title.size(), sizeof c.title - 1);
+  std::memcpy(c.title, title.data(), n);
+  return c;
+}
+
+GVViewDesign ViewDesign(uint32_t style, std::string_view name, const char* selection) {
+  GVViewDesign design{};
+  design.style = style;
+  design.selectionKind = GVVIEWSEL_FORMULA;
+  design.display[3] = design.display[7] = design.display[11] = 0x0A;
+  design.selection = selection;
+  const size_t n = std::min(name.size(), sizeof design.name - 1);
+  std::memcpy(design.name, name.data(), n);
+  return design;
+}
 
 namespace {
 
@@ -784,24 +813,8 @@ uint32_t Connection::CreateView(TWFIELDLIST src) {
     names.emplace_back(name.view().substr(0, 80));
   }
   std::vector<GVViewColumn> columns;
-  for (const std::string& name : names) {
-    GVViewColumn c{};
-    c.width = 80;
-    c.kind = GVCOL_SORTED;
-    c.display[11] = 0x0A;
-    c.display[12] = 1;
-    c.attr48 = 2;
-    c.attr52 = 2;
-    c.attr56 = 14;
-    c.formula = name.c_str();
-    std::snprintf(c.title, sizeof c.title, "%s", name.c_str());
-    columns.push_back(c);
-  }
-  GVViewDesign design{};
-  design.style = GVVIEW_STANDARD;
-  design.selectionKind = GVVIEWSEL_FORMULA;
-  design.display[3] = design.display[7] = design.display[11] = 0x0A;
-  std::snprintf(design.name, sizeof design.name, "%s", p.index.c_str());
+  for (const std::string& name : names) columns.push_back(ViewColumn(GVCOL_SORTED, name.c_str(), name));
+  const GVViewDesign design = ViewDesign(GVVIEW_STANDARD, p.index, nullptr);
   const uint32_t status =
       GVViewCreate(db, &design, static_cast<uint32_t>(columns.size()), columns.data(), nullptr);
   return status != 0 ? LogError(status) : TWSUCCESS;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "ordex_jsonl.h"
 #include "ordex_test_util.h"
 
 namespace {
@@ -350,22 +351,6 @@ std::string Hex(const std::string& bytes) {
     out += digits[c & 15];
   }
   return out;
-}
-
-std::string Unid(int n) {
-  char text[40];
-  snprintf(text, sizeof text, "%032d", n);
-  return text;
-}
-
-std::string Topic(int id, const std::string& subject, int parent, const std::string& attachment = "") {
-  std::string line = R"({"unid":")" + Unid(id) + R"(","parent":)" +
-                     (parent != 0 ? "\"" + Unid(parent) + "\"" : std::string("null")) +
-                     R"(,"items":[{"name":"Form","type":"text","value":"Topic"},)"
-                     R"({"name":"Subject","type":"text","value":")" + subject + R"("}])";
-  if (!attachment.empty())
-    line += R"(,"attachments":[{"name":"same.txt","data":")" + attachment + R"("}])";
-  return line + "}\n";
 }
 
 class OrdexExtras : public ::testing::Test {
