@@ -6,15 +6,13 @@
 #include <cstring>
 
 #include "connection.h"
+#include "ordex_messages.h"
 
 extern "C" int ordex_load_string(uint32_t id, char* buffer, int size);
 
 namespace ordex {
 
 namespace {
-
-// The own messages of the connector (messages.txt).
-constexpr uint32_t kMsgCreatedDatabase = 29697;
 
 const char* OrNull(const std::string& text) {
   return text.empty() ? nullptr : text.c_str();
@@ -179,7 +177,7 @@ uint32_t Connection::Connect() {
                               OrNull(p.templateDatabase), GVCREATE_DOCUMENTS,
                               p.templateDatabase.empty() ? 0 : 1);
     if (status == 0) {
-      LogOwn(true, kMsgCreatedDatabase, p.database);
+      LogOwn(true, ORDEX_CREATED_DATABASE, p.database);
       status = GVDatabaseOpen(server, p.database.c_str(), 0, &db);
     }
   }

@@ -11,13 +11,12 @@
 #include <deque>
 
 #include "connection.h"
+#include "ordex_messages.h"
 
 namespace ordex {
 
 namespace {
 
-constexpr uint32_t kMsgRichTextKey = 29698;
-constexpr uint32_t kMsgOrderOutOfForm = 29699;
 // Text cells of a view are described no longer than this.
 constexpr uint32_t kMaxCell = 15360;
 constexpr const char* kIndexViewBase = "TWMainIndexView";
@@ -733,10 +732,10 @@ uint32_t Connection::OpenTemporaryView(const std::string& formula) {
       std::string name(entry.view());
       if (GVFieldFetch(db, formId, name.c_str(), &info) != 0)
         return LogNamed(TWFAIL_INVALID_KEY, name);
-      if (info.itemType == GVTYPE_COMPOSITE) return LogOwn(false, kMsgRichTextKey, name);
+      if (info.itemType == GVTYPE_COMPOSITE) return LogOwn(false, ORDEX_RICH_TEXT_KEY, name);
       size_t at = from;
       while (at < formFields.size() && strcasecmp(formFields[at].c_str(), name.c_str()) != 0) ++at;
-      if (at == formFields.size()) return LogOwn(false, kMsgOrderOutOfForm, name);
+      if (at == formFields.size()) return LogOwn(false, ORDEX_ORDER_OUT_OF_FORM, name);
       from = at + 1;
       texts.push_back(std::move(name));
       columns.push_back(ViewColumn(GVCOL_SORTED, texts.back().c_str(), texts.back()));

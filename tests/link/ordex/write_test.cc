@@ -79,6 +79,9 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
        TWFAIL_OVERFLOW, 0, 0},
       {"70,000 bytes into text, cut", "Note", TWTYPE_TEXT, TWSTREAMFMT_NATIVE, TWFIELDF_TRUNC_DATA,
        tooLong, TWSUCCESS, GVTYPE_TEXT, 64996},
+      {"cut before a character it would split", "Note", TWTYPE_TEXT, TWSTREAMFMT_NATIVE,
+       TWFIELDF_TRUNC_DATA, std::string(64995, 'y') + "\xC3\xA9zz", TWSUCCESS, GVTYPE_TEXT,
+       64995},
       {"valid record stream as blob", "Body", TWTYPE_BINARY, TWSTREAMFMT_BLOB, 0,
        TextRecords(2, 10), TWSUCCESS, GVTYPE_COMPOSITE, TextRecords(2, 10).size()},
       {"invalid record stream as blob", "Body", TWTYPE_BINARY, TWSTREAMFMT_BLOB, 0,
@@ -443,6 +446,35 @@ TEST_F(OrdexExtras, FilesOfOneNameGoIntoFoldersOfTheirDocuments) {
   }
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(contents, (std::vector<std::string>{"AAA", "BBB"}));
+}
+
+TEST_F(OrdexExtras, ReferenceAndIdentityMakeAResponse) {
+  Link dest(0x00020001);
+  dest.On("threads.odb", "Topic").Num(TWTOKEN_MAP_NAME, 1);
+  ASSERT_EQ(dest.Connect(), TWSUCCESS);
+  List list(1);
+  twtest::SetValue(list.Add("Subject", TWTYPE_TEXT), 1, "reply");
+  auto bytes = [](const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  };
+  SetBytes(list.Add("REF", TWTYPE_BINARY), 1, TWSTREAMFMT_BLOB, bytes(Unid(4)));
+  SetBytes(list.Add("UNID", TWTYPE_BINARY), 1, TWSTREAMFMT_BLOB, bytes(Unid(9)));
+  uint32_t count = 0;
+  ASSERT_EQ(dest.c.Insert(list.get(), 1, 1, &count), TWSUCCESS) << twtest::LogLast().text;
+  dest.c.Disconnect(0);
+  Raw raw("threads.odb");
+  const auto notes = raw.Search("Subject = 'reply'");
+  ASSERT_EQ(notes.size(), 1u);
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentOpen(raw.get(), notes[0], GVOPEN_READONLY, &doc), 0u);
+  std::string parent(16, '\0'), unid(16, '\0');
+  EXPECT_EQ(GVDocumentGetProperty(doc, GVDOCPROP_PARENT, parent.data()), 0u);
+  EXPECT_EQ(GVDocumentGetProperty(doc, GVDOCPROP_UNID, unid.data()), 0u);
+  GVDocumentClose(doc, GVCLOSE_DISCARD);
+  EXPECT_EQ(Hex(parent), Unid(4));
+  EXPECT_EQ(Hex(unid), Unid(9));
 }
 
 TEST_F(OrdexExtras, AHandleNoLongerOpenIsRefused) {
