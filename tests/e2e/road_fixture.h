@@ -47,6 +47,19 @@ inline bool Within(int ms, const std::function<bool()>& pred) {
   return true;
 }
 
+// Mixed records for the roads that carry a text file through a data source and back:
+// integers, text with quotes and non-ASCII letters, amounts with two decimals, dates, and an
+// empty note. The text connector writes its delimiter between records, so the file ends
+// without one.
+constexpr char kPeople[] =
+    "1,Ada Quill,12.50,1815-12-10,first\n"
+    "2,Bram O'Ster,0.99,1999-01-31,\n"
+    "3,Cora Vance,1000.00,2026-12-09,caf\xC3\xA9 na\xC3\xAFve\n"
+    "4,Dov Lenz,-7.25,1970-01-01,last one";
+constexpr char kPeopleZid[] =
+    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
+    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nNOTE TYPE TEXT\n";
+
 inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -238,6 +251,7 @@ class RoadFixture : public ::testing::Test {
   }
 
  public:
+  std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
   // plexadm against the installation's databases; its standard output.
   std::string Adm(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {inst_ / "plexadm"};
@@ -249,6 +263,24 @@ class RoadFixture : public ::testing::Test {
     return r.out;
   }
   std::string path(const std::string& name) const { return inst_ / name; }
+
+  // A link document of form ("Link\\Flatrec", ...) named name, with the items given.
+  void AddLink(const std::string& form, const std::string& name, std::vector<std::string> items) {
+    std::vector<std::string> args = {"new", "qtwadm.odx", form, "Name=" + name};
+    args.insert(args.end(), items.begin(), items.end());
+    Adm(args);
+  }
+  // A direct transfer that runs once, at once (a one-time activity with no scheduled time).
+  void AddTransfer(const std::string& name, const std::string& src, const std::string& dest,
+                   std::vector<std::string> items) {
+    std::vector<std::string> args = {"new", "qtwadm.odx", "Activity\\Direct Transfer",
+                                     "Name=" + name, "SrcLink=" + src, "DestLink=" + dest,
+                                     "OneTime:number=1"};
+    args.insert(args.end(), items.begin(), items.end());
+    Adm(args);
+  }
+  // The runs logged as finished.
+  int Finished() { return static_cast<int>(Count(ActivityLog(), "Activity finished")); }
 
  protected:
   // The Administrator and Log databases with the Administrator and this server configured.
@@ -272,7 +304,7 @@ class RoadFixture : public ::testing::Test {
     fs::copy_file(PluginPath(plugin), inst_ / plugin, ec);
     ASSERT_FALSE(ec) << plugin << ": " << ec.message();
   }
-  std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
+
   // A run of the activity has ended and is logged.
   bool Logged() { return Has(ActivityLog(), "\"FinishTime\""); }
   // The processes whose run reached slowlink's fetching, in order.

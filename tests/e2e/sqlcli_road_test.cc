@@ -18,17 +18,8 @@ using road::kWaitMs;
 using road::Twmain;
 using road::Within;
 
-// Mixed records: integers, text with quotes and non-ASCII letters, amounts with two decimals,
-// dates, and an empty note. The text connector writes its delimiter between records, so the
-// file ends without one.
-constexpr char kPeople[] =
-    "1,Ada Quill,12.50,1815-12-10,first\n"
-    "2,Bram O'Ster,0.99,1999-01-31,\n"
-    "3,Cora Vance,1000.00,2026-12-09,caf\xC3\xA9 na\xC3\xAFve\n"
-    "4,Dov Lenz,-7.25,1970-01-01,last one";
-constexpr char kZid[] =
-    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
-    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nNOTE TYPE TEXT\n";
+using road::kPeople;
+using road::kPeopleZid;
 
 // The first file of dir whose name starts with stem, or empty.
 std::string FindDriver(const char* stem) {
@@ -75,31 +66,7 @@ class SqlcliRoad : public road::RoadFixture {
   }
 
   void Link(const std::string& name, const std::string& library, std::vector<std::string> items) {
-    std::string form = library == "sqlcli" ? "Link\\Sqlcli" : "Link\\Flatrec";
-    std::vector<std::string> args = {"new", "qtwadm.odx", form, "Name=" + name};
-    args.insert(args.end(), items.begin(), items.end());
-    Adm(args);
-  }
-  // A direct transfer that runs once, at once (a one-time activity with no scheduled time).
-  void Transfer(const std::string& name, const std::string& src, const std::string& dest,
-                std::vector<std::string> items) {
-    std::vector<std::string> args = {"new",
-                                     "qtwadm.odx",
-                                     "Activity\\Direct Transfer",
-                                     "Name=" + name,
-                                     "SrcLink=" + src,
-                                     "DestLink=" + dest,
-                                     "OneTime:number=1"};
-    args.insert(args.end(), items.begin(), items.end());
-    Adm(args);
-  }
-  int Finished() {
-    std::string log = ActivityLog();
-    int n = 0;
-    for (size_t at = log.find("Activity finished"); at != std::string::npos;
-         at = log.find("Activity finished", at + 1))
-      ++n;
-    return n;
+    AddLink(library == "sqlcli" ? "Link\\Sqlcli" : "Link\\Flatrec", name, std::move(items));
   }
 
   std::string port_, database_;
@@ -112,7 +79,7 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("sqlcli.twx"));
   twtest::WriteFile(inst_ / "in.txt", kPeople);
-  twtest::WriteFile(inst_ / "people.zid", kZid);
+  twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
   for (auto [name, file, kind] :
        {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
     Link(name, "flatrec",
@@ -132,7 +99,7 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
   Twmain server(inst_.path(), env_);
   int done = 0;
   for (const auto& leg : legs) {
-    Transfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
+    AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
     ++done;
     ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
         << leg[0] << "\n"
