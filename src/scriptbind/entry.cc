@@ -300,10 +300,9 @@ QSX_EXPORT void* QSXOrdinalResolver(uintptr_t ignored, uint32_t ordinal) noexcep
 }
 
 // The four script functions, each the conversion of one class's value to a host number.
-#define TW_SCRIPT_FUNCTION(name, Object, cls, convert)                                        \
-  QSX_EXPORT uint32_t name(QsxInstance* instance, QsValue* result,                            \
-                           const QsValue* arg) noexcept {                                     \
-    return ScriptFunction<Object>(instance, result, arg, cls, convert);                       \
+#define TW_SCRIPT_FUNCTION(name, Object, cls, convert)                                            \
+  QSX_EXPORT uint32_t name(QsxInstance* instance, QsValue* result, const QsValue* arg) noexcept { \
+    return ScriptFunction<Object>(instance, result, arg, cls, convert);                           \
   }
 TW_SCRIPT_FUNCTION(TWFLOATFROMCURRENCY, CurrencyObject, kCurrency, TWFloatFromCurrency)
 TW_SCRIPT_FUNCTION(TWFLOATFROMNUMERIC, NumericObject, kNumeric, TWFloatFromNumeric)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "scriptbind.h"
@@ -47,7 +48,17 @@ ScriptObject* ObjectOf(const QsValue* v) {
   return static_cast<ScriptObject*>(v->u.obj);
 }
 
-bool ToInt(const QsValue* v, int32_t* out) {
+namespace {
+bool SameDouble(double d, double* out) {
+  *out = d;
+  return true;
+}
+
+// A host value as a number of type T: numbers through fromDouble, text through the
+// engine's reading of a T.
+template <class T>
+bool ToNumber(const QsValue* v, T* out, bool (*fromDouble)(double, T*),
+              uint32_t (*fromText)(T*, const TWStream*)) {
   v = Deref(v);
   if (v == nullptr) return false;
   switch (v->kind) {
@@ -55,46 +66,28 @@ bool ToInt(const QsValue* v, int32_t* out) {
       *out = 0;
       return true;
     case QSV_INT:
-      *out = v->u.i;
-      return true;
+      return fromDouble(v->u.i, out);
     case QSV_DOUBLE:
     case QSV_DATE:
-      return DoubleToInt(v->u.d, out);
+      return fromDouble(v->u.d, out);
     case QSV_CURRENCY:
-      return DoubleToInt(static_cast<double>(v->u.cy) / 10000.0, out);
+      return fromDouble(static_cast<double>(v->u.cy) / 10000.0, out);
     case QSV_STRING: {
       TWStream s = TextView(v);
-      return TWIntFromStream(out, &s) == TWSUCCESS;
+      return fromText(out, &s) == TWSUCCESS;
     }
     default:
       return false;
   }
 }
+}  // namespace
+
+bool ToInt(const QsValue* v, int32_t* out) {
+  return ToNumber(v, out, DoubleToInt, TWIntFromStream);
+}
 
 bool ToDouble(const QsValue* v, double* out) {
-  v = Deref(v);
-  if (v == nullptr) return false;
-  switch (v->kind) {
-    case QSV_EMPTY:
-      *out = 0;
-      return true;
-    case QSV_INT:
-      *out = v->u.i;
-      return true;
-    case QSV_DOUBLE:
-    case QSV_DATE:
-      *out = v->u.d;
-      return true;
-    case QSV_CURRENCY:
-      *out = static_cast<double>(v->u.cy) / 10000.0;
-      return true;
-    case QSV_STRING: {
-      TWStream s = TextView(v);
-      return TWFloatFromStream(out, &s) == TWSUCCESS;
-    }
-    default:
-      return false;
-  }
+  return ToNumber(v, out, SameDouble, TWFloatFromStream);
 }
 
 bool ToText(const QsValue* v, TWStream* out) {
@@ -735,8 +728,7 @@ uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
   uint32_t st = TWFAIL_TYPE_MISMATCH;
   int32_t i = 0;
   if (id != Prop(kField, 5)) {
-    st = TypedSet(FieldAccess{handle, static_cast<uint32_t>(valueIndex)}, id - Prop(kField, 0),
-                  in);
+    st = TypedSet(FieldAccess{handle, static_cast<uint32_t>(valueIndex)}, id - Prop(kField, 0), in);
   } else if (ToInt(in, &i)) {
     st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle) ? TWSUCCESS
                                                                             : TWFAIL_INVALID_INDEX;
@@ -820,47 +812,55 @@ bool SetScriptDate(TWDatetime* value, const QsValue* in, uint32_t* st) {
 }
 
 template <class Value>
-struct ValueTable;
+constexpr ValueRow<Value> NativeRow(uint32_t id,
+                                    uint32_t (*get)(const ScriptObject&, const Value&, QsValue*),
+                                    bool (*set)(Value*, const QsValue*, uint32_t*),
+                                    uint32_t (*fromFloat)(Value*, const double*) = nullptr) {
+  return {id, Kind::kNative, get, set, nullptr, fromFloat, nullptr, nullptr};
+}
+template <class Value>
+constexpr ValueRow<Value> NumberRow(uint32_t id, Kind kind,
+                                    uint32_t (*toFloat)(double*, const Value*),
+                                    uint32_t (*fromFloat)(Value*, const double*)) {
+  return {id, kind, nullptr, nullptr, toFloat, fromFloat, nullptr, nullptr};
+}
+template <class Value>
+constexpr ValueRow<Value> TextRow(uint32_t id,
+                                  uint32_t (*toText)(TWStream*, const Value*, uint32_t),
+                                  uint32_t (*fromText)(Value*, const TWStream*)) {
+  return {id, Kind::kText, nullptr, nullptr, nullptr, nullptr, toText, fromText};
+}
 
-template <>
-struct ValueTable<TWCurrency> {
-  static constexpr ValueRow<TWCurrency> kRows[] = {
-      {Prop(kCurrency, 0), Kind::kNative, GetCurrency, SetCurrency, nullptr, TWCurrencyFromFloat,
-       nullptr, nullptr},
-      {Prop(kCurrency, 1), Kind::kFloat, nullptr, nullptr, TWFloatFromCurrency,
-       TWCurrencyFromFloat, nullptr, nullptr},
-      {Prop(kCurrency, 2), Kind::kInt, nullptr, nullptr, TWFloatFromCurrency, TWCurrencyFromFloat,
-       nullptr, nullptr},
-      {Prop(kCurrency, 3), Kind::kText, nullptr, nullptr, nullptr, nullptr, TWStreamFromCurrency,
-       TWCurrencyFromStream},
-  };
+constexpr ValueRow<TWCurrency> kCurrencyRows[] = {
+    NativeRow(Prop(kCurrency, 0), GetCurrency, SetCurrency, TWCurrencyFromFloat),
+    NumberRow(Prop(kCurrency, 1), Kind::kFloat, TWFloatFromCurrency, TWCurrencyFromFloat),
+    NumberRow(Prop(kCurrency, 2), Kind::kInt, TWFloatFromCurrency, TWCurrencyFromFloat),
+    TextRow(Prop(kCurrency, 3), TWStreamFromCurrency, TWCurrencyFromStream),
+};
+constexpr ValueRow<TWNumeric> kNumericRows[] = {
+    NumberRow(Prop(kNumeric, 0), Kind::kInt, TWFloatFromNumeric, TWNumericFromFloat),
+    NumberRow(Prop(kNumeric, 1), Kind::kFloat, TWFloatFromNumeric, TWNumericFromFloat),
+    TextRow(Prop(kNumeric, 2), TWStreamFromNumeric, TWNumericFromStream),
+};
+constexpr ValueRow<TWDatetime> kDatetimeRows[] = {
+    NativeRow(Prop(kDatetime, 0), GetScriptDate, SetScriptDate),
+    TextRow(Prop(kDatetime, 1), TWStreamFromDatetime, TWDatetimeFromStream),
 };
 
-template <>
-struct ValueTable<TWNumeric> {
-  static constexpr ValueRow<TWNumeric> kRows[] = {
-      {Prop(kNumeric, 0), Kind::kInt, nullptr, nullptr, TWFloatFromNumeric, TWNumericFromFloat,
-       nullptr, nullptr},
-      {Prop(kNumeric, 1), Kind::kFloat, nullptr, nullptr, TWFloatFromNumeric, TWNumericFromFloat,
-       nullptr, nullptr},
-      {Prop(kNumeric, 2), Kind::kText, nullptr, nullptr, nullptr, nullptr, TWStreamFromNumeric,
-       TWNumericFromStream},
-  };
-};
-
-template <>
-struct ValueTable<TWDatetime> {
-  static constexpr ValueRow<TWDatetime> kRows[] = {
-      {Prop(kDatetime, 0), Kind::kNative, GetScriptDate, SetScriptDate, nullptr, nullptr, nullptr,
-       nullptr},
-      {Prop(kDatetime, 1), Kind::kText, nullptr, nullptr, nullptr, nullptr, TWStreamFromDatetime,
-       TWDatetimeFromStream},
-  };
-};
+// The table of a value record's class.
+std::span<const ValueRow<TWCurrency>> Rows(const TWCurrency*) {
+  return kCurrencyRows;
+}
+std::span<const ValueRow<TWNumeric>> Rows(const TWNumeric*) {
+  return kNumericRows;
+}
+std::span<const ValueRow<TWDatetime>> Rows(const TWDatetime*) {
+  return kDatetimeRows;
+}
 
 template <class Value>
-const ValueRow<Value>* FindRow(uint32_t id) {
-  for (const ValueRow<Value>& row : ValueTable<Value>::kRows)
+const ValueRow<Value>* FindRow(const Value* value, uint32_t id) {
+  for (const ValueRow<Value>& row : Rows(value))
     if (row.id == id) return &row;
   return nullptr;
 }
@@ -906,7 +906,7 @@ uint32_t PartsObject::Set(uint32_t id, const QsValue* in) {
 
 template <uint16_t Cls, class Value>
 uint32_t ValueObject<Cls, Value>::Get(uint32_t id, QsValue* out) {
-  const ValueRow<Value>* row = FindRow<Value>(id);
+  const ValueRow<Value>* row = FindRow(&value, id);
   if (row == nullptr) return QSX_NO_OBJECT;
   uint32_t st = TWSUCCESS;
   double d = 0;
@@ -930,7 +930,7 @@ uint32_t ValueObject<Cls, Value>::Get(uint32_t id, QsValue* out) {
 
 template <uint16_t Cls, class Value>
 uint32_t ValueObject<Cls, Value>::Set(uint32_t id, const QsValue* in) {
-  const ValueRow<Value>* row = FindRow<Value>(id);
+  const ValueRow<Value>* row = FindRow(&value, id);
   if (row == nullptr) return QSX_NO_OBJECT;
   uint32_t st = TWFAIL_TYPE_MISMATCH;
   double d = 0;
@@ -1005,39 +1005,30 @@ Module* FindModule(QsxInstance* instance) {
   return nullptr;
 }
 
+namespace {
+template <class T>
+ScriptObject* Make(Module* module, QsxInstance* instance) {
+  return new T(module, instance);
+}
+
+// Indexed by class number; the module object is made only with its instance.
+constexpr ScriptObject* (*kMakers[kClassCount + 1])(Module*, QsxInstance*) = {
+    nullptr,
+    Make<ActivityObject>,
+    Make<ConnectObject>,
+    Make<FieldListObject>,
+    Make<FieldObject>,
+    Make<StreamObject>,
+    Make<CurrencyObject>,
+    Make<NumericObject>,
+    Make<DatetimeObject>,
+    Make<PartsObject>,
+};
+}  // namespace
+
 ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls) {
-  ScriptObject* o = nullptr;
-  switch (cls) {
-    case kActivity:
-      o = new ActivityObject(module, instance);
-      break;
-    case kConnect:
-      o = new ConnectObject(module, instance);
-      break;
-    case kFieldList:
-      o = new FieldListObject(module, instance);
-      break;
-    case kField:
-      o = new FieldObject(module, instance);
-      break;
-    case kStream:
-      o = new StreamObject(module, instance);
-      break;
-    case kCurrency:
-      o = new CurrencyObject(module, instance);
-      break;
-    case kNumeric:
-      o = new NumericObject(module, instance);
-      break;
-    case kDatetime:
-      o = new DatetimeObject(module, instance);
-      break;
-    case kDatetimeParts:
-      o = new PartsObject(module, instance);
-      break;
-    default:
-      return nullptr;
-  }
+  if (cls > kClassCount || kMakers[cls] == nullptr) return nullptr;
+  ScriptObject* o = kMakers[cls](module, instance);
   module->Link(o);
   return o;
 }
