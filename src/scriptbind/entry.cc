@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "scriptbind.h"
 
@@ -194,9 +195,9 @@ uint32_t ClassControl(QsxInstance* instance, uint32_t code, QsxCall* call) {
 
 // A script function: the engine's conversion of the value its argument object holds. An
 // argument of another class takes the error path with 12546.
-template <class T, class Convert>
+template <class T, class Out, class Value>
 uint32_t ScriptFunction(QsxInstance* instance, QsValue* result, const QsValue* arg, uint16_t cls,
-                        uint32_t kind, Convert convert) {
+                        uint32_t (*convert)(Out*, const Value*)) {
   ScriptObject* o = ObjectOf(arg);
   if (o == nullptr || o->cls() != cls) {
     if (Module* m = FindModule(instance))
@@ -204,8 +205,15 @@ uint32_t ScriptFunction(QsxInstance* instance, QsValue* result, const QsValue* a
     return QSX_OK;
   }
   QsValue v{};
-  v.kind = kind;
-  const uint32_t st = convert(&static_cast<T*>(o)->value, &v);
+  Out* number = nullptr;
+  if constexpr (std::is_same_v<Out, double>) {
+    v.kind = QSV_DOUBLE;
+    number = &v.u.d;
+  } else {
+    v.kind = QSV_INT;
+    number = &v.u.i;
+  }
+  const uint32_t st = convert(number, &static_cast<T*>(o)->value);
   if (st != TWSUCCESS) {
     o->Fail(st);
     return QSX_OK;
@@ -291,30 +299,13 @@ QSX_EXPORT void* QSXOrdinalResolver(uintptr_t ignored, uint32_t ordinal) noexcep
   return ordinal == 2 ? reinterpret_cast<void*>(&QSXClassControl) : nullptr;
 }
 
-QSX_EXPORT uint32_t TWFLOATFROMCURRENCY(QsxInstance* instance, QsValue* result,
-                                        const QsValue* arg) noexcept {
-  return ScriptFunction<CurrencyObject>(
-      instance, result, arg, kCurrency, QSV_DOUBLE,
-      [](TWCurrency* c, QsValue* v) { return TWFloatFromCurrency(&v->u.d, c); });
-}
-
-QSX_EXPORT uint32_t TWFLOATFROMNUMERIC(QsxInstance* instance, QsValue* result,
-                                       const QsValue* arg) noexcept {
-  return ScriptFunction<NumericObject>(
-      instance, result, arg, kNumeric, QSV_DOUBLE,
-      [](TWNumeric* n, QsValue* v) { return TWFloatFromNumeric(&v->u.d, n); });
-}
-
-QSX_EXPORT uint32_t TWFLOATFROMSTREAM(QsxInstance* instance, QsValue* result,
-                                      const QsValue* arg) noexcept {
-  return ScriptFunction<StreamObject>(
-      instance, result, arg, kStream, QSV_DOUBLE,
-      [](TWStream* s, QsValue* v) { return TWFloatFromStream(&v->u.d, s); });
-}
-
-QSX_EXPORT uint32_t TWINTFROMSTREAM(QsxInstance* instance, QsValue* result,
-                                    const QsValue* arg) noexcept {
-  return ScriptFunction<StreamObject>(
-      instance, result, arg, kStream, QSV_INT,
-      [](TWStream* s, QsValue* v) { return TWIntFromStream(&v->u.i, s); });
-}
+// The four script functions, each the conversion of one class's value to a host number.
+#define TW_SCRIPT_FUNCTION(name, Object, cls, convert)                                            \
+  QSX_EXPORT uint32_t name(QsxInstance* instance, QsValue* result, const QsValue* arg) noexcept { \
+    return ScriptFunction<Object>(instance, result, arg, cls, convert);                           \
+  }
+TW_SCRIPT_FUNCTION(TWFLOATFROMCURRENCY, CurrencyObject, kCurrency, TWFloatFromCurrency)
+TW_SCRIPT_FUNCTION(TWFLOATFROMNUMERIC, NumericObject, kNumeric, TWFloatFromNumeric)
+TW_SCRIPT_FUNCTION(TWFLOATFROMSTREAM, StreamObject, kStream, TWFloatFromStream)
+TW_SCRIPT_FUNCTION(TWINTFROMSTREAM, StreamObject, kStream, TWIntFromStream)
+#undef TW_SCRIPT_FUNCTION

@@ -3,6 +3,7 @@
 // the host and the calls made for the script are both read from these rows.
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -381,6 +382,18 @@ struct ClassTable {
   std::vector<QsxPropertyRow> properties;
 };
 
+// Fields and streams show their value as each of five host kinds, then any properties of
+// their own.
+std::vector<QsxPropertyRow> TypedProperties(Class cls, std::initializer_list<QsxPropertyRow> own) {
+  std::vector<QsxPropertyRow> rows = {{"AsQsCurrency", Prop(cls, 0), QST_CURRENCY, 0},
+                                      {"AsQsDatetime", Prop(cls, 1), QST_DOUBLE, 0},
+                                      {"AsQsDouble", Prop(cls, 2), QST_DOUBLE, 0},
+                                      {"AsQsLong", Prop(cls, 3), QST_INT, 0},
+                                      {"AsQsString", Prop(cls, 4), QST_STRING, 0}};
+  rows.insert(rows.end(), own);
+  return rows;
+}
+
 const ClassTable kTables[kClassCount + 1] = {
     {"", nullptr, 0, {}},
     {"TWActivity",
@@ -392,23 +405,9 @@ const ClassTable kTables[kClassCount + 1] = {
      kFieldListMethods,
      std::size(kFieldListMethods),
      {{"ValueIndex", kStoredProperty, QST_INT, 0}}},
-    {"TWField",
-     kFieldMethods,
-     std::size(kFieldMethods),
-     {{"AsQsCurrency", Prop(kField, 0), QST_CURRENCY, 0},
-      {"AsQsDatetime", Prop(kField, 1), QST_DOUBLE, 0},
-      {"AsQsDouble", Prop(kField, 2), QST_DOUBLE, 0},
-      {"AsQsLong", Prop(kField, 3), QST_INT, 0},
-      {"AsQsString", Prop(kField, 4), QST_STRING, 0},
-      {"ValueIndex", Prop(kField, 5), QST_INT, 0}}},
-    {"TWStream",
-     kStreamMethods,
-     std::size(kStreamMethods),
-     {{"AsQsCurrency", Prop(kStream, 0), QST_CURRENCY, 0},
-      {"AsQsDatetime", Prop(kStream, 1), QST_DOUBLE, 0},
-      {"AsQsDouble", Prop(kStream, 2), QST_DOUBLE, 0},
-      {"AsQsLong", Prop(kStream, 3), QST_INT, 0},
-      {"AsQsString", Prop(kStream, 4), QST_STRING, 0}}},
+    {"TWField", kFieldMethods, std::size(kFieldMethods),
+     TypedProperties(kField, {{"ValueIndex", Prop(kField, 5), QST_INT, 0}})},
+    {"TWStream", kStreamMethods, std::size(kStreamMethods), TypedProperties(kStream, {})},
     {"TWCurrency",
      kCurrencyMethods,
      std::size(kCurrencyMethods),

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "scriptbind.h"
@@ -47,7 +48,17 @@ ScriptObject* ObjectOf(const QsValue* v) {
   return static_cast<ScriptObject*>(v->u.obj);
 }
 
-bool ToInt(const QsValue* v, int32_t* out) {
+namespace {
+bool SameDouble(double d, double* out) {
+  *out = d;
+  return true;
+}
+
+// A host value as a number of type T: numbers through fromDouble, text through the
+// engine's reading of a T.
+template <class T>
+bool ToNumber(const QsValue* v, T* out, bool (*fromDouble)(double, T*),
+              uint32_t (*fromText)(T*, const TWStream*)) {
   v = Deref(v);
   if (v == nullptr) return false;
   switch (v->kind) {
@@ -55,46 +66,28 @@ bool ToInt(const QsValue* v, int32_t* out) {
       *out = 0;
       return true;
     case QSV_INT:
-      *out = v->u.i;
-      return true;
+      return fromDouble(v->u.i, out);
     case QSV_DOUBLE:
     case QSV_DATE:
-      return DoubleToInt(v->u.d, out);
+      return fromDouble(v->u.d, out);
     case QSV_CURRENCY:
-      return DoubleToInt(static_cast<double>(v->u.cy) / 10000.0, out);
+      return fromDouble(static_cast<double>(v->u.cy) / 10000.0, out);
     case QSV_STRING: {
       TWStream s = TextView(v);
-      return TWIntFromStream(out, &s) == TWSUCCESS;
+      return fromText(out, &s) == TWSUCCESS;
     }
     default:
       return false;
   }
 }
+}  // namespace
+
+bool ToInt(const QsValue* v, int32_t* out) {
+  return ToNumber(v, out, DoubleToInt, TWIntFromStream);
+}
 
 bool ToDouble(const QsValue* v, double* out) {
-  v = Deref(v);
-  if (v == nullptr) return false;
-  switch (v->kind) {
-    case QSV_EMPTY:
-      *out = 0;
-      return true;
-    case QSV_INT:
-      *out = v->u.i;
-      return true;
-    case QSV_DOUBLE:
-    case QSV_DATE:
-      *out = v->u.d;
-      return true;
-    case QSV_CURRENCY:
-      *out = static_cast<double>(v->u.cy) / 10000.0;
-      return true;
-    case QSV_STRING: {
-      TWStream s = TextView(v);
-      return TWFloatFromStream(out, &s) == TWSUCCESS;
-    }
-    default:
-      return false;
-  }
+  return ToNumber(v, out, SameDouble, TWFloatFromStream);
 }
 
 bool ToText(const QsValue* v, TWStream* out) {
@@ -589,54 +582,141 @@ void FieldObject::Drop() {
   held = false;
 }
 
+namespace {
+
+// Fields and streams hold a value that reads and writes as each of five host kinds, their
+// properties in this order: currency, date, double, integer and text.
+constexpr uint32_t kTypedCount = 5;
+
+struct FieldAccess {
+  TWFIELD handle;
+  uint32_t at;
+  uint32_t Read(TWCurrency* v) const { return TWFieldGetCurrency(handle, at, v, nullptr); }
+  uint32_t Read(TWDatetime* v) const { return TWFieldGetDatetime(handle, at, v, nullptr); }
+  uint32_t Read(double* v) const { return TWFieldGetFloat(handle, at, v, nullptr); }
+  uint32_t Read(int32_t* v) const { return TWFieldGetInt(handle, at, v, nullptr); }
+  uint32_t ReadText(const ScriptObject& o, QsValue* out) const {
+    return StoreConverted(o, out, [this](TWStream* t) {
+      return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
+    });
+  }
+  uint32_t Write(const TWCurrency* v) const { return TWFieldSetCurrency(handle, at, v); }
+  uint32_t Write(const TWDatetime* v) const { return TWFieldSetDatetime(handle, at, v); }
+  uint32_t Write(const double* v) const { return TWFieldSetFloat(handle, at, v); }
+  uint32_t Write(const int32_t* v) const { return TWFieldSetInt(handle, at, v); }
+  uint32_t WriteText(const QsValue* in) const {
+    TWStream text{};
+    return ToText(in, &text) ? TWFieldSetStream(handle, at, &text) : TWFAIL_TYPE_MISMATCH;
+  }
+};
+
+struct StreamAccess {
+  TWStream* value;
+  uint32_t Read(TWCurrency* v) const { return TWCurrencyFromStream(v, value); }
+  uint32_t Read(TWDatetime* v) const { return TWDatetimeFromStream(v, value); }
+  uint32_t Read(double* v) const { return TWFloatFromStream(v, value); }
+  uint32_t Read(int32_t* v) const { return TWIntFromStream(v, value); }
+  // The stream's own text, whatever its format.
+  uint32_t ReadText(const ScriptObject& o, QsValue* out) const {
+    o.StoreString(out, StreamText(*value));
+    return TWSUCCESS;
+  }
+  uint32_t Write(const TWCurrency* v) const { return TWStreamFromCurrency(value, v, kTextFormat); }
+  uint32_t Write(const TWDatetime* v) const { return TWStreamFromDatetime(value, v, kTextFormat); }
+  uint32_t Write(const double* v) const { return TWStreamFromFloat(value, v, kTextFormat); }
+  uint32_t Write(const int32_t* v) const { return TWStreamFromInt(value, v, kTextFormat); }
+  uint32_t WriteText(const QsValue* in) const { return SetText(value, in); }
+};
+
+// Reads the typed property at place into out; QSX_NO_OBJECT past the last.
+template <class Access>
+uint32_t TypedGet(const ScriptObject& o, const Access& a, uint32_t place, QsValue* out) {
+  uint32_t st = TWSUCCESS;
+  double d = 0;
+  int32_t i = 0;
+  switch (place) {
+    case 0: {
+      TWCurrency cy{};
+      st = a.Read(&cy);
+      QsValue v{};
+      v.kind = QSV_CURRENCY;
+      v.u.cy = cy.value;
+      if (st == TWSUCCESS) o.Store(out, v);
+      break;
+    }
+    case 1: {
+      TWDatetime dt{};
+      st = a.Read(&dt);
+      if (st == TWSUCCESS) st = DatetimeToScriptDate(dt, &d);
+      if (st == TWSUCCESS) o.Store(out, DoubleValue(d, QSV_DATE));
+      break;
+    }
+    case 2:
+      st = a.Read(&d);
+      if (st == TWSUCCESS) o.StoreDouble(out, d);
+      break;
+    case 3:
+      st = a.Read(&i);
+      if (st == TWSUCCESS) o.StoreInt(out, i);
+      break;
+    case 4:
+      st = a.ReadText(o, out);
+      break;
+    default:
+      return QSX_NO_OBJECT;
+  }
+  o.Fail(st);
+  return QSX_OK;
+}
+
+// Writes in to the typed property at place (below kTypedCount); answers the engine status.
+template <class Access>
+uint32_t TypedSet(const Access& a, uint32_t place, const QsValue* in) {
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  int32_t i = 0;
+  const QsValue* v = Deref(in);
+  switch (place) {
+    case 0:
+      if (v != nullptr && v->kind == QSV_CURRENCY) {
+        const TWCurrency cy{v->u.cy};
+        st = a.Write(&cy);
+      } else if (ToDouble(in, &d)) {
+        TWCurrency cy{};
+        st = TWCurrencyFromFloat(&cy, &d);
+        if (st == TWSUCCESS) st = a.Write(&cy);
+      }
+      break;
+    case 1:
+      if (ToDouble(in, &d)) {
+        TWDatetime dt{};
+        st = ScriptDateToDatetime(d, &dt);
+        if (st == TWSUCCESS) st = a.Write(&dt);
+      }
+      break;
+    case 2:
+      if (ToDouble(in, &d)) st = a.Write(&d);
+      break;
+    case 3:
+      if (ToInt(in, &i)) st = a.Write(&i);
+      break;
+    case 4:
+      st = a.WriteText(in);
+      break;
+  }
+  return st;
+}
+
+}  // namespace
+
 uint32_t FieldObject::Get(uint32_t id, QsValue* out) {
   if (id == Prop(kField, 5)) return StoreInt(out, valueIndex);
   if (!held) {
     Fail(TWFAIL_INVALID_FIELD);
     return QSX_OK;
   }
-  const uint32_t at = static_cast<uint32_t>(valueIndex);
-  uint32_t st = TWSUCCESS;
-  switch (id) {
-    case Prop(kField, 0): {
-      TWCurrency cy{};
-      st = TWFieldGetCurrency(handle, at, &cy, nullptr);
-      QsValue v{};
-      v.kind = QSV_CURRENCY;
-      v.u.cy = cy.value;
-      if (st == TWSUCCESS) Store(out, v);
-      break;
-    }
-    case Prop(kField, 1): {
-      TWDatetime dt{};
-      double d = 0;
-      st = TWFieldGetDatetime(handle, at, &dt, nullptr);
-      if (st == TWSUCCESS) st = DatetimeToScriptDate(dt, &d);
-      if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
-      break;
-    }
-    case Prop(kField, 2): {
-      double d = 0;
-      st = TWFieldGetFloat(handle, at, &d, nullptr);
-      if (st == TWSUCCESS) StoreDouble(out, d);
-      break;
-    }
-    case Prop(kField, 3): {
-      int32_t i = 0;
-      st = TWFieldGetInt(handle, at, &i, nullptr);
-      if (st == TWSUCCESS) StoreInt(out, i);
-      break;
-    }
-    case Prop(kField, 4):
-      st = StoreConverted(*this, out, [this, at](TWStream* t) {
-        return TWFieldGetStream(handle, at, kTextFormat, t, nullptr);
-      });
-      break;
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
+  return TypedGet(*this, FieldAccess{handle, static_cast<uint32_t>(valueIndex)},
+                  id - Prop(kField, 0), out);
 }
 
 uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
@@ -645,47 +725,14 @@ uint32_t FieldObject::Set(uint32_t id, const QsValue* in) {
     Fail(TWFAIL_INVALID_FIELD);
     return QSX_OK;
   }
-  const uint32_t at = static_cast<uint32_t>(valueIndex);
   uint32_t st = TWFAIL_TYPE_MISMATCH;
-  double d = 0;
   int32_t i = 0;
-  const QsValue* v = Deref(in);
-  switch (id) {
-    case Prop(kField, 0):
-      if (v != nullptr && v->kind == QSV_CURRENCY) {
-        TWCurrency cy{v->u.cy};
-        st = TWFieldSetCurrency(handle, at, &cy);
-      } else if (ToDouble(in, &d)) {
-        TWCurrency cy{};
-        st = TWCurrencyFromFloat(&cy, &d);
-        if (st == TWSUCCESS) st = TWFieldSetCurrency(handle, at, &cy);
-      }
-      break;
-    case Prop(kField, 1):
-      if (ToDouble(in, &d)) {
-        TWDatetime dt{};
-        st = ScriptDateToDatetime(d, &dt);
-        if (st == TWSUCCESS) st = TWFieldSetDatetime(handle, at, &dt);
-      }
-      break;
-    case Prop(kField, 2):
-      if (ToDouble(in, &d)) st = TWFieldSetFloat(handle, at, &d);
-      break;
-    case Prop(kField, 3):
-      if (ToInt(in, &i)) st = TWFieldSetInt(handle, at, &i);
-      break;
-    case Prop(kField, 4): {
-      TWStream text{};
-      if (ToText(in, &text)) st = TWFieldSetStream(handle, at, &text);
-      break;
-    }
-    case Prop(kField, 5):
-      if (ToInt(in, &i))
-        st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle)
-                 ? TWSUCCESS
-                 : TWFAIL_INVALID_INDEX;
-      if (st == TWSUCCESS) valueIndex = i;
-      break;
+  if (id != Prop(kField, 5)) {
+    st = TypedSet(FieldAccess{handle, static_cast<uint32_t>(valueIndex)}, id - Prop(kField, 0), in);
+  } else if (ToInt(in, &i)) {
+    st = i >= 1 && static_cast<uint32_t>(i) <= TWFieldGetValueCount(handle) ? TWSUCCESS
+                                                                            : TWFAIL_INVALID_INDEX;
+    if (st == TWSUCCESS) valueIndex = i;
   }
   Fail(st);
   return QSX_OK;
@@ -702,247 +749,146 @@ StreamObject::~StreamObject() {
 }
 
 uint32_t StreamObject::Get(uint32_t id, QsValue* out) {
-  uint32_t st = TWSUCCESS;
-  switch (id) {
-    case Prop(kStream, 0): {
-      TWCurrency cy{};
-      st = TWCurrencyFromStream(&cy, &value);
-      QsValue v{};
-      v.kind = QSV_CURRENCY;
-      v.u.cy = cy.value;
-      if (st == TWSUCCESS) Store(out, v);
-      break;
-    }
-    case Prop(kStream, 1): {
-      TWDatetime dt{};
-      double d = 0;
-      st = TWDatetimeFromStream(&dt, &value);
-      if (st == TWSUCCESS) st = DatetimeToScriptDate(dt, &d);
-      if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
-      break;
-    }
-    case Prop(kStream, 2): {
-      double d = 0;
-      st = TWFloatFromStream(&d, &value);
-      if (st == TWSUCCESS) StoreDouble(out, d);
-      break;
-    }
-    case Prop(kStream, 3): {
-      int32_t i = 0;
-      st = TWIntFromStream(&i, &value);
-      if (st == TWSUCCESS) StoreInt(out, i);
-      break;
-    }
-    case Prop(kStream, 4):
-      StoreString(out, StreamText(value));
-      break;
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
+  return TypedGet(*this, StreamAccess{&value}, id - Prop(kStream, 0), out);
 }
 
 uint32_t StreamObject::Set(uint32_t id, const QsValue* in) {
-  uint32_t st = TWFAIL_TYPE_MISMATCH;
-  double d = 0;
-  int32_t i = 0;
-  switch (id) {
-    case Prop(kStream, 0):
-    case Prop(kStream, 2):
-      if (ToDouble(in, &d)) {
-        if (id == Prop(kStream, 2)) {
-          st = TWStreamFromFloat(&value, &d, kTextFormat);
-        } else {
-          const QsValue* v = Deref(in);
-          TWCurrency cy{};
-          st = v != nullptr && v->kind == QSV_CURRENCY ? (cy.value = v->u.cy, TWSUCCESS)
-                                                       : TWCurrencyFromFloat(&cy, &d);
-          if (st == TWSUCCESS) st = TWStreamFromCurrency(&value, &cy, kTextFormat);
-        }
-      }
-      break;
-    case Prop(kStream, 1):
-      if (ToDouble(in, &d)) {
-        TWDatetime dt{};
-        st = ScriptDateToDatetime(d, &dt);
-        if (st == TWSUCCESS) st = TWStreamFromDatetime(&value, &dt, kTextFormat);
-      }
-      break;
-    case Prop(kStream, 3):
-      if (ToInt(in, &i)) st = TWStreamFromInt(&value, &i, kTextFormat);
-      break;
-    case Prop(kStream, 4):
-      st = SetText(&value, in);
-      break;
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t CurrencyObject::Get(uint32_t id, QsValue* out) {
-  uint32_t st = TWSUCCESS;
-  double d = 0;
-  switch (id) {
-    case Prop(kCurrency, 0): {
-      QsValue v{};
-      v.kind = QSV_CURRENCY;
-      v.u.cy = value.value;
-      Store(out, v);
-      break;
-    }
-    case Prop(kCurrency, 1):
-    case Prop(kCurrency, 2):
-      st = TWFloatFromCurrency(&d, &value);
-      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kCurrency, 2));
-      break;
-    case Prop(kCurrency, 3):
-      st = StoreConverted(
-          *this, out, [this](TWStream* t) { return TWStreamFromCurrency(t, &value, kTextFormat); });
-      break;
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t CurrencyObject::Set(uint32_t id, const QsValue* in) {
-  uint32_t st = TWFAIL_TYPE_MISMATCH;
-  double d = 0;
-  const QsValue* v = Deref(in);
-  switch (id) {
-    case Prop(kCurrency, 0):
-      if (v != nullptr && v->kind == QSV_CURRENCY) {
-        value.value = v->u.cy;
-        st = TWSUCCESS;
-        break;
-      }
-      [[fallthrough]];
-    case Prop(kCurrency, 1):
-    case Prop(kCurrency, 2):
-      if (ToDouble(in, &d)) st = TWCurrencyFromFloat(&value, &d);
-      break;
-    case Prop(kCurrency, 3): {
-      TWStream text{};
-      if (ToText(in, &text)) st = TWCurrencyFromStream(&value, &text);
-      break;
-    }
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t NumericObject::Get(uint32_t id, QsValue* out) {
-  uint32_t st = TWSUCCESS;
-  double d = 0;
-  switch (id) {
-    case Prop(kNumeric, 0):
-    case Prop(kNumeric, 1):
-      st = TWFloatFromNumeric(&d, &value);
-      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, id == Prop(kNumeric, 0));
-      break;
-    case Prop(kNumeric, 2):
-      st = StoreConverted(
-          *this, out, [this](TWStream* t) { return TWStreamFromNumeric(t, &value, kTextFormat); });
-      break;
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t NumericObject::Set(uint32_t id, const QsValue* in) {
-  uint32_t st = TWFAIL_TYPE_MISMATCH;
-  double d = 0;
-  switch (id) {
-    case Prop(kNumeric, 0):
-    case Prop(kNumeric, 1):
-      if (ToDouble(in, &d)) st = TWNumericFromFloat(&value, &d);
-      break;
-    case Prop(kNumeric, 2): {
-      TWStream text{};
-      if (ToText(in, &text)) st = TWNumericFromStream(&value, &text);
-      break;
-    }
-    default:
-      return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t DatetimeObject::Get(uint32_t id, QsValue* out) {
-  uint32_t st = TWSUCCESS;
-  if (id == Prop(kDatetime, 0)) {
-    double d = 0;
-    st = DatetimeToScriptDate(value, &d);
-    if (st == TWSUCCESS) Store(out, DoubleValue(d, QSV_DATE));
-  } else if (id == Prop(kDatetime, 1)) {
-    st = StoreConverted(
-        *this, out, [this](TWStream* t) { return TWStreamFromDatetime(t, &value, kTextFormat); });
-  } else {
-    return QSX_NO_OBJECT;
-  }
-  Fail(st);
-  return QSX_OK;
-}
-
-template <>
-uint32_t DatetimeObject::Set(uint32_t id, const QsValue* in) {
-  uint32_t st = TWFAIL_INVALID_DATETIME;
-  if (id == Prop(kDatetime, 0)) {
-    double d = 0;
-    TWDatetime dt{};
-    if (ToDouble(in, &d)) st = ScriptDateToDatetime(d, &dt);
-    if (st == TWSUCCESS) value = dt;
-  } else if (id == Prop(kDatetime, 1)) {
-    TWStream text{};
-    st = ToText(in, &text) ? TWDatetimeFromStream(&value, &text) : TWFAIL_TYPE_MISMATCH;
-  } else {
-    return QSX_NO_OBJECT;
-  }
-  Fail(st);
+  const uint32_t place = id - Prop(kStream, 0);
+  if (place >= kTypedCount) return QSX_NO_OBJECT;
+  Fail(TypedSet(StreamAccess{&value}, place, in));
   return QSX_OK;
 }
 
 namespace {
-int32_t* Part(TWDatetimeParts& p, uint32_t id) {
-  switch (id) {
-    case Prop(kDatetimeParts, 0):
-      return &p.day;
-    case Prop(kDatetimeParts, 1):
-      return &p.daylight;
-    case Prop(kDatetimeParts, 2):
-      return &p.hour;
-    case Prop(kDatetimeParts, 3):
-      return &p.hundredth;
-    case Prop(kDatetimeParts, 4):
-      return &p.minute;
-    case Prop(kDatetimeParts, 5):
-      return &p.month;
-    case Prop(kDatetimeParts, 6):
-      return &p.second;
-    case Prop(kDatetimeParts, 7):
-      return &p.weekday;
-    case Prop(kDatetimeParts, 8):
-      return &p.year;
-    case Prop(kDatetimeParts, 9):
-      return &p.zone;
-    default:
-      return nullptr;
-  }
+
+// How a property of a value record reads and writes: the record itself as a host value, a
+// number through the engine's float conversions (read as a double or as an integer), or
+// text through its stream conversions.
+enum class Kind : uint8_t { kNative, kFloat, kInt, kText };
+
+template <class Value>
+struct ValueRow {
+  uint32_t id;
+  Kind kind;
+  // kNative: stores the record; answers the engine status.
+  uint32_t (*getNative)(const ScriptObject& o, const Value& value, QsValue* out);
+  // kNative: takes a host value of the record's own kind, setting *st; false leaves a number
+  // to fromFloat.
+  bool (*setNative)(Value* value, const QsValue* in, uint32_t* st);
+  uint32_t (*toFloat)(double* out, const Value* value);
+  uint32_t (*fromFloat)(Value* value, const double* in);
+  uint32_t (*toText)(TWStream* out, const Value* value, uint32_t format);
+  uint32_t (*fromText)(Value* value, const TWStream* in);
+};
+
+uint32_t GetCurrency(const ScriptObject& o, const TWCurrency& value, QsValue* out) {
+  QsValue v{};
+  v.kind = QSV_CURRENCY;
+  v.u.cy = value.value;
+  o.Store(out, v);
+  return TWSUCCESS;
 }
+bool SetCurrency(TWCurrency* value, const QsValue* in, uint32_t* st) {
+  const QsValue* v = Deref(in);
+  if (v == nullptr || v->kind != QSV_CURRENCY) return false;
+  value->value = v->u.cy;
+  *st = TWSUCCESS;
+  return true;
+}
+
+uint32_t GetScriptDate(const ScriptObject& o, const TWDatetime& value, QsValue* out) {
+  double d = 0;
+  const uint32_t st = DatetimeToScriptDate(value, &d);
+  if (st == TWSUCCESS) o.Store(out, DoubleValue(d, QSV_DATE));
+  return st;
+}
+// Anything that is no number is no date.
+bool SetScriptDate(TWDatetime* value, const QsValue* in, uint32_t* st) {
+  double d = 0;
+  TWDatetime dt{};
+  *st = ToDouble(in, &d) ? ScriptDateToDatetime(d, &dt) : TWFAIL_INVALID_DATETIME;
+  if (*st == TWSUCCESS) *value = dt;
+  return true;
+}
+
+template <class Value>
+constexpr ValueRow<Value> NativeRow(uint32_t id,
+                                    uint32_t (*get)(const ScriptObject&, const Value&, QsValue*),
+                                    bool (*set)(Value*, const QsValue*, uint32_t*),
+                                    uint32_t (*fromFloat)(Value*, const double*) = nullptr) {
+  return {id, Kind::kNative, get, set, nullptr, fromFloat, nullptr, nullptr};
+}
+template <class Value>
+constexpr ValueRow<Value> NumberRow(uint32_t id, Kind kind,
+                                    uint32_t (*toFloat)(double*, const Value*),
+                                    uint32_t (*fromFloat)(Value*, const double*)) {
+  return {id, kind, nullptr, nullptr, toFloat, fromFloat, nullptr, nullptr};
+}
+template <class Value>
+constexpr ValueRow<Value> TextRow(uint32_t id,
+                                  uint32_t (*toText)(TWStream*, const Value*, uint32_t),
+                                  uint32_t (*fromText)(Value*, const TWStream*)) {
+  return {id, Kind::kText, nullptr, nullptr, nullptr, nullptr, toText, fromText};
+}
+
+constexpr ValueRow<TWCurrency> kCurrencyRows[] = {
+    NativeRow(Prop(kCurrency, 0), GetCurrency, SetCurrency, TWCurrencyFromFloat),
+    NumberRow(Prop(kCurrency, 1), Kind::kFloat, TWFloatFromCurrency, TWCurrencyFromFloat),
+    NumberRow(Prop(kCurrency, 2), Kind::kInt, TWFloatFromCurrency, TWCurrencyFromFloat),
+    TextRow(Prop(kCurrency, 3), TWStreamFromCurrency, TWCurrencyFromStream),
+};
+constexpr ValueRow<TWNumeric> kNumericRows[] = {
+    NumberRow(Prop(kNumeric, 0), Kind::kInt, TWFloatFromNumeric, TWNumericFromFloat),
+    NumberRow(Prop(kNumeric, 1), Kind::kFloat, TWFloatFromNumeric, TWNumericFromFloat),
+    TextRow(Prop(kNumeric, 2), TWStreamFromNumeric, TWNumericFromStream),
+};
+constexpr ValueRow<TWDatetime> kDatetimeRows[] = {
+    NativeRow(Prop(kDatetime, 0), GetScriptDate, SetScriptDate),
+    TextRow(Prop(kDatetime, 1), TWStreamFromDatetime, TWDatetimeFromStream),
+};
+
+// The table of a value record's class.
+std::span<const ValueRow<TWCurrency>> Rows(const TWCurrency*) {
+  return kCurrencyRows;
+}
+std::span<const ValueRow<TWNumeric>> Rows(const TWNumeric*) {
+  return kNumericRows;
+}
+std::span<const ValueRow<TWDatetime>> Rows(const TWDatetime*) {
+  return kDatetimeRows;
+}
+
+template <class Value>
+const ValueRow<Value>* FindRow(const Value* value, uint32_t id) {
+  for (const ValueRow<Value>& row : Rows(value))
+    if (row.id == id) return &row;
+  return nullptr;
+}
+
+// The date-time parts: each an integer member of the record.
+struct PartRow {
+  uint32_t id;
+  int32_t TWDatetimeParts::*part;
+};
+constexpr PartRow kPartRows[] = {
+    {Prop(kDatetimeParts, 0), &TWDatetimeParts::day},
+    {Prop(kDatetimeParts, 1), &TWDatetimeParts::daylight},
+    {Prop(kDatetimeParts, 2), &TWDatetimeParts::hour},
+    {Prop(kDatetimeParts, 3), &TWDatetimeParts::hundredth},
+    {Prop(kDatetimeParts, 4), &TWDatetimeParts::minute},
+    {Prop(kDatetimeParts, 5), &TWDatetimeParts::month},
+    {Prop(kDatetimeParts, 6), &TWDatetimeParts::second},
+    {Prop(kDatetimeParts, 7), &TWDatetimeParts::weekday},
+    {Prop(kDatetimeParts, 8), &TWDatetimeParts::year},
+    {Prop(kDatetimeParts, 9), &TWDatetimeParts::zone},
+};
+
+int32_t* Part(TWDatetimeParts& p, uint32_t id) {
+  for (const PartRow& row : kPartRows)
+    if (row.id == id) return &(p.*row.part);
+  return nullptr;
+}
+
 }  // namespace
 
 template <>
@@ -955,6 +901,54 @@ uint32_t PartsObject::Set(uint32_t id, const QsValue* in) {
   int32_t* p = Part(value, id);
   if (p == nullptr) return QSX_NO_OBJECT;
   if (!ToInt(in, p)) Fail(TWFAIL_TYPE_MISMATCH);
+  return QSX_OK;
+}
+
+template <uint16_t Cls, class Value>
+uint32_t ValueObject<Cls, Value>::Get(uint32_t id, QsValue* out) {
+  const ValueRow<Value>* row = FindRow(&value, id);
+  if (row == nullptr) return QSX_NO_OBJECT;
+  uint32_t st = TWSUCCESS;
+  double d = 0;
+  switch (row->kind) {
+    case Kind::kNative:
+      st = row->getNative(*this, value, out);
+      break;
+    case Kind::kFloat:
+    case Kind::kInt:
+      st = row->toFloat(&d, &value);
+      if (st == TWSUCCESS) st = StoreNumber(*this, out, d, row->kind == Kind::kInt);
+      break;
+    case Kind::kText:
+      st = StoreConverted(*this, out,
+                          [this, row](TWStream* t) { return row->toText(t, &value, kTextFormat); });
+      break;
+  }
+  Fail(st);
+  return QSX_OK;
+}
+
+template <uint16_t Cls, class Value>
+uint32_t ValueObject<Cls, Value>::Set(uint32_t id, const QsValue* in) {
+  const ValueRow<Value>* row = FindRow(&value, id);
+  if (row == nullptr) return QSX_NO_OBJECT;
+  uint32_t st = TWFAIL_TYPE_MISMATCH;
+  double d = 0;
+  TWStream text{};
+  switch (row->kind) {
+    case Kind::kNative:
+      // A value of another kind is taken as a number where the record converts from one.
+      if (row->setNative(&value, in, &st) || row->fromFloat == nullptr) break;
+      [[fallthrough]];
+    case Kind::kFloat:
+    case Kind::kInt:
+      if (ToDouble(in, &d)) st = row->fromFloat(&value, &d);
+      break;
+    case Kind::kText:
+      if (ToText(in, &text)) st = row->fromText(&value, &text);
+      break;
+  }
+  Fail(st);
   return QSX_OK;
 }
 
@@ -1011,39 +1005,30 @@ Module* FindModule(QsxInstance* instance) {
   return nullptr;
 }
 
+namespace {
+template <class T>
+ScriptObject* Make(Module* module, QsxInstance* instance) {
+  return new T(module, instance);
+}
+
+// Indexed by class number; the module object is made only with its instance.
+constexpr ScriptObject* (*kMakers[kClassCount + 1])(Module*, QsxInstance*) = {
+    nullptr,
+    Make<ActivityObject>,
+    Make<ConnectObject>,
+    Make<FieldListObject>,
+    Make<FieldObject>,
+    Make<StreamObject>,
+    Make<CurrencyObject>,
+    Make<NumericObject>,
+    Make<DatetimeObject>,
+    Make<PartsObject>,
+};
+}  // namespace
+
 ScriptObject* NewObject(Module* module, QsxInstance* instance, uint16_t cls) {
-  ScriptObject* o = nullptr;
-  switch (cls) {
-    case kActivity:
-      o = new ActivityObject(module, instance);
-      break;
-    case kConnect:
-      o = new ConnectObject(module, instance);
-      break;
-    case kFieldList:
-      o = new FieldListObject(module, instance);
-      break;
-    case kField:
-      o = new FieldObject(module, instance);
-      break;
-    case kStream:
-      o = new StreamObject(module, instance);
-      break;
-    case kCurrency:
-      o = new CurrencyObject(module, instance);
-      break;
-    case kNumeric:
-      o = new NumericObject(module, instance);
-      break;
-    case kDatetime:
-      o = new DatetimeObject(module, instance);
-      break;
-    case kDatetimeParts:
-      o = new PartsObject(module, instance);
-      break;
-    default:
-      return nullptr;
-  }
+  if (cls > kClassCount || kMakers[cls] == nullptr) return nullptr;
+  ScriptObject* o = kMakers[cls](module, instance);
   module->Link(o);
   return o;
 }
