@@ -487,6 +487,10 @@ uint32_t Database::Configure(int busyMs) {
   if (!read_only_)
     if (uint32_t st = Exec("PRAGMA journal_mode=WAL")) return st;
   if (uint32_t st = Exec("PRAGMA synchronous=NORMAL")) return st;
+  // Each bulk store runs in a savepoint of the batch; with temporary files on disk every
+  // page it touches is copied to a file of its own with a write call, a large share of the
+  // cost of a store. The savepoint's copies stay in memory instead (a few pages a store).
+  if (uint32_t st = Exec("PRAGMA temp_store=MEMORY")) return st;
   return Exec("PRAGMA foreign_keys=ON");
 }
 
