@@ -125,6 +125,14 @@ size_t PayloadSize(uint32_t type, size_t stored) {
   }
 }
 
+// The form key a "Form" item of type and stored bytes gives: its text folded, else empty.
+std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
+  Value v;
+  if (DecodeItem(type, bytes, v) == 0 && IsTextType(v.type) && !v.texts.empty())
+    return FoldAscii(v.texts.front());
+  return {};
+}
+
 // The form key of a note's stored items: its first "Form" item as folded text.
 [[nodiscard]] uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
   Stmt st;
@@ -137,12 +145,17 @@ size_t PayloadSize(uint32_t type, size_t stored) {
   out.clear();
   if (!row) return 0;
   std::string_view bytes = st.Blob(1);
-  Value v, text;
-  if (DecodeItem(static_cast<uint32_t>(st.Int(0)),
-                 std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), v) == 0 &&
-      IsTextType(v.type) && !v.texts.empty())
-    out = FoldAscii(v.texts.front());
+  out = FormKeyOfItem(static_cast<uint32_t>(st.Int(0)),
+                      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   return 0;
+}
+
+// The same key from a new note's items, before they are stored (they are stored in this
+// order).
+std::string FormKeyOf(const std::vector<DocItem>& items) {
+  for (const DocItem& it : items)
+    if (it.key == "form") return FormKeyOfItem(it.type, it.value);
+  return {};
 }
 
 [[nodiscard]] uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
@@ -672,6 +685,7 @@ uint32_t Document::Store(bool ifUnchanged) {
     row.created = created_;
     row.modified = now;
     row.seq = seq;
+    row.form_key = FormKeyOf(items_);
     if (uint32_t s = InsertNote(txn, row)) {
       if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
       return s;
@@ -722,19 +736,28 @@ uint32_t Document::Store(bool ifUnchanged) {
       if (uint32_t s =
               WriteAttachmentRow(txn, id, name, a.data, a.size, EncodeStoredTime(a.modified)))
         return s;
-  std::string formKey;
-  if (uint32_t s = StoredFormKey(txn, id, formKey)) return s;
-  if (uint32_t s = RunSql(txn, "UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?",
-                          TextOrNull(formKey), ParentParam(has_parent_, parent_),
-                          AsBlob(EncodeStoredTime(now)), seq, id))
-    return s;
+  // A new note was inserted with its form key, parent, time and sequence number already.
+  if (!is_new_) {
+    std::string formKey;
+    if (uint32_t s = StoredFormKey(txn, id, formKey)) return s;
+    if (uint32_t s =
+            RunSql(txn, "UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?",
+                   TextOrNull(formKey), ParentParam(has_parent_, parent_),
+                   AsBlob(EncodeStoredTime(now)), seq, id))
+      return s;
+  }
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
-      // The views read only the items their formulas name: a long rich-text item that no
-      // formula names is not loaded for them.
-      StoredItemsByName merged(txn, id);
-      if (uint32_t s = ix->OnStore(txn, id, merged)) return s;
-      if (merged.status() != 0) return merged.status();
+      if (is_new_) {
+        // Every item of a new note was just stored from items_: the views read them here.
+        if (uint32_t s = ix->OnStore(txn, id, *this)) return s;
+      } else {
+        // The views read only the items their formulas name: a long rich-text item that no
+        // formula names is not loaded for them.
+        StoredItemsByName merged(txn, id);
+        if (uint32_t s = ix->OnStore(txn, id, merged)) return s;
+        if (merged.status() != 0) return merged.status();
+      }
     }
   }
   if (uint32_t s = txn.Commit()) return s;

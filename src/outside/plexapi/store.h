@@ -270,6 +270,9 @@ class Database {
   [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out);
   // Runs statements without rows or bindings.
   [[nodiscard]] uint32_t Exec(const char* sql);
+  // Runs one statement without rows or bindings through the statement cache: for those run
+  // once a transaction or a store, whose parsing would cost more than their work.
+  [[nodiscard]] uint32_t ExecCached(std::string_view sql);
   // PRAGMA data_version: changes whenever another connection committed.
   [[nodiscard]] uint32_t DataVersion(int64_t& out);
   // Reads meta values (absent: the fallback / empty).
@@ -348,7 +351,12 @@ class Database {
     StmtPtr st;
     bool busy = false;
   };
-  std::unordered_map<std::string, Cached> stmts_;
+  // Looked up by the caller's text without making a string of it.
+  struct SqlHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view sql) const { return std::hash<std::string_view>{}(sql); }
+  };
+  std::unordered_map<std::string, Cached, SqlHash, std::equal_to<>> stmts_;
   // Declared after stmts_ so that it is destroyed first: its statements, if any, go before
   // the connection.
   std::unique_ptr<DesignState> design_state_;
