@@ -35,6 +35,7 @@
 #include "fake_ctlstore.h"
 #include "flowcore.h"
 #include "link_test_util.h"
+#include "odbc_test_config.h"
 #include "plat_test_util.h"
 
 namespace sqlcli_test {
@@ -48,60 +49,10 @@ inline const std::string kNull = "<null>";
 
 // ---------------------------------------------------------------- ODBC configuration ----
 
-// The first existing file among the driver's usual places.
-inline std::string FindDriver(std::initializer_list<const char*> names) {
-  const char* dirs[] = {"/usr/lib/x86_64-linux-gnu/odbc/",
-                        "/usr/lib/odbc/",
-                        "/usr/lib64/odbc/",
-                        "/usr/local/lib/odbc/",
-                        "/usr/lib/x86_64-linux-gnu/",
-                        "/usr/lib64/",
-                        "/usr/local/lib/"};
-  for (const char* dir : dirs)
-    for (const char* name : names) {
-      std::error_code ec;
-      if (std::filesystem::exists(std::string(dir) + name, ec)) return std::string(dir) + name;
-    }
-  return names.size() > 0 ? *names.begin() : "";
-}
-
-// The process's ODBC configuration: the drivers SQLITE3 and PG, and the data sources added.
-// The driver manager reads the files again at each connect, so an appended source is usable
-// at once.
-class OdbcConfig {
- public:
-  static OdbcConfig& Get() {
-    static OdbcConfig config;
-    return config;
-  }
-  const std::string& dir() const { return dir_.path(); }
-
-  // Appends a data source [name] of driver with the attributes given (key, value).
-  void AddSource(const std::string& name, const std::string& driver,
-                 const std::vector<std::pair<std::string, std::string>>& attributes) {
-    std::ofstream out(dir_ / "odbc.ini", std::ios::app);
-    out << "[" << name << "]\nDriver=" << driver << "\n";
-    for (const auto& [key, value] : attributes) out << key << "=" << value << "\n";
-    out << "\n";
-    EXPECT_TRUE(out.good()) << name;
-  }
-  // A name no other source of this process has.
-  std::string UniqueName(const std::string& prefix) {
-    return prefix + std::to_string(::getpid()) + "_" + std::to_string(++sources_);
-  }
-
- private:
-  OdbcConfig() {
-    std::ofstream(dir_ / "odbcinst.ini")
-        << "[SQLITE3]\nDriver=" << FindDriver({"libsqlite3odbc.so"})
-        << "\n\n[PG]\nDriver=" << FindDriver({"psqlodbcw.so"}) << "\n\n";
-    std::ofstream(dir_ / "odbc.ini") << "";
-    ::setenv("ODBCSYSINI", dir_.path().c_str(), 1);
-    ::setenv("ODBCINI", (dir_ / "odbc.ini").c_str(), 1);
-  }
-  twtest::TempDir dir_;
-  int sources_ = 0;
-};
+using odbc_test::FindDriver;
+using odbc_test::OdbcConfig;
+using odbc_test::PgAvailable;
+using odbc_test::PgPort;
 
 // What a Connection needs to reach a data source.
 struct DataSource {
@@ -131,15 +82,6 @@ class SqliteSource {
   twtest::TempDir dir_;
   DataSource source_;
 };
-
-inline std::optional<std::string> PgPort() {
-  const char* port = std::getenv("TW_PG_PORT");
-  if (port == nullptr || *port == '\0') return std::nullopt;
-  return std::string(port);
-}
-inline bool PgAvailable() {
-  return PgPort().has_value();
-}
 
 // The role scripts/pg.sh makes that must give its password (every other role is trusted).
 inline constexpr const char* kPgPasswordUser = "tw_pw";

@@ -1,0 +1,326 @@
+// XandbCLI against real drivers: calls found by number, Xandb texts run on SQLite and (when
+// TW_PG_PORT names a cluster) PostgreSQL, texts recorded as passed, the settings and the
+// no-journal switch.
+#include "xandbcli.h"
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "odbc_test_config.h"
+#include "plat_test_util.h"
+
+namespace {
+
+using odbc_test::OdbcConfig;
+using twtest::ScopedEnv;
+using twtest::TempDir;
+
+// The call of number as the function type F.
+template <typename F>
+F* Fn(uint16_t number) {
+  XandbCLIFunction f = XandbCLIGetFunction(number);
+  EXPECT_NE(f, nullptr) << number;
+  return reinterpret_cast<F*>(f);
+}
+
+bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+enum class Db { kSqlite, kPostgres };
+
+// A data source of the engine, reached through XandbCLI only.
+class Client {
+ public:
+  explicit Client(Db db) {
+    OdbcConfig& config = OdbcConfig::Get();
+    dsn_ = config.UniqueName(db == Db::kSqlite ? "xlite" : "xpg");
+    table_ = "XT" + std::to_string(::getpid());
+    if (db == Db::kSqlite)
+      config.AddSource(dsn_, "SQLITE3", {{"Database", dir_ / "x.db"}, {"Timeout", "5000"}});
+    else
+      config.AddSource(dsn_, "PG",
+                       {{"Servername", "127.0.0.1"},
+                        {"Port", *odbc_test::PgPort()},
+                        {"Database", "postgres"},
+                        {"Username", "tw"}});
+    EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHENV*)>(SQL_API_SQLALLOCENV)(&env_)));
+    EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHENV, SQLHDBC*)>(SQL_API_SQLALLOCCONNECT)(env_, &conn_)));
+    auto connect = Fn<SQLRETURN(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                                SQLSMALLINT)>(SQL_API_SQLCONNECT);
+    std::string user = db == Db::kSqlite ? "" : "tw";
+    connected_ = Ok(connect(conn_, Chars(dsn_), static_cast<SQLSMALLINT>(dsn_.size()), Chars(user),
+                            static_cast<SQLSMALLINT>(user.size()), Chars(empty_), 0));
+    EXPECT_TRUE(connected_) << Error(nullptr);
+    Exec("DROP TABLE IF EXISTS " + table_);
+  }
+  ~Client() {
+    if (connected_) {
+      Exec("DROP TABLE IF EXISTS " + table_);
+      Fn<SQLRETURN(SQLHENV, SQLHDBC, SQLUSMALLINT)>(SQL_API_SQLTRANSACT)(env_, conn_, SQL_COMMIT);
+      Fn<SQLRETURN(SQLHDBC)>(SQL_API_SQLDISCONNECT)(conn_);
+    }
+    Fn<SQLRETURN(SQLHDBC)>(SQL_API_SQLFREECONNECT)(conn_);
+    Fn<SQLRETURN(SQLHENV)>(SQL_API_SQLFREEENV)(env_);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  static SQLCHAR* Chars(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
+  const std::string& table() const { return table_; }
+  const std::string& dsn() const { return dsn_; }
+  SQLHENV env() const { return env_; }
+  SQLHDBC conn() const { return conn_; }
+
+  SQLHSTMT Statement() {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHDBC, SQLHSTMT*)>(SQL_API_SQLALLOCSTMT)(conn_, &stmt)));
+    return stmt;
+  }
+  void Drop(SQLHSTMT stmt) {
+    EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT)>(SQL_API_SQLFREESTMT)(stmt, SQL_DROP)));
+  }
+  // The driver's first diagnostic of stmt (or the connection).
+  std::string Error(SQLHSTMT stmt) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[1025] = {};
+    SQLSMALLINT length = 0;
+    Fn<SQLRETURN(SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT,
+                 SQLSMALLINT*)>(SQL_API_SQLERROR)(env_, conn_, stmt, state, &native, message,
+                                                  sizeof message, &length);
+    return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message);
+  }
+  // Runs text directly; true when it succeeded.
+  bool Exec(std::string text, std::string* error = nullptr) {
+    SQLHSTMT stmt = Statement();
+    const SQLRETURN rc = Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLEXECDIRECT)(
+        stmt, Chars(text), SQL_NTS);
+    if (!Ok(rc) && rc != SQL_NO_DATA && error != nullptr) *error = Error(stmt);
+    Drop(stmt);
+    return Ok(rc) || rc == SQL_NO_DATA;
+  }
+  // The rows of a query, each column read as text ("<null>" for null).
+  std::vector<std::vector<std::string>> Query(std::string text) {
+    std::vector<std::vector<std::string>> rows;
+    SQLHSTMT stmt = Statement();
+    auto prepare = Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE);
+    auto execute = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE);
+    if (!Ok(prepare(stmt, Chars(text), static_cast<SQLINTEGER>(text.size()))) ||
+        !Ok(execute(stmt))) {
+      ADD_FAILURE() << text << ": " << Error(stmt);
+      Drop(stmt);
+      return rows;
+    }
+    SQLSMALLINT columns = 0;
+    Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT*)>(SQL_API_SQLNUMRESULTCOLS)(stmt, &columns);
+    auto fetch = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH);
+    auto get = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+        SQL_API_SQLGETDATA);
+    while (Ok(fetch(stmt))) {
+      std::vector<std::string> row;
+      for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+        char value[256] = {};
+        SQLLEN indicator = 0;
+        EXPECT_TRUE(Ok(get(stmt, c, SQL_C_CHAR, value, sizeof value, &indicator)));
+        row.push_back(indicator == SQL_NULL_DATA ? "<null>" : value);
+      }
+      rows.push_back(row);
+    }
+    Drop(stmt);
+    return rows;
+  }
+
+ private:
+  TempDir dir_;
+  std::string dsn_;
+  std::string table_;
+  std::string empty_;
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC conn_ = SQL_NULL_HDBC;
+  bool connected_ = false;
+};
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class XandbCliEngines : public ::testing::TestWithParam<Db> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Db::kPostgres && !odbc_test::PgAvailable())
+      GTEST_SKIP() << "TW_PG_PORT is not set (scripts/pg.sh)";
+  }
+};
+
+// Xandb column types are created as the engine's, and a stamp window written as Xandb
+// TIMESTAMP literals selects exactly the rows whose bound timestamps it covers.
+TEST_P(XandbCliEngines, XandbTypesAndStampWindowsRunOnTheEngine) {
+  Client db(GetParam());
+  const std::string& t = db.table();
+  std::string error;
+  ASSERT_TRUE(db.Exec("CREATE TABLE " + t +
+                          " (K INTEGER, C CLOB (2147483647) NOT LOGGED COMPACT, L LONG VARCHAR,"
+                          " B BLOB (100), F CHAR (4) FOR BIT DATA, D DOUBLE, S TIMESTAMP)",
+                      &error))
+      << error;
+  SQLHSTMT stmt = db.Statement();
+  std::string insert = "INSERT INTO " + t + " (K, C, B, D, S) VALUES (?, 'clob', ?, 2.5, ?)";
+  ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
+      stmt, Client::Chars(insert), SQL_NTS)))
+      << db.Error(stmt);
+  auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+                           SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
+  SQLINTEGER key = 0;
+  unsigned char bytes[3] = {0x00, 0xFF, 0x41};
+  SQL_TIMESTAMP_STRUCT stamp{};
+  SQLLEN key_length = 0, bytes_length = sizeof bytes, stamp_length = sizeof stamp;
+  ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &key, 0, &key_length)));
+  ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY, sizeof bytes, 0,
+                      bytes, sizeof bytes, &bytes_length)));
+  ASSERT_TRUE(Ok(bind(stmt, 3, SQL_PARAM_INPUT, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 22, 2, &stamp,
+                      sizeof stamp, &stamp_length)));
+  // Two rows a hundredth of a second apart, at the edges of the window below.
+  const SQLUINTEGER fractions[] = {60000000, 70000000};
+  for (SQLUINTEGER fraction : fractions) {
+    key = static_cast<SQLINTEGER>(fraction / 10000000);
+    stamp = SQL_TIMESTAMP_STRUCT{2024, 2, 29, 23, 59, 58, fraction};
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE)(stmt))) << db.Error(stmt);
+  }
+  db.Drop(stmt);
+  EXPECT_EQ(db.Query("SELECT K FROM " + t + " WHERE  ( S >  TIMESTAMP ('2024-02-29-23.59.58.06') "
+                     " AND S <=  TIMESTAMP ('2024-02-29-23.59.58.07') ) "),
+            (Rows{{"7"}}));
+  EXPECT_EQ(db.Query("SELECT K, C, D FROM " + t + " WHERE S <= TIMESTAMP ('2024-02-29-23.59.58.06') "
+                     " FOR UPDATE  OF K, C"),
+            (Rows{{"6", "clob", "2.5"}}));
+}
+
+// The server's time, asked both ways the connector asks, even of an empty table.
+TEST_P(XandbCliEngines, ServerTimeQueriesGiveOneRow) {
+  Client db(GetParam());
+  ASSERT_TRUE(db.Exec("CREATE TABLE " + db.table() + " (K INTEGER)"));
+  for (std::string text : {std::string("VALUES CURRENT TIMESTAMP"),
+                           "SELECT DISTINCT CURRENT TIMESTAMP FROM " + db.table()}) {
+    SQLHSTMT stmt = db.Statement();
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLEXECDIRECT)(
+        stmt, Client::Chars(text), SQL_NTS)))
+        << text << ": " << db.Error(stmt);
+    ASSERT_EQ(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt), SQL_SUCCESS) << text;
+    SQL_TIMESTAMP_STRUCT now{};
+    SQLLEN indicator = 0;
+    EXPECT_EQ((Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+                  SQL_API_SQLGETDATA)(stmt, 1, SQL_C_TIMESTAMP, &now, sizeof now, &indicator)),
+              SQL_SUCCESS)
+        << text << ": " << db.Error(stmt);
+    EXPECT_GE(now.year, 2020) << text;
+    EXPECT_EQ(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt), SQL_NO_DATA) << text;
+    db.Drop(stmt);
+  }
+}
+
+// Option 101 is kept and read back, and writes still succeed: it never reaches the driver as
+// a read-only access mode.
+TEST_P(XandbCliEngines, NoJournalSwitchIsKeptNotForwarded) {
+  Client db(GetParam());
+  auto set = Fn<SQLRETURN(SQLHDBC, SQLUSMALLINT, SQLULEN)>(SQL_API_SQLSETCONNECTOPTION);
+  auto get = Fn<SQLRETURN(SQLHDBC, SQLUSMALLINT, SQLPOINTER)>(SQL_API_SQLGETCONNECTOPTION);
+  ASSERT_EQ(set(db.conn(), XANDBCLI_NO_JOURNAL, 1), SQL_SUCCESS);
+  SQLUINTEGER value = 7;
+  ASSERT_EQ(get(db.conn(), XANDBCLI_NO_JOURNAL, &value), SQL_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  std::string error;
+  EXPECT_TRUE(db.Exec("CREATE TABLE " + db.table() + " (K INTEGER)", &error)) << error;
+  EXPECT_TRUE(db.Exec("INSERT INTO " + db.table() + " VALUES (1)", &error)) << error;
+  EXPECT_EQ(db.Query("SELECT K FROM " + db.table()), (Rows{{"1"}}));
+  ASSERT_EQ(set(db.conn(), XANDBCLI_NO_JOURNAL, 0), SQL_SUCCESS);
+  ASSERT_EQ(get(db.conn(), XANDBCLI_NO_JOURNAL, &value), SQL_SUCCESS);
+  EXPECT_EQ(value, 0u);
+}
+
+// Each text is recorded once, exactly as passed (before rewriting), in the order passed.
+TEST_P(XandbCliEngines, RecordsTextsAsPassed) {
+  TempDir dir;
+  const std::string file = dir / "texts.txt";
+  ScopedEnv record("XANDBCLI_RECORD", file.c_str());
+  {
+    Client db(GetParam());
+    ASSERT_TRUE(db.Exec("CREATE TABLE " + db.table() + " (C CLOB (10)  NOT LOGGED COMPACT)"));
+    db.Query("SELECT C FROM " + db.table() + "  FOR UPDATE  OF C");
+    std::string error;
+    EXPECT_FALSE(db.Exec("SELECT NOSUCH FROM NOWHERE", &error));
+    EXPECT_FALSE(error.empty());
+  }
+  std::ifstream in(file);
+  std::stringstream all;
+  all << in.rdbuf();
+  const std::string& t = "XT" + std::to_string(::getpid());
+  EXPECT_EQ(all.str(), "DROP TABLE IF EXISTS " + t + "\nCREATE TABLE " + t +
+                           " (C CLOB (10)  NOT LOGGED COMPACT)\nSELECT C FROM " + t +
+                           "  FOR UPDATE  OF C\nSELECT NOSUCH FROM NOWHERE\nDROP TABLE IF EXISTS " +
+                           t + "\n");
+}
+
+// The DBMS name and column-name limit settings are served instead of the driver's, with
+// ODBC's cutting of a long name; without them the driver answers.
+TEST_P(XandbCliEngines, SettingsServeDbmsNameAndColumnNameLimit) {
+  Client db(GetParam());
+  auto info = Fn<SQLRETURN(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*)>(
+      SQL_API_SQLGETINFO);
+  char name[17] = {};
+  SQLSMALLINT length = 0;
+  {
+    ScopedEnv dbms("XANDBCLI_DBMS_NAME", "Xandb/400");
+    EXPECT_EQ(info(db.conn(), SQL_DBMS_NAME, name, sizeof name, &length), SQL_SUCCESS);
+    EXPECT_STREQ(name, "Xandb/400");
+  }
+  {
+    ScopedEnv dbms("XANDBCLI_DBMS_NAME", "A NAME OF TWENTY CHARS");
+    EXPECT_EQ(info(db.conn(), SQL_DBMS_NAME, name, sizeof name, &length), SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(name, "A NAME OF TWENTY");
+    EXPECT_EQ(length, 22);
+  }
+  ScopedEnv unset("XANDBCLI_DBMS_NAME", nullptr);
+  EXPECT_TRUE(Ok(info(db.conn(), SQL_DBMS_NAME, name, sizeof name, &length)));
+  EXPECT_STREQ(name, GetParam() == Db::kSqlite ? "SQLite" : "PostgreSQL");
+
+  SQLUSMALLINT limit = 99;
+  {
+    ScopedEnv zero("XANDBCLI_MAX_COLUMN_NAME_LEN", "0");
+    EXPECT_EQ(info(db.conn(), SQL_MAX_COLUMN_NAME_LEN, &limit, sizeof limit, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(limit, 0);
+  }
+  ScopedEnv driver("XANDBCLI_MAX_COLUMN_NAME_LEN", nullptr);
+  EXPECT_TRUE(Ok(info(db.conn(), SQL_MAX_COLUMN_NAME_LEN, &limit, sizeof limit, nullptr)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, XandbCliEngines, ::testing::Values(Db::kSqlite, Db::kPostgres),
+                         [](const auto& param) {
+                           return param.param == Db::kSqlite ? "Sqlite" : "Postgres";
+                         });
+
+// Number 200 lists the data sources of the configuration, ours among them.
+TEST(XandbCli, DataSourcesListTheConfiguredNames) {
+  Client db(Db::kSqlite);
+  auto list = Fn<SQLRETURN(SQLHENV, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLCHAR*,
+                           SQLSMALLINT, SQLSMALLINT*)>(XANDBCLI_DATA_SOURCES);
+  std::vector<std::string> names;
+  SQLCHAR name[SQL_MAX_DSN_LENGTH + 1];
+  SQLCHAR description[256];
+  SQLSMALLINT name_length = 0, description_length = 0;
+  for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
+       Ok(list(db.env(), direction, name, sizeof name, &name_length, description, sizeof description,
+               &description_length));
+       direction = SQL_FETCH_NEXT)
+    names.emplace_back(reinterpret_cast<char*>(name));
+  EXPECT_NE(std::find(names.begin(), names.end(), db.dsn()), names.end());
+}
+
+TEST(XandbCli, UnservedNumbersGiveNoFunction) {
+  for (uint16_t number : {0, 57, 199, 201, 65535}) EXPECT_EQ(XandbCLIGetFunction(number), nullptr) << number;
+}
+
+}  // namespace
