@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace xandbcli {
@@ -13,10 +14,12 @@ namespace {
 enum class Kind { kWord, kString, kQuoted, kOther };
 
 struct Token {
+  Token(Kind k, std::string_view l, std::string_view t) : kind(k), lead(l), text(t) {}
   Kind kind;
   std::string_view lead;  // the whitespace before the token
   std::string_view text;
   std::string replacement;
+  std::string prefix;  // written before the whitespace
   bool replaced = false;
   bool dropped = false;
 };
@@ -61,7 +64,8 @@ std::vector<Token> Scan(std::string_view text, std::string_view& tail) {
     } else {
       ++at;
     }
-    tokens.push_back(Token{kind, lead, text.substr(start, at - start), {}});
+    Token token{kind, lead, text.substr(start, at - start)};
+    tokens.push_back(std::move(token));
   }
 }
 
@@ -76,20 +80,24 @@ class Rewriter {
  public:
   Rewriter(std::string_view text, Engine engine) : engine_(engine) { tokens_ = Scan(text, tail_); }
 
-  std::string Run() {
-    if (WholeLocalTimeQuery()) return LocalTimeQuery();
+  Rewritten Run() {
+    Rewritten out;
+    if (WholeLocalTimeQuery()) {
+      out.text = LocalTimeQuery();
+      return out;
+    }
     for (size_t i = 0; i < tokens_.size(); ++i) {
       if (TimestampLiteral(i) || BitDataType(i) || TextType(i) || BinaryType(i) ||
-          NotLoggedCompact(i) || DoublePrecision(i) || ForUpdate(i))
+          NotLoggedCompact(i) || DoublePrecision(i) || ForUpdate(i, out) || CurrentOf(i, out))
         continue;
     }
-    std::string out;
     for (const Token& token : tokens_) {
+      out.text += token.prefix;
       if (token.dropped) continue;
-      out += token.lead;
-      out += token.replaced ? std::string_view(token.replacement) : token.text;
+      out.text += token.lead;
+      out.text += token.replaced ? std::string_view(token.replacement) : token.text;
     }
-    out += tail_;
+    out.text += tail_;
     return out;
   }
 
@@ -197,12 +205,42 @@ class Rewriter {
   }
   // FOR UPDATE [OF columns]: SQLite has no row locks, PostgreSQL locks whole rows (its OF
   // names tables, not columns). The clause ends the statement.
-  bool ForUpdate(size_t i) {
+  bool ForUpdate(size_t i, Rewritten& out) {
     if (!At(i, "FOR") || !At(i + 1, "UPDATE")) return false;
+    // The row identity goes before the select's own FROM (the first outside parentheses).
+    if (At(0, "SELECT")) {
+      int depth = 0;
+      for (size_t f = 1; f < i; ++f) {
+        if (AtChar(f, '(')) ++depth;
+        if (AtChar(f, ')')) --depth;
+        if (depth == 0 && At(f, "FROM")) {
+          tokens_[f].prefix = std::string(", ") + IdentityName();
+          out.row_identity = true;
+          break;
+        }
+      }
+    }
     if (engine_ == Engine::kSqlite)
       Drop(i, tokens_.size());
     else if (At(i + 2, "OF"))
       Drop(i + 2, tokens_.size());
+    return true;
+  }
+
+  const char* IdentityName() const { return engine_ == Engine::kSqlite ? "rowid" : "ctid"; }
+
+  // WHERE CURRENT OF name: a compare of the row identity with a parameter after all others.
+  bool CurrentOf(size_t i, Rewritten& out) {
+    if (!At(i, "WHERE") || !At(i + 1, "CURRENT") || !At(i + 2, "OF") || i + 3 >= tokens_.size() ||
+        tokens_[i + 3].kind != Kind::kWord)
+      return false;
+    unsigned parameters = 0;
+    for (const Token& token : tokens_)
+      if (token.kind == Kind::kOther && token.text == "?") ++parameters;
+    out.cursor = std::string(tokens_[i + 3].text);
+    out.identity_parameter = parameters + 1;
+    Replace(i + 1, engine_ == Engine::kSqlite ? "rowid = ?" : "ctid = CAST(? AS tid)");
+    Drop(i + 2, i + 4);
     return true;
   }
 
@@ -221,8 +259,12 @@ Engine EngineOfDbmsName(std::string_view dbms_name) {
   return Engine::kOther;
 }
 
-std::string RewriteStatement(std::string_view text, Engine engine) {
-  if (engine == Engine::kOther) return std::string(text);
+Rewritten RewriteStatement(std::string_view text, Engine engine) {
+  if (engine == Engine::kOther) {
+    Rewritten out;
+    out.text = std::string(text);
+    return out;
+  }
   return Rewriter(text, engine).Run();
 }
 

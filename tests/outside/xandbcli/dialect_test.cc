@@ -37,9 +37,10 @@ const Case kCases[] = {
     {"CREATE TABLE T (D DOUBLE PRECISION)", "CREATE TABLE T (D DOUBLE PRECISION)",
      "CREATE TABLE T (D DOUBLE PRECISION)"},
     // Row locks.
-    {"SELECT A, B FROM T  FOR UPDATE  OF A, B", "SELECT A, B FROM T",
-     "SELECT A, B FROM T  FOR UPDATE"},
-    {"SELECT A FROM T  FOR UPDATE ", "SELECT A FROM T ", "SELECT A FROM T  FOR UPDATE "},
+    {"SELECT A, B FROM T  FOR UPDATE  OF A, B", "SELECT A, B, rowid FROM T",
+     "SELECT A, B, ctid FROM T  FOR UPDATE"},
+    {"SELECT A, (SELECT 1 FROM U) FROM T  FOR UPDATE ", "SELECT A, (SELECT 1 FROM U), rowid FROM T ",
+     "SELECT A, (SELECT 1 FROM U), ctid FROM T  FOR UPDATE "},
     // Indexes pass unchanged.
     {"CREATE UNIQUE INDEX I1 ON T (A, B)", "CREATE UNIQUE INDEX I1 ON T (A, B)",
      "CREATE UNIQUE INDEX I1 ON T (A, B)"},
@@ -54,9 +55,42 @@ const Case kCases[] = {
 
 TEST(XandbDialect, RewritesEachTextForItsEngine) {
   for (const Case& c : kCases) {
-    EXPECT_EQ(RewriteStatement(c.text, Engine::kSqlite), c.sqlite) << c.text;
-    EXPECT_EQ(RewriteStatement(c.text, Engine::kPostgres), c.postgres) << c.text;
-    EXPECT_EQ(RewriteStatement(c.text, Engine::kOther), c.text) << c.text;
+    EXPECT_EQ(RewriteStatement(c.text, Engine::kSqlite).text, c.sqlite) << c.text;
+    EXPECT_EQ(RewriteStatement(c.text, Engine::kPostgres).text, c.postgres) << c.text;
+    EXPECT_EQ(RewriteStatement(c.text, Engine::kOther).text, c.text) << c.text;
+  }
+}
+
+// Positioned writes: which texts carry a row identity or name a cursor, and which parameter
+// takes the identity.
+TEST(XandbDialect, PositionedWritesCompareTheRowIdentity) {
+  struct Positioned {
+    const char* text;
+    const char* sqlite;
+    const char* postgres;
+    bool identity;
+    const char* cursor;
+    unsigned parameter;
+  };
+  const Positioned cases[] = {
+      {"SELECT A FROM T  FOR UPDATE ", "SELECT A, rowid FROM T ",
+       "SELECT A, ctid FROM T  FOR UPDATE ", true, "", 0},
+      {"SELECT A FROM T", "SELECT A FROM T", "SELECT A FROM T", false, "", 0},
+      {"UPDATE T SET A = ?, B = ?  WHERE CURRENT OF XC1", "UPDATE T SET A = ?, B = ?  WHERE rowid = ?",
+       "UPDATE T SET A = ?, B = ?  WHERE ctid = CAST(? AS tid)", false, "XC1", 3},
+      {"DELETE FROM T  WHERE CURRENT OF XC1", "DELETE FROM T  WHERE rowid = ?",
+       "DELETE FROM T  WHERE ctid = CAST(? AS tid)", false, "XC1", 1},
+      {"UPDATE T SET A = '?'  WHERE CURRENT OF C", "UPDATE T SET A = '?'  WHERE rowid = ?",
+       "UPDATE T SET A = '?'  WHERE ctid = CAST(? AS tid)", false, "C", 1},
+  };
+  for (const Positioned& c : cases) {
+    for (Engine engine : {Engine::kSqlite, Engine::kPostgres}) {
+      const Rewritten out = RewriteStatement(c.text, engine);
+      EXPECT_EQ(out.text, engine == Engine::kSqlite ? c.sqlite : c.postgres) << c.text;
+      EXPECT_EQ(out.row_identity, c.identity) << c.text;
+      EXPECT_EQ(out.cursor, c.cursor) << c.text;
+      EXPECT_EQ(out.identity_parameter, c.parameter) << c.text;
+    }
   }
 }
 

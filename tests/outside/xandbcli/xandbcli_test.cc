@@ -324,3 +324,131 @@ TEST(XandbCli, UnservedNumbersGiveNoFunction) {
 }
 
 }  // namespace
+
+namespace {
+
+// A positioned update and delete through a FOR UPDATE select: the select shows only its own
+// columns, and each write reaches the row the cursor stands on, by our short name or by the
+// default one.
+TEST_P(XandbCliEngines, PositionedWritesReachTheCursorsRow) {
+  Client db(GetParam());
+  const std::string& t = db.table();
+  ASSERT_TRUE(db.Exec("CREATE TABLE " + t + " (K INTEGER, V VARCHAR (10))"));
+  ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (1, 'a')"));
+  ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (2, 'b')"));
+  ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (3, 'c')"));
+  for (bool own_name : {true, false}) {
+    SCOPED_TRACE(own_name ? "own name" : "default name");
+    SQLHSTMT select = db.Statement();
+    auto set_option = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLULEN)>(SQL_API_SQLSETSTMTOPTION);
+    ASSERT_EQ(set_option(select, SQL_CONCURRENCY, SQL_CONCUR_LOCK), SQL_SUCCESS);
+    SQLULEN concurrency = 0;
+    ASSERT_EQ((Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLPOINTER)>(SQL_API_SQLGETSTMTOPTION)(
+                  select, SQL_CONCURRENCY, &concurrency)),
+              SQL_SUCCESS);
+    EXPECT_EQ(concurrency, static_cast<SQLULEN>(SQL_CONCUR_LOCK));
+    std::string name = "XC1";
+    if (own_name) {
+      ASSERT_EQ((Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLSMALLINT)>(SQL_API_SQLSETCURSORNAME)(
+                    select, Client::Chars(name), SQL_NTS)),
+                SQL_SUCCESS);
+    }
+    SQLCHAR got[64] = {};
+    SQLSMALLINT length = 0;
+    ASSERT_EQ((Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*)>(
+                  SQL_API_SQLGETCURSORNAME)(select, got, sizeof got, &length)),
+              SQL_SUCCESS);
+    name = reinterpret_cast<char*>(got);
+    if (own_name) {
+      EXPECT_EQ(name, "XC1");
+    } else {
+      EXPECT_GT(name.size(), 18u) << name;  // longer than 19 bytes hold with their NUL
+    }
+
+    std::string text = "SELECT K, V FROM " + t + " WHERE K > 0 ORDER BY K  FOR UPDATE  OF V";
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLEXECDIRECT)(
+        select, Client::Chars(text), SQL_NTS)))
+        << db.Error(select);
+    SQLSMALLINT columns = 0;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT*)>(SQL_API_SQLNUMRESULTCOLS)(select, &columns)));
+    EXPECT_EQ(columns, 2);
+    SQLINTEGER key = 0;
+    SQLLEN key_length = 0;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+        SQL_API_SQLBINDCOL)(select, 1, SQL_C_LONG, &key, 0, &key_length)));
+
+    SQLHSTMT update = db.Statement();
+    std::string set = "UPDATE " + t + " SET V = ?  WHERE CURRENT OF " + name;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
+        update, Client::Chars(set), SQL_NTS)))
+        << db.Error(update);
+    char value[8] = {};
+    SQLLEN value_length = SQL_NTS;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT,
+                                SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+        SQL_API_SQLBINDPARAMETER)(update, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, value,
+                                  sizeof value, &value_length)));
+    SQLHSTMT remove = db.Statement();
+    std::string del = "DELETE FROM " + t + "  WHERE CURRENT OF " + name;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
+        remove, Client::Chars(del), SQL_NTS)))
+        << db.Error(remove);
+    auto fetch = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH);
+    auto execute = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE);
+    // Row 1 updated, row 2 deleted, row 3 left.
+    ASSERT_TRUE(Ok(fetch(select))) << db.Error(select);
+    EXPECT_EQ(key, 1);
+    std::snprintf(value, sizeof value, "%s", own_name ? "own" : "dflt");
+    ASSERT_TRUE(Ok(execute(update))) << db.Error(update);
+    ASSERT_TRUE(Ok(fetch(select))) << db.Error(select);
+    EXPECT_EQ(key, 2);
+    ASSERT_TRUE(Ok(execute(remove))) << db.Error(remove);
+    db.Drop(update);
+    db.Drop(remove);
+    db.Drop(select);
+    EXPECT_EQ(db.Query("SELECT K, V FROM " + t + " ORDER BY K"),
+              (Rows{{"1", own_name ? "own" : "dflt"}, {"3", "c"}}));
+    ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (2, 'b')"));
+  }
+}
+
+// A positioned write naming no open cursor reaches the driver as written, and fails there.
+TEST_P(XandbCliEngines, PositionedWriteOnAnUnknownCursorFails) {
+  Client db(GetParam());
+  ASSERT_TRUE(db.Exec("CREATE TABLE " + db.table() + " (K INTEGER)"));
+  std::string error;
+  EXPECT_FALSE(db.Exec("DELETE FROM " + db.table() + " WHERE CURRENT OF NOSUCH", &error));
+  EXPECT_FALSE(error.empty());
+}
+
+// XANDBCLI_TYPE_INFO replaces the driver's type-info rows, in the columns a caller reads.
+TEST_P(XandbCliEngines, TypeInfoSettingServesItsRows) {
+  Client db(GetParam());
+  ScopedEnv rows("XANDBCLI_TYPE_INFO", "1:254:3, -99:2147483647:1,-98:1073741824:0");
+  SQLHSTMT stmt = db.Statement();
+  ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT)>(SQL_API_SQLGETTYPEINFO)(stmt, SQL_ALL_TYPES)))
+      << db.Error(stmt);
+  std::vector<std::vector<SQLINTEGER>> got;
+  auto get = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+      SQL_API_SQLGETDATA);
+  while (Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt))) {
+    std::vector<SQLINTEGER> row;
+    for (SQLUSMALLINT column : {2, 3, 9}) {
+      SQLINTEGER value = 0;
+      SQLLEN indicator = 0;
+      EXPECT_TRUE(Ok(get(stmt, column, SQL_C_LONG, &value, 4, &indicator))) << db.Error(stmt);
+      row.push_back(value);
+    }
+    got.push_back(row);
+  }
+  db.Drop(stmt);
+  EXPECT_EQ(got, (std::vector<std::vector<SQLINTEGER>>{
+                     {1, 254, 3}, {-99, 2147483647, 1}, {-98, 1073741824, 0}}));
+  ScopedEnv bad("XANDBCLI_TYPE_INFO", "1:254");
+  stmt = db.Statement();
+  EXPECT_EQ((Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT)>(SQL_API_SQLGETTYPEINFO)(stmt, SQL_ALL_TYPES)),
+            SQL_ERROR);
+  db.Drop(stmt);
+}
+
+}  // namespace
