@@ -12,12 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#include "codepage.h"
 #include "dialect.h"
 
 namespace xandbcli {
@@ -26,6 +29,39 @@ namespace {
 struct ConnectionState {
   Engine engine = Engine::kOther;
   SQLULEN no_journal = 0;
+  std::shared_ptr<CodePage> page;  // null: texts pass unconverted
+};
+
+// A SQL_C_CHAR parameter under a client code page: the caller's binding, read at each
+// execution, and the converted values the driver is bound to instead.
+struct CharParameter {
+  SQLSMALLINT io = SQL_PARAM_INPUT;
+  SQLSMALLINT sql_type = SQL_VARCHAR;
+  SQLULEN column_size = 0;
+  SQLSMALLINT digits = 0;
+  const char* value = nullptr;
+  SQLLEN buffer_length = 0;
+  const SQLLEN* indicator = nullptr;
+  std::string converted;
+  std::vector<SQLLEN> lengths;
+};
+
+// A SQL_C_CHAR result column under a client code page, bound by the caller: the driver fills
+// ours, each fetch converts into the caller's.
+struct CharColumn {
+  char* value = nullptr;
+  SQLLEN buffer_length = 0;
+  SQLLEN* indicator = nullptr;
+  std::vector<char> engine_value;
+  SQLLEN engine_length = 0;
+};
+
+// The converted value of the column SQLGetData is reading in pieces.
+struct PendingValue {
+  SQLUSMALLINT column = 0;
+  std::string data;
+  size_t offset = 0;
+  bool null = false;
 };
 
 // The row identity of a FOR UPDATE select's current row, as text; filled by the driver at
@@ -45,6 +81,11 @@ struct StatementState {
   SQLUSMALLINT hidden_column = 0;         // where the select delivers it, once executed
   std::shared_ptr<RowIdentity> target;    // the row a positioned write addresses
   SQLUSMALLINT target_parameter = 0;
+  std::shared_ptr<CodePage> page;         // the connection's
+  std::map<SQLUSMALLINT, CharParameter> char_parameters;
+  std::map<SQLUSMALLINT, CharColumn> char_columns;
+  SQLULEN parameter_rows = 1;
+  PendingValue pending;
 };
 
 // What the library keeps beside the driver's handles.
@@ -81,6 +122,15 @@ Engine EngineOfStatement(SQLHSTMT stmt) {
   if (s == shared.statements.end()) return Engine::kOther;
   const auto c = shared.connections.find(s->second.conn);
   return c == shared.connections.end() ? Engine::kOther : c->second.engine;
+}
+
+// The library's record of stmt, or null. The record stays where it is until the statement is
+// dropped, and a statement serves one thread at a time, so its record is used unlocked.
+StatementState* StateOf(SQLHSTMT stmt) {
+  Registry& shared = Shared();
+  std::lock_guard lock(shared.mutex);
+  const auto s = shared.statements.find(stmt);
+  return s == shared.statements.end() ? nullptr : &s->second;
 }
 
 std::string_view TextOf(SQLCHAR* text, SQLINTEGER length) {
@@ -137,7 +187,10 @@ SQLRETURN SQL_API Connect(SQLHDBC conn, SQLCHAR* dsn, SQLSMALLINT dsn_length, SQ
     engine = EngineOfDbmsName(name);
   Registry& shared = Shared();
   std::lock_guard lock(shared.mutex);
-  shared.connections[conn] = ConnectionState{engine, 0};
+  ConnectionState& state = shared.connections[conn];
+  state.engine = engine;
+  state.no_journal = 0;
+  state.page = CodePage::FromEnvironment();
   return rc;
 }
 
@@ -156,7 +209,10 @@ SQLRETURN SQL_API AllocStmt(SQLHDBC conn, SQLHSTMT* stmt) {
   if (Succeeded(rc) && stmt != nullptr) {
     Registry& shared = Shared();
     std::lock_guard lock(shared.mutex);
-    shared.statements[*stmt].conn = conn;
+    StatementState& state = shared.statements[*stmt];
+    state.conn = conn;
+    if (const auto c = shared.connections.find(conn); c != shared.connections.end())
+      state.page = c->second.page;
   }
   return rc;
 }
@@ -196,6 +252,11 @@ SQLRETURN SQL_API FreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
     std::lock_guard lock(shared.mutex);
     shared.statements.erase(stmt);
     return rc;
+  }
+  if (StatementState* state = StateOf(stmt)) {
+    state->pending.column = 0;
+    if (option == SQL_UNBIND) state->char_columns.clear();
+    if (option == SQL_RESET_PARAMS) state->char_parameters.clear();
   }
   if (option == SQL_UNBIND || option == SQL_RESET_PARAMS)
     return BindOwn(stmt, option == SQL_UNBIND, option == SQL_RESET_PARAMS);
@@ -320,10 +381,20 @@ SQLRETURN SQL_API GetStmtOption(SQLHSTMT stmt, SQLUSMALLINT option, SQLPOINTER v
   return SQL_SUCCESS;
 }
 
-SQLRETURN SQL_API Execute(SQLHSTMT stmt) { return AfterExecute(stmt, ::SQLExecute(stmt)); }
-
 SQLRETURN SQL_API BindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type, SQLPOINTER value,
                           SQLLEN size, SQLLEN* indicator) {
+  StatementState* state = StateOf(stmt);
+  if (state != nullptr) state->char_columns.erase(column);
+  if (state != nullptr && state->page != nullptr && type == SQL_C_CHAR && value != nullptr) {
+    // UTF-8 takes up to four bytes for a character of the client's page.
+    CharColumn& c = state->char_columns[column];
+    c.value = static_cast<char*>(value);
+    c.buffer_length = size;
+    c.indicator = indicator;
+    c.engine_value.assign(static_cast<size_t>(std::max<SQLLEN>(size, 1)) * 4 + 1, '\0');
+    return ::SQLBindCol(stmt, column, SQL_C_CHAR, c.engine_value.data(),
+                        static_cast<SQLLEN>(c.engine_value.size()), &c.engine_length);
+  }
   const SQLRETURN rc = ::SQLBindCol(stmt, column, type, value, size, indicator);
   // Unbinding a column the library holds must not end its binding.
   if (Succeeded(rc) && value == nullptr) (void)BindOwn(stmt, true, false);
@@ -363,20 +434,195 @@ SQLRETURN SQL_API GetTypeInfo(SQLHSTMT stmt, SQLSMALLINT type) {
   return TypeInfoRows(stmt, setting);
 }
 
-SQLRETURN SQL_API Prepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
-  const std::string_view original = TextOf(text, length);
+// The text the engine is to run: in UTF-8, rewritten; false when it is not text of the
+// client's page.
+bool EngineText(SQLHSTMT stmt, std::string_view original, std::string* out) {
   Record(original);
-  std::string rewritten = Rewrite(stmt, original);
+  StatementState* state = StateOf(stmt);
+  std::string utf8;
+  if (state != nullptr && state->page != nullptr) {
+    if (!state->page->ToEngine(original, &utf8)) return false;
+    original = utf8;
+  }
+  *out = Rewrite(stmt, original);
+  return true;
+}
+
+// Converts the SQL_C_CHAR parameters of a client page for the execution about to run and
+// binds the driver to the converted values. False on a value not of the client's page.
+bool ConvertParameters(SQLHSTMT stmt, SQLRETURN* rc) {
+  StatementState* state = StateOf(stmt);
+  *rc = SQL_SUCCESS;
+  if (state == nullptr || state->char_parameters.empty()) return true;
+  const SQLULEN rows = std::max<SQLULEN>(state->parameter_rows, 1);
+  std::vector<std::string> values(rows);
+  for (auto& [number, p] : state->char_parameters) {
+    p.lengths.assign(rows, SQL_NULL_DATA);
+    size_t width = 1;
+    for (SQLULEN r = 0; r < rows; ++r) {
+      values[r].clear();
+      const SQLLEN indicator = p.indicator != nullptr ? p.indicator[r] : SQL_NTS;
+      if (indicator == SQL_NULL_DATA || p.value == nullptr) continue;
+      const char* at = p.value + r * static_cast<size_t>(p.buffer_length);
+      const size_t length = indicator == SQL_NTS
+                                ? ::strnlen(at, p.buffer_length > 0 ? static_cast<size_t>(p.buffer_length) : SIZE_MAX)
+                                : static_cast<size_t>(std::max<SQLLEN>(indicator, 0));
+      if (!state->page->ToEngine(std::string_view(at, length), &values[r])) return false;
+      p.lengths[r] = static_cast<SQLLEN>(values[r].size());
+      width = std::max(width, values[r].size() + 1);
+    }
+    p.converted.assign(width * rows, '\0');
+    for (SQLULEN r = 0; r < rows; ++r)
+      std::memcpy(p.converted.data() + r * width, values[r].data(), values[r].size());
+    *rc = ::SQLBindParameter(stmt, number, p.io, SQL_C_CHAR, p.sql_type,
+                             std::max<SQLULEN>(p.column_size, width - 1), p.digits,
+                             p.converted.data(), static_cast<SQLLEN>(width), p.lengths.data());
+    if (!Succeeded(*rc)) return true;
+  }
+  return true;
+}
+
+SQLRETURN SQL_API Prepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
+  std::string rewritten;
+  if (!EngineText(stmt, TextOf(text, length), &rewritten)) return SQL_ERROR;
   return ::SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(rewritten.data()),
                       static_cast<SQLINTEGER>(rewritten.size()));
 }
 
 SQLRETURN SQL_API ExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
-  const std::string_view original = TextOf(text, length);
-  Record(original);
-  std::string rewritten = Rewrite(stmt, original);
+  std::string rewritten;
+  if (!EngineText(stmt, TextOf(text, length), &rewritten)) return SQL_ERROR;
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!ConvertParameters(stmt, &rc)) return SQL_ERROR;
+  if (!Succeeded(rc)) return rc;
   return AfterExecute(stmt, ::SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(rewritten.data()),
                                             static_cast<SQLINTEGER>(rewritten.size())));
+}
+
+SQLRETURN SQL_API Execute(SQLHSTMT stmt) {
+  SQLRETURN rc = SQL_SUCCESS;
+  if (!ConvertParameters(stmt, &rc)) return SQL_ERROR;
+  if (!Succeeded(rc)) return rc;
+  return AfterExecute(stmt, ::SQLExecute(stmt));
+}
+
+SQLRETURN SQL_API BindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT io,
+                                SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN column_size,
+                                SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,
+                                SQLLEN* indicator) {
+  StatementState* state = StateOf(stmt);
+  if (state != nullptr) state->char_parameters.erase(number);
+  if (state == nullptr || state->page == nullptr || c_type != SQL_C_CHAR || io != SQL_PARAM_INPUT)
+    return ::SQLBindParameter(stmt, number, io, c_type, sql_type, column_size, digits, value,
+                              buffer_length, indicator);
+  CharParameter& p = state->char_parameters[number];
+  p.io = io;
+  p.sql_type = sql_type;
+  p.column_size = column_size;
+  p.digits = digits;
+  p.value = static_cast<const char*>(value);
+  p.buffer_length = buffer_length;
+  p.indicator = indicator;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API ParamOptions(SQLHSTMT stmt, SQLULEN rows, SQLULEN* done) {
+  const SQLRETURN rc = ::SQLParamOptions(stmt, rows, done);
+  if (StatementState* state = StateOf(stmt); state != nullptr && Succeeded(rc))
+    state->parameter_rows = rows;
+  return rc;
+}
+
+// Reads the whole of a SQL_C_CHAR value from the driver, in pieces whatever it says of the
+// length (a driver may answer SQL_NO_TOTAL).
+SQLRETURN ReadWholeText(SQLHSTMT stmt, SQLUSMALLINT column, std::string* out, bool* null) {
+  out->clear();
+  *null = false;
+  char piece[4096];
+  while (true) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = ::SQLGetData(stmt, column, SQL_C_CHAR, piece, sizeof piece, &indicator);
+    if (rc == SQL_NO_DATA) return out->empty() ? SQL_NO_DATA : SQL_SUCCESS;
+    if (!Succeeded(rc)) return rc;
+    if (indicator == SQL_NULL_DATA) {
+      *null = true;
+      return SQL_SUCCESS;
+    }
+    const bool whole = indicator != SQL_NO_TOTAL && indicator < static_cast<SQLLEN>(sizeof piece);
+    out->append(piece, whole ? static_cast<size_t>(indicator) : ::strnlen(piece, sizeof piece - 1));
+    if (whole || rc == SQL_SUCCESS) return SQL_SUCCESS;
+  }
+}
+
+SQLRETURN SQL_API GetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
+                          SQLLEN buffer_length, SQLLEN* indicator) {
+  StatementState* state = StateOf(stmt);
+  if (state == nullptr || state->page == nullptr || c_type != SQL_C_CHAR) {
+    if (state != nullptr) state->pending.column = 0;
+    return ::SQLGetData(stmt, column, c_type, value, buffer_length, indicator);
+  }
+  PendingValue& pending = state->pending;
+  if (pending.column != column) {
+    std::string engine_value;
+    bool null = false;
+    const SQLRETURN rc = ReadWholeText(stmt, column, &engine_value, &null);
+    if (!Succeeded(rc)) return rc;
+    pending.null = null;
+    pending.offset = 0;
+    if (!null && !state->page->ToClient(engine_value, &pending.data)) return SQL_ERROR;
+    pending.column = column;
+  } else if (pending.null || pending.offset >= pending.data.size()) {
+    return SQL_NO_DATA;  // the value was delivered whole already
+  }
+  if (pending.null) {
+    if (indicator != nullptr) *indicator = SQL_NULL_DATA;
+    pending.offset = 1;
+    return SQL_SUCCESS;
+  }
+  const size_t left = pending.data.size() - pending.offset;
+  if (indicator != nullptr) *indicator = static_cast<SQLLEN>(left);
+  if (value == nullptr || buffer_length <= 0) {
+    // A length probe: nothing is delivered, so the next call starts the value again.
+    if (left == 0) pending.offset = 1;
+    return left == 0 ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO;
+  }
+  const size_t n = std::min(left, static_cast<size_t>(buffer_length) - 1);
+  std::memcpy(value, pending.data.data() + pending.offset, n);
+  static_cast<char*>(value)[n] = '\0';
+  pending.offset += n;
+  if (left == 0) pending.offset = 1;  // an empty value, delivered
+  return n < left ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+// Converts the bound SQL_C_CHAR columns of the row just fetched into the caller's buffers.
+SQLRETURN ConvertColumns(StatementState* state, SQLRETURN rc) {
+  if (!Succeeded(rc)) return rc;
+  for (auto& [number, c] : state->char_columns) {
+    if (c.engine_length == SQL_NULL_DATA) {
+      if (c.indicator != nullptr) *c.indicator = SQL_NULL_DATA;
+      continue;
+    }
+    const size_t engine_length =
+        ::strnlen(c.engine_value.data(), c.engine_value.size() > 0 ? c.engine_value.size() - 1 : 0);
+    std::string client;
+    if (!state->page->ToClient(std::string_view(c.engine_value.data(), engine_length), &client))
+      return SQL_ERROR;
+    if (c.indicator != nullptr) *c.indicator = static_cast<SQLLEN>(client.size());
+    if (c.value == nullptr || c.buffer_length <= 0) continue;
+    const size_t n = std::min(client.size(), static_cast<size_t>(c.buffer_length) - 1);
+    std::memcpy(c.value, client.data(), n);
+    c.value[n] = '\0';
+    if (n < client.size()) rc = SQL_SUCCESS_WITH_INFO;
+  }
+  return rc;
+}
+
+SQLRETURN SQL_API Fetch(SQLHSTMT stmt) {
+  StatementState* state = StateOf(stmt);
+  if (state != nullptr) state->pending.column = 0;
+  const SQLRETURN rc = ::SQLFetch(stmt);
+  if (state == nullptr || state->char_columns.empty()) return rc;
+  return ConvertColumns(state, rc);
 }
 
 SQLRETURN SQL_API SetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLULEN value) {
@@ -448,7 +694,7 @@ const Entry kEntries[] = {
     {SQL_API_SQLERROR, As(&::SQLError)},
     {SQL_API_SQLEXECDIRECT, As(&ExecDirect)},
     {SQL_API_SQLEXECUTE, As(&Execute)},
-    {SQL_API_SQLFETCH, As(&::SQLFetch)},
+    {SQL_API_SQLFETCH, As(&Fetch)},
     {SQL_API_SQLFREECONNECT, As(&::SQLFreeConnect)},
     {SQL_API_SQLFREEENV, As(&::SQLFreeEnv)},
     {SQL_API_SQLFREESTMT, As(&FreeStmt)},
@@ -460,7 +706,7 @@ const Entry kEntries[] = {
     {SQL_API_SQLTRANSACT, As(&::SQLTransact)},
     {SQL_API_SQLCOLUMNS, As(&::SQLColumns)},
     {SQL_API_SQLGETCONNECTOPTION, As(&GetConnectOption)},
-    {SQL_API_SQLGETDATA, As(&::SQLGetData)},
+    {SQL_API_SQLGETDATA, As(&GetData)},
     {SQL_API_SQLGETINFO, As(&GetInfo)},
     {SQL_API_SQLGETSTMTOPTION, As(&GetStmtOption)},
     {SQL_API_SQLGETTYPEINFO, As(&GetTypeInfo)},
@@ -471,9 +717,9 @@ const Entry kEntries[] = {
     {SQL_API_SQLSTATISTICS, As(&::SQLStatistics)},
     {SQL_API_SQLTABLES, As(&::SQLTables)},
     {SQL_API_SQLNUMPARAMS, As(&::SQLNumParams)},
-    {SQL_API_SQLPARAMOPTIONS, As(&::SQLParamOptions)},
+    {SQL_API_SQLPARAMOPTIONS, As(&ParamOptions)},
     {SQL_API_SQLPRIMARYKEYS, As(&::SQLPrimaryKeys)},
-    {SQL_API_SQLBINDPARAMETER, As(&::SQLBindParameter)},
+    {SQL_API_SQLBINDPARAMETER, As(&BindParameter)},
     {XANDBCLI_DATA_SOURCES, As(&DataSources)},
 };
 

@@ -452,3 +452,100 @@ TEST_P(XandbCliEngines, TypeInfoSettingServesItsRows) {
 }
 
 }  // namespace
+
+namespace {
+
+// XandbCODEPAGE as the client reads it: texts, SQL_C_CHAR parameters (single and array) and
+// SQL_C_CHAR results (read in pieces, probed for length, or bound) are in the client's page,
+// while the engine holds UTF-8. Pages the client does not convert pass bytes unchanged.
+TEST_P(XandbCliEngines, ClientCodePageConvertsTextsParametersAndResults) {
+  struct Case {
+    const char* setting;  // null: unset
+    std::string e_acute;  // é in the client's page
+  };
+  const Case cases[] = {
+      {"1252", "\xE9"}, {" 850", "\x82"}, {"1363", "\xC3\xA9"}, {"abc", "\xC3\xA9"},
+      {nullptr, "\xC3\xA9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting != nullptr ? c.setting : "unset");
+    ScopedEnv page("XandbCODEPAGE", c.setting);
+    Client db(GetParam());
+    const std::string& t = db.table();
+    const std::string e = c.e_acute;
+    ASSERT_TRUE(db.Exec("CREATE TABLE " + t + " (K INTEGER, V VARCHAR (20))"));
+    ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (1, 'caf" + e + "')"));
+
+    // Two rows in one execution, the second with an explicit length.
+    SQLHSTMT stmt = db.Statement();
+    std::string insert = "INSERT INTO " + t + " VALUES (?, ?)";
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
+        stmt, Client::Chars(insert), SQL_NTS)));
+    SQLINTEGER keys[2] = {2, 3};
+    char values[2][8] = {};
+    std::snprintf(values[0], 8, "%s", e.c_str());
+    std::snprintf(values[1], 8, "%sx%s", e.c_str(), e.c_str());
+    SQLLEN lengths[2] = {SQL_NTS, static_cast<SQLLEN>(e.size() + 1)};  // the last é cut off
+    SQLULEN done = 0;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, 2, &done)));
+    auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+                             SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
+    ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, keys, 0, nullptr)));
+    ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, values, 8, lengths)));
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE)(stmt))) << db.Error(stmt);
+    EXPECT_EQ(done, 2u);
+    db.Drop(stmt);
+
+    EXPECT_EQ(db.Query("SELECT K, V FROM " + t + " ORDER BY K"),
+              (Rows{{"1", "caf" + e}, {"2", e}, {"3", e + "x"}}));
+    // The engine holds UTF-8 whatever the client's page.
+    const std::string octets = GetParam() == Db::kSqlite ? "length(CAST(V AS BLOB))" : "octet_length(V)";
+    EXPECT_EQ(db.Query("SELECT " + octets + " FROM " + t + " WHERE K = 2"), (Rows{{"2"}}));
+
+    // A length probe gives the client's length; a small buffer takes the value in pieces.
+    stmt = db.Statement();
+    std::string select = "SELECT V FROM " + t + " WHERE K = 1";
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLEXECDIRECT)(
+        stmt, Client::Chars(select), SQL_NTS)));
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt)));
+    auto get = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+        SQL_API_SQLGETDATA);
+    SQLLEN indicator = 0;
+    char probe[1];
+    // (Unconverted, the answer is the driver's: SQLite's says SQL_SUCCESS.)
+    EXPECT_TRUE(Ok(get(stmt, 1, SQL_C_CHAR, probe, 0, &indicator)));
+    EXPECT_EQ(indicator, static_cast<SQLLEN>(3 + e.size()));
+    std::string whole;
+    char piece[3];
+    SQLRETURN rc;
+    while ((rc = get(stmt, 1, SQL_C_CHAR, piece, sizeof piece, &indicator)) != SQL_NO_DATA) {
+      ASSERT_TRUE(Ok(rc)) << db.Error(stmt);
+      whole += piece;
+    }
+    EXPECT_EQ(whole, "caf" + e);
+    db.Drop(stmt);
+
+    // A bound column gets the client's bytes at each fetch.
+    stmt = db.Statement();
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLEXECDIRECT)(
+        stmt, Client::Chars(select), SQL_NTS)));
+    char bound[16] = {};
+    SQLLEN bound_length = 0;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+        SQL_API_SQLBINDCOL)(stmt, 1, SQL_C_CHAR, bound, sizeof bound, &bound_length)));
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt)));
+    EXPECT_EQ(std::string(bound), "caf" + e);
+    EXPECT_EQ(bound_length, static_cast<SQLLEN>(3 + e.size()));
+    db.Drop(stmt);
+  }
+}
+
+// Bytes that are no text of the client's page fail the call rather than reach the engine.
+TEST_P(XandbCliEngines, TextNotOfTheClientsPageIsRefused) {
+  ScopedEnv page("XandbCODEPAGE", "932");
+  Client db(GetParam());
+  EXPECT_FALSE(db.Exec("SELECT '\x81'"));  // a lead byte with no trail
+  EXPECT_TRUE(db.Exec("SELECT '\x81\x40'"));
+}
+
+}  // namespace
