@@ -32,9 +32,12 @@ struct ConnectionState {
   std::shared_ptr<CodePage> page;  // null: texts pass unconverted
 };
 
-// A SQL_C_CHAR parameter under a client code page: the caller's binding, read at each
-// execution, and the converted values the driver is bound to instead.
-struct CharParameter {
+// A parameter as the caller bound it. A SQL_C_CHAR input under a client code page (convert)
+// is read at each execution and the driver is bound to the converted values instead; every
+// binding is kept for a driver without parameter arrays, which is given the rows one by one.
+struct Parameter {
+  bool convert = false;
+  SQLSMALLINT c_type = SQL_C_CHAR;
   SQLSMALLINT io = SQL_PARAM_INPUT;
   SQLSMALLINT sql_type = SQL_VARCHAR;
   SQLULEN column_size = 0;
@@ -44,6 +47,7 @@ struct CharParameter {
   const SQLLEN* indicator = nullptr;
   std::string converted;
   std::vector<SQLLEN> lengths;
+  size_t width = 0;
 };
 
 // A SQL_C_CHAR result column under a client code page, bound by the caller: the driver fills
@@ -82,7 +86,9 @@ struct StatementState {
   std::shared_ptr<RowIdentity> target;    // the row a positioned write addresses
   SQLUSMALLINT target_parameter = 0;
   std::shared_ptr<CodePage> page;         // the connection's
-  std::map<SQLUSMALLINT, CharParameter> char_parameters;
+  std::map<SQLUSMALLINT, Parameter> parameters;
+  bool row_by_row = false;  // the driver takes no parameter arrays
+  SQLULEN* rows_done = nullptr;
   std::map<SQLUSMALLINT, CharColumn> char_columns;
   SQLULEN parameter_rows = 1;
   PendingValue pending;
@@ -256,7 +262,7 @@ SQLRETURN SQL_API FreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
   if (StatementState* state = StateOf(stmt)) {
     state->pending.column = 0;
     if (option == SQL_UNBIND) state->char_columns.clear();
-    if (option == SQL_RESET_PARAMS) state->char_parameters.clear();
+    if (option == SQL_RESET_PARAMS) state->parameters.clear();
   }
   if (option == SQL_UNBIND || option == SQL_RESET_PARAMS)
     return BindOwn(stmt, option == SQL_UNBIND, option == SQL_RESET_PARAMS);
@@ -453,10 +459,11 @@ bool EngineText(SQLHSTMT stmt, std::string_view original, std::string* out) {
 bool ConvertParameters(SQLHSTMT stmt, SQLRETURN* rc) {
   StatementState* state = StateOf(stmt);
   *rc = SQL_SUCCESS;
-  if (state == nullptr || state->char_parameters.empty()) return true;
+  if (state == nullptr || state->page == nullptr) return true;
   const SQLULEN rows = std::max<SQLULEN>(state->parameter_rows, 1);
   std::vector<std::string> values(rows);
-  for (auto& [number, p] : state->char_parameters) {
+  for (auto& [number, p] : state->parameters) {
+    if (!p.convert) continue;
     p.lengths.assign(rows, SQL_NULL_DATA);
     size_t width = 1;
     for (SQLULEN r = 0; r < rows; ++r) {
@@ -471,6 +478,7 @@ bool ConvertParameters(SQLHSTMT stmt, SQLRETURN* rc) {
       p.lengths[r] = static_cast<SQLLEN>(values[r].size());
       width = std::max(width, values[r].size() + 1);
     }
+    p.width = width;
     p.converted.assign(width * rows, '\0');
     for (SQLULEN r = 0; r < rows; ++r)
       std::memcpy(p.converted.data() + r * width, values[r].data(), values[r].size());
@@ -489,20 +497,77 @@ SQLRETURN SQL_API Prepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
                       static_cast<SQLINTEGER>(rewritten.size()));
 }
 
+// The size of one value of a fixed-size C type; 0 for the types whose buffers have a length.
+SQLLEN FixedSize(SQLSMALLINT c_type) {
+  switch (c_type) {
+    case SQL_C_BIT: case SQL_C_TINYINT: case SQL_C_STINYINT: case SQL_C_UTINYINT: return 1;
+    case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: return 2;
+    case SQL_C_LONG: case SQL_C_SLONG: case SQL_C_ULONG: case SQL_C_FLOAT: return 4;
+    case SQL_C_SBIGINT: case SQL_C_UBIGINT: case SQL_C_DOUBLE: return 8;
+    case SQL_C_DATE: case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME: case SQL_C_TYPE_TIME: return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
+    default: return 0;
+  }
+}
+
+// One execution (run) per row of the parameter arrays, each parameter bound at its row: for
+// a driver without parameter arrays. Rows before a failing one stay done and are counted.
+template <class Run>
+SQLRETURN RowByRow(SQLHSTMT stmt, StatementState* state, Run run) {
+  const SQLULEN rows = std::max<SQLULEN>(state->parameter_rows, 1);
+  SQLRETURN last = SQL_SUCCESS;
+  for (SQLULEN r = 0; r < rows; ++r) {
+    if (state->rows_done != nullptr) *state->rows_done = r;
+    for (auto& [number, p] : state->parameters) {
+      char* value;
+      SQLLEN* indicator;
+      SQLLEN length = p.buffer_length;
+      if (p.convert) {
+        value = p.converted.data() + r * p.width;
+        indicator = p.lengths.data() + r;
+        length = static_cast<SQLLEN>(p.width);
+      } else {
+        const SQLLEN fixed = FixedSize(p.c_type);
+        const SQLLEN stride = fixed != 0 ? fixed : p.buffer_length;
+        value = p.value != nullptr ? const_cast<char*>(p.value) + r * static_cast<size_t>(stride) : nullptr;
+        indicator = p.indicator != nullptr ? const_cast<SQLLEN*>(p.indicator) + r : nullptr;
+      }
+      const SQLRETURN rc = ::SQLBindParameter(stmt, number, p.io, p.convert ? SQL_C_CHAR : p.c_type,
+                                              p.sql_type, p.column_size, p.digits, value, length,
+                                              indicator);
+      if (!Succeeded(rc)) return rc;
+    }
+    last = run();
+    if (!Succeeded(last) && last != SQL_NO_DATA) return last;
+  }
+  if (state->rows_done != nullptr) *state->rows_done = rows;
+  return last;
+}
+
 SQLRETURN SQL_API ExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
   std::string rewritten;
   if (!EngineText(stmt, TextOf(text, length), &rewritten)) return SQL_ERROR;
   SQLRETURN rc = SQL_SUCCESS;
   if (!ConvertParameters(stmt, &rc)) return SQL_ERROR;
   if (!Succeeded(rc)) return rc;
-  return AfterExecute(stmt, ::SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(rewritten.data()),
-                                            static_cast<SQLINTEGER>(rewritten.size())));
+  auto run = [&] {
+    return ::SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(rewritten.data()),
+                           static_cast<SQLINTEGER>(rewritten.size()));
+  };
+  StatementState* state = StateOf(stmt);
+  if (state != nullptr && state->row_by_row) return AfterExecute(stmt, RowByRow(stmt, state, run));
+  return AfterExecute(stmt, run());
 }
 
 SQLRETURN SQL_API Execute(SQLHSTMT stmt) {
   SQLRETURN rc = SQL_SUCCESS;
   if (!ConvertParameters(stmt, &rc)) return SQL_ERROR;
   if (!Succeeded(rc)) return rc;
+  StatementState* state = StateOf(stmt);
+  if (state != nullptr && state->row_by_row)
+    return AfterExecute(stmt, RowByRow(stmt, state, [&] { return ::SQLExecute(stmt); }));
   return AfterExecute(stmt, ::SQLExecute(stmt));
 }
 
@@ -511,11 +576,16 @@ SQLRETURN SQL_API BindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT 
                                 SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,
                                 SQLLEN* indicator) {
   StatementState* state = StateOf(stmt);
-  if (state != nullptr) state->char_parameters.erase(number);
-  if (state == nullptr || state->page == nullptr || c_type != SQL_C_CHAR || io != SQL_PARAM_INPUT)
-    return ::SQLBindParameter(stmt, number, io, c_type, sql_type, column_size, digits, value,
-                              buffer_length, indicator);
-  CharParameter& p = state->char_parameters[number];
+  const bool convert = state != nullptr && state->page != nullptr && c_type == SQL_C_CHAR &&
+                       io == SQL_PARAM_INPUT;
+  if (!convert) {
+    const SQLRETURN rc = ::SQLBindParameter(stmt, number, io, c_type, sql_type, column_size,
+                                            digits, value, buffer_length, indicator);
+    if (state == nullptr || !Succeeded(rc)) return rc;
+  }
+  Parameter& p = state->parameters[number];
+  p.convert = convert;
+  p.c_type = c_type;
   p.io = io;
   p.sql_type = sql_type;
   p.column_size = column_size;
@@ -526,11 +596,26 @@ SQLRETURN SQL_API BindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT 
   return SQL_SUCCESS;
 }
 
+// XANDBCLI_PARAMETER_ARRAYS=0 treats the driver as one without parameter arrays.
 SQLRETURN SQL_API ParamOptions(SQLHSTMT stmt, SQLULEN rows, SQLULEN* done) {
-  const SQLRETURN rc = ::SQLParamOptions(stmt, rows, done);
-  if (StatementState* state = StateOf(stmt); state != nullptr && Succeeded(rc))
+  StatementState* state = StateOf(stmt);
+  const char* arrays = std::getenv("XANDBCLI_PARAMETER_ARRAYS");
+  const bool refused = arrays != nullptr && std::strcmp(arrays, "0") == 0;
+  const SQLRETURN rc = refused ? SQL_ERROR : ::SQLParamOptions(stmt, rows, done);
+  if (state == nullptr) return rc;
+  state->row_by_row = false;
+  state->rows_done = nullptr;
+  if (Succeeded(rc)) {
     state->parameter_rows = rows;
-  return rc;
+    return rc;
+  }
+  if (rows == 0) return rc;
+  // The driver takes one row at a time: the library gives it each row in turn.
+  if (!refused && !Succeeded(::SQLParamOptions(stmt, 1, nullptr))) return rc;
+  state->parameter_rows = rows;
+  state->row_by_row = rows > 1;
+  state->rows_done = done;
+  return SQL_SUCCESS;
 }
 
 // Reads the whole of a SQL_C_CHAR value from the driver, in pieces whatever it says of the

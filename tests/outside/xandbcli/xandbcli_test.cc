@@ -549,3 +549,55 @@ TEST_P(XandbCliEngines, TextNotOfTheClientsPageIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Parameter arrays, taken by the driver or given to it row by row when it takes none: the
+// same rows stored, rows done counted, and at a failing row the rows before stay.
+TEST_P(XandbCliEngines, ParameterArraysWithAndWithoutTheDriversSupport) {
+  for (const char* arrays : {"1", "0"}) {
+    SCOPED_TRACE(std::string("XANDBCLI_PARAMETER_ARRAYS=") + arrays);
+    ScopedEnv setting("XANDBCLI_PARAMETER_ARRAYS", arrays);
+    Client db(GetParam());
+    const std::string& t = db.table();
+    ASSERT_TRUE(db.Exec("CREATE TABLE " + t + " (K INTEGER PRIMARY KEY, V VARCHAR (10), S TIMESTAMP)"));
+    SQLHSTMT stmt = db.Statement();
+    std::string insert = "INSERT INTO " + t + " VALUES (?, ?, ?)";
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
+        stmt, Client::Chars(insert), SQL_NTS)));
+    SQLINTEGER keys[3] = {1, 2, 3};
+    char values[3][4] = {"a", "bb", "ccc"};
+    SQLLEN lengths[3] = {SQL_NTS, 2, SQL_NULL_DATA};
+    SQL_TIMESTAMP_STRUCT stamps[3] = {{2001, 1, 2, 3, 4, 5, 0}, {2002, 2, 3, 4, 5, 6, 0},
+                                      {2003, 3, 4, 5, 6, 7, 0}};
+    SQLULEN done = 99;
+    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, 3, &done)));
+    auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+                             SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
+    ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, keys, 0, nullptr)));
+    ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 3, 0, values, 4, lengths)));
+    ASSERT_TRUE(Ok(bind(stmt, 3, SQL_PARAM_INPUT, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 19, 0, stamps,
+                        0, nullptr)));
+    auto execute = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE);
+    ASSERT_TRUE(Ok(execute(stmt))) << db.Error(stmt);
+    EXPECT_EQ(done, 3u);
+    Rows stored = db.Query("SELECT K, V, S FROM " + t + " ORDER BY K");
+    for (auto& row : stored) row.back().resize(19);  // SQLite shows the fraction, PostgreSQL not
+    EXPECT_EQ(stored,
+              (Rows{{"1", "a", "2001-01-02 03:04:05"},
+                    {"2", "bb", "2002-02-03 04:05:06"},
+                    {"3", "<null>", "2003-03-04 05:06:07"}}));
+    if (std::string(arrays) == "0") {
+      // Keys 4 and 5 are new, 1 is taken: two rows done, then the driver's error.
+      keys[0] = 4;
+      keys[1] = 5;
+      keys[2] = 1;
+      EXPECT_FALSE(Ok(execute(stmt)));
+      EXPECT_EQ(done, 2u);
+      EXPECT_EQ(db.Query("SELECT K FROM " + t + " WHERE K > 3 ORDER BY K"), (Rows{{"4"}, {"5"}}));
+    }
+    db.Drop(stmt);
+  }
+}
+
+}  // namespace

@@ -5,12 +5,23 @@
  * On top of forwarding, for the engine behind the data source (SQLite or PostgreSQL, by the
  * driver's DBMS name):
  *   - statement texts of SQLPrepare and SQLExecDirect are rewritten from the Xandb dialect;
- *   - XANDBCLI_RECORD names a file to which each text is appended as the caller passed it,
- *     one line per text, before rewriting;
- *   - XANDBCLI_DBMS_NAME is served as SQLGetInfo 17 and XANDBCLI_MAX_COLUMN_NAME_LEN as
- *     SQLGetInfo 30 instead of the driver's;
+ *   - positioned writes: a FOR UPDATE select keeps its row identity at each fetch (a hidden
+ *     last column) and "WHERE CURRENT OF name" compares with it; cursor names and
+ *     SQL_CONCURRENCY are served by the library (the default cursor name is long, as the
+ *     drivers' are);
+ *   - XandbCODEPAGE names the client's code page: texts, SQL_C_CHAR parameters and SQL_C_CHAR
+ *     results are converted between it and the engines' UTF-8 (read at SQLConnect);
  *   - connection option 101 is the client's no-journal switch: kept and read back, never
- *     forwarded as ODBC's access mode, which a driver may honour by refusing every write.
+ *     forwarded as ODBC's access mode, which a driver may honour by refusing every write;
+ *   - a driver without parameter arrays is given the rows one by one, rows done counted.
+ * Settings (environment, read at each call unless noted):
+ *   XANDBCLI_RECORD               a file to which each text is appended as the caller passed
+ *                                 it, one line per text, before rewriting;
+ *   XANDBCLI_DBMS_NAME            served as SQLGetInfo 17 instead of the driver's;
+ *   XANDBCLI_MAX_COLUMN_NAME_LEN  served as SQLGetInfo 30 (16-bit);
+ *   XANDBCLI_TYPE_INFO            "DATA_TYPE:PRECISION:SEARCHABLE,..." served as the rows of
+ *                                 SQLGetTypeInfo (SQL_ALL_TYPES) instead of the driver's;
+ *   XANDBCLI_PARAMETER_ARRAYS     "0": act as for a driver without parameter arrays.
  * Thread rules are unixODBC's; the library's own records are guarded by one mutex. */
 #ifndef TW_OUTSIDE_XANDBCLI_XANDBCLI_H_
 #define TW_OUTSIDE_XANDBCLI_XANDBCLI_H_
