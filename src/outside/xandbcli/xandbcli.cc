@@ -746,6 +746,43 @@ SQLRETURN SQL_API GetInfo(SQLHDBC conn, SQLUSMALLINT type, SQLPOINTER value, SQL
   return ::SQLGetInfo(conn, type, value, size, length);
 }
 
+// A catalogue name as the engine keeps it: the client's names are upper case, PostgreSQL
+// folds unquoted names to lower case (SQLite matches either).
+struct FoldedName {
+  FoldedName(SQLHSTMT stmt, SQLCHAR* name, SQLSMALLINT length) {
+    if (name == nullptr || EngineOfStatement(stmt) != Engine::kPostgres) {
+      chars = name;
+      size = length;
+      return;
+    }
+    const char* text = reinterpret_cast<const char*>(name);
+    folded.assign(text, length == SQL_NTS ? std::strlen(text) : static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)));
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    chars = reinterpret_cast<SQLCHAR*>(folded.data());
+    size = static_cast<SQLSMALLINT>(folded.size());
+  }
+  std::string folded;
+  SQLCHAR* chars;
+  SQLSMALLINT size;
+};
+
+SQLRETURN SQL_API Tables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                         SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                         SQLSMALLINT table_length, SQLCHAR* types, SQLSMALLINT types_length) {
+  FoldedName s(stmt, schema, schema_length), t(stmt, table, table_length);
+  return ::SQLTables(stmt, catalog, catalog_length, s.chars, s.size, t.chars, t.size, types,
+                     types_length);
+}
+
+SQLRETURN SQL_API Columns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                          SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                          SQLSMALLINT table_length, SQLCHAR* column, SQLSMALLINT column_length) {
+  FoldedName s(stmt, schema, schema_length), t(stmt, table, table_length),
+      c(stmt, column, column_length);
+  return ::SQLColumns(stmt, catalog, catalog_length, s.chars, s.size, t.chars, t.size, c.chars,
+                      c.size);
+}
+
 SQLRETURN SQL_API DataSources(SQLHENV env, SQLUSMALLINT direction, SQLCHAR* name,
                               SQLSMALLINT name_size, SQLSMALLINT* name_length,
                               SQLCHAR* description, SQLSMALLINT description_size,
@@ -789,7 +826,7 @@ const Entry kEntries[] = {
     {SQL_API_SQLROWCOUNT, As(&::SQLRowCount)},
     {SQL_API_SQLSETCURSORNAME, As(&SetCursorName)},
     {SQL_API_SQLTRANSACT, As(&::SQLTransact)},
-    {SQL_API_SQLCOLUMNS, As(&::SQLColumns)},
+    {SQL_API_SQLCOLUMNS, As(&Columns)},
     {SQL_API_SQLGETCONNECTOPTION, As(&GetConnectOption)},
     {SQL_API_SQLGETDATA, As(&GetData)},
     {SQL_API_SQLGETINFO, As(&GetInfo)},
@@ -800,7 +837,7 @@ const Entry kEntries[] = {
     {SQL_API_SQLSETCONNECTOPTION, As(&SetConnectOption)},
     {SQL_API_SQLSETSTMTOPTION, As(&SetStmtOption)},
     {SQL_API_SQLSTATISTICS, As(&::SQLStatistics)},
-    {SQL_API_SQLTABLES, As(&::SQLTables)},
+    {SQL_API_SQLTABLES, As(&Tables)},
     {SQL_API_SQLNUMPARAMS, As(&::SQLNumParams)},
     {SQL_API_SQLPARAMOPTIONS, As(&ParamOptions)},
     {SQL_API_SQLPRIMARYKEYS, As(&::SQLPrimaryKeys)},

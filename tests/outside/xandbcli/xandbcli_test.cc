@@ -601,3 +601,34 @@ TEST_P(XandbCliEngines, ParameterArraysWithAndWithoutTheDriversSupport) {
 }
 
 }  // namespace
+
+namespace {
+
+// Catalogue calls find a table by the client's upper-case names on either engine.
+TEST_P(XandbCliEngines, CatalogueNamesAreFoldedToTheEnginesCase) {
+  Client db(GetParam());
+  ASSERT_TRUE(db.Exec("CREATE TABLE " + db.table() + " (KEYCOL INTEGER, VAL INTEGER)"));
+  std::string table = db.table();
+  auto count = [&](SQLHSTMT stmt) {
+    int rows = 0;
+    while (Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH)(stmt))) ++rows;
+    db.Drop(stmt);
+    return rows;
+  };
+  using Catalogue = SQLRETURN(SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                              SQLSMALLINT, SQLCHAR*, SQLSMALLINT);
+  SQLHSTMT stmt = db.Statement();
+  ASSERT_TRUE(Ok(Fn<Catalogue>(SQL_API_SQLTABLES)(stmt, nullptr, 0, nullptr, 0,
+                                                  Client::Chars(table), SQL_NTS, nullptr, 0)))
+      << db.Error(stmt);
+  EXPECT_EQ(count(stmt), 1);
+  std::string column = "KEYCOL";
+  stmt = db.Statement();
+  ASSERT_TRUE(Ok(Fn<Catalogue>(SQL_API_SQLCOLUMNS)(stmt, nullptr, 0, nullptr, 0,
+                                                   Client::Chars(table), SQL_NTS,
+                                                   Client::Chars(column), 6)))
+      << db.Error(stmt);
+  EXPECT_EQ(count(stmt), 1);
+}
+
+}  // namespace
