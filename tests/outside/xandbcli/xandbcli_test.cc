@@ -96,6 +96,29 @@ class Client {
                                                   sizeof message, &length);
     return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message);
   }
+  // A statement with text prepared (null after a failure, which is reported).
+  SQLHSTMT Prepared(std::string text) {
+    SQLHSTMT stmt = Statement();
+    if (!Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(stmt, Chars(text),
+                                                                             SQL_NTS))) {
+      ADD_FAILURE() << text << ": " << Error(stmt);
+      Drop(stmt);
+      return SQL_NULL_HSTMT;
+    }
+    return stmt;
+  }
+  // Binds input parameter number of stmt.
+  static bool Bind(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type, SQLSMALLINT sql_type,
+                   SQLULEN size, SQLPOINTER value, SQLLEN buffer_length, SQLLEN* indicator) {
+    return Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+                           SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER)(
+        stmt, number, SQL_PARAM_INPUT, c_type, sql_type, size, 0, value, buffer_length, indicator));
+  }
+  // Sets the rows of stmt's parameter arrays.
+  static bool ParameterRows(SQLHSTMT stmt, SQLULEN rows, SQLULEN* done) {
+    return Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, rows, done));
+  }
+
   // Runs text directly; true when it succeeded.
   bool Exec(std::string text, std::string* error = nullptr) {
     SQLHSTMT stmt = Statement();
@@ -167,22 +190,17 @@ TEST_P(XandbCliEngines, XandbTypesAndStampWindowsRunOnTheEngine) {
                           " B BLOB (100), F CHAR (4) FOR BIT DATA, D DOUBLE, S TIMESTAMP)",
                       &error))
       << error;
-  SQLHSTMT stmt = db.Statement();
-  std::string insert = "INSERT INTO " + t + " (K, C, B, D, S) VALUES (?, 'clob', ?, 2.5, ?)";
-  ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
-      stmt, Client::Chars(insert), SQL_NTS)))
-      << db.Error(stmt);
-  auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
-                           SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
+  SQLHSTMT stmt = db.Prepared("INSERT INTO " + t + " (K, C, B, D, S) VALUES (?, 'clob', ?, 2.5, ?)");
+  ASSERT_NE(stmt, nullptr);
   SQLINTEGER key = 0;
   unsigned char bytes[3] = {0x00, 0xFF, 0x41};
   SQL_TIMESTAMP_STRUCT stamp{};
   SQLLEN key_length = 0, bytes_length = sizeof bytes, stamp_length = sizeof stamp;
-  ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &key, 0, &key_length)));
-  ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY, sizeof bytes, 0,
-                      bytes, sizeof bytes, &bytes_length)));
-  ASSERT_TRUE(Ok(bind(stmt, 3, SQL_PARAM_INPUT, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 22, 2, &stamp,
-                      sizeof stamp, &stamp_length)));
+  ASSERT_TRUE(Client::Bind(stmt, 1, SQL_C_LONG, SQL_INTEGER, 0, &key, 0, &key_length));
+  ASSERT_TRUE(Client::Bind(stmt, 2, SQL_C_BINARY, SQL_LONGVARBINARY, sizeof bytes, bytes,
+                           sizeof bytes, &bytes_length));
+  ASSERT_TRUE(Client::Bind(stmt, 3, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 22, &stamp, sizeof stamp,
+                           &stamp_length));
   // Two rows a hundredth of a second apart, at the edges of the window below.
   const SQLUINTEGER fractions[] = {60000000, 70000000};
   for (SQLUINTEGER fraction : fractions) {
@@ -377,22 +395,13 @@ TEST_P(XandbCliEngines, PositionedWritesReachTheCursorsRow) {
     ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
         SQL_API_SQLBINDCOL)(select, 1, SQL_C_LONG, &key, 0, &key_length)));
 
-    SQLHSTMT update = db.Statement();
-    std::string set = "UPDATE " + t + " SET V = ?  WHERE CURRENT OF " + name;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
-        update, Client::Chars(set), SQL_NTS)))
-        << db.Error(update);
+    SQLHSTMT update = db.Prepared("UPDATE " + t + " SET V = ?  WHERE CURRENT OF " + name);
+    ASSERT_NE(update, nullptr);
     char value[8] = {};
     SQLLEN value_length = SQL_NTS;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT,
-                                SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
-        SQL_API_SQLBINDPARAMETER)(update, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, value,
-                                  sizeof value, &value_length)));
-    SQLHSTMT remove = db.Statement();
-    std::string del = "DELETE FROM " + t + "  WHERE CURRENT OF " + name;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
-        remove, Client::Chars(del), SQL_NTS)))
-        << db.Error(remove);
+    ASSERT_TRUE(Client::Bind(update, 1, SQL_C_CHAR, SQL_VARCHAR, 7, value, sizeof value, &value_length));
+    SQLHSTMT remove = db.Prepared("DELETE FROM " + t + "  WHERE CURRENT OF " + name);
+    ASSERT_NE(remove, nullptr);
     auto fetch = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH);
     auto execute = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE);
     // Row 1 updated, row 2 deleted, row 3 left.
@@ -477,21 +486,17 @@ TEST_P(XandbCliEngines, ClientCodePageConvertsTextsParametersAndResults) {
     ASSERT_TRUE(db.Exec("INSERT INTO " + t + " VALUES (1, 'caf" + e + "')"));
 
     // Two rows in one execution, the second with an explicit length.
-    SQLHSTMT stmt = db.Statement();
-    std::string insert = "INSERT INTO " + t + " VALUES (?, ?)";
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
-        stmt, Client::Chars(insert), SQL_NTS)));
+    SQLHSTMT stmt = db.Prepared("INSERT INTO " + t + " VALUES (?, ?)");
+    ASSERT_NE(stmt, nullptr);
     SQLINTEGER keys[2] = {2, 3};
     char values[2][8] = {};
     std::snprintf(values[0], 8, "%s", e.c_str());
     std::snprintf(values[1], 8, "%sx%s", e.c_str(), e.c_str());
     SQLLEN lengths[2] = {SQL_NTS, static_cast<SQLLEN>(e.size() + 1)};  // the last é cut off
     SQLULEN done = 0;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, 2, &done)));
-    auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
-                             SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
-    ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, keys, 0, nullptr)));
-    ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 7, 0, values, 8, lengths)));
+    ASSERT_TRUE(Client::ParameterRows(stmt, 2, &done));
+    ASSERT_TRUE(Client::Bind(stmt, 1, SQL_C_LONG, SQL_INTEGER, 0, keys, 0, nullptr));
+    ASSERT_TRUE(Client::Bind(stmt, 2, SQL_C_CHAR, SQL_VARCHAR, 7, values, 8, lengths));
     ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE)(stmt))) << db.Error(stmt);
     EXPECT_EQ(done, 2u);
     db.Drop(stmt);
@@ -561,23 +566,18 @@ TEST_P(XandbCliEngines, ParameterArraysWithAndWithoutTheDriversSupport) {
     Client db(GetParam());
     const std::string& t = db.table();
     ASSERT_TRUE(db.Exec("CREATE TABLE " + t + " (K INTEGER PRIMARY KEY, V VARCHAR (10), S TIMESTAMP)"));
-    SQLHSTMT stmt = db.Statement();
-    std::string insert = "INSERT INTO " + t + " VALUES (?, ?, ?)";
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(
-        stmt, Client::Chars(insert), SQL_NTS)));
+    SQLHSTMT stmt = db.Prepared("INSERT INTO " + t + " VALUES (?, ?, ?)");
+    ASSERT_NE(stmt, nullptr);
     SQLINTEGER keys[3] = {1, 2, 3};
     char values[3][4] = {"a", "bb", "ccc"};
     SQLLEN lengths[3] = {SQL_NTS, 2, SQL_NULL_DATA};
     SQL_TIMESTAMP_STRUCT stamps[3] = {{2001, 1, 2, 3, 4, 5, 0}, {2002, 2, 3, 4, 5, 6, 0},
                                       {2003, 3, 4, 5, 6, 7, 0}};
     SQLULEN done = 99;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, 3, &done)));
-    auto bind = Fn<SQLRETURN(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
-                             SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(SQL_API_SQLBINDPARAMETER);
-    ASSERT_TRUE(Ok(bind(stmt, 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, keys, 0, nullptr)));
-    ASSERT_TRUE(Ok(bind(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 3, 0, values, 4, lengths)));
-    ASSERT_TRUE(Ok(bind(stmt, 3, SQL_PARAM_INPUT, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 19, 0, stamps,
-                        0, nullptr)));
+    ASSERT_TRUE(Client::ParameterRows(stmt, 3, &done));
+    ASSERT_TRUE(Client::Bind(stmt, 1, SQL_C_LONG, SQL_INTEGER, 0, keys, 0, nullptr));
+    ASSERT_TRUE(Client::Bind(stmt, 2, SQL_C_CHAR, SQL_VARCHAR, 3, values, 4, lengths));
+    ASSERT_TRUE(Client::Bind(stmt, 3, SQL_C_TIMESTAMP, SQL_TIMESTAMP, 19, stamps, 0, nullptr));
     auto execute = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE);
     ASSERT_TRUE(Ok(execute(stmt))) << db.Error(stmt);
     EXPECT_EQ(done, 3u);
