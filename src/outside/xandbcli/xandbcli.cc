@@ -783,6 +783,21 @@ SQLRETURN SQL_API Columns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_l
                       c.size);
 }
 
+SQLRETURN SQL_API Statistics(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                             SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                             SQLSMALLINT table_length, SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
+  FoldedName s(stmt, schema, schema_length), t(stmt, table, table_length);
+  return ::SQLStatistics(stmt, catalog, catalog_length, s.chars, s.size, t.chars, t.size, unique,
+                         accuracy);
+}
+
+SQLRETURN SQL_API PrimaryKeys(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                              SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                              SQLSMALLINT table_length) {
+  FoldedName s(stmt, schema, schema_length), t(stmt, table, table_length);
+  return ::SQLPrimaryKeys(stmt, catalog, catalog_length, s.chars, s.size, t.chars, t.size);
+}
+
 SQLRETURN SQL_API DataSources(SQLHENV env, SQLUSMALLINT direction, SQLCHAR* name,
                               SQLSMALLINT name_size, SQLSMALLINT* name_length,
                               SQLCHAR* description, SQLSMALLINT description_size,
@@ -836,11 +851,11 @@ const Entry kEntries[] = {
     {SQL_API_SQLPUTDATA, As(&::SQLPutData)},
     {SQL_API_SQLSETCONNECTOPTION, As(&SetConnectOption)},
     {SQL_API_SQLSETSTMTOPTION, As(&SetStmtOption)},
-    {SQL_API_SQLSTATISTICS, As(&::SQLStatistics)},
+    {SQL_API_SQLSTATISTICS, As(&Statistics)},
     {SQL_API_SQLTABLES, As(&Tables)},
     {SQL_API_SQLNUMPARAMS, As(&::SQLNumParams)},
     {SQL_API_SQLPARAMOPTIONS, As(&ParamOptions)},
-    {SQL_API_SQLPRIMARYKEYS, As(&::SQLPrimaryKeys)},
+    {SQL_API_SQLPRIMARYKEYS, As(&PrimaryKeys)},
     {SQL_API_SQLBINDPARAMETER, As(&BindParameter)},
     {XANDBCLI_DATA_SOURCES, As(&DataSources)},
 };
