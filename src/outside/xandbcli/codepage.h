@@ -31,8 +31,12 @@ class CodePage {
 
   // in converted into *out; false on bytes invalid in the source page or with no form in the
   // target (out is then unspecified).
-  [[nodiscard]] bool ToEngine(std::string_view in, std::string* out) { return Run(to_engine_, in, out); }
-  [[nodiscard]] bool ToClient(std::string_view in, std::string* out) { return Run(to_client_, in, out); }
+  [[nodiscard]] bool ToEngine(std::string_view in, std::string* out) {
+    return Run(to_engine_, in, out);
+  }
+  [[nodiscard]] bool ToClient(std::string_view in, std::string* out) {
+    return Run(to_client_, in, out);
+  }
 
  private:
   CodePage(iconv_t to_engine, iconv_t to_client) : to_engine_(to_engine), to_client_(to_client) {}

@@ -102,7 +102,9 @@ class Rewriter {
   }
 
  private:
-  bool At(size_t i, std::string_view word) const { return i < tokens_.size() && Is(tokens_[i], word); }
+  bool At(size_t i, std::string_view word) const {
+    return i < tokens_.size() && Is(tokens_[i], word);
+  }
   bool AtChar(size_t i, char c) const {
     return i < tokens_.size() && tokens_[i].kind == Kind::kOther && tokens_[i].text.size() == 1 &&
            tokens_[i].text[0] == c;
@@ -132,7 +134,8 @@ class Rewriter {
            At(3, "TIMESTAMP") && At(4, "FROM");
   }
   std::string LocalTimeQuery() const {
-    if (engine_ == Engine::kSqlite) return "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')";
+    if (engine_ == Engine::kSqlite)
+      return "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')";
     return "SELECT LOCALTIMESTAMP";
   }
 
@@ -146,8 +149,8 @@ class Rewriter {
     unsigned y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, hs = 0;
     int used = 0;
     const std::string body(literal.substr(1, literal.size() >= 2 ? literal.size() - 2 : 0));
-    if (std::sscanf(body.c_str(), "%u-%u-%u-%u.%u.%u.%u%n", &y, &mo, &d, &h, &mi, &s, &hs,
-                    &used) != 7 ||
+    if (std::sscanf(body.c_str(), "%u-%u-%u-%u.%u.%u.%u%n", &y, &mo, &d, &h, &mi, &s, &hs, &used) !=
+            7 ||
         static_cast<size_t>(used) != body.size())
       return false;
     char text[64];
@@ -155,8 +158,8 @@ class Rewriter {
       std::snprintf(text, sizeof text, "'%04u-%02u-%02u %02u:%02u:%02u.%03u'", y, mo, d, h, mi, s,
                     hs * 10);
     else
-      std::snprintf(text, sizeof text, "TIMESTAMP '%04u-%02u-%02u %02u:%02u:%02u.%02u'", y, mo,
-                    d, h, mi, s, hs);
+      std::snprintf(text, sizeof text, "TIMESTAMP '%04u-%02u-%02u %02u:%02u:%02u.%02u'", y, mo, d,
+                    h, mi, s, hs);
     Replace(i, text);
     Drop(i + 1, i + 4);
     return true;

@@ -85,7 +85,7 @@ struct StatementState {
   SQLUSMALLINT hidden_column = 0;         // where the select delivers it, once executed
   std::shared_ptr<RowIdentity> target;    // the row a positioned write addresses
   SQLUSMALLINT target_parameter = 0;
-  std::shared_ptr<CodePage> page;         // the connection's
+  std::shared_ptr<CodePage> page;  // the connection's
   std::map<SQLUSMALLINT, Parameter> parameters;
   bool row_by_row = false;  // the driver takes no parameter arrays
   SQLULEN* rows_done = nullptr;
@@ -105,7 +105,9 @@ Registry& Shared() {
   return registry;
 }
 
-bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Succeeded(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 // A long name like the drivers' own, so that a caller's buffer must be large enough for it.
 std::string DefaultCursorName(SQLHSTMT stmt) {
@@ -423,9 +425,8 @@ SQLRETURN TypeInfoRows(SQLHSTMT stmt, const char* setting) {
         static_cast<size_t>(used) != row.size())
       return SQL_ERROR;
     char line[160];
-    std::snprintf(line, sizeof line,
-                  "%sSELECT 'T%ld', %ld, %ld, NULL, NULL, NULL, 1, 1, %ld", query.empty() ? "" : " UNION ALL ",
-                  type, type, precision, searchable);
+    std::snprintf(line, sizeof line, "%sSELECT 'T%ld', %ld, %ld, NULL, NULL, NULL, 1, 1, %ld",
+                  query.empty() ? "" : " UNION ALL ", type, type, precision, searchable);
     query += line;
   }
   if (query.empty()) return SQL_ERROR;
@@ -471,9 +472,10 @@ bool ConvertParameters(SQLHSTMT stmt, SQLRETURN* rc) {
       const SQLLEN indicator = p.indicator != nullptr ? p.indicator[r] : SQL_NTS;
       if (indicator == SQL_NULL_DATA || p.value == nullptr) continue;
       const char* at = p.value + r * static_cast<size_t>(p.buffer_length);
-      const size_t length = indicator == SQL_NTS
-                                ? ::strnlen(at, p.buffer_length > 0 ? static_cast<size_t>(p.buffer_length) : SIZE_MAX)
-                                : static_cast<size_t>(std::max<SQLLEN>(indicator, 0));
+      const size_t length =
+          indicator == SQL_NTS
+              ? ::strnlen(at, p.buffer_length > 0 ? static_cast<size_t>(p.buffer_length) : SIZE_MAX)
+              : static_cast<size_t>(std::max<SQLLEN>(indicator, 0));
       if (!state->page->ToEngine(std::string_view(at, length), &values[r])) return false;
       p.lengths[r] = static_cast<SQLLEN>(values[r].size());
       width = std::max(width, values[r].size() + 1);
@@ -500,15 +502,37 @@ SQLRETURN SQL_API Prepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
 // The size of one value of a fixed-size C type; 0 for the types whose buffers have a length.
 SQLLEN FixedSize(SQLSMALLINT c_type) {
   switch (c_type) {
-    case SQL_C_BIT: case SQL_C_TINYINT: case SQL_C_STINYINT: case SQL_C_UTINYINT: return 1;
-    case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: return 2;
-    case SQL_C_LONG: case SQL_C_SLONG: case SQL_C_ULONG: case SQL_C_FLOAT: return 4;
-    case SQL_C_SBIGINT: case SQL_C_UBIGINT: case SQL_C_DOUBLE: return 8;
-    case SQL_C_DATE: case SQL_C_TYPE_DATE: return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TIME: case SQL_C_TYPE_TIME: return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
-    case SQL_C_NUMERIC: return sizeof(SQL_NUMERIC_STRUCT);
-    default: return 0;
+    case SQL_C_BIT:
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT:
+      return 1;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+      return 2;
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+    case SQL_C_FLOAT:
+      return 4;
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+    case SQL_C_DOUBLE:
+      return 8;
+    case SQL_C_DATE:
+    case SQL_C_TYPE_DATE:
+      return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME:
+    case SQL_C_TYPE_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    case SQL_C_NUMERIC:
+      return sizeof(SQL_NUMERIC_STRUCT);
+    default:
+      return 0;
   }
 }
 
@@ -531,12 +555,13 @@ SQLRETURN RowByRow(SQLHSTMT stmt, StatementState* state, Run run) {
       } else {
         const SQLLEN fixed = FixedSize(p.c_type);
         const SQLLEN stride = fixed != 0 ? fixed : p.buffer_length;
-        value = p.value != nullptr ? const_cast<char*>(p.value) + r * static_cast<size_t>(stride) : nullptr;
+        value = p.value != nullptr ? const_cast<char*>(p.value) + r * static_cast<size_t>(stride)
+                                   : nullptr;
         indicator = p.indicator != nullptr ? const_cast<SQLLEN*>(p.indicator) + r : nullptr;
       }
-      const SQLRETURN rc = ::SQLBindParameter(stmt, number, p.io, p.convert ? SQL_C_CHAR : p.c_type,
-                                              p.sql_type, p.column_size, p.digits, value, length,
-                                              indicator);
+      const SQLRETURN rc =
+          ::SQLBindParameter(stmt, number, p.io, p.convert ? SQL_C_CHAR : p.c_type, p.sql_type,
+                             p.column_size, p.digits, value, length, indicator);
       if (!Succeeded(rc)) return rc;
     }
     last = run();
@@ -576,11 +601,11 @@ SQLRETURN SQL_API BindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT 
                                 SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,
                                 SQLLEN* indicator) {
   StatementState* state = StateOf(stmt);
-  const bool convert = state != nullptr && state->page != nullptr && c_type == SQL_C_CHAR &&
-                       io == SQL_PARAM_INPUT;
+  const bool convert =
+      state != nullptr && state->page != nullptr && c_type == SQL_C_CHAR && io == SQL_PARAM_INPUT;
   if (!convert) {
-    const SQLRETURN rc = ::SQLBindParameter(stmt, number, io, c_type, sql_type, column_size,
-                                            digits, value, buffer_length, indicator);
+    const SQLRETURN rc = ::SQLBindParameter(stmt, number, io, c_type, sql_type, column_size, digits,
+                                            value, buffer_length, indicator);
     if (state == nullptr || !Succeeded(rc)) return rc;
   }
   Parameter& p = state->parameters[number];
@@ -726,7 +751,8 @@ SQLRETURN SQL_API GetConnectOption(SQLHDBC conn, SQLUSMALLINT option, SQLPOINTER
   std::lock_guard lock(shared.mutex);
   const auto c = shared.connections.find(conn);
   if (c == shared.connections.end()) return SQL_INVALID_HANDLE;
-  if (value != nullptr) *static_cast<SQLUINTEGER*>(value) = static_cast<SQLUINTEGER>(c->second.no_journal);
+  if (value != nullptr)
+    *static_cast<SQLUINTEGER*>(value) = static_cast<SQLUINTEGER>(c->second.no_journal);
   return SQL_SUCCESS;
 }
 
@@ -738,7 +764,8 @@ SQLRETURN SQL_API GetInfo(SQLHDBC conn, SQLUSMALLINT type, SQLPOINTER value, SQL
   } else if (type == SQL_MAX_COLUMN_NAME_LEN) {
     if (const char* limit = std::getenv("XANDBCLI_MAX_COLUMN_NAME_LEN"); limit && *limit) {
       if (value == nullptr) return SQL_ERROR;
-      *static_cast<SQLUSMALLINT*>(value) = static_cast<SQLUSMALLINT>(std::strtoul(limit, nullptr, 10));
+      *static_cast<SQLUSMALLINT*>(value) =
+          static_cast<SQLUSMALLINT>(std::strtoul(limit, nullptr, 10));
       if (length != nullptr) *length = sizeof(SQLUSMALLINT);
       return SQL_SUCCESS;
     }
@@ -756,7 +783,8 @@ struct FoldedName {
       return;
     }
     const char* text = reinterpret_cast<const char*>(name);
-    folded.assign(text, length == SQL_NTS ? std::strlen(text) : static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)));
+    folded.assign(text, length == SQL_NTS ? std::strlen(text)
+                                          : static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)));
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     chars = reinterpret_cast<SQLCHAR*>(folded.data());
     size = static_cast<SQLSMALLINT>(folded.size());
@@ -799,9 +827,8 @@ SQLRETURN SQL_API PrimaryKeys(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catal
 }
 
 SQLRETURN SQL_API DataSources(SQLHENV env, SQLUSMALLINT direction, SQLCHAR* name,
-                              SQLSMALLINT name_size, SQLSMALLINT* name_length,
-                              SQLCHAR* description, SQLSMALLINT description_size,
-                              SQLSMALLINT* description_length) {
+                              SQLSMALLINT name_size, SQLSMALLINT* name_length, SQLCHAR* description,
+                              SQLSMALLINT description_size, SQLSMALLINT* description_length) {
   return ::SQLDataSources(env, direction, name, name_size, name_length, description,
                           description_size, description_length);
 }

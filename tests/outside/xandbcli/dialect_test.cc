@@ -15,9 +15,12 @@ struct Case {
 
 const Case kCases[] = {
     // Stamp windows: the literal in the stored form of a bound timestamp.
-    {"SELECT A FROM T WHERE  ( S >  TIMESTAMP ('2024-02-29-23.59.58.07')  AND S <=  TIMESTAMP ('1999-01-02-03.04.05.99') ) ",
-     "SELECT A FROM T WHERE  ( S >  '2024-02-29 23:59:58.070'  AND S <=  '1999-01-02 03:04:05.990' ) ",
-     "SELECT A FROM T WHERE  ( S >  TIMESTAMP '2024-02-29 23:59:58.07'  AND S <=  TIMESTAMP '1999-01-02 03:04:05.99' ) "},
+    {"SELECT A FROM T WHERE  ( S >  TIMESTAMP ('2024-02-29-23.59.58.07')  AND S <=  TIMESTAMP "
+     "('1999-01-02-03.04.05.99') ) ",
+     "SELECT A FROM T WHERE  ( S >  '2024-02-29 23:59:58.070'  AND S <=  '1999-01-02 03:04:05.990' "
+     ") ",
+     "SELECT A FROM T WHERE  ( S >  TIMESTAMP '2024-02-29 23:59:58.07'  AND S <=  TIMESTAMP "
+     "'1999-01-02 03:04:05.99' ) "},
     // Not a Xandb timestamp literal: left for the engine to judge.
     {"SELECT TIMESTAMP ('bad') FROM T", "SELECT TIMESTAMP ('bad') FROM T",
      "SELECT TIMESTAMP ('bad') FROM T"},
@@ -26,20 +29,23 @@ const Case kCases[] = {
     {"SELECT DISTINCT CURRENT TIMESTAMP FROM T1",
      "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')", "SELECT LOCALTIMESTAMP"},
     // Column types of CREATE TABLE.
-    {"CREATE TABLE T (A CLOB (2147483647) NOT LOGGED COMPACT, B LONG VARCHAR, C BLOB (100), D DOUBLE)",
+    {"CREATE TABLE T (A CLOB (2147483647) NOT LOGGED COMPACT, B LONG VARCHAR, C BLOB (100), D "
+     "DOUBLE)",
      "CREATE TABLE T (A TEXT, B TEXT, C BLOB, D DOUBLE)",
      "CREATE TABLE T (A TEXT, B TEXT, C BYTEA, D DOUBLE PRECISION)"},
-    {"CREATE TABLE T (A CHAR (8) FOR BIT DATA, B VARCHAR (20) FOR BIT DATA, C LONG VARCHAR FOR BIT DATA, D CHAR (3))",
+    {"CREATE TABLE T (A CHAR (8) FOR BIT DATA, B VARCHAR (20) FOR BIT DATA, C LONG VARCHAR FOR BIT "
+     "DATA, D CHAR (3))",
      "CREATE TABLE T (A BLOB, B BLOB, C BLOB, D CHAR (3))",
      "CREATE TABLE T (A BYTEA, B BYTEA, C BYTEA, D CHAR (3))"},
-    {"CREATE TABLE T (A CLOB (10), B BLOB (20) NOT LOGGED COMPACT)", "CREATE TABLE T (A TEXT, B BLOB)",
-     "CREATE TABLE T (A TEXT, B BYTEA)"},
+    {"CREATE TABLE T (A CLOB (10), B BLOB (20) NOT LOGGED COMPACT)",
+     "CREATE TABLE T (A TEXT, B BLOB)", "CREATE TABLE T (A TEXT, B BYTEA)"},
     {"CREATE TABLE T (D DOUBLE PRECISION)", "CREATE TABLE T (D DOUBLE PRECISION)",
      "CREATE TABLE T (D DOUBLE PRECISION)"},
     // Row locks.
     {"SELECT A, B FROM T  FOR UPDATE  OF A, B", "SELECT A, B, rowid FROM T",
      "SELECT A, B, ctid FROM T  FOR UPDATE"},
-    {"SELECT A, (SELECT 1 FROM U) FROM T  FOR UPDATE ", "SELECT A, (SELECT 1 FROM U), rowid FROM T ",
+    {"SELECT A, (SELECT 1 FROM U) FROM T  FOR UPDATE ",
+     "SELECT A, (SELECT 1 FROM U), rowid FROM T ",
      "SELECT A, (SELECT 1 FROM U), ctid FROM T  FOR UPDATE "},
     // Indexes pass unchanged.
     {"CREATE UNIQUE INDEX I1 ON T (A, B)", "CREATE UNIQUE INDEX I1 ON T (A, B)",
@@ -76,7 +82,8 @@ TEST(XandbDialect, PositionedWritesCompareTheRowIdentity) {
       {"SELECT A FROM T  FOR UPDATE ", "SELECT A, rowid FROM T ",
        "SELECT A, ctid FROM T  FOR UPDATE ", true, "", 0},
       {"SELECT A FROM T", "SELECT A FROM T", "SELECT A FROM T", false, "", 0},
-      {"UPDATE T SET A = ?, B = ?  WHERE CURRENT OF XC1", "UPDATE T SET A = ?, B = ?  WHERE rowid = ?",
+      {"UPDATE T SET A = ?, B = ?  WHERE CURRENT OF XC1",
+       "UPDATE T SET A = ?, B = ?  WHERE rowid = ?",
        "UPDATE T SET A = ?, B = ?  WHERE ctid = CAST(? AS tid)", false, "XC1", 3},
       {"DELETE FROM T  WHERE CURRENT OF XC1", "DELETE FROM T  WHERE rowid = ?",
        "DELETE FROM T  WHERE ctid = CAST(? AS tid)", false, "XC1", 1},

@@ -30,7 +30,9 @@ F* Fn(uint16_t number) {
   return reinterpret_cast<F*>(f);
 }
 
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Ok(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 enum class Db { kSqlite, kPostgres };
 
@@ -51,8 +53,9 @@ class Client {
                         {"Username", "tw"}});
     EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHENV*)>(SQL_API_SQLALLOCENV)(&env_)));
     EXPECT_TRUE(Ok(Fn<SQLRETURN(SQLHENV, SQLHDBC*)>(SQL_API_SQLALLOCCONNECT)(env_, &conn_)));
-    auto connect = Fn<SQLRETURN(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
-                                SQLSMALLINT)>(SQL_API_SQLCONNECT);
+    auto connect =
+        Fn<SQLRETURN(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT)>(
+            SQL_API_SQLCONNECT);
     std::string user = db == Db::kSqlite ? "" : "tw";
     connected_ = Ok(connect(conn_, Chars(dsn_), static_cast<SQLSMALLINT>(dsn_.size()), Chars(user),
                             static_cast<SQLSMALLINT>(user.size()), Chars(empty_), 0));
@@ -100,7 +103,7 @@ class Client {
   SQLHSTMT Prepared(std::string text) {
     SQLHSTMT stmt = Statement();
     if (!Ok(Fn<SQLRETURN(SQLHSTMT, SQLCHAR*, SQLINTEGER)>(SQL_API_SQLPREPARE)(stmt, Chars(text),
-                                                                             SQL_NTS))) {
+                                                                              SQL_NTS))) {
       ADD_FAILURE() << text << ": " << Error(stmt);
       Drop(stmt);
       return SQL_NULL_HSTMT;
@@ -116,7 +119,8 @@ class Client {
   }
   // Sets the rows of stmt's parameter arrays.
   static bool ParameterRows(SQLHSTMT stmt, SQLULEN rows, SQLULEN* done) {
-    return Ok(Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, rows, done));
+    return Ok(
+        Fn<SQLRETURN(SQLHSTMT, SQLULEN, SQLULEN*)>(SQL_API_SQLPARAMOPTIONS)(stmt, rows, done));
   }
 
   // Runs text directly; true when it succeeded.
@@ -190,7 +194,8 @@ TEST_P(XandbCliEngines, XandbTypesAndStampWindowsRunOnTheEngine) {
                           " B BLOB (100), F CHAR (4) FOR BIT DATA, D DOUBLE, S TIMESTAMP)",
                       &error))
       << error;
-  SQLHSTMT stmt = db.Prepared("INSERT INTO " + t + " (K, C, B, D, S) VALUES (?, 'clob', ?, 2.5, ?)");
+  SQLHSTMT stmt =
+      db.Prepared("INSERT INTO " + t + " (K, C, B, D, S) VALUES (?, 'clob', ?, 2.5, ?)");
   ASSERT_NE(stmt, nullptr);
   SQLINTEGER key = 0;
   unsigned char bytes[3] = {0x00, 0xFF, 0x41};
@@ -209,10 +214,12 @@ TEST_P(XandbCliEngines, XandbTypesAndStampWindowsRunOnTheEngine) {
     ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLEXECUTE)(stmt))) << db.Error(stmt);
   }
   db.Drop(stmt);
-  EXPECT_EQ(db.Query("SELECT K FROM " + t + " WHERE  ( S >  TIMESTAMP ('2024-02-29-23.59.58.06') "
+  EXPECT_EQ(db.Query("SELECT K FROM " + t +
+                     " WHERE  ( S >  TIMESTAMP ('2024-02-29-23.59.58.06') "
                      " AND S <=  TIMESTAMP ('2024-02-29-23.59.58.07') ) "),
             (Rows{{"7"}}));
-  EXPECT_EQ(db.Query("SELECT K, C, D FROM " + t + " WHERE S <= TIMESTAMP ('2024-02-29-23.59.58.06') "
+  EXPECT_EQ(db.Query("SELECT K, C, D FROM " + t +
+                     " WHERE S <= TIMESTAMP ('2024-02-29-23.59.58.06') "
                      " FOR UPDATE  OF K, C"),
             (Rows{{"6", "clob", "2.5"}}));
 }
@@ -330,15 +337,16 @@ TEST(XandbCli, DataSourcesListTheConfiguredNames) {
   SQLCHAR description[256];
   SQLSMALLINT name_length = 0, description_length = 0;
   for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
-       Ok(list(db.env(), direction, name, sizeof name, &name_length, description, sizeof description,
-               &description_length));
+       Ok(list(db.env(), direction, name, sizeof name, &name_length, description,
+               sizeof description, &description_length));
        direction = SQL_FETCH_NEXT)
     names.emplace_back(reinterpret_cast<char*>(name));
   EXPECT_NE(std::find(names.begin(), names.end(), db.dsn()), names.end());
 }
 
 TEST(XandbCli, UnservedNumbersGiveNoFunction) {
-  for (uint16_t number : {0, 57, 199, 201, 65535}) EXPECT_EQ(XandbCLIGetFunction(number), nullptr) << number;
+  for (uint16_t number : {0, 57, 199, 201, 65535})
+    EXPECT_EQ(XandbCLIGetFunction(number), nullptr) << number;
 }
 
 }  // namespace
@@ -388,7 +396,8 @@ TEST_P(XandbCliEngines, PositionedWritesReachTheCursorsRow) {
         select, Client::Chars(text), SQL_NTS)))
         << db.Error(select);
     SQLSMALLINT columns = 0;
-    ASSERT_TRUE(Ok(Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT*)>(SQL_API_SQLNUMRESULTCOLS)(select, &columns)));
+    ASSERT_TRUE(
+        Ok(Fn<SQLRETURN(SQLHSTMT, SQLSMALLINT*)>(SQL_API_SQLNUMRESULTCOLS)(select, &columns)));
     EXPECT_EQ(columns, 2);
     SQLINTEGER key = 0;
     SQLLEN key_length = 0;
@@ -399,7 +408,8 @@ TEST_P(XandbCliEngines, PositionedWritesReachTheCursorsRow) {
     ASSERT_NE(update, nullptr);
     char value[8] = {};
     SQLLEN value_length = SQL_NTS;
-    ASSERT_TRUE(Client::Bind(update, 1, SQL_C_CHAR, SQL_VARCHAR, 7, value, sizeof value, &value_length));
+    ASSERT_TRUE(
+        Client::Bind(update, 1, SQL_C_CHAR, SQL_VARCHAR, 7, value, sizeof value, &value_length));
     SQLHSTMT remove = db.Prepared("DELETE FROM " + t + "  WHERE CURRENT OF " + name);
     ASSERT_NE(remove, nullptr);
     auto fetch = Fn<SQLRETURN(SQLHSTMT)>(SQL_API_SQLFETCH);
@@ -473,8 +483,8 @@ TEST_P(XandbCliEngines, ClientCodePageConvertsTextsParametersAndResults) {
     std::string e_acute;  // é in the client's page
   };
   const Case cases[] = {
-      {"1252", "\xE9"}, {" 850", "\x82"}, {"1363", "\xC3\xA9"}, {"abc", "\xC3\xA9"},
-      {nullptr, "\xC3\xA9"},
+      {"1252", "\xE9"},    {" 850", "\x82"},      {"1363", "\xC3\xA9"},
+      {"abc", "\xC3\xA9"}, {nullptr, "\xC3\xA9"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting != nullptr ? c.setting : "unset");
@@ -504,7 +514,8 @@ TEST_P(XandbCliEngines, ClientCodePageConvertsTextsParametersAndResults) {
     EXPECT_EQ(db.Query("SELECT K, V FROM " + t + " ORDER BY K"),
               (Rows{{"1", "caf" + e}, {"2", e}, {"3", e + "x"}}));
     // The engine holds UTF-8 whatever the client's page.
-    const std::string octets = GetParam() == Db::kSqlite ? "length(CAST(V AS BLOB))" : "octet_length(V)";
+    const std::string octets =
+        GetParam() == Db::kSqlite ? "length(CAST(V AS BLOB))" : "octet_length(V)";
     EXPECT_EQ(db.Query("SELECT " + octets + " FROM " + t + " WHERE K = 2"), (Rows{{"2"}}));
 
     // A length probe gives the client's length; a small buffer takes the value in pieces.
@@ -565,14 +576,15 @@ TEST_P(XandbCliEngines, ParameterArraysWithAndWithoutTheDriversSupport) {
     ScopedEnv setting("XANDBCLI_PARAMETER_ARRAYS", arrays);
     Client db(GetParam());
     const std::string& t = db.table();
-    ASSERT_TRUE(db.Exec("CREATE TABLE " + t + " (K INTEGER PRIMARY KEY, V VARCHAR (10), S TIMESTAMP)"));
+    ASSERT_TRUE(
+        db.Exec("CREATE TABLE " + t + " (K INTEGER PRIMARY KEY, V VARCHAR (10), S TIMESTAMP)"));
     SQLHSTMT stmt = db.Prepared("INSERT INTO " + t + " VALUES (?, ?, ?)");
     ASSERT_NE(stmt, nullptr);
     SQLINTEGER keys[3] = {1, 2, 3};
     char values[3][4] = {"a", "bb", "ccc"};
     SQLLEN lengths[3] = {SQL_NTS, 2, SQL_NULL_DATA};
-    SQL_TIMESTAMP_STRUCT stamps[3] = {{2001, 1, 2, 3, 4, 5, 0}, {2002, 2, 3, 4, 5, 6, 0},
-                                      {2003, 3, 4, 5, 6, 7, 0}};
+    SQL_TIMESTAMP_STRUCT stamps[3] = {
+        {2001, 1, 2, 3, 4, 5, 0}, {2002, 2, 3, 4, 5, 6, 0}, {2003, 3, 4, 5, 6, 7, 0}};
     SQLULEN done = 99;
     ASSERT_TRUE(Client::ParameterRows(stmt, 3, &done));
     ASSERT_TRUE(Client::Bind(stmt, 1, SQL_C_LONG, SQL_INTEGER, 0, keys, 0, nullptr));
@@ -583,10 +595,9 @@ TEST_P(XandbCliEngines, ParameterArraysWithAndWithoutTheDriversSupport) {
     EXPECT_EQ(done, 3u);
     Rows stored = db.Query("SELECT K, V, S FROM " + t + " ORDER BY K");
     for (auto& row : stored) row.back().resize(19);  // SQLite shows the fraction, PostgreSQL not
-    EXPECT_EQ(stored,
-              (Rows{{"1", "a", "2001-01-02 03:04:05"},
-                    {"2", "bb", "2002-02-03 04:05:06"},
-                    {"3", "<null>", "2003-03-04 05:06:07"}}));
+    EXPECT_EQ(stored, (Rows{{"1", "a", "2001-01-02 03:04:05"},
+                            {"2", "bb", "2002-02-03 04:05:06"},
+                            {"3", "<null>", "2003-03-04 05:06:07"}}));
     if (std::string(arrays) == "0") {
       // Keys 4 and 5 are new, 1 is taken: two rows done, then the driver's error.
       keys[0] = 4;
@@ -624,9 +635,8 @@ TEST_P(XandbCliEngines, CatalogueNamesAreFoldedToTheEnginesCase) {
   EXPECT_EQ(count(stmt), 1);
   std::string column = "KEYCOL";
   stmt = db.Statement();
-  ASSERT_TRUE(Ok(Fn<Catalogue>(SQL_API_SQLCOLUMNS)(stmt, nullptr, 0, nullptr, 0,
-                                                   Client::Chars(table), SQL_NTS,
-                                                   Client::Chars(column), 6)))
+  ASSERT_TRUE(Ok(Fn<Catalogue>(SQL_API_SQLCOLUMNS)(
+      stmt, nullptr, 0, nullptr, 0, Client::Chars(table), SQL_NTS, Client::Chars(column), 6)))
       << db.Error(stmt);
   EXPECT_EQ(count(stmt), 1);
   ASSERT_TRUE(db.Exec("CREATE INDEX XI" + table + " ON " + table + " (VAL)"));
