@@ -134,6 +134,7 @@ TEST(StatusCheck, OtherStatusSpacesAreNotScanned) {
   EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/plexapi/value.cc"));
   EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/nordex/nordex.h"));
   EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/qshost/include/qsx.h"));
+  EXPECT_TRUE(tw::statusscan::OtherStatusSpace("/x/src/outside/xandbcli/codepage.cc"));
   EXPECT_FALSE(tw::statusscan::OtherStatusSpace("/x/src/outside/flowcore/connect.cc"));
 }
 

@@ -611,7 +611,8 @@ std::vector<Hit> Scan(std::string_view source, const std::set<uint32_t>& ids) {
 }
 
 bool OtherStatusSpace(std::string_view path) {
-  for (std::string_view dir : {"outside/plexapi/", "outside/nordex/", "outside/qshost/"})
+  for (std::string_view dir : {"outside/plexapi/", "outside/nordex/", "outside/qshost/",
+                                "outside/xandbcli/"})
     if (path.find(dir) != std::string_view::npos) return true;
   return false;
 }

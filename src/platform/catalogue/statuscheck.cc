@@ -28,8 +28,10 @@
 //   - hex literals with a single bit set (flags such as 0x1000); comments and strings.
 // Other status spaces are not scanned: the Plexa stand-in (src/outside/plexapi/, GVERR_*
 // statuses with the top bit set), the Ordex core stand-in (src/outside/nordex/, 16-bit
-// NXERR_* statuses such as 0x0101) and the script host stand-in (src/outside/qshost/, host
-// codes such as 18 and class-control codes 257 to 279) number their own.
+// NXERR_* statuses such as 0x0101), the script host stand-in (src/outside/qshost/, host
+// codes such as 18 and class-control codes 257 to 279) and the Xandb client stand-in
+// (src/outside/xandbcli/, ODBC return codes; its tables hold code pages such as 813) number
+// their own.
 #include <fstream>
 #include <iostream>
 #include <sstream>
