@@ -172,6 +172,9 @@ uint32_t Connection::Action(uint32_t code) {
     case TWACTION_RESET:
       ReleaseStatements();
       return TWSUCCESS;
+    case TWACTION_TRUNCATE:
+      if (!connected_) return TWFAIL_INVALID_CONNECT;
+      return Truncate();
     case TWACTION_COMMIT:
     case TWACTION_ROLLBACK: {
       if (!connected_) return TWFAIL_INVALID_CONNECT;

@@ -37,8 +37,16 @@ class Connection {
   // Rolls back when errorFlag is set and RollbackOnError is on, releases the statements and
   // logs off (which commits); a failed commit is answered.
   [[nodiscard]] uint32_t Disconnect(uint32_t errorFlag);
-  // TWACTION_RESET, TWACTION_COMMIT, TWACTION_ROLLBACK; another code 12289.
+  // TWACTION_RESET, TWACTION_TRUNCATE, TWACTION_COMMIT, TWACTION_ROLLBACK; another code
+  // 12289.
   [[nodiscard]] uint32_t Action(uint32_t code);
+  // ---- data definition (statements.cc)
+  // CREATE TABLE (TWOBJECT_METADATA) or INDEX (TWOBJECT_INDEX) for the fields of src; each
+  // success counts one unit toward the commit.
+  [[nodiscard]] uint32_t Create(uint32_t objectType, TWFIELDLIST src);
+  [[nodiscard]] uint32_t Drop(uint32_t objectType);
+  // Empties the METADATA table; counts one unit.
+  [[nodiscard]] uint32_t Truncate();
 
   // ---- shared routines
   // Logs the server's text for return code rc (without its closing newline) and answers the
@@ -63,6 +71,13 @@ class Connection {
   uint32_t nextGeneration = 2;
 
  private:
+  // Logs TWFAIL_INVALID_METADATA naming METADATA and answers it.
+  [[nodiscard]] uint32_t LogMissingMetadata();
+  // Parses and executes text on a cursor of its own. 942 gives TWFAIL_INVALID_METADATA
+  // (logged naming METADATA when logMissing); with nameError a 904 or 911 logs
+  // TWFAIL_INVALID_FIELDNAME naming the text at the error offset; else the server's text.
+  [[nodiscard]] uint32_t RunOnOwnCursor(const std::string& text, bool logMissing,
+                                        bool nameError);
   // Reads NLS_CHARACTERSET and takes its format; an unknown set is a warning only.
   [[nodiscard]] uint32_t ReadCharacterSet();
   // Converts the text properties into the connection's format.
