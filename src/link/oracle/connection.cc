@@ -154,7 +154,10 @@ void Connection::ConvertTextProperties() {
   }
 }
 
-void Connection::ReleaseStatements() { sinceCommit_ = 0; }
+void Connection::ReleaseStatements() {
+  EndResultSet();
+  sinceCommit_ = 0;
+}
 
 uint32_t Connection::Disconnect(uint32_t errorFlag) {
   if (!connected_) return TWSUCCESS;

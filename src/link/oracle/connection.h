@@ -12,6 +12,7 @@
 #include <string>
 
 #include "flowcore.h"
+#include "flowcore_ptr.h"
 #include "ora72.h"
 #include "properties.h"
 #include "twengine.h"
@@ -40,6 +41,18 @@ class Connection {
   // TWACTION_RESET, TWACTION_TRUNCATE, TWACTION_COMMIT, TWACTION_ROLLBACK; another code
   // 12289.
   [[nodiscard]] uint32_t Action(uint32_t code);
+  // ---- result sets from a text (describe.cc)
+  // Runs an own statement: one with a select list opens a result set (executed at the first
+  // fetch, *affected TWCOUNT_UNKNOWN; refused on a writeback link), others run at once. A
+  // final ";" is dropped unless the text is a block.
+  [[nodiscard]] uint32_t Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected);
+  // Catalogue kinds TWOBJECT_METADATA (tables), TWOBJECT_INDEX and TWOBJECT_FIELD (of the
+  // METADATA table): three text columns, name, owner and comment.
+  [[nodiscard]] uint32_t Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* affected);
+  // Ends the open result set, if any.
+  void EndResultSet();
+  int queryState() const { return queryState_; }
+  TWFIELDLIST described() const { return described_.get(); }
   // ---- data definition (statements.cc)
   // CREATE TABLE (TWOBJECT_METADATA) or INDEX (TWOBJECT_INDEX) for the fields of src; each
   // success counts one unit toward the commit.
@@ -78,6 +91,15 @@ class Connection {
   // TWFAIL_INVALID_FIELDNAME naming the text at the error offset; else the server's text.
   [[nodiscard]] uint32_t RunOnOwnCursor(const std::string& text, bool logMissing,
                                         bool nameError);
+  // Appends the engine field of a described column to list.
+  [[nodiscard]] uint32_t AppendColumn(TWFIELDLIST list, const std::string& name, int16_t type,
+                                      int32_t size, int16_t precision, int16_t scale,
+                                      bool notNull);
+  // Describes the parsed select list into the description (and dest when given).
+  [[nodiscard]] uint32_t DescribeSelect(TWFIELDLIST dest, uint32_t* columns);
+  // Parses text on the selection cursor and describes it; see Execute.
+  [[nodiscard]] uint32_t OpenResult(const std::string& text, TWFIELDLIST dest, uint32_t* affected,
+                                    bool logMissing, bool own);
   // Reads NLS_CHARACTERSET and takes its format; an unknown set is a warning only.
   [[nodiscard]] uint32_t ReadCharacterSet();
   // Converts the text properties into the connection's format.
@@ -92,6 +114,8 @@ class Connection {
   bool connected_ = false;
   uint32_t sinceCommit_ = 0;
   TWStream scratch_{};
+  int queryState_ = 0;  // 0 no result set, 1 parsed, 2 executed
+  flowcore::FieldlistPtr described_;
 };
 
 }  // namespace oracle
