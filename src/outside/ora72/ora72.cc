@@ -189,6 +189,28 @@ void ToDateFn(sqlite3_context* cx, int n, sqlite3_value** v) {
 
 // ---- binds: caller's element -> SQLite value ----
 
+struct Span {
+  const unsigned char* data;
+  size_t size;
+};
+
+// The value of a length-prefixed element (2- or 4-byte length, then the bytes); a length
+// beyond the element is cut to it.
+Span Prefixed(const unsigned char* p, size_t n, size_t prefix) {
+  if (n < prefix) return {p, 0};
+  int64_t l = 0;
+  if (prefix == 2) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    l = v;
+  } else {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    l = v;
+  }
+  return {p + prefix, std::min<size_t>(l > 0 ? static_cast<size_t>(l) : 0, n - prefix)};
+}
+
 int BindOne(Statement& st, const Bind& b, uint32_t row) {
   sqlite3_stmt* q = st.stmt;
   if (b.indicators && b.indicators[row] == -1) return sqlite3_bind_null(q, b.index);
@@ -210,15 +232,10 @@ int BindOne(Statement& st, const Bind& b, uint32_t row) {
       return text(p, n);
     case ORA_STRING:
       return text(p, strnlen(reinterpret_cast<const char*>(p), n));
-    case ORA_VARCHAR: {
-      uint16_t l;
-      std::memcpy(&l, p, 2);
-      return text(p + 2, std::min<size_t>(l, n >= 2 ? n - 2 : 0));
-    }
+    case ORA_VARCHAR:
     case ORA_LONGVARCHAR: {
-      int32_t l;
-      std::memcpy(&l, p, 4);
-      return text(p + 4, std::min<size_t>(l > 0 ? static_cast<size_t>(l) : 0, n >= 4 ? n - 4 : 0));
+      Span v = Prefixed(p, n, b.type == ORA_VARCHAR ? 2 : 4);
+      return text(v.data, v.size);
     }
     case ORA_INTEGER: {
       int64_t v = 0;
@@ -252,15 +269,10 @@ int BindOne(Statement& st, const Bind& b, uint32_t row) {
     case ORA_RAW:
     case ORA_LONGRAW:
       return blob(p, n);
-    case ORA_VARRAW: {
-      uint16_t l;
-      std::memcpy(&l, p, 2);
-      return blob(p + 2, std::min<size_t>(l, n >= 2 ? n - 2 : 0));
-    }
+    case ORA_VARRAW:
     case ORA_LONGVARRAW: {
-      int32_t l;
-      std::memcpy(&l, p, 4);
-      return blob(p + 4, std::min<size_t>(l > 0 ? static_cast<size_t>(l) : 0, n >= 4 ? n - 4 : 0));
+      Span v = Prefixed(p, n, b.type == ORA_VARRAW ? 2 : 4);
+      return blob(v.data, v.size);
     }
     default:
       return -ORA_RC_INVALID_NUMBER;

@@ -2,7 +2,6 @@
 // receives (its statement log), what they make, and their failures.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -46,29 +45,14 @@ TWFIELDLIST MakeList(const std::vector<FieldSpec>& specs) {
   return list;
 }
 
-class OracleDefinition : public ::testing::Test {
+class OracleDefinition : public Connected {
  protected:
-  void SetUp() override {
-    server_.Make("ORCL");
-    link_.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
-    ASSERT_EQ(link_.c.Connect(), TWSUCCESS);
-  }
-  // The last text the server parsed.
-  std::string LastStatement() {
-    std::ifstream in(server_.dir() + "/statements.log");
-    std::string line, last;
-    while (std::getline(in, line)) last = line;
-    return last;
-  }
   uint32_t CreateTable(const std::vector<FieldSpec>& specs) {
     TWFIELDLIST list = MakeList(specs);
     uint32_t st = link_.c.Create(TWOBJECT_METADATA, list);
     TWFieldlistFree(list);
     return st;
   }
-
-  Server server_;
-  Link link_;
 };
 
 TEST_F(OracleDefinition, CreateTableTypeRows) {

@@ -2,7 +2,6 @@
 // the fields a select list is described as, and the refusals.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <vector>
 
 #include "oracle_test_util.h"
@@ -12,28 +11,14 @@ namespace {
 
 using twtest::Text;
 
-class OracleExecute : public ::testing::Test {
+class OracleExecute : public Connected {
  protected:
-  void SetUp() override {
-    server_.Make("ORCL");
-    link_.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
-    ASSERT_EQ(link_.c.Connect(), TWSUCCESS);
-  }
-  std::string LastStatement() {
-    std::ifstream in(server_.dir() + "/statements.log");
-    std::string line, last;
-    while (std::getline(in, line)) last = line;
-    return last;
-  }
   uint32_t Exec(std::string_view text, TWFIELDLIST dest = TWNULLHANDLE,
                 uint32_t* affected = nullptr) {
     Text t(text);
     uint32_t own = 0;
     return link_.c.Execute(t.get(), dest, affected ? affected : &own);
   }
-
-  Server server_;
-  Link link_;
 };
 
 TEST_F(OracleExecute, OwnStatementTexts) {

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "activity_test_util.h"
@@ -61,6 +62,26 @@ struct Link : link_test::PropertyChain<Link> {
     (void)c.Terminate(0);
   }
   oracle::Connection c;
+};
+
+// A test on database ORCL with a connected link.
+class Connected : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.Make("ORCL");
+    link_.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
+    ASSERT_EQ(link_.c.Connect(), TWSUCCESS);
+  }
+  // The last text the server parsed.
+  std::string LastStatement() {
+    std::ifstream in(server_.dir() + "/statements.log");
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    return last;
+  }
+
+  Server server_;
+  Link link_;
 };
 
 }  // namespace oracle_test
