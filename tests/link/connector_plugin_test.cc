@@ -11,6 +11,7 @@
 #include "activity_test_util.h"
 #include "flowcore.h"
 #include "twx_plugin.h"
+#include "oracle/properties.h"
 #include "ordex/properties.h"
 #include "zmlnk/properties.h"
 #ifdef TW_HAVE_SQLCLI
@@ -26,6 +27,7 @@ struct Case {
 const Case kConnectors[] = {
     {"flatrec", &flatrec::kTraits},
     {"ordex", &ordex::kTraits},
+    {"oracle", &oracle::kTraits},
 #ifdef TW_HAVE_SQLCLI
     {"sqlcli", &sqlcli::kTraits},
 #endif
