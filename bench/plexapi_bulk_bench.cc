@@ -59,8 +59,9 @@ std::string JsonLines() {
 class Session {
  public:
   Session() {
-    char dir[] = "/tmp/plexa-bulk-bench-XXXXXX";
-    if (mkdtemp(dir) == nullptr) return;
+    std::string dir =
+        (std::filesystem::temp_directory_path() / "plexa-bulk-bench-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr) return;
     root_ = dir;
     setenv("PLEXA_ROOT", root_.c_str(), 1);
     ok_ = _GVInit(GV_VERSION, 0, 0, 0) == 0;

@@ -16,16 +16,14 @@
 #include "flowcore.h"
 #include "link_test_util.h"
 #include "ora72.h"
+#include "plat_test_util.h"
 
 namespace oracle_test {
 
 // A directory of server databases and the engine with an unnamed activity.
 class Server {
  public:
-  Server() {
-    char tmpl[] = "/tmp/oracle_testXXXXXX";
-    EXPECT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+  Server() : dir_(tmp_.path().substr(0, tmp_.path().size() - 1)) {
     setenv("ORA72_DATA", dir_.c_str(), 1);
     setenv("ORA72_TRACE", (dir_ + "/statements.log").c_str(), 1);
     unsetenv("ORA72_SID");
@@ -35,7 +33,6 @@ class Server {
   ~Server() {
     TWActivityFree();
     TWSystemTerm();
-    std::filesystem::remove_all(dir_);
   }
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -51,7 +48,8 @@ class Server {
 
  private:
   twtest::Installation inst_;
-  std::string dir_;
+  twtest::TempDir tmp_;
+  std::string dir_;  // tmp_ without its final "/"
 };
 
 // A connection initialised as the engine does, with the property chain of link_test_util.h.

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "plat_test_util.h"
+
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
@@ -18,9 +20,7 @@ using Rows = std::vector<std::vector<std::string>>;
 class Ora72Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ora72_testXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = tmp_.path().substr(0, tmp_.path().size() - 1);
     trace_ = dir_ + "/statements.log";
     setenv("ORA72_DATA", dir_.c_str(), 1);
     setenv("ORA72_TRACE", trace_.c_str(), 1);
@@ -36,7 +36,6 @@ class Ora72Test : public ::testing::Test {
   void TearDown() override {
     OraClose(&cur_);
     OraLogoff(&lda_);
-    std::filesystem::remove_all(dir_);
   }
 
   int Run(const char* sql) { return Run(cur_, sql); }
@@ -84,7 +83,8 @@ class Ora72Test : public ::testing::Test {
     return rows;
   }
 
-  std::string dir_, trace_;
+  twtest::TempDir tmp_;
+  std::string dir_, trace_;  // dir_: tmp_ without its final "/"
   OraLda lda_{};
   OraHda hda_{};
   OraCursor cur_{};
