@@ -20,12 +20,14 @@ namespace twtest {
 // The installation of this test program (its run directory keeps pipes apart from other
 // programs'), settled at first use.
 inline const std::string& SnmpInstallation() {
-  static TempDir* dir = [] {
-    auto* d = new TempDir;
-    InitAt(d->path());
-    return d;
+  // Removed at exit, so that no test program leaves its installation behind.
+  static TempDir dir;
+  static const bool settled = [] {
+    InitAt(dir.path());
+    return true;
   }();
-  return dir->path();
+  (void)settled;
+  return dir.path();
 }
 
 // A clock that only moves when slept on or advanced, counting what was slept.
