@@ -388,7 +388,11 @@ constexpr uint32_t kIdMissing[] = {TWFAIL_ADMIN_DB, TWFAIL_NO_CONFIG_DOC, TWFAIL
   if (handle & 1) {
     CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
     if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
-    if (slot->flags & kSlotMayBeMissing) return 0;
+    // A success must carry a terminated value: the request's own bytes there may be anything.
+    if (slot->flags & kSlotMayBeMissing) {
+      r.data()[gf::kValue] = 0;
+      return 0;
+    }
     if (slot->document == 0) return ActivityIdMissing(slot->documentId);
     doc = slot->document;
   } else {

@@ -3,6 +3,7 @@
 // logs, runs by name, and the activity slots with their release on every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "ctlstore_fixture.h"
@@ -35,8 +36,11 @@ class RequestsTest : public CtlstoreTest {
     std::vector<uint8_t> r = Exchange(b);
     return {StatusOf(r), WordAt(r, wire::open_activity::kHandle)};
   }
-  std::vector<uint8_t> GetField(int32_t handle, const std::string& item, uint32_t length = 600) {
+  // fill: what the request carries where the value goes (a client need not clear it).
+  std::vector<uint8_t> GetField(int32_t handle, const std::string& item, uint32_t length = 600,
+                                char fill = 0) {
     std::vector<uint8_t> b = Block(code::kGetField, length);
+    std::fill(b.begin() + wire::get_field::kValue, b.end(), static_cast<uint8_t>(fill));
     tw::put_i32(b.data() + wire::get_field::kHandle, handle);
     PutText(b, wire::get_field::kItemName, item);
     return Exchange(b);
@@ -228,9 +232,10 @@ TEST_F(RequestsTest, SlotsAreTakenLowestFirstAndAlwaysReleased) {
   auto [st, byName] = Open("Missing", CSMGR_OPENF_MAY_BE_MISSING);
   ASSERT_EQ(st, 0u);
   EXPECT_EQ(byName, 3);
-  std::vector<uint8_t> none = GetField(byName, "Name");
+  std::vector<uint8_t> none = GetField(byName, "Name", 600, 'x');
   EXPECT_EQ(StatusOf(none), 0u);
   EXPECT_EQ(none.size(), 600u);
+  EXPECT_EQ(TextAt(none, wire::get_field::kValue), "");
   EXPECT_EQ(PutField(byName, "Name", "x"), 0u);
   EXPECT_EQ(Done(byName), 0u);
 
