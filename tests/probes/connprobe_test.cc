@@ -11,6 +11,8 @@ namespace {
 
 using road::Twmain;
 using road::Within;
+namespace fs = std::filesystem;
+namespace wire = tw::csmgr;
 
 TEST(ConnProbePrinters, PropertyLines) {
   struct Case {
@@ -52,6 +54,37 @@ TEST(ConnProbeUsage, NoLinksPrintTheUsage) {
   }
 }
 
+// The text-file connector's property table as the list shows it.
+constexpr char kFlatrecProperties[] =
+    "Name                    Token\tDatatype\n"
+    "Database            \t65538\tTEXT\n"
+    "Metadata            \t65541\tTEXT\n"
+    "MapName             \t65543\tINT\n"
+    "Log                 \t1\tTEXT\n"
+    "MaxRecSize          \t2\tINT\n"
+    "MaxRecCount         \t3\tINT\n"
+    "Trace               \t4\tINT\n"
+    "FixedRecSize        \t5\tINT\n"
+    "ProcessDuplicates   \t6\tINT\n"
+    "CheckForQuotes      \t7\tINT\n"
+    "RecordDelim         \t8\tTEXT\n"
+    "Filetype            \t9\tTEXT\n"
+    "MinRecSize          \t10\tINT\n"
+    "SkipRecords         \t11\tINT\n"
+    "SkipBytes           \t12\tTEXT\n"
+    "FillCharacter       \t14\tTEXT\n"
+    "ZID                 \t15\tTEXT\n"
+    "Linktype            \t16\tTEXT\n"
+    "EchoZid             \t17\tINT\n"
+    "DayNames            \t18\tTEXT\n"
+    "MonthNames          \t19\tTEXT\n"
+    "RepStrings          \t20\tTEXT\n"
+    "AMString            \t21\tTEXT\n"
+    "PMString            \t22\tTEXT\n"
+    "MaxText             \t23\tINT\n"
+    "HeaderRec           \t24\tTEXT\n"
+    "TrailerRec          \t25\tTEXT\n";
+
 class ConnProbe : public road::RoadFixture {
  protected:
   void SetUp() override {
@@ -83,9 +116,11 @@ class ConnProbe : public road::RoadFixture {
 };
 
 TEST_F(ConnProbe, NoServerRunning) {
-  twtest::ProcessResult r = Run({"-p", "PeopleIn", "PeopleOut"});
+  // A name far longer than any link's goes into the activity's title whole.
+  const std::string longName(600, 'L');
+  twtest::ProcessResult r = Run({"-p", "PeopleIn", longName});
   EXPECT_EQ(r.out, "\nTesting PeopleIn\nPeopleIn Connect Failed\n"
-                   "\nTesting PeopleOut\nPeopleOut Connect Failed\n");
+                   "\nTesting " + longName + "\n" + longName + " Connect Failed\n");
   EXPECT_EQ(r.err, "A running Tarnway server could not be found.\n"
                    "A running Tarnway server could not be found.\n");
   EXPECT_EQ(r.exitCode, 1);
@@ -106,6 +141,8 @@ TEST_F(ConnProbe, LinksOfARunningServer) {
       {{"-q", "PeopleOut"}, out, 0},
       {{"Nobody"}, "\nTesting Nobody\nNobody Connect Failed\n", 1},
       {{"PeopleIn", "Nobody"}, in + "\nTesting Nobody\nNobody Connect Failed\n", 1},
+      // A link that cannot be allocated has no properties to list.
+      {{"-p", "Nobody"}, "\nTesting Nobody\nNobody Connect Failed\n", 1},
   };
   for (const Case& c : cases) {
     twtest::ProcessResult r = Run(c.args);
@@ -113,7 +150,10 @@ TEST_F(ConnProbe, LinksOfARunningServer) {
     EXPECT_EQ(r.exitCode, c.code) << c.args.front() << r.err;
   }
   twtest::ProcessResult r = Run({"-p", "PeopleIn", "PeopleOut"});
-  EXPECT_EQ(r.out, "") << r.err;
+  EXPECT_EQ(r.out, "\nTesting PeopleIn\n" + std::string(kFlatrecProperties) +
+                       "PeopleIn Connect Successfull\n\nTesting PeopleOut\n" + kFlatrecProperties +
+                       "PeopleOut Connect Successfull\n")
+      << r.err;
   EXPECT_EQ(r.exitCode, 0) << r.err;
   server.Type("D\n");
   EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();

@@ -1,6 +1,9 @@
 // The probes' console: answers are bounded, an over-long one is refused and asked again, and
 // the end of input ends every later question.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "probe_test_util.h"
 
@@ -55,6 +58,39 @@ TEST(ProbeConsole, KeepsValuesAndReadsYes) {
     EXPECT_EQ(value, c.value) << c.script;
     EXPECT_EQ(tw::probe::AskYes(mem.console(), ""), c.yes) << c.script;
   }
+}
+
+// A password read from a terminal is not echoed; the terminal's echo is back afterwards, and
+// an answer that is not secret is echoed as typed.
+TEST(ProbeConsole, PasswordsAreNotEchoedOnATerminal) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  FILE* in = ::fdopen(slave, "r");
+  ASSERT_NE(in, nullptr);
+  MemConsole mem("");
+  tw::probe::Console console(in, mem.console().out(), mem.console().err());
+  auto echoing = [&] {
+    termios t{};
+    EXPECT_EQ(::tcgetattr(slave, &t), 0);
+    return (t.c_lflag & ECHO) != 0;
+  };
+  for (bool secret : {true, false}) {
+    bool echoWhileRead = !secret;
+    console.beforeRead = [&] {
+      echoWhileRead = echoing();
+      // Typed only now: switching the echo off drops what was typed before.
+      ASSERT_EQ(::write(master, "tiger\n", 6), 6);
+    };
+    std::string answer;
+    EXPECT_TRUE(console.Ask("Password: ", kAnswerMax, secret, answer));
+    EXPECT_EQ(answer, "tiger");
+    EXPECT_EQ(echoWhileRead, !secret);
+    EXPECT_TRUE(echoing());
+  }
+  // The line break the user's Enter did not echo.
+  EXPECT_EQ(mem.Out(), "Password: \nPassword: ");
+  std::fclose(in);
+  ::close(master);
 }
 
 }  // namespace

@@ -72,11 +72,11 @@ bool Console::Ask(const std::string& prompt, size_t max, bool secret, std::strin
     std::fputs(prompt.c_str(), out_);
     std::fflush(out_);
     if (ended_) return false;
-    if (beforeRead) beforeRead();
     bool tooLong = false;
     bool got;
     {
       EchoOff quiet(secret ? in_ : nullptr);
+      if (beforeRead) beforeRead();
       got = ReadLine(max, answer, tooLong);
       if (quiet.active()) std::fputc('\n', out_);  // the user's Enter was not echoed
     }

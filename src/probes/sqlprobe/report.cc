@@ -124,7 +124,7 @@ std::string PrintFunction(const char* name, bool supported) {
                                          "work)\n");
 }
 
-std::string PrintTypeMissing(const char* name) { return Padded(name, 17) + "\n"; }
+std::string PrintTypeMissing(const char* name) { return std::string(name) + "\n"; }
 
 std::string PrintType(const char* name, std::string_view driverName, SQLINTEGER nullable) {
   std::string out = Padded(name, 17) + " '";

@@ -32,7 +32,9 @@ class Session {
   explicit Session(Console& console) : console_(console) {}
   ~Session() {
     Release();
-    if (env_ != SQL_NULL_HENV) SQLFreeEnv(env_);
+    // The driver manager refuses to free an environment that still has a connection: a
+    // handle lost on the way shows here.
+    if (env_ != SQL_NULL_HENV) (void)Check(SQLFreeEnv(env_));
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -90,7 +92,11 @@ class Session {
       SQLSMALLINT length = 0;
       SQLRETURN rc = SQLError(env, dbc, stmt, state, &native, text, sizeof text, &length);
       if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
-      console_.Error("%s (SQLSTATE %s, native error %ld)\n", reinterpret_cast<char*>(text),
+      // Some drivers end their text with a line break: one message stays one line.
+      std::string message(reinterpret_cast<char*>(text), strnlen(reinterpret_cast<char*>(text), sizeof text));
+      while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+      console_.Error("%s (SQLSTATE %s, native error %ld)\n", message.c_str(),
                      reinterpret_cast<char*>(state), static_cast<long>(native));
     }
   }
