@@ -1,9 +1,10 @@
 // connprobe: its property lines as functions, its usage, and links tested through a real
 // twmain of a test installation laid out as the main job lays it out (links PeopleIn and
 // PeopleOut of the text-file connector), and with no server running.
+#include "connprobe.h"
+
 #include <gtest/gtest.h>
 
-#include "connprobe.h"
 #include "probe_test_util.h"
 #include "road_fixture.h"
 
@@ -34,7 +35,8 @@ TEST(ConnProbePrinters, PropertyLines) {
     EXPECT_EQ(tw::connprobe::PropertyLine(c.name, c.token, c.type), c.line) << c.name;
   const char* names[] = {"InvalidType", "INT",      "FLOAT", "CURRENCY",
                          "NUMERIC",     "DATETIME", "TEXT",  "BINARY"};
-  for (uint32_t type = 0; type < 8; ++type) EXPECT_STREQ(tw::connprobe::TypeName(type), names[type]);
+  for (uint32_t type = 0; type < 8; ++type)
+    EXPECT_STREQ(tw::connprobe::TypeName(type), names[type]);
 }
 
 constexpr char kUsage[] =
@@ -99,10 +101,10 @@ class ConnProbe : public road::RoadFixture {
     for (const auto& [suffix, file, kind] :
          {std::tuple<std::string, std::string, std::string>{"In", "people.txt", "SOURCE"},
           {"Out", "people.out", "DESTINATION"}})
-      AddLink("Link\\Flatrec", "People" + suffix,
-              {"Database=" + path(file), "ZID=@" + path("people.zid"), "Linktype=" + kind,
-               "PropNameList:textlist=Database,ZID,Linktype",
-               "PropTokenList:numberlist=65538,15,16"});
+      AddLink(
+          "Link\\Flatrec", "People" + suffix,
+          {"Database=" + path(file), "ZID=@" + path("people.zid"), "Linktype=" + kind,
+           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
   }
   // connprobe run from the installation as an operator runs it there.
   twtest::ProcessResult Run(const std::vector<std::string>& args) {
@@ -119,10 +121,13 @@ TEST_F(ConnProbe, NoServerRunning) {
   // A name far longer than any link's goes into the activity's title whole.
   const std::string longName(600, 'L');
   twtest::ProcessResult r = Run({"-p", "PeopleIn", longName});
-  EXPECT_EQ(r.out, "\nTesting PeopleIn\nPeopleIn Connect Failed\n"
-                   "\nTesting " + longName + "\n" + longName + " Connect Failed\n");
-  EXPECT_EQ(r.err, "A running Tarnway server could not be found.\n"
-                   "A running Tarnway server could not be found.\n");
+  EXPECT_EQ(r.out,
+            "\nTesting PeopleIn\nPeopleIn Connect Failed\n"
+            "\nTesting " +
+                longName + "\n" + longName + " Connect Failed\n");
+  EXPECT_EQ(r.err,
+            "A running Tarnway server could not be found.\n"
+            "A running Tarnway server could not be found.\n");
   EXPECT_EQ(r.exitCode, 1);
 }
 

@@ -14,8 +14,7 @@ using tw::probe::kAnswerMax;
 
 TEST(ProbeConsole, ReadsBoundedAnswers) {
   const std::string longest(kAnswerMax, 'a');
-  const std::string refused =
-      "\nThe answer is longer than 99 characters; please answer again.\n";
+  const std::string refused = "\nThe answer is longer than 99 characters; please answer again.\n";
   struct Case {
     std::string script;
     std::vector<std::string> answers;  // what each Ask gives until the end of input
@@ -48,8 +47,8 @@ TEST(ProbeConsole, KeepsValuesAndReadsYes) {
     std::string value;  // after AskKeeping from "old"
     bool yes;           // AskYes after it
   } cases[] = {
-      {"new\ny\n", "new", true},  {"\nYes\n", "old", true}, {"\nn\n", "old", false},
-      {"new\n\n", "new", false},  {"new\n", "new", false},  {"", "old", false},
+      {"new\ny\n", "new", true}, {"\nYes\n", "old", true}, {"\nn\n", "old", false},
+      {"new\n\n", "new", false}, {"new\n", "new", false},  {"", "old", false},
   };
   for (const Case& c : cases) {
     MemConsole mem(c.script);

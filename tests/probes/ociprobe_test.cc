@@ -58,17 +58,17 @@ TEST_F(OciProbe, LogsOnAndOff) {
        Banner() + firstPrompts + "Attempting to connect using SCOTT/****@\n" + kVerified + kAgain,
        0},
       {"bad user", "adams\ntiger\nORCL\nn\n",
-       Banner() + firstPrompts + "Attempting to connect using adams/****@ORCL\n" +
-           Refused(denied) + kAgain,
+       Banner() + firstPrompts + "Attempting to connect using adams/****@ORCL\n" + Refused(denied) +
+           kAgain,
        1},
       {"unknown database", "scott\ntiger\nNOSUCH\n",
        Banner() + firstPrompts + "Attempting to connect using scott/****@NOSUCH\n" +
            Refused(noService) + kAgain,
        1},
       {"bad password, then the right one", "scott\nlion\nORCL\ny\n\ntiger\n\n",
-       Banner() + firstPrompts + "Attempting to connect using scott/****@ORCL\n" +
-           Refused(denied) + kAgain + againPrompts +
-           "Attempting to connect using scott/****@ORCL\n" + kVerified + kAgain,
+       Banner() + firstPrompts + "Attempting to connect using scott/****@ORCL\n" + Refused(denied) +
+           kAgain + againPrompts + "Attempting to connect using scott/****@ORCL\n" + kVerified +
+           kAgain,
        0},
       {"good, then the end of input on a retry", "scott\ntiger\nORCL\ny\n",
        Banner() + firstPrompts + "Attempting to connect using scott/****@ORCL\n" + kVerified +

@@ -1,11 +1,12 @@
 // ordexprobe against the Plexa API stand-in (a server is a directory under the data root),
 // and with the API's failures put in its place.
+#include "ordexprobe.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 
-#include "ordexprobe.h"
 #include "plat_test_util.h"
 #include "plexapi.h"
 #include "probe_test_util.h"
@@ -61,7 +62,9 @@ uint32_t g_initStatus = 0;
 uint32_t g_propertyStatus = 0;
 int g_terms = 0;
 const char* g_errorText = "";
-uint32_t FakeInit(uint32_t, uint32_t, uint32_t, uint32_t) { return g_initStatus; }
+uint32_t FakeInit(uint32_t, uint32_t, uint32_t, uint32_t) {
+  return g_initStatus;
+}
 uint32_t FakeTerm(uint32_t) {
   ++g_terms;
   return 0;

@@ -72,7 +72,9 @@ inline twtest::ProcessResult RunProbe(const std::string& name, const std::vector
   return twtest::RunProgram(argv, env, dir, input, 120000);
 }
 
-inline std::string Dashes() { return std::string(44, '-'); }
+inline std::string Dashes() {
+  return std::string(44, '-');
+}
 
 // Whether text matches pattern line by line, where a pattern line "*" stands for any one line.
 inline ::testing::AssertionResult LinesMatch(const std::string& pattern, const std::string& text) {

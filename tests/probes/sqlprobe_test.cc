@@ -1,6 +1,8 @@
 // sqlprobe: its report's printers as functions, for values no real driver gives; and the
 // program with scripted answers against an SQLite source and a PostgreSQL source of the
 // cluster of scripts/pg.sh (skipped without TW_PG_PORT).
+#include "sqlprobe.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "plat_test_util.h"
 #include "probe_test_util.h"
 #include "report.h"
-#include "sqlprobe.h"
 
 namespace {
 
@@ -48,28 +49,23 @@ TEST(SqlProbePrinters, PrintEachKindOfValue) {
     std::string out;
   } cases[] = {
       {sp::PrintNonNullable, "", Num(SQL_NNC_NULL), "All columns Must be nullable\n"},
-      {sp::PrintNonNullable, "", Num(SQL_NNC_NON_NULL),
-       "NOT NULL column constraint supported\n"},
+      {sp::PrintNonNullable, "", Num(SQL_NNC_NON_NULL), "NOT NULL column constraint supported\n"},
       {sp::PrintKeywords, "System keywords:", Text(keywords, 1024),
        "System keywords: (truncated)\n" + keywords + "\n"},
       {sp::PrintKeywords, "System keywords:", Text(keywords, 5000),
        "System keywords: (truncated)\n" + keywords + "\n"},
-      {sp::PrintKeywords, "System keywords:", Text("A,B", 3),
-       "System keywords:\nA,B\n"},
+      {sp::PrintKeywords, "System keywords:", Text("A,B", 3), "System keywords:\nA,B\n"},
       {sp::PrintKeywords, "System keywords:", sp::InfoValue(), "System keywords:\n<no keywords>\n"},
       {sp::PrintPositioned, header.c_str(), Mask(0),
        positioned + "No positioned statement support\n"},
-      {sp::PrintPositioned, header.c_str(), Mask(1),
-       positioned + "Supports positioned deletes\n"},
-      {sp::PrintPositioned, header.c_str(), Mask(2),
-       positioned + "Supports positioned updates\n"},
-      {sp::PrintPositioned, header.c_str(), Mask(4),
-       positioned + "Supports select for update\n"},
+      {sp::PrintPositioned, header.c_str(), Mask(1), positioned + "Supports positioned deletes\n"},
+      {sp::PrintPositioned, header.c_str(), Mask(2), positioned + "Supports positioned updates\n"},
+      {sp::PrintPositioned, header.c_str(), Mask(4), positioned + "Supports select for update\n"},
       {sp::PrintPositioned, header.c_str(), Mask(0xF8),
        positioned + "No positioned statement support\n"},
       {sp::PrintPositioned, header.c_str(), Mask(7),
-       positioned +
-           "Supports positioned deletes\nSupports positioned updates\nSupports select for update\n"},
+       positioned + "Supports positioned deletes\nSupports positioned updates\nSupports select for "
+                    "update\n"},
       {sp::PrintOrderBy, "", Text("Y", 1), "ORDER BY must be part of selected fields\n"},
       {sp::PrintOrderBy, "", Text("N", 1), "Supports ORDER BY with any fields\n"},
       {sp::PrintOrderBy, "", sp::InfoValue(), "Supports ORDER BY with any fields\n"},
@@ -114,9 +110,9 @@ class SqlProbe : public ::testing::Test {
   std::string PgSource() {
     odbc_test::OdbcConfig& config = odbc_test::OdbcConfig::Get();
     const std::string name = config.UniqueName("pg");
-    config.AddSource(name, "PG",
-                     {{"Servername", "127.0.0.1"}, {"Port", *odbc_test::PgPort()},
-                      {"Database", "postgres"}});
+    config.AddSource(
+        name, "PG",
+        {{"Servername", "127.0.0.1"}, {"Port", *odbc_test::PgPort()}, {"Database", "postgres"}});
     return name;
   }
   twtest::ProcessResult Run(const std::vector<std::string>& args, const std::string& input) {
@@ -138,7 +134,9 @@ class SqlProbe : public ::testing::Test {
 // The report of the SQLite driver; "*" stands for a line of a version.
 std::string SqliteReport(const std::string& dsn) {
   return "\n\nDetailed Driver Information\n\n"
-         "Data Source Name\n" + dsn + "\n\n"
+         "Data Source Name\n" +
+         dsn +
+         "\n\n"
          "ODBC Version\n*\n\n"
          "Driver ODBC Version (Should be 2.0 or up)\n*\n\n"
          "Driver Name\nsqlite3odbc.so\n\n"
@@ -186,7 +184,9 @@ std::string SqliteReport(const std::string& dsn) {
 // The report of the PostgreSQL driver.
 std::string PgReport(const std::string& dsn) {
   return "\n\nDetailed Driver Information\n\n"
-         "Data Source Name\n" + dsn + "\n\n"
+         "Data Source Name\n" +
+         dsn +
+         "\n\n"
          "ODBC Version\n*\n\n"
          "Driver ODBC Version (Should be 2.0 or up)\n*\n\n"
          "Driver Name\npsqlodbcw.so\n\n"
@@ -232,7 +232,9 @@ std::string PgReport(const std::string& dsn) {
 }
 
 constexpr char kToFile[] = "Details to file: [N]";
-std::string FileName(const std::string& name) { return "     Filename: [" + name + "]"; }
+std::string FileName(const std::string& name) {
+  return "     Filename: [" + name + "]";
+}
 
 TEST_F(SqlProbe, SqliteSourceVerifiedWithTheReport) {
   const std::string dsn = SqliteSource();
@@ -241,9 +243,9 @@ TEST_F(SqlProbe, SqliteSourceVerifiedWithTheReport) {
   struct Case {
     const char* name;
     std::string input;
-    std::string out;        // "*" lines: versions
+    std::string out;  // "*" lines: versions
     std::string err;
-    std::string file;       // the report file written ("" none)
+    std::string file;  // the report file written ("" none)
     std::string fileText;
   } cases[] = {
       {"no report", dsn + "\n\n\n\n", prompts + kConnected + kAgain, "", "", ""},
@@ -279,17 +281,27 @@ TEST_F(SqlProbe, UnknownSourceAndTheEndOfInput) {
     std::vector<std::string> args;
     std::string input, out, err;
   } cases[] = {
-      {"unknown source", {}, "nosuchsource\nme\nsecret\n\nn\n",
-       Banner() + Prompts("", "", false) + kAgain, notFound},
+      {"unknown source",
+       {},
+       "nosuchsource\nme\nsecret\n\nn\n",
+       Banner() + Prompts("", "", false) + kAgain,
+       notFound},
       // Every prompt takes its current value, and Try Again reads as no.
       {"end of input", {}, "", Banner() + Prompts("", "", false) + kAgain, notFound},
-      {"end of input with presets", {"nosuchsource", "me", "secret"}, "",
-       Banner() + Prompts("nosuchsource", "me", true) + kAgain, notFound},
-      {"a retry with the answers kept", {"nosuchsource", "me", "secret"}, "\n\n\n\ny\n",
+      {"end of input with presets",
+       {"nosuchsource", "me", "secret"},
+       "",
+       Banner() + Prompts("nosuchsource", "me", true) + kAgain,
+       notFound},
+      {"a retry with the answers kept",
+       {"nosuchsource", "me", "secret"},
+       "\n\n\n\ny\n",
        Banner() + Prompts("nosuchsource", "me", true) + kAgain + "\n\n" +
            Prompts("nosuchsource", "me", true) + kAgain,
        notFound + notFound},
-      {"a preset too long", {std::string(100, 'd')}, "",
+      {"a preset too long",
+       {std::string(100, 'd')},
+       "",
        Banner() + Prompts("", "", false) + kAgain,
        "The data source name is longer than 99 characters and is not used.\n" + notFound},
   };
@@ -309,11 +321,11 @@ class SqlProbePg : public SqlProbe {
   }
   // The connections of role tw_pw that the server has open now.
   static int OpenConnections() {
-    twtest::ProcessResult r = twtest::RunProgram(
-        {"/usr/lib/postgresql/15/bin/psql", "-X", "-A", "-t", "-h", "127.0.0.1", "-p",
-         *odbc_test::PgPort(), "-U", "tw", "-d", "postgres", "-c",
-         "SELECT count(*) FROM pg_stat_activity WHERE usename = 'tw_pw'"},
-        twtest::InheritedEnv(), "");
+    twtest::ProcessResult r =
+        twtest::RunProgram({"/usr/lib/postgresql/15/bin/psql", "-X", "-A", "-t", "-h", "127.0.0.1",
+                            "-p", *odbc_test::PgPort(), "-U", "tw", "-d", "postgres", "-c",
+                            "SELECT count(*) FROM pg_stat_activity WHERE usename = 'tw_pw'"},
+                           twtest::InheritedEnv(), "");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.exitCode == 0 ? std::stoi(r.out) : -1;
   }
@@ -340,8 +352,8 @@ TEST_F(SqlProbePg, WrongPasswordThenTheRightOne) {
     std::string input, out, err;
     int code;
   } cases[] = {
-      {"wrong password", "\n\nlion\n\n",
-       Banner() + Prompts(dsn, "tw_pw", false) + kAgain, refused, 1},
+      {"wrong password", "\n\nlion\n\n", Banner() + Prompts(dsn, "tw_pw", false) + kAgain, refused,
+       1},
       {"then the right one", "\n\nlion\n\ny\n\n\ntw-secret\n\n",
        Banner() + Prompts(dsn, "tw_pw", false) + kAgain + "\n\n" + Prompts(dsn, "tw_pw", true) +
            kConnected + kAgain,

@@ -10,7 +10,7 @@ namespace {
 
 using probe::Console;
 
-constexpr const char* kTypeNames[] = {"InvalidType", "INT",  "FLOAT", "CURRENCY",
+constexpr const char* kTypeNames[] = {"InvalidType", "INT",      "FLOAT", "CURRENCY",
                                       "NUMERIC",     "DATETIME", "TEXT",  "BINARY"};
 constexpr size_t kNameWidth = 20;
 
@@ -53,8 +53,7 @@ void ListProperties(Console& console, TWCONNECT connect) {
   for (uint32_t list = TWLIST_FIRST;; list = TWLIST_NEXT) {
     uint32_t token = 0, type = 0, flags = 0;
     NativeText name;
-    if (TWConnectListProperty(connect, list, &token, &type, &flags, name.get()) != TWSUCCESS)
-      break;
+    if (TWConnectListProperty(connect, list, &token, &type, &flags, name.get()) != TWSUCCESS) break;
     console.Print("%s", PropertyLine(name.view(), token, type).c_str());
   }
 }

@@ -32,22 +32,33 @@ constexpr InfoItem kItems[] = {
 };
 
 constexpr FunctionCheck kFunctions[] = {
-    {SQL_API_SQLDATASOURCES, "SQLDataSources"},     {SQL_API_SQLGETTYPEINFO, "SQLGetTypeInfo"},
+    {SQL_API_SQLDATASOURCES, "SQLDataSources"},
+    {SQL_API_SQLGETTYPEINFO, "SQLGetTypeInfo"},
     {SQL_API_SQLSETCONNECTOPTION, "SQLSetConnectOption"},
-    {SQL_API_SQLBINDPARAMETER, "SQLBindParameter"}, {SQL_API_SQLGETDATA, "SQLGetData"},
+    {SQL_API_SQLBINDPARAMETER, "SQLBindParameter"},
+    {SQL_API_SQLGETDATA, "SQLGetData"},
     {SQL_API_SQLTABLES, "SQLTables"},
 };
 
 constexpr TypeCheck kTypes[] = {
-    {SQL_CHAR, "SQL_CHAR"},           {SQL_VARCHAR, "SQL_VARCHAR"},
-    {SQL_LONGVARCHAR, "SQL_LONGVARCHAR"}, {SQL_DECIMAL, "SQL_DECIMAL"},
-    {SQL_NUMERIC, "SQL_NUMERIC"},     {SQL_SMALLINT, "SQL_SMALLINT"},
-    {SQL_INTEGER, "SQL_INTEGER"},     {SQL_REAL, "SQL_REAL"},
-    {SQL_FLOAT, "SQL_FLOAT"},         {SQL_DOUBLE, "SQL_DOUBLE"},
-    {SQL_BIT, "SQL_BIT"},             {SQL_TINYINT, "SQL_TINYINT"},
-    {SQL_BIGINT, "SQL_BIGINT"},       {SQL_BINARY, "SQL_BINARY"},
-    {SQL_VARBINARY, "SQL_VARBINARY"}, {SQL_LONGVARBINARY, "SQL_LONGVARBINARY"},
-    {SQL_DATE, "SQL_DATE"},           {SQL_TIME, "SQL_TIME"},
+    {SQL_CHAR, "SQL_CHAR"},
+    {SQL_VARCHAR, "SQL_VARCHAR"},
+    {SQL_LONGVARCHAR, "SQL_LONGVARCHAR"},
+    {SQL_DECIMAL, "SQL_DECIMAL"},
+    {SQL_NUMERIC, "SQL_NUMERIC"},
+    {SQL_SMALLINT, "SQL_SMALLINT"},
+    {SQL_INTEGER, "SQL_INTEGER"},
+    {SQL_REAL, "SQL_REAL"},
+    {SQL_FLOAT, "SQL_FLOAT"},
+    {SQL_DOUBLE, "SQL_DOUBLE"},
+    {SQL_BIT, "SQL_BIT"},
+    {SQL_TINYINT, "SQL_TINYINT"},
+    {SQL_BIGINT, "SQL_BIGINT"},
+    {SQL_BINARY, "SQL_BINARY"},
+    {SQL_VARBINARY, "SQL_VARBINARY"},
+    {SQL_LONGVARBINARY, "SQL_LONGVARBINARY"},
+    {SQL_DATE, "SQL_DATE"},
+    {SQL_TIME, "SQL_TIME"},
     {SQL_TIMESTAMP, "SQL_TIMESTAMP"},
 };
 
@@ -60,9 +71,15 @@ std::string Padded(const char* name, size_t width) {
 
 }  // namespace
 
-std::span<const InfoItem> InfoItems() { return kItems; }
-std::span<const FunctionCheck> FunctionChecks() { return kFunctions; }
-std::span<const TypeCheck> TypeChecks() { return kTypes; }
+std::span<const InfoItem> InfoItems() {
+  return kItems;
+}
+std::span<const FunctionCheck> FunctionChecks() {
+  return kFunctions;
+}
+std::span<const TypeCheck> TypeChecks() {
+  return kTypes;
+}
 
 std::string PrintText(const char* label, const InfoValue& value) {
   std::string out = std::string(label) + "\n";
@@ -102,8 +119,8 @@ std::string PrintPositioned(const char* label, const InfoValue& value) {
   if (value.mask & SQL_PS_POSITIONED_DELETE) out += "Supports positioned deletes\n";
   if (value.mask & SQL_PS_POSITIONED_UPDATE) out += "Supports positioned updates\n";
   if (value.mask & SQL_PS_SELECT_FOR_UPDATE) out += "Supports select for update\n";
-  if ((value.mask & (SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE |
-                     SQL_PS_SELECT_FOR_UPDATE)) == 0)
+  if ((value.mask &
+       (SQL_PS_POSITIONED_DELETE | SQL_PS_POSITIONED_UPDATE | SQL_PS_SELECT_FOR_UPDATE)) == 0)
     out += "No positioned statement support\n";
   return out;
 }
@@ -124,7 +141,9 @@ std::string PrintFunction(const char* name, bool supported) {
                                          "work)\n");
 }
 
-std::string PrintTypeMissing(const char* name) { return std::string(name) + "\n"; }
+std::string PrintTypeMissing(const char* name) {
+  return std::string(name) + "\n";
+}
 
 std::string PrintType(const char* name, std::string_view driverName, SQLINTEGER nullable) {
   std::string out = Padded(name, 17) + " '";

@@ -29,7 +29,7 @@ using InfoPrinter = std::string (*)(const char* label, const InfoValue& value);
 struct InfoItem {
   SQLUSMALLINT type;  // SQLGetInfo's information type
   InfoKind kind;
-  SQLSMALLINT size;   // the text buffer's bytes, terminator included (texts only)
+  SQLSMALLINT size;  // the text buffer's bytes, terminator included (texts only)
   const char* label;
   InfoPrinter print;
 };

@@ -14,7 +14,10 @@ namespace {
 
 using probe::Console;
 
-const SQLCHAR* Sql(const std::string& text) { return reinterpret_cast<const SQLCHAR*>(text.c_str()); }
+// The 2.0 interface takes texts it only reads as non-const.
+SQLCHAR* Sql(const std::string& text) {
+  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
+}
 
 struct Answers {
   std::string dataSource;
@@ -40,7 +43,6 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   [[nodiscard]] bool Start() { return Check(SQLAllocEnv(&env_)) && env_ != SQL_NULL_HENV; }
-  bool hasEnv() const { return env_ != SQL_NULL_HENV; }
 
   // Frees the statement, disconnects and frees the connection; each only when there is one.
   void Release() {
@@ -53,9 +55,8 @@ class Session {
 
   [[nodiscard]] bool Connect(const Answers& a) {
     if (!Check(SQLAllocConnect(env_, &dbc_))) return false;
-    if (!Check(SQLConnect(dbc_, const_cast<SQLCHAR*>(Sql(a.dataSource)), SQL_NTS,
-                          const_cast<SQLCHAR*>(Sql(a.userId)), SQL_NTS,
-                          const_cast<SQLCHAR*>(Sql(a.password)), SQL_NTS)))
+    if (!Check(SQLConnect(dbc_, Sql(a.dataSource), SQL_NTS, Sql(a.userId), SQL_NTS, Sql(a.password),
+                          SQL_NTS)))
       return false;
     connected_ = true;
     return true;
@@ -93,8 +94,10 @@ class Session {
       SQLRETURN rc = SQLError(env, dbc, stmt, state, &native, text, sizeof text, &length);
       if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
       // Some drivers end their text with a line break: one message stays one line.
-      std::string message(reinterpret_cast<char*>(text), strnlen(reinterpret_cast<char*>(text), sizeof text));
-      while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+      std::string message(reinterpret_cast<char*>(text),
+                          strnlen(reinterpret_cast<char*>(text), sizeof text));
+      while (!message.empty() &&
+             (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
       console_.Error("%s (SQLSTATE %s, native error %ld)\n", message.c_str(),
                      reinterpret_cast<char*>(state), static_cast<long>(native));
@@ -186,8 +189,9 @@ void AskAnswers(Console& console, Answers& a) {
   probe::AskKeeping(console, "        User Id: " + Current(a.userId, false), a.userId, false);
   probe::AskKeeping(console, "       Password: " + Current(a.password, true), a.password, true);
   std::string answer;
-  const bool answered = console.Ask(std::string(" Driver Details: [") + (a.report ? "Y" : "N") + "]",
-                                    probe::kAnswerMax, false, answer);
+  const bool answered =
+      console.Ask(std::string(" Driver Details: [") + (a.report ? "Y" : "N") + "]",
+                  probe::kAnswerMax, false, answer);
   if (answered && !a.report && (answer[0] == 'y' || answer[0] == 'Y')) a.report = true;
   if (answered && a.report && (answer[0] == 'n' || answer[0] == 'N')) a.report = false;
   a.toFile = false;
