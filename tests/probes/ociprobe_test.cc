@@ -1,5 +1,7 @@
 // ociprobe against the ORA72 stand-in, which it loads and calls by ordinal: a good log-on and
 // log-off, a refused one with the client's error text, and the password never shown.
+#include "ociprobe.h"
+
 #include <gtest/gtest.h>
 
 #include "ora72.h"
@@ -83,6 +85,42 @@ TEST_F(OciProbe, LogsOnAndOff) {
     EXPECT_EQ(r.exitCode, c.code) << c.name;
     EXPECT_EQ(r.out.find("tiger"), std::string::npos) << c.name;
   }
+}
+
+// A log-off the client refuses, which the stand-in does not give on demand.
+int FakeLogon(OraLda*, OraHda*, const char*, int, const char*, int, int) {
+  return 0;
+}
+int FakeLogoff(OraLda*) {
+  return ORA_RC_NOT_LOGGED_ON;
+}
+
+TEST(OciProbeLogoff, ARefusedLogOffIsNotVerified) {
+  const tw::ociprobe::OraCalls fake = {FakeLogon, OraErrorText, FakeLogoff};
+  probetest::MemConsole mem("scott\ntiger\nORCL\n");
+  {
+    tw::probe::Console& console = mem.console();
+    EXPECT_EQ(tw::ociprobe::Run(console, fake), 1);
+  }
+  EXPECT_EQ(mem.Out(), Banner() + "      Username:       Password: Connect String: " +
+                           "Attempting to connect using scott/****@ORCL\n"
+                           "\nSuccessfully Connected\n" +
+                           kAgain);
+  EXPECT_EQ(mem.Err(), "Error on disconnect.\n");
+}
+
+// The client is found by its ordinals; a library without them is refused.
+TEST(OciProbeLogoff, LoadsTheClientByOrdinal) {
+  tw::ociprobe::OraCalls calls{};
+  std::string error;
+  ASSERT_TRUE(tw::ociprobe::LoadClient("libora72.so", calls, error)) << error;
+  EXPECT_EQ(reinterpret_cast<void*>(calls.logon), reinterpret_cast<void*>(&OraLogon));
+  EXPECT_EQ(reinterpret_cast<void*>(calls.errorText), reinterpret_cast<void*>(&OraErrorText));
+  EXPECT_EQ(reinterpret_cast<void*>(calls.logoff), reinterpret_cast<void*>(&OraLogoff));
+  EXPECT_FALSE(tw::ociprobe::LoadClient("libflowsys.so", calls, error));
+  EXPECT_EQ(error, "The Oracle client has no call of ordinal 97.");
+  EXPECT_FALSE(tw::ociprobe::LoadClient("libnosuchclient.so", calls, error));
+  EXPECT_NE(error.find("libnosuchclient.so"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -131,25 +131,31 @@ class SqlProbe : public ::testing::Test {
   std::vector<std::string> env_;
 };
 
-// The report of the SQLite driver; "*" stands for a line of a version.
-std::string SqliteReport(const std::string& dsn) {
-  return "\n\nDetailed Driver Information\n\n"
-         "Data Source Name\n" +
-         dsn +
-         "\n\n"
-         "ODBC Version\n*\n\n"
-         "Driver ODBC Version (Should be 2.0 or up)\n*\n\n"
-         "Driver Name\nsqlite3odbc.so\n\n"
-         "Driver Version\n*\n\n"
+// What a driver's report says of it; the rest of the report is the same for every driver
+// that offers the six functions.
+struct DriverTexts {
+  const char* driver;    // its library's name
+  const char* dbms;      // the database's name
+  const char* keywords;  // the keyword list's line ("*" for any)
+  const char* orderBy;   // the ORDER BY line
+  const char* types;     // the lines of the nineteen types
+};
+
+// The report of a driver; "*" stands for a line of a version.
+std::string Report(const std::string& dsn, const DriverTexts& d) {
+  return "\n\nDetailed Driver Information\n\nData Source Name\n" + dsn +
+         "\n\nODBC Version\n*\n\nDriver ODBC Version (Should be 2.0 or up)\n*\n\nDriver Name\n" +
+         d.driver +
+         "\n\nDriver Version\n*\n\n"
          "ODBC Conformance Level (Must be Level 1 or >)\nLevel 1\n\n"
          "Max number of Connections (zero = no limit)\n0\n\n"
-         "Max Number of Statements (Must be >2 (0=no limit))\n0\n\n"
-         "The Database name\nSQLite\n\n"
-         "The Database Version\n*\n\n"
-         "System keywords:\n*\n\n"
+         "Max Number of Statements (Must be >2 (0=no limit))\n0\n\nThe Database name\n" +
+         d.dbms + "\n\nThe Database Version\n*\n\nSystem keywords:\n" + d.keywords +
+         "\n\n"
          "Positioned statements: (select/update/delete) required for cursor replication):\n"
-         "No positioned statement support\n\n"
-         "Supports ORDER BY with any fields\n\n"
+         "No positioned statement support\n\n" +
+         d.orderBy +
+         "\n\n"
          "Max Number of Columns that can be Selected (0=no limit)\n0\n\n"
          "Max Number of Columns that can be in a table (0=no limit)\n0\n\n"
          "NOT NULL column constraint supported\n\n"
@@ -159,77 +165,53 @@ std::string SqliteReport(const std::string& dsn) {
          "SQLBindParameter    is supported\n"
          "SQLGetData          is supported\n"
          "SQLTables           is supported\n"
-         "\n\nNative Data Types\n"
-         "SQL_CHAR          'char'\tsupports nulls\n"
-         "SQL_VARCHAR       'varchar'\tsupports nulls\n"
-         "SQL_LONGVARCHAR   'longvarchar'\tsupports nulls\n"
-         "SQL_DECIMAL\n"
-         "SQL_NUMERIC\n"
-         "SQL_SMALLINT      'smallint'\tsupports nulls\n"
-         "SQL_INTEGER       'integer'\tsupports nulls\n"
-         "SQL_REAL\n"
-         "SQL_FLOAT         'float'\tsupports nulls\n"
-         "SQL_DOUBLE        'double'\tsupports nulls\n"
-         "SQL_BIT           'bit'\tsupports nulls\n"
-         "SQL_TINYINT       'tinyint'\tsupports nulls\n"
-         "SQL_BIGINT        'bigint'\tsupports nulls\n"
-         "SQL_BINARY\n"
-         "SQL_VARBINARY     'varbinary'\tsupports nulls\n"
-         "SQL_LONGVARBINARY 'longvarbinary'\tsupports nulls\n"
-         "SQL_DATE          'date'\tsupports nulls\n"
-         "SQL_TIME          'time'\tsupports nulls\n"
-         "SQL_TIMESTAMP     'timestamp'\tsupports nulls\n";
+         "\n\nNative Data Types\n" +
+         d.types;
 }
 
-// The report of the PostgreSQL driver.
-std::string PgReport(const std::string& dsn) {
-  return "\n\nDetailed Driver Information\n\n"
-         "Data Source Name\n" +
-         dsn +
-         "\n\n"
-         "ODBC Version\n*\n\n"
-         "Driver ODBC Version (Should be 2.0 or up)\n*\n\n"
-         "Driver Name\npsqlodbcw.so\n\n"
-         "Driver Version\n*\n\n"
-         "ODBC Conformance Level (Must be Level 1 or >)\nLevel 1\n\n"
-         "Max number of Connections (zero = no limit)\n0\n\n"
-         "Max Number of Statements (Must be >2 (0=no limit))\n0\n\n"
-         "The Database name\nPostgreSQL\n\n"
-         "The Database Version\n*\n\n"
-         "System keywords:\n<no keywords>\n\n"
-         "Positioned statements: (select/update/delete) required for cursor replication):\n"
-         "No positioned statement support\n\n"
-         "ORDER BY must be part of selected fields\n\n"
-         "Max Number of Columns that can be Selected (0=no limit)\n0\n\n"
-         "Max Number of Columns that can be in a table (0=no limit)\n0\n\n"
-         "NOT NULL column constraint supported\n\n"
-         "SQLDataSources      is supported\n"
-         "SQLGetTypeInfo      is supported\n"
-         "SQLSetConnectOption is supported\n"
-         "SQLBindParameter    is supported\n"
-         "SQLGetData          is supported\n"
-         "SQLTables           is supported\n"
-         "\n\nNative Data Types\n"
-         "SQL_CHAR          'char'\tsupports nulls\n"
-         "SQL_VARCHAR       'varchar'\tsupports nulls\n"
-         "SQL_LONGVARCHAR   'text'\tsupports nulls\n"
-         "SQL_DECIMAL       'numeric'\tsupports nulls\n"
-         "SQL_NUMERIC       'numeric'\tsupports nulls\n"
-         "SQL_SMALLINT      'int2'\tsupports nulls\n"
-         "SQL_INTEGER       'int4'\tsupports nulls\n"
-         "SQL_REAL          'float4'\tsupports nulls\n"
-         "SQL_FLOAT         'float8'\tsupports nulls\n"
-         "SQL_DOUBLE        'float8'\tsupports nulls\n"
-         "SQL_BIT           'bool'\tsupports nulls\n"
-         "SQL_TINYINT       'int2'\tsupports nulls\n"
-         "SQL_BIGINT        'int8'\tsupports nulls\n"
-         "SQL_BINARY\n"
-         "SQL_VARBINARY     'bytea'\tsupports nulls\n"
-         "SQL_LONGVARBINARY 'bytea'\tsupports nulls\n"
-         "SQL_DATE          'date'\tsupports nulls\n"
-         "SQL_TIME          'time'\tsupports nulls\n"
-         "SQL_TIMESTAMP     'timestamptz'\tsupports nulls\n";
-}
+constexpr DriverTexts kSqlite = {"sqlite3odbc.so", "SQLite", "*",
+                                 "Supports ORDER BY with any fields",
+                                 "SQL_CHAR          'char'\tsupports nulls\n"
+                                 "SQL_VARCHAR       'varchar'\tsupports nulls\n"
+                                 "SQL_LONGVARCHAR   'longvarchar'\tsupports nulls\n"
+                                 "SQL_DECIMAL\n"
+                                 "SQL_NUMERIC\n"
+                                 "SQL_SMALLINT      'smallint'\tsupports nulls\n"
+                                 "SQL_INTEGER       'integer'\tsupports nulls\n"
+                                 "SQL_REAL\n"
+                                 "SQL_FLOAT         'float'\tsupports nulls\n"
+                                 "SQL_DOUBLE        'double'\tsupports nulls\n"
+                                 "SQL_BIT           'bit'\tsupports nulls\n"
+                                 "SQL_TINYINT       'tinyint'\tsupports nulls\n"
+                                 "SQL_BIGINT        'bigint'\tsupports nulls\n"
+                                 "SQL_BINARY\n"
+                                 "SQL_VARBINARY     'varbinary'\tsupports nulls\n"
+                                 "SQL_LONGVARBINARY 'longvarbinary'\tsupports nulls\n"
+                                 "SQL_DATE          'date'\tsupports nulls\n"
+                                 "SQL_TIME          'time'\tsupports nulls\n"
+                                 "SQL_TIMESTAMP     'timestamp'\tsupports nulls\n"};
+
+constexpr DriverTexts kPostgres = {"psqlodbcw.so", "PostgreSQL", "<no keywords>",
+                                   "ORDER BY must be part of selected fields",
+                                   "SQL_CHAR          'char'\tsupports nulls\n"
+                                   "SQL_VARCHAR       'varchar'\tsupports nulls\n"
+                                   "SQL_LONGVARCHAR   'text'\tsupports nulls\n"
+                                   "SQL_DECIMAL       'numeric'\tsupports nulls\n"
+                                   "SQL_NUMERIC       'numeric'\tsupports nulls\n"
+                                   "SQL_SMALLINT      'int2'\tsupports nulls\n"
+                                   "SQL_INTEGER       'int4'\tsupports nulls\n"
+                                   "SQL_REAL          'float4'\tsupports nulls\n"
+                                   "SQL_FLOAT         'float8'\tsupports nulls\n"
+                                   "SQL_DOUBLE        'float8'\tsupports nulls\n"
+                                   "SQL_BIT           'bool'\tsupports nulls\n"
+                                   "SQL_TINYINT       'int2'\tsupports nulls\n"
+                                   "SQL_BIGINT        'int8'\tsupports nulls\n"
+                                   "SQL_BINARY\n"
+                                   "SQL_VARBINARY     'bytea'\tsupports nulls\n"
+                                   "SQL_LONGVARBINARY 'bytea'\tsupports nulls\n"
+                                   "SQL_DATE          'date'\tsupports nulls\n"
+                                   "SQL_TIME          'time'\tsupports nulls\n"
+                                   "SQL_TIMESTAMP     'timestamptz'\tsupports nulls\n"};
 
 constexpr char kToFile[] = "Details to file: [N]";
 std::string FileName(const std::string& name) {
@@ -239,7 +221,7 @@ std::string FileName(const std::string& name) {
 TEST_F(SqlProbe, SqliteSourceVerifiedWithTheReport) {
   const std::string dsn = SqliteSource();
   const std::string prompts = Banner() + Prompts("", "", false);
-  const std::string report = SqliteReport(dsn);
+  const std::string report = Report(dsn, kSqlite);
   struct Case {
     const char* name;
     std::string input;
@@ -338,7 +320,7 @@ TEST_F(SqlProbePg, VerifiedWithTheReport) {
                        kConnected + kAgain);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_TRUE(LinesMatch(PgReport(dsn), twtest::ReadFile(dir_ / "SQLPROBE.TXT")));
+  EXPECT_TRUE(LinesMatch(Report(dsn, kPostgres), twtest::ReadFile(dir_ / "SQLPROBE.TXT")));
 }
 
 TEST_F(SqlProbePg, WrongPasswordThenTheRightOne) {
