@@ -60,14 +60,21 @@ class MemConsole {
 };
 
 // Runs the probe program name of the build with args, the environment extra (besides what
-// every child inherits), in dir, with input as its standard input.
+// every child inherits; a variable of extra replaces the inherited one), in dir, with input
+// as its standard input.
 inline twtest::ProcessResult RunProbe(const std::string& name, const std::vector<std::string>& args,
                                       const std::string& input,
                                       const std::vector<std::string>& extra = {},
                                       const std::string& dir = "") {
   std::vector<std::string> argv = {twtest::BuildInstDir() + name};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = twtest::InheritedEnv();
+  std::vector<std::string> env;
+  for (const std::string& inherited : twtest::InheritedEnv()) {
+    const std::string variable = inherited.substr(0, inherited.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& e : extra) replaced = replaced || e.rfind(variable, 0) == 0;
+    if (!replaced) env.push_back(inherited);
+  }
   env.insert(env.end(), extra.begin(), extra.end());
   return twtest::RunProgram(argv, env, dir, input, 120000);
 }
