@@ -255,6 +255,37 @@ TEST_F(OracleTransfer, WriteTextsAndTheirBinds) {
   EXPECT_EQ(Query(link_, "SELECT K, A, B FROM T"), std::vector<std::string>({"1|gone|b"}));
 }
 
+// Fields matched by name, fewer than the columns and in another order: each value goes to
+// and comes from the column the merge paired it with.
+TEST_F(OracleTransfer, FieldsMappedByName) {
+  ASSERT_EQ(Exec("CREATE TABLE T (K NUMBER(5), A VARCHAR2(10), B VARCHAR2(10))"), TWSUCCESS);
+  link_.Str(TWTOKEN_METADATA, "T").Num(TWTOKEN_MAP_NAME, 1);
+  List in(2);
+  Fill(in, {{"B", TWTYPE_TEXT}, {"K", TWTYPE_INT}}, {{"b1", "1"}, {"b2", "2"}});
+  for (uint32_t perCall : {1u, 2u}) {
+    uint32_t n = 0;
+    ASSERT_EQ(link_.c.Action(TWACTION_TRUNCATE), TWSUCCESS);
+    for (uint32_t r = 1; r <= 2; r += perCall)
+      ASSERT_EQ(link_.c.Insert(in.get(), r, perCall, &n), TWSUCCESS);
+    EXPECT_EQ(Query(link_, "SELECT K, A, B FROM T ORDER BY K"),
+              std::vector<std::string>({"1|NULL|b1", "2|NULL|b2"}));
+  }
+  List key(1);
+  Fill(key, {{"B", TWTYPE_TEXT}, {"K", TWTYPE_INT, TWFIELDF_KEY}}, {{"new", "2"}});
+  uint32_t n = 0;
+  ASSERT_EQ(link_.c.Update(key.get(), 1, 1, &n), TWSUCCESS);
+  // The view follows the table's order: K, then B; key placeholders follow all three columns.
+  EXPECT_EQ(LastStatement(), "UPDATE T SET K=:00001,B=:00002 WHERE K=:00004");
+  link_.Str(TWTOKEN_ORDER_LIST, "K");
+  List out(2);
+  Fill(out, {{"B", TWTYPE_TEXT}}, {});
+  uint32_t affected = 0, got = 0;
+  ASSERT_EQ(link_.c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, &affected), TWSUCCESS);
+  ASSERT_EQ(link_.c.Fetch(out.get(), 1, 2, &got), TWSUCCESS);
+  EXPECT_EQ(out.Value(1, 1), "b1");
+  EXPECT_EQ(out.Value(1, 2), "new");
+}
+
 TEST_F(OracleTransfer, ValuesOfEveryTypeThereAndBack) {
   ASSERT_EQ(Exec("CREATE TABLE V (K NUMBER(5), N NUMBER(10,2), B NUMBER(20), D DATE, "
                  "C CHAR(6), S VARCHAR2(20), R RAW(8))"),
