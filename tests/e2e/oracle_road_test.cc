@@ -15,10 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using road::Has;
 using road::kPeople;
-using road::kPeopleZid;
-using road::kWaitMs;
-using road::Twmain;
-using road::Within;
 
 class OracleRoad : public road::RoadFixture {
  protected:
@@ -43,46 +39,24 @@ TEST_F(OracleRoad, TextGoesThroughOracleAndComesBackTheSame) {
   MakeDatabases();
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("oracle.twx"));
-  twtest::WriteFile(inst_ / "in.txt", kPeople);
-  twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
-  for (auto [name, file, kind] :
-       {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-    AddLink(
-        "Link\\Flatrec", name,
-        {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
-         "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  PeopleLinks();
   // The connector serves no DATABASE: the link names only what it takes.
   AddLink("Link\\Oracle", "Ora",
           {"Server=ROADORA", "Userid=scott", "Password=tiger",
            "PropNameList:textlist=Server,Userid,Password",
            "PropTokenList:numberlist=65537,65539,65540"});
 
-  // The second leg is defined once the first has run, so that they run in this order.
   const std::vector<std::vector<std::string>> legs = {
       {"TextToOra", "TextIn", "Ora", "DestMetadata=people", "Create:number=1"},
       {"OraToText", "Ora", "TextOut", "Statement=SELECT * FROM people ORDER BY ID",
        "Overwrite:number=1"},
   };
-  Twmain server(inst_.path(), env_);
-  int done = 0;
-  for (const auto& leg : legs) {
-    AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
-    ++done;
-    ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
-        << leg[0] << "\n"
-        << server.Out() << server.Err() << ActivityLog();
-  }
-  server.Type("D\n");
-  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+  const std::string out = RunLegs(legs, env_);
 
   // The only error logged is the missing table that the first leg then created.
-  std::string log = ActivityLog();
-  const std::string note = "Error: Metadata object 'people' does not exist";
-  for (size_t at = log.find(note); at != std::string::npos; at = log.find(note))
-    log.erase(at, note.size());
+  const std::string log = ActivityLogWithout("Error: Metadata object 'people' does not exist");
   EXPECT_FALSE(Has(log, "Error")) << log;
   EXPECT_TRUE(Has(log, "Created Metadata 'people'")) << log;
-  std::string out = server.Out();
   for (const char* name : {"TextToOra", "OraToText"})
     EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
   EXPECT_EQ(twtest::ReadFile(path("out.txt")), kPeople);
