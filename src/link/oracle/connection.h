@@ -63,6 +63,10 @@ struct Slot {
   }
 };
 
+// The datetime of the server's 7-byte DATE (century + 100, year + 100, month, day, hour + 1,
+// minute + 1, second + 1), on the machine's wall clock.
+[[nodiscard]] uint32_t DatetimeOfDate(const unsigned char date[7], TWDatetime* out);
+
 // The write statements: which slot and statement an insert, update or remove uses.
 enum class Write { kInsert, kUpdate, kRemove };
 

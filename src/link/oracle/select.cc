@@ -73,17 +73,10 @@ uint32_t Connection::Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST 
             0 ||
         OraExecute(&cursor) != 0 || OraFetch(&cursor) != 0)
       return cursor.rc == ORA_RC_NO_TABLE ? LogMissingMetadata() : LogError(cursor.rc);
-    TWDatetimeParts parts{};
-    parts.year = now[0] * 100 + now[1] - 10100;
-    parts.month = now[2];
-    parts.day = now[3];
-    parts.hour = now[4] - 1;
-    parts.minute = now[5] - 1;
-    parts.second = now[6] - 1;
     TWDatetime max{};
-    TWDatetimeParts back{};
+    TWDatetimeParts back{}, parts{};
     back.second = -1;
-    if (uint32_t st = TWDatetimeSetParts(&max, &parts, TWPARTSF_LOCAL)) return TWActivityLog(st);
+    if (uint32_t st = DatetimeOfDate(now, &max)) return TWActivityLog(st);
     if (uint32_t st = TWDatetimeAdjust(&max, &back)) return TWActivityLog(st);
     props.maxStamp = max;
     if (uint32_t st = TWDatetimeGetParts(&max, TWPARTSF_LOCAL, &parts)) return TWActivityLog(st);

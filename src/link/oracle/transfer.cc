@@ -147,6 +147,21 @@ uint32_t DateBytes(const TWDatetime& value, unsigned char out[7]) {
   return TWSUCCESS;
 }
 
+}  // namespace
+
+uint32_t DatetimeOfDate(const unsigned char date[7], TWDatetime* out) {
+  TWDatetimeParts p{};
+  p.year = date[0] * 100 + date[1] - 10100;
+  p.month = date[2];
+  p.day = date[3];
+  p.hour = date[4] - 1;
+  p.minute = date[5] - 1;
+  p.second = date[6] - 1;
+  return TWDatetimeSetParts(out, &p, kLocal);
+}
+
+namespace {
+
 // One placeholder of a write: the merged entry it takes its value from and how it travels.
 struct Param {
   std::string name;    // ":00001", ":ROW_ID"
@@ -412,15 +427,8 @@ uint32_t Connection::MoveRow(uint32_t row, uint32_t record) {
           st = TWFAIL_INVALID_TYPE;
           break;
         }
-        TWDatetimeParts p{};
-        p.year = element[0] * 100 + element[1] - 10100;
-        p.month = element[2];
-        p.day = element[3];
-        p.hour = element[4] - 1;
-        p.minute = element[5] - 1;
-        p.second = element[6] - 1;
         TWDatetime v{};
-        st = TWDatetimeSetParts(&v, &p, kLocal);
+        st = DatetimeOfDate(element, &v);
         if (st == TWSUCCESS) st = TWFieldSetDatetime(f, record, &v);
         break;
       }
