@@ -390,6 +390,25 @@ int PutColumn(Statement& st, int col, const Define& d, uint32_t row) {
     case ORA_INTEGER:
     case ORA_FLOAT:
     case ORA_VARNUM: {
+      auto putInt = [&](int64_t i) {
+        if (len == 2) { int16_t v = static_cast<int16_t>(i); std::memcpy(out, &v, 2); }
+        else if (len == 4) { int32_t v = static_cast<int32_t>(i); std::memcpy(out, &v, 4); }
+        else if (len == 8) std::memcpy(out, &i, 8);
+        else return ORA_RC_INVALID_NUMBER;
+        return 0;
+      };
+      auto putDouble = [&](double x) {
+        if (d.type == ORA_INTEGER) return putInt(static_cast<int64_t>(x < 0 ? x - 0.5 : x + 0.5));
+        if (len == 4) { float f = static_cast<float>(x); std::memcpy(out, &f, 4); }
+        else if (len == 8) std::memcpy(out, &x, 8);
+        else return ORA_RC_INVALID_NUMBER;
+        return 0;
+      };
+      // Numbers SQLite holds as numbers go across as they are; others by their text.
+      const int stored = sqlite3_column_type(q, col);
+      if (d.type == ORA_INTEGER && stored == SQLITE_INTEGER) return putInt(sqlite3_column_int64(q, col));
+      if (d.type != ORA_VARNUM && (stored == SQLITE_INTEGER || stored == SQLITE_FLOAT))
+        return putDouble(sqlite3_column_double(q, col));
       const char* t = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
       unsigned char v[22];
       if (!t || !VarnumFromText(t, v)) return ORA_RC_INVALID_NUMBER;
@@ -398,21 +417,7 @@ int PutColumn(Statement& st, int col, const Define& d, uint32_t row) {
         if (d.returnLengths) d.returnLengths[row] = static_cast<uint16_t>(v[0] + 1);
         return 0;
       }
-      if (d.type == ORA_FLOAT) {
-        double x = std::strtod(t, nullptr);
-        if (len == 4) { float f = static_cast<float>(x); std::memcpy(out, &f, 4); }
-        else if (len == 8) std::memcpy(out, &x, 8);
-        else return ORA_RC_INVALID_NUMBER;
-        return 0;
-      }
-      double x = std::strtod(t, nullptr);
-      int64_t i = static_cast<int64_t>(x < 0 ? x - 0.5 : x + 0.5);
-      if (sqlite3_column_type(q, col) == SQLITE_INTEGER) i = sqlite3_column_int64(q, col);
-      if (len == 2) { int16_t s = static_cast<int16_t>(i); std::memcpy(out, &s, 2); }
-      else if (len == 4) { int32_t s = static_cast<int32_t>(i); std::memcpy(out, &s, 4); }
-      else if (len == 8) std::memcpy(out, &i, 8);
-      else return ORA_RC_INVALID_NUMBER;
-      return 0;
+      return putDouble(std::strtod(t, nullptr));
     }
     case ORA_DATE: {
       const char* t = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
