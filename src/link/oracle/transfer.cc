@@ -617,6 +617,22 @@ uint32_t Connection::PrepareWrite(Write kind, Slot& slot, TWFIELDLIST list) {
 
 namespace {
 
+// The first value of the number or datetime list that value record of f holds: 1 for an
+// empty list (a null), 12801 for more values than one unless f allows truncation.
+template <class T>
+uint32_t FirstOfList(TWFIELD f, uint32_t record,
+                     uint32_t (*count)(const TWStream*, uint32_t*, uint32_t*),
+                     uint32_t (*first)(const TWStream*, T*), T* out) {
+  void* value = nullptr;
+  if (uint32_t st = TWFieldGetBuffer(f, record, &value, nullptr)) return st;
+  const TWStream* list = static_cast<const TWStream*>(value);
+  uint32_t values = 0, ranges = 0;
+  (void)count(list, &values, &ranges);
+  if (values == 0) return 1;
+  if (values > 1 && !(TWFieldGetFlags(f) & TWFIELDF_TRUNC_DATA)) return TWFAIL_OVERFLOW;
+  return first(list, out);
+}
+
 // Writes value record of p's field into element (of p.element bytes), as p.external asks.
 // Answers 0, a status of the value (12801 and the like), or 1 for a null.
 uint32_t EncodeValue(Param& p, uint32_t record, uint32_t textFormat, unsigned char* element,
@@ -634,36 +650,22 @@ uint32_t EncodeValue(Param& p, uint32_t record, uint32_t textFormat, unsigned ch
     }
     case ORA_FLOAT: {
       double v = 0;
-      if (TWFieldGetType(f) == TWTYPE_BINARY) {
-        void* value = nullptr;
-        if (uint32_t st = TWFieldGetBuffer(f, record, &value, nullptr)) return st;
-        const TWStream* list = static_cast<const TWStream*>(value);
-        uint32_t values = 0, ranges = 0;
-        (void)TWNumberListGetCount(list, &values, &ranges);
-        if (values == 0) return 1;
-        if (values > 1 && !(flags & TWFIELDF_TRUNC_DATA)) return TWFAIL_OVERFLOW;
-        if (uint32_t st = TWNumberListGetFirst(list, &v)) return st;
-      } else if (uint32_t st = TWFieldGetFloat(f, record, &v, nullptr)) {
-        return st;
-      }
+      const uint32_t st =
+          TWFieldGetType(f) == TWTYPE_BINARY
+              ? FirstOfList(f, record, TWNumberListGetCount, TWNumberListGetFirst, &v)
+              : TWFieldGetFloat(f, record, &v, nullptr);
+      if (st != TWSUCCESS) return st;
       std::memcpy(element, &v, 8);
       *length = 8;
       return TWSUCCESS;
     }
     case ORA_DATE: {
       TWDatetime v{};
-      if (TWFieldGetType(f) == TWTYPE_BINARY) {
-        void* value = nullptr;
-        if (uint32_t st = TWFieldGetBuffer(f, record, &value, nullptr)) return st;
-        const TWStream* list = static_cast<const TWStream*>(value);
-        uint32_t values = 0, ranges = 0;
-        (void)TWDatetimeListGetCount(list, &values, &ranges);
-        if (values == 0) return 1;
-        if (values > 1 && !(flags & TWFIELDF_TRUNC_DATA)) return TWFAIL_OVERFLOW;
-        if (uint32_t st = TWDatetimeListGetFirst(list, &v)) return st;
-      } else if (uint32_t st = TWFieldGetDatetime(f, record, &v, nullptr)) {
-        return st;
-      }
+      const uint32_t st =
+          TWFieldGetType(f) == TWTYPE_BINARY
+              ? FirstOfList(f, record, TWDatetimeListGetCount, TWDatetimeListGetFirst, &v)
+              : TWFieldGetDatetime(f, record, &v, nullptr);
+      if (st != TWSUCCESS) return st;
       *length = 7;
       return DateBytes(v, element);
     }

@@ -286,6 +286,26 @@ TEST_F(OracleTransfer, FieldsMappedByName) {
   EXPECT_EQ(out.Value(1, 2), "new");
 }
 
+// A number or datetime list gives a number or date column its one value; an empty list is
+// null.
+TEST_F(OracleTransfer, ListsGiveTheirOnlyValue) {
+  ASSERT_EQ(Exec("CREATE TABLE T (N NUMBER(10,2), D DATE)"), TWSUCCESS);
+  link_.Str(TWTOKEN_METADATA, "T");
+  List in(2);
+  Fill(in,
+       {{"N", TWTYPE_BINARY, 0, TWSTREAMFMT_NUMBER_LIST},
+        {"D", TWTYPE_BINARY, TWFIELDF_TRUNC_PREC, TWSTREAMFMT_DATETIME_LIST}},
+       {{"2.5", "2024-05-06 07:08:09"}, {std::nullopt, std::nullopt}});
+  for (uint32_t perCall : {1u, 2u}) {
+    ASSERT_EQ(link_.c.Action(TWACTION_TRUNCATE), TWSUCCESS);
+    uint32_t n = 0;
+    for (uint32_t r = 1; r <= 2; r += perCall)
+      ASSERT_EQ(link_.c.Insert(in.get(), r, perCall, &n), TWSUCCESS);
+    EXPECT_EQ(Query(link_, "SELECT N, D FROM T ORDER BY N"),
+              std::vector<std::string>({"NULL|NULL", "2.5|05/06/2024 07:08:09 AM"}));
+  }
+}
+
 TEST_F(OracleTransfer, ValuesOfEveryTypeThereAndBack) {
   ASSERT_EQ(Exec("CREATE TABLE V (K NUMBER(5), N NUMBER(10,2), B NUMBER(20), D DATE, "
                  "C CHAR(6), S VARCHAR2(20), R RAW(8))"),
