@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "bulk_load.h"
 #include "flowcore.h"
 #include "taskrun_install.h"
 
@@ -42,7 +43,6 @@ namespace {
 using taskrun_install::Installation;
 using taskrun_install::Run;
 using taskrun_install::SecondsSince;
-using taskrun_install::Slurp;
 using taskrun_install::TaskrunRun;
 
 constexpr char kActivity[] = "SqlcliBench";
@@ -59,76 +59,16 @@ constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
 constexpr int kFlatrecQuiet = 1;
 constexpr uint32_t kSqlcliCommitFrequency = 1;
 
-// The file as flatrec reads it; the same file is the loaders' CSV (no header, no quotes).
-constexpr char kZid[] =
-    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
-    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nCITY TYPE TEXT DELIM ,\nNOTE TYPE TEXT";
+using bulk_load::ActivityText;
+using bulk_load::EnvCount;
+using bulk_load::kZid;
+using bulk_load::Output;
 
-size_t EnvCount(const char* name, size_t fallback) {
-  const char* n = std::getenv(name);
-  return n != nullptr && std::atol(n) > 0 ? static_cast<size_t>(std::atol(n)) : fallback;
-}
 size_t RecordCount() {
   return EnvCount("SQLCLI_BENCH_RECORDS", 200000);
 }
 size_t CommitFrequency() {
   return EnvCount("SQLCLI_BENCH_COMMIT", 1000);
-}
-
-// RecordCount() records "id,name,price,day,city,note" into path: distinct ids from 1,
-// prices with two decimals, dates over thirty years; false when the file could not be
-// written whole.
-bool WriteInput(const std::string& path) {
-  std::ofstream in(path, std::ios::binary);
-  char line[160];
-  for (size_t i = 0; i < RecordCount() && in; ++i) {
-    const size_t cents = (i * 7919) % 10000000;
-    const int n = std::snprintf(
-        line, sizeof line, "%zu,name%zu,%zu.%02zu,%zu-%02zu-%02zu,city%zu,note %zu\n", i + 1, i,
-        cents / 100, cents % 100, 1990 + i % 30, i % 12 + 1, i % 28 + 1, i % 977, i % 13);
-    in.write(line, n);
-  }
-  in.close();
-  return static_cast<bool>(in);
-}
-
-std::string Trim(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
-  return text;
-}
-
-// Runs args in dir; its standard output, trimmed, and its exit code in *code.
-std::string Output(const std::vector<std::string>& args, const std::string& dir, int* code) {
-  char path[] = "/tmp/sqlcli_bench_out.XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) {
-    *code = -1;
-    return {};
-  }
-  ::close(fd);
-  *code = Run(args, dir, path);
-  std::string out = Trim(Slurp(path));
-  ::unlink(path);
-  return out;
-}
-
-// The texts of the activity documents in plexadm's export (their Body items, decoded); all of
-// the export when it has none.
-std::string ActivityText(const std::string& log) {
-  std::string text;
-  constexpr std::string_view kBody = R"("name":"Body","type":"richtext","text":")";
-  for (size_t at = log.find(kBody); at != std::string::npos; at = log.find(kBody, at)) {
-    for (at += kBody.size(); at < log.size() && log[at] != '"'; ++at) {
-      if (log[at] != '\\' || at + 1 == log.size()) {
-        text += log[at];
-        continue;
-      }
-      const char c = log[++at];
-      text += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-    }
-  }
-  return text.empty() ? log : text;
 }
 
 // ---------------------------------------------------------------- the cluster ----------
@@ -293,7 +233,7 @@ std::string Prepare(Installation& inst, const Database& db) {
   std::string failure = inst.Make({"flatrec.twx", "sqlcli.twx"});
   if (!failure.empty()) return failure;
   const std::string& dir = inst.dir();
-  if (!WriteInput(dir + "in.csv")) return "cannot write the input";
+  if (!bulk_load::WriteInput(dir + "in.csv", RecordCount())) return "cannot write the input";
   if (failure = WriteOdbcConfig(dir, db); !failure.empty()) return failure;
   const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
                            std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +

@@ -14,9 +14,6 @@
 namespace {
 
 using road::Has;
-using road::kWaitMs;
-using road::Twmain;
-using road::Within;
 
 using ordex_test::Topic;
 using ordex_test::Unid;
@@ -43,11 +40,10 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
   MakeDatabases();
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("ordex.twx"));
-  twtest::WriteFile(inst_ / "in.txt", kPeople);
-  twtest::WriteFile(inst_ / "people.zid", road::kPeopleZid);
+  PeopleLinks();
   twtest::WriteFile(inst_ / "threads.json", kThreadsDesign);
   twtest::WriteFile(inst_ / "threads.jsonl", Topic(1, "A", 0, "QUFB") + Topic(2, "A1", 1) +
-                                                Topic(3, "A1a", 2) + Topic(4, "B", 0, "QkJC"));
+                                                 Topic(3, "A1a", 2) + Topic(4, "B", 0, "QkJC"));
   Adm({"build-template", path("threads.json"), path("threads.otm")});
   Adm({"create", "threads.odb", "--template", path("threads.otm")});
   {
@@ -62,18 +58,12 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
   }
   Adm({"create", "copy.odb", "--template", path("threads.otm")});
 
-  for (auto [name, file, kind] :
-       {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-    Link(name, "flatrec",
-         {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
-          "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
   Link("People", "ordex",
        {"Database=people.odb", "CreateDatabase:number=1",
         "PropNameList:textlist=Database,CreateDatabase", "PropTokenList:numberlist=65538,7"});
   Link("ThreadsSrc", "ordex",
        {"Database=threads.odb", "View=Threads", "CopyHierarchy:number=1", "CopyFile:number=1",
-        "LoadUnid:number=1",
-        "PropNameList:textlist=Database,View,CopyHierarchy,CopyFile,LoadUnid",
+        "LoadUnid:number=1", "PropNameList:textlist=Database,View,CopyHierarchy,CopyFile,LoadUnid",
         "PropTokenList:numberlist=65538,10,21,22,17"});
   Link("ThreadsCopy", "ordex",
        {"Database=copy.odb", "PropNameList:textlist=Database", "PropTokenList:numberlist=65538"});
@@ -83,18 +73,7 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
       {"OrdexToText", "People", "TextOut", "SrcMetadata=People", "Overwrite:number=1"},
       {"CopyThreads", "ThreadsSrc", "ThreadsCopy", "SrcMetadata=Topic", "DestMetadata=Topic"},
   };
-  Twmain server(inst_.path(), env_);
-  int done = 0;
-  for (const auto& leg : legs) {
-    AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
-    ++done;
-    ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
-        << leg[0] << "\n" << server.Out() << server.Err() << ActivityLog();
-  }
-  server.Type("D\n");
-  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
-
-  const std::string out = server.Out();
+  const std::string out = RunLegs(legs, env_);
   for (const char* name : {"TextToOrdex", "OrdexToText", "CopyThreads"})
     EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully."))
         << out << ActivityLog();

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "csmgr_wire.h"
@@ -273,14 +274,60 @@ class RoadFixture : public ::testing::Test {
   // A direct transfer that runs once, at once (a one-time activity with no scheduled time).
   void AddTransfer(const std::string& name, const std::string& src, const std::string& dest,
                    std::vector<std::string> items) {
-    std::vector<std::string> args = {"new", "qtwadm.odx", "Activity\\Direct Transfer",
-                                     "Name=" + name, "SrcLink=" + src, "DestLink=" + dest,
+    std::vector<std::string> args = {"new",
+                                     "qtwadm.odx",
+                                     "Activity\\Direct Transfer",
+                                     "Name=" + name,
+                                     "SrcLink=" + src,
+                                     "DestLink=" + dest,
                                      "OneTime:number=1"};
     args.insert(args.end(), items.begin(), items.end());
     Adm(args);
   }
   // The runs logged as finished.
   int Finished() { return static_cast<int>(Count(ActivityLog(), "Activity finished")); }
+  // The activity log with every occurrence of note taken out.
+  std::string ActivityLogWithout(const std::string& note) {
+    std::string log = ActivityLog();
+    for (size_t at = log.find(note); at != std::string::npos; at = log.find(note))
+      log.erase(at, note.size());
+    return log;
+  }
+
+  // The ends of a road that carries kPeople through a data source and back: in.txt and
+  // people.zid written, and the text links TextIn on in.txt and TextOut on out.txt.
+  void PeopleLinks() {
+    twtest::WriteFile(inst_ / "in.txt", kPeople);
+    twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
+    for (auto [name, file, kind] : {std::tuple{"TextIn", "in.txt", "SOURCE"},
+                                    std::tuple{"TextOut", "out.txt", "DESTINATION"}})
+      AddLink(
+          "Link\\Flatrec", name,
+          {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
+           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  }
+
+  // Runs the direct transfers of legs ({name, source link, destination link, items...}) in
+  // order under a twmain with the environment env, each defined once the one before has
+  // run, then shuts the server down; a leg that does not finish fails the test. What the
+  // server wrote on its console.
+  std::string RunLegs(const std::vector<std::vector<std::string>>& legs,
+                      const std::vector<std::string>& env) {
+    Twmain server(inst_.path(), env);
+    int done = 0;
+    for (const auto& leg : legs) {
+      AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
+      ++done;
+      if (!Within(kWaitMs, [&] { return Finished() >= done; })) {
+        ADD_FAILURE() << leg[0] << " did not finish\n"
+                      << server.Out() << server.Err() << ActivityLog();
+        break;
+      }
+    }
+    server.Type("D\n");
+    EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+    return server.Out();
+  }
 
  protected:
   // The Administrator and Log databases with the Administrator and this server configured.

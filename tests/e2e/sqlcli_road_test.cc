@@ -14,12 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using road::Has;
-using road::kWaitMs;
-using road::Twmain;
-using road::Within;
 
 using road::kPeople;
-using road::kPeopleZid;
 
 // The first file of dir whose name starts with stem, or empty.
 std::string FindDriver(const char* stem) {
@@ -78,13 +74,7 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
   MakeDatabases();
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
   ASSERT_NO_FATAL_FAILURE(InstallPlugin("sqlcli.twx"));
-  twtest::WriteFile(inst_ / "in.txt", kPeople);
-  twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
-  for (auto [name, file, kind] :
-       {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-    Link(name, "flatrec",
-         {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
-          "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  PeopleLinks();
   Link("Lite", "sqlcli", {"Server=lite"});
   Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
 
@@ -96,28 +86,12 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
       {"PgToText", "Pg", "TextOut", "Statement=SELECT * FROM people ORDER BY 1",
        "Overwrite:number=1"},
   };
-  Twmain server(inst_.path(), env_);
-  int done = 0;
-  for (const auto& leg : legs) {
-    AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
-    ++done;
-    ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= done; }))
-        << leg[0] << "\n"
-        << server.Out() << server.Err() << ActivityLog();
-  }
-  server.Type("D\n");
-  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+  const std::string out = RunLegs(legs, env_);
 
   // The only errors logged are the missing tables that the legs then created.
-  std::string log = ActivityLog();
-  for (std::string note = "Error: Metadata object 'people' does not exist";;) {
-    size_t at = log.find(note);
-    if (at == std::string::npos) break;
-    log.erase(at, note.size());
-  }
+  const std::string log = ActivityLogWithout("Error: Metadata object 'people' does not exist");
   EXPECT_FALSE(Has(log, "Error")) << log;
   EXPECT_TRUE(Has(log, "Created Metadata 'people'")) << log;
-  std::string out = server.Out();
   for (const char* name : {"TextToLite", "LiteToPg", "PgToText"})
     EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
   // The PostgreSQL table was created by the road and holds every record.

@@ -65,7 +65,8 @@ uint32_t Connection::LogError(int rc) {
   if (n > 0 && text[n - 1] == '\n') --n;
   uint32_t st = TWStreamDataSet(&scratch_, static_cast<uint32_t>(props.textFormat), text,
                                 static_cast<uint32_t>(n));
-  if (st != TWSUCCESS) TWStreamDataSet(&scratch_, TWSTREAMFMT_NATIVE, text, static_cast<uint32_t>(n));
+  if (st != TWSUCCESS)
+    TWStreamDataSet(&scratch_, TWSTREAMFMT_NATIVE, text, static_cast<uint32_t>(n));
   return TWActivityLogStream(0, &scratch_, static_cast<uint32_t>(rc));
 }
 
@@ -85,6 +86,10 @@ uint32_t Connection::CountWritten(uint32_t units) {
   sinceCommit_ += units;
   if (sinceCommit_ < static_cast<uint32_t>(props.commitFrequency)) return TWSUCCESS;
   sinceCommit_ = 0;
+  if (HoldingRows()) {
+    commitHeld_ = true;
+    return TWSUCCESS;
+  }
   return OraCommit(&lda_) != 0 ? LogError(lda_.rc) : TWSUCCESS;
 }
 
@@ -98,13 +103,18 @@ uint32_t Connection::Connect() {
   if (OraLogon(&lda_, &hda_, text.c_str(), -1, nullptr, -1, 0) != 0) return LogError(lda_.rc);
   connected_ = true;  // for the autocommit switch
   uint32_t st = ApplyAutocommit();
-  if (st == TWSUCCESS && OraOpen(&select_, &lda_, nullptr, -1, -1, nullptr, -1) != 0)
+  if (st == TWSUCCESS && OraOpen(&selection_.cursor, &lda_, nullptr, -1, -1, nullptr, -1) != 0)
     st = LogError(lda_.rc);
   if (st != TWSUCCESS) {
     connected_ = false;
     (void)OraLogoff(&lda_);
     return st;
   }
+  selection_.open = true;
+  selection_.mergeFlag = TWMERGEF_FETCH;
+  insert_.mergeFlag = TWMERGEF_INSERT;
+  update_.mergeFlag = TWMERGEF_UPDATE;
+  remove_.mergeFlag = TWMERGEF_REMOVE;
   props.textFormat = TWSTREAMFMT_NATIVE;
   (void)ReadCharacterSet();  // an unreadable set leaves the native format
   sinceCommit_ = 0;
@@ -117,9 +127,8 @@ uint32_t Connection::ReadCharacterSet() {
   char name[41] = {};
   uint16_t length = 0;
   uint32_t st = TWSUCCESS;
-  if (OraParse(&cursor,
-               "SELECT VALUE FROM V$NLS_PARAMETERS WHERE PARAMETER = 'NLS_CHARACTERSET'", -1, 0,
-               1) != 0 ||
+  if (OraParse(&cursor, "SELECT VALUE FROM V$NLS_PARAMETERS WHERE PARAMETER = 'NLS_CHARACTERSET'",
+               -1, 0, 1) != 0 ||
       OraDefine(&cursor, 1, name, 40, ORA_VARCHAR2, -1, nullptr, nullptr, -1, -1, &length,
                 nullptr) != 0 ||
       OraExecute(&cursor) != 0 || OraFetch(&cursor) != 0)
@@ -139,8 +148,8 @@ uint32_t Connection::ReadCharacterSet() {
 }
 
 void Connection::ConvertTextProperties() {
-  for (TWStream Props::*p : {&Props::metadata, &Props::index, &Props::condition,
-                             &Props::stampField, &Props::createLongColumn}) {
+  for (TWStream Props::*p : {&Props::metadata, &Props::index, &Props::condition, &Props::stampField,
+                             &Props::createLongColumn}) {
     TWStream& old = props.*p;
     if (old.data == nullptr) continue;
     TWStream converted{};
@@ -154,16 +163,27 @@ void Connection::ConvertTextProperties() {
   }
 }
 
+void Connection::ReleaseSlot(Slot& slot) {
+  slot.Unprepare();
+  slot.description.reset();
+  if (slot.open) (void)OraClose(&slot.cursor);
+  slot.open = false;
+}
+
 void Connection::ReleaseStatements() {
   EndResultSet();
+  for (Slot* slot : {&insert_, &update_, &remove_}) ReleaseSlot(*slot);
   sinceCommit_ = 0;
 }
 
 uint32_t Connection::Disconnect(uint32_t errorFlag) {
   if (!connected_) return TWSUCCESS;
-  if (errorFlag != 0 && props.rollbackOnError != 0) (void)OraRollback(&lda_);
+  if (errorFlag != 0 && props.rollbackOnError != 0) {
+    (void)OraRollback(&lda_);
+    commitHeld_ = false;
+  }
   ReleaseStatements();
-  (void)OraClose(&select_);
+  ReleaseSlot(selection_);
   connected_ = false;
   // Log off commits: its failure is the caller's to know.
   if (OraLogoff(&lda_) != 0) return LogError(lda_.rc);
@@ -183,6 +203,7 @@ uint32_t Connection::Action(uint32_t code) {
       if (!connected_) return TWFAIL_INVALID_CONNECT;
       int rc = code == TWACTION_COMMIT ? OraCommit(&lda_) : OraRollback(&lda_);
       sinceCommit_ = 0;
+      commitHeld_ = false;
       return rc != 0 ? LogError(lda_.rc) : TWSUCCESS;
     }
     default:

@@ -7,7 +7,9 @@
 namespace oracle {
 namespace {
 
-std::string Cut(std::string_view name) { return std::string(name.substr(0, kNameLimit)); }
+std::string Cut(std::string_view name) {
+  return std::string(name.substr(0, kNameLimit));
+}
 
 std::string Join(const std::vector<std::string>& names, bool cut) {
   std::string out;
@@ -47,15 +49,17 @@ std::string ToDateText(const DateParts& t) {
   uint32_t hour = t.hour % 12 == 0 ? 12 : t.hour % 12;
   const char* half = t.hour < 12 ? "AM" : "PM";
   char b[128];
-  std::snprintf(b, sizeof b, " TO_DATE ('%u %u %u %u %u %u %s', 'YYYY MM DD HH MI SS AM') ",
-                t.year, t.month, t.day, hour, t.minute, t.second, half);
+  std::snprintf(b, sizeof b, " TO_DATE ('%u %u %u %u %u %u %s', 'YYYY MM DD HH MI SS AM') ", t.year,
+                t.month, t.day, hour, t.minute, t.second, half);
   return b;
 }
 
 std::string SelectText(const SelectParts& p) {
   std::string columns;
-  if (!p.fieldList.empty()) columns = Join(p.fieldList, true);
-  else if (p.writeback) columns = Join(p.describedColumns, false);
+  if (!p.fieldList.empty())
+    columns = Join(p.fieldList, true);
+  else if (p.writeback)
+    columns = Join(p.describedColumns, false);
   std::string out = "SELECT ";
   if (columns.empty()) {
     out += "* FROM ";
@@ -197,7 +201,8 @@ std::string TruncateText(std::string_view table) {
 }
 
 std::string CatalogText(uint32_t kind, std::string_view table) {
-  if (kind == 3) return "SELECT TABLE_NAME, OWNER, COMMENTS FROM ALL_TAB_COMMENTS WHERE OWNER != 'SYS'";
+  if (kind == 3)
+    return "SELECT TABLE_NAME, OWNER, COMMENTS FROM ALL_TAB_COMMENTS WHERE OWNER != 'SYS'";
   if (kind != 4 && kind != 5) return {};
   std::string literal;
   for (char c : table) {

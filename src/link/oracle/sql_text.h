@@ -32,8 +32,8 @@ struct DateParts {
 std::string ToDateText(const DateParts& t);
 
 struct SelectParts {
-  std::string_view table;                    // METADATA
-  std::vector<std::string> fieldList;        // FIELD_LIST names (cut to 30)
+  std::string_view table;                     // METADATA
+  std::vector<std::string> fieldList;         // FIELD_LIST names (cut to 30)
   std::vector<std::string> describedColumns;  // WRITEBACK without FIELD_LIST: the table's columns
   bool writeback = false;
   std::string_view condition;
@@ -56,8 +56,7 @@ struct SetTerm {
 // UPDATE (sets given) or DELETE (sets empty and update false), then for writeback
 // " WHERE  ROWID = :ROW_ID", otherwise the key terms and " (CONDITION) ".
 std::string WriteText(bool update, std::string_view table, const std::vector<SetTerm>& sets,
-                      const std::vector<KeyTerm>& keys, std::string_view condition,
-                      bool writeback);
+                      const std::vector<KeyTerm>& keys, std::string_view condition, bool writeback);
 
 // A CREATE TABLE column: name (cut to 30), type text, size suffix, NOT NULL.
 struct CreateColumn {

@@ -19,7 +19,9 @@ struct OwnCursor {
   }
 };
 
-bool IsBlob(uint32_t format) { return format == TWSTREAMFMT_BLOB; }
+bool IsBlob(uint32_t format) {
+  return format == TWSTREAMFMT_BLOB;
+}
 
 }  // namespace
 
@@ -160,8 +162,8 @@ uint32_t Connection::Create(uint32_t objectType, TWFIELDLIST src) {
           col.suffix = SizeSuffix(precision, true, static_cast<uint32_t>(scale));
         } else {
           col.type = "FLOAT";
-          col.suffix = SizeSuffix(precision == 0 ? 53u
-                                                 : static_cast<uint32_t>(precision * 3.32193 + 0.5));
+          col.suffix =
+              SizeSuffix(precision == 0 ? 53u : static_cast<uint32_t>(precision * 3.32193 + 0.5));
         }
         break;
       case TWTYPE_CURRENCY:
@@ -207,8 +209,7 @@ uint32_t Connection::Create(uint32_t objectType, TWFIELDLIST src) {
     }
     columns.push_back(std::move(col));
   }
-  if (uint32_t st =
-          RunOnOwnCursor(CreateTableText(TextOf(props.metadata), columns), false, true))
+  if (uint32_t st = RunOnOwnCursor(CreateTableText(TextOf(props.metadata), columns), false, true))
     return st;
   return CountWritten(1);
 }

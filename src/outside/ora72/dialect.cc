@@ -133,6 +133,10 @@ Rewritten Rewrite(std::string_view text) {
   int depth = 0;
   bool columnStart = false;  // the next word at depth 1 names a column (CREATE TABLE)
   bool typeNext = false;     // the next word is that column's type
+  // A column whose type has a length the server enforces (1401): its name, and the length
+  // once read from the type's parentheses.
+  std::string sizedColumn;
+  std::string sizedLength;
   for (; i < toks.size(); ++i) {
     const Token& k = toks[i];
     std::string_view s = text.substr(k.start, k.length);
@@ -149,8 +153,15 @@ Rewritten Rewrite(std::string_view text) {
           if (createTable && depth == 1) columnStart = true;
         } else if (s == ")") {
           --depth;
+          if (depth == 1 && !sizedColumn.empty() && !sizedLength.empty()) {
+            r.sql += ") CONSTRAINT ora72_size CHECK (length(CAST(" + sizedColumn +
+                     " AS BLOB)) <= " + sizedLength + ")";
+            sizedColumn.clear();
+            continue;
+          }
         } else if (s == "," && createTable && depth == 1) {
           columnStart = true;
+          sizedColumn.clear();
         } else if (s == ";" || s == "?" || s == "@" || s == "`" || s == "[" || s == "]" ||
                    s == "{" || s == "}" || s == "\\" || s == "#" || s == "$") {
           r.rc = 911;
@@ -170,11 +181,14 @@ Rewritten Rewrite(std::string_view text) {
               return r;
             }
             typeNext = true;
+            sizedColumn = std::string(s);
+            sizedLength.clear();
           }
           break;
         }
         if (typeNext) {
           typeNext = false;
+          if (u != "VARCHAR2" && u != "VARCHAR" && u != "CHAR" && u != "RAW") sizedColumn.clear();
           // Keep the declared type for describe, and keep SQLite from changing the bytes of
           // long and raw values: their affinity becomes text or none.
           size_t n = next(i);
@@ -210,6 +224,12 @@ Rewritten Rewrite(std::string_view text) {
         }
         break;
       }
+      case Tok::kNumber:
+        if (!sizedColumn.empty() && depth == 2 && sizedLength.empty()) {
+          size_t nz = s.find_first_not_of('0');
+          sizedLength = nz == std::string_view::npos ? "0" : std::string(s.substr(nz));
+        }
+        break;
       default:
         break;
     }

@@ -12,6 +12,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dialect.h"
@@ -47,6 +48,7 @@ struct Define {
   int type = 0;
   int16_t* indicators = nullptr;
   uint16_t* returnLengths = nullptr;
+  size_t padTo = 0;  // a CHAR column's size: its values come blank-padded to it
 };
 
 struct Statement {
@@ -102,6 +104,7 @@ int MapError(Session& s, int sqliteRc, const char* message) {
   int rc = ORA_RC_INTERNAL;
   int code = 0;
   if (std::sscanf(m.c_str(), "ORA-%d", &code) == 1 && code > 0) rc = code;
+  else if (ContainsI(m, "ora72_size")) rc = ORA_RC_TOO_LARGE;
   else if ((sqliteRc & 0xFF) == SQLITE_BUSY || (sqliteRc & 0xFF) == SQLITE_LOCKED) rc = 54;
   else if (ContainsI(m, "no such table")) rc = 942;
   else if (ContainsI(m, "no such column")) rc = 904;
@@ -211,6 +214,31 @@ Span Prefixed(const unsigned char* p, size_t n, size_t prefix) {
   return {p + prefix, std::min<size_t>(l > 0 ? static_cast<size_t>(l) : 0, n - prefix)};
 }
 
+// A decimal number with more significant digits than a double keeps (15) that is no 64-bit
+// integer: SQLite would store it as a REAL and lose digits, so it is kept as the bytes of its
+// text, which every read gives back as they came.
+bool NeedsExactDigits(std::string_view t) {
+  size_t i = 0;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+  size_t digits = 0, significant = 0, points = 0;
+  bool leading = true, fraction = false;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    if (c == '.') {
+      if (++points > 1) return false;
+      fraction = true;
+      continue;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    ++digits;
+    if (c != '0') leading = false;
+    if (!leading) ++significant;
+  }
+  if (digits == 0 || significant <= 15) return false;
+  if (!fraction && significant <= 18) return false;  // an integer SQLite holds exactly
+  return true;
+}
+
 int BindOne(Statement& st, const Bind& b, uint32_t row) {
   sqlite3_stmt* q = st.stmt;
   if (b.indicators && b.indicators[row] == -1) return sqlite3_bind_null(q, b.index);
@@ -218,6 +246,8 @@ int BindOne(Statement& st, const Bind& b, uint32_t row) {
   size_t n = b.length > 0 ? static_cast<size_t>(b.length) : 0;
   auto text = [&](const void* t, size_t len) {
     if (len == 0) return sqlite3_bind_null(q, b.index);  // '' is NULL
+    if (NeedsExactDigits(std::string_view(static_cast<const char*>(t), len)))
+      return sqlite3_bind_blob(q, b.index, t, static_cast<int>(len), SQLITE_TRANSIENT);
     return sqlite3_bind_text(q, b.index, static_cast<const char*>(t), static_cast<int>(len),
                              SQLITE_TRANSIENT);
   };
@@ -257,8 +287,10 @@ int BindOne(Statement& st, const Bind& b, uint32_t row) {
       std::string t = VarnumToText(p, n);
       char* end = nullptr;
       long long v = std::strtoll(t.c_str(), &end, 10);
-      // Whole numbers that fit are stored as integers; others keep their digits as text.
+      // Whole numbers that fit are stored as integers, others as doubles unless they carry
+      // more digits than a double keeps.
       if (*end == '\0' && t.size() < 19) return sqlite3_bind_int64(q, b.index, v);
+      if (!NeedsExactDigits(t)) return sqlite3_bind_double(q, b.index, std::strtod(t.c_str(), nullptr));
       return text(t.data(), t.size());
     }
     case ORA_DATE: {
@@ -313,7 +345,14 @@ int PutColumn(Statement& st, int col, const Define& d, uint32_t row) {
     }
     return ORA_RC_TRUNCATED;
   };
+  std::string padded;
   auto bytes = [&](const void* src, size_t full, size_t room, size_t prefix, bool nul, bool pad) {
+    if (d.padTo > full && d.type != ORA_ROWID) {
+      padded.assign(static_cast<const char*>(src), full);
+      padded.resize(d.padTo, ' ');
+      src = padded.data();
+      full = padded.size();
+    }
     size_t copy = std::min(full, room);
     std::memcpy(out + prefix, src, copy);
     if (prefix == 2) { uint16_t l = static_cast<uint16_t>(copy); std::memcpy(out, &l, 2); }
@@ -351,6 +390,25 @@ int PutColumn(Statement& st, int col, const Define& d, uint32_t row) {
     case ORA_INTEGER:
     case ORA_FLOAT:
     case ORA_VARNUM: {
+      auto putInt = [&](int64_t i) {
+        if (len == 2) { int16_t v = static_cast<int16_t>(i); std::memcpy(out, &v, 2); }
+        else if (len == 4) { int32_t v = static_cast<int32_t>(i); std::memcpy(out, &v, 4); }
+        else if (len == 8) std::memcpy(out, &i, 8);
+        else return ORA_RC_INVALID_NUMBER;
+        return 0;
+      };
+      auto putDouble = [&](double x) {
+        if (d.type == ORA_INTEGER) return putInt(static_cast<int64_t>(x < 0 ? x - 0.5 : x + 0.5));
+        if (len == 4) { float f = static_cast<float>(x); std::memcpy(out, &f, 4); }
+        else if (len == 8) std::memcpy(out, &x, 8);
+        else return ORA_RC_INVALID_NUMBER;
+        return 0;
+      };
+      // Numbers SQLite holds as numbers go across as they are; others by their text.
+      const int stored = sqlite3_column_type(q, col);
+      if (d.type == ORA_INTEGER && stored == SQLITE_INTEGER) return putInt(sqlite3_column_int64(q, col));
+      if (d.type != ORA_VARNUM && (stored == SQLITE_INTEGER || stored == SQLITE_FLOAT))
+        return putDouble(sqlite3_column_double(q, col));
       const char* t = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
       unsigned char v[22];
       if (!t || !VarnumFromText(t, v)) return ORA_RC_INVALID_NUMBER;
@@ -359,21 +417,7 @@ int PutColumn(Statement& st, int col, const Define& d, uint32_t row) {
         if (d.returnLengths) d.returnLengths[row] = static_cast<uint16_t>(v[0] + 1);
         return 0;
       }
-      if (d.type == ORA_FLOAT) {
-        double x = std::strtod(t, nullptr);
-        if (len == 4) { float f = static_cast<float>(x); std::memcpy(out, &f, 4); }
-        else if (len == 8) std::memcpy(out, &x, 8);
-        else return ORA_RC_INVALID_NUMBER;
-        return 0;
-      }
-      double x = std::strtod(t, nullptr);
-      int64_t i = static_cast<int64_t>(x < 0 ? x - 0.5 : x + 0.5);
-      if (sqlite3_column_type(q, col) == SQLITE_INTEGER) i = sqlite3_column_int64(q, col);
-      if (len == 2) { int16_t s = static_cast<int16_t>(i); std::memcpy(out, &s, 2); }
-      else if (len == 4) { int32_t s = static_cast<int32_t>(i); std::memcpy(out, &s, 4); }
-      else if (len == 8) std::memcpy(out, &i, 8);
-      else return ORA_RC_INVALID_NUMBER;
-      return 0;
+      return putDouble(std::strtod(t, nullptr));
     }
     case ORA_DATE: {
       const char* t = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
@@ -718,8 +762,13 @@ ORA_API int OraDefine(OraCursor* cursor, int position, void* buffer, int32_t ele
     if (!st.stmt || position < 1 || position > sqlite3_column_count(st.stmt))
       return ORA_RC_NO_COLUMN;
     if (st.defines.size() < static_cast<size_t>(position)) st.defines.resize(static_cast<size_t>(position));
-    st.defines[static_cast<size_t>(position - 1)] =
-        Define{static_cast<unsigned char*>(buffer), elementLength, type, indicators, returnLengths};
+    Define d{static_cast<unsigned char*>(buffer), elementLength, type, indicators, returnLengths};
+    const char* declared = sqlite3_column_decltype(st.stmt, position - 1);
+    if (declared) {
+      ColumnType t = TypeOfDeclared(declared);
+      if (t.type == ORA_CHAR) d.padTo = static_cast<size_t>(t.size);
+    }
+    st.defines[static_cast<size_t>(position - 1)] = d;
     return 0;
   });
 }

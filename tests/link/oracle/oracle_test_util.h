@@ -37,11 +37,12 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Makes database name with user scott (password given) and the character set.
-  void Make(const char* name, const char* password = "tiger",
-            const char* charset = "WE8ISO8859P1") {
+  // Makes database name with user scott (password given), the character set and, when
+  // clock is given, a fixed SYSDATE.
+  void Make(const char* name, const char* password = "tiger", const char* charset = "WE8ISO8859P1",
+            const char* clock = nullptr) {
     char m[256] = {};
-    ASSERT_EQ(OraAdmCreate(dir_.c_str(), name, "scott", password, charset, nullptr, m, sizeof m), 0)
+    ASSERT_EQ(OraAdmCreate(dir_.c_str(), name, "scott", password, charset, clock, m, sizeof m), 0)
         << m;
   }
   const std::string& dir() const { return dir_; }
@@ -62,11 +63,12 @@ struct Link : link_test::PropertyChain<Link> {
   oracle::Connection c;
 };
 
-// A test on database ORCL with a connected link.
+// A test on database ORCL with a connected link; clock_ (when set by a derived fixture's
+// constructor) fixes the server's SYSDATE.
 class Connected : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.Make("ORCL");
+    server_.Make("ORCL", "tiger", "WE8ISO8859P1", clock_);
     link_.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
     ASSERT_EQ(link_.c.Connect(), TWSUCCESS);
   }
@@ -78,6 +80,13 @@ class Connected : public ::testing::Test {
     return last;
   }
 
+  // Connects link as scott to ORCL.
+  static void Open(Link& link) {
+    link.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
+    ASSERT_EQ(link.c.Connect(), TWSUCCESS);
+  }
+
+  const char* clock_ = nullptr;
   Server server_;
   Link link_;
 };

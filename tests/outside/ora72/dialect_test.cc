@@ -27,8 +27,15 @@ TEST(Ora72Dialect, RewritesTheConnectorsTexts) {
       {"UPDATE T SET A = 'for update' WHERE  ROWID = :ROW_ID",
        "UPDATE T SET A = 'for update' WHERE  ROWID = :ROW_ID", 0, 0, false},
       {"CREATE TABLE T (L LONG, R RAW(00016), LR LONG RAW, N NUMBER(00010,00002))",
-       "CREATE TABLE T (L LONG TEXT, R RAW BLOB(00016), LR LONG RAW BLOB, N NUMBER(00010,00002))", 0,
-       0, false},
+       "CREATE TABLE T (L LONG TEXT, R RAW BLOB(00016) CONSTRAINT ora72_size CHECK "
+       "(length(CAST(R AS BLOB)) <= 16), LR LONG RAW BLOB, N NUMBER(00010,00002))",
+       0, 0, false},
+      // Lengths the server enforces become checks; numbers and dates keep theirs.
+      {"CREATE TABLE T (S VARCHAR2(00030) NOT NULL,C CHAR(00004),D DATE)",
+       "CREATE TABLE T (S VARCHAR2(00030) CONSTRAINT ora72_size CHECK (length(CAST(S AS BLOB)) "
+       "<= 30) NOT NULL,C CHAR(00004) CONSTRAINT ora72_size CHECK (length(CAST(C AS BLOB)) <= "
+       "4),D DATE)",
+       0, 0, false},
       {"BEGIN NULL; END;", nullptr, 6550, 0, false},
       {"  DECLARE X NUMBER; BEGIN NULL; END;", nullptr, 6550, 2, false},
       {"SELECT 1 FROM DUAL;", nullptr, 911, 18, false},

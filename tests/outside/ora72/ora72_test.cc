@@ -138,6 +138,8 @@ TEST_F(Ora72Test, ErrorCodesAndOffsets) {
       {"CREATE TABLE U (ID NUMBER, LEVEL NUMBER)", ORA_RC_INVALID_IDENTIFIER, 27},
       {"INSERT INTO T (ID) VALUES (1)", ORA_RC_UNIQUE, -1},
       {"INSERT INTO T (NAME) VALUES ('b')", ORA_RC_NOT_NULL, -1},
+      {"INSERT INTO T (ID, NAME) VALUES (2, 'abcdefghijk')", ORA_RC_TOO_LARGE, -1},
+      {"UPDATE T SET NAME = 'abcdefgh\xc3\xa9j'", ORA_RC_TOO_LARGE, -1},  // 11 bytes
       {"SELEC 1 FROM DUAL", ORA_RC_INVALID_SQL, -1},
   };
   for (const Case& c : cases) {
@@ -249,7 +251,9 @@ TEST_F(Ora72Test, ValuesRoundTripThroughArrayBindsAndDefines) {
     int in = order[out];
     EXPECT_EQ(on5[out], n5[in]);
     EXPECT_EQ(std::memcmp(on102[out], n102[in], n102[in][0] + 1u), 0) << out;
-    EXPECT_STREQ(oc[out], c[in]);
+    // CHAR values come blank-padded to the column's size.
+    EXPECT_EQ(std::string(oc[out]), (std::string(c[in]) + "    ").substr(0, 4));
+    EXPECT_EQ(len[2][out], 4);
     if (s[in][0] == '\0') {
       EXPECT_EQ(ind[3][out], -1) << "'' is stored as NULL";
     } else {
@@ -274,6 +278,24 @@ TEST_F(Ora72Test, ValuesRoundTripThroughArrayBindsAndDefines) {
   ASSERT_EQ(OraExecute(&cur_), 0);
   EXPECT_EQ(cur_.rpc, 1u);
   EXPECT_EQ(Query("SELECT N5 FROM V WHERE S = 'w'"), (Rows{{"12345"}}));
+}
+
+TEST_F(Ora72Test, NumbersKeepDigitsBeyondADouble) {
+  ASSERT_EQ(Run("CREATE TABLE N (K NUMBER(00005), V NUMBER(00030,00010))"), 0);
+  const char* values[] = {"12345678901234567890123", "-1234567890123456.123456789", "12.5",
+                          "9007199254740993", "0.1"};
+  ASSERT_EQ(OraParse(&cur_, "INSERT INTO N VALUES (:00001, :00002)", -1, 0, 1), 0);
+  for (int32_t k = 0; k < 5; ++k) {
+    ASSERT_EQ(OraBindByName(&cur_, ":00001", -1, &k, 4, ORA_INTEGER, -1, nullptr, nullptr, -1, -1), 0);
+    ASSERT_EQ(OraBindByName(&cur_, ":00002", -1, const_cast<char*>(values[k]),
+                            static_cast<int32_t>(std::strlen(values[k])), ORA_CHAR, -1, nullptr,
+                            nullptr, -1, -1),
+              0);
+    ASSERT_EQ(OraExecute(&cur_), 0) << values[k];
+  }
+  Rows want;
+  for (const char* v : values) want.push_back({v});
+  EXPECT_EQ(Query("SELECT V FROM N ORDER BY K"), want);
 }
 
 TEST_F(Ora72Test, LongValuesComeInPieces) {
