@@ -106,7 +106,7 @@ DateFormat CompileDateFormat(std::string_view format) {
 void LocalZoneCache::CheckRule() {
   const char* tz = std::getenv("TZ");
   if (!days_.empty() && (tz != nullptr) == ruleSet_ && (tz == nullptr || rule_ == tz)) return;
-  days_.assign(16384, Day{});
+  days_.assign(kDays, Day{});
   ruleSet_ = tz != nullptr;
   rule_ = tz != nullptr ? tz : "";
 }
@@ -118,7 +118,7 @@ uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** 
       day < 1 || day > 31)
     return TWSUCCESS;
   const int64_t julian = tw::julian_from_civil(year, month, day);
-  Day& d = days_[static_cast<size_t>(julian) % days_.size()];
+  Day& d = days_[static_cast<size_t>(julian) & (kDays - 1)];
   if (d.julian != julian) {
     // The offsets of the day's first and last wall clock.
     TWDatetimeParts edge{year, month, day, 0, 0, 0, 0, 0, 0, 0};

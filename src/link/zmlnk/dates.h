@@ -69,6 +69,7 @@ class LocalZoneCache {
   };
   [[nodiscard]] uint32_t Lookup(int32_t year, int32_t month, int32_t day, Day** entry);
   // Direct by day number: any 44 years of days go without two sharing an entry.
+  static constexpr size_t kDays = 16384;
   std::vector<Day> days_;
   std::string rule_;
   bool ruleSet_ = false;
