@@ -121,17 +121,33 @@ inline size_t Transfer(const std::string& input, const std::string& output) {
   return moved;
 }
 
-// The same work as an awk program from input to output; seconds taken, or a negative number
-// without awk.
+// The awk the comparison runs: mawk, the fastest of the common ones, when installed.
+inline const char* AwkName() {
+  return TWProcCommandExec("command -v mawk >/dev/null 2>&1") == TWSUCCESS ? "mawk" : "awk";
+}
+
+// The same work as an awk program (AwkName()) from input to output; seconds taken, or a
+// negative number without awk.
 inline double Awk(const std::string& input, const std::string& output) {
   if (TWProcCommandExec("command -v awk >/dev/null 2>&1") != TWSUCCESS) return -1;
   const std::string program =
-      "awk -F, '{ split($4, d, \".\"); p = sprintf(\"%.2f\", $3 / 100);"
+      std::string(AwkName()) +
+      " -F, '{ split($4, d, \".\"); p = sprintf(\"%.2f\", $3 / 100);"
       " printf \"%-12.12s%8s%12s%s-%s-%s%-10.10s%.8s\\n\", $1, $2, p, d[3], d[2], d[1], $5, $6 "
       "}' " +
       input + " > " + output;
   const auto start = std::chrono::steady_clock::now();
   const uint32_t st = TWProcCommandExec(program.c_str());
+  const double seconds = SecondsSince(start);
+  return st == TWSUCCESS ? seconds : -1;
+}
+
+// cat copying input to output, the floor of any program that reads and writes the file;
+// seconds taken, or a negative number on failure.
+inline double Cat(const std::string& input, const std::string& output) {
+  const std::string command = "cat " + input + " > " + output;
+  const auto start = std::chrono::steady_clock::now();
+  const uint32_t st = TWProcCommandExec(command.c_str());
   const double seconds = SecondsSince(start);
   return st == TWSUCCESS ? seconds : -1;
 }

@@ -3,8 +3,8 @@
 // plexadm; two flatrec link documents with the ZID descriptions of flatrec_case.h; a direct
 // transfer activity moving as many records per block as the in-process transfer), ctlstore started
 // from it, and taskrun running the activity by name as a process of its own, timed from
-// spawn to exit. Beside it, in the same run and on the same input, the awk program and the
-// in-process transfer; taskrun's output must be byte for byte the in-process output. Peak
+// spawn to exit. Beside it, in the same run and on the same input, the awk program (mawk when
+// installed), cat copying the input, and the in-process transfer; taskrun's output must be byte for byte the in-process output. Peak
 // memory is that of the taskrun process.
 //
 // Run (BUILD a Release build configured with -DTW_BENCH=ON):
@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,8 +95,10 @@ void BM_FlatrecTaskrunDelimitedToFixed(benchmark::State& state) {
   else if (!stopped)
     failure = "ctlstore did not end when asked";
 
-  // Untimed by the framework: awk, then the in-process transfer for the reference output.
+  // Untimed by the framework: awk and cat, then the in-process transfer for the reference
+  // output.
   const double awkSeconds = Awk(dir + "in.csv", dir + "awk.txt");
+  const double catSeconds = flatrec_case::Cat(dir + "in.csv", dir + "cat.txt");
   TWSystemInit();
   TWActivityAlloc(0, nullptr, 0);
   const auto start = std::chrono::steady_clock::now();
@@ -117,6 +120,13 @@ void BM_FlatrecTaskrunDelimitedToFixed(benchmark::State& state) {
     // Above 1: taskrun is faster than awk.
     state.counters["ratio_to_awk"] = awkSeconds / run.seconds;
   }
+  if (catSeconds > 0) state.counters["ratio_to_cat"] = catSeconds / run.seconds;
+  std::fprintf(stderr,
+               "%zu records: taskrun %.3f s; %s %.3f s, ratio_to_awk %.2f (goal 2); cat %.3f s, "
+               "ratio_to_cat %.3f\n",
+               records, run.seconds, flatrec_case::AwkName(), awkSeconds,
+               awkSeconds > 0 ? awkSeconds / run.seconds : 0.0, catSeconds,
+               catSeconds > 0 ? catSeconds / run.seconds : 0.0);
 }
 BENCHMARK(BM_FlatrecTaskrunDelimitedToFixed)
     ->Iterations(1)

@@ -4,7 +4,7 @@
 // CommitFrequency (1000); SQLCLI_BENCH_KEEP keeps the installation with the SQLite files, and
 // the PostgreSQL database when the cluster is not a private one.
 // SQLCLI_BENCH_DSN_EXTRA gives driver attributes of the data source ("Key=Value;Key=Value",
-// e.g. Protocol=7.4-1: the PostgreSQL driver then takes no savepoint before each statement).
+// e.g. Protocol=7.4-0: the PostgreSQL driver then takes no savepoint before each statement).
 // TW_PG_PORT names a PostgreSQL cluster to use (user tw, trust); without it a private one is
 // started with the repository's scripts/pg.sh and stopped at the end.
 //
@@ -15,9 +15,13 @@
 // started from it and taskrun running the activity by name, timed from spawn to exit. Beside
 // it, in the same run and on the same file, the database's own bulk loader into a table of
 // the same column types (copied from the one sqlcli created): `sqlite3 .import --csv` for
-// SQLite, `psql \copy ... csv` for PostgreSQL, each timed from spawn to exit as well. Both
+// SQLite, `psql \copy ... csv` for PostgreSQL, each timed from spawn to exit as well; for
+// PostgreSQL also what a user without a loader does, `psql -f` with one INSERT a row, which
+// its goal is measured against. Both
 // tables must then hold the same rows: count, sum of ids, sum of prices in cents, total text
-// length and sum of day numbers. Peak memory is that of the taskrun process.
+// length and sum of day numbers. Peak memory is that of the taskrun process. A line on
+// standard error gives taskrun's time beside the goal's command and their ratio (above 1:
+// taskrun is faster), and for PostgreSQL the ratio to `psql \copy` beside it.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -48,6 +52,7 @@ using taskrun_install::TaskrunRun;
 constexpr char kActivity[] = "SqlcliBench";
 constexpr char kOurTable[] = "bench_ours";
 constexpr char kRefTable[] = "bench_ref";
+constexpr char kAnchorTable[] = "bench_rows";
 constexpr char kSqlite3[] = "/usr/bin/sqlite3";
 constexpr char kPsql[] = "/usr/bin/psql";
 constexpr char kOdbcDrivers[] = "/usr/lib/x86_64-linux-gnu/odbc/";
@@ -200,6 +205,11 @@ class Database {
   virtual std::string MakeRefTable(const std::string& dir) const = 0;
   // The loader run on in.csv into kRefTable; its exit code.
   virtual int LoadRef(const std::string& dir) const = 0;
+  // The command the goal is measured against when it is not the loader: its name, then the
+  // untimed preparation and its timed run into kAnchorTable (exit codes).
+  virtual const char* Anchor() const { return nullptr; }
+  virtual int PrepareAnchor(const std::string&) const { return 0; }
+  virtual int LoadAnchor(const std::string&) const { return 0; }
   // "rows|ids|cents|text length|days" of table; *code the query's exit code.
   virtual std::string Checksum(const std::string& dir, const char* table, int* code) const = 0;
   // The columns of kOurTable as the database describes them.
@@ -291,18 +301,33 @@ void Measure(benchmark::State& state, const Database& db) {
     refSeconds = SecondsSince(start);
     if (code != 0) failure = std::string(db.Loader()) + " failed";
   }
+  double anchorSeconds = -1;
+  if (failure.empty() && db.Anchor() != nullptr) {
+    if (db.PrepareAnchor(dir) != 0) {
+      failure = std::string("cannot prepare ") + db.Anchor();
+    } else {
+      const auto start = std::chrono::steady_clock::now();
+      const int code = db.LoadAnchor(dir);
+      anchorSeconds = SecondsSince(start);
+      if (code != 0) failure = std::string(db.Anchor()) + " failed";
+    }
+  }
   std::string ours, reference;
   if (failure.empty()) {
-    int oursCode = -1, refCode = -1;
+    int oursCode = -1, refCode = -1, anchorCode = 0;
     ours = db.Checksum(dir, kOurTable, &oursCode);
     reference = db.Checksum(dir, kRefTable, &refCode);
+    const std::string anchored =
+        db.Anchor() != nullptr ? db.Checksum(dir, kAnchorTable, &anchorCode) : ours;
     const std::string rows = ours.substr(0, ours.find('|'));
-    if (oursCode != 0 || refCode != 0)
+    if (oursCode != 0 || refCode != 0 || anchorCode != 0)
       failure = "the checksum query failed";
     else if (rows != std::to_string(RecordCount()))
       failure = "our table holds " + rows + " rows of " + std::to_string(RecordCount());
     else if (ours != reference)
       failure = "the tables differ: ours " + ours + ", " + db.Loader() + " " + reference;
+    else if (ours != anchored)
+      failure = "the tables differ: ours " + ours + ", " + db.Anchor() + " " + anchored;
   }
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());
@@ -319,6 +344,16 @@ void Measure(benchmark::State& state, const Database& db) {
   state.counters["ref_records_per_s"] = records / refSeconds;
   // Above 1: taskrun is faster than the database's own loader.
   state.counters["ratio_to_ref"] = refSeconds / run.seconds;
+  if (anchorSeconds > 0) state.counters["ratio_to_anchor"] = anchorSeconds / run.seconds;
+  const double goal = db.Anchor() != nullptr ? anchorSeconds : refSeconds;
+  std::fprintf(stderr, "%s: %.0f records: taskrun %.3f s; %s %.3f s, ratio %.2f (goal %s)",
+               db.Loader(), records, run.seconds,
+               db.Anchor() != nullptr ? db.Anchor() : db.Loader(), goal, goal / run.seconds,
+               db.Anchor() != nullptr ? "2" : "0.33");
+  if (db.Anchor() != nullptr)
+    std::fprintf(stderr, "; %s %.3f s, ratio %.3f", db.Loader(), refSeconds,
+                 refSeconds / run.seconds);
+  std::fprintf(stderr, "\n");
   state.counters["peak_rss_MiB"] = run.PeakMiB();
   // The framework's CPU column is this process's; the run's own CPU time is taskrun's.
   state.counters["cpu_s"] = run.CpuSeconds();
@@ -389,9 +424,40 @@ class Postgresql : public Database {
   std::string Userid() const override { return "tw"; }
   std::string MakeRefTable(const std::string&) const override {
     int code = -1;
-    Psql(port_, database_, {std::string("CREATE TABLE ") + kRefTable + " (LIKE " + kOurTable + ")"},
+    Psql(port_, database_,
+         {std::string("CREATE TABLE ") + kRefTable + " (LIKE " + kOurTable + ")",
+          std::string("CREATE TABLE ") + kAnchorTable + " (LIKE " + kOurTable + ")"},
          &code);
-    return code == 0 ? std::string() : "cannot create the PostgreSQL reference table";
+    return code == 0 ? std::string() : "cannot create the PostgreSQL reference tables";
+  }
+  const char* Anchor() const override { return "psql -f (one INSERT a row)"; }
+  // rows.sql: one INSERT a record of in.csv (its texts hold no quotes).
+  int PrepareAnchor(const std::string& dir) const override {
+    std::ifstream in(dir + "in.csv", std::ios::binary);
+    std::ofstream out(dir + "rows.sql", std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> fields;
+      for (size_t at = 0;;) {
+        const size_t comma = line.find(',', at);
+        fields.push_back(line.substr(at, comma == std::string::npos ? comma : comma - at));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
+      if (fields.size() != 6) return 1;
+      out << "INSERT INTO " << kAnchorTable << " VALUES (" << fields[0] << ", '" << fields[1]
+          << "', " << fields[2] << ", '" << fields[3] << "', '" << fields[4] << "', '"
+          << fields[5] << "');\n";
+    }
+    out.close();
+    return out ? 0 : 1;
+  }
+  int LoadAnchor(const std::string& dir) const override {
+    int code = -1;
+    Output({kPsql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p", port_, "-U", "tw",
+            "-d", database_, "-f", dir + "rows.sql"},
+           "/tmp/", &code);
+    return code;
   }
   int LoadRef(const std::string& dir) const override {
     int code = -1;

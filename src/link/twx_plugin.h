@@ -23,6 +23,9 @@
 // and Terminate 0. The per-record entry points cost a pointer load and a call: nothing is
 // looked up or allocated.
 //
+// A connector writing records through a client library's statements prepares each text once
+// and binds a block of records as parameter arrays with twx_params.h.
+//
 // Thread rules: a context is used by one thread at a time.
 #ifndef TW_LINK_TWX_PLUGIN_H_
 #define TW_LINK_TWX_PLUGIN_H_

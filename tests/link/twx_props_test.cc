@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "connect_test_util.h"
 #include "fake_ctlstore.h"
 #include "flowcore.h"
+#include "twx_params.h"
 #include "twx_plugin.h"
 
 namespace {
@@ -453,6 +455,52 @@ TEST(IdentifyTest, CopiesTheRecord) {
   EXPECT_EQ(out.textFormat, static_cast<uint32_t>(TWSTREAMFMT_NATIVE));
   EXPECT_EQ(out.properties, kRows.data());
   EXPECT_EQ(tw::twx::Identify(identity, nullptr), TWFAIL_NULL_RESULT);
+}
+
+// A block of records as parameter arrays: each parameter's elements as wide as its longest
+// value (or its fixed size), values copied in so that a conversion buffer may be reused, nulls
+// as kNull lengths, and a later block of fewer records laid out afresh.
+TEST(TwxParams, ParameterBlockLaysOutColumns) {
+  tw::twx::ParameterBlock block;
+  block.Reset(2, 3);
+  block.AtLeast(1, 4);
+  std::string buffer = "ab";
+  block.Set(0, 0, buffer.data(), 2, false);
+  buffer = "xyz";  // the same buffer, reused for the next record
+  block.Set(0, 1, buffer.data(), 3, false);
+  block.Set(0, 2, nullptr, 0, true);
+  const int32_t numbers[] = {7, -1};
+  block.Set(1, 0, &numbers[0], 4, false);
+  block.Set(1, 1, nullptr, 0, true);
+  block.Set(1, 2, &numbers[1], 4, false);
+  block.Pack(3);
+  ASSERT_EQ(block.Width(0), 3u);
+  ASSERT_EQ(block.Width(1), 4u);
+  const char* text = static_cast<const char*>(block.Data(0));
+  EXPECT_EQ(std::string(text, 2), "ab");
+  EXPECT_EQ(std::string(text + 3, 3), "xyz");
+  EXPECT_EQ(std::vector<int64_t>(block.Lengths(0), block.Lengths(0) + 3),
+            (std::vector<int64_t>{2, 3, tw::twx::ParameterBlock::kNull}));
+  int32_t third = 0;
+  std::memcpy(&third, static_cast<const char*>(block.Data(1)) + 8, 4);
+  EXPECT_EQ(third, -1);
+  EXPECT_EQ(block.Lengths(1)[1], tw::twx::ParameterBlock::kNull);
+
+  block.Reset(1, 1);
+  block.Set(0, 0, "q", 1, false);
+  block.Pack(1);
+  EXPECT_EQ(block.Width(0), 1u);
+  EXPECT_EQ(*static_cast<const char*>(block.Data(0)), 'q');
+}
+
+TEST(TwxParams, PreparedTextHoldsOneText) {
+  tw::twx::PreparedText prepared;
+  EXPECT_FALSE(prepared.Holds(""));
+  prepared.Hold("INSERT INTO t VALUES (?)");
+  EXPECT_TRUE(prepared.Holds("INSERT INTO t VALUES (?)"));
+  EXPECT_FALSE(prepared.Holds("INSERT INTO u VALUES (?)"));
+  prepared.Forget();
+  EXPECT_FALSE(prepared.Holds("INSERT INTO t VALUES (?)"));
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ bool SameName(std::string_view a, std::string_view b) {
 void DropStatement(StatementSlot& slot) {
   if (slot.stmt != SQL_NULL_HSTMT) SQLFreeStmt(slot.stmt, SQL_DROP);
   slot.stmt = SQL_NULL_HSTMT;
+  slot.Forget();
 }
 
 // An integer column of the type catalogue's current row; nullopt for NULL. false: the driver
@@ -178,9 +179,13 @@ uint32_t Connection::Connect() {
     mainOp.Forget();
     state = ResultState::kNone;
   }
-  mainSlot.stmt = SQL_NULL_HSTMT;
-  writeSlot.stmt = SQL_NULL_HSTMT;
+  for (StatementSlot* slot : {&mainSlot, &writeSlot, &controlSlot}) {
+    slot->stmt = SQL_NULL_HSTMT;
+    slot->Forget();
+  }
   sinceCommit = 0;
+  spoilsTransaction = false;
+  parameterArrays = false;
 
   const std::string server(NativeText(props.server));
   const std::string user(NativeText(props.userid));
@@ -283,6 +288,17 @@ uint32_t Connection::Connect() {
   SQLUSMALLINT nnc = 0;
   nonNullable = Succeeded(SQLGetInfo(dbc, SQL_NON_NULLABLE_COLUMNS, &nnc, sizeof nnc, &length)) &&
                 nnc == SQL_NNC_NON_NULL;
+  // PostgreSQL refuses every later statement of a transaction in which one failed, unless its
+  // driver wraps each statement in a savepoint (a round trip each, and a setting of the data
+  // source that may be off): blocks of writes are guarded by the connector instead.
+  char dbms[64] = {};
+  spoilsTransaction =
+      Succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length)) &&
+      std::string_view(dbms).find("PostgreSQL") != std::string_view::npos;
+  SQLUINTEGER arrays = 0;
+  parameterArrays =
+      Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
+      (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
   return TWSUCCESS;
 }
 
@@ -302,6 +318,7 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
     sinceCommit = 0;
   }
   DropStatement(writeSlot);
+  DropStatement(controlSlot);
   for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->Forget();
   DropStatement(mainSlot);
   if (!Succeeded(SQLDisconnect(dbc))) {

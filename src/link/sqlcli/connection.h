@@ -35,6 +35,7 @@
 #include "properties.h"
 #include "twengine.h"
 #include "twx.h"
+#include "twx_params.h"
 
 namespace sqlcli {
 
@@ -139,9 +140,43 @@ FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types);
 
 // ---------------------------------------------------------------- slots, operations ----
 
-// A statement handle; null while none is allocated.
+// One parameter as last bound to a statement: binding it again the same way is skipped.
+struct BoundParameter {
+  SQLSMALLINT cType = 0;
+  SQLSMALLINT sqlType = 0;
+  SQLULEN columnSize = 0;
+  SQLSMALLINT digits = 0;
+  SQLPOINTER data = nullptr;
+  SQLLEN bufferLength = 0;
+  SQLLEN* indicator = nullptr;
+  bool operator==(const BoundParameter&) const = default;
+};
+
+// A statement handle; null while none is allocated. A write handle is kept across records
+// and blocks: it holds its text prepared and remembers how its parameters are bound, both
+// forgotten when the handle is allocated again.
 struct StatementSlot {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
+  tw::twx::PreparedText prepared;
+  std::vector<BoundParameter> bound;
+  SQLULEN paramsetSize = 1;  // the parameter array size set on the handle
+  void Forget() {
+    prepared.Forget();
+    bound.clear();
+    paramsetSize = 1;
+  }
+};
+
+// One parameter's value for a record, as it is bound.
+struct ParameterValue {
+  SQLSMALLINT cType = 0;
+  SQLSMALLINT sqlType = 0;
+  SQLULEN columnSize = 0;
+  SQLSMALLINT digits = 0;
+  const void* data = nullptr;
+  SQLLEN length = 0;
+  bool null = false;
+  SQLLEN* indicator = nullptr;  // the record's own indicator, set to the length or null
 };
 
 using flowcore::FieldlistPtr;
@@ -232,6 +267,8 @@ class Connection {
   // Executes text directly; with count, the driver's row count is stored (-1 unknown).
   // Failure: TWFAIL_UNAVAILABLE (the caller then logs with OdbcLogError).
   [[nodiscard]] uint32_t OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count);
+  // Executes the statement prepared on stmt, as OdbcExecDirect.
+  [[nodiscard]] uint32_t OdbcExecute(SQLHSTMT stmt, SQLLEN* count);
   // Commits (SQL_COMMIT) or rolls back (SQL_ROLLBACK); logs and answers a failure.
   [[nodiscard]] uint32_t OdbcEndTransaction(SQLSMALLINT kind);
   // After each successful write statement: the commit counter of CommitFrequency.
@@ -257,10 +294,17 @@ class Connection {
   [[nodiscard]] uint32_t SetupConversions(TWFIELDLIST list, ColumnRecords& records,
                                           Direction direction);
   // Binds the parameters of one record slot. *parameter is the number of the next marker
-  // (1 for the first in the text) and is advanced past every field bound.
+  // (1 for the first in the text) and is advanced past every field bound. With a slot, a
+  // parameter bound there the same way before is not bound again.
   [[nodiscard]] uint32_t OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
                                         uint32_t recordSlot, bool allFields, bool dataPass,
-                                        bool keyPass, SQLUSMALLINT* parameter);
+                                        bool keyPass, SQLUSMALLINT* parameter,
+                                        StatementSlot* slot = nullptr);
+  // The parameter values of one record slot in marker order, each converted and checked as
+  // OdbcBindFields binds it; a conversion buffer of records is reused by the next call.
+  [[nodiscard]] uint32_t RecordParameters(TWFIELDLIST list, ColumnRecords& records,
+                                          uint32_t recordSlot, bool allFields, bool dataPass,
+                                          bool keyPass, std::vector<ParameterValue>* values);
 
   // ---- state, open to the units of this connector
   Props props;
@@ -281,6 +325,14 @@ class Connection {
   ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue
   size_t cataloguePosition = 0;
   int32_t sinceCommit = 0;       // statements since the last commit
+  // The data source ends an open transaction's usefulness at a failed statement unless the
+  // driver guards each statement with a savepoint (PostgreSQL): a block of writes then takes
+  // a savepoint of the connector's own, and may go as one parameter array.
+  bool spoilsTransaction = false;
+  bool parameterArrays = false;  // the driver takes parameter arrays (SQL_PARAM_ARRAY_ROW_COUNTS)
+  StatementSlot controlSlot;     // savepoint statements, apart from the write handle
+  tw::twx::ParameterBlock block;
+  std::vector<SQLUSMALLINT> paramStatus;  // each record's outcome in the last array
   bool environmentHeld = false;  // counted among the shared environment's users
 };
 

@@ -188,6 +188,7 @@ SQLRETURN Connection::OdbcAllocStatement(StatementSlot& slot) {
     if (!Succeeded(rc)) return rc;
     slot.stmt = SQL_NULL_HSTMT;
   }
+  slot.Forget();
   if (dbc == SQL_NULL_HDBC) return SQL_INVALID_HANDLE;
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   const SQLRETURN rc = SQLAllocStmt(dbc, &stmt);
@@ -195,17 +196,31 @@ SQLRETURN Connection::OdbcAllocStatement(StatementSlot& slot) {
   return rc;
 }
 
-uint32_t Connection::OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count) {
-  if (stmt == SQL_NULL_HSTMT || text.empty()) return TWFAIL_NULL_BUFFER;
-  if (!Succeeded(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
-                               SQL_NTS)))
-    return TWFAIL_UNAVAILABLE;
+namespace {
+
+// The row count of a statement that ran (rc its answer); TWFAIL_UNAVAILABLE when it failed.
+uint32_t RowCountAfter(SQLRETURN rc, SQLHSTMT stmt, SQLLEN* count) {
+  if (!Succeeded(rc)) return TWFAIL_UNAVAILABLE;
   if (count != nullptr) {
     SQLLEN rows = -1;
     if (!Succeeded(SQLRowCount(stmt, &rows))) return TWFAIL_UNAVAILABLE;
     *count = rows;
   }
   return TWSUCCESS;
+}
+
+}  // namespace
+
+uint32_t Connection::OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count) {
+  if (stmt == SQL_NULL_HSTMT || text.empty()) return TWFAIL_NULL_BUFFER;
+  return RowCountAfter(
+      SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
+      stmt, count);
+}
+
+uint32_t Connection::OdbcExecute(SQLHSTMT stmt, SQLLEN* count) {
+  if (stmt == SQL_NULL_HSTMT) return TWFAIL_NULL_BUFFER;
+  return RowCountAfter(SQLExecute(stmt), stmt, count);
 }
 
 uint32_t Connection::OdbcEndTransaction(SQLSMALLINT kind) {

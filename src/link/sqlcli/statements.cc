@@ -340,26 +340,260 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
   return TWSUCCESS;
 }
 
+// slot holding text prepared: a text new to the handle replaces what it held, parameters
+// and all. A failure is logged with the driver's text.
+[[nodiscard]] uint32_t PrepareOnce(Connection& c, StatementSlot& slot, const std::string& text) {
+  if (slot.stmt == SQL_NULL_HSTMT)
+    if (uint32_t status = FreshStatement(c, slot)) return status;
+  if (slot.prepared.Holds(text)) return TWSUCCESS;
+  SQLFreeStmt(slot.stmt, SQL_CLOSE);
+  SQLFreeStmt(slot.stmt, SQL_RESET_PARAMS);
+  slot.Forget();
+  if (!SQL_SUCCEEDED(SQLPrepare(slot.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
+                                SQL_NTS)))
+    return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
+  slot.prepared.Hold(text);
+  return TWSUCCESS;
+}
+
+// The parameter array size of slot's handle (1: one record per execution).
+[[nodiscard]] uint32_t ParamsetSize(Connection& c, StatementSlot& slot, SQLULEN size) {
+  if (slot.paramsetSize == size) return TWSUCCESS;
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAMSET_SIZE,
+                                    reinterpret_cast<SQLPOINTER>(size), 0)))
+    return c.OdbcLogError(c.dbc, slot.stmt);
+  slot.paramsetSize = size;
+  return TWSUCCESS;
+}
+
+// The connector's own savepoint statements, on a handle apart from the write handle.
+constexpr char kTakeSavepoint[] = "SAVEPOINT tw_block";
+constexpr char kBackToSavepoint[] = "ROLLBACK TO SAVEPOINT tw_block";
+constexpr char kReleaseSavepoint[] = "RELEASE SAVEPOINT tw_block";
+
+[[nodiscard]] uint32_t Savepoint(Connection& c, const char* text) {
+  if (c.controlSlot.stmt == SQL_NULL_HSTMT)
+    if (uint32_t status = FreshStatement(c, c.controlSlot)) return status;
+  if (c.OdbcExecDirect(c.controlSlot.stmt, text, nullptr) == TWSUCCESS) return TWSUCCESS;
+  return c.OdbcLogError(c.dbc, c.controlSlot.stmt);
+}
+
+// Back to the savepoint after a failed statement. A driver that rolls the whole transaction
+// back at a failure leaves no savepoint: what remains of the transaction is rolled back too, so
+// that the connection goes on in a fresh one as it would without the connector's savepoint,
+// and the answer is false.
+[[nodiscard]] bool BackToSavepoint(Connection& c) {
+  if (c.OdbcExecDirect(c.controlSlot.stmt, kBackToSavepoint, nullptr) == TWSUCCESS) return true;
+  const int32_t since = c.sinceCommit;
+  (void)c.OdbcEndTransaction(SQL_ROLLBACK);
+  c.sinceCommit = since;
+  return false;
+}
+
+// How the records of one write call are run: its operation, which fields pass, and the
+// call's records.
+struct RecordRun {
+  Operation& op;
+  bool allFields, dataPass, keyPass;
+  uint32_t recordIndex;
+};
+
+// Binds record (from the call's first, 0) and executes the prepared text; rows gets the
+// driver's count. A failure is logged.
+[[nodiscard]] uint32_t RunOne(Connection& c, const RecordRun& run, uint32_t record, SQLLEN* rows) {
+  if (uint32_t status = ParamsetSize(c, c.writeSlot, 1)) return status;
+  SQLUSMALLINT parameter = 1;
+  if (uint32_t status = c.OdbcBindFields(run.op.merged.get(), c.writeSlot.stmt, run.op.columns,
+                                         run.recordIndex + record, run.allFields, run.dataPass,
+                                         run.keyPass, &parameter, &c.writeSlot))
+    return status;
+  *rows = -1;
+  if (c.OdbcExecute(c.writeSlot.stmt, rows) == TWSUCCESS) return TWSUCCESS;
+  return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+}
+
+// The element size of a fixed-size C type (0 for text and binary).
+size_t FixedSize(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_SLONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_DATE:
+      return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
+  }
+}
+
+static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit");
+
+// Records [first, first + count) of the call as one parameter array. A record whose values
+// cannot be converted ends the array before it: the records before it still go, and its
+// status (logged) is *converted's answer with *converted the records that went. *executed
+// tells whether the array ran and failed (nothing logged: the caller runs the records one
+// by one to learn which failed).
+[[nodiscard]] uint32_t RunArray(Connection& c, const RecordRun& run, uint32_t first,
+                                uint32_t count, uint32_t* converted, bool* failed,
+                                SQLLEN* rows) {
+  *failed = false;
+  *converted = 0;
+  std::vector<ParameterValue> values, firsts;
+  uint32_t conversion = TWSUCCESS;
+  for (uint32_t r = 0; r < count; ++r) {
+    conversion = c.RecordParameters(run.op.merged.get(), run.op.columns,
+                                    run.recordIndex + first + r, run.allFields, run.dataPass,
+                                    run.keyPass, &values);
+    if (conversion != TWSUCCESS) break;
+    if (r == 0) {
+      firsts = values;
+      c.block.Reset(values.size(), count);
+      for (size_t p = 0; p < values.size(); ++p) c.block.AtLeast(p, FixedSize(values[p].cType));
+    }
+    for (size_t p = 0; p < values.size(); ++p) {
+      const ParameterValue& v = values[p];
+      c.block.Set(p, r, v.data, v.length, v.null);
+      if (v.columnSize > firsts[p].columnSize) firsts[p].columnSize = v.columnSize;
+    }
+    ++*converted;
+  }
+  if (*converted == 0) return conversion;
+  c.block.Pack(*converted);
+  StatementSlot& slot = c.writeSlot;
+  for (size_t p = 0; p < firsts.size(); ++p) {
+    const ParameterValue& v = firsts[p];
+    const BoundParameter bound{v.cType,
+                               v.sqlType,
+                               v.columnSize,
+                               v.digits,
+                               c.block.Data(p),
+                               static_cast<SQLLEN>(c.block.Width(p)),
+                               reinterpret_cast<SQLLEN*>(c.block.Lengths(p))};
+    if (p < slot.bound.size() && slot.bound[p] == bound) continue;
+    if (!SQL_SUCCEEDED(SQLBindParameter(slot.stmt, static_cast<SQLUSMALLINT>(p + 1),
+                                        SQL_PARAM_INPUT, bound.cType, bound.sqlType,
+                                        bound.columnSize, bound.digits, bound.data,
+                                        bound.bufferLength, bound.indicator))) {
+      slot.bound.clear();
+      *converted = 0;
+      return c.OdbcLogError(c.dbc, slot.stmt);
+    }
+    if (slot.bound.size() <= p) slot.bound.resize(p + 1);
+    slot.bound[p] = bound;
+  }
+  // Drivers count only the last record's rows after an array: each record that went counts
+  // its own one row, as an insert of one record writes.
+  c.paramStatus.assign(*converted, SQL_PARAM_UNUSED);
+  if (!SQL_SUCCEEDED(
+          SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAM_STATUS_PTR, c.paramStatus.data(), 0))) {
+    *converted = 0;
+    return c.OdbcLogError(c.dbc, slot.stmt);
+  }
+  if (uint32_t status = ParamsetSize(c, slot, *converted)) {
+    *converted = 0;
+    return status;
+  }
+  SQLLEN ignored = -1;
+  *failed = c.OdbcExecute(slot.stmt, &ignored) != TWSUCCESS;
+  // The status array is not the driver's to write into after this.
+  SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+  *rows = 0;
+  for (SQLUSMALLINT s : c.paramStatus)
+    if (s == SQL_PARAM_SUCCESS || s == SQL_PARAM_SUCCESS_WITH_INFO) ++*rows;
+  return conversion;
+}
+
 // Runs op's text once per record from recordIndex, binding that record's values; each
 // success is counted toward CommitFrequency and its rows added to *affected. The first
 // failure (statement or commit) ends the run with the rows before it in *affected.
+//
+// The text is prepared once on the kept write handle. Inside a transaction of a data source
+// that a failed statement spoils, each stretch of records up to the next commit runs under
+// the connector's savepoint (inserts as one parameter array where the driver takes them): a
+// failing record rolls the stretch back and the records before it run again, which leaves
+// what a savepoint around every statement leaves.
 [[nodiscard]] uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
                                   uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
-  const bool allFields = kind == WriteKind::kInsert;
-  const bool dataPass = kind != WriteKind::kRemove;
-  const bool keyPass = kind != WriteKind::kInsert && !positioned;
-  for (uint32_t i = 0; i < recordCount; ++i) {
-    if (uint32_t status = FreshStatement(c, c.writeSlot)) return status;
-    SQLUSMALLINT parameter = 1;
-    if (uint32_t status =
-            c.OdbcBindFields(op.merged.get(), c.writeSlot.stmt, op.columns, recordIndex + i,
-                             allFields, dataPass, keyPass, &parameter))
-      return status;
-    SQLLEN rows = -1;
-    if (c.OdbcExecDirect(c.writeSlot.stmt, op.text, &rows) != TWSUCCESS)
-      return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
-    if (uint32_t status = c.CountStatement()) return status;
+  const RecordRun run{op, kind == WriteKind::kInsert, kind != WriteKind::kRemove,
+                      kind != WriteKind::kInsert && !positioned, recordIndex};
+  if (uint32_t status = PrepareOnce(c, c.writeSlot, op.text)) return status;
+  auto add = [&](SQLLEN rows) {
     if (rows > 0) *affected = CountOf(static_cast<SQLLEN>(*affected) + rows);
+  };
+  const bool guarded = c.spoilsTransaction && c.props.commitFrequency != 1;
+  uint32_t done = 0;
+  while (done < recordCount) {
+    if (!guarded) {
+      SQLLEN rows = -1;
+      if (uint32_t status = RunOne(c, run, done, &rows)) return status;
+      if (uint32_t status = c.CountStatement()) return status;
+      add(rows);
+      ++done;
+      continue;
+    }
+    // A stretch never passes a commit of the counter, which would end the savepoint.
+    uint32_t stretch = recordCount - done;
+    if (c.props.commitFrequency > 1)
+      stretch = std::min<uint32_t>(
+          stretch, static_cast<uint32_t>(c.props.commitFrequency - c.sinceCommit));
+    if (uint32_t status = Savepoint(c, kTakeSavepoint)) return status;
+    bool held = true;  // the savepoint is in place
+    uint32_t status = TWSUCCESS;
+    uint32_t conversion = TWSUCCESS;  // a record the array stopped before (logged)
+    uint32_t ran = 0;                 // records of the stretch that ran
+    SQLLEN stretchRows = 0;
+    bool oneByOne = !(c.parameterArrays && kind == WriteKind::kInsert && stretch > 1);
+    if (!oneByOne) {
+      bool failed = false;
+      SQLLEN rows = -1;
+      conversion = RunArray(c, run, done, stretch, &ran, &failed, &rows);
+      if (failed) {
+        // Which record failed is learnt one by one from the stretch's start, unless the
+        // driver ended the whole transaction: the records would then meet another table than
+        // they met in the array, and the array's failure is the answer.
+        if (!BackToSavepoint(c)) return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+        oneByOne = true;
+        stretch = ran;
+        ran = 0;
+      } else if (ran > 0) {
+        stretchRows = rows > 0 ? rows : 0;
+      }
+    }
+    bool spoilt = false;
+    if (oneByOne) {
+      for (; ran < stretch; ++ran) {
+        SQLLEN rows = -1;
+        if ((status = RunOne(c, run, done + ran, &rows))) {
+          spoilt = true;
+          break;
+        }
+        if (rows > 0) stretchRows += rows;
+      }
+    }
+    if (spoilt && held) {
+      // Back to the stretch's start, then the records before the failing one.
+      held = BackToSavepoint(c);
+      if (held) {
+        stretchRows = 0;
+        for (uint32_t r = 0; r < ran; ++r) {
+          SQLLEN rows = -1;
+          if (uint32_t again = RunOne(c, run, done + r, &rows)) return again;
+          if (rows > 0) stretchRows += rows;
+        }
+      }
+    }
+    if (held)
+      if (uint32_t release = Savepoint(c, kReleaseSavepoint)) return release;
+    for (uint32_t r = 0; r < ran; ++r)
+      if (uint32_t counted = c.CountStatement()) return counted;
+    add(stretchRows);
+    if (status != TWSUCCESS) return status;
+    if (conversion != TWSUCCESS) return conversion;
+    done += ran;
   }
   return TWSUCCESS;
 }

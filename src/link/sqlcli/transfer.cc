@@ -972,11 +972,10 @@ uint32_t Connection::SetupConversions(TWFIELDLIST list, ColumnRecords& records,
   }
 }
 
-uint32_t Connection::OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
-                                    uint32_t recordSlot, bool allFields, bool dataPass,
-                                    bool keyPass, SQLUSMALLINT* parameter) {
-  if (parameter == nullptr) return TWFAIL_NULL_RESULT;
-  if (*parameter == 0) *parameter = 1;
+uint32_t Connection::RecordParameters(TWFIELDLIST list, ColumnRecords& records,
+                                      uint32_t recordSlot, bool allFields, bool dataPass,
+                                      bool keyPass, std::vector<ParameterValue>* values) {
+  values->clear();
   for (int pass = 0; pass < 2; ++pass) {
     const bool keys = pass == 1;
     if (keys ? !keyPass : !dataPass) continue;
@@ -1020,18 +1019,54 @@ uint32_t Connection::OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecor
           columnSize = length;
       }
       if (columnSize == 0) columnSize = 1;
+      ParameterValue& out = values->emplace_back();
+      out.cType = record.cType;
+      out.sqlType = SqlTypeOf(record.cls);
+      out.columnSize = columnSize;
       // Decimal digits: the scale of the number classes, and a timestamp's fraction digits.
-      const SQLSMALLINT digits =
-          (record.cls >= kDecimal && record.cls <= kBigint) || record.cls == kTimestamp
-              ? record.scale
-              : 0;
-      const SQLRETURN rc = SQLBindParameter(
-          stmt, *parameter, SQL_PARAM_INPUT, record.cType, SqlTypeOf(record.cls), columnSize,
-          digits, const_cast<void*>(value.data), value.null ? 0 : value.length, &record.indicator);
-      if (!SQL_SUCCEEDED(rc)) return OdbcLogError(dbc, stmt);
+      out.digits = (record.cls >= kDecimal && record.cls <= kBigint) || record.cls == kTimestamp
+                       ? record.scale
+                       : 0;
+      out.data = value.data;
+      out.length = value.null ? 0 : value.length;
+      out.null = value.null;
+      out.indicator = &record.indicator;
       record.data = const_cast<void*>(value.data);
-      ++*parameter;
     }
+  }
+  return TWSUCCESS;
+}
+
+uint32_t Connection::OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecords& records,
+                                    uint32_t recordSlot, bool allFields, bool dataPass,
+                                    bool keyPass, SQLUSMALLINT* parameter, StatementSlot* slot) {
+  if (parameter == nullptr) return TWFAIL_NULL_RESULT;
+  if (*parameter == 0) *parameter = 1;
+  std::vector<ParameterValue> values;
+  if (uint32_t st =
+          RecordParameters(list, records, recordSlot, allFields, dataPass, keyPass, &values))
+    return st;
+  for (const ParameterValue& value : values) {
+    const BoundParameter bound{value.cType,     value.sqlType,
+                               value.columnSize, value.digits,
+                               const_cast<void*>(value.data), value.length,
+                               value.indicator};
+    const size_t at = *parameter - 1u;
+    if (slot == nullptr || at >= slot->bound.size() || !(slot->bound[at] == bound)) {
+      const SQLRETURN rc =
+          SQLBindParameter(stmt, *parameter, SQL_PARAM_INPUT, bound.cType, bound.sqlType,
+                           bound.columnSize, bound.digits, bound.data, bound.bufferLength,
+                           bound.indicator);
+      if (!SQL_SUCCEEDED(rc)) {
+        if (slot != nullptr) slot->bound.clear();
+        return OdbcLogError(dbc, stmt);
+      }
+      if (slot != nullptr) {
+        if (slot->bound.size() <= at) slot->bound.resize(at + 1);
+        slot->bound[at] = bound;
+      }
+    }
+    ++*parameter;
   }
   return TWSUCCESS;
 }

@@ -423,6 +423,7 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t index, uint32_t records, u
     return routine.Exit(TWFAIL_NOT_CONNECTED);
   records = RecordsAsked(records);
   if (uint32_t st = CheckList(dest, index, records)) return routine.Exit(st);
+  session->zones.CheckRule();
   for (uint32_t r = 0; r < records; ++r) {
     if (props.maxRecCount > 0 && recordCounter >= static_cast<uint32_t>(props.maxRecCount))
       return routine.Exit(TWFAIL_END_OF_DATA);

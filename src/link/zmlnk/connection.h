@@ -99,6 +99,7 @@ class Session {
 
   Settings settings;
   Zid zid;
+  LocalZoneCache zones;  // for the dates read
   FILE* file = nullptr;
   std::string fileName;  // the data file as opened (for messages)
   RecordReader reader;

@@ -1,7 +1,10 @@
 // Date reading and writing by FORMAT for the text-file connector.
 #include "dates.h"
 
+#include <cstdlib>
+
 #include "numbers.h"
+#include "tw/calendar.h"
 #include "text_util.h"
 
 namespace flatrec {
@@ -50,62 +53,150 @@ int DayOfYear(int year, int month, int day) {
   return kBefore[month - 1] + day + (month > 2 && IsLeap(year) ? 1 : 0);
 }
 
-uint32_t ParseDate(std::string_view value, std::string_view format, const DateNames& names,
-                   TWDatetime* out) {
-  size_t lead = 0;
-  while (lead < value.size() && (value[lead] == ' ' || value[lead] == '\t')) ++lead;
-  if (lead < format.size()) value.remove_prefix(lead);
-
-  Digits bigYear, smallYear, month, day, dayOfYear, hour, minute, second;
-  std::string monthLetters, ampm;
-  bool timePosition = false;
-  for (char f : format)
-    if (f == 'h' || f == 'm' || f == 's') timePosition = true;
-
-  size_t fi = 0, vi = 0;
-  while (fi < format.size() && vi < value.size()) {
-    const char f = format[fi];
-    const char c = value[vi];
-    Digits* digits = nullptr;
+DateFormat CompileDateFormat(std::string_view format) {
+  DateFormat compiled;
+  compiled.text.assign(format);
+  compiled.roles.reserve(format.size());
+  for (char f : format) {
+    DateFormat::Role role = DateFormat::kSkip;
     switch (f) {
       case 'Y':
-        digits = &bigYear;
+        role = DateFormat::kBigYear;
         break;
       case 'y':
-        digits = &smallYear;
+        role = DateFormat::kSmallYear;
         break;
       case 'M':
-        digits = &month;
+        role = DateFormat::kMonth;
         break;
       case 'D':
-        digits = &day;
+        role = DateFormat::kDay;
         break;
       case 'J':
-        digits = &dayOfYear;
+        role = DateFormat::kDayOfYear;
         break;
       case 'h':
-        digits = &hour;
+        role = DateFormat::kHour;
         break;
       case 'm':
-        digits = &minute;
+        role = DateFormat::kMinute;
         break;
       case 's':
-        digits = &second;
+        role = DateFormat::kSecond;
+        break;
+      case 'N':
+        role = DateFormat::kMonthName;
+        break;
+      case 'A':
+      case 'a':
+      case 'P':
+      case 'p':
+        role = DateFormat::kAmPm;
         break;
       default:
         break;
     }
-    if (digits != nullptr) {
+    if (role == DateFormat::kHour || role == DateFormat::kMinute || role == DateFormat::kSecond)
+      compiled.timePosition = true;
+    compiled.roles.push_back(role);
+  }
+  return compiled;
+}
+
+void LocalZoneCache::CheckRule() {
+  const char* tz = std::getenv("TZ");
+  if (!days_.empty() && (tz != nullptr) == ruleSet_ && (tz == nullptr || rule_ == tz)) return;
+  days_.assign(kDays, Day{});
+  ruleSet_ = tz != nullptr;
+  rule_ = tz != nullptr ? tz : "";
+}
+
+uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** entry) {
+  *entry = nullptr;
+  if (days_.empty()) CheckRule();
+  if (year < TWMIN_DATETIME_YEAR || year > TWMAX_DATETIME_YEAR || month < 1 || month > 12 ||
+      day < 1 || day > 31)
+    return TWSUCCESS;
+  const int64_t julian = tw::julian_from_civil(year, month, day);
+  Day& d = days_[static_cast<size_t>(julian) & (kDays - 1)];
+  if (d.julian != julian) {
+    // The offsets of the day's first and last wall clock.
+    TWDatetimeParts edge{year, month, day, 0, 0, 0, 0, 0, 0, 0};
+    TWDatetime first{}, last{};
+    if (uint32_t st = TWDatetimeSetParts(&first, &edge, TWPARTSF_LOCAL)) return st;
+    edge.hour = 23;
+    edge.minute = 59;
+    edge.second = 59;
+    edge.hundredth = 99;
+    if (uint32_t st = TWDatetimeSetParts(&last, &edge, TWPARTSF_LOCAL)) return st;
+    TWDatetimeParts a{}, b{};
+    if (uint32_t st = TWDatetimeGetParts(&first, 0, &a)) return st;
+    if (uint32_t st = TWDatetimeGetParts(&last, 0, &b)) return st;
+    d.julian = julian;
+    d.mixed = a.zone != b.zone || a.daylight != b.daylight;
+    d.zone = a.zone;
+    d.daylight = a.daylight;
+  }
+  *entry = &d;
+  return TWSUCCESS;
+}
+
+uint32_t LocalZoneCache::SetLocal(const TWDatetimeParts& parts, TWDatetime* out) {
+  const bool noDate = parts.year == -1 || parts.month == -1 || parts.day == -1;
+  if (!noDate) {
+    Day* day = nullptr;
+    if (Lookup(parts.year, parts.month, parts.day, &day) == TWSUCCESS && day != nullptr &&
+        !day->mixed) {
+      TWDatetimeParts zoned = parts;
+      zoned.zone = day->zone;
+      zoned.daylight = day->daylight;
+      return TWDatetimeSetParts(out, &zoned, 0);
+    }
+  }
+  return TWDatetimeSetParts(out, &parts, TWPARTSF_LOCAL);
+}
+
+uint32_t ParseDate(std::string_view value, std::string_view format, const DateNames& names,
+                   TWDatetime* out) {
+  return ParseDate(value, CompileDateFormat(format), names, out, nullptr);
+}
+
+uint32_t ParseDate(std::string_view value, const DateFormat& compiled, const DateNames& names,
+                   TWDatetime* out, LocalZoneCache* zones) {
+  const std::string_view format = compiled.text;
+  size_t lead = 0;
+  while (lead < value.size() && (value[lead] == ' ' || value[lead] == '\t')) ++lead;
+  if (lead < format.size()) value.remove_prefix(lead);
+
+  // Indexed by role, up to kSecond.
+  Digits digits[DateFormat::kSecond + 1];
+  Digits& bigYear = digits[DateFormat::kBigYear];
+  Digits& smallYear = digits[DateFormat::kSmallYear];
+  Digits& month = digits[DateFormat::kMonth];
+  Digits& day = digits[DateFormat::kDay];
+  Digits& dayOfYear = digits[DateFormat::kDayOfYear];
+  Digits& hour = digits[DateFormat::kHour];
+  Digits& minute = digits[DateFormat::kMinute];
+  Digits& second = digits[DateFormat::kSecond];
+  std::string monthLetters, ampm;
+  const bool timePosition = compiled.timePosition;
+
+  size_t fi = 0, vi = 0;
+  while (fi < format.size() && vi < value.size()) {
+    const DateFormat::Role role = compiled.roles[fi];
+    const char c = value[vi];
+    if (role <= DateFormat::kSecond) {
       if (IsDigit(c)) {
-        digits->Add(c);
+        digits[role].Add(c);
       } else if (c != ' ') {
         // The run of this letter ends here; the character is left for what follows.
+        const char f = format[fi];
         while (fi < format.size() && format[fi] == f) ++fi;
         continue;
       }
-    } else if (f == 'N') {
+    } else if (role == DateFormat::kMonthName) {
       if (c != ' ') monthLetters.push_back(c);
-    } else if (f == 'A' || f == 'a' || f == 'P' || f == 'p') {
+    } else if (role == DateFormat::kAmPm) {
       ampm.push_back(c);
     }
     ++fi;
@@ -155,7 +246,9 @@ uint32_t ParseDate(std::string_view value, std::string_view format, const DateNa
     }
   }
   TWDatetime result{};
-  if (uint32_t st = TWDatetimeSetParts(&result, &parts, TWPARTSF_LOCAL)) return st;
+  if (uint32_t st = zones != nullptr ? zones->SetLocal(parts, &result)
+                                     : TWDatetimeSetParts(&result, &parts, TWPARTSF_LOCAL))
+    return st;
   if (dayOfYear.any && haveYear && dayOfYear.value > 1) {
     TWDatetimeParts adjust{};
     adjust.day = static_cast<int32_t>(dayOfYear.value - 1);

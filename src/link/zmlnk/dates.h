@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "flowcore.h"
 
@@ -26,12 +27,64 @@ struct DateNames {
   static void Split(std::string_view text, std::array<std::string, N>* names);
 };
 
+// A FORMAT for reading, interpreted once: each format character's role.
+struct DateFormat {
+  enum Role : uint8_t {
+    kBigYear,
+    kSmallYear,
+    kMonth,
+    kDay,
+    kDayOfYear,
+    kHour,
+    kMinute,
+    kSecond,
+    kMonthName,
+    kAmPm,
+    kSkip,
+  };
+  std::string text;
+  std::vector<Role> roles;    // one per character of text
+  bool timePosition = false;  // an 'h', 'm' or 's' anywhere
+};
+DateFormat CompileDateFormat(std::string_view format);
+
+// The machine's zone and daylight saving for local wall clocks, kept by day for the zone rule
+// in force (TZ): a day whose first and last wall clock read the same offset has it all day,
+// since rules never change twice within a day; a day with a change, and a value without a
+// date, go to the engine each time. Used by one thread.
+class LocalZoneCache {
+ public:
+  // Forgets every day when TZ names another rule than the days were kept for; called before
+  // each block of values (looking at the environment per value would cost more than the
+  // cache saves).
+  void CheckRule();
+  // TWDatetimeSetParts(out, parts, TWPARTSF_LOCAL), answered from the cache where it can.
+  [[nodiscard]] uint32_t SetLocal(const TWDatetimeParts& parts, TWDatetime* out);
+
+ private:
+  struct Day {
+    int64_t julian = -1;
+    bool mixed = false;
+    int32_t zone = 0, daylight = 0;
+  };
+  [[nodiscard]] uint32_t Lookup(int32_t year, int32_t month, int32_t day, Day** entry);
+  // Direct by day number: any 44 years of days go without two sharing an entry.
+  static constexpr size_t kDays = 16384;
+  std::vector<Day> days_;
+  std::string rule_;
+  bool ruleSet_ = false;
+};
+
 // Reads value by format into *out (local zone): 'Y' and 'y' year digits (1900 added for
 // 'y'), 'M' month digits, 'N' month-name letters, 'D' day, 'J' day of the year, 'h' 'm' 's'
 // time digits, 'A' 'a' 'P' 'p' AM/PM letters; any other format character skips one value
 // character. A blank under a digit position has no digit; another non-digit ends that
 // letter's run. Answers the status of building the value (an impossible date:
 // TWFAIL_INVALID_DATETIME).
+// With zones, the zone comes from that cache.
+[[nodiscard]] uint32_t ParseDate(std::string_view value, const DateFormat& format,
+                                 const DateNames& names, TWDatetime* out,
+                                 LocalZoneCache* zones = nullptr);
 [[nodiscard]] uint32_t ParseDate(std::string_view value, std::string_view format,
                                  const DateNames& names, TWDatetime* out);
 

@@ -287,7 +287,7 @@ void StartValueList(Bucket& b, uint32_t format, size_t n) {
     TWStream view = View(TWSTREAMFMT_NATIVE, text);
     return TWDatetimeFromStream(out, &view);
   }
-  return ParseDate(text, col.format, c.session->settings.names, out);
+  return ParseDate(text, col.dateFormat, c.session->settings.names, out, &c.session->zones);
 }
 
 }  // namespace

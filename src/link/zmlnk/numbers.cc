@@ -44,6 +44,54 @@ char NumberText::at(size_t i) const {
   return body[i - pad];
 }
 
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+}  // namespace
+
+size_t FixedPoint(double magnitude, int precision, char* out) {
+  // The scaled value is below 2^40, so the product is off by at most 2^-13 from the exact
+  // one; the nearest integer is then the exact one's unless the fraction lies that close to
+  // a half, where only the exact binary value can tell.
+  if (precision < 0 || precision > 15 || !(magnitude >= 0)) return 0;
+  const double scaled = magnitude * kPowersOfTen[precision];
+  if (!(scaled < 1099511627776.0)) return 0;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) <= 1.0 / 4096) return 0;
+  uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  // Digits from the last, two at a time; at least one before the point.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  while (n >= 100) {
+    const size_t pair = static_cast<size_t>(n % 100) * 2;
+    n /= 100;
+    *--p = kPairs[pair + 1];
+    *--p = kPairs[pair];
+  }
+  if (n >= 10) {
+    *--p = kPairs[n * 2 + 1];
+    *--p = kPairs[n * 2];
+  } else {
+    *--p = static_cast<char>('0' + n);
+  }
+  const size_t decimals = static_cast<size_t>(precision);
+  while (static_cast<size_t>(end - p) < decimals + 1) *--p = '0';
+  const size_t before = static_cast<size_t>(end - p) - decimals;
+  std::memcpy(out, p, before);
+  if (decimals == 0) return before;
+  out[before] = '.';
+  std::memcpy(out + before + 1, p + before, decimals);
+  return before + 1 + decimals;
+}
+
 void FormatNumber(double value, const Column& column, NumberText* out) {
   const int precision = column.precision == kNoPrecision ? 0 : column.precision;
   out->sign = 0;
@@ -54,9 +102,12 @@ void FormatNumber(double value, const Column& column, NumberText* out) {
     out->sign = '-';
     magnitude = -value;
   }
-  auto [end, ec] = std::to_chars(out->body, out->body + sizeof out->body, magnitude,
-                                 std::chars_format::fixed, precision);
-  out->bodyLength = ec == std::errc() ? static_cast<size_t>(end - out->body) : 0;
+  out->bodyLength = FixedPoint(magnitude, precision, out->body);
+  if (out->bodyLength == 0) {
+    auto [end, ec] = std::to_chars(out->body, out->body + sizeof out->body, magnitude,
+                                   std::chars_format::fixed, precision);
+    out->bodyLength = ec == std::errc() ? static_cast<size_t>(end - out->body) : 0;
+  }
   if (!std::isfinite(value)) {
     // printf pads infinities and NaNs with blanks even when asked for zeros.
     out->padChar = ' ';

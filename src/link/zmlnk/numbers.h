@@ -31,6 +31,11 @@ struct NumberText {
   char at(size_t i) const;
 };
 
+// magnitude (not negative) with precision decimals into out, exactly as "%.*f" writes it,
+// for the values where that is quick to do (below 2^40 once scaled, no tie to break): the
+// length written, or 0 for a value it leaves to the general formatter.
+size_t FixedPoint(double magnitude, int precision, char* out);
+
 // "%.*f" with the column's precision (none: no decimals), or with ZEROFILL and a WIDTH
 // "%0*.*f" zero-padded to WIDTH.
 void FormatNumber(double value, const Column& column, NumberText* out);

@@ -342,6 +342,7 @@ class LineCompiler {
         if (!Next(kValueDelims, &value) || value.size() > kMaxFormatOption)
           return Invalid("FORMAT value");
         col.format.assign(value);
+        col.dateFormat = CompileDateFormat(col.format);
         return true;
       case Opt::kEbcdic:
         col.ebcdic = true;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dates.h"
 #include "replace.h"
 #include "trace.h"
 
@@ -78,6 +79,7 @@ struct Column {
   bool hasValue = false;
   std::string value;
   std::string format;
+  DateFormat dateFormat;  // format as read, compiled once
   uint32_t keySeq = 0;
   uint8_t keyKind = 0;  // 1 KEY, 2 VIEWKEY
   uint32_t textSize = 0;

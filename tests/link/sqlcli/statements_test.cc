@@ -497,5 +497,83 @@ TEST(StatementsPgTest, CreateRetriesWithAutocommitInAnAbortedTransaction) {
 INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 
+// A record that fails inside an open transaction costs that record only: the records before
+// it in the same call and in earlier calls stay, the transaction goes on, and the call answers
+// the failure with the records written before it. So on SQLite, and on PostgreSQL whether its
+// driver guards each statement with a savepoint or leaves the failed transaction alone. A
+// driver told to roll the whole transaction back at a failure does so: the records before are
+// gone, and the next call starts afresh.
+struct FailingRecordCase {
+  const char* name;
+  Db db;
+  std::vector<std::pair<std::string, std::string>> attributes;
+  int32_t commitFrequency;
+  bool wholeTransaction = false;
+};
+
+class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {};
+
+TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
+  const FailingRecordCase& param = GetParam();
+  if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
+  Env env;
+  std::optional<SqliteSource> lite;
+  std::optional<PgSource> pg;
+  if (param.db == Db::kPostgres) {
+    pg.emplace(param.attributes);
+    ASSERT_TRUE(pg->available());
+  } else {
+    lite.emplace(param.attributes);
+  }
+  const DataSource& source = pg ? pg->source() : lite->source();
+  Direct direct(source);
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))"});
+  Link link;
+  link.Str(TWTOKEN_METADATA, "items")
+      .Num(TWTOKEN_MAP_NAME, 1)
+      .Num(sqlcli::kCommitFrequency, param.commitFrequency);
+  ASSERT_EQ(link.Connect(source), TWSUCCESS) << Dump(env.Log());
+  Connection& c = link.c;
+  const std::vector<FieldDef> fields = {{"a", TWTYPE_INT}, {"b"}};
+  uint32_t affected = 0;
+  auto first = Records(fields, {{"1", "one"}, {"2", "two"}});
+  ASSERT_EQ(c.Insert(first->get(), 1, 2, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 2u);
+
+  auto failing = Records(fields, {{"3", "three"}, {"4", "four"}, {"1", "again"}, {"5", "five"}});
+  const size_t mark = env.LogSize();
+  EXPECT_EQ(c.Insert(failing->get(), 1, 4, &affected), TWFAIL_EXTERNAL);
+  EXPECT_EQ(affected, param.wholeTransaction ? 0u : 2u);
+  const std::vector<LogEntry> log = env.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_EXTERNAL; }),
+            1)
+      << Dump(log);
+  EXPECT_EQ(c.insertOp.text, "INSERT INTO items (a, b) VALUES (?, ?)");
+
+  auto after = Records(fields, {{"6", "six"}});
+  ASSERT_EQ(c.Insert(after->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
+  EXPECT_EQ(affected, 1u);
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
+  const Rows kept = param.wholeTransaction ? Rows{{"6", "six"}}
+                                            : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"},
+                                                   {"4", "four"}, {"6", "six"}};
+  EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, FailingRecordTest,
+    testing::Values(FailingRecordCase{"Sqlite", Db::kSqlite, {}, 0},
+                    FailingRecordCase{"SqliteCommitEvery3", Db::kSqlite, {}, 3},
+                    FailingRecordCase{"PgDriverSavepoint", Db::kPostgres, {}, 0},
+                    FailingRecordCase{"PgNoSavepoint", Db::kPostgres, {{"Protocol", "7.4-0"}}, 0},
+                    FailingRecordCase{"PgNoSavepointCommitEvery3", Db::kPostgres,
+                                      {{"Protocol", "7.4-0"}}, 3},
+                    FailingRecordCase{"PgRollbackAll", Db::kPostgres, {{"Protocol", "7.4-1"}}, 0,
+                                      true},
+                    FailingRecordCase{"PgNoSavepointOneByOne", Db::kPostgres,
+                                      {{"Protocol", "7.4-0"}, {"BatchSize", "1"}}, 0}),
+    [](const testing::TestParamInfo<FailingRecordCase>& param) { return param.param.name; });
+
 }  // namespace
 }  // namespace sqlcli_test

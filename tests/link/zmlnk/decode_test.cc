@@ -2,7 +2,11 @@
 // types, EBCDIC, implied decimals, number text for output, and dates by FORMAT both ways.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <random>
 #include <string>
 
 #include "dates.h"
@@ -152,6 +156,49 @@ TEST(FlatrecEncode, NumbersAsPrintfWouldWriteThem) {
   for (const auto& c : cases) EXPECT_EQ(Number(c.value, c.column), c.text) << c.value;
 }
 
+// The quick fixed-point writer against the general one, on values spread over every
+// magnitude it takes and beyond, and on exact ties that only the general one may decide.
+TEST(FlatrecEncode, FixedPointWritesWhatToCharsWrites) {
+  std::mt19937_64 random(19);
+  std::uniform_real_distribution<double> exponent(-12.0, 16.0);
+  std::uniform_int_distribution<int> precisionOf(0, 17);
+  auto general = [](double v, int precision) {
+    char buffer[400];
+    auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, precision);
+    return std::string(buffer, ec == std::errc() ? end : buffer);
+  };
+  auto check = [&](double v, int precision) {
+    Column col;
+    col.precision = static_cast<uint8_t>(precision);
+    NumberText t;
+    FormatNumber(v, col, &t);
+    std::string ours;
+    for (size_t i = 0; i < t.length(); ++i) ours.push_back(t.at(i));
+    std::string expected = std::signbit(v) ? "-" : "";
+    expected += general(std::fabs(v), precision);
+    EXPECT_EQ(ours, expected) << v << " with " << precision;
+    return ours == expected;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const double magnitude = std::pow(10.0, exponent(random));
+    // Whole cents and halves are where the rounding goes wrong first.
+    const double v = i % 3 == 0 ? std::round(magnitude * 100) / 100
+                     : i % 3 == 1 ? std::round(magnitude * 2) / 2 + 0.005
+                                  : magnitude;
+    if (!check(i % 2 == 0 ? v : -v, precisionOf(random))) break;
+  }
+  const struct {
+    double value;
+    int precision;
+  } ties[] = {{0.125, 2}, {2.5, 0}, {0.5, 0}, {1.5, 0}, {1e12 + 0.5, 0}, {0.375, 2},
+              {1.005, 2}, {0.0, 3}, {-0.0, 2}, {1099511627775.5, 0}};
+  for (const auto& t : ties) check(t.value, t.precision);
+  char body[32];
+  EXPECT_EQ(std::string(body, FixedPoint(1234.5678, 2, body)), "1234.57");
+  EXPECT_EQ(FixedPoint(0.125, 2, body), 0u);  // a tie: left to the general writer
+}
+
 TEST(FlatrecEncode, AWideZeroFillIsNotMaterialised) {
   Column col;
   col.width = 60000;
@@ -268,6 +315,52 @@ TEST(FlatrecDates, MissingNamesWriteNothing) {
   std::string out;
   ASSERT_EQ(FormatDate(Date(1996, 11, 5, 0, 0, 0), "[W*][N*]", names, &out), TWSUCCESS);
   EXPECT_EQ(out, "[][]");
+}
+
+// The zone cache reads every wall clock as the engine does: days around the changes of
+// daylight saving, zones with half hours, a zone that skipped a day, zones at the ends of the
+// range, and years before 1901 and after 2038; one cache across every zone, told of each
+// change of TZ as a fetch tells it.
+TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved != nullptr ? saved : "";
+  const char* zones[] = {"Europe/Berlin",  "America/New_York", "Australia/Lord_Howe",
+                         "Pacific/Apia",   "America/Sao_Paulo", "Asia/Kolkata",
+                         "Pacific/Kiritimati", "Etc/GMT+12",  "Europe/Dublin",
+                         "America/St_Johns", "UTC"};
+  const int years[] = {1, 1800, 1893, 1901, 1916, 1970, 1996, 2011, 2024, 2037, 2038, 2039, 2100,
+                       2400, 32767};
+  const int months[] = {1, 3, 4, 10, 11, 12};
+  const char* times[] = {"", " 00:00", " 00:30", " 01:59", " 02:00", " 02:30", " 03:00",
+                         " 12:00", " 23:59"};
+  const DateFormat withTime = CompileDateFormat("DD.MM.YYYY hh:mm");
+  const DateFormat dateOnly = CompileDateFormat("DD.MM.YYYY");
+  const DateNames names = Names();
+  LocalZoneCache cache;
+  int mismatches = 0;
+  for (const char* zone : zones) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    cache.CheckRule();
+    for (int year : years)
+      for (int month : months)
+        for (int day = 1; day <= 31; ++day)
+          for (const char* time : times) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%02d.%02d.%04d%s", day, month, year, time);
+            const DateFormat& format = *time == '\0' ? dateOnly : withTime;
+            TWDatetime cached{}, engine{};
+            const uint32_t a = ParseDate(text, format, names, &cached, &cache);
+            const uint32_t b = ParseDate(text, format, names, &engine);
+            const bool same = a == b && cached.date == engine.date && cached.ticks == engine.ticks;
+            if (!same && mismatches++ < 10) ADD_FAILURE() << zone << " " << text;
+          }
+  }
+  if (saved != nullptr)
+    ::setenv("TZ", restore.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
 }
 
 TEST(FlatrecDates, NamesAreSplitAndSqueezed) {
