@@ -3,7 +3,6 @@
 // agent run by the script activity, a back-up of the Administrator database and a purge of
 // the log, each run by taskrun; what they leave must be what they were asked for.
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <string>
 #include <vector>
@@ -32,16 +31,6 @@ std::string FindDriver(const char* stem) {
       if (entry.path().filename().string().rfind(stem, 0) == 0) return entry.path();
   }
   return {};
-}
-
-// "YYYY-MM-DD hh:mm:ss" of the local time days ago.
-std::string DaysAgo(int days) {
-  time_t when = ::time(nullptr) - static_cast<time_t>(days) * 86400;
-  struct tm parts {};
-  ::localtime_r(&when, &parts);
-  char text[32];
-  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return text;
 }
 
 class ActivitiesRoad : public road::RoadFixture {
@@ -88,7 +77,8 @@ TEST_F(ActivitiesRoad, APollStartsACommandAndTheHousekeepingRuns) {
   Adm({"build-template", path("tasks.json"), path("tasks.otm")});
   Adm({"create", "tasks.odx", "--template", path("tasks.otm")});
   Adm({"new", "tasks.odx", "Task", "Name=one", "Done:number=0"});
-  Adm({"new", "qtwlog.odx", "Activity", "Activity=Ancient", "FinishTime:time=" + DaysAgo(60)});
+  Adm({"new", "qtwlog.odx", "Activity", "Activity=Ancient",
+       "FinishTime:time=" + twtest::LocalTimeAgo(60 * 86400)});
 
   // Stamp starts in a far future: it runs when the poll starts it.
   AddActivity("Activity\\Command", {"Name=Stamp", "StartDate:time=2999-01-01 00:00:00",

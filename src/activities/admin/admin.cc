@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_messages.h"
 #include "catalogue.h"
 #include "flowcore.h"
 #include "flowcore_ptr.h"
@@ -33,9 +34,6 @@ constexpr uint32_t kDestDatabase = TWTOKENF_DEST | TWTOKEN_DATABASE;
 
 enum Action : int32_t { kBackup = 1, kPurge = 2 };
 
-// The title of a copy (catalogue) and the event of a copy made (own table).
-constexpr uint32_t kBackupTitle = 4609;
-constexpr uint32_t kCreatedCopy = 29185;
 // The Ordex connector's own property that takes documents of every form.
 constexpr uint32_t kAllForms = 15;
 // GVDatabaseCopy: a new identity, the title given, the whole database; no size limit.
@@ -187,10 +185,8 @@ uint32_t Backup() {
   if (srcServer == destServer && srcDatabase == destDatabase)
     return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, kDestDatabase, 0, 0, nullptr, nullptr, nullptr);
 
-  activity::PlexaSession session;
-  if (session.status() != 0) return TWActivityLog(TWFAIL_API_INIT);
   char title[128] = "";
-  TWLibraryLoadString(kBackupTitle, title, sizeof title);
+  TWLibraryLoadString(TWMSG_BACKUP_TITLE, title, sizeof title);
   // The old copy stays until the new one is complete and inert; then one rename replaces it.
   const std::string temporary = TemporaryName(destDatabase);
   (void)GVDatabaseDelete(destServer.c_str(), temporary.c_str());
@@ -209,7 +205,7 @@ uint32_t Backup() {
     return status;
   }
   char created[257] = "";
-  admin_load_string(kCreatedCopy, created, sizeof created);
+  admin_load_string(ADMIN_CREATED_COPY, created, sizeof created);
   StreamData event(TWSTREAMFMT_QMBCS);
   if (event.Set(TWSTREAMFMT_QMBCS, created) == TWSUCCESS)
     TWActivityLogStream(TWLOGSTREAMF_EVENT, event.get(), 0);

@@ -19,18 +19,6 @@ using flowcore::ConnectPtr;
 using flowcore::FieldlistPtr;
 using flowcore::StreamData;
 
-enum Token : uint32_t {
-  kFrequency = 1,
-  kStopTime = 2,
-  kEventCount = 3,
-  kExecuteList = 4,
-  kSynchronous = 5,
-  kPostLast = 6,
-  kStatement = 7,
-  kPostStatement = 8,
-  kIgnoreError = 9,
-};
-
 constexpr TWXPropertyDef kProperties[] = {
     TWX_PROPERTY_PREDEF(TWTOKEN_LINK, TWTYPE_INT),
     TWX_PROPERTY_PREDEF(TWTOKEN_SERVER, TWTYPE_TEXT),

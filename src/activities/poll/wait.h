@@ -1,5 +1,6 @@
-// The wait of the poll activity between two polls: slept in slices, so that a close request
-// or the stop time is seen soon after it comes, even when polls are far apart.
+// The poll activity's own property tokens, and its wait between two polls: slept in slices,
+// so that a close request or the stop time is seen soon after it comes, even when polls are
+// far apart.
 #ifndef TW_ACTIVITIES_POLL_WAIT_H_
 #define TW_ACTIVITIES_POLL_WAIT_H_
 
@@ -7,6 +8,18 @@
 #include <optional>
 
 namespace tw::poll {
+
+enum Token : uint32_t {
+  kFrequency = 1,
+  kStopTime = 2,
+  kEventCount = 3,
+  kExecuteList = 4,
+  kSynchronous = 5,
+  kPostLast = 6,
+  kStatement = 7,
+  kPostStatement = 8,
+  kIgnoreError = 9,
+};
 
 // The longest single sleep of a wait.
 constexpr uint32_t kSliceSeconds = 15;

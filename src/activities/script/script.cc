@@ -5,6 +5,7 @@
 #include "flowcore.h"
 #include "plexa_session.h"
 #include "plexapi.h"
+#include "script_messages.h"
 #include "twx.h"
 #include "twx_plugin.h"
 
@@ -14,9 +15,6 @@ namespace tw::script {
 namespace {
 
 enum Token : uint32_t { kAgentName = 2, kAgentServer = 3, kAgentDatabase = 4 };
-
-// The prefix of a Plexa failure text in the log (own table).
-constexpr uint32_t kPlexaPrefix = 29187;
 
 constexpr TWXPropertyDef kProperties[] = {
     TWX_PROPERTY(kAgentName, TWTYPE_TEXT, "AgentName"),
@@ -31,7 +29,7 @@ constexpr TWXIdentity kIdentity = tw::twx::ActivityIdentity(kProperties, TWSTREA
 // error.
 uint32_t LogPlexaError(uint32_t plexa) {
   char prefix[257] = "";
-  script_load_string(kPlexaPrefix, prefix, sizeof prefix);
+  script_load_string(SCRIPT_PLEXA_PREFIX, prefix, sizeof prefix);
   activity::LogPlexaText(std::string(prefix) + activity::PlexaErrorText(plexa), plexa);
   return TWFAIL_EXTERNAL;
 }

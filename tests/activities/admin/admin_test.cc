@@ -2,7 +2,6 @@
 // into an inert copy that replaces the old one only when complete, the purge of log
 // documents by age, and the properties it refuses.
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -35,16 +34,6 @@ TEST(AdminIdentityTest, IdentifiesWithItsPropertyTable) {
                            {3, TWTYPE_TEXT, "LogServer"},
                            {4, TWTYPE_TEXT, "LogDatabase"},
                            {2, TWTYPE_INT, "Expiration"}});
-}
-
-// "YYYY-MM-DD hh:mm:ss" of the local time hours ago.
-std::string HoursAgo(int hours) {
-  time_t when = ::time(nullptr) - static_cast<time_t>(hours) * 3600;
-  struct tm parts {};
-  ::localtime_r(&when, &parts);
-  char text[32];
-  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return text;
 }
 
 // The lines of an export that hold part.
@@ -136,6 +125,16 @@ TEST_F(AdminTest, TheBackupIsAnInertCopyThatReplacesTheOldOneWhenComplete) {
   ASSERT_EQ(Log(name_).size(), 1u);
   EXPECT_EQ(Log(name_)[0].rfind("12325 Error: ", 0), 0u) << Log(name_)[0];
   EXPECT_EQ(Adm({"export", copy}), copied);
+  // A copy that cannot be put in place (a file not ours holds the name) is removed; the text
+  // names the destination.
+  const std::string foreign = prefix_ + "-foreign.odx";
+  twtest::WriteFile(acttest::PlexaRoot() + "local/" + foreign, "not a database");
+  EXPECT_EQ(RunAdmin({Number("Action", kAction, 1), Text("SrcDatabase", kSrcDatabase, adm),
+                      Text("DestDatabase", kDestDatabase, foreign)}),
+            TWFAIL_EXTERNAL);
+  ASSERT_EQ(Log(name_).size(), 1u);
+  EXPECT_NE(Log(name_)[0].find(" -  !!" + foreign), std::string::npos) << Log(name_)[0];
+  EXPECT_EQ(twtest::ReadFile(acttest::PlexaRoot() + "local/" + foreign), "not a database");
   for (const auto& entry : std::filesystem::recursive_directory_iterator(acttest::PlexaRoot()))
     EXPECT_EQ(entry.path().filename().string().find(".backup-"), std::string::npos) << entry.path();
 }
@@ -198,7 +197,7 @@ TEST_F(AdminTest, ThePurgeRemovesTheLogDocumentsFinishedBeforeTheExpiration) {
     for (const auto& [name, hours] : {std::pair{"Quarter", 24 * 90}, std::pair{"Month", 24 * 31},
                                       std::pair{"Week", 24 * 7}, std::pair{"Hour", 1}})
       Adm({"new", log, "Activity", std::string("Activity=") + name,
-           "FinishTime:time=" + HoursAgo(hours)});
+           "FinishTime:time=" + twtest::LocalTimeAgo(hours * 3600)});
     Adm({"new", log, "Activity", "Activity=Running"});
     EXPECT_EQ(
         RunAdmin({Number("Action", kAction, 2), Number("Expiration", kExpiration, c.expiration),

@@ -19,17 +19,7 @@ using acttest::Number;
 using acttest::Property;
 using acttest::Text;
 
-enum : uint32_t {
-  kFrequency = 1,
-  kStopTime = 2,
-  kEventCount = 3,
-  kExecuteList = 4,
-  kSynchronous = 5,
-  kPostLast = 6,
-  kStatement = 7,
-  kPostStatement = 8,
-  kIgnoreError = 9,
-};
+using namespace tw::poll;  // NOLINT: the plug-in's tokens
 
 TEST(PollIdentityTest, IdentifiesWithItsPropertyTable) {
   acttest::ExpectIdentity("poll.twx", TWSTREAMFMT_NATIVE,
