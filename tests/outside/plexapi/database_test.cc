@@ -517,9 +517,12 @@ TEST_F(SessionTest, RenameMovesAClosedDatabaseOfOursWithinItsServer) {
   for (const char* file : {"old.odb", "new.odb", "open.odb"}) {
     GVDB db = CreateOpen(file);
     StoreDocument(db, "N", 1);
-    if (std::string(file) == "new.odb")
+    if (std::string(file) == "new.odb") {
       ASSERT_EQ(GVDatabaseGetProperty(db, GVDBPROP_IDENTITY, moved), 0u);
-    if (std::string(file) != "open.odb") ASSERT_EQ(GVDatabaseClose(db, 0), 0u);
+    }
+    if (std::string(file) != "open.odb") {
+      ASSERT_EQ(GVDatabaseClose(db, 0), 0u);
+    }
   }
   WriteFile(Local("notes.txt"), "not a database");
   ASSERT_TRUE(plexa::MakeDirectories(root() + "servers/beta"));
