@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -153,10 +154,15 @@ class ActivityRunner : public ::testing::Test {
     return id;
   }
   // Runs the activity named name once, as the runner does; answers the launch's status.
-  uint32_t Run(const std::string& name) {
+  // closeFirst: the run is asked to close before it starts. beforeEnd (optional) runs after
+  // the launch, while the activity is still current.
+  uint32_t Run(const std::string& name, bool closeFirst = false,
+               const std::function<void()>& beforeEnd = {}) {
     *entry_ = MsgTblEntry{twtest::OpenSlot(name), TWCLOSE_NONE, TWMSGTBL_NO_RESULT, 0, 0};
+    if (closeFirst) entry_->closeRequest = TWCLOSE_REQUESTED;
     EXPECT_EQ(TWActivityInit(entry_), TWSUCCESS);
     const uint32_t status = TWActivityLaunch();
+    if (beforeEnd) beforeEnd();
     EXPECT_EQ(TWActivityTerm(), TWSUCCESS);
     entry_->handle = 0;
     return status;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "activity_runner.h"
 #include "activity_test_util.h"
 #include "connect_test_util.h"
 #include "fake_ctlstore.h"
@@ -69,25 +70,14 @@ std::filesystem::path BuiltInstallation() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "inst";
 }
 
-// A runner of direct activities: the installation with the plug-ins, the fake control store,
-// the engine, and the server's run table in shared memory.
-class DirectTest : public ::testing::Test {
+// A runner of direct activities, with the test connectors installed beside direct.twx.
+class DirectTest : public acttest::ActivityRunner {
  protected:
+  DirectTest() : ActivityRunner({"direct.twx"}) {}
   void SetUp() override {
-    ASSERT_TRUE(store_.serving());
+    ASSERT_NO_FATAL_FAILURE(ActivityRunner::SetUp());
     twtest::InstallPlugin(inst_, "testlink");
     twtest::InstallPlugin(inst_, "keeplink");
-    std::error_code ec;
-    std::filesystem::copy_file(BuiltInstallation() / "direct.twx", inst_ / "direct.twx", ec);
-    ASSERT_FALSE(ec) << ec.message();
-    ASSERT_EQ(TWProcShmemCreate(TWMSGTBL_SIZE, TWMSGTBL_NAME, &table_), TWSUCCESS);
-    entry_ = static_cast<MsgTblEntry*>(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &table_));
-    ASSERT_NE(entry_, nullptr);
-    ASSERT_EQ(TWSystemInit(), TWSUCCESS);
-  }
-  void TearDown() override {
-    EXPECT_EQ(TWSystemTerm(), TWSUCCESS);
-    TWProcShmemDestroy(&table_);
   }
 
   // Adds the source link (testlink, metadata SRC, with rows), the destination link
@@ -111,15 +101,8 @@ class DirectTest : public ::testing::Test {
     store_.AddProperty(id, "DestLink", TWTOKENF_DEST | TWTOKEN_LINK,
                        FakeValue::Text(name + "Target"));
     for (const Property& p : activity) store_.AddProperty(id, p.item, p.token, p.value);
-    *entry_ = MsgTblEntry{twtest::OpenSlot(name), TWCLOSE_NONE, TWMSGTBL_NO_RESULT, 0, 0};
-    if (closeFirst) entry_->closeRequest = TWCLOSE_REQUESTED;
-    EXPECT_EQ(TWActivityInit(entry_), TWSUCCESS);
-    const uint32_t status = TWActivityLaunch();
     // The plug-in freed its connections itself, before the engine would at the end.
-    EXPECT_EQ(ConnectionsLeft(), 0) << name;
-    EXPECT_EQ(TWActivityTerm(), TWSUCCESS);
-    entry_->handle = 0;
-    return status;
+    return ActivityRunner::Run(name, closeFirst, [&] { EXPECT_EQ(ConnectionsLeft(), 0) << name; });
   }
 
   void AddLink(const Link& link, const std::string& metadata) {
@@ -178,10 +161,6 @@ class DirectTest : public ::testing::Test {
     EXPECT_EQ(ConnectionsLeft(), 0);
   }
 
-  twtest::Installation inst_;
-  twtest::FakeCtlstore store_;
-  TWProcShmem table_{};
-  MsgTblEntry* entry_ = nullptr;
   int runs_ = 0;
 };
 
