@@ -65,7 +65,12 @@ inline void ExpectIdentity(const std::string& file, uint32_t textFormat,
   auto identify = reinterpret_cast<TWXIdentifyProc>(
       TWLibraryLoadProc(library, nullptr, TWXORD_ACTIVITY_IDENTIFY));
   ASSERT_NE(identify, nullptr);
+  // The two entry points by ordinal are those of the names.
+  EXPECT_EQ(TWLibraryLoadProc(library, "TWXIdentify", 0), reinterpret_cast<void*>(identify));
   EXPECT_NE(TWLibraryLoadProc(library, nullptr, TWXORD_ACTIVITY_LAUNCH), nullptr);
+  EXPECT_EQ(TWLibraryLoadProc(library, nullptr, TWXORD_ACTIVITY_LAUNCH),
+            TWLibraryLoadProc(library, "TWXLaunch", 0));
+  EXPECT_EQ(identify(nullptr), TWFAIL_NULL_RESULT);
   TWXIdentity id{};
   ASSERT_EQ(identify(&id), TWSUCCESS);
   EXPECT_EQ(id.version, 0x00020000u);
