@@ -1,6 +1,6 @@
 // Processes: programs started with posix_spawn and an argument vector (never a shell, but
-// for TWProcCommandExec, which runs a command by definition), waited for and killed; and the
-// watch a program keeps on the process that started it.
+// for the commands of TWProcCommandRun, which run under a keeper of their own), waited for
+// and killed; and the watch a program keeps on the process that started it.
 //
 // A process is reaped only under its handle's lock, and only after waitid(WNOWAIT) saw it
 // end; until then its pid stays a zombie that no other process can take. TWProcProcessKill
@@ -18,6 +18,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -238,6 +239,116 @@ uint32_t shell_exec(const char* commandLine, const StdFiles& files, TWProcProces
   return TWSUCCESS;
 }
 
+// ---- commands
+//
+// A command runs under a keeper: a process forked from the caller that starts the shell as
+// the leader of a process group of its own and waits for it. The keeper dies with the caller
+// (PR_SET_PDEATHSIG) and, as when the caller asks it to stop (SIGTERM), kills the whole group
+// first, so that neither a close nor a killed caller leaves the command or its children
+// running. Between fork and _exit the keeper and the shell make only system calls: the caller
+// may have other threads.
+
+// The keeper's exit codes of its own (the shell's code is passed on otherwise).
+constexpr int kShellNotStarted = 127;
+constexpr int kKeeperStopped = 126;
+
+void close_inherited_descriptors() {
+  if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+  for (int fd = 3; fd < 4096; ++fd) ::close(fd);
+}
+
+[[noreturn]] void keep_command(pid_t caller, char* const* argv) {
+  sigset_t awaited;
+  sigemptyset(&awaited);
+  sigaddset(&awaited, SIGCHLD);
+  sigaddset(&awaited, SIGTERM);
+  ::sigprocmask(SIG_SETMASK, &awaited, nullptr);
+  ::signal(SIGCHLD, SIG_DFL);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // The caller may have died before the request took hold.
+  if (::getppid() != caller) ::_exit(kKeeperStopped);
+  close_inherited_descriptors();
+  const pid_t shell = ::fork();
+  if (shell < 0) ::_exit(kShellNotStarted);
+  if (shell == 0) {
+    ::setpgid(0, 0);
+    // Should the keeper itself be killed outright, the shell goes with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve("/bin/sh", argv, environ);
+    ::_exit(kShellNotStarted);
+  }
+  // Set on both sides: a stop that comes before the shell's own call must still find the group.
+  ::setpgid(shell, shell);
+  for (;;) {
+    siginfo_t info{};
+    const int sig = ::sigwaitinfo(&awaited, &info);
+    if (sig == SIGTERM) {
+      ::kill(-shell, SIGKILL);
+      ::waitid(P_PID, static_cast<id_t>(shell), &info, WEXITED);
+      ::_exit(kKeeperStopped);
+    }
+    if (sig != SIGCHLD) continue;
+    siginfo_t ended{};
+    if (::waitid(P_PID, static_cast<id_t>(shell), &ended, WEXITED | WNOHANG) == 0 &&
+        ended.si_pid == shell)
+      ::_exit(ended.si_code == CLD_EXITED ? ended.si_status : kShellNotStarted);
+  }
+}
+
+// Waits at most about a second for the keeper's end; reaps it then, its exit code in *code.
+bool keeper_ended(pid_t keeper, int pidfd, int* code) {
+  auto reaped = [&] {
+    siginfo_t info{};
+    int rc;
+    do {
+      rc = ::waitid(P_PID, static_cast<id_t>(keeper), &info, WEXITED | WNOHANG);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      *code = -1;  // lost: nothing left to wait for
+      return true;
+    }
+    if (info.si_pid != keeper) return false;
+    *code = info.si_code == CLD_EXITED ? info.si_status : -1;
+    return true;
+  };
+  if (pidfd >= 0) {
+    pollfd p{pidfd, POLLIN, 0};
+    if (::poll(&p, 1, 1000) < 0 && errno != EINTR) return reaped();
+    return reaped();
+  }
+  for (int step = 0; step < 10; ++step) {
+    if (reaped()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return reaped();
+}
+
+uint32_t run_command(const char* text, TWProcCommandCheck check, void* user) {
+  std::string body(text);
+  char sh[] = "sh";
+  char dashC[] = "-c";
+  char* argv[] = {sh, dashC, body.data(), nullptr};
+  const pid_t caller = ::getpid();
+  const pid_t keeper = ::fork();
+  if (keeper < 0) return TWFAIL_PROCESS_EXEC;
+  if (keeper == 0) keep_command(caller, argv);
+  const int pidfd = pidfd_open(keeper);
+  uint32_t stopped = TWSUCCESS;
+  int code = -1;
+  while (!keeper_ended(keeper, pidfd, &code)) {
+    if (check == nullptr || stopped != TWSUCCESS) continue;
+    stopped = check(user);
+    if (stopped != TWSUCCESS) ::kill(keeper, SIGTERM);
+  }
+  if (pidfd >= 0) ::close(pidfd);
+  if (stopped != TWSUCCESS) return stopped;
+  return code == 0 ? TWSUCCESS : TWFAIL_PROCESS_EXEC;
+}
+
 }  // namespace
 
 namespace tw {
@@ -417,17 +528,13 @@ TW_API void TWProcParentWatchClose(TWProcParentWatch* watch) {
 }
 
 TW_API uint32_t TWProcCommandExec(const char* text) {
+  return TWProcCommandRun(text, nullptr, nullptr);
+}
+
+TW_API uint32_t TWProcCommandRun(const char* text, TWProcCommandCheck check, void* user) {
   return tw::guard([&]() -> uint32_t {
     if (text == nullptr) return TWFAIL_PROCESS_EXEC;
-    pid_t pid = spawn("/bin/sh", {"sh", "-c", text});
-    if (pid < 0) return TWFAIL_PROCESS_EXEC;
-    int status = 0;
-    pid_t rc;
-    do {
-      rc = ::waitpid(pid, &status, 0);
-    } while (rc < 0 && errno == EINTR);
-    if (rc != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return TWFAIL_PROCESS_EXEC;
-    return TWSUCCESS;
+    return run_command(text, check, user);
   });
 }
 

@@ -10,4 +10,7 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 const bool kHeld = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE) != nullptr;
+// A connector plug-in that the engine unloads takes the driver manager with it, and with it
+// the only references to what the installer library keeps: held too, that stays reachable.
+const bool kManagerHeld = dlopen("libodbc.so.2", RTLD_NOW | RTLD_NODELETE) != nullptr;
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -82,6 +83,16 @@ class ScopedCwd {
  private:
   std::filesystem::path old_;
 };
+
+// The local time secondsAgo seconds before now as "YYYY-MM-DD hh:mm:ss".
+inline std::string LocalTimeAgo(int64_t secondsAgo) {
+  time_t when = ::time(nullptr) - static_cast<time_t>(secondsAgo);
+  struct tm parts {};
+  ::localtime_r(&when, &parts);
+  char text[32];
+  ::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
 
 inline void WriteFile(const std::string& path, const std::string& contents) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -292,6 +293,90 @@ TEST_F(Process, CommandExecRunsThroughTheShell) {
   for (const Case& c : cases) EXPECT_EQ(TWProcCommandExec(c.text.c_str()), c.status) << c.text;
   EXPECT_EQ(ReadFile(out), "x  b\n");
   EXPECT_EQ(TWProcCommandExec(nullptr), TWFAIL_PROCESS_EXEC);
+}
+
+// A shell command that starts a child, then lists the child's pid and its own in pids (whole,
+// by a rename) and waits.
+std::string listing_command(const std::string& pids) {
+  return "sleep 600 & echo $! > '" + pids + ".tmp'; echo $$ >> '" + pids + ".tmp'; mv '" + pids +
+         ".tmp' '" + pids + "'; wait";
+}
+
+std::vector<pid_t> listed(const std::string& pids) {
+  std::vector<pid_t> out;
+  std::string text = ReadFile(pids);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) out.push_back(std::stoi(text.substr(at, end - at)));
+    at = end + 1;
+  }
+  return out;
+}
+
+// Whether pid still runs (a zombie waiting to be reaped has ended).
+bool running(pid_t pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' &&
+         stat[close + 2] != 'X';
+}
+
+bool eventually(const std::function<bool()>& pred) {
+  auto until = std::chrono::steady_clock::now() + 60s;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// Both processes of the command end; any left are killed so that none outlives the test.
+void expect_ended(const std::vector<pid_t>& pids) {
+  ASSERT_EQ(pids.size(), 2u);
+  for (pid_t pid : pids) {
+    EXPECT_TRUE(eventually([&] { return !running(pid); })) << pid;
+    if (running(pid)) ::kill(pid, SIGKILL);
+  }
+}
+
+TEST_F(Process, CommandRunEndsTheCommandsGroupWhenTheCheckSaysSo) {
+  const std::string pids = dir_.path() + "pids";
+  struct State {
+    std::string pids;
+    int checks = 0;
+  } state{pids, 0};
+  auto check = [](void* user) -> uint32_t {
+    auto* s = static_cast<State*>(user);
+    ++s->checks;
+    return listed(s->pids).size() == 2 ? TWFAIL_CLOSE_TIMEOUT : TWSUCCESS;
+  };
+  EXPECT_EQ(TWProcCommandRun(listing_command(pids).c_str(), check, &state), TWFAIL_CLOSE_TIMEOUT);
+  EXPECT_GE(state.checks, 1);
+  expect_ended(listed(pids));
+  // A command that ends by itself is not asked about for longer than it runs.
+  state.checks = 0;
+  EXPECT_EQ(TWProcCommandRun("exit 0", check, &state), TWSUCCESS);
+  EXPECT_LE(state.checks, 1);
+}
+
+TEST_F(Process, ACommandDiesWithItsRunner) {
+  const std::string pids = dir_.path() + "pids";
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string runner(self, static_cast<size_t>(n));
+  runner = runner.substr(0, runner.rfind('/')) + "/command_runner";
+  const std::string command = listing_command(pids);
+  const char* argv[] = {runner.c_str(), command.c_str(), nullptr};
+  TWProcProcess* p = nullptr;
+  ASSERT_EQ(TWProcSpawn(runner.c_str(), argv, &p), TWSUCCESS);
+  const bool started = eventually([&] { return listed(pids).size() == 2; });
+  EXPECT_EQ(TWProcProcessKill(p), TWSUCCESS);
+  EXPECT_EQ(TWProcProcessWait(p), TWSUCCESS);
+  TWProcProcessFree(p);
+  ASSERT_TRUE(started);
+  expect_ended(listed(pids));
 }
 
 }  // namespace

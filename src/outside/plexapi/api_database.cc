@@ -100,6 +100,18 @@ GV_API uint32_t GVDatabaseDelete(const char* server, const char* file) {
   });
 }
 
+GV_API uint32_t GVDatabaseRename(const char* server, const char* file, const char* newFile,
+                                 uint32_t flags) {
+  return plexa::ApiSession([&]() -> uint32_t {
+    if ((flags & ~GVRENAME_REPLACE) != 0) return GVERR_INVALID_ARGUMENT;
+    plexa::DbPath from, to;
+    if (uint32_t s = plexa::Resolve(server, file, from)) return s;
+    if (uint32_t s = plexa::Resolve(server, newFile, to)) return s;
+    if (from.dir != to.dir) return plexa::Fail(GVERR_INVALID_ARGUMENT, to.Name());
+    return plexa::RenameDatabase(from, to, (flags & GVRENAME_REPLACE) != 0);
+  });
+}
+
 GV_API uint32_t GVDatabaseCopy(const char* sourceServer, const char* sourceFile,
                                const char* destServer, const char* destFile, const char* title,
                                uint32_t options, uint32_t sizeLimit, uint32_t flags) {

@@ -875,23 +875,60 @@ uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
   return temp.Place(dest.path);
 }
 
-uint32_t DeleteDatabase(const DbPath& path) {
-  struct stat st;
-  if (stat(path.path.c_str(), &st) != 0) return Fail(GVERR_NO_DATABASE, path.Name());
-  bool open = AnyHandle<DbHandle>([&](DbHandle& h) {
+namespace {
+
+// Whether a handle of this process has the file of st open, under whatever name.
+bool OpenInProcess(const struct stat& st) {
+  return AnyHandle<DbHandle>([&](DbHandle& h) {
     struct stat other;
     return stat(h.db().file().c_str(), &other) == 0 && other.st_dev == st.st_dev &&
            other.st_ino == st.st_ino;
   });
-  if (open) return Fail(GVERR_DATABASE_IN_USE, path.Name());
-  {
-    // Only our own files are deleted.
-    std::unique_ptr<Database> check;
-    if (uint32_t s = Database::Open(path.path, true, BusyTimeoutMs(), check)) return s;
-  }
+}
+
+// A database of path that may be deleted or renamed: it exists, is ours and is not open in
+// this process. For a rename (fold) it is opened for writing, so that closing it folds its
+// log into the file and removes the log: the log files keep the old name.
+[[nodiscard]] uint32_t Closed(const DbPath& path, bool fold = false) {
+  struct stat st;
+  if (stat(path.path.c_str(), &st) != 0) return Fail(GVERR_NO_DATABASE, path.Name());
+  if (OpenInProcess(st)) return Fail(GVERR_DATABASE_IN_USE, path.Name());
+  std::unique_ptr<Database> check;
+  return Database::Open(path.path, !fold, BusyTimeoutMs(), check);
+}
+
+}  // namespace
+
+uint32_t DeleteDatabase(const DbPath& path) {
+  if (uint32_t s = Closed(path)) return s;
   if (unlink(path.path.c_str()) != 0) return Fail(GVERR_FILE, path.Name() + ": " + strerror(errno));
   unlink((path.path + "-wal").c_str());
   unlink((path.path + "-shm").c_str());
+  return 0;
+}
+
+uint32_t RenameDatabase(const DbPath& from, const DbPath& to, bool replace) {
+  if (uint32_t s = Closed(from, true)) return s;
+  if (from.path == to.path) return 0;
+  if (access(to.path.c_str(), F_OK) == 0) {
+    if (!replace) return Fail(GVERR_EXISTS, to.Name());
+    // Only our own files are replaced; the old one's log must not be read with the new file.
+    if (uint32_t s = Closed(to)) return s;
+    unlink((to.path + "-wal").c_str());
+    unlink((to.path + "-shm").c_str());
+  }
+  if (!MakeDirectories(DirName(to.path))) return Fail(GVERR_FILE, to.Name());
+  if (replace) {
+    if (rename(from.path.c_str(), to.path.c_str()) != 0)
+      return Fail(GVERR_FILE, to.Name() + ": " + strerror(errno));
+    return 0;
+  }
+  // Linked, then unlinked: a database made meanwhile under the new name is never replaced.
+  if (link(from.path.c_str(), to.path.c_str()) != 0) {
+    if (errno == EEXIST) return Fail(GVERR_EXISTS, to.Name());
+    return Fail(GVERR_FILE, to.Name() + ": " + strerror(errno));
+  }
+  unlink(from.path.c_str());
   return 0;
 }
 

@@ -48,6 +48,10 @@ Database* FindDatabase(GVDB db);
 // Deletes the file and its companions. Missing: GVERR_NO_DATABASE; open in this process:
 // GVERR_DATABASE_IN_USE; not a database of this API: GVERR_NOT_A_DATABASE.
 [[nodiscard]] uint32_t DeleteDatabase(const DbPath& path);
+// Renames from to to (one rename of the file; to is replaced when replace is set, else an
+// existing to is GVERR_EXISTS). Missing: GVERR_NO_DATABASE; either open in this process:
+// GVERR_DATABASE_IN_USE; from not a database of this API: GVERR_NOT_A_DATABASE.
+[[nodiscard]] uint32_t RenameDatabase(const DbPath& from, const DbPath& to, bool replace);
 
 // One database of a listing.
 struct ListedDatabase {

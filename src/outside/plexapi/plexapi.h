@@ -321,6 +321,16 @@ GV_API uint32_t GVDatabaseCreate(const char* server, const char* file, const cha
  * GVERR_DATABASE_IN_USE. */
 GV_API uint32_t GVDatabaseDelete(const char* server, const char* file);
 
+#define GVRENAME_REPLACE 0x1u /* an existing newFile is replaced, in one step */
+/* Renames a database within its server's directory: file and newFile are both relative to
+ * the server's directory (a "server!!file" name must name that same server). The rename is
+ * one step: newFile names the old database or the new one, never a part of either. Without
+ * GVRENAME_REPLACE an existing newFile: GVERR_EXISTS. Missing file: GVERR_NO_DATABASE; either
+ * open in this process: GVERR_DATABASE_IN_USE; file not a database of this API:
+ * GVERR_NOT_A_DATABASE; another server: GVERR_INVALID_ARGUMENT. */
+GV_API uint32_t GVDatabaseRename(const char* server, const char* file, const char* newFile,
+                                 uint32_t flags);
+
 #define GVCOPY_NEW_IDENTITY 0x001u /* the copy gets a new database identity (always so) */
 #define GVCOPY_TITLE 0x002u        /* the copy takes title; otherwise the source's title */
 #define GVCOPY_WHOLE 0x100u        /* design, documents and access list (always so) */

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "activity_runner.h"
 #include "activity_test_util.h"
 #include "connect_test_util.h"
 #include "fake_ctlstore.h"
@@ -63,31 +64,14 @@ struct Link {
   std::vector<Property> properties;
 };
 
-// The directory of the plug-ins the build made: the installation the build lays out.
-std::filesystem::path BuiltInstallation() {
-  if (const char* dir = std::getenv("TW_INST_DIR")) return dir;
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "inst";
-}
-
-// A runner of direct activities: the installation with the plug-ins, the fake control store,
-// the engine, and the server's run table in shared memory.
-class DirectTest : public ::testing::Test {
+// A runner of direct activities, with the test connectors installed beside direct.twx.
+class DirectTest : public acttest::ActivityRunner {
  protected:
+  DirectTest() : ActivityRunner({"direct.twx"}) {}
   void SetUp() override {
-    ASSERT_TRUE(store_.serving());
+    ASSERT_NO_FATAL_FAILURE(ActivityRunner::SetUp());
     twtest::InstallPlugin(inst_, "testlink");
     twtest::InstallPlugin(inst_, "keeplink");
-    std::error_code ec;
-    std::filesystem::copy_file(BuiltInstallation() / "direct.twx", inst_ / "direct.twx", ec);
-    ASSERT_FALSE(ec) << ec.message();
-    ASSERT_EQ(TWProcShmemCreate(TWMSGTBL_SIZE, TWMSGTBL_NAME, &table_), TWSUCCESS);
-    entry_ = static_cast<MsgTblEntry*>(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &table_));
-    ASSERT_NE(entry_, nullptr);
-    ASSERT_EQ(TWSystemInit(), TWSUCCESS);
-  }
-  void TearDown() override {
-    EXPECT_EQ(TWSystemTerm(), TWSUCCESS);
-    TWProcShmemDestroy(&table_);
   }
 
   // Adds the source link (testlink, metadata SRC, with rows), the destination link
@@ -111,15 +95,8 @@ class DirectTest : public ::testing::Test {
     store_.AddProperty(id, "DestLink", TWTOKENF_DEST | TWTOKEN_LINK,
                        FakeValue::Text(name + "Target"));
     for (const Property& p : activity) store_.AddProperty(id, p.item, p.token, p.value);
-    *entry_ = MsgTblEntry{twtest::OpenSlot(name), TWCLOSE_NONE, TWMSGTBL_NO_RESULT, 0, 0};
-    if (closeFirst) entry_->closeRequest = TWCLOSE_REQUESTED;
-    EXPECT_EQ(TWActivityInit(entry_), TWSUCCESS);
-    const uint32_t status = TWActivityLaunch();
     // The plug-in freed its connections itself, before the engine would at the end.
-    EXPECT_EQ(ConnectionsLeft(), 0) << name;
-    EXPECT_EQ(TWActivityTerm(), TWSUCCESS);
-    entry_->handle = 0;
-    return status;
+    return ActivityRunner::Run(name, closeFirst, [&] { EXPECT_EQ(ConnectionsLeft(), 0) << name; });
   }
 
   void AddLink(const Link& link, const std::string& metadata) {
@@ -178,10 +155,6 @@ class DirectTest : public ::testing::Test {
     EXPECT_EQ(ConnectionsLeft(), 0);
   }
 
-  twtest::Installation inst_;
-  twtest::FakeCtlstore store_;
-  TWProcShmem table_{};
-  MsgTblEntry* entry_ = nullptr;
   int runs_ = 0;
 };
 
@@ -198,68 +171,28 @@ Property List(const std::string& item, uint32_t token, std::vector<std::string> 
 // ---------------------------------------------------------------- identity --------------
 
 TEST(DirectIdentityTest, IdentifiesAsAnActivityWithItsPropertyTable) {
-  twtest::Installation inst;
-  std::error_code ec;
-  std::filesystem::copy_file(BuiltInstallation() / "direct.twx", inst / "direct.twx", ec);
-  ASSERT_FALSE(ec) << ec.message();
-  void* library = TWLibraryLoad("direct", TWLIB_PLUGIN);
-  ASSERT_NE(library, nullptr);
-  auto identify = reinterpret_cast<TWXIdentifyProc>(TWLibraryLoadProc(library, "TWXIdentify", 0));
-  ASSERT_NE(identify, nullptr);
-  EXPECT_EQ(TWLibraryLoadProc(library, nullptr, TWXORD_ACTIVITY_IDENTIFY),
-            reinterpret_cast<void*>(identify));
-  EXPECT_EQ(TWLibraryLoadProc(library, nullptr, TWXORD_ACTIVITY_LAUNCH),
-            TWLibraryLoadProc(library, "TWXLaunch", 0));
-  EXPECT_NE(TWLibraryLoadProc(library, "TWXLaunch", 0), nullptr);
-  EXPECT_EQ(identify(nullptr), TWFAIL_NULL_RESULT);
-  TWXIdentity id{};
-  ASSERT_EQ(identify(&id), TWSUCCESS);
-  EXPECT_EQ(id.version, 0x00020000u);
-  EXPECT_EQ(id.kind, 1u);
-  EXPECT_EQ(id.flags, 0x02000000u);
-  EXPECT_EQ(id.reserved, 0u);
-  EXPECT_EQ(id.contextSize, 0u);
-  EXPECT_EQ(id.textFormat, 0xFFFFu);
-  struct Row {
-    uint32_t token;
-    uint32_t type;
-    const char* name;
-  };
-  const Row expected[] = {
-      {0x01010001, TWTYPE_TEXT, "SrcServer"},
-      {0x01010002, TWTYPE_TEXT, "SrcDatabase"},
-      {0x01010003, TWTYPE_TEXT, "SrcUserid"},
-      {0x01010004, TWTYPE_TEXT, "SrcPassword"},
-      {0x01010005, TWTYPE_TEXT, "SrcMetadata"},
-      {0x02010001, TWTYPE_TEXT, "DestServer"},
-      {0x02010002, TWTYPE_TEXT, "DestDatabase"},
-      {0x02010003, TWTYPE_TEXT, "DestUserid"},
-      {0x02010004, TWTYPE_TEXT, "DestPassword"},
-      {0x02010005, TWTYPE_TEXT, "DestMetadata"},
-      {0x02010007, TWTYPE_INT, "DestMapName"},
-      {1, TWTYPE_INT, "Create"},
-      {2, TWTYPE_INT, "Overwrite"},
-      {3, TWTYPE_INT, "TruncPrec"},
-      {4, TWTYPE_INT, "TruncData"},
-      {5, TWTYPE_INT, "RecordCount"},
-      {6, TWTYPE_TEXT, "Statement"},
-      {7, TWTYPE_BINARY, "SrcFieldList"},
-      {8, TWTYPE_BINARY, "DestFieldList"},
-  };
-  const TWXPropertyDef* row = id.properties;
-  ASSERT_NE(row, nullptr);
-  for (const Row& e : expected) {
-    EXPECT_EQ(row->token, e.token) << e.name;
-    EXPECT_EQ(row->type, e.type) << e.name;
-    EXPECT_EQ(row->reserved, 0u) << e.name;
-    ASSERT_NE(row->name, nullptr) << e.name;
-    EXPECT_STREQ(row->name, e.name);
-    EXPECT_EQ(row->nameLength, std::string(e.name).size()) << e.name;
-    ++row;
-  }
-  EXPECT_EQ(row->token, 0u);
-  EXPECT_EQ(row->name, nullptr);
-  TWLibraryFree(library);
+  acttest::ExpectIdentity("direct.twx", TWSTREAMFMT_NATIVE,
+                          {
+                              {0x01010001, TWTYPE_TEXT, "SrcServer"},
+                              {0x01010002, TWTYPE_TEXT, "SrcDatabase"},
+                              {0x01010003, TWTYPE_TEXT, "SrcUserid"},
+                              {0x01010004, TWTYPE_TEXT, "SrcPassword"},
+                              {0x01010005, TWTYPE_TEXT, "SrcMetadata"},
+                              {0x02010001, TWTYPE_TEXT, "DestServer"},
+                              {0x02010002, TWTYPE_TEXT, "DestDatabase"},
+                              {0x02010003, TWTYPE_TEXT, "DestUserid"},
+                              {0x02010004, TWTYPE_TEXT, "DestPassword"},
+                              {0x02010005, TWTYPE_TEXT, "DestMetadata"},
+                              {0x02010007, TWTYPE_INT, "DestMapName"},
+                              {1, TWTYPE_INT, "Create"},
+                              {2, TWTYPE_INT, "Overwrite"},
+                              {3, TWTYPE_INT, "TruncPrec"},
+                              {4, TWTYPE_INT, "TruncData"},
+                              {5, TWTYPE_INT, "RecordCount"},
+                              {6, TWTYPE_TEXT, "Statement"},
+                              {7, TWTYPE_BINARY, "SrcFieldList"},
+                              {8, TWTYPE_BINARY, "DestFieldList"},
+                          });
 }
 
 // ---------------------------------------------------------------- moving ----------------

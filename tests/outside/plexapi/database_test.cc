@@ -512,6 +512,52 @@ TEST_F(SessionTest, DeleteRemovesOnlyClosedDatabasesOfOurs) {
   EXPECT_TRUE(Exists(Local("notes.txt")));
 }
 
+TEST_F(SessionTest, RenameMovesAClosedDatabaseOfOursWithinItsServer) {
+  uint8_t moved[GV_UNID_SIZE] = {};
+  for (const char* file : {"old.odb", "new.odb", "open.odb"}) {
+    GVDB db = CreateOpen(file);
+    StoreDocument(db, "N", 1);
+    if (std::string(file) == "new.odb") {
+      ASSERT_EQ(GVDatabaseGetProperty(db, GVDBPROP_IDENTITY, moved), 0u);
+    }
+    if (std::string(file) != "open.odb") {
+      ASSERT_EQ(GVDatabaseClose(db, 0), 0u);
+    }
+  }
+  WriteFile(Local("notes.txt"), "not a database");
+  ASSERT_TRUE(plexa::MakeDirectories(root() + "servers/beta"));
+  struct Case {
+    const char* from;
+    const char* to;
+    uint32_t flags;
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {"old.odb", "new.odb", 0, GVERR_EXISTS},
+      {"open.odb", "moved.odb", 0, GVERR_DATABASE_IN_USE},
+      {"old.odb", "open.odb", GVRENAME_REPLACE, GVERR_DATABASE_IN_USE},
+      {"none.odb", "moved.odb", 0, GVERR_NO_DATABASE},
+      {"notes.txt", "moved.odb", 0, GVERR_NOT_A_DATABASE},
+      {"old.odb", "notes.txt", GVRENAME_REPLACE, GVERR_NOT_A_DATABASE},
+      {"old.odb", "beta!!moved.odb", 0, GVERR_INVALID_ARGUMENT},
+      {"old.odb", "moved.odb", 2, GVERR_INVALID_ARGUMENT},
+      {"new.odb", "sub/moved.odb", 0, 0},
+      // The replaced database is gone whole, log files and all.
+      {"sub/moved.odb", "old.odb", GVRENAME_REPLACE, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GVDatabaseRename(nullptr, c.from, c.to, c.flags), c.status) << c.from << " " << c.to;
+  EXPECT_EQ(ReadFile(Local("notes.txt")), "not a database");
+  for (const char* gone : {"new.odb", "sub/moved.odb", "moved.odb"})
+    for (const char* tail : {"", "-wal", "-shm"})
+      EXPECT_FALSE(Exists(Local(gone) + tail)) << gone << tail;
+  GVDB db = 0;
+  ASSERT_EQ(GVDatabaseOpen(nullptr, "old.odb", 0, &db), 0u);
+  uint8_t identity[GV_UNID_SIZE] = {};
+  ASSERT_EQ(GVDatabaseGetProperty(db, GVDBPROP_IDENTITY, identity), 0u);
+  EXPECT_EQ(std::memcmp(identity, moved, GV_UNID_SIZE), 0) << "old.odb is the one moved twice";
+}
+
 TEST_F(SessionTest, ListWalksDatabasesAndTemplates) {
   for (const char* f : {"b.odb", "a.odb", "sub/c.odb", "sub/deep/d.odb", "t.otm"})
     ASSERT_EQ(GVDatabaseCreate(nullptr, f, nullptr, 0, nullptr, nullptr, 0, 0), 0u) << f;
