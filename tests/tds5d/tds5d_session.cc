@@ -768,6 +768,8 @@ void Session::SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cu
       cursor->rowid = sqlite3_column_int64(st, cursor->rowidColumn);
     ++rows;
     if (!wire_.FlushSome()) return;
+    // An attention ends the result here, answered by the DONE that closes it.
+    if ((rows & 63) == 0 && wire_.TakeAttention()) return Done(kDoneAttention, rows);
     if (cursor && rows == maxRows) {
       cursor->pending = false;
       break;

@@ -175,6 +175,46 @@ TEST_F(Tds5dTest, EveryTextIsLogged) {
             texts.end());
 }
 
+TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
+  CtSession s;
+  Open(s, "opts");
+  ASSERT_TRUE(s.Run("create table t (x text null)").ok);
+  ASSERT_TRUE(s.Run("insert into t (x) values (\"" + std::string(100, 'a') + "\")").ok);
+  CS_INT size = 10;
+  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+            CS_SUCCEED);
+  EXPECT_EQ(Rows(s.Run("select x from t")), (std::vector<Row>{{std::string(10, 'a')}}));
+  CS_BOOL on = CS_TRUE;
+  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_FORMATONLY, &on, CS_UNUSED, nullptr),
+            CS_SUCCEED);
+  CtOutcome o = s.Run("select x from t");
+  ASSERT_EQ(o.results.size(), 1u);
+  EXPECT_EQ(o.results[0].names, std::vector<std::string>{"x"});
+  EXPECT_TRUE(o.results[0].rows.empty());
+  std::vector<std::string> options = server_->Texts("option");
+  EXPECT_EQ(options.size(), 2u);
+}
+
+TEST_F(Tds5dTest, CancelStopsAResultAndTheSessionGoesOn) {
+  CtSession s;
+  Open(s, "cancel");
+  ASSERT_TRUE(s.Run("create table t (i int null)").ok);
+  ASSERT_TRUE(s.Run("insert into t (i) values (1)").ok);
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(s.Run("insert into t select i from t").ok);
+  CS_COMMAND* cmd = s.Command();
+  std::string text = "select i from t";
+  ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, text.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  CS_INT type = 0;
+  ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
+  ASSERT_EQ(type, CS_ROW_RESULT);
+  EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
+  // The cancelled command itself refuses its next send once (the client library's own rule);
+  // the connection serves a new command at once.
+  s.DropCommand();
+  EXPECT_EQ(Rows(s.Run("select count(*) from t")), (std::vector<Row>{{"4096"}}));
+}
+
 TEST_F(Tds5dTest, TsqlRunsABatch) {
   twtest::ChildProcess tsql;
   ASSERT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P",
