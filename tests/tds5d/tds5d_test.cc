@@ -215,6 +215,120 @@ TEST_F(Tds5dTest, CancelStopsAResultAndTheSessionGoesOn) {
   EXPECT_EQ(Rows(s.Run("select count(*) from t")), (std::vector<Row>{{"4096"}}));
 }
 
+// A dynamic insert with a parameter of every type the Corvex connector sends, values given as
+// text and converted by the client library; read back as text.
+TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
+  CtSession s;
+  Open(s, "dyn");
+  ASSERT_TRUE(s.Run("create table t (k int not null, i int null, f float null, m money null, "
+                    "n numeric(38,4) null, d datetime null, c varchar(255) null, "
+                    "lc text null, b varbinary(255) null, lb image null)")
+                  .ok);
+  CS_INT size = 0x7FFFFFFF;
+  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+            CS_SUCCEED);
+  CS_COMMAND* cmd = s.Command();
+  std::string text = "insert into t values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("ins"), CS_NULLTERM, text.data(),
+                       CS_NULLTERM),
+            CS_SUCCEED);
+  ASSERT_TRUE(s.Send(cmd, {}).ok);
+  std::string longText(70000, 'x'), longBinary(70000, '\x5A');
+  struct Param {
+    CS_INT type;
+    std::string value;  // converted from text; nullopt-like empty with null set
+    bool null;
+  };
+  struct Case {
+    std::vector<Param> params;  // after the key
+    Row expected;               // columns i .. lb as read back
+  } cases[] = {
+      {{{CS_INT_TYPE, "-7", false},
+        {CS_FLOAT_TYPE, "0.5", false},
+        {CS_MONEY_TYPE, "-922337203685477.5808", false},
+        {CS_NUMERIC_TYPE, "1234567890123456789012345678901234.5678", false},
+        {CS_DATETIME_TYPE, "1850-01-02 03:04:05.060", false},
+        {CS_CHAR_TYPE, std::string(255, 'c'), false},
+        {CS_LONGCHAR_TYPE, longText, false},
+        {CS_BINARY_TYPE, "\x01\x02", false},
+        {CS_LONGBINARY_TYPE, longBinary, false}},
+       {"-7", "0.5", "-922337203685477.5808", "1234567890123456789012345678901234.5678",
+        "1850-01-02 03:04:05.060", std::string(255, 'c'), longText, "0102",
+        [] {
+          std::string hex;
+          for (int i = 0; i < 70000; ++i) hex += "5a";
+          return hex;
+        }()}},
+      {{{CS_INT_TYPE, "", true},
+        {CS_FLOAT_TYPE, "", true},
+        {CS_MONEY_TYPE, "", true},
+        {CS_NUMERIC_TYPE, "", true},
+        {CS_DATETIME_TYPE, "", true},
+        {CS_CHAR_TYPE, "", true},
+        {CS_LONGCHAR_TYPE, "", true},
+        {CS_BINARY_TYPE, "", true},
+        {CS_LONGBINARY_TYPE, "", true}},
+       Row(9)},
+  };
+  int key = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(key);
+    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("ins"), CS_NULLTERM, nullptr,
+                         CS_UNUSED),
+              CS_SUCCEED);
+    std::vector<std::vector<char>> buffers;
+    std::vector<CS_SMALLINT> inds(c.params.size() + 1);
+    CS_DATAFMT keyFmt{};
+    keyFmt.datatype = CS_INT_TYPE;
+    keyFmt.maxlength = sizeof(CS_INT);
+    keyFmt.status = CS_INPUTVALUE;
+    CS_INT keyValue = key;
+    ASSERT_EQ(ct_param(cmd, &keyFmt, &keyValue, sizeof keyValue, 0), CS_SUCCEED);
+    for (size_t i = 0; i < c.params.size(); ++i) {
+      const Param& p = c.params[i];
+      CS_DATAFMT fmt{};
+      fmt.datatype = p.type;
+      fmt.status = CS_INPUTVALUE;
+      fmt.maxlength = 300000;
+      fmt.precision = p.type == CS_NUMERIC_TYPE ? 38 : 0;
+      fmt.scale = p.type == CS_NUMERIC_TYPE ? 4 : 0;
+      std::vector<char> buf(300000);
+      CS_INT len = 0;
+      if (p.type == CS_CHAR_TYPE || p.type == CS_LONGCHAR_TYPE || p.type == CS_BINARY_TYPE ||
+          p.type == CS_LONGBINARY_TYPE) {
+        std::copy(p.value.begin(), p.value.end(), buf.begin());
+        len = static_cast<CS_INT>(p.value.size());
+      } else if (!p.null) {
+        CS_DATAFMT from{};
+        from.datatype = CS_CHAR_TYPE;
+        from.maxlength = static_cast<CS_INT>(p.value.size());
+        ASSERT_EQ(cs_convert(s.context(), &from, const_cast<char*>(p.value.data()), &fmt,
+                             buf.data(), &len),
+                  CS_SUCCEED)
+            << p.value;
+      }
+      inds[i] = p.null ? -1 : 0;
+      buffers.push_back(std::move(buf));
+      ASSERT_EQ(ct_param(cmd, &fmt, buffers.back().data(), len, inds[i]), CS_SUCCEED) << i;
+    }
+    CtOutcome o = s.Send(cmd, {});
+    ASSERT_TRUE(o.ok);
+    ASSERT_FALSE(o.counts.empty());
+    EXPECT_EQ(o.counts.back(), 1);
+    CtOutcome back = s.Run("select i, f, m, n, d, c, lc, b, lb from t where k = " +
+                           std::to_string(key));
+    ASSERT_EQ(Rows(back).size(), 1u);
+    for (size_t i = 0; i < c.expected.size(); ++i) EXPECT_EQ(Rows(back)[0][i], c.expected[i]) << i;
+    ++key;
+  }
+  ASSERT_EQ(ct_dynamic(cmd, CS_DEALLOC, const_cast<char*>("ins"), CS_NULLTERM, nullptr,
+                       CS_UNUSED),
+            CS_SUCCEED);
+  EXPECT_TRUE(s.Send(cmd, {}).ok);
+  EXPECT_EQ(server_->Texts("dynamic"),
+            std::vector<std::string>{"create proc ins as " + text});
+}
+
 TEST_F(Tds5dTest, TsqlRunsABatch) {
   twtest::ChildProcess tsql;
   ASSERT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P",
