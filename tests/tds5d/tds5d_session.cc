@@ -422,8 +422,13 @@ void Session::Tokens(std::string_view body) {
       case kTokCurDelete:
       case kTokCurUpdate:
         CursorToken(token, in);
-        if (wire_.out().empty()) continue;  // a token that answers with the next one
-        return;
+        if (in.done()) {
+          // The answer to the last token of a request closes the reply.
+          std::string& out = wire_.out();
+          if (out.size() >= 9 && static_cast<uint8_t>(out[out.size() - 9]) == kTokDone)
+            out[out.size() - 8] = static_cast<char>(out[out.size() - 8] & ~kDoneMore);
+        }
+        continue;
       case kTokLogout: {
         std::string& out = wire_.out();
         Done(kDoneFinal, 0);
@@ -489,6 +494,23 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
   }
   std::string error;
   std::optional<std::string> sql;
+  std::string positioned;
+  if ((w[0].upper == "UPDATE" || w[0].upper == "DELETE") && w.size() >= 4) {
+    // "... where current of NAME": the row the cursor last fetched.
+    std::vector<Word> all = Words(text, 4096);
+    size_t n = all.size();
+    if (n >= 4 && all[n - 4].upper == "WHERE" && all[n - 3].upper == "CURRENT" &&
+        all[n - 2].upper == "OF") {
+      auto it = cursors_.find(Lower(all[n - 1].text));
+      if (it == cursors_.end() || !it->second->stmt || it->second->rowidColumn < 0) {
+        Error({559, 16, "Attempt to use a cursor which does not exist or is not open."});
+        return Done(moreFlag | kDoneError, 0);
+      }
+      positioned = std::string(text.substr(0, all[n - 4].begin)) + " where rowid = " +
+                   std::to_string(it->second->rowid);
+      text = positioned;
+    }
+  }
   if (StartsWithWords(w, {"CREATE", "TABLE"}) && w.size() >= 4) {
     size_t open = text.find('(', w[2].end);
     size_t close = text.rfind(')');
@@ -972,9 +994,155 @@ void Session::Dynamic(Reader& in) {
   Done(kDoneError, 0);
 }
 
-void Session::CursorToken(uint8_t, Reader&) {
-  Error({102, 15, "tds5d: cursors are not served."});
+void Session::CursorToken(uint8_t token, Reader& in) {
+  Reader tok(in.Bytes(in.U16()));
+  constexpr uint16_t kDeclared = 0x0001, kOpen = 0x0002, kClosed = 0x0004, kRowCount = 0x0020,
+                     kDeallocated = 0x0040;
+  constexpr uint8_t kSetRows = 1, kInform = 3;
+  auto info = [&](const Cursor& c, uint16_t status) {
+    std::string b;
+    Put32(b, static_cast<uint32_t>(cursorIdOf(c)));
+    Put8(b, kInform);
+    Put16(b, status | kRowCount);
+    Put32(b, c.fetchCount);
+    std::string& out = wire_.out();
+    Put8(out, kTokCurInfo);
+    Put16(out, static_cast<uint16_t>(b.size()));
+    out += b;
+  };
+  if (token == kTokCurDeclare) {
+    auto c = std::make_unique<Cursor>();
+    c->name = tok.B8();
+    tok.U8();  // options
+    tok.U8();  // status
+    c->text = tok.B16();
+    server_.Log("cursor", c->text);
+    if (tok.bad()) {
+      Error({102, 15, "tds5d: a broken cursor declaration."});
+      return Done(kDoneError, 0);
+    }
+    Cursor* raw = c.get();
+    cursorIds_[nextCursorId_++] = raw;
+    cursors_[Lower(raw->name)] = std::move(c);
+    lastCursor_ = raw;
+    info(*raw, kDeclared);
+    return Done(kDoneMore, 0);
+  }
+  // The other tokens name their cursor by id, or by name with id 0.
+  int32_t id = static_cast<int32_t>(tok.U32());
+  Cursor* c = nullptr;
+  if (id == 0) {
+    auto it = cursors_.find(Lower(tok.B8()));
+    if (it != cursors_.end()) c = it->second.get();
+  } else if (auto it = cursorIds_.find(id); it != cursorIds_.end()) {
+    c = it->second;
+  }
+  if (!c) {
+    Error({559, 16, "Attempt to use a cursor which does not exist."});
+    return Done(kDoneError, 0);
+  }
+  if (token == kTokCurInfo) {
+    uint8_t command = tok.U8();
+    uint16_t status = tok.U16();
+    if (command == kSetRows && (status & kRowCount)) {
+      uint32_t rows = tok.U32();
+      c->fetchCount = rows ? rows : 1;
+    }
+    info(*c, c->stmt ? kOpen : kDeclared);
+    return Done(kDoneMore, 0);
+  }
+  if (token == kTokCurOpen) {
+    // The select gets the rowid of its one table as a last, unsent column: "where current
+    // of" finds the row by it.
+    std::string error;
+    std::vector<Word> w = Words(c->text, 256);
+    size_t from = 0;
+    for (size_t i = 1; i < w.size(); ++i)
+      if (w[i].upper == "FROM") {
+        from = i;
+        break;
+      }
+    std::string text = c->text;
+    c->rowidColumn = -1;
+    if (from && from + 1 < w.size() &&
+        (from + 2 >= w.size() || w[from + 2].upper == "WHERE" || w[from + 2].upper == "ORDER")) {
+      c->table = w[from + 1].text;
+      text = c->text.substr(0, w[from].begin) + ", " + c->table + ".rowid " +
+             c->text.substr(w[from].begin);
+    }
+    std::optional<std::string> sql = ToSqlite(text, dialect(), error);
+    sqlite3_stmt* raw = nullptr;
+    if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+      ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
+      sqlite3_finalize(raw);
+      Error(e);
+      return Done(kDoneError, 0);
+    }
+    c->stmt.reset(raw);
+    if (!c->table.empty()) c->rowidColumn = sqlite3_column_count(raw) - 1;
+    c->described = c->ended = false;
+    int rc = sqlite3_step(raw);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+      c->stmt.reset();
+      return Done(kDoneError, 0);
+    }
+    c->ended = rc == SQLITE_DONE;
+    c->pending = rc == SQLITE_ROW;
+    DescribeColumns(raw, rc == SQLITE_ROW, c->columns, c->rowidColumn >= 0 ? 1 : 0);
+    c->described = true;
+    info(*c, kOpen);
+    SendRowFmt(c->columns);
+    return Done(kDoneFinal, 0);
+  }
+  if (token == kTokCurFetch) {
+    if (!c->stmt) {
+      Error({557, 16, "The cursor '" + c->name + "' is not open."});
+      return Done(kDoneError, 0);
+    }
+    uint32_t rows = 0;
+    sqlite3_stmt* st = c->stmt.get();
+    while (rows < c->fetchCount && !c->ended) {
+      if (!c->pending) {
+        int rc = sqlite3_step(st);
+        if (rc == SQLITE_DONE) {
+          c->ended = true;
+          break;
+        }
+        if (rc != SQLITE_ROW) {
+          Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+          return Done(kDoneError, rows);
+        }
+      }
+      c->pending = false;
+      Put8(wire_.out(), kTokRow);
+      for (size_t i = 0; i < c->columns.size(); ++i)
+        SendValue(c->columns[i], st, static_cast<int>(i));
+      if (c->rowidColumn >= 0) c->rowid = sqlite3_column_int64(st, c->rowidColumn);
+      ++rows;
+    }
+    return Done(kDoneCount, rows);
+  }
+  if (token == kTokCurClose) {
+    bool dealloc = tok.U8() & 1;
+    c->stmt.reset();
+    info(*c, static_cast<uint16_t>(kClosed | (dealloc ? kDeallocated : 0)));
+    if (dealloc) {
+      int32_t cid = cursorIdOf(*c);
+      cursorIds_.erase(cid);
+      if (lastCursor_ == c) lastCursor_ = nullptr;
+      cursors_.erase(Lower(c->name));
+    }
+    return Done(kDoneFinal, 0);
+  }
+  Error({102, 15, "tds5d: positioned changes go as \"where current of\" statements."});
   Done(kDoneError, 0);
+}
+
+int32_t Session::cursorIdOf(const Cursor& c) const {
+  for (const auto& [id, cursor] : cursorIds_)
+    if (cursor == &c) return id;
+  return 0;
 }
 
 void Session::BulkInsert(const std::string&) {

@@ -329,6 +329,59 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
             std::vector<std::string>{"create proc ins as " + text});
 }
 
+// A cursor for update read row by row, each row changed or removed in between through
+// "where current of" on a second command of the same connection.
+TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
+  CtSession s;
+  Open(s, "cur");
+  ASSERT_TRUE(s.Run("create table t (k int not null, v varchar(10) null)").ok);
+  for (int k = 1; k <= 4; ++k)
+    ASSERT_TRUE(s.Run("insert into t values (" + std::to_string(k) + ", \"v\")").ok);
+  CS_COMMAND* cmd = nullptr;
+  ASSERT_EQ(ct_cmd_alloc(s.connection(), &cmd), CS_SUCCEED);
+  std::string text = "select k, v from t where k > 1 order by k";
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>("cursor_execute"), CS_NULLTERM,
+                      text.data(), CS_NULLTERM, CS_FOR_UPDATE),
+            CS_SUCCEED);
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+            CS_SUCCEED);
+  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  CS_INT type = 0;
+  std::vector<std::string> seen;
+  CS_RETCODE rc;
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    if (type != CS_CURSOR_RESULT) continue;
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_INT_TYPE;
+    fmt.maxlength = sizeof(CS_INT);
+    fmt.count = 1;
+    CS_INT k = 0;
+    ASSERT_EQ(ct_bind(cmd, 1, &fmt, &k, nullptr, nullptr), CS_SUCCEED);
+    CS_INT rows = 0;
+    while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+      seen.push_back(std::to_string(k));
+      std::string write = k == 3 ? "delete from t where current of cursor_execute"
+                                 : "update t set v = \"w\" where current of cursor_execute";
+      CtOutcome o = s.Run(write);
+      EXPECT_TRUE(o.ok) << write;
+      EXPECT_EQ(o.counts, std::vector<int>{1}) << write;
+    }
+  }
+  EXPECT_EQ(rc, CS_END_RESULTS);
+  EXPECT_EQ(seen, (std::vector<std::string>{"2", "3", "4"}));
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC),
+            CS_SUCCEED);
+  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    EXPECT_NE(type, CS_CMD_FAIL);
+  }
+  EXPECT_EQ(rc, CS_END_RESULTS);
+  ct_cmd_drop(cmd);
+  EXPECT_EQ(Rows(s.Run("select k, v from t order by k")),
+            (std::vector<Row>{{"1", "v"}, {"2", "w"}, {"4", "w"}}));
+  EXPECT_EQ(server_->Texts("cursor"), std::vector<std::string>{text});
+}
+
 TEST_F(Tds5dTest, TsqlRunsABatch) {
   twtest::ChildProcess tsql;
   ASSERT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P",
