@@ -382,6 +382,70 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   EXPECT_EQ(server_->Texts("cursor"), std::vector<std::string>{text});
 }
 
+// Text and image values over 64 KiB, written as literals and read in pieces with
+// ct_get_data, with a column after them; each comes with its text pointer and time stamp.
+TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
+  CtSession s;
+  Open(s, "blobs");
+  CS_INT size = 0x7FFFFFFF;
+  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+            CS_SUCCEED);
+  ASSERT_TRUE(
+      s.Run("create table t (i int not null, x text null, y image null, z varchar(5) null)").ok);
+  std::string text, hex, image;
+  for (int i = 0; i < 70000; ++i) {
+    text += static_cast<char>('a' + i % 26);
+    image += static_cast<char>(i % 251);
+    char h[3];
+    std::snprintf(h, sizeof h, "%02X", i % 251);
+    hex += h;
+  }
+  ASSERT_TRUE(
+      s.Run("insert into t values (1, \"" + text + "\", 0x" + hex + ", \"after\")").ok);
+  ASSERT_TRUE(s.Run("insert into t values (2, null, null, \"n\")").ok);
+  CS_COMMAND* cmd = s.Command();
+  std::string select = "select i, x, y, z from t order by i";
+  ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, select.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  CS_INT type = 0;
+  ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
+  ASSERT_EQ(type, CS_ROW_RESULT);
+  CS_DATAFMT fmt{};
+  fmt.datatype = CS_INT_TYPE;
+  fmt.maxlength = sizeof(CS_INT);
+  fmt.count = 1;
+  CS_INT key = 0;
+  ASSERT_EQ(ct_bind(cmd, 1, &fmt, &key, nullptr, nullptr), CS_SUCCEED);
+  std::vector<std::vector<std::string>> rows;
+  CS_INT fetched = 0;
+  while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &fetched) == CS_SUCCEED) {
+    std::vector<std::string> row{std::to_string(key)};
+    for (CS_INT col = 2; col <= 4; ++col) {
+      std::string value;
+      char piece[4096];
+      CS_INT got = 0;
+      CS_RETCODE rc;
+      while ((rc = ct_get_data(cmd, col, piece, sizeof piece, &got)) == CS_SUCCEED)
+        value.append(piece, static_cast<size_t>(got));
+      EXPECT_EQ(rc, col < 4 ? CS_END_ITEM : CS_END_DATA) << col;  // the last column ends the row
+      value.append(piece, static_cast<size_t>(got));
+      if (col < 4 && key == 1) {
+        CS_IODESC io{};
+        ASSERT_EQ(ct_data_info(cmd, CS_GET, col, &io), CS_SUCCEED);
+        EXPECT_EQ(io.textptrlen, 16);
+        EXPECT_EQ(io.timestamplen, 8);
+        EXPECT_EQ(io.total_txtlen, 70000);
+      }
+      row.push_back(value);
+    }
+    rows.push_back(row);
+  }
+  while (ct_results(cmd, &type) == CS_SUCCEED) {
+  }
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", text, image, "after"},
+                                                          {"2", "", "", "n"}}));
+}
+
 TEST_F(Tds5dTest, TsqlRunsABatch) {
   twtest::ChildProcess tsql;
   ASSERT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P",
