@@ -108,7 +108,9 @@ class Session {
   void Error(const ServerError& e);
   void Done(uint16_t status, uint32_t count, uint8_t token = kTokDone);
   ServerError ErrorOfSqlite(const std::string& message);
-  Dialect dialect() const { return Dialect{charset_, database_, id_}; }
+  Dialect dialect() { return Dialect{charset_, database_, id_, &named_}; }
+  // Attaches the databases the last rewritten text named (db..table).
+  bool AttachNamed(ServerError& err);
 
   Server& server_;
   Wire wire_;
@@ -118,6 +120,7 @@ class Session {
   bool loggedIn_ = false;
   bool formatOnly_ = false;
   int32_t textSize_ = 32768;
+  std::vector<std::string> named_, attached_;
   std::map<std::string, std::string> dynamics_;  // id -> SQLite text
   std::map<std::string, std::unique_ptr<Cursor>> cursors_;
   std::map<int32_t, Cursor*> cursorIds_;

@@ -96,6 +96,45 @@ std::optional<Column> ColumnOfDeclared(std::string_view declared) {
   return c;
 }
 
+void MakeNotNull(Column& c) {
+  c.nullable = false;
+  switch (c.type) {
+    case kIntN:
+      c.type = c.length == 1 ? kInt1 : c.length == 2 ? kInt2 : c.length == 4 ? kInt4 : kInt8;
+      break;
+    case kFloatN:
+      c.type = c.length == 4 ? kReal : kFloat;
+      break;
+    case kMoneyN:
+      c.type = c.length == 4 ? kMoney4 : kMoney;
+      break;
+    case kDatetimeN:
+      c.type = c.length == 4 ? kDatetime4 : kDatetime;
+      break;
+    default:
+      break;
+  }
+}
+
+bool FixedType(uint8_t type) {
+  switch (type) {
+    case kInt1:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kBit:
+    case kFloat:
+    case kReal:
+    case kMoney:
+    case kMoney4:
+    case kDatetime:
+    case kDatetime4:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view args) {
   std::string t = Upper(type);
   std::string a(args);
@@ -253,8 +292,12 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       std::string up = Upper(word);
       if (j + 1 < text.size() && text[j] == '.' && text[j + 1] == '.') {
         // db..table: the owner is left out.
-        if (up == Upper(d.database)) out += "main.";
-        else out.append(word).append(".");
+        if (up == Upper(d.database)) {
+          out += "main.";
+        } else {
+          out.append(word).append(".");
+          if (d.databases) d.databases->emplace_back(word);
+        }
         i = j + 2;
         continue;
       }

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <bkpublic.h>
+
 #include "tds5d_ctlib.h"
 #include "tds5d_fixture.h"
 
@@ -444,6 +446,117 @@ TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
   }
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", text, image, "after"},
                                                           {"2", "", "", "n"}}));
+}
+
+// freebcp into a table: refused while the database's bulk-copy option is off; a batch with a
+// row the table refuses (a second key 2) leaves nothing; a good file lands exactly.
+TEST_F(Tds5dTest, FreebcpBatchesAreWholeOrNothing) {
+  CtSession s;
+  Open(s, "bcp");
+  ASSERT_TRUE(s.Run("create table t (k int not null, c char(4) not null, n numeric(20,4) null, "
+                    "m money null, d datetime null, v varchar(300) null, x text null, "
+                    "f float null)")
+                  .ok);
+  ASSERT_TRUE(s.Run("create unique index tk on t (k)").ok);
+  std::string longText(300, 'v');
+  struct Case {
+    bool option;
+    std::string file;
+    const char* message;    // what the server says, null for nothing
+    std::vector<Row> rows;  // the table afterwards
+  } cases[] = {
+      {false, "1\tabcd\t1.5\t2\t2020-01-02 03:04:05.123\tv\tx\t0.5\n", "Msg 4806", {}},
+      {true, "1\tabcd\t\t\t\t\t\t\n2\tabcd\t\t\t\t\t\t\n2\tdupl\t\t\t\t\t\t\n", "Msg 2601",
+       {}},
+      {true,
+       "1\tabcd\t1234567890123456.7891\t-922337203685477.5808\t2020-01-02 "
+       "03:04:05.123\t" + longText + "\thello\t0.5\n2\twxyz\t\t\t\t\t\t\n",
+       nullptr,
+       {{"1", "abcd", "1234567890123456.7891", "-922337203685477.5808", "2020-01-02 03:04:05.123",
+         longText, "hello", "0.5"},
+        {"2", "wxyz", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+         std::nullopt}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(s.Run(std::string("exec sp_dboption bcp, \"select into/bulkcopy\", ") +
+                      (c.option ? "true" : "false"))
+                    .ok);
+    twtest::WriteFile(server_->dir() + "bcp.txt", c.file);
+    twtest::ChildProcess bcp;
+    ASSERT_TRUE(bcp.Start({"/usr/bin/freebcp", "bcp..t", "in", server_->dir() + "bcp.txt", "-c",
+                           "-S", "corvex_utf8", "-U", kTds5dUser, "-P", kTds5dPassword},
+                          twtest::InheritedEnv(), "", true));
+    twtest::ProcessResult r = bcp.Finish("", 60000);
+    // freebcp counts the rows it sent even when the server refuses the batch: the server's
+    // message tells.
+    std::string said = r.out + r.err;
+    if (c.message) {
+      EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(r.exitCode, 0) << said;
+      EXPECT_EQ(said.find("Msg "), std::string::npos) << said;
+    }
+    EXPECT_EQ(Rows(s.Run("select * from t order by k")), c.rows);
+  }
+}
+
+// The client library's bulk calls: money and long numerics bound as text arrive exact, one
+// transaction per batch, and a batch with a refused row is not kept.
+TEST_F(Tds5dTest, BulkCallsKeepMoneyAndNumericsExact) {
+  CtSession s;
+  ASSERT_TRUE(s.Connect("corvex_utf8", kTds5dUser, kTds5dPassword, true));
+  s.Run("create database blk");
+  ASSERT_TRUE(s.Run("use blk").ok);
+  ASSERT_TRUE(s.Run("exec sp_dboption blk, \"select into/bulkcopy\", true").ok);
+  ASSERT_TRUE(s.Run("create table t (k int not null, m money null, n9 numeric(9,0) null, "
+                    "n12 numeric(12,2) null, n20 numeric(20,4) null)")
+                  .ok);
+  ASSERT_TRUE(s.Run("create unique index tk on t (k)").ok);
+  CS_BLKDESC* blk = nullptr;
+  ASSERT_EQ(blk_alloc(s.connection(), BLK_VERSION_100, &blk), CS_SUCCEED);
+  ASSERT_EQ(blk_init(blk, CS_BLK_IN, const_cast<char*>("t"), CS_NULLTERM), CS_SUCCEED);
+  char values[5][64] = {};
+  CS_INT lengths[5] = {};
+  for (CS_INT col = 1; col <= 5; ++col) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_CHAR_TYPE;
+    fmt.maxlength = 64;
+    fmt.count = 1;
+    ASSERT_EQ(blk_bind(blk, col, &fmt, values[col - 1], &lengths[col - 1], nullptr), CS_SUCCEED);
+  }
+  struct Batch {
+    std::vector<std::vector<std::string>> rows;
+    bool ok;
+  } batches[] = {
+      {{{"1", "922337203685477.5807", "999999999", "9999999999.99", "9999999999999999.9999"},
+        {"2", "-0.0001", "-1", "0.01", "-0.0001"}},
+       true},
+      {{{"3", "1", "1", "1", "1"}, {"1", "2", "2", "2", "2"}}, false},
+  };
+  for (const Batch& b : batches) {
+    CS_RETCODE rc = CS_SUCCEED;
+    for (const auto& row : b.rows) {
+      for (size_t i = 0; i < row.size(); ++i) {
+        std::snprintf(values[i], sizeof values[i], "%s", row[i].c_str());
+        lengths[i] = static_cast<CS_INT>(row[i].size());
+      }
+      if (blk_rowxfer(blk) != CS_SUCCEED) rc = CS_FAIL;
+    }
+    CS_INT done = -1;
+    if (blk_done(blk, CS_BLK_BATCH, &done) != CS_SUCCEED) rc = CS_FAIL;
+    EXPECT_EQ(rc == CS_SUCCEED, b.ok);
+    if (b.ok) {
+      EXPECT_EQ(done, static_cast<CS_INT>(b.rows.size()));
+    }
+  }
+  CS_INT done = 0;
+  blk_done(blk, CS_BLK_ALL, &done);
+  blk_drop(blk);
+  EXPECT_EQ(Rows(s.Run("select k, m, n9, n12, n20 from t order by k")),
+            (std::vector<Row>{
+                {"1", "922337203685477.5807", "999999999", "9999999999.99", "9999999999999999.9999"},
+                {"2", "-0.0001", "-1", "0.01", "-0.0001"}}));
 }
 
 TEST_F(Tds5dTest, TsqlRunsABatch) {
