@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "tds5d_values.h"
 
@@ -253,19 +254,41 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       i = j;
       continue;
     }
-    if (std::isdigit(static_cast<unsigned char>(c)) && !prevIdent()) {
-      size_t j = i;
+    auto numberAt = [&](size_t k) {
+      return k < text.size() && (std::isdigit(static_cast<unsigned char>(text[k])) ||
+                                 (text[k] == '.' && k + 1 < text.size() &&
+                                  std::isdigit(static_cast<unsigned char>(text[k + 1]))));
+    };
+    // A minus after an operator, a comma or a parenthesis belongs to the number (so that a
+    // long negative number stays exact too).
+    bool sign = false;
+    if (c == '-' && numberAt(i + 1)) {
+      size_t k = out.find_last_not_of(" \t\r\n");
+      sign = k == std::string::npos || std::strchr("(,=<>", out[k]) != nullptr;
+    }
+    if ((sign || numberAt(i)) && !prevIdent()) {
+      size_t j = sign ? i + 1 : i;
       int digits = 0;
-      bool dot = false;
+      bool dot = false, exponent = false;
       while (j < text.size() && (std::isdigit(static_cast<unsigned char>(text[j])) ||
                                  (text[j] == '.' && !dot))) {
         if (text[j] == '.') dot = true;
         else ++digits;
         ++j;
       }
-      // SQLite would read a long decimal as a double: keep its digits as text.
+      if (j + 1 < text.size() && (text[j] == 'e' || text[j] == 'E')) {
+        size_t k = j + 1;
+        if (text[k] == '+' || text[k] == '-') ++k;
+        if (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]))) {
+          while (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]))) ++k;
+          exponent = true;
+          j = k;
+        }
+      }
+      // SQLite would read a long decimal or a number past 64 bits as a double: keep their
+      // digits as text (a number with an exponent is a float anyway).
       std::string_view number = text.substr(i, j - i);
-      if (dot && digits > 15) out += Quote(number);
+      if (!exponent && ((dot && digits > 15) || digits > 18)) out += Quote(number);
       else out += number;
       i = j;
       continue;

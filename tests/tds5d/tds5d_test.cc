@@ -95,7 +95,8 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"insert into t (i, s, m, n, d) values (2, null, $-922337203685477.5808, -0.0001, "
        "'12/31/9999 23:59:59.99')",
        true, {}, {}, 1},
-      {"insert into t (i) values (3)", true, {}, {}, 1},
+      {"insert into t (i, f) values (3, 6.103515625e-05)", true, {}, {}, 1},
+      {"select f from t where i = 3 and f < 1e-4", true, {}, {{"6.103515625e-05"}}, 1},
       {"select i, s, m, n, d, b from t where i < 3 order by i desc", true, {},
        {{"2", std::nullopt, "-922337203685477.5808", "-0.0001", "9999-12-31 23:59:59.990",
          std::nullopt},
@@ -109,6 +110,13 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"select * from missing", false, {208}, {}, -1},
       {"truncate table missing", false, {4701}, {}, -1},
       {"use nodb", false, {911}, {}, -1},
+      {"create table w (n numeric(38,0) null, p numeric(9,0) null, q numeric(12,2) null)", true,
+       {}, {}, -1},
+      {"insert into w values (-12345678901234567890123456789012345678, 999999999, .5)", true, {},
+       {}, 1},
+      {"insert into w values (1, 1234567890, 1)", false, {257}, {}, -1},
+      {"select n, p, q from w", true, {},
+       {{"-12345678901234567890123456789012345678", "999999999", "0.50"}}, 1},
       {"create unique index tu on t (i)", true, {}, {}, -1},
       {"insert into t (i) values (1)", false, {2601}, {}, -1},
       {"select i.name, '' 'owner', '' 'comment' from sysindexes i, sysobjects o where i.indid != "
@@ -121,7 +129,7 @@ TEST_F(Tds5dTest, LanguageCommands) {
                   {"b", " ", " "}, {"f", " ", " "}, {"c", " ", " "}}, -1},
       {"select o.name 'table', u.name 'owner', '' 'comment' from sysobjects o, sysusers u "
        "where o.type = 'U' and o.uid = u.uid",
-       true, {}, {{"t", "dbo", " "}}, -1},
+       true, {}, {{"t", "dbo", " "}, {"w", "dbo", " "}}, -1},
       {"select d.name 'database', u.name 'owner', '' 'comment' from master..sysdatabases d, "
        "master..sysusers u where d.suid = u.suid and d.name = 'lang'",
        true, {}, {{"lang", "dbo", " "}}, -1},
