@@ -805,6 +805,10 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
       std::string v = type == SQLITE_BLOB ? blob() : text();
       // A zero length means null here: an empty value goes as one blank (or zero byte).
       if (v.empty()) v = (c.type == kChar || c.type == kVarChar) ? " " : std::string(1, '\0');
+      // A fixed column that takes no null is kept at its full length.
+      if (!c.nullable && (c.type == kChar || c.type == kBinary) &&
+          v.size() < static_cast<size_t>(c.length))
+        v.resize(static_cast<size_t>(c.length), c.type == kChar ? ' ' : '\0');
       if (v.size() > 255) v.resize(255);
       return PutB8(out, v);
     }

@@ -56,7 +56,9 @@ TEST_F(Tds5dTest, LoginChecksThePasswordAndEchoesTheCharacterSet) {
       {"corvex_utf8", kTds5dPassword, true, "utf8"},
       {"corvex_latin1", kTds5dPassword, true, "iso_1"},
       {"corvex_utf8", "wrong", false, nullptr},
+      {"corvex_koi8", kTds5dPassword, true, "koi8"},
   };
+  server_->AddSection("corvex_koi8", "KOI8-R");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.section) + " " + c.password);
     CtSession s;
@@ -71,6 +73,26 @@ TEST_F(Tds5dTest, LoginChecksThePasswordAndEchoesTheCharacterSet) {
     CtOutcome o = s.Run("select @@client_csname");
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(Rows(o), (std::vector<Row>{{c.charset}}));
+  }
+}
+
+// Texts go through as each client's character set writes them (no conversion on the wire).
+TEST_F(Tds5dTest, TextsKeepTheClientsCharacterSet) {
+  struct Case {
+    const char* section;
+    std::string text;
+  } cases[] = {
+      {"corvex_utf8", "caf\xC3\xA9 \xE2\x82\xAC"},
+      {"corvex_latin1", "caf\xE9 \xA4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.section);
+    CtSession s;
+    Open(s, "charsets", c.section);
+    s.Run("create table t (s varchar(20) null)");
+    ASSERT_TRUE(s.Run("delete from t").ok);
+    ASSERT_TRUE(s.Run("insert into t values (\"" + c.text + "\")").ok);
+    EXPECT_EQ(Rows(s.Run("select s from t")), (std::vector<Row>{{c.text}}));
   }
 }
 
