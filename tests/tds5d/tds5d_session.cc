@@ -331,6 +331,27 @@ bool Session::OpenDatabase(const std::string& name, ServerError& err) {
   return true;
 }
 
+Session::Stmt Session::Prepare(std::string_view text) {
+  std::string error;
+  std::optional<std::string> sql = ToSqlite(text, dialect(), error);
+  ServerError attachError;
+  if (!sql) {
+    Error({105, 15, error});
+    return nullptr;
+  }
+  if (!AttachNamed(attachError)) {
+    Error(attachError);
+    return nullptr;
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    sqlite3_finalize(raw);
+    return nullptr;
+  }
+  return Stmt(raw);
+}
+
 bool Session::AttachNamed(ServerError& err) {
   std::vector<std::string> named = std::exchange(named_, {});
   for (const std::string& name : named) {
@@ -668,18 +689,8 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
     Put8(b, c.nullable ? 0x30 : 0x10);  // nullable, updatable
     Put32(b, 0);           // user type
     Put8(b, c.type);
-    switch (c.type) {
-      case kBit:
-      case kInt1:
-      case kInt2:
-      case kInt4:
-      case kInt8:
-      case kFloat:
-      case kReal:
-      case kMoney:
-      case kMoney4:
-      case kDatetime:
-      case kDatetime4:
+    switch (FixedSize(c.type) ? 0 : c.type) {
+      case 0:
         break;
       case kNumericN:
       case kDecimalN:
@@ -709,7 +720,7 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
 
 void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
   std::string& out = wire_.out();
-  if (FixedType(fixed.type) && fixed.type != kBit) {
+  if (FixedSize(fixed.type) && fixed.type != kBit) {
     // A column that takes no null: the N form without its length byte (a null that got in
     // anyway goes as zero).
     Column n = fixed;
@@ -717,9 +728,7 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
              : fixed.type == kMoney || fixed.type == kMoney4   ? kMoneyN
              : fixed.type == kDatetime || fixed.type == kDatetime4 ? kDatetimeN
                                                                 : kIntN;
-    n.length = fixed.type == kInt1 ? 1 : fixed.type == kInt2 ? 2 : fixed.type == kInt8 ? 8
-               : fixed.type == kFloat || fixed.type == kMoney || fixed.type == kDatetime ? 8
-                                                                                          : 4;
+    n.length = FixedSize(fixed.type);
     size_t at = out.size();
     SendValue(n, st, i);
     if (static_cast<uint8_t>(out[at]) == 0) out.append(static_cast<size_t>(n.length), '\0');
@@ -1025,21 +1034,7 @@ void Session::Dynamic(Reader& in) {
         return Done(kDoneError, 0);
       }
       text = text.substr(w[3].end);
-      std::string error;
-      std::optional<std::string> sql = ToSqlite(text, dialect(), error);
-      ServerError attachError;
-      if (!AttachNamed(attachError)) {
-        Error(attachError);
-        return Done(kDoneError, 0);
-      }
-      sqlite3_stmt* raw = nullptr;
-      if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-        ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
-        sqlite3_finalize(raw);
-        Error(e);
-        return Done(kDoneError, 0);
-      }
-      sqlite3_finalize(raw);
+      if (!Prepare(text)) return Done(kDoneError, 0);
       dynamics_[id] = text;
       ack(kAck);
       return Done(kDoneFinal, 0);
@@ -1127,7 +1122,6 @@ void Session::CursorToken(uint8_t token, Reader& in) {
   if (token == kTokCurOpen) {
     // The select gets the rowid of its one table as a last, unsent column: "where current
     // of" finds the row by it.
-    std::string error;
     std::vector<Word> w = Words(c->text, 256);
     size_t from = 0;
     for (size_t i = 1; i < w.size(); ++i)
@@ -1143,20 +1137,9 @@ void Session::CursorToken(uint8_t token, Reader& in) {
       text = c->text.substr(0, w[from].begin) + ", " + c->table + ".rowid " +
              c->text.substr(w[from].begin);
     }
-    std::optional<std::string> sql = ToSqlite(text, dialect(), error);
-    ServerError attachError;
-    if (!AttachNamed(attachError)) {
-      Error(attachError);
-      return Done(kDoneError, 0);
-    }
-    sqlite3_stmt* raw = nullptr;
-    if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-      ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
-      sqlite3_finalize(raw);
-      Error(e);
-      return Done(kDoneError, 0);
-    }
-    c->stmt.reset(raw);
+    c->stmt = Prepare(text);
+    if (!c->stmt) return Done(kDoneError, 0);
+    sqlite3_stmt* raw = c->stmt.get();
     if (!c->table.empty()) c->rowidColumn = sqlite3_column_count(raw) - 1;
     c->described = c->ended = false;
     int rc = sqlite3_step(raw);
@@ -1276,17 +1259,13 @@ void Session::BulkRows(const std::string& body) {
     return Done(kDoneError, 0);
   }
   const std::vector<Column>& cols = bulkColumns_;
+  // The columns that take no null and have a fixed length lie first, in table order.
   auto fixedSize = [](const Column& c) -> int {
     if (c.nullable) return -1;
-    switch (c.type) {
-      case kInt1: case kBit: return 1;
-      case kInt2: return 2;
-      case kInt4: case kReal: case kMoney4: case kDatetime4: return 4;
-      case kInt8: case kFloat: case kMoney: case kDatetime: return 8;
-      case kChar: case kBinary: return c.length;
-      case kNumericN: case kDecimalN: return NumericBytes(c.precision);
-      default: return -1;
-    }
+    if (FixedSize(c.type)) return FixedSize(c.type);
+    if (c.type == kChar || c.type == kBinary) return c.length;
+    if (c.type == kNumericN || c.type == kDecimalN) return NumericBytes(c.precision);
+    return -1;
   };
   std::string sql = "insert into " + bulkTable_ + " values (";
   for (size_t i = 0; i < cols.size(); ++i) sql += i ? ", ?" : "?";
@@ -1534,18 +1513,10 @@ bool Session::ReadParamFmt(Reader& in, std::vector<Column>& cols) {
     tok.U8();   // status
     tok.U32();  // user type
     c.type = tok.U8();
-    switch (c.type) {
-      case kInt1: c.length = 1; break;
-      case kBit: c.length = 1; break;
-      case kInt2: c.length = 2; break;
-      case kInt4: c.length = 4; break;
-      case kInt8: c.length = 8; break;
-      case kFloat: c.length = 8; break;
-      case kReal: c.length = 4; break;
-      case kMoney: c.length = 8; break;
-      case kMoney4: c.length = 4; break;
-      case kDatetime: c.length = 8; break;
-      case kDatetime4: c.length = 4; break;
+    c.length = FixedSize(c.type);
+    switch (c.length ? 0 : c.type) {
+      case 0:
+        break;
       case kNumericN:
       case kDecimalN:
       case kNumericOld:
@@ -1575,19 +1546,9 @@ bool Session::ReadParamFmt(Reader& in, std::vector<Column>& cols) {
 bool Session::ReadValue(Reader& in, const Column& c, Value& v) {
   v.column = c;
   v.null = false;
-  switch (c.type) {
-    case kInt1:
-    case kBit:
-    case kInt2:
-    case kInt4:
-    case kInt8:
-    case kFloat:
-    case kReal:
-    case kMoney:
-    case kMoney4:
-    case kDatetime:
-    case kDatetime4:
-      v.bytes = std::string(in.Bytes(static_cast<size_t>(c.length)));
+  switch (FixedSize(c.type) ? 0 : c.type) {
+    case 0:
+      v.bytes = std::string(in.Bytes(static_cast<size_t>(FixedSize(c.type))));
       break;
     case kLongChar:
     case kLongBinary: {

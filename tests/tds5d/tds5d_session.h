@@ -109,6 +109,8 @@ class Session {
   void Done(uint16_t status, uint32_t count, uint8_t token = kTokDone);
   ServerError ErrorOfSqlite(const std::string& message);
   Dialect dialect() { return Dialect{charset_, database_, id_, &named_}; }
+  // Rewrites and prepares a statement; null after an error was sent.
+  Stmt Prepare(std::string_view text);
   // Attaches the databases the last rewritten text named (db..table).
   bool AttachNamed(ServerError& err);
 

@@ -117,22 +117,25 @@ void MakeNotNull(Column& c) {
   }
 }
 
-bool FixedType(uint8_t type) {
+int FixedSize(uint8_t type) {
   switch (type) {
     case kInt1:
-    case kInt2:
-    case kInt4:
-    case kInt8:
     case kBit:
-    case kFloat:
+      return 1;
+    case kInt2:
+      return 2;
+    case kInt4:
     case kReal:
-    case kMoney:
     case kMoney4:
-    case kDatetime:
     case kDatetime4:
-      return true;
+      return 4;
+    case kInt8:
+    case kFloat:
+    case kMoney:
+    case kDatetime:
+      return 8;
     default:
-      return false;
+      return 0;
   }
 }
 

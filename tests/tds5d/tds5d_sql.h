@@ -58,8 +58,8 @@ struct Column {
 // The fixed form of a nullable wire type (INTN 4 -> INT4, ...) for a column that takes no
 // null; other types stay.
 void MakeNotNull(Column& c);
-// Whether a wire type has a fixed length and no length on the wire.
-bool FixedType(uint8_t type);
+// The length of a wire type that has a fixed one (and no length on the wire), else 0.
+int FixedSize(uint8_t type);
 
 // The column of a SQLite declared type written by CREATE TABLE here (or a plain SQLite type);
 // nullopt for no declared type.

@@ -37,6 +37,11 @@ class Tds5dTest : public ::testing::Test {
     ASSERT_TRUE(used.ok) << database;
   }
 
+  static void SetTextSize(CtSession& s, CS_INT size) {
+    ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+              CS_SUCCEED);
+  }
+
   static std::vector<Row> Rows(const CtOutcome& o, size_t result = 0) {
     return result < o.results.size() ? o.results[result].rows : std::vector<Row>{};
   }
@@ -212,9 +217,7 @@ TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
   Open(s, "opts");
   ASSERT_TRUE(s.Run("create table t (x text null)").ok);
   ASSERT_TRUE(s.Run("insert into t (x) values (\"" + std::string(100, 'a') + "\")").ok);
-  CS_INT size = 10;
-  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
-            CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 10));
   EXPECT_EQ(Rows(s.Run("select x from t")), (std::vector<Row>{{std::string(10, 'a')}}));
   CS_BOOL on = CS_TRUE;
   ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_FORMATONLY, &on, CS_UNUSED, nullptr),
@@ -233,14 +236,8 @@ TEST_F(Tds5dTest, CancelStopsAResultAndTheSessionGoesOn) {
   ASSERT_TRUE(s.Run("create table t (i int null)").ok);
   ASSERT_TRUE(s.Run("insert into t (i) values (1)").ok);
   for (int i = 0; i < 12; ++i) ASSERT_TRUE(s.Run("insert into t select i from t").ok);
-  CS_COMMAND* cmd = s.Command();
-  std::string text = "select i from t";
-  ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, text.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
-  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
-  CS_INT type = 0;
-  ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
-  ASSERT_EQ(type, CS_ROW_RESULT);
-  EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
+  ASSERT_TRUE(s.StartRows("select i from t"));
+  EXPECT_EQ(ct_cancel(nullptr, s.Command(), CS_CANCEL_ALL), CS_SUCCEED);
   // The cancelled command itself refuses its next send once (the client library's own rule);
   // the connection serves a new command at once.
   s.DropCommand();
@@ -256,9 +253,7 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
                     "n numeric(38,4) null, d datetime null, c varchar(255) null, "
                     "lc text null, b varbinary(255) null, lb image null)")
                   .ok);
-  CS_INT size = 0x7FFFFFFF;
-  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
-            CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 0x7FFFFFFF));
   CS_COMMAND* cmd = s.Command();
   std::string text = "insert into t values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("ins"), CS_NULLTERM, text.data(),
@@ -419,9 +414,7 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
 TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
   CtSession s;
   Open(s, "blobs");
-  CS_INT size = 0x7FFFFFFF;
-  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
-            CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 0x7FFFFFFF));
   ASSERT_TRUE(
       s.Run("create table t (i int not null, x text null, y image null, z varchar(5) null)").ok);
   std::string text, hex, image;
@@ -435,13 +428,9 @@ TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
   ASSERT_TRUE(
       s.Run("insert into t values (1, \"" + text + "\", 0x" + hex + ", \"after\")").ok);
   ASSERT_TRUE(s.Run("insert into t values (2, null, null, \"n\")").ok);
+  ASSERT_TRUE(s.StartRows("select i, x, y, z from t order by i"));
   CS_COMMAND* cmd = s.Command();
-  std::string select = "select i, x, y, z from t order by i";
-  ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, select.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
-  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   CS_INT type = 0;
-  ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
-  ASSERT_EQ(type, CS_ROW_RESULT);
   CS_DATAFMT fmt{};
   fmt.datatype = CS_INT_TYPE;
   fmt.maxlength = sizeof(CS_INT);
