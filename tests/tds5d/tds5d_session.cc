@@ -163,6 +163,7 @@ Session::Session(Server& server, int fd) : server_(server), wire_(fd), id_(++ser
 
 Session::~Session() {
   cursors_.clear();
+  dynamics_.clear();
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -312,7 +313,8 @@ bool Session::OpenDatabase(const std::string& name, ServerError& err) {
   sqlite3_create_function(db, "tds5d_isdate", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                           IsDate, nullptr, nullptr);
   std::string error;
-  std::string setup = "pragma journal_mode = wal;";
+  // Each statement commits; the log need not reach the disk at each commit for tests.
+  std::string setup = "pragma journal_mode = wal; pragma synchronous = normal;";
   if (name != "master")
     setup += "attach database '" + server_.DatabasePath("master") + "' as master;";
   setup += kCatalogViews;
@@ -324,6 +326,7 @@ bool Session::OpenDatabase(const std::string& name, ServerError& err) {
   cursors_.clear();
   cursorIds_.clear();
   lastCursor_ = nullptr;
+  for (auto& [id, p] : dynamics_) p.stmt.reset();
   if (db_) sqlite3_close_v2(db_);
   db_ = db;
   database_ = name;
@@ -607,28 +610,35 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
 
 void Session::RunSql(const std::string& sql, const std::vector<Value>& params, bool more,
                      bool count) {
-  uint16_t moreFlag = more ? kDoneMore : 0;
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) !=
       SQLITE_OK) {
     std::string m = sqlite3_errmsg(db_);
     sqlite3_finalize(raw);
     Error(ErrorOfSqlite(m));
-    return Done(moreFlag | kDoneError, 0);
+    return Done(more ? kDoneMore | kDoneError : kDoneError, 0);
   }
-  if (!raw) return Done(moreFlag, 0);
+  if (!raw) return Done(more ? kDoneMore : 0, 0);
   Stmt st(raw);
+  RunPrepared(raw, params, more, count);
+}
+
+void Session::RunPrepared(sqlite3_stmt* st, const std::vector<Value>& params, bool more,
+                          bool count) {
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
   ServerError err;
-  if (!BindParams(raw, params, err)) {
+  if (!BindParams(st, params, err)) {
     Error(err);
     return Done(moreFlag | kDoneError, 0);
   }
-  if (sqlite3_column_count(raw) > 0) {
-    int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(raw);
-    return SendRows(raw, rc, more, 0xFFFFFFFF, nullptr);
+  if (sqlite3_column_count(st) > 0) {
+    int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(st);
+    return SendRows(st, rc, more, 0xFFFFFFFF, nullptr);
   }
   int rc;
-  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
     Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
@@ -1034,8 +1044,13 @@ void Session::Dynamic(Reader& in) {
         return Done(kDoneError, 0);
       }
       text = text.substr(w[3].end);
-      if (!Prepare(text)) return Done(kDoneError, 0);
-      dynamics_[id] = text;
+      Stmt st = Prepare(text);
+      if (!st) return Done(kDoneError, 0);
+      std::vector<Word> head = Words(text, 1);
+      std::string verb = head.empty() ? "" : head[0].upper;
+      dynamics_[id] = Prepared{text, std::move(st),
+                               verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" ||
+                                   verb == "SELECT"};
       ack(kAck);
       return Done(kDoneFinal, 0);
     }
@@ -1056,7 +1071,12 @@ void Session::Dynamic(Reader& in) {
                                    : std::string("tds5d: broken parameters.")});
       return Done(kDoneError, 0);
     }
-    return Statement(it->second, params, false);
+    // The statement prepared once serves every execution; after a "use" it is prepared
+    // again in the new database.
+    Prepared& p = it->second;
+    if (!p.stmt) p.stmt = Prepare(p.text);
+    if (!p.stmt) return Done(kDoneError, 0);
+    return RunPrepared(p.stmt.get(), params, false, p.count);
   }
   Error({102, 15, "tds5d: dynamic operation " + std::to_string(type) + " is not served."});
   Done(kDoneError, 0);
