@@ -37,6 +37,11 @@ class Tds5dTest : public ::testing::Test {
     ASSERT_TRUE(used.ok) << database;
   }
 
+  static bool Logged(const std::string& kind, const std::string& text) {
+    std::vector<std::string> texts = server_->Texts(kind);
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  }
+
   static void SetTextSize(CtSession& s, CS_INT size) {
     ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
               CS_SUCCEED);
@@ -250,9 +255,7 @@ TEST_F(Tds5dTest, EveryTextIsLogged) {
   ASSERT_TRUE(s.Connect("corvex_utf8", kTds5dUser, kTds5dPassword));
   std::string text = "select 1\n\tfrom sysusers -- \\ marked";
   ASSERT_TRUE(s.Run(text).ok);
-  std::vector<std::string> texts = server_->Texts();
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "select 1\\n\\tfrom sysusers -- \\\\ marked"),
-            texts.end());
+  EXPECT_TRUE(Logged("language", "select 1\\n\\tfrom sysusers -- \\\\ marked"));
 }
 
 TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
@@ -260,6 +263,7 @@ TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
   Open(s, "opts");
   ASSERT_TRUE(s.Run("create table t (x text null)").ok);
   ASSERT_TRUE(s.Run("insert into t (x) values (\"" + std::string(100, 'a') + "\")").ok);
+  size_t optionsBefore = server_->Texts("option").size();
   ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 10));
   EXPECT_EQ(Rows(s.Run("select x from t")), (std::vector<Row>{{std::string(10, 'a')}}));
   CS_BOOL on = CS_TRUE;
@@ -269,8 +273,7 @@ TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
   ASSERT_EQ(o.results.size(), 1u);
   EXPECT_EQ(o.results[0].names, std::vector<std::string>{"x"});
   EXPECT_TRUE(o.results[0].rows.empty());
-  std::vector<std::string> options = server_->Texts("option");
-  EXPECT_EQ(options.size(), 2u);
+  EXPECT_EQ(server_->Texts("option").size(), optionsBefore + 2);
 }
 
 TEST_F(Tds5dTest, CancelStopsAResultAndTheSessionGoesOn) {
@@ -395,8 +398,7 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
                        CS_UNUSED),
             CS_SUCCEED);
   EXPECT_TRUE(s.Send(cmd, {}).ok);
-  EXPECT_EQ(server_->Texts("dynamic"),
-            std::vector<std::string>{"create proc ins as " + text});
+  EXPECT_TRUE(Logged("dynamic", "create proc ins as " + text));
 }
 
 // A cursor for update read row by row, each row changed or removed in between through
@@ -449,7 +451,7 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   ct_cmd_drop(cmd);
   EXPECT_EQ(Rows(s.Run("select k, v from t order by k")),
             (std::vector<Row>{{"1", "v"}, {"2", "w"}, {"4", "w"}}));
-  EXPECT_EQ(server_->Texts("cursor"), std::vector<std::string>{text});
+  EXPECT_TRUE(Logged("cursor", text));
 }
 
 // Text and image values over 64 KiB, written as literals and read in pieces with
