@@ -145,8 +145,14 @@ std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view a
   auto typed = [](const char* types) {
     return std::string("typeof(%s) in (") + types + ")";
   };
-  if (t == "INT" || t == "INTEGER" || t == "SMALLINT" || t == "TINYINT" || t == "BIGINT")
-    return StoredType{t == "INTEGER" ? "int" : std::string(type), typed("'integer','null'")};
+  // Integers also keep to their range: the wire holds them in 1, 2 or 4 bytes.
+  if (t == "TINYINT") return StoredType{"tinyint", typed("'integer','null'") + " and %s between 0 and 255"};
+  if (t == "SMALLINT")
+    return StoredType{"smallint", typed("'integer','null'") + " and %s between -32768 and 32767"};
+  if (t == "INT" || t == "INTEGER")
+    return StoredType{"int",
+                      typed("'integer','null'") + " and %s between -2147483648 and 2147483647"};
+  if (t == "BIGINT") return StoredType{"bigint", typed("'integer','null'")};
   if (t == "BIT") return StoredType{"bit", "%s in (0, 1)"};
   if (t == "FLOAT" || t == "REAL" || t == "DOUBLE")
     return StoredType{t == "REAL" ? "real" : "float", typed("'integer','real','null'")};

@@ -190,6 +190,7 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"insert into w values (-12345678901234567890123456789012345678, 999999999, .5)", true, {},
        {}, 1},
       {"insert into w values (1, 1234567890, 1)", false, {257}, {}, -1},
+      {"insert into t (i) values (2147483648)", false, {257}, {}, -1},
       {"select n, p, q from w", true, {},
        {{"-12345678901234567890123456789012345678", "999999999", "0.50"}}, 1},
       {"create unique index tu on t (i)", true, {}, {}, -1},
