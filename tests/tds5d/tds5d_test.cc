@@ -1,12 +1,11 @@
 // tds5d against FreeTDS clients: the client library, tsql and freebcp.
+#include <bkpublic.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <bkpublic.h>
 
 #include "tds5d_ctlib.h"
 #include "tds5d_fixture.h"
@@ -163,16 +162,27 @@ TEST_F(Tds5dTest, LanguageCommands) {
   } cases[] = {
       {"create table t (i int not null, s varchar(40) null, m money null, n numeric(20,4) null, "
        "d datetime null, b varbinary(8) null, f float null, c char(3) null)",
-       true, {}, {}, -1},
+       true,
+       {},
+       {},
+       -1},
       {"insert into t (i, s, m, n, d, b, f) values (1, \"say \"\"hi\"\" 'x'\", $12.3456, "
        "1234567890123456.7891, '1/2/1850 3:04:05.06', 0x0A0b, 0.1)",
-       true, {}, {}, 1},
+       true,
+       {},
+       {},
+       1},
       {"insert into t (i, s, m, n, d) values (2, null, $-922337203685477.5808, -0.0001, "
        "'12/31/9999 23:59:59.99')",
-       true, {}, {}, 1},
+       true,
+       {},
+       {},
+       1},
       {"insert into t (i, f) values (3, 6.103515625e-05)", true, {}, {}, 1},
       {"select f from t where i = 3 and f < 1e-4", true, {}, {{"6.103515625e-05"}}, 1},
-      {"select i, s, m, n, d, b from t where i < 3 order by i desc", true, {},
+      {"select i, s, m, n, d, b from t where i < 3 order by i desc",
+       true,
+       {},
        {{"2", std::nullopt, "-922337203685477.5808", "-0.0001", "9999-12-31 23:59:59.990",
          std::nullopt},
         {"1", "say \"hi\" 'x'", "12.3456", "1234567890123456.7891", "1850-01-02 03:04:05.060",
@@ -185,30 +195,57 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"select * from missing", false, {208}, {}, -1},
       {"truncate table missing", false, {4701}, {}, -1},
       {"use nodb", false, {911}, {}, -1},
-      {"create table w (n numeric(38,0) null, p numeric(9,0) null, q numeric(12,2) null)", true,
-       {}, {}, -1},
-      {"insert into w values (-12345678901234567890123456789012345678, 999999999, .5)", true, {},
-       {}, 1},
+      {"create table w (n numeric(38,0) null, p numeric(9,0) null, q numeric(12,2) null)",
+       true,
+       {},
+       {},
+       -1},
+      {"insert into w values (-12345678901234567890123456789012345678, 999999999, .5)",
+       true,
+       {},
+       {},
+       1},
       {"insert into w values (1, 1234567890, 1)", false, {257}, {}, -1},
       {"insert into t (i) values (2147483648)", false, {257}, {}, -1},
-      {"select n, p, q from w", true, {},
-       {{"-12345678901234567890123456789012345678", "999999999", "0.50"}}, 1},
+      {"select n, p, q from w",
+       true,
+       {},
+       {{"-12345678901234567890123456789012345678", "999999999", "0.50"}},
+       1},
       {"create unique index tu on t (i)", true, {}, {}, -1},
       {"insert into t (i) values (1)", false, {2601}, {}, -1},
       {"select i.name, '' 'owner', '' 'comment' from sysindexes i, sysobjects o where i.indid != "
        "0 and i.id = o.id and o.type = 'U' and o.name = 't'",
-       true, {}, {{"tu", " ", " "}}, -1},
+       true,
+       {},
+       {{"tu", " ", " "}},
+       -1},
       {"drop index t.tu", true, {}, {}, -1},
       {"select c.name, '' 'owner', '' 'comment' from syscolumns c, sysobjects o where c.id = "
        "o.id and o.type = 'U' and o.name = 't'",
-       true, {}, {{"i", " ", " "}, {"s", " ", " "}, {"m", " ", " "}, {"n", " ", " "}, {"d", " ", " "},
-                  {"b", " ", " "}, {"f", " ", " "}, {"c", " ", " "}}, -1},
+       true,
+       {},
+       {{"i", " ", " "},
+        {"s", " ", " "},
+        {"m", " ", " "},
+        {"n", " ", " "},
+        {"d", " ", " "},
+        {"b", " ", " "},
+        {"f", " ", " "},
+        {"c", " ", " "}},
+       -1},
       {"select o.name 'table', u.name 'owner', '' 'comment' from sysobjects o, sysusers u "
        "where o.type = 'U' and o.uid = u.uid",
-       true, {}, {{"t", "dbo", " "}, {"w", "dbo", " "}}, -1},
+       true,
+       {},
+       {{"t", "dbo", " "}, {"w", "dbo", " "}},
+       -1},
       {"select d.name 'database', u.name 'owner', '' 'comment' from master..sysdatabases d, "
        "master..sysusers u where d.suid = u.suid and d.name = 'lang'",
-       true, {}, {{"lang", "dbo", " "}}, -1},
+       true,
+       {},
+       {{"lang", "dbo", " "}},
+       -1},
       {std::string("good_name:") + '\0', true, {}, {}, -1},
       {std::string("bad name:") + '\0', false, {102}, {}, -1},
       {"exec sp_dboption lang, \"select into/bulkcopy\", true", true, {}, {}, -1},
@@ -303,9 +340,9 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
   ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 0x7FFFFFFF));
   CS_COMMAND* cmd = s.Command();
   std::string text = "insert into t values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-  ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("ins"), CS_NULLTERM, text.data(),
-                       CS_NULLTERM),
-            CS_SUCCEED);
+  ASSERT_EQ(
+      ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("ins"), CS_NULLTERM, text.data(), CS_NULLTERM),
+      CS_SUCCEED);
   ASSERT_TRUE(s.Send(cmd, {}).ok);
   std::string longText(70000, 'x'), longBinary(70000, '\x5A');
   struct Param {
@@ -347,9 +384,9 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
   int key = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(key);
-    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("ins"), CS_NULLTERM, nullptr,
-                         CS_UNUSED),
-              CS_SUCCEED);
+    ASSERT_EQ(
+        ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("ins"), CS_NULLTERM, nullptr, CS_UNUSED),
+        CS_SUCCEED);
     std::vector<std::vector<char>> buffers;
     std::vector<CS_SMALLINT> inds(c.params.size() + 1);
     CS_DATAFMT keyFmt{};
@@ -389,14 +426,13 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
     ASSERT_TRUE(o.ok);
     ASSERT_FALSE(o.counts.empty());
     EXPECT_EQ(o.counts.back(), 1);
-    CtOutcome back = s.Run("select i, f, m, n, d, c, lc, b, lb from t where k = " +
-                           std::to_string(key));
+    CtOutcome back =
+        s.Run("select i, f, m, n, d, c, lc, b, lb from t where k = " + std::to_string(key));
     ASSERT_EQ(Rows(back).size(), 1u);
     for (size_t i = 0; i < c.expected.size(); ++i) EXPECT_EQ(Rows(back)[0][i], c.expected[i]) << i;
     ++key;
   }
-  ASSERT_EQ(ct_dynamic(cmd, CS_DEALLOC, const_cast<char*>("ins"), CS_NULLTERM, nullptr,
-                       CS_UNUSED),
+  ASSERT_EQ(ct_dynamic(cmd, CS_DEALLOC, const_cast<char*>("ins"), CS_NULLTERM, nullptr, CS_UNUSED),
             CS_SUCCEED);
   EXPECT_TRUE(s.Send(cmd, {}).ok);
   EXPECT_TRUE(Logged("dynamic", "create proc ins as " + text));
@@ -471,8 +507,7 @@ TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
     std::snprintf(h, sizeof h, "%02X", i % 251);
     hex += h;
   }
-  ASSERT_TRUE(
-      s.Run("insert into t values (1, \"" + text + "\", 0x" + hex + ", \"after\")").ok);
+  ASSERT_TRUE(s.Run("insert into t values (1, \"" + text + "\", 0x" + hex + ", \"after\")").ok);
   ASSERT_TRUE(s.Run("insert into t values (2, null, null, \"n\")").ok);
   ASSERT_TRUE(s.StartRows("select i, x, y, z from t order by i"));
   CS_COMMAND* cmd = s.Command();
@@ -510,7 +545,7 @@ TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
   while (ct_results(cmd, &type) == CS_SUCCEED) {
   }
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", text, image, "after"},
-                                                          {"2", "", "", "n"}}));
+                                                         {"2", "", "", "n"}}));
 }
 
 // freebcp into a table: refused while the database's bulk-copy option is off; a batch with a
@@ -531,11 +566,11 @@ TEST_F(Tds5dTest, FreebcpBatchesAreWholeOrNothing) {
     std::vector<Row> rows;  // the table afterwards
   } cases[] = {
       {false, "1\tabcd\t1.5\t2\t2020-01-02 03:04:05.123\tv\tx\t0.5\n", "Msg 4806", {}},
-      {true, "1\tabcd\t\t\t\t\t\t\n2\tabcd\t\t\t\t\t\t\n2\tdupl\t\t\t\t\t\t\n", "Msg 2601",
-       {}},
+      {true, "1\tabcd\t\t\t\t\t\t\n2\tabcd\t\t\t\t\t\t\n2\tdupl\t\t\t\t\t\t\n", "Msg 2601", {}},
       {true,
        "1\tabcd\t1234567890123456.7891\t-922337203685477.5808\t2020-01-02 "
-       "03:04:05.123\t" + longText + "\thello\t0.5\n2\twxyz\t\t\t\t\t\t\n",
+       "03:04:05.123\t" +
+           longText + "\thello\t0.5\n2\twxyz\t\t\t\t\t\t\n",
        nullptr,
        {{"1", "abcd", "1234567890123456.7891", "-922337203685477.5808", "2020-01-02 03:04:05.123",
          longText, "hello", "0.5"},
@@ -619,17 +654,18 @@ TEST_F(Tds5dTest, BulkCallsKeepMoneyAndNumericsExact) {
   blk_done(blk, CS_BLK_ALL, &done);
   blk_drop(blk);
   EXPECT_EQ(Rows(s.Run("select k, m, n9, n12, n20 from t order by k")),
-            (std::vector<Row>{
-                {"1", "922337203685477.5807", "999999999", "9999999999.99", "9999999999999999.9999"},
-                {"2", "-0.0001", "-1", "0.01", "-0.0001"}}));
+            (std::vector<Row>{{"1", "922337203685477.5807", "999999999", "9999999999.99",
+                               "9999999999999999.9999"},
+                              {"2", "-0.0001", "-1", "0.01", "-0.0001"}}));
 }
 
 TEST_F(Tds5dTest, TsqlRunsABatch) {
   twtest::ChildProcess tsql;
-  ASSERT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P",
-                          kTds5dPassword},
-                         twtest::InheritedEnv(), "", true));
-  twtest::ProcessResult r = tsql.Finish("select name from master..sysdatabases where name = 'master'\ngo\nquit\n", 30000);
+  ASSERT_TRUE(
+      tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", kTds5dUser, "-P", kTds5dPassword},
+                 twtest::InheritedEnv(), "", true));
+  twtest::ProcessResult r =
+      tsql.Finish("select name from master..sysdatabases where name = 'master'\ngo\nquit\n", 30000);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("master"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("(1 row affected)"), std::string::npos) << r.out;
