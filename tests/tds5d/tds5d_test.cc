@@ -1,6 +1,10 @@
 // tds5d against FreeTDS clients: the client library, tsql and freebcp.
+#include <arpa/inet.h>
 #include <bkpublic.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -657,6 +661,76 @@ TEST_F(Tds5dTest, BulkCallsKeepMoneyAndNumericsExact) {
             (std::vector<Row>{{"1", "922337203685477.5807", "999999999", "9999999999.99",
                                "9999999999999999.9999"},
                               {"2", "-0.0001", "-1", "0.01", "-0.0001"}}));
+}
+
+// Broken requests get an error or a closed connection, never a fallen server: raw packets
+// after a good login (or instead of one), then a client that still gets served.
+TEST_F(Tds5dTest, BrokenRequestsLeaveTheServerServing) {
+  auto packet = [](uint8_t type, const std::string& body) {
+    std::string p(8, '\0');
+    p[0] = static_cast<char>(type);
+    p[1] = 1;
+    p[2] = static_cast<char>((body.size() + 8) >> 8);
+    p[3] = static_cast<char>((body.size() + 8) & 0xFF);
+    return p + body;
+  };
+  std::string login(600, '\0');
+  auto field = [&](size_t at, const std::string& v) {
+    login.replace(at, v.size(), v);
+    login[at + 30] = static_cast<char>(v.size());
+  };
+  field(31, kTds5dUser);
+  field(62, kTds5dPassword);
+  struct Case {
+    bool logIn;
+    std::string bytes;
+  } cases[] = {
+      {false, packet(2, "")},
+      {false, std::string("\x02\x01\x00\x05", 4)},
+      {false, packet(15, std::string("\x21\xff\xff\xff\xff", 5))},
+      {true, packet(15, std::string("\x21\xff\xff\xff\xff\x00select", 11))},
+      {true, packet(15, std::string("\xe7\x40\x00\x02\x01\x03ins", 9))},
+      {true, packet(15, std::string("\xe7\x04\x00\x02\x01\x03ins\xec\xff\xff\xff\xff", 14))},
+      {true, packet(15, std::string("\x86\xff\x00\x03cur", 7))},
+      {true, packet(15, std::string("\x82\x05\x00\x07\x00\x00\x00\x01", 8))},
+      {true, packet(15, std::string("\xa6\x03\x00\x01\x02\x09", 6))},
+      {true, packet(15, std::string("\x99\x00", 2))},
+      {true, packet(7, std::string("\x10\x00\x02\x00", 4))},
+      {true, packet(1, "select 1")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(server_->port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto reply = [&] {  // reads one reply to its last packet, or to the end of the stream
+      char head[8];
+      for (;;) {
+        if (::recv(fd, head, 8, MSG_WAITALL) != 8) return false;
+        size_t n = (static_cast<uint8_t>(head[2]) << 8 | static_cast<uint8_t>(head[3])) - 8;
+        std::string body(n, '\0');
+        if (n && ::recv(fd, body.data(), n, MSG_WAITALL) != static_cast<ssize_t>(n)) return false;
+        if (head[1] & 1) return true;
+      }
+    };
+    if (c.logIn) {
+      std::string p = packet(2, login);
+      ASSERT_EQ(::send(fd, p.data(), p.size(), MSG_NOSIGNAL), static_cast<ssize_t>(p.size()));
+      ASSERT_TRUE(reply());
+    }
+    ASSERT_EQ(::send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(c.bytes.size()));
+    ::shutdown(fd, SHUT_WR);
+    reply();
+    ::close(fd);
+  }
+  CtSession s;
+  ASSERT_TRUE(s.Connect("corvex_utf8", kTds5dUser, kTds5dPassword));
+  EXPECT_EQ(Rows(s.Run("select 1")), (std::vector<Row>{{"1"}}));
 }
 
 TEST_F(Tds5dTest, TsqlRunsABatch) {
