@@ -93,14 +93,17 @@ bool Exec(sqlite3* db, const char* sql, std::string& error) {
   return false;
 }
 
+// The catalogue a client reads: names come as varchar, as the server's own tables hold them.
 const char kCatalogViews[] =
-    "create temp view sysobjects as select name, name as id, 'U' as type, 1 as uid "
-    "from main.sqlite_master where type = 'table' and name <> 'sysusers' "
-    "and name not like 'sqlite%';"
-    "create temp view sysindexes as select substr(name, length(tbl_name) + 2) as name, "
-    "tbl_name as id, 2 as indid from main.sqlite_master where type = 'index' and sql is not null;"
-    "create temp view syscolumns as select p.name as name, m.name as id, p.cid + 1 as colid "
-    "from main.sqlite_master m join pragma_table_info(m.name) p where m.type = 'table';";
+    "create temp view sysobjects as select cast(name as varchar(255)) as name, name as id, "
+    "'U' as type, 1 as uid from main.sqlite_master where type = 'table' "
+    "and name not in ('sysusers', 'sysdatabases') and name not like 'sqlite%';"
+    "create temp view sysindexes as select cast(substr(name, length(tbl_name) + 2) as "
+    "varchar(255)) as name, tbl_name as id, 2 as indid from main.sqlite_master "
+    "where type = 'index' and sql is not null;"
+    "create temp view syscolumns as select cast(p.name as varchar(255)) as name, m.name as id, "
+    "p.cid + 1 as colid from main.sqlite_master m join pragma_table_info(m.name) p "
+    "where m.type = 'table';";
 
 }  // namespace
 
