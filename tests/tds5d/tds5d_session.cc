@@ -402,14 +402,26 @@ bool Session::DatabaseExists(const std::string& name) {
 }
 
 bool Session::TableExists(const std::string& table) {
+  // "db..table" looks in that database (attached on the way).
+  std::string schema = "main", name = table;
+  size_t dots = table.find("..");
+  if (dots != std::string::npos) {
+    std::string error;
+    named_.clear();
+    ServerError err;
+    if (!ToSqlite(table, dialect(), error) || !AttachNamed(err)) return false;
+    schema = Lower(table.substr(0, dots)) == Lower(database_) ? "main" : table.substr(0, dots);
+    name = table.substr(dots + 2);
+  }
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_,
-                         "select 1 from main.sqlite_master where type = 'table' and "
-                         "lower(name) = lower(?)",
-                         -1, &raw, nullptr) != SQLITE_OK)
+  std::string sql = "select 1 from \"" + schema +
+                    "\".sqlite_master where type = 'table' and lower(name) = lower(?)";
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
     return false;
+  }
   Stmt st(raw);
-  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(raw) == SQLITE_ROW;
 }
 
@@ -1010,7 +1022,9 @@ void Session::Truncate(const std::string& table) {
                "', because this table does not exist in the database."});
     return Done(kDoneError, 0);
   }
-  RunSql("delete from \"" + table + "\"", {}, false, false);
+  std::string error;
+  std::optional<std::string> target = ToSqlite(table, dialect(), error);
+  RunSql("delete from " + target.value_or(table), {}, false, false);
 }
 
 void Session::OptionCmd(Reader& in) {
