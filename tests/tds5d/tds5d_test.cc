@@ -496,6 +496,45 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   EXPECT_TRUE(Logged("cursor", text));
 }
 
+// A cursor that asks for rows in groups gets them all, in order.
+TEST_F(Tds5dTest, CursorRowsComeInGroups) {
+  CtSession s;
+  Open(s, "curgroups");
+  ASSERT_TRUE(s.Run("create table t (k int not null)").ok);
+  for (int k = 1; k <= 5; ++k)
+    ASSERT_TRUE(s.Run("insert into t values (" + std::to_string(k) + ")").ok);
+  CS_COMMAND* cmd = s.Command();
+  std::string text = "select k from t order by k";
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>("groups"), CS_NULLTERM, text.data(),
+                      CS_NULLTERM, CS_READ_ONLY),
+            CS_SUCCEED);
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, 2), CS_SUCCEED);
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+            CS_SUCCEED);
+  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  // The client library wants an array of as many rows as the cursor gives at once.
+  std::vector<CS_INT> seen;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    if (type != CS_CURSOR_RESULT) continue;
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_INT_TYPE;
+    fmt.maxlength = sizeof(CS_INT);
+    fmt.count = 2;
+    CS_INT keys[2] = {};
+    ASSERT_EQ(ct_bind(cmd, 1, &fmt, keys, nullptr, nullptr), CS_SUCCEED);
+    CS_INT rows = 0;
+    while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED)
+      seen.insert(seen.end(), keys, keys + rows);
+  }
+  EXPECT_EQ(rc, CS_END_RESULTS);
+  EXPECT_EQ(seen, (std::vector<CS_INT>{1, 2, 3, 4, 5}));
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC),
+            CS_SUCCEED);
+  EXPECT_TRUE(s.Send(cmd, {}).ok);
+}
+
 // Text and image values over 64 KiB, written as literals and read in pieces with
 // ct_get_data, with a column after them; each comes with its text pointer and time stamp.
 TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
