@@ -34,8 +34,7 @@ class Tds5dTest : public ::testing::Test {
   // A session logged in to a database of its own (made at first use).
   void Open(CtSession& s, const std::string& database, const char* section = "corvex_utf8") {
     ASSERT_TRUE(s.Connect(section, kTds5dUser, kTds5dPassword));
-    CtOutcome made = s.Run("create database " + database);
-    (void)made;
+    s.Run("create database " + database);  // fails when an earlier test made it
     CtOutcome used = s.Run("use " + database);
     ASSERT_TRUE(used.ok) << database;
   }
