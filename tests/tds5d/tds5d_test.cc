@@ -44,6 +44,30 @@ class Tds5dTest : public ::testing::Test {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
   }
 
+  // Declares a cursor, asks for rows at a time when rows > 0, opens it and sends all.
+  static void OpenCursor(CS_COMMAND* cmd, const char* name, std::string text, CS_INT option,
+                         CS_INT rows) {
+    ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>(name), CS_NULLTERM, text.data(),
+                        CS_NULLTERM, option),
+              CS_SUCCEED);
+    if (rows > 0) {
+      ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rows),
+                CS_SUCCEED);
+    }
+    ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+              CS_SUCCEED);
+    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  }
+
+  // Binds the first column as integers, count at a time.
+  static void BindInts(CS_COMMAND* cmd, CS_INT* values, CS_INT count) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_INT_TYPE;
+    fmt.maxlength = sizeof(CS_INT);
+    fmt.count = count;
+    ASSERT_EQ(ct_bind(cmd, 1, &fmt, values, nullptr, nullptr), CS_SUCCEED);
+  }
+
   static void SetTextSize(CtSession& s, CS_INT size) {
     ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
               CS_SUCCEED);
@@ -453,23 +477,14 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   CS_COMMAND* cmd = nullptr;
   ASSERT_EQ(ct_cmd_alloc(s.connection(), &cmd), CS_SUCCEED);
   std::string text = "select k, v from t where k > 1 order by k";
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>("cursor_execute"), CS_NULLTERM,
-                      text.data(), CS_NULLTERM, CS_FOR_UPDATE),
-            CS_SUCCEED);
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
-            CS_SUCCEED);
-  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(OpenCursor(cmd, "cursor_execute", text, CS_FOR_UPDATE, 0));
   CS_INT type = 0;
   std::vector<std::string> seen;
   CS_RETCODE rc;
   while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
     if (type != CS_CURSOR_RESULT) continue;
-    CS_DATAFMT fmt{};
-    fmt.datatype = CS_INT_TYPE;
-    fmt.maxlength = sizeof(CS_INT);
-    fmt.count = 1;
     CS_INT k = 0;
-    ASSERT_EQ(ct_bind(cmd, 1, &fmt, &k, nullptr, nullptr), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(BindInts(cmd, &k, 1));
     CS_INT rows = 0;
     while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
       seen.push_back(std::to_string(k));
@@ -504,25 +519,15 @@ TEST_F(Tds5dTest, CursorRowsComeInGroups) {
     ASSERT_TRUE(s.Run("insert into t values (" + std::to_string(k) + ")").ok);
   CS_COMMAND* cmd = s.Command();
   std::string text = "select k from t order by k";
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>("groups"), CS_NULLTERM, text.data(),
-                      CS_NULLTERM, CS_READ_ONLY),
-            CS_SUCCEED);
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, 2), CS_SUCCEED);
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
-            CS_SUCCEED);
-  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(OpenCursor(cmd, "groups", text, CS_READ_ONLY, 2));
   // The client library wants an array of as many rows as the cursor gives at once.
   std::vector<CS_INT> seen;
   CS_INT type = 0;
   CS_RETCODE rc;
   while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
     if (type != CS_CURSOR_RESULT) continue;
-    CS_DATAFMT fmt{};
-    fmt.datatype = CS_INT_TYPE;
-    fmt.maxlength = sizeof(CS_INT);
-    fmt.count = 2;
     CS_INT keys[2] = {};
-    ASSERT_EQ(ct_bind(cmd, 1, &fmt, keys, nullptr, nullptr), CS_SUCCEED);
+    ASSERT_NO_FATAL_FAILURE(BindInts(cmd, keys, 2));
     CS_INT rows = 0;
     while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED)
       seen.insert(seen.end(), keys, keys + rows);
