@@ -158,6 +158,8 @@ uint32_t Connection::Funnel() {
   const CS_INT number = firstMessage_;
   firstMessage_ = 1;
   if (number == kMissingObject || number == kMissingTruncate) return TWFAIL_INVALID_METADATA;
+  // A failure the library gave no message for still leaves a line in the log.
+  if (number == 1 || number == 0) return TWActivityLog(TWFAIL_EXTERNAL);
   return TWFAIL_EXTERNAL;
 }
 
@@ -476,7 +478,7 @@ uint32_t Connection::Release(Statement& st, bool full) {
   st.atCursor = false;
   if (!full) return status;
   if (&st == &insert_ && bulkStarted_) {
-    status = EndBatch();
+    status = EndBatch(true);
     bulkStarted_ = false;
   }
   st.desc.reset();

@@ -206,7 +206,8 @@ class Connection {
   [[nodiscard]] uint32_t OpenBulk();
   [[nodiscard]] uint32_t StartBulk();
   [[nodiscard]] uint32_t EnableBulk();
-  [[nodiscard]] uint32_t EndBatch();
+  // Ends the bulk batch (all: the copy too); a failure is the status of the rows it held.
+  [[nodiscard]] uint32_t EndBatch(bool all = false);
   [[nodiscard]] uint32_t SendBulkRow(uint32_t slot);
   [[nodiscard]] uint32_t BindBulkRow(uint32_t slot);
   [[nodiscard]] uint32_t ExecuteRow(Statement& st, uint32_t slot, uint32_t* affected);
@@ -230,6 +231,7 @@ class Connection {
   CS_CONNECTION* bulk_ = nullptr;
   CS_BLKDESC* blk_ = nullptr;
   bool bulkStarted_ = false;
+  bool bulkSent_ = false;  // a row went since blk_init: the copy is under way
   CS_COMMAND* positioned_ = nullptr;  // positioned writes on the main connection
   Statement read_{Kind::kRead, TWFIELDF_NO_FETCH, ""};
   Statement insert_{Kind::kInsert, TWFIELDF_NO_INSERT, "id_insert"};

@@ -276,7 +276,6 @@ uint32_t Connection::Select(TWFIELDLIST keyList, uint32_t recordIndex, TWFIELDLI
     CS_INT rows = 0;
     if (ct_bind(read_.cmd, 1, &fmt, &now, nullptr, nullptr) != CS_SUCCEED ||
         ct_fetch(read_.cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) != CS_SUCCEED) {
-      if (!messaged()) Record(0, {});
       st = Funnel();
     }
     (void)ct_cancel(nullptr, read_.cmd, CS_CANCEL_ALL);
@@ -361,10 +360,9 @@ uint32_t Connection::Create(uint32_t objectType, TWFIELDLIST src) {
     std::string label = column.name.substr(0, kNameLimit) + ":";
     label.push_back('\0');
     mute_ = true;
-    (void)Run(cmd, label, true);
+    const uint32_t refused = Run(cmd, label, true);
     mute_ = false;
-    if (messaged()) {
-      firstMessage_ = 1;
+    if (refused != TWSUCCESS) {
       status = LogField(TWFAIL_INVALID_FIELDNAME, src, i);
       break;
     }

@@ -909,6 +909,7 @@ uint32_t Connection::StartBulk() {
   const std::string_view table = TextOf(props.metadata);
   firstMessage_ = 1;
   bulkStarted_ = false;
+  bulkSent_ = false;
   batchRows = 0;
   if (blk_init(blk_, CS_BLK_IN, const_cast<char*>(table.data()), static_cast<CS_INT>(table.size())) !=
           CS_SUCCEED ||
@@ -1029,11 +1030,12 @@ uint32_t Connection::SendBulkRow(uint32_t slot) {
   firstMessage_ = 1;
   if (blk_rowxfer(blk_) == CS_SUCCEED && !messaged()) {
     ++batchRows;
+    bulkSent_ = true;
     return TWSUCCESS;
   }
   if (!messaged()) firstMessage_ = 0;
   const uint32_t funnel = Funnel();
-  if (batchRows != 0) return funnel;
+  if (bulkSent_) return funnel;
   // The library starts the copy at the first row: a refusal there is a refused start.
   (void)LogOwn(kBulkInitFailed, false);
   if (props.bulkEnable == 0) return funnel;
@@ -1045,15 +1047,23 @@ uint32_t Connection::SendBulkRow(uint32_t slot) {
     return Funnel();
   }
   ++batchRows;
+  bulkSent_ = true;
   return TWSUCCESS;
 }
 
-uint32_t Connection::EndBatch() {
-  if (blk_ == nullptr || !bulkStarted_ || batchRows == 0) return TWSUCCESS;
+uint32_t Connection::EndBatch(bool all) {
+  if (blk_ == nullptr || !bulkStarted_ || !bulkSent_) return TWSUCCESS;
+  if (!all && batchRows == 0) return TWSUCCESS;
+  const bool held = batchRows != 0;
   batchRows = 0;
+  if (all) bulkSent_ = false;
   CS_INT rows = 0;
   firstMessage_ = 1;
-  if (blk_done(blk_, CS_BLK_BATCH, &rows) != CS_SUCCEED || messaged()) {
+  if (blk_done(blk_, all ? CS_BLK_ALL : CS_BLK_BATCH, &rows) != CS_SUCCEED || messaged()) {
+    if (!held) {
+      firstMessage_ = 1;
+      return TWSUCCESS;
+    }
     if (!messaged()) firstMessage_ = 0;
     return Funnel();
   }
