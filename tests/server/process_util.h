@@ -39,7 +39,8 @@ inline std::string BuildInstDir() {
 // settings.
 inline std::vector<std::string> InheritedEnv() {
   std::vector<std::string> env;
-  for (const char* name : {"TMPDIR", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+  for (const char* name :
+       {"TMPDIR", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "FREETDSCONF"})
     if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
   return env;
 }

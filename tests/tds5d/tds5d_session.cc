@@ -1,0 +1,945 @@
+// One client connection of tds5d: login, the token stream of each request, and the statements
+// run on the session's SQLite database.
+#include "tds5d_session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "tds5d_values.h"
+
+namespace tds5d {
+
+namespace {
+
+// Login record fields: offset of the text, its capacity; the length byte follows the text.
+constexpr size_t kLoginUser = 31, kLoginPassword = 62, kLoginServer = 171, kLoginPacketSize = 557;
+constexpr size_t kLoginCapability = 568;
+
+std::string LoginField(std::string_view body, size_t at, size_t capacity) {
+  if (body.size() < at + capacity + 1) return {};
+  size_t n = static_cast<uint8_t>(body[at + capacity]);
+  return std::string(body.substr(at, n < capacity ? n : capacity));
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool StartsWithWords(const std::vector<Word>& w, std::initializer_list<const char*> words) {
+  size_t i = 0;
+  for (const char* word : words) {
+    if (i >= w.size() || w[i].upper != word) return false;
+    ++i;
+  }
+  return true;
+}
+
+std::string SqlText(sqlite3_stmt* st, int i) {
+  const unsigned char* p = sqlite3_column_text(st, i);
+  return p ? std::string(reinterpret_cast<const char*>(p),
+                         static_cast<size_t>(sqlite3_column_bytes(st, i)))
+           : std::string();
+}
+
+// The current time as the stored datetime text.
+void GetDate(sqlite3_context* ctx, int, sqlite3_value**) {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  ::localtime_r(&t, &tm);
+  int ms = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+  sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+}
+
+// tds5d_num(value, precision, scale): whether a stored value fits numeric(precision, scale).
+void NumFits(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_int(ctx, 1);
+  int p = sqlite3_value_int(argv[1]), s = sqlite3_value_int(argv[2]);
+  if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) return sqlite3_result_int(ctx, 0);
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  auto v = ScaledFromText(text ? text : "", s);
+  if (!v) return sqlite3_result_int(ctx, 0);
+  __int128 limit = 1;
+  for (int i = 0; i < p; ++i) limit *= 10;
+  sqlite3_result_int(ctx, *v < limit && *v > -limit);
+}
+
+void IsDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_int(ctx, 1);
+  if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) return sqlite3_result_int(ctx, 0);
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  sqlite3_result_int(ctx, DatetimeFromText(text ? text : "").has_value());
+}
+
+bool Exec(sqlite3* db, const char* sql, std::string& error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  error = msg ? msg : sqlite3_errmsg(db);
+  sqlite3_free(msg);
+  return false;
+}
+
+const char kCatalogViews[] =
+    "create temp view sysobjects as select name, name as id, 'U' as type, 1 as uid "
+    "from main.sqlite_master where type = 'table' and name <> 'sysusers' "
+    "and name not like 'sqlite%';"
+    "create temp view sysindexes as select substr(name, length(tbl_name) + 2) as name, "
+    "tbl_name as id, 2 as indid from main.sqlite_master where type = 'index' and sql is not null;"
+    "create temp view syscolumns as select p.name as name, m.name as id, p.cid + 1 as colid "
+    "from main.sqlite_master m join pragma_table_info(m.name) p where m.type = 'table';";
+
+}  // namespace
+
+// ---- Server ----
+
+bool Server::Init(std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(dataDir, ec);
+  logFd = ::open((dataDir + "/tds5d.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (logFd < 0) {
+    error = "cannot open the log in " + dataDir;
+    return false;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(DatabasePath("master").c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    error = "cannot open the master database";
+    sqlite3_close(db);
+    return false;
+  }
+  bool ok = Exec(db,
+                 "pragma journal_mode = wal;"
+                 "create table if not exists sysdatabases (name varchar(30) primary key, "
+                 "suid int, dbid int, bulkcopy int);"
+                 "create table if not exists sysusers (suid int, uid int, name varchar(30));"
+                 "insert or ignore into sysdatabases values ('master', 1, 1, 0);"
+                 "insert into sysusers select 1, 1, 'dbo' where not exists "
+                 "(select 1 from sysusers);",
+                 error);
+  sqlite3_close(db);
+  return ok;
+}
+
+std::string Server::DatabasePath(std::string_view name) const {
+  return dataDir + "/" + std::string(name) + ".db";
+}
+
+void Server::Log(std::string_view kind, std::string_view text) {
+  std::string line(kind);
+  line += '\t';
+  for (char c : text) {
+    switch (c) {
+      case '\n': line += "\\n"; break;
+      case '\r': line += "\\r"; break;
+      case '\t': line += "\\t"; break;
+      case '\\': line += "\\\\"; break;
+      case '\0': line += "\\0"; break;
+      default: line += c;
+    }
+  }
+  line += '\n';
+  std::lock_guard<std::mutex> lock(mutex);
+  if (::write(logFd, line.data(), line.size()) < 0) {
+  }
+}
+
+// ---- Session ----
+
+Session::Session(Server& server, int fd) : server_(server), wire_(fd), id_(++server.sessions) {}
+
+Session::~Session() {
+  cursors_.clear();
+  if (db_) sqlite3_close_v2(db_);
+}
+
+void Session::Run() {
+  uint8_t type = 0;
+  std::string body;
+  if (!wire_.Read(type, body) || type != kPacketLogin || !Login(body)) return;
+  while (wire_.Read(type, body)) {
+    Dispatch(type, body);
+    if (!wire_.Flush()) return;
+  }
+}
+
+bool Session::Login(std::string_view body) {
+  user_ = LoginField(body, kLoginUser, 30);
+  std::string password = LoginField(body, kLoginPassword, 30);
+  std::string server = LoginField(body, kLoginServer, 30);
+  std::string packetSize = LoginField(body, kLoginPacketSize, 6);
+  // The client's character set from the server name it asked for (see the file's head).
+  std::string suffix = Lower(server.substr(server.rfind('_') == std::string::npos
+                                               ? 0
+                                               : server.rfind('_') + 1));
+  charset_ = suffix == "latin1" || suffix == "iso1" || suffix == "iso_1" ? "iso_1"
+             : suffix.empty() || suffix == server ? "utf8"
+                                                  : suffix;
+  if (suffix == "utf8" || suffix == "utf-8") charset_ = "utf8";
+  server_.Log("login", user_ + "@" + server);
+
+  std::string& out = wire_.out();
+  auto it = server_.logins.find(user_);
+  if (it == server_.logins.end() || it->second != password) {
+    Error({4002, 14, "Login failed."});
+    std::string ack;
+    Put8(ack, 6);
+    Put32(ack, 0x00000005);
+    PutB8(ack, "tds5d");
+    Put32(ack, 0x00000001);
+    Put8(out, kTokLoginAck);
+    Put16(out, static_cast<uint16_t>(ack.size()));
+    out += ack;
+    Done(kDoneError, 0);
+    wire_.Flush();
+    return false;
+  }
+  ServerError err;
+  if (!OpenDatabase("master", err)) {
+    Error(err);
+    Done(kDoneError, 0);
+    wire_.Flush();
+    return false;
+  }
+  int size = std::atoi(packetSize.c_str());
+  if (size >= 512) wire_.SetPacketSize(static_cast<size_t>(size));
+  std::string sizeText = std::to_string(wire_.packetSize());
+
+  auto env = [&](uint8_t kind, std::string_view now, std::string_view old) {
+    std::string b;
+    Put8(b, kind);
+    PutB8(b, now);
+    PutB8(b, old);
+    Put8(out, kTokEnvChange);
+    Put16(out, static_cast<uint16_t>(b.size()));
+    out += b;
+  };
+  env(1, "master", "");
+  Error({5701, 10, "Changed database context to 'master'."});
+  env(3, charset_, "");
+  env(4, sizeText, sizeText);
+
+  std::string ack;
+  Put8(ack, 5);
+  Put32(ack, 0x00000005);
+  PutB8(ack, "tds5d");
+  Put32(ack, 0x00000001);
+  Put8(out, kTokLoginAck);
+  Put16(out, static_cast<uint16_t>(ack.size()));
+  out += ack;
+
+  // Capabilities: the requests of the classic tokens and types the client offered (the newer
+  // ones, wide tables among them, are declined), and the client's own refusals echoed.
+  std::string request(14, '\0'), response(14, '\0');
+  Reader cap(body.size() > kLoginCapability ? body.substr(kLoginCapability) : "");
+  if (cap.U8() == kTokCapability) {
+    Reader caps(cap.Bytes(cap.U16()));
+    while (!caps.done() && !caps.bad()) {
+      uint8_t kind = caps.U8();
+      std::string bytes(caps.Bytes(caps.U8()));
+      if (kind == 1) request = bytes;
+      if (kind == 2) response = bytes;
+    }
+  }
+  for (size_t i = 0; i + 7 < request.size(); ++i) request[i] = 0;
+  std::string c;
+  Put8(c, 1);
+  PutB8(c, request);
+  Put8(c, 2);
+  PutB8(c, response);
+  Put8(out, kTokCapability);
+  Put16(out, static_cast<uint16_t>(c.size()));
+  out += c;
+  Done(kDoneFinal, 0);
+  loggedIn_ = true;
+  return wire_.Flush();
+}
+
+void Session::Error(const ServerError& e) {
+  std::string b;
+  Put32(b, static_cast<uint32_t>(e.number));
+  Put8(b, 1);  // state
+  Put8(b, static_cast<uint8_t>(e.severity));
+  PutB8(b, "ZZZZZ");
+  Put8(b, 0);   // no parameters follow
+  Put16(b, 0);  // transaction state
+  PutB16(b, e.text);
+  PutB8(b, "tds5d");
+  PutB8(b, "");
+  Put16(b, 1);
+  std::string& out = wire_.out();
+  Put8(out, kTokEed);
+  Put16(out, static_cast<uint16_t>(b.size()));
+  out += b;
+}
+
+void Session::Done(uint16_t status, uint32_t count, uint8_t token) {
+  std::string& out = wire_.out();
+  Put8(out, token);
+  Put16(out, status);
+  Put16(out, 0);
+  Put32(out, count);
+}
+
+bool Session::OpenDatabase(const std::string& name, ServerError& err) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(server_.DatabasePath(name).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    err = {911, 11,
+           "Attempt to locate entry in sysdatabases for database '" + name +
+               "' by name failed - no entry found under that name. Make sure that the name is "
+               "entered properly."};
+    return false;
+  }
+  sqlite3_busy_timeout(db, 30000);
+  sqlite3_create_function(db, "tds5d_getdate", 0, SQLITE_UTF8, nullptr, GetDate, nullptr, nullptr);
+  sqlite3_create_function(db, "tds5d_num", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, NumFits,
+                          nullptr, nullptr);
+  sqlite3_create_function(db, "tds5d_isdate", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                          IsDate, nullptr, nullptr);
+  std::string error;
+  std::string setup = "pragma journal_mode = wal;";
+  if (name != "master")
+    setup += "attach database '" + server_.DatabasePath("master") + "' as master;";
+  setup += kCatalogViews;
+  if (!Exec(db, setup.c_str(), error)) {
+    sqlite3_close(db);
+    err = {911, 11, "Cannot open database '" + name + "': " + error};
+    return false;
+  }
+  cursors_.clear();
+  cursorIds_.clear();
+  lastCursor_ = nullptr;
+  if (db_) sqlite3_close_v2(db_);
+  db_ = db;
+  database_ = name;
+  return true;
+}
+
+bool Session::DatabaseExists(const std::string& name) {
+  std::string sql = std::string("select 1 from ") + (database_ == "master" ? "main" : "master") +
+                    ".sysdatabases where name = ?";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) return false;
+  Stmt st(raw);
+  sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+bool Session::TableExists(const std::string& table) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_,
+                         "select 1 from main.sqlite_master where type = 'table' and "
+                         "lower(name) = lower(?)",
+                         -1, &raw, nullptr) != SQLITE_OK)
+    return false;
+  Stmt st(raw);
+  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+ServerError Session::ErrorOfSqlite(const std::string& m) {
+  auto after = [&](const char* prefix) {
+    size_t at = m.find(prefix);
+    return at == std::string::npos ? std::string() : m.substr(at + std::strlen(prefix));
+  };
+  if (m.rfind("no such table: ", 0) == 0) {
+    std::string t = after("no such table: ");
+    if (t.rfind("main.", 0) == 0) t = t.substr(5);
+    return {208, 16,
+            t + " not found. Specify owner.objectname or use sp_help to check whether the "
+                "object exists (sp_help may produce lots of output)."};
+  }
+  if (m.rfind("no such column: ", 0) == 0)
+    return {207, 16, "Invalid column name '" + after("no such column: ") + "'."};
+  if (m.find("already exists") != std::string::npos)
+    return {2714, 16, "There is already an object named '" + m + "' in the database."};
+  if (m.rfind("UNIQUE constraint failed", 0) == 0)
+    return {2601, 14, "Attempt to insert duplicate key row: " + m};
+  if (m.rfind("NOT NULL constraint failed: ", 0) == 0)
+    return {233, 16,
+            "The column " + after("NOT NULL constraint failed: ") + " does not allow null values."};
+  if (m.rfind("CHECK constraint failed", 0) == 0)
+    return {257, 16, "Implicit conversion or overflow: the value does not fit its column (" + m +
+                         ")."};
+  if (m.rfind("no such index: ", 0) == 0)
+    return {3701, 11, "Cannot drop the index '" + after("no such index: ") +
+                          "', because it doesn't exist in the system catalogs."};
+  if (m.find("syntax error") != std::string::npos || m.rfind("near ", 0) == 0)
+    return {102, 15, "Incorrect syntax: " + m};
+  return {7001, 16, m};
+}
+
+void Session::Dispatch(uint8_t type, const std::string& body) {
+  if (type == kPacketAttention) {
+    Done(kDoneAttention, 0);
+    return;
+  }
+  if (type == kPacketBulk) {
+    BulkRows(body);
+    return;
+  }
+  if (type == kPacketLanguage) {  // the language packet of older clients
+    Language(body);
+    return;
+  }
+  Tokens(body);
+}
+
+void Session::Tokens(std::string_view body) {
+  Reader in(body);
+  while (!in.done() && !in.bad()) {
+    uint8_t token = in.U8();
+    switch (token) {
+      case kTokLanguage: {
+        uint32_t len = in.U32();
+        if (len < 1) return Done(kDoneError, 0);
+        in.U8();  // status: parameters follow when set
+        std::string text(in.Bytes(len - 1));
+        return Language(std::move(text));
+      }
+      case kTokOptionCmd:
+        return OptionCmd(in);
+      case kTokDynamic:
+        return Dynamic(in);
+      case kTokCurDeclare:
+      case kTokCurOpen:
+      case kTokCurFetch:
+      case kTokCurClose:
+      case kTokCurInfo:
+      case kTokCurDelete:
+      case kTokCurUpdate:
+        CursorToken(token, in);
+        if (wire_.out().empty()) continue;  // a token that answers with the next one
+        return;
+      case kTokLogout: {
+        std::string& out = wire_.out();
+        Done(kDoneFinal, 0);
+        (void)out;
+        return;
+      }
+      default:
+        server_.Log("unknown", std::string(1, static_cast<char>(token)));
+        Error({102, 15, "tds5d: token " + std::to_string(token) + " is not served."});
+        return Done(kDoneError, 0);
+    }
+  }
+}
+
+void Session::Language(std::string text) {
+  server_.Log("language", text);
+  // "SET FMTONLY ON <select> SET FMTONLY OFF": the select's format without its rows.
+  std::vector<Word> w = Words(text, 3);
+  if (StartsWithWords(w, {"SET", "FMTONLY", "ON"})) {
+    std::string rest = text.substr(w[2].end);
+    std::string upper = rest;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    size_t off = upper.rfind("SET FMTONLY OFF");
+    formatOnly_ = true;
+    Statement(off == std::string::npos ? rest : rest.substr(0, off), {}, false);
+    formatOnly_ = false;
+    return;
+  }
+  Statement(text, {}, false);
+}
+
+void Session::Statement(std::string_view text, const std::vector<Value>& params, bool more) {
+  std::vector<Word> w = Words(text, 12);
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  if (w.empty()) return Done(moreFlag, 0);
+  // The label check: "name:" alone is a label, which is a valid statement of its own.
+  if (w.size() == 2 && w[1].text == ":" &&
+      (std::isalpha(static_cast<unsigned char>(w[0].text[0])) || w[0].text[0] == '_')) {
+    return Done(moreFlag, 0);
+  }
+  if (w.size() >= 2 && w[1].text == ":") {
+    Error({102, 15, "Incorrect syntax near ':'."});
+    return Done(moreFlag | kDoneError, 0);
+  }
+  if (StartsWithWords(w, {"USE"}) && w.size() == 2) return Use(w[1].text, more);
+  if (StartsWithWords(w, {"EXEC", "SP_DBOPTION"}) || StartsWithWords(w, {"SP_DBOPTION"}))
+    return DbOption(w, text);
+  if (StartsWithWords(w, {"CHECKPOINT"})) return Done(moreFlag, 0);
+  if (StartsWithWords(w, {"SET"})) {
+    if (w.size() >= 3 && w[1].upper == "TEXTSIZE") textSize_ = std::atoi(w[2].text.c_str());
+    return Done(moreFlag, 0);
+  }
+  if (StartsWithWords(w, {"CREATE", "DATABASE"}) && w.size() == 3) return CreateDatabase(w[2].text);
+  if (StartsWithWords(w, {"TRUNCATE", "TABLE"}) && w.size() >= 3) {
+    std::string table = std::string(text.substr(w[2].begin));
+    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back()))) table.pop_back();
+    return Truncate(table);
+  }
+  if (StartsWithWords(w, {"INSERT", "BULK"}) && w.size() >= 3) {
+    std::string table = std::string(text.substr(w[2].begin));
+    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back()))) table.pop_back();
+    return BulkInsert(table);
+  }
+  std::string error;
+  std::optional<std::string> sql;
+  if (StartsWithWords(w, {"CREATE", "TABLE"}) && w.size() >= 4) {
+    size_t open = text.find('(', w[2].end);
+    size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+      Error({102, 15, "Incorrect syntax near 'create table'."});
+      return Done(moreFlag | kDoneError, 0);
+    }
+    int number = 102;
+    sql = CreateTableToSqlite(text.substr(w[2].begin, open - w[2].begin),
+                              text.substr(open + 1, close - open - 1), dialect(), number, error);
+    if (!sql) {
+      Error({number, 16, error});
+      return Done(moreFlag | kDoneError, 0);
+    }
+  } else if (StartsWithWords(w, {"CREATE", "UNIQUE", "INDEX"}) ||
+             StartsWithWords(w, {"CREATE", "INDEX"})) {
+    // Index names are the table's own: SQLite's one name space holds them as "table.index".
+    size_t at = w[1].upper == "UNIQUE" ? 3 : 2;
+    if (w.size() < at + 4 || w[at + 1].upper != "ON") {
+      Error({102, 15, "Incorrect syntax near 'index'."});
+      return Done(moreFlag | kDoneError, 0);
+    }
+    std::string rest(text.substr(w[at + 2].end));
+    sql = std::string(at == 3 ? "create unique index \"" : "create index \"") + w[at + 2].text +
+          "." + w[at].text + "\" on " + w[at + 2].text + " " + rest;
+    if (!TableExists(w[at + 2].text)) {
+      Error(ErrorOfSqlite("no such table: " + w[at + 2].text));
+      return Done(moreFlag | kDoneError, 0);
+    }
+  } else if (StartsWithWords(w, {"DROP", "INDEX"}) && w.size() >= 5 && w[3].text == ".") {
+    sql = "drop index \"" + w[2].text + "." + w[4].text + "\"";
+  } else {
+    sql = ToSqlite(text, dialect(), error);
+    if (!sql) {
+      Error({105, 15, error});
+      return Done(moreFlag | kDoneError, 0);
+    }
+  }
+  bool count = !w.empty() && (w[0].upper == "INSERT" || w[0].upper == "UPDATE" ||
+                              w[0].upper == "DELETE" || w[0].upper == "SELECT");
+  RunSql(*sql, params, more, count);
+}
+
+void Session::RunSql(const std::string& sql, const std::vector<Value>& params, bool more,
+                     bool count) {
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) !=
+      SQLITE_OK) {
+    std::string m = sqlite3_errmsg(db_);
+    sqlite3_finalize(raw);
+    Error(ErrorOfSqlite(m));
+    return Done(moreFlag | kDoneError, 0);
+  }
+  if (!raw) return Done(moreFlag, 0);
+  Stmt st(raw);
+  ServerError err;
+  if (!BindParams(raw, params, err)) {
+    Error(err);
+    return Done(moreFlag | kDoneError, 0);
+  }
+  if (sqlite3_column_count(raw) > 0) {
+    int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(raw);
+    return SendRows(raw, rc, more, 0xFFFFFFFF, nullptr);
+  }
+  int rc;
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    return Done(moreFlag | kDoneError, 0);
+  }
+  uint32_t changes = static_cast<uint32_t>(sqlite3_changes(db_));
+  Done(static_cast<uint16_t>(moreFlag | (count ? kDoneCount : 0)), count ? changes : 0);
+}
+
+void Session::DescribeColumns(sqlite3_stmt* st, bool haveRow, std::vector<Column>& cols,
+                              int skipLast) {
+  int n = sqlite3_column_count(st) - skipLast;
+  cols.clear();
+  for (int i = 0; i < n; ++i) {
+    const char* decl = sqlite3_column_decltype(st, i);
+    const char* name = sqlite3_column_name(st, i);
+    std::string label = name ? name : "";
+    std::optional<Column> c = decl ? ColumnOfDeclared(decl) : std::nullopt;
+    if (!c && Lower(label).find("getdate") != std::string::npos) c = Column{"", kDatetimeN, 8};
+    if (!c) {
+      int type = haveRow ? sqlite3_column_type(st, i) : SQLITE_NULL;
+      if (type == SQLITE_INTEGER) {
+        int64_t v = sqlite3_column_int64(st, i);
+        c = Column{"", kIntN, v == static_cast<int32_t>(v) ? 4 : 8};
+      } else if (type == SQLITE_FLOAT) {
+        c = Column{"", kFloatN, 8};
+      } else if (type == SQLITE_BLOB) {
+        c = Column{"", kVarBinary, 255};
+      } else {
+        c = Column{"", kVarChar, 255};
+      }
+    }
+    // An expression without a name of its own has an empty label.
+    if (!sqlite3_column_table_name(st, i) && !label.empty() &&
+        (label.find('(') != std::string::npos || std::isdigit(static_cast<unsigned char>(label[0])) ||
+         label[0] == '\'' || label[0] == '-'))
+      label.clear();
+    c->name = label;
+    if (c->type == kText || c->type == kImage) {
+      const char* table = sqlite3_column_table_name(st, i);
+      c->table = table ? table : "";
+    }
+    cols.push_back(*c);
+  }
+}
+
+void Session::SendRowFmt(const std::vector<Column>& cols) {
+  std::string b;
+  Put16(b, static_cast<uint16_t>(cols.size()));
+  for (const Column& c : cols) {
+    PutB8(b, c.name);
+    Put8(b, 0x20 | 0x10);  // nullable, updatable
+    Put32(b, 0);           // user type
+    Put8(b, c.type);
+    switch (c.type) {
+      case kBit:
+        break;
+      case kNumericN:
+      case kDecimalN:
+        Put8(b, static_cast<uint8_t>(c.length));
+        Put8(b, c.precision);
+        Put8(b, c.scale);
+        break;
+      case kLongChar:
+      case kLongBinary:
+        Put32(b, static_cast<uint32_t>(c.length));
+        break;
+      case kText:
+      case kImage:
+        Put32(b, static_cast<uint32_t>(c.length));
+        PutB16(b, c.table);
+        break;
+      default:
+        Put8(b, static_cast<uint8_t>(c.length > 255 ? 255 : c.length));
+    }
+    Put8(b, 0);  // locale
+  }
+  std::string& out = wire_.out();
+  Put8(out, kTokRowFmt);
+  Put16(out, static_cast<uint16_t>(b.size()));
+  out += b;
+}
+
+void Session::SendValue(const Column& c, sqlite3_stmt* st, int i) {
+  std::string& out = wire_.out();
+  int type = sqlite3_column_type(st, i);
+  bool null = type == SQLITE_NULL;
+  auto text = [&] { return SqlText(st, i); };
+  auto blob = [&] {
+    const void* p = sqlite3_column_blob(st, i);
+    return std::string(static_cast<const char*>(p ? p : ""),
+                       static_cast<size_t>(sqlite3_column_bytes(st, i)));
+  };
+  switch (c.type) {
+    case kIntN:
+      if (null) return Put8(out, 0);
+      Put8(out, static_cast<uint8_t>(c.length));
+      if (c.length == 1) return Put8(out, static_cast<uint8_t>(sqlite3_column_int64(st, i)));
+      if (c.length == 2) return Put16(out, static_cast<uint16_t>(sqlite3_column_int64(st, i)));
+      if (c.length == 4) return Put32(out, static_cast<uint32_t>(sqlite3_column_int64(st, i)));
+      return Put64(out, static_cast<uint64_t>(sqlite3_column_int64(st, i)));
+    case kBit:
+      return Put8(out, null ? 0 : sqlite3_column_int64(st, i) != 0);
+    case kFloatN: {
+      if (null) return Put8(out, 0);
+      double v = sqlite3_column_double(st, i);
+      Put8(out, static_cast<uint8_t>(c.length));
+      if (c.length == 4) {
+        float f = static_cast<float>(v);
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        return Put32(out, bits);
+      }
+      uint64_t bits;
+      std::memcpy(&bits, &v, 8);
+      return Put64(out, bits);
+    }
+    case kMoneyN: {
+      std::optional<__int128> v;
+      if (!null) v = ScaledFromText(type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i))
+                                                        : text(),
+                                    4);
+      if (!v) return Put8(out, 0);
+      int64_t m = static_cast<int64_t>(*v);
+      Put8(out, static_cast<uint8_t>(c.length));
+      if (c.length == 4) return Put32(out, static_cast<uint32_t>(m));
+      Put32(out, static_cast<uint32_t>(static_cast<uint64_t>(m) >> 32));
+      return Put32(out, static_cast<uint32_t>(m));
+    }
+    case kDatetimeN: {
+      std::optional<Datetime> dt;
+      if (!null) dt = DatetimeFromText(text());
+      if (!dt) return Put8(out, 0);
+      Put8(out, static_cast<uint8_t>(c.length));
+      if (c.length == 4) {
+        Put16(out, static_cast<uint16_t>(dt->days));
+        return Put16(out, static_cast<uint16_t>((dt->ticks + 9000) / 18000));
+      }
+      Put32(out, static_cast<uint32_t>(dt->days));
+      return Put32(out, static_cast<uint32_t>(dt->ticks));
+    }
+    case kNumericN:
+    case kDecimalN: {
+      std::optional<__int128> v;
+      if (!null) v = ScaledFromText(type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i))
+                                                        : text(),
+                                    c.scale);
+      if (!v) return Put8(out, 0);
+      int bytes = NumericBytes(c.precision);
+      Put8(out, static_cast<uint8_t>(bytes));
+      Put8(out, *v < 0 ? 1 : 0);
+      unsigned __int128 m = *v < 0 ? -static_cast<unsigned __int128>(*v) : *v;
+      for (int k = bytes - 2; k >= 0; --k) Put8(out, static_cast<uint8_t>(m >> (8 * k)));
+      return;
+    }
+    case kChar:
+    case kVarChar:
+    case kBinary:
+    case kVarBinary: {
+      if (null) return Put8(out, 0);
+      std::string v = type == SQLITE_BLOB ? blob() : text();
+      // A zero length means null here: an empty value goes as one blank (or zero byte).
+      if (v.empty()) v = (c.type == kChar || c.type == kVarChar) ? " " : std::string(1, '\0');
+      if (v.size() > 255) v.resize(255);
+      return PutB8(out, v);
+    }
+    case kLongChar:
+    case kLongBinary: {
+      std::string v = null ? std::string() : type == SQLITE_BLOB ? blob() : text();
+      Put32(out, static_cast<uint32_t>(v.size()));
+      out += v;
+      return;
+    }
+    case kText:
+    case kImage: {
+      if (null) return Put8(out, 0);
+      std::string v = type == SQLITE_BLOB ? blob() : text();
+      if (textSize_ > 0 && v.size() > static_cast<size_t>(textSize_)) v.resize(textSize_);
+      // The text pointer names the row; the time stamp is a fixed value.
+      Put8(out, 16);
+      out += std::string(16, '\0');
+      out += std::string(8, '\1');
+      Put32(out, static_cast<uint32_t>(v.size()));
+      out += v;
+      return;
+    }
+    default:
+      return Put8(out, 0);
+  }
+}
+
+void Session::SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cursor* cursor) {
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    return Done(moreFlag | kDoneError, 0);
+  }
+  std::vector<Column> local;
+  std::vector<Column>& cols = cursor ? cursor->columns : local;
+  if (!cursor || !cursor->described) {
+    DescribeColumns(st, rc == SQLITE_ROW, cols, cursor && cursor->rowidColumn >= 0 ? 1 : 0);
+    if (cursor) cursor->described = true;
+  }
+  SendRowFmt(cols);
+  uint32_t rows = 0;
+  while (rc == SQLITE_ROW && rows < maxRows) {
+    Put8(wire_.out(), kTokRow);
+    for (size_t i = 0; i < cols.size(); ++i) SendValue(cols[i], st, static_cast<int>(i));
+    if (cursor && cursor->rowidColumn >= 0)
+      cursor->rowid = sqlite3_column_int64(st, cursor->rowidColumn);
+    ++rows;
+    if (!wire_.FlushSome()) return;
+    if (cursor && rows == maxRows) {
+      cursor->pending = false;
+      break;
+    }
+    rc = sqlite3_step(st);
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    return Done(moreFlag | kDoneError, rows);
+  }
+  if (cursor && rc == SQLITE_DONE) cursor->ended = true;
+  Done(static_cast<uint16_t>(moreFlag | kDoneCount), rows);
+}
+
+void Session::Use(const std::string& name, bool more) {
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  ServerError err;
+  std::string old = database_;
+  if (!DatabaseExists(name) || !OpenDatabase(name, err)) {
+    if (err.number == 0)
+      err = {911, 11,
+             "Attempt to locate entry in sysdatabases for database '" + name +
+                 "' by name failed - no entry found under that name. Make sure that the name is "
+                 "entered properly."};
+    Error(err);
+    return Done(moreFlag | kDoneError, 0);
+  }
+  std::string b;
+  Put8(b, 1);
+  PutB8(b, name);
+  PutB8(b, old);
+  std::string& out = wire_.out();
+  Put8(out, kTokEnvChange);
+  Put16(out, static_cast<uint16_t>(b.size()));
+  out += b;
+  Error({5701, 10, "Changed database context to '" + name + "'."});
+  Done(moreFlag, 0);
+}
+
+void Session::DbOption(const std::vector<Word>& w, std::string_view text) {
+  // exec sp_dboption DB, "select into/bulkcopy", true|false
+  size_t at = w[0].upper == "EXEC" ? 2 : 1;
+  std::vector<Word> all = Words(text, 16);
+  std::vector<std::string> args;
+  for (size_t i = at; i < all.size(); ++i)
+    if (all[i].text != ",") args.push_back(all[i].text);
+  auto status = [&](int32_t s, uint16_t flags) {
+    std::string& out = wire_.out();
+    Put8(out, kTokReturnStatus);
+    Put32(out, static_cast<uint32_t>(s));
+    Done(static_cast<uint16_t>(kDoneMore | flags), 0, kTokDoneProc);
+    Done(flags, 0);
+  };
+  if (args.size() != 3 || Lower(args[1]) != "select into/bulkcopy" ||
+      (Lower(args[2]) != "true" && Lower(args[2]) != "false")) {
+    Error({15009, 16, "Usage: sp_dboption dbname, \"select into/bulkcopy\", {true | false}"});
+    return status(1, kDoneError);
+  }
+  if (!DatabaseExists(args[0])) {
+    Error({15010, 16, "The database '" + args[0] + "' does not exist."});
+    return status(1, kDoneError);
+  }
+  std::string sql = std::string("update ") + (database_ == "master" ? "main" : "master") +
+                    ".sysdatabases set bulkcopy = ? where name = ?";
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
+  Stmt st(raw);
+  sqlite3_bind_int(raw, 1, Lower(args[2]) == "true");
+  sqlite3_bind_text(raw, 2, args[0].c_str(), -1, SQLITE_TRANSIENT);
+  if (!raw || sqlite3_step(raw) != SQLITE_DONE) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    return status(1, kDoneError);
+  }
+  status(0, 0);
+}
+
+void Session::CreateDatabase(const std::string& name) {
+  std::lock_guard<std::mutex> lock(server_.mutex);
+  if (DatabaseExists(name)) {
+    Error({1801, 16, "Database '" + name + "' already exists."});
+    return Done(kDoneError, 0);
+  }
+  sqlite3* db = nullptr;
+  std::string error;
+  bool ok = sqlite3_open_v2(server_.DatabasePath(name).c_str(), &db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
+            Exec(db,
+                 "pragma journal_mode = wal;"
+                 "create table if not exists sysusers (suid int, uid int, name varchar(30));"
+                 "insert into sysusers select 1, 1, 'dbo' where not exists (select 1 from sysusers);",
+                 error);
+  sqlite3_close(db);
+  std::string sql = std::string("insert into ") + (database_ == "master" ? "main" : "master") +
+                    ".sysdatabases values (?, 1, (select count(*) + 1 from " +
+                    (database_ == "master" ? "main" : "master") + ".sysdatabases), 0)";
+  sqlite3_stmt* raw = nullptr;
+  if (ok) sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
+  Stmt st(raw);
+  if (raw) sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (!ok || !raw || sqlite3_step(raw) != SQLITE_DONE) {
+    Error({1802, 16, "CREATE DATABASE failed: " + (error.empty() ? sqlite3_errmsg(db_) : error)});
+    return Done(kDoneError, 0);
+  }
+  Done(kDoneFinal, 0);
+}
+
+void Session::Truncate(const std::string& table) {
+  if (!TableExists(table)) {
+    Error({4701, 16,
+           "Cannot truncate table '" + table +
+               "', because this table does not exist in the database."});
+    return Done(kDoneError, 0);
+  }
+  RunSql("delete from \"" + table + "\"", {}, false, false);
+}
+
+void Session::OptionCmd(Reader& in) {
+  in.U16();  // length
+  uint8_t command = in.U8();
+  uint8_t option = in.U8();
+  std::string arg(in.Bytes(in.U8()));
+  server_.Log("option", std::to_string(command) + " " + std::to_string(option) + " " +
+                            std::to_string(arg.size()));
+  constexpr uint8_t kSet = 1, kTextSize = 2, kFormatOnly = 24;
+  if (command == kSet && option == kTextSize && arg.size() == 4) {
+    Reader a(arg);
+    textSize_ = static_cast<int32_t>(a.U32());
+  } else if (command == kSet && option == kFormatOnly && !arg.empty()) {
+    formatOnly_ = arg[0] != 0;
+  }
+  Done(kDoneFinal, 0);
+}
+
+// Stages not served yet answer with a clear error.
+void Session::Dynamic(Reader&) {
+  Error({102, 15, "tds5d: dynamic statements are not served."});
+  Done(kDoneError, 0);
+}
+
+void Session::CursorToken(uint8_t, Reader&) {
+  Error({102, 15, "tds5d: cursors are not served."});
+  Done(kDoneError, 0);
+}
+
+void Session::BulkInsert(const std::string&) {
+  Error({102, 15, "tds5d: bulk copy is not served."});
+  Done(kDoneError, 0);
+}
+
+void Session::BulkRows(const std::string&) {
+  Error({102, 15, "tds5d: bulk copy is not served."});
+  Done(kDoneError, 0);
+}
+
+bool Session::BindParams(sqlite3_stmt* st, const std::vector<Value>& params, ServerError& err) {
+  for (size_t i = 0; i < params.size(); ++i)
+    if (!BindValue(st, static_cast<int>(i + 1), params[i], err)) return false;
+  return true;
+}
+
+bool Session::BindValue(sqlite3_stmt*, int, const Value&, ServerError& err) {
+  err = {102, 15, "tds5d: parameters are not served."};
+  return false;
+}
+
+std::vector<Session::Value> Session::ReadParams(Reader&, bool& ok) {
+  ok = false;
+  return {};
+}
+
+bool Session::ReadParamFmt(Reader&, std::vector<Column>&) { return false; }
+
+bool Session::ReadValue(Reader&, const Column&, Value&) { return false; }
+
+}  // namespace tds5d
