@@ -201,7 +201,7 @@ uint32_t Connection::Run(CS_COMMAND* cmd, std::string_view text, bool cancelAfte
     st = Drain(cmd, cancelAfter, count);
   else
     st = Funnel();
-  if (st != TWSUCCESS) (void)ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  if (st != TWSUCCESS) Discard(cmd);
   return st;
 }
 
@@ -210,7 +210,7 @@ uint32_t Connection::Drain(CS_COMMAND* cmd, bool cancelAfter, CS_INT* count) {
   pendingType_ = 0;
   if (ct_send(cmd) != CS_SUCCEED || messaged()) {
     uint32_t st = Funnel();
-    (void)ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    Discard(cmd);
     return st;
   }
   bool counted = false;
@@ -246,10 +246,27 @@ uint32_t Connection::Drain(CS_COMMAND* cmd, bool cancelAfter, CS_INT* count) {
   if ((rc != CS_END_RESULTS) || failed || messaged()) {
     if (!messaged()) firstMessage_ = 0;  // a failure without a message is still one
     uint32_t st = Funnel();
-    (void)ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    Discard(cmd);
     return st;
   }
   return TWSUCCESS;
+}
+
+void Connection::Discard(CS_COMMAND* cmd) {
+  if (cmd == nullptr) return;
+  const bool wasMute = mute_;
+  const CS_INT register_ = firstMessage_;
+  mute_ = true;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    if (type == CS_ROW_RESULT || type == CS_CURSOR_RESULT || type == CS_PARAM_RESULT ||
+        type == CS_STATUS_RESULT || type == CS_COMPUTE_RESULT || type == CS_DESCRIBE_RESULT)
+      (void)ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+  }
+  if (rc != CS_END_RESULTS) (void)ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  mute_ = wasMute;
+  firstMessage_ = register_;
 }
 
 uint32_t Connection::RunOnWork(std::string_view text, CS_INT* count) {
@@ -378,7 +395,7 @@ uint32_t Connection::ReadCharacterSet() {
       }
     }
   }
-  (void)ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  Discard(cmd);
   (void)ct_cmd_drop(cmd);
   return st;
 }
@@ -437,7 +454,7 @@ uint32_t Connection::CloseCursor() {
   if (read_.cmd != nullptr) {
     const bool wasMute = mute_;
     mute_ = true;
-    (void)ct_cancel(nullptr, read_.cmd, CS_CANCEL_ALL);
+    Discard(read_.cmd);
     if (cursorOpen_) {
       if (ct_cursor(read_.cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
                     CS_DEALLOC) == CS_SUCCEED)
@@ -467,7 +484,7 @@ uint32_t Connection::Release(Statement& st, bool full) {
     if (ct_dynamic(st.cmd, CS_DEALLOC, const_cast<char*>(st.id.data()),
                    static_cast<CS_INT>(st.id.size()), nullptr, CS_UNUSED) == CS_SUCCEED)
       (void)Drain(st.cmd, true);
-    (void)ct_cancel(nullptr, st.cmd, CS_CANCEL_ALL);
+    Discard(st.cmd);
     mute_ = wasMute;
     firstMessage_ = 1;
   }

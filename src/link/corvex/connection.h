@@ -172,6 +172,9 @@ class Connection {
   uint32_t textFormat() const { return static_cast<uint32_t>(props.textFormat); }
   // The text of a stream in the link's format (names, values).
   [[nodiscard]] uint32_t InFormat(const TWStream& source, std::string* out);
+  // Reads and drops whatever results cmd still has, quietly: the library takes a command
+  // cancelled while its results come as cancelled again at its next send.
+  void Discard(CS_COMMAND* cmd);
   [[nodiscard]] uint32_t CloseCursor();
   [[nodiscard]] uint32_t ReleaseStatements();
   [[nodiscard]] uint32_t Release(Statement& st, bool full);

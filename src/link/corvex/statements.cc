@@ -278,7 +278,7 @@ uint32_t Connection::Select(TWFIELDLIST keyList, uint32_t recordIndex, TWFIELDLI
         ct_fetch(read_.cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) != CS_SUCCEED) {
       st = Funnel();
     }
-    (void)ct_cancel(nullptr, read_.cmd, CS_CANCEL_ALL);
+    Discard(read_.cmd);
     if (st != TWSUCCESS) return st;
     CS_DATEREC rec{};
     CS_CONTEXT* ctx = nullptr;

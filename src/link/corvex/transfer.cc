@@ -283,7 +283,7 @@ uint32_t Connection::DescribeTable(Statement& st) {
   uint32_t status = Run(st.cmd, text, false);
   if (status == TWSUCCESS && pendingType_ == 0) status = TWFAIL_INVALID_METADATA;
   if (status == TWSUCCESS) status = Describe(st, TWNULLHANDLE, true, false);
-  (void)ct_cancel(nullptr, st.cmd, CS_CANCEL_ALL);
+  Discard(st.cmd);
   if (status == TWFAIL_INVALID_METADATA) return MissingMetadata();
   return status;
 }
@@ -827,7 +827,7 @@ uint32_t Connection::ExecuteRow(Statement& st, uint32_t slot, uint32_t* affected
     }
   }
   if (status != TWSUCCESS) {
-    (void)ct_cancel(nullptr, st.cmd, CS_CANCEL_ALL);
+    Discard(st.cmd);
     return status;
   }
   CS_INT rows = -1;
@@ -950,7 +950,7 @@ uint32_t Connection::EnableBulk() {
       while (!database.empty() && (database.back() == ' ' || database.back() == '\0'))
         database.pop_back();
     }
-    (void)ct_cancel(nullptr, insert_.cmd, CS_CANCEL_ALL);
+    Discard(insert_.cmd);
     if (database.empty()) return LogOwn(kBulkEnableFailed, false);
   }
   uint32_t status = UseDatabase(insert_.cmd, "master");
