@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "flowcore.h"
 
@@ -82,11 +83,41 @@ uint32_t FormatOfCharacterSet(std::string_view name, bool* found) {
 
 std::string FloatLiteral(double value, bool integerColumn) {
   char b[64];
-  if (integerColumn)
+  if (integerColumn) {
     std::snprintf(b, sizeof b, "%" PRId64, static_cast<int64_t>(std::trunc(value)));
-  else
-    std::snprintf(b, sizeof b, "%.17g", value);
-  return b;
+    return b;
+  }
+  std::snprintf(b, sizeof b, "%.17g", value);
+  std::string text = b;
+  const size_t e = text.find('e');
+  if (e == std::string::npos) return text;
+  // The same digits without an exponent, which every dialect reads.
+  const int exponent = std::atoi(text.c_str() + e + 1);
+  std::string mantissa = text.substr(0, e);
+  std::string sign;
+  if (!mantissa.empty() && mantissa[0] == '-') {
+    sign = "-";
+    mantissa.erase(0, 1);
+  }
+  std::string digits;
+  for (char c : mantissa)
+    if (c != '.') digits += c;
+  // digits[0] stands at 10^exponent.
+  std::string out;
+  if (exponent < 0) {
+    out = "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  } else if (static_cast<size_t>(exponent) + 1 >= digits.size()) {
+    out = digits + std::string(static_cast<size_t>(exponent) + 1 - digits.size(), '0');
+  } else {
+    out = digits.substr(0, static_cast<size_t>(exponent) + 1) + "." +
+          digits.substr(static_cast<size_t>(exponent) + 1);
+  }
+  while (out.find('.') != std::string::npos && (out.back() == '0' || out.back() == '.')) {
+    const bool point = out.back() == '.';
+    out.pop_back();
+    if (point) break;
+  }
+  return sign + out;
 }
 
 std::string QuotedLiteral(std::string_view bytes) { return Doubled(bytes, '"'); }

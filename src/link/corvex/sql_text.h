@@ -27,7 +27,7 @@ uint32_t FormatOfCharacterSet(std::string_view name, bool* found = nullptr);
 
 // ---- literal values
 // "%ld" of the value cut toward zero for an integer column; otherwise every digit that tells
-// the double apart ("%.17g").
+// the double apart ("%.17g"), written without an exponent.
 std::string FloatLiteral(double value, bool integerColumn);
 // Between double quotes, each double quote inside doubled.
 std::string QuotedLiteral(std::string_view bytes);

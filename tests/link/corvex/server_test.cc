@@ -144,5 +144,242 @@ TEST(CorvexServer, TextsTheServerReceives) {
   EXPECT_EQ(link.c.Catalog(1, dest.get(), &n), TWFAIL_UNAVAILABLE);
 }
 
+// A datetime in the machine's zone.
+TWDatetime Date(int32_t y, int32_t mo, int32_t d, int32_t h = 0, int32_t mi = 0, int32_t sec = 0,
+                int32_t hs = 0) {
+  TWDatetimeParts p{};
+  p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = mi, p.second = sec, p.hundredth = hs;
+  TWDatetime v{};
+  EXPECT_EQ(TWDatetimeSetParts(&v, &p, TWPARTSF_LOCAL), TWSUCCESS);
+  return v;
+}
+
+// The fields of the values table, in its column order, with the flags each write needs.
+struct ValueFields {
+  List list{1};
+  TWFIELD k, s, b, m, d, f, n1, n2, n3, t;
+  ValueFields() {
+    k = list.Add("k", TWTYPE_INT);
+    s = list.Add("s", TWTYPE_TEXT);
+    b = list.Add("b", TWTYPE_BINARY);
+    EXPECT_EQ(TWFieldSetFormatStream(b, 0, 0, TWSTREAMFMT_BLOB), TWSUCCESS);
+    m = list.Add("m", TWTYPE_CURRENCY);
+    d = list.Add("d", TWTYPE_DATETIME);
+    f = list.Add("f", TWTYPE_FLOAT);
+    n1 = list.Add("n1", TWTYPE_INT);
+    n2 = list.Add("n2", TWTYPE_FLOAT);
+    EXPECT_EQ(TWFieldSetFlags(n2, TWFIELDF_TRUNC_PREC), TWSUCCESS);  // a float into numeric
+    n3 = list.Add("n3", TWTYPE_NUMERIC);
+    t = list.Add("t", TWTYPE_TEXT);
+  }
+  void Row(int32_t key, std::string_view text, std::string_view bytes, int64_t money,
+           const TWDatetime& when, double number, int32_t i9, double d12, std::string_view n20,
+           std::string_view longText) {
+    EXPECT_EQ(TWFieldSetInt(k, 1, &key), TWSUCCESS);
+    SetValue(s, 1, text);
+    flowcore::StreamData blob;
+    EXPECT_EQ(blob.Set(TWSTREAMFMT_BLOB, bytes), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetStream(b, 1, blob.get()), TWSUCCESS);
+    TWCurrency c{money};
+    EXPECT_EQ(TWFieldSetCurrency(m, 1, &c), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetDatetime(d, 1, &when), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetFloat(f, 1, &number), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetInt(n1, 1, &i9), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetFloat(n2, 1, &d12), TWSUCCESS);
+    SetValue(n3, 1, n20);
+    SetValue(t, 1, longText);
+  }
+};
+
+constexpr char kValuesTable[] =
+    "create table vals (k int not null, s varchar(10) null, b varbinary(4) null, m money null, "
+    "d datetime null, f float null, n1 numeric(9,0) null, n2 numeric(12,2) null, n3 numeric(20,4) "
+    "null, t text null)";
+
+// A table with a text column takes literal inserts: every value written as the server reads
+// it, and read back the same.
+TEST(CorvexServer, LiteralValuesGoAndComeBack) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, kValuesTable), TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "vals");
+  ValueFields v;
+  uint32_t n = 0;
+  v.Row(1, "say \"hi\"", std::string("\x00\xff", 2), 123400, Date(1999, 1, 2, 3, 4, 5, 6), 1e-7,
+        123456789, 1234567890.25, "1234567890123456.7891", "first");
+  ASSERT_EQ(link.c.Insert(v.list.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  EXPECT_TRUE(tds.Logged(
+      "insert into vals (k,s,b,m,d,f,n1,n2,n3,t) values (1,\"say \"\"hi\"\"\",0x00FF,$12.3400,"
+      "'1/2/1999 3:04:05.06',0.000000099999999999999995,123456789,1234567890.25,"
+      "1234567890123456.7891,\"first\") "))
+      << tds.Log();
+  // Overflow and years before the server's first: refused, or cut and moved with TRUNC_DATA.
+  struct Case {
+    std::string text;
+    TWDatetime when;
+    uint32_t flags;
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {"0123456789x", Date(2000, 1, 1), 0, TWFAIL_OVERFLOW},
+      {"abc", Date(1850, 6, 1), 0, TWFAIL_OVERFLOW},
+      {"0123456789x", Date(1850, 6, 1, 12), TWFIELDF_TRUNC_DATA, TWSUCCESS},
+  };
+  int32_t key = 2;
+  for (const Case& c : cases) {
+    EXPECT_EQ(TWFieldSetFlags(v.s, c.flags), TWSUCCESS);
+    EXPECT_EQ(TWFieldSetFlags(v.d, c.flags), TWSUCCESS);
+    v.Row(key, c.text, "", 0, c.when, 0, 0, 0, "0", "x");
+    n = 0;
+    EXPECT_EQ(link.c.Insert(v.list.get(), 1, 1, &n), c.status) << c.text;
+    EXPECT_EQ(n, c.status == TWSUCCESS ? 1u : 0u);
+    if (c.status == TWSUCCESS) ++key;
+  }
+  // Read back: numeric(9,0) is an integer field, numeric(12,2) a float, numeric(20,4) a
+  // numeric; the money, float and numeric digits all kept.
+  twtest::List dest(1);
+  EXPECT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS);
+  const uint32_t types[] = {TWTYPE_INT,   TWTYPE_TEXT,  TWTYPE_BINARY,  TWTYPE_CURRENCY,
+                            TWTYPE_DATETIME, TWTYPE_FLOAT, TWTYPE_INT, TWTYPE_FLOAT,
+                            TWTYPE_NUMERIC, TWTYPE_TEXT};
+  ASSERT_EQ(dest.count(), 10u);
+  for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(TWFieldGetType(dest.Field(i + 1)), types[i]) << i;
+  n = 0;
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
+  EXPECT_EQ(dest.Value(1, 1), "1");
+  EXPECT_EQ(dest.Value(2, 1), "say \"hi\"");
+  EXPECT_EQ(dest.Value(3, 1), "00FF");
+  EXPECT_EQ(dest.Value(4, 1), "12.3400");
+  double f = 0;
+  EXPECT_EQ(TWFieldGetFloat(dest.Field(6), 1, &f, nullptr), TWSUCCESS);
+  EXPECT_EQ(f, 1e-7);
+  EXPECT_EQ(dest.Value(7, 1), "123456789");
+  EXPECT_EQ(TWFieldGetFloat(dest.Field(8), 1, &f, nullptr), TWSUCCESS);
+  EXPECT_EQ(f, 1234567890.25);
+  EXPECT_EQ(dest.Value(9, 1), "1234567890123456.7891");
+  TWDatetime when{};
+  EXPECT_EQ(TWFieldGetDatetime(dest.Field(5), 1, &when, nullptr), TWSUCCESS);
+  TWDatetimeParts p{};
+  EXPECT_EQ(TWDatetimeGetParts(&when, TWPARTSF_LOCAL, &p), TWSUCCESS);
+  EXPECT_EQ(std::vector<int32_t>({p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredth}),
+            std::vector<int32_t>({1999, 1, 2, 3, 4, 5, 6}));
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
+  EXPECT_EQ(dest.Value(2, 1), "0123456789");
+  EXPECT_EQ(TWFieldGetDatetime(dest.Field(5), 1, &when, nullptr), TWSUCCESS);
+  EXPECT_EQ(TWDatetimeGetParts(&when, TWPARTSF_LOCAL, &p), TWSUCCESS);
+  EXPECT_EQ(p.year, 1900);
+  EXPECT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWFAIL_END_OF_DATA);
+  EXPECT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWFAIL_END_OF_DATA);
+}
+
+// Text and image values over 64 KiB are read in pieces, and the columns after them still
+// arrive.
+TEST(CorvexServer, LongValuesWithColumnsAfterThem) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table big (k int not null, t text null, i image null, "
+                         "after varchar(10) null)"),
+            TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "big");
+  std::string text(70000, 'x'), image(70001, '\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7);
+  List src(1);
+  TWFIELD k = src.Add("k", TWTYPE_INT);
+  TWFIELD t = src.Add("t", TWTYPE_TEXT);
+  TWFIELD img = src.Add("i", TWTYPE_BINARY);
+  TWFIELD after = src.Add("after", TWTYPE_TEXT);
+  int32_t one = 1;
+  EXPECT_EQ(TWFieldSetInt(k, 1, &one), TWSUCCESS);
+  SetValue(t, 1, text);
+  flowcore::StreamData blob;
+  EXPECT_EQ(blob.Set(TWSTREAMFMT_BLOB, image), TWSUCCESS);
+  EXPECT_EQ(TWFieldSetStream(img, 1, blob.get()), TWSUCCESS);
+  SetValue(after, 1, "tail");
+  uint32_t n = 0;
+  ASSERT_EQ(link.c.Insert(src.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  List dest(1);
+  ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS);
+  n = 0;
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(dest.Value(2, 1), text);
+  Text got;
+  ASSERT_EQ(TWFieldGetStream(dest.Field(3), 1, TWSTREAMFMT_BLOB, got.get(), nullptr), TWSUCCESS);
+  EXPECT_EQ(got.str() == image, true) << got.str().size();
+  EXPECT_EQ(dest.Value(4, 1), "tail");
+}
+
+// Fields go to their own columns when the merge drops names (by position) and when they are
+// paired by name in another order.
+TEST(CorvexServer, FetchPutsEachColumnInItsOwnField) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table abc (a int null, b varchar(5) null, c int null)"), TWSUCCESS);
+  ASSERT_EQ(Exec(link.c, "insert into abc values (1, \"two\", 3)"), TWSUCCESS);
+  struct Case {
+    bool byName;
+    std::vector<std::pair<const char*, uint32_t>> names;
+    std::vector<std::string> values;
+  };
+  const Case cases[] = {
+      {false, {{"x", TWTYPE_INT}, {"y", TWTYPE_TEXT}}, {"1", "two"}},
+      {true, {{"c", TWTYPE_INT}, {"a", TWTYPE_INT}}, {"3", "1"}},
+      {true, {{"b", TWTYPE_TEXT}}, {"two"}},
+  };
+  for (const Case& c : cases) {
+    link.Num(TWTOKEN_MAP_NAME, c.byName ? 1 : 0);
+    List dest(1);
+    for (const auto& [name, type] : c.names) dest.Add(name, type);
+    uint32_t n = 0;
+    Text select("select a, b, c from abc");
+    List described(1);
+    ASSERT_EQ(link.c.Execute(select.get(), described.get(), &n), TWSUCCESS);
+    ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+    for (size_t i = 0; i < c.values.size(); ++i)
+      EXPECT_EQ(dest.Value(static_cast<uint32_t>(i + 1), 1), c.values[i]) << c.names[i].first;
+  }
+}
+
+// An update or remove by key with neither a key nor a condition would reach every row: it
+// is refused before anything is sent.
+TEST(CorvexServer, WriteWithoutKeyOrConditionIsRefused) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table nk (a int null, t text null)"), TWSUCCESS);
+  ASSERT_EQ(Exec(link.c, "insert into nk values (1, \"x\")"), TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "nk");
+  List src(1);
+  TWFIELD a = src.Add("a", TWTYPE_INT);
+  src.Add("t", TWTYPE_TEXT);
+  int32_t nine = 9;
+  EXPECT_EQ(TWFieldSetInt(a, 1, &nine), TWSUCCESS);
+  const size_t before = tds.server().Log().size();
+  uint32_t n = 0;
+  EXPECT_EQ(link.c.Update(src.get(), 1, 1, &n), TWFAIL_KEY_COUNT_MISMATCH);
+  EXPECT_EQ(link.c.Remove(src.get(), 1, 1, &n), TWFAIL_KEY_COUNT_MISMATCH);
+  EXPECT_EQ(twtest::LogLast().status, TWFAIL_KEY_COUNT_MISMATCH);
+  for (size_t i = before; i < tds.server().Log().size(); ++i)
+    EXPECT_EQ(tds.server().Log()[i].text.rfind("update", 0), std::string::npos);
+  EXPECT_EQ(Rows(link.c, "select a from nk"), std::vector<std::string>{"1"});
+  // With a key the literal update (the table has a text column) reaches its row.
+  EXPECT_EQ(TWFieldSetFlags(a, TWFIELDF_KEY), TWSUCCESS);
+  SetValue(a, 1, "1");
+  List keyed(1);
+  TWFIELD ka = keyed.Add("a", TWTYPE_INT);
+  EXPECT_EQ(TWFieldSetFlags(ka, TWFIELDF_KEY), TWSUCCESS);
+  SetValue(ka, 1, "1");
+  TWFIELD kt = keyed.Add("t", TWTYPE_TEXT);
+  SetValue(kt, 1, "y");
+  n = 0;
+  EXPECT_EQ(link.c.Update(keyed.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  EXPECT_TRUE(tds.Logged("update nk set a=1,t=\"y\" where a=1")) << tds.Log();
+}
+
 }  // namespace
 }  // namespace corvex_test

@@ -113,7 +113,10 @@ TEST(CorvexSqlText, Literals) {
     std::string text, expected;
   };
   const Case cases[] = {
-      {FloatLiteral(1e-7, false), "9.9999999999999995e-08"},
+      {FloatLiteral(1e-7, false), "0.000000099999999999999995"},
+      {FloatLiteral(-1.5e20, false), "-150000000000000000000"},
+      {FloatLiteral(1.25e17, false), "125000000000000000"},
+      {FloatLiteral(123456789012345678.0, false), "123456789012345680"},
       {FloatLiteral(0.1, false), "0.10000000000000001"},
       {FloatLiteral(1234.5, false), "1234.5"},
       {FloatLiteral(-2.9, true), "-2"},
@@ -128,8 +131,9 @@ TEST(CorvexSqlText, Literals) {
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected);
   // Every float written comes back exactly.
-  for (double v : {1e-7, 0.1, 1.0 / 3, -123456.789e-200, std::numeric_limits<double>::max()})
-    EXPECT_EQ(std::stod(FloatLiteral(v, false)), v);
+  for (double v : {1e-7, 0.1, 1.0 / 3, -123456.789e-200, std::numeric_limits<double>::max(),
+                   2.5e16, -0.0, 5e-324})
+    EXPECT_EQ(std::strtod(FloatLiteral(v, false).c_str(), nullptr), v) << v;
 }
 
 TEST(CorvexSqlText, CreateTypes) {
