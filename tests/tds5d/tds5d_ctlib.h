@@ -110,6 +110,11 @@ class CtSession {
     return cmd_;
   }
 
+  void DropCommand() {
+    if (cmd_) ct_cmd_drop(cmd_);
+    cmd_ = nullptr;
+  }
+
   // Drains the results of a sent command.
   void Drain(CS_COMMAND* cmd, CtOutcome& out) {
     CS_INT type = 0;

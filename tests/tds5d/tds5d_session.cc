@@ -422,8 +422,13 @@ void Session::Tokens(std::string_view body) {
       case kTokCurDelete:
       case kTokCurUpdate:
         CursorToken(token, in);
-        if (wire_.out().empty()) continue;  // a token that answers with the next one
-        return;
+        if (in.done()) {
+          // The answer to the last token of a request closes the reply.
+          std::string& out = wire_.out();
+          if (out.size() >= 9 && static_cast<uint8_t>(out[out.size() - 9]) == kTokDone)
+            out[out.size() - 8] = static_cast<char>(out[out.size() - 8] & ~kDoneMore);
+        }
+        continue;
       case kTokLogout: {
         std::string& out = wire_.out();
         Done(kDoneFinal, 0);
@@ -489,6 +494,23 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
   }
   std::string error;
   std::optional<std::string> sql;
+  std::string positioned;
+  if ((w[0].upper == "UPDATE" || w[0].upper == "DELETE") && w.size() >= 4) {
+    // "... where current of NAME": the row the cursor last fetched.
+    std::vector<Word> all = Words(text, 4096);
+    size_t n = all.size();
+    if (n >= 4 && all[n - 4].upper == "WHERE" && all[n - 3].upper == "CURRENT" &&
+        all[n - 2].upper == "OF") {
+      auto it = cursors_.find(Lower(all[n - 1].text));
+      if (it == cursors_.end() || !it->second->stmt || it->second->rowidColumn < 0) {
+        Error({559, 16, "Attempt to use a cursor which does not exist or is not open."});
+        return Done(moreFlag | kDoneError, 0);
+      }
+      positioned = std::string(text.substr(0, all[n - 4].begin)) + " where rowid = " +
+                   std::to_string(it->second->rowid);
+      text = positioned;
+    }
+  }
   if (StartsWithWords(w, {"CREATE", "TABLE"}) && w.size() >= 4) {
     size_t open = text.find('(', w[2].end);
     size_t close = text.rfind(')');
@@ -768,6 +790,8 @@ void Session::SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cu
       cursor->rowid = sqlite3_column_int64(st, cursor->rowidColumn);
     ++rows;
     if (!wire_.FlushSome()) return;
+    // An attention ends the result here, answered by the DONE that closes it.
+    if ((rows & 63) == 0 && wire_.TakeAttention()) return Done(kDoneAttention, rows);
     if (cursor && rows == maxRows) {
       cursor->pending = false;
       break;
@@ -901,15 +925,224 @@ void Session::OptionCmd(Reader& in) {
   Done(kDoneFinal, 0);
 }
 
-// Stages not served yet answer with a clear error.
-void Session::Dynamic(Reader&) {
-  Error({102, 15, "tds5d: dynamic statements are not served."});
+void Session::Dynamic(Reader& in) {
+  Reader tok(in.Bytes(in.U16()));
+  constexpr uint8_t kPrepare = 0x01, kExecute = 0x02, kDealloc = 0x04, kExecImmediate = 0x08,
+                    kAck = 0x20;
+  uint8_t type = tok.U8();
+  tok.U8();  // status
+  std::string id = tok.B8();
+  std::string text = tok.left() >= 2 ? tok.B16() : std::string();
+  if (tok.bad()) {
+    Error({102, 15, "tds5d: a broken dynamic token."});
+    return Done(kDoneError, 0);
+  }
+  auto ack = [&](uint8_t what) {
+    std::string b;
+    Put8(b, what);
+    Put8(b, 0);
+    PutB8(b, id);
+    std::string& out = wire_.out();
+    Put8(out, kTokDynamic);
+    Put16(out, static_cast<uint16_t>(b.size()));
+    out += b;
+  };
+  if (type == kPrepare || type == kExecImmediate) {
+    server_.Log("dynamic", text);
+    // "create proc ID as TEXT": the statement is the text after "as".
+    std::vector<Word> w = Words(text, 5);
+    if (type == kPrepare) {
+      if (!StartsWithWords(w, {"CREATE", "PROC"}) || w.size() < 4 || w[3].upper != "AS") {
+        Error({102, 15, "Incorrect syntax near the prepared text."});
+        return Done(kDoneError, 0);
+      }
+      text = text.substr(w[3].end);
+      std::string error;
+      std::optional<std::string> sql = ToSqlite(text, dialect(), error);
+      sqlite3_stmt* raw = nullptr;
+      if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+        ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
+        sqlite3_finalize(raw);
+        Error(e);
+        return Done(kDoneError, 0);
+      }
+      sqlite3_finalize(raw);
+      dynamics_[id] = text;
+      ack(kAck);
+      return Done(kDoneFinal, 0);
+    }
+    return Statement(text, {}, false);
+  }
+  if (type == kDealloc) {
+    dynamics_.erase(id);
+    ack(kAck);
+    return Done(kDoneFinal, 0);
+  }
+  if (type == kExecute) {
+    auto it = dynamics_.find(id);
+    bool ok = true;
+    std::vector<Value> params = ReadParams(in, ok);
+    if (it == dynamics_.end() || !ok) {
+      Error({it == dynamics_.end() ? 2812 : 102, 16,
+             it == dynamics_.end() ? "Stored procedure '" + id + "' not found."
+                                   : std::string("tds5d: broken parameters.")});
+      return Done(kDoneError, 0);
+    }
+    return Statement(it->second, params, false);
+  }
+  Error({102, 15, "tds5d: dynamic operation " + std::to_string(type) + " is not served."});
   Done(kDoneError, 0);
 }
 
-void Session::CursorToken(uint8_t, Reader&) {
-  Error({102, 15, "tds5d: cursors are not served."});
+void Session::CursorToken(uint8_t token, Reader& in) {
+  Reader tok(in.Bytes(in.U16()));
+  constexpr uint16_t kDeclared = 0x0001, kOpen = 0x0002, kClosed = 0x0004, kRowCount = 0x0020,
+                     kDeallocated = 0x0040;
+  constexpr uint8_t kSetRows = 1, kInform = 3;
+  auto info = [&](const Cursor& c, uint16_t status) {
+    std::string b;
+    Put32(b, static_cast<uint32_t>(cursorIdOf(c)));
+    Put8(b, kInform);
+    Put16(b, status | kRowCount);
+    Put32(b, c.fetchCount);
+    std::string& out = wire_.out();
+    Put8(out, kTokCurInfo);
+    Put16(out, static_cast<uint16_t>(b.size()));
+    out += b;
+  };
+  if (token == kTokCurDeclare) {
+    auto c = std::make_unique<Cursor>();
+    c->name = tok.B8();
+    tok.U8();  // options
+    tok.U8();  // status
+    c->text = tok.B16();
+    server_.Log("cursor", c->text);
+    if (tok.bad()) {
+      Error({102, 15, "tds5d: a broken cursor declaration."});
+      return Done(kDoneError, 0);
+    }
+    Cursor* raw = c.get();
+    cursorIds_[nextCursorId_++] = raw;
+    cursors_[Lower(raw->name)] = std::move(c);
+    lastCursor_ = raw;
+    info(*raw, kDeclared);
+    return Done(kDoneMore, 0);
+  }
+  // The other tokens name their cursor by id, or by name with id 0.
+  int32_t id = static_cast<int32_t>(tok.U32());
+  Cursor* c = nullptr;
+  if (id == 0) {
+    auto it = cursors_.find(Lower(tok.B8()));
+    if (it != cursors_.end()) c = it->second.get();
+  } else if (auto it = cursorIds_.find(id); it != cursorIds_.end()) {
+    c = it->second;
+  }
+  if (!c) {
+    Error({559, 16, "Attempt to use a cursor which does not exist."});
+    return Done(kDoneError, 0);
+  }
+  if (token == kTokCurInfo) {
+    uint8_t command = tok.U8();
+    uint16_t status = tok.U16();
+    if (command == kSetRows && (status & kRowCount)) {
+      uint32_t rows = tok.U32();
+      c->fetchCount = rows ? rows : 1;
+    }
+    info(*c, c->stmt ? kOpen : kDeclared);
+    return Done(kDoneMore, 0);
+  }
+  if (token == kTokCurOpen) {
+    // The select gets the rowid of its one table as a last, unsent column: "where current
+    // of" finds the row by it.
+    std::string error;
+    std::vector<Word> w = Words(c->text, 256);
+    size_t from = 0;
+    for (size_t i = 1; i < w.size(); ++i)
+      if (w[i].upper == "FROM") {
+        from = i;
+        break;
+      }
+    std::string text = c->text;
+    c->rowidColumn = -1;
+    if (from && from + 1 < w.size() &&
+        (from + 2 >= w.size() || w[from + 2].upper == "WHERE" || w[from + 2].upper == "ORDER")) {
+      c->table = w[from + 1].text;
+      text = c->text.substr(0, w[from].begin) + ", " + c->table + ".rowid " +
+             c->text.substr(w[from].begin);
+    }
+    std::optional<std::string> sql = ToSqlite(text, dialect(), error);
+    sqlite3_stmt* raw = nullptr;
+    if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+      ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
+      sqlite3_finalize(raw);
+      Error(e);
+      return Done(kDoneError, 0);
+    }
+    c->stmt.reset(raw);
+    if (!c->table.empty()) c->rowidColumn = sqlite3_column_count(raw) - 1;
+    c->described = c->ended = false;
+    int rc = sqlite3_step(raw);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+      c->stmt.reset();
+      return Done(kDoneError, 0);
+    }
+    c->ended = rc == SQLITE_DONE;
+    c->pending = rc == SQLITE_ROW;
+    DescribeColumns(raw, rc == SQLITE_ROW, c->columns, c->rowidColumn >= 0 ? 1 : 0);
+    c->described = true;
+    info(*c, kOpen);
+    SendRowFmt(c->columns);
+    return Done(kDoneFinal, 0);
+  }
+  if (token == kTokCurFetch) {
+    if (!c->stmt) {
+      Error({557, 16, "The cursor '" + c->name + "' is not open."});
+      return Done(kDoneError, 0);
+    }
+    uint32_t rows = 0;
+    sqlite3_stmt* st = c->stmt.get();
+    while (rows < c->fetchCount && !c->ended) {
+      if (!c->pending) {
+        int rc = sqlite3_step(st);
+        if (rc == SQLITE_DONE) {
+          c->ended = true;
+          break;
+        }
+        if (rc != SQLITE_ROW) {
+          Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+          return Done(kDoneError, rows);
+        }
+      }
+      c->pending = false;
+      Put8(wire_.out(), kTokRow);
+      for (size_t i = 0; i < c->columns.size(); ++i)
+        SendValue(c->columns[i], st, static_cast<int>(i));
+      if (c->rowidColumn >= 0) c->rowid = sqlite3_column_int64(st, c->rowidColumn);
+      ++rows;
+    }
+    return Done(kDoneCount, rows);
+  }
+  if (token == kTokCurClose) {
+    bool dealloc = tok.U8() & 1;
+    c->stmt.reset();
+    info(*c, static_cast<uint16_t>(kClosed | (dealloc ? kDeallocated : 0)));
+    if (dealloc) {
+      int32_t cid = cursorIdOf(*c);
+      cursorIds_.erase(cid);
+      if (lastCursor_ == c) lastCursor_ = nullptr;
+      cursors_.erase(Lower(c->name));
+    }
+    return Done(kDoneFinal, 0);
+  }
+  Error({102, 15, "tds5d: positioned changes go as \"where current of\" statements."});
   Done(kDoneError, 0);
+}
+
+int32_t Session::cursorIdOf(const Cursor& c) const {
+  for (const auto& [id, cursor] : cursorIds_)
+    if (cursor == &c) return id;
+  return 0;
 }
 
 void Session::BulkInsert(const std::string&) {
@@ -928,18 +1161,221 @@ bool Session::BindParams(sqlite3_stmt* st, const std::vector<Value>& params, Ser
   return true;
 }
 
-bool Session::BindValue(sqlite3_stmt*, int, const Value&, ServerError& err) {
-  err = {102, 15, "tds5d: parameters are not served."};
-  return false;
+bool Session::BindValue(sqlite3_stmt* st, int index, const Value& v, ServerError& err) {
+  if (v.null) return sqlite3_bind_null(st, index) == SQLITE_OK;
+  Reader r(v.bytes);
+  auto text = [&](const std::string& t) {
+    return sqlite3_bind_text(st, index, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+  };
+  int rc = SQLITE_OK;
+  size_t n = v.bytes.size();
+  switch (v.column.type) {
+    case kInt1:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kIntN:
+    case kBit: {
+      int64_t x = n == 1 ? r.U8()
+                  : n == 2 ? static_cast<int16_t>(r.U16())
+                  : n == 4 ? static_cast<int32_t>(r.U32())
+                           : static_cast<int64_t>(r.U64());
+      rc = sqlite3_bind_int64(st, index, x);
+      break;
+    }
+    case kFloat:
+    case kReal:
+    case kFloatN: {
+      double x;
+      if (n == 4) {
+        uint32_t bits = r.U32();
+        float f;
+        std::memcpy(&f, &bits, 4);
+        x = f;
+      } else {
+        uint64_t bits = r.U64();
+        std::memcpy(&x, &bits, 8);
+      }
+      rc = sqlite3_bind_double(st, index, x);
+      break;
+    }
+    case kMoney:
+    case kMoney4:
+    case kMoneyN: {
+      int64_t m;
+      if (n == 4) {
+        m = static_cast<int32_t>(r.U32());
+      } else {
+        uint64_t hi = r.U32();
+        m = static_cast<int64_t>(hi << 32 | r.U32());
+      }
+      rc = text(TextFromScaled(m, 4));
+      break;
+    }
+    case kDatetime:
+    case kDatetime4:
+    case kDatetimeN: {
+      Datetime dt;
+      if (n == 4) {
+        dt.days = r.U16();
+        dt.ticks = r.U16() * 18000;
+      } else {
+        dt.days = static_cast<int32_t>(r.U32());
+        dt.ticks = static_cast<int32_t>(r.U32());
+      }
+      rc = text(TextFromDatetime(dt));
+      break;
+    }
+    case kNumericN:
+    case kDecimalN:
+    case kNumericOld:
+    case kDecimal: {
+      if (n < 2 || n > 17) {
+        err = {8114, 16, "A numeric value of " + std::to_string(n) + " bytes."};
+        return false;
+      }
+      bool negative = r.U8() != 0;
+      unsigned __int128 m = 0;
+      for (size_t i = 1; i < n; ++i) m = m << 8 | r.U8();
+      __int128 x = static_cast<__int128>(m);
+      rc = text(TextFromScaled(negative ? -x : x, v.column.scale));
+      break;
+    }
+    case kChar:
+    case kVarChar:
+    case kLongChar:
+    case kText:
+      rc = text(v.bytes);
+      break;
+    case kBinary:
+    case kVarBinary:
+    case kLongBinary:
+    case kImage:
+      rc = sqlite3_bind_blob(st, index, v.bytes.data(), static_cast<int>(n), SQLITE_TRANSIENT);
+      break;
+    default:
+      err = {206, 16, "Operand type " + std::to_string(v.column.type) + " is not served."};
+      return false;
+  }
+  if (rc == SQLITE_RANGE) {
+    err = {8144, 16, "Procedure has too many arguments specified."};
+    return false;
+  }
+  return rc == SQLITE_OK;
 }
 
-std::vector<Session::Value> Session::ReadParams(Reader&, bool& ok) {
-  ok = false;
-  return {};
+bool Session::ReadParamFmt(Reader& in, std::vector<Column>& cols) {
+  Reader tok(in.Bytes(in.U16()));
+  uint16_t count = tok.U16();
+  for (uint16_t i = 0; i < count && !tok.bad(); ++i) {
+    Column c;
+    c.name = tok.B8();
+    tok.U8();   // status
+    tok.U32();  // user type
+    c.type = tok.U8();
+    switch (c.type) {
+      case kInt1: c.length = 1; break;
+      case kBit: c.length = 1; break;
+      case kInt2: c.length = 2; break;
+      case kInt4: c.length = 4; break;
+      case kInt8: c.length = 8; break;
+      case kFloat: c.length = 8; break;
+      case kReal: c.length = 4; break;
+      case kMoney: c.length = 8; break;
+      case kMoney4: c.length = 4; break;
+      case kDatetime: c.length = 8; break;
+      case kDatetime4: c.length = 4; break;
+      case kNumericN:
+      case kDecimalN:
+      case kNumericOld:
+      case kDecimal:
+        c.length = tok.U8();
+        c.precision = tok.U8();
+        c.scale = tok.U8();
+        break;
+      case kLongChar:
+      case kLongBinary:
+        c.length = static_cast<int32_t>(tok.U32());
+        break;
+      case kText:
+      case kImage:
+        c.length = static_cast<int32_t>(tok.U32());
+        c.table = tok.B16();
+        break;
+      default:
+        c.length = tok.U8();
+    }
+    tok.B8();  // locale
+    cols.push_back(std::move(c));
+  }
+  return !tok.bad();
 }
 
-bool Session::ReadParamFmt(Reader&, std::vector<Column>&) { return false; }
+bool Session::ReadValue(Reader& in, const Column& c, Value& v) {
+  v.column = c;
+  v.null = false;
+  switch (c.type) {
+    case kInt1:
+    case kBit:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kFloat:
+    case kReal:
+    case kMoney:
+    case kMoney4:
+    case kDatetime:
+    case kDatetime4:
+      v.bytes = std::string(in.Bytes(static_cast<size_t>(c.length)));
+      break;
+    case kLongChar:
+    case kLongBinary: {
+      uint32_t n = in.U32();
+      v.bytes = std::string(in.Bytes(n));
+      v.null = n == 0;
+      break;
+    }
+    case kText:
+    case kImage: {
+      uint8_t ptr = in.U8();
+      if (ptr == 0) break;
+      in.Bytes(ptr);
+      in.Bytes(8);
+      v.bytes = std::string(in.Bytes(in.U32()));
+      v.null = false;
+      return !in.bad();
+    }
+    default: {
+      uint8_t n = in.U8();
+      v.bytes = std::string(in.Bytes(n));
+      v.null = n == 0;
+    }
+  }
+  if (c.type == kText || c.type == kImage) v.null = true;
+  return !in.bad();
+}
 
-bool Session::ReadValue(Reader&, const Column&, Value&) { return false; }
+std::vector<Session::Value> Session::ReadParams(Reader& in, bool& ok) {
+  std::vector<Value> values;
+  std::vector<Column> cols;
+  ok = true;
+  while (!in.done()) {
+    uint8_t token = in.U8();
+    if (token == kTokParamFmt) {
+      cols.clear();
+      ok = ReadParamFmt(in, cols);
+    } else if (token == kTokParams) {
+      for (const Column& c : cols) {
+        Value v;
+        ok = ok && ReadValue(in, c, v);
+        values.push_back(std::move(v));
+      }
+    } else {
+      ok = false;
+    }
+    if (!ok) break;
+  }
+  return values;
+}
 
 }  // namespace tds5d

@@ -64,7 +64,6 @@ class Session {
     std::string name;
     std::string text;       // the select, rewritten
     std::string table;      // the table a "where current of" acts on
-    bool forUpdate = false;
     Stmt stmt;
     std::vector<Column> columns;
     bool described = false, ended = false;
@@ -95,6 +94,7 @@ class Session {
   void OptionCmd(Reader& in);
   void Dynamic(Reader& in);
   void CursorToken(uint8_t token, Reader& in);
+  int32_t cursorIdOf(const Cursor& c) const;
   void BulkInsert(const std::string& table);
   void BulkRows(const std::string& body);
 

@@ -49,6 +49,13 @@ bool Wire::Read(uint8_t& type, std::string& body) {
   }
 }
 
+bool Wire::TakeAttention() {
+  char head[8];
+  ssize_t got = ::recv(fd_, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+  if (got != sizeof head || head[0] != static_cast<char>(kPacketAttention)) return false;
+  return ::recv(fd_, head, sizeof head, 0) == sizeof head;
+}
+
 bool Wire::SendPacket(std::string_view payload, bool last) {
   char head[8] = {static_cast<char>(kPacketReply), static_cast<char>(last ? 1 : 0),
                   static_cast<char>((payload.size() + 8) >> 8),

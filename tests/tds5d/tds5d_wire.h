@@ -131,6 +131,9 @@ class Wire {
   bool FlushSome();
   // Sends the rest of the reply, the last packet marked.
   bool Flush();
+  // Whether the client sent an attention while a reply was going out; the attention packet is
+  // taken off the stream.
+  bool TakeAttention();
   void SetPacketSize(size_t size) { packetSize_ = size < 512 ? 512 : size > 65535 ? 65535 : size; }
   size_t packetSize() const { return packetSize_; }
 
