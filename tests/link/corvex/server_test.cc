@@ -381,5 +381,131 @@ TEST(CorvexServer, WriteWithoutKeyOrConditionIsRefused) {
   EXPECT_TRUE(tds.Logged("update nk set a=1,t=\"y\" where a=1")) << tds.Log();
 }
 
+// Without a long column the writes are prepared once and executed with parameters of each
+// type; a char or binary value holds 255 bytes.
+TEST(CorvexServer, PreparedWrites) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table pv (k int not null, s varchar(255) null, b varbinary(255) "
+                         "null, m money null, d datetime null, f float null, n numeric(20,4) "
+                         "null)"),
+            TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "pv");
+  List src(3);
+  TWFIELD k = src.Add("k", TWTYPE_INT);
+  TWFIELD s = src.Add("s", TWTYPE_TEXT);
+  TWFIELD b = src.Add("b", TWTYPE_BINARY);
+  EXPECT_EQ(TWFieldSetFormatStream(b, 0, 0, TWSTREAMFMT_BLOB), TWSUCCESS);
+  TWFIELD m = src.Add("m", TWTYPE_CURRENCY);
+  TWFIELD d = src.Add("d", TWTYPE_DATETIME);
+  TWFIELD f = src.Add("f", TWTYPE_FLOAT);
+  TWFIELD nu = src.Add("n", TWTYPE_NUMERIC);
+  const std::string texts[] = {std::string(255, 'a'), "", "c\"'"};
+  const std::string bytes[] = {std::string(255, '\x01'), std::string(1, '\x02'), ""};
+  for (uint32_t r = 1; r <= 3; ++r) {
+    int32_t key = static_cast<int32_t>(r);
+    EXPECT_EQ(TWFieldSetInt(k, r, &key), TWSUCCESS);
+    SetValue(s, r, texts[r - 1]);
+    flowcore::StreamData blob;
+    EXPECT_EQ(blob.Set(TWSTREAMFMT_BLOB, bytes[r - 1]), TWSUCCESS);
+    if (r < 3) EXPECT_EQ(TWFieldSetStream(b, r, blob.get()), TWSUCCESS);
+    TWCurrency money{-123456789012345 * r};
+    EXPECT_EQ(TWFieldSetCurrency(m, r, &money), TWSUCCESS);
+    const TWDatetime when = Date(1900 + static_cast<int32_t>(r), 12, 31, 23, 59, 59, 99);
+    EXPECT_EQ(TWFieldSetDatetime(d, r, &when), TWSUCCESS);
+    const double number = 1e-7 * r;
+    EXPECT_EQ(TWFieldSetFloat(f, r, &number), TWSUCCESS);
+    SetValue(nu, r, "1234567890123456.789" + std::to_string(r));
+  }
+  uint32_t n = 0;
+  ASSERT_EQ(link.c.Insert(src.get(), 1, 3, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 3u);
+  EXPECT_NE(tds.Log().find("insert into pv (k,s,b,m,d,f,n) values (?,?,?,?,?,?,?) "),
+            std::string::npos)
+      << tds.Log();
+  List dest(1);
+  link.Str(TWTOKEN_ORDER_LIST, "");
+  ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS);
+  for (uint32_t r = 1; r <= 3; ++r) {
+    ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+    EXPECT_EQ(dest.Value(1, 1), std::to_string(r));
+    if (r != 2) EXPECT_EQ(dest.Value(2, 1), texts[r - 1]);
+    Text got;
+    EXPECT_EQ(TWFieldGetStream(dest.Field(3), 1, TWSTREAMFMT_BLOB, got.get(), nullptr), TWSUCCESS);
+    if (r < 3) EXPECT_EQ(got.str(), bytes[r - 1]);
+    if (r == 3) EXPECT_FALSE(dest.Value(3, 1));
+    TWCurrency money{};
+    EXPECT_EQ(TWFieldGetCurrency(dest.Field(4), 1, &money, nullptr), TWSUCCESS);
+    EXPECT_EQ(money.value, -123456789012345 * static_cast<int64_t>(r));
+    double number = 0;
+    EXPECT_EQ(TWFieldGetFloat(dest.Field(6), 1, &number, nullptr), TWSUCCESS);
+    EXPECT_EQ(number, 1e-7 * r);
+    EXPECT_EQ(dest.Value(7, 1), "1234567890123456.789" + std::to_string(r));
+    TWDatetime when{};
+    TWDatetimeParts p{};
+    EXPECT_EQ(TWFieldGetDatetime(dest.Field(5), 1, &when, nullptr), TWSUCCESS);
+    EXPECT_EQ(TWDatetimeGetParts(&when, TWPARTSF_LOCAL, &p), TWSUCCESS);
+    EXPECT_EQ(std::vector<int32_t>({p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredth}),
+              std::vector<int32_t>({1900 + static_cast<int32_t>(r), 12, 31, 23, 59, 59, 99}));
+  }
+  // Update and remove by key, prepared: the parameters are the set list, then the keys.
+  List upd(1);
+  TWFIELD uk = upd.Add("k", TWTYPE_INT);
+  EXPECT_EQ(TWFieldSetFlags(uk, TWFIELDF_KEY | TWFIELDF_NO_UPDATE), TWSUCCESS);
+  SetValue(uk, 1, "2");
+  SetValue(upd.Add("s", TWTYPE_TEXT), 1, "changed");
+  n = 0;
+  EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  List del(1);
+  TWFIELD dk = del.Add("k", TWTYPE_INT);
+  EXPECT_EQ(TWFieldSetFlags(dk, TWFIELDF_KEY | TWFIELDF_KEY_GT | TWFIELDF_KEY_NE), TWSUCCESS);
+  SetValue(dk, 1, "2");
+  n = 0;
+  EXPECT_EQ(link.c.Remove(del.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(Rows(link.c, "select k, s from pv order by k"),
+            (std::vector<std::string>{"1|" + texts[0], "2|changed"}));
+  const std::string log = tds.Log();
+  EXPECT_NE(log.find("update pv set s=? where k=?"), std::string::npos) << log;
+  EXPECT_NE(log.find("delete from pv where k>?"), std::string::npos) << log;
+}
+
+// A write-back selection updates and removes the rows it fetched, one at a time.
+TEST(CorvexServer, WritebackAtTheCursor) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table wb (k int not null, s varchar(10) null)"), TWSUCCESS);
+  for (const char* row : {"(1, \"a\")", "(2, \"b\")", "(3, \"c\")"})
+    ASSERT_EQ(Exec(link.c, std::string("insert into wb values ") + row), TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "wb").Num(TWTOKEN_WRITEBACK, 1).Num(TWTOKEN_MAP_NAME, 1);
+  List dest(1);
+  uint32_t n = 0;
+  List upd(2);
+  SetValue(upd.Add("s", TWTYPE_TEXT), 1, "B");
+  EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWFAIL_NO_WRITEBACK);
+  ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(link.c.Update(upd.get(), 1, 2, &n), TWFAIL_WRITEBACK_COUNT);
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
+  EXPECT_EQ(dest.Value(1, 1), "2");
+  n = 0;
+  EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
+  EXPECT_EQ(dest.Value(1, 1), "3");
+  n = 0;
+  EXPECT_EQ(link.c.Remove(upd.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWFAIL_END_OF_DATA);
+  link.Num(TWTOKEN_WRITEBACK, 0);
+  EXPECT_EQ(Rows(link.c, "select k, s from wb order by k"),
+            (std::vector<std::string>{"1|a", "2|B"}));
+  EXPECT_TRUE(tds.Logged("update wb set s=\"B\" where current of cursor_execute")) << tds.Log();
+  EXPECT_TRUE(tds.Logged("delete from wb where current of cursor_execute")) << tds.Log();
+}
+
 }  // namespace
 }  // namespace corvex_test
