@@ -95,6 +95,18 @@ class CtSession {
     return Send(cmd, out);
   }
 
+  // Sends a language command and reads up to its first result, which must have rows: the
+  // caller binds and fetches on Command().
+  bool StartRows(const std::string& text) {
+    CS_COMMAND* cmd = Command();
+    CS_INT type = 0;
+    return cmd &&
+           ct_command(cmd, CS_LANG_CMD, const_cast<char*>(text.c_str()), CS_NULLTERM,
+                      CS_UNUSED) == CS_SUCCEED &&
+           ct_send(cmd) == CS_SUCCEED && ct_results(cmd, &type) == CS_SUCCEED &&
+           type == CS_ROW_RESULT;
+  }
+
   // Sends the command as prepared and drains the results into out.
   CtOutcome Send(CS_COMMAND* cmd, CtOutcome out) {
     messages_.clear();

@@ -77,6 +77,13 @@ class Tds5dServer {
     return out;
   }
 
+  // Adds a section naming the server to freetds.conf, for another client character set; the
+  // last "_" part of the name tells the server the set (see tds5d.cc).
+  void AddSection(const std::string& name, const std::string& clientCharset) {
+    std::string conf = ReadFile(dir_ / "freetds.conf");
+    WriteFile(dir_ / "freetds.conf", conf + Section(name, clientCharset));
+  }
+
   // Stops the server by its pid (SIGTERM, then SIGKILL); also done by the destructor.
   void Stop() {
     server_.Stop(5000);
@@ -104,16 +111,14 @@ class Tds5dServer {
       ::poll(nullptr, 0, 10);
     }
     port_ = std::atoi(ReadFile(portFile).c_str());
-    std::string conf;
-    for (const char* section : {"corvex_utf8:UTF-8", "corvex_latin1:ISO-8859-1"}) {
-      std::string s = section;
-      size_t colon = s.find(':');
-      conf += "[" + s.substr(0, colon) + "]\n\thost = 127.0.0.1\n\tport = " +
-              std::to_string(port_) + "\n\ttds version = 5.0\n\tclient charset = " +
-              s.substr(colon + 1) + "\n";
-    }
-    WriteFile(dir_ / "freetds.conf", conf);
+    WriteFile(dir_ / "freetds.conf",
+              Section("corvex_utf8", "UTF-8") + Section("corvex_latin1", "ISO-8859-1"));
     confVar_.emplace("FREETDSCONF", (dir_ / "freetds.conf").c_str());
+  }
+
+  std::string Section(const std::string& name, const std::string& clientCharset) const {
+    return "[" + name + "]\n\thost = 127.0.0.1\n\tport = " + std::to_string(port_) +
+           "\n\ttds version = 5.0\n\tclient charset = " + clientCharset + "\n";
   }
 
   TempDir dir_;

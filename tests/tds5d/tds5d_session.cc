@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "tds5d_values.h"
 
@@ -161,6 +163,7 @@ Session::Session(Server& server, int fd) : server_(server), wire_(fd), id_(++ser
 
 Session::~Session() {
   cursors_.clear();
+  dynamics_.clear();
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -310,7 +313,8 @@ bool Session::OpenDatabase(const std::string& name, ServerError& err) {
   sqlite3_create_function(db, "tds5d_isdate", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                           IsDate, nullptr, nullptr);
   std::string error;
-  std::string setup = "pragma journal_mode = wal;";
+  // Each statement commits; the log need not reach the disk at each commit for tests.
+  std::string setup = "pragma journal_mode = wal; pragma synchronous = normal;";
   if (name != "master")
     setup += "attach database '" + server_.DatabasePath("master") + "' as master;";
   setup += kCatalogViews;
@@ -322,9 +326,54 @@ bool Session::OpenDatabase(const std::string& name, ServerError& err) {
   cursors_.clear();
   cursorIds_.clear();
   lastCursor_ = nullptr;
+  for (auto& [id, p] : dynamics_) p.stmt.reset();
   if (db_) sqlite3_close_v2(db_);
   db_ = db;
   database_ = name;
+  attached_.clear();
+  return true;
+}
+
+Session::Stmt Session::Prepare(std::string_view text) {
+  std::string error;
+  std::optional<std::string> sql = ToSqlite(text, dialect(), error);
+  ServerError attachError;
+  if (!sql) {
+    Error({105, 15, error});
+    return nullptr;
+  }
+  if (!AttachNamed(attachError)) {
+    Error(attachError);
+    return nullptr;
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    sqlite3_finalize(raw);
+    return nullptr;
+  }
+  return Stmt(raw);
+}
+
+bool Session::AttachNamed(ServerError& err) {
+  std::vector<std::string> named = std::exchange(named_, {});
+  for (const std::string& name : named) {
+    std::string lower = Lower(name);
+    if (lower == "master" || lower == Lower(database_) ||
+        std::find(attached_.begin(), attached_.end(), lower) != attached_.end())
+      continue;
+    std::string error;
+    if (!DatabaseExists(name) ||
+        !Exec(db_, ("attach database '" + server_.DatabasePath(name) + "' as \"" + name + "\"").c_str(),
+              error)) {
+      err = {911, 11,
+             "Attempt to locate entry in sysdatabases for database '" + name +
+                 "' by name failed - no entry found under that name. Make sure that the name is "
+                 "entered properly."};
+      return false;
+    }
+    attached_.push_back(lower);
+  }
   return true;
 }
 
@@ -549,6 +598,11 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
       return Done(moreFlag | kDoneError, 0);
     }
   }
+  ServerError attachError;
+  if (!AttachNamed(attachError)) {
+    Error(attachError);
+    return Done(moreFlag | kDoneError, 0);
+  }
   bool count = !w.empty() && (w[0].upper == "INSERT" || w[0].upper == "UPDATE" ||
                               w[0].upper == "DELETE" || w[0].upper == "SELECT");
   RunSql(*sql, params, more, count);
@@ -556,28 +610,35 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
 
 void Session::RunSql(const std::string& sql, const std::vector<Value>& params, bool more,
                      bool count) {
-  uint16_t moreFlag = more ? kDoneMore : 0;
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) !=
       SQLITE_OK) {
     std::string m = sqlite3_errmsg(db_);
     sqlite3_finalize(raw);
     Error(ErrorOfSqlite(m));
-    return Done(moreFlag | kDoneError, 0);
+    return Done(more ? kDoneMore | kDoneError : kDoneError, 0);
   }
-  if (!raw) return Done(moreFlag, 0);
+  if (!raw) return Done(more ? kDoneMore : 0, 0);
   Stmt st(raw);
+  RunPrepared(raw, params, more, count);
+}
+
+void Session::RunPrepared(sqlite3_stmt* st, const std::vector<Value>& params, bool more,
+                          bool count) {
+  uint16_t moreFlag = more ? kDoneMore : 0;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
   ServerError err;
-  if (!BindParams(raw, params, err)) {
+  if (!BindParams(st, params, err)) {
     Error(err);
     return Done(moreFlag | kDoneError, 0);
   }
-  if (sqlite3_column_count(raw) > 0) {
-    int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(raw);
-    return SendRows(raw, rc, more, 0xFFFFFFFF, nullptr);
+  if (sqlite3_column_count(st) > 0) {
+    int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(st);
+    return SendRows(st, rc, more, 0xFFFFFFFF, nullptr);
   }
   int rc;
-  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
     Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
@@ -616,10 +677,16 @@ void Session::DescribeColumns(sqlite3_stmt* st, bool haveRow, std::vector<Column
          label[0] == '\'' || label[0] == '-'))
       label.clear();
     c->name = label;
-    if (c->type == kText || c->type == kImage) {
-      const char* table = sqlite3_column_table_name(st, i);
-      c->table = table ? table : "";
-    }
+    const char* table = sqlite3_column_table_name(st, i);
+    const char* origin = sqlite3_column_origin_name(st, i);
+    const char* schema = sqlite3_column_database_name(st, i);
+    int notNull = 0;
+    if (table && origin &&
+        sqlite3_table_column_metadata(db_, schema, table, origin, nullptr, nullptr, &notNull,
+                                      nullptr, nullptr) == SQLITE_OK &&
+        notNull)
+      MakeNotNull(*c);
+    if (c->type == kText || c->type == kImage) c->table = table ? table : "";
     cols.push_back(*c);
   }
 }
@@ -629,11 +696,11 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
   Put16(b, static_cast<uint16_t>(cols.size()));
   for (const Column& c : cols) {
     PutB8(b, c.name);
-    Put8(b, 0x20 | 0x10);  // nullable, updatable
+    Put8(b, c.nullable ? 0x30 : 0x10);  // nullable, updatable
     Put32(b, 0);           // user type
     Put8(b, c.type);
-    switch (c.type) {
-      case kBit:
+    switch (FixedSize(c.type) ? 0 : c.type) {
+      case 0:
         break;
       case kNumericN:
       case kDecimalN:
@@ -661,8 +728,24 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
   out += b;
 }
 
-void Session::SendValue(const Column& c, sqlite3_stmt* st, int i) {
+void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
   std::string& out = wire_.out();
+  if (FixedSize(fixed.type) && fixed.type != kBit) {
+    // A column that takes no null: the N form without its length byte (a null that got in
+    // anyway goes as zero).
+    Column n = fixed;
+    n.type = fixed.type == kFloat || fixed.type == kReal       ? kFloatN
+             : fixed.type == kMoney || fixed.type == kMoney4   ? kMoneyN
+             : fixed.type == kDatetime || fixed.type == kDatetime4 ? kDatetimeN
+                                                                : kIntN;
+    n.length = FixedSize(fixed.type);
+    size_t at = out.size();
+    SendValue(n, st, i);
+    if (static_cast<uint8_t>(out[at]) == 0) out.append(static_cast<size_t>(n.length), '\0');
+    out.erase(at, 1);
+    return;
+  }
+  const Column& c = fixed;
   int type = sqlite3_column_type(st, i);
   bool null = type == SQLITE_NULL;
   auto text = [&] { return SqlText(st, i); };
@@ -741,6 +824,10 @@ void Session::SendValue(const Column& c, sqlite3_stmt* st, int i) {
       std::string v = type == SQLITE_BLOB ? blob() : text();
       // A zero length means null here: an empty value goes as one blank (or zero byte).
       if (v.empty()) v = (c.type == kChar || c.type == kVarChar) ? " " : std::string(1, '\0');
+      // A fixed column that takes no null is kept at its full length.
+      if (!c.nullable && (c.type == kChar || c.type == kBinary) &&
+          v.size() < static_cast<size_t>(c.length))
+        v.resize(static_cast<size_t>(c.length), c.type == kChar ? ' ' : '\0');
       if (v.size() > 255) v.resize(255);
       return PutB8(out, v);
     }
@@ -957,17 +1044,13 @@ void Session::Dynamic(Reader& in) {
         return Done(kDoneError, 0);
       }
       text = text.substr(w[3].end);
-      std::string error;
-      std::optional<std::string> sql = ToSqlite(text, dialect(), error);
-      sqlite3_stmt* raw = nullptr;
-      if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-        ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
-        sqlite3_finalize(raw);
-        Error(e);
-        return Done(kDoneError, 0);
-      }
-      sqlite3_finalize(raw);
-      dynamics_[id] = text;
+      Stmt st = Prepare(text);
+      if (!st) return Done(kDoneError, 0);
+      std::vector<Word> head = Words(text, 1);
+      std::string verb = head.empty() ? "" : head[0].upper;
+      dynamics_[id] = Prepared{text, std::move(st),
+                               verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" ||
+                                   verb == "SELECT"};
       ack(kAck);
       return Done(kDoneFinal, 0);
     }
@@ -988,7 +1071,12 @@ void Session::Dynamic(Reader& in) {
                                    : std::string("tds5d: broken parameters.")});
       return Done(kDoneError, 0);
     }
-    return Statement(it->second, params, false);
+    // The statement prepared once serves every execution; after a "use" it is prepared
+    // again in the new database.
+    Prepared& p = it->second;
+    if (!p.stmt) p.stmt = Prepare(p.text);
+    if (!p.stmt) return Done(kDoneError, 0);
+    return RunPrepared(p.stmt.get(), params, false, p.count);
   }
   Error({102, 15, "tds5d: dynamic operation " + std::to_string(type) + " is not served."});
   Done(kDoneError, 0);
@@ -1054,7 +1142,6 @@ void Session::CursorToken(uint8_t token, Reader& in) {
   if (token == kTokCurOpen) {
     // The select gets the rowid of its one table as a last, unsent column: "where current
     // of" finds the row by it.
-    std::string error;
     std::vector<Word> w = Words(c->text, 256);
     size_t from = 0;
     for (size_t i = 1; i < w.size(); ++i)
@@ -1070,15 +1157,9 @@ void Session::CursorToken(uint8_t token, Reader& in) {
       text = c->text.substr(0, w[from].begin) + ", " + c->table + ".rowid " +
              c->text.substr(w[from].begin);
     }
-    std::optional<std::string> sql = ToSqlite(text, dialect(), error);
-    sqlite3_stmt* raw = nullptr;
-    if (!sql || sqlite3_prepare_v2(db_, sql->c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-      ServerError e = sql ? ErrorOfSqlite(sqlite3_errmsg(db_)) : ServerError{105, 15, error};
-      sqlite3_finalize(raw);
-      Error(e);
-      return Done(kDoneError, 0);
-    }
-    c->stmt.reset(raw);
+    c->stmt = Prepare(text);
+    if (!c->stmt) return Done(kDoneError, 0);
+    sqlite3_stmt* raw = c->stmt.get();
     if (!c->table.empty()) c->rowidColumn = sqlite3_column_count(raw) - 1;
     c->described = c->ended = false;
     int rc = sqlite3_step(raw);
@@ -1145,14 +1226,193 @@ int32_t Session::cursorIdOf(const Cursor& c) const {
   return 0;
 }
 
-void Session::BulkInsert(const std::string&) {
-  Error({102, 15, "tds5d: bulk copy is not served."});
-  Done(kDoneError, 0);
+void Session::BulkInsert(const std::string& name) {
+  // "insert bulk [db..]table": the database's bulk-copy option must be on.
+  std::string database = database_, table = name;
+  size_t dots = name.find("..");
+  if (dots != std::string::npos) {
+    database = name.substr(0, dots);
+    table = name.substr(dots + 2);
+  }
+  std::string error;
+  Dialect d = dialect();
+  std::optional<std::string> target = ToSqlite(name, d, error);
+  ServerError err;
+  if (!target || !AttachNamed(err)) {
+    Error(err.number ? err : ServerError{105, 15, error});
+    return Done(kDoneError, 0);
+  }
+  std::string sql = std::string("select bulkcopy from ") +
+                    (database_ == "master" ? "main" : "master") +
+                    ".sysdatabases where lower(name) = lower(?)";
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr);
+  Stmt option(raw);
+  if (raw) sqlite3_bind_text(raw, 1, database.c_str(), -1, SQLITE_TRANSIENT);
+  if (!raw || sqlite3_step(raw) != SQLITE_ROW || sqlite3_column_int(raw, 0) == 0) {
+    Error({4806, 16,
+           "You cannot run the non-logged version of bulk copy in this database. Please check "
+           "with the DBO."});
+    return Done(kDoneError, 0);
+  }
+  raw = nullptr;
+  if (sqlite3_prepare_v2(db_, ("select * from " + *target).c_str(), -1, &raw, nullptr) !=
+      SQLITE_OK) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    sqlite3_finalize(raw);
+    return Done(kDoneError, 0);
+  }
+  Stmt describe(raw);
+  DescribeColumns(raw, false, bulkColumns_, 0);
+  bulkTable_ = *target;
+  Done(kDoneFinal, 0);
 }
 
-void Session::BulkRows(const std::string&) {
-  Error({102, 15, "tds5d: bulk copy is not served."});
-  Done(kDoneError, 0);
+// One batch of bulk rows in the client's row layout: per row its length (2 bytes) and the row
+// (variable-column count, row number, the not-null fixed columns, then when there are variable
+// columns the row length, their data, the adjust table and the offsets stored backwards), then
+// one record per text or image column (2 bytes, type, index, offset, length 4, data). The
+// batch is one transaction: a row that does not fit fails it whole.
+void Session::BulkRows(const std::string& body) {
+  if (bulkTable_.empty()) {
+    Error({4805, 16, "tds5d: bulk rows without an \"insert bulk\"."});
+    return Done(kDoneError, 0);
+  }
+  const std::vector<Column>& cols = bulkColumns_;
+  // The columns that take no null and have a fixed length lie first, in table order.
+  auto fixedSize = [](const Column& c) -> int {
+    if (c.nullable) return -1;
+    if (FixedSize(c.type)) return FixedSize(c.type);
+    if (c.type == kChar || c.type == kBinary) return c.length;
+    if (c.type == kNumericN || c.type == kDecimalN) return NumericBytes(c.precision);
+    return -1;
+  };
+  std::string sql = "insert into " + bulkTable_ + " values (";
+  for (size_t i = 0; i < cols.size(); ++i) sql += i ? ", ?" : "?";
+  sql += ")";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
+    sqlite3_finalize(raw);
+    return Done(kDoneError, 0);
+  }
+  Stmt insert(raw);
+  std::string error;
+  Exec(db_, "begin", error);
+  uint32_t rows = 0;
+  ServerError failure;
+  Reader in(body);
+  while (!in.done() && failure.number == 0) {
+    uint16_t length = in.U16();
+    std::string_view row = in.Bytes(length);
+    if (in.bad() || length < 2) {
+      failure = {4811, 16, "tds5d: a broken bulk row."};
+      break;
+    }
+    std::vector<Value> values(cols.size());
+    size_t at = 2;
+    size_t numvar = static_cast<uint8_t>(row[0]);
+    // The fixed columns first, in table order.
+    for (size_t i = 0; i < cols.size(); ++i) {
+      values[i].column = cols[i];
+      int size = fixedSize(cols[i]);
+      if (size < 0) continue;
+      if (at + static_cast<size_t>(size) > row.size()) {
+        failure = {4811, 16, "tds5d: a bulk row shorter than its fixed columns."};
+        break;
+      }
+      values[i].null = false;
+      values[i].bytes = std::string(row.substr(at, static_cast<size_t>(size)));
+      at += static_cast<size_t>(size);
+    }
+    if (failure.number) break;
+    std::vector<size_t> offsets;
+    if (numvar > 0) {
+      // Offsets are kept modulo 256; the adjust table lists the columns from which another
+      // 256 is added. Its size follows from the end offset, which must match.
+      size_t entries = numvar + 1;
+      if (row.size() < at + 2 + entries + 1) {
+        failure = {4811, 16, "tds5d: a bulk row shorter than its offsets."};
+        break;
+      }
+      std::vector<size_t> low(entries);
+      for (size_t k = 0; k < entries; ++k) low[k] = static_cast<uint8_t>(row[row.size() - 1 - k]);
+      size_t adjust = 0;
+      for (; adjust < 256; ++adjust) {
+        size_t end = row.size() - entries - 1 - adjust;
+        if ((end & 0xFF) == low[numvar] && (end >> 8) == adjust) break;
+      }
+      if (adjust == 256) {
+        failure = {4811, 16, "tds5d: a bulk row with broken offsets."};
+        break;
+      }
+      std::vector<size_t> marks;
+      for (size_t a = 0; a < adjust; ++a)
+        marks.push_back(static_cast<uint8_t>(row[row.size() - entries - 1 - a]));
+      for (size_t k = 0; k < entries; ++k) {
+        size_t high = 0;
+        for (size_t m : marks)
+          if (m <= k + 1) ++high;
+        offsets.push_back(low[k] + 256 * (k == numvar ? adjust : high));
+      }
+    }
+    size_t var = 0;
+    for (size_t i = 0; i < cols.size(); ++i) {
+      if (fixedSize(cols[i]) >= 0) continue;
+      if (var < numvar) {
+        size_t begin = offsets[var], end = offsets[var + 1];
+        if (end < begin || end > row.size()) {
+          failure = {4811, 16, "tds5d: a bulk row with broken offsets."};
+          break;
+        }
+        values[i].null = end == begin;
+        values[i].bytes = std::string(row.substr(begin, end - begin));
+      }
+      ++var;
+    }
+    // The text and image records after the row, in column order.
+    for (size_t i = 0; i < cols.size() && failure.number == 0; ++i) {
+      if (cols[i].type != kText && cols[i].type != kImage) continue;
+      in.U16();
+      in.U8();   // type
+      in.U8();   // index
+      in.U16();  // offset in the row
+      uint32_t n = in.U32();
+      values[i].bytes = std::string(in.Bytes(n));
+      values[i].null = n == 0 && values[i].null;
+      if (in.bad()) failure = {4811, 16, "tds5d: a broken text record."};
+    }
+    if (failure.number) break;
+    sqlite3_reset(raw);
+    sqlite3_clear_bindings(raw);
+    for (size_t i = 0; i < values.size() && failure.number == 0; ++i) {
+      Value v = values[i];
+      // The row holds the N form's data without its length.
+      if (v.column.type == kInt1 || v.column.type == kInt2 || v.column.type == kInt4 ||
+          v.column.type == kInt8)
+        v.column.type = kIntN;
+      if (!BindValue(raw, static_cast<int>(i + 1), v, failure)) break;
+    }
+    if (failure.number) break;
+    if (sqlite3_step(raw) != SQLITE_DONE) {
+      failure = ErrorOfSqlite(sqlite3_errmsg(db_));
+      failure.text = "Bulk row " + std::to_string(rows + 1) + ": " + failure.text;
+      break;
+    }
+    ++rows;
+  }
+  if (failure.number) {
+    Exec(db_, "rollback", error);
+    Error(failure);
+    return Done(kDoneError, 0);
+  }
+  if (!Exec(db_, "commit", error)) {
+    Exec(db_, "rollback", error);
+    Error(ErrorOfSqlite(error));
+    return Done(kDoneError, 0);
+  }
+  server_.Log("bulk", bulkTable_ + " " + std::to_string(rows));
+  Done(kDoneCount, rows);
 }
 
 bool Session::BindParams(sqlite3_stmt* st, const std::vector<Value>& params, ServerError& err) {
@@ -1273,18 +1533,10 @@ bool Session::ReadParamFmt(Reader& in, std::vector<Column>& cols) {
     tok.U8();   // status
     tok.U32();  // user type
     c.type = tok.U8();
-    switch (c.type) {
-      case kInt1: c.length = 1; break;
-      case kBit: c.length = 1; break;
-      case kInt2: c.length = 2; break;
-      case kInt4: c.length = 4; break;
-      case kInt8: c.length = 8; break;
-      case kFloat: c.length = 8; break;
-      case kReal: c.length = 4; break;
-      case kMoney: c.length = 8; break;
-      case kMoney4: c.length = 4; break;
-      case kDatetime: c.length = 8; break;
-      case kDatetime4: c.length = 4; break;
+    c.length = FixedSize(c.type);
+    switch (c.length ? 0 : c.type) {
+      case 0:
+        break;
       case kNumericN:
       case kDecimalN:
       case kNumericOld:
@@ -1314,19 +1566,9 @@ bool Session::ReadParamFmt(Reader& in, std::vector<Column>& cols) {
 bool Session::ReadValue(Reader& in, const Column& c, Value& v) {
   v.column = c;
   v.null = false;
-  switch (c.type) {
-    case kInt1:
-    case kBit:
-    case kInt2:
-    case kInt4:
-    case kInt8:
-    case kFloat:
-    case kReal:
-    case kMoney:
-    case kMoney4:
-    case kDatetime:
-    case kDatetime4:
-      v.bytes = std::string(in.Bytes(static_cast<size_t>(c.length)));
+  switch (FixedSize(c.type) ? 0 : c.type) {
+    case 0:
+      v.bytes = std::string(in.Bytes(static_cast<size_t>(FixedSize(c.type))));
       break;
     case kLongChar:
     case kLongBinary: {

@@ -80,6 +80,7 @@ class Session {
   // Runs one statement; its results and a DONE (final unless more) go to the reply.
   void Statement(std::string_view text, const std::vector<Value>& params, bool more);
   void RunSql(const std::string& sql, const std::vector<Value>& params, bool more, bool count);
+  void RunPrepared(sqlite3_stmt* st, const std::vector<Value>& params, bool more, bool count);
   void SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cursor* cursor);
   void DescribeColumns(sqlite3_stmt* st, bool haveRow, std::vector<Column>& cols, int skipLast);
   void SendRowFmt(const std::vector<Column>& cols);
@@ -108,7 +109,11 @@ class Session {
   void Error(const ServerError& e);
   void Done(uint16_t status, uint32_t count, uint8_t token = kTokDone);
   ServerError ErrorOfSqlite(const std::string& message);
-  Dialect dialect() const { return Dialect{charset_, database_, id_}; }
+  Dialect dialect() { return Dialect{charset_, database_, id_, &named_}; }
+  // Rewrites and prepares a statement; null after an error was sent.
+  Stmt Prepare(std::string_view text);
+  // Attaches the databases the last rewritten text named (db..table).
+  bool AttachNamed(ServerError& err);
 
   Server& server_;
   Wire wire_;
@@ -118,7 +123,13 @@ class Session {
   bool loggedIn_ = false;
   bool formatOnly_ = false;
   int32_t textSize_ = 32768;
-  std::map<std::string, std::string> dynamics_;  // id -> SQLite text
+  std::vector<std::string> named_, attached_;
+  struct Prepared {
+    std::string text;  // as the client wrote it
+    Stmt stmt;         // null until prepared in the current database
+    bool count = false;
+  };
+  std::map<std::string, Prepared> dynamics_;
   std::map<std::string, std::unique_ptr<Cursor>> cursors_;
   std::map<int32_t, Cursor*> cursorIds_;
   int32_t nextCursorId_ = 1;

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "tds5d_values.h"
 
@@ -94,6 +95,48 @@ std::optional<Column> ColumnOfDeclared(std::string_view declared) {
   else if (word == "IMAGE" || word == "BLOB") c = {"", kImage, 0x7FFFFFFF};
   else return std::nullopt;
   return c;
+}
+
+void MakeNotNull(Column& c) {
+  c.nullable = false;
+  switch (c.type) {
+    case kIntN:
+      c.type = c.length == 1 ? kInt1 : c.length == 2 ? kInt2 : c.length == 4 ? kInt4 : kInt8;
+      break;
+    case kFloatN:
+      c.type = c.length == 4 ? kReal : kFloat;
+      break;
+    case kMoneyN:
+      c.type = c.length == 4 ? kMoney4 : kMoney;
+      break;
+    case kDatetimeN:
+      c.type = c.length == 4 ? kDatetime4 : kDatetime;
+      break;
+    default:
+      break;
+  }
+}
+
+int FixedSize(uint8_t type) {
+  switch (type) {
+    case kInt1:
+    case kBit:
+      return 1;
+    case kInt2:
+      return 2;
+    case kInt4:
+    case kReal:
+    case kMoney4:
+    case kDatetime4:
+      return 4;
+    case kInt8:
+    case kFloat:
+    case kMoney:
+    case kDatetime:
+      return 8;
+    default:
+      return 0;
+  }
 }
 
 std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view args) {
@@ -214,19 +257,41 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       i = j;
       continue;
     }
-    if (std::isdigit(static_cast<unsigned char>(c)) && !prevIdent()) {
-      size_t j = i;
+    auto numberAt = [&](size_t k) {
+      return k < text.size() && (std::isdigit(static_cast<unsigned char>(text[k])) ||
+                                 (text[k] == '.' && k + 1 < text.size() &&
+                                  std::isdigit(static_cast<unsigned char>(text[k + 1]))));
+    };
+    // A minus after an operator, a comma or a parenthesis belongs to the number (so that a
+    // long negative number stays exact too).
+    bool sign = false;
+    if (c == '-' && numberAt(i + 1)) {
+      size_t k = out.find_last_not_of(" \t\r\n");
+      sign = k == std::string::npos || std::strchr("(,=<>", out[k]) != nullptr;
+    }
+    if ((sign || numberAt(i)) && !prevIdent()) {
+      size_t j = sign ? i + 1 : i;
       int digits = 0;
-      bool dot = false;
+      bool dot = false, exponent = false;
       while (j < text.size() && (std::isdigit(static_cast<unsigned char>(text[j])) ||
                                  (text[j] == '.' && !dot))) {
         if (text[j] == '.') dot = true;
         else ++digits;
         ++j;
       }
-      // SQLite would read a long decimal as a double: keep its digits as text.
+      if (j + 1 < text.size() && (text[j] == 'e' || text[j] == 'E')) {
+        size_t k = j + 1;
+        if (text[k] == '+' || text[k] == '-') ++k;
+        if (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]))) {
+          while (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]))) ++k;
+          exponent = true;
+          j = k;
+        }
+      }
+      // SQLite would read a long decimal or a number past 64 bits as a double: keep their
+      // digits as text (a number with an exponent is a float anyway).
       std::string_view number = text.substr(i, j - i);
-      if (dot && digits > 15) out += Quote(number);
+      if (!exponent && ((dot && digits > 15) || digits > 18)) out += Quote(number);
       else out += number;
       i = j;
       continue;
@@ -253,8 +318,12 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       std::string up = Upper(word);
       if (j + 1 < text.size() && text[j] == '.' && text[j + 1] == '.') {
         // db..table: the owner is left out.
-        if (up == Upper(d.database)) out += "main.";
-        else out.append(word).append(".");
+        if (up == Upper(d.database)) {
+          out += "main.";
+        } else {
+          out.append(word).append(".");
+          if (d.databases) d.databases->emplace_back(word);
+        }
         i = j + 2;
         continue;
       }

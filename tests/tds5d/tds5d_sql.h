@@ -52,7 +52,14 @@ struct Column {
   int32_t length = 255;  // the maximal length of the value
   uint8_t precision = 0, scale = 0;
   std::string table;  // text and image columns name their table
+  bool nullable = true;
 };
+
+// The fixed form of a nullable wire type (INTN 4 -> INT4, ...) for a column that takes no
+// null; other types stay.
+void MakeNotNull(Column& c);
+// The length of a wire type that has a fixed one (and no length on the wire), else 0.
+int FixedSize(uint8_t type);
 
 // The column of a SQLite declared type written by CREATE TABLE here (or a plain SQLite type);
 // nullopt for no declared type.
@@ -73,6 +80,7 @@ struct Dialect {
   std::string charset;   // what @@client_csname answers
   std::string database;  // the current database ("master" names SQLite's main there)
   int spid = 0;
+  std::vector<std::string>* databases = nullptr;  // gets the other databases named (db..table)
 };
 std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std::string& error);
 

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <bkpublic.h>
+
 #include "tds5d_ctlib.h"
 #include "tds5d_fixture.h"
 
@@ -35,6 +37,11 @@ class Tds5dTest : public ::testing::Test {
     ASSERT_TRUE(used.ok) << database;
   }
 
+  static void SetTextSize(CtSession& s, CS_INT size) {
+    ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+              CS_SUCCEED);
+  }
+
   static std::vector<Row> Rows(const CtOutcome& o, size_t result = 0) {
     return result < o.results.size() ? o.results[result].rows : std::vector<Row>{};
   }
@@ -54,7 +61,9 @@ TEST_F(Tds5dTest, LoginChecksThePasswordAndEchoesTheCharacterSet) {
       {"corvex_utf8", kTds5dPassword, true, "utf8"},
       {"corvex_latin1", kTds5dPassword, true, "iso_1"},
       {"corvex_utf8", "wrong", false, nullptr},
+      {"corvex_koi8", kTds5dPassword, true, "koi8"},
   };
+  server_->AddSection("corvex_koi8", "KOI8-R");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.section) + " " + c.password);
     CtSession s;
@@ -69,6 +78,26 @@ TEST_F(Tds5dTest, LoginChecksThePasswordAndEchoesTheCharacterSet) {
     CtOutcome o = s.Run("select @@client_csname");
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(Rows(o), (std::vector<Row>{{c.charset}}));
+  }
+}
+
+// Texts go through as each client's character set writes them (no conversion on the wire).
+TEST_F(Tds5dTest, TextsKeepTheClientsCharacterSet) {
+  struct Case {
+    const char* section;
+    std::string text;
+  } cases[] = {
+      {"corvex_utf8", "caf\xC3\xA9 \xE2\x82\xAC"},
+      {"corvex_latin1", "caf\xE9 \xA4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.section);
+    CtSession s;
+    Open(s, "charsets", c.section);
+    s.Run("create table t (s varchar(20) null)");
+    ASSERT_TRUE(s.Run("delete from t").ok);
+    ASSERT_TRUE(s.Run("insert into t values (\"" + c.text + "\")").ok);
+    EXPECT_EQ(Rows(s.Run("select s from t")), (std::vector<Row>{{c.text}}));
   }
 }
 
@@ -93,7 +122,8 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"insert into t (i, s, m, n, d) values (2, null, $-922337203685477.5808, -0.0001, "
        "'12/31/9999 23:59:59.99')",
        true, {}, {}, 1},
-      {"insert into t (i) values (3)", true, {}, {}, 1},
+      {"insert into t (i, f) values (3, 6.103515625e-05)", true, {}, {}, 1},
+      {"select f from t where i = 3 and f < 1e-4", true, {}, {{"6.103515625e-05"}}, 1},
       {"select i, s, m, n, d, b from t where i < 3 order by i desc", true, {},
        {{"2", std::nullopt, "-922337203685477.5808", "-0.0001", "9999-12-31 23:59:59.990",
          std::nullopt},
@@ -107,6 +137,13 @@ TEST_F(Tds5dTest, LanguageCommands) {
       {"select * from missing", false, {208}, {}, -1},
       {"truncate table missing", false, {4701}, {}, -1},
       {"use nodb", false, {911}, {}, -1},
+      {"create table w (n numeric(38,0) null, p numeric(9,0) null, q numeric(12,2) null)", true,
+       {}, {}, -1},
+      {"insert into w values (-12345678901234567890123456789012345678, 999999999, .5)", true, {},
+       {}, 1},
+      {"insert into w values (1, 1234567890, 1)", false, {257}, {}, -1},
+      {"select n, p, q from w", true, {},
+       {{"-12345678901234567890123456789012345678", "999999999", "0.50"}}, 1},
       {"create unique index tu on t (i)", true, {}, {}, -1},
       {"insert into t (i) values (1)", false, {2601}, {}, -1},
       {"select i.name, '' 'owner', '' 'comment' from sysindexes i, sysobjects o where i.indid != "
@@ -119,7 +156,7 @@ TEST_F(Tds5dTest, LanguageCommands) {
                   {"b", " ", " "}, {"f", " ", " "}, {"c", " ", " "}}, -1},
       {"select o.name 'table', u.name 'owner', '' 'comment' from sysobjects o, sysusers u "
        "where o.type = 'U' and o.uid = u.uid",
-       true, {}, {{"t", "dbo", " "}}, -1},
+       true, {}, {{"t", "dbo", " "}, {"w", "dbo", " "}}, -1},
       {"select d.name 'database', u.name 'owner', '' 'comment' from master..sysdatabases d, "
        "master..sysusers u where d.suid = u.suid and d.name = 'lang'",
        true, {}, {{"lang", "dbo", " "}}, -1},
@@ -180,9 +217,7 @@ TEST_F(Tds5dTest, OptionsCutTextsAndLeaveOutRows) {
   Open(s, "opts");
   ASSERT_TRUE(s.Run("create table t (x text null)").ok);
   ASSERT_TRUE(s.Run("insert into t (x) values (\"" + std::string(100, 'a') + "\")").ok);
-  CS_INT size = 10;
-  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
-            CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 10));
   EXPECT_EQ(Rows(s.Run("select x from t")), (std::vector<Row>{{std::string(10, 'a')}}));
   CS_BOOL on = CS_TRUE;
   ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_FORMATONLY, &on, CS_UNUSED, nullptr),
@@ -201,14 +236,8 @@ TEST_F(Tds5dTest, CancelStopsAResultAndTheSessionGoesOn) {
   ASSERT_TRUE(s.Run("create table t (i int null)").ok);
   ASSERT_TRUE(s.Run("insert into t (i) values (1)").ok);
   for (int i = 0; i < 12; ++i) ASSERT_TRUE(s.Run("insert into t select i from t").ok);
-  CS_COMMAND* cmd = s.Command();
-  std::string text = "select i from t";
-  ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, text.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
-  ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
-  CS_INT type = 0;
-  ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
-  ASSERT_EQ(type, CS_ROW_RESULT);
-  EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
+  ASSERT_TRUE(s.StartRows("select i from t"));
+  EXPECT_EQ(ct_cancel(nullptr, s.Command(), CS_CANCEL_ALL), CS_SUCCEED);
   // The cancelled command itself refuses its next send once (the client library's own rule);
   // the connection serves a new command at once.
   s.DropCommand();
@@ -224,9 +253,7 @@ TEST_F(Tds5dTest, DynamicStatementsTakeEveryParameterType) {
                     "n numeric(38,4) null, d datetime null, c varchar(255) null, "
                     "lc text null, b varbinary(255) null, lb image null)")
                   .ok);
-  CS_INT size = 0x7FFFFFFF;
-  ASSERT_EQ(ct_options(s.connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
-            CS_SUCCEED);
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 0x7FFFFFFF));
   CS_COMMAND* cmd = s.Command();
   std::string text = "insert into t values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("ins"), CS_NULLTERM, text.data(),
@@ -380,6 +407,175 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   EXPECT_EQ(Rows(s.Run("select k, v from t order by k")),
             (std::vector<Row>{{"1", "v"}, {"2", "w"}, {"4", "w"}}));
   EXPECT_EQ(server_->Texts("cursor"), std::vector<std::string>{text});
+}
+
+// Text and image values over 64 KiB, written as literals and read in pieces with
+// ct_get_data, with a column after them; each comes with its text pointer and time stamp.
+TEST_F(Tds5dTest, TextAndImageOver64KiBWithColumnsAfterThem) {
+  CtSession s;
+  Open(s, "blobs");
+  ASSERT_NO_FATAL_FAILURE(SetTextSize(s, 0x7FFFFFFF));
+  ASSERT_TRUE(
+      s.Run("create table t (i int not null, x text null, y image null, z varchar(5) null)").ok);
+  std::string text, hex, image;
+  for (int i = 0; i < 70000; ++i) {
+    text += static_cast<char>('a' + i % 26);
+    image += static_cast<char>(i % 251);
+    char h[3];
+    std::snprintf(h, sizeof h, "%02X", i % 251);
+    hex += h;
+  }
+  ASSERT_TRUE(
+      s.Run("insert into t values (1, \"" + text + "\", 0x" + hex + ", \"after\")").ok);
+  ASSERT_TRUE(s.Run("insert into t values (2, null, null, \"n\")").ok);
+  ASSERT_TRUE(s.StartRows("select i, x, y, z from t order by i"));
+  CS_COMMAND* cmd = s.Command();
+  CS_INT type = 0;
+  CS_DATAFMT fmt{};
+  fmt.datatype = CS_INT_TYPE;
+  fmt.maxlength = sizeof(CS_INT);
+  fmt.count = 1;
+  CS_INT key = 0;
+  ASSERT_EQ(ct_bind(cmd, 1, &fmt, &key, nullptr, nullptr), CS_SUCCEED);
+  std::vector<std::vector<std::string>> rows;
+  CS_INT fetched = 0;
+  while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &fetched) == CS_SUCCEED) {
+    std::vector<std::string> row{std::to_string(key)};
+    for (CS_INT col = 2; col <= 4; ++col) {
+      std::string value;
+      char piece[4096];
+      CS_INT got = 0;
+      CS_RETCODE rc;
+      while ((rc = ct_get_data(cmd, col, piece, sizeof piece, &got)) == CS_SUCCEED)
+        value.append(piece, static_cast<size_t>(got));
+      EXPECT_EQ(rc, col < 4 ? CS_END_ITEM : CS_END_DATA) << col;  // the last column ends the row
+      value.append(piece, static_cast<size_t>(got));
+      if (col < 4 && key == 1) {
+        CS_IODESC io{};
+        ASSERT_EQ(ct_data_info(cmd, CS_GET, col, &io), CS_SUCCEED);
+        EXPECT_EQ(io.textptrlen, 16);
+        EXPECT_EQ(io.timestamplen, 8);
+        EXPECT_EQ(io.total_txtlen, 70000);
+      }
+      row.push_back(value);
+    }
+    rows.push_back(row);
+  }
+  while (ct_results(cmd, &type) == CS_SUCCEED) {
+  }
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", text, image, "after"},
+                                                          {"2", "", "", "n"}}));
+}
+
+// freebcp into a table: refused while the database's bulk-copy option is off; a batch with a
+// row the table refuses (a second key 2) leaves nothing; a good file lands exactly.
+TEST_F(Tds5dTest, FreebcpBatchesAreWholeOrNothing) {
+  CtSession s;
+  Open(s, "bcp");
+  ASSERT_TRUE(s.Run("create table t (k int not null, c char(4) not null, n numeric(20,4) null, "
+                    "m money null, d datetime null, v varchar(300) null, x text null, "
+                    "f float null)")
+                  .ok);
+  ASSERT_TRUE(s.Run("create unique index tk on t (k)").ok);
+  std::string longText(300, 'v');
+  struct Case {
+    bool option;
+    std::string file;
+    const char* message;    // what the server says, null for nothing
+    std::vector<Row> rows;  // the table afterwards
+  } cases[] = {
+      {false, "1\tabcd\t1.5\t2\t2020-01-02 03:04:05.123\tv\tx\t0.5\n", "Msg 4806", {}},
+      {true, "1\tabcd\t\t\t\t\t\t\n2\tabcd\t\t\t\t\t\t\n2\tdupl\t\t\t\t\t\t\n", "Msg 2601",
+       {}},
+      {true,
+       "1\tabcd\t1234567890123456.7891\t-922337203685477.5808\t2020-01-02 "
+       "03:04:05.123\t" + longText + "\thello\t0.5\n2\twxyz\t\t\t\t\t\t\n",
+       nullptr,
+       {{"1", "abcd", "1234567890123456.7891", "-922337203685477.5808", "2020-01-02 03:04:05.123",
+         longText, "hello", "0.5"},
+        {"2", "wxyz", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+         std::nullopt}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(s.Run(std::string("exec sp_dboption bcp, \"select into/bulkcopy\", ") +
+                      (c.option ? "true" : "false"))
+                    .ok);
+    twtest::WriteFile(server_->dir() + "bcp.txt", c.file);
+    twtest::ChildProcess bcp;
+    ASSERT_TRUE(bcp.Start({"/usr/bin/freebcp", "bcp..t", "in", server_->dir() + "bcp.txt", "-c",
+                           "-S", "corvex_utf8", "-U", kTds5dUser, "-P", kTds5dPassword},
+                          twtest::InheritedEnv(), "", true));
+    twtest::ProcessResult r = bcp.Finish("", 60000);
+    // freebcp counts the rows it sent even when the server refuses the batch: the server's
+    // message tells.
+    std::string said = r.out + r.err;
+    if (c.message) {
+      EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(r.exitCode, 0) << said;
+      EXPECT_EQ(said.find("Msg "), std::string::npos) << said;
+    }
+    EXPECT_EQ(Rows(s.Run("select * from t order by k")), c.rows);
+  }
+}
+
+// The client library's bulk calls: money and long numerics bound as text arrive exact, one
+// transaction per batch, and a batch with a refused row is not kept.
+TEST_F(Tds5dTest, BulkCallsKeepMoneyAndNumericsExact) {
+  CtSession s;
+  ASSERT_TRUE(s.Connect("corvex_utf8", kTds5dUser, kTds5dPassword, true));
+  s.Run("create database blk");
+  ASSERT_TRUE(s.Run("use blk").ok);
+  ASSERT_TRUE(s.Run("exec sp_dboption blk, \"select into/bulkcopy\", true").ok);
+  ASSERT_TRUE(s.Run("create table t (k int not null, m money null, n9 numeric(9,0) null, "
+                    "n12 numeric(12,2) null, n20 numeric(20,4) null)")
+                  .ok);
+  ASSERT_TRUE(s.Run("create unique index tk on t (k)").ok);
+  CS_BLKDESC* blk = nullptr;
+  ASSERT_EQ(blk_alloc(s.connection(), BLK_VERSION_100, &blk), CS_SUCCEED);
+  ASSERT_EQ(blk_init(blk, CS_BLK_IN, const_cast<char*>("t"), CS_NULLTERM), CS_SUCCEED);
+  char values[5][64] = {};
+  CS_INT lengths[5] = {};
+  for (CS_INT col = 1; col <= 5; ++col) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_CHAR_TYPE;
+    fmt.maxlength = 64;
+    fmt.count = 1;
+    ASSERT_EQ(blk_bind(blk, col, &fmt, values[col - 1], &lengths[col - 1], nullptr), CS_SUCCEED);
+  }
+  struct Batch {
+    std::vector<std::vector<std::string>> rows;
+    bool ok;
+  } batches[] = {
+      {{{"1", "922337203685477.5807", "999999999", "9999999999.99", "9999999999999999.9999"},
+        {"2", "-0.0001", "-1", "0.01", "-0.0001"}},
+       true},
+      {{{"3", "1", "1", "1", "1"}, {"1", "2", "2", "2", "2"}}, false},
+  };
+  for (const Batch& b : batches) {
+    CS_RETCODE rc = CS_SUCCEED;
+    for (const auto& row : b.rows) {
+      for (size_t i = 0; i < row.size(); ++i) {
+        std::snprintf(values[i], sizeof values[i], "%s", row[i].c_str());
+        lengths[i] = static_cast<CS_INT>(row[i].size());
+      }
+      if (blk_rowxfer(blk) != CS_SUCCEED) rc = CS_FAIL;
+    }
+    CS_INT done = -1;
+    if (blk_done(blk, CS_BLK_BATCH, &done) != CS_SUCCEED) rc = CS_FAIL;
+    EXPECT_EQ(rc == CS_SUCCEED, b.ok);
+    if (b.ok) {
+      EXPECT_EQ(done, static_cast<CS_INT>(b.rows.size()));
+    }
+  }
+  CS_INT done = 0;
+  blk_done(blk, CS_BLK_ALL, &done);
+  blk_drop(blk);
+  EXPECT_EQ(Rows(s.Run("select k, m, n9, n12, n20 from t order by k")),
+            (std::vector<Row>{
+                {"1", "922337203685477.5807", "999999999", "9999999999.99", "9999999999999999.9999"},
+                {"2", "-0.0001", "-1", "0.01", "-0.0001"}}));
 }
 
 TEST_F(Tds5dTest, TsqlRunsABatch) {
