@@ -34,8 +34,18 @@ CS_RETCODE ClientMessage(CS_CONTEXT*, CS_CONNECTION* con, CS_CLIENTMSG* msg) {
 }
 
 CS_RETCODE ServerMessage(CS_CONTEXT*, CS_CONNECTION* con, CS_SERVERMSG* msg) {
+  if (msg == nullptr) return CS_SUCCEED;
+  // The database a connection is in: the login's own comes only this way.
+  constexpr CS_INT kChangedDatabase = 5701;
+  if (msg->msgnumber == kChangedDatabase) {
+    const std::string_view text(msg->text, std::max<CS_INT>(msg->textlen, 0));
+    const size_t open = text.find('\''), close = text.rfind('\'');
+    Connection* c = OwnerOf(con);
+    if (c != nullptr && open != std::string_view::npos && close > open)
+      c->currentDatabase = std::string(text.substr(open + 1, close - open - 1));
+  }
   // Severity 10 and below are information (a changed database, a print).
-  if (msg == nullptr || msg->severity <= 10) return CS_SUCCEED;
+  if (msg->severity <= 10) return CS_SUCCEED;
   if (Connection* c = OwnerOf(con))
     c->Record(msg->msgnumber, std::string_view(msg->text, std::max<CS_INT>(msg->textlen, 0)));
   return CS_SUCCEED;

@@ -199,6 +199,7 @@ class Connection {
   uint32_t metadataGeneration = 1;
   uint32_t nextGeneration = 2;
   uint32_t batchRows = 0;  // bulk rows sent since the batch began
+  std::string currentDatabase;  // the last database the server said a connection is in
 
  private:
   [[nodiscard]] uint32_t OpenConnection(CS_CONNECTION** slot, bool bulkLogin);

@@ -934,25 +934,9 @@ uint32_t Connection::EnableBulk() {
   if (uint32_t s = OpenBulk()) return s;
   // The database to enable and to return to: DATABASE, else the one the login gave.
   std::string database(TextOf(props.database));
-  if (database.empty()) {
-    uint32_t s = Run(insert_.cmd, "select db_name()", false);
-    if (s == TWSUCCESS && pendingType_ != 0) {
-      char name[CS_MAX_NAME + 1] = {};
-      CS_INT copied = 0;
-      CS_DATAFMT fmt{};
-      fmt.datatype = CS_CHAR_TYPE;
-      fmt.maxlength = CS_MAX_NAME;
-      fmt.count = 1;
-      CS_INT rows = 0;
-      if (ct_bind(insert_.cmd, 1, &fmt, name, &copied, nullptr) == CS_SUCCEED &&
-          ct_fetch(insert_.cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED)
-        database.assign(name, static_cast<size_t>(std::clamp<CS_INT>(copied, 0, CS_MAX_NAME)));
-      while (!database.empty() && (database.back() == ' ' || database.back() == '\0'))
-        database.pop_back();
-    }
-    Discard(insert_.cmd);
-    if (database.empty()) return LogOwn(kBulkEnableFailed, false);
-  }
+  // Without DATABASE every connection of the link is in the login's database.
+  if (database.empty()) database = currentDatabase;
+  if (database.empty()) return LogOwn(kBulkEnableFailed, false);
   uint32_t status = UseDatabase(insert_.cmd, "master");
   if (status == TWSUCCESS) status = Run(insert_.cmd, BulkOptionText(database), true);
   if (status != TWSUCCESS)
