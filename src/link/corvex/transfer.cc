@@ -864,6 +864,7 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t reco
     }
   }
   uint32_t status = TWSUCCESS;
+  uint32_t written = 0;
   for (uint32_t r = 0; r < recordCount && status == TWSUCCESS; ++r) {
     const uint32_t slot = recordIndex + r;
     if (!bulk && insert_.desc->hasLong) {
@@ -874,10 +875,13 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t recordIndex, uint32_t reco
       break;
     }
     ++*affected;
+    ++written;
   }
-  // Rows counted are rows kept: the batch ends with the call, and its failure is the call's.
+  // Rows counted are rows kept: the batch ends with the call, and its failure is the call's,
+  // whose rows the server then did not keep.
   if (bulk) {
     const uint32_t ended = EndBatch();
+    if (ended != TWSUCCESS) *affected -= written;
     if (status == TWSUCCESS) status = ended;
   }
   return status;

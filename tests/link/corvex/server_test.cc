@@ -507,5 +507,73 @@ TEST(CorvexServer, WritebackAtTheCursor) {
   EXPECT_TRUE(tds.Logged("delete from wb where current of cursor_execute")) << tds.Log();
 }
 
+// Bulk copy: refused while the database's option is off, switched on by BulkEnable (the work
+// connection back in the link's database after it), each insert's rows kept when it returns,
+// and a batch the server refuses failing its insert.
+TEST(CorvexServer, BulkCopy) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  Open other(tds);
+  ASSERT_EQ(Exec(link.c, "create table bk (k int not null, s varchar(10) null, m money null, "
+                         "d datetime null, n numeric(20,4) null)"),
+            TWSUCCESS);
+  ASSERT_EQ(Exec(link.c, "create table later (k int not null)"), TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "bk").Num(corvex::kBulk, 1);
+  List src(2);
+  TWFIELD k = src.Add("k", TWTYPE_INT);
+  TWFIELD s = src.Add("s", TWTYPE_TEXT);
+  TWFIELD m = src.Add("m", TWTYPE_CURRENCY);
+  TWFIELD d = src.Add("d", TWTYPE_DATETIME);
+  TWFIELD nu = src.Add("n", TWTYPE_NUMERIC);
+  auto row = [&](uint32_t r, int32_t key) {
+    EXPECT_EQ(TWFieldSetInt(k, r, &key), TWSUCCESS);
+    SetValue(s, r, "row" + std::to_string(key));
+    TWCurrency money{12345678901234 + key};
+    EXPECT_EQ(TWFieldSetCurrency(m, r, &money), TWSUCCESS);
+    const TWDatetime when = Date(2001, 2, 3, 4, 5, 6, 7);
+    EXPECT_EQ(TWFieldSetDatetime(d, r, &when), TWSUCCESS);
+    SetValue(nu, r, "9876543210987654.321" + std::to_string(key % 10));
+  };
+  row(1, 1);
+  row(2, 2);
+  uint32_t n = 0;
+  EXPECT_EQ(link.c.Insert(src.get(), 1, 2, &n), TWFAIL_EXTERNAL);
+  EXPECT_NE(tds.Log().find("insert bulk bk"), std::string::npos) << tds.Log();
+  EXPECT_EQ(twtest::LogLast().text, "Cannot initialize Corvex bulk copy program");
+  EXPECT_EQ(Rows(other.c, "select count(*) from bk"), std::vector<std::string>{"0"});
+
+  link.Num(corvex::kBulkEnable, 1);
+  n = 0;
+  ASSERT_EQ(link.c.Insert(src.get(), 1, 2, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(n, 2u);
+  EXPECT_TRUE(tds.Logged("exec sp_dboption test, \"select into/bulkcopy\", true")) << tds.Log();
+  // Kept when the insert returns, before any release or disconnect.
+  EXPECT_EQ(Rows(other.c, "select k, s, m, n from bk order by k"),
+            (std::vector<std::string>{"1|row1|1234567890.1235|9876543210987654.3211",
+                                      "2|row2|1234567890.1236|9876543210987654.3212"}));
+  row(1, 3);
+  n = 0;
+  ASSERT_EQ(link.c.Insert(src.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(Rows(other.c, "select count(*) from bk"), std::vector<std::string>{"3"});
+  // A batch the server refuses (a key already there) is lost whole: the insert says so and
+  // counts none of it.
+  ASSERT_EQ(Exec(other.c, "create unique index bk_k on bk (k)"), TWSUCCESS);
+  row(1, 4);
+  row(2, 1);
+  n = 0;
+  EXPECT_NE(link.c.Insert(src.get(), 1, 2, &n), TWSUCCESS);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(Rows(other.c, "select count(*) from bk"), std::vector<std::string>{"3"});
+  // The work connection went back to the link's database: a later write lands there.
+  link.Num(corvex::kBulk, 0).Str(TWTOKEN_METADATA, "later");
+  List one(1);
+  SetValue(one.Add("k", TWTYPE_INT), 1, "7");
+  n = 0;
+  EXPECT_EQ(link.c.Insert(one.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
+  EXPECT_EQ(Rows(other.c, "select k from later"), std::vector<std::string>{"7"});
+  EXPECT_EQ(link.c.Disconnect(0), TWSUCCESS);
+}
+
 }  // namespace
 }  // namespace corvex_test
