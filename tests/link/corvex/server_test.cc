@@ -48,6 +48,13 @@ TEST(CorvexServer, ConnectsAndKeepsEachLinksCharacterSet) {
   EXPECT_EQ(GetInt(latin.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_ISO88591));
   EXPECT_EQ(GetInt(utf.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_NATIVE));
   EXPECT_EQ(twtest::LogLast().status, TWEVENT_CHARACTER_SET);
+  // A set the engine does not read (koi8) keeps the native format, whatever an earlier link
+  // found, and says so.
+  tds.server().AddSection("corvex_koi8", "KOI8-R");
+  Open koi(tds, "corvex_koi8");
+  EXPECT_EQ(GetInt(koi.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_NATIVE));
+  EXPECT_EQ(twtest::LogLast().text, "Unsupported Link character set 'koi8'; using native character set");
+  EXPECT_EQ(GetInt(latin.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_ISO88591));
   ASSERT_EQ(Exec(utf.c, "create table cs (k int not null, t varchar(20) null)"), TWSUCCESS);
   ASSERT_EQ(Exec(latin.c, "insert into cs values (1, \"caf\xC3\xA9\")"), TWSUCCESS);
   ASSERT_EQ(Exec(utf.c, "insert into cs values (2, \"na\xC3\xAFve\")"), TWSUCCESS);
@@ -519,7 +526,7 @@ TEST(CorvexServer, BulkCopy) {
                          "d datetime null, n numeric(20,4) null)"),
             TWSUCCESS);
   ASSERT_EQ(Exec(link.c, "create table later (k int not null)"), TWSUCCESS);
-  link.Str(TWTOKEN_METADATA, "bk").Num(corvex::kBulk, 1);
+  link.Str(TWTOKEN_METADATA, "missing").Num(corvex::kBulk, 1);
   List src(2);
   TWFIELD k = src.Add("k", TWTYPE_INT);
   TWFIELD s = src.Add("s", TWTYPE_TEXT);
@@ -538,6 +545,9 @@ TEST(CorvexServer, BulkCopy) {
   row(1, 1);
   row(2, 2);
   uint32_t n = 0;
+  EXPECT_EQ(link.c.Insert(src.get(), 1, 2, &n), TWFAIL_INVALID_METADATA);
+  EXPECT_EQ(twtest::LogLast().text, "Metadata object 'missing' does not exist");
+  link.Str(TWTOKEN_METADATA, "bk");
   EXPECT_EQ(link.c.Insert(src.get(), 1, 2, &n), TWFAIL_EXTERNAL);
   EXPECT_NE(tds.Log().find("insert bulk bk"), std::string::npos) << tds.Log();
   EXPECT_EQ(twtest::LogLast().text, "Cannot initialize Corvex bulk copy program");
