@@ -14,29 +14,8 @@ namespace {
 // Values of this size or more are read in pieces, never bound.
 constexpr CS_INT kPiecewise = 65536;
 constexpr CS_INT kPiece = 61440;
-// The server's day 0.
-constexpr int64_t kDay1900 = -25567;  // days from 1970-01-01 back to 1900-01-01
-
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-void CivilFromDays(int64_t z, int32_t* y, int32_t* m, int32_t* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int32_t>(yoe + era * 400 + (*m <= 2));
-}
+// The server's day 0, 1900-01-01, as a Julian day number.
+constexpr int64_t kJulian1900 = 2415021;
 
 enum class Family : uint8_t { kText, kInt, kSmallInt, kFloat, kReal, kDatetime, kSmallDatetime,
                               kMoney, kSmallMoney, kNumeric, kOther };
@@ -582,13 +561,17 @@ uint32_t Connection::FetchColumn(Column& c, uint32_t number, TWFIELDLIST list, u
     case CS_DATETIME_TYPE: {
       CS_DATETIME d{};
       std::memcpy(&d, bytes, sizeof d);
+      CS_DATEREC r{};
+      if (cs_dt_crack(ContextOf(main_), CS_DATETIME_TYPE, &d, &r) != CS_SUCCEED)
+        return LogField(TWFAIL_INVALID_DATETIME, list, index);
       TWDatetimeParts p{};
-      CivilFromDays(kDay1900 + d.dtdays, &p.year, &p.month, &p.day);
-      const int64_t hundredths = (static_cast<int64_t>(d.dttime) + 1) / 3;  // from 1/300 s
-      p.hour = static_cast<int32_t>(hundredths / 360000);
-      p.minute = static_cast<int32_t>(hundredths / 6000 % 60);
-      p.second = static_cast<int32_t>(hundredths / 100 % 60);
-      p.hundredth = static_cast<int32_t>(hundredths % 100);
+      p.year = r.dateyear;
+      p.month = r.datemonth + 1;
+      p.day = r.datedmonth;
+      p.hour = r.datehour;
+      p.minute = r.dateminute;
+      p.second = r.datesecond;
+      p.hundredth = r.datemsecond / 10;
       TWDatetime v{};
       if ((st = TWDatetimeSetParts(&v, &p, TWPARTSF_LOCAL)) == TWSUCCESS)
         st = TWFieldSetDatetime(field, slot, &v);
@@ -628,7 +611,12 @@ uint32_t Connection::ValueOf(TWFIELD field, uint32_t slot, const Column* column,
   auto datetime = [&](const TWDatetime& value) -> uint32_t {
     TWDatetimeParts p{};
     if (uint32_t st = TWDatetimeGetParts(&value, TWPARTSF_LOCAL | TWPARTSF_NULL_MIN, &p)) return st;
-    int64_t days = DaysFromCivil(p.year, p.month, p.day) - kDay1900;
+    // The day of the wall-clock date, whatever zone the value came in.
+    TWDatetimeParts date{};
+    date.year = p.year, date.month = p.month, date.day = p.day;
+    TWDatetime day{};
+    if (uint32_t st = TWDatetimeSetParts(&day, &date, 0)) return st;
+    int64_t days = static_cast<int64_t>(TWDatetimeGetJulian(&day)) - kJulian1900;
     if (p.year < 1900) {
       if (!truncate) return TWFAIL_OVERFLOW;
       days = 0;
