@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "flowcore.h"
+#include "records_file.h"
 #include "taskrun_install.h"
 
 namespace {
@@ -59,11 +60,6 @@ constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
 constexpr int kFlatrecQuiet = 1;
 constexpr uint32_t kSqlcliCommitFrequency = 1;
 
-// The file as flatrec reads it; the same file is the loaders' CSV (no header, no quotes).
-constexpr char kZid[] =
-    "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT DELIM ,\nPRICE TYPE NUMBER.2 DELIM ,\n"
-    "DAY TYPE DATE FORMAT YYYY-MM-DD DELIM ,\nCITY TYPE TEXT DELIM ,\nNOTE TYPE TEXT";
-
 size_t EnvCount(const char* name, size_t fallback) {
   const char* n = std::getenv(name);
   return n != nullptr && std::atol(n) > 0 ? static_cast<size_t>(std::atol(n)) : fallback;
@@ -73,29 +69,6 @@ size_t RecordCount() {
 }
 size_t CommitFrequency() {
   return EnvCount("SQLCLI_BENCH_COMMIT", 1000);
-}
-
-// RecordCount() records "id,name,price,day,city,note" into path: distinct ids from 1,
-// prices with two decimals, dates over thirty years; false when the file could not be
-// written whole.
-bool WriteInput(const std::string& path) {
-  std::ofstream in(path, std::ios::binary);
-  char line[160];
-  for (size_t i = 0; i < RecordCount() && in; ++i) {
-    const size_t cents = (i * 7919) % 10000000;
-    const int n = std::snprintf(
-        line, sizeof line, "%zu,name%zu,%zu.%02zu,%zu-%02zu-%02zu,city%zu,note %zu\n", i + 1, i,
-        cents / 100, cents % 100, 1990 + i % 30, i % 12 + 1, i % 28 + 1, i % 977, i % 13);
-    in.write(line, n);
-  }
-  in.close();
-  return static_cast<bool>(in);
-}
-
-std::string Trim(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
-  return text;
 }
 
 // Runs args in dir; its standard output, trimmed, and its exit code in *code.
@@ -108,7 +81,7 @@ std::string Output(const std::vector<std::string>& args, const std::string& dir,
   }
   ::close(fd);
   *code = Run(args, dir, path);
-  std::string out = Trim(Slurp(path));
+  std::string out = records_file::Trim(Slurp(path));
   ::unlink(path);
   return out;
 }
@@ -293,7 +266,7 @@ std::string Prepare(Installation& inst, const Database& db) {
   std::string failure = inst.Make({"flatrec.twx", "sqlcli.twx"});
   if (!failure.empty()) return failure;
   const std::string& dir = inst.dir();
-  if (!WriteInput(dir + "in.csv")) return "cannot write the input";
+  if (!records_file::WriteRecords(dir + "in.csv", RecordCount())) return "cannot write the input";
   if (failure = WriteOdbcConfig(dir, db); !failure.empty()) return failure;
   const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
                            std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +
@@ -303,7 +276,8 @@ std::string Prepare(Installation& inst, const Database& db) {
                            std::to_string(kSqlcliCommitFrequency);
   const std::vector<std::pair<std::string, std::vector<std::string>>> documents = {
       {"Link\\Flatrec",
-       {"Name=BenchIn", "Database=" + dir + "in.csv", std::string("ZID=") + kZid, "Linktype=SOURCE",
+       {"Name=BenchIn", "Database=" + dir + "in.csv",
+        std::string("ZID=") + records_file::kRecordsZid, "Linktype=SOURCE",
         "Trace:number=" + std::to_string(kFlatrecQuiet),
         "PropNameList:textlist=Database,ZID,Linktype,Trace", text}},
       {"Link\\Sqlcli",

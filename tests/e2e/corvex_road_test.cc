@@ -62,10 +62,10 @@ TEST_P(CorvexRoad, TextGoesThroughTheServerAndComesBackTheSame) {
   twtest::WriteFile(inst_ / "people.zid", kZid);
   for (auto [name, file, kind] :
        {std::tuple{"TextIn", "in.txt", "SOURCE"}, std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-    AddLink("Link\\Flatrec", name,
-            {"Database=" + path(file), "ZID=@" + path("people.zid"),
-             std::string("Linktype=") + kind, "PropNameList:textlist=Database,ZID,Linktype",
-             "PropTokenList:numberlist=65538,15,16"});
+    AddLink(
+        "Link\\Flatrec", name,
+        {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
+         "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
   // Bulk copy needs the database's option: BulkEnable switches it on at the first insert. The
   // text file's fields are long; the server's char columns hold 255 bytes.
   AddLink("Link\\Corvex", "Cvx",
@@ -99,9 +99,9 @@ TEST_P(CorvexRoad, TextGoesThroughTheServerAndComesBackTheSame) {
   std::string log = ActivityLog();
   std::vector<std::string> notes = {"Error: Metadata object 'people' does not exist"};
   if (bulk) {
-    notes.insert(notes.end(), {"Error: You cannot run the non-logged version of bulk copy",
-                               "Error: blk_rowxfer:",
-                               "Error: Cannot initialize Corvex bulk copy program"});
+    notes.insert(notes.end(),
+                 {"Error: You cannot run the non-logged version of bulk copy",
+                  "Error: blk_rowxfer:", "Error: Cannot initialize Corvex bulk copy program"});
     EXPECT_TRUE(Has(log, "Successfully enabled bulk copy for this database")) << log;
   }
   for (const std::string& note : notes) {
@@ -121,6 +121,6 @@ TEST_P(CorvexRoad, TextGoesThroughTheServerAndComesBackTheSame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(InsertWays, CorvexRoad, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Bulk" : "Prepared"; });
+                         [](const auto& test) { return test.param ? "Bulk" : "Prepared"; });
 
 }  // namespace

@@ -29,7 +29,8 @@ Connection* OwnerOf(CS_CONNECTION* con) {
 CS_RETCODE ClientMessage(CS_CONTEXT*, CS_CONNECTION* con, CS_CLIENTMSG* msg) {
   if (msg == nullptr || CS_SEVERITY(msg->msgnumber) == 0) return CS_SUCCEED;
   if (Connection* c = OwnerOf(con))
-    c->Record(msg->msgnumber, std::string_view(msg->msgstring, std::max<CS_INT>(msg->msgstringlen, 0)));
+    c->Record(msg->msgnumber,
+              std::string_view(msg->msgstring, std::max<CS_INT>(msg->msgstringlen, 0)));
   return CS_SUCCEED;
 }
 
@@ -62,9 +63,11 @@ uint32_t AcquireContext() {
     CS_RETCODE rc = cs_ctx_alloc(CS_VERSION_100, &ctx);
     if (rc == CS_SUCCEED) rc = ct_init(ctx, CS_VERSION_100);
     if (rc == CS_SUCCEED)
-      rc = ct_callback(ctx, nullptr, CS_SET, CS_CLIENTMSG_CB, reinterpret_cast<CS_VOID*>(&ClientMessage));
+      rc = ct_callback(ctx, nullptr, CS_SET, CS_CLIENTMSG_CB,
+                       reinterpret_cast<CS_VOID*>(&ClientMessage));
     if (rc == CS_SUCCEED)
-      rc = ct_callback(ctx, nullptr, CS_SET, CS_SERVERMSG_CB, reinterpret_cast<CS_VOID*>(&ServerMessage));
+      rc = ct_callback(ctx, nullptr, CS_SET, CS_SERVERMSG_CB,
+                       reinterpret_cast<CS_VOID*>(&ServerMessage));
     if (rc != CS_SUCCEED) {
       if (ctx != nullptr) {
         (void)ct_exit(ctx, CS_FORCE_EXIT);
@@ -96,7 +99,9 @@ uint32_t MetadataSet(Connection& c, bool assigned) {
   return TWSUCCESS;
 }
 
-Connection::~Connection() { (void)Terminate(0); }
+Connection::~Connection() {
+  (void)Terminate(0);
+}
 
 uint32_t Connection::Initialize(uint32_t connectCode, uint32_t flags) {
   (void)flags;
@@ -142,7 +147,8 @@ std::string_view Connection::TextOf(const TWStream& s) {
 
 uint32_t Connection::InFormat(const TWStream& source, std::string* out) {
   flowcore::StreamData converted;
-  if (uint32_t st = TWStreamDataConvert(converted.get(), &source, 0, textFormat(), nullptr, nullptr))
+  if (uint32_t st =
+          TWStreamDataConvert(converted.get(), &source, 0, textFormat(), nullptr, nullptr))
     return st;
   *out = std::string(converted.view());
   return TWSUCCESS;
@@ -153,8 +159,8 @@ uint32_t Connection::InFormat(const TWStream& source, std::string* out) {
 void Connection::Record(CS_INT number, std::string_view text) {
   if (firstMessage_ == 1) firstMessage_ = number;
   if (mute_ || number == kMissingObject || number == kMissingTruncate) return;
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' ||
-                           text.back() == '\t'))
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' || text.back() == '\t'))
     text.remove_suffix(1);
   flowcore::StreamData s;
   if (s.Set(textFormat(), text) != TWSUCCESS && s.Set(TWSTREAMFMT_NATIVE, text) != TWSUCCESS) {
@@ -314,7 +320,7 @@ uint32_t Connection::OpenConnection(CS_CONNECTION** slot, bool bulkLogin) {
     ok = ct_con_props(con, CS_SET, CS_BULK_LOGIN, &on, CS_UNUSED, nullptr) == CS_SUCCEED;
   if (ok)
     ok = ct_connect(con, server.empty() ? nullptr : const_cast<char*>(server.data()),
-                     static_cast<CS_INT>(server.size())) == CS_SUCCEED;
+                    static_cast<CS_INT>(server.size())) == CS_SUCCEED;
   if (ok && messaged()) ok = false;
   if (!ok) {
     if (!messaged()) firstMessage_ = 0;
@@ -411,8 +417,8 @@ uint32_t Connection::ReadCharacterSet() {
 }
 
 void Connection::ConvertTextProperties() {
-  for (TWStream Props::*p : {&Props::database, &Props::metadata, &Props::index,
-                             &Props::condition, &Props::stampField}) {
+  for (TWStream Props::*p :
+       {&Props::database, &Props::metadata, &Props::index, &Props::condition, &Props::stampField}) {
     TWStream& old = props.*p;
     if (old.data == nullptr) continue;
     TWStream converted{};

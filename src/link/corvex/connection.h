@@ -186,8 +186,7 @@ class Connection {
   [[nodiscard]] uint32_t Merge(Statement& st, TWFIELDLIST list);
   [[nodiscard]] uint32_t ExecuteText(std::string_view text, bool writeback, TWFIELDLIST dest,
                                      uint32_t* affected);
-  [[nodiscard]] uint32_t ValueOf(TWFIELD field, uint32_t slot, const Column* column,
-                                 OutValue& out);
+  [[nodiscard]] uint32_t ValueOf(TWFIELD field, uint32_t slot, const Column* column, OutValue& out);
   // The literal of value slot of field; column null in the key terms of a select.
   [[nodiscard]] uint32_t LiteralOf(TWFIELDLIST list, uint32_t index, uint32_t slot,
                                    const Column* column, std::string* out);
@@ -198,7 +197,7 @@ class Connection {
   Props props;
   uint32_t metadataGeneration = 1;
   uint32_t nextGeneration = 2;
-  uint32_t batchRows = 0;  // bulk rows sent since the batch began
+  uint32_t batchRows = 0;       // bulk rows sent since the batch began
   std::string currentDatabase;  // the last database the server said a connection is in
 
  private:
@@ -221,12 +220,11 @@ class Connection {
                                     uint32_t recordCount, uint32_t* affected);
   [[nodiscard]] uint32_t WriteAtCursor(bool update, TWFIELDLIST list, uint32_t recordIndex,
                                        uint32_t recordCount, uint32_t* affected);
-  [[nodiscard]] uint32_t FetchColumn(Column& col, uint32_t number, TWFIELDLIST list,
-                                     uint32_t index, uint32_t slot);
+  [[nodiscard]] uint32_t FetchColumn(Column& col, uint32_t number, TWFIELDLIST list, uint32_t index,
+                                     uint32_t slot);
   [[nodiscard]] uint32_t BindResult();
   // The write texts of a merged list (statements.cc).
-  [[nodiscard]] uint32_t WriteTextOf(Statement& st, bool literal, uint32_t slot,
-                                     std::string* text);
+  [[nodiscard]] uint32_t WriteTextOf(Statement& st, bool literal, uint32_t slot, std::string* text);
 
   uint32_t connectCode_ = 0;
   bool contextHeld_ = false;
@@ -235,7 +233,7 @@ class Connection {
   CS_CONNECTION* bulk_ = nullptr;
   CS_BLKDESC* blk_ = nullptr;
   bool bulkStarted_ = false;
-  bool bulkSent_ = false;  // a row went since blk_init: the copy is under way
+  bool bulkSent_ = false;             // a row went since blk_init: the copy is under way
   CS_COMMAND* positioned_ = nullptr;  // positioned writes on the main connection
   Statement read_{Kind::kRead, TWFIELDF_NO_FETCH, ""};
   Statement insert_{Kind::kInsert, TWFIELDF_NO_INSERT, "id_insert"};
@@ -245,7 +243,7 @@ class Connection {
   bool cursorOpen_ = false;
   bool endOfResult_ = false;
   bool resultOpen_ = false;
-  CS_INT pendingType_ = 0;  // the row result Drain left for the caller, 0 none
+  CS_INT pendingType_ = 0;        // the row result Drain left for the caller, 0 none
   std::vector<int32_t> fieldOf_;  // read column -> merged entry (0-based), -1 none
   CS_INT firstMessage_ = 1;
   bool mute_ = false;

@@ -11,7 +11,9 @@
 namespace corvex {
 namespace {
 
-std::string Cut(std::string_view name) { return std::string(name.substr(0, kNameLimit)); }
+std::string Cut(std::string_view name) {
+  return std::string(name.substr(0, kNameLimit));
+}
 
 std::string Join(const std::vector<std::string>& names, bool cut) {
   std::string out;
@@ -43,29 +45,52 @@ struct CharacterSet {
   uint32_t format;
 };
 constexpr CharacterSet kCharacterSets[] = {
-    {"ascii_7", TWSTREAMFMT_ASCII},        {"ascii_8", TWSTREAMFMT_ASCII},
-    {"big5", TWSTREAMFMT_BIG5},            {"cp437", TWSTREAMFMT_CP437},
-    {"cp850", TWSTREAMFMT_CP850},          {"cp852", TWSTREAMFMT_CP852},
-    {"cp855", TWSTREAMFMT_CP855},          {"cp857", TWSTREAMFMT_CP857},
-    {"cp860", TWSTREAMFMT_CP860},          {"cp864", TWSTREAMFMT_CP864},
-    {"cp866", TWSTREAMFMT_CP866},          {"cp869", TWSTREAMFMT_CP869},
-    {"cp874", TWSTREAMFMT_CP874},          {"cp932", TWSTREAMFMT_CP932},
-    {"cp950", TWSTREAMFMT_CP950},          {"cp1250", TWSTREAMFMT_CP1250},
-    {"cp1251", TWSTREAMFMT_CP1251},        {"cp1252", TWSTREAMFMT_CP1252},
-    {"cp1253", TWSTREAMFMT_CP1253},        {"cp1254", TWSTREAMFMT_CP1254},
-    {"cp1255", TWSTREAMFMT_CP1255},        {"cp1256", TWSTREAMFMT_CP1256},
-    {"deckanji", TWSTREAMFMT_JIS},         {"euccns", TWSTREAMFMT_EUCT},
-    {"eucgb", TWSTREAMFMT_EUCC},           {"eucjis", TWSTREAMFMT_EUCJ},
-    {"eucksc", TWSTREAMFMT_EUCK},          {"greek8", TWSTREAMFMT_HPGREEK},
-    {"iso_1", TWSTREAMFMT_ISO88591},       {"iso88592", TWSTREAMFMT_ISO88592},
-    {"iso88595", TWSTREAMFMT_ISO88595},    {"iso88596", TWSTREAMFMT_ISO88596},
-    {"iso88597", TWSTREAMFMT_ISO88597},    {"iso88598", TWSTREAMFMT_ISO88598},
-    {"iso88599", TWSTREAMFMT_ISO88599},    {"koi8", TWSTREAMFMT_NATIVE},
-    {"mac_cyr", TWSTREAMFMT_MACSCRIPT7},   {"mac_ee", TWSTREAMFMT_MACSCRIPT29},
-    {"macgrk2", TWSTREAMFMT_MACSCRIPT6},   {"mac", TWSTREAMFMT_MACSCRIPT0},
-    {"macturk", TWSTREAMFMT_MACSCRIPT0TURKISH}, {"roman8", TWSTREAMFMT_HPROMAN},
-    {"sjis", TWSTREAMFMT_CP932},           {"tis620", TWSTREAMFMT_HPTHAI},
-    {"turkish8", TWSTREAMFMT_HPTURKISH},   {"decmcs", TWSTREAMFMT_DECMCS},
+    {"ascii_7", TWSTREAMFMT_ASCII},
+    {"ascii_8", TWSTREAMFMT_ASCII},
+    {"big5", TWSTREAMFMT_BIG5},
+    {"cp437", TWSTREAMFMT_CP437},
+    {"cp850", TWSTREAMFMT_CP850},
+    {"cp852", TWSTREAMFMT_CP852},
+    {"cp855", TWSTREAMFMT_CP855},
+    {"cp857", TWSTREAMFMT_CP857},
+    {"cp860", TWSTREAMFMT_CP860},
+    {"cp864", TWSTREAMFMT_CP864},
+    {"cp866", TWSTREAMFMT_CP866},
+    {"cp869", TWSTREAMFMT_CP869},
+    {"cp874", TWSTREAMFMT_CP874},
+    {"cp932", TWSTREAMFMT_CP932},
+    {"cp950", TWSTREAMFMT_CP950},
+    {"cp1250", TWSTREAMFMT_CP1250},
+    {"cp1251", TWSTREAMFMT_CP1251},
+    {"cp1252", TWSTREAMFMT_CP1252},
+    {"cp1253", TWSTREAMFMT_CP1253},
+    {"cp1254", TWSTREAMFMT_CP1254},
+    {"cp1255", TWSTREAMFMT_CP1255},
+    {"cp1256", TWSTREAMFMT_CP1256},
+    {"deckanji", TWSTREAMFMT_JIS},
+    {"euccns", TWSTREAMFMT_EUCT},
+    {"eucgb", TWSTREAMFMT_EUCC},
+    {"eucjis", TWSTREAMFMT_EUCJ},
+    {"eucksc", TWSTREAMFMT_EUCK},
+    {"greek8", TWSTREAMFMT_HPGREEK},
+    {"iso_1", TWSTREAMFMT_ISO88591},
+    {"iso88592", TWSTREAMFMT_ISO88592},
+    {"iso88595", TWSTREAMFMT_ISO88595},
+    {"iso88596", TWSTREAMFMT_ISO88596},
+    {"iso88597", TWSTREAMFMT_ISO88597},
+    {"iso88598", TWSTREAMFMT_ISO88598},
+    {"iso88599", TWSTREAMFMT_ISO88599},
+    {"koi8", TWSTREAMFMT_NATIVE},
+    {"mac_cyr", TWSTREAMFMT_MACSCRIPT7},
+    {"mac_ee", TWSTREAMFMT_MACSCRIPT29},
+    {"macgrk2", TWSTREAMFMT_MACSCRIPT6},
+    {"mac", TWSTREAMFMT_MACSCRIPT0},
+    {"macturk", TWSTREAMFMT_MACSCRIPT0TURKISH},
+    {"roman8", TWSTREAMFMT_HPROMAN},
+    {"sjis", TWSTREAMFMT_CP932},
+    {"tis620", TWSTREAMFMT_HPTHAI},
+    {"turkish8", TWSTREAMFMT_HPTURKISH},
+    {"decmcs", TWSTREAMFMT_DECMCS},
 };
 
 }  // namespace
@@ -120,8 +145,12 @@ std::string FloatLiteral(double value, bool integerColumn) {
   return sign + out;
 }
 
-std::string QuotedLiteral(std::string_view bytes) { return Doubled(bytes, '"'); }
-std::string StringLiteral(std::string_view text) { return Doubled(text, '\''); }
+std::string QuotedLiteral(std::string_view bytes) {
+  return Doubled(bytes, '"');
+}
+std::string StringLiteral(std::string_view text) {
+  return Doubled(text, '\'');
+}
 
 std::string HexLiteral(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -270,7 +299,9 @@ std::string CursorDeleteText(std::string_view table) {
   return out;
 }
 
-std::string UseText(std::string_view database) { return "use " + std::string(database); }
+std::string UseText(std::string_view database) {
+  return "use " + std::string(database);
+}
 std::string TruncateText(std::string_view table) {
   return "truncate table " + std::string(table);
 }
@@ -302,7 +333,9 @@ std::string CreateIndexText(std::string_view index, std::string_view table,
   return out;
 }
 
-std::string DropTableText(std::string_view table) { return "drop table " + std::string(table); }
+std::string DropTableText(std::string_view table) {
+  return "drop table " + std::string(table);
+}
 std::string DropIndexText(std::string_view table, std::string_view index) {
   return "drop index " + std::string(table) + "." + std::string(index);
 }

@@ -25,10 +25,13 @@ bool IsBinaryColumn(CS_INT t) {
 bool IsTextColumn(CS_INT t) {
   return t == CS_CHAR_TYPE || t == CS_VARCHAR_TYPE || t == CS_TEXT_TYPE || t == CS_LONGCHAR_TYPE;
 }
-bool IsDatetimeColumn(CS_INT t) { return t == CS_DATETIME_TYPE || t == CS_DATETIME4_TYPE; }
+bool IsDatetimeColumn(CS_INT t) {
+  return t == CS_DATETIME_TYPE || t == CS_DATETIME4_TYPE;
+}
 
 std::string StreamText(const TWStream& s) {
-  return s.data != nullptr ? std::string(static_cast<const char*>(s.data), s.length) : std::string();
+  return s.data != nullptr ? std::string(static_cast<const char*>(s.data), s.length)
+                           : std::string();
 }
 
 }  // namespace
@@ -57,8 +60,8 @@ uint32_t Connection::LiteralOf(TWFIELDLIST list, uint32_t index, uint32_t slot,
   const uint32_t flags = TWFieldGetFlags(field);
   const bool truncate = (flags & TWFIELDF_TRUNC_DATA) != 0;
   const CS_INT serverType = column != nullptr ? column->serverType : -1;
-  const bool integerColumn = column != nullptr && (IsIntegerColumn(serverType) ||
-                                                   (column->fetchType == CS_INT_TYPE));
+  const bool integerColumn =
+      column != nullptr && (IsIntegerColumn(serverType) || (column->fetchType == CS_INT_TYPE));
   // The length rule of text and binary values on a bounded column.
   auto fit = [&](std::string& bytes) -> uint32_t {
     if (column == nullptr || column->isLong || column->maxLength <= 0) return TWSUCCESS;
@@ -153,9 +156,9 @@ uint32_t Connection::LiteralOf(TWFIELDLIST list, uint32_t index, uint32_t slot,
         if (uint32_t st = TWDatetimeListGetFirst(stream, &v)) return st;
         return datetimeText(v);
       }
-      const bool asHex = column == nullptr ? TWFieldGetType(field) == TWTYPE_BINARY && blob
-                                           : IsBinaryColumn(serverType) ||
-                                                 (blob && !IsTextColumn(serverType));
+      const bool asHex = column == nullptr
+                             ? TWFieldGetType(field) == TWTYPE_BINARY && blob
+                             : IsBinaryColumn(serverType) || (blob && !IsTextColumn(serverType));
       std::string bytes;
       if (asHex && (blob || TWFieldGetType(field) == TWTYPE_TEXT)) {
         bytes = StreamText(*stream);
@@ -333,7 +336,8 @@ uint32_t Connection::Create(uint32_t objectType, TWFIELDLIST src) {
   const std::string_view table = TextOf(props.metadata);
   if (objectType == TWOBJECT_INDEX) {
     if (props.index.length == 0)
-      return TWActivityLogEx(TWFAIL_MISSING_PROPERTY, TWTOKEN_INDEX, 0, 0, nullptr, nullptr, nullptr);
+      return TWActivityLogEx(TWFAIL_MISSING_PROPERTY, TWTOKEN_INDEX, 0, 0, nullptr, nullptr,
+                             nullptr);
     std::vector<std::string> columns;
     for (uint32_t i = 1; i <= n; ++i) {
       TWFIELD field = TWNULLHANDLE;

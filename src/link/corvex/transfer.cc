@@ -17,24 +17,55 @@ constexpr CS_INT kPiece = 61440;
 // The server's day 0, 1900-01-01, as a Julian day number.
 constexpr int64_t kJulian1900 = 2415021;
 
-enum class Family : uint8_t { kText, kInt, kSmallInt, kFloat, kReal, kDatetime, kSmallDatetime,
-                              kMoney, kSmallMoney, kNumeric, kOther };
+enum class Family : uint8_t {
+  kText,
+  kInt,
+  kSmallInt,
+  kFloat,
+  kReal,
+  kDatetime,
+  kSmallDatetime,
+  kMoney,
+  kSmallMoney,
+  kNumeric,
+  kOther
+};
 Family FamilyOf(CS_INT t) {
   switch (t) {
-    case CS_CHAR_TYPE: case CS_VARCHAR_TYPE: case CS_BINARY_TYPE: case CS_VARBINARY_TYPE:
-    case CS_TEXT_TYPE: case CS_IMAGE_TYPE: case CS_LONGCHAR_TYPE: case CS_LONGBINARY_TYPE:
-    case CS_SENSITIVITY_TYPE: case CS_BOUNDARY_TYPE:
+    case CS_CHAR_TYPE:
+    case CS_VARCHAR_TYPE:
+    case CS_BINARY_TYPE:
+    case CS_VARBINARY_TYPE:
+    case CS_TEXT_TYPE:
+    case CS_IMAGE_TYPE:
+    case CS_LONGCHAR_TYPE:
+    case CS_LONGBINARY_TYPE:
+    case CS_SENSITIVITY_TYPE:
+    case CS_BOUNDARY_TYPE:
       return Family::kText;
-    case CS_INT_TYPE: return Family::kInt;
-    case CS_TINYINT_TYPE: case CS_SMALLINT_TYPE: case CS_BIT_TYPE: return Family::kSmallInt;
-    case CS_FLOAT_TYPE: return Family::kFloat;
-    case CS_REAL_TYPE: return Family::kReal;
-    case CS_DATETIME_TYPE: return Family::kDatetime;
-    case CS_DATETIME4_TYPE: return Family::kSmallDatetime;
-    case CS_MONEY_TYPE: return Family::kMoney;
-    case CS_MONEY4_TYPE: return Family::kSmallMoney;
-    case CS_NUMERIC_TYPE: case CS_DECIMAL_TYPE: return Family::kNumeric;
-    default: return Family::kOther;
+    case CS_INT_TYPE:
+      return Family::kInt;
+    case CS_TINYINT_TYPE:
+    case CS_SMALLINT_TYPE:
+    case CS_BIT_TYPE:
+      return Family::kSmallInt;
+    case CS_FLOAT_TYPE:
+      return Family::kFloat;
+    case CS_REAL_TYPE:
+      return Family::kReal;
+    case CS_DATETIME_TYPE:
+      return Family::kDatetime;
+    case CS_DATETIME4_TYPE:
+      return Family::kSmallDatetime;
+    case CS_MONEY_TYPE:
+      return Family::kMoney;
+    case CS_MONEY4_TYPE:
+      return Family::kSmallMoney;
+    case CS_NUMERIC_TYPE:
+    case CS_DECIMAL_TYPE:
+      return Family::kNumeric;
+    default:
+      return Family::kOther;
   }
 }
 
@@ -77,11 +108,16 @@ uint32_t CheckField(const Column& c, uint32_t type, uint32_t format, bool read) 
       if (!number) return TWFAIL_TYPE_MISMATCH;
       const int32_t p = c.precision, s = c.scale;
       switch (type) {
-        case TWTYPE_INT: return permit(read ? (p > 9 || s != 0) : p < 9);
-        case TWTYPE_FLOAT: return permit(read ? p > 15 : true);
-        case TWTYPE_CURRENCY: return permit(read ? (p > 19 || s > 19 - p) : (p < 19 || s < 19 - p));
-        case TWTYPE_NUMERIC: return TWSUCCESS;
-        default: return permit(true);
+        case TWTYPE_INT:
+          return permit(read ? (p > 9 || s != 0) : p < 9);
+        case TWTYPE_FLOAT:
+          return permit(read ? p > 15 : true);
+        case TWTYPE_CURRENCY:
+          return permit(read ? (p > 19 || s > 19 - p) : (p < 19 || s < 19 - p));
+        case TWTYPE_NUMERIC:
+          return TWSUCCESS;
+        default:
+          return permit(true);
       }
     }
     case Family::kOther:
@@ -96,19 +132,37 @@ uint32_t AppendField(TWFIELDLIST list, const Column& c, uint32_t textFormat) {
   if (uint32_t st = name.Set(textFormat, c.name)) return st;
   uint32_t type = TWTYPE_INVALID;
   switch (c.fetchType) {
-    case CS_CHAR_TYPE: case CS_TEXT_TYPE: type = TWTYPE_TEXT; break;
-    case CS_BINARY_TYPE: case CS_IMAGE_TYPE: type = TWTYPE_BINARY; break;
-    case CS_INT_TYPE: type = TWTYPE_INT; break;
-    case CS_FLOAT_TYPE: type = TWTYPE_FLOAT; break;
-    case CS_DATETIME_TYPE: type = TWTYPE_DATETIME; break;
-    case CS_MONEY_TYPE: type = TWTYPE_CURRENCY; break;
-    case CS_NUMERIC_TYPE: type = TWTYPE_NUMERIC; break;
-    default: return TWFAIL_INVALID_TYPE;
+    case CS_CHAR_TYPE:
+    case CS_TEXT_TYPE:
+      type = TWTYPE_TEXT;
+      break;
+    case CS_BINARY_TYPE:
+    case CS_IMAGE_TYPE:
+      type = TWTYPE_BINARY;
+      break;
+    case CS_INT_TYPE:
+      type = TWTYPE_INT;
+      break;
+    case CS_FLOAT_TYPE:
+      type = TWTYPE_FLOAT;
+      break;
+    case CS_DATETIME_TYPE:
+      type = TWTYPE_DATETIME;
+      break;
+    case CS_MONEY_TYPE:
+      type = TWTYPE_CURRENCY;
+      break;
+    case CS_NUMERIC_TYPE:
+      type = TWTYPE_NUMERIC;
+      break;
+    default:
+      return TWFAIL_INVALID_TYPE;
   }
   TWFIELD field = TWNULLHANDLE;
   if (uint32_t st = TWFieldlistAppend(list, name.get(), type, &field)) return st;
   const bool numeric = c.serverType == CS_NUMERIC_TYPE || c.serverType == CS_DECIMAL_TYPE;
-  const uint32_t numericFlag = c.serverType == CS_DECIMAL_TYPE ? TWNUMBERF_DECIMAL : TWNUMBERF_NUMERIC;
+  const uint32_t numericFlag =
+      c.serverType == CS_DECIMAL_TYPE ? TWNUMBERF_DECIMAL : TWNUMBERF_NUMERIC;
   const int32_t scale = c.scale == 0 ? TWSCALE_ZERO : c.scale;
   uint32_t st = TWSUCCESS;
   switch (type) {
@@ -129,42 +183,85 @@ uint32_t AppendField(TWFIELDLIST list, const Column& c, uint32_t textFormat) {
       break;
     default:
       if (numeric)
-        st = TWFieldSetFormatNumber(field, numericFlag, 0, static_cast<uint32_t>(c.precision), scale);
+        st = TWFieldSetFormatNumber(field, numericFlag, 0, static_cast<uint32_t>(c.precision),
+                                    scale);
       else if (c.serverType == CS_BIT_TYPE)
         st = TWFieldSetFormatNumber(field, TWNUMBERF_BIT, 1, 0, 0);
       else if (c.serverType == CS_TINYINT_TYPE || c.serverType == CS_SMALLINT_TYPE ||
                c.serverType == CS_REAL_TYPE || c.serverType == CS_MONEY4_TYPE)
-        st = TWFieldSetFormatNumber(field, 0, c.serverType == CS_TINYINT_TYPE ? 1
-                                              : c.serverType == CS_SMALLINT_TYPE ? 2 : 4, 0, 0);
+        st = TWFieldSetFormatNumber(field, 0,
+                                    c.serverType == CS_TINYINT_TYPE    ? 1
+                                    : c.serverType == CS_SMALLINT_TYPE ? 2
+                                                                       : 4,
+                                    0, 0);
       break;
   }
-  if (st == TWSUCCESS && !c.nullable) st = TWFieldSetFlags(field, TWFieldGetFlags(field) | TWFIELDF_NO_NULL);
+  if (st == TWSUCCESS && !c.nullable)
+    st = TWFieldSetFlags(field, TWFieldGetFlags(field) | TWFIELDF_NO_NULL);
   return st;
 }
 
 // The fetch type and bind length of a described column; false for a type not served.
 bool MapColumn(Column& c) {
   switch (c.serverType) {
-    case CS_CHAR_TYPE: case CS_VARCHAR_TYPE: case CS_SENSITIVITY_TYPE: case CS_BOUNDARY_TYPE:
-      c.fetchType = CS_CHAR_TYPE; c.bindLength = c.maxLength; return true;
-    case CS_BINARY_TYPE: case CS_VARBINARY_TYPE:
-      c.fetchType = CS_BINARY_TYPE; c.bindLength = c.maxLength; return true;
-    case CS_LONGCHAR_TYPE: case CS_TEXT_TYPE:
-      c.fetchType = CS_TEXT_TYPE; c.isLong = true; c.bindLength = c.maxLength; return true;
-    case CS_LONGBINARY_TYPE: case CS_IMAGE_TYPE:
-      c.fetchType = CS_IMAGE_TYPE; c.isLong = true; c.bindLength = c.maxLength; return true;
-    case CS_TINYINT_TYPE: case CS_SMALLINT_TYPE: case CS_BIT_TYPE: case CS_INT_TYPE:
-      c.fetchType = CS_INT_TYPE; c.bindLength = 4; return true;
-    case CS_REAL_TYPE: case CS_FLOAT_TYPE:
-      c.fetchType = CS_FLOAT_TYPE; c.bindLength = 8; return true;
-    case CS_DATETIME4_TYPE: case CS_DATETIME_TYPE:
-      c.fetchType = CS_DATETIME_TYPE; c.bindLength = 8; return true;
-    case CS_MONEY4_TYPE: case CS_MONEY_TYPE:
-      c.fetchType = CS_MONEY_TYPE; c.bindLength = 8; return true;
-    case CS_NUMERIC_TYPE: case CS_DECIMAL_TYPE:
-      if (c.precision < 10 && c.scale == 0) { c.fetchType = CS_INT_TYPE; c.bindLength = 4; }
-      else if (c.precision < 16) { c.fetchType = CS_FLOAT_TYPE; c.bindLength = 8; }
-      else { c.fetchType = CS_NUMERIC_TYPE; c.bindLength = sizeof(CS_NUMERIC); }
+    case CS_CHAR_TYPE:
+    case CS_VARCHAR_TYPE:
+    case CS_SENSITIVITY_TYPE:
+    case CS_BOUNDARY_TYPE:
+      c.fetchType = CS_CHAR_TYPE;
+      c.bindLength = c.maxLength;
+      return true;
+    case CS_BINARY_TYPE:
+    case CS_VARBINARY_TYPE:
+      c.fetchType = CS_BINARY_TYPE;
+      c.bindLength = c.maxLength;
+      return true;
+    case CS_LONGCHAR_TYPE:
+    case CS_TEXT_TYPE:
+      c.fetchType = CS_TEXT_TYPE;
+      c.isLong = true;
+      c.bindLength = c.maxLength;
+      return true;
+    case CS_LONGBINARY_TYPE:
+    case CS_IMAGE_TYPE:
+      c.fetchType = CS_IMAGE_TYPE;
+      c.isLong = true;
+      c.bindLength = c.maxLength;
+      return true;
+    case CS_TINYINT_TYPE:
+    case CS_SMALLINT_TYPE:
+    case CS_BIT_TYPE:
+    case CS_INT_TYPE:
+      c.fetchType = CS_INT_TYPE;
+      c.bindLength = 4;
+      return true;
+    case CS_REAL_TYPE:
+    case CS_FLOAT_TYPE:
+      c.fetchType = CS_FLOAT_TYPE;
+      c.bindLength = 8;
+      return true;
+    case CS_DATETIME4_TYPE:
+    case CS_DATETIME_TYPE:
+      c.fetchType = CS_DATETIME_TYPE;
+      c.bindLength = 8;
+      return true;
+    case CS_MONEY4_TYPE:
+    case CS_MONEY_TYPE:
+      c.fetchType = CS_MONEY_TYPE;
+      c.bindLength = 8;
+      return true;
+    case CS_NUMERIC_TYPE:
+    case CS_DECIMAL_TYPE:
+      if (c.precision < 10 && c.scale == 0) {
+        c.fetchType = CS_INT_TYPE;
+        c.bindLength = 4;
+      } else if (c.precision < 16) {
+        c.fetchType = CS_FLOAT_TYPE;
+        c.bindLength = 8;
+      } else {
+        c.fetchType = CS_NUMERIC_TYPE;
+        c.bindLength = sizeof(CS_NUMERIC);
+      }
       return true;
     default:
       return false;
@@ -175,7 +272,9 @@ bool IsBinaryColumn(CS_INT t) {
   return t == CS_BINARY_TYPE || t == CS_VARBINARY_TYPE || t == CS_IMAGE_TYPE ||
          t == CS_LONGBINARY_TYPE;
 }
-bool IsImageColumn(CS_INT t) { return t == CS_IMAGE_TYPE || t == CS_LONGBINARY_TYPE; }
+bool IsImageColumn(CS_INT t) {
+  return t == CS_IMAGE_TYPE || t == CS_LONGBINARY_TYPE;
+}
 bool IsTextColumn(CS_INT t) {
   return t == CS_CHAR_TYPE || t == CS_VARCHAR_TYPE || t == CS_TEXT_TYPE || t == CS_LONGCHAR_TYPE;
 }
@@ -282,8 +381,8 @@ uint32_t Connection::Merge(Statement& st, TWFIELDLIST list) {
   if (list == TWNULLHANDLE) return TWFAIL_INVALID_FIELDLIST;
   if (TWFieldlistGetCount(list) == 0) return TWFAIL_EMPTY_FIELDLIST;
   if (TWFieldlistGetRecordCount(list) == 0) return TWFAIL_NAME_FIELDLIST;
-  const uint32_t mode = props.mapName != 0 ? (TWMERGEF_MAP_NAME | TWMERGEF_NAME_LOSS)
-                                           : TWMERGEF_NAME_LOSS;
+  const uint32_t mode =
+      props.mapName != 0 ? (TWMERGEF_MAP_NAME | TWMERGEF_NAME_LOSS) : TWMERGEF_NAME_LOSS;
   const uint32_t flags = st.flagBit | mode | (st.byKey ? TWMERGEF_KEY : 0u);
   TWFIELDLIST merged = TWNULLHANDLE;
   if (uint32_t s = TWFieldlistMerge(&merged, st.desc->list.get(), list, flags))
@@ -312,11 +411,21 @@ uint32_t Connection::Merge(Statement& st, TWFIELDLIST list) {
     if (s == TWFAIL_TYPE_MISMATCH) {
       uint32_t expected = IsBinaryColumn(c.serverType) ? TWSTREAMFMT_BLOB : TWTYPE_TEXT;
       switch (c.fetchType) {
-        case CS_INT_TYPE: expected = TWTYPE_INT; break;
-        case CS_FLOAT_TYPE: case CS_NUMERIC_TYPE: expected = TWTYPE_FLOAT; break;
-        case CS_DATETIME_TYPE: expected = TWTYPE_DATETIME; break;
-        case CS_MONEY_TYPE: expected = TWTYPE_CURRENCY; break;
-        default: break;
+        case CS_INT_TYPE:
+          expected = TWTYPE_INT;
+          break;
+        case CS_FLOAT_TYPE:
+        case CS_NUMERIC_TYPE:
+          expected = TWTYPE_FLOAT;
+          break;
+        case CS_DATETIME_TYPE:
+          expected = TWTYPE_DATETIME;
+          break;
+        case CS_MONEY_TYPE:
+          expected = TWTYPE_CURRENCY;
+          break;
+        default:
+          break;
       }
       flowcore::StreamData name;
       (void)TWFieldlistGetName(merged, i, TWSTREAMFMT_NATIVE, name.get());
@@ -457,9 +566,9 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
     for (size_t j = 0; j < columns.size(); ++j) {
       const int32_t field = fieldOf_[j];
       if (field < 0 && (firstPiecewise_ < 0 || static_cast<int32_t>(j) < firstPiecewise_)) continue;
-      if (uint32_t st = FetchColumn(columns[j], static_cast<uint32_t>(j + 1), read_.merged.get(),
-                                    field < 0 ? 0 : static_cast<uint32_t>(field + 1),
-                                    recordIndex + r))
+      if (uint32_t st =
+              FetchColumn(columns[j], static_cast<uint32_t>(j + 1), read_.merged.get(),
+                          field < 0 ? 0 : static_cast<uint32_t>(field + 1), recordIndex + r))
         return st;
     }
     ++fetched;
@@ -470,7 +579,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
 
 uint32_t Connection::FetchColumn(Column& c, uint32_t number, TWFIELDLIST list, uint32_t index,
                                  uint32_t slot) {
-  const bool piecewise = firstPiecewise_ >= 0 && static_cast<int32_t>(number - 1) >= firstPiecewise_;
+  const bool piecewise =
+      firstPiecewise_ >= 0 && static_cast<int32_t>(number - 1) >= firstPiecewise_;
   std::string longValue;
   const char* bytes = c.buffer.data();
   size_t length = 0;
@@ -535,8 +645,8 @@ uint32_t Connection::FetchColumn(Column& c, uint32_t number, TWFIELDLIST list, u
     case CS_MONEY_TYPE: {
       CS_MONEY m{};
       std::memcpy(&m, bytes, sizeof m);
-      TWCurrency v{static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(m.mnyhigh)) << 32) |
-                                        m.mnylow)};
+      TWCurrency v{static_cast<int64_t>(
+          (static_cast<uint64_t>(static_cast<uint32_t>(m.mnyhigh)) << 32) | m.mnylow)};
       st = TWFieldSetCurrency(field, slot, &v);
       break;
     }
@@ -551,10 +661,12 @@ uint32_t Connection::FetchColumn(Column& c, uint32_t number, TWFIELDLIST list, u
       to.format = CS_FMT_UNUSED;
       char text[190] = {};
       CS_INT out = 0;
-      if (cs_convert(ContextOf(main_), &from, const_cast<char*>(bytes), &to, text, &out) != CS_SUCCEED)
+      if (cs_convert(ContextOf(main_), &from, const_cast<char*>(bytes), &to, text, &out) !=
+          CS_SUCCEED)
         return LogField(TWFAIL_INVALID_NUMERIC, list, index);
       flowcore::StreamData s;
-      if ((st = s.Set(TWSTREAMFMT_NATIVE, std::string_view(text, static_cast<size_t>(out)))) == TWSUCCESS)
+      if ((st = s.Set(TWSTREAMFMT_NATIVE, std::string_view(text, static_cast<size_t>(out)))) ==
+          TWSUCCESS)
         st = TWFieldSetStream(field, slot, s.get());
       break;
     }
@@ -624,7 +736,8 @@ uint32_t Connection::ValueOf(TWFIELD field, uint32_t slot, const Column* column,
     CS_DATETIME d{};
     d.dtdays = static_cast<CS_INT>(days);
     d.dttime = static_cast<CS_INT>(
-        (static_cast<int64_t>(p.hour) * 360000 + p.minute * 6000 + p.second * 100 + p.hundredth) * 3);
+        (static_cast<int64_t>(p.hour) * 360000 + p.minute * 6000 + p.second * 100 + p.hundredth) *
+        3);
     return put(CS_DATETIME_TYPE, &d, sizeof d);
   };
   // The length rule of a bounded column.
@@ -903,8 +1016,8 @@ uint32_t Connection::StartBulk() {
   bulkStarted_ = false;
   bulkSent_ = false;
   batchRows = 0;
-  if (blk_init(blk_, CS_BLK_IN, const_cast<char*>(table.data()), static_cast<CS_INT>(table.size())) !=
-          CS_SUCCEED ||
+  if (blk_init(blk_, CS_BLK_IN, const_cast<char*>(table.data()),
+               static_cast<CS_INT>(table.size())) != CS_SUCCEED ||
       messaged()) {
     if (!messaged()) firstMessage_ = 0;
     const uint32_t funnel = Funnel();
@@ -1114,7 +1227,8 @@ uint32_t Connection::WriteAtCursor(bool update, TWFIELDLIST list, uint32_t recor
   // commands naming it, on a second command of the reading connection.
   if (!update) {
     CS_INT rows = -1;
-    if (uint32_t s = Run(positioned_, CursorDeleteText(TextOf(props.metadata)), true, &rows)) return s;
+    if (uint32_t s = Run(positioned_, CursorDeleteText(TextOf(props.metadata)), true, &rows))
+      return s;
     *affected = 1;
     return TWSUCCESS;
   }

@@ -33,9 +33,9 @@ TEST(CorvexProperties, ServedAndRefused) {
   EXPECT_EQ(SetNull(link.c, TWTOKEN_DATABASE, TWTYPE_TEXT), TWSUCCESS);
   EXPECT_EQ(GetText(link.c, TWTOKEN_DATABASE), "");
   // Flags: 7 is on; a null field leaves the flag as it was.
-  for (uint32_t token : {uint32_t{corvex::kBulk}, uint32_t{corvex::kBulkEnable},
-                         uint32_t{corvex::kCreateShortBound}, uint32_t{corvex::kCreateShortUnbound},
-                         uint32_t{TWTOKEN_WRITEBACK}}) {
+  for (uint32_t token :
+       {uint32_t{corvex::kBulk}, uint32_t{corvex::kBulkEnable}, uint32_t{corvex::kCreateShortBound},
+        uint32_t{corvex::kCreateShortUnbound}, uint32_t{TWTOKEN_WRITEBACK}}) {
     EXPECT_EQ(SetInt(link.c, token, 7), TWSUCCESS);
     EXPECT_EQ(GetInt(link.c, token), 1) << token;
     EXPECT_EQ(SetNull(link.c, token, TWTYPE_INT), TWSUCCESS);

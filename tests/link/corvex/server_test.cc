@@ -19,17 +19,13 @@ using twtest::Text;
 // A link to the test server of charset section server, connected.
 struct Open : Link {
   explicit Open(Tds& tds, const char* server = kUtf8, const char* database = "test") {
-    Str(TWTOKEN_SERVER, server).Str(TWTOKEN_USERID, tds.user()).Str(TWTOKEN_PASSWORD, tds.password());
+    Str(TWTOKEN_SERVER, server)
+        .Str(TWTOKEN_USERID, tds.user())
+        .Str(TWTOKEN_PASSWORD, tds.password());
     if (*database != '\0') Str(TWTOKEN_DATABASE, database);
     EXPECT_EQ(c.Connect(), TWSUCCESS) << twtest::LogLast().externalText;
   }
 };
-
-// A one-record list of text fields named names, holding values (nullopt: null).
-void Fill(List& list, uint32_t record, const std::vector<std::optional<std::string>>& values) {
-  for (uint32_t i = 0; i < values.size(); ++i)
-    if (values[i]) SetValue(list.Field(i + 1), record, *values[i]);
-}
 
 TEST(CorvexServer, ConnectsAndKeepsEachLinksCharacterSet) {
   Engine engine;
@@ -53,7 +49,8 @@ TEST(CorvexServer, ConnectsAndKeepsEachLinksCharacterSet) {
   tds.server().AddSection("corvex_koi8", "KOI8-R");
   Open koi(tds, "corvex_koi8");
   EXPECT_EQ(GetInt(koi.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_NATIVE));
-  EXPECT_EQ(twtest::LogLast().text, "Unsupported Link character set 'koi8'; using native character set");
+  EXPECT_EQ(twtest::LogLast().text,
+            "Unsupported Link character set 'koi8'; using native character set");
   EXPECT_EQ(GetInt(latin.c, TWTOKEN_TEXT_FORMAT), static_cast<int32_t>(TWSTREAMFMT_ISO88591));
   ASSERT_EQ(Exec(utf.c, "create table cs (k int not null, t varchar(20) null)"), TWSUCCESS);
   ASSERT_EQ(Exec(latin.c, "insert into cs values (1, \"caf\xC3\xA9\")"), TWSUCCESS);
@@ -84,9 +81,10 @@ TEST(CorvexServer, TextsTheServerReceives) {
   for (const Column& col : columns) {
     TWFIELD f = fields.Add(col.name, col.type);
     EXPECT_EQ(TWFieldSetFlags(f, col.flags), TWSUCCESS);
-    if (col.type == TWTYPE_TEXT) EXPECT_EQ(TWFieldSetFormatStream(f, 0, col.length, 0), TWSUCCESS);
-    if (col.type == TWTYPE_BINARY)
-      EXPECT_EQ(TWFieldSetFormatStream(f, 0, col.length, TWSTREAMFMT_BLOB), TWSUCCESS);
+    if (col.type == TWTYPE_TEXT || col.type == TWTYPE_BINARY) {
+      const uint32_t format = col.type == TWTYPE_BINARY ? TWSTREAMFMT_BLOB : 0;
+      EXPECT_EQ(TWFieldSetFormatStream(f, 0, col.length, format), TWSUCCESS);
+    }
   }
   struct Case {
     std::function<uint32_t()> op;
@@ -139,7 +137,9 @@ TEST(CorvexServer, TextsTheServerReceives) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.op(), TWSUCCESS) << c.text << "\n" << twtest::LogLast().text;
-    if (!c.text.empty()) EXPECT_TRUE(tds.Logged(c.text)) << c.text << "\n" << tds.Log();
+    if (!c.text.empty()) {
+      EXPECT_TRUE(tds.Logged(c.text)) << c.text << "\n" << tds.Log();
+    }
   }
   uint32_t n = 0;
   List dest(1);
@@ -248,11 +248,13 @@ TEST(CorvexServer, LiteralValuesGoAndComeBack) {
   // numeric; the money, float and numeric digits all kept.
   twtest::List dest(1);
   EXPECT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS);
-  const uint32_t types[] = {TWTYPE_INT,   TWTYPE_TEXT,  TWTYPE_BINARY,  TWTYPE_CURRENCY,
-                            TWTYPE_DATETIME, TWTYPE_FLOAT, TWTYPE_INT, TWTYPE_FLOAT,
-                            TWTYPE_NUMERIC, TWTYPE_TEXT};
+  const uint32_t types[] = {TWTYPE_INT,      TWTYPE_TEXT,  TWTYPE_BINARY, TWTYPE_CURRENCY,
+                            TWTYPE_DATETIME, TWTYPE_FLOAT, TWTYPE_INT,    TWTYPE_FLOAT,
+                            TWTYPE_NUMERIC,  TWTYPE_TEXT};
   ASSERT_EQ(dest.count(), 10u);
-  for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(TWFieldGetType(dest.Field(i + 1)), types[i]) << i;
+  for (uint32_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(TWFieldGetType(dest.Field(i + 1)), types[i]) << i;
+  }
   n = 0;
   ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
   EXPECT_EQ(dest.Value(1, 1), "1");
@@ -287,8 +289,9 @@ TEST(CorvexServer, LongValuesWithColumnsAfterThem) {
   Engine engine;
   Tds tds;
   Open link(tds);
-  ASSERT_EQ(Exec(link.c, "create table big (k int not null, t text null, i image null, "
-                         "after varchar(10) null)"),
+  ASSERT_EQ(Exec(link.c,
+                 "create table big (k int not null, t text null, i image null, "
+                 "after varchar(10) null)"),
             TWSUCCESS);
   link.Str(TWTOKEN_METADATA, "big");
   std::string text(70000, 'x'), image(70001, '\0');
@@ -325,7 +328,8 @@ TEST(CorvexServer, FetchPutsEachColumnInItsOwnField) {
   Engine engine;
   Tds tds;
   Open link(tds);
-  ASSERT_EQ(Exec(link.c, "create table abc (a int null, b varchar(5) null, c int null)"), TWSUCCESS);
+  ASSERT_EQ(Exec(link.c, "create table abc (a int null, b varchar(5) null, c int null)"),
+            TWSUCCESS);
   ASSERT_EQ(Exec(link.c, "insert into abc values (1, \"two\", 3)"), TWSUCCESS);
   struct Case {
     bool byName;
@@ -394,9 +398,10 @@ TEST(CorvexServer, PreparedWrites) {
   Engine engine;
   Tds tds;
   Open link(tds);
-  ASSERT_EQ(Exec(link.c, "create table pv (k int not null, s varchar(255) null, b varbinary(255) "
-                         "null, m money null, d datetime null, f float null, n numeric(20,4) "
-                         "null)"),
+  ASSERT_EQ(Exec(link.c,
+                 "create table pv (k int not null, s varchar(255) null, b varbinary(255) "
+                 "null, m money null, d datetime null, f float null, n numeric(20,4) "
+                 "null)"),
             TWSUCCESS);
   link.Str(TWTOKEN_METADATA, "pv");
   List src(3);
@@ -416,7 +421,9 @@ TEST(CorvexServer, PreparedWrites) {
     SetValue(s, r, texts[r - 1]);
     flowcore::StreamData blob;
     EXPECT_EQ(blob.Set(TWSTREAMFMT_BLOB, bytes[r - 1]), TWSUCCESS);
-    if (r < 3) EXPECT_EQ(TWFieldSetStream(b, r, blob.get()), TWSUCCESS);
+    if (r < 3) {
+      EXPECT_EQ(TWFieldSetStream(b, r, blob.get()), TWSUCCESS);
+    }
     TWCurrency money{-123456789012345 * r};
     EXPECT_EQ(TWFieldSetCurrency(m, r, &money), TWSUCCESS);
     const TWDatetime when = Date(1900 + static_cast<int32_t>(r), 12, 31, 23, 59, 59, 99);
@@ -437,11 +444,17 @@ TEST(CorvexServer, PreparedWrites) {
   for (uint32_t r = 1; r <= 3; ++r) {
     ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
     EXPECT_EQ(dest.Value(1, 1), std::to_string(r));
-    if (r != 2) EXPECT_EQ(dest.Value(2, 1), texts[r - 1]);
+    if (r != 2) {
+      EXPECT_EQ(dest.Value(2, 1), texts[r - 1]);
+    }
     Text got;
     EXPECT_EQ(TWFieldGetStream(dest.Field(3), 1, TWSTREAMFMT_BLOB, got.get(), nullptr), TWSUCCESS);
-    if (r < 3) EXPECT_EQ(got.str(), bytes[r - 1]);
-    if (r == 3) EXPECT_FALSE(dest.Value(3, 1));
+    if (r < 3) {
+      EXPECT_EQ(got.str(), bytes[r - 1]);
+    }
+    if (r == 3) {
+      EXPECT_FALSE(dest.Value(3, 1));
+    }
     TWCurrency money{};
     EXPECT_EQ(TWFieldGetCurrency(dest.Field(4), 1, &money, nullptr), TWSUCCESS);
     EXPECT_EQ(money.value, -123456789012345 * static_cast<int64_t>(r));
@@ -453,8 +466,9 @@ TEST(CorvexServer, PreparedWrites) {
     TWDatetimeParts p{};
     EXPECT_EQ(TWFieldGetDatetime(dest.Field(5), 1, &when, nullptr), TWSUCCESS);
     EXPECT_EQ(TWDatetimeGetParts(&when, TWPARTSF_LOCAL, &p), TWSUCCESS);
-    EXPECT_EQ(std::vector<int32_t>({p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredth}),
-              std::vector<int32_t>({1900 + static_cast<int32_t>(r), 12, 31, 23, 59, 59, 99}));
+    EXPECT_EQ(
+        std::vector<int32_t>({p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredth}),
+        std::vector<int32_t>({1900 + static_cast<int32_t>(r), 12, 31, 23, 59, 59, 99}));
   }
   // Update and remove by key, prepared: the parameters are the set list, then the keys.
   List upd(1);
@@ -522,8 +536,9 @@ TEST(CorvexServer, BulkCopy) {
   Tds tds;
   Open link(tds);
   Open other(tds);
-  ASSERT_EQ(Exec(link.c, "create table bk (k int not null, s varchar(10) null, m money null, "
-                         "d datetime null, n numeric(20,4) null)"),
+  ASSERT_EQ(Exec(link.c,
+                 "create table bk (k int not null, s varchar(10) null, m money null, "
+                 "d datetime null, n numeric(20,4) null)"),
             TWSUCCESS);
   ASSERT_EQ(Exec(link.c, "create table later (k int not null)"), TWSUCCESS);
   link.Str(TWTOKEN_METADATA, "missing").Num(corvex::kBulk, 1);

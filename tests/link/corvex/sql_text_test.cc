@@ -131,8 +131,8 @@ TEST(CorvexSqlText, Literals) {
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected);
   // Every float written comes back exactly.
-  for (double v : {1e-7, 0.1, 1.0 / 3, -123456.789e-200, std::numeric_limits<double>::max(),
-                   2.5e16, -0.0, 5e-324})
+  for (double v : {1e-7, 0.1, 1.0 / 3, -123456.789e-200, std::numeric_limits<double>::max(), 2.5e16,
+                   -0.0, 5e-324})
     EXPECT_EQ(std::strtod(FloatLiteral(v, false).c_str(), nullptr), v) << v;
 }
 
