@@ -69,9 +69,12 @@ int main(int argc, char** argv) {
     }
     if (i + 1 >= argc) return Usage();
     std::string v = argv[++i];
-    if (a == "--data") server.dataDir = v;
-    else if (a == "--listen") listen = v;
-    else if (a == "--port-file") portFile = v;
+    if (a == "--data")
+      server.dataDir = v;
+    else if (a == "--listen")
+      listen = v;
+    else if (a == "--port-file")
+      portFile = v;
     else if (a == "--user") {
       size_t colon = v.find(':');
       if (colon == std::string::npos) return Usage();

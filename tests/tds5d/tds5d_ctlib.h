@@ -7,8 +7,8 @@
 
 #include <cstdio>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace twtest {
@@ -56,8 +56,7 @@ class CtSession {
     if (!ctx_ || ct_con_alloc(ctx_, &con_) != CS_SUCCEED) return false;
     CtSession* self = this;
     ct_con_props(con_, CS_SET, CS_USERDATA, &self, sizeof self, nullptr);
-    ct_con_props(con_, CS_SET, CS_USERNAME, const_cast<char*>(user.c_str()), CS_NULLTERM,
-                 nullptr);
+    ct_con_props(con_, CS_SET, CS_USERNAME, const_cast<char*>(user.c_str()), CS_NULLTERM, nullptr);
     ct_con_props(con_, CS_SET, CS_PASSWORD, const_cast<char*>(password.c_str()), CS_NULLTERM,
                  nullptr);
     CS_BOOL bulk = bulkLogin ? CS_TRUE : CS_FALSE;
@@ -101,8 +100,8 @@ class CtSession {
     CS_COMMAND* cmd = Command();
     CS_INT type = 0;
     return cmd &&
-           ct_command(cmd, CS_LANG_CMD, const_cast<char*>(text.c_str()), CS_NULLTERM,
-                      CS_UNUSED) == CS_SUCCEED &&
+           ct_command(cmd, CS_LANG_CMD, const_cast<char*>(text.c_str()), CS_NULLTERM, CS_UNUSED) ==
+               CS_SUCCEED &&
            ct_send(cmd) == CS_SUCCEED && ct_results(cmd, &type) == CS_SUCCEED &&
            type == CS_ROW_RESULT;
   }
@@ -141,8 +140,7 @@ class CtSession {
         out.ok = false;
       } else if (type == CS_CMD_DONE) {
         CS_INT count = -1;
-        if (ct_res_info(cmd, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED &&
-            count >= 0)
+        if (ct_res_info(cmd, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED && count >= 0)
           out.counts.push_back(count);
       }
     }

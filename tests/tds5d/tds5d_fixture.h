@@ -1,7 +1,8 @@
 // A tds5d server for a test: started on a free loopback port over a fresh data directory, with
 // a freetds.conf naming it (sections corvex_utf8 and corvex_latin1) in FREETDSCONF for this
 // process and the programs it starts; stopped by its pid whatever way the test ends (and it
-// ends by itself when the test process dies).
+// ends by itself when the test process dies). A test target gets it with tw_use_tds5d(target)
+// in CMake (tests/tds5d/CMakeLists.txt), where the FreeTDS headers exist.
 #ifndef TW_TESTS_TDS5D_TDS5D_FIXTURE_H_
 #define TW_TESTS_TDS5D_TDS5D_FIXTURE_H_
 

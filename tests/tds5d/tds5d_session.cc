@@ -75,7 +75,7 @@ void NumFits(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (!v) return sqlite3_result_int(ctx, 0);
   __int128 limit = 1;
   for (int i = 0; i < p; ++i) limit *= 10;
-  sqlite3_result_int(ctx, *v < limit && *v > -limit);
+  sqlite3_result_int(ctx, *v<limit&& * v> - limit);
 }
 
 void IsDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -93,14 +93,17 @@ bool Exec(sqlite3* db, const char* sql, std::string& error) {
   return false;
 }
 
+// The catalogue a client reads: names come as varchar, as the server's own tables hold them.
 const char kCatalogViews[] =
-    "create temp view sysobjects as select name, name as id, 'U' as type, 1 as uid "
-    "from main.sqlite_master where type = 'table' and name <> 'sysusers' "
-    "and name not like 'sqlite%';"
-    "create temp view sysindexes as select substr(name, length(tbl_name) + 2) as name, "
-    "tbl_name as id, 2 as indid from main.sqlite_master where type = 'index' and sql is not null;"
-    "create temp view syscolumns as select p.name as name, m.name as id, p.cid + 1 as colid "
-    "from main.sqlite_master m join pragma_table_info(m.name) p where m.type = 'table';";
+    "create temp view sysobjects as select cast(name as varchar(255)) as name, name as id, "
+    "'U' as type, 1 as uid from main.sqlite_master where type = 'table' "
+    "and name not in ('sysusers', 'sysdatabases') and name not like 'sqlite%';"
+    "create temp view sysindexes as select cast(substr(name, length(tbl_name) + 2) as "
+    "varchar(255)) as name, tbl_name as id, 2 as indid from main.sqlite_master "
+    "where type = 'index' and sql is not null;"
+    "create temp view syscolumns as select cast(p.name as varchar(255)) as name, m.name as id, "
+    "p.cid + 1 as colid from main.sqlite_master m join pragma_table_info(m.name) p "
+    "where m.type = 'table';";
 
 }  // namespace
 
@@ -143,12 +146,23 @@ void Server::Log(std::string_view kind, std::string_view text) {
   line += '\t';
   for (char c : text) {
     switch (c) {
-      case '\n': line += "\\n"; break;
-      case '\r': line += "\\r"; break;
-      case '\t': line += "\\t"; break;
-      case '\\': line += "\\\\"; break;
-      case '\0': line += "\\0"; break;
-      default: line += c;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\t':
+        line += "\\t";
+        break;
+      case '\\':
+        line += "\\\\";
+        break;
+      case '\0':
+        line += "\\0";
+        break;
+      default:
+        line += c;
     }
   }
   line += '\n';
@@ -183,12 +197,11 @@ bool Session::Login(std::string_view body) {
   std::string server = LoginField(body, kLoginServer, 30);
   std::string packetSize = LoginField(body, kLoginPacketSize, 6);
   // The client's character set from the server name it asked for (see the file's head).
-  std::string suffix = Lower(server.substr(server.rfind('_') == std::string::npos
-                                               ? 0
-                                               : server.rfind('_') + 1));
+  std::string suffix =
+      Lower(server.substr(server.rfind('_') == std::string::npos ? 0 : server.rfind('_') + 1));
   charset_ = suffix == "latin1" || suffix == "iso1" || suffix == "iso_1" ? "iso_1"
-             : suffix.empty() || suffix == server ? "utf8"
-                                                  : suffix;
+             : suffix.empty() || suffix == server                        ? "utf8"
+                                                                         : suffix;
   if (suffix == "utf8" || suffix == "utf-8") charset_ = "utf8";
   server_.Log("login", user_ + "@" + server);
 
@@ -364,7 +377,8 @@ bool Session::AttachNamed(ServerError& err) {
       continue;
     std::string error;
     if (!DatabaseExists(name) ||
-        !Exec(db_, ("attach database '" + server_.DatabasePath(name) + "' as \"" + name + "\"").c_str(),
+        !Exec(db_,
+              ("attach database '" + server_.DatabasePath(name) + "' as \"" + name + "\"").c_str(),
               error)) {
       err = {911, 11,
              "Attempt to locate entry in sysdatabases for database '" + name +
@@ -388,14 +402,26 @@ bool Session::DatabaseExists(const std::string& name) {
 }
 
 bool Session::TableExists(const std::string& table) {
+  // "db..table" looks in that database (attached on the way).
+  std::string schema = "main", name = table;
+  size_t dots = table.find("..");
+  if (dots != std::string::npos) {
+    std::string error;
+    named_.clear();
+    ServerError err;
+    if (!ToSqlite(table, dialect(), error) || !AttachNamed(err)) return false;
+    schema = Lower(table.substr(0, dots)) == Lower(database_) ? "main" : table.substr(0, dots);
+    name = table.substr(dots + 2);
+  }
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_,
-                         "select 1 from main.sqlite_master where type = 'table' and "
-                         "lower(name) = lower(?)",
-                         -1, &raw, nullptr) != SQLITE_OK)
+  std::string sql = "select 1 from \"" + schema +
+                    "\".sqlite_master where type = 'table' and lower(name) = lower(?)";
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
     return false;
+  }
   Stmt st(raw);
-  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(raw, 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(raw) == SQLITE_ROW;
 }
 
@@ -421,11 +447,12 @@ ServerError Session::ErrorOfSqlite(const std::string& m) {
     return {233, 16,
             "The column " + after("NOT NULL constraint failed: ") + " does not allow null values."};
   if (m.rfind("CHECK constraint failed", 0) == 0)
-    return {257, 16, "Implicit conversion or overflow: the value does not fit its column (" + m +
-                         ")."};
+    return {257, 16,
+            "Implicit conversion or overflow: the value does not fit its column (" + m + ")."};
   if (m.rfind("no such index: ", 0) == 0)
-    return {3701, 11, "Cannot drop the index '" + after("no such index: ") +
-                          "', because it doesn't exist in the system catalogs."};
+    return {3701, 11,
+            "Cannot drop the index '" + after("no such index: ") +
+                "', because it doesn't exist in the system catalogs."};
   if (m.find("syntax error") != std::string::npos || m.rfind("near ", 0) == 0)
     return {102, 15, "Incorrect syntax: " + m};
   return {7001, 16, m};
@@ -533,12 +560,14 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
   if (StartsWithWords(w, {"CREATE", "DATABASE"}) && w.size() == 3) return CreateDatabase(w[2].text);
   if (StartsWithWords(w, {"TRUNCATE", "TABLE"}) && w.size() >= 3) {
     std::string table = std::string(text.substr(w[2].begin));
-    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back()))) table.pop_back();
+    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back())))
+      table.pop_back();
     return Truncate(table);
   }
   if (StartsWithWords(w, {"INSERT", "BULK"}) && w.size() >= 3) {
     std::string table = std::string(text.substr(w[2].begin));
-    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back()))) table.pop_back();
+    while (!table.empty() && std::isspace(static_cast<unsigned char>(table.back())))
+      table.pop_back();
     return BulkInsert(table);
   }
   std::string error;
@@ -555,8 +584,8 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
         Error({559, 16, "Attempt to use a cursor which does not exist or is not open."});
         return Done(moreFlag | kDoneError, 0);
       }
-      positioned = std::string(text.substr(0, all[n - 4].begin)) + " where rowid = " +
-                   std::to_string(it->second->rowid);
+      positioned = std::string(text.substr(0, all[n - 4].begin)) +
+                   " where rowid = " + std::to_string(it->second->rowid);
       text = positioned;
     }
   }
@@ -673,8 +702,8 @@ void Session::DescribeColumns(sqlite3_stmt* st, bool haveRow, std::vector<Column
     }
     // An expression without a name of its own has an empty label.
     if (!sqlite3_column_table_name(st, i) && !label.empty() &&
-        (label.find('(') != std::string::npos || std::isdigit(static_cast<unsigned char>(label[0])) ||
-         label[0] == '\'' || label[0] == '-'))
+        (label.find('(') != std::string::npos ||
+         std::isdigit(static_cast<unsigned char>(label[0])) || label[0] == '\'' || label[0] == '-'))
       label.clear();
     c->name = label;
     const char* table = sqlite3_column_table_name(st, i);
@@ -697,7 +726,7 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
   for (const Column& c : cols) {
     PutB8(b, c.name);
     Put8(b, c.nullable ? 0x30 : 0x10);  // nullable, updatable
-    Put32(b, 0);           // user type
+    Put32(b, 0);                        // user type
     Put8(b, c.type);
     switch (FixedSize(c.type) ? 0 : c.type) {
       case 0:
@@ -734,10 +763,10 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
     // A column that takes no null: the N form without its length byte (a null that got in
     // anyway goes as zero).
     Column n = fixed;
-    n.type = fixed.type == kFloat || fixed.type == kReal       ? kFloatN
-             : fixed.type == kMoney || fixed.type == kMoney4   ? kMoneyN
+    n.type = fixed.type == kFloat || fixed.type == kReal           ? kFloatN
+             : fixed.type == kMoney || fixed.type == kMoney4       ? kMoneyN
              : fixed.type == kDatetime || fixed.type == kDatetime4 ? kDatetimeN
-                                                                : kIntN;
+                                                                   : kIntN;
     n.length = FixedSize(fixed.type);
     size_t at = out.size();
     SendValue(n, st, i);
@@ -780,9 +809,9 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
     }
     case kMoneyN: {
       std::optional<__int128> v;
-      if (!null) v = ScaledFromText(type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i))
-                                                        : text(),
-                                    4);
+      if (!null)
+        v = ScaledFromText(
+            type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i)) : text(), 4);
       if (!v) return Put8(out, 0);
       int64_t m = static_cast<int64_t>(*v);
       Put8(out, static_cast<uint8_t>(c.length));
@@ -805,9 +834,9 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
     case kNumericN:
     case kDecimalN: {
       std::optional<__int128> v;
-      if (!null) v = ScaledFromText(type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i))
-                                                        : text(),
-                                    c.scale);
+      if (!null)
+        v = ScaledFromText(
+            type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i)) : text(), c.scale);
       if (!v) return Put8(out, 0);
       int bytes = NumericBytes(c.precision);
       Put8(out, static_cast<uint8_t>(bytes));
@@ -963,13 +992,14 @@ void Session::CreateDatabase(const std::string& name) {
   }
   sqlite3* db = nullptr;
   std::string error;
-  bool ok = sqlite3_open_v2(server_.DatabasePath(name).c_str(), &db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
-            Exec(db,
-                 "pragma journal_mode = wal;"
-                 "create table if not exists sysusers (suid int, uid int, name varchar(30));"
-                 "insert into sysusers select 1, 1, 'dbo' where not exists (select 1 from sysusers);",
-                 error);
+  bool ok =
+      sqlite3_open_v2(server_.DatabasePath(name).c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
+      Exec(db,
+           "pragma journal_mode = wal;"
+           "create table if not exists sysusers (suid int, uid int, name varchar(30));"
+           "insert into sysusers select 1, 1, 'dbo' where not exists (select 1 from sysusers);",
+           error);
   sqlite3_close(db);
   std::string sql = std::string("insert into ") + (database_ == "master" ? "main" : "master") +
                     ".sysdatabases values (?, 1, (select count(*) + 1 from " +
@@ -992,7 +1022,9 @@ void Session::Truncate(const std::string& table) {
                "', because this table does not exist in the database."});
     return Done(kDoneError, 0);
   }
-  RunSql("delete from \"" + table + "\"", {}, false, false);
+  std::string error;
+  std::optional<std::string> target = ToSqlite(table, dialect(), error);
+  RunSql("delete from " + target.value_or(table), {}, false, false);
 }
 
 void Session::OptionCmd(Reader& in) {
@@ -1048,9 +1080,9 @@ void Session::Dynamic(Reader& in) {
       if (!st) return Done(kDoneError, 0);
       std::vector<Word> head = Words(text, 1);
       std::string verb = head.empty() ? "" : head[0].upper;
-      dynamics_[id] = Prepared{text, std::move(st),
-                               verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" ||
-                                   verb == "SELECT"};
+      dynamics_[id] =
+          Prepared{text, std::move(st),
+                   verb == "INSERT" || verb == "UPDATE" || verb == "DELETE" || verb == "SELECT"};
       ack(kAck);
       return Done(kDoneFinal, 0);
     }
@@ -1436,7 +1468,7 @@ bool Session::BindValue(sqlite3_stmt* st, int index, const Value& v, ServerError
     case kInt8:
     case kIntN:
     case kBit: {
-      int64_t x = n == 1 ? r.U8()
+      int64_t x = n == 1   ? r.U8()
                   : n == 2 ? static_cast<int16_t>(r.U16())
                   : n == 4 ? static_cast<int32_t>(r.U32())
                            : static_cast<int64_t>(r.U64());

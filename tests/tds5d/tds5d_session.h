@@ -21,7 +21,7 @@ namespace tds5d {
 struct Server {
   std::string dataDir;
   std::map<std::string, std::string> logins;  // user -> password
-  std::mutex mutex;                            // making databases
+  std::mutex mutex;                           // making databases
   int logFd = -1;
   std::atomic<int> sessions{0};
 
@@ -62,15 +62,15 @@ class Session {
 
   struct Cursor {
     std::string name;
-    std::string text;       // the select, rewritten
-    std::string table;      // the table a "where current of" acts on
+    std::string text;   // the select, rewritten
+    std::string table;  // the table a "where current of" acts on
     Stmt stmt;
     std::vector<Column> columns;
     bool described = false, ended = false;
-    int64_t rowid = 0;      // the row last fetched
-    int rowidColumn = -1;   // the hidden rowid column of the select, when there is a table
+    int64_t rowid = 0;     // the row last fetched
+    int rowidColumn = -1;  // the hidden rowid column of the select, when there is a table
     uint32_t fetchCount = 1;
-    bool pending = false;   // a row stepped to but not sent
+    bool pending = false;  // a row stepped to but not sent
   };
 
   bool Login(std::string_view body);

@@ -66,22 +66,33 @@ std::optional<Column> ColumnOfDeclared(std::string_view declared) {
   if (declared.empty()) return std::nullopt;
   size_t open = declared.find('(');
   std::string head = Upper(declared.substr(0, open));
-  std::vector<int> args = open == std::string_view::npos ? std::vector<int>{}
-                                                          : Args(declared.substr(open));
+  std::vector<int> args =
+      open == std::string_view::npos ? std::vector<int>{} : Args(declared.substr(open));
   std::string word = head.substr(0, head.find(' '));
   Column c;
   auto lengthOr = [&](int fallback) { return args.empty() ? fallback : args[0]; };
-  if (word == "INT" || word == "INTEGER") c = {"", kIntN, 4};
-  else if (word == "SMALLINT") c = {"", kIntN, 2};
-  else if (word == "TINYINT") c = {"", kIntN, 1};
-  else if (word == "BIGINT") c = {"", kIntN, 8};
-  else if (word == "BIT") c = {"", kBit, 1};
-  else if (word == "FLOAT" || word == "DOUBLE") c = {"", kFloatN, 8};
-  else if (word == "REAL") c = {"", kFloatN, 4};
-  else if (word == "MONEY") c = {"", kMoneyN, 8};
-  else if (word == "SMALLMONEY") c = {"", kMoneyN, 4};
-  else if (word == "DATETIME") c = {"", kDatetimeN, 8};
-  else if (word == "SMALLDATETIME") c = {"", kDatetimeN, 4};
+  if (word == "INT" || word == "INTEGER")
+    c = {"", kIntN, 4};
+  else if (word == "SMALLINT")
+    c = {"", kIntN, 2};
+  else if (word == "TINYINT")
+    c = {"", kIntN, 1};
+  else if (word == "BIGINT")
+    c = {"", kIntN, 8};
+  else if (word == "BIT")
+    c = {"", kBit, 1};
+  else if (word == "FLOAT" || word == "DOUBLE")
+    c = {"", kFloatN, 8};
+  else if (word == "REAL")
+    c = {"", kFloatN, 4};
+  else if (word == "MONEY")
+    c = {"", kMoneyN, 8};
+  else if (word == "SMALLMONEY")
+    c = {"", kMoneyN, 4};
+  else if (word == "DATETIME")
+    c = {"", kDatetimeN, 8};
+  else if (word == "SMALLDATETIME")
+    c = {"", kDatetimeN, 4};
   else if (word == "NUMERIC" || word == "DECIMAL") {
     int p = args.empty() ? 18 : args[0], s = args.size() > 1 ? args[1] : 0;
     c = {"", kNumericN, NumericBytes(p), static_cast<uint8_t>(p), static_cast<uint8_t>(s)};
@@ -91,9 +102,12 @@ std::optional<Column> ColumnOfDeclared(std::string_view declared) {
   } else if (word == "BINARY" || word == "VARBINARY") {
     int n = lengthOr(1);
     c = {"", n > 255 ? kLongBinary : (word == "BINARY" ? kBinary : kVarBinary), n};
-  } else if (word == "TEXT") c = {"", kText, 0x7FFFFFFF};
-  else if (word == "IMAGE" || word == "BLOB") c = {"", kImage, 0x7FFFFFFF};
-  else return std::nullopt;
+  } else if (word == "TEXT")
+    c = {"", kText, 0x7FFFFFFF};
+  else if (word == "IMAGE" || word == "BLOB")
+    c = {"", kImage, 0x7FFFFFFF};
+  else
+    return std::nullopt;
   return c;
 }
 
@@ -142,11 +156,16 @@ int FixedSize(uint8_t type) {
 std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view args) {
   std::string t = Upper(type);
   std::string a(args);
-  auto typed = [](const char* types) {
-    return std::string("typeof(%s) in (") + types + ")";
-  };
-  if (t == "INT" || t == "INTEGER" || t == "SMALLINT" || t == "TINYINT" || t == "BIGINT")
-    return StoredType{t == "INTEGER" ? "int" : std::string(type), typed("'integer','null'")};
+  auto typed = [](const char* types) { return std::string("typeof(%s) in (") + types + ")"; };
+  // Integers also keep to their range: the wire holds them in 1, 2 or 4 bytes.
+  if (t == "TINYINT")
+    return StoredType{"tinyint", typed("'integer','null'") + " and %s between 0 and 255"};
+  if (t == "SMALLINT")
+    return StoredType{"smallint", typed("'integer','null'") + " and %s between -32768 and 32767"};
+  if (t == "INT" || t == "INTEGER")
+    return StoredType{"int",
+                      typed("'integer','null'") + " and %s between -2147483648 and 2147483647"};
+  if (t == "BIGINT") return StoredType{"bigint", typed("'integer','null'")};
   if (t == "BIT") return StoredType{"bit", "%s in (0, 1)"};
   if (t == "FLOAT" || t == "REAL" || t == "DOUBLE")
     return StoredType{t == "REAL" ? "real" : "float", typed("'integer','real','null'")};
@@ -160,15 +179,14 @@ std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view a
     return StoredType{"numeric text(" + ps + ")", "tds5d_num(%s, " + ps + ")"};
   }
   if (t == "DATETIME" || t == "SMALLDATETIME")
-    return StoredType{t == "DATETIME" ? "datetime text" : "smalldatetime text",
-                      "tds5d_isdate(%s)"};
+    return StoredType{t == "DATETIME" ? "datetime text" : "smalldatetime text", "tds5d_isdate(%s)"};
   if (t == "CHAR" || t == "VARCHAR" || t == "NCHAR" || t == "NVARCHAR" || t == "SYSNAME") {
     std::vector<int> n = Args(a);
     int len = t == "SYSNAME" ? 30 : n.empty() ? 1 : n[0];
     if (len < 1 || len > 16384) return std::nullopt;
-    return StoredType{(t == "CHAR" || t == "NCHAR" ? "char(" : "varchar(") + std::to_string(len) +
-                          ")",
-                      typed("'text','null'")};
+    return StoredType{
+        (t == "CHAR" || t == "NCHAR" ? "char(" : "varchar(") + std::to_string(len) + ")",
+        typed("'text','null'")};
   }
   if (t == "BINARY" || t == "VARBINARY") {
     std::vector<int> n = Args(a);
@@ -273,10 +291,12 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       size_t j = sign ? i + 1 : i;
       int digits = 0;
       bool dot = false, exponent = false;
-      while (j < text.size() && (std::isdigit(static_cast<unsigned char>(text[j])) ||
-                                 (text[j] == '.' && !dot))) {
-        if (text[j] == '.') dot = true;
-        else ++digits;
+      while (j < text.size() &&
+             (std::isdigit(static_cast<unsigned char>(text[j])) || (text[j] == '.' && !dot))) {
+        if (text[j] == '.')
+          dot = true;
+        else
+          ++digits;
         ++j;
       }
       if (j + 1 < text.size() && (text[j] == 'e' || text[j] == 'E')) {
@@ -291,8 +311,10 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       // SQLite would read a long decimal or a number past 64 bits as a double: keep their
       // digits as text (a number with an exponent is a float anyway).
       std::string_view number = text.substr(i, j - i);
-      if (!exponent && ((dot && digits > 15) || digits > 18)) out += Quote(number);
-      else out += number;
+      if (!exponent && ((dot && digits > 15) || digits > 18))
+        out += Quote(number);
+      else
+        out += number;
       i = j;
       continue;
     }
@@ -300,10 +322,14 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
       size_t j = i + 2;
       while (j < text.size() && IdentChar(text[j])) ++j;
       std::string name = Upper(text.substr(i + 2, j - i - 2));
-      if (name == "CLIENT_CSNAME") out += Quote(d.charset);
-      else if (name == "ROWCOUNT") out += "changes()";
-      else if (name == "SPID") out += std::to_string(d.spid);
-      else if (name == "ERROR") out += "0";
+      if (name == "CLIENT_CSNAME")
+        out += Quote(d.charset);
+      else if (name == "ROWCOUNT")
+        out += "changes()";
+      else if (name == "SPID")
+        out += std::to_string(d.spid);
+      else if (name == "ERROR")
+        out += "0";
       else {
         error = "Must declare variable '@@" + std::string(text.substr(i + 2, j - i - 2)) + "'.";
         return std::nullopt;
@@ -327,10 +353,14 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
         i = j + 2;
         continue;
       }
-      if (up == "GETDATE") out += "tds5d_getdate";
-      else if (up == "ISNULL") out += "ifnull";
-      else if (up == "LEN") out += "length";
-      else out += word;
+      if (up == "GETDATE")
+        out += "tds5d_getdate";
+      else if (up == "ISNULL")
+        out += "ifnull";
+      else if (up == "LEN")
+        out += "length";
+      else
+        out += word;
       i = j;
       continue;
     }
@@ -348,8 +378,10 @@ std::optional<std::string> CreateTableToSqlite(std::string_view table, std::stri
   int depth = 0;
   size_t start = 0;
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i] == '(') ++depth;
-    else if (columns[i] == ')') --depth;
+    if (columns[i] == '(')
+      ++depth;
+    else if (columns[i] == ')')
+      --depth;
     else if (columns[i] == ',' && depth == 0) {
       defs.push_back(columns.substr(start, i - start));
       start = i + 1;

@@ -36,8 +36,10 @@ bool Eat(std::string_view& s, char c) {
 std::optional<__int128> ScaledFromText(std::string_view text, int scale) {
   std::string_view s = Trim(text);
   bool negative = false;
-  if (Eat(s, '-')) negative = true;
-  else Eat(s, '+');
+  if (Eat(s, '-'))
+    negative = true;
+  else
+    Eat(s, '+');
   Eat(s, '$');
   if (!negative && Eat(s, '-')) negative = true;
   const __int128 limit = static_cast<__int128>(10000000000000000000ULL) * 10000000000000000000ULL;

@@ -57,10 +57,14 @@ bool Wire::TakeAttention() {
 }
 
 bool Wire::SendPacket(std::string_view payload, bool last) {
-  char head[8] = {static_cast<char>(kPacketReply), static_cast<char>(last ? 1 : 0),
+  char head[8] = {static_cast<char>(kPacketReply),
+                  static_cast<char>(last ? 1 : 0),
                   static_cast<char>((payload.size() + 8) >> 8),
-                  static_cast<char>((payload.size() + 8) & 0xFF), 0, 0,
-                  static_cast<char>(number_++), 0};
+                  static_cast<char>((payload.size() + 8) & 0xFF),
+                  0,
+                  0,
+                  static_cast<char>(number_++),
+                  0};
   std::string packet(head, 8);
   packet.append(payload);
   return WriteFull(fd_, packet.data(), packet.size());

@@ -54,7 +54,9 @@ enum DoneStatus : uint16_t {
 };
 
 // Little-endian appends to a byte string.
-inline void Put8(std::string& b, uint8_t v) { b += static_cast<char>(v); }
+inline void Put8(std::string& b, uint8_t v) {
+  b += static_cast<char>(v);
+}
 inline void Put16(std::string& b, uint16_t v) {
   b += static_cast<char>(v & 0xFF);
   b += static_cast<char>(v >> 8);
