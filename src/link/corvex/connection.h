@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "corvex_messages.h"
 #include "flowcore.h"
 #include "flowcore_ptr.h"
 #include "properties.h"
@@ -37,13 +38,6 @@
 namespace corvex {
 
 using flowcore::FieldlistPtr;
-
-// The connector's own messages (messages.txt).
-enum OwnMessage : uint32_t {
-  kBulkInitFailed = 29697,
-  kBulkEnableFailed = 29698,
-  kBulkEnabled = 29699,
-};
 
 // Server messages that say an object does not exist: missing table, truncate of one.
 constexpr CS_INT kMissingObject = 208;

@@ -1021,7 +1021,7 @@ uint32_t Connection::StartBulk() {
       messaged()) {
     if (!messaged()) firstMessage_ = 0;
     const uint32_t funnel = Funnel();
-    (void)LogOwn(kBulkInitFailed, false);
+    (void)LogOwn(CORVEX_BULK_INIT, false);
     if (props.bulkEnable == 0) return funnel;
     if (uint32_t s = EnableBulk()) return s;
   }
@@ -1041,13 +1041,13 @@ uint32_t Connection::EnableBulk() {
   std::string database(TextOf(props.database));
   // Without DATABASE every connection of the link is in the login's database.
   if (database.empty()) database = currentDatabase;
-  if (database.empty()) return LogOwn(kBulkEnableFailed, false);
+  if (database.empty()) return LogOwn(CORVEX_BULK_ENABLE_FAILED, false);
   uint32_t status = UseDatabase(insert_.cmd, "master");
   if (status == TWSUCCESS) status = Run(insert_.cmd, BulkOptionText(database), true);
   if (status != TWSUCCESS)
-    status = LogOwn(kBulkEnableFailed, false);
+    status = LogOwn(CORVEX_BULK_ENABLE_FAILED, false);
   else
-    (void)LogOwn(kBulkEnabled, true);
+    (void)LogOwn(CORVEX_BULK_ENABLED, true);
   // Whatever happened, the work connection goes back: later writes must not land in master.
   const uint32_t back = UseDatabase(insert_.cmd, database);
   if (status == TWSUCCESS) status = back;
@@ -1126,7 +1126,7 @@ uint32_t Connection::SendBulkRow(uint32_t slot) {
   const uint32_t funnel = Funnel();
   if (bulkSent_) return funnel;
   // The library starts the copy at the first row: a refusal there is a refused start.
-  (void)LogOwn(kBulkInitFailed, false);
+  (void)LogOwn(CORVEX_BULK_INIT, false);
   if (props.bulkEnable == 0) return funnel;
   if (uint32_t s = EnableBulk()) return s;
   if (uint32_t s = BindBulkRow(slot)) return s;
