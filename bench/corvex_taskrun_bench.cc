@@ -50,9 +50,6 @@ constexpr char kServerSection[] = "corvex_utf8";
 constexpr char kUser[] = "sa";
 constexpr char kPassword[] = "tds5d";
 constexpr uint32_t kBlock = 1000;
-// Own tokens: flatrec's Trace, ZID and Linktype; Corvex's Bulk, BulkEnable, CreateShortBound.
-constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
-constexpr int kFlatrecQuiet = 1;
 constexpr uint32_t kBulk = 1, kBulkEnable = 2, kCreateShortBound = 3;
 
 size_t RecordCount() {
@@ -160,19 +157,12 @@ std::string Prepare(Installation& inst, Server& server, bool bulk) {
   // freebcp copies only where the database allows it.
   if (Tsql(dir, "exec sp_dboption master, \"select into/bulkcopy\", true") != 0)
     return "tsql could not enable bulk copy";
-  const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
-                           std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +
-                           "," + std::to_string(kFlatrecTrace);
   const std::string corvex = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_SERVER) + "," +
                              std::to_string(TWTOKEN_USERID) + "," +
                              std::to_string(TWTOKEN_PASSWORD) + "," + std::to_string(kBulk) + "," +
                              std::to_string(kBulkEnable) + "," + std::to_string(kCreateShortBound);
   const std::vector<std::pair<std::string, std::vector<std::string>>> documents = {
-      {"Link\\Flatrec",
-       {"Name=BenchIn", "Database=" + dir + "in.csv",
-        std::string("ZID=") + records_file::kRecordsZid, "Linktype=SOURCE",
-        "Trace:number=" + std::to_string(kFlatrecQuiet),
-        "PropNameList:textlist=Database,ZID,Linktype,Trace", text}},
+      {"Link\\Flatrec", records_file::FlatrecSourceItems("BenchIn", dir + "in.csv")},
       {"Link\\Corvex",
        {"Name=BenchDb", std::string("Server=") + kServerSection, std::string("Userid=") + kUser,
         std::string("Password=") + kPassword, "Bulk:number=" + std::to_string(bulk ? 1 : 0),

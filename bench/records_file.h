@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "flowcore.h"
 
 namespace records_file {
 
@@ -35,6 +38,19 @@ inline std::string Trim(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
     text.pop_back();
   return text;
+}
+
+// The items of a flatrec link document named name on the records file path, writing nothing
+// to standard output (Trace 1): flatrec's own tokens Trace 4, ZID 15 and Linktype 16.
+inline std::vector<std::string> FlatrecSourceItems(const std::string& name,
+                                                   const std::string& path) {
+  return {"Name=" + name,
+          "Database=" + path,
+          std::string("ZID=") + kRecordsZid,
+          "Linktype=SOURCE",
+          "Trace:number=1",
+          "PropNameList:textlist=Database,ZID,Linktype,Trace",
+          "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + ",15,16,4"};
 }
 
 }  // namespace records_file
