@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flowcore.h"
 #include "taskrun_install.h"
 
 namespace bulk_load {
@@ -81,6 +82,19 @@ inline std::string ActivityText(const std::string& log) {
     }
   }
   return text.empty() ? log : text;
+}
+
+// The items of a flatrec link document named name on the records file path, writing nothing
+// to standard output (Trace 1): flatrec's own tokens Trace 4, ZID 15 and Linktype 16.
+inline std::vector<std::string> FlatrecSourceItems(const std::string& name,
+                                                   const std::string& path) {
+  return {"Name=" + name,
+          "Database=" + path,
+          std::string("ZID=") + kZid,
+          "Linktype=SOURCE",
+          "Trace:number=1",
+          "PropNameList:textlist=Database,ZID,Linktype,Trace",
+          "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + ",15,16,4"};
 }
 
 }  // namespace bulk_load

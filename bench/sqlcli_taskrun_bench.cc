@@ -58,10 +58,6 @@ constexpr char kPsql[] = "/usr/bin/psql";
 constexpr char kOdbcDrivers[] = "/usr/lib/x86_64-linux-gnu/odbc/";
 // Records per fetch and insert of the direct transfer.
 constexpr uint32_t kBlock = 1000;
-// Own tokens: flatrec's Trace, ZID and Linktype; sqlcli's CommitFrequency.
-constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
-// flatrec's trace bits: nothing on standard output.
-constexpr int kFlatrecQuiet = 1;
 constexpr uint32_t kSqlcliCommitFrequency = 1;
 
 using bulk_load::ActivityText;
@@ -245,17 +241,11 @@ std::string Prepare(Installation& inst, const Database& db) {
   const std::string& dir = inst.dir();
   if (!bulk_load::WriteInput(dir + "in.csv", RecordCount())) return "cannot write the input";
   if (failure = WriteOdbcConfig(dir, db); !failure.empty()) return failure;
-  const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
-                           std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +
-                           "," + std::to_string(kFlatrecTrace);
   const std::string odbc = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_SERVER) + "," +
                            std::to_string(TWTOKEN_USERID) + "," +
                            std::to_string(kSqlcliCommitFrequency);
   const std::vector<std::pair<std::string, std::vector<std::string>>> documents = {
-      {"Link\\Flatrec",
-       {"Name=BenchIn", "Database=" + dir + "in.csv", std::string("ZID=") + kZid, "Linktype=SOURCE",
-        "Trace:number=" + std::to_string(kFlatrecQuiet),
-        "PropNameList:textlist=Database,ZID,Linktype,Trace", text}},
+      {"Link\\Flatrec", bulk_load::FlatrecSourceItems("BenchIn", dir + "in.csv")},
       {"Link\\Sqlcli",
        {"Name=BenchDb", std::string("Server=") + kDsn, "Userid=" + db.Userid(),
         "CommitFrequency:number=" + std::to_string(CommitFrequency()),
