@@ -17,6 +17,9 @@
 #ifdef TW_HAVE_SQLCLI
 #include "sqlcli/properties.h"
 #endif
+#ifdef TW_HAVE_XANDB
+#include "xandb/properties.h"
+#endif
 
 namespace {
 
@@ -30,6 +33,9 @@ const Case kConnectors[] = {
     {"oracle", &oracle::kTraits},
 #ifdef TW_HAVE_SQLCLI
     {"sqlcli", &sqlcli::kTraits},
+#endif
+#ifdef TW_HAVE_XANDB
+    {"xandb", &xandb::kTraits},
 #endif
 };
 
