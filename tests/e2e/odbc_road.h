@@ -64,6 +64,34 @@ class OdbcRoad : public road::RoadFixture {
                               twtest::InheritedEnv(), inst_.path());
   }
 
+  // The three legs text -> lite -> pg -> text (links TextIn, Lite, Pg, TextOut), the tables
+  // created because they are missing; what the server wrote on its console.
+  std::string RunPeople() {
+    return RunLegs(
+        {
+            {"TextToLite", "TextIn", "Lite", "DestMetadata=people", "Create:number=1"},
+            {"LiteToPg", "Lite", "Pg", "Statement=SELECT * FROM people", "DestMetadata=people",
+             "Create:number=1"},
+            {"PgToText", "Pg", "TextOut", "Statement=SELECT * FROM people ORDER BY 1",
+             "Overwrite:number=1"},
+        },
+        env_);
+  }
+
+  // What came out of RunPeople (out): the only errors logged are the missing tables that the
+  // legs then created, every leg completed, the PostgreSQL table holds every record, and the
+  // text is what went in.
+  void ExpectPeopleBack(const std::string& out) {
+    const std::string log = ActivityLogWithout("Error: Metadata object 'people' does not exist");
+    EXPECT_FALSE(road::Has(log, "Error")) << log;
+    EXPECT_TRUE(road::Has(log, "Created Metadata 'people'")) << log;
+    for (const char* name : {"TextToLite", "LiteToPg", "PgToText"})
+      EXPECT_TRUE(road::Has(out, "Activity '" + std::string(name) + "' completed successfully."))
+          << out;
+    EXPECT_EQ(Psql(database_, "SELECT count(*) FROM people").out, "4\n");
+    EXPECT_EQ(twtest::ReadFile(path("out.txt")), road::kPeople);
+  }
+
   const char* module_;
   std::string port_, database_;
   bool created_ = false;
