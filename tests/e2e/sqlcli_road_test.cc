@@ -4,70 +4,20 @@
 // because they are missing. What comes out must be what went in.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "road_fixture.h"
+#include "odbc_road.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using road::Has;
-
-using road::kPeople;
-
-// The first file of dir whose name starts with stem, or empty.
-std::string FindDriver(const char* stem) {
-  for (const char* dir : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-                          "/usr/lib/odbc", "/usr/local/lib/odbc"}) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec))
-      if (entry.path().filename().string().rfind(stem, 0) == 0) return entry.path();
-  }
-  return {};
-}
-
-class SqlcliRoad : public road::RoadFixture {
+class SqlcliRoad : public odbc_road::OdbcRoad {
  protected:
-  void SetUp() override {
-    const char* port = std::getenv("TW_PG_PORT");
-    if (port == nullptr || *port == '\0') GTEST_SKIP() << "no PostgreSQL cluster (TW_PG_PORT)";
-    port_ = port;
-    ASSERT_NO_FATAL_FAILURE(RoadFixture::SetUp());
-    if (!fs::exists(PluginPath("sqlcli.twx"))) GTEST_SKIP() << "sqlcli.twx is not built";
-    const std::string lite = FindDriver("libsqlite3odbc"), pg = FindDriver("psqlodbcw");
-    ASSERT_FALSE(lite.empty() || pg.empty()) << "ODBC drivers for SQLite and PostgreSQL";
-    database_ = "road_" + std::to_string(::getpid());
-    Psql("postgres", "DROP DATABASE IF EXISTS " + database_);
-    ASSERT_EQ(Psql("postgres", "CREATE DATABASE " + database_).exitCode, 0);
-    created_ = true;
-    twtest::WriteFile(inst_ / "odbcinst.ini",
-                      "[SQLITE3]\nDriver=" + lite + "\n\n[PG]\nDriver=" + pg + "\n");
-    twtest::WriteFile(inst_ / "odbc.ini",
-                      "[lite]\nDriver=SQLITE3\nDatabase=" + path("road.db") +
-                          "\n\n[pg]\nDriver=PG\nServername=127.0.0.1\nPort=" + port_ +
-                          "\nDatabase=" + database_ + "\nUsername=tw\n");
-    env_ = {"ODBCSYSINI=" + inst_.path(), "ODBCINI=" + path("odbc.ini")};
-  }
-  void TearDown() override {
-    if (created_) Psql("postgres", "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
-    if (!port_.empty()) RoadFixture::TearDown();
-  }
-
-  twtest::ProcessResult Psql(const std::string& db, const std::string& sql) {
-    return twtest::RunProgram({"/usr/bin/psql", "-X", "-q", "-A", "-t", "-h", "127.0.0.1", "-p",
-                               port_, "-U", "tw", "-d", db, "-c", sql},
-                              twtest::InheritedEnv(), inst_.path());
-  }
+  SqlcliRoad() : OdbcRoad("sqlcli.twx") {}
 
   void Link(const std::string& name, const std::string& library, std::vector<std::string> items) {
     AddLink(library == "sqlcli" ? "Link\\Sqlcli" : "Link\\Flatrec", name, std::move(items));
   }
-
-  std::string port_, database_;
-  bool created_ = false;
-  std::vector<std::string> env_;
 };
 
 TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
@@ -78,25 +28,7 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
   Link("Lite", "sqlcli", {"Server=lite"});
   Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
 
-  // Each leg is defined once the one before has run, so that they run in this order.
-  const std::vector<std::vector<std::string>> legs = {
-      {"TextToLite", "TextIn", "Lite", "DestMetadata=people", "Create:number=1"},
-      {"LiteToPg", "Lite", "Pg", "Statement=SELECT * FROM people", "DestMetadata=people",
-       "Create:number=1"},
-      {"PgToText", "Pg", "TextOut", "Statement=SELECT * FROM people ORDER BY 1",
-       "Overwrite:number=1"},
-  };
-  const std::string out = RunLegs(legs, env_);
-
-  // The only errors logged are the missing tables that the legs then created.
-  const std::string log = ActivityLogWithout("Error: Metadata object 'people' does not exist");
-  EXPECT_FALSE(Has(log, "Error")) << log;
-  EXPECT_TRUE(Has(log, "Created Metadata 'people'")) << log;
-  for (const char* name : {"TextToLite", "LiteToPg", "PgToText"})
-    EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
-  // The PostgreSQL table was created by the road and holds every record.
-  EXPECT_EQ(Psql(database_, "SELECT count(*) FROM people").out, "4\n");
-  EXPECT_EQ(twtest::ReadFile(path("out.txt")), kPeople);
+  ExpectPeopleBack(RunPeople());
 }
 
 }  // namespace

@@ -20,6 +20,9 @@
 #ifdef TW_HAVE_CORVEX
 #include "corvex/properties.h"
 #endif
+#ifdef TW_HAVE_XANDB
+#include "xandb/properties.h"
+#endif
 
 namespace {
 
@@ -36,6 +39,9 @@ const Case kConnectors[] = {
 #endif
 #ifdef TW_HAVE_CORVEX
     {"corvex", &corvex::kTraits},
+#endif
+#ifdef TW_HAVE_XANDB
+    {"xandb", &xandb::kTraits},
 #endif
 };
 

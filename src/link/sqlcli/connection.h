@@ -36,6 +36,7 @@
 #include "twengine.h"
 #include "twx.h"
 #include "twx_params.h"
+#include "twx_sqlstate.h"
 
 namespace sqlcli {
 
@@ -343,7 +344,7 @@ SQLHENV Environment();
 [[nodiscard]] uint32_t EnvironmentRelease(Connection& logger);
 
 // Whether a diagnostic record says that a table does not exist, by its SQLSTATE and text.
-bool IsMissingTable(std::string_view sqlState, std::string_view message);
+using tw::twx::IsMissingTable;
 // The text a driver's diagnostic message is logged with: trailing line feeds and carriage
 // returns removed, though never its first character; an empty message gets a fixed text.
 std::string_view DriverMessageText(std::string_view message);

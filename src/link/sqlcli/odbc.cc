@@ -2,7 +2,6 @@
 // diagnostics into activity-log entries and statuses, statement handles, transactions, the
 // class table of SQL types, and the owning records of connection.h.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 
@@ -57,22 +56,6 @@ constexpr std::array<SQLSMALLINT, kClassCount> kSqlTypes = {
     SQL_LONGVARBINARY, SQL_DATE,    SQL_TIME,        SQL_TIMESTAMP,
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view part) {
-  if (part.size() > text.size()) return false;
-  for (size_t at = 0; at + part.size() <= text.size(); ++at)
-    if (EqualsNoCase(text.substr(at, part.size()), part)) return true;
-  return false;
-}
-
 }  // namespace
 
 SQLHENV Environment() {
@@ -117,13 +100,6 @@ uint32_t EnvironmentRelease(Connection& logger) {
 }
 
 // ---------------------------------------------------------------- diagnostics ----------
-
-bool IsMissingTable(std::string_view sqlState, std::string_view message) {
-  if (sqlState == "S0002" || sqlState == "42S02" || sqlState == "42P01") return true;
-  // SQLite reports every failure of a statement as a general error; only its text tells.
-  if (sqlState == "S1000" || sqlState == "HY000") return ContainsNoCase(message, "no such table");
-  return false;
-}
 
 std::string_view DriverMessageText(std::string_view message) {
   if (message.empty()) return kNoDriverMessage;

@@ -664,8 +664,29 @@ SQLRETURN ReadWholeText(SQLHSTMT stmt, SQLUSMALLINT column, std::string* out, bo
   }
 }
 
+// XANDBCLI_NO_TOTAL=1: a length probe (no room) of a character or binary value answers
+// SQL_NO_TOTAL, as drivers may that cannot tell a value's length before reading it.
+SQLRETURN NoTotal(SQLSMALLINT c_type, SQLLEN buffer_length, SQLLEN* indicator, SQLRETURN rc) {
+  const char* setting = std::getenv("XANDBCLI_NO_TOTAL");
+  if (setting == nullptr || std::strcmp(setting, "1") != 0 || buffer_length != 0 ||
+      indicator == nullptr || *indicator < 0 || !Succeeded(rc) ||
+      (c_type != SQL_C_CHAR && c_type != SQL_C_BINARY))
+    return rc;
+  *indicator = SQL_NO_TOTAL;
+  return SQL_SUCCESS_WITH_INFO;
+}
+
+SQLRETURN GetDataOf(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
+                    SQLLEN buffer_length, SQLLEN* indicator);
+
 SQLRETURN SQL_API GetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
                           SQLLEN buffer_length, SQLLEN* indicator) {
+  return NoTotal(c_type, buffer_length, indicator,
+                 GetDataOf(stmt, column, c_type, value, buffer_length, indicator));
+}
+
+SQLRETURN GetDataOf(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
+                    SQLLEN buffer_length, SQLLEN* indicator) {
   StatementState* state = StateOf(stmt);
   if (state == nullptr || state->page == nullptr || c_type != SQL_C_CHAR) {
     if (state != nullptr) state->pending.column = 0;

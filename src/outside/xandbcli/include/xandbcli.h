@@ -21,7 +21,9 @@
  *   XANDBCLI_MAX_COLUMN_NAME_LEN  served as SQLGetInfo 30 (16-bit);
  *   XANDBCLI_TYPE_INFO            "DATA_TYPE:PRECISION:SEARCHABLE,..." served as the rows of
  *                                 SQLGetTypeInfo (SQL_ALL_TYPES) instead of the driver's;
- *   XANDBCLI_PARAMETER_ARRAYS     "0": act as for a driver without parameter arrays.
+ *   XANDBCLI_PARAMETER_ARRAYS     "0": act as for a driver without parameter arrays;
+ *   XANDBCLI_NO_TOTAL             "1": a length probe of a character or binary value answers
+ *                                 SQL_NO_TOTAL, as a driver may.
  * Thread rules are unixODBC's; the library's own records are guarded by one mutex. */
 #ifndef TW_OUTSIDE_XANDBCLI_XANDBCLI_H_
 #define TW_OUTSIDE_XANDBCLI_XANDBCLI_H_

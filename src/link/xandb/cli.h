@@ -1,0 +1,66 @@
+// The calls of the Xandb client library, bound once by function number through
+// XandbCLIGetFunction: the connector never names a client function directly, so any library
+// serving the same numbers (ODBC's) can stand behind it. Handles and lengths have ODBC's own
+// widths (pointer-sized handles, SQLLEN/SQLULEN), which the library forwards unchanged.
+#ifndef TW_LINK_XANDB_CLI_H_
+#define TW_LINK_XANDB_CLI_H_
+
+#include <sql.h>
+#include <sqlext.h>
+
+namespace xandb {
+
+struct Cli {
+  SQLRETURN (*AllocEnv)(SQLHENV*);
+  SQLRETURN (*FreeEnv)(SQLHENV);
+  SQLRETURN (*AllocConnect)(SQLHENV, SQLHDBC*);
+  SQLRETURN (*Connect)
+  (SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT);
+  SQLRETURN (*Disconnect)(SQLHDBC);
+  SQLRETURN (*FreeConnect)(SQLHDBC);
+  SQLRETURN (*SetConnectOption)(SQLHDBC, SQLUSMALLINT, SQLULEN);
+  SQLRETURN (*GetInfo)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*);
+  SQLRETURN (*AllocStmt)(SQLHDBC, SQLHSTMT*);
+  SQLRETURN (*FreeStmt)(SQLHSTMT, SQLUSMALLINT);
+  SQLRETURN (*SetStmtOption)(SQLHSTMT, SQLUSMALLINT, SQLULEN);
+  SQLRETURN (*Transact)(SQLHENV, SQLHDBC, SQLUSMALLINT);
+  SQLRETURN (*Error)
+  (SQLHENV, SQLHDBC, SQLHSTMT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
+  SQLRETURN (*GetTypeInfo)(SQLHSTMT, SQLSMALLINT);
+  SQLRETURN (*Prepare)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
+  SQLRETURN (*ExecDirect)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
+  SQLRETURN (*Execute)(SQLHSTMT);
+  SQLRETURN (*NumResultCols)(SQLHSTMT, SQLSMALLINT*);
+  SQLRETURN (*DescribeCol)
+  (SQLHSTMT, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*,
+   SQLSMALLINT*, SQLSMALLINT*);
+  SQLRETURN (*SetCursorName)(SQLHSTMT, SQLCHAR*, SQLSMALLINT);
+  SQLRETURN (*Fetch)(SQLHSTMT);
+  SQLRETURN (*GetData)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
+  SQLRETURN (*BindParameter)
+  (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLPOINTER,
+   SQLLEN, SQLLEN*);
+  SQLRETURN (*ParamOptions)(SQLHSTMT, SQLULEN, SQLULEN*);
+  SQLRETURN (*RowCount)(SQLHSTMT, SQLLEN*);
+  SQLRETURN (*Tables)
+  (SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+   SQLSMALLINT);
+  SQLRETURN (*Columns)
+  (SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+   SQLSMALLINT);
+  SQLRETURN (*DataSources)
+  (SQLHENV, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
+  bool complete = false;  // every number was served
+};
+
+// The process's table, bound at the first call.
+const Cli& Api();
+
+// 0 SQL_SUCCESS and 1 SQL_SUCCESS_WITH_INFO.
+inline bool Ok(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+}  // namespace xandb
+
+#endif  // TW_LINK_XANDB_CLI_H_
