@@ -106,6 +106,9 @@ class UI_ButtonGroup : public UI_SimpleVObject {
   bool Select(long value);
   // A button of the group was clicked.
   void ButtonChanged(UI_ToggleButton* b);
+  // The buttons' windows are siblings of the group box, so that their notifications reach
+  // the composite like any control's.
+  UI_NativeHandle ContainerWindow() const override;
 
  protected:
   const char* NativeClass() const override { return "BUTTON"; }

@@ -120,6 +120,8 @@ class UI_VisualObject : public CL_Object {
   bool TakeFocus();
   bool HasFocus() const;
   virtual bool IsIconified() const { return false; }
+  // The window that the windows of this object's children hang on.
+  virtual UI_NativeHandle ContainerWindow() const;
 
   // The object whose value this window shows; null when it has none.
   virtual CL_Object* Model() { return nullptr; }

@@ -261,8 +261,7 @@ bool UI_Dialog::MakeVisualElement() {
   // The template must be DWORD-aligned; a vector of 32-bit words guarantees it.
   std::vector<DWORD> block((template_.size() + 3) / 4);
   std::memcpy(block.data(), template_.data(), template_.size());
-  UI_NativeHandle pw = nullptr;
-  for (UI_VisualObject* p = parent_; p && !pw; p = p->Parent()) pw = p->Handle();
+  UI_NativeHandle pw = parent_ ? parent_->ContainerWindow() : nullptr;
   HWND h = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                       reinterpret_cast<const DLGTEMPLATE*>(block.data()), Hwnd(pw),
                                       DialogProc, reinterpret_cast<LPARAM>(this));
@@ -337,16 +336,16 @@ int UI_MessageBox(const char* text, const char* caption, UI_VisualObject* owner,
 CL_String UI_FileSelectDialog(UI_VisualObject* owner, const char* directory, const char* title,
                               const char* pattern) {
   if (!owner) return CL_String("");
-  std::wstring filter;
+  WideText filter;
   std::size_t plen = pattern ? std::strlen(pattern) : 0;
   if (plen >= 1 && plen <= 255) {
-    filter = L" ";
-    filter.push_back(L'\0');
-    filter += Wide(pattern);
-    filter.push_back(L'\0');
-    filter.push_back(L'\0');
+    filter.s = u" ";
+    filter.s.push_back(u'\0');
+    filter.s += Wide(pattern).s;
+    filter.s.push_back(u'\0');
+    filter.s.push_back(u'\0');
   }
-  std::wstring dir = Wide(directory), ttl = Wide(title);
+  WideText dir = Wide(directory), ttl = Wide(title);
   wchar_t file[256] = {};
   OPENFILENAMEW ofn = {};
   ofn.lStructSize = sizeof ofn;
@@ -369,5 +368,5 @@ CL_String UI_FileSelectDialog(UI_VisualObject* owner, const char* directory, con
     file[0] = 0;
   }
   InvalidateRect(Hwnd(owner->Handle()), nullptr, TRUE);
-  return CL_String(Narrow(file, wcslen(file)).c_str());
+  return CL_String(Narrow(file, std::size_t(lstrlenW(file))).c_str());
 }

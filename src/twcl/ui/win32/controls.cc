@@ -97,9 +97,12 @@ std::uint32_t UI_ButtonGroup::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_GROUPBOX;
 }
 
+UI_NativeHandle UI_ButtonGroup::ContainerWindow() const {
+  return parent_ ? parent_->ContainerWindow() : nullptr;
+}
+
 bool UI_ButtonGroup::AfterCreate() {
-  // The buttons are siblings of the group box in the window tree (so that their
-  // notifications reach the composite); the first one starts a native group.
+  // The first button starts a native group.
   if (!MakeChildren()) return false;
   if (!children_.empty() && children_.front()->Handle()) {
     HWND h = Hwnd(children_.front()->Handle());
@@ -196,7 +199,7 @@ const char* UI_SingleSelStringView::ClassName() const { return "UI_SingleSelStri
 const char* UI_MultiSelStringView::ClassName() const { return "UI_MultiSelStringView"; }
 
 std::uint32_t UI_StringView::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY |
+  return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
          (multiple_ ? LBS_MULTIPLESEL : 0);
 }
 
@@ -209,9 +212,9 @@ void UI_StringView::Refresh() {
     // Same count: replace the texts that differ, keeping the selection where it was.
     for (CL_Long i = 0; i < items_.Size(); ++i) {
       long n = long(Send(LB_GETTEXTLEN, WPARAM(i)));
-      std::wstring buf(std::size_t(n < 0 ? 0 : n) + 1, L'\0');
+      WideText buf = WideBuffer(std::size_t(n < 0 ? 0 : n) + 1);
       Send(LB_GETTEXT, WPARAM(i), reinterpret_cast<LPARAM>(buf.data()));
-      if (Narrow(buf.data(), std::size_t(n < 0 ? 0 : n)) != items_[i].AsPtr()) {
+      if (Narrow(buf.c_str(), std::size_t(n < 0 ? 0 : n)) != items_[i].AsPtr()) {
         Send(LB_DELETESTRING, WPARAM(i));
         Send(LB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
       }

@@ -7,25 +7,35 @@
 #include <commdlg.h>
 
 #include <string>
+#include <utility>
 
 #include "twcl/ui/dialog_template.h"
 
 namespace twui {
 
-inline std::wstring Wide(const char* utf8) {
-  std::u16string s = UI_Utf16(utf8 ? utf8 : "");
-  return std::wstring(s.begin(), s.end());
-}
+// Wine's wchar_t is 16 bits wide but the C library's wide functions (and with them
+// std::wstring's length and compare) assume 32: wide text is held as std::u16string and
+// only its buffer is handed to Win32.
+struct WideText {
+  std::u16string s;
+  LPCWSTR c_str() const { return reinterpret_cast<LPCWSTR>(s.c_str()); }
+  LPWSTR data() { return reinterpret_cast<LPWSTR>(s.data()); }
+  bool empty() const { return s.empty(); }
+};
+
+inline WideText Wide(const char* utf8) { return {UI_Utf16(utf8 ? utf8 : "")}; }
+inline WideText WideBuffer(size_t n) { return {std::u16string(n, u'\0')}; }
 
 inline std::string Narrow(const wchar_t* w, size_t n) {
-  return UI_Utf8(std::u16string(w, w + n));
+  const auto* p = reinterpret_cast<const char16_t*>(w);
+  return UI_Utf8(std::u16string(p, p + n));
 }
 
 inline std::string WindowText(HWND h) {
   int n = GetWindowTextLengthW(h);
-  std::wstring buf(size_t(n) + 1, L'\0');
+  WideText buf = WideBuffer(size_t(n) + 1);
   n = GetWindowTextW(h, buf.data(), n + 1);
-  return Narrow(buf.data(), size_t(n < 0 ? 0 : n));
+  return Narrow(buf.c_str(), size_t(n < 0 ? 0 : n));
 }
 
 inline HWND Hwnd(void* h) { return static_cast<HWND>(h); }

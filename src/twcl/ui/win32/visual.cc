@@ -224,8 +224,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
     h = r.bottom - r.top;
   }
   const char* cls = NativeClass();
-  std::wstring wcls = cls ? Wide(cls) : std::wstring(kWindowClass);
-  HWND hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x, y,
+  WideText wcls = Wide(cls);
+  HWND hw = CreateWindowExW(NativeExStyle(), cls ? wcls.c_str() : kWindowClass, Wide(title_.AsPtr()).c_str(), style, x, y,
                             w, h, Hwnd(parent_window),
                             child ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
                             GetModuleHandleW(nullptr), cls ? nullptr : this);
@@ -242,10 +242,14 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
 bool UI_VisualObject::MakeVisualElement() {
   if (handle_) return true;
   // A child's window hangs on the nearest ancestor that has one.
-  UI_NativeHandle pw = nullptr;
-  for (UI_VisualObject* p = parent_; p && !pw; p = p->parent_) pw = p->handle_;
+  UI_NativeHandle pw = parent_ ? parent_->ContainerWindow() : nullptr;
   if (!CreateNative(pw, pw != nullptr)) return false;
   return AfterCreate();
+}
+
+UI_NativeHandle UI_VisualObject::ContainerWindow() const {
+  if (handle_) return handle_;
+  return parent_ ? parent_->ContainerWindow() : nullptr;
 }
 
 bool UI_VisualObject::AfterCreate() { return MakeChildren(); }
