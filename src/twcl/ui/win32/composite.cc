@@ -296,8 +296,8 @@ std::pair<long, long> UI_Dialog::ExecuteModal() {
     running_ = false;
     return {-1, 0};
   }
+  // Events already pending are handled by the run itself, under its filter.
   UI_Controller& c = UI_Controller::Instance();
-  c.FlushEvents();
   c.ProcessEventsUntil([this] { return result_ != -1 || closed_ || !handle_; },
                        [this](const UI_Event& e) {
                          if (e.Type() == Event_CloseDown && e.Origin() == this) closed_ = true;

@@ -60,7 +60,6 @@ class Win32Test : public ::testing::Test {
     old_ = CL_Error::SetWarningHandler(Collect);
   }
   void TearDown() override {
-    for (const auto& w : g_warnings) std::printf("warning: %s\n", w.c_str());
     UI_Controller::Instance().FlushEvents();
     CL_Error::SetWarningHandler(old_);
   }
