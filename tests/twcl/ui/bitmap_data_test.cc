@@ -11,25 +11,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "twcl/base/error.h"
+#include "collect_warnings.h"
 
 namespace {
 
-std::vector<std::string> g_warnings;
-bool Collect(const char* text) {
-  g_warnings.emplace_back(text);
-  return true;
-}
-
-class BitmapDataTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_warnings.clear();
-    old_ = CL_Error::SetWarningHandler(Collect);
-  }
-  void TearDown() override { CL_Error::SetWarningHandler(old_); }
-  CL_ErrorHandler old_ = nullptr;
-};
+using BitmapDataTest = CollectWarnings;
 
 UI_BitmapData Picture(short w, short h, short bits) {
   std::vector<std::uint32_t> px(std::size_t(w) * h);

@@ -5,25 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "twcl/base/error.h"
+#include "collect_warnings.h"
 
 namespace {
 
-std::vector<std::string> g_warnings;
-bool Collect(const char* text) {
-  g_warnings.emplace_back(text);
-  return true;
-}
-
-class ColorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_warnings.clear();
-    old_ = CL_Error::SetWarningHandler(Collect);
-  }
-  void TearDown() override { CL_Error::SetWarningHandler(old_); }
-  CL_ErrorHandler old_ = nullptr;
-};
+using ColorTest = CollectWarnings;
 
 TEST_F(ColorTest, StandardColorsAndNativeForm) {
   struct Case {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "twcl/base/error.h"
+#include "../collect_warnings.h"
 #include "twcl/ui/controls.h"
 #include "twcl/ui/probe.h"
 
@@ -14,11 +14,6 @@ namespace {
 
 using namespace ui_probe;
 
-std::vector<std::string> g_warnings;
-bool Collect(const char* text) {
-  g_warnings.emplace_back(text);
-  return true;
-}
 
 enum : long {
   kLabel = 10, kEdit = 11, kText = 12, kToggle = 13, kList = 14, kMulti = 15, kCombo = 16,
@@ -53,17 +48,12 @@ const UI_ChildDescriptor kTable[] = {
     {UI_KindPushButton, 2, 330, 300, 80, 26, true, "Cancel", nullptr},
     {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
 
-class Win32Test : public ::testing::Test {
+class Win32Test : public CollectWarnings {
  protected:
-  void SetUp() override {
-    g_warnings.clear();
-    old_ = CL_Error::SetWarningHandler(Collect);
-  }
   void TearDown() override {
     UI_Controller::Instance().FlushEvents();
-    CL_Error::SetWarningHandler(old_);
+    CollectWarnings::TearDown();
   }
-  CL_ErrorHandler old_ = nullptr;
 };
 
 UI_ProbeWindow ById(const std::vector<UI_ProbeWindow>& ws, long id) {
