@@ -5,6 +5,8 @@ pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev lib
       sqlite3 libsqlite3-dev nlohmann-json3-dev lighttpd
       unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql clang
       snmpd snmp libsnmp-dev desktop-file-utils freetds-dev freetds-bin)
+# Winelib (the GUI class library's Win32 half) and the X server its tests run on.
+pkgs+=(wine64 wine64-tools libwine-dev xvfb x11-apps imagemagick xauth)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,113 @@
+// Windows that hold children: composites built from tables of child descriptors, with
+// keyboard focus and TAB order; dialogs made from in-memory templates with modal runs; the
+// message box and the file dialog.
+#ifndef TW_TWCL_UI_COMPOSITE_H_
+#define TW_TWCL_UI_COMPOSITE_H_
+
+#include <set>
+#include <utility>
+
+#include "twcl/ui/visual.h"
+
+// Kinds of child descriptors.
+enum UI_ChildKind : long {
+  UI_KindEnd = 0, UI_KindExOrToggle = 1, UI_KindPushButton = 3, UI_KindToggle = 4,
+  UI_KindSingleSelView = 5, UI_KindMultiSelView = 6, UI_KindLabel = 7, UI_KindTextEditor = 8,
+  UI_KindComposite = 10, UI_KindStringEditor = 11, UI_KindOrGroup = 12, UI_KindExOrGroup = 13,
+  UI_KindHScrollBar = 14, UI_KindVScrollBar = 15, UI_KindComboBox = 16,
+  UI_KindBitmapButton = 17
+};
+
+// One child of a composite. The text and extra table are pointer-sized here; a table ends
+// with an entry of kind 0.
+struct UI_ChildDescriptor {
+  long kind;
+  long id;
+  long x, y, width, height;
+  bool tab_stop;
+  const char* text;  // the title, or the model's text for editors
+  const void* extra; // kind 10: a nested descriptor table; kinds 12, 13: a button table
+};
+
+// A button of a group: ends with a null text.
+struct UI_ButtonDescriptor {
+  long id;
+  long x, y, width, height;
+  const char* text;
+};
+
+class UI_CompositeVObject : public UI_VisualObject {
+ public:
+  using CL_Object::operator=;
+  UI_CompositeVObject(UI_VisualObject* parent, const UI_ChildDescriptor* table, bool child_window,
+                      const UI_Rectangle& shape, long id = -1, const char* title = "");
+  const char* ClassName() const override;  // "UI_CompositeVObject"
+
+  // Makes the child the descriptor names; false (and a warning) for an id already used.
+  bool AddChild(const UI_ChildDescriptor& d);
+  bool SetFocusChild(UI_VisualObject* child);
+  // TAB order: +1 forward, -1 backward. Hidden and disabled children are passed over, and a
+  // composite whose children are all passed over ends the search.
+  bool MoveFocus(int direction);
+  UI_VisualObject* FocusChild() const;
+  bool IsIconified() const override { return iconified_; }
+  bool HandleEvent(const UI_Event& e) override;
+  bool ProcessChildEvent(const UI_Event& e) override;
+  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+
+ protected:
+  std::uint32_t NativeStyle() const override;
+  bool child_window_;
+  long focus_ = -1;
+  bool iconified_ = false;
+};
+
+class UI_Dialog : public UI_CompositeVObject {
+ public:
+  using CL_Object::operator=;
+  struct CloseEvent {
+    long id;
+    long type;
+    bool operator<(const CloseEvent& o) const { return std::pair(id, type) < std::pair(o.id, o.type); }
+  };
+  // closing: pairs until an id of -1 or a type of 0; null: OK (1) and Cancel (2) selected.
+  UI_Dialog(UI_VisualObject* parent, const UI_Rectangle& shape, const char* title,
+            const UI_ChildDescriptor* table, const CloseEvent* closing = nullptr,
+            long default_id = -1);
+  ~UI_Dialog() override;
+  const char* ClassName() const override;  // "UI_Dialog"
+
+  bool AddCloseEvent(long id, long type);
+  bool RemoveCloseEvent(long id, long type);
+  // Shows the dialog and runs events until a closing event comes from a child, the close
+  // box is used, or Enter picks the default id; answers (id, event type), (-1, 0) when the
+  // dialog was closed without a result.
+  std::pair<long, long> ExecuteModal();
+  bool MakeVisualElement() override;
+  bool HandleEvent(const UI_Event& e) override;
+  // The template last used to make the window (for those who want to see it).
+  const std::vector<std::uint8_t>& Template() const { return template_; }
+
+ protected:
+  std::uint32_t NativeStyle() const override;
+
+ private:
+  bool ClosingTest(const UI_Event& e);
+  bool ModalFilter(const UI_Event& e);
+  std::set<CloseEvent> closing_;
+  long default_id_;
+  long result_ = -1, result_type_ = 0;
+  bool closed_ = false, running_ = false;
+  std::vector<std::uint8_t> template_;
+};
+
+// Buttons: 0 OK, 2 Yes/No, 3 Yes/No/Cancel, others OK/Cancel. Icons: 0 information,
+// 1 exclamation, 2 stop, 3 question, others none. Answers 1 OK, 2 Cancel, 3 Yes, 4 No.
+int UI_MessageBox(const char* text, const char* caption, UI_VisualObject* owner, int buttons,
+                  int icon);
+// The open-file dialog with a pattern, the save-file dialog without; the chosen path, or
+// "" when cancelled or without owner.
+CL_String UI_FileSelectDialog(UI_VisualObject* owner, const char* directory, const char* title,
+                              const char* pattern);
+
+#endif  // TW_TWCL_UI_COMPOSITE_H_

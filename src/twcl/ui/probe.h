@@ -1,0 +1,67 @@
+// What Win32 itself says about windows, and the user's actions on them (clicks, keys,
+// selections), for tests and demonstration programs. Plain C++: no Win32 header needed.
+#ifndef TW_TWCL_UI_PROBE_H_
+#define TW_TWCL_UI_PROBE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "twcl/ui/bitmap_data.h"
+
+using UI_NativeHandle = void*;
+
+struct UI_ProbeWindow {
+  UI_NativeHandle handle = nullptr;
+  long id = 0;
+  std::string cls;   // window class name as Win32 reports it
+  std::string text;  // window text
+  std::uint32_t style = 0;
+  long x = 0, y = 0, width = 0, height = 0;  // in the parent's client coordinates
+  bool visible = false, enabled = false;
+};
+
+// Message and style numbers the tests speak of (the published Win32 values).
+namespace ui_probe {
+inline constexpr std::uint32_t kWsTabStop = 0x00010000, kWsVisible = 0x10000000,
+                               kWsChild = 0x40000000, kWsDisabled = 0x08000000,
+                               kEsMultiline = 0x0004, kLbsMultipleSel = 0x0008;
+inline constexpr std::uint32_t kBsTypeMask = 0x0f, kBsPushButton = 0, kBsAutoCheckBox = 3,
+                               kBsGroupBox = 7, kBsAutoRadioButton = 9;
+inline constexpr std::uint32_t kWmSetText = 0x000C, kWmChar = 0x0102, kWmClose = 0x0010,
+                               kBmGetCheck = 0x00F0, kLbGetCurSel = 0x0188, kLbGetCount = 0x018B,
+                               kLbGetSel = 0x0187, kCbGetCurSel = 0x0147, kCbGetCount = 0x0146,
+                               kSbmGetPos = 0x00E1;
+inline constexpr int kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7;
+}  // namespace ui_probe
+
+// The child windows of a window in EnumChildWindows order (all depths).
+std::vector<UI_ProbeWindow> UI_ProbeChildren(UI_NativeHandle parent);
+UI_ProbeWindow UI_ProbeInfo(UI_NativeHandle window);
+std::intptr_t UI_ProbeSend(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp = 0,
+                           std::intptr_t lp = 0);
+bool UI_ProbePost(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp = 0,
+                  std::intptr_t lp = 0);
+// A click on a button, sent (handled before this returns) or posted (handled by whoever runs
+// the message loop next, a modal run for instance).
+void UI_ProbeClick(UI_NativeHandle button);
+void UI_ProbePostClick(UI_NativeHandle button);
+// The text of an edit control set as typing would (the control notifies its parent).
+void UI_ProbeSetText(UI_NativeHandle edit, const char* utf8);
+// A character typed to the window (posted, as the keyboard would).
+void UI_ProbeType(UI_NativeHandle window, char c, bool shift = false);
+// A list or combo box item chosen as a user would (the parent hears of it).
+void UI_ProbeChooseItem(UI_NativeHandle list, long index);
+// A list box item's selection toggled (multiple selection).
+void UI_ProbeToggleItem(UI_NativeHandle list, long index);
+// A scroll bar moved: code as in WM_HSCROLL (0 line up ... 4 thumb position ... 7 bottom).
+void UI_ProbeScroll(UI_NativeHandle bar, unsigned code, long position = 0);
+UI_NativeHandle UI_ProbeFocus();
+bool UI_ProbeIsWindow(UI_NativeHandle window);
+// Answers the next message box whose caption is given by pressing the button with that
+// id, as soon as it shows (a timer of the calling thread looks for it while it runs).
+void UI_ProbeAnswerMessageBox(const char* caption, int button_id);
+// The picture of a window as the screen shows it.
+bool UI_ProbeCapture(UI_NativeHandle window, UI_BitmapData* out);
+
+#endif  // TW_TWCL_UI_PROBE_H_

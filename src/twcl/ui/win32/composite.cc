@@ -1,0 +1,372 @@
+#include "twcl/ui/composite.h"
+
+#include <cstring>
+
+#include "twcl/base/error.h"
+#include "twcl/ui/controls.h"
+#include "twcl/ui/focus_order.h"
+#include "twcl/ui/win32/native.h"
+
+using namespace twui;
+
+// --- UI_CompositeVObject
+
+UI_CompositeVObject::UI_CompositeVObject(UI_VisualObject* parent, const UI_ChildDescriptor* table,
+                                         bool child_window, const UI_Rectangle& shape, long id,
+                                         const char* title)
+    : UI_VisualObject(parent, shape, id, title), child_window_(child_window) {
+  tab_stop_ = child_window;
+  for (const UI_ChildDescriptor* d = table; d && d->kind != UI_KindEnd; ++d)
+    if (!AddChild(*d)) break;
+}
+
+const char* UI_CompositeVObject::ClassName() const { return "UI_CompositeVObject"; }
+
+std::uint32_t UI_CompositeVObject::NativeStyle() const {
+  std::uint32_t s = UI_VisualObject::NativeStyle();
+  return child_window_ ? s : s | WS_OVERLAPPEDWINDOW;
+}
+
+bool UI_CompositeVObject::AddChild(const UI_ChildDescriptor& d) {
+  if (d.id >= 1 && d.id <= 32767) {
+    for (UI_VisualObject* c : children_)
+      if (c->Id() == d.id) {
+        CL_Error::Warning("UI_CompositeVObject::AddChild: id %ld used twice", d.id);
+        return false;
+      }
+  }
+  UI_Rectangle r(d.x, d.y, d.width, d.height);
+  const char* text = d.text ? d.text : "";
+  UI_VisualObject* c = nullptr;
+  switch (d.kind) {
+    case UI_KindExOrToggle: c = new UI_ExOrToggleButton(this, r, d.id, text); break;
+    case UI_KindPushButton: c = new UI_PushButton(this, r, d.id, text); break;
+    case UI_KindToggle: c = new UI_ToggleButton(this, r, d.id, text); break;
+    case UI_KindSingleSelView: c = new UI_SingleSelStringView(this, r, d.id); break;
+    case UI_KindMultiSelView: c = new UI_MultiSelStringView(this, r, d.id); break;
+    case UI_KindLabel: c = new UI_Label(this, r, d.id, text); break;
+    case UI_KindTextEditor: c = new UI_TextEditor(this, r, d.id, text); break;
+    case UI_KindComposite:
+      c = new UI_CompositeVObject(this, static_cast<const UI_ChildDescriptor*>(d.extra), true, r,
+                                  d.id, text);
+      break;
+    case UI_KindStringEditor: c = new UI_StringEditor(this, r, d.id, text); break;
+    case UI_KindOrGroup:
+      c = new UI_OrButtonGroup(this, r, d.id, text, static_cast<const UI_ButtonDescriptor*>(d.extra));
+      break;
+    case UI_KindExOrGroup:
+      c = new UI_ExOrButtonGroup(this, r, d.id, text, static_cast<const UI_ButtonDescriptor*>(d.extra));
+      break;
+    case UI_KindHScrollBar: c = new UI_HScrollBar(this, r, d.id); break;
+    case UI_KindVScrollBar: c = new UI_VScrollBar(this, r, d.id); break;
+    case UI_KindComboBox: c = new UI_ComboBox(this, r, d.id); break;
+    case UI_KindBitmapButton: c = new UI_PushButton(this, r, d.id, text); break;
+    default: return true;  // kinds that make nothing
+  }
+  if (d.kind != UI_KindComposite && d.kind != UI_KindOrGroup && d.kind != UI_KindExOrGroup)
+    c->SetTabStop(d.tab_stop);
+  return true;
+}
+
+UI_VisualObject* UI_CompositeVObject::FocusChild() const {
+  return focus_ >= 0 && focus_ < long(children_.size()) ? children_[std::size_t(focus_)] : nullptr;
+}
+
+bool UI_CompositeVObject::SetFocusChild(UI_VisualObject* child) {
+  for (std::size_t i = 0; i < children_.size(); ++i)
+    if (children_[i] == child) {
+      if (!child->TabStop() || !child->IsEnabled() || !child->IsVisible()) return false;
+      focus_ = long(i);
+      return true;
+    }
+  return false;
+}
+
+bool UI_CompositeVObject::MoveFocus(int direction) {
+  std::vector<UI_FocusCandidate> cands;
+  for (UI_VisualObject* c : children_) cands.push_back({c->IsVisible(), c->IsEnabled(), c->TabStop()});
+  UI_FocusMove m = UI_NextFocus(cands, focus_, direction, !child_window_);
+  if (m.index >= 0) {
+    focus_ = m.index;
+    children_[std::size_t(m.index)]->TakeFocus();
+  }
+  return m.answer;
+}
+
+bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
+  switch (e.Type()) {
+    case Event_KeyTyped:
+      if (e.key == '\t' && e.Destination() == this) return MoveFocus(e.shift ? -1 : 1);
+      return false;
+    case Event_LButtonRelease:
+      if (e.Origin() && e.Origin() != this) {
+        UI_VisualObject* o = e.Origin();
+        while (o && o->Parent() != this) o = o->Parent();
+        if (o) SetFocusChild(o);
+      }
+      return false;
+    case Event_Iconify: iconified_ = true; return false;
+    case Event_Deiconify: iconified_ = false; return false;
+    default: return false;
+  }
+}
+
+bool UI_CompositeVObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
+
+namespace {
+// The control's part of a WM_COMMAND or scroll message that came to its parent.
+bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_VisualObject* o = c.ObjectFor(reinterpret_cast<UI_NativeHandle>(lp));
+  if (!o) return false;
+  if (msg == WM_COMMAND) {
+    unsigned code = HIWORD(wp);
+    o->HandleNotification(code);
+    if (UI_CommandEventType(code) == Event_Select) {
+      UI_Event e(Event_Select, o);
+      o->Dispatch(e);
+    }
+  } else {
+    o->HandleScroll(LOWORD(wp), long(short(HIWORD(wp))));
+    UI_Event e(UI_ScrollEventType(LOWORD(wp)), o);
+    e.param = long(short(HIWORD(wp)));
+    o->Dispatch(e);
+  }
+  return true;
+}
+}  // namespace
+
+std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
+                                                       std::intptr_t lp) {
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      if (lp && RouteToControl(msg, wp, lp)) return 0;
+      break;
+    case WM_CLOSE: {
+      // The close box travels as an event; a top-level window nobody keeps open goes.
+      UI_Event e(Event_CloseDown, this);
+      if (!Dispatch(e) && !parent_) {
+        if (UI_Application* app = UI_Application::Instance())
+          app->Destroy(this);
+        else
+          DestroyWindow(Hwnd(handle_));
+      }
+      return 0;
+    }
+    case WM_SIZE: {
+      long t = UI_SizeEventType(wp, iconified_);
+      if (t == Event_Iconify || t == Event_Deiconify) {
+        UI_Event e(t, this);
+        Dispatch(e);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return DefaultProc(msg, wp, lp);
+}
+
+// --- UI_Dialog
+
+UI_Dialog::UI_Dialog(UI_VisualObject* parent, const UI_Rectangle& shape, const char* title,
+                     const UI_ChildDescriptor* table, const CloseEvent* closing, long default_id)
+    : UI_CompositeVObject(parent, table, false, shape, -1, title), default_id_(default_id) {
+  if (closing) {
+    for (const CloseEvent* c = closing; c->id != -1 && c->type != 0; ++c) AddCloseEvent(c->id, c->type);
+  } else {
+    AddCloseEvent(IDOK, Event_Select);
+    AddCloseEvent(IDCANCEL, Event_Select);
+  }
+}
+
+UI_Dialog::~UI_Dialog() = default;
+
+const char* UI_Dialog::ClassName() const { return "UI_Dialog"; }
+
+std::uint32_t UI_Dialog::NativeStyle() const {
+  return WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME | DS_SETFONT |
+         (visible_ ? WS_VISIBLE : 0);
+}
+
+bool UI_Dialog::AddCloseEvent(long id, long type) {
+  if (!closing_.insert({id, type}).second) return false;
+  // The binding goes on the dialog: every child's unhandled event climbs to it.
+  AddEventBinding(type, UI_EventBinding1<UI_Dialog>(this, &UI_Dialog::ClosingTest));
+  return true;
+}
+
+bool UI_Dialog::RemoveCloseEvent(long id, long type) {
+  if (!closing_.erase({id, type})) return false;
+  bool other = false;
+  for (const auto& c : closing_) other = other || c.type == type;
+  if (!other) RemoveEventBinding(type, UI_EventBinding1<UI_Dialog>(this, &UI_Dialog::ClosingTest));
+  return true;
+}
+
+bool UI_Dialog::HandleEvent(const UI_Event& e) {
+  if (e.Type() == Event_CloseDown && e.Origin() == this && running_) {
+    closed_ = true;
+    return true;
+  }
+  return UI_CompositeVObject::HandleEvent(e);
+}
+
+bool UI_Dialog::ClosingTest(const UI_Event& e) {
+  UI_VisualObject* o = e.Origin();
+  if (!o || o == this || !closing_.count({o->Id(), e.Type()})) return false;
+  result_ = o->Id();
+  result_type_ = e.Type();
+  return true;
+}
+
+bool UI_Dialog::ModalFilter(const UI_Event& e) {
+  switch (e.Type()) {
+    case Event_None: case Event_MouseMove: case Event_ViewEnter: case Event_ViewLeave:
+    case Event_Paint: case Event_Other:
+      return true;
+    default:
+      break;
+  }
+  if (!e.Origin() || !e.Destination()) return true;
+  if (e.Type() == Event_KeyTyped && e.key == '\r' && default_id_ != -1 && FindChild(default_id_) &&
+      e.Origin()->IsDescendantOf(this)) {
+    result_ = default_id_;
+    result_type_ = Event_Select;
+    return false;
+  }
+  return e.Origin()->IsDescendantOf(this) || e.Destination()->IsDescendantOf(this);
+}
+
+bool UI_Dialog::MakeVisualElement() {
+  if (handle_) return true;
+  UI_Controller& c = UI_Controller::Instance();
+  long xu = c.XUnit(), yu = c.YUnit();
+  std::uint32_t style = NativeStyle();
+  RECT r = {int(shape_.Left()), int(shape_.Top()), int(shape_.Left() + shape_.Width()),
+            int(shape_.Top() + shape_.Height())};
+  AdjustWindowRectEx(&r, style & ~DS_SETFONT, FALSE, 0);
+  UI_DialogTemplateSpec spec;
+  spec.style = style & ~WS_VISIBLE;
+  spec.x = std::int16_t(r.left * 4 / xu);
+  spec.y = std::int16_t(r.top * 8 / yu);
+  spec.cx = std::int16_t(((r.right - r.left) * 4 + 4) / xu);
+  spec.cy = std::int16_t(((r.bottom - r.top) * 8 + 8) / yu);
+  spec.title = title_.AsPtr();
+  spec.font_points = 8;
+  spec.font_face = "MS Shell Dlg";
+  template_ = UI_BuildDialogTemplate(spec);
+  // The template must be DWORD-aligned; a vector of 32-bit words guarantees it.
+  std::vector<DWORD> block((template_.size() + 3) / 4);
+  std::memcpy(block.data(), template_.data(), template_.size());
+  UI_NativeHandle pw = parent_ ? parent_->ContainerWindow() : nullptr;
+  HWND h = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                      reinterpret_cast<const DLGTEMPLATE*>(block.data()), Hwnd(pw),
+                                      DialogProc, reinterpret_cast<LPARAM>(this));
+  if (!h) {
+    CL_Error::Warning("Dialog creation failed: id %ld class %s", id_, ClassName());
+    return false;
+  }
+  SetHandle(h);
+  int px = 0, py = 0;
+  if (pw) {
+    RECT pr;
+    GetWindowRect(Hwnd(pw), &pr);
+    px = pr.left;
+    py = pr.top;
+  }
+  SetWindowPos(h, nullptr, r.left + px, r.top + py, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  if (!MakeChildren()) return false;
+  for (UI_VisualObject* ch : children_)
+    if (focus_ < 0 && SetFocusChild(ch)) break;
+  if (visible_) ShowWindow(h, SW_SHOW);
+  if (UI_VisualObject* f = FocusChild()) f->TakeFocus();
+  return true;
+}
+
+std::pair<long, long> UI_Dialog::ExecuteModal() {
+  result_ = -1;
+  result_type_ = 0;
+  closed_ = false;
+  running_ = true;
+  if (!handle_ && !MakeVisualElement()) {
+    running_ = false;
+    return {-1, 0};
+  }
+  // Events already pending are handled by the run itself, under its filter.
+  UI_Controller& c = UI_Controller::Instance();
+  c.ProcessEventsUntil([this] { return result_ != -1 || closed_ || !handle_; },
+                       [this](const UI_Event& e) {
+                         if (e.Type() == Event_CloseDown && e.Origin() == this) closed_ = true;
+                         return ModalFilter(e);
+                       });
+  running_ = false;
+  if (parent_) parent_->TakeFocus();
+  return {result_, result_type_};
+}
+
+// --- message box and file dialog
+
+int UI_MessageBox(const char* text, const char* caption, UI_VisualObject* owner, int buttons,
+                  int icon) {
+  UINT type = MB_TASKMODAL;
+  switch (buttons) {
+    case 0: type |= MB_OK; break;
+    case 2: type |= MB_YESNO; break;
+    case 3: type |= MB_YESNOCANCEL; break;
+    default: type |= MB_OKCANCEL; break;
+  }
+  switch (icon) {
+    case 0: type |= MB_ICONASTERISK; break;
+    case 1: type |= MB_ICONEXCLAMATION; break;
+    case 2: type |= MB_ICONHAND; break;
+    case 3: type |= MB_ICONQUESTION; break;
+    default: break;
+  }
+  int r = MessageBoxW(owner ? Hwnd(owner->Handle()) : nullptr, Wide(text).c_str(),
+                      Wide(caption).c_str(), type);
+  if (r == IDYES) return 3;
+  if (r == IDNO) return 4;
+  return r;
+}
+
+CL_String UI_FileSelectDialog(UI_VisualObject* owner, const char* directory, const char* title,
+                              const char* pattern) {
+  if (!owner) return CL_String("");
+  WideText filter;
+  std::size_t plen = pattern ? std::strlen(pattern) : 0;
+  if (plen >= 1 && plen <= 255) {
+    filter.s = u" ";
+    filter.s.push_back(u'\0');
+    filter.s += Wide(pattern).s;
+    filter.s.push_back(u'\0');
+    filter.s.push_back(u'\0');
+  }
+  WideText dir = Wide(directory), ttl = Wide(title);
+  wchar_t file[256] = {};
+  OPENFILENAMEW ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Hwnd(owner->Handle());
+  ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = 256;
+  ofn.lpstrInitialDir = directory ? dir.c_str() : nullptr;
+  ofn.lpstrTitle = title ? ttl.c_str() : nullptr;
+  ofn.Flags = OFN_HIDEREADONLY;
+  BOOL ok = filter.empty() ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+  if (!ok) {
+    DWORD code = CommDlgExtendedError();
+    if (code) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "FileSelectDialog failed: Error code: %lu", (unsigned long)code);
+      UI_MessageBox(msg, "", owner, 0, 2);
+    }
+    file[0] = 0;
+  }
+  InvalidateRect(Hwnd(owner->Handle()), nullptr, TRUE);
+  return CL_String(Narrow(file, std::size_t(lstrlenW(file))).c_str());
+}
