@@ -32,3 +32,58 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
 }
 
 }  // namespace
+
+// Change propagation and replication under the server: a relay applies a SQLite change table
+// to PostgreSQL (the table created there) and keeps the last commit in its document; then a
+// replica levels a SQLite table with the PostgreSQL one, PostgreSQL winning.
+TEST_F(SqlcliRoad, RelayAndReplicaLevelSqliteAndPostgresql) {
+  MakeDatabases();
+  for (const char* plugin : {"sqlcli.twx", "relay.twx", "replica.twx"})
+    ASSERT_NO_FATAL_FAILURE(InstallPlugin(plugin));
+  const std::string seq = "0A0B0C0D0E0F000000";
+  // One change row: its commit (and intent) number, operation and after-image.
+  auto row = [&](const char* n, const char* op, const char* image) {
+    return "(X'" + seq + n + "', X'" + seq + n + "', '" + op + "', NULL, " + image + ")";
+  };
+  const std::string sql =
+      "CREATE TABLE chg (XDBSNAP_COMMITSEQ BLOB, XDBSNAP_INTENTSEQ BLOB, XDBSNAP_OPERATION "
+      "CHAR(1), XDBSNAP_LOGMARKER TIMESTAMP, k INTEGER, v VARCHAR(20));"
+      "INSERT INTO chg VALUES " +
+      row("01", "I", "1, 'Ada'") + ", " + row("02", "I", "2, 'Bram'") + ", " +
+      row("03", "U", "1, 'Ada Quill'") +
+      ";CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(20));"
+      "INSERT INTO t VALUES (1, 'stale'), (3, 'gone');";
+  twtest::ProcessResult made = twtest::RunProgram({"/usr/bin/sqlite3", path("road.db"), sql},
+                                                  twtest::InheritedEnv(), inst_.path());
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  Link("Lite", "sqlcli", {"Server=lite"});
+  Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
+
+  road::Twmain server(inst_.path(), env_);
+  std::string relay =
+      Adm({"new", "qtwadm.odx", "Activity\\Change Propagation", "Name=Changes", "SrcLink=Lite",
+           "DestLink=Pg", "OneTime:number=1", "SrcMetadata=chg", "DestMetadata=t",
+           "LastDiffSeq=00000000000000000000", "KeyFieldList:textlist=k", "Create:number=1"});
+  relay = relay.substr(0, relay.find('\n'));
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 1; }))
+      << server.Out() << server.Err() << ActivityLog();
+  Adm({"new", "qtwadm.odx", "Activity\\Replication", "Name=Level", "SrcLink=Lite", "DestLink=Pg",
+       "OneTime:number=1", "LinkAMetadata=t", "LinkBMetadata=t", "LinkAOrderList:textlist=k",
+       "LinkBOrderList:textlist=k", "WinConflict:number=2"});
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 2; }))
+      << server.Out() << server.Err() << ActivityLog();
+  server.Type("D\n");
+  EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();
+
+  const std::string out = server.Out();
+  for (const char* name : {"Changes", "Level"})
+    EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
+  EXPECT_EQ(Psql(database_, "SELECT k, v FROM t ORDER BY k").out, "1|Ada Quill\n2|Bram\n");
+  twtest::ProcessResult lite =
+      twtest::RunProgram({"/usr/bin/sqlite3", path("road.db"), "SELECT k, v FROM t ORDER BY k"},
+                         twtest::InheritedEnv(), inst_.path());
+  EXPECT_EQ(lite.out, "1|Ada Quill\n2|Bram\n");
+  // The relay kept the third row's commit, in upper-case digits, for its next run.
+  EXPECT_TRUE(Has(Adm({"show", "qtwadm.odx", relay}), seq + "03"))
+      << Adm({"show", "qtwadm.odx", relay});
+}

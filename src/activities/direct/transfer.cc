@@ -1,6 +1,7 @@
 // The direct transfer (see transfer.h).
 #include "transfer.h"
 
+#include "destination.h"
 #include "field_map.h"
 #include "flowcore_ptr.h"
 
@@ -8,6 +9,9 @@ namespace tw::direct {
 
 namespace {
 
+using activity::FieldlistPtr;
+using activity::MapFieldList;
+using activity::MapSide;
 using flowcore::ConnectPtr;
 using flowcore::FieldPtr;
 
@@ -70,9 +74,7 @@ uint32_t Transfer::Open() {
 
 // Allocates the transfer list and executes the statement, which describes its result there.
 uint32_t Transfer::Describe(uint32_t* count) {
-  uint32_t flags = 0;
-  if (TWActivityGetPropertyBoolean(kTruncPrec, 1)) flags |= TWFIELDF_TRUNC_PREC;
-  if (TWActivityGetPropertyBoolean(kTruncData, 0)) flags |= TWFIELDF_TRUNC_DATA;
+  const uint32_t flags = activity::TransferFlags(kTruncPrec, kTruncData);
   int32_t records = 0;
   if (TWActivityGetPropertyInt(kRecordCount, &records) != TWSUCCESS || records < 1) records = 1;
   block_ = static_cast<uint32_t>(records) > kMaxBlockRecords ? kMaxBlockRecords
@@ -93,13 +95,7 @@ uint32_t Transfer::Describe(uint32_t* count) {
 // Empties the destination; a destination that does not exist yet is created with the first
 // block instead.
 uint32_t Transfer::Empty() {
-  uint32_t status = TWConnectAction(dest_.get(), TWACTION_TRUNCATE);
-  if (status == TWFAIL_INVALID_METADATA) {
-    TWActivityClearStatus();
-    createPending_ = true;
-    status = TWSUCCESS;
-  }
-  return status;
+  return activity::EmptyDestination(dest_.get(), &createPending_);
 }
 
 uint32_t Transfer::Map() {

@@ -1,13 +1,13 @@
-// The field-list mapping of the transfer activities: a transfer list presented through the
-// names of one of the activity's text-list properties.
-#ifndef TW_ACTIVITIES_DIRECT_FIELD_MAP_H_
-#define TW_ACTIVITIES_DIRECT_FIELD_MAP_H_
+// The field-list mapping that the transfer activities (direct, relay) share: a transfer list
+// presented through the names of one of the activity's text-list properties.
+#ifndef TW_ACTIVITIES_COMMON_FIELD_MAP_H_
+#define TW_ACTIVITIES_COMMON_FIELD_MAP_H_
 
 #include <cstdint>
 
 #include "flowcore_ptr.h"
 
-namespace tw::direct {
+namespace tw::activity {
 
 using flowcore::FieldlistPtr;
 
@@ -25,6 +25,6 @@ enum class MapSide { kSource, kDestination };
 [[nodiscard]] uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToken,
                                     MapSide side, FieldlistPtr* names, FieldlistPtr* mapped);
 
-}  // namespace tw::direct
+}  // namespace tw::activity
 
-#endif  // TW_ACTIVITIES_DIRECT_FIELD_MAP_H_
+#endif  // TW_ACTIVITIES_COMMON_FIELD_MAP_H_

@@ -1,7 +1,7 @@
 // The field-list mapping of the transfer activities (see field_map.h).
 #include "field_map.h"
 
-namespace tw::direct {
+namespace tw::activity {
 
 namespace {
 
@@ -43,4 +43,4 @@ uint32_t MapFieldList(TWFIELDLIST list, uint32_t nameToken, uint32_t mapNameToke
   return TWSUCCESS;
 }
 
-}  // namespace tw::direct
+}  // namespace tw::activity

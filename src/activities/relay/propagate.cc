@@ -1,0 +1,330 @@
+// The change propagation (see propagate.h).
+#include "propagate.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "destination.h"
+#include "field_map.h"
+#include "flowcore_ptr.h"
+#include "key_fields.h"
+#include "sequence.h"
+
+namespace tw::relay {
+
+namespace {
+
+using activity::MapFieldList;
+using activity::MapSide;
+using flowcore::ConnectPtr;
+using flowcore::FieldlistPtr;
+using flowcore::FieldPtr;
+using flowcore::StreamData;
+
+constexpr char kOperation[] = "XDBSNAP_OPERATION";
+constexpr char kCommitSeq[] = "XDBSNAP_COMMITSEQ";
+constexpr char kIntentSeq[] = "XDBSNAP_INTENTSEQ";
+constexpr char kLogMarker[] = "XDBSNAP_LOGMARKER";
+constexpr char kChangeOrder[] = "XDBSNAP_COMMITSEQ, XDBSNAP_INTENTSEQ";
+// Control columns are never written to the destination unless the source names map them.
+constexpr uint32_t kNotWritten =
+    TWFIELDF_NO_INSERT | TWFIELDF_NO_UPDATE | TWFIELDF_NO_REMOVE | TWFIELDF_NO_CREATE;
+constexpr uint32_t kStrictlyGreater = TWFIELDF_KEY | TWFIELDF_KEY_GT | TWFIELDF_KEY_NE;
+
+[[nodiscard]] uint32_t Named(StreamData& stream, std::string_view text) {
+  return stream.Set(TWSTREAMFMT_NATIVE, text);
+}
+
+// A change row whose control column holds no usable value.
+uint32_t BadColumn(const char* column) {
+  StreamData name(TWSTREAMFMT_NATIVE);
+  (void)Named(name, column);
+  return TWActivityLogEx(TWFAIL_INVALID_STREAM, 0, 0, 0, name.get(), nullptr, nullptr);
+}
+
+class Propagation {
+ public:
+  uint32_t Run();
+
+ private:
+  uint32_t ReadLastSequence();
+  uint32_t Open();
+  uint32_t Select(uint32_t* count);
+  uint32_t MarkKeys();
+  uint32_t Empty();
+  uint32_t Map();
+  uint32_t FindControlColumns();
+  uint32_t Apply();
+  uint32_t ApplyRow(char operation);
+  uint32_t Create();
+  uint32_t StoreLastCommit(uint32_t status);
+
+  TWFIELDLIST DestView() const {
+    return destMapped_ ? destMapped_.get() : srcMapped_ ? srcMapped_.get() : list_.get();
+  }
+  bool NamedBySource(const char* column) const;
+
+  ConnectPtr src_;
+  ConnectPtr dest_;
+  FieldlistPtr list_;
+  FieldlistPtr srcNames_;
+  FieldlistPtr destNames_;
+  FieldlistPtr srcMapped_;
+  FieldlistPtr destMapped_;
+  TWFIELD operation_ = TWNULLHANDLE;
+  TWFIELD commitSeq_ = TWNULLHANDLE;
+  bool fullRefresh_ = false;
+  bool create_ = false;
+  bool createPending_ = false;
+  Sequence last_{};
+  // The commit whose rows are being applied, and the last commit applied whole.
+  std::optional<Sequence> current_;
+  std::optional<Sequence> whole_;
+};
+
+uint32_t Propagation::Run() {
+  create_ = TWActivityGetPropertyBoolean(kCreate, 0) != 0;
+  // The properties are checked before any link is opened: a bad value touches nothing.
+  uint32_t status = ReadLastSequence();
+  if (status == TWSUCCESS) status = Open();
+  uint32_t count = 0;
+  if (status == TWSUCCESS) status = Select(&count);
+  if (status == TWSUCCESS) status = MarkKeys();
+  if (status == TWSUCCESS && fullRefresh_) status = Empty();
+  if (status != TWSUCCESS) return status;
+  if (count == 0 || (count == TWCOUNT_UNKNOWN && TWFieldlistGetCount(list_.get()) == 0))
+    return TWSUCCESS;
+  status = Map();
+  if (status == TWSUCCESS) status = FindControlColumns();
+  if (status == TWSUCCESS) status = Apply();
+  return StoreLastCommit(status);
+}
+
+uint32_t Propagation::ReadLastSequence() {
+  StreamData text(TWSTREAMFMT_NATIVE);
+  uint32_t status = TWActivityGetPropertyStream(kLastDiffSeq, TWSTREAMFMT_NATIVE, text.get());
+  if (status == TWFAIL_MISSING_PROPERTY || (status == TWSUCCESS && text.view().empty()))
+    return TWActivityLogEx(TWFAIL_MISSING_PROPERTY, kLastDiffSeq, 0, 0, nullptr, nullptr, nullptr);
+  if (status != TWSUCCESS) return TWActivityLog(status);
+  if (text.view().front() == 'X') {
+    fullRefresh_ = true;
+    return TWSUCCESS;
+  }
+  std::optional<Sequence> sequence = ParseSequence(text.view());
+  if (!sequence)
+    return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, kLastDiffSeq, 0, 0, nullptr, nullptr, nullptr);
+  last_ = *sequence;
+  return TWSUCCESS;
+}
+
+uint32_t Propagation::Open() {
+  uint32_t status = TWConnectAlloc(flowcore::Out(src_), TWTOKENF_SRC, nullptr);
+  if (status == TWSUCCESS) status = TWConnectAlloc(flowcore::Out(dest_), TWTOKENF_DEST, nullptr);
+  if (status == TWSUCCESS) status = TWConnectConnect(src_.get());
+  if (status == TWSUCCESS) status = TWConnectConnect(dest_.get());
+  return status;
+}
+
+// Selects the change rows in commit and intent order; an incremental run only those of
+// commits after the last one applied.
+uint32_t Propagation::Select(uint32_t* count) {
+  uint32_t status =
+      TWFieldlistAlloc(flowcore::Out(list_), 1, activity::TransferFlags(kTruncPrec, kTruncData));
+  if (status != TWSUCCESS) return status;
+
+  FieldlistPtr keys;
+  if (!fullRefresh_) {
+    StreamData name(TWSTREAMFMT_NATIVE), value(TWSTREAMFMT_BLOB);
+    TWFIELD key = TWNULLHANDLE;
+    status = TWFieldlistAlloc(flowcore::Out(keys), 1, 0);
+    if (status == TWSUCCESS) status = Named(name, kCommitSeq);
+    if (status == TWSUCCESS)
+      status = TWFieldlistAppend(keys.get(), name.get(), TWTYPE_BINARY, &key);
+    if (status == TWSUCCESS) status = TWFieldSetFlags(key, TWFieldGetFlags(key) | kStrictlyGreater);
+    if (status == TWSUCCESS)
+      status =
+          value.Set(TWSTREAMFMT_BLOB,
+                    std::string_view(reinterpret_cast<const char*>(last_.data()), last_.size()));
+    if (status == TWSUCCESS) status = TWFieldSetStream(key, 1, value.get());
+    if (status != TWSUCCESS) return TWActivityLog(status);
+  }
+
+  FieldPtr order;
+  StreamData orderText(TWSTREAMFMT_NATIVE);
+  status = TWFieldAlloc(flowcore::Out(order), TWTYPE_TEXT, 1);
+  if (status == TWSUCCESS) status = Named(orderText, kChangeOrder);
+  if (status == TWSUCCESS) status = TWFieldSetStream(order.get(), 1, orderText.get());
+  if (status == TWSUCCESS)
+    status = TWConnectSetProperty(src_.get(), TWTOKEN_ORDER_LIST, order.get());
+  if (status == TWSUCCESS) status = TWConnectSelect(src_.get(), keys.get(), 1, list_.get(), count);
+  return status;
+}
+
+// The destination's keys: each name of KeyFieldList, once, a field of the change rows.
+uint32_t Propagation::MarkKeys() {
+  activity::KeyFields keys;
+  return activity::MarkKeyFields(list_.get(), kKeyFieldList, activity::NoKeys::kMissingProperty,
+                                 &keys);
+}
+
+// A full refresh empties the destination first; one that does not exist yet is created with
+// the first row (when Create is set).
+uint32_t Propagation::Empty() {
+  return activity::EmptyDestination(dest_.get(), &createPending_);
+}
+
+uint32_t Propagation::Map() {
+  uint32_t status = MapFieldList(list_.get(), kSrcFieldList, kDestMapName, MapSide::kSource,
+                                 &srcNames_, &srcMapped_);
+  if (status == TWSUCCESS)
+    status = MapFieldList(srcMapped_ ? srcMapped_.get() : list_.get(), kDestFieldList, kDestMapName,
+                          MapSide::kDestination, &destNames_, &destMapped_);
+  return status == TWSUCCESS ? TWSUCCESS : TWActivityLog(status);
+}
+
+bool Propagation::NamedBySource(const char* column) const {
+  if (!srcNames_) return false;
+  StreamData name(TWSTREAMFMT_NATIVE);
+  return Named(name, column) == TWSUCCESS &&
+         TWFieldlistLookup(srcNames_.get(), name.get(), nullptr, nullptr) == TWSUCCESS;
+}
+
+// The operation and commit sequence must be columns of the change rows, and so must the
+// intent sequence unless the names map it; the log marker is optional. Each control column
+// that the source names do not map is kept out of every write.
+uint32_t Propagation::FindControlColumns() {
+  struct Column {
+    const char* name;
+    TWFIELD* field;
+    bool required;
+  };
+  TWFIELD intent = TWNULLHANDLE, marker = TWNULLHANDLE;
+  const Column columns[] = {{kOperation, &operation_, true},
+                            {kCommitSeq, &commitSeq_, true},
+                            {kIntentSeq, &intent, true},
+                            {kLogMarker, &marker, false}};
+  StreamData name(TWSTREAMFMT_NATIVE);
+  for (const Column& column : columns) {
+    const bool named = NamedBySource(column.name);
+    if (uint32_t status = Named(name, column.name)) return TWActivityLog(status);
+    if (TWFieldlistLookup(list_.get(), name.get(), column.field, nullptr) != TWSUCCESS) {
+      if (!column.required || (named && column.field == &intent)) continue;
+      return TWActivityLogEx(TWFAIL_INVALID_FIELD, 0, 0, 0, name.get(), nullptr, nullptr);
+    }
+    if (!named) {
+      const uint32_t flags = TWFieldGetFlags(*column.field);
+      if (uint32_t status = TWFieldSetFlags(*column.field, flags | kNotWritten))
+        return TWActivityLog(status);
+    }
+  }
+  return TWSUCCESS;
+}
+
+uint32_t Propagation::Create() {
+  createPending_ = false;
+  TWActivityClearStatus();
+  return TWConnectCreate(dest_.get(), TWOBJECT_METADATA, DestView());
+}
+
+uint32_t Propagation::ApplyRow(char operation) {
+  if (createPending_ && create_)
+    if (uint32_t status = Create()) return status;
+  TWFIELDLIST row = DestView();
+  if (operation == 'D') {
+    uint32_t status = TWConnectRemove(dest_.get(), row, 1, 1, nullptr);
+    // Nothing to remove from an object that does not exist: it is made for the rows after.
+    if (status == TWFAIL_INVALID_METADATA && create_) status = Create();
+    return status;
+  }
+  uint32_t updated = 0;
+  // A full refresh starts from an empty destination, so an insert image needs no update
+  // first; an update image may follow the insert of its record and must still update it.
+  if (!fullRefresh_ || operation == 'U') {
+    uint32_t status = TWConnectUpdate(dest_.get(), row, 1, 1, &updated);
+    if (status == TWFAIL_INVALID_METADATA && create_) {
+      status = Create();
+      updated = 0;
+    }
+    if (status != TWSUCCESS) return status;
+  }
+  // A count the destination cannot tell is taken as updated: inserting could double it.
+  if (updated != 0) return TWSUCCESS;
+  uint32_t status = TWConnectInsert(dest_.get(), row, 1, 1, nullptr);
+  if (status == TWFAIL_INVALID_METADATA && create_) {
+    status = Create();
+    if (status == TWSUCCESS) status = TWConnectInsert(dest_.get(), row, 1, 1, nullptr);
+  }
+  return status;
+}
+
+uint32_t Propagation::Apply() {
+  StreamData text(TWSTREAMFMT_NATIVE), bytes(TWSTREAMFMT_BLOB);
+  for (;;) {
+    if (uint32_t command = TWActivityGetCommand()) return command;
+    uint32_t fetched = 0;
+    uint32_t status = TWConnectFetch(src_.get(), list_.get(), 1, 1, &fetched);
+    if (status == TWFAIL_END_OF_DATA) break;
+    if (status != TWSUCCESS) return status;
+    // The rows come in commit order and those of one commit share its sequence: a row with
+    // another value, even a malformed one, means the commit before is whole.
+    status = TWFieldGetStream(commitSeq_, 1, TWSTREAMFMT_BLOB, bytes.get(), nullptr);
+    if (status != TWSUCCESS) return TWActivityLog(status);
+    const std::string_view seq = bytes.view();
+    const bool valid = seq.size() == kSequenceBytes && !TWFieldIsNull(commitSeq_, 1);
+    if (current_ &&
+        (!valid || !std::equal(seq.begin(), seq.end(), current_->begin(), current_->end(),
+                               [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; })))
+      whole_ = current_;
+    // A malformed row stops the run before it is applied, and names its column: passing it
+    // over would lose it for good, since later runs start after the commits stored.
+    if (!valid) return BadColumn(kCommitSeq);
+    status = TWFieldGetStream(operation_, 1, TWSTREAMFMT_NATIVE, text.get(), nullptr);
+    const std::string_view op = text.view();
+    const char operation = op.size() == 1 ? op[0] : '\0';
+    if (status != TWSUCCESS || (operation != 'I' && operation != 'U' && operation != 'D'))
+      return BadColumn(kOperation);
+    Sequence sequence{};
+    std::copy(seq.begin(), seq.end(), sequence.begin());
+    current_ = sequence;
+    status = ApplyRow(operation);
+    if (status != TWSUCCESS) return status;
+  }
+  whole_ = current_;
+  return TWSUCCESS;
+}
+
+// Keeps the last whole commit for the next run, once the destination holds it for good (a
+// destination without transactions holds it already). A run that ended in a failure keeps
+// that status; otherwise a failure to commit or to store is the run's status.
+uint32_t Propagation::StoreLastCommit(uint32_t status) {
+  if (!whole_ || !dest_) return status;
+  const uint32_t before = TWActivityGetStatus();
+  uint32_t committed = TWConnectAction(dest_.get(), TWACTION_COMMIT);
+  if (committed == TWFAIL_UNAVAILABLE) {
+    // Only the commit's own note is forgotten, never a failure of the run.
+    if (before == TWSUCCESS) TWActivityClearStatus();
+    committed = TWSUCCESS;
+  }
+  if (committed != TWSUCCESS) return status != TWSUCCESS ? status : committed;
+  FieldPtr field;
+  StreamData text(TWSTREAMFMT_NATIVE);
+  uint32_t stored = TWFieldAlloc(flowcore::Out(field), TWTYPE_TEXT, 1);
+  if (stored == TWSUCCESS) stored = Named(text, FormatSequence(*whole_));
+  if (stored == TWSUCCESS) stored = TWFieldSetStream(field.get(), 1, text.get());
+  if (stored == TWSUCCESS) stored = TWActivitySetProperty(kLastDiffSeq, field.get());
+  if (stored != TWSUCCESS && status == TWSUCCESS) return TWActivityLog(stored);
+  return status;
+}
+
+}  // namespace
+
+uint32_t RunPropagation() {
+  Propagation propagation;
+  const uint32_t status = propagation.Run();
+  if (status != TWSUCCESS) TWActivityLog(status);
+  return status;
+}
+
+}  // namespace tw::relay

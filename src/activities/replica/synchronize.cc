@@ -1,0 +1,623 @@
+// The replication (see synchronize.h).
+#include "synchronize.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "flowcore_ptr.h"
+#include "key_fields.h"
+#include "replica_messages.h"
+
+extern "C" int replica_load_string(uint32_t id, char* buffer, int size);
+
+namespace tw::replica {
+
+namespace {
+
+using flowcore::ConnectPtr;
+using flowcore::FieldlistPtr;
+using flowcore::FieldPtr;
+using flowcore::StreamData;
+
+// Who wins a decision.
+enum Decision : int32_t { kNoWinner = 0, kAWins = 1, kBWins = 2 };
+
+constexpr uint32_t kMaxName = 256;
+// Each message is read with at most this many characters.
+constexpr int kMaxMessage = 200;
+
+std::string MessageText(uint32_t id) {
+  char text[kMaxMessage + 1] = {};
+  const int length = replica_load_string(id, text, sizeof text);
+  return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// One link: its connection, its record, the fields compared and the keys, in pair order.
+struct Side {
+  uint32_t token = 0;
+  ConnectPtr conn;
+  FieldlistPtr list;
+  std::vector<TWFIELD> fields;
+  activity::KeyFields keys;
+  // The keys of the record before, to see that the side's keys rise.
+  std::vector<FieldPtr> lastKeys;
+  bool hasLast = false;
+  TWFIELD stamp = TWNULLHANDLE;
+  bool hasBase = false;
+  bool writeBack = false;
+  bool noDelete = false;
+  bool exhausted = false;
+  bool advance = true;
+};
+
+class Replication {
+ public:
+  uint32_t Run();
+  // Ends the links first, then the save connection: its commit on a file that a link holds
+  // open would wait for that link.
+  ~Replication() {
+    a_.conn.reset();
+    b_.conn.reset();
+    save_.reset();
+  }
+
+ private:
+  uint32_t Open();
+  uint32_t PrepareLink(Side& side);
+  uint32_t SelectBoth();
+  uint32_t CreateMetadata(Side& missing, TWFIELDLIST other);
+  uint32_t BuildFieldArrays();
+  uint32_t CheckTypes(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs);
+  uint32_t LoadKeys(Side& side);
+  uint32_t LoadStampField(Side& side);
+  uint32_t CheckStamps();
+  uint32_t Synchronize();
+  uint32_t Fetch(Side& side);
+  uint32_t CheckRising(Side& side);
+  uint32_t Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs, bool data,
+                   int32_t* result);
+  uint32_t SetWriteBack(Side& side, bool on);
+  uint32_t CopyOver(Side& to, TWFIELDLIST record, uint32_t* action);
+  uint32_t OneSided(Side& holder, Side& other, TWFIELDLIST toOther, TWFIELDLIST toHolder,
+                    Decision holderWins, Decision otherWins);
+  uint32_t RecordConflict(int32_t decision, uint32_t action, TWFIELDLIST forB, TWFIELDLIST forA,
+                          const Side* holder);
+  uint32_t SaveRecord(int32_t decision, TWFIELDLIST forB, TWFIELDLIST forA);
+  uint32_t LogConflictText(int32_t decision, uint32_t action, const Side& keysOf);
+  uint32_t StoreBaseStamps();
+
+  Side a_;
+  Side b_;
+  FieldlistPtr pairing_;
+  FieldlistPtr toA_;
+  FieldlistPtr toB_;
+  ConnectPtr save_;
+  uint32_t precision_ = 0;
+  int32_t mapName_ = 0;
+  int32_t winConflict_ = 0;
+  int32_t logConflict_ = 0;
+  int32_t saveConflict_ = 0;
+  bool conflicts_ = false;
+  bool create_ = false;
+};
+
+uint32_t Replication::Run() {
+  if (TWActivityGetPropertyBoolean(kLowPrecision, 0)) precision_ = TWCOMPAREF_LOW_PREC;
+  (void)TWActivityGetPropertyInt(kMapName, &mapName_);
+  int32_t noDelete = 0;
+  (void)TWActivityGetPropertyInt(kNoDelete, &noDelete);
+  (void)TWActivityGetPropertyInt(kWinConflict, &winConflict_);
+  (void)TWActivityGetPropertyInt(kLogConflict, &logConflict_);
+  if (winConflict_ != kNoWinner) (void)TWActivityGetPropertyInt(kSaveConflict, &saveConflict_);
+  conflicts_ = logConflict_ != 0 || saveConflict_ != 0;
+  create_ = TWActivityGetPropertyBoolean(kCreate, 0) != 0;
+  a_.token = TWTOKENF_SRC;
+  b_.token = TWTOKENF_DEST;
+  a_.noDelete = (noDelete & 1) != 0;
+  b_.noDelete = (noDelete & 2) != 0;
+  // A rule or a save link that names no link would act on neither side, or on one nobody
+  // chose: refused before anything is opened.
+  for (auto [token, value] :
+       {std::pair{kWinConflict, winConflict_}, {kSaveConflict, saveConflict_}})
+    if (value < 0 || value > 2)
+      return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, token, 0, 0, nullptr, nullptr, nullptr);
+
+  uint32_t status = Open();
+  if (status == TWSUCCESS) status = PrepareLink(a_);
+  if (status == TWSUCCESS) status = PrepareLink(b_);
+  if (status == TWSUCCESS) status = SelectBoth();
+  if (status == TWSUCCESS) status = BuildFieldArrays();
+  if (status == TWSUCCESS) status = LoadKeys(a_);
+  if (status == TWSUCCESS) status = LoadKeys(b_);
+  if (status == TWSUCCESS && a_.keys.fields.size() != b_.keys.fields.size())
+    status =
+        TWActivityLogEx(TWFAIL_KEY_COUNT_MISMATCH, static_cast<uint32_t>(a_.keys.fields.size()),
+                        static_cast<uint32_t>(b_.keys.fields.size()), 0, nullptr, nullptr, nullptr);
+  if (status == TWSUCCESS) status = CheckTypes(a_.keys.fields, b_.keys.fields);
+  if (status == TWSUCCESS) status = CheckStamps();
+  if (status == TWSUCCESS) status = Synchronize();
+  if (status == TWSUCCESS && a_.stamp != TWNULLHANDLE) status = StoreBaseStamps();
+  return status;
+}
+
+uint32_t Replication::Open() {
+  uint32_t status = TWConnectAlloc(flowcore::Out(a_.conn), a_.token, nullptr);
+  if (status == TWSUCCESS) status = TWConnectAlloc(flowcore::Out(b_.conn), b_.token, nullptr);
+  if (status == TWSUCCESS) status = TWConnectConnect(a_.conn.get());
+  if (status == TWSUCCESS) status = TWConnectConnect(b_.conn.get());
+  return status;
+}
+
+uint32_t Replication::PrepareLink(Side& side) {
+  uint32_t status = TWFieldlistAlloc(flowcore::Out(side.list), 1, TWFIELDF_TRUNC_PREC);
+  const int32_t one = 1;
+  if (status == TWSUCCESS)
+    status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_WRITEBACK, &one);
+  if (status == TWSUCCESS)
+    status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_MAP_NAME, &one);
+  side.writeBack = true;
+  if (status == TWSUCCESS && mapName_ != 2) {
+    // Each link delivers all its fields.
+    TWStream empty{};
+    status = TWStreamCreate(&empty, 0, 0, TWSTREAMFMT_NATIVE);
+    if (status == TWSUCCESS)
+      status = TWConnectSetPropertyStream(side.conn.get(), TWTOKEN_FIELD_LIST, &empty);
+    TWStreamDataFree(&empty);
+  }
+  if (status != TWSUCCESS) return status;
+  TWDatetime base{};
+  TWDatetimeParts parts{};
+  if (TWConnectGetPropertyDatetime(side.conn.get(), TWTOKEN_BASESTAMP, &base) == TWSUCCESS &&
+      TWDatetimeGetParts(&base, 0, &parts) == TWSUCCESS && parts.year != -1) {
+    side.hasBase = true;
+    return TWSUCCESS;
+  }
+  TWActivityClearStatus();
+  return TWConnectSetPropertyDatetime(side.conn.get(), TWTOKEN_BASESTAMP, nullptr);
+}
+
+uint32_t Replication::SelectBoth() {
+  uint32_t status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  if (status == TWSUCCESS) {
+    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
+    if (status == TWFAIL_INVALID_METADATA && winConflict_ != kBWins && create_) {
+      status = CreateMetadata(b_, a_.list.get());
+      if (status == TWSUCCESS)
+        status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
+    }
+  } else if (status == TWFAIL_INVALID_METADATA && winConflict_ != kAWins && create_) {
+    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
+    if (status == TWSUCCESS) status = CreateMetadata(a_, b_.list.get());
+    if (status == TWSUCCESS)
+      status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  }
+  return status;
+}
+
+uint32_t Replication::CreateMetadata(Side& missing, TWFIELDLIST other) {
+  TWActivityClearStatus();
+  if (mapName_ != 2) return TWConnectCreate(missing.conn.get(), TWOBJECT_METADATA, other);
+  // The missing side is made with the names of its own field list.
+  StreamData names(TWSTREAMFMT_NATIVE), name(TWSTREAMFMT_NATIVE);
+  FieldlistPtr nameList, merged;
+  uint32_t status = TWActivityGetPropertyStream(missing.token | TWTOKEN_FIELD_LIST,
+                                                TWSTREAMFMT_TEXT_LIST, names.get());
+  if (status == TWSUCCESS) status = TWFieldlistAlloc(flowcore::Out(nameList), 0, 0);
+  const uint32_t count = status == TWSUCCESS ? TWTextListGetCount(names.get()) : 0;
+  for (uint32_t i = 1; i <= count && status == TWSUCCESS; ++i) {
+    status = TWTextListFetch(names.get(), i, TWSTREAMFMT_NATIVE, name.get(), nullptr, nullptr);
+    if (status == TWSUCCESS && name.view().size() > kMaxName) status = TWFAIL_PROPERTY_VALUE;
+    if (status == TWSUCCESS)
+      status = TWFieldlistAppend(nameList.get(), name.get(), TWTYPE_INT, nullptr);
+  }
+  if (status == TWSUCCESS)
+    status = TWFieldlistMerge(flowcore::Out(merged), nameList.get(), other, 0);
+  if (status == TWSUCCESS)
+    status = TWConnectCreate(missing.conn.get(), TWOBJECT_METADATA, merged.get());
+  return status == TWSUCCESS ? status : TWActivityLog(status);
+}
+
+uint32_t Replication::BuildFieldArrays() {
+  const uint32_t countA = TWFieldlistGetCount(a_.list.get());
+  const uint32_t countB = TWFieldlistGetCount(b_.list.get());
+  if (countA != countB)
+    return TWActivityLogEx(TWFAIL_FIELD_COUNT_MISMATCH, countA, countB, 0, nullptr, nullptr,
+                           nullptr);
+  const uint32_t byName = mapName_ == 1 ? TWMERGEF_MAP_NAME : 0;
+  uint32_t status = TWSUCCESS;
+  if (byName != 0)
+    status = TWFieldlistMerge(flowcore::Out(pairing_), a_.list.get(), b_.list.get(), byName);
+  if (status == TWSUCCESS)
+    status = TWFieldlistMerge(flowcore::Out(toA_), a_.list.get(), b_.list.get(), byName);
+  if (status == TWSUCCESS)
+    status = TWFieldlistMerge(flowcore::Out(toB_), b_.list.get(), a_.list.get(), byName);
+  if (status != TWSUCCESS) return TWActivityLog(status);
+  TWFIELDLIST bSide = pairing_ ? pairing_.get() : b_.list.get();
+  for (uint32_t i = 1; i <= countA; ++i) {
+    TWFIELD fa = TWNULLHANDLE, fb = TWNULLHANDLE;
+    status = TWFieldlistGetField(a_.list.get(), i, 0, &fa, nullptr);
+    if (status == TWSUCCESS) status = TWFieldlistGetField(bSide, i, 0, &fb, nullptr);
+    if (status != TWSUCCESS) return TWActivityLog(status);
+    a_.fields.push_back(fa);
+    b_.fields.push_back(fb);
+  }
+  return CheckTypes(a_.fields, b_.fields);
+}
+
+uint32_t StreamFormat(TWFIELD field) {
+  uint32_t format = 0;
+  const uint32_t type = TWFieldGetType(field);
+  if (type == TWTYPE_TEXT || type == TWTYPE_BINARY)
+    (void)TWFieldGetFormatStream(field, nullptr, nullptr, &format);
+  return format;
+}
+
+bool Numeric(uint32_t type) {
+  return type == TWTYPE_INT || type == TWTYPE_FLOAT || type == TWTYPE_CURRENCY ||
+         type == TWTYPE_NUMERIC;
+}
+
+// Whether a value of one field can be compared with and written to the other.
+uint32_t PairStatus(TWFIELD a, TWFIELD b) {
+  uint32_t ta = TWFieldGetType(a), tb = TWFieldGetType(b);
+  uint32_t fa = StreamFormat(a), fb = StreamFormat(b);
+  if (ta == tb && ta != TWTYPE_BINARY) return TWSUCCESS;
+  if (tb < ta) {
+    std::swap(ta, tb);
+    std::swap(fa, fb);
+  }
+  switch (ta) {
+    case TWTYPE_DATETIME:
+      return fb == TWSTREAMFMT_DATETIME_LIST ? TWSUCCESS : TWFAIL_TYPE_MISMATCH;
+    case TWTYPE_TEXT:
+      return tb == TWTYPE_BINARY ? TWSUCCESS : TWFAIL_TYPE_MISMATCH;
+    case TWTYPE_BINARY:
+      return fa == fb || fa == TWSTREAMFMT_BLOB || fb == TWSTREAMFMT_BLOB ? TWSUCCESS
+                                                                          : TWFAIL_TYPE_MISMATCH;
+    case TWTYPE_INT:
+    case TWTYPE_FLOAT:
+    case TWTYPE_CURRENCY:
+    case TWTYPE_NUMERIC:
+      return Numeric(tb) || fb == TWSTREAMFMT_NUMBER_LIST ? TWSUCCESS : TWFAIL_TYPE_MISMATCH;
+    default:
+      return TWFAIL_INVALID_TYPE;
+  }
+}
+
+// The name of a field in a's list, for messages.
+void FieldName(TWFIELDLIST list, TWFIELD field, StreamData& name) {
+  const uint32_t count = TWFieldlistGetCount(list);
+  for (uint32_t i = 1; i <= count; ++i) {
+    TWFIELD f = TWNULLHANDLE;
+    if (TWFieldlistGetField(list, i, TWSTREAMFMT_NATIVE, &f, name.get()) == TWSUCCESS && f == field)
+      return;
+  }
+  (void)name.Set(TWSTREAMFMT_NATIVE, "");
+}
+
+uint32_t TypeReported(TWFIELD field) {
+  const uint32_t type = TWFieldGetType(field);
+  return type == TWTYPE_BINARY ? StreamFormat(field) : type;
+}
+
+uint32_t Replication::CheckTypes(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs) {
+  for (size_t i = 0; i < as.size(); ++i) {
+    const uint32_t status = PairStatus(as[i], bs[i]);
+    if (status == TWSUCCESS) continue;
+    StreamData name(TWSTREAMFMT_NATIVE);
+    FieldName(a_.list.get(), as[i], name);
+    if (status == TWFAIL_INVALID_TYPE)
+      return TWActivityLogEx(status, 0, 0, 0, name.get(), nullptr, nullptr);
+    return TWActivityLogEx(status, TypeReported(as[i]), TypeReported(bs[i]), 0, name.get(), nullptr,
+                           nullptr);
+  }
+  return TWSUCCESS;
+}
+
+uint32_t Replication::LoadKeys(Side& side) {
+  uint32_t status = activity::MarkKeyFields(side.list.get(), side.token | TWTOKEN_ORDER_LIST,
+                                            activity::NoKeys::kInvalidKey, &side.keys);
+  for (size_t i = 0; i < side.keys.fields.size() && status == TWSUCCESS; ++i) {
+    FieldPtr& last = side.lastKeys.emplace_back();
+    status = TWFieldAlloc(flowcore::Out(last), TWFieldGetType(side.keys.fields[i]), 1);
+  }
+  return status == TWSUCCESS ? status : TWActivityLog(status);
+}
+
+uint32_t Replication::LoadStampField(Side& side) {
+  StreamData name(TWSTREAMFMT_NATIVE);
+  if (TWActivityGetPropertyStream(side.token | TWTOKEN_STAMPFIELD, TWSTREAMFMT_NATIVE,
+                                  name.get()) != TWSUCCESS ||
+      name.view().empty()) {
+    TWActivityClearStatus();
+    return TWSUCCESS;
+  }
+  TWFIELD field = TWNULLHANDLE;
+  if (TWFieldlistLookup(side.list.get(), name.get(), &field, nullptr) != TWSUCCESS)
+    return TWActivityLogEx(TWFAIL_INVALID_STAMPFIELD, 0, 0, 0, name.get(), nullptr, nullptr);
+  if (TWFieldGetType(field) != TWTYPE_DATETIME)
+    return TWActivityLogEx(TWFAIL_STAMPFIELD_TYPE, TWFieldGetType(field), 0, 0, name.get(), nullptr,
+                           nullptr);
+  side.stamp = field;
+  return TWSUCCESS;
+}
+
+uint32_t Replication::CheckStamps() {
+  uint32_t status = LoadStampField(a_);
+  if (status == TWSUCCESS) status = LoadStampField(b_);
+  if (status == TWSUCCESS && (a_.stamp == TWNULLHANDLE) != (b_.stamp == TWNULLHANDLE))
+    status = TWActivityLogEx(TWFAIL_PROPERTY_CONFLICT, TWTOKENF_SRC | TWTOKEN_STAMPFIELD,
+                             TWTOKENF_DEST | TWTOKEN_STAMPFIELD, 0, nullptr, nullptr, nullptr);
+  return status;
+}
+
+uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs,
+                              bool data, int32_t* result) {
+  *result = 0;
+  for (size_t i = 0; i < as.size(); ++i) {
+    if (data && ((TWFieldGetFlags(as[i]) | TWFieldGetFlags(bs[i])) & TWFIELDF_NO_UPDATE)) continue;
+    uint32_t status = TWFieldCompare(as[i], 1, bs[i], 1, 1, precision_, result);
+    if (status != TWSUCCESS) {
+      StreamData name(TWSTREAMFMT_NATIVE);
+      FieldName(a_.list.get(), as[i], name);
+      return TWActivityLogEx(status, TypeReported(as[i]), TypeReported(bs[i]), 0, name.get(),
+                             nullptr, nullptr);
+    }
+    if (*result != 0) return TWSUCCESS;
+  }
+  return TWSUCCESS;
+}
+
+// The merge is sound only while each side rises strictly in the order the comparison uses:
+// a side sorted by another collation, or holding a key twice, would have records inserted
+// twice or removed. Such a record ends the run before anything is done with it.
+uint32_t Replication::CheckRising(Side& side) {
+  if (side.hasLast) {
+    int32_t result = 0;
+    size_t decided = 0;
+    for (; decided < side.keys.fields.size(); ++decided) {
+      uint32_t status = TWFieldCompare(side.keys.fields[decided], 1, side.lastKeys[decided].get(),
+                                       1, 1, precision_, &result);
+      if (status != TWSUCCESS) return TWActivityLog(status);
+      if (result != 0) break;
+    }
+    if (result <= 0) {
+      if (decided == side.keys.fields.size()) --decided;
+      StreamData name(TWSTREAMFMT_NATIVE);
+      (void)name.Set(TWSTREAMFMT_NATIVE, side.keys.names[decided]);
+      return TWActivityLogEx(TWFAIL_INVALID_KEY, 0, 0, 0, name.get(), nullptr, nullptr);
+    }
+  }
+  for (size_t i = 0; i < side.keys.fields.size(); ++i)
+    if (uint32_t status = TWFieldCopy(side.lastKeys[i].get(), side.keys.fields[i]))
+      return TWActivityLog(status);
+  side.hasLast = true;
+  return TWSUCCESS;
+}
+
+uint32_t Replication::Fetch(Side& side) {
+  if (side.exhausted || !side.advance) return TWSUCCESS;
+  uint32_t status = TWConnectFetch(side.conn.get(), side.list.get(), 1, 1, nullptr);
+  if (status == TWFAIL_END_OF_DATA) {
+    side.exhausted = true;
+    return TWSUCCESS;
+  }
+  if (status != TWSUCCESS) return status;
+  return CheckRising(side);
+}
+
+uint32_t Replication::SetWriteBack(Side& side, bool on) {
+  if (side.writeBack == on) return TWSUCCESS;
+  const int32_t value = on ? 1 : 0;
+  uint32_t status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_WRITEBACK, &value);
+  if (status == TWSUCCESS) side.writeBack = on;
+  return status;
+}
+
+// Copies a record that only the other side has: updated by key where the side was selected
+// by its stamp window (the record may be there, outside it), else inserted.
+uint32_t Replication::CopyOver(Side& to, TWFIELDLIST record, uint32_t* action) {
+  uint32_t updated = 0;
+  if (to.hasBase) {
+    *action = REPLICA_UPDATE_AT;
+    uint32_t status = SetWriteBack(to, false);
+    if (status == TWSUCCESS) status = TWConnectUpdate(to.conn.get(), record, 1, 1, &updated);
+    if (status != TWSUCCESS || updated != 0) return status;
+  }
+  *action = REPLICA_INSERT_INTO;
+  return TWConnectInsert(to.conn.get(), record, 1, 1, nullptr);
+}
+
+// A record that only holder has. holderWins is the decision that keeps it (copied to other),
+// otherWins the one that removes it.
+uint32_t Replication::OneSided(Side& holder, Side& other, TWFIELDLIST toOther, TWFIELDLIST toHolder,
+                               Decision holderWins, Decision otherWins) {
+  const int32_t decision = holder.stamp != TWNULLHANDLE ? holderWins : winConflict_;
+  uint32_t action = REPLICA_SKIP;
+  uint32_t status = TWSUCCESS;
+  if (decision == holderWins) {
+    status = CopyOver(other, toOther, &action);
+  } else if (decision == otherWins) {
+    if (holder.noDelete) {
+      action = REPLICA_SKIP_REMOVE_FROM;
+    } else {
+      action = REPLICA_REMOVE_FROM;
+      status = SetWriteBack(holder, true);
+      if (status == TWSUCCESS)
+        status = TWConnectRemove(holder.conn.get(), holder.list.get(), 1, 1, nullptr);
+    }
+  }
+  if (status == TWSUCCESS && holder.stamp == TWNULLHANDLE && conflicts_) {
+    const bool holderIsA = &holder == &a_;
+    status = RecordConflict(decision, action, holderIsA ? toOther : toHolder,
+                            holderIsA ? toHolder : toOther, &holder);
+  }
+  holder.advance = true;
+  other.advance = false;
+  return status;
+}
+
+uint32_t Replication::Synchronize() {
+  uint32_t status = TWSUCCESS;
+  for (;;) {
+    if (uint32_t command = TWActivityGetCommand()) return command;
+    status = Fetch(a_);
+    if (status == TWSUCCESS) status = Fetch(b_);
+    if (status != TWSUCCESS) return status;
+    if (a_.exhausted && b_.exhausted) return TWSUCCESS;
+    int32_t order = 0;
+    if (a_.exhausted)
+      order = 1;
+    else if (b_.exhausted)
+      order = -1;
+    else if ((status = Compare(a_.keys.fields, b_.keys.fields, false, &order)) != TWSUCCESS)
+      return status;
+    if (order > 0) {
+      // toA (B's record in A's layout) is none: A has no record of this key.
+      status = OneSided(b_, a_, toA_.get(), TWNULLHANDLE, kBWins, kAWins);
+    } else if (order < 0) {
+      status = OneSided(a_, b_, toB_.get(), TWNULLHANDLE, kAWins, kBWins);
+    } else {
+      int32_t differs = 0;
+      status = Compare(a_.fields, b_.fields, true, &differs);
+      if (status == TWSUCCESS && differs != 0) {
+        if (winConflict_ == kAWins) {
+          status = SetWriteBack(b_, true);
+          if (status == TWSUCCESS)
+            status = TWConnectUpdate(b_.conn.get(), toB_.get(), 1, 1, nullptr);
+        } else if (winConflict_ == kBWins) {
+          status = SetWriteBack(a_, true);
+          if (status == TWSUCCESS)
+            status = TWConnectUpdate(a_.conn.get(), toA_.get(), 1, 1, nullptr);
+        }
+        if (status == TWSUCCESS && conflicts_)
+          status = RecordConflict(winConflict_, REPLICA_UPDATE_AT, toB_.get(), toA_.get(), nullptr);
+      }
+      a_.advance = b_.advance = true;
+    }
+    if (status != TWSUCCESS) return status;
+  }
+}
+
+uint32_t Replication::RecordConflict(int32_t decision, uint32_t action, TWFIELDLIST forB,
+                                     TWFIELDLIST forA, const Side* holder) {
+  if (saveConflict_ != 0 && decision != kNoWinner)
+    if (uint32_t status = SaveRecord(decision, forB, forA)) return status;
+  if (logConflict_ == 0) return TWSUCCESS;
+  // A record one side holds alone has its keys there; a record both hold, on either side.
+  const Side* keysOf = holder;
+  if (keysOf == nullptr)
+    keysOf = (decision == kAWins && action != REPLICA_REMOVE_FROM) ||
+                     (decision == kBWins && action == REPLICA_REMOVE_FROM)
+                 ? &a_
+                 : &b_;
+  return LogConflictText(decision, action, *keysOf);
+}
+
+uint32_t Replication::SaveRecord(int32_t decision, TWFIELDLIST forB, TWFIELDLIST forA) {
+  Side* link = saveConflict_ == 1 ? &a_ : &b_;
+  TWFIELDLIST record = decision == kAWins ? forA : forB;
+  if (record == TWNULLHANDLE) return TWSUCCESS;
+  uint32_t status = TWSUCCESS;
+  if (!save_) {
+    StreamData metadata(TWSTREAMFMT_QMBCS);
+    if (TWActivityGetPropertyStream(kSaveMetadata, TWSTREAMFMT_QMBCS, metadata.get()) !=
+            TWSUCCESS ||
+        metadata.view().empty())
+      return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, kSaveMetadata, 0, 0, nullptr, nullptr, nullptr);
+    ConnectPtr conn;
+    const int32_t zero = 0;
+    status = TWConnectAlloc(flowcore::Out(conn), link->token, nullptr);
+    if (status == TWSUCCESS) status = TWConnectSetPropertyInt(conn.get(), TWTOKEN_MAP_NAME, &zero);
+    if (status == TWSUCCESS)
+      status = TWConnectSetPropertyStream(conn.get(), TWTOKEN_METADATA, metadata.get());
+    if (status == TWSUCCESS) status = TWConnectConnect(conn.get());
+    if (status != TWSUCCESS) return status;
+    save_ = std::move(conn);
+  }
+  // The saving link's open transaction would hold the save connection's write back (two
+  // connections to one SQLite file), and the save connection's the link's next write: the
+  // link commits what it wrote so far and each saved record is committed at once. A data
+  // source without transactions answers TWFAIL_UNAVAILABLE, which is no failure.
+  const uint32_t before = TWActivityGetStatus();
+  auto commit = [&](TWCONNECT conn) {
+    uint32_t st = TWConnectAction(conn, TWACTION_COMMIT);
+    if (st == TWFAIL_UNAVAILABLE) {
+      if (before == TWSUCCESS) TWActivityClearStatus();
+      st = TWSUCCESS;
+    }
+    return st;
+  };
+  status = commit(link->conn.get());
+  if (status == TWSUCCESS) status = TWConnectInsert(save_.get(), record, 1, 1, nullptr);
+  if (status == TWFAIL_INVALID_METADATA && create_) {
+    TWActivityClearStatus();
+    status = TWConnectCreate(save_.get(), TWOBJECT_METADATA, record);
+    if (status == TWSUCCESS) status = TWConnectInsert(save_.get(), record, 1, 1, nullptr);
+  }
+  if (status == TWSUCCESS) status = commit(save_.get());
+  return status;
+}
+
+uint32_t Replication::LogConflictText(int32_t decision, uint32_t action, const Side& keysOf) {
+  std::string text = MessageText(REPLICA_CONFLICT);
+  if (decision != kNoWinner) {
+    text += MessageText(action);
+    text += MessageText(decision == kBWins ? REPLICA_LINK_A : REPLICA_LINK_B);
+  } else {
+    text += MessageText(REPLICA_SKIP);
+  }
+  text += MessageText(REPLICA_KEY_VALUES);
+  StreamData value(TWSTREAMFMT_QMBCS);
+  for (size_t i = 0; i < keysOf.keys.fields.size(); ++i) {
+    TWFIELD key = keysOf.keys.fields[i];
+    if (i > 0) text += "; ";
+    text += keysOf.keys.names[i];
+    text += " = ";
+    const uint32_t type = TWFieldGetType(key);
+    const bool quoted = type == TWTYPE_TEXT || type == TWTYPE_BINARY;
+    if (uint32_t status = TWFieldGetStream(key, 1, TWSTREAMFMT_QMBCS, value.get(), nullptr))
+      return TWActivityLog(status);
+    if (quoted) text += '"';
+    text += value.view();
+    if (quoted) text += '"';
+  }
+  StreamData stream(TWSTREAMFMT_NATIVE);
+  if (uint32_t status = stream.Set(TWSTREAMFMT_NATIVE, text)) return TWActivityLog(status);
+  const uint32_t flags = (logConflict_ & 2) != 0 ? 0 : TWLOGSTREAMF_EVENT;
+  const uint32_t logged =
+      TWActivityLogStreamEx(flags, stream.get(), 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  return (logConflict_ & 4) != 0 ? logged : TWSUCCESS;
+}
+
+// The links' maximum stamps become the next run's base stamps. A failure to keep them is
+// the run's: the next run would select from old stamps, or none.
+uint32_t Replication::StoreBaseStamps() {
+  FieldPtr maxA, maxB;
+  uint32_t status = TWFieldAlloc(flowcore::Out(maxA), TWTYPE_DATETIME, 1);
+  if (status == TWSUCCESS) status = TWFieldAlloc(flowcore::Out(maxB), TWTYPE_DATETIME, 1);
+  if (status == TWSUCCESS)
+    status = TWConnectGetProperty(a_.conn.get(), TWTOKEN_MAXSTAMP, maxA.get());
+  if (status == TWSUCCESS)
+    status = TWConnectGetProperty(b_.conn.get(), TWTOKEN_MAXSTAMP, maxB.get());
+  if (status == TWSUCCESS) status = TWActivitySetProperty(a_.token | TWTOKEN_BASESTAMP, maxA.get());
+  if (status == TWSUCCESS) status = TWActivitySetProperty(b_.token | TWTOKEN_BASESTAMP, maxB.get());
+  return status == TWSUCCESS ? status : TWActivityLog(status);
+}
+
+}  // namespace
+
+uint32_t RunReplication() {
+  uint32_t status;
+  {
+    Replication replication;
+    status = replication.Run();
+    // Logged before the connections close, so that they are told the work ended in error.
+    if (status != TWSUCCESS) TWActivityLog(status);
+  }
+  return status;
+}
+
+}  // namespace tw::replica

@@ -1,0 +1,35 @@
+// The replication: two links, A and B, selected in the order of their keys and walked
+// together; a record on one side only, or on both with other data, is copied, updated or
+// removed by the time stamps or the WinConflict rule, and the decisions taken by the rule are
+// logged and their losing records saved when asked.
+#ifndef TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
+#define TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
+
+#include <cstdint>
+
+#include "flowcore.h"
+
+namespace tw::replica {
+
+// The activity's own property tokens (2 is not used).
+enum Token : uint32_t {
+  kCreate = 1,
+  kNoDelete = 3,
+  kLowPrecision = 4,
+  kWinConflict = 5,
+  kLogConflict = 6,
+  kSaveConflict = 7,
+  kSaveMetadata = 8,
+};
+constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
+
+// Runs the replication of the current activity once. Each side's keys must rise strictly in
+// the order of TWFieldCompare: a side that delivers a key not above the one before ends the
+// run (TWFAIL_INVALID_KEY naming the key) before that record is acted on. Answers 0 or the
+// first failure, logged once; after a stamped run the links' maximum stamps are stored as
+// the next run's base stamps, and a failure to store them is the run's status.
+[[nodiscard]] uint32_t RunReplication();
+
+}  // namespace tw::replica
+
+#endif  // TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_

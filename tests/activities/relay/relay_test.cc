@@ -1,0 +1,422 @@
+// The change propagation on real data sources: change tables (the XDBSNAP_* control columns
+// and the after-images of t's columns, filled by SQL) on SQLite or PostgreSQL applied by
+// relay.twx through sqlcli.twx to a table t on SQLite or PostgreSQL; what t holds and the
+// LastDiffSeq the run kept are read back.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "activity_runner.h"
+#include "sql_fixture.h"
+
+namespace {
+
+using sqltest::Database;
+using sqltest::Engine;
+using sqltest::List;
+using sqltest::Number;
+using sqltest::Property;
+using sqltest::Text;
+
+// relay's own tokens.
+enum : uint32_t {
+  kCreate = 1,
+  kLastDiffSeq = 4,
+  kKeyFieldList = 5,
+  kSrcFieldList = 6,
+  kDestFieldList = 7,
+};
+
+// The commit sequence of commit n: ten bytes, with hexadecimal letters in them.
+std::string Commit(int n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string("0A0B0C0D0E0F0000") + "00" + kDigits[(n >> 4) & 0xF] + kDigits[n & 0xF];
+}
+std::string Intent(int n) {
+  return Commit(n);
+}
+
+// One change row: commit and intent sequence (hexadecimal), operation, after-image.
+struct Change {
+  std::string commit;
+  int intent;
+  std::string operation;
+  int k;
+  std::string v;  // "NULL" for a null
+};
+
+struct Engines {
+  Engine source, dest;
+};
+std::string EnginesName(const ::testing::TestParamInfo<Engines>& p) {
+  return std::string(sqltest::EngineName(p.param.source)) + "_to_" +
+         sqltest::EngineName(p.param.dest);
+}
+
+class RelayTest : public sqltest::ActivityFixture, public ::testing::WithParamInterface<Engines> {
+ protected:
+  RelayTest() : ActivityFixture("relay") {}
+  void SetUp() override {
+    if ((GetParam().source == Engine::kPostgres || GetParam().dest == Engine::kPostgres) &&
+        !odbc_test::PgAvailable())
+      GTEST_SKIP() << "no PostgreSQL cluster (TW_PG_PORT)";
+    ASSERT_NO_FATAL_FAILURE(ActivityFixture::SetUp());
+    src_ = sqltest::MakeDatabase(GetParam().source);
+    dest_ = sqltest::MakeDatabase(GetParam().dest);
+  }
+
+  // The change table chg with the rows given, and t with its rows ("k|v"; no t: nullopt).
+  void Tables(const std::vector<Change>& changes,
+              const std::optional<std::vector<std::string>>& rows) {
+    src_->Exec("DROP TABLE IF EXISTS chg");
+    dest_->Exec("DROP TABLE IF EXISTS t");
+    const std::string blob = src_->BlobType();
+    src_->Exec("CREATE TABLE chg (XDBSNAP_COMMITSEQ " + blob + ", XDBSNAP_INTENTSEQ " + blob +
+               ", XDBSNAP_OPERATION CHAR(1), XDBSNAP_LOGMARKER TIMESTAMP, k INTEGER, "
+               "v VARCHAR(20))");
+    for (const Change& c : changes)
+      src_->Exec("INSERT INTO chg VALUES (" + src_->Bytes(c.commit) + ", " +
+                 src_->Bytes(Intent(c.intent)) + ", '" + c.operation +
+                 "', '2026-01-01 00:00:00', " + std::to_string(c.k) + ", " +
+                 (c.v == "NULL" ? c.v : "'" + c.v + "'") + ")");
+    if (!rows) return;
+    dest_->Exec("CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(20) NOT NULL)");
+    for (const std::string& row : *rows) {
+      const size_t bar = row.find('|');
+      dest_->Exec("INSERT INTO t VALUES (" + row.substr(0, bar) + ", '" + row.substr(bar + 1) +
+                  "')");
+    }
+  }
+  std::string Dest() { return dest_->Query("SELECT k, v FROM t ORDER BY k"); }
+
+  int32_t Relay(const std::string& lastDiffSeq, std::vector<Property> more = {}) {
+    std::vector<Property> properties = {Text("LastDiffSeq", kLastDiffSeq, lastDiffSeq),
+                                        List("KeyFieldList", kKeyFieldList, {"k"})};
+    properties.insert(properties.end(), more.begin(), more.end());
+    return AddActivity(properties, {src_.get(), "chg"}, {dest_.get(), "t"});
+  }
+  std::string Stored(int32_t id) {
+    std::optional<twtest::FakeValue> value = Item(id, "LastDiffSeq");
+    return value ? value->text : "(none)";
+  }
+
+  std::unique_ptr<Database> src_, dest_;
+};
+
+std::string Rows(const std::vector<std::string>& rows) {
+  std::string out;
+  for (const std::string& row : rows) out += row + "\n";
+  return out;
+}
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+TEST(RelayIdentityTest, IdentifiesAsAnActivityWithItsPropertyTable) {
+  acttest::ExpectIdentity("relay.twx", TWSTREAMFMT_NATIVE,
+                          {
+                              {0x01010001, TWTYPE_TEXT, "SrcServer"},
+                              {0x01010002, TWTYPE_TEXT, "SrcDatabase"},
+                              {0x01010003, TWTYPE_TEXT, "SrcUserid"},
+                              {0x01010004, TWTYPE_TEXT, "SrcPassword"},
+                              {0x01010005, TWTYPE_TEXT, "SrcMetadata"},
+                              {0x02010001, TWTYPE_TEXT, "DestServer"},
+                              {0x02010002, TWTYPE_TEXT, "DestDatabase"},
+                              {0x02010003, TWTYPE_TEXT, "DestUserid"},
+                              {0x02010004, TWTYPE_TEXT, "DestPassword"},
+                              {0x02010005, TWTYPE_TEXT, "DestMetadata"},
+                              {0x02010007, TWTYPE_INT, "DestMapName"},
+                              {0x0101000B, TWTYPE_TEXT, "Condition"},
+                              {1, TWTYPE_INT, "Create"},
+                              {2, TWTYPE_INT, "TruncPrec"},
+                              {3, TWTYPE_INT, "TruncData"},
+                              {4, TWTYPE_TEXT, "LastDiffSeq"},
+                              {5, TWTYPE_BINARY, "KeyFieldList"},
+                              {6, TWTYPE_BINARY, "SrcFieldList"},
+                              {7, TWTYPE_BINARY, "DestFieldList"},
+                          });
+}
+
+struct RunCase {
+  const char* name;
+  std::string lastDiffSeq;
+  std::vector<Change> changes;
+  std::vector<std::string> before;
+  uint32_t status;  // 0, or a failure; ~0u: any failure of the destination
+  std::vector<std::string> after;
+  std::string stored;  // the LastDiffSeq kept for the next run
+  std::string logged;  // a text the run logged
+};
+
+TEST_P(RelayTest, AppliesTheCommitsAfterTheLastAndKeepsTheLastWholeOne) {
+  const std::string zero(20, '0');
+  const RunCase cases[] = {
+      {"strictly greater",
+       Commit(2),
+       {{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "I", 2, "b"}, {Commit(3), 3, "I", 3, "c"}},
+       {},
+       TWSUCCESS,
+       {"3|c"},
+       Commit(3),
+       ""},
+      {"lower-case digits",
+       Lower(Commit(2)),
+       {{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "I", 2, "b"}, {Commit(3), 3, "I", 3, "c"}},
+       {},
+       TWSUCCESS,
+       {"3|c"},
+       Commit(3),
+       ""},
+      {"three rows, the third kept",
+       zero,
+       {{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "U", 1, "a2"}, {Commit(3), 3, "I", 2, "b"}},
+       {},
+       TWSUCCESS,
+       {"1|a2", "2|b"},
+       Commit(3),
+       ""},
+      {"an insert image of a present record updates it",
+       zero,
+       {{Commit(1), 1, "I", 1, "new"}},
+       {"1|old"},
+       TWSUCCESS,
+       {"1|new"},
+       Commit(1),
+       ""},
+      {"a delete image removes by key",
+       zero,
+       {{Commit(1), 1, "D", 1, "x"}},
+       {"1|x", "2|y"},
+       TWSUCCESS,
+       {"2|y"},
+       Commit(1),
+       ""},
+      {"a delete image of a missing record",
+       zero,
+       {{Commit(1), 1, "D", 7, "x"}},
+       {"1|x"},
+       TWSUCCESS,
+       {"1|x"},
+       Commit(1),
+       ""},
+      {"failure inside a commit keeps the commit before",
+       zero,
+       {{Commit(1), 1, "I", 1, "a"},
+        {Commit(1), 2, "I", 2, "b"},
+        {Commit(2), 3, "I", 3, "c"},
+        {Commit(2), 4, "I", 4, "NULL"},
+        {Commit(3), 5, "I", 5, "e"}},
+       {},
+       ~0u,
+       {"1|a", "2|b", "3|c"},
+       Commit(1),
+       ""},
+      {"an unknown operation",
+       zero,
+       {{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "I", 2, "b"}, {Commit(2), 3, "Z", 3, "c"}},
+       {},
+       TWFAIL_INVALID_STREAM,
+       {"1|a", "2|b"},
+       Commit(1),
+       "Invalid stream value in field 'XDBSNAP_OPERATION'"},
+      {"a sequence not ten bytes",
+       zero,
+       {{Commit(1), 1, "I", 1, "a"}, {"FF00000000000000AA", 2, "I", 2, "b"}},
+       {},
+       TWFAIL_INVALID_STREAM,
+       {"1|a"},
+       Commit(1),
+       "Invalid stream value in field 'XDBSNAP_COMMITSEQ'"},
+      {"a bad first row keeps nothing",
+       zero,
+       {{Commit(1), 1, "?", 1, "a"}},
+       {},
+       TWFAIL_INVALID_STREAM,
+       {},
+       zero,
+       ""},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tables(c.changes, c.before);
+    const int32_t id = Relay(c.lastDiffSeq);
+    const uint32_t status = Run(id);
+    if (c.status == ~0u)
+      EXPECT_NE(status, TWSUCCESS);
+    else
+      EXPECT_EQ(status, c.status) << LogText();
+    // A failure in a commit leaves its rows before the failure, applied again by the next run.
+    EXPECT_EQ(Dest(), Rows(c.after));
+    EXPECT_EQ(Stored(id), c.stored == zero ? c.lastDiffSeq : c.stored);
+    if (!c.logged.empty()) {
+      EXPECT_NE(LogText().find(c.logged), std::string::npos) << LogText();
+    }
+  }
+}
+
+// A failed run is mended and run again: the commit it stopped in is applied whole.
+TEST_P(RelayTest, TheNextRunAppliesTheCommitAFailureStoppedIn) {
+  Tables({{Commit(1), 1, "I", 1, "a"},
+          {Commit(2), 2, "I", 2, "b"},
+          {Commit(2), 3, "I", 3, "NULL"},
+          {Commit(3), 4, "D", 1, "a"}},
+         std::vector<std::string>{});
+  const int32_t id = Relay(std::string(20, '0'));
+  EXPECT_NE(Run(id), TWSUCCESS);
+  EXPECT_EQ(Stored(id), Commit(1));
+  src_->Exec("UPDATE chg SET v = 'c' WHERE k = 3");
+  EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
+  EXPECT_EQ(Dest(), "2|b\n3|c\n");
+  EXPECT_EQ(Stored(id), Commit(3));
+}
+
+// A full refresh empties the destination and applies every row: an insert image is
+// inserted, an update image updates (the record may have been inserted by an earlier row).
+TEST_P(RelayTest, AFullRefreshEmptiesTheDestinationAndUpdatesOnlyForUpdateImages) {
+  Tables({{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "U", 1, "b"}, {Commit(3), 3, "I", 2, "c"}},
+         std::vector<std::string>{"9|old", "1|stale"});
+  const int32_t id = Relay("X");
+  EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
+  EXPECT_EQ(Dest(), "1|b\n2|c\n");
+  EXPECT_EQ(Stored(id), Commit(3));
+}
+
+// A delete image for a destination that does not exist creates it (with Create) and
+// removes nothing; without Create the run fails on it and keeps nothing.
+TEST_P(RelayTest, ADeleteOnAMissingObjectCreatesItWhenAsked) {
+  for (int32_t create : {1, 0}) {
+    SCOPED_TRACE(create);
+    Tables({{Commit(1), 1, "D", 1, "a"}, {Commit(2), 2, "I", 2, "b"}}, std::nullopt);
+    const int32_t id = Relay(std::string(20, '0'), {Number("Create", kCreate, create)});
+    if (create) {
+      EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
+      EXPECT_EQ(Dest(), "2|b\n");
+      EXPECT_EQ(Stored(id), Commit(2));
+    } else {
+      EXPECT_EQ(Run(id), TWFAIL_INVALID_METADATA) << LogText();
+      EXPECT_EQ(Stored(id), std::string(20, '0'));
+    }
+  }
+}
+
+// The change rows reach a destination of other column names through the name lists, the
+// mapping the direct transfer uses; the control columns stay out of it.
+TEST_P(RelayTest, MapsTheChangeRowsThroughTheNameLists) {
+  Tables({{Commit(1), 1, "I", 1, "a"}, {Commit(2), 2, "I", 2, "b"}, {Commit(3), 3, "U", 1, "c"}},
+         std::nullopt);
+  dest_->Exec("DROP TABLE IF EXISTS people");
+  dest_->Exec("CREATE TABLE people (id INTEGER PRIMARY KEY, name VARCHAR(20))");
+  const int32_t id = AddActivity({Text("LastDiffSeq", kLastDiffSeq, std::string(20, '0')),
+                                  List("KeyFieldList", kKeyFieldList, {"k"}),
+                                  Number("DestMapName", TWTOKENF_DEST | TWTOKEN_MAP_NAME, 2),
+                                  List("SrcFieldList", kSrcFieldList, {"k", "v"}),
+                                  List("DestFieldList", kDestFieldList, {"id", "name"})},
+                                 {src_.get(), "chg"}, {dest_.get(), "people"});
+  EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
+  EXPECT_EQ(dest_->Query("SELECT id, name FROM people ORDER BY id"), "1|c\n2|b\n");
+  EXPECT_EQ(Stored(id), Commit(3));
+}
+
+// Bad property values are refused before any link is touched: the destination and the
+// stored sequence stay as they were.
+TEST_P(RelayTest, RefusesBadPropertiesAndChangesNothing) {
+  struct Case {
+    const char* name;
+    std::vector<Property> properties;
+    uint32_t status;
+    std::string logged;
+  };
+  const std::vector<std::string> keys = {"k"};
+  auto seq = [](const std::string& text) { return Text("LastDiffSeq", kLastDiffSeq, text); };
+  auto keyList = [](std::vector<std::string> names) {
+    return List("KeyFieldList", kKeyFieldList, std::move(names));
+  };
+  const Case cases[] = {
+      {"19 digits",
+       {seq(Commit(1).substr(1)), keyList(keys)},
+       TWFAIL_PROPERTY_VALUE,
+       "for property 'LastDiffSeq'"},
+      {"21 digits",
+       {seq(Commit(1) + "0"), keyList(keys)},
+       TWFAIL_PROPERTY_VALUE,
+       "for property 'LastDiffSeq'"},
+      {"not a digit",
+       {seq("0A0B0C0D0E0F000000G1"), keyList(keys)},
+       TWFAIL_PROPERTY_VALUE,
+       "for property 'LastDiffSeq'"},
+      {"empty", {seq(""), keyList(keys)}, TWFAIL_MISSING_PROPERTY, "'LastDiffSeq'"},
+      {"missing", {keyList(keys)}, TWFAIL_MISSING_PROPERTY, "'LastDiffSeq'"},
+      {"no keys", {seq(Commit(0))}, TWFAIL_MISSING_PROPERTY, "'KeyFieldList'"},
+      {"unknown key",
+       {seq(Commit(0)), keyList({"nope"})},
+       TWFAIL_INVALID_KEY,
+       "Invalid key field 'nope'"},
+      {"key twice",
+       {seq(Commit(0)), keyList({"k", "k"})},
+       TWFAIL_DUPLICATE_KEY,
+       "Duplicate key field 'k'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tables({{Commit(1), 1, "I", 1, "a"}}, std::vector<std::string>{"5|kept"});
+    const int32_t id = AddActivity(c.properties, {src_.get(), "chg"}, {dest_.get(), "t"});
+    const std::optional<twtest::FakeValue> before = Item(id, "LastDiffSeq");
+    EXPECT_EQ(Run(id), c.status) << LogText();
+    EXPECT_NE(LogText().find(c.logged), std::string::npos) << LogText();
+    EXPECT_EQ(Dest(), "5|kept\n");
+    EXPECT_EQ(Item(id, "LastDiffSeq"), before);
+  }
+}
+
+// ---------------------------------------------------------------- ordex ----------------
+
+// The destination a document database through ordex: the form made by the first row, then
+// documents inserted, updated by key and removed by key as the changes say.
+class RelayOrdexTest : public sqltest::ActivityFixture {
+ protected:
+  RelayOrdexTest() : ActivityFixture("relay") {}
+};
+
+TEST_F(RelayOrdexTest, AppliesChangesToADocumentDatabase) {
+  std::unique_ptr<Database> src = sqltest::MakeDatabase(Engine::kSqlite);
+  src->Exec(
+      "CREATE TABLE chg (XDBSNAP_COMMITSEQ BLOB, XDBSNAP_INTENTSEQ BLOB, XDBSNAP_OPERATION "
+      "CHAR(1), XDBSNAP_LOGMARKER TIMESTAMP, k INTEGER, v VARCHAR(20))");
+  const Change changes[] = {{Commit(1), 1, "I", 1, "one"},
+                            {Commit(1), 2, "I", 2, "two"},
+                            {Commit(2), 3, "U", 1, "uno"},
+                            {Commit(3), 4, "I", 3, "three"},
+                            {Commit(4), 5, "D", 2, "two"}};
+  for (const Change& c : changes)
+    src->Exec("INSERT INTO chg VALUES (" + src->Bytes(c.commit) + ", " +
+              src->Bytes(Intent(c.intent)) + ", '" + c.operation + "', NULL, " +
+              std::to_string(c.k) + ", '" + c.v + "')");
+  const int32_t id =
+      AddActivity({Text("LastDiffSeq", kLastDiffSeq, std::string(20, '0')),
+                   List("KeyFieldList", kKeyFieldList, {"k"}), Number("Create", kCreate, 1)},
+                  {src.get(), "chg"}, sqltest::Link::Ordex("relay.odb", "t"));
+  EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
+  const std::string documents = OrdexExport("relay.odb", "t");
+  for (const char* v : {"uno", "three"})
+    EXPECT_EQ(sqltest::Occurrences(documents, std::string("\"") + v + "\""), 1u) << documents;
+  for (const char* v : {"one", "two", "XDBSNAP_OPERATION"})
+    EXPECT_EQ(sqltest::Occurrences(documents, std::string("\"") + v + "\""), 0u) << documents;
+  std::optional<twtest::FakeValue> stored = Item(id, "LastDiffSeq");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->text, Commit(4));
+  // A destination without transactions holds what it was given: its commit is no error.
+  EXPECT_EQ(LogText().find("not available"), std::string::npos) << LogText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RelayTest,
+                         ::testing::Values(Engines{Engine::kSqlite, Engine::kSqlite},
+                                           Engines{Engine::kSqlite, Engine::kPostgres},
+                                           Engines{Engine::kPostgres, Engine::kSqlite}),
+                         EnginesName);
+
+}  // namespace
