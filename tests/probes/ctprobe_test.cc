@@ -50,15 +50,16 @@ TEST(CtProbe, TriesTheLogins) {
            kAgain,
        1},
       {"wrong password, then the right one", "corvex_utf8\nsa\nwrong\ny\n\n\ntds5d\n",
-       Banner() + kFirstPrompts + Attempting("corvex_utf8", "sa") + Fails("Login failed.") + kAgain +
-           againPrompts + Attempting("corvex_utf8", "sa") + kVerified + kAgain,
+       Banner() + kFirstPrompts + Attempting("corvex_utf8", "sa") + Fails("Login failed.") +
+           kAgain + againPrompts + Attempting("corvex_utf8", "sa") + kVerified + kAgain,
        0},
       {"good, then the end of input on a retry", "corvex_utf8\nsa\ntds5d\ny\n",
        Banner() + kFirstPrompts + Attempting("corvex_utf8", "sa") + kVerified + kAgain +
            againPrompts + Attempting("corvex_utf8", "sa") + kVerified + kAgain,
        0},
       {"a server name too long", tooLong + "\ncorvex_utf8\nsa\ntds5d\n",
-       Banner() + "   Server Name: \nThe answer is longer than 99 characters; please answer again.\n" +
+       Banner() +
+           "   Server Name: \nThe answer is longer than 99 characters; please answer again.\n" +
            kFirstPrompts + Attempting("corvex_utf8", "sa") + kVerified + kAgain,
        0},
   };
@@ -74,9 +75,10 @@ TEST(CtProbe, TriesTheLogins) {
   // With the server gone the client library's own message is the one shown.
   server.Stop();
   twtest::ProcessResult r = probetest::RunProbe("ctprobe", {}, "corvex_utf8\nsa\ntds5d\n");
-  EXPECT_EQ(r.out, Banner() + kFirstPrompts + Attempting("corvex_utf8", "sa") +
-                       Fails("Unable to connect: Adaptive Server is unavailable or does not exist") +
-                       kAgain);
+  EXPECT_EQ(r.out,
+            Banner() + kFirstPrompts + Attempting("corvex_utf8", "sa") +
+                Fails("Unable to connect: Adaptive Server is unavailable or does not exist") +
+                kAgain);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.exitCode, 1);
 }

@@ -8,12 +8,6 @@ namespace {
 
 using probe::Console;
 
-std::string Prompt(const char* label, const std::string& value, bool secret) {
-  std::string prompt = std::string(label) + ": ";
-  if (!value.empty()) prompt += "[" + probe::Shown(value, secret) + "] ";
-  return prompt;
-}
-
 // Keeps at most kMessageMax bytes of a message text of length bytes in a buffer of size bytes
 // (a length outside the buffer, or a "null terminated" one, is taken up to its first NUL).
 void Keep(CS_CONTEXT* context, const CS_CHAR* text, CS_INT length, size_t size) {
@@ -23,7 +17,7 @@ void Keep(CS_CONTEXT* context, const CS_CHAR* text, CS_INT length, size_t size) 
       kept == nullptr)
     return;
   size_t n = length >= 0 && static_cast<size_t>(length) <= size ? static_cast<size_t>(length)
-                                                                 : ::strnlen(text, size);
+                                                                : ::strnlen(text, size);
   n = ::strnlen(text, n);
   kept->text.assign(text, n < kMessageMax ? n : kMessageMax);
 }
@@ -89,9 +83,9 @@ int Run(Console& console) {
   std::string server, user, password;
   bool verified = false;
   do {
-    probe::AskKeeping(console, Prompt("   Server Name", server, false), server, false);
-    probe::AskKeeping(console, Prompt("      Username", user, false), user, false);
-    probe::AskKeeping(console, Prompt("      Password", password, true), password, true);
+    probe::AskLabelled(console, "   Server Name", server, false);
+    probe::AskLabelled(console, "      Username", user, false);
+    probe::AskLabelled(console, "      Password", password, true);
     console.Print("Attempting to connect to Corvex server %s as %s", server.c_str(), user.c_str());
     verified = Attempt(console, server, user, password);
   } while (probe::AskYes(console, "Try Again? [N] "));
