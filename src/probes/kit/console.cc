@@ -101,6 +101,12 @@ bool AskYes(Console& console, const std::string& prompt) {
   return console.Ask(prompt, kAnswerMax, false, answer) && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+void AskLabelled(Console& console, const char* label, std::string& value, bool secret) {
+  std::string prompt = std::string(label) + ": ";
+  if (!value.empty()) prompt += "[" + Shown(value, secret) + "] ";
+  AskKeeping(console, prompt, value, secret);
+}
+
 void PrintBanner(Console& console, const char* title, const char* purpose) {
   console.Print("\n\n%s\n\n%s\n%s\n\n", title, std::string(44, '-').c_str(), purpose);
 }

@@ -56,6 +56,10 @@ inline const std::string& Shown(const std::string& value, bool secret) {
   return secret ? masked : value;
 }
 
+// AskKeeping with the prompt made of label and ": ", then the current value (as Shown gives
+// it) as "[value] " when there is one.
+void AskLabelled(Console& console, const char* label, std::string& value, bool secret);
+
 // The banner every probe starts with: title, a line of 44 dashes and the purpose text.
 void PrintBanner(Console& console, const char* title, const char* purpose);
 

@@ -15,12 +15,6 @@ constexpr uint32_t kErrorText = 275;
 constexpr uint32_t kLogoff = 279;
 constexpr int kErrorTextSize = 512;
 
-std::string Prompt(const char* label, const std::string& value, bool secret) {
-  std::string prompt = std::string(label) + ": ";
-  if (!value.empty()) prompt += "[" + probe::Shown(value, secret) + "] ";
-  return prompt;
-}
-
 template <class Fn>
 bool Resolve(void* library, uint32_t ordinal, Fn& fn, std::string& error) {
   using NameOf = const char* (*)(uint32_t);
@@ -55,9 +49,9 @@ int Run(Console& console, const OraCalls& ora) {
   std::string user, password, connect;
   bool verified = false;
   do {
-    probe::AskKeeping(console, Prompt("      Username", user, false), user, false);
-    probe::AskKeeping(console, Prompt("      Password", password, true), password, true);
-    probe::AskKeeping(console, Prompt("Connect String", connect, false), connect, false);
+    probe::AskLabelled(console, "      Username", user, false);
+    probe::AskLabelled(console, "      Password", password, true);
+    probe::AskLabelled(console, "Connect String", connect, false);
     const std::string logon = user + "/" + password + "@" + connect;
     console.Print("Attempting to connect using %s/%s@%s\n", user.c_str(),
                   password.empty() ? "" : probe::kMasked, connect.c_str());
