@@ -23,4 +23,9 @@ if [ -n "$own" ]; then
   trap '"$ws" -k 2>/dev/null; "$ws" -w 2>/dev/null; rm -rf "$own"' EXIT
   "$ws" -p
 fi
-xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+# The test run's own display goes with its prefix; otherwise a private one for this program.
+if [ -n "${TW_WINE_DISPLAY:-}" ] && [ -z "$own" ]; then
+  DISPLAY=$TW_WINE_DISPLAY "$@"
+else
+  xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+fi

@@ -40,6 +40,8 @@ function(tw_winelib_test name)
   tw_winelib_program(${name})
   # One CTest entry per program: listing the cases would start Wine at build time.
   add_test(NAME ${name} COMMAND ${TW_WINELIB_RUN} ${CMAKE_BINARY_DIR}/tests/${name}.exe)
+  # The Winelib programs share the run's display: one at a time, so that focus, activation and
+  # screenshots are each program's own.
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    LABELS winelib)
+    LABELS winelib RESOURCE_LOCK winelib_display)
 endfunction()

@@ -22,7 +22,7 @@ eval "$pgenv"
 export TW_PG_PORT
 wineenv=$(bash scripts/wine.sh start "$winedir")
 status=0
-(eval "$wineenv"; export WINEPREFIX; cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
+(eval "$wineenv"; export WINEPREFIX TW_WINE_DISPLAY; cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
 bash scripts/fuzz.sh --runs 4000 || status=1
 exit $status

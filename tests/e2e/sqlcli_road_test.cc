@@ -77,13 +77,13 @@ TEST_F(SqlcliRoad, RelayAndReplicaLevelSqliteAndPostgresql) {
 
   const std::string out = server.Out();
   for (const char* name : {"Changes", "Level"})
-    EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
+    EXPECT_TRUE(road::Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
   EXPECT_EQ(Psql(database_, "SELECT k, v FROM t ORDER BY k").out, "1|Ada Quill\n2|Bram\n");
   twtest::ProcessResult lite =
       twtest::RunProgram({"/usr/bin/sqlite3", path("road.db"), "SELECT k, v FROM t ORDER BY k"},
                          twtest::InheritedEnv(), inst_.path());
   EXPECT_EQ(lite.out, "1|Ada Quill\n2|Bram\n");
   // The relay kept the third row's commit, in upper-case digits, for its next run.
-  EXPECT_TRUE(Has(Adm({"show", "qtwadm.odx", relay}), seq + "03"))
+  EXPECT_TRUE(road::Has(Adm({"show", "qtwadm.odx", relay}), seq + "03"))
       << Adm({"show", "qtwadm.odx", relay});
 }
