@@ -108,12 +108,12 @@ inline std::string Psql(const std::string& port, const std::string& database,
 class PgDatabase {
  public:
   // keepVariable: the environment variable that keeps the database when set.
-  PgDatabase(std::string port, const char* keepVariable)
+  PgDatabase(std::string port, std::string keepVariable)
       : port_(std::move(port)),
         name_("twbench_" + std::to_string(::getpid())),
-        keepVariable_(keepVariable) {}
+        keepVariable_(std::move(keepVariable)) {}
   ~PgDatabase() {
-    if (created_ && std::getenv(keepVariable_) == nullptr) Drop();
+    if (created_ && std::getenv(keepVariable_.c_str()) == nullptr) Drop();
   }
   PgDatabase(const PgDatabase&) = delete;
   PgDatabase& operator=(const PgDatabase&) = delete;
@@ -137,7 +137,7 @@ class PgDatabase {
   }
 
   std::string port_, name_;
-  const char* keepVariable_;
+  std::string keepVariable_;
   bool created_ = false;
 };
 
