@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 
 #include "flowcore.h"
 #include "taskrun_install.h"
+#include "temp_dir.h"
 
 namespace bulk_load {
 
@@ -53,16 +55,16 @@ inline std::string Trim(std::string text) {
 
 // Runs args in dir; its standard output, trimmed, and its exit code in *code.
 inline std::string Output(const std::vector<std::string>& args, const std::string& dir, int* code) {
-  char path[] = "/tmp/bulk_bench_out.XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) {
+  const std::string where = bench_temp::MakeDir("bulk_bench_out");
+  if (where.empty()) {
     *code = -1;
     return {};
   }
-  ::close(fd);
+  const std::string path = where + "/out";
   *code = taskrun_install::Run(args, dir, path);
   std::string out = Trim(taskrun_install::Slurp(path));
-  ::unlink(path);
+  std::error_code ec;
+  std::filesystem::remove_all(where, ec);
   return out;
 }
 

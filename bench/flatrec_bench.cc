@@ -18,6 +18,7 @@
 #include "flatrec_case.h"
 #include "flowcore.h"
 #include "platform.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -32,8 +33,7 @@ using flatrec_case::WriteInput;
 class Setup {
  public:
   Setup() {
-    char pattern[] = "/tmp/flatrec_bench.XXXXXX";
-    dir_ = std::string(::mkdtemp(pattern)) + "/";
+    dir_ = bench_temp::MakeDir("flatrec_bench") + "/";
     std::ofstream(dir_ + "prog").put('\n');
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
     std::filesystem::copy_file(exe.parent_path().parent_path() / "inst" / "flatrec.twx",

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "setup_context.h"
+#include "temp_dir.h"
 
 extern char** environ;
 
@@ -29,8 +30,8 @@ struct Kit {
   std::string base;
   std::string kit;
   Kit() {
-    std::string pattern = (fs::temp_directory_path() / "twinstallbench.XXXXXX").string();
-    base = ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
+    base = bench_temp::MakeDir("twinstallbench");
+    if (!base.empty()) base += "/";
     kit = base + "kit/";
     fs::create_directories(kit);
     std::string block(1 << 20, '\0');

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,7 @@
 
 #include "bulk_load.h"
 #include "taskrun_install.h"
+#include "temp_dir.h"
 
 namespace odbc_bench {
 
@@ -54,7 +56,7 @@ class Cluster {
   Cluster() = default;
   ~Cluster() {
     if (dir_.empty()) return;
-    Run({"/bin/bash", script_, "stop", dir_}, "/tmp/");
+    Run({"/bin/bash", script_, "stop", dir_}, std::filesystem::temp_directory_path().string());
     gClusterDir[0] = '\0';
     for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
   }
@@ -70,9 +72,8 @@ class Cluster {
       return {};
     }
     script_ = std::string(TW_SOURCE_DIR) + "/scripts/pg.sh";
-    char pattern[] = "/tmp/sqlcli_bench_pg.XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return "no temporary directory for the cluster";
-    dir_ = pattern;
+    dir_ = bench_temp::MakeDir("sqlcli_bench_pg");
+    if (dir_.empty()) return "no temporary directory for the cluster";
     if (script_.size() >= sizeof gClusterScript || dir_.size() >= sizeof gClusterDir)
       return "path too long";
     std::strcpy(gClusterScript, script_.c_str());
@@ -80,7 +81,7 @@ class Cluster {
     for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, StopClusterAndDie);
     int code = -1;
     // pg.sh answers "export TW_PG_PORT=<port> TW_PG_DIR=<dir>".
-    const std::string exports = Output({"/bin/bash", script_, "start", dir_}, "/tmp/", &code);
+    const std::string exports = Output({"/bin/bash", script_, "start", dir_}, std::filesystem::temp_directory_path().string(), &code);
     const size_t at = exports.find("TW_PG_PORT=");
     if (code != 0 || at == std::string::npos) return "scripts/pg.sh could not start a cluster";
     port_ = exports.substr(at + 11, exports.find(' ', at) - at - 11);
@@ -101,7 +102,7 @@ inline std::string Psql(const std::string& port, const std::string& database,
     args.push_back("-c");
     args.push_back(c);
   }
-  return Output(args, "/tmp/", code);
+  return Output(args, std::filesystem::temp_directory_path().string(), code);
 }
 
 // A database of its own on the cluster, dropped at the end.

@@ -14,6 +14,7 @@
 #include "database.h"
 #include "jsonl.h"
 #include "plexapi.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -59,10 +60,8 @@ std::string JsonLines() {
 class Session {
  public:
   Session() {
-    std::string dir =
-        (std::filesystem::temp_directory_path() / "plexa-bulk-bench-XXXXXX").string();
-    if (mkdtemp(dir.data()) == nullptr) return;
-    root_ = dir;
+    root_ = bench_temp::MakeDir("plexa-bulk-bench");
+    if (root_.empty()) return;
     setenv("PLEXA_ROOT", root_.c_str(), 1);
     ok_ = _GVInit(GV_VERSION, 0, 0, 0) == 0;
   }

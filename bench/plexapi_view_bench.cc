@@ -10,6 +10,7 @@
 #include <string>
 
 #include "plexapi.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -22,9 +23,8 @@ struct Fixture {
   bool ok = false;
 
   Fixture() {
-    char dir[] = "/tmp/plexa-bench-XXXXXX";
-    if (mkdtemp(dir) == nullptr) return;
-    root = dir;
+    root = bench_temp::MakeDir("plexa-bench");
+    if (root.empty()) return;
     setenv("PLEXA_ROOT", root.c_str(), 1);
     if (_GVInit(GV_VERSION, 0, 0, 0) != 0) return;
     if (GVDatabaseCreate(nullptr, "bench.odb", "Bench", 0, nullptr, nullptr, 0, 0) != 0) return;

@@ -338,7 +338,7 @@ class Postgresql : public Database {
     int code = -1;
     Output({kPsql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p", port_, "-U", "tw",
             "-d", database_, "-f", dir + "rows.sql"},
-           "/tmp/", &code);
+           std::filesystem::temp_directory_path().string(), &code);
     return code;
   }
   int LoadRef(const std::string& dir) const override {

@@ -28,6 +28,7 @@
 #include "flowcore.h"
 #include "platform.h"
 #include "twengine.h"
+#include "temp_dir.h"
 
 extern char** environ;
 
@@ -92,8 +93,8 @@ class Installation {
   // twmain.ini and in its configuration document.
   Installation(const std::string& prefix, std::string server, const char* keepVariable)
       : server_(std::move(server)), keepVariable_(keepVariable) {
-    std::string pattern = "/tmp/" + prefix + ".XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) dir_ = pattern + "/";
+    dir_ = bench_temp::MakeDir(prefix);
+    if (!dir_.empty()) dir_ += "/";
   }
   ~Installation() {
     if (serving_) Stop();
