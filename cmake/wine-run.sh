@@ -13,7 +13,7 @@ if [ -z "${WINELOADER:-}" ]; then
 fi
 own=
 if [ -z "${WINEPREFIX:-}" ]; then
-  own=$(mktemp -d /tmp/tw-wine.XXXXXX)
+  own=$(mktemp -d -t tw-wine.XXXXXX)
   export WINEPREFIX=$own/prefix
   mkdir -p "$WINEPREFIX"
 fi

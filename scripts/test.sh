@@ -15,7 +15,7 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON -DTW_
 pgdir=$(mktemp -d /tmp/tw-pg.XXXXXX)
 # One private Wine prefix with one persistent wineserver serves the Winelib tests (normal
 # build only); it is removed on every way out as well.
-winedir=$(mktemp -d /tmp/tw-wine.XXXXXX)
+winedir=$(mktemp -d -t tw-wine.XXXXXX)
 trap 'bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
 pgenv=$(bash scripts/pg.sh start "$pgdir")
 eval "$pgenv"

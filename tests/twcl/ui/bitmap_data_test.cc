@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <unistd.h>
@@ -82,8 +83,8 @@ TEST_F(BitmapDataTest, TwentyFourBitPixelsKeepFileOrderFirstByteHighest) {
 }
 
 TEST_F(BitmapDataTest, FileRoundTripAndMissingFile) {
-  char dir[] = "/tmp/twbmpXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string dir = (std::filesystem::temp_directory_path() / "twbmp.XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
   std::string path = std::string(dir) + "/p.bmp";
   UI_BitmapData pic = Picture(10, 6, 4);
   ASSERT_TRUE(pic.WriteTo(path.c_str()));
@@ -97,7 +98,7 @@ TEST_F(BitmapDataTest, FileRoundTripAndMissingFile) {
   EXPECT_EQ(back.Pixels(), pic.Pixels());  // a failed read changes nothing
   EXPECT_FALSE(UI_BitmapData(2, 2, 3, 0, nullptr, nullptr).WriteTo(path.c_str()));
   EXPECT_NE(access(path.c_str(), F_OK), 0);
-  rmdir(dir);
+  rmdir(dir.c_str());
 }
 
 TEST_F(BitmapDataTest, CorruptFilesAreRefusedWithTheirWarning) {
