@@ -7,31 +7,15 @@
 #include <cstdlib>
 
 #include "flowcore.h"
+#include "twx_text.h"
 
 namespace corvex {
 namespace {
 
-std::string Cut(std::string_view name) {
-  return std::string(name.substr(0, kNameLimit));
-}
+std::string Cut(std::string_view name) { return twx::CutName(name, kNameLimit); }
 
 std::string Join(const std::vector<std::string>& names, bool cut) {
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i) out += ",";
-    out += cut ? Cut(names[i]) : names[i];
-  }
-  return out;
-}
-
-std::string Doubled(std::string_view text, char quote) {
-  std::string out(1, quote);
-  for (char c : text) {
-    out += c;
-    if (c == quote) out += quote;
-  }
-  out += quote;
-  return out;
+  return twx::JoinNames(names, cut ? kNameLimit : std::string_view::npos);
 }
 
 void AppendTerm(std::string& out, const KeyTerm& k) {
@@ -146,10 +130,10 @@ std::string FloatLiteral(double value, bool integerColumn) {
 }
 
 std::string QuotedLiteral(std::string_view bytes) {
-  return Doubled(bytes, '"');
+  return twx::Quoted(bytes, '"');
 }
 std::string StringLiteral(std::string_view text) {
-  return Doubled(text, '\'');
+  return twx::Quoted(text, '\'');
 }
 
 std::string HexLiteral(std::string_view bytes) {

@@ -4,20 +4,15 @@
 #include <cctype>
 #include <cstdio>
 
+#include "twx_text.h"
+
 namespace oracle {
 namespace {
 
-std::string Cut(std::string_view name) {
-  return std::string(name.substr(0, kNameLimit));
-}
+std::string Cut(std::string_view name) { return twx::CutName(name, kNameLimit); }
 
 std::string Join(const std::vector<std::string>& names, bool cut) {
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i) out += ",";
-    out += cut ? Cut(names[i]) : names[i];
-  }
-  return out;
+  return twx::JoinNames(names, cut ? kNameLimit : std::string_view::npos);
 }
 
 void AppendKeys(std::string& out, const std::vector<KeyTerm>& keys, bool& first) {
@@ -204,14 +199,10 @@ std::string CatalogText(uint32_t kind, std::string_view table) {
   if (kind == 3)
     return "SELECT TABLE_NAME, OWNER, COMMENTS FROM ALL_TAB_COMMENTS WHERE OWNER != 'SYS'";
   if (kind != 4 && kind != 5) return {};
-  std::string literal;
-  for (char c : table) {
-    literal += c;
-    if (c == '\'') literal += '\'';  // a quote in the name must not end the literal
-  }
+  // A quote in the name must not end the literal.
   return std::string(kind == 4 ? "SELECT INDEX_NAME, OWNER, '' FROM ALL_INDEXES"
                                : "SELECT COLUMN_NAME, OWNER, '' FROM ALL_TAB_COLUMNS") +
-         " WHERE TABLE_NAME = UPPER ('" + literal + "') ";
+         " WHERE TABLE_NAME = UPPER (" + twx::Quoted(table, '\'') + ") ";
 }
 
 std::string OwnStatementText(std::string_view text) {
