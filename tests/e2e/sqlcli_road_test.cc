@@ -33,12 +33,13 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
 
 }  // namespace
 
-// Change propagation and replication under the server: a relay applies a SQLite change table
-// to PostgreSQL (the table created there) and keeps the last commit in its document; then a
-// replica levels a SQLite table with the PostgreSQL one, PostgreSQL winning.
-TEST_F(SqlcliRoad, RelayAndReplicaLevelSqliteAndPostgresql) {
+// Change propagation and replication under the server: a poll sees rows in a SQLite change
+// table and starts the relay, which applies them to PostgreSQL (the table created there) and
+// keeps the last commit in its document; then a replica levels a SQLite table with the
+// PostgreSQL one, PostgreSQL winning.
+TEST_F(SqlcliRoad, APollStartsTheRelayAndAReplicaLevelsSqliteAndPostgresql) {
   MakeDatabases();
-  for (const char* plugin : {"sqlcli.twx", "relay.twx", "replica.twx"})
+  for (const char* plugin : {"sqlcli.twx", "relay.twx", "replica.twx", "poll.twx"})
     ASSERT_NO_FATAL_FAILURE(InstallPlugin(plugin));
   const std::string seq = "0A0B0C0D0E0F000000";
   // One change row: its commit (and intent) number, operation and after-image.
@@ -59,24 +60,29 @@ TEST_F(SqlcliRoad, RelayAndReplicaLevelSqliteAndPostgresql) {
   Link("Lite", "sqlcli", {"Server=lite"});
   Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
 
-  road::Twmain server(inst_.path(), env_);
+  // The relay's own start lies far ahead: only the poll starts it.
   std::string relay =
       Adm({"new", "qtwadm.odx", "Activity\\Change Propagation", "Name=Changes", "SrcLink=Lite",
-           "DestLink=Pg", "OneTime:number=1", "SrcMetadata=chg", "DestMetadata=t",
-           "LastDiffSeq=00000000000000000000", "KeyFieldList:textlist=k", "Create:number=1"});
+           "DestLink=Pg", "StartDate:time=2999-01-01 00:00:00", "SrcMetadata=chg",
+           "DestMetadata=t", "LastDiffSeq=00000000000000000000", "KeyFieldList:textlist=k",
+           "Create:number=1"});
   relay = relay.substr(0, relay.find('\n'));
-  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 1; }))
+  Adm({"new", "qtwadm.odx", "Activity\\Poll", "Name=Watch", "SrcLink=Lite",
+       "Frequency:number=1", "EventCount:number=1", "ExecuteList:textlist=Changes",
+       "Statement=SELECT XDBSNAP_COMMITSEQ FROM chg", "OneTime:number=1"});
+  road::Twmain server(inst_.path(), env_);
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 2; }))
       << server.Out() << server.Err() << ActivityLog();
   Adm({"new", "qtwadm.odx", "Activity\\Replication", "Name=Level", "SrcLink=Lite", "DestLink=Pg",
        "OneTime:number=1", "LinkAMetadata=t", "LinkBMetadata=t", "LinkAOrderList:textlist=k",
        "LinkBOrderList:textlist=k", "WinConflict:number=2"});
-  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 2; }))
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 3; }))
       << server.Out() << server.Err() << ActivityLog();
   server.Type("D\n");
   EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();
 
   const std::string out = server.Out();
-  for (const char* name : {"Changes", "Level"})
+  for (const char* name : {"Watch", "Changes", "Level"})
     EXPECT_TRUE(road::Has(out, "Activity '" + std::string(name) + "' completed successfully.")) << out;
   EXPECT_EQ(Psql(database_, "SELECT k, v FROM t ORDER BY k").out, "1|Ada Quill\n2|Bram\n");
   twtest::ProcessResult lite =
