@@ -10,9 +10,13 @@
 // ctlstore started from it and taskrun running the activity by name, timed from spawn to
 // exit. Beside it, in the same run and on the same file, the database's own bulk loader into
 // a table of the same column types (copied from the connector's): `sqlite3 .import --csv` for
-// SQLite, `psql \copy ... csv` for PostgreSQL, each timed from spawn to exit as well. Both
-// tables must then hold the same rows: count, sum of ids, sum of prices in cents, total text
-// length and sum of day numbers. Peak memory is that of the taskrun process.
+// SQLite, `psql \copy ... csv` for PostgreSQL, each timed from spawn to exit as well. A
+// connector with goals also has PostgreSQL loaded the way a user without a loader does it,
+// `psql -f` with one INSERT a row, and a line on standard error gives taskrun's time beside
+// the goal's command and their ratio (above 1: taskrun is faster), for PostgreSQL with the
+// ratio to `psql \copy` beside it. All tables must then hold the same rows: count, sum of
+// ids, sum of prices in cents, total text length and sum of day numbers. Peak memory is that
+// of the taskrun process.
 //
 // Settings, PREFIX being the connector's: PREFIX_RECORDS the record count (200,000);
 // PREFIX_COMMIT the connector's CommitFrequency (the connector's default); PREFIX_KEEP keeps the
@@ -61,6 +65,12 @@ struct Connector {
   const char* table;
   // CommitFrequency unless PREFIX_COMMIT says otherwise.
   size_t commit = 1000;
+  // Names the connector's table in the output ("table made by NAME"); null: "the connector's".
+  const char* name = nullptr;
+  // The goals printed beside the ratios, as text: against `sqlite3 .import`, and against one
+  // INSERT a row through `psql -f` (which is then run); null: no goal line.
+  const char* sqliteGoal = nullptr;
+  const char* postgresqlGoal = nullptr;
 };
 
 using taskrun_install::Installation;
@@ -71,15 +81,12 @@ using taskrun_install::TaskrunRun;
 
 constexpr char kOurTable[] = "bench_ours";
 constexpr char kRefTable[] = "bench_ref";
+constexpr char kAnchorTable[] = "bench_rows";
 constexpr char kSqlite3[] = "/usr/bin/sqlite3";
 using odbc_bench::kPsql;
 constexpr char kOdbcDrivers[] = "/usr/lib/x86_64-linux-gnu/odbc/";
 // Records per fetch and insert of the direct transfer.
 constexpr uint32_t kBlock = 1000;
-// Own tokens: flatrec's Trace, ZID and Linktype.
-constexpr uint32_t kFlatrecTrace = 4, kFlatrecZid = 15, kFlatrecLinktype = 16;
-// flatrec's trace bits: nothing on standard output.
-constexpr int kFlatrecQuiet = 1;
 
 // The connector of the running benchmark (one per program).
 inline const Connector* gConnector = nullptr;
@@ -129,6 +136,13 @@ class Database {
   virtual std::string MakeRefTable(const std::string& dir) const = 0;
   // The loader run on in.csv into kRefTable; its exit code.
   virtual int LoadRef(const std::string& dir) const = 0;
+  // The command the goal is measured against when it is not the loader: its name, then the
+  // untimed preparation and its timed run into kAnchorTable (exit codes).
+  virtual const char* Anchor() const { return nullptr; }
+  virtual int PrepareAnchor(const std::string&) const { return 0; }
+  virtual int LoadAnchor(const std::string&) const { return 0; }
+  // The goal's ratio as text, null for none.
+  virtual const char* Goal() const = 0;
   // "rows|ids|cents|text length|days" of table; *code the query's exit code.
   virtual std::string Checksum(const std::string& dir, const char* table, int* code) const = 0;
   // The columns of kOurTable as the database describes them.
@@ -138,6 +152,19 @@ class Database {
 };
 
 inline constexpr char kDsn[] = "benchdb";
+
+inline std::vector<std::string> DataSourceLinkItems(const char* sourceKey, uint32_t sourceToken,
+                                                    const std::string& userid,
+                                                    size_t commitFrequency) {
+  constexpr uint32_t kCommitFrequency = 1;
+  return {"Name=BenchDb",
+          std::string(sourceKey) + "=" + kDsn,
+          "Userid=" + userid,
+          "CommitFrequency:number=" + std::to_string(commitFrequency),
+          std::string("PropNameList:textlist=") + sourceKey + ",Userid,CommitFrequency",
+          "PropTokenList:numberlist=" + std::to_string(sourceToken) + "," +
+              std::to_string(TWTOKEN_USERID) + "," + std::to_string(kCommitFrequency)};
+}
 
 // The ODBC configuration in the installation directory, given to every process from here.
 inline std::string WriteOdbcConfig(const std::string& dir, const Database& db) {
@@ -166,14 +193,8 @@ inline std::string Prepare(Installation& inst, const Database& db) {
   const std::string& dir = inst.dir();
   if (!bulk_load::WriteInput(dir + "in.csv", RecordCount())) return "cannot write the input";
   if (failure = WriteOdbcConfig(dir, db); !failure.empty()) return failure;
-  const std::string text = "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
-                           std::to_string(kFlatrecZid) + "," + std::to_string(kFlatrecLinktype) +
-                           "," + std::to_string(kFlatrecTrace);
   const std::vector<std::pair<std::string, std::vector<std::string>>> documents = {
-      {"Link\\Flatrec",
-       {"Name=BenchIn", "Database=" + dir + "in.csv", std::string("ZID=") + kZid, "Linktype=SOURCE",
-        "Trace:number=" + std::to_string(kFlatrecQuiet),
-        "PropNameList:textlist=Database,ZID,Linktype,Trace", text}},
+      {"Link\\Flatrec", bulk_load::FlatrecSourceItems("BenchIn", dir + "in.csv")},
       {gConnector->linkForm, gConnector->linkItems(db.Userid(), CommitFrequency())},
       {"Activity\\Direct Transfer",
        {std::string("Name=") + gConnector->activity, "SrcLink=BenchIn", "DestLink=BenchDb",
@@ -218,26 +239,45 @@ inline void Measure(benchmark::State& state, const Database& db) {
     refSeconds = SecondsSince(start);
     if (code != 0) failure = std::string(db.Loader()) + " failed";
   }
+  double anchorSeconds = -1;
+  if (failure.empty() && db.Anchor() != nullptr) {
+    if (db.PrepareAnchor(dir) != 0) {
+      failure = std::string("cannot prepare ") + db.Anchor();
+    } else {
+      const auto start = std::chrono::steady_clock::now();
+      const int code = db.LoadAnchor(dir);
+      anchorSeconds = SecondsSince(start);
+      if (code != 0) failure = std::string(db.Anchor()) + " failed";
+    }
+  }
   std::string ours, reference;
   if (failure.empty()) {
-    int oursCode = -1, refCode = -1;
+    int oursCode = -1, refCode = -1, anchorCode = 0;
     ours = db.Checksum(dir, kOurTable, &oursCode);
     reference = db.Checksum(dir, kRefTable, &refCode);
+    const std::string anchored =
+        db.Anchor() != nullptr ? db.Checksum(dir, kAnchorTable, &anchorCode) : ours;
     const std::string rows = ours.substr(0, ours.find('|'));
-    if (oursCode != 0 || refCode != 0)
+    if (oursCode != 0 || refCode != 0 || anchorCode != 0)
       failure = "the checksum query failed";
     else if (rows != std::to_string(RecordCount()))
       failure = "our table holds " + rows + " rows of " + std::to_string(RecordCount());
     else if (ours != reference)
       failure = "the tables differ: ours " + ours + ", " + db.Loader() + " " + reference;
+    else if (ours != anchored)
+      failure = "the tables differ: ours " + ours + ", " + db.Anchor() + " " + anchored;
   }
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());
     return;
   }
   int code = -1;
-  std::fprintf(stderr, "%s: the connector's table: %s\n", db.Loader(),
-               db.Columns(dir, &code).c_str());
+  if (gConnector->name != nullptr)
+    std::fprintf(stderr, "%s: table made by %s: %s\n", db.Loader(), gConnector->name,
+                 db.Columns(dir, &code).c_str());
+  else
+    std::fprintf(stderr, "%s: the connector's table: %s\n", db.Loader(),
+                 db.Columns(dir, &code).c_str());
   std::fprintf(stderr, "%s: rows|ids|cents|text length|days of both tables: %s\n", db.Loader(),
                ours.c_str());
   const double records = static_cast<double>(RecordCount());
@@ -246,6 +286,18 @@ inline void Measure(benchmark::State& state, const Database& db) {
   state.counters["ref_records_per_s"] = records / refSeconds;
   // Above 1: taskrun is faster than the database's own loader.
   state.counters["ratio_to_ref"] = refSeconds / run.seconds;
+  if (anchorSeconds > 0) state.counters["ratio_to_anchor"] = anchorSeconds / run.seconds;
+  if (db.Goal() != nullptr) {
+    const double goal = db.Anchor() != nullptr ? anchorSeconds : refSeconds;
+    std::fprintf(stderr, "%s: %.0f records: taskrun %.3f s; %s %.3f s, ratio %.2f (goal %s)",
+                 db.Loader(), records, run.seconds,
+                 db.Anchor() != nullptr ? db.Anchor() : db.Loader(), goal, goal / run.seconds,
+                 db.Goal());
+    if (db.Anchor() != nullptr)
+      std::fprintf(stderr, "; %s %.3f s, ratio %.3f", db.Loader(), refSeconds,
+                   refSeconds / run.seconds);
+    std::fprintf(stderr, "\n");
+  }
   state.counters["peak_rss_MiB"] = run.PeakMiB();
   // The framework's CPU column is this process's; the run's own CPU time is taskrun's.
   state.counters["cpu_s"] = run.CpuSeconds();
@@ -258,6 +310,7 @@ class Sqlite : public Database {
  public:
   const char* Loader() const override { return "sqlite3 .import"; }
   const char* Driver() const override { return "libsqlite3odbc.so"; }
+  const char* Goal() const override { return gConnector->sqliteGoal; }
   std::vector<std::pair<std::string, std::string>> Attributes(
       const std::string& dir) const override {
     return {{"Database", dir + "ours.db"}, {"Timeout", "5000"}};
@@ -306,6 +359,7 @@ class Postgresql : public Database {
       : port_(std::move(port)), database_(std::move(database)) {}
   const char* Loader() const override { return "psql \\copy"; }
   const char* Driver() const override { return "psqlodbcw.so"; }
+  const char* Goal() const override { return gConnector->postgresqlGoal; }
   std::vector<std::pair<std::string, std::string>> Attributes(const std::string&) const override {
     return {
         {"Servername", "127.0.0.1"}, {"Port", port_}, {"Database", database_}, {"Username", "tw"}};
@@ -313,9 +367,45 @@ class Postgresql : public Database {
   std::string Userid() const override { return "tw"; }
   std::string MakeRefTable(const std::string&) const override {
     int code = -1;
-    Psql(port_, database_, {std::string("CREATE TABLE ") + kRefTable + " (LIKE " + kOurTable + ")"},
-         &code);
-    return code == 0 ? std::string() : "cannot create the PostgreSQL reference table";
+    std::vector<std::string> statements = {std::string("CREATE TABLE ") + kRefTable + " (LIKE " +
+                                           kOurTable + ")"};
+    if (Anchor() != nullptr)
+      statements.push_back(std::string("CREATE TABLE ") + kAnchorTable + " (LIKE " + kOurTable +
+                           ")");
+    Psql(port_, database_, statements, &code);
+    return code == 0 ? std::string() : "cannot create the PostgreSQL reference tables";
+  }
+  // One INSERT a row, what a user without a loader does, measured for a connector with a goal.
+  const char* Anchor() const override {
+    return Goal() != nullptr ? "psql -f (one INSERT a row)" : nullptr;
+  }
+  // rows.sql: one INSERT a record of in.csv (its texts hold no quotes).
+  int PrepareAnchor(const std::string& dir) const override {
+    std::ifstream in(dir + "in.csv", std::ios::binary);
+    std::ofstream out(dir + "rows.sql", std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> fields;
+      for (size_t at = 0;;) {
+        const size_t comma = line.find(',', at);
+        fields.push_back(line.substr(at, comma == std::string::npos ? comma : comma - at));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
+      if (fields.size() != 6) return 1;
+      out << "INSERT INTO " << kAnchorTable << " VALUES (" << fields[0] << ", '" << fields[1]
+          << "', " << fields[2] << ", '" << fields[3] << "', '" << fields[4] << "', '"
+          << fields[5] << "');\n";
+    }
+    out.close();
+    return out ? 0 : 1;
+  }
+  int LoadAnchor(const std::string& dir) const override {
+    int code = -1;
+    Output({kPsql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p", port_, "-U", "tw",
+            "-d", database_, "-f", dir + "rows.sql"},
+           std::filesystem::temp_directory_path().string(), &code);
+    return code;
   }
   int LoadRef(const std::string& dir) const override {
     int code = -1;

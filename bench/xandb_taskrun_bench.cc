@@ -16,17 +16,8 @@
 
 namespace {
 
-// The connector's own token CommitFrequency.
-constexpr uint32_t kXandbCommitFrequency = 1;
-
 std::vector<std::string> LinkItems(const std::string& userid, size_t commitFrequency) {
-  return {"Name=BenchDb",
-          std::string("Database=") + odbc_load::kDsn,
-          "Userid=" + userid,
-          "CommitFrequency:number=" + std::to_string(commitFrequency),
-          "PropNameList:textlist=Database,Userid,CommitFrequency",
-          "PropTokenList:numberlist=" + std::to_string(TWTOKEN_DATABASE) + "," +
-              std::to_string(TWTOKEN_USERID) + "," + std::to_string(kXandbCommitFrequency)};
+  return odbc_load::DataSourceLinkItems("Database", TWTOKEN_DATABASE, userid, commitFrequency);
 }
 
 const odbc_load::Connector kXandb = {

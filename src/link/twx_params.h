@@ -83,14 +83,22 @@ class ParameterBlock {
   // Lays the first rows values of every parameter out as arrays; after it Data, Width and
   // Lengths describe them until the next Reset or Pack.
   void Pack(size_t rows) {
+    moved_ = packs_ != params_.size();
+    packs_ = params_.size();
     for (Param& p : params_) {
       p.packed.assign(p.width * (rows == 0 ? 1 : rows), 0);
       for (size_t r = 0; r < rows; ++r)
         if (p.lengths[r] > 0)
           std::memcpy(p.packed.data() + r * p.width, p.staged.data() + p.offsets[r],
                       static_cast<size_t>(p.lengths[r]));
+      const Layout now{p.packed.data(), p.width, p.lengths.data()};
+      if (!(now == p.layout)) moved_ = true;
+      p.layout = now;
     }
   }
+  // Whether the last Pack put any array at another address or width than the Pack before it:
+  // arrays handed to the client library before must then be handed again.
+  bool Moved() const { return moved_; }
   void* Data(size_t p) { return params_[p].packed.data(); }
   // The element width of parameter p: its longest value among the rows set (1 when all are
   // empty or null).
@@ -98,7 +106,14 @@ class ParameterBlock {
   int64_t* Lengths(size_t p) { return params_[p].lengths.data(); }
 
  private:
+  struct Layout {
+    const void* data = nullptr;
+    size_t width = 0;
+    const int64_t* lengths = nullptr;
+    bool operator==(const Layout&) const = default;
+  };
   struct Param {
+    Layout layout;  // where the last Pack left the arrays
     std::vector<char> staged;
     std::vector<size_t> offsets;
     std::vector<int64_t> lengths;
@@ -107,6 +122,8 @@ class ParameterBlock {
   };
   std::vector<Param> params_;
   size_t rows_ = 0;
+  size_t packs_ = 0;  // parameters of the last Pack
+  bool moved_ = true;
 };
 
 }  // namespace tw::twx

@@ -493,6 +493,43 @@ TEST(TwxParams, ParameterBlockLaysOutColumns) {
   EXPECT_EQ(*static_cast<const char*>(block.Data(0)), 'q');
 }
 
+// Arrays bound to a client library stay valid only while the block keeps them where they
+// were: each Pack tells whether any array moved or changed width since the Pack before.
+TEST(TwxParams, ParameterBlockTellsWhenArraysMove) {
+  struct Step {
+    size_t parameters, rows;
+    std::string value;  // every row's value of every parameter
+    bool moved;
+  };
+  const Step kSteps[] = {
+      {2, 4, "abc", true},     // the first layout
+      {2, 4, "xyz", false},    // the same widths and rows: the arrays stay bound
+      {2, 3, "xy", false},     // fewer rows in the same room and a value within the width
+      {2, 4, "abcd", true},    // wider
+      {2, 64, "abcd", true},   // more rows than the arrays had room for
+      {3, 64, "abcd", true},   // another parameter
+      {2, 64, "abcd", true},   // one less
+      {2, 64, "ab", true},     // narrower
+  };
+  tw::twx::ParameterBlock block;
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(std::to_string(step.parameters) + " x " + std::to_string(step.rows) + " " +
+                 step.value);
+    block.Reset(step.parameters, step.rows);
+    for (size_t p = 0; p < step.parameters; ++p) {
+      block.AtLeast(p, 3);
+      for (size_t r = 0; r < step.rows; ++r)
+        block.Set(p, r, step.value.data(), static_cast<int64_t>(step.value.size()), false);
+    }
+    block.Pack(step.rows);
+    EXPECT_EQ(block.Moved(), step.moved);
+    EXPECT_EQ(std::string(static_cast<const char*>(block.Data(step.parameters - 1)) +
+                              block.Width(step.parameters - 1) * (step.rows - 1),
+                          step.value.size()),
+              step.value);
+  }
+}
+
 TEST(TwxParams, PreparedTextHoldsOneText) {
   tw::twx::PreparedText prepared;
   EXPECT_FALSE(prepared.Holds(""));

@@ -410,8 +410,8 @@ void Connection::FreeSlot(Slot& slot, bool withDescription) {
   slot.sequence = 0;
   slot.values.clear();
   DropStatement(slot.stmt);
-  slot.arrays.clear();
-  slot.arrayRows = 0;
+  slot.block = {};
+  slot.arrayTypes.clear();
   slot.parameterSetSize = 1;
   slot.arraysBound = false;
   if (withDescription) {

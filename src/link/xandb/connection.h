@@ -30,6 +30,7 @@
 #include "flowcore_ptr.h"
 #include "properties.h"
 #include "sql_text.h"
+#include "twx_params.h"
 #include "twengine.h"
 #include "twx.h"
 
@@ -66,14 +67,6 @@ struct ParameterValue {
   SQLLEN indicator = 0;
 };
 
-// The arrays of one field of an array insert.
-struct ArrayField {
-  std::vector<SQLLEN> indicators;
-  std::vector<unsigned char> elements;
-  SQLLEN elementSize = 0;
-  int16_t cType = 0;
-};
-
 struct Slot {
   Slot(SlotKind k, uint32_t flag) : kind(k), mergeFlag(flag) {}
   SlotKind kind;
@@ -84,8 +77,9 @@ struct Slot {
   FieldlistPtr merged;
   uint32_t sequence = 0;
   std::vector<std::unique_ptr<ParameterValue>> values;
-  std::vector<ArrayField> arrays;
-  uint32_t arrayRows = 0;
+  // An array insert's values and the C types they were bound as.
+  tw::twx::ParameterBlock block;
+  std::vector<int16_t> arrayTypes;
   SQLULEN parameterSetSize = 1;
   SQLULEN rowsDone = 0;
   bool arraysBound = false;

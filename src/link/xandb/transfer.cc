@@ -667,6 +667,9 @@ uint32_t Connection::BindKeys(TWFIELDLIST keys, uint32_t record) {
 
 // ---------------------------------------------------------------- array insert ---------
 
+// The block's lengths are handed to the client as its indicator arrays.
+static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit");
+
 uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count) {
   const Cli& cli = Api();
   Slot& slot = insert;
@@ -681,45 +684,44 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
         return TWSUCCESS;
       }))
     return IsRangeStatus(st) ? st : TWActivityLog(st);
-  bool rebind = !slot.arraysBound;
-  if (rows > slot.arrayRows || slot.arrays.size() != fields.size()) {
-    slot.arrays.assign(fields.size(), ArrayField{});
-    for (size_t i = 0; i < fields.size(); ++i) {
-      const Entry& e = fields[i];
-      const Column& column = columns[e.position - 1];
-      ArrayField& a = slot.arrays[i];
-      a.cType = CTypeOf(e.type, StreamFormatOf(e), column);
-      switch (e.type) {
-        case TWTYPE_INT:
-          a.elementSize = 4;
-          break;
-        case TWTYPE_FLOAT:
-          a.elementSize = 8;
-          break;
-        case TWTYPE_CURRENCY:
-          a.elementSize = kCurrencyRoom;
-          break;
-        case TWTYPE_NUMERIC:
-          a.elementSize = kNumericRoom + 1;
-          break;
-        case TWTYPE_DATETIME:
-          a.elementSize = StructSize(column.sqlType);
-          break;
-        case TWTYPE_TEXT:
-        case TWTYPE_BINARY:
-          a.elementSize = a.cType == SQL_C_DOUBLE     ? 8
-                          : IsDatetimeColumn(a.cType) ? StructSize(column.sqlType)
-                                                      : column.bufferLength + 1;
-          break;
-        default:
-          return LogField(TWFAIL_INVALID_TYPE, list, e.index, format);
-      }
-      a.indicators.assign(rows, 0);
-      a.elements.assign(static_cast<size_t>(a.elementSize) * rows, 0);
+  // Each field's C type, and its elements' fixed width: a text as wide as its column (and its
+  // terminator), so that the arrays keep their layout from block to block.
+  std::vector<int16_t> types(fields.size());
+  tw::twx::ParameterBlock& block = slot.block;
+  block.Reset(fields.size(), rows);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const Entry& e = fields[i];
+    const Column& column = columns[e.position - 1];
+    types[i] = CTypeOf(e.type, StreamFormatOf(e), column);
+    SQLLEN width = 0;
+    switch (e.type) {
+      case TWTYPE_INT:
+        width = 4;
+        break;
+      case TWTYPE_FLOAT:
+        width = 8;
+        break;
+      case TWTYPE_CURRENCY:
+        width = kCurrencyRoom;
+        break;
+      case TWTYPE_NUMERIC:
+        width = kNumericRoom + 1;
+        break;
+      case TWTYPE_DATETIME:
+        width = StructSize(column.sqlType);
+        break;
+      case TWTYPE_TEXT:
+      case TWTYPE_BINARY:
+        width = types[i] == SQL_C_DOUBLE     ? 8
+                : IsDatetimeColumn(types[i]) ? StructSize(column.sqlType)
+                                             : column.bufferLength + 1;
+        break;
+      default:
+        return LogField(TWFAIL_INVALID_TYPE, list, e.index, format);
     }
-    slot.arrayRows = rows;
-    rebind = true;
+    block.AtLeast(i, static_cast<size_t>(width));
   }
+  bool rebind = !slot.arraysBound || types != slot.arrayTypes;
   if (slot.parameterSetSize != rows) {
     if (!Ok(cli.ParamOptions(slot.stmt, rows, &slot.rowsDone))) return LogError(slot.stmt);
     slot.parameterSetSize = rows;
@@ -730,32 +732,27 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
   for (size_t i = 0; i < fields.size(); ++i) {
     const Entry& e = fields[i];
     const Column& column = columns[e.position - 1];
-    ArrayField& a = slot.arrays[i];
     for (uint32_t row = 0; row < rows; ++row) {
       Value v;
       if (uint32_t st = ConvertValue(e, record + row, column, format, raw.data(), raw.size(),
                                      converted.get(), v))
         return LogField(st, list, e.index, format);
-      unsigned char* element = a.elements.data() + static_cast<size_t>(a.elementSize) * row;
-      a.indicators[row] = v.length;
-      if (v.length != SQL_NULL_DATA) {
-        const size_t n =
-            std::min<size_t>(static_cast<size_t>(v.length), static_cast<size_t>(a.elementSize));
-        if (n > 0) std::memcpy(element, v.data, n);
-        if (n < static_cast<size_t>(a.elementSize)) element[n] = 0;
-      }
+      block.Set(i, row, v.data, v.length, v.length == SQL_NULL_DATA);
     }
     converted.Free();
   }
-  if (rebind) {
+  block.Pack(rows);
+  if (rebind || block.Moved()) {
+    slot.arraysBound = false;
     for (size_t i = 0; i < fields.size(); ++i) {
       const Column& column = columns[fields[i].position - 1];
-      ArrayField& a = slot.arrays[i];
       if (!Ok(cli.BindParameter(slot.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                a.cType, column.sqlType, column.size, column.scale,
-                                a.elements.data(), a.elementSize, a.indicators.data())))
+                                types[i], column.sqlType, column.size, column.scale,
+                                block.Data(i), static_cast<SQLLEN>(block.Width(i)),
+                                reinterpret_cast<SQLLEN*>(block.Lengths(i)))))
         return LogError(slot.stmt);
     }
+    slot.arrayTypes = types;
     slot.arraysBound = true;
   }
   slot.rowsDone = 0;

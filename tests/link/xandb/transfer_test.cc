@@ -437,6 +437,45 @@ TEST_P(Refused, EarlierRecordsStayWrittenAndCounted) {
   EXPECT_EQ(LogLast().text, "Data overflow in field 'name'");
 }
 
+class Blocks : public ::testing::TestWithParam<Engine> {};
+
+// Inserts of blocks of changing sizes on one statement: a block larger than any before it puts
+// the arrays elsewhere, and the values bound must follow them; single records go between.
+TEST_P(Blocks, EveryRowOfBlocksOfChangingSizes) {
+  Env env;
+  Source source(GetParam());
+  XANDB_REQUIRE(source);
+  Direct direct(source.source());
+  direct.ExecAll({"CREATE TABLE b (id INTEGER, name VARCHAR(12))"});
+  Link link;
+  ASSERT_EQ(link.Connect(source.source()), TWSUCCESS);
+  link.Table("B");
+  constexpr uint32_t kRecords = 40;
+  List in(kRecords);
+  TWFIELD id = in.Add("ID", TWTYPE_INT);
+  TWFIELD name = in.Add("NAME", TWTYPE_TEXT);
+  Rows expected;
+  for (uint32_t r = 1; r <= kRecords; ++r) {
+    const int32_t value = static_cast<int32_t>(r);
+    ASSERT_EQ(TWFieldSetInt(id, r, &value), TWSUCCESS);
+    const std::string text = std::string(r % 12, 'a' + static_cast<char>(r % 26)) + "!";
+    SetValue(name, r, text);
+    expected.push_back({std::to_string(r), text});
+  }
+  uint32_t n = 0, first = 1;
+  for (uint32_t size : {2u, 10u, 3u, 1u, 24u}) {
+    SCOPED_TRACE(size);
+    ASSERT_EQ(link.c.Insert(in.get(), first, size, &n), TWSUCCESS) << LogLast().externalText;
+    first += size;
+  }
+  EXPECT_EQ(n, kRecords);
+  ASSERT_EQ(link.c.Action(TWACTION_COMMIT), TWSUCCESS);
+  EXPECT_EQ(direct.Query("SELECT id, name FROM b ORDER BY id"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Blocks, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         [](const auto& p) { return std::string(Name(p.param)); });
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, Refused,
     ::testing::Values(RoundTrip{Engine::kSqlite, false}, RoundTrip{Engine::kSqlite, true},
