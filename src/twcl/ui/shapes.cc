@@ -43,6 +43,14 @@ UI_Point ArcPoint(const UI_Rectangle& b, long angle64) {
   return UI_Point(long(std::trunc(cx + a * std::cos(t))), long(std::trunc(cy - h * std::sin(t))));
 }
 
+// A field changed under the change protocol: false when a dependent refuses.
+bool Change(CL_Object& o, long& field, long value) {
+  if (!o.PrepareToChange()) return false;
+  field = value;
+  o.Notify();
+  return true;
+}
+
 }  // namespace
 
 double UI_AngleOf(const UI_Point& p, const UI_Point& c) {
@@ -94,19 +102,9 @@ CL_String UI_Arc::AsString() const {
   return rect_.AsString() + CL_String(buf);
 }
 
-bool UI_Arc::StartAngle(long a) {
-  if (!PrepareToChange()) return false;
-  start_ = a;
-  Notify();
-  return true;
-}
+bool UI_Arc::StartAngle(long a) { return Change(*this, start_, a); }
 
-bool UI_Arc::SubtendedAngle(long a) {
-  if (!PrepareToChange()) return false;
-  subtended_ = a;
-  Notify();
-  return true;
-}
+bool UI_Arc::SubtendedAngle(long a) { return Change(*this, subtended_, a); }
 
 std::pair<UI_Point, UI_Point> UI_Arc::EndPoints() const {
   return {ArcPoint(rect_, start_), ArcPoint(rect_, start_ + subtended_)};
@@ -182,19 +180,9 @@ UI_Arc UI_Chord::Arc() const {
   return UI_Arc(UI_Rectangle(cx_ - w_ / 2, cy_ - h_ / 2, w_, h_), start_, subtended_);
 }
 
-bool UI_Chord::StartAngle(long a) {
-  if (!PrepareToChange()) return false;
-  start_ = a;
-  Notify();
-  return true;
-}
+bool UI_Chord::StartAngle(long a) { return Change(*this, start_, a); }
 
-bool UI_Chord::SubtendedAngle(long a) {
-  if (!PrepareToChange()) return false;
-  subtended_ = a;
-  Notify();
-  return true;
-}
+bool UI_Chord::SubtendedAngle(long a) { return Change(*this, subtended_, a); }
 
 HitPosition UI_Chord::HitTest(const UI_Point& p) const {
   HitPosition e = Ellipse().HitTest(p);

@@ -8,29 +8,12 @@
 #include <vector>
 
 #include "collect_warnings.h"
+#include "test_picture.h"
 #include "twcl/ui/bitmap_data.h"
 
 namespace {
 
 using DibTest = CollectWarnings;
-
-void Set32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
-}
-void Set16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  b[at] = std::uint8_t(v);
-  b[at + 1] = std::uint8_t(v >> 8);
-}
-
-UI_BitmapData Picture(short w, short h, short bits) {
-  std::vector<std::uint32_t> px(std::size_t(w) * h);
-  std::uint32_t mask = bits == 24 ? 0xffffff : (1u << bits) - 1;
-  for (std::size_t i = 0; i < px.size(); ++i) px[i] = std::uint32_t(i * 40503u + 7) & mask;
-  std::vector<std::uint8_t> table;
-  short colors = bits == 24 ? 0 : short(1 << bits);
-  for (int i = 0; i < colors * 3; ++i) table.push_back(std::uint8_t(i * 7));
-  return UI_BitmapData(w, h, bits, colors, table.empty() ? nullptr : table.data(), px.data());
-}
 
 TEST(Dib, HeaderArithmetic) {
   struct Round {
@@ -104,7 +87,7 @@ TEST_F(DibTest, BmpFilesBecomeDibsAndBack) {
                {9, 2, 1, true},   {4, 4, 8, true},   {2, 2, 24, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.core ? " core" : " info"));
-    UI_BitmapData pic = Picture(c.w, c.h, c.bits);
+    UI_BitmapData pic = TestPicture(c.w, c.h, c.bits);
     std::vector<std::uint8_t> file = pic.ToBmp(c.core), dib, back;
     ASSERT_TRUE(UI_DibFromBmp(file.data(), file.size(), "p.bmp", &dib));
     UI_DibInfo d;
@@ -127,7 +110,7 @@ TEST_F(DibTest, BmpFilesBecomeDibsAndBack) {
 
 TEST_F(DibTest, CorruptFilesAndBlocksAreRefused) {
   // The DIB reader goes through the picture reader's checks: the same warnings.
-  const std::vector<std::uint8_t> file = Picture(8, 4, 8).ToBmp();
+  const std::vector<std::uint8_t> file = TestPicture(8, 4, 8).ToBmp();
   using Edit = std::function<void(std::vector<std::uint8_t>&)>;
   struct FileCase {
     const char* name;

@@ -130,26 +130,22 @@ UI_DibHandle NewDIB(long width, long height, unsigned bits) {
   return FromBytes(UI_DibNew(width, height, bits));
 }
 
-long DIBWidth(UI_DibHandle dib) {
+namespace {
+// A number read from a DIB's checked header; 0 for a handle that holds no DIB.
+template <class F>
+long Measure(UI_DibHandle dib, F f) {
   Locked l(dib);
-  return l ? long(l.Info().width) : 0;
+  return l ? long(f(l.Info())) : 0;
 }
-long DIBHeight(UI_DibHandle dib) {
-  Locked l(dib);
-  return l ? long(l.Info().height) : 0;
-}
-long DIBColorCount(UI_DibHandle dib) {
-  Locked l(dib);
-  return l ? long(l.Info().colors) : 0;
-}
+}  // namespace
+
+long DIBWidth(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.width; }); }
+long DIBHeight(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.height; }); }
+long DIBColorCount(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.colors; }); }
 long DIBColorTableSize(UI_DibHandle dib) {
-  Locked l(dib);
-  return l ? long(l.Info().table_bytes) : 0;
+  return Measure(dib, [](const UI_DibInfo& d) { return d.table_bytes; });
 }
-long DIBBitCount(UI_DibHandle dib) {
-  Locked l(dib);
-  return l ? long(l.Info().bits) : 0;
-}
+long DIBBitCount(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.bits; }); }
 
 void* PaletteFromDIB(UI_DibHandle dib) {
   Locked l(dib);
@@ -337,8 +333,9 @@ void* WindowToBitmap(void* window, int area) {
   return ScreenRectToBitmap(UI_Rectangle(r.left, r.top, r.right - r.left, r.bottom - r.top));
 }
 
-UI_DibHandle WindowToDIB(void* window, int area) {
-  void* bitmap = WindowToBitmap(window, area);
+namespace {
+// The DIB of a bitmap copied from the screen, which goes with the bitmap.
+UI_DibHandle ScreenDib(void* bitmap) {
   if (!bitmap) return nullptr;
   void* palette = SystemPaletteFromScreen();
   UI_DibHandle dib = DIBFromBitmap(bitmap, palette);
@@ -346,6 +343,9 @@ UI_DibHandle WindowToDIB(void* window, int area) {
   DeleteObject(static_cast<HGDIOBJ>(bitmap));
   return dib;
 }
+}  // namespace
+
+UI_DibHandle WindowToDIB(void* window, int area) { return ScreenDib(WindowToBitmap(window, area)); }
 
 void* ScreenRectToBitmap(const UI_Rectangle& r) {
   if (r.Width() < 1 || r.Height() < 1) return nullptr;
@@ -359,15 +359,7 @@ void* ScreenRectToBitmap(const UI_Rectangle& r) {
   return b;
 }
 
-UI_DibHandle ScreenRectToDIB(const UI_Rectangle& r) {
-  void* bitmap = ScreenRectToBitmap(r);
-  if (!bitmap) return nullptr;
-  void* palette = SystemPaletteFromScreen();
-  UI_DibHandle dib = DIBFromBitmap(bitmap, palette);
-  if (palette) DeleteObject(static_cast<HGDIOBJ>(palette));
-  DeleteObject(static_cast<HGDIOBJ>(bitmap));
-  return dib;
-}
+UI_DibHandle ScreenRectToDIB(const UI_Rectangle& r) { return ScreenDib(ScreenRectToBitmap(r)); }
 
 bool BlitDIB(void* dc, const UI_Rectangle& dest, UI_DibHandle dib, const UI_Rectangle& src,
              void* palette) {

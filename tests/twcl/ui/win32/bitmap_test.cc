@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../collect_warnings.h"
+#include "../test_picture.h"
 #include "twcl/ui/bitmap.h"
 #include "twcl/ui/dibutil.h"
 #include "twcl/ui/picture_button.h"
@@ -32,16 +33,6 @@ constexpr std::uint32_t kWhite = Rgb(255, 255, 255), kRed = Rgb(255, 0, 0), kBlu
 
 std::intptr_t Point(long x, long y) {
   return std::intptr_t(std::uint16_t(std::int16_t(x)) | std::uint32_t(std::uint16_t(std::int16_t(y))) << 16);
-}
-
-UI_BitmapData Picture(short w, short h, short bits) {
-  std::vector<std::uint32_t> px(std::size_t(w) * h);
-  std::uint32_t mask = bits == 24 ? 0xffffff : (1u << bits) - 1;
-  for (std::size_t i = 0; i < px.size(); ++i) px[i] = std::uint32_t(i * 2654435761u >> 7) & mask;
-  std::vector<std::uint8_t> table;
-  short colors = bits == 24 ? 0 : short(1 << bits);
-  for (int i = 0; i < colors * 3; ++i) table.push_back(std::uint8_t(i * 37 + 11));
-  return UI_BitmapData(w, h, bits, colors, table.empty() ? nullptr : table.data(), px.data());
 }
 
 class BitmapTest : public CollectWarnings {
@@ -87,7 +78,7 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
                {9, 2, 1, true},   {4, 4, 8, true},   {6, 5, 24, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.core ? " core" : " info"));
-    UI_BitmapData pic = Picture(c.w, c.h, c.bits);
+    UI_BitmapData pic = TestPicture(c.w, c.h, c.bits);
     std::string in = File("in.bmp"), out = File("out.bmp");
     ASSERT_TRUE(pic.WriteTo(in.c_str(), c.core));
 
@@ -119,7 +110,7 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
   }
 
   // The bitmap itself holds the picture: drawn and read back from a surface.
-  UI_BitmapData pic = Picture(9, 7, 24);
+  UI_BitmapData pic = TestPicture(9, 7, 24);
   UI_Bitmap b;
   ASSERT_TRUE(b.BuildFrom(pic));
   UI_BitmapSurface s(30, 20);
@@ -147,7 +138,7 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
 }
 
 TEST_F(BitmapTest, BadFilesAndNamesAreRefused) {
-  const std::vector<std::uint8_t> good = Picture(8, 4, 8).ToBmp();
+  const std::vector<std::uint8_t> good = TestPicture(8, 4, 8).ToBmp();
   auto write = [&](const std::string& path, const std::vector<std::uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -173,7 +164,7 @@ TEST_F(BitmapTest, BadFilesAndNamesAreRefused) {
       {"bits offset past the end", [](auto& b) { b[13] = 0x7f; }, "UI_Bitmap::ReadFrom: seek to"},
   };
   UI_Bitmap kept;
-  ASSERT_TRUE(kept.BuildFrom(Picture(3, 2, 24)));
+  ASSERT_TRUE(kept.BuildFrom(TestPicture(3, 2, 24)));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string path = File(std::string("bad-") + c.name + ".bmp");
