@@ -57,10 +57,14 @@ bool UI_ReadBmpFileBytes(const char* path, std::vector<std::uint8_t>* out) {
     CL_Error::Warning("UI_Bitmap::ReadFrom: Invalid bitmap file '%s': %s", path, err.AsPtr());
     return false;
   }
+  return UI_ReadBmpFileBytes(file, path, out);
+}
+
+bool UI_ReadBmpFileBytes(CL_BinaryFile& file, const char* name, std::vector<std::uint8_t>* out) {
   CL_Long size = file.Size();
-  if (size < 0 || std::uint64_t(size) > kMaxFileBytes) return Invalid(path, "file too large");
+  if (size < 0 || std::uint64_t(size) > kMaxFileBytes) return Invalid(name, "file too large");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  CL_Long got = size ? file.Read(bytes.data(), size) : 0;
+  CL_Long got = size ? (file.SeekTo(0) ? file.Read(bytes.data(), size) : -1) : 0;
   if (got != size) {
     CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s", file.ErrorString().AsPtr());
     return false;

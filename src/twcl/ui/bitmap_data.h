@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+class CL_BinaryFile;
+
 class UI_BitmapData {
  public:
   UI_BitmapData() = default;
@@ -71,5 +73,8 @@ struct UI_BmpLayout {
 // The whole of a file no larger than a picture can be; a warning naming the file when it
 // cannot be opened or read.
 [[nodiscard]] bool UI_ReadBmpFileBytes(const char* path, std::vector<std::uint8_t>* out);
+// The same from a file already open, from its start.
+[[nodiscard]] bool UI_ReadBmpFileBytes(CL_BinaryFile& file, const char* name,
+                                       std::vector<std::uint8_t>* out);
 
 #endif  // TW_TWCL_UI_BITMAP_DATA_H_

@@ -274,7 +274,7 @@ UI_DibHandle ReadDIBFromOpenFile(CL_BinaryFile& file) {
   // The same reading and checks as the picture reader's: nothing is allocated for, or read
   // past, what the file's own length allows.
   std::vector<std::uint8_t> bytes, dib;
-  if (!UI_ReadBmpFileBytes(name.AsPtr(), &bytes)) return nullptr;
+  if (!UI_ReadBmpFileBytes(file, name.AsPtr(), &bytes)) return nullptr;
   if (!UI_DibFromBmp(bytes.data(), bytes.size(), name.AsPtr(), &dib)) return nullptr;
   return FromBytes(dib);
 }
