@@ -31,6 +31,10 @@ class UI_Bitmap : public CL_Object {
 
   UI_Rectangle BoundingRectangle() const { return UI_Rectangle(0, 0, width_, height_); }
   bool DrawOn(UI_DrawingSurface& s, const UI_Point& at) const;
+  // Transparent drawing: where a bit of the mask (one bit a pixel, rows bottom-up, each
+  // padded to 4 bytes) is 1 the surface shows through, and the picture should be black
+  // there. False, drawing nothing, when the mask is too short for the picture.
+  bool DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& mask, const UI_Point& at) const;
   // The kept DIB as numbers; false for an empty picture.
   bool ToData(UI_BitmapData* out) const;
 

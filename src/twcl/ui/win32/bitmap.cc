@@ -160,6 +160,39 @@ bool UI_Bitmap::DrawOn(UI_DrawingSurface& s, const UI_Point& at) const {
   return BlitBitmap(s.NativeHandle(), r + at.AsNativePoint(), bitmap_, r, palette_);
 }
 
+bool UI_Bitmap::DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& mask,
+                       const UI_Point& at) const {
+  HDC dc = static_cast<HDC>(s.NativeHandle());
+  std::uint64_t need = UI_DibRowBytes(width_, 1) * std::uint64_t(height_);
+  if (!bitmap_ || !dc || mask.size() < need) return false;
+  struct {
+    BITMAPINFOHEADER h;
+    RGBQUAD colors[2];
+  } mono = {};
+  mono.h.biSize = sizeof mono.h;
+  mono.h.biWidth = width_;
+  mono.h.biHeight = height_;
+  mono.h.biPlanes = 1;
+  mono.h.biBitCount = 1;
+  mono.colors[1] = RGBQUAD{255, 255, 255, 0};
+  auto* info = reinterpret_cast<const BITMAPINFO*>(&mono);
+  HBITMAP m = CreateDIBitmap(dc, &mono.h, CBM_INIT, mask.data(), info, DIB_RGB_COLORS);
+  if (!m) return false;
+  HDC mem = CreateCompatibleDC(dc);
+  bool ok = mem != nullptr;
+  if (ok) {
+    int x = int(at.XCoord()), y = int(at.YCoord()), w = int(width_), h = int(height_);
+    HGDIOBJ old = SelectObject(mem, m);
+    ok = BitBlt(dc, x, y, w, h, mem, 0, 0, SRCAND);
+    SelectObject(mem, bitmap_);
+    ok = BitBlt(dc, x, y, w, h, mem, 0, 0, SRCINVERT) && ok;
+    SelectObject(mem, old);
+    DeleteDC(mem);
+  }
+  DeleteObject(m);
+  return ok;
+}
+
 bool UI_Bitmap::ToData(UI_BitmapData* out) const { return dib_ && DIBToData(dib_, out); }
 
 // --- UI_BitmapSurface

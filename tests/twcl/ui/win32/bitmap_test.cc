@@ -255,6 +255,41 @@ TEST_F(BitmapTest, ShapesDrawOnBitmapSurfaces) {
   }
 }
 
+TEST_F(BitmapTest, MaskedDrawingLetsTheSurfaceShowThrough) {
+  // Left half red; the right half black, where the mask lets the surface through.
+  std::vector<std::uint32_t> px = {kRed, kRed, kBlack, kBlack, kRed, kRed, kBlack, kBlack};
+  UI_Bitmap b;
+  ASSERT_TRUE(b.BuildFrom(UI_BitmapData(4, 2, 24, 0, nullptr, px.data())));
+  const std::vector<std::uint8_t> mask = {0x30, 0, 0, 0, 0x30, 0, 0, 0};  // 0011 in each row
+  UI_BitmapSurface s(10, 10);
+  s.SetPen(UI_PenDescriptor(1, UI_Color(1), 1));
+  s.SetBrush(UI_BrushDescriptor(UI_Color(1), 2));
+  s.DrawRectangle(UI_Rectangle(0, 0, 10, 10), 2);
+  ASSERT_TRUE(b.DrawOn(s, mask, UI_Point(3, 4)));
+  EXPECT_EQ(Pixels(s, UI_Rectangle(3, 4, 4, 2)).Pixels(),
+            (std::vector<std::uint32_t>{kRed, kRed, kGreen, kGreen, kRed, kRed, kGreen, kGreen}));
+  // A mask too short for the picture: refused, nothing drawn.
+  EXPECT_FALSE(b.DrawOn(s, std::vector<std::uint8_t>(7, 0), UI_Point(0, 0)));
+  EXPECT_EQ(At(Pixels(s, s.DrawingArea()), 0, 0), kGreen);
+}
+
+// Every shape kind, on a white ground.
+void Scene(UI_DrawingSurface& s) {
+  s.SetPen(UI_PenDescriptor(1, UI_Color(4), 1));
+  s.SetBrush(UI_BrushDescriptor(UI_Color(4), 2));
+  s.DrawRectangle(UI_Rectangle(0, 0, 240, 110), 2);
+  s.SetPen(UI_PenDescriptor(1, UI_Color(3), 1));
+  s.SetBrush(UI_BrushDescriptor(UI_Color(3), 2));
+  UI_PieWedge(UI_Rectangle(5, 5, 70, 70), 30 * kDeg, 200 * kDeg).Fill(s);
+  s.SetPen(UI_PenDescriptor(1, UI_Color(2), 1));
+  s.SetBrush(UI_BrushDescriptor(UI_Color(2), 2));
+  UI_Chord(UI_Rectangle(80, 5, 70, 70), 300 * kDeg, 160 * kDeg).Fill(s);
+  s.SetPen(UI_PenDescriptor(1, UI_Color(1), 1));
+  UI_Arc(UI_Rectangle(155, 5, 70, 70), 45 * kDeg, 300 * kDeg).DrawOn(s);
+  UI_ShadowRectangle(5, 80, 100, 25, 0, 3).DrawOn(s);
+  UI_ShadowRectangle(120, 80, 100, 25, 1, 2).DrawOn(s);
+}
+
 const UI_ChildDescriptor kNoChildren[] = {{UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
 
 TEST_F(BitmapTest, CaptureOfAWindowRegion) {
@@ -285,6 +320,30 @@ TEST_F(BitmapTest, CaptureOfAWindowRegion) {
   EXPECT_EQ(ScreenRectToDIB(UI_Rectangle(10, 10, 0, 5)), nullptr);
   EXPECT_EQ(WindowToBitmap(paint->Handle(), 3), nullptr);
   EXPECT_EQ(WindowToDIB(nullptr, 1), nullptr);
+}
+
+TEST_F(BitmapTest, ShapesLookTheSameOnWindowsAndBitmaps) {
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(30, 200, 240, 110), -1, "scene");
+  auto* paint = new UI_PaintWindow(&window, UI_Rectangle(0, 0, 240, 110), 5, Scene);
+  ASSERT_TRUE(window.MakeVisualElement());
+  UI_Controller::Instance().FlushEvents();
+  UI_DibHandle dib = WindowToDIB(paint->Handle(), 2);
+  UI_BitmapData shown;
+  ASSERT_TRUE(DIBToData(dib, &shown));
+  ReleaseDIB(dib);
+
+  UI_BitmapSurface b(240, 110);
+  Scene(b);
+  UI_BitmapData drawn = Pixels(b, b.DrawingArea());
+  ASSERT_EQ(shown.Width(), drawn.Width());
+  ASSERT_EQ(shown.Height(), drawn.Height());
+  long differ = 0, inked = 0;
+  for (std::size_t i = 0; i < drawn.Pixels().size(); ++i) {
+    differ += shown.Pixels()[i] != drawn.Pixels()[i];
+    inked += drawn.Pixels()[i] != kWhite;
+  }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(inked, 5000);
 }
 
 struct SelectCounter {
