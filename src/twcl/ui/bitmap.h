@@ -34,16 +34,17 @@ class UI_Bitmap : public CL_Object {
   // Transparent drawing: where a bit of the mask (one bit a pixel, rows bottom-up, each
   // padded to 4 bytes) is 1 the surface shows through, and the picture should be black
   // there. False, drawing nothing, when the mask is too short for the picture.
-  bool DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& mask, const UI_Point& at) const;
+  bool DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& mask,
+              const UI_Point& at) const;
   // The kept DIB as numbers; false for an empty picture.
   bool ToData(UI_BitmapData* out) const;
 
   long Width() const { return width_; }
   long Height() const { return height_; }
   long BitCount() const { return bits_; }
-  void* Handle() const { return bitmap_; }   // HBITMAP
-  void* Dib() const { return dib_; }         // HGLOBAL holding the packed DIB
-  void* Palette() const { return palette_; } // HPALETTE
+  void* Handle() const { return bitmap_; }    // HBITMAP
+  void* Dib() const { return dib_; }          // HGLOBAL holding the packed DIB
+  void* Palette() const { return palette_; }  // HPALETTE
 
  private:
   void Release();

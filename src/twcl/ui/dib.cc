@@ -11,7 +11,9 @@ constexpr std::uint32_t kFileHeader = 14, kCoreHeader = 12, kInfoHeader = 40;
 // Blocks larger than this are not pictures this library keeps.
 constexpr std::uint64_t kMaxBlock = std::uint64_t(1) << 30;
 
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+std::uint32_t U16(const std::uint8_t* p) {
+  return p[0] | p[1] << 8;
+}
 std::uint32_t U32(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
          std::uint32_t(p[3]) << 24;
@@ -45,10 +47,14 @@ std::uint64_t UI_DibRowBytes(std::int64_t width, unsigned bits) {
 std::uint64_t UI_DibColorCount(bool core, unsigned bits, std::uint64_t colors_used) {
   if (!core && colors_used) return colors_used;
   switch (bits) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;
+    case 1:
+      return 2;
+    case 4:
+      return 16;
+    case 8:
+      return 256;
+    default:
+      return 0;
   }
 }
 
@@ -79,13 +85,16 @@ bool UI_DibCheck(const std::uint8_t* p, std::size_t n, UI_DibInfo* out) {
   d.table_bytes = d.colors * (d.core ? 3 : 4);
   std::uint64_t rows = std::uint64_t(d.height < 0 ? -d.height : d.height);
   switch (d.compression) {
-    case UI_DibRgb: d.image_bytes = UI_DibRowBytes(d.width, d.bits) * rows; break;
+    case UI_DibRgb:
+      d.image_bytes = UI_DibRowBytes(d.width, d.bits) * rows;
+      break;
     case UI_DibRle8:
     case UI_DibRle4:
       if (d.bits != (d.compression == UI_DibRle8 ? 8u : 4u) || d.height < 0) return false;
       d.image_bytes = U32(p + 20);
       break;
-    default: return false;
+    default:
+      return false;
   }
   if (std::uint64_t(d.header) + d.table_bytes + d.image_bytes > n) return false;
   *out = d;
@@ -118,12 +127,17 @@ unsigned UI_DibConversionBits(unsigned source_bits, unsigned bits, std::uint32_t
 
 unsigned UI_BitmapConversionBits(unsigned bits, std::uint32_t compression) {
   switch (bits) {
-    case 0: return compression == UI_DibRle4 ? 4 : compression == UI_DibRle8 ? 8 : 0;
+    case 0:
+      return compression == UI_DibRle4 ? 4 : compression == UI_DibRle8 ? 8 : 0;
     case 1:
-    case 24: return compression == UI_DibRgb ? bits : 0;
-    case 4: return compression == UI_DibRgb || compression == UI_DibRle4 ? 4 : 0;
-    case 8: return compression == UI_DibRgb || compression == UI_DibRle8 ? 8 : 0;
-    default: return 0;
+    case 24:
+      return compression == UI_DibRgb ? bits : 0;
+    case 4:
+      return compression == UI_DibRgb || compression == UI_DibRle4 ? 4 : 0;
+    case 8:
+      return compression == UI_DibRgb || compression == UI_DibRle8 ? 8 : 0;
+    default:
+      return 0;
   }
 }
 
@@ -162,7 +176,8 @@ int UI_BmpFromDib(const std::uint8_t* p, std::size_t n, std::vector<std::uint8_t
   Set32(file.data() + 2, std::uint32_t(file.size()));
   Set32(file.data() + 10, std::uint32_t(kFileHeader + kInfoHeader + d.table_bytes));
   std::memcpy(file.data() + kFileHeader, p, block);
-  if (d.compression == UI_DibRgb) Set32(file.data() + kFileHeader + 20, std::uint32_t(d.image_bytes));
+  if (d.compression == UI_DibRgb)
+    Set32(file.data() + kFileHeader + 20, std::uint32_t(d.image_bytes));
   *out = std::move(file);
   return 0;
 }

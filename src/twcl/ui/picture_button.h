@@ -9,7 +9,8 @@
 class UI_OwnerDrawButton : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
-  UI_OwnerDrawButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* title);
+  UI_OwnerDrawButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                     const char* title);
   ~UI_OwnerDrawButton() override;
 
   UI_Bitmap* Bitmap() { return &picture_; }
@@ -20,7 +21,8 @@ class UI_OwnerDrawButton : public UI_SimpleVObject {
   bool BitmapChanged();
   // Between a press and its release (mouse or space bar).
   bool IsDown() const { return down_; }
-  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
+                                    std::intptr_t lp) override;
 
  protected:
   std::uint32_t NativeStyle() const override;

@@ -38,7 +38,8 @@ bool CrossesEdges(const UI_LineSegment& s, const UI_Rectangle& r) {
 // The point of the ellipse in box at angle64 (1/64 degree, whole degrees used).
 UI_Point ArcPoint(const UI_Rectangle& b, long angle64) {
   double t = UI_DegreesToRadians(double(angle64 / 64));
-  double cx = double(b.Left()) + double(b.Width() / 2), cy = double(b.Top()) + double(b.Height() / 2);
+  double cx = double(b.Left()) + double(b.Width() / 2),
+         cy = double(b.Top()) + double(b.Height() / 2);
   double a = double(b.Width() / 2), h = double(b.Height() / 2);
   return UI_Point(long(std::trunc(cx + a * std::cos(t))), long(std::trunc(cy - h * std::sin(t))));
 }
@@ -92,9 +93,15 @@ UI_Arc& UI_Arc::operator=(const UI_Arc& a) {
   return *this;
 }
 
-const char* UI_Arc::ClassName() const { return "UI_Arc"; }
-CL_Long UI_Arc::ClassId() const { return UI_ClassId_Arc; }
-CL_Object* UI_Arc::Clone() const { return new UI_Arc(*this); }
+const char* UI_Arc::ClassName() const {
+  return "UI_Arc";
+}
+CL_Long UI_Arc::ClassId() const {
+  return UI_ClassId_Arc;
+}
+CL_Object* UI_Arc::Clone() const {
+  return new UI_Arc(*this);
+}
 
 CL_String UI_Arc::AsString() const {
   char buf[64];
@@ -102,9 +109,13 @@ CL_String UI_Arc::AsString() const {
   return rect_.AsString() + CL_String(buf);
 }
 
-bool UI_Arc::StartAngle(long a) { return Change(*this, start_, a); }
+bool UI_Arc::StartAngle(long a) {
+  return Change(*this, start_, a);
+}
 
-bool UI_Arc::SubtendedAngle(long a) { return Change(*this, subtended_, a); }
+bool UI_Arc::SubtendedAngle(long a) {
+  return Change(*this, subtended_, a);
+}
 
 std::pair<UI_Point, UI_Point> UI_Arc::EndPoints() const {
   return {ArcPoint(rect_, start_), ArcPoint(rect_, start_ + subtended_)};
@@ -147,8 +158,12 @@ bool UI_Arc::MoveTo(const UI_Point& p) {
 // --- UI_Chord
 
 UI_Chord::UI_Chord(const UI_Rectangle& r, long start, long subtended)
-    : start_(start), subtended_(subtended), cx_(r.Left() + r.Width() / 2),
-      cy_(r.Top() + r.Height() / 2), w_(r.Width()), h_(r.Height()) {}
+    : start_(start),
+      subtended_(subtended),
+      cx_(r.Left() + r.Width() / 2),
+      cy_(r.Top() + r.Height() / 2),
+      w_(r.Width()),
+      h_(r.Height()) {}
 
 UI_Chord::UI_Chord(const UI_Point& p1, const UI_Point& p2, const UI_Point& c) {
   UI_Arc a(p1, p2, c);
@@ -172,17 +187,27 @@ UI_Chord& UI_Chord::operator=(const UI_Chord& c) {
   return *this;
 }
 
-const char* UI_Chord::ClassName() const { return "UI_Chord"; }
-CL_Long UI_Chord::ClassId() const { return UI_ClassId_Chord; }
-CL_Object* UI_Chord::Clone() const { return new UI_Chord(*this); }
+const char* UI_Chord::ClassName() const {
+  return "UI_Chord";
+}
+CL_Long UI_Chord::ClassId() const {
+  return UI_ClassId_Chord;
+}
+CL_Object* UI_Chord::Clone() const {
+  return new UI_Chord(*this);
+}
 
 UI_Arc UI_Chord::Arc() const {
   return UI_Arc(UI_Rectangle(cx_ - w_ / 2, cy_ - h_ / 2, w_, h_), start_, subtended_);
 }
 
-bool UI_Chord::StartAngle(long a) { return Change(*this, start_, a); }
+bool UI_Chord::StartAngle(long a) {
+  return Change(*this, start_, a);
+}
 
-bool UI_Chord::SubtendedAngle(long a) { return Change(*this, subtended_, a); }
+bool UI_Chord::SubtendedAngle(long a) {
+  return Change(*this, subtended_, a);
+}
 
 HitPosition UI_Chord::HitTest(const UI_Point& p) const {
   HitPosition e = Ellipse().HitTest(p);
@@ -221,7 +246,9 @@ bool UI_Chord::MoveBy(NativePoint d) {
   return true;
 }
 
-bool UI_Chord::MoveTo(const UI_Point& p) { return MoveBy({p.XCoord() - cx_, p.YCoord() - cy_}); }
+bool UI_Chord::MoveTo(const UI_Point& p) {
+  return MoveBy({p.XCoord() - cx_, p.YCoord() - cy_});
+}
 
 // --- UI_PieWedge
 
@@ -232,9 +259,15 @@ UI_PieWedge& UI_PieWedge::operator=(const UI_PieWedge& w) {
   return *this;
 }
 
-const char* UI_PieWedge::ClassName() const { return "UI_PieWedge"; }
-CL_Long UI_PieWedge::ClassId() const { return UI_ClassId_PieWedge; }
-CL_Object* UI_PieWedge::Clone() const { return new UI_PieWedge(*this); }
+const char* UI_PieWedge::ClassName() const {
+  return "UI_PieWedge";
+}
+CL_Long UI_PieWedge::ClassId() const {
+  return UI_ClassId_PieWedge;
+}
+CL_Object* UI_PieWedge::Clone() const {
+  return new UI_PieWedge(*this);
+}
 
 bool UI_PieWedge::StartAngle(long a) {
   if (!PrepareToChange()) return false;
@@ -260,7 +293,8 @@ HitPosition UI_PieWedge::HitTest(const UI_Point& p) const {
   UI_Point c = e.Center();
   auto [a, b] = arc_.EndPoints();
   // The two radii (and the apex) are the wedge's straight edges.
-  if (UI_LineSegment(c, a).HitTest(p) == HitBoundary || UI_LineSegment(c, b).HitTest(p) == HitBoundary)
+  if (UI_LineSegment(c, a).HitTest(p) == HitBoundary ||
+      UI_LineSegment(c, b).HitTest(p) == HitBoundary)
     return e.HitTest(p) == HitOutside ? HitOutside : HitBoundary;
   if (!UI_AngleWithin(UI_AngleOf(p, c), StartAngle(), SubtendedAngle())) return HitOutside;
   return e.HitTest(p);
@@ -295,9 +329,15 @@ bool UI_PieWedge::MoveTo(const UI_Point& p) {
 
 // --- UI_ShadowRectangle
 
-const char* UI_ShadowRectangle::ClassName() const { return "UI_ShadowRectangle"; }
-CL_Long UI_ShadowRectangle::ClassId() const { return UI_ClassId_ShadowRectangle; }
-CL_Object* UI_ShadowRectangle::Clone() const { return new UI_ShadowRectangle(*this); }
+const char* UI_ShadowRectangle::ClassName() const {
+  return "UI_ShadowRectangle";
+}
+CL_Long UI_ShadowRectangle::ClassId() const {
+  return UI_ClassId_ShadowRectangle;
+}
+CL_Object* UI_ShadowRectangle::Clone() const {
+  return new UI_ShadowRectangle(*this);
+}
 
 std::vector<UI_Stroke> UI_ShadowRectangle::Strokes(NativePoint o) const {
   enum { kBlack = 0, kWhite = 4, kLight = 5, kFace = 6, kDark = 7 };
@@ -314,7 +354,8 @@ std::vector<UI_Stroke> UI_ShadowRectangle::Strokes(NativePoint o) const {
   if (t > 0) rect(UI_Stroke::kOutline, kBlack, x, y, w, h);
   rect(UI_Stroke::kFill, kFace, x + t, y + t, w - 2 * t, h - 2 * t);
   bool raised = Raised();
-  int light = raised ? kLight : kDark, dark = raised ? kDark : kLight, edge = raised ? kBlack : kWhite;
+  int light = raised ? kLight : kDark, dark = raised ? kDark : kLight,
+      edge = raised ? kBlack : kWhite;
   for (long i = 1; i <= t; ++i) {
     line(light, x + i, y + i, x + w - i - 1, y + i);
     line(light, x + i, y + i, x + i, y + h - i - 1);

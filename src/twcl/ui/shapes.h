@@ -31,7 +31,8 @@ class UI_Arc : public CL_Object {
   // The arc about c from the direction of p1 counter-clockwise to that of p2, on the circle
   // through p1.
   UI_Arc(const UI_Point& p1, const UI_Point& p2, const UI_Point& c);
-  UI_Arc(const UI_Arc& a) : CL_Object(), rect_(a.rect_), start_(a.start_), subtended_(a.subtended_) {}
+  UI_Arc(const UI_Arc& a)
+      : CL_Object(), rect_(a.rect_), start_(a.start_), subtended_(a.subtended_) {}
   UI_Arc& operator=(const UI_Arc& a);
 
   const char* ClassName() const override;  // "UI_Arc"

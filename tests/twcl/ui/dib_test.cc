@@ -53,7 +53,7 @@ TEST(Dib, HeaderArithmetic) {
     bool core;
     unsigned bits;
     std::uint64_t used, want;
-  } colors[] = {{false, 1, 0, 2},  {false, 4, 0, 16}, {false, 8, 0, 256}, {false, 24, 0, 0},
+  } colors[] = {{false, 1, 0, 2},   {false, 4, 0, 16}, {false, 8, 0, 256}, {false, 24, 0, 0},
                 {false, 8, 17, 17}, {false, 24, 5, 5}, {true, 8, 17, 256}, {true, 24, 0, 0}};
   for (const auto& c : colors) EXPECT_EQ(UI_DibColorCount(c.core, c.bits, c.used), c.want);
 }
@@ -64,12 +64,12 @@ TEST(Dib, ConversionPairs) {
     std::uint32_t compression;
     unsigned dib, bitmap;  // what ConvertDIB and ConvertBitmapToDIB make; 0 refused
   } cases[] = {
-      {8, 0, UI_DibRgb, 8, 0},   {4, 0, UI_DibRle4, 4, 4},  {8, 0, UI_DibRle4, 0, 4},
-      {8, 0, UI_DibRle8, 8, 8},  {4, 0, UI_DibRle8, 0, 8},  {8, 1, UI_DibRgb, 1, 1},
-      {8, 1, UI_DibRle4, 0, 0},  {8, 4, UI_DibRgb, 4, 4},   {8, 4, UI_DibRle4, 4, 4},
-      {8, 4, UI_DibRle8, 0, 0},  {4, 8, UI_DibRle8, 8, 8},  {4, 8, UI_DibRle4, 0, 0},
+      {8, 0, UI_DibRgb, 8, 0},    {4, 0, UI_DibRle4, 4, 4},  {8, 0, UI_DibRle4, 0, 4},
+      {8, 0, UI_DibRle8, 8, 8},   {4, 0, UI_DibRle8, 0, 8},  {8, 1, UI_DibRgb, 1, 1},
+      {8, 1, UI_DibRle4, 0, 0},   {8, 4, UI_DibRgb, 4, 4},   {8, 4, UI_DibRle4, 4, 4},
+      {8, 4, UI_DibRle8, 0, 0},   {4, 8, UI_DibRle8, 8, 8},  {4, 8, UI_DibRle4, 0, 0},
       {8, 24, UI_DibRgb, 24, 24}, {8, 24, UI_DibRle8, 0, 0}, {8, 16, UI_DibRgb, 0, 0},
-      {8, 32, UI_DibRgb, 0, 0},  {8, 8, 3, 0, 0},
+      {8, 32, UI_DibRgb, 0, 0},   {8, 8, 3, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.source) + " -> " + std::to_string(c.bits) + "/" +
@@ -84,7 +84,7 @@ TEST_F(DibTest, BmpFilesBecomeDibsAndBack) {
     short w, h, bits;
     bool core;
   } cases[] = {{33, 3, 1, false}, {5, 4, 4, false}, {7, 2, 8, false}, {3, 3, 24, false},
-               {9, 2, 1, true},   {4, 4, 8, true},   {2, 2, 24, true}};
+               {9, 2, 1, true},   {4, 4, 8, true},  {2, 2, 24, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.core ? " core" : " info"));
     UI_BitmapData pic = TestPicture(c.w, c.h, c.bits);
@@ -117,10 +117,14 @@ TEST_F(DibTest, CorruptFilesAndBlocksAreRefused) {
     Edit edit;
     const char* warning;
   } files[] = {
-      {"truncated header", [](auto& b) { b.resize(20); }, "UI_Bitmap::ReadFrom: Read failed on info: bad.bmp"},
-      {"height huge", [](auto& b) { Set32(b, 22, 0x7fffffff); }, "UI_Bitmap::ReadFrom: Invalid bitmap file"},
-      {"colours used huge", [](auto& b) { Set32(b, 46, 0xffffffff); }, "UI_Bitmap::ReadFrom: Invalid bitmap file"},
-      {"bits offset past the end", [](auto& b) { Set32(b, 10, 0xfffffff0); }, "UI_Bitmap::ReadFrom: seek to"},
+      {"truncated header", [](auto& b) { b.resize(20); },
+       "UI_Bitmap::ReadFrom: Read failed on info: bad.bmp"},
+      {"height huge", [](auto& b) { Set32(b, 22, 0x7fffffff); },
+       "UI_Bitmap::ReadFrom: Invalid bitmap file"},
+      {"colours used huge", [](auto& b) { Set32(b, 46, 0xffffffff); },
+       "UI_Bitmap::ReadFrom: Invalid bitmap file"},
+      {"bits offset past the end", [](auto& b) { Set32(b, 10, 0xfffffff0); },
+       "UI_Bitmap::ReadFrom: seek to"},
       {"rows cut", [](auto& b) { b.pop_back(); }, "UI_BitmapData::ReadData: read of bits failed"},
   };
   for (const auto& c : files) {
@@ -151,7 +155,12 @@ TEST_F(DibTest, CorruptFilesAndBlocksAreRefused) {
       {"top-down rows", [](auto& b) { Set32(b, 8, std::uint32_t(-4)); }, true},
       {"bit count 7", [](auto& b) { Set16(b, 14, 7); }, false},
       {"colours used beyond the depth", [](auto& b) { Set32(b, 32, 300); }, false},
-      {"RLE8 image size past the block", [](auto& b) { Set32(b, 16, 1); Set32(b, 20, 1u << 31); }, false},
+      {"RLE8 image size past the block",
+       [](auto& b) {
+         Set32(b, 16, 1);
+         Set32(b, 20, 1u << 31);
+       },
+       false},
       {"RLE4 on 8 bits", [](auto& b) { Set32(b, 16, 2); }, false},
       {"unknown compression", [](auto& b) { Set32(b, 16, 9); }, false},
       {"too short for a size", [](auto& b) { b.resize(3); }, false},
@@ -178,9 +187,9 @@ TEST(Dib, ErrorTexts) {
   struct Case {
     int code;
     const char* text;
-  } cases[] = {{0, "Not a Windows DIB file!"}, {4, "Error opening file!"}, {19, "File Not Found!"},
-               {21, "General Error on call to DIB function"}, {22, "Undefined Error!"},
-               {-1, "Undefined Error!"}};
+  } cases[] = {{0, "Not a Windows DIB file!"}, {4, "Error opening file!"},
+               {19, "File Not Found!"},        {21, "General Error on call to DIB function"},
+               {22, "Undefined Error!"},       {-1, "Undefined Error!"}};
   for (const auto& c : cases) EXPECT_STREQ(UI_DibErrorText(c.code), c.text) << c.code;
 }
 

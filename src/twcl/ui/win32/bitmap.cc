@@ -34,9 +34,13 @@ void Delete(void*& h) {
 
 // --- UI_Bitmap
 
-UI_Bitmap::~UI_Bitmap() { Release(); }
+UI_Bitmap::~UI_Bitmap() {
+  Release();
+}
 
-const char* UI_Bitmap::ClassName() const { return "UI_GraphicObject"; }
+const char* UI_Bitmap::ClassName() const {
+  return "UI_GraphicObject";
+}
 
 void UI_Bitmap::Release() {
   Delete(bitmap_);
@@ -98,13 +102,14 @@ bool UI_Bitmap::BuildFrom(const UI_BitmapData& data, UI_DrawingSurface* surface)
     CL_Error::Warning("UI_Bitmap::BuildFrom: not a picture a bitmap can hold");
     return false;
   }
-  HDC dc = surface ? static_cast<HDC>(surface->NativeHandle()) : CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
+  HDC dc = surface ? static_cast<HDC>(surface->NativeHandle())
+                   : CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
   if (!dc) return false;
   auto* info = reinterpret_cast<const BITMAPINFO*>(packed.data());
   UI_DibInfo d;
   if (!UI_DibCheck(packed.data(), packed.size(), &d)) return false;
-  HBITMAP b = CreateDIBitmap(dc, &info->bmiHeader, CBM_INIT, packed.data() + d.header + d.table_bytes,
-                             info, DIB_RGB_COLORS);
+  HBITMAP b = CreateDIBitmap(dc, &info->bmiHeader, CBM_INIT,
+                             packed.data() + d.header + d.table_bytes, info, DIB_RGB_COLORS);
   if (!surface) DeleteDC(dc);
   if (!b) return false;
   HGLOBAL kept = GlobalAlloc(GMEM_MOVEABLE, packed.size());
@@ -135,7 +140,8 @@ bool UI_Bitmap::CopyFrom(UI_DrawingSurface& surface, const UI_Rectangle& r) {
   if (ok) {
     SetMapMode(mem, GetMapMode(src));
     HGDIOBJ old = SelectObject(mem, b);
-    ok = BitBlt(mem, 0, 0, int(r.Width()), int(r.Height()), src, int(r.Left()), int(r.Top()), SRCCOPY);
+    ok = BitBlt(mem, 0, 0, int(r.Width()), int(r.Height()), src, int(r.Left()), int(r.Top()),
+                SRCCOPY);
     SelectObject(mem, old);
   }
   if (mem) DeleteDC(mem);
@@ -193,14 +199,18 @@ bool UI_Bitmap::DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& ma
   return ok;
 }
 
-bool UI_Bitmap::ToData(UI_BitmapData* out) const { return dib_ && DIBToData(dib_, out); }
+bool UI_Bitmap::ToData(UI_BitmapData* out) const {
+  return dib_ && DIBToData(dib_, out);
+}
 
 // --- UI_BitmapSurface
 
-ui_detail::MemoryContext::MemoryContext(long w, long h) : width(w < 0 ? 0 : w), height(h < 0 ? 0 : h) {
+ui_detail::MemoryContext::MemoryContext(long w, long h)
+    : width(w < 0 ? 0 : w), height(h < 0 ? 0 : h) {
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
-  HBITMAP b = mem ? CreateCompatibleBitmap(screen, int(width ? width : 1), int(height ? height : 1)) : nullptr;
+  HBITMAP b = mem ? CreateCompatibleBitmap(screen, int(width ? width : 1), int(height ? height : 1))
+                  : nullptr;
   ReleaseDC(nullptr, screen);
   if (!b) {
     if (mem) DeleteDC(mem);

@@ -14,7 +14,9 @@ using namespace twui;
 
 namespace {
 
-HGLOBAL G(UI_DibHandle h) { return static_cast<HGLOBAL>(h); }
+HGLOBAL G(UI_DibHandle h) {
+  return static_cast<HGLOBAL>(h);
+}
 
 // A DIB locked for reading, checked against the size of its block.
 class Locked {
@@ -78,7 +80,8 @@ class PaletteIn {
 // The DIB of a bitmap at the given depth and compression.
 UI_DibHandle DibOfBitmap(HBITMAP bitmap, unsigned bits, std::uint32_t compression, void* palette) {
   BITMAP bm;
-  if (!bitmap || !GetObjectW(bitmap, sizeof bm, &bm) || bm.bmWidth < 1 || bm.bmHeight < 1) return nullptr;
+  if (!bitmap || !GetObjectW(bitmap, sizeof bm, &bm) || bm.bmWidth < 1 || bm.bmHeight < 1)
+    return nullptr;
   UI_DibHandle dib = AllocDIBForBitmap(bitmap, bits, compression);
   if (!dib) return nullptr;
   HDC screen = GetDC(nullptr);
@@ -87,8 +90,10 @@ UI_DibHandle DibOfBitmap(HBITMAP bitmap, unsigned bits, std::uint32_t compressio
     PaletteIn pal(screen, palette ? palette : GetStockObject(DEFAULT_PALETTE), TRUE);
     if (auto* p = static_cast<std::uint8_t*>(GlobalLock(G(dib)))) {
       auto* bi = reinterpret_cast<BITMAPINFO*>(p);
-      std::uint64_t table = std::uint64_t(bi->bmiHeader.biClrUsed ? bi->bmiHeader.biClrUsed
-                                                                  : UI_DibColorCount(false, bits, 0)) * 4;
+      std::uint64_t table =
+          std::uint64_t(bi->bmiHeader.biClrUsed ? bi->bmiHeader.biClrUsed
+                                                : UI_DibColorCount(false, bits, 0)) *
+          4;
       std::uint64_t need = bi->bmiHeader.biSize + table + bi->bmiHeader.biSizeImage;
       ok = need <= GlobalSize(G(dib)) &&
            GetDIBits(screen, bitmap, 0, UINT(bm.bmHeight), p + bi->bmiHeader.biSize + table, bi,
@@ -139,13 +144,21 @@ long Measure(UI_DibHandle dib, F f) {
 }
 }  // namespace
 
-long DIBWidth(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.width; }); }
-long DIBHeight(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.height; }); }
-long DIBColorCount(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.colors; }); }
+long DIBWidth(UI_DibHandle dib) {
+  return Measure(dib, [](const UI_DibInfo& d) { return d.width; });
+}
+long DIBHeight(UI_DibHandle dib) {
+  return Measure(dib, [](const UI_DibInfo& d) { return d.height; });
+}
+long DIBColorCount(UI_DibHandle dib) {
+  return Measure(dib, [](const UI_DibInfo& d) { return d.colors; });
+}
 long DIBColorTableSize(UI_DibHandle dib) {
   return Measure(dib, [](const UI_DibInfo& d) { return d.table_bytes; });
 }
-long DIBBitCount(UI_DibHandle dib) { return Measure(dib, [](const UI_DibInfo& d) { return d.bits; }); }
+long DIBBitCount(UI_DibHandle dib) {
+  return Measure(dib, [](const UI_DibInfo& d) { return d.bits; });
+}
 
 void* PaletteFromDIB(UI_DibHandle dib) {
   Locked l(dib);
@@ -168,7 +181,8 @@ void* BitmapFromDIB(UI_DibHandle dib, void* palette) {
   HBITMAP b;
   {
     PaletteIn pal(screen, palette, FALSE);
-    b = CreateDIBitmap(screen, &l.Header()->bmiHeader, CBM_INIT, l.Bits(), l.Header(), DIB_RGB_COLORS);
+    b = CreateDIBitmap(screen, &l.Header()->bmiHeader, CBM_INIT, l.Bits(), l.Header(),
+                       DIB_RGB_COLORS);
   }
   ReleaseDC(nullptr, screen);
   return b;
@@ -245,7 +259,8 @@ UI_DibHandle ConvertDIB(UI_DibHandle dib, unsigned bits, std::uint32_t compressi
   if (!to) return nullptr;
   void* palette = PaletteFromDIB(dib);
   void* bitmap = BitmapFromDIB(dib, palette);
-  UI_DibHandle out = bitmap ? DibOfBitmap(static_cast<HBITMAP>(bitmap), to, compression, palette) : nullptr;
+  UI_DibHandle out =
+      bitmap ? DibOfBitmap(static_cast<HBITMAP>(bitmap), to, compression, palette) : nullptr;
   if (bitmap) DeleteObject(static_cast<HGDIOBJ>(bitmap));
   if (palette) DeleteObject(static_cast<HGDIOBJ>(palette));
   return out;
@@ -345,7 +360,9 @@ UI_DibHandle ScreenDib(void* bitmap) {
 }
 }  // namespace
 
-UI_DibHandle WindowToDIB(void* window, int area) { return ScreenDib(WindowToBitmap(window, area)); }
+UI_DibHandle WindowToDIB(void* window, int area) {
+  return ScreenDib(WindowToBitmap(window, area));
+}
 
 void* ScreenRectToBitmap(const UI_Rectangle& r) {
   if (r.Width() < 1 || r.Height() < 1) return nullptr;
@@ -354,12 +371,15 @@ void* ScreenRectToBitmap(const UI_Rectangle& r) {
   long x0 = std::max(r.Left(), 0L), y0 = std::max(r.Top(), 0L);
   long x1 = std::min(r.Left() + r.Width(), long(GetDeviceCaps(screen, HORZRES)));
   long y1 = std::min(r.Top() + r.Height(), long(GetDeviceCaps(screen, VERTRES)));
-  HBITMAP b = x1 > x0 && y1 > y0 ? CopyArea(screen, int(x0), int(y0), int(x1 - x0), int(y1 - y0)) : nullptr;
+  HBITMAP b =
+      x1 > x0 && y1 > y0 ? CopyArea(screen, int(x0), int(y0), int(x1 - x0), int(y1 - y0)) : nullptr;
   DeleteDC(screen);
   return b;
 }
 
-UI_DibHandle ScreenRectToDIB(const UI_Rectangle& r) { return ScreenDib(ScreenRectToBitmap(r)); }
+UI_DibHandle ScreenRectToDIB(const UI_Rectangle& r) {
+  return ScreenDib(ScreenRectToBitmap(r));
+}
 
 bool BlitDIB(void* dc, const UI_Rectangle& dest, UI_DibHandle dib, const UI_Rectangle& src,
              void* palette) {
@@ -372,11 +392,11 @@ bool BlitDIB(void* dc, const UI_Rectangle& dest, UI_DibHandle dib, const UI_Rect
   int sy = int(dib_height - src.Top() - src.Height());
   if (dest.Width() == src.Width() && dest.Height() == src.Height())
     return SetDIBitsToDevice(d, int(dest.Left()), int(dest.Top()), DWORD(dest.Width()),
-                             DWORD(dest.Height()), int(src.Left()), sy, 0, UINT(dib_height), l.Bits(),
-                             l.Header(), DIB_RGB_COLORS) != 0;
+                             DWORD(dest.Height()), int(src.Left()), sy, 0, UINT(dib_height),
+                             l.Bits(), l.Header(), DIB_RGB_COLORS) != 0;
   return StretchDIBits(d, int(dest.Left()), int(dest.Top()), int(dest.Width()), int(dest.Height()),
-                       int(src.Left()), sy, int(src.Width()), int(src.Height()), l.Bits(), l.Header(),
-                       DIB_RGB_COLORS, SRCCOPY) != 0;
+                       int(src.Left()), sy, int(src.Width()), int(src.Height()), l.Bits(),
+                       l.Header(), DIB_RGB_COLORS, SRCCOPY) != 0;
 }
 
 bool BlitBitmap(void* dc, const UI_Rectangle& dest, void* bitmap, const UI_Rectangle& src,
@@ -394,12 +414,15 @@ bool BlitBitmap(void* dc, const UI_Rectangle& dest, void* bitmap, const UI_Recta
       ok = BitBlt(d, int(dest.Left()), int(dest.Top()), int(dest.Width()), int(dest.Height()), mem,
                   int(src.Left()), int(src.Top()), SRCCOPY);
     else
-      ok = StretchBlt(d, int(dest.Left()), int(dest.Top()), int(dest.Width()), int(dest.Height()), mem,
-                      int(src.Left()), int(src.Top()), int(src.Width()), int(src.Height()), SRCCOPY);
+      ok = StretchBlt(d, int(dest.Left()), int(dest.Top()), int(dest.Width()), int(dest.Height()),
+                      mem, int(src.Left()), int(src.Top()), int(src.Width()), int(src.Height()),
+                      SRCCOPY);
   }
   SelectObject(mem, old);
   DeleteDC(mem);
   return ok;
 }
 
-void DIBError(int code) { CL_Error::Warning("%s", UI_DibErrorText(code)); }
+void DIBError(int code) {
+  CL_Error::Warning("%s", UI_DibErrorText(code));
+}

@@ -14,7 +14,8 @@ UI_OwnerDrawButton::UI_OwnerDrawButton(UI_VisualObject* parent, const UI_Rectang
 }
 
 UI_OwnerDrawButton::~UI_OwnerDrawButton() {
-  picture_.RemoveDependent(CL_Binding0<UI_OwnerDrawButton>(this, &UI_OwnerDrawButton::BitmapChanged));
+  picture_.RemoveDependent(
+      CL_Binding0<UI_OwnerDrawButton>(this, &UI_OwnerDrawButton::BitmapChanged));
 }
 
 std::uint32_t UI_OwnerDrawButton::NativeStyle() const {
@@ -55,7 +56,8 @@ void UI_OwnerDrawButton::Paint(void* dc) {
   bool raised = !down_ && ShowsRaised();
   UI_DrawingSurface s(dc);
   UI_ShadowRectangle(0, 0, w, h, raised ? 0 : 1, 2).DrawOn(s);
-  UI_Rectangle dest = raised ? UI_Rectangle(8, 8, w - 16, h - 16) : UI_Rectangle(10, 10, w - 16, h - 16);
+  UI_Rectangle dest =
+      raised ? UI_Rectangle(8, 8, w - 16, h - 16) : UI_Rectangle(10, 10, w - 16, h - 16);
   if (!raised) {
     s.SetPen(UI_PenDescriptor(1, UI_Color(0), 1));
     s.DrawRectangle(UI_Rectangle(0, 0, w, h), 1);
@@ -103,11 +105,13 @@ std::intptr_t UI_OwnerDrawButton::HandleNativeMessage(std::uint32_t msg, std::ui
   }
 }
 
-UI_BitmapPushButton::UI_BitmapPushButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
-                                         const UI_BitmapData* picture, const char* title)
+UI_BitmapPushButton::UI_BitmapPushButton(UI_VisualObject* parent, const UI_Rectangle& shape,
+                                         long id, const UI_BitmapData* picture, const char* title)
     : UI_OwnerDrawButton(parent, shape, id, title) {
   tab_stop_ = true;
   if (picture) Bitmap()->BuildFrom(*picture);
 }
 
-const char* UI_BitmapPushButton::ClassName() const { return "UI_BitmapPushButton"; }
+const char* UI_BitmapPushButton::ClassName() const {
+  return "UI_BitmapPushButton";
+}

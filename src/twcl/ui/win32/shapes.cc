@@ -15,7 +15,9 @@ bool UI_Chord::DrawOn(UI_DrawingSurface& s, NativePoint offset) const {
   return s.DrawChord(Arc().Rect() + offset, start_, subtended_, 1);
 }
 
-bool UI_Chord::Fill(UI_DrawingSurface& s) const { return s.DrawChord(Arc().Rect(), start_, subtended_, 2); }
+bool UI_Chord::Fill(UI_DrawingSurface& s) const {
+  return s.DrawChord(Arc().Rect(), start_, subtended_, 2);
+}
 
 bool UI_PieWedge::DrawOn(UI_DrawingSurface& s, NativePoint offset) const {
   return s.DrawPieWedge(arc_.Rect() + offset, StartAngle(), SubtendedAngle(), 1);

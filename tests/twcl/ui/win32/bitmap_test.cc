@@ -1,6 +1,9 @@
 // Pictures on Wine's GDI: BMP files through bitmaps and DIBs, drawing on bitmap surfaces,
 // screen capture, and the picture button. Runs under Xvfb.
+#include "twcl/ui/bitmap.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -8,12 +11,10 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "../collect_warnings.h"
 #include "../test_picture.h"
-#include "twcl/ui/bitmap.h"
 #include "twcl/ui/dibutil.h"
 #include "twcl/ui/picture_button.h"
 #include "twcl/ui/probe.h"
@@ -26,13 +27,16 @@ constexpr std::uint32_t kWmKeyDown = 0x0100, kWmKeyUp = 0x0101, kWmLButtonDown =
                         kWmLButtonUp = 0x0202, kVkSpace = 0x20, kMkLButton = 1;
 
 // A 24-bit pixel value as the picture classes hold it: the file's bytes blue, green, red.
-constexpr std::uint32_t Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) { return b << 16 | g << 8 | r; }
+constexpr std::uint32_t Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return b << 16 | g << 8 | r;
+}
 constexpr std::uint32_t kWhite = Rgb(255, 255, 255), kRed = Rgb(255, 0, 0), kBlue = Rgb(0, 0, 255),
-                        kGreen = Rgb(0, 255, 0), kLight = Rgb(224, 224, 224), kFace = Rgb(192, 192, 192),
-                        kDark = Rgb(128, 128, 128), kBlack = 0;
+                        kGreen = Rgb(0, 255, 0), kLight = Rgb(224, 224, 224),
+                        kFace = Rgb(192, 192, 192), kDark = Rgb(128, 128, 128), kBlack = 0;
 
 std::intptr_t Point(long x, long y) {
-  return std::intptr_t(std::uint16_t(std::int16_t(x)) | std::uint32_t(std::uint16_t(std::int16_t(y))) << 16);
+  return std::intptr_t(std::uint16_t(std::int16_t(x)) |
+                       std::uint32_t(std::uint16_t(std::int16_t(y))) << 16);
 }
 
 class BitmapTest : public CollectWarnings {
@@ -75,7 +79,7 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
     short w, h, bits;
     bool core;
   } cases[] = {{33, 3, 1, false}, {5, 4, 4, false}, {7, 2, 8, false}, {3, 3, 24, false},
-               {9, 2, 1, true},   {4, 4, 8, true},   {6, 5, 24, true}};
+               {9, 2, 1, true},   {4, 4, 8, true},  {6, 5, 24, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + (c.core ? " core" : " info"));
     UI_BitmapData pic = TestPicture(c.w, c.h, c.bits);
@@ -99,7 +103,8 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
     EXPECT_EQ(back.Pixels(), pic.Pixels());
     ASSERT_EQ(back.ColorCount(), pic.ColorCount());
     if (pic.ColorCount()) {
-      EXPECT_EQ(0, std::memcmp(back.ColorTable(), pic.ColorTable(), std::size_t(pic.ColorCount()) * 3));
+      EXPECT_EQ(
+          0, std::memcmp(back.ColorTable(), pic.ColorTable(), std::size_t(pic.ColorCount()) * 3));
     }
 
     // From numbers: the DIB kept is the picture as given.
@@ -129,8 +134,8 @@ TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
   UI_BitmapData back;
   ASSERT_TRUE(DIBToData(again, &back));
   EXPECT_EQ(back.Pixels(), grey.Pixels());
-  EXPECT_EQ(ConvertDIB(eight, 16, UI_DibRgb), nullptr);       // a refused pair
-  EXPECT_EQ(ConvertDIB(eight, 0, UI_DibRle4), nullptr);       // RLE4 of 8 bits
+  EXPECT_EQ(ConvertDIB(eight, 16, UI_DibRgb), nullptr);  // a refused pair
+  EXPECT_EQ(ConvertDIB(eight, 0, UI_DibRle4), nullptr);  // RLE4 of 8 bits
   EXPECT_EQ(ConvertBitmapToDIB(g.Handle(), 0, UI_DibRgb, nullptr), nullptr);
   ReleaseDIB(eight);
   ReleaseDIB(again);
@@ -155,8 +160,13 @@ TEST_F(BitmapTest, BadFilesAndNamesAreRefused) {
   } cases[] = {
       {"missing", nullptr, "File Not Found!"},
       {"empty", [](auto& b) { b.clear(); }, "UI_Bitmap::ReadFrom: Read failed on header"},
-      {"rows cut", [](auto& b) { b.resize(b.size() - 5); }, "UI_BitmapData::ReadData: read of bits failed"},
-      {"height huge", [](auto& b) { b[22] = b[23] = b[24] = 0xff; b[25] = 0x7f; },
+      {"rows cut", [](auto& b) { b.resize(b.size() - 5); },
+       "UI_BitmapData::ReadData: read of bits failed"},
+      {"height huge",
+       [](auto& b) {
+         b[22] = b[23] = b[24] = 0xff;
+         b[25] = 0x7f;
+       },
        "UI_Bitmap::ReadFrom: Invalid bitmap file"},
       {"colours used huge", [](auto& b) { b[46] = b[47] = b[48] = b[49] = 0xff; },
        "UI_Bitmap::ReadFrom: Invalid bitmap file"},
@@ -195,6 +205,12 @@ TEST_F(BitmapTest, BadFilesAndNamesAreRefused) {
   EXPECT_NE(sys.Handle(), nullptr);
   EXPECT_GT(sys.Width(), 0);
   EXPECT_NE(sys.Dib(), nullptr);
+  // Names match whole: the pressed arrow is not the plain one.
+  UI_Bitmap up, pressed;
+  UI_BitmapData a, b;
+  ASSERT_TRUE(up.BuildFrom("+OBM_UPARROW") && up.ToData(&a));
+  ASSERT_TRUE(pressed.BuildFrom("+OBM_UPARROWD") && pressed.ToData(&b));
+  EXPECT_NE(a.Pixels(), b.Pixels());
   EXPECT_TRUE(sys.BuildFrom("+OBM_NO_SUCH"));  // no such system bitmap: empty, no error
   EXPECT_EQ(sys.Handle(), nullptr);
   EXPECT_EQ(sys.Width(), 0);
@@ -225,8 +241,8 @@ TEST_F(BitmapTest, ShapesDrawOnBitmapSurfaces) {
     long x, y;
     std::uint32_t want;
   } probes[] = {
-      {"inside the wedge", 70, 30, kRed},      {"outside the wedge", 30, 70, kWhite},
-      {"inside the chord", 185, 20, kBlue},    {"between chord and centre", 160, 40, kWhite},
+      {"inside the wedge", 70, 30, kRed},   {"outside the wedge", 30, 70, kWhite},
+      {"inside the chord", 185, 20, kBlue}, {"between chord and centre", 160, 40, kWhite},
       {"arc's interior", 260, 40, kWhite},
   };
   for (const auto& p : probes) EXPECT_EQ(At(d, p.x, p.y), p.want) << p.what;
@@ -293,12 +309,14 @@ void Scene(UI_DrawingSurface& s) {
 const UI_ChildDescriptor kNoChildren[] = {{UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
 
 TEST_F(BitmapTest, CaptureOfAWindowRegion) {
-  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, 200, 120), -1, "capture");
-  auto* paint = new UI_PaintWindow(&window, UI_Rectangle(0, 0, 200, 120), 5, [](UI_DrawingSurface& s) {
-    s.SetPen(UI_PenDescriptor(1, UI_Color(1), 1));
-    s.SetBrush(UI_BrushDescriptor(UI_Color(1), 2));
-    s.DrawRectangle(UI_Rectangle(0, 0, 200, 120), 2);
-  });
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, 200, 120), -1,
+                             "capture");
+  auto* paint =
+      new UI_PaintWindow(&window, UI_Rectangle(0, 0, 200, 120), 5, [](UI_DrawingSurface& s) {
+        s.SetPen(UI_PenDescriptor(1, UI_Color(1), 1));
+        s.SetBrush(UI_BrushDescriptor(UI_Color(1), 2));
+        s.DrawRectangle(UI_Rectangle(0, 0, 200, 120), 2);
+      });
   ASSERT_TRUE(window.MakeVisualElement());
   UI_Controller::Instance().FlushEvents();
 
@@ -323,7 +341,8 @@ TEST_F(BitmapTest, CaptureOfAWindowRegion) {
 }
 
 TEST_F(BitmapTest, ShapesLookTheSameOnWindowsAndBitmaps) {
-  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(30, 200, 240, 110), -1, "scene");
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(30, 200, 240, 110), -1,
+                             "scene");
   auto* paint = new UI_PaintWindow(&window, UI_Rectangle(0, 0, 240, 110), 5, Scene);
   ASSERT_TRUE(window.MakeVisualElement());
   UI_Controller::Instance().FlushEvents();
@@ -368,7 +387,8 @@ TEST_F(BitmapTest, PictureButtonSelectsOncePerPress) {
   EXPECT_STREQ(button->ClassName(), "UI_BitmapPushButton");
   EXPECT_NE(button->Bitmap()->Handle(), nullptr);
   SelectCounter counter;
-  button->AddEventBinding(Event_Select, UI_EventBinding1<SelectCounter>(&counter, &SelectCounter::On));
+  button->AddEventBinding(Event_Select,
+                          UI_EventBinding1<SelectCounter>(&counter, &SelectCounter::On));
   UI_NativeHandle h = button->Handle();
   auto look = [&] {
     UI_BitmapData d;
@@ -379,7 +399,7 @@ TEST_F(BitmapTest, PictureButtonSelectsOncePerPress) {
   };
   UI_Controller::Instance().FlushEvents();
   UI_BitmapData up = look();
-  EXPECT_EQ(At(up, 1, 1), kLight);  // raised
+  EXPECT_EQ(At(up, 1, 1), kLight);   // raised
   EXPECT_EQ(At(up, 40, 25), kBlue);  // the picture, stretched into the middle
 
   struct Step {
@@ -391,8 +411,10 @@ TEST_F(BitmapTest, PictureButtonSelectsOncePerPress) {
       {"press", [&] { UI_ProbeSend(h, kWmLButtonDown, kMkLButton, Point(5, 5)); }, 0, true},
       {"release on it", [&] { UI_ProbeSend(h, kWmLButtonUp, 0, Point(5, 5)); }, 1, false},
       {"press again", [&] { UI_ProbeSend(h, kWmLButtonDown, kMkLButton, Point(5, 5)); }, 1, true},
-      {"release over another window", [&] { UI_ProbeSend(h, kWmLButtonUp, 0, Point(-30, 200)); }, 2, false},
-      {"a release without a press", [&] { UI_ProbeSend(h, kWmLButtonUp, 0, Point(5, 5)); }, 2, false},
+      {"release over another window", [&] { UI_ProbeSend(h, kWmLButtonUp, 0, Point(-30, 200)); }, 2,
+       false},
+      {"a release without a press", [&] { UI_ProbeSend(h, kWmLButtonUp, 0, Point(5, 5)); }, 2,
+       false},
       {"space down", [&] { UI_ProbeSend(h, kWmKeyDown, kVkSpace, 1); }, 2, true},
       {"space repeats", [&] { UI_ProbeSend(h, kWmKeyDown, kVkSpace, 1 | 1 << 30); }, 2, true},
       {"space up", [&] { UI_ProbeSend(h, kWmKeyUp, kVkSpace, 1); }, 3, false},
