@@ -433,7 +433,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t index, uint32_t records, u
     // The record is consumed whatever follows: a failing column must not make the next
     // fetch read the same bytes again.
     if (uint32_t st = LocateFields(*this, record)) return routine.Exit(st);
-    if (uint32_t st = MoveFields(*this, dest, index + r)) return routine.Exit(st);
+    if (r == 0) PrepareFields(*this, dest, index, records);
+    if (uint32_t st = MoveFields(*this, dest, r)) return routine.Exit(st);
     ++*count;
   }
   return routine.Exit(TWSUCCESS);
@@ -456,7 +457,8 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t index, uint32_t records, u
       break;
     }
     ++recordCounter;
-    status = WriteRecord(*this, src, index + r);
+    if (r == 0) PrepareFields(*this, src, index, records);
+    status = WriteRecord(*this, src, r);
     if (status != TWSUCCESS) break;
     ++*count;
   }

@@ -41,6 +41,10 @@ struct Digits {
   }
 };
 
+bool IsAmPm(char c) {
+  return c == 'a' || c == 'A' || c == 'p' || c == 'P';
+}
+
 bool PrefixNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -99,6 +103,26 @@ DateFormat CompileDateFormat(std::string_view format) {
     if (role == DateFormat::kHour || role == DateFormat::kMinute || role == DateFormat::kSecond)
       compiled.timePosition = true;
     compiled.roles.push_back(role);
+  }
+  size_t i = 0;
+  while (i < format.size()) {
+    const char c = format[i];
+    size_t j = i;
+    DateFormat::Run run;
+    if (IsAmPm(c)) {
+      while (j < format.size() && IsAmPm(format[j])) ++j;
+      run.letter = 'A';
+    } else {
+      while (j < format.size() && format[j] == c) ++j;
+      run.letter = c;
+    }
+    run.length = static_cast<uint32_t>(j - i);
+    if ((c == 'N' || c == 'W') && j < format.size() && format[j] == '*') {
+      run.whole = true;
+      ++j;
+    }
+    compiled.runs.push_back(run);
+    i = j;
   }
   return compiled;
 }
@@ -258,64 +282,96 @@ uint32_t ParseDate(std::string_view value, const DateFormat& compiled, const Dat
   return TWSUCCESS;
 }
 
+uint32_t LocalParts(const TWDatetime& value, TWDatetimeParts* parts) {
+  constexpr uint32_t kNullDate = 0xFFFFFF;
+  constexpr int64_t kFirstDay = tw::julian_from_civil(TWMIN_DATETIME_YEAR, 1, 1);
+  constexpr int64_t kLastDay = tw::julian_from_civil(TWMAX_DATETIME_YEAR, 12, 31);
+  const bool cleared = value.ticks == 0 && value.date == 0;
+  const uint32_t day = value.date & kNullDate;
+  const bool noDate = cleared || day == kNullDate;
+  const bool noTime = cleared || value.ticks == TWDTNULL_TIME;
+  const int zoneBits = static_cast<int>((value.date >> 24) & 0x7F);
+  const int zone = zoneBits >= 64 ? zoneBits - 128 : zoneBits;
+  if ((!noDate && !noTime) || (!noDate && (day < kFirstDay || day > kLastDay)) ||
+      (!noTime && value.ticks >= 8640000) || zone < -12 || zone > 14)
+    return TWDatetimeGetParts(&value, TWPARTSF_LOCAL, parts);
+  TWDatetimeParts p{-1, -1, -1, -1, -1, -1, -1, -1, 0, 0};
+  if (!noDate) {
+    const tw::CivilDate c = tw::civil_from_julian(day);
+    p.year = static_cast<int32_t>(c.year);
+    p.month = c.month;
+    p.day = c.day;
+    p.weekday = tw::weekday_of(day);
+  }
+  if (!noTime) {
+    const uint32_t t = value.ticks;
+    p.hour = static_cast<int32_t>(t / 360000);
+    p.minute = static_cast<int32_t>(t / 6000 % 60);
+    p.second = static_cast<int32_t>(t / 100 % 60);
+    p.hundredth = static_cast<int32_t>(t % 100);
+  }
+  if (!cleared) {
+    p.daylight = static_cast<int32_t>(value.date >> 31);
+    p.zone = zone;
+  }
+  *parts = p;
+  return TWSUCCESS;
+}
+
 uint32_t FormatDate(const TWDatetime& value, std::string_view format, const DateNames& names,
                     std::string* out) {
+  return FormatDate(value, CompileDateFormat(format), names, out);
+}
+
+uint32_t FormatDate(const TWDatetime& value, const DateFormat& format, const DateNames& names,
+                    std::string* out) {
   TWDatetimeParts p{};
-  if (uint32_t st = TWDatetimeGetParts(&value, TWPARTSF_LOCAL, &p)) return st;
+  if (uint32_t st = LocalParts(value, &p)) return st;
   out->clear();
-  auto isAmPm = [](char c) { return c == 'a' || c == 'A' || c == 'p' || c == 'P'; };
-  size_t i = 0;
-  while (i < format.size()) {
-    const char c = format[i];
-    size_t j = i;
-    if (isAmPm(c)) {
-      while (j < format.size() && isAmPm(format[j])) ++j;
-      out->append(p.hour >= 12 && p.hour <= 23 ? names.pm : names.am);
-      i = j;
-      continue;
-    }
-    while (j < format.size() && format[j] == c) ++j;
-    const size_t run = j - i;
-    switch (c) {
+  for (const DateFormat::Run& run : format.runs) {
+    switch (run.letter) {
+      case 'A':
+        out->append(p.hour >= 12 && p.hour <= 23 ? names.pm : names.am);
+        break;
       case 'M':
-        AppendPadded(p.month, run, out);
+        AppendPadded(p.month, run.length, out);
         break;
       case 'D':
-        AppendPadded(p.day, run, out);
+        AppendPadded(p.day, run.length, out);
         break;
       case 'J':
-        AppendPadded(DayOfYear(p.year, p.month, p.day), run, out);
+        AppendPadded(DayOfYear(p.year, p.month, p.day), run.length, out);
         break;
       case 'Y':
-        AppendPadded(p.year, run, out);
+        AppendPadded(p.year, run.length, out);
         break;
       case 'y':
-        AppendPadded(p.year - 1900, run, out);
+        AppendPadded(p.year - 1900, run.length, out);
         break;
       case 'h':
-        AppendPadded(p.hour, run, out);
+        AppendPadded(p.hour, run.length, out);
         break;
       case 'm':
-        AppendPadded(p.minute, run, out);
+        AppendPadded(p.minute, run.length, out);
         break;
       case 's':
-        AppendPadded(p.second, run, out);
+        AppendPadded(p.second, run.length, out);
         break;
       case 'N':
       case 'W': {
         const std::string* name = nullptr;
-        if (c == 'N' && p.month >= 1 && p.month <= 12) name = &names.months[p.month - 1];
-        if (c == 'W' && p.weekday >= 1 && p.weekday <= 7) name = &names.days[p.weekday - 1];
-        const bool whole = j < format.size() && format[j] == '*';
-        if (whole) ++j;
-        if (name != nullptr) out->append(whole ? *name : name->substr(0, run));
+        if (run.letter == 'N' && p.month >= 1 && p.month <= 12) name = &names.months[p.month - 1];
+        if (run.letter == 'W' && p.weekday >= 1 && p.weekday <= 7)
+          name = &names.days[p.weekday - 1];
+        if (name != nullptr)
+          out->append(run.whole ? std::string_view(*name)
+                                : std::string_view(*name).substr(0, run.length));
         break;
       }
       default:
-        out->append(run, c);
+        out->append(run.length, run.letter);
         break;
     }
-    i = j;
   }
   return TWSUCCESS;
 }

@@ -27,7 +27,8 @@ struct DateNames {
   static void Split(std::string_view text, std::array<std::string, N>* names);
 };
 
-// A FORMAT for reading, interpreted once: each format character's role.
+// A FORMAT interpreted once: each format character's role for reading, and the runs that
+// writing puts out.
 struct DateFormat {
   enum Role : uint8_t {
     kBigYear,
@@ -42,9 +43,18 @@ struct DateFormat {
     kAmPm,
     kSkip,
   };
+  // A run of one format letter for writing: the part it stands for (the letter itself;
+  // 'A' for any run of AM/PM letters), its length, and for 'N' and 'W' a '*' after it (the
+  // whole name). Any other letter is written as it stands, run times.
+  struct Run {
+    char letter = 0;
+    bool whole = false;
+    uint32_t length = 0;
+  };
   std::string text;
   std::vector<Role> roles;    // one per character of text
   bool timePosition = false;  // an 'h', 'm' or 's' anywhere
+  std::vector<Run> runs;
 };
 DateFormat CompileDateFormat(std::string_view format);
 
@@ -90,8 +100,15 @@ class LocalZoneCache {
 
 // Writes value by format into *out (replacing it). Answers the status of breaking the value
 // into its parts.
+[[nodiscard]] uint32_t FormatDate(const TWDatetime& value, const DateFormat& format,
+                                  const DateNames& names, std::string* out);
 [[nodiscard]] uint32_t FormatDate(const TWDatetime& value, std::string_view format,
                                   const DateNames& names, std::string* out);
+
+// TWDatetimeGetParts(&value, TWPARTSF_LOCAL, parts): a value without a date or without a
+// time keeps its own zone, so it is taken apart here; a complete one, and one the engine
+// would refuse, go to the engine.
+[[nodiscard]] uint32_t LocalParts(const TWDatetime& value, TWDatetimeParts* parts);
 
 // 1 for 1 January; 0 for a date that does not exist.
 int DayOfYear(int year, int month, int day);

@@ -26,14 +26,13 @@ bool IsUtf8Format(uint32_t format) {
 
 // Writes data of format straight into the field's value storage when the field keeps that
 // format (or none), else lets the engine convert it.
-[[nodiscard]] uint32_t StoreStream(TWFIELD field, uint32_t slot, uint32_t format,
-                                   std::string_view data) {
-  uint32_t declared = 0;
-  TWFieldGetFormatStream(field, nullptr, nullptr, &declared);
+[[nodiscard]] uint32_t StoreStream(const FieldBinding& b, uint32_t first, uint32_t k,
+                                   uint32_t format, std::string_view data) {
+  const uint32_t declared = b.declared;
   if (declared == 0 || declared == format || (IsUtf8Format(declared) && IsUtf8Format(format))) {
     void* value = nullptr;
     int32_t* isNull = nullptr;
-    if (uint32_t st = TWFieldGetBuffer(field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b.slots.Get(k, &value, &isNull)) return st;
     if (TWStreamDataSet(static_cast<TWStream*>(value), declared != 0 ? declared : format,
                         data.data(), static_cast<uint32_t>(data.size())) == TWSUCCESS) {
       *isNull = 0;
@@ -41,7 +40,7 @@ bool IsUtf8Format(uint32_t format) {
     }
   }
   TWStream view = View(format, data);
-  return TWFieldSetStream(field, slot, &view);
+  return TWFieldSetStream(b.field, first + k, &view);
 }
 
 }  // namespace
@@ -474,6 +473,18 @@ void BindFields(Connection& c, TWFIELDLIST list) {
       s.columnBinding[static_cast<size_t>(s.bindings[i].column)] = static_cast<int>(i);
 }
 
+void PrepareFields(Connection& c, TWFIELDLIST list, uint32_t first, uint32_t count) {
+  Session& s = *c.session;
+  BindFields(c, list);
+  s.slotFirst = first;
+  for (FieldBinding& b : s.bindings) {
+    if (b.error != TWSUCCESS) continue;
+    b.slots.Reset(b.field, first, count);
+    b.declared = 0;
+    TWFieldGetFormatStream(b.field, nullptr, nullptr, &b.declared);
+  }
+}
+
 namespace {
 
 [[nodiscard]] uint32_t BindingFailure(Connection& c, const FieldBinding& b, TWFIELDLIST list) {
@@ -492,9 +503,9 @@ void Put(void* slot, const T& value) {
 
 }  // namespace
 
-uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
+uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
   Session& s = *c.session;
-  BindFields(c, list);
+  const uint32_t slot = s.slotFirst + row;
   for (const FieldBinding& b : s.bindings) {
     if (b.error != TWSUCCESS) return BindingFailure(c, b, list);
     const Column& col = s.zid.columns[static_cast<size_t>(b.column)];
@@ -505,7 +516,7 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
     }
     void* value = nullptr;
     int32_t* isNull = nullptr;
-    if (uint32_t st = TWFieldGetBuffer(b.field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b.slots.Get(row, &value, &isNull)) return st;
     switch (b.type) {
       case TWTYPE_INT: {
         const double t = std::trunc(k.number);
@@ -557,11 +568,11 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
       case TWTYPE_BINARY: {
         uint32_t st;
         if (k.listFormat != 0)
-          st = StoreStream(b.field, slot, k.listFormat, k.list);
+          st = StoreStream(b, s.slotFirst, row, k.listFormat, k.list);
         else if (col.letter == 'D')
-          st = StoreStream(b.field, slot, TWSTREAMFMT_NATIVE, std::string_view());
+          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, std::string_view());
         else
-          st = StoreStream(b.field, slot, TWSTREAMFMT_NATIVE, k.text.view(s.arena));
+          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, k.text.view(s.arena));
         if (st != TWSUCCESS) return LogNamed(st, col.name);
         break;
       }

@@ -138,7 +138,7 @@ class Layout {
 [[nodiscard]] uint32_t DateText(Session& s, const Column& col, const TWDatetime& value,
                                 std::string_view* out) {
   if (!col.format.empty()) {
-    if (uint32_t st = FormatDate(value, col.format, s.settings.names, &s.format)) return st;
+    if (uint32_t st = FormatDate(value, col.dateFormat, s.settings.names, &s.format)) return st;
     *out = s.format;
     return TWSUCCESS;
   }
@@ -243,7 +243,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
 // Places the value of one column: its VALUE (placeholder), nothing or zeros (no field or a
 // null value), or the bound field's value by its type.
 [[nodiscard]] uint32_t PutValue(Connection& c, Session& s, Layout& out, const Column& col,
-                                const FieldBinding* b, uint32_t slot) {
+                                const FieldBinding* b, uint32_t row) {
   NumberText number;
   if (col.placeholder) {
     if (!col.hasValue) return TWSUCCESS;
@@ -255,7 +255,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
   void* value = nullptr;
   int32_t* isNull = nullptr;
   if (b != nullptr) {
-    if (uint32_t st = TWFieldGetBuffer(b->field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b->slots.Get(row, &value, &isNull)) return st;
   }
   if (b == nullptr || *isNull != 0) {
     if (col.width == 0) return TWSUCCESS;
@@ -336,10 +336,9 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
 
 }  // namespace
 
-uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot) {
+uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
   Session& s = *c.session;
   Tracer& tr = c.tracer;
-  BindFields(c, list);
   for (const FieldBinding& b : s.bindings) {
     if (b.error == TWFAIL_FIELD_COUNT_MISMATCH)
       return TWActivityLogEx(b.error, TWFieldlistGetCount(list),
@@ -373,7 +372,7 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot) {
     if (col.quotes) out.Put("\"", 1);
     const int bi = s.columnBinding[i];
     const FieldBinding* b = bi >= 0 ? &s.bindings[static_cast<size_t>(bi)] : nullptr;
-    status = PutValue(c, s, out, col, b, slot);
+    status = PutValue(c, s, out, col, b, row);
     if (status != TWSUCCESS || out.overflow()) {
       stop = i;
       break;
