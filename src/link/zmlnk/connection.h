@@ -51,6 +51,7 @@ struct Bucket {
   double number = 0;
   TWDatetime datetime{};
   TextRef text;      // a single text, or a single number's text
+  uint8_t implied = 0;  // decimals implied in a number's text, placed when the text is used
   std::string list;  // a list value
   uint32_t listFormat = 0;
   int64_t located = -1;  // where the column's bytes start in the record; -1 not located
@@ -59,6 +60,7 @@ struct Bucket {
     number = 0;
     datetime = TWDatetime{};
     text = TextRef{};
+    implied = 0;
     list.clear();
     listFormat = 0;
     located = -1;

@@ -171,6 +171,23 @@ uint32_t LocalZoneCache::SetLocal(const TWDatetimeParts& parts, TWDatetime* out)
     Day* day = nullptr;
     if (Lookup(parts.year, parts.month, parts.day, &day) == TWSUCCESS && day != nullptr &&
         !day->mixed) {
+      // Encoded here as the engine would (layout of TWDatetime); parts it would refuse go to
+      // it for its status.
+      const bool noTime =
+          parts.hour == -1 || parts.minute == -1 || parts.second == -1 || parts.hundredth == -1;
+      const bool timeValid = noTime || (parts.hour >= 0 && parts.hour <= 23 &&
+                                        parts.minute >= 0 && parts.minute <= 59 &&
+                                        parts.second >= 0 && parts.second <= 59 &&
+                                        parts.hundredth >= 0 && parts.hundredth <= 99);
+      if (parts.day <= tw::days_in_month(parts.year, parts.month) && timeValid) {
+        out->ticks = noTime ? TWDTNULL_TIME
+                            : static_cast<uint32_t>(parts.hour * 360000 + parts.minute * 6000 +
+                                                    parts.second * 100 + parts.hundredth);
+        out->date = static_cast<uint32_t>(day->julian) |
+                    ((static_cast<uint32_t>(day->zone) & 0x7F) << 24) |
+                    (day->daylight != 0 ? 0x80000000u : 0u);
+        return TWSUCCESS;
+      }
       TWDatetimeParts zoned = parts;
       zoned.zone = day->zone;
       zoned.daylight = day->daylight;

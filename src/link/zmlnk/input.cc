@@ -227,18 +227,18 @@ std::string_view DecodeValue(Session& s, const Column& col, std::string_view raw
 }
 
 // Keeps text for the move: a view into the record stays one, decoded text is copied into
-// the arena.
-TextRef Keep(Session& s, std::string_view record, std::string_view text) {
-  TextRef ref;
-  ref.length = text.size();
+// the arena. Written member by member: the caller reads them singly.
+inline void Keep(Session& s, std::string_view record, std::string_view text, TextRef* ref) {
+  ref->length = text.size();
   if (text.empty() || (text.data() >= record.data() &&
                        text.data() + text.size() <= record.data() + record.size())) {
-    ref.ptr = text.empty() ? record.data() : text.data();
-    return ref;
+    ref->ptr = text.empty() ? record.data() : text.data();
+    ref->offset = 0;
+    return;
   }
-  ref.offset = s.arena.size();
+  ref->ptr = nullptr;
+  ref->offset = s.arena.size();
   s.arena.append(text);
-  return ref;
 }
 
 // Splits text into s.tokens at the column's separator characters.
@@ -341,13 +341,25 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
       Routine reformat(tr, "ZPReformat: ");
       reformat.Exit(TWSUCCESS);
     }
+    if (col.letter == 'N' && col.sep.empty() && !col.binary && !col.ebcdic) {
+      // Plain digits, the usual number, are read without building their decimal text.
+      const std::string_view t = Trim(found.raw);
+      const unsigned decimals =
+          col.precision >= 1 && col.precision < kNoPrecision ? col.precision : 0;
+      if (PlainNumber(t, decimals, &b.number)) {
+        Keep(s, rec, t, &b.text);
+        b.implied = static_cast<uint8_t>(decimals);
+        b.count = 1;
+        continue;
+      }
+    }
     std::string_view text = DecodeValue(s, col, found.raw);
     switch (col.letter) {
       case 'T':
       case 'C': {
         if (text.empty()) break;
         if (col.sep.empty()) {
-          b.text = Keep(s, rec, text);
+          Keep(s, rec, text, &b.text);
           b.count = 1;
           break;
         }
@@ -359,7 +371,7 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
         std::string_view t = SqueezeInto(s, text);
         if (t.empty()) break;
         if (col.sep.empty()) {
-          b.text = Keep(s, rec, t);
+          Keep(s, rec, t, &b.text);
           b.number = ParseNumber(t);
           b.count = 1;
           break;
@@ -496,6 +508,16 @@ namespace {
   return LogNamed(b.error, b.name);
 }
 
+// A bucket's text; a number read with implied decimals gets its point here, when a field
+// wants the text.
+std::string_view BucketText(Session& s, const Bucket& k) {
+  if (k.implied == 0) return k.text.view(s.arena);
+  std::string& w = s.work[0];
+  w.clear();
+  ImpliedDecimal(k.text.view(s.arena), k.implied, &w);
+  return w;
+}
+
 template <class T>
 void Put(void* slot, const T& value) {
   std::memcpy(slot, &value, sizeof value);
@@ -544,7 +566,7 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
         TWCurrency cur{};
         TWNumeric num{};
         if (k.listFormat == 0 && (own || col.letter == 'N')) {
-          TWStream view = View(TWSTREAMFMT_NATIVE, k.text.view(s.arena));
+          TWStream view = View(TWSTREAMFMT_NATIVE, BucketText(s, k));
           const uint32_t st =
               currency ? TWCurrencyFromStream(&cur, &view) : TWNumericFromStream(&num, &view);
           // A number column's own text only feeds these; its failures leave 0 (or the
@@ -572,7 +594,7 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
         else if (col.letter == 'D')
           st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, std::string_view());
         else
-          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, k.text.view(s.arena));
+          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, BucketText(s, k));
         if (st != TWSUCCESS) return LogNamed(st, col.name);
         break;
       }

@@ -35,6 +35,27 @@ double ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+bool PlainNumber(std::string_view text, unsigned decimals, double* out) {
+  static constexpr double kExact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) i = 1;
+  const size_t digits = text.size() - i;
+  if (digits == 0 || digits > 15 || decimals > 22) return false;
+  uint64_t m = 0;
+  for (; i < text.size(); ++i) {
+    const unsigned d = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+    if (d > 9) return false;
+    m = m * 10 + d;
+  }
+  double v = static_cast<double>(m);
+  if (decimals > 0) v /= kExact[decimals];
+  *out = negative ? -v : v;
+  return true;
+}
+
 char NumberText::at(size_t i) const {
   if (sign) {
     if (i == 0) return sign;
