@@ -32,7 +32,7 @@ bool IsLeap(int y) {
 }
 
 struct Digits {
-  int64_t value = 0;
+  int32_t value = 0;  // small: the parts are zeroed for every value read
   bool any = false;
   void Add(char c) {
     // Far beyond any date part: keeps growing values bounded, still impossible.
@@ -386,7 +386,7 @@ uint32_t FormatDate(const TWDatetime& value, const DateFormat& format, const Dat
         break;
       }
       default:
-        out->append(run.length, run.letter);
+        for (uint32_t k = 0; k < run.length; ++k) out->push_back(run.letter);
         break;
     }
   }

@@ -106,10 +106,10 @@ size_t FixedPoint(double magnitude, int precision, char* out) {
   const size_t decimals = static_cast<size_t>(precision);
   while (static_cast<size_t>(end - p) < decimals + 1) *--p = '0';
   const size_t before = static_cast<size_t>(end - p) - decimals;
-  std::memcpy(out, p, before);
+  CopyBytes(out, p, before);
   if (decimals == 0) return before;
   out[before] = '.';
-  std::memcpy(out + before + 1, p + before, decimals);
+  CopyBytes(out + before + 1, p + before, decimals);
   return before + 1 + decimals;
 }
 
@@ -153,14 +153,26 @@ void FormatNumber(double value, const Column& column, NumberText* out) {
 }
 
 void AppendPadded(int64_t value, size_t width, std::string* out) {
-  char digits[24];
+  // Sign, zeros and digits laid out together and appended at once when they fit.
+  char text[48];
+  char* const end = text + sizeof text;
+  char* p = end;
   uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
-  const size_t n = static_cast<size_t>(end - digits);
-  if (value < 0) out->push_back('-');
-  const size_t used = n + (value < 0 ? 1 : 0);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  const size_t sign = value < 0 ? 1 : 0;
+  if (width < sizeof text) {
+    while (static_cast<size_t>(end - p) + sign < width) *--p = '0';
+    if (sign) *--p = '-';
+    out->append(p, static_cast<size_t>(end - p));
+    return;
+  }
+  if (sign) out->push_back('-');
+  const size_t used = static_cast<size_t>(end - p) + sign;
   if (width > used) out->append(width - used, '0');
-  out->append(digits, n);
+  out->append(p, static_cast<size_t>(end - p));
 }
 
 namespace {

@@ -98,7 +98,7 @@ class Layout {
 
  private:
   void Copy(const char* data, size_t n) {
-    std::memcpy(area_ + pos_, data, n);
+    CopyBytes(area_ + pos_, data, n);
     pos_ += n;
     if (pos_ > s_.dirty) s_.dirty = pos_;
   }
