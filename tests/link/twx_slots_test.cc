@@ -15,9 +15,9 @@ TEST(FieldSlots, EachRecordAsTheEngineGivesIt) {
     uint32_t values;  // in the field
     uint32_t first, count;
   } cases[] = {
-      {TWTYPE_INT, 5, 1, 5},      {TWTYPE_INT, 5, 2, 3},      {TWTYPE_DATETIME, 4, 4, 1},
-      {TWTYPE_TEXT, 6, 1, 6},     {TWTYPE_NUMERIC, 3, 2, 2},  {TWTYPE_FLOAT, 5, 4, 3},
-      {TWTYPE_TEXT, 2, 1, 4},     {TWTYPE_INT, 3, 0, 2},
+      {TWTYPE_INT, 5, 1, 5},  {TWTYPE_INT, 5, 2, 3},     {TWTYPE_DATETIME, 4, 4, 1},
+      {TWTYPE_TEXT, 6, 1, 6}, {TWTYPE_NUMERIC, 3, 2, 2}, {TWTYPE_FLOAT, 5, 4, 3},
+      {TWTYPE_TEXT, 2, 1, 4}, {TWTYPE_INT, 3, 0, 2},
   };
   for (const auto& c : cases) {
     TWFIELD field = TWNULLHANDLE;

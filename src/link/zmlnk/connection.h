@@ -50,9 +50,9 @@ struct Bucket {
   uint16_t count = 0;  // values appended; 0: the field is null
   double number = 0;
   TWDatetime datetime{};
-  TextRef text;      // a single text, or a single number's text
+  TextRef text;         // a single text, or a single number's text
   uint8_t implied = 0;  // decimals implied in a number's text, placed when the text is used
-  std::string list;  // a list value
+  std::string list;     // a list value
   uint32_t listFormat = 0;
   int64_t located = -1;  // where the column's bytes start in the record; -1 not located
   void Clear() {

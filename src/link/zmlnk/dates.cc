@@ -175,10 +175,10 @@ uint32_t LocalZoneCache::SetLocal(const TWDatetimeParts& parts, TWDatetime* out)
       // it for its status.
       const bool noTime =
           parts.hour == -1 || parts.minute == -1 || parts.second == -1 || parts.hundredth == -1;
-      const bool timeValid = noTime || (parts.hour >= 0 && parts.hour <= 23 &&
-                                        parts.minute >= 0 && parts.minute <= 59 &&
-                                        parts.second >= 0 && parts.second <= 59 &&
-                                        parts.hundredth >= 0 && parts.hundredth <= 99);
+      const bool timeValid =
+          noTime || (parts.hour >= 0 && parts.hour <= 23 && parts.minute >= 0 &&
+                     parts.minute <= 59 && parts.second >= 0 && parts.second <= 59 &&
+                     parts.hundredth >= 0 && parts.hundredth <= 99);
       if (parts.day <= tw::days_in_month(parts.year, parts.month) && timeValid) {
         out->ticks = noTime ? TWDTNULL_TIME
                             : static_cast<uint32_t>(parts.hour * 360000 + parts.minute * 6000 +

@@ -158,9 +158,9 @@ TEST(FlatrecDecode, PlainDigitsReadAsTheirDecimalText) {
   const struct {
     const char* text;
     unsigned decimals;
-  } declined[] = {{"", 0},    {"-", 2},        {"+", 0},   {"1234567890123456", 0},
-                  {"12a", 0}, {"1.5", 0},      {"1 2", 0}, {" 12", 0},
-                  {"12", 23}, {"--1", 0},      {"1e5", 0}, {"+-1", 2}};
+  } declined[] = {{"", 0},    {"-", 2},   {"+", 0},   {"1234567890123456", 0},
+                  {"12a", 0}, {"1.5", 0}, {"1 2", 0}, {" 12", 0},
+                  {"12", 23}, {"--1", 0}, {"1e5", 0}, {"+-1", 2}};
   for (const auto& d : declined) {
     double v = 0;
     EXPECT_FALSE(PlainNumber(d.text, d.decimals, &v)) << d.text << " with " << d.decimals;
@@ -368,7 +368,7 @@ TEST(FlatrecDates, LocalPartsAreTheEngines) {
       {TWDTNULL_TIME, zoned(kLast, 0, false)},
       {TWDTNULL_TIME, zoned(kFirst - 1, 0, false)},
       {TWDTNULL_TIME, zoned(kLast + 1, 0, false)},
-      {TWDTNULL_TIME, zoned(2451545, 14, true)},   // 1 January 2000
+      {TWDTNULL_TIME, zoned(2451545, 14, true)},  // 1 January 2000
       {TWDTNULL_TIME, zoned(2451545, -12, false)},
       {TWDTNULL_TIME, zoned(2451545, 15, false)},  // zones the engine refuses
       {TWDTNULL_TIME, zoned(2451545, -13, false)},
