@@ -450,6 +450,7 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t index, uint32_t records, u
   if (session->writeFailed) return routine.Exit(TWFAIL_EXTERNAL);
   records = RecordsAsked(records);
   if (uint32_t st = CheckList(src, index, records)) return routine.Exit(st);
+  session->zones.CheckRule();
   uint32_t status = TWSUCCESS;
   for (uint32_t r = 0; r < records; ++r) {
     if (props.maxRecCount > 0 && recordCounter >= static_cast<uint32_t>(props.maxRecCount)) {

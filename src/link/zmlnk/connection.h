@@ -105,7 +105,7 @@ class Session {
 
   Settings settings;
   Zid zid;
-  LocalZoneCache zones;  // for the dates read
+  LocalZoneCache zones;  // for the dates read or written
   FILE* file = nullptr;
   std::string fileName;  // the data file as opened (for messages)
   RecordReader reader;

@@ -131,6 +131,7 @@ void LocalZoneCache::CheckRule() {
   const char* tz = std::getenv("TZ");
   if (!days_.empty() && (tz != nullptr) == ruleSet_ && (tz == nullptr || rule_ == tz)) return;
   days_.assign(kDays, Day{});
+  utcDays_.assign(kDays, Day{});
   ruleSet_ = tz != nullptr;
   rule_ = tz != nullptr ? tz : "";
 }
@@ -162,6 +163,60 @@ uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** 
     d.daylight = a.daylight;
   }
   *entry = &d;
+  return TWSUCCESS;
+}
+
+LocalZoneCache::Day* LocalZoneCache::LookupInstant(int64_t julian) {
+  if (days_.empty()) CheckRule();
+  Day& d = utcDays_[static_cast<size_t>(julian) & (kDays - 1)];
+  if (d.julian != julian) {
+    // The engine's local reading of the day's first and last second of UTC.
+    const uint32_t date = static_cast<uint32_t>(julian);
+    const TWDatetime first{0, date}, last{8639999, date};
+    TWDatetimeParts a{}, b{};
+    if (TWDatetimeGetParts(&first, TWPARTSF_LOCAL, &a) != TWSUCCESS ||
+        TWDatetimeGetParts(&last, TWPARTSF_LOCAL, &b) != TWSUCCESS)
+      return nullptr;
+    d.julian = julian;
+    d.mixed = a.zone != b.zone || a.daylight != b.daylight;
+    d.zone = a.zone;
+    d.daylight = a.daylight;
+  }
+  return &d;
+}
+
+uint32_t LocalZoneCache::GetLocal(const TWDatetime& value, TWDatetimeParts* parts) {
+  constexpr int64_t kFirstDay = tw::julian_from_civil(TWMIN_DATETIME_YEAR, 1, 1);
+  constexpr int64_t kLastDay = tw::julian_from_civil(TWMAX_DATETIME_YEAR, 12, 31);
+  constexpr int64_t kTicksPerDay = 8640000, kTicksPerHour = 360000;
+  const int64_t day = value.date & 0xFFFFFF;
+  const int zoneBits = static_cast<int>((value.date >> 24) & 0x7F);
+  const int zone = zoneBits >= 64 ? zoneBits - 128 : zoneBits;
+  const int dst = static_cast<int>(value.date >> 31);
+  if (value.ticks >= kTicksPerDay || day < kFirstDay || day > kLastDay || zone < -12 || zone > 14)
+    return LocalParts(value, parts);
+  // Hundredths since the day number 0 of UTC.
+  const int64_t instant = day * kTicksPerDay + value.ticks - (zone + dst) * kTicksPerHour;
+  const int64_t utcDay = tw::floor_div(instant, kTicksPerDay);
+  const Day* d = utcDay >= kFirstDay && utcDay <= kLastDay ? LookupInstant(utcDay) : nullptr;
+  if (d == nullptr || d->mixed) return TWDatetimeGetParts(&value, TWPARTSF_LOCAL, parts);
+  const int64_t wall = instant + (d->zone + d->daylight) * kTicksPerHour;
+  const int64_t julian = tw::floor_div(wall, kTicksPerDay);
+  // A wall clock beyond the calendar is clamped by the engine, with its status.
+  if (julian < kFirstDay || julian > kLastDay)
+    return TWDatetimeGetParts(&value, TWPARTSF_LOCAL, parts);
+  const int64_t ticks = tw::floor_mod(wall, kTicksPerDay);
+  const tw::CivilDate c = tw::civil_from_julian(julian);
+  parts->year = static_cast<int32_t>(c.year);
+  parts->month = c.month;
+  parts->day = c.day;
+  parts->weekday = tw::weekday_of(julian);
+  parts->hour = static_cast<int32_t>(ticks / kTicksPerHour);
+  parts->minute = static_cast<int32_t>(ticks / 6000 % 60);
+  parts->second = static_cast<int32_t>(ticks / 100 % 60);
+  parts->hundredth = static_cast<int32_t>(ticks % 100);
+  parts->daylight = d->daylight;
+  parts->zone = d->zone;
   return TWSUCCESS;
 }
 
@@ -341,9 +396,10 @@ uint32_t FormatDate(const TWDatetime& value, std::string_view format, const Date
 }
 
 uint32_t FormatDate(const TWDatetime& value, const DateFormat& format, const DateNames& names,
-                    std::string* out) {
+                    std::string* out, LocalZoneCache* zones) {
   TWDatetimeParts p{};
-  if (uint32_t st = LocalParts(value, &p)) return st;
+  if (uint32_t st = zones != nullptr ? zones->GetLocal(value, &p) : LocalParts(value, &p))
+    return st;
   out->clear();
   for (const DateFormat::Run& run : format.runs) {
     switch (run.letter) {

@@ -70,6 +70,10 @@ class LocalZoneCache {
   void CheckRule();
   // TWDatetimeSetParts(out, parts, TWPARTSF_LOCAL), answered from the cache where it can.
   [[nodiscard]] uint32_t SetLocal(const TWDatetimeParts& parts, TWDatetime* out);
+  // TWDatetimeGetParts(&value, TWPARTSF_LOCAL, parts): LocalParts, and for a complete value
+  // the local offset of its instant from the days of UTC kept the same way (a day whose
+  // first and last second read the same offset has it all day).
+  [[nodiscard]] uint32_t GetLocal(const TWDatetime& value, TWDatetimeParts* parts);
 
  private:
   struct Day {
@@ -78,9 +82,12 @@ class LocalZoneCache {
     int32_t zone = 0, daylight = 0;
   };
   [[nodiscard]] uint32_t Lookup(int32_t year, int32_t month, int32_t day, Day** entry);
+  // The entry of the UTC day julian, or null when the engine cannot tell its offsets.
+  Day* LookupInstant(int64_t julian);
   // Direct by day number: any 44 years of days go without two sharing an entry.
   static constexpr size_t kDays = 16384;
   std::vector<Day> days_;
+  std::vector<Day> utcDays_;
   std::string rule_;
   bool ruleSet_ = false;
 };
@@ -99,9 +106,10 @@ class LocalZoneCache {
                                  const DateNames& names, TWDatetime* out);
 
 // Writes value by format into *out (replacing it). Answers the status of breaking the value
-// into its parts.
+// into its parts. With zones, a complete value's local offset comes from that cache.
 [[nodiscard]] uint32_t FormatDate(const TWDatetime& value, const DateFormat& format,
-                                  const DateNames& names, std::string* out);
+                                  const DateNames& names, std::string* out,
+                                  LocalZoneCache* zones = nullptr);
 [[nodiscard]] uint32_t FormatDate(const TWDatetime& value, std::string_view format,
                                   const DateNames& names, std::string* out);
 

@@ -454,6 +454,53 @@ TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
   ::tzset();
 }
 
+// Complete values written by FORMAT take their local offset from the cache of UTC days: in
+// every zone of the table above, values given in zones from -12 to +14, with and without
+// daylight saving, through the days and hours around the changes of daylight saving and at
+// the ends of the calendar, read as the engine reads them.
+TEST(FlatrecDates, CachedZonesWriteAsTheEngine) {
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved != nullptr ? saved : "";
+  const char* zones[] = {"Europe/Berlin",  "America/New_York", "Australia/Lord_Howe",
+                         "Pacific/Apia",   "Asia/Kolkata",     "Pacific/Kiritimati",
+                         "Europe/Dublin",  "America/St_Johns", "UTC"};
+  const int years[] = {1, 1916, 1996, 2011, 2024, 2038, 2039, 32767};
+  const int months[] = {1, 3, 4, 10, 11, 12};
+  const int hours[] = {0, 1, 2, 3, 5, 7, 12, 22, 23};
+  const struct {
+    int zone, daylight;
+  } given[] = {{0, 0}, {1, 1}, {-12, 0}, {14, 0}, {-5, 1}};
+  LocalZoneCache cache;
+  int mismatches = 0;
+  for (const char* zone : zones) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    cache.CheckRule();
+    for (int year : years)
+      for (int month : months)
+        for (int day = 1; day <= 31; ++day)
+          for (int hour : hours)
+            for (const auto& g : given) {
+              const TWDatetimeParts p{year, month, day, 0, hour, 30, 15, 50, g.daylight, g.zone};
+              TWDatetime v{};
+              if (TWDatetimeSetParts(&v, &p, 0) != TWSUCCESS) continue;
+              TWDatetimeParts ours{}, engine{};
+              const uint32_t a = cache.GetLocal(v, &ours);
+              const uint32_t b = TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine);
+              const bool same =
+                  a == b && (a != TWSUCCESS || std::memcmp(&ours, &engine, sizeof ours) == 0);
+              if (!same && mismatches++ < 10)
+                ADD_FAILURE() << zone << " " << year << "-" << month << "-" << day << " " << hour
+                              << ":30 in " << g.zone << "+" << g.daylight;
+            }
+  }
+  if (saved != nullptr)
+    ::setenv("TZ", restore.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
 TEST(FlatrecDates, NamesAreSplitAndSqueezed) {
   DateNames n;
   DateNames::Split("  Mon ,  Tue  day,Wed,Thu,Fri,Sat,Sun,Extra", &n.days);
