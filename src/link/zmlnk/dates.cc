@@ -129,16 +129,19 @@ DateFormat CompileDateFormat(std::string_view format) {
 
 void LocalZoneCache::CheckRule() {
   const char* tz = std::getenv("TZ");
-  if (!days_.empty() && (tz != nullptr) == ruleSet_ && (tz == nullptr || rule_ == tz)) return;
-  days_.assign(kDays, Day{});
-  utcDays_.assign(kDays, Day{});
+  if (checked_ && (tz != nullptr) == ruleSet_ && (tz == nullptr || rule_ == tz)) return;
+  checked_ = true;
+  // Each table is laid out again when first used under this rule.
+  days_.clear();
+  utcDays_.clear();
   ruleSet_ = tz != nullptr;
   rule_ = tz != nullptr ? tz : "";
 }
 
 uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** entry) {
   *entry = nullptr;
-  if (days_.empty()) CheckRule();
+  if (!checked_) CheckRule();
+  if (days_.empty()) days_.assign(kDays, Day{});
   if (year < TWMIN_DATETIME_YEAR || year > TWMAX_DATETIME_YEAR || month < 1 || month > 12 ||
       day < 1 || day > 31)
     return TWSUCCESS;
@@ -167,7 +170,8 @@ uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** 
 }
 
 LocalZoneCache::Day* LocalZoneCache::LookupInstant(int64_t julian) {
-  if (days_.empty()) CheckRule();
+  if (!checked_) CheckRule();
+  if (utcDays_.empty()) utcDays_.assign(kDays, Day{});
   Day& d = utcDays_[static_cast<size_t>(julian) & (kDays - 1)];
   if (d.julian != julian) {
     // The engine's local reading of the day's first and last second of UTC.

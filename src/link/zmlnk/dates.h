@@ -90,6 +90,7 @@ class LocalZoneCache {
   std::vector<Day> utcDays_;
   std::string rule_;
   bool ruleSet_ = false;
+  bool checked_ = false;  // rule_ and ruleSet_ tell the rule the tables are for
 };
 
 // Reads value by format into *out (local zone): 'Y' and 'y' year digits (1900 added for
