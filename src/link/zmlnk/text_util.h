@@ -25,26 +25,28 @@ inline char AsciiUpper(char c) {
 }
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
-// memcpy for the few bytes of one value: up to 16 moved in place by two overlapping words
-// (both read before either is written), longer runs left to the library.
+// The first and the last sizeof(Word) bytes of n (from sizeof(Word) to twice that), both
+// read before either is written.
+template <class Word>
+inline void CopyEnds(char* to, const char* from, size_t n) {
+  Word head, tail;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
+
+// memcpy for the few bytes of one value: up to 16 moved in place by two overlapping words,
+// longer runs left to the library.
 inline void CopyBytes(char* to, const char* from, size_t n) {
-  if (n > 16) {
+  if (n > 16)
     std::memcpy(to, from, n);
-  } else if (n >= 8) {
-    uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
-  } else if (n >= 4) {
-    uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + n - 4, &tail, 4);
-  } else {
+  else if (n >= 8)
+    CopyEnds<uint64_t>(to, from, n);
+  else if (n >= 4)
+    CopyEnds<uint32_t>(to, from, n);
+  else
     for (size_t i = 0; i < n; ++i) to[i] = from[i];
-  }
 }
 
 // Resolves escapes: a text of two or more characters between '|' bars stands for the text

@@ -408,17 +408,45 @@ TEST(FlatrecDates, MissingNamesWriteNothing) {
   EXPECT_EQ(out, "[][]");
 }
 
-// The zone cache reads every wall clock as the engine does: days around the changes of
-// daylight saving, zones with half hours, a zone that skipped a day, zones at the ends of the
-// range, and years before 1901 and after 2038; one cache across every zone, told of each
-// change of TZ as a fetch tells it.
-TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
+// Days around the changes of daylight saving, zones with half hours, a zone that skipped a
+// day, zones at the ends of the range.
+constexpr const char* kZones[] = {"Europe/Berlin",
+                                  "America/New_York",
+                                  "Australia/Lord_Howe",
+                                  "Pacific/Apia",
+                                  "America/Sao_Paulo",
+                                  "Asia/Kolkata",
+                                  "Pacific/Kiritimati",
+                                  "Etc/GMT+12",
+                                  "Europe/Dublin",
+                                  "America/St_Johns",
+                                  "UTC"};
+
+// Calls each(zone, year, month, day) for every day 1 to 31 of months in years, with TZ set
+// to each of kZones in turn and the cache told of every change as a fetch or an insert tells
+// it; TZ is as it was afterwards.
+template <size_t Y, size_t M, class Each>
+void InEachZone(LocalZoneCache& cache, const int (&years)[Y], const int (&months)[M], Each each) {
   const char* saved = std::getenv("TZ");
   const std::string restore = saved != nullptr ? saved : "";
-  const char* zones[] = {"Europe/Berlin",  "America/New_York", "Australia/Lord_Howe",
-                         "Pacific/Apia",   "America/Sao_Paulo", "Asia/Kolkata",
-                         "Pacific/Kiritimati", "Etc/GMT+12",  "Europe/Dublin",
-                         "America/St_Johns", "UTC"};
+  for (const char* zone : kZones) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    cache.CheckRule();
+    for (int year : years)
+      for (int month : months)
+        for (int day = 1; day <= 31; ++day) each(zone, year, month, day);
+  }
+  if (saved != nullptr)
+    ::setenv("TZ", restore.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
+// The zone cache reads every wall clock as the engine does, in every zone of kZones and in
+// years before 1901 and after 2038; one cache across every zone.
+TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
   const int years[] = {1, 1800, 1893, 1901, 1916, 1970, 1996, 2011, 2024, 2037, 2038, 2039, 2100,
                        2400, 32767};
   const int months[] = {1, 3, 4, 10, 11, 12};
@@ -429,76 +457,47 @@ TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
   const DateNames names = Names();
   LocalZoneCache cache;
   int mismatches = 0;
-  for (const char* zone : zones) {
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-    cache.CheckRule();
-    for (int year : years)
-      for (int month : months)
-        for (int day = 1; day <= 31; ++day)
-          for (const char* time : times) {
-            char text[40];
-            std::snprintf(text, sizeof text, "%02d.%02d.%04d%s", day, month, year, time);
-            const DateFormat& format = *time == '\0' ? dateOnly : withTime;
-            TWDatetime cached{}, engine{};
-            const uint32_t a = ParseDate(text, format, names, &cached, &cache);
-            const uint32_t b = ParseDate(text, format, names, &engine);
-            const bool same = a == b && cached.date == engine.date && cached.ticks == engine.ticks;
-            if (!same && mismatches++ < 10) ADD_FAILURE() << zone << " " << text;
-          }
-  }
-  if (saved != nullptr)
-    ::setenv("TZ", restore.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
+  InEachZone(cache, years, months, [&](const char* zone, int year, int month, int day) {
+    for (const char* time : times) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%02d.%02d.%04d%s", day, month, year, time);
+      const DateFormat& format = *time == '\0' ? dateOnly : withTime;
+      TWDatetime cached{}, engine{};
+      const uint32_t a = ParseDate(text, format, names, &cached, &cache);
+      const uint32_t b = ParseDate(text, format, names, &engine);
+      const bool same = a == b && cached.date == engine.date && cached.ticks == engine.ticks;
+      if (!same && mismatches++ < 10) ADD_FAILURE() << zone << " " << text;
+    }
+  });
 }
 
 // Complete values written by FORMAT take their local offset from the cache of UTC days: in
-// every zone of the table above, values given in zones from -12 to +14, with and without
-// daylight saving, through the days and hours around the changes of daylight saving and at
-// the ends of the calendar, read as the engine reads them.
+// every zone of kZones, values given in zones from -12 to +14, with and without daylight
+// saving, through the days and hours around the changes of daylight saving and at the ends
+// of the calendar, read as the engine reads them.
 TEST(FlatrecDates, CachedZonesWriteAsTheEngine) {
-  const char* saved = std::getenv("TZ");
-  const std::string restore = saved != nullptr ? saved : "";
-  const char* zones[] = {"Europe/Berlin",  "America/New_York", "Australia/Lord_Howe",
-                         "Pacific/Apia",   "Asia/Kolkata",     "Pacific/Kiritimati",
-                         "Europe/Dublin",  "America/St_Johns", "UTC"};
   const int years[] = {1, 1916, 1996, 2011, 2024, 2038, 2039, 32767};
   const int months[] = {1, 3, 4, 10, 11, 12};
   const int hours[] = {0, 1, 2, 3, 5, 7, 12, 22, 23};
-  const struct {
-    int zone, daylight;
-  } given[] = {{0, 0}, {1, 1}, {-12, 0}, {14, 0}, {-5, 1}};
+  const struct { int zone, daylight; } given[] = {{0, 0}, {1, 1}, {-12, 0}, {14, 0}, {-5, 1}};
   LocalZoneCache cache;
   int mismatches = 0;
-  for (const char* zone : zones) {
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-    cache.CheckRule();
-    for (int year : years)
-      for (int month : months)
-        for (int day = 1; day <= 31; ++day)
-          for (int hour : hours)
-            for (const auto& g : given) {
-              const TWDatetimeParts p{year, month, day, 0, hour, 30, 15, 50, g.daylight, g.zone};
-              TWDatetime v{};
-              if (TWDatetimeSetParts(&v, &p, 0) != TWSUCCESS) continue;
-              TWDatetimeParts ours{}, engine{};
-              const uint32_t a = cache.GetLocal(v, &ours);
-              const uint32_t b = TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine);
-              const bool same =
-                  a == b && (a != TWSUCCESS || std::memcmp(&ours, &engine, sizeof ours) == 0);
-              if (!same && mismatches++ < 10)
-                ADD_FAILURE() << zone << " " << year << "-" << month << "-" << day << " " << hour
-                              << ":30 in " << g.zone << "+" << g.daylight;
-            }
-  }
-  if (saved != nullptr)
-    ::setenv("TZ", restore.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
+  InEachZone(cache, years, months, [&](const char* zone, int year, int month, int day) {
+    for (int hour : hours)
+      for (const auto& g : given) {
+        const TWDatetimeParts p{year, month, day, 0, hour, 30, 15, 50, g.daylight, g.zone};
+        TWDatetime v{};
+        if (TWDatetimeSetParts(&v, &p, 0) != TWSUCCESS) continue;
+        TWDatetimeParts ours{}, engine{};
+        const uint32_t a = cache.GetLocal(v, &ours);
+        const uint32_t b = TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine);
+        const bool same =
+            a == b && (a != TWSUCCESS || std::memcmp(&ours, &engine, sizeof ours) == 0);
+        if (!same && mismatches++ < 10)
+          ADD_FAILURE() << zone << " " << year << "-" << month << "-" << day << " " << hour
+                        << ":30 in " << g.zone << "+" << g.daylight;
+      }
+  });
 }
 
 TEST(FlatrecDates, NamesAreSplitAndSqueezed) {
