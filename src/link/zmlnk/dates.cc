@@ -147,7 +147,7 @@ uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** 
     return TWSUCCESS;
   const int64_t julian = tw::julian_from_civil(year, month, day);
   Day& d = days_[static_cast<size_t>(julian) & (kDays - 1)];
-  if (d.julian != julian) {
+  if (d.julian != static_cast<int32_t>(julian)) {
     // The offsets of the day's first and last wall clock.
     TWDatetimeParts edge{year, month, day, 0, 0, 0, 0, 0, 0, 0};
     TWDatetime first{}, last{};
@@ -160,10 +160,10 @@ uint32_t LocalZoneCache::Lookup(int32_t year, int32_t month, int32_t day, Day** 
     TWDatetimeParts a{}, b{};
     if (uint32_t st = TWDatetimeGetParts(&first, 0, &a)) return st;
     if (uint32_t st = TWDatetimeGetParts(&last, 0, &b)) return st;
-    d.julian = julian;
+    d.julian = static_cast<int32_t>(julian);
     d.mixed = a.zone != b.zone || a.daylight != b.daylight;
-    d.zone = a.zone;
-    d.daylight = a.daylight;
+    d.zone = static_cast<int8_t>(a.zone);
+    d.daylight = static_cast<int8_t>(a.daylight);
   }
   *entry = &d;
   return TWSUCCESS;
@@ -173,7 +173,7 @@ LocalZoneCache::Day* LocalZoneCache::LookupInstant(int64_t julian) {
   if (!checked_) CheckRule();
   if (utcDays_.empty()) utcDays_.assign(kDays, Day{});
   Day& d = utcDays_[static_cast<size_t>(julian) & (kDays - 1)];
-  if (d.julian != julian) {
+  if (d.julian != static_cast<int32_t>(julian)) {
     // The engine's local reading of the day's first and last second of UTC.
     const uint32_t date = static_cast<uint32_t>(julian);
     const TWDatetime first{0, date}, last{8639999, date};
@@ -181,10 +181,10 @@ LocalZoneCache::Day* LocalZoneCache::LookupInstant(int64_t julian) {
     if (TWDatetimeGetParts(&first, TWPARTSF_LOCAL, &a) != TWSUCCESS ||
         TWDatetimeGetParts(&last, TWPARTSF_LOCAL, &b) != TWSUCCESS)
       return nullptr;
-    d.julian = julian;
+    d.julian = static_cast<int32_t>(julian);
     d.mixed = a.zone != b.zone || a.daylight != b.daylight;
-    d.zone = a.zone;
-    d.daylight = a.daylight;
+    d.zone = static_cast<int8_t>(a.zone);
+    d.daylight = static_cast<int8_t>(a.daylight);
   }
   return &d;
 }

@@ -76,10 +76,11 @@ class LocalZoneCache {
   [[nodiscard]] uint32_t GetLocal(const TWDatetime& value, TWDatetimeParts* parts);
 
  private:
+  // Eight bytes, so that the tables stay small enough to be read from the caches.
   struct Day {
-    int64_t julian = -1;
+    int32_t julian = -1;
     bool mixed = false;
-    int32_t zone = 0, daylight = 0;
+    int8_t zone = 0, daylight = 0;
   };
   [[nodiscard]] uint32_t Lookup(int32_t year, int32_t month, int32_t day, Day** entry);
   // The entry of the UTC day julian, or null when the engine cannot tell its offsets.
