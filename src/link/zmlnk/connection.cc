@@ -433,7 +433,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t index, uint32_t records, u
     // The record is consumed whatever follows: a failing column must not make the next
     // fetch read the same bytes again.
     if (uint32_t st = LocateFields(*this, record)) return routine.Exit(st);
-    if (uint32_t st = MoveFields(*this, dest, index + r)) return routine.Exit(st);
+    if (r == 0) PrepareFields(*this, dest, index, records);
+    if (uint32_t st = MoveFields(*this, dest, r)) return routine.Exit(st);
     ++*count;
   }
   return routine.Exit(TWSUCCESS);
@@ -449,6 +450,7 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t index, uint32_t records, u
   if (session->writeFailed) return routine.Exit(TWFAIL_EXTERNAL);
   records = RecordsAsked(records);
   if (uint32_t st = CheckList(src, index, records)) return routine.Exit(st);
+  session->zones.CheckRule();
   uint32_t status = TWSUCCESS;
   for (uint32_t r = 0; r < records; ++r) {
     if (props.maxRecCount > 0 && recordCounter >= static_cast<uint32_t>(props.maxRecCount)) {
@@ -456,7 +458,8 @@ uint32_t Connection::Insert(TWFIELDLIST src, uint32_t index, uint32_t records, u
       break;
     }
     ++recordCounter;
-    status = WriteRecord(*this, src, index + r);
+    if (r == 0) PrepareFields(*this, src, index, records);
+    status = WriteRecord(*this, src, r);
     if (status != TWSUCCESS) break;
     ++*count;
   }

@@ -22,6 +22,7 @@
 #include "replace.h"
 #include "trace.h"
 #include "twx.h"
+#include "twx_slots.h"
 #include "zid_parser.h"
 
 namespace flatrec {
@@ -49,8 +50,9 @@ struct Bucket {
   uint16_t count = 0;  // values appended; 0: the field is null
   double number = 0;
   TWDatetime datetime{};
-  TextRef text;      // a single text, or a single number's text
-  std::string list;  // a list value
+  TextRef text;         // a single text, or a single number's text
+  uint8_t implied = 0;  // decimals implied in a number's text, placed when the text is used
+  std::string list;     // a list value
   uint32_t listFormat = 0;
   int64_t located = -1;  // where the column's bytes start in the record; -1 not located
   void Clear() {
@@ -58,6 +60,7 @@ struct Bucket {
     number = 0;
     datetime = TWDatetime{};
     text = TextRef{};
+    implied = 0;
     list.clear();
     listFormat = 0;
     located = -1;
@@ -71,6 +74,9 @@ struct FieldBinding {
   int column = -1;
   uint32_t error = 0;  // 12814 or 12548: logged and answered when the walk reaches it
   std::string name;
+  // Set for each call's block of records (PrepareFields).
+  twx::FieldSlots slots;
+  uint32_t declared = 0;  // the stream format the field keeps, 0 for none
 };
 
 // The settings fixed at connect.
@@ -99,7 +105,7 @@ class Session {
 
   Settings settings;
   Zid zid;
-  LocalZoneCache zones;  // for the dates read
+  LocalZoneCache zones;  // for the dates read or written
   FILE* file = nullptr;
   std::string fileName;  // the data file as opened (for messages)
   RecordReader reader;
@@ -120,6 +126,7 @@ class Session {
   uint32_t boundSequence = 0;
   uint8_t boundMode = 0;
   std::vector<int> columnBinding;  // output: per column, its binding or -1
+  uint32_t slotFirst = 1;          // the record the prepared slots start at
 
   // Output.
   RegBuffer area;
@@ -178,14 +185,17 @@ class Connection {
 
 // Record input (input.cc): reads the next accepted record and cuts it into the buckets
 // (0, 12290, or the first failing column's status, logged), then moves the buckets into
-// record slot of list.
+// record first + k of list (first as prepared).
 [[nodiscard]] uint32_t ReadRecord(Connection& c, std::string_view* record);
 [[nodiscard]] uint32_t LocateFields(Connection& c, std::string_view record);
-[[nodiscard]] uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot);
+[[nodiscard]] uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t k);
 // Binds the fields of list to columns (cached by the list's sequence number).
 void BindFields(Connection& c, TWFIELDLIST list);
-// Record output (output.cc): builds and writes the record of slot of list.
-[[nodiscard]] uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot);
+// Binds the fields of list and looks up their storage for records first to first + count - 1,
+// before the first of them is moved.
+void PrepareFields(Connection& c, TWFIELDLIST list, uint32_t first, uint32_t count);
+// Record output (output.cc): builds and writes record first + k of list (first as prepared).
+[[nodiscard]] uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t k);
 // Logs status for the field or column named name and answers it.
 uint32_t LogNamed(uint32_t status, std::string_view name);
 

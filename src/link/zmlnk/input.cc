@@ -26,14 +26,13 @@ bool IsUtf8Format(uint32_t format) {
 
 // Writes data of format straight into the field's value storage when the field keeps that
 // format (or none), else lets the engine convert it.
-[[nodiscard]] uint32_t StoreStream(TWFIELD field, uint32_t slot, uint32_t format,
-                                   std::string_view data) {
-  uint32_t declared = 0;
-  TWFieldGetFormatStream(field, nullptr, nullptr, &declared);
+[[nodiscard]] uint32_t StoreStream(const FieldBinding& b, uint32_t first, uint32_t k,
+                                   uint32_t format, std::string_view data) {
+  const uint32_t declared = b.declared;
   if (declared == 0 || declared == format || (IsUtf8Format(declared) && IsUtf8Format(format))) {
     void* value = nullptr;
     int32_t* isNull = nullptr;
-    if (uint32_t st = TWFieldGetBuffer(field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b.slots.Get(k, &value, &isNull)) return st;
     if (TWStreamDataSet(static_cast<TWStream*>(value), declared != 0 ? declared : format,
                         data.data(), static_cast<uint32_t>(data.size())) == TWSUCCESS) {
       *isNull = 0;
@@ -41,7 +40,7 @@ bool IsUtf8Format(uint32_t format) {
     }
   }
   TWStream view = View(format, data);
-  return TWFieldSetStream(field, slot, &view);
+  return TWFieldSetStream(b.field, first + k, &view);
 }
 
 }  // namespace
@@ -99,6 +98,16 @@ uint32_t ReadRecord(Connection& c, std::string_view* record) {
 
 namespace {
 
+// memchr, with the first bytes looked at in place: most values are shorter than a call.
+inline const char* FindByte(const char* p, size_t n, char c) {
+  const size_t first = n < 16 ? n : 16;
+  for (size_t i = 0; i < first; ++i)
+    if (p[i] == c) return p + i;
+  return n > 16
+             ? static_cast<const char*>(std::memchr(p + 16, static_cast<unsigned char>(c), n - 16))
+             : nullptr;
+}
+
 struct Located {
   std::string_view raw;
   bool absent = false;
@@ -143,8 +152,7 @@ Located LocateValue(const Column& col, std::string_view rec, size_t start, size_
           if (std::memchr(col.term.data(), static_cast<unsigned char>(from[i]), col.term.size()))
             hit = from + i;
       } else if (col.term.size() == 1) {
-        hit = static_cast<const char*>(
-            std::memchr(from, static_cast<unsigned char>(col.term[0]), span));
+        hit = FindByte(from, span, col.term[0]);
       } else {
         hit = static_cast<const char*>(::memmem(from, span, col.term.data(), col.term.size()));
       }
@@ -228,18 +236,18 @@ std::string_view DecodeValue(Session& s, const Column& col, std::string_view raw
 }
 
 // Keeps text for the move: a view into the record stays one, decoded text is copied into
-// the arena.
-TextRef Keep(Session& s, std::string_view record, std::string_view text) {
-  TextRef ref;
-  ref.length = text.size();
+// the arena. Written member by member: the caller reads them singly.
+inline void Keep(Session& s, std::string_view record, std::string_view text, TextRef* ref) {
+  ref->length = text.size();
   if (text.empty() || (text.data() >= record.data() &&
                        text.data() + text.size() <= record.data() + record.size())) {
-    ref.ptr = text.empty() ? record.data() : text.data();
-    return ref;
+    ref->ptr = text.empty() ? record.data() : text.data();
+    ref->offset = 0;
+    return;
   }
-  ref.offset = s.arena.size();
+  ref->ptr = nullptr;
+  ref->offset = s.arena.size();
   s.arena.append(text);
-  return ref;
 }
 
 // Splits text into s.tokens at the column's separator characters.
@@ -342,13 +350,25 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
       Routine reformat(tr, "ZPReformat: ");
       reformat.Exit(TWSUCCESS);
     }
+    if (col.letter == 'N' && col.sep.empty() && !col.binary && !col.ebcdic) {
+      // Plain digits, the usual number, are read without building their decimal text.
+      const std::string_view t = Trim(found.raw);
+      const unsigned decimals =
+          col.precision >= 1 && col.precision < kNoPrecision ? col.precision : 0;
+      if (PlainNumber(t, decimals, &b.number)) {
+        Keep(s, rec, t, &b.text);
+        b.implied = static_cast<uint8_t>(decimals);
+        b.count = 1;
+        continue;
+      }
+    }
     std::string_view text = DecodeValue(s, col, found.raw);
     switch (col.letter) {
       case 'T':
       case 'C': {
         if (text.empty()) break;
         if (col.sep.empty()) {
-          b.text = Keep(s, rec, text);
+          Keep(s, rec, text, &b.text);
           b.count = 1;
           break;
         }
@@ -360,7 +380,7 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
         std::string_view t = SqueezeInto(s, text);
         if (t.empty()) break;
         if (col.sep.empty()) {
-          b.text = Keep(s, rec, t);
+          Keep(s, rec, t, &b.text);
           b.number = ParseNumber(t);
           b.count = 1;
           break;
@@ -474,6 +494,18 @@ void BindFields(Connection& c, TWFIELDLIST list) {
       s.columnBinding[static_cast<size_t>(s.bindings[i].column)] = static_cast<int>(i);
 }
 
+void PrepareFields(Connection& c, TWFIELDLIST list, uint32_t first, uint32_t count) {
+  Session& s = *c.session;
+  BindFields(c, list);
+  s.slotFirst = first;
+  for (FieldBinding& b : s.bindings) {
+    if (b.error != TWSUCCESS) continue;
+    b.slots.Reset(b.field, first, count);
+    b.declared = 0;
+    TWFieldGetFormatStream(b.field, nullptr, nullptr, &b.declared);
+  }
+}
+
 namespace {
 
 [[nodiscard]] uint32_t BindingFailure(Connection& c, const FieldBinding& b, TWFIELDLIST list) {
@@ -485,6 +517,16 @@ namespace {
   return LogNamed(b.error, b.name);
 }
 
+// A bucket's text; a number read with implied decimals gets its point here, when a field
+// wants the text.
+std::string_view BucketText(Session& s, const Bucket& k) {
+  if (k.implied == 0) return k.text.view(s.arena);
+  std::string& w = s.work[0];
+  w.clear();
+  ImpliedDecimal(k.text.view(s.arena), k.implied, &w);
+  return w;
+}
+
 template <class T>
 void Put(void* slot, const T& value) {
   std::memcpy(slot, &value, sizeof value);
@@ -492,9 +534,9 @@ void Put(void* slot, const T& value) {
 
 }  // namespace
 
-uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
+uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
   Session& s = *c.session;
-  BindFields(c, list);
+  const uint32_t slot = s.slotFirst + row;
   for (const FieldBinding& b : s.bindings) {
     if (b.error != TWSUCCESS) return BindingFailure(c, b, list);
     const Column& col = s.zid.columns[static_cast<size_t>(b.column)];
@@ -505,7 +547,7 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
     }
     void* value = nullptr;
     int32_t* isNull = nullptr;
-    if (uint32_t st = TWFieldGetBuffer(b.field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b.slots.Get(row, &value, &isNull)) return st;
     switch (b.type) {
       case TWTYPE_INT: {
         const double t = std::trunc(k.number);
@@ -533,7 +575,7 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
         TWCurrency cur{};
         TWNumeric num{};
         if (k.listFormat == 0 && (own || col.letter == 'N')) {
-          TWStream view = View(TWSTREAMFMT_NATIVE, k.text.view(s.arena));
+          TWStream view = View(TWSTREAMFMT_NATIVE, BucketText(s, k));
           const uint32_t st =
               currency ? TWCurrencyFromStream(&cur, &view) : TWNumericFromStream(&num, &view);
           // A number column's own text only feeds these; its failures leave 0 (or the
@@ -557,11 +599,11 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t slot) {
       case TWTYPE_BINARY: {
         uint32_t st;
         if (k.listFormat != 0)
-          st = StoreStream(b.field, slot, k.listFormat, k.list);
+          st = StoreStream(b, s.slotFirst, row, k.listFormat, k.list);
         else if (col.letter == 'D')
-          st = StoreStream(b.field, slot, TWSTREAMFMT_NATIVE, std::string_view());
+          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, std::string_view());
         else
-          st = StoreStream(b.field, slot, TWSTREAMFMT_NATIVE, k.text.view(s.arena));
+          st = StoreStream(b, s.slotFirst, row, TWSTREAMFMT_NATIVE, BucketText(s, k));
         if (st != TWSUCCESS) return LogNamed(st, col.name);
         break;
       }

@@ -18,6 +18,12 @@ namespace flatrec {
 // digits, a point, an exponent, inf, nan); 0 when none is there.
 double ParseNumber(std::string_view text);
 
+// What ParseNumber reads from the text ImpliedDecimal makes of text with decimals implied
+// (0: none), when text is an optional sign and 1 to 15 digits and decimals at most 22: the
+// digits' integer and the power of ten are both exact, so one division rounds as reading
+// the decimal text does. False for any other text, which the general path reads.
+bool PlainNumber(std::string_view text, unsigned decimals, double* out);
+
 // A number formatted for output: sign, then pad characters, then body. The whole text is
 // sign + pad + body (length()).
 struct NumberText {

@@ -61,6 +61,15 @@ class Layout {
     Copy(data, n);
     return true;
   }
+  // Put of one byte.
+  bool PutChar(char c) {
+    if (pos_ + 1 >= limit_) {
+      overflow_ = true;
+      return false;
+    }
+    CopyChar(c);
+    return true;
+  }
   bool Skip(size_t n) {
     if (pos_ + n >= limit_) {
       pos_ = limit_ > 0 ? limit_ - 1 : 0;
@@ -98,8 +107,12 @@ class Layout {
 
  private:
   void Copy(const char* data, size_t n) {
-    std::memcpy(area_ + pos_, data, n);
+    CopyBytes(area_ + pos_, data, n);
     pos_ += n;
+    if (pos_ > s_.dirty) s_.dirty = pos_;
+  }
+  void CopyChar(char c) {
+    area_[pos_++] = c;
     if (pos_ > s_.dirty) s_.dirty = pos_;
   }
   bool PutNumberPart(const NumberText& number, size_t from, size_t n) {
@@ -112,7 +125,7 @@ class Layout {
     const size_t end = from + n;
     const size_t signLength = number.sign ? 1 : 0;
     if (i < end && i < signLength) {
-      Copy(&number.sign, 1);
+      CopyChar(number.sign);
       ++i;
     }
     if (i < end && i < signLength + number.pad) {
@@ -138,7 +151,8 @@ class Layout {
 [[nodiscard]] uint32_t DateText(Session& s, const Column& col, const TWDatetime& value,
                                 std::string_view* out) {
   if (!col.format.empty()) {
-    if (uint32_t st = FormatDate(value, col.format, s.settings.names, &s.format)) return st;
+    if (uint32_t st = FormatDate(value, col.dateFormat, s.settings.names, &s.format, &s.zones))
+      return st;
     *out = s.format;
     return TWSUCCESS;
   }
@@ -172,13 +186,18 @@ class Layout {
     out.Put(data, fit);
     used += fit;
   };
+  // emit of one byte, where room is left for it.
+  auto emitChar = [&](char c) {
+    out.PutChar(c);
+    ++used;
+  };
   NumberText number;
   for (uint16_t k = 0; k < count && used < room && !out.overflow(); ++k) {
     if (k > 0) {
       if (!col.sep.empty() && col.sep.size() <= room - used)
         emit(col.sep.data(), col.sep.size());
       else
-        emit(";", 1);
+        emitChar(';');
     }
     if (format == TWSTREAMFMT_TEXT_LIST) {
       std::string_view entry;
@@ -191,8 +210,7 @@ class Layout {
       const size_t l = number.length();
       const size_t fit = l < room - used ? l : room - used;
       for (size_t i = l - fit; i < l; ++i) {
-        const char ch = number.at(i);
-        emit(&ch, 1);
+        emitChar(number.at(i));
       }
     } else {
       TWDatetime d{};
@@ -243,7 +261,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
 // Places the value of one column: its VALUE (placeholder), nothing or zeros (no field or a
 // null value), or the bound field's value by its type.
 [[nodiscard]] uint32_t PutValue(Connection& c, Session& s, Layout& out, const Column& col,
-                                const FieldBinding* b, uint32_t slot) {
+                                const FieldBinding* b, uint32_t row) {
   NumberText number;
   if (col.placeholder) {
     if (!col.hasValue) return TWSUCCESS;
@@ -255,7 +273,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
   void* value = nullptr;
   int32_t* isNull = nullptr;
   if (b != nullptr) {
-    if (uint32_t st = TWFieldGetBuffer(b->field, slot, &value, &isNull)) return st;
+    if (uint32_t st = b->slots.Get(row, &value, &isNull)) return st;
   }
   if (b == nullptr || *isNull != 0) {
     if (col.width == 0) return TWSUCCESS;
@@ -336,10 +354,9 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
 
 }  // namespace
 
-uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot) {
+uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
   Session& s = *c.session;
   Tracer& tr = c.tracer;
-  BindFields(c, list);
   for (const FieldBinding& b : s.bindings) {
     if (b.error == TWFAIL_FIELD_COUNT_MISMATCH)
       return TWActivityLogEx(b.error, TWFieldlistGetCount(list),
@@ -370,15 +387,15 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t slot) {
     }
     if (tr.On(Tracer::kDetail))
       tr.Printf("Exporting field=%s, @ dsp=%d", col.name.c_str(), static_cast<int>(out.pos()));
-    if (col.quotes) out.Put("\"", 1);
+    if (col.quotes) out.PutChar('"');
     const int bi = s.columnBinding[i];
     const FieldBinding* b = bi >= 0 ? &s.bindings[static_cast<size_t>(bi)] : nullptr;
-    status = PutValue(c, s, out, col, b, slot);
+    status = PutValue(c, s, out, col, b, row);
     if (status != TWSUCCESS || out.overflow()) {
       stop = i;
       break;
     }
-    if (col.quotes) out.Put("\"", 1);
+    if (col.quotes) out.PutChar('"');
     if (col.termKind == TermKind::kUntil || col.termKind == TermKind::kDelim)
       out.Put(col.term.data(), col.term.size());
     if (out.overflow()) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "text_util.h"
 
 namespace flatrec {
 
@@ -45,7 +46,7 @@ bool RecordWriter::Write(std::string_view bytes) {
     if (!Flush()) return false;
     if (bytes.size() > buffer_.size()) return WriteThrough(bytes.data(), bytes.size());
   }
-  std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+  CopyBytes(buffer_.data() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,30 @@ inline char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// The first and the last sizeof(Word) bytes of n (from sizeof(Word) to twice that), both
+// read before either is written.
+template <class Word>
+inline void CopyEnds(char* to, const char* from, size_t n) {
+  Word head, tail;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
+
+// memcpy for the few bytes of one value: up to 16 moved in place by two overlapping words,
+// longer runs left to the library.
+inline void CopyBytes(char* to, const char* from, size_t n) {
+  if (n > 16)
+    std::memcpy(to, from, n);
+  else if (n >= 8)
+    CopyEnds<uint64_t>(to, from, n);
+  else if (n >= 4)
+    CopyEnds<uint32_t>(to, from, n);
+  else
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+}
 
 // Resolves escapes: a text of two or more characters between '|' bars stands for the text
 // between them; otherwise a backslash introduces \\, \a \b \f \n \r \t \v, \0x and hex

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
@@ -122,6 +123,48 @@ TEST(FlatrecDecode, NumbersReadTheLeadingPart) {
       {"-.5", -0.5},      {"+-5", 0},   {"12 34", 12},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text), c.value) << c.text;
+}
+
+// Plain digits are read without their decimal text: the value must be what reading that
+// text gives, bit for bit, on every count of digits and decimals the quick reader takes; it
+// must decline everything else.
+TEST(FlatrecDecode, PlainDigitsReadAsTheirDecimalText) {
+  auto viaText = [](std::string_view text, unsigned decimals) {
+    std::string point;
+    if (decimals > 0) ImpliedDecimal(text, decimals, &point);
+    return ParseNumber(decimals > 0 ? std::string_view(point) : text);
+  };
+  auto same = [&](const std::string& text, unsigned decimals) {
+    double quick = 0;
+    if (!PlainNumber(text, decimals, &quick)) {
+      ADD_FAILURE() << text << " declined with " << decimals;
+      return false;
+    }
+    const double slow = viaText(text, decimals);
+    const bool equal = std::signbit(quick) == std::signbit(slow) && quick == slow;
+    EXPECT_TRUE(equal) << text << " with " << decimals << ": " << quick << " against " << slow;
+    return equal;
+  };
+  std::mt19937_64 random(1919);
+  std::uniform_int_distribution<int> length(1, 15), digit(0, 9), sign(0, 2), places(0, 22);
+  for (int i = 0; i < 100000; ++i) {
+    std::string text = sign(random) == 0 ? "-" : sign(random) == 0 ? "+" : "";
+    for (int n = length(random); n > 0; --n) text.push_back(static_cast<char>('0' + digit(random)));
+    if (!same(text, static_cast<unsigned>(places(random)))) break;
+  }
+  for (const char* text : {"0", "-0", "+0", "000", "999999999999999", "-100000000000000", "5"})
+    for (unsigned decimals : {0u, 1u, 2u, 15u, 22u}) same(text, decimals);
+
+  const struct {
+    const char* text;
+    unsigned decimals;
+  } declined[] = {{"", 0},    {"-", 2},   {"+", 0},   {"1234567890123456", 0},
+                  {"12a", 0}, {"1.5", 0}, {"1 2", 0}, {" 12", 0},
+                  {"12", 23}, {"--1", 0}, {"1e5", 0}, {"+-1", 2}};
+  for (const auto& d : declined) {
+    double v = 0;
+    EXPECT_FALSE(PlainNumber(d.text, d.decimals, &v)) << d.text << " with " << d.decimals;
+  }
 }
 
 std::string Number(double v, const char* zid) {
@@ -309,6 +352,54 @@ TEST(FlatrecDates, WriteByFormat) {
   EXPECT_EQ(out, "09 AM");
 }
 
+// Values without a date or without a time are taken apart without the engine: parts and
+// status must be the engine's for each, including the ends of the calendar, a cleared
+// record, zones at and past their limits, daylight saving, and values the engine refuses.
+TEST(FlatrecDates, LocalPartsAreTheEngines) {
+  constexpr uint32_t kNoDate = 0xFFFFFF;
+  constexpr uint32_t kFirst = 1721426, kLast = 13689325;  // 1 January 1, 31 December 32767
+  auto zoned = [](uint32_t day, int zone, bool daylight) {
+    return day | ((static_cast<uint32_t>(zone) & 0x7F) << 24) | (daylight ? 0x80000000u : 0u);
+  };
+  const TWDatetime values[] = {
+      {0, 0},
+      {TWDTNULL_TIME, zoned(kNoDate, 0, false)},
+      {TWDTNULL_TIME, zoned(kFirst, 0, false)},
+      {TWDTNULL_TIME, zoned(kLast, 0, false)},
+      {TWDTNULL_TIME, zoned(kFirst - 1, 0, false)},
+      {TWDTNULL_TIME, zoned(kLast + 1, 0, false)},
+      {TWDTNULL_TIME, zoned(2451545, 14, true)},  // 1 January 2000
+      {TWDTNULL_TIME, zoned(2451545, -12, false)},
+      {TWDTNULL_TIME, zoned(2451545, 15, false)},  // zones the engine refuses
+      {TWDTNULL_TIME, zoned(2451545, -13, false)},
+      {TWDTNULL_TIME, zoned(2460000, 1, true)},
+      {4530000, zoned(kNoDate, 2, false)},  // times alone: 12:35
+      {0, zoned(kNoDate, 0, true)},
+      {8639999, zoned(kNoDate, -5, false)},
+      {8640000, zoned(kNoDate, 0, false)},  // past the day
+      {8640000, zoned(2451545, 0, false)},
+      {4530000, zoned(2451545, 1, false)},  // complete values move to the local zone
+      {0, zoned(kFirst, 0, false)},
+      {8639999, zoned(kLast, 14, true)},
+  };
+  for (const TWDatetime& v : values) {
+    TWDatetimeParts ours{}, engine{};
+    const uint32_t a = LocalParts(v, &ours);
+    const uint32_t b = TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine);
+    EXPECT_EQ(a, b) << std::hex << v.ticks << " " << v.date;
+    if (a != TWSUCCESS || b != TWSUCCESS) continue;
+    EXPECT_EQ(std::memcmp(&ours, &engine, sizeof ours), 0) << std::hex << v.ticks << " " << v.date;
+  }
+  // Every day of four years on both sides of a leap day, and their weekdays.
+  for (uint32_t day = 2451545 - 800; day < 2451545 + 800; ++day) {
+    const TWDatetime v{TWDTNULL_TIME, day};
+    TWDatetimeParts ours{}, engine{};
+    ASSERT_EQ(LocalParts(v, &ours), TWSUCCESS);
+    ASSERT_EQ(TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine), TWSUCCESS);
+    ASSERT_EQ(std::memcmp(&ours, &engine, sizeof ours), 0) << day;
+  }
+}
+
 TEST(FlatrecDates, MissingNamesWriteNothing) {
   DateNames names;
   DateNames::Split("Mon", &names.days);
@@ -317,17 +408,45 @@ TEST(FlatrecDates, MissingNamesWriteNothing) {
   EXPECT_EQ(out, "[][]");
 }
 
-// The zone cache reads every wall clock as the engine does: days around the changes of
-// daylight saving, zones with half hours, a zone that skipped a day, zones at the ends of the
-// range, and years before 1901 and after 2038; one cache across every zone, told of each
-// change of TZ as a fetch tells it.
-TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
+// Days around the changes of daylight saving, zones with half hours, a zone that skipped a
+// day, zones at the ends of the range.
+constexpr const char* kZones[] = {"Europe/Berlin",
+                                  "America/New_York",
+                                  "Australia/Lord_Howe",
+                                  "Pacific/Apia",
+                                  "America/Sao_Paulo",
+                                  "Asia/Kolkata",
+                                  "Pacific/Kiritimati",
+                                  "Etc/GMT+12",
+                                  "Europe/Dublin",
+                                  "America/St_Johns",
+                                  "UTC"};
+
+// Calls each(zone, year, month, day) for every day 1 to 31 of months in years, with TZ set
+// to each of kZones in turn and the cache told of every change as a fetch or an insert tells
+// it; TZ is as it was afterwards.
+template <size_t Y, size_t M, class Each>
+void InEachZone(LocalZoneCache& cache, const int (&years)[Y], const int (&months)[M], Each each) {
   const char* saved = std::getenv("TZ");
   const std::string restore = saved != nullptr ? saved : "";
-  const char* zones[] = {"Europe/Berlin",  "America/New_York", "Australia/Lord_Howe",
-                         "Pacific/Apia",   "America/Sao_Paulo", "Asia/Kolkata",
-                         "Pacific/Kiritimati", "Etc/GMT+12",  "Europe/Dublin",
-                         "America/St_Johns", "UTC"};
+  for (const char* zone : kZones) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    cache.CheckRule();
+    for (int year : years)
+      for (int month : months)
+        for (int day = 1; day <= 31; ++day) each(zone, year, month, day);
+  }
+  if (saved != nullptr)
+    ::setenv("TZ", restore.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
+// The zone cache reads every wall clock as the engine does, in every zone of kZones and in
+// years before 1901 and after 2038; one cache across every zone.
+TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
   const int years[] = {1, 1800, 1893, 1901, 1916, 1970, 1996, 2011, 2024, 2037, 2038, 2039, 2100,
                        2400, 32767};
   const int months[] = {1, 3, 4, 10, 11, 12};
@@ -338,29 +457,47 @@ TEST(FlatrecDates, CachedZonesReadAsTheEngine) {
   const DateNames names = Names();
   LocalZoneCache cache;
   int mismatches = 0;
-  for (const char* zone : zones) {
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-    cache.CheckRule();
-    for (int year : years)
-      for (int month : months)
-        for (int day = 1; day <= 31; ++day)
-          for (const char* time : times) {
-            char text[40];
-            std::snprintf(text, sizeof text, "%02d.%02d.%04d%s", day, month, year, time);
-            const DateFormat& format = *time == '\0' ? dateOnly : withTime;
-            TWDatetime cached{}, engine{};
-            const uint32_t a = ParseDate(text, format, names, &cached, &cache);
-            const uint32_t b = ParseDate(text, format, names, &engine);
-            const bool same = a == b && cached.date == engine.date && cached.ticks == engine.ticks;
-            if (!same && mismatches++ < 10) ADD_FAILURE() << zone << " " << text;
-          }
-  }
-  if (saved != nullptr)
-    ::setenv("TZ", restore.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
+  InEachZone(cache, years, months, [&](const char* zone, int year, int month, int day) {
+    for (const char* time : times) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%02d.%02d.%04d%s", day, month, year, time);
+      const DateFormat& format = *time == '\0' ? dateOnly : withTime;
+      TWDatetime cached{}, engine{};
+      const uint32_t a = ParseDate(text, format, names, &cached, &cache);
+      const uint32_t b = ParseDate(text, format, names, &engine);
+      const bool same = a == b && cached.date == engine.date && cached.ticks == engine.ticks;
+      if (!same && mismatches++ < 10) ADD_FAILURE() << zone << " " << text;
+    }
+  });
+}
+
+// Complete values written by FORMAT take their local offset from the cache of UTC days: in
+// every zone of kZones, values given in zones from -12 to +14, with and without daylight
+// saving, through the days and hours around the changes of daylight saving and at the ends
+// of the calendar, read as the engine reads them.
+TEST(FlatrecDates, CachedZonesWriteAsTheEngine) {
+  const int years[] = {1, 1916, 1996, 2011, 2024, 2038, 2039, 32767};
+  const int months[] = {1, 3, 4, 10, 11, 12};
+  const int hours[] = {0, 1, 2, 3, 5, 7, 12, 22, 23};
+  const struct { int zone, daylight; } given[] = {{0, 0}, {1, 1}, {-12, 0}, {14, 0}, {-5, 1}};
+  LocalZoneCache cache;
+  int mismatches = 0;
+  InEachZone(cache, years, months, [&](const char* zone, int year, int month, int day) {
+    for (int hour : hours)
+      for (const auto& g : given) {
+        const TWDatetimeParts p{year, month, day, 0, hour, 30, 15, 50, g.daylight, g.zone};
+        TWDatetime v{};
+        if (TWDatetimeSetParts(&v, &p, 0) != TWSUCCESS) continue;
+        TWDatetimeParts ours{}, engine{};
+        const uint32_t a = cache.GetLocal(v, &ours);
+        const uint32_t b = TWDatetimeGetParts(&v, TWPARTSF_LOCAL, &engine);
+        const bool same =
+            a == b && (a != TWSUCCESS || std::memcmp(&ours, &engine, sizeof ours) == 0);
+        if (!same && mismatches++ < 10)
+          ADD_FAILURE() << zone << " " << year << "-" << month << "-" << day << " " << hour
+                        << ":30 in " << g.zone << "+" << g.daylight;
+      }
+  });
 }
 
 TEST(FlatrecDates, NamesAreSplitAndSqueezed) {
