@@ -81,7 +81,7 @@ namespace ui_probe {
 inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsNull = 5,
                                kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kHsBDiagonal = 3;
 inline constexpr int kObjPen = 1, kObjBrush = 2, kObjFont = 6;
-inline constexpr std::uint32_t kWmGetFont = 0x0031;
+inline constexpr std::uint32_t kWmGetFont = 0x0031, kWmHScroll = 0x0114, kWmVScroll = 0x0115;
 }  // namespace ui_probe
 UI_ProbeFontInfo UI_ProbeFont(void* font);
 UI_ProbeGdiInfo UI_ProbePen(void* pen);

@@ -112,9 +112,9 @@ class UI_VisualObject : public CL_Object {
   CL_String Title() const;
   bool SetTitle(const char* text);
   UI_Rectangle Shape() const;  // asked of the window when there is one
-  bool Enable(bool on = true);
+  virtual bool Enable(bool on = true);
   bool IsEnabled() const;
-  bool Show(bool on = true);
+  virtual bool Show(bool on = true);
   bool IsVisible() const;  // the window's own visible flag
   bool TabStop() const { return tab_stop_; }
   void SetTabStop(bool on) { tab_stop_ = on; }

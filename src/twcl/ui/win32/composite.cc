@@ -113,7 +113,7 @@ bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
 
 bool UI_CompositeVObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
 
-namespace {
+namespace twui {
 // The control's part of a WM_COMMAND or scroll message that came to its parent.
 bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   UI_Controller& c = UI_Controller::Instance();
@@ -134,7 +134,7 @@ bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   }
   return true;
 }
-}  // namespace
+}  // namespace twui
 
 std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
                                                        std::intptr_t lp) {

@@ -45,6 +45,9 @@ extern const wchar_t kWindowClass[];
 bool RegisterClasses();
 LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+// Hands a WM_COMMAND or a scroll message that a control sent its parent window to the
+// control's object, and its event up the tree; false when the control is not the library's.
+bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
 
 }  // namespace twui
 

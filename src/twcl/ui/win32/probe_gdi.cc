@@ -77,7 +77,8 @@ UI_ProbeScrollInfo UI_ProbeWindowScroll(UI_NativeHandle window, bool vertical) {
   sb.cbSize = sizeof sb;
   if (GetScrollBarInfo(h, vertical ? OBJID_VSCROLL : OBJID_HSCROLL, &sb)) {
     s.shown = !(sb.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN));
-    s.enabled = !(sb.rgstate[0] & STATE_SYSTEM_UNAVAILABLE);
+    // A disabled bar shows as unavailable arrows (elements 1 and 5).
+    s.enabled = !((sb.rgstate[0] | sb.rgstate[1] | sb.rgstate[5]) & STATE_SYSTEM_UNAVAILABLE);
   }
   return s;
 }
