@@ -81,13 +81,20 @@ namespace ui_probe {
 inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsNull = 5,
                                kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kHsBDiagonal = 3;
 inline constexpr int kObjPen = 1, kObjBrush = 2, kObjFont = 6;
-inline constexpr std::uint32_t kWmGetFont = 0x0031, kWmHScroll = 0x0114, kWmVScroll = 0x0115;
+inline constexpr std::uint32_t kWmGetFont = 0x0031, kWmHScroll = 0x0114, kWmVScroll = 0x0115,
+                               kWmCtlColorScrollBar = 0x0137, kWmCtlColorStatic = 0x0138;
+inline constexpr int kColorBtnFace = 15;
 }  // namespace ui_probe
 UI_ProbeFontInfo UI_ProbeFont(void* font);
 UI_ProbeGdiInfo UI_ProbePen(void* pen);
 UI_ProbeGdiInfo UI_ProbeBrush(void* brush);
 void* UI_ProbeSelected(void* dc, int kind);  // ui_probe::kObjPen, kObjBrush or kObjFont
 std::uint32_t UI_ProbeTextColor(void* dc);
+std::uint32_t UI_ProbeBkColor(void* dc);
+std::uint32_t UI_ProbeSysColor(int index);  // GetSysColor
+// What Win32's default window procedure answers (the plain look's answer).
+std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg,
+                                    std::uintptr_t wp = 0, std::intptr_t lp = 0);
 // A memory context compatible with the screen, for surfaces in tests; freed by FreeDc.
 void* UI_ProbeMemoryDc();
 void UI_ProbeFreeDc(void* dc);

@@ -121,6 +121,8 @@ class UI_VisualObject : public CL_Object {
   bool TakeFocus();
   bool HasFocus() const;
   virtual bool IsIconified() const { return false; }
+  // Whether the window is drawn in the three-dimensional look: as its parent is.
+  virtual bool Uses3DLook() const { return parent_ && parent_->Uses3DLook(); }
   // The window that the windows of this object's children hang on.
   virtual UI_NativeHandle ContainerWindow() const;
 

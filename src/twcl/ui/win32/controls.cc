@@ -19,6 +19,7 @@ bool UI_SimpleVObject::ModelChanged() {
 }
 
 bool UI_SimpleVObject::AfterCreate() {
+  if (Uses3DLook()) Ctl3dStyleControl(Hwnd(handle_));
   Quietly([this] { Refresh(); });
   return MakeChildren();
 }

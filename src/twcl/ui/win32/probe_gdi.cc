@@ -47,6 +47,13 @@ void* UI_ProbeSelected(void* dc, int kind) {
 std::uint32_t UI_ProbeTextColor(void* dc) {
   return GetTextColor(static_cast<HDC>(dc));
 }
+std::uint32_t UI_ProbeBkColor(void* dc) { return GetBkColor(static_cast<HDC>(dc)); }
+std::uint32_t UI_ProbeSysColor(int index) { return GetSysColor(index); }
+
+std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp,
+                                    std::intptr_t lp) {
+  return DefWindowProcW(Hwnd(window), msg, wp, lp);
+}
 
 void* UI_ProbeMemoryDc() {
   return CreateCompatibleDC(nullptr);
