@@ -21,6 +21,24 @@ void DeleteGdi(void* h) {
   DeleteObject(static_cast<HGDIOBJ>(h));
 }
 
+// A selected object cannot be deleted: the context takes the stock one first.
+void FreeSelected(UI_DrawingSurface* client, void*& handle, int stock) {
+  if (!handle) return;
+  if (HDC dc = SurfaceDc(client)) SelectObject(dc, GetStockObject(stock));
+  DeleteObject(static_cast<HGDIOBJ>(handle));
+  handle = nullptr;
+}
+
+// A pen's or brush's change: asked of the pre-change dependents, made anew, told after.
+template <class R, class F>
+bool Remake(R& r, F set) {
+  if (!r.PrepareToChange()) return false;
+  set();
+  r.MakeNativeObject();
+  r.Notify();
+  return r.Handle() != nullptr;
+}
+
 long StyleOf(LONG weight, bool italic, bool underline, bool strikeout) {
   return (italic ? UI_FontItalic : 0) | (underline ? UI_FontUnderline : 0) |
          (weight >= FW_BOLD ? UI_FontBold : 0) | (strikeout ? UI_FontStrikeOut : 0);
@@ -372,9 +390,7 @@ UI_Pen::UI_Pen(UI_DrawingSurface* client, short thickness, const UI_Color& color
 }
 
 UI_Pen::~UI_Pen() {
-  if (!handle_) return;
-  if (HDC dc = SurfaceDc(client_)) SelectObject(dc, GetStockObject(BLACK_PEN));
-  DeleteObject(static_cast<HGDIOBJ>(handle_));
+  FreeSelected(client_, handle_, BLACK_PEN);
 }
 
 const char* UI_Pen::ClassName() const {
@@ -386,11 +402,7 @@ CL_Long UI_Pen::ClassId() const {
 
 void UI_Pen::MakeNativeObject() {
   HDC dc = SurfaceDc(client_);
-  if (handle_) {
-    if (dc) SelectObject(dc, GetStockObject(BLACK_PEN));
-    DeleteObject(static_cast<HGDIOBJ>(handle_));
-    handle_ = nullptr;
-  }
+  FreeSelected(client_, handle_, BLACK_PEN);
   int style = PS_SOLID;
   switch (UI_PenStyleFor(pattern_)) {
     case UI_PenStyle::kNone:
@@ -413,28 +425,23 @@ void UI_Pen::MakeNativeObject() {
 }
 
 bool UI_Pen::Thickness(short t) {
-  thickness_ = t;
-  MakeNativeObject();
-  return handle_ != nullptr;
+  return Remake(*this, [&] { thickness_ = t; });
 }
 
 bool UI_Pen::Color(const UI_Color& c) {
-  color_ = c;
-  MakeNativeObject();
-  return handle_ != nullptr;
+  return Remake(*this, [&] { color_ = c; });
 }
 
 bool UI_Pen::Pattern(long p) {
-  pattern_ = p;
-  MakeNativeObject();
-  return handle_ != nullptr;
+  return Remake(*this, [&] { pattern_ = p; });
 }
 
 UI_Pen& UI_Pen::operator=(const UI_PenDescriptor& d) {
-  thickness_ = d.Thickness();
-  color_ = d.Color();
-  pattern_ = d.Pattern();
-  MakeNativeObject();
+  Remake(*this, [&] {
+    thickness_ = d.Thickness();
+    color_ = d.Color();
+    pattern_ = d.Pattern();
+  });
   return *this;
 }
 
@@ -452,9 +459,7 @@ UI_Brush::UI_Brush(UI_DrawingSurface* client, const UI_Color& color, long patter
 }
 
 UI_Brush::~UI_Brush() {
-  if (!handle_) return;
-  if (HDC dc = SurfaceDc(client_)) SelectObject(dc, GetStockObject(NULL_BRUSH));
-  DeleteObject(static_cast<HGDIOBJ>(handle_));
+  FreeSelected(client_, handle_, NULL_BRUSH);
 }
 
 const char* UI_Brush::ClassName() const {
@@ -466,11 +471,7 @@ CL_Long UI_Brush::ClassId() const {
 
 void UI_Brush::MakeNativeObject() {
   HDC dc = SurfaceDc(client_);
-  if (handle_) {
-    if (dc) SelectObject(dc, GetStockObject(NULL_BRUSH));
-    DeleteObject(static_cast<HGDIOBJ>(handle_));
-    handle_ = nullptr;
-  }
+  FreeSelected(client_, handle_, NULL_BRUSH);
   LOGBRUSH lb = {};
   lb.lbColor = color_.NativeForm();
   switch (UI_BrushStyleFor(pattern_)) {
@@ -490,21 +491,18 @@ void UI_Brush::MakeNativeObject() {
 }
 
 bool UI_Brush::Color(const UI_Color& c) {
-  color_ = c;
-  MakeNativeObject();
-  return handle_ != nullptr;
+  return Remake(*this, [&] { color_ = c; });
 }
 
 bool UI_Brush::Pattern(long p) {
-  pattern_ = p;
-  MakeNativeObject();
-  return handle_ != nullptr;
+  return Remake(*this, [&] { pattern_ = p; });
 }
 
 UI_Brush& UI_Brush::operator=(const UI_BrushDescriptor& d) {
-  color_ = d.Color();
-  pattern_ = d.Pattern();
-  MakeNativeObject();
+  Remake(*this, [&] {
+    color_ = d.Color();
+    pattern_ = d.Pattern();
+  });
   return *this;
 }
 

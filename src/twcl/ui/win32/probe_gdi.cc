@@ -4,10 +4,18 @@
 
 using namespace twui;
 
+namespace {
+// GetObject of a font, pen or brush; false for a handle that is none of the kind.
+template <class T>
+bool Read(void* object, T* out) {
+  return object && GetObjectW(static_cast<HGDIOBJ>(object), sizeof *out, out) == sizeof *out;
+}
+}  // namespace
+
 UI_ProbeFontInfo UI_ProbeFont(void* font) {
   UI_ProbeFontInfo f;
   LOGFONTW lf = {};
-  if (!font || GetObjectW(static_cast<HGDIOBJ>(font), sizeof lf, &lf) != sizeof lf) return f;
+  if (!Read(font, &lf)) return f;
   f.ok = true;
   f.height = lf.lfHeight;
   f.weight = lf.lfWeight;
@@ -21,7 +29,7 @@ UI_ProbeFontInfo UI_ProbeFont(void* font) {
 UI_ProbeGdiInfo UI_ProbePen(void* pen) {
   UI_ProbeGdiInfo g;
   LOGPEN lp = {};
-  if (!pen || GetObjectW(static_cast<HGDIOBJ>(pen), sizeof lp, &lp) != sizeof lp) return g;
+  if (!Read(pen, &lp)) return g;
   g.ok = true;
   g.style = lp.lopnStyle;
   g.width = lp.lopnWidth.x;
@@ -32,7 +40,7 @@ UI_ProbeGdiInfo UI_ProbePen(void* pen) {
 UI_ProbeGdiInfo UI_ProbeBrush(void* brush) {
   UI_ProbeGdiInfo g;
   LOGBRUSH lb = {};
-  if (!brush || GetObjectW(static_cast<HGDIOBJ>(brush), sizeof lb, &lb) != sizeof lb) return g;
+  if (!Read(brush, &lb)) return g;
   g.ok = true;
   g.style = lb.lbStyle;
   g.width = long(lb.lbHatch);
@@ -47,8 +55,12 @@ void* UI_ProbeSelected(void* dc, int kind) {
 std::uint32_t UI_ProbeTextColor(void* dc) {
   return GetTextColor(static_cast<HDC>(dc));
 }
-std::uint32_t UI_ProbeBkColor(void* dc) { return GetBkColor(static_cast<HDC>(dc)); }
-std::uint32_t UI_ProbeSysColor(int index) { return GetSysColor(index); }
+std::uint32_t UI_ProbeBkColor(void* dc) {
+  return GetBkColor(static_cast<HDC>(dc));
+}
+std::uint32_t UI_ProbeSysColor(int index) {
+  return GetSysColor(index);
+}
 
 std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp,
                                     std::intptr_t lp) {
