@@ -160,6 +160,8 @@ class UI_VisualObject : public CL_Object {
   bool CreateNative(UI_NativeHandle parent_window, bool child);
   std::intptr_t DefaultProc(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
   void SetHandle(UI_NativeHandle h);
+  // The object's own font changed: the window takes the font made anew.
+  bool FontChanged();
   void AddChildObject(UI_VisualObject* child);
   void RemoveChildObject(UI_VisualObject* child);
 

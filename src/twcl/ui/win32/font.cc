@@ -518,7 +518,15 @@ bool UI_VisualObject::SetFont(const UI_FontDesc& d) {
   if (!f->Handle()) return false;
   // The window takes the new font before the old one may go.
   if (handle_) SendMessageW(Hwnd(handle_), WM_SETFONT, reinterpret_cast<WPARAM>(f->Handle()), TRUE);
+  // Later changes of the font (its size, say) reach the window as well.
+  f->AddDependent(CL_Binding0<UI_VisualObject>(this, &UI_VisualObject::FontChanged));
   font_ = std::move(f);
+  return true;
+}
+
+bool UI_VisualObject::FontChanged() {
+  if (handle_ && font_ && font_->Handle())
+    SendMessageW(Hwnd(handle_), WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), TRUE);
   return true;
 }
 

@@ -266,6 +266,12 @@ TEST_F(FontTest, WindowsShowTheirObjectsFonts) {
     EXPECT_EQ(got.weight, k.weight);
     EXPECT_EQ(got.italic, k.italic);
   }
+  // A change of an object's font reaches its window.
+  UI_Font* own = dlg.Child(12)->Font();
+  ASSERT_TRUE(own->PointSize(24));
+  void* shown = reinterpret_cast<void*>(UI_ProbeSend(dlg.Child(12)->Handle(), kWmGetFont));
+  EXPECT_EQ(shown, own->Handle());
+  EXPECT_EQ(UI_ProbeFont(shown).height, UI_FontCellHeight(24, UI_ProbePixelsPerInch()));
   EXPECT_EQ(dlg.Child(1)->Font(), nullptr);
   EXPECT_NE(UI_ProbeSend(dlg.Child(1)->Handle(), kWmGetFont), 0);  // the dialogs' font
   EXPECT_FALSE(dlg.Child(1)->SetFont(UI_FontDesc("", 10, 0)));
