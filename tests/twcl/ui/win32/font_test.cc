@@ -73,6 +73,15 @@ TEST_F(FontTest, FontsAreMadeAsDescribed) {
   EXPECT_TRUE(system.IsStock());
   EXPECT_TRUE(UI_ProbeFont(system.Handle()).ok);
   EXPECT_GT(system.Height(), 0);
+  // A made font turned into a stock one shares the stock font; a number with no stock font
+  // changes nothing.
+  UI_Font f("DejaVu Sans", 10);
+  EXPECT_FALSE(f.UseStock(999));
+  EXPECT_FALSE(f.IsStock());
+  ASSERT_TRUE(f.UseStock(13));
+  EXPECT_TRUE(f.IsStock());
+  EXPECT_EQ(f.Handle(), system.Handle());
+  EXPECT_STREQ(f.TypeFace().AsPtr(), system.TypeFace().AsPtr());
   EXPECT_TRUE(g_warnings.empty());
 }
 
