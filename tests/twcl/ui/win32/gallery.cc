@@ -7,7 +7,6 @@
 #include "twcl/ui/controls.h"
 #include "twcl/ui/graphics.h"
 #include "twcl/ui/probe.h"
-#include "twcl/ui/scroll_window.h"
 
 namespace {
 
@@ -66,37 +65,18 @@ void DrawShapes(UI_DrawingSurface& s) {
   s.DrawBitmap(UI_BitmapData(16, 16, 8, 4, table, px), UI_Point(140, 120));
 }
 
-// Pens of each pattern, brushes of each kind and text in the surface's own font.
-void DrawPens(UI_DrawingSurface& s) {
-  for (long pattern = 1; pattern <= 3; ++pattern) {
-    s.SetPen(UI_PenDescriptor(short(pattern == 1 ? 3 : 1), UI_Color(int(pattern)), pattern));
-    long y = 6 + (pattern - 1) * 8;
-    s.DrawLine(UI_Point(4, y), UI_Point(80, y));
-  }
-  s.SetPen(UI_PenDescriptor(1, UI_Color(0), 1));
-  const long patterns[] = {0, 1, 2};
-  for (int i = 0; i < 3; ++i) {
-    s.SetBrush(UI_BrushDescriptor(UI_Color(i + 1), patterns[i]));
-    s.DrawRectangle(UI_Rectangle(90 + i * 26, 2, 22, 22), 2);
-  }
-  s.SetFont(UI_FontDesc("DejaVu Sans Mono", 10, UI_FontUnderline));
-  s.DrawText("pens, brushes", UI_Point(4, 30));
-}
-
 }  // namespace
+
+// A scrollable window with text in a chosen font and a drawing of pens and brushes
+// (gallery_fonts.cc).
+void AddFontPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
-  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 320), -1,
+  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 460), -1,
                              "twcl-gallery");
+  AddFontPanel(&window, UI_Rectangle(240, 318, 440, 132), 40);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
-  // A scrollable window holding text in a chosen font and a drawing of pens and brushes.
-  auto* scroll = new UI_ScrollableWindow(&window, UI_Rectangle(480, 176, 200, 132), 31);
-  (new UI_Label(scroll, UI_Rectangle(4, 2, 170, 26), 32, "Chosen font"))
-      ->SetFont(UI_FontDesc("DejaVu Serif", 14, UI_FontBold | UI_FontItalic));
-  new UI_PaintWindow(scroll, UI_Rectangle(4, 32, 170, 60), 33, DrawPens);
-  scroll->VScrollBar()->Position() = 25;
-  scroll->HScrollBar()->Position() = 60;
   if (!window.MakeVisualElement()) return 1;
   const char* fruit[] = {"apple", "pear", "plum", "quince", nullptr};
   for (long id : {15L, 16L, 17L})
