@@ -16,17 +16,18 @@
 // and a font, each selected into its context as it changes.
 class UI_DrawingSurface {
  public:
-  explicit UI_DrawingSurface(void* device_context);
+  explicit UI_DrawingSurface(void* device_context) : dc_(device_context) {}
   ~UI_DrawingSurface();
   UI_DrawingSurface(const UI_DrawingSurface&) = delete;
-
+  // The device context, for the bitmap and DIB operations.
   void* NativeHandle() const { return dc_; }
+
+  void SetPen(const UI_PenDescriptor& pen);
+  void SetBrush(const UI_BrushDescriptor& brush);
+  void SetFont(const UI_FontDesc& font) { *font_ = font; }
   UI_Pen& Pen() { return *pen_; }
   UI_Brush& Brush() { return *brush_; }
   UI_Font& Font() { return *font_; }
-  void SetPen(const UI_PenDescriptor& pen) { *pen_ = pen; }
-  void SetBrush(const UI_BrushDescriptor& brush) { *brush_ = brush; }
-  void SetFont(const UI_FontDesc& font) { *font_ = font; }
   // The width of the text in the surface's font; 0 when it cannot be measured.
   short TextWidth(const char* text) const { return font_->Width(text); }
   // A stack of pen, brush and font: Restore brings back the last saved; false when
@@ -47,9 +48,11 @@ class UI_DrawingSurface {
 
  private:
   void* dc_;
-  std::unique_ptr<UI_Pen> pen_;
-  std::unique_ptr<UI_Brush> brush_;
-  std::unique_ptr<UI_Font> font_;
+  // A context starts with a black pen, a white brush and the system font, the surface's
+  // own objects (made after dc_, which they are selected into).
+  std::unique_ptr<UI_Pen> pen_ = std::make_unique<UI_Pen>(this, 1, UI_Color(0), 1);
+  std::unique_ptr<UI_Brush> brush_ = std::make_unique<UI_Brush>(this, UI_Color(4), 2);
+  std::unique_ptr<UI_Font> font_ = std::make_unique<UI_Font>(this);
   std::vector<SurfaceAttributes> saved_;
 };
 

@@ -23,16 +23,11 @@ POINT ArcPoint(const UI_Rectangle& b, long angle64) {
 }
 }  // namespace
 
-// A paint context starts with a black pen, a white brush and the system font, as the
-// surface's own objects say.
-UI_DrawingSurface::UI_DrawingSurface(void* device_context)
-    : dc_(device_context),
-      pen_(std::make_unique<UI_Pen>(this, 1, UI_Color(0), 1)),
-      brush_(std::make_unique<UI_Brush>(this, UI_Color(4), 2)),
-      font_(std::make_unique<UI_Font>(this)) {}
-
 // The objects deselect themselves before they go.
 UI_DrawingSurface::~UI_DrawingSurface() = default;
+
+void UI_DrawingSurface::SetPen(const UI_PenDescriptor& pen) { *pen_ = pen; }
+void UI_DrawingSurface::SetBrush(const UI_BrushDescriptor& brush) { *brush_ = brush; }
 
 bool UI_DrawingSurface::SaveAttributes() {
   if (!dc_) return false;
