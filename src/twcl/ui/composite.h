@@ -52,6 +52,12 @@ class UI_CompositeVObject : public UI_VisualObject {
   bool MoveFocus(int direction);
   UI_VisualObject* FocusChild() const;
   bool IsIconified() const override { return iconified_; }
+  // The three-dimensional look for this composite and its descendants; a child composite
+  // has its parent's look as well, a top-level one starts without, a dialog with.
+  bool Use3DLook(bool on = true);
+  bool Uses3DLook() const override {
+    return look3d_ || (child_window_ && parent_ && parent_->Uses3DLook());
+  }
   bool HandleEvent(const UI_Event& e) override;
   bool ProcessChildEvent(const UI_Event& e) override;
   std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
@@ -61,6 +67,7 @@ class UI_CompositeVObject : public UI_VisualObject {
   bool child_window_;
   long focus_ = -1;
   bool iconified_ = false;
+  bool look3d_ = false;
 };
 
 class UI_Dialog : public UI_CompositeVObject {

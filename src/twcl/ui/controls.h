@@ -20,6 +20,8 @@ class UI_SimpleVObject : public UI_VisualObject {
   void Watch(CL_Object& model);
   bool ModelChanged();
   virtual void Refresh() {}
+  // Whether there is a window to show the model in (a frame scroll bar has its parent's).
+  virtual bool ShowsInWindow() const { return handle_ != nullptr; }
   bool AfterCreate() override;
   // Runs f with the model's notices to this control held back.
   template <class F>
@@ -240,6 +242,9 @@ class UI_ScrollBar : public UI_SimpleVObject {
   const char* NativeClass() const override { return "SCROLLBAR"; }
   std::uint32_t NativeStyle() const override;
   void Refresh() override;
+  virtual void PositionToWindow(long position);
+  virtual void RangeToWindow();
+  bool Vertical() const { return vertical_; }
 
  private:
   bool vertical_;

@@ -4,12 +4,16 @@
 #define TW_TWCL_UI_GRAPHICS_H_
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "twcl/ui/bitmap_data.h"
 #include "twcl/ui/color.h"
+#include "twcl/ui/font.h"
 #include "twcl/ui/visual.h"
 
-// Fill modes of the Draw operations: 1 outline, 2 filled.
+// Fill modes of the Draw operations: 1 outline, 2 filled. The surface owns a pen, a brush
+// and a font, each selected into its context as it changes.
 class UI_DrawingSurface {
  public:
   explicit UI_DrawingSurface(void* device_context) : dc_(device_context) {}
@@ -20,6 +24,17 @@ class UI_DrawingSurface {
 
   void SetPen(const UI_PenDescriptor& pen);
   void SetBrush(const UI_BrushDescriptor& brush);
+  void SetFont(const UI_FontDesc& font) { *font_ = font; }
+  UI_Pen& Pen() { return *pen_; }
+  UI_Brush& Brush() { return *brush_; }
+  UI_Font& Font() { return *font_; }
+  // The width of the text in the surface's font; 0 when it cannot be measured.
+  short TextWidth(const char* text) const { return font_->Width(text); }
+  // A stack of pen, brush and font: Restore brings back the last saved; false when
+  // nothing is saved.
+  bool SaveAttributes();
+  bool RestoreAttributes();
+
   bool DrawPoint(const UI_Point& p);
   bool DrawLine(const UI_Point& a, const UI_Point& b);
   bool DrawRectangle(const UI_Rectangle& r, int mode);
@@ -33,8 +48,12 @@ class UI_DrawingSurface {
 
  private:
   void* dc_;
-  void* pen_ = nullptr;
-  void* brush_ = nullptr;
+  // A context starts with a black pen, a white brush and the system font, the surface's
+  // own objects (made after dc_, which they are selected into).
+  std::unique_ptr<UI_Pen> pen_ = std::make_unique<UI_Pen>(this, 1, UI_Color(0), 1);
+  std::unique_ptr<UI_Brush> brush_ = std::make_unique<UI_Brush>(this, UI_Color(4), 2);
+  std::unique_ptr<UI_Font> font_ = std::make_unique<UI_Font>(this);
+  std::vector<SurfaceAttributes> saved_;
 };
 
 // A child window whose picture is drawn by a function.

@@ -18,6 +18,7 @@
 #include "twcl/ui/class_ids.h"
 #include "twcl/ui/color.h"
 #include "twcl/ui/event_map.h"
+#include "twcl/ui/font.h"
 #include "twcl/ui/geometry.h"
 
 using UI_NativeHandle = void*;
@@ -111,17 +112,24 @@ class UI_VisualObject : public CL_Object {
   CL_String Title() const;
   bool SetTitle(const char* text);
   UI_Rectangle Shape() const;  // asked of the window when there is one
-  bool Enable(bool on = true);
+  virtual bool Enable(bool on = true);
   bool IsEnabled() const;
-  bool Show(bool on = true);
+  virtual bool Show(bool on = true);
   bool IsVisible() const;  // the window's own visible flag
   bool TabStop() const { return tab_stop_; }
   void SetTabStop(bool on) { tab_stop_ = on; }
   bool TakeFocus();
   bool HasFocus() const;
   virtual bool IsIconified() const { return false; }
+  // Whether the window is drawn in the three-dimensional look: as its parent is.
+  virtual bool Uses3DLook() const { return parent_ && parent_->Uses3DLook(); }
   // The window that the windows of this object's children hang on.
   virtual UI_NativeHandle ContainerWindow() const;
+
+  // The font of the window's text: null until one is set (the window then shows the
+  // dialogs' font). False when no font could be made; the window keeps its font then.
+  UI_Font* Font() const { return font_.get(); }
+  bool SetFont(const UI_FontDesc& d);
 
   // The object whose value this window shows; null when it has none.
   virtual CL_Object* Model() { return nullptr; }
@@ -152,6 +160,8 @@ class UI_VisualObject : public CL_Object {
   bool CreateNative(UI_NativeHandle parent_window, bool child);
   std::intptr_t DefaultProc(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
   void SetHandle(UI_NativeHandle h);
+  // The object's own font changed: the window takes the font made anew.
+  bool FontChanged();
   void AddChildObject(UI_VisualObject* child);
   void RemoveChildObject(UI_VisualObject* child);
 
@@ -166,6 +176,7 @@ class UI_VisualObject : public CL_Object {
   void* default_proc_ = nullptr;  // the class's procedure of a subclassed control
   std::vector<UI_VisualObject*> children_;
   std::multimap<long, std::unique_ptr<CL_AbstractBinding>> bindings_;
+  std::unique_ptr<UI_Font> font_;
 
   friend class UI_Controller;
 };

@@ -23,6 +23,11 @@ UI_CompositeVObject::UI_CompositeVObject(UI_VisualObject* parent, const UI_Child
 
 const char* UI_CompositeVObject::ClassName() const { return "UI_CompositeVObject"; }
 
+bool UI_CompositeVObject::Use3DLook(bool on) {
+  look3d_ = on;
+  return true;
+}
+
 std::uint32_t UI_CompositeVObject::NativeStyle() const {
   std::uint32_t s = UI_VisualObject::NativeStyle();
   return child_window_ ? s : s | WS_OVERLAPPEDWINDOW;
@@ -116,7 +121,7 @@ bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
 
 bool UI_CompositeVObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
 
-namespace {
+namespace twui {
 // The control's part of a WM_COMMAND or scroll message that came to its parent.
 bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   UI_Controller& c = UI_Controller::Instance();
@@ -137,7 +142,7 @@ bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   }
   return true;
 }
-}  // namespace
+}  // namespace twui
 
 std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
                                                        std::intptr_t lp) {
@@ -158,6 +163,13 @@ std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::u
       }
       return 0;
     }
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+      if (Uses3DLook()) return Ctl3dControlColor(msg, wp, lp);
+      break;
     case WM_SIZE: {
       long t = UI_SizeEventType(wp, iconified_);
       if (t == Event_Iconify || t == Event_Deiconify) {
@@ -177,6 +189,7 @@ std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::u
 UI_Dialog::UI_Dialog(UI_VisualObject* parent, const UI_Rectangle& shape, const char* title,
                      const UI_ChildDescriptor* table, const CloseEvent* closing, long default_id)
     : UI_CompositeVObject(parent, table, false, shape, -1, title), default_id_(default_id) {
+  look3d_ = true;
   if (closing) {
     for (const CloseEvent* c = closing; c->id != -1 && c->type != 0; ++c) AddCloseEvent(c->id, c->type);
   } else {
@@ -283,6 +296,7 @@ bool UI_Dialog::MakeVisualElement() {
   SetWindowPos(h, nullptr, r.left + px, r.top + py, r.right - r.left, r.bottom - r.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
   if (!MakeChildren()) return false;
+  if (Uses3DLook()) Ctl3dStyleDialog(h);
   for (UI_VisualObject* ch : children_)
     if (focus_ < 0 && SetFocusChild(ch)) break;
   if (visible_) ShowWindow(h, SW_SHOW);

@@ -14,11 +14,12 @@ void UI_SimpleVObject::Watch(CL_Object& model) {
 }
 
 bool UI_SimpleVObject::ModelChanged() {
-  if (!quiet_ && handle_) Quietly([this] { Refresh(); });
+  if (!quiet_ && ShowsInWindow()) Quietly([this] { Refresh(); });
   return true;
 }
 
 bool UI_SimpleVObject::AfterCreate() {
+  if (Uses3DLook()) Ctl3dStyleControl(Hwnd(handle_));
   Quietly([this] { Refresh(); });
   return MakeChildren();
 }
@@ -307,9 +308,17 @@ bool UI_ScrollBar::SetRange(long low, long high) {
 }
 
 void UI_ScrollBar::Refresh() {
-  if (!handle_) return;
-  SetScrollRange(Hwnd(handle_), SB_CTL, int(low_), int(high_), FALSE);
-  SetScrollPos(Hwnd(handle_), SB_CTL, int(position_.Value()), TRUE);
+  if (!ShowsInWindow()) return;
+  RangeToWindow();
+  PositionToWindow(position_.Value());
+}
+
+void UI_ScrollBar::RangeToWindow() {
+  if (handle_) SetScrollRange(Hwnd(handle_), SB_CTL, int(low_), int(high_), FALSE);
+}
+
+void UI_ScrollBar::PositionToWindow(long p) {
+  if (handle_) SetScrollPos(Hwnd(handle_), SB_CTL, int(p), TRUE);
 }
 
 bool UI_ScrollBar::HandleScroll(unsigned code, long position) {
@@ -327,7 +336,7 @@ bool UI_ScrollBar::HandleScroll(unsigned code, long position) {
   }
   if (p < low_) p = low_;
   if (p > high_) p = high_;
-  if (handle_) SetScrollPos(Hwnd(handle_), SB_CTL, int(p), TRUE);
+  PositionToWindow(p);
   if (p != position_.Value()) Quietly([&] { position_ = p; });
   return true;
 }

@@ -45,6 +45,19 @@ extern const wchar_t kWindowClass[];
 bool RegisterClasses();
 LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+// Hands a WM_COMMAND or a scroll message that a control sent its parent window to the
+// control's object, and its event up the tree; false when the control is not the library's.
+bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
+
+// The three-dimensional control library: the program registered with it (and its dialogs
+// styled from then on), one dialog's or control's styling, and the colour answer of the
+// five control-colour messages it takes (the dialogs' face when it gives none).
+void Ctl3dRegister();
+void Ctl3dUnregister();
+void Ctl3dStyleDialog(HWND dialog);
+void Ctl3dStyleControl(HWND control);
+bool IsControlColorMessage(UINT msg);
+LRESULT Ctl3dControlColor(UINT msg, WPARAM wp, LPARAM lp);
 
 }  // namespace twui
 

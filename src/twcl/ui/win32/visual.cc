@@ -64,6 +64,8 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       o->HandleNativeMessage(msg, wp, lp);
       return TRUE;
     default:
+      // A dialog procedure answers the control-colour messages with the brush itself.
+      if (IsControlColorMessage(msg)) return o->HandleNativeMessage(msg, wp, lp);
       return FALSE;
   }
 }
@@ -235,7 +237,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   }
   SetHandle(hw);
   // Controls take the font of the dialogs rather than the system's bold one.
-  SendMessageW(hw, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  HGDIOBJ font = font_ && font_->Handle() ? font_->Handle() : GetStockObject(DEFAULT_GUI_FONT);
+  SendMessageW(hw, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return true;
 }
 
@@ -473,9 +476,11 @@ UI_Application::UI_Application(const char* name, bool message_box_warnings)
     g_old_warning = CL_Error::SetWarningHandler(WarningBox);
     g_old_fatal = CL_Error::SetFatalHandler(FatalBox);
   }
+  Ctl3dRegister();
 }
 
 UI_Application::~UI_Application() {
+  Ctl3dUnregister();
   if (hooks_) {
     CL_Error::SetWarningHandler(g_old_warning);
     CL_Error::SetFatalHandler(g_old_fatal);
