@@ -401,7 +401,7 @@ int WindowedSetupMain(int argc, char** argv) {
   Dl_info info{};
   std::string module;
   if (dladdr(reinterpret_cast<void*>(&WindowedSetupMain), &info) != 0 && info.dli_fname)
-    module = Canonical(info.dli_fname);
+    module = info.dli_fname;
   if (args.size() != 2 || args[1] != kLaunchCode) return 0;
 
   static SetupContext ctx{};
