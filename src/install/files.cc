@@ -45,6 +45,7 @@ constexpr Row kEveryKitFiles[] = {
     {"libflowmsg.so", "libflowmsg.so"},
     {"instcon", "instcon"},
     {"instgui", "instgui"},
+    {"instgui.exe.so", "instgui.exe.so"},
     {"libflowcore.so", "libflowcore.so"},
     {"ordex.twx", "ordex.twx"},
     {"ordexprobe", "ordexprobe"},
