@@ -5,125 +5,40 @@
 //
 // Everything runs on the installer's one thread. Answers reach SetupContext only when they
 // fit their fields: a value that does not fit is refused with a message, never cut.
-#ifndef TW_INSTALL_GUI_WIZARD_FLOW_H_
-#define TW_INSTALL_GUI_WIZARD_FLOW_H_
+#ifndef TW_INSTALL_GUI_PAGE_FLOW_H_
+#define TW_INSTALL_GUI_PAGE_FLOW_H_
 
 #include <cstdint>
 #include <string>
 
 #include "setup_context.h"
+#include "setup_wizard.h"
 
 namespace tw::install::gui {
 
-// Ids of the wizard's controls. Radio buttons live inside their group and are told apart
-// from the dialog's own ids by the group they are asked through.
-enum WizardId : int {
-  kPrevious = 100,
-  kNext = 101,
-  kQuit = 102,
-  kDirectoryEditor = 106,
-  kNewCluster = 107,
-  kAdditionalServer = 109,
-  kSummaryLabel = 111,
-  kLogLabel = 114,
-  kMemberEditor = 115,
-  kAdminServerEditor = 116,
-  kAdminDatabaseEditor = 117,
-  kLogEditor = 118,
-  kMemberLabel = 119,
-  kSnmpGroup = 125,
-  kSnmpNone = 119,
-  kSnmpQuery = 120,
-  kSnmpFull = 121,
-  kTranslationGroup = 126,
-  kTranslationDisabled = 122,
-  kTranslationQmbcs = 123,
-  kTranslationEnabled = 124,
-  kProgressEditor = 127,
-  kRemoveCluster = 130,
-  kRemoveMember = 132,
-  kRemoveMemberLabel = 133,
-  kRemoveWarningLabel = 135,
-  kProgramFilesGroup = 136,
-  kDeleteProgramFiles = 137,
-  kKeepProgramFiles = 138,
-  kDocLabel = 139,
-  kDocEditor = 140,
-  kDocCheck = 142,
-  kClient = 143,
-  kVaultCheck = 145,
-  kVaultEditor = 147,
-  kVaultLabel = 149,
-  kRemoveConfirmationLabel = 150,
-  kRelease1Title = 153,
-  kRelease1ServerLabel = 154,
-  kRelease1DatabaseLabel = 155,
-  kRelease1ServerEditor = 156,
-  kRelease1DatabaseEditor = 157,
-  kMigrateCheck = 158,
-  kSystemSettingsCheck = 160,
-  kSystemSettingsLabel = 161,
-  kMigrateRelease1 = 165,
-  kBetaLabel = 167,
-};
-
-// The wizard's pages.
-enum WizardPage : int {
-  kWelcomePage = 0,
-  kChoicePage = 1,
-  kClusterPage = 2,
-  kMigrationPage = 3,
-  kSnmpPage = 4,
-  kTranslationPage = 5,
-  kDirectoryPage = 6,
-  kSummaryPage = 7,
-  kProgressPage = 8,
-  kRemoveChoicePage = 9,
-  kRemoveWarningPage = 10,
-  kRemoveConfirmationPage = 11,
-  kTermsPage = 12,
-  kBetaPage = 13,
-};
-
-// The tasks (SetupContext::wizardKind).
-enum WizardKind : int32_t {
-  kInstallServer = 1,
-  kInstallClient = 2,
-  kRemove = 4,
-  kMigrate = 9,
-  kBetaUpgrade = 10,
-};
-
 enum class WizardRun { install, remove, migrate, upgrade };
 
-// Texts of the Next button.
-inline constexpr char kNextText[] = "Next  >";
-inline constexpr char kAcceptText[] = "I ACCEPT";
-
-// The wizard's own state beside SetupContext.
+// The wizard's own state beside SetupContext (the wizard keeps it in its fields).
 struct WizardState {
-  int currentPage = kWelcomePage;
-  int kit = 0;  // 2 server, 1 development client, 0 not chosen yet
+  int currentPage = kPageWelcome;
+  int kit = kKitNone;
   bool installationFound = false;
   std::string kitWord;  // "Server" or "Client"
   int keyMatch = 0;     // letters of the credits key word typed so far on page 0
-  // Set when Next leaves the removal warning page: only then may a removal run, and only
-  // with the choice made there.
-  bool removalConfirmed = false;
 };
 
 // What the wizard's window offers to the flow: its controls by id.
 class WizardView {
  public:
   virtual ~WizardView() = default;
-  virtual std::string Text(int id) = 0;
-  virtual void SetText(int id, const std::string& text) = 0;
-  virtual bool Checked(int id) = 0;  // a check box
-  virtual void SetChecked(int id, bool on) = 0;
-  virtual void Enable(int id, bool on) = 0;
-  // The id of the selected radio button of group, 0 when none is.
-  virtual int Selected(int group) = 0;
-  virtual void SetReadOnly(int id) = 0;
+  virtual std::string Text(long id) = 0;
+  virtual void SetText(long id, const std::string& text) = 0;
+  virtual bool Checked(long id) = 0;  // a check box
+  virtual void SetChecked(long id, bool on) = 0;
+  virtual void Enable(long id, bool on) = 0;
+  // The id of the selected radio button of group, -1 when none is.
+  virtual long Selected(long group) = 0;
+  virtual void MakeProgressReadOnly() = 0;
   virtual void SetMemberPicture(bool client) = 0;  // button 132
   virtual void ErrorBox(const std::string& text) = 0;
   virtual void Quit() = 0;  // asks the application to quit
@@ -139,7 +54,7 @@ class WizardFlow {
       : view_(view), ctx_(ctx), state_(state) {}
 
   // A selection of control id: true when handled (the page shown follows currentPage).
-  bool Select(int id);
+  bool Select(long id);
   // A key typed: counts towards the credits key word on page 0; never handled.
   bool KeyTyped(int key);
 
@@ -149,7 +64,7 @@ class WizardFlow {
   [[nodiscard]] bool ValidateTranslationPage();
   // The directory page's check; fills installDir (ending in "/") when it passes.
   [[nodiscard]] bool ValidateDirectoryPage();
-  void PrepareFieldPage(int choice);
+  void PrepareFieldPage(long choice);
 
   // Reads ini's KitType: false (after the error box and the quit request) when the file is
   // there but unusable; the record and the state stay as they were then.
@@ -176,7 +91,7 @@ class WizardFlow {
 // read and one cannot be created (a trial file is created and removed again).
 [[nodiscard]] bool SetupDirIsReadOnly(const std::string& setupDir);
 // The installation directory to offer: setupDir unless it is read-only, else the
-// fallback under the user's home.
+// fallback.
 std::string DefaultInstallDir(const std::string& setupDir);
 
 // The texts built from the answers, as the flow puts them into their labels.
@@ -193,4 +108,4 @@ std::string InvalidIniText();
 
 }  // namespace tw::install::gui
 
-#endif  // TW_INSTALL_GUI_WIZARD_FLOW_H_
+#endif  // TW_INSTALL_GUI_PAGE_FLOW_H_

@@ -1,6 +1,6 @@
 // The wizard's roads, page checks, detection and built texts, over a recording view and real
 // databases on a private data root.
-#include "wizard_flow.h"
+#include "page_flow.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +21,13 @@ using namespace tw::install::gui;
 // The wizard's controls as a person left them; records what the flow does with them.
 class FakeView : public WizardView {
  public:
-  std::string Text(int id) override { return text[id]; }
-  void SetText(int id, const std::string& t) override { text[id] = t; }
-  bool Checked(int id) override { return checked[id]; }
-  void SetChecked(int id, bool on) override { checked[id] = on; }
-  void Enable(int id, bool on) override { enabled[id] = on; }
-  int Selected(int group) override { return selected[group]; }
-  void SetReadOnly(int id) override { readOnly[id] = true; }
+  std::string Text(long id) override { return text[id]; }
+  void SetText(long id, const std::string& t) override { text[id] = t; }
+  bool Checked(long id) override { return checked[id]; }
+  void SetChecked(long id, bool on) override { checked[id] = on; }
+  void Enable(long id, bool on) override { enabled[id] = on; }
+  long Selected(long group) override { return selected.count(group) ? selected[group] : -1; }
+  void MakeProgressReadOnly() override { progressReadOnly = true; }
   void SetMemberPicture(bool client) override { clientPicture = client; }
   void ErrorBox(const std::string& t) override { boxes.push_back(t); }
   void Quit() override { ++quits; }
@@ -36,9 +36,10 @@ class FakeView : public WizardView {
   void FlushEvents() override {}
   void StartRun(WizardRun run) override { runs.push_back(run); }
 
-  std::map<int, std::string> text;
-  std::map<int, bool> checked, enabled, readOnly;
-  std::map<int, int> selected;
+  std::map<long, std::string> text;
+  std::map<long, bool> checked, enabled;
+  std::map<long, long> selected;
+  bool progressReadOnly = false;
   bool clientPicture = false;
   std::vector<std::string> boxes;
   int quits = 0, credits = 0;
@@ -61,15 +62,15 @@ class WizardFlowTest : public InstallTest {
     ASSERT_TRUE(tw::install::SetField(ctx_.installDir, inst_));
     ASSERT_TRUE(tw::install::SetField(ctx_.setupDir, inst_));
     // What a person types on every page of an install.
-    view_.text = {{kMemberEditor, "ALPHA"},
-                  {kAdminServerEditor, ""},
-                  {kAdminDatabaseEditor, "qtwadm.odx"},
-                  {kRelease1ServerEditor, ""},
-                  {kRelease1DatabaseEditor, "r1adm.odx"},
-                  {kDirectoryEditor, base_.path() + "target"}};
-    view_.selected = {{kSnmpGroup, kSnmpQuery},
-                      {kTranslationGroup, kTranslationEnabled},
-                      {kProgramFilesGroup, kDeleteProgramFiles}};
+    view_.text = {{kIdMemberName, "ALPHA"},
+                  {kIdAdminServer, ""},
+                  {kIdAdminDatabase, "qtwadm.odx"},
+                  {kIdRelease1Server, ""},
+                  {kIdRelease1Database, "r1adm.odx"},
+                  {kIdDirectory, base_.path() + "target"}};
+    view_.selected = {{kIdSnmpGroup, kIdSnmpQuery},
+                      {kIdTranslateGroup, kIdTranslateOn},
+                      {kIdProgramFilesGroup, kIdDeleteFiles}};
   }
 
   // The wizard as its constructor leaves it.
@@ -105,43 +106,43 @@ TEST_F(WizardFlowTest, EveryTaskFollowsItsRoadOfPagesToItsRun) {
     std::vector<WizardRun> runs;
   } roads[] = {
       {"new cluster", nullptr, false,
-       {{kNext, 1}, {kNewCluster, 2}, {kNext, 3}, {kNext, 4}, {kNext, 5}, {kNext, 6}, {kNext, 7},
-        {kNext, 8}},
+       {{kIdNext, 1}, {kIdNewCluster, 2}, {kIdNext, 3}, {kIdNext, 4}, {kIdNext, 5}, {kIdNext, 6}, {kIdNext, 7},
+        {kIdNext, 8}},
        {WizardRun::install}},
       {"new cluster, back and forth", nullptr, false,
-       {{kNext, 1}, {kNewCluster, 2}, {kNext, 3}, {kPrevious, 2}, {kNext, 3}, {kNext, 4},
-        {kPrevious, 3}, {kNext, 4}, {kNext, 5}, {kNext, 6}, {kNext, 7}, {kPrevious, 6},
-        {kPrevious, 5}, {kPrevious, 4}, {kNext, 5}, {kNext, 6}, {kNext, 7}, {kNext, 8}},
+       {{kIdNext, 1}, {kIdNewCluster, 2}, {kIdNext, 3}, {kIdPrevious, 2}, {kIdNext, 3}, {kIdNext, 4},
+        {kIdPrevious, 3}, {kIdNext, 4}, {kIdNext, 5}, {kIdNext, 6}, {kIdNext, 7}, {kIdPrevious, 6},
+        {kIdPrevious, 5}, {kIdPrevious, 4}, {kIdNext, 5}, {kIdNext, 6}, {kIdNext, 7}, {kIdNext, 8}},
        {WizardRun::install}},
       {"additional server", nullptr, true,
-       {{kNext, 1}, {kAdditionalServer, 2}, {kNext, 4}, {kPrevious, 2}, {kNext, 4}, {kNext, 5},
-        {kNext, 6}, {kNext, 7}, {kNext, 8}},
+       {{kIdNext, 1}, {kIdAddServer, 2}, {kIdNext, 4}, {kIdPrevious, 2}, {kIdNext, 4}, {kIdNext, 5},
+        {kIdNext, 6}, {kIdNext, 7}, {kIdNext, 8}},
        {WizardRun::install}},
       {"development client", nullptr, true,
-       {{kNext, 1}, {kClient, 12}, {kPrevious, 1}, {kClient, 12}, {kNext, 2}, {kNext, 5},
-        {kPrevious, 2}, {kNext, 5}, {kNext, 6}, {kNext, 7}, {kNext, 8}},
+       {{kIdNext, 1}, {kIdAddClient, 12}, {kIdPrevious, 1}, {kIdAddClient, 12}, {kIdNext, 2}, {kIdNext, 5},
+        {kIdPrevious, 2}, {kIdNext, 5}, {kIdNext, 6}, {kIdNext, 7}, {kIdNext, 8}},
        {WizardRun::install}},
       {"remove the cluster", "[Configuration]\r\nKitType=2\r\nVersion=23\r\n", false,
-       {{kNext, 9}, {kRemoveCluster, 10}, {kNext, 11}, {kPrevious, 10}, {kNext, 11}, {kNext, 8},
-        {kPrevious, 9}},
+       {{kIdNext, 9}, {kIdRemoveCluster, 10}, {kIdNext, 11}, {kIdPrevious, 10}, {kIdNext, 11}, {kIdNext, 8},
+        {kIdPrevious, 9}},
        {WizardRun::remove}},
       {"remove this member", "[Configuration]\r\nKitType=1\r\nVersion=23\r\n", false,
-       {{kNext, 9}, {kRemoveMember, 10}, {kNext, 11}, {kNext, 8}},
+       {{kIdNext, 9}, {kIdRemoveMember, 10}, {kIdNext, 11}, {kIdNext, 8}},
        {WizardRun::remove}},
       {"Release 1 migration",
        "[Configuration]\r\nKitType=2\r\nVersion=24\r\nAdminDatabase=qtwadm.odx\r\n", false,
-       {{kNext, 9}, {kMigrateRelease1, 3}, {kMigrateCheck, 3}, {kNext, 7}, {kPrevious, 3},
-        {kNext, 7}, {kNext, 8}},
+       {{kIdNext, 9}, {kIdMigrateChoice, 3}, {kIdMigrate, 3}, {kIdNext, 7}, {kIdPrevious, 3},
+        {kIdNext, 7}, {kIdNext, 8}},
        {WizardRun::migrate}},
       {"Release 1 migration not asked for", "[Configuration]\r\nKitType=2\r\nVersion=23\r\n",
        false,
-       {{kNext, 9}, {kMigrateRelease1, 3}, {kNext, 9}, {kMigrateRelease1, 3}, {kPrevious, 9}},
+       {{kIdNext, 9}, {kIdMigrateChoice, 3}, {kIdNext, 9}, {kIdMigrateChoice, 3}, {kIdPrevious, 9}},
        {}},
       {"Beta upgrade",
        "[Configuration]\r\nKitType=2\r\nVersion=22\r\nTarnway=OLD\r\nAdminServer=\r\n"
        "AdminDatabase=qtwadm.odx\r\nDirectory=/opt/beta\r\n",
        false,
-       {{kNext, 13}, {kNext, 8}, {kPrevious, 13}},
+       {{kIdNext, 13}, {kIdNext, 8}, {kIdPrevious, 13}},
        {WizardRun::upgrade}},
   };
   for (const Road& r : roads) {
@@ -157,26 +158,26 @@ TEST_F(WizardFlowTest, EveryTaskFollowsItsRoadOfPagesToItsRun) {
     Start();
     for (const Step& s : r.steps) {
       SCOPED_TRACE(s.id);
-      if (s.id == kMigrateCheck) view_.checked[kMigrateCheck] = true;
+      if (s.id == kIdMigrate) view_.checked[kIdMigrate] = true;
       EXPECT_TRUE(flow_.Select(s.id));
       EXPECT_EQ(state_.currentPage, s.page);
       ASSERT_FALSE(view_.shown.empty());
       EXPECT_EQ(view_.shown.back(), s.page);
       EXPECT_TRUE(view_.boxes.empty()) << view_.boxes.front();
-      if (s.page == kTermsPage) { EXPECT_EQ(view_.text[kNext], kAcceptText); }
+      if (s.page == kPageClientTerms) { EXPECT_EQ(view_.text[kIdNext], kAcceptText); }
     }
     EXPECT_EQ(view_.runs, r.runs);
-    EXPECT_NE(view_.text[kNext], kAcceptText);
+    EXPECT_NE(view_.text[kIdNext], kAcceptText);
   }
 }
 
 TEST_F(WizardFlowTest, QuitOnAnyPageOnlyAsksToQuit) {
-  for (int page = 0; page <= kBetaPage; ++page) {
+  for (int page = 0; page <= kPageBetaUpgrade; ++page) {
     state_.currentPage = page;
-    EXPECT_TRUE(flow_.Select(kQuit));
+    EXPECT_TRUE(flow_.Select(kIdQuit));
     EXPECT_EQ(state_.currentPage, page);
   }
-  EXPECT_EQ(view_.quits, kBetaPage + 1);
+  EXPECT_EQ(view_.quits, kPageBetaUpgrade + 1);
   EXPECT_TRUE(view_.shown.empty());
   EXPECT_FALSE(flow_.Select(999));
 }
@@ -205,32 +206,32 @@ TEST_F(WizardFlowTest, ChoicesSetUpTheClusterPage) {
     bool cluster;
     int kit;
     const char* label;
-  } cases[] = {{kAdditionalServer, false, 2, "Tarnway Server Name:"},
-               {kNewCluster, true, 2, "Tarnway Server Name:"},
-               {kClient, false, 1, "Tarnway Client Name:"}};
+  } cases[] = {{kIdAddServer, false, 2, "Tarnway Server Name:"},
+               {kIdNewCluster, true, 2, "Tarnway Server Name:"},
+               {kIdAddClient, false, 1, "Tarnway Client Name:"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.choice);
     ctx_.migrateRelease1 = 1;
     flow_.PrepareFieldPage(c.choice);
     EXPECT_EQ(ctx_.existingCluster, c.cluster ? 0 : 1);
     EXPECT_EQ(state_.kit, c.kit);
-    EXPECT_EQ(view_.text[kMemberLabel], c.label);
-    EXPECT_EQ(view_.text[kLogEditor], c.cluster ? "QTWLOG.ODB" : "");
-    EXPECT_EQ(view_.text[kVaultEditor], c.cluster ? "QTWVLT.ODB" : "");
-    EXPECT_EQ(view_.text[kDocEditor], c.cluster ? "QTW20DOC.ODB" : "");
-    for (int id : {kLogLabel, kLogEditor, kVaultCheck, kVaultLabel, kVaultEditor, kDocCheck,
-                   kDocLabel, kDocEditor})
+    EXPECT_EQ(view_.text[kIdMemberNameLabel], c.label);
+    EXPECT_EQ(view_.text[kIdLogDatabase], c.cluster ? "QTWLOG.ODB" : "");
+    EXPECT_EQ(view_.text[kIdVaultDatabase], c.cluster ? "QTWVLT.ODB" : "");
+    EXPECT_EQ(view_.text[kIdDocDatabase], c.cluster ? "QTW20DOC.ODB" : "");
+    for (int id : {kIdLogDatabaseLabel, kIdLogDatabase, kIdCreateVault, kIdVaultDatabaseLabel, kIdVaultDatabase, kIdInstallDocs,
+                   kIdDocDatabaseLabel, kIdDocDatabase})
       EXPECT_EQ(view_.enabled[id], c.cluster) << id;
-    EXPECT_EQ(view_.checked[kVaultCheck], c.cluster);
-    EXPECT_EQ(view_.checked[kDocCheck], c.cluster);
+    EXPECT_EQ(view_.checked[kIdCreateVault], c.cluster);
+    EXPECT_EQ(view_.checked[kIdInstallDocs], c.cluster);
     // The migration page lies only on a new cluster's road.
     EXPECT_EQ(ctx_.migrateRelease1, c.cluster ? 1 : 0);
   }
   // The optional fields follow their check boxes.
   for (bool on : {false, true}) {
-    view_.checked[kMigrateCheck] = on;
-    EXPECT_TRUE(flow_.Select(kMigrateCheck));
-    for (int id = kRelease1Title; id <= kRelease1DatabaseEditor; ++id)
+    view_.checked[kIdMigrate] = on;
+    EXPECT_TRUE(flow_.Select(kIdMigrate));
+    for (int id = kIdRelease1Title; id <= kIdRelease1Database; ++id)
       EXPECT_EQ(view_.enabled[id], on) << id;
   }
 }
@@ -250,42 +251,42 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
     std::string answer;
     std::string message;
   } cases[] = {
-      {2, kNewCluster, kMemberEditor, "", "You must supply a name\nfor the Tarnway Server"},
-      {2, kClient, kMemberEditor, "", "You must supply a name\nfor the Tarnway Client"},
-      {2, kNewCluster, kAdminDatabaseEditor, "",
+      {2, kIdNewCluster, kIdMemberName, "", "You must supply a name\nfor the Tarnway Server"},
+      {2, kIdAddClient, kIdMemberName, "", "You must supply a name\nfor the Tarnway Client"},
+      {2, kIdNewCluster, kIdAdminDatabase, "",
        "You must supply the Administrator\nDatabase Filename."},
-      {2, kNewCluster, kLogEditor, "", "You must supply the Log\nDatabase Filename."},
-      {2, kNewCluster, kDocEditor, "", "You must supply the Documentation\nDatabase Filename."},
-      {2, kNewCluster, kVaultEditor, "", "You must supply the Script\nVault Database Filename."},
-      {2, kNewCluster, kMemberEditor, tooLong,
+      {2, kIdNewCluster, kIdLogDatabase, "", "You must supply the Log\nDatabase Filename."},
+      {2, kIdNewCluster, kIdDocDatabase, "", "You must supply the Documentation\nDatabase Filename."},
+      {2, kIdNewCluster, kIdVaultDatabase, "", "You must supply the Script\nVault Database Filename."},
+      {2, kIdNewCluster, kIdMemberName, tooLong,
        "The Tarnway Server Name is too long\n(at most 255 characters)."},
-      {2, kNewCluster, kAdminServerEditor, std::string(128, 's'),
+      {2, kIdNewCluster, kIdAdminServer, std::string(128, 's'),
        "The Ordex Server Name is too long\n(at most 127 characters)."},
-      {2, kNewCluster, kAdminDatabaseEditor, "taken.odx",
+      {2, kIdNewCluster, kIdAdminDatabase, "taken.odx",
        "The database 'taken.odx' already exists.\nChoose another Database Filename."},
-      {2, kNewCluster, kLogEditor, "taken.odx.log",
+      {2, kIdNewCluster, kIdLogDatabase, "taken.odx.log",
        "The database 'taken.odx.log' already exists.\nChoose another Database Filename."},
-      {2, kAdditionalServer, kAdminDatabaseEditor, "absent.odx",
+      {2, kIdAddServer, kIdAdminDatabase, "absent.odx",
        "Cannot locate Tarnway Administrator database 'absent.odx'."},
-      {2, kAdditionalServer, kAdminDatabaseEditor, "taken.odx.log",
+      {2, kIdAddServer, kIdAdminDatabase, "taken.odx.log",
        "The database 'taken.odx.log' is not a Tarnway\nAdministrator database."},
-      {3, kNewCluster, kRelease1DatabaseEditor, "",
+      {3, kIdNewCluster, kIdRelease1Database, "",
        "You must supply the\nAdministrator Database Filename."},
-      {3, kNewCluster, kRelease1DatabaseEditor, "absent.odx",
+      {3, kIdNewCluster, kIdRelease1Database, "absent.odx",
        "Cannot locate Tarnway Administrator database 'absent.odx'."},
-      {4, kNewCluster, kSnmpGroup, "", "You must select a SNMP Support Setting."},
-      {5, kNewCluster, kTranslationGroup, "", "You must select a Text Translation Setting."},
-      {6, kNewCluster, kDirectoryEditor, "", "You must supply the Tarnway Directory."},
-      {6, kNewCluster, kDirectoryEditor, "relative/dir",
+      {4, kIdNewCluster, kIdSnmpGroup, "", "You must select a SNMP Support Setting."},
+      {5, kIdNewCluster, kIdTranslateGroup, "", "You must select a Text Translation Setting."},
+      {6, kIdNewCluster, kIdDirectory, "", "You must supply the Tarnway Directory."},
+      {6, kIdNewCluster, kIdDirectory, "relative/dir",
        "The Tarnway Directory must be a full path\nbeginning with '/'."},
       // At the field's limit: no room is left for the "/" every later step relies on.
-      {6, kNewCluster, kDirectoryEditor, "/" + std::string(254, 'd'),
+      {6, kIdNewCluster, kIdDirectory, "/" + std::string(254, 'd'),
        "The Tarnway Directory is too long\n(at most 254 characters)."},
-      {6, kNewCluster, kDirectoryEditor, file, "Setup cannot write to the directory\n" + file + "/."},
-      {6, kNewCluster, kDirectoryEditor, file + "/sub",
+      {6, kIdNewCluster, kIdDirectory, file, "Setup cannot write to the directory\n" + file + "/."},
+      {6, kIdNewCluster, kIdDirectory, file + "/sub",
        "Setup cannot create the directory\n" + file + "/sub/."},
   };
-  const int steps[] = {kNext, kNext, kNext, kNext, kNext, kNext};
+  const int steps[] = {kIdNext, kIdNext, kIdNext, kIdNext, kIdNext, kIdNext};
   auto Listing = [](const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::recursive_directory_iterator(dir)) names.push_back(e.path());
@@ -295,27 +296,27 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
   const std::vector<std::string> before = Listing(base_.path() + "ordex");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    view_.text[kMemberEditor] = "ALPHA";
-    view_.text[kAdminServerEditor] = "";
-    view_.text[kAdminDatabaseEditor] = c.choice == kNewCluster ? "fresh.odx" : "taken.odx";
-    view_.text[kRelease1DatabaseEditor] = "taken.odx";
-    view_.text[kDirectoryEditor] = base_.path() + "target";
-    view_.selected[kSnmpGroup] = kSnmpQuery;
-    view_.selected[kTranslationGroup] = kTranslationEnabled;
-    view_.checked[kMigrateCheck] = c.page == 3;
+    view_.text[kIdMemberName] = "ALPHA";
+    view_.text[kIdAdminServer] = "";
+    view_.text[kIdAdminDatabase] = c.choice == kIdNewCluster ? "fresh.odx" : "taken.odx";
+    view_.text[kIdRelease1Database] = "taken.odx";
+    view_.text[kIdDirectory] = base_.path() + "target";
+    view_.selected[kIdSnmpGroup] = kIdSnmpQuery;
+    view_.selected[kIdTranslateGroup] = kIdTranslateOn;
+    view_.checked[kIdMigrate] = c.page == 3;
     view_.boxes.clear();
     state_ = WizardState{};
-    state_.currentPage = kChoicePage;
+    state_.currentPage = kPageInstallChoice;
     ASSERT_TRUE(flow_.Select(c.choice));
-    if (c.choice == kClient) { ASSERT_TRUE(flow_.Select(kNext)); }
+    if (c.choice == kIdAddClient) { ASSERT_TRUE(flow_.Select(kIdNext)); }
     // Pass the pages before the one under test with good answers.
     for (int i = 0; state_.currentPage != c.page && i < 6; ++i) ASSERT_TRUE(flow_.Select(steps[i]));
     ASSERT_EQ(state_.currentPage, c.page);
-    if (c.control == kSnmpGroup || c.control == kTranslationGroup)
-      view_.selected[c.control] = 0;
+    if (c.control == kIdSnmpGroup || c.control == kIdTranslateGroup)
+      view_.selected.erase(c.control);
     else
       view_.text[c.control] = c.answer;
-    EXPECT_TRUE(flow_.Select(kNext));
+    EXPECT_TRUE(flow_.Select(kIdNext));
     EXPECT_EQ(state_.currentPage, c.page);
     ASSERT_EQ(view_.boxes.size(), 1u);
     EXPECT_EQ(view_.boxes[0], c.message);
@@ -329,12 +330,12 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
 
 TEST_F(WizardFlowTest, AnswersReachTheRecordWhole) {
   MakeCluster(MemberDir("r1"), "r1adm.odx", "2");
-  view_.text[kRelease1ServerEditor] = "";
-  view_.text[kDirectoryEditor] = base_.path() + "target///";
-  for (int id : {kNext, kNewCluster, kNext}) ASSERT_TRUE(flow_.Select(id));
-  view_.checked[kMigrateCheck] = true;
-  for (int id : {kNext, kNext, kNext, kNext}) ASSERT_TRUE(flow_.Select(id));
-  ASSERT_EQ(state_.currentPage, kSummaryPage) << (view_.boxes.empty() ? "" : view_.boxes[0]);
+  view_.text[kIdRelease1Server] = "";
+  view_.text[kIdDirectory] = base_.path() + "target///";
+  for (int id : {kIdNext, kIdNewCluster, kIdNext}) ASSERT_TRUE(flow_.Select(id));
+  view_.checked[kIdMigrate] = true;
+  for (int id : {kIdNext, kIdNext, kIdNext, kIdNext}) ASSERT_TRUE(flow_.Select(id));
+  ASSERT_EQ(state_.currentPage, kPageSummary) << (view_.boxes.empty() ? "" : view_.boxes[0]);
   const struct {
     const char* field;
     const char* expected;
@@ -348,7 +349,7 @@ TEST_F(WizardFlowTest, AnswersReachTheRecordWhole) {
   EXPECT_EQ(ctx_.installDocDatabase, 1);
   EXPECT_EQ(ctx_.migrateRelease1, 1);
   EXPECT_EQ(ctx_.existingCluster, 0);
-  EXPECT_EQ(ctx_.wizardKind, kInstallServer);
+  EXPECT_EQ(ctx_.wizardKind, kKindServer);
 }
 
 // ---------------------------------------------------------------- removal consent -----
@@ -363,34 +364,25 @@ TEST_F(WizardFlowTest, RemovalActsOnlyOnTheChoiceMadeOnItsOwnPage) {
     std::vector<WizardRun> runs;
     int32_t deleteFiles;
   } cases[] = {
-      {"delete chosen", {kNext, kRemoveCluster, kNext, kNext}, kDeleteProgramFiles,
+      {"delete chosen", {kIdNext, kIdRemoveCluster, kIdNext, kIdNext}, kIdDeleteFiles,
        {WizardRun::remove}, 1},
-      {"keep chosen", {kNext, kRemoveMember, kNext, kNext}, kKeepProgramFiles,
+      {"keep chosen", {kIdNext, kIdRemoveMember, kIdNext, kIdNext}, kIdKeepFiles,
        {WizardRun::remove}, 0},
       // The removal pages were left for a migration: their default is no consent.
-      {"left for a migration", {kNext, kRemoveCluster, kNext, kPrevious, kPrevious,
-                                kMigrateRelease1, kNext},
-       kDeleteProgramFiles, {}, 0},
+      {"left for a migration", {kIdNext, kIdRemoveCluster, kIdNext, kIdPrevious, kIdPrevious,
+                                kIdMigrateChoice, kIdNext},
+       kIdDeleteFiles, {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    state_.currentPage = kWelcomePage;
-    state_.removalConfirmed = false;
+    state_.currentPage = kPageWelcome;
     ctx_.deleteFiles = 0;
     view_.runs.clear();
-    view_.selected[kProgramFilesGroup] = c.keep;
+    view_.selected[kIdProgramFilesGroup] = c.keep;
     for (int id : c.steps) ASSERT_TRUE(flow_.Select(id));
     EXPECT_EQ(view_.runs, c.runs);
     EXPECT_EQ(ctx_.deleteFiles, c.deleteFiles);
   }
-  // A removal never starts from its confirmation page without the warning page's consent.
-  state_.currentPage = kRemoveConfirmationPage;
-  state_.removalConfirmed = false;
-  ctx_.wizardKind = kRemove;
-  view_.runs.clear();
-  EXPECT_TRUE(flow_.Select(kNext));
-  EXPECT_TRUE(view_.runs.empty());
-  EXPECT_EQ(state_.currentPage, kRemoveConfirmationPage);
 }
 
 // ---------------------------------------------------------------- detection -----------
@@ -404,34 +396,34 @@ TEST_F(WizardFlowTest, InstallationDetectionReadsOnlyWholeCheckedValues) {
     int page;  // after Next on the welcome page
     const char* kitWord;
   } cases[] = {
-      {"none", "", true, kChoicePage, ""},
-      {"server", "[Configuration]\r\nKitType=2\r\nVersion=23\r\n", true, kRemoveChoicePage,
+      {"none", "", true, kPageInstallChoice, ""},
+      {"server", "[Configuration]\r\nKitType=2\r\nVersion=23\r\n", true, kPageRemoveChoice,
        "Server"},
-      {"client, LF lines", "[Configuration]\nKitType=1\nVersion=24\n", true, kRemoveChoicePage,
+      {"client, LF lines", "[Configuration]\nKitType=1\nVersion=24\n", true, kPageRemoveChoice,
        "Client"},
       {"Beta", "[Configuration]\r\nKitType=1\r\nVersion=22\r\nTarnway=B\r\nAdminDatabase=a.odx\r\n"
                "Directory=/opt/beta\r\n",
-       true, kBetaPage, "Client"},
+       true, kPageBetaUpgrade, "Client"},
       {"Beta without a version", "[Configuration]\r\nKitType=2\r\nTarnway=B\r\n"
                                  "AdminDatabase=a.odx\r\nDirectory=/opt/beta/\r\n",
-       true, kBetaPage, "Server"},
+       true, kPageBetaUpgrade, "Server"},
       {"no kit", "[Configuration]\r\nVersion=23\r\n", false, 0, ""},
       {"unknown kit", "[Configuration]\r\nKitType=7\r\n", false, 0, ""},
       {"kit too long", "[Configuration]\r\nKitType=2" + longValue + "\r\n", false, 0, ""},
       {"unreadable", "dir", false, 0, ""},
       {"Beta name too long", "[Configuration]\r\nKitType=2\r\nTarnway=" + longValue +
                                  "\r\nAdminDatabase=a.odx\r\nDirectory=/opt/beta\r\n",
-       false, kRemoveChoicePage, "Server"},
+       false, kPageRemoveChoice, "Server"},
       {"Beta relative directory", "[Configuration]\r\nKitType=2\r\nTarnway=B\r\n"
                                   "AdminDatabase=a.odx\r\nDirectory=beta\r\n",
-       false, kRemoveChoicePage, "Server"},
+       false, kPageRemoveChoice, "Server"},
       {"Beta directory at the limit",
        "[Configuration]\r\nKitType=2\r\nTarnway=B\r\nAdminDatabase=a.odx\r\nDirectory=/" +
            std::string(254, 'd') + "\r\n",
-       false, kRemoveChoicePage, "Server"},
+       false, kPageRemoveChoice, "Server"},
       {"Beta without an Administrator", "[Configuration]\r\nKitType=2\r\nTarnway=B\r\n"
                                         "Directory=/opt/beta\r\n",
-       false, kRemoveChoicePage, "Server"},
+       false, kPageRemoveChoice, "Server"},
   };
   const std::string ini = inst_ + "twmain.ini";
   for (const Case& c : cases) {
@@ -447,7 +439,7 @@ TEST_F(WizardFlowTest, InstallationDetectionReadsOnlyWholeCheckedValues) {
     state_ = WizardState{};
     view_ = FakeView{};
     const bool detected = flow_.DetectInstallation(ini);
-    if (detected) { EXPECT_TRUE(flow_.Select(kNext)); }
+    if (detected) { EXPECT_TRUE(flow_.Select(kIdNext)); }
     const bool accepted = detected && view_.boxes.empty();
     EXPECT_EQ(accepted, c.accepted);
     if (!accepted) {
@@ -457,29 +449,29 @@ TEST_F(WizardFlowTest, InstallationDetectionReadsOnlyWholeCheckedValues) {
       EXPECT_EQ(view_.quits, 1);
       EXPECT_STREQ(ctx_.memberName, "BEFORE");
       EXPECT_EQ(std::string(ctx_.installDir), inst_);
-      EXPECT_NE(ctx_.wizardKind, kBetaUpgrade);
+      EXPECT_NE(ctx_.wizardKind, kKindBetaUpgrade);
       continue;
     }
     EXPECT_EQ(state_.currentPage, c.page);
     EXPECT_EQ(state_.kitWord, c.kitWord);
-    EXPECT_EQ(view_.readOnly[kProgressEditor], true);
-    EXPECT_TRUE(view_.checked[kSystemSettingsCheck]);
-    if (c.page == kRemoveChoicePage) {
+    EXPECT_TRUE(view_.progressReadOnly);
+    EXPECT_TRUE(view_.checked[kIdSystemSettings]);
+    if (c.page == kPageRemoveChoice) {
       EXPECT_EQ(view_.clientPicture, std::string(c.kitWord) == "Client");
-      EXPECT_EQ(view_.text[kRemoveMemberLabel],
+      EXPECT_EQ(view_.text[kIdRemoveMemberText],
                 "Remove this Tarnway " + std::string(c.kitWord) + " from the Cluster\r\n" +
                     "      Use this option if you want to remove this " + c.kitWord +
                     " but leave the rest of the\r\n      Cluster installed.");
     }
-    if (c.page == kBetaPage) {
+    if (c.page == kPageBetaUpgrade) {
       EXPECT_STREQ(ctx_.installDir, "/opt/beta/");
       EXPECT_STREQ(ctx_.memberName, "B");
       EXPECT_STREQ(ctx_.adminDatabase, "a.odx");
-      EXPECT_EQ(ctx_.wizardKind, kBetaUpgrade);
+      EXPECT_EQ(ctx_.wizardKind, kKindBetaUpgrade);
       EXPECT_EQ(ctx_.existingCluster, 1);
       // The upgrade handles the kind of member that is installed.
       EXPECT_EQ(state_.kit, std::string(c.kitWord) == "Client" ? 1 : 2);
-      EXPECT_EQ(view_.text[kBetaLabel], BetaUpgradeText("/opt/beta/"));
+      EXPECT_EQ(view_.text[kIdBetaText], BetaUpgradeText("/opt/beta/"));
     }
   }
 }
@@ -498,7 +490,6 @@ class FailCreate : public tw::EnvWrapper {
 TEST_F(WizardFlowTest, TheKitDirectoryIsOfferedWhenItCanHoldTwmainIni) {
   const std::string file = base_.path() + "plain";
   twtest::WriteFile(file, "x");
-  twtest::ScopedEnv home("HOME", "/home/someone");
   struct Case {
     const char* name;
     std::string dir;
@@ -509,7 +500,7 @@ TEST_F(WizardFlowTest, TheKitDirectoryIsOfferedWhenItCanHoldTwmainIni) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(SetupDirIsReadOnly(c.dir), c.readOnly);
-    EXPECT_EQ(DefaultInstallDir(c.dir), c.readOnly ? "/home/someone/QTW20/" : c.dir);
+    EXPECT_EQ(DefaultInstallDir(c.dir), c.readOnly ? kFallbackInstallDir : c.dir);
   }
   EXPECT_FALSE(fs::exists(inst_ + "twmain.ini"));  // the trial file went again
   {
@@ -648,11 +639,11 @@ TEST_F(WizardFlowTest, MigrationTextNamesBothAdministrators) {
                     "AdminDatabase=adm.odx\r\n");
   MakeCluster(MemberDir("r1"), "r1adm.odx", "2");
   Start();
-  for (int id : {kNext, kMigrateRelease1}) ASSERT_TRUE(flow_.Select(id));
-  view_.checked[kMigrateCheck] = true;
-  ASSERT_TRUE(flow_.Select(kNext));
-  ASSERT_EQ(state_.currentPage, kSummaryPage) << (view_.boxes.empty() ? "" : view_.boxes[0]);
-  EXPECT_EQ(view_.text[kSummaryLabel],
+  for (int id : {kIdNext, kIdMigrateChoice}) ASSERT_TRUE(flow_.Select(id));
+  view_.checked[kIdMigrate] = true;
+  ASSERT_TRUE(flow_.Select(kIdNext));
+  ASSERT_EQ(state_.currentPage, kPageSummary) << (view_.boxes.empty() ? "" : view_.boxes[0]);
+  EXPECT_EQ(view_.text[kIdSummaryText],
             "This operation will copy the contents of the Tarnway Release 1 Administrator "
             "database 'r1adm.odx' from the Ordex Server '', upgrading it to the Release 2 format "
             "and storing it in the existing Tarnway Release 2 Administrator database 'adm.odx' "
@@ -666,9 +657,9 @@ TEST_F(WizardFlowTest, MigrationTextNamesBothAdministrators) {
   // An Administrator name that would not fit its field ends the task's page with the box.
   twtest::WriteFile(inst_ + "twmain.ini", "[Configuration]\r\nKitType=2\r\nAdminDatabase=" +
                                               std::string(300, 'a') + "\r\n");
-  ASSERT_TRUE(flow_.Select(kPrevious));
-  ASSERT_TRUE(flow_.Select(kNext));
-  EXPECT_EQ(state_.currentPage, kMigrationPage);
+  ASSERT_TRUE(flow_.Select(kIdPrevious));
+  ASSERT_TRUE(flow_.Select(kIdNext));
+  EXPECT_EQ(state_.currentPage, kPageMigration);
   ASSERT_EQ(view_.boxes.size(), 1u);
   EXPECT_EQ(view_.boxes[0], InvalidIniText());
   EXPECT_STREQ(ctx_.adminDatabase, "adm.odx");

@@ -1,5 +1,5 @@
-// The wizard's roads, page checks and installation detection (see wizard_flow.h).
-#include "wizard_flow.h"
+// The wizard's roads, page checks and installation detection (see page_flow.h).
+#include "page_flow.h"
 
 #include <unistd.h>
 
@@ -17,9 +17,7 @@
 namespace tw::install::gui {
 namespace {
 
-constexpr char kCredits[] = "Quilbox";
 constexpr char kSection[] = "Configuration";
-constexpr char kIniName[] = "twmain.ini";
 
 // One answer copied into the record: refused with a message when it does not fit.
 struct Field {
@@ -85,12 +83,12 @@ bool WizardFlow::Fail(const std::string& text) {
 // ---------------------------------------------------------------- events --------------
 
 bool WizardFlow::KeyTyped(int key) {
-  if (state_.currentPage != kWelcomePage) return false;
-  const int last = static_cast<int>(sizeof kCredits) - 2;
+  if (state_.currentPage != kPageWelcome) return false;
+  const int last = static_cast<int>(sizeof kCreditsWord) - 2;
   if (state_.keyMatch == last) {
-    if (key == kCredits[last]) view_.OpenCredits();
+    if (key == kCreditsWord[last]) view_.OpenCredits();
     state_.keyMatch = 0;
-  } else if (key == kCredits[state_.keyMatch]) {
+  } else if (key == kCreditsWord[state_.keyMatch]) {
     ++state_.keyMatch;
   } else {
     // The mismatching key does not start a new match, even when it is the first letter.
@@ -99,60 +97,59 @@ bool WizardFlow::KeyTyped(int key) {
   return false;
 }
 
-bool WizardFlow::Select(int id) {
+bool WizardFlow::Select(long id) {
   int& page = state_.currentPage;
   // A new choice on a choice page takes back any consent to a removal given before it.
   auto choose = [&](int32_t kind) {
     ctx_.wizardKind = kind;
     ctx_.deleteFiles = 0;
-    state_.removalConfirmed = false;
   };
   switch (id) {
-    case kPrevious:
+    case kIdPrevious:
       Previous();
       break;
-    case kNext:
+    case kIdNext:
       if (Next()) return true;  // a run has started
       break;
-    case kQuit:
+    case kIdQuit:
       view_.Quit();
       return true;
-    case kNewCluster:
-    case kAdditionalServer:
-      choose(kInstallServer);
+    case kIdNewCluster:
+    case kIdAddServer:
+      choose(kKindServer);
       PrepareFieldPage(id);
-      page = kClusterPage;
+      page = kPageCluster;
       break;
-    case kClient:
-      view_.SetText(kNext, kAcceptText);
-      page = kTermsPage;
+    case kIdAddClient:
+      view_.SetText(kIdNext, kAcceptText);
+      page = kPageClientTerms;
       break;
-    case kRemoveCluster:
-    case kRemoveMember:
-      choose(kRemove);
-      ctx_.existingCluster = id == kRemoveMember ? 1 : 0;
+    case kIdRemoveCluster:
+    case kIdRemoveMember:
+      choose(kKindRemove);
+      ctx_.existingCluster = id == kIdRemoveMember ? 1 : 0;
       BuildRemoveWarning();
-      page = kRemoveWarningPage;
+      page = kPageRemoveWarning;
       break;
-    case kMigrateRelease1:
-      choose(kMigrate);
-      page = kMigrationPage;
+    case kIdMigrateChoice:
+      choose(kKindRelease1);
+      page = kPageMigration;
       break;
-    case kVaultCheck:
-    case kDocCheck:
-    case kMigrateCheck: {
+    case kIdCreateVault:
+    case kIdInstallDocs:
+    case kIdMigrate: {
       static const struct {
-        int check;
-        int controls[5];
-      } kGroups[] = {{kVaultCheck, {kVaultLabel, kVaultEditor}},
-                     {kDocCheck, {kDocLabel, kDocEditor}},
-                     {kMigrateCheck,
-                      {kRelease1Title, kRelease1ServerLabel, kRelease1DatabaseLabel,
-                       kRelease1ServerEditor, kRelease1DatabaseEditor}}};
+        long check;
+        long controls[5];
+      } kGroups[] = {{kIdCreateVault, {kIdVaultDatabaseLabel, kIdVaultDatabase}},
+                     {kIdInstallDocs, {kIdDocDatabaseLabel, kIdDocDatabase}},
+                     {kIdMigrate,
+                      {kIdRelease1Title, kIdRelease1ServerLabel, kIdRelease1DatabaseLabel,
+                       kIdRelease1Server, kIdRelease1Database}}};
       for (const auto& g : kGroups) {
         if (g.check != id) continue;
         bool on = view_.Checked(id);
-        for (int c : g.controls)
+        for (long c : g.controls)
           if (c != 0) view_.Enable(c, on);
       }
       break;
@@ -165,7 +162,7 @@ bool WizardFlow::Select(int id) {
 }
 
 bool WizardFlow::Go(WizardRun run) {
-  const int page = state_.currentPage = kProgressPage;
+  const int page = state_.currentPage = kPageProgress;
   view_.ShowPage(page);
   view_.FlushEvents();
   view_.StartRun(run);
@@ -175,53 +172,52 @@ bool WizardFlow::Go(WizardRun run) {
 bool WizardFlow::Next() {
   int& page = state_.currentPage;
   switch (page) {
-    case kWelcomePage:
-      page = state_.installationFound ? kRemoveChoicePage : kChoicePage;
+    case kPageWelcome:
+      page = state_.installationFound ? kPageRemoveChoice : kPageInstallChoice;
       CheckBetaInstallation(WithSlash(ctx_.installDir) + kIniName);
       break;
-    case kClusterPage:
+    case kPageCluster:
       if (!ValidateClusterPage()) break;
-      page = state_.kit == 1 ? kTranslationPage
-                             : (ctx_.existingCluster == 0 ? kMigrationPage : kSnmpPage);
+      page = state_.kit == kKitClient ? kPageTranslation
+                             : (ctx_.existingCluster == 0 ? kPageMigration : kPageSnmp);
       break;
-    case kMigrationPage:
+    case kPageMigration:
       if (!ValidateMigrationPage()) break;
-      if (ctx_.wizardKind == kMigrate)
-        page = ctx_.migrateRelease1 == 0 ? kRemoveChoicePage : kSummaryPage;
+      if (ctx_.wizardKind == kKindRelease1)
+        page = ctx_.migrateRelease1 == 0 ? kPageRemoveChoice : kPageSummary;
       else
-        page = kSnmpPage;
+        page = kPageSnmp;
       break;
-    case kSnmpPage:
-      if (ValidateSnmpPage()) page = kTranslationPage;
+    case kPageSnmp:
+      if (ValidateSnmpPage()) page = kPageTranslation;
       break;
-    case kTranslationPage:
-      if (ValidateTranslationPage()) page = kDirectoryPage;
+    case kPageTranslation:
+      if (ValidateTranslationPage()) page = kPageDirectory;
       break;
-    case kDirectoryPage:
+    case kPageDirectory:
       if (!ValidateDirectoryPage()) break;
       BuildSummary();
-      page = kSummaryPage;
+      page = kPageSummary;
       break;
-    case kSummaryPage:
-      return Go(ctx_.wizardKind == kMigrate ? WizardRun::migrate : WizardRun::install);
-    case kRemoveWarningPage:
+    case kPageSummary:
+      return Go(ctx_.wizardKind == kKindRelease1 ? WizardRun::migrate : WizardRun::install);
+    case kPageRemoveWarning:
       // The removal acts on what this page showed and nothing else.
-      ctx_.deleteFiles = view_.Selected(kProgramFilesGroup) == kDeleteProgramFiles ? 1 : 0;
-      state_.removalConfirmed = true;
+      ctx_.deleteFiles = view_.Selected(kIdProgramFilesGroup) == kIdDeleteFiles ? 1 : 0;
       BuildRemoveConfirmation();
-      page = kRemoveConfirmationPage;
+      page = kPageRemoveConfirm;
       break;
-    case kRemoveConfirmationPage:
-      if (ctx_.wizardKind != kRemove || !state_.removalConfirmed) break;
+    case kPageRemoveConfirm:
+      if (ctx_.wizardKind != kKindRemove) break;
       return Go(WizardRun::remove);
-    case kTermsPage:
-      view_.SetText(kNext, kNextText);
-      ctx_.wizardKind = kInstallClient;
-      PrepareFieldPage(kClient);
-      page = kClusterPage;
+    case kPageClientTerms:
+      view_.SetText(kIdNext, kNextText);
+      ctx_.wizardKind = kKindClient;
+      PrepareFieldPage(kIdAddClient);
+      page = kPageCluster;
       break;
-    case kBetaPage:
-      if (ctx_.wizardKind != kBetaUpgrade) break;
+    case kPageBetaUpgrade:
+      if (ctx_.wizardKind != kKindBetaUpgrade) break;
       return Go(WizardRun::upgrade);
     default:
       break;
@@ -231,53 +227,50 @@ bool WizardFlow::Next() {
 
 void WizardFlow::Previous() {
   int& page = state_.currentPage;
-  if (page == kMigrationPage && ctx_.wizardKind == kMigrate)
-    page = kRemoveChoicePage;
-  else if (page == kTranslationPage && state_.kit == 1)
-    page = kClusterPage;
-  else if (page == kSnmpPage && ctx_.existingCluster != 0)
-    page = kClusterPage;
-  else if (page == kProgressPage && ctx_.wizardKind == kBetaUpgrade)
-    page = kBetaPage;
-  else if (page == kProgressPage && state_.installationFound)
-    page = kRemoveChoicePage;
-  else if (page == kSummaryPage && ctx_.wizardKind == kMigrate)
-    page = kMigrationPage;
-  else if (page == kTermsPage) {
-    view_.SetText(kNext, kNextText);
-    page = kChoicePage;
-  } else if (page > kWelcomePage)
+  if (page == kPageMigration && ctx_.wizardKind == kKindRelease1)
+    page = kPageRemoveChoice;
+  else if (page == kPageTranslation && state_.kit == kKitClient)
+    page = kPageCluster;
+  else if (page == kPageSnmp && ctx_.existingCluster != 0)
+    page = kPageCluster;
+  else if (page == kPageProgress && ctx_.wizardKind == kKindBetaUpgrade)
+    page = kPageBetaUpgrade;
+  else if (page == kPageProgress && state_.installationFound)
+    page = kPageRemoveChoice;
+  else if (page == kPageSummary && ctx_.wizardKind == kKindRelease1)
+    page = kPageMigration;
+  else if (page == kPageClientTerms) {
+    view_.SetText(kIdNext, kNextText);
+    page = kPageInstallChoice;
+  } else if (page > kPageWelcome)
     --page;
   // Going back from the confirmation takes the consent back with it.
-  if (page <= kRemoveWarningPage) {
-    state_.removalConfirmed = false;
-    ctx_.deleteFiles = 0;
-  }
+  if (page <= kPageRemoveWarning) ctx_.deleteFiles = 0;
 }
 
 // ---------------------------------------------------------------- page checks ---------
 
-void WizardFlow::PrepareFieldPage(int choice) {
-  const bool cluster = choice == kNewCluster;
-  view_.Enable(kLogLabel, cluster);
-  view_.Enable(kLogEditor, cluster);
-  view_.SetText(kLogEditor, cluster ? "QTWLOG.ODB" : "");
+void WizardFlow::PrepareFieldPage(long choice) {
+  const bool cluster = choice == kIdNewCluster;
+  view_.Enable(kIdLogDatabaseLabel, cluster);
+  view_.Enable(kIdLogDatabase, cluster);
+  view_.SetText(kIdLogDatabase, cluster ? "QTWLOG.ODB" : "");
   static const struct {
-    int check, label, editor;
+    long check, label, editor;
     const char* name;
-  } kOptional[] = {{kVaultCheck, kVaultLabel, kVaultEditor, "QTWVLT.ODB"},
-                   {kDocCheck, kDocLabel, kDocEditor, "QTW20DOC.ODB"}};
+  } kOptional[] = {{kIdCreateVault, kIdVaultDatabaseLabel, kIdVaultDatabase, "QTWVLT.ODB"},
+                   {kIdInstallDocs, kIdDocDatabaseLabel, kIdDocDatabase, "QTW20DOC.ODB"}};
   for (const auto& o : kOptional) {
     view_.SetChecked(o.check, cluster);
-    for (int c : {o.check, o.label, o.editor}) view_.Enable(c, cluster);
+    for (long c : {o.check, o.label, o.editor}) view_.Enable(c, cluster);
     view_.SetText(o.editor, cluster ? o.name : "");
   }
   ctx_.existingCluster = cluster ? 0 : 1;
   // Only a new cluster's road passes the migration page: no other road keeps its answer.
   if (!cluster) ctx_.migrateRelease1 = 0;
-  state_.kit = choice == kClient ? 1 : 2;
-  state_.kitWord = choice == kClient ? "Client" : "Server";
-  view_.SetText(kMemberLabel, "Tarnway " + state_.kitWord + " Name:");
+  state_.kit = choice == kIdAddClient ? kKitClient : kKitServer;
+  state_.kitWord = choice == kIdAddClient ? "Client" : "Server";
+  view_.SetText(kIdMemberNameLabel, "Tarnway " + state_.kitWord + " Name:");
 }
 
 bool WizardFlow::ValidateClusterPage() {
@@ -286,16 +279,16 @@ bool WizardFlow::ValidateClusterPage() {
   const std::string memberWhat = "Tarnway " + kitWord + " Name";
   struct Answer {
     Field field;
-    int editor;
+    long editor;
     bool wanted;
   } answers[] = {
-      {F(ctx_.memberName, memberWhat.c_str()), kMemberEditor, true},
-      {F(ctx_.adminServer, "Ordex Server Name"), kAdminServerEditor, true},
-      {F(ctx_.adminDatabase, "Administrator Database Filename"), kAdminDatabaseEditor, true},
-      {F(ctx_.logDatabase, "Log Database Filename"), kLogEditor, true},
-      {F(ctx_.vaultDatabase, "Vault Database Filename"), kVaultEditor, view_.Checked(kVaultCheck)},
-      {F(ctx_.docDatabase, "Documentation Database Filename"), kDocEditor,
-       view_.Checked(kDocCheck)},
+      {F(ctx_.memberName, memberWhat.c_str()), kIdMemberName, true},
+      {F(ctx_.adminServer, "Ordex Server Name"), kIdAdminServer, true},
+      {F(ctx_.adminDatabase, "Administrator Database Filename"), kIdAdminDatabase, true},
+      {F(ctx_.logDatabase, "Log Database Filename"), kIdLogDatabase, true},
+      {F(ctx_.vaultDatabase, "Vault Database Filename"), kIdVaultDatabase, view_.Checked(kIdCreateVault)},
+      {F(ctx_.docDatabase, "Documentation Database Filename"), kIdDocDatabase,
+       view_.Checked(kIdInstallDocs)},
   };
   ctx_.createVault = answers[4].wanted ? 1 : 0;
   ctx_.installDocDatabase = answers[5].wanted ? 1 : 0;
@@ -347,13 +340,13 @@ bool WizardFlow::ValidateClusterPage() {
 }
 
 bool WizardFlow::ValidateMigrationPage() {
-  ctx_.migrateRelease1 = view_.Checked(kMigrateCheck) ? 1 : 0;
+  ctx_.migrateRelease1 = view_.Checked(kIdMigrate) ? 1 : 0;
   if (ctx_.migrateRelease1 == 0) return true;
   std::string complaint;
-  if (!Put(F(ctx_.release1Server, "Release 1 Ordex Server Name"), view_.Text(kRelease1ServerEditor),
+  if (!Put(F(ctx_.release1Server, "Release 1 Ordex Server Name"), view_.Text(kIdRelease1Server),
            &complaint) ||
       !Put(F(ctx_.release1Database, "Release 1 Administrator Database Filename"),
-           view_.Text(kRelease1DatabaseEditor), &complaint))
+           view_.Text(kIdRelease1Database), &complaint))
     return Fail(complaint);
   if (ctx_.release1Database[0] == '\0')
     return Fail("You must supply the\nAdministrator Database Filename.");
@@ -362,7 +355,7 @@ bool WizardFlow::ValidateMigrationPage() {
     return Fail(Format(Message(TWFAIL_SETUP_NO_ADMIN), ctx_.release1Database) + ".");
   if (r1 == DatabaseKind::unusable)
     return Fail(Format(Message(TWFAIL_SETUP_OPEN_ADMIN), ctx_.release1Database) + ".");
-  if (ctx_.wizardKind != kMigrate) return true;
+  if (ctx_.wizardKind != kKindRelease1) return true;
   // The migration goes into the Administrator this installation names.
   const std::string ini = WithSlash(ctx_.installDir) + kIniName;
   IniValue server = ReadIni(ini, "AdminServer");
@@ -372,30 +365,30 @@ bool WizardFlow::ValidateMigrationPage() {
   if (!serverOk || !database.Fits(sizeof ctx_.adminDatabase)) return Fail(InvalidIniText());
   (void)SetField(ctx_.adminServer, server.text);
   (void)SetField(ctx_.adminDatabase, database.text);
-  view_.SetText(kSummaryLabel, MigrationText(ctx_));
+  view_.SetText(kIdSummaryText, MigrationText(ctx_));
   return true;
 }
 
 bool WizardFlow::ValidateSnmpPage() {
-  const int choice = view_.Selected(kSnmpGroup);
-  if (choice < kSnmpNone || choice > kSnmpFull)
+  const long choice = view_.Selected(kIdSnmpGroup);
+  if (choice < kIdSnmpNone || choice > kIdSnmpFull)
     return Fail("You must select a SNMP Support Setting.");
-  const char digit[2] = {static_cast<char>('0' + choice - kSnmpNone), '\0'};
+  const char digit[2] = {static_cast<char>('0' + choice - kIdSnmpNone), '\0'};
   (void)SetField(ctx_.snmpMode, digit);
   return true;
 }
 
 bool WizardFlow::ValidateTranslationPage() {
-  const int choice = view_.Selected(kTranslationGroup);
-  if (choice < kTranslationDisabled || choice > kTranslationEnabled)
+  const long choice = view_.Selected(kIdTranslateGroup);
+  if (choice < kIdTranslateOff || choice > kIdTranslateOn)
     return Fail("You must select a Text Translation Setting.");
-  const char digit[2] = {static_cast<char>('0' + choice - kTranslationDisabled), '\0'};
+  const char digit[2] = {static_cast<char>('0' + choice - kIdTranslateOff), '\0'};
   (void)SetField(ctx_.translateMode, digit);
   return true;
 }
 
 bool WizardFlow::ValidateDirectoryPage() {
-  std::string dir = view_.Text(kDirectoryEditor);
+  std::string dir = view_.Text(kIdDirectory);
   if (dir.empty()) return Fail("You must supply the Tarnway Directory.");
   if (dir[0] != '/')
     return Fail("The Tarnway Directory must be a full path\nbeginning with '/'.");
@@ -433,15 +426,15 @@ bool WizardFlow::DetectInstallation(const std::string& ini) {
   state_.installationFound = true;
   state_.kitWord = kit.text[0] == '1' ? "Client" : "Server";
   view_.SetMemberPicture(kit.text[0] == '1');
-  view_.SetText(kRemoveMemberLabel, RemoveMemberChoiceText(state_.kitWord));
+  view_.SetText(kIdRemoveMemberText, RemoveMemberChoiceText(state_.kitWord));
   return true;
 }
 
 void WizardFlow::CheckBetaInstallation(const std::string& ini) {
-  view_.SetReadOnly(kProgressEditor);
-  view_.SetChecked(kSystemSettingsCheck, true);
-  view_.SetChecked(kMigrateCheck, false);
-  for (int id = kRelease1Title; id <= kRelease1DatabaseEditor; ++id) view_.Enable(id, false);
+  view_.MakeProgressReadOnly();
+  view_.SetChecked(kIdSystemSettings, true);
+  view_.SetChecked(kIdMigrate, false);
+  for (long id = kIdRelease1Title; id <= kIdRelease1Database; ++id) view_.Enable(id, false);
   if (!state_.installationFound) return;
   IniValue version = ReadIni(ini, "Version");
   if (version.status == 0 && TWCmpVerStr(version.text.c_str(), "23") >= 0) return;
@@ -471,12 +464,12 @@ void WizardFlow::CheckBetaInstallation(const std::string& ini) {
   (void)SetField(ctx_.adminServer, server.text);
   (void)SetField(ctx_.adminDatabase, database.text);
   // The upgrade copies and registers the kind of member that is installed.
-  state_.kit = kit.text[0] - '0';
-  state_.kitWord = state_.kit == 1 ? "Client" : "Server";
-  ctx_.wizardKind = kBetaUpgrade;
+  state_.kit = kit.text[0] == '1' ? kKitClient : kKitServer;
+  state_.kitWord = state_.kit == kKitClient ? "Client" : "Server";
+  ctx_.wizardKind = kKindBetaUpgrade;
   ctx_.existingCluster = 1;
-  view_.SetText(kBetaLabel, BetaUpgradeText(ctx_.installDir));
-  state_.currentPage = kBetaPage;
+  view_.SetText(kIdBetaText, BetaUpgradeText(ctx_.installDir));
+  state_.currentPage = kPageBetaUpgrade;
 }
 
 bool SetupDirIsReadOnly(const std::string& setupDir) {
@@ -491,9 +484,7 @@ bool SetupDirIsReadOnly(const std::string& setupDir) {
 }
 
 std::string DefaultInstallDir(const std::string& setupDir) {
-  if (!SetupDirIsReadOnly(setupDir)) return WithSlash(setupDir);
-  const char* home = std::getenv("HOME");
-  return WithSlash(home != nullptr && home[0] == '/' ? home : "/tmp") + "QTW20/";
+  return SetupDirIsReadOnly(setupDir) ? kFallbackInstallDir : WithSlash(setupDir);
 }
 
 }  // namespace tw::install::gui

@@ -4,7 +4,7 @@
 #include <string>
 #include <system_error>
 
-#include "wizard_flow.h"
+#include "page_flow.h"
 
 namespace tw::install::gui {
 namespace {
@@ -24,7 +24,7 @@ std::string MemberRemoval(const std::string& kitWord) {
 
 std::string SummaryText(const SetupContext& ctx, const WizardState& state, bool systemSettings) {
   std::string t;
-  if (state.kit == 1)
+  if (state.kit == kKitClient)
     t = "You are about to create a new Tarnway Development Client in an existing Cluster.";
   else if (ctx.existingCluster == 0)
     t = "You are about to create a new Tarnway Cluster and Server.";
@@ -52,7 +52,7 @@ std::string SummaryText(const SetupContext& ctx, const WizardState& state, bool 
   const std::string translate = ctx.translateMode, snmp = ctx.snmpMode;
   t += "International Text Translation: " +
        std::string(translate == "1" ? "QMBCS Only" : translate == "2" ? "Enabled" : "Disabled");
-  if (state.kit != 1)
+  if (state.kit != kKitClient)
     t += "\nSNMP Support: " +
          std::string(snmp == "1" ? "Query Only" : snmp == "2" ? "Full (Get and Set)" : "None");
   if (ctx.migrateRelease1)
@@ -93,7 +93,7 @@ std::string SystemSettingsText(const WizardState& state) {
   std::string t =
       "If you choose this option, setup will modify the PATH environment variable to include "
       "the Tarnway directory.  ";
-  if (state.kit != 1)
+  if (state.kit != kKitClient)
     t += "Setup will also create a Tarnway Icon in the Program Manager group 'Quendal "
          "Applications'.  ";
   return t;
@@ -143,19 +143,19 @@ std::string InvalidIniText() {
 // ---------------------------------------------------------------- into the labels ----
 
 void WizardFlow::BuildSummary() {
-  view_.SetText(kSummaryLabel, SummaryText(ctx_, state_, view_.Checked(kSystemSettingsCheck)));
+  view_.SetText(kIdSummaryText, SummaryText(ctx_, state_, view_.Checked(kIdSystemSettings)));
 }
 
 void WizardFlow::BuildRemoveWarning() {
-  view_.SetText(kRemoveWarningLabel, RemoveWarningText(ctx_, state_));
+  view_.SetText(kIdRemoveWarningText, RemoveWarningText(ctx_, state_));
 }
 
 void WizardFlow::BuildRemoveConfirmation() {
-  view_.SetText(kRemoveConfirmationLabel, RemoveConfirmationText(ctx_, state_, ctx_.deleteFiles));
+  view_.SetText(kIdRemoveConfirmText, RemoveConfirmationText(ctx_, state_, ctx_.deleteFiles));
 }
 
 void WizardFlow::SetSystemSettingsText() {
-  view_.SetText(kSystemSettingsLabel, SystemSettingsText(state_));
+  view_.SetText(kIdSystemSettingsText, SystemSettingsText(state_));
 }
 
 }  // namespace tw::install::gui
