@@ -87,6 +87,12 @@ void SetupAppendError(SetupContext& ctx, uint32_t id, const char* arg, std::stri
 // twmain.ini: 0, TWFAIL_SETUP_REMOVE_PARTIAL (some database stayed) or TWFAIL_SETUP.
 [[nodiscard]] uint32_t SetupRemove(SetupContext& ctx, std::string& out);
 
+// What a database name names before anything is created: nothing yet, a Tarnway
+// Administrator (its configuration form is there), another database, or one that cannot be
+// opened. Front ends ask it to refuse an answer while the user can still change it.
+enum class DatabaseKind { none, administrator, other, unusable };
+[[nodiscard]] DatabaseKind SetupDatabaseKind(const char* server, const char* file);
+
 // ---------------------------------------------------------------- files and session ---
 
 // setupDir := the absolute directory of the program (ending in "/"): 0 or
