@@ -15,6 +15,7 @@
 
 #include "plat_test_util.h"
 #include "process_util.h"
+#include "road_fixture.h"
 #include "setup_wizard.h"
 #include "twcl/ui/probe.h"
 #include "wizard_driver.h"
@@ -258,6 +259,225 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
   EXPECT_EQ(w.Text(gui::kIdDirectory), kit_);
   w.Quit();
   EXPECT_EQ(wizdrv::FindTop(gui::kWizardTitle), nullptr);
+}
+
+// plexadm over the databases under root; its standard output.
+std::string Adm(const std::string& root, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {twtest::BuildInstDir() + "plexadm"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = twtest::InheritedEnv();
+  env.push_back("PLEXA_ROOT=" + root);
+  twtest::ProcessResult r = twtest::RunProgram(argv, env, root, "", road::kWaitMs);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return r.out;
+}
+
+// Fills the cluster page and answers the pages up to the summary of one installation.
+struct Answers {
+  const char* member;
+  const char* logDatabase;  // null: the page has none (joining)
+  int snmpRadio;            // 0: the page is not on the road
+  const char* directory;
+};
+
+void AnswerFieldPages(Instgui& w, const Answers& a) {
+  w.Type(gui::kIdMemberName, a.member);
+  w.Type(gui::kIdAdminDatabase, "qtwadm.odx");
+  if (a.logDatabase) {
+    w.Type(gui::kIdLogDatabase, a.logDatabase);
+    w.Type(gui::kIdVaultDatabase, "qtwvlt.odx");
+    w.Type(gui::kIdDocDatabase, "qtwdoc.odx");
+  }
+}
+
+// Next through the pages after the cluster page, as the task's road has them, to the end of
+// the run; the run's progress text.
+std::string FinishInstall(Instgui& w, const Answers& a, const std::string& shots) {
+  if (a.logDatabase) {
+    w.Go(gui::kIdNext, gui::kPageMigration);
+    if (!shots.empty()) w.Shot(shots + "03-migration");
+    EXPECT_FALSE(w.Enabled(gui::kIdRelease1Database));
+  }
+  if (a.snmpRadio) {
+    w.Go(gui::kIdNext, gui::kPageSnmp);
+    if (!shots.empty()) w.Shot(shots + "04-snmp");
+    w.Click(a.snmpRadio, Kind::radio);
+  }
+  w.Go(gui::kIdNext, gui::kPageTranslation);
+  if (!shots.empty()) w.Shot(shots + "05-translation");
+  w.Click(gui::kIdTranslateOff, Kind::radio);
+  w.Go(gui::kIdNext, gui::kPageDirectory);
+  w.Type(gui::kIdDirectory, a.directory);
+  if (!shots.empty()) w.Shot(shots + "06-directory");
+  w.Go(gui::kIdNext, gui::kPageSummary);
+  if (!shots.empty()) w.Shot(shots + "07-summary");
+  EXPECT_TRUE(Has(w.Text(gui::kIdSummaryText), std::string("Name:  ") + a.member))
+      << w.Text(gui::kIdSummaryText);
+  w.Go(gui::kIdNext, gui::kPageProgress);
+  std::string out = w.RunOutput();
+  if (!shots.empty()) w.Shot(shots + "08-progress");
+  EXPECT_TRUE(wizdrv::ReadOnly(w.Control(gui::kIdProgress)));
+  return out;
+}
+
+// A removal through the installation's own instgui: page 9, the choice, the warning with
+// "delete the program files", the confirmation, the run.
+std::string Remove(Instgui& w, long choice, const std::string& shots) {
+  w.Go(gui::kIdNext, gui::kPageRemoveChoice);
+  if (!shots.empty()) w.Shot(shots + "09-remove-choice");
+  w.Go(choice, gui::kPageRemoveWarning);
+  if (!shots.empty()) w.Shot(shots + "10-remove-warning");
+  EXPECT_TRUE(wizdrv::Checked(wizdrv::FindControl(w.Window(), gui::kIdDeleteFiles, Kind::radio)));
+  w.Go(gui::kIdNext, gui::kPageRemoveConfirm);
+  if (!shots.empty()) w.Shot(shots + "11-remove-confirm");
+  EXPECT_TRUE(Has(w.Text(gui::kIdRemoveConfirmText), "DELETE the installation files"))
+      << w.Text(gui::kIdRemoveConfirmText);
+  w.Go(gui::kIdNext, gui::kPageProgress);
+  return w.RunOutput();
+}
+
+// A whole cluster through the wizard: a new cluster through every page, twmain started on
+// what it wrote and running a scheduled transfer; a development client and an additional
+// server joining; a Beta installation upgraded; then the members and the cluster removed,
+// leaving no installation directory behind.
+TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
+  const std::string inst = base_.path() + "first/";
+  const std::string root = inst + "ordex";
+  const std::string congratulations = "Congratulations!  You have successfully installed Tarnway.";
+  {
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+    ASSERT_NE(w.Window(), nullptr);
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Shot("page01-install-choice");
+    w.Go(gui::kIdNewCluster, gui::kPageCluster);
+    EXPECT_EQ(w.Text(gui::kIdMemberNameLabel), "Tarnway Server Name:");
+    const Answers a = {"ROAD", "qtwlog.odx", gui::kIdSnmpNone, inst.c_str()};
+    AnswerFieldPages(w, a);
+    w.Shot("page02-cluster");
+    std::string out = FinishInstall(w, a, "page");
+    EXPECT_TRUE(Has(out, "\r\n" + congratulations)) << out;
+    EXPECT_FALSE(Has(out, "Please correct the situation")) << out;
+    w.Quit();
+  }
+  const std::string ini = twtest::ReadFile(inst + "twmain.ini");
+  for (const char* line : {"KitType=2\r\n", "Tarnway=ROAD\r\n", "AdminDatabase=qtwadm.odx\r\n",
+                           "Version=23\r\n", "SNMP=0\r\n"})
+    EXPECT_TRUE(Has(ini, line)) << line << ini;
+  EXPECT_TRUE(Has(ini, "Directory=" + inst + "\r\n")) << ini;
+  for (const char* name : {"twmain", "taskrun", "ctlstore", "instgui", "instgui.exe.so",
+                           "ordex/local/qtwadm.odx", "ordex/local/qtwlog.odx",
+                           "ordex/local/qtwvlt.odx", "ordex/local/qtwdoc.odx"})
+    EXPECT_TRUE(fs::exists(inst + name)) << name;
+  const std::string member = Adm(root, {"search", "qtwadm.odx", "select Name = 'ROAD'", "--form",
+                                        "Configuration\\Server"});
+  ASSERT_FALSE(member.empty());
+
+  // twmain starts on the installation and runs a scheduled transfer defined in it.
+  if (fs::exists(inst + "flatrec.twx") && fs::exists(inst + "direct.twx")) {
+    Adm(root, {"put", "qtwadm.odx", member.substr(0, member.find('\t')), "PollInterval", "number",
+               "1"});
+    twtest::WriteFile(inst + "in.txt", "1,alpha\n2,beta\n3,gamma delta\n");
+    twtest::WriteFile(inst + "rows.zid", "ID TYPE NUMBER DELIM ,\nWORD TYPE TEXT\n");
+    for (auto [name, file, kind] : {std::tuple{"In", "in.txt", "SOURCE"},
+                                    std::tuple{"Out", "out.txt", "DESTINATION"}})
+      Adm(root, {"new", "qtwadm.odx", "Link\\Flatrec", std::string("Name=") + name,
+                 "Database=" + inst + file, "ZID=@" + inst + "rows.zid",
+                 std::string("Linktype=") + kind, "PropNameList:textlist=Database,ZID,Linktype",
+                 "PropTokenList:numberlist=65538,15,16"});
+    Adm(root, {"new", "qtwadm.odx", "Activity\\Direct Transfer", "Name=Copy", "SrcLink=In",
+               "DestLink=Out", "OneTime:number=1"});
+    road::Twmain server(inst);
+    EXPECT_TRUE(road::Within(road::kWaitMs, [&] {
+      return Has(Adm(root, {"export", "qtwlog.odx", "--form", "Activity"}), "\"FinishTime\"");
+    })) << server.Out() << server.Err();
+    server.Type("D\n");
+    EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();
+    EXPECT_TRUE(Has(server.Out(), "Activity 'Copy' completed successfully.")) << server.Out();
+    EXPECT_TRUE(Has(twtest::ReadFile(inst + "out.txt"), "gamma delta"));
+  } else {
+    ADD_FAILURE() << "the build made no flatrec.twx or direct.twx";
+  }
+
+  // A development client joins: it accepts the terms and never sees the SNMP page.
+  const std::string client = base_.path() + "client/";
+  {
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Go(gui::kIdAddClient, gui::kPageClientTerms);
+    w.Shot("page12-client-terms");
+    EXPECT_EQ(w.Text(gui::kIdNext), "I ACCEPT");
+    w.Go(gui::kIdNext, gui::kPageCluster);
+    EXPECT_EQ(w.Text(gui::kIdNext), "Next  >");
+    EXPECT_EQ(w.Text(gui::kIdMemberNameLabel), "Tarnway Client Name:");
+    EXPECT_FALSE(w.Enabled(gui::kIdLogDatabase));
+    const Answers a = {"DEVCLIENT", nullptr, 0, client.c_str()};
+    AnswerFieldPages(w, a);
+    std::string out = FinishInstall(w, a, "");
+    EXPECT_TRUE(Has(out, congratulations)) << out;
+    w.Quit();
+  }
+  EXPECT_TRUE(Has(twtest::ReadFile(client + "twmain.ini"), "KitType=1\r\n"));
+  EXPECT_FALSE(fs::exists(client + "twmain"));
+
+  // An additional server joins: no migration page.
+  const std::string second = base_.path() + "second/";
+  {
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Go(gui::kIdAddServer, gui::kPageCluster);
+    const Answers a = {"SECOND", nullptr, gui::kIdSnmpQuery, second.c_str()};
+    AnswerFieldPages(w, a);
+    std::string out = FinishInstall(w, a, "");
+    EXPECT_TRUE(Has(out, congratulations)) << out;
+    w.Quit();
+  }
+  EXPECT_TRUE(Has(twtest::ReadFile(second + "twmain.ini"), "SNMP=1\r\n"));
+  EXPECT_FALSE(
+      Adm(root, {"search", "qtwadm.odx", "select Name = 'SECOND'", "--form", "Configuration\\Server"})
+          .empty());
+
+  // A Beta installation (no Version in its twmain.ini) of a server is upgraded: the server's
+  // program files are copied as well as the client's.
+  const std::string beta = base_.path() + "beta/";
+  const std::string betaKit = base_.path() + "betakit/";
+  fs::create_directories(beta);
+  fs::create_directories(betaKit);
+  for (const auto& entry : fs::directory_iterator(kit_))
+    fs::create_symlink(fs::read_symlink(entry.path()), betaKit + entry.path().filename().string());
+  const std::string betaIni = "[Configuration]\r\nKitType=2\r\nTarnway=BETA\r\nAdminServer=\r\n"
+                              "AdminDatabase=qtwadm.odx\r\nDirectory=" + beta + "\r\n";
+  twtest::WriteFile(betaKit + "twmain.ini", betaIni);
+  twtest::WriteFile(beta + "twmain.ini", betaIni);
+  {
+    Instgui w(betaKit + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageBetaUpgrade);
+    w.Shot("page13-beta-upgrade");
+    EXPECT_TRUE(Has(w.Text(gui::kIdBetaText), beta)) << w.Text(gui::kIdBetaText);
+    w.Go(gui::kIdNext, gui::kPageProgress);
+    std::string out = w.RunOutput();
+    EXPECT_TRUE(Has(out, "Upgrade completed successfully.")) << out;
+    w.Quit();
+  }
+  for (const char* name : {"twmain", "taskrun", "direct.twx", "instcon", "libplexapi.so"})
+    EXPECT_TRUE(fs::exists(beta + name)) << name;
+  EXPECT_TRUE(Has(twtest::ReadFile(beta + "twmain.ini"), "Version=23\r\n"));
+
+  // The members, then the cluster, removed by their own instgui.
+  struct Removal {
+    std::string dir;
+    long choice;
+    const char* shots;
+  } removals[] = {{client, gui::kIdRemoveMember, ""},
+                  {second, gui::kIdRemoveMember, ""},
+                  {inst, gui::kIdRemoveCluster, "page"}};
+  for (const Removal& r : removals) {
+    SCOPED_TRACE(r.dir);
+    Instgui w(r.dir + "instgui", {"QUILBOX"}, Env(root));
+    std::string out = Remove(w, r.choice, r.shots);
+    EXPECT_TRUE(Has(out, "Tarnway has been removed.")) << out;
+    w.Quit();
+    EXPECT_FALSE(fs::exists(r.dir)) << r.dir;
+  }
 }
 
 // Without exactly the launch code the program shows nothing and ends with 0.
