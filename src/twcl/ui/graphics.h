@@ -15,6 +15,8 @@ class UI_DrawingSurface {
   explicit UI_DrawingSurface(void* device_context) : dc_(device_context) {}
   ~UI_DrawingSurface();
   UI_DrawingSurface(const UI_DrawingSurface&) = delete;
+  // The device context, for the bitmap and DIB operations.
+  void* NativeHandle() const { return dc_; }
 
   void SetPen(const UI_PenDescriptor& pen);
   void SetBrush(const UI_BrushDescriptor& brush);
