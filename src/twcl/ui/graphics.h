@@ -22,7 +22,6 @@ class UI_DrawingSurface {
   // The device context, for the bitmap and DIB operations.
   void* NativeHandle() const { return dc_; }
 
-  void* NativeHandle() const { return dc_; }
   UI_Pen& Pen() { return *pen_; }
   UI_Brush& Brush() { return *brush_; }
   UI_Font& Font() { return *font_; }
