@@ -251,7 +251,10 @@ SetupWizard::SetupWizard(SetupContext& ctx)
   SetText(kIdNext, kNextText);
   SetText(kIdQuit, kQuitText);
 
-  if (const char* dir = TWFileExeDir(); dir && *dir) (void)SetField(ctx_.installDir, dir);
+  // An installation directory that is not absolute (a twmain.ini written by hand) is no
+  // place to act on: the kit's own directory, and its twmain.ini, stand instead.
+  const char* dir = TWFileExeDir();
+  (void)SetField(ctx_.installDir, dir && dir[0] == '/' ? dir : ctx_.setupDir);
   SetText(kIdDirectory, SetupDirIsReadOnly() ? std::string(kFallbackInstallDir)
                                              : std::string(ctx_.setupDir));
   if (DetectInstallation()) ShowPage(currentPage);

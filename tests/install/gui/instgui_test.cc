@@ -147,10 +147,12 @@ class Instgui {
     EXPECT_TRUE(WaitPage(page)) << "after " << id << " page " << Page() << " instead of " << page;
   }
   // The message of the next box titled title, answered with OK; "(no box)" when the wizard
-  // left the page instead.
+  // left the page instead (page -1: the box may come before any page).
   std::string Box(const std::string& title, int page) {
     Handle box = nullptr;
-    Until([&] { return (box = wizdrv::FindTop(title, "#32770")) != nullptr || Page() != page; });
+    Until([&] {
+      return (box = wizdrv::FindTop(title, "#32770")) != nullptr || (page >= 0 && Page() != page);
+    });
     if (!box) return "(no box)";
     std::string text = wizdrv::BoxMessage(box);
     wizdrv::Click(wizdrv::FindControl(box, 1));
@@ -274,6 +276,10 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
   EXPECT_TRUE(wizdrv::Checked(wizdrv::FindControl(w.Window(), gui::kIdDeleteFiles, Kind::radio)));
   // The kit's own directory takes twmain.ini: it is the directory offered.
   EXPECT_EQ(w.Text(gui::kIdDirectory), kit_);
+  // The key word typed on the welcome page opens the credits; the page stays.
+  for (char c : std::string(gui::kCreditsWord)) wizdrv::Key(w.Control(gui::kIdNext), c);
+  EXPECT_NE(w.Box("Credits", gui::kPageWelcome), "(no box)");
+  EXPECT_EQ(w.Page(), gui::kPageWelcome);
   w.Quit();
   EXPECT_EQ(wizdrv::FindTop(gui::kWizardTitle), nullptr);
 }
@@ -675,6 +681,51 @@ TEST_F(InstguiTest, FailedClusterCreationUndoesTheCopiedKit) {
   EXPECT_EQ(databases, std::vector<std::string>{"qtwadm.odx"});
   // Previous goes back to the summary to change the answers.
   w.Go(gui::kIdPrevious, gui::kPageSummary);
+  w.Quit();
+}
+
+// A twmain.ini that cannot be used ends the task with a message box, before anything is
+// taken from it or created.
+TEST_F(InstguiTest, InvalidTwmainIniEndsTheTask) {
+  const std::string invalid =
+      "Setup has detected an invalid twmain.ini file.\nIf you cannot correct this situation, "
+      "please contact technical support.";
+  struct Case {
+    const char* what;
+    std::string ini;
+    bool onNext;  // found when Next leaves the welcome page
+  } cases[] = {
+      {"no kit type", "Version=23\r\nDirectory=" + kit_ + "\r\n", false},
+      {"unknown kit type", "Version=23\r\nKitType=7\r\nDirectory=" + kit_ + "\r\n", false},
+      {"Beta name too long for its field",
+       "KitType=2\r\nTarnway=" + std::string(300, 'n') + "\r\nAdminDatabase=a.odx\r\nDirectory=" +
+           kit_ + "\r\n",
+       true},
+      {"Beta directory not absolute", "KitType=2\r\nTarnway=B\r\nDirectory=rel/dir\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    twtest::WriteFile(kit_ + "twmain.ini", "[Configuration]\r\n" + c.ini);
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(base_.path() + "ordex"));
+    if (c.onNext) {
+      ASSERT_TRUE(w.WaitPage(gui::kPageWelcome));
+      w.Click(gui::kIdNext);
+    }
+    const std::string box = w.Box(gui::kErrorTitle, c.onNext ? gui::kPageWelcome : -1);
+    EXPECT_EQ(box, invalid);
+    // Only a refused file ends the program by itself; otherwise it is killed.
+    if (box == invalid) {
+      EXPECT_EQ(w.ExitCode(), 0);
+    }
+    EXPECT_EQ(twtest::ReadFile(kit_ + "twmain.ini"), "[Configuration]\r\n" + c.ini);
+  }
+}
+
+// setup without keywords starts the wizard with the launch code and ends with its code.
+TEST_F(InstguiTest, SetupStartsTheWizard) {
+  Instgui w(kit_ + "setup", {}, Env());
+  ASSERT_NE(w.Window(), nullptr);
+  EXPECT_TRUE(w.WaitPage(gui::kPageWelcome));
   w.Quit();
 }
 
