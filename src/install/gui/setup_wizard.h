@@ -237,6 +237,10 @@ class SetupWizard : public UI_Dialog {
   void BeginRun();
   void EndRun();
   void SetButtons(bool previous, bool next, bool quit);
+  // Ends both directories with "/" and copies the kit into installDir unless it is the kit
+  // itself; a failure is on the progress page with the retry hint.
+  enum class KitCopy { failed, none, copied };
+  KitCopy CopyKit(bool undoOnFailure);
   // Gives every control below o the dialog's font, when one was chosen.
   void ApplyFont(UI_VisualObject& o);
 
