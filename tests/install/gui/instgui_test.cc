@@ -346,15 +346,17 @@ std::string FinishInstall(Instgui& w, const Answers& a, const std::string& shots
 
 // A removal through the installation's own instgui: page 9, the choice, the warning with
 // "delete the program files", the confirmation, the run.
-std::string Remove(Instgui& w, long choice, const std::string& shots) {
+std::string Remove(Instgui& w, long choice, bool keepFiles, const std::string& shots) {
   w.Go(gui::kIdNext, gui::kPageRemoveChoice);
   if (!shots.empty()) w.Shot(shots + "09-remove-choice");
   w.Go(choice, gui::kPageRemoveWarning);
   if (!shots.empty()) w.Shot(shots + "10-remove-warning");
   EXPECT_TRUE(wizdrv::Checked(wizdrv::FindControl(w.Window(), gui::kIdDeleteFiles, Kind::radio)));
+  if (keepFiles) w.Click(gui::kIdKeepFiles, Kind::radio);
   w.Go(gui::kIdNext, gui::kPageRemoveConfirm);
   if (!shots.empty()) w.Shot(shots + "11-remove-confirm");
-  EXPECT_TRUE(Has(w.Text(gui::kIdRemoveConfirmText), "DELETE the installation files"))
+  EXPECT_TRUE(Has(w.Text(gui::kIdRemoveConfirmText),
+                  keepFiles ? "keep the installation files" : "DELETE the installation files"))
       << w.Text(gui::kIdRemoveConfirmText);
   w.Go(gui::kIdNext, gui::kPageProgress);
   return w.RunOutput();
@@ -362,8 +364,9 @@ std::string Remove(Instgui& w, long choice, const std::string& shots) {
 
 // A whole cluster through the wizard: a new cluster through every page, twmain started on
 // what it wrote and running a scheduled transfer; a development client and an additional
-// server joining; a Beta installation upgraded; then the members and the cluster removed,
-// leaving no installation directory behind.
+// server joining; a Beta installation upgraded; a Release 1 Administrator migrated; then the
+// client removed keeping its files, the additional server and the cluster removed with
+// theirs, leaving no installation directory behind.
 TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   const std::string inst = base_.path() + "first/";
   const std::string root = inst + "ordex";
@@ -519,17 +522,20 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   struct Removal {
     std::string dir;
     long choice;
+    bool keepFiles;
     const char* shots;
-  } removals[] = {{client, gui::kIdRemoveMember, ""},
-                  {second, gui::kIdRemoveMember, ""},
-                  {inst, gui::kIdRemoveCluster, "page"}};
+  } removals[] = {{client, gui::kIdRemoveMember, true, ""},
+                  {second, gui::kIdRemoveMember, false, ""},
+                  {inst, gui::kIdRemoveCluster, false, "page"}};
   for (const Removal& r : removals) {
     SCOPED_TRACE(r.dir);
     Instgui w(r.dir + "instgui", {"QUILBOX"}, Env(root));
-    std::string out = Remove(w, r.choice, r.shots);
+    std::string out = Remove(w, r.choice, r.keepFiles, r.shots);
     EXPECT_TRUE(Has(out, "Tarnway has been removed.")) << out;
     w.Quit();
-    EXPECT_FALSE(fs::exists(r.dir)) << r.dir;
+    // The files go only when the warning page said so.
+    EXPECT_EQ(fs::exists(r.dir + "instgui.exe.so"), r.keepFiles) << r.dir;
+    EXPECT_EQ(fs::exists(r.dir), r.keepFiles) << r.dir;
   }
 }
 
