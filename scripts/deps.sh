@@ -7,6 +7,8 @@ pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev lib
       snmpd snmp libsnmp-dev desktop-file-utils freetds-dev freetds-bin)
 # Winelib (the GUI class library's Win32 half) and the X server its tests run on.
 pkgs+=(wine64 wine64-tools libwine-dev xvfb x11-apps imagemagick xauth)
+# The face the font tests ask for by name.
+pkgs+=(fonts-dejavu-core)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

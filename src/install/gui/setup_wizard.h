@@ -199,9 +199,6 @@ class SetupWizard : public UI_Dialog {
   void RunRemove();
   void RunBetaUpgrade();
   void RunMigration();
-  // The text of the Release 1 migration's confirmation page, from twmain.ini and the
-  // answers of page 3.
-  void BuildMigrationText();
 
   // ---- typed access to the controls (null and a warning when the id is not there)
   UI_Label* LabelAt(long id) const { return dynamic_cast<UI_Label*>(Child(id)); }

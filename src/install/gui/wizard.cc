@@ -24,7 +24,7 @@ const UI_ChildDescriptor kButtons[] = {
 const UI_ChildDescriptor kPage0[] = {
     {UI_KindLabel, kIdWelcomeText, 60, 50, 505, 255, false, nullptr, nullptr}, kEnd};
 
-const UI_ChildDescriptor kPage1[] = {
+const UI_ChildDescriptor kInstallChoicesPage[] = {
     {UI_KindBitmapButton, kIdNewCluster, 5, 30, 60, 50, true, nullptr, nullptr},
     {UI_KindLabel, kIdNewClusterText, 70, 30, 515, 50, false, nullptr, nullptr},
     {UI_KindBitmapButton, kIdAddServer, 5, 95, 60, 50, true, nullptr, nullptr},
@@ -139,7 +139,7 @@ const UI_ChildDescriptor kPage12[] = {
 const UI_ChildDescriptor kPage13[] = {
     {UI_KindLabel, kIdBetaText, 10, 10, 555, 340, false, nullptr, nullptr}, kEnd};
 
-const UI_ChildDescriptor* const kPages[] = {kPage0, kPage1, kPage2,  kPage3,  kPage4,
+const UI_ChildDescriptor* const kPages[] = {kPage0, kInstallChoicesPage, kPage2,  kPage3,  kPage4,
                                             kPage5, kPage6, kPage7,  kPage8,  kPage9,
                                             kPage10, kPage11, kPage12, kPage13, nullptr};
 

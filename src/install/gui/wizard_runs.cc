@@ -18,7 +18,6 @@ namespace {
 
 constexpr char kLaunchCode[] = "QUILBOX";
 constexpr char kDone[] = "Done.";
-constexpr char kBlank[] = " ";
 
 // True when the user's environment named the Ordex data root: the runs then leave it alone.
 bool g_rootGiven = false;
@@ -321,40 +320,6 @@ void SetupWizard::RunBetaUpgrade() {
   EndRun();
 }
 
-void SetupWizard::BuildMigrationText() {
-  const std::string ini = std::string(ctx_.installDir) + kIniName;
-  char server[sizeof ctx_.adminServer] = "";
-  char database[sizeof ctx_.adminDatabase] = "";
-  // Values that do not fit their fields are not taken: the page shows what the run will use.
-  if (TWINIGetString("Configuration", "AdminServer", server, sizeof server, ini.c_str()) == 0)
-    (void)SetField(ctx_.adminServer, server);
-  if (TWINIGetString("Configuration", "AdminDatabase", database, sizeof database, ini.c_str()) == 0)
-    (void)SetField(ctx_.adminDatabase, database);
-  const char* pieces[] = {
-      "This operation will copy the contents of the Tarnway Release 1 Administrator",
-      nullptr,  // database
-      nullptr,  // server
-      "and storing it in the existing Tarnway Release 2 Administrator database",
-      nullptr,  // release 2 names
-      "Before executing this operation, please be certain that all Tarnway Servers using",
-      "this Release 2 Administrator database are shutdown.  Once the upgrade has been",
-      "completed, you will then have to execute the Ordex Agent 'Refresh All Documents'",
-      "from the Ordex client.  This is done by opening the Tarnway Administrator",
-      "database from Ordex and selecting the action 'Refresh All Documents' from the",
-      "'Actions' pulldown menu.\n\nSelect Next to perform this Upgrade operation.\n\n"};
-  const std::string db = std::string("database '") + ctx_.release1Database + "'";
-  const std::string from = std::string("from the Ordex Server '") + ctx_.release1Server +
-                           "', upgrading it to the Release 2 format";
-  const std::string into = std::string("'") + ctx_.adminDatabase + "' on the Ordex Server '" +
-                           ctx_.adminServer + "'.\n\n";
-  std::string text;
-  for (size_t i = 0; i < std::size(pieces); ++i) {
-    if (i > 0) text += kBlank;
-    text += i == 1 ? db : i == 2 ? from : i == 4 ? into : std::string(pieces[i]);
-  }
-  SetText(kIdSummaryText, text);
-}
-
 void SetupWizard::RunMigration() {
   BeginRun();
   AppendProgress("Inserting contents of Tarnway Release 1 Administrator Database.  ");
@@ -401,7 +366,7 @@ int WindowedSetupMain(int argc, char** argv) {
   Dl_info info{};
   std::string module;
   if (dladdr(reinterpret_cast<void*>(&WindowedSetupMain), &info) != 0 && info.dli_fname)
-    module = Canonical(info.dli_fname);
+    module = info.dli_fname;
   if (args.size() != 2 || args[1] != kLaunchCode) return 0;
 
   static SetupContext ctx{};

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "twcl/base/binary_file.h"
 #include "twcl/base/error.h"
@@ -49,7 +50,7 @@ UI_BitmapData::UI_BitmapData(short width, short height, short bits, short colors
   if (pixels && width > 0 && height > 0) pixels_.assign(pixels, pixels + std::size_t(width) * height);
 }
 
-bool UI_BitmapData::ReadFrom(const char* path) {
+bool UI_ReadBmpFileBytes(const char* path, std::vector<std::uint8_t>* out) {
   CL_BinaryFile file(path, CL_BinaryFile::kRead);
   CL_String err = file.ErrorString();
   if (!file.IsOpen()) {
@@ -64,10 +65,16 @@ bool UI_BitmapData::ReadFrom(const char* path) {
     CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s", file.ErrorString().AsPtr());
     return false;
   }
-  return ReadFromBytes(bytes.data(), bytes.size(), path);
+  *out = std::move(bytes);
+  return true;
 }
 
-bool UI_BitmapData::ReadFromBytes(const std::uint8_t* data, std::size_t size, const char* name) {
+bool UI_BitmapData::ReadFrom(const char* path) {
+  std::vector<std::uint8_t> bytes;
+  return UI_ReadBmpFileBytes(path, &bytes) && ReadFromBytes(bytes.data(), bytes.size(), path);
+}
+
+bool UI_CheckBmp(const std::uint8_t* data, std::size_t size, const char* name, UI_BmpLayout* out) {
   if (size < kFileHeader) {
     CL_Error::Warning("UI_Bitmap::ReadFrom: Read failed on header: %s", name);
     return false;
@@ -128,12 +135,22 @@ bool UI_BitmapData::ReadFromBytes(const std::uint8_t* data, std::size_t size, co
                       "offset outside the file");
     return false;
   }
-  std::uint64_t row = RowBytes(std::uint64_t(width), bits);
+  std::uint64_t row = UI_BitmapData::RowBytes(std::uint64_t(width), bits);
   if (row * std::uint64_t(height) > size - bits_offset) {
     CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s", "file too short");
     return false;
   }
+  *out = UI_BmpLayout{header, core, width, height, bits, colors, table_at, entry, bits_offset, row};
+  return true;
+}
 
+bool UI_BitmapData::ReadFromBytes(const std::uint8_t* data, std::size_t size, const char* name) {
+  UI_BmpLayout l;
+  if (!UI_CheckBmp(data, size, name, &l)) return false;
+  std::int64_t width = l.width, height = l.height;
+  unsigned bits = l.bits;
+  std::uint64_t colors = l.colors, entry = l.entry, table_at = l.table_at, bits_offset = l.bits_offset,
+                row = l.row;
   std::vector<std::uint8_t> table(colors * 3);
   for (std::uint64_t i = 0; i < colors; ++i) {
     const std::uint8_t* e = data + table_at + i * entry;  // blue, green, red

@@ -49,4 +49,27 @@ class UI_BitmapData {
   std::vector<std::uint32_t> pixels_;
 };
 
+// Where the parts of a BMP file lie, once checked: every count and offset below fits the
+// file.
+struct UI_BmpLayout {
+  std::uint32_t header = 0;  // header size: 12 core, 40 or more info
+  bool core = false;
+  std::int64_t width = 0, height = 0;
+  unsigned bits = 0;
+  std::uint64_t colors = 0;    // colour-table entries
+  std::uint64_t table_at = 0;  // offset of the colour table
+  std::uint64_t entry = 0;     // bytes per table entry: 3 core, 4 info
+  std::uint64_t bits_offset = 0;
+  std::uint64_t row = 0;  // bytes per pixel row
+};
+
+// Checks the BMP file in data against its length and sane limits before anything is read
+// from it; a truncated or corrupt file is refused with a warning naming it.
+[[nodiscard]] bool UI_CheckBmp(const std::uint8_t* data, std::size_t size, const char* name,
+                               UI_BmpLayout* out);
+
+// The whole of a file no larger than a picture can be; a warning naming the file when it
+// cannot be opened or read.
+[[nodiscard]] bool UI_ReadBmpFileBytes(const char* path, std::vector<std::uint8_t>* out);
+
 #endif  // TW_TWCL_UI_BITMAP_DATA_H_

@@ -13,5 +13,10 @@ inline constexpr CL_Long UI_ClassId_LineSegment = 213;
 inline constexpr CL_Long UI_ClassId_FontDesc = 220;
 inline constexpr CL_Long UI_ClassId_PenDescriptor = 221;
 inline constexpr CL_Long UI_ClassId_BrushDescriptor = 222;
+inline constexpr CL_Long UI_ClassId_FontInfo = 240;
+inline constexpr CL_Long UI_ClassId_FontEntry = 241;
+inline constexpr CL_Long UI_ClassId_Font = 242;
+inline constexpr CL_Long UI_ClassId_Pen = 243;
+inline constexpr CL_Long UI_ClassId_Brush = 244;
 
 #endif  // TW_TWCL_UI_CLASS_IDS_H_

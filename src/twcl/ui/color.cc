@@ -1,7 +1,9 @@
 #include "twcl/ui/color.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "twcl/base/error.h"
@@ -135,7 +137,10 @@ long UI_FontCellHeight(long points, long pixels_per_inch) {
 
 long UI_PointSizeFromHeight(long height, long pixels_per_inch) {
   if (pixels_per_inch < 1) return 0;
-  double p = std::trunc(double(height) * 72.24 / double(pixels_per_inch));
+  // Whole numbers in 64 bits: 72.24 is exact as 7224 / 100, and a height held to 32 bits
+  // (a LOGFONT's) times 7224 neither overflows nor loses a unit to rounding.
+  std::int64_t h = std::clamp<long>(height, INT_MIN, INT_MAX);
+  std::int64_t p = h * 7224 / (std::int64_t(pixels_per_inch) * 100);
   if (p > SHRT_MAX) return SHRT_MAX;
   if (p < SHRT_MIN) return SHRT_MIN;
   return long(p);

@@ -26,7 +26,8 @@ struct UI_ChildDescriptor {
   long x, y, width, height;
   bool tab_stop;
   const char* text;  // the title, or the model's text for editors
-  const void* extra; // kind 10: a nested descriptor table; kinds 12, 13: a button table
+  const void* extra; // kind 10: a nested descriptor table; kinds 12, 13: a button table;
+                     // kind 17: the picture (a UI_BitmapData) or null
 };
 
 // A button of a group: ends with a null text.

@@ -4,20 +4,38 @@
 #define TW_TWCL_UI_GRAPHICS_H_
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "twcl/ui/bitmap_data.h"
 #include "twcl/ui/color.h"
+#include "twcl/ui/font.h"
 #include "twcl/ui/visual.h"
 
-// Fill modes of the Draw operations: 1 outline, 2 filled.
+// Fill modes of the Draw operations: 1 outline, 2 filled. The surface owns a pen, a brush
+// and a font, each selected into its context as it changes.
 class UI_DrawingSurface {
  public:
-  explicit UI_DrawingSurface(void* device_context) : dc_(device_context) {}
+  explicit UI_DrawingSurface(void* device_context);
   ~UI_DrawingSurface();
   UI_DrawingSurface(const UI_DrawingSurface&) = delete;
+  // The device context, for the bitmap and DIB operations.
+  void* NativeHandle() const { return dc_; }
 
-  void SetPen(const UI_PenDescriptor& pen);
-  void SetBrush(const UI_BrushDescriptor& brush);
+  void* NativeHandle() const { return dc_; }
+  UI_Pen& Pen() { return *pen_; }
+  UI_Brush& Brush() { return *brush_; }
+  UI_Font& Font() { return *font_; }
+  void SetPen(const UI_PenDescriptor& pen) { *pen_ = pen; }
+  void SetBrush(const UI_BrushDescriptor& brush) { *brush_ = brush; }
+  void SetFont(const UI_FontDesc& font) { *font_ = font; }
+  // The width of the text in the surface's font; 0 when it cannot be measured.
+  short TextWidth(const char* text) const { return font_->Width(text); }
+  // A stack of pen, brush and font: Restore brings back the last saved; false when
+  // nothing is saved.
+  bool SaveAttributes();
+  bool RestoreAttributes();
+
   bool DrawPoint(const UI_Point& p);
   bool DrawLine(const UI_Point& a, const UI_Point& b);
   bool DrawRectangle(const UI_Rectangle& r, int mode);
@@ -31,8 +49,10 @@ class UI_DrawingSurface {
 
  private:
   void* dc_;
-  void* pen_ = nullptr;
-  void* brush_ = nullptr;
+  std::unique_ptr<UI_Pen> pen_;
+  std::unique_ptr<UI_Brush> brush_;
+  std::unique_ptr<UI_Font> font_;
+  std::vector<SurfaceAttributes> saved_;
 };
 
 // A child window whose picture is drawn by a function.

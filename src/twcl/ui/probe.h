@@ -64,4 +64,40 @@ void UI_ProbeAnswerMessageBox(const char* caption, int button_id);
 // The picture of a window as the screen shows it.
 bool UI_ProbeCapture(UI_NativeHandle window, UI_BitmapData* out);
 
+// What GDI says of a font, pen or brush (GetObject), and what a context has selected.
+struct UI_ProbeFontInfo {
+  bool ok = false;
+  long height = 0, weight = 0;
+  bool italic = false, underline = false, strikeout = false;
+  std::string face;
+};
+struct UI_ProbeGdiInfo {
+  bool ok = false;
+  std::uint32_t style = 0;  // PS_* of a pen, BS_* of a brush
+  long width = 0;           // a pen's; a brush's hatch
+  std::uint32_t color = 0;
+};
+namespace ui_probe {
+inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsNull = 5,
+                               kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kHsBDiagonal = 3;
+inline constexpr int kObjPen = 1, kObjBrush = 2, kObjFont = 6;
+inline constexpr std::uint32_t kWmGetFont = 0x0031;
+}  // namespace ui_probe
+UI_ProbeFontInfo UI_ProbeFont(void* font);
+UI_ProbeGdiInfo UI_ProbePen(void* pen);
+UI_ProbeGdiInfo UI_ProbeBrush(void* brush);
+void* UI_ProbeSelected(void* dc, int kind);  // ui_probe::kObjPen, kObjBrush or kObjFont
+std::uint32_t UI_ProbeTextColor(void* dc);
+// A memory context compatible with the screen, for surfaces in tests; freed by FreeDc.
+void* UI_ProbeMemoryDc();
+void UI_ProbeFreeDc(void* dc);
+long UI_ProbePixelsPerInch();  // the screen's vertical resolution
+
+// A window's own scroll bar (SB_VERT or SB_HORZ) as Win32 reports it.
+struct UI_ProbeScrollInfo {
+  long low = 0, high = 0, position = 0;
+  bool shown = false, enabled = false;
+};
+UI_ProbeScrollInfo UI_ProbeWindowScroll(UI_NativeHandle window, bool vertical);
+
 #endif  // TW_TWCL_UI_PROBE_H_

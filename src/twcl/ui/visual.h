@@ -18,6 +18,7 @@
 #include "twcl/ui/class_ids.h"
 #include "twcl/ui/color.h"
 #include "twcl/ui/event_map.h"
+#include "twcl/ui/font.h"
 #include "twcl/ui/geometry.h"
 
 using UI_NativeHandle = void*;
@@ -123,6 +124,11 @@ class UI_VisualObject : public CL_Object {
   // The window that the windows of this object's children hang on.
   virtual UI_NativeHandle ContainerWindow() const;
 
+  // The font of the window's text: null until one is set (the window then shows the
+  // dialogs' font). False when no font could be made; the window keeps its font then.
+  UI_Font* Font() const { return font_.get(); }
+  bool SetFont(const UI_FontDesc& d);
+
   // The object whose value this window shows; null when it has none.
   virtual CL_Object* Model() { return nullptr; }
 
@@ -166,6 +172,7 @@ class UI_VisualObject : public CL_Object {
   void* default_proc_ = nullptr;  // the class's procedure of a subclassed control
   std::vector<UI_VisualObject*> children_;
   std::multimap<long, std::unique_ptr<CL_AbstractBinding>> bindings_;
+  std::unique_ptr<UI_Font> font_;
 
   friend class UI_Controller;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "collect_warnings.h"
+#include "test_picture.h"
 
 namespace {
 
@@ -30,14 +31,6 @@ UI_BitmapData Picture(short w, short h, short bits) {
     table.push_back(std::uint8_t(i * 3));
   }
   return UI_BitmapData(w, h, bits, colors, table.empty() ? nullptr : table.data(), px.data());
-}
-
-void Set32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
-}
-void Set16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  b[at] = std::uint8_t(v);
-  b[at + 1] = std::uint8_t(v >> 8);
 }
 
 TEST_F(BitmapDataTest, RoundTripsEveryDepthAndHeader) {

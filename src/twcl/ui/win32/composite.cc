@@ -5,6 +5,7 @@
 #include "twcl/base/error.h"
 #include "twcl/ui/controls.h"
 #include "twcl/ui/focus_order.h"
+#include "twcl/ui/picture_button.h"
 #include "twcl/ui/win32/native.h"
 
 using namespace twui;
@@ -60,7 +61,9 @@ bool UI_CompositeVObject::AddChild(const UI_ChildDescriptor& d) {
     case UI_KindHScrollBar: c = new UI_HScrollBar(this, r, d.id); break;
     case UI_KindVScrollBar: c = new UI_VScrollBar(this, r, d.id); break;
     case UI_KindComboBox: c = new UI_ComboBox(this, r, d.id); break;
-    case UI_KindBitmapButton: c = new UI_PushButton(this, r, d.id, text); break;
+    case UI_KindBitmapButton:
+      c = new UI_BitmapPushButton(this, r, d.id, static_cast<const UI_BitmapData*>(d.extra), text);
+      break;
     default: return true;  // kinds that make nothing
   }
   if (d.kind != UI_KindComposite && d.kind != UI_KindOrGroup && d.kind != UI_KindExOrGroup)

@@ -23,38 +23,32 @@ POINT ArcPoint(const UI_Rectangle& b, long angle64) {
 }
 }  // namespace
 
-UI_DrawingSurface::~UI_DrawingSurface() {
-  SelectObject(Dc(dc_), GetStockObject(BLACK_PEN));
-  SelectObject(Dc(dc_), GetStockObject(NULL_BRUSH));
-  if (pen_) DeleteObject(static_cast<HGDIOBJ>(pen_));
-  if (brush_) DeleteObject(static_cast<HGDIOBJ>(brush_));
+// A paint context starts with a black pen, a white brush and the system font, as the
+// surface's own objects say.
+UI_DrawingSurface::UI_DrawingSurface(void* device_context)
+    : dc_(device_context),
+      pen_(std::make_unique<UI_Pen>(this, 1, UI_Color(0), 1)),
+      brush_(std::make_unique<UI_Brush>(this, UI_Color(4), 2)),
+      font_(std::make_unique<UI_Font>(this)) {}
+
+// The objects deselect themselves before they go.
+UI_DrawingSurface::~UI_DrawingSurface() = default;
+
+bool UI_DrawingSurface::SaveAttributes() {
+  if (!dc_) return false;
+  saved_.push_back({pen_->Descriptor(), brush_->Descriptor(), font_->Descriptor()});
+  return true;
 }
 
-void UI_DrawingSurface::SetPen(const UI_PenDescriptor& pen) {
-  int style = PS_SOLID;
-  switch (UI_PenStyleFor(pen.Pattern())) {
-    case UI_PenStyle::kNone: style = PS_NULL; break;
-    case UI_PenStyle::kDash: style = PS_DASH; break;
-    case UI_PenStyle::kDot: style = PS_DOT; break;
-    case UI_PenStyle::kSolid: break;
-  }
-  HPEN p = CreatePen(style, pen.Thickness(), pen.Color().NativeForm());
-  SelectObject(Dc(dc_), p ? static_cast<HGDIOBJ>(p) : GetStockObject(BLACK_PEN));
-  SetTextColor(Dc(dc_), pen.Color().NativeForm());
-  if (pen_) DeleteObject(static_cast<HGDIOBJ>(pen_));
-  pen_ = p;
-}
-
-void UI_DrawingSurface::SetBrush(const UI_BrushDescriptor& brush) {
-  HBRUSH b = nullptr;
-  switch (UI_BrushStyleFor(brush.Pattern())) {
-    case UI_BrushStyle::kHatched: b = CreateHatchBrush(HS_BDIAGONAL, brush.Color().NativeForm()); break;
-    case UI_BrushStyle::kHollow: break;
-    case UI_BrushStyle::kSolid: b = CreateSolidBrush(brush.Color().NativeForm()); break;
-  }
-  SelectObject(Dc(dc_), b ? static_cast<HGDIOBJ>(b) : GetStockObject(NULL_BRUSH));
-  if (brush_) DeleteObject(static_cast<HGDIOBJ>(brush_));
-  brush_ = b;
+bool UI_DrawingSurface::RestoreAttributes() {
+  if (!dc_ || saved_.empty()) return false;
+  SurfaceAttributes a = saved_.back();
+  saved_.pop_back();
+  *pen_ = a.pen;
+  *brush_ = a.brush;
+  if (a.font.TypeFace().Size() && UI_FontDesc(a.font).Compare(font_->Descriptor()) != 0)
+    *font_ = a.font;
+  return true;
 }
 
 bool UI_DrawingSurface::DrawPoint(const UI_Point& p) {

@@ -235,7 +235,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   }
   SetHandle(hw);
   // Controls take the font of the dialogs rather than the system's bold one.
-  SendMessageW(hw, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  HGDIOBJ font = font_ && font_->Handle() ? font_->Handle() : GetStockObject(DEFAULT_GUI_FONT);
+  SendMessageW(hw, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return true;
 }
 

@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <set>
 
+#include "twcl/ui/bitmap.h"
 #include "twcl/ui/controls.h"
 #include "twcl/ui/graphics.h"
+#include "twcl/ui/picture_button.h"
 #include "twcl/ui/probe.h"
+#include "twcl/ui/shapes.h"
 
 namespace {
 
@@ -32,6 +35,37 @@ const UI_ChildDescriptor kTable[] = {
     {UI_KindPushButton, 1, 240, 282, 90, 26, true, "Push button", nullptr},
     {UI_KindPushButton, 2, 340, 282, 90, 26, true, "Cancel", nullptr},
     {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
+
+// A 32 x 32 target in four colours, for the picture button and the bitmap drawings.
+UI_BitmapData Target() {
+  static const std::uint8_t table[] = {255, 255, 255, 200, 0, 0, 0, 0, 160, 250, 200, 0};
+  std::uint32_t px[32 * 32];
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      int d = (x - 16) * (x - 16) + (y - 16) * (y - 16);
+      px[y * 32 + x] = d < 25 ? 1 : d < 100 ? 3 : d < 225 ? 2 : 0;
+    }
+  return UI_BitmapData(32, 32, 8, 4, table, px);
+}
+
+// The shapes of the arc family and the shadowed panels as classes, drawn on a bitmap
+// surface that is then copied onto the window.
+void DrawShapeClasses(UI_DrawingSurface& s) {
+  UI_BitmapSurface b(200, 130);
+  b.SetPen(UI_PenDescriptor(2, UI_Color(2), 1));
+  UI_Arc(UI_Rectangle(5, 5, 60, 40), 30 * 64, 240 * 64).DrawOn(b);
+  b.SetBrush(UI_BrushDescriptor(UI_Color(1), 2));
+  UI_Chord(UI_Rectangle(70, 5, 60, 40), 200 * 64, 220 * 64).Fill(b);
+  b.SetBrush(UI_BrushDescriptor(UI_Color(3), 2));
+  UI_PieWedge(UI_Rectangle(135, 5, 60, 40), 45 * 64, 270 * 64).Fill(b);
+  UI_ShadowRectangle(5, 55, 90, 30, 0, 3).DrawOn(b);  // raised
+  UI_ShadowRectangle(105, 55, 90, 30, 1, 3).DrawOn(b);  // sunken
+  b.DrawText("raised", UI_Point(28, 62));
+  b.DrawText("sunken", UI_Point(128, 62));
+  UI_Bitmap pic;
+  if (pic.BuildFrom(Target())) pic.DrawOn(b, UI_Point(84, 93));
+  b.CopyTo(s, b.DrawingArea());
+}
 
 void DrawShapes(UI_DrawingSurface& s) {
   s.SetPen(UI_PenDescriptor(2, UI_Color(2), 1));
@@ -72,6 +106,10 @@ int main(int argc, char** argv) {
   UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 320), -1,
                              "twcl-gallery");
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
+  new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
+  UI_BitmapData target = Target();
+  new UI_BitmapPushButton(&window, UI_Rectangle(360, 90, 110, 70), 32, &target, "Picture button");
+  new UI_Label(&window, UI_Rectangle(360, 165, 110, 20), 33, "Picture button");
   if (!window.MakeVisualElement()) return 1;
   const char* fruit[] = {"apple", "pear", "plum", "quince", nullptr};
   for (long id : {15L, 16L, 17L})
