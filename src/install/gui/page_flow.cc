@@ -369,22 +369,22 @@ bool WizardFlow::ValidateMigrationPage() {
   return true;
 }
 
-bool WizardFlow::ValidateSnmpPage() {
-  const long choice = view_.Selected(kIdSnmpGroup);
-  if (choice < kIdSnmpNone || choice > kIdSnmpFull)
-    return Fail("You must select a SNMP Support Setting.");
-  const char digit[2] = {static_cast<char>('0' + choice - kIdSnmpNone), '\0'};
-  (void)SetField(ctx_.snmpMode, digit);
+bool WizardFlow::TakeDigit(long group, long first, char (&field)[256], const char* complaint) {
+  const long choice = view_.Selected(group);
+  if (choice < first || choice > first + 2) return Fail(complaint);
+  const char digit[2] = {static_cast<char>('0' + choice - first), '\0'};
+  (void)SetField(field, digit);
   return true;
 }
 
+bool WizardFlow::ValidateSnmpPage() {
+  return TakeDigit(kIdSnmpGroup, kIdSnmpNone, ctx_.snmpMode,
+                   "You must select a SNMP Support Setting.");
+}
+
 bool WizardFlow::ValidateTranslationPage() {
-  const long choice = view_.Selected(kIdTranslateGroup);
-  if (choice < kIdTranslateOff || choice > kIdTranslateOn)
-    return Fail("You must select a Text Translation Setting.");
-  const char digit[2] = {static_cast<char>('0' + choice - kIdTranslateOff), '\0'};
-  (void)SetField(ctx_.translateMode, digit);
-  return true;
+  return TakeDigit(kIdTranslateGroup, kIdTranslateOff, ctx_.translateMode,
+                   "You must select a Text Translation Setting.");
 }
 
 bool WizardFlow::ValidateDirectoryPage() {

@@ -81,6 +81,9 @@ class WizardFlow {
   void Previous();
   bool Go(WizardRun run);
   bool Fail(const std::string& text);
+  // The digit of the radio button chosen in group ("0" for first, "1", "2") into field;
+  // refused with complaint when none is chosen.
+  bool TakeDigit(long group, long first, char (&field)[256], const char* complaint);
 
   WizardView& view_;
   SetupContext& ctx_;

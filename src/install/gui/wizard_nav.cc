@@ -39,21 +39,12 @@ class DialogView : public WizardView {
     Load();
   }
   void StartRun(WizardRun run) override {
+    // In the order of WizardRun.
+    static constexpr void (SetupWizard::*kRuns[])() = {
+        &SetupWizard::RunInstall, &SetupWizard::RunRemove, &SetupWizard::RunMigration,
+        &SetupWizard::RunBetaUpgrade};
     Store();
-    switch (run) {
-      case WizardRun::install:
-        w_.RunInstall();
-        break;
-      case WizardRun::remove:
-        w_.RunRemove();
-        break;
-      case WizardRun::migrate:
-        w_.RunMigration();
-        break;
-      case WizardRun::upgrade:
-        w_.RunBetaUpgrade();
-        break;
-    }
+    (w_.*kRuns[static_cast<size_t>(run)])();
     Load();
   }
 
@@ -89,6 +80,17 @@ bool WithFlow(SetupWizard& w, F step) {
   return result;
 }
 
+bool Ask(SetupWizard& w, bool (WizardFlow::*check)()) {
+  return WithFlow(w, [&](WizardFlow& f) { return (f.*check)(); });
+}
+
+void Do(SetupWizard& w, void (WizardFlow::*build)()) {
+  (void)WithFlow(w, [&](WizardFlow& f) {
+    (f.*build)();
+    return true;
+  });
+}
+
 std::string IniOf(const SetupContext& ctx) {
   return WithSlash(ctx.installDir) + kIniName;
 }
@@ -118,19 +120,19 @@ void SetupWizard::OnKeyTyped(char key) {
 }
 
 bool SetupWizard::ValidateClusterPage() {
-  return WithFlow(*this, [](WizardFlow& f) { return f.ValidateClusterPage(); });
+  return Ask(*this, &WizardFlow::ValidateClusterPage);
 }
 
 bool SetupWizard::ValidateMigrationPage() {
-  return WithFlow(*this, [](WizardFlow& f) { return f.ValidateMigrationPage(); });
+  return Ask(*this, &WizardFlow::ValidateMigrationPage);
 }
 
 bool SetupWizard::ValidateSnmpPage() {
-  return WithFlow(*this, [](WizardFlow& f) { return f.ValidateSnmpPage(); });
+  return Ask(*this, &WizardFlow::ValidateSnmpPage);
 }
 
 bool SetupWizard::ValidateTranslationPage() {
-  return WithFlow(*this, [](WizardFlow& f) { return f.ValidateTranslationPage(); });
+  return Ask(*this, &WizardFlow::ValidateTranslationPage);
 }
 
 void SetupWizard::PrepareFieldPage(long choice) {
@@ -157,32 +159,9 @@ bool SetupWizard::SetupDirIsReadOnly() {
   return tw::install::gui::SetupDirIsReadOnly(ctx_.setupDir);
 }
 
-void SetupWizard::BuildSummary() {
-  (void)WithFlow(*this, [](WizardFlow& f) {
-    f.BuildSummary();
-    return true;
-  });
-}
-
-void SetupWizard::BuildRemoveWarning() {
-  (void)WithFlow(*this, [](WizardFlow& f) {
-    f.BuildRemoveWarning();
-    return true;
-  });
-}
-
-void SetupWizard::BuildRemoveConfirmation() {
-  (void)WithFlow(*this, [](WizardFlow& f) {
-    f.BuildRemoveConfirmation();
-    return true;
-  });
-}
-
-void SetupWizard::SetSystemSettingsText() {
-  (void)WithFlow(*this, [](WizardFlow& f) {
-    f.SetSystemSettingsText();
-    return true;
-  });
-}
+void SetupWizard::BuildSummary() { Do(*this, &WizardFlow::BuildSummary); }
+void SetupWizard::BuildRemoveWarning() { Do(*this, &WizardFlow::BuildRemoveWarning); }
+void SetupWizard::BuildRemoveConfirmation() { Do(*this, &WizardFlow::BuildRemoveConfirmation); }
+void SetupWizard::SetSystemSettingsText() { Do(*this, &WizardFlow::SetSystemSettingsText); }
 
 }  // namespace tw::install::gui
