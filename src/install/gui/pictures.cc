@@ -9,13 +9,24 @@ namespace tw::install::gui {
 namespace {
 
 // The shared palette: the sixteen colours of the standard VGA set.
-constexpr std::uint8_t kPalette[16 * 3] = {
-    0,   0,   0,   128, 0,   0,   0,   128, 0,   128, 128, 0,   0,   0,   128, 128, 0,   128,
-    0,   128, 128, 192, 192, 192, 128, 128, 128, 255, 0,   0,   0,   255, 0,   255, 255, 0,
-    0,   0,   255, 255, 0,   255, 0,   255, 255, 255, 255, 255};
-enum : std::uint32_t { kBlack = 0, kDarkRed = 1, kDarkGreen = 2, kNavy = 4, kTeal = 6,
-                       kSilver = 7, kGrey = 8, kRed = 9, kGreen = 10, kYellow = 11, kBlue = 12,
-                       kWhite = 15 };
+constexpr std::uint8_t kPalette[16 * 3] = {0,   0,   0,   128, 0, 0,   0, 128, 0,   128, 128, 0,
+                                           0,   0,   128, 128, 0, 128, 0, 128, 128, 192, 192, 192,
+                                           128, 128, 128, 255, 0, 0,   0, 255, 0,   255, 255, 0,
+                                           0,   0,   255, 255, 0, 255, 0, 255, 255, 255, 255, 255};
+enum : std::uint32_t {
+  kBlack = 0,
+  kDarkRed = 1,
+  kDarkGreen = 2,
+  kNavy = 4,
+  kTeal = 6,
+  kSilver = 7,
+  kGrey = 8,
+  kRed = 9,
+  kGreen = 10,
+  kYellow = 11,
+  kBlue = 12,
+  kWhite = 15
+};
 
 class Canvas {
  public:
@@ -118,9 +129,9 @@ UI_BitmapData Draw(WizardPicture which) {
 
 const UI_BitmapData& WizardPictureData(WizardPicture which) {
   static const std::array<UI_BitmapData, 7> pictures = {
-      Draw(WizardPicture::newCluster),    Draw(WizardPicture::addServer),
-      Draw(WizardPicture::addClient),     Draw(WizardPicture::removeCluster),
-      Draw(WizardPicture::removeServer),  Draw(WizardPicture::removeClient),
+      Draw(WizardPicture::newCluster),   Draw(WizardPicture::addServer),
+      Draw(WizardPicture::addClient),    Draw(WizardPicture::removeCluster),
+      Draw(WizardPicture::removeServer), Draw(WizardPicture::removeClient),
       Draw(WizardPicture::migrate)};
   return pictures[size_t(which)];
 }

@@ -10,8 +10,15 @@
 namespace tw::install::gui {
 
 // The pictures of the choice buttons: 74 x 44 pixels, 16 colours, one shared palette.
-enum class WizardPicture { newCluster, addServer, addClient, removeCluster, removeServer,
-                           removeClient, migrate };
+enum class WizardPicture {
+  newCluster,
+  addServer,
+  addClient,
+  removeCluster,
+  removeServer,
+  removeClient,
+  migrate
+};
 inline constexpr short kPictureWidth = 74, kPictureHeight = 44;
 // Built once, kept until the program ends.
 const UI_BitmapData& WizardPictureData(WizardPicture which);

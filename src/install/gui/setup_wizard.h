@@ -247,7 +247,6 @@ class SetupWizard : public UI_Dialog {
   SetupContext& ctx_;
   std::array<bool, kPageCount> seen_{};
   std::unique_ptr<UI_FontDesc> dialogFont_;
-  bool running_ = false;
 };
 
 // The progress page's form of text: every "\n"-separated non-empty line led by CR LF; a

@@ -16,7 +16,9 @@ namespace {
 
 using twui::Wide;
 
-const void* Picture(WizardPicture which) { return &WizardPictureData(which); }
+const void* Picture(WizardPicture which) {
+  return &WizardPictureData(which);
+}
 
 constexpr UI_ChildDescriptor kEnd = {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr};
 
@@ -31,11 +33,14 @@ const UI_ChildDescriptor kPage0[] = {
     {UI_KindLabel, kIdWelcomeText, 60, 50, 505, 255, false, nullptr, nullptr}, kEnd};
 
 const UI_ChildDescriptor kInstallChoicesPage[] = {
-    {UI_KindBitmapButton, kIdNewCluster, 5, 30, 60, 50, true, nullptr, Picture(WizardPicture::newCluster)},
+    {UI_KindBitmapButton, kIdNewCluster, 5, 30, 60, 50, true, nullptr,
+     Picture(WizardPicture::newCluster)},
     {UI_KindLabel, kIdNewClusterText, 70, 30, 515, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdAddServer, 5, 95, 60, 50, true, nullptr, Picture(WizardPicture::addServer)},
+    {UI_KindBitmapButton, kIdAddServer, 5, 95, 60, 50, true, nullptr,
+     Picture(WizardPicture::addServer)},
     {UI_KindLabel, kIdAddServerText, 70, 95, 515, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdAddClient, 5, 160, 60, 50, true, nullptr, Picture(WizardPicture::addClient)},
+    {UI_KindBitmapButton, kIdAddClient, 5, 160, 60, 50, true, nullptr,
+     Picture(WizardPicture::addClient)},
     {UI_KindLabel, kIdAddClientText, 70, 160, 515, 50, false, nullptr, nullptr},
     kEnd};
 
@@ -45,8 +50,8 @@ const UI_ChildDescriptor kPage2[] = {
     {UI_KindLabel, kIdAdminDatabaseLabel, 5, 90, 228, 30, false,
      "Administrator Database Filename:", nullptr},
     {UI_KindLabel, kIdLogDatabaseLabel, 5, 130, 228, 30, false, "Log Database Filename:", nullptr},
-    {UI_KindLabel, kIdVaultDatabaseLabel, 5, 210, 228, 30, false, "Vault Database Filename:",
-     nullptr},
+    {UI_KindLabel, kIdVaultDatabaseLabel, 5, 210, 228, 30, false,
+     "Vault Database Filename:", nullptr},
     {UI_KindLabel, kIdDocDatabaseLabel, 5, 290, 228, 30, false,
      "Documentation Database Filename:", nullptr},
     {UI_KindStringEditor, kIdMemberName, 230, 10, 330, 23, true, nullptr, nullptr},
@@ -78,7 +83,8 @@ const UI_ButtonDescriptor kSnmpButtons[] = {
     {kIdSnmpNone, 20, 41, 465, 26, "None - Do not allow SNMP Management of Tarnway"},
     {kIdSnmpQuery, 20, 97, 465, 26,
      "Query Only - Only allow Management stations to observe Tarnway Status"},
-    {kIdSnmpFull, 20, 153, 465, 26, "Full - Allow Management stations to control this Tarnway Server"},
+    {kIdSnmpFull, 20, 153, 465, 26,
+     "Full - Allow Management stations to control this Tarnway Server"},
     {0, 0, 0, 0, 0, nullptr}};
 const UI_ChildDescriptor kPage4[] = {
     {UI_KindExOrGroup, kIdSnmpGroup, 10, 10, 555, 220, true, "SNMP Support", kSnmpButtons}, kEnd};
@@ -87,7 +93,8 @@ const UI_ButtonDescriptor kTranslateButtons[] = {
     {kIdTranslateOff, 20, 43, 465, 26, "Disabled - All text data is in compatible character sets"},
     {kIdTranslateQmbcs, 20, 98, 465, 26,
      "QMBCS only - All non-Ordex data is in compatible character sets"},
-    {kIdTranslateOn, 20, 153, 465, 26, "Enabled - Always translate between different character sets"},
+    {kIdTranslateOn, 20, 153, 465, 26,
+     "Enabled - Always translate between different character sets"},
     {0, 0, 0, 0, 0, nullptr}};
 const UI_ChildDescriptor kPage5[] = {
     {UI_KindExOrGroup, kIdTranslateGroup, 10, 10, 555, 220, true, "International Text Translation",
@@ -118,11 +125,14 @@ const UI_ChildDescriptor kPage8[] = {
     {UI_KindTextEditor, kIdProgress, 10, 10, 555, 340, false, nullptr, nullptr}, kEnd};
 
 const UI_ChildDescriptor kPage9[] = {
-    {UI_KindBitmapButton, kIdRemoveCluster, 5, 30, 60, 50, true, nullptr, Picture(WizardPicture::removeCluster)},
+    {UI_KindBitmapButton, kIdRemoveCluster, 5, 30, 60, 50, true, nullptr,
+     Picture(WizardPicture::removeCluster)},
     {UI_KindLabel, kIdRemoveClusterText, 70, 30, 495, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdRemoveMember, 5, 95, 60, 50, true, nullptr, Picture(WizardPicture::removeServer)},
+    {UI_KindBitmapButton, kIdRemoveMember, 5, 95, 60, 50, true, nullptr,
+     Picture(WizardPicture::removeServer)},
     {UI_KindLabel, kIdRemoveMemberText, 70, 95, 495, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdMigrateChoice, 5, 160, 60, 50, true, nullptr, Picture(WizardPicture::migrate)},
+    {UI_KindBitmapButton, kIdMigrateChoice, 5, 160, 60, 50, true, nullptr,
+     Picture(WizardPicture::migrate)},
     {UI_KindLabel, kIdMigrateChoiceText, 70, 160, 495, 50, false, nullptr, nullptr},
     kEnd};
 
@@ -145,9 +155,14 @@ const UI_ChildDescriptor kPage12[] = {
 const UI_ChildDescriptor kPage13[] = {
     {UI_KindLabel, kIdBetaText, 10, 10, 555, 340, false, nullptr, nullptr}, kEnd};
 
-const UI_ChildDescriptor* const kPages[] = {kPage0, kInstallChoicesPage, kPage2,  kPage3,  kPage4,
-                                            kPage5, kPage6, kPage7,  kPage8,  kPage9,
-                                            kPage10, kPage11, kPage12, kPage13, nullptr};
+const UI_ChildDescriptor* const kPages[] = {kPage0,  kInstallChoicesPage,
+                                            kPage2,  kPage3,
+                                            kPage4,  kPage5,
+                                            kPage6,  kPage7,
+                                            kPage8,  kPage9,
+                                            kPage10, kPage11,
+                                            kPage12, kPage13,
+                                            nullptr};
 
 constexpr char kIndent[] = "      ";
 
@@ -198,8 +213,12 @@ void WizardPage::ShowAll(bool on) {
   }
 }
 
-void WizardPage::Show() { ShowAll(true); }
-void WizardPage::Hide() { ShowAll(false); }
+void WizardPage::Show() {
+  ShowAll(true);
+}
+void WizardPage::Hide() {
+  ShowAll(false);
+}
 
 // ---------------------------------------------------------------- the wizard --------------
 
@@ -221,7 +240,8 @@ SetupWizard::SetupWizard(SetupContext& ctx)
   SetText(kIdWelcomeText, WelcomeText());
   SetText(kIdNewClusterText,
           std::string("Create a new Tarnway Cluster and install the first Tarnway Server\n") +
-              kIndent + "Use this option if this is the first Tarnway Server in your organization.");
+              kIndent +
+              "Use this option if this is the first Tarnway Server in your organization.");
   SetText(kIdAddServerText,
           std::string("Install Additional Tarnway Server in an existing Cluster\n") + kIndent +
               "Use this option if this Server will use a previously installed Administrator\n" +
@@ -255,8 +275,8 @@ SetupWizard::SetupWizard(SetupContext& ctx)
   // place to act on: the kit's own directory, and its twmain.ini, stand instead.
   const char* dir = TWFileExeDir();
   (void)SetField(ctx_.installDir, dir && dir[0] == '/' ? dir : ctx_.setupDir);
-  SetText(kIdDirectory, SetupDirIsReadOnly() ? std::string(kFallbackInstallDir)
-                                             : std::string(ctx_.setupDir));
+  SetText(kIdDirectory,
+          SetupDirIsReadOnly() ? std::string(kFallbackInstallDir) : std::string(ctx_.setupDir));
   if (DetectInstallation()) ShowPage(currentPage);
 }
 
@@ -348,8 +368,9 @@ void SetupWizard::ShowPage(int page) {
 
 void SetupWizard::ShowRetryHint() {
   if (UI_StringEditor* e = EditorAt(kIdProgress))
-    e->Text() = (std::string(e->Text().AsPtr()) +
-                 "\r\n\r\nPlease correct the situation and try again.").c_str();
+    e->Text() =
+        (std::string(e->Text().AsPtr()) + "\r\n\r\nPlease correct the situation and try again.")
+            .c_str();
   EnableControl(kIdPrevious, true);
   EnableControl(kIdQuit, true);
 }
@@ -372,7 +393,9 @@ void SetupWizard::MakeProgressReadOnly() {
     SendMessageW(twui::Hwnd(e->Handle()), EM_SETREADONLY, TRUE, 0);
 }
 
-void SetupWizard::RequestQuit() { UI_Controller::Instance().Quit(0); }
+void SetupWizard::RequestQuit() {
+  UI_Controller::Instance().Quit(0);
+}
 
 void SetupWizard::ErrorBox(const std::string& text) {
   (void)UI_MessageBox(text.c_str(), kErrorTitle, Handle() ? this : nullptr, 0, 2);

@@ -58,23 +58,19 @@ void SetupWizard::SetButtons(bool previous, bool next, bool quit) {
 }
 
 void SetupWizard::BeginRun() {
-  running_ = true;
   SetButtons(false, false, false);
   SetText(kIdProgress, "");
 }
 
 void SetupWizard::EndRun() {
   EnableControl(kIdQuit, true);
-  running_ = false;
 }
 
 SetupWizard::KitCopy SetupWizard::CopyKit(bool undoOnFailure) {
   // A directory already at its field's limit has no room for the "/": refused, not cut.
-  if (ctx_.installDir[0] != '/' || !EndWithSlash(ctx_.installDir) ||
-      !EndWithSlash(ctx_.setupDir)) {
+  if (ctx_.installDir[0] != '/' || !EndWithSlash(ctx_.installDir) || !EndWithSlash(ctx_.setupDir)) {
     AppendProgress(std::string("The installation directory must be an absolute path of at most ") +
-                   std::to_string(sizeof ctx_.installDir - 2) + " characters: " +
-                   ctx_.installDir);
+                   std::to_string(sizeof ctx_.installDir - 2) + " characters: " + ctx_.installDir);
     ShowRetryHint();
     return KitCopy::failed;
   }
@@ -153,7 +149,8 @@ void SetupWizard::RunInstall() {
     }
   }
 
-  const bool migrate = ctx_.existingCluster == 0 && ctx_.migrateRelease1 && PageSeen(kPageMigration);
+  const bool migrate =
+      ctx_.existingCluster == 0 && ctx_.migrateRelease1 && PageSeen(kPageMigration);
   if (migrate) {
     AppendProgress("Inserting contents of Tarnway Release 1 Administrator Database.  ");
     text.clear();
@@ -214,9 +211,12 @@ void SetupWizard::RunInstall() {
   AppendProgress("Congratulations!  You have successfully installed Tarnway.");
   AppendProgress("This finishes the Tarnway setup procedure. ");
   if (migrate) {
-    AppendProgress("Before starting Tarnway, please be certain to execute the 'Refresh All Documents' ");
-    AppendProgress("Agent from the Ordex client.  This is done by opening the Tarnway Administrator ");
-    AppendProgress("database from Ordex and selecting the action 'Refresh All Documents' from the ");
+    AppendProgress(
+        "Before starting Tarnway, please be certain to execute the 'Refresh All Documents' ");
+    AppendProgress(
+        "Agent from the Ordex client.  This is done by opening the Tarnway Administrator ");
+    AppendProgress(
+        "database from Ordex and selecting the action 'Refresh All Documents' from the ");
     AppendProgress("'Actions' pulldown menu.");
   }
   EndRun();
@@ -231,7 +231,8 @@ void SetupWizard::RunRemove() {
         "Please wait while setup deletes the Administrator, Log, Agent Vault and Documentation "
         "Databases.  ");
   else
-    AppendProgress("Please wait while setup disables the " + word + " in the Administrator database.  ");
+    AppendProgress("Please wait while setup disables the " + word +
+                   " in the Administrator database.  ");
   std::string text;
   if (!UseDataRootOf(ctx_, text)) {
     AppendProgress(text);
@@ -317,8 +318,10 @@ void SetupWizard::RunMigration() {
   AppendProgress(notes);
   AppendProgress(kDone);
   AppendProgress("Upgrade completed successfully.");
-  AppendProgress("Before starting Tarnway, please be certain to execute the 'Refresh All Documents' ");
-  AppendProgress("Agent from the Ordex client.  This is done by opening the Tarnway Administrator ");
+  AppendProgress(
+      "Before starting Tarnway, please be certain to execute the 'Refresh All Documents' ");
+  AppendProgress(
+      "Agent from the Ordex client.  This is done by opening the Tarnway Administrator ");
   AppendProgress("database from Ordex and selecting the action 'Refresh All Documents' from the ");
   AppendProgress("'Actions' pulldown menu.");
   EndRun();
@@ -355,8 +358,7 @@ int WindowedSetupMain(int argc, char** argv) {
   if (uint32_t st = TWPlatInit(module.c_str())) SetupErrorBox(Message(st));
   if (uint32_t st = SetupFindSetupDir(ctx.setupDir, module.c_str())) SetupErrorBox(Message(st));
   g_rootGiven = std::getenv("PLEXA_ROOT") && *std::getenv("PLEXA_ROOT");
-  if (!g_rootGiven)
-    ::setenv("PLEXA_ROOT", (std::string(TWFileExeDir()) + "ordex").c_str(), 1);
+  if (!g_rootGiven) ::setenv("PLEXA_ROOT", (std::string(TWFileExeDir()) + "ordex").c_str(), 1);
   std::unique_ptr<UI_Application> app;
   if (!UI_Application::Instance()) app = std::make_unique<UI_Application>("instgui");
   std::string text;

@@ -43,11 +43,11 @@ std::string Artefacts() {
 // One control that shows its page is up.
 long PageMark(int page) {
   static const long kMarks[gui::kPageCount] = {
-      gui::kIdWelcomeText,     gui::kIdNewClusterText,   gui::kIdMemberName,
-      gui::kIdMigrate,         gui::kIdSnmpGroup,        gui::kIdTranslateGroup,
-      gui::kIdDirectory,       gui::kIdSummaryText,      gui::kIdProgress,
+      gui::kIdWelcomeText,       gui::kIdNewClusterText,    gui::kIdMemberName,
+      gui::kIdMigrate,           gui::kIdSnmpGroup,         gui::kIdTranslateGroup,
+      gui::kIdDirectory,         gui::kIdSummaryText,       gui::kIdProgress,
       gui::kIdRemoveClusterText, gui::kIdRemoveWarningText, gui::kIdRemoveConfirmText,
-      gui::kIdClientTerms,     gui::kIdBetaText};
+      gui::kIdClientTerms,       gui::kIdBetaText};
   return kMarks[page];
 }
 
@@ -71,8 +71,7 @@ class Instgui {
     }
     for (auto& s : envs) e.push_back(s.data());
     e.push_back(nullptr);
-    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, a.data(), e.data()) != 0)
-      pid_ = -1;
+    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, a.data(), e.data()) != 0) pid_ = -1;
     EXPECT_GT(pid_, 0) << program;
   }
   ~Instgui() {
@@ -140,7 +139,9 @@ class Instgui {
         return p;
     return -1;
   }
-  bool WaitPage(int page) { return Until([&] { return Page() == page; }); }
+  bool WaitPage(int page) {
+    return Until([&] { return Page() == page; });
+  }
   // Clicks and waits for the page that should follow.
   void Go(long id, int page, Kind kind = Kind::notRadio) {
     Click(id, kind);
@@ -227,8 +228,8 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
       {gui::kIdVaultDatabase, Kind::notRadio, "Edit", "QTWVLT.ODB", 230, 210, 330, 23},
       {gui::kIdDocDatabase, Kind::notRadio, "Edit", "QTW20DOC.ODB", 230, 290, 330, 23},
       {gui::kIdMemberNameLabel, Kind::notRadio, "Static", nullptr, 5, 10, 228, 30},
-      {gui::kIdSnmpNone, Kind::radio, "Button",
-       "None - Do not allow SNMP Management of Tarnway", 30, 51, 465, 26},
+      {gui::kIdSnmpNone, Kind::radio, "Button", "None - Do not allow SNMP Management of Tarnway",
+       30, 51, 465, 26},
       {gui::kIdTranslateOn, Kind::radio, "Button",
        "Enabled - Always translate between different character sets", 30, 163, 465, 26},
       {gui::kIdDeleteFiles, Kind::radio, "Button", "Delete Tarnway Program Files", 42, 213, 465,
@@ -268,8 +269,9 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
     EXPECT_EQ(info.width, 60);
     EXPECT_EQ(info.height, 50);
   }
-  EXPECT_TRUE(Has(w.Text(gui::kIdWelcomeText),
-                  "Quendal Tarnway Release 2.0\n\n\nWelcome to the Quendal Tarnway Setup program."));
+  EXPECT_TRUE(
+      Has(w.Text(gui::kIdWelcomeText),
+          "Quendal Tarnway Release 2.0\n\n\nWelcome to the Quendal Tarnway Setup program."));
   EXPECT_FALSE(w.Enabled(gui::kIdPrevious));
   EXPECT_TRUE(w.Enabled(gui::kIdNext));
   EXPECT_TRUE(w.Enabled(gui::kIdQuit));
@@ -393,32 +395,35 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
                            "Version=23\r\n", "SNMP=0\r\n"})
     EXPECT_TRUE(Has(ini, line)) << line << ini;
   EXPECT_TRUE(Has(ini, "Directory=" + inst + "\r\n")) << ini;
-  for (const char* name : {"twmain", "taskrun", "ctlstore", "instgui", "instgui.exe.so",
-                           "ordex/local/qtwadm.odx", "ordex/local/qtwlog.odx",
-                           "ordex/local/qtwvlt.odx", "ordex/local/qtwdoc.odx"})
+  for (const char* name :
+       {"twmain", "taskrun", "ctlstore", "instgui", "instgui.exe.so", "ordex/local/qtwadm.odx",
+        "ordex/local/qtwlog.odx", "ordex/local/qtwvlt.odx", "ordex/local/qtwdoc.odx"})
     EXPECT_TRUE(fs::exists(inst + name)) << name;
-  const std::string member = Adm(root, {"search", "qtwadm.odx", "select Name = 'ROAD'", "--form",
-                                        "Configuration\\Server"});
+  const std::string member = Adm(
+      root, {"search", "qtwadm.odx", "select Name = 'ROAD'", "--form", "Configuration\\Server"});
   ASSERT_FALSE(member.empty());
 
   // twmain starts on the installation and runs a scheduled transfer defined in it.
   if (fs::exists(inst + "flatrec.twx") && fs::exists(inst + "direct.twx")) {
-    Adm(root, {"put", "qtwadm.odx", member.substr(0, member.find('\t')), "PollInterval", "number",
-               "1"});
+    Adm(root,
+        {"put", "qtwadm.odx", member.substr(0, member.find('\t')), "PollInterval", "number", "1"});
     twtest::WriteFile(inst + "in.txt", "1,alpha\n2,beta\n3,gamma delta\n");
     twtest::WriteFile(inst + "rows.zid", "ID TYPE NUMBER DELIM ,\nWORD TYPE TEXT\n");
-    for (auto [name, file, kind] : {std::tuple{"In", "in.txt", "SOURCE"},
-                                    std::tuple{"Out", "out.txt", "DESTINATION"}})
-      Adm(root, {"new", "qtwadm.odx", "Link\\Flatrec", std::string("Name=") + name,
-                 "Database=" + inst + file, "ZID=@" + inst + "rows.zid",
-                 std::string("Linktype=") + kind, "PropNameList:textlist=Database,ZID,Linktype",
-                 "PropTokenList:numberlist=65538,15,16"});
+    for (auto [name, file, kind] :
+         {std::tuple{"In", "in.txt", "SOURCE"}, std::tuple{"Out", "out.txt", "DESTINATION"}})
+      Adm(root,
+          {"new", "qtwadm.odx", "Link\\Flatrec", std::string("Name=") + name,
+           "Database=" + inst + file, "ZID=@" + inst + "rows.zid", std::string("Linktype=") + kind,
+           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
     Adm(root, {"new", "qtwadm.odx", "Activity\\Direct Transfer", "Name=Copy", "SrcLink=In",
                "DestLink=Out", "OneTime:number=1"});
     road::Twmain server(inst);
-    EXPECT_TRUE(road::Within(road::kWaitMs, [&] {
-      return Has(Adm(root, {"export", "qtwlog.odx", "--form", "Activity"}), "\"FinishTime\"");
-    })) << server.Out() << server.Err();
+    EXPECT_TRUE(road::Within(
+        road::kWaitMs,
+        [&] {
+          return Has(Adm(root, {"export", "qtwlog.odx", "--form", "Activity"}), "\"FinishTime\"");
+        }))
+        << server.Out() << server.Err();
     server.Type("D\n");
     EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();
     EXPECT_TRUE(Has(server.Out(), "Activity 'Copy' completed successfully.")) << server.Out();
@@ -461,9 +466,9 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
     w.Quit();
   }
   EXPECT_TRUE(Has(twtest::ReadFile(second + "twmain.ini"), "SNMP=1\r\n"));
-  EXPECT_FALSE(
-      Adm(root, {"search", "qtwadm.odx", "select Name = 'SECOND'", "--form", "Configuration\\Server"})
-          .empty());
+  EXPECT_FALSE(Adm(root, {"search", "qtwadm.odx", "select Name = 'SECOND'", "--form",
+                          "Configuration\\Server"})
+                   .empty());
 
   // A Beta installation (no Version in its twmain.ini) of a server is upgraded: the server's
   // program files are copied as well as the client's.
@@ -473,8 +478,10 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   fs::create_directories(betaKit);
   for (const auto& entry : fs::directory_iterator(kit_))
     fs::create_symlink(fs::read_symlink(entry.path()), betaKit + entry.path().filename().string());
-  const std::string betaIni = "[Configuration]\r\nKitType=2\r\nTarnway=BETA\r\nAdminServer=\r\n"
-                              "AdminDatabase=qtwadm.odx\r\nDirectory=" + beta + "\r\n";
+  const std::string betaIni =
+      "[Configuration]\r\nKitType=2\r\nTarnway=BETA\r\nAdminServer=\r\n"
+      "AdminDatabase=qtwadm.odx\r\nDirectory=" +
+      beta + "\r\n";
   twtest::WriteFile(betaKit + "twmain.ini", betaIni);
   twtest::WriteFile(beta + "twmain.ini", betaIni);
   {
@@ -499,10 +506,10 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
         twtest::InheritedEnv(), base_.path(), "", road::kWaitMs);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Adm(root, {"create", "release1.odx", "--template", templ});
-    Adm(root, {"new", "release1.odx", "Link\\Flatrec", "Name=OldLink", "Database=" + inst + "x",
-               "Userid=@" + inst + "rows.zid", "Password=SOURCE",
-               "PropNameList:textlist=Database,Userid,Password",
-               "PropTokenList:numberlist=65538,15,16"});
+    Adm(root,
+        {"new", "release1.odx", "Link\\Flatrec", "Name=OldLink", "Database=" + inst + "x",
+         "Userid=@" + inst + "rows.zid", "Password=SOURCE",
+         "PropNameList:textlist=Database,Userid,Password", "PropTokenList:numberlist=65538,15,16"});
     Instgui w(inst + "instgui", {"QUILBOX"}, Env(root));
     w.Go(gui::kIdNext, gui::kPageRemoveChoice);
     w.Go(gui::kIdMigrateChoice, gui::kPageMigration);
@@ -555,31 +562,53 @@ TEST_F(InstguiTest, PageChecksRefuseBadAnswers) {
   twtest::WriteFile(base_.path() + "afile", "");
   const std::string blocked = base_.path() + "afile/tarnway";
   const std::vector<Case> newCluster = {
-      {gui::kPageCluster, {{gui::kIdMemberName, ""}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdMemberName, ""}},
+       0,
        "You must supply a name\nfor the Tarnway Server"},
-      {gui::kPageCluster, {{gui::kIdMemberName, "ROAD"}, {gui::kIdAdminDatabase, ""}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdMemberName, "ROAD"}, {gui::kIdAdminDatabase, ""}},
+       0,
        "You must supply the Administrator\nDatabase Filename."},
-      {gui::kPageCluster, {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, ""}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, ""}},
+       0,
        "You must supply the Log\nDatabase Filename."},
-      {gui::kPageCluster, {{gui::kIdLogDatabase, "l.odx"}, {gui::kIdDocDatabase, ""}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdLogDatabase, "l.odx"}, {gui::kIdDocDatabase, ""}},
+       0,
        "You must supply the Documentation\nDatabase Filename."},
-      {gui::kPageCluster, {{gui::kIdDocDatabase, "d.odx"}, {gui::kIdVaultDatabase, ""}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdDocDatabase, "d.odx"}, {gui::kIdVaultDatabase, ""}},
+       0,
        "You must supply the Script\nVault Database Filename."},
-      {gui::kPageCluster, {{gui::kIdVaultDatabase, "v.odx"}, {gui::kIdAdminDatabase, "other.odx"}},
-       0, "The database 'other.odx' already exists.\nChoose another Database Filename."},
-      {gui::kPageCluster, {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, "other.odx"}},
-       0, "The database 'other.odx' already exists.\nChoose another Database Filename."},
-      {gui::kPageMigration, {}, gui::kIdMigrate,
+      {gui::kPageCluster,
+       {{gui::kIdVaultDatabase, "v.odx"}, {gui::kIdAdminDatabase, "other.odx"}},
+       0,
+       "The database 'other.odx' already exists.\nChoose another Database Filename."},
+      {gui::kPageCluster,
+       {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, "other.odx"}},
+       0,
+       "The database 'other.odx' already exists.\nChoose another Database Filename."},
+      {gui::kPageMigration,
+       {},
+       gui::kIdMigrate,
        "You must supply the\nAdministrator Database Filename."},
       {gui::kPageSnmp, {}, 0, "You must select a SNMP Support Setting."},
       {gui::kPageTranslation, {}, 0, "You must select a Text Translation Setting."},
       {gui::kPageDirectory, {{gui::kIdDirectory, ""}}, 0, "You must supply the Tarnway Directory."},
-      {gui::kPageDirectory, {{gui::kIdDirectory, "relative/dir"}}, 0,
+      {gui::kPageDirectory,
+       {{gui::kIdDirectory, "relative/dir"}},
+       0,
        "The Tarnway Directory must be a full path\nbeginning with '/'."},
       // Under a file no directory can be made, whoever runs the test.
-      {gui::kPageDirectory, {{gui::kIdDirectory, blocked}}, 0,
+      {gui::kPageDirectory,
+       {{gui::kIdDirectory, blocked}},
+       0,
        "Setup cannot create the directory\n" + blocked + "/."},
-      {gui::kPageDirectory, {{gui::kIdDirectory, longDir}}, 0,
+      {gui::kPageDirectory,
+       {{gui::kIdDirectory, longDir}},
+       0,
        "The Tarnway Directory is too long\n(at most 254 characters)."},
   };
   // What moves each page on once its cases are done.
@@ -627,9 +656,13 @@ TEST_F(InstguiTest, PageChecksRefuseBadAnswers) {
   }
   // Joining names an Administrator that must be one.
   const std::vector<Case> joining = {
-      {gui::kPageCluster, {{gui::kIdMemberName, "JOIN"}, {gui::kIdAdminDatabase, "nothere.odx"}},
-       0, "Cannot locate Tarnway Administrator database 'nothere.odx'."},
-      {gui::kPageCluster, {{gui::kIdAdminDatabase, "other.odx"}}, 0,
+      {gui::kPageCluster,
+       {{gui::kIdMemberName, "JOIN"}, {gui::kIdAdminDatabase, "nothere.odx"}},
+       0,
+       "Cannot locate Tarnway Administrator database 'nothere.odx'."},
+      {gui::kPageCluster,
+       {{gui::kIdAdminDatabase, "other.odx"}},
+       0,
        "The database 'other.odx' is not a Tarnway\nAdministrator database."},
   };
   {
@@ -704,8 +737,8 @@ TEST_F(InstguiTest, InvalidTwmainIniEndsTheTask) {
       {"no kit type", "Version=23\r\nDirectory=" + kit_ + "\r\n", false},
       {"unknown kit type", "Version=23\r\nKitType=7\r\nDirectory=" + kit_ + "\r\n", false},
       {"Beta name too long for its field",
-       "KitType=2\r\nTarnway=" + std::string(300, 'n') + "\r\nAdminDatabase=a.odx\r\nDirectory=" +
-           kit_ + "\r\n",
+       "KitType=2\r\nTarnway=" + std::string(300, 'n') +
+           "\r\nAdminDatabase=a.odx\r\nDirectory=" + kit_ + "\r\n",
        true},
       {"Beta directory not absolute", "KitType=2\r\nTarnway=B\r\nDirectory=rel/dir\r\n", true},
   };

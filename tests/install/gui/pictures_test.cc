@@ -1,10 +1,10 @@
 // The choice pictures and the rule that picks the wizard's font size.
+#include "pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
-
-#include "pictures.h"
 
 namespace {
 

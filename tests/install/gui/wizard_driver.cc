@@ -3,7 +3,6 @@
 
 #include <set>
 
-
 #include "twcl/ui/probe.h"
 #include "twcl/ui/win32/native.h"
 
@@ -37,7 +36,8 @@ BOOL CALLBACK OnTop(HWND h, LPARAM lp) {
 }
 
 bool IsRadio(HWND h) {
-  return ClassOf(h) == "Button" && (GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
+  return ClassOf(h) == "Button" &&
+         (GetWindowLongW(h, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
 }
 
 }  // namespace
@@ -76,13 +76,25 @@ std::string Text(Handle window) {
   return twui::Narrow(buf.c_str(), size_t(n < 0 ? 0 : n));
 }
 
-bool Visible(Handle window) { return IsWindowVisible(Hwnd(window)) != 0; }
-bool Enabled(Handle window) { return IsWindowEnabled(Hwnd(window)) != 0; }
-bool ReadOnly(Handle editor) { return (GetWindowLongW(Hwnd(editor), GWL_STYLE) & ES_READONLY) != 0; }
-bool Checked(Handle button) { return SendMessageW(Hwnd(button), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool Visible(Handle window) {
+  return IsWindowVisible(Hwnd(window)) != 0;
+}
+bool Enabled(Handle window) {
+  return IsWindowEnabled(Hwnd(window)) != 0;
+}
+bool ReadOnly(Handle editor) {
+  return (GetWindowLongW(Hwnd(editor), GWL_STYLE) & ES_READONLY) != 0;
+}
+bool Checked(Handle button) {
+  return SendMessageW(Hwnd(button), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 
-void Type(Handle editor, const std::string& text) { UI_ProbeSetText(editor, text.c_str()); }
-void Key(Handle window, char c) { PostMessageW(Hwnd(window), WM_CHAR, WPARAM(static_cast<unsigned char>(c)), 1); }
+void Type(Handle editor, const std::string& text) {
+  UI_ProbeSetText(editor, text.c_str());
+}
+void Key(Handle window, char c) {
+  PostMessageW(Hwnd(window), WM_CHAR, WPARAM(static_cast<unsigned char>(c)), 1);
+}
 void Click(Handle button) {
   HWND h = Hwnd(button);
   if (ClassOf(h) == "Button") return UI_ProbePostClick(button);
@@ -112,6 +124,8 @@ size_t Colours(Handle window) {
   return seen.size();
 }
 
-void Breathe() { Sleep(10); }
+void Breathe() {
+  Sleep(10);
+}
 
 }  // namespace wizdrv
