@@ -125,6 +125,12 @@ bool SetupPathAppend(std::string& list, std::string_view directory);
 void SetupPathAdvice(const char* directory, std::string& out);
 // The desktop entry of the program item: 0 or TWFAIL_SETUP_PROGRAM_ITEM.
 [[nodiscard]] uint32_t SetupCreateProgramItem(SetupContext& ctx);
+// Takes directory off the user's PATH snippet (the snippet goes with its last directory):
+// 0, or TWFAIL_REGISTRY_ACCESS when the snippet cannot be read or written.
+[[nodiscard]] uint32_t SetupRemoveUserPath(const char* directory);
+// Deletes the program item when it starts installDir's twmain (another installation's
+// stays): 0 or TWFAIL_SETUP_PROGRAM_ITEM.
+[[nodiscard]] uint32_t SetupRemoveProgramItem(SetupContext& ctx);
 // Deletes directory and everything in it, in this process, refusing "/", the home directory
 // and a directory that is not the canonical one given: 0 or TWFAIL_SETUP_DELETE_FILES.
 [[nodiscard]] uint32_t SetupDeleteDirOnExit(const char* directory);

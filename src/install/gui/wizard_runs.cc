@@ -277,6 +277,15 @@ void SetupWizard::RunRemove() {
       AppendProgress(kDone);
     }
   }
+  if (ctx_.deleteFiles) {
+    // With its files the installation leaves the user's PATH and its program item.
+    AppendProgress("Please wait while setup removes Tarnway from your environment.  ");
+    const bool path = Step([&] { return SetupRemoveUserPath(ctx_.installDir); }) == 0;
+    const bool item = SetupRemoveProgramItem(ctx_) == 0;
+    AppendProgress(path && item ? kDone
+                                : "Setup could not update your environment.  Please remove the "
+                                  "Tarnway directory from your PATH yourself.");
+  }
   AppendProgress("Tarnway has been removed.");
   EndRun();
 }

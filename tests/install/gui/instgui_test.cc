@@ -433,6 +433,7 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   }
 
   // A development client joins: it accepts the terms and never sees the SNMP page.
+  EXPECT_TRUE(Has(twtest::ReadFile(home_ + ".config/tarnway/path.sh"), inst));
   const std::string client = base_.path() + "client/";
   {
     Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
@@ -543,7 +544,11 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
     // The files go only when the warning page said so.
     EXPECT_EQ(fs::exists(r.dir + "instgui.exe.so"), r.keepFiles) << r.dir;
     EXPECT_EQ(fs::exists(r.dir), r.keepFiles) << r.dir;
+    // With its files the installation leaves the PATH snippet and the program item.
+    EXPECT_EQ(Has(twtest::ReadFile(home_ + ".config/tarnway/path.sh"), r.dir), r.keepFiles);
   }
+  EXPECT_FALSE(fs::exists(home_ + ".local/share/applications/quendal-applications/"
+                                  "tarnway-2.0.desktop"));
 }
 
 // Each page's check refuses a bad answer with its message box and keeps the page; nothing is
