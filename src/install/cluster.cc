@@ -187,6 +187,17 @@ std::string NameSearch(std::string_view item, std::string_view value) {
          format.substr(first + 2, second - first - 2) + quoted + format.substr(second + 2);
 }
 
+DatabaseKind SetupDatabaseKind(const char* server, const char* file) {
+  GVDB h = 0;
+  uint32_t st = GVDatabaseOpen(server, file, 0, &h);
+  if (st == GVERR_NO_DATABASE || (st == GVERR_NO_SERVER && (server == nullptr || *server == '\0')))
+    return DatabaseKind::none;
+  if (st != 0) return DatabaseKind::unusable;
+  bool admin = GVFormLocateByName(h, kAdminForm) != 0;
+  (void)GVDatabaseClose(h, 0);
+  return admin ? DatabaseKind::administrator : DatabaseKind::other;
+}
+
 uint32_t SetupCreateCluster(SetupContext& ctx, std::string& out) {
   const bool joining = ctx.existingCluster != 0;
   const int kit = ctx.kitType[0] - '0';

@@ -45,6 +45,7 @@ constexpr Row kEveryKitFiles[] = {
     {"libflowmsg.so", "libflowmsg.so"},
     {"instcon", "instcon"},
     {"instgui", "instgui"},
+    {"instgui.exe.so", "instgui.exe.so"},
     {"libflowcore.so", "libflowcore.so"},
     {"ordex.twx", "ordex.twx"},
     {"ordexprobe", "ordexprobe"},
@@ -148,6 +149,53 @@ bool ShellUnquote(std::string_view word, std::string* text) {
     }
   }
   return true;
+}
+
+// The directories of the user's PATH snippet ("" when there is none); false when it cannot
+// be read or is not one the installer wrote.
+bool ReadPathList(const std::string& home, std::string* list) {
+  list->clear();
+  std::string snippetText;
+  switch (Env::Default()->ReadFile(home + "/.config/tarnway/path.sh", &snippetText)) {
+    case Env::Read::ok:
+      break;
+    case Env::Read::missing:
+      return true;
+    case Env::Read::failed:
+      return false;
+  }
+  size_t at = snippetText.find(std::string("\n") + kPathVariable);
+  if (at == std::string::npos) return true;
+  size_t start = at + 1 + std::strlen(kPathVariable);
+  size_t end = snippetText.find('\n', start);
+  return ShellUnquote(std::string_view(snippetText).substr(start, end - start), list);
+}
+
+// Writes the snippet that puts list on the PATH; an empty list removes the snippet.
+bool WritePathList(const std::string& home, const std::string& list) {
+  const std::string snippetDir = home + "/.config/tarnway";
+  const std::string snippet = snippetDir + "/path.sh";
+  if (list.empty()) {
+    std::error_code ec;
+    fs::remove(snippet, ec);
+    return !ec;
+  }
+  std::string text = "# Tarnway's installation directories on the PATH, kept by its installer.\n";
+  text += kPathVariable + ShellQuote(list) + "\n";
+  text +=
+      "case \":$PATH:\" in *\":$tarnway_path:\"*) ;; *) PATH=\"${PATH:+$PATH:}$tarnway_path\" ;; "
+      "esac\n";
+  text += "export PATH\n";
+  return TWMkDir(snippetDir.c_str()) && Env::Default()->ReplaceFile(snippet, text);
+}
+
+// The directory of the program item's desktop entry; empty without a home.
+std::string ProgramItemDir() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/')
+    return std::string(xdg) + "/applications/quendal-applications";
+  if (std::string home = HomeDir(); !home.empty())
+    return home + "/.local/share/applications/quendal-applications";
+  return std::string();
 }
 
 // A desktop entry's Exec value for one quoted argument.
@@ -335,36 +383,9 @@ uint32_t SetupUpdateUserPath(const char* directory) {
     case Env::Read::failed:
       return TWFAIL_REGISTRY_ACCESS;
   }
-  const std::string snippetDir = home + "/.config/tarnway";
-  const std::string snippet = snippetDir + "/path.sh";
-  std::string snippetText;
   std::string list;
-  switch (env->ReadFile(snippet, &snippetText)) {
-    case Env::Read::ok: {
-      size_t at = snippetText.find(std::string("\n") + kPathVariable);
-      if (at != std::string::npos) {
-        size_t start = at + 1 + std::strlen(kPathVariable);
-        size_t end = snippetText.find('\n', start);
-        if (!ShellUnquote(std::string_view(snippetText).substr(start, end - start), &list))
-          return TWFAIL_REGISTRY_ACCESS;
-      }
-      break;
-    }
-    case Env::Read::missing:
-      break;
-    case Env::Read::failed:
-      return TWFAIL_REGISTRY_ACCESS;
-  }
-  if (SetupPathAppend(list, directory)) {
-    std::string text = "# Tarnway's installation directories on the PATH, kept by its installer.\n";
-    text += kPathVariable + ShellQuote(list) + "\n";
-    text +=
-        "case \":$PATH:\" in *\":$tarnway_path:\"*) ;; *) PATH=\"${PATH:+$PATH:}$tarnway_path\" ;; "
-        "esac\n";
-    text += "export PATH\n";
-    if (!TWMkDir(snippetDir.c_str()) || !env->ReplaceFile(snippet, text))
-      return TWFAIL_REGISTRY_ACCESS;
-  }
+  if (!ReadPathList(home, &list)) return TWFAIL_REGISTRY_ACCESS;
+  if (SetupPathAppend(list, directory) && !WritePathList(home, list)) return TWFAIL_REGISTRY_ACCESS;
   // One line sources the snippet; everything else in the profile stays byte for byte.
   bool sourced = false;
   for (size_t at = profileText.find(kProfileLine); at != std::string::npos;
@@ -395,22 +416,63 @@ void SetupPathAdvice(const char* directory, std::string& out) {
 }
 
 uint32_t SetupCreateProgramItem(SetupContext& ctx) {
-  std::string data;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/')
-    data = xdg;
-  else if (std::string home = HomeDir(); !home.empty())
-    data = home + "/.local/share";
-  else
-    return TWFAIL_SETUP_PROGRAM_ITEM;
+  const std::string dir = ProgramItemDir();
+  if (dir.empty()) return TWFAIL_SETUP_PROGRAM_ITEM;
   std::string program = WithSlash(ctx.installDir) + "twmain";
   if (program.front() != '/' || program.find_first_of("\r\n") != std::string::npos)
     return TWFAIL_SETUP_PROGRAM_ITEM;
-  const std::string dir = data + "/applications/quendal-applications";
   std::string text = "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Tarnway 2.0\n";
   text += "Exec=" + DesktopExec(program) + "\nTerminal=true\nCategories=System;\n";
   if (!TWMkDir(dir.c_str()) || !Env::Default()->ReplaceFile(dir + "/tarnway-2.0.desktop", text))
     return TWFAIL_SETUP_PROGRAM_ITEM;
   return 0;
+}
+
+uint32_t SetupRemoveUserPath(const char* directory) {
+  const std::string home = HomeDir();
+  if (directory == nullptr || *directory == '\0' || home.empty()) return TWFAIL_REGISTRY_ACCESS;
+  std::string list;
+  if (!ReadPathList(home, &list)) return TWFAIL_REGISTRY_ACCESS;
+  std::string_view bare = directory;
+  while (bare.size() > 1 && bare.back() == '/') bare.remove_suffix(1);
+  std::string kept;
+  bool removed = false;
+  for (size_t start = 0; start <= list.size();) {
+    size_t colon = list.find(':', start);
+    if (colon == std::string::npos) colon = list.size();
+    std::string_view entry = std::string_view(list).substr(start, colon - start);
+    std::string_view entryBare = entry;
+    while (entryBare.size() > 1 && entryBare.back() == '/') entryBare.remove_suffix(1);
+    if (entryBare == bare) {
+      removed = true;
+    } else if (!entry.empty()) {
+      if (!kept.empty()) kept += ':';
+      kept += entry;
+    }
+    start = colon + 1;
+  }
+  return !removed || WritePathList(home, kept) ? 0 : TWFAIL_REGISTRY_ACCESS;
+}
+
+uint32_t SetupRemoveProgramItem(SetupContext& ctx) {
+  const std::string dir = ProgramItemDir();
+  if (dir.empty()) return TWFAIL_SETUP_PROGRAM_ITEM;
+  const std::string item = dir + "/tarnway-2.0.desktop";
+  std::string text;
+  switch (Env::Default()->ReadFile(item, &text)) {
+    case Env::Read::ok:
+      break;
+    case Env::Read::missing:
+      return 0;
+    case Env::Read::failed:
+      return TWFAIL_SETUP_PROGRAM_ITEM;
+  }
+  // Another installation's item stays.
+  const std::string exec = "\nExec=" + DesktopExec(WithSlash(ctx.installDir) + "twmain") + "\n";
+  if (text.find(exec) == std::string::npos) return 0;
+  std::error_code ec;
+  fs::remove(item, ec);
+  return ec ? TWFAIL_SETUP_PROGRAM_ITEM : 0;
 }
 
 uint32_t SetupDeleteDirOnExit(const char* directory) {

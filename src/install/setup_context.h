@@ -87,6 +87,12 @@ void SetupAppendError(SetupContext& ctx, uint32_t id, const char* arg, std::stri
 // twmain.ini: 0, TWFAIL_SETUP_REMOVE_PARTIAL (some database stayed) or TWFAIL_SETUP.
 [[nodiscard]] uint32_t SetupRemove(SetupContext& ctx, std::string& out);
 
+// What a database name names before anything is created: nothing yet, a Tarnway
+// Administrator (its configuration form is there), another database, or one that cannot be
+// opened. Front ends ask it to refuse an answer while the user can still change it.
+enum class DatabaseKind { none, administrator, other, unusable };
+[[nodiscard]] DatabaseKind SetupDatabaseKind(const char* server, const char* file);
+
 // ---------------------------------------------------------------- files and session ---
 
 // setupDir := the absolute directory of the program (ending in "/"): 0 or
@@ -119,6 +125,12 @@ bool SetupPathAppend(std::string& list, std::string_view directory);
 void SetupPathAdvice(const char* directory, std::string& out);
 // The desktop entry of the program item: 0 or TWFAIL_SETUP_PROGRAM_ITEM.
 [[nodiscard]] uint32_t SetupCreateProgramItem(SetupContext& ctx);
+// Takes directory off the user's PATH snippet (the snippet goes with its last directory):
+// 0, or TWFAIL_REGISTRY_ACCESS when the snippet cannot be read or written.
+[[nodiscard]] uint32_t SetupRemoveUserPath(const char* directory);
+// Deletes the program item when it starts installDir's twmain (another installation's
+// stays): 0 or TWFAIL_SETUP_PROGRAM_ITEM.
+[[nodiscard]] uint32_t SetupRemoveProgramItem(SetupContext& ctx);
 // Deletes directory and everything in it, in this process, refusing "/", the home directory
 // and a directory that is not the canonical one given: 0 or TWFAIL_SETUP_DELETE_FILES.
 [[nodiscard]] uint32_t SetupDeleteDirOnExit(const char* directory);

@@ -309,6 +309,48 @@ TEST_F(HomeTest, ProgramItemIsAValidDesktopEntry) {
   EXPECT_EQ(tw::install::SetupCreateProgramItem(ctx), TWFAIL_SETUP_PROGRAM_ITEM);
 }
 
+// A removed installation leaves the PATH and the program item of the others; the snippet
+// goes with its last directory.
+TEST_F(HomeTest, RemovalTakesOnlyItsOwnPathEntryAndProgramItem) {
+  twtest::WriteFile(base_.path() + ".profile", "# mine\n");
+  const std::string snippet = base_.path() + ".config/tarnway/path.sh";
+  for (const char* dir : {"/opt/a/", "/opt/tw/", "/opt/b"})
+    ASSERT_EQ(tw::install::SetupUpdateUserPath(dir), 0u);
+  struct Case {
+    const char* dir;
+    const char* left;  // null: no snippet any more
+  } cases[] = {
+      {"/opt/none/", "tarnway_path='/opt/a/:/opt/tw/:/opt/b'"},
+      {"/opt/tw", "tarnway_path='/opt/a/:/opt/b'"},
+      {"/opt/b/", "tarnway_path='/opt/a/'"},
+      {"/opt/a/", nullptr},
+      {"/opt/a/", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dir);
+    EXPECT_EQ(tw::install::SetupRemoveUserPath(c.dir), 0u);
+    if (c.left) {
+      EXPECT_TRUE(Has(twtest::ReadFile(snippet), std::string("\n") + c.left + "\n"))
+          << twtest::ReadFile(snippet);
+    } else {
+      EXPECT_FALSE(fs::exists(snippet));
+    }
+  }
+  EXPECT_EQ(twtest::ReadFile(base_.path() + ".profile").substr(0, 7), "# mine\n");
+
+  const std::string item =
+      base_.path() + ".local/share/applications/quendal-applications/tarnway-2.0.desktop";
+  SetupContext mine{}, other{};
+  ASSERT_TRUE(SetField(mine.installDir, "/opt/tw/"));
+  ASSERT_TRUE(SetField(other.installDir, "/opt/other/"));
+  ASSERT_EQ(tw::install::SetupCreateProgramItem(mine), 0u);
+  EXPECT_EQ(tw::install::SetupRemoveProgramItem(other), 0u);
+  EXPECT_TRUE(fs::exists(item));
+  EXPECT_EQ(tw::install::SetupRemoveProgramItem(mine), 0u);
+  EXPECT_FALSE(fs::exists(item));
+  EXPECT_EQ(tw::install::SetupRemoveProgramItem(mine), 0u);
+}
+
 // Only the canonical directory goes, in this process: never the root, the home directory or
 // a directory above it, nor anything reached through a link.
 TEST_F(HomeTest, DeleteDirectoryOnlyItsCanonicalSelf) {

@@ -161,6 +161,9 @@ TEST(ConsoleInstall, ClusterFromKitAndRemoval) {
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Tarnway has been removed.\n")) << r.out;
   EXPECT_FALSE(fs::exists(inst));
+  EXPECT_FALSE(Has(twtest::ReadFile(base.path() + ".config/tarnway/path.sh"), inst));
+  EXPECT_FALSE(fs::exists(base.path() +
+                          ".local/share/applications/quendal-applications/tarnway-2.0.desktop"));
 }
 
 }  // namespace

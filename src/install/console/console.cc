@@ -464,6 +464,13 @@ int ConsoleSetupRun(ConsoleRequest& request, FILE* out) {
       else
         Print(out, "Done.\n\n");
     }
+    if (ctx.deleteFiles) {
+      // With its files the installation leaves the user's PATH and its program item.
+      if (SetupRemoveUserPath(ctx.installDir) != 0 || SetupRemoveProgramItem(ctx) != 0)
+        Print(out,
+              "Setup could not update your environment.  Please remove the Tarnway "
+              "directory from your PATH yourself.\n");
+    }
     Print(out, "\n\n\nTarnway has been removed.\n");
     if (ctx.deleteFiles) {
       SetupPlexaTerm();
