@@ -167,6 +167,8 @@ class SetupWizard : public UI_Dialog {
   // A failed run: appends the retry hint to the progress page, enables Previous and Quit.
   void ShowRetryHint();
   void OpenCredits();
+  // Button 132 shows the member this machine is: a client's or a server's picture.
+  void SetMemberPicture(bool client);
   // Appends text (lines ended by "\n") to the progress page, each line led by CR LF.
   void AppendProgress(std::string_view text);
   void MakeProgressReadOnly();
@@ -235,9 +237,16 @@ class SetupWizard : public UI_Dialog {
   void BeginRun();
   void EndRun();
   void SetButtons(bool previous, bool next, bool quit);
+  // Ends both directories with "/" and copies the kit into installDir unless it is the kit
+  // itself; a failure is on the progress page with the retry hint.
+  enum class KitCopy { failed, none, copied };
+  KitCopy CopyKit(bool undoOnFailure);
+  // Gives every control below o the dialog's font, when one was chosen.
+  void ApplyFont(UI_VisualObject& o);
 
   SetupContext& ctx_;
   std::array<bool, kPageCount> seen_{};
+  std::unique_ptr<UI_FontDesc> dialogFont_;
   bool running_ = false;
 };
 

@@ -3,14 +3,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pictures.h"
 #include "platform.h"
 #include "setup_wizard.h"
+#include "twcl/base/error.h"
+#include "twcl/ui/font.h"
+#include "twcl/ui/picture_button.h"
 #include "twcl/ui/win32/native.h"
 
 namespace tw::install::gui {
 namespace {
 
 using twui::Wide;
+
+const void* Picture(WizardPicture which) { return &WizardPictureData(which); }
 
 constexpr UI_ChildDescriptor kEnd = {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr};
 
@@ -25,11 +31,11 @@ const UI_ChildDescriptor kPage0[] = {
     {UI_KindLabel, kIdWelcomeText, 60, 50, 505, 255, false, nullptr, nullptr}, kEnd};
 
 const UI_ChildDescriptor kInstallChoicesPage[] = {
-    {UI_KindBitmapButton, kIdNewCluster, 5, 30, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdNewCluster, 5, 30, 60, 50, true, nullptr, Picture(WizardPicture::newCluster)},
     {UI_KindLabel, kIdNewClusterText, 70, 30, 515, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdAddServer, 5, 95, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdAddServer, 5, 95, 60, 50, true, nullptr, Picture(WizardPicture::addServer)},
     {UI_KindLabel, kIdAddServerText, 70, 95, 515, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdAddClient, 5, 160, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdAddClient, 5, 160, 60, 50, true, nullptr, Picture(WizardPicture::addClient)},
     {UI_KindLabel, kIdAddClientText, 70, 160, 515, 50, false, nullptr, nullptr},
     kEnd};
 
@@ -112,11 +118,11 @@ const UI_ChildDescriptor kPage8[] = {
     {UI_KindTextEditor, kIdProgress, 10, 10, 555, 340, false, nullptr, nullptr}, kEnd};
 
 const UI_ChildDescriptor kPage9[] = {
-    {UI_KindBitmapButton, kIdRemoveCluster, 5, 30, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdRemoveCluster, 5, 30, 60, 50, true, nullptr, Picture(WizardPicture::removeCluster)},
     {UI_KindLabel, kIdRemoveClusterText, 70, 30, 495, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdRemoveMember, 5, 95, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdRemoveMember, 5, 95, 60, 50, true, nullptr, Picture(WizardPicture::removeServer)},
     {UI_KindLabel, kIdRemoveMemberText, 70, 95, 495, 50, false, nullptr, nullptr},
-    {UI_KindBitmapButton, kIdMigrateChoice, 5, 160, 60, 50, true, nullptr, nullptr},
+    {UI_KindBitmapButton, kIdMigrateChoice, 5, 160, 60, 50, true, nullptr, Picture(WizardPicture::migrate)},
     {UI_KindLabel, kIdMigrateChoiceText, 70, 160, 495, 50, false, nullptr, nullptr},
     kEnd};
 
@@ -210,6 +216,7 @@ SetupWizard::SetupWizard(SetupContext& ctx)
     pages[size_t(n)]->Hide();
   }
   lastPage = n - 1;
+  ApplyFont(*this);
 
   SetText(kIdWelcomeText, WelcomeText());
   SetText(kIdNewClusterText,
@@ -244,7 +251,10 @@ SetupWizard::SetupWizard(SetupContext& ctx)
   SetText(kIdNext, kNextText);
   SetText(kIdQuit, kQuitText);
 
-  if (const char* dir = TWFileExeDir(); dir && *dir) (void)SetField(ctx_.installDir, dir);
+  // An installation directory that is not absolute (a twmain.ini written by hand) is no
+  // place to act on: the kit's own directory, and its twmain.ini, stand instead.
+  const char* dir = TWFileExeDir();
+  (void)SetField(ctx_.installDir, dir && dir[0] == '/' ? dir : ctx_.setupDir);
   SetText(kIdDirectory, SetupDirIsReadOnly() ? std::string(kFallbackInstallDir)
                                              : std::string(ctx_.setupDir));
   if (DetectInstallation()) ShowPage(currentPage);
@@ -265,8 +275,49 @@ void SetupWizard::ChooseWizardFont() {
   UI_ChildDescriptor probe = {UI_KindLabel, kIdFontProbe, 0, 0, 2, 2, false, nullptr, nullptr};
   (void)AddChild(probe);
   if (UI_VisualObject* p = FindChild(kIdFontProbe)) p->Show(false);
-  // The face and size are settled when the window exists (ApplyFont): measuring needs a
-  // device context.
+  char name[201] = "";
+  uint32_t length = sizeof name - 1;
+  std::string wanted = TWPlatGetEnv("TWSETUPFONT", name, &length) == 0 ? name : "";
+  if (wanted.empty()) wanted = "Arial";
+  // The face the display gives for the name, else the first listed face that contains it.
+  // A face the display lacks is expected here: the library's warning about it is held back.
+  struct Quiet {
+    CL_ErrorHandler old = CL_Error::SetWarningHandler([](const char*) { return true; });
+    ~Quiet() { CL_Error::SetWarningHandler(old); }
+  } quiet;
+  std::string face;
+  UI_Font asked(wanted.c_str(), 2, 0);
+  if (std::string(asked.TypeFace().AsPtr()).find(wanted) != std::string::npos) {
+    face = asked.TypeFace().AsPtr();
+  } else {
+    for (const UI_FontInfo& f : UI_Font::EnumerateFonts())
+      if (std::string(f.TypeFace().AsPtr()).find(wanted) != std::string::npos) {
+        face = f.TypeFace().AsPtr();
+        break;
+      }
+  }
+  if (face.empty()) return;  // the library's default font
+  UI_Font measure(face.c_str(), 2, 0);
+  const short size = WizardFontSize([&](short points) {
+    (void)measure.PointSize(points);
+    return long(measure.Width(kWidestLine));
+  });
+  if (size > 0) dialogFont_ = std::make_unique<UI_FontDesc>(face.c_str(), size, 0);
+}
+
+void SetupWizard::ApplyFont(UI_VisualObject& o) {
+  if (!dialogFont_) return;
+  for (UI_VisualObject* c : o.Children()) {
+    if (c->Id() != kIdFontProbe) (void)c->SetFont(*dialogFont_);
+    ApplyFont(*c);
+  }
+}
+
+void SetupWizard::SetMemberPicture(bool client) {
+  auto* b = dynamic_cast<UI_BitmapPushButton*>(FindChild(kIdRemoveMember));
+  if (b && b->Bitmap()->BuildFrom(WizardPictureData(client ? WizardPicture::removeClient
+                                                           : WizardPicture::removeServer)))
+    (void)b->BitmapChanged();
 }
 
 void SetupWizard::ShowPage(int page) {
@@ -296,7 +347,9 @@ void SetupWizard::ShowPage(int page) {
 }
 
 void SetupWizard::ShowRetryHint() {
-  AppendProgress("\n\nPlease correct the situation and try again.");
+  if (UI_StringEditor* e = EditorAt(kIdProgress))
+    e->Text() = (std::string(e->Text().AsPtr()) +
+                 "\r\n\r\nPlease correct the situation and try again.").c_str();
   EnableControl(kIdPrevious, true);
   EnableControl(kIdQuit, true);
 }

@@ -24,8 +24,7 @@ class DialogView : public WizardView {
     return g != nullptr ? g->Selection().Value() : -1;
   }
   void MakeProgressReadOnly() override { w_.MakeProgressReadOnly(); }
-  // The member's picture on button 132 waits for the picture buttons of the class library.
-  void SetMemberPicture(bool) override {}
+  void SetMemberPicture(bool client) override { w_.SetMemberPicture(client); }
   void ErrorBox(const std::string& text) override { w_.ErrorBox(text); }
   void Quit() override { w_.RequestQuit(); }
   void OpenCredits() override { w_.OpenCredits(); }

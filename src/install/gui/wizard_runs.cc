@@ -68,10 +68,7 @@ void SetupWizard::EndRun() {
   running_ = false;
 }
 
-void SetupWizard::RunInstall() {
-  BeginRun();
-  const std::string word = kitWord.AsPtr();
-  (void)SetField(ctx_.kitType, kit == kKitClient ? "1" : "2");
+SetupWizard::KitCopy SetupWizard::CopyKit(bool undoOnFailure) {
   // A directory already at its field's limit has no room for the "/": refused, not cut.
   if (ctx_.installDir[0] != '/' || !EndWithSlash(ctx_.installDir) ||
       !EndWithSlash(ctx_.setupDir)) {
@@ -79,30 +76,37 @@ void SetupWizard::RunInstall() {
                    std::to_string(sizeof ctx_.installDir - 2) + " characters: " +
                    ctx_.installDir);
     ShowRetryHint();
-    return EndRun();
+    return KitCopy::failed;
   }
-  bool copied = false;
   if (std::string kitDir = SameDir(ctx_.installDir, ctx_.setupDir); !kitDir.empty()) {
     // Another spelling of the kit's own directory is the kit: copying onto itself would
     // truncate the files it reads.
     (void)SetField(ctx_.installDir, kitDir);
-  } else {
-    AppendProgress("Please wait while setup copies the program files.  ");
-    std::string text;
-    uint32_t st = Step([&] { return SetupCopyProgramFiles(ctx_, text); });
-    if (st != 0) {
-      AppendProgress(std::string("Operation failed to install the program files to ") +
-                     ctx_.installDir + ".");
-      AppendProgress(text);
-      ShowRetryHint();
-      (void)SetupUndoProgramFiles(ctx_);
-      return EndRun();
-    }
-    AppendProgress(text);
-    AppendProgress(kDone);
-    (void)SetField(ctx_.setupDir, ctx_.installDir);
-    copied = true;
+    return KitCopy::none;
   }
+  AppendProgress("Please wait while setup copies the program files.  ");
+  std::string text;
+  if (Step([&] { return SetupCopyProgramFiles(ctx_, text); }) != 0) {
+    AppendProgress(std::string("Operation failed to install the program files to ") +
+                   ctx_.installDir + ".");
+    AppendProgress(text);
+    ShowRetryHint();
+    if (undoOnFailure) (void)SetupUndoProgramFiles(ctx_);
+    return KitCopy::failed;
+  }
+  AppendProgress(text);
+  AppendProgress(kDone);
+  (void)SetField(ctx_.setupDir, ctx_.installDir);
+  return KitCopy::copied;
+}
+
+void SetupWizard::RunInstall() {
+  BeginRun();
+  const std::string word = kitWord.AsPtr();
+  (void)SetField(ctx_.kitType, kit == kKitClient ? "1" : "2");
+  const KitCopy copy = CopyKit(true);
+  if (copy == KitCopy::failed) return EndRun();
+  const bool copied = copy == KitCopy::copied;
 
   std::string text;
   if (!UseDataRootOf(ctx_, text)) {
@@ -282,30 +286,8 @@ void SetupWizard::RunBetaUpgrade() {
   // copies the server's files as well as the client's.
   if (ctx_.kitType[0] != '1' && ctx_.kitType[0] != '2') (void)SetField(ctx_.kitType, "2");
   kit = ctx_.kitType[0] == '1' ? kKitClient : kKitServer;
-  if (ctx_.installDir[0] != '/' || !EndWithSlash(ctx_.installDir) ||
-      !EndWithSlash(ctx_.setupDir)) {
-    AppendProgress(std::string("The installation directory must be an absolute path of at most ") +
-                   std::to_string(sizeof ctx_.installDir - 2) + " characters: " +
-                   ctx_.installDir);
-    ShowRetryHint();
-    return EndRun();
-  }
-  if (std::string kitDir = SameDir(ctx_.installDir, ctx_.setupDir); !kitDir.empty()) {
-    (void)SetField(ctx_.installDir, kitDir);
-  } else {
-    AppendProgress("Please wait while setup copies the program files.  ");
-    std::string text;
-    if (Step([&] { return SetupCopyProgramFiles(ctx_, text); }) != 0) {
-      AppendProgress(std::string("Operation failed to install the program files to ") +
-                     ctx_.installDir + ".");
-      AppendProgress(text);
-      ShowRetryHint();
-      return EndRun();
-    }
-    AppendProgress(text);
-    AppendProgress(kDone);
-    (void)SetField(ctx_.setupDir, ctx_.installDir);
-  }
+  // A failed copy of an upgrade is not undone: the files it replaced are gone already.
+  if (CopyKit(false) == KitCopy::failed) return EndRun();
   AppendProgress(
       "Please wait while setup updates the initialization file and Administrator Database.  ");
   std::string text;

@@ -21,6 +21,7 @@ class UI_DrawingSurface {
   UI_DrawingSurface(const UI_DrawingSurface&) = delete;
   // The device context, for the bitmap and DIB operations.
   void* NativeHandle() const { return dc_; }
+
   UI_Pen& Pen() { return *pen_; }
   UI_Brush& Brush() { return *brush_; }
   UI_Font& Font() { return *font_; }

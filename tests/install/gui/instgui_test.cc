@@ -102,6 +102,13 @@ class Instgui {
   bool Until(const std::function<bool()>& pred) {
     while (!pred()) {
       if (Ended()) return pred();
+      // The library's warnings and fatal errors show as boxes: a fault here, answered so
+      // that the wait does not hang on them.
+      for (const char* title : {"Warning", "Fatal error"})
+        if (Handle box = wizdrv::FindTop(title, "#32770")) {
+          ADD_FAILURE() << title << ": " << wizdrv::BoxMessage(box);
+          wizdrv::Click(wizdrv::FindControl(box, 1));
+        }
       wizdrv::Breathe();
     }
     return true;
@@ -139,10 +146,13 @@ class Instgui {
     Click(id, kind);
     EXPECT_TRUE(WaitPage(page)) << "after " << id << " page " << Page() << " instead of " << page;
   }
-  // The message of the next box titled title, answered with OK.
-  std::string Box(const std::string& title) {
+  // The message of the next box titled title, answered with OK; "(no box)" when the wizard
+  // left the page instead (page -1: the box may come before any page).
+  std::string Box(const std::string& title, int page) {
     Handle box = nullptr;
-    Until([&] { return (box = wizdrv::FindTop(title, "#32770")) != nullptr; });
+    Until([&] {
+      return (box = wizdrv::FindTop(title, "#32770")) != nullptr || (page >= 0 && Page() != page);
+    });
     if (!box) return "(no box)";
     std::string text = wizdrv::BoxMessage(box);
     wizdrv::Click(wizdrv::FindControl(box, 1));
@@ -249,6 +259,15 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
                  want.id == gui::kIdNext || want.id == gui::kIdQuit;
     EXPECT_EQ(wizdrv::Visible(h), shown);
   }
+  // The choice buttons draw their pictures themselves: no push buttons of the system.
+  for (long id : {gui::kIdNewCluster, gui::kIdAddServer, gui::kIdAddClient, gui::kIdRemoveCluster,
+                  gui::kIdRemoveMember, gui::kIdMigrateChoice}) {
+    SCOPED_TRACE(id);
+    UI_ProbeWindow info = UI_ProbeInfo(w.Control(id));
+    EXPECT_NE(info.cls, "Button");
+    EXPECT_EQ(info.width, 60);
+    EXPECT_EQ(info.height, 50);
+  }
   EXPECT_TRUE(Has(w.Text(gui::kIdWelcomeText),
                   "Quendal Tarnway Release 2.0\n\n\nWelcome to the Quendal Tarnway Setup program."));
   EXPECT_FALSE(w.Enabled(gui::kIdPrevious));
@@ -257,12 +276,17 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
   EXPECT_TRUE(wizdrv::Checked(wizdrv::FindControl(w.Window(), gui::kIdDeleteFiles, Kind::radio)));
   // The kit's own directory takes twmain.ini: it is the directory offered.
   EXPECT_EQ(w.Text(gui::kIdDirectory), kit_);
+  // The key word typed on the welcome page opens the credits; the page stays.
+  for (char c : std::string(gui::kCreditsWord)) wizdrv::Key(w.Control(gui::kIdNext), c);
+  EXPECT_NE(w.Box("Credits", gui::kPageWelcome), "(no box)");
+  EXPECT_EQ(w.Page(), gui::kPageWelcome);
   w.Quit();
   EXPECT_EQ(wizdrv::FindTop(gui::kWizardTitle), nullptr);
 }
 
 // plexadm over the databases under root; its standard output.
 std::string Adm(const std::string& root, const std::vector<std::string>& args) {
+  fs::create_directories(root);
   std::vector<std::string> argv = {twtest::BuildInstDir() + "plexadm"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = twtest::InheritedEnv();
@@ -322,15 +346,17 @@ std::string FinishInstall(Instgui& w, const Answers& a, const std::string& shots
 
 // A removal through the installation's own instgui: page 9, the choice, the warning with
 // "delete the program files", the confirmation, the run.
-std::string Remove(Instgui& w, long choice, const std::string& shots) {
+std::string Remove(Instgui& w, long choice, bool keepFiles, const std::string& shots) {
   w.Go(gui::kIdNext, gui::kPageRemoveChoice);
   if (!shots.empty()) w.Shot(shots + "09-remove-choice");
   w.Go(choice, gui::kPageRemoveWarning);
   if (!shots.empty()) w.Shot(shots + "10-remove-warning");
   EXPECT_TRUE(wizdrv::Checked(wizdrv::FindControl(w.Window(), gui::kIdDeleteFiles, Kind::radio)));
+  if (keepFiles) w.Click(gui::kIdKeepFiles, Kind::radio);
   w.Go(gui::kIdNext, gui::kPageRemoveConfirm);
   if (!shots.empty()) w.Shot(shots + "11-remove-confirm");
-  EXPECT_TRUE(Has(w.Text(gui::kIdRemoveConfirmText), "DELETE the installation files"))
+  EXPECT_TRUE(Has(w.Text(gui::kIdRemoveConfirmText),
+                  keepFiles ? "keep the installation files" : "DELETE the installation files"))
       << w.Text(gui::kIdRemoveConfirmText);
   w.Go(gui::kIdNext, gui::kPageProgress);
   return w.RunOutput();
@@ -338,8 +364,9 @@ std::string Remove(Instgui& w, long choice, const std::string& shots) {
 
 // A whole cluster through the wizard: a new cluster through every page, twmain started on
 // what it wrote and running a scheduled transfer; a development client and an additional
-// server joining; a Beta installation upgraded; then the members and the cluster removed,
-// leaving no installation directory behind.
+// server joining; a Beta installation upgraded; a Release 1 Administrator migrated; then the
+// client removed keeping its files, the additional server and the cluster removed with
+// theirs, leaving no installation directory behind.
 TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   const std::string inst = base_.path() + "first/";
   const std::string root = inst + "ordex";
@@ -349,6 +376,8 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
     ASSERT_NE(w.Window(), nullptr);
     w.Go(gui::kIdNext, gui::kPageInstallChoice);
     w.Shot("page01-install-choice");
+    for (long id : {gui::kIdNewCluster, gui::kIdAddServer, gui::kIdAddClient})
+      EXPECT_GE(wizdrv::Colours(w.Control(id)), 5u) << id << " shows no picture";
     w.Go(gui::kIdNewCluster, gui::kPageCluster);
     EXPECT_EQ(w.Text(gui::kIdMemberNameLabel), "Tarnway Server Name:");
     const Answers a = {"ROAD", "qtwlog.odx", gui::kIdSnmpNone, inst.c_str()};
@@ -462,22 +491,248 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
     EXPECT_TRUE(fs::exists(beta + name)) << name;
   EXPECT_TRUE(Has(twtest::ReadFile(beta + "twmain.ini"), "Version=23\r\n"));
 
+  // A Release 1 Administrator made here is migrated into the cluster through page 9.
+  {
+    const std::string templ = base_.path() + "release1.otm";
+    twtest::ProcessResult r = twtest::RunProgram(
+        {twtest::BuildInstDir() + "plexadm", "build-template", TW_RELEASE1_JSON, templ},
+        twtest::InheritedEnv(), base_.path(), "", road::kWaitMs);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Adm(root, {"create", "release1.odx", "--template", templ});
+    Adm(root, {"new", "release1.odx", "Link\\Flatrec", "Name=OldLink", "Database=" + inst + "x",
+               "Userid=@" + inst + "rows.zid", "Password=SOURCE",
+               "PropNameList:textlist=Database,Userid,Password",
+               "PropTokenList:numberlist=65538,15,16"});
+    Instgui w(inst + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageRemoveChoice);
+    w.Go(gui::kIdMigrateChoice, gui::kPageMigration);
+    w.Click(gui::kIdMigrate);
+    w.Type(gui::kIdRelease1Database, "release1.odx");
+    w.Go(gui::kIdNext, gui::kPageSummary);
+    EXPECT_TRUE(Has(w.Text(gui::kIdSummaryText), "database 'release1.odx'"))
+        << w.Text(gui::kIdSummaryText);
+    w.Go(gui::kIdNext, gui::kPageProgress);
+    std::string out = w.RunOutput();
+    EXPECT_TRUE(Has(out, "Upgrade completed successfully.")) << out;
+    w.Quit();
+    EXPECT_TRUE(Has(Adm(root, {"export", "qtwadm.odx", "--form", "Link\\Flatrec"}), "OldLink"));
+  }
+
   // The members, then the cluster, removed by their own instgui.
   struct Removal {
     std::string dir;
     long choice;
+    bool keepFiles;
     const char* shots;
-  } removals[] = {{client, gui::kIdRemoveMember, ""},
-                  {second, gui::kIdRemoveMember, ""},
-                  {inst, gui::kIdRemoveCluster, "page"}};
+  } removals[] = {{client, gui::kIdRemoveMember, true, ""},
+                  {second, gui::kIdRemoveMember, false, ""},
+                  {inst, gui::kIdRemoveCluster, false, "page"}};
   for (const Removal& r : removals) {
     SCOPED_TRACE(r.dir);
     Instgui w(r.dir + "instgui", {"QUILBOX"}, Env(root));
-    std::string out = Remove(w, r.choice, r.shots);
+    std::string out = Remove(w, r.choice, r.keepFiles, r.shots);
     EXPECT_TRUE(Has(out, "Tarnway has been removed.")) << out;
     w.Quit();
-    EXPECT_FALSE(fs::exists(r.dir)) << r.dir;
+    // The files go only when the warning page said so.
+    EXPECT_EQ(fs::exists(r.dir + "instgui.exe.so"), r.keepFiles) << r.dir;
+    EXPECT_EQ(fs::exists(r.dir), r.keepFiles) << r.dir;
   }
+}
+
+// Each page's check refuses a bad answer with its message box and keeps the page; nothing is
+// created by the refused answers.
+TEST_F(InstguiTest, PageChecksRefuseBadAnswers) {
+  const std::string root = base_.path() + "ordex";
+  const std::string inst = base_.path() + "never/";
+  Adm(root, {"create", "other.odx"});
+  struct Case {
+    int page;
+    std::vector<std::pair<long, std::string>> typed;
+    long click;  // a check box or radio button clicked before Next (0: none)
+    std::string message;
+  };
+  const std::string longDir = "/" + std::string(254, 'd');
+  twtest::WriteFile(base_.path() + "afile", "");
+  const std::string blocked = base_.path() + "afile/tarnway";
+  const std::vector<Case> newCluster = {
+      {gui::kPageCluster, {{gui::kIdMemberName, ""}}, 0,
+       "You must supply a name\nfor the Tarnway Server"},
+      {gui::kPageCluster, {{gui::kIdMemberName, "ROAD"}, {gui::kIdAdminDatabase, ""}}, 0,
+       "You must supply the Administrator\nDatabase Filename."},
+      {gui::kPageCluster, {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, ""}}, 0,
+       "You must supply the Log\nDatabase Filename."},
+      {gui::kPageCluster, {{gui::kIdLogDatabase, "l.odx"}, {gui::kIdDocDatabase, ""}}, 0,
+       "You must supply the Documentation\nDatabase Filename."},
+      {gui::kPageCluster, {{gui::kIdDocDatabase, "d.odx"}, {gui::kIdVaultDatabase, ""}}, 0,
+       "You must supply the Script\nVault Database Filename."},
+      {gui::kPageCluster, {{gui::kIdVaultDatabase, "v.odx"}, {gui::kIdAdminDatabase, "other.odx"}},
+       0, "The database 'other.odx' already exists.\nChoose another Database Filename."},
+      {gui::kPageCluster, {{gui::kIdAdminDatabase, "a.odx"}, {gui::kIdLogDatabase, "other.odx"}},
+       0, "The database 'other.odx' already exists.\nChoose another Database Filename."},
+      {gui::kPageMigration, {}, gui::kIdMigrate,
+       "You must supply the\nAdministrator Database Filename."},
+      {gui::kPageSnmp, {}, 0, "You must select a SNMP Support Setting."},
+      {gui::kPageTranslation, {}, 0, "You must select a Text Translation Setting."},
+      {gui::kPageDirectory, {{gui::kIdDirectory, ""}}, 0, "You must supply the Tarnway Directory."},
+      {gui::kPageDirectory, {{gui::kIdDirectory, "relative/dir"}}, 0,
+       "The Tarnway Directory must be a full path\nbeginning with '/'."},
+      // Under a file no directory can be made, whoever runs the test.
+      {gui::kPageDirectory, {{gui::kIdDirectory, blocked}}, 0,
+       "Setup cannot create the directory\n" + blocked + "/."},
+      {gui::kPageDirectory, {{gui::kIdDirectory, longDir}}, 0,
+       "The Tarnway Directory is too long\n(at most 254 characters)."},
+  };
+  // What moves each page on once its cases are done.
+  auto passPage = [](Instgui& w, int page) {
+    switch (page) {
+      case gui::kPageCluster:
+        w.Type(gui::kIdLogDatabase, "l.odx");
+        w.Go(gui::kIdNext, gui::kPageMigration);
+        break;
+      case gui::kPageMigration:
+        w.Click(gui::kIdMigrate);  // unchecked again: no migration
+        w.Go(gui::kIdNext, gui::kPageSnmp);
+        break;
+      case gui::kPageSnmp:
+        w.Click(gui::kIdSnmpFull, Kind::radio);
+        w.Go(gui::kIdNext, gui::kPageTranslation);
+        break;
+      case gui::kPageTranslation:
+        w.Click(gui::kIdTranslateOn, Kind::radio);
+        w.Go(gui::kIdNext, gui::kPageDirectory);
+        break;
+      default:
+        break;
+    }
+  };
+  auto run = [&](Instgui& w, const std::vector<Case>& cases) {
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      SCOPED_TRACE(c.message);
+      ASSERT_EQ(w.Page(), c.page);
+      for (const auto& [id, text] : c.typed) w.Type(id, text);
+      if (c.click) w.Click(c.click);
+      w.Click(gui::kIdNext);
+      EXPECT_EQ(w.Box(gui::kErrorTitle, c.page), c.message);
+      ASSERT_EQ(w.Page(), c.page);
+      if (i + 1 < cases.size() && cases[i + 1].page != c.page) passPage(w, c.page);
+    }
+  };
+  {
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Go(gui::kIdNewCluster, gui::kPageCluster);
+    run(w, newCluster);
+    w.Quit();
+  }
+  // Joining names an Administrator that must be one.
+  const std::vector<Case> joining = {
+      {gui::kPageCluster, {{gui::kIdMemberName, "JOIN"}, {gui::kIdAdminDatabase, "nothere.odx"}},
+       0, "Cannot locate Tarnway Administrator database 'nothere.odx'."},
+      {gui::kPageCluster, {{gui::kIdAdminDatabase, "other.odx"}}, 0,
+       "The database 'other.odx' is not a Tarnway\nAdministrator database."},
+  };
+  {
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Go(gui::kIdAddServer, gui::kPageCluster);
+    run(w, joining);
+    w.Quit();
+  }
+  EXPECT_FALSE(fs::exists(inst));
+  std::vector<std::string> made;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) made.push_back(e.path().filename());
+  EXPECT_EQ(made, std::vector<std::string>{"other.odx"});
+}
+
+// A run that fails part-way says so on the progress page, offers Previous and Quit, and takes
+// back the program files it copied for the failed cluster.
+TEST_F(InstguiTest, FailedClusterCreationUndoesTheCopiedKit) {
+  const std::string root = base_.path() + "ordex";
+  const std::string inst = base_.path() + "inst/";
+  Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(root));
+  w.Go(gui::kIdNext, gui::kPageInstallChoice);
+  w.Go(gui::kIdNewCluster, gui::kPageCluster);
+  w.Type(gui::kIdMemberName, "ROAD");
+  w.Type(gui::kIdAdminDatabase, "qtwadm.odx");
+  w.Type(gui::kIdLogDatabase, "qtwlog.odx");
+  w.Click(gui::kIdCreateVault);
+  w.Click(gui::kIdInstallDocs);
+  w.Go(gui::kIdNext, gui::kPageMigration);
+  w.Go(gui::kIdNext, gui::kPageSnmp);
+  w.Click(gui::kIdSnmpNone, Kind::radio);
+  w.Go(gui::kIdNext, gui::kPageTranslation);
+  w.Click(gui::kIdTranslateOff, Kind::radio);
+  w.Go(gui::kIdNext, gui::kPageDirectory);
+  w.Type(gui::kIdDirectory, inst);
+  w.Go(gui::kIdNext, gui::kPageSummary);
+  // The Administrator database appears meanwhile (another installer, say).
+  Adm(root, {"create", "qtwadm.odx"});
+  w.Go(gui::kIdNext, gui::kPageProgress);
+  std::string out = w.RunOutput();
+  EXPECT_TRUE(Has(out, "Operation failed.")) << out;
+  EXPECT_TRUE(Has(out, "\r\n\r\nPlease correct the situation and try again.")) << out;
+  EXPECT_FALSE(Has(out, "Congratulations")) << out;
+  EXPECT_TRUE(w.Enabled(gui::kIdPrevious));
+  EXPECT_FALSE(w.Enabled(gui::kIdNext));
+  std::vector<std::string> left;
+  if (fs::exists(inst))
+    for (const auto& e : fs::recursive_directory_iterator(inst))
+      if (!e.is_directory()) left.push_back(e.path().string());
+  EXPECT_EQ(left, std::vector<std::string>{}) << "the copied kit stayed";
+  std::vector<std::string> databases;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) databases.push_back(e.path().filename());
+  EXPECT_EQ(databases, std::vector<std::string>{"qtwadm.odx"});
+  // Previous goes back to the summary to change the answers.
+  w.Go(gui::kIdPrevious, gui::kPageSummary);
+  w.Quit();
+}
+
+// A twmain.ini that cannot be used ends the task with a message box, before anything is
+// taken from it or created.
+TEST_F(InstguiTest, InvalidTwmainIniEndsTheTask) {
+  const std::string invalid =
+      "Setup has detected an invalid twmain.ini file.\nIf you cannot correct this situation, "
+      "please contact technical support.";
+  struct Case {
+    const char* what;
+    std::string ini;
+    bool onNext;  // found when Next leaves the welcome page
+  } cases[] = {
+      {"no kit type", "Version=23\r\nDirectory=" + kit_ + "\r\n", false},
+      {"unknown kit type", "Version=23\r\nKitType=7\r\nDirectory=" + kit_ + "\r\n", false},
+      {"Beta name too long for its field",
+       "KitType=2\r\nTarnway=" + std::string(300, 'n') + "\r\nAdminDatabase=a.odx\r\nDirectory=" +
+           kit_ + "\r\n",
+       true},
+      {"Beta directory not absolute", "KitType=2\r\nTarnway=B\r\nDirectory=rel/dir\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    twtest::WriteFile(kit_ + "twmain.ini", "[Configuration]\r\n" + c.ini);
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(base_.path() + "ordex"));
+    if (c.onNext) {
+      ASSERT_TRUE(w.WaitPage(gui::kPageWelcome));
+      w.Click(gui::kIdNext);
+    }
+    const std::string box = w.Box(gui::kErrorTitle, c.onNext ? gui::kPageWelcome : -1);
+    EXPECT_EQ(box, invalid);
+    // Only a refused file ends the program by itself; otherwise it is killed.
+    if (box == invalid) {
+      EXPECT_EQ(w.ExitCode(), 0);
+    }
+    EXPECT_EQ(twtest::ReadFile(kit_ + "twmain.ini"), "[Configuration]\r\n" + c.ini);
+  }
+}
+
+// setup without keywords starts the wizard with the launch code and ends with its code.
+TEST_F(InstguiTest, SetupStartsTheWizard) {
+  Instgui w(kit_ + "setup", {}, Env());
+  ASSERT_NE(w.Window(), nullptr);
+  EXPECT_TRUE(w.WaitPage(gui::kPageWelcome));
+  w.Quit();
 }
 
 // Without exactly the launch code the program shows nothing and ends with 0.

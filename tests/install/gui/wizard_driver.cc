@@ -1,6 +1,8 @@
 // The wizard driver on Win32 (compiled with wineg++).
 #include "wizard_driver.h"
 
+#include <set>
+
 
 #include "twcl/ui/probe.h"
 #include "twcl/ui/win32/native.h"
@@ -81,7 +83,16 @@ bool Checked(Handle button) { return SendMessageW(Hwnd(button), BM_GETCHECK, 0, 
 
 void Type(Handle editor, const std::string& text) { UI_ProbeSetText(editor, text.c_str()); }
 void Key(Handle window, char c) { PostMessageW(Hwnd(window), WM_CHAR, WPARAM(static_cast<unsigned char>(c)), 1); }
-void Click(Handle button) { UI_ProbePostClick(button); }
+void Click(Handle button) {
+  HWND h = Hwnd(button);
+  if (ClassOf(h) == "Button") return UI_ProbePostClick(button);
+  // A control that draws itself hears the mouse as a person's press and release.
+  RECT r;
+  GetClientRect(h, &r);
+  LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+  PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(h, WM_LBUTTONUP, 0, at);
+}
 
 std::string BoxMessage(Handle box) {
   // The message is the box's static control 0xFFFF (Wine and Windows alike).
@@ -92,6 +103,13 @@ std::string BoxMessage(Handle box) {
 bool Screenshot(Handle window, const std::string& path) {
   UI_BitmapData data;
   return UI_ProbeCapture(window, &data) && data.WriteTo((path + ".bmp").c_str());
+}
+
+size_t Colours(Handle window) {
+  UI_BitmapData data;
+  if (!UI_ProbeCapture(window, &data)) return 0;
+  std::set<std::uint32_t> seen(data.Pixels().begin(), data.Pixels().end());
+  return seen.size();
 }
 
 void Breathe() { Sleep(10); }

@@ -4,6 +4,7 @@
 #ifndef TW_TESTS_INSTALL_GUI_WIZARD_DRIVER_H_
 #define TW_TESTS_INSTALL_GUI_WIZARD_DRIVER_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ void Click(Handle button);
 std::string BoxMessage(Handle box);
 // Saves the window as it shows on the screen as path.bmp.
 bool Screenshot(Handle window, const std::string& path);
+// The number of distinct colours the window shows now.
+size_t Colours(Handle window);
 // Lets the other process run a little before a condition is looked at again.
 void Breathe();
 
