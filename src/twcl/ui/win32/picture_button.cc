@@ -98,6 +98,11 @@ std::intptr_t UI_OwnerDrawButton::HandleNativeMessage(std::uint32_t msg, std::ui
     case WM_KEYUP:
       if (wp == VK_SPACE) Release(true);
       return 0;
+    case BM_CLICK:
+      // The standard click request (keyboard accelerators, automation): a whole press.
+      Press();
+      Release(true);
+      return 0;
     case WM_GETDLGCODE:
       return DLGC_BUTTON;
     default:
