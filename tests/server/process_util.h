@@ -45,6 +45,19 @@ inline std::vector<std::string> InheritedEnv() {
   return env;
 }
 
+// This process's whole environment, with each NAME=value of overrides in place of NAME.
+inline std::vector<std::string> EnvWith(const std::vector<std::string>& overrides) {
+  std::vector<std::string> env = overrides;
+  for (char** p = environ; *p != nullptr; ++p) {
+    const std::string kv = *p;
+    const std::string name = kv.substr(0, kv.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& o : overrides) replaced = replaced || o.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(kv);
+  }
+  return env;
+}
+
 struct ProcessResult {
   int exitCode = -1;  // -1: ended by a signal (or killed for overrunning)
   bool overran = false;

@@ -15,8 +15,6 @@
 #include "setup_wizard.h"
 #include "wizard_driver.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,29 +23,26 @@ using wizdrv::Handle;
 using wizdrv::Kind;
 
 // A control that only its own page shows, for each page.
-constexpr std::pair<long, int> kPageOf[] = {
-    {gui::kIdWelcomeText, gui::kPageWelcome},     {gui::kIdAddClientText, gui::kPageInstallChoice},
-    {gui::kIdAdminServer, gui::kPageCluster},     {gui::kIdRelease1Title, gui::kPageMigration},
-    {gui::kIdSnmpGroup, gui::kPageSnmp},          {gui::kIdTranslateHelp, gui::kPageTranslation},
-    {gui::kIdDirectoryLabel, gui::kPageDirectory}, {gui::kIdSummaryText, gui::kPageSummary},
-    {gui::kIdProgress, gui::kPageProgress},       {gui::kIdMigrateChoiceText, gui::kPageRemoveChoice},
-    {gui::kIdProgramFilesGroup, gui::kPageRemoveWarning},
-    {gui::kIdRemoveConfirmText, gui::kPageRemoveConfirm},
-    {gui::kIdClientTerms, gui::kPageClientTerms}, {gui::kIdBetaText, gui::kPageBetaUpgrade}};
+constexpr std::pair<long, int> kPageOf[] = {{gui::kIdWelcomeText, gui::kPageWelcome},
+                                            {gui::kIdAddClientText, gui::kPageInstallChoice},
+                                            {gui::kIdAdminServer, gui::kPageCluster},
+                                            {gui::kIdRelease1Title, gui::kPageMigration},
+                                            {gui::kIdSnmpGroup, gui::kPageSnmp},
+                                            {gui::kIdTranslateHelp, gui::kPageTranslation},
+                                            {gui::kIdDirectoryLabel, gui::kPageDirectory},
+                                            {gui::kIdSummaryText, gui::kPageSummary},
+                                            {gui::kIdProgress, gui::kPageProgress},
+                                            {gui::kIdMigrateChoiceText, gui::kPageRemoveChoice},
+                                            {gui::kIdProgramFilesGroup, gui::kPageRemoveWarning},
+                                            {gui::kIdRemoveConfirmText, gui::kPageRemoveConfirm},
+                                            {gui::kIdClientTerms, gui::kPageClientTerms},
+                                            {gui::kIdBetaText, gui::kPageBetaUpgrade}};
 
 // One instgui on the display, killed when the object goes.
 class Wizard {
  public:
   Wizard(const std::string& kit, const std::vector<std::string>& overrides) {
-    std::vector<std::string> env = overrides;
-    for (char** p = environ; *p != nullptr; ++p) {
-      std::string kv = *p;
-      bool replaced = false;
-      for (const std::string& o : overrides)
-        replaced = replaced || o.compare(0, o.find('=') + 1, kv, 0, o.find('=') + 1) == 0;
-      if (!replaced) env.push_back(kv);
-    }
-    EXPECT_TRUE(child_.Start({kit + "instgui", "QUILBOX"}, env, kit, false));
+    EXPECT_TRUE(child_.Start({kit + "instgui", "QUILBOX"}, twtest::EnvWith(overrides), kit, false));
     // The wizard, or the box of a start that failed.
     Wait([&] {
       window_ = wizdrv::FindTop(gui::kWizardTitle);
@@ -162,40 +157,71 @@ TEST_F(InstguiRoadsTest, EveryTaskGoesForwardAndBackOnItsRoad) {
     const char* ini;  // the kit's twmain.ini ("@": the kit's directory), null for none
     std::vector<Step> steps;
   } roads[] = {
-      {"new cluster", nullptr,
-       {{kIdNext, kPageInstallChoice}, {kIdNewCluster, kPageCluster},
+      {"new cluster",
+       nullptr,
+       {{kIdNext, kPageInstallChoice},
+        {kIdNewCluster, kPageCluster},
         {kIdMemberName, kPageCluster, Kind::notRadio, "FIRST"},
         {kIdAdminDatabase, kPageCluster, Kind::notRadio, "fresh.odx"},
-        {kIdNext, kPageMigration}, {kIdPrevious, kPageCluster}, {kIdNext, kPageMigration},
-        {kIdNext, kPageSnmp}, {kIdSnmpFull, kPageSnmp, Kind::radio}, {kIdNext, kPageTranslation},
-        {kIdTranslateOff, kPageTranslation, Kind::radio}, {kIdNext, kPageDirectory},
-        {kIdNext, kPageSummary}, {kIdPrevious, kPageDirectory}, {kIdPrevious, kPageTranslation},
-        {kIdPrevious, kPageSnmp}, {kIdPrevious, kPageMigration}, {kIdPrevious, kPageCluster},
+        {kIdNext, kPageMigration},
+        {kIdPrevious, kPageCluster},
+        {kIdNext, kPageMigration},
+        {kIdNext, kPageSnmp},
+        {kIdSnmpFull, kPageSnmp, Kind::radio},
+        {kIdNext, kPageTranslation},
+        {kIdTranslateOff, kPageTranslation, Kind::radio},
+        {kIdNext, kPageDirectory},
+        {kIdNext, kPageSummary},
+        {kIdPrevious, kPageDirectory},
+        {kIdPrevious, kPageTranslation},
+        {kIdPrevious, kPageSnmp},
+        {kIdPrevious, kPageMigration},
+        {kIdPrevious, kPageCluster},
         {kIdPrevious, kPageInstallChoice}}},
-      {"additional server", nullptr,
-       {{kIdNext, kPageInstallChoice}, {kIdAddServer, kPageCluster},
+      {"additional server",
+       nullptr,
+       {{kIdNext, kPageInstallChoice},
+        {kIdAddServer, kPageCluster},
         {kIdMemberName, kPageCluster, Kind::notRadio, "SECOND"},
-        {kIdAdminDatabase, kPageCluster, Kind::notRadio, "qtwadm.odx"}, {kIdNext, kPageSnmp},
-        {kIdPrevious, kPageCluster}, {kIdNext, kPageSnmp}, {kIdSnmpNone, kPageSnmp, Kind::radio},
-        {kIdNext, kPageTranslation}, {kIdPrevious, kPageSnmp}}},
-      {"development client", nullptr,
-       {{kIdNext, kPageInstallChoice}, {kIdAddClient, kPageClientTerms},
-        {kIdPrevious, kPageInstallChoice}, {kIdAddClient, kPageClientTerms},
-        {kIdNext, kPageCluster}, {kIdMemberName, kPageCluster, Kind::notRadio, "DEV"},
         {kIdAdminDatabase, kPageCluster, Kind::notRadio, "qtwadm.odx"},
-        {kIdNext, kPageTranslation}, {kIdPrevious, kPageCluster}}},
-      {"installed: removal and migration", "[Configuration]\r\nKitType=2\r\nVersion=23\r\n"
-                                           "AdminDatabase=qtwadm.odx\r\nDirectory=@\r\n",
-       {{kIdNext, kPageRemoveChoice}, {kIdRemoveCluster, kPageRemoveWarning},
-        {kIdPrevious, kPageRemoveChoice}, {kIdRemoveMember, kPageRemoveWarning},
-        {kIdKeepFiles, kPageRemoveWarning, Kind::radio}, {kIdNext, kPageRemoveConfirm},
-        {kIdPrevious, kPageRemoveWarning}, {kIdPrevious, kPageRemoveChoice},
-        {kIdMigrateChoice, kPageMigration}, {kIdNext, kPageRemoveChoice},
-        {kIdMigrateChoice, kPageMigration}, {kIdMigrate, kPageMigration},
+        {kIdNext, kPageSnmp},
+        {kIdPrevious, kPageCluster},
+        {kIdNext, kPageSnmp},
+        {kIdSnmpNone, kPageSnmp, Kind::radio},
+        {kIdNext, kPageTranslation},
+        {kIdPrevious, kPageSnmp}}},
+      {"development client",
+       nullptr,
+       {{kIdNext, kPageInstallChoice},
+        {kIdAddClient, kPageClientTerms},
+        {kIdPrevious, kPageInstallChoice},
+        {kIdAddClient, kPageClientTerms},
+        {kIdNext, kPageCluster},
+        {kIdMemberName, kPageCluster, Kind::notRadio, "DEV"},
+        {kIdAdminDatabase, kPageCluster, Kind::notRadio, "qtwadm.odx"},
+        {kIdNext, kPageTranslation},
+        {kIdPrevious, kPageCluster}}},
+      {"installed: removal and migration",
+       "[Configuration]\r\nKitType=2\r\nVersion=23\r\n"
+       "AdminDatabase=qtwadm.odx\r\nDirectory=@\r\n",
+       {{kIdNext, kPageRemoveChoice},
+        {kIdRemoveCluster, kPageRemoveWarning},
+        {kIdPrevious, kPageRemoveChoice},
+        {kIdRemoveMember, kPageRemoveWarning},
+        {kIdKeepFiles, kPageRemoveWarning, Kind::radio},
+        {kIdNext, kPageRemoveConfirm},
+        {kIdPrevious, kPageRemoveWarning},
+        {kIdPrevious, kPageRemoveChoice},
+        {kIdMigrateChoice, kPageMigration},
+        {kIdNext, kPageRemoveChoice},
+        {kIdMigrateChoice, kPageMigration},
+        {kIdMigrate, kPageMigration},
         {kIdRelease1Database, kPageMigration, Kind::notRadio, "qtwadm.odx"},
-        {kIdNext, kPageSummary}, {kIdPrevious, kPageMigration}}},
-      {"Beta installation", "[Configuration]\r\nKitType=2\r\nTarnway=OLD\r\n"
-                            "AdminDatabase=qtwadm.odx\r\nDirectory=@\r\n",
+        {kIdNext, kPageSummary},
+        {kIdPrevious, kPageMigration}}},
+      {"Beta installation",
+       "[Configuration]\r\nKitType=2\r\nTarnway=OLD\r\n"
+       "AdminDatabase=qtwadm.odx\r\nDirectory=@\r\n",
        {{kIdNext, kPageBetaUpgrade}}},
   };
   for (const Road& r : roads) {
@@ -217,8 +243,8 @@ TEST_F(InstguiRoadsTest, EveryTaskGoesForwardAndBackOnItsRoad) {
         w.Click(s.id, s.kind);
       EXPECT_TRUE(w.Wait([&] { return w.Page() == s.page; })) << "page " << w.Page();
       // The buttons that stay on every page say where a person can go from here.
-      const bool first = s.page == kPageInstallChoice || s.page == kPageRemoveChoice ||
-                         s.page == kPageBetaUpgrade;
+      const bool first =
+          s.page == kPageInstallChoice || s.page == kPageRemoveChoice || s.page == kPageBetaUpgrade;
       const bool choice = s.page == kPageInstallChoice || s.page == kPageRemoveChoice;
       EXPECT_EQ(wizdrv::Enabled(w.Control(kIdPrevious)), !first);
       EXPECT_EQ(wizdrv::Enabled(w.Control(kIdNext)), !choice);
@@ -248,44 +274,98 @@ TEST_F(InstguiRoadsTest, EachPageCheckShowsItsMessageAndThePageStays) {
     std::string message;
   } checks[] = {
       {{{kIdNext, kPageInstallChoice}, {kIdNewCluster, kPageCluster}},
-       kIdMemberName, Kind::notRadio, "", "You must supply a name\nfor the Tarnway Server"},
-      {{}, kIdAdminDatabase, Kind::notRadio, "", "You must supply the Administrator\nDatabase Filename."},
+       kIdMemberName,
+       Kind::notRadio,
+       "",
+       "You must supply a name\nfor the Tarnway Server"},
+      {{},
+       kIdAdminDatabase,
+       Kind::notRadio,
+       "",
+       "You must supply the Administrator\nDatabase Filename."},
       {{}, kIdLogDatabase, Kind::notRadio, "", "You must supply the Log\nDatabase Filename."},
-      {{}, kIdDocDatabase, Kind::notRadio, "", "You must supply the Documentation\nDatabase Filename."},
-      {{}, kIdVaultDatabase, Kind::notRadio, "", "You must supply the Script\nVault Database Filename."},
-      {{}, kIdMemberName, Kind::notRadio, std::string(256, 'm'),
+      {{},
+       kIdDocDatabase,
+       Kind::notRadio,
+       "",
+       "You must supply the Documentation\nDatabase Filename."},
+      {{},
+       kIdVaultDatabase,
+       Kind::notRadio,
+       "",
+       "You must supply the Script\nVault Database Filename."},
+      {{},
+       kIdMemberName,
+       Kind::notRadio,
+       std::string(256, 'm'),
        "The Tarnway Server Name is too long\n(at most 255 characters)."},
-      {{}, kIdAdminDatabase, Kind::notRadio, "taken.odx",
+      {{},
+       kIdAdminDatabase,
+       Kind::notRadio,
+       "taken.odx",
        "The database 'taken.odx' already exists.\nChoose another Database Filename."},
       {{{kIdNext, kPageMigration}, {kIdMigrate, kPageMigration}},
-       kIdRelease1Database, Kind::notRadio, "", "You must supply the\nAdministrator Database Filename."},
+       kIdRelease1Database,
+       Kind::notRadio,
+       "",
+       "You must supply the\nAdministrator Database Filename."},
       {{{kIdMigrate, kPageMigration}, {kIdNext, kPageSnmp}},
-       kIdSnmpGroup, Kind::notRadio, "", "You must select a SNMP Support Setting."},
+       kIdSnmpGroup,
+       Kind::notRadio,
+       "",
+       "You must select a SNMP Support Setting."},
       {{{kIdSnmpQuery, kPageSnmp, Kind::radio}, {kIdNext, kPageTranslation}},
-       kIdTranslateGroup, Kind::notRadio, "", "You must select a Text Translation Setting."},
+       kIdTranslateGroup,
+       Kind::notRadio,
+       "",
+       "You must select a Text Translation Setting."},
       {{{kIdTranslateOn, kPageTranslation, Kind::radio}, {kIdNext, kPageDirectory}},
-       kIdDirectory, Kind::notRadio, "", "You must supply the Tarnway Directory."},
-      {{}, kIdDirectory, Kind::notRadio, "relative", "The Tarnway Directory must be a full path\nbeginning with '/'."},
-      {{}, kIdDirectory, Kind::notRadio, "/" + std::string(254, 'd'),
+       kIdDirectory,
+       Kind::notRadio,
+       "",
+       "You must supply the Tarnway Directory."},
+      {{},
+       kIdDirectory,
+       Kind::notRadio,
+       "relative",
+       "The Tarnway Directory must be a full path\nbeginning with '/'."},
+      {{},
+       kIdDirectory,
+       Kind::notRadio,
+       "/" + std::string(254, 'd'),
        "The Tarnway Directory is too long\n(at most 254 characters)."},
-      {{}, kIdDirectory, Kind::notRadio, file + "/sub", "Setup cannot create the directory\n" + file + "/sub/."},
+      {{},
+       kIdDirectory,
+       Kind::notRadio,
+       file + "/sub",
+       "Setup cannot create the directory\n" + file + "/sub/."},
       // Back to the choices: joining wants an Administrator that is one.
-      {{{kIdPrevious, kPageTranslation}, {kIdPrevious, kPageSnmp}, {kIdPrevious, kPageMigration},
-        {kIdPrevious, kPageCluster}, {kIdPrevious, kPageInstallChoice},
+      {{{kIdPrevious, kPageTranslation},
+        {kIdPrevious, kPageSnmp},
+        {kIdPrevious, kPageMigration},
+        {kIdPrevious, kPageCluster},
+        {kIdPrevious, kPageInstallChoice},
         {kIdAddServer, kPageCluster}},
-       kIdAdminDatabase, Kind::notRadio, "absent.odx",
+       kIdAdminDatabase,
+       Kind::notRadio,
+       "absent.odx",
        "Cannot locate Tarnway Administrator database 'absent.odx'."},
-      {{}, kIdAdminDatabase, Kind::notRadio, "taken.odx.log",
+      {{},
+       kIdAdminDatabase,
+       Kind::notRadio,
+       "taken.odx.log",
        "The database 'taken.odx.log' is not a Tarnway\nAdministrator database."},
   };
   Wizard w(kit_, Env());
   ASSERT_NE(w.Window(), nullptr);
   // The good answer of each control a check spoils, typed again before the next check.
-  const std::vector<std::pair<long, std::string>> good = {
-      {kIdMemberName, "FIRST"},      {kIdAdminDatabase, "fresh.odx"},
-      {kIdLogDatabase, "fresh.log"}, {kIdDocDatabase, "fresh.doc"},
-      {kIdVaultDatabase, "fresh.vlt"}, {kIdRelease1Database, "taken.odx"},
-      {kIdDirectory, base_.path() + "target"}};
+  const std::vector<std::pair<long, std::string>> good = {{kIdMemberName, "FIRST"},
+                                                          {kIdAdminDatabase, "fresh.odx"},
+                                                          {kIdLogDatabase, "fresh.log"},
+                                                          {kIdDocDatabase, "fresh.doc"},
+                                                          {kIdVaultDatabase, "fresh.vlt"},
+                                                          {kIdRelease1Database, "taken.odx"},
+                                                          {kIdDirectory, base_.path() + "target"}};
   // Good answers on the page shown: a joining server's Administrator is the one made above.
   auto answerWell = [&] {
     const bool joining = !wizdrv::Enabled(w.Control(kIdLogDatabase));

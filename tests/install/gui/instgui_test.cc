@@ -20,8 +20,6 @@
 #include "twcl/ui/probe.h"
 #include "wizard_driver.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -61,14 +59,7 @@ class Instgui {
     std::vector<char*> a, e;
     for (auto& s : argv) a.push_back(s.data());
     a.push_back(nullptr);
-    std::vector<std::string> envs = env;
-    for (char** p = environ; *p; ++p) {
-      std::string kv = *p;
-      std::string name = kv.substr(0, kv.find('='));
-      bool overridden = false;
-      for (const std::string& o : env) overridden = overridden || o.rfind(name + "=", 0) == 0;
-      if (!overridden) envs.push_back(kv);
-    }
+    std::vector<std::string> envs = twtest::EnvWith(env);
     for (auto& s : envs) e.push_back(s.data());
     e.push_back(nullptr);
     if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, a.data(), e.data()) != 0) pid_ = -1;
