@@ -163,6 +163,24 @@ TEST_F(AdminTest, MissingOrConflictingPropertiesAreRefused) {
         Text("DestDatabase", kDestDatabase, adm)},
        TWFAIL_PROPERTY_VALUE,
        "12556 Error: Invalid property value for property 'DestDatabase'"},
+      // Database names stay within their server's directory.
+      {{Number("Action", kAction, 1), Text("SrcDatabase", kSrcDatabase, adm),
+        Text("DestDatabase", kDestDatabase, "/nonexistent/dir/x.odx")},
+       TWFAIL_PROPERTY_VALUE,
+       "12556 Error: Invalid property value for property 'DestDatabase'"},
+      {{Number("Action", kAction, 1), Text("SrcDatabase", kSrcDatabase, adm),
+        Text("DestDatabase", kDestDatabase, "!!sub/../../x.odx")},
+       TWFAIL_PROPERTY_VALUE,
+       "12556 Error: Invalid property value for property 'DestDatabase'"},
+      {{Number("Action", kAction, 1), Text("SrcDatabase", kSrcDatabase, adm),
+        Text("DestDatabase", kDestDatabase, "sub\\..\\..\\x.odx")},
+       TWFAIL_PROPERTY_VALUE,
+       "12556 Error: Invalid property value for property 'DestDatabase'"},
+      {{Number("Action", kAction, 1),
+        Text("SrcDatabase", kSrcDatabase, acttest::PlexaRoot() + "local/" + adm),
+        Text("DestDatabase", kDestDatabase, "x.odx")},
+       TWFAIL_PROPERTY_VALUE,
+       "12556 Error: Invalid property value for property 'SrcDatabase'"},
       {{Number("Action", kAction, 2), Text("LogDatabase", kLogDatabase, "log.odx")},
        TWFAIL_MISSING_PROPERTY,
        noValue + "'Expiration'"},
@@ -178,8 +196,9 @@ TEST_F(AdminTest, MissingOrConflictingPropertiesAreRefused) {
     EXPECT_EQ(RunAdmin(c.properties), c.status) << name_;
     EXPECT_EQ(Log(name_), std::vector<std::string>{c.log}) << name_;
   }
-  // Nothing was copied.
+  // Nothing was copied, nor a directory made.
   EXPECT_FALSE(std::filesystem::exists(acttest::PlexaRoot() + "local/x.odx"));
+  EXPECT_FALSE(std::filesystem::exists("/nonexistent"));
 }
 
 TEST_F(AdminTest, ThePurgeRemovesTheLogDocumentsFinishedBeforeTheExpiration) {
