@@ -253,7 +253,7 @@ void FillInternational() {
         (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
       else
         CSMgrClearDetail();
-      (void)CSMgrEndServerRuns(id);
+      (void)CSMgrEndServerRuns(id, true);
       (void)CSMgrEndOpenLogs(s.serverName, true);
       if (!OrdexWriteNumber(doc.get(), "LogID", 0)) return ServerItemFailed("LogID");
       if (!OrdexWriteNumber(doc.get(), "ServerID", 0)) return ServerItemFailed("ServerID");
@@ -476,7 +476,7 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
     }
   }
   // The stop is done; these report their own failures.
-  (void)CSMgrEndServerRuns(id);
+  (void)CSMgrEndServerRuns(id, id == Service().serverId);
   if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal);
   return status;
 }

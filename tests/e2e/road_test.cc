@@ -284,6 +284,33 @@ TEST_F(RoadTest, AfterTheServerIsKilledItsRunnerClosesAndARestartedServerRunsThe
   EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
 }
 
+// A runner that ignores its close outlives its killed server: with CloseTimeout 0, as an
+// installed server has it, nobody kills it. The server started again leaves the activity
+// locked while that runner lives, though it is due, and runs it again once the old run has
+// ended: the two runs never overlap.
+TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHasEnded) {
+  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute));
+  Twmain first(inst_.path());
+  const pid_t runner = AwaitFetching(1, first);
+  ASSERT_GT(runner, 0);
+  first.Kill();
+
+  Twmain second(inst_.path());
+  ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  bool overlapped = false;
+  EXPECT_TRUE(Within(kCloseWaitMs, [&] {
+    const bool runs = road::Runs(runner);
+    overlapped = overlapped || (runs && Fetching().size() > 1);
+    return !runs;
+  })) << "the deaf runner of the killed server never ended";
+  EXPECT_FALSE(overlapped) << "a second run started while the first still ran";
+  ASSERT_GT(AwaitFetching(2, second), 0) << second.Out() << ActivityLog();
+
+  std::string log = ActivityLog();
+  EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
+  EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
+}
+
 // The control store killed in the middle of a run: the server starts another at its next
 // poll, registers with it, closes the run the lost one handed out, and runs the activity at
 // its next due time.

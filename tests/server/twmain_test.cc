@@ -1,11 +1,13 @@
-// twmain end to end, as a child process against the fake control store of this process: a run
-// of real taskrun processes with the test activity, a second server stopped at the run table,
-// a signal, and the SNMP switch of twmain.ini.
+// twmain end to end, as a child process against the fake control store of this process: runs
+// of real taskrun processes with the test activity in a server without a console, stopped in
+// order by SIGTERM; a second server stopped at the run table, another signal, and the SNMP
+// switch of twmain.ini.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -44,8 +46,8 @@ class Server {
         << program;
   }
 
-  void CloseInput() { child_.CloseInput(); }
   void Signal(int sig) { child_.Signal(sig); }
+  pid_t pid() const { return child_.pid(); }
   // The exit code; -1 when it ended by a signal or was still running after timeoutMs (then
   // it is killed when the server goes).
   int Wait(int timeoutMs) {
@@ -66,6 +68,26 @@ size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+// The running processes whose parent is parent and whose command name is name.
+std::vector<pid_t> Children(pid_t parent, const std::string& name) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    char state = 0;
+    long ppid = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
+    if (ppid == parent && state != 'Z' && stat.substr(open + 1, close - open - 1) == name)
+      found.push_back(std::stoi(pid));
+  }
+  return found;
 }
 
 bool Sent(FakeCtlstore& store, uint32_t code) {
@@ -102,32 +124,56 @@ class TwmainTest : public ::testing::Test {
   FakeCtlstore store_;
 };
 
-TEST_F(TwmainTest, RunsDueActivitiesAsTaskrunAndEndsNormallyWhenInputEnds) {
+// Started as a service manager starts it, with standard input at its end, the server serves
+// on; SIGTERM is the console's stop: the runs that close are closed, the one that does not is
+// killed after CloseTimeout, every completion is recorded, the server ends normally with 0
+// and leaves no runner behind.
+TEST_F(TwmainTest, WithoutAConsoleItServesUntilSigtermStopsItInOrder) {
   InstallRunner();
-  twtest::AddTestActivity(store_, "Good", {{"Result", 1, FakeValue::Number(0)}});
-  twtest::AddTestActivity(store_, "Bad", {{"Result", 1, FakeValue::Number(1542)}});
-  store_.QueueDue("Good");
-  store_.QueueDue("Bad");
+  twtest::FakeSettings settings;
+  settings.maxActivities = 4;
+  settings.closeTimeout = 1;
+  store_.SetSettings(settings);
+  struct Run {
+    const char* name;
+    int32_t mode;
+    uint32_t completion;
+  };
+  const Run runs[] = {{"Good", 0, 0}, {"Closes", 2, 4150}, {"Deaf", 6, 4151}};
+  for (const Run& r : runs) {
+    twtest::AddTestActivity(store_, r.name, {{"Mode", 2, FakeValue::Number(r.mode)}});
+    store_.QueueDue(r.name);
+  }
 
-  Server server(path(), true);
-  ASSERT_TRUE(WaitUntil([&] { return store_.Done().size() == 2; }, 20000))
+  Server server(path(), false);
+  std::vector<pid_t> runners;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        runners = Children(server.pid(), "taskrun");
+        return store_.Done().size() == 1 && runners.size() == 2;
+      },
+      20000))
       << server.Out() << server.Err();
-  server.CloseInput();
-  EXPECT_EQ(server.Wait(20000), 0) << server.Err();
-
-  std::vector<std::pair<std::string, uint32_t>> done;
-  for (const auto& d : store_.Done()) done.emplace_back(d.activity, d.completion);
-  std::sort(done.begin(), done.end());
-  EXPECT_EQ(done, (std::vector<std::pair<std::string, uint32_t>>{{"Bad", 4148}, {"Good", 0}}));
-
   std::string out = server.Out();
+  EXPECT_EQ(out.find(Text(4364)), std::string::npos) << out;  // no "Starting Shutdown..."
+  EXPECT_EQ(out.find(Text(4363)), std::string::npos) << out;  // nor waiting for the runs
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(20000), 0) << server.Out() << server.Err();
+  std::vector<std::pair<std::string, uint32_t>> done, expected;
+  for (const auto& d : store_.Done()) done.emplace_back(d.activity, d.completion);
+  for (const Run& r : runs) expected.emplace_back(r.name, r.completion);
+  std::sort(done.begin(), done.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(done, expected);
+
+  out = server.Out();
   EXPECT_EQ(out.rfind(Text(4353) + "\n", 0), 0u) << out;
-  EXPECT_NE(out.find("Activity 'Good' completed successfully."), std::string::npos) << out;
-  EXPECT_NE(out.find("Activity 'Bad' completed with an error."), std::string::npos) << out;
+  EXPECT_NE(out.find(Text(4367)), std::string::npos) << out;  // "Attempting to Stop ..."
   EXPECT_EQ(out.substr(out.size() - Text(4171).size() - 2), "\n" + Text(4171) + "\n");
+  EXPECT_EQ(server.Err().find("terminating because of signal"), std::string::npos) << server.Err();
+  for (pid_t runner : runners) EXPECT_NE(::kill(runner, 0), 0) << "runner " << runner << " lives";
   EXPECT_TRUE(store_.WaitForShutdown(5000));
-  EXPECT_TRUE(Sent(store_, tw::csmgr::code::kTerm));
-  // The server's table went with it.
   TWProcShmem probe{};
   EXPECT_EQ(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &probe), nullptr);
 }
@@ -158,15 +204,16 @@ TEST_F(TwmainTest, ASecondServerStopsAtTheRunTableAndLeavesTheFirstAlone) {
     EXPECT_FALSE(Sent(store_, code)) << code;
 }
 
+// Signals other than SIGTERM keep their clean-up and exit code 6.
 TEST_F(TwmainTest, ASignalCleansUpAndEndsWithSix) {
   Server server(path(), true);
   // The console shows its prompt once the scheduler has started.
   ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
-  server.Signal(SIGTERM);
+  server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(20000), 6);
   std::string err = server.Err();
-  EXPECT_NE(err.find("TWMAIN terminating because of signal 15, cleaning up.\n"
+  EXPECT_NE(err.find("TWMAIN terminating because of signal 2, cleaning up.\n"
                      "TWMAIN termination cleanup successfull.\n"),
             std::string::npos)
       << err;
@@ -182,7 +229,7 @@ TEST_F(TwmainTest, AnSnmpValueOutOfRangeIsReportedOnceAndLeavesSnmpOff) {
   ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
   EXPECT_EQ(TWIPCExists("TWSNMP_PIPE", 0), 0);
-  server.CloseInput();
+  server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(20000), 0) << server.Err();
   EXPECT_EQ(Count(server.Err(), Text(4885)), 1u) << server.Err();
 }
