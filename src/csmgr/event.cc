@@ -732,7 +732,7 @@ bool RunInSlot(GVNOTEID id) {
 
 }  // namespace
 
-uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own) {
+uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own, std::vector<GVNOTEID>* keptLogs) {
   ScopedIndex index(kActiveView);
   if (index.status()) return index.status();
   uint32_t matches = 0;
@@ -756,7 +756,13 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own) {
       }
       // A runner that outlived its server still runs the activity: ended when it has.
       const std::string runner = RunnerOf(doc.get());
-      if (own && !runner.empty() && ProcessMarkAlive(runner)) continue;
+      if (own && !runner.empty() && ProcessMarkAlive(runner)) {
+        int32_t log_id = 0;
+        QuietReports quiet;
+        if (keptLogs && OrdexReadNumber(doc.get(), "LogID", &log_id) && log_id > 0)
+          keptLogs->push_back(static_cast<GVNOTEID>(log_id));
+        continue;
+      }
     }
     if (uint32_t st = EndRunAbnormally(id); st && !status) status = st;
   }

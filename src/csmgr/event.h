@@ -164,8 +164,10 @@ struct NextEventReply {
 // server id is this server (a clean-up at its own registration or stop); a run of its own
 // whose process still runs on this machine (a run by name, or a scheduled run whose runner
 // outlived a killed server) is then left alone: its Lock is kept until the process ends, so
-// that the activity never runs twice at once.
-[[nodiscard]] uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own);
+// that the activity never runs twice at once; the ids of such runs' logs, which go on too,
+// are added to keptLogs when given.
+[[nodiscard]] uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own,
+                                          std::vector<GVNOTEID>* keptLogs = nullptr);
 
 // Records the process asking for the description of a scheduled run as the run's runner,
 // in the activity document beside the Lock, once per run. Status 0 or the failure.

@@ -164,15 +164,16 @@ TEST_P(RoadCase, ADueTransferRunsInTaskrunIsLoggedAndTheServerShutsDownOnD) {
 INSTANTIATE_TEST_SUITE_P(Links, RoadCase, ::testing::Values(&kKeeplink, &kFlatrec),
                          [](const auto& test) { return std::string(test.param->name); });
 
+// A signal other than SIGTERM (which asks for the orderly stop) ends the server at once.
 TEST_F(RoadTest, ASignalEndsTheServerWithSixAfterItsCleanup) {
   ASSERT_NO_FATAL_FAILURE(MakeDatabases(kKeeplink));
   Twmain server(inst_.path());
   ASSERT_TRUE(Within(kWaitMs, [&] { return Logged(); })) << server.Out() << server.Err();
-  server.Signal(SIGTERM);
+  server.Signal(SIGHUP);
   EXPECT_EQ(server.Wait(kWaitMs), 6);
   std::string err = server.Err();
   EXPECT_TRUE(Has(err,
-                  "TWMAIN terminating because of signal 15, cleaning up.\n"
+                  "TWMAIN terminating because of signal 1, cleaning up.\n"
                   "TWMAIN termination cleanup successfull.\n"))
       << err;
   TWProcShmem probe{};

@@ -38,11 +38,11 @@ void OnSignal(int) {
 
 // How long a request waits for the sub-agent's answer. The sub-agent asks twmain, which
 // may be slow to answer (its control store busy): a slow answer delays the SNMP answer and
-// is not taken for a lost sub-agent. An answer later than this is dropped when it comes.
-constexpr int kAnswerWaitSeconds = 30;
-// snmpd is asked to wait a little longer than that for this agent's answers, so that it
-// never gives up on the AgentX session while a sub-agent's answer is still awaited.
-constexpr int kMasterWaitSeconds = kAnswerWaitSeconds + 5;
+// is not taken for a lost sub-agent. snmpd gives up on this agent's whole AgentX session
+// when an answer takes longer than its time-out with all its retries (six seconds unless
+// configured otherwise), so a request whose answer has not come by then is answered as a
+// general error first; the late answer is dropped when it comes.
+constexpr int kAnswerWaitMs = 5500;
 
 class Proxy;
 Proxy* g_proxy = nullptr;
@@ -186,7 +186,7 @@ class Proxy {
 
   // Sends a request to the sub-agent that owns tree and waits for its response; false when
   // the sub-agent is gone (it is dropped), answers out of turn (dropped too) or has not
-  // answered within kAnswerWaitSeconds (kept: its late answer is owed and dropped when it
+  // answered within kAnswerWaitMs (kept: its late answer is owed and dropped when it
   // comes, since the sub-agent answers its requests in order).
   bool Ask(const Subtree& tree, uint32_t type, const MibObject& object, const Oid& at,
            const std::string& value, Message* answer) {
@@ -203,7 +203,7 @@ class Proxy {
       return false;
     }
     for (;;) {
-      const int rc = conn->Wait(kAnswerWaitSeconds * 1000);
+      const int rc = conn->Wait(kAnswerWaitMs);
       if (rc == kLinkTimeout) {
         ++owed_[conn];
         log_.Line(1, "Sub-agent %s is slow to answer", conn->peer().c_str());
@@ -366,7 +366,6 @@ class Proxy {
     std::string name = "tarnway-" + m.root.Text();
     netsnmp_handler_registration* reg = netsnmp_create_handler_registration(
         name.c_str(), Handler, root.data(), root.size(), HANDLER_CAN_RWRITE);
-    if (reg != nullptr) reg->timeout = kMasterWaitSeconds;
     if (reg == nullptr || netsnmp_register_handler(reg) != MIB_REGISTERED_OK) {
       (void)trees_.Remove(m.root);
       return kLinkBadMib;
