@@ -1,7 +1,7 @@
 // twmain end to end, as a child process against the fake control store of this process: runs
 // of real taskrun processes with the test activity in a server without a console, stopped in
-// order by SIGTERM; a second server stopped at the run table, another signal, and the SNMP
-// switch of twmain.ini.
+// order by SIGTERM, and the kit's systemd unit that runs it so; a second server stopped at
+// the run table, another signal, and the SNMP switch of twmain.ini.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -202,6 +202,24 @@ TEST_F(TwmainTest, ASecondServerStopsAtTheRunTableAndLeavesTheFirstAlone) {
        {tw::csmgr::code::kInit, tw::csmgr::code::kServerInit, tw::csmgr::code::kServerState,
         tw::csmgr::code::kTerm, tw::csmgr::code::kShutdown})
     EXPECT_FALSE(Sent(store_, code)) << code;
+}
+
+// The kit's unit, filled in as the README says, is one systemd accepts, and starts the
+// installation's twmain without a console and stops it by SIGTERM to twmain alone.
+TEST_F(TwmainTest, TheServiceUnitIsOneSystemdAcceptsForTheInstalledServer) {
+  if (::access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
+  std::string unit = twtest::ReadFile(TW_SERVICE_UNIT);
+  for (size_t at; (at = unit.find("@TWDIR@")) != std::string::npos;)
+    unit.replace(at, 7, BuildInstDir());
+  for (const char* line : {"StandardInput=null\n", "KillMode=mixed\n", "KillSignal=SIGTERM\n"})
+    EXPECT_NE(unit.find(line), std::string::npos) << line;
+  EXPECT_NE(unit.find("ExecStart=" + BuildInstDir() + "twmain\n"), std::string::npos) << unit;
+  twtest::WriteFile(inst_ / "tarnway.service", unit);
+  twtest::ProcessResult r =
+      twtest::RunProgram({"/usr/bin/systemd-analyze", "verify", inst_ / "tarnway.service"},
+                         twtest::InheritedEnv(), path());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("tarnway.service"), std::string::npos) << r.err;
 }
 
 // Signals other than SIGTERM keep their clean-up and exit code 6.
