@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,20 +72,8 @@ size_t Count(const std::string& text, const std::string& part) {
 // The running processes whose parent is parent and whose command name is name.
 std::vector<pid_t> Children(pid_t parent, const std::string& name) {
   std::vector<pid_t> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string pid = entry.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    char state = 0;
-    long ppid = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
-    if (ppid == parent && state != 'Z' && stat.substr(open + 1, close - open - 1) == name)
-      found.push_back(std::stoi(pid));
-  }
+  for (const twtest::RunningProcess& p : twtest::RunningProcesses())
+    if (p.parent == parent && p.name == name) found.push_back(p.pid);
   return found;
 }
 

@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -48,19 +47,8 @@ bool IsSocket(const std::string& path) {
 // The running processes started as program (their first argument), whoever started them.
 std::vector<pid_t> ProgramPids(const std::string& program) {
   std::vector<pid_t> found;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string pid = entry.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::string first;
-    std::getline(cmdline, first, '\0');
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    bool zombie = close == std::string::npos || text.find(" Z ", close) == close + 1;
-    if (first == program && !zombie) found.push_back(std::stoi(pid));
-  }
+  for (const twtest::RunningProcess& p : twtest::RunningProcesses())
+    if (p.program == program) found.push_back(p.pid);
   return found;
 }
 
