@@ -1,7 +1,9 @@
 // The server program twmain: starts the control-store manager when none serves, creates the
 // pipes its threads talk over, runs the scheduler and (when configured) the SNMP link on
 // threads of their own and the operator console on the main thread, and ends them in order.
-// Exit code 0 after a normal termination, 1 after an abnormal one, 6 after a signal.
+// It runs with or without a console: SIGTERM asks for the orderly stop that the console's stop
+// gives, so that a service manager can run and stop it.
+// Exit code 0 after a normal termination, 1 after an abnormal one, 6 after another signal.
 #include <signal.h>
 #include <unistd.h>
 
@@ -36,12 +38,16 @@ std::atomic<TWProcThread*> gSnmpLink{nullptr};
 // Where SIGTERM's stop goes: the scheduler command pipe while the console serves. Before
 // that the signal is handled as every other; after it the server is ending anyway.
 enum class Serving { kStarting, kServing, kEnding };
-std::mutex gStopMutex;
 Serving gServing = Serving::kStarting;
 TWProcPipe* gStopPipe = nullptr;
 
+std::mutex& StopMutex() {
+  static auto* m = new std::mutex;  // never destroyed: a signal may come while the process ends
+  return *m;
+}
+
 void SetServing(Serving state, TWProcPipe* commands) {
-  std::lock_guard<std::mutex> lock(gStopMutex);
+  std::lock_guard<std::mutex> lock(StopMutex());
   gServing = state;
   gStopPipe = commands;
 }
@@ -159,7 +165,7 @@ void Join(std::atomic<TWProcThread*>& handle) {
 
 extern "C" void TWMainSignalHandler(int signalNumber) {
   if (signalNumber == SIGTERM) {
-    std::unique_lock<std::mutex> lock(gStopMutex);
+    std::lock_guard<std::mutex> lock(StopMutex());
     if (gServing == Serving::kServing) {
       // The console's stop: runs are closed, those still running after CloseTimeout killed,
       // and the server ends normally once the last one has ended. One stop is posted, so a
