@@ -264,8 +264,9 @@ void FillInternational() {
         (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
       else
         CSMgrClearDetail();
-      (void)CSMgrEndServerRuns(id);
-      (void)CSMgrEndOpenLogs(s.serverName, true);
+      std::vector<GVNOTEID> going;
+      (void)CSMgrEndServerRuns(id, true, &going);
+      (void)CSMgrEndOpenLogs(s.serverName, true, going);
       if (!OrdexWriteNumber(doc.get(), "LogID", 0)) return ServerItemFailed("LogID");
       if (!OrdexWriteNumber(doc.get(), "ServerID", 0)) return ServerItemFailed("ServerID");
       if (!OrdexSaveDocument(doc.get())) return ServerItemFailed("ServerStatus");
@@ -487,8 +488,9 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
     }
   }
   // The stop is done; these report their own failures.
-  (void)CSMgrEndServerRuns(id);
-  if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal);
+  std::vector<GVNOTEID> going;
+  (void)CSMgrEndServerRuns(id, id == Service().serverId, &going);
+  if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal, going);
   return status;
 }
 
