@@ -1,5 +1,6 @@
 // The replication run the way a server runs it: taskrun running a Replication document by
-// name in a local installation, with sqlcli links on SQLite files and PostgreSQL (the
+// name in a local installation, with sqlcli links on SQLite files and PostgreSQL, a Xandb
+// link on PostgreSQL (the
 // cluster TW_PG_PORT names; those cases skip without it) and an Ordex link. Each side's
 // database returns its rows in its own order; the records must be paired by key all the
 // same, and the run after a levelling run must write nothing.
@@ -46,7 +47,7 @@ std::string Sorted(const std::string& text) {
 class ReplicaRoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(inst_.Make({"replica.twx", "sqlcli.twx", "ordex.twx"}), "");
+    ASSERT_EQ(inst_.Make({"replica.twx", "sqlcli.twx", "ordex.twx", "xandb.twx"}), "");
     dir_ = inst_.dir();
     const char* port = std::getenv("TW_PG_PORT");
     std::string odbc = "[a]\nDriver=SQLITE3\nDatabase=" + dir_ + "a.db\nTimeout=5000\n\n";
@@ -68,6 +69,10 @@ class ReplicaRoad : public ::testing::Test {
       ASSERT_EQ(inst_.New("Link\\Sqlcli", {"Name=" + std::string(server),
                                            "Server=" + std::string(server), "Userid=tw"}),
                 "");
+    ASSERT_EQ(inst_.New("Link\\Xandb", {"Name=xpg", "Database=pg", "Userid=tw",
+                                        "PropNameList:textlist=Database,Userid",
+                                        "PropTokenList:numberlist=65538,65539"}),
+              "");
     ASSERT_EQ(inst_.New("Link\\Ordex", {"Name=docs", "Database=docs.odb", "CreateDatabase:number=1",
                                         "PropNameList:textlist=Database,CreateDatabase",
                                         "PropTokenList:numberlist=65538,7"}),
@@ -143,22 +148,27 @@ TEST_F(ReplicaRoad, OrdexAgainstSqliteWithMixedCaseKeys) {
   EXPECT_EQ(Count(docs, "\"two\""), 0u) << docs;
 }
 
-// SQLite against PostgreSQL: NULL keys (first in SQLite, last in PostgreSQL) and a column
-// whose collation sorts case-insensitively; the run levels B, the next writes nothing.
+// SQLite against PostgreSQL through sqlcli and through Xandb: NULL keys (first in SQLite,
+// last in PostgreSQL) and a column whose collation ignores case for the order (a B c D);
+// the run levels B, the next writes nothing.
 TEST_F(ReplicaRoad, SqliteAgainstPostgresqlWithNullKeysAndACollation) {
   if (port_.empty()) GTEST_SKIP() << "no PostgreSQL cluster (TW_PG_PORT)";
-  Pg({"CREATE TABLE t (k VARCHAR(10) COLLATE \"en-x-icu\", v VARCHAR(20))",
-      "INSERT INTO t VALUES (NULL, 'none'), ('a', 'one'), ('c', 'old'), ('E', 'five')"});
   Sqlite("a.db",
          "CREATE TABLE t (k VARCHAR(10), v VARCHAR(20));"
          "INSERT INTO t VALUES (NULL, 'none'), ('a', 'one'), ('B', 'two'), ('c', 'three'),"
          " ('D', 'four')");
-  Replication("ToPg", "pg");
-  EXPECT_EQ(Run("ToPg"), 4u);  // B and D inserted, c updated, E removed
   const std::string want = SqliteRows("a.db");
-  EXPECT_EQ(Sorted(Pg({"SELECT k, v FROM t"})), want);
-  EXPECT_EQ(Run("ToPg"), 0u);
-  EXPECT_EQ(Sorted(Pg({"SELECT k, v FROM t"})), want);
+  for (const char* link : {"pg", "xpg"}) {
+    SCOPED_TRACE(link);
+    Pg({"DROP TABLE IF EXISTS t",
+        "CREATE TABLE t (k VARCHAR(10) COLLATE \"en-x-icu\", v VARCHAR(20))",
+        "INSERT INTO t VALUES (NULL, 'none'), ('a', 'one'), ('c', 'old'), ('E', 'five')"});
+    Replication(std::string("To") + link, link);
+    EXPECT_EQ(Run(std::string("To") + link), 4u);  // B and D inserted, c updated, E removed
+    EXPECT_EQ(Sorted(Pg({"SELECT k, v FROM t"})), want);
+    EXPECT_EQ(Run(std::string("To") + link), 0u);
+    EXPECT_EQ(Sorted(Pg({"SELECT k, v FROM t"})), want);
+  }
 }
 
 // Two records of one side whose keys compare equal (LowPrecision compares numbers to ten
