@@ -168,12 +168,13 @@ long PeakKiB() {
   return usage.ru_maxrss;
 }
 
-// 100,000 records of 400 bytes (40 MB), shuffled: the store's peak stays a few blocks.
+// 100,000 records of 400 bytes (40 MB), shuffled: the store's peak stays a few blocks. The
+// sanitizer keeps freed memory aside, so there only the order is checked.
 TEST_F(RecordStoreTest, MemoryDoesNotGrowWithTheRecords) {
   std::vector<int> order(100000);
   std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), std::mt19937(11));
-  const long before = PeakKiB();
+  [[maybe_unused]] const long before = PeakKiB();
   RecordStore store(fields_, {fields_[0]}, 0, size_t{4} << 20);
   bool twice = false;
   const std::string filler(400, 'v');
@@ -198,7 +199,9 @@ TEST_F(RecordStoreTest, MemoryDoesNotGrowWithTheRecords) {
     ++count;
   }
   EXPECT_EQ(count, order.size());
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(PeakKiB() - before, 24 * 1024);
+#endif
 }
 
 }  // namespace
