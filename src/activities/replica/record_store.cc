@@ -226,6 +226,8 @@ uint32_t RecordStore::Add(bool* twice) {
     if (uint32_t status = TWFieldConvert(last_[k].get(), 1, keys_[k], 1, 1))
       return TWActivityLog(status);
   hasLast_ = true;
+  // Room for a whole block at once, so that the block never doubles its memory by growing.
+  if (bytes_.capacity() < block_) bytes_.reserve(block_ + block_ / 4);
   starts_.push_back(static_cast<uint32_t>(bytes_.size()));
   Encode(bytes_);
   return bytes_.size() >= block_ || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;

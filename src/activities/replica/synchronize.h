@@ -1,7 +1,7 @@
-// The replication: two links, A and B, selected in the order of their keys and walked
-// together; a record on one side only, or on both with other data, is copied, updated or
-// removed by the time stamps or the WinConflict rule, and the decisions taken by the rule are
-// logged and their losing records saved when asked.
+// The replication: two links, A and B, each read whole, put in the order of the comparison
+// of their keys and walked together; a record on one side only, or on both with other data, is
+// copied, updated or removed by the time stamps or the WinConflict rule, and the decisions taken by
+// the rule are logged and their losing records saved when asked.
 #ifndef TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
 #define TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
 

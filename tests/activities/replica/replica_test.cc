@@ -565,7 +565,7 @@ TEST_P(ReplicaTest, RefusesKeysStampsAndFieldsThatDoNotFit) {
 // ---------------------------------------------------------------- ordex ----------------
 
 // Link B a document database through ordex: its form made from A's table, then its documents
-// inserted, updated and removed as A changes, each by the document the selection holds.
+// inserted, updated and removed as A changes, each found by its key.
 class ReplicaOrdexTest : public sqltest::ActivityFixture {
  protected:
   ReplicaOrdexTest() : ActivityFixture("replica") {}
