@@ -109,6 +109,8 @@ std::vector<std::string> Expected(std::vector<Record> records) {
 TEST_F(RecordStoreTest, GivesRecordsBackInTheComparisonsOrder) {
   std::vector<Record> shuffled = Numbered(3000);
   std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  std::vector<Record> lateFall = Numbered(3000, false);
+  lateFall.push_back({"a", "first"});
   std::vector<Record> reversed = Numbered(3000);
   std::reverse(reversed.begin(), reversed.end());
   struct Case {
@@ -122,6 +124,7 @@ TEST_F(RecordStoreTest, GivesRecordsBackInTheComparisonsOrder) {
        1 << 20},
       {"already in order, through a file", Numbered(3000, false), 1024},
       {"mixed case, many files merged in two rounds", Numbered(3000), 1024},
+      {"in order but for the last, the file as read merged with it", lateFall, 1024},
       {"reversed, many files merged in two rounds", reversed, 1024},
       {"shuffled, many files merged in two rounds", shuffled, 1024},
       {"nothing", {}, 1024},
