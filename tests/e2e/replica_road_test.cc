@@ -127,25 +127,29 @@ class ReplicaRoad : public ::testing::Test {
   std::unique_ptr<odbc_bench::PgDatabase> pg_;
 };
 
-// An Ordex form, whose view sorts without regard to case (a B c D), against SQLite, which
-// sorts by bytes (B D a c): made and filled by the first run, then left alone.
+// An Ordex form, whose view sorts without regard to case (a A B c D), against SQLite, which
+// sorts by bytes (A B D a c): made and filled by the first run, then left alone; a and A stay
+// two documents, each written by its own key.
 TEST_F(ReplicaRoad, OrdexAgainstSqliteWithMixedCaseKeys) {
   Sqlite("a.db",
          "CREATE TABLE t (k VARCHAR(10) PRIMARY KEY, v VARCHAR(20));"
-         "INSERT INTO t VALUES ('a', 'one'), ('B', 'two'), ('c', 'three'), ('D', 'four')");
+         "INSERT INTO t VALUES ('a', 'one'), ('B', 'two'), ('c', 'three'), ('D', 'four'),"
+         " ('A', 'big')");
   Replication("ToDocs", "docs", {"MapName:number=1", "Create:number=1"});
-  EXPECT_EQ(Run("ToDocs"), 4u);
+  EXPECT_EQ(Run("ToDocs"), 5u);
   EXPECT_EQ(Run("ToDocs"), 0u);
-  Sqlite("a.db", "UPDATE t SET v = 'zwei' WHERE k = 'B'; DELETE FROM t WHERE k = 'c'");
-  EXPECT_EQ(Run("ToDocs"), 2u);
+  Sqlite("a.db",
+         "UPDATE t SET v = 'zwei' WHERE k = 'B'; UPDATE t SET v = 'uno' WHERE k = 'a';"
+         "DELETE FROM t WHERE k = 'c'");
+  EXPECT_EQ(Run("ToDocs"), 3u);
   EXPECT_EQ(Run("ToDocs"), 0u);
   int code = -1;
   const std::string docs =
       Output({dir_ + "plexadm", "export", "docs.odb", "--form", "t"}, dir_, &code);
-  for (const char* value : {"\"one\"", "\"zwei\"", "\"four\""})
+  for (const char* value : {"\"uno\"", "\"zwei\"", "\"four\"", "\"big\""})
     EXPECT_EQ(Count(docs, value), 1u) << docs;
-  EXPECT_EQ(Count(docs, "\"three\""), 0u) << docs;
-  EXPECT_EQ(Count(docs, "\"two\""), 0u) << docs;
+  for (const char* value : {"\"one\"", "\"two\"", "\"three\""})
+    EXPECT_EQ(Count(docs, value), 0u) << docs;
 }
 
 // SQLite against PostgreSQL through sqlcli and through Xandb: NULL keys (first in SQLite,
