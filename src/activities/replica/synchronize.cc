@@ -1,6 +1,7 @@
 // The replication (see synchronize.h).
 #include "synchronize.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -8,6 +9,7 @@
 
 #include "flowcore_ptr.h"
 #include "key_fields.h"
+#include "record_store.h"
 #include "replica_messages.h"
 
 extern "C" int replica_load_string(uint32_t id, char* buffer, int size);
@@ -27,6 +29,8 @@ enum Decision : int32_t { kNoWinner = 0, kAWins = 1, kBWins = 2 };
 constexpr uint32_t kMaxName = 256;
 // Each message is read with at most this many characters.
 constexpr int kMaxMessage = 200;
+// The bytes of records one side keeps in memory before they go to a temporary file.
+constexpr size_t kBlockBytes = size_t{4} << 20;
 
 std::string MessageText(uint32_t id) {
   char text[kMaxMessage + 1] = {};
@@ -41,12 +45,10 @@ struct Side {
   FieldlistPtr list;
   std::vector<TWFIELD> fields;
   activity::KeyFields keys;
-  // The keys of the record before, to see that the side's keys rise.
-  std::vector<FieldPtr> lastKeys;
-  bool hasLast = false;
+  // The side's records, read whole before anything is written, in the merge's order.
+  std::unique_ptr<RecordStore> store;
   TWFIELD stamp = TWNULLHANDLE;
   bool hasBase = false;
-  bool writeBack = false;
   bool noDelete = false;
   bool exhausted = false;
   bool advance = true;
@@ -74,11 +76,12 @@ class Replication {
   uint32_t LoadStampField(Side& side);
   uint32_t CheckStamps();
   uint32_t Synchronize();
+  uint32_t ReadSide(Side& side);
+  uint32_t KeyTwice(const Side& side);
   uint32_t Fetch(Side& side);
-  uint32_t CheckRising(Side& side);
   uint32_t Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs, bool data,
                    int32_t* result);
-  uint32_t SetWriteBack(Side& side, bool on);
+  uint32_t UpdatePair(Side& target, const Side& source, TWFIELDLIST record);
   uint32_t CopyOver(Side& to, TWFIELDLIST record, uint32_t* action);
   uint32_t OneSided(Side& holder, Side& other, TWFIELDLIST toOther, TWFIELDLIST toHolder,
                     Decision holderWins, Decision otherWins);
@@ -86,6 +89,7 @@ class Replication {
                           const Side* holder);
   uint32_t SaveRecord(int32_t decision, TWFIELDLIST forB, TWFIELDLIST forA);
   uint32_t LogConflictText(int32_t decision, uint32_t action, const Side& keysOf);
+  uint32_t KeyValuesText(const Side& keysOf, std::string* text);
   uint32_t StoreBaseStamps();
 
   Side a_;
@@ -152,12 +156,13 @@ uint32_t Replication::Open() {
 
 uint32_t Replication::PrepareLink(Side& side) {
   uint32_t status = TWFieldlistAlloc(flowcore::Out(side.list), 1, TWFIELDF_TRUNC_PREC);
-  const int32_t one = 1;
+  // Each side is read whole before the first write, so no write can stand on a current
+  // record: every update and removal goes by key, and the selections are plain reads.
+  const int32_t one = 1, zero = 0;
   if (status == TWSUCCESS)
-    status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_WRITEBACK, &one);
+    status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_WRITEBACK, &zero);
   if (status == TWSUCCESS)
     status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_MAP_NAME, &one);
-  side.writeBack = true;
   if (status == TWSUCCESS && mapName_ != 2) {
     // Each link delivers all its fields.
     TWStream empty{};
@@ -317,12 +322,8 @@ uint32_t Replication::CheckTypes(const std::vector<TWFIELD>& as, const std::vect
 }
 
 uint32_t Replication::LoadKeys(Side& side) {
-  uint32_t status = activity::MarkKeyFields(side.list.get(), side.token | TWTOKEN_ORDER_LIST,
-                                            activity::NoKeys::kInvalidKey, &side.keys);
-  for (size_t i = 0; i < side.keys.fields.size() && status == TWSUCCESS; ++i) {
-    FieldPtr& last = side.lastKeys.emplace_back();
-    status = TWFieldAlloc(flowcore::Out(last), TWFieldGetType(side.keys.fields[i]), 1);
-  }
+  const uint32_t status = activity::MarkKeyFields(side.list.get(), side.token | TWTOKEN_ORDER_LIST,
+                                                  activity::NoKeys::kInvalidKey, &side.keys);
   return status == TWSUCCESS ? status : TWActivityLog(status);
 }
 
@@ -370,50 +371,63 @@ uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<
   return TWSUCCESS;
 }
 
-// The merge is sound only while each side rises strictly in the order the comparison uses:
-// a side sorted by another collation, or holding a key twice, would have records inserted
-// twice or removed. Such a record ends the run before anything is done with it.
-uint32_t Replication::CheckRising(Side& side) {
-  if (side.hasLast) {
-    int32_t result = 0;
-    size_t decided = 0;
-    for (; decided < side.keys.fields.size(); ++decided) {
-      uint32_t status = TWFieldCompare(side.keys.fields[decided], 1, side.lastKeys[decided].get(),
-                                       1, 1, precision_, &result);
-      if (status != TWSUCCESS) return TWActivityLog(status);
-      if (result != 0) break;
-    }
-    if (result <= 0) {
-      if (decided == side.keys.fields.size()) --decided;
-      StreamData name(TWSTREAMFMT_NATIVE);
-      (void)name.Set(TWSTREAMFMT_NATIVE, side.keys.names[decided]);
-      return TWActivityLogEx(TWFAIL_INVALID_KEY, 0, 0, 0, name.get(), nullptr, nullptr);
-    }
-  }
-  for (size_t i = 0; i < side.keys.fields.size(); ++i)
-    if (uint32_t status = TWFieldCopy(side.lastKeys[i].get(), side.keys.fields[i]))
+// Reads the whole side into its store, in the order of the keys' comparison whatever order
+// the data source returned: the merge decides "only on one side" from the rest of the other
+// side, so both sides must be known to be in order before anything is written.
+uint32_t Replication::ReadSide(Side& side) {
+  std::vector<TWFIELD> fields;
+  const uint32_t count = TWFieldlistGetCount(side.list.get());
+  for (uint32_t i = 1; i <= count; ++i) {
+    TWFIELD field = TWNULLHANDLE;
+    if (uint32_t status = TWFieldlistGetField(side.list.get(), i, 0, &field, nullptr))
       return TWActivityLog(status);
-  side.hasLast = true;
-  return TWSUCCESS;
+    fields.push_back(field);
+  }
+  side.store =
+      std::make_unique<RecordStore>(std::move(fields), side.keys.fields, precision_, kBlockBytes);
+  bool twice = false;
+  for (;;) {
+    if (uint32_t command = TWActivityGetCommand()) return command;
+    const uint32_t status = TWConnectFetch(side.conn.get(), side.list.get(), 1, 1, nullptr);
+    if (status == TWFAIL_END_OF_DATA) break;
+    if (status != TWSUCCESS) return status;
+    if (uint32_t stored = side.store->Add(&twice)) return stored;
+    if (twice) return KeyTwice(side);
+  }
+  if (uint32_t status = side.store->Finish(&twice)) return status;
+  return twice ? KeyTwice(side) : TWSUCCESS;
+}
+
+// Two records of one side whose keys compare equal cannot each find their counterpart: the
+// run ends, before anything was written, naming the side and the key.
+uint32_t Replication::KeyTwice(const Side& side) {
+  std::string text = MessageText(REPLICA_KEY_TWICE);
+  text += MessageText(&side == &a_ ? REPLICA_LINK_A : REPLICA_LINK_B);
+  text += MessageText(REPLICA_KEY_VALUES);
+  if (uint32_t status = KeyValuesText(side, &text)) return status;
+  StreamData stream(TWSTREAMFMT_NATIVE);
+  if (uint32_t status = stream.Set(TWSTREAMFMT_NATIVE, text)) return TWActivityLog(status);
+  return TWActivityLogStreamEx(0, stream.get(), 0, 0, 0, 0, nullptr, nullptr, nullptr);
 }
 
 uint32_t Replication::Fetch(Side& side) {
   if (side.exhausted || !side.advance) return TWSUCCESS;
-  uint32_t status = TWConnectFetch(side.conn.get(), side.list.get(), 1, 1, nullptr);
-  if (status == TWFAIL_END_OF_DATA) {
-    side.exhausted = true;
-    return TWSUCCESS;
-  }
-  if (status != TWSUCCESS) return status;
-  return CheckRising(side);
+  bool end = false;
+  const uint32_t status = side.store->Next(&end);
+  side.exhausted = end;
+  return status;
 }
 
-uint32_t Replication::SetWriteBack(Side& side, bool on) {
-  if (side.writeBack == on) return TWSUCCESS;
-  const int32_t value = on ? 1 : 0;
-  uint32_t status = TWConnectSetPropertyInt(side.conn.get(), TWTOKEN_WRITEBACK, &value);
-  if (status == TWSUCCESS) side.writeBack = on;
-  return status;
+// Updates target's record of the key both sides hold with source's data. The record is
+// found by target's own key values, which may differ from source's where the comparison
+// treats them as equal (LowPrecision).
+uint32_t Replication::UpdatePair(Side& target, const Side& source, TWFIELDLIST record) {
+  for (size_t k = 0; k < target.keys.fields.size(); ++k) {
+    TWFIELD own = target.keys.fields[k], shown = source.keys.fields[k];
+    if (TWFieldGetType(own) != TWFieldGetType(shown)) continue;
+    if (uint32_t status = TWFieldConvert(shown, 1, own, 1, 1)) return TWActivityLog(status);
+  }
+  return TWConnectUpdate(target.conn.get(), record, 1, 1, nullptr);
 }
 
 // Copies a record that only the other side has: updated by key where the side was selected
@@ -422,8 +436,7 @@ uint32_t Replication::CopyOver(Side& to, TWFIELDLIST record, uint32_t* action) {
   uint32_t updated = 0;
   if (to.hasBase) {
     *action = REPLICA_UPDATE_AT;
-    uint32_t status = SetWriteBack(to, false);
-    if (status == TWSUCCESS) status = TWConnectUpdate(to.conn.get(), record, 1, 1, &updated);
+    const uint32_t status = TWConnectUpdate(to.conn.get(), record, 1, 1, &updated);
     if (status != TWSUCCESS || updated != 0) return status;
   }
   *action = REPLICA_INSERT_INTO;
@@ -444,9 +457,7 @@ uint32_t Replication::OneSided(Side& holder, Side& other, TWFIELDLIST toOther, T
       action = REPLICA_SKIP_REMOVE_FROM;
     } else {
       action = REPLICA_REMOVE_FROM;
-      status = SetWriteBack(holder, true);
-      if (status == TWSUCCESS)
-        status = TWConnectRemove(holder.conn.get(), holder.list.get(), 1, 1, nullptr);
+      status = TWConnectRemove(holder.conn.get(), holder.list.get(), 1, 1, nullptr);
     }
   }
   if (status == TWSUCCESS && holder.stamp == TWNULLHANDLE && conflicts_) {
@@ -460,7 +471,9 @@ uint32_t Replication::OneSided(Side& holder, Side& other, TWFIELDLIST toOther, T
 }
 
 uint32_t Replication::Synchronize() {
-  uint32_t status = TWSUCCESS;
+  uint32_t status = ReadSide(a_);
+  if (status == TWSUCCESS) status = ReadSide(b_);
+  if (status != TWSUCCESS) return status;
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
     status = Fetch(a_);
@@ -483,15 +496,10 @@ uint32_t Replication::Synchronize() {
       int32_t differs = 0;
       status = Compare(a_.fields, b_.fields, true, &differs);
       if (status == TWSUCCESS && differs != 0) {
-        if (winConflict_ == kAWins) {
-          status = SetWriteBack(b_, true);
-          if (status == TWSUCCESS)
-            status = TWConnectUpdate(b_.conn.get(), toB_.get(), 1, 1, nullptr);
-        } else if (winConflict_ == kBWins) {
-          status = SetWriteBack(a_, true);
-          if (status == TWSUCCESS)
-            status = TWConnectUpdate(a_.conn.get(), toA_.get(), 1, 1, nullptr);
-        }
+        if (winConflict_ == kAWins)
+          status = UpdatePair(b_, a_, toB_.get());
+        else if (winConflict_ == kBWins)
+          status = UpdatePair(a_, b_, toA_.get());
         if (status == TWSUCCESS && conflicts_)
           status = RecordConflict(winConflict_, REPLICA_UPDATE_AT, toB_.get(), toA_.get(), nullptr);
       }
@@ -570,26 +578,32 @@ uint32_t Replication::LogConflictText(int32_t decision, uint32_t action, const S
     text += MessageText(REPLICA_SKIP);
   }
   text += MessageText(REPLICA_KEY_VALUES);
-  StreamData value(TWSTREAMFMT_QMBCS);
-  for (size_t i = 0; i < keysOf.keys.fields.size(); ++i) {
-    TWFIELD key = keysOf.keys.fields[i];
-    if (i > 0) text += "; ";
-    text += keysOf.keys.names[i];
-    text += " = ";
-    const uint32_t type = TWFieldGetType(key);
-    const bool quoted = type == TWTYPE_TEXT || type == TWTYPE_BINARY;
-    if (uint32_t status = TWFieldGetStream(key, 1, TWSTREAMFMT_QMBCS, value.get(), nullptr))
-      return TWActivityLog(status);
-    if (quoted) text += '"';
-    text += value.view();
-    if (quoted) text += '"';
-  }
+  if (uint32_t status = KeyValuesText(keysOf, &text)) return status;
   StreamData stream(TWSTREAMFMT_NATIVE);
   if (uint32_t status = stream.Set(TWSTREAMFMT_NATIVE, text)) return TWActivityLog(status);
   const uint32_t flags = (logConflict_ & 2) != 0 ? 0 : TWLOGSTREAMF_EVENT;
   const uint32_t logged =
       TWActivityLogStreamEx(flags, stream.get(), 0, 0, 0, 0, nullptr, nullptr, nullptr);
   return (logConflict_ & 4) != 0 ? logged : TWSUCCESS;
+}
+
+// Each key of the side's record as its name, " = " and its value, text in double quotes.
+uint32_t Replication::KeyValuesText(const Side& keysOf, std::string* text) {
+  StreamData value(TWSTREAMFMT_QMBCS);
+  for (size_t i = 0; i < keysOf.keys.fields.size(); ++i) {
+    TWFIELD key = keysOf.keys.fields[i];
+    if (i > 0) *text += "; ";
+    *text += keysOf.keys.names[i];
+    *text += " = ";
+    const uint32_t type = TWFieldGetType(key);
+    const bool quoted = type == TWTYPE_TEXT || type == TWTYPE_BINARY;
+    if (uint32_t status = TWFieldGetStream(key, 1, TWSTREAMFMT_QMBCS, value.get(), nullptr))
+      return TWActivityLog(status);
+    if (quoted) *text += '"';
+    *text += value.view();
+    if (quoted) *text += '"';
+  }
+  return TWSUCCESS;
 }
 
 // The links' maximum stamps become the next run's base stamps. A failure to keep them is

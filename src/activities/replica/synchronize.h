@@ -1,7 +1,7 @@
-// The replication: two links, A and B, selected in the order of their keys and walked
-// together; a record on one side only, or on both with other data, is copied, updated or
-// removed by the time stamps or the WinConflict rule, and the decisions taken by the rule are
-// logged and their losing records saved when asked.
+// The replication: two links, A and B, each read whole, put in the order of the comparison
+// of their keys and walked together; a record on one side only, or on both with other data, is
+// copied, updated or removed by the time stamps or the WinConflict rule, and the decisions taken by
+// the rule are logged and their losing records saved when asked.
 #ifndef TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
 #define TW_ACTIVITIES_REPLICA_SYNCHRONIZE_H_
 
@@ -23,10 +23,11 @@ enum Token : uint32_t {
 };
 constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
 
-// Runs the replication of the current activity once. Each side's keys must rise strictly in
-// the order of TWFieldCompare: a side that delivers a key not above the one before ends the
-// run (TWFAIL_INVALID_KEY naming the key) before that record is acted on. Answers 0 or the
-// first failure, logged once; after a stamped run the links' maximum stamps are stored as
+// Runs the replication of the current activity once. Both sides are read whole first and
+// paired in the order of TWFieldCompare on their keys, whatever order their data sources
+// return; two records of one side whose keys compare equal end the run before anything is
+// written (TWFAIL_EXTERNAL, the log naming the side and the key). Answers 0 or the first
+// failure, logged once; after a stamped run the links' maximum stamps are stored as
 // the next run's base stamps, and a failure to store them is the run's status.
 [[nodiscard]] uint32_t RunReplication();
 

@@ -1,0 +1,409 @@
+// The ordered store of one replication side (see record_store.h).
+#include "record_store.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+
+namespace tw::replica {
+
+namespace {
+
+// At most this many ordered files are merged at once, so that a merge needs few buffers
+// whatever the table's size.
+constexpr size_t kFanIn = 16;
+// At most this many records make a block, so that the keys sorted together stay small
+// beside the block's bytes however short the records are.
+constexpr size_t kBlockRecords = 65536;
+
+bool IsStream(uint32_t type) {
+  return type == TWTYPE_TEXT || type == TWTYPE_BINARY;
+}
+
+void Put32(std::string& out, uint32_t value) {
+  char bytes[4];
+  std::memcpy(bytes, &value, 4);
+  out.append(bytes, 4);
+}
+
+uint32_t Get32(const char* at) {
+  uint32_t value = 0;
+  std::memcpy(&value, at, 4);
+  return value;
+}
+
+// A temporary file's failure, with the system's reason.
+uint32_t FileFailure(const char* what) {
+  flowcore::StreamData text(TWSTREAMFMT_NATIVE);
+  (void)text.Set(TWSTREAMFMT_NATIVE, std::string("Temporary file of the replication: ") + what +
+                                         ": " + std::strerror(errno));
+  return TWActivityLogStream(0, text.get(), 0);
+}
+
+// A field like model (type, flags and formats) holding count values.
+uint32_t FieldLike(TWFIELD model, uint32_t count, flowcore::FieldPtr* out) {
+  const uint32_t type = TWFieldGetType(model);
+  uint32_t status = TWFieldAlloc(flowcore::Out(*out), type, count);
+  if (status == TWSUCCESS) status = TWFieldSetFlags(out->get(), TWFieldGetFlags(model));
+  if (status == TWSUCCESS && IsStream(type)) {
+    uint32_t flags = 0, maxLength = 0, format = 0;
+    status = TWFieldGetFormatStream(model, &flags, &maxLength, &format);
+    if (status == TWSUCCESS) status = TWFieldSetFormatStream(out->get(), flags, maxLength, format);
+  } else if (status == TWSUCCESS && type == TWTYPE_DATETIME) {
+    uint32_t flags = 0, size = 0;
+    status = TWFieldGetFormatDatetime(model, &flags, &size);
+    if (status == TWSUCCESS) status = TWFieldSetFormatDatetime(out->get(), flags, size);
+  } else if (status == TWSUCCESS) {
+    uint32_t flags = 0, size = 0, precision = 0;
+    int32_t scale = 0;
+    status = TWFieldGetFormatNumber(model, &flags, &size, &precision, &scale);
+    if (status == TWSUCCESS)
+      status = TWFieldSetFormatNumber(out->get(), flags, size, precision, scale);
+  }
+  return status;
+}
+
+// Stores one encoded value (at, after its null byte) as value slot of field; *used the
+// bytes it took.
+uint32_t StoreValue(TWFIELD field, uint32_t slot, const char* at, size_t* used) {
+  if (*at != 0) {
+    *used = 1;
+    return TWFieldSetNull(field, slot, 1);
+  }
+  void* value = nullptr;
+  int32_t* isNull = nullptr;
+  if (uint32_t status = TWFieldGetBuffer(field, slot, &value, &isNull)) return status;
+  if (IsStream(TWFieldGetType(field))) {
+    const uint32_t format = Get32(at + 1), length = Get32(at + 5);
+    *used = 9 + size_t{length};
+    if (uint32_t status = TWStreamDataSet(static_cast<TWStream*>(value), format, at + 9, length))
+      return status;
+  } else {
+    const uint32_t size = TWFieldGetTypeSize(field);
+    *used = 1 + size_t{size};
+    std::memcpy(value, at + 1, size);
+  }
+  *isNull = 0;
+  return TWSUCCESS;
+}
+
+}  // namespace
+
+// An unnamed file in the temporary directory, read and written through its own buffer.
+struct RecordStore::File {
+  std::FILE* file = nullptr;
+  ~File() {
+    if (file != nullptr) std::fclose(file);
+  }
+  bool Write(const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  }
+  // The next record into record; false at the end (*failed when the file could not be read).
+  bool Read(std::string& record, bool* failed) {
+    char head[4];
+    *failed = false;
+    if (std::fread(head, 1, 4, file) != 4) {
+      *failed = std::ferror(file) != 0;
+      return false;
+    }
+    record.resize(Get32(head));
+    if (std::fread(record.data(), 1, record.size(), file) != record.size()) {
+      *failed = true;
+      return false;
+    }
+    return true;
+  }
+  // Ends the writing: what was written is read from the start.
+  bool Rewind() { return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0; }
+};
+
+RecordStore::RecordStore(std::vector<TWFIELD> fields, const std::vector<TWFIELD>& keys,
+                         uint32_t compareFlags, size_t block)
+    : fields_(std::move(fields)), keyOf_(fields_.size(), -1), flags_(compareFlags), block_(block) {
+  // Keys in compare order, each found among the fields.
+  for (size_t k = 0; k < keys.size(); ++k)
+    for (size_t i = 0; i < fields_.size(); ++i)
+      if (fields_[i] == keys[k]) keyOf_[i] = static_cast<int>(k);
+  keys_ = keys;
+}
+
+RecordStore::~RecordStore() = default;
+
+void RecordStore::Encode(std::string& out) const {
+  const size_t start = out.size();
+  Put32(out, 0);
+  for (TWFIELD field : fields_) {
+    if (TWFieldIsNull(field, 1)) {
+      out += '\1';
+      continue;
+    }
+    out += '\0';
+    void* value = nullptr;
+    (void)TWFieldGetBuffer(field, 1, &value, nullptr);
+    if (IsStream(TWFieldGetType(field))) {
+      uint32_t format = 0;
+      void* data = nullptr;
+      const uint32_t length =
+          TWStreamDataGetBuffer(static_cast<const TWStream*>(value), &format, &data);
+      Put32(out, format);
+      Put32(out, length);
+      out.append(static_cast<const char*>(data), length);
+    } else {
+      out.append(static_cast<const char*>(value), TWFieldGetTypeSize(field));
+    }
+  }
+  const uint32_t length = static_cast<uint32_t>(out.size() - start - 4);
+  std::memcpy(out.data() + start, &length, 4);
+}
+
+// Without keys: the record into the fields. With them: its key values into value slot of
+// each.
+uint32_t RecordStore::Decode(const char* record, size_t length, Keys* keys, uint32_t slot) const {
+  const char* at = record;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (at >= record + length) return TWActivityLog(TWFAIL_INVALID_STREAM);
+    size_t used = 0;
+    uint32_t status = TWSUCCESS;
+    if (keys == nullptr)
+      status = StoreValue(fields_[i], 1, at, &used);
+    else if (keyOf_[i] >= 0)
+      status = StoreValue(keys->fields[keyOf_[i]].get(), slot, at, &used);
+    else if (*at != 0)
+      used = 1;
+    else
+      used = IsStream(TWFieldGetType(fields_[i])) ? 9 + size_t{Get32(at + 5)}
+                                                  : 1 + size_t{TWFieldGetTypeSize(fields_[i])};
+    if (status != TWSUCCESS) return TWActivityLog(status);
+    at += used;
+  }
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::MakeKeys(uint32_t slots, Keys* keys) const {
+  keys->fields.clear();
+  for (TWFIELD key : keys_) {
+    uint32_t status = FieldLike(key, slots, &keys->fields.emplace_back());
+    if (status != TWSUCCESS) return TWActivityLog(status);
+  }
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::CompareSlots(const Keys& keys, uint32_t a, uint32_t b,
+                                   int32_t* result) const {
+  *result = 0;
+  for (const flowcore::FieldPtr& key : keys.fields) {
+    if (uint32_t status = TWFieldCompare(key.get(), a, key.get(), b, 1, flags_, result))
+      return TWActivityLog(status);
+    if (*result != 0) break;
+  }
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::Add(bool* twice) {
+  *twice = false;
+  if (last_.empty())
+    for (TWFIELD key : keys_) {
+      uint32_t status = FieldLike(key, 1, &last_.emplace_back());
+      if (status != TWSUCCESS) return TWActivityLog(status);
+    }
+  if (hasLast_) {
+    int32_t result = 0;
+    for (size_t k = 0; k < keys_.size() && result == 0; ++k)
+      if (uint32_t status = TWFieldCompare(keys_[k], 1, last_[k].get(), 1, 1, flags_, &result))
+        return TWActivityLog(status);
+    if (result == 0) {
+      *twice = true;
+      return TWSUCCESS;
+    }
+    if (result < 0) rising_ = false;
+  }
+  for (size_t k = 0; k < keys_.size(); ++k)
+    if (uint32_t status = TWFieldConvert(last_[k].get(), 1, keys_[k], 1, 1))
+      return TWActivityLog(status);
+  hasLast_ = true;
+  // Room for a whole block at once, so that the block never doubles its memory by growing.
+  if (bytes_.capacity() < block_) bytes_.reserve(block_ + block_ / 4);
+  starts_.push_back(static_cast<uint32_t>(bytes_.size()));
+  Encode(bytes_);
+  return bytes_.size() >= block_ || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
+}
+
+// Orders the block's records (starts_) by their keys.
+uint32_t RecordStore::SortBlock(bool* twice) {
+  Keys keys;
+  const uint32_t count = static_cast<uint32_t>(starts_.size());
+  if (count < 2) return TWSUCCESS;
+  if (uint32_t status = MakeKeys(count, &keys)) return status;
+  for (uint32_t i = 0; i < count; ++i)
+    if (uint32_t status =
+            Decode(bytes_.data() + starts_[i] + 4, Get32(bytes_.data() + starts_[i]), &keys, i + 1))
+      return status;
+  std::vector<uint32_t> order(count);
+  std::iota(order.begin(), order.end(), 1);
+  uint32_t failed = TWSUCCESS;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    int32_t result = 0;
+    if (failed == TWSUCCESS) failed = CompareSlots(keys, a, b, &result);
+    return result < 0;
+  });
+  if (failed != TWSUCCESS) return failed;
+  std::vector<uint32_t> starts(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    starts[i] = starts_[order[i] - 1];
+    if (i == 0) continue;
+    int32_t result = 0;
+    if (uint32_t status = CompareSlots(keys, order[i - 1], order[i], &result)) return status;
+    if (result == 0) {
+      *twice = true;
+      return Decode(bytes_.data() + starts[i] + 4, Get32(bytes_.data() + starts[i]), nullptr, 0);
+    }
+  }
+  starts_ = std::move(starts);
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::NewFile(FilePtr* file) const {
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/twrepXXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return FileFailure("cannot create");
+  ::unlink(name.c_str());
+  auto made = std::make_unique<File>();
+  made->file = ::fdopen(fd, "w+b");
+  if (made->file == nullptr) {
+    ::close(fd);
+    return FileFailure("cannot open");
+  }
+  *file = std::move(made);
+  return TWSUCCESS;
+}
+
+// A block that rose with every record before it goes on the file in read order; any other
+// is sorted and becomes an ordered file of its own.
+uint32_t RecordStore::FlushBlock(bool* twice) {
+  if (starts_.empty()) return TWSUCCESS;
+  FilePtr* to = &asRead_;
+  if (!rising_) {
+    if (uint32_t status = SortBlock(twice); status != TWSUCCESS || *twice) return status;
+    to = &runs_.emplace_back();
+  }
+  if (!*to)
+    if (uint32_t status = NewFile(to)) return status;
+  bool written = true;
+  if (rising_) {
+    written = (*to)->Write(bytes_);
+  } else {
+    for (size_t i = 0; i < starts_.size() && written; ++i)
+      written = std::fwrite(bytes_.data() + starts_[i], 1, 4 + Get32(bytes_.data() + starts_[i]),
+                            (*to)->file) == 4 + Get32(bytes_.data() + starts_[i]);
+  }
+  if (!written) return FileFailure("cannot write");
+  bytes_.clear();
+  starts_.clear();
+  return TWSUCCESS;
+}
+
+// Merges the ordered files runs (emptied) into *out. Two heads whose keys compare equal are
+// two records of one key: *twice, the fields holding one.
+uint32_t RecordStore::Merge(std::vector<FilePtr>& runs, FilePtr* out, bool* twice) {
+  if (uint32_t status = NewFile(out)) return status;
+  const uint32_t count = static_cast<uint32_t>(runs.size());
+  Keys heads;
+  if (uint32_t status = MakeKeys(count, &heads)) return status;
+  std::vector<std::string> records(count);
+  std::vector<bool> live(count, false);
+  for (uint32_t r = 0; r < count; ++r) {
+    bool failed = false;
+    if (!runs[r]->Rewind()) return FileFailure("cannot read");
+    live[r] = runs[r]->Read(records[r], &failed);
+    if (failed) return FileFailure("cannot read");
+    if (live[r])
+      if (uint32_t status = Decode(records[r].data(), records[r].size(), &heads, r + 1))
+        return status;
+  }
+  std::string head;
+  for (;;) {
+    int best = -1;
+    for (uint32_t r = 0; r < count; ++r) {
+      if (!live[r]) continue;
+      if (best < 0) {
+        best = static_cast<int>(r);
+        continue;
+      }
+      int32_t result = 0;
+      if (uint32_t status = CompareSlots(heads, r + 1, best + 1, &result)) return status;
+      if (result == 0) {
+        *twice = true;
+        return Decode(records[r].data(), records[r].size(), nullptr, 0);
+      }
+      if (result < 0) best = static_cast<int>(r);
+    }
+    if (best < 0) break;
+    head.clear();
+    Put32(head, static_cast<uint32_t>(records[best].size()));
+    head += records[best];
+    if (!(*out)->Write(head)) return FileFailure("cannot write");
+    bool failed = false;
+    live[best] = runs[best]->Read(records[best], &failed);
+    if (failed) return FileFailure("cannot read");
+    if (live[best])
+      if (uint32_t status = Decode(records[best].data(), records[best].size(), &heads, best + 1))
+        return status;
+  }
+  runs.clear();
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::Finish(bool* twice) {
+  *twice = false;
+  // All in memory: sorted there when it did not rise.
+  if (!asRead_ && runs_.empty()) return rising_ ? TWSUCCESS : SortBlock(twice);
+  if (uint32_t status = FlushBlock(twice); status != TWSUCCESS || *twice) return status;
+  // The block's memory is not needed again: the records are read back one at a time.
+  std::string().swap(bytes_);
+  std::vector<uint32_t>().swap(starts_);
+  if (asRead_) runs_.insert(runs_.begin(), std::move(asRead_));
+  // Merged a group at a time until one ordered file is left; each merge also finds keys
+  // held twice across the files, each file having been checked alone.
+  while (runs_.size() > 1) {
+    std::vector<FilePtr> merged;
+    for (size_t from = 0; from < runs_.size(); from += kFanIn) {
+      std::vector<FilePtr> group;
+      for (size_t r = from; r < std::min(runs_.size(), from + kFanIn); ++r)
+        group.push_back(std::move(runs_[r]));
+      if (uint32_t status = Merge(group, &merged.emplace_back(), twice);
+          status != TWSUCCESS || *twice)
+        return status;
+    }
+    runs_ = std::move(merged);
+  }
+  result_ = std::move(runs_.front());
+  runs_.clear();
+  return result_->Rewind() ? TWSUCCESS : FileFailure("cannot read");
+}
+
+uint32_t RecordStore::Next(bool* end) {
+  *end = false;
+  if (!result_) {
+    if (next_ >= starts_.size()) {
+      *end = true;
+      return TWSUCCESS;
+    }
+    const uint32_t start = starts_[next_++];
+    return Decode(bytes_.data() + start + 4, Get32(bytes_.data() + start), nullptr, 0);
+  }
+  bool failed = false;
+  if (!result_->Read(record_, &failed)) {
+    if (failed) return FileFailure("cannot read");
+    *end = true;
+    return TWSUCCESS;
+  }
+  return Decode(record_.data(), record_.size(), nullptr, 0);
+}
+
+}  // namespace tw::replica
