@@ -32,6 +32,15 @@ enum : uint32_t {
 constexpr uint32_t kA = TWTOKENF_SRC, kB = TWTOKENF_DEST;
 constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
 
+// The conflicts a run logged (LogConflict 1), each from its action on.
+std::vector<std::string> ConflictsIn(const std::vector<std::string>& logged) {
+  std::vector<std::string> conflicts;
+  for (const std::string& line : logged)
+    if (line.rfind("*Replication Conflict*   Action:  ", 0) == 0)
+      conflicts.push_back(line.substr(34));
+  return conflicts;
+}
+
 class ReplicaTest : public sqltest::ActivityFixture, public ::testing::WithParamInterface<Engine> {
  protected:
   ReplicaTest() : ActivityFixture("replica") {}
@@ -64,14 +73,7 @@ class ReplicaTest : public sqltest::ActivityFixture, public ::testing::WithParam
     return out;
   }
   std::string TableA() { return a_->Query("SELECT k, v FROM t ORDER BY k"); }
-  // The conflicts the last run logged (LogConflict 1), each from its action on.
-  std::vector<std::string> Conflicts() {
-    std::vector<std::string> conflicts;
-    for (const std::string& line : Logged())
-      if (line.rfind("*Replication Conflict*   Action:  ", 0) == 0)
-        conflicts.push_back(line.substr(34));
-    return conflicts;
-  }
+  std::vector<std::string> Conflicts() { return ConflictsIn(Logged()); }
   std::string TableB() { return b_->Query("SELECT k, v FROM t ORDER BY k"); }
 
   // The activity over t on both sides, keyed by k, with the properties given.
@@ -635,11 +637,15 @@ TEST_F(ReplicaOrdexTest, ADocumentDatabaseLevelledWithCoarserColumnsIsQuiet) {
   source->Exec(
       "INSERT INTO t VALUES (1, 1.2345, '2024-05-06 07:08:09.75', 'ab'), (2, 0.3, "
       "'2024-05-06 07:08:09.25', 'cd')");
-  const int32_t fill =
-      AddActivity({Number("WinConflict", kWinConflict, 1), Number("Create", kCreate, 1),
-                   List("LinkAOrderList", kA | TWTOKEN_ORDER_LIST, {"k"}),
-                   List("LinkBOrderList", kB | TWTOKEN_ORDER_LIST, {"k"})},
-                  {source.get(), "t"}, sqltest::Link::Ordex("pairs.odb", "t"));
+  // A wins, keyed by k on both sides.
+  auto replica = [&](const Property& extra, const sqltest::Link& a, const sqltest::Link& b) {
+    return AddActivity({Number("WinConflict", kWinConflict, 1), extra,
+                        List("LinkAOrderList", kA | TWTOKEN_ORDER_LIST, {"k"}),
+                        List("LinkBOrderList", kB | TWTOKEN_ORDER_LIST, {"k"})},
+                       a, b);
+  };
+  const int32_t fill = replica(Number("Create", kCreate, 1), {source.get(), "t"},
+                               sqltest::Link::Ordex("pairs.odb", "t"));
   ASSERT_EQ(Run(fill), TWSUCCESS) << LogText();
 
   std::unique_ptr<Database> coarse = sqltest::MakeDatabase(engine);
@@ -649,17 +655,9 @@ TEST_F(ReplicaOrdexTest, ADocumentDatabaseLevelledWithCoarserColumnsIsQuiet) {
   coarse->Exec(
       "INSERT INTO t VALUES (1, 9.99, '2024-05-06 07:08:01', 'ab'), (2, 0.3, '2024-05-06 "
       "07:08:09', 'cd')");
-  const int32_t level =
-      AddActivity({Number("WinConflict", kWinConflict, 1), Number("LogConflict", kLogConflict, 1),
-                   List("LinkAOrderList", kA | TWTOKEN_ORDER_LIST, {"k"}),
-                   List("LinkBOrderList", kB | TWTOKEN_ORDER_LIST, {"k"})},
-                  sqltest::Link::Ordex("pairs.odb", "t"), {coarse.get(), "t"});
-  auto conflicts = [&] {
-    size_t n = 0;
-    for (const std::string& line : Logged())
-      if (line.rfind("*Replication Conflict*", 0) == 0) ++n;
-    return n;
-  };
+  const int32_t level = replica(Number("LogConflict", kLogConflict, 1),
+                                sqltest::Link::Ordex("pairs.odb", "t"), {coarse.get(), "t"});
+  auto conflicts = [&] { return ConflictsIn(Logged()).size(); };
   const std::string query = "SELECT k, n, ts, c FROM t ORDER BY k";
   ASSERT_EQ(Run(level), TWSUCCESS) << LogText();
   // Only record 1 differed beyond what the columns hold.
