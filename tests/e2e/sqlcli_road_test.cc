@@ -93,3 +93,51 @@ TEST_F(SqlcliRoad, APollStartsTheRelayAndAReplicaLevelsSqliteAndPostgresql) {
   EXPECT_TRUE(road::Has(Adm({"show", "qtwadm.odx", relay}), seq + "03"))
       << Adm({"show", "qtwadm.odx", relay});
 }
+
+// A replica that taskrun runs twice under the server, between SQLite columns that keep what
+// they are given and PostgreSQL columns that keep less (a decimal of two places, a stamp of
+// whole seconds, a padded text): the first run writes the record that differs beyond what
+// PostgreSQL keeps, the second writes and logs nothing.
+TEST_F(SqlcliRoad, AReplicaRunTwiceWritesCoarserColumnsOnceOnly) {
+  MakeDatabases();
+  for (const char* plugin : {"sqlcli.twx", "replica.twx"})
+    ASSERT_NO_FATAL_FAILURE(InstallPlugin(plugin));
+  twtest::ProcessResult made = twtest::RunProgram(
+      {"/usr/bin/sqlite3", path("road.db"),
+       "CREATE TABLE t (k INTEGER PRIMARY KEY, n DOUBLE PRECISION, ts TIMESTAMP, c VARCHAR(10));"
+       "INSERT INTO t VALUES (1, 1.2345, '2024-05-06 07:08:09.75', 'ab'), (2, 7.009, "
+       "'2024-05-06 07:08:09.25', 'cd');"},
+      twtest::InheritedEnv(), inst_.path());
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(Psql(database_,
+                 "CREATE TABLE t (k INTEGER PRIMARY KEY, n NUMERIC(12,2), ts TIMESTAMP(0), c "
+                 "CHAR(5)); INSERT INTO t VALUES (1, 9.99, '2024-05-06 07:08:01', 'ab'), (2, "
+                 "7.00, '2024-05-06 07:08:09', 'cd')")
+                .exitCode,
+            0);
+  Link("Lite", "sqlcli", {"Server=lite"});
+  Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
+  auto level = [&](const std::string& name) {
+    Adm({"new", "qtwadm.odx", "Activity\\Replication", "Name=" + name, "SrcLink=Lite",
+         "DestLink=Pg", "OneTime:number=1", "LinkAMetadata=t", "LinkBMetadata=t",
+         "LinkAOrderList:textlist=k", "LinkBOrderList:textlist=k", "WinConflict:number=1",
+         "LogConflict:number=1"});
+  };
+  const std::string query = "SELECT k, n, ts, c FROM t ORDER BY k";
+  road::Twmain server(inst_.path(), env_);
+  level("Level");
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 1; }))
+      << server.Out() << server.Err() << ActivityLog();
+  const std::string levelled = Psql(database_, query).out;
+  EXPECT_EQ(levelled, "1|1.23|2024-05-06 07:08:10|ab   \n2|7.00|2024-05-06 07:08:09|cd   \n");
+  EXPECT_EQ(road::Count(ActivityLog(), "Replication Conflict"), 1u) << ActivityLog();
+  level("Again");
+  ASSERT_TRUE(road::Within(road::kWaitMs, [&] { return Finished() >= 2; }))
+      << server.Out() << server.Err() << ActivityLog();
+  server.Type("D\n");
+  EXPECT_EQ(server.Wait(road::kWaitMs), 0) << server.Err();
+  EXPECT_TRUE(road::Has(server.Out(), "Activity 'Again' completed successfully.")) << server.Out();
+  // The second run logged no conflict and left the table as the first one did.
+  EXPECT_EQ(road::Count(ActivityLog(), "Replication Conflict"), 1u) << ActivityLog();
+  EXPECT_EQ(Psql(database_, query).out, levelled);
+}

@@ -357,9 +357,13 @@ uint32_t Replication::CheckStamps() {
 uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs,
                               bool data, int32_t* result) {
   *result = 0;
+  // Data are compared as the less precise side of each pair holds them: a value that side
+  // rounds, cuts or pads on writing must not count as changed on every run. Keys compare
+  // exactly, in the one order the merge walks.
+  const uint32_t flags = data ? precision_ | TWCOMPAREF_FORMAT : precision_;
   for (size_t i = 0; i < as.size(); ++i) {
     if (data && ((TWFieldGetFlags(as[i]) | TWFieldGetFlags(bs[i])) & TWFIELDF_NO_UPDATE)) continue;
-    uint32_t status = TWFieldCompare(as[i], 1, bs[i], 1, 1, precision_, result);
+    uint32_t status = TWFieldCompare(as[i], 1, bs[i], 1, 1, flags, result);
     if (status != TWSUCCESS) {
       StreamData name(TWSTREAMFMT_NATIVE);
       FieldName(a_.list.get(), as[i], name);

@@ -825,11 +825,14 @@ FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types) {
       f.flags = TWDATETIMEF_NO_TIME;
       break;
     case kTime:
+      // A time travels without its fraction (SQL_C_TIME): it holds whole seconds.
       f.type = TWTYPE_DATETIME;
-      f.flags = TWDATETIMEF_NO_DATE;
+      f.flags = TWDATETIMEF_NO_DATE | TWDATETIMEF_SECOND;
       break;
     case kTimestamp:
+      // The decimal digits are the fraction the column keeps.
       f.type = TWTYPE_DATETIME;
+      f.flags = column.scale == 0 ? TWDATETIMEF_SECOND : column.scale == 1 ? TWDATETIMEF_TENTH : 0;
       break;
     default:
       f.type = TWTYPE_INVALID;

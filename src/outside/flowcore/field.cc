@@ -1,5 +1,6 @@
 // Engine fields: typed values with null words in contiguous slots, conversions between the
 // types on get, set and convert, comparison with precision, copying and formats.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "field_impl.h"
 #include "flowcore.h"
 #include "scalar_types.h"
+#include "stream_internal.h"
 #include "tw/coding.h"
 #include "tw/guard.h"
 
@@ -835,6 +837,187 @@ uint32_t CompareDatetimes(const Value& a, const Value& b, uint32_t flags, int32_
   return twcore::CompareDatetimes(da, db, flags, r);
 }
 
+// ---- comparison as the coarser of two formats holds the values (TWCOMPAREF_FORMAT)
+//
+// A value written to the coarser side comes back rounded there, or cut, as that side's data
+// source does it: a pair counts as equal when rounding both to the coarser unit, or cutting
+// both, gives one value. A difference of a whole unit or more stays a difference.
+
+// What a number field holds by its type and format: decimals after the point (-1: any) and
+// the significant digits of a float (0: exact).
+struct NumberHolding {
+  int decimals = -1;
+  int digits = 0;
+};
+NumberHolding HoldingOf(const TWFieldImpl* f) {
+  NumberHolding h;
+  const bool scaled = f->numScale != 0;
+  const int32_t scale = f->numScale == static_cast<int32_t>(TWSCALE_ZERO) ? 0 : f->numScale;
+  const bool decimal = (f->numFlags & (TWNUMBERF_NUMERIC | TWNUMBERF_DECIMAL)) != 0;
+  switch (f->type) {
+    case TWTYPE_INT:
+      h.decimals = 0;
+      break;
+    case TWTYPE_CURRENCY:
+      h.decimals =
+          scaled && scale >= 0 && scale < TWMAX_CURRENCY_SCALE ? scale : TWMAX_CURRENCY_SCALE;
+      break;
+    case TWTYPE_NUMERIC:
+      if (scaled && scale >= 0) h.decimals = scale;
+      break;
+    case TWTYPE_FLOAT:
+      h.digits = !decimal && f->numPrecision > 0 && f->numPrecision < TWMAX_FLOAT_PREC
+                     ? static_cast<int>(f->numPrecision)
+                     : TWMAX_FLOAT_PREC;
+      if (decimal && scaled && scale >= 0) h.decimals = scale;
+      break;
+    default:  // a number list holds doubles
+      h.digits = TWMAX_FLOAT_PREC;
+      break;
+  }
+  return h;
+}
+
+int Coarser(int x, int y, int none) {
+  if (x == none) return y;
+  if (y == none) return x;
+  return x < y ? x : y;
+}
+
+// A value on a grid of decimals, rounded half away from zero and cut toward zero.
+struct OnGrid {
+  __int128 rounded = 0;
+  __int128 cut = 0;
+};
+constexpr int kMaxGridDecimals = 18;
+
+__int128 Pow10(int n) {
+  __int128 p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+// A double taken to digits significant digits, then to decimals; false when it does not fit.
+bool FloatOnGrid(double v, int digits, int decimals, OnGrid* out) {
+  if (!std::isfinite(v)) return false;
+  if (v == 0) {
+    *out = OnGrid{};
+    return true;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*e", digits - 1, std::fabs(v));
+  __int128 mantissa = 0;
+  const char* p = text;
+  for (; *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p - '0');
+  const int exponent = std::atoi(p + 1);
+  // text is mantissa * 10^(exponent - digits + 1); shifted by decimals.
+  const int shift = exponent - (digits - 1) + decimals;
+  __int128 rounded = 0, cut = 0;
+  if (shift >= 0) {
+    // Fewer than 16 digits times 10^20 stays well inside 128 bits.
+    if (shift > 20) return false;
+    rounded = cut = mantissa * Pow10(shift);
+  } else if (-shift <= 36) {
+    const __int128 unit = Pow10(-shift);
+    cut = mantissa / unit;
+    rounded = cut + (mantissa % unit * 2 >= unit ? 1 : 0);
+  }
+  out->rounded = v < 0 ? -rounded : rounded;
+  out->cut = v < 0 ? -cut : cut;
+  return true;
+}
+
+bool ExactOnGrid(const Value& v, int decimals, OnGrid* out) {
+  const TWNumeric n = ExactNumeric(v);
+  const Scaled rounded = ScaleNumeric(n, decimals, true);
+  const Scaled cut = ScaleNumeric(n, decimals, false);
+  if (rounded.overflow || cut.overflow) return false;
+  out->rounded = rounded.neg ? -static_cast<__int128>(rounded.mag) : rounded.mag;
+  out->cut = cut.neg ? -static_cast<__int128>(cut.mag) : cut.mag;
+  return true;
+}
+
+[[nodiscard]] uint32_t CompareHeldNumbers(const TWFieldImpl* fa, const Value& a,
+                                          const TWFieldImpl* fb, const Value& b, uint32_t flags,
+                                          int32_t* r) {
+  const NumberHolding ha = HoldingOf(fa), hb = HoldingOf(fb);
+  int digits = Coarser(ha.digits, hb.digits, 0);
+  if (digits != 0 && (flags & kCompareLowBits) && digits > TWFLOAT_LOW_PREC)
+    digits = TWFLOAT_LOW_PREC;
+  const int decimals = Coarser(ha.decimals, hb.decimals, -1);
+  if (decimals < 0 || decimals > kMaxGridDecimals) {
+    if (digits == 0) return CompareNumbers(a, b, flags, r);
+    double da = 0, db = 0;
+    bool nullA = false, nullB = false;
+    if (uint32_t st = NumberAsDouble(a, &da, &nullA)) return st;
+    if (uint32_t st = NumberAsDouble(b, &db, &nullB)) return st;
+    if (nullA || nullB) return CompareNumbers(a, b, flags, r);
+    *r = Sign(RoundDigits(da, digits), RoundDigits(db, digits));
+    return 0;
+  }
+  OnGrid ga, gb;
+  bool fits = false;
+  if (digits == 0) {
+    fits = ExactOnGrid(a, decimals, &ga) && ExactOnGrid(b, decimals, &gb);
+  } else {
+    double da = 0, db = 0;
+    bool nullA = false, nullB = false;
+    if (uint32_t st = NumberAsDouble(a, &da, &nullA)) return st;
+    if (uint32_t st = NumberAsDouble(b, &db, &nullB)) return st;
+    fits = !nullA && !nullB && FloatOnGrid(da, digits, decimals, &ga) &&
+           FloatOnGrid(db, digits, decimals, &gb);
+  }
+  if (!fits) return CompareNumbers(a, b, flags, r);
+  *r = ga.rounded == gb.rounded || ga.cut == gb.cut ? 0 : Sign3(ga.rounded, gb.rounded);
+  return 0;
+}
+
+// Hundredths in one unit of what a datetime field holds.
+int64_t TicksHeld(const TWFieldImpl* f) {
+  if (f->dtFlags & TWDATETIMEF_SECOND) return 100;
+  if (f->dtFlags & TWDATETIMEF_TENTH) return 10;
+  return 1;
+}
+
+[[nodiscard]] uint32_t CompareHeldDatetimes(const TWFieldImpl* fa, const Value& a,
+                                            const TWFieldImpl* fb, const Value& b, uint32_t flags,
+                                            int32_t* r) {
+  TWDatetime va{}, vb{};
+  bool nullA = false, nullB = false;
+  if (uint32_t st = DatetimeOf(a, &va, &nullA)) return st;
+  if (uint32_t st = DatetimeOf(b, &vb, &nullB)) return st;
+  if (nullA || nullB) return CompareDatetimes(a, b, flags, r);
+  twcore::DT da, db;
+  if (uint32_t st = twcore::Decode(va, &da)) return st;
+  if (uint32_t st = twcore::Decode(vb, &db)) return st;
+  const uint32_t halves = fa->dtFlags | fb->dtFlags;
+  for (twcore::DT* d : {&da, &db}) {
+    if (halves & TWDATETIMEF_NO_TIME) d->time_null = true;
+    if (halves & TWDATETIMEF_NO_DATE) d->date_null = true;
+  }
+  const int64_t unit = std::max(TicksHeld(fa), TicksHeld(fb));
+  auto held = [unit](twcore::DT d, bool round) {
+    if (d.time_null || unit == 1) return twcore::Encode(d);
+    d.ticks = (d.ticks + (round ? unit / 2 : 0)) / unit * unit;
+    if (d.ticks >= twcore::kTicksPerDay) {
+      d.ticks -= twcore::kTicksPerDay;
+      if (!d.date_null && d.julian < twcore::kMaxJulian)
+        ++d.julian;
+      else
+        d.ticks = twcore::kTicksPerDay - unit;
+    }
+    return twcore::Encode(d);
+  };
+  if (uint32_t st = twcore::CompareDatetimes(held(da, true), held(db, true), flags, r)) return st;
+  if (*r == 0) return 0;
+  int32_t cut = 0;
+  if (uint32_t st = twcore::CompareDatetimes(held(da, false), held(db, false), flags, &cut))
+    return st;
+  if (cut == 0) *r = 0;
+  return 0;
+}
+
 [[nodiscard]] uint32_t CompareOne(const TWFieldImpl* fa, uint32_t ia, const TWFieldImpl* fb,
                                   uint32_t ib, uint32_t flags, int32_t* r) {
   bool nullA = fa->nulls[ia - 1] != 0, nullB = fb->nulls[ib - 1] != 0;
@@ -843,14 +1026,17 @@ uint32_t CompareDatetimes(const Value& a, const Value& b, uint32_t flags, int32_
     return 0;
   }
   Value a = ReadSlot(fa, ia), b = ReadSlot(fb, ib);
+  const bool held = (flags & TWCOMPAREF_FORMAT) != 0;
   switch (PairKind(fa->type, ValueFormat(fa, a), fb->type, ValueFormat(fb, b))) {
     case Kind::kNumber:
-      return CompareNumbers(a, b, flags, r);
+      return held ? CompareHeldNumbers(fa, a, fb, b, flags, r) : CompareNumbers(a, b, flags, r);
     case Kind::kDatetime:
-      return CompareDatetimes(a, b, flags, r);
+      return held ? CompareHeldDatetimes(fa, a, fb, b, flags, r) : CompareDatetimes(a, b, flags, r);
     case Kind::kStream: {
+      const bool padded = held && ((fa->type == TWTYPE_TEXT && (fa->stFlags & TWSTREAMF_FIXED)) ||
+                                   (fb->type == TWTYPE_TEXT && (fb->stFlags & TWSTREAMF_FIXED)));
       int32_t res = 0;
-      if (uint32_t st = TWStreamDataCompare(a.s, b.s, &res)) return st;
+      if (uint32_t st = flowcore::CompareStreams(a.s, b.s, padded, &res)) return st;
       *r = Sign3(res, 0);
       return 0;
     }
@@ -1009,7 +1195,7 @@ TW_API uint32_t TWFieldCompare(TWFIELD field, uint32_t thisIndex, TWFIELD base, 
     if (uint32_t st = CheckRun(field, thisIndex, valueCount)) return st;
     if (uint32_t st = CheckRun(base, baseIndex, valueCount)) return st;
     if (result == nullptr) return TWFAIL_NULL_RESULT;
-    if (flags & ~uint32_t{0xFF}) return TWFAIL_INVALID_FLAGS;
+    if (flags & ~uint32_t{0xFF | TWCOMPAREF_FORMAT}) return TWFAIL_INVALID_FLAGS;
     if (flags & kCompareLowBits)
       flags |= TWCOMPAREF_NO_ZONE | TWCOMPAREF_SECOND | TWCOMPAREF_FLOAT_PREC;
     if (PairKind(field->type, DeclaredFormat(field), base->type, DeclaredFormat(base)) ==
@@ -1198,7 +1384,10 @@ TW_API uint32_t TWFieldGetFormatNumber(TWFIELD field, uint32_t* flags, uint32_t*
 TW_API uint32_t TWFieldSetFormatDatetime(TWFIELD field, uint32_t flags, uint32_t size) {
   if (!FieldOk(field)) return TWFAIL_INVALID_FIELD;
   constexpr uint32_t both = TWDATETIMEF_NO_DATE | TWDATETIMEF_NO_TIME;
-  if ((flags & ~both) != 0 || flags == both) return TWFAIL_INVALID_FLAGS;
+  constexpr uint32_t units = TWDATETIMEF_SECOND | TWDATETIMEF_TENTH;
+  // A source with neither half, or with two time units, describes nothing.
+  if ((flags & ~(both | units)) != 0 || (flags & both) == both || (flags & units) == units)
+    return TWFAIL_INVALID_FLAGS;
   field->dtFlags = flags;
   field->dtSize = size;
   return 0;

@@ -462,7 +462,10 @@ int CompareFolded(const uint8_t* a, size_t n, const uint8_t* b, size_t m) {
   return TWSUCCESS;
 }
 
-[[nodiscard]] uint32_t CompareStreams(const TWStream* a, const TWStream* b, int32_t* result) {
+}  // namespace
+
+[[nodiscard]] uint32_t CompareStreams(const TWStream* a, const TWStream* b, bool padded,
+                                      int32_t* result) {
   const uint8_t *pa, *pb;
   size_t na, nb;
   if (uint32_t st = RecordBytes(a, &pa, &na)) return st;
@@ -483,9 +486,15 @@ int CompareFolded(const uint8_t* a, size_t n, const uint8_t* b, size_t m) {
   } else if (st != TWSUCCESS) {
     return st;
   }
+  if (padded) {
+    while (la > 0 && ta[la - 1] == ' ') --la;
+    while (lb > 0 && tb[lb - 1] == ' ') --lb;
+  }
   *result = noCase ? CompareFolded(ta, la, tb, lb) : CompareBytes(ta, la, tb, lb);
   return TWSUCCESS;
 }
+
+namespace {
 
 // ---------------------------------------------------------------- entry-point bodies
 
@@ -724,7 +733,7 @@ TW_API uint32_t TWStreamDataCompare(const TWStream* stream, const TWStream* base
   return tw::guard([&]() -> uint32_t {
     if (stream == nullptr || base == nullptr) return TWFAIL_NULL_BUFFER;
     if (result == nullptr) return TWFAIL_NULL_RESULT;
-    return flowcore::CompareStreams(stream, base, result);
+    return flowcore::CompareStreams(stream, base, false, result);
   });
 }
 

@@ -109,6 +109,10 @@ uint8_t BlankByte(uint32_t format);
                                   const uint8_t* bytes, size_t n);
 // A read-only view record over bytes, for handing text to other value families.
 TWStream ViewOf(uint32_t format, const uint8_t* bytes, size_t n);
+// TWStreamDataCompare's order; padded compares text without its trailing blanks, as a
+// fixed-width column pads it.
+[[nodiscard]] uint32_t CompareStreams(const TWStream* a, const TWStream* b, bool padded,
+                                      int32_t* result);
 
 // ---------------------------------------------------------------- conversions
 

@@ -33,6 +33,15 @@ enum : uint32_t {
 constexpr uint32_t kA = TWTOKENF_SRC, kB = TWTOKENF_DEST;
 constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
 
+// The conflicts a run logged (LogConflict 1), each from its action on.
+std::vector<std::string> ConflictsIn(const std::vector<std::string>& logged) {
+  std::vector<std::string> conflicts;
+  for (const std::string& line : logged)
+    if (line.rfind("*Replication Conflict*   Action:  ", 0) == 0)
+      conflicts.push_back(line.substr(34));
+  return conflicts;
+}
+
 class ReplicaTest : public sqltest::ActivityFixture, public ::testing::WithParamInterface<Engine> {
  protected:
   ReplicaTest() : ActivityFixture("replica") {}
@@ -65,6 +74,7 @@ class ReplicaTest : public sqltest::ActivityFixture, public ::testing::WithParam
     return out;
   }
   std::string TableA() { return a_->Query("SELECT k, v FROM t ORDER BY k"); }
+  std::vector<std::string> Conflicts() { return ConflictsIn(Logged()); }
   std::string TableB() { return b_->Query("SELECT k, v FROM t ORDER BY k"); }
 
   // The activity over t on both sides, keyed by k, with the properties given.
@@ -215,10 +225,7 @@ TEST_P(ReplicaTest, LevelsTheTablesByTheirKeysAsTheRuleDecides) {
     EXPECT_EQ(Run(id), TWSUCCESS) << LogText();
     EXPECT_EQ(TableA(), Rows(c.wantA));
     EXPECT_EQ(TableB(), Rows(c.wantB));
-    std::vector<std::string> conflicts;
-    for (const std::string& line : Logged())
-      if (line.rfind("*Replication Conflict*   Action:  ", 0) == 0)
-        conflicts.push_back(line.substr(34));
+    const std::vector<std::string> conflicts = Conflicts();
     ASSERT_EQ(conflicts.size(), c.conflicts.size()) << LogText();
     for (size_t i = 0; i < conflicts.size(); ++i)
       EXPECT_EQ(conflicts[i].substr(0, c.conflicts[i].size()), c.conflicts[i]);
@@ -305,6 +312,66 @@ TEST_P(ReplicaTest, KeysThatCompareEqualEndTheRunBeforeAnyWrite) {
         << log;
     EXPECT_NE(log.find("in Link A;|  Record key values:  " + c.logged), std::string::npos) << log;
     EXPECT_EQ(b_->Query("SELECT v FROM t"), "gone\n");
+  }
+}
+
+// ---------------------------------------------------------------- levelled pairs -------
+
+// Columns of compatible types keep a value each in their own way: a decimal column rounds a
+// double, a fixed-width column pads, a whole-second stamp drops hundredths. A pair levelled by
+// one run is left alone by the next: it writes nothing and logs no conflict. A difference the
+// coarser column can hold is still a difference and is updated.
+TEST_P(ReplicaTest, ALevelledPairIsQuietOnTheNextRun) {
+  // SQLite keeps what it is given whatever the declared type: its columns hold a double whole
+  // and a stamp in milliseconds, and its CHAR pads nothing.
+  struct Case {
+    const char* name;
+    std::string typeA, typeB;
+    std::string a, b;                      // SQL literals
+    std::string wantSqlite, wantPostgres;  // v of B after the first run, as its client shows it
+  };
+  const Case cases[] = {
+      {"a double a decimal holds as it is", "DOUBLE PRECISION", "NUMERIC(12,2)", "1.005", "1.01",
+       "1.005", "1.01"},
+      {"a double a decimal rounds", "DOUBLE PRECISION", "NUMERIC(12,2)", "1.2345", "9.99", "1.2345",
+       "1.23"},
+      {"a double a decimal cuts", "DOUBLE PRECISION", "NUMERIC(12,2)", "7.009", "7.00", "7.009",
+       "7.00"},
+      {"a decimal a cent apart", "DOUBLE PRECISION", "NUMERIC(12,2)", "7.02", "7.01", "7.02",
+       "7.02"},
+      {"a padded text", "VARCHAR(10)", "CHAR(5)", "'ab'", "'ab'", "ab", "ab   "},
+      {"a padded text that differs", "VARCHAR(10)", "CHAR(5)", "'abc'", "'ab'", "abc", "abc  "},
+      {"hundredths a whole-second stamp holds", "TIMESTAMP", "TIMESTAMP(0)",
+       "'2024-05-06 07:08:09.25'", "'2024-05-06 07:08:09'", "2024-05-06 07:08:09",
+       "2024-05-06 07:08:09"},
+      {"hundredths a whole-second stamp rounds", "TIMESTAMP", "TIMESTAMP(0)",
+       "'2024-05-06 07:08:09.75'", "'2024-05-06 07:08:01'", "2024-05-06 07:08:09.750",
+       "2024-05-06 07:08:10"},
+      {"a day a date holds", "TIMESTAMP", "DATE", "'2024-05-06 07:08:09'", "'2024-05-06'",
+       "2024-05-06", "2024-05-06"},
+      {"a day a date holds, another day", "TIMESTAMP", "DATE", "'2024-05-07 07:08:09'",
+       "'2024-05-06'", "2024-05-07", "2024-05-07"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    a_->Exec("DROP TABLE IF EXISTS t");
+    b_->Exec("DROP TABLE IF EXISTS t");
+    a_->Exec("CREATE TABLE t (k INTEGER PRIMARY KEY, v " + c.typeA + ")");
+    b_->Exec("CREATE TABLE t (k INTEGER PRIMARY KEY, v " + c.typeB + ")");
+    a_->Exec("INSERT INTO t VALUES (1, " + c.a + ")");
+    b_->Exec("INSERT INTO t VALUES (1, " + c.b + ")");
+    const int32_t id =
+        Replica({Number("WinConflict", kWinConflict, 1), Number("LogConflict", kLogConflict, 1)});
+    const std::string before = TableB();
+    ASSERT_EQ(Run(id), TWSUCCESS) << LogText();
+    const std::string a = TableA(), b = TableB();
+    EXPECT_EQ(b, "1|" + (GetParam() == Engine::kSqlite ? c.wantSqlite : c.wantPostgres) + "\n");
+    // Only a record that changed was written.
+    EXPECT_EQ(Conflicts().size(), b != before ? 1u : 0u) << LogText();
+    ASSERT_EQ(Run(id), TWSUCCESS) << LogText();
+    EXPECT_EQ(Conflicts(), std::vector<std::string>{}) << "the second run wrote again";
+    EXPECT_EQ(TableA(), a);
+    EXPECT_EQ(TableB(), b);
   }
 }
 
@@ -600,6 +667,53 @@ TEST_F(ReplicaOrdexTest, LevelsADocumentDatabaseWithATable) {
     for (const std::string& v : step.absent)
       EXPECT_EQ(sqltest::Occurrences(documents, "\"" + v + "\""), 0u) << documents;
   }
+}
+
+// A document database keeps doubles, hundredths and text as given: against a decimal, a
+// whole-second stamp and a fixed-width text its documents level once and then stay quiet.
+TEST_F(ReplicaOrdexTest, ADocumentDatabaseLevelledWithCoarserColumnsIsQuiet) {
+  const Engine engine = sqltest::Engines().back();
+  std::unique_ptr<Database> source = sqltest::MakeDatabase(Engine::kSqlite);
+  source->Exec(
+      "CREATE TABLE t (k INTEGER PRIMARY KEY, n DOUBLE PRECISION, ts TIMESTAMP, c "
+      "VARCHAR(10))");
+  source->Exec(
+      "INSERT INTO t VALUES (1, 1.2345, '2024-05-06 07:08:09.75', 'ab'), (2, 0.3, "
+      "'2024-05-06 07:08:09.25', 'cd')");
+  // A wins, keyed by k on both sides.
+  auto replica = [&](const Property& extra, const sqltest::Link& a, const sqltest::Link& b) {
+    return AddActivity({Number("WinConflict", kWinConflict, 1), extra,
+                        List("LinkAOrderList", kA | TWTOKEN_ORDER_LIST, {"k"}),
+                        List("LinkBOrderList", kB | TWTOKEN_ORDER_LIST, {"k"})},
+                       a, b);
+  };
+  const int32_t fill = replica(Number("Create", kCreate, 1), {source.get(), "t"},
+                               sqltest::Link::Ordex("pairs.odb", "t"));
+  ASSERT_EQ(Run(fill), TWSUCCESS) << LogText();
+
+  std::unique_ptr<Database> coarse = sqltest::MakeDatabase(engine);
+  coarse->Exec(
+      "CREATE TABLE t (k INTEGER PRIMARY KEY, n NUMERIC(12,2), ts TIMESTAMP(0), c "
+      "CHAR(5))");
+  coarse->Exec(
+      "INSERT INTO t VALUES (1, 9.99, '2024-05-06 07:08:01', 'ab'), (2, 0.3, '2024-05-06 "
+      "07:08:09', 'cd')");
+  const int32_t level = replica(Number("LogConflict", kLogConflict, 1),
+                                sqltest::Link::Ordex("pairs.odb", "t"), {coarse.get(), "t"});
+  auto conflicts = [&] { return ConflictsIn(Logged()).size(); };
+  const std::string query = "SELECT k, n, ts, c FROM t ORDER BY k";
+  ASSERT_EQ(Run(level), TWSUCCESS) << LogText();
+  // Only record 1 differed beyond what the columns hold.
+  EXPECT_EQ(conflicts(), 1u) << LogText();
+  const std::string levelled = coarse->Query(query);
+  EXPECT_EQ(levelled, engine == Engine::kSqlite
+                          ? "1|1.2345|2024-05-06 07:08:09.750|ab\n2|0.3|2024-05-06 07:08:09|cd\n"
+                          : "1|1.23|2024-05-06 07:08:10|ab   \n2|0.30|2024-05-06 07:08:09|cd   \n");
+  const std::string documents = OrdexExport("pairs.odb", "t");
+  ASSERT_EQ(Run(level), TWSUCCESS) << LogText();
+  EXPECT_EQ(conflicts(), 0u) << LogText();
+  EXPECT_EQ(coarse->Query(query), levelled);
+  EXPECT_EQ(OrdexExport("pairs.odb", "t"), documents);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReplicaTest,

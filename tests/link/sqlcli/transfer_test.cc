@@ -72,8 +72,11 @@ TEST(SqlcliFormat, EachClass) {
       {"varbinary", kVarbinary, 16, 0, {TWTYPE_BINARY, 0, 0, 0, 16, kBlob}},
       {"long varbinary", kLongVarbinary, 65536, 0, {TWTYPE_BINARY, 0, 0, 0, 0, kBlob}},
       {"date", kDate, 10, 0, {TWTYPE_DATETIME, TWDATETIMEF_NO_TIME}},
-      {"time", kTime, 8, 0, {TWTYPE_DATETIME, TWDATETIMEF_NO_DATE}},
+      {"time", kTime, 8, 0, {TWTYPE_DATETIME, TWDATETIMEF_NO_DATE | TWDATETIMEF_SECOND}},
       {"timestamp", kTimestamp, 26, 6, {TWTYPE_DATETIME, 0}},
+      {"timestamp(0)", kTimestamp, 19, 0, {TWTYPE_DATETIME, TWDATETIMEF_SECOND}},
+      {"timestamp(1)", kTimestamp, 21, 1, {TWTYPE_DATETIME, TWDATETIMEF_TENTH}},
+      {"timestamp(2)", kTimestamp, 22, 2, {TWTYPE_DATETIME, 0}},
       {"unknown", kUnknown, 16, 0, {TWTYPE_INVALID}},
       // Not nullable is a field flag, apart from the format flags (FIXED is 0x1 as well).
       {"char not null", kChar, 5, 0, {TWTYPE_TEXT, kFixed, 0, 0, 5, kNative, kNoNull}, kNotNull},

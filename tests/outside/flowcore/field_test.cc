@@ -607,7 +607,9 @@ TEST(FieldFormats, DatetimeTextLeavesOutTheHalfTheFormatDrops) {
   EXPECT_EQ(size, 7u);
   EXPECT_EQ(TWFieldSetFormatDatetime(d, TWDATETIMEF_NO_DATE | TWDATETIMEF_NO_TIME, 0),
             TWFAIL_INVALID_FLAGS);
-  EXPECT_EQ(TWFieldSetFormatDatetime(d, 0x4, 0), TWFAIL_INVALID_FLAGS);
+  EXPECT_EQ(TWFieldSetFormatDatetime(d, TWDATETIMEF_SECOND | TWDATETIMEF_TENTH, 0),
+            TWFAIL_INVALID_FLAGS);
+  EXPECT_EQ(TWFieldSetFormatDatetime(d, 0x10, 0), TWFAIL_INVALID_FLAGS);
 }
 
 TEST(FieldFormats, FlagsCodesAndNumberFormatsAreKept) {
@@ -788,6 +790,83 @@ TEST(FieldCompare, PairsOfTypesAndPrecisions) {
   EXPECT_EQ(TWFieldCompare(date, 1, numbers, 1, 1, 0, &r), TWFAIL_TYPE_MISMATCH);
 }
 
+// A field with the format of the column it mirrors.
+std::unique_ptr<Field> Decimal(std::unique_ptr<Field> f, int32_t scale, uint32_t precision = 12) {
+  EXPECT_EQ(TWFieldSetFormatNumber(*f, TWNUMBERF_NUMERIC, 8, precision,
+                                   scale == 0 ? static_cast<int32_t>(TWSCALE_ZERO) : scale),
+            0u);
+  return f;
+}
+std::unique_ptr<Field> Real(double v) {
+  auto f = FloatF(static_cast<float>(v));
+  EXPECT_EQ(TWFieldSetFormatNumber(*f, 0, 4, 7, 0), 0u);
+  return f;
+}
+std::unique_ptr<Field> Stamp(uint32_t ticks, uint32_t flags, uint32_t julian = 2451545) {
+  auto f = DateF(TWDatetime{ticks, julian});
+  EXPECT_EQ(TWFieldSetFormatDatetime(*f, flags, 0), 0u);
+  return f;
+}
+std::unique_ptr<Field> Char(const std::string& text, uint32_t length) {
+  auto f = StreamF(TWTYPE_TEXT, text, TWSTREAMFMT_NATIVE);
+  EXPECT_EQ(
+      TWFieldSetFormatStream(*f, length != 0 ? TWSTREAMF_FIXED : 0, length, TWSTREAMFMT_NATIVE),
+      0u);
+  return f;
+}
+
+// With TWCOMPAREF_FORMAT a value counts as what the coarser field keeps of it, rounded or
+// cut, as the data sources behind such fields do; a whole unit of difference remains one.
+TEST(FieldCompare, FormatsCompareAsTheCoarserFieldHolds) {
+  constexpr uint32_t kNoon = 12 * 360000, kDay = 8640000;
+  struct Case {
+    const char* what;
+    std::unique_ptr<Field> a, b;
+    int32_t plain, held;
+  };
+  std::vector<Case> cases;
+  auto add = [&](const char* what, std::unique_ptr<Field> a, std::unique_ptr<Field> b,
+                 int32_t plain, int32_t held) {
+    cases.push_back(Case{what, std::move(a), std::move(b), plain, held});
+  };
+  add("double, decimal rounds it", FloatF(1.005), Decimal(FloatF(1.01), 2), -1, 0);
+  add("double, decimal cuts it", FloatF(1.009), Decimal(FloatF(1.0), 2), 1, 0);
+  add("double, decimal a unit apart", FloatF(1.02), Decimal(FloatF(1.0), 2), 1, 1);
+  add("negative, rounded", FloatF(-2.675), Decimal(FloatF(-2.68), 2), 1, 0);
+  add("numeric scale 4 and 2", Decimal(NumF("12.3450"), 4), Decimal(NumF("12.35"), 2), -1, 0);
+  add("numeric a unit apart", Decimal(NumF("12.3450"), 4), Decimal(NumF("12.33"), 2), 1, 1);
+  add("currency and int", CurF(25000), IntF(3), -1, 0);
+  add("currency and int apart", CurF(25000), IntF(4), -1, -1);
+  add("double noise", FloatF(0.1 + 0.2), FloatF(0.3), 1, 0);
+  add("double apart at 15 digits", FloatF(0.30000000000001), FloatF(0.3), 1, 1);
+  add("real and double", Real(0.1), FloatF(0.1), 1, 0);
+  add("real and double apart", Real(0.1), FloatF(0.1000002), -1, -1);
+  add("unscaled numerics stay exact", NumF("1.005"), NumF("1.01"), -1, -1);
+  add("char padding", Char("ab   ", 5), Char("ab", 20), 1, 0);
+  add("varchar keeps its blanks", Char("ab ", 0), Char("ab", 0), 1, 1);
+  add("char and other text", Char("ab   ", 5), Char("ac", 0), -1, -1);
+  add("seconds round", Stamp(kNoon + 50, 0), Stamp(kNoon + 100, TWDATETIMEF_SECOND), -1, 0);
+  add("seconds cut", Stamp(kNoon + 99, 0), Stamp(kNoon, TWDATETIMEF_SECOND), 1, 0);
+  add("a second apart", Stamp(kNoon + 100, 0), Stamp(kNoon, TWDATETIMEF_SECOND), 1, 1);
+  add("tenths", Stamp(kNoon + 14, 0), Stamp(kNoon + 10, TWDATETIMEF_TENTH), 1, 0);
+  add("tenths apart", Stamp(kNoon + 20, 0), Stamp(kNoon + 10, TWDATETIMEF_TENTH), 1, 1);
+  add("rounded into the next day", Stamp(kDay - 40, 0), Stamp(0, TWDATETIMEF_SECOND, 2451546), -1,
+      0);
+  add("a date column", Stamp(kNoon + 1234, 0), Stamp(0, TWDATETIMEF_NO_TIME), 1, 0);
+  add("a date column, another day", Stamp(kNoon, 0, 2451546), Stamp(0, TWDATETIMEF_NO_TIME), 1, 1);
+  add("a time column", Stamp(kNoon, 0, 2451546),
+      Stamp(kNoon, TWDATETIMEF_NO_DATE | TWDATETIMEF_SECOND), 1, 0);
+  for (const Case& c : cases) {
+    int32_t r = 42;
+    ASSERT_EQ(TWFieldCompare(*c.a, 1, *c.b, 1, 1, 0, &r), 0u) << c.what;
+    EXPECT_EQ(r, c.plain) << c.what;
+    ASSERT_EQ(TWFieldCompare(*c.a, 1, *c.b, 1, 1, TWCOMPAREF_FORMAT, &r), 0u) << c.what;
+    EXPECT_EQ(r, c.held) << c.what;
+    ASSERT_EQ(TWFieldCompare(*c.b, 1, *c.a, 1, 1, TWCOMPAREF_FORMAT, &r), 0u) << c.what;
+    EXPECT_EQ(r, -c.held) << c.what << ", turned round";
+  }
+}
+
 TEST(FieldCompare, RunsStopAtTheFirstDifference) {
   Field a(TWTYPE_INT, 3), b(TWTYPE_INT, 3);
   for (uint32_t i = 1; i <= 3; ++i) {
@@ -807,7 +886,7 @@ TEST(FieldCompare, RunsStopAtTheFirstDifference) {
   EXPECT_EQ(TWFieldCompare(a, 2, b, 1, 3, 0, &r), TWFAIL_RECORD_COUNT);
   EXPECT_EQ(TWFieldCompare(a, 1, b, 4, 1, 0, &r), TWFAIL_RECORD_INDEX);
   EXPECT_EQ(TWFieldCompare(a, 1, b, 1, 0, 0, &r), TWFAIL_ZERO_COUNT);
-  EXPECT_EQ(TWFieldCompare(a, 1, b, 1, 1, 0x100, &r), TWFAIL_INVALID_FLAGS);
+  EXPECT_EQ(TWFieldCompare(a, 1, b, 1, 1, 0x200, &r), TWFAIL_INVALID_FLAGS);
   EXPECT_EQ(TWFieldCompare(a, 1, b, 1, 1, 0, nullptr), TWFAIL_NULL_RESULT);
   EXPECT_EQ(TWFieldCompare(a, 1, TWNULLHANDLE, 1, 1, 0, &r), TWFAIL_INVALID_FIELD);
 }

@@ -434,7 +434,12 @@ TW_API uint32_t TWFieldAlloc(TWFIELD* field, uint32_t type, uint32_t valueCount)
 TW_API uint32_t TWFieldFree(TWFIELD field);
 /* Compares valueCount values from thisIndex with those of base from baseIndex; *result is
  * -1, 0 or 1 for the first pair that differs (a null value sorts first; two nulls are
- * equal). Flags TWCOMPAREF_*. Types that cannot be compared: TWFAIL_TYPE_MISMATCH. */
+ * equal). Flags TWCOMPAREF_*. With TWCOMPAREF_FORMAT two values count as equal when the
+ * coarser of the two fields' formats holds them as one, rounded or cut: numbers at the
+ * fewer decimals (an INT none, a CURRENCY four, a decimal column its scale) and the fewer
+ * significant digits of a float, fixed-width text without trailing blanks, datetimes at the
+ * coarser time unit and without a half either format leaves out; it is no order for keys.
+ * Types that cannot be compared: TWFAIL_TYPE_MISMATCH. */
 TW_API uint32_t TWFieldCompare(TWFIELD field, uint32_t thisIndex, TWFIELD base, uint32_t baseIndex,
                                uint32_t valueCount, uint32_t flags, int32_t* result);
 /* Writes valueCount values of source from sourceIndex into field from thisIndex, converted
@@ -503,7 +508,8 @@ TW_API uint32_t TWFieldSetFormatNumber(TWFIELD field, uint32_t flags, uint32_t s
                                        uint32_t precision, int32_t scale);
 TW_API uint32_t TWFieldGetFormatNumber(TWFIELD field, uint32_t* flags, uint32_t* size,
                                        uint32_t* precision, int32_t* scale);
-/* Datetime format: TWDATETIMEF_* flags and the source's byte size. */
+/* Datetime format: TWDATETIMEF_* flags (the halves the source leaves out, and whether it
+ * keeps whole seconds or tenths only) and the source's byte size. */
 TW_API uint32_t TWFieldSetFormatDatetime(TWFIELD field, uint32_t flags, uint32_t size);
 TW_API uint32_t TWFieldGetFormatDatetime(TWFIELD field, uint32_t* flags, uint32_t* size);
 /* Stream format of a TEXT or BINARY field: TWSTREAMF_* flags, maxLength (0 = unbounded)
