@@ -184,7 +184,7 @@ inline size_t WholeCharacters(uint32_t format, const void* text, size_t length) 
   }
   if (OneByteSet(format)) return length;
   // Without the bytes of a character cut short the text reads.
-  for (size_t drop = 0; drop < MaxCharBytes(format) && drop < length; ++drop) {
+  for (size_t drop = 0; drop < MaxCharBytes(format) && drop <= length; ++drop) {
     flowcore::StreamData utf8;
     if (AsUtf8(format, text, length - drop, utf8)) return length - drop;
   }
