@@ -787,8 +787,12 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
     slot.arraysBound = false;
     for (size_t i = 0; i < fields.size(); ++i) {
       const Column& column = columns[fields[i].position - 1];
+      // Never a text's or binary's size below its elements' bytes: a driver may cut to it.
+      const SQLULEN size = IsCharColumn(column.sqlType) || IsBinaryColumn(column.sqlType)
+                               ? std::max<SQLULEN>(column.size, block.Width(i))
+                               : column.size;
       if (!Ok(cli.BindParameter(slot.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                types[i], column.sqlType, column.size, column.scale, block.Data(i),
+                                types[i], column.sqlType, size, column.scale, block.Data(i),
                                 static_cast<SQLLEN>(block.Width(i)),
                                 reinterpret_cast<SQLLEN*>(block.Lengths(i)))))
         return LogError(slot.stmt);
