@@ -49,4 +49,16 @@ TEST_F(XandbRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
       << texts;
 }
 
+// Multi-byte text at the ends of its columns and long values, each way between SQLite and
+// PostgreSQL: what fits comes back byte for byte, what does not is cut on a character under
+// TruncData and refused without it, and a long value or a bad row costs no good rows.
+TEST_F(XandbRoad, TextAtItsColumnsSizesAndLongValuesGoWhole) {
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("xandb.twx"));
+  ASSERT_NO_FATAL_FAILURE(MakeTextTables());
+  Link("Lite", "lite", "");
+  Link("Pg", "pg", "tw");
+  ExpectText(RunText(), "Data overflow in field 'v2'");
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "connection.h"
+#include "twx_chars.h"
 
 namespace corvex {
 namespace {
@@ -741,15 +742,18 @@ uint32_t Connection::ValueOf(TWFIELD field, uint32_t slot, const Column* column,
     return put(CS_DATETIME_TYPE, &d, sizeof d);
   };
   // The length rule of a bounded column.
-  auto fit = [&](std::string& bytes) -> uint32_t {
+  auto fit = [&](std::string& bytes, bool binary) -> uint32_t {
     if (column == nullptr || column->isLong || column->maxLength <= 0) return TWSUCCESS;
-    if (bytes.size() <= static_cast<size_t>(column->maxLength)) return TWSUCCESS;
+    const auto most = static_cast<size_t>(column->maxLength);
+    if (bytes.size() <= most) return TWSUCCESS;
     if (!truncate) return TWFAIL_OVERFLOW;
-    bytes.resize(static_cast<size_t>(column->maxLength));
+    // The server's sizes count bytes; text is cut on a whole character.
+    bytes.resize(binary ? most
+                        : twx::PrefixOfBytes(textFormat(), bytes.data(), bytes.size(), most));
     return TWSUCCESS;
   };
   auto stream = [&](std::string bytes, bool binary) -> uint32_t {
-    if (uint32_t st = fit(bytes)) return st;
+    if (uint32_t st = fit(bytes, binary)) return st;
     out.bytes = std::move(bytes);
     // A char or binary value holds 255 bytes; longer ones go as long values.
     if (out.bytes.size() <= kShortLimit)

@@ -15,6 +15,7 @@
 
 #include "connection.h"
 #include "sql_text.h"
+#include "twx_chars.h"
 #include "twx_props.h"
 
 namespace oracle {
@@ -699,7 +700,10 @@ uint32_t EncodeValue(Param& p, uint32_t record, uint32_t textFormat, unsigned ch
       p.column.isLong || p.column.size == 0 ? std::string_view::npos : p.column.size;
   if (bytes.size() > room) {
     if (!(flags & TWFIELDF_TRUNC_DATA)) return TWFAIL_OVERFLOW;
-    bytes = bytes.substr(0, room);
+    // The server's sizes count bytes; text is cut on a whole character.
+    bytes = bytes.substr(0, p.column.external == ORA_RAW
+                                ? room
+                                : twx::PrefixOfBytes(textFormat, bytes.data(), bytes.size(), room));
   }
   size_t prefix = 0;
   if (p.external == ORA_VARCHAR || p.external == ORA_VARRAW) {

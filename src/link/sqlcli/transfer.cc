@@ -11,6 +11,7 @@
 #include <string>
 
 #include "connection.h"
+#include "twx_chars.h"
 
 namespace sqlcli {
 namespace {
@@ -52,36 +53,6 @@ TWStream ShowBytes(const void* bytes, size_t length) {
   if (TWFieldlistGetName(list, index, TWSTREAMFMT_NATIVE, name.get()) != TWSUCCESS) name.Free();
   TWActivityLogEx(status, int1, int2, 0, name.get(), nullptr, nullptr);
   return status;
-}
-
-// UTF-8 text: the number of characters, and the byte length of its first n characters.
-size_t CharacterCount(const unsigned char* p, size_t length) {
-  size_t count = 0;
-  for (size_t i = 0; i < length; ++i) count += (p[i] & 0xC0) != 0x80;
-  return count;
-}
-size_t PrefixOfCharacters(const unsigned char* p, size_t length, size_t characters) {
-  size_t seen = 0;
-  for (size_t i = 0; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) {
-      if (seen == characters) return i;
-      ++seen;
-    }
-  }
-  return length;
-}
-// The length of text without a last character that was cut short.
-size_t WholeCharacters(const unsigned char* p, size_t length) {
-  if (length == 0) return 0;
-  size_t lead = length - 1;
-  for (int back = 0; back < 3 && lead > 0 && (p[lead] & 0xC0) == 0x80; ++back) --lead;
-  const unsigned char b = p[lead];
-  const size_t need = b < 0x80           ? 1
-                      : (b >> 5) == 0x6  ? 2
-                      : (b >> 4) == 0xE  ? 3
-                      : (b >> 3) == 0x1E ? 4
-                                         : 1;
-  return lead + need > length ? lead : length;
 }
 
 // ---------------------------------------------------------------- conversion choice ----
@@ -476,12 +447,12 @@ struct BindValue {
                                          : kDatetimeText;
       own = true;
     }
-    // Columns count characters; the text is UTF-8.
-    const auto* p = static_cast<const unsigned char*>(value.data);
-    const auto length = static_cast<size_t>(value.length);
-    if (limit != 0 && length > limit && (own || cut) && CharacterCount(p, length) > limit) {
+    // Columns count characters.
+    const twx::Fit fit = twx::FitCharacters(TWSTREAMFMT_NATIVE, value.data,
+                                            static_cast<size_t>(value.length), limit);
+    if (!fit.fits && (own || cut)) {
       if (!cut) return TWFAIL_OVERFLOW;
-      value.length = static_cast<SQLLEN>(PrefixOfCharacters(p, length, limit));
+      value.length = static_cast<SQLLEN>(fit.length);
     }
   }
   return TWSUCCESS;
@@ -525,7 +496,10 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   // size for an unbounded column (PostgreSQL's varchar) is no bound: more is read if it
   // comes.
   const size_t hint =
-      !IsLongClass(record.cls) && record.size < kLongPiece ? static_cast<size_t>(record.size) : 0;
+      !IsLongClass(record.cls) && record.size < kLongPiece
+          ? static_cast<size_t>(target.text ? twx::CharRoom(record.size, TWSTREAMFMT_NATIVE)
+                                            : record.size)
+          : 0;
   const size_t want = bound != 0 ? (hint != 0 ? std::min(bound, hint) : bound) : hint;
   const bool inStream = want != 0 && want + term <= kLongPiece;
 
@@ -609,7 +583,7 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   }
   if (cut && target.text && target.format == TWSTREAMFMT_NATIVE) {
     // Cut text ends on a whole character.
-    const size_t whole = WholeCharacters(out, total);
+    const size_t whole = twx::WholeCharacters(target.format, out, total);
     if (whole < total) return TWStreamDataRealloc(stream, static_cast<uint32_t>(whole), nullptr);
   }
   return TWSUCCESS;
@@ -726,7 +700,7 @@ struct FetchField {
     uint32_t max = 0;
     TWFieldGetFormatStream(field, nullptr, &max, nullptr);
     if (max != 0 && length > max)
-      length = WholeCharacters(reinterpret_cast<const unsigned char*>(text.data()), max);
+      length = twx::PrefixOfBytes(TWSTREAMFMT_NATIVE, text.data(), length, max);
   }
   const TWStream shown = ShowBytes(text.data(), length);
   return TWFieldSetStream(field, slot, &shown);
@@ -921,6 +895,11 @@ uint32_t Connection::AddColumns(const ColumnRecords& records, TWFIELDLIST dest) 
         st = TWFieldSetFormatDatetime(field, format.flags, 0);
         break;
       case TWTYPE_TEXT:
+        // A column's size counts characters: the field holds their bytes.
+        st = TWFieldSetFormatStream(field, format.flags,
+                                    twx::CharRoom(format.scaleOrLength, format.streamFormat),
+                                    format.streamFormat);
+        break;
       case TWTYPE_BINARY:
         st = TWFieldSetFormatStream(field, format.flags, format.scaleOrLength, format.streamFormat);
         break;

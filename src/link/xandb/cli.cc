@@ -42,6 +42,8 @@ Cli Load() {
   Take(c.GetData, SQL_API_SQLGETDATA, all);
   Take(c.BindParameter, SQL_API_SQLBINDPARAMETER, all);
   Take(c.ParamOptions, SQL_API_SQLPARAMOPTIONS, all);
+  Take(c.ParamData, SQL_API_SQLPARAMDATA, all);
+  Take(c.PutData, SQL_API_SQLPUTDATA, all);
   Take(c.RowCount, SQL_API_SQLROWCOUNT, all);
   Take(c.Tables, SQL_API_SQLTABLES, all);
   Take(c.Columns, SQL_API_SQLCOLUMNS, all);

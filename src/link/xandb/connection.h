@@ -30,9 +30,11 @@
 #include "flowcore_ptr.h"
 #include "properties.h"
 #include "sql_text.h"
-#include "twx_params.h"
 #include "twengine.h"
 #include "twx.h"
+#include "twx_chars.h"
+#include "twx_longdata.h"
+#include "twx_params.h"
 
 namespace xandb {
 
@@ -65,6 +67,7 @@ struct ParameterValue {
   flowcore::StreamData stream;                      // converted text or binary
   alignas(8) std::array<unsigned char, 200> raw{};  // numbers as text, doubles, structures
   SQLLEN indicator = 0;
+  twx::LongValue longValue;  // a long value bound as data at execution
 };
 
 struct Slot {
@@ -158,7 +161,11 @@ class Connection {
   [[nodiscard]] uint32_t Merge(Slot& slot, TWFIELDLIST list);
   [[nodiscard]] uint32_t BindFields(Slot& slot, uint32_t record, bool execute = true);
   [[nodiscard]] uint32_t InsertRows(uint32_t record, uint32_t rows, uint32_t* count);
+  // Inserts rows records from record one at a time on the insert slot's statement.
+  [[nodiscard]] uint32_t InsertOneByOne(uint32_t record, uint32_t rows, uint32_t* count);
   [[nodiscard]] uint32_t BindKeys(TWFIELDLIST keys, uint32_t record);
+  // Executes stmt, sending the long values bound as data at execution.
+  SQLRETURN Run(SQLHSTMT stmt);
 
   // statements.cc
   [[nodiscard]] uint32_t ReadTimestamp(TWDatetime* value);

@@ -69,7 +69,7 @@ uint32_t Connection::OpenResult(std::string text, TWFIELDLIST keys, uint32_t rec
     if (!Ok(cli.Prepare(select.stmt, Chars(text), static_cast<SQLINTEGER>(text.size()))))
       return LogSqlState(select.stmt, "S0002", TWFAIL_INVALID_METADATA, missing);
     if (uint32_t st = BindKeys(keys, record)) return st;
-    const SQLRETURN rc = cli.Execute(select.stmt);
+    const SQLRETURN rc = Run(select.stmt);
     select.values.clear();
     keyColumns.clear();
     if (!Ok(rc) && rc != SQL_NO_DATA) return LogError(select.stmt);

@@ -31,6 +31,11 @@ bool IsCharColumn(int16_t t) {
 bool IsBinaryColumn(int16_t t) {
   return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY || t == kSqlBlob;
 }
+// Columns whose stated size is no bound on their values (psqlODBC states 8190 for text).
+bool IsLongColumn(int16_t t) {
+  return t == SQL_LONGVARCHAR || t == kSqlClob || t == kSqlLongVarGraphic || t == kSqlDbClob ||
+         t == SQL_LONGVARBINARY || t == kSqlBlob;
+}
 bool IsDatetimeColumn(int16_t t) {
   return t == SQL_DATE || t == SQL_TIME || t == SQL_TIMESTAMP;
 }
@@ -225,7 +230,16 @@ uint32_t ConvertValue(const Entry& e, uint32_t record, const Column& column, uin
     return st;
   SQLLEN n = length;
   if (column.graphic && (n % 2) != 0) ++n;
-  if (n > column.bufferLength) {
+  if (IsLongColumn(column.sqlType)) {
+    // Sent whole, in pieces when long: the data source judges.
+  } else if (out.cType == SQL_C_CHAR && !column.graphic) {
+    // The column's size counts characters.
+    const twx::Fit fit = twx::FitCharacters(linkFormat, bytes, length, column.size);
+    if (!fit.fits) {
+      if (!truncate) return TWFAIL_OVERFLOW;
+      n = static_cast<SQLLEN>(fit.length);
+    }
+  } else if (n > column.bufferLength) {
     if (!truncate) return TWFAIL_OVERFLOW;
     n = column.bufferLength;
   }
@@ -324,6 +338,13 @@ bool DescribeColumn(int16_t sqlType, SQLULEN size, int16_t scale, int32_t server
     d.size = m->room == -2 ? (length > 0x3FFFFFFFu ? 0x7FFFFFFFu : 2 * length) : length;
     c.bufferLength = static_cast<SQLLEN>(d.size);
   }
+  if (IsLongColumn(c.sqlType)) {
+    c.bufferLength = 0x7FFFFFFF;
+  } else if (m->type == kText && !m->graphic) {
+    // A size in characters: the field holds their bytes in the link's text format.
+    d.size = twx::CharRoom(length, linkFormat);
+    c.bufferLength = d.size >= 0x7FFFFFFE ? 0x7FFFFFFF : static_cast<SQLLEN>(d.size);
+  }
   if (m->type == TWTYPE_NUMERIC) {
     d.precision = length;
     d.scale = scale == 0 ? static_cast<int32_t>(TWSCALE_ZERO) : scale;
@@ -370,7 +391,8 @@ uint32_t AppendLike(TWFIELDLIST dest, const TWStream* name, TWFIELD field) {
     st = TWFieldSetFormatNumber(made, flags, size, precision, scale);
   }
   if (st != TWSUCCESS) return st;
-  return TWFieldSetFlags(made, TWFieldGetFlags(field));
+  // The flags dest gives its fields (its TRUNC_DATA and TRUNC_PREC) stay.
+  return TWFieldSetFlags(made, TWFieldGetFlags(made) | TWFieldGetFlags(field));
 }
 
 }  // namespace
@@ -411,9 +433,11 @@ uint32_t Connection::DescribeResult(Slot& slot, SQLHSTMT stmt, TWFIELDLIST dest,
       return TWActivityLogEx(TWFAIL_INVALID_TYPE, 0, 0, 0, nameStream.get(), nullptr, nullptr);
     if (uint32_t st = AppendDescribed(list, nameStream.get(), d, nullable == SQL_NO_NULLS))
       return TWActivityLog(st);
-    if (d.type == TWTYPE_TEXT || d.type == TWTYPE_BINARY)
-      description->longColumn |=
-          d.column.graphic ? d.column.size > kLongGraphic : d.column.size > kLongColumn;
+    // Values of the long types go through arrays while they are short (see InsertRows).
+    if ((d.type == TWTYPE_TEXT || d.type == TWTYPE_BINARY) && !IsLongColumn(d.column.sqlType))
+      description->longColumn |= d.column.graphic
+                                     ? d.column.size > kLongGraphic
+                                     : d.column.bufferLength > static_cast<SQLLEN>(kLongColumn);
     // SQLite's driver takes the length of an array's first binary value for every row.
     if (d.column.binary) description->longColumn = true;
     description->columns.push_back(d.column);
@@ -536,21 +560,33 @@ uint32_t Connection::Merge(Slot& slot, TWFIELDLIST list) {
 
 namespace {
 
-// Binds value as parameter number of stmt for column.
+// Binds value as parameter number of stmt for column; pv keeps its indicator, and a long
+// value, until the statement has run.
 uint32_t BindValue(Connection& c, SQLHSTMT stmt, SQLUSMALLINT number, const Column& column,
-                   const Value& v, SQLLEN* indicator) {
-  *indicator = v.length;
-  const SQLLEN bufferLength = v.length == SQL_NULL_DATA ? 0 : v.length + 1;
-  if (!Ok(Api().BindParameter(stmt, number, SQL_PARAM_INPUT, v.cType, column.sqlType, column.size,
-                              column.scale, const_cast<void*>(v.data), bufferLength, indicator)))
+                   const Value& v, ParameterValue& pv) {
+  pv.indicator = v.length;
+  SQLPOINTER buffer = const_cast<void*>(v.data);
+  SQLLEN bufferLength = v.length == SQL_NULL_DATA ? 0 : v.length + 1;
+  SQLULEN size = column.size;
+  if (v.length != SQL_NULL_DATA && (v.cType == SQL_C_CHAR || v.cType == SQL_C_BINARY)) {
+    twx::BindLong(pv.longValue, v.data, static_cast<size_t>(v.length), &buffer, &pv.indicator);
+    // Never a size below the value's bytes: a driver may cut the value to it.
+    if (static_cast<SQLULEN>(v.length) > size) size = static_cast<SQLULEN>(v.length);
+  }
+  if (!Ok(Api().BindParameter(stmt, number, SQL_PARAM_INPUT, v.cType, column.sqlType, size,
+                              column.scale, buffer, bufferLength, &pv.indicator)))
     return c.LogError(stmt);
   return TWSUCCESS;
 }
 
 }  // namespace
 
-uint32_t Connection::BindFields(Slot& slot, uint32_t record, bool execute) {
+SQLRETURN Connection::Run(SQLHSTMT stmt) {
   const Cli& cli = Api();
+  return twx::SendLongValues(cli.Execute(stmt), stmt, cli.ParamData, cli.PutData);
+}
+
+uint32_t Connection::BindFields(Slot& slot, uint32_t record, bool execute) {
   const auto& columns = slot.description->columns;
   TWFIELDLIST list = slot.merged.get();
   const uint32_t format = LinkFormat();
@@ -581,12 +617,11 @@ uint32_t Connection::BindFields(Slot& slot, uint32_t record, bool execute) {
     if (uint32_t st = ConvertValue(e, record, column, format, pv.raw.data(), pv.raw.size(),
                                    pv.stream.get(), v))
       return LogField(st, list, e.index, format);
-    if (uint32_t st =
-            BindValue(*this, slot.stmt, static_cast<SQLUSMALLINT>(i + 1), column, v, &pv.indicator))
+    if (uint32_t st = BindValue(*this, slot.stmt, static_cast<SQLUSMALLINT>(i + 1), column, v, pv))
       return st;
   }
   if (!execute) return TWSUCCESS;
-  const SQLRETURN rc = cli.Execute(slot.stmt);
+  const SQLRETURN rc = Run(slot.stmt);
   uint32_t status = TWSUCCESS;
   if (!Ok(rc) && !(rc == SQL_NO_DATA && slot.kind != SlotKind::kInsert))
     status = LogError(slot.stmt);
@@ -658,8 +693,8 @@ uint32_t Connection::BindKeys(TWFIELDLIST keys, uint32_t record) {
     if (uint32_t s = ConvertValue(bound[i], record, keyColumns[i], format, pv.raw.data(),
                                   pv.raw.size(), pv.stream.get(), v))
       return LogField(s, keys, bound[i].index, format);
-    if (uint32_t s = BindValue(*this, select.stmt, static_cast<SQLUSMALLINT>(i + 1), keyColumns[i],
-                               v, &pv.indicator))
+    if (uint32_t s =
+            BindValue(*this, select.stmt, static_cast<SQLUSMALLINT>(i + 1), keyColumns[i], v, pv))
       return s;
   }
   return TWSUCCESS;
@@ -712,9 +747,11 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
         break;
       case TWTYPE_TEXT:
       case TWTYPE_BINARY:
-        width = types[i] == SQL_C_DOUBLE     ? 8
-                : IsDatetimeColumn(types[i]) ? StructSize(column.sqlType)
-                                             : column.bufferLength + 1;
+        // A long column's elements are as wide as the block's longest value.
+        width = types[i] == SQL_C_DOUBLE       ? 8
+                : IsDatetimeColumn(types[i])   ? StructSize(column.sqlType)
+                : IsLongColumn(column.sqlType) ? 1
+                                               : column.bufferLength + 1;
         break;
       default:
         return LogField(TWFAIL_INVALID_TYPE, list, e.index, format);
@@ -729,26 +766,34 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
   }
   flowcore::StreamData converted;
   alignas(8) std::array<unsigned char, 200> raw{};
-  for (size_t i = 0; i < fields.size(); ++i) {
+  // A value that cannot be converted, or one too long for an array, sends the block record
+  // by record: the records before a bad one go in, and it fails as it would alone.
+  bool oneByOne = false;
+  for (size_t i = 0; i < fields.size() && !oneByOne; ++i) {
     const Entry& e = fields[i];
     const Column& column = columns[e.position - 1];
-    for (uint32_t row = 0; row < rows; ++row) {
+    for (uint32_t row = 0; row < rows && !oneByOne; ++row) {
       Value v;
-      if (uint32_t st = ConvertValue(e, record + row, column, format, raw.data(), raw.size(),
-                                     converted.get(), v))
-        return LogField(st, list, e.index, format);
-      block.Set(i, row, v.data, v.length, v.length == SQL_NULL_DATA);
+      oneByOne = ConvertValue(e, record + row, column, format, raw.data(), raw.size(),
+                              converted.get(), v) != TWSUCCESS ||
+                 (v.length != SQL_NULL_DATA && static_cast<size_t>(v.length) > twx::kLongValue);
+      if (!oneByOne) block.Set(i, row, v.data, v.length, v.length == SQL_NULL_DATA);
     }
     converted.Free();
   }
+  if (oneByOne) return InsertOneByOne(record, rows, count);
   block.Pack(rows);
   if (rebind || block.Moved()) {
     slot.arraysBound = false;
     for (size_t i = 0; i < fields.size(); ++i) {
       const Column& column = columns[fields[i].position - 1];
+      // Never a text's or binary's size below its elements' bytes: a driver may cut to it.
+      const SQLULEN size = IsCharColumn(column.sqlType) || IsBinaryColumn(column.sqlType)
+                               ? std::max<SQLULEN>(column.size, block.Width(i))
+                               : column.size;
       if (!Ok(cli.BindParameter(slot.stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                types[i], column.sqlType, column.size, column.scale,
-                                block.Data(i), static_cast<SQLLEN>(block.Width(i)),
+                                types[i], column.sqlType, size, column.scale, block.Data(i),
+                                static_cast<SQLLEN>(block.Width(i)),
                                 reinterpret_cast<SQLLEN*>(block.Lengths(i)))))
         return LogError(slot.stmt);
     }
@@ -773,8 +818,15 @@ uint32_t Connection::InsertRows(uint32_t record, uint32_t rows, uint32_t* count)
   // The driver ran every row and says the array failed without telling which rows went in
   // (PostgreSQL's takes none of them): the rows are given again one at a time, so that those
   // before the failing one go in and are counted, as one record at a time.
-  if (!Ok(cli.ParamOptions(slot.stmt, 1, &slot.rowsDone))) return LogError(slot.stmt);
-  slot.parameterSetSize = 1;
+  return InsertOneByOne(record, rows, count);
+}
+
+uint32_t Connection::InsertOneByOne(uint32_t record, uint32_t rows, uint32_t* count) {
+  Slot& slot = insert;
+  if (slot.parameterSetSize != 1) {
+    if (!Ok(Api().ParamOptions(slot.stmt, 1, &slot.rowsDone))) return LogError(slot.stmt);
+    slot.parameterSetSize = 1;
+  }
   slot.arraysBound = false;
   for (uint32_t row = 0; row < rows; ++row) {
     if (uint32_t st = BindFields(slot, record + row)) return st;
@@ -994,7 +1046,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t record, uint32_t records, 
               st = TWFAIL_OVERFLOW;
               break;
             }
-            bytes.resize(most);
+            bytes.resize(binary ? most
+                                : twx::PrefixOfBytes(format, bytes.data(), bytes.size(), most));
           }
           st = TWStreamDataSet(stream, binary ? TWSTREAMFMT_BLOB : format, bytes.data(),
                                static_cast<uint32_t>(bytes.size()));

@@ -355,6 +355,48 @@ TEST(CorvexServer, FetchPutsEachColumnInItsOwnField) {
   }
 }
 
+// Text of 2-, 3- and 4-byte characters at its column's size (which counts bytes, as the
+// server's do) goes and comes back byte for byte; one character more is refused, or cut on
+// the last whole character that fits under TRUNC_DATA, never inside one.
+TEST(CorvexServer, MultiByteTextIsCutOnAWholeCharacter) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  struct Case {
+    const char* type;  // one byte or more beyond fits
+    std::string fits;
+    std::string more;  // one character more
+  };
+  const Case cases[] = {
+      {"varchar(11)", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "\xC3\xA9"},
+      {"varchar(13)", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "\xE2\x82\xAC"},
+      {"varchar(15)", "\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E\xF0\x9D\x84\x9E", "\xF0\x9D\x84\x9E"},
+      {"char(24)", "Zo\xC3\xAB Bront\xC3\xAB-M\xC3\xBCllerxyz", "\xC3\xAB"},
+  };
+  int table = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    // A table of its own: the link keeps the description of a table it wrote to.
+    const std::string name = "mb" + std::to_string(++table);
+    ASSERT_EQ(Exec(link.c, "create table " + name + " (k int not null, v " + c.type + " null)"),
+              TWSUCCESS);
+    link.Str(TWTOKEN_METADATA, name.c_str());
+    List in(1);
+    TWFIELD k = in.Add("k", TWTYPE_INT);
+    TWFIELD v = in.Add("v", TWTYPE_TEXT);
+    uint32_t n = 0;
+    for (int32_t key : {1, 2, 3}) {
+      ASSERT_EQ(TWFieldSetInt(k, 1, &key), TWSUCCESS);
+      SetValue(v, 1, key == 1 ? c.fits : c.fits + c.more);
+      ASSERT_EQ(TWFieldSetFlags(v, key == 3 ? TWFIELDF_TRUNC_DATA : 0), TWSUCCESS);
+      EXPECT_EQ(link.c.Insert(in.get(), 1, 1, &n), key == 2 ? TWFAIL_OVERFLOW : TWSUCCESS)
+          << twtest::LogLast().text;
+    }
+    EXPECT_EQ(Rows(link.c, "select v from " + name + " order by k"),
+              (std::vector<std::string>{c.fits, c.fits}));
+  }
+}
+
 // An update or remove by key with neither a key nor a condition would reach every row: it
 // is refused before anything is sent.
 TEST(CorvexServer, WriteWithoutKeyOrConditionIsRefused) {

@@ -64,11 +64,11 @@ struct Link : link_test::PropertyChain<Link> {
 };
 
 // A test on database ORCL with a connected link; clock_ (when set by a derived fixture's
-// constructor) fixes the server's SYSDATE.
+// constructor) fixes the server's SYSDATE, and charset_ sets its character set.
 class Connected : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.Make("ORCL", "tiger", "WE8ISO8859P1", clock_);
+    server_.Make("ORCL", "tiger", charset_, clock_);
     link_.Str(TWTOKEN_USERID, "scott").Str(TWTOKEN_PASSWORD, "tiger").Str(TWTOKEN_SERVER, "ORCL");
     ASSERT_EQ(link_.c.Connect(), TWSUCCESS);
   }
@@ -87,6 +87,7 @@ class Connected : public ::testing::Test {
   }
 
   const char* clock_ = nullptr;
+  const char* charset_ = "WE8ISO8859P1";  // the database's character set
   Server server_;
   Link link_;
 };

@@ -541,5 +541,37 @@ TEST_F(OracleTransfer, BadValuesAndBadRequests) {
   EXPECT_EQ(link_.c.Select(TWNULLHANDLE, 1, TWNULLHANDLE, &affected), TWFAIL_INVALID_METADATA);
 }
 
+class OracleSjis : public OracleTransfer {
+ protected:
+  OracleSjis() { charset_ = "JA16SJIS"; }
+};
+
+// The server's sizes count bytes of its character set (two for each of these characters):
+// what fits comes back byte for byte, one character more is refused, or cut on a whole
+// character under TRUNC_DATA, one array and one record at a time.
+TEST_F(OracleSjis, MultiByteTextIsCutOnAWholeCharacter) {
+  ASSERT_EQ(Exec("CREATE TABLE J (K NUMBER(5), A VARCHAR2(5))"), TWSUCCESS);
+  link_.Str(TWTOKEN_METADATA, "J");
+  const std::string fits =
+      "\xE6\x97\xA5\xE6\x9C\xAC"
+      "a";                                                          // 5 bytes in the set
+  const std::string more = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // 6 bytes
+  for (uint32_t perCall : {1u, 2u}) {
+    SCOPED_TRACE(perCall);
+    ASSERT_EQ(link_.c.Action(TWACTION_TRUNCATE), TWSUCCESS);
+    List rows(2);
+    Fill(rows, {{"K", TWTYPE_INT}, {"A", TWTYPE_TEXT, TWFIELDF_TRUNC_DATA}},
+         {{"1", fits}, {"2", more}});
+    uint32_t n = 0, st = TWSUCCESS;
+    for (uint32_t r = 1; r <= 2 && st == TWSUCCESS; r += perCall)
+      st = link_.c.Insert(rows.get(), r, perCall, &n);
+    EXPECT_EQ(st, TWSUCCESS) << twtest::LogLast().text;
+    EXPECT_EQ(Query(link_, "SELECT A FROM J ORDER BY K"),
+              std::vector<std::string>({fits, "\xE6\x97\xA5\xE6\x9C\xAC"}));
+    ASSERT_EQ(TWFieldSetFlags(rows.Field(2), 0), TWSUCCESS);
+    EXPECT_EQ(link_.c.Insert(rows.get(), 2, 1, &n), TWFAIL_OVERFLOW);
+  }
+}
+
 }  // namespace
 }  // namespace oracle_test

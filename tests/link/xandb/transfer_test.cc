@@ -473,6 +473,48 @@ TEST_P(Blocks, EveryRowOfBlocksOfChangingSizes) {
   EXPECT_EQ(direct.Query("SELECT id, name FROM b ORDER BY id"), expected);
 }
 
+// A block with a value longer than any array element takes (sent in pieces at execution)
+// and one a column refuses: the records before the refused one go in whole and are counted.
+TEST_P(Blocks, ALongValueGoesInPiecesAndARefusedOneCostsNoEarlierRecord) {
+  Env env;
+  Source source(GetParam());
+  XANDB_REQUIRE(source);
+  Direct direct(source.source());
+  direct.ExecAll({"CREATE TABLE l (id INTEGER, body TEXT, tag VARCHAR(2))"});
+  Link link;
+  ASSERT_EQ(link.Connect(source.source()), TWSUCCESS);
+  link.Table("L");
+  std::string longText;
+  for (int i = 0; i < 17500; ++i) longText += "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E";
+  List in(4);
+  TWFIELD id = in.Add("ID", TWTYPE_INT);
+  TWFIELD body = in.Add("BODY", TWTYPE_TEXT);
+  TWFIELD tag = in.Add("TAG", TWTYPE_TEXT);
+  for (int32_t r = 1; r <= 4; ++r) {
+    ASSERT_EQ(TWFieldSetInt(id, static_cast<uint32_t>(r), &r), TWSUCCESS);
+    SetValue(body, static_cast<uint32_t>(r), r == 3 ? longText : "short");
+    SetValue(tag, static_cast<uint32_t>(r), r == 4 ? "\xC3\xA9\xC3\xA9!" : "\xC3\xA9\xC3\xA9");
+  }
+  uint32_t n = 0;
+  // Two records as arrays, their texts as long in bytes as their column is in characters;
+  // then the long value and the refused one.
+  ASSERT_EQ(link.c.Insert(in.get(), 1, 2, &n), TWSUCCESS) << LogLast().text;
+  EXPECT_EQ(link.c.Insert(in.get(), 3, 2, &n), TWFAIL_OVERFLOW);
+  EXPECT_EQ(LogLast().text, "Data overflow in field 'tag'");
+  EXPECT_EQ(n, 3u);
+  ASSERT_EQ(link.c.Action(TWACTION_COMMIT), TWSUCCESS);
+  const Rows rows = direct.Query("SELECT id, body, tag FROM l ORDER BY id");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"2", "short", "\xC3\xA9\xC3\xA9"}));
+  EXPECT_TRUE(rows[2][1] == longText) << rows[2][1].size();
+  // And back, whole.
+  link.Str(TWTOKEN_CONDITION, "id = 3");
+  List out(1);
+  ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, out.get(), &n), TWSUCCESS);
+  ASSERT_EQ(link.c.Fetch(out.get(), 1, 1, &n), TWSUCCESS) << LogLast().text;
+  EXPECT_TRUE(out.Value(2, 1) == longText) << out.Value(2, 1).value_or("NULL").size();
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Blocks, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          [](const auto& p) { return std::string(Name(p.param)); });
 
