@@ -8,8 +8,23 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/deps.sh
-bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# What apt-get and the compiler print goes to one log; the console gets a line for each.
+mkdir -p build
+log="$root/build/main.log"
+: >"$log"
+step() {
+  local what=$1
+  shift
+  local start=$SECONDS
+  if ! "$@" >>"$log" 2>&1; then
+    echo "$what failed; the last lines of $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+  echo "$what: done in $((SECONDS - start)) s (full output in $log)"
+}
+step "Packages" bash scripts/deps.sh
+step "Build" bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 kit="$root/build/kit/"
 rm -rf "$kit"
 cmake --install build --prefix "$kit" >/dev/null
