@@ -67,7 +67,11 @@ CSIPC::~CSIPC() {
   if (role_ == kService && !path_.empty()) ::unlink(path_.c_str());
   // The names go while the lock is held, so they are never a new owner's.
   if (lockFd_ >= 0 && !lockPath_.empty()) ::unlink(lockPath_.c_str());
-  if (lockFd_ >= 0) ::close(lockFd_);
+  if (lockFd_ >= 0) {
+    ::close(lockFd_);
+    // The run directory goes with the last of its files.
+    tw::remove_run_dir();
+  }
 }
 
 void CSIPC::SetIoTimeoutMillis(int millis) {
