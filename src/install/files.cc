@@ -521,7 +521,11 @@ uint32_t SetupRemoveProgramItem(SetupContext& ctx) {
   if (text.find(exec) == std::string::npos) return 0;
   std::error_code ec;
   fs::remove(item, ec);
-  return ec ? TWFAIL_SETUP_PROGRAM_ITEM : 0;
+  if (ec) return TWFAIL_SETUP_PROGRAM_ITEM;
+  // The group goes with its last item; one that holds other items stays.
+  if (::rmdir(dir.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST)
+    return TWFAIL_SETUP_PROGRAM_ITEM;
+  return 0;
 }
 
 uint32_t SetupDeleteDirOnExit(const char* directory) {

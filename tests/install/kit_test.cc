@@ -139,6 +139,9 @@ TEST_F(KitTest, InstallationFromTheKitIsCompletePrivateAndLeavesNothingOnRemoval
   EXPECT_FALSE(fs::exists(inst_)) << (fs::exists(inst_) ? *Tree(inst_).begin() : "");
   EXPECT_TRUE(fs::is_empty(runs_.path()));
   EXPECT_EQ(Tree(kit_), kitBefore);
+  // The program item went with its group; the user's own files stay.
+  EXPECT_FALSE(fs::exists(base_.path() + "home/.local/share/applications/quendal-applications"));
+  EXPECT_EQ(twtest::ReadFile(base_.path() + "home/.profile"), "# mine\n");
 }
 
 // A reinstall whose copy fails leaves the installation it would have replaced as it was, and
