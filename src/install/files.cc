@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue.h"
 #include "env.h"
@@ -23,7 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Each row names the file in the kit and in the installation directory (the same here).
-// Rows that the build does not make (yet) are skipped when copying, and count as deleted.
+// Rows that a build does not make (the windowed installer without Wine) are skipped when
+// copying, and count as deleted.
 struct Row {
   const char* kitName;
   const char* installName;
@@ -32,7 +34,7 @@ constexpr Row kServerFiles[] = {
     {"admin.twx", "admin.twx"}, {"command.twx", "command.twx"}, {"direct.twx", "direct.twx"},
     {"relay.twx", "relay.twx"}, {"taskrun", "taskrun"},         {"QTWADM.OTM", "QTWADM.OTM"},
     {"webrun", "webrun"},       {"QTWLOG.OTM", "QTWLOG.OTM"},   {"mibagent", "mibagent"},
-    {"twmain", "twmain"},       {"twmain.mib", "twmain.mib"},   {"QTWVLT.OTM", "QTWVLT.OTM"},
+    {"twmain", "twmain"},       {"TWMAIN.MIB", "TWMAIN.MIB"},   {"QTWVLT.OTM", "QTWVLT.OTM"},
     {"poll.twx", "poll.twx"},   {"replica.twx", "replica.twx"}, {"script.twx", "script.twx"},
 };
 constexpr Row kEveryKitFiles[] = {
@@ -54,6 +56,7 @@ constexpr Row kEveryKitFiles[] = {
     {"sqlcli.twx", "sqlcli.twx"},
     {"sqlprobe", "sqlprobe"},
     {"oracle.twx", "oracle.twx"},
+    {"libora72.so", "libora72.so"},
     {"ociprobe", "ociprobe"},
     {"setup", "setup"},
     {"corvex.twx", "corvex.twx"},
@@ -77,6 +80,12 @@ uint32_t ForEachRow(const SetupContext& ctx, Visit visit) {
   for (size_t i = std::size(kServerFiles); i-- > 0;)
     if (uint32_t st = visit(kServerFiles[i])) return st;
   return 0;
+}
+
+// The files that the last SetupCopyProgramFiles of this process put where there was none.
+std::vector<std::string>& CreatedByCopy() {
+  static std::vector<std::string> created;
+  return created;
 }
 
 std::string ErrorText(int error) {
@@ -269,6 +278,7 @@ uint32_t SetupCopyFile(const std::string& source, const std::string& destination
 }
 
 uint32_t SetupCopyProgramFiles(SetupContext& ctx, std::string& out) {
+  CreatedByCopy().clear();
   std::string dir = ctx.installDir;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   struct stat st {};
@@ -287,16 +297,53 @@ uint32_t SetupCopyProgramFiles(SetupContext& ctx, std::string& out) {
   }
   const std::string kit = WithSlash(ctx.setupDir);
   const std::string inst = WithSlash(ctx.installDir);
-  uint32_t st2 = ForEachRow(ctx, [&](const Row& row) -> uint32_t {
+  // Every file is written beside its place under a name of its own first and put in place
+  // only when all are written: a copy that fails leaves the installation it would have
+  // replaced as it was.
+  const std::string staged = ".tw-new-" + std::to_string(::getpid());
+  std::vector<std::string> names;
+  auto discard = [&] {
+    for (const std::string& name : names) (void)::unlink((inst + name + staged).c_str());
+  };
+  uint32_t result = ForEachRow(ctx, [&](const Row& row) -> uint32_t {
     std::string source = kit + row.installName;
     if (!TWFileExist(source.c_str())) source = kit + row.kitName;
     if (!TWFileExist(source.c_str())) {
       out += std::string("Skipped ") + row.installName + ": not in this kit.\n";
       return 0;
     }
-    return SetupCopyFile(source, inst + row.installName, &out);
+    const std::string destination = inst + row.installName;
+    struct stat there {};
+    if (::lstat(destination.c_str(), &there) == 0 && S_ISDIR(there.st_mode)) {
+      out += "Error writing file " + destination + ": " + ErrorText(EISDIR);
+      return TWFAIL_SETUP_COPY_FILES;
+    }
+    std::string detail;
+    if (SetupCopyFile(source, destination + staged, &detail) != 0) {
+      // The message names the file the user knows, not its temporary name.
+      for (size_t at = detail.find(staged); at != std::string::npos; at = detail.find(staged))
+        detail.erase(at, staged.size());
+      out += detail;
+      return TWFAIL_SETUP_COPY_FILES;
+    }
+    names.push_back(row.installName);
+    return 0;
   });
-  if (st2 != 0) return st2;
+  if (result != 0) {
+    discard();
+    return result;
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string destination = inst + names[i];
+    const bool existed = ::access(destination.c_str(), F_OK) == 0;
+    if (::rename((destination + staged).c_str(), destination.c_str()) != 0) {
+      out += "Error writing file " + destination + ": " + ErrorText(errno);
+      names.erase(names.begin(), names.begin() + static_cast<long>(i));
+      discard();
+      return TWFAIL_SETUP_COPY_FILES;
+    }
+    if (!existed) CreatedByCopy().push_back(destination);
+  }
   return SetupInstallScriptLink(ctx, out);
 }
 
@@ -316,15 +363,17 @@ uint32_t SetupDeleteProgramFiles(SetupContext& ctx, std::string& out) {
 
 uint32_t SetupUndoProgramFiles(SetupContext& ctx) {
   const std::string inst = WithSlash(ctx.installDir);
-  (void)ForEachRow(ctx, [&](const Row& row) -> uint32_t {
-    (void)::unlink((inst + row.installName).c_str());
-    return 0;
-  });
+  // Only what the last copy added goes: the files of an installation it replaced stay.
+  for (const std::string& path : CreatedByCopy()) (void)::unlink(path.c_str());
+  CreatedByCopy().clear();
   std::string ignored;
   (void)SetupRemoveScriptLink(ctx, ignored);
   std::string dir = inst;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return ::rmdir(dir.c_str()) == 0 ? 0 : TWFAIL_SETUP_DELETE_FILES;
+  // A directory that still holds another installation's files stays.
+  if (::rmdir(dir.c_str()) == 0 || errno == ENOTEMPTY || errno == EEXIST || errno == ENOENT)
+    return 0;
+  return TWFAIL_SETUP_DELETE_FILES;
 }
 
 uint32_t SetupInstallScriptLink(SetupContext&, std::string&) {
@@ -472,7 +521,11 @@ uint32_t SetupRemoveProgramItem(SetupContext& ctx) {
   if (text.find(exec) == std::string::npos) return 0;
   std::error_code ec;
   fs::remove(item, ec);
-  return ec ? TWFAIL_SETUP_PROGRAM_ITEM : 0;
+  if (ec) return TWFAIL_SETUP_PROGRAM_ITEM;
+  // The group goes with its last item; one that holds other items stays.
+  if (::rmdir(dir.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST)
+    return TWFAIL_SETUP_PROGRAM_ITEM;
+  return 0;
 }
 
 uint32_t SetupDeleteDirOnExit(const char* directory) {

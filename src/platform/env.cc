@@ -178,7 +178,10 @@ Env::Replace Env::ReplaceFileDetailed(const std::string& path, std::string_view 
     if (fd < 0 && errno != EEXIST) return Replace::create_failed;
   }
   if (fd < 0) return Replace::create_failed;
-  bool ok = Write(fd, data) && Sync(fd);
+  // The file keeps who may read it: a private configuration stays private when rewritten.
+  struct stat old {};
+  bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+  ok = ok && Write(fd, data) && Sync(fd);
   ok = Close(fd) && ok;
   if (ok) ok = Rename(tmp, path);
   if (!ok) {

@@ -22,8 +22,8 @@
 //
 // Writing (TWINISetString, TWINIRemoveString) runs under an exclusive lock on the file
 // "<file>.lock" beside the INI file (Env::Lock), so concurrent writers in threads and
-// processes are serialised and no update is lost; the lock file stays in place until
-// TWINIDelete removes it with the file. Readers take no lock. The new contents are built
+// processes are serialised and no update is lost; the writer removes the lock file before
+// it lets the lock go. Readers take no lock. The new contents are built
 // in memory and written through Env::ReplaceFile (a temporary created exclusively beside
 // the file, synced, renamed over it): a reader sees the old file or the new one, and any
 // failure leaves the old file as it was and no temporary behind. Every line written ends
@@ -237,9 +237,13 @@ bool refused(std::string_view section, std::string_view key, const char* value) 
 
 class FileLock {
  public:
-  FileLock(Env* env, const std::string& path) : env_(env), fd_(env->Lock(path)) {}
+  FileLock(Env* env, const std::string& path) : env_(env), path_(path), fd_(env->Lock(path)) {}
+  // The lock file goes while it is held (Env::Lock makes a waiter that locked the removed
+  // file try again), so that nothing of the lock stays once the writers are done.
   ~FileLock() {
-    if (fd_ >= 0) env_->Unlock(fd_);
+    if (fd_ < 0) return;
+    (void)env_->Remove(path_);
+    env_->Unlock(fd_);
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
@@ -247,6 +251,7 @@ class FileLock {
 
  private:
   Env* env_;
+  std::string path_;
   int fd_;
 };
 
@@ -333,10 +338,7 @@ TW_API int TWINIDelete(const char* file) {
     // held: Env::Lock makes a waiter that locked the removed file try again).
     std::string lockPath = path + ".lock";
     tw::FileLock lock(env, lockPath);
-    int deleted = env->Remove(path) ? 1 : 0;
-    // A lock file left behind is taken again by the next writer.
-    if (lock.held()) (void)env->Remove(lockPath);
-    return deleted;
+    return env->Remove(path) ? 1 : 0;
   });
 }
 

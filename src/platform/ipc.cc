@@ -434,6 +434,8 @@ TW_API int TWIPCShutdown(TWIPC* pipe, const char* name) {
     ::unlink(h->lock_path.c_str());
     ::close(h->lock_fd);
     h->lock_fd = -1;
+    // The run directory goes with the last of its files.
+    tw::remove_run_dir();
     return 1;
   });
 }

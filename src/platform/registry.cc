@@ -146,13 +146,20 @@ Loaded load(const std::string& dir, Store* store) {
 class StoreLock {
  public:
   explicit StoreLock(const std::string& dir)
-      : fd_(tw::Env::Default()->Lock(dir + "/machine.lock")) {}
-  ~StoreLock() { tw::Env::Default()->Unlock(fd_); }
+      : path_(dir + "/machine.lock"), fd_(tw::Env::Default()->Lock(path_)) {}
+  // The lock file goes while it is held (a waiter that locked it then takes the new one),
+  // so that nothing of the lock stays once the writers are done.
+  ~StoreLock() {
+    if (fd_ < 0) return;
+    (void)tw::Env::Default()->Remove(path_);
+    tw::Env::Default()->Unlock(fd_);
+  }
   StoreLock(const StoreLock&) = delete;
   StoreLock& operator=(const StoreLock&) = delete;
   bool held() const { return fd_ >= 0; }
 
  private:
+  std::string path_;
   int fd_;
 };
 

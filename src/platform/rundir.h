@@ -27,7 +27,7 @@ __attribute__((visibility("default"))) std::string run_dir(bool create);
 // user) serves a pipe or owns a table, its files keep the directory. A directory in use
 // stays. A process that makes a file there may find the directory gone between run_dir and
 // its open (ENOENT): it tries again, at most kRunDirAttempts times.
-void remove_run_dir();
+__attribute__((visibility("default"))) void remove_run_dir();
 inline constexpr int kRunDirAttempts = 8;
 
 // A name of a pipe or a shared-memory table: 1 to 32 characters of letters, digits, "_",

@@ -201,6 +201,8 @@ TW_API uint32_t TWProcShmemDestroy(TWProcShmem* shmem) {
     ::unlink(names.lock.c_str());
     ::close(lock_fd);
     shmem->lockFd = -1;
+    // The run directory goes with the last of its files.
+    tw::remove_run_dir();
     return removed ? TWSUCCESS : TWFAIL_SHMEM_DESTROY;
   });
 }

@@ -65,7 +65,13 @@ CSIPC::CSIPC(Role role, int fd) : role_(role), fd_(fd), id_(NextId()) {}
 CSIPC::~CSIPC() {
   if (fd_ >= 0) ::close(fd_);
   if (role_ == kService && !path_.empty()) ::unlink(path_.c_str());
-  if (lockFd_ >= 0) ::close(lockFd_);
+  // The names go while the lock is held, so they are never a new owner's.
+  if (lockFd_ >= 0 && !lockPath_.empty()) ::unlink(lockPath_.c_str());
+  if (lockFd_ >= 0) {
+    ::close(lockFd_);
+    // The run directory goes with the last of its files.
+    tw::remove_run_dir();
+  }
 }
 
 void CSIPC::SetIoTimeoutMillis(int millis) {
@@ -91,6 +97,7 @@ std::unique_ptr<CSIPC> CSIPC::Advertise(const std::string& service, int* status)
   std::unique_ptr<CSIPC> p(new CSIPC(kService, fd));
   p->lockFd_ = lockFd;
   p->path_ = sock;
+  p->lockPath_ = lock;
   *status = 0;
   return p;
 }
@@ -115,8 +122,8 @@ std::unique_ptr<CSIPC> CSIPC::Attach(const std::string& service, const std::stri
     if (errno != EINPROGRESS && errno != EAGAIN) return nullptr;
     int err = 0;
     socklen_t len = sizeof err;
-    if (!tw::WaitSocket(fd, POLLOUT, tw::IoDeadline::After(g_io_timeout_ms.load())) || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-        err != 0)
+    if (!tw::WaitSocket(fd, POLLOUT, tw::IoDeadline::After(g_io_timeout_ms.load())) ||
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
       return nullptr;
   }
   if (p->ClientHandshake(client) != 0) return nullptr;

@@ -77,7 +77,8 @@ class CSIPC : public Instigator {
   int fd_;
   int lockFd_ = -1;
   uint32_t id_;
-  std::string path_;  // service: the socket to remove
+  std::string path_;      // service: the socket to remove
+  std::string lockPath_;  // service: its owner lock, removed while still held
   std::string peer_;
 };
 

@@ -255,7 +255,7 @@ class RoadFixture : public ::testing::Test {
   std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
   // plexadm against the installation's databases; its standard output.
   std::string Adm(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {inst_ / "plexadm"};
+    std::vector<std::string> argv = {adm_.empty() ? inst_ / "plexadm" : adm_};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = twtest::InheritedEnv();
     env.push_back("PLEXA_ROOT=" + inst_.path() + "ordex");
@@ -342,6 +342,40 @@ class RoadFixture : public ::testing::Test {
          "PollInterval:number=1", "StatusInterval:number=5", "MaxDuration:number=60",
          "MaxActivities:number=2", "CloseTimeout:number=" + std::to_string(closeTimeout)});
   }
+#ifdef TW_CMAKE_COMMAND
+  // The installation as a user makes it, in place of MakeDatabases and InstallPlugin: the
+  // build's kit made by `cmake --install`, a cluster installed from it by the kit's setup,
+  // and this server configured as MakeDatabases does; plexadm and plug-ins are the kit's.
+  void InstallFromKit(int closeTimeout = 5) {
+    for (const char* name :
+         {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx", "twmain.ini"})
+      fs::remove(inst_ / name);
+    const std::string kit = kitBase_.path() + "kit/";
+    std::string log;
+    ASSERT_TRUE(twtest::InstallKit(kit, &log)) << log;
+    std::vector<std::string> env = twtest::InheritedEnv();
+    env.insert(env.end(), {"PATH=/usr/bin:/bin", "HOME=" + kitBase_.path()});
+    twtest::ProcessResult r = twtest::RunProgram(
+        {kit + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst_.path(),
+         std::string("TARNWAY=") + kServer, "ADMINSERVER=", "ADMINDATABASE=qtwadm.odx",
+         "ADMINLOGDATABASE=qtwlog.odx"},
+        env, inst_.path(), "", 120000);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    build_ = kit;
+    adm_ = kit + "plexadm";
+    std::string found = Adm({"search", "qtwadm.odx", std::string("select Name = '") + kServer + "'",
+                             "--form", "Configuration\\Server"});
+    const std::string member = found.substr(0, found.find('\t'));
+    ASSERT_FALSE(member.empty()) << found;
+    for (auto [item, value] : {std::pair{"PollInterval", 1},
+                               {"StatusInterval", 5},
+                               {"MaxDuration", 60},
+                               {"MaxActivities", 2},
+                               {"CloseTimeout", closeTimeout}})
+      Adm({"put", "qtwadm.odx", member, item, "number", std::to_string(value)});
+  }
+#endif
+
   // A plug-in from the build's installation or, for the test plug-ins, its tests directory.
   fs::path PluginPath(const std::string& plugin) const {
     fs::path built = fs::path(build_) / plugin;
@@ -355,7 +389,9 @@ class RoadFixture : public ::testing::Test {
   }
 
   // A run of the activity has ended and is logged.
-  bool Logged() { return Has(ActivityLog(), "\"FinishTime\""); }
+  bool Logged() {
+    return Has(ActivityLog(), "\"FinishTime\"");
+  }
   // The processes whose run reached slowlink's fetching, in order.
   std::vector<pid_t> Fetching() {
     std::vector<pid_t> pids;
@@ -390,6 +426,8 @@ class RoadFixture : public ::testing::Test {
   std::optional<twtest::ScopedEnv> tmpdir_;
   twtest::TempDir inst_;
   std::string build_;
+  twtest::TempDir kitBase_;
+  std::string adm_;  // plexadm when it is not the installation's
 };
 
 }  // namespace road

@@ -48,6 +48,23 @@ TEST(ConsoleKeywords, ArgumentsFillTheContext) {
   EXPECT_EQ(c.createVault, 1);
 }
 
+// A value quoted either way is read as a command file's: the quotes are not part of it.
+TEST(ConsoleKeywords, QuotedArgumentValuesLoseTheirQuotes) {
+  struct Case {
+    std::string arg, database;
+  } cases[] = {
+      {"ADMINDATABASE='tw one.odb'", "tw one.odb"}, {"ADMINDATABASE=\"a.odb\"", "a.odb"},
+      {"ADMINDATABASE=\"it's.odb\"", "it's.odb"},   {"ADMINDATABASE=''", ""},
+      {"ADMINDATABASE=it's.odb", "it's.odb"},       {"ADMINDATABASE=a'b'", "a'b'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    Parsed p = Parse({"INSTALLCLUSTER", c.arg});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(std::string(p.request.ctx.adminDatabase), c.database);
+  }
+}
+
 // A command file's keywords may span lines and quote values either way; its name is used as
 // typed, and what followed its "@" on the command line is not used.
 TEST(ConsoleKeywords, CommandFile) {

@@ -188,6 +188,36 @@ TEST_F(FilesTest, KitTablesCopyWhatIsBuiltAndSkipTheRest) {
   }
 }
 
+// The kit's files go in place only when all are written: a copy that fails on one file
+// leaves the installation as it was, no temporaries, and the undo after it takes only what
+// the copy added.
+TEST_F(FilesTest, FailedCopyLeavesTheOldInstallation) {
+  for (const char* name : {"twmain", "ctlstore", "flatrec.twx", "webrun"})
+    twtest::WriteFile(kit_ + name, std::string("new ") + name);
+  struct Case {
+    const char* blocked;  // made a directory in the installation
+    bool fresh;           // no installation before
+  } cases[] = {{"webrun", false}, {"ctlstore", false}, {"webrun", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.blocked) + (c.fresh ? " fresh" : ""));
+    fs::remove_all(inst_);
+    fs::create_directories(inst_ + c.blocked);
+    if (!c.fresh)
+      for (const char* name : {"twmain", "flatrec.twx", "notes.txt"})
+        twtest::WriteFile(inst_ + name, std::string("old ") + name);
+    std::string out;
+    EXPECT_EQ(tw::install::SetupCopyProgramFiles(ctx_, out), TWFAIL_SETUP_COPY_FILES);
+    EXPECT_TRUE(Has(out, "Error writing file " + inst_ + c.blocked + ": Is a directory")) << out;
+    EXPECT_EQ(tw::install::SetupUndoProgramFiles(ctx_), 0u);
+    EXPECT_EQ(Leftovers(inst_, ".tw-new-") + Leftovers(inst_, ".part-"), 0);
+    EXPECT_FALSE(fs::exists(inst_ + (std::string(c.blocked) == "webrun" ? "ctlstore" : "webrun")));
+    if (!c.fresh) {
+      for (const char* name : {"twmain", "flatrec.twx", "notes.txt"})
+        EXPECT_EQ(twtest::ReadFile(inst_ + name), std::string("old ") + name);
+    }
+  }
+}
+
 TEST_F(FilesTest, UnusableInstallationDirectoryIsNamed) {
   twtest::WriteFile(base_.path() + "file", "");
   ASSERT_TRUE(SetField(ctx_.installDir, base_.path() + "file/inst/"));

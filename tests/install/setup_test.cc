@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "plat_test_util.h"
 #include "process_util.h"
 
@@ -75,16 +76,36 @@ TEST_F(SetupTest, MissingPlexaLibraryStopsBeforeAnyInstaller) {
   EXPECT_FALSE(fs::exists(kit_ + "argv.txt"));
 }
 
-// Every argument reaches the installer as one argument, exactly: blanks, quotes and shell
-// syntax are only text.
-TEST_F(SetupTest, ArgumentsReachTheInstallerExactly) {
-  const std::vector<std::string> args = {"SNMP=FULL", "TARNWAY=tw server 1",
-                                         "X=$(touch pwned)'\"; touch pwned2", "INSTALLSERVER"};
-  twtest::ProcessResult r = Setup(args);
-  EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
-  std::string expected = "QUILBOX\n";
-  for (const auto& a : args) expected += a + "\n";
-  EXPECT_EQ(Argv(), expected);
+// Each value goes to the console installer quoted as its own reader takes it, and arrives
+// whole: blanks, quotes, "=" and shell syntax are only text.
+TEST_F(SetupTest, ArgumentsReachTheInstallerWhole) {
+  struct Case {
+    std::string arg, handed, member;
+  } cases[] = {
+      {"SNMP=FULL", "SNMP='FULL'", ""},
+      {"INSTALLSERVER", "INSTALLSERVER", ""},
+      {"TARNWAY=tw server 1", "TARNWAY='tw server 1'", "tw server 1"},
+      {"TARNWAY='tw one'", "TARNWAY='tw one'", "tw one"},
+      {"tarnway=\"tw two\"", "tarnway=\"tw two\"", "tw two"},
+      {"TARNWAY=it's mine", "TARNWAY=\"it's mine\"", "it's mine"},
+      {"TARNWAY=a=b", "TARNWAY='a=b'", "a=b"},
+      {"TARNWAY=", "TARNWAY=''", ""},
+      {"TARNWAY=$(touch pwned)'\"; touch pwned2", "TARNWAY=$(touch pwned)'\"; touch pwned2",
+       "$(touch pwned)'\"; touch pwned2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    fs::remove(kit_ + "argv.txt");
+    twtest::ProcessResult r = Setup({c.arg, "INSTALLSERVER"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_EQ(Argv(), "QUILBOX\n" + c.handed + "\nINSTALLSERVER\n");
+    std::vector<std::string> handed = {c.handed, "INSTALLSERVER"};
+    if (c.arg == "INSTALLSERVER") handed.pop_back();
+    tw::install::ConsoleRequest request;
+    std::string error;
+    ASSERT_TRUE(tw::install::ConsoleParse(handed, request, error)) << error;
+    EXPECT_EQ(std::string(request.ctx.memberName), c.member);
+  }
   EXPECT_FALSE(fs::exists(base_.path() + "pwned"));
   EXPECT_FALSE(fs::exists(base_.path() + "pwned2"));
 }

@@ -403,10 +403,14 @@ TEST_F(IniTest, SetInAMissingDirectoryIs536) {
   EXPECT_EQ(TWINISetString("S", "K", "V", file.c_str()), TWFAIL_INI_OPEN);
 }
 
-TEST_F(IniTest, DeleteRemovesTheFileAndItsLockFile) {
+// A write leaves nothing but the file, with the modes it had; a delete leaves nothing.
+TEST_F(IniTest, WriteKeepsModesAndLeavesNoLockFile) {
   write_all(file_, "[S]\r\nK=V\r\n");
+  ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
   EXPECT_EQ(TWINISetString("S", "K", "W", file_.c_str()), 0u);
-  EXPECT_TRUE(fs::exists(file_ + ".lock"));
+  EXPECT_FALSE(fs::exists(file_ + ".lock"));
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(TWINIDelete(file_.c_str()), 1);
   EXPECT_TRUE(fs::is_empty(dir_));
   EXPECT_EQ(TWINIDelete(file_.c_str()), 0);

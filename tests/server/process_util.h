@@ -322,6 +322,22 @@ inline std::vector<RunningProcess> RunningProcesses() {
   return found;
 }
 
+#ifdef TW_CMAKE_COMMAND
+// The build's kit as users get it: `cmake --install` of the build (TW_BUILD_DIR) into
+// prefix. False, with cmake's output in log, when it fails.
+inline bool InstallKit(const std::string& prefix, std::string* log) {
+  const char* build = std::getenv("TW_BUILD_DIR");
+  if (build == nullptr) {
+    *log = "TW_BUILD_DIR is not set";
+    return false;
+  }
+  ProcessResult r = RunProgram({TW_CMAKE_COMMAND, "--install", build, "--prefix", prefix},
+                               {"PATH=/usr/bin:/bin"}, "/", "", 120000);
+  *log = r.out + r.err;
+  return r.exitCode == 0;
+}
+#endif
+
 // Polls pred every millisecond for at most timeoutMs.
 template <class Pred>
 bool WaitUntil(Pred pred, int timeoutMs = 5000) {

@@ -49,7 +49,7 @@ std::vector<Token> ScanText(std::string_view text) {
     Token t;
     std::string_view word = text.substr(start, i - start);
     // A file name keeps its letters as typed.
-    t.keyword = word[0] == '@' ? std::string(word) : Upper(word);
+    t.keyword = !word.empty() && word[0] == '@' ? std::string(word) : Upper(word);
     if (i < n && text[i] == '=') {
       ++i;
       std::string value;
@@ -69,14 +69,18 @@ std::vector<Token> ScanText(std::string_view text) {
   return tokens;
 }
 
-// An argument is one keyword, its value everything after the first "=".
-Token ScanArgument(const std::string& arg) {
-  Token t;
+// An argument is one keyword, its value everything after the first "=". A value that
+// begins with an apostrophe or a double quote is read as a command file's is: up to the
+// same quote, which is not part of it.
+std::vector<Token> ScanArgument(const std::string& arg) {
   size_t eq = arg.find('=');
+  if (eq != std::string::npos && eq + 1 < arg.size() && (arg[eq + 1] == '\'' || arg[eq + 1] == '"'))
+    return ScanText(arg);
+  Token t;
   std::string_view word = std::string_view(arg).substr(0, eq);
   t.keyword = !word.empty() && word[0] == '@' ? std::string(word) : Upper(word);
   if (eq != std::string::npos) t.value = arg.substr(eq + 1);
-  return t;
+  return {t};
 }
 
 struct Choice {
@@ -222,7 +226,10 @@ bool ConsoleParse(const std::vector<std::string>& args, ConsoleRequest& request,
   }
   Parser parser(request, error);
   std::vector<Token> tokens;
-  for (const std::string& a : args) tokens.push_back(ScanArgument(a));
+  for (const std::string& a : args) {
+    std::vector<Token> scanned = ScanArgument(a);
+    tokens.insert(tokens.end(), scanned.begin(), scanned.end());
+  }
   // A command file's text takes the place of whatever followed its "@" keyword.
   for (int files = 0;;) {
     bool replaced = false;

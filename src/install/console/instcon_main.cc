@@ -1,8 +1,13 @@
 // instcon: the console installer, started by setup with the launch code first.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "console.h"
 
 int main(int argc, char** argv) {
+  // What the installer makes (the data root and its databases, the registry store,
+  // twmain.ini) is the installing user's alone; program files keep the kit's modes.
+  ::umask(077);
   return tw::install::ConsoleSetupMain(argc, argv, stdout);
 }

@@ -1,7 +1,8 @@
 // setup: the program people start from the kit or an installation. It refuses when a newer
 // installation is found, checks that the Ordex libraries of the kit load, then runs the
-// windowed installer (no arguments) or the console installer with the arguments exactly as
-// given, and ends with the installer's exit code.
+// windowed installer (no arguments) or the console installer with the arguments, each
+// value quoted so that it reaches the installer whole, and ends with the installer's exit
+// code.
 #include <unistd.h>
 
 #include <climits>
@@ -31,6 +32,22 @@ std::string InstalledIniDir() {
   char found[PATH_MAX] = "";
   if (TWFindPath("PATH", found, sizeof found, kIniName, 0)) return found;
   return std::string();
+}
+
+// An argument as the console installer is to read it: a value (after the first "=") goes
+// enclosed in apostrophes, so that it stays whole; a value that holds an apostrophe goes in
+// double quotes. A value the user quoted already, or one that holds both quotes, goes as
+// given: the console installer takes an unquoted argument's value whole.
+std::string HandedOver(const std::string& arg) {
+  size_t eq = arg.find('=');
+  if (eq == std::string::npos) return arg;
+  std::string value = arg.substr(eq + 1);
+  if (!value.empty() && (value[0] == '\'' || value[0] == '"')) return arg;
+  char quote = value.find('\'') == std::string::npos  ? '\''
+               : value.find('"') == std::string::npos ? '"'
+                                                      : '\0';
+  if (quote == '\0') return arg;
+  return arg.substr(0, eq + 1) + quote + value + quote;
 }
 
 // Starts program with argv and waits: its exit code, or 1 when it could not run.
@@ -109,7 +126,7 @@ int BootstrapMain(int argc, char** argv) {
 
   if (argc < 2) return Run(kit + "instgui", {kit + "instgui", kLaunchCode});
   std::vector<std::string> args = {kit + "instcon", kLaunchCode};
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  for (int i = 1; i < argc; ++i) args.push_back(HandedOver(argv[i]));
   return Run(kit + "instcon", args);
 }
 

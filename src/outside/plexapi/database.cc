@@ -129,6 +129,8 @@ void RemoveFileSet(const std::string& path) {
 }
 
 // Owns a temporary database file until it is put in place.
+constexpr mode_t kPrivateFile = 0600;
+
 class TempFile {
  public:
   explicit TempFile(std::string path) : path_(std::move(path)) {}
@@ -136,8 +138,11 @@ class TempFile {
     if (!path_.empty()) RemoveFileSet(path_);
   }
   const std::string& path() const { return path_; }
-  // Links the file at target, which must not exist (atomic against other creators).
-  uint32_t Place(const std::string& target) {
+  // Gives the file mode and links it at target, which must not exist (atomic against other
+  // creators).
+  uint32_t Place(const std::string& target, mode_t mode) {
+    if (chmod(path_.c_str(), mode) != 0)
+      return Fail(GVERR_FILE, target + ": " + std::strerror(errno));
     if (link(path_.c_str(), target.c_str()) != 0) {
       if (errno == EEXIST) return Fail(GVERR_EXISTS, target);
       return Fail(GVERR_FILE, target + ": " + std::strerror(errno));
@@ -425,7 +430,11 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
   db->file_ = file;
   db->read_only_ = readOnly;
   sqlite3* raw = nullptr;
-  int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  // A reader that may write the file still connects for writing (and never writes): the
+  // last connection of a log-mode database then folds and removes its -wal and -shm files,
+  // which a read-only connection leaves beside a template or a kit's database for good.
+  const bool writable = !readOnly || access(file.c_str(), W_OK) == 0;
+  int flags = (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
   db->db_.reset(raw);
   if (rc != SQLITE_OK) return OpenStatus(raw, rc, file);
@@ -845,7 +854,8 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
     if (uint32_t st = txn.BumpDesignSeq()) return st;
     if (uint32_t st = txn.Commit()) return st;
   }
-  return temp.Place(target.path);
+  // A new database is its creator's alone: it may hold passwords.
+  return temp.Place(target.path, kPrivateFile);
 }
 
 uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
@@ -868,6 +878,8 @@ uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
     if (pages * pageSize > int64_t{sizeLimitMb} * 1024 * 1024)
       return Fail(GVERR_TOO_BIG, source.Name() + ": above the size limit");
   }
+  struct stat from;
+  if (stat(source.path.c_str(), &from) != 0) return Fail(GVERR_NO_DATABASE, source.Name());
   if (!MakeParent(dest)) return Fail(GVERR_FILE, dest.Name());
   TempFile temp(TempPathFor(dest.path));
   if (uint32_t st = BackupInto(*src, temp.path())) return st;
@@ -880,7 +892,8 @@ uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
     if (uint32_t st = StampNewDatabase(*db, setTitle, title)) return st;
     if (uint32_t st = txn.Commit()) return st;
   }
-  return temp.Place(dest.path);
+  // A copy (a back-up) is readable by whoever may read the original, nobody else.
+  return temp.Place(dest.path, from.st_mode & 0777);
 }
 
 namespace {

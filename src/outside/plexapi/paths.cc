@@ -170,7 +170,8 @@ bool MakeDirectories(const std::string& path) {
     if (next == std::string::npos) next = path.size();
     cur = path.substr(0, next);
     if (!cur.empty() && !IsDirectory(cur)) {
-      if (mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) return false;
+      // The data root and its servers' directories are private to the user who makes them.
+      if (mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     i = next + 1;
   }

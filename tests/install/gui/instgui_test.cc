@@ -756,9 +756,13 @@ TEST_F(InstguiTest, InvalidTwmainIniEndsTheTask) {
   }
 }
 
-// setup without keywords starts the wizard with the launch code and ends with its code.
+// setup without keywords, from the kit as `cmake --install` makes it, starts the wizard
+// with the launch code and ends with its code.
 TEST_F(InstguiTest, SetupStartsTheWizard) {
-  Instgui w(kit_ + "setup", {}, Env());
+  const std::string kit = base_.path() + "installed/";
+  std::string log;
+  ASSERT_TRUE(twtest::InstallKit(kit, &log)) << log;
+  Instgui w(kit + "setup", {}, Env());
   ASSERT_NE(w.Window(), nullptr);
   EXPECT_TRUE(w.WaitPage(gui::kPageWelcome));
   w.Quit();

@@ -523,6 +523,29 @@ TEST_F(SessionTest, CopyIsConsistentWhileAnotherProcessWrites) {
   EXPECT_FALSE(Exists(Local("big.odb")));
 }
 
+// A new database is its creator's alone; a copy (a back-up) keeps the original's modes; the
+// copy's reading of the original leaves no log files beside it.
+TEST_F(SessionTest, NewDatabasesArePrivateAndCopiesKeepTheirModes) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  GVDB db = CreateOpen("own.odb");
+  StoreDocument(db, "N", 1);
+  ASSERT_EQ(GVDatabaseClose(db, 0), 0u);
+  EXPECT_EQ(mode(Local("own.odb")), 0600u);
+  for (mode_t kept : {0600, 0640}) {
+    SCOPED_TRACE(kept);
+    ASSERT_EQ(::chmod(Local("own.odb").c_str(), kept), 0);
+    const std::string copy = "backup" + std::to_string(kept) + ".odb";
+    ASSERT_EQ(
+        GVDatabaseCopy(nullptr, "own.odb", nullptr, copy.c_str(), nullptr, GVCOPY_WHOLE, 0x7FFF, 0),
+        0u);
+    EXPECT_EQ(mode(Local(copy)), kept);
+    for (const char* tail : {"-wal", "-shm"}) EXPECT_FALSE(Exists(Local("own.odb") + tail)) << tail;
+  }
+}
+
 TEST_F(SessionTest, DeleteRemovesOnlyClosedDatabasesOfOurs) {
   GVDB db = CreateOpen("del.odb");
   StoreDocument(db, "N", 1);
