@@ -4,11 +4,13 @@
 // once with prepared inserts, once with bulk copy. What comes out must be what went in.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "process_util.h"
 #include "road_fixture.h"
 #include "tds5d_fixture.h"
 
@@ -133,5 +135,98 @@ TEST_F(CorvexRoad, FromAnInstalledCluster) {
 
 INSTANTIATE_TEST_SUITE_P(InsertWays, CorvexRoad, ::testing::Values(false, true),
                          [](const auto& test) { return test.param ? "Bulk" : "Prepared"; });
+
+// A replication between two tables of tds5d, each side a Corvex link: the losing side is
+// written by inserts on the work connection and by updates and removals at the cursor of the
+// reading one, the two mixed in one run. The rows carry accented text, nulls, numerics at their
+// smallest scale and afternoon times. Afterwards both tables hold the winner's rows, and a
+// second run finds nothing to write.
+class CorvexReplica : public CorvexRoad {
+ protected:
+  // Runs statements through tsql, a client of the server's own, one batch each; what it
+  // printed.
+  std::string Tsql(const std::vector<std::string>& statements) {
+    std::string input;
+    for (const std::string& statement : statements) input += statement + "\ngo\n";
+    twtest::ChildProcess tsql;
+    EXPECT_TRUE(tsql.Start({"/usr/bin/tsql", "-S", "corvex_utf8", "-U", twtest::kTds5dUser, "-P",
+                            twtest::kTds5dPassword},
+                           twtest::InheritedEnv(), "", true));
+    twtest::ProcessResult r = tsql.Finish(input + "quit\n", kWaitMs);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_FALSE(Has(r.out + r.err, "Msg ")) << r.out << r.err;
+    return r.out;
+  }
+  // A table's rows as a client shows them.
+  std::string Table(const std::string& table) {
+    return Tsql({"select k, name, amount, day from " + table + " order by k"});
+  }
+};
+
+TEST_P(CorvexReplica, TheWinnersRowsReachTheOtherSideAndASecondRunWritesNothing) {
+  const bool aWins = GetParam();
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("corvex.twx"));
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("replica.twx"));
+  // Key order: one side alone (an insert on the other, or a removal), then keys on both that
+  // differ (writes at the cursor after that insert), one on the other side alone, equal rows,
+  // and a difference at the tenth decimal.
+  const std::string columns =
+      " (k int not null, name varchar(30) null, amount numeric(38,10) null, day datetime null)";
+  Tsql({
+      "create table ra" + columns,
+      "create table rb" + columns,
+      "insert into ra values (1, 'Ada Quill', -0.0000000001, '12/10/2026 02:37:48.08 PM')",
+      "insert into ra values (2, 'Bram O''Ster', 0.0000000001, null)",
+      "insert into ra values (4, 'Cora Vance', 12.5, '1/1/1900 12:00 AM')",
+      "insert into ra values (5, 'Dov Lenz', -0.0000000001, '12/31/9999 11:59:59.99 PM')",
+      "insert into rb values (2, 'bram o''ster', 0.0000000001, '1/2/1950 12:00 PM')",
+      "insert into rb values (3, '\xC3\x89mile Zo\xC3\xAB', 12345.6789012345, null)",
+      "insert into rb values (4, 'Cora Vance', 12.5, '1900-01-01 00:00:00')",
+      "insert into rb values (5, 'Dov Lenz', -0.0000000002, '12/31/9999 11:59:59.99 PM')",
+  });
+  if (HasFailure()) return;
+  const std::string a = Table("ra"), b = Table("rb");
+  for (const char* shown : {"-0.0000000001", "0.0000000001", "Bram O'Ster", "(4 rows affected)"})
+    ASSERT_TRUE(Has(a, shown)) << a;
+  for (const char* shown : {"-0.0000000002", "12345.6789012345", "\xC3\x89mile Zo\xC3\xAB"})
+    ASSERT_TRUE(Has(b, shown)) << b;
+  for (const char* name : {"CvxA", "CvxB"})
+    AddLink("Link\\Corvex", name,
+            {"Server=corvex_utf8", std::string("Userid=") + twtest::kTds5dUser,
+             std::string("Password=") + twtest::kTds5dPassword,
+             "PropNameList:textlist=Server,Userid,Password",
+             "PropTokenList:numberlist=65537,65539,65540"});
+  Twmain server(inst_.path(), {tds_->confEnv()});
+  size_t mark = 0;
+  for (int run = 1; run <= 2; ++run) {
+    mark = tds_->Log().size();
+    Adm({"new", "qtwadm.odx", "Activity\\Replication", "Name=Level" + std::to_string(run),
+         "SrcLink=CvxA", "DestLink=CvxB", "OneTime:number=1", "LinkAMetadata=ra",
+         "LinkBMetadata=rb", "LinkAOrderList:textlist=k", "LinkBOrderList:textlist=k",
+         std::string("WinConflict:number=") + (aWins ? "1" : "2")});
+    ASSERT_TRUE(Within(kWaitMs, [&] { return Finished() >= run; }))
+        << server.Out() << server.Err() << ActivityLog() << ServerTexts();
+  }
+  server.Type("D\n");
+  EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
+  const std::string out = server.Out();
+  for (const char* name : {"Level1", "Level2"})
+    EXPECT_TRUE(Has(out, "Activity '" + std::string(name) + "' completed successfully."))
+        << out << ActivityLog() << ServerTexts();
+  const std::string& winner = aWins ? a : b;
+  EXPECT_EQ(Table("ra"), winner) << ServerTexts();
+  EXPECT_EQ(Table("rb"), winner) << ServerTexts();
+  // The second run only read.
+  const std::vector<twtest::Tds5dServer::Logged> log = tds_->Log();
+  for (size_t i = mark; i < log.size(); ++i) {
+    std::string verb = log[i].text.substr(0, 6);
+    for (char& c : verb) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(verb != "insert" && verb != "update" && verb != "delete") << log[i].text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Winners, CorvexReplica, ::testing::Values(true, false),
+                         [](const auto& test) { return test.param ? "AWins" : "BWins"; });
 
 }  // namespace

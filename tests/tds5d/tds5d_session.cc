@@ -44,10 +44,10 @@ bool StartsWithWords(const std::vector<Word>& w, std::initializer_list<const cha
   return true;
 }
 
-std::string SqlText(sqlite3_stmt* st, int i) {
-  const unsigned char* p = sqlite3_column_text(st, i);
+std::string ValueText(sqlite3_value* v) {
+  const unsigned char* p = sqlite3_value_text(v);
   return p ? std::string(reinterpret_cast<const char*>(p),
-                         static_cast<size_t>(sqlite3_column_bytes(st, i)))
+                         static_cast<size_t>(sqlite3_value_bytes(v)))
            : std::string();
 }
 
@@ -580,8 +580,13 @@ void Session::Statement(std::string_view text, const std::vector<Value>& params,
     if (n >= 4 && all[n - 4].upper == "WHERE" && all[n - 3].upper == "CURRENT" &&
         all[n - 2].upper == "OF") {
       auto it = cursors_.find(Lower(all[n - 1].text));
-      if (it == cursors_.end() || !it->second->stmt || it->second->rowidColumn < 0) {
+      if (it == cursors_.end() || !it->second->open || it->second->rowidColumn < 0) {
         Error({559, 16, "Attempt to use a cursor which does not exist or is not open."});
+        return Done(moreFlag | kDoneError, 0);
+      }
+      if (!it->second->current) {
+        Error({592, 16,
+               "The cursor '" + it->second->name + "' is not positioned on a row: fetch first."});
         return Done(moreFlag | kDoneError, 0);
       }
       positioned = std::string(text.substr(0, all[n - 4].begin)) +
@@ -664,7 +669,10 @@ void Session::RunPrepared(sqlite3_stmt* st, const std::vector<Value>& params, bo
   }
   if (sqlite3_column_count(st) > 0) {
     int rc = formatOnly_ ? SQLITE_DONE : sqlite3_step(st);
-    return SendRows(st, rc, more, 0xFFFFFFFF, nullptr);
+    SendRows(st, rc, more);
+    // A kept statement cut short must not hold its read open until it runs again.
+    sqlite3_reset(st);
+    return;
   }
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -757,7 +765,7 @@ void Session::SendRowFmt(const std::vector<Column>& cols) {
   out += b;
 }
 
-void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
+void Session::SendValue(const Column& fixed, sqlite3_value* value) {
   std::string& out = wire_.out();
   if (FixedSize(fixed.type) && fixed.type != kBit) {
     // A column that takes no null: the N form without its length byte (a null that got in
@@ -769,33 +777,33 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
                                                                    : kIntN;
     n.length = FixedSize(fixed.type);
     size_t at = out.size();
-    SendValue(n, st, i);
+    SendValue(n, value);
     if (static_cast<uint8_t>(out[at]) == 0) out.append(static_cast<size_t>(n.length), '\0');
     out.erase(at, 1);
     return;
   }
   const Column& c = fixed;
-  int type = sqlite3_column_type(st, i);
+  int type = sqlite3_value_type(value);
   bool null = type == SQLITE_NULL;
-  auto text = [&] { return SqlText(st, i); };
+  auto text = [&] { return ValueText(value); };
   auto blob = [&] {
-    const void* p = sqlite3_column_blob(st, i);
+    const void* p = sqlite3_value_blob(value);
     return std::string(static_cast<const char*>(p ? p : ""),
-                       static_cast<size_t>(sqlite3_column_bytes(st, i)));
+                       static_cast<size_t>(sqlite3_value_bytes(value)));
   };
   switch (c.type) {
     case kIntN:
       if (null) return Put8(out, 0);
       Put8(out, static_cast<uint8_t>(c.length));
-      if (c.length == 1) return Put8(out, static_cast<uint8_t>(sqlite3_column_int64(st, i)));
-      if (c.length == 2) return Put16(out, static_cast<uint16_t>(sqlite3_column_int64(st, i)));
-      if (c.length == 4) return Put32(out, static_cast<uint32_t>(sqlite3_column_int64(st, i)));
-      return Put64(out, static_cast<uint64_t>(sqlite3_column_int64(st, i)));
+      if (c.length == 1) return Put8(out, static_cast<uint8_t>(sqlite3_value_int64(value)));
+      if (c.length == 2) return Put16(out, static_cast<uint16_t>(sqlite3_value_int64(value)));
+      if (c.length == 4) return Put32(out, static_cast<uint32_t>(sqlite3_value_int64(value)));
+      return Put64(out, static_cast<uint64_t>(sqlite3_value_int64(value)));
     case kBit:
-      return Put8(out, null ? 0 : sqlite3_column_int64(st, i) != 0);
+      return Put8(out, null ? 0 : sqlite3_value_int64(value) != 0);
     case kFloatN: {
       if (null) return Put8(out, 0);
-      double v = sqlite3_column_double(st, i);
+      double v = sqlite3_value_double(value);
       Put8(out, static_cast<uint8_t>(c.length));
       if (c.length == 4) {
         float f = static_cast<float>(v);
@@ -811,7 +819,7 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
       std::optional<__int128> v;
       if (!null)
         v = ScaledFromText(
-            type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i)) : text(), 4);
+            type == SQLITE_FLOAT ? std::to_string(sqlite3_value_double(value)) : text(), 4);
       if (!v) return Put8(out, 0);
       int64_t m = static_cast<int64_t>(*v);
       Put8(out, static_cast<uint8_t>(c.length));
@@ -836,7 +844,7 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
       std::optional<__int128> v;
       if (!null)
         v = ScaledFromText(
-            type == SQLITE_FLOAT ? std::to_string(sqlite3_column_double(st, i)) : text(), c.scale);
+            type == SQLITE_FLOAT ? std::to_string(sqlite3_value_double(value)) : text(), c.scale);
       if (!v) return Put8(out, 0);
       int bytes = NumericBytes(c.precision);
       Put8(out, static_cast<uint8_t>(bytes));
@@ -885,40 +893,30 @@ void Session::SendValue(const Column& fixed, sqlite3_stmt* st, int i) {
   }
 }
 
-void Session::SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cursor* cursor) {
+void Session::SendRows(sqlite3_stmt* st, int rc, bool more) {
   uint16_t moreFlag = more ? kDoneMore : 0;
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
     Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
     return Done(moreFlag | kDoneError, 0);
   }
-  std::vector<Column> local;
-  std::vector<Column>& cols = cursor ? cursor->columns : local;
-  if (!cursor || !cursor->described) {
-    DescribeColumns(st, rc == SQLITE_ROW, cols, cursor && cursor->rowidColumn >= 0 ? 1 : 0);
-    if (cursor) cursor->described = true;
-  }
+  std::vector<Column> cols;
+  DescribeColumns(st, rc == SQLITE_ROW, cols, 0);
   SendRowFmt(cols);
   uint32_t rows = 0;
-  while (rc == SQLITE_ROW && rows < maxRows) {
+  while (rc == SQLITE_ROW) {
     Put8(wire_.out(), kTokRow);
-    for (size_t i = 0; i < cols.size(); ++i) SendValue(cols[i], st, static_cast<int>(i));
-    if (cursor && cursor->rowidColumn >= 0)
-      cursor->rowid = sqlite3_column_int64(st, cursor->rowidColumn);
+    for (size_t i = 0; i < cols.size(); ++i)
+      SendValue(cols[i], sqlite3_column_value(st, static_cast<int>(i)));
     ++rows;
     if (!wire_.FlushSome()) return;
     // An attention ends the result here, answered by the DONE that closes it.
     if ((rows & 63) == 0 && wire_.TakeAttention()) return Done(kDoneAttention, rows);
-    if (cursor && rows == maxRows) {
-      cursor->pending = false;
-      break;
-    }
     rc = sqlite3_step(st);
   }
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+  if (rc != SQLITE_DONE) {
     Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
     return Done(moreFlag | kDoneError, rows);
   }
-  if (cursor && rc == SQLITE_DONE) cursor->ended = true;
   Done(static_cast<uint16_t>(moreFlag | kDoneCount), rows);
 }
 
@@ -1168,7 +1166,7 @@ void Session::CursorToken(uint8_t token, Reader& in) {
       uint32_t rows = tok.U32();
       c->fetchCount = rows ? rows : 1;
     }
-    info(*c, c->stmt ? kOpen : kDeclared);
+    info(*c, c->open ? kOpen : kDeclared);
     return Done(kDoneMore, 0);
   }
   if (token == kTokCurOpen) {
@@ -1189,56 +1187,59 @@ void Session::CursorToken(uint8_t token, Reader& in) {
       text = c->text.substr(0, w[from].begin) + ", " + c->table + ".rowid " +
              c->text.substr(w[from].begin);
     }
-    c->stmt = Prepare(text);
-    if (!c->stmt) return Done(kDoneError, 0);
-    sqlite3_stmt* raw = c->stmt.get();
+    Stmt st = Prepare(text);
+    if (!st) return Done(kDoneError, 0);
+    sqlite3_stmt* raw = st.get();
     if (!c->table.empty()) c->rowidColumn = sqlite3_column_count(raw) - 1;
-    c->described = c->ended = false;
+    c->rows.clear();
+    c->next = 0;
+    c->current = false;
     int rc = sqlite3_step(raw);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-      Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
-      c->stmt.reset();
+    DescribeColumns(raw, rc == SQLITE_ROW, c->columns, c->rowidColumn >= 0 ? 1 : 0);
+    const int n = sqlite3_column_count(raw);
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(raw)) {
+      std::vector<Cell> row;
+      for (int i = 0; i < n; ++i) {
+        row.emplace_back(sqlite3_value_dup(sqlite3_column_value(raw, i)));
+        if (!row.back()) rc = SQLITE_NOMEM;
+      }
+      if (rc != SQLITE_ROW) break;
+      c->rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+      Error(ErrorOfSqlite(rc == SQLITE_NOMEM ? "out of memory" : sqlite3_errmsg(db_)));
+      c->rows.clear();
       return Done(kDoneError, 0);
     }
-    c->ended = rc == SQLITE_DONE;
-    c->pending = rc == SQLITE_ROW;
-    DescribeColumns(raw, rc == SQLITE_ROW, c->columns, c->rowidColumn >= 0 ? 1 : 0);
-    c->described = true;
+    c->open = true;
     info(*c, kOpen);
     SendRowFmt(c->columns);
     return Done(kDoneFinal, 0);
   }
   if (token == kTokCurFetch) {
-    if (!c->stmt) {
+    if (!c->open) {
       Error({557, 16, "The cursor '" + c->name + "' is not open."});
       return Done(kDoneError, 0);
     }
     uint32_t rows = 0;
-    sqlite3_stmt* st = c->stmt.get();
-    while (rows < c->fetchCount && !c->ended) {
-      if (!c->pending) {
-        int rc = sqlite3_step(st);
-        if (rc == SQLITE_DONE) {
-          c->ended = true;
-          break;
-        }
-        if (rc != SQLITE_ROW) {
-          Error(ErrorOfSqlite(sqlite3_errmsg(db_)));
-          return Done(kDoneError, rows);
-        }
+    while (rows < c->fetchCount) {
+      if (c->next >= c->rows.size()) {
+        c->current = false;
+        break;
       }
-      c->pending = false;
+      const std::vector<Cell>& row = c->rows[c->next++];
       Put8(wire_.out(), kTokRow);
-      for (size_t i = 0; i < c->columns.size(); ++i)
-        SendValue(c->columns[i], st, static_cast<int>(i));
-      if (c->rowidColumn >= 0) c->rowid = sqlite3_column_int64(st, c->rowidColumn);
+      for (size_t i = 0; i < c->columns.size(); ++i) SendValue(c->columns[i], row[i].get());
+      c->current = true;
+      if (c->rowidColumn >= 0) c->rowid = sqlite3_value_int64(row[c->rowidColumn].get());
       ++rows;
     }
     return Done(kDoneCount, rows);
   }
   if (token == kTokCurClose) {
     bool dealloc = tok.U8() & 1;
-    c->stmt.reset();
+    c->open = c->current = false;
+    c->rows.clear();
     info(*c, static_cast<uint16_t>(kClosed | (dealloc ? kDeallocated : 0)));
     if (dealloc) {
       int32_t cid = cursorIdOf(*c);

@@ -60,17 +60,26 @@ class Session {
     std::string bytes;
   };
 
+  struct ValueDeleter {
+    void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
+  };
+  using Cell = std::unique_ptr<sqlite3_value, ValueDeleter>;
+
+  // An open cursor holds its rows, read whole at open: a select left stepping would keep its
+  // connection on an old snapshot, and a later positioned write there would find the database
+  // locked after any other connection wrote.
   struct Cursor {
     std::string name;
     std::string text;   // the select, rewritten
     std::string table;  // the table a "where current of" acts on
-    Stmt stmt;
+    bool open = false;
     std::vector<Column> columns;
-    bool described = false, ended = false;
-    int64_t rowid = 0;     // the row last fetched
+    std::vector<std::vector<Cell>> rows;
+    size_t next = 0;       // the row the next fetch sends
+    bool current = false;  // a fetched row is current (none before the first, none at the end)
+    int64_t rowid = 0;     // the current row
     int rowidColumn = -1;  // the hidden rowid column of the select, when there is a table
     uint32_t fetchCount = 1;
-    bool pending = false;  // a row stepped to but not sent
   };
 
   bool Login(std::string_view body);
@@ -81,10 +90,10 @@ class Session {
   void Statement(std::string_view text, const std::vector<Value>& params, bool more);
   void RunSql(const std::string& sql, const std::vector<Value>& params, bool more, bool count);
   void RunPrepared(sqlite3_stmt* st, const std::vector<Value>& params, bool more, bool count);
-  void SendRows(sqlite3_stmt* st, int rc, bool more, uint32_t maxRows, Cursor* cursor);
+  void SendRows(sqlite3_stmt* st, int rc, bool more);
   void DescribeColumns(sqlite3_stmt* st, bool haveRow, std::vector<Column>& cols, int skipLast);
   void SendRowFmt(const std::vector<Column>& cols);
-  void SendValue(const Column& c, sqlite3_stmt* st, int i);
+  void SendValue(const Column& c, sqlite3_value* v);
   bool BindParams(sqlite3_stmt* st, const std::vector<Value>& params, ServerError& err);
   bool BindValue(sqlite3_stmt* st, int index, const Value& v, ServerError& err);
 

@@ -248,9 +248,11 @@ std::optional<std::string> ToSqlite(std::string_view text, const Dialect& d, std
         error = "Unclosed quote before the character string '" + content + "'.";
         return std::nullopt;
       }
-      // A date in the client's m/d/yyyy form is kept in the stored form, so that dates
-      // compare and sort as dates.
-      if (c == '\'' && content.find('/') != std::string::npos) {
+      // A date in any written form (m/d/yyyy, with AM or PM, yyyy-mm-dd, quoted either way)
+      // is kept in the stored form, so that dates compare and sort as dates. A bare yyyymmdd
+      // stays as typed: it may as well be a number in a text column.
+      if (content.find_first_of("/:") != std::string::npos ||
+          (content.size() >= 8 && content[4] == '-')) {
         if (auto dt = DatetimeFromText(content)) content = TextFromDatetime(*dt);
       }
       out += Quote(content);

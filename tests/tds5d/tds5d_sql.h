@@ -73,8 +73,8 @@ struct StoredType {
 };
 std::optional<StoredType> StoredTypeOf(std::string_view type, std::string_view args);
 
-// Rewrites a T-SQL statement into SQLite: "..." strings, 0x hex, $money, dates in m/d/yyyy
-// form, @@client_csname, getdate (), db..table. An empty optional with the error text set
+// Rewrites a T-SQL statement into SQLite: "..." strings, 0x hex, $money, quoted dates (into the
+// stored form), @@client_csname, getdate (), db..table. An empty optional with the error text set
 // when the text cannot be read (an unterminated literal).
 struct Dialect {
   std::string charset;   // what @@client_csname answers

@@ -478,6 +478,11 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   ASSERT_EQ(ct_cmd_alloc(s.connection(), &cmd), CS_SUCCEED);
   std::string text = "select k, v from t where k > 1 order by k";
   ASSERT_NO_FATAL_FAILURE(OpenCursor(cmd, "cursor_execute", text, CS_FOR_UPDATE, 0));
+  // A second connection writes while the cursor is open, as a connector's work connection
+  // does between the positioned writes of its reading one.
+  CtSession other;
+  ASSERT_TRUE(other.Connect("corvex_utf8", kTds5dUser, kTds5dPassword));
+  ASSERT_TRUE(other.Run("use cur").ok);
   CS_INT type = 0;
   std::vector<std::string> seen;
   CS_RETCODE rc;
@@ -488,6 +493,7 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
     CS_INT rows = 0;
     while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
       seen.push_back(std::to_string(k));
+      EXPECT_TRUE(other.Run("update t set v = \"o" + std::to_string(k) + "\" where k = 1").ok);
       std::string write = k == 3 ? "delete from t where current of cursor_execute"
                                  : "update t set v = \"w\" where current of cursor_execute";
       CtOutcome o = s.Run(write);
@@ -497,6 +503,13 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   }
   EXPECT_EQ(rc, CS_END_RESULTS);
   EXPECT_EQ(seen, (std::vector<std::string>{"2", "3", "4"}));
+  // After the last row none is current: a positioned write is refused and changes nothing.
+  for (const char* write : {"delete from t where current of cursor_execute",
+                            "update t set v = \"x\" where current of cursor_execute"}) {
+    CtOutcome o = s.Run(write);
+    EXPECT_FALSE(o.ok) << write;
+    EXPECT_NE(std::find(o.messages.begin(), o.messages.end(), 592), o.messages.end()) << write;
+  }
   ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC),
             CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
@@ -506,8 +519,67 @@ TEST_F(Tds5dTest, CursorRowsAreWrittenBackInPlace) {
   EXPECT_EQ(rc, CS_END_RESULTS);
   ct_cmd_drop(cmd);
   EXPECT_EQ(Rows(s.Run("select k, v from t order by k")),
-            (std::vector<Row>{{"1", "v"}, {"2", "w"}, {"4", "w"}}));
+            (std::vector<Row>{{"1", "o4"}, {"2", "w"}, {"4", "w"}}));
   EXPECT_TRUE(Logged("cursor", text));
+}
+
+// Datetimes are kept in one form whatever form a literal has, so they compare as dates; the
+// smallest numerics of a scale are stored and read back exactly.
+TEST_F(Tds5dTest, DatesCompareAsDatesAndSmallNumericsFit) {
+  CtSession s;
+  Open(s, "values");
+  ASSERT_TRUE(s.Run("create table d (k int not null, d datetime null)").ok);
+  ASSERT_TRUE(
+      s.Run("create table n (k int not null, n numeric(38,10) null, m numeric(5,5) null)").ok);
+  for (const char* insert : {
+           "insert into d values (1, '12/10/2026 02:37:48.08 PM')",
+           "insert into d values (2, \"12/10/2026 2:40PM\")",
+           "insert into d values (3, '12/10/2026 12:00:00.00 AM')",
+           "insert into d values (4, '12/10/2026 12:30 pm')",
+           "insert into d values (5, '1/1/1999 23:59:59.99')",
+           "insert into d values (6, \"1999-06-30 08:00\")",
+           "insert into n values (1, -0.0000000001, -0.00001)",
+           "insert into n values (2, 0.0000000001, 0.99999)",
+           "insert into n values (3, -9999999999999999999999999999.9999999999, 1e-5)",
+       }) {
+    CtOutcome o = s.Run(insert);
+    EXPECT_TRUE(o.ok) << insert;
+    EXPECT_EQ(o.counts, std::vector<int>{1}) << insert;
+  }
+  struct Case {
+    const char* select;
+    std::vector<Row> rows;
+  } cases[] = {
+      {"select k, d from d order by d",
+       {{"5", "1999-01-01 23:59:59.990"},
+        {"6", "1999-06-30 08:00:00.000"},
+        {"3", "2026-12-10 00:00:00.000"},
+        {"4", "2026-12-10 12:30:00.000"},
+        {"1", "2026-12-10 14:37:48.080"},
+        {"2", "2026-12-10 14:40:00.000"}}},
+      // A stamp window as the connector writes it.
+      {"select k from d where (d > '12/10/2026 02:37:48.00 PM' and d <= '12/10/2026 02:40:00.00 "
+       "PM') order by k",
+       {{"1"}, {"2"}}},
+      {"select k from d where d < \"1/1/2000\" order by k", {{"5"}, {"6"}}},
+      {"select k from d where d = '1999-06-30 08:00:00' and d >= \"06/30/1999 8:00 AM\"", {{"6"}}},
+      {"select k, n, m from n order by k",
+       {{"1", "-0.0000000001", "-0.00001"},
+        {"2", "0.0000000001", "0.99999"},
+        {"3", "-9999999999999999999999999999.9999999999", "0.00001"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.select);
+    CtOutcome o = s.Run(c.select);
+    EXPECT_TRUE(o.ok);
+    EXPECT_EQ(Rows(o), c.rows);
+  }
+  // What does not fit is still refused.
+  for (const char* insert :
+       {"insert into n values (5, null, 1.0)", "insert into d values (7, '12/10/2026 13:00 PM')"}) {
+    CtOutcome o = s.Run(insert);
+    EXPECT_FALSE(o.ok) << insert;
+  }
 }
 
 // A cursor that asks for rows in groups gets them all, in order.

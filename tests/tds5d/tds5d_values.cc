@@ -42,34 +42,41 @@ std::optional<__int128> ScaledFromText(std::string_view text, int scale) {
     Eat(s, '+');
   Eat(s, '$');
   if (!negative && Eat(s, '-')) negative = true;
-  const __int128 limit = static_cast<__int128>(10000000000000000000ULL) * 10000000000000000000ULL;
-  __int128 value = 0;
-  int decimals = 0;
-  bool dot = false, roundUp = false, any = false;
+  // The digits and where the decimal point falls among them; SQLite writes a small or large
+  // real with an exponent ("-1.0e-10"), which only moves the point.
+  std::string digits;
+  int point = -1;
   for (; !s.empty(); s.remove_prefix(1)) {
     char c = s.front();
-    if (c == '.' && !dot) {
-      dot = true;
+    if (c == '.' && point < 0) {
+      point = static_cast<int>(digits.size());
       continue;
     }
     if (c < '0' || c > '9') break;
-    any = true;
-    if (dot && decimals >= scale) {
-      // Past the scale only the first digit counts, for the rounding.
-      if (decimals == scale && c >= '5') roundUp = true;
-      ++decimals;
-      continue;
-    }
-    value = value * 10 + (c - '0');
-    if (dot) ++decimals;
-    if (value >= limit) return std::nullopt;
+    digits += c;
+  }
+  if (digits.empty()) return std::nullopt;
+  if (point < 0) point = static_cast<int>(digits.size());
+  if (!s.empty() && (s.front() == 'e' || s.front() == 'E')) {
+    s.remove_prefix(1);
+    bool minus = Eat(s, '-');
+    if (!minus) Eat(s, '+');
+    int exponent = 0;
+    if (!ReadInt(s, 1, 4, exponent)) return std::nullopt;
+    point += minus ? -exponent : exponent;
   }
   s = Trim(s);
-  if (!any || !s.empty()) return std::nullopt;
-  for (int i = decimals < scale ? decimals : scale; i < scale; ++i) {
-    value *= 10;
+  if (!s.empty()) return std::nullopt;
+  const __int128 limit = static_cast<__int128>(10000000000000000000ULL) * 10000000000000000000ULL;
+  // Digit k stands at 10^(point - 1 - k); those below 10^-scale only round.
+  __int128 value = 0;
+  bool roundUp = false;
+  const int last = point + scale;  // digits [0, last) are kept
+  for (int k = 0; k < last; ++k) {
+    value = value * 10 + (k >= 0 && k < static_cast<int>(digits.size()) ? digits[k] - '0' : 0);
     if (value >= limit) return std::nullopt;
   }
+  if (last >= 0 && last < static_cast<int>(digits.size()) && digits[last] >= '5') roundUp = true;
   if (roundUp) ++value;
   return negative ? -value : value;
 }
@@ -143,6 +150,13 @@ std::optional<Datetime> DatetimeFromText(std::string_view text) {
       }
     }
     s = Trim(s);
+    // "2:37:48.08 PM", "2:37PM": twelve o'clock AM is midnight, PM noon.
+    if (s.size() == 2 && (s[1] == 'M' || s[1] == 'm') &&
+        (s[0] == 'A' || s[0] == 'a' || s[0] == 'P' || s[0] == 'p')) {
+      if (hour < 1 || hour > 12) return std::nullopt;
+      hour = hour % 12 + (s[0] == 'P' || s[0] == 'p' ? 12 : 0);
+      s = {};
+    }
     if (!s.empty()) return std::nullopt;
   }
   using namespace std::chrono;

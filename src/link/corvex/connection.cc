@@ -466,6 +466,7 @@ uint32_t Connection::Action(uint32_t code) {
 
 uint32_t Connection::CloseCursor() {
   endOfResult_ = false;
+  rowCurrent_ = false;
   resultOpen_ = false;
   if (read_.cmd != nullptr) {
     const bool wasMute = mute_;

@@ -236,6 +236,7 @@ class Connection {
   int32_t firstPiecewise_ = -1;
   bool cursorOpen_ = false;
   bool endOfResult_ = false;
+  bool rowCurrent_ = false;  // the last fetch gave a row that a positioned write may change
   bool resultOpen_ = false;
   CS_INT pendingType_ = 0;        // the row result Drain left for the caller, 0 none
   std::vector<int32_t> fieldOf_;  // read column -> merged entry (0-based), -1 none

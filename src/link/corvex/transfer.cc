@@ -553,6 +553,7 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
   for (uint32_t r = 0; r < recordCount; ++r) {
     CS_INT rows = 0;
     firstMessage_ = 1;
+    rowCurrent_ = false;
     const CS_RETCODE rc = ct_fetch(read_.cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
     if (rc == CS_END_DATA) {
       endOfResult_ = true;
@@ -572,6 +573,7 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
                           field < 0 ? 0 : static_cast<uint32_t>(field + 1), recordIndex + r))
         return st;
     }
+    rowCurrent_ = true;
     ++fetched;
     ++*affected;
   }
@@ -1224,6 +1226,9 @@ uint32_t Connection::WriteAtCursor(bool update, TWFIELDLIST list, uint32_t recor
                                    uint32_t recordCount, uint32_t* affected) {
   if (!cursorOpen_ || read_.desc == nullptr) return TWFAIL_NO_WRITEBACK;
   if (recordCount > 1) return TWFAIL_WRITEBACK_COUNT;
+  // Before the first row, after the last and once the row is removed nothing is current:
+  // the write would change no row while saying it did.
+  if (!rowCurrent_) return TWFAIL_NO_WRITEBACK;
   if (positioned_ == nullptr) {
     if (uint32_t s = AllocCommand(main_, &positioned_)) return s;
   }
@@ -1233,7 +1238,8 @@ uint32_t Connection::WriteAtCursor(bool update, TWFIELDLIST list, uint32_t recor
     CS_INT rows = -1;
     if (uint32_t s = Run(positioned_, CursorDeleteText(TextOf(props.metadata)), true, &rows))
       return s;
-    *affected = 1;
+    rowCurrent_ = false;
+    *affected += rows > 0 ? static_cast<uint32_t>(rows) : 0u;
     return TWSUCCESS;
   }
   Statement& st = update_;

@@ -3,6 +3,7 @@
 // long values, the write-back cursor, and a case for each fault mended.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -397,6 +398,45 @@ TEST(CorvexServer, MultiByteTextIsCutOnAWholeCharacter) {
   }
 }
 
+// A stamped select takes the rows after BASESTAMP up to the server's time less a second: the
+// window's ends go as the engine writes dates (12-hour, AM or PM) and the server compares them
+// as dates, an afternoon base included.
+TEST(CorvexServer, StampWindowSelectsTheRowsBetweenItsEnds) {
+  Engine engine;
+  Tds tds;
+  Open link(tds);
+  ASSERT_EQ(Exec(link.c, "create table stamped (k int not null, ts datetime null)"), TWSUCCESS);
+  for (const char* row :
+       {"(1, '1999-12-31 23:59:59')", "(2, '2020-01-01 13:00:00')", "(3, '2020-01-01 13:00:01')",
+        "(4, '2024-06-01 09:15:00')", "(5, '2999-01-01 00:00:00')", "(6, null)"})
+    ASSERT_EQ(Exec(link.c, std::string("insert into stamped values ") + row), TWSUCCESS);
+  link.Str(TWTOKEN_METADATA, "stamped").Str(TWTOKEN_STAMPFIELD, "ts").Num(TWTOKEN_MAP_NAME, 1);
+  struct Case {
+    const char* base;  // empty: no lower end
+    std::vector<std::string> keys;
+  } cases[] = {
+      {"", {"1", "2", "3", "4"}},
+      {"2020-01-01 13:00:00", {"3", "4"}},
+      {"2020-01-01 01:00:00", {"2", "3", "4"}},
+      {"2030-01-01 00:00:00", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.base);
+    if (*c.base) {
+      ASSERT_EQ(link_test::SetField(link.c, TWTOKEN_BASESTAMP, TWTYPE_DATETIME,
+                                    [&](TWFIELD f) { SetValue(f, 1, c.base); }),
+                TWSUCCESS);
+    }
+    List dest(1);
+    uint32_t n = 0;
+    ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS) << twtest::LogLast().text;
+    std::vector<std::string> keys;
+    while (link.c.Fetch(dest.get(), 1, 1, &n) == TWSUCCESS) keys.push_back(*dest.Value(1, 1));
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, c.keys) << tds.Log();
+  }
+}
+
 // An update or remove by key with neither a key nor a condition would reach every row: it
 // is refused before anything is sent.
 TEST(CorvexServer, WriteWithoutKeyOrConditionIsRefused) {
@@ -551,21 +591,37 @@ TEST(CorvexServer, WritebackAtTheCursor) {
   EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWFAIL_NO_WRITEBACK);
   ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), &n), TWSUCCESS) << twtest::LogLast().text;
   EXPECT_EQ(link.c.Update(upd.get(), 1, 2, &n), TWFAIL_WRITEBACK_COUNT);
+  // No row is current before the first fetch, after a removal or after the last row: such a
+  // write is refused and counts nothing.
+  auto refused = [&](const char* when) {
+    n = 0;
+    EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWFAIL_NO_WRITEBACK) << when;
+    EXPECT_EQ(link.c.Remove(upd.get(), 1, 1, &n), TWFAIL_NO_WRITEBACK) << when;
+    EXPECT_EQ(n, 0u) << when;
+  };
+  refused("before the first fetch");
   ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
   ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
   EXPECT_EQ(dest.Value(1, 1), "2");
+  // A write on another connection (as the work connection's inserts) does not lock the
+  // cursor's connection out of the table.
+  Open other(tds);
+  ASSERT_EQ(Exec(other.c, "insert into wb values (9, \"z\")"), TWSUCCESS);
   n = 0;
   EXPECT_EQ(link.c.Update(upd.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
   EXPECT_EQ(n, 1u);
   ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWSUCCESS);
   EXPECT_EQ(dest.Value(1, 1), "3");
+  ASSERT_EQ(Exec(other.c, "update wb set s = \"y\" where k = 9"), TWSUCCESS);
   n = 0;
   EXPECT_EQ(link.c.Remove(upd.get(), 1, 1, &n), TWSUCCESS) << twtest::LogLast().text;
   EXPECT_EQ(n, 1u);
+  refused("after the removal");
   EXPECT_EQ(link.c.Fetch(dest.get(), 1, 1, &n), TWFAIL_END_OF_DATA);
+  refused("after the last row");
   link.Num(TWTOKEN_WRITEBACK, 0);
   EXPECT_EQ(Rows(link.c, "select k, s from wb order by k"),
-            (std::vector<std::string>{"1|a", "2|B"}));
+            (std::vector<std::string>{"1|a", "2|B", "9|y"}));
   EXPECT_TRUE(tds.Logged("update wb set s=\"B\" where current of cursor_execute")) << tds.Log();
   EXPECT_TRUE(tds.Logged("delete from wb where current of cursor_execute")) << tds.Log();
 }
