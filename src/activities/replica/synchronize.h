@@ -26,8 +26,10 @@ constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
 // Runs the replication of the current activity once. Each side's keys must rise strictly in
 // the order of TWFieldCompare: a side that delivers a key not above the one before ends the
 // run (TWFAIL_INVALID_KEY naming the key) before that record is acted on. Answers 0 or the
-// first failure, logged once; after a stamped run the links' maximum stamps are stored as
-// the next run's base stamps, and a failure to store them is the run's status.
+// first failure, logged once; a connection that fails to disconnect (its final commit) is
+// that failure when the run had none. After a stamped run whose links all disconnected well,
+// the links' maximum stamps are stored as the next run's base stamps, and a failure to store
+// them is the run's status.
 [[nodiscard]] uint32_t RunReplication();
 
 }  // namespace tw::replica
