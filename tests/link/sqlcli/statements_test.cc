@@ -463,9 +463,11 @@ TEST_P(StatementsTest, ExecuteRunsTheCallersText) {
   Text missing("SELECT * FROM missing");
   EXPECT_EQ(c.Execute(missing.get(), TWNULLHANDLE, nullptr), TWFAIL_INVALID_METADATA);
   EXPECT_EQ(LogLast().status, TWFAIL_INVALID_METADATA);
-  // No text is answered to the caller, who names what it lacks: nothing more is logged.
-  EXPECT_EQ(c.Execute(nullptr, TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
+  // An empty text is answered to the caller, who names what it lacks: nothing more is logged.
+  Text empty("");
+  EXPECT_EQ(c.Execute(empty.get(), TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
   EXPECT_EQ(LogLast().status, TWFAIL_INVALID_METADATA);
+  EXPECT_EQ(c.Execute(nullptr, TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
 }
 
 // PostgreSQL refuses every statement of a transaction after a failed one (here the driver is
