@@ -43,11 +43,12 @@ class TaskrunRoad : public odbc_road::OdbcRoad {
     OdbcRoad::TearDown();
   }
 
-  // A new document of form in the Administrator database with the items given.
-  void Add(const std::string& form, const std::vector<std::string>& items) {
+  // A new document of form in the Administrator database with the items given; its note.
+  std::string Add(const std::string& form, const std::vector<std::string>& items) {
     std::vector<std::string> args = {"new", "qtwadm.odx", form};
     args.insert(args.end(), items.begin(), items.end());
-    Adm(args);
+    const std::string out = Adm(args);
+    return out.substr(0, out.find('\n'));
   }
 
   // taskrun running the activity named name; its exit code.
@@ -68,13 +69,17 @@ TEST_F(TaskrunRoad, AFailedFinalCommitFailsTheRun) {
   ASSERT_EQ(Psql(database_,
                  "CREATE TABLE parent (id integer PRIMARY KEY);"
                  "CREATE TABLE child (id integer PRIMARY KEY, parent integer REFERENCES "
-                 "parent (id) DEFERRABLE INITIALLY DEFERRED)")
+                 "parent (id) DEFERRABLE INITIALLY DEFERRED);"
+                 "CREATE TABLE stamped (id integer PRIMARY KEY, parent integer REFERENCES "
+                 "parent (id) DEFERRABLE INITIALLY DEFERRED, stamp timestamp)")
                 .exitCode,
             0);
   // Rows whose parents PostgreSQL does not hold; SQLite keeps no such rule.
   ASSERT_NO_FATAL_FAILURE(
       Lite("CREATE TABLE child (id INTEGER PRIMARY KEY, parent INTEGER);"
-           "INSERT INTO child VALUES (1, 99), (2, 98);"));
+           "INSERT INTO child VALUES (1, 99), (2, 98);"
+           "CREATE TABLE stamped (id INTEGER PRIMARY KEY, parent INTEGER, stamp TIMESTAMP);"
+           "INSERT INTO stamped VALUES (1, 99, '2026-01-02 03:04:05');"));
   for (const char* plugin : {"sqlcli.twx", "xandb.twx", "command.twx", "replica.twx"})
     ASSERT_NO_FATAL_FAILURE(InstallPlugin(plugin));
   AddLink("Link\\Sqlcli", "Lite", {"Server=lite"});
@@ -108,11 +113,18 @@ TEST_F(TaskrunRoad, AFailedFinalCommitFailsTheRun) {
        "Activity\\Replication",
        {"SrcLink=Lite", "DestLink=Pg", "LinkAMetadata=child", "LinkBMetadata=child",
         "LinkAOrderList:textlist=id", "LinkBOrderList:textlist=id", "WinConflict:number=1"}},
+      // Stamped: link A's newer record goes into link B, and the stamps must not move on.
+      {"StampedReplication",
+       "Activity\\Replication",
+       {"SrcLink=Lite", "DestLink=Pg", "LinkAMetadata=stamped", "LinkBMetadata=stamped",
+        "LinkAOrderList:textlist=id", "LinkBOrderList:textlist=id", "LinkAStampField=stamp",
+        "LinkBStampField=stamp"}},
   };
+  std::vector<std::string> documents;
   for (const Case& c : cases) {
     std::vector<std::string> items = {std::string("Name=") + c.name, never};
     items.insert(items.end(), c.items.begin(), c.items.end());
-    Add(c.form, items);
+    documents.push_back(Add(c.form, items));
   }
 
   ASSERT_NO_FATAL_FAILURE(Serve());
@@ -126,8 +138,14 @@ TEST_F(TaskrunRoad, AFailedFinalCommitFailsTheRun) {
     EXPECT_EQ(road::Count(log, "violates foreign key constraint"), runs) << log;
     EXPECT_EQ(road::Count(log, "(Function -Disconnect-)"), runs) << log;
     EXPECT_FALSE(Has(log, "Activity finished")) << log;
-    EXPECT_EQ(Psql(database_, "SELECT count(*) FROM child").out, "0\n");
+    EXPECT_EQ(
+        Psql(database_, "SELECT (SELECT count(*) FROM child) + (SELECT count(*) FROM stamped)").out,
+        "0\n");
   }
+  // The next run of the stamped replication selects the same records again.
+  const std::string stamped = Adm({"show", "qtwadm.odx", documents.back()});
+  EXPECT_FALSE(Has(stamped, "item\tLinkABaseStamp")) << stamped;
+  EXPECT_FALSE(Has(stamped, "item\tLinkBBaseStamp")) << stamped;
 }
 
 // A SQLite table read into a text file through a sqlcli link with its Metadata set: the
