@@ -12,4 +12,10 @@ uint32_t EndConnections(uint32_t status, std::initializer_list<flowcore::Connect
   return status;
 }
 
+uint32_t EndConnections(uint32_t status, std::initializer_list<flowcore::FieldlistPtr*> lists,
+                        std::initializer_list<flowcore::ConnectPtr*> connections) {
+  for (flowcore::FieldlistPtr* list : lists) list->reset();
+  return EndConnections(status, connections);
+}
+
 }  // namespace tw::activity

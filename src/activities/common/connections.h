@@ -16,6 +16,11 @@ namespace tw::activity {
 // else the first failure of the ends, logged once (the connector has logged its detail).
 [[nodiscard]] uint32_t EndConnections(uint32_t status,
                                       std::initializer_list<flowcore::ConnectPtr*> connections);
+// The same after freeing the field lists held, in the order given (views before the lists
+// they show).
+[[nodiscard]] uint32_t EndConnections(uint32_t status,
+                                      std::initializer_list<flowcore::FieldlistPtr*> lists,
+                                      std::initializer_list<flowcore::ConnectPtr*> connections);
 
 }  // namespace tw::activity
 

@@ -107,12 +107,8 @@ uint32_t Propagation::Run() {
 }
 
 uint32_t Propagation::End(uint32_t status) {
-  destMapped_.reset();
-  srcMapped_.reset();
-  destNames_.reset();
-  srcNames_.reset();
-  list_.reset();
-  return activity::EndConnections(status, {&dest_, &src_});
+  return activity::EndConnections(
+      status, {&destMapped_, &srcMapped_, &destNames_, &srcNames_, &list_}, {&dest_, &src_});
 }
 
 uint32_t Propagation::ReadLastSequence() {

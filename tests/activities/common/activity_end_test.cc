@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "activity_runner.h"
-#include "connect_test_util.h"
 #include "flowcore.h"
 
 namespace {
@@ -34,14 +33,6 @@ class ActivityEndTest : public acttest::ActivityRunner {
     ASSERT_NO_FATAL_FAILURE(ActivityRunner::SetUp());
     twtest::InstallPlugin(inst_, "testlink");
     twtest::InstallPlugin(inst_, "keeplink");
-  }
-
-  // The connections testlink saw initialised and not yet terminated.
-  int ConnectionsLeft() const {
-    int open = 0;
-    for (const std::string& line : twtest::Lines(twtest::ReadFile(inst_ / "testlink.journal")))
-      open += (line.rfind("Initialize", 0) == 0) - (line.rfind("Terminate", 0) == 0);
-    return open;
   }
 };
 
