@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "ipc.h"
-#include "platform.h"
 #include "process_io.h"
+#include "platform.h"
 #include "rundir.h"
 #include "tw/guard.h"
 
@@ -120,12 +120,12 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args,
   posix_spawn_file_actions_t* fa = actions.get_mutable();
   if (files.input >= 0 && ::posix_spawn_file_actions_adddup2(fa, files.input, 0) != 0) return -1;
   if (files.out != nullptr &&
-      ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0600) != 0)
+      ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
     return -1;
   if (files.err != nullptr &&
-      ::posix_spawn_file_actions_addopen(fa, 2, files.err->c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0600) != 0)
+      ::posix_spawn_file_actions_addopen(fa, 2, files.err->c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
     return -1;
   if (!actions.close_rest()) return -1;
   std::vector<char*> argv;

@@ -349,8 +349,8 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
   SQLFreeStmt(slot.stmt, SQL_CLOSE);
   SQLFreeStmt(slot.stmt, SQL_RESET_PARAMS);
   slot.Forget();
-  if (!SQL_SUCCEEDED(SQLPrepare(
-          slot.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS)))
+  if (!SQL_SUCCEEDED(SQLPrepare(slot.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
+                                SQL_NTS)))
     return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
   slot.prepared.Hold(text);
   return TWSUCCESS;
@@ -359,8 +359,8 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
 // The parameter array size of slot's handle (1: one record per execution).
 [[nodiscard]] uint32_t ParamsetSize(Connection& c, StatementSlot& slot, SQLULEN size) {
   if (slot.paramsetSize == size) return TWSUCCESS;
-  if (!SQL_SUCCEEDED(
-          SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(size), 0)))
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAMSET_SIZE,
+                                    reinterpret_cast<SQLPOINTER>(size), 0)))
     return c.OdbcLogError(c.dbc, slot.stmt);
   slot.paramsetSize = size;
   return TWSUCCESS;
@@ -437,16 +437,17 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
 // status (logged) is *converted's answer with *converted the records that went. *executed
 // tells whether the array ran and failed (nothing logged: the caller runs the records one
 // by one to learn which failed).
-[[nodiscard]] uint32_t RunArray(Connection& c, const RecordRun& run, uint32_t first, uint32_t count,
-                                uint32_t* converted, bool* failed, SQLLEN* rows) {
+[[nodiscard]] uint32_t RunArray(Connection& c, const RecordRun& run, uint32_t first,
+                                uint32_t count, uint32_t* converted, bool* failed,
+                                SQLLEN* rows) {
   *failed = false;
   *converted = 0;
   std::vector<ParameterValue> values, firsts;
   uint32_t conversion = TWSUCCESS;
   for (uint32_t r = 0; r < count; ++r) {
-    conversion =
-        c.RecordParameters(run.op.merged.get(), run.op.columns, run.recordIndex + first + r,
-                           run.allFields, run.dataPass, run.keyPass, &values);
+    conversion = c.RecordParameters(run.op.merged.get(), run.op.columns,
+                                    run.recordIndex + first + r, run.allFields, run.dataPass,
+                                    run.keyPass, &values);
     if (conversion != TWSUCCESS) break;
     if (r == 0) {
       firsts = values;
@@ -537,8 +538,8 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     // A stretch never passes a commit of the counter, which would end the savepoint.
     uint32_t stretch = recordCount - done;
     if (c.props.commitFrequency > 1)
-      stretch = std::min<uint32_t>(stretch,
-                                   static_cast<uint32_t>(c.props.commitFrequency - c.sinceCommit));
+      stretch = std::min<uint32_t>(
+          stretch, static_cast<uint32_t>(c.props.commitFrequency - c.sinceCommit));
     if (uint32_t status = Savepoint(c, kTakeSavepoint)) return status;
     bool held = true;  // the savepoint is in place
     uint32_t status = TWSUCCESS;
@@ -554,8 +555,7 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
         // Which record failed is learnt one by one from the stretch's start, unless the
         // driver ended the whole transaction: the records would then meet another table than
         // they met in the array, and the array's failure is the answer.
-        if (!BackToSavepoint(c))
-          return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+        if (!BackToSavepoint(c)) return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
         oneByOne = true;
         stretch = ran;
         ran = 0;

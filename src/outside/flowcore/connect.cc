@@ -14,6 +14,7 @@
 namespace tw::engine {
 namespace {
 
+
 // Handles are numbers, never addresses: a stale or foreign handle finds nothing. A handle
 // names its slot in its low bits and the slot's generation above them, so that the verbs,
 // called once per record block, reach their connection without a look-up or a process-wide
@@ -433,9 +434,9 @@ TW_API uint32_t TWConnectAction(TWCONNECT connect, uint32_t actionType) {
 }
 
 TW_API uint32_t TWConnectCreate(TWCONNECT connect, uint32_t objectType, TWFIELDLIST src) {
-  return ObjectVerb(
-      connect, TWMSG_FUNCTION_CREATE, objectType, TWEVENT_OBJECT_CREATED,
-      [&](Connection& c) { return c.plugin->entry.create(c.context(), objectType, src); });
+  return ObjectVerb(connect, TWMSG_FUNCTION_CREATE, objectType, TWEVENT_OBJECT_CREATED, [&](Connection& c) {
+    return c.plugin->entry.create(c.context(), objectType, src);
+  });
 }
 
 TW_API uint32_t TWConnectDrop(TWCONNECT connect, uint32_t objectType) {
