@@ -263,7 +263,7 @@ TW_API uint32_t TWProcProcessKill(TWProcProcess* process);
 /* A process that was not waited for is reaped in the background when it ends. */
 TW_API void TWProcProcessFree(TWProcProcess* process);
 /* Runs an operating-system command through /bin/sh -c and waits; 516 when it cannot run or
- * does not end with exit code 0. As TWProcCommandRun without a check. */
+ * does not end with exit code 0. As TWProcCommandRun without a check or exit code. */
 TW_API uint32_t TWProcCommandExec(const char* text);
 /* Asked about once a second while a command runs: 0 to go on, else the status that ends it. */
 typedef uint32_t (*TWProcCommandCheck)(void* user);
@@ -271,9 +271,12 @@ typedef uint32_t (*TWProcCommandCheck)(void* user);
  * one second, calling check(user) (optional) after each: a non-zero answer kills the whole
  * group and is answered. The group is killed too when the calling process dies, so that a
  * killed runner leaves no command behind. Answers 0 when the shell ends with exit code 0,
- * 516 when it cannot run or ends otherwise, or check's answer. The calling thread must not
- * end while it waits (it cannot: it is the one waiting). */
-TW_API uint32_t TWProcCommandRun(const char* text, TWProcCommandCheck check, void* user);
+ * 516 when it cannot run or ends otherwise, or check's answer. *exitCode (optional) receives
+ * the shell's exit code when it ran and ended by itself (128 + the signal's number when a
+ * signal ended it; 127 also when the shell could not be started), else -1. The calling
+ * thread must not end while it waits (it cannot: it is the one waiting). */
+TW_API uint32_t TWProcCommandRun(const char* text, TWProcCommandCheck check, void* user,
+                                 int32_t* exitCode);
 
 /* Watches the process that started this one (the parent at the time of the call), so that a
  * program can tell when whoever supervised it is gone. 518 when no watch can be set up. A

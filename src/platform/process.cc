@@ -305,7 +305,8 @@ void close_inherited_descriptors() {
     siginfo_t ended{};
     if (::waitid(P_PID, static_cast<id_t>(shell), &ended, WEXITED | WNOHANG) == 0 &&
         ended.si_pid == shell)
-      ::_exit(ended.si_code == CLD_EXITED ? ended.si_status : kShellNotStarted);
+      // A signal's end is told as a shell tells it of its own commands.
+      ::_exit(ended.si_code == CLD_EXITED ? ended.si_status : 128 + (ended.si_status & 0x7F));
   }
 }
 
@@ -337,7 +338,7 @@ bool keeper_ended(pid_t keeper, int pidfd, int* code) {
   return reaped();
 }
 
-uint32_t run_command(const char* text, TWProcCommandCheck check, void* user) {
+uint32_t run_command(const char* text, TWProcCommandCheck check, void* user, int32_t* exitCode) {
   std::string body(text);
   char sh[] = "sh";
   char dashC[] = "-c";
@@ -356,6 +357,7 @@ uint32_t run_command(const char* text, TWProcCommandCheck check, void* user) {
   }
   if (pidfd >= 0) ::close(pidfd);
   if (stopped != TWSUCCESS) return stopped;
+  if (exitCode != nullptr) *exitCode = code;
   return code == 0 ? TWSUCCESS : TWFAIL_PROCESS_EXEC;
 }
 
@@ -528,13 +530,15 @@ TW_API void TWProcParentWatchClose(TWProcParentWatch* watch) {
 }
 
 TW_API uint32_t TWProcCommandExec(const char* text) {
-  return TWProcCommandRun(text, nullptr, nullptr);
+  return TWProcCommandRun(text, nullptr, nullptr, nullptr);
 }
 
-TW_API uint32_t TWProcCommandRun(const char* text, TWProcCommandCheck check, void* user) {
+TW_API uint32_t TWProcCommandRun(const char* text, TWProcCommandCheck check, void* user,
+                                 int32_t* exitCode) {
   return tw::guard([&]() -> uint32_t {
+    if (exitCode != nullptr) *exitCode = -1;
     if (text == nullptr) return TWFAIL_PROCESS_EXEC;
-    return run_command(text, check, user);
+    return run_command(text, check, user, exitCode);
   });
 }
 

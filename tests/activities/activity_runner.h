@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,15 @@ class ActivityRunner : public ::testing::Test {
     EXPECT_EQ(TWActivityTerm(), TWSUCCESS);
     entry_->handle = 0;
     return status;
+  }
+  // The connections of the test connectors (testlink.twx and its variants) initialised and
+  // not yet terminated, as their shared journal in the installation tells.
+  int ConnectionsLeft() const {
+    int open = 0;
+    std::istringstream journal(twtest::ReadFile(inst_ / "testlink.journal"));
+    for (std::string line; std::getline(journal, line);)
+      open += (line.rfind("Initialize", 0) == 0) - (line.rfind("Terminate", 0) == 0);
+    return open;
   }
   // Asks the running activity to close, as the server does (from any thread).
   void RequestClose(uint32_t request = TWCLOSE_REQUESTED) {

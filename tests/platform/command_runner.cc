@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  return TWProcCommandRun(argv[1], nullptr, nullptr) == TWSUCCESS ? 0 : 1;
+  return TWProcCommandRun(argv[1], nullptr, nullptr, nullptr) == TWSUCCESS ? 0 : 1;
 }

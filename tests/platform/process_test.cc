@@ -276,16 +276,26 @@ TEST_F(Process, CommandExecRunsThroughTheShell) {
   struct Case {
     std::string text;
     uint32_t status;
+    int32_t exitCode;  // the shell's, as TWProcCommandRun tells it
   } cases[] = {
-      {"exit 0", TWSUCCESS},
-      {"exit 4", TWFAIL_PROCESS_EXEC},
-      {"no_such_command_at_all", TWFAIL_PROCESS_EXEC},
-      {"kill -KILL $$", TWFAIL_PROCESS_EXEC},
-      {"echo 'a  b' | tr a x > '" + out + "'", TWSUCCESS},
+      {"exit 0", TWSUCCESS, 0},
+      {"exit 4", TWFAIL_PROCESS_EXEC, 4},
+      {"exit 255", TWFAIL_PROCESS_EXEC, 255},
+      {"no_such_command_at_all 2>/dev/null", TWFAIL_PROCESS_EXEC, 127},
+      {"kill -KILL $$", TWFAIL_PROCESS_EXEC, 128 + SIGKILL},
+      {"echo 'a  b' | tr a x > '" + out + "'", TWSUCCESS, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(TWProcCommandExec(c.text.c_str()), c.status) << c.text;
+  for (const Case& c : cases) {
+    EXPECT_EQ(TWProcCommandExec(c.text.c_str()), c.status) << c.text;
+    int32_t code = -2;
+    EXPECT_EQ(TWProcCommandRun(c.text.c_str(), nullptr, nullptr, &code), c.status) << c.text;
+    EXPECT_EQ(code, c.exitCode) << c.text;
+  }
   EXPECT_EQ(ReadFile(out), "x  b\n");
   EXPECT_EQ(TWProcCommandExec(nullptr), TWFAIL_PROCESS_EXEC);
+  int32_t code = -2;
+  EXPECT_EQ(TWProcCommandRun(nullptr, nullptr, nullptr, &code), TWFAIL_PROCESS_EXEC);
+  EXPECT_EQ(code, -1);
 }
 
 // A shell command that starts a child, then lists the child's pid and its own in pids (whole,
@@ -339,17 +349,21 @@ TEST_F(Process, CommandRunEndsTheCommandsGroupWhenTheCheckSaysSo) {
     std::string pids;
     int checks = 0;
   } state{pids, 0};
+  int32_t code = -2;
   auto check = [](void* user) -> uint32_t {
     auto* s = static_cast<State*>(user);
     ++s->checks;
     return listed(s->pids).size() == 2 ? TWFAIL_CLOSE_TIMEOUT : TWSUCCESS;
   };
-  EXPECT_EQ(TWProcCommandRun(listing_command(pids).c_str(), check, &state), TWFAIL_CLOSE_TIMEOUT);
+  EXPECT_EQ(TWProcCommandRun(listing_command(pids).c_str(), check, &state, &code),
+            TWFAIL_CLOSE_TIMEOUT);
+  // A command ended by the check did not end by itself.
+  EXPECT_EQ(code, -1);
   EXPECT_GE(state.checks, 1);
   expect_ended(listed(pids));
   // A command that ends by itself is not asked about for longer than it runs.
   state.checks = 0;
-  EXPECT_EQ(TWProcCommandRun("exit 0", check, &state), TWSUCCESS);
+  EXPECT_EQ(TWProcCommandRun("exit 0", check, &state, nullptr), TWSUCCESS);
   EXPECT_LE(state.checks, 1);
 }
 

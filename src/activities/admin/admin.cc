@@ -11,6 +11,7 @@
 
 #include "admin_messages.h"
 #include "catalogue.h"
+#include "connections.h"
 #include "flowcore.h"
 #include "flowcore_ptr.h"
 #include "plexa_session.h"
@@ -156,7 +157,9 @@ uint32_t MakeInert(const std::string& server, const std::string& database) {
   uint32_t status = OpenOrdex({server, database, "Activity\\*Admin-Backup", TWTOKEN_WRITEBACK}, &c);
   for (const Reset& reset : kResets)
     if (status == TWSUCCESS) status = ResetDocuments(c.get(), reset);
-  return status;
+  // The copy replaces the old one only once its documents are inert for good.
+  if (status != TWSUCCESS) TWActivityLog(status);
+  return activity::EndConnections(status, {&c});
 }
 
 // The file part of a database name ("server!!file" or a file) and its server.
@@ -257,7 +260,8 @@ uint32_t Purge() {
         "FinishTime", TWTYPE_DATETIME, TWFIELDF_KEY_LT,
         [&](TWFIELD key) { return TWFieldSetDatetime(key, 1, &cutOff); }, &keys);
   if (status == TWSUCCESS) status = TWConnectRemove(c.get(), keys.get(), 1, 1, nullptr);
-  return status;
+  if (status != TWSUCCESS) TWActivityLog(status);
+  return activity::EndConnections(status, {&c});
 }
 
 uint32_t Launch() {

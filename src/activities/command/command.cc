@@ -1,10 +1,14 @@
 // command.twx: the command activity, which runs its Statement once: on the source link when
 // the activity names one, else as an operating-system command that a close request ends.
+#include "command_messages.h"
+#include "connections.h"
 #include "flowcore.h"
 #include "flowcore_ptr.h"
 #include "platform.h"
 #include "twx.h"
 #include "twx_plugin.h"
+
+extern "C" int command_load_string(uint32_t id, char* buffer, int size);
 
 namespace tw::command {
 namespace {
@@ -32,6 +36,16 @@ uint32_t CloseRequested(void*) {
   return TWActivityGetCommand();
 }
 
+// A command that ran and ended with a status other than 0: it did run, so the failure is
+// told with its status as the command's own code.
+uint32_t LogEndedWithStatus(int32_t code) {
+  char text[257] = "";
+  command_load_string(COMMAND_ENDED_WITH_STATUS, text, sizeof text);
+  flowcore::StreamData stream(TWSTREAMFMT_NATIVE);
+  if (uint32_t status = stream.Set(TWSTREAMFMT_NATIVE, text)) return TWActivityLog(status);
+  return TWActivityLogStream(0, stream.get(), static_cast<uint32_t>(code));
+}
+
 uint32_t RunOnLink(const TWStream* statement) {
   flowcore::ConnectPtr source;
   uint32_t status = TWConnectAlloc(flowcore::Out(source), TWTOKENF_SRC, nullptr);
@@ -40,7 +54,8 @@ uint32_t RunOnLink(const TWStream* statement) {
     status = TWConnectExecute(source.get(), statement, TWNULLHANDLE, nullptr);
   // Logged while the connection is open, so that it is told the work ended in error.
   if (status != TWSUCCESS) TWActivityLog(status);
-  return status;
+  // The statement's work is committed as the link disconnects.
+  return activity::EndConnections(status, {&source});
 }
 
 uint32_t Launch() {
@@ -53,7 +68,9 @@ uint32_t Launch() {
   if (TWActivityGetPropertyInt(kSrc | TWTOKEN_LINK, &link) == TWSUCCESS && link != 0)
     return RunOnLink(statement.get());
   const std::string text(statement.view());
-  const uint32_t status = TWProcCommandRun(text.c_str(), &CloseRequested, nullptr);
+  int32_t code = -1;
+  const uint32_t status = TWProcCommandRun(text.c_str(), &CloseRequested, nullptr, &code);
+  if (status == TWFAIL_PROCESS_EXEC && code > 0) return LogEndedWithStatus(code);
   if (status != TWSUCCESS) TWActivityLog(status);
   return status;
 }

@@ -1,6 +1,7 @@
 // The direct transfer (see transfer.h).
 #include "transfer.h"
 
+#include "connections.h"
 #include "destination.h"
 #include "field_map.h"
 #include "flowcore_ptr.h"
@@ -15,12 +16,14 @@ using activity::MapSide;
 using flowcore::ConnectPtr;
 using flowcore::FieldPtr;
 
-// The state of one launch. Members are released in reverse order: the mapped destination
-// list, the mapped source list, the name lists, the transfer list, then the destination and
-// the source connection.
+// The state of one launch. End releases it in this order: the mapped destination list, the
+// mapped source list, the name lists, the transfer list, then the destination and the source
+// connection.
 class Transfer {
  public:
   uint32_t Run();
+  // Releases everything; status is the run's (logged). Answers the run's final status.
+  uint32_t End(uint32_t status);
 
  private:
   // Allocates both connections and connects the source.
@@ -64,6 +67,11 @@ uint32_t Transfer::Run() {
   return status;
 }
 
+uint32_t Transfer::End(uint32_t status) {
+  return activity::EndConnections(
+      status, {&destMapped_, &srcMapped_, &destNames_, &srcNames_, &list_}, {&dest_, &src_});
+}
+
 uint32_t Transfer::Open() {
   uint32_t status = TWConnectAlloc(flowcore::Out(src_), TWTOKENF_SRC, nullptr);
   if (status != TWSUCCESS) return status;
@@ -87,9 +95,15 @@ uint32_t Transfer::Describe(uint32_t* count) {
   // A source that needs no statement (a text file) may be given none: it gets an empty one.
   flowcore::StreamData statement(TWSTREAMFMT_NATIVE);
   status = TWActivityGetPropertyStream(kStatement, TWSTREAMFMT_NATIVE, statement.get());
-  if (status == TWFAIL_MISSING_PROPERTY) status = TWSUCCESS;
+  const bool none = status == TWFAIL_MISSING_PROPERTY;
+  if (none) status = TWSUCCESS;
   if (status != TWSUCCESS) return status;
-  return TWConnectExecute(src_.get(), statement.get(), list_.get(), count);
+  status = TWConnectExecute(src_.get(), statement.get(), list_.get(), count);
+  // A source that does need one (a database, whatever its Metadata names) refuses the empty
+  // text as a buffer it was not given: the run's failure names what the activity lacks.
+  if (none && status == TWFAIL_NULL_BUFFER)
+    status = TWActivityLogEx(TWFAIL_MISSING_PROPERTY, kStatement, 0, 0, nullptr, nullptr, nullptr);
+  return status;
 }
 
 // Empties the destination; a destination that does not exist yet is created with the first
@@ -158,7 +172,8 @@ uint32_t RunTransfer() {
   const uint32_t status = transfer.Run();
   // Logged before the connections close, so that they are told the work ended in error.
   if (status != TWSUCCESS) TWActivityLog(status);
-  return status;
+  // The destination commits as it disconnects: until then nothing is moved for good.
+  return transfer.End(status);
 }
 
 }  // namespace tw::direct

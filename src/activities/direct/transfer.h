@@ -28,8 +28,9 @@ constexpr uint32_t kDestMapName = TWTOKENF_DEST | TWTOKEN_MAP_NAME;
 constexpr uint32_t kMaxBlockRecords = 65536;
 
 // Runs the transfer of the current activity once. Answers 0 or the first failure, which has
-// been logged once (TWActivityLog) before the connections were closed; everything obtained
-// is released on every path.
+// been logged once (TWActivityLog) before the connections were closed; a connection that
+// fails to disconnect (its final commit) is that failure when the transfer had none.
+// Everything obtained is released on every path.
 [[nodiscard]] uint32_t RunTransfer();
 
 }  // namespace tw::direct

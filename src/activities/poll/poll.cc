@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "connections.h"
 #include "flowcore.h"
 #include "flowcore_ptr.h"
 #include "platform.h"
@@ -53,6 +54,8 @@ enum class FollowUp { kNone, kBefore, kAfter };
 class Poll {
  public:
   uint32_t Run();
+  // Ends the source connection; status is the run's (logged). Answers the final status.
+  uint32_t End(uint32_t status) { return activity::EndConnections(status, {&source_}); }
 
  private:
   uint32_t ReadProperties();
@@ -191,7 +194,7 @@ std::optional<uint32_t> Poll::StopWanted() const {
 
 uint32_t Launch() {
   Poll poll;
-  return poll.Run();
+  return poll.End(poll.Run());
 }
 
 }  // namespace

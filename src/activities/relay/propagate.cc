@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "connections.h"
 #include "destination.h"
 #include "field_map.h"
 #include "flowcore_ptr.h"
@@ -47,6 +48,9 @@ uint32_t BadColumn(const char* column) {
 class Propagation {
  public:
   uint32_t Run();
+  // Releases the lists, then the destination and the source connection; status is the run's
+  // (logged). Answers the run's final status.
+  uint32_t End(uint32_t status);
 
  private:
   uint32_t ReadLastSequence();
@@ -100,6 +104,11 @@ uint32_t Propagation::Run() {
   if (status == TWSUCCESS) status = FindControlColumns();
   if (status == TWSUCCESS) status = Apply();
   return StoreLastCommit(status);
+}
+
+uint32_t Propagation::End(uint32_t status) {
+  return activity::EndConnections(
+      status, {&destMapped_, &srcMapped_, &destNames_, &srcNames_, &list_}, {&dest_, &src_});
 }
 
 uint32_t Propagation::ReadLastSequence() {
@@ -323,8 +332,9 @@ uint32_t Propagation::StoreLastCommit(uint32_t status) {
 uint32_t RunPropagation() {
   Propagation propagation;
   const uint32_t status = propagation.Run();
+  // Logged before the connections close, so that they are told the work ended in error.
   if (status != TWSUCCESS) TWActivityLog(status);
-  return status;
+  return propagation.End(status);
 }
 
 }  // namespace tw::relay

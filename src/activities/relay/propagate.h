@@ -25,7 +25,8 @@ constexpr uint32_t kCondition = TWTOKENF_SRC | TWTOKEN_CONDITION;
 
 // Runs the propagation of the current activity once. LastDiffSeq is rewritten only with the
 // sequence of a commit whose every row reached the destination, and only once the
-// destination committed them. Answers 0 or the first failure, logged once.
+// destination committed them. Answers 0 or the first failure, logged once; a connection that
+// fails to disconnect is that failure when the run had none.
 [[nodiscard]] uint32_t RunPropagation();
 
 }  // namespace tw::relay

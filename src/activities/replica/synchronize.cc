@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "connections.h"
 #include "flowcore_ptr.h"
 #include "key_fields.h"
 #include "record_store.h"
@@ -57,6 +58,9 @@ struct Side {
 class Replication {
  public:
   uint32_t Run();
+  // Ends the links and the save connection, then, after a stamped run that ended well, keeps
+  // the stamps; status is the run's (logged). Answers the run's final status.
+  uint32_t End(uint32_t status);
   // Ends the links first, then the save connection: its commit on a file that a link holds
   // open would wait for that link.
   ~Replication() {
@@ -90,6 +94,7 @@ class Replication {
   uint32_t SaveRecord(int32_t decision, TWFIELDLIST forB, TWFIELDLIST forA);
   uint32_t LogConflictText(int32_t decision, uint32_t action, const Side& keysOf);
   uint32_t KeyValuesText(const Side& keysOf, std::string* text);
+  uint32_t ReadMaxStamps();
   uint32_t StoreBaseStamps();
 
   Side a_;
@@ -98,6 +103,9 @@ class Replication {
   FieldlistPtr toA_;
   FieldlistPtr toB_;
   ConnectPtr save_;
+  // The links' maximum stamps, read before they disconnect.
+  FieldPtr maxA_;
+  FieldPtr maxB_;
   uint32_t precision_ = 0;
   int32_t mapName_ = 0;
   int32_t winConflict_ = 0;
@@ -142,7 +150,15 @@ uint32_t Replication::Run() {
   if (status == TWSUCCESS) status = CheckTypes(a_.keys.fields, b_.keys.fields);
   if (status == TWSUCCESS) status = CheckStamps();
   if (status == TWSUCCESS) status = Synchronize();
-  if (status == TWSUCCESS && a_.stamp != TWNULLHANDLE) status = StoreBaseStamps();
+  if (status == TWSUCCESS && a_.stamp != TWNULLHANDLE) status = ReadMaxStamps();
+  return status;
+}
+
+uint32_t Replication::End(uint32_t status) {
+  status = activity::EndConnections(status, {&a_.conn, &b_.conn, &save_});
+  // The stamps move on only once both links hold this run's writes for good: after a commit
+  // that failed, the next run must select the same records again.
+  if (status == TWSUCCESS && maxA_) status = StoreBaseStamps();
   return status;
 }
 
@@ -610,9 +626,8 @@ uint32_t Replication::KeyValuesText(const Side& keysOf, std::string* text) {
   return TWSUCCESS;
 }
 
-// The links' maximum stamps become the next run's base stamps. A failure to keep them is
-// the run's: the next run would select from old stamps, or none.
-uint32_t Replication::StoreBaseStamps() {
+// The links' maximum stamps, kept for StoreBaseStamps.
+uint32_t Replication::ReadMaxStamps() {
   FieldPtr maxA, maxB;
   uint32_t status = TWFieldAlloc(flowcore::Out(maxA), TWTYPE_DATETIME, 1);
   if (status == TWSUCCESS) status = TWFieldAlloc(flowcore::Out(maxB), TWTYPE_DATETIME, 1);
@@ -620,22 +635,29 @@ uint32_t Replication::StoreBaseStamps() {
     status = TWConnectGetProperty(a_.conn.get(), TWTOKEN_MAXSTAMP, maxA.get());
   if (status == TWSUCCESS)
     status = TWConnectGetProperty(b_.conn.get(), TWTOKEN_MAXSTAMP, maxB.get());
-  if (status == TWSUCCESS) status = TWActivitySetProperty(a_.token | TWTOKEN_BASESTAMP, maxA.get());
-  if (status == TWSUCCESS) status = TWActivitySetProperty(b_.token | TWTOKEN_BASESTAMP, maxB.get());
+  if (status != TWSUCCESS) return TWActivityLog(status);
+  maxA_ = std::move(maxA);
+  maxB_ = std::move(maxB);
+  return TWSUCCESS;
+}
+
+// The links' maximum stamps become the next run's base stamps. A failure to keep them is
+// the run's: the next run would select from old stamps, or none.
+uint32_t Replication::StoreBaseStamps() {
+  uint32_t status = TWActivitySetProperty(a_.token | TWTOKEN_BASESTAMP, maxA_.get());
+  if (status == TWSUCCESS)
+    status = TWActivitySetProperty(b_.token | TWTOKEN_BASESTAMP, maxB_.get());
   return status == TWSUCCESS ? status : TWActivityLog(status);
 }
 
 }  // namespace
 
 uint32_t RunReplication() {
-  uint32_t status;
-  {
-    Replication replication;
-    status = replication.Run();
-    // Logged before the connections close, so that they are told the work ended in error.
-    if (status != TWSUCCESS) TWActivityLog(status);
-  }
-  return status;
+  Replication replication;
+  const uint32_t status = replication.Run();
+  // Logged before the connections close, so that they are told the work ended in error.
+  if (status != TWSUCCESS) TWActivityLog(status);
+  return replication.End(status);
 }
 
 }  // namespace tw::replica

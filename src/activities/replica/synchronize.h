@@ -27,8 +27,10 @@ constexpr uint32_t kMapName = TWTOKEN_MAP_NAME;
 // paired in the order of TWFieldCompare on their keys, whatever order their data sources
 // return; two records of one side whose keys compare equal end the run before anything is
 // written (TWFAIL_EXTERNAL, the log naming the side and the key). Answers 0 or the first
-// failure, logged once; after a stamped run the links' maximum stamps are stored as
-// the next run's base stamps, and a failure to store them is the run's status.
+// failure, logged once; a connection that fails to disconnect (its final commit) is that
+// failure when the run had none. After a stamped run whose links all disconnected well, the
+// links' maximum stamps are stored as the next run's base stamps, and a failure to store them
+// is the run's status.
 [[nodiscard]] uint32_t RunReplication();
 
 }  // namespace tw::replica

@@ -57,7 +57,9 @@ uint32_t RunScript() {
   if (uint32_t plexa = GVDatabaseOpen(server.c_str(), database.c_str(), 0, &db))
     return LogPlexaError(plexa);
   const uint32_t status = RunAgent(db, name);
-  GVDatabaseClose(db, 0);
+  // Closing commits what the agent stored in bulk: a failure there loses its writes.
+  const uint32_t closed = GVDatabaseClose(db, 0);
+  if (status == TWSUCCESS && closed != 0) return LogPlexaError(closed);
   return status;
 }
 

@@ -686,7 +686,9 @@ uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32
   if (status == TWSUCCESS && data != nullptr) text.assign(static_cast<const char*>(data), length);
   TWStreamDataFree(&native);
   if (status != TWSUCCESS) return TWActivityLog(status);
-  if (text.empty()) return TWActivityLog(TWFAIL_NULL_BUFFER);
+  // Not logged: only the caller knows which of its properties should have held the text (a
+  // transfer given no Statement), and it says so.
+  if (text.empty()) return TWFAIL_NULL_BUFFER;
   SQLLEN rows = -1;
   if (OdbcExecDirect(mainSlot.stmt, text, &rows) != TWSUCCESS) {
     status = OdbcLogError(dbc, mainSlot.stmt);

@@ -125,10 +125,11 @@ std::string LibraryOf(const Description& description) {
     handle = a->handle;
     status = a->status;
   }
-  FreeAllConnections(status != 0 ? 1u : 0u);
+  // A connection the plug-in left open ends here, its final commit with it: a failure is the
+  // ending's answer, as the plug-in would have had it.
+  uint32_t first = FreeAllConnections(status != 0 ? 1u : 0u);
   int32_t counts[CSMGR_LOG_COUNTS] = {};
   EntryCounts(counts);
-  uint32_t first = TWSUCCESS;
   std::unique_ptr<Activity> gone;
   {
     std::lock_guard lock(Mutex());
@@ -138,7 +139,8 @@ std::string LibraryOf(const Description& description) {
   ForgetLinkDescriptions();
   if (handle != 0) {
     counts[0] = gone->failures;
-    first = CSMgrLogCounts(handle, counts);
+    uint32_t st = CSMgrLogCounts(handle, counts);
+    if (first == TWSUCCESS) first = st;
   }
   UnloadActivityPlugin(gone->plugin);
   if (reportDone && gone->named) {

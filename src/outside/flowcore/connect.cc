@@ -87,14 +87,17 @@ void GiveBack(const std::vector<size_t>& indexes) {
   return plugin.entry.terminate(c.context(), last ? TWXTERMF_LAST_CONNECTION : 0);
 }
 
-// Disconnects when connected, then terminates; answers the termination's status.
+// Disconnects when connected, then terminates; answers the disconnect's failure (a final
+// commit that failed), else the termination's status.
 [[nodiscard]] uint32_t Close(Connection& c, uint32_t errorFlag) {
+  uint32_t disconnected = 0;
   if (c.connected) {
     EntryScope scope(*c.plugin, c.name, TWMSG_FUNCTION_DISCONNECT);
-    c.plugin->entry.disconnect(c.context(), errorFlag);
+    disconnected = c.plugin->entry.disconnect(c.context(), errorFlag);
     c.connected = false;
   }
-  return TerminateContext(c);
+  const uint32_t terminated = TerminateContext(c);
+  return disconnected != 0 ? disconnected : terminated;
 }
 
 // Terminates an initialised context unless the allocation completes.
@@ -298,7 +301,8 @@ uint32_t NewValueField(uint32_t type, FieldPtr* out) {
   return 0;
 }
 
-void FreeAllConnections(uint32_t errorFlag) {
+uint32_t FreeAllConnections(uint32_t errorFlag) {
+  uint32_t first = 0;
   std::vector<size_t> freed;
   for (size_t chunk = 0; chunk < kMaxChunks; ++chunk) {
     Slot* slots = gChunks[chunk].load(std::memory_order_acquire);
@@ -306,13 +310,14 @@ void FreeAllConnections(uint32_t errorFlag) {
     for (size_t i = 0; i < kChunkSlots; ++i) {
       std::lock_guard busy(slots[i].busy);
       if (slots[i].handle.load(std::memory_order_relaxed) == 0) continue;
-      // Connections left allocated end without a caller to hear how.
-      (void)Retire(slots[i], errorFlag);
+      const uint32_t status = Retire(slots[i], errorFlag);
+      if (first == 0) first = status;
       freed.push_back(chunk * kChunkSlots + i);
     }
   }
   GiveBack(freed);
   ForgetLinkDescriptions();
+  return first;
 }
 
 }  // namespace tw::engine

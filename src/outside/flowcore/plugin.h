@@ -64,8 +64,9 @@ std::string_view PredefinedName(uint32_t token);
 
 // Terminates and frees every connection still allocated, disconnecting open ones with
 // errorFlag, and forgets the link descriptions (TWActivityTerm, TWActivityFree,
-// TWSystemTerm).
-void FreeAllConnections(uint32_t errorFlag);
+// TWSystemTerm). Answers the first failure of those ends (a disconnect's, whose commit
+// failed), else 0.
+[[nodiscard]] uint32_t FreeAllConnections(uint32_t errorFlag);
 // Stores count i (1 to 18) of the entry point of catalogue row 1280 + i: its calls, or the
 // records moved for TWXFetch, TWXInsert, TWXUpdate and TWXRemove, since the last call; then
 // starts them again from 0. counts[0] is left as it is.

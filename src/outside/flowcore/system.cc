@@ -34,10 +34,10 @@ TW_API uint32_t TWSystemTerm(void) {
   return tw::guard([]() -> uint32_t {
     if (!started.load()) return TWSUCCESS;
     tw::engine::EndActivity();
-    tw::engine::FreeAllConnections(0);
+    const uint32_t ended = tw::engine::FreeAllConnections(0);
     tw::engine::UnloadConnectors();
     started.store(false);
-    return TWSUCCESS;
+    return ended;
   });
 }
 

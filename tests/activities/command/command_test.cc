@@ -72,12 +72,17 @@ TEST_F(CommandTest, RunsTheStatementAsAnOperatingSystemCommand) {
   };
   const Case cases[] = {
       {{Text("Statement", kStatement, "printf 'a b' > '" + out + "'")}, TWSUCCESS, {}},
+      // A command that ran and failed is told by its status, not as one that could not run.
       {{Text("Statement", kStatement, "exit 3")},
-       TWFAIL_PROCESS_EXEC,
-       {"516 Error: Cannot execute program"}},
+       TWFAIL_EXTERNAL,
+       {"12325 Error: Command ran and ended with status  (3)"}},
+      {{Text("Statement", kStatement, "echo done; exit 255")},
+       TWFAIL_EXTERNAL,
+       {"12325 Error: Command ran and ended with status  (255)"}},
+      // The shell ran and reported the program it could not find.
       {{Text("Statement", kStatement, "no_such_program_anywhere 2>/dev/null")},
-       TWFAIL_PROCESS_EXEC,
-       {"516 Error: Cannot execute program"}},
+       TWFAIL_EXTERNAL,
+       {"12325 Error: Command ran and ended with status  (127)"}},
       // Nothing to run is no success.
       {{},
        TWFAIL_MISSING_PROPERTY,

@@ -139,13 +139,6 @@ class DirectTest : public acttest::ActivityRunner {
         lines.push_back(log[i].text.substr(0, log[i].text.find('|')));
     return lines;
   }
-  // The connections the connectors saw initialised and not yet terminated.
-  int ConnectionsLeft() const {
-    int open = 0;
-    for (const std::string& line : twtest::Lines(twtest::ReadFile(inst_ / "testlink.journal")))
-      open += (line.rfind("Initialize", 0) == 0) - (line.rfind("Terminate", 0) == 0);
-    return open;
-  }
   // Every run opened its two connections, and every connection was terminated.
   void ExpectEveryConnectionEnded() {
     int initialised = 0;

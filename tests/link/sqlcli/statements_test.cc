@@ -463,6 +463,10 @@ TEST_P(StatementsTest, ExecuteRunsTheCallersText) {
   Text missing("SELECT * FROM missing");
   EXPECT_EQ(c.Execute(missing.get(), TWNULLHANDLE, nullptr), TWFAIL_INVALID_METADATA);
   EXPECT_EQ(LogLast().status, TWFAIL_INVALID_METADATA);
+  // An empty text is answered to the caller, who names what it lacks: nothing more is logged.
+  Text empty("");
+  EXPECT_EQ(c.Execute(empty.get(), TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
+  EXPECT_EQ(LogLast().status, TWFAIL_INVALID_METADATA);
   EXPECT_EQ(c.Execute(nullptr, TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
 }
 

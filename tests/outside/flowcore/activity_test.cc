@@ -652,6 +652,27 @@ TEST_F(RunnerTest, EntriesGoToTheRunLogWithTheirDecorations) {
   EXPECT_EQ(counts[1].counts[0], 1);
 }
 
+// A plug-in that leaves a connection open has it ended with the activity; a disconnect that
+// fails there (a final commit) is the ending's answer, not lost.
+TEST_F(RunnerTest, AConnectionLeftOpenEndsWithTheActivityAndAFailureIsAnswered) {
+  int32_t link = store_.AddDocument(CSMGR_ID_LINK, "Pairs");
+  store_.AddProperty(link, "Library", TWTOKEN_LIBRARY, FakeValue::Text("testlink"));
+  store_.AddProperty(link, "Fail", 4, FakeValue::Text("Disconnect"));
+  twtest::InstallPlugin(inst_, "testlink");
+  Start("Leaves", {{"Mode", twtest::kMode, FakeValue::Number(7)},
+                   {"LinkA", TWTOKENF_SRC | TWTOKEN_LINK, FakeValue::Text("Pairs")}});
+  EXPECT_EQ(TWActivityLaunch(), TWSUCCESS);
+  EXPECT_EQ(TWActivityTerm(), TWFAIL_EXTERNAL);
+  std::vector<twtest::FakeLogLine> log = store_.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(
+      log[0].text,
+      "Error: testlink refused Disconnect  (42)|  -- Link 'Pairs'    (Function -Disconnect-)");
+  std::vector<twtest::FakeCounts> counts = store_.Counts();
+  ASSERT_EQ(counts.size(), 1u);
+  EXPECT_EQ(counts[0].counts[0], 1);
+}
+
 TEST_F(RunnerTest, AnUnreachableRunLogFallsBackToStandardError) {
   Start("Quiet", {});
   store_.FailCode(tw::csmgr::code::kLog, 783);

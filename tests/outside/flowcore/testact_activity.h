@@ -32,6 +32,7 @@ enum Mode : int32_t {
   kRunTargets = 4,   // runs the activities of Targets and waits for them
   kFetchLink = 5,    // fetches every row of link 1; Counter receives their number
   kIgnoreClose = 6,  // runs for about a minute without looking at close requests
+  kLeaveLink = 7,    // connects link 1 and leaves the connection for the engine to end
 };
 
 const TWXPropertyDef kTable[] = {
@@ -97,6 +98,14 @@ uint32_t FetchLink() {
   uint32_t st = TWConnectAlloc(flowcore::Out(link), TWTOKENF_SRC, nullptr);
   if (st == TWSUCCESS) st = TWConnectConnect(link.get());
   if (st == TWSUCCESS) st = FetchRows(link.get());
+  const uint32_t ended = flowcore::EndConnection(link);
+  return st != TWSUCCESS ? st : ended;
+}
+
+uint32_t LeaveLink() {
+  TWCONNECT link = TWNULLHANDLE;
+  uint32_t st = TWConnectAlloc(&link, TWTOKENF_SRC, nullptr);
+  if (st == TWSUCCESS) st = TWConnectConnect(link);
   return st;
 }
 
@@ -126,6 +135,9 @@ uint32_t Launch() {
       break;
     case kIgnoreClose:
       IgnoreClose();
+      break;
+    case kLeaveLink:
+      st = LeaveLink();
       break;
     default:
       break;

@@ -149,7 +149,9 @@ _Static_assert(sizeof(void*) != 8 || sizeof(TWStream) == 24, "stream record with
 /* Starts the engine's process-wide services (plug-in loading, control-store client) for
  * the next layer; called once, first. A second call answers 0 and changes nothing. */
 TW_API uint32_t TWSystemInit(void);
-/* Ends what TWSystemInit started; called last. 0 also when the system was never started. */
+/* Ends what TWSystemInit started; called last. Connections still allocated are ended (their
+ * final commits with them): answers the first failure of those, else 0, also when the system
+ * was never started. */
 TW_API uint32_t TWSystemTerm(void);
 
 /* ---------------------------------------------------------------- streams ----------- */

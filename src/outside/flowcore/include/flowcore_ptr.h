@@ -30,14 +30,28 @@ struct FieldlistFree {
 using FieldlistPtr = std::unique_ptr<std::remove_pointer_t<TWFIELDLIST>, FieldlistFree>;
 
 // A connection (TWConnectAlloc): disconnected first (nothing is called when it is not
-// connected), then freed.
+// connected), then freed. A destructor has nobody to tell that the disconnect failed, and a
+// disconnect is where a connector commits: the owner only ends connections on ways out that
+// have failed already (or thrown). Every way that may end well ends its connections with
+// EndConnection and acts on its answer.
 struct ConnectRelease {
   void operator()(TWCONNECT connect) const noexcept {
-    TWConnectDisconnect(connect);
-    TWConnectFree(connect);
+    (void)TWConnectDisconnect(connect);
+    (void)TWConnectFree(connect);
   }
 };
 using ConnectPtr = std::unique_ptr<std::remove_pointer_t<TWCONNECT>, ConnectRelease>;
+
+// Ends the connection the owner holds now: TWConnectDisconnect, then TWConnectFree, both
+// always called. Answers the disconnect's failure (the final commit's, on connectors that
+// commit there), else the free's; 0 when the owner holds none. The owner is empty afterwards.
+[[nodiscard]] inline uint32_t EndConnection(ConnectPtr& connect) {
+  TWCONNECT c = connect.release();
+  if (c == TWNULLHANDLE) return 0;
+  const uint32_t disconnected = TWConnectDisconnect(c);
+  const uint32_t freed = TWConnectFree(c);
+  return disconnected != 0 ? disconnected : freed;
+}
 
 // The handle slot of a call that hands out a handle, for an owner above:
 //   uint32_t status = TWFieldlistAlloc(flowcore::Out(list), records, 0);
