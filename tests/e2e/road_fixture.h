@@ -288,6 +288,8 @@ class RoadFixture : public ::testing::Test {
   }
   // The runs logged as finished.
   int Finished() { return static_cast<int>(Count(ActivityLog(), "Activity finished")); }
+  // The runs logged as ended, in success or in error.
+  int Ended() { return static_cast<int>(Count(ActivityLog(), "\"FinishTime\"")); }
   // The activity log with every occurrence of note taken out.
   std::string ActivityLogWithout(const std::string& note) {
     std::string log = ActivityLog();
@@ -349,7 +351,7 @@ class RoadFixture : public ::testing::Test {
 
   // Runs the direct transfers of legs ({name, source link, destination link, items...}) in
   // order under a twmain with the environment env, each defined once the one before has
-  // run, then shuts the server down; a leg that does not finish fails the test. What the
+  // run, then shuts the server down; a leg whose run does not end fails the test. What the
   // server wrote on its console.
   std::string RunLegs(const std::vector<std::vector<std::string>>& legs,
                       const std::vector<std::string>& env) {
@@ -358,7 +360,7 @@ class RoadFixture : public ::testing::Test {
     for (const auto& leg : legs) {
       AddTransfer(leg[0], leg[1], leg[2], {leg.begin() + 3, leg.end()});
       ++done;
-      if (!Within(kWaitMs, [&] { return Finished() >= done; })) {
+      if (!Within(kWaitMs, [&] { return Ended() >= done; })) {
         ADD_FAILURE() << leg[0] << " did not finish\n"
                       << server.Out() << server.Err() << ActivityLog();
         break;

@@ -335,7 +335,9 @@ class SmallFileSystem {
                        (std::string("size=") + size).c_str()) == 0;
   }
   ~SmallFileSystem() {
-    if (mounted_) EXPECT_EQ(::umount2(dir_.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+    if (mounted_) {
+      EXPECT_EQ(::umount2(dir_.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+    }
   }
   bool mounted() const { return mounted_; }
   SmallFileSystem(const SmallFileSystem&) = delete;
