@@ -298,17 +298,23 @@ class RoadFixture : public ::testing::Test {
     return log;
   }
 
+  // A text link named name on the file file of the installation, described by the ZID file
+  // zid, of the Linktype kind.
+  void TextLink(const std::string& name, const std::string& file, const std::string& zid,
+                const std::string& kind) {
+    AddLink(
+        "Link\\Flatrec", name,
+        {"Database=" + path(file), "ZID=@" + path(zid), "Linktype=" + kind,
+         "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  }
+
   // The ends of a road that carries kPeople through a data source and back: in.txt and
   // people.zid written, and the text links TextIn on in.txt and TextOut on out.txt.
   void PeopleLinks() {
     twtest::WriteFile(inst_ / "in.txt", kPeople);
     twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
-    for (auto [name, file, kind] : {std::tuple{"TextIn", "in.txt", "SOURCE"},
-                                    std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-      AddLink(
-          "Link\\Flatrec", name,
-          {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
-           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+    TextLink("TextIn", "in.txt", "people.zid", "SOURCE");
+    TextLink("TextOut", "out.txt", "people.zid", "DESTINATION");
   }
 
   // Texts that read as no finite number, each in a file of one record "K,V" behind a text
@@ -321,10 +327,7 @@ class RoadFixture : public ::testing::Test {
       files.push_back({"Bad" + std::to_string(i), std::to_string(i + 2) + "," + kBeyondRange[i]});
     for (const auto& [name, record] : files) {
       twtest::WriteFile(inst_ / (name + ".txt"), record);
-      AddLink(
-          "Link\\Flatrec", name,
-          {"Database=" + path(name + ".txt"), "ZID=@" + path("kv.zid"), "Linktype=SOURCE",
-           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+      TextLink(name, name + ".txt", "kv.zid", "SOURCE");
     }
   }
   // Carries Good, then each BadN, to the link dest (items added to each leg) under a server

@@ -364,12 +364,8 @@ TEST_F(FullDiskRoad, ATextFileOnAFullFileSystemEndsAtItsLastWholeRecord) {
     records += (i > 1 ? "\n" : "") + std::to_string(i * 7) + ",Name " + std::to_string(i);
   twtest::WriteFile(inst_ / "in.txt", records);
   twtest::WriteFile(inst_ / "rows.zid", "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT\n");
-  for (auto [name, file, kind] :
-       {std::tuple{"Rows", "in.txt", "SOURCE"}, std::tuple{"Full", "full/out.txt", "DESTINATION"}})
-    AddLink(
-        "Link\\Flatrec", name,
-        {"Database=" + path(file), "ZID=@" + path("rows.zid"), std::string("Linktype=") + kind,
-         "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  TextLink("Rows", "in.txt", "rows.zid", "SOURCE");
+  TextLink("Full", "full/out.txt", "rows.zid", "DESTINATION");
 
   const std::string console = RunLegs({{"Fill", "Rows", "Full"}}, {});
   EXPECT_FALSE(Has(console, "Activity 'Fill' completed successfully.")) << console;

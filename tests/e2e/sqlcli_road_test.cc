@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "odbc_road.h"
@@ -57,11 +56,8 @@ TEST_F(SqlcliRoad, ValuesAtTheEndsOfTheirRangesGoThroughPostgresqlWhole) {
   twtest::WriteFile(inst_ / "ends.txt", records);
   twtest::WriteFile(inst_ / "ends.zid",
                     "K TYPE NUMBER DELIM ,\nM TYPE CURRENCY.4 DELIM ,\nN TYPE NUMERIC\n");
-  for (auto [name, file, kind] : {std::tuple{"EndsIn", "ends.txt", "SOURCE"},
-                                  std::tuple{"EndsOut", "back.txt", "DESTINATION"}})
-    Link(name, "flatrec",
-         {"Database=" + path(file), "ZID=@" + path("ends.zid"), std::string("Linktype=") + kind,
-          "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  TextLink("EndsIn", "ends.txt", "ends.zid", "SOURCE");
+  TextLink("EndsOut", "back.txt", "ends.zid", "DESTINATION");
   Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
   const std::string console =
       RunLegs({{"EndsToPg", "EndsIn", "Pg", "DestMetadata=ends", "Create:number=1"},
