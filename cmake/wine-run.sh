@@ -1,9 +1,23 @@
 #!/bin/sh
 # wine-run PROGRAM.exe [args]: runs a Winelib program on a private X display (xvfb-run -a).
-# It uses the Wine prefix and persistent wineserver of the test run when WINEPREFIX names
-# one (scripts/test.sh makes them); otherwise it makes its own and removes it on the way
-# out, wineserver included.
+# Under ctest with a resource specification (scripts/test.sh), it takes the Wine prefix,
+# wineserver and display of the slot ctest gave it, so programs on different slots run at
+# once. Otherwise it uses the test run's prefix when WINEPREFIX names one, or makes its own
+# and removes it on the way out, wineserver included.
 set -u
+slot=${CTEST_RESOURCE_GROUP_0_WINEDISPLAY:-}
+if [ -n "$slot" ] && [ -n "${TW_WINE_SLOTS:-}" ]; then
+  slot=${slot#id:}
+  slot=${slot%%,*}
+  if [ -d "$TW_WINE_SLOTS/p$slot" ] && [ -s "$TW_WINE_SLOTS/display$slot" ]; then
+    export WINEPREFIX=$TW_WINE_SLOTS/p$slot
+    TW_WINE_DISPLAY=$(cat "$TW_WINE_SLOTS/display$slot")
+    export TW_WINE_DISPLAY
+  else
+    echo "wine-run: no Wine slot $slot under $TW_WINE_SLOTS" >&2
+    exit 1
+  fi
+fi
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ -z "${WINELOADER:-}" ]; then
   for w in /usr/lib/wine/wine64 "$(command -v wine64 2>/dev/null)" "$(command -v wine 2>/dev/null)"; do

@@ -33,15 +33,33 @@ function(tw_winelib_program target)
 endfunction()
 
 function(tw_winelib_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;CASES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   tw_winelib_program(${name})
-  # One CTest entry per program: listing the cases would start Wine at build time.
-  add_test(NAME ${name} COMMAND ${TW_WINELIB_RUN} ${CMAKE_BINARY_DIR}/tests/${name}.exe)
-  # The Winelib programs share the run's display: one at a time, so that focus, activation and
-  # screenshots are each program's own.
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    LABELS winelib RESOURCE_LOCK winelib_display)
+  # One CTest entry per program, listing the cases would start Wine at build time; a long
+  # program names its slow CASES, each then an entry of its own beside one for the rest, so
+  # that they run side by side.
+  set(program ${TW_WINELIB_RUN} ${CMAKE_BINARY_DIR}/tests/${name}.exe)
+  if(T_CASES)
+    set(entries)
+    set(others)
+    foreach(c ${T_CASES})
+      add_test(NAME ${name}/${c} COMMAND ${program} --gtest_filter=*.${c})
+      list(APPEND entries ${name}/${c})
+      list(APPEND others *.${c})
+    endforeach()
+    list(JOIN others ":" others)
+    add_test(NAME ${name}/others COMMAND ${program} --gtest_filter=-${others})
+    list(APPEND entries ${name}/others)
+  else()
+    add_test(NAME ${name} COMMAND ${program})
+    set(entries ${name})
+  endif()
+  # Each program takes one display of the run's (scripts/wine.sh) for itself, so that focus,
+  # activation and screenshots are its own while others run on the other displays; they go
+  # first, since they wait for those displays.
+  set_tests_properties(${entries} PROPERTIES ENVIRONMENT "TW_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    LABELS winelib RESOURCE_GROUPS winedisplay:1 COST 1000)
 endfunction()

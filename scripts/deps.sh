@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
       sqlite3 libsqlite3-dev nlohmann-json3-dev lighttpd
       unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql clang
-      snmpd snmp libsnmp-dev desktop-file-utils freetds-dev freetds-bin)
+      snmpd snmp libsnmp-dev desktop-file-utils freetds-dev freetds-bin ccache)
 # Winelib (the GUI class library's Win32 half) and the X server its tests run on.
 pkgs+=(wine64 wine64-tools libwine-dev xvfb x11-apps imagemagick xauth)
 # The face the font tests ask for by name.

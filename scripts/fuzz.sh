@@ -17,7 +17,8 @@ case "${1:-}" in
   *) seconds=$1 ;;
 esac
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DTW_FUZZ=ON -DTW_TESTS=OFF \
+source "$root/scripts/ccache.sh"
+CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" -DTW_FUZZ=ON -DTW_TESTS=OFF \
   -DTW_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-g -O1" \
   -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 cmake --build "$dir" -j"${TW_JOBS:-$(nproc)}" --target fuzz

@@ -13,16 +13,22 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON -DTW_
 # One private PostgreSQL cluster serves every test of both runs (TW_PG_PORT); it is stopped
 # on every way out.
 pgdir=$(mktemp -d /tmp/tw-pg.XXXXXX)
-# One private Wine prefix with one persistent wineserver serves the Winelib tests (normal
-# build only); it is removed on every way out as well.
+# Private Wine prefixes, each with its persistent wineserver and display, serve the Winelib
+# tests (normal build only), several at once; they are removed on every way out as well.
 winedir=$(mktemp -d -t tw-wine.XXXXXX)
 trap 'bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
 pgenv=$(bash scripts/pg.sh start "$pgdir")
 eval "$pgenv"
 export TW_PG_PORT
-wineenv=$(bash scripts/wine.sh start "$winedir")
+wineenv=$(bash scripts/wine.sh start "$winedir" 4)
 status=0
-(eval "$wineenv"; export WINEPREFIX TW_WINE_DISPLAY; cd build && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
+(
+  eval "$wineenv"
+  export WINEPREFIX TW_WINE_DISPLAY TW_WINE_SLOTS
+  spec=()
+  [ -z "${TW_WINE_RESOURCES:-}" ] || spec=(--resource-spec-file "$TW_WINE_RESOURCES")
+  cd build && ctest -j"$jobs" "${spec[@]}" --output-on-failure --timeout 300
+) || status=1
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
 bash scripts/fuzz.sh --runs 4000 || status=1
 exit $status

@@ -87,6 +87,15 @@ int32_t DayOfMonth(const GVTIMEDATE& t) {
   return parts.day;
 }
 
+// Whether the database has the design a Release 1 migration writes into: the database is
+// made from this program's template, whose administration activity forms the migration
+// converts the old ones into. A Release 1 design of the same revision lacks them.
+bool HasMigratedDesign(GVDB db) {
+  for (const char* form : {"Activity\\*Admin-Backup", "Activity\\*Admin-Purge Log"})
+    if (GVFormLocateByName(db, form) == 0) return false;
+  return true;
+}
+
 // Points the server document's DocLink at its newest server log.
 bool LinkServerLog(GVDOC serverDoc) {
   ServiceState& s = Service();
@@ -173,9 +182,11 @@ void FillInternational() {
   int32_t revision = 0;
   if (!OrdexReadNumber(adminDoc.get(), "Revision", &revision)) revision = 0;
   adminDoc.Close(false);
-  // A Release 1 migration stores 0x10000 over a design that it has brought up to date; the
-  // views checked below refuse a database whose design was not.
-  if (revision != kAdminRevision && revision != kMigratedRevision) {
+  // A Release 1 migration stores 0x10000 into a database of the current design, which is
+  // served; a database of that revision without that design was never migrated.
+  const bool served =
+      revision == kAdminRevision || (revision == kMigratedRevision && HasMigratedDesign(s.adminDb));
+  if (!served) {
     CSMgrReport(revision > kAdminRevision ? TWFAIL_PROGRAM_NOT_UPGRADED
                                           : TWFAIL_ADMIN_NOT_UPGRADED);
     return CSMgrReport(TWFAIL_ADMIN_VERSION);
@@ -253,8 +264,9 @@ void FillInternational() {
         (void)CSMgrLogEndById(static_cast<GVNOTEID>(logId), TWMSG_SERVER_ABNORMAL);
       else
         CSMgrClearDetail();
-      (void)CSMgrEndServerRuns(id);
-      (void)CSMgrEndOpenLogs(s.serverName, true);
+      std::vector<GVNOTEID> going;
+      (void)CSMgrEndServerRuns(id, true, &going);
+      (void)CSMgrEndOpenLogs(s.serverName, true, going);
       if (!OrdexWriteNumber(doc.get(), "LogID", 0)) return ServerItemFailed("LogID");
       if (!OrdexWriteNumber(doc.get(), "ServerID", 0)) return ServerItemFailed("ServerID");
       if (!OrdexSaveDocument(doc.get())) return ServerItemFailed("ServerStatus");
@@ -476,8 +488,9 @@ uint32_t CSMgrServerStop(GVNOTEID id, bool normal) {
     }
   }
   // The stop is done; these report their own failures.
-  (void)CSMgrEndServerRuns(id);
-  if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal);
+  std::vector<GVNOTEID> going;
+  (void)CSMgrEndServerRuns(id, id == Service().serverId, &going);
+  if (!name.empty()) (void)CSMgrEndOpenLogs(name, !normal, going);
   return status;
 }
 

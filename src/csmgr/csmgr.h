@@ -41,7 +41,9 @@ struct CSMgrActivitySlot {
   uint32_t flags = 0;
   int32_t handle = 0;       // SlotHandle(index) while taken
   int32_t lastMessage = 0;  // last control-store message id written to the run's log
-  std::string holder;       // kSlotHoldsLock: the process mark stored as the Lock's holder
+  // The process mark stored beside the Lock: its holder (kSlotHoldsLock, a run by name) or
+  // the runner of a scheduled run.
+  std::string holder;
 
   bool Free() const { return documentId == 0; }
   bool HasDocument() const { return documentId > kSlotTakenNoDocument; }

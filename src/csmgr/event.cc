@@ -19,6 +19,10 @@ constexpr uint32_t kAlreadyRunning = TWFAIL_ACTIVITY_RUNNING;
 // The holder of a Lock taken by a run by name: the process mark of the runner. Absent for
 // a Lock that a scheduled take holds.
 constexpr char kHolderItem[] = "LockHolder";
+// The runner of a scheduled run: the process mark of the runner that asked for the
+// activity's description. A server killed under a run that goes on leaves the Lock to it
+// until that process has ended.
+constexpr char kRunnerItem[] = "LockRunner";
 // Conditional stores of a run by name's Lock that may find the document stored meanwhile.
 constexpr int kLockAttempts = 20;
 
@@ -205,6 +209,7 @@ bool StillDue(GVDOC doc, const GVTIMEDATE& now) {
   // A holder item left behind (an edited Lock) must not make this run pass for a run by name.
   if (!OrdexWriteNumber(slot.document, "Lock", Service().serverId) ||
       !OrdexDeleteItem(slot.document, kHolderItem) ||
+      !OrdexDeleteItem(slot.document, kRunnerItem) ||
       !OrdexSaveIfUnchanged(slot.document, &conflict)) {
     OrdexCloseDocument(&slot.document, false);
     return conflict ? 0 : ItemFailure("Lock");
@@ -220,6 +225,14 @@ std::string HolderOf(GVDOC doc) {
   std::string holder;
   if (!OrdexReadText(doc, kHolderItem, &holder)) holder.clear();
   return holder;
+}
+
+// The runner recorded with a scheduled run's Lock; empty when none is.
+std::string RunnerOf(GVDOC doc) {
+  QuietReports quiet;
+  std::string runner;
+  if (!OrdexReadText(doc, kRunnerItem, &runner)) runner.clear();
+  return runner;
 }
 
 int32_t LockOf(GVDOC doc) {
@@ -584,7 +597,7 @@ uint32_t CSMgrEventDone(ActivitySlot& slot, int32_t message) {
     CSMgrDetail(TWMSG_DETAIL_DOCUMENT, slot.name);
     CSMgrLogServer(Service().serverId, m);
   }
-  if (!OrdexWriteNumber(doc, "Lock", 0)) {
+  if (!OrdexWriteNumber(doc, "Lock", 0) || !OrdexDeleteItem(doc, kRunnerItem)) {
     const uint32_t st = ItemFailure("Lock");
     FreeSlot(slot);
     return st;
@@ -685,13 +698,48 @@ static std::vector<GVNOTEID> FoundDocuments(GVINDEX index, uint32_t matches) {
   return ids;
 }
 
-uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
+namespace {
+
+// Ends the scheduled run of activity document id as terminated abnormally (809), cleanup by
+// this server, in a slot of its own. Status 0 or the failure.
+[[nodiscard]] uint32_t EndRunAbnormally(GVNOTEID id) {
+  ActivitySlot* slot = CSMgrSlotTake();
+  if (!slot) return TWFAIL_CSMGR_ARGUMENT;
+  if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
+    FreeSlot(*slot);
+    return 0;
+  }
+  slot->documentId = id;
+  std::string name;
+  {
+    QuietReports quiet;
+    OrdexReadText(slot->document, "Name", &name);
+    int32_t log_type = 1;
+    if (OrdexReadNumber(slot->document, "LogType", &log_type) && log_type == 0)
+      slot->flags |= kSlotLogOff;
+  }
+  slot->name = name.substr(0, kTextField - 1);
+  CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
+  return CSMgrEventDone(*slot, static_cast<int32_t>(TWMSG_ACTIVITY_ABNORMAL));
+}
+
+// Whether a slot of this service holds the document: a run that its server reports done.
+bool RunInSlot(GVNOTEID id) {
+  for (const ActivitySlot& slot : Service().slots)
+    if (!slot.Free() && slot.documentId == id) return true;
+  return false;
+}
+
+}  // namespace
+
+uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own, std::vector<GVNOTEID>* keptLogs) {
   ScopedIndex index(kActiveView);
   if (index.status()) return index.status();
   uint32_t matches = 0;
   if (!OrdexKeySearchNumber(index.get(), kActiveView, static_cast<int32_t>(server_id), &matches))
     return CSMgrReport(TWFAIL_ADMIN_ACCESS);
   const std::vector<GVNOTEID> ids = FoundDocuments(index.get(), matches);
+  own = own || server_id == Service().serverId;
   uint32_t status = 0;
   for (GVNOTEID id : ids) {
     {
@@ -701,34 +749,37 @@ uint32_t CSMgrEndServerRuns(GVNOTEID server_id) {
       if (!doc.Open(id)) continue;
       const std::string holder = HolderOf(doc.get());
       if (!holder.empty()) {
-        if (server_id == Service().serverId && ProcessMarkAlive(holder)) continue;
+        if (own && ProcessMarkAlive(holder)) continue;
         if (!ReleaseHeldByName(doc.get(), holder) || !doc.Close(true))
           if (!status) status = ItemFailure("Lock");
         continue;
       }
+      // A runner that outlived its server still runs the activity: ended when it has.
+      const std::string runner = RunnerOf(doc.get());
+      if (own && !runner.empty() && ProcessMarkAlive(runner)) {
+        int32_t log_id = 0;
+        QuietReports quiet;
+        if (keptLogs && OrdexReadNumber(doc.get(), "LogID", &log_id) && log_id > 0)
+          keptLogs->push_back(static_cast<GVNOTEID>(log_id));
+        continue;
+      }
     }
-    ActivitySlot* slot = CSMgrSlotTake();
-    if (!slot) return TWFAIL_CSMGR_ARGUMENT;
-    if (!OrdexOpenDocument(Service().adminDb, id, 0, &slot->document)) {
-      FreeSlot(*slot);
-      continue;
-    }
-    slot->documentId = id;
-    std::string name;
-    {
-      QuietReports quiet;
-      OrdexReadText(slot->document, "Name", &name);
-      int32_t log_type = 1;
-      if (OrdexReadNumber(slot->document, "LogType", &log_type) && log_type == 0)
-        slot->flags |= kSlotLogOff;
-    }
-    slot->name = name.substr(0, kTextField - 1);
-    CSMgrDetailMessage(TWMSG_ACTIVITY_CLEANUP, Service().serverName);
-    if (uint32_t st = CSMgrEventDone(*slot, static_cast<int32_t>(TWMSG_ACTIVITY_ABNORMAL));
-        st && !status)
-      status = st;
+    if (uint32_t st = EndRunAbnormally(id); st && !status) status = st;
   }
   return status;
+}
+
+uint32_t CSMgrRecordRunner(ActivitySlot& slot) {
+  if ((slot.flags & (kSlotByName | kSlotRetired)) != 0 || !slot.document || !slot.holder.empty())
+    return 0;
+  // A runner that cannot be named is not recorded: its run is then ended with its server's.
+  if (Service().requesterProcess <= 0) return 0;
+  const std::string runner = ProcessMark(Service().requesterProcess);
+  if (runner.empty()) return 0;
+  if (!OrdexWriteText(slot.document, kRunnerItem, runner) || !OrdexSaveDocument(slot.document))
+    return ItemFailure(kRunnerItem);
+  slot.holder = runner;
+  return 0;
 }
 
 uint32_t CSMgrLockByName(ActivitySlot& slot) {
@@ -772,21 +823,30 @@ uint32_t CSMgrLockByName(ActivitySlot& slot) {
 }
 
 uint32_t CSMgrReleaseGoneHolders() {
+  const int32_t server = static_cast<int32_t>(Service().serverId);
+  if (server == 0) return 0;
   ScopedIndex index(kActiveView);
   if (index.status()) return index.status();
-  const int32_t server = static_cast<int32_t>(Service().serverId);
   uint32_t matches = 0;
-  if (server == 0 || !OrdexKeySearchNumber(index.get(), kActiveView, server, &matches)) return 0;
+  if (!OrdexKeySearchNumber(index.get(), kActiveView, server, &matches)) return 0;
   const std::vector<GVNOTEID> ids = FoundDocuments(index.get(), matches);
   uint32_t status = 0;
+  std::vector<GVNOTEID> ended;
   for (GVNOTEID id : ids) {
     ScopedDoc doc;
     if (!doc.Open(id)) continue;
     const std::string holder = HolderOf(doc.get());
+    if (holder.empty()) {
+      const std::string runner = RunnerOf(doc.get());
+      if (!runner.empty() && !ProcessMarkAlive(runner) && !RunInSlot(id)) ended.push_back(id);
+      continue;
+    }
     if (!HolderGone(LockOf(doc.get()), holder)) continue;
     if (!ReleaseHeldByName(doc.get(), holder) || !doc.Close(true))
       if (!status) status = ItemFailure("Lock");
   }
+  for (GVNOTEID id : ended)
+    if (uint32_t st = EndRunAbnormally(id); st && !status) status = st;
   return status;
 }
 

@@ -160,9 +160,18 @@ struct NextEventReply {
 // Releases the waits on a finished activity.
 [[nodiscard]] uint32_t CSMgrSyncDependents(GVNOTEID finished, const GVTIMEDATE& ran_time);
 
-// Ends every run of server id as abnormally terminated (809), cleanup by this server. A run
-// by name of this server whose process still runs is left alone: it ends by itself.
-[[nodiscard]] uint32_t CSMgrEndServerRuns(GVNOTEID server_id);
+// Ends every run of server id as abnormally terminated (809), cleanup by this server. own:
+// server id is this server (a clean-up at its own registration or stop); a run of its own
+// whose process still runs on this machine (a run by name, or a scheduled run whose runner
+// outlived a killed server) is then left alone: its Lock is kept until the process ends, so
+// that the activity never runs twice at once; the ids of such runs' logs, which go on too,
+// are added to keptLogs when given.
+[[nodiscard]] uint32_t CSMgrEndServerRuns(GVNOTEID server_id, bool own,
+                                          std::vector<GVNOTEID>* keptLogs = nullptr);
+
+// Records the process asking for the description of a scheduled run as the run's runner,
+// in the activity document beside the Lock, once per run. Status 0 or the failure.
+[[nodiscard]] uint32_t CSMgrRecordRunner(ActivitySlot& slot);
 
 // A run by name (OpenActivity) of the activity whose document the slot holds takes its Lock
 // for this server, recording the requesting process as its holder, with the same
@@ -173,7 +182,8 @@ struct NextEventReply {
 [[nodiscard]] uint32_t CSMgrLockByName(ActivitySlot& slot);
 
 // Releases the Locks of this server whose runs by name lost their process without reporting
-// done (killed, crashed), so that the activities run again.
+// done (killed, crashed), and ends the scheduled runs whose runner outlived an earlier life
+// of the server and has ended since (809), so that the activities run again.
 [[nodiscard]] uint32_t CSMgrReleaseGoneHolders();
 
 }  // namespace tw::csmgr

@@ -325,7 +325,8 @@ uint32_t CSMgrLogStart(ActivitySlot& slot) {
   return 0;
 }
 
-uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal) {
+uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal,
+                          const std::vector<GVNOTEID>& keep) {
   ServiceState& s = Service();
   constexpr const char* kView = "(CS_Open Logs)";
   GVNOTEID view = s.logDb != 0 ? OrdexLocateView(s.logDb, kView) : 0;
@@ -355,6 +356,7 @@ uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal) {
   // The logs this service is writing itself stay open, and so do those of runs that still
   // hold their slot (runs by name, when a server registers again while they go on).
   std::vector<GVNOTEID> own = {OrdexDocumentId(s.operationsDoc), OrdexDocumentId(s.diagnosticsDoc)};
+  own.insert(own.end(), keep.begin(), keep.end());
   for (const ActivitySlot& slot : s.slots)
     if (!slot.Free() && slot.logDocument != 0) own.push_back(slot.logId);
   uint32_t result = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "csmgr.h"
 #include "plexapi.h"
@@ -76,9 +77,11 @@ enum class LogKind { kServer, kActivity, kOperations, kDiagnostics };
 // an activity log with 808 is kept in the slot and, unless opened by name, 808 goes to the
 // server's log with the activity name as detail.
 [[nodiscard]] uint32_t CSMgrLogStart(ActivitySlot& slot);
-// Ends every open log of the server (by name in "(CS_Open Logs)"); abnormal adds the
-// cleanup detail and 809 (activity) or 819 (other kinds; none for "Bug").
-[[nodiscard]] uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal);
+// Ends every open log of the server (by name in "(CS_Open Logs)") but those in keep (the
+// logs of runs that still go on); abnormal adds the cleanup detail and 809 (activity) or 819
+// (other kinds; none for "Bug").
+[[nodiscard]] uint32_t CSMgrEndOpenLogs(std::string_view serverName, bool abnormal,
+                                        const std::vector<GVNOTEID>& keep = {});
 // Stores the counts as CountList of the slot's log (804 on failure) and saves it.
 [[nodiscard]] uint32_t CSMgrLogCounts(GVDOC logDoc, const int32_t* counts, size_t n);
 // Ends the operations log and the diagnostics log (service close, level change).

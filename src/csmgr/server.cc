@@ -186,6 +186,10 @@ class ActivityDoc {
 
 [[nodiscard]] uint32_t HandleNextActivity(Request& r) {
   namespace na = next_activity;
+  // A run whose runner outlived an earlier life of this server has its activity locked until
+  // the runner ends: noticed here, so that the activity is due again at once. The clean-up
+  // reports its own failures; the poll goes on.
+  (void)CSMgrReleaseGoneHolders();
   CSMgrActivitySlot* slot = CSMgrSlotTake();
   r.SetI32(na::kHandle, 0);
   if (slot == nullptr) return CSMgrReport(TWFAIL_CSMGR_ARGUMENT);
@@ -263,7 +267,10 @@ GVNOTEID HandleToId(int32_t handle, CSMgrActivitySlot** slotOut) {
   if (handle & 1) {
     CSMgrActivitySlot* slot = CSMgrSlotFind(handle);
     if (slot == nullptr) return ActivityIdMissing(static_cast<GVNOTEID>(handle));
-    if (slot->document != 0) return CSMgrGetParms(slot->document, block);
+    if (slot->document != 0) {
+      if (uint32_t st = CSMgrRecordRunner(*slot)) return st;
+      return CSMgrGetParms(slot->document, block);
+    }
     if (slot->flags & kSlotMayBeMissing) {
       // Nothing to describe: an empty list.
       std::memset(block.data() + get_description::kList, 0, record::kEndSize);

@@ -75,6 +75,12 @@ class SpawnAttr {
           ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
   }
   ~SpawnAttr() { ::posix_spawnattr_destroy(&attr_); }
+  // A session of its own for the child.
+  bool detach() {
+    short flags = 0;
+    return ::posix_spawnattr_getflags(&attr_, &flags) == 0 &&
+           ::posix_spawnattr_setflags(&attr_, flags | POSIX_SPAWN_SETSID) == 0;
+  }
   SpawnAttr(const SpawnAttr&) = delete;
   SpawnAttr& operator=(const SpawnAttr&) = delete;
   bool ok() const { return ok_; }
@@ -103,12 +109,14 @@ class FileActions {
   bool ok_;
 };
 
-// The child's standard descriptors when they are not ours: input from a pipe, output and
-// errors appended to files.
+// The child's standard descriptors when they are not ours: output and errors appended to
+// files. A detached child reads no input (/dev/null) and leads a session
+// of its own, so that neither the end of its starter nor a signal to the starter's terminal
+// or process group reaches it.
 struct StdFiles {
-  int input = -1;
   const std::string* out = nullptr;
   const std::string* err = nullptr;
+  bool detached = false;
 };
 
 // Starts path with args (args[0] included); the child's pid, or -1.
@@ -117,8 +125,10 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args,
   SpawnAttr attr;
   FileActions actions;
   if (!attr.ok() || !actions.ok()) return -1;
+  if (files.detached && !attr.detach()) return -1;
   posix_spawn_file_actions_t* fa = actions.get_mutable();
-  if (files.input >= 0 && ::posix_spawn_file_actions_adddup2(fa, files.input, 0) != 0) return -1;
+  if (files.detached && ::posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0) != 0)
+    return -1;
   if (files.out != nullptr &&
       ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
@@ -353,21 +363,11 @@ uint32_t run_command(const char* text, TWProcCommandCheck check, void* user) {
 
 namespace tw {
 
-uint32_t ShellExecWithFiles(const char* commandLine, const std::string& outPath,
-                            const std::string& errPath, int* input, TWProcProcess** process) {
+uint32_t ShellExecDetached(const char* commandLine, const std::string& outPath,
+                           const std::string& errPath, TWProcProcess** process) {
   return tw::guard([&]() -> uint32_t {
-    if (input == nullptr) return TWFAIL_PROCESS_EXEC;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return TWFAIL_PROCESS_EXEC;
-    StdFiles files{fds[0], &outPath, &errPath};
-    uint32_t st = shell_exec(commandLine, files, process);
-    ::close(fds[0]);
-    if (st != TWSUCCESS) {
-      ::close(fds[1]);
-      return st;
-    }
-    *input = fds[1];
-    return TWSUCCESS;
+    StdFiles files{&outPath, &errPath, true};
+    return shell_exec(commandLine, files, process);
   });
 }
 

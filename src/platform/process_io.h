@@ -1,5 +1,4 @@
-// Starting a program that outlives the one starting it: its input on a pipe the starter
-// keeps open, its output and errors in files.
+// Starting a program that outlives the one starting it, its output and errors in files.
 #ifndef TW_PLATFORM_PROCESS_IO_H_
 #define TW_PLATFORM_PROCESS_IO_H_
 
@@ -10,16 +9,14 @@
 
 namespace tw {
 
-// Starts commandLine as TWProcShellExec does, with standard input from a new pipe whose
-// writing end goes to *input (close-on-exec; the child reads the end of its input once that
-// is closed) and standard output and error appended to outPath and errPath (made 0600 when
-// missing). TWFAIL_PROCESS_EXEC when the program, the pipe or a file cannot be had; the
-// outputs are set only on success.
-__attribute__((visibility("default"))) uint32_t ShellExecWithFiles(const char* commandLine,
-                                                                   const std::string& outPath,
-                                                                   const std::string& errPath,
-                                                                   int* input,
-                                                                   TWProcProcess** process);
+// Starts commandLine as TWProcShellExec does, detached: standard input from /dev/null and a
+// session of its own, so that the program lives on whatever becomes of the starter;
+// standard output and error appended to outPath and errPath (made 0600 when missing).
+// TWFAIL_PROCESS_EXEC when the program or a file cannot be had.
+__attribute__((visibility("default"))) uint32_t ShellExecDetached(const char* commandLine,
+                                                                  const std::string& outPath,
+                                                                  const std::string& errPath,
+                                                                  TWProcProcess** process);
 
 }  // namespace tw
 

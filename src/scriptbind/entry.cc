@@ -141,7 +141,12 @@ uint32_t ClassControl(QsxInstance* instance, uint32_t code, QsxCall* call) {
     Module* m = FindModule(instance);
     if (m == nullptr) return QSX_NO_OBJECT;
     const uint16_t cls = ClassOfId(call->classId);
-    if (cls == 0) return QSX_NO_OBJECT;
+    // An identifier that names none of our classes makes nothing; once the instance has its
+    // activity that is not an error for the host, which finds no object in the call record.
+    if (cls == 0) {
+      call->object = nullptr;
+      return m->activity() != nullptr ? QSX_OK : QSX_NO_OBJECT;
+    }
     if (cls == kActivity && m->activity() != nullptr) return QSX_EXISTS;
     if (cls != kActivity && m->activity() == nullptr) return QSX_NO_OBJECT;
     ScriptObject* o = nullptr;

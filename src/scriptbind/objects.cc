@@ -133,9 +133,12 @@ uint32_t ScriptDateToDatetime(double date, TWDatetime* out) {
   // The fraction counts the time of day forward from the day's start also before the epoch.
   int64_t day = static_cast<int64_t>(whole);
   int64_t seconds = std::llround(std::fabs(date - whole) * 86400.0);
-  if (seconds >= 86400) {  // rounded up to the next midnight
+  // Rounded up to the next midnight, which is the following day before the epoch as after
+  // it: the time of day runs forward there too, so carrying to the day before would jump
+  // back almost two days.
+  if (seconds >= 86400) {
     seconds -= 86400;
-    day += date < 0 ? -1 : 1;
+    day += 1;
   }
   if (day < kFirstDay || day > kLastDay) return TWFAIL_INVALID_DATETIME;
   TWDatetime now{};

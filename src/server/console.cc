@@ -416,7 +416,6 @@ void Console::OnInputEnded() {
   killList_.clear();
   killIndex_ = 0;
   state_ = kReady;
-  Post(SchedDown);
 }
 
 bool Console::OnEvent(const ConsoleEvent& e) {

@@ -3,9 +3,9 @@
 // events, until the scheduler has ended (event 13).
 //
 // Lines come from a keyboard thread that reads the input (standard input: a terminal or a
-// pipe) into the console's keyboard pipe. The end of the input is an orderly shutdown
-// request: the console posts SchedDown once and goes on showing events until the scheduler
-// ends.
+// pipe) into the console's keyboard pipe. The end of the input (a server started without a
+// console, as a service manager starts it) only ends the reading: the server keeps serving
+// until a command, the SNMP link or a signal stops it.
 //
 // Thread rules: construct, run and destroy on one thread (the main thread); the console
 // touches only its own data and exchanges records with the scheduler through the two pipes.

@@ -1,7 +1,10 @@
 // The server program twmain: starts the control-store manager when none serves, creates the
 // pipes its threads talk over, runs the scheduler and (when configured) the SNMP link on
 // threads of their own and the operator console on the main thread, and ends them in order.
-// Exit code 0 after a normal termination, 1 after an abnormal one, 6 after a signal.
+// It runs with or without a console: SIGTERM asks for the orderly stop that the console's stop
+// gives, so that a service manager can run and stop it.
+// Exit code 0 after a normal termination, 1 after an abnormal one, 6 after another signal.
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "catalogue.h"
@@ -30,6 +34,23 @@ using namespace tw::server;
 // out (the handler to abandon the thread, main to wait for it) owns it.
 std::atomic<TWProcThread*> gScheduler{nullptr};
 std::atomic<TWProcThread*> gSnmpLink{nullptr};
+
+// Where SIGTERM's stop goes: the scheduler command pipe while the console serves. Before
+// that the signal is handled as every other; after it the server is ending anyway.
+enum class Serving { kStarting, kServing, kEnding };
+Serving gServing = Serving::kStarting;
+TWProcPipe* gStopPipe = nullptr;
+
+std::mutex& StopMutex() {
+  static auto* m = new std::mutex;  // never destroyed: a signal may come while the process ends
+  return *m;
+}
+
+void SetServing(Serving state, TWProcPipe* commands) {
+  std::lock_guard<std::mutex> lock(StopMutex());
+  gServing = state;
+  gStopPipe = commands;
+}
 
 struct ProgramPipes {
   TWProcPipe* commands = nullptr;
@@ -143,6 +164,22 @@ void Join(std::atomic<TWProcThread*>& handle) {
 }  // namespace
 
 extern "C" void TWMainSignalHandler(int signalNumber) {
+  if (signalNumber == SIGTERM) {
+    std::lock_guard<std::mutex> lock(StopMutex());
+    if (gServing == Serving::kServing) {
+      // The console's stop: runs are closed, those still running after CloseTimeout killed,
+      // and the server ends normally once the last one has ended. One stop is posted, so a
+      // burst of signals cannot fill the pipe of a scheduler that has stopped reading; the
+      // pipe outlives the serving state.
+      if (PostSchedulerCommand(gStopPipe, SchedulerCommand{SchedStop, kSourceConsole, 0, 0}) ==
+          TWSUCCESS) {
+        gServing = Serving::kEnding;
+        return;
+      }
+    } else if (gServing == Serving::kEnding) {
+      return;  // already on its way down in order
+    }
+  }
   std::fprintf(stderr, "TWMAIN terminating because of signal %d, cleaning up.\n", signalNumber);
   std::fflush(stderr);
   if (TWProcThread* t = gScheduler.exchange(nullptr)) TWProcThreadKill(t);
@@ -197,7 +234,9 @@ int main(int argc, char** argv) {
       }
 
       auto console = std::make_unique<Console>(pipes.commands, pipes.console);
+      if (console->state() == Console::kReady) SetServing(Serving::kServing, pipes.commands);
       int consoleResult = console->Run();
+      SetServing(Serving::kEnding, nullptr);
       shutdownStore = console->shutdownControlStore();
       if (consoleResult != 0) {
         // The scheduler is asked down and its events are taken off the console pipe, so it

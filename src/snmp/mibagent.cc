@@ -2,8 +2,6 @@
 // agent and relays management requests to twmain over TWSNMP_PIPE; starts twmain itself on
 // request. Usage: mibagent [-D level]. Exits 0 after a normal shut-down (SIGTERM), 1 when it
 // cannot attach or register, or when its link fails past recovery.
-#include <unistd.h>
-
 #include <atomic>
 #include <string>
 
@@ -21,31 +19,18 @@ void OnSignal(int) {
   g_stop.store(true);
 }
 
-// twmain as the sub-agent starts it: its console input on a pipe that this process keeps
-// open (twmain ends when its input ends), its output in files of the installation.
-class ServerStarter {
- public:
-  ~ServerStarter() { CloseInput(); }
-  uint32_t Start() {
-    std::string dir = TWFileExeDir();
-    int input = -1;
-    TWProcProcess* process = nullptr;
-    uint32_t st = tw::ShellExecWithFiles((dir + "twmain").c_str(), dir + "twmain.out",
-                                         dir + "twmain.err", &input, &process);
-    if (st != TWSUCCESS) return st;
-    CloseInput();
-    input_ = input;
-    TWProcProcessFree(process);  // reaped in the background when it ends
-    return TWSUCCESS;
-  }
-
- private:
-  void CloseInput() {
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-  }
-  int input_ = -1;
-};
+// twmain as the sub-agent starts it: detached, with no console input and its output in
+// files of the installation, so that it lives on its own until it is told to stop, however
+// often the sub-agent itself is restarted.
+uint32_t StartServer() {
+  std::string dir = TWFileExeDir();
+  TWProcProcess* process = nullptr;
+  uint32_t st = tw::ShellExecDetached((dir + "twmain").c_str(), dir + "twmain.out",
+                                      dir + "twmain.err", &process);
+  if (st != TWSUCCESS) return st;
+  TWProcProcessFree(process);  // reaped in the background when it ends
+  return TWSUCCESS;
+}
 
 }  // namespace
 
@@ -59,9 +44,8 @@ int main(int argc, char** argv) {
   if (TWProcSigHndlrSet(OnSignal) != TWSUCCESS) return 1;
   log.Message(0, TWMSG_SNMP_STARTING);
 
-  ServerStarter starter;
   ServerPipe pipe(log);
-  TarnwayMib mib(log, pipe, [&] { return starter.Start(); });
+  TarnwayMib mib(log, pipe, StartServer);
   AgentLink link(log);
   int rc = link.Attach();
   if (rc != 0) {

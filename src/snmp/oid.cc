@@ -29,6 +29,9 @@ std::string Oid::Text() const {
 }
 
 int ParseOid(std::string_view text, Oid* out) {
+  // Every dot counts against the limit, a leading one too.
+  size_t dots = 0;
+  for (char ch : text) dots += ch == '.';
   if (!text.empty() && text.front() == '.') text.remove_prefix(1);
   if (text.empty()) return kOidBadText;
   Oid oid;
@@ -49,6 +52,7 @@ int ParseOid(std::string_view text, Oid* out) {
       return kOidBadText;
     }
   }
+  if (dots > kMaxOidDots) return kOidTooLong;
   *out = oid;
   return 0;
 }

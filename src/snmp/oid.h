@@ -4,6 +4,7 @@
 #define TW_SNMP_OID_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,10 +28,13 @@ struct Oid {
 // Link statuses of identifier parsing.
 inline constexpr int kOidBadText = -3;
 inline constexpr int kOidTooLong = -4;
+// A parsed text holds at most this many dots (31 components); a registered object's
+// identifier, root and suffix joined, may still hold kMaxOidComponents.
+inline constexpr size_t kMaxOidDots = 30;
 
 // Parses dotted text ("1.3.6.1"; a leading "." is allowed). kOidBadText for an empty text,
 // a character other than a digit or ".", an empty component or a component past 32 bits;
-// kOidTooLong for more than 32 components. *out is set only on success.
+// kOidTooLong for more than kMaxOidDots dots. *out is set only on success.
 [[nodiscard]] int ParseOid(std::string_view text, Oid* out);
 
 // 0 when equal; -1 or 1 when a is a proper prefix of b or b of a; -2 or 2 by the first

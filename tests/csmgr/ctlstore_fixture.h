@@ -62,6 +62,7 @@ struct InstallOptions {
   std::string adminDatabase = "admin.odb";
   bool createAdmin = true;
   int32_t revision = 0x20000;
+  std::vector<std::string> dropForms;  // forms of the template taken out of the Administrator
   bool serverDocument = true;
   int32_t statusInterval = 5;
   std::string diagnostics = "0";
@@ -105,6 +106,8 @@ class CtlstoreTest : public ::testing::Test {
         0u);
     ASSERT_EQ(GVDatabaseOpen("", "admin.odb", 0, &admin_), 0u);
     ASSERT_EQ(GVDatabaseOpen("", "log.odb", 0, &log_), 0u);
+    for (const std::string& form : o.dropForms)
+      ASSERT_EQ(GVFormDelete(admin_, GVFormLocateByName(admin_, form.c_str())), 0u) << form;
     GVNOTEID adm = NewDoc("Configuration\\Administrator", {});
     GVDOC doc = 0;
     ASSERT_EQ(GVDocumentOpen(admin_, adm, 0, &doc), 0u);

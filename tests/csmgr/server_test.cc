@@ -82,6 +82,15 @@ INSTANTIATE_TEST_SUITE_P(
                     785,
                     {"Tarnway Administrator database has not been fully upgraded",
                      "Incorrect version of Administrator database"}},
+        // Release 1's own revision over its own design: never migrated.
+        StartupCase{"UnmigratedRelease1",
+                    With([](InstallOptions& o) {
+                      o.revision = 0x10000;
+                      o.dropForms = {"Activity\\*Admin-Backup", "Activity\\*Admin-Purge Log"};
+                    }),
+                    785,
+                    {"Tarnway Administrator database has not been fully upgraded",
+                     "Incorrect version of Administrator database"}},
         StartupCase{"NoServerDocument",
                     With([](InstallOptions& o) { o.serverDocument = false; }),
                     795,

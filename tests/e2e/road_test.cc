@@ -168,15 +168,16 @@ TEST_P(RoadCase, ADueTransferRunsInTaskrunIsLoggedAndTheServerShutsDownOnD) {
 INSTANTIATE_TEST_SUITE_P(Links, RoadCase, ::testing::Values(&kKeeplink, &kFlatrec),
                          [](const auto& test) { return std::string(test.param->name); });
 
+// A signal other than SIGTERM (which asks for the orderly stop) ends the server at once.
 TEST_F(RoadTest, ASignalEndsTheServerWithSixAfterItsCleanup) {
   ASSERT_NO_FATAL_FAILURE(MakeDatabases(kKeeplink));
   Twmain server(inst_.path());
   ASSERT_TRUE(Within(kWaitMs, [&] { return Logged(); })) << server.Out() << server.Err();
-  server.Signal(SIGTERM);
+  server.Signal(SIGHUP);
   EXPECT_EQ(server.Wait(kWaitMs), 6);
   std::string err = server.Err();
   EXPECT_TRUE(Has(err,
-                  "TWMAIN terminating because of signal 15, cleaning up.\n"
+                  "TWMAIN terminating because of signal 1, cleaning up.\n"
                   "TWMAIN termination cleanup successfull.\n"))
       << err;
   TWProcShmem probe{};
@@ -285,6 +286,33 @@ TEST_F(RoadTest, AfterTheServerIsKilledItsRunnerClosesAndARestartedServerRunsThe
   std::string servers = Adm({"export", "qtwlog.odx", "--form", "Server"});
   EXPECT_TRUE(Has(servers, "Tarnway terminated abnormally")) << servers;
   EXPECT_TRUE(Has(servers, std::string("cleanup performed by '") + kServer + "'")) << servers;
+  EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
+}
+
+// A runner that ignores its close outlives its killed server: with CloseTimeout 0, as an
+// installed server has it, nobody kills it. The server started again leaves the activity
+// locked while that runner lives, though it is due, and runs it again once the old run has
+// ended: the two runs never overlap.
+TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHasEnded) {
+  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute));
+  Twmain first(inst_.path());
+  const pid_t runner = AwaitFetching(1, first);
+  ASSERT_GT(runner, 0);
+  first.Kill();
+
+  Twmain second(inst_.path());
+  ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  bool overlapped = false;
+  EXPECT_TRUE(Within(kCloseWaitMs, [&] {
+    const bool runs = road::Runs(runner);
+    overlapped = overlapped || (runs && Fetching().size() > 1);
+    return !runs;
+  })) << "the deaf runner of the killed server never ended";
+  EXPECT_FALSE(overlapped) << "a second run started while the first still ran";
+  ASSERT_GT(AwaitFetching(2, second), 0) << second.Out() << ActivityLog();
+
+  std::string log = ActivityLog();
+  EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
   EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
 }
 

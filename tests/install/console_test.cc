@@ -66,9 +66,17 @@ TEST(ConsoleKeywords, CommandFile) {
   EXPECT_EQ(std::string(c.adminDatabase), "QTWADM.ODB");
   EXPECT_EQ(std::string(c.logDatabase), "QTWLOG.ODB");
   EXPECT_EQ(std::string(c.snmpMode), "1");
-  Parsed upper = Parse({"@" + dir.path() + "TW1.CMD"});
-  EXPECT_FALSE(upper.ok);
-  EXPECT_EQ(upper.error, "error opening cmdfile " + dir.path() + "TW1.CMD\n");
+  EXPECT_EQ(p.request.notes, "");
+  // A file that cannot be opened is reported and the scan goes on with what followed it.
+  Parsed upper = Parse({"@" + dir.path() + "TW1.CMD", "REMOVECLUSTER", "DELETEFILES=YES"});
+  ASSERT_TRUE(upper.ok) << upper.error;
+  EXPECT_EQ(upper.request.notes, "error opening cmdfile " + dir.path() + "TW1.CMD\n");
+  EXPECT_EQ(upper.request.action, tw::install::Action::removeCluster);
+  EXPECT_EQ(upper.request.ctx.deleteFiles, 1);
+  Parsed alone = Parse({"@" + dir.path() + "none.cmd"});
+  ASSERT_TRUE(alone.ok) << alone.error;
+  EXPECT_EQ(alone.request.notes, "error opening cmdfile " + dir.path() + "none.cmd\n");
+  EXPECT_EQ(alone.request.action, tw::install::Action::none);
 }
 
 TEST(ConsoleKeywords, RefusedRequests) {

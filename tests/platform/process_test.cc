@@ -214,36 +214,29 @@ TEST_F(Process, ChildStartsWithDefaultSignalsAndOnlyTheStandardDescriptors) {
   ::close(stray);
 }
 
-// A program started with its input on a pipe and its output in files: it reads until the
-// starter closes the pipe, its output is appended, and no other descriptor reaches it.
-TEST_F(Process, ExecWithFilesFeedsInputUntilClosedAndAppendsOutput) {
+// A detached program reads no input, leads a session of its own, appends its output to its
+// files, and gets no other descriptor of the starter.
+TEST_F(Process, ExecDetachedLeadsItsOwnSessionWithoutInputAndAppendsOutput) {
   std::string out = dir_ / "prog.out", err = dir_ / "prog.err";
   WriteFile(out, "before\n");
   int stray = ::open("/dev/null", O_RDONLY);  // deliberately inheritable
   ASSERT_EQ(::dup2(stray, 57), 57);
-  int input = -1;
   TWProcProcess* p = nullptr;
-  ASSERT_EQ(tw::ShellExecWithFiles(
-                "/bin/sh -c \"cat; test -e /proc/self/fd/57 && echo leaked; echo done >&2\"", out,
-                err, &input, &p),
+  // Field 6 of /proc/self/stat is the session; a session leader's is its own pid.
+  ASSERT_EQ(tw::ShellExecDetached("/bin/sh -c \"cat; test -e /proc/self/fd/57 && echo leaked; "
+                                  "read -r pid c s pp pg sid rest </proc/self/stat; "
+                                  "test $sid = $$ && echo leader; echo done >&2\"",
+                                  out, err, &p),
             TWSUCCESS);
   ::close(57);
   ::close(stray);
-  ASSERT_GE(input, 0);
-  EXPECT_EQ(::fcntl(input, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-  ASSERT_EQ(::write(input, "fed\n", 4), 4);
-  ::close(input);  // the end of the child's input
   ASSERT_EQ(TWProcProcessWait(p), TWSUCCESS);
   EXPECT_EQ(TWProcProcessExitCode(p), 0);
   TWProcProcessFree(p);
-  EXPECT_EQ(ReadFile(out), "before\nfed\n");  // no "leaked": descriptor 57 stayed here
+  EXPECT_EQ(ReadFile(out), "before\nleader\n");  // cat read nothing, descriptor 57 stayed here
   EXPECT_EQ(ReadFile(err), "done\n");
 
-  // Nothing can start: no input is handed out.
-  input = -1;
-  EXPECT_EQ(tw::ShellExecWithFiles((dir_ / "missing").c_str(), out, err, &input, &p),
-            TWFAIL_PROCESS_EXEC);
-  EXPECT_EQ(input, -1);
+  EXPECT_EQ(tw::ShellExecDetached((dir_ / "missing").c_str(), out, err, &p), TWFAIL_PROCESS_EXEC);
 }
 
 // A handle freed without a wait still gets its process reaped.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -85,13 +86,10 @@ class ConsoleTest : public StandInTest {
     inWrite_ = -1;
   }
 
-  // Ends the input (which the console answers with SchedDown once its keyboard thread has
-  // seen the end), ends the run with event 13 and destroys the console.
+  // Ends the input, ends the run with event 13 and destroys the console.
   void Finish() {
     if (console_ && running_) {
-      size_t downs = Downs();
       EndInput();
-      EXPECT_TRUE(Eventually([&] { return Downs() > downs; }));
       EXPECT_EQ(srv::PostConsoleEvent(events_.get(), Event(srv::EventEnded)), TWSUCCESS);
       runner_.join();
       running_ = false;
@@ -100,10 +98,13 @@ class ConsoleTest : public StandInTest {
     out_.Close();
   }
 
-  size_t Downs() {
-    size_t n = 0;
-    for (const SchedulerCommand& c : standIn_->Commands()) n += c == Cmd(srv::SchedDown) ? 1 : 0;
-    return n;
+  // Types line as the last of the input (its end right behind the line) and waits until
+  // the console has printed expected for it.
+  bool TypeLast(const std::string& line, const std::string& expected) {
+    size_t from = out_.size();
+    Write(line + "\n");
+    EndInput();
+    return Eventually([&] { return out_.text().find(expected, from) != std::string::npos; });
   }
   FILE* in_ = nullptr;
   int inWrite_ = -1;
@@ -114,7 +115,7 @@ class ConsoleTest : public StandInTest {
   int rc_ = -1;
 };
 
-TEST_F(ConsoleTest, StartsWithTheBannerAndEndsOnEvent13AfterTheInputEnds) {
+TEST_F(ConsoleTest, StartsWithTheBannerAndEndsOnEvent13) {
   Start();
   Finish();
   EXPECT_EQ(rc_, 0);
@@ -123,9 +124,19 @@ TEST_F(ConsoleTest, StartsWithTheBannerAndEndsOnEvent13AfterTheInputEnds) {
             "\nQuendal Tarnway Server Release 2.0\n"
             "Server Name:              Tarnway/Test\n"
             "Server running since:     " +
-                TimeText(kStart) + "\n" + kMenu + kPrompt + "\nStarting Shutdown...");
-  // The end of the input asked for an orderly shutdown, and nothing else.
-  EXPECT_EQ(Commands(), std::vector<SchedulerCommand>{Cmd(srv::SchedDown)});
+                TimeText(kStart) + "\n" + kMenu + kPrompt);
+  EXPECT_TRUE(Commands().empty());
+}
+
+// A server without a console (input at its end) serves on: the end of the input asks
+// nothing of the scheduler, and events are still shown.
+TEST_F(ConsoleTest, TheEndOfTheInputLeavesTheServerServing) {
+  Start();
+  const std::string status = "Max Activities:    4\n" + kMenu + kPrompt;
+  EXPECT_TRUE(TypeLast("s", status));
+  const std::string none = "\n<No Activities Running>\n" + kMenu + kPrompt;
+  EXPECT_EQ(Show(Event(srv::EventListEmpty), none), none);
+  EXPECT_EQ(Commands(), std::vector<SchedulerCommand>{Cmd(srv::SchedShowStatus)});
 }
 
 TEST_F(ConsoleTest, StartUpFailuresEndTheConsoleAndSayWhetherToShutTheStoreDown) {
@@ -278,9 +289,12 @@ TEST_F(ConsoleTest, TheEndOfTheInputAnswersAPendingQuestionNo) {
   Start(Started(), {StandInRun{2, "Nightly"}});
   const std::string ask = "Are you sure you want to stop [y/n][N]";
   EXPECT_EQ(Type("p", ask), ask);
+  EndInput();
+  // Back in its command state, the console shows what the scheduler posts.
+  const std::string none = "\n<No Activities Running>\n" + kMenu + kPrompt;
+  EXPECT_EQ(Show(Event(srv::EventListEmpty), none), none);
   Finish();
-  EXPECT_EQ(Commands(), std::vector<SchedulerCommand>{Cmd(srv::SchedDown)});
-  EXPECT_NE(out_.text().find(ask + "\nWaiting for all activities..."), std::string::npos);
+  EXPECT_TRUE(Commands().empty());
 }
 
 TEST_F(ConsoleTest, EventsAreShownWithTheirTexts) {

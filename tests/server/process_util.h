@@ -1,6 +1,7 @@
 // Helpers of the tests that run programs: child processes with a chosen environment,
 // directory and standard input, their output on pipes or in files (always reaped, killed when
-// they overrun), the built programs' locations, and free loopback ports.
+// they overrun), the machine's running processes, the built programs' locations, and free
+// loopback ports.
 #ifndef TW_TESTS_SERVER_PROCESS_UTIL_H_
 #define TW_TESTS_SERVER_PROCESS_UTIL_H_
 
@@ -16,7 +17,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -279,6 +284,42 @@ inline ProcessResult RunProgram(const std::vector<std::string>& argv,
   ChildProcess child;
   if (!child.Start(argv, env, dir, true)) return ProcessResult{};
   return child.Finish(input, timeoutMs);
+}
+
+// A running process of this machine (zombies left out).
+struct RunningProcess {
+  pid_t pid = -1;
+  pid_t parent = -1;
+  std::string name;     // the command name
+  std::string program;  // its first argument
+};
+
+// Every running process of this machine.
+inline std::vector<RunningProcess> RunningProcesses() {
+  std::vector<RunningProcess> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name may hold blanks and parentheses: the fields count from the last ')'.
+    size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %ld", &state, &parent) != 2 || state == 'Z' ||
+        state == 'X')
+      continue;
+    RunningProcess p;
+    p.pid = std::stoi(pid);
+    p.parent = static_cast<pid_t>(parent);
+    p.name = stat.substr(open + 1, close - open - 1);
+    std::ifstream cmdline(entry.path() / "cmdline");
+    std::getline(cmdline, p.program, '\0');
+    found.push_back(std::move(p));
+  }
+  return found;
 }
 
 // Polls pred every millisecond for at most timeoutMs.

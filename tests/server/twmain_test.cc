@@ -1,6 +1,7 @@
-// twmain end to end, as a child process against the fake control store of this process: a run
-// of real taskrun processes with the test activity, a second server stopped at the run table,
-// a signal, and the SNMP switch of twmain.ini.
+// twmain end to end, as a child process against the fake control store of this process: runs
+// of real taskrun processes with the test activity in a server without a console, stopped in
+// order by SIGTERM, and the kit's systemd unit that runs it so; a second server stopped at
+// the run table, another signal, and the SNMP switch of twmain.ini.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -44,8 +45,8 @@ class Server {
         << program;
   }
 
-  void CloseInput() { child_.CloseInput(); }
   void Signal(int sig) { child_.Signal(sig); }
+  pid_t pid() const { return child_.pid(); }
   // The exit code; -1 when it ended by a signal or was still running after timeoutMs (then
   // it is killed when the server goes).
   int Wait(int timeoutMs) {
@@ -66,6 +67,14 @@ size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+// The running processes whose parent is parent and whose command name is name.
+std::vector<pid_t> Children(pid_t parent, const std::string& name) {
+  std::vector<pid_t> found;
+  for (const twtest::RunningProcess& p : twtest::RunningProcesses())
+    if (p.parent == parent && p.name == name) found.push_back(p.pid);
+  return found;
 }
 
 bool Sent(FakeCtlstore& store, uint32_t code) {
@@ -102,32 +111,56 @@ class TwmainTest : public ::testing::Test {
   FakeCtlstore store_;
 };
 
-TEST_F(TwmainTest, RunsDueActivitiesAsTaskrunAndEndsNormallyWhenInputEnds) {
+// Started as a service manager starts it, with standard input at its end, the server serves
+// on; SIGTERM is the console's stop: the runs that close are closed, the one that does not is
+// killed after CloseTimeout, every completion is recorded, the server ends normally with 0
+// and leaves no runner behind.
+TEST_F(TwmainTest, WithoutAConsoleItServesUntilSigtermStopsItInOrder) {
   InstallRunner();
-  twtest::AddTestActivity(store_, "Good", {{"Result", 1, FakeValue::Number(0)}});
-  twtest::AddTestActivity(store_, "Bad", {{"Result", 1, FakeValue::Number(1542)}});
-  store_.QueueDue("Good");
-  store_.QueueDue("Bad");
+  twtest::FakeSettings settings;
+  settings.maxActivities = 4;
+  settings.closeTimeout = 1;
+  store_.SetSettings(settings);
+  struct Run {
+    const char* name;
+    int32_t mode;
+    uint32_t completion;
+  };
+  const Run runs[] = {{"Good", 0, 0}, {"Closes", 2, 4150}, {"Deaf", 6, 4151}};
+  for (const Run& r : runs) {
+    twtest::AddTestActivity(store_, r.name, {{"Mode", 2, FakeValue::Number(r.mode)}});
+    store_.QueueDue(r.name);
+  }
 
-  Server server(path(), true);
-  ASSERT_TRUE(WaitUntil([&] { return store_.Done().size() == 2; }, 20000))
+  Server server(path(), false);
+  std::vector<pid_t> runners;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        runners = Children(server.pid(), "taskrun");
+        return store_.Done().size() == 1 && runners.size() == 2;
+      },
+      20000))
       << server.Out() << server.Err();
-  server.CloseInput();
-  EXPECT_EQ(server.Wait(20000), 0) << server.Err();
-
-  std::vector<std::pair<std::string, uint32_t>> done;
-  for (const auto& d : store_.Done()) done.emplace_back(d.activity, d.completion);
-  std::sort(done.begin(), done.end());
-  EXPECT_EQ(done, (std::vector<std::pair<std::string, uint32_t>>{{"Bad", 4148}, {"Good", 0}}));
-
   std::string out = server.Out();
+  EXPECT_EQ(out.find(Text(4364)), std::string::npos) << out;  // no "Starting Shutdown..."
+  EXPECT_EQ(out.find(Text(4363)), std::string::npos) << out;  // nor waiting for the runs
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(20000), 0) << server.Out() << server.Err();
+  std::vector<std::pair<std::string, uint32_t>> done, expected;
+  for (const auto& d : store_.Done()) done.emplace_back(d.activity, d.completion);
+  for (const Run& r : runs) expected.emplace_back(r.name, r.completion);
+  std::sort(done.begin(), done.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(done, expected);
+
+  out = server.Out();
   EXPECT_EQ(out.rfind(Text(4353) + "\n", 0), 0u) << out;
-  EXPECT_NE(out.find("Activity 'Good' completed successfully."), std::string::npos) << out;
-  EXPECT_NE(out.find("Activity 'Bad' completed with an error."), std::string::npos) << out;
+  EXPECT_NE(out.find(Text(4367)), std::string::npos) << out;  // "Attempting to Stop ..."
   EXPECT_EQ(out.substr(out.size() - Text(4171).size() - 2), "\n" + Text(4171) + "\n");
+  EXPECT_EQ(server.Err().find("terminating because of signal"), std::string::npos) << server.Err();
+  for (pid_t runner : runners) EXPECT_NE(::kill(runner, 0), 0) << "runner " << runner << " lives";
   EXPECT_TRUE(store_.WaitForShutdown(5000));
-  EXPECT_TRUE(Sent(store_, tw::csmgr::code::kTerm));
-  // The server's table went with it.
   TWProcShmem probe{};
   EXPECT_EQ(TWProcShmemMap(TWMSGTBL_SIZE, TWMSGTBL_NAME, &probe), nullptr);
 }
@@ -158,15 +191,34 @@ TEST_F(TwmainTest, ASecondServerStopsAtTheRunTableAndLeavesTheFirstAlone) {
     EXPECT_FALSE(Sent(store_, code)) << code;
 }
 
+// The kit's unit, filled in as the README says, is one systemd accepts, and starts the
+// installation's twmain without a console and stops it by SIGTERM to twmain alone.
+TEST_F(TwmainTest, TheServiceUnitIsOneSystemdAcceptsForTheInstalledServer) {
+  if (::access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
+  std::string unit = twtest::ReadFile(TW_SERVICE_UNIT);
+  for (size_t at; (at = unit.find("@TWDIR@")) != std::string::npos;)
+    unit.replace(at, 7, BuildInstDir());
+  for (const char* line : {"StandardInput=null\n", "KillMode=mixed\n", "KillSignal=SIGTERM\n"})
+    EXPECT_NE(unit.find(line), std::string::npos) << line;
+  EXPECT_NE(unit.find("ExecStart=" + BuildInstDir() + "twmain\n"), std::string::npos) << unit;
+  twtest::WriteFile(inst_ / "tarnway.service", unit);
+  twtest::ProcessResult r =
+      twtest::RunProgram({"/usr/bin/systemd-analyze", "verify", inst_ / "tarnway.service"},
+                         twtest::InheritedEnv(), path());
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("tarnway.service"), std::string::npos) << r.err;
+}
+
+// Signals other than SIGTERM keep their clean-up and exit code 6.
 TEST_F(TwmainTest, ASignalCleansUpAndEndsWithSix) {
   Server server(path(), true);
   // The console shows its prompt once the scheduler has started.
   ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
-  server.Signal(SIGTERM);
+  server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(20000), 6);
   std::string err = server.Err();
-  EXPECT_NE(err.find("TWMAIN terminating because of signal 15, cleaning up.\n"
+  EXPECT_NE(err.find("TWMAIN terminating because of signal 2, cleaning up.\n"
                      "TWMAIN termination cleanup successfull.\n"),
             std::string::npos)
       << err;
@@ -182,7 +234,7 @@ TEST_F(TwmainTest, AnSnmpValueOutOfRangeIsReportedOnceAndLeavesSnmpOff) {
   ASSERT_TRUE(WaitUntil([&] { return server.Out().find("====>") != std::string::npos; }, 20000))
       << server.Out() << server.Err();
   EXPECT_EQ(TWIPCExists("TWSNMP_PIPE", 0), 0);
-  server.CloseInput();
+  server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(20000), 0) << server.Err();
   EXPECT_EQ(Count(server.Err(), Text(4885)), 1u) << server.Err();
 }

@@ -1,19 +1,25 @@
 // The SNMP road end to end: twmain with "SNMP" 2 against the fake control store, a real snmpd
 // (own configuration, loopback), esaproxy as its AgentX sub-agent and mibagent. snmpget and
 // snmpwalk read the server and its runs; snmpset kills a run, brings twmain down and starts it
-// again; with "SNMP" 1 every set is refused. Skipped where snmpd or esaproxy is missing.
+// again, and the server it started outlives a restart of the sub-agent; with "SNMP" 1 every
+// set is refused; a slow answer of the server delays SNMP without taking it down. Skipped
+// where snmpd or esaproxy is missing.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "activity_test_util.h"
 #include "catalogue.h"
+#include "csmgr_wire.h"
 #include "fake_ctlstore.h"
 #include "platform.h"
 #include "process_util.h"
@@ -38,6 +44,14 @@ bool IsSocket(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+// The running processes started as program (their first argument), whoever started them.
+std::vector<pid_t> ProgramPids(const std::string& program) {
+  std::vector<pid_t> found;
+  for (const twtest::RunningProcess& p : twtest::RunningProcesses())
+    if (p.program == program) found.push_back(p.pid);
+  return found;
+}
+
 class SnmpRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,10 +72,16 @@ class SnmpRoadTest : public ::testing::Test {
     for (const std::string& e : twtest::InheritedEnv()) env_.push_back(e);
   }
   void TearDown() override {
-    // mibagent first: the twmain it started ends with the end of its input.
     mibagent_.Stop(kWaitMs);
-    twmain_.CloseInput();
-    if (twmain_.WaitExit(kWaitMs) == -2) twmain_.Kill();
+    // The test's twmain, and the one the sub-agent started, which lives on its own: both are
+    // stopped in order, and killed when they do not end.
+    twmain_.Stop(kWaitMs);
+    const std::string program = path() + "twmain";
+    for (pid_t pid : ProgramPids(program)) ::kill(pid, SIGTERM);
+    if (!WaitUntil([&] { return ProgramPids(program).empty(); }, kWaitMs)) {
+      ADD_FAILURE() << "twmain did not end on SIGTERM";
+      for (pid_t pid : ProgramPids(program)) ::kill(pid, SIGKILL);
+    }
     EXPECT_TRUE(WaitUntil([] { return TWIPCExists("TWSNMP_PIPE", 0) == 0; }, kWaitMs));
     esaproxy_.Stop(kWaitMs);
     snmpd_.Stop(kWaitMs);
@@ -123,9 +143,18 @@ class SnmpRoadTest : public ::testing::Test {
 
   // An SNMP tool of net-snmp against the test's snmpd; its output and errors.
   std::string Snmp(const std::string& tool, const std::string& community,
-                   const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"/usr/bin/" + tool, "-v2c", "-c", community, "-On",
-                                     "-t", "5", "-r", "0", "127.0.0.1:" + std::to_string(port_)};
+                   const std::vector<std::string>& args, int timeoutSeconds = 5) {
+    const std::string timeout = std::to_string(timeoutSeconds);
+    std::vector<std::string> argv = {"/usr/bin/" + tool,
+                                     "-v2c",
+                                     "-c",
+                                     community,
+                                     "-On",
+                                     "-t",
+                                     timeout,
+                                     "-r",
+                                     "0",
+                                     "127.0.0.1:" + std::to_string(port_)};
     argv.insert(argv.end(), args.begin(), args.end());
     twtest::ProcessResult r = twtest::RunProgram(argv, {"MIBS="}, "", "", kWaitMs);
     return r.out + r.err;
@@ -191,15 +220,55 @@ TEST_F(SnmpRoadTest, SnmpReadsTheServerAndStartsDownsAndKillsThroughTheSubAgent)
   EXPECT_TRUE(Has(SetInt("2.1.4.0", 2), "notWritable"));
   EXPECT_TRUE(Has(SetInt("1.1.0", 1), "wrongValue"));  // it runs already
 
-  // "SNMP" 1: the sub-agent, started anew, refuses every set and still answers gets.
+  // The server the sub-agent started lives on its own: a restart of the sub-agent leaves it
+  // serving. "SNMP" 1: the sub-agent, started anew, refuses every set and still answers gets.
+  const std::vector<pid_t> started = ProgramPids(path() + "twmain");
+  ASSERT_EQ(started.size(), 1u);
   mibagent_.Stop(kWaitMs);
-  ASSERT_TRUE(WaitUntil([] { return TWIPCExists("TWSNMP_PIPE", 0) == 0; }, kWaitMs));
   SetSnmp("1");
   StartMibagent();
   got = SetInt("1.1.0", 1);
   EXPECT_TRUE(Has(got, "notWritable")) << got;
   got = Get("2.1.4.0");
-  EXPECT_TRUE(Has(got, "INTEGER: 4")) << got;
+  EXPECT_TRUE(Has(got, "INTEGER: 1")) << got;
+  EXPECT_EQ(ProgramPids(path() + "twmain"), started);
+}
+
+// One answer of the server slowed down (its control store slow to tell the time): five
+// seconds delay that SNMP answer; longer than snmpd waits, the request fails alone. Either
+// way the sub-agent stays attached and SNMP answers again at once, not only after the
+// sub-agent's half a minute of waiting to attach again.
+TEST_F(SnmpRoadTest, ASlowServerDelaysAnswersAndDoesNotTakeSnmpDown) {
+  StartSnmpd();
+  StartEsaproxy();
+  StartTwmain();
+  StartMibagent();
+  struct Case {
+    int slowSeconds;
+    const char* answer;
+  };
+  for (const Case c : {Case{5, "INTEGER: 1"}, Case{9, "genError"}}) {
+    SCOPED_TRACE(c.slowSeconds);
+    std::atomic<bool> slowed{false};
+    store_->TamperReply(tw::csmgr::code::kTime, [&, c](std::string&) {
+      if (!slowed.exchange(true)) std::this_thread::sleep_for(std::chrono::seconds(c.slowSeconds));
+    });
+    // The sub-agent refreshes its state from the server at least ten seconds after the last
+    // time: until the slowed reply comes, the answers come from its cache.
+    std::string got;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          got = Snmp("snmpget", "public", {std::string(kRoot) + ".2.1.4.0"}, 20);
+          return slowed.load();
+        },
+        kWaitMs));
+    EXPECT_TRUE(Has(got, c.answer)) << got;
+    store_->TamperReply(tw::csmgr::code::kTime, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return Has(Get("2.1.1.0"), "STRING: \"Tarnway/Test\""); }, 10000))
+        << File("esaproxy.out");
+    EXPECT_FALSE(Has(File("esaproxy.out") + File("esaproxy.err"), "Sub-agent dropped"))
+        << File("esaproxy.out") << File("esaproxy.err");
+  }
 }
 
 }  // namespace

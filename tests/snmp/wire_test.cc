@@ -179,13 +179,25 @@ TEST(OidTest, ParsesComparesAndPrints) {
     else
       EXPECT_EQ(oid.count, 77u) << p.text;
   }
+  // At most 30 dots: 31 components parse, a 32nd or a leading dot on 31 is too long.
   std::string components;
-  for (int i = 0; i < 32; ++i) components += (i ? ".7" : "7");
+  for (int i = 0; i < 31; ++i) components += (i ? ".7" : "7");
+  const Parse limits[] = {
+      {components, 0, components},
+      {components + ".7", kOidTooLong, ""},
+      {"." + components, kOidTooLong, ""},
+  };
+  for (const Parse& p : limits) {
+    Oid oid;
+    oid.count = 77;
+    EXPECT_EQ(ParseOid(p.text, &oid), p.expected) << p.text;
+    EXPECT_EQ(oid.count, p.expected == 0 ? 31u : 77u) << p.text;
+  }
+  // A root and suffix joined may still fill all 32 components.
   Oid full;
-  EXPECT_EQ(ParseOid(components, &full), 0);
-  EXPECT_EQ(full.count, 32u);
+  ASSERT_EQ(ParseOid(components, &full), 0);
+  EXPECT_TRUE(full.Append(1));
   EXPECT_FALSE(full.Append(1));
-  EXPECT_EQ(ParseOid(components + ".7", &full), kOidTooLong);
 
   struct Compare {
     const char* a;

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "admin_messages.h"
@@ -166,6 +167,20 @@ void SplitName(std::string* server, std::string* file) {
   file->erase(0, bang + 2);
 }
 
+// Whether a database file name stays within its server's directory: neither absolute nor
+// climbing out through "..". A back-up must not write, or make directories, elsewhere.
+bool WithinServer(const std::string& file) {
+  if (file.empty() || file.front() == '/' || file.front() == '\\') return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = file.find_first_of("/\\", start);
+    if (file.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
 // A name beside file that no listing shows, for the copy under construction.
 std::string TemporaryName(const std::string& file) {
   const size_t slash = file.find_last_of("/\\");
@@ -181,6 +196,9 @@ uint32_t Backup() {
   std::string destServer = activity::OptionalText(kDestServer);
   SplitName(&srcServer, &srcDatabase);
   SplitName(&destServer, &destDatabase);
+  for (auto [token, file] : {std::pair{kSrcDatabase, &srcDatabase}, {kDestDatabase, &destDatabase}})
+    if (!WithinServer(*file))
+      return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, token, 0, 0, nullptr, nullptr, nullptr);
   // A copy made inert in place of its source would disable the whole installation.
   if (srcServer == destServer && srcDatabase == destDatabase)
     return TWActivityLogEx(TWFAIL_PROPERTY_VALUE, kDestDatabase, 0, 0, nullptr, nullptr, nullptr);

@@ -187,12 +187,8 @@ class Parser {
   std::string actionWord_;
 };
 
-// Reads a command file; its text must fit the command room.
-bool ReadCommandFile(const std::string& name, std::string* text, std::string& error) {
-  if (Env::Default()->ReadFile(name, text) != Env::Read::ok) {
-    error = "error opening cmdfile " + name + "\n";
-    return false;
-  }
+// Whether a command file's text fits the command room.
+bool CommandFileFits(const std::string& name, const std::string* text, std::string& error) {
   if (text->size() >= kCommandRoom) {
     error = "The command file " + name + " is too long (at most " +
             std::to_string(kCommandRoom - 1) + " characters)\n";
@@ -234,8 +230,16 @@ bool ConsoleParse(const std::vector<std::string>& args, ConsoleRequest& request,
       const Token& t = tokens[i];
       if (!t.keyword.empty() && t.keyword[0] == '@') {
         if (++files > 16) return parser.Fail("Too many nested command files\n");
+        const std::string name = t.keyword.substr(1);
         std::string text;
-        if (!ReadCommandFile(t.keyword.substr(1), &text, error)) return false;
+        if (Env::Default()->ReadFile(name, &text) != Env::Read::ok) {
+          // Reported, and the keywords after it on the command line are scanned instead.
+          request.notes += "error opening cmdfile " + name + "\n";
+          tokens.erase(tokens.begin() + static_cast<long>(i));
+          replaced = true;
+          break;
+        }
+        if (!CommandFileFits(name, &text, error)) return false;
         tokens.erase(tokens.begin() + static_cast<long>(i), tokens.end());
         std::vector<Token> more = ScanText(text);
         tokens.insert(tokens.end(), more.begin(), more.end());
@@ -520,7 +524,9 @@ int ConsoleSetupMain(int argc, char** argv, FILE* out) {
   }
   std::vector<std::string> args(argv + 2, argv + argc);
   std::string error;
-  if (!ConsoleParse(args, request, error)) {
+  const bool parsed = ConsoleParse(args, request, error);
+  Print(out, request.notes);
+  if (!parsed) {
     Print(out, error);
     return 1;
   }

@@ -32,6 +32,9 @@ struct ConsoleRequest {
   Action action = Action::none;
   bool updateEnv = false;
   bool help = false;
+  // What the scan reported and went on past (a command file that cannot be opened), for
+  // people; printed before the run.
+  std::string notes;
 };
 
 // Reads the keywords of args (the arguments after the launch code) into request. false when

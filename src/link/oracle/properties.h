@@ -60,8 +60,8 @@ inline constexpr Row kProperties[] = {
         .OnSet(&CommitFrequencySet),
     tw::twx::FlagProperty(kRollbackOnError, &Props::rollbackOnError, "RollbackOnError"),
     tw::twx::TextProperty(kCreateLongColumn, &Props::createLongColumn, "CreateLongColumn"),
-    tw::twx::IntProperty(kCreateLongByUser, &Props::createLongByUser, "CreateLongByUser")
-        .Limits(0, 2),
+    // Any value but 1 (named) and 2 (none) chooses the LONG column automatically.
+    tw::twx::IntProperty(kCreateLongByUser, &Props::createLongByUser, "CreateLongByUser"),
 };
 
 inline constexpr auto kDefinitionRows = tw::twx::DefinitionRows<kProperties>();

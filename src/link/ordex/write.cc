@@ -563,8 +563,10 @@ uint32_t Connection::WriteValue(Slot& slot, GVDOC doc, TWFIELD field, uint32_t r
       if (st != TWSUCCESS) return InFieldBlock(st) ? LogNamed(st, name) : TWActivityLog(st);
       std::string_view bytes = text.view();
       if (itemType == GVTYPE_COMPOSITE) return WriteLongText(doc, name, bytes);
+      // A text too long for its item is a precision loss, not lost data: it is cut under
+      // TWFIELDF_TRUNC_PREC, which a default transfer sets.
       if (bytes.size() > kMaxItem) {
-        if (!truncData) return LogNamed(TWFAIL_OVERFLOW, name);
+        if ((flags & TWFIELDF_TRUNC_PREC) == 0) return LogNamed(TWFAIL_OVERFLOW, name);
         bytes = bytes.substr(0, Utf8Cut(bytes, kMaxItem));
       }
       const std::string held(bytes);

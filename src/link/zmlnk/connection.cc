@@ -90,6 +90,7 @@ uint32_t Connection::WriteFailure(Session& s) {
 uint32_t Connection::Initialize(uint32_t code, uint32_t flags) {
   Routine routine(tracer, "TWXInitialize: ");
   if (tracer.On(Tracer::kDetail)) tracer.Printf("TWXInitialize...");
+  registry.set_tracer(&tracer);
   {
     Routine memInit(tracer, "ZPMemInit: ");
     memInit.Exit(registry.Init());

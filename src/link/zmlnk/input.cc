@@ -219,8 +219,17 @@ std::string_view DecodeValue(Session& s, const Column& col, std::string_view raw
   s.nextWork = 0;
   std::string_view text = raw;
   if (col.binary) {
+    std::string_view bytes = raw.substr(0, col.width);
+    if (col.type == ColumnType::kBinary && bytes.size() < col.width) {
+      // A record that ends inside a big-endian field: the missing bytes are zeros in their
+      // places, so the bytes present keep their weight.
+      std::string& padded = NextWork(s);
+      padded.assign(bytes);
+      padded.resize(col.width < 8 ? col.width : 8, '\0');
+      if (padded.size() > bytes.size()) bytes = padded;
+    }
     std::string& w = NextWork(s);
-    DecodeBinary(col.type, col.isUnsigned, raw.substr(0, col.width), &w);
+    DecodeBinary(col.type, col.isUnsigned, bytes, &w);
     text = w;
   } else if (col.ebcdic) {
     std::string& w = NextWork(s);
@@ -307,6 +316,11 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
   Routine routine(tr, "ZPGetInputFields: ");
   const std::vector<Column>& cols = s.zid.columns;
   s.arena.clear();
+  {
+    Routine clear(tr, "ZPClearBuckets: ");
+    for (size_t i = 0; i < cols.size(); ++i) s.buckets[i].Clear();
+    clear.Exit(TWSUCCESS);
+  }
   size_t cursor = 0;
   uint32_t first = TWSUCCESS;
   auto fail = [&](uint32_t status) {
@@ -315,7 +329,6 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
   for (size_t i = 0; i < cols.size(); ++i) {
     const Column& col = cols[i];
     Bucket& b = s.buckets[i];
-    b.Clear();
     int64_t start;
     if (col.startRef >= 0) {
       const Bucket& ref = s.buckets[static_cast<size_t>(col.startRef)];
@@ -357,9 +370,11 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
       const unsigned decimals =
           col.precision >= 1 && col.precision < kNoPrecision ? col.precision : 0;
       if (PlainNumber(t, decimals, &b.number)) {
+        Routine append(tr, "ZPAppendNumber: ");
         Keep(s, rec, t, &b.text);
         b.implied = static_cast<uint8_t>(decimals);
         b.count = 1;
+        append.Exit(TWSUCCESS);
         continue;
       }
     }
@@ -368,28 +383,33 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
       case 'T':
       case 'C': {
         if (text.empty()) break;
+        Routine append(tr, "ZPAppendText: ");
         if (col.sep.empty()) {
           Keep(s, rec, text, &b.text);
           b.count = 1;
+          append.Exit(TWSUCCESS);
           break;
         }
         SplitTokens(s, col, text);
-        if (uint32_t st = BuildTextList(s, b)) fail(LogNamed(st, col.name));
+        const uint32_t st = append.Exit(BuildTextList(s, b));
+        if (st != TWSUCCESS) fail(LogNamed(st, col.name));
         break;
       }
       case 'N': {
         std::string_view t = SqueezeInto(s, text);
         if (t.empty()) break;
+        Routine append(tr, "ZPAppendNumber: ");
         if (col.sep.empty()) {
           Keep(s, rec, t, &b.text);
           b.number = ParseNumber(t);
           b.count = 1;
+          append.Exit(TWSUCCESS);
           break;
         }
         SplitTokens(s, col, t);
         if (s.tokens.empty()) break;
         if (s.tokens.size() > kMaxListWord) {
-          fail(LogNamed(TWFAIL_OVERFLOW, col.name));
+          fail(LogNamed(append.Exit(TWFAIL_OVERFLOW), col.name));
           break;
         }
         StartValueList(b, TWSTREAMFMT_NUMBER_LIST, s.tokens.size());
@@ -412,12 +432,14 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
           tr.Printf("Number List:");
           tr.Dump(b.list);
         }
+        append.Exit(TWSUCCESS);
         break;
       }
       case 'D': {
         if (text.empty()) break;
+        Routine append(tr, "ZPAppendDate: ");
         if (col.sep.empty()) {
-          if (uint32_t st = AppendDate(c, col, text, &b.datetime)) {
+          if (uint32_t st = append.Exit(AppendDate(c, col, text, &b.datetime))) {
             fail(LogNamed(st, col.name));
             break;
           }
@@ -427,7 +449,7 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
         SplitTokens(s, col, text);
         if (s.tokens.empty()) break;
         if (s.tokens.size() > kMaxListWord) {
-          fail(LogNamed(TWFAIL_OVERFLOW, col.name));
+          fail(LogNamed(append.Exit(TWFAIL_OVERFLOW), col.name));
           break;
         }
         StartValueList(b, TWSTREAMFMT_DATETIME_LIST, s.tokens.size());
@@ -439,6 +461,7 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
           tw::put_u32(b.list.data() + 4 + 8 * k, d.ticks);
           tw::put_u32(b.list.data() + 8 + 8 * k, d.date);
         }
+        append.Exit(st);
         if (st != TWSUCCESS) {
           b.Clear();
           b.located = start;
@@ -480,10 +503,13 @@ void BindFields(Connection& c, TWFIELDLIST list) {
       if (TWFieldlistList(list, &b.field, &position, &b.type, &flags, &name) != TWSUCCESS) break;
       b.name.assign(static_cast<const char*>(name.data ? name.data : ""), name.length);
       if (c.props.mergeMode & 1) {
+        Routine find(c.tracer, "ZPFindColByName: ");
         b.column = b.name.empty() ? -1 : FindColumnByName(cols, b.name);
+        find.Exit(b.column < 0 ? TWFAIL_INVALID_INDEX : TWSUCCESS);
         if (b.column < 0) b.error = TWFAIL_INVALID_FIELDNAME;
       } else {
         // Positions count the columns that are not placeholders.
+        Routine find(c.tracer, "ZPFindColByColNum: ");
         uint32_t seen = 0;
         for (size_t i = 0; i < cols.size(); ++i) {
           if (cols[i].placeholder) continue;
@@ -492,6 +518,7 @@ void BindFields(Connection& c, TWFIELDLIST list) {
             break;
           }
         }
+        find.Exit(b.column < 0 ? TWFAIL_INVALID_INDEX : TWSUCCESS);
         if (b.column < 0) b.error = TWFAIL_FIELD_COUNT_MISMATCH;
       }
       s.bindings.push_back(std::move(b));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 
 #include "platform.h"
 #include "text_util.h"
@@ -90,6 +91,13 @@ void MemRegistry::Take(Slot* slot, void* block, size_t size, bool owned, const c
 }
 
 uint32_t MemRegistry::Alloc(size_t size, const char* label, void** block, CallSite where) {
+  std::optional<Routine> routine;
+  if (tracer_ != nullptr) routine.emplace(*tracer_, "ZP_MemAlloc: ");
+  const uint32_t status = Allocate(size, label, block, where);
+  return routine ? routine->Exit(status) : status;
+}
+
+uint32_t MemRegistry::Allocate(size_t size, const char* label, void** block, CallSite where) {
   *block = nullptr;
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) {
@@ -112,6 +120,13 @@ uint32_t MemRegistry::Alloc(size_t size, const char* label, void** block, CallSi
 }
 
 uint32_t MemRegistry::Register(void* block, size_t size, const char* label, CallSite where) {
+  std::optional<Routine> routine;
+  if (tracer_ != nullptr) routine.emplace(*tracer_, "ZP_MemAlloc: ");
+  const uint32_t status = Accept(block, size, label, where);
+  return routine ? routine->Exit(status) : status;
+}
+
+uint32_t MemRegistry::Accept(void* block, size_t size, const char* label, CallSite where) {
   if (block == nullptr) {
     Report(Format("Memory registration error (NULLHANDLE): from %sline %d", label,
                   static_cast<int>(where.line())),

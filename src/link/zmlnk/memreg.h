@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "flowcore.h"
+#include "trace.h"
 
 namespace flatrec {
 
@@ -47,6 +48,8 @@ class MemRegistry {
     sink_ = sink;
     sinkUser_ = user;
   }
+  // The connection's tracer, which receives the entry and exit lines of each allocation.
+  void set_tracer(Tracer* tracer) { tracer_ = tracer; }
   // Reads "ZM.ELEMENTS" and allocates that many slots (none when unset). A count that
   // cannot be allocated, or above kMaxSlots, leaves the registry off: 12325.
   [[nodiscard]] uint32_t Init();
@@ -73,6 +76,9 @@ class MemRegistry {
   [[nodiscard]] uint32_t Term();
 
  private:
+  [[nodiscard]] uint32_t Allocate(size_t size, const char* label, void** block, CallSite where);
+  [[nodiscard]] uint32_t Accept(void* block, size_t size, const char* label, CallSite where);
+
   struct Slot {
     bool inUse = false;
     void* block = nullptr;
@@ -94,6 +100,7 @@ class MemRegistry {
   uint32_t live_ = 0;
   Sink sink_ = nullptr;
   void* sinkUser_ = nullptr;
+  Tracer* tracer_ = nullptr;
 };
 
 // A byte buffer allocated through a registry and freed through it when the object goes.

@@ -338,7 +338,10 @@ void DecodeBinary(ColumnType type, bool isUnsigned, std::string_view bytes, std:
     }
     case ColumnType::kBinary: {
       const size_t n = bytes.size() < 8 ? bytes.size() : 8;
-      if (n == 0) return;
+      if (n == 0) {
+        out->push_back('0');
+        return;
+      }
       uint64_t v = 0;
       for (size_t i = 0; i < n; ++i) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
       const bool negative = !isUnsigned && (static_cast<uint8_t>(bytes[0]) & 0x80) != 0;

@@ -98,10 +98,12 @@ class Layout {
     if (col.width > 0 && !Skip(col.width - l)) return false;
     return PutNumberPart(number, 0, l);
   }
-  void Restore() {
+  void Restore(Tracer& tr) {
+    Routine routine(tr, "ZPClear: ");
     const size_t n = s_.dirty < limit_ ? s_.dirty : limit_;
     std::memset(area_, Fill(), n);
     s_.dirty = 0;
+    routine.Exit(TWSUCCESS);
   }
   char Fill() const { return s_.settings.fill.empty() ? '\0' : s_.settings.fill[0]; }
 
@@ -148,24 +150,32 @@ class Layout {
 
 // The datetime as text: the engine's own text without FORMAT (at most 254 characters), else
 // the FORMAT's.
-[[nodiscard]] uint32_t DateText(Session& s, const Column& col, const TWDatetime& value,
+[[nodiscard]] uint32_t DateText(Tracer& tr, Session& s, const Column& col, const TWDatetime& value,
                                 std::string_view* out) {
+  Routine routine(tr, "ZPFormatTextDate: ");
   if (!col.format.empty()) {
     if (uint32_t st = FormatDate(value, col.dateFormat, s.settings.names, &s.format, &s.zones))
-      return st;
+      return routine.Exit(st);
     *out = s.format;
-    return TWSUCCESS;
+    return routine.Exit(TWSUCCESS);
   }
-  if (uint32_t st = TWStreamFromDatetime(&s.dateText, &value, TWSTREAMFMT_NATIVE)) return st;
+  if (uint32_t st = TWStreamFromDatetime(&s.dateText, &value, TWSTREAMFMT_NATIVE))
+    return routine.Exit(st);
   size_t n = s.dateText.length < 254 ? s.dateText.length : 254;
   *out = std::string_view(static_cast<const char*>(s.dateText.data), n);
-  return TWSUCCESS;
+  return routine.Exit(TWSUCCESS);
+}
+
+void TextFromFloat(Tracer& tr, double value, const Column& col, NumberText* out) {
+  Routine routine(tr, "ZPFormatTextFromFloat: ");
+  FormatNumber(value, col, out);
+  routine.Exit(TWSUCCESS);
 }
 
 // A list's entries, each prefixed (from the second on) by the separator, within the room
 // left before the area end and inside WIDTH.
-[[nodiscard]] uint32_t PutList(Session& s, Layout& out, const Column& col, uint32_t format,
-                               std::string_view bytes) {
+[[nodiscard]] uint32_t PutList(Tracer& tr, Session& s, Layout& out, const Column& col,
+                               uint32_t format, std::string_view bytes) {
   size_t room = out.Remaining();
   if (col.width > 0 && col.width < room) room = col.width;
   size_t used = 0;
@@ -206,7 +216,7 @@ class Layout {
     } else if (format == TWSTREAMFMT_NUMBER_LIST) {
       uint64_t bits = 0;
       if (!r.u64(&bits)) return invalid;
-      FormatNumber(std::bit_cast<double>(bits), col, &number);
+      TextFromFloat(tr, std::bit_cast<double>(bits), col, &number);
       const size_t l = number.length();
       const size_t fit = l < room - used ? l : room - used;
       for (size_t i = l - fit; i < l; ++i) {
@@ -216,7 +226,7 @@ class Layout {
       TWDatetime d{};
       if (!r.u32(&d.ticks) || !r.u32(&d.date)) return invalid;
       std::string_view text;
-      if (uint32_t st = DateText(s, col, d, &text)) return st;
+      if (uint32_t st = DateText(tr, s, col, d, &text)) return st;
       emit(text.data(), text.size());
     }
   }
@@ -278,7 +288,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
   if (b == nullptr || *isNull != 0) {
     if (col.width == 0) return TWSUCCESS;
     if (col.zerofill) {
-      FormatNumber(0.0, col, &number);
+      TextFromFloat(c.tracer, 0.0, col, &number);
       out.PutNumber(col, number);
     } else {
       out.Skip(col.width);
@@ -324,7 +334,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
       TWDatetime dt;
       std::memcpy(&dt, value, sizeof dt);
       std::string_view text;
-      if (uint32_t st = DateText(s, col, dt, &text)) return st;
+      if (uint32_t st = DateText(c.tracer, s, col, dt, &text)) return st;
       out.PutText(col, text);
       return TWSUCCESS;
     }
@@ -334,7 +344,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
       const bool text = b->type == TWTYPE_TEXT;
       if (!text && (format == TWSTREAMFMT_TEXT_LIST || format == TWSTREAMFMT_NUMBER_LIST ||
                     format == TWSTREAMFMT_DATETIME_LIST))
-        return PutList(s, out, col, format,
+        return PutList(c.tracer, s, out, col, format,
                        std::string_view(static_cast<const char*>(stream->data), stream->length));
       if (!text && format != TWSTREAMFMT_COMPOSITE) return TWSUCCESS;
       std::string_view bytes(static_cast<const char*>(stream->data), stream->length);
@@ -358,7 +368,7 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
       return TWFAIL_INVALID_TYPE;
   }
   if (col.isUnsigned) d = std::fabs(d);
-  FormatNumber(d, col, &number);
+  TextFromFloat(c.tracer, d, col, &number);
   out.PutNumber(col, number);
   return TWSUCCESS;
 }
@@ -415,7 +425,7 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
     }
   }
   if (status != TWSUCCESS) {
-    out.Restore();
+    out.Restore(c.tracer);
     return LogNamed(status, cols[stop].name);
   }
   if (out.overflow()) {
@@ -427,7 +437,7 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
                                       TWFIELDF_TRUNC_DATA);
     if (!truncate) {
       // A record that does not fit is not written cut short.
-      out.Restore();
+      out.Restore(c.tracer);
       return LogNamed(TWFAIL_OVERFLOW, col.name);
     }
   }
@@ -440,7 +450,7 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
     tr.Printf("%s", c.RecordLabel().c_str());
     tr.Dump(record);
   }
-  out.Restore();
+  out.Restore(c.tracer);
   if (!ok) return c.WriteFailure(s);
   s.needDelimiter = true;
   return TWSUCCESS;

@@ -488,6 +488,14 @@ uint32_t CompileZid(std::string_view text, const ZidOptions& options, const Repl
   size_t at = 0;
   std::string replaced;
   bool hadNewline = false;
+  // One line through the replacement table into replaced; false when it is too long.
+  auto replace = [&](std::string_view raw) {
+    if (raw.size() > kMaxZidLine) return false;
+    Routine routine(tracer, "ZPMetaReplace: ");
+    const bool fits = replacer.Apply(raw, kMaxZidLine, &replaced);
+    routine.Exit(TWSUCCESS);
+    return fits;
+  };
   while (at < text.size()) {
     std::string_view raw = NextLine(text, &at, &hadNewline);
     ++lineNo;
@@ -495,7 +503,7 @@ uint32_t CompileZid(std::string_view text, const ZidOptions& options, const Repl
       tracer.Printf("ZID line %lu", static_cast<unsigned long>(lineNo));
       tracer.Dump(raw);
     }
-    const bool tooLong = raw.size() > kMaxZidLine || !replacer.Apply(raw, kMaxZidLine, &replaced);
+    const bool tooLong = !replace(raw);
     std::string_view line = tooLong ? raw.substr(0, 0) : std::string_view(replaced);
     if (options.echo) {
       if (line.size() >= 73)
@@ -541,7 +549,7 @@ uint32_t CompileZid(std::string_view text, const ZidOptions& options, const Repl
     while (at < text.size()) {
       std::string_view raw = NextLine(text, &at, &hadNewline);
       ++lineNo;
-      if (raw.size() > kMaxZidLine || !replacer.Apply(raw, kMaxZidLine, &replaced)) {
+      if (!replace(raw)) {
         tracer.Printf("ERROR: Embedded data line exceeds maximum length (%d), on line %d, file: %s",
                       static_cast<int>(kMaxZidLine), static_cast<int>(lineNo), file.c_str());
         ++failed;

@@ -36,6 +36,14 @@ void OnSignal(int) {
   g_stop = 1;
 }
 
+// How long a request waits for the sub-agent's answer. The sub-agent asks twmain, which
+// may be slow to answer (its control store busy): a slow answer delays the SNMP answer and
+// is not taken for a lost sub-agent. snmpd gives up on this agent's whole AgentX session
+// when an answer takes longer than its time-out with all its retries (six seconds unless
+// configured otherwise), so a request whose answer has not come by then is answered as a
+// general error first; the late answer is dropped when it comes.
+constexpr int kAnswerWaitMs = 5500;
+
 class Proxy;
 Proxy* g_proxy = nullptr;
 
@@ -177,7 +185,9 @@ class Proxy {
   }
 
   // Sends a request to the sub-agent that owns tree and waits for its response; false when
-  // the sub-agent is gone (it is dropped) or answers out of turn.
+  // the sub-agent is gone (it is dropped), answers out of turn (dropped too) or has not
+  // answered within kAnswerWaitMs (kept: its late answer is owed and dropped when it
+  // comes, since the sub-agent answers its requests in order).
   bool Ask(const Subtree& tree, uint32_t type, const MibObject& object, const Oid& at,
            const std::string& value, Message* answer) {
     auto* conn = static_cast<CSIPC*>(const_cast<void*>(tree.owner));
@@ -188,15 +198,35 @@ class Proxy {
     m.value = value;
     std::string frame;
     if (EncodeMessage(m, &frame) != 0) return false;
-    if (conn->Send(frame) < 0 || conn->Receive(&frame) < 0) {
+    if (conn->Send(frame) < 0) {
       Drop(conn);
       return false;
     }
-    if (DecodeMessage(frame, answer) != 0 || answer->type != kMsgResponse) {
-      log_.Line(1, "Sub-agent answered out of turn");
-      Drop(conn);
-      return false;
+    for (;;) {
+      const int rc = conn->Wait(kAnswerWaitMs);
+      if (rc == kLinkTimeout) {
+        ++owed_[conn];
+        log_.Line(1, "Sub-agent %s is slow to answer", conn->peer().c_str());
+        return false;
+      }
+      if (rc != 1 || conn->Receive(&frame) < 0) {
+        Drop(conn);
+        return false;
+      }
+      if (DecodeMessage(frame, answer) != 0 || answer->type != kMsgResponse) {
+        log_.Line(1, "Sub-agent answered out of turn");
+        Drop(conn);
+        return false;
+      }
+      if (!TakeOwed(conn)) return true;
     }
+  }
+
+  // Whether a response of conn answers a request given up earlier (it is then dropped).
+  bool TakeOwed(CSIPC* conn) {
+    auto it = owed_.find(conn);
+    if (it == owed_.end()) return false;
+    if (--it->second == 0) owed_.erase(it);
     return true;
   }
 
@@ -311,6 +341,8 @@ class Proxy {
     } else if (m.type == kMsgUnregister) {
       answer.status = Unregister(m.root);
       answer.oid = m.root;
+    } else if (m.type == kMsgResponse && TakeOwed(conn)) {
+      return;  // the late answer of a request given up
     } else if (m.type == kMsgTrap) {
       log_.Line(1, "Trap %d/%d from %s", m.generic, m.specific, conn->peer().c_str());
       return;  // traps are not answered
@@ -359,6 +391,7 @@ class Proxy {
     for (const Subtree& t : trees_.trees())
       if (t.owner == conn) roots.push_back(t.root);
     for (const Oid& root : roots) (void)Unregister(root);
+    owed_.erase(conn);
     for (auto it = conns_.begin(); it != conns_.end(); ++it)
       if (it->get() == conn) {
         dropped_.push_back(std::move(*it));  // freed once no call uses it
@@ -372,6 +405,7 @@ class Proxy {
   std::unique_ptr<CSIPC> service_;
   std::vector<std::unique_ptr<CSIPC>> conns_;
   std::vector<std::unique_ptr<CSIPC>> dropped_;
+  std::map<CSIPC*, int> owed_;  // answers of given-up requests still to come, per sub-agent
   SubtreeList trees_;
   std::vector<Registration> regs_;
 };

@@ -104,6 +104,14 @@ std::string DirName(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Makes the directories a new database file needs, only inside its server's directory: a
+// file named by an absolute path elsewhere goes only into a directory that already exists.
+bool MakeParent(const DbPath& p) {
+  const std::string parent = DirName(p.path);
+  if (p.path.compare(0, p.dir.size(), p.dir) != 0) return IsDirectory(parent);
+  return MakeDirectories(parent);
+}
+
 // A temporary file beside path that a crash leaves recognisable (and unlisted).
 std::string TempPathFor(const std::string& path) {
   Unid r = NewUnid();
@@ -796,7 +804,7 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
   if (templ != nullptr) {
     if (uint32_t st = Database::Open(templ->path, true, BusyTimeoutMs(), source)) return st;
   }
-  if (!MakeDirectories(DirName(target.path))) return Fail(GVERR_FILE, target.Name());
+  if (!MakeParent(target)) return Fail(GVERR_FILE, target.Name());
   TempFile temp(TempPathFor(target.path));
   std::string name = BaseName(target.file);
   if (source == nullptr) {
@@ -860,7 +868,7 @@ uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
     if (pages * pageSize > int64_t{sizeLimitMb} * 1024 * 1024)
       return Fail(GVERR_TOO_BIG, source.Name() + ": above the size limit");
   }
-  if (!MakeDirectories(DirName(dest.path))) return Fail(GVERR_FILE, dest.Name());
+  if (!MakeParent(dest)) return Fail(GVERR_FILE, dest.Name());
   TempFile temp(TempPathFor(dest.path));
   if (uint32_t st = BackupInto(*src, temp.path())) return st;
   src.reset();
@@ -917,7 +925,7 @@ uint32_t RenameDatabase(const DbPath& from, const DbPath& to, bool replace) {
     unlink((to.path + "-wal").c_str());
     unlink((to.path + "-shm").c_str());
   }
-  if (!MakeDirectories(DirName(to.path))) return Fail(GVERR_FILE, to.Name());
+  if (!MakeParent(to)) return Fail(GVERR_FILE, to.Name());
   if (replace) {
     if (rename(from.path.c_str(), to.path.c_str()) != 0)
       return Fail(GVERR_FILE, to.Name() + ": " + strerror(errno));

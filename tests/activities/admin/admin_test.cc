@@ -178,8 +178,28 @@ TEST_F(AdminTest, MissingOrConflictingPropertiesAreRefused) {
     EXPECT_EQ(RunAdmin(c.properties), c.status) << name_;
     EXPECT_EQ(Log(name_), std::vector<std::string>{c.log}) << name_;
   }
-  // Nothing was copied.
+  // Database names stay within their server's directory: an absolute name, even of the
+  // database itself, or one that climbs out is refused.
+  struct Outside {
+    std::string src, dest;
+    const char* property;
+  };
+  for (const Outside& o :
+       {Outside{adm, "/nonexistent/dir/x.odx", "DestDatabase"},
+        Outside{adm, "!!sub/../../x.odx", "DestDatabase"},
+        Outside{adm, "sub\\..\\..\\x.odx", "DestDatabase"},
+        Outside{acttest::PlexaRoot() + "local/" + adm, "x.odx", "SrcDatabase"}}) {
+    EXPECT_EQ(RunAdmin({Number("Action", kAction, 1), Text("SrcDatabase", kSrcDatabase, o.src),
+                        Text("DestDatabase", kDestDatabase, o.dest)}),
+              TWFAIL_PROPERTY_VALUE)
+        << o.dest;
+    EXPECT_EQ(Log(name_), std::vector<std::string>{
+                              std::string("12556 Error: Invalid property value for property '") +
+                              o.property + "'"});
+  }
+  // Nothing was copied, nor a directory made.
   EXPECT_FALSE(std::filesystem::exists(acttest::PlexaRoot() + "local/x.odx"));
+  EXPECT_FALSE(std::filesystem::exists("/nonexistent"));
 }
 
 TEST_F(AdminTest, ThePurgeRemovesTheLogDocumentsFinishedBeforeTheExpiration) {

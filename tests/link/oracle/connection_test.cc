@@ -79,7 +79,8 @@ TEST(OracleConnection, PropertiesServedAndRefused) {
       EXPECT_EQ(st, TWFAIL_INVALID_PROPERTY) << r.token;
     }
   }
-  EXPECT_EQ(SetInt(link.c, oracle::kCreateLongByUser, 3), TWFAIL_PROPERTY_VALUE);
+  EXPECT_EQ(SetInt(link.c, oracle::kCreateLongByUser, 3), TWSUCCESS);
+  EXPECT_EQ(GetInt(link.c, oracle::kCreateLongByUser), 3);
   link.Num(oracle::kCreateLongByUser, 2).Str(TWTOKEN_METADATA, "T").Str(TWTOKEN_INDEX, "TI");
   EXPECT_EQ(GetInt(link.c, oracle::kCreateLongByUser), 2);
   EXPECT_EQ(GetText(link.c, TWTOKEN_INDEX), "TI");

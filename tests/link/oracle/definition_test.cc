@@ -76,6 +76,11 @@ TEST_F(OracleDefinition, CreateTableTypeRows) {
       // Two unbounded texts: the first becomes LONG, the second VARCHAR2(02000).
       {{{"A", TWTYPE_TEXT}, {"B", TWTYPE_TEXT}}, 0, "",
        "CREATE TABLE T (A LONG,B VARCHAR2(02000)) "},
+      // CreateLongByUser other than 0 to 2 chooses automatically, as 0 does.
+      {{{"A", TWTYPE_TEXT}, {"B", TWTYPE_TEXT}}, 3, "B",
+       "CREATE TABLE T (A LONG,B VARCHAR2(02000)) "},
+      {{{"A", TWTYPE_TEXT, 0, 10}, {"B", TWTYPE_BINARY, 0, 0, 0, 0, kBlob}}, -1, "",
+       "CREATE TABLE T (A VARCHAR2(00010),B LONG RAW) "},
       {{{"A", TWTYPE_TEXT}, {"B", TWTYPE_BINARY, 0, 0, 0, 0, kBlob}}, 1, "B",
        "CREATE TABLE T (A VARCHAR2(02000),B LONG RAW) "},
       {{{"A", TWTYPE_TEXT}, {"B", TWTYPE_BINARY, 0, 0, 0, 0, kBlob}}, 2, "",

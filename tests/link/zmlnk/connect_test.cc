@@ -286,5 +286,59 @@ TEST_F(FlatrecConnectTest, EntryAndExitLinesAroundEachRoutine) {
   EXPECT_NE(std::find(trace.begin(), trace.end(), "function entry"), trace.end());
 }
 
+// Each traced routine, read and written, leads its entry and exit lines with its label.
+TEST_F(FlatrecConnectTest, EveryRoutineTracesItsEntryAndExit) {
+  std::vector<std::string> trace;
+  auto traced = [&](const std::string& label) {
+    const bool entry =
+        std::find(trace.begin(), trace.end(), label + "function entry") != trace.end();
+    const bool exit = std::any_of(trace.begin(), trace.end(), [&](const std::string& l) {
+      return l.rfind(label + "function exit, rc=0x", 0) == 0;
+    });
+    return entry && exit;
+  };
+  twtest::WriteFile(env_ / "in.txt", "Ann,42,05.11.1996\n");
+  {
+    Link in;
+    in.c.tracer.set_capture(&trace);
+    in.Num(flatrec::kTrace, 0x83)
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Str(TWTOKEN_DATABASE, env_ / "in.txt")
+        .Str(flatrec::kZid,
+             "NAME TYPE TEXT DELIM ,\nAGE TYPE NUMBER DELIM ,\nBORN TYPE DATE FORMAT DD.MM.YYYY");
+    ASSERT_EQ(in.c.Connect(), TWSUCCESS);
+    EXPECT_EQ(FetchAll(in.c).size(), 1u);
+    for (const char* entry : {"TWXSelect", "TWXRemove", "TWXCatalog", "TWXCreate", "TWXDrop"})
+      EXPECT_EQ(in.c.Unavailable(entry), TWFAIL_UNAVAILABLE);
+    EXPECT_EQ(in.c.Disconnect(0), TWSUCCESS);
+  }
+  for (const char* label :
+       {"ZP_MemAlloc: ", "ZPMetaReplace: ", "ZPClearBuckets: ", "ZPFindColByName: ",
+        "ZPAppendText: ", "ZPAppendNumber: ", "ZPAppendDate: ", "TWXSelect: ", "TWXRemove: ",
+        "TWXCatalog: ", "TWXCreate: ", "TWXDrop: "})
+    EXPECT_TRUE(traced(label)) << label;
+  trace.clear();
+  {
+    Link out;
+    out.c.tracer.set_capture(&trace);
+    out.Num(flatrec::kTrace, 0x83)
+        .Str(TWTOKEN_DATABASE, env_ / "out.txt")
+        .Str(flatrec::kLinktype, "DESTINATION")
+        .Str(flatrec::kZid,
+             "AMOUNT TYPE NUMBER.2 START 1 WIDTH 6\nBORN TYPE DATE FORMAT DD.MM.YYYY");
+    ASSERT_EQ(out.c.Connect(), TWSUCCESS);
+    List list(1);
+    SetValue(list.Add("Amount", TWTYPE_FLOAT), 1, "12.5");
+    SetValue(list.Add("Born", TWTYPE_DATETIME), 1, "1996-11-05 14:07:09");
+    uint32_t n = 0;
+    EXPECT_EQ(out.c.Insert(list.get(), 1, 1, &n), TWSUCCESS);
+    EXPECT_EQ(out.c.Disconnect(0), TWSUCCESS);
+  }
+  EXPECT_EQ(twtest::ReadFile(env_ / "out.txt"), " 12.5005.11.1996");
+  for (const char* label :
+       {"ZPFindColByColNum: ", "ZPFormatTextFromFloat: ", "ZPFormatTextDate: ", "ZPClear: "})
+    EXPECT_TRUE(traced(label)) << label;
+}
+
 }  // namespace
 }  // namespace flatrec_test

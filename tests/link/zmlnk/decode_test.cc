@@ -53,6 +53,13 @@ TEST(FlatrecDecode, BinaryTypes) {
       {ColumnType::kBinary, true, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
        "18446744073709551615"},
       {ColumnType::kBinary, false, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "-1"},
+      // Up to four bytes without UNSIGNED: the big-endian value with the first byte's sign.
+      {ColumnType::kBinary, false, Bytes({0x7F}), "127"},
+      {ColumnType::kBinary, false, Bytes({0x80}), "-128"},
+      {ColumnType::kBinary, false, Bytes({0x80, 0x00, 0x00}), "-8388608"},
+      {ColumnType::kBinary, false, Bytes({0x7F, 0xFF, 0xFF, 0xFF}), "2147483647"},
+      {ColumnType::kBinary, false, Bytes({0xFF, 0xFF, 0xFF, 0xFF}), "-1"},
+      {ColumnType::kBinary, false, "", "0"},
       // A record that ends early leaves fewer bytes: the missing high bytes count as zero.
       {ColumnType::kLong, false, Bytes({0x05}), "5"},
   };

@@ -101,6 +101,14 @@ TEST(FlatrecInput, RecordsAndTheirFields) {
        "",
        11,
        "BINARY"},
+      // A big-endian field that the record's end cuts keeps the weight of its bytes.
+      {"a binary field cut by the record's end",
+       "A TYPE TEXT START 1 WIDTH 1\nB TYPE BINARY START 2 WIDTH 4",
+       std::string("x\x01\x02", 3),
+       {{"x", "16908288"}},
+       "",
+       3,
+       "BINARY"},
       // A binary file keeps its carriage returns, but its delimiter is no data.
       {"a delimited binary file",
        "A TYPE TEXT DELIM ,\nB TYPE TEXT",

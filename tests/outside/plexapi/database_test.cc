@@ -197,6 +197,31 @@ TEST_F(SessionTest, CreateOpenAndProperties) {
   EXPECT_FALSE(Exists(Local("none.odb")));
 }
 
+// Directories are made for a new database only inside its server's directory; an absolute
+// name elsewhere needs its directory to be there already.
+TEST_F(SessionTest, NewDatabasesMakeDirectoriesOnlyInsideTheirServer) {
+  twtest::TempDir outside;
+  ASSERT_EQ(GVDatabaseCreate(nullptr, "src.odb", nullptr, 0, nullptr, nullptr, 0, 0), 0u);
+  const std::string missing = outside.path() + "none/dir/x.odb";
+  const std::string present = outside.path() + "x.odb";
+  const std::string inRoot = Local("made/here/x.odb");
+  struct Case {
+    std::string file;
+    uint32_t status;
+  } cases[] = {{missing, GVERR_FILE}, {present, 0}, {inRoot, 0}, {"deep/er/y.odb", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(GVDatabaseCreate(nullptr, c.file.c_str(), nullptr, 0, nullptr, nullptr, 0, 0),
+              c.status);
+    const std::string copy = c.file + ".copy";
+    EXPECT_EQ(GVDatabaseCopy(nullptr, "src.odb", nullptr, copy.c_str(), nullptr, 257, 0x7FFF, 0),
+              c.status);
+  }
+  EXPECT_FALSE(Exists(outside.path() + "none"));
+  EXPECT_TRUE(Exists(inRoot));
+  EXPECT_TRUE(Exists(Local("deep/er/y.odb.copy")));
+}
+
 TEST_F(SessionTest, DatabasesOnNamedServers) {
   EXPECT_EQ(GVDatabaseCreate("Beta", "b.odb", nullptr, 0, nullptr, nullptr, 0, 0), GVERR_NO_SERVER);
   ASSERT_TRUE(plexa::MakeDirectories(root() + "servers/beta"));
