@@ -424,7 +424,7 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
           // A list has no field flags to clamp by: a NaN or an infinity in it is refused.
           b.Clear();
           b.located = start;
-          fail(LogNamed(TWFAIL_OVERFLOW, col.name));
+          fail(LogNamed(append.Exit(TWFAIL_OVERFLOW), col.name));
           break;
         }
         b.count = static_cast<uint16_t>(s.tokens.size());
