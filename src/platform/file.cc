@@ -140,6 +140,19 @@ TW_API long TWFileSeek(FILE* file, int origin, long offset) {
   return std::ftell(file);
 }
 
+TW_API int TWFileTruncate(FILE* file, long length) {
+  if (file == nullptr || length < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (std::fflush(file) != 0) return -1;
+  int rc;
+  do {
+    rc = ::ftruncate(::fileno(file), length);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : -1;
+}
+
 TW_API int TWFileExist(const char* path) {
   struct stat st;
   return path != nullptr && ::stat(path, &st) == 0 ? 1 : 0;

@@ -73,6 +73,9 @@ TW_API uint32_t TWFileRead(FILE* file, uint32_t count, void* buffer);
 TW_API uint32_t TWFileWrite(FILE* file, uint32_t count, const void* buffer);
 /* The new position; any other origin answers 0 and does not move. */
 TW_API long TWFileSeek(FILE* file, int origin, long offset);
+/* Cuts the file (its buffered output flushed first) to length bytes; 0, or -1 with errno
+ * set. */
+TW_API int TWFileTruncate(FILE* file, long length);
 TW_API int TWFileExist(const char* path);
 TW_API int TWFileDelete(const char* path);
 /* Copies the current directory (no trailing "/"); 0 for a null buffer, a length of 0, or a

@@ -87,4 +87,20 @@ TEST_F(OrdexRoad, TextThroughOrdexAndBackAndAHierarchyCopied) {
   EXPECT_EQ(road::Count(copy, "\"parent\":null"), 2u) << copy;
 }
 
+// NaN and infinities read from text never become document numbers: each such record is
+// refused as out of range and no document holds it.
+TEST_F(OrdexRoad, NumbersBeyondEveryRangeAreRefusedOnTheirWayToDocuments) {
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("ordex.twx"));
+  BeyondRangeLinks();
+  Link("Values", "ordex",
+       {"Database=values.odb", "CreateDatabase:number=1",
+        "PropNameList:textlist=Database,CreateDatabase", "PropTokenList:numberlist=65538,7"});
+  ExpectBeyondRangeRefused("Values", {"DestMetadata=KV", "Create:number=1"}, env_);
+  const std::string docs = Adm({"export", "values.odb", "--form", "KV"});
+  EXPECT_EQ(road::Count(docs, "\"name\":\"V\""), 1u) << docs;
+  EXPECT_TRUE(Has(docs, "2.5")) << docs;
+}
+
 }  // namespace

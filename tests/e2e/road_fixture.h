@@ -17,11 +17,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "csmgr_wire.h"
@@ -296,17 +298,58 @@ class RoadFixture : public ::testing::Test {
     return log;
   }
 
+  // A text link named name on the file file of the installation, described by the ZID file
+  // zid, of the Linktype kind.
+  void TextLink(const std::string& name, const std::string& file, const std::string& zid,
+                const std::string& kind) {
+    AddLink(
+        "Link\\Flatrec", name,
+        {"Database=" + path(file), "ZID=@" + path(zid), "Linktype=" + kind,
+         "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+  }
+
   // The ends of a road that carries kPeople through a data source and back: in.txt and
   // people.zid written, and the text links TextIn on in.txt and TextOut on out.txt.
   void PeopleLinks() {
     twtest::WriteFile(inst_ / "in.txt", kPeople);
     twtest::WriteFile(inst_ / "people.zid", kPeopleZid);
-    for (auto [name, file, kind] : {std::tuple{"TextIn", "in.txt", "SOURCE"},
-                                    std::tuple{"TextOut", "out.txt", "DESTINATION"}})
-      AddLink(
-          "Link\\Flatrec", name,
-          {"Database=" + path(file), "ZID=@" + path("people.zid"), std::string("Linktype=") + kind,
-           "PropNameList:textlist=Database,ZID,Linktype", "PropTokenList:numberlist=65538,15,16"});
+    TextLink("TextIn", "in.txt", "people.zid", "SOURCE");
+    TextLink("TextOut", "out.txt", "people.zid", "DESTINATION");
+  }
+
+  // Texts that read as no finite number, each in a file of one record "K,V" behind a text
+  // link BadN (N from 0); the link Good carries the record "1,2.5".
+  static constexpr const char* kBeyondRange[] = {"nan", "inf", "-inf", "1e400", "-1e400"};
+  void BeyondRangeLinks() {
+    twtest::WriteFile(inst_ / "kv.zid", "K TYPE NUMBER DELIM ,\nV TYPE NUMBER\n");
+    std::vector<std::pair<std::string, std::string>> files = {{"Good", "1,2.5"}};
+    for (size_t i = 0; i < std::size(kBeyondRange); ++i)
+      files.push_back({"Bad" + std::to_string(i), std::to_string(i + 2) + "," + kBeyondRange[i]});
+    for (const auto& [name, record] : files) {
+      twtest::WriteFile(inst_ / (name + ".txt"), record);
+      TextLink(name, name + ".txt", "kv.zid", "SOURCE");
+    }
+  }
+  // Carries Good, then each BadN, to the link dest (items added to each leg) under a server
+  // with the environment env: the good record arrives, each bad one is refused as out of
+  // range and its run ends in error.
+  void ExpectBeyondRangeRefused(const std::string& dest, const std::vector<std::string>& items,
+                                const std::vector<std::string>& env) {
+    std::vector<std::vector<std::string>> legs;
+    for (size_t i = 0; i <= std::size(kBeyondRange); ++i) {
+      const std::string from = i == 0 ? "Good" : "Bad" + std::to_string(i - 1);
+      legs.push_back({"To" + from, from, dest});
+      legs.back().insert(legs.back().end(), items.begin(), items.end());
+    }
+    const std::string console = RunLegs(legs, env);
+    EXPECT_TRUE(Has(console, "Activity 'ToGood' completed successfully.")) << console;
+    for (size_t i = 0; i < std::size(kBeyondRange); ++i)
+      EXPECT_TRUE(
+          Has(console, "Activity 'ToBad" + std::to_string(i) + "' completed with an error."))
+          << kBeyondRange[i] << "\n"
+          << console;
+    EXPECT_EQ(Count(ActivityLog(), "Data overflow in field 'V'"), std::size(kBeyondRange))
+        << ActivityLog();
   }
 
   // Runs the direct transfers of legs ({name, source link, destination link, items...}) in

@@ -5,7 +5,11 @@
 // store killed in the middle of a run, after which the activity runs again at its next due
 // time.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -348,3 +352,58 @@ TEST_F(RoadTest, AfterTheControlStoreIsKilledTheServerStartsAnotherAndRunsTheAct
 }
 
 }  // namespace
+
+// A small file system of its own (tmpfs, when this process may mount one), unmounted on
+// every path.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& dir, const char* size) : dir_(dir) {
+    fs::create_directories(dir);
+    mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                       (std::string("size=") + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) {
+      EXPECT_EQ(::umount2(dir_.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+    }
+  }
+  bool mounted() const { return mounted_; }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+class FullDiskRoad : public road::RoadFixture {};
+
+// A text file filling its file system ends the run in error, and the file ends at the last
+// record that was written whole, as a reader of it expects: never inside a record.
+TEST_F(FullDiskRoad, ATextFileOnAFullFileSystemEndsAtItsLastWholeRecord) {
+  if (!fs::exists(PluginPath("flatrec.twx"))) GTEST_SKIP() << "flatrec.twx is not built";
+  SmallFileSystem full(path("full"), "64k");
+  if (!full.mounted()) GTEST_SKIP() << "no small file system can be mounted here";
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
+  // Records of uneven length, far more than the file system holds.
+  std::string records;
+  for (int i = 1; i <= 20000; ++i)
+    records += (i > 1 ? "\n" : "") + std::to_string(i * 7) + ",Name " + std::to_string(i);
+  twtest::WriteFile(inst_ / "in.txt", records);
+  twtest::WriteFile(inst_ / "rows.zid", "ID TYPE NUMBER DELIM ,\nNAME TYPE TEXT\n");
+  TextLink("Rows", "in.txt", "rows.zid", "SOURCE");
+  TextLink("Full", "full/out.txt", "rows.zid", "DESTINATION");
+
+  const std::string console = RunLegs({{"Fill", "Rows", "Full"}}, {});
+  EXPECT_FALSE(Has(console, "Activity 'Fill' completed successfully.")) << console;
+  const std::string log = ActivityLog();
+  EXPECT_TRUE(Has(log, "Unable to write file: " + path("full/out.txt") + " (No space left")) << log;
+  EXPECT_FALSE(Has(log, "Unable to cut file")) << log;
+  const std::string out = twtest::ReadFile(path("full/out.txt"));
+  ASSERT_FALSE(out.empty());
+  ASSERT_LT(out.size(), records.size());
+  EXPECT_EQ(records.compare(0, out.size(), out), 0) << "the file holds what was sent";
+  EXPECT_EQ(records[out.size()], '\n') << "the file ends inside a record: ..."
+                                       << out.substr(out.size() - std::min<size_t>(out.size(), 20));
+}

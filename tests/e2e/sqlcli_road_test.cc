@@ -31,6 +31,54 @@ TEST_F(SqlcliRoad, TextGoesThroughSqliteAndPostgresqlAndComesBackTheSame) {
   ExpectPeopleBack(RunPeople());
 }
 
+// NaN and infinities read from text never reach a PostgreSQL float column, which would take
+// them: each such record is refused as out of range.
+TEST_F(SqlcliRoad, NumbersBeyondEveryRangeAreRefusedOnTheirWayToPostgresql) {
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("sqlcli.twx"));
+  BeyondRangeLinks();
+  Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
+  ExpectBeyondRangeRefused("Pg", {"DestMetadata=kv", "Create:number=1"}, env_);
+  EXPECT_EQ(Psql(database_, "SELECT * FROM kv ORDER BY 1").out, "1|2.5\n");
+}
+
+// Values at the ends of their ranges go from a text file into a table the transfer creates
+// in PostgreSQL and back out whole: the currency column holds the whole currency range.
+TEST_F(SqlcliRoad, ValuesAtTheEndsOfTheirRangesGoThroughPostgresqlWhole) {
+  MakeDatabases();
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("flatrec.twx"));
+  ASSERT_NO_FATAL_FAILURE(InstallPlugin("sqlcli.twx"));
+  const std::string records =
+      "1,922337203685477.5807,12345678901234567890123456789012345678\n"
+      "2,-922337203685477.5808,-99999999999999999999999999999999999999\n"
+      "3,100000000000.0001,0";
+  twtest::WriteFile(inst_ / "ends.txt", records);
+  twtest::WriteFile(inst_ / "ends.zid",
+                    "K TYPE NUMBER DELIM ,\nM TYPE CURRENCY.4 DELIM ,\nN TYPE NUMERIC\n");
+  TextLink("EndsIn", "ends.txt", "ends.zid", "SOURCE");
+  TextLink("EndsOut", "back.txt", "ends.zid", "DESTINATION");
+  Link("Pg", "sqlcli", {"Server=pg", "Userid=tw"});
+  const std::string console =
+      RunLegs({{"EndsToPg", "EndsIn", "Pg", "DestMetadata=ends", "Create:number=1"},
+               {"PgToText", "Pg", "EndsOut", "Statement=SELECT * FROM ends ORDER BY 1",
+                "Overwrite:number=1"}},
+              env_);
+  for (const char* name : {"EndsToPg", "PgToText"})
+    EXPECT_TRUE(road::Has(console, "Activity '" + std::string(name) + "' completed successfully."))
+        << console << ActivityLog();
+  EXPECT_EQ(Psql(database_,
+                 "SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = "
+                 "'ends'::regclass AND lower(attname) = 'm'")
+                .out,
+            "numeric(19,4)\n");
+  EXPECT_EQ(Psql(database_, "SELECT * FROM ends ORDER BY 1").out,
+            "1|922337203685477.5807|12345678901234567890123456789012345678\n"
+            "2|-922337203685477.5808|-99999999999999999999999999999999999999\n"
+            "3|100000000000.0001|0\n");
+  EXPECT_EQ(twtest::ReadFile(path("back.txt")), records);
+}
+
 }  // namespace
 
 namespace {

@@ -884,9 +884,10 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
       if (std::isnan(d)) return named(TWFAIL_OVERFLOW);
       if (type == TWTYPE_INT) {
         constexpr double kMost = 2147483647.0;
-        if ((d > kMost || d < -kMost) && !truncData) return named(TWFAIL_OVERFLOW);
+        constexpr double kLeast = -2147483648.0;
+        if ((d > kMost || d < kLeast) && !truncData) return named(TWFAIL_OVERFLOW);
         // Beyond 32 bits the value is clamped, never converted out of range.
-        const int32_t v = static_cast<int32_t>(std::clamp(std::trunc(d), -kMost, kMost));
+        const int32_t v = static_cast<int32_t>(std::clamp(std::trunc(d), kLeast, kMost));
         return named(TWFieldSetInt(field, record, &v));
       }
       uint32_t status2 = TWSUCCESS;

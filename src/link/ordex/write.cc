@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "connection.h"
+#include "tw/coding.h"
 
 namespace ordex {
 
@@ -75,6 +78,16 @@ bool InFieldBlock(uint32_t status) {
 std::string_view View(const TWStream& s) {
   return s.data != nullptr ? std::string_view(static_cast<const char*>(s.data), s.length)
                            : std::string_view();
+}
+
+// Whether every value of a number list (u16 count, u16 ranges, then the doubles) is finite;
+// a malformed list is left for the store to refuse.
+bool FiniteNumbers(std::string_view list) {
+  if (list.size() < 4) return true;
+  const uint16_t count = tw::get_u16(list.data());
+  for (size_t i = 0; i < count && 4 + 8 * i + 8 <= list.size(); ++i)
+    if (!std::isfinite(std::bit_cast<double>(tw::get_u64(list.data() + 4 + 8 * i)))) return false;
+  return true;
 }
 
 }  // namespace
@@ -470,6 +483,8 @@ uint32_t Connection::WriteValue(Slot& slot, GVDOC doc, TWFIELD field, uint32_t r
       double d = 0;
       uint32_t st = TWFieldGetFloat(field, record, &d, nullptr);
       if (st != TWSUCCESS) return LogNamed(st, name);
+      // A document's number is finite: NaN and the infinities lie beyond its range.
+      if (!std::isfinite(d)) return LogNamed(TWFAIL_OVERFLOW, name);
       status = GVItemPut(doc, name.c_str(), itemType, 0, GVTYPE_NUMBER, &d, 0);
       break;
     }
@@ -499,6 +514,8 @@ uint32_t Connection::WriteValue(Slot& slot, GVDOC doc, TWFIELD field, uint32_t r
                         : format == TWSTREAMFMT_DATETIME_LIST ? GVTYPE_TIME_LIST
                         : itemType == GVTYPE_OTHER            ? GVTYPE_OTHER
                                                               : GVTYPE_TEXT;
+        if (kind == GVTYPE_NUMBER_LIST && !FiniteNumbers(bytes))
+          return LogNamed(TWFAIL_OVERFLOW, name);
         std::string held;
         if ((kind == GVTYPE_NUMBER_LIST && itemType == GVTYPE_NUMBER) ||
             (kind == GVTYPE_TIME_LIST && itemType == GVTYPE_TIME)) {

@@ -237,7 +237,7 @@ ColumnType ColumnTypeOfField(const FieldShape& f, const TypeTable& types, bool m
         const TypeRow& row = types[moneyClass];
         return {moneyClass, row.precision, std::max(row.minScale, 0)};
       }
-      return {kNumeric, 15, 4};
+      return {kNumeric, TWMAX_CURRENCY_PREC, TWMAX_CURRENCY_SCALE};
     case TWTYPE_NUMERIC:
       return {kNumeric, precision, scale};
     case TWTYPE_DATETIME:

@@ -55,6 +55,7 @@ Session::~Session() {
   if (file != nullptr) TWFileClose(file);
   TWStreamDataFree(&dateText);
   TWStreamDataFree(&convText);
+  TWStreamDataFree(&numberText);
 }
 
 Connection::~Connection() = default;
@@ -72,7 +73,16 @@ uint32_t Connection::WriteFailure(Session& s) {
   std::string text =
       Format("ERROR: Unable to write file: %s (%s)", s.fileName.c_str(), std::strerror(error));
   TWStream stream = View(text);
-  return TWActivityLogStream(0, &stream, static_cast<uint32_t>(error));
+  const uint32_t status = TWActivityLogStream(0, &stream, static_cast<uint32_t>(error));
+  if (const int cut = s.writer.cutError()) {
+    // The file may now end inside a record: a reader must hear of it as well.
+    text = Format("ERROR: Unable to cut file %s back to its last whole record (%s)",
+                  s.fileName.c_str(), std::strerror(cut));
+    stream = View(text);
+    const uint32_t cutStatus = TWActivityLogStream(0, &stream, static_cast<uint32_t>(cut));
+    if (status == TWSUCCESS) return cutStatus;
+  }
+  return status;
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -314,7 +324,7 @@ uint32_t Connection::OpenData(Session& s) {
   if (uint32_t st = s.writer.Open(registry, s.file)) return st;
   // The first new record of an existing file starts on a record of its own.
   if (existed) s.writer.Write(set.delimiter);
-  if (!set.header.empty()) s.writer.Write(set.header);
+  if (!set.header.empty() && s.writer.Write(set.header)) s.writer.EndRecord();
   if (!s.writer.Flush()) return WriteFailure(s);
   return TWSUCCESS;
 }
@@ -335,7 +345,7 @@ uint32_t Connection::CloseData(Session& s, uint32_t errorFlag) {
   if (destination) {
     // A trailer marks a complete file: not after a failed write or a failed transfer.
     if (errorFlag == 0 && !s.writeFailed && !s.writer.failed() && !s.settings.trailer.empty())
-      s.writer.Write(s.settings.trailer);
+      if (s.writer.Write(s.settings.trailer)) s.writer.EndRecord();
     if (!s.writer.Flush()) status = WriteFailure(s);
   }
   errno = 0;
@@ -503,7 +513,7 @@ uint32_t Connection::Action(uint32_t code) {
       if (uint32_t st = s.writer.Open(registry, s.file)) return routine.Exit(st);
       s.writeFailed = false;
       s.needDelimiter = false;
-      if (!s.settings.header.empty()) s.writer.Write(s.settings.header);
+      if (!s.settings.header.empty() && s.writer.Write(s.settings.header)) s.writer.EndRecord();
       if (!s.writer.Flush()) return routine.Exit(WriteFailure(s));
       return routine.Exit(TWSUCCESS);
     }

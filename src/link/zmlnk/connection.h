@@ -133,7 +133,8 @@ class Session {
   size_t dirty = 0;  // bytes of the area written since it was last filled
   TWStream dateText{};
   TWStream convText{};
-  std::string format;  // a formatted date
+  TWStream numberText{};  // a currency's or numeric's decimal text on its way to the record
+  std::string format;     // a formatted date
 };
 
 class Connection {

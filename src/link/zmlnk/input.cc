@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "connection.h"
 #include "ebcdic.h"
@@ -412,10 +413,19 @@ uint32_t LocateFields(Connection& c, std::string_view rec) {
           break;
         }
         StartValueList(b, TWSTREAMFMT_NUMBER_LIST, s.tokens.size());
+        bool finite = true;
         for (size_t k = 0; k < s.tokens.size(); ++k) {
           const double v = ParseNumber(s.tokens[k]);
+          finite = finite && std::isfinite(v);
           if (k == 0) b.number = v;
           tw::put_u64(b.list.data() + 4 + 8 * k, std::bit_cast<uint64_t>(v));
+        }
+        if (!finite) {
+          // A list has no field flags to clamp by: a NaN or an infinity in it is refused.
+          b.Clear();
+          b.located = start;
+          fail(LogNamed(append.Exit(TWFAIL_OVERFLOW), col.name));
+          break;
         }
         b.count = static_cast<uint16_t>(s.tokens.size());
         if (tr.On(Tracer::kDetail)) {
@@ -554,6 +564,16 @@ std::string_view BucketText(Session& s, const Bucket& k) {
   return w;
 }
 
+// A number beyond every range (NaN, an infinity, or text such as 1e400 that reads as one) is
+// out of range for any number field: 12801, or with TWFIELDF_TRUNC_DATA the largest double of
+// its sign. A NaN has no nearest value and is refused always.
+[[nodiscard]] uint32_t Unbounded(const FieldBinding& b, double number, double* out) {
+  if (std::isnan(number) || !(TWFieldGetFlags(b.field) & TWFIELDF_TRUNC_DATA))
+    return TWFAIL_OVERFLOW;
+  *out = number < 0 ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+  return TWSUCCESS;
+}
+
 template <class T>
 void Put(void* slot, const T& value) {
   std::memcpy(slot, &value, sizeof value);
@@ -590,10 +610,15 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
         *isNull = 0;
         break;
       }
-      case TWTYPE_FLOAT:
-        Put(value, k.number);
+      case TWTYPE_FLOAT: {
+        double v = k.number;
+        if (!std::isfinite(v)) {
+          if (uint32_t st = Unbounded(b, v, &v)) return LogNamed(st, col.name);
+        }
+        Put(value, v);
         *isNull = 0;
         break;
+      }
       case TWTYPE_CURRENCY:
       case TWTYPE_NUMERIC: {
         const bool currency = b.type == TWTYPE_CURRENCY;
@@ -601,7 +626,15 @@ uint32_t MoveFields(Connection& c, TWFIELDLIST list, uint32_t row) {
             currency ? col.type == ColumnType::kCurrency : col.type == ColumnType::kNumeric;
         TWCurrency cur{};
         TWNumeric num{};
-        if (k.listFormat == 0 && (own || col.letter == 'N')) {
+        if (!own && !std::isfinite(k.number)) {
+          // The number's text ("inf", "1e400") is no currency or numeric text: the double
+          // decides, as for a float.
+          double v = 0;
+          if (uint32_t st = Unbounded(b, k.number, &v)) return LogNamed(st, col.name);
+          const uint32_t st =
+              currency ? TWCurrencyFromFloat(&cur, &v) : TWNumericFromFloat(&num, &v);
+          if (st != TWSUCCESS && st != TWFAIL_OVERFLOW) return LogNamed(st, col.name);
+        } else if (k.listFormat == 0 && (own || col.letter == 'N')) {
           TWStream view = View(TWSTREAMFMT_NATIVE, BucketText(s, k));
           const uint32_t st =
               currency ? TWCurrencyFromStream(&cur, &view) : TWNumericFromStream(&num, &view);

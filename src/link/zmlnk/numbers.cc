@@ -25,10 +25,30 @@ double ParseNumber(std::string_view text) {
   auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), value,
                                    std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
-    // The leading part names a number beyond the range of double: strtod gives infinity or
-    // zero; keep that.
-    value = 0.0;
-    for (size_t j = i; j < text.size() && IsDigit(text[j]); ++j) value = HUGE_VAL;
+    // The leading part names a number beyond the range of double: infinity when it is too
+    // large, zero when too small, as strtod gives. Its decimal magnitude tells which.
+    const std::string_view part(text.data() + i, static_cast<size_t>(end - (text.data() + i)));
+    size_t j = 0;
+    while (j < part.size() && part[j] == '0') ++j;
+    int64_t magnitude = 0;
+    bool nonzero = false;
+    for (; j < part.size() && IsDigit(part[j]); ++j) ++magnitude, nonzero = true;
+    if (j < part.size() && part[j] == '.') {
+      for (++j; j < part.size() && IsDigit(part[j]); ++j) {
+        if (!nonzero && part[j] == '0') --magnitude;
+        if (part[j] != '0') nonzero = true;
+      }
+    }
+    if (j < part.size() && (part[j] == 'e' || part[j] == 'E')) {
+      ++j;
+      const bool down = j < part.size() && part[j] == '-';
+      if (j < part.size() && (part[j] == '+' || part[j] == '-')) ++j;
+      int64_t e = 0;
+      for (; j < part.size() && IsDigit(part[j]); ++j)
+        if (e < 100000) e = e * 10 + (part[j] - '0');
+      magnitude += down ? -e : e;
+    }
+    value = nonzero && magnitude > 0 ? HUGE_VAL : 0.0;
   } else if (ec != std::errc()) {
     return 0.0;
   }
@@ -125,6 +145,68 @@ size_t FixedPoint(double magnitude, int precision, char* out) {
   out[before] = '.';
   CopyBytes(out + before + 1, p + before, decimals);
   return before + 1 + decimals;
+}
+
+namespace {
+
+// ZEROFILL with a WIDTH: zeros between the sign and the body up to the width.
+void ZeroFill(const Column& column, NumberText* out) {
+  if (!column.zerofill || !column.widthGiven || column.width == 0) return;
+  const size_t used = out->length();
+  if (used < column.width) out->pad = column.width - used;
+}
+
+}  // namespace
+
+bool FormatDecimal(std::string_view text, const Column& column, NumberText* out) {
+  const size_t precision = column.precision == kNoPrecision ? 0 : column.precision;
+  const bool negative = !text.empty() && text[0] == '-';
+  std::string_view digits = text.substr(negative ? 1 : 0);
+  const size_t point = digits.find('.');
+  std::string_view whole = digits.substr(0, point);
+  std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : digits.substr(point + 1);
+  while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
+  if (whole.empty()) whole = "0";
+  for (std::string_view part : {whole, fraction})
+    for (char ch : part)
+      if (!IsDigit(ch)) return false;
+  // One more place for a carry out of the leading digit.
+  if (1 + whole.size() + 1 + precision > sizeof out->body) return false;
+  char* body = out->body;
+  size_t n = 0;
+  body[n++] = '0';
+  CopyBytes(body + n, whole.data(), whole.size());
+  n += whole.size();
+  const size_t unitsEnd = n;
+  for (size_t i = 0; i < precision; ++i) body[n++] = i < fraction.size() ? fraction[i] : '0';
+  if (fraction.size() > precision) {
+    const char next = fraction[precision];
+    bool beyond = false;
+    for (size_t i = precision + 1; i < fraction.size() && !beyond; ++i) beyond = fraction[i] != '0';
+    const bool odd = (body[n - 1] - '0') % 2 != 0;
+    if (next > '5' || (next == '5' && (beyond || odd))) {
+      size_t i = n;
+      while (body[--i] == '9') body[i] = '0';
+      ++body[i];
+    }
+  }
+  // The spare leading place stays only when the carry reached it.
+  const size_t from = body[0] == '0' ? 1 : 0;
+  out->sign = negative && !column.isUnsigned ? '-' : 0;
+  out->pad = 0;
+  out->padChar = '0';
+  size_t length = 0;
+  for (size_t i = from; i < unitsEnd; ++i) body[length++] = body[i];
+  if (precision > 0) {
+    // The decimals move one place right to make room for the point.
+    std::memmove(body + length + 1, body + unitsEnd, precision);
+    body[length] = '.';
+    length += 1 + precision;
+  }
+  out->bodyLength = length;
+  ZeroFill(column, out);
+  return true;
 }
 
 void FormatNumber(double value, const Column& column, NumberText* out) {

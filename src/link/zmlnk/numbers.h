@@ -37,6 +37,13 @@ struct NumberText {
   char at(size_t i) const;
 };
 
+// The decimal text of an exact value ("-", digits, an optional "." and fraction: what the
+// engine writes for a currency or numeric) laid out as FormatNumber lays out a double:
+// rounded to the column's precision, half to even, so that a value a double holds exactly
+// gives FormatNumber's text; with UNSIGNED the magnitude. False (out untouched) when text is
+// not such a number or does not fit.
+bool FormatDecimal(std::string_view text, const Column& column, NumberText* out);
+
 // magnitude (not negative) with precision decimals into out, exactly as "%.*f" writes it,
 // for the values where that is quick to do (below 2^40 once scaled, no tie to break): the
 // length written, or 0 for a value it leaves to the general formatter.

@@ -314,11 +314,22 @@ const char* TypeTrace(uint32_t type, uint32_t format) {
       std::memcpy(&d, value, sizeof d);
       break;
     case TWTYPE_CURRENCY:
-      if (uint32_t st = TWFloatFromCurrency(&d, static_cast<const TWCurrency*>(value))) return st;
-      break;
-    case TWTYPE_NUMERIC:
-      if (uint32_t st = TWFloatFromNumeric(&d, static_cast<const TWNumeric*>(value))) return st;
-      break;
+    case TWTYPE_NUMERIC: {
+      // From the exact decimal digits: a double keeps only fifteen or so of a currency's
+      // nineteen or a numeric's eighty-eight.
+      const uint32_t st =
+          b->type == TWTYPE_CURRENCY
+              ? TWStreamFromCurrency(&s.numberText, static_cast<const TWCurrency*>(value),
+                                     TWSTREAMFMT_NATIVE)
+              : TWStreamFromNumeric(&s.numberText, static_cast<const TWNumeric*>(value),
+                                    TWSTREAMFMT_NATIVE);
+      if (st != TWSUCCESS) return st;
+      const std::string_view text(static_cast<const char*>(s.numberText.data),
+                                  s.numberText.data != nullptr ? s.numberText.length : 0);
+      if (!FormatDecimal(text, col, &number)) return TWFAIL_OVERFLOW;
+      out.PutNumber(col, number);
+      return TWSUCCESS;
+    }
     case TWTYPE_DATETIME: {
       TWDatetime dt;
       std::memcpy(&dt, value, sizeof dt);
@@ -434,6 +445,7 @@ uint32_t WriteRecord(Connection& c, TWFIELDLIST list, uint32_t row) {
   bool ok = true;
   if (s.needDelimiter && !s.settings.delimiter.empty()) ok = s.writer.Write(s.settings.delimiter);
   ok = ok && s.writer.Write(record);
+  if (ok) s.writer.EndRecord();
   if (tr.On(Tracer::kDetail)) {
     tr.Printf("%s", c.RecordLabel().c_str());
     tr.Dump(record);

@@ -1,5 +1,6 @@
-// Currency values: a signed count of ten-thousandths, kept within +-(2^63 - 1) so that every
-// value has a negation; text, doubles and arithmetic without undefined behaviour.
+// Currency values: a signed 64-bit count of ten-thousandths, every value of the 64 bits a
+// currency (-922337203685477.5808 to 922337203685477.5807); text, doubles and arithmetic
+// without undefined behaviour.
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +15,7 @@ namespace twcore {
 namespace {
 
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 constexpr int kScale = TWMAX_CURRENCY_SCALE;
 
 uint64_t Magnitude(int64_t v) {
@@ -29,14 +31,13 @@ bool CurrencyFromScanned(const Scanned& s, int64_t* out) {
   if (!over) {
     for (int64_t i = 0; i < keep; ++i) magnitude = magnitude * 10 + (i < s.count ? s.digits[i] : 0);
     if (RoundUpAt(s, static_cast<int>(keep < 0 ? -1 : keep))) ++magnitude;
-    over = magnitude > static_cast<uint64_t>(kMax);
+    over = magnitude > (s.neg ? Magnitude(kMin) : static_cast<uint64_t>(kMax));
   }
   if (over) {
-    *out = s.neg ? -kMax : kMax;
+    *out = s.neg ? kMin : kMax;
     return false;
   }
-  int64_t v = static_cast<int64_t>(magnitude);
-  *out = s.neg ? -v : v;
+  *out = s.neg ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   return true;
 }
 
@@ -89,7 +90,7 @@ size_t FormatCurrency(int64_t v, char* out) {
   int64_t r = 0;
   bool over = subtract ? __builtin_sub_overflow(a->value, b->value, &r)
                        : __builtin_add_overflow(a->value, b->value, &r);
-  if (over || r == std::numeric_limits<int64_t>::min()) return TWFAIL_OVERFLOW;
+  if (over) return TWFAIL_OVERFLOW;
   result->value = r;
   return TWSUCCESS;
 }

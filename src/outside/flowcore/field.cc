@@ -50,7 +50,8 @@ constexpr uint32_t kStreamFlagsMask = TWSTREAMF_FIXED | TWSTREAMF_TRUNCATE | TWS
 constexpr uint32_t kNumberFlagsMask =
     TWNUMBERF_UNSIGNED | TWNUMBERF_NUMERIC | TWNUMBERF_DECIMAL | TWNUMBERF_PACKED | TWNUMBERF_BIT;
 constexpr uint32_t kCompareLowBits = 0xF8;
-constexpr int32_t kIntLimit = 2147483647;  // TWMIN_INT_VALUE is -kIntLimit
+constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
+constexpr int64_t kIntMin = std::numeric_limits<int32_t>::min();
 constexpr uint64_t kMaxStorageBytes = uint64_t{1} << 31;
 // Scratch data larger than this is released after use instead of being kept per thread.
 constexpr uint32_t kScratchKeep = 64 * 1024;
@@ -314,8 +315,8 @@ double RoundDigits(double v, int digits) {
 }
 
 [[nodiscard]] uint32_t NarrowInt(int64_t q, bool inexact, uint32_t flags, int32_t* out) {
-  if (q > kIntLimit || q < -kIntLimit) {
-    *out = q > 0 ? kIntLimit : -kIntLimit;
+  if (q > kIntMax || q < kIntMin) {
+    *out = static_cast<int32_t>(q > 0 ? kIntMax : kIntMin);
     return Permit(TWFAIL_OVERFLOW, flags);
   }
   *out = static_cast<int32_t>(q);
@@ -349,7 +350,7 @@ double RoundDigits(double v, int digits) {
     case TWTYPE_FLOAT: {
       if (std::isnan(v.f)) return TWFAIL_INVALID_FLOAT;
       double t = std::trunc(v.f);
-      if (t > kIntLimit || t < -kIntLimit)
+      if (t > static_cast<double>(kIntMax) || t < static_cast<double>(kIntMin))
         return NarrowInt(t > 0 ? INT64_MAX : -INT64_MAX, false, flags, out);
       return NarrowInt(static_cast<int64_t>(t), t != v.f, flags, out);
     }
@@ -413,12 +414,12 @@ double RoundDigits(double v, int digits) {
       return 0;
     case TWTYPE_NUMERIC: {
       Scaled sc = ScaleNumeric(v.n, 4, true);
-      if (sc.overflow || sc.mag > static_cast<uint64_t>(INT64_MAX)) {
-        out->value = sc.neg ? -INT64_MAX : INT64_MAX;
+      const uint64_t most = sc.neg ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX);
+      if (sc.overflow || sc.mag > most) {
+        out->value = sc.neg ? INT64_MIN : INT64_MAX;
         return Permit(TWFAIL_OVERFLOW, flags);
       }
-      int64_t q = static_cast<int64_t>(sc.mag);
-      out->value = sc.neg ? -q : q;
+      out->value = sc.neg ? static_cast<int64_t>(0 - sc.mag) : static_cast<int64_t>(sc.mag);
       return sc.inexact ? PrecisionLost(flags) : 0;
     }
     default:

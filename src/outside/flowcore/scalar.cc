@@ -264,8 +264,9 @@ uint32_t Source::Open(const TWStream* stream) {
 
 namespace {
 
-constexpr int64_t kIntMax = TWMAX_INT_VALUE;
-constexpr int64_t kIntMin = -int64_t{TWMAX_INT_VALUE};  // TWMIN_INT_VALUE as a signed value
+// Every value a 32-bit integer holds, -2^31 included.
+constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
+constexpr int64_t kIntMin = std::numeric_limits<int32_t>::min();
 
 // An integer from scanned text, the fraction dropped; false when beyond the int range (then
 // *value is clamped).
@@ -277,7 +278,7 @@ bool IntFromScanned(const Scanned& s, int32_t* value) {
     over = true;
   } else {
     for (int64_t i = 0; i < keep; ++i) magnitude = magnitude * 10 + (i < s.count ? s.digits[i] : 0);
-    over = magnitude > static_cast<uint64_t>(kIntMax);
+    over = magnitude > static_cast<uint64_t>(s.neg ? -kIntMin : kIntMax);
   }
   if (over) {
     *value = static_cast<int32_t>(s.neg ? kIntMin : kIntMax);

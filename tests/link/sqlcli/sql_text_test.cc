@@ -145,7 +145,7 @@ TEST(SqlTextTest, ColumnTypeOfEveryFieldKind) {
       {{.type = TWTYPE_FLOAT, .precision = 6}, {kReal, 6, 0}, "real"},
       {{.type = TWTYPE_FLOAT, .byteSize = 8, .precision = 15}, {kFloat, 15, 0}, "float"},
       {{.type = TWTYPE_FLOAT}, {kFloat, 0, 0}, "float"},
-      {{.type = TWTYPE_CURRENCY, .precision = 19, .scale = 4}, {kNumeric, 15, 4}, "numeric(15,4)"},
+      {{.type = TWTYPE_CURRENCY, .precision = 19, .scale = 4}, {kNumeric, 19, 4}, "numeric(19,4)"},
       {{.type = TWTYPE_NUMERIC, .precision = 20, .scale = 4}, {kNumeric, 20, 4}, "numeric(20,4)"},
       // A numeric of unknown precision keeps every digit the data source allows.
       {{.type = TWTYPE_NUMERIC}, {kNumeric, 0, 0}, "numeric"},

@@ -564,7 +564,7 @@ TEST_P(SqlcliTransfer, IntegersThatDoNotFitOverflow) {
   };
   const Case cases[] = {
       {"v", 0, {TWSUCCESS, TWFAIL_OVERFLOW, TWFAIL_OVERFLOW}, {"2147483647"}},
-      {"v", TWFIELDF_TRUNC_DATA, {0, 0, 0}, {"2147483647", "2147483647", "-2147483647"}},
+      {"v", TWFIELDF_TRUNC_DATA, {0, 0, 0}, {"2147483647", "2147483647", "-2147483648"}},
       {"x", 0, {TWSUCCESS, TWFAIL_PRECISION_LOSS, TWSUCCESS}, {"12", "0"}},
       {"x", TWFIELDF_TRUNC_PREC, {0, 0, 0}, {"12", "12", "0"}},
   };

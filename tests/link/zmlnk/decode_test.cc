@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -126,10 +127,27 @@ TEST(FlatrecDecode, NumbersReadTheLeadingPart) {
     std::string text;
     double value;
   } cases[] = {
-      {"123.45", 123.45}, {"  -7", -7}, {"+3.5e2xyz", 350}, {"abc", 0}, {"", 0},
-      {"-.5", -0.5},      {"+-5", 0},   {"12 34", 12},
+      {"123.45", 123.45},
+      {"  -7", -7},
+      {"+3.5e2xyz", 350},
+      {"abc", 0},
+      {"", 0},
+      {"-.5", -0.5},
+      {"+-5", 0},
+      {"12 34", 12},
+      // Beyond the range of a double: too large is infinite (refused when moved into a
+      // field), too small is zero.
+      {"1e400", HUGE_VAL},
+      {"-1e400", -HUGE_VAL},
+      {"0.001e312", HUGE_VAL},
+      {"1e-400", 0},
+      {"-1e-400", 0},
+      {"1000e-330", 0},
+      {"inf", HUGE_VAL},
+      {"-Infinity", -HUGE_VAL},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text), c.value) << c.text;
+  EXPECT_TRUE(std::isnan(ParseNumber("nan")));
 }
 
 // Plain digits are read without their decimal text: the value must be what reading that
@@ -247,6 +265,67 @@ TEST(FlatrecEncode, FixedPointWritesWhatToCharsWrites) {
   char body[32];
   EXPECT_EQ(std::string(body, FixedPoint(1234.5678, 2, body)), "1234.57");
   EXPECT_EQ(FixedPoint(0.125, 2, body), 0u);  // a tie: left to the general writer
+}
+
+std::string Decimal(std::string_view text, const Column& col) {
+  NumberText t;
+  if (!FormatDecimal(text, col, &t)) return "<refused>";
+  std::string out;
+  for (size_t i = 0; i < t.length(); ++i) out.push_back(t.at(i));
+  return out;
+}
+
+// Where a double holds the value exactly, its exact digits give the text the double gives:
+// sixteenths have four exact decimals, as a currency has.
+TEST(FlatrecEncode, ExactDecimalsWriteWhatAnExactDoubleWrites) {
+  std::mt19937_64 random(32);
+  std::uniform_int_distribution<int64_t> sixteenths(-(int64_t{1} << 40), int64_t{1} << 40);
+  std::uniform_int_distribution<int> precisionOf(0, 6);
+  for (int i = 0; i < 20000; ++i) {
+    const int64_t k = i < 64 ? i - 32 : sixteenths(random);
+    const uint64_t m = k < 0 ? 0 - static_cast<uint64_t>(k) : static_cast<uint64_t>(k);
+    char frac[5];
+    std::snprintf(frac, sizeof frac, "%04u", static_cast<unsigned>((m % 16) * 625));
+    const std::string text = (k < 0 ? "-" : "") + std::to_string(m / 16) + "." + frac;
+    Column col;
+    col.precision = static_cast<uint8_t>(precisionOf(random));
+    if (i % 3 == 0) {
+      col.width = 14;
+      col.widthGiven = true;
+      col.zerofill = true;
+    }
+    col.isUnsigned = i % 5 == 0;
+    const double v = static_cast<double>(k) / 16;
+    NumberText t;
+    FormatNumber(col.isUnsigned ? std::fabs(v) : v, col, &t);
+    std::string expected;
+    for (size_t j = 0; j < t.length(); ++j) expected.push_back(t.at(j));
+    ASSERT_EQ(Decimal(text, col), expected) << text << " with " << int{col.precision};
+  }
+}
+
+TEST(FlatrecEncode, ExactDecimalsKeepEveryDigit) {
+  const struct {
+    const char* text;
+    int precision;  // -1: none
+    const char* out;
+  } cases[] = {
+      {"922337203685477.5807", 4, "922337203685477.5807"},
+      {"-922337203685477.5808", 4, "-922337203685477.5808"},
+      {"-922337203685477.5808", -1, "-922337203685478"},
+      {"99999999999999999999999999999999999999", -1, "99999999999999999999999999999999999999"},
+      {"9.99995", 4, "10.0000"},
+      {"0.00005", 4, "0.0000"},
+      {"0.000051", 4, "0.0001"},
+      {"007", 2, "7.00"},
+      {"1e5", 0, "<refused>"},
+      {"12a", 0, "<refused>"},
+  };
+  for (const auto& c : cases) {
+    Column col;
+    if (c.precision >= 0) col.precision = static_cast<uint8_t>(c.precision);
+    EXPECT_EQ(Decimal(c.text, col), c.out) << c.text;
+  }
 }
 
 TEST(FlatrecEncode, AWideZeroFillIsNotMaterialised) {

@@ -2,6 +2,7 @@
 // gives, framing by the link's properties, skipping and bypassing, failures and limits.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,64 @@ TEST_F(FlatrecInputTest, IntegersOutOfRangeOverflow) {
   int32_t v = 0;
   ASSERT_EQ(TWFieldGetInt(field, 1, &v, nullptr), TWSUCCESS);
   EXPECT_EQ(v, INT32_MIN);
+}
+
+// NaN and the infinities (and text such as 1e400 that reads as one) lie beyond the range of
+// every number field: refused, or with TWFIELDF_TRUNC_DATA the nearest finite value.
+TEST_F(FlatrecInputTest, NumbersBeyondEveryRangeAreOutOfRange) {
+  const char* texts[] = {"nan", "inf", "-inf", "1e400", "-1e400", "-Infinity"};
+  std::string data;
+  for (const char* t : texts) data += std::string(t) + "\n";
+  Connection& c = Open("N TYPE NUMBER", data);
+  const double most = std::numeric_limits<double>::max();
+  const struct {
+    uint32_t type;
+    uint32_t flags;
+    const char* clampedUp;  // the value of a positive one with TRUNC_DATA (null: unchecked)
+  } targets[] = {
+      {TWTYPE_FLOAT, 0, nullptr},
+      {TWTYPE_INT, 0, nullptr},
+      {TWTYPE_CURRENCY, 0, nullptr},
+      {TWTYPE_NUMERIC, 0, nullptr},
+      {TWTYPE_FLOAT, TWFIELDF_TRUNC_DATA, nullptr},
+      {TWTYPE_CURRENCY, TWFIELDF_TRUNC_DATA, "922337203685477.5807"},
+  };
+  for (const auto& t : targets) {
+    SCOPED_TRACE(testing::Message() << "type " << t.type << " flags " << t.flags);
+    ASSERT_EQ(c.Action(TWACTION_RESET), TWSUCCESS);
+    List list(1);
+    TWFIELD field = list.Add("N", t.type);
+    ASSERT_EQ(TWFieldSetFlags(field, t.flags), TWSUCCESS);
+    for (const char* text : texts) {
+      SCOPED_TRACE(text);
+      uint32_t n = 0;
+      const bool isNan = std::string(text) == "nan";
+      const bool clamps = (t.flags & TWFIELDF_TRUNC_DATA) != 0 && !isNan;
+      EXPECT_EQ(c.Fetch(list.get(), 1, 1, &n), clamps ? TWSUCCESS : TWFAIL_OVERFLOW);
+      EXPECT_EQ(n, clamps ? 1u : 0u);
+      if (!clamps) continue;
+      const bool up = text[0] != '-';
+      if (t.type == TWTYPE_FLOAT) {
+        double v = 0;
+        ASSERT_EQ(TWFieldGetFloat(field, 1, &v, nullptr), TWSUCCESS);
+        EXPECT_EQ(v, up ? most : -most);
+      } else if (up) {
+        EXPECT_EQ(list.Value(1, 1), t.clampedUp);
+      }
+    }
+  }
+  // A list has no flags to clamp by: one such value refuses the whole list.
+  Link lists;
+  twtest::WriteFile(env_ / "lists.txt", "1;nan\n2;1e400\n3;4\n");
+  lists.Str(TWTOKEN_DATABASE, env_ / "lists.txt").Str(flatrec::kZid, "N TYPE NUMBER SEP ;");
+  ASSERT_EQ(lists.c.Connect(), TWSUCCESS);
+  List list(1);
+  list.Add("N", TWTYPE_BINARY);
+  uint32_t n = 0;
+  EXPECT_EQ(lists.c.Fetch(list.get(), 1, 1, &n), TWFAIL_OVERFLOW);
+  EXPECT_EQ(lists.c.Fetch(list.get(), 1, 1, &n), TWFAIL_OVERFLOW);
+  EXPECT_EQ(lists.c.Fetch(list.get(), 1, 1, &n), TWSUCCESS);
+  EXPECT_EQ(n, 1u);
 }
 
 TEST_F(FlatrecInputTest, AFailingColumnIsReportedWhenALaterOneSucceeds) {

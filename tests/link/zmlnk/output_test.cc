@@ -1,6 +1,8 @@
 // Record output through the connection layer: field values and the exact bytes of the file
 // they give, headers and trailers, appending and truncating, overflow, and write failures.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <bit>
@@ -40,6 +42,12 @@ Value I(std::string s) {
 Value D(std::string s) {
   return {TWTYPE_DATETIME, std::move(s)};
 }
+Value C(std::string s) {
+  return {TWTYPE_CURRENCY, std::move(s)};
+}
+Value N(std::string s) {
+  return {TWTYPE_NUMERIC, std::move(s)};
+}
 
 // A list whose fields take the types of the first record, holding every record.
 void Fill(List& list, const std::vector<Record>& records) {
@@ -75,6 +83,25 @@ TEST(FlatrecOutput, FieldValuesAndTheBytesTheyGive) {
        "A TYPE NUMBER WIDTH 3",
        {{F("12345")}},
        "345"},
+      // Every digit of the value: a double would write 922337203685477.6250 and lose the
+      // last digits of the numerics.
+      {"currency and numeric keep all their digits",
+       "A TYPE CURRENCY.4 DELIM ,\nB TYPE NUMERIC DELIM ,\nC TYPE NUMERIC.38",
+       {{C("922337203685477.5807"), N("12345678901234567890123456789012345678"),
+         N("0.12345678901234567890123456789012345678")},
+        {C("-922337203685477.5808"), N("-99999999999999999999999999999999999999"),
+         N("-0.00000000000000000000000000000000000001")}},
+       "922337203685477.5807,12345678901234567890123456789012345678,"
+       "0.12345678901234567890123456789012345678\n"
+       "-922337203685477.5808,-99999999999999999999999999999999999999,"
+       "-0.00000000000000000000000000000000000001"},
+      // Rounded to the column's places half to even, as a double that holds the value is.
+      {"currency and numeric rounded to their column",
+       "A TYPE NUMBER DELIM ,\nB TYPE NUMBER.2 DELIM ,\nC TYPE NUMBER.1 WIDTH 8 ZEROFILL DELIM ,\n"
+       "D TYPE NUMBER.2 UNSIGNED DELIM ,\nE TYPE NUMBER",
+       {{C("2.5"), C("0.125"), N("-12.5"), N("-7.255"), N("99999999999999999999.5")},
+        {C("3.5"), C("0.135"), N("0.05"), N("-0.001"), N("-0.4")}},
+       "2,0.12,-00012.5,7.26,100000000000000000000\n4,0.14,000000.0,0.00,-0"},
       {"negative integers are written signed",
        "A TYPE NUMBER DELIM ,\nB TYPE NUMBER",
        {{I("-5"), I("2147483647")}},
@@ -288,6 +315,79 @@ TEST_F(FlatrecOutputTest, AFullDiskFailsTheTransferAndWritesNoTrailer) {
   EXPECT_EQ(TWActivityGetStatus(), TWFAIL_EXTERNAL);
   EXPECT_EQ(InsertTexts({"more"}), TWFAIL_EXTERNAL);
   EXPECT_EQ(c.Disconnect(0), TWFAIL_EXTERNAL);
+}
+
+// Every write that would make a file longer than a limit fails part-way, as on a full file
+// system; SIGXFSZ is ignored so that the write fails instead of ending the process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &signal_);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::sigaction(SIGXFSZ, &signal_, nullptr);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+  struct sigaction signal_ = {};
+};
+
+// Wherever a write stops, the file ends at the last whole record (or the header, or what it
+// held before) and the failure is the caller's: records sent in one block and one by one.
+TEST(FlatrecOutput, AWriteStoppedPartWayLeavesTheFileAtItsLastWholeRecord) {
+  const std::vector<std::string> texts = {"a", "bb,b", "ccc ccc", "d\xC3\xA9ddddddd", "e"};
+  const std::string before = "old";
+  std::string whole = before + "\nHEAD\n";
+  std::vector<size_t> ends = {before.size(), whole.size()};
+  for (size_t i = 0; i < texts.size(); ++i) {
+    whole += (i > 0 ? "\n" : "") + texts[i];
+    ends.push_back(whole.size());
+  }
+  for (const bool oneBlock : {true, false}) {
+    for (size_t limit = before.size(); limit < whole.size(); ++limit) {
+      SCOPED_TRACE(testing::Message() << "limit " << limit << (oneBlock ? " one block" : ""));
+      Env env;
+      twtest::WriteFile(env / "out.txt", before);
+      Link link;
+      link.Str(TWTOKEN_DATABASE, env / "out.txt")
+          .Str(flatrec::kLinktype, "DESTINATION")
+          .Str(flatrec::kZid, "A TYPE TEXT")
+          .Str(flatrec::kHeaderRec, "HEAD\\n")
+          .Str(flatrec::kTrailerRec, "END");
+      uint32_t status = TWSUCCESS;
+      {
+        FileSizeLimit full(limit);
+        status = link.c.Connect();
+        List list(static_cast<uint32_t>(texts.size()));
+        TWFIELD f = list.Add("A", TWTYPE_TEXT);
+        for (size_t i = 0; i < texts.size(); ++i)
+          SetValue(f, static_cast<uint32_t>(i + 1), texts[i]);
+        uint32_t n = 0;
+        if (status == TWSUCCESS && oneBlock)
+          status = link.c.Insert(list.get(), 1, static_cast<uint32_t>(texts.size()), &n);
+        for (uint32_t i = 1; status == TWSUCCESS && !oneBlock && i <= texts.size(); ++i)
+          status = link.c.Insert(list.get(), i, 1, &n);
+        const uint32_t closed = link.c.Disconnect(status == TWSUCCESS ? 0 : 1);
+        if (status == TWSUCCESS) status = closed;
+      }
+      EXPECT_EQ(status, TWFAIL_EXTERNAL);
+      size_t end = 0;
+      for (size_t e : ends)
+        if (e <= limit) end = e;
+      EXPECT_EQ(twtest::ReadFile(env / "out.txt"), whole.substr(0, end));
+      EXPECT_EQ(twtest::LogLast().text.find("Unable to cut"), std::string::npos);
+    }
+  }
 }
 
 // Terminate closes a connection the engine did not disconnect; a failure of that close is

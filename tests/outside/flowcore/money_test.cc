@@ -17,6 +17,7 @@ namespace {
 using twtest::Text;
 
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 constexpr int64_t kUnset = 777;
 
 // ---------------------------------------------------------------- currency
@@ -47,7 +48,9 @@ TEST(CurrencyText, ReadsTable) {
       {"922337203685477.5807", TWSUCCESS, kMax},
       {"-922337203685477.5807", TWSUCCESS, -kMax},
       {"922337203685477.5808", TWFAIL_OVERFLOW, kMax},
-      {"-922337203685477.5808", TWFAIL_OVERFLOW, -kMax},
+      {"-922337203685477.5808", TWSUCCESS, kMin},
+      {"-922337203685477.58075", TWSUCCESS, kMin},
+      {"-922337203685477.5809", TWFAIL_OVERFLOW, kMin},
       {"922337203685477.58069", TWSUCCESS, kMax},
       {"922337203685477.58075", TWFAIL_OVERFLOW, kMax},
       {"99999999999999999999999", TWFAIL_OVERFLOW, kMax},
@@ -76,7 +79,7 @@ TEST(CurrencyText, WritesFourPlaces) {
       {-125000, "-12.5000"},
       {kMax, "922337203685477.5807"},
       {-kMax, "-922337203685477.5807"},
-      {std::numeric_limits<int64_t>::min(), "-922337203685477.5808"},
+      {kMin, "-922337203685477.5808"},
   };
   for (const Case& c : cases) EXPECT_EQ(CurrencyText(c.value), c.text);
 }
@@ -107,7 +110,7 @@ TEST(CurrencyFloat, ConvertsBothWays) {
       {-0.00005, TWSUCCESS, -1},
       {922337203685477.5, TWSUCCESS, 9223372036854775000},
       {TWMAX_CURRENCY_VALUE, TWFAIL_OVERFLOW, kMax},
-      {-1e300, TWFAIL_OVERFLOW, -kMax},
+      {-1e300, TWFAIL_OVERFLOW, kMin},
       {std::nan(""), TWFAIL_INVALID_FLOAT, kUnset},
       {HUGE_VAL, TWFAIL_INVALID_FLOAT, kUnset},
   };
@@ -144,9 +147,11 @@ TEST(CurrencyArithmetic, AddsSubtractsAndRefusesOverflow) {
       {125000, 25000, true, TWSUCCESS, 100000},
       {kMax, 1, false, TWFAIL_OVERFLOW, kUnset},
       {kMax, -1, true, TWFAIL_OVERFLOW, kUnset},
-      // The most negative 64-bit word has no negation: it is outside the range too.
-      {-kMax, 1, true, TWFAIL_OVERFLOW, kUnset},
-      {-kMax, -1, false, TWFAIL_OVERFLOW, kUnset},
+      // The most negative 64-bit word is the lowest currency; one below it is not.
+      {-kMax, 1, true, TWSUCCESS, kMin},
+      {-kMax, -1, false, TWSUCCESS, kMin},
+      {kMin, 1, true, TWFAIL_OVERFLOW, kUnset},
+      {kMin, kMax, false, TWSUCCESS, -1},
       {-kMax, -kMax, true, TWSUCCESS, 0},
       {kMax, -kMax, false, TWSUCCESS, 0},
   };
