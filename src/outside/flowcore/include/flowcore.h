@@ -38,6 +38,14 @@
 #include <stdint.h>
 
 #include "twconst.h"
+
+/* Flags of the engine's own beyond the public constants (which scripts see as they are):
+ * a datetime field that holds whole seconds or tenths (TWFieldSetFormatDatetime), and a
+ * comparison of two values as the coarser of their two fields' formats holds them
+ * (TWFieldCompare). */
+#define TWDATETIMEF_SECOND 0x4
+#define TWDATETIMEF_TENTH 0x8
+#define TWCOMPAREF_FORMAT 0x100
 #include "twstatus.h"
 
 #ifdef __cplusplus
