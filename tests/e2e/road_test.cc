@@ -44,11 +44,17 @@ enum class Schedule { kOnce, kEveryMinute };
 // server's end allow for it.
 constexpr int kGenerousCloseTimeout = 120;
 constexpr int kCloseWaitMs = (kGenerousCloseTimeout + 30) * 1000;
+// StatusInterval counts minutes; 0 would turn the status reports off.
+constexpr int kShortestStatusInterval = 1;
+// A runner whose server is gone ends within the status interval, which the wait allows for
+// with the same margin.
+constexpr int kIntervalWaitMs = (kShortestStatusInterval * 60 + 30) * 1000;
 
 class RoadTest : public road::RoadFixture {
  protected:
-  void MakeDatabases(const Road& road, int closeTimeout = 5, Schedule schedule = Schedule::kOnce) {
-    RoadFixture::MakeDatabases(closeTimeout);
+  void MakeDatabases(const Road& road, int closeTimeout = 5, Schedule schedule = Schedule::kOnce,
+                     int statusInterval = 5) {
+    RoadFixture::MakeDatabases(closeTimeout, statusInterval);
     ASSERT_NO_FATAL_FAILURE(InstallPlugin(road.plugin));
     road.links(*this);
     std::vector<std::string> args = {"new",
@@ -292,9 +298,10 @@ TEST_F(RoadTest, AfterTheServerIsKilledItsRunnerClosesAndARestartedServerRunsThe
 // A runner that ignores its close outlives its killed server: with CloseTimeout 0, as an
 // installed server has it, nobody kills it. The server started again leaves the activity
 // locked while that runner lives, though it is due, and runs it again once the old run has
-// ended: the two runs never overlap.
+// ended (the runner ends itself within the status interval): the two runs never overlap.
 TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHasEnded) {
-  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute));
+  ASSERT_NO_FATAL_FAILURE(
+      MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute, kShortestStatusInterval));
   Twmain first(inst_.path());
   const pid_t runner = AwaitFetching(1, first);
   ASSERT_GT(runner, 0);
@@ -311,6 +318,39 @@ TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHas
   EXPECT_FALSE(overlapped) << "a second run started while the first still ran";
   ASSERT_GT(AwaitFetching(2, second), 0) << second.Out() << ActivityLog();
 
+  std::string log = ActivityLog();
+  EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
+  EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
+}
+
+// The server and its control store killed in the middle of a run that ignores its close,
+// with CloseTimeout 0: nothing on this machine is left to end the run, and a server on
+// another machine takes the killed server's runs over (and may start them again) once its
+// last report is four status intervals old. The runner ends itself within one interval; the
+// server that looks next records its run as terminated abnormally and runs the activity
+// again.
+TEST_F(RoadTest, ARunnerWhoseServerAndControlStoreAreKilledEndsItselfWithinTheStatusInterval) {
+  ASSERT_NO_FATAL_FAILURE(
+      MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute, kShortestStatusInterval));
+  Twmain first(inst_.path());
+  const pid_t runner = AwaitFetching(1, first);
+  ASSERT_GT(runner, 0);
+  const std::vector<pid_t> store = first.Members("ctlstore");
+  ASSERT_EQ(store.size(), 1u);
+  first.Kill();
+  ::kill(store[0], SIGKILL);
+  ASSERT_TRUE(Within(kWaitMs, [&] { return !road::Runs(store[0]); }));
+  // The deaf fetch lasts well beyond the interval: only the runner itself can end it so soon.
+  EXPECT_TRUE(Within(kIntervalWaitMs, [&] { return !road::Runs(runner); }))
+      << "the deaf runner of the killed server outlived the status interval";
+  EXPECT_TRUE(Has(first.Err(),
+                  "taskrun: the server is gone and the run did not close within "
+                  "60 seconds\n"))
+      << first.Err();
+
+  Twmain second(inst_.path());
+  ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  ASSERT_GT(AwaitFetching(2, second), 0) << second.Out() << ActivityLog();
   std::string log = ActivityLog();
   EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
   EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
