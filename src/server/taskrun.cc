@@ -199,10 +199,26 @@ void Print(FILE* file, std::string_view text) {
   std::fflush(file);
 }
 
+// How long a run whose server is gone may take to close before its process ends itself, in
+// seconds; 0: no limit. The server's kill would have come after CloseTimeout. Besides, every
+// other server of the Administrator database takes the runs of a server over, and may start
+// them again, once that server's last "still active" report is four status intervals old: as
+// little as three intervals after its end. A run ends within one interval, so that it never
+// overlaps with a run started elsewhere, even with CloseTimeout 0 (no kill).
+int64_t EndLimitSeconds(int32_t closeTimeoutSeconds, int32_t statusIntervalMinutes) {
+  int64_t limit = closeTimeoutSeconds > 0 ? closeTimeoutSeconds : 0;
+  if (statusIntervalMinutes > 0) {
+    const int64_t interval = int64_t{statusIntervalMinutes} * 60;
+    if (limit == 0 || interval < limit) limit = interval;
+  }
+  return limit;
+}
+
 // The server that started this run. Once it is gone nobody closes, kills or reports the run
 // any more, so the run closes itself as a stop of the server would close it; when it has not
-// ended within the server's CloseTimeout (0: no limit) the process ends itself, as the
-// server's kill would have ended it. The next start of the server records the run's end.
+// ended within EndLimitSeconds the process ends itself, as the server's kill would have ended
+// it. The next server that looks (its own, started again, or another's dead-server check)
+// records the run's end.
 class ServerWatch {
  public:
   ServerWatch() = default;
@@ -212,14 +228,13 @@ class ServerWatch {
 
   // Starts watching for the run of entry; a watch that cannot be set up is left out (the run
   // goes on as before, supervised only while its server lives).
-  void Start(MsgTblEntry* entry, int32_t closeTimeoutSeconds) {
+  void Start(MsgTblEntry* entry, int64_t limitSeconds) {
     if (TWProcParentWatchOpen(&watch_) != TWSUCCESS) {
       watch_ = nullptr;
       return;
     }
     try {
-      thread_ =
-          std::thread([this, entry, closeTimeoutSeconds] { Watch(entry, closeTimeoutSeconds); });
+      thread_ = std::thread([this, entry, limitSeconds] { Watch(entry, limitSeconds); });
     } catch (const std::system_error&) {
       TWProcParentWatchClose(watch_);
       watch_ = nullptr;
@@ -241,7 +256,7 @@ class ServerWatch {
   }
 
  private:
-  void Watch(MsgTblEntry* entry, int32_t closeTimeoutSeconds) {
+  void Watch(MsgTblEntry* entry, int64_t limitSeconds) {
     if (TWProcParentWatchWait(watch_, -1) != 1) return;
     std::unique_lock<std::mutex> lock(mu_);
     if (ended_) return;
@@ -251,10 +266,10 @@ class ServerWatch {
     std::memcpy(&word, bytes, sizeof word);
     auto* p = reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(entry) + kCloseWord);
     std::atomic_ref<uint32_t>(*p).store(word);
-    if (closeTimeoutSeconds <= 0) return;
-    if (changed_.wait_for(lock, std::chrono::seconds(closeTimeoutSeconds), [&] { return ended_; }))
-      return;
-    Print(stderr, "taskrun: the server is gone and the run did not close within CloseTimeout\n");
+    if (limitSeconds <= 0) return;
+    if (changed_.wait_for(lock, std::chrono::seconds(limitSeconds), [&] { return ended_; })) return;
+    Print(stderr, "taskrun: the server is gone and the run did not close within " +
+                      std::to_string(limitSeconds) + " seconds\n");
     std::_Exit(1);
   }
 
@@ -296,7 +311,7 @@ class Runner {
       return;
     }
     system_ = true;
-    // The settings give the CloseTimeout the run keeps to when its server is gone.
+    // The settings give the time a run whose server is gone may take to close.
     CSMgrServerSettings settings{};
     TWStreamCreate(&settings.serverName, 0, 0, TWSTREAMFMT_NATIVE);
     status_ = CSMgrInit(&settings);
@@ -308,7 +323,8 @@ class Runner {
     session_ = true;
     if (handle_ != 0) entry_ = table_.Find(handle_);
     // A web server's gateway for an entry has no server behind it to lose.
-    if (entry_ != nullptr && !cgi_) watch_.Start(entry_, settings.closeTimeout);
+    if (entry_ != nullptr && !cgi_)
+      watch_.Start(entry_, EndLimitSeconds(settings.closeTimeout, settings.statusInterval));
     if (entry_ == nullptr) {
       handle_ = 0;
       private_ = std::make_unique<MsgTblEntry>();

@@ -376,14 +376,15 @@ class RoadFixture : public ::testing::Test {
 
  protected:
   // The Administrator and Log databases with the Administrator and this server configured.
-  void MakeDatabases(int closeTimeout = 5) {
+  void MakeDatabases(int closeTimeout = 5, int statusInterval = 5) {
+    const std::string interval = "StatusInterval:number=" + std::to_string(statusInterval);
     Adm({"create", "qtwadm.odx", "--template", build_ + "QTWADM.OTM"});
     Adm({"create", "qtwlog.odx", "--template", build_ + "QTWLOG.OTM"});
     Adm({"new", "qtwadm.odx", "Configuration\\Administrator", "Name=Administrator",
-         "LogDatabase=qtwlog.odx", "StatusInterval:number=5"});
+         "LogDatabase=qtwlog.odx", interval});
     Adm({"new", "qtwadm.odx", "Configuration\\Server", std::string("Name=") + kServer,
-         "PollInterval:number=1", "StatusInterval:number=5", "MaxDuration:number=60",
-         "MaxActivities:number=2", "CloseTimeout:number=" + std::to_string(closeTimeout)});
+         "PollInterval:number=1", interval, "MaxDuration:number=60", "MaxActivities:number=2",
+         "CloseTimeout:number=" + std::to_string(closeTimeout)});
   }
 #ifdef TW_CMAKE_COMMAND
   // The installation as a user makes it, in place of MakeDatabases and InstallPlugin: the

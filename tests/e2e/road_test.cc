@@ -44,11 +44,17 @@ enum class Schedule { kOnce, kEveryMinute };
 // server's end allow for it.
 constexpr int kGenerousCloseTimeout = 120;
 constexpr int kCloseWaitMs = (kGenerousCloseTimeout + 30) * 1000;
+// StatusInterval counts minutes; 0 would turn the status reports off.
+constexpr int kShortestStatusInterval = 1;
+// A runner whose server is gone ends within the status interval, which the wait allows for
+// with the same margin.
+constexpr int kIntervalWaitMs = (kShortestStatusInterval * 60 + 30) * 1000;
 
 class RoadTest : public road::RoadFixture {
  protected:
-  void MakeDatabases(const Road& road, int closeTimeout = 5, Schedule schedule = Schedule::kOnce) {
-    RoadFixture::MakeDatabases(closeTimeout);
+  void MakeDatabases(const Road& road, int closeTimeout = 5, Schedule schedule = Schedule::kOnce,
+                     int statusInterval = 5) {
+    RoadFixture::MakeDatabases(closeTimeout, statusInterval);
     ASSERT_NO_FATAL_FAILURE(InstallPlugin(road.plugin));
     road.links(*this);
     std::vector<std::string> args = {"new",
@@ -290,24 +296,45 @@ TEST_F(RoadTest, AfterTheServerIsKilledItsRunnerClosesAndARestartedServerRunsThe
 }
 
 // A runner that ignores its close outlives its killed server: with CloseTimeout 0, as an
-// installed server has it, nobody kills it. The server started again leaves the activity
-// locked while that runner lives, though it is due, and runs it again once the old run has
-// ended: the two runs never overlap.
-TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHasEnded) {
-  ASSERT_NO_FATAL_FAILURE(MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute));
+// installed server has it, nobody kills it, and a server on another machine takes the killed
+// server's runs over (and may start them again) once its last report is four status
+// intervals old. The runner ends itself within one interval, whether the control store
+// lives on or was killed with the server; meanwhile the server started again leaves the
+// activity locked, though it is due, records the old run as terminated abnormally once it
+// has ended and runs the activity again: the two runs never overlap.
+struct OrphanCase {
+  const char* name;
+  bool storeKilled;
+};
+void PrintTo(const OrphanCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RoadOrphan : public RoadTest, public ::testing::WithParamInterface<OrphanCase> {};
+
+TEST_P(RoadOrphan, ADeafRunnerOfAKilledServerEndsWithinTheStatusIntervalAndRunsOnceAtATime) {
+  ASSERT_NO_FATAL_FAILURE(
+      MakeDatabases(SlowRoad(true), 0, Schedule::kEveryMinute, kShortestStatusInterval));
   Twmain first(inst_.path());
   const pid_t runner = AwaitFetching(1, first);
   ASSERT_GT(runner, 0);
+  const std::vector<pid_t> store = first.Members("ctlstore");
+  ASSERT_EQ(store.size(), 1u);
   first.Kill();
+  if (GetParam().storeKilled) {
+    ::kill(store[0], SIGKILL);
+    ASSERT_TRUE(Within(kWaitMs, [&] { return !road::Runs(store[0]); }));
+  }
 
   Twmain second(inst_.path());
   ASSERT_TRUE(Within(kWaitMs, [&] { return MoveStoreClock(2) == TWSUCCESS; }));
+  // The deaf fetch lasts well beyond the interval: only the runner itself ends it so soon.
   bool overlapped = false;
-  EXPECT_TRUE(Within(kCloseWaitMs, [&] {
+  EXPECT_TRUE(Within(kIntervalWaitMs, [&] {
     const bool runs = road::Runs(runner);
     overlapped = overlapped || (runs && Fetching().size() > 1);
     return !runs;
-  })) << "the deaf runner of the killed server never ended";
+  })) << "the deaf runner of the killed server outlived the status interval";
   EXPECT_FALSE(overlapped) << "a second run started while the first still ran";
   ASSERT_GT(AwaitFetching(2, second), 0) << second.Out() << ActivityLog();
 
@@ -315,6 +342,11 @@ TEST_F(RoadTest, ARestartedServerRunsTheActivityAgainOnlyOnceItsEarlierRunnerHas
   EXPECT_EQ(Count(log, "Activity terminated abnormally"), 1u) << log;
   EXPECT_EQ(Count(second.Out(), "Activity started 'Road'."), 1u) << second.Out();
 }
+
+INSTANTIATE_TEST_SUITE_P(Crashes, RoadOrphan,
+                         ::testing::Values(OrphanCase{"StoreLivesOn", false},
+                                           OrphanCase{"StoreKilledToo", true}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The control store killed in the middle of a run: the server starts another at its next
 // poll, registers with it, closes the run the lost one handed out, and runs the activity at

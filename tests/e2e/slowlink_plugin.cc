@@ -1,7 +1,8 @@
 // slowlink.twx: the test connector testlink as a source that never runs dry, so that a run
 // lasts until it is closed or killed. Each fetch pauses briefly and moves one row, starting
 // over at the end of the rows; with "Deaf" in its Fail property a fetch does not return for
-// half a minute, as an activity that ignores close requests. The first fetch of a process
+// three minutes, as an activity that ignores close requests (longer than the shortest status
+// interval, within which a runner that lost its server ends itself). The first fetch of a process
 // appends the process's id as a line to slowlink.fetching in the installation directory:
 // from then on the run is inside its fetching.
 #include <unistd.h>
@@ -30,7 +31,7 @@ extern "C" uint32_t TWXFetch(TWXContext* ctx, TWFIELDLIST dest, uint32_t index,
     // fetch still gives up after a while, so that a run left by a failed test cannot linger.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (Fails(ctx, "Deaf")) {
-      for (int i = 0; i < 1500; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (int i = 0; i < 9000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       return Refuse("Fetch");
     }
     if (recordCount == 0 || ctx->state->result.empty())
