@@ -260,8 +260,10 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
       {2, kIdNewCluster, kIdAdminDatabase, "",
        "You must supply the Administrator\nDatabase Filename."},
       {2, kIdNewCluster, kIdLogDatabase, "", "You must supply the Log\nDatabase Filename."},
-      {2, kIdNewCluster, kIdDocDatabase, "", "You must supply the Documentation\nDatabase Filename."},
-      {2, kIdNewCluster, kIdVaultDatabase, "", "You must supply the Script\nVault Database Filename."},
+      {2, kIdNewCluster, kIdDocDatabase, "",
+       "You must supply the Documentation\nDatabase Filename."},
+      {2, kIdNewCluster, kIdVaultDatabase, "",
+       "You must supply the Script\nVault Database Filename."},
       {2, kIdNewCluster, kIdMemberName, tooLong,
        "The Tarnway Server Name is too long\n(at most 255 characters)."},
       {2, kIdNewCluster, kIdAdminServer, std::string(128, 's'),
@@ -373,10 +375,14 @@ TEST_F(WizardFlowTest, OnlyTheShownPagesChoicesAct) {
     int page;
     int choice;
   } cases[] = {
-      {kPageCluster, kIdRemoveCluster},       {kPageCluster, kIdNewCluster},
-      {kPageCluster, kIdMigrate},             {kPageInstallChoice, kIdRemoveMember},
-      {kPageInstallChoice, kIdCreateVault},   {kPageRemoveChoice, kIdAddClient},
-      {kPageRemoveWarning, kIdMigrateChoice}, {kPageMigration, kIdInstallDocs},
+      {kPageCluster, kIdRemoveCluster},
+      {kPageCluster, kIdNewCluster},
+      {kPageCluster, kIdMigrate},
+      {kPageInstallChoice, kIdRemoveMember},
+      {kPageInstallChoice, kIdCreateVault},
+      {kPageRemoveChoice, kIdAddClient},
+      {kPageRemoveWarning, kIdMigrateChoice},
+      {kPageMigration, kIdInstallDocs},
       {kPageSummary, kIdAddServer},
   };
   for (const auto& c : cases) {
