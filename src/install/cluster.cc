@@ -187,9 +187,10 @@ std::string NameSearch(std::string_view item, std::string_view value) {
          format.substr(first + 2, second - first - 2) + quoted + format.substr(second + 2);
 }
 
-DatabaseKind SetupDatabaseKind(const char* server, const char* file) {
+DatabaseKind SetupDatabaseKind(const char* server, const char* file, uint32_t* status) {
   GVDB h = 0;
   uint32_t st = GVDatabaseOpen(server, file, 0, &h);
+  if (status != nullptr) *status = st;
   if (st == GVERR_NO_DATABASE || (st == GVERR_NO_SERVER && (server == nullptr || *server == '\0')))
     return DatabaseKind::none;
   if (st != 0) return DatabaseKind::unusable;

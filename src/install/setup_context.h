@@ -91,7 +91,9 @@ void SetupAppendError(SetupContext& ctx, uint32_t id, const char* arg, std::stri
 // Administrator (its configuration form is there), another database, or one that cannot be
 // opened. Front ends ask it to refuse an answer while the user can still change it.
 enum class DatabaseKind { none, administrator, other, unusable };
-[[nodiscard]] DatabaseKind SetupDatabaseKind(const char* server, const char* file);
+// An unusable database leaves the status of its failed open in *status when one is given.
+[[nodiscard]] DatabaseKind SetupDatabaseKind(const char* server, const char* file,
+                                             uint32_t* status = nullptr);
 
 // ---------------------------------------------------------------- files and session ---
 

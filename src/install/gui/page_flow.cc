@@ -99,6 +99,18 @@ bool WizardFlow::KeyTyped(int key) {
 
 bool WizardFlow::Select(long id) {
   int& page = state_.currentPage;
+  // A choice acts only from its own page while that page is shown: a hidden control can
+  // still be clicked by a message sent to it.
+  static const struct {
+    long id;
+    int page;
+  } kChoicePages[] = {{kIdNewCluster, kPageInstallChoice},  {kIdAddServer, kPageInstallChoice},
+                      {kIdAddClient, kPageInstallChoice},   {kIdRemoveCluster, kPageRemoveChoice},
+                      {kIdRemoveMember, kPageRemoveChoice}, {kIdMigrateChoice, kPageRemoveChoice},
+                      {kIdCreateVault, kPageCluster},       {kIdInstallDocs, kPageCluster},
+                      {kIdMigrate, kPageMigration}};
+  for (const auto& c : kChoicePages)
+    if (c.id == id && c.page != page) return false;
   // A new choice on a choice page takes back any consent to a removal given before it.
   auto choose = [&](int32_t kind) {
     ctx_.wizardKind = kind;
@@ -179,7 +191,7 @@ bool WizardFlow::Next() {
     case kPageCluster:
       if (!ValidateClusterPage()) break;
       page = state_.kit == kKitClient ? kPageTranslation
-                             : (ctx_.existingCluster == 0 ? kPageMigration : kPageSnmp);
+                                      : (ctx_.existingCluster == 0 ? kPageMigration : kPageSnmp);
       break;
     case kPageMigration:
       if (!ValidateMigrationPage()) break;
@@ -286,7 +298,8 @@ bool WizardFlow::ValidateClusterPage() {
       {F(ctx_.adminServer, "Ordex Server Name"), kIdAdminServer, true},
       {F(ctx_.adminDatabase, "Administrator Database Filename"), kIdAdminDatabase, true},
       {F(ctx_.logDatabase, "Log Database Filename"), kIdLogDatabase, true},
-      {F(ctx_.vaultDatabase, "Vault Database Filename"), kIdVaultDatabase, view_.Checked(kIdCreateVault)},
+      {F(ctx_.vaultDatabase, "Vault Database Filename"), kIdVaultDatabase,
+       view_.Checked(kIdCreateVault)},
       {F(ctx_.docDatabase, "Documentation Database Filename"), kIdDocDatabase,
        view_.Checked(kIdInstallDocs)},
   };
@@ -307,25 +320,27 @@ bool WizardFlow::ValidateClusterPage() {
 
   // The databases are looked at now, while the answer can still be changed: a run that
   // found out later would stop half-way.
-  const DatabaseKind admin = SetupDatabaseKind(ctx_.adminServer, ctx_.adminDatabase);
+  uint32_t status = 0;
   if (ctx_.existingCluster == 0) {
     const struct {
       bool wanted;
       const char* file;
-    } made[] = {{true, ctx_.logDatabase}, {ctx_.createVault != 0, ctx_.vaultDatabase}};
-    bool taken = admin != DatabaseKind::none;
-    const char* file = ctx_.adminDatabase;
+      uint32_t unusable;
+    } made[] = {{true, ctx_.adminDatabase, TWFAIL_SETUP_OPEN_ADMIN},
+                {true, ctx_.logDatabase, TWFAIL_SETUP_CREATE_LOG},
+                {ctx_.createVault != 0, ctx_.vaultDatabase, TWFAIL_SETUP_CREATE_VAULT}};
     for (const auto& m : made) {
-      if (taken || !m.wanted) continue;
-      taken = SetupDatabaseKind(ctx_.adminServer, m.file) != DatabaseKind::none;
-      file = m.file;
+      if (!m.wanted) continue;
+      const DatabaseKind kind = SetupDatabaseKind(ctx_.adminServer, m.file, &status);
+      // A database that cannot be opened (a server that does not exist) is not taken.
+      if (kind == DatabaseKind::unusable) return FailUnusable(m.unusable, m.file, status);
+      if (kind != DatabaseKind::none)
+        return Fail("The database '" + std::string(m.file) +
+                    "' already exists.\nChoose another Database Filename.");
     }
-    if (taken)
-      return Fail("The database '" + std::string(file) +
-                  "' already exists.\nChoose another Database Filename.");
     return true;
   }
-  switch (admin) {
+  switch (SetupDatabaseKind(ctx_.adminServer, ctx_.adminDatabase, &status)) {
     case DatabaseKind::administrator:
       return true;
     case DatabaseKind::none:
@@ -336,7 +351,13 @@ bool WizardFlow::ValidateClusterPage() {
     case DatabaseKind::unusable:
       break;
   }
-  return Fail(Format(Message(TWFAIL_SETUP_OPEN_ADMIN), ctx_.adminDatabase) + ".");
+  return FailUnusable(TWFAIL_SETUP_OPEN_ADMIN, ctx_.adminDatabase, status);
+}
+
+bool WizardFlow::FailUnusable(uint32_t message, const char* file, uint32_t status) {
+  std::string reason;
+  SetupAppendPlexaError(status, ctx_, reason);
+  return Fail(Format(Message(message), file) + "." + reason);
 }
 
 bool WizardFlow::ValidateMigrationPage() {
@@ -350,18 +371,18 @@ bool WizardFlow::ValidateMigrationPage() {
     return Fail(complaint);
   if (ctx_.release1Database[0] == '\0')
     return Fail("You must supply the\nAdministrator Database Filename.");
-  const DatabaseKind r1 = SetupDatabaseKind(ctx_.release1Server, ctx_.release1Database);
+  uint32_t status = 0;
+  const DatabaseKind r1 = SetupDatabaseKind(ctx_.release1Server, ctx_.release1Database, &status);
   if (r1 == DatabaseKind::none)
     return Fail(Format(Message(TWFAIL_SETUP_NO_ADMIN), ctx_.release1Database) + ".");
   if (r1 == DatabaseKind::unusable)
-    return Fail(Format(Message(TWFAIL_SETUP_OPEN_ADMIN), ctx_.release1Database) + ".");
+    return FailUnusable(TWFAIL_SETUP_OPEN_ADMIN, ctx_.release1Database, status);
   if (ctx_.wizardKind != kKindRelease1) return true;
   // The migration goes into the Administrator this installation names.
   const std::string ini = WithSlash(ctx_.installDir) + kIniName;
   IniValue server = ReadIni(ini, "AdminServer");
   IniValue database = ReadIni(ini, "AdminDatabase");
-  bool serverOk = server.Fits(sizeof ctx_.adminServer) ||
-                  (server.status == TWFAIL_INI_MISSING_KEY);
+  bool serverOk = server.Fits(sizeof ctx_.adminServer) || (server.status == TWFAIL_INI_MISSING_KEY);
   if (!serverOk || !database.Fits(sizeof ctx_.adminDatabase)) return Fail(InvalidIniText());
   (void)SetField(ctx_.adminServer, server.text);
   (void)SetField(ctx_.adminDatabase, database.text);
@@ -390,8 +411,7 @@ bool WizardFlow::ValidateTranslationPage() {
 bool WizardFlow::ValidateDirectoryPage() {
   std::string dir = view_.Text(kIdDirectory);
   if (dir.empty()) return Fail("You must supply the Tarnway Directory.");
-  if (dir[0] != '/')
-    return Fail("The Tarnway Directory must be a full path\nbeginning with '/'.");
+  if (dir[0] != '/') return Fail("The Tarnway Directory must be a full path\nbeginning with '/'.");
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   const std::string bare = dir;
   dir = WithSlash(dir);
@@ -401,9 +421,9 @@ bool WizardFlow::ValidateDirectoryPage() {
                 std::to_string(sizeof ctx_.installDir - 2) + " characters).");
   bool exists = false;
   if (!Writable(bare, &exists))
-    return Fail((exists ? "Setup cannot write to the directory\n"
-                        : "Setup cannot create the directory\n") +
-                dir + ".");
+    return Fail(
+        (exists ? "Setup cannot write to the directory\n" : "Setup cannot create the directory\n") +
+        dir + ".");
   (void)SetField(ctx_.installDir, dir);
   return true;
 }
@@ -450,8 +470,7 @@ void WizardFlow::CheckBetaInstallation(const std::string& ini) {
   bool usable = directory.status == 0 && dir[0] == '/' && dir.size() < sizeof ctx_.installDir &&
                 kit.Fits(sizeof ctx_.kitType) && IsKit(kit.text) &&
                 member.Fits(sizeof ctx_.memberName) &&
-                (server.Fits(sizeof ctx_.adminServer) ||
-                 server.status == TWFAIL_INI_MISSING_KEY) &&
+                (server.Fits(sizeof ctx_.adminServer) || server.status == TWFAIL_INI_MISSING_KEY) &&
                 database.Fits(sizeof ctx_.adminDatabase);
   if (!usable) {
     view_.ErrorBox(InvalidIniText());

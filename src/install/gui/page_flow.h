@@ -78,6 +78,8 @@ class WizardFlow {
 
  private:
   bool Next();  // true when a run has started
+  // The error box for a database that cannot be opened: message with file, and the reason.
+  bool FailUnusable(uint32_t message, const char* file, uint32_t status);
   void Previous();
   bool Go(WizardRun run);
   bool Fail(const std::string& text);

@@ -99,6 +99,23 @@ CL_Long ClampDay(std::int64_t number) {
   return number <= 0 || number > kLongMax ? 0 : static_cast<CL_Long>(number);
 }
 
+// A year written with two digits is the one of those digits that lies from 50 years before
+// the current year to 49 after it, so that the window slides along with the clock.
+std::int64_t CenturyOf(std::int64_t two_digits, std::int64_t current_year) {
+  const std::int64_t first = current_year - 50;
+  return first + ((two_digits - first) % 100 + 100) % 100;
+}
+
+bool LocalNow(std::tm& local) {
+  const std::time_t now = std::time(nullptr);
+  return localtime_r(&now, &local) != nullptr;
+}
+
+std::int64_t CurrentYear() {
+  std::tm local{};
+  return LocalNow(local) ? local.tm_year + 1900 : 2000;
+}
+
 bool IsDigit(int c) {
   return c >= '0' && c <= '9';
 }
@@ -171,9 +188,8 @@ CL_Object* CL_Date::Clone() const {
 }
 
 CL_Date CL_Date::Today() {
-  const std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return CL_Date();
+  if (!LocalNow(local)) return CL_Date();
   return CL_Date(static_cast<short>(local.tm_year + 1900), static_cast<short>(local.tm_mon + 1),
                  static_cast<short>(local.tm_mday));
 }
@@ -342,11 +358,11 @@ CL_String CL_Date::PrintString(short form) const {
     case 1:
       return Format("%02d-%s-%02d", day, ShortMonthName(static_cast<short>(month)), year);
     case 2:
-      return Format("%02d/%02d/%02d", month, day, year - 1900);
+      return Format("%02d/%02d/%02d", month, day, year % 100);
     case 3:
       return Format("%d %s %d", day, MonthName(static_cast<short>(month)), year);
     case 4:
-      return Format("%02d/%02d/%02d", day, month, year - 1900);
+      return Format("%02d/%02d/%02d", day, month, year % 100);
     default:
       return CL_String();
   }
@@ -381,18 +397,15 @@ CL_Long CL_Date::_Parse(const CL_String& text) {
     month = MonthNumber(fields[0].AsPtr());
     day = fields[1].AsLong();
     year = fields[2].AsLong();
-    if (year < 1900) year += 1900;
   } else if (text.Split(fields, 4, "-") == 3) {
     fields[1].Capitalize();
     day = fields[0].AsLong();
     month = MonthNumber(fields[1].AsPtr());
     year = fields[2].AsLong();
-    if (year < 1900) year += 1900;
   } else if (text.Split(fields, 4, "/") == 3) {
     month = fields[0].AsLong();
     day = fields[1].AsLong();
     year = fields[2].AsLong();
-    if (year < 100) year += 1900;
   } else if (text.Size() == 6 && text.NCharIndex("0123456789") < 0) {
     const char* p = text.AsPtr();
     const auto pair = [p](int at) { return (p[at] - '0') * 10 + (p[at + 1] - '0'); };
@@ -401,13 +414,12 @@ CL_Long CL_Date::_Parse(const CL_String& text) {
     } else {
       year = pair(0), month = pair(2), day = pair(4);
     }
-    year += 1900;
   } else {
     return 0;
   }
-  // Only the ranges are checked here: a day beyond the month's end runs on into the next.
-  if (month < 1 || month > 12 || year < 1900 || day < 1 || day > 31) return 0;
-  return ClampDay(ToDayNumber(year, month, day));
+  if (year >= 0 && year < 100) year = CenturyOf(year, CurrentYear());
+  if (year < 1900) return 0;
+  return ValidDay(year, month, day);
 }
 
 bool CL_Date::_Set(CL_Long day) {

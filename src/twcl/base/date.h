@@ -17,7 +17,10 @@ class CL_Date : public CL_OrderedObject<CL_Date> {
   // month_name as MonthNumber finds it; unknown name or bad day: day 0.
   CL_Date(short year, const char* month_name, short day);
   explicit CL_Date(CL_Long day_number);
-  explicit CL_Date(const char* text);  // parsed; a text that does not parse gives day 0
+  // Parsed: 'Jan 5, 1996', '05-Jan-96', '1/5/96', '010596' (or '960105'). A year of two
+  // digits lies within 50 years before and 49 after the current one; a year before 1900 or a
+  // day its month does not have does not parse and gives day 0.
+  explicit CL_Date(const char* text);
   explicit CL_Date(const CL_String& text);
   CL_Date(const CL_Date& other);
   ~CL_Date() override;
@@ -76,7 +79,7 @@ class CL_Date : public CL_OrderedObject<CL_Date> {
   CL_Date& operator=(const CL_Object& other) override;  // class check "CL_Date::op="
 
   // Forms 0 'January 5, 1996', 1 '05-Jan-1996', 2 '01/05/96', 3 '5 January 1996',
-  // 4 '05/01/96' (years from 2000 print year-1900 in forms 2 and 4); an invalid date or
+  // 4 '05/01/96' (forms 2 and 4 print the last two digits of the year); an invalid date or
   // another form: "".
   CL_String PrintString(short form) const;
   CL_String AsString() const override;  // form 2; also the text-stream form

@@ -187,9 +187,13 @@ CL_Long CL_TimeOfDay::_Parse(const CL_String& text) {
     minute = DigitsValue(fields[1]);
     second = colon_fields == 3 ? DigitsValue(fields[2]) : 0;
   } else if (text.Split(fields, 4, ": ") == 3) {
+    // A 12-hour clock: 12 am is midnight and 12 pm noon; 0 am is read too, as it is printed.
+    const bool pm = fields[2] == "pm";
+    if (!pm && fields[2] != "am") return -1;
     hour = fields[0].AsLong();
     minute = fields[1].AsLong();
-    if (fields[2] == "pm") hour += 12;
+    if (hour < (pm ? 1 : 0) || hour > 12) return -1;
+    hour = hour % 12 + (pm ? 12 : 0);
   } else if (IsDigits(text) && (text.Size() == 4 || text.Size() == 6)) {
     hour = DigitsValue(text.AsPtr(), 2);
     minute = DigitsValue(text.AsPtr() + 2, 2);

@@ -416,4 +416,27 @@ TEST_F(InstguiRoadsTest, CreditsOpenForTheKeyWordOnTheWelcomePage) {
   again.Quit();
 }
 
+// A choice of a hidden page clicked by a message does nothing: the removal choice sent while
+// the cluster page shows leaves Previous to go back to the install choices.
+TEST_F(InstguiRoadsTest, HiddenChoicesDoNotAct) {
+  Wizard w(kit_, Env());
+  ASSERT_NE(w.Window(), nullptr);
+  w.Click(gui::kIdNext);
+  ASSERT_TRUE(w.Wait([&] { return w.Page() == gui::kPageInstallChoice; }));
+  w.Click(gui::kIdNewCluster);
+  ASSERT_TRUE(w.Wait([&] { return w.Page() == gui::kPageCluster; }));
+  Handle hidden = w.Control(gui::kIdRemoveCluster);
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_FALSE(wizdrv::Visible(hidden));
+  wizdrv::Click(hidden);
+  w.Click(gui::kIdPrevious);
+  int page = -1;
+  ASSERT_TRUE(w.Wait([&] {
+    page = w.Page();
+    return page == gui::kPageInstallChoice || page == gui::kPageRemoveChoice;
+  }));
+  EXPECT_EQ(page, gui::kPageInstallChoice);
+  w.Quit();
+}
+
 }  // namespace

@@ -228,6 +228,7 @@ TEST_F(WizardFlowTest, ChoicesSetUpTheClusterPage) {
     EXPECT_EQ(ctx_.migrateRelease1, c.cluster ? 1 : 0);
   }
   // The optional fields follow their check boxes.
+  state_.currentPage = kPageMigration;
   for (bool on : {false, true}) {
     view_.checked[kIdMigrate] = on;
     EXPECT_TRUE(flow_.Select(kIdMigrate));
@@ -243,6 +244,9 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
   const std::string file = base_.path() + "plain";
   twtest::WriteFile(file, "x");
   MakeCluster(MemberDir("hub"), "taken.odx", "2");
+  // A file in the log's place that no database can be made over.
+  twtest::WriteFile(base_.path() + "ordex/local/junk.log", "not a database");
+  const std::string noServer = "\nServer does not exist (Plexa Error 0x80000602)";
   // A database that is not an Administrator: a Log database.
   struct Case {
     int page;
@@ -256,8 +260,10 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
       {2, kIdNewCluster, kIdAdminDatabase, "",
        "You must supply the Administrator\nDatabase Filename."},
       {2, kIdNewCluster, kIdLogDatabase, "", "You must supply the Log\nDatabase Filename."},
-      {2, kIdNewCluster, kIdDocDatabase, "", "You must supply the Documentation\nDatabase Filename."},
-      {2, kIdNewCluster, kIdVaultDatabase, "", "You must supply the Script\nVault Database Filename."},
+      {2, kIdNewCluster, kIdDocDatabase, "",
+       "You must supply the Documentation\nDatabase Filename."},
+      {2, kIdNewCluster, kIdVaultDatabase, "",
+       "You must supply the Script\nVault Database Filename."},
       {2, kIdNewCluster, kIdMemberName, tooLong,
        "The Tarnway Server Name is too long\n(at most 255 characters)."},
       {2, kIdNewCluster, kIdAdminServer, std::string(128, 's'),
@@ -266,6 +272,14 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
        "The database 'taken.odx' already exists.\nChoose another Database Filename."},
       {2, kIdNewCluster, kIdLogDatabase, "taken.odx.log",
        "The database 'taken.odx.log' already exists.\nChoose another Database Filename."},
+      // A server that does not exist takes no name: it is answered as missing.
+      {2, kIdNewCluster, kIdAdminServer, "nosuch",
+       "Cannot open Tarnway Administrator database 'fresh.odx'." + noServer},
+      {2, kIdNewCluster, kIdLogDatabase, "junk.log",
+       "Cannot create Tarnway Log database 'junk.log'.\nFile is not a Plexa database (Plexa "
+       "Error 0x80000603)"},
+      {2, kIdAddServer, kIdAdminServer, "nosuch",
+       "Cannot open Tarnway Administrator database 'taken.odx'." + noServer},
       {2, kIdAddServer, kIdAdminDatabase, "absent.odx",
        "Cannot locate Tarnway Administrator database 'absent.odx'."},
       {2, kIdAddServer, kIdAdminDatabase, "taken.odx.log",
@@ -274,6 +288,8 @@ TEST_F(WizardFlowTest, PageChecksRefuseBadAnswersAndCreateNothing) {
        "You must supply the\nAdministrator Database Filename."},
       {3, kIdNewCluster, kIdRelease1Database, "absent.odx",
        "Cannot locate Tarnway Administrator database 'absent.odx'."},
+      {3, kIdNewCluster, kIdRelease1Server, "nosuch",
+       "Cannot open Tarnway Administrator database 'taken.odx'." + noServer},
       {4, kIdNewCluster, kIdSnmpGroup, "", "You must select a SNMP Support Setting."},
       {5, kIdNewCluster, kIdTranslateGroup, "", "You must select a Text Translation Setting."},
       {6, kIdNewCluster, kIdDirectory, "", "You must supply the Tarnway Directory."},
@@ -350,6 +366,41 @@ TEST_F(WizardFlowTest, AnswersReachTheRecordWhole) {
   EXPECT_EQ(ctx_.migrateRelease1, 1);
   EXPECT_EQ(ctx_.existingCluster, 0);
   EXPECT_EQ(ctx_.wizardKind, kKindServer);
+}
+
+// A choice clicked by a message while its page is hidden does nothing: the page, the task
+// and the controls stay as the shown page left them.
+TEST_F(WizardFlowTest, OnlyTheShownPagesChoicesAct) {
+  const struct {
+    int page;
+    int choice;
+  } cases[] = {
+      {kPageCluster, kIdRemoveCluster},
+      {kPageCluster, kIdNewCluster},
+      {kPageCluster, kIdMigrate},
+      {kPageInstallChoice, kIdRemoveMember},
+      {kPageInstallChoice, kIdCreateVault},
+      {kPageRemoveChoice, kIdAddClient},
+      {kPageRemoveWarning, kIdMigrateChoice},
+      {kPageMigration, kIdInstallDocs},
+      {kPageSummary, kIdAddServer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "page " << c.page << ", choice " << c.choice);
+    Reset();
+    ctx_.wizardKind = kKindServer;
+    ctx_.existingCluster = 1;
+    state_.currentPage = c.page;
+    view_.checked[c.choice] = true;
+    const FakeView before = view_;
+    EXPECT_FALSE(flow_.Select(c.choice));
+    EXPECT_EQ(state_.currentPage, c.page);
+    EXPECT_EQ(ctx_.wizardKind, kKindServer);
+    EXPECT_EQ(ctx_.existingCluster, 1);
+    EXPECT_EQ(view_.text, before.text);
+    EXPECT_EQ(view_.enabled, before.enabled);
+    EXPECT_TRUE(view_.shown.empty());
+  }
 }
 
 // ---------------------------------------------------------------- removal consent -----

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <limits>
@@ -245,9 +246,9 @@ TEST(DateTextTest, PrintedForms) {
   const Case cases[] = {
       {0, "January 5, 1996", "March 4, 2001"},
       {1, "05-Jan-1996", "04-Mar-2001"},
-      {2, "01/05/96", "03/04/101"},
+      {2, "01/05/96", "03/04/01"},
       {3, "5 January 1996", "4 March 2001"},
-      {4, "05/01/96", "04/03/101"},
+      {4, "05/01/96", "04/03/01"},
       {5, "", ""},
       {-1, "", ""},
   };
@@ -256,6 +257,8 @@ TEST(DateTextTest, PrintedForms) {
     EXPECT_EQ(Text(later.PrintString(c.form)), c.later_text) << c.form;
     EXPECT_EQ(Text(CL_Date().PrintString(c.form)), "") << c.form;
   }
+  EXPECT_EQ(Text(CL_Date(2000, 1, 5).PrintString(2)), "01/05/00");
+  EXPECT_EQ(Text(CL_Date(2000, 1, 5).PrintString(4)), "05/01/00");
   EXPECT_EQ(Text(d.AsString()), "01/05/96");
   std::ostringstream out;
   out << d;
@@ -278,10 +281,21 @@ TEST(DateTextTest, ParsedForms) {
       {"03/03/1996", march3},
       {"030396", march3},
       {"960303", march3},  // a first pair of 13 or more reads year first
-      {"121212", CL_Date(1912, 12, 12)},
+      {"121212", CL_Date(2012, 12, 12)},
       {"1/5/2001", CL_Date(2001, 1, 5)},
-      {"2/31/96", CL_Date(1996, 3, 2)},  // only 1..31 is checked: runs into March
-      {"3 March 1996", CL_Date()},       // rule 1 wants the month name first
+      {"1/5/05", CL_Date(2005, 1, 5)},
+      {"Jan 5, 05", CL_Date(2005, 1, 5)},
+      {"05-Jan-05", CL_Date(2005, 1, 5)},
+      {"010505", CL_Date(2005, 1, 5)},
+      {"2/29/96", CL_Date(1996, 2, 29)},
+      {"29-Feb-00", CL_Date(2000, 2, 29)},
+      {"2/31/96", CL_Date()},  // a day its month does not have
+      {"Feb 29, 1997", CL_Date()},
+      {"31-Apr-96", CL_Date()},
+      {"023096", CL_Date()},
+      {"Jan 5, 1850", CL_Date()},  // a year before 1900, not one 1900 years later
+      {"5-Jan-150", CL_Date()},
+      {"3 March 1996", CL_Date()},  // rule 1 wants the month name first
       {"13/1/96", CL_Date()},
       {"1/32/96", CL_Date()},
       {"1/5/150", CL_Date()},
@@ -303,6 +317,30 @@ TEST(DateTextTest, ParsedForms) {
     EXPECT_EQ(assigned.DayNumber(), c.date.DayNumber());
   }
   EXPECT_FALSE(CL_Date(static_cast<const char*>(nullptr)).IsValid());
+}
+
+// Two-digit years read alike in every written form, within 50 years before and 49 after the
+// current year; a printed form with two digits reads back as the date it came from.
+TEST(DateTextTest, TwoDigitYearsSlideWithTheCurrentYear) {
+  const int current = CL_Date::Today().Year();
+  ASSERT_GE(current, 1950);
+  const std::string forms[] = {"Mar 3, ", "3-Mar-", "3/3/", "0303"};
+  for (int yy = 0; yy < 100; ++yy) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02d", yy);
+    for (const std::string& form : forms) {
+      SCOPED_TRACE(form + digits);
+      const CL_Date d((form + digits).c_str());
+      ASSERT_TRUE(d.IsValid());
+      EXPECT_EQ(d.Year() % 100, yy);
+      EXPECT_GE(d.Year(), current - 50);
+      EXPECT_LE(d.Year(), current + 49);
+      EXPECT_TRUE(CL_Date(d.PrintString(2)) == d);
+    }
+  }
+  const int first = current - 50, last = current + 49;
+  EXPECT_EQ(CL_Date(("1/1/" + std::to_string(first % 100 + 100).substr(1)).c_str()).Year(), first);
+  EXPECT_EQ(CL_Date(("1/1/" + std::to_string(last % 100 + 100).substr(1)).c_str()).Year(), last);
 }
 
 TEST(DateTextTest, ReadingFromATextStream) {
@@ -423,7 +461,12 @@ TEST(TimeOfDayTest, ParsedForms) {
       {"23:59:59", 86399},   {"3:15 pm", 54900},
       {"3:15 am", 11700},    {"3:15", 11700},
       {"1530", 55800},       {"153045", 55845},
-      {"0000", 0},           {"12:00 pm", 0},  // noon plus twelve hours is no time of day
+      {"0000", 0},           {"12:00 pm", 43200},
+      {"12:30 pm", 45000},   {"12:10 am", 600},
+      {"12:00 am", 0},       {"0:05 am", 300},
+      {"11:59 pm", 86340},   {"1:00 pm", 46800},
+      {"13:00 pm", 0},       {"0:30 pm", 0},
+      {"3:15 xm", 0},        {"12:00 noon", 0},
       {"12345", 0},          {"123", 0},
       {"24:00", 0},          {"12:60", 0},
       {"12:00:60", 0},       {"1:2:3:4", 0},
@@ -436,6 +479,13 @@ TEST(TimeOfDayTest, ParsedForms) {
     CL_TimeOfDay assigned(777);
     assigned = c.text;
     EXPECT_EQ(assigned.TotalSeconds(), c.seconds);
+  }
+}
+
+TEST(TimeOfDayTest, TwelveHourTextReadsBack) {
+  for (CL_Long seconds = 0; seconds < 86400; seconds += 60) {
+    const CL_TimeOfDay t(seconds);
+    EXPECT_EQ(CL_TimeOfDay(t.PrintString(0)).TotalSeconds(), seconds) << Text(t.PrintString(0));
   }
 }
 
