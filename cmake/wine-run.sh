@@ -1,6 +1,6 @@
 #!/bin/sh
 # wine-run PROGRAM.exe [args]: runs a Winelib program on a private X display (xvfb-run -a).
-# Under ctest with a resource specification (scripts/test.sh), it takes the Wine prefix,
+# Under ctest with a resource file of display slots (scripts/test.sh), it takes the Wine prefix,
 # wineserver and display of the slot ctest gave it, so programs on different slots run at
 # once. Otherwise it uses the test run's prefix when WINEPREFIX names one, or makes its own
 # and removes it on the way out, wineserver included.

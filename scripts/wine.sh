@@ -3,7 +3,7 @@
 # persistent wineserver and its own Xvfb display, so that N Winelib programs can run at once
 # without sharing focus, activation or screenshots. `start` prints the environment to eval:
 # TW_WINE_SLOTS (DIR, where slot I has prefix pI and display file displayI),
-# TW_WINE_RESOURCES (a ctest resource specification with one "winedisplay" per slot), and
+# TW_WINE_RESOURCES (a ctest resource file with one "winedisplay" per slot), and
 # WINEPREFIX/TW_WINE_DISPLAY of slot 0 for a program run outside ctest. `stop` ends every
 # slot's wineserver (and every Wine process in it) and X server, and removes the directory.
 set -euo pipefail
