@@ -40,8 +40,9 @@ uint32_t Get32(const char* at) {
 // A temporary file's failure, with the system's reason.
 uint32_t FileFailure(const char* what) {
   flowcore::StreamData text(TWSTREAMFMT_NATIVE);
-  (void)text.Set(TWSTREAMFMT_NATIVE, std::string("Temporary file of the replication: ") + what +
-                                         ": " + std::strerror(errno));
+  const std::string reason =
+      std::string("Temporary file of the replication: ") + what + ": " + std::strerror(errno);
+  if (uint32_t status = text.Set(TWSTREAMFMT_NATIVE, reason)) return TWActivityLog(status);
   return TWActivityLogStream(0, text.get(), 0);
 }
 
@@ -97,12 +98,14 @@ uint32_t StoreValue(TWFIELD field, uint32_t slot, const char* at, size_t* used) 
 // An unnamed file in the temporary directory, read and written through its own buffer.
 struct RecordStore::File {
   std::FILE* file = nullptr;
+  // Every write that is read again was flushed and checked by Rewind first; what a failed
+  // close would lose is scratch nobody reads, and the file has no name to leave behind.
   ~File() {
     if (file != nullptr) std::fclose(file);
   }
-  bool Write(const std::string& bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  }
+  bool Write(const char* bytes, size_t size) { return std::fwrite(bytes, 1, size, file) == size; }
+  // One record (its u32 length, then its bytes) at `at`, as the block holds it.
+  bool WriteRecord(const char* at) { return Write(at, 4 + size_t{Get32(at)}); }
   // The next record into record; false at the end (*failed when the file could not be read).
   bool Read(std::string& record, bool* failed) {
     char head[4];
@@ -134,7 +137,7 @@ RecordStore::RecordStore(std::vector<TWFIELD> fields, const std::vector<TWFIELD>
 
 RecordStore::~RecordStore() = default;
 
-void RecordStore::Encode(std::string& out) const {
+uint32_t RecordStore::Encode(std::string& out) const {
   const size_t start = out.size();
   Put32(out, 0);
   for (TWFIELD field : fields_) {
@@ -144,7 +147,10 @@ void RecordStore::Encode(std::string& out) const {
     }
     out += '\0';
     void* value = nullptr;
-    (void)TWFieldGetBuffer(field, 1, &value, nullptr);
+    if (uint32_t status = TWFieldGetBuffer(field, 1, &value, nullptr)) {
+      out.resize(start);
+      return TWActivityLog(status);
+    }
     if (IsStream(TWFieldGetType(field))) {
       uint32_t format = 0;
       void* data = nullptr;
@@ -159,6 +165,7 @@ void RecordStore::Encode(std::string& out) const {
   }
   const uint32_t length = static_cast<uint32_t>(out.size() - start - 4);
   std::memcpy(out.data() + start, &length, 4);
+  return TWSUCCESS;
 }
 
 // Without keys: the record into the fields. With them: its key values into value slot of
@@ -228,8 +235,9 @@ uint32_t RecordStore::Add(bool* twice) {
   hasLast_ = true;
   // Room for a whole block at once, so that the block never doubles its memory by growing.
   if (bytes_.capacity() < block_) bytes_.reserve(block_ + block_ / 4);
-  starts_.push_back(static_cast<uint32_t>(bytes_.size()));
-  Encode(bytes_);
+  const uint32_t start = static_cast<uint32_t>(bytes_.size());
+  if (uint32_t status = Encode(bytes_)) return status;
+  starts_.push_back(start);
   return bytes_.size() >= block_ || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
 }
 
@@ -296,11 +304,10 @@ uint32_t RecordStore::FlushBlock(bool* twice) {
     if (uint32_t status = NewFile(to)) return status;
   bool written = true;
   if (rising_) {
-    written = (*to)->Write(bytes_);
+    written = (*to)->Write(bytes_.data(), bytes_.size());
   } else {
     for (size_t i = 0; i < starts_.size() && written; ++i)
-      written = std::fwrite(bytes_.data() + starts_[i], 1, 4 + Get32(bytes_.data() + starts_[i]),
-                            (*to)->file) == 4 + Get32(bytes_.data() + starts_[i]);
+      written = (*to)->WriteRecord(bytes_.data() + starts_[i]);
   }
   if (!written) return FileFailure("cannot write");
   bytes_.clear();
@@ -326,7 +333,6 @@ uint32_t RecordStore::Merge(std::vector<FilePtr>& runs, FilePtr* out, bool* twic
       if (uint32_t status = Decode(records[r].data(), records[r].size(), &heads, r + 1))
         return status;
   }
-  std::string head;
   for (;;) {
     int best = -1;
     for (uint32_t r = 0; r < count; ++r) {
@@ -344,10 +350,11 @@ uint32_t RecordStore::Merge(std::vector<FilePtr>& runs, FilePtr* out, bool* twic
       if (result < 0) best = static_cast<int>(r);
     }
     if (best < 0) break;
-    head.clear();
-    Put32(head, static_cast<uint32_t>(records[best].size()));
-    head += records[best];
-    if (!(*out)->Write(head)) return FileFailure("cannot write");
+    char length[4];
+    const uint32_t size = static_cast<uint32_t>(records[best].size());
+    std::memcpy(length, &size, 4);
+    if (!(*out)->Write(length, 4) || !(*out)->Write(records[best].data(), size))
+      return FileFailure("cannot write");
     bool failed = false;
     live[best] = runs[best]->Read(records[best], &failed);
     if (failed) return FileFailure("cannot read");

@@ -47,7 +47,7 @@ class RecordStore {
     std::vector<flowcore::FieldPtr> fields;
   };
 
-  void Encode(std::string& out) const;
+  uint32_t Encode(std::string& out) const;
   uint32_t Decode(const char* record, size_t length, Keys* keys, uint32_t slot) const;
   uint32_t MakeKeys(uint32_t slots, Keys* keys) const;
   uint32_t CompareSlots(const Keys& keys, uint32_t a, uint32_t b, int32_t* result) const;
