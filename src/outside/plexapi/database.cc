@@ -1062,8 +1062,9 @@ uint32_t DeleteDatabase(const DbPath& path) {
 
 uint32_t RenameDatabase(const DbPath& from, const DbPath& to, bool replace) {
   if (!from.pg.empty()) {
-    for (const DbPath* p : {&from, &to})
-      if (OpenInProcess(*p)) return Fail(GVERR_DATABASE_IN_USE, p->Name());
+    if (OpenInProcess(from)) return Fail(GVERR_DATABASE_IN_USE, from.Name());
+    // Only a database that is replaced must be closed.
+    if (replace && OpenInProcess(to)) return Fail(GVERR_DATABASE_IN_USE, to.Name());
     return PgRename(from, to, replace);
   }
   if (uint32_t s = Closed(from, true)) return s;

@@ -250,27 +250,21 @@ std::string Ident(std::string_view name) {
   return 0;
 }
 
-// The schema of the ready database file on the server of conn ("" when there is none).
-[[nodiscard]] uint32_t SchemaOf(PgConn& conn, const std::string& file, std::string& schema) {
-  schema.clear();
-  ResultPtr r;
-  uint32_t st =
-      Run(conn, "SELECT schema_name FROM plexa.catalog WHERE file = $1 AND ready", {file}, &r);
-  if (st != 0) {
-    // No catalogue yet: no database was ever made there.
-    const char* state = nullptr;
-    if (r == nullptr) return st;
-    state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-    return state != nullptr && std::strcmp(state, "42P01") == 0 ? 0 : st;
-  }
-  if (PQntuples(r.get()) > 0) schema = PQgetvalue(r.get(), 0, 0);
-  return 0;
-}
-
 // Whether a failure is the catalogue's absence (nothing was made on the server).
 bool NoCatalog(PgConn& conn) {
   ResultPtr r(PQexec(conn.raw(), "SELECT to_regclass('plexa.catalog') IS NULL"));
   return Succeeded(r.get()) && PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't';
+}
+
+// The schema of the ready database file on the server of conn ("" when there is none).
+[[nodiscard]] uint32_t SchemaOf(PgConn& conn, const std::string& file, std::string& schema) {
+  schema.clear();
+  ResultPtr r;
+  if (uint32_t st =
+          Run(conn, "SELECT schema_name FROM plexa.catalog WHERE file = $1 AND ready", {file}, &r))
+    return NoCatalog(conn) ? 0 : st;
+  if (PQntuples(r.get()) > 0) schema = PQgetvalue(r.get(), 0, 0);
+  return 0;
 }
 
 }  // namespace
@@ -411,15 +405,35 @@ uint32_t PgConn::Connect(const std::string& conninfo, int busyMs, std::unique_pt
   if (PQstatus(c->conn_) != CONNECTION_OK)
     return Fail(GVERR_NO_SERVER, "PostgreSQL: " + Trimmed(PQerrorMessage(c->conn_)));
   PQsetNoticeProcessor(c->conn_, Quiet, nullptr);
-  std::string setup = "SET lock_timeout = " + std::to_string(std::max(busyMs, 1)) +
-                      "; SET client_encoding = 'UTF8'; SET standard_conforming_strings = on";
-  if (uint32_t st = c->Exec(setup)) return st;
+  c->busy_ms_ = std::max(busyMs, 1);
+  if (uint32_t st = c->Setup()) return st;
   out = std::move(c);
   return 0;
 }
 
+uint32_t PgConn::Setup() {
+  std::string setup = "SET lock_timeout = " + std::to_string(busy_ms_) +
+                      "; SET client_encoding = 'UTF8'; SET standard_conforming_strings = on";
+  if (!schema_setup_.empty()) setup += "; " + schema_setup_;
+  ResultPtr r(PQexec(conn_, setup.c_str()));
+  return Succeeded(r.get()) ? 0 : Status(r.get());
+}
+
+uint32_t PgConn::Revive() {
+  if (PQstatus(conn_) == CONNECTION_OK) return 0;
+  for (const auto& [sql, list] : stmts_)
+    for (const auto& s : list)
+      if (s->busy) return Status(nullptr);
+  stmts_.clear();
+  PQreset(conn_);
+  if (PQstatus(conn_) != CONNECTION_OK) return Status(nullptr);
+  return Setup();
+}
+
 bool PgConn::in_transaction() const {
-  return PQtransactionStatus(conn_) != PQTRANS_IDLE;
+  // A lost connection has none left (PQTRANS_UNKNOWN): the server rolled it back.
+  PGTransactionStatusType t = PQtransactionStatus(conn_);
+  return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
 }
 
 bool PgConn::failed_transaction() const {
@@ -443,6 +457,7 @@ uint32_t PgConn::Status(PGresult* result) const {
 }
 
 uint32_t PgConn::Exec(std::string_view sql) {
+  if (uint32_t st = Revive()) return st;
   ResultPtr r(PQexec(conn_, TranslateSql(sql).c_str()));
   if (!Succeeded(r.get())) return Status(r.get());
   const char* changed = PQcmdTuples(r.get());
@@ -451,6 +466,7 @@ uint32_t PgConn::Exec(std::string_view sql) {
 }
 
 uint32_t PgConn::Prepare(std::string_view sql, PgStmt*& out) {
+  if (uint32_t st = Revive()) return st;
   auto it = stmts_.find(std::string(sql));
   if (it != stmts_.end()) {
     for (auto& s : it->second)
@@ -484,6 +500,7 @@ uint32_t PgOpen(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out) {
   std::string schema;
   if (uint32_t st = SchemaOf(*conn, path.file, schema)) return st;
   if (schema.empty()) return Fail(GVERR_NO_DATABASE, path.Name());
+  conn->set_schema_setup("SET search_path = " + Ident(schema));
   if (uint32_t st = conn->Exec("SET search_path = " + Ident(schema))) return st;
   out = std::move(conn);
   return 0;
@@ -519,6 +536,7 @@ uint32_t PgCreate(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out) 
                         {path.file, schema}))
     return fail(st);
   if (uint32_t st = conn->Exec("CREATE SCHEMA " + Ident(schema))) return fail(st);
+  conn->set_schema_setup("SET search_path = " + Ident(schema));
   if (uint32_t st = conn->Exec("SET search_path = " + Ident(schema))) return fail(st);
   if (uint32_t st = conn->Exec(kPgSchema)) return fail(st);
   if (uint32_t st = conn->Exec("COMMIT")) return fail(st);

@@ -80,10 +80,18 @@ class PgConn {
   bool failed_transaction() const;
   // Maps a failed result (null: the connection's failure) to a status with the engine's text.
   [[nodiscard]] uint32_t Status(PGresult* result) const;
+  // The statement run again whenever the connection is made anew (the search path).
+  void set_schema_setup(std::string sql) { schema_setup_ = std::move(sql); }
 
  private:
   PgConn() = default;
+  // A connection that was lost (PostgreSQL restarted, the network dropped it) is made anew
+  // at the next call that finds no statement of it in use; what was prepared is gone then.
+  [[nodiscard]] uint32_t Revive();
+  [[nodiscard]] uint32_t Setup();
   PGconn* conn_ = nullptr;
+  int busy_ms_ = 0;
+  std::string schema_setup_;
   int64_t changes_ = 0;
   unsigned next_name_ = 0;
   std::unordered_map<std::string, std::vector<std::unique_ptr<PgStmt>>> stmts_;

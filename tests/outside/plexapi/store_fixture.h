@@ -44,7 +44,8 @@ inline std::string ClusterExec(const std::string& sql) {
     error = PQerrorMessage(c);
   } else {
     PGresult* r = PQexec(c, sql.c_str());
-    if (PQresultStatus(r) != PGRES_COMMAND_OK) error = PQresultErrorMessage(r);
+    ExecStatusType st = PQresultStatus(r);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) error = PQresultErrorMessage(r);
     PQclear(r);
   }
   PQfinish(c);
