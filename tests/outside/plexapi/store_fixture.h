@@ -14,6 +14,7 @@
 #include <atomic>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace storetest {
 
@@ -82,7 +83,13 @@ class Store {
   // Runs sql on the database file of the test's server, under the API; the first column of
   // its first row ("" without one). A failure is the test's.
   std::string Query(const std::string& root, const std::string& file, const std::string& sql) {
-    std::string out;
+    std::vector<std::string> column = Column(root, file, sql, false);
+    return column.empty() ? std::string() : column.front();
+  }
+  // The first column of every row, as bytes (as text with text).
+  std::vector<std::string> Column(const std::string& root, const std::string& file,
+                                  const std::string& sql, bool bytes = true) {
+    std::vector<std::string> out;
     if (dbname_.empty()) {
       std::string path = (root.back() == '/' ? root : root + "/") + "local/" + file;
       sqlite3* db = nullptr;
@@ -92,11 +99,13 @@ class Store {
       if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
         ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
       } else {
-        int rc = sqlite3_step(st);
-        if (rc == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr)
-          out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-        else if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-          ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+        int rc = 0;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+          const void* p = bytes ? sqlite3_column_blob(st, 0) : sqlite3_column_text(st, 0);
+          int n = sqlite3_column_bytes(st, 0);
+          out.emplace_back(p != nullptr ? static_cast<const char*>(p) : "", static_cast<size_t>(n));
+        }
+        if (rc != SQLITE_DONE) ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
       }
       sqlite3_finalize(st);
       sqlite3_close_v2(db);
@@ -111,12 +120,16 @@ class Store {
     } else {
       std::string schema = PQgetvalue(r, 0, 0);
       PQclear(r);
-      r = PQexec(c, ("SET search_path = " + schema + "; " + sql).c_str());
+      r = PQexec(c, ("SET search_path = " + schema).c_str());
+      PQclear(r);
+      r = PQexecParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, bytes ? 1 : 0);
       ExecStatusType st = PQresultStatus(r);
-      if (st == PGRES_TUPLES_OK && PQntuples(r) > 0)
-        out = PQgetvalue(r, 0, 0);
-      else if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK)
+      if (st == PGRES_TUPLES_OK) {
+        for (int i = 0; i < PQntuples(r); ++i)
+          out.emplace_back(PQgetvalue(r, i, 0), static_cast<size_t>(PQgetlength(r, i, 0)));
+      } else if (st != PGRES_COMMAND_OK) {
         ADD_FAILURE() << sql << ": " << PQresultErrorMessage(r);
+      }
     }
     PQclear(r);
     PQfinish(c);
