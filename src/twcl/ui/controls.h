@@ -245,7 +245,7 @@ class UI_MultiSelStringView : public UI_StringView {
 
 // A drop-down list (model: the items; selection: the chosen index, -1 none) with the text
 // of its field: an editable box's field takes typing, the other's shows the chosen item.
-class UI_ComboBox : public UI_StringView {
+class UI_ComboBox : public UI_SingleSelStringView {
  public:
   using CL_Object::operator=;
   UI_ComboBox(UI_VisualObject* parent, const UI_Rectangle& shape, long id)

@@ -153,10 +153,10 @@ std::uint32_t UI_TextEditor::NativeStyle() const {
 
 UI_ComboBox::UI_ComboBox(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                          long list_height, bool editable)
-    : UI_StringView(parent,
-                    UI_Rectangle(shape.Left(), shape.Top(), shape.Width(),
-                                 shape.Height() + (list_height > 0 ? list_height : 0)),
-                    id, false),
+    : UI_SingleSelStringView(parent,
+                             UI_Rectangle(shape.Left(), shape.Top(), shape.Width(),
+                                          shape.Height() + (list_height > 0 ? list_height : 0)),
+                             id),
       editable_(editable) {
   text_.AddDependent(CL_Binding0<UI_ComboBox>(this, &UI_ComboBox::TextToWindow));
 }

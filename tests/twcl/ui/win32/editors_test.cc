@@ -258,7 +258,9 @@ TEST_F(EditorsTest, EditorOverAStringTheCallerKeeps) {
   UI_ProbeSetText(e->Handle(), "façade");
   EXPECT_STREQ(name.AsPtr(), "façade");
   delete e;
-  name = "after";  // the editor is gone and no longer follows it
+  // The editor is gone and no longer follows the string.
+  EXPECT_EQ(name.Dependents() ? name.Dependents()->Size() : 0, 0);
+  name = "after";
   EXPECT_STREQ(name.AsPtr(), "after");
 }
 

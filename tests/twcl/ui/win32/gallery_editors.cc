@@ -1,5 +1,5 @@
 // The gallery's panel of editors and scroll bars: an editable combo box with typed text, an
-// editor with part of its text selected and a scroll bar whose thumb stands for a page.
+// editor with part of its text selected and a scroll bar with a page of its range in view.
 #include "twcl/ui/controls.h"
 
 void AddEditorPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id) {
