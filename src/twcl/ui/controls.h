@@ -318,12 +318,15 @@ class UI_ScrollBar : public UI_SimpleVObject {
   bool RangeChanged();
   virtual void PositionToWindow(long position);
   virtual void RangeToWindow();
+  // The native bar that shows this one: a window and which of its bars (Win32's SB_ codes).
+  virtual bool NativeBar(UI_NativeHandle* window, int* which) const;
   // The highest position: the range's high end less the view's length, plus one.
   long MaxPosition() const { return range_.High() - view_.Length() + 1; }
   bool Vertical() const { return vertical_; }
 
  private:
   CL_Interval ViewAt(long p) const;
+  long ThumbPosition(long carried) const;
   bool vertical_;
   CL_Interval range_;
   CL_Interval view_;

@@ -22,6 +22,7 @@ class UI_WindowScrollBar : public UI_ScrollBar {
 
  protected:
   bool ShowsInWindow() const override;
+  bool NativeBar(UI_NativeHandle* window, int* which) const override;
   void PositionToWindow(long position) override;
   void RangeToWindow() override;
 };

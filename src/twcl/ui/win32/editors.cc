@@ -356,12 +356,30 @@ void UI_ScrollBar::PositionToWindow(long p) {
   if (handle_) SetScrollPos(Hwnd(handle_), SB_CTL, int(p), TRUE);
 }
 
+bool UI_ScrollBar::NativeBar(UI_NativeHandle* window, int* which) const {
+  *window = handle_;
+  *which = SB_CTL;
+  return handle_ != nullptr;
+}
+
+long UI_ScrollBar::ThumbPosition(long carried) const {
+  // The message carries 16 bits of the thumb's place; a wider range is asked of the bar.
+  if (range_.Low() >= -32768 && range_.High() <= 32767) return carried;
+  UI_NativeHandle w;
+  int which;
+  SCROLLINFO si = {};
+  si.cbSize = sizeof si;
+  si.fMask = SIF_TRACKPOS;
+  if (!NativeBar(&w, &which) || !GetScrollInfo(Hwnd(w), which, &si)) return carried;
+  return si.nTrackPos;
+}
+
 bool UI_ScrollBar::HandleEvent(const UI_Event& e) {
   long p = view_.Low();
   switch (e.Type()) {
     case Event_Scroll:
     case Event_ScrollToPosition:
-      p = e.param;
+      p = ThumbPosition(e.param);
       break;
     case Event_ScrollToBegin:
       p = range_.Low();

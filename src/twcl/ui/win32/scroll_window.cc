@@ -26,6 +26,12 @@ bool UI_WindowScrollBar::ShowsInWindow() const {
   return FrameOf(this) != nullptr;
 }
 
+bool UI_WindowScrollBar::NativeBar(UI_NativeHandle* window, int* which) const {
+  *window = FrameOf(this);
+  *which = Vertical() ? SB_VERT : SB_HORZ;
+  return *window != nullptr;
+}
+
 void UI_WindowScrollBar::RangeToWindow() {
   if (HWND f = FrameOf(this))
     SetScrollRange(f, Vertical() ? SB_VERT : SB_HORZ, int(Range().Low()),

@@ -183,6 +183,29 @@ TEST_F(EditorsTest, ScrollBarThatDoesNotNotifyWhileTrackingTellsOnceAtTheEnd) {
   EXPECT_EQ(Ends(bar_->View()), std::make_pair(30L, 39L));
 }
 
+TEST_F(EditorsTest, DraggedThumbReachesPlacesBeyondSixteenBits) {
+  ASSERT_TRUE(top_->MakeVisualElement());
+  ASSERT_TRUE(bar_->SetRange(0, 100000));
+  Seen clients;
+  bar_->Clients().Add(UI_EventBinding1<Seen>(&clients, &Seen::On));
+  // Where the thumb is (SBM_GETSCROLLBARINFO: size, bar rectangle, arrow, thumb top and
+  // bottom, ...), in the bar's own coordinates.
+  std::int32_t info[15] = {60};
+  ASSERT_NE(UI_ProbeSend(bar_->Handle(), 0x00EB, 0, reinterpret_cast<std::intptr_t>(info)), 0);
+  long grab = (info[6] + info[7]) / 2, drop = 100;
+  auto at = [](long y) { return std::intptr_t(8 | (y << 16)); };
+  // The bar tracks the mouse in a loop of its own: the moves wait in the queue for it.
+  UI_ProbePost(bar_->Handle(), 0x0200, 1, at(drop));  // WM_MOUSEMOVE, button down
+  UI_ProbePost(bar_->Handle(), 0x0202, 0, at(drop));  // WM_LBUTTONUP
+  UI_ProbeSend(bar_->Handle(), 0x0201, 1, at(grab));  // WM_LBUTTONDOWN on the thumb
+  long p = bar_->Position();
+  EXPECT_GT(p, 40000);
+  EXPECT_LT(p, 60000);
+  EXPECT_EQ(UI_ProbeSend(bar_->Handle(), kSbmGetPos), p);
+  ASSERT_FALSE(clients.events.empty());
+  EXPECT_EQ(clients.events.back().second, Event_FinishScroll);
+}
+
 TEST_F(EditorsTest, EditorSelectionInsertionPointAndLimitFollowBothWays) {
   EXPECT_EQ(Ends(edit_->Selection()), std::make_pair(-1L, -1L));
   // Limits: refused ones leave the one in force; one set before the window reaches it.
