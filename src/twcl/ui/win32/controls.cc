@@ -309,33 +309,6 @@ void UI_OrButtonGroup::ButtonChanged(UI_ToggleButton*) {
   Announce(long(selection_.Size()));
 }
 
-// --- editors
-
-UI_StringEditor::UI_StringEditor(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
-                                 const char* text)
-    : UI_SimpleVObject(parent, shape, id, ""), text_(text) {
-  tab_stop_ = true;
-  Watch(text_);
-}
-const char* UI_StringEditor::ClassName() const { return "UI_StringEditor"; }
-std::uint32_t UI_StringEditor::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | WS_BORDER | ES_AUTOHSCROLL | ES_LEFT;
-}
-void UI_StringEditor::Refresh() { SetTitle(text_.AsPtr()); }
-
-bool UI_StringEditor::HandleNotification(unsigned code) {
-  if (code != EN_CHANGE || quiet_) return false;
-  std::string now = WindowText(Hwnd(handle_));
-  if (now != text_.AsPtr()) Quietly([&] { text_ = now.c_str(); });
-  return true;
-}
-
-const char* UI_TextEditor::ClassName() const { return "UI_TextEditor"; }
-std::uint32_t UI_TextEditor::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-         ES_WANTRETURN;
-}
-
 // --- string views and combo boxes
 
 UI_StringView::UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
@@ -465,94 +438,5 @@ void UI_StringView::ReadSelection() {
 bool UI_StringView::HandleNotification(unsigned code) {
   if (code != LBN_SELCHANGE) return false;
   ReadSelection();
-  return true;
-}
-
-const char* UI_ComboBox::ClassName() const { return "UI_ComboBox"; }
-std::uint32_t UI_ComboBox::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | WS_VSCROLL | CBS_DROPDOWNLIST;
-}
-
-void UI_ComboBox::Refresh() {
-  Send(CB_RESETCONTENT);
-  for (CL_Long i = 0; i < items_.Size(); ++i)
-    Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
-  ShowSelection();
-}
-
-void UI_ComboBox::ShowSelection() {
-  long sel = selection_.Value();
-  Send(CB_SETCURSEL, WPARAM(sel < items_.Size() ? sel : -1));
-}
-
-void UI_ComboBox::ReadSelection() {
-  long sel = long(Send(CB_GETCURSEL));
-  if (sel < 0) sel = -1;
-  if (sel != selection_.Value()) Quietly([&] { selection_ = sel; });
-}
-
-bool UI_ComboBox::HandleNotification(unsigned code) {
-  if (code != CBN_SELCHANGE) return false;
-  ReadSelection();
-  return true;
-}
-
-// --- scroll bars
-
-UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, bool vertical)
-    : UI_SimpleVObject(parent, shape, id, ""), vertical_(vertical) {
-  Watch(position_);
-}
-const char* UI_HScrollBar::ClassName() const { return "UI_HScrollBar"; }
-const char* UI_VScrollBar::ClassName() const { return "UI_VScrollBar"; }
-
-std::uint32_t UI_ScrollBar::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | (vertical_ ? SBS_VERT : SBS_HORZ);
-}
-
-bool UI_ScrollBar::SetRange(long low, long high) {
-  if (low > high) {
-    CL_Error::Warning("%s::SetRange: low %ld above high %ld", ClassName(), low, high);
-    return false;
-  }
-  low_ = low;
-  high_ = high;
-  long p = position_.Value();
-  if (p < low_ || p > high_) position_ = p < low_ ? low_ : high_;
-  Quietly([this] { Refresh(); });
-  return true;
-}
-
-void UI_ScrollBar::Refresh() {
-  if (!ShowsInWindow()) return;
-  RangeToWindow();
-  PositionToWindow(position_.Value());
-}
-
-void UI_ScrollBar::RangeToWindow() {
-  if (handle_) SetScrollRange(Hwnd(handle_), SB_CTL, int(low_), int(high_), FALSE);
-}
-
-void UI_ScrollBar::PositionToWindow(long p) {
-  if (handle_) SetScrollPos(Hwnd(handle_), SB_CTL, int(p), TRUE);
-}
-
-bool UI_ScrollBar::HandleScroll(unsigned code, long position) {
-  long p = position_.Value(), page = (high_ - low_) / 10 > 0 ? (high_ - low_) / 10 : 1;
-  switch (code) {
-    case SB_LINEUP: p -= 1; break;
-    case SB_LINEDOWN: p += 1; break;
-    case SB_PAGEUP: p -= page; break;
-    case SB_PAGEDOWN: p += page; break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK: p = position; break;
-    case SB_TOP: p = low_; break;
-    case SB_BOTTOM: p = high_; break;
-    default: return false;
-  }
-  if (p < low_) p = low_;
-  if (p > high_) p = high_;
-  PositionToWindow(p);
-  if (p != position_.Value()) Quietly([&] { position_ = p; });
   return true;
 }

@@ -186,14 +186,14 @@ TEST_F(Win32Test, ControlsFollowTheirModelsBothWays) {
   for (long id : {kHBar, kVBar}) {
     auto* bar = As<UI_ScrollBar>(dlg.Child(id));
     ASSERT_TRUE(bar->SetRange(0, 50));
-    bar->Position() = 20;
+    bar->SetPosition(20);
     EXPECT_EQ(UI_ProbeSend(bar->Handle(), kSbmGetPos), 20);
     UI_ProbeScroll(bar->Handle(), 1);  // line down
-    EXPECT_EQ(bar->Position().Value(), 21);
+    EXPECT_EQ(bar->Position(), 21);
     UI_ProbeScroll(bar->Handle(), 4, 45);  // thumb dropped
-    EXPECT_EQ(bar->Position().Value(), 45);
+    EXPECT_EQ(bar->Position(), 45);
     UI_ProbeScroll(bar->Handle(), 7);  // bottom
-    EXPECT_EQ(bar->Position().Value(), 50);
+    EXPECT_EQ(bar->Position(), 50);
     EXPECT_EQ(UI_ProbeSend(bar->Handle(), kSbmGetPos), 50);
     EXPECT_FALSE(bar->SetRange(10, 5));
   }
