@@ -113,7 +113,9 @@ uint32_t Connection::Initialize(uint32_t flags) {
   scratch.assign(kLongPiece, 0);
   longChain.clear();
   mainOp.slot = &mainSlot;
-  for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->slot = &writeSlot;
+  insertOp.slot = &insertSlot;
+  updateOp.slot = &updateSlot;
+  removeOp.slot = &removeSlot;
   for (Operation* op : {&mainOp, &insertOp, &updateOp, &removeOp}) op->Forget();
   state = ResultState::kNone;
   firstFetch = true;
@@ -130,7 +132,9 @@ uint32_t Connection::Terminate(uint32_t flags) {
   // committing, so that no half-done work becomes permanent.
   if (dbc != SQL_NULL_HDBC) {
     SQLTransact(Environment(), dbc, SQL_ROLLBACK);
-    DropStatement(writeSlot);
+    ForgetBlock();
+    for (StatementSlot* slot : {&writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot})
+      DropStatement(*slot);
     DropStatement(mainSlot);
     SQLDisconnect(dbc);
     SQLFreeConnect(dbc);
@@ -179,11 +183,13 @@ uint32_t Connection::Connect() {
     mainOp.Forget();
     state = ResultState::kNone;
   }
-  for (StatementSlot* slot : {&mainSlot, &writeSlot, &controlSlot}) {
+  for (StatementSlot* slot :
+       {&mainSlot, &writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot}) {
     slot->stmt = SQL_NULL_HSTMT;
     slot->Forget();
   }
   sinceCommit = 0;
+  ForgetBlock();
   spoilsTransaction = false;
   parameterArrays = false;
 
@@ -205,6 +211,7 @@ uint32_t Connection::Connect() {
     DropStatement(scan);
     DropStatement(mainSlot);
     DropStatement(writeSlot);
+    DropStatement(controlSlot);
     if (loggedOn) SQLDisconnect(dbc);
     SQLFreeConnect(dbc);
     dbc = SQL_NULL_HDBC;
@@ -292,9 +299,8 @@ uint32_t Connection::Connect() {
   // driver wraps each statement in a savepoint (a round trip each, and a setting of the data
   // source that may be off): blocks of writes are guarded by the connector instead.
   char dbms[64] = {};
-  spoilsTransaction =
-      Succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length)) &&
-      std::string_view(dbms).find("PostgreSQL") != std::string_view::npos;
+  spoilsTransaction = Succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length)) &&
+                      std::string_view(dbms).find("PostgreSQL") != std::string_view::npos;
   SQLUINTEGER arrays = 0;
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
@@ -317,8 +323,9 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
     if (status != TWSUCCESS) SQLTransact(Environment(), dbc, SQL_ROLLBACK);
     sinceCommit = 0;
   }
-  DropStatement(writeSlot);
-  DropStatement(controlSlot);
+  ForgetBlock();
+  for (StatementSlot* slot : {&writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot})
+    DropStatement(*slot);
   for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->Forget();
   DropStatement(mainSlot);
   if (!Succeeded(SQLDisconnect(dbc))) {
@@ -356,7 +363,10 @@ uint32_t CommitFrequencySet(Connection& c, bool assigned) {
   if (!Succeeded(SQLSetConnectOption(c.dbc, SQL_AUTOCOMMIT, autocommit)))
     return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
   // Turning autocommit on commits what was open.
-  if (value == 1) c.sinceCommit = 0;
+  if (value == 1) {
+    c.sinceCommit = 0;
+    c.ForgetBlock();
+  }
   return TWSUCCESS;
 }
 
@@ -386,6 +396,8 @@ uint32_t Connection::Action(uint32_t code) {
       if (dbc != SQL_NULL_HDBC && writeSlot.stmt != SQL_NULL_HSTMT &&
           !Succeeded(OdbcAllocStatement(writeSlot)))
         return OdbcLogError(dbc, writeSlot.stmt);
+      // The write texts are prepared afresh on their next use.
+      for (StatementSlot* slot : {&insertSlot, &updateSlot, &removeSlot}) DropStatement(*slot);
       for (Operation* op : {&insertOp, &updateOp, &removeOp}) {
         op->generation = 0;
         op->metadata.clear();

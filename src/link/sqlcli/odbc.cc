@@ -203,6 +203,8 @@ uint32_t Connection::OdbcEndTransaction(SQLSMALLINT kind) {
   // Without a connection there is no work to end; SQLTransact with a null connection would
   // end the work of every connection of the environment.
   if (dbc == SQL_NULL_HDBC) return TWSUCCESS;
+  // The connector's savepoint ends with the transaction, whichever way it ends.
+  ForgetBlock();
   if (!Succeeded(SQLTransact(Environment(), dbc, static_cast<SQLUSMALLINT>(kind))))
     return OdbcLogError(dbc, SQL_NULL_HSTMT);
   sinceCommit = 0;
