@@ -3,11 +3,15 @@
 // dispatch over its table (properties.h) with the follow-ups, and the actions.
 #include "connection.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "twx_props.h"
 
@@ -95,6 +99,61 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
   // A longer name arrives cut to the buffer; the driver leaves room for the terminator.
   *value = std::string(buffer.data(), strnlen(buffer.data(), buffer.size() - 1));
   return true;
+}
+
+// A setting the connector gives a driver where the data source leaves it unset.
+struct DriverDefault {
+  const char* driverFile;  // a part of the driver library's file name, in lower case
+  const char* keyword;     // the data source's key
+  const char* alias;       // the driver's short name for the same key
+  const char* value;
+};
+constexpr DriverDefault kDriverDefaults[] = {
+    // psqlODBC wraps every statement of a transaction in a savepoint of its own, a round trip
+    // each: the connector guards its blocks of writes and each caller's text itself.
+    {"psqlodbc", "Protocol", "A1", "7.4-0"},
+};
+
+// A data source's own setting of key ("odbc.ini", or the driver's in "odbcinst.ini").
+std::string ProfileText(const std::string& section, const char* key, const char* file) {
+  char value[1024] = {};
+  const int length = SQLGetPrivateProfileString(section.c_str(), key, "", value,
+                                                static_cast<int>(sizeof value), file);
+  return length > 0 ? std::string(value, strnlen(value, sizeof value)) : std::string();
+}
+
+// A value as a connection string takes it: in braces, closing braces doubled, where it
+// holds what would end it.
+std::string AttributeValue(const std::string& value) {
+  if (value.find_first_of(";{}=") == std::string::npos && (value.empty() || value.front() != ' '))
+    return value;
+  std::string quoted = "{";
+  for (char ch : value) {
+    quoted += ch;
+    if (ch == '}') quoted += '}';
+  }
+  return quoted + "}";
+}
+
+// The connector's defaults for the driver of data source server that the data source does
+// not set itself, as connection-string attributes ("" when none applies); *guard tells
+// whether the driver's own statement savepoints were among them.
+std::string DriverDefaults(const std::string& server, bool* guard) {
+  *guard = false;
+  std::string driver = ProfileText(server, "Driver", "odbc.ini");
+  if (driver.empty()) return {};
+  if (driver.find('/') == std::string::npos) driver = ProfileText(driver, "Driver", "odbcinst.ini");
+  for (char& ch : driver) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  std::string attributes;
+  for (const DriverDefault& d : kDriverDefaults) {
+    if (driver.find(d.driverFile) == std::string::npos) continue;
+    if (!ProfileText(server, d.keyword, "odbc.ini").empty() ||
+        !ProfileText(server, d.alias, "odbc.ini").empty())
+      continue;
+    attributes += std::string(d.keyword) + "=" + d.value + ";";
+    if (std::string_view(d.keyword) == "Protocol") *guard = true;
+  }
+  return attributes;
 }
 
 }  // namespace
@@ -190,6 +249,7 @@ uint32_t Connection::Connect() {
   }
   sinceCommit = 0;
   ForgetBlock();
+  guardsStatements = false;
   spoilsTransaction = false;
   parameterArrays = false;
 
@@ -224,11 +284,27 @@ uint32_t Connection::Connect() {
   if (props.commitFrequency != 1 &&
       !Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF)))
     return fail(SQL_NULL_HSTMT);
-  if (!Succeeded(
-          SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(server.c_str())), SQL_NTS,
-                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
-                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS)))
-    return fail(SQL_NULL_HSTMT);
+  autocommit = props.commitFrequency == 1;
+  const std::string defaults = DriverDefaults(server, &guardsStatements);
+  if (defaults.empty()) {
+    if (!Succeeded(
+            SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(server.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS)))
+      return fail(SQL_NULL_HSTMT);
+  } else {
+    // The same data source, user and password, with the defaults after them.
+    std::string text = "DSN=" + AttributeValue(server) + ";";
+    if (!user.empty()) text += "UID=" + AttributeValue(user) + ";";
+    if (!password.empty()) text += "PWD=" + AttributeValue(password) + ";";
+    text += defaults;
+    SQLCHAR done[1024] = {};
+    SQLSMALLINT doneLength = 0;
+    if (!Succeeded(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                    done, static_cast<SQLSMALLINT>(sizeof done), &doneLength,
+                                    SQL_DRIVER_NOPROMPT)))
+      return fail(SQL_NULL_HSTMT);
+  }
   loggedOn = true;
   if (!Succeeded(OdbcAllocStatement(mainSlot))) return fail(SQL_NULL_HSTMT);
   if (!Succeeded(OdbcAllocStatement(writeSlot))) return fail(SQL_NULL_HSTMT);
@@ -362,6 +438,7 @@ uint32_t CommitFrequencySet(Connection& c, bool assigned) {
   const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
   if (!Succeeded(SQLSetConnectOption(c.dbc, SQL_AUTOCOMMIT, autocommit)))
     return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+  c.autocommit = value == 1;
   // Turning autocommit on commits what was open.
   if (value == 1) {
     c.sinceCommit = 0;

@@ -354,6 +354,10 @@ class Connection {
   // kept) and written again when a later one fails, which leaves what a savepoint around
   // every statement leaves at one statement a record.
   bool blockHeld = false;
+  // The connector told the driver not to guard each statement: a text run directly inside a
+  // transaction is guarded by the connector (OdbcExecDirect).
+  bool guardsStatements = false;
+  bool autocommit = false;  // the connection commits each statement by itself
   std::vector<KeptRecord> kept;
   size_t keptCount = 0;
   size_t keptWords = 0;

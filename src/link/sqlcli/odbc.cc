@@ -187,11 +187,35 @@ uint32_t RowCountAfter(SQLRETURN rc, SQLHSTMT stmt, SQLLEN* count) {
 
 }  // namespace
 
+namespace {
+
+SQLRETURN ExecText(SQLHSTMT stmt, const char* text) {
+  return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS);
+}
+
+}  // namespace
+
 uint32_t Connection::OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count) {
   if (stmt == SQL_NULL_HSTMT || text.empty()) return TWFAIL_NULL_BUFFER;
-  return RowCountAfter(
-      SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
-      stmt, count);
+  // Where the connector told the driver not to guard each statement, a text that fails inside
+  // a transaction is undone alone, as the driver would have undone it; the connector's own
+  // savepoint statements go unguarded.
+  const bool guard =
+      guardsStatements && spoilsTransaction && !autocommit && stmt != controlSlot.stmt &&
+      (controlSlot.stmt != SQL_NULL_HSTMT || Succeeded(OdbcAllocStatement(controlSlot)));
+  if (guard && !Succeeded(ExecText(controlSlot.stmt, "SAVEPOINT tw_statement")))
+    return TWFAIL_UNAVAILABLE;
+  const uint32_t status = RowCountAfter(ExecText(stmt, text.c_str()), stmt, count);
+  if (!guard) return status;
+  if (status != TWSUCCESS) {
+    ExecText(controlSlot.stmt, "ROLLBACK TO SAVEPOINT tw_statement");
+  } else if (!Succeeded(ExecText(controlSlot.stmt, "RELEASE SAVEPOINT tw_statement"))) {
+    // The text ended the transaction itself: the release that failed spoilt only the one
+    // after it, which holds nothing else.
+    ForgetBlock();
+    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+  }
+  return status;
 }
 
 uint32_t Connection::OdbcExecute(SQLHSTMT stmt, SQLLEN* count) {

@@ -691,13 +691,16 @@ uint32_t Write(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src, ui
                       SQL_IS_UINTEGER);
     c.sinceCommit = 0;
     c.ForgetBlock();
+    c.autocommit = true;
     if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) != TWSUCCESS)
       status = NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
     if (!SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
-                                         SQL_IS_UINTEGER)) &&
-        status == TWSUCCESS)
-      status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+                                         SQL_IS_UINTEGER))) {
+      if (status == TWSUCCESS) status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+    } else {
+      c.autocommit = false;
+    }
     return status;
   }
   return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
