@@ -559,24 +559,89 @@ TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
   ASSERT_EQ(c.Insert(after->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
   EXPECT_EQ(affected, 1u);
   ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
-  const Rows kept = param.wholeTransaction ? Rows{{"6", "six"}}
-                                            : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"},
-                                                   {"4", "four"}, {"6", "six"}};
+  const Rows kept =
+      param.wholeTransaction
+          ? Rows{{"6", "six"}}
+          : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"}, {"4", "four"}, {"6", "six"}};
+  EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
+}
+
+// Writes of every kind one record a call, as the replication and the change propagation make
+// them: a record that fails costs only itself, whatever kinds went before it in the calls
+// since the last commit, and the writes after it go on. A text the caller runs between them
+// that commits leaves the writes after it as guarded as those before.
+TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
+  const FailingRecordCase& param = GetParam();
+  if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
+  Env env;
+  std::optional<SqliteSource> lite;
+  std::optional<PgSource> pg;
+  if (param.db == Db::kPostgres) {
+    pg.emplace(param.attributes);
+    ASSERT_TRUE(pg->available());
+  } else {
+    lite.emplace(param.attributes);
+  }
+  const DataSource& source = pg ? pg->source() : lite->source();
+  Direct direct(source);
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))",
+                  "INSERT INTO items VALUES (1, 'one')"});
+  Link link;
+  link.Str(TWTOKEN_METADATA, "items")
+      .Num(TWTOKEN_MAP_NAME, 1)
+      .Num(sqlcli::kCommitFrequency, param.commitFrequency);
+  ASSERT_EQ(link.Connect(source), TWSUCCESS) << Dump(env.Log());
+  Connection& c = link.c;
+  const std::vector<FieldDef> fields = {{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}};
+  auto one = [&](const char* a, const char* b) { return Records(fields, {{a, b}}); };
+  uint32_t affected = 0;
+  if (param.db == Db::kPostgres) {
+    Text commit("COMMIT");
+    ASSERT_EQ(c.Insert(one("2", "two")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+    ASSERT_EQ(c.Execute(commit.get(), TWNULLHANDLE, nullptr), TWSUCCESS) << Dump(env.Log());
+  } else {
+    ASSERT_EQ(c.Insert(one("2", "two")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  }
+  ASSERT_EQ(c.Insert(one("3", "three")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  ASSERT_EQ(c.Update(one("1", "ONE")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
+  ASSERT_EQ(c.Remove(one("2", "")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
+  ASSERT_EQ(c.Insert(one("4", "four")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+
+  const size_t mark = env.LogSize();
+  EXPECT_EQ(c.Insert(one("3", "again")->get(), 1, 1, &affected), TWFAIL_EXTERNAL);
+  EXPECT_EQ(affected, 0u);
+  const std::vector<LogEntry> log = env.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_EXTERNAL; }),
+            1)
+      << Dump(log);
+
+  ASSERT_EQ(c.Update(one("4", "FOUR")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
+  ASSERT_EQ(c.Insert(one("5", "five")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
+  // The driver that rolls the whole transaction back keeps what the commit held and the
+  // writes after the failure (the update finds no row 4 then).
+  const Rows kept = param.wholeTransaction
+                        ? Rows{{"1", "one"}, {"2", "two"}, {"5", "five"}}
+                        : Rows{{"1", "ONE"}, {"3", "three"}, {"4", "FOUR"}, {"5", "five"}};
   EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, FailingRecordTest,
-    testing::Values(FailingRecordCase{"Sqlite", Db::kSqlite, {}, 0},
-                    FailingRecordCase{"SqliteCommitEvery3", Db::kSqlite, {}, 3},
-                    FailingRecordCase{"PgDriverSavepoint", Db::kPostgres, {}, 0},
-                    FailingRecordCase{"PgNoSavepoint", Db::kPostgres, {{"Protocol", "7.4-0"}}, 0},
-                    FailingRecordCase{"PgNoSavepointCommitEvery3", Db::kPostgres,
-                                      {{"Protocol", "7.4-0"}}, 3},
-                    FailingRecordCase{"PgRollbackAll", Db::kPostgres, {{"Protocol", "7.4-1"}}, 0,
-                                      true},
-                    FailingRecordCase{"PgNoSavepointOneByOne", Db::kPostgres,
-                                      {{"Protocol", "7.4-0"}, {"BatchSize", "1"}}, 0}),
+    testing::Values(
+        FailingRecordCase{"Sqlite", Db::kSqlite, {}, 0},
+        FailingRecordCase{"SqliteCommitEvery3", Db::kSqlite, {}, 3},
+        FailingRecordCase{"PgDriverSavepoint", Db::kPostgres, {}, 0},
+        FailingRecordCase{"PgNoSavepoint", Db::kPostgres, {{"Protocol", "7.4-0"}}, 0},
+        FailingRecordCase{"PgNoSavepointCommitEvery3", Db::kPostgres, {{"Protocol", "7.4-0"}}, 3},
+        FailingRecordCase{"PgRollbackAll", Db::kPostgres, {{"Protocol", "7.4-1"}}, 0, true},
+        FailingRecordCase{"PgNoSavepointOneByOne",
+                          Db::kPostgres,
+                          {{"Protocol", "7.4-0"}, {"BatchSize", "1"}},
+                          0}),
     [](const testing::TestParamInfo<FailingRecordCase>& param) { return param.param.name; });
 
 }  // namespace
