@@ -515,20 +515,27 @@ struct FailingRecordCase {
   bool wholeTransaction = false;
 };
 
-class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {};
+class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {
+ protected:
+  // The case's data source; false when its PostgreSQL database cannot be had.
+  bool Open() {
+    if (GetParam().db != Db::kPostgres) {
+      lite.emplace(GetParam().attributes);
+      return true;
+    }
+    pg.emplace(GetParam().attributes);
+    return pg->available();
+  }
+
+  Env env;
+  std::optional<SqliteSource> lite;
+  std::optional<PgSource> pg;
+};
 
 TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
   const FailingRecordCase& param = GetParam();
   if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
-  Env env;
-  std::optional<SqliteSource> lite;
-  std::optional<PgSource> pg;
-  if (param.db == Db::kPostgres) {
-    pg.emplace(param.attributes);
-    ASSERT_TRUE(pg->available());
-  } else {
-    lite.emplace(param.attributes);
-  }
+  ASSERT_TRUE(Open());
   const DataSource& source = pg ? pg->source() : lite->source();
   Direct direct(source);
   direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))"});
@@ -572,15 +579,7 @@ TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
 TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   const FailingRecordCase& param = GetParam();
   if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
-  Env env;
-  std::optional<SqliteSource> lite;
-  std::optional<PgSource> pg;
-  if (param.db == Db::kPostgres) {
-    pg.emplace(param.attributes);
-    ASSERT_TRUE(pg->available());
-  } else {
-    lite.emplace(param.attributes);
-  }
+  ASSERT_TRUE(Open());
   const DataSource& source = pg ? pg->source() : lite->source();
   Direct direct(source);
   direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))",
