@@ -595,6 +595,9 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
                                   uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
   const RecordRun run{op, kind == WriteKind::kInsert, kind != WriteKind::kRemove,
                       kind != WriteKind::kInsert && !positioned, recordIndex};
+  // Records kept for the handle's text could not be written again once it holds another.
+  if (c.blockHeld && !op.slot->prepared.Holds(op.text))
+    if (uint32_t status = ReleaseBlock(c)) return status;
   if (uint32_t status = PrepareOnce(c, *op.slot, op.text)) return status;
   auto add = [&](SQLLEN rows) {
     if (rows > 0) *affected = CountOf(static_cast<SQLLEN>(*affected) + rows);
@@ -746,7 +749,8 @@ FieldShape ShapeOf(TWFIELD field) {
 
 uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected) {
   if (!Connected(*this)) return NotConnected();
-  // The caller's text may end the transaction, and the savepoint with it.
+  // The caller's text may end the transaction, and the savepoint with it; a result it opens
+  // under the savepoint would be closed by a later write's failure.
   if (uint32_t status = ReleaseBlock(*this)) return status;
   if (uint32_t status = ReleaseMainResult()) return status;
   if (uint32_t status = NameCursor(*this)) return status;
@@ -775,6 +779,8 @@ uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32
 uint32_t Connection::Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest,
                             uint32_t* affected) {
   if (!Connected(*this)) return NotConnected();
+  // A result opened under the savepoint would be closed by a later write's failure.
+  if (uint32_t status = ReleaseBlock(*this)) return status;
   if (uint32_t status = ReleaseMainResult()) return status;
 
   Selection selection;

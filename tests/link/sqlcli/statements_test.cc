@@ -582,8 +582,8 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   ASSERT_TRUE(Open());
   const DataSource& source = pg ? pg->source() : lite->source();
   Direct direct(source);
-  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))",
-                  "INSERT INTO items VALUES (1, 'one')"});
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20), c varchar(20))",
+                  "INSERT INTO items (a, b) VALUES (1, 'one')"});
   Link link;
   link.Str(TWTOKEN_METADATA, "items")
       .Num(TWTOKEN_MAP_NAME, 1)
@@ -606,6 +606,10 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   ASSERT_EQ(c.Remove(one("2", "")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
   EXPECT_EQ(affected, 1u);
   ASSERT_EQ(c.Insert(one("4", "four")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  // Another layout: the update's handle holds another text from here.
+  auto other = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}, {"c"}}, {{"4", "c4"}});
+  ASSERT_EQ(c.Update(other->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
 
   const size_t mark = env.LogSize();
   EXPECT_EQ(c.Insert(one("3", "again")->get(), 1, 1, &affected), TWFAIL_EXTERNAL);
@@ -622,9 +626,12 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   // The driver that rolls the whole transaction back keeps what the commit held and the
   // writes after the failure (the update finds no row 4 then).
   const Rows kept = param.wholeTransaction
-                        ? Rows{{"1", "one"}, {"2", "two"}, {"5", "five"}}
-                        : Rows{{"1", "ONE"}, {"3", "three"}, {"4", "FOUR"}, {"5", "five"}};
-  EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
+                        ? Rows{{"1", "one", kNull}, {"2", "two", kNull}, {"5", "five", kNull}}
+                        : Rows{{"1", "ONE", kNull},
+                               {"3", "three", kNull},
+                               {"4", "FOUR", "c4"},
+                               {"5", "five", kNull}};
+  EXPECT_EQ(direct.Query("SELECT a, b, c FROM items ORDER BY a"), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
