@@ -101,6 +101,39 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
   return true;
 }
 
+// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
+// read of it brings.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetchRows = 65541;
+constexpr SQLULEN kPgBlockRows = 1000;
+
+// Whether the data source, or the driver section its Driver entry names, gives key a value.
+bool SourceSets(const std::string& source, const char* key) {
+  char value[64] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), key, "", value, sizeof value, "ODBC.INI") > 0)
+    return true;
+  char driver[256] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), "Driver", "", driver, sizeof driver, "ODBC.INI") <=
+      0)
+    return false;
+  return SQLGetPrivateProfileString(driver, key, "", value, sizeof value, "ODBCINST.INI") > 0;
+}
+
+// psqlODBC reads a whole result into memory at its execution unless told to read it through
+// a cursor a block at a time; a data source that says how to fetch keeps its own way. A
+// driver that refuses the attributes reads as it did, which is slower but sound.
+void StreamResults(SQLHDBC dbc, const std::string& source) {
+  char name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) ||
+      std::string_view(name).substr(0, 8) != "psqlodbc")
+    return;
+  if (!SourceSets(source, "UseDeclareFetch"))
+    SQLSetConnectAttr(dbc, kPgUseDeclareFetch, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+  if (!SourceSets(source, "Fetch"))
+    SQLSetConnectAttr(dbc, kPgFetchRows, reinterpret_cast<SQLPOINTER>(kPgBlockRows), 0);
+}
+
 // A setting the connector gives a driver where the data source leaves it unset.
 struct DriverDefault {
   const char* driverFile;  // a part of the driver library's file name, in lower case
@@ -114,7 +147,8 @@ constexpr DriverDefault kDriverDefaults[] = {
     {"psqlodbc", "Protocol", "A1", "7.4-0"},
 };
 
-// A data source's own setting of key ("odbc.ini", or the driver's in "odbcinst.ini").
+// A data source's own text for key (the driver's, in the driver section the data source
+// names, for file "odbcinst.ini").
 std::string ProfileText(const std::string& section, const char* key, const char* file) {
   char value[1024] = {};
   const int length = SQLGetPrivateProfileString(section.c_str(), key, "", value,
@@ -147,9 +181,7 @@ std::string DriverDefaults(const std::string& server, bool* guard) {
   std::string attributes;
   for (const DriverDefault& d : kDriverDefaults) {
     if (driver.find(d.driverFile) == std::string::npos) continue;
-    if (!ProfileText(server, d.keyword, "odbc.ini").empty() ||
-        !ProfileText(server, d.alias, "odbc.ini").empty())
-      continue;
+    if (SourceSets(server, d.keyword) || SourceSets(server, d.alias)) continue;
     attributes += std::string(d.keyword) + "=" + d.value + ";";
     if (std::string_view(d.keyword) == "Protocol") *guard = true;
   }
@@ -382,6 +414,7 @@ uint32_t Connection::Connect() {
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
       (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
+  StreamResults(dbc, server);
   return TWSUCCESS;
 }
 

@@ -189,7 +189,10 @@ uint32_t RowCountAfter(SQLRETURN rc, SQLHSTMT stmt, SQLLEN* count) {
 
 namespace {
 
+// A savepoint statement on the control handle: whatever its last statement left open (a
+// driver reading through cursors may take any statement for one) is closed first.
 SQLRETURN ExecText(SQLHSTMT stmt, const char* text) {
+  SQLFreeStmt(stmt, SQL_CLOSE);
   return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS);
 }
 
@@ -205,15 +208,19 @@ uint32_t Connection::OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLL
       (controlSlot.stmt != SQL_NULL_HSTMT || Succeeded(OdbcAllocStatement(controlSlot)));
   if (guard && !Succeeded(ExecText(controlSlot.stmt, "SAVEPOINT tw_statement")))
     return TWFAIL_UNAVAILABLE;
-  const uint32_t status = RowCountAfter(ExecText(stmt, text.c_str()), stmt, count);
+  if (stmt == controlSlot.stmt) SQLFreeStmt(stmt, SQL_CLOSE);
+  const uint32_t status = RowCountAfter(
+      SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
+      stmt, count);
   if (!guard) return status;
   if (status != TWSUCCESS) {
     ExecText(controlSlot.stmt, "ROLLBACK TO SAVEPOINT tw_statement");
   } else if (!Succeeded(ExecText(controlSlot.stmt, "RELEASE SAVEPOINT tw_statement"))) {
     // The text ended the transaction itself: the release that failed spoilt only the one
-    // after it, which holds nothing else.
+    // after it, which holds nothing else. Rolled back as a statement: ending it through the
+    // driver manager would also end the text's result.
     ForgetBlock();
-    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    ExecText(controlSlot.stmt, "ROLLBACK");
   }
   return status;
 }
