@@ -577,6 +577,13 @@ class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {
     pg.emplace(GetParam().attributes);
     return pg->available();
   }
+  // link on the table items of source, with the case's commit frequency, connected.
+  uint32_t Connect(Link& link, const DataSource& source) {
+    link.Str(TWTOKEN_METADATA, "items")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, GetParam().commitFrequency);
+    return link.Connect(source);
+  }
 
   Env env;
   std::optional<SqliteSource> lite;
@@ -591,10 +598,7 @@ TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
   Direct direct(source);
   direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))"});
   Link link;
-  link.Str(TWTOKEN_METADATA, "items")
-      .Num(TWTOKEN_MAP_NAME, 1)
-      .Num(sqlcli::kCommitFrequency, param.commitFrequency);
-  ASSERT_EQ(link.Connect(source), TWSUCCESS) << Dump(env.Log());
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
   Connection& c = link.c;
   const std::vector<FieldDef> fields = {{"a", TWTYPE_INT}, {"b"}};
   uint32_t affected = 0;
@@ -636,10 +640,7 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20), c varchar(20))",
                   "INSERT INTO items (a, b) VALUES (1, 'one')"});
   Link link;
-  link.Str(TWTOKEN_METADATA, "items")
-      .Num(TWTOKEN_MAP_NAME, 1)
-      .Num(sqlcli::kCommitFrequency, param.commitFrequency);
-  ASSERT_EQ(link.Connect(source), TWSUCCESS) << Dump(env.Log());
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
   Connection& c = link.c;
   const std::vector<FieldDef> fields = {{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}};
   auto one = [&](const char* a, const char* b) { return Records(fields, {{a, b}}); };
