@@ -8,15 +8,18 @@
 //
 // The replication and the change propagation run the way a server runs them: a local
 // installation (taskrun_install.h) with sqlcli links on ODBC data sources and the activity run
-// by name by taskrun, timed from spawn to exit. Beside each, on the same data, sqlite3 doing
-// the same work in one transaction, timed the same way:
-// - replica: table A of RECORDS rows, table B differing in 1% of them (changed, missing and
-//   extra rows in equal parts), A winning; B a SQLite file or a PostgreSQL table. sqlite3
-//   levels a copy of the SQLite B with A attached and three set statements (delete, insert,
-//   update). Afterwards each levelled B must hold exactly A's rows.
-// - relay: RECORDS change rows (inserts, with an update and a delete every twenty rows) applied
-//   to an empty SQLite table; sqlite3 runs the same changes as statements in one transaction.
-//   Both tables must then be equal.
+// by name by taskrun, timed from spawn to exit. Beside each, on the same data, the databases'
+// own clients, timed the same way:
+// - replica, SQLite to PostgreSQL and PostgreSQL to SQLite: table A of RECORDS rows, table B
+//   differing in 1% or 50% of them (changed, missing and extra rows in equal parts), A
+//   winning. Two anchors: the read floor (sqlite3 -csv and psql \copy reading both tables in
+//   key order) and the levelling statements (one UPDATE, INSERT or DELETE a difference, in key
+//   order) applied to a copy of B by psql -1 -f or by sqlite3 in one transaction. Afterwards
+//   B and the copy must hold exactly A's rows.
+// - relay into SQLite and into PostgreSQL: RECORDS change rows (inserts, with an update and a
+//   delete every twenty rows) applied to an empty table; the anchor applies the same changes
+//   as statements in one transaction (sqlite3, psql -1 -f). Both tables must then be equal.
+// Each ratio is ours over the anchor's time: below 1, taskrun is the faster.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -24,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,13 +44,14 @@ using odbc_bench::Cluster;
 using odbc_bench::PgDatabase;
 using odbc_bench::Psql;
 using taskrun_install::Installation;
-using taskrun_install::Run;
 using taskrun_install::SecondsSince;
 using taskrun_install::TaskrunRun;
 
 constexpr char kSqlite3[] = "/usr/bin/sqlite3";
 constexpr char kOdbcDrivers[] = "/usr/lib/x86_64-linux-gnu/odbc/";
 constexpr char kKeep[] = "REPLICA_BENCH_KEEP";
+
+using Sources = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 size_t RecordCount() {
   return bulk_load::EnvCount("REPLICA_BENCH_RECORDS", 100000);
@@ -64,24 +69,79 @@ int Sqlite(const std::string& dir, const std::string& file, const std::string& s
   return code;
 }
 
-// Table A, and B differing from it in 1%: every 300th row changed, every 300th (shifted)
-// missing, and as many rows beyond A's.
-const std::string kTable = "CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(40), n INTEGER);";
-std::string FillA() {
-  return kTable + "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < " +
-         N() + ") INSERT INTO t SELECT i, 'name ' || i, i * 7 FROM c;";
-}
-std::string DifferB() {
-  return "UPDATE t SET v = 'changed' WHERE k % 300 = 0; DELETE FROM t WHERE k % 300 = 100;"
-         "INSERT INTO t SELECT k + " +
-         N() + ", v, n FROM t WHERE k % 300 = 200;";
+// psql's arguments for the database, before its commands.
+std::vector<std::string> PsqlArgs(const std::string& port, const std::string& database) {
+  return {odbc_bench::kPsql,
+          "-X",
+          "-q",
+          "-v",
+          "ON_ERROR_STOP=1",
+          "-h",
+          "127.0.0.1",
+          "-p",
+          port,
+          "-U",
+          "tw",
+          "-d",
+          database};
 }
 
-// The ODBC configuration of the installation with the data sources given (name, driver file,
-// attributes), for every process from here.
-std::string WriteOdbc(
-    const std::string& dir,
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& sources) {
+// Seconds the program took, or -1 when it failed.
+double Timed(const std::vector<std::string>& args, const std::string& dir) {
+  const auto start = std::chrono::steady_clock::now();
+  const int code = taskrun_install::Run(args, dir, "/dev/null");
+  return code == 0 ? SecondsSince(start) : -1;
+}
+
+// The differences of B from A: of every `every` keys, one changed, one missing, and one copied
+// beyond A's keys (every 300: 1%, every 6: 50%).
+struct Differing {
+  int every;
+  const char* name;
+};
+constexpr Differing kOnePercent{300, "1%"};
+constexpr Differing kHalf{6, "50%"};
+
+std::string FillSqlite(const std::string& table) {
+  return "CREATE TABLE " + table +
+         " (k INTEGER PRIMARY KEY, v VARCHAR(40), n INTEGER);"
+         "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < " +
+         N() + ") INSERT INTO " + table + " SELECT i, 'name ' || i, i * 7 FROM c;";
+}
+std::vector<std::string> FillPg(const std::string& table) {
+  return {"CREATE TABLE " + table + " (k INTEGER PRIMARY KEY, v VARCHAR(40), n INTEGER)",
+          "INSERT INTO " + table + " SELECT i, 'name ' || i, i * 7 FROM generate_series(1, " + N() +
+              ") AS i"};
+}
+// The same statements on either database.
+std::string Differ(const std::string& table, Differing d) {
+  const std::string m = std::to_string(d.every);
+  return "UPDATE " + table + " SET v = 'changed' WHERE k % " + m + " = 0; DELETE FROM " + table +
+         " WHERE k % " + m + " = 1; INSERT INTO " + table + " SELECT k + " + N() + ", v, n FROM " +
+         table + " WHERE k % " + m + " = 2;";
+}
+// The statements that level B (as table) with A, in key order.
+std::string LevellingStatements(const std::string& table, Differing d) {
+  std::string text;
+  const size_t n = RecordCount();
+  for (size_t k = 1; k <= n; ++k) {
+    const std::string key = std::to_string(k),
+                      values = "'name " + key + "', " + std::to_string(k * 7);
+    if (k % d.every == 0)
+      text += "UPDATE " + table + " SET v = 'name " + key + "', n = " + std::to_string(k * 7) +
+              " WHERE k = " + key + ";\n";
+    else if (k % d.every == 1)
+      text += "INSERT INTO " + table + " VALUES (" + key + ", " + values + ");\n";
+  }
+  for (size_t k = 1; k <= n; ++k)
+    if (k % d.every == 2)
+      text += "DELETE FROM " + table + " WHERE k = " + std::to_string(k + n) + ";\n";
+  return text;
+}
+
+// The ODBC configuration of the installation with the data sources given (name, attributes),
+// for every process from here.
+std::string WriteOdbc(const std::string& dir, const Sources& sources) {
   std::ofstream(dir + "odbcinst.ini")
       << "[SQLITE3]\nDriver=" << kOdbcDrivers
       << "libsqlite3odbc.so\n\n[PG]\nDriver=" << kOdbcDrivers << "psqlodbcw.so\n";
@@ -95,6 +155,13 @@ std::string WriteOdbc(
   ::setenv("ODBCSYSINI", dir.c_str(), 1);
   ::setenv("ODBCINI", (dir + "odbc.ini").c_str(), 1);
   return {};
+}
+std::vector<std::string> SqliteSource(const std::string& file) {
+  return {"Driver=SQLITE3", "Database=" + file, "Timeout=5000"};
+}
+std::vector<std::string> PgSource(const std::string& port, const std::string& database) {
+  return {"Driver=PG", "Servername=127.0.0.1", "Port=" + port, "Database=" + database,
+          "Username=tw"};
 }
 
 // Runs the activity by name; empty, or what failed with the activity log.
@@ -110,108 +177,25 @@ std::string RunTimed(Installation& inst, const std::string& activity, TaskrunRun
   return stopped ? std::string() : "ctlstore did not end when asked";
 }
 
-void Report(benchmark::State& state, const TaskrunRun& run, double refSeconds) {
+void Report(benchmark::State& state, const TaskrunRun& run,
+            const std::vector<std::pair<const char*, double>>& anchors) {
   const double records = static_cast<double>(RecordCount());
   state.counters["records"] = records;
   state.counters["records_per_s"] = records / run.seconds;
-  state.counters["ref_records_per_s"] = records / refSeconds;
-  // Above 1: taskrun is faster than sqlite3.
-  state.counters["ratio_to_ref"] = refSeconds / run.seconds;
   state.counters["peak_rss_MiB"] = run.PeakMiB();
   state.counters["cpu_s"] = run.CpuSeconds();
-}
-
-// sqlite3 levelling ref.db's B with a.db's A; its time, or -1.
-double LevelWithSqlite3(const std::string& dir) {
-  const auto start = std::chrono::steady_clock::now();
-  const int code =
-      Sqlite(dir, "ref.db",
-             "ATTACH 'a.db' AS a; BEGIN;"
-             "DELETE FROM main.t WHERE k NOT IN (SELECT k FROM a.t);"
-             "INSERT INTO main.t SELECT * FROM a.t WHERE k NOT IN (SELECT k FROM main.t);"
-             "UPDATE main.t SET v = (SELECT v FROM a.t WHERE a.t.k = main.t.k),"
-             " n = (SELECT n FROM a.t WHERE a.t.k = main.t.k) WHERE EXISTS (SELECT 1 FROM a.t"
-             " WHERE a.t.k = main.t.k AND (a.t.v IS NOT main.t.v OR a.t.n IS NOT main.t.n));"
-             "COMMIT;");
-  return code == 0 ? SecondsSince(start) : -1;
-}
-
-// The rows of table in file that are not A's, and A's that are not there: "0|0" when equal.
-std::string Difference(const std::string& dir, const std::string& file) {
-  std::string out;
-  Sqlite(dir, file,
-         "ATTACH 'a.db' AS a; SELECT (SELECT count(*) FROM (SELECT * FROM main.t EXCEPT SELECT * "
-         "FROM a.t)) || '|' || (SELECT count(*) FROM (SELECT * FROM a.t EXCEPT SELECT * FROM "
-         "main.t));",
-         &out);
-  return out;
-}
-
-// The replication of A (a.db) into B: b.db, or the PostgreSQL database when given.
-void Replicate(benchmark::State& state, PgDatabase* pg, const std::string& port) {
-  Installation inst("replica_taskrun", "REPLICABENCH", kKeep);
-  std::string failure = inst.Make({"replica.twx", "sqlcli.twx"});
-  const std::string& dir = inst.dir();
-  if (failure.empty() &&
-      (Sqlite(dir, "a.db", FillA()) != 0 || Sqlite(dir, "ref.db", FillA() + DifferB()) != 0))
-    failure = "cannot fill the SQLite tables";
-  if (failure.empty() && pg == nullptr && Sqlite(dir, "b.db", FillA() + DifferB()) != 0)
-    failure = "cannot fill b.db";
-  if (failure.empty() && pg != nullptr) {
-    int code = -1;
-    Psql(port, pg->name(),
-         {kTable,
-          "INSERT INTO t SELECT i, 'name ' || i, i * 7 FROM generate_series(1, " + N() + ") AS i",
-          DifferB()},
-         &code);
-    if (code != 0) failure = "cannot fill the PostgreSQL table";
+  for (const auto& [name, seconds] : anchors) {
+    state.counters[std::string(name) + "_s"] = seconds;
+    state.counters[std::string("ours_over_") + name] = run.seconds / seconds;
   }
-  std::vector<std::pair<std::string, std::vector<std::string>>> sources = {
-      {"benchA", {"Driver=SQLITE3", "Database=" + dir + "a.db", "Timeout=5000"}}};
-  if (pg == nullptr)
-    sources.push_back({"benchB", {"Driver=SQLITE3", "Database=" + dir + "b.db", "Timeout=5000"}});
-  else
-    sources.push_back({"benchB",
-                       {"Driver=PG", "Servername=127.0.0.1", "Port=" + port,
-                        "Database=" + pg->name(), "Username=tw"}});
-  if (failure.empty()) failure = WriteOdbc(dir, sources);
-  for (const auto& [name, items] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"Link\\Sqlcli", {"Name=LinkA", "Server=benchA"}},
-           {"Link\\Sqlcli", {"Name=LinkB", "Server=benchB", "Userid=tw"}},
-           {"Activity\\Replication",
-            {"Name=ReplicaBench", "SrcLink=LinkA", "DestLink=LinkB", "LinkAMetadata=t",
-             "LinkBMetadata=t", "LinkAOrderList:textlist=k", "LinkBOrderList:textlist=k",
-             "WinConflict:number=1"}}})
-    if (failure.empty()) failure = inst.New(name, items);
-  TaskrunRun run;
-  for (auto _ : state)
-    if (failure.empty()) failure = RunTimed(inst, "ReplicaBench", &run);
-  const double refSeconds = failure.empty() ? LevelWithSqlite3(dir) : -1;
-  if (failure.empty() && refSeconds < 0) failure = "sqlite3 could not level its copy";
-  if (failure.empty() && Difference(dir, "ref.db") != "0|0") failure = "sqlite3 left differences";
-  if (failure.empty() && pg == nullptr && Difference(dir, "b.db") != "0|0")
-    failure = "the replica left differences in b.db";
-  if (failure.empty() && pg != nullptr) {
-    int code = -1;
-    const std::string sums =
-        Psql(port, pg->name(), {"SELECT count(*), sum(k), sum(n), sum(length(v)) FROM t"}, &code);
-    std::string expected;
-    Sqlite(dir, "a.db", "SELECT count(*), sum(k), sum(n), sum(length(v)) FROM t", &expected);
-    if (code != 0 || sums != expected)
-      failure = "the replica left PostgreSQL at " + sums + ", A is " + expected;
-  }
-  if (!failure.empty()) {
-    state.SkipWithError(failure.c_str());
-    return;
-  }
-  Report(state, run, refSeconds);
 }
 
-void BM_ReplicaSqliteToSqlite(benchmark::State& state) {
-  Replicate(state, nullptr, {});
-}
+// count, sum(k), sum(n), sum(length(v)) of a table, from either client.
+const char kSums[] =
+    "SELECT count(*) || '|' || sum(k) || '|' || sum(n) || '|' || sum(length(v)) FROM ";
 
-void BM_ReplicaSqliteToPostgresql(benchmark::State& state) {
+// The replication of A into B, one of them a SQLite file, the other a PostgreSQL table.
+void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
   Cluster cluster;
   std::string failure = cluster.Start();
   std::unique_ptr<PgDatabase> pg;
@@ -219,11 +203,107 @@ void BM_ReplicaSqliteToPostgresql(benchmark::State& state) {
     pg = std::make_unique<PgDatabase>(cluster.port(), kKeep);
     failure = pg->Create();
   }
+  Installation inst("replica_taskrun", "REPLICABENCH", kKeep);
+  if (failure.empty()) failure = inst.Make({"replica.twx", "sqlcli.twx"});
+  const std::string& dir = inst.dir();
+  const std::string port = cluster.port();
+  const std::string db = pg ? pg->name() : std::string();
+  // The SQLite side is lite.db (table t, and its copy for the anchor in ref.db); the
+  // PostgreSQL side is table t (its copy r).
+  int code = -1;
+  if (failure.empty()) {
+    const std::string lite = FillSqlite("t") + (fromSqlite ? "" : Differ("t", d));
+    const std::string ref = FillSqlite("t") + Differ("t", d);
+    if (Sqlite(dir, "lite.db", lite) != 0 || (!fromSqlite && Sqlite(dir, "ref.db", ref) != 0))
+      failure = "cannot fill the SQLite tables";
+  }
+  if (failure.empty()) {
+    std::vector<std::string> sql = FillPg("t");
+    if (fromSqlite) {
+      sql.push_back(Differ("t", d));
+      for (const std::string& s : FillPg("r")) sql.push_back(s);
+      sql.push_back(Differ("r", d));
+    }
+    sql.push_back("VACUUM ANALYZE");
+    Psql(port, db, sql, &code);
+    if (code != 0) failure = "cannot fill the PostgreSQL tables";
+  }
+  if (failure.empty()) {
+    std::ofstream apply(dir + "apply.sql");
+    if (fromSqlite)
+      apply << LevellingStatements("r", d);
+    else
+      apply << "BEGIN;\n" << LevellingStatements("t", d) << "COMMIT;\n";
+    if (!apply) failure = "cannot write apply.sql";
+  }
+  const auto lite = SqliteSource(dir + "lite.db");
+  const auto post = PgSource(port, db);
+  if (failure.empty())
+    failure = WriteOdbc(
+        dir, {{"benchA", fromSqlite ? lite : post}, {"benchB", fromSqlite ? post : lite}});
+  for (const auto& [name, items] :
+       Sources{{"Link\\Sqlcli", {"Name=LinkA", "Server=benchA", "Userid=tw"}},
+               {"Link\\Sqlcli", {"Name=LinkB", "Server=benchB", "Userid=tw"}},
+               {"Activity\\Replication",
+                {"Name=ReplicaBench", "SrcLink=LinkA", "DestLink=LinkB", "LinkAMetadata=t",
+                 "LinkBMetadata=t", "LinkAOrderList:textlist=k", "LinkBOrderList:textlist=k",
+                 "WinConflict:number=1"}}})
+    if (failure.empty()) failure = inst.New(name, items);
+  TaskrunRun run;
+  for (auto _ : state)
+    if (failure.empty()) failure = RunTimed(inst, "ReplicaBench", &run);
+
+  std::vector<std::string> psqlApply = PsqlArgs(port, db);
+  for (const char* a : {"-1", "-f"}) psqlApply.push_back(a);
+  psqlApply.push_back(dir + "apply.sql");
+  const double applySeconds =
+      !failure.empty() ? -1
+      : fromSqlite     ? Timed(psqlApply, dir)
+                       : Timed({kSqlite3, "-bail", dir + "ref.db", ".read apply.sql"}, dir);
+  if (failure.empty() && applySeconds < 0) failure = "the anchor could not apply its statements";
+  std::vector<std::string> psqlRead = PsqlArgs(port, db);
+  psqlRead.push_back("-c");
+  psqlRead.push_back("\\copy (SELECT k, v, n FROM t ORDER BY k) TO '/dev/null'");
+  const double liteRead =
+      failure.empty()
+          ? Timed({kSqlite3, "-csv", dir + "lite.db", "SELECT k, v, n FROM t ORDER BY k"}, dir)
+          : -1;
+  const double pgRead = failure.empty() ? Timed(psqlRead, dir) : -1;
+  if (failure.empty() && (liteRead < 0 || pgRead < 0)) failure = "the read floor failed";
+
+  // Every table must now hold A's rows.
+  if (failure.empty()) {
+    std::string expected, liteSums, refSums;
+    const std::string pgSums = Psql(port, db, {std::string(kSums) + "t"}, &code);
+    const std::string pgRef = fromSqlite ? Psql(port, db, {std::string(kSums) + "r"}, &code) : "";
+    Sqlite(dir, "lite.db", std::string(kSums) + "t", &liteSums);
+    if (!fromSqlite) Sqlite(dir, "ref.db", std::string(kSums) + "t", &refSums);
+    expected = fromSqlite ? liteSums : pgSums;
+    const std::string& levelled = fromSqlite ? pgSums : liteSums;
+    const std::string& anchor = fromSqlite ? pgRef : refSums;
+    if (levelled != expected)
+      failure = "the replica left B at " + levelled + ", A is " + expected;
+    else if (anchor != expected)
+      failure = "the anchor left its copy at " + anchor + ", A is " + expected;
+  }
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());
     return;
   }
-  Replicate(state, pg.get(), cluster.port());
+  Report(state, run, {{"apply", applySeconds}, {"read_floor", liteRead + pgRead}});
+}
+
+void BM_ReplicaSqliteToPostgresql1(benchmark::State& state) {
+  Replicate(state, true, kOnePercent);
+}
+void BM_ReplicaSqliteToPostgresql50(benchmark::State& state) {
+  Replicate(state, true, kHalf);
+}
+void BM_ReplicaPostgresqlToSqlite1(benchmark::State& state) {
+  Replicate(state, false, kOnePercent);
+}
+void BM_ReplicaPostgresqlToSqlite50(benchmark::State& state) {
+  Replicate(state, false, kHalf);
 }
 
 // The change rows: every row inserts its key, except every twentieth, which updates the key
@@ -238,68 +318,120 @@ std::string FillChanges() {
          "WHEN 0 THEN i - 1 WHEN 10 THEN i - 2 ELSE i END, 'value ' || i FROM c;";
 }
 
-void BM_RelayIntoSqlite(benchmark::State& state) {
+// The change rows applied to an empty table t, in SQLite (dest.db) or PostgreSQL.
+void Relay(benchmark::State& state, bool intoPostgresql) {
+  Cluster cluster;
+  std::string failure;
+  std::unique_ptr<PgDatabase> pg;
+  if (intoPostgresql) {
+    failure = cluster.Start();
+    if (failure.empty()) {
+      pg = std::make_unique<PgDatabase>(cluster.port(), kKeep);
+      failure = pg->Create();
+    }
+  }
   Installation inst("relay_taskrun", "RELAYBENCH", kKeep);
-  std::string failure = inst.Make({"relay.twx", "sqlcli.twx"});
+  if (failure.empty()) failure = inst.Make({"relay.twx", "sqlcli.twx"});
   const std::string& dir = inst.dir();
+  const std::string port = cluster.port();
+  const std::string db = pg ? pg->name() : std::string();
   const std::string dest = "CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(40));";
-  if (failure.empty() && (Sqlite(dir, "src.db", FillChanges()) != 0 ||
-                          Sqlite(dir, "dest.db", dest) != 0 || Sqlite(dir, "ref.db", dest) != 0))
+  const std::string ref = intoPostgresql ? "r" : "t";
+  if (failure.empty() && Sqlite(dir, "src.db", FillChanges()) != 0)
+    failure = "cannot make the change table";
+  if (failure.empty() && !intoPostgresql &&
+      (Sqlite(dir, "dest.db", dest) != 0 || Sqlite(dir, "ref.db", dest) != 0))
     failure = "cannot make the SQLite tables";
-  // The same changes as statements, in commit order, for sqlite3.
+  int code = -1;
+  if (failure.empty() && intoPostgresql) {
+    Psql(port, db,
+         {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(40))",
+          "CREATE TABLE r (k INTEGER PRIMARY KEY, v VARCHAR(40))"},
+         &code);
+    if (code != 0) failure = "cannot make the PostgreSQL tables";
+  }
+  // The same changes as statements, in commit order.
   std::string statements;
   if (failure.empty() &&
       Sqlite(dir, "src.db",
-             "SELECT CASE XDBSNAP_OPERATION WHEN 'I' THEN 'INSERT OR REPLACE INTO t VALUES (' || k "
-             "|| ', ' || quote(v) || ');' WHEN 'U' THEN 'UPDATE t SET v = ' || quote(v) || ' WHERE "
-             "k = ' || k || ';' ELSE 'DELETE FROM t WHERE k = ' || k || ';' END FROM chg ORDER BY "
-             "XDBSNAP_COMMITSEQ",
+             "SELECT CASE XDBSNAP_OPERATION WHEN 'I' THEN 'INSERT INTO " + ref +
+                 " VALUES (' || k || ', ' || quote(v) || ');' WHEN 'U' THEN 'UPDATE " + ref +
+                 " SET v = ' || quote(v) || ' WHERE k = ' || k || ';' ELSE 'DELETE FROM " + ref +
+                 " WHERE k = ' || k || ';' END FROM chg ORDER BY XDBSNAP_COMMITSEQ",
              &statements) != 0)
     failure = "cannot list the changes";
   if (failure.empty()) {
-    std::ofstream(dir + "apply.sql") << "BEGIN;\n" << statements << "\nCOMMIT;\n";
+    if (intoPostgresql)
+      std::ofstream(dir + "apply.sql") << statements << "\n";
+    else
+      std::ofstream(dir + "apply.sql") << "BEGIN;\n" << statements << "\nCOMMIT;\n";
     failure = WriteOdbc(
-        dir, {{"benchSrc", {"Driver=SQLITE3", "Database=" + dir + "src.db", "Timeout=5000"}},
-              {"benchDest", {"Driver=SQLITE3", "Database=" + dir + "dest.db", "Timeout=5000"}}});
+        dir, {{"benchSrc", SqliteSource(dir + "src.db")},
+              {"benchDest", intoPostgresql ? PgSource(port, db) : SqliteSource(dir + "dest.db")}});
   }
-  for (const auto& [name, items] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"Link\\Sqlcli", {"Name=Changes", "Server=benchSrc"}},
-           {"Link\\Sqlcli", {"Name=Target", "Server=benchDest"}},
-           {"Activity\\Change Propagation",
-            {"Name=RelayBench", "SrcLink=Changes", "DestLink=Target", "SrcMetadata=chg",
-             "DestMetadata=t", "LastDiffSeq=00000000000000000000", "KeyFieldList:textlist=k"}}})
+  for (const auto& [name, items] :
+       Sources{{"Link\\Sqlcli", {"Name=Changes", "Server=benchSrc"}},
+               {"Link\\Sqlcli", {"Name=Target", "Server=benchDest", "Userid=tw"}},
+               {"Activity\\Change Propagation",
+                {"Name=RelayBench", "SrcLink=Changes", "DestLink=Target", "SrcMetadata=chg",
+                 "DestMetadata=t", "LastDiffSeq=00000000000000000000", "KeyFieldList:textlist=k"}}})
     if (failure.empty()) failure = inst.New(name, items);
   TaskrunRun run;
   for (auto _ : state)
     if (failure.empty()) failure = RunTimed(inst, "RelayBench", &run);
   double refSeconds = -1;
   if (failure.empty()) {
-    const auto start = std::chrono::steady_clock::now();
-    if (Sqlite(dir, "ref.db", ".read apply.sql") != 0) failure = "sqlite3 could not apply";
-    refSeconds = SecondsSince(start);
+    std::vector<std::string> psqlApply = PsqlArgs(port, db);
+    for (const char* a : {"-1", "-f"}) psqlApply.push_back(a);
+    psqlApply.push_back(dir + "apply.sql");
+    refSeconds = intoPostgresql
+                     ? Timed(psqlApply, dir)
+                     : Timed({kSqlite3, "-bail", dir + "ref.db", ".read apply.sql"}, dir);
+    if (refSeconds < 0) failure = "the anchor could not apply its statements";
   }
-  std::string difference;
-  if (failure.empty())
-    Sqlite(dir, "dest.db",
-           "ATTACH 'ref.db' AS r; SELECT (SELECT count(*) FROM t) || '|' || (SELECT count(*) FROM "
-           "(SELECT * FROM main.t EXCEPT SELECT * FROM r.t)) || '|' || (SELECT count(*) FROM "
-           "(SELECT * FROM r.t EXCEPT SELECT * FROM main.t));",
-           &difference);
-  if (failure.empty() && difference.substr(difference.find('|')) != "|0|0")
-    failure = "the tables differ: " + difference;
+  if (failure.empty()) {
+    std::string ours, theirs;
+    if (intoPostgresql) {
+      ours = Psql(port, db, {"SELECT count(*) || '|' || sum(k) || '|' || sum(length(v)) FROM t"},
+                  &code);
+      theirs = Psql(port, db,
+                    {"SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM r) AS d",
+                     "SELECT count(*) FROM (SELECT * FROM r EXCEPT SELECT * FROM t) AS d"},
+                    &code);
+    } else {
+      Sqlite(dir, "dest.db", "SELECT count(*) || '|' || sum(k) || '|' || sum(length(v)) FROM t",
+             &ours);
+      Sqlite(dir, "dest.db",
+             "ATTACH 'ref.db' AS r; SELECT (SELECT count(*) FROM (SELECT * FROM main.t EXCEPT "
+             "SELECT * FROM r.t)); SELECT (SELECT count(*) FROM (SELECT * FROM r.t EXCEPT SELECT "
+             "* FROM main.t));",
+             &theirs);
+    }
+    if (theirs != "0\n0") failure = "the tables differ: " + ours + " / " + theirs;
+    std::fprintf(stderr, "relay: the destination's count|sum(k)|sum(length(v)): %s\n",
+                 ours.c_str());
+  }
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());
     return;
   }
-  std::fprintf(stderr, "relay: rows in the destination|ours only|sqlite3's only: %s\n",
-               difference.c_str());
-  Report(state, run, refSeconds);
+  Report(state, run, {{"apply", refSeconds}});
+}
+
+void BM_RelayIntoSqlite(benchmark::State& state) {
+  Relay(state, false);
+}
+void BM_RelayIntoPostgresql(benchmark::State& state) {
+  Relay(state, true);
 }
 
 }  // namespace
 
-BENCHMARK(BM_ReplicaSqliteToSqlite)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK(BM_ReplicaSqliteToPostgresql)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ReplicaSqliteToPostgresql1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ReplicaSqliteToPostgresql50)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ReplicaPostgresqlToSqlite1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ReplicaPostgresqlToSqlite50)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_RelayIntoSqlite)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_RelayIntoPostgresql)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -3,11 +3,15 @@
 // dispatch over its table (properties.h) with the follow-ups, and the actions.
 #include "connection.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "twx_props.h"
 
@@ -97,6 +101,93 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
   return true;
 }
 
+// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
+// read of it brings.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetchRows = 65541;
+constexpr SQLULEN kPgBlockRows = 1000;
+
+// Whether the data source, or the driver section its Driver entry names, gives key a value.
+bool SourceSets(const std::string& source, const char* key) {
+  char value[64] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), key, "", value, sizeof value, "ODBC.INI") > 0)
+    return true;
+  char driver[256] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), "Driver", "", driver, sizeof driver, "ODBC.INI") <=
+      0)
+    return false;
+  return SQLGetPrivateProfileString(driver, key, "", value, sizeof value, "ODBCINST.INI") > 0;
+}
+
+// psqlODBC reads a whole result into memory at its execution unless told to read it through
+// a cursor a block at a time; a data source that says how to fetch keeps its own way. A
+// driver that refuses the attributes reads as it did, which is slower but sound.
+void StreamResults(SQLHDBC dbc, const std::string& source) {
+  char name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) ||
+      std::string_view(name).substr(0, 8) != "psqlodbc")
+    return;
+  if (!SourceSets(source, "UseDeclareFetch"))
+    SQLSetConnectAttr(dbc, kPgUseDeclareFetch, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+  if (!SourceSets(source, "Fetch"))
+    SQLSetConnectAttr(dbc, kPgFetchRows, reinterpret_cast<SQLPOINTER>(kPgBlockRows), 0);
+}
+
+// A setting the connector gives a driver where the data source leaves it unset.
+struct DriverDefault {
+  const char* driverFile;  // a part of the driver library's file name, in lower case
+  const char* keyword;     // the data source's key
+  const char* alias;       // the driver's short name for the same key
+  const char* value;
+};
+constexpr DriverDefault kDriverDefaults[] = {
+    // psqlODBC wraps every statement of a transaction in a savepoint of its own, a round trip
+    // each: the connector guards its blocks of writes and each caller's text itself.
+    {"psqlodbc", "Protocol", "A1", "7.4-0"},
+};
+
+// A data source's own text for key (the driver's, in the driver section the data source
+// names, for file "odbcinst.ini").
+std::string ProfileText(const std::string& section, const char* key, const char* file) {
+  char value[1024] = {};
+  const int length = SQLGetPrivateProfileString(section.c_str(), key, "", value,
+                                                static_cast<int>(sizeof value), file);
+  return length > 0 ? std::string(value, strnlen(value, sizeof value)) : std::string();
+}
+
+// A value as a connection string takes it: in braces, closing braces doubled, where it
+// holds what would end it.
+std::string AttributeValue(const std::string& value) {
+  if (value.find_first_of(";{}=") == std::string::npos && (value.empty() || value.front() != ' '))
+    return value;
+  std::string quoted = "{";
+  for (char ch : value) {
+    quoted += ch;
+    if (ch == '}') quoted += '}';
+  }
+  return quoted + "}";
+}
+
+// The connector's defaults for the driver of data source server that the data source does
+// not set itself, as connection-string attributes ("" when none applies); *guard tells
+// whether the driver's own statement savepoints were among them.
+std::string DriverDefaults(const std::string& server, bool* guard) {
+  *guard = false;
+  std::string driver = ProfileText(server, "Driver", "odbc.ini");
+  if (driver.empty()) return {};
+  if (driver.find('/') == std::string::npos) driver = ProfileText(driver, "Driver", "odbcinst.ini");
+  for (char& ch : driver) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  std::string attributes;
+  for (const DriverDefault& d : kDriverDefaults) {
+    if (driver.find(d.driverFile) == std::string::npos) continue;
+    if (SourceSets(server, d.keyword) || SourceSets(server, d.alias)) continue;
+    attributes += std::string(d.keyword) + "=" + d.value + ";";
+    if (std::string_view(d.keyword) == "Protocol") *guard = true;
+  }
+  return attributes;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- initialise -----------
@@ -113,7 +204,9 @@ uint32_t Connection::Initialize(uint32_t flags) {
   scratch.assign(kLongPiece, 0);
   longChain.clear();
   mainOp.slot = &mainSlot;
-  for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->slot = &writeSlot;
+  insertOp.slot = &insertSlot;
+  updateOp.slot = &updateSlot;
+  removeOp.slot = &removeSlot;
   for (Operation* op : {&mainOp, &insertOp, &updateOp, &removeOp}) op->Forget();
   state = ResultState::kNone;
   firstFetch = true;
@@ -130,7 +223,9 @@ uint32_t Connection::Terminate(uint32_t flags) {
   // committing, so that no half-done work becomes permanent.
   if (dbc != SQL_NULL_HDBC) {
     SQLTransact(Environment(), dbc, SQL_ROLLBACK);
-    DropStatement(writeSlot);
+    ForgetBlock();
+    for (StatementSlot* slot : {&writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot})
+      DropStatement(*slot);
     DropStatement(mainSlot);
     SQLDisconnect(dbc);
     SQLFreeConnect(dbc);
@@ -179,11 +274,14 @@ uint32_t Connection::Connect() {
     mainOp.Forget();
     state = ResultState::kNone;
   }
-  for (StatementSlot* slot : {&mainSlot, &writeSlot, &controlSlot}) {
+  for (StatementSlot* slot :
+       {&mainSlot, &writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot}) {
     slot->stmt = SQL_NULL_HSTMT;
     slot->Forget();
   }
   sinceCommit = 0;
+  ForgetBlock();
+  guardsStatements = false;
   spoilsTransaction = false;
   parameterArrays = false;
 
@@ -205,6 +303,7 @@ uint32_t Connection::Connect() {
     DropStatement(scan);
     DropStatement(mainSlot);
     DropStatement(writeSlot);
+    DropStatement(controlSlot);
     if (loggedOn) SQLDisconnect(dbc);
     SQLFreeConnect(dbc);
     dbc = SQL_NULL_HDBC;
@@ -217,11 +316,27 @@ uint32_t Connection::Connect() {
   if (props.commitFrequency != 1 &&
       !Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF)))
     return fail(SQL_NULL_HSTMT);
-  if (!Succeeded(
-          SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(server.c_str())), SQL_NTS,
-                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
-                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS)))
-    return fail(SQL_NULL_HSTMT);
+  autocommit = props.commitFrequency == 1;
+  const std::string defaults = DriverDefaults(server, &guardsStatements);
+  if (defaults.empty()) {
+    if (!Succeeded(
+            SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(server.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
+                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS)))
+      return fail(SQL_NULL_HSTMT);
+  } else {
+    // The same data source, user and password, with the defaults after them.
+    std::string text = "DSN=" + AttributeValue(server) + ";";
+    if (!user.empty()) text += "UID=" + AttributeValue(user) + ";";
+    if (!password.empty()) text += "PWD=" + AttributeValue(password) + ";";
+    text += defaults;
+    SQLCHAR done[1024] = {};
+    SQLSMALLINT doneLength = 0;
+    if (!Succeeded(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                    done, static_cast<SQLSMALLINT>(sizeof done), &doneLength,
+                                    SQL_DRIVER_NOPROMPT)))
+      return fail(SQL_NULL_HSTMT);
+  }
   loggedOn = true;
   if (!Succeeded(OdbcAllocStatement(mainSlot))) return fail(SQL_NULL_HSTMT);
   if (!Succeeded(OdbcAllocStatement(writeSlot))) return fail(SQL_NULL_HSTMT);
@@ -299,6 +414,7 @@ uint32_t Connection::Connect() {
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
       (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
+  StreamResults(dbc, server);
   return TWSUCCESS;
 }
 
@@ -317,8 +433,9 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
     if (status != TWSUCCESS) SQLTransact(Environment(), dbc, SQL_ROLLBACK);
     sinceCommit = 0;
   }
-  DropStatement(writeSlot);
-  DropStatement(controlSlot);
+  ForgetBlock();
+  for (StatementSlot* slot : {&writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot})
+    DropStatement(*slot);
   for (Operation* op : {&insertOp, &updateOp, &removeOp}) op->Forget();
   DropStatement(mainSlot);
   if (!Succeeded(SQLDisconnect(dbc))) {
@@ -355,8 +472,12 @@ uint32_t CommitFrequencySet(Connection& c, bool assigned) {
   const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
   if (!Succeeded(SQLSetConnectOption(c.dbc, SQL_AUTOCOMMIT, autocommit)))
     return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+  c.autocommit = value == 1;
   // Turning autocommit on commits what was open.
-  if (value == 1) c.sinceCommit = 0;
+  if (value == 1) {
+    c.sinceCommit = 0;
+    c.ForgetBlock();
+  }
   return TWSUCCESS;
 }
 
@@ -386,6 +507,8 @@ uint32_t Connection::Action(uint32_t code) {
       if (dbc != SQL_NULL_HDBC && writeSlot.stmt != SQL_NULL_HSTMT &&
           !Succeeded(OdbcAllocStatement(writeSlot)))
         return OdbcLogError(dbc, writeSlot.stmt);
+      // The write texts are prepared afresh on their next use.
+      for (StatementSlot* slot : {&insertSlot, &updateSlot, &removeSlot}) DropStatement(*slot);
       for (Operation* op : {&insertOp, &updateOp, &removeOp}) {
         op->generation = 0;
         op->metadata.clear();

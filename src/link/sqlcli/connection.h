@@ -180,10 +180,22 @@ struct ParameterValue {
   SQLLEN* indicator = nullptr;  // the record's own indicator, set to the length or null
 };
 
+// A record written inside the connector's savepoint, kept so that it can be written again
+// after a later record fails and the savepoint is rolled back to: its statement and its
+// parameters with their values copied (bytes 8-aligned in words, each value at an offset).
+struct KeptRecord {
+  StatementSlot* slot = nullptr;
+  std::vector<ParameterValue> values;  // data and indicator are set when it is written again
+  std::vector<size_t> offsets;         // each value's first word in words
+  std::vector<uint64_t> words;
+  std::vector<SQLLEN> indicators;
+};
+
 using flowcore::FieldlistPtr;
 
 // What one kind of statement was last built for. The main record serves select, execute and
-// catalogue; insert, update and remove each have their own and share the write slot.
+// catalogue; insert, update and remove each have their own record and their own write
+// handle, so that a run of mixed writes prepares each text once.
 struct Operation {
   StatementSlot* slot = nullptr;
   uint32_t sequence = 0;    // TWFieldlistGetSequence of the list it was built for; 0 none
@@ -301,6 +313,9 @@ class Connection {
                                         uint32_t recordSlot, bool allFields, bool dataPass,
                                         bool keyPass, SQLUSMALLINT* parameter,
                                         StatementSlot* slot = nullptr);
+  // Binds values from marker *parameter on (advanced past each), as OdbcBindFields does.
+  [[nodiscard]] uint32_t OdbcBindValues(SQLHSTMT stmt, const std::vector<ParameterValue>& values,
+                                        SQLUSMALLINT* parameter, StatementSlot* slot);
   // The parameter values of one record slot in marker order, each converted and checked as
   // OdbcBindFields binds it; a conversion buffer of records is reused by the next call.
   [[nodiscard]] uint32_t RecordParameters(TWFIELDLIST list, ColumnRecords& records,
@@ -313,7 +328,9 @@ class Connection {
   bool moneyFound = false;
   int32_t moneyClass = kUnknown;
 
-  StatementSlot mainSlot, writeSlot;
+  // writeSlot runs definitions, emptying and descriptions; insertSlot, updateSlot and
+  // removeSlot hold the write texts prepared.
+  StatementSlot mainSlot, writeSlot, insertSlot, updateSlot, removeSlot;
   Operation mainOp, insertOp, updateOp, removeOp;
   SQLHDBC dbc = SQL_NULL_HDBC;
   bool positioned = false;   // SQL_POSITIONED_STATEMENTS gave all three
@@ -325,16 +342,35 @@ class Connection {
   bool firstFetch = true;          // the data-source list starts over
   ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue
   size_t cataloguePosition = 0;
-  int32_t sinceCommit = 0;       // statements since the last commit
+  int32_t sinceCommit = 0;  // statements since the last commit
   // The data source ends an open transaction's usefulness at a failed statement unless the
   // driver guards each statement with a savepoint (PostgreSQL): a block of writes then takes
   // a savepoint of the connector's own, and may go as one parameter array.
   bool spoilsTransaction = false;
   bool parameterArrays = false;  // the driver takes parameter arrays (SQL_PARAM_ARRAY_ROW_COUNTS)
-  StatementSlot controlSlot;     // savepoint statements, apart from the write handle
+  StatementSlot controlSlot;     // savepoint statements, apart from the write handles
+  // The connector's savepoint stays in place across write calls until the next commit or a
+  // bound on what it holds: the records written under it are kept (the first keptCount of
+  // kept) and written again when a later one fails, which leaves what a savepoint around
+  // every statement leaves at one statement a record.
+  bool blockHeld = false;
+  // The connector told the driver not to guard each statement: a text run directly inside a
+  // transaction is guarded by the connector (OdbcExecDirect).
+  bool guardsStatements = false;
+  bool autocommit = false;  // the connection commits each statement by itself
+  std::vector<KeptRecord> kept;
+  size_t keptCount = 0;
+  size_t keptWords = 0;
+  // The savepoint is gone with the transaction: nothing kept any more.
+  void ForgetBlock() {
+    blockHeld = false;
+    keptCount = 0;
+    keptWords = 0;
+  }
   tw::twx::ParameterBlock block;
-  std::vector<SQLUSMALLINT> paramStatus;  // each record's outcome in the last array
-  bool environmentHeld = false;  // counted among the shared environment's users
+  std::vector<SQLUSMALLINT> paramStatus;     // each record's outcome in the last array
+  std::vector<ParameterValue> recordValues;  // one record's values, reused from record to record
+  bool environmentHeld = false;              // counted among the shared environment's users
 };
 
 // The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,

@@ -187,11 +187,42 @@ uint32_t RowCountAfter(SQLRETURN rc, SQLHSTMT stmt, SQLLEN* count) {
 
 }  // namespace
 
+namespace {
+
+// A savepoint statement on the control handle: whatever its last statement left open (a
+// driver reading through cursors may take any statement for one) is closed first.
+SQLRETURN ExecText(SQLHSTMT stmt, const char* text) {
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)), SQL_NTS);
+}
+
+}  // namespace
+
 uint32_t Connection::OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count) {
   if (stmt == SQL_NULL_HSTMT || text.empty()) return TWFAIL_NULL_BUFFER;
-  return RowCountAfter(
+  // Where the connector told the driver not to guard each statement, a text that fails inside
+  // a transaction is undone alone, as the driver would have undone it; the connector's own
+  // savepoint statements go unguarded.
+  const bool guard =
+      guardsStatements && spoilsTransaction && !autocommit && stmt != controlSlot.stmt &&
+      (controlSlot.stmt != SQL_NULL_HSTMT || Succeeded(OdbcAllocStatement(controlSlot)));
+  if (guard && !Succeeded(ExecText(controlSlot.stmt, "SAVEPOINT tw_statement")))
+    return TWFAIL_UNAVAILABLE;
+  if (stmt == controlSlot.stmt) SQLFreeStmt(stmt, SQL_CLOSE);
+  const uint32_t status = RowCountAfter(
       SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
       stmt, count);
+  if (!guard) return status;
+  if (status != TWSUCCESS) {
+    ExecText(controlSlot.stmt, "ROLLBACK TO SAVEPOINT tw_statement");
+  } else if (!Succeeded(ExecText(controlSlot.stmt, "RELEASE SAVEPOINT tw_statement"))) {
+    // The text ended the transaction itself: the release that failed spoilt only the one
+    // after it, which holds nothing else. Rolled back as a statement: ending it through the
+    // driver manager would also end the text's result.
+    ForgetBlock();
+    ExecText(controlSlot.stmt, "ROLLBACK");
+  }
+  return status;
 }
 
 uint32_t Connection::OdbcExecute(SQLHSTMT stmt, SQLLEN* count) {
@@ -203,6 +234,8 @@ uint32_t Connection::OdbcEndTransaction(SQLSMALLINT kind) {
   // Without a connection there is no work to end; SQLTransact with a null connection would
   // end the work of every connection of the environment.
   if (dbc == SQL_NULL_HDBC) return TWSUCCESS;
+  // The connector's savepoint ends with the transaction, whichever way it ends.
+  ForgetBlock();
   if (!Succeeded(SQLTransact(Environment(), dbc, static_cast<SQLUSMALLINT>(kind))))
     return OdbcLogError(dbc, SQL_NULL_HSTMT);
   sinceCommit = 0;

@@ -4,6 +4,7 @@
 // sql_text.h; this unit gathers their parts from the properties and field lists, binds the
 // markers and keeps the operation records up to date.
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -366,16 +367,38 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
   return TWSUCCESS;
 }
 
-// The connector's own savepoint statements, on a handle apart from the write handle.
+// The connector's own savepoint statements, on a handle apart from the write handles.
 constexpr char kTakeSavepoint[] = "SAVEPOINT tw_block";
 constexpr char kBackToSavepoint[] = "ROLLBACK TO SAVEPOINT tw_block";
 constexpr char kReleaseSavepoint[] = "RELEASE SAVEPOINT tw_block";
+
+// The savepoint is let go and taken anew once it holds this many records or words of their
+// values: what a failure writes again stays bounded.
+constexpr size_t kKeptRecords = 4096;
+constexpr size_t kKeptWords = size_t{1} << 17;
 
 [[nodiscard]] uint32_t Savepoint(Connection& c, const char* text) {
   if (c.controlSlot.stmt == SQL_NULL_HSTMT)
     if (uint32_t status = FreshStatement(c, c.controlSlot)) return status;
   if (c.OdbcExecDirect(c.controlSlot.stmt, text, nullptr) == TWSUCCESS) return TWSUCCESS;
   return c.OdbcLogError(c.dbc, c.controlSlot.stmt);
+}
+
+// The savepoint in place for the next record.
+[[nodiscard]] uint32_t HoldBlock(Connection& c) {
+  if (c.blockHeld) return TWSUCCESS;
+  if (uint32_t status = Savepoint(c, kTakeSavepoint)) return status;
+  c.blockHeld = true;
+  c.keptCount = 0;
+  c.keptWords = 0;
+  return TWSUCCESS;
+}
+
+// Lets the savepoint go: what it holds is the transaction's like any statement's.
+[[nodiscard]] uint32_t ReleaseBlock(Connection& c) {
+  if (!c.blockHeld) return TWSUCCESS;
+  c.ForgetBlock();
+  return Savepoint(c, kReleaseSavepoint);
 }
 
 // Back to the savepoint after a failed statement. A driver that rolls the whole transaction
@@ -390,6 +413,52 @@ constexpr char kReleaseSavepoint[] = "RELEASE SAVEPOINT tw_block";
   return false;
 }
 
+// Keeps a copy of one record's parameters, written on slot under the savepoint.
+void KeepRecord(Connection& c, StatementSlot& slot, const std::vector<ParameterValue>& values) {
+  if (c.kept.size() <= c.keptCount) c.kept.resize(c.keptCount + 1);
+  KeptRecord& record = c.kept[c.keptCount++];
+  record.slot = &slot;
+  record.values = values;
+  record.offsets.resize(values.size());
+  record.words.clear();
+  for (size_t p = 0; p < values.size(); ++p) {
+    record.offsets[p] = record.words.size();
+    const ParameterValue& v = values[p];
+    if (v.null || v.length <= 0) continue;
+    const size_t bytes = static_cast<size_t>(v.length);
+    record.words.resize(record.words.size() + (bytes + 7) / 8);
+    std::memcpy(record.words.data() + record.offsets[p], v.data, bytes);
+  }
+  c.keptWords += record.words.size() + values.size();
+}
+
+// After the savepoint was rolled back to: the records kept under it are written again, in
+// their order. Each went before, so a failure here is the data source's and is answered.
+[[nodiscard]] uint32_t WriteKeptAgain(Connection& c) {
+  for (size_t r = 0; r < c.keptCount; ++r) {
+    KeptRecord& record = c.kept[r];
+    record.indicators.resize(record.values.size());
+    for (size_t p = 0; p < record.values.size(); ++p) {
+      ParameterValue& v = record.values[p];
+      record.indicators[p] = v.null ? SQL_NULL_DATA : v.length;
+      v.indicator = &record.indicators[p];
+      // Empty values still need an address.
+      v.data = !v.null && v.length > 0
+                   ? static_cast<const void*>(record.words.data() + record.offsets[p])
+                   : static_cast<const void*>(&record.indicators[p]);
+    }
+    StatementSlot& slot = *record.slot;
+    if (uint32_t status = ParamsetSize(c, slot, 1)) return status;
+    SQLUSMALLINT parameter = 1;
+    if (uint32_t status = c.OdbcBindValues(slot.stmt, record.values, &parameter, &slot))
+      return status;
+    SQLLEN rows = -1;
+    if (c.OdbcExecute(slot.stmt, &rows) != TWSUCCESS)
+      return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
+  }
+  return TWSUCCESS;
+}
+
 // How the records of one write call are run: its operation, which fields pass, and the
 // call's records.
 struct RecordRun {
@@ -399,17 +468,22 @@ struct RecordRun {
 };
 
 // Binds record (from the call's first, 0) and executes the prepared text; rows gets the
-// driver's count. A failure is logged.
+// driver's count. A failure is logged. Under the savepoint the record is kept once written.
 [[nodiscard]] uint32_t RunOne(Connection& c, const RecordRun& run, uint32_t record, SQLLEN* rows) {
-  if (uint32_t status = ParamsetSize(c, c.writeSlot, 1)) return status;
-  SQLUSMALLINT parameter = 1;
-  if (uint32_t status = c.OdbcBindFields(run.op.merged.get(), c.writeSlot.stmt, run.op.columns,
-                                         run.recordIndex + record, run.allFields, run.dataPass,
-                                         run.keyPass, &parameter, &c.writeSlot))
+  StatementSlot& slot = *run.op.slot;
+  if (uint32_t status = ParamsetSize(c, slot, 1)) return status;
+  std::vector<ParameterValue>& values = c.recordValues;
+  if (uint32_t status =
+          c.RecordParameters(run.op.merged.get(), run.op.columns, run.recordIndex + record,
+                             run.allFields, run.dataPass, run.keyPass, &values))
     return status;
+  SQLUSMALLINT parameter = 1;
+  if (uint32_t status = c.OdbcBindValues(slot.stmt, values, &parameter, &slot)) return status;
   *rows = -1;
-  if (c.OdbcExecute(c.writeSlot.stmt, rows) == TWSUCCESS) return TWSUCCESS;
-  return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+  if (c.OdbcExecute(slot.stmt, rows) != TWSUCCESS)
+    return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
+  if (c.blockHeld) KeepRecord(c, slot, values);
+  return TWSUCCESS;
 }
 
 // The element size of a fixed-size C type (0 for text and binary).
@@ -445,10 +519,11 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
   std::vector<ParameterValue> values, firsts;
   uint32_t conversion = TWSUCCESS;
   for (uint32_t r = 0; r < count; ++r) {
-    conversion = c.RecordParameters(run.op.merged.get(), run.op.columns,
-                                    run.recordIndex + first + r, run.allFields, run.dataPass,
-                                    run.keyPass, &values);
+    conversion =
+        c.RecordParameters(run.op.merged.get(), run.op.columns, run.recordIndex + first + r,
+                           run.allFields, run.dataPass, run.keyPass, &values);
     if (conversion != TWSUCCESS) break;
+    if (c.blockHeld) KeepRecord(c, *run.op.slot, values);
     if (r == 0) {
       firsts = values;
       c.block.Reset(values.size(), count);
@@ -463,7 +538,7 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
   }
   if (*converted == 0) return conversion;
   c.block.Pack(*converted);
-  StatementSlot& slot = c.writeSlot;
+  StatementSlot& slot = *run.op.slot;
   for (size_t p = 0; p < firsts.size(); ++p) {
     const ParameterValue& v = firsts[p];
     const BoundParameter bound{v.cType,
@@ -511,16 +586,19 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
 // success is counted toward CommitFrequency and its rows added to *affected. The first
 // failure (statement or commit) ends the run with the rows before it in *affected.
 //
-// The text is prepared once on the kept write handle. Inside a transaction of a data source
-// that a failed statement spoils, each stretch of records up to the next commit runs under
-// the connector's savepoint (inserts as one parameter array where the driver takes them): a
-// failing record rolls the stretch back and the records before it run again, which leaves
-// what a savepoint around every statement leaves.
+// The text is prepared once on op's own write handle. Inside a transaction of a data source
+// that a failed statement spoils, the records run under the connector's savepoint, kept from
+// call to call (inserts of one call as one parameter array where the driver takes them): a
+// failing record rolls the savepoint back and the records written under it run again, which
+// leaves what a savepoint around every statement leaves.
 [[nodiscard]] uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
                                   uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
   const RecordRun run{op, kind == WriteKind::kInsert, kind != WriteKind::kRemove,
                       kind != WriteKind::kInsert && !positioned, recordIndex};
-  if (uint32_t status = PrepareOnce(c, c.writeSlot, op.text)) return status;
+  // Records kept for the handle's text could not be written again once it holds another.
+  if (c.blockHeld && !op.slot->prepared.Holds(op.text))
+    if (uint32_t status = ReleaseBlock(c)) return status;
+  if (uint32_t status = PrepareOnce(c, *op.slot, op.text)) return status;
   auto add = [&](SQLLEN rows) {
     if (rows > 0) *affected = CountOf(static_cast<SQLLEN>(*affected) + rows);
   };
@@ -535,13 +613,14 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
       ++done;
       continue;
     }
-    // A stretch never passes a commit of the counter, which would end the savepoint.
+    // A stretch never passes a commit of the counter, which ends the savepoint.
     uint32_t stretch = recordCount - done;
     if (c.props.commitFrequency > 1)
-      stretch = std::min<uint32_t>(
-          stretch, static_cast<uint32_t>(c.props.commitFrequency - c.sinceCommit));
-    if (uint32_t status = Savepoint(c, kTakeSavepoint)) return status;
-    bool held = true;  // the savepoint is in place
+      stretch = std::min<uint32_t>(stretch,
+                                   static_cast<uint32_t>(c.props.commitFrequency - c.sinceCommit));
+    if (c.keptCount >= kKeptRecords || c.keptWords >= kKeptWords)
+      if (uint32_t status = ReleaseBlock(c)) return status;
+    if (uint32_t status = HoldBlock(c)) return status;
     uint32_t status = TWSUCCESS;
     uint32_t conversion = TWSUCCESS;  // a record the array stopped before (logged)
     uint32_t ran = 0;                 // records of the stretch that ran
@@ -550,12 +629,16 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     if (!oneByOne) {
       bool failed = false;
       SQLLEN rows = -1;
+      const size_t keptBefore = c.keptCount, wordsBefore = c.keptWords;
       conversion = RunArray(c, run, done, stretch, &ran, &failed, &rows);
       if (failed) {
         // Which record failed is learnt one by one from the stretch's start, unless the
         // driver ended the whole transaction: the records would then meet another table than
         // they met in the array, and the array's failure is the answer.
-        if (!BackToSavepoint(c)) return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
+        c.keptCount = keptBefore;
+        c.keptWords = wordsBefore;
+        if (!BackToSavepoint(c)) return NoteMissingTable(c, c.OdbcLogError(c.dbc, op.slot->stmt));
+        if (uint32_t again = WriteKeptAgain(c)) return again;
         oneByOne = true;
         stretch = ran;
         ran = 0;
@@ -563,31 +646,18 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
         stretchRows = rows > 0 ? rows : 0;
       }
     }
-    bool spoilt = false;
     if (oneByOne) {
       for (; ran < stretch; ++ran) {
         SQLLEN rows = -1;
         if ((status = RunOne(c, run, done + ran, &rows))) {
-          spoilt = true;
+          // Back to the savepoint, then every record written under it once more.
+          if (BackToSavepoint(c))
+            if (uint32_t again = WriteKeptAgain(c)) return again;
           break;
         }
         if (rows > 0) stretchRows += rows;
       }
     }
-    if (spoilt && held) {
-      // Back to the stretch's start, then the records before the failing one.
-      held = BackToSavepoint(c);
-      if (held) {
-        stretchRows = 0;
-        for (uint32_t r = 0; r < ran; ++r) {
-          SQLLEN rows = -1;
-          if (uint32_t again = RunOne(c, run, done + r, &rows)) return again;
-          if (rows > 0) stretchRows += rows;
-        }
-      }
-    }
-    if (held)
-      if (uint32_t release = Savepoint(c, kReleaseSavepoint)) return release;
     for (uint32_t r = 0; r < ran; ++r)
       if (uint32_t counted = c.CountStatement()) return counted;
     add(stretchRows);
@@ -624,13 +694,17 @@ uint32_t Write(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src, ui
     SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
                       SQL_IS_UINTEGER);
     c.sinceCommit = 0;
+    c.ForgetBlock();
+    c.autocommit = true;
     if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) != TWSUCCESS)
       status = NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
     if (!SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
-                                         SQL_IS_UINTEGER)) &&
-        status == TWSUCCESS)
-      status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+                                         SQL_IS_UINTEGER))) {
+      if (status == TWSUCCESS) status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
+    } else {
+      c.autocommit = false;
+    }
     return status;
   }
   return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
@@ -675,6 +749,9 @@ FieldShape ShapeOf(TWFIELD field) {
 
 uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32_t* affected) {
   if (!Connected(*this)) return NotConnected();
+  // The caller's text may end the transaction, and the savepoint with it; a result it opens
+  // under the savepoint would be closed by a later write's failure.
+  if (uint32_t status = ReleaseBlock(*this)) return status;
   if (uint32_t status = ReleaseMainResult()) return status;
   if (uint32_t status = NameCursor(*this)) return status;
   TWStream native{};
@@ -702,6 +779,8 @@ uint32_t Connection::Execute(const TWStream* statement, TWFIELDLIST dest, uint32
 uint32_t Connection::Select(TWFIELDLIST keys, uint32_t recordIndex, TWFIELDLIST dest,
                             uint32_t* affected) {
   if (!Connected(*this)) return NotConnected();
+  // A result opened under the savepoint would be closed by a later write's failure.
+  if (uint32_t status = ReleaseBlock(*this)) return status;
   if (uint32_t status = ReleaseMainResult()) return status;
 
   Selection selection;

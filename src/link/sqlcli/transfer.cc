@@ -1028,17 +1028,21 @@ uint32_t Connection::OdbcBindFields(TWFIELDLIST list, SQLHSTMT stmt, ColumnRecor
   if (uint32_t st =
           RecordParameters(list, records, recordSlot, allFields, dataPass, keyPass, &values))
     return st;
+  return OdbcBindValues(stmt, values, parameter, slot);
+}
+
+uint32_t Connection::OdbcBindValues(SQLHSTMT stmt, const std::vector<ParameterValue>& values,
+                                    SQLUSMALLINT* parameter, StatementSlot* slot) {
+  if (*parameter == 0) *parameter = 1;
   for (const ParameterValue& value : values) {
-    const BoundParameter bound{value.cType,     value.sqlType,
-                               value.columnSize, value.digits,
-                               const_cast<void*>(value.data), value.length,
-                               value.indicator};
+    const BoundParameter bound{
+        value.cType,  value.sqlType,  value.columnSize, value.digits, const_cast<void*>(value.data),
+        value.length, value.indicator};
     const size_t at = *parameter - 1u;
     if (slot == nullptr || at >= slot->bound.size() || !(slot->bound[at] == bound)) {
-      const SQLRETURN rc =
-          SQLBindParameter(stmt, *parameter, SQL_PARAM_INPUT, bound.cType, bound.sqlType,
-                           bound.columnSize, bound.digits, bound.data, bound.bufferLength,
-                           bound.indicator);
+      const SQLRETURN rc = SQLBindParameter(stmt, *parameter, SQL_PARAM_INPUT, bound.cType,
+                                            bound.sqlType, bound.columnSize, bound.digits,
+                                            bound.data, bound.bufferLength, bound.indicator);
       if (!SQL_SUCCEEDED(rc)) {
         if (slot != nullptr) slot->bound.clear();
         return OdbcLogError(dbc, stmt);

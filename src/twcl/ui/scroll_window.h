@@ -1,5 +1,5 @@
 // A window with the two scroll bars of its own frame. Each bar is a scroll-bar object like
-// the controls' (model: the position within its range) that drives the frame's bar instead
+// the controls' (model: the part of its range in view) that drives the frame's bar instead
 // of a window of its own; scrolling the frame's bars reaches the bar objects as the scroll
 // events of a control, which then climb to the window and its ancestors.
 #ifndef TW_TWCL_UI_SCROLL_WINDOW_H_
@@ -22,6 +22,7 @@ class UI_WindowScrollBar : public UI_ScrollBar {
 
  protected:
   bool ShowsInWindow() const override;
+  bool NativeBar(UI_NativeHandle* window, int* which) const override;
   void PositionToWindow(long position) override;
   void RangeToWindow() override;
 };

@@ -498,6 +498,57 @@ TEST(StatementsPgTest, CreateRetriesWithAutocommitInAnAbortedTransaction) {
   EXPECT_EQ(direct.Scalar("SELECT COUNT(*) FROM made"), "1");
 }
 
+// A selection on PostgreSQL is read through a cursor, a thousand rows a round trip, instead of
+// whole into the driver's memory; a data source that says how to fetch keeps its own way. Seen
+// in what the connector's server process ran last once a block and one row were fetched.
+TEST(StatementsPgTest, SelectionsAreReadInBlocksUnlessTheDataSourceSaysOtherwise) {
+  SQLCLI_REQUIRE_PG();
+  const struct {
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::string_view ran;  // in the last statement of the connector's server process; "": none
+  } cases[] = {
+      {{}, "fetch 1000 in"},
+      {{{"UseDeclareFetch", "0"}}, ""},
+      {{{"Fetch", "50"}}, "fetch 50 in"},
+      {{{"UseDeclareFetch", "1"}, {"Fetch", "7"}}, "fetch 7 in"},
+  };
+  constexpr int kRows = 1500, kFirst = 1001;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.settings.empty() ? "no settings" : k.settings.back().first);
+    Env env;
+    PgSource pg(k.settings);
+    ASSERT_TRUE(pg.available());
+    Direct direct(pg.source());
+    direct.ExecAll({"CREATE TABLE rows (k integer, v varchar(10))",
+                    "INSERT INTO rows SELECT i, 'v' || i FROM generate_series(1, " +
+                        std::to_string(kRows) + ") i"});
+    Link link;
+    link.Str(TWTOKEN_METADATA, "rows")
+        .Str(TWTOKEN_ORDER_LIST, "k")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, 0);
+    ASSERT_EQ(link.Connect(pg.source()), TWSUCCESS) << Dump(env.Log());
+    List dest(1);
+    ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env.Log());
+    for (int i = 0; i < kFirst; ++i)
+      ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, nullptr), TWSUCCESS) << Dump(env.Log());
+    const std::string ran = Lower(direct.Scalar(
+        "SELECT query FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+        "pg_backend_pid()"));
+    if (!k.ran.empty())
+      EXPECT_NE(ran.find(k.ran), std::string::npos) << ran;
+    else
+      EXPECT_EQ(ran.find("fetch"), std::string::npos) << ran;
+    // However it is read, the selection gives every row, in order.
+    const Rows rest = FetchAll(link.c, dest);
+    ASSERT_EQ(rest.size(), size_t{kRows - kFirst});
+    EXPECT_EQ(rest.front(), (std::vector<std::string>{std::to_string(kFirst + 1),
+                                                      "v" + std::to_string(kFirst + 1)}));
+    EXPECT_EQ(rest.back().front(), std::to_string(kRows));
+    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 
@@ -515,28 +566,39 @@ struct FailingRecordCase {
   bool wholeTransaction = false;
 };
 
-class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {};
+class FailingRecordTest : public testing::TestWithParam<FailingRecordCase> {
+ protected:
+  // The case's data source; false when its PostgreSQL database cannot be had.
+  bool Open() {
+    if (GetParam().db != Db::kPostgres) {
+      lite.emplace(GetParam().attributes);
+      return true;
+    }
+    pg.emplace(GetParam().attributes);
+    return pg->available();
+  }
+  // link on the table items of source, with the case's commit frequency, connected.
+  uint32_t Connect(Link& link, const DataSource& source) {
+    link.Str(TWTOKEN_METADATA, "items")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, GetParam().commitFrequency);
+    return link.Connect(source);
+  }
+
+  Env env;
+  std::optional<SqliteSource> lite;
+  std::optional<PgSource> pg;
+};
 
 TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
   const FailingRecordCase& param = GetParam();
   if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
-  Env env;
-  std::optional<SqliteSource> lite;
-  std::optional<PgSource> pg;
-  if (param.db == Db::kPostgres) {
-    pg.emplace(param.attributes);
-    ASSERT_TRUE(pg->available());
-  } else {
-    lite.emplace(param.attributes);
-  }
+  ASSERT_TRUE(Open());
   const DataSource& source = pg ? pg->source() : lite->source();
   Direct direct(source);
   direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20))"});
   Link link;
-  link.Str(TWTOKEN_METADATA, "items")
-      .Num(TWTOKEN_MAP_NAME, 1)
-      .Num(sqlcli::kCommitFrequency, param.commitFrequency);
-  ASSERT_EQ(link.Connect(source), TWSUCCESS) << Dump(env.Log());
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
   Connection& c = link.c;
   const std::vector<FieldDef> fields = {{"a", TWTYPE_INT}, {"b"}};
   uint32_t affected = 0;
@@ -563,6 +625,65 @@ TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
                                             : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"},
                                                    {"4", "four"}, {"6", "six"}};
   EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
+}
+
+// Writes of every kind one record a call, as the replication and the change propagation make
+// them: a record that fails costs only itself, whatever kinds went before it in the calls
+// since the last commit, and the writes after it go on. A text the caller runs between them
+// that commits leaves the writes after it as guarded as those before.
+TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
+  const FailingRecordCase& param = GetParam();
+  if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
+  ASSERT_TRUE(Open());
+  const DataSource& source = pg ? pg->source() : lite->source();
+  Direct direct(source);
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20), c varchar(20))",
+                  "INSERT INTO items (a, b) VALUES (1, 'one')"});
+  Link link;
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
+  Connection& c = link.c;
+  const std::vector<FieldDef> fields = {{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}};
+  auto one = [&](const char* a, const char* b) { return Records(fields, {{a, b}}); };
+  uint32_t affected = 0;
+  if (param.db == Db::kPostgres) {
+    Text commit("COMMIT");
+    ASSERT_EQ(c.Insert(one("2", "two")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+    ASSERT_EQ(c.Execute(commit.get(), TWNULLHANDLE, nullptr), TWSUCCESS) << Dump(env.Log());
+  } else {
+    ASSERT_EQ(c.Insert(one("2", "two")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  }
+  ASSERT_EQ(c.Insert(one("3", "three")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  ASSERT_EQ(c.Update(one("1", "ONE")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
+  ASSERT_EQ(c.Remove(one("2", "")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
+  ASSERT_EQ(c.Insert(one("4", "four")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  // Another layout: the update's handle holds another text from here.
+  auto other = Records({{"a", TWTYPE_INT, TWFIELDF_KEY}, {"c"}}, {{"4", "c4"}});
+  ASSERT_EQ(c.Update(other->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 1u);
+
+  const size_t mark = env.LogSize();
+  EXPECT_EQ(c.Insert(one("3", "again")->get(), 1, 1, &affected), TWFAIL_EXTERNAL);
+  EXPECT_EQ(affected, 0u);
+  const std::vector<LogEntry> log = env.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_EXTERNAL; }),
+            1)
+      << Dump(log);
+
+  ASSERT_EQ(c.Update(one("4", "FOUR")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
+  ASSERT_EQ(c.Insert(one("5", "five")->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
+  // The driver that rolls the whole transaction back keeps what the commit held and the
+  // writes after the failure (the update finds no row 4 then).
+  const Rows kept = param.wholeTransaction
+                        ? Rows{{"1", "one", kNull}, {"2", "two", kNull}, {"5", "five", kNull}}
+                        : Rows{{"1", "ONE", kNull},
+                               {"3", "three", kNull},
+                               {"4", "FOUR", "c4"},
+                               {"5", "five", kNull}};
+  EXPECT_EQ(direct.Query("SELECT a, b, c FROM items ORDER BY a"), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,8 @@
 // Scrollable windows and the scroll bars of their frames.
 #include "twcl/ui/scroll_window.h"
 
+#include <algorithm>
+
 #include "twcl/ui/win32/native.h"
 
 using namespace twui;
@@ -24,9 +26,16 @@ bool UI_WindowScrollBar::ShowsInWindow() const {
   return FrameOf(this) != nullptr;
 }
 
+bool UI_WindowScrollBar::NativeBar(UI_NativeHandle* window, int* which) const {
+  *window = FrameOf(this);
+  *which = Vertical() ? SB_VERT : SB_HORZ;
+  return *window != nullptr;
+}
+
 void UI_WindowScrollBar::RangeToWindow() {
   if (HWND f = FrameOf(this))
-    SetScrollRange(f, Vertical() ? SB_VERT : SB_HORZ, int(Low()), int(High()), TRUE);
+    SetScrollRange(f, Vertical() ? SB_VERT : SB_HORZ, int(Range().Low()),
+                   int(std::max<long>(MaxPosition(), Range().Low())), TRUE);
 }
 
 void UI_WindowScrollBar::PositionToWindow(long p) {
@@ -100,10 +109,8 @@ std::intptr_t UI_ScrollableWindow::HandleNativeMessage(std::uint32_t msg, std::u
       }
       // The frame's own bar: its object takes the scroll as a control would.
       UI_WindowScrollBar* bar = msg == WM_VSCROLL ? vbar_ : hbar_;
-      long position = long(short(HIWORD(wp)));
-      bar->HandleScroll(LOWORD(wp), position);
       UI_Event e(UI_ScrollEventType(LOWORD(wp)), bar);
-      e.param = position;
+      e.param = long(short(HIWORD(wp)));
       bar->Dispatch(e);
       return 0;
     }

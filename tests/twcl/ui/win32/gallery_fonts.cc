@@ -30,6 +30,6 @@ void AddFontPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id) {
   (new UI_Label(scroll, UI_Rectangle(210, 8, 200, 20), id + 2, "DejaVu Sans 9, underlined"))
       ->SetFont(UI_FontDesc("DejaVu Sans", 9, UI_FontUnderline));
   new UI_PaintWindow(scroll, UI_Rectangle(4, 32, 170, 60), id + 3, DrawPens);
-  scroll->VScrollBar()->Position() = 25;
-  scroll->HScrollBar()->Position() = 60;
+  scroll->VScrollBar()->SetPosition(25);
+  scroll->HScrollBar()->SetPosition(60);
 }

@@ -51,7 +51,7 @@ class ScrollTest : public CollectWarnings {
 TEST_F(ScrollTest, FrameBarsFollowTheirModelsAndTheScrolls) {
   // Range and position set before the window exists reach the frame when it is made.
   ASSERT_TRUE(sw_->VScrollBar()->SetRange(0, 200));
-  sw_->VScrollBar()->Position() = 30;
+  sw_->VScrollBar()->SetPosition(30);
   ASSERT_TRUE(top_->MakeVisualElement());
   EXPECT_EQ(sw_->Child(UI_ScrollableWindow::kVScrollBarId), sw_->VScrollBar());
   EXPECT_EQ(sw_->Child(UI_ScrollableWindow::kHScrollBarId), sw_->HScrollBar());
@@ -64,7 +64,7 @@ TEST_F(ScrollTest, FrameBarsFollowTheirModelsAndTheScrolls) {
   EXPECT_TRUE(v.enabled);
   // And after: the model moves the frame's bar.
   ASSERT_TRUE(sw_->HScrollBar()->SetRange(0, 50));
-  sw_->HScrollBar()->Position() = 10;
+  sw_->HScrollBar()->SetPosition(10);
   EXPECT_EQ(UI_ProbeWindowScroll(sw_->Handle(), false).high, 50);
   EXPECT_EQ(UI_ProbeWindowScroll(sw_->Handle(), false).position, 10);
 
@@ -75,14 +75,14 @@ TEST_F(ScrollTest, FrameBarsFollowTheirModelsAndTheScrolls) {
     long event;
   } steps[] = {
       {true, 1, 0, 31, Event_ScrollForwardLine},
-      {true, 3, 0, 51, Event_ScrollForwardPage},
+      {true, 3, 0, 41, Event_ScrollForwardPage},
       {true, 4, 150, 150, Event_ScrollToPosition},
       {true, 7, 0, 200, Event_ScrollToEnd},
       {true, 1, 0, 200, Event_ScrollForwardLine},
       {true, 6, 0, 0, Event_ScrollToBegin},
       {true, 0, 0, 0, Event_ScrollBackwardLine},
       {true, 8, 0, 0, Event_FinishScroll},
-      {false, 3, 0, 15, Event_ScrollForwardPage},
+      {false, 3, 0, 20, Event_ScrollForwardPage},
       {false, 2, 0, 10, Event_ScrollBackwardPage},
       {false, 5, 42, 42, Event_Scroll},
   };
@@ -92,7 +92,7 @@ TEST_F(ScrollTest, FrameBarsFollowTheirModelsAndTheScrolls) {
     UI_ProbeSend(sw_->Handle(), s.vertical ? kWmVScroll : kWmHScroll,
                  s.code | std::uintptr_t(s.thumb) << 16, 0);
     UI_WindowScrollBar* bar = s.vertical ? sw_->VScrollBar() : sw_->HScrollBar();
-    EXPECT_EQ(bar->Position().Value(), s.position);
+    EXPECT_EQ(bar->Position(), s.position);
     EXPECT_EQ(UI_ProbeWindowScroll(sw_->Handle(), s.vertical).position, s.position);
     ASSERT_EQ(seen_.events.size(), 1u);
     EXPECT_EQ(seen_.events[0].origin,
@@ -104,8 +104,8 @@ TEST_F(ScrollTest, FrameBarsFollowTheirModelsAndTheScrolls) {
   seen_.events.clear();
   auto* control = static_cast<UI_ScrollBar*>(sw_->Child(kBar));
   UI_ProbeScroll(control->Handle(), 7);
-  EXPECT_EQ(control->Position().Value(), control->High());
-  EXPECT_EQ(sw_->VScrollBar()->Position().Value(), 0);
+  EXPECT_EQ(control->Position(), control->Range().High());
+  EXPECT_EQ(sw_->VScrollBar()->Position(), 0);
   ASSERT_EQ(seen_.events.size(), 1u);
   EXPECT_EQ(seen_.events[0].origin, kBar);
   EXPECT_TRUE(g_warnings.empty());
