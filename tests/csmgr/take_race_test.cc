@@ -32,6 +32,7 @@ class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<E
     std::string dir;   // installation directory, ending in "/"
     std::string root;  // its data root (PLEXA_ROOT), ending in "/"
     TWProcProcess* process = nullptr;
+    GVNOTEID document = 0;  // its Configuration\\Server document
   };
 
   void SetUp() override {
@@ -73,12 +74,13 @@ class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<E
               0u);
     ASSERT_EQ(GVDatabaseOpen(adminServer.c_str(), adminFile.c_str(), 0, &admin_), 0u);
     GVDOC doc = 0;
-    ASSERT_EQ(GVDocumentOpen(admin_, NewDoc("Configuration\\Administrator", {}), 0, &doc), 0u);
+    adminDoc_ = NewDoc("Configuration\\Administrator", {});
+    ASSERT_EQ(GVDocumentOpen(admin_, adminDoc_, 0, &doc), 0u);
     PutTextItem(doc, "LogDatabase", "log.odb");
     if (held) PutTextItem(doc, "LogServer", adminServer);
     PutNumber(doc, "Revision", 0x20000);
     ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
-    for (const Server& s : servers_) NewDoc("Configuration\\Server", {{"Name", s.name}});
+    for (Server& s : servers_) s.document = NewDoc("Configuration\\Server", {{"Name", s.name}});
   }
 
   void TearDown() override {
@@ -162,9 +164,72 @@ class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<E
     ::_exit(0);
   }
 
+  // The first NextActivity of server s: the name of what it took ("" for nothing).
+  static std::string TakeOne(Server& s) {
+    Become(s.dir);
+    std::vector<uint8_t> r = Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
+    EXPECT_FALSE(r.empty());
+    if (r.empty()) return "<no answer>";
+    EXPECT_EQ(StatusOf(r), 0u) << s.name;
+    return WordAt(r, wire::next_activity::kHandle) == 0 ? ""
+                                                        : TextAt(r, wire::next_activity::kName);
+  }
+  void SetNumber(GVNOTEID id, const char* item, double value) {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
+    PutNumber(doc, item, value);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+
   std::array<Server, 2> servers_;
+  GVNOTEID adminDoc_ = 0;
   storetest::Store store_;
 };
+
+// A server killed (with its control store) in the middle of a run: once it has been silent
+// for four status intervals the other server's registration judges it dead and ends its
+// run (abnormally: it is not run twice), its Lock released, and the other server takes the
+// work due since; the killed server registers again when it is started again.
+TEST_P(TakeRaceTest, AKilledServersRunGoesToTheServerThatJudgesItDead) {
+  SetNumber(adminDoc_, "StatusInterval", 5);
+  const GVNOTEID held = NewActivity("Held");
+  MakeDue(held);
+  Server& alpha = servers_[0];
+  Server& beta = servers_[1];
+  StartServer(alpha);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 2);
+  ASSERT_EQ(TakeOne(alpha), "Held");
+  EXPECT_NE(ItemNumber(held, "Lock"), 0);
+  TWProcProcessKill(alpha.process);
+  TWProcProcessWait(alpha.process);
+  TWProcProcessFree(alpha.process);
+  alpha.process = nullptr;
+  // An hour of silence stands for the dead-server interval.
+  {
+    const GVTIMEDATE seen = HourAgo();
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, alpha.document, 0, &doc), 0u);
+    EXPECT_EQ(GVItemPut(doc, "Time", GVTYPE_TIME, 0, GVTYPE_TIME, &seen, 0), 0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+  const GVNOTEID later = NewActivity("Later");
+  MakeDue(later);
+  StartServer(beta);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 0);
+  EXPECT_EQ(ItemNumber(held, "Lock"), 0);
+  EXPECT_EQ(TakeOne(beta), "Later");
+  EXPECT_NE(ItemNumber(later, "Lock"), 0);
+  StartServer(alpha);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 2);
+  EXPECT_EQ(TakeOne(alpha), "") << "neither run is taken twice";
+  for (Server& s : servers_) StopServer(s);
+}
 
 TEST_P(TakeRaceTest, EachDueActivityGoesToExactlyOneServer) {
   constexpr int kActivities = 120;
