@@ -285,7 +285,7 @@ uint32_t Stmt::Bind(int index, int64_t value) {
 }
 
 uint32_t Stmt::Bind(int index, std::string_view text) {
-  if (pg_ != nullptr) return pg_->BindBytes(index, text, false);
+  if (pg_ != nullptr) return pg_->BindBytes(index, text);
   if (text.size() > 0x7FFFFFFF) return GVERR_TOO_BIG;
   return SqlStatus(
       sqlite3_db_handle(st_),
@@ -294,7 +294,7 @@ uint32_t Stmt::Bind(int index, std::string_view text) {
 
 uint32_t Stmt::BindBlob(int index, const void* data, size_t size) {
   if (pg_ != nullptr)
-    return pg_->BindBytes(index, std::string_view(static_cast<const char*>(data), size), true);
+    return pg_->BindBytes(index, std::string_view(static_cast<const char*>(data), size));
   if (size > 0x7FFFFFFF) return GVERR_TOO_BIG;
   static const char kEmpty = 0;
   if (data == nullptr) data = &kEmpty;  // a zero-length blob, not NULL

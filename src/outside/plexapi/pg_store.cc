@@ -24,46 +24,48 @@ constexpr unsigned kInt8Oid = 20;
 constexpr unsigned kInt2Oid = 21;
 constexpr unsigned kInt4Oid = 23;
 
-// The layout of a database. Texts sort by their bytes, as SQLite sorts them; note ids are
-// given by the store, never by the engine; meta values are bytes (integers as their
-// decimal digits), since one column holds integers, texts and identities. The full-text
-// terms of a row keep a position free between two of its texts (list entries, paragraphs),
-// so that no phrase matches across them: a lexeme no text can hold (a space) is put there
-// and taken out again, its position staying empty.
+// The layout of a database. Texts are kept as bytes: SQLite keeps whatever bytes a caller
+// gives (names in any character set) and sorts them by their bytes; note ids are given by
+// the store, never by the engine; meta values are bytes too (integers as their decimal
+// digits), since one column holds integers, texts and identities. Only the full-text rows
+// are PostgreSQL texts, made valid UTF-8 for it. Their terms keep a position free between
+// two texts of a row (list entries, paragraphs), so that no phrase matches across them: a
+// lexeme no text can hold (a space) is put there and taken out again, its position staying
+// empty.
 constexpr const char* kPgSchema = R"sql(
-CREATE TABLE meta(key text COLLATE "C" PRIMARY KEY, value bytea);
+CREATE TABLE meta(key bytea PRIMARY KEY, value bytea);
 CREATE TABLE note(id bigint PRIMARY KEY, unid bytea NOT NULL UNIQUE, class bigint NOT NULL,
-  form_key text COLLATE "C", design_key text COLLATE "C", parent bytea,
+  form_key bytea, design_key bytea, parent bytea,
   created bytea NOT NULL, modified bytea NOT NULL, seq bigint NOT NULL);
 CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
 CREATE INDEX note_form ON note(form_key);
 CREATE INDEX note_parent ON note(parent);
 CREATE TABLE item(note bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  ord bigint NOT NULL, name text COLLATE "C" NOT NULL, name_key text COLLATE "C" NOT NULL,
+  ord bigint NOT NULL, name bytea NOT NULL, name_key bytea NOT NULL,
   type bigint NOT NULL, flags bigint NOT NULL DEFAULT 0, value bytea NOT NULL,
   PRIMARY KEY(note, ord));
 CREATE INDEX item_name ON item(note, name_key);
 CREATE TABLE attachment(note bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  name text COLLATE "C" NOT NULL, data bytea NOT NULL, size bigint NOT NULL,
+  name bytea NOT NULL, data bytea NOT NULL, size bigint NOT NULL,
   modified bytea NOT NULL, PRIMARY KEY(note, name));
 CREATE TABLE form_field(form bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  ord bigint NOT NULL, name text COLLATE "C" NOT NULL, name_key text COLLATE "C" NOT NULL,
+  ord bigint NOT NULL, name bytea NOT NULL, name_key bytea NOT NULL,
   type bigint NOT NULL, flags bigint NOT NULL, list_flags bigint NOT NULL, head bytea NOT NULL,
-  default_formula text, PRIMARY KEY(form, ord));
+  default_formula bytea, PRIMARY KEY(form, ord));
 CREATE TABLE form_def(form bigint PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
   design bytea NOT NULL, body bytea NOT NULL);
 CREATE TABLE view_def(view bigint PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
-  style bigint, flags bigint, selection_kind bigint, display bytea, selection text,
-  maker_pid bigint, maker_token text);
+  style bigint, flags bigint, selection_kind bigint, display bytea, selection bytea,
+  maker_pid bigint, maker_token bytea);
 CREATE TABLE view_column(view bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  ord bigint NOT NULL, kind bigint NOT NULL, formula text NOT NULL, title text,
+  ord bigint NOT NULL, kind bigint NOT NULL, formula bytea NOT NULL, title bytea,
   record bytea NOT NULL, PRIMARY KEY(view, ord));
 CREATE TABLE view_entry(view bigint NOT NULL, sortkey bytea NOT NULL, note bigint NOT NULL,
   dup bigint NOT NULL, cells bytea NOT NULL, PRIMARY KEY(view, sortkey, note, dup));
 CREATE INDEX view_entry_note ON view_entry(note);
 CREATE TABLE agent_def(agent bigint PRIMARY KEY REFERENCES note(id) ON DELETE CASCADE,
-  kind bigint, flags bigint, selection text, action text, last_run bytea, last_count bigint);
-CREATE TABLE acl(name_key text COLLATE "C" PRIMARY KEY, name text, access bigint,
+  kind bigint, flags bigint, selection bytea, action bytea, last_run bytea, last_count bigint);
+CREATE TABLE acl(name_key bytea PRIMARY KEY, name bytea, access bigint,
   flags bigint);
 CREATE FUNCTION fulltext_terms(body text) RETURNS tsvector LANGUAGE plpgsql IMMUTABLE AS $f$
 DECLARE
@@ -108,6 +110,36 @@ int64_t BigEndian(const uint8_t* p, int size) {
   // Sign-extended from its width.
   int shift = 64 - 8 * size;
   return shift > 0 ? static_cast<int64_t>(v << shift) >> shift : static_cast<int64_t>(v);
+}
+
+// bytes as a text PostgreSQL takes: what is not UTF-8 (and a zero byte) becomes U+FFFD.
+std::string ValidText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    auto b = static_cast<unsigned char>(bytes[i]);
+    size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    bool ok =
+        n != 0 && b != 0 && i + n <= bytes.size() && !(n == 2 && b < 0xC2) && !(n == 4 && b > 0xF4);
+    for (size_t k = 1; ok && k < n; ++k)
+      ok = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    if (ok && n == 3) {
+      auto c = static_cast<unsigned char>(bytes[i + 1]);
+      ok = !(b == 0xE0 && c < 0xA0) && !(b == 0xED && c >= 0xA0);  // overlong, surrogates
+    }
+    if (ok && n == 4) {
+      auto c = static_cast<unsigned char>(bytes[i + 1]);
+      ok = !(b == 0xF0 && c < 0x90) && !(b == 0xF4 && c >= 0x90);
+    }
+    if (ok) {
+      out.append(bytes.data() + i, n);
+      i += n;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
 }
 
 bool IsWordChar(char c) {
@@ -313,13 +345,14 @@ uint32_t PgStmt::Bind(int index, int64_t value) {
   return 0;
 }
 
-uint32_t PgStmt::BindBytes(int index, std::string_view bytes, bool blob) {
+uint32_t PgStmt::BindBytes(int index, std::string_view bytes) {
   if (index < 1 || static_cast<size_t>(index) > types_.size()) return GVERR_INVALID_ARGUMENT;
   if (bytes.size() > 0x3FFFFFFF) return Fail(GVERR_TOO_BIG, "a value above 1 GB");
   bool binary = types_[index - 1] == kByteaOid;
-  if (!binary && blob && bytes.find('\0') != std::string_view::npos)
-    return Fail(GVERR_ENGINE, "bytes with a zero byte where a text is stored");
-  values_[index - 1].assign(bytes.data(), bytes.size());
+  if (binary)
+    values_[index - 1].assign(bytes.data(), bytes.size());
+  else
+    values_[index - 1] = ValidText(bytes);
   null_[index - 1] = 0;
   formats_[index - 1] = binary ? 1 : 0;
   return 0;
@@ -603,17 +636,20 @@ uint32_t PgList(const DbPath& server, const std::string& subdir, std::vector<Lis
     std::string file = PQgetvalue(r.get(), i, 0);
     if (file.compare(0, prefix.size(), prefix) != 0) continue;
     std::string schema = Ident(PQgetvalue(r.get(), i, 1));
-    ResultPtr meta;
-    if (Run(*conn,
-            "SELECT (SELECT convert_from(value, 'UTF8') FROM " + schema +
-                ".meta WHERE key = 'title'), (SELECT convert_from(value, 'UTF8') FROM " + schema +
-                ".meta WHERE key = 'is_template')",
-            {}, &meta) != 0)
-      continue;
+    ResultPtr meta(PQexecParams(
+        conn->raw(),
+        ("SELECT (SELECT value FROM " + schema + ".meta WHERE key = 'title'), (SELECT value FROM " +
+         schema + ".meta WHERE key = 'is_template')")
+            .c_str(),
+        0, nullptr, nullptr, nullptr, nullptr, 1));
+    if (!Succeeded(meta.get()) || PQntuples(meta.get()) != 1) continue;
     ListedDatabase d;
     d.name = file;
-    d.title = PQgetvalue(meta.get(), 0, 0);
-    d.is_template = std::atoll(PQgetvalue(meta.get(), 0, 1)) != 0;
+    d.title.assign(PQgetvalue(meta.get(), 0, 0),
+                   static_cast<size_t>(PQgetlength(meta.get(), 0, 0)));
+    d.is_template = std::atoll(std::string(PQgetvalue(meta.get(), 0, 1),
+                                           static_cast<size_t>(PQgetlength(meta.get(), 0, 1)))
+                                   .c_str()) != 0;
     found.push_back(std::move(d));
   }
   out = std::move(found);

@@ -32,7 +32,8 @@ class PgStmt {
   PgStmt& operator=(const PgStmt&) = delete;
 
   uint32_t Bind(int index, int64_t value);
-  uint32_t BindBytes(int index, std::string_view bytes, bool blob);
+  // Bytes, or a text; a text parameter (a full-text row) takes valid UTF-8 only.
+  uint32_t BindBytes(int index, std::string_view bytes);
   uint32_t BindNull(int index);
   uint32_t Step(bool* row);
   void Reset();
