@@ -106,6 +106,7 @@ class UI_ButtonGroup : public UI_SimpleVObject {
   CL_Integer& Selection() { return selection_; }
   // Choose the button with that id (exclusive) or set the whole mask.
   bool Select(long value);
+  using UI_SimpleVObject::Select;
   // A button of the group was clicked.
   void ButtonChanged(UI_ToggleButton* b);
   // The buttons' windows are siblings of the group box, so that their notifications reach
