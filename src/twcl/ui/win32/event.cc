@@ -1,4 +1,4 @@
-// The event record: plain C++, so its text form can be checked without a window system.
+// The event record and its text form, which names the visual objects it travels between.
 #include <cstdio>
 
 #include "twcl/ui/visual.h"
