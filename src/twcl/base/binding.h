@@ -39,6 +39,11 @@ class CL_AbstractBinding : public CL_Object {
   virtual std::span<const unsigned char> _MemberBytes() const = 0;
   // "<name>: object %08x" with the bound object's address (the text form of every binding).
   CL_String _Describe(const char* name) const;
+  // The bytes of a member pointer, for _MemberBytes.
+  template <class Member>
+  static std::span<const unsigned char> _BytesOf(const Member& member) {
+    return {reinterpret_cast<const unsigned char*>(&member), sizeof member};
+  }
 };
 
 template <class T>
@@ -71,9 +76,7 @@ class CL_Binding0 : public CL_AbstractBinding {
 
  protected:
   const void* _Target() const override { return _object; }
-  std::span<const unsigned char> _MemberBytes() const override {
-    return {reinterpret_cast<const unsigned char*>(&_member), sizeof _member};
-  }
+  std::span<const unsigned char> _MemberBytes() const override { return _BytesOf(_member); }
 
  private:
   T* _object = nullptr;
@@ -117,9 +120,7 @@ class CL_Binding2 : public CL_AbstractBinding {
   // The datum is not part of the identity: removing "the object's binding" from a watched
   // object finds it whatever datum it was made with.
   const void* _Target() const override { return _object; }
-  std::span<const unsigned char> _MemberBytes() const override {
-    return {reinterpret_cast<const unsigned char*>(&_member), sizeof _member};
-  }
+  std::span<const unsigned char> _MemberBytes() const override { return _BytesOf(_member); }
 
  private:
   T* _object = nullptr;

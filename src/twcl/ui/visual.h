@@ -130,9 +130,7 @@ class UI_EventBinding1 : public UI_AbstractEventBinding {
 
  protected:
   const void* _Target() const override { return object_; }
-  std::span<const unsigned char> _MemberBytes() const override {
-    return {reinterpret_cast<const unsigned char*>(&member_), sizeof member_};
-  }
+  std::span<const unsigned char> _MemberBytes() const override { return _BytesOf(member_); }
 
  private:
   T* object_;
@@ -213,22 +211,22 @@ class UI_VisualObject : public CL_Object {
 
   // One operation per kind of event, each answering whether it handled it (by default not).
   // Buttons are 1 left, 2 middle, 3 right.
-  virtual bool ButtonDown(const UI_Point& p, int button, bool shift, bool control);
-  virtual bool ButtonUp(const UI_Point& p, int button);
-  virtual bool DoubleClick(const UI_Point& p, int button);
-  virtual bool ViewEnter(const UI_Point& p);
-  virtual bool ViewLeave(const UI_Point& p);
-  virtual bool MouseMove(const UI_Point& p);
-  virtual bool GetFocus();
-  virtual bool LoseFocus();
-  virtual bool KeyTyped(char key);
-  virtual bool Reconfigure(const UI_Rectangle& shape);
+  virtual bool ButtonDown(const UI_Point& p, int button, bool shift, bool control) { return false; }
+  virtual bool ButtonUp(const UI_Point& p, int button) { return false; }
+  virtual bool DoubleClick(const UI_Point& p, int button) { return false; }
+  virtual bool ViewEnter(const UI_Point& p) { return false; }
+  virtual bool ViewLeave(const UI_Point& p) { return false; }
+  virtual bool MouseMove(const UI_Point& p) { return false; }
+  virtual bool GetFocus() { return false; }
+  virtual bool LoseFocus() { return false; }
+  virtual bool KeyTyped(char key) { return false; }
+  virtual bool Reconfigure(const UI_Rectangle& shape) { return false; }
   // Fills the rectangle of a window of the library's class with the background; answers
   // false, so that what is drawn over it still gets its turn.
   virtual bool Paint(const UI_Rectangle& area);
-  virtual bool Select();
-  virtual bool Iconify();
-  virtual bool Deiconify();
+  virtual bool Select() { return false; }
+  virtual bool Iconify() { return false; }
+  virtual bool Deiconify() { return false; }
   // The object is asked to close: when CanClose agrees, the application removes it.
   virtual bool CloseDown();
   virtual bool CanClose() { return true; }

@@ -158,12 +158,9 @@ std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::u
     case WM_VSCROLL:
       if (lp && RouteToControl(msg, wp, lp)) return 0;
       break;
-    case WM_CLOSE: {
+    case WM_CLOSE:
       // The close box travels as an event; CloseDown removes the window when it may close.
-      UI_Event e(Event_CloseDown, this);
-      Dispatch(e);
-      return 0;
-    }
+      return UI_VisualObject::HandleNativeMessage(msg, wp, lp);
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:

@@ -375,46 +375,6 @@ bool UI_VisualObject::HandleEvent(const UI_Event& e) {
   }
 }
 
-bool UI_VisualObject::ButtonDown(const UI_Point&, int, bool, bool) {
-  return false;
-}
-bool UI_VisualObject::ButtonUp(const UI_Point&, int) {
-  return false;
-}
-bool UI_VisualObject::DoubleClick(const UI_Point&, int) {
-  return false;
-}
-bool UI_VisualObject::ViewEnter(const UI_Point&) {
-  return false;
-}
-bool UI_VisualObject::ViewLeave(const UI_Point&) {
-  return false;
-}
-bool UI_VisualObject::MouseMove(const UI_Point&) {
-  return false;
-}
-bool UI_VisualObject::GetFocus() {
-  return false;
-}
-bool UI_VisualObject::LoseFocus() {
-  return false;
-}
-bool UI_VisualObject::KeyTyped(char) {
-  return false;
-}
-bool UI_VisualObject::Reconfigure(const UI_Rectangle&) {
-  return false;
-}
-bool UI_VisualObject::Select() {
-  return false;
-}
-bool UI_VisualObject::Iconify() {
-  return false;
-}
-bool UI_VisualObject::Deiconify() {
-  return false;
-}
-
 bool UI_VisualObject::Paint(const UI_Rectangle& area) {
   if (!handle_ || NativeClass() != nullptr) return false;
   HWND h = Hwnd(handle_);
