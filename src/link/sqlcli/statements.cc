@@ -374,7 +374,7 @@ constexpr char kReleaseSavepoint[] = "RELEASE SAVEPOINT tw_block";
 
 // The savepoint is let go and taken anew once it holds this many records or words of their
 // values: what a failure writes again stays bounded.
-constexpr size_t kKeptRecords = 4096;
+constexpr size_t kKeptRecords = size_t{1} << 12;
 constexpr size_t kKeptWords = size_t{1} << 17;
 
 [[nodiscard]] uint32_t Savepoint(Connection& c, const char* text) {

@@ -59,11 +59,13 @@ class UI_CompositeVObject : public UI_VisualObject {
     return look3d_ || (child_window_ && parent_ && parent_->Uses3DLook());
   }
   bool HandleEvent(const UI_Event& e) override;
-  bool ProcessChildEvent(const UI_Event& e) override;
+  bool HandleChildEvent(const UI_Event& e) override;
   std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
 
  protected:
   std::uint32_t NativeStyle() const override;
+  // Keeps the focus child in step: a click inside a child, TAB and Shift+TAB, iconifying.
+  bool FocusHandler(const UI_Event& e);
   bool child_window_;
   long focus_ = -1;
   bool iconified_ = false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "twcl/base/binding.h"
+#include "twcl/base/client_set.h"
 #include "twcl/base/object.h"
 #include "twcl/base/string.h"
 #include "twcl/ui/class_ids.h"
@@ -34,12 +35,16 @@ struct UI_NativeMessage {
   long x = 0, y = 0;
 };
 
-class UI_Event {
+// One input or internal notice on its way to a visual object. A null destination is the
+// origin; events of type 32 and above are the library's own (soft).
+class UI_Event : public CL_Object {
  public:
   UI_Event(long type, UI_VisualObject* origin, UI_VisualObject* destination = nullptr,
            const UI_NativeMessage* native = nullptr);
   UI_Event(const UI_Event& e);
   UI_Event& operator=(const UI_Event& e);
+  using CL_Object::operator=;
+  ~UI_Event() override;
 
   long Type() const { return type_; }
   bool IsSoft() const { return UI_IsSoftEvent(type_); }
@@ -47,6 +52,19 @@ class UI_Event {
   UI_VisualObject* Destination() const { return destination_; }
   void SetDestination(UI_VisualObject* d) { destination_ = d; }
   const UI_NativeMessage* Native() const { return native_.get(); }
+  const UI_Rectangle& Shape() const { return shape; }
+  UI_Point Position() const { return shape.Origin(); }
+  // The typed character widened with its sign: bytes from 128 up come out negative.
+  short Key() const { return short(static_cast<signed char>(key)); }
+  long Param() const { return param; }
+  bool Shift() const { return shift; }
+  bool Alt() const { return alt; }
+  bool Control() const { return control; }
+
+  // "<type name> from id <origin> (<origin's class>) to id <destination>", a missing object
+  // as id -1000 and class "??"; a reconfigure adds its shape, a mouse move its position and
+  // a scroll its amount.
+  CL_String AsString() const override;
 
   UI_Rectangle shape;
   char key = 0;
@@ -60,28 +78,59 @@ class UI_Event {
   std::unique_ptr<UI_NativeMessage> native_;
 };
 
-// A member function of T that takes an event; Execute hands it the event's address.
+// The release of the left button from an origin, kept as a value (a dialog that wants to
+// replay a click holds one).
+class UI_EventRecord : public UI_Event {
+ public:
+  using UI_Event::operator=;
+  explicit UI_EventRecord(UI_VisualObject* origin = nullptr)
+      : UI_Event(Event_LButtonRelease, origin) {}
+  UI_EventRecord(const UI_EventRecord& e) = default;
+  UI_EventRecord& operator=(const UI_EventRecord& e) = default;
+  ~UI_EventRecord() override = default;
+};
+
+// A binding that takes an event: Execute treats its value as the event's address.
+class UI_AbstractEventBinding : public CL_AbstractBinding {
+ public:
+  using CL_Object::operator=;
+  // The callback's answer; false when the binding is not Valid. An event set runs its
+  // bindings in order until one answers false, and that false marks the event handled.
+  virtual bool Dispatch(const UI_Event& e) const = 0;
+  bool Execute(CL_Word value) const override {
+    return value != 0 && Dispatch(*reinterpret_cast<const UI_Event*>(value));
+  }
+
+ protected:
+  UI_AbstractEventBinding() = default;
+  UI_AbstractEventBinding(const UI_AbstractEventBinding&) = default;
+};
+
+// A member function of T that takes an event.
 template <class T>
-class UI_EventBinding1 : public CL_AbstractBinding {
+class UI_EventBinding1 : public UI_AbstractEventBinding {
  public:
   using CL_Object::operator=;
   using Member = bool (T::*)(const UI_Event&);
   UI_EventBinding1(T* object, Member member) : object_(object), member_(member) {}
   UI_EventBinding1(const UI_EventBinding1& o) = default;
+  UI_EventBinding1& operator=(const UI_EventBinding1& o) {
+    object_ = o.object_;
+    member_ = o.member_;
+    return *this;
+  }
   const char* ClassName() const override { return "UI_EventBinding1"; }
   CL_Long ClassId() const override { return UI_ClassId_EventBinding1; }
   CL_Object* Clone() const override { return new UI_EventBinding1(*this); }
   bool Valid() const override { return object_ && member_; }
-  bool Execute(CL_Word value) const override {
-    return Valid() && value ? (object_->*member_)(*reinterpret_cast<const UI_Event*>(value)) : false;
+  bool Dispatch(const UI_Event& e) const override {
+    return Valid() ? (object_->*member_)(e) : false;
   }
   CL_String AsString() const override { return _Describe("UI_EventBinding1"); }
 
  protected:
   const void* _Target() const override { return object_; }
-  std::span<const unsigned char> _MemberBytes() const override {
-    return {reinterpret_cast<const unsigned char*>(&member_), sizeof member_};
-  }
+  std::span<const unsigned char> _MemberBytes() const override { return _BytesOf(member_); }
 
  private:
   T* object_;
@@ -134,15 +183,53 @@ class UI_VisualObject : public CL_Object {
   // The object whose value this window shows; null when it has none.
   virtual CL_Object* Model() { return nullptr; }
 
+  // The colours the object is drawn in; a window of the library's own class is filled with
+  // the background when it paints without the three-dimensional look.
+  const UI_Color& Foreground() const { return foreground_; }
+  const UI_Color& Background() const { return background_; }
+  bool SetForeground(const UI_Color& c);
+  bool SetBackground(const UI_Color& c);
+
   // Makes the native window (and those of the children); false with a warning on failure.
   virtual bool MakeVisualElement();
-  // Event handling: the bindings registered for the type, then HandleEvent; an event no one
-  // handled climbs to the ancestors' ProcessChildEvent.
+  // Event handling. Dispatch offers the event to this object (ProcessEvent) and, while no
+  // one handled it, to each ancestor nearest first (ProcessChildEvent, the event's
+  // destination then being that ancestor). ProcessEvent runs HandleEvent and then the
+  // bindings registered for the type; a binding answers true to let the event go on and
+  // false to mark it handled, and the first false ends the walk.
   bool AddEventBinding(long type, const CL_AbstractBinding& binding);
   bool RemoveEventBinding(long type, const CL_AbstractBinding& binding);
   bool Dispatch(UI_Event& e);
+  bool ProcessEvent(UI_Event& e);
+  // HandleChildEvent, then this object's bindings for the type: handled when either says so.
+  bool ProcessChildEvent(const UI_Event& e);
+  // What a descendant left unhandled; not handled here.
+  virtual bool HandleChildEvent(const UI_Event& e) { return false; }
+  // Turns the event into a call of the operation for its type (below); a close request is
+  // never handled here, so it also reaches the ancestors.
   virtual bool HandleEvent(const UI_Event& e);
-  virtual bool ProcessChildEvent(const UI_Event& e);
+
+  // One operation per kind of event, each answering whether it handled it (by default not).
+  // Buttons are 1 left, 2 middle, 3 right.
+  virtual bool ButtonDown(const UI_Point& p, int button, bool shift, bool control) { return false; }
+  virtual bool ButtonUp(const UI_Point& p, int button) { return false; }
+  virtual bool DoubleClick(const UI_Point& p, int button) { return false; }
+  virtual bool ViewEnter(const UI_Point& p) { return false; }
+  virtual bool ViewLeave(const UI_Point& p) { return false; }
+  virtual bool MouseMove(const UI_Point& p) { return false; }
+  virtual bool GetFocus() { return false; }
+  virtual bool LoseFocus() { return false; }
+  virtual bool KeyTyped(char key) { return false; }
+  virtual bool Reconfigure(const UI_Rectangle& shape) { return false; }
+  // Fills the rectangle of a window of the library's class with the background; answers
+  // false, so that what is drawn over it still gets its turn.
+  virtual bool Paint(const UI_Rectangle& area);
+  virtual bool Select() { return false; }
+  virtual bool Iconify() { return false; }
+  virtual bool Deiconify() { return false; }
+  // The object is asked to close: when CanClose agrees, the application removes it.
+  virtual bool CloseDown();
+  virtual bool CanClose() { return true; }
 
   // The window procedure's part for windows of the library's own classes; controls get
   // their parent's notifications through HandleNotification.
@@ -164,6 +251,8 @@ class UI_VisualObject : public CL_Object {
   bool FontChanged();
   void AddChildObject(UI_VisualObject* child);
   void RemoveChildObject(UI_VisualObject* child);
+  // The bindings for the event's type, asked in order: false once one answers false.
+  bool PermitsEvent(const UI_Event& e);
 
   UI_VisualObject* parent_;
   UI_Rectangle shape_;
@@ -175,8 +264,11 @@ class UI_VisualObject : public CL_Object {
   UI_NativeHandle handle_ = nullptr;
   void* default_proc_ = nullptr;  // the class's procedure of a subclassed control
   std::vector<UI_VisualObject*> children_;
-  std::multimap<long, std::unique_ptr<CL_AbstractBinding>> bindings_;
+  // Per event type, made on first use.
+  std::map<long, std::unique_ptr<CL_ClientSet>> bindings_;
   std::unique_ptr<UI_Font> font_;
+  UI_Color foreground_{0};
+  UI_Color background_{5};
 
   friend class UI_Controller;
 };

@@ -102,6 +102,14 @@ bool UI_CompositeVObject::MoveFocus(int direction) {
 }
 
 bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
+  return FocusHandler(e) || UI_VisualObject::HandleEvent(e);
+}
+
+bool UI_CompositeVObject::HandleChildEvent(const UI_Event& e) {
+  return FocusHandler(e);
+}
+
+bool UI_CompositeVObject::FocusHandler(const UI_Event& e) {
   switch (e.Type()) {
     case Event_KeyTyped:
       if (e.key == '\t' && e.Destination() == this) return MoveFocus(e.shift ? -1 : 1);
@@ -118,8 +126,6 @@ bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
     default: return false;
   }
 }
-
-bool UI_CompositeVObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
 
 namespace twui {
 // The control's part of a WM_COMMAND or scroll message that came to its parent.
@@ -152,17 +158,9 @@ std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::u
     case WM_VSCROLL:
       if (lp && RouteToControl(msg, wp, lp)) return 0;
       break;
-    case WM_CLOSE: {
-      // The close box travels as an event; a top-level window nobody keeps open goes.
-      UI_Event e(Event_CloseDown, this);
-      if (!Dispatch(e) && !parent_) {
-        if (UI_Application* app = UI_Application::Instance())
-          app->Destroy(this);
-        else
-          DestroyWindow(Hwnd(handle_));
-      }
-      return 0;
-    }
+    case WM_CLOSE:
+      // The close box travels as an event; CloseDown removes the window when it may close.
+      return UI_VisualObject::HandleNativeMessage(msg, wp, lp);
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
@@ -231,8 +229,9 @@ bool UI_Dialog::HandleEvent(const UI_Event& e) {
 }
 
 bool UI_Dialog::ClosingTest(const UI_Event& e) {
+  // Always lets the event go on: ending the run is the loop's business, not the event's.
   UI_VisualObject* o = e.Origin();
-  if (!o || o == this || !closing_.count({o->Id(), e.Type()})) return false;
+  if (!o || o == this || !closing_.count({o->Id(), e.Type()})) return true;
   result_ = o->Id();
   result_type_ = e.Type();
   return true;

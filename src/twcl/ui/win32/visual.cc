@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
 #include "twcl/ui/composite.h"
 #include "twcl/ui/win32/native.h"
@@ -73,35 +74,6 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace twui
 
 using namespace twui;
-
-// --- UI_Event
-
-UI_Event::UI_Event(long type, UI_VisualObject* origin, UI_VisualObject* destination,
-                   const UI_NativeMessage* native)
-    : type_(type), origin_(origin), destination_(destination ? destination : origin) {
-  if (native) native_ = std::make_unique<UI_NativeMessage>(*native);
-}
-
-UI_Event::UI_Event(const UI_Event& e)
-    : shape(e.shape), key(e.key), param(e.param), shift(e.shift), alt(e.alt), control(e.control),
-      type_(e.type_), origin_(e.origin_), destination_(e.destination_) {
-  if (e.native_) native_ = std::make_unique<UI_NativeMessage>(*e.native_);
-}
-
-UI_Event& UI_Event::operator=(const UI_Event& e) {
-  if (this == &e) return *this;
-  shape = e.shape;
-  key = e.key;
-  param = e.param;
-  shift = e.shift;
-  alt = e.alt;
-  control = e.control;
-  type_ = e.type_;
-  origin_ = e.origin_;
-  destination_ = e.destination_;
-  native_.reset(e.native_ ? new UI_NativeMessage(*e.native_) : nullptr);
-  return *this;
-}
 
 // --- UI_VisualObject
 
@@ -197,7 +169,9 @@ bool UI_VisualObject::IsVisible() const {
 
 bool UI_VisualObject::TakeFocus() { return UI_Controller::Instance().SetFocusTo(this); }
 
-bool UI_VisualObject::HasFocus() const { return handle_ && GetFocus() == Hwnd(handle_); }
+bool UI_VisualObject::HasFocus() const {
+  return handle_ && ::GetFocus() == Hwnd(handle_);
+}
 
 const char* UI_VisualObject::NativeClass() const { return nullptr; }
 
@@ -272,44 +246,170 @@ std::intptr_t UI_VisualObject::DefaultProc(std::uint32_t msg, std::uintptr_t wp,
 
 std::intptr_t UI_VisualObject::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
                                                    std::intptr_t lp) {
+  switch (msg) {
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+      UI_Event e(msg == WM_SETFOCUS ? Event_GetFocus : Event_LoseFocus, this);
+      Dispatch(e);
+      break;
+    }
+    case WM_CLOSE: {
+      // Not the default procedure's: the window goes only when CloseDown lets it.
+      UI_Event e(Event_CloseDown, this);
+      Dispatch(e);
+      return 0;
+    }
+    case WM_MOVE:
+    case WM_SIZE: {
+      UI_MessagePoint p = UI_PointFromParam(lp);
+      long type = msg == WM_MOVE ? Event_Reconfigure : UI_SizeEventType(wp, IsIconified());
+      UI_Event e(type, this);
+      e.shape = msg == WM_MOVE
+                    ? UI_Rectangle(p.x, p.y, shape_.Width(), shape_.Height())
+                    : UI_Rectangle(shape_.Left(), shape_.Top(), long(LOWORD(lp)), long(HIWORD(lp)));
+      Dispatch(e);
+      break;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      if (!BeginPaint(Hwnd(handle_), &ps)) break;
+      const RECT& r = ps.rcPaint;
+      UI_Event e(Event_Paint, this);
+      e.shape = UI_Rectangle(r.left, r.top, r.right - r.left + 1, r.bottom - r.top + 1);
+      Dispatch(e);
+      EndPaint(Hwnd(handle_), &ps);
+      return 0;
+    }
+    default:
+      break;
+  }
   return DefaultProc(msg, wp, lp);
 }
 
 bool UI_VisualObject::AddEventBinding(long type, const CL_AbstractBinding& b) {
-  auto range = bindings_.equal_range(type);
-  for (auto it = range.first; it != range.second; ++it)
-    if (*it->second == b) return false;
-  bindings_.emplace(type, std::unique_ptr<CL_AbstractBinding>(static_cast<CL_AbstractBinding*>(b.Clone())));
-  return true;
+  std::unique_ptr<CL_ClientSet>& set = bindings_[type];
+  if (!set) set = std::make_unique<CL_ClientSet>();
+  return set->Add(b);
 }
 
 bool UI_VisualObject::RemoveEventBinding(long type, const CL_AbstractBinding& b) {
-  auto range = bindings_.equal_range(type);
-  for (auto it = range.first; it != range.second; ++it)
-    if (*it->second == b) {
-      bindings_.erase(it);
-      return true;
-    }
-  return false;
+  auto it = bindings_.find(type);
+  return it != bindings_.end() && it->second->Remove(b);
 }
 
 bool UI_VisualObject::Dispatch(UI_Event& e) {
-  for (UI_VisualObject* o = this; o; o = o->parent_) {
+  e.SetDestination(this);
+  if (ProcessEvent(e)) return true;
+  for (UI_VisualObject* o = parent_; o; o = o->parent_) {
     e.SetDestination(o);
-    bool handled = false;
-    // Copies: a binding may add or remove bindings of the object.
-    std::vector<CL_AbstractBinding*> run;
-    auto range = o->bindings_.equal_range(e.Type());
-    for (auto it = range.first; it != range.second; ++it) run.push_back(it->second.get());
-    for (CL_AbstractBinding* b : run) handled = b->Execute(reinterpret_cast<CL_Word>(&e)) || handled;
-    if (handled) return true;
-    if (o == this ? o->HandleEvent(e) : o->ProcessChildEvent(e)) return true;
+    if (o->ProcessChildEvent(e)) return true;
   }
   return false;
 }
 
-bool UI_VisualObject::HandleEvent(const UI_Event&) { return false; }
-bool UI_VisualObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
+bool UI_VisualObject::PermitsEvent(const UI_Event& e) {
+  auto it = bindings_.find(e.Type());
+  return it == bindings_.end() || it->second->Permits(reinterpret_cast<CL_Word>(&e));
+}
+
+bool UI_VisualObject::ProcessEvent(UI_Event& e) {
+  if (e.Type() == Event_Reconfigure) shape_ = e.shape;
+  const bool handled = HandleEvent(e);
+  return !PermitsEvent(e) || handled;
+}
+
+bool UI_VisualObject::ProcessChildEvent(const UI_Event& e) {
+  const bool handled = HandleChildEvent(e);
+  return !PermitsEvent(e) || handled;
+}
+
+bool UI_VisualObject::HandleEvent(const UI_Event& e) {
+  const UI_Point p = e.Position();
+  switch (e.Type()) {
+    case Event_MouseMove:
+      return MouseMove(p);
+    case Event_LButtonPress:
+      return ButtonDown(p, 1, e.shift, e.control);
+    case Event_MButtonPress:
+      return ButtonDown(p, 2, e.shift, e.control);
+    case Event_RButtonPress:
+      return ButtonDown(p, 3, e.shift, e.control);
+    case Event_LButtonRelease:
+      return ButtonUp(p, 1);
+    case Event_MButtonRelease:
+      return ButtonUp(p, 2);
+    case Event_RButtonRelease:
+      return ButtonUp(p, 3);
+    case Event_LButtonDblClk:
+      return DoubleClick(p, 1);
+    case Event_MButtonDblClk:
+      return DoubleClick(p, 2);
+    case Event_RButtonDblClk:
+      return DoubleClick(p, 3);
+    case Event_KeyTyped:
+      return KeyTyped(e.key);
+    case Event_GetFocus:
+      return GetFocus();
+    case Event_LoseFocus:
+      return LoseFocus();
+    case Event_Paint:
+      return handle_ ? Paint(e.shape) : false;
+    case Event_Reconfigure:
+      return Reconfigure(e.shape);
+    case Event_ViewEnter:
+      return ViewEnter(p);
+    case Event_ViewLeave:
+      return ViewLeave(p);
+    case Event_Iconify:
+      return Iconify();
+    case Event_Deiconify:
+      return Deiconify();
+    case Event_CloseDown:
+      // Whatever the object did, the ancestors hear of the request too.
+      CloseDown();
+      return false;
+    case Event_Select:
+      return Select();
+    default:
+      return false;
+  }
+}
+
+bool UI_VisualObject::Paint(const UI_Rectangle& area) {
+  if (!handle_ || NativeClass() != nullptr) return false;
+  HWND h = Hwnd(handle_);
+  HDC dc = GetDC(h);
+  if (!dc) return false;
+  RECT r = {int(area.Left()), int(area.Top()), int(area.Left() + area.Width()),
+            int(area.Top() + area.Height())};
+  if (Uses3DLook()) {
+    FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  } else if (HBRUSH b = CreateSolidBrush(background_.NativeForm())) {
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+  }
+  ReleaseDC(h, dc);
+  return false;
+}
+
+bool UI_VisualObject::CloseDown() {
+  if (!CanClose()) return false;
+  if (UI_Application* app = UI_Application::Instance())
+    app->Destroy(this);
+  else if (handle_)
+    DestroyWindow(Hwnd(handle_));
+  return true;
+}
+
+bool UI_VisualObject::SetForeground(const UI_Color& c) {
+  foreground_ = c;
+  return true;
+}
+
+bool UI_VisualObject::SetBackground(const UI_Color& c) {
+  background_ = c;
+  return true;
+}
 
 // --- UI_Controller
 

@@ -220,8 +220,10 @@ struct SelectCounter {
   UI_VisualObject* from = nullptr;
   int count = 0;
   long last = 0;
+  // Counts the group's own announcements; every event goes on (true), the buttons' selects
+  // that climb through the group among them.
   bool On(const UI_Event& e) {
-    if (e.Origin() != from) return false;
+    if (e.Origin() != from) return true;
     ++count;
     last = e.param;
     return true;
