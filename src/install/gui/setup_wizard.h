@@ -156,8 +156,6 @@ class SetupWizard : public UI_Dialog {
 
   // Makes the window, then gives it the wizard's title.
   bool MakeVisualElement() override;
-  // Events the children left unhandled: the navigation, then the dialog's own handling.
-  bool ProcessChildEvent(const UI_Event& e) override;
 
   // ---- pages and buttons
   void ChooseWizardFont();
@@ -178,7 +176,8 @@ class SetupWizard : public UI_Dialog {
   void ErrorBox(const std::string& text);
 
   // ---- navigation, checks and built texts (wizard_nav.cc)
-  bool HandleChildEvent(const UI_Event& e);
+  // Events the children left unhandled: the navigation (the dialog's own handling follows).
+  bool HandleChildEvent(const UI_Event& e) override;
   void OnNext();
   void OnPrevious();
   void OnKeyTyped(char key);
