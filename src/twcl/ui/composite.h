@@ -58,7 +58,8 @@ class UI_VObjCollection : public UI_VisualObject {
   // Enters and takes out a child (its constructor and destructor do so).
   virtual bool AddChild(UI_VisualObject* child);
   virtual bool RemoveChild(UI_VisualObject* child);
-  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
+                                    std::intptr_t lp) override;
 
  protected:
   void AddChildObject(UI_VisualObject* child) override;

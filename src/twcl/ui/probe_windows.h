@@ -25,7 +25,7 @@ UI_ProbeTrackSizes UI_ProbeMinMax(UI_NativeHandle window);
 struct UI_ProbeSize {
   long width = 0, height = 0;
 };
-UI_ProbeSize UI_ProbeScreenSize();                 // GetSystemMetrics
+UI_ProbeSize UI_ProbeScreenSize();  // GetSystemMetrics
 UI_ProbeSize UI_ProbeClientSize(UI_NativeHandle window);
 void UI_ProbeClientToScreen(UI_NativeHandle window, long& x, long& y);
 void UI_ProbeSetLastError(std::uint32_t code);

@@ -23,11 +23,17 @@ UI_VObjCollection::~UI_VObjCollection() {
   while (!children_.empty()) delete children_.back();
 }
 
-const char* UI_VObjCollection::ClassName() const { return "UI_VObjCollection"; }
+const char* UI_VObjCollection::ClassName() const {
+  return "UI_VObjCollection";
+}
 
 namespace {
-bool ModelKey(long id) { return id >= 1 && id <= 32767; }
-CL_Word Key(long id) { return static_cast<CL_Word>(id); }
+bool ModelKey(long id) {
+  return id >= 1 && id <= 32767;
+}
+CL_Word Key(long id) {
+  return static_cast<CL_Word>(id);
+}
 }  // namespace
 
 UI_VisualObject* UI_VObjCollection::ChildWithId(long id) const {
@@ -102,7 +108,8 @@ std::intptr_t UI_VObjCollection::HandleNativeMessage(std::uint32_t msg, std::uin
 UI_CompositeVObject::UI_CompositeVObject(UI_VisualObject* parent, const UI_ChildDescriptor* table,
                                          bool child_window, const UI_Rectangle& shape, long id,
                                          const char* title)
-    : UI_VObjCollection(parent, shape, id, title), child_window_(child_window),
+    : UI_VObjCollection(parent, shape, id, title),
+      child_window_(child_window),
       decorated_(!child_window) {
   tab_stop_ = child_window;
   for (const UI_ChildDescriptor* d = table; d && d->kind != UI_KindEnd; ++d)
@@ -137,7 +144,8 @@ bool UI_CompositeVObject::ChangeFrame(std::uint32_t add, std::uint32_t clear) {
   auto style = static_cast<std::uint32_t>(GetWindowLongW(h, GWL_STYLE));
   SetWindowLongW(h, GWL_STYLE, LONG((style & ~clear) | add));
   return SetWindowPos(h, nullptr, 0, 0, 0, 0,
-                      SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED) != 0;
+                      SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED) !=
+         0;
 }
 
 bool UI_CompositeVObject::DecorateFrame() {
@@ -152,7 +160,9 @@ bool UI_CompositeVObject::UndecorateFrame() {
 
 namespace {
 // Tracking sizes are 16-bit: a wider value is held at the end of the range.
-std::int16_t Track(long v) { return std::int16_t(v < 0 ? 0 : v > 32767 ? 32767 : v); }
+std::int16_t Track(long v) {
+  return std::int16_t(v < 0 ? 0 : v > 32767 ? 32767 : v);
+}
 }  // namespace
 
 bool UI_CompositeVObject::SetMinWidth(long w) {
@@ -328,8 +338,12 @@ std::intptr_t UI_CompositeVObject::HandleNativeMessage(std::uint32_t msg, std::u
 
 // --- DialogEvent
 
-const char* DialogEvent::ClassName() const { return "DialogEvent"; }
-CL_Long DialogEvent::ClassId() const { return UI_ClassId_DialogEvent; }
+const char* DialogEvent::ClassName() const {
+  return "DialogEvent";
+}
+CL_Long DialogEvent::ClassId() const {
+  return UI_ClassId_DialogEvent;
+}
 
 short DialogEvent::Compare(const CL_Object& other) const {
   if (std::strcmp(other.ClassName(), ClassName()) != 0) return CL_Object::Compare(other);
@@ -413,7 +427,8 @@ bool UI_Dialog::ClosingTest(const UI_Event& e) {
   if (!o || o == this || !IsClosing(o->Id(), e.Type())) return false;
   result_ = o->Id();
   result_type_ = e.Type();
-  if (result_ == default_id_ && veto_ && !veto_->Execute(reinterpret_cast<CL_Word>(this))) result_ = -1;
+  if (result_ == default_id_ && veto_ && !veto_->Execute(reinterpret_cast<CL_Word>(this)))
+    result_ = -1;
   return true;
 }
 

@@ -42,7 +42,9 @@ void UI_ProbeClientToScreen(UI_NativeHandle window, long& x, long& y) {
   y = p.y;
 }
 
-void UI_ProbeSetLastError(std::uint32_t code) { SetLastError(code); }
+void UI_ProbeSetLastError(std::uint32_t code) {
+  SetLastError(code);
+}
 
 void UI_ProbeKeyboardSize(UI_NativeHandle window, bool right_edge, int steps) {
   HWND h = Hwnd(window);

@@ -1,9 +1,9 @@
 #include "twcl/ui/visual.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "twcl/base/error.h"
 #include "twcl/ui/composite.h"
@@ -259,7 +259,9 @@ bool UI_VisualObject::TakeFocus() { return UI_Controller::Instance().SetFocusTo(
 
 bool UI_VisualObject::HasFocus() const { return handle_ && GetFocus() == Hwnd(handle_); }
 
-const char* UI_VisualObject::NativeClass() const { return UI_WindowClass; }
+const char* UI_VisualObject::NativeClass() const {
+  return UI_WindowClass;
+}
 
 std::uint32_t UI_VisualObject::NativeStyle() const {
   return WS_CLIPCHILDREN | (visible_ ? WS_VISIBLE : 0);
@@ -291,8 +293,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   bool own = IsLibraryClass(cls);
   UI_VisualObject* outer = g_creating;
   if (own) g_creating = this;
-  HWND hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x, y,
-                            w, h, Hwnd(parent_window),
+  HWND hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x,
+                            y, w, h, Hwnd(parent_window),
                             child ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
                             GetModuleHandleW(nullptr), own ? this : nullptr);
   g_creating = outer;
@@ -394,7 +396,9 @@ namespace {
 // The label of the handle tree's root: stands for the program, never a window's handle.
 constexpr CL_Word kProgramNode = 1;
 
-CL_Word Label(UI_NativeHandle h) { return reinterpret_cast<CL_Word>(h); }
+CL_Word Label(UI_NativeHandle h) {
+  return reinterpret_cast<CL_Word>(h);
+}
 }  // namespace
 
 void UI_Controller::Register(UI_NativeHandle h, UI_VisualObject* o) {
@@ -422,9 +426,8 @@ void UI_Controller::Register(UI_NativeHandle h, UI_VisualObject* o) {
 }
 
 void UI_Controller::DropEventsOf(const UI_VisualObject* gone) {
-  std::erase_if(soft_, [gone](const UI_Event& e) {
-    return e.Origin() == gone || e.Destination() == gone;
-  });
+  std::erase_if(
+      soft_, [gone](const UI_Event& e) { return e.Origin() == gone || e.Destination() == gone; });
 }
 
 void UI_Controller::Unregister(UI_NativeHandle h) {
@@ -463,7 +466,8 @@ bool UI_Controller::Remove(UI_VisualObject* o) {
   // deletions below set off reaches an object on its way out.
   std::vector<UI_NativeHandle> handles;
   CL_TreeWalker walk(top);
-  while (CL_TreeNode* n = walk.Next()) handles.push_back(reinterpret_cast<UI_NativeHandle>(n->Label()));
+  while (CL_TreeNode* n = walk.Next())
+    handles.push_back(reinterpret_cast<UI_NativeHandle>(n->Label()));
   tree_.Remove(Label(o->handle_));
   for (UI_NativeHandle h : handles) Unregister(h);
   // A tree node hangs on its object's nearest ancestor with a window, so the subtree is
@@ -622,7 +626,9 @@ bool FatalBox(const char* text) {
 
 UI_Application::UI_Application(const char* name, bool message_box_warnings)
     : name_(name), hooks_(message_box_warnings), program_(name) {
-  if (g_app) CL_Error::Fatal("Application constructor: attempt to constructmore than one Application object!");
+  if (g_app)
+    CL_Error::Fatal(
+        "Application constructor: attempt to constructmore than one Application object!");
   g_app = this;
   for (char** e = environ; e && *e; ++e) {
     const char* eq = std::strchr(*e, '=');
@@ -662,14 +668,19 @@ void UI_Application::Quit() {
   if (UI_VisualObject* r = Root()) Destroy(r);
 }
 
-void UI_Application::MakeTopWindow(UI_VisualObject* o) { UI_Controller::Instance().MakeTopWindow(o); }
+void UI_Application::MakeTopWindow(UI_VisualObject* o) {
+  UI_Controller::Instance().MakeTopWindow(o);
+}
 
-UI_VisualObject* UI_Application::Root() const { return UI_Controller::Instance().Root(); }
+UI_VisualObject* UI_Application::Root() const {
+  return UI_Controller::Instance().Root();
+}
 
 bool UI_Application::Initialize(const char* command_line) {
   std::string line = command_line ? command_line : "";
   std::size_t from = line.find_first_not_of(" \t");
-  if (from != std::string::npos) program_ = line.substr(from, line.find_first_of(" \t", from) - from).c_str();
+  if (from != std::string::npos)
+    program_ = line.substr(from, line.find_first_of(" \t", from) - from).c_str();
   return RegisterClasses();
 }
 
@@ -702,10 +713,11 @@ UI_Point UI_Application::ToScreen(const UI_Point& p, const UI_VisualObject* o) c
 CL_String UI_Application::Win32ErrorText() const {
   DWORD code = GetLastError();
   char text[512] = "";
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                           0, text, sizeof text, nullptr);
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, text, sizeof text, nullptr);
   while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) text[--n] = 0;
   char out[600];
-  std::snprintf(out, sizeof out, "Win32 error code %lu: %s", static_cast<unsigned long>(code), text);
+  std::snprintf(out, sizeof out, "Win32 error code %lu: %s", static_cast<unsigned long>(code),
+                text);
   return CL_String(out);
 }

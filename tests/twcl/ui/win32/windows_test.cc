@@ -101,8 +101,8 @@ TEST_F(WindowsTest, TheHandleTreeMirrorsTheWindowsAndQuitRemovesAWholeSubtree) {
   UI_VisualObject* inner_edit = top.Child(kInnerEdit);
   struct Edge {
     UI_VisualObject *child, *parent;
-  } edges[] = {{top.Child(kLabel), &top}, {top.Child(kEdit), &top}, {panel, &top},
-               {top.Child(kInner), panel}, {inner_edit, panel}, {top.Child(1), &top}};
+  } edges[] = {{top.Child(kLabel), &top},  {top.Child(kEdit), &top}, {panel, &top},
+               {top.Child(kInner), panel}, {inner_edit, panel},      {top.Child(1), &top}};
   ASSERT_NE(NodeOf(&top), nullptr);
   EXPECT_EQ(NodeOf(&top)->Parent(), c.HandleTree().Root());
   EXPECT_EQ(NodeOf(&top)->Content(), reinterpret_cast<CL_Word>(&top));
@@ -197,7 +197,8 @@ TEST_F(WindowsTest, TheApplicationAnswersItsNamesTheScreenAndTheEnvironment) {
   // The value is all after the first "=", accents and further "=" included.
   const CL_StringStringMap& env = app.Environment();
   ASSERT_TRUE(env.IncludesKey(CL_String("TWUI_ACCENTED")));
-  EXPECT_STREQ(const_cast<CL_StringStringMap&>(env)[CL_String("TWUI_ACCENTED")].AsPtr(), "Grüße=ja");
+  EXPECT_STREQ(const_cast<CL_StringStringMap&>(env)[CL_String("TWUI_ACCENTED")].AsPtr(),
+               "Grüße=ja");
   if (const char* build = std::getenv("TW_BUILD_DIR"))
     EXPECT_STREQ(const_cast<CL_StringStringMap&>(env)[CL_String("TW_BUILD_DIR")].AsPtr(), build);
   EXPECT_TRUE(g_warnings.empty());
