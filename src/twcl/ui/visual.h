@@ -226,6 +226,10 @@ class UI_Controller {
   void PostSoftEvent(const UI_Event& e);
   // The object is going away: its pending soft events go with it.
   void DropEventsOf(const UI_VisualObject* gone);
+  // The first pending soft event taken off the queue; false when there is none.
+  bool TakeEvent(UI_Event& out);
+  // Pending soft events of that type whose origin's parent is the given object.
+  long CountPending(long type, const UI_VisualObject* parent) const;
   // Handles the messages and soft events pending now, then returns.
   void FlushEvents();
   // Runs the loop until done answers true after an event; false when the program is told
@@ -239,6 +243,14 @@ class UI_Controller {
   UI_VisualObject* FocusedObject() const;
   void Beep();
   void WaitCursor(bool on);
+  // Wait mode: the wait cursor shows and every event is dropped (counted as handled, no
+  // handler runs); what is pending when it begins is dropped too.
+  void BeginWait();
+  void EndWait();
+  bool Waiting() const { return waiting_; }
+  // The pointer's input goes to the object's window until released.
+  bool GrabPointer(UI_VisualObject* o);
+  void ReleasePointer();
   // The last pointer position seen by the loop, in screen coordinates.
   UI_Point PointerPosition() const { return pointer_; }
 
@@ -257,6 +269,7 @@ class UI_Controller {
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;
+  bool waiting_ = false;
   UI_Point pointer_;
   long xunit_ = 0, yunit_ = 0;
 };

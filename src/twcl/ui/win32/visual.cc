@@ -496,7 +496,8 @@ bool UI_Controller::ProcessEvent(UI_Event& e) {
       return main;
     }
     default:
-      if (e.Destination() && (filters_.empty() || filters_.back()(e))) e.Destination()->Dispatch(e);
+      if (!waiting_ && e.Destination() && (filters_.empty() || filters_.back()(e)))
+        e.Destination()->Dispatch(e);
       return false;
   }
 }
@@ -509,6 +510,39 @@ void UI_Controller::Forget(UI_NativeHandle h) {
 }
 
 void UI_Controller::PostSoftEvent(const UI_Event& e) { soft_.push_back(e); }
+
+bool UI_Controller::TakeEvent(UI_Event& out) {
+  if (soft_.empty()) return false;
+  out = soft_.front();
+  soft_.pop_front();
+  return true;
+}
+
+long UI_Controller::CountPending(long type, const UI_VisualObject* parent) const {
+  long n = 0;
+  for (const UI_Event& e : soft_)
+    if (e.Type() == type && e.Origin() && e.Origin()->Parent() == parent) ++n;
+  return n;
+}
+
+void UI_Controller::BeginWait() {
+  waiting_ = true;
+  WaitCursor(true);
+  FlushEvents();
+}
+
+void UI_Controller::EndWait() {
+  waiting_ = false;
+  WaitCursor(false);
+}
+
+bool UI_Controller::GrabPointer(UI_VisualObject* o) {
+  if (!o || !o->Handle()) return false;
+  SetCapture(Hwnd(o->Handle()));
+  return GetCapture() == Hwnd(o->Handle());
+}
+
+void UI_Controller::ReleasePointer() { ReleaseCapture(); }
 
 bool UI_Controller::DispatchSoft() {
   if (soft_.empty()) return false;
@@ -536,6 +570,8 @@ bool UI_Controller::HandleOne(bool wait) {
   UI_VisualObject* o = ObjectFor(m.hwnd);
   long type = UI_EventTypeOfMessage(m.message);
   bool input = m.message == WM_CHAR || (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST);
+  // While waiting the user's keys and clicks reach no window of the library.
+  if (o && waiting_ && (input || (m.message >= WM_KEYFIRST && m.message <= WM_KEYLAST))) return true;
   if (o && input) {
     UI_NativeMessage nm{m.hwnd, m.message, m.wParam, m.lParam, m.time, m.pt.x, m.pt.y};
     UI_Event e(type, o, o, &nm);

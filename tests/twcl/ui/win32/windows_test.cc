@@ -376,4 +376,53 @@ TEST_F(WindowsTest, ACollectionKnowsItsChildrenAndTheirModelsById) {
   EXPECT_TRUE(g_warnings.empty());
 }
 
+// Counts the selections that reach it.
+struct Counter {
+  int n = 0;
+  bool Count(const UI_Event&) {
+    ++n;
+    return false;
+  }
+};
+
+TEST_F(WindowsTest, WhileWaitingNoEventReachesAHandler) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(100, 100, 300, 200), -1, "Wait");
+  // Objects made before the window exists wait in the queue for it.
+  for (long id : {30L, 31L}) new UI_Label(&top, UI_Rectangle(200, id - 20, 60, 20), id, "queued");
+  // The table's five children and the two labels; the window itself has no parent.
+  EXPECT_EQ(c.CountPending(Event_MakeInterface, &top), 7);
+  EXPECT_EQ(c.CountPending(Event_MakeInterface, nullptr), 1);
+  ASSERT_TRUE(top.MakeVisualElement());
+  c.FlushEvents();
+  EXPECT_EQ(c.CountPending(Event_MakeInterface, &top), 0);
+
+  Counter count;
+  UI_VisualObject* ok = top.Child(1);
+  ok->AddEventBinding(Event_Select, UI_EventBinding1<Counter>(&count, &Counter::Count));
+  auto click = [&] {
+    UI_ProbePost(ok->Handle(), 0x0201, 1, 0x00050005);  // WM_LBUTTONDOWN
+    UI_ProbePost(ok->Handle(), 0x0202, 0, 0x00050005);  // WM_LBUTTONUP
+    UI_ProbePost(ok->Handle(), kWmChar, ' ', 0);
+    c.PostSoftEvent(UI_Event(Event_Select, ok, ok));
+  };
+  c.BeginWait();
+  EXPECT_TRUE(c.Waiting());
+  click();
+  c.FlushEvents();
+  EXPECT_EQ(count.n, 0);
+  c.EndWait();
+  click();
+  c.FlushEvents();
+  EXPECT_GE(count.n, 2);  // the click's and the posted one
+
+  UI_Event taken(Event_None, nullptr);
+  c.PostSoftEvent(UI_Event(Event_Select, ok, ok));
+  ASSERT_TRUE(c.TakeEvent(taken));
+  EXPECT_EQ(taken.Type(), Event_Select);
+  EXPECT_EQ(taken.Origin(), ok);
+  EXPECT_FALSE(c.TakeEvent(taken));
+  EXPECT_TRUE(g_warnings.empty());
+}
+
 }  // namespace
