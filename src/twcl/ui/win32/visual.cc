@@ -542,7 +542,9 @@ bool UI_Controller::GrabPointer(UI_VisualObject* o) {
   return GetCapture() == Hwnd(o->Handle());
 }
 
-void UI_Controller::ReleasePointer() { ReleaseCapture(); }
+void UI_Controller::ReleasePointer() {
+  ReleaseCapture();
+}
 
 bool UI_Controller::DispatchSoft() {
   if (soft_.empty()) return false;
@@ -571,7 +573,8 @@ bool UI_Controller::HandleOne(bool wait) {
   long type = UI_EventTypeOfMessage(m.message);
   bool input = m.message == WM_CHAR || (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST);
   // While waiting the user's keys and clicks reach no window of the library.
-  if (o && waiting_ && (input || (m.message >= WM_KEYFIRST && m.message <= WM_KEYLAST))) return true;
+  if (o && waiting_ && (input || (m.message >= WM_KEYFIRST && m.message <= WM_KEYLAST)))
+    return true;
   if (o && input) {
     UI_NativeMessage nm{m.hwnd, m.message, m.wParam, m.lParam, m.time, m.pt.x, m.pt.y};
     UI_Event e(type, o, o, &nm);
