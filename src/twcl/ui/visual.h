@@ -226,6 +226,8 @@ class UI_Controller {
   void PostSoftEvent(const UI_Event& e);
   // The object is going away: its pending soft events go with it.
   void DropEventsOf(const UI_VisualObject* gone);
+  // The same, and the controller forgets it as its main window or the pointer's object.
+  void ObjectDeleted(const UI_VisualObject* gone);
   // The first pending soft event taken off the queue; false when there is none.
   bool TakeEvent(UI_Event& out);
   // Pending soft events of that type whose origin's parent is the given object.
@@ -236,6 +238,12 @@ class UI_Controller {
   // to quit meanwhile. The filter, when given, decides whether an event may be handled.
   bool ProcessEventsUntil(const std::function<bool()>& done,
                           const std::function<bool(const UI_Event&)>& filter = nullptr);
+  // Runs the loop until the main window (MakeTopWindow) is gone; without one, a warning
+  // and false at once.
+  bool Run();
+  // The object the pointer last moved over: an Event_ViewLeave tells the one it left, an
+  // Event_ViewEnter the one it came to.
+  UI_VisualObject* PointerObject() const { return pointer_object_; }
   void Quit(int code);
   bool QuitPosted() const { return quit_; }
 
@@ -261,11 +269,13 @@ class UI_Controller {
  private:
   UI_Controller();
   bool HandleOne(bool wait);
+  void PointerMovedTo(UI_VisualObject* o);
   bool DispatchSoft();
 
   std::map<UI_NativeHandle, UI_VisualObject*> objects_;
   CL_Tree tree_;
   UI_VisualObject* root_ = nullptr;
+  UI_VisualObject* pointer_object_ = nullptr;
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;
@@ -283,6 +293,8 @@ class UI_Application {
   static UI_Application* Instance();
   const char* Name() const { return name_.AsPtr(); }
   int Run(UI_VisualObject* main_window);
+  // The controller's Run over the main window (MakeTopWindow): 0 when it ran, else 1.
+  int Run();
   // Keeps the program's name, the first word of the command line (words split at blanks
   // and tabs); the name given at construction until then.
   bool Initialize(const char* command_line);

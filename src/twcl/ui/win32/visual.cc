@@ -170,7 +170,7 @@ UI_VisualObject::~UI_VisualObject() {
   // Children first (they unhook themselves from this), then the window.
   while (!children_.empty()) delete children_.back();
   DestroyVisualElement();
-  UI_Controller::Instance().DropEventsOf(this);
+  UI_Controller::Instance().ObjectDeleted(this);
   if (parent_) parent_->RemoveChildObject(this);
 }
 
@@ -448,12 +448,17 @@ void UI_Controller::Unregister(UI_NativeHandle h) {
         Register(o->first, o->second);
   }
   if (gone == root_) root_ = nullptr;
+  if (gone == pointer_object_) pointer_object_ = nullptr;
   // Soft events for an object that is going away are dropped with it.
   DropEventsOf(gone);
 }
 
 void UI_Controller::MakeTopWindow(UI_VisualObject* o) {
-  if (root_ && root_ != o) CL_Error::Fatal("Attempt to create two top windows.");
+  if (root_ && root_ != o) {
+    // A fatal handler that lets the program go on keeps the first main window.
+    CL_Error::Fatal("Attempt to create two top windows.");
+    return;
+  }
   root_ = o;
   if (o && o->title_.Size() == 0) o->SetTitle(UI_WindowClass);
 }
@@ -546,6 +551,34 @@ void UI_Controller::ReleasePointer() {
   ReleaseCapture();
 }
 
+void UI_Controller::PointerMovedTo(UI_VisualObject* o) {
+  if (o == pointer_object_) return;
+  if (UI_VisualObject* left = pointer_object_) {
+    UI_Event e(Event_ViewLeave, left, left);
+    left->Dispatch(e);
+  }
+  pointer_object_ = o;
+  if (o) {
+    UI_Event e(Event_ViewEnter, o, o);
+    o->Dispatch(e);
+  }
+}
+
+void UI_Controller::ObjectDeleted(const UI_VisualObject* o) {
+  if (o == root_) root_ = nullptr;
+  if (o == pointer_object_) pointer_object_ = nullptr;
+  DropEventsOf(o);
+}
+
+bool UI_Controller::Run() {
+  if (!root_) {
+    CL_Error::Warning("UI_Controller::Run: no root window");
+    return false;
+  }
+  FlushEvents();
+  return ProcessEventsUntil([this] { return !root_ || !root_->handle_; });
+}
+
 bool UI_Controller::DispatchSoft() {
   if (soft_.empty()) return false;
   UI_Event e = soft_.front();
@@ -588,6 +621,7 @@ bool UI_Controller::HandleOne(bool wait) {
       if (type == Event_LButtonRelease) Beep();
       return true;
     }
+    if (type == Event_MouseMove) PointerMovedTo(o);
     bool handled = o->Dispatch(e);
     // A key the library used (TAB moving the focus) does not reach the control.
     if (handled && type == Event_KeyTyped) return true;
@@ -665,9 +699,13 @@ bool FatalBox(const char* text) {
 
 UI_Application::UI_Application(const char* name, bool message_box_warnings)
     : name_(name), hooks_(message_box_warnings), program_(name) {
-  if (g_app)
+  if (g_app) {
+    // A fatal handler that lets the program go on keeps the first application working.
+    hooks_ = false;
     CL_Error::Fatal(
         "Application constructor: attempt to constructmore than one Application object!");
+    return;
+  }
   g_app = this;
   for (char** e = environ; e && *e; ++e) {
     const char* eq = std::strchr(*e, '=');
@@ -683,12 +721,13 @@ UI_Application::UI_Application(const char* name, bool message_box_warnings)
 }
 
 UI_Application::~UI_Application() {
+  if (g_app != this) return;
   Ctl3dUnregister();
   if (hooks_) {
     CL_Error::SetWarningHandler(g_old_warning);
     CL_Error::SetFatalHandler(g_old_fatal);
   }
-  if (g_app == this) g_app = nullptr;
+  g_app = nullptr;
 }
 
 UI_Application* UI_Application::Instance() { return g_app; }
@@ -698,6 +737,8 @@ int UI_Application::Run(UI_VisualObject* main_window) {
   HWND h = Hwnd(main_window->Handle());
   return UI_Controller::Instance().ProcessEventsUntil([h] { return !IsWindow(h); }) ? 0 : 1;
 }
+
+int UI_Application::Run() { return UI_Controller::Instance().Run() ? 0 : 1; }
 
 void UI_Application::Destroy(UI_VisualObject* o) {
   if (o) UI_Controller::Instance().PostSoftEvent(UI_Event(Event_Quit, o, o));

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../collect_warnings.h"
 #include "twcl/ui/controls.h"
@@ -422,6 +424,71 @@ TEST_F(WindowsTest, WhileWaitingNoEventReachesAHandler) {
   EXPECT_EQ(taken.Type(), Event_Select);
   EXPECT_EQ(taken.Origin(), ok);
   EXPECT_FALSE(c.TakeEvent(taken));
+  EXPECT_TRUE(g_warnings.empty());
+}
+
+std::vector<std::string> g_fatal;
+bool CollectFatal(const char* text) {
+  g_fatal.emplace_back(text);
+  return false;  // the test goes on
+}
+
+TEST_F(WindowsTest, RunEndsWhenTheMainWindowQuits) {
+  UI_Controller& c = UI_Controller::Instance();
+  ASSERT_EQ(c.Root(), nullptr);
+  EXPECT_FALSE(c.Run());
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0], "UI_Controller::Run: no root window");
+  g_warnings.clear();
+
+  UI_CompositeVObject main(nullptr, kTable, false, UI_Rectangle(110, 110, 300, 200), -1, "");
+  UI_CompositeVObject other(nullptr, kTable, false, UI_Rectangle(120, 120, 300, 200), -1, "x");
+  App().MakeTopWindow(&main);
+  EXPECT_EQ(App().Root(), &main);
+  EXPECT_STREQ(main.Title().AsPtr(), "TWCLWindow");
+  CL_ErrorHandler old = CL_Error::SetFatalHandler(CollectFatal);
+  App().MakeTopWindow(&other);
+  {
+    UI_Application second("second", false);
+  }
+  CL_Error::SetFatalHandler(old);
+  EXPECT_EQ(UI_Application::Instance(), &App());
+  ASSERT_EQ(g_fatal.size(), 2u);
+  EXPECT_EQ(g_fatal[0], "Attempt to create two top windows.");
+  EXPECT_EQ(g_fatal[1], "Application constructor: attempt to constructmore than one Application object!");
+  EXPECT_EQ(App().Root(), &main);
+  ASSERT_TRUE(main.MakeVisualElement());
+  ASSERT_TRUE(other.MakeVisualElement());
+
+  // The pointer moving from one label to the other: each hears of it.
+  struct Views {
+    int enter = 0, leave = 0;
+    bool Enter(const UI_Event&) { return ++enter, false; }
+    bool Leave(const UI_Event&) { return ++leave, false; }
+  } a, b;
+  UI_VisualObject* la = main.Child(kLabel);
+  UI_VisualObject* lb = main.Child(kInner);
+  for (auto [o, v] : {std::pair(la, &a), std::pair(lb, &b)}) {
+    o->AddEventBinding(Event_ViewEnter, UI_EventBinding1<Views>(v, &Views::Enter));
+    o->AddEventBinding(Event_ViewLeave, UI_EventBinding1<Views>(v, &Views::Leave));
+  }
+  UI_ProbePost(la->Handle(), 0x0200, 0, 0x00030003);  // WM_MOUSEMOVE
+  UI_ProbePost(la->Handle(), 0x0200, 0, 0x00040004);
+  UI_ProbePost(lb->Handle(), 0x0200, 0, 0x00030003);
+  c.FlushEvents();
+  EXPECT_EQ(a.enter, 1);
+  EXPECT_EQ(a.leave, 1);
+  EXPECT_EQ(b.enter, 1);
+  EXPECT_EQ(b.leave, 0);
+  EXPECT_EQ(c.PointerObject(), lb);
+
+  // Quitting the main window ends the run; the other window stays.
+  App().Quit();
+  EXPECT_EQ(App().Run(), 0);
+  EXPECT_EQ(c.Root(), nullptr);
+  EXPECT_EQ(main.Handle(), nullptr);
+  EXPECT_EQ(c.PointerObject(), nullptr);
+  EXPECT_TRUE(UI_ProbeIsWindow(other.Handle()));
   EXPECT_TRUE(g_warnings.empty());
 }
 
