@@ -186,7 +186,7 @@ bool UI_CompositeVObject::AddChild(const UI_ChildDescriptor& d) {
   if (d.id >= 1 && d.id <= 32767) {
     for (UI_VisualObject* c : children_)
       if (c->Id() == d.id) {
-        CL_Error::Warning("UI_CompositeVObject::AddChild: id %ld used twice", d.id);
+        CL_Error::Warning("TWCL: Duplicate child id %ld for composite", d.id);
         return false;
       }
   }
@@ -222,6 +222,7 @@ bool UI_CompositeVObject::AddChild(const UI_ChildDescriptor& d) {
   }
   if (d.kind != UI_KindComposite && d.kind != UI_KindOrGroup && d.kind != UI_KindExOrGroup)
     c->SetTabStop(d.tab_stop);
+  EnterModel(c);  // the model exists now that the child is whole
   return true;
 }
 

@@ -90,6 +90,15 @@ TEST_F(WindowsTest, TheFourWindowClassesAreRegisteredAsTheLibraryNamesThem) {
   EXPECT_TRUE(g_warnings.empty());
 }
 
+// Counts the selections that reach it.
+struct Counter {
+  int n = 0;
+  bool Count(const UI_Event&) {
+    ++n;
+    return false;
+  }
+};
+
 // The node of a handle in the tree and the object it carries.
 const CL_TreeNode* NodeOf(const UI_VisualObject* o) {
   return UI_Controller::Instance().HandleTree().Node(reinterpret_cast<CL_Word>(o->Handle()));
@@ -126,8 +135,13 @@ TEST_F(WindowsTest, TheHandleTreeMirrorsTheWindowsAndQuitRemovesAWholeSubtree) {
   // Quitting the panel deletes it and everything in it; the rest stays and works.
   UI_NativeHandle gone[] = {panel->Handle(), top.Child(kInner)->Handle(), inner_edit->Handle(),
                             late->Handle()};
+  // An event posted after the quit finds its object gone and reaches no handler.
+  Counter selected;
+  inner_edit->AddEventBinding(Event_Select, UI_EventBinding1<Counter>(&selected, &Counter::Count));
   App().Destroy(panel);
+  c.PostSoftEvent(UI_Event(Event_Select, inner_edit, inner_edit));
   c.FlushEvents();
+  EXPECT_EQ(selected.n, 0);
   for (UI_NativeHandle h : gone) {
     EXPECT_FALSE(UI_ProbeIsWindow(h));
     EXPECT_EQ(c.ObjectFor(h), nullptr);
@@ -376,16 +390,19 @@ TEST_F(WindowsTest, ACollectionKnowsItsChildrenAndTheirModelsById) {
   EXPECT_FALSE(dynamic_cast<CL_IntPtrMap*>(top.Model())->IncludesKey(CL_Word(kEdit)));
   EXPECT_STREQ(top.ClassName(), "UI_CompositeVObject");
   EXPECT_TRUE(g_warnings.empty());
-}
 
-// Counts the selections that reach it.
-struct Counter {
-  int n = 0;
-  bool Count(const UI_Event&) {
-    ++n;
-    return false;
-  }
-};
+  // A table that repeats an id ends before the repeat, with one warning.
+  const UI_ChildDescriptor twice[] = {
+      {UI_KindLabel, 5, 0, 0, 50, 20, false, "first", nullptr},
+      {UI_KindLabel, 5, 0, 30, 50, 20, false, "again", nullptr},
+      {UI_KindLabel, 6, 0, 60, 50, 20, false, "never", nullptr},
+      {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
+  UI_CompositeVObject repeated(nullptr, twice, false, UI_Rectangle(0, 0, 100, 100));
+  EXPECT_EQ(repeated.Children().size(), 1u);
+  EXPECT_EQ(repeated.ChildWithId(6), nullptr);
+  ASSERT_EQ(g_warnings.size(), 1u);
+  EXPECT_EQ(g_warnings[0], "TWCL: Duplicate child id 5 for composite");
+}
 
 TEST_F(WindowsTest, WhileWaitingNoEventReachesAHandler) {
   UI_Controller& c = UI_Controller::Instance();
