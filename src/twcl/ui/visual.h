@@ -276,6 +276,8 @@ class UI_Controller {
   CL_Tree tree_;
   UI_VisualObject* root_ = nullptr;
   UI_VisualObject* pointer_object_ = nullptr;
+  int busy_ = 0;  // handlers running
+  std::vector<UI_VisualObject*> deferred_quits_;
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;

@@ -399,6 +399,13 @@ constexpr CL_Word kProgramNode = 1;
 CL_Word Label(UI_NativeHandle h) {
   return reinterpret_cast<CL_Word>(h);
 }
+
+// Counts the handlers running: a window quit while one runs waits until it is done.
+struct Busy {
+  explicit Busy(int& n) : n_(n) { ++n_; }
+  ~Busy() { --n_; }
+  int& n_;
+};
 }  // namespace
 
 void UI_Controller::Register(UI_NativeHandle h, UI_VisualObject* o) {
@@ -497,12 +504,20 @@ bool UI_Controller::ProcessEvent(UI_Event& e) {
     }
     case Event_Quit: {
       bool main = e.Destination() && e.Destination() == root_;
+      // Deleting objects whose handlers are still running (a handler that flushes the
+      // queue, as the installer's runs do) would pull them from under those handlers.
+      if (busy_) {
+        if (e.Destination()) deferred_quits_.push_back(e.Destination());
+        return false;
+      }
       Remove(e.Destination());
       return main;
     }
     default:
-      if (!waiting_ && e.Destination() && (filters_.empty() || filters_.back()(e)))
+      if (!waiting_ && e.Destination() && (filters_.empty() || filters_.back()(e))) {
+        Busy busy(busy_);
         e.Destination()->Dispatch(e);
+      }
       return false;
   }
 }
@@ -567,6 +582,7 @@ void UI_Controller::PointerMovedTo(UI_VisualObject* o) {
 void UI_Controller::ObjectDeleted(const UI_VisualObject* o) {
   if (o == root_) root_ = nullptr;
   if (o == pointer_object_) pointer_object_ = nullptr;
+  std::erase(deferred_quits_, o);
   DropEventsOf(o);
 }
 
@@ -588,6 +604,12 @@ bool UI_Controller::DispatchSoft() {
 }
 
 bool UI_Controller::HandleOne(bool wait) {
+  if (!busy_ && !deferred_quits_.empty()) {
+    UI_VisualObject* o = deferred_quits_.front();
+    deferred_quits_.erase(deferred_quits_.begin());
+    Remove(o);
+    return true;
+  }
   if (DispatchSoft()) return true;
   MSG m;
   if (wait) {
@@ -602,6 +624,7 @@ bool UI_Controller::HandleOne(bool wait) {
     return false;
   }
   pointer_ = UI_Point(m.pt.x, m.pt.y);
+  Busy busy(busy_);
   UI_VisualObject* o = ObjectFor(m.hwnd);
   long type = UI_EventTypeOfMessage(m.message);
   bool input = m.message == WM_CHAR || (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST);

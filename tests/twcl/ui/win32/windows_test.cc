@@ -166,6 +166,40 @@ TEST_F(WindowsTest, TheHandleTreeMirrorsTheWindowsAndQuitRemovesAWholeSubtree) {
   EXPECT_TRUE(g_warnings.empty());
 }
 
+// A button whose handler quits the panel it lies in and then lets the loop run, as the
+// installer's runs do between their steps.
+struct Closer {
+  UI_VisualObject* panel = nullptr;
+  UI_VisualObject* button = nullptr;
+  bool alive_after_flush = false;
+  bool Close(const UI_Event&) {
+    App().Destroy(panel);
+    UI_Controller::Instance().FlushEvents();
+    alive_after_flush = UI_ProbeIsWindow(button->Handle()) && button->Title() == "Close";
+    return false;
+  }
+};
+
+TEST_F(WindowsTest, AQuitWaitsForTheHandlersRunningInItsSubtree) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(60, 60, 300, 200), -1, "Busy");
+  ASSERT_TRUE(top.MakeVisualElement());
+  Closer closer;
+  closer.panel = top.Child(kPanel);
+  closer.button = new UI_PushButton(closer.panel, UI_Rectangle(110, 4, 44, 22), 24, "Close");
+  c.FlushEvents();
+  ASSERT_NE(closer.button->Handle(), nullptr);
+  closer.button->AddEventBinding(Event_Select, UI_EventBinding1<Closer>(&closer, &Closer::Close));
+  UI_NativeHandle panel_window = closer.panel->Handle();
+  UI_ProbePostClick(closer.button->Handle());
+  c.FlushEvents();
+  EXPECT_TRUE(closer.alive_after_flush);
+  EXPECT_FALSE(UI_ProbeIsWindow(panel_window));
+  EXPECT_EQ(top.FindChild(kPanel), nullptr);
+  EXPECT_EQ(top.FindChild(24), nullptr);
+  EXPECT_TRUE(g_warnings.empty());
+}
+
 TEST_F(WindowsTest, TheApplicationAnswersItsNamesTheScreenAndTheEnvironment) {
   UI_Application& app = App();
   struct Line {
