@@ -31,7 +31,7 @@ constexpr uint32_t kMaxName = 256;
 // Each message is read with at most this many characters.
 constexpr int kMaxMessage = 200;
 // The bytes of records one side keeps in memory before they go to a temporary file.
-constexpr size_t kBlockBytes = size_t{4} << 20;
+constexpr size_t kBlockBytes = size_t{1} << 20;
 
 std::string MessageText(uint32_t id) {
   char text[kMaxMessage + 1] = {};

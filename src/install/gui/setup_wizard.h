@@ -205,7 +205,9 @@ class SetupWizard : public UI_Dialog {
   UI_Label* LabelAt(long id) const { return dynamic_cast<UI_Label*>(Child(id)); }
   UI_StringEditor* EditorAt(long id) const { return dynamic_cast<UI_StringEditor*>(Child(id)); }
   UI_ToggleButton* ToggleAt(long id) const { return dynamic_cast<UI_ToggleButton*>(Child(id)); }
-  UI_ButtonGroup* GroupAt(long id) const { return dynamic_cast<UI_ButtonGroup*>(Child(id)); }
+  UI_ExOrButtonGroup* GroupAt(long id) const {
+    return dynamic_cast<UI_ExOrButtonGroup*>(Child(id));
+  }
   // The control's text, for labels, editors and buttons alike.
   std::string TextOf(long id) const;
   void SetText(long id, std::string_view text);

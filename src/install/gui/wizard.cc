@@ -259,8 +259,14 @@ SetupWizard::SetupWizard(SetupContext& ctx)
               "Use this option if you want to upgrade and insert the contents of a Release 1\n" +
               kIndent + "Administrator database into your current Release 2 Administrator.");
   SetText(kIdClientTerms, kClientTerms);
+  // Paragraphs read from the left; short captions keep the labels' centred default.
+  for (long id : {kIdWelcomeText, kIdDirectoryHelp, kIdNewClusterText, kIdAddServerText,
+                  kIdSummaryText, kIdRemoveClusterText, kIdRemoveMemberText, kIdRemoveWarningText,
+                  kIdAddClientText, kIdRemoveConfirmText, kIdRelease1Title, kIdSystemSettingsText,
+                  kIdClientTerms, kIdMigrateChoiceText, kIdBetaText})
+    if (UI_Label* l = LabelAt(id)) (void)l->SetAlignment(UI_Label::AlignLeft);
   SetText(kIdMemberNameLabel, "Tarnway  Name:");
-  if (UI_ButtonGroup* g = GroupAt(kIdProgramFilesGroup)) (void)g->Select(kIdDeleteFiles);
+  if (UI_ExOrButtonGroup* g = GroupAt(kIdProgramFilesGroup)) (void)g->Select(kIdDeleteFiles);
   SetText(kIdAdminDatabase, "QTWADM.ODB");
   SetText(kIdLogDatabase, "QTWLOG.ODB");
   SetText(kIdVaultDatabase, "QTWVLT.ODB");

@@ -20,7 +20,7 @@ class DialogView : public WizardView {
   void SetChecked(long id, bool on) override { w_.SetChecked(id, on); }
   void Enable(long id, bool on) override { w_.EnableControl(id, on); }
   long Selected(long group) override {
-    UI_ButtonGroup* g = w_.GroupAt(group);
+    UI_ExOrButtonGroup* g = w_.GroupAt(group);
     return g != nullptr ? g->Selection().Value() : -1;
   }
   void MakeProgressReadOnly() override { w_.MakeProgressReadOnly(); }

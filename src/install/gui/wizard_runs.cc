@@ -261,7 +261,7 @@ void SetupWizard::RunRemove() {
 
   // Deleting the program files takes the user's answer on the warning page, and only when
   // that page was shown for this removal: a default nobody saw is no consent.
-  auto* files = dynamic_cast<UI_ButtonGroup*>(FindChild(kIdProgramFilesGroup));
+  auto* files = dynamic_cast<UI_ExOrButtonGroup*>(FindChild(kIdProgramFilesGroup));
   ctx_.deleteFiles = PageSeen(kPageRemoveWarning) && PageSeen(kPageRemoveConfirm) && files &&
                              files->Selection().Value() == kIdDeleteFiles
                          ? 1

@@ -3,6 +3,8 @@
 // dispatch over its table (properties.h) with the follow-ups, and the actions.
 #include "connection.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -95,6 +97,39 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
   // A longer name arrives cut to the buffer; the driver leaves room for the terminator.
   *value = std::string(buffer.data(), strnlen(buffer.data(), buffer.size() - 1));
   return true;
+}
+
+// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
+// read of it brings.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetchRows = 65541;
+constexpr SQLULEN kPgBlockRows = 1000;
+
+// Whether the data source, or the driver section its Driver entry names, gives key a value.
+bool SourceSets(const std::string& source, const char* key) {
+  char value[64] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), key, "", value, sizeof value, "ODBC.INI") > 0)
+    return true;
+  char driver[256] = {};
+  if (SQLGetPrivateProfileString(source.c_str(), "Driver", "", driver, sizeof driver, "ODBC.INI") <=
+      0)
+    return false;
+  return SQLGetPrivateProfileString(driver, key, "", value, sizeof value, "ODBCINST.INI") > 0;
+}
+
+// psqlODBC reads a whole result into memory at its execution unless told to read it through
+// a cursor a block at a time; a data source that says how to fetch keeps its own way. A
+// driver that refuses the attributes reads as it did, which is slower but sound.
+void StreamResults(SQLHDBC dbc, const std::string& source) {
+  char name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) ||
+      std::string_view(name).substr(0, 8) != "psqlodbc")
+    return;
+  if (!SourceSets(source, "UseDeclareFetch"))
+    SQLSetConnectAttr(dbc, kPgUseDeclareFetch, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+  if (!SourceSets(source, "Fetch"))
+    SQLSetConnectAttr(dbc, kPgFetchRows, reinterpret_cast<SQLPOINTER>(kPgBlockRows), 0);
 }
 
 }  // namespace
@@ -299,6 +334,7 @@ uint32_t Connection::Connect() {
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
       (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
+  StreamResults(dbc, server);
   return TWSUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // the storable ones.
 #include "twcl/base/sequence.h"
 
+#include "twcl/base/binding.h"
 #include "twcl/base/class_registry.h"
 #include "twcl/base/sequence_impl.h"
 
@@ -27,9 +28,36 @@ CL_ObjectReader::~CL_ObjectReader() = default;
 
 // ---- CL_StringSequence
 
-CL_StringSequence::CL_StringSequence(CL_Long initial_size) : CL_Sequence(initial_size) {}
+namespace {
+
+// On each element string: hands the changed string's address to its sequence.
+class ElementWatch : public CL_AbstractBinding {
+ public:
+  using CL_Object::operator=;
+  explicit ElementWatch(CL_StringSequence* sequence) : _sequence(sequence) {}
+  ElementWatch(const ElementWatch&) = default;
+  CL_Object* Clone() const override { return new ElementWatch(*this); }
+  bool Execute(CL_Word value) const override {
+    return Valid() && _sequence->_ElementChanged(value);
+  }
+  bool Valid() const override { return _sequence != nullptr; }
+
+ protected:
+  const void* _Target() const override { return _sequence; }
+  std::span<const unsigned char> _MemberBytes() const override { return {}; }
+
+ private:
+  CL_StringSequence* _sequence;
+};
+
+}  // namespace
+
+CL_StringSequence::CL_StringSequence(CL_Long initial_size) : CL_Sequence(initial_size) {
+  _WatchElements();
+}
 
 CL_StringSequence::CL_StringSequence(const char* const strings[], CL_Long count) {
+  _WatchElements();
   if (strings == nullptr) return;
   if (count < 0) {
     count = 0;
@@ -38,13 +66,62 @@ CL_StringSequence::CL_StringSequence(const char* const strings[], CL_Long count)
   if (count == 0 || !_storage || !_storage->ChangeSize(cl_sequence_detail::Room(count))) return;
   for (CL_Long i = 0; i < count; ++i) _Construct(i, CL_String(strings[i]));
   _size = count;
+  _Rebind();
 }
 
-CL_StringSequence::CL_StringSequence(const CL_StringSequence& other) : CL_Sequence(other) {}
+CL_StringSequence::CL_StringSequence(const CL_StringSequence& other) : CL_Sequence(other) {
+  _WatchElements();
+}
 
-CL_StringSequence::CL_StringSequence(const CL_Sequence<CL_String>& other) : CL_Sequence(other) {}
+CL_StringSequence::CL_StringSequence(const CL_Sequence<CL_String>& other) : CL_Sequence(other) {
+  _WatchElements();
+}
 
 CL_StringSequence::~CL_StringSequence() = default;
+
+void CL_StringSequence::_WatchElements() {
+  // Elements come and go with every change of the sequence: each new one gets the watch.
+  AddDependent(CL_Binding0<CL_StringSequence>(this, &CL_StringSequence::_Rebind));
+  _Rebind();
+}
+
+bool CL_StringSequence::_Rebind() {
+  // Only a sequence that someone views pays for watching its elements.
+  if (_views.empty()) return true;
+  ElementWatch watch(this);
+  for (CL_Long i = 0; i < _size; ++i)
+    if (!_At(i).HasDependent(watch)) _At(i).AddDependent(watch);
+  return true;
+}
+
+bool CL_StringSequence::_ElementChanged(CL_Word value) {
+  if (_views.empty()) return true;
+  for (CL_Long i = 0; i < _size; ++i)
+    if (reinterpret_cast<CL_Word>(&_At(i)) == value) {
+      // A view may detach itself (or another) while it is told.
+      std::vector<CL_SequenceView*> views = _views;
+      for (CL_SequenceView* v : views) v->ItemChanged(i);
+      return true;
+    }
+  return true;
+}
+
+bool CL_StringSequence::AttachView(CL_SequenceView* view) {
+  if (view == nullptr) return false;
+  for (CL_SequenceView* v : _views)
+    if (v == view) return false;
+  _views.push_back(view);
+  return _Rebind();
+}
+
+bool CL_StringSequence::DetachView(CL_SequenceView* view) {
+  for (auto it = _views.begin(); it != _views.end(); ++it)
+    if (*it == view) {
+      _views.erase(it);
+      return true;
+    }
+  return false;
+}
 
 const char* CL_StringSequence::ClassName() const {
   return "CL_StringSequence";

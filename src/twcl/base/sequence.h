@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 #include "twcl/base/object.h"
 #include "twcl/base/slot_storage.h"
@@ -22,6 +23,16 @@
 #include "twcl/base/value_kind.h"
 
 class CL_IntegerSet;
+
+// What shows the strings of a CL_StringSequence and wants to hear of each one that changes
+// in place (the sequence as a whole notifies its own dependents).
+class CL_SequenceView {
+ public:
+  virtual bool ItemChanged(CL_Long index) = 0;
+
+ protected:
+  ~CL_SequenceView() = default;
+};
 
 // True for element kinds held in the slot itself; others are owned heap copies.
 template <class T>
@@ -149,6 +160,18 @@ class CL_StringSequence : public CL_Sequence<CL_String> {
   CL_StringSequence& operator=(const CL_StringSequence& other);
   // Another class (IsA false) is ignored without a warning.
   CL_StringSequence& operator=(const CL_Object& other) override;
+
+  // Attached views are told, by index, of every element string changed in place. A copy
+  // of the sequence has no views; a view detaches itself before it goes.
+  bool AttachView(CL_SequenceView* view);
+  bool DetachView(CL_SequenceView* view);
+  // Called by the elements' dependents: value is the address of the changed string.
+  bool _ElementChanged(CL_Word value);
+
+ private:
+  void _WatchElements();
+  bool _Rebind();
+  std::vector<CL_SequenceView*> _views;
 };
 
 class CL_ObjectSequence : public CL_Sequence<CL_ObjectPtr> {

@@ -7,6 +7,7 @@
 
 #include "twcl/base/integer.h"
 #include "twcl/base/sequence.h"
+#include "twcl/base/set.h"
 #include "twcl/ui/composite.h"
 
 class UI_SimpleVObject : public UI_VisualObject {
@@ -14,6 +15,9 @@ class UI_SimpleVObject : public UI_VisualObject {
   using CL_Object::operator=;
   using UI_VisualObject::UI_VisualObject;
   const char* ClassName() const override;  // "UI_SimpleVObject"
+  // Takes the id, the visible and tab-stop flags and the place from the window itself, for
+  // a window that was made by someone else (a dialog resource); true without a window.
+  bool ReadNativeState();
 
  protected:
   // Follow a model: its changes call Refresh unless the change came from the window.
@@ -35,13 +39,21 @@ class UI_SimpleVObject : public UI_VisualObject {
   bool quiet_ = false;
 };
 
+// Static text, left, right or centred in its rectangle (new labels take the class default,
+// centre until SetDefaultAlignment changes it).
 class UI_Label : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
+  enum : long { AlignLeft = 0, AlignRight = 1, AlignCentre = 2 };
   UI_Label(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text);
   const char* ClassName() const override;  // "UI_Label"
   CL_Object* Model() override { return &text_; }
   CL_String& Text() { return text_; }
+  // False (nothing changes) for anything but the three alignments; a shown label redraws.
+  virtual bool SetAlignment(long alignment);
+  virtual long Alignment() const { return alignment_; }
+  static bool SetDefaultAlignment(long alignment);
+  static long DefaultAlignment();
 
  protected:
   const char* NativeClass() const override { return "STATIC"; }
@@ -50,6 +62,7 @@ class UI_Label : public UI_SimpleVObject {
 
  private:
   CL_String text_;
+  long alignment_;
 };
 
 class UI_PushButton : public UI_SimpleVObject {
@@ -78,6 +91,9 @@ class UI_ToggleButton : public UI_SimpleVObject {
  protected:
   const char* NativeClass() const override { return "BUTTON"; }
   std::uint32_t NativeStyle() const override;
+  // The window also hands its key presses to the object tree (a group moves the focus
+  // among its buttons with the arrow keys).
+  bool AfterCreate() override;
   void Refresh() override;
   CL_Integer state_;
 };
@@ -93,54 +109,77 @@ class UI_ExOrToggleButton : public UI_ToggleButton {
   std::uint32_t NativeStyle() const override;
 };
 
-// A group box holding buttons made from a button table. Its model is the selection: for the
-// exclusive group the id of the chosen button (-1 for none), for the other a bit mask with
-// bit i for the i-th button. Each change of the selection is announced once by an
-// Event_Select from the group.
+// A group box holding buttons made from a button table. The group is one TAB stop; Up and
+// Down move the keyboard focus from button to button within it, round from either end.
+// Each change of the selection is announced once by an Event_Select from the group.
 class UI_ButtonGroup : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
   UI_ButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
                  const UI_ButtonDescriptor* buttons, bool exclusive);
-  CL_Object* Model() override { return &selection_; }
-  CL_Integer& Selection() { return selection_; }
-  // Choose the button with that id (exclusive) or set the whole mask.
-  bool Select(long value);
   // A button of the group was clicked.
-  void ButtonChanged(UI_ToggleButton* b);
+  virtual void ButtonChanged(UI_ToggleButton* b) = 0;
   // The buttons' windows are siblings of the group box, so that their notifications reach
   // the composite like any control's.
   UI_NativeHandle ContainerWindow() const override;
+  // Entering the group by TAB lands on its first button.
+  bool TakeFocus() override;
 
  protected:
   const char* NativeClass() const override { return "BUTTON"; }
   std::uint32_t NativeStyle() const override;
   bool AfterCreate() override;
+  bool ArrowKey(const UI_Event& e);
+  void Announce(long param);
+  // Whether the selection differs from the one last announced (and remember it).
+  virtual bool SelectionMoved() = 0;
+  UI_ToggleButton* Button(std::size_t i) const {
+    return static_cast<UI_ToggleButton*>(children_[i]);
+  }
+};
+
+// Radio buttons: the model is the id of the chosen button (-1, or an id no button has, for
+// none). Event_Select carries the id.
+class UI_ExOrButtonGroup : public UI_ButtonGroup {
+ public:
+  using CL_Object::operator=;
+  UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
+                     const UI_ButtonDescriptor* buttons);
+  const char* ClassName() const override;  // "UI_ExOrButtonGroup"
+  CL_Object* Model() override { return &selection_; }
+  CL_Integer& Selection() { return selection_; }
+  // Choose the button with that id.
+  bool Select(long id);
+  void ButtonChanged(UI_ToggleButton* b) override;
+
+ protected:
   void Refresh() override;
+  bool SelectionMoved() override;
 
  private:
-  void Announce();
-  bool exclusive_;
   CL_Integer selection_;
   long announced_;
 };
 
+// Check boxes: the model is the set of the ids of the buttons that are on, whatever their
+// number and ids. Event_Select carries how many are on.
 class UI_OrButtonGroup : public UI_ButtonGroup {
  public:
   using CL_Object::operator=;
   UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
-                   const UI_ButtonDescriptor* buttons)
-      : UI_ButtonGroup(parent, shape, id, text, buttons, false) {}
+                   const UI_ButtonDescriptor* buttons);
   const char* ClassName() const override;  // "UI_OrButtonGroup"
-};
+  CL_Object* Model() override { return &selection_; }
+  CL_IntegerSet& Selection() { return selection_; }
+  void ButtonChanged(UI_ToggleButton* b) override;
 
-class UI_ExOrButtonGroup : public UI_ButtonGroup {
- public:
-  using CL_Object::operator=;
-  UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
-                     const char* text, const UI_ButtonDescriptor* buttons)
-      : UI_ButtonGroup(parent, shape, id, text, buttons, true) {}
-  const char* ClassName() const override;  // "UI_ExOrButtonGroup"
+ protected:
+  void Refresh() override;
+  bool SelectionMoved() override;
+
+ private:
+  CL_IntegerSet selection_;
+  CL_IntegerSet announced_;
 };
 
 // A single-line editor (model: its text).
@@ -172,8 +211,9 @@ class UI_TextEditor : public UI_StringEditor {
 };
 
 // A list of strings (model: the items) with a selection: the chosen index (-1 none) for a
-// single-selection view, a bit mask of the first 32 items for a multiple-selection view.
-class UI_StringView : public UI_SimpleVObject {
+// single-selection view, the set of chosen indices for a multiple-selection view. A string
+// of the items changed in place replaces only its own line and keeps the selection.
+class UI_StringView : public UI_SimpleVObject, public CL_SequenceView {
  public:
   using CL_Object::operator=;
   UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id, bool multiple);
@@ -181,6 +221,12 @@ class UI_StringView : public UI_SimpleVObject {
   CL_StringSequence& Items() { return items_; }
   CL_Integer& Selection() { return selection_; }
   bool HandleNotification(unsigned code) override;
+  bool ItemChanged(CL_Long index) override;
+  // The first line in view (-1 without a window), how many lines the view shows (0 without
+  // a window), and the line to bring to the top.
+  virtual long TopIndex() const;
+  virtual long VisibleCount() const;
+  virtual void ScrollTo(long index);
 
  protected:
   const char* NativeClass() const override { return "LISTBOX"; }
@@ -196,17 +242,26 @@ class UI_StringView : public UI_SimpleVObject {
 class UI_SingleSelStringView : public UI_StringView {
  public:
   using CL_Object::operator=;
-  UI_SingleSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id)
-      : UI_StringView(parent, shape, id, false) {}
+  UI_SingleSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id);
+  ~UI_SingleSelStringView() override;
   const char* ClassName() const override;  // "UI_SingleSelStringView"
 };
 
 class UI_MultiSelStringView : public UI_StringView {
  public:
   using CL_Object::operator=;
-  UI_MultiSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id)
-      : UI_StringView(parent, shape, id, true) {}
+  UI_MultiSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id);
+  ~UI_MultiSelStringView() override;
   const char* ClassName() const override;  // "UI_MultiSelStringView"
+  // Indices beyond the items are dropped when the window shows the set.
+  CL_IntegerSet& Selection() { return chosen_; }
+
+ protected:
+  void ReadSelection() override;
+  void ShowSelection() override;
+
+ private:
+  CL_IntegerSet chosen_;
 };
 
 // A drop-down list (model: the items; selection: the chosen index, -1 none).

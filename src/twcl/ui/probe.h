@@ -56,6 +56,19 @@ void UI_ProbeChooseItem(UI_NativeHandle list, long index);
 void UI_ProbeToggleItem(UI_NativeHandle list, long index);
 // A scroll bar moved: code as in WM_HSCROLL (0 line up ... 4 thumb position ... 7 bottom).
 void UI_ProbeScroll(UI_NativeHandle bar, unsigned code, long position = 0);
+// A key pressed and released on the keyboard (virtual-key code; Shift held when asked):
+// the input goes to whichever window has the focus, as a user's would.
+void UI_ProbePressKey(unsigned vk, bool shift = false);
+namespace ui_probe {
+inline constexpr unsigned kVkTab = 0x09, kVkSpace = 0x20, kVkUp = 0x26, kVkDown = 0x28;
+inline constexpr std::uint32_t kSsTypeMask = 0x03, kSsLeft = 0, kSsCenter = 1, kSsRight = 2,
+                               kLbGetSelCount = 0x0190;
+}  // namespace ui_probe
+// The text of line i of a list box.
+std::string UI_ProbeListText(UI_NativeHandle list, long index);
+// A window placed and styled anew behind its object's back.
+void UI_ProbeReshape(UI_NativeHandle window, long x, long y, long width, long height,
+                     std::uint32_t style);
 UI_NativeHandle UI_ProbeFocus();
 bool UI_ProbeIsWindow(UI_NativeHandle window);
 // Answers the next message box whose caption is given by pressing the button with that

@@ -120,7 +120,7 @@ class UI_VisualObject : public CL_Object {
   bool IsVisible() const;  // the window's own visible flag
   bool TabStop() const { return tab_stop_; }
   void SetTabStop(bool on) { tab_stop_ = on; }
-  bool TakeFocus();
+  virtual bool TakeFocus();
   bool HasFocus() const;
   virtual bool IsIconified() const { return false; }
   // Whether the window is drawn in the three-dimensional look: as its parent is.

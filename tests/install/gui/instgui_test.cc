@@ -251,6 +251,18 @@ TEST_F(InstguiTest, WelcomePageShowsItsControlsAndQuitEnds) {
                  want.id == gui::kIdNext || want.id == gui::kIdQuit;
     EXPECT_EQ(wizdrv::Visible(h), shown);
   }
+  // Paragraphs are set to the left; the short captions keep the labels' centred default.
+  const struct {
+    long id;
+    std::uint32_t align;  // the static style's two low bits: 0 left, 1 centre
+  } aligned[] = {{gui::kIdWelcomeText, 0},     {gui::kIdRemoveClusterText, 0},
+                 {gui::kIdClientTerms, 0},     {gui::kIdSystemSettingsText, 0},
+                 {gui::kIdMemberNameLabel, 1}, {gui::kIdAdminServerLabel, 1},
+                 {gui::kIdTranslateHelp, 1},   {gui::kIdDirectoryLabel, 1}};
+  for (const auto& a : aligned) {
+    SCOPED_TRACE(a.id);
+    EXPECT_EQ(UI_ProbeInfo(w.Control(a.id)).style & 3u, a.align);
+  }
   // The choice buttons draw their pictures themselves: no push buttons of the system.
   for (long id : {gui::kIdNewCluster, gui::kIdAddServer, gui::kIdAddClient, gui::kIdRemoveCluster,
                   gui::kIdRemoveMember, gui::kIdMigrateChoice}) {

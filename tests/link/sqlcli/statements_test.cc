@@ -498,6 +498,57 @@ TEST(StatementsPgTest, CreateRetriesWithAutocommitInAnAbortedTransaction) {
   EXPECT_EQ(direct.Scalar("SELECT COUNT(*) FROM made"), "1");
 }
 
+// A selection on PostgreSQL is read through a cursor, a thousand rows a round trip, instead of
+// whole into the driver's memory; a data source that says how to fetch keeps its own way. Seen
+// in what the connector's server process ran last once a block and one row were fetched.
+TEST(StatementsPgTest, SelectionsAreReadInBlocksUnlessTheDataSourceSaysOtherwise) {
+  SQLCLI_REQUIRE_PG();
+  const struct {
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::string_view ran;  // in the last statement of the connector's server process; "": none
+  } cases[] = {
+      {{}, "fetch 1000 in"},
+      {{{"UseDeclareFetch", "0"}}, ""},
+      {{{"Fetch", "50"}}, "fetch 50 in"},
+      {{{"UseDeclareFetch", "1"}, {"Fetch", "7"}}, "fetch 7 in"},
+  };
+  constexpr int kRows = 1500, kFirst = 1001;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.settings.empty() ? "no settings" : k.settings.back().first);
+    Env env;
+    PgSource pg(k.settings);
+    ASSERT_TRUE(pg.available());
+    Direct direct(pg.source());
+    direct.ExecAll({"CREATE TABLE rows (k integer, v varchar(10))",
+                    "INSERT INTO rows SELECT i, 'v' || i FROM generate_series(1, " +
+                        std::to_string(kRows) + ") i"});
+    Link link;
+    link.Str(TWTOKEN_METADATA, "rows")
+        .Str(TWTOKEN_ORDER_LIST, "k")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, 0);
+    ASSERT_EQ(link.Connect(pg.source()), TWSUCCESS) << Dump(env.Log());
+    List dest(1);
+    ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env.Log());
+    for (int i = 0; i < kFirst; ++i)
+      ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, nullptr), TWSUCCESS) << Dump(env.Log());
+    const std::string ran = Lower(direct.Scalar(
+        "SELECT query FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+        "pg_backend_pid()"));
+    if (!k.ran.empty())
+      EXPECT_NE(ran.find(k.ran), std::string::npos) << ran;
+    else
+      EXPECT_EQ(ran.find("fetch"), std::string::npos) << ran;
+    // However it is read, the selection gives every row, in order.
+    const Rows rest = FetchAll(link.c, dest);
+    ASSERT_EQ(rest.size(), size_t{kRows - kFirst});
+    EXPECT_EQ(rest.front(), (std::vector<std::string>{std::to_string(kFirst + 1),
+                                                      "v" + std::to_string(kFirst + 1)}));
+    EXPECT_EQ(rest.back().front(), std::to_string(kRows));
+    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 

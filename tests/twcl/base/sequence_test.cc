@@ -812,5 +812,51 @@ TEST(StringSplit, SplitMakesNoEmptyFieldsFromRunsOfSeparators) {
   for (const auto& c : cases) EXPECT_EQ(Texts(CL_String(c.text).Split(" ,")), c.fields) << c.text;
 }
 
+// ---------------------------------------------------------------------------------------
+// Views attached to a string sequence
+
+// Records the indices it is told of.
+struct ItemLog : CL_SequenceView {
+  std::vector<CL_Long> changed;
+  bool ItemChanged(CL_Long index) override {
+    changed.push_back(index);
+    return true;
+  }
+};
+
+TEST(StringSequenceViews, ViewsHearWhichElementChangedInPlace) {
+  const char* const words[] = {"Äpfel", "pear", "plum", nullptr};
+  CL_StringSequence s(words, -1);
+  ItemLog log, other;
+  ASSERT_TRUE(s.AttachView(&log));
+  EXPECT_FALSE(s.AttachView(&log));  // once only
+  ASSERT_TRUE(s.AttachView(&other));
+
+  s[2] = "Pflaume";
+  s[0] += "!";
+  EXPECT_THAT(log.changed, ElementsAre(2, 0));
+
+  // Elements inserted or moved by a change of the sequence report their new index.
+  ASSERT_TRUE(s.Insert(CL_String("fig"), -1));
+  s[3] = "plum again";
+  s[0] = "Feige";
+  s.Add(CL_String("last"));
+  s[4] = "";
+  EXPECT_THAT(log.changed, ElementsAre(2, 0, 3, 0, 4));
+
+  // A whole new content is watched as well; a copy has no views.
+  s = CL_StringSequence(words, -1);
+  s[1] = "Birne";
+  CL_StringSequence copy(s);
+  copy[1] = "not told";
+  EXPECT_THAT(log.changed, ElementsAre(2, 0, 3, 0, 4, 1));
+
+  ASSERT_TRUE(s.DetachView(&log));
+  EXPECT_FALSE(s.DetachView(&log));
+  s[1] = "pear";
+  EXPECT_THAT(log.changed, ElementsAre(2, 0, 3, 0, 4, 1));
+  EXPECT_THAT(other.changed, ElementsAre(2, 0, 3, 0, 4, 1, 1));
+}
+
 }  // namespace
 }  // namespace twcl_test

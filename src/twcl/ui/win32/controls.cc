@@ -1,5 +1,7 @@
 #include "twcl/ui/controls.h"
 
+#include <vector>
+
 #include "twcl/base/error.h"
 #include "twcl/ui/win32/native.h"
 
@@ -24,18 +26,71 @@ bool UI_SimpleVObject::AfterCreate() {
   return MakeChildren();
 }
 
+bool UI_SimpleVObject::ReadNativeState() {
+  if (!handle_) return true;
+  HWND h = Hwnd(handle_);
+  id_ = long(GetWindowLongPtrW(h, GWLP_ID));
+  LONG style = GetWindowLongW(h, GWL_STYLE);
+  visible_ = (style & WS_VISIBLE) != 0;
+  tab_stop_ = (style & WS_TABSTOP) != 0;
+  RECT r;
+  GetWindowRect(h, &r);
+  MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
+  shape_ = UI_Rectangle(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  return true;
+}
+
 std::intptr_t UI_SimpleVObject::Send(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) const {
   return handle_ ? SendMessageW(Hwnd(handle_), msg, wp, lp) : 0;
 }
 
 // --- labels and buttons
 
+namespace {
+long g_label_alignment = UI_Label::AlignCentre;
+
+bool IsAlignment(long a) {
+  return a == UI_Label::AlignLeft || a == UI_Label::AlignRight || a == UI_Label::AlignCentre;
+}
+
+DWORD StaticStyleOf(long alignment) {
+  switch (alignment) {
+    case UI_Label::AlignRight: return SS_RIGHT;
+    case UI_Label::AlignCentre: return SS_CENTER;
+    default: return SS_LEFT;
+  }
+}
+}  // namespace
+
 UI_Label::UI_Label(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text)
-    : UI_SimpleVObject(parent, shape, id, text), text_(text) {
+    : UI_SimpleVObject(parent, shape, id, text), text_(text), alignment_(g_label_alignment) {
   Watch(text_);
 }
 const char* UI_Label::ClassName() const { return "UI_Label"; }
-std::uint32_t UI_Label::NativeStyle() const { return UI_VisualObject::NativeStyle() | SS_LEFT; }
+std::uint32_t UI_Label::NativeStyle() const {
+  return UI_VisualObject::NativeStyle() | StaticStyleOf(alignment_);
+}
+
+bool UI_Label::SetDefaultAlignment(long a) {
+  if (!IsAlignment(a)) return false;
+  g_label_alignment = a;
+  return true;
+}
+long UI_Label::DefaultAlignment() { return g_label_alignment; }
+
+bool UI_Label::SetAlignment(long a) {
+  if (!IsAlignment(a)) return false;
+  alignment_ = a;
+  if (!handle_) return true;
+  // The static control reads its alignment from the two low style bits when it paints.
+  HWND h = Hwnd(handle_);
+  LONG style = GetWindowLongW(h, GWL_STYLE);
+  SetWindowLongW(h, GWL_STYLE, LONG((DWORD(style) & ~DWORD(3)) | StaticStyleOf(a)));
+  SetWindowPos(h, nullptr, 0, 0, 0, 0,
+               SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  InvalidateRect(h, nullptr, TRUE);
+  return true;
+}
 void UI_Label::Refresh() { SetTitle(text_.AsPtr()); }
 
 UI_PushButton::UI_PushButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
@@ -68,6 +123,48 @@ bool UI_ToggleButton::HandleNotification(unsigned code) {
   return true;
 }
 
+namespace {
+const wchar_t kOldProcProperty[] = L"TWCL_PROP1";
+
+// A toggle's window: the button's own procedure first, then its key presses go to the
+// object tree as events.
+LRESULT CALLBACK ToggleProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto old = reinterpret_cast<WNDPROC>(GetPropW(h, kOldProcProperty));
+  if (!old) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+    RemovePropW(h, kOldProcProperty);
+    return CallWindowProcW(old, h, msg, wp, lp);
+  }
+  LRESULT r = CallWindowProcW(old, h, msg, wp, lp);
+  if (msg == WM_KEYDOWN || msg == WM_KEYUP) {
+    if (UI_VisualObject* o = UI_Controller::Instance().ObjectFor(h)) {
+      DWORD pos = GetMessagePos();
+      UI_NativeMessage nm{h,
+                          msg,
+                          wp,
+                          lp,
+                          std::uint32_t(GetMessageTime()),
+                          long(short(LOWORD(pos))),
+                          long(short(HIWORD(pos)))};
+      UI_Event e(UI_EventTypeOfMessage(msg), o, o, &nm);
+      o->Dispatch(e);
+    }
+  }
+  return r;
+}
+}  // namespace
+
+bool UI_ToggleButton::AfterCreate() {
+  if (!UI_SimpleVObject::AfterCreate()) return false;
+  HWND h = Hwnd(handle_);
+  if (!GetPropW(h, kOldProcProperty)) {
+    SetPropW(h, kOldProcProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(h, GWLP_WNDPROC)));
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ToggleProc));
+  }
+  return true;
+}
+
 const char* UI_ExOrToggleButton::ClassName() const { return "UI_ExOrToggleButton"; }
 std::uint32_t UI_ExOrToggleButton::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_AUTORADIOBUTTON;
@@ -77,9 +174,8 @@ std::uint32_t UI_ExOrToggleButton::NativeStyle() const {
 
 UI_ButtonGroup::UI_ButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                                const char* text, const UI_ButtonDescriptor* buttons, bool exclusive)
-    : UI_SimpleVObject(parent, shape, id, text), exclusive_(exclusive) {
-  selection_ = exclusive ? -1 : 0;
-  announced_ = selection_.Value();
+    : UI_SimpleVObject(parent, shape, id, text) {
+  tab_stop_ = true;
   // Button places are given inside the group box.
   for (const UI_ButtonDescriptor* b = buttons; b && b->text; ++b) {
     UI_Rectangle r(shape.Left() + b->x, shape.Top() + b->y, b->width, b->height);
@@ -88,11 +184,10 @@ UI_ButtonGroup::UI_ButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shap
     else
       new UI_ToggleButton(this, r, b->id, b->text);
   }
-  Watch(selection_);
+  // The buttons are reached through the group: they are no TAB stops of their own.
+  for (UI_VisualObject* c : children_) c->SetTabStop(false);
+  AddEventBinding(Event_Other, UI_EventBinding1<UI_ButtonGroup>(this, &UI_ButtonGroup::ArrowKey));
 }
-
-const char* UI_OrButtonGroup::ClassName() const { return "UI_OrButtonGroup"; }
-const char* UI_ExOrButtonGroup::ClassName() const { return "UI_ExOrButtonGroup"; }
 
 std::uint32_t UI_ButtonGroup::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_GROUPBOX;
@@ -100,6 +195,10 @@ std::uint32_t UI_ButtonGroup::NativeStyle() const {
 
 UI_NativeHandle UI_ButtonGroup::ContainerWindow() const {
   return parent_ ? parent_->ContainerWindow() : nullptr;
+}
+
+bool UI_ButtonGroup::TakeFocus() {
+  return children_.empty() ? false : UI_Controller::Instance().SetFocusTo(children_.front());
 }
 
 bool UI_ButtonGroup::AfterCreate() {
@@ -113,50 +212,101 @@ bool UI_ButtonGroup::AfterCreate() {
   return true;
 }
 
-void UI_ButtonGroup::Refresh() {
-  long sel = selection_.Value();
-  for (std::size_t i = 0; i < children_.size(); ++i) {
-    auto* b = static_cast<UI_ToggleButton*>(children_[i]);
-    long on = exclusive_ ? (b->Id() == sel) : ((sel >> i) & 1);
-    if (b->State().Value() != on) b->State() = on;  // the button shows it
-  }
-  Announce();
-}
-
-bool UI_ButtonGroup::Select(long value) {
-  if (value == selection_.Value()) return true;
-  selection_ = value;  // the group follows through Refresh
+bool UI_ButtonGroup::ArrowKey(const UI_Event& e) {
+  const UI_NativeMessage* m = e.Native();
+  if (!m || m->message != WM_KEYDOWN || (m->wparam != VK_UP && m->wparam != VK_DOWN)) return true;
+  long n = long(children_.size()), i = 0;
+  while (i < n && children_[std::size_t(i)] != e.Origin()) ++i;
+  if (n == 0 || i == n) return true;
+  long next = m->wparam == VK_UP ? i - 1 : (i + 1) % n;
+  if (next < 0) next = n - 1;
+  UI_VisualObject* to = children_[std::size_t(next)];
+  if (!to->HasFocus()) UI_Controller::Instance().SetFocusTo(to);
   return true;
 }
 
-void UI_ButtonGroup::ButtonChanged(UI_ToggleButton* b) {
-  long sel;
-  if (exclusive_) {
-    if (!b->State().Value()) return;
-    sel = b->Id();
-  } else {
-    sel = 0;
-    for (std::size_t i = 0; i < children_.size() && i < 32; ++i)
-      if (static_cast<UI_ToggleButton*>(children_[i])->State().Value()) sel |= 1L << i;
-  }
-  if (sel != selection_.Value()) Quietly([&] { selection_ = sel; });
-  // Radio buttons of one native group clear each other in the window; the models follow.
-  if (exclusive_)
-    for (UI_VisualObject* c : children_) {
-      auto* t = static_cast<UI_ToggleButton*>(c);
-      long on = t == b ? 1 : 0;
-      if (t->State().Value() != on) t->State() = on;
-    }
-  Announce();
+void UI_ButtonGroup::Announce(long param) {
+  // One Select per change of the selection, however many paths report the change.
+  if (!SelectionMoved()) return;
+  UI_Event e(Event_Select, this);
+  e.param = param;
+  UI_Controller::Instance().PostSoftEvent(e);
 }
 
-void UI_ButtonGroup::Announce() {
-  // One Select per change of the selection, however many paths report the change.
-  if (selection_.Value() == announced_) return;
+UI_ExOrButtonGroup::UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                                       const char* text, const UI_ButtonDescriptor* buttons)
+    : UI_ButtonGroup(parent, shape, id, text, buttons, true) {
+  selection_ = -1;
+  announced_ = -1;
+  Watch(selection_);
+}
+
+const char* UI_ExOrButtonGroup::ClassName() const {
+  return "UI_ExOrButtonGroup";
+}
+
+bool UI_ExOrButtonGroup::SelectionMoved() {
+  if (selection_.Value() == announced_) return false;
   announced_ = selection_.Value();
-  UI_Event e(Event_Select, this);
-  e.param = announced_;
-  UI_Controller::Instance().PostSoftEvent(e);
+  return true;
+}
+
+void UI_ExOrButtonGroup::Refresh() {
+  long sel = selection_.Value();
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    long on = Button(i)->Id() == sel ? 1 : 0;
+    if (Button(i)->State().Value() != on) Button(i)->State() = on;  // the button shows it
+  }
+  Announce(sel);
+}
+
+bool UI_ExOrButtonGroup::Select(long id) {
+  if (id == selection_.Value()) return true;
+  selection_ = id;  // the group follows through Refresh
+  return true;
+}
+
+void UI_ExOrButtonGroup::ButtonChanged(UI_ToggleButton* b) {
+  if (!b->State().Value()) return;
+  if (b->Id() != selection_.Value()) Quietly([&] { selection_ = b->Id(); });
+  // Radio buttons of one native group clear each other in the window; the models follow.
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    long on = Button(i) == b ? 1 : 0;
+    if (Button(i)->State().Value() != on) Button(i)->State() = on;
+  }
+  Announce(selection_.Value());
+}
+
+UI_OrButtonGroup::UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                                   const char* text, const UI_ButtonDescriptor* buttons)
+    : UI_ButtonGroup(parent, shape, id, text, buttons, false) {
+  Watch(selection_);
+}
+
+const char* UI_OrButtonGroup::ClassName() const {
+  return "UI_OrButtonGroup";
+}
+
+bool UI_OrButtonGroup::SelectionMoved() {
+  if (selection_.IsEqual(announced_)) return false;
+  announced_ = selection_;
+  return true;
+}
+
+void UI_OrButtonGroup::Refresh() {
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    long on = selection_.Includes(Button(i)->Id()) ? 1 : 0;
+    if (Button(i)->State().Value() != on) Button(i)->State() = on;
+  }
+  Announce(long(selection_.Size()));
+}
+
+void UI_OrButtonGroup::ButtonChanged(UI_ToggleButton*) {
+  CL_IntegerSet on;
+  for (std::size_t i = 0; i < children_.size(); ++i)
+    if (Button(i)->State().Value()) on.Add(Button(i)->Id());
+  if (!on.IsEqual(selection_)) Quietly([&] { selection_ = on; });
+  Announce(long(selection_.Size()));
 }
 
 // --- editors
@@ -192,12 +342,87 @@ UI_StringView::UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape,
                              bool multiple)
     : UI_SimpleVObject(parent, shape, id, ""), multiple_(multiple) {
   tab_stop_ = true;
-  selection_ = multiple ? 0 : -1;
+  selection_ = -1;
   Watch(items_);
   Watch(selection_);
 }
-const char* UI_SingleSelStringView::ClassName() const { return "UI_SingleSelStringView"; }
-const char* UI_MultiSelStringView::ClassName() const { return "UI_MultiSelStringView"; }
+
+UI_SingleSelStringView::UI_SingleSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape,
+                                               long id)
+    : UI_StringView(parent, shape, id, false) {
+  items_.AttachView(this);
+}
+UI_SingleSelStringView::~UI_SingleSelStringView() {
+  items_.DetachView(this);
+}
+const char* UI_SingleSelStringView::ClassName() const {
+  return "UI_SingleSelStringView";
+}
+
+UI_MultiSelStringView::UI_MultiSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape,
+                                             long id)
+    : UI_StringView(parent, shape, id, true) {
+  items_.AttachView(this);
+  Watch(chosen_);
+}
+UI_MultiSelStringView::~UI_MultiSelStringView() {
+  items_.DetachView(this);
+}
+const char* UI_MultiSelStringView::ClassName() const {
+  return "UI_MultiSelStringView";
+}
+
+void UI_MultiSelStringView::ShowSelection() {
+  // Indices the list does not have cannot be chosen: the set keeps the others.
+  CL_IntegerSet keep;
+  for (CL_Long k = 0; k < chosen_.Size(); ++k) {
+    CL_Long i = chosen_.ItemWithRank(k);
+    if (i >= 0 && i < items_.Size()) keep.Add(i);
+  }
+  if (!keep.IsEqual(chosen_)) Quietly([&] { chosen_ = keep; });
+  if (!handle_) return;
+  Send(WM_SETREDRAW, FALSE);
+  Send(LB_SETSEL, FALSE, -1);
+  for (CL_Long k = 0; k < chosen_.Size(); ++k)
+    Send(LB_SETSEL, TRUE, LPARAM(chosen_.ItemWithRank(k)));
+  Send(WM_SETREDRAW, TRUE);
+  InvalidateRect(Hwnd(handle_), nullptr, TRUE);
+}
+
+void UI_MultiSelStringView::ReadSelection() {
+  CL_IntegerSet now;
+  long n = long(Send(LB_GETSELCOUNT));
+  if (n > 0) {
+    std::vector<INT> picked(std::size_t(n), 0);
+    long got = long(Send(LB_GETSELITEMS, WPARAM(n), reinterpret_cast<LPARAM>(picked.data())));
+    for (long k = 0; k < got && k < n; ++k) now.Add(picked[std::size_t(k)]);
+  }
+  if (!now.IsEqual(chosen_)) Quietly([&] { chosen_ = now; });
+}
+
+long UI_StringView::TopIndex() const {
+  return handle_ ? long(Send(LB_GETTOPINDEX)) : -1;
+}
+
+long UI_StringView::VisibleCount() const {
+  long h = handle_ ? long(Send(LB_GETITEMHEIGHT)) : 0;
+  return h < 1 ? 0 : long(Shape().Height()) / h;
+}
+
+void UI_StringView::ScrollTo(long i) {
+  if (handle_ && i >= 0) Send(LB_SETTOPINDEX, WPARAM(i));
+}
+
+bool UI_StringView::ItemChanged(CL_Long i) {
+  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(LB_GETCOUNT)) return true;
+  Send(WM_SETREDRAW, FALSE);
+  Send(LB_DELETESTRING, WPARAM(i));
+  Send(LB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
+  Send(WM_SETREDRAW, TRUE);
+  InvalidateRect(Hwnd(handle_), nullptr, TRUE);
+  Quietly([this] { ShowSelection(); });
+  return true;
+}
 
 std::uint32_t UI_StringView::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
@@ -225,24 +450,15 @@ void UI_StringView::Refresh() {
 }
 
 void UI_StringView::ShowSelection() {
-  long sel = selection_.Value();
-  if (multiple_) {
-    for (CL_Long i = 0; i < items_.Size(); ++i)
-      Send(LB_SETSEL, i < 32 && ((sel >> i) & 1), LPARAM(i));
-  } else {
-    Send(LB_SETCURSEL, WPARAM(sel < items_.Size() ? sel : -1));
-  }
+  // A selection past the items is none.
+  if (selection_.Value() < -1 || selection_.Value() >= items_.Size())
+    Quietly([this] { selection_ = -1; });
+  Send(LB_SETCURSEL, WPARAM(selection_.Value()));
 }
 
 void UI_StringView::ReadSelection() {
-  long sel = 0;
-  if (multiple_) {
-    for (CL_Long i = 0; i < items_.Size() && i < 32; ++i)
-      if (Send(LB_GETSEL, WPARAM(i)) > 0) sel |= 1L << i;
-  } else {
-    sel = long(Send(LB_GETCURSEL));
-    if (sel < 0) sel = -1;
-  }
+  long sel = long(Send(LB_GETCURSEL));
+  if (sel < 0) sel = -1;
   if (sel != selection_.Value()) Quietly([&] { selection_ = sel; });
 }
 

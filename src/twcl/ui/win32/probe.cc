@@ -125,6 +125,40 @@ void UI_ProbeScroll(UI_NativeHandle bar, unsigned code, long position) {
   SendMessageW(GetParent(h), msg, MAKEWPARAM(code, WORD(position)), reinterpret_cast<LPARAM>(h));
 }
 
+void UI_ProbePressKey(unsigned vk, bool shift) {
+  INPUT in[4] = {};
+  int n = 0;
+  auto key = [&](WORD code, bool up) {
+    in[n].type = INPUT_KEYBOARD;
+    in[n].ki.wVk = code;
+    in[n].ki.wScan = WORD(MapVirtualKeyW(code, 0));
+    in[n].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    ++n;
+  };
+  if (shift) key(VK_SHIFT, false);
+  key(WORD(vk), false);
+  key(WORD(vk), true);
+  if (shift) key(VK_SHIFT, true);
+  SendInput(UINT(n), in, sizeof(INPUT));
+}
+
+std::string UI_ProbeListText(UI_NativeHandle list, long index) {
+  HWND h = Hwnd(list);
+  LRESULT n = SendMessageW(h, LB_GETTEXTLEN, WPARAM(index), 0);
+  if (n < 0) return std::string();
+  WideText buf = WideBuffer(std::size_t(n) + 1);
+  SendMessageW(h, LB_GETTEXT, WPARAM(index), reinterpret_cast<LPARAM>(buf.data()));
+  return Narrow(buf.c_str(), std::size_t(n));
+}
+
+void UI_ProbeReshape(UI_NativeHandle window, long x, long y, long width, long height,
+                     std::uint32_t style) {
+  HWND h = Hwnd(window);
+  SetWindowLongW(h, GWL_STYLE, LONG(style));
+  SetWindowPos(h, nullptr, int(x), int(y), int(width), int(height),
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
 UI_NativeHandle UI_ProbeFocus() { return GetFocus(); }
 bool UI_ProbeIsWindow(UI_NativeHandle window) { return IsWindow(Hwnd(window)) != 0; }
 

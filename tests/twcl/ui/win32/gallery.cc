@@ -104,15 +104,19 @@ void DrawShapes(UI_DrawingSurface& s) {
 // A scrollable window with text in a chosen font and a drawing of pens and brushes
 // (gallery_fonts.cc).
 void AddFontPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// Labels in their three alignments and a long list chosen past its 32nd line
+// (gallery_buttons.cc).
+void AddButtonsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 // A child composite with a frame; the main window's size limits (gallery_windows.cc).
 void AddWindowPanel(UI_CompositeVObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
-  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 460), -1,
+  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 560), -1,
                              "twcl-gallery");
   AddFontPanel(&window, UI_Rectangle(240, 318, 440, 132), 40);
-  AddWindowPanel(&window, UI_Rectangle(10, 318, 220, 132), 50);
+  AddButtonsPanel(&window, UI_Rectangle(10, 318, 222, 132), 50);
+  AddWindowPanel(&window, UI_Rectangle(10, 458, 300, 92), 60);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();
@@ -123,11 +127,15 @@ int main(int argc, char** argv) {
   for (long id : {15L, 16L, 17L})
     static_cast<UI_StringView*>(window.Child(id))->Items() = CL_StringSequence(fruit, -1);
   static_cast<UI_StringView*>(window.Child(15))->Selection() = 1;
-  static_cast<UI_StringView*>(window.Child(16))->Selection() = 0b101;
+  CL_IntegerSet picked;
+  picked.Add(0);
+  picked.Add(2);
+  static_cast<UI_MultiSelStringView*>(window.Child(16))->Selection() = picked;
   static_cast<UI_StringView*>(window.Child(17))->Selection() = 2;
+  static_cast<UI_StringView*>(window.Child(55))->ScrollTo(30);
   static_cast<UI_ToggleButton*>(window.Child(13))->State() = 1;
-  static_cast<UI_ButtonGroup*>(window.Child(20))->Selection() = 22;
-  static_cast<UI_ButtonGroup*>(window.Child(23))->Selection() = 0b11;
+  static_cast<UI_ExOrButtonGroup*>(window.Child(20))->Selection() = 22;
+  static_cast<UI_OrButtonGroup*>(window.Child(23))->Selection() = CL_IntegerSet(24, 25);
   static_cast<UI_ScrollBar*>(window.Child(18))->Position() = 40;
   static_cast<UI_ScrollBar*>(window.Child(19))->Position() = 70;
   if (argc < 2) return app.Run(&window);

@@ -162,14 +162,17 @@ TEST_F(Win32Test, ControlsFollowTheirModelsBothWays) {
   UI_ProbeChooseItem(list->Handle(), 1);
   EXPECT_EQ(list->Selection().Value(), 1);
 
-  auto* multi = As<UI_StringView>(dlg.Child(kMulti));
+  auto* multi = As<UI_MultiSelStringView>(dlg.Child(kMulti));
   multi->Items() = CL_StringSequence(fruit, -1);
-  multi->Selection() = 0b101;
+  CL_IntegerSet ends;
+  ends.Add(0);
+  ends.Add(2);
+  multi->Selection() = ends;
   EXPECT_GT(UI_ProbeSend(multi->Handle(), kLbGetSel, 0), 0);
   EXPECT_EQ(UI_ProbeSend(multi->Handle(), kLbGetSel, 1), 0);
   EXPECT_GT(UI_ProbeSend(multi->Handle(), kLbGetSel, 2), 0);
   UI_ProbeToggleItem(multi->Handle(), 1);
-  EXPECT_EQ(multi->Selection().Value(), 0b111);
+  EXPECT_TRUE(multi->Selection().IsEqual(CL_IntegerSet(0, 2)));
 
   auto* combo = As<UI_ComboBox>(dlg.Child(kCombo));
   combo->Items() = CL_StringSequence(fruit, -1);
@@ -196,7 +199,7 @@ TEST_F(Win32Test, ControlsFollowTheirModelsBothWays) {
   }
 
   // Button groups.
-  auto* group = As<UI_ButtonGroup>(dlg.Child(kGroup));
+  auto* group = As<UI_ExOrButtonGroup>(dlg.Child(kGroup));
   group->Selection() = kRadioB;
   EXPECT_EQ(UI_ProbeSend(dlg.Child(kRadioB)->Handle(), kBmGetCheck), 1);
   EXPECT_EQ(UI_ProbeSend(dlg.Child(kRadioA)->Handle(), kBmGetCheck), 0);
@@ -204,10 +207,10 @@ TEST_F(Win32Test, ControlsFollowTheirModelsBothWays) {
   EXPECT_EQ(group->Selection().Value(), kRadioA);
   EXPECT_EQ(UI_ProbeSend(dlg.Child(kRadioB)->Handle(), kBmGetCheck), 0);
 
-  auto* checks = As<UI_ButtonGroup>(dlg.Child(kChecks));
+  auto* checks = As<UI_OrButtonGroup>(dlg.Child(kChecks));
   UI_ProbeClick(dlg.Child(kCheckB)->Handle());
-  EXPECT_EQ(checks->Selection().Value(), 0b10);
-  checks->Selection() = 0b01;
+  EXPECT_TRUE(checks->Selection().IsEqual(CL_IntegerSet(kCheckB, kCheckB)));
+  checks->Selection() = CL_IntegerSet(kCheckA, kCheckA);
   EXPECT_EQ(UI_ProbeSend(dlg.Child(kCheckA)->Handle(), kBmGetCheck), 1);
   EXPECT_EQ(UI_ProbeSend(dlg.Child(kCheckB)->Handle(), kBmGetCheck), 0);
   EXPECT_EQ(g_warnings.size(), 2u);  // the two refused ranges
@@ -228,7 +231,7 @@ struct SelectCounter {
 TEST_F(Win32Test, GroupAnnouncesEachChangeOnce) {
   UI_Dialog dlg(nullptr, UI_Rectangle(50, 50, 560, 360), "Group", kTable);
   ASSERT_TRUE(dlg.MakeVisualElement());
-  auto* group = As<UI_ButtonGroup>(dlg.Child(kGroup));
+  auto* group = As<UI_ExOrButtonGroup>(dlg.Child(kGroup));
   SelectCounter counter{group};
   group->AddEventBinding(Event_Select, UI_EventBinding1<SelectCounter>(&counter, &SelectCounter::On));
   UI_Controller& c = UI_Controller::Instance();
