@@ -85,7 +85,8 @@ bool RegisterClasses() {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(INT_PTR(k.background + 1));
     wc.lpszClassName = name.c_str();
-    if (!RegisterClassExW(&wc)) {
+    // A class left from an earlier attempt that failed part way is there to use.
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
       CL_Error::Warning("UI_Controller: RegisterClass '%s' failed!", k.name);
       // The main class is the one every window with children needs.
       if (k.proc == WindowProc) done = false;
