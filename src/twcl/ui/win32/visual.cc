@@ -762,7 +762,9 @@ int UI_Application::Run(UI_VisualObject* main_window) {
   return UI_Controller::Instance().ProcessEventsUntil([h] { return !IsWindow(h); }) ? 0 : 1;
 }
 
-int UI_Application::Run() { return UI_Controller::Instance().Run() ? 0 : 1; }
+int UI_Application::Run() {
+  return UI_Controller::Instance().Run() ? 0 : 1;
+}
 
 void UI_Application::Destroy(UI_VisualObject* o) {
   if (o) UI_Controller::Instance().PostSoftEvent(UI_Event(Event_Quit, o, o));

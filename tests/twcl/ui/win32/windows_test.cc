@@ -426,11 +426,10 @@ TEST_F(WindowsTest, ACollectionKnowsItsChildrenAndTheirModelsById) {
   EXPECT_TRUE(g_warnings.empty());
 
   // A table that repeats an id ends before the repeat, with one warning.
-  const UI_ChildDescriptor twice[] = {
-      {UI_KindLabel, 5, 0, 0, 50, 20, false, "first", nullptr},
-      {UI_KindLabel, 5, 0, 30, 50, 20, false, "again", nullptr},
-      {UI_KindLabel, 6, 0, 60, 50, 20, false, "never", nullptr},
-      {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
+  const UI_ChildDescriptor twice[] = {{UI_KindLabel, 5, 0, 0, 50, 20, false, "first", nullptr},
+                                      {UI_KindLabel, 5, 0, 30, 50, 20, false, "again", nullptr},
+                                      {UI_KindLabel, 6, 0, 60, 50, 20, false, "never", nullptr},
+                                      {UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
   UI_CompositeVObject repeated(nullptr, twice, false, UI_Rectangle(0, 0, 100, 100));
   EXPECT_EQ(repeated.Children().size(), 1u);
   EXPECT_EQ(repeated.ChildWithId(6), nullptr);
@@ -499,14 +498,13 @@ TEST_F(WindowsTest, RunEndsWhenTheMainWindowQuits) {
   EXPECT_STREQ(main.Title().AsPtr(), "TWCLWindow");
   CL_ErrorHandler old = CL_Error::SetFatalHandler(CollectFatal);
   App().MakeTopWindow(&other);
-  {
-    UI_Application second("second", false);
-  }
+  { UI_Application second("second", false); }
   CL_Error::SetFatalHandler(old);
   EXPECT_EQ(UI_Application::Instance(), &App());
   ASSERT_EQ(g_fatal.size(), 2u);
   EXPECT_EQ(g_fatal[0], "Attempt to create two top windows.");
-  EXPECT_EQ(g_fatal[1], "Application constructor: attempt to constructmore than one Application object!");
+  EXPECT_EQ(g_fatal[1],
+            "Application constructor: attempt to constructmore than one Application object!");
   EXPECT_EQ(App().Root(), &main);
   ASSERT_TRUE(main.MakeVisualElement());
   ASSERT_TRUE(other.MakeVisualElement());
