@@ -14,8 +14,10 @@
 
 #include "twcl/base/binding.h"
 #include "twcl/base/client_set.h"
+#include "twcl/base/map.h"
 #include "twcl/base/object.h"
 #include "twcl/base/string.h"
+#include "twcl/base/tree.h"
 #include "twcl/ui/class_ids.h"
 #include "twcl/ui/color.h"
 #include "twcl/ui/event_map.h"
@@ -191,6 +193,8 @@ class UI_VisualObject : public CL_Object {
   bool SetBackground(const UI_Color& c);
 
   // Makes the native window (and those of the children); false with a warning on failure.
+  // An object made under a parent whose window exists gets its window from the loop (the
+  // Event_MakeInterface its constructor posts).
   virtual bool MakeVisualElement();
   // Event handling. Dispatch offers the event to this object (ProcessEvent) and, while no
   // one handled it, to each ancestor nearest first (ProcessChildEvent, the event's
@@ -247,10 +251,12 @@ class UI_VisualObject : public CL_Object {
   bool CreateNative(UI_NativeHandle parent_window, bool child);
   std::intptr_t DefaultProc(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp);
   void SetHandle(UI_NativeHandle h);
+  // Destroys the window (its children's go with it); true when there was one.
+  bool DestroyVisualElement();
   // The object's own font changed: the window takes the font made anew.
   bool FontChanged();
-  void AddChildObject(UI_VisualObject* child);
-  void RemoveChildObject(UI_VisualObject* child);
+  virtual void AddChildObject(UI_VisualObject* child);
+  virtual void RemoveChildObject(UI_VisualObject* child);
   // The bindings for the event's type, asked in order: false once one answers false.
   bool PermitsEvent(const UI_Event& e);
 
@@ -273,26 +279,63 @@ class UI_VisualObject : public CL_Object {
   friend class UI_Controller;
 };
 
+// The library's four window classes: windows with children, simple objects, and the frame
+// and children of a multiple-document window.
+inline constexpr const char* UI_WindowClass = "TWCLWindow";
+inline constexpr const char* UI_SimpleVObjClass = "TWCLSimpleVObj";
+inline constexpr const char* UI_MDIFrameClass = "TWCLMDIFrame";
+inline constexpr const char* UI_MDIChildClass = "TWCLMDIChild";
+
 // The one controller of the program: window classes, the map from native handles to
-// objects, the queue of soft events and the message loop.
+// objects, the tree of handles that mirrors the visual hierarchy, the queue of soft events
+// and the message loop.
 class UI_Controller {
  public:
   static UI_Controller& Instance();
 
   UI_VisualObject* ObjectFor(UI_NativeHandle h) const;
+  // Enters the handle in the map and in the tree, under the nearest ancestor that has a
+  // window (top-level windows hang on the tree's root, which stands for the program).
   void Register(UI_NativeHandle h, UI_VisualObject* o);
   void Unregister(UI_NativeHandle h);
+  // The tree of registered handles; each node's content is the handle's object.
+  const CL_Tree& HandleTree() const { return tree_; }
+  // The program's main window: a second, different one is a fatal error.
+  void MakeTopWindow(UI_VisualObject* o);
+  UI_VisualObject* Root() const { return root_; }
+  // Takes the object's whole subtree of windows out of the loop and deletes every object
+  // in it. An object without a parent was made by the program, which deletes it: only its
+  // window goes. False for a null or unregistered object.
+  bool Remove(UI_VisualObject* o);
+  // One soft event: Event_MakeInterface makes its origin's window, Event_Quit removes its
+  // destination's subtree, the rest go to their destination. True when the main window
+  // was quit.
+  bool ProcessEvent(UI_Event& e);
   // The window is gone: the object keeps no handle.
   void Forget(UI_NativeHandle h);
 
   // Soft events are dispatched by the loop in the order posted.
   void PostSoftEvent(const UI_Event& e);
+  // The object is going away: its pending soft events go with it.
+  void DropEventsOf(const UI_VisualObject* gone);
+  // The same, and the controller forgets it as its main window or the pointer's object.
+  void ObjectDeleted(const UI_VisualObject* gone);
+  // The first pending soft event taken off the queue; false when there is none.
+  bool TakeEvent(UI_Event& out);
+  // Pending soft events of that type whose origin's parent is the given object.
+  long CountPending(long type, const UI_VisualObject* parent) const;
   // Handles the messages and soft events pending now, then returns.
   void FlushEvents();
   // Runs the loop until done answers true after an event; false when the program is told
   // to quit meanwhile. The filter, when given, decides whether an event may be handled.
   bool ProcessEventsUntil(const std::function<bool()>& done,
                           const std::function<bool(const UI_Event&)>& filter = nullptr);
+  // Runs the loop until the main window (MakeTopWindow) is gone; without one, a warning
+  // and false at once.
+  bool Run();
+  // The object the pointer last moved over: an Event_ViewLeave tells the one it left, an
+  // Event_ViewEnter the one it came to.
+  UI_VisualObject* PointerObject() const { return pointer_object_; }
   void Quit(int code);
   bool QuitPosted() const { return quit_; }
 
@@ -300,6 +343,14 @@ class UI_Controller {
   UI_VisualObject* FocusedObject() const;
   void Beep();
   void WaitCursor(bool on);
+  // Wait mode: the wait cursor shows and every event is dropped (counted as handled, no
+  // handler runs); what is pending when it begins is dropped too.
+  void BeginWait();
+  void EndWait();
+  bool Waiting() const { return waiting_; }
+  // The pointer's input goes to the object's window until released.
+  bool GrabPointer(UI_VisualObject* o);
+  void ReleasePointer();
   // The last pointer position seen by the loop, in screen coordinates.
   UI_Point PointerPosition() const { return pointer_; }
 
@@ -310,12 +361,19 @@ class UI_Controller {
  private:
   UI_Controller();
   bool HandleOne(bool wait);
+  void PointerMovedTo(UI_VisualObject* o);
   bool DispatchSoft();
 
   std::map<UI_NativeHandle, UI_VisualObject*> objects_;
+  CL_Tree tree_;
+  UI_VisualObject* root_ = nullptr;
+  UI_VisualObject* pointer_object_ = nullptr;
+  int busy_ = 0;  // handlers running
+  std::vector<UI_VisualObject*> deferred_quits_;
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;
+  bool waiting_ = false;
   UI_Point pointer_;
   long xunit_ = 0, yunit_ = 0;
 };
@@ -329,12 +387,38 @@ class UI_Application {
   static UI_Application* Instance();
   const char* Name() const { return name_.AsPtr(); }
   int Run(UI_VisualObject* main_window);
-  // Removes a top-level object's window later, from the loop.
+  // The controller's Run over the main window (MakeTopWindow): 0 when it ran, else 1.
+  int Run();
+  // Keeps the program's name, the first word of the command line (words split at blanks
+  // and tabs); the name given at construction until then.
+  bool Initialize(const char* command_line);
+  // Posts an Event_Quit from the object: the loop removes its subtree (UI_Controller::Remove).
   void Destroy(UI_VisualObject* o);
+  // The same for the main window; Run then ends.
+  void Quit();
+  void MakeTopWindow(UI_VisualObject* o);
+  UI_VisualObject* Root() const;
+
+  CL_String ProgramName() const { return program_; }
+  // With its first letter in upper case.
+  CL_String ProgramName(bool capitalized) const;
+  // "<class name>_<id>_<n>", n counting up over the run.
+  CL_String UniqueName(const UI_VisualObject& o);
+  // The desktop's client area.
+  UI_Rectangle ScreenShape() const;
+  // A point of the object's client area in screen coordinates; (0, 0) without an object.
+  UI_Point ToScreen(const UI_Point& p, const UI_VisualObject* o) const;
+  // "Win32 error code <n>: <text>" for the thread's last error.
+  CL_String Win32ErrorText() const;
+  // The process environment as it was when the application was made: name to value.
+  const CL_StringStringMap& Environment() const { return environment_; }
 
  private:
   CL_String name_;
   bool hooks_;
+  CL_String program_;
+  CL_StringStringMap environment_;
+  long unique_ = 0;
 };
 
 #endif  // TW_TWCL_UI_VISUAL_H_

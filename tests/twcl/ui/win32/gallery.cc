@@ -111,15 +111,18 @@ void AddButtonsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id
 void AddEditorPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 // A window in its own background colour and an event's text form (gallery_events.cc).
 void AddEventPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// A child composite with a frame; the main window's size limits (gallery_windows.cc).
+void AddWindowPanel(UI_CompositeVObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
-  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 700), -1,
+  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 730), -1,
                              "twcl-gallery");
   AddFontPanel(&window, UI_Rectangle(240, 318, 440, 132), 40);
   AddButtonsPanel(&window, UI_Rectangle(10, 318, 222, 132), 50);
   AddEditorPanel(&window, UI_Rectangle(320, 458, 220, 80), 70);
-  AddEventPanel(&window, UI_Rectangle(10, 548, 220, 64), 80);
+  AddWindowPanel(&window, UI_Rectangle(10, 458, 300, 92), 60);
+  AddEventPanel(&window, UI_Rectangle(10, 558, 220, 64), 80);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();
