@@ -17,12 +17,15 @@
 #include "twcl/base/string.h"
 #include "twcl/ui/class_ids.h"
 #include "twcl/ui/color.h"
+#include "twcl/ui/cursor.h"
 #include "twcl/ui/event_map.h"
 #include "twcl/ui/font.h"
 #include "twcl/ui/geometry.h"
 
 using UI_NativeHandle = void*;
 class UI_VisualObject;
+class UI_DrawingSurface;
+class UI_DisplaySurface;
 
 // One native message: window, number, two parameters, time and pointer position.
 struct UI_NativeMessage {
@@ -134,6 +137,14 @@ class UI_VisualObject : public CL_Object {
   // The object whose value this window shows; null when it has none.
   virtual CL_Object* Model() { return nullptr; }
 
+  // The pointer's shape while it is over the window; type 0 leaves the window class's.
+  UI_Cursor& Cursor() { return cursor_; }
+  // The surface that draws on this object's window, made on first use; each call gives it
+  // the object's present font. The object keeps it until DeleteDrawingSurface or its end.
+  virtual UI_DrawingSurface* DrawingSurface();
+  UI_DrawingSurface* CurrentSurface() const;  // null while none is made
+  virtual bool DeleteDrawingSurface();
+
   // Makes the native window (and those of the children); false with a warning on failure.
   virtual bool MakeVisualElement();
   // Event handling: the bindings registered for the type, then HandleEvent; an event no one
@@ -177,6 +188,8 @@ class UI_VisualObject : public CL_Object {
   std::vector<UI_VisualObject*> children_;
   std::multimap<long, std::unique_ptr<CL_AbstractBinding>> bindings_;
   std::unique_ptr<UI_Font> font_;
+  UI_Cursor cursor_;
+  std::unique_ptr<UI_DisplaySurface> surface_;
 
   friend class UI_Controller;
 };

@@ -4,6 +4,7 @@
 
 #include "twcl/base/error.h"
 #include "twcl/ui/composite.h"
+#include "twcl/ui/graphics.h"
 #include "twcl/ui/win32/native.h"
 
 namespace twui {
@@ -42,6 +43,7 @@ LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     c.Forget(h);
     return DefWindowProcW(h, msg, wp, lp);
   }
+  if (msg == WM_SETCURSOR && LOWORD(lp) == HTCLIENT && o->Cursor().Use()) return TRUE;
   return o->HandleNativeMessage(msg, wp, lp);
 }
 
@@ -112,6 +114,8 @@ UI_VisualObject::UI_VisualObject(UI_VisualObject* parent, const UI_Rectangle& sh
 }
 
 UI_VisualObject::~UI_VisualObject() {
+  // The surface gives its context back while the window is still there.
+  DeleteDrawingSurface();
   // Children first (they unhook themselves from this), then the window.
   while (!children_.empty()) delete children_.back();
   if (handle_) {
