@@ -473,6 +473,8 @@ bool UI_VisualObject::SetFont(const UI_FontDesc& d) {
   if (handle_) SendMessageW(Hwnd(handle_), WM_SETFONT, reinterpret_cast<WPARAM>(f->Handle()), TRUE);
   // Later changes of the font (its size, say) reach the window as well.
   f->AddDependent(CL_Binding0<UI_VisualObject>(this, &UI_VisualObject::FontChanged));
+  // The surface lets go of the old font before it goes.
+  if (surface_) surface_->Font(*f);
   font_ = std::move(f);
   return true;
 }
