@@ -1,7 +1,6 @@
 // The shapes through their common base, the rectangle's grid and the line segment's
 // parallel: geometry only, no surface.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +20,9 @@ namespace {
 
 using GraphicObjectTest = CollectWarnings;
 
-std::string Text(const CL_Object& o) { return o.AsString().AsPtr(); }
+std::string Text(const CL_Object& o) {
+  return o.AsString().AsPtr();
+}
 
 TEST_F(GraphicObjectTest, EveryShapeAnswersThroughTheBase) {
   struct Case {
@@ -32,10 +33,10 @@ TEST_F(GraphicObjectTest, EveryShapeAnswersThroughTheBase) {
     UI_Point inside;  // a point HitTest finds on or inside the shape
   };
   std::vector<Case> cases;
-  cases.push_back({"point", std::make_unique<UI_Point>(7, 9), UI_Rectangle(7, 9, 1, 1), UI_Point(7, 9),
-                   UI_Point(7, 9)});
-  cases.push_back({"rectangle", std::make_unique<UI_Rectangle>(10, 20, 30, 40), UI_Rectangle(10, 20, 30, 40),
-                   UI_Point(24, 39), UI_Point(15, 25)});
+  cases.push_back({"point", std::make_unique<UI_Point>(7, 9), UI_Rectangle(7, 9, 1, 1),
+                   UI_Point(7, 9), UI_Point(7, 9)});
+  cases.push_back({"rectangle", std::make_unique<UI_Rectangle>(10, 20, 30, 40),
+                   UI_Rectangle(10, 20, 30, 40), UI_Point(24, 39), UI_Point(15, 25)});
   cases.push_back({"ellipse", std::make_unique<UI_Ellipse>(UI_Point(50, 50), 20, 10),
                    UI_Rectangle(40, 45, 20, 10), UI_Point(50, 50), UI_Point(52, 51)});
   cases.push_back({"line", std::make_unique<UI_LineSegment>(UI_Point(0, 0), UI_Point(4, 4)),
@@ -81,10 +82,10 @@ TEST_F(GraphicObjectTest, EllipseAndSegmentMeetRectangles) {
     UI_Point p1, p2;
     bool want;
   } segments[] = {
-      {UI_Point(0, 5), UI_Point(20, 5), true},    // through both vertical edges
-      {UI_Point(3, 3), UI_Point(6, 6), false},    // inside
-      {UI_Point(-5, 0), UI_Point(-1, 20), false}, // beside it
-      {UI_Point(2, 0), UI_Point(2, 30), true},    // through top and bottom
+      {UI_Point(0, 5), UI_Point(20, 5), true},     // through both vertical edges
+      {UI_Point(3, 3), UI_Point(6, 6), false},     // inside
+      {UI_Point(-5, 0), UI_Point(-1, 20), false},  // beside it
+      {UI_Point(2, 0), UI_Point(2, 30), true},     // through top and bottom
   };
   UI_Rectangle box(0, 0, 10, 10);
   for (const auto& s : segments)
@@ -98,10 +99,15 @@ TEST_F(GraphicObjectTest, RowMajorLaysAGridRowByRow) {
     long cw, ch;
     std::vector<UI_Point> want;
   } cases[] = {
-      {UI_Rectangle(0, 0, 10, 10), 3, 3,
-       {UI_Point(0, 0), UI_Point(3, 0), UI_Point(6, 0), UI_Point(0, 3), UI_Point(3, 3), UI_Point(6, 3),
-        UI_Point(0, 6), UI_Point(3, 6), UI_Point(6, 6)}},
-      {UI_Rectangle(5, 7, 8, 4), 4, 2, {UI_Point(5, 7), UI_Point(9, 7), UI_Point(5, 9), UI_Point(9, 9)}},
+      {UI_Rectangle(0, 0, 10, 10),
+       3,
+       3,
+       {UI_Point(0, 0), UI_Point(3, 0), UI_Point(6, 0), UI_Point(0, 3), UI_Point(3, 3),
+        UI_Point(6, 3), UI_Point(0, 6), UI_Point(3, 6), UI_Point(6, 6)}},
+      {UI_Rectangle(5, 7, 8, 4),
+       4,
+       2,
+       {UI_Point(5, 7), UI_Point(9, 7), UI_Point(5, 9), UI_Point(9, 9)}},
       {UI_Rectangle(0, 0, 2, 10), 3, 3, {}},  // no whole column
   };
   for (const auto& c : cases) {
@@ -113,8 +119,9 @@ TEST_F(GraphicObjectTest, RowMajorLaysAGridRowByRow) {
   EXPECT_TRUE(g_warnings.empty());
   EXPECT_EQ(UI_Rectangle(0, 0, 10, 10).RowMajor(0, 5).Size(), 0);
   EXPECT_EQ(UI_Rectangle(0, 0, 10, 10).RowMajor(4, -1).Size(), 0);
-  EXPECT_EQ(g_warnings, (std::vector<std::string>{"UI_Rectangle::RowMajor: invalid parameters 0 5",
-                                                   "UI_Rectangle::RowMajor: invalid parameters 4 -1"}));
+  EXPECT_EQ(g_warnings,
+            (std::vector<std::string>{"UI_Rectangle::RowMajor: invalid parameters 0 5",
+                                      "UI_Rectangle::RowMajor: invalid parameters 4 -1"}));
 }
 
 TEST_F(GraphicObjectTest, ParallelsAndSlopedSegments) {
@@ -125,9 +132,12 @@ TEST_F(GraphicObjectTest, ParallelsAndSlopedSegments) {
     UI_Point from, to;
   } cases[] = {
       // Horizontal, vertical and the diagonal rising to the right (y taken upward).
-      {UI_LineSegment(UI_Point(0, 0), UI_Point(10, 0)), UI_Point(50, 50), 5, UI_Point(45, 50), UI_Point(55, 50)},
-      {UI_LineSegment(UI_Point(3, 0), UI_Point(3, 10)), UI_Point(20, 20), 4, UI_Point(20, 24), UI_Point(20, 16)},
-      {UI_LineSegment(UI_Point(0, 10), UI_Point(10, 0)), UI_Point(0, 0), 10, UI_Point(-7, 7), UI_Point(7, -7)},
+      {UI_LineSegment(UI_Point(0, 0), UI_Point(10, 0)), UI_Point(50, 50), 5, UI_Point(45, 50),
+       UI_Point(55, 50)},
+      {UI_LineSegment(UI_Point(3, 0), UI_Point(3, 10)), UI_Point(20, 20), 4, UI_Point(20, 24),
+       UI_Point(20, 16)},
+      {UI_LineSegment(UI_Point(0, 10), UI_Point(10, 0)), UI_Point(0, 0), 10, UI_Point(-7, 7),
+       UI_Point(7, -7)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Text(c.line.Start()) + "-" + Text(c.line.End()));
@@ -152,9 +162,11 @@ TEST_F(GraphicObjectTest, DibBitsAndChunkedFiles) {
   EXPECT_EQ(DIBBitsAddress(static_cast<const std::uint8_t*>(nullptr), 0), nullptr);
 
   const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/twchunks." + std::to_string(getpid());
+  std::string path =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/twchunks." + std::to_string(getpid());
   // Sizes about the piece limit of 32767 bytes.
-  for (std::size_t n : {std::size_t(0), std::size_t(32767), std::size_t(32768), std::size_t(100001)}) {
+  for (std::size_t n :
+       {std::size_t(0), std::size_t(32767), std::size_t(32768), std::size_t(100001)}) {
     SCOPED_TRACE(n);
     std::vector<std::uint8_t> data(n), back(n + 1, 0xEE);
     for (std::size_t i = 0; i < n; ++i) data[i] = std::uint8_t(i * 7 + i / 251);

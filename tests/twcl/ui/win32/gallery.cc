@@ -104,12 +104,15 @@ void DrawShapes(UI_DrawingSurface& s) {
 // A scrollable window with text in a chosen font and a drawing of pens and brushes
 // (gallery_fonts.cc).
 void AddFontPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// The drawing-surface operations (gallery_graphics.cc).
+void AddGraphicsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
   UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 460), -1,
                              "twcl-gallery");
   AddFontPanel(&window, UI_Rectangle(240, 318, 440, 132), 40);
+  AddGraphicsPanel(&window, UI_Rectangle(10, 318, 222, 132), 50);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();

@@ -1,8 +1,6 @@
 // Drawing surfaces on Wine's GDI: every drawing operation on a window's display surface and
 // on a bitmap surface, with the pixels read back; raster modes, saved attributes, the
 // surface and cursor of a visual object. Runs under Xvfb.
-#include "twcl/ui/graphics.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +12,7 @@
 #include "../collect_warnings.h"
 #include "twcl/ui/bitmap.h"
 #include "twcl/ui/composite.h"
+#include "twcl/ui/graphics.h"
 #include "twcl/ui/probe.h"
 #include "twcl/ui/shapes.h"
 
@@ -24,8 +23,8 @@ constexpr std::uint32_t Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
   return b << 16 | g << 8 | r;
 }
 constexpr std::uint32_t kWhite = Rgb(255, 255, 255), kRed = Rgb(255, 0, 0), kBlue = Rgb(0, 0, 255),
-                        kGreen = Rgb(0, 255, 0), kYellow = Rgb(255, 255, 0), kCyan = Rgb(0, 255, 255),
-                        kBlack = 0;
+                        kGreen = Rgb(0, 255, 0), kYellow = Rgb(255, 255, 0),
+                        kCyan = Rgb(0, 255, 255), kBlack = 0;
 constexpr long kW = 200, kH = 120;
 constexpr std::uint32_t kWmSetCursor = 0x0020, kHtClient = 1, kWmMouseMove = 0x0200;
 
@@ -67,7 +66,8 @@ struct Step {
   std::vector<Probe> probes;
 };
 
-const UI_Point kSquare[] = {UI_Point(100, 10), UI_Point(120, 10), UI_Point(120, 30), UI_Point(100, 30)};
+const UI_Point kSquare[] = {UI_Point(100, 10), UI_Point(120, 10), UI_Point(120, 30),
+                            UI_Point(100, 30)};
 
 std::vector<Step> Steps() {
   auto pen = [](UI_DrawingSurface& s, int c) { s.SetPen(UI_PenDescriptor(1, UI_Color(c), 1)); };
@@ -77,7 +77,9 @@ std::vector<Step> Steps() {
        [](UI_DrawingSurface& s) { return s.ColorDrawingArea(UI_Color(3)); },
        {{0, 0, kRed}, {kW - 1, kH - 1, kRed}, {100, 60, kRed}}},
       {"colour a rectangle, its right and bottom included",
-       [](UI_DrawingSurface& s) { return s.ColorRectangle(UI_Rectangle(10, 10, 5, 4), UI_Color(2)); },
+       [](UI_DrawingSurface& s) {
+         return s.ColorRectangle(UI_Rectangle(10, 10, 5, 4), UI_Color(2));
+       },
        {{10, 10, kBlue}, {14, 13, kBlue}, {15, 10, kWhite}, {10, 14, kWhite}}},
       {"invert a rectangle",
        [](UI_DrawingSurface& s) {
@@ -102,8 +104,16 @@ std::vector<Step> Steps() {
                 s.DrawRectangle(UI_Rectangle(80, 10, 10, 8), 3) &&
                 s.DrawRectangle(UI_Rectangle(40, 40, 10, 8), 0);
        },
-       {{40, 10, kGreen}, {49, 17, kGreen}, {45, 13, kWhite}, {60, 10, kBlue}, {69, 17, kBlue},
-        {70, 10, kWhite}, {80, 10, kGreen}, {89, 17, kGreen}, {85, 13, kBlue}, {45, 44, kWhite}}},
+       {{40, 10, kGreen},
+        {49, 17, kGreen},
+        {45, 13, kWhite},
+        {60, 10, kBlue},
+        {69, 17, kBlue},
+        {70, 10, kWhite},
+        {80, 10, kGreen},
+        {89, 17, kGreen},
+        {85, 13, kBlue},
+        {45, 44, kWhite}}},
       {"a polygon's outline is closed by its last line",
        [=](UI_DrawingSurface& s) {
          pen(s, 3);
@@ -232,8 +242,8 @@ TEST_F(SurfaceTest, EveryOperationOnABitmapSurface) {
 }
 
 TEST_F(SurfaceTest, EveryOperationOnAWindowsDisplaySurface) {
-  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, kW + 20, kH + 40), -1,
-                             "surface");
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, kW + 20, kH + 40),
+                             -1, "surface");
   auto* view = new UI_PaintWindow(&window, UI_Rectangle(0, 0, kW, kH), 5, nullptr);
   ASSERT_TRUE(window.MakeVisualElement());
   UI_Controller::Instance().FlushEvents();
@@ -267,8 +277,9 @@ TEST_F(SurfaceTest, EveryOperationOnAWindowsDisplaySurface) {
   EXPECT_FALSE(d.Mode(16));
   EXPECT_FALSE(d.Mode(-1));
   EXPECT_EQ(d.Mode(), 6);
-  EXPECT_EQ(g_warnings, (std::vector<std::string>{"UI_DisplaySurface::Mode: invalid parameter 16",
-                                                   "UI_DisplaySurface::Mode: invalid parameter -1"}));
+  EXPECT_EQ(g_warnings,
+            (std::vector<std::string>{"UI_DisplaySurface::Mode: invalid parameter 16",
+                                      "UI_DisplaySurface::Mode: invalid parameter -1"}));
   ASSERT_TRUE(d.Mode(3));
 
   // The surface draws in the object's font, and follows it when the object gets another.
@@ -294,9 +305,7 @@ TEST_F(SurfaceTest, CursorsByTypeAndByName) {
   EXPECT_TRUE(wait == again);
   EXPECT_TRUE(wait != none);
   void* cached = wait.Handle();
-  {
-    UI_Cursor gone(2);
-  }
+  { UI_Cursor gone(2); }
   EXPECT_EQ(UI_Cursor(2).Handle(), cached);  // a typed cursor's end leaves the cache alone
 
   UI_Cursor c(1);
@@ -309,13 +318,15 @@ TEST_F(SurfaceTest, CursorsByTypeAndByName) {
   EXPECT_EQ(c.Type(), 3);
   UI_Cursor bad(8);
   EXPECT_EQ(bad.Handle(), nullptr);
-  EXPECT_EQ(g_warnings, (std::vector<std::string>{"TWCL: UI_Cursor::op=: cursor type 9: unknown type",
-                                                   "TWCL: Cursor::op= (string): LoadCursor NO_SUCH_CURSOR failed",
-                                                   "TWCL: UI_Cursor Init: Invalid cursor 8"}));
+  EXPECT_EQ(g_warnings, (std::vector<std::string>{
+                            "TWCL: UI_Cursor::op=: cursor type 9: unknown type",
+                            "TWCL: Cursor::op= (string): LoadCursor NO_SUCH_CURSOR failed",
+                            "TWCL: UI_Cursor Init: Invalid cursor 8"}));
 }
 
 TEST_F(SurfaceTest, AVisualObjectsCursorIsShownOverIt) {
-  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, 120, 80), -1, "cursor");
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, 120, 80), -1,
+                             "cursor");
   auto* view = new UI_PaintWindow(&window, UI_Rectangle(0, 0, 100, 60), 5, nullptr);
   ASSERT_TRUE(window.MakeVisualElement());
   UI_Controller::Instance().FlushEvents();
