@@ -9,7 +9,6 @@
 #include "twcl/base/error.h"
 #include "twcl/base/sequence_impl.h"
 #include "twcl/ui/class_ids.h"
-#include "twcl/ui/graphics.h"
 
 namespace {
 constexpr double kPi = 3.141592653589793;
@@ -122,10 +121,6 @@ bool UI_Point::AddToY(long d) {
 
 UI_Rectangle UI_Point::BoundingRectangle() const {
   return UI_Rectangle(x_, y_, 1, 1);
-}
-
-bool UI_Point::DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const {
-  return s.DrawPoint(*this + offset.AsNativePoint());
 }
 
 bool UI_Point::MoveBy(NativePoint d) {
@@ -273,14 +268,6 @@ bool UI_Rectangle::ReshapeTo(const UI_Point& p1, const UI_Point& p2) {
   return true;
 }
 
-bool UI_Rectangle::DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const {
-  return s.DrawRectangle(*this + offset.AsNativePoint(), 1);
-}
-
-bool UI_Rectangle::Fill(UI_DrawingSurface& s) const {
-  return s.DrawRectangle(*this, 2);
-}
-
 CL_Sequence<UI_Point> UI_Rectangle::RowMajor(long cell_width, long cell_height) const {
   CL_Sequence<UI_Point> cells;
   if (cell_width < 1 || cell_height < 1) {
@@ -375,14 +362,6 @@ bool UI_Ellipse::MoveBy(NativePoint d) {
 
 bool UI_Ellipse::MoveTo(const UI_Point& p) {
   return MoveBy({p.XCoord() - cx_, p.YCoord() - cy_});
-}
-
-bool UI_Ellipse::DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const {
-  return s.DrawEllipse(BoundingRectangle() + offset.AsNativePoint(), 1);
-}
-
-bool UI_Ellipse::Fill(UI_DrawingSurface& s) const {
-  return s.DrawEllipse(BoundingRectangle(), 2);
 }
 
 UI_Point UI_Ellipse::PointAt(double degrees) const {
@@ -521,10 +500,6 @@ bool UI_LineSegment::MoveBy(NativePoint d) {
 bool UI_LineSegment::MoveTo(const UI_Point& p) {
   UI_Point c = Center();
   return MoveBy({p.XCoord() - c.XCoord(), p.YCoord() - c.YCoord()});
-}
-
-bool UI_LineSegment::DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const {
-  return s.DrawLine(p1_ + offset.AsNativePoint(), p2_ + offset.AsNativePoint());
 }
 
 UI_LineSegment UI_LineSegment::ParallelThrough(const UI_Point& p, long half_length) const {
