@@ -16,7 +16,7 @@ class UI_Cursor : public CL_Object {
   explicit UI_Cursor(int type = 0);
   UI_Cursor(const UI_Cursor&) = delete;
   ~UI_Cursor() override;
-  const char* ClassName() const override;  // "UI_Cursor"
+  // The class keeps its base's name.
   CL_Long ClassId() const override { return UI_ClassId_Cursor; }
 
   // Loads (or takes from the cache) the cursor of that type; an unknown type or a failed

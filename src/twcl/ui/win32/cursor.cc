@@ -35,10 +35,6 @@ UI_Cursor::~UI_Cursor() {
   Release();
 }
 
-const char* UI_Cursor::ClassName() const {
-  return "UI_Cursor";
-}
-
 bool UI_Cursor::Init(int type) {
   bool known;
   HCURSOR h = Cached(type, &known);

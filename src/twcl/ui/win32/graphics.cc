@@ -187,25 +187,26 @@ bool UI_DrawingSurface::DrawArc(const UI_Arc& a) {
              int(q.XCoord()), int(q.YCoord()));
 }
 
-bool UI_DrawingSurface::DrawChord(const UI_Chord& c, short options) {
-  if (!dc_) return false;
+namespace {
+// A chord or a pie over an arc's bounding rectangle and between its end points.
+template <class F>
+bool ArcFigure(HDC dc, short options, void* brush, const UI_Arc& a, F figure) {
+  if (!dc) return false;
   if (!options) return true;
-  Strokes k(Dc(dc_), options, static_cast<HGDIOBJ>(brush_->Handle()));
-  UI_Arc a = c.Arc();
+  Strokes k(dc, options, static_cast<HGDIOBJ>(brush));
   RECT b = Pixels(a.Rect());
   auto [p, q] = a.EndPoints();
-  return Chord(Dc(dc_), b.left, b.top, b.right, b.bottom, int(p.XCoord()), int(p.YCoord()),
-               int(q.XCoord()), int(q.YCoord()));
+  return figure(dc, b.left, b.top, b.right, b.bottom, int(p.XCoord()), int(p.YCoord()),
+                int(q.XCoord()), int(q.YCoord()));
+}
+}  // namespace
+
+bool UI_DrawingSurface::DrawChord(const UI_Chord& c, short options) {
+  return ArcFigure(Dc(dc_), options, brush_->Handle(), c.Arc(), Chord);
 }
 
 bool UI_DrawingSurface::DrawPieWedge(const UI_PieWedge& w, short options) {
-  if (!dc_) return false;
-  if (!options) return true;
-  Strokes k(Dc(dc_), options, static_cast<HGDIOBJ>(brush_->Handle()));
-  RECT b = Pixels(w.Arc().Rect());
-  auto [p, q] = w.Arc().EndPoints();
-  return Pie(Dc(dc_), b.left, b.top, b.right, b.bottom, int(p.XCoord()), int(p.YCoord()),
-             int(q.XCoord()), int(q.YCoord()));
+  return ArcFigure(Dc(dc_), options, brush_->Handle(), w.Arc(), Pie);
 }
 
 bool UI_DrawingSurface::DrawArc(const UI_Rectangle& box, long start, long subtended) {

@@ -43,7 +43,12 @@ LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     c.Forget(h);
     return DefWindowProcW(h, msg, wp, lp);
   }
-  if (msg == WM_SETCURSOR && LOWORD(lp) == HTCLIENT && o->Cursor().Use()) return TRUE;
+  // The window under the pointer shows its object's cursor; a control's request reaches its
+  // parent first, and an object without a cursor leaves the window class's.
+  if (msg == WM_SETCURSOR && LOWORD(lp) == HTCLIENT) {
+    UI_VisualObject* under = c.ObjectFor(reinterpret_cast<HWND>(wp));
+    if (under && under->Cursor().Use()) return TRUE;
+  }
   return o->HandleNativeMessage(msg, wp, lp);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../collect_warnings.h"
+#include "read_back.h"
 #include "twcl/ui/bitmap.h"
 #include "twcl/ui/composite.h"
 #include "twcl/ui/graphics.h"
@@ -29,18 +30,6 @@ constexpr long kW = 200, kH = 120;
 constexpr std::uint32_t kWmSetCursor = 0x0020, kHtClient = 1, kWmMouseMove = 0x0200;
 
 using SurfaceTest = CollectWarnings;
-
-UI_BitmapData Pixels(UI_DrawingSurface& s, const UI_Rectangle& r) {
-  UI_Bitmap b;
-  UI_BitmapData out;
-  EXPECT_TRUE(b.CopyFrom(s, r));
-  EXPECT_TRUE(b.ToData(&out));
-  return out;
-}
-
-std::uint32_t At(const UI_BitmapData& d, long x, long y) {
-  return d.Pixels().at(std::size_t(y) * std::size_t(d.Width()) + std::size_t(x));
-}
 
 // The leftmost and rightmost columns of the band that hold a pixel other than white.
 std::pair<long, long> Inked(const UI_BitmapData& d) {
@@ -331,11 +320,19 @@ TEST_F(SurfaceTest, AVisualObjectsCursorIsShownOverIt) {
   ASSERT_TRUE(window.MakeVisualElement());
   UI_Controller::Instance().FlushEvents();
   EXPECT_EQ(view->Cursor().Type(), 0);
-  view->Cursor() = 3;
-  UI_Cursor cross(3), arrow(1);
-  ASSERT_TRUE(arrow.Use());
+  UI_Cursor cross(3), arrow(1), wait(2);
   std::intptr_t over = std::intptr_t(kHtClient | kWmMouseMove << 16);
-  EXPECT_EQ(UI_ProbeSend(view->Handle(), kWmSetCursor, std::uintptr_t(view->Handle()), over), 1);
+  auto point_at_view = [&] {
+    ASSERT_TRUE(wait.Use());
+    UI_ProbeSend(view->Handle(), kWmSetCursor, std::uintptr_t(view->Handle()), over);
+  };
+  // The parent's cursor is not shown over a child without one: the class's arrow is.
+  window.Cursor() = 2;
+  ASSERT_TRUE(cross.Use());
+  UI_ProbeSend(view->Handle(), kWmSetCursor, std::uintptr_t(view->Handle()), over);
+  EXPECT_EQ(UI_ProbeCursor(), arrow.Handle());
+  view->Cursor() = 3;
+  point_at_view();
   EXPECT_EQ(UI_ProbeCursor(), cross.Handle());
 }
 
