@@ -49,14 +49,15 @@ class UI_DrawingSurface : public CL_Object {
   virtual bool ColorDrawingArea(const UI_Color& c);
   virtual bool ColorRectangle(const UI_Rectangle& r, const UI_Color& c);
   virtual bool InvertRectangle(const UI_Rectangle& r);
-  // A rectangle of less than 2 x 2 pixels is its origin's pixel in the pen's colour.
+  // An empty rectangle (no width or no height) draws nothing, not even an outline around
+  // its edge; one of less than 2 x 2 pixels is its origin's pixel in the pen's colour.
   virtual bool DrawRectangle(const UI_Rectangle& r, short options);
   virtual bool DrawEllipse(const UI_Rectangle& r, short options);
   virtual bool DrawArc(const UI_Arc& a);
   virtual bool DrawChord(const UI_Chord& c, short options);
   virtual bool DrawPieWedge(const UI_PieWedge& w, short options);
   // The outline is closed from the last point back to the first; fewer than 2 points draw
-  // nothing.
+  // nothing and answer false.
   virtual bool DrawPolygon(const UI_Point* points, short count, short options);
   // Lines from each point to the next; answers count (nothing drawn below 2).
   virtual short DrawPolyLine(const UI_Point* points, short count);

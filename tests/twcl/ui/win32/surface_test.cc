@@ -76,14 +76,15 @@ std::vector<Step> Steps() {
                 s.InvertRectangle(UI_Rectangle(10, 10, 10, 4));
        },
        {{10, 10, kYellow}, {19, 13, kBlack}, {20, 10, kWhite}}},
-      {"a 1 x 1 rectangle is one pixel in the pen's colour; 0 x 0 nothing",
+      {"a 1 x 1 rectangle is one pixel in the pen's colour; empty ones nothing",
        [=](UI_DrawingSurface& s) {
          pen(s, 3);
          brush(s, 2);
          return s.DrawRectangle(UI_Rectangle(30, 30, 1, 1), 2) &&
-                s.DrawRectangle(UI_Rectangle(40, 40, 0, 0), 3);
+                s.DrawRectangle(UI_Rectangle(40, 40, 0, 0), 3) &&
+                s.DrawRectangle(UI_Rectangle(50, 40, 0, 5), 3);
        },
-       {{30, 30, kRed}, {31, 30, kWhite}, {40, 40, kWhite}}},
+       {{30, 30, kRed}, {31, 30, kWhite}, {40, 40, kWhite}, {49, 42, kWhite}, {50, 42, kWhite}}},
       {"outlined, filled and both",
        [=](UI_DrawingSurface& s) {
          pen(s, 1);
