@@ -9,6 +9,7 @@
 #include "twcl/base/binary_file.h"
 #include "twcl/base/error.h"
 #include "twcl/base/string.h"
+#include "twcl/ui/dib.h"
 
 namespace {
 
@@ -64,8 +65,7 @@ bool UI_ReadBmpFileBytes(CL_BinaryFile& file, const char* name, std::vector<std:
   CL_Long size = file.Size();
   if (size < 0 || std::uint64_t(size) > kMaxFileBytes) return Invalid(name, "file too large");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  CL_Long got = size ? (file.SeekTo(0) ? file.Read(bytes.data(), size) : -1) : 0;
-  if (got != size) {
+  if (size && !(file.SeekTo(0) && ReadFileInChunks(file, bytes.data(), std::uint64_t(size)))) {
     CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s", file.ErrorString().AsPtr());
     return false;
   }

@@ -105,6 +105,7 @@ void* UI_ProbeSelected(void* dc, int kind);  // ui_probe::kObjPen, kObjBrush or 
 std::uint32_t UI_ProbeTextColor(void* dc);
 std::uint32_t UI_ProbeBkColor(void* dc);
 std::uint32_t UI_ProbeSysColor(int index);  // GetSysColor
+void* UI_ProbeCursor();                      // the pointer's shape now (GetCursor)
 // What Win32's default window procedure answers (the plain look's answer).
 std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg,
                                     std::uintptr_t wp = 0, std::intptr_t lp = 0);

@@ -20,12 +20,15 @@
 #include "twcl/base/tree.h"
 #include "twcl/ui/class_ids.h"
 #include "twcl/ui/color.h"
+#include "twcl/ui/cursor.h"
 #include "twcl/ui/event_map.h"
 #include "twcl/ui/font.h"
 #include "twcl/ui/geometry.h"
 
 using UI_NativeHandle = void*;
 class UI_VisualObject;
+class UI_DrawingSurface;
+class UI_DisplaySurface;
 
 // One native message: window, number, two parameters, time and pointer position.
 struct UI_NativeMessage {
@@ -191,6 +194,13 @@ class UI_VisualObject : public CL_Object {
   const UI_Color& Background() const { return background_; }
   bool SetForeground(const UI_Color& c);
   bool SetBackground(const UI_Color& c);
+  // The pointer's shape while it is over the window; type 0 leaves the window class's.
+  UI_Cursor& Cursor() { return cursor_; }
+  // The surface that draws on this object's window, made on first use; each call gives it
+  // the object's present font. The object keeps it until DeleteDrawingSurface or its end.
+  virtual UI_DrawingSurface* DrawingSurface();
+  UI_DrawingSurface* CurrentSurface() const;  // null while none is made
+  virtual bool DeleteDrawingSurface();
 
   // Makes the native window (and those of the children); false with a warning on failure.
   // An object made under a parent whose window exists gets its window from the loop (the
@@ -275,6 +285,8 @@ class UI_VisualObject : public CL_Object {
   std::unique_ptr<UI_Font> font_;
   UI_Color foreground_{0};
   UI_Color background_{5};
+  UI_Cursor cursor_;
+  std::unique_ptr<UI_DisplaySurface> surface_;
 
   friend class UI_Controller;
 };

@@ -8,6 +8,7 @@
 #include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
 #include "twcl/ui/composite.h"
+#include "twcl/ui/graphics.h"
 #include "twcl/ui/win32/native.h"
 
 namespace twui {
@@ -35,6 +36,12 @@ LRESULT LibraryProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCDESTROY) {
     c.Forget(h);
     return Default(h, msg, wp, lp);
+  }
+  // The window under the pointer shows its object's cursor; a control's request reaches its
+  // parent first, and an object without a cursor leaves the window class's.
+  if (msg == WM_SETCURSOR && LOWORD(lp) == HTCLIENT) {
+    UI_VisualObject* under = c.ObjectFor(reinterpret_cast<HWND>(wp));
+    if (under && under->Cursor().Use()) return TRUE;
   }
   return o->HandleNativeMessage(msg, wp, lp);
 }
@@ -140,6 +147,8 @@ UI_VisualObject::UI_VisualObject(UI_VisualObject* parent, const UI_Rectangle& sh
 }
 
 UI_VisualObject::~UI_VisualObject() {
+  // The surface gives its context back while the window is still there.
+  DeleteDrawingSurface();
   // Children first (they unhook themselves from this), then the window.
   while (!children_.empty()) delete children_.back();
   DestroyVisualElement();

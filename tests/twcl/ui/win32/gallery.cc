@@ -113,6 +113,8 @@ void AddEditorPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id)
 void AddEventPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 // A child composite with a frame; the main window's size limits (gallery_windows.cc).
 void AddWindowPanel(UI_CompositeVObject* window, const UI_Rectangle& shape, long id);
+// The drawing-surface operations (gallery_graphics.cc).
+void AddGraphicsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
@@ -123,6 +125,7 @@ int main(int argc, char** argv) {
   AddEditorPanel(&window, UI_Rectangle(320, 458, 220, 80), 70);
   AddWindowPanel(&window, UI_Rectangle(10, 458, 300, 92), 60);
   AddEventPanel(&window, UI_Rectangle(10, 558, 220, 64), 80);
+  AddGraphicsPanel(&window, UI_Rectangle(240, 558, 222, 132), 90);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();
