@@ -395,9 +395,10 @@ uint32_t Database::FlushBulk() {
   if (bulk_ == nullptr) return std::exchange(bulk_failure_, 0);
   std::unique_ptr<Txn> txn = std::move(bulk_);
   ForgetBulkHolder(this);
-  std::vector<FullTextRow> rows = std::move(bulk_fulltext_);
+  // Written from where they were kept, which keeps its room for the next batch.
+  const uint32_t written = WriteFullTextRows(*txn, bulk_fulltext_);
   bulk_fulltext_.clear();
-  if (uint32_t st = WriteFullTextRows(*txn, rows)) return st;  // txn rolls back
+  if (written != 0) return written;  // txn rolls back
   return txn->Commit();
 }
 
@@ -509,6 +510,10 @@ uint32_t Database::Configure(int busyMs) {
   // page it touches is copied to a file of its own with a write call, a large share of the
   // cost of a store. The savepoint's copies stay in memory instead (a few pages a store).
   if (uint32_t st = Exec("PRAGMA temp_store=MEMORY")) return st;
+  // A store touches a page of each index it adds to, the identity index anywhere in it: with
+  // SQLite's default of 2 MiB, a database of some ten thousand documents reads most of those
+  // pages again from the file at every store.
+  if (uint32_t st = Exec("PRAGMA cache_size=-32768")) return st;
   return Exec("PRAGMA foreign_keys=ON");
 }
 
@@ -715,6 +720,21 @@ void Txn::Rollback() {
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
+  {
+    // The counter moved and read in one statement; a counter that is missing or used up
+    // is left to the steps below.
+    Stmt st;
+    bool row = false;
+    if (uint32_t s = QueryRow(db_,
+                              "UPDATE meta SET value = value + 1 WHERE key = 'next_note' AND "
+                              "value >= 0 AND value < ? RETURNING value",
+                              st, row, int64_t{kMaxNoteId / 2}))
+      return s;
+    if (row) {
+      id = static_cast<GVNOTEID>(2 * st.Int(0));
+      return 0;
+    }
+  }
   int64_t n = 0;
   if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
   if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");

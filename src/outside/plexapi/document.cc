@@ -3,6 +3,7 @@
 #include "document.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core_bridge.h"
@@ -138,7 +139,8 @@ std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(
-          txn, "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
+          txn,
+          "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
           "ORDER BY ord LIMIT 1",
           st, row, note))
     return s;
@@ -212,14 +214,11 @@ uint32_t InsertNote(Txn& txn, NoteRow& row) {
   return 0;
 }
 
-uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
-  Stmt st;
-  if (uint32_t s =
-          QueryNoteRow(txn,
-                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq FROM note WHERE id=?",
-                       id, GVERR_NO_ENTRY, st))
-    return s;
+namespace {
+
+// The header of note id from the columns 0-7 of st: unid, class, form_key, design_key, parent,
+// created, modified, seq.
+NoteRow NoteFromColumns(const Stmt& st, GVNOTEID id) {
   NoteRow r;
   r.id = id;
   r.unid = UnidFrom(st.Blob(0));
@@ -231,7 +230,54 @@ uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
   r.created = DecodeStoredTime(st.Blob(5));
   r.modified = DecodeStoredTime(st.Blob(6));
   r.seq = static_cast<uint32_t>(st.Int(7));
-  row = std::move(r);
+  return r;
+}
+
+// An item row from the columns at..at+3 of st: name, type, flags, value.
+StoredItem ItemFromColumns(const Stmt& st, int at) {
+  StoredItem it;
+  it.name = std::string(st.Text(at));
+  it.type = static_cast<uint32_t>(st.Int(at + 1));
+  it.flags = static_cast<uint32_t>(st.Int(at + 2));
+  it.value = Bytes(st.Blob(at + 3));
+  return it;
+}
+
+// A note's header, whether it has attachments, and its items in order, in one statement (a
+// document is opened far more often than anything else is done).
+[[nodiscard]] uint32_t ReadWholeNote(Txn& txn, GVNOTEID id, NoteRow& row, bool& attachments,
+                                     std::vector<StoredItem>& items) {
+  Stmt st;
+  if (uint32_t s = QueryNoteRow(
+          txn,
+          "SELECT n.unid, n.class, n.form_key, n.design_key, n.parent, n.created, n.modified, "
+          "n.seq, EXISTS(SELECT 1 FROM attachment a WHERE a.note = n.id), i.name, i.type, "
+          "i.flags, i.value FROM note n LEFT JOIN item i ON i.note = n.id WHERE n.id=? "
+          "ORDER BY i.ord",
+          id, GVERR_NO_ENTRY, st))
+    return s;
+  row = NoteFromColumns(st, id);
+  attachments = st.Int(8) != 0;
+  items.clear();
+  if (st.IsNull(9)) return 0;  // no items
+  for (bool more = true; more;) {
+    items.push_back(ItemFromColumns(st, 9));
+    if (uint32_t s = st.Step(&more)) return s;
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
+  Stmt st;
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                       "seq FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
+    return s;
+  row = NoteFromColumns(st, id);
   return 0;
 }
 
@@ -252,14 +298,7 @@ uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
           Query(txn, "SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st, id))
     return s;
   std::vector<StoredItem> items;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-        StoredItem it;
-        it.name = std::string(r.Text(0));
-        it.type = static_cast<uint32_t>(r.Int(1));
-        it.flags = static_cast<uint32_t>(r.Int(2));
-        it.value = Bytes(r.Blob(3));
-        items.push_back(std::move(it));
-      }))
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) { items.push_back(ItemFromColumns(r, 0)); }))
     return s;
   out = std::move(items);
   return 0;
@@ -276,11 +315,64 @@ uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& i
       std::string_view(reinterpret_cast<const char*>(item.value.data()), item.value.size()));
 }
 
-uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  int64_t ord = 0;
-  for (const StoredItem& it : items)
-    if (uint32_t s = InsertItemRow(txn, note, ++ord, it)) return s;
+namespace {
+
+// Rows an insert of several item rows names at most.
+constexpr size_t kRowsAnInsert = 8;
+
+// The insert of n item rows (1 <= n <= kRowsAnInsert), made once: the statement cache keys by
+// the text.
+std::string_view ItemInsertFor(size_t n) {
+  static const std::array<std::string, kRowsAnInsert + 1> texts = [] {
+    std::array<std::string, kRowsAnInsert + 1> out;
+    for (size_t k = 1; k <= kRowsAnInsert; ++k) {
+      out[k] = "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES";
+      for (size_t i = 0; i < k; ++i) out[k] += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
+    }
+    return out;
+  }();
+  return texts[n];
+}
+
+}  // namespace
+
+uint32_t InsertItemRowsAt(Txn& txn, GVNOTEID note, int64_t firstOrd,
+                          std::span<const StoredItem* const> items) {
+  for (size_t done = 0; done < items.size();) {
+    const size_t n = std::min(kRowsAnInsert, items.size() - done);
+    Stmt st;
+    if (uint32_t s = txn.Prepare(ItemInsertFor(n), st)) return s;
+    for (size_t i = 0; i < n; ++i) {
+      const StoredItem& item = *items[done + i];
+      const int64_t ord = firstOrd + static_cast<int64_t>(done + i);
+      const int at = static_cast<int>(7 * i);
+      if (uint32_t s = st.Bind(at + 1, int64_t{note})) return s;
+      if (uint32_t s = st.Bind(at + 2, ord)) return s;
+      if (uint32_t s = st.Bind(at + 3, std::string_view(item.name))) return s;
+      if (uint32_t s = st.Bind(at + 4, std::string_view(FoldAscii(item.name)))) return s;
+      if (uint32_t s = st.Bind(at + 5, int64_t{item.type})) return s;
+      if (uint32_t s = st.Bind(at + 6, int64_t{item.flags})) return s;
+      if (uint32_t s = st.BindBlob(at + 7, item.value.data(), item.value.size())) return s;
+    }
+    if (uint32_t s = st.Run()) return s;
+    for (size_t i = 0; i < n; ++i) {
+      const StoredItem& item = *items[done + i];
+      if (uint32_t s =
+              IndexItemRow(txn, note, firstOrd + static_cast<int64_t>(done + i), item.type,
+                           std::string_view(reinterpret_cast<const char*>(item.value.data()),
+                                            item.value.size())))
+        return s;
+    }
+    done += n;
+  }
   return 0;
+}
+
+uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
+  std::vector<const StoredItem*> rows;
+  rows.reserve(items.size());
+  for (const StoredItem& it : items) rows.push_back(&it);
+  return InsertItemRowsAt(txn, note, 1, rows);
 }
 
 uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out) {
@@ -361,7 +453,9 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   Txn txn(db);
   if (uint32_t s = txn.Begin(Txn::kRead)) return s;
   NoteRow row;
-  if (uint32_t s = ReadNote(txn, id, row)) return s;
+  bool attachments = false;
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadWholeNote(txn, id, row, attachments, items)) return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
   std::unique_ptr<Document> doc(new Document);
@@ -376,8 +470,7 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   doc->parent_ = row.parent;
   doc->read_only_ = (flags & GVOPEN_READONLY) != 0;
   doc->is_new_ = false;
-  std::vector<StoredItem> items;
-  if (uint32_t s = ReadItems(txn, id, items)) return s;
+  doc->items_.reserve(items.size());
   for (StoredItem& it : items) {
     DocItem d;
     static_cast<StoredItem&>(d) = std::move(it);
@@ -385,17 +478,18 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
-  Stmt st;
-  if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
-    return s;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-        DocAttachment a;
-        a.size = static_cast<uint32_t>(r.Int(1));
-        a.modified = DecodeStoredTime(r.Blob(2));
-        doc->attachments_[std::string(r.Text(0))] = std::move(a);
-      }))
-    return s;
-  st = Stmt();
+  if (attachments) {
+    Stmt st;
+    if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
+      return s;
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          DocAttachment a;
+          a.size = static_cast<uint32_t>(r.Int(1));
+          a.modified = DecodeStoredTime(r.Blob(2));
+          doc->attachments_[std::string(r.Text(0))] = std::move(a);
+        }))
+      return s;
+  }
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
   return 0;
@@ -691,9 +785,10 @@ uint32_t Document::Store(bool ifUnchanged) {
       return s;
     }
     id = row.id;
-    int64_t ord = 0;
-    for (const DocItem& it : items_)
-      if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
+    std::vector<const StoredItem*> rows;
+    rows.reserve(items_.size());
+    for (const DocItem& it : items_) rows.push_back(&it);
+    if (uint32_t s = InsertItemRowsAt(txn, id, 1, rows)) return s;
   } else {
     NoteRow row;
     if (uint32_t s = ReadNote(txn, id, row)) return s;
@@ -750,7 +845,7 @@ uint32_t Document::Store(bool ifUnchanged) {
     if (IndexMaintainer* ix = db_->indexer()) {
       if (is_new_) {
         // Every item of a new note was just stored from items_: the views read them here.
-        if (uint32_t s = ix->OnStore(txn, id, *this)) return s;
+        if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
       } else {
         // The views read only the items their formulas name: a long rich-text item that no
         // formula names is not loaded for them.

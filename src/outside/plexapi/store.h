@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -196,6 +197,10 @@ class IndexMaintainer {
  public:
   virtual ~IndexMaintainer() = default;
   [[nodiscard]] virtual uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) = 0;
+  // The first store of a new note (no view holds a row of it yet).
+  [[nodiscard]] virtual uint32_t OnInsert(Txn& txn, GVNOTEID note, const ItemSource& items) {
+    return OnStore(txn, note, items);
+  }
   [[nodiscard]] virtual uint32_t OnDelete(Txn& txn, GVNOTEID note) = 0;
 };
 
@@ -444,6 +449,10 @@ struct StoredItem {
 // Inserts the item rows of a new note (order as given, from position 1).
 [[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,
                                       const std::vector<StoredItem>& items);
+// Inserts item rows of note at the positions firstOrd, firstOrd + 1, ..., several rows a
+// statement, with their full-text rows (write transaction).
+[[nodiscard]] uint32_t InsertItemRowsAt(Txn& txn, GVNOTEID note, int64_t firstOrd,
+                                        std::span<const StoredItem* const> items);
 
 // One stored attachment row.
 struct AttachmentRow {
