@@ -329,6 +329,18 @@ bool Stmt::IsNull(int column) const {
   return sqlite3_column_type(st_, column) == SQLITE_NULL;
 }
 
+RowsInsert::RowsInsert(std::string_view head, std::string_view row, size_t most)
+    : texts_(most + 1) {
+  for (size_t n = 1; n <= most; ++n) {
+    std::string& text = texts_[n];
+    text = head;
+    for (size_t i = 0; i < n; ++i) {
+      if (i != 0) text += ',';
+      text += row;
+    }
+  }
+}
+
 uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing, Stmt& out) {
   bool row = false;
   if (uint32_t st = QueryRow(txn, sql, out, row, note)) return st;

@@ -3,7 +3,6 @@
 #include "document.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include "core_bridge.h"
@@ -317,21 +316,12 @@ uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& i
 
 namespace {
 
-// Rows an insert of several item rows names at most.
-constexpr size_t kRowsAnInsert = 8;
-
-// The insert of n item rows (1 <= n <= kRowsAnInsert), made once: the statement cache keys by
-// the text.
-std::string_view ItemInsertFor(size_t n) {
-  static const std::array<std::string, kRowsAnInsert + 1> texts = [] {
-    std::array<std::string, kRowsAnInsert + 1> out;
-    for (size_t k = 1; k <= kRowsAnInsert; ++k) {
-      out[k] = "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES";
-      for (size_t i = 0; i < k; ++i) out[k] += i == 0 ? "(?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?)";
-    }
-    return out;
-  }();
-  return texts[n];
+// Up to eight item rows an insert; a note of more rows takes further inserts.
+const RowsInsert& ItemInsert() {
+  static const RowsInsert texts(
+      "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES", "(?,?,?,?,?,?,?)",
+      8);
+  return texts;
 }
 
 }  // namespace
@@ -339,9 +329,9 @@ std::string_view ItemInsertFor(size_t n) {
 uint32_t InsertItemRowsAt(Txn& txn, GVNOTEID note, int64_t firstOrd,
                           std::span<const StoredItem* const> items) {
   for (size_t done = 0; done < items.size();) {
-    const size_t n = std::min(kRowsAnInsert, items.size() - done);
+    const size_t n = std::min(ItemInsert().most(), items.size() - done);
     Stmt st;
-    if (uint32_t s = txn.Prepare(ItemInsertFor(n), st)) return s;
+    if (uint32_t s = txn.Prepare(ItemInsert().For(n), st)) return s;
     for (size_t i = 0; i < n; ++i) {
       const StoredItem& item = *items[done + i];
       const int64_t ord = firstOrd + static_cast<int64_t>(done + i);

@@ -4,7 +4,6 @@
 // is an index look-up instead of a read of every item, and a store costs what it writes
 // (appending a piece of a long rich-text item indexes that piece only).
 #include <algorithm>
-#include <array>
 #include <cctype>
 
 #include "richtext.h"
@@ -109,28 +108,19 @@ uint32_t DropFullText(Txn& txn, GVNOTEID note) {
 
 namespace {
 
-// Rows written by one insert at most.
-constexpr size_t kRowsAnInsert = 16;
-
-std::string_view RowInsertFor(size_t n) {
-  static const std::array<std::string, kRowsAnInsert + 1> texts = [] {
-    std::array<std::string, kRowsAnInsert + 1> out;
-    for (size_t k = 1; k <= kRowsAnInsert; ++k) {
-      out[k] = "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES";
-      for (size_t i = 0; i < k; ++i) out[k] += i == 0 ? "(?,?)" : ",(?,?)";
-    }
-    return out;
-  }();
-  return texts[n];
+// Up to sixteen kept rows an insert.
+const RowsInsert& RowInsert() {
+  static const RowsInsert texts("INSERT OR REPLACE INTO fulltext(rowid, body) VALUES", "(?,?)", 16);
+  return texts;
 }
 
 // Writes the rows rows[at], rows[at + 1], ... that have a body, as many as one insert takes;
 // at moves past them.
 uint32_t InsertRun(Txn& txn, const std::vector<Database::FullTextRow>& rows, size_t& at) {
   size_t n = 0;
-  while (n < kRowsAnInsert && at + n < rows.size() && rows[at + n].body) ++n;
+  while (n < RowInsert().most() && at + n < rows.size() && rows[at + n].body) ++n;
   Stmt st;
-  if (uint32_t s = txn.Prepare(RowInsertFor(n), st)) return s;
+  if (uint32_t s = txn.Prepare(RowInsert().For(n), st)) return s;
   for (size_t i = 0; i < n; ++i) {
     const Database::FullTextRow& r = rows[at + i];
     if (uint32_t s = st.Bind(static_cast<int>(2 * i + 1), r.first)) return s;

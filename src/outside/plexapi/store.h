@@ -161,6 +161,18 @@ class Stmt {
   bool owned_ = false;    // not from the cache: finalized on release
 };
 
+// The texts of one insert of 1 .. most rows (head, then the row's parameters once a row),
+// made once: the statement cache keys by the text.
+class RowsInsert {
+ public:
+  RowsInsert(std::string_view head, std::string_view row, size_t most);
+  size_t most() const { return texts_.size() - 1; }
+  std::string_view For(size_t rows) const { return texts_[rows]; }
+
+ private:
+  std::vector<std::string> texts_;
+};
+
 // Prepares sql on db (a Database or a Txn) into out and binds values (as Stmt::BindAll).
 template <class Db, class... Values>
 [[nodiscard]] uint32_t Query(Db& db, std::string_view sql, Stmt& out, const Values&... values) {
