@@ -329,18 +329,6 @@ bool Stmt::IsNull(int column) const {
   return sqlite3_column_type(st_, column) == SQLITE_NULL;
 }
 
-RowsInsert::RowsInsert(std::string_view head, std::string_view row, size_t most)
-    : texts_(most + 1) {
-  for (size_t n = 1; n <= most; ++n) {
-    std::string& text = texts_[n];
-    text = head;
-    for (size_t i = 0; i < n; ++i) {
-      if (i != 0) text += ',';
-      text += row;
-    }
-  }
-}
-
 uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing, Stmt& out) {
   bool row = false;
   if (uint32_t st = QueryRow(txn, sql, out, row, note)) return st;
@@ -523,10 +511,6 @@ uint32_t Database::Configure(int busyMs) {
   // page it touches is copied to a file of its own with a write call, a large share of the
   // cost of a store. The savepoint's copies stay in memory instead (a few pages a store).
   if (uint32_t st = Exec("PRAGMA temp_store=MEMORY")) return st;
-  // A store touches a page of each index it adds to, the identity index anywhere in it: with
-  // SQLite's default of 2 MiB, a database of some ten thousand documents reads most of those
-  // pages again from the file at every store.
-  if (uint32_t st = Exec("PRAGMA cache_size=-32768")) return st;
   return Exec("PRAGMA foreign_keys=ON");
 }
 
@@ -736,21 +720,6 @@ void Txn::Rollback() {
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
-  {
-    // The counter moved and read in one statement; a counter that is missing or used up
-    // is left to the steps below.
-    Stmt st;
-    bool row = false;
-    if (uint32_t s = QueryRow(db_,
-                              "UPDATE meta SET value = value + 1 WHERE key = 'next_note' AND "
-                              "value >= 0 AND value < ? RETURNING value",
-                              st, row, int64_t{kMaxNoteId / 2}))
-      return s;
-    if (row) {
-      id = static_cast<GVNOTEID>(2 * st.Int(0));
-      return 0;
-    }
-  }
   int64_t n = 0;
   if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
   if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");

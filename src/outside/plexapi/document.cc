@@ -213,11 +213,14 @@ uint32_t InsertNote(Txn& txn, NoteRow& row) {
   return 0;
 }
 
-namespace {
-
-// The header of note id from the columns 0-7 of st: unid, class, form_key, design_key, parent,
-// created, modified, seq.
-NoteRow NoteFromColumns(const Stmt& st, GVNOTEID id) {
+uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
+  Stmt st;
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                       "seq FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
+    return s;
   NoteRow r;
   r.id = id;
   r.unid = UnidFrom(st.Blob(0));
@@ -229,54 +232,7 @@ NoteRow NoteFromColumns(const Stmt& st, GVNOTEID id) {
   r.created = DecodeStoredTime(st.Blob(5));
   r.modified = DecodeStoredTime(st.Blob(6));
   r.seq = static_cast<uint32_t>(st.Int(7));
-  return r;
-}
-
-// An item row from the columns at..at+3 of st: name, type, flags, value.
-StoredItem ItemFromColumns(const Stmt& st, int at) {
-  StoredItem it;
-  it.name = std::string(st.Text(at));
-  it.type = static_cast<uint32_t>(st.Int(at + 1));
-  it.flags = static_cast<uint32_t>(st.Int(at + 2));
-  it.value = Bytes(st.Blob(at + 3));
-  return it;
-}
-
-// A note's header, whether it has attachments, and its items in order, in one statement (a
-// document is opened far more often than anything else is done).
-[[nodiscard]] uint32_t ReadWholeNote(Txn& txn, GVNOTEID id, NoteRow& row, bool& attachments,
-                                     std::vector<StoredItem>& items) {
-  Stmt st;
-  if (uint32_t s = QueryNoteRow(
-          txn,
-          "SELECT n.unid, n.class, n.form_key, n.design_key, n.parent, n.created, n.modified, "
-          "n.seq, EXISTS(SELECT 1 FROM attachment a WHERE a.note = n.id), i.name, i.type, "
-          "i.flags, i.value FROM note n LEFT JOIN item i ON i.note = n.id WHERE n.id=? "
-          "ORDER BY i.ord",
-          id, GVERR_NO_ENTRY, st))
-    return s;
-  row = NoteFromColumns(st, id);
-  attachments = st.Int(8) != 0;
-  items.clear();
-  if (st.IsNull(9)) return 0;  // no items
-  for (bool more = true; more;) {
-    items.push_back(ItemFromColumns(st, 9));
-    if (uint32_t s = st.Step(&more)) return s;
-  }
-  return 0;
-}
-
-}  // namespace
-
-uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
-  Stmt st;
-  if (uint32_t s =
-          QueryNoteRow(txn,
-                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq FROM note WHERE id=?",
-                       id, GVERR_NO_ENTRY, st))
-    return s;
-  row = NoteFromColumns(st, id);
+  row = std::move(r);
   return 0;
 }
 
@@ -297,7 +253,14 @@ uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
           Query(txn, "SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st, id))
     return s;
   std::vector<StoredItem> items;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) { items.push_back(ItemFromColumns(r, 0)); }))
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+        StoredItem it;
+        it.name = std::string(r.Text(0));
+        it.type = static_cast<uint32_t>(r.Int(1));
+        it.flags = static_cast<uint32_t>(r.Int(2));
+        it.value = Bytes(r.Blob(3));
+        items.push_back(std::move(it));
+      }))
     return s;
   out = std::move(items);
   return 0;
@@ -314,55 +277,11 @@ uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& i
       std::string_view(reinterpret_cast<const char*>(item.value.data()), item.value.size()));
 }
 
-namespace {
-
-// Up to eight item rows an insert; a note of more rows takes further inserts.
-const RowsInsert& ItemInsert() {
-  static const RowsInsert texts(
-      "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES", "(?,?,?,?,?,?,?)",
-      8);
-  return texts;
-}
-
-}  // namespace
-
-uint32_t InsertItemRowsAt(Txn& txn, GVNOTEID note, int64_t firstOrd,
-                          std::span<const StoredItem* const> items) {
-  for (size_t done = 0; done < items.size();) {
-    const size_t n = std::min(ItemInsert().most(), items.size() - done);
-    Stmt st;
-    if (uint32_t s = txn.Prepare(ItemInsert().For(n), st)) return s;
-    for (size_t i = 0; i < n; ++i) {
-      const StoredItem& item = *items[done + i];
-      const int64_t ord = firstOrd + static_cast<int64_t>(done + i);
-      const int at = static_cast<int>(7 * i);
-      if (uint32_t s = st.Bind(at + 1, int64_t{note})) return s;
-      if (uint32_t s = st.Bind(at + 2, ord)) return s;
-      if (uint32_t s = st.Bind(at + 3, std::string_view(item.name))) return s;
-      if (uint32_t s = st.Bind(at + 4, std::string_view(FoldAscii(item.name)))) return s;
-      if (uint32_t s = st.Bind(at + 5, int64_t{item.type})) return s;
-      if (uint32_t s = st.Bind(at + 6, int64_t{item.flags})) return s;
-      if (uint32_t s = st.BindBlob(at + 7, item.value.data(), item.value.size())) return s;
-    }
-    if (uint32_t s = st.Run()) return s;
-    for (size_t i = 0; i < n; ++i) {
-      const StoredItem& item = *items[done + i];
-      if (uint32_t s =
-              IndexItemRow(txn, note, firstOrd + static_cast<int64_t>(done + i), item.type,
-                           std::string_view(reinterpret_cast<const char*>(item.value.data()),
-                                            item.value.size())))
-        return s;
-    }
-    done += n;
-  }
-  return 0;
-}
-
 uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  std::vector<const StoredItem*> rows;
-  rows.reserve(items.size());
-  for (const StoredItem& it : items) rows.push_back(&it);
-  return InsertItemRowsAt(txn, note, 1, rows);
+  int64_t ord = 0;
+  for (const StoredItem& it : items)
+    if (uint32_t s = InsertItemRow(txn, note, ++ord, it)) return s;
+  return 0;
 }
 
 uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out) {
@@ -443,9 +362,7 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   Txn txn(db);
   if (uint32_t s = txn.Begin(Txn::kRead)) return s;
   NoteRow row;
-  bool attachments = false;
-  std::vector<StoredItem> items;
-  if (uint32_t s = ReadWholeNote(txn, id, row, attachments, items)) return s;
+  if (uint32_t s = ReadNote(txn, id, row)) return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
   std::unique_ptr<Document> doc(new Document);
@@ -460,7 +377,8 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   doc->parent_ = row.parent;
   doc->read_only_ = (flags & GVOPEN_READONLY) != 0;
   doc->is_new_ = false;
-  doc->items_.reserve(items.size());
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadItems(txn, id, items)) return s;
   for (StoredItem& it : items) {
     DocItem d;
     static_cast<StoredItem&>(d) = std::move(it);
@@ -468,18 +386,17 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
-  if (attachments) {
-    Stmt st;
-    if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
-      return s;
-    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-          DocAttachment a;
-          a.size = static_cast<uint32_t>(r.Int(1));
-          a.modified = DecodeStoredTime(r.Blob(2));
-          doc->attachments_[std::string(r.Text(0))] = std::move(a);
-        }))
-      return s;
-  }
+  Stmt st;
+  if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
+    return s;
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+        DocAttachment a;
+        a.size = static_cast<uint32_t>(r.Int(1));
+        a.modified = DecodeStoredTime(r.Blob(2));
+        doc->attachments_[std::string(r.Text(0))] = std::move(a);
+      }))
+    return s;
+  st = Stmt();
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
   return 0;
@@ -775,10 +692,9 @@ uint32_t Document::Store(bool ifUnchanged) {
       return s;
     }
     id = row.id;
-    std::vector<const StoredItem*> rows;
-    rows.reserve(items_.size());
-    for (const DocItem& it : items_) rows.push_back(&it);
-    if (uint32_t s = InsertItemRowsAt(txn, id, 1, rows)) return s;
+    int64_t ord = 0;
+    for (const DocItem& it : items_)
+      if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
   } else {
     NoteRow row;
     if (uint32_t s = ReadNote(txn, id, row)) return s;

@@ -106,42 +106,13 @@ uint32_t DropFullText(Txn& txn, GVNOTEID note) {
   return Change(txn, {RowOf(note, 0), RowOf(note, 0xFFFFFFFF), std::nullopt});
 }
 
-namespace {
-
-// Up to sixteen kept rows an insert.
-const RowsInsert& RowInsert() {
-  static const RowsInsert texts("INSERT OR REPLACE INTO fulltext(rowid, body) VALUES", "(?,?)", 16);
-  return texts;
-}
-
-// Writes the rows rows[at], rows[at + 1], ... that have a body, as many as one insert takes;
-// at moves past them.
-uint32_t InsertRun(Txn& txn, const std::vector<Database::FullTextRow>& rows, size_t& at) {
-  size_t n = 0;
-  while (n < RowInsert().most() && at + n < rows.size() && rows[at + n].body) ++n;
-  Stmt st;
-  if (uint32_t s = txn.Prepare(RowInsert().For(n), st)) return s;
-  for (size_t i = 0; i < n; ++i) {
-    const Database::FullTextRow& r = rows[at + i];
-    if (uint32_t s = st.Bind(static_cast<int>(2 * i + 1), r.first)) return s;
-    if (uint32_t s = st.Bind(static_cast<int>(2 * i + 2), std::string_view(*r.body))) return s;
-  }
-  at += n;
-  return st.Run();
-}
-
-}  // namespace
-
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows) {
-  for (size_t at = 0; at < rows.size();) {
-    const Database::FullTextRow& r = rows[at];
-    if (r.body) {
-      if (uint32_t s = InsertRun(txn, rows, at)) return s;
-      continue;
-    }
-    ++at;
+  for (const Database::FullTextRow& r : rows) {
     uint32_t s = 0;
-    if (r.first == r.last)
+    if (r.body)
+      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
+                 *r.body);
+    else if (r.first == r.last)
       s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
     else
       s = RunSql(txn, "DELETE FROM fulltext WHERE rowid BETWEEN ? AND ?", r.first, r.last);

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -159,18 +158,6 @@ class Stmt {
   sqlite3_stmt* st_ = nullptr;
   bool* busy_ = nullptr;  // the cache entry's in-use flag
   bool owned_ = false;    // not from the cache: finalized on release
-};
-
-// The texts of one insert of 1 .. most rows (head, then the row's parameters once a row),
-// made once: the statement cache keys by the text.
-class RowsInsert {
- public:
-  RowsInsert(std::string_view head, std::string_view row, size_t most);
-  size_t most() const { return texts_.size() - 1; }
-  std::string_view For(size_t rows) const { return texts_[rows]; }
-
- private:
-  std::vector<std::string> texts_;
 };
 
 // Prepares sql on db (a Database or a Txn) into out and binds values (as Stmt::BindAll).
@@ -462,10 +449,6 @@ struct StoredItem {
 // Inserts the item rows of a new note (order as given, from position 1).
 [[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,
                                       const std::vector<StoredItem>& items);
-// Inserts item rows of note at the positions firstOrd, firstOrd + 1, ..., several rows a
-// statement, with their full-text rows (write transaction).
-[[nodiscard]] uint32_t InsertItemRowsAt(Txn& txn, GVNOTEID note, int64_t firstOrd,
-                                        std::span<const StoredItem* const> items);
 
 // One stored attachment row.
 struct AttachmentRow {

@@ -343,7 +343,7 @@ TEST_F(IndexTest, SearchesSeeEveryItemTheirFormulaNames) {
     ASSERT_EQ(GVIndexSearch(ix, t.formula, 0, 0), 0u) << t.formula;
     EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), t.want) << t.formula;
   }
-  // The rows written several a statement are each indexed for full text, in their place.
+  // Each of the many rows is indexed for full text and read back in its place.
   uint32_t found = 0;
   ASSERT_EQ(GVIndexFTSearch(ix, "v17", 0, 0, &found), 0u);
   EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{d}));
