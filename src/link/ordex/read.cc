@@ -905,11 +905,22 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
       return named(status2);
     }
     case TWTYPE_TEXT: {
+      // Most texts fit a small buffer: one call then reads them. The text is cut only beyond
+      // the buffer's room, and then to no fewer than kShortText bytes (whole characters).
+      char shortText[256];
+      constexpr size_t kShortText = sizeof shortText - 4;
+      uint32_t kind = GVTYPE_TEXT;
+      uint32_t status = GVItemFetch(doc, name.c_str(), &kind, 0, sizeof shortText, shortText);
+      if (missing(status)) return named(TWFieldSetNull(field, record, 1));
+      if (status != 0) return LogError(status);
+      if (const size_t got = std::strlen(shortText); got < kShortText)
+        return named(SetStreamValue(field, record, TWSTREAMFMT_QMBCS, shortText,
+                                    TrimmedLength(shortText, got)));
       uint32_t length = 0;
-      uint32_t status = GVItemGetLength(doc, name.c_str(), item, GVTYPE_TEXT, &length);
+      status = GVItemGetLength(doc, name.c_str(), item, GVTYPE_TEXT, &length);
       if (missing(status)) return named(TWFieldSetNull(field, record, 1));
       std::string text(length + 1, '\0');
-      uint32_t kind = GVTYPE_TEXT;
+      kind = GVTYPE_TEXT;
       if (status == 0) status = GVItemFetch(doc, name.c_str(), &kind, 0, length + 1, text.data());
       if (missing(status)) return named(TWFieldSetNull(field, record, 1));
       if (status != 0) return LogError(status);
