@@ -162,9 +162,17 @@ bool SetupWizard::SetupDirIsReadOnly() {
   return tw::install::gui::SetupDirIsReadOnly(ctx_.setupDir);
 }
 
-void SetupWizard::BuildSummary() { Do(*this, &WizardFlow::BuildSummary); }
-void SetupWizard::BuildRemoveWarning() { Do(*this, &WizardFlow::BuildRemoveWarning); }
-void SetupWizard::BuildRemoveConfirmation() { Do(*this, &WizardFlow::BuildRemoveConfirmation); }
-void SetupWizard::SetSystemSettingsText() { Do(*this, &WizardFlow::SetSystemSettingsText); }
+void SetupWizard::BuildSummary() {
+  Do(*this, &WizardFlow::BuildSummary);
+}
+void SetupWizard::BuildRemoveWarning() {
+  Do(*this, &WizardFlow::BuildRemoveWarning);
+}
+void SetupWizard::BuildRemoveConfirmation() {
+  Do(*this, &WizardFlow::BuildRemoveConfirmation);
+}
+void SetupWizard::SetSystemSettingsText() {
+  Do(*this, &WizardFlow::SetSystemSettingsText);
+}
 
 }  // namespace tw::install::gui

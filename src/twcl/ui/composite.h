@@ -12,10 +12,21 @@
 
 // Kinds of child descriptors.
 enum UI_ChildKind : long {
-  UI_KindEnd = 0, UI_KindExOrToggle = 1, UI_KindPushButton = 3, UI_KindToggle = 4,
-  UI_KindSingleSelView = 5, UI_KindMultiSelView = 6, UI_KindLabel = 7, UI_KindTextEditor = 8,
-  UI_KindComposite = 10, UI_KindStringEditor = 11, UI_KindOrGroup = 12, UI_KindExOrGroup = 13,
-  UI_KindHScrollBar = 14, UI_KindVScrollBar = 15, UI_KindComboBox = 16,
+  UI_KindEnd = 0,
+  UI_KindExOrToggle = 1,
+  UI_KindPushButton = 3,
+  UI_KindToggle = 4,
+  UI_KindSingleSelView = 5,
+  UI_KindMultiSelView = 6,
+  UI_KindLabel = 7,
+  UI_KindTextEditor = 8,
+  UI_KindComposite = 10,
+  UI_KindStringEditor = 11,
+  UI_KindOrGroup = 12,
+  UI_KindExOrGroup = 13,
+  UI_KindHScrollBar = 14,
+  UI_KindVScrollBar = 15,
+  UI_KindComboBox = 16,
   UI_KindBitmapButton = 17
 };
 
@@ -26,9 +37,9 @@ struct UI_ChildDescriptor {
   long id;
   long x, y, width, height;
   bool tab_stop;
-  const char* text;  // the title, or the model's text for editors
-  const void* extra; // kind 10: a nested descriptor table; kinds 12, 13: a button table;
-                     // kind 17: the picture (a UI_BitmapData) or null
+  const char* text;   // the title, or the model's text for editors
+  const void* extra;  // kind 10: a nested descriptor table; kinds 12, 13: a button table;
+                      // kind 17: the picture (a UI_BitmapData) or null
 };
 
 // A button of a group: ends with a null text.
@@ -108,7 +119,8 @@ class UI_CompositeVObject : public UI_VObjCollection {
   }
   bool HandleEvent(const UI_Event& e) override;
   bool HandleChildEvent(const UI_Event& e) override;
-  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) override;
+  std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
+                                    std::intptr_t lp) override;
 
  protected:
   std::uint32_t NativeStyle() const override;
@@ -154,7 +166,9 @@ class UI_Dialog : public UI_CompositeVObject {
   struct CloseEvent {
     long id;
     long type;
-    bool operator<(const CloseEvent& o) const { return std::pair(id, type) < std::pair(o.id, o.type); }
+    bool operator<(const CloseEvent& o) const {
+      return std::pair(id, type) < std::pair(o.id, o.type);
+    }
   };
   // closing: pairs until an id of -1 or a type of 0; null: OK (1) and Cancel (2) selected.
   // veto, when given, is asked (with the dialog's address) whenever a closing event comes

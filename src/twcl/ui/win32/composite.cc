@@ -116,7 +116,9 @@ UI_CompositeVObject::UI_CompositeVObject(UI_VisualObject* parent, const UI_Child
     if (!AddChild(*d)) break;
 }
 
-const char* UI_CompositeVObject::ClassName() const { return "UI_CompositeVObject"; }
+const char* UI_CompositeVObject::ClassName() const {
+  return "UI_CompositeVObject";
+}
 
 bool UI_CompositeVObject::Use3DLook(bool on) {
   look3d_ = on;
@@ -194,31 +196,56 @@ bool UI_CompositeVObject::AddChild(const UI_ChildDescriptor& d) {
   const char* text = d.text ? d.text : "";
   UI_VisualObject* c = nullptr;
   switch (d.kind) {
-    case UI_KindExOrToggle: c = new UI_ExOrToggleButton(this, r, d.id, text); break;
-    case UI_KindPushButton: c = new UI_PushButton(this, r, d.id, text); break;
-    case UI_KindToggle: c = new UI_ToggleButton(this, r, d.id, text); break;
-    case UI_KindSingleSelView: c = new UI_SingleSelStringView(this, r, d.id); break;
-    case UI_KindMultiSelView: c = new UI_MultiSelStringView(this, r, d.id); break;
-    case UI_KindLabel: c = new UI_Label(this, r, d.id, text); break;
-    case UI_KindTextEditor: c = new UI_TextEditor(this, r, d.id, text); break;
+    case UI_KindExOrToggle:
+      c = new UI_ExOrToggleButton(this, r, d.id, text);
+      break;
+    case UI_KindPushButton:
+      c = new UI_PushButton(this, r, d.id, text);
+      break;
+    case UI_KindToggle:
+      c = new UI_ToggleButton(this, r, d.id, text);
+      break;
+    case UI_KindSingleSelView:
+      c = new UI_SingleSelStringView(this, r, d.id);
+      break;
+    case UI_KindMultiSelView:
+      c = new UI_MultiSelStringView(this, r, d.id);
+      break;
+    case UI_KindLabel:
+      c = new UI_Label(this, r, d.id, text);
+      break;
+    case UI_KindTextEditor:
+      c = new UI_TextEditor(this, r, d.id, text);
+      break;
     case UI_KindComposite:
       c = new UI_CompositeVObject(this, static_cast<const UI_ChildDescriptor*>(d.extra), true, r,
                                   d.id, text);
       break;
-    case UI_KindStringEditor: c = new UI_StringEditor(this, r, d.id, text); break;
+    case UI_KindStringEditor:
+      c = new UI_StringEditor(this, r, d.id, text);
+      break;
     case UI_KindOrGroup:
-      c = new UI_OrButtonGroup(this, r, d.id, text, static_cast<const UI_ButtonDescriptor*>(d.extra));
+      c = new UI_OrButtonGroup(this, r, d.id, text,
+                               static_cast<const UI_ButtonDescriptor*>(d.extra));
       break;
     case UI_KindExOrGroup:
-      c = new UI_ExOrButtonGroup(this, r, d.id, text, static_cast<const UI_ButtonDescriptor*>(d.extra));
+      c = new UI_ExOrButtonGroup(this, r, d.id, text,
+                                 static_cast<const UI_ButtonDescriptor*>(d.extra));
       break;
-    case UI_KindHScrollBar: c = new UI_HScrollBar(this, r, d.id); break;
-    case UI_KindVScrollBar: c = new UI_VScrollBar(this, r, d.id); break;
-    case UI_KindComboBox: c = new UI_ComboBox(this, r, d.id); break;
+    case UI_KindHScrollBar:
+      c = new UI_HScrollBar(this, r, d.id);
+      break;
+    case UI_KindVScrollBar:
+      c = new UI_VScrollBar(this, r, d.id);
+      break;
+    case UI_KindComboBox:
+      c = new UI_ComboBox(this, r, d.id);
+      break;
     case UI_KindBitmapButton:
       c = new UI_BitmapPushButton(this, r, d.id, static_cast<const UI_BitmapData*>(d.extra), text);
       break;
-    default: return true;  // kinds that make nothing
+    default:
+      return true;  // kinds that make nothing
   }
   if (d.kind != UI_KindComposite && d.kind != UI_KindOrGroup && d.kind != UI_KindExOrGroup)
     c->SetTabStop(d.tab_stop);
@@ -242,7 +269,8 @@ bool UI_CompositeVObject::SetFocusChild(UI_VisualObject* child) {
 
 bool UI_CompositeVObject::MoveFocus(int direction) {
   std::vector<UI_FocusCandidate> cands;
-  for (UI_VisualObject* c : children_) cands.push_back({c->IsVisible(), c->IsEnabled(), c->TabStop()});
+  for (UI_VisualObject* c : children_)
+    cands.push_back({c->IsVisible(), c->IsEnabled(), c->TabStop()});
   UI_FocusMove m = UI_NextFocus(cands, focus_, direction, !child_window_);
   if (m.index >= 0) {
     focus_ = m.index;
@@ -271,9 +299,14 @@ bool UI_CompositeVObject::FocusHandler(const UI_Event& e) {
         if (o) SetFocusChild(o);
       }
       return false;
-    case Event_Iconify: iconified_ = true; return false;
-    case Event_Deiconify: iconified_ = false; return false;
-    default: return false;
+    case Event_Iconify:
+      iconified_ = true;
+      return false;
+    case Event_Deiconify:
+      iconified_ = false;
+      return false;
+    default:
+      return false;
   }
 }
 
@@ -372,7 +405,8 @@ UI_Dialog::UI_Dialog(UI_VisualObject* parent, const UI_Rectangle& shape, const c
   look3d_ = true;
   if (veto) veto_.reset(static_cast<CL_AbstractBinding*>(veto->Clone()));
   if (closing) {
-    for (const CloseEvent* c = closing; c->id != -1 && c->type != 0; ++c) AddCloseEvent(c->id, c->type);
+    for (const CloseEvent* c = closing; c->id != -1 && c->type != 0; ++c)
+      AddCloseEvent(c->id, c->type);
   } else {
     AddCloseEvent(IDOK, Event_Select);
     AddCloseEvent(IDCANCEL, Event_Select);
@@ -381,7 +415,9 @@ UI_Dialog::UI_Dialog(UI_VisualObject* parent, const UI_Rectangle& shape, const c
 
 UI_Dialog::~UI_Dialog() = default;
 
-const char* UI_Dialog::ClassName() const { return "UI_Dialog"; }
+const char* UI_Dialog::ClassName() const {
+  return "UI_Dialog";
+}
 
 std::uint32_t UI_Dialog::NativeStyle() const {
   return WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME | DS_SETFONT |
@@ -439,8 +475,12 @@ bool UI_Dialog::ClosingTest(const UI_Event& e) {
 
 bool UI_Dialog::ModalFilter(const UI_Event& e) {
   switch (e.Type()) {
-    case Event_None: case Event_MouseMove: case Event_ViewEnter: case Event_ViewLeave:
-    case Event_Paint: case Event_Other:
+    case Event_None:
+    case Event_MouseMove:
+    case Event_ViewEnter:
+    case Event_ViewLeave:
+    case Event_Paint:
+    case Event_Other:
       return true;
     default:
       break;
@@ -530,17 +570,34 @@ int UI_MessageBox(const char* text, const char* caption, UI_VisualObject* owner,
                   int icon) {
   UINT type = MB_TASKMODAL;
   switch (buttons) {
-    case 0: type |= MB_OK; break;
-    case 2: type |= MB_YESNO; break;
-    case 3: type |= MB_YESNOCANCEL; break;
-    default: type |= MB_OKCANCEL; break;
+    case 0:
+      type |= MB_OK;
+      break;
+    case 2:
+      type |= MB_YESNO;
+      break;
+    case 3:
+      type |= MB_YESNOCANCEL;
+      break;
+    default:
+      type |= MB_OKCANCEL;
+      break;
   }
   switch (icon) {
-    case 0: type |= MB_ICONASTERISK; break;
-    case 1: type |= MB_ICONEXCLAMATION; break;
-    case 2: type |= MB_ICONHAND; break;
-    case 3: type |= MB_ICONQUESTION; break;
-    default: break;
+    case 0:
+      type |= MB_ICONASTERISK;
+      break;
+    case 1:
+      type |= MB_ICONEXCLAMATION;
+      break;
+    case 2:
+      type |= MB_ICONHAND;
+      break;
+    case 3:
+      type |= MB_ICONQUESTION;
+      break;
+    default:
+      break;
   }
   int r = MessageBoxW(owner ? Hwnd(owner->Handle()) : nullptr, Wide(text).c_str(),
                       Wide(caption).c_str(), type);
@@ -578,7 +635,8 @@ CL_String UI_FileSelectDialog(UI_VisualObject* owner, const char* directory, con
     DWORD code = CommDlgExtendedError();
     if (code) {
       char msg[64];
-      std::snprintf(msg, sizeof msg, "FileSelectDialog failed: Error code: %lu", (unsigned long)code);
+      std::snprintf(msg, sizeof msg, "FileSelectDialog failed: Error code: %lu",
+                    (unsigned long)code);
       UI_MessageBox(msg, "", owner, 0, 2);
     }
     file[0] = 0;

@@ -165,9 +165,13 @@ bool UI_VisualObject::DestroyVisualElement() {
   return true;
 }
 
-const char* UI_VisualObject::ClassName() const { return "UI_VisualObject"; }
+const char* UI_VisualObject::ClassName() const {
+  return "UI_VisualObject";
+}
 
-void UI_VisualObject::AddChildObject(UI_VisualObject* c) { children_.push_back(c); }
+void UI_VisualObject::AddChildObject(UI_VisualObject* c) {
+  children_.push_back(c);
+}
 void UI_VisualObject::RemoveChildObject(UI_VisualObject* c) {
   for (auto it = children_.begin(); it != children_.end(); ++it)
     if (*it == c) {
@@ -237,7 +241,9 @@ bool UI_VisualObject::IsVisible() const {
   return handle_ ? (GetWindowLongW(Hwnd(handle_), GWL_STYLE) & WS_VISIBLE) != 0 : visible_;
 }
 
-bool UI_VisualObject::TakeFocus() { return UI_Controller::Instance().SetFocusTo(this); }
+bool UI_VisualObject::TakeFocus() {
+  return UI_Controller::Instance().SetFocusTo(this);
+}
 
 bool UI_VisualObject::HasFocus() const {
   return handle_ && ::GetFocus() == Hwnd(handle_);
@@ -262,7 +268,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   if (child) style |= WS_CHILD;
   if (!enabled_) style |= WS_DISABLED;
   if (!visible_) style &= ~WS_VISIBLE;
-  int x = int(shape_.Left()), y = int(shape_.Top()), w = int(shape_.Width()), h = int(shape_.Height());
+  int x = int(shape_.Left()), y = int(shape_.Top()), w = int(shape_.Width()),
+      h = int(shape_.Height());
   if (!child) {
     RECT r = {x, y, x + w, y + h};
     AdjustWindowRectEx(&r, style, FALSE, NativeExStyle());
@@ -306,7 +313,9 @@ UI_NativeHandle UI_VisualObject::ContainerWindow() const {
   return parent_ ? parent_->ContainerWindow() : nullptr;
 }
 
-bool UI_VisualObject::AfterCreate() { return MakeChildren(); }
+bool UI_VisualObject::AfterCreate() {
+  return MakeChildren();
+}
 
 bool UI_VisualObject::MakeChildren() {
   for (UI_VisualObject* c : children_)
@@ -495,7 +504,9 @@ UI_Controller& UI_Controller::Instance() {
   return c;
 }
 
-UI_Controller::UI_Controller() { RegisterClasses(); }
+UI_Controller::UI_Controller() {
+  RegisterClasses();
+}
 
 UI_VisualObject* UI_Controller::ObjectFor(UI_NativeHandle h) const {
   auto it = objects_.find(h);
@@ -639,7 +650,9 @@ void UI_Controller::Forget(UI_NativeHandle h) {
   }
 }
 
-void UI_Controller::PostSoftEvent(const UI_Event& e) { soft_.push_back(e); }
+void UI_Controller::PostSoftEvent(const UI_Event& e) {
+  soft_.push_back(e);
+}
 
 bool UI_Controller::TakeEvent(UI_Event& out) {
   if (soft_.empty()) return false;
@@ -783,7 +796,9 @@ bool UI_Controller::ProcessEventsUntil(const std::function<bool()>& done,
   return ok;
 }
 
-void UI_Controller::Quit(int code) { PostQuitMessage(code); }
+void UI_Controller::Quit(int code) {
+  PostQuitMessage(code);
+}
 
 bool UI_Controller::SetFocusTo(UI_VisualObject* o) {
   if (!o || !o->Handle()) return false;
@@ -791,9 +806,13 @@ bool UI_Controller::SetFocusTo(UI_VisualObject* o) {
   return GetFocus() == Hwnd(o->Handle());
 }
 
-UI_VisualObject* UI_Controller::FocusedObject() const { return ObjectFor(GetFocus()); }
+UI_VisualObject* UI_Controller::FocusedObject() const {
+  return ObjectFor(GetFocus());
+}
 
-void UI_Controller::Beep() { MessageBeep(MB_OK); }
+void UI_Controller::Beep() {
+  MessageBeep(MB_OK);
+}
 
 void UI_Controller::WaitCursor(bool on) {
   SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(on ? IDC_WAIT : IDC_ARROW)));
@@ -863,7 +882,9 @@ UI_Application::~UI_Application() {
   g_app = nullptr;
 }
 
-UI_Application* UI_Application::Instance() { return g_app; }
+UI_Application* UI_Application::Instance() {
+  return g_app;
+}
 
 int UI_Application::Run(UI_VisualObject* main_window) {
   if (!main_window || !main_window->MakeVisualElement()) return 1;
