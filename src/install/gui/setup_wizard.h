@@ -157,7 +157,7 @@ class SetupWizard : public UI_Dialog {
   // Makes the window, then gives it the wizard's title.
   bool MakeVisualElement() override;
   // Events the children left unhandled: the navigation, then the dialog's own handling.
-  bool ProcessChildEvent(const UI_Event& e) override;
+  bool HandleChildEvent(const UI_Event& e) override;
 
   // ---- pages and buttons
   void ChooseWizardFont();
@@ -178,7 +178,6 @@ class SetupWizard : public UI_Dialog {
   void ErrorBox(const std::string& text);
 
   // ---- navigation, checks and built texts (wizard_nav.cc)
-  bool HandleChildEvent(const UI_Event& e);
   void OnNext();
   void OnPrevious();
   void OnKeyTyped(char key);

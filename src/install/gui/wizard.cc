@@ -293,10 +293,6 @@ bool SetupWizard::MakeVisualElement() {
   return SetTitle(kWizardTitle);
 }
 
-bool SetupWizard::ProcessChildEvent(const UI_Event& e) {
-  return HandleChildEvent(e) || UI_Dialog::ProcessChildEvent(e);
-}
-
 void SetupWizard::ChooseWizardFont() {
   UI_ChildDescriptor probe = {UI_KindLabel, kIdFontProbe, 0, 0, 2, 2, false, nullptr, nullptr};
   (void)AddChild(probe);

@@ -100,11 +100,14 @@ std::string IniOf(const SetupContext& ctx) {
 bool SetupWizard::HandleChildEvent(const UI_Event& e) {
   if (e.Type() == Event_KeyTyped) {
     OnKeyTyped(e.key);
-    return false;  // the key still reaches the control that has it
+    // The key still reaches the control that has it, and TAB still moves the focus.
+    return UI_Dialog::HandleChildEvent(e);
   }
-  if (e.Type() != Event_Select || e.Origin() == nullptr) return false;
-  const long id = e.Origin()->Id();
-  return WithFlow(*this, [&](WizardFlow& f) { return f.Select(id); });
+  if (e.Type() == Event_Select && e.Origin() != nullptr) {
+    const long id = e.Origin()->Id();
+    if (WithFlow(*this, [&](WizardFlow& f) { return f.Select(id); })) return true;
+  }
+  return UI_Dialog::HandleChildEvent(e);
 }
 
 void SetupWizard::OnNext() {
@@ -159,9 +162,17 @@ bool SetupWizard::SetupDirIsReadOnly() {
   return tw::install::gui::SetupDirIsReadOnly(ctx_.setupDir);
 }
 
-void SetupWizard::BuildSummary() { Do(*this, &WizardFlow::BuildSummary); }
-void SetupWizard::BuildRemoveWarning() { Do(*this, &WizardFlow::BuildRemoveWarning); }
-void SetupWizard::BuildRemoveConfirmation() { Do(*this, &WizardFlow::BuildRemoveConfirmation); }
-void SetupWizard::SetSystemSettingsText() { Do(*this, &WizardFlow::SetSystemSettingsText); }
+void SetupWizard::BuildSummary() {
+  Do(*this, &WizardFlow::BuildSummary);
+}
+void SetupWizard::BuildRemoveWarning() {
+  Do(*this, &WizardFlow::BuildRemoveWarning);
+}
+void SetupWizard::BuildRemoveConfirmation() {
+  Do(*this, &WizardFlow::BuildRemoveConfirmation);
+}
+void SetupWizard::SetSystemSettingsText() {
+  Do(*this, &WizardFlow::SetSystemSettingsText);
+}
 
 }  // namespace tw::install::gui

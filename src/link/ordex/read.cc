@@ -272,9 +272,8 @@ uint32_t Connection::DescribeResult(TWFIELDLIST dest, uint32_t* count) {
       }
     } else {
       GVFieldInfo info{};
-      for (uint32_t pos = GV_LIST_FIRST; status == TWSUCCESS &&
-                                         GVFieldList(db, s.form, pos, &info) == 0;
-           pos = GV_LIST_NEXT)
+      for (uint32_t pos = GV_LIST_FIRST;
+           status == TWSUCCESS && GVFieldList(db, s.form, pos, &info) == 0; pos = GV_LIST_NEXT)
         status = addItem(info);
     }
   }
@@ -284,13 +283,26 @@ uint32_t Connection::DescribeResult(TWFIELDLIST dest, uint32_t* count) {
   for (const ExtraRow& row : kExtras) {
     int32_t on = 0;
     switch (row.token) {
-      case kLoadUnid: on = p.loadUnid; break;
-      case kLoadNoteid: on = p.loadNoteid; break;
-      case kLoadRef: on = p.loadRef; break;
-      case kLoadFile: on = p.loadFile; break;
-      case kCopyHierarchy: on = p.copyHierarchy; break;
-      case kCopyFile: on = p.copyFile; break;
-      default: break;
+      case kLoadUnid:
+        on = p.loadUnid;
+        break;
+      case kLoadNoteid:
+        on = p.loadNoteid;
+        break;
+      case kLoadRef:
+        on = p.loadRef;
+        break;
+      case kLoadFile:
+        on = p.loadFile;
+        break;
+      case kCopyHierarchy:
+        on = p.copyHierarchy;
+        break;
+      case kCopyFile:
+        on = p.copyFile;
+        break;
+      default:
+        break;
     }
     if (!on) continue;
     const bool hier = row.token == kCopyHierarchy;
@@ -310,8 +322,8 @@ uint32_t Connection::DescribeResult(TWFIELDLIST dest, uint32_t* count) {
     if (status == TWSUCCESS) status = TWFieldlistAppend(dest, name.get(), row.type, &field);
     if (status == TWSUCCESS) status = TWFieldSetVirtualCode(field, linkCode);
     if (status == TWSUCCESS && IsStreamType(row.type))
-      status = TWFieldSetFormatStream(field, row.size != 0 ? TWSTREAMF_FIXED : 0, row.size,
-                                      row.format);
+      status =
+          TWFieldSetFormatStream(field, row.size != 0 ? TWSTREAMF_FIXED : 0, row.size, row.format);
     if (status != TWSUCCESS) return TWActivityLog(status);
   }
   if (count != nullptr)
@@ -444,7 +456,8 @@ uint32_t Connection::MapFields(Slot& slot, TWFIELDLIST list, bool keyOnly) {
       if (m.extra == Extra::kNone) continue;
       // A form field of that name is an item, not an extra field.
       bool isItem = false;
-      for (const Mapped& f : slot.fields) isItem |= f.item != 0 && strcasecmp(f.name.c_str(), m.name.c_str()) == 0;
+      for (const Mapped& f : slot.fields)
+        isItem |= f.item != 0 && strcasecmp(f.name.c_str(), m.name.c_str()) == 0;
       if (!isItem) slot.extras.push_back(std::move(m));
     }
   }
@@ -546,8 +559,8 @@ uint32_t Connection::PositionByKey(Slot& slot, TWFIELDLIST keys, uint32_t record
     }
     if (status == 0) {
       if (!items.empty()) {
-        status = GVIndexKeySearch(index, static_cast<uint32_t>(items.size()), items.data(), 0,
-                                  &matches);
+        status =
+            GVIndexKeySearch(index, static_cast<uint32_t>(items.size()), items.data(), 0, &matches);
         if (status == GVERR_KEY_NOT_FOUND) {
           status = 0;
           matches = 0;
@@ -747,7 +760,8 @@ uint32_t Connection::OpenTemporaryView(const std::string& formula) {
   for (uint32_t n = 0; n < kIndexViewNames; ++n) {
     std::snprintf(design.name, sizeof design.name, "(%s%u)", kIndexViewBase, n);
     if (GVViewLocateByName(db, design.name) != 0) continue;
-    status = GVViewCreate(db, &design, static_cast<uint32_t>(columns.size()), columns.data(), &view);
+    status =
+        GVViewCreate(db, &design, static_cast<uint32_t>(columns.size()), columns.data(), &view);
     if (status != GVERR_EXISTS) break;
     status = GVERR_NO_VIEW;
   }
@@ -782,7 +796,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
   // An extra field that names the current document or the index position is good only
   // until the next record moves them: such a result goes one record per fetch.
   for (const Mapped& m : select.extras)
-    if (m.extra == Extra::kHier || m.extra == Extra::kTwxFile) recordCount = std::min(recordCount, 1u);
+    if (m.extra == Extra::kHier || m.extra == Extra::kTwxFile)
+      recordCount = std::min(recordCount, 1u);
   uint32_t delivered = 0;
   while (delivered < recordCount) {
     if (r.skip != 0) {
@@ -795,7 +810,8 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
       break;
     }
     if (r.doc != 0) {
-      const uint32_t closed = r.docSpoiled ? GVDocumentClose(r.doc, GVCLOSE_DISCARD) : CloseWritten(r.doc);
+      const uint32_t closed =
+          r.docSpoiled ? GVDocumentClose(r.doc, GVCLOSE_DISCARD) : CloseWritten(r.doc);
       r.doc = 0;
       r.docSpoiled = false;
       if (closed != 0) return LogError(closed);
@@ -835,7 +851,9 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
     if (status & 0x80000000u) return LogError(status);
     return InFieldBlock(status) ? LogNamed(status, name) : TWActivityLog(status);
   };
-  auto missing = [&](uint32_t status) { return status == GVERR_NO_ITEM || status == GVERR_NO_VALUE; };
+  auto missing = [&](uint32_t status) {
+    return status == GVERR_NO_ITEM || status == GVERR_NO_VALUE;
+  };
   if (r.fetchView) {
     ++column;
     if (type != TWTYPE_TEXT) {
@@ -905,11 +923,22 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
       return named(status2);
     }
     case TWTYPE_TEXT: {
+      // Most texts fit a small buffer: one call then reads them. The text is cut only beyond
+      // the buffer's room, and then to no fewer than kShortText bytes (whole characters).
+      char shortText[256];
+      constexpr size_t kShortText = sizeof shortText - 4;
+      uint32_t kind = GVTYPE_TEXT;
+      uint32_t status = GVItemFetch(doc, name.c_str(), &kind, 0, sizeof shortText, shortText);
+      if (missing(status)) return named(TWFieldSetNull(field, record, 1));
+      if (status != 0) return LogError(status);
+      if (const size_t got = std::strlen(shortText); got < kShortText)
+        return named(SetStreamValue(field, record, TWSTREAMFMT_QMBCS, shortText,
+                                    TrimmedLength(shortText, got)));
       uint32_t length = 0;
-      uint32_t status = GVItemGetLength(doc, name.c_str(), item, GVTYPE_TEXT, &length);
+      status = GVItemGetLength(doc, name.c_str(), item, GVTYPE_TEXT, &length);
       if (missing(status)) return named(TWFieldSetNull(field, record, 1));
       std::string text(length + 1, '\0');
-      uint32_t kind = GVTYPE_TEXT;
+      kind = GVTYPE_TEXT;
       if (status == 0) status = GVItemFetch(doc, name.c_str(), &kind, 0, length + 1, text.data());
       if (missing(status)) return named(TWFieldSetNull(field, record, 1));
       if (status != 0) return LogError(status);
@@ -921,10 +950,10 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
       TWFieldGetFormatStream(field, &flags, &maxLength, &format);
       uint32_t stored = 0, length = 0;
       uint32_t status = GVItemGetInfo(doc, name.c_str(), &stored, nullptr, &length);
-      const bool compatible =
-          stored == item || (item == GVTYPE_TEXT_LIST && stored == GVTYPE_TEXT) ||
-          (item == GVTYPE_NUMBER_LIST && stored == GVTYPE_NUMBER) ||
-          (item == GVTYPE_TIME_LIST && stored == GVTYPE_TIME);
+      const bool compatible = stored == item ||
+                              (item == GVTYPE_TEXT_LIST && stored == GVTYPE_TEXT) ||
+                              (item == GVTYPE_NUMBER_LIST && stored == GVTYPE_NUMBER) ||
+                              (item == GVTYPE_TIME_LIST && stored == GVTYPE_TIME);
       uint32_t kind = 0;
       uint32_t valueFormat = TWSTREAMFMT_BLOB;
       switch (item) {
@@ -960,8 +989,8 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
         std::string records;
         status = ReadRichText(doc, name, records);
         if (status != TWSUCCESS) return status;
-        return named(SetStreamValue(field, record, TWSTREAMFMT_COMPOSITE, records.data(),
-                                    records.size()));
+        return named(
+            SetStreamValue(field, record, TWSTREAMFMT_COMPOSITE, records.data(), records.size()));
       }
       // A single value reads as a one-entry list.
       std::string bytes(length + 16, '\0');
@@ -980,7 +1009,8 @@ uint32_t Connection::FillField(TWFIELD field, uint32_t record, uint32_t item,
           std::memcpy(&l, bytes.data() + 2 + 2 * e, 2);
           n += l;
         }
-      } else if (valueFormat == TWSTREAMFMT_NUMBER_LIST || valueFormat == TWSTREAMFMT_DATETIME_LIST) {
+      } else if (valueFormat == TWSTREAMFMT_NUMBER_LIST ||
+                 valueFormat == TWSTREAMFMT_DATETIME_LIST) {
         uint16_t values = 0, ranges = 0;
         std::memcpy(&values, bytes.data(), 2);
         std::memcpy(&ranges, bytes.data() + 2, 2);
@@ -1025,7 +1055,8 @@ uint32_t Connection::Catalog(uint32_t objectType, TWFIELDLIST dest, uint32_t* co
     if (status == TWSUCCESS && dest != TWNULLHANDLE) {
       TWFIELD field = TWNULLHANDLE;
       status = TWFieldlistAppend(dest, name.get(), TWTYPE_TEXT, &field);
-      if (status == TWSUCCESS) status = TWFieldSetFormatStream(field, 0, c.length, TWSTREAMFMT_QMBCS);
+      if (status == TWSUCCESS)
+        status = TWFieldSetFormatStream(field, 0, c.length, TWSTREAMFMT_QMBCS);
     }
   }
   if (status != TWSUCCESS) {
@@ -1086,11 +1117,13 @@ uint32_t Connection::FetchCatalog(TWFIELDLIST, uint32_t recordIndex, uint32_t re
     const uint32_t record = recordIndex + delivered;
     uint32_t st = TWSUCCESS;
     if (select.fields.size() >= 1)
-      st = SetStreamValue(select.fields[0].field, record, TWSTREAMFMT_QMBCS, name.data(), name.size());
-    if (st == TWSUCCESS && select.fields.size() >= 2) st = TWFieldSetNull(select.fields[1].field, record, 1);
+      st = SetStreamValue(select.fields[0].field, record, TWSTREAMFMT_QMBCS, name.data(),
+                          name.size());
+    if (st == TWSUCCESS && select.fields.size() >= 2)
+      st = TWFieldSetNull(select.fields[1].field, record, 1);
     if (st == TWSUCCESS && select.fields.size() >= 3)
-      st = hasTitle ? SetStreamValue(select.fields[2].field, record, TWSTREAMFMT_QMBCS, title.data(),
-                                     title.size())
+      st = hasTitle ? SetStreamValue(select.fields[2].field, record, TWSTREAMFMT_QMBCS,
+                                     title.data(), title.size())
                     : TWFieldSetNull(select.fields[2].field, record, 1);
     if (st != TWSUCCESS) return TWActivityLog(st);
     ++delivered;

@@ -407,9 +407,8 @@ uint32_t Connection::Connect() {
   // driver wraps each statement in a savepoint (a round trip each, and a setting of the data
   // source that may be off): blocks of writes are guarded by the connector instead.
   char dbms[64] = {};
-  spoilsTransaction =
-      Succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length)) &&
-      std::string_view(dbms).find("PostgreSQL") != std::string_view::npos;
+  spoilsTransaction = Succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length)) &&
+                      std::string_view(dbms).find("PostgreSQL") != std::string_view::npos;
   SQLUINTEGER arrays = 0;
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&

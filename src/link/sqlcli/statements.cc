@@ -350,8 +350,8 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
   SQLFreeStmt(slot.stmt, SQL_CLOSE);
   SQLFreeStmt(slot.stmt, SQL_RESET_PARAMS);
   slot.Forget();
-  if (!SQL_SUCCEEDED(SQLPrepare(slot.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
-                                SQL_NTS)))
+  if (!SQL_SUCCEEDED(SQLPrepare(
+          slot.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS)))
     return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
   slot.prepared.Hold(text);
   return TWSUCCESS;
@@ -360,8 +360,8 @@ uint32_t WriteText(Connection& c, Operation& op, WriteKind kind, bool positioned
 // The parameter array size of slot's handle (1: one record per execution).
 [[nodiscard]] uint32_t ParamsetSize(Connection& c, StatementSlot& slot, SQLULEN size) {
   if (slot.paramsetSize == size) return TWSUCCESS;
-  if (!SQL_SUCCEEDED(SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAMSET_SIZE,
-                                    reinterpret_cast<SQLPOINTER>(size), 0)))
+  if (!SQL_SUCCEEDED(
+          SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(size), 0)))
     return c.OdbcLogError(c.dbc, slot.stmt);
   slot.paramsetSize = size;
   return TWSUCCESS;
@@ -374,7 +374,7 @@ constexpr char kReleaseSavepoint[] = "RELEASE SAVEPOINT tw_block";
 
 // The savepoint is let go and taken anew once it holds this many records or words of their
 // values: what a failure writes again stays bounded.
-constexpr size_t kKeptRecords = 4096;
+constexpr size_t kKeptRecords = size_t{1} << 12;
 constexpr size_t kKeptWords = size_t{1} << 17;
 
 [[nodiscard]] uint32_t Savepoint(Connection& c, const char* text) {
@@ -511,9 +511,8 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
 // status (logged) is *converted's answer with *converted the records that went. *executed
 // tells whether the array ran and failed (nothing logged: the caller runs the records one
 // by one to learn which failed).
-[[nodiscard]] uint32_t RunArray(Connection& c, const RecordRun& run, uint32_t first,
-                                uint32_t count, uint32_t* converted, bool* failed,
-                                SQLLEN* rows) {
+[[nodiscard]] uint32_t RunArray(Connection& c, const RecordRun& run, uint32_t first, uint32_t count,
+                                uint32_t* converted, bool* failed, SQLLEN* rows) {
   *failed = false;
   *converted = 0;
   std::vector<ParameterValue> values, firsts;

@@ -954,9 +954,9 @@ uint32_t Connection::SetupConversions(TWFIELDLIST list, ColumnRecords& records,
   }
 }
 
-uint32_t Connection::RecordParameters(TWFIELDLIST list, ColumnRecords& records,
-                                      uint32_t recordSlot, bool allFields, bool dataPass,
-                                      bool keyPass, std::vector<ParameterValue>* values) {
+uint32_t Connection::RecordParameters(TWFIELDLIST list, ColumnRecords& records, uint32_t recordSlot,
+                                      bool allFields, bool dataPass, bool keyPass,
+                                      std::vector<ParameterValue>* values) {
   values->clear();
   for (int pass = 0; pass < 2; ++pass) {
     const bool keys = pass == 1;

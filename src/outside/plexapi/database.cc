@@ -396,6 +396,7 @@ uint32_t Database::BulkStore(const std::function<uint32_t()>& store) {
   in_bulk_store_ = false;
   if (status != 0) {
     bulk_fulltext_.resize(rowsBefore);
+    design_seq_ = -1;  // read again: what the store did is undone
     // Only this document's rows go; when even that fails, the batch cannot be trusted.
     if (ExecCached("ROLLBACK TO bulk_store") != 0 || ExecCached("RELEASE bulk_store") != 0)
       DropBulk();
@@ -416,9 +417,10 @@ uint32_t Database::FlushBulk() {
   if (bulk_ == nullptr) return std::exchange(bulk_failure_, 0);
   std::unique_ptr<Txn> txn = std::move(bulk_);
   ForgetBulkHolder(this);
-  std::vector<FullTextRow> rows = std::move(bulk_fulltext_);
+  // Written from where they were kept, which keeps its room for the next batch.
+  const uint32_t written = WriteFullTextRows(*txn, bulk_fulltext_);
   bulk_fulltext_.clear();
-  if (uint32_t st = WriteFullTextRows(*txn, rows)) return st;  // txn rolls back
+  if (written != 0) return written;  // txn rolls back
   return txn->Commit();
 }
 
@@ -758,6 +760,7 @@ uint32_t Txn::Begin(Mode mode) {
   }
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
+  db_.design_seq_ = -1;
   mode_ = mode;
   open_ = true;
   joined_ = false;
@@ -791,6 +794,7 @@ uint32_t Txn::Commit() {
   open_ = false;
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
+  db_.design_seq_ = -1;
   return 0;
 }
 
@@ -809,6 +813,7 @@ void Txn::Rollback() {
   }
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
+  db_.design_seq_ = -1;
 }
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {
@@ -822,11 +827,20 @@ uint32_t Txn::NewNoteId(GVNOTEID& id) {
 }
 
 uint32_t Txn::DesignSeq(int64_t& out) {
-  return db_.MetaInt("design_seq", 0, out);
+  // Under this connection's write lock only this connection changes the design, and it says
+  // so (BumpDesignSeq): the value read once holds for every store of a bulk batch.
+  if (db_.txn_write_ && db_.design_seq_ >= 0) {
+    out = db_.design_seq_;
+    return 0;
+  }
+  if (uint32_t st = db_.MetaInt("design_seq", 0, out)) return st;
+  if (db_.txn_write_) db_.design_seq_ = out;
+  return 0;
 }
 
 uint32_t Txn::BumpDesignSeq() {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
+  db_.design_seq_ = -1;
   return db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'design_seq'");
 }
 

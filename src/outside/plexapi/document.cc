@@ -138,7 +138,8 @@ std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(
-          txn, "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
+          txn,
+          "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
           "ORDER BY ord LIMIT 1",
           st, row, note))
     return s;
@@ -750,7 +751,7 @@ uint32_t Document::Store(bool ifUnchanged) {
     if (IndexMaintainer* ix = db_->indexer()) {
       if (is_new_) {
         // Every item of a new note was just stored from items_: the views read them here.
-        if (uint32_t s = ix->OnStore(txn, id, *this)) return s;
+        if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
       } else {
         // The views read only the items their formulas name: a long rich-text item that no
         // formula names is not loaded for them.

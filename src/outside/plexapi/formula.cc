@@ -2,6 +2,7 @@
 // comparisons, @@if@@ and @@absent@@, statements and FIELD assignments.
 #include "formula.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "richtext.h"
 #include "session.h"
 #include "timedate.h"
+#include "value.h"
 
 namespace plexa {
 
@@ -420,6 +422,27 @@ bool HasSelect(const Formula& formula) {
   for (const fx::Statement& s : formula.statements)
     if (s.kind == fx::StatementKind::kSelect) return true;
   return false;
+}
+
+namespace {
+
+void CollectNames(const fx::Node& n, std::vector<std::string>& out) {
+  const bool absent = n.kind == fx::NodeKind::kCall && n.function->fn == fx::Fn::kAbsent;
+  if (n.kind == fx::NodeKind::kName || absent) {
+    std::string key = FoldAscii(absent ? n.operands[0]->text : n.text);
+    if (std::find(out.begin(), out.end(), key) == out.end()) out.push_back(std::move(key));
+    if (absent) return;
+  }
+  for (const auto& operand : n.operands) CollectNames(*operand, out);
+}
+
+}  // namespace
+
+std::vector<std::string> ItemsRead(const Formula& formula) {
+  std::vector<std::string> names;
+  for (const fx::Statement& s : formula.statements)
+    if (s.expr) CollectNames(*s.expr, names);
+  return names;
 }
 
 bool SelectsAll(const Formula& formula) {

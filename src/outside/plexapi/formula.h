@@ -119,6 +119,9 @@ bool Selects(const Formula& formula, const ItemSource& items);
 bool HasSelect(const Formula& formula);
 // True when the formula is empty or only "SELECT" (takes every document).
 bool SelectsAll(const Formula& formula);
+// The names of the items the formula reads, ASCII-lower-cased and each once: an evaluation
+// asks its source for no others.
+std::vector<std::string> ItemsRead(const Formula& formula);
 
 }  // namespace plexa
 

@@ -384,16 +384,21 @@ uint32_t Index::FillSearch(std::string_view formula, GVNOTEID form) {
   int64_t seq = 0;
   if (uint32_t st = SnapshotSeq(seq)) return st;
   const bool needItems = selection && !SelectsAll(*selection);
+  // Only the items the selection reads are loaded: a search by form reads one item a note.
+  std::vector<std::string> read;
+  if (needItems) read = ItemsRead(*selection);
   std::vector<GVNOTEID> notes;
-  uint32_t st = ScanNotes(txn, classes_, formKey, needItems,
-                          [&](GVNOTEID note, std::vector<StoredItem>& items) -> uint32_t {
-                            if (needItems) {
-                              std::unique_ptr<ItemSource> src = MakeItemSource(std::move(items));
-                              if (!Selects(*selection, *src)) return 0;
-                            }
-                            notes.push_back(note);
-                            return 0;
-                          });
+  uint32_t st = ScanNotes(
+      txn, classes_, formKey, needItems,
+      [&](GVNOTEID note, std::vector<StoredItem>& items) -> uint32_t {
+        if (needItems) {
+          std::unique_ptr<ItemSource> src = MakeItemSource(std::move(items));
+          if (!Selects(*selection, *src)) return 0;
+        }
+        notes.push_back(note);
+        return 0;
+      },
+      &read);
   if (st != 0) return st;
   if (uint32_t s = txn.Commit()) return s;
   source_ = Source::kSearch;

@@ -201,6 +201,10 @@ class IndexMaintainer {
  public:
   virtual ~IndexMaintainer() = default;
   [[nodiscard]] virtual uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) = 0;
+  // The first store of a new note (no view holds a row of it yet).
+  [[nodiscard]] virtual uint32_t OnInsert(Txn& txn, GVNOTEID note, const ItemSource& items) {
+    return OnStore(txn, note, items);
+  }
   [[nodiscard]] virtual uint32_t OnDelete(Txn& txn, GVNOTEID note) = 0;
 };
 
@@ -353,6 +357,7 @@ class Database {
   bool form_check_ = false;
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
+  int64_t design_seq_ = -1;    // meta.design_seq as read in the open write transaction (-1: not)
   std::unique_ptr<Txn> bulk_;  // the shared bulk transaction, while one is open
   uint32_t bulk_count_ = 0;
   std::chrono::steady_clock::time_point bulk_start_;

@@ -3,6 +3,7 @@
 // entry), and their upkeep in the transaction of every store and delete.
 #include "view_index.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "richtext.h"
@@ -100,17 +101,25 @@ class Indexer : public IndexMaintainer {
   explicit Indexer(DesignCache& cache) : cache_(cache) {}
 
   uint32_t OnStore(Txn& txn, GVNOTEID note, const ItemSource& merged) override {
-    if (uint32_t st = cache_.Refresh()) return st;
-    std::vector<std::shared_ptr<const ViewDef>> views = cache_.views();
-    if (uint32_t st = DeleteNoteRows(txn, note)) return st;
-    for (const auto& v : views)
-      if (uint32_t st = WriteRows(txn, *v, note, merged)) return st;
-    return 0;
+    return Write(txn, note, merged, true);
+  }
+  uint32_t OnInsert(Txn& txn, GVNOTEID note, const ItemSource& items) override {
+    return Write(txn, note, items, false);
   }
 
   uint32_t OnDelete(Txn& txn, GVNOTEID note) override { return DeleteNoteRows(txn, note); }
 
  private:
+  uint32_t Write(Txn& txn, GVNOTEID note, const ItemSource& items, bool stored) {
+    if (uint32_t st = cache_.Refresh()) return st;
+    std::vector<std::shared_ptr<const ViewDef>> views = cache_.views();
+    if (stored)
+      if (uint32_t st = DeleteNoteRows(txn, note)) return st;
+    for (const auto& v : views)
+      if (uint32_t st = WriteRows(txn, *v, note, items)) return st;
+    return 0;
+  }
+
   DesignCache& cache_;
 };
 
@@ -292,7 +301,7 @@ uint32_t BuildView(Txn& txn, const ViewDef& view) {
 }
 
 uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool withItems,
-                   const NoteVisitor& fn) {
+                   const NoteVisitor& fn, const std::vector<std::string>* onlyNames) {
   const int64_t mask = classMask & (kClassDocument | kClassInfo);
   if (mask == 0) return 0;
   const bool byForm = !formKey.empty();
@@ -311,10 +320,10 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
   bool haveItem = false;
   if (withItems) {
     if (uint32_t s = open(
-            byForm ? "SELECT i.note, i.name, i.type, i.flags, i.value FROM item i "
+            byForm ? "SELECT i.note, i.name, i.type, i.flags, i.value, i.name_key FROM item i "
                      "JOIN note n ON n.id = i.note WHERE n.form_key = ?2 AND n.class IN (1, 2) "
                      "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord"
-                   : "SELECT i.note, i.name, i.type, i.flags, i.value FROM item i "
+                   : "SELECT i.note, i.name, i.type, i.flags, i.value, i.name_key FROM item i "
                      "JOIN note n ON n.id = i.note WHERE n.class IN (1, 2) "
                      "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord",
             items))
@@ -328,6 +337,11 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
     while (haveItem && items.Int(0) < id)
       if (uint32_t s = items.Step(&haveItem)) return s;
     while (haveItem && items.Int(0) == id) {
+      if (onlyNames != nullptr &&
+          std::find(onlyNames->begin(), onlyNames->end(), items.Text(5)) == onlyNames->end()) {
+        if (uint32_t s = items.Step(&haveItem)) return s;
+        continue;
+      }
       StoredItem it;
       it.name = std::string(items.Text(1));
       it.type = static_cast<uint32_t>(items.Int(2));

@@ -61,10 +61,12 @@ std::unique_ptr<IndexMaintainer> MakeIndexer(DesignCache& cache);
 
 // Calls fn for every note of the classes in mask (kClassDocument, kClassInfo), in note-id
 // order, with its items; formKey non-empty keeps notes whose "Form" names that form. fn
-// answers a status (non-zero stops the scan and is answered).
+// answers a status (non-zero stops the scan and is answered). onlyNames (folded names), when
+// given, leaves out the items of other names.
 using NoteVisitor = std::function<uint32_t(GVNOTEID note, std::vector<StoredItem>& items)>;
 [[nodiscard]] uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey,
-                                 bool withItems, const NoteVisitor& fn);
+                                 bool withItems, const NoteVisitor& fn,
+                                 const std::vector<std::string>* onlyNames = nullptr);
 
 }  // namespace plexa
 

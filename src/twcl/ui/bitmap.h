@@ -10,9 +10,10 @@
 #include "twcl/ui/geometry.h"
 #include "twcl/ui/graphics.h"
 
-class UI_Bitmap : public CL_Object {
+class UI_Bitmap : public UI_GraphicObject {
  public:
   using CL_Object::operator=;
+  using UI_GraphicObject::DrawOn;
   UI_Bitmap() = default;
   ~UI_Bitmap() override;
   UI_Bitmap(const UI_Bitmap&) = delete;
@@ -29,8 +30,10 @@ class UI_Bitmap : public CL_Object {
   // Copies the rectangle of the surface (a screen capture on a window's surface).
   bool CopyFrom(UI_DrawingSurface& surface, const UI_Rectangle& r);
 
-  UI_Rectangle BoundingRectangle() const { return UI_Rectangle(0, 0, width_, height_); }
-  bool DrawOn(UI_DrawingSurface& s, const UI_Point& at) const;
+  UI_Rectangle BoundingRectangle() const override { return UI_Rectangle(0, 0, width_, height_); }
+  // Asks the surface to draw the picture with its top-left corner at the point.
+  bool DrawOn(UI_DrawingSurface& s, const UI_Point& at) const override;
+  bool MoveBy(NativePoint) override { return false; }  // a picture has no place of its own
   // Transparent drawing: where a bit of the mask (one bit a pixel, rows bottom-up, each
   // padded to 4 bytes) is 1 the surface shows through, and the picture should be black
   // there. False, drawing nothing, when the mask is too short for the picture.
@@ -72,12 +75,22 @@ struct MemoryContext {
 // drawn into like a window.
 class UI_BitmapSurface : private ui_detail::MemoryContext, public UI_DrawingSurface {
  public:
+  using CL_Object::operator=;
   UI_BitmapSurface(long width, long height);
-  bool IsReady() const { return dc != nullptr; }
-  UI_Rectangle DrawingArea() const { return UI_Rectangle(0, 0, width, height); }
-  // Copies the picture onto the target over the area given.
+  const char* ClassName() const override;  // "UI_BitmapSurface"
+  CL_Long ClassId() const override { return UI_ClassId_BitmapSurface; }
+  // A picture has no size on paper: it answers the screen's resolution.
+  double HorzPixelsPerMM() const override { return horz_ppmm_ / 1000.0; }
+  double VertPixelsPerMM() const override { return vert_ppmm_ / 1000.0; }
+  UI_Rectangle DrawingArea() const override { return UI_Rectangle(0, 0, width, height); }
+  UI_Rectangle DrawingAreaInInches() const override;
+  // Copies the picture onto the target over the area given, or over its drawing area.
   bool CopyTo(UI_DrawingSurface& target, const UI_Rectangle& area) const;
+  bool CopyTo(UI_DrawingSurface& target) const;
   void* BitmapHandle() const { return bitmap; }
+
+ private:
+  long horz_ppmm_ = 0, vert_ppmm_ = 0;
 };
 
 #endif  // TW_TWCL_UI_BITMAP_H_

@@ -9,6 +9,7 @@
 #include "twcl/base/binary_file.h"
 #include "twcl/base/error.h"
 #include "twcl/base/string.h"
+#include "twcl/ui/dib.h"
 
 namespace {
 
@@ -16,7 +17,9 @@ namespace {
 constexpr std::uint64_t kMaxFileBytes = 256u << 20;
 constexpr std::uint32_t kFileHeader = 14, kCoreHeader = 12, kInfoHeader = 40;
 
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+std::uint32_t U16(const std::uint8_t* p) {
+  return p[0] | p[1] << 8;
+}
 std::uint32_t U32(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
          std::uint32_t(p[3]) << 24;
@@ -35,7 +38,9 @@ bool Invalid(const char* name, const char* why) {
   return false;
 }
 
-bool SupportedBits(unsigned bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 24; }
+bool SupportedBits(unsigned bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 24;
+}
 
 }  // namespace
 
@@ -47,7 +52,8 @@ UI_BitmapData::UI_BitmapData(short width, short height, short bits, short colors
                              const std::uint8_t* table, const std::uint32_t* pixels)
     : width_(width), height_(height), bits_(bits), colors_(colors) {
   if (table && colors > 0) table_.assign(table, table + std::size_t(colors) * 3);
-  if (pixels && width > 0 && height > 0) pixels_.assign(pixels, pixels + std::size_t(width) * height);
+  if (pixels && width > 0 && height > 0)
+    pixels_.assign(pixels, pixels + std::size_t(width) * height);
 }
 
 bool UI_ReadBmpFileBytes(const char* path, std::vector<std::uint8_t>* out) {
@@ -64,9 +70,9 @@ bool UI_ReadBmpFileBytes(CL_BinaryFile& file, const char* name, std::vector<std:
   CL_Long size = file.Size();
   if (size < 0 || std::uint64_t(size) > kMaxFileBytes) return Invalid(name, "file too large");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  CL_Long got = size ? (file.SeekTo(0) ? file.Read(bytes.data(), size) : -1) : 0;
-  if (got != size) {
-    CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s", file.ErrorString().AsPtr());
+  if (size && !(file.SeekTo(0) && ReadFileInChunks(file, bytes.data(), std::uint64_t(size)))) {
+    CL_Error::Warning("UI_BitmapData::ReadData: read of bits failed: %s",
+                      file.ErrorString().AsPtr());
     return false;
   }
   *out = std::move(bytes);
@@ -153,8 +159,8 @@ bool UI_BitmapData::ReadFromBytes(const std::uint8_t* data, std::size_t size, co
   if (!UI_CheckBmp(data, size, name, &l)) return false;
   std::int64_t width = l.width, height = l.height;
   unsigned bits = l.bits;
-  std::uint64_t colors = l.colors, entry = l.entry, table_at = l.table_at, bits_offset = l.bits_offset,
-                row = l.row;
+  std::uint64_t colors = l.colors, entry = l.entry, table_at = l.table_at,
+                bits_offset = l.bits_offset, row = l.row;
   std::vector<std::uint8_t> table(colors * 3);
   for (std::uint64_t i = 0; i < colors; ++i) {
     const std::uint8_t* e = data + table_at + i * entry;  // blue, green, red

@@ -18,5 +18,6 @@ inline constexpr CL_Long UI_ClassId_FontEntry = 241;
 inline constexpr CL_Long UI_ClassId_Font = 242;
 inline constexpr CL_Long UI_ClassId_Pen = 243;
 inline constexpr CL_Long UI_ClassId_Brush = 244;
+inline constexpr CL_Long UI_ClassId_DialogEvent = 265;
 
 #endif  // TW_TWCL_UI_CLASS_IDS_H_

@@ -154,6 +154,7 @@ class UI_ExOrButtonGroup : public UI_ButtonGroup {
   CL_Integer& Selection() { return selection_; }
   // Choose the button with that id.
   bool Select(long id);
+  using UI_SimpleVObject::Select;
   void ButtonChanged(UI_ToggleButton* b) override;
 
  protected:

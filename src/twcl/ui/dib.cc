@@ -1,8 +1,10 @@
 #include "twcl/ui/dib.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "twcl/base/binary_file.h"
 #include "twcl/ui/bitmap_data.h"
 
 namespace {
@@ -209,4 +211,39 @@ const char* UI_DibErrorText(int code) {
   };
   if (code < 0 || code >= int(sizeof kTexts / sizeof kTexts[0])) return "Undefined Error!";
   return kTexts[code];
+}
+
+const std::uint8_t* DIBBitsAddress(const std::uint8_t* p, std::size_t n) {
+  UI_DibInfo d;
+  if (!p || !UI_DibCheck(p, n, &d)) return nullptr;
+  return p + d.header + d.table_bytes;
+}
+
+std::uint8_t* DIBBitsAddress(std::uint8_t* p, std::size_t n) {
+  return const_cast<std::uint8_t*>(DIBBitsAddress(static_cast<const std::uint8_t*>(p), n));
+}
+
+namespace {
+// A file's single read or write is limited to what a 16-bit signed count holds.
+constexpr std::uint64_t kChunk = 32767;
+}  // namespace
+
+bool ReadFileInChunks(CL_BinaryFile& file, void* buffer, std::uint64_t n) {
+  auto* p = static_cast<std::uint8_t*>(buffer);
+  for (std::uint64_t done = 0; done < n;) {
+    CL_Long piece = CL_Long(std::min(kChunk, n - done));
+    if (file.Read(p + done, piece) != piece) return false;
+    done += std::uint64_t(piece);
+  }
+  return true;
+}
+
+bool WriteFileInChunks(CL_BinaryFile& file, const void* buffer, std::uint64_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(buffer);
+  for (std::uint64_t done = 0; done < n;) {
+    CL_Long piece = CL_Long(std::min(kChunk, n - done));
+    if (!file.Write(p + done, piece)) return false;
+    done += std::uint64_t(piece);
+  }
+  return true;
 }

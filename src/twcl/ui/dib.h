@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+class CL_BinaryFile;
+
 // Compression values of the header.
 inline constexpr std::uint32_t UI_DibRgb = 0, UI_DibRle8 = 1, UI_DibRle4 = 2;
 
@@ -34,6 +36,16 @@ std::uint64_t UI_DibColorCount(bool core, unsigned bits, std::uint64_t colors_us
 // Reads the header of the n-byte block p and checks that header, colour table and pixels
 // all lie inside it; false for anything a DIB cannot be.
 [[nodiscard]] bool UI_DibCheck(const std::uint8_t* p, std::size_t n, UI_DibInfo* out);
+
+// The pixel rows of the n-byte packed DIB at p, past its header and colour table; null for
+// a block that is no DIB (UI_DibCheck).
+std::uint8_t* DIBBitsAddress(std::uint8_t* p, std::size_t n);
+const std::uint8_t* DIBBitsAddress(const std::uint8_t* p, std::size_t n);
+
+// Large blocks read or written at the file's position in pieces of at most 32767 bytes;
+// false when a piece comes short (what was read or written until then stays so).
+[[nodiscard]] bool ReadFileInChunks(CL_BinaryFile& file, void* buffer, std::uint64_t n);
+[[nodiscard]] bool WriteFileInChunks(CL_BinaryFile& file, const void* buffer, std::uint64_t n);
 
 // A zeroed DIB: info header (planes 1, the rounded bit count, other fields 0), colour
 // table and rows; empty when the size is not one a picture can have.

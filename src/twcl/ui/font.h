@@ -112,6 +112,17 @@ class UI_DisplayResource : public CL_Object {
  protected:
   UI_DisplayResource() = default;
   UI_DisplayResource(const UI_DisplayResource&) : CL_Object() {}
+  // An attribute change under the change protocol, the platform object made anew; true
+  // when it could be made. Inline, so that code that only draws through a surface's
+  // virtual operations (the shapes) links without the Win32 half.
+  template <class F>
+  bool ChangeAttributes(F set) {
+    if (!PrepareToChange()) return false;
+    set();
+    MakeNativeObject();
+    Notify();
+    return handle_ != nullptr;
+  }
   void* handle_ = nullptr;
   UI_DrawingSurface* client_ = nullptr;
 };
@@ -194,10 +205,23 @@ class UI_Pen : public UI_DisplayResource {
   CL_Long ClassId() const override;
   void MakeNativeObject() override;
 
-  bool Thickness(short t);
-  bool Color(const UI_Color& c);
-  bool Pattern(long p);
-  UI_Pen& operator=(const UI_PenDescriptor& d);
+  bool Thickness(short t) {
+    return ChangeAttributes([&] { thickness_ = t; });
+  }
+  bool Color(const UI_Color& c) {
+    return ChangeAttributes([&] { color_ = c; });
+  }
+  bool Pattern(long p) {
+    return ChangeAttributes([&] { pattern_ = p; });
+  }
+  UI_Pen& operator=(const UI_PenDescriptor& d) {
+    ChangeAttributes([&] {
+      thickness_ = d.Thickness();
+      color_ = d.Color();
+      pattern_ = d.Pattern();
+    });
+    return *this;
+  }
   CL_Object& operator=(const CL_Object& other) override;  // not offered: warns
   UI_PenDescriptor Descriptor() const { return UI_PenDescriptor(thickness_, color_, pattern_); }
 
@@ -220,9 +244,19 @@ class UI_Brush : public UI_DisplayResource {
   CL_Long ClassId() const override;
   void MakeNativeObject() override;
 
-  bool Color(const UI_Color& c);
-  bool Pattern(long p);
-  UI_Brush& operator=(const UI_BrushDescriptor& d);
+  bool Color(const UI_Color& c) {
+    return ChangeAttributes([&] { color_ = c; });
+  }
+  bool Pattern(long p) {
+    return ChangeAttributes([&] { pattern_ = p; });
+  }
+  UI_Brush& operator=(const UI_BrushDescriptor& d) {
+    ChangeAttributes([&] {
+      color_ = d.Color();
+      pattern_ = d.Pattern();
+    });
+    return *this;
+  }
   CL_Object& operator=(const CL_Object& other) override;  // not offered: warns
   UI_BrushDescriptor Descriptor() const { return UI_BrushDescriptor(color_, pattern_); }
 

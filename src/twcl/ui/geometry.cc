@@ -1,10 +1,13 @@
 #include "twcl/ui/geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
+#include "twcl/base/error.h"
+#include "twcl/base/sequence_impl.h"
 #include "twcl/ui/class_ids.h"
 
 namespace {
@@ -20,11 +23,56 @@ double UI_DegreesToRadians(double degrees) {
   return degrees < 0 ? 2 * kPi - rad : rad;
 }
 
+// The grid of RowMajor.
+template class CL_Sequence<UI_Point>;
+
+// --- UI_GraphicObject
+
+const char* UI_GraphicObject::ClassName() const {
+  return "UI_GraphicObject";
+}
+
+UI_Rectangle UI_GraphicObject::BoundingRectangle() const {
+  NotImplemented("BoundingRectangle");
+  return UI_Rectangle();
+}
+
+UI_Point UI_GraphicObject::Center() const {
+  return BoundingRectangle().Center();
+}
+bool UI_GraphicObject::DrawOn(UI_DrawingSurface& s) const {
+  return DrawOn(s, UI_Point());
+}
+bool UI_GraphicObject::ReshapeTo(const UI_Point&, const UI_Point&) {
+  return false;
+}
+bool UI_GraphicObject::Fill(UI_DrawingSurface&) const {
+  return false;
+}
+HitPosition UI_GraphicObject::HitTest(const UI_Point& p) const {
+  return BoundingRectangle().HitTest(p);
+}
+bool UI_GraphicObject::IntersectsBoundary(const UI_Rectangle& r) const {
+  return BoundingRectangle().IntersectsBoundary(r);
+}
+bool UI_GraphicObject::IsContainedIn(const UI_Rectangle& r) const {
+  return BoundingRectangle().IsContainedIn(r);
+}
+bool UI_GraphicObject::MoveTo(const UI_Point&) {
+  return false;
+}
+
 // --- UI_Point
 
-const char* UI_Point::ClassName() const { return "UI_Point"; }
-CL_Long UI_Point::ClassId() const { return UI_ClassId_Point; }
-CL_Object* UI_Point::Clone() const { return new UI_Point(*this); }
+const char* UI_Point::ClassName() const {
+  return "UI_Point";
+}
+CL_Long UI_Point::ClassId() const {
+  return UI_ClassId_Point;
+}
+CL_Object* UI_Point::Clone() const {
+  return new UI_Point(*this);
+}
 
 UI_Point& UI_Point::operator=(const UI_Point& p) {
   if (this == &p || !PrepareToChange()) return *this;
@@ -47,7 +95,9 @@ short UI_Point::Compare(const CL_Object& other) const {
   return 0;
 }
 
-bool UI_Point::operator==(const CL_Object& other) const { return IsA(other) && Compare(other) == 0; }
+bool UI_Point::operator==(const CL_Object& other) const {
+  return IsA(other) && Compare(other) == 0;
+}
 
 CL_String UI_Point::AsString() const {
   char buf[64];
@@ -66,6 +116,23 @@ bool UI_Point::AddToY(long d) {
   if (!PrepareToChange()) return false;
   y_ += d;
   Notify();
+  return true;
+}
+
+UI_Rectangle UI_Point::BoundingRectangle() const {
+  return UI_Rectangle(x_, y_, 1, 1);
+}
+
+bool UI_Point::MoveBy(NativePoint d) {
+  if (!PrepareToChange()) return false;
+  x_ += d.x;
+  y_ += d.y;
+  Notify();
+  return true;
+}
+
+bool UI_Point::MoveTo(const UI_Point& p) {
+  *this = p;
   return true;
 }
 
@@ -91,16 +158,24 @@ void UI_Rectangle::Set(long x, long y, long w, long h) {
   h_ = h;
 }
 
-UI_Rectangle::UI_Rectangle(long x, long y, long width, long height) { Set(x, y, width, height); }
+UI_Rectangle::UI_Rectangle(long x, long y, long width, long height) {
+  Set(x, y, width, height);
+}
 UI_Rectangle::UI_Rectangle(const UI_Point& o, long width, long height) {
   Set(o.XCoord(), o.YCoord(), width, height);
 }
 UI_Rectangle::UI_Rectangle(const UI_Rectangle& r)
-    : CL_Object(), x_(r.x_), y_(r.y_), w_(r.w_), h_(r.h_) {}
+    : UI_GraphicObject(), x_(r.x_), y_(r.y_), w_(r.w_), h_(r.h_) {}
 
-const char* UI_Rectangle::ClassName() const { return "UI_Rectangle"; }
-CL_Long UI_Rectangle::ClassId() const { return UI_ClassId_Rectangle; }
-CL_Object* UI_Rectangle::Clone() const { return new UI_Rectangle(*this); }
+const char* UI_Rectangle::ClassName() const {
+  return "UI_Rectangle";
+}
+CL_Long UI_Rectangle::ClassId() const {
+  return UI_ClassId_Rectangle;
+}
+CL_Object* UI_Rectangle::Clone() const {
+  return new UI_Rectangle(*this);
+}
 
 UI_Rectangle& UI_Rectangle::operator=(const UI_Rectangle& r) {
   if (this == &r || !PrepareToChange()) return *this;
@@ -113,7 +188,8 @@ UI_Rectangle& UI_Rectangle::operator=(const UI_Rectangle& r) {
 }
 
 CL_Object& UI_Rectangle::operator=(const CL_Object& other) {
-  if (CheckClassId(other, "UI_Rectangle::operator=")) *this = static_cast<const UI_Rectangle&>(other);
+  if (CheckClassId(other, "UI_Rectangle::operator="))
+    *this = static_cast<const UI_Rectangle&>(other);
   return *this;
 }
 
@@ -165,8 +241,12 @@ bool UI_Rectangle::SetHeight(long h) {
   return true;
 }
 
-bool UI_Rectangle::AddToWidth(long n) { return w_ + n >= 0 && SetWidth(w_ + n); }
-bool UI_Rectangle::AddToHeight(long n) { return h_ + n >= 0 && SetHeight(h_ + n); }
+bool UI_Rectangle::AddToWidth(long n) {
+  return w_ + n >= 0 && SetWidth(w_ + n);
+}
+bool UI_Rectangle::AddToHeight(long n) {
+  return h_ + n >= 0 && SetHeight(h_ + n);
+}
 
 bool UI_Rectangle::MoveBy(NativePoint d) {
   if (!PrepareToChange()) return false;
@@ -186,6 +266,20 @@ bool UI_Rectangle::ReshapeTo(const UI_Point& p1, const UI_Point& p2) {
   Set(p1.XCoord(), p1.YCoord(), p2.XCoord() - p1.XCoord() + 1, p2.YCoord() - p1.YCoord() + 1);
   Notify();
   return true;
+}
+
+CL_Sequence<UI_Point> UI_Rectangle::RowMajor(long cell_width, long cell_height) const {
+  CL_Sequence<UI_Point> cells;
+  if (cell_width < 1 || cell_height < 1) {
+    CL_Error::Warning("UI_Rectangle::RowMajor: invalid parameters %ld %ld", cell_width,
+                      cell_height);
+    return cells;
+  }
+  long rows = h_ / cell_height, columns = w_ / cell_width;
+  for (long r = 0; r < rows; ++r)
+    for (long c = 0; c < columns; ++c)
+      cells.Add(UI_Point(x_ + c * cell_width, y_ + r * cell_height));
+  return cells;
 }
 
 HitPosition UI_Rectangle::HitTest(const UI_Point& p) const {
@@ -219,9 +313,15 @@ bool UI_Rectangle::IntersectsBoundary(const UI_Rectangle& r) const {
 
 // --- UI_Ellipse
 
-const char* UI_Ellipse::ClassName() const { return "UI_Ellipse"; }
-CL_Long UI_Ellipse::ClassId() const { return UI_ClassId_Ellipse; }
-CL_Object* UI_Ellipse::Clone() const { return new UI_Ellipse(*this); }
+const char* UI_Ellipse::ClassName() const {
+  return "UI_Ellipse";
+}
+CL_Long UI_Ellipse::ClassId() const {
+  return UI_ClassId_Ellipse;
+}
+CL_Object* UI_Ellipse::Clone() const {
+  return new UI_Ellipse(*this);
+}
 
 UI_Ellipse& UI_Ellipse::operator=(const UI_Ellipse& e) {
   if (this == &e || !PrepareToChange()) return *this;
@@ -231,6 +331,37 @@ UI_Ellipse& UI_Ellipse::operator=(const UI_Ellipse& e) {
   h_ = e.h_;
   Notify();
   return *this;
+}
+
+bool UI_Ellipse::IntersectsBoundary(const UI_Rectangle& r) const {
+  const UI_Point corners[] = {r.Origin(), UI_Point(r.Right(), r.Top()),
+                              UI_Point(r.Left(), r.Bottom()), UI_Point(r.Right(), r.Bottom())};
+  int on = 0;
+  for (const UI_Point& c : corners) on += HitTest(c) != HitOutside;
+  return on >= 1 && on <= 3;
+}
+
+bool UI_Ellipse::ReshapeTo(const UI_Point& p1, const UI_Point& p2) {
+  UI_Rectangle r(p1, p2.XCoord() - p1.XCoord(), p2.YCoord() - p1.YCoord());
+  if (!PrepareToChange()) return false;
+  w_ = r.Width();
+  h_ = r.Height();
+  cx_ = r.Left() + w_ / 2;
+  cy_ = r.Top() + h_ / 2;
+  Notify();
+  return true;
+}
+
+bool UI_Ellipse::MoveBy(NativePoint d) {
+  if (!PrepareToChange()) return false;
+  cx_ += d.x;
+  cy_ += d.y;
+  Notify();
+  return true;
+}
+
+bool UI_Ellipse::MoveTo(const UI_Point& p) {
+  return MoveBy({p.XCoord() - cx_, p.YCoord() - cy_});
 }
 
 UI_Point UI_Ellipse::PointAt(double degrees) const {
@@ -261,9 +392,15 @@ HitPosition UI_Ellipse::HitTest(const UI_Point& p) const {
 
 // --- UI_LineSegment
 
-const char* UI_LineSegment::ClassName() const { return "UI_LineSegment"; }
-CL_Long UI_LineSegment::ClassId() const { return UI_ClassId_LineSegment; }
-CL_Object* UI_LineSegment::Clone() const { return new UI_LineSegment(*this); }
+const char* UI_LineSegment::ClassName() const {
+  return "UI_LineSegment";
+}
+CL_Long UI_LineSegment::ClassId() const {
+  return UI_ClassId_LineSegment;
+}
+CL_Object* UI_LineSegment::Clone() const {
+  return new UI_LineSegment(*this);
+}
 
 UI_LineSegment& UI_LineSegment::operator=(const UI_LineSegment& s) {
   if (this == &s || !PrepareToChange()) return *this;
@@ -271,6 +408,11 @@ UI_LineSegment& UI_LineSegment::operator=(const UI_LineSegment& s) {
   p2_ = s.p2_;
   Notify();
   return *this;
+}
+
+UI_LineSegment::UI_LineSegment(const UI_Point& p1, double slope, long length) : p1_(p1) {
+  double root = std::sqrt(slope * slope + 1);
+  p2_ = p1 + NativePoint{long(std::trunc(length / root)), long(std::trunc(length * slope / root))};
 }
 
 double UI_LineSegment::Slope() const {
@@ -330,4 +472,40 @@ bool UI_LineSegment::ReshapeTo(const UI_Point& p1, const UI_Point& p2) {
   p2_ = p2;
   Notify();
   return true;
+}
+
+bool UI_LineSegment::IntersectsBoundary(const UI_Rectangle& r) const {
+  // Along one axis the edge lies at c and spans [lo, hi] on the other; a and b are the
+  // segment's ends as (along the edge's normal, along the edge).
+  auto crosses = [](double a0, double a1, double b0, double b1, double c, double lo, double hi) {
+    if (a0 == a1) return a0 == c && ((b0 == lo && b1 == hi) || (b0 == hi && b1 == lo));
+    double t = (c - a0) / (a1 - a0);
+    if (t < 0 || t > 1) return false;
+    double at = std::trunc(b0 + t * (b1 - b0));
+    return std::min(lo, hi) <= at && at <= std::max(lo, hi);
+  };
+  double x1 = double(p1_.XCoord()), y1 = double(p1_.YCoord()), x2 = double(p2_.XCoord()),
+         y2 = double(p2_.YCoord());
+  double left = double(r.Left()), right = double(r.Right()), top = double(r.Top()),
+         bottom = double(r.Bottom());
+  return crosses(y1, y2, x1, x2, bottom, left, right) ||
+         crosses(y1, y2, x1, x2, top, left, right) || crosses(x1, x2, y1, y2, left, top, bottom) ||
+         crosses(x1, x2, y1, y2, right, top, bottom);
+}
+
+bool UI_LineSegment::MoveBy(NativePoint d) {
+  return ReshapeTo(p1_ + d, p2_ + d);
+}
+
+bool UI_LineSegment::MoveTo(const UI_Point& p) {
+  UI_Point c = Center();
+  return MoveBy({p.XCoord() - c.XCoord(), p.YCoord() - c.YCoord()});
+}
+
+UI_LineSegment UI_LineSegment::ParallelThrough(const UI_Point& p, long half_length) const {
+  double t = std::atan2(Slope(), 1.0);
+  long dx = long(std::trunc(half_length * std::cos(t))),
+       dy = long(std::trunc(half_length * std::sin(t)));
+  return UI_LineSegment(UI_Point(p.XCoord() - dx, p.YCoord() + dy),
+                        UI_Point(p.XCoord() + dx, p.YCoord() - dy));
 }

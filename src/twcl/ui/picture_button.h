@@ -23,6 +23,7 @@ class UI_OwnerDrawButton : public UI_SimpleVObject {
   bool IsDown() const { return down_; }
   std::intptr_t HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
                                     std::intptr_t lp) override;
+  using UI_VisualObject::Paint;
 
  protected:
   std::uint32_t NativeStyle() const override;

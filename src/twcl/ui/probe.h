@@ -91,8 +91,8 @@ struct UI_ProbeGdiInfo {
   std::uint32_t color = 0;
 };
 namespace ui_probe {
-inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsNull = 5,
-                               kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kHsBDiagonal = 3;
+inline constexpr std::uint32_t kPsSolid = 0, kPsDash = 1, kPsDot = 2, kPsNull = 5, kBsSolid = 0,
+                               kBsNull = 1, kBsHatched = 2, kHsBDiagonal = 3;
 inline constexpr int kObjPen = 1, kObjBrush = 2, kObjFont = 6;
 inline constexpr std::uint32_t kWmGetFont = 0x0031, kWmHScroll = 0x0114, kWmVScroll = 0x0115,
                                kWmCtlColorScrollBar = 0x0137, kWmCtlColorStatic = 0x0138;
@@ -105,6 +105,7 @@ void* UI_ProbeSelected(void* dc, int kind);  // ui_probe::kObjPen, kObjBrush or 
 std::uint32_t UI_ProbeTextColor(void* dc);
 std::uint32_t UI_ProbeBkColor(void* dc);
 std::uint32_t UI_ProbeSysColor(int index);  // GetSysColor
+void* UI_ProbeCursor();                     // the pointer's shape now (GetCursor)
 // What Win32's default window procedure answers (the plain look's answer).
 std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg,
                                     std::uintptr_t wp = 0, std::intptr_t lp = 0);

@@ -22,9 +22,10 @@ bool UI_AngleWithin(double degrees, long start, long subtended);
 // The angle in degrees, in [0, 360), of p seen from c (y taken upward).
 double UI_AngleOf(const UI_Point& p, const UI_Point& c);
 
-class UI_Arc : public CL_Object {
+class UI_Arc : public UI_GraphicObject {
  public:
   using CL_Object::operator=;
+  using UI_GraphicObject::DrawOn;
   UI_Arc() = default;
   UI_Arc(const UI_Rectangle& r, long start, long subtended)
       : rect_(r), start_(start), subtended_(subtended) {}
@@ -32,7 +33,7 @@ class UI_Arc : public CL_Object {
   // through p1.
   UI_Arc(const UI_Point& p1, const UI_Point& p2, const UI_Point& c);
   UI_Arc(const UI_Arc& a)
-      : CL_Object(), rect_(a.rect_), start_(a.start_), subtended_(a.subtended_) {}
+      : UI_GraphicObject(), rect_(a.rect_), start_(a.start_), subtended_(a.subtended_) {}
   UI_Arc& operator=(const UI_Arc& a);
 
   const char* ClassName() const override;  // "UI_Arc"
@@ -46,16 +47,16 @@ class UI_Arc : public CL_Object {
   bool StartAngle(long a);
   bool SubtendedAngle(long a);
 
-  UI_Rectangle BoundingRectangle() const { return rect_; }
-  UI_Point Center() const { return UI_Ellipse(rect_).Center(); }
+  UI_Rectangle BoundingRectangle() const override { return rect_; }
+  UI_Point Center() const override { return UI_Ellipse(rect_).Center(); }
   // The points of the outline at the start and at the end of the arc.
   std::pair<UI_Point, UI_Point> EndPoints() const;
-  HitPosition HitTest(const UI_Point& p) const;
-  bool IntersectsBoundary(const UI_Rectangle& r) const;
-  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2);
-  bool MoveBy(NativePoint d);
-  bool MoveTo(const UI_Point& p);  // the centre lands on p
-  bool DrawOn(UI_DrawingSurface& s, NativePoint offset = {}) const;
+  HitPosition HitTest(const UI_Point& p) const override;
+  bool IntersectsBoundary(const UI_Rectangle& r) const override;
+  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2) override;
+  bool MoveBy(NativePoint d) override;
+  bool MoveTo(const UI_Point& p) override;  // the centre lands on p
+  bool DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const override;
 
  private:
   UI_Rectangle rect_;
@@ -63,13 +64,21 @@ class UI_Arc : public CL_Object {
 };
 
 // The part of an ellipse cut off by the straight edge between the arc's end points.
-class UI_Chord : public CL_Object {
+class UI_Chord : public UI_GraphicObject {
  public:
   using CL_Object::operator=;
+  using UI_GraphicObject::DrawOn;
   UI_Chord() = default;
   UI_Chord(const UI_Rectangle& r, long start, long subtended);
   UI_Chord(const UI_Point& p1, const UI_Point& p2, const UI_Point& c);
-  UI_Chord(const UI_Chord& c) = default;
+  UI_Chord(const UI_Chord& c)
+      : UI_GraphicObject(),
+        start_(c.start_),
+        subtended_(c.subtended_),
+        cx_(c.cx_),
+        cy_(c.cy_),
+        w_(c.w_),
+        h_(c.h_) {}
   UI_Chord& operator=(const UI_Chord& c);
 
   const char* ClassName() const override;  // "UI_Chord"
@@ -82,28 +91,29 @@ class UI_Chord : public CL_Object {
   long SubtendedAngle() const { return subtended_; }
   bool StartAngle(long a);
   bool SubtendedAngle(long a);
-  UI_Rectangle BoundingRectangle() const { return Ellipse().BoundingRectangle(); }
-  UI_Point Center() const { return UI_Point(cx_, cy_); }
+  UI_Rectangle BoundingRectangle() const override { return Ellipse().BoundingRectangle(); }
+  UI_Point Center() const override { return UI_Point(cx_, cy_); }
   // Inside: between the arc and the straight edge, whatever the arc's size.
-  HitPosition HitTest(const UI_Point& p) const;
-  bool IntersectsBoundary(const UI_Rectangle& r) const;
-  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2);  // new angles, same size
-  bool MoveBy(NativePoint d);
-  bool MoveTo(const UI_Point& p);
-  bool DrawOn(UI_DrawingSurface& s, NativePoint offset = {}) const;
-  bool Fill(UI_DrawingSurface& s) const;
+  HitPosition HitTest(const UI_Point& p) const override;
+  bool IntersectsBoundary(const UI_Rectangle& r) const override;
+  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2) override;  // new angles, same size
+  bool MoveBy(NativePoint d) override;
+  bool MoveTo(const UI_Point& p) override;
+  bool DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const override;
+  bool Fill(UI_DrawingSurface& s) const override;
 
  private:
   long start_ = 0, subtended_ = 0, cx_ = 0, cy_ = 0, w_ = 0, h_ = 0;
 };
 
-class UI_PieWedge : public CL_Object {
+class UI_PieWedge : public UI_GraphicObject {
  public:
   using CL_Object::operator=;
+  using UI_GraphicObject::DrawOn;
   UI_PieWedge() = default;
   UI_PieWedge(const UI_Rectangle& r, long start, long subtended) : arc_(r, start, subtended) {}
   UI_PieWedge(const UI_Point& p1, const UI_Point& p2, const UI_Point& c) : arc_(p1, p2, c) {}
-  UI_PieWedge(const UI_PieWedge& w) : CL_Object(), arc_(w.arc_) {}
+  UI_PieWedge(const UI_PieWedge& w) : UI_GraphicObject(), arc_(w.arc_) {}
   UI_PieWedge& operator=(const UI_PieWedge& w);
 
   const char* ClassName() const override;  // "UI_PieWedge"
@@ -116,15 +126,15 @@ class UI_PieWedge : public CL_Object {
   bool StartAngle(long a);
   bool SubtendedAngle(long a);
   bool Origin(const UI_Point& p);
-  UI_Rectangle BoundingRectangle() const { return arc_.Rect(); }
-  UI_Point Center() const { return arc_.Center(); }
-  HitPosition HitTest(const UI_Point& p) const;
-  bool IntersectsBoundary(const UI_Rectangle& r) const;
-  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2);
-  bool MoveBy(NativePoint d);
-  bool MoveTo(const UI_Point& p);
-  bool DrawOn(UI_DrawingSurface& s, NativePoint offset = {}) const;
-  bool Fill(UI_DrawingSurface& s) const;
+  UI_Rectangle BoundingRectangle() const override { return arc_.Rect(); }
+  UI_Point Center() const override { return arc_.Center(); }
+  HitPosition HitTest(const UI_Point& p) const override;
+  bool IntersectsBoundary(const UI_Rectangle& r) const override;
+  bool ReshapeTo(const UI_Point& p1, const UI_Point& p2) override;
+  bool MoveBy(NativePoint d) override;
+  bool MoveTo(const UI_Point& p) override;
+  bool DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const override;
+  bool Fill(UI_DrawingSurface& s) const override;
 
  private:
   UI_Arc arc_;
@@ -143,6 +153,7 @@ struct UI_Stroke {
 class UI_ShadowRectangle : public UI_Rectangle {
  public:
   using CL_Object::operator=;
+  using UI_GraphicObject::DrawOn;
   UI_ShadowRectangle(long x, long y, long width, long height, long style, short thickness)
       : UI_Rectangle(x, y, width, height), style_(style), thickness_(thickness) {}
   UI_ShadowRectangle(const UI_Rectangle& r, long style, short thickness)
@@ -159,7 +170,8 @@ class UI_ShadowRectangle : public UI_Rectangle {
   // The strokes that draw the panel moved by offset, in order. The bevel is never thicker
   // than half the smaller side, so a small panel gets no inverted face.
   std::vector<UI_Stroke> Strokes(NativePoint offset = {}) const;
-  bool DrawOn(UI_DrawingSurface& s, NativePoint offset = {}) const;
+  // Draws the strokes with the surface's pen and brush, which are then as they were.
+  bool DrawOn(UI_DrawingSurface& s, const UI_Point& offset) const override;
 
  private:
   long style_;

@@ -621,9 +621,10 @@ TEST_P(FailingRecordTest, CostsOnlyThatRecord) {
   ASSERT_EQ(c.Insert(after->get(), 1, 1, &affected), TWSUCCESS) << Dump(env.Log(mark));
   EXPECT_EQ(affected, 1u);
   ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
-  const Rows kept = param.wholeTransaction ? Rows{{"6", "six"}}
-                                            : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"},
-                                                   {"4", "four"}, {"6", "six"}};
+  const Rows kept =
+      param.wholeTransaction
+          ? Rows{{"6", "six"}}
+          : Rows{{"1", "one"}, {"2", "two"}, {"3", "three"}, {"4", "four"}, {"6", "six"}};
   EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
 }
 
@@ -688,16 +689,17 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drivers, FailingRecordTest,
-    testing::Values(FailingRecordCase{"Sqlite", Db::kSqlite, {}, 0},
-                    FailingRecordCase{"SqliteCommitEvery3", Db::kSqlite, {}, 3},
-                    FailingRecordCase{"PgDriverSavepoint", Db::kPostgres, {}, 0},
-                    FailingRecordCase{"PgNoSavepoint", Db::kPostgres, {{"Protocol", "7.4-0"}}, 0},
-                    FailingRecordCase{"PgNoSavepointCommitEvery3", Db::kPostgres,
-                                      {{"Protocol", "7.4-0"}}, 3},
-                    FailingRecordCase{"PgRollbackAll", Db::kPostgres, {{"Protocol", "7.4-1"}}, 0,
-                                      true},
-                    FailingRecordCase{"PgNoSavepointOneByOne", Db::kPostgres,
-                                      {{"Protocol", "7.4-0"}, {"BatchSize", "1"}}, 0}),
+    testing::Values(
+        FailingRecordCase{"Sqlite", Db::kSqlite, {}, 0},
+        FailingRecordCase{"SqliteCommitEvery3", Db::kSqlite, {}, 3},
+        FailingRecordCase{"PgDriverSavepoint", Db::kPostgres, {}, 0},
+        FailingRecordCase{"PgNoSavepoint", Db::kPostgres, {{"Protocol", "7.4-0"}}, 0},
+        FailingRecordCase{"PgNoSavepointCommitEvery3", Db::kPostgres, {{"Protocol", "7.4-0"}}, 3},
+        FailingRecordCase{"PgRollbackAll", Db::kPostgres, {{"Protocol", "7.4-1"}}, 0, true},
+        FailingRecordCase{"PgNoSavepointOneByOne",
+                          Db::kPostgres,
+                          {{"Protocol", "7.4-0"}, {"BatchSize", "1"}},
+                          0}),
     [](const testing::TestParamInfo<FailingRecordCase>& param) { return param.param.name; });
 
 }  // namespace

@@ -315,6 +315,51 @@ TEST_P(IndexTest, SearchesTakeFormulaAndFormAndRefuseMalformedFormulas) {
   EXPECT_EQ(GVIndexSearch(ix, nullptr, form + 100, 0), GVERR_NO_FORM);
 }
 
+// A search loads only the items its formula names: names in another letter case, names under
+// @@absent@@ and items beyond the first few rows of a note still decide, and a FIELD
+// assignment reads nothing of its own.
+TEST_F(IndexTest, SearchesSeeEveryItemTheirFormulaNames) {
+  std::vector<It> many = {Text("Form", "Item")};
+  for (int i = 0; i < 20; ++i)
+    many.push_back(Text("I" + std::to_string(i), "v" + std::to_string(i) + " \xC3\xA9t\xC3\xA9"));
+  GVNOTEID a = Put(db_, {Text("Form", "Item"), Text("Colour", "Red"), Num("Size", 3)});
+  GVNOTEID b = Put(db_, {Text("Form", "Item"), Text("Colour", "blue")});
+  GVNOTEID c = Put(db_, {Text("Form", "Item"), Num("SIZE", 1)});
+  GVNOTEID d = Put(db_, many);
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  const struct {
+    const char* formula;
+    std::vector<GVNOTEID> want;
+  } cases[] = {
+      {"SELECT COLOUR = 'Red'", {a}},
+      {"SELECT colour = 'blue'", {b}},
+      {"SELECT @@89@@(cOlOuR) & size < 2", {c}},
+      {"SELECT Size > 2 | Colour = 'blue' | I19 = 'v19 \xC3\xA9t\xC3\xA9'", {a, b, d}},
+      {"FIELD Size := 9; SELECT Size = 9", {}},
+      {"SELECT i8 = 'v8 \xC3\xA9t\xC3\xA9' & I0 = 'v0 \xC3\xA9t\xC3\xA9'", {d}},
+  };
+  for (const auto& t : cases) {
+    ASSERT_EQ(GVIndexSearch(ix, t.formula, 0, 0), 0u) << t.formula;
+    EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), t.want) << t.formula;
+  }
+  // Each of the many rows is indexed for full text and read back in its place.
+  uint32_t found = 0;
+  ASSERT_EQ(GVIndexFTSearch(ix, "v17", 0, 0, &found), 0u);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{d}));
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentOpen(db_, d, GVOPEN_READONLY, &doc), 0u);
+  for (int i = 0; i < 20; ++i) {
+    char text[64] = "";
+    uint32_t kind = GVTYPE_TEXT;
+    const std::string name = "I" + std::to_string(i);
+    ASSERT_EQ(GVItemFetch(doc, name.c_str(), &kind, 0, sizeof text, text), 0u) << name;
+    EXPECT_EQ(std::string(text), "v" + std::to_string(i) + " \xC3\xA9t\xC3\xA9");
+  }
+  EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  EXPECT_EQ(GVIndexClose(ix), 0u);
+}
+
 // ---------------------------------------------------------------- categories and lists ---
 
 TEST_P(IndexTest, CategoriesGroupDocumentsAndCarryTheirValue) {

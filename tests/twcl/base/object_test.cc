@@ -704,5 +704,74 @@ TEST(BindingOrderTest, AgainstAnotherClassByAddressOnly) {
   EXPECT_TRUE(b != p);
 }
 
+// Watches many objects through one member; the datum says which of them spoke.
+struct Board {
+  std::vector<std::pair<long, CL_Word>> heard;
+  bool answer = true;
+  bool Heard(CL_Word value, long datum) {
+    heard.emplace_back(datum, value);
+    return answer;
+  }
+  bool Other(CL_Word, long) { return true; }
+};
+
+TEST(Binding2Test, ExecuteHandsTheMemberTheValueAndItsDatum) {
+  Board board;
+  struct Case {
+    const char* name;
+    CL_Binding2<Board> binding;
+    bool answer, valid, result;
+  };
+  const Case cases[] = {
+      {"set, true", CL_Binding2<Board>(&board, &Board::Heard, 7), true, true, true},
+      {"set, false", CL_Binding2<Board>(&board, &Board::Heard, -3), false, true, false},
+      {"no object", CL_Binding2<Board>(nullptr, &Board::Heard, 1), true, false, false},
+      {"no member", CL_Binding2<Board>(&board, nullptr, 1), true, false, false},
+      {"default", CL_Binding2<Board>(), true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    board.answer = c.answer;
+    EXPECT_EQ(c.binding.Valid(), c.valid);
+    EXPECT_EQ(c.binding.Execute(4242), c.result);
+  }
+  using Heard = std::vector<std::pair<long, CL_Word>>;
+  EXPECT_EQ(board.heard, (Heard{{7, 4242}, {-3, 4242}}));
+}
+
+TEST(Binding2Test, IdentityIsTheObjectAndMemberWhateverTheDatum) {
+  Board board;
+  const CL_Binding2<Board> b(&board, &Board::Heard, 5);
+  EXPECT_STREQ(b.ClassName(), "CL_Binding2");
+  EXPECT_EQ(b.ClassId(), 4);
+  const std::unique_ptr<CL_Object> clone(b.Clone());
+  EXPECT_TRUE(*clone == b);
+  EXPECT_EQ(static_cast<CL_Binding2<Board>&>(*clone).Datum(), 5);
+  EXPECT_TRUE(b == CL_Binding2<Board>(&board, &Board::Heard, 99));
+  EXPECT_FALSE(b == CL_Binding2<Board>(&board, &Board::Other, 5));
+  // A Binding0 on the same object is another class, never equal.
+  Switch s;
+  EXPECT_FALSE(CL_Binding2<Switch>(&s, nullptr) == CL_Binding0<Switch>(&s, nullptr));
+  const std::string text = b.AsString().AsPtr();
+  ASSERT_THAT(text, testing::MatchesRegex("CL_Binding2: object [0-9a-f]{8,}"));
+  EXPECT_EQ(std::stoull(text.substr(text.rfind(' ') + 1), nullptr, 16),
+            reinterpret_cast<std::uintptr_t>(&board));
+}
+
+TEST(Binding2Test, OneMemberWatchingSeveralObjectsLearnsWhichChanged) {
+  Board board;
+  CL_String items[3] = {CL_String("Zürich"), CL_String("Åre"), CL_String("")};
+  for (long i = 0; i < 3; ++i) items[i].AddDependent(CL_Binding2<Board>(&board, &Board::Heard, i));
+  items[2] = "new";
+  items[0] = "Genève";
+  ASSERT_EQ(board.heard.size(), 2u);
+  EXPECT_EQ(board.heard[0], (std::pair<long, CL_Word>(2, reinterpret_cast<CL_Word>(&items[2]))));
+  EXPECT_EQ(board.heard[1].first, 0);
+  // Taken off by identity alone, as a re-numbering does before binding anew.
+  EXPECT_TRUE(items[1].RemoveDependent(CL_Binding2<Board>(&board, &Board::Heard, 0)));
+  items[1] = "x";
+  EXPECT_EQ(board.heard.size(), 2u);
+}
+
 }  // namespace
 }  // namespace twcl_test

@@ -455,8 +455,9 @@ std::string FormKey(const std::vector<StoredItem>& items) {
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
                                                static_cast<int64_t>(a.data.size()), modified))
       return s;
+  // A replaced note's view rows went with its items above.
   if (n.cls == plexa::kClassDocument && ix != nullptr)
-    return ix->OnStore(txn, id, *plexa::MakeItemSource(n.items));
+    return ix->OnInsert(txn, id, *plexa::MakeItemSource(n.items));
   return 0;
 }
 

@@ -161,42 +161,12 @@ bool UI_Bitmap::CopyFrom(UI_DrawingSurface& surface, const UI_Rectangle& r) {
 }
 
 bool UI_Bitmap::DrawOn(UI_DrawingSurface& s, const UI_Point& at) const {
-  if (!bitmap_ || !s.NativeHandle()) return false;
-  UI_Rectangle r(0, 0, width_, height_);
-  return BlitBitmap(s.NativeHandle(), r + at.AsNativePoint(), bitmap_, r, palette_);
+  return s.DrawBitmap(*this, at);
 }
 
 bool UI_Bitmap::DrawOn(UI_DrawingSurface& s, const std::vector<std::uint8_t>& mask,
                        const UI_Point& at) const {
-  HDC dc = static_cast<HDC>(s.NativeHandle());
-  std::uint64_t need = UI_DibRowBytes(width_, 1) * std::uint64_t(height_);
-  if (!bitmap_ || !dc || mask.size() < need) return false;
-  struct {
-    BITMAPINFOHEADER h;
-    RGBQUAD colors[2];
-  } mono = {};
-  mono.h.biSize = sizeof mono.h;
-  mono.h.biWidth = width_;
-  mono.h.biHeight = height_;
-  mono.h.biPlanes = 1;
-  mono.h.biBitCount = 1;
-  mono.colors[1] = RGBQUAD{255, 255, 255, 0};
-  auto* info = reinterpret_cast<const BITMAPINFO*>(&mono);
-  HBITMAP m = CreateDIBitmap(dc, &mono.h, CBM_INIT, mask.data(), info, DIB_RGB_COLORS);
-  if (!m) return false;
-  HDC mem = CreateCompatibleDC(dc);
-  bool ok = mem != nullptr;
-  if (ok) {
-    int x = int(at.XCoord()), y = int(at.YCoord()), w = int(width_), h = int(height_);
-    HGDIOBJ old = SelectObject(mem, m);
-    ok = BitBlt(dc, x, y, w, h, mem, 0, 0, SRCAND);
-    SelectObject(mem, bitmap_);
-    ok = BitBlt(dc, x, y, w, h, mem, 0, 0, SRCINVERT) && ok;
-    SelectObject(mem, old);
-    DeleteDC(mem);
-  }
-  DeleteObject(m);
-  return ok;
+  return s.DrawBitmap(*this, mask, at);
 }
 
 bool UI_Bitmap::ToData(UI_BitmapData* out) const {
@@ -231,11 +201,28 @@ ui_detail::MemoryContext::~MemoryContext() {
 }
 
 UI_BitmapSurface::UI_BitmapSurface(long w, long h)
-    : MemoryContext(w, h), UI_DrawingSurface(MemoryContext::dc) {
-  if (dc) {
-    SetPen(UI_PenDescriptor(1, UI_Color(0), 1));
-    SetBrush(UI_BrushDescriptor(UI_Color(4), 2));
+    : MemoryContext(w, h), UI_DrawingSurface(MemoryContext::dc, true) {
+  HDC screen = GetDC(nullptr);
+  if (screen) {
+    ppi_x_ = GetDeviceCaps(screen, LOGPIXELSX);
+    ppi_y_ = GetDeviceCaps(screen, LOGPIXELSY);
+    horz_ppmm_ = long(ppi_x_ * 1000 / 25.4);
+    vert_ppmm_ = long(ppi_y_ * 1000 / 25.4);
+    ReleaseDC(nullptr, screen);
   }
+}
+
+const char* UI_BitmapSurface::ClassName() const {
+  return "UI_BitmapSurface";
+}
+
+UI_Rectangle UI_BitmapSurface::DrawingAreaInInches() const {
+  return UI_Rectangle(0, 0, ppi_x_ ? width / ppi_x_ : 0, ppi_y_ ? height / ppi_y_ : 0);
+}
+
+bool UI_BitmapSurface::CopyTo(UI_DrawingSurface& target) const {
+  UI_Rectangle a = target.DrawingArea();
+  return CopyTo(target, UI_Rectangle(0, 0, a.Width(), a.Height()));
 }
 
 bool UI_BitmapSurface::CopyTo(UI_DrawingSurface& target, const UI_Rectangle& area) const {

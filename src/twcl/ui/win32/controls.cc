@@ -9,7 +9,9 @@ using namespace twui;
 
 // --- UI_SimpleVObject
 
-const char* UI_SimpleVObject::ClassName() const { return "UI_SimpleVObject"; }
+const char* UI_SimpleVObject::ClassName() const {
+  return "UI_SimpleVObject";
+}
 
 void UI_SimpleVObject::Watch(CL_Object& model) {
   model.AddDependent(CL_Binding0<UI_SimpleVObject>(this, &UI_SimpleVObject::ModelChanged));
@@ -55,9 +57,12 @@ bool IsAlignment(long a) {
 
 DWORD StaticStyleOf(long alignment) {
   switch (alignment) {
-    case UI_Label::AlignRight: return SS_RIGHT;
-    case UI_Label::AlignCentre: return SS_CENTER;
-    default: return SS_LEFT;
+    case UI_Label::AlignRight:
+      return SS_RIGHT;
+    case UI_Label::AlignCentre:
+      return SS_CENTER;
+    default:
+      return SS_LEFT;
   }
 }
 }  // namespace
@@ -66,7 +71,9 @@ UI_Label::UI_Label(UI_VisualObject* parent, const UI_Rectangle& shape, long id, 
     : UI_SimpleVObject(parent, shape, id, text), text_(text), alignment_(g_label_alignment) {
   Watch(text_);
 }
-const char* UI_Label::ClassName() const { return "UI_Label"; }
+const char* UI_Label::ClassName() const {
+  return "UI_Label";
+}
 std::uint32_t UI_Label::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | StaticStyleOf(alignment_);
 }
@@ -76,7 +83,9 @@ bool UI_Label::SetDefaultAlignment(long a) {
   g_label_alignment = a;
   return true;
 }
-long UI_Label::DefaultAlignment() { return g_label_alignment; }
+long UI_Label::DefaultAlignment() {
+  return g_label_alignment;
+}
 
 bool UI_Label::SetAlignment(long a) {
   if (!IsAlignment(a)) return false;
@@ -91,14 +100,18 @@ bool UI_Label::SetAlignment(long a) {
   InvalidateRect(h, nullptr, TRUE);
   return true;
 }
-void UI_Label::Refresh() { SetTitle(text_.AsPtr()); }
+void UI_Label::Refresh() {
+  SetTitle(text_.AsPtr());
+}
 
 UI_PushButton::UI_PushButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                              const char* text)
     : UI_SimpleVObject(parent, shape, id, text) {
   tab_stop_ = true;
 }
-const char* UI_PushButton::ClassName() const { return "UI_PushButton"; }
+const char* UI_PushButton::ClassName() const {
+  return "UI_PushButton";
+}
 std::uint32_t UI_PushButton::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_PUSHBUTTON;
 }
@@ -109,11 +122,15 @@ UI_ToggleButton::UI_ToggleButton(UI_VisualObject* parent, const UI_Rectangle& sh
   tab_stop_ = true;
   Watch(state_);
 }
-const char* UI_ToggleButton::ClassName() const { return "UI_ToggleButton"; }
+const char* UI_ToggleButton::ClassName() const {
+  return "UI_ToggleButton";
+}
 std::uint32_t UI_ToggleButton::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_AUTOCHECKBOX;
 }
-void UI_ToggleButton::Refresh() { Send(BM_SETCHECK, state_.Value() ? BST_CHECKED : BST_UNCHECKED); }
+void UI_ToggleButton::Refresh() {
+  Send(BM_SETCHECK, state_.Value() ? BST_CHECKED : BST_UNCHECKED);
+}
 
 bool UI_ToggleButton::HandleNotification(unsigned code) {
   if (code != BN_CLICKED) return false;
@@ -165,7 +182,9 @@ bool UI_ToggleButton::AfterCreate() {
   return true;
 }
 
-const char* UI_ExOrToggleButton::ClassName() const { return "UI_ExOrToggleButton"; }
+const char* UI_ExOrToggleButton::ClassName() const {
+  return "UI_ExOrToggleButton";
+}
 std::uint32_t UI_ExOrToggleButton::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_AUTORADIOBUTTON;
 }
@@ -398,8 +417,8 @@ bool UI_StringView::ItemChanged(CL_Long i) {
 }
 
 std::uint32_t UI_StringView::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
-         (multiple_ ? LBS_MULTIPLESEL : 0);
+  return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY |
+         LBS_NOINTEGRALHEIGHT | (multiple_ ? LBS_MULTIPLESEL : 0);
 }
 
 void UI_StringView::Refresh() {

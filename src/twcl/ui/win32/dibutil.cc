@@ -37,7 +37,7 @@ class Locked {
   const UI_DibInfo& Info() const { return info_; }
   std::uint8_t* Data() const { return p_; }
   const BITMAPINFO* Header() const { return reinterpret_cast<const BITMAPINFO*>(p_); }
-  std::uint8_t* Bits() const { return p_ + info_.header + info_.table_bytes; }
+  std::uint8_t* Bits() const { return DIBBitsAddress(p_, GlobalSize(h_)); }
 
  private:
   HGLOBAL h_;
@@ -309,7 +309,7 @@ int SaveDIBFile(UI_DibHandle dib, const char* name) {
   bool ok;
   {
     CL_BinaryFile out(tmp.c_str(), CL_BinaryFile::kWrite | CL_BinaryFile::kCreate);
-    ok = out.IsOpen() && out.Write(file.data(), CL_Long(file.size()));
+    ok = out.IsOpen() && WriteFileInChunks(out, file.data(), file.size());
   }
   if (!ok || std::rename(tmp.c_str(), name) != 0) {
     std::remove(tmp.c_str());

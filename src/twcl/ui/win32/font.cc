@@ -29,16 +29,6 @@ void FreeSelected(UI_DrawingSurface* client, void*& handle, int stock) {
   handle = nullptr;
 }
 
-// A pen's or brush's change: asked of the pre-change dependents, made anew, told after.
-template <class R, class F>
-bool Remake(R& r, F set) {
-  if (!r.PrepareToChange()) return false;
-  set();
-  r.MakeNativeObject();
-  r.Notify();
-  return r.Handle() != nullptr;
-}
-
 long StyleOf(LONG weight, bool italic, bool underline, bool strikeout) {
   return (italic ? UI_FontItalic : 0) | (underline ? UI_FontUnderline : 0) |
          (weight >= FW_BOLD ? UI_FontBold : 0) | (strikeout ? UI_FontStrikeOut : 0);
@@ -424,27 +414,6 @@ void UI_Pen::MakeNativeObject() {
   }
 }
 
-bool UI_Pen::Thickness(short t) {
-  return Remake(*this, [&] { thickness_ = t; });
-}
-
-bool UI_Pen::Color(const UI_Color& c) {
-  return Remake(*this, [&] { color_ = c; });
-}
-
-bool UI_Pen::Pattern(long p) {
-  return Remake(*this, [&] { pattern_ = p; });
-}
-
-UI_Pen& UI_Pen::operator=(const UI_PenDescriptor& d) {
-  Remake(*this, [&] {
-    thickness_ = d.Thickness();
-    color_ = d.Color();
-    pattern_ = d.Pattern();
-  });
-  return *this;
-}
-
 CL_Object& UI_Pen::operator=(const CL_Object&) {
   NotImplemented("Operator= (const CL_Object&)");
   return *this;
@@ -490,22 +459,6 @@ void UI_Brush::MakeNativeObject() {
   if (dc && handle_) SelectObject(dc, static_cast<HGDIOBJ>(handle_));
 }
 
-bool UI_Brush::Color(const UI_Color& c) {
-  return Remake(*this, [&] { color_ = c; });
-}
-
-bool UI_Brush::Pattern(long p) {
-  return Remake(*this, [&] { pattern_ = p; });
-}
-
-UI_Brush& UI_Brush::operator=(const UI_BrushDescriptor& d) {
-  Remake(*this, [&] {
-    color_ = d.Color();
-    pattern_ = d.Pattern();
-  });
-  return *this;
-}
-
 CL_Object& UI_Brush::operator=(const CL_Object&) {
   NotImplemented("Operator= (const CL_Object&)");
   return *this;
@@ -520,6 +473,8 @@ bool UI_VisualObject::SetFont(const UI_FontDesc& d) {
   if (handle_) SendMessageW(Hwnd(handle_), WM_SETFONT, reinterpret_cast<WPARAM>(f->Handle()), TRUE);
   // Later changes of the font (its size, say) reach the window as well.
   f->AddDependent(CL_Binding0<UI_VisualObject>(this, &UI_VisualObject::FontChanged));
+  // The surface lets go of the old font before it goes.
+  if (surface_) surface_->Font(*f);
   font_ = std::move(f);
   return true;
 }

@@ -54,7 +54,7 @@ void UI_OwnerDrawButton::Paint(void* dc) {
   GetClientRect(Hwnd(handle_), &c);
   long w = c.right, h = c.bottom;
   bool raised = !down_ && ShowsRaised();
-  UI_DrawingSurface s(dc);
+  UI_DisplaySurface s(this, dc);
   UI_ShadowRectangle(0, 0, w, h, raised ? 0 : 1, 2).DrawOn(s);
   UI_Rectangle dest =
       raised ? UI_Rectangle(8, 8, w - 16, h - 16) : UI_Rectangle(10, 10, w - 16, h - 16);

@@ -34,7 +34,8 @@ BOOL CALLBACK Collect(HWND h, LPARAM lp) {
 }
 
 void NotifyParent(HWND h, unsigned code) {
-  SendMessageW(GetParent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), code), reinterpret_cast<LPARAM>(h));
+  SendMessageW(GetParent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), code),
+               reinterpret_cast<LPARAM>(h));
 }
 
 struct Answer {
@@ -71,7 +72,9 @@ std::vector<UI_ProbeWindow> UI_ProbeChildren(UI_NativeHandle parent) {
   return out;
 }
 
-UI_ProbeWindow UI_ProbeInfo(UI_NativeHandle window) { return Describe(Hwnd(window)); }
+UI_ProbeWindow UI_ProbeInfo(UI_NativeHandle window) {
+  return Describe(Hwnd(window));
+}
 
 std::intptr_t UI_ProbeSend(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp,
                            std::intptr_t lp) {
@@ -82,8 +85,12 @@ bool UI_ProbePost(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp, 
   return PostMessageW(Hwnd(window), msg, wp, lp);
 }
 
-void UI_ProbeClick(UI_NativeHandle button) { SendMessageW(Hwnd(button), BM_CLICK, 0, 0); }
-void UI_ProbePostClick(UI_NativeHandle button) { PostMessageW(Hwnd(button), BM_CLICK, 0, 0); }
+void UI_ProbeClick(UI_NativeHandle button) {
+  SendMessageW(Hwnd(button), BM_CLICK, 0, 0);
+}
+void UI_ProbePostClick(UI_NativeHandle button) {
+  PostMessageW(Hwnd(button), BM_CLICK, 0, 0);
+}
 
 void UI_ProbeSetText(UI_NativeHandle edit, const char* utf8) {
   SendMessageW(Hwnd(edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(utf8).c_str()));
@@ -159,8 +166,12 @@ void UI_ProbeReshape(UI_NativeHandle window, long x, long y, long width, long he
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
-UI_NativeHandle UI_ProbeFocus() { return GetFocus(); }
-bool UI_ProbeIsWindow(UI_NativeHandle window) { return IsWindow(Hwnd(window)) != 0; }
+UI_NativeHandle UI_ProbeFocus() {
+  return GetFocus();
+}
+bool UI_ProbeIsWindow(UI_NativeHandle window) {
+  return IsWindow(Hwnd(window)) != 0;
+}
 
 void UI_ProbeAnswerMessageBox(const char* caption, int button_id) {
   g_answer.caption = Wide(caption).s;

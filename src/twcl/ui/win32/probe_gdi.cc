@@ -62,6 +62,10 @@ std::uint32_t UI_ProbeSysColor(int index) {
   return GetSysColor(index);
 }
 
+void* UI_ProbeCursor() {
+  return GetCursor();
+}
+
 std::intptr_t UI_ProbeDefaultAnswer(UI_NativeHandle window, std::uint32_t msg, std::uintptr_t wp,
                                     std::intptr_t lp) {
   return DefWindowProcW(Hwnd(window), msg, wp, lp);

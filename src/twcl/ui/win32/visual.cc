@@ -1,48 +1,110 @@
 #include "twcl/ui/visual.h"
 
-#include <cstdio>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+
+#include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
 #include "twcl/ui/composite.h"
+#include "twcl/ui/graphics.h"
 #include "twcl/ui/win32/native.h"
 
 namespace twui {
 
-// Posted by UI_Application::Destroy: the window goes when the loop comes to it.
-constexpr UINT kDestroyMessage = WM_APP + 0x71;
+const wchar_t kWindowClass[] = L"TWCLWindow";
 
-const wchar_t kWindowClass[] = L"TwclWindow";
+namespace {
+// The object whose window CreateWindowEx is making: Win32 asks for its size limits
+// (WM_GETMINMAXINFO) before the creation parameters arrive with WM_NCCREATE.
+UI_VisualObject* g_creating = nullptr;
 
-bool RegisterClasses() {
-  static bool done = false;
-  if (done) return true;
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-  wc.lpfnWndProc = WindowProc;
-  wc.cbWndExtra = sizeof(LONG_PTR);  // pointer-sized window word
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kWindowClass;
-  done = RegisterClassExW(&wc) != 0;
-  if (!done) CL_Error::Warning("UI_Controller: cannot register the window class");
-  return done;
-}
-
-LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+template <LRESULT(CALLBACK* Default)(HWND, UINT, WPARAM, LPARAM)>
+LRESULT LibraryProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   UI_Controller& c = UI_Controller::Instance();
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
     if (auto* o = static_cast<UI_VisualObject*>(cs->lpCreateParams)) c.Register(h, o);
   }
   UI_VisualObject* o = c.ObjectFor(h);
-  if (!o) return DefWindowProcW(h, msg, wp, lp);
+  if (!o && g_creating && !g_creating->Handle()) {
+    c.Register(h, g_creating);
+    o = g_creating;
+  }
+  if (!o) return Default(h, msg, wp, lp);
   if (msg == WM_NCDESTROY) {
     c.Forget(h);
-    return DefWindowProcW(h, msg, wp, lp);
+    return Default(h, msg, wp, lp);
+  }
+  // The window under the pointer shows its object's cursor; a control's request reaches its
+  // parent first, and an object without a cursor leaves the window class's.
+  if (msg == WM_SETCURSOR && LOWORD(lp) == HTCLIENT) {
+    UI_VisualObject* under = c.ObjectFor(reinterpret_cast<HWND>(wp));
+    if (under && under->Cursor().Use()) return TRUE;
   }
   return o->HandleNativeMessage(msg, wp, lp);
+}
+
+LRESULT CALLBACK FrameDefault(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return DefFrameProcW(h, nullptr, msg, wp, lp);
+}
+
+LRESULT CALLBACK SimpleObjectProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return LibraryProc<DefWindowProcW>(h, msg, wp, lp);
+}
+LRESULT CALLBACK FrameProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return LibraryProc<FrameDefault>(h, msg, wp, lp);
+}
+LRESULT CALLBACK MDIChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return LibraryProc<DefMDIChildProcW>(h, msg, wp, lp);
+}
+
+bool IsLibraryClass(const char* cls) {
+  for (const char* n : {UI_WindowClass, UI_SimpleVObjClass, UI_MDIFrameClass, UI_MDIChildClass})
+    if (std::strcmp(cls, n) == 0) return true;
+  return false;
+}
+}  // namespace
+
+bool RegisterClasses() {
+  static bool done = false;
+  if (done) return true;
+  struct Class {
+    const char* name;
+    UINT style;
+    int background;
+    WNDPROC proc;
+  } classes[] = {
+      {UI_WindowClass, CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS, COLOR_WINDOW, WindowProc},
+      {UI_SimpleVObjClass, CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS, COLOR_WINDOW, SimpleObjectProc},
+      {UI_MDIFrameClass, 0, COLOR_APPWORKSPACE, FrameProc},
+      {UI_MDIChildClass, 0, COLOR_APPWORKSPACE, MDIChildProc},
+  };
+  done = true;
+  for (const Class& k : classes) {
+    WideText name = Wide(k.name);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = k.style;
+    wc.lpfnWndProc = k.proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(INT_PTR(k.background + 1));
+    wc.lpszClassName = name.c_str();
+    // A class left from an earlier attempt that failed part way is there to use.
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+      CL_Error::Warning("UI_Controller: RegisterClass '%s' failed!", k.name);
+      // The main class is the one every window with children needs.
+      if (k.proc == WindowProc) done = false;
+    }
+  }
+  return done;
+}
+
+LRESULT CALLBACK WindowProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return LibraryProc<DefWindowProcW>(h, msg, wp, lp);
 }
 
 INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -61,6 +123,7 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_HSCROLL:
     case WM_VSCROLL:
     case WM_CLOSE:
+    case WM_GETMINMAXINFO:
       o->HandleNativeMessage(msg, wp, lp);
       return TRUE;
     default:
@@ -74,58 +137,41 @@ INT_PTR CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 using namespace twui;
 
-// --- UI_Event
-
-UI_Event::UI_Event(long type, UI_VisualObject* origin, UI_VisualObject* destination,
-                   const UI_NativeMessage* native)
-    : type_(type), origin_(origin), destination_(destination ? destination : origin) {
-  if (native) native_ = std::make_unique<UI_NativeMessage>(*native);
-}
-
-UI_Event::UI_Event(const UI_Event& e)
-    : shape(e.shape), key(e.key), param(e.param), shift(e.shift), alt(e.alt), control(e.control),
-      type_(e.type_), origin_(e.origin_), destination_(e.destination_) {
-  if (e.native_) native_ = std::make_unique<UI_NativeMessage>(*e.native_);
-}
-
-UI_Event& UI_Event::operator=(const UI_Event& e) {
-  if (this == &e) return *this;
-  shape = e.shape;
-  key = e.key;
-  param = e.param;
-  shift = e.shift;
-  alt = e.alt;
-  control = e.control;
-  type_ = e.type_;
-  origin_ = e.origin_;
-  destination_ = e.destination_;
-  native_.reset(e.native_ ? new UI_NativeMessage(*e.native_) : nullptr);
-  return *this;
-}
-
 // --- UI_VisualObject
 
 UI_VisualObject::UI_VisualObject(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                                  const char* title)
     : parent_(parent), shape_(shape), id_(id), title_(title ? title : "") {
   if (parent_) parent_->AddChildObject(this);
+  UI_Controller::Instance().PostSoftEvent(UI_Event(Event_MakeInterface, this, parent_));
 }
 
 UI_VisualObject::~UI_VisualObject() {
+  // The surface gives its context back while the window is still there.
+  DeleteDrawingSurface();
   // Children first (they unhook themselves from this), then the window.
   while (!children_.empty()) delete children_.back();
-  if (handle_) {
-    HWND h = Hwnd(handle_);
-    UI_Controller::Instance().Unregister(handle_);
-    handle_ = nullptr;
-    if (IsWindow(h)) DestroyWindow(h);
-  }
+  DestroyVisualElement();
+  UI_Controller::Instance().ObjectDeleted(this);
   if (parent_) parent_->RemoveChildObject(this);
 }
 
-const char* UI_VisualObject::ClassName() const { return "UI_VisualObject"; }
+bool UI_VisualObject::DestroyVisualElement() {
+  if (!handle_) return false;
+  HWND h = Hwnd(handle_);
+  UI_Controller::Instance().Unregister(handle_);
+  handle_ = nullptr;
+  if (IsWindow(h)) DestroyWindow(h);
+  return true;
+}
 
-void UI_VisualObject::AddChildObject(UI_VisualObject* c) { children_.push_back(c); }
+const char* UI_VisualObject::ClassName() const {
+  return "UI_VisualObject";
+}
+
+void UI_VisualObject::AddChildObject(UI_VisualObject* c) {
+  children_.push_back(c);
+}
 void UI_VisualObject::RemoveChildObject(UI_VisualObject* c) {
   for (auto it = children_.begin(); it != children_.end(); ++it)
     if (*it == c) {
@@ -195,11 +241,17 @@ bool UI_VisualObject::IsVisible() const {
   return handle_ ? (GetWindowLongW(Hwnd(handle_), GWL_STYLE) & WS_VISIBLE) != 0 : visible_;
 }
 
-bool UI_VisualObject::TakeFocus() { return UI_Controller::Instance().SetFocusTo(this); }
+bool UI_VisualObject::TakeFocus() {
+  return UI_Controller::Instance().SetFocusTo(this);
+}
 
-bool UI_VisualObject::HasFocus() const { return handle_ && GetFocus() == Hwnd(handle_); }
+bool UI_VisualObject::HasFocus() const {
+  return handle_ && ::GetFocus() == Hwnd(handle_);
+}
 
-const char* UI_VisualObject::NativeClass() const { return nullptr; }
+const char* UI_VisualObject::NativeClass() const {
+  return UI_WindowClass;
+}
 
 std::uint32_t UI_VisualObject::NativeStyle() const {
   return WS_CLIPCHILDREN | (visible_ ? WS_VISIBLE : 0);
@@ -216,7 +268,8 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   if (child) style |= WS_CHILD;
   if (!enabled_) style |= WS_DISABLED;
   if (!visible_) style &= ~WS_VISIBLE;
-  int x = int(shape_.Left()), y = int(shape_.Top()), w = int(shape_.Width()), h = int(shape_.Height());
+  int x = int(shape_.Left()), y = int(shape_.Top()), w = int(shape_.Width()),
+      h = int(shape_.Height());
   if (!child) {
     RECT r = {x, y, x + w, y + h};
     AdjustWindowRectEx(&r, style, FALSE, NativeExStyle());
@@ -226,11 +279,16 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
     h = r.bottom - r.top;
   }
   const char* cls = NativeClass();
+  if (!cls) cls = UI_WindowClass;
   WideText wcls = Wide(cls);
-  HWND hw = CreateWindowExW(NativeExStyle(), cls ? wcls.c_str() : kWindowClass, Wide(title_.AsPtr()).c_str(), style, x, y,
-                            w, h, Hwnd(parent_window),
+  bool own = IsLibraryClass(cls);
+  UI_VisualObject* outer = g_creating;
+  if (own) g_creating = this;
+  HWND hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x,
+                            y, w, h, Hwnd(parent_window),
                             child ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
-                            GetModuleHandleW(nullptr), cls ? nullptr : this);
+                            GetModuleHandleW(nullptr), own ? this : nullptr);
+  g_creating = outer;
   if (!hw) {
     CL_Error::Warning("Window creation failed: id %ld class %s", id_, ClassName());
     return false;
@@ -255,7 +313,9 @@ UI_NativeHandle UI_VisualObject::ContainerWindow() const {
   return parent_ ? parent_->ContainerWindow() : nullptr;
 }
 
-bool UI_VisualObject::AfterCreate() { return MakeChildren(); }
+bool UI_VisualObject::AfterCreate() {
+  return MakeChildren();
+}
 
 bool UI_VisualObject::MakeChildren() {
   for (UI_VisualObject* c : children_)
@@ -272,44 +332,170 @@ std::intptr_t UI_VisualObject::DefaultProc(std::uint32_t msg, std::uintptr_t wp,
 
 std::intptr_t UI_VisualObject::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
                                                    std::intptr_t lp) {
+  switch (msg) {
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+      UI_Event e(msg == WM_SETFOCUS ? Event_GetFocus : Event_LoseFocus, this);
+      Dispatch(e);
+      break;
+    }
+    case WM_CLOSE: {
+      // Not the default procedure's: the window goes only when CloseDown lets it.
+      UI_Event e(Event_CloseDown, this);
+      Dispatch(e);
+      return 0;
+    }
+    case WM_MOVE:
+    case WM_SIZE: {
+      UI_MessagePoint p = UI_PointFromParam(lp);
+      long type = msg == WM_MOVE ? Event_Reconfigure : UI_SizeEventType(wp, IsIconified());
+      UI_Event e(type, this);
+      e.shape = msg == WM_MOVE
+                    ? UI_Rectangle(p.x, p.y, shape_.Width(), shape_.Height())
+                    : UI_Rectangle(shape_.Left(), shape_.Top(), long(LOWORD(lp)), long(HIWORD(lp)));
+      Dispatch(e);
+      break;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      if (!BeginPaint(Hwnd(handle_), &ps)) break;
+      const RECT& r = ps.rcPaint;
+      UI_Event e(Event_Paint, this);
+      e.shape = UI_Rectangle(r.left, r.top, r.right - r.left + 1, r.bottom - r.top + 1);
+      Dispatch(e);
+      EndPaint(Hwnd(handle_), &ps);
+      return 0;
+    }
+    default:
+      break;
+  }
   return DefaultProc(msg, wp, lp);
 }
 
 bool UI_VisualObject::AddEventBinding(long type, const CL_AbstractBinding& b) {
-  auto range = bindings_.equal_range(type);
-  for (auto it = range.first; it != range.second; ++it)
-    if (*it->second == b) return false;
-  bindings_.emplace(type, std::unique_ptr<CL_AbstractBinding>(static_cast<CL_AbstractBinding*>(b.Clone())));
-  return true;
+  std::unique_ptr<CL_ClientSet>& set = bindings_[type];
+  if (!set) set = std::make_unique<CL_ClientSet>();
+  return set->Add(b);
 }
 
 bool UI_VisualObject::RemoveEventBinding(long type, const CL_AbstractBinding& b) {
-  auto range = bindings_.equal_range(type);
-  for (auto it = range.first; it != range.second; ++it)
-    if (*it->second == b) {
-      bindings_.erase(it);
-      return true;
-    }
-  return false;
+  auto it = bindings_.find(type);
+  return it != bindings_.end() && it->second->Remove(b);
 }
 
 bool UI_VisualObject::Dispatch(UI_Event& e) {
-  for (UI_VisualObject* o = this; o; o = o->parent_) {
+  e.SetDestination(this);
+  if (ProcessEvent(e)) return true;
+  for (UI_VisualObject* o = parent_; o; o = o->parent_) {
     e.SetDestination(o);
-    bool handled = false;
-    // Copies: a binding may add or remove bindings of the object.
-    std::vector<CL_AbstractBinding*> run;
-    auto range = o->bindings_.equal_range(e.Type());
-    for (auto it = range.first; it != range.second; ++it) run.push_back(it->second.get());
-    for (CL_AbstractBinding* b : run) handled = b->Execute(reinterpret_cast<CL_Word>(&e)) || handled;
-    if (handled) return true;
-    if (o == this ? o->HandleEvent(e) : o->ProcessChildEvent(e)) return true;
+    if (o->ProcessChildEvent(e)) return true;
   }
   return false;
 }
 
-bool UI_VisualObject::HandleEvent(const UI_Event&) { return false; }
-bool UI_VisualObject::ProcessChildEvent(const UI_Event& e) { return HandleEvent(e); }
+bool UI_VisualObject::PermitsEvent(const UI_Event& e) {
+  auto it = bindings_.find(e.Type());
+  return it == bindings_.end() || it->second->Permits(reinterpret_cast<CL_Word>(&e));
+}
+
+bool UI_VisualObject::ProcessEvent(UI_Event& e) {
+  if (e.Type() == Event_Reconfigure) shape_ = e.shape;
+  const bool handled = HandleEvent(e);
+  return !PermitsEvent(e) || handled;
+}
+
+bool UI_VisualObject::ProcessChildEvent(const UI_Event& e) {
+  const bool handled = HandleChildEvent(e);
+  return !PermitsEvent(e) || handled;
+}
+
+bool UI_VisualObject::HandleEvent(const UI_Event& e) {
+  const UI_Point p = e.Position();
+  switch (e.Type()) {
+    case Event_MouseMove:
+      return MouseMove(p);
+    case Event_LButtonPress:
+      return ButtonDown(p, 1, e.shift, e.control);
+    case Event_MButtonPress:
+      return ButtonDown(p, 2, e.shift, e.control);
+    case Event_RButtonPress:
+      return ButtonDown(p, 3, e.shift, e.control);
+    case Event_LButtonRelease:
+      return ButtonUp(p, 1);
+    case Event_MButtonRelease:
+      return ButtonUp(p, 2);
+    case Event_RButtonRelease:
+      return ButtonUp(p, 3);
+    case Event_LButtonDblClk:
+      return DoubleClick(p, 1);
+    case Event_MButtonDblClk:
+      return DoubleClick(p, 2);
+    case Event_RButtonDblClk:
+      return DoubleClick(p, 3);
+    case Event_KeyTyped:
+      return KeyTyped(e.key);
+    case Event_GetFocus:
+      return GetFocus();
+    case Event_LoseFocus:
+      return LoseFocus();
+    case Event_Paint:
+      return handle_ ? Paint(e.shape) : false;
+    case Event_Reconfigure:
+      return Reconfigure(e.shape);
+    case Event_ViewEnter:
+      return ViewEnter(p);
+    case Event_ViewLeave:
+      return ViewLeave(p);
+    case Event_Iconify:
+      return Iconify();
+    case Event_Deiconify:
+      return Deiconify();
+    case Event_CloseDown:
+      // Whatever the object did, the ancestors hear of the request too.
+      CloseDown();
+      return false;
+    case Event_Select:
+      return Select();
+    default:
+      return false;
+  }
+}
+
+bool UI_VisualObject::Paint(const UI_Rectangle& area) {
+  if (!handle_ || !IsLibraryClass(NativeClass())) return false;
+  HWND h = Hwnd(handle_);
+  HDC dc = GetDC(h);
+  if (!dc) return false;
+  RECT r = {int(area.Left()), int(area.Top()), int(area.Left() + area.Width()),
+            int(area.Top() + area.Height())};
+  if (Uses3DLook()) {
+    FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  } else if (HBRUSH b = CreateSolidBrush(background_.NativeForm())) {
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+  }
+  ReleaseDC(h, dc);
+  return false;
+}
+
+bool UI_VisualObject::CloseDown() {
+  if (!CanClose()) return false;
+  if (UI_Application* app = UI_Application::Instance())
+    app->Destroy(this);
+  else if (handle_)
+    DestroyWindow(Hwnd(handle_));
+  return true;
+}
+
+bool UI_VisualObject::SetForeground(const UI_Color& c) {
+  foreground_ = c;
+  return true;
+}
+
+bool UI_VisualObject::SetBackground(const UI_Color& c) {
+  background_ = c;
+  return true;
+}
 
 // --- UI_Controller
 
@@ -318,16 +504,58 @@ UI_Controller& UI_Controller::Instance() {
   return c;
 }
 
-UI_Controller::UI_Controller() { RegisterClasses(); }
+UI_Controller::UI_Controller() {
+  RegisterClasses();
+}
 
 UI_VisualObject* UI_Controller::ObjectFor(UI_NativeHandle h) const {
   auto it = objects_.find(h);
   return it == objects_.end() ? nullptr : it->second;
 }
 
+namespace {
+// The label of the handle tree's root: stands for the program, never a window's handle.
+constexpr CL_Word kProgramNode = 1;
+
+CL_Word Label(UI_NativeHandle h) {
+  return reinterpret_cast<CL_Word>(h);
+}
+
+// Counts the handlers running: a window quit while one runs waits until it is done.
+struct Busy {
+  explicit Busy(int& n) : n_(n) { ++n_; }
+  ~Busy() { --n_; }
+  int& n_;
+};
+}  // namespace
+
 void UI_Controller::Register(UI_NativeHandle h, UI_VisualObject* o) {
-  objects_[h] = o;
+  auto [it, added] = objects_.emplace(h, o);
+  if (!added && it->second != o) {
+    CL_Error::Warning("Controller::Register: Duplicate handle %lx id %ld class name '%s'",
+                      static_cast<unsigned long>(Label(h)), o->Id(), o->ClassName());
+    it->second = o;
+  }
   if (!o->handle_) o->handle_ = h;
+  if (!tree_.Root() && !tree_.NewRoot(kProgramNode))
+    CL_Error::Fatal("Controller::Register: Root creation failed");
+  if (CL_TreeNode* n = tree_.Node(Label(h))) {
+    n->Content() = reinterpret_cast<CL_Word>(o);
+    return;
+  }
+  CL_Word under = kProgramNode;
+  for (UI_VisualObject* p = o->parent_; p; p = p->parent_)
+    if (p->handle_ && tree_.Node(Label(p->handle_))) {
+      under = Label(p->handle_);
+      break;
+    }
+  if (CL_TreeNode* n = tree_.AddChild(Label(h), under, 200000))
+    n->Content() = reinterpret_cast<CL_Word>(o);
+}
+
+void UI_Controller::DropEventsOf(const UI_VisualObject* gone) {
+  std::erase_if(
+      soft_, [gone](const UI_Event& e) { return e.Origin() == gone || e.Destination() == gone; });
 }
 
 void UI_Controller::Unregister(UI_NativeHandle h) {
@@ -335,10 +563,84 @@ void UI_Controller::Unregister(UI_NativeHandle h) {
   if (it == objects_.end()) return;
   UI_VisualObject* gone = it->second;
   objects_.erase(it);
+  // Windows below it that are still registered move up to the program's node rather than
+  // leaving the tree with it (a child window Win32 destroys later unregisters itself).
+  if (CL_TreeNode* n = tree_.Node(Label(h))) {
+    std::vector<std::pair<CL_Word, CL_Word>> kept;
+    for (CL_Long i = 0; i < n->ChildCount(); ++i)
+      kept.emplace_back(n->Child(i)->Label(), n->Child(i)->Content());
+    for (const auto& k : kept) tree_.Remove(k.first);
+    tree_.Remove(Label(h));
+    for (const auto& k : kept)
+      if (auto o = objects_.find(reinterpret_cast<UI_NativeHandle>(k.first)); o != objects_.end())
+        Register(o->first, o->second);
+  }
+  if (gone == root_) root_ = nullptr;
+  if (gone == pointer_object_) pointer_object_ = nullptr;
   // Soft events for an object that is going away are dropped with it.
-  std::erase_if(soft_, [gone](const UI_Event& e) {
-    return e.Origin() == gone || e.Destination() == gone;
-  });
+  DropEventsOf(gone);
+}
+
+void UI_Controller::MakeTopWindow(UI_VisualObject* o) {
+  if (root_ && root_ != o) {
+    // A fatal handler that lets the program go on keeps the first main window.
+    CL_Error::Fatal("Attempt to create two top windows.");
+    return;
+  }
+  root_ = o;
+  if (o && o->title_.Size() == 0) o->SetTitle(UI_WindowClass);
+}
+
+bool UI_Controller::Remove(UI_VisualObject* o) {
+  if (!o || !o->handle_) return false;
+  CL_TreeNode* top = tree_.Node(Label(o->handle_));
+  if (!top) return false;
+  // Every window of the subtree leaves the map and the tree first, so that nothing the
+  // deletions below set off reaches an object on its way out.
+  std::vector<UI_NativeHandle> handles;
+  CL_TreeWalker walk(top);
+  while (CL_TreeNode* n = walk.Next())
+    handles.push_back(reinterpret_cast<UI_NativeHandle>(n->Label()));
+  tree_.Remove(Label(o->handle_));
+  for (UI_NativeHandle h : handles) Unregister(h);
+  // A tree node hangs on its object's nearest ancestor with a window, so the subtree is
+  // the object's descendants, and each destructor deletes its children before itself.
+  if (o->parent_) {
+    delete o;
+  } else {
+    while (!o->children_.empty()) delete o->children_.back();
+    o->DestroyVisualElement();
+  }
+  return true;
+}
+
+bool UI_Controller::ProcessEvent(UI_Event& e) {
+  switch (e.Type()) {
+    case Event_MakeInterface: {
+      // A child made under a window that exists gets its own now; the rest are made with
+      // their parents (or by the program, for top-level objects).
+      UI_VisualObject* o = e.Origin();
+      if (o && !o->handle_ && o->parent_ && o->parent_->ContainerWindow()) o->MakeVisualElement();
+      return false;
+    }
+    case Event_Quit: {
+      bool main = e.Destination() && e.Destination() == root_;
+      // Deleting objects whose handlers are still running (a handler that flushes the
+      // queue, as the installer's runs do) would pull them from under those handlers.
+      if (busy_) {
+        if (e.Destination()) deferred_quits_.push_back(e.Destination());
+        return false;
+      }
+      Remove(e.Destination());
+      return main;
+    }
+    default:
+      if (!waiting_ && e.Destination() && (filters_.empty() || filters_.back()(e))) {
+        Busy busy(busy_);
+        e.Destination()->Dispatch(e);
+      }
+      return false;
+  }
 }
 
 void UI_Controller::Forget(UI_NativeHandle h) {
@@ -348,17 +650,89 @@ void UI_Controller::Forget(UI_NativeHandle h) {
   }
 }
 
-void UI_Controller::PostSoftEvent(const UI_Event& e) { soft_.push_back(e); }
+void UI_Controller::PostSoftEvent(const UI_Event& e) {
+  soft_.push_back(e);
+}
+
+bool UI_Controller::TakeEvent(UI_Event& out) {
+  if (soft_.empty()) return false;
+  out = soft_.front();
+  soft_.pop_front();
+  return true;
+}
+
+long UI_Controller::CountPending(long type, const UI_VisualObject* parent) const {
+  long n = 0;
+  for (const UI_Event& e : soft_)
+    if (e.Type() == type && e.Origin() && e.Origin()->Parent() == parent) ++n;
+  return n;
+}
+
+void UI_Controller::BeginWait() {
+  waiting_ = true;
+  WaitCursor(true);
+  FlushEvents();
+}
+
+void UI_Controller::EndWait() {
+  waiting_ = false;
+  WaitCursor(false);
+}
+
+bool UI_Controller::GrabPointer(UI_VisualObject* o) {
+  if (!o || !o->Handle()) return false;
+  SetCapture(Hwnd(o->Handle()));
+  return GetCapture() == Hwnd(o->Handle());
+}
+
+void UI_Controller::ReleasePointer() {
+  ReleaseCapture();
+}
+
+void UI_Controller::PointerMovedTo(UI_VisualObject* o) {
+  if (o == pointer_object_) return;
+  if (UI_VisualObject* left = pointer_object_) {
+    UI_Event e(Event_ViewLeave, left, left);
+    left->Dispatch(e);
+  }
+  pointer_object_ = o;
+  if (o) {
+    UI_Event e(Event_ViewEnter, o, o);
+    o->Dispatch(e);
+  }
+}
+
+void UI_Controller::ObjectDeleted(const UI_VisualObject* o) {
+  if (o == root_) root_ = nullptr;
+  if (o == pointer_object_) pointer_object_ = nullptr;
+  std::erase(deferred_quits_, o);
+  DropEventsOf(o);
+}
+
+bool UI_Controller::Run() {
+  if (!root_) {
+    CL_Error::Warning("UI_Controller::Run: no root window");
+    return false;
+  }
+  FlushEvents();
+  return ProcessEventsUntil([this] { return !root_ || !root_->handle_; });
+}
 
 bool UI_Controller::DispatchSoft() {
   if (soft_.empty()) return false;
   UI_Event e = soft_.front();
   soft_.pop_front();
-  if (e.Destination() && (filters_.empty() || filters_.back()(e))) e.Destination()->Dispatch(e);
+  ProcessEvent(e);
   return true;
 }
 
 bool UI_Controller::HandleOne(bool wait) {
+  if (!busy_ && !deferred_quits_.empty()) {
+    UI_VisualObject* o = deferred_quits_.front();
+    deferred_quits_.erase(deferred_quits_.begin());
+    Remove(o);
+    return true;
+  }
   if (DispatchSoft()) return true;
   MSG m;
   if (wait) {
@@ -373,13 +747,13 @@ bool UI_Controller::HandleOne(bool wait) {
     return false;
   }
   pointer_ = UI_Point(m.pt.x, m.pt.y);
-  if (m.message == kDestroyMessage) {
-    if (IsWindow(m.hwnd)) DestroyWindow(m.hwnd);
-    return true;
-  }
+  Busy busy(busy_);
   UI_VisualObject* o = ObjectFor(m.hwnd);
   long type = UI_EventTypeOfMessage(m.message);
   bool input = m.message == WM_CHAR || (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST);
+  // While waiting the user's keys and clicks reach no window of the library.
+  if (o && waiting_ && (input || (m.message >= WM_KEYFIRST && m.message <= WM_KEYLAST)))
+    return true;
   if (o && input) {
     UI_NativeMessage nm{m.hwnd, m.message, m.wParam, m.lParam, m.time, m.pt.x, m.pt.y};
     UI_Event e(type, o, o, &nm);
@@ -393,6 +767,7 @@ bool UI_Controller::HandleOne(bool wait) {
       if (type == Event_LButtonRelease) Beep();
       return true;
     }
+    if (type == Event_MouseMove) PointerMovedTo(o);
     bool handled = o->Dispatch(e);
     // A key the library used (TAB moving the focus) does not reach the control.
     if (handled && type == Event_KeyTyped) return true;
@@ -421,7 +796,9 @@ bool UI_Controller::ProcessEventsUntil(const std::function<bool()>& done,
   return ok;
 }
 
-void UI_Controller::Quit(int code) { PostQuitMessage(code); }
+void UI_Controller::Quit(int code) {
+  PostQuitMessage(code);
+}
 
 bool UI_Controller::SetFocusTo(UI_VisualObject* o) {
   if (!o || !o->Handle()) return false;
@@ -429,9 +806,13 @@ bool UI_Controller::SetFocusTo(UI_VisualObject* o) {
   return GetFocus() == Hwnd(o->Handle());
 }
 
-UI_VisualObject* UI_Controller::FocusedObject() const { return ObjectFor(GetFocus()); }
+UI_VisualObject* UI_Controller::FocusedObject() const {
+  return ObjectFor(GetFocus());
+}
 
-void UI_Controller::Beep() { MessageBeep(MB_OK); }
+void UI_Controller::Beep() {
+  MessageBeep(MB_OK);
+}
 
 void UI_Controller::WaitCursor(bool on) {
   SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(on ? IDC_WAIT : IDC_ARROW)));
@@ -469,8 +850,20 @@ bool FatalBox(const char* text) {
 }  // namespace
 
 UI_Application::UI_Application(const char* name, bool message_box_warnings)
-    : name_(name), hooks_(message_box_warnings) {
+    : name_(name), hooks_(message_box_warnings), program_(name) {
+  if (g_app) {
+    // A fatal handler that lets the program go on keeps the first application working.
+    hooks_ = false;
+    CL_Error::Fatal(
+        "Application constructor: attempt to constructmore than one Application object!");
+    return;
+  }
   g_app = this;
+  for (char** e = environ; e && *e; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (!eq) continue;
+    environment_.Add(CL_String(std::string(*e, std::size_t(eq - *e)).c_str()), CL_String(eq + 1));
+  }
   UI_Controller::Instance();
   if (hooks_) {
     g_old_warning = CL_Error::SetWarningHandler(WarningBox);
@@ -480,15 +873,18 @@ UI_Application::UI_Application(const char* name, bool message_box_warnings)
 }
 
 UI_Application::~UI_Application() {
+  if (g_app != this) return;
   Ctl3dUnregister();
   if (hooks_) {
     CL_Error::SetWarningHandler(g_old_warning);
     CL_Error::SetFatalHandler(g_old_fatal);
   }
-  if (g_app == this) g_app = nullptr;
+  g_app = nullptr;
 }
 
-UI_Application* UI_Application::Instance() { return g_app; }
+UI_Application* UI_Application::Instance() {
+  return g_app;
+}
 
 int UI_Application::Run(UI_VisualObject* main_window) {
   if (!main_window || !main_window->MakeVisualElement()) return 1;
@@ -496,6 +892,68 @@ int UI_Application::Run(UI_VisualObject* main_window) {
   return UI_Controller::Instance().ProcessEventsUntil([h] { return !IsWindow(h); }) ? 0 : 1;
 }
 
+int UI_Application::Run() {
+  return UI_Controller::Instance().Run() ? 0 : 1;
+}
+
 void UI_Application::Destroy(UI_VisualObject* o) {
-  if (o && o->Handle()) PostMessageW(Hwnd(o->Handle()), kDestroyMessage, 0, 0);
+  if (o) UI_Controller::Instance().PostSoftEvent(UI_Event(Event_Quit, o, o));
+}
+
+void UI_Application::Quit() {
+  if (UI_VisualObject* r = Root()) Destroy(r);
+}
+
+void UI_Application::MakeTopWindow(UI_VisualObject* o) {
+  UI_Controller::Instance().MakeTopWindow(o);
+}
+
+UI_VisualObject* UI_Application::Root() const {
+  return UI_Controller::Instance().Root();
+}
+
+bool UI_Application::Initialize(const char* command_line) {
+  std::string line = command_line ? command_line : "";
+  std::size_t from = line.find_first_not_of(" \t");
+  if (from != std::string::npos)
+    program_ = line.substr(from, line.find_first_of(" \t", from) - from).c_str();
+  return RegisterClasses();
+}
+
+CL_String UI_Application::ProgramName(bool capitalized) const {
+  std::string n = program_.AsPtr();
+  if (capitalized && !n.empty() && n[0] >= 'a' && n[0] <= 'z') n[0] = char(n[0] - 'a' + 'A');
+  return CL_String(n.c_str());
+}
+
+CL_String UI_Application::UniqueName(const UI_VisualObject& o) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%s_%ld_%ld", o.ClassName(), o.Id(), ++unique_);
+  return CL_String(text);
+}
+
+UI_Rectangle UI_Application::ScreenShape() const {
+  RECT r;
+  if (!GetClientRect(GetDesktopWindow(), &r)) return UI_Rectangle();
+  // Win32's right and bottom lie just outside the area: the width is their difference.
+  return UI_Rectangle(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+UI_Point UI_Application::ToScreen(const UI_Point& p, const UI_VisualObject* o) const {
+  if (!o) return UI_Point(0, 0);
+  POINT q = {int(p.XCoord()), int(p.YCoord())};
+  if (o->Handle()) ClientToScreen(Hwnd(o->Handle()), &q);
+  return UI_Point(q.x, q.y);
+}
+
+CL_String UI_Application::Win32ErrorText() const {
+  DWORD code = GetLastError();
+  char text[512] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, text, sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) text[--n] = 0;
+  char out[600];
+  std::snprintf(out, sizeof out, "Win32 error code %lu: %s", static_cast<unsigned long>(code),
+                text);
+  return CL_String(out);
 }

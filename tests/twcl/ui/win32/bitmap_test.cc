@@ -15,6 +15,7 @@
 
 #include "../collect_warnings.h"
 #include "../test_picture.h"
+#include "read_back.h"
 #include "twcl/ui/dibutil.h"
 #include "twcl/ui/picture_button.h"
 #include "twcl/ui/probe.h"
@@ -60,19 +61,6 @@ class BitmapTest : public CollectWarnings {
   std::string dir_;
   std::vector<std::string> files_;
 };
-
-// The pixels of a surface's rectangle, read back through a bitmap copied from it.
-UI_BitmapData Pixels(UI_DrawingSurface& s, const UI_Rectangle& r) {
-  UI_Bitmap b;
-  UI_BitmapData out;
-  EXPECT_TRUE(b.CopyFrom(s, r));
-  EXPECT_TRUE(b.ToData(&out));
-  return out;
-}
-
-std::uint32_t At(const UI_BitmapData& d, long x, long y) {
-  return d.Pixels().at(std::size_t(y) * std::size_t(d.Width()) + std::size_t(x));
-}
 
 TEST_F(BitmapTest, FilesRoundTripThroughBitmapsAndDibs) {
   struct Case {

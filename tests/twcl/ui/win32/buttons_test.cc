@@ -82,7 +82,7 @@ struct SelectCounter {
   int count = 0;
   bool On(const UI_Event& e) {
     if (e.Origin() == from) ++count;
-    return false;
+    return true;
   }
 };
 

@@ -48,7 +48,7 @@ struct Seen {
   std::vector<std::pair<long, long>> events;
   bool On(const UI_Event& e) {
     events.push_back({e.Origin() ? e.Origin()->Id() : -1, e.Type()});
-    return false;
+    return true;
   }
 };
 

@@ -171,7 +171,7 @@ TEST_F(FontTest, PensAndBrushesAreMadeAndSelected) {
   void* dc = UI_ProbeMemoryDc();
   ASSERT_NE(dc, nullptr);
   {
-    UI_DrawingSurface s(dc);
+    UI_DisplaySurface s(nullptr, dc);
     struct PenCase {
       long pattern;
       short thickness;

@@ -13,12 +13,10 @@
 
 namespace {
 
-const UI_ButtonDescriptor kRadios[] = {{21, 8, 18, 90, 20, "Radio one"},
-                                       {22, 8, 42, 90, 20, "Radio two"},
-                                       {0, 0, 0, 0, 0, nullptr}};
-const UI_ButtonDescriptor kChecks[] = {{24, 8, 18, 90, 20, "Check one"},
-                                       {25, 8, 42, 90, 20, "Check two"},
-                                       {0, 0, 0, 0, 0, nullptr}};
+const UI_ButtonDescriptor kRadios[] = {
+    {21, 8, 18, 90, 20, "Radio one"}, {22, 8, 42, 90, 20, "Radio two"}, {0, 0, 0, 0, 0, nullptr}};
+const UI_ButtonDescriptor kChecks[] = {
+    {24, 8, 18, 90, 20, "Check one"}, {25, 8, 42, 90, 20, "Check two"}, {0, 0, 0, 0, 0, nullptr}};
 const UI_ChildDescriptor kTable[] = {
     {UI_KindLabel, 10, 10, 10, 200, 20, false, "Label: every control kind", nullptr},
     {UI_KindStringEditor, 11, 10, 34, 200, 22, true, "String editor", nullptr},
@@ -58,7 +56,7 @@ void DrawShapeClasses(UI_DrawingSurface& s) {
   UI_Chord(UI_Rectangle(70, 5, 60, 40), 200 * 64, 220 * 64).Fill(b);
   b.SetBrush(UI_BrushDescriptor(UI_Color(3), 2));
   UI_PieWedge(UI_Rectangle(135, 5, 60, 40), 45 * 64, 270 * 64).Fill(b);
-  UI_ShadowRectangle(5, 55, 90, 30, 0, 3).DrawOn(b);  // raised
+  UI_ShadowRectangle(5, 55, 90, 30, 0, 3).DrawOn(b);    // raised
   UI_ShadowRectangle(105, 55, 90, 30, 1, 3).DrawOn(b);  // sunken
   b.DrawText("raised", UI_Point(28, 62));
   b.DrawText("sunken", UI_Point(128, 62));
@@ -70,16 +68,16 @@ void DrawShapeClasses(UI_DrawingSurface& s) {
 void DrawShapes(UI_DrawingSurface& s) {
   s.SetPen(UI_PenDescriptor(2, UI_Color(2), 1));
   s.SetBrush(UI_BrushDescriptor(UI_Color(5), 2));
-  s.DrawRectangle(UI_Rectangle(5, 5, 50, 35), 2);           // rectangle
-  s.DrawEllipse(UI_Rectangle(65, 5, 60, 35), 2);            // ellipse
-  s.DrawArc(UI_Rectangle(135, 5, 50, 35), 0, 180 * 64);     // arc
+  s.DrawRectangle(UI_Rectangle(5, 5, 50, 35), 2);        // rectangle
+  s.DrawEllipse(UI_Rectangle(65, 5, 60, 35), 2);         // ellipse
+  s.DrawArc(UI_Rectangle(135, 5, 50, 35), 0, 180 * 64);  // arc
   s.SetBrush(UI_BrushDescriptor(UI_Color(1), 0));
-  s.DrawChord(UI_Rectangle(5, 50, 50, 50), 30 * 64, 200 * 64, 2);      // chord
+  s.DrawChord(UI_Rectangle(5, 50, 50, 50), 30 * 64, 200 * 64, 2);  // chord
   s.SetBrush(UI_BrushDescriptor(UI_Color(3), 2));
-  s.DrawPieWedge(UI_Rectangle(65, 50, 50, 50), 0, 90 * 64, 2);         // pie wedge
+  s.DrawPieWedge(UI_Rectangle(65, 50, 50, 50), 0, 90 * 64, 2);  // pie wedge
   s.SetPen(UI_PenDescriptor(1, UI_Color(0), 2));
-  s.DrawLine(UI_Point(135, 55), UI_Point(185, 95));                    // line segment
-  s.DrawPoint(UI_Point(160, 60));                                      // point
+  s.DrawLine(UI_Point(135, 55), UI_Point(185, 95));  // line segment
+  s.DrawPoint(UI_Point(160, 60));                    // point
   // A shadow rectangle: grey face, light and dark bevel.
   s.SetPen(UI_PenDescriptor(1, UI_Color(0), 1));
   s.SetBrush(UI_BrushDescriptor(UI_Color(6), 2));
@@ -109,14 +107,23 @@ void AddFontPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 void AddButtonsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 // An editable combo box, a selection in an editor and a paged scroll bar (gallery_editors.cc).
 void AddEditorPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// A window in its own background colour and an event's text form (gallery_events.cc).
+void AddEventPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// A child composite with a frame; the main window's size limits (gallery_windows.cc).
+void AddWindowPanel(UI_CompositeVObject* window, const UI_Rectangle& shape, long id);
+// The drawing-surface operations (gallery_graphics.cc).
+void AddGraphicsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
-  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 560), -1,
+  UI_CompositeVObject window(nullptr, kTable, false, UI_Rectangle(20, 20, 690, 730), -1,
                              "twcl-gallery");
   AddFontPanel(&window, UI_Rectangle(240, 318, 440, 132), 40);
   AddButtonsPanel(&window, UI_Rectangle(10, 318, 222, 132), 50);
   AddEditorPanel(&window, UI_Rectangle(320, 458, 220, 80), 70);
+  AddWindowPanel(&window, UI_Rectangle(10, 458, 300, 92), 60);
+  AddEventPanel(&window, UI_Rectangle(10, 558, 220, 64), 80);
+  AddGraphicsPanel(&window, UI_Rectangle(240, 558, 222, 132), 90);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();

@@ -21,7 +21,7 @@ struct Seen {
   std::vector<Event> events;
   bool On(const UI_Event& e) {
     events.push_back({e.Origin() ? e.Origin()->Id() : -1, e.Type(), e.param});
-    return false;  // on up the tree
+    return true;  // on up the tree
   }
 };
 
