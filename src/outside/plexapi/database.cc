@@ -176,18 +176,6 @@ template <class Take>
 // The meta rows of a new, empty database.
 [[nodiscard]] uint32_t InitialMeta(Database& db, std::string_view title);
 
-// Finishes a new database's own meta rows after a create or copy.
-[[nodiscard]] uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
-  Unid id = NewUnid();
-  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
-  GVTIMEDATE now = CurrentTime();
-  std::string created = EncodeStoredTime(now);
-  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
-  if (setTitle)
-    if (uint32_t st = db.SetMetaText("title", title)) return st;
-  return 0;
-}
-
 // Copies every page of src into the file at destPath (made), as of one read snapshot.
 [[nodiscard]] uint32_t BackupInto(Database& src, const std::string& destPath) {
   sqlite3* raw = nullptr;
@@ -918,19 +906,67 @@ uint32_t OpenDatabase(const DbPath& path, GVDB& out) {
   return 0;
 }
 
+uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
+  Unid id = NewUnid();
+  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
+  GVTIMEDATE now = CurrentTime();
+  std::string created = EncodeStoredTime(now);
+  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
+  if (setTitle)
+    if (uint32_t st = db.SetMetaText("title", title)) return st;
+  return 0;
+}
+
+uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title, uint32_t options,
+                      bool inherit) {
+  Database& db = txn.db();
+  if (uint32_t st = StampNewDatabase(db, true, title)) return st;
+  if (uint32_t st = db.SetMetaText("template", templ.Name())) return st;
+  if (uint32_t st = db.SetMeta("inherit", inherit ? 1 : 0)) return st;
+  if (uint32_t st = db.SetMeta("is_template", 0)) return st;
+  // Temporary views belong to the template's users, not to its design; documents come
+  // along only when asked for.
+  if (uint32_t st = db.Exec(
+          "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
+          "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
+    return st;
+  if ((options & GVCREATE_DOCUMENTS) == 0) {
+    if (uint32_t st =
+            db.Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
+                    "DELETE FROM fulltext WHERE rowid >> 32 IN "
+                    "(SELECT id FROM note WHERE class = 1);"
+                    "DELETE FROM note WHERE class = 1;"))
+      return st;
+  }
+  return txn.BumpDesignSeq();
+}
+
+namespace {
+
+// Makes a database that make writes at the file it is given: its own place when PostgreSQL
+// holds it, else a temporary file beside target, put in place once complete.
+[[nodiscard]] uint32_t MakeAcross(
+    const DbPath& target,
+    const std::function<uint32_t(const std::string&, std::unique_ptr<Database>&)>& make) {
+  std::unique_ptr<Database> made;
+  if (!target.pg.empty()) return make(target.path, made);
+  if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
+  if (!MakeParent(target)) return Fail(GVERR_FILE, target.Name());
+  TempFile temp(TempPathFor(target.path));
+  if (uint32_t st = make(temp.path(), made)) return st;
+  made.reset();
+  // A new database is its creator's alone: it may hold passwords.
+  return temp.Place(target.path, kPrivateFile);
+}
+
+}  // namespace
+
 uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPath* templ,
                         uint32_t options, bool inherit) {
   if (!target.pg.empty() || (templ != nullptr && !templ->pg.empty())) {
-    std::unique_ptr<Database> made;
-    if (!target.pg.empty())
-      return CreateAcross(target, title, templ, options, inherit, target.path, made);
-    if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
-    if (!MakeParent(target)) return Fail(GVERR_FILE, target.Name());
-    TempFile temp(TempPathFor(target.path));
-    if (uint32_t st = CreateAcross(target, title, templ, options, inherit, temp.path(), made))
-      return st;
-    made.reset();
-    return temp.Place(target.path, kPrivateFile);
+    return MakeAcross(target, [&](const std::string& file, std::unique_ptr<Database>& made) {
+      return CreateAcross(target, title, templ, options, inherit, file, made);
+    });
   }
   if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
   std::unique_ptr<Database> source;
@@ -957,25 +993,7 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
     std::string_view newTitle = !title.empty()           ? title
                                 : !templateTitle.empty() ? std::string_view(templateTitle)
                                                          : std::string_view(name);
-    if (uint32_t st = StampNewDatabase(*db, true, newTitle)) return st;
-    if (uint32_t st = db->SetMetaText("template", templ->Name())) return st;
-    if (uint32_t st = db->SetMeta("inherit", inherit ? 1 : 0)) return st;
-    if (uint32_t st = db->SetMeta("is_template", 0)) return st;
-    // Temporary views belong to the template's users, not to its design; documents come
-    // along only when asked for.
-    if (uint32_t st = db->Exec(
-            "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
-            "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
-      return st;
-    if ((options & GVCREATE_DOCUMENTS) == 0) {
-      if (uint32_t st =
-              db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM fulltext WHERE rowid >> 32 IN "
-                       "(SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM note WHERE class = 1;"))
-        return st;
-    }
-    if (uint32_t st = txn.BumpDesignSeq()) return st;
+    if (uint32_t st = TakeTemplate(txn, *templ, newTitle, options, inherit)) return st;
     if (uint32_t st = txn.Commit()) return st;
   }
   // A new database is its creator's alone: it may hold passwords.
@@ -985,16 +1003,9 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
 uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
                       std::string_view title, uint32_t sizeLimitMb) {
   if (!source.pg.empty() || !dest.pg.empty()) {
-    std::unique_ptr<Database> made;
-    if (!dest.pg.empty())
-      return CopyAcross(source, dest, setTitle, title, sizeLimitMb, dest.path, made);
-    if (access(dest.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, dest.Name());
-    if (!MakeParent(dest)) return Fail(GVERR_FILE, dest.Name());
-    TempFile temp(TempPathFor(dest.path));
-    if (uint32_t st = CopyAcross(source, dest, setTitle, title, sizeLimitMb, temp.path(), made))
-      return st;
-    made.reset();
-    return temp.Place(dest.path, kPrivateFile);
+    return MakeAcross(dest, [&](const std::string& file, std::unique_ptr<Database>& made) {
+      return CopyAcross(source, dest, setTitle, title, sizeLimitMb, file, made);
+    });
   }
   if (access(dest.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, dest.Name());
   std::unique_ptr<Database> src;

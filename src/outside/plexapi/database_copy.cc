@@ -11,7 +11,6 @@
 #include "database.h"
 #include "pg_store.h"
 #include "session.h"
-#include "timedate.h"
 
 namespace plexa {
 namespace {
@@ -98,14 +97,6 @@ uint32_t BindAs(Stmt& st, int index, char kind, const Stmt& from, int column) {
   return RebuildFullText(to);
 }
 
-// A copy's own identity and time of creation.
-[[nodiscard]] uint32_t NewIdentity(Database& db) {
-  Unid id = NewUnid();
-  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
-  std::string created = EncodeStoredTime(CurrentTime());
-  return db.SetMetaBlob("created", created.data(), created.size());
-}
-
 // The bytes a database takes in its store.
 [[nodiscard]] uint32_t StoredSize(Database& db, const DbPath& path, int64_t& out) {
   if (db.pg() == nullptr) {
@@ -152,26 +143,7 @@ uint32_t CreateAcross(const DbPath& target, std::string_view title, const DbPath
     if (uint32_t st = CopyRows(read, txn)) return st;
     if (uint32_t st = read.Commit()) return st;
     source.reset();
-    if (uint32_t st = NewIdentity(*db)) return st;
-    if (uint32_t st = db->SetMetaText("title", newTitle)) return st;
-    if (uint32_t st = db->SetMetaText("template", templ->Name())) return st;
-    if (uint32_t st = db->SetMeta("inherit", inherit ? 1 : 0)) return st;
-    if (uint32_t st = db->SetMeta("is_template", 0)) return st;
-    // Temporary views belong to the template's users, not to its design; documents come
-    // along only when asked for.
-    if (uint32_t st = db->Exec(
-            "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
-            "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
-      return st;
-    if ((options & GVCREATE_DOCUMENTS) == 0) {
-      if (uint32_t st =
-              db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM fulltext WHERE rowid >> 32 IN "
-                       "(SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM note WHERE class = 1;"))
-        return st;
-    }
-    if (uint32_t st = txn.BumpDesignSeq()) return st;
+    if (uint32_t st = TakeTemplate(txn, *templ, newTitle, options, inherit)) return st;
   }
   if (uint32_t st = db->MarkReady()) return st;
   if (uint32_t st = txn.Commit()) return st;
@@ -205,9 +177,7 @@ uint32_t CopyAcross(const DbPath& source, const DbPath& dest, bool setTitle, std
     if (uint32_t st = read.Commit()) return st;
   }
   src.reset();
-  if (uint32_t st = NewIdentity(*db)) return st;
-  if (setTitle)
-    if (uint32_t st = db->SetMetaText("title", title)) return st;
+  if (uint32_t st = StampNewDatabase(*db, setTitle, title)) return st;
   if (uint32_t st = db->MarkReady()) return st;
   if (uint32_t st = txn.Commit()) return st;
   made = std::move(db);
