@@ -58,6 +58,12 @@ class Store {
  public:
   static constexpr const char* kServer = "cluster";
 
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  // A test that stopped early still drops its database.
+  ~Store() { TearDown(); }
+
   void SetUp(Engine engine, const std::string& root) {
     unsetenv("PLEXA_TEST_SERVER");
     if (engine == Engine::kSqlite) return;
