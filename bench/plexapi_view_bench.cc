@@ -4,15 +4,14 @@
 // TW_PG_PORT names a cluster of scripts/pg.sh, on a database of a server the data root's
 // server map holds in PostgreSQL (argument 1).
 #include <benchmark/benchmark.h>
-#include <libpq-fe.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "pg_database.h"
 #include "plexapi.h"
 #include "temp_dir.h"
 
@@ -20,25 +19,11 @@ namespace {
 
 constexpr int kDocuments = 10000;
 
-// Runs one statement on the cluster's maintenance database.
-bool ClusterExec(const std::string& port, const std::string& sql) {
-  PGconn* c = PQconnectdb(("host=127.0.0.1 port=" + port + " user=tw dbname=postgres").c_str());
-  bool ok = PQstatus(c) == CONNECTION_OK;
-  if (ok) {
-    PGresult* r = PQexec(c, sql.c_str());
-    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    PQclear(r);
-  }
-  PQfinish(c);
-  return ok;
-}
-
 // The session's data root, whose server map names the server "hub" (held in a database of
 // its own of the cluster) when there is a cluster.
 struct Root {
+  bench_pg::Database cluster{"plexa_bench"};
   std::string dir;
-  std::string port;
-  std::string dbname;
   bool ok = false;
   bool held = false;
 
@@ -46,15 +31,11 @@ struct Root {
     dir = bench_temp::MakeDir("plexa-bench");
     if (dir.empty()) return;
     setenv("PLEXA_ROOT", dir.c_str(), 1);
-    const char* p = std::getenv("TW_PG_PORT");
-    if (p != nullptr && *p != '\0') {
-      port = p;
-      dbname = "plexa_bench_" + std::to_string(getpid());
+    if (!cluster.conninfo().empty()) {
       FILE* map = std::fopen((dir + "/servers.map").c_str(), "w");
-      held = map != nullptr && ClusterExec(port, "CREATE DATABASE " + dbname);
+      held = map != nullptr;
       if (map != nullptr) {
-        std::fprintf(map, "hub host=127.0.0.1 port=%s user=tw dbname=%s\n", port.c_str(),
-                     dbname.c_str());
+        std::fprintf(map, "hub %s\n", cluster.conninfo().c_str());
         std::fclose(map);
       }
     }
@@ -62,7 +43,6 @@ struct Root {
   }
   ~Root() {
     GVTerm(0);
-    if (held) ClusterExec(port, "DROP DATABASE " + dbname + " WITH (FORCE)");
     std::error_code ec;
     if (!dir.empty()) std::filesystem::remove_all(dir, ec);
   }
