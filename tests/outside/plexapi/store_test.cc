@@ -311,6 +311,36 @@ TEST_P(StoreTest, ALostConnectionFailsOneCallAndTheNextOneReconnects) {
   EXPECT_EQ(Field(db, b, "Status"), "later");
 }
 
+// A creation whose process died leaves a catalogue row that is not ready: the name is free
+// again, unless the creator still works on it (it holds the name's lock).
+TEST_P(StoreTest, AnUnfinishedCreationIsReplacedUnlessItsCreatorStillWorks) {
+  if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files are made aside and linked";
+  GVDB first = Make("first.odb");  // makes the catalogue
+  ASSERT_EQ(GVDatabaseClose(first, 0), 0u);
+  PGconn* other = PQconnectdb(storetest::ClusterConnInfo(store_.dbname()).c_str());
+  ASSERT_EQ(PQstatus(other), CONNECTION_OK);
+  auto exec = [&](const char* sql) {
+    PGresult* r = PQexec(other, sql);
+    ExecStatusType st = PQresultStatus(r);
+    PQclear(r);
+    return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+  };
+  ASSERT_TRUE(
+      exec("CREATE SCHEMA half; INSERT INTO plexa.catalog(file, schema_name) "
+           "VALUES('half.odb', 'half')"));
+  ASSERT_TRUE(exec("SELECT pg_advisory_lock(7227060, hashtext('half.odb'))"));
+  EXPECT_EQ(GVDatabaseCreate(TestServer(), "half.odb", nullptr, 0, nullptr, nullptr, 0, 0),
+            GVERR_EXISTS);
+  GVDB db = 0;
+  EXPECT_EQ(GVDatabaseOpen(TestServer(), "half.odb", 0, &db), GVERR_NO_DATABASE);
+  EXPECT_EQ(Listed(TestServer()), std::vector<std::string>{"first.odb=first.odb"});
+  PQfinish(other);  // the creator is gone
+  db = Make("half.odb");
+  ASSERT_NE(db, 0u);
+  EXPECT_NE(Put(db, {Text("Subject", "whole")}), 0u);
+  EXPECT_EQ(store_.Query(root_.path(), "half.odb", "SELECT to_regnamespace('half') IS NULL"), "t");
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          storetest::EngineName);
 
