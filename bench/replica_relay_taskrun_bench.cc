@@ -389,7 +389,8 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
          {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(40))",
           "CREATE TABLE r (k INTEGER PRIMARY KEY, v VARCHAR(40))",
           "CREATE TABLE b (k INTEGER PRIMARY KEY, v VARCHAR(40))",
-          "CREATE TABLE u (k INTEGER PRIMARY KEY, v VARCHAR(40))"},
+          "CREATE TABLE u (k INTEGER PRIMARY KEY, v VARCHAR(40))",
+          "CREATE TABLE a (k INTEGER PRIMARY KEY, v VARCHAR(40))"},
          &code);
     if (code != 0) failure = "cannot make the PostgreSQL tables";
   }
@@ -436,7 +437,7 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
   // The same changes through the same driver by a bare client (into PostgreSQL, tables b and
   // then u, the second with each insert an update first, as taskrun applies an insert image;
   // psqlODBC without its statement savepoints, as the connector sets it).
-  odbc_bare::BareRun bare, bareUpdateFirst;
+  odbc_bare::BareRun bare, bareUpdateFirst, bareArrays;
   if (failure.empty()) {
     std::string listed;
     if (Sqlite(dir, "src.db",
@@ -477,13 +478,23 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
       bareUpdateFirst = apply("u", true);
       failure = bareUpdateFirst.failure;
     }
+    // And in table a, inserts and updates in arrays, an update first (one round trip a
+    // stretch when the driver sends a stretch at once).
+    if (failure.empty() && intoPostgresql) {
+      bareArrays = odbc_bare::InChild([&](int, long long* rows) {
+        return odbc_bare::ApplyInArrays(connect, "a", changes, rows);
+      });
+      failure = bareArrays.failure;
+    }
     std::string differ;
     if (failure.empty() && intoPostgresql)
       differ = Psql(port, db,
                     {"SELECT (SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM b) AS d) "
                      "+ (SELECT count(*) FROM (SELECT * FROM b EXCEPT SELECT * FROM t) AS d) + "
                      "(SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM u) AS d) + "
-                     "(SELECT count(*) FROM (SELECT * FROM u EXCEPT SELECT * FROM t) AS d)"},
+                     "(SELECT count(*) FROM (SELECT * FROM u EXCEPT SELECT * FROM t) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM a) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM a EXCEPT SELECT * FROM t) AS d)"},
                     &code);
     else if (failure.empty())
       Sqlite(dir, "dest.db",
@@ -526,6 +537,10 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
     state.counters["ours_over_bare_update_first"] = run.seconds / bareUpdateFirst.seconds;
     std::fprintf(stderr, "bare client with each insert an update first %.3f s: ratio %.2f\n",
                  bareUpdateFirst.seconds, run.seconds / bareUpdateFirst.seconds);
+    state.counters["bare_arrays_s"] = bareArrays.seconds;
+    state.counters["bare_arrays_over_apply"] = bareArrays.seconds / refSeconds;
+    std::fprintf(stderr, "bare client with arrays of updates, then inserts %.3f s: %.2f of psql\n",
+                 bareArrays.seconds, bareArrays.seconds / refSeconds);
   }
 }
 
