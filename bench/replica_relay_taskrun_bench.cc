@@ -33,6 +33,7 @@
 
 #include "bulk_load.h"
 #include "flowcore.h"
+#include "odbc_bare.h"
 #include "odbc_bench.h"
 #include "taskrun_install.h"
 
@@ -120,24 +121,36 @@ std::string Differ(const std::string& table, Differing d) {
          " WHERE k % " + m + " = 1; INSERT INTO " + table + " SELECT k + " + N() + ", v, n FROM " +
          table + " WHERE k % " + m + " = 2;";
 }
-// The statements that level B (as table) with A, in key order.
+// The changes that level B with A, in key order, the deletes of the keys beyond A's last.
+std::vector<odbc_bare::Change> LevellingChanges(Differing d) {
+  std::vector<odbc_bare::Change> changes;
+  const int n = static_cast<int>(RecordCount());
+  for (int k = 1; k <= n; ++k)
+    if (k % d.every == 0 || k % d.every == 1)
+      changes.push_back({k % d.every == 0 ? 'U' : 'I', k, "name " + std::to_string(k), k * 7});
+  for (int k = 1; k <= n; ++k)
+    if (k % d.every == 2) changes.push_back({'D', k + n, {}, 0});
+  return changes;
+}
+// Those changes as statements on table.
 std::string LevellingStatements(const std::string& table, Differing d) {
   std::string text;
-  const size_t n = RecordCount();
-  for (size_t k = 1; k <= n; ++k) {
-    const std::string key = std::to_string(k),
-                      values = "'name " + key + "', " + std::to_string(k * 7);
-    if (k % d.every == 0)
-      text += "UPDATE " + table + " SET v = 'name " + key + "', n = " + std::to_string(k * 7) +
-              " WHERE k = " + key + ";\n";
-    else if (k % d.every == 1)
-      text += "INSERT INTO " + table + " VALUES (" + key + ", " + values + ");\n";
+  for (const odbc_bare::Change& c : LevellingChanges(d)) {
+    const std::string key = std::to_string(c.k), n = std::to_string(c.n);
+    if (c.kind == 'U')
+      text += "UPDATE " + table + " SET v = '" + c.v + "', n = " + n + " WHERE k = " + key + ";\n";
+    else if (c.kind == 'I')
+      text += "INSERT INTO " + table + " VALUES (" + key + ", '" + c.v + "', " + n + ");\n";
+    else
+      text += "DELETE FROM " + table + " WHERE k = " + key + ";\n";
   }
-  for (size_t k = 1; k <= n; ++k)
-    if (k % d.every == 2)
-      text += "DELETE FROM " + table + " WHERE k = " + std::to_string(k + n) + ";\n";
   return text;
 }
+// The bare client's statements for table t of the replication.
+const std::vector<odbc_bare::Writer> kReplicaWriters = {
+    {'U', "UPDATE t SET v = ?, n = ? WHERE k = ?", "vnk"},
+    {'I', "INSERT INTO t VALUES (?, ?, ?)", "kvn"},
+    {'D', "DELETE FROM t WHERE k = ?", "k"}};
 
 // The ODBC configuration of the installation with the data sources given (name, attributes),
 // for every process from here.
@@ -190,6 +203,17 @@ void Report(benchmark::State& state, const TaskrunRun& run,
   }
 }
 
+// Beside the anchors, the bare client of the same driver: its time and peak, and ours over it.
+void ReportBare(benchmark::State& state, const TaskrunRun& run, const odbc_bare::BareRun& bare) {
+  state.counters["bare_s"] = bare.seconds;
+  state.counters["bare_peak_MiB"] = bare.peakMiB;
+  state.counters["ours_over_bare"] = run.seconds / bare.seconds;
+  double load[1] = {0};
+  std::fprintf(stderr, "taskrun %.3f s, bare client %.3f s: ratio %.2f, load %.2f\n", run.seconds,
+               bare.seconds, run.seconds / bare.seconds,
+               ::getloadavg(load, 1) == 1 ? load[0] : -1.0);
+}
+
 // count, sum(k), sum(n), sum(length(v)) of a table, from either client.
 const char kSums[] =
     "SELECT count(*) || '|' || sum(k) || '|' || sum(n) || '|' || sum(length(v)) FROM ";
@@ -214,7 +238,8 @@ void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
   if (failure.empty()) {
     const std::string lite = FillSqlite("t") + (fromSqlite ? "" : Differ("t", d));
     const std::string ref = FillSqlite("t") + Differ("t", d);
-    if (Sqlite(dir, "lite.db", lite) != 0 || (!fromSqlite && Sqlite(dir, "ref.db", ref) != 0))
+    if (Sqlite(dir, "lite.db", lite) != 0 ||
+        (!fromSqlite && (Sqlite(dir, "ref.db", ref) != 0 || Sqlite(dir, "bare.db", ref) != 0)))
       failure = "cannot fill the SQLite tables";
   }
   if (failure.empty()) {
@@ -239,8 +264,9 @@ void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
   const auto lite = SqliteSource(dir + "lite.db");
   const auto post = PgSource(port, db);
   if (failure.empty())
-    failure = WriteOdbc(
-        dir, {{"benchA", fromSqlite ? lite : post}, {"benchB", fromSqlite ? post : lite}});
+    failure = WriteOdbc(dir, {{"benchA", fromSqlite ? lite : post},
+                              {"benchB", fromSqlite ? post : lite},
+                              {"benchBare", SqliteSource(dir + "bare.db")}});
   for (const auto& [name, items] :
        Sources{{"Link\\Sqlcli", {"Name=LinkA", "Server=benchA", "Userid=tw"}},
                {"Link\\Sqlcli", {"Name=LinkB", "Server=benchB", "Userid=tw"}},
@@ -261,6 +287,15 @@ void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
       : fromSqlite     ? Timed(psqlApply, dir)
                        : Timed({kSqlite3, "-bail", dir + "ref.db", ".read apply.sql"}, dir);
   if (failure.empty() && applySeconds < 0) failure = "the anchor could not apply its statements";
+  // Into SQLite, the same changes through the same driver by a bare client.
+  odbc_bare::BareRun bare;
+  if (failure.empty() && !fromSqlite) {
+    const std::vector<odbc_bare::Change> changes = LevellingChanges(d);
+    bare = odbc_bare::InChild([&](int, long long* rows) {
+      return odbc_bare::Apply("DSN=benchBare", kReplicaWriters, changes, rows);
+    });
+    failure = bare.failure;
+  }
   std::vector<std::string> psqlRead = PsqlArgs(port, db);
   psqlRead.push_back("-c");
   psqlRead.push_back("\\copy (SELECT k, v, n FROM t ORDER BY k) TO '/dev/null'");
@@ -277,7 +312,9 @@ void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
     const std::string pgSums = Psql(port, db, {std::string(kSums) + "t"}, &code);
     const std::string pgRef = fromSqlite ? Psql(port, db, {std::string(kSums) + "r"}, &code) : "";
     Sqlite(dir, "lite.db", std::string(kSums) + "t", &liteSums);
+    std::string bareSums;
     if (!fromSqlite) Sqlite(dir, "ref.db", std::string(kSums) + "t", &refSums);
+    if (!fromSqlite) Sqlite(dir, "bare.db", std::string(kSums) + "t", &bareSums);
     expected = fromSqlite ? liteSums : pgSums;
     const std::string& levelled = fromSqlite ? pgSums : liteSums;
     const std::string& anchor = fromSqlite ? pgRef : refSums;
@@ -285,12 +322,15 @@ void Replicate(benchmark::State& state, bool fromSqlite, Differing d) {
       failure = "the replica left B at " + levelled + ", A is " + expected;
     else if (anchor != expected)
       failure = "the anchor left its copy at " + anchor + ", A is " + expected;
+    else if (!fromSqlite && bareSums != expected)
+      failure = "the bare client left its copy at " + bareSums + ", A is " + expected;
   }
   if (!failure.empty()) {
     state.SkipWithError(failure.c_str());
     return;
   }
   Report(state, run, {{"apply", applySeconds}, {"read_floor", liteRead + pgRead}});
+  if (!fromSqlite) ReportBare(state, run, bare);
 }
 
 void BM_ReplicaSqliteToPostgresql1(benchmark::State& state) {
@@ -340,13 +380,17 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
   if (failure.empty() && Sqlite(dir, "src.db", FillChanges()) != 0)
     failure = "cannot make the change table";
   if (failure.empty() && !intoPostgresql &&
-      (Sqlite(dir, "dest.db", dest) != 0 || Sqlite(dir, "ref.db", dest) != 0))
+      (Sqlite(dir, "dest.db", dest) != 0 || Sqlite(dir, "ref.db", dest) != 0 ||
+       Sqlite(dir, "bare.db", dest) != 0))
     failure = "cannot make the SQLite tables";
   int code = -1;
   if (failure.empty() && intoPostgresql) {
     Psql(port, db,
          {"CREATE TABLE t (k INTEGER PRIMARY KEY, v VARCHAR(40))",
-          "CREATE TABLE r (k INTEGER PRIMARY KEY, v VARCHAR(40))"},
+          "CREATE TABLE r (k INTEGER PRIMARY KEY, v VARCHAR(40))",
+          "CREATE TABLE b (k INTEGER PRIMARY KEY, v VARCHAR(40))",
+          "CREATE TABLE u (k INTEGER PRIMARY KEY, v VARCHAR(40))",
+          "CREATE TABLE a (k INTEGER PRIMARY KEY, v VARCHAR(40))"},
          &code);
     if (code != 0) failure = "cannot make the PostgreSQL tables";
   }
@@ -367,7 +411,8 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
       std::ofstream(dir + "apply.sql") << "BEGIN;\n" << statements << "\nCOMMIT;\n";
     failure = WriteOdbc(
         dir, {{"benchSrc", SqliteSource(dir + "src.db")},
-              {"benchDest", intoPostgresql ? PgSource(port, db) : SqliteSource(dir + "dest.db")}});
+              {"benchDest", intoPostgresql ? PgSource(port, db) : SqliteSource(dir + "dest.db")},
+              {"benchBare", intoPostgresql ? PgSource(port, db) : SqliteSource(dir + "bare.db")}});
   }
   for (const auto& [name, items] :
        Sources{{"Link\\Sqlcli", {"Name=Changes", "Server=benchSrc"}},
@@ -388,6 +433,76 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
                      ? Timed(psqlApply, dir)
                      : Timed({kSqlite3, "-bail", dir + "ref.db", ".read apply.sql"}, dir);
     if (refSeconds < 0) failure = "the anchor could not apply its statements";
+  }
+  // The same changes through the same driver by a bare client (into PostgreSQL, tables b and
+  // then u, the second with each insert an update first, as taskrun applies an insert image;
+  // psqlODBC without its statement savepoints, as the connector sets it).
+  odbc_bare::BareRun bare, bareUpdateFirst, bareArrays;
+  if (failure.empty()) {
+    std::string listed;
+    if (Sqlite(dir, "src.db",
+               "SELECT XDBSNAP_OPERATION || '|' || k || '|' || v FROM chg ORDER BY "
+               "XDBSNAP_COMMITSEQ",
+               &listed) != 0)
+      failure = "cannot list the changes";
+    std::vector<odbc_bare::Change> changes;
+    for (size_t at = 0; failure.empty() && at < listed.size();) {
+      size_t end = listed.find('\n', at);
+      if (end == std::string::npos) end = listed.size();
+      const std::string line = listed.substr(at, end - at);
+      const size_t bar = line.find('|', 2);
+      if (line.size() < 3 || bar == std::string::npos) {
+        failure = "cannot read the change " + line;
+        break;
+      }
+      changes.push_back({line[0], std::stoi(line.substr(2, bar - 2)), line.substr(bar + 1), 0});
+      at = end + 1;
+    }
+    const std::string connect = intoPostgresql ? "DSN=benchBare;Protocol=7.4-0" : "DSN=benchBare";
+    auto apply = [&](const std::string& table, bool updateFirst) {
+      const std::string insert = "INSERT INTO " + table + " VALUES (?, ?)",
+                        update = "UPDATE " + table + " SET v = ? WHERE k = ?",
+                        remove = "DELETE FROM " + table + " WHERE k = ?";
+      return odbc_bare::InChild([&](int, long long* rows) {
+        return odbc_bare::Apply(
+            connect,
+            {{'I', insert.c_str(), "kv"}, {'U', update.c_str(), "vk"}, {'D', remove.c_str(), "k"}},
+            changes, rows, updateFirst);
+      });
+    };
+    if (failure.empty()) {
+      bare = apply(intoPostgresql ? "b" : "t", false);
+      failure = bare.failure;
+    }
+    if (failure.empty() && intoPostgresql) {
+      bareUpdateFirst = apply("u", true);
+      failure = bareUpdateFirst.failure;
+    }
+    // And in table a, inserts and updates in arrays, an update first (one round trip a
+    // stretch when the driver sends a stretch at once).
+    if (failure.empty() && intoPostgresql) {
+      bareArrays = odbc_bare::InChild([&](int, long long* rows) {
+        return odbc_bare::ApplyInArrays(connect, "a", changes, rows);
+      });
+      failure = bareArrays.failure;
+    }
+    std::string differ;
+    if (failure.empty() && intoPostgresql)
+      differ = Psql(port, db,
+                    {"SELECT (SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM b) AS d) "
+                     "+ (SELECT count(*) FROM (SELECT * FROM b EXCEPT SELECT * FROM t) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM u) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM u EXCEPT SELECT * FROM t) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM t EXCEPT SELECT * FROM a) AS d) + "
+                     "(SELECT count(*) FROM (SELECT * FROM a EXCEPT SELECT * FROM t) AS d)"},
+                    &code);
+    else if (failure.empty())
+      Sqlite(dir, "dest.db",
+             "ATTACH 'bare.db' AS b; SELECT (SELECT count(*) FROM (SELECT * FROM main.t EXCEPT "
+             "SELECT * FROM b.t)) + (SELECT count(*) FROM (SELECT * FROM b.t EXCEPT SELECT * FROM "
+             "main.t));",
+             &differ);
+    if (failure.empty() && differ != "0") failure = "the bare client's table differs: " + differ;
   }
   if (failure.empty()) {
     std::string ours, theirs;
@@ -416,6 +531,17 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
     return;
   }
   Report(state, run, {{"apply", refSeconds}});
+  ReportBare(state, run, bare);
+  if (intoPostgresql) {
+    state.counters["bare_update_first_s"] = bareUpdateFirst.seconds;
+    state.counters["ours_over_bare_update_first"] = run.seconds / bareUpdateFirst.seconds;
+    std::fprintf(stderr, "bare client with each insert an update first %.3f s: ratio %.2f\n",
+                 bareUpdateFirst.seconds, run.seconds / bareUpdateFirst.seconds);
+    state.counters["bare_arrays_s"] = bareArrays.seconds;
+    state.counters["bare_arrays_over_apply"] = bareArrays.seconds / refSeconds;
+    std::fprintf(stderr, "bare client with arrays of updates, then inserts %.3f s: %.2f of psql\n",
+                 bareArrays.seconds, bareArrays.seconds / refSeconds);
+  }
 }
 
 void BM_RelayIntoSqlite(benchmark::State& state) {
