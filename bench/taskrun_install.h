@@ -27,8 +27,8 @@
 #include "csmgr_wire.h"
 #include "flowcore.h"
 #include "platform.h"
-#include "twengine.h"
 #include "temp_dir.h"
+#include "twengine.h"
 
 extern char** environ;
 
@@ -107,10 +107,13 @@ class Installation {
   Installation& operator=(const Installation&) = delete;
 
   const std::string& dir() const { return dir_; }
+  // The Administrator database as a Plexa name ("hub!!qtwadm.odx" when PostgreSQL holds it).
+  const std::string& admin() const { return admin_; }
 
   // Lays the installation out with the plug-ins needed among the installed files; empty on
-  // success, else what failed.
-  std::string Make(const std::vector<std::string>& plugins) {
+  // success, else what failed. With heldBy (a libpq connection string) the Administrator and
+  // Log databases are on the server "hub" that the data root's server map holds there.
+  std::string Make(const std::vector<std::string>& plugins, const std::string& heldBy = {}) {
     namespace fs = std::filesystem;
     if (dir_.empty()) return "no temporary directory";
     const fs::path built = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "inst";
@@ -123,19 +126,23 @@ class Installation {
     needed.insert(needed.end(), plugins.begin(), plugins.end());
     for (const std::string& file : needed)
       if (!fs::exists(dir_ + file)) return file + " is not built in " + built.string();
+    const std::string hub = heldBy.empty() ? "" : "hub";
+    admin_ = heldBy.empty() ? "qtwadm.odx" : "hub!!qtwadm.odx";
+    const std::string log = heldBy.empty() ? "qtwlog.odx" : "hub!!qtwlog.odx";
     std::ofstream(dir_ + "twmain.ini", std::ios::binary)
         << "[Configuration]\r\nVersion=23\r\nKitType=2\r\nTarnway=" << server_
-        << "\r\nAdminServer=\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" << dir_
+        << "\r\nAdminServer=" << hub << "\r\nAdminDatabase=qtwadm.odx\r\nDirectory=" << dir_
         << "\r\nSNMP=0\r\nDiagnostics=0\r\n";
     fs::create_directory(dir_ + "ordex", ec);
+    if (!heldBy.empty()) std::ofstream(dir_ + "ordex/servers.map") << "hub " << heldBy << "\n";
     // plexadm, ctlstore and taskrun all find the databases through it.
     ::setenv("PLEXA_ROOT", (dir_ + "ordex").c_str(), 1);
     const std::vector<std::vector<std::string>> documents = {
-        {"create", "qtwadm.odx", "--template", dir_ + "QTWADM.OTM"},
-        {"create", "qtwlog.odx", "--template", dir_ + "QTWLOG.OTM"},
-        {"new", "qtwadm.odx", "Configuration\\Administrator", "Name=Administrator",
-         "LogDatabase=qtwlog.odx", "StatusInterval:number=5"},
-        {"new", "qtwadm.odx", "Configuration\\Server", "Name=" + server_, "PollInterval:number=2",
+        {"create", admin_, "--template", dir_ + "QTWADM.OTM"},
+        {"create", log, "--template", dir_ + "QTWLOG.OTM"},
+        {"new", admin_, "Configuration\\Administrator", "Name=Administrator",
+         "LogDatabase=qtwlog.odx", "LogServer=" + hub, "StatusInterval:number=5"},
+        {"new", admin_, "Configuration\\Server", "Name=" + server_, "PollInterval:number=2",
          "StatusInterval:number=5", "MaxDuration:number=60", "MaxActivities:number=2",
          "CloseTimeout:number=10"},
     };
@@ -153,7 +160,7 @@ class Installation {
   // A new document of form in the Administrator database with the items given
   // ("Name=value", "Name:number=1", ...); empty on success, else what failed.
   std::string New(const std::string& form, const std::vector<std::string>& items) {
-    std::vector<std::string> args = {"new", "qtwadm.odx", form};
+    std::vector<std::string> args = {"new", admin_, form};
     args.insert(args.end(), items.begin(), items.end());
     return Adm(args) ? std::string() : "plexadm new " + form + " " + items.front() + " failed";
   }
@@ -203,6 +210,7 @@ class Installation {
   std::string server_;
   const char* keepVariable_;
   std::string dir_;
+  std::string admin_ = "qtwadm.odx";
   bool platform_ = false;
   bool serving_ = false;
 };

@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs; apt-get runs only when one is missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      sqlite3 libsqlite3-dev nlohmann-json3-dev lighttpd
+      sqlite3 libsqlite3-dev libpq-dev nlohmann-json3-dev lighttpd
       unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql clang
       snmpd snmp libsnmp-dev desktop-file-utils freetds-dev freetds-bin ccache)
 # Winelib (the GUI class library's Win32 half) and the X server its tests run on.

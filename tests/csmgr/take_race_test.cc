@@ -1,7 +1,9 @@
 // Two servers of one cluster racing for the same due activities: two real ctlstore
 // processes, each of its own installation directory and data root, sharing one
-// Administrator database named by its absolute path, each driven by its own client process
-// that takes activities as fast as it can and reports each run done at once.
+// Administrator database, each driven by its own client process that takes activities as
+// fast as it can and reports each run done at once. The shared database is a file named by
+// its absolute path, or a database of a server that both data roots' server maps hold in
+// PostgreSQL (with the Log database beside it, which both servers then write to).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,13 +15,16 @@
 #include <vector>
 
 #include "ctlstore_fixture.h"
+#include "store_fixture.h"
 
 namespace twtest {
 namespace {
 
 namespace code = wire::code;
 
-class TakeRaceTest : public CtlstoreTest {
+using storetest::Engine;
+
+class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<Engine> {
  protected:
   // One server of the cluster: its installation directory, data root and process.
   struct Server {
@@ -27,6 +32,7 @@ class TakeRaceTest : public CtlstoreTest {
     std::string dir;   // installation directory, ending in "/"
     std::string root;  // its data root (PLEXA_ROOT), ending in "/"
     TWProcProcess* process = nullptr;
+    GVNOTEID document = 0;  // its Configuration\\Server document
   };
 
   void SetUp() override {
@@ -36,28 +42,45 @@ class TakeRaceTest : public CtlstoreTest {
     servers_[1] = {"BETA", dir_ / "beta/", dir_ / "beta/plexa/"};
     std::filesystem::create_directories(servers_[1].root + "local");
     std::filesystem::create_symlink(inst_ + "/ctlstore", servers_[1].dir + "ctlstore");
-    const std::string adminFile = dir_ / "shared/admin.odb";
+    ASSERT_NO_FATAL_FAILURE(store_.SetUp(GetParam(), servers_[0].root));
+    if (store_.skipped()) GTEST_SKIP() << store_.skipped();
+    const bool held = GetParam() == Engine::kPostgres;
+    // Both installations map the server name to the same PostgreSQL database.
+    if (held)
+      std::filesystem::copy_file(servers_[0].root + "servers.map",
+                                 servers_[1].root + "servers.map");
+    const std::string adminServer = held ? storetest::Store::kServer : "";
+    const std::string adminFile = held ? "admin.odb" : dir_ / "shared/admin.odb";
     std::filesystem::create_directories(dir_ / "shared");
     for (const Server& s : servers_) {
-      WriteFile(s.dir + "twmain.ini", "[Configuration]\r\nDirectory=" + s.dir +
-                                          "\r\nTarnway=" + s.name +
-                                          "\r\nAdminServer=\r\nAdminDatabase=" + adminFile +
-                                          "\r\nKitType=2\r\nDiagnostics=0\r\n");
-      // Each server logs into the log database of its own data root.
-      ASSERT_EQ(GVDatabaseCreate("", (s.root + "local/log.odb").c_str(), nullptr, 0, "",
+      WriteFile(s.dir + "twmain.ini",
+                "[Configuration]\r\nDirectory=" + s.dir + "\r\nTarnway=" + s.name +
+                    "\r\nAdminServer=" + adminServer + "\r\nAdminDatabase=" + adminFile +
+                    "\r\nKitType=2\r\nDiagnostics=0\r\n");
+      // On files each server logs into the log database of its own data root.
+      if (!held) {
+        ASSERT_EQ(GVDatabaseCreate("", (s.root + "local/log.odb").c_str(), nullptr, 0, "",
+                                   (inst_ + "/QTWLOG.OTM").c_str(), 2, 0),
+                  0u);
+      }
+    }
+    if (held) {
+      ASSERT_EQ(GVDatabaseCreate(adminServer.c_str(), "log.odb", nullptr, 0, "",
                                  (inst_ + "/QTWLOG.OTM").c_str(), 2, 0),
                 0u);
     }
-    ASSERT_EQ(GVDatabaseCreate("", adminFile.c_str(), nullptr, 0, "",
+    ASSERT_EQ(GVDatabaseCreate(adminServer.c_str(), adminFile.c_str(), nullptr, 0, "",
                                (inst_ + "/QTWADM.OTM").c_str(), 2, 0),
               0u);
-    ASSERT_EQ(GVDatabaseOpen("", adminFile.c_str(), 0, &admin_), 0u);
+    ASSERT_EQ(GVDatabaseOpen(adminServer.c_str(), adminFile.c_str(), 0, &admin_), 0u);
     GVDOC doc = 0;
-    ASSERT_EQ(GVDocumentOpen(admin_, NewDoc("Configuration\\Administrator", {}), 0, &doc), 0u);
+    adminDoc_ = NewDoc("Configuration\\Administrator", {});
+    ASSERT_EQ(GVDocumentOpen(admin_, adminDoc_, 0, &doc), 0u);
     PutTextItem(doc, "LogDatabase", "log.odb");
+    if (held) PutTextItem(doc, "LogServer", adminServer);
     PutNumber(doc, "Revision", 0x20000);
     ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
-    for (const Server& s : servers_) NewDoc("Configuration\\Server", {{"Name", s.name}});
+    for (Server& s : servers_) s.document = NewDoc("Configuration\\Server", {{"Name", s.name}});
   }
 
   void TearDown() override {
@@ -68,6 +91,7 @@ class TakeRaceTest : public CtlstoreTest {
       TWProcProcessFree(s.process);
     }
     CtlstoreTest::TearDown();
+    store_.TearDown();
   }
 
   // Makes dir the installation of this process, so that the pipe reached is its server's.
@@ -140,10 +164,74 @@ class TakeRaceTest : public CtlstoreTest {
     ::_exit(0);
   }
 
+  // The first NextActivity of server s: the name of what it took ("" for nothing).
+  static std::string TakeOne(Server& s) {
+    Become(s.dir);
+    std::vector<uint8_t> r = Exchange(Block(code::kNextActivity, wire::next_activity::kMinLength));
+    EXPECT_FALSE(r.empty());
+    if (r.empty()) return "<no answer>";
+    EXPECT_EQ(StatusOf(r), 0u) << s.name;
+    return WordAt(r, wire::next_activity::kHandle) == 0 ? ""
+                                                        : TextAt(r, wire::next_activity::kName);
+  }
+  void SetNumber(GVNOTEID id, const char* item, double value) {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, id, 0, &doc), 0u);
+    PutNumber(doc, item, value);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+
   std::array<Server, 2> servers_;
+  GVNOTEID adminDoc_ = 0;
+  storetest::Store store_;
 };
 
-TEST_F(TakeRaceTest, EachDueActivityGoesToExactlyOneServer) {
+// A server killed (with its control store) in the middle of a run: once it has been silent
+// for four status intervals the other server's registration judges it dead and ends its
+// run (abnormally: it is not run twice), its Lock released, and the other server takes the
+// work due since; the killed server registers again when it is started again.
+TEST_P(TakeRaceTest, AKilledServersRunGoesToTheServerThatJudgesItDead) {
+  SetNumber(adminDoc_, "StatusInterval", 5);
+  const GVNOTEID held = NewActivity("Held");
+  MakeDue(held);
+  Server& alpha = servers_[0];
+  Server& beta = servers_[1];
+  StartServer(alpha);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 2);
+  ASSERT_EQ(TakeOne(alpha), "Held");
+  EXPECT_NE(ItemNumber(held, "Lock"), 0);
+  TWProcProcessKill(alpha.process);
+  TWProcProcessWait(alpha.process);
+  TWProcProcessFree(alpha.process);
+  alpha.process = nullptr;
+  // An hour of silence stands for the dead-server interval.
+  {
+    const GVTIMEDATE seen = HourAgo();
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(admin_, alpha.document, 0, &doc), 0u);
+    EXPECT_EQ(GVItemPut(doc, "Time", GVTYPE_TIME, 0, GVTYPE_TIME, &seen, 0), 0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  }
+  const GVNOTEID later = NewActivity("Later");
+  MakeDue(later);
+  StartServer(beta);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 0);
+  EXPECT_EQ(ItemNumber(held, "Lock"), 0);
+  EXPECT_EQ(TakeOne(beta), "Later");
+  EXPECT_NE(ItemNumber(later, "Lock"), 0);
+  StartServer(alpha);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(Simple(code::kInit), 0u);
+  EXPECT_EQ(ItemNumber(alpha.document, "ServerStatus"), 2);
+  EXPECT_EQ(TakeOne(alpha), "") << "neither run is taken twice";
+  for (Server& s : servers_) StopServer(s);
+}
+
+TEST_P(TakeRaceTest, EachDueActivityGoesToExactlyOneServer) {
   constexpr int kActivities = 120;
   std::vector<GVNOTEID> ids;
   for (int i = 0; i < kActivities; ++i) ids.push_back(DueOnce("Act" + std::to_string(i)));
@@ -197,6 +285,10 @@ TEST_F(TakeRaceTest, EachDueActivityGoesToExactlyOneServer) {
   }
   for (Server& s : servers_) StopServer(s);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, TakeRaceTest,
+                         ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         storetest::EngineName);
 
 }  // namespace
 }  // namespace twtest

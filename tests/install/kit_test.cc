@@ -15,6 +15,7 @@
 
 #include "plat_test_util.h"
 #include "process_util.h"
+#include "store_fixture.h"
 
 namespace {
 
@@ -142,6 +143,53 @@ TEST_F(KitTest, InstallationFromTheKitIsCompletePrivateAndLeavesNothingOnRemoval
   // The program item went with its group; the user's own files stay.
   EXPECT_FALSE(fs::exists(base_.path() + "home/.local/share/applications/quendal-applications"));
   EXPECT_EQ(twtest::ReadFile(base_.path() + "home/.profile"), "# mine\n");
+}
+
+// Two installations, each with its own data root whose server map names the server "hub" in
+// one PostgreSQL database: the first installs the cluster there, the second joins it, and
+// the administrator's tool of either sees both servers; removing the cluster removes its
+// databases from PostgreSQL.
+TEST_F(KitTest, ASecondInstallationJoinsAClusterHeldInPostgreSQL) {
+  storetest::Store store;
+  ASSERT_NO_FATAL_FAILURE(store.SetUp(storetest::Engine::kPostgres, base_.path()));
+  if (store.skipped()) GTEST_SKIP() << store.skipped();
+  const std::string map = twtest::ReadFile(base_.path() + "servers.map");
+  const std::string other = base_.path() + "other/";
+  for (const std::string& dir : {inst_, other}) {
+    fs::create_directories(dir + "ordex");
+    twtest::WriteFile(dir + "ordex/servers.map", map);
+  }
+  const std::vector<std::string> databases = {"ADMINSERVER=cluster", "ADMINDATABASE=qtwadm.odx",
+                                              "ADMINLOGDATABASE=qtwlog.odx"};
+  std::vector<std::string> install = {kit_ + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst_,
+                                      "TARNWAY=ALPHA"};
+  install.insert(install.end(), databases.begin(), databases.end());
+  twtest::ProcessResult r = Run(install);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::vector<std::string> join = {kit_ + "setup", "INSTALLSERVER", "DIRECTORY=" + other,
+                                   "TARNWAY=BETA"};
+  join.insert(join.end(), databases.begin(), databases.end());
+  r = Run(join);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(twtest::ReadFile(other + "twmain.ini"), "AdminServer=cluster\r\n"));
+  // Nothing of the cluster is a file of either installation.
+  for (const std::string& dir : {inst_, other})
+    EXPECT_FALSE(fs::exists(dir + "ordex/local/qtwadm.odx")) << dir;
+  const std::string tool = kit_ + "plexadm";
+  r = Run({tool, "--root", other + "ordex", "view", "cluster!!qtwadm.odx", "(CS_Servers)"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "ALPHA") && Has(r.out, "BETA")) << r.out;
+  r = Run({tool, "--root", inst_ + "ordex", "list", "--server", "cluster"});
+  EXPECT_EQ(r.out, "qtwadm.odx\tTarnway Administrator\nqtwlog.odx\tTarnway Log\n") << r.err;
+  r = Run({other + "setup", "REMOVESERVER", "DELETEFILES=YES"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  r = Run({inst_ + "setup", "REMOVECLUSTER", "DELETEFILES=YES"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  fs::create_directories(base_.path() + "check");
+  twtest::WriteFile(base_.path() + "check/servers.map", map);
+  r = Run({tool, "--root", base_.path() + "check", "list", "--server", "cluster"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
 }
 
 // A reinstall whose copy fails leaves the installation it would have replaced as it was, and

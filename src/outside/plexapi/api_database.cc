@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "database.h"
+#include "pg_store.h"
 #include "plexapi.h"
+#include "servermap.h"
 #include "session.h"
 #include "value.h"
 
@@ -37,8 +39,7 @@ void CopyText(char* out, size_t size, std::string_view text) {
   if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
   if (op == GVACL_DELETE) {
     if (uint32_t s = RunSql(txn, "DELETE FROM acl WHERE name_key=?", FoldAscii(n))) return s;
-    if (sqlite3_changes(db.sql()) == 0)
-      return Fail(GVERR_NO_ENTRY, n.empty() ? "the default entry" : n);
+    if (db.Changes() == 0) return Fail(GVERR_NO_ENTRY, n.empty() ? "the default entry" : n);
   } else if (uint32_t s = RunSql(txn,
                                  op == GVACL_ADD
                                      ? "INSERT INTO acl(name_key, name, access, flags) "
@@ -134,7 +135,10 @@ GV_API uint32_t GVDatabaseList(const char* server, const char* directory, uint32
     if (position == GV_LIST_FIRST || !w.active) {
       std::string_view srv = server != nullptr ? std::string_view(server) : std::string_view();
       std::string dir = plexa::ServerDir(plexa::DataRoot(), srv);
-      if (!plexa::IsDirectory(dir)) return plexa::Fail(GVERR_NO_SERVER, srv);
+      plexa::DbPath held;
+      if (!plexa::IsLocalServer(srv))
+        if (uint32_t s = plexa::MappedConnection(plexa::DataRoot(), srv, held.pg)) return s;
+      if (held.pg.empty() && !plexa::IsDirectory(dir)) return plexa::Fail(GVERR_NO_SERVER, srv);
       std::string sub = directory != nullptr ? directory : "";
       for (char& c : sub)
         if (c == '\\') c = '/';
@@ -143,7 +147,9 @@ GV_API uint32_t GVDatabaseList(const char* server, const char* directory, uint32
           (sub.front() == '/' || ("/" + sub + "/").find("/../") != std::string::npos))
         return GVERR_INVALID_ARGUMENT;
       std::vector<plexa::ListedDatabase> all;
-      if (uint32_t s = plexa::ListDatabases(dir, sub, all)) return s;
+      if (uint32_t s =
+              held.pg.empty() ? plexa::ListDatabases(dir, sub, all) : plexa::PgList(held, sub, all))
+        return s;
       bool databases = (kinds & GVDBLIST_DATABASES) != 0 || (kinds & GVDBLIST_TEMPLATES) == 0;
       bool templates = (kinds & GVDBLIST_TEMPLATES) != 0 || (kinds & GVDBLIST_DATABASES) == 0;
       w.entries.clear();

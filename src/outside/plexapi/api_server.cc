@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "paths.h"
+#include "pg_store.h"
 #include "plexapi.h"
+#include "servermap.h"
 #include "session.h"
 
 namespace plexa {
@@ -29,7 +31,12 @@ GV_API uint32_t GVServerGetProperty(const char* server, uint32_t property, uint3
     if (property != GVSRVPROP_RESPONDS || answer == nullptr) return GVERR_INVALID_ARGUMENT;
     std::string_view srv = server != nullptr ? std::string_view(server) : std::string_view();
     if (srv.size() >= GV_SERVER_NAME_SIZE) return GVERR_INVALID_ARGUMENT;
-    *answer = plexa::IsDirectory(plexa::ServerDir(plexa::DataRoot(), srv)) ? 1 : 0;
+    std::string conninfo;
+    if (!plexa::IsLocalServer(srv))
+      if (uint32_t s = plexa::MappedConnection(plexa::DataRoot(), srv, conninfo)) return s;
+    *answer = !conninfo.empty() ? (plexa::PgResponds(conninfo) ? 1 : 0)
+              : plexa::IsDirectory(plexa::ServerDir(plexa::DataRoot(), srv)) ? 1
+                                                                             : 0;
     return 0;
   });
 }
@@ -65,6 +72,10 @@ GV_API uint32_t GVServerList(uint32_t position, char* name) {
         std::string decoded = plexa::DecodeServerName(it->path().filename().string());
         if (!decoded.empty() && decoded.size() < GV_SERVER_NAME_SIZE) names.push_back(decoded);
       }
+      std::vector<plexa::MappedServer> mapped;
+      if (uint32_t s = plexa::ReadServerMap(plexa::DataRoot(), mapped)) return s;
+      for (const plexa::MappedServer& m : mapped)
+        if (std::find(names.begin(), names.end(), m.name) == names.end()) names.push_back(m.name);
       std::sort(names.begin(), names.end());
       w.names = std::move(names);
       w.pos = 0;

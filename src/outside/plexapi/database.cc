@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "pg_store.h"
 #include "timedate.h"
 #include "tw/coding.h"
 
@@ -172,17 +173,8 @@ template <class Take>
   return 0;
 }
 
-// Finishes a new database's own meta rows after a create or copy.
-[[nodiscard]] uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
-  Unid id = NewUnid();
-  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
-  GVTIMEDATE now = CurrentTime();
-  std::string created = EncodeStoredTime(now);
-  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
-  if (setTitle)
-    if (uint32_t st = db.SetMetaText("title", title)) return st;
-  return 0;
-}
+// The meta rows of a new, empty database.
+[[nodiscard]] uint32_t InitialMeta(Database& db, std::string_view title);
 
 // Copies every page of src into the file at destPath (made), as of one read snapshot.
 [[nodiscard]] uint32_t BackupInto(Database& src, const std::string& destPath) {
@@ -237,6 +229,7 @@ uint32_t SqlStatus(sqlite3* db, int rc) {
 
 Stmt::Stmt(Stmt&& other) noexcept
     : st_(std::exchange(other.st_, nullptr)),
+      pg_(std::exchange(other.pg_, nullptr)),
       busy_(std::exchange(other.busy_, nullptr)),
       owned_(std::exchange(other.owned_, false)) {}
 
@@ -244,6 +237,7 @@ Stmt& Stmt::operator=(Stmt&& other) noexcept {
   if (this != &other) {
     Release();
     st_ = std::exchange(other.st_, nullptr);
+    pg_ = std::exchange(other.pg_, nullptr);
     busy_ = std::exchange(other.busy_, nullptr);
     owned_ = std::exchange(other.owned_, false);
   }
@@ -255,6 +249,11 @@ Stmt::~Stmt() {
 }
 
 void Stmt::Release() {
+  if (pg_ != nullptr) {
+    pg_->Reset();
+    pg_->busy = false;
+    pg_ = nullptr;
+  }
   if (st_ == nullptr) return;
   if (owned_) {
     sqlite3_finalize(st_);
@@ -269,10 +268,12 @@ void Stmt::Release() {
 }
 
 uint32_t Stmt::Bind(int index, int64_t value) {
+  if (pg_ != nullptr) return pg_->Bind(index, value);
   return SqlStatus(sqlite3_db_handle(st_), sqlite3_bind_int64(st_, index, value));
 }
 
 uint32_t Stmt::Bind(int index, std::string_view text) {
+  if (pg_ != nullptr) return pg_->BindBytes(index, text);
   if (text.size() > 0x7FFFFFFF) return GVERR_TOO_BIG;
   return SqlStatus(
       sqlite3_db_handle(st_),
@@ -280,6 +281,8 @@ uint32_t Stmt::Bind(int index, std::string_view text) {
 }
 
 uint32_t Stmt::BindBlob(int index, const void* data, size_t size) {
+  if (pg_ != nullptr)
+    return pg_->BindBytes(index, std::string_view(static_cast<const char*>(data), size));
   if (size > 0x7FFFFFFF) return GVERR_TOO_BIG;
   static const char kEmpty = 0;
   if (data == nullptr) data = &kEmpty;  // a zero-length blob, not NULL
@@ -288,10 +291,12 @@ uint32_t Stmt::BindBlob(int index, const void* data, size_t size) {
 }
 
 uint32_t Stmt::BindNull(int index) {
+  if (pg_ != nullptr) return pg_->BindNull(index);
   return SqlStatus(sqlite3_db_handle(st_), sqlite3_bind_null(st_, index));
 }
 
 uint32_t Stmt::Step(bool* row) {
+  if (pg_ != nullptr) return pg_->Step(row);
   int rc = sqlite3_step(st_);
   if (row != nullptr) *row = rc == SQLITE_ROW;
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) return 0;
@@ -308,10 +313,12 @@ uint32_t Stmt::Run() {
 }
 
 int64_t Stmt::Int(int column) const {
+  if (pg_ != nullptr) return pg_->Int(column);
   return sqlite3_column_int64(st_, column);
 }
 
 std::string_view Stmt::Text(int column) const {
+  if (pg_ != nullptr) return pg_->Bytes(column);
   const unsigned char* p = sqlite3_column_text(st_, column);
   int n = sqlite3_column_bytes(st_, column);
   return p ? std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n))
@@ -319,6 +326,7 @@ std::string_view Stmt::Text(int column) const {
 }
 
 std::string_view Stmt::Blob(int column) const {
+  if (pg_ != nullptr) return pg_->Bytes(column);
   const void* p = sqlite3_column_blob(st_, column);
   int n = sqlite3_column_bytes(st_, column);
   return p ? std::string_view(static_cast<const char*>(p), static_cast<size_t>(n))
@@ -326,6 +334,7 @@ std::string_view Stmt::Blob(int column) const {
 }
 
 bool Stmt::IsNull(int column) const {
+  if (pg_ != nullptr) return pg_->IsNull(column);
   return sqlite3_column_type(st_, column) == SQLITE_NULL;
 }
 
@@ -452,6 +461,12 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
 }
 
 uint32_t Database::CheckSchema() {
+  if (pg_ != nullptr) {
+    int64_t version = -1;
+    if (uint32_t st = MetaInt("schema", -1, version)) return st;
+    if (version != kSchemaVersion) return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
+    return 0;
+  }
   sqlite3_stmt* raw = nullptr;
   int rc =
       sqlite3_prepare_v2(db_.get(), "SELECT value FROM meta WHERE key='schema'", -1, &raw, nullptr);
@@ -531,6 +546,54 @@ uint32_t Database::Create(const std::string& file, std::string_view title, int b
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (uint32_t st = db->Exec(kSchema)) return st;
   if (uint32_t st = db->Exec(kFullTextSchema)) return st;
+  if (uint32_t st = InitialMeta(*db, title)) return st;
+  if (uint32_t st = txn.Commit()) return st;
+  if (uint32_t st = db->ReloadIdentity()) return st;
+  out = std::move(db);
+  return 0;
+}
+
+uint32_t Database::OpenAt(const DbPath& path, bool readOnly, int busyMs,
+                          std::unique_ptr<Database>& out) {
+  if (path.pg.empty()) return Open(path.path, readOnly, busyMs, out);
+  std::unique_ptr<Database> db(new Database);
+  db->file_ = path.Name();
+  db->read_only_ = readOnly;
+  if (uint32_t st = PgOpen(path, busyMs, db->pg_)) return st;
+  if (uint32_t st = db->CheckSchema()) return st;
+  if (uint32_t st = db->ReloadIdentity()) return st;
+  out = std::move(db);
+  return 0;
+}
+
+uint32_t Database::CreateAt(const DbPath& path, std::string_view title, int busyMs, bool ready,
+                            std::unique_ptr<Database>& out) {
+  if (path.pg.empty()) return Create(path.path, title, busyMs, out);
+  std::unique_ptr<Database> db(new Database);
+  db->file_ = path.Name();
+  if (uint32_t st = PgCreate(path, busyMs, db->pg_)) return st;
+  Txn txn(*db);
+  if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+  if (uint32_t st = InitialMeta(*db, title)) return st;
+  if (ready)
+    if (uint32_t st = db->MarkReady()) return st;
+  if (uint32_t st = txn.Commit()) return st;
+  if (uint32_t st = db->ReloadIdentity()) return st;
+  out = std::move(db);
+  return 0;
+}
+
+uint32_t Database::MarkReady() {
+  return pg_ != nullptr ? PgMarkReady(*pg_) : 0;
+}
+
+int64_t Database::Changes() const {
+  return pg_ != nullptr ? pg_->changes() : sqlite3_changes(db_.get());
+}
+
+namespace {
+
+uint32_t InitialMeta(Database& db, std::string_view title) {
   Unid id = NewUnid();
   std::string created = EncodeStoredTime(CurrentTime());
   const struct {
@@ -539,19 +602,18 @@ uint32_t Database::Create(const std::string& file, std::string_view title, int b
   } ints[] = {{"schema", kSchemaVersion}, {"is_template", 0}, {"inherit", 0},
               {"next_note", 0},           {"commit_seq", 0},  {"design_seq", 0}};
   for (const auto& kv : ints)
-    if (uint32_t st = db->SetMeta(kv.key, kv.value)) return st;
-  if (uint32_t st = db->SetMetaBlob("identity", id.data(), id.size())) return st;
-  if (uint32_t st = db->SetMetaBlob("created", created.data(), created.size())) return st;
-  if (uint32_t st = db->SetMetaText("title", title)) return st;
-  if (uint32_t st = db->SetMetaText("template", "")) return st;
-  if (uint32_t st = txn.Commit()) return st;
-  if (uint32_t st = db->ReloadIdentity()) return st;
-  out = std::move(db);
-  return 0;
+    if (uint32_t st = db.SetMeta(kv.key, kv.value)) return st;
+  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
+  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
+  if (uint32_t st = db.SetMetaText("title", title)) return st;
+  return db.SetMetaText("template", "");
 }
+
+}  // namespace
 
 uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
   out = Stmt();
+  if (pg_ != nullptr) return pg_->Prepare(sql, out.pg_);
   auto it = stmts_.find(sql);
   if (it != stmts_.end() && !it->second.busy) {
     it->second.busy = true;
@@ -581,6 +643,7 @@ uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
 }
 
 uint32_t Database::Exec(const char* sql) {
+  if (pg_ != nullptr) return pg_->Exec(sql);
   char* msg = nullptr;
   int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &msg);
   sqlite3_free(msg);
@@ -588,12 +651,15 @@ uint32_t Database::Exec(const char* sql) {
 }
 
 uint32_t Database::ExecCached(std::string_view sql) {
+  // PostgreSQL prepares only statements that read or write rows.
+  if (pg_ != nullptr && sql.compare(0, 7, "UPDATE ") != 0) return pg_->Exec(sql);
   Stmt st;
   if (uint32_t s = Prepare(sql, st)) return s;
   return st.Run();
 }
 
 uint32_t Database::DataVersion(int64_t& out) {
+  if (pg_ != nullptr) return MetaInt("commit_seq", 0, out);
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(*this, "PRAGMA data_version", st, row)) return s;
@@ -669,7 +735,17 @@ uint32_t Txn::Begin(Mode mode) {
     return 0;
   }
   if (mode == kWrite && db_.read_only_) return Fail(GVERR_FILE, db_.file_ + ": read-only");
-  if (uint32_t st = db_.ExecCached(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN")) return st;
+  // In PostgreSQL a writer takes the row of the commit counter first: writers of one
+  // database follow each other as under SQLite's write lock, and each reads what the one
+  // before it committed.
+  std::string_view begin = db_.pg_ == nullptr ? (mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN")
+                           : mode == kWrite
+                               ? "BEGIN; SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE"
+                               : "BEGIN ISOLATION LEVEL REPEATABLE READ";
+  if (uint32_t st = db_.ExecCached(begin)) {
+    if (db_.pg_ != nullptr && db_.pg_->in_transaction()) (void)db_.pg_->Exec("ROLLBACK");
+    return st;
+  }
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
   db_.design_seq_ = -1;
@@ -685,6 +761,12 @@ uint32_t Txn::Commit() {
     open_ = false;
     --db_.txn_depth_;
     return 0;
+  }
+  if (db_.pg_ != nullptr && db_.pg_->failed_transaction()) {
+    // PostgreSQL ends a transaction in which a statement failed without writing anything;
+    // its commit must not pass for one.
+    Rollback();
+    return Fail(GVERR_ENGINE, db_.file_ + ": a statement of the transaction failed");
   }
   if (mode_ == kWrite) {
     if (uint32_t st =
@@ -711,8 +793,12 @@ void Txn::Rollback() {
     --db_.txn_depth_;
     return;
   }
-  if (!sqlite3_get_autocommit(db_.sql()))
+  if (db_.pg_ != nullptr) {
+    // A connection that is gone has no transaction left to end.
+    if (db_.pg_->in_transaction()) (void)db_.pg_->Exec("ROLLBACK");
+  } else if (!sqlite3_get_autocommit(db_.sql())) {
     sqlite3_exec(db_.sql(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
   db_.design_seq_ = -1;
@@ -799,7 +885,7 @@ DbHandle::~DbHandle() {
   // processes may still hold it, so only a passive checkpoint.
   std::string file = db_->file();
   bool others = AnyHandle<DbHandle>([&](DbHandle& h) { return h.db().file() == file; });
-  if (!others && !db_->read_only())
+  if (!others && !db_->read_only() && db_->pg() == nullptr)
     sqlite3_wal_checkpoint_v2(db_->sql(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
@@ -810,7 +896,7 @@ Database* FindDatabase(GVDB db) {
 
 uint32_t OpenDatabase(const DbPath& path, GVDB& out) {
   std::unique_ptr<Database> db;
-  if (uint32_t st = Database::Open(path.path, false, BusyTimeoutMs(), db)) return st;
+  if (uint32_t st = Database::OpenAt(path, false, BusyTimeoutMs(), db)) return st;
   db->set_name(path.Name());
   Database* raw = db.get();
   GVDB h = 0;
@@ -820,8 +906,68 @@ uint32_t OpenDatabase(const DbPath& path, GVDB& out) {
   return 0;
 }
 
+uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title) {
+  Unid id = NewUnid();
+  if (uint32_t st = db.SetMetaBlob("identity", id.data(), id.size())) return st;
+  GVTIMEDATE now = CurrentTime();
+  std::string created = EncodeStoredTime(now);
+  if (uint32_t st = db.SetMetaBlob("created", created.data(), created.size())) return st;
+  if (setTitle)
+    if (uint32_t st = db.SetMetaText("title", title)) return st;
+  return 0;
+}
+
+uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title, uint32_t options,
+                      bool inherit) {
+  Database& db = txn.db();
+  if (uint32_t st = StampNewDatabase(db, true, title)) return st;
+  if (uint32_t st = db.SetMetaText("template", templ.Name())) return st;
+  if (uint32_t st = db.SetMeta("inherit", inherit ? 1 : 0)) return st;
+  if (uint32_t st = db.SetMeta("is_template", 0)) return st;
+  // Temporary views belong to the template's users, not to its design; documents come
+  // along only when asked for.
+  if (uint32_t st = db.Exec(
+          "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
+          "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
+    return st;
+  if ((options & GVCREATE_DOCUMENTS) == 0) {
+    if (uint32_t st =
+            db.Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
+                    "DELETE FROM fulltext WHERE rowid >> 32 IN "
+                    "(SELECT id FROM note WHERE class = 1);"
+                    "DELETE FROM note WHERE class = 1;"))
+      return st;
+  }
+  return txn.BumpDesignSeq();
+}
+
+namespace {
+
+// Makes a database that make writes at the file it is given: its own place when PostgreSQL
+// holds it, else a temporary file beside target, put in place once complete.
+[[nodiscard]] uint32_t MakeAcross(
+    const DbPath& target,
+    const std::function<uint32_t(const std::string&, std::unique_ptr<Database>&)>& make) {
+  std::unique_ptr<Database> made;
+  if (!target.pg.empty()) return make(target.path, made);
+  if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
+  if (!MakeParent(target)) return Fail(GVERR_FILE, target.Name());
+  TempFile temp(TempPathFor(target.path));
+  if (uint32_t st = make(temp.path(), made)) return st;
+  made.reset();
+  // A new database is its creator's alone: it may hold passwords.
+  return temp.Place(target.path, kPrivateFile);
+}
+
+}  // namespace
+
 uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPath* templ,
                         uint32_t options, bool inherit) {
+  if (!target.pg.empty() || (templ != nullptr && !templ->pg.empty())) {
+    return MakeAcross(target, [&](const std::string& file, std::unique_ptr<Database>& made) {
+      return CreateAcross(target, title, templ, options, inherit, file, made);
+    });
+  }
   if (access(target.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, target.Name());
   std::unique_ptr<Database> source;
   if (templ != nullptr) {
@@ -847,25 +993,7 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
     std::string_view newTitle = !title.empty()           ? title
                                 : !templateTitle.empty() ? std::string_view(templateTitle)
                                                          : std::string_view(name);
-    if (uint32_t st = StampNewDatabase(*db, true, newTitle)) return st;
-    if (uint32_t st = db->SetMetaText("template", templ->Name())) return st;
-    if (uint32_t st = db->SetMeta("inherit", inherit ? 1 : 0)) return st;
-    if (uint32_t st = db->SetMeta("is_template", 0)) return st;
-    // Temporary views belong to the template's users, not to its design; documents come
-    // along only when asked for.
-    if (uint32_t st = db->Exec(
-            "DELETE FROM view_entry WHERE view IN (SELECT view FROM view_def WHERE style = 2);"
-            "DELETE FROM note WHERE id IN (SELECT view FROM view_def WHERE style = 2);"))
-      return st;
-    if ((options & GVCREATE_DOCUMENTS) == 0) {
-      if (uint32_t st =
-              db->Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM fulltext WHERE rowid >> 32 IN "
-                       "(SELECT id FROM note WHERE class = 1);"
-                       "DELETE FROM note WHERE class = 1;"))
-        return st;
-    }
-    if (uint32_t st = txn.BumpDesignSeq()) return st;
+    if (uint32_t st = TakeTemplate(txn, *templ, newTitle, options, inherit)) return st;
     if (uint32_t st = txn.Commit()) return st;
   }
   // A new database is its creator's alone: it may hold passwords.
@@ -874,6 +1002,11 @@ uint32_t CreateDatabase(const DbPath& target, std::string_view title, const DbPa
 
 uint32_t CopyDatabase(const DbPath& source, const DbPath& dest, bool setTitle,
                       std::string_view title, uint32_t sizeLimitMb) {
+  if (!source.pg.empty() || !dest.pg.empty()) {
+    return MakeAcross(dest, [&](const std::string& file, std::unique_ptr<Database>& made) {
+      return CopyAcross(source, dest, setTitle, title, sizeLimitMb, file, made);
+    });
+  }
   if (access(dest.path.c_str(), F_OK) == 0) return Fail(GVERR_EXISTS, dest.Name());
   std::unique_ptr<Database> src;
   if (uint32_t st = Database::Open(source.path, true, BusyTimeoutMs(), src)) return st;
@@ -921,6 +1054,12 @@ bool OpenInProcess(const struct stat& st) {
   });
 }
 
+// Whether a handle of this process has the database of path (held in PostgreSQL) open.
+bool OpenInProcess(const DbPath& path) {
+  return AnyHandle<DbHandle>(
+      [&](DbHandle& h) { return h.path().pg == path.pg && h.path().file == path.file; });
+}
+
 // A database of path that may be deleted or renamed: it exists, is ours and is not open in
 // this process. For a rename (fold) it is opened for writing, so that closing it folds its
 // log into the file and removes the log: the log files keep the old name.
@@ -935,6 +1074,10 @@ bool OpenInProcess(const struct stat& st) {
 }  // namespace
 
 uint32_t DeleteDatabase(const DbPath& path) {
+  if (!path.pg.empty()) {
+    if (OpenInProcess(path)) return Fail(GVERR_DATABASE_IN_USE, path.Name());
+    return PgDelete(path);
+  }
   if (uint32_t s = Closed(path)) return s;
   if (unlink(path.path.c_str()) != 0) return Fail(GVERR_FILE, path.Name() + ": " + strerror(errno));
   unlink((path.path + "-wal").c_str());
@@ -943,6 +1086,12 @@ uint32_t DeleteDatabase(const DbPath& path) {
 }
 
 uint32_t RenameDatabase(const DbPath& from, const DbPath& to, bool replace) {
+  if (!from.pg.empty()) {
+    if (OpenInProcess(from)) return Fail(GVERR_DATABASE_IN_USE, from.Name());
+    // Only a database that is replaced must be closed.
+    if (replace && OpenInProcess(to)) return Fail(GVERR_DATABASE_IN_USE, to.Name());
+    return PgRename(from, to, replace);
+  }
   if (uint32_t s = Closed(from, true)) return s;
   if (from.path == to.path) return 0;
   if (access(to.path.c_str(), F_OK) == 0) {

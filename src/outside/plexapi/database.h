@@ -40,6 +40,13 @@ Database* FindDatabase(GVDB db);
 // title empty: the template's title, else the file's name.
 [[nodiscard]] uint32_t CreateDatabase(const DbPath& target, std::string_view title,
                                       const DbPath* templ, uint32_t options, bool inherit);
+// A new database's own identity and time of creation, and title when setTitle.
+[[nodiscard]] uint32_t StampNewDatabase(Database& db, bool setTitle, std::string_view title);
+// What a database made from the template templ (its rows already in, the write transaction
+// txn open) keeps and drops: temporary views go, documents unless options has
+// GVCREATE_DOCUMENTS; it gets its own identity and title.
+[[nodiscard]] uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title,
+                                    uint32_t options, bool inherit);
 // Copies a whole database consistently (SQLite's backup) into a new file, keeping note ids
 // and identities of notes; the copy gets a new database identity and, when setTitle, title.
 // sizeLimitMb 0 or 0x7FFF: none.

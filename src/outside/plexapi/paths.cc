@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "plexapi.h"
+#include "servermap.h"
 
 namespace plexa {
 namespace {
@@ -150,7 +151,9 @@ uint32_t ResolveDatabase(std::string_view root, const char* server, const char* 
   p.server = local ? std::string() : std::string(srv);
   p.file = f;
   p.dir = ServerDir(root, srv);
-  if (!local && !IsDirectory(p.dir)) return GVERR_NO_SERVER;
+  if (!local)
+    if (uint32_t st = MappedConnection(root, srv, p.pg)) return st;
+  if (!local && p.pg.empty() && !IsDirectory(p.dir)) return GVERR_NO_SERVER;
   p.path = absolute ? f : p.dir + f;
   out = std::move(p);
   return 0;

@@ -35,13 +35,15 @@ struct DbPath {
   std::string file;    // relative to the server's directory (or absolute), "/"-separated
   std::string dir;     // the server's directory, ending in "/"
   std::string path;    // the file's path
+  std::string pg;      // the server's libpq connection string when PostgreSQL holds it
   // "server!!file", or the file alone for the local server.
   std::string Name() const;
 };
 // Resolves a database name under root: a "server!!file" in file wins over server; "\" is
 // read as "/"; an absolute file needs the local server. Empty file, ".." components, an
 // absolute file with a named server, or a name too long: GVERR_INVALID_ARGUMENT. A named
-// server whose directory does not exist: GVERR_NO_SERVER.
+// server that the server map names is held in PostgreSQL (pg set); any other named server
+// whose directory does not exist: GVERR_NO_SERVER.
 [[nodiscard]] uint32_t ResolveDatabase(std::string_view root, const char* server, const char* file,
                                        DbPath& out);
 

@@ -26,6 +26,9 @@ class ItemSource;  // formula.h: read access to a note's items by name
 class ItemSink;    // formula.h: read and write access (FIELD assignments, defaults)
 class Database;
 class Txn;
+class PgConn;  // pg_store.h: the PostgreSQL side
+class PgStmt;
+struct DbPath;
 
 using Unid = std::array<uint8_t, GV_UNID_SIZE>;
 
@@ -89,7 +92,8 @@ inline constexpr bool kIsOptionalParam<std::optional<T>> = true;
 
 // A statement from the database's cache, reset and cleared when this goes out of scope (a
 // statement already in use, as in a recursive call, is prepared afresh and finalized then).
-// Column readers take 0-based columns, binders 1-based parameters (as SQLite does).
+// Column readers take 0-based columns, binders 1-based parameters (as SQLite does). On a
+// database held in PostgreSQL the same calls go to its statement instead.
 class Stmt {
  public:
   Stmt() = default;
@@ -156,6 +160,7 @@ class Stmt {
   }
   void Release();
   sqlite3_stmt* st_ = nullptr;
+  PgStmt* pg_ = nullptr;  // instead of st_ on a database held in PostgreSQL
   bool* busy_ = nullptr;  // the cache entry's in-use flag
   bool owned_ = false;    // not from the cache: finalized on release
 };
@@ -255,6 +260,18 @@ class Database {
   // it exists.
   [[nodiscard]] static uint32_t Create(const std::string& file, std::string_view title, int busyMs,
                                        std::unique_ptr<Database>& out);
+  // Open and Create for a resolved name: the file of a directory server, or a database of a
+  // server held in PostgreSQL. A database created there is seen by others only once ready
+  // (else the transaction that finishes it calls MarkReady).
+  [[nodiscard]] static uint32_t OpenAt(const DbPath& path, bool readOnly, int busyMs,
+                                       std::unique_ptr<Database>& out);
+  [[nodiscard]] static uint32_t CreateAt(const DbPath& path, std::string_view title, int busyMs,
+                                         bool ready, std::unique_ptr<Database>& out);
+  [[nodiscard]] uint32_t MarkReady();
+  // The PostgreSQL connection of a database held there (else null).
+  PgConn* pg() const { return pg_.get(); }
+  // Rows the last statement changed.
+  int64_t Changes() const;
 
   sqlite3* sql() const { return db_.get(); }
   const std::string& file() const { return file_; }  // the SQLite file path
@@ -331,6 +348,7 @@ class Database {
   [[nodiscard]] uint32_t Upgrade();
 
   SqlitePtr db_;
+  std::unique_ptr<PgConn> pg_;  // instead of db_ on a server held in PostgreSQL
   std::string file_;
   std::string name_;
   GVDB handle_ = 0;

@@ -22,7 +22,8 @@ inline std::string Topic(int id, const std::string& subject, int parent,
   std::string line = R"({"unid":")" + Unid(id) + R"(","parent":)" +
                      (parent != 0 ? "\"" + Unid(parent) + "\"" : std::string("null")) +
                      R"(,"items":[{"name":"Form","type":"text","value":"Topic"},)"
-                     R"({"name":"Subject","type":"text","value":")" + subject + R"("}])";
+                     R"({"name":"Subject","type":"text","value":")" +
+                     subject + R"("}])";
   if (!data.empty()) line += R"(,"attachments":[{"name":"same.txt","data":")" + data + R"("}])";
   return line + "}\n";
 }

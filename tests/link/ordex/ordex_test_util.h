@@ -1,7 +1,8 @@
 // Helpers of the Ordex connector tests, all on real databases:
 //   - Env: the engine started with an unnamed activity to log to, a private data root for the
-//     document databases, and plexadm run as a program to build templates, create databases
-//     and import documents as JSON lines.
+//     document databases (files, or with Use(kPostgres) a server the root's server map holds
+//     in PostgreSQL: Db() names a test's database on it), and plexadm run as a program to
+//     build templates, create databases and import documents as JSON lines.
 //   - Link: a Connection initialised as the engine would, with property and connect helpers.
 //   - Raw: the Plexa API opened by the test itself to look at what the connector stored.
 #ifndef TW_TESTS_LINK_ORDEX_ORDEX_TEST_UTIL_H_
@@ -22,6 +23,7 @@
 #include "flowcore.h"
 #include "link_test_util.h"
 #include "plat_test_util.h"
+#include "store_fixture.h"
 
 extern char** environ;
 
@@ -30,6 +32,12 @@ namespace ordex_test {
 using ordex::Connection;
 using twtest::List;
 using twtest::Text;
+
+// A test's database file on the test's server ("server!!file" when that is a named one).
+inline std::string Db(const std::string& file) {
+  const char* server = storetest::TestServer();
+  return server != nullptr ? std::string(server) + "!!" + file : file;
+}
 
 // The database design every test starts from: a form of every item type, views (one with
 // responses beneath their parents), both kinds of agent.
@@ -63,6 +71,16 @@ class Env {
   ~Env() {
     TWActivityFree();
     TWSystemTerm();
+    store_.TearDown();
+  }
+  // Runs sql under the API on the test's database file (a statement of both stores' SQL).
+  void Query(const std::string& file, const std::string& sql) {
+    store_.Query(root_.path(), file, sql);
+  }
+  // Puts the test's databases on the store of engine; answers why it cannot ("": it can).
+  std::string Use(storetest::Engine engine) {
+    store_.SetUp(engine, root_.path());
+    return store_.skipped() != nullptr ? store_.skipped() : "";
   }
   Env(const Env&) = delete;
   Env& operator=(const Env&) = delete;
@@ -78,7 +96,8 @@ class Env {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 0, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY,
+                                     0);
     const std::string err = files_ / "tool.err";
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
@@ -96,11 +115,11 @@ class Env {
     const std::string json = files_ / "template.json", otm = files_ / "test.otm";
     twtest::WriteFile(json, kTemplate);
     Tool({"build-template", json, otm});
-    Tool({"create", db, "--template", otm});
+    Tool({"create", Db(db), "--template", otm});
     if (!jsonl.empty()) {
       const std::string lines = files_ / "import.jsonl";
       twtest::WriteFile(lines, jsonl);
-      Tool({"import", db}, lines);
+      Tool({"import", Db(db)}, lines);
     }
   }
 
@@ -109,6 +128,7 @@ class Env {
   twtest::TempDir root_, files_;
   twtest::ScopedEnv plexaRoot_;
   std::string tool_;
+  storetest::Store store_;
 };
 
 // A connection as the engine makes one: initialised with a connection code whose link part is
@@ -120,7 +140,7 @@ class Link : public link_test::PropertyChain<Link> {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
   Link& On(const std::string& db, const std::string& form = "Person") {
-    Str(TWTOKEN_DATABASE, db);
+    Str(TWTOKEN_DATABASE, Db(db));
     if (!form.empty()) Str(TWTOKEN_METADATA, form);
     return *this;
   }
@@ -150,9 +170,11 @@ class Link : public link_test::PropertyChain<Link> {
 // The Plexa API opened by the test itself.
 class Raw {
  public:
-  explicit Raw(const std::string& db) {
+  enum Where { kTestServer, kLocal };
+  explicit Raw(const std::string& db, Where where = kTestServer) {
     EXPECT_EQ(_GVInit(GV_VERSION, 0, 0, 0), 0u);
-    EXPECT_EQ(GVDatabaseOpen(nullptr, db.c_str(), 0, &db_), 0u) << db;
+    const std::string name = where == kLocal ? db : Db(db);
+    EXPECT_EQ(GVDatabaseOpen(nullptr, name.c_str(), 0, &db_), 0u) << name;
   }
   ~Raw() {
     if (db_ != 0) GVDatabaseClose(db_, 0);
@@ -168,7 +190,8 @@ class Raw {
     EXPECT_EQ(GVIndexOpen(db_, &index), 0u);
     EXPECT_EQ(GVIndexSearch(index, formula.c_str(), 0, 0), 0u) << formula;
     GVNOTEID note = 0;
-    while (GVIndexNavigate(index, GVNAV_NEXT, GVNAVF_DOCUMENTS, &note, nullptr) == 0) out.push_back(note);
+    while (GVIndexNavigate(index, GVNAV_NEXT, GVNAVF_DOCUMENTS, &note, nullptr) == 0)
+      out.push_back(note);
     GVIndexClose(index);
     return out;
   }

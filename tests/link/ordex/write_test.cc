@@ -3,8 +3,6 @@
 // between two links, and the creation and removal of forms and views.
 #include <sys/stat.h>
 
-#include <sqlite3.h>
-
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -49,13 +47,16 @@ void SetBytes(TWFIELD f, uint32_t record, uint32_t format, const std::string& by
   ASSERT_EQ(TWFieldSetStream(f, record, s.get()), TWSUCCESS);
 }
 
-class OrdexWrite : public ::testing::Test {
+class OrdexWrite : public ::testing::TestWithParam<storetest::Engine> {
  protected:
-  void SetUp() override { env_.MakeDatabase("people.odb", Person("Ann", 30) + Person("Bob", 40)); }
+  void SetUp() override {
+    if (std::string why = env_.Use(GetParam()); !why.empty()) GTEST_SKIP() << why;
+    env_.MakeDatabase("people.odb", Person("Ann", 30) + Person("Bob", 40));
+  }
   Env env_;
 };
 
-TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
+TEST_P(OrdexWrite, ValuesOfEveryKindBecomeItems) {
   const std::string bigRich = TextRecords(60, 2100);  // over 120,000 bytes of records
   ASSERT_GT(bigRich.size(), 120000u);
   const std::string longText(100000, 'x');
@@ -68,8 +69,8 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
     uint32_t type, format, flags;
     std::string value;
     uint32_t want;
-    uint32_t storedType;   // GVTYPE_* expected; 0: no document stored
-    size_t storedLength;   // bytes of the stored item (0: not checked)
+    uint32_t storedType;  // GVTYPE_* expected; 0: no document stored
+    size_t storedLength;  // bytes of the stored item (0: not checked)
   } cases[] = {
       {"rich text of over 120,000 bytes", "Body", TWTYPE_BINARY, TWSTREAMFMT_COMPOSITE, 0, bigRich,
        TWSUCCESS, GVTYPE_COMPOSITE, bigRich.size()},
@@ -82,8 +83,7 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
       {"70,000 bytes into text, data cut only", "Note", TWTYPE_TEXT, TWSTREAMFMT_NATIVE,
        TWFIELDF_TRUNC_DATA, tooLong, TWFAIL_OVERFLOW, 0, 0},
       {"cut before a character it would split", "Note", TWTYPE_TEXT, TWSTREAMFMT_NATIVE,
-       TWFIELDF_TRUNC_PREC, std::string(64995, 'y') + "\xC3\xA9zz", TWSUCCESS, GVTYPE_TEXT,
-       64995},
+       TWFIELDF_TRUNC_PREC, std::string(64995, 'y') + "\xC3\xA9zz", TWSUCCESS, GVTYPE_TEXT, 64995},
       {"valid record stream as blob", "Body", TWTYPE_BINARY, TWSTREAMFMT_BLOB, 0,
        TextRecords(2, 10), TWSUCCESS, GVTYPE_COMPOSITE, TextRecords(2, 10).size()},
       {"invalid record stream as blob", "Body", TWTYPE_BINARY, TWSTREAMFMT_BLOB, 0,
@@ -141,8 +141,9 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
       uint32_t kind = 0, got = 0;
       ASSERT_EQ(GVItemGetPointer(doc, k.item, &kind, &bytes, &got), 0u);
       flowcore::StreamData s(TWSTREAMFMT_TEXT_LIST);
-      ASSERT_EQ(s.Set(TWSTREAMFMT_TEXT_LIST, std::string_view(static_cast<const char*>(bytes), got)),
-                TWSUCCESS);
+      ASSERT_EQ(
+          s.Set(TWSTREAMFMT_TEXT_LIST, std::string_view(static_cast<const char*>(bytes), got)),
+          TWSUCCESS);
       const uint32_t entries = TWTextListGetCount(s.get());
       EXPECT_GT(entries, 1000u);
       flowcore::StreamData last(TWSTREAMFMT_QMBCS);
@@ -153,7 +154,7 @@ TEST_F(OrdexWrite, ValuesOfEveryKindBecomeItems) {
   }
 }
 
-TEST_F(OrdexWrite, RichTextReadsBackAsItsRecords) {
+TEST_P(OrdexWrite, RichTextReadsBackAsItsRecords) {
   const std::string records = TextRecords(40, 3001);
   {
     Link link;
@@ -177,7 +178,7 @@ TEST_F(OrdexWrite, RichTextReadsBackAsItsRecords) {
   EXPECT_EQ(body.view(), records);
 }
 
-TEST_F(OrdexWrite, EnforcedFormTakesRichTextIntoATextItem) {
+TEST_P(OrdexWrite, EnforcedFormTakesRichTextIntoATextItem) {
   Link link;
   link.On("people.odb").Num(TWTOKEN_MAP_NAME, 1).Num(ordex::kEnforceForm, 1);
   ASSERT_EQ(link.Connect(), TWSUCCESS);
@@ -194,7 +195,7 @@ TEST_F(OrdexWrite, EnforcedFormTakesRichTextIntoATextItem) {
   EXPECT_EQ(raw.Item(notes[0], ordex::kTempItem), "<none>");
 }
 
-TEST_F(OrdexWrite, UpdateAndRemoveByKey) {
+TEST_P(OrdexWrite, UpdateAndRemoveByKey) {
   Link link;
   link.On("people.odb").Num(TWTOKEN_MAP_NAME, 1);
   ASSERT_EQ(link.Connect(), TWSUCCESS);
@@ -235,10 +236,13 @@ TEST_F(OrdexWrite, UpdateAndRemoveByKey) {
   EXPECT_EQ(raw.Search("Age = 31").size(), 1u);
 }
 
-TEST_F(OrdexWrite, WriteBackDiscardsADocumentWhoseWritingFailed) {
+TEST_P(OrdexWrite, WriteBackDiscardsADocumentWhoseWritingFailed) {
   Link link;
-  link.On("people.odb").Num(TWTOKEN_WRITEBACK, 1).Num(TWTOKEN_MAP_NAME, 1)
-      .Names(TWTOKEN_FIELD_LIST, {"Name", "Note"}).Names(TWTOKEN_ORDER_LIST, {"Name"});
+  link.On("people.odb")
+      .Num(TWTOKEN_WRITEBACK, 1)
+      .Num(TWTOKEN_MAP_NAME, 1)
+      .Names(TWTOKEN_FIELD_LIST, {"Name", "Note"})
+      .Names(TWTOKEN_ORDER_LIST, {"Name"});
   ASSERT_EQ(link.Connect(), TWSUCCESS);
   List list(2);
   uint32_t count = 0, n = 0;
@@ -264,9 +268,11 @@ TEST_F(OrdexWrite, WriteBackDiscardsADocumentWhoseWritingFailed) {
   EXPECT_EQ(raw.Search("Name = 'Robert' & Note = 'ok'").size(), 1u);
 }
 
-TEST_F(OrdexWrite, MailWithItsFormIsSentNotStored) {
+TEST_P(OrdexWrite, MailWithItsFormIsSentNotStored) {
   Link link;
-  link.On("people.odb", "Memo").Num(TWTOKEN_MAP_NAME, 1).Num(ordex::kInsertMail, 1)
+  link.On("people.odb", "Memo")
+      .Num(TWTOKEN_MAP_NAME, 1)
+      .Num(ordex::kInsertMail, 1)
       .Num(ordex::kMailEmbedForm, 1);
   ASSERT_EQ(link.Connect(), TWSUCCESS);
   List list(1);
@@ -280,14 +286,14 @@ TEST_F(OrdexWrite, MailWithItsFormIsSentNotStored) {
     Raw raw("people.odb");
     EXPECT_TRUE(raw.Search("Form = 'Memo'").empty());
   }
-  Raw spool("mailspool.odb");
+  Raw spool("mailspool.odb", Raw::kLocal);  // the spool is always the local server's
   const auto mails = spool.Search("Subject = 'hello'");
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(spool.Item(mails[0], "Form"), "Memo");
   EXPECT_EQ(spool.Item(mails[0], "$EmbeddedForm"), "Memo");
 }
 
-TEST_F(OrdexWrite, FormsAndViewsAreCreatedAndDropped) {
+TEST_P(OrdexWrite, FormsAndViewsAreCreatedAndDropped) {
   Link link;
   link.On("people.odb", "Order").Str(TWTOKEN_INDEX, "ByNumber").Num(TWTOKEN_MAP_NAME, 1);
   ASSERT_EQ(link.Connect(), TWSUCCESS);
@@ -315,8 +321,11 @@ TEST_F(OrdexWrite, FormsAndViewsAreCreatedAndDropped) {
     struct Want {
       const char* name;
       uint32_t type;
-    } want[] = {{"Number", GVTYPE_NUMBER}, {"Text", GVTYPE_TEXT}, {"Long", GVTYPE_COMPOSITE},
-                {"List", GVTYPE_TEXT_LIST}, {"When", GVTYPE_TIME}};
+    } want[] = {{"Number", GVTYPE_NUMBER},
+                {"Text", GVTYPE_TEXT},
+                {"Long", GVTYPE_COMPOSITE},
+                {"List", GVTYPE_TEXT_LIST},
+                {"When", GVTYPE_TIME}};
     for (const Want& w : want) {
       ASSERT_EQ(GVFieldFetch(raw.get(), form, w.name, &info), 0u) << w.name;
       EXPECT_EQ(info.itemType, w.type) << w.name;
@@ -358,21 +367,25 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-class OrdexExtras : public ::testing::Test {
+class OrdexExtras : public ::testing::TestWithParam<storetest::Engine> {
  protected:
   void SetUp() override {
+    if (std::string why = env_.Use(GetParam()); !why.empty()) GTEST_SKIP() << why;
     // A, with A1 beneath it and A1a beneath that; B; A and B attach files of one name.
     env_.MakeDatabase("threads.odb", Topic(1, "A", 0, "QUFB") + Topic(2, "A1", 1) +
-                                          Topic(3, "A1a", 2) + Topic(4, "B", 0, "QkJC"));
+                                         Topic(3, "A1a", 2) + Topic(4, "B", 0, "QkJC"));
     env_.MakeDatabase("copy.odb");
   }
   Env env_;
 };
 
-TEST_F(OrdexExtras, HierarchyFilesAndIdentitiesPassBetweenTwoLinks) {
+TEST_P(OrdexExtras, HierarchyFilesAndIdentitiesPassBetweenTwoLinks) {
   Link source;
-  source.On("threads.odb", "Topic").Str(ordex::kView, "Threads").Num(ordex::kCopyHierarchy, 1)
-      .Num(ordex::kCopyFile, 1).Num(ordex::kLoadUnid, 1);
+  source.On("threads.odb", "Topic")
+      .Str(ordex::kView, "Threads")
+      .Num(ordex::kCopyHierarchy, 1)
+      .Num(ordex::kCopyFile, 1)
+      .Num(ordex::kLoadUnid, 1);
   Link dest(0x00020001);
   dest.On("copy.odb", "Topic");
   ASSERT_EQ(source.Connect(), TWSUCCESS);
@@ -423,12 +436,15 @@ TEST_F(OrdexExtras, HierarchyFilesAndIdentitiesPassBetweenTwoLinks) {
   }
 }
 
-TEST_F(OrdexExtras, FilesOfOneNameGoIntoFoldersOfTheirDocuments) {
+TEST_P(OrdexExtras, FilesOfOneNameGoIntoFoldersOfTheirDocuments) {
   Link link;
   const std::string files = env_ / "files";
   std::filesystem::create_directories(files);
-  link.On("threads.odb", "Topic").Num(ordex::kLoadFile, 1).Num(ordex::kLoadRef, 1)
-      .Str(ordex::kFilePath, files).Str(TWTOKEN_CONDITION, "Subject = 'A' | Subject = 'B'");
+  link.On("threads.odb", "Topic")
+      .Num(ordex::kLoadFile, 1)
+      .Num(ordex::kLoadRef, 1)
+      .Str(ordex::kFilePath, files)
+      .Str(TWTOKEN_CONDITION, "Subject = 'A' | Subject = 'B'");
   ASSERT_EQ(link.Connect(), TWSUCCESS);
   List list(1);
   uint32_t count = 0;
@@ -441,7 +457,8 @@ TEST_F(OrdexExtras, FilesOfOneNameGoIntoFoldersOfTheirDocuments) {
     ASSERT_EQ(TWFieldGetStream(list.Field(3), 1, 0, paths.get(), nullptr), TWSUCCESS);
     ASSERT_EQ(TWTextListGetCount(paths.get()), 1u);
     flowcore::StreamData path(TWSTREAMFMT_NATIVE);
-    ASSERT_EQ(TWTextListFetch(paths.get(), 1, TWSTREAMFMT_NATIVE, path.get(), nullptr, nullptr), TWSUCCESS);
+    ASSERT_EQ(TWTextListFetch(paths.get(), 1, TWSTREAMFMT_NATIVE, path.get(), nullptr, nullptr),
+              TWSUCCESS);
     EXPECT_EQ(std::string(path.view()).rfind(files + "/", 0), 0u);
     contents.push_back(twtest::ReadFile(std::string(path.view())));
     EXPECT_TRUE(TWFieldIsNull(list.Field(2), 1));  // top documents have no parent
@@ -450,7 +467,7 @@ TEST_F(OrdexExtras, FilesOfOneNameGoIntoFoldersOfTheirDocuments) {
   EXPECT_EQ(contents, (std::vector<std::string>{"AAA", "BBB"}));
 }
 
-TEST_F(OrdexExtras, ReferenceAndIdentityMakeAResponse) {
+TEST_P(OrdexExtras, ReferenceAndIdentityMakeAResponse) {
   Link dest(0x00020001);
   dest.On("threads.odb", "Topic").Num(TWTOKEN_MAP_NAME, 1);
   ASSERT_EQ(dest.Connect(), TWSUCCESS);
@@ -458,7 +475,8 @@ TEST_F(OrdexExtras, ReferenceAndIdentityMakeAResponse) {
   twtest::SetValue(list.Add("Subject", TWTYPE_TEXT), 1, "reply");
   auto bytes = [](const std::string& hex) {
     std::string out;
-    for (size_t i = 0; i < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i < hex.size(); i += 2)
+      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
   };
   SetBytes(list.Add("REF", TWTYPE_BINARY), 1, TWSTREAMFMT_BLOB, bytes(Unid(4)));
@@ -479,7 +497,7 @@ TEST_F(OrdexExtras, ReferenceAndIdentityMakeAResponse) {
   EXPECT_EQ(Hex(unid), Unid(9));
 }
 
-TEST_F(OrdexExtras, AHandleNoLongerOpenIsRefused) {
+TEST_P(OrdexExtras, AHandleNoLongerOpenIsRefused) {
   Link dest(0x00020001);
   dest.On("copy.odb", "Topic").Num(TWTOKEN_MAP_NAME, 1);
   ASSERT_EQ(dest.Connect(), TWSUCCESS);
@@ -504,7 +522,7 @@ TEST_F(OrdexExtras, AHandleNoLongerOpenIsRefused) {
   EXPECT_TRUE(raw.Search("Form = 'Topic'").empty());
 }
 
-TEST_F(OrdexExtras, AttachmentNamesLeavingTheFolderAreRefused) {
+TEST_P(OrdexExtras, AttachmentNamesLeavingTheFolderAreRefused) {
   {
     Raw raw("threads.odb");
     GVDOC doc = 0;
@@ -517,16 +535,13 @@ TEST_F(OrdexExtras, AttachmentNamesLeavingTheFolderAreRefused) {
     ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
   }
   // Written by another program: the API itself never takes such a name.
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open((env_.root() + "local/threads.odb").c_str(), &raw), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(raw, "UPDATE attachment SET name = '../escape.txt'", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  sqlite3_close(raw);
+  env_.Query("threads.odb", "UPDATE attachment SET name = '../escape.txt'");
   const std::string files = env_ / "files";
   std::filesystem::create_directories(files);
   Link link;
-  link.On("threads.odb", "Topic").Num(ordex::kLoadFile, 1).Str(ordex::kFilePath, files)
+  link.On("threads.odb", "Topic")
+      .Num(ordex::kLoadFile, 1)
+      .Str(ordex::kFilePath, files)
       .Str(TWTOKEN_CONDITION, "Subject = 'evil'");
   ASSERT_EQ(link.Connect(), TWSUCCESS);
   List list(1);
@@ -536,5 +551,14 @@ TEST_F(OrdexExtras, AttachmentNamesLeavingTheFolderAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(env_ / "escape.txt"));
   EXPECT_FALSE(std::filesystem::exists(files + "/escape.txt"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, OrdexWrite,
+                         ::testing::Values(storetest::Engine::kSqlite,
+                                           storetest::Engine::kPostgres),
+                         storetest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Stores, OrdexExtras,
+                         ::testing::Values(storetest::Engine::kSqlite,
+                                           storetest::Engine::kPostgres),
+                         storetest::EngineName);
 
 }  // namespace

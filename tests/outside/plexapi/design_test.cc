@@ -68,7 +68,7 @@ std::string ItemText(GVDOC doc, const char* name) {
 
 using DesignTest = DbTest;
 
-TEST_F(DesignTest, FormDefaultsFieldWalksAndTheFormCheck) {
+TEST_P(DesignTest, FormDefaultsFieldWalksAndTheFormCheck) {
   GVNOTEID form = 0;
   ASSERT_EQ(MakeForm(db_, "Configuration\\Server",
                      {{"Type", GVTYPE_TEXT, "'Configuration'"},
@@ -123,7 +123,7 @@ TEST_F(DesignTest, FormDefaultsFieldWalksAndTheFormCheck) {
   EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
 }
 
-TEST_F(DesignTest, FormsRefuseTakenNamesBadFieldsAndBadDefaults) {
+TEST_P(DesignTest, FormsRefuseTakenNamesBadFieldsAndBadDefaults) {
   GVNOTEID form = 0;
   ASSERT_EQ(MakeForm(db_, "Activity", {{"Name", GVTYPE_TEXT, ""}}, &form), 0u);
   GVNOTEID again = 0;
@@ -142,7 +142,7 @@ TEST_F(DesignTest, FormsRefuseTakenNamesBadFieldsAndBadDefaults) {
   EXPECT_EQ(GVFormCreate(db_, &design, 0, nullptr), 0u);  // no body: no fields
 }
 
-TEST_F(DesignTest, LocateAnswersZeroAndRecordsWhatIsMissing) {
+TEST_P(DesignTest, LocateAnswersZeroAndRecordsWhatIsMissing) {
   const struct {
     GVNOTEID (*locate)(GVDB, const char*);
     uint32_t status;
@@ -159,7 +159,7 @@ TEST_F(DesignTest, LocateAnswersZeroAndRecordsWhatIsMissing) {
   }
 }
 
-TEST_F(DesignTest, ViewCreationChecksNamesAndFormulas) {
+TEST_P(DesignTest, ViewCreationChecksNamesAndFormulas) {
   GVNOTEID view = 0;
   ASSERT_EQ(MakeView(db_, "(CS_Servers)", "SELECT Type = 'Configuration'",
                      {{GVCOL_SORTED, "Name"}, {0, "Time"}}, &view),
@@ -200,7 +200,7 @@ TEST_F(DesignTest, ViewCreationChecksNamesAndFormulas) {
   EXPECT_EQ(GVViewCreate(db_, &d, 0, nullptr, nullptr), GVERR_INVALID_ARGUMENT);
 }
 
-TEST_F(DesignTest, ListWalksGoByNameAndStartWithEitherPosition) {
+TEST_P(DesignTest, ListWalksGoByNameAndStartWithEitherPosition) {
   for (const char* name : {"b view", "A view", "c view"})
     ASSERT_EQ(MakeView(db_, name, "", {{GVCOL_SORTED, "Name"}}), 0u);
   ASSERT_EQ(MakeView(db_, "(temp0)", "", {{GVCOL_SORTED, "Name"}}, nullptr, 0, GVVIEW_TEMPORARY),
@@ -227,7 +227,7 @@ TEST_F(DesignTest, ListWalksGoByNameAndStartWithEitherPosition) {
   EXPECT_EQ(GVAgentList(db_, GV_LIST_FIRST, &e), GVERR_NO_MORE);
 }
 
-TEST_F(DesignTest, CopiesRebuildTheTargetsIndexAndSkipTemporaryViews) {
+TEST_P(DesignTest, CopiesRebuildTheTargetsIndexAndSkipTemporaryViews) {
   GVNOTEID form = 0, view = 0, temp = 0;
   ASSERT_EQ(MakeForm(db_, "Item", {{"Name", GVTYPE_TEXT, "'unnamed'"}}, &form), 0u);
   ASSERT_EQ(MakeView(db_, "Names", "SELECT Form = 'Item'", {{GVCOL_SORTED, "Name"}}, &view), 0u);
@@ -262,7 +262,7 @@ TEST_F(DesignTest, CopiesRebuildTheTargetsIndexAndSkipTemporaryViews) {
   EXPECT_EQ(CellText(ix, 1), "unnamed");
 }
 
-TEST_F(DesignTest, DeletedViewsLeaveOpenIndexesWhole) {
+TEST_P(DesignTest, DeletedViewsLeaveOpenIndexesWhole) {
   GVNOTEID view = 0;
   ASSERT_EQ(MakeView(db_, "All", "", {{GVCOL_SORTED, "Name"}}, &view), 0u);
   GVNOTEID a = Put(db_, {Text("Name", "a")});
@@ -300,7 +300,7 @@ class AgentTest : public DbTest {
   }
 };
 
-TEST_F(AgentTest, ActingAgentsStoreTheirAssignmentsOnWhatTheySelect) {
+TEST_P(AgentTest, ActingAgentsStoreTheirAssignmentsOnWhatTheySelect) {
   GVNOTEID a = Put(db_, {Text("Form", "Task"), Num("Done", 0), Text("Name", "a")});
   GVNOTEID b = Put(db_, {Text("Form", "Task"), Num("Done", 1), Text("Name", "b")});
   GVNOTEID c = Put(db_, {Text("Form", "Note"), Text("Name", "c")});
@@ -340,7 +340,7 @@ TEST_F(AgentTest, ActingAgentsStoreTheirAssignmentsOnWhatTheySelect) {
   EXPECT_EQ(GVAgentExecute(db_, all, 4242, 0, 0), GVERR_INVALID_HANDLE);
 }
 
-TEST_F(AgentTest, SelectingAgentsLeaveTheirChoiceInTheIndex) {
+TEST_P(AgentTest, SelectingAgentsLeaveTheirChoiceInTheIndex) {
   GVNOTEID a = Put(db_, {Text("Form", "Task"), Text("Name", "a")});
   Put(db_, {Text("Form", "Note"), Text("Name", "b")});
   GVNOTEID c = Put(db_, {Text("Form", "Task"), Text("Name", "c")});
@@ -382,7 +382,7 @@ class TemplateTest : public DbTest {
   std::string Path(const char* name) { return root_ + "/local/" + name; }
 };
 
-TEST_F(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
+TEST_P(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
   const std::string json = R"js({
     "title": "Tarnway Test",
     "forms": [{"name": "Configuration\\Server",
@@ -436,12 +436,13 @@ TEST_F(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
   EXPECT_EQ(GVIndexGetCount(ix), 1u);
   ASSERT_EQ(GVDatabaseClose(t, 0), 0u);
 
-  // A database made from it has the design and the information note, not the documents.
-  ASSERT_EQ(
-      GVDatabaseCreate(nullptr, "made.odb", nullptr, 0, nullptr, Path("TEST.OTM").c_str(), 0, 1),
-      0u);
+  // A database made from it (on the test's server) has the design and the information note,
+  // not the documents.
+  ASSERT_EQ(GVDatabaseCreate(TestServer(), "made.odb", nullptr, 0, nullptr,
+                             Path("TEST.OTM").c_str(), 0, 1),
+            0u);
   GVDB made = 0;
-  ASSERT_EQ(GVDatabaseOpen(nullptr, "made.odb", 0, &made), 0u);
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "made.odb", 0, &made), 0u);
   GVNOTEID view = GVViewLocateByName(made, "(cs_servers)");
   ASSERT_NE(view, 0u);
   ASSERT_EQ(GVIndexOpen(made, &ix), 0u);
@@ -455,9 +456,15 @@ TEST_F(TemplateTest, BuildsATemplateThatDatabasesAreCreatedFrom) {
   ASSERT_EQ(GVIndexNavigate(ix, GVNAV_NEXT, 0, nullptr, nullptr), 0u);
   EXPECT_EQ(CellText(ix, 1), "alpha");
   EXPECT_EQ(CellText(ix, 2), "1");
+  ASSERT_EQ(GVIndexClose(ix), 0u);
+  classes = 274;
+  ASSERT_EQ(GVIndexOpen(made, &ix), 0u);
+  ASSERT_EQ(GVIndexSetProperty(ix, GVIDXPROP_CLASSES, &classes), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 1u);
 }
 
-TEST_F(TemplateTest, ReportsWhatIsWrongAndWhere) {
+TEST_P(TemplateTest, ReportsWhatIsWrongAndWhere) {
   const struct {
     const char* json;
     uint32_t status;
@@ -487,5 +494,13 @@ TEST_F(TemplateTest, ReportsWhatIsWrongAndWhere) {
   for (const auto& e : std::filesystem::directory_iterator(root_ + "/local"))
     EXPECT_EQ(e.path().filename().string().find("BAD"), std::string::npos) << e.path();
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, DesignTest, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         storetest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Stores, AgentTest, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         storetest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Stores, TemplateTest,
+                         ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         storetest::EngineName);
 
 }  // namespace

@@ -15,9 +15,11 @@
 #include "database.h"
 #include "formula.h"
 #include "nordex.h"
+#include "paths.h"
 #include "plexa_test_util.h"
 #include "richtext.h"
 #include "store.h"
+#include "store_fixture.h"
 #include "timedate.h"
 #include "value.h"
 
@@ -26,6 +28,8 @@ namespace {
 using plexatest::Hex;
 using plexatest::RawDb;
 using plexatest::SessionTest;
+using storetest::Engine;
+using storetest::TestServer;
 
 std::string Bytes(std::initializer_list<int> b) {
   std::string out;
@@ -39,12 +43,25 @@ std::string DoubleBytes(double d) {
   return out;
 }
 
-class DocumentTest : public SessionTest {
+// A database "doc.odb" on a store: DocumentTest runs on both, the tests that reach under
+// the API into SQLite's own means (triggers, locks) on files only.
+class DocumentStore : public SessionTest {
  protected:
+  virtual Engine engine() const { return Engine::kSqlite; }
   void SetUp() override {
+    // Outside files (attachments) go beside the local server's databases.
+    ASSERT_TRUE(plexa::MakeDirectories(Local("")));
+    ASSERT_NO_FATAL_FAILURE(store_.SetUp(engine(), root()));
+    if (store_.skipped()) GTEST_SKIP() << store_.skipped();
     SessionTest::SetUp();
-    db_ = CreateOpen("doc.odb");
+    ASSERT_EQ(GVDatabaseCreate(TestServer(), "doc.odb", nullptr, 0, nullptr, nullptr, 0, 0), 0u);
+    ASSERT_EQ(GVDatabaseOpen(TestServer(), "doc.odb", 0, &db_), 0u);
   }
+  void TearDown() override {
+    SessionTest::TearDown();
+    store_.TearDown();
+  }
+  bool OnFiles() const { return engine() == Engine::kSqlite; }
   GVDOC NewDoc() {
     GVDOC doc = 0;
     EXPECT_EQ(GVDocumentCreate(db_, 0, &doc), 0u);
@@ -81,16 +98,22 @@ class DocumentTest : public SessionTest {
     return v;
   }
   std::vector<std::string> StoredValues(GVNOTEID id, const std::string& key) {
-    RawDb raw(Local("doc.odb"));
-    return raw.Column("SELECT value FROM item WHERE note=" + std::to_string(id) +
-                      " AND name_key='" + key + "' ORDER BY ord");
+    return store_.Column(root(), "doc.odb",
+                         "SELECT value FROM item WHERE note=" + std::to_string(id) +
+                             " AND name_key='" + key + "' ORDER BY ord");
   }
   GVDB db_ = 0;
+  storetest::Store store_;
+};
+
+class DocumentTest : public DocumentStore, public ::testing::WithParamInterface<Engine> {
+ protected:
+  Engine engine() const override { return GetParam(); }
 };
 
 // ---------------------------------------------------------------- item kinds ---------------
 
-TEST_F(DocumentTest, ItemKindsRoundTripInTheirExactLayouts) {
+TEST_P(DocumentTest, ItemKindsRoundTripInTheirExactLayouts) {
   struct Case {
     const char* name;
     uint32_t kind;
@@ -150,7 +173,7 @@ TEST_F(DocumentTest, ItemKindsRoundTripInTheirExactLayouts) {
   }
 }
 
-TEST_F(DocumentTest, SinglesReadAsOneEntryListsAndListsAsTheirFirstEntry) {
+TEST_P(DocumentTest, SinglesReadAsOneEntryListsAndListsAsTheirFirstEntry) {
   GVDOC doc = NewDoc();
   double two = 2.0;
   ASSERT_EQ(GVItemPut(doc, "Num", 0, 0, GVTYPE_NUMBER, &two, 0), 0u);
@@ -213,7 +236,7 @@ TEST_F(DocumentTest, SinglesReadAsOneEntryListsAndListsAsTheirFirstEntry) {
 // What callers rely on: a list put with length 0 is measured from its own header (an empty
 // list goes as its empty layout), and a text's room counts its NUL, so the length that
 // GVItemGetLength answers plus one holds the whole text.
-TEST_F(DocumentTest, EmptyListsAndTextRoomKeepTheirConventions) {
+TEST_P(DocumentTest, EmptyListsAndTextRoomKeepTheirConventions) {
   GVDOC doc = NewDoc();
   const struct {
     const char* name;
@@ -241,7 +264,7 @@ TEST_F(DocumentTest, EmptyListsAndTextRoomKeepTheirConventions) {
   EXPECT_EQ(Text(doc, "T", 5), "caf");  // never half a character
 }
 
-TEST_F(DocumentTest, MalformedPutsLeaveTheItemAlone) {
+TEST_P(DocumentTest, MalformedPutsLeaveTheItemAlone) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "V", 0, 0, GVTYPE_TEXT, "kept", 0), 0u);
   std::string shortList = Bytes({3, 0, 1, 0, 1, 0});  // three entries announced, two lengths
@@ -272,7 +295,7 @@ TEST_F(DocumentTest, MalformedPutsLeaveTheItemAlone) {
   EXPECT_EQ(Text(doc, "V"), "");
 }
 
-TEST_F(DocumentTest, FetchNeverWritesPastTheRoomGiven) {
+TEST_P(DocumentTest, FetchNeverWritesPastTheRoomGiven) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "T", 0, 0, GVTYPE_TEXT, "h\xC3\xA9llo", 0), 0u);
   std::string texts = Bytes({2, 0, 1, 0, 2, 0, 'a', 'b', 'c'});
@@ -299,7 +322,7 @@ TEST_F(DocumentTest, FetchNeverWritesPastTheRoomGiven) {
   EXPECT_EQ(kind, 0u);
 }
 
-TEST_F(DocumentTest, ValueLimitsAndLongRichText) {
+TEST_P(DocumentTest, ValueLimitsAndLongRichText) {
   GVDOC doc = NewDoc();
   std::string text(GV_MAX_VALUE, 'x');
   EXPECT_EQ(
@@ -338,7 +361,7 @@ TEST_F(DocumentTest, ValueLimitsAndLongRichText) {
 
 // ---------------------------------------------------------------- several rows -------------
 
-TEST_F(DocumentTest, SeveralItemsOfOneNameKeepTheirOrder) {
+TEST_P(DocumentTest, SeveralItemsOfOneNameKeepTheirOrder) {
   GVDOC doc = NewDoc();
   uint32_t core = 0;
   ASSERT_EQ(GVDocumentGetOrdexHandle(doc, GVHANDLE_CORE, &core), 0u);
@@ -399,7 +422,7 @@ TEST_F(DocumentTest, SeveralItemsOfOneNameKeepTheirOrder) {
 
 // ---------------------------------------------------------------- stores -------------------
 
-TEST_F(DocumentTest, CloseWithDiscardForgetsTheChanges) {
+TEST_P(DocumentTest, CloseWithDiscardForgetsTheChanges) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "S", 0, 0, GVTYPE_TEXT, "kept", 0), 0u);
   GVNOTEID id = Keep(doc);
@@ -413,19 +436,20 @@ TEST_F(DocumentTest, CloseWithDiscardForgetsTheChanges) {
   EXPECT_EQ(GVItemGetInfo(doc, "New", nullptr, nullptr, nullptr), GVERR_NO_ITEM);
   GVDOC fresh = NewDoc();
   ASSERT_EQ(GVDocumentClose(fresh, GVCLOSE_DISCARD), 0u);
-  RawDb raw(Local("doc.odb"));
-  EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM note"), 1) << "a discarded new document never lands";
+  EXPECT_EQ(store_.Query(root(), "doc.odb", "SELECT COUNT(*) FROM note"), "1")
+      << "a discarded new document never lands";
 }
 
-TEST_F(DocumentTest, AnUnchangedDocumentIsNotRewritten) {
+TEST_P(DocumentTest, AnUnchangedDocumentIsNotRewritten) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "S", 0, 0, GVTYPE_TEXT, "v", 0), 0u);
   GVNOTEID id = Keep(doc);
+  if (!OnFiles()) GTEST_SKIP() << "holds SQLite's write lock";
   RawDb raw(Local("doc.odb"));
   int64_t commits = raw.Int("SELECT value FROM meta WHERE key='commit_seq'");
   ASSERT_EQ(GVSetProperty(GVPROP_BUSY_TIMEOUT, 1), 0u);
   GVDB quick = 0;
-  ASSERT_EQ(GVDatabaseOpen(nullptr, "doc.odb", 0, &quick), 0u);
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "doc.odb", 0, &quick), 0u);
   ASSERT_EQ(raw.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
   // Opened and closed unchanged: no write is attempted, so a held lock does not matter.
   GVDOC same = 0;
@@ -442,7 +466,7 @@ TEST_F(DocumentTest, AnUnchangedDocumentIsNotRewritten) {
   EXPECT_EQ(raw.Int("SELECT seq FROM note WHERE id=" + std::to_string(id)), 1);
 }
 
-TEST_F(DocumentTest, PropertiesOfANewAndAStoredDocument) {
+TEST_P(DocumentTest, PropertiesOfANewAndAStoredDocument) {
   GVTIMEDATE before = plexa::CurrentTime();
   GVDOC doc = NewDoc();
   EXPECT_EQ(IdOf(doc), 0u) << "no note id before the first store";
@@ -493,7 +517,7 @@ TEST_F(DocumentTest, PropertiesOfANewAndAStoredDocument) {
   EXPECT_EQ(GVDocumentGetProperty(doc, GVDOCPROP_PARENT, again), GVERR_NO_ENTRY);
 }
 
-TEST_F(DocumentTest, ReadOnlyDocumentsAreNeverStored) {
+TEST_P(DocumentTest, ReadOnlyDocumentsAreNeverStored) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "S", 0, 0, GVTYPE_TEXT, "v", 0), 0u);
   GVNOTEID id = Keep(doc);
@@ -505,7 +529,7 @@ TEST_F(DocumentTest, ReadOnlyDocumentsAreNeverStored) {
   EXPECT_EQ(Text(doc, "S"), "v");
 }
 
-TEST_F(DocumentTest, DeletedDocumentsAreGone) {
+TEST_P(DocumentTest, DeletedDocumentsAreGone) {
   GVNOTEID id = Keep(NewDoc());
   GVDOC held = Open(id);
   ASSERT_EQ(GVDocumentDelete(db_, id, 0), 0u);
@@ -517,22 +541,24 @@ TEST_F(DocumentTest, DeletedDocumentsAreGone) {
   for (GVNOTEID bad : {0u, 3u, id, 0xFFFFFFFEu})
     EXPECT_EQ(GVDocumentDelete(db_, bad, 0), GVERR_NO_ENTRY) << bad;
   // Design notes are not documents.
-  RawDb raw(Local("doc.odb"));
-  raw.Exec(
-      "INSERT INTO note(id, unid, class, design_key, created, modified, seq) VALUES"
-      "(500, randomblob(16), 256, 'f', zeroblob(8), zeroblob(8), 1)");
+  store_.Query(root(), "doc.odb",
+               OnFiles() ? "INSERT INTO note(id, unid, class, design_key, created, modified, seq) "
+                           "VALUES(500, randomblob(16), 256, 'f', zeroblob(8), zeroblob(8), 1)"
+                         : "INSERT INTO note(id, unid, class, design_key, created, modified, seq) "
+                           "VALUES(500, decode(md5('f'), 'hex'), 256, 'f', '\\x0000000000000000', "
+                           "'\\x0000000000000000', 1)");
   EXPECT_EQ(GVDocumentOpen(db_, 500, 0, &doc), GVERR_NO_ENTRY);
   EXPECT_EQ(GVDocumentDelete(db_, 500, 0), GVERR_NO_ENTRY);
 }
 
-TEST_F(DocumentTest, StoresMergeItemByItem) {
+TEST_P(DocumentTest, StoresMergeItemByItem) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "A", 0, 0, GVTYPE_TEXT, "a0", 0), 0u);
   ASSERT_EQ(GVItemPut(doc, "B", 0, 0, GVTYPE_TEXT, "b0", 0), 0u);
   ASSERT_EQ(GVItemPut(doc, "C", 0, 0, GVTYPE_TEXT, "c0", 0), 0u);
   GVNOTEID id = Keep(doc);
   GVDB other = 0;
-  ASSERT_EQ(GVDatabaseOpen(nullptr, "doc.odb", 0, &other), 0u);
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "doc.odb", 0, &other), 0u);
   GVDOC one = Open(id), two = 0;
   ASSERT_EQ(GVDocumentOpen(other, id, 0, &two), 0u);
   ASSERT_EQ(GVItemPut(one, "A", 0, 0, GVTYPE_TEXT, "a1", 0), 0u);
@@ -550,7 +576,7 @@ TEST_F(DocumentTest, StoresMergeItemByItem) {
 
 // Two processes on one database: each sees the other's stores, and a document both store
 // keeps both processes' items.
-TEST_F(DocumentTest, TwoProcessesStoreAndReadEachOthersDocuments) {
+TEST_P(DocumentTest, TwoProcessesStoreAndReadEachOthersDocuments) {
   GVDOC doc = NewDoc();
   ASSERT_EQ(GVItemPut(doc, "A", 0, 0, GVTYPE_TEXT, "parent", 0), 0u);
   ASSERT_EQ(GVItemPut(doc, "B", 0, 0, GVTYPE_TEXT, "parent", 0), 0u);
@@ -559,7 +585,7 @@ TEST_F(DocumentTest, TwoProcessesStoreAndReadEachOthersDocuments) {
   plexatest::Child child([&](plexatest::Child& self) {
     GVDB db = 0;
     uint32_t go = 0;
-    if (GVDatabaseOpen(nullptr, "doc.odb", 0, &db) != 0 || !self.Receive(go)) return 2;
+    if (GVDatabaseOpen(TestServer(), "doc.odb", 0, &db) != 0 || !self.Receive(go)) return 2;
     GVDOC d = 0;
     if (GVDocumentOpen(db, shared, 0, &d) != 0) return 3;
     if (GVItemPut(d, "A", 0, 0, GVTYPE_TEXT, "child", 0) != 0) return 4;
@@ -579,7 +605,7 @@ TEST_F(DocumentTest, TwoProcessesStoreAndReadEachOthersDocuments) {
     if (GVItemFetch(d, "B", &kind, 0, sizeof b, b) != 0 || std::string(b) != "parent2") return 11;
     return 0;
   });
-  ASSERT_EQ(GVDatabaseOpen(nullptr, "doc.odb", 0, &db_), 0u);
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "doc.odb", 0, &db_), 0u);
   GVDOC mine = Open(shared);
   ASSERT_EQ(GVItemPut(mine, "B", 0, 0, GVTYPE_TEXT, "parent2", 0), 0u);
   ASSERT_TRUE(child.Send(1));
@@ -598,7 +624,7 @@ TEST_F(DocumentTest, TwoProcessesStoreAndReadEachOthersDocuments) {
 
 // ---------------------------------------------------------------- copies -------------------
 
-TEST_F(DocumentTest, ItemAndDocumentCopies) {
+TEST_P(DocumentTest, ItemAndDocumentCopies) {
   GVDOC source = NewDoc();
   ASSERT_EQ(GVItemPut(source, "Body", GVTYPE_COMPOSITE, 0, GVTYPE_TEXT, "one\ntwo", 0), 0u);
   ASSERT_EQ(GVItemPut(source, "Name", 0, 0, GVTYPE_TEXT, "n", 0), 0u);
@@ -614,7 +640,9 @@ TEST_F(DocumentTest, ItemAndDocumentCopies) {
   EXPECT_EQ(Text(target, "Name"), "n");
   // A document copy keeps the identity: copied again, it replaces its earlier copy.
   GVNOTEID id = Keep(source);
-  GVDB other = CreateOpen("other.odb");
+  GVDB other = 0;
+  ASSERT_EQ(GVDatabaseCreate(TestServer(), "other.odb", nullptr, 0, nullptr, nullptr, 0, 0), 0u);
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "other.odb", 0, &other), 0u);
   GVNOTEID first = 0, second = 0;
   ASSERT_EQ(GVDocumentCopy(db_, id, other, &first), 0u);
   GVDOC changed = Open(id);
@@ -635,7 +663,7 @@ TEST_F(DocumentTest, ItemAndDocumentCopies) {
 
 // ---------------------------------------------------------------- attachments --------------
 
-TEST_F(DocumentTest, AttachmentsArePendingUntilStoredAndExtractable) {
+TEST_P(DocumentTest, AttachmentsArePendingUntilStoredAndExtractable) {
   std::string file = Local("report.txt");
   {
     std::ofstream out(file, std::ios::binary);
@@ -682,7 +710,7 @@ TEST_F(DocumentTest, AttachmentsArePendingUntilStoredAndExtractable) {
 
 // ---------------------------------------------------------------- core header --------------
 
-TEST_F(DocumentTest, TheIdentityHeaderCanBeReadAndRewritten) {
+TEST_P(DocumentTest, TheIdentityHeaderCanBeReadAndRewritten) {
   GVNOTEID id = Keep(NewDoc());
   GVDOC doc = Open(id);
   uint32_t core = 0;
@@ -710,7 +738,7 @@ TEST_F(DocumentTest, TheIdentityHeaderCanBeReadAndRewritten) {
 
 // ---------------------------------------------------------------- composites ---------------
 
-TEST_F(DocumentTest, CompositesPutIntoItemsAndWrittenBackOnStore) {
+TEST_P(DocumentTest, CompositesPutIntoItemsAndWrittenBackOnStore) {
   GVDOC doc = NewDoc();
   auto comp = std::make_unique<plexa::Composite>();
   comp->doc = doc;
@@ -793,15 +821,15 @@ uint32_t CloseNew(GVDB db, const std::string& name, uint32_t flags) {
   return GVDocumentClose(doc, flags);
 }
 
-class BulkTest : public DocumentTest {
+class BulkTest : public DocumentStore {
  protected:
   void SetUp() override {
-    DocumentTest::SetUp();
+    DocumentStore::SetUp();
     raw_ = std::make_unique<RawDb>(Local("doc.odb"));
   }
   void TearDown() override {
     raw_.reset();
-    DocumentTest::TearDown();
+    DocumentStore::TearDown();
   }
   // What another connection sees: committed documents, and commits so far.
   int64_t Visible() { return raw_->Int("SELECT COUNT(*) FROM note WHERE class = 1"); }
@@ -811,7 +839,7 @@ class BulkTest : public DocumentTest {
   }
   GVDB Reopen() {
     GVDB db = 0;
-    EXPECT_EQ(GVDatabaseOpen(nullptr, "doc.odb", 0, &db), 0u);
+    EXPECT_EQ(GVDatabaseOpen(TestServer(), "doc.odb", 0, &db), 0u);
     return db;
   }
   std::unique_ptr<RawDb> raw_;
@@ -901,12 +929,12 @@ TEST_F(BulkTest, AnotherHandleOfTheThreadOnTheFileCommitsTheBatchFirst) {
   EXPECT_EQ(Visible(), 4);
 }
 
-class HookedTest : public DocumentTest {
+class HookedTest : public DocumentStore {
  protected:
   void SetUp() override {
     previous_ = plexa::InstalledDesignHooks();
     plexa::InstallDesignHooks(&design_);
-    DocumentTest::SetUp();
+    DocumentStore::SetUp();
     RawDb raw(Local("doc.odb"));
     GVFormDesign form{};
     std::strcpy(form.name, "Memo");
@@ -918,7 +946,7 @@ class HookedTest : public DocumentTest {
         HexBlob(blob) + "', x'')");
   }
   void TearDown() override {
-    DocumentTest::TearDown();
+    DocumentStore::TearDown();
     plexa::InstallDesignHooks(previous_);
   }
   static std::string HexBlob(const std::string& b) {
@@ -1017,5 +1045,9 @@ TEST_F(HookedTest, ABulkStoreThatFailsLeavesOnlyItselfOut) {
         w.rows)
         << w.word;
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, DocumentTest,
+                         ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         storetest::EngineName);
 
 }  // namespace

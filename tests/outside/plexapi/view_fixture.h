@@ -1,5 +1,7 @@
 // A session on a fresh data root with one open database, and small builders of documents,
-// views and index walks, for the design and index tests.
+// views and index walks, for the design and index tests. The fixture runs each test on both
+// stores: a database file of a directory server and a database of a server the server map
+// holds in PostgreSQL (the test command's private cluster; skipped without TW_PG_PORT).
 #ifndef TW_TESTS_OUTSIDE_PLEXAPI_VIEW_FIXTURE_H_
 #define TW_TESTS_OUTSIDE_PLEXAPI_VIEW_FIXTURE_H_
 
@@ -12,8 +14,12 @@
 #include <vector>
 
 #include "plexapi.h"
+#include "store_fixture.h"
 
 namespace viewtest {
+
+using storetest::Engine;
+using storetest::TestServer;
 
 // One item to put: a text, a number, a time, a text list or a number list.
 struct It {
@@ -201,29 +207,35 @@ inline uint32_t LastStatus(uint32_t* info = nullptr) {
   return status;
 }
 
-// A session with a data root of its own and one open database "t.odb".
-class DbTest : public ::testing::Test {
+// A session with a data root of its own and one open database "t.odb" on the test's server
+// (TestServer(): the local one for files, else the server held in PostgreSQL).
+class DbTest : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
     char dir[] = "/tmp/plexa-view-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     root_ = dir;
     setenv("PLEXA_ROOT", root_.c_str(), 1);
+    ASSERT_NO_FATAL_FAILURE(store_.SetUp(GetParam(), root_));
+    if (store_.skipped()) GTEST_SKIP() << store_.skipped();
     ASSERT_EQ(_GVInit(GV_VERSION, 0, 0, 0), 0u);
-    ASSERT_EQ(GVDatabaseCreate(nullptr, "t.odb", "T", 0, nullptr, nullptr, 0, 0), 0u);
-    ASSERT_EQ(GVDatabaseOpen(nullptr, "t.odb", 0, &db_), 0u);
+    ASSERT_EQ(GVDatabaseCreate(TestServer(), "t.odb", "T", 0, nullptr, nullptr, 0, 0), 0u);
+    ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &db_), 0u);
   }
   void TearDown() override {
     GVTerm(0);
+    store_.TearDown();
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }
   GVDB OpenOther(const char* file) {
     GVDB db = 0;
-    EXPECT_EQ(GVDatabaseCreate(nullptr, file, nullptr, 0, nullptr, nullptr, 0, 0), 0u);
-    EXPECT_EQ(GVDatabaseOpen(nullptr, file, 0, &db), 0u);
+    EXPECT_EQ(GVDatabaseCreate(TestServer(), file, nullptr, 0, nullptr, nullptr, 0, 0), 0u);
+    EXPECT_EQ(GVDatabaseOpen(TestServer(), file, 0, &db), 0u);
     return db;
   }
+  // For tests that look into the SQLite file itself.
+  bool OnFiles() const { return GetParam() == Engine::kSqlite; }
   GVINDEX OpenView(GVNOTEID view) {
     GVINDEX ix = 0;
     EXPECT_EQ(GVIndexOpen(db_, &ix), 0u);
@@ -233,6 +245,7 @@ class DbTest : public ::testing::Test {
 
   std::string root_;
   GVDB db_ = 0;
+  storetest::Store store_;
 };
 
 }  // namespace viewtest

@@ -1,0 +1,136 @@
+// The PostgreSQL side of the storage core: a database of a server that the server map holds
+// in PostgreSQL is one schema of that PostgreSQL database, reached through libpq. The units
+// above speak the SQL of the SQLite side; the few constructs PostgreSQL spells otherwise
+// (placeholders, upserts, the full-text match, index hints) are translated once, when a
+// statement is prepared. Never exported.
+#ifndef TW_OUTSIDE_PLEXAPI_PG_STORE_H_
+#define TW_OUTSIDE_PLEXAPI_PG_STORE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+namespace plexa {
+
+class PgConn;
+struct DbPath;
+struct ListedDatabase;
+
+// A prepared statement of one connection, bound and executed by Stmt. The whole result is
+// fetched at the first step, so statements may be nested inside a walk of another.
+class PgStmt {
+ public:
+  PgStmt(PgConn& conn, std::string name, std::vector<unsigned> types);
+  ~PgStmt();
+  PgStmt(const PgStmt&) = delete;
+  PgStmt& operator=(const PgStmt&) = delete;
+
+  uint32_t Bind(int index, int64_t value);
+  // Bytes, or a text; a text parameter (a full-text row) takes valid UTF-8 only.
+  uint32_t BindBytes(int index, std::string_view bytes);
+  uint32_t BindNull(int index);
+  uint32_t Step(bool* row);
+  void Reset();
+
+  int64_t Int(int column) const;
+  std::string_view Bytes(int column) const;
+  bool IsNull(int column) const;
+
+  bool busy = false;
+
+ private:
+  PgConn& conn_;
+  std::string name_;
+  std::vector<unsigned> types_;  // the parameter types the server inferred
+  std::vector<std::string> values_;
+  std::vector<char> null_;
+  std::vector<int> formats_;
+  PGresult* result_ = nullptr;
+  int row_ = -1;
+};
+
+// One libpq connection whose search path is the schema of one database.
+class PgConn {
+ public:
+  ~PgConn();
+  PgConn(const PgConn&) = delete;
+  PgConn& operator=(const PgConn&) = delete;
+
+  // Connects with conninfo (a libpq connection string); unreachable, refused or a wrong
+  // password: GVERR_NO_SERVER with libpq's text. busyMs bounds every lock wait.
+  [[nodiscard]] static uint32_t Connect(const std::string& conninfo, int busyMs,
+                                        std::unique_ptr<PgConn>& out);
+
+  PGconn* raw() const { return conn_; }
+  // A statement (SQLite's dialect) from the cache, translated and prepared on first use; one
+  // in use is prepared again under another name.
+  [[nodiscard]] uint32_t Prepare(std::string_view sql, PgStmt*& out);
+  // Runs statements without parameters (translated).
+  [[nodiscard]] uint32_t Exec(std::string_view sql);
+  // Rows the last statement changed.
+  int64_t changes() const { return changes_; }
+  void set_changes(int64_t n) { changes_ = n; }
+  bool in_transaction() const;
+  // Inside a transaction in which a statement failed (PostgreSQL then refuses the rest).
+  bool failed_transaction() const;
+  // Maps a failed result (null: the connection's failure) to a status with the engine's text.
+  [[nodiscard]] uint32_t Status(PGresult* result) const;
+  // The statement run again whenever the connection is made anew (the search path).
+  void set_schema_setup(std::string sql) { schema_setup_ = std::move(sql); }
+
+ private:
+  PgConn() = default;
+  // A connection that was lost (PostgreSQL restarted, the network dropped it) is made anew
+  // at the next call that finds no statement of it in use; what was prepared is gone then.
+  [[nodiscard]] uint32_t Revive();
+  [[nodiscard]] uint32_t Setup();
+  PGconn* conn_ = nullptr;
+  int busy_ms_ = 0;
+  std::string schema_setup_;
+  int64_t changes_ = 0;
+  unsigned next_name_ = 0;
+  std::unordered_map<std::string, std::vector<std::unique_ptr<PgStmt>>> stmts_;
+};
+
+// The statement text PostgreSQL runs for one of SQLite's dialect.
+std::string TranslateSql(std::string_view sql);
+
+// The database of path (held in PostgreSQL): connects, sets the search path to its schema.
+// Missing: GVERR_NO_DATABASE.
+[[nodiscard]] uint32_t PgOpen(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out);
+// Makes the database of path with the schema (no meta rows yet) and connects to it; taken:
+// GVERR_EXISTS. The new database is registered only when commit() answers 0.
+[[nodiscard]] uint32_t PgCreate(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out);
+// Makes the database of conn ready (listed, opened by others): inside the transaction that
+// finishes its creation or copy.
+[[nodiscard]] uint32_t PgMarkReady(PgConn& conn);
+// Removes a database and its rows. Missing: GVERR_NO_DATABASE.
+[[nodiscard]] uint32_t PgDelete(const DbPath& path);
+// Renames a database (within its server); to taken and !replace: GVERR_EXISTS.
+[[nodiscard]] uint32_t PgRename(const DbPath& from, const DbPath& to, bool replace);
+// The databases of the server under subdir ("" for all), sorted by name.
+[[nodiscard]] uint32_t PgList(const DbPath& server, const std::string& subdir,
+                              std::vector<ListedDatabase>& out);
+// Creation and copy where either side is held in PostgreSQL (database_copy.cc): the new
+// database is made at newFile (target's own place, or for a file a temporary one beside it
+// that the caller puts in place), left open in made.
+class Database;
+[[nodiscard]] uint32_t CreateAcross(const DbPath& target, std::string_view title,
+                                    const DbPath* templ, uint32_t options, bool inherit,
+                                    const std::string& newFile, std::unique_ptr<Database>& made);
+[[nodiscard]] uint32_t CopyAcross(const DbPath& source, const DbPath& dest, bool setTitle,
+                                  std::string_view title, uint32_t sizeLimitMb,
+                                  const std::string& newFile, std::unique_ptr<Database>& made);
+
+// Whether PostgreSQL answers at conninfo.
+bool PgResponds(const std::string& conninfo);
+
+}  // namespace plexa
+
+#endif  // TW_OUTSIDE_PLEXAPI_PG_STORE_H_
