@@ -214,3 +214,20 @@ bool UI_ProbeCapture(UI_NativeHandle window, UI_BitmapData* out) {
   *out = UI_BitmapData(short(w), short(ht), 24, 0, nullptr, px.data());
   return true;
 }
+
+UI_NativeHandle UI_ProbeCreateControl(UI_NativeHandle parent, const char* cls, const char* text,
+                                      std::uint32_t style, long id, long x, long y, long width,
+                                      long height) {
+  return CreateWindowExW(0, Wide(cls).c_str(), Wide(text).c_str(), style | WS_CHILD, int(x), int(y),
+                         int(width), int(height), Hwnd(parent),
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+void* UI_ProbeProperty(UI_NativeHandle window, const char* name) {
+  return GetPropW(Hwnd(window), Wide(name).c_str());
+}
+
+void* UI_ProbeWindowProc(UI_NativeHandle window) {
+  return reinterpret_cast<void*>(GetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC));
+}
