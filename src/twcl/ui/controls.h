@@ -460,6 +460,8 @@ class UI_ScrollBar : public UI_SimpleVObject {
   // The highest position: the range's high end less the view's length, plus one.
   long MaxPosition() const { return range_.High() - view_.Length() + 1; }
   bool Vertical() const { return vertical_; }
+  // Takes over a scroll-bar window: its range and position become the range and the view.
+  UI_ScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window, bool vertical);
 
  private:
   CL_Interval ViewAt(long p) const;
@@ -480,6 +482,8 @@ class UI_HScrollBar : public UI_ScrollBar {
       : UI_ScrollBar(parent, shape, id, false) {}
   UI_HScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style)
       : UI_ScrollBar(parent, shape, id, style, false) {}
+  UI_HScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window)
+      : UI_ScrollBar(parent, id, window, false) {}
   const char* ClassName() const override;  // "UI_HScrollBar"
 };
 
@@ -490,6 +494,8 @@ class UI_VScrollBar : public UI_ScrollBar {
       : UI_ScrollBar(parent, shape, id, true) {}
   UI_VScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style)
       : UI_ScrollBar(parent, shape, id, style, true) {}
+  UI_VScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window)
+      : UI_ScrollBar(parent, id, window, true) {}
   const char* ClassName() const override;  // "UI_VScrollBar"
 };
 

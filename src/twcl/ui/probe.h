@@ -129,5 +129,7 @@ UI_NativeHandle UI_ProbeCreateControl(UI_NativeHandle parent, const char* cls, c
 // A window's property of that name (GetProp), and its window procedure now.
 void* UI_ProbeProperty(UI_NativeHandle window, const char* name);
 void* UI_ProbeWindowProc(UI_NativeHandle window);
+// A cursor's hot spot and width (GetIconInfo); false when it is no cursor.
+bool UI_ProbeCursorShape(void* cursor, long* hot_x, long* hot_y, long* width);
 
 #endif  // TW_TWCL_UI_PROBE_H_

@@ -390,6 +390,19 @@ UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, l
   Watch(view_);
   range_.AddDependent(CL_Binding0<UI_ScrollBar>(this, &UI_ScrollBar::RangeChanged));
 }
+UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window, bool vertical)
+    : UI_ScrollBar(parent, UI_Rectangle(), id, -1, vertical) {
+  Adopt(window);
+  if (!handle_) return;
+  int low = 0, high = 0;
+  GetScrollRange(Hwnd(handle_), SB_CTL, &low, &high);
+  long p = GetScrollPos(Hwnd(handle_), SB_CTL);
+  Quietly([&] {
+    range_ = CL_Interval(low, high);
+    view_ = CL_Interval(p, p);
+  });
+}
+
 const char* UI_HScrollBar::ClassName() const {
   return "UI_HScrollBar";
 }

@@ -231,3 +231,15 @@ void* UI_ProbeProperty(UI_NativeHandle window, const char* name) {
 void* UI_ProbeWindowProc(UI_NativeHandle window) {
   return reinterpret_cast<void*>(GetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC));
 }
+
+bool UI_ProbeCursorShape(void* cursor, long* hot_x, long* hot_y, long* width) {
+  ICONINFO info;
+  if (!cursor || !GetIconInfo(static_cast<HCURSOR>(cursor), &info)) return false;
+  *hot_x = long(info.xHotspot);
+  *hot_y = long(info.yHotspot);
+  BITMAP b;
+  *width = GetObjectW(info.hbmMask, sizeof b, &b) ? long(b.bmWidth) : 0;
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  return !info.fIcon;
+}

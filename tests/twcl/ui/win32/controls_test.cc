@@ -23,7 +23,8 @@ constexpr std::uint32_t kSsRight = 0x0002, kBsAutoCheckBox3 = 0x0003, kEsAutoHSc
                         kSbsLeftAlign = 0x0002, kLbsNoIntegralHeight = 0x0100;
 constexpr std::uint32_t kBmSetCheck = 0x00F1, kLbAddString = 0x0180, kLbSetCurSel = 0x0186,
                         kCbAddString = 0x0143, kCbSetCurSel = 0x014E, kCbGetLbText = 0x0148,
-                        kCbGetLbTextLen = 0x0149, kCbGetItemData = 0x0150, kCbSetItemData = 0x0151;
+                        kCbGetLbTextLen = 0x0149, kCbGetItemData = 0x0150, kCbSetItemData = 0x0151,
+                        kSbmSetPos = 0x00E0, kSbmSetRange = 0x00E2;
 
 const UI_ChildDescriptor kNothing[] = {{UI_KindEnd, 0, 0, 0, 0, 0, false, nullptr, nullptr}};
 
@@ -86,6 +87,9 @@ TEST_F(ControlsTest, ControlsTakeOverWindowsADialogMade) {
   UI_ProbeSend(combo, kCbSetCurSel, 1);
   UI_NativeHandle field = Made("COMBOBOX", "", kCbsDropDown | kWsVScroll, 107, 260, 40, 120, 120);
   UI_ProbeSetText(field, "typed");
+  UI_NativeHandle bar = Made("SCROLLBAR", "", kSbsVert, 108, 400, 10, 16, 100);
+  UI_ProbeSend(bar, kSbmSetRange, 0, 50);
+  UI_ProbeSend(bar, kSbmSetPos, 20);
 
   auto* l = new UI_Label(dlg_.get(), 101, label);
   auto* t = new UI_ToggleButton(dlg_.get(), 102, check);
@@ -94,6 +98,7 @@ TEST_F(ControlsTest, ControlsTakeOverWindowsADialogMade) {
   auto* v = new UI_SingleSelStringView(dlg_.get(), 105, list);
   auto* cb = new UI_ComboBox(dlg_.get(), 106, combo);
   auto* ed = new UI_ComboBox(dlg_.get(), 107, field);
+  auto* sb = new UI_VScrollBar(dlg_.get(), 108, bar);
   c.FlushEvents();
 
   // Each object took the window as it stood: id, place, text, flags, contents.
@@ -131,6 +136,9 @@ TEST_F(ControlsTest, ControlsTakeOverWindowsADialogMade) {
   EXPECT_EQ(std::string(cb->EditText().AsPtr()), "green");
   EXPECT_TRUE(ed->IsEditable());
   EXPECT_EQ(std::string(ed->EditText().AsPtr()), "typed");
+  EXPECT_EQ(sb->Range().Low(), 0);
+  EXPECT_EQ(sb->Range().High(), 50);
+  EXPECT_EQ(sb->Position(), 20);
 
   // From now on they keep the windows in step both ways.
   l->Text() = "Maß:";
@@ -152,6 +160,8 @@ TEST_F(ControlsTest, ControlsTakeOverWindowsADialogMade) {
   EXPECT_EQ(UI_ProbeListText(list, 0), "uno");
   cb->Selection() = 0;
   EXPECT_EQ(UI_ProbeSend(combo, kCbGetCurSel), 0);
+  sb->SetPosition(35);
+  EXPECT_EQ(UI_ProbeSend(bar, kSbmGetPos), 35);
   EXPECT_TRUE(g_warnings.empty());
 }
 
