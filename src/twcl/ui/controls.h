@@ -227,6 +227,8 @@ class UI_OrButtonGroup : public UI_ButtonGroup {
   bool SelectionMoved() override;
 
  private:
+  // The set becomes the ids of the buttons that are on; a change is announced.
+  void ReadButtons();
   CL_IntegerSet selection_;
   CL_IntegerSet announced_;
 };
@@ -326,6 +328,10 @@ class UI_StringView : public UI_SimpleVObject, public CL_SequenceView {
   void Refresh() override;
   virtual void ReadSelection();
   virtual void ShowSelection();
+  // Line i of the window (counted with count_msg) shows item i anew; false when either
+  // is missing.
+  bool ReplaceLine(CL_Long i, std::uint32_t count_msg, std::uint32_t delete_msg,
+                   std::uint32_t insert_msg);
   // The items of an adopted window go into the model, with the window's selection.
   void ItemsFromWindow(std::uint32_t count_msg, std::uint32_t length_msg, std::uint32_t text_msg);
   bool multiple_;

@@ -466,16 +466,24 @@ void UI_OrButtonGroup::Refresh() {
 }
 
 void UI_OrButtonGroup::ButtonChanged(UI_ToggleButton*) {
-  Select();
+  ReadButtons();
 }
 
 bool UI_OrButtonGroup::Select() {
+  // Ids no button has stay in a set assigned to the model until a button is changed.
+  bool differ = false;
+  for (std::size_t i = 0; i < children_.size() && !differ; ++i)
+    differ = (Button(i)->State().Value() != 0) != selection_.Includes(Button(i)->Id());
+  if (differ) ReadButtons();
+  return true;
+}
+
+void UI_OrButtonGroup::ReadButtons() {
   CL_IntegerSet on;
   for (std::size_t i = 0; i < children_.size(); ++i)
     if (Button(i)->State().Value()) on.Add(Button(i)->Id());
   if (!on.IsEqual(selection_)) Quietly([&] { selection_ = on; });
   Announce(long(selection_.Size()));
-  return true;
 }
 
 // --- string views and combo boxes
@@ -626,12 +634,18 @@ void UI_StringView::ScrollTo(long i) {
   if (handle_ && i >= 0) Send(LB_SETTOPINDEX, WPARAM(i));
 }
 
-bool UI_StringView::ItemChanged(CL_Long i) {
-  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(LB_GETCOUNT)) return true;
+bool UI_StringView::ReplaceLine(CL_Long i, std::uint32_t count_msg, std::uint32_t delete_msg,
+                                std::uint32_t insert_msg) {
+  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(count_msg)) return false;
   Send(WM_SETREDRAW, FALSE);
-  Send(LB_DELETESTRING, WPARAM(i));
-  Send(LB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
+  Send(delete_msg, WPARAM(i));
+  Send(insert_msg, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
   Send(WM_SETREDRAW, TRUE);
+  return true;
+}
+
+bool UI_StringView::ItemChanged(CL_Long i) {
+  if (!ReplaceLine(i, LB_GETCOUNT, LB_DELETESTRING, LB_INSERTSTRING)) return true;
   InvalidateRect(Hwnd(handle_), nullptr, TRUE);
   Quietly([this] { ShowSelection(); });
   return true;

@@ -252,11 +252,9 @@ void UI_ComboBox::Refill() {
 }
 
 bool UI_ComboBox::ItemChanged(CL_Long i) {
-  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(CB_GETCOUNT)) return true;
-  Send(WM_SETREDRAW, FALSE);
-  Send(CB_DELETESTRING, WPARAM(i));
-  Send(CB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
-  Send(WM_SETREDRAW, TRUE);
+  // The chosen line put in anew is chosen again.
+  if (ReplaceLine(i, CB_GETCOUNT, CB_DELETESTRING, CB_INSERTSTRING))
+    Quietly([this] { ShowSelection(); });
   return true;
 }
 
