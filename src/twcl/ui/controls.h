@@ -6,6 +6,7 @@
 #define TW_TWCL_UI_CONTROLS_H_
 
 #include <memory>
+#include <string>
 
 #include "twcl/base/client_set.h"
 #include "twcl/base/integer.h"
@@ -24,6 +25,9 @@ class UI_SimpleVObject : public UI_VisualObject {
   bool ReadNativeState();
 
  protected:
+  // Takes over a window someone else made (a control of a dialog resource): the object
+  // answers for it from now on and takes its id, flags, place and text from it.
+  void Adopt(UI_NativeHandle window);
   // Follow a model: its changes call Refresh unless the change came from the window.
   void Watch(CL_Object& model);
   bool ModelChanged();
@@ -50,9 +54,14 @@ class UI_Label : public UI_SimpleVObject {
   using CL_Object::operator=;
   enum : long { AlignLeft = 0, AlignRight = 1, AlignCentre = 2 };
   UI_Label(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text);
+  // Shows a string the caller keeps; it must outlive the label.
+  UI_Label(UI_VisualObject* parent, CL_String& model, const UI_Rectangle& shape, long id);
+  // Takes over the window (it keeps its own alignment).
+  UI_Label(UI_VisualObject* parent, long id, UI_NativeHandle window);
+  ~UI_Label() override;
   const char* ClassName() const override;  // "UI_Label"
-  CL_Object* Model() override { return &text_; }
-  CL_String& Text() { return text_; }
+  CL_Object* Model() override { return text_; }
+  CL_String& Text() { return *text_; }
   // False (nothing changes) for anything but the three alignments; a shown label redraws.
   virtual bool SetAlignment(long alignment);
   virtual long Alignment() const { return alignment_; }
@@ -65,7 +74,8 @@ class UI_Label : public UI_SimpleVObject {
   void Refresh() override;
 
  private:
-  CL_String text_;
+  CL_String own_;
+  CL_String* text_;
   long alignment_;
 };
 
@@ -73,6 +83,7 @@ class UI_PushButton : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
   UI_PushButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text);
+  UI_PushButton(UI_VisualObject* parent, long id, UI_NativeHandle window);
   const char* ClassName() const override;  // "UI_PushButton"
 
  protected:
@@ -87,6 +98,8 @@ class UI_ToggleButton : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
   UI_ToggleButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text);
+  // Takes over the window; the model starts as the window's check.
+  UI_ToggleButton(UI_VisualObject* parent, long id, UI_NativeHandle window);
   const char* ClassName() const override;  // "UI_ToggleButton"
   CL_Object* Model() override { return &state_; }
   CL_Integer& State() { return state_; }
@@ -99,6 +112,7 @@ class UI_ToggleButton : public UI_SimpleVObject {
   // among its buttons with the arrow keys).
   bool AfterCreate() override;
   void Refresh() override;
+  void PassKeys();
   CL_Integer state_;
 };
 
@@ -113,6 +127,20 @@ class UI_ExOrToggleButton : public UI_ToggleButton {
   std::uint32_t NativeStyle() const override;
 };
 
+// A record of a button table, packed as the tables of dialog descriptions lay them out; a
+// table ends with a record of type 0. The shape is inside the group box.
+#pragma pack(push, 1)
+struct UI_ButtonTableRecord {
+  enum : std::int32_t { End = 0, ExOrToggle = 1, Toggle = 4 };
+  std::int32_t type;
+  std::int32_t id;
+  std::int32_t x, y, width, height;
+  std::uint8_t reserved1;
+  const char* title;
+  std::uint8_t reserved2[4];
+};
+#pragma pack(pop)
+
 // A group box holding buttons made from a button table. The group is one TAB stop; Up and
 // Down move the keyboard focus from button to button within it, round from either end.
 // Each change of the selection is announced once by an Event_Select from the group.
@@ -121,6 +149,8 @@ class UI_ButtonGroup : public UI_SimpleVObject {
   using CL_Object::operator=;
   UI_ButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
                  const UI_ButtonDescriptor* buttons, bool exclusive);
+  // Takes over a group box; its buttons are added later, each made with the group as parent.
+  UI_ButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window);
   // A button of the group was clicked.
   virtual void ButtonChanged(UI_ToggleButton* b) = 0;
   // The buttons' windows are siblings of the group box, so that their notifications reach
@@ -134,6 +164,9 @@ class UI_ButtonGroup : public UI_SimpleVObject {
   std::uint32_t NativeStyle() const override;
   bool AfterCreate() override;
   bool ArrowKey(const UI_Event& e);
+  // Makes the buttons of a table's records of the one type the group takes; a record of
+  // another type ends the table with a warning that names the class.
+  void AddButtons(const UI_ButtonTableRecord* table, std::int32_t type, const char* class_name);
   void Announce(long param);
   // Whether the selection differs from the one last announced (and remember it).
   virtual bool SelectionMoved() = 0;
@@ -149,6 +182,10 @@ class UI_ExOrButtonGroup : public UI_ButtonGroup {
   using CL_Object::operator=;
   UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
                      const UI_ButtonDescriptor* buttons);
+  // Radio buttons from the records of type ExOrToggle; table may be null.
+  UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                     const UI_ButtonTableRecord* table);
+  UI_ExOrButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window);
   const char* ClassName() const override;  // "UI_ExOrButtonGroup"
   CL_Object* Model() override { return &selection_; }
   CL_Integer& Selection() { return selection_; }
@@ -173,16 +210,25 @@ class UI_OrButtonGroup : public UI_ButtonGroup {
   using CL_Object::operator=;
   UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text,
                    const UI_ButtonDescriptor* buttons);
+  // Check boxes from the records of type Toggle; table may be null.
+  UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                   const UI_ButtonTableRecord* table);
+  UI_OrButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window);
   const char* ClassName() const override;  // "UI_OrButtonGroup"
   CL_Object* Model() override { return &selection_; }
   CL_IntegerSet& Selection() { return selection_; }
   void ButtonChanged(UI_ToggleButton* b) override;
+  // The set is read from the buttons; a change is announced by an Event_Select from the
+  // group. The group's own Select comes back here and finds nothing new to announce.
+  bool Select() override;
 
  protected:
   void Refresh() override;
   bool SelectionMoved() override;
 
  private:
+  // The set becomes the ids of the buttons that are on; a change is announced.
+  void ReadButtons();
   CL_IntegerSet selection_;
   CL_IntegerSet announced_;
 };
@@ -196,6 +242,8 @@ class UI_StringEditor : public UI_SimpleVObject {
   UI_StringEditor(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text);
   // Shows a string the caller keeps; it must outlive the editor.
   UI_StringEditor(UI_VisualObject* parent, CL_String& model, const UI_Rectangle& shape, long id);
+  // Takes over an edit window; the model starts as its text.
+  UI_StringEditor(UI_VisualObject* parent, long id, UI_NativeHandle window);
   ~UI_StringEditor() override;
   const char* ClassName() const override;  // "UI_StringEditor"
   CL_Object* Model() override { return text_; }
@@ -227,6 +275,8 @@ class UI_StringEditor : public UI_SimpleVObject {
 
  private:
   void Follow();
+  // The window's characters and keys are asked of the editor first.
+  void TakeKeys();
   std::unique_ptr<CL_String> own_;
   CL_String* text_;
   CL_Interval selection_;
@@ -252,6 +302,15 @@ class UI_StringView : public UI_SimpleVObject, public CL_SequenceView {
  public:
   using CL_Object::operator=;
   UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id, bool multiple);
+  // Style -1 is the list's usual style; a multiple view adds multiple selection to either.
+  UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, bool multiple, long id,
+                long style);
+  // Shows a sequence the caller keeps; it must outlive the view.
+  UI_StringView(UI_VisualObject* parent, CL_StringSequence& model, const UI_Rectangle& shape,
+                bool multiple, long id, long style);
+  // Takes over a list window; the items start as its lines.
+  UI_StringView(UI_VisualObject* parent, long id, UI_NativeHandle window, bool multiple);
+  ~UI_StringView() override;
   CL_Object* Model() override { return &items_; }
   CL_StringSequence& Items() { return items_; }
   CL_Integer& Selection() { return selection_; }
@@ -269,8 +328,16 @@ class UI_StringView : public UI_SimpleVObject, public CL_SequenceView {
   void Refresh() override;
   virtual void ReadSelection();
   virtual void ShowSelection();
+  // Line i of the window (counted with count_msg) shows item i anew; false when either
+  // is missing.
+  bool ReplaceLine(CL_Long i, std::uint32_t count_msg, std::uint32_t delete_msg,
+                   std::uint32_t insert_msg);
+  // The items of an adopted window go into the model, with the window's selection.
+  void ItemsFromWindow(std::uint32_t count_msg, std::uint32_t length_msg, std::uint32_t text_msg);
   bool multiple_;
-  CL_StringSequence items_;
+  long style_ = -1;
+  CL_StringSequence own_items_;
+  CL_StringSequence& items_;
   CL_Integer selection_;
 };
 
@@ -278,6 +345,9 @@ class UI_SingleSelStringView : public UI_StringView {
  public:
   using CL_Object::operator=;
   UI_SingleSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id);
+  UI_SingleSelStringView(UI_VisualObject* parent, CL_StringSequence& model,
+                         const UI_Rectangle& shape, long id);
+  UI_SingleSelStringView(UI_VisualObject* parent, long id, UI_NativeHandle window);
   ~UI_SingleSelStringView() override;
   const char* ClassName() const override;  // "UI_SingleSelStringView"
 };
@@ -286,6 +356,9 @@ class UI_MultiSelStringView : public UI_StringView {
  public:
   using CL_Object::operator=;
   UI_MultiSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id);
+  UI_MultiSelStringView(UI_VisualObject* parent, CL_StringSequence& model,
+                        const UI_Rectangle& shape, long id);
+  UI_MultiSelStringView(UI_VisualObject* parent, long id, UI_NativeHandle window);
   ~UI_MultiSelStringView() override;
   const char* ClassName() const override;  // "UI_MultiSelStringView"
   // Indices beyond the items are dropped when the window shows the set.
@@ -309,6 +382,8 @@ class UI_ComboBox : public UI_SingleSelStringView {
   // The drop-down list takes list_height pixels below the field.
   UI_ComboBox(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long list_height,
               bool editable);
+  // Takes over a combo box window; editable when its style says so.
+  UI_ComboBox(UI_VisualObject* parent, long id, UI_NativeHandle window);
   const char* ClassName() const override;  // "UI_ComboBox"
   bool HandleNotification(unsigned code) override;
   bool IsEditable() const { return editable_; }
@@ -321,6 +396,13 @@ class UI_ComboBox : public UI_SingleSelStringView {
   // Most characters the field takes, 0 (the window's own limit) to 65535; 255 until set.
   bool SetTextLimit(long n);
   long TextLimit() const { return text_limit_; }
+  bool ItemChanged(CL_Long index) override;
+  // The item at index + 1 of the model goes into the list (index -1: at its top).
+  virtual bool ItemInserted(long index);
+  // The line at index leaves the list.
+  virtual bool ItemRemoved(long index);
+  // Empties the list; the model stays.
+  virtual bool ClearWindow();
 
  protected:
   const char* NativeClass() const override { return "COMBOBOX"; }
@@ -334,6 +416,8 @@ class UI_ComboBox : public UI_SingleSelStringView {
  private:
   void TextFromSelection();
   void PutText();
+  std::string WindowItem(long index) const;
+  void Refill();
   bool editable_;
   long text_limit_ = 255;
   bool limit_set_ = false;
@@ -349,6 +433,9 @@ class UI_ScrollBar : public UI_SimpleVObject {
  public:
   using CL_Object::operator=;
   UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, bool vertical);
+  // Style -1 is the bar's usual style; the direction's bit is added to a given one.
+  UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style,
+               bool vertical);
   CL_Object* Model() override { return &view_; }
   CL_Interval& View() { return view_; }
   CL_Interval& Range() { return range_; }
@@ -379,11 +466,14 @@ class UI_ScrollBar : public UI_SimpleVObject {
   // The highest position: the range's high end less the view's length, plus one.
   long MaxPosition() const { return range_.High() - view_.Length() + 1; }
   bool Vertical() const { return vertical_; }
+  // Takes over a scroll-bar window: its range and position become the range and the view.
+  UI_ScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window, bool vertical);
 
  private:
   CL_Interval ViewAt(long p) const;
   long ThumbPosition(long carried) const;
   bool vertical_;
+  long style_ = -1;
   CL_Interval range_;
   CL_Interval view_;
   long line_ = 1, page_ = 10;
@@ -396,6 +486,10 @@ class UI_HScrollBar : public UI_ScrollBar {
   using CL_Object::operator=;
   UI_HScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id)
       : UI_ScrollBar(parent, shape, id, false) {}
+  UI_HScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style)
+      : UI_ScrollBar(parent, shape, id, style, false) {}
+  UI_HScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window)
+      : UI_ScrollBar(parent, id, window, false) {}
   const char* ClassName() const override;  // "UI_HScrollBar"
 };
 
@@ -404,6 +498,10 @@ class UI_VScrollBar : public UI_ScrollBar {
   using CL_Object::operator=;
   UI_VScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id)
       : UI_ScrollBar(parent, shape, id, true) {}
+  UI_VScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style)
+      : UI_ScrollBar(parent, shape, id, style, true) {}
+  UI_VScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window)
+      : UI_ScrollBar(parent, id, window, true) {}
   const char* ClassName() const override;  // "UI_VScrollBar"
 };
 

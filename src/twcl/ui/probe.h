@@ -121,4 +121,15 @@ struct UI_ProbeScrollInfo {
 };
 UI_ProbeScrollInfo UI_ProbeWindowScroll(UI_NativeHandle window, bool vertical);
 
+// A control made as a dialog resource makes it: a child window of that class, text, style
+// (WS_CHILD is added) and id, by no object of the library; null on failure.
+UI_NativeHandle UI_ProbeCreateControl(UI_NativeHandle parent, const char* cls, const char* text,
+                                      std::uint32_t style, long id, long x, long y, long width,
+                                      long height);
+// A window's property of that name (GetProp), and its window procedure now.
+void* UI_ProbeProperty(UI_NativeHandle window, const char* name);
+void* UI_ProbeWindowProc(UI_NativeHandle window);
+// A cursor's hot spot and width (GetIconInfo); false when it is no cursor.
+bool UI_ProbeCursorShape(void* cursor, long* hot_x, long* hot_y, long* width);
+
 #endif  // TW_TWCL_UI_PROBE_H_

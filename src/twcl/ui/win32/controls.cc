@@ -42,6 +42,13 @@ bool UI_SimpleVObject::ReadNativeState() {
   return true;
 }
 
+void UI_SimpleVObject::Adopt(UI_NativeHandle window) {
+  if (!window) return;
+  SetHandle(window);
+  ReadNativeState();
+  title_ = WindowText(Hwnd(window)).c_str();
+}
+
 std::intptr_t UI_SimpleVObject::Send(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) const {
   return handle_ ? SendMessageW(Hwnd(handle_), msg, wp, lp) : 0;
 }
@@ -68,8 +75,34 @@ DWORD StaticStyleOf(long alignment) {
 }  // namespace
 
 UI_Label::UI_Label(UI_VisualObject* parent, const UI_Rectangle& shape, long id, const char* text)
-    : UI_SimpleVObject(parent, shape, id, text), text_(text), alignment_(g_label_alignment) {
-  Watch(text_);
+    : UI_SimpleVObject(parent, shape, id, text),
+      own_(text),
+      text_(&own_),
+      alignment_(g_label_alignment) {
+  Watch(*text_);
+}
+
+UI_Label::UI_Label(UI_VisualObject* parent, CL_String& model, const UI_Rectangle& shape, long id)
+    : UI_SimpleVObject(parent, shape, id, model.AsPtr()),
+      text_(&model),
+      alignment_(g_label_alignment) {
+  Watch(*text_);
+}
+
+UI_Label::UI_Label(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SimpleVObject(parent, UI_Rectangle(), id, ""), text_(&own_), alignment_(AlignLeft) {
+  Adopt(window);
+  if (window) {
+    DWORD type = DWORD(GetWindowLongW(Hwnd(window), GWL_STYLE)) & 3;
+    alignment_ = type == SS_RIGHT ? AlignRight : type == SS_CENTER ? AlignCentre : AlignLeft;
+  }
+  own_ = title_.AsPtr();
+  Watch(*text_);
+}
+
+UI_Label::~UI_Label() {
+  if (text_ != &own_)
+    text_->RemoveDependent(CL_Binding0<UI_SimpleVObject>(this, &UI_Label::ModelChanged));
 }
 const char* UI_Label::ClassName() const {
   return "UI_Label";
@@ -101,7 +134,7 @@ bool UI_Label::SetAlignment(long a) {
   return true;
 }
 void UI_Label::Refresh() {
-  SetTitle(text_.AsPtr());
+  SetTitle(text_->AsPtr());
 }
 
 UI_PushButton::UI_PushButton(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
@@ -109,6 +142,11 @@ UI_PushButton::UI_PushButton(UI_VisualObject* parent, const UI_Rectangle& shape,
     : UI_SimpleVObject(parent, shape, id, text) {
   tab_stop_ = true;
 }
+UI_PushButton::UI_PushButton(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SimpleVObject(parent, UI_Rectangle(), id, "") {
+  Adopt(window);
+}
+
 const char* UI_PushButton::ClassName() const {
   return "UI_PushButton";
 }
@@ -122,6 +160,16 @@ UI_ToggleButton::UI_ToggleButton(UI_VisualObject* parent, const UI_Rectangle& sh
   tab_stop_ = true;
   Watch(state_);
 }
+UI_ToggleButton::UI_ToggleButton(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SimpleVObject(parent, UI_Rectangle(), id, "") {
+  Adopt(window);
+  if (handle_) {
+    state_ = Send(BM_GETCHECK) == BST_CHECKED ? 1 : 0;
+    PassKeys();
+  }
+  Watch(state_);
+}
+
 const char* UI_ToggleButton::ClassName() const {
   return "UI_ToggleButton";
 }
@@ -174,12 +222,16 @@ LRESULT CALLBACK ToggleProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool UI_ToggleButton::AfterCreate() {
   if (!UI_SimpleVObject::AfterCreate()) return false;
+  PassKeys();
+  return true;
+}
+
+void UI_ToggleButton::PassKeys() {
   HWND h = Hwnd(handle_);
   if (!GetPropW(h, kOldProcProperty)) {
     SetPropW(h, kOldProcProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(h, GWLP_WNDPROC)));
     SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ToggleProc));
   }
-  return true;
 }
 
 const char* UI_ExOrToggleButton::ClassName() const {
@@ -208,6 +260,33 @@ UI_ButtonGroup::UI_ButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shap
   AddEventBinding(Event_Other, UI_EventBinding1<UI_ButtonGroup>(this, &UI_ButtonGroup::ArrowKey));
 }
 
+UI_ButtonGroup::UI_ButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SimpleVObject(parent, UI_Rectangle(), id, "") {
+  tab_stop_ = true;
+  Adopt(window);
+  AddEventBinding(Event_Other, UI_EventBinding1<UI_ButtonGroup>(this, &UI_ButtonGroup::ArrowKey));
+}
+
+void UI_ButtonGroup::AddButtons(const UI_ButtonTableRecord* table, std::int32_t type,
+                                const char* class_name) {
+  for (long i = 0; table && table[i].type != UI_ButtonTableRecord::End; ++i) {
+    const UI_ButtonTableRecord& b = table[i];
+    if (b.type != type) {
+      CL_Error::Warning("%s constructor: invalid type %d at index %d", class_name, int(b.type),
+                        int(i));
+      break;
+    }
+    UI_Rectangle r(shape_.Left() + b.x, shape_.Top() + b.y, b.width, b.height);
+    const char* title = b.title ? b.title : "";
+    UI_VisualObject* button;
+    if (type == UI_ButtonTableRecord::ExOrToggle)
+      button = new UI_ExOrToggleButton(this, r, b.id, title);
+    else
+      button = new UI_ToggleButton(this, r, b.id, title);
+    button->SetTabStop(false);
+  }
+}
+
 std::uint32_t UI_ButtonGroup::NativeStyle() const {
   return UI_VisualObject::NativeStyle() | BS_GROUPBOX;
 }
@@ -220,7 +299,45 @@ bool UI_ButtonGroup::TakeFocus() {
   return children_.empty() ? false : UI_Controller::Instance().SetFocusTo(children_.front());
 }
 
+namespace {
+const wchar_t kGroupProcProperty[] = L"TWCLBtnGrp1";
+
+// A group box's window: its background in the face colour of its look, the colours of the
+// three-dimensional look asked of that look; the rest is the box's own procedure's.
+LRESULT CALLBACK GroupBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  auto old = reinterpret_cast<WNDPROC>(GetPropW(h, kGroupProcProperty));
+  UI_VisualObject* o = UI_Controller::Instance().ObjectFor(h);
+  if (!old) return DefWindowProcW(h, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+    RemovePropW(h, kGroupProcProperty);
+    return CallWindowProcW(old, h, msg, wp, lp);
+  }
+  if (!o) return DefWindowProcW(h, msg, wp, lp);
+  bool look = o->Uses3DLook();
+  if (msg == WM_ERASEBKGND) {
+    RECT r;
+    GetClientRect(h, &r);
+    HBRUSH b = CreateSolidBrush(GetSysColor(look ? COLOR_BTNFACE : COLOR_WINDOW));
+    if (b) {
+      FillRect(reinterpret_cast<HDC>(wp), &r, b);
+      DeleteObject(b);
+    }
+  } else if (look && (msg == WM_CTLCOLOREDIT || IsControlColorMessage(msg))) {
+    return Ctl3dControlColor(msg, wp, lp);
+  }
+  return CallWindowProcW(old, h, msg, wp, lp);
+}
+}  // namespace
+
 bool UI_ButtonGroup::AfterCreate() {
+  HWND box = Hwnd(handle_);
+  if (Uses3DLook()) Ctl3dStyleControl(box);
+  if (!GetPropW(box, kGroupProcProperty)) {
+    SetPropW(box, kGroupProcProperty,
+             reinterpret_cast<HANDLE>(GetWindowLongPtrW(box, GWLP_WNDPROC)));
+    SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GroupBoxProc));
+  }
   // The first button starts a native group.
   if (!MakeChildren()) return false;
   if (!children_.empty() && children_.front()->Handle()) {
@@ -255,6 +372,22 @@ void UI_ButtonGroup::Announce(long param) {
 UI_ExOrButtonGroup::UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                                        const char* text, const UI_ButtonDescriptor* buttons)
     : UI_ButtonGroup(parent, shape, id, text, buttons, true) {
+  selection_ = -1;
+  announced_ = -1;
+  Watch(selection_);
+}
+
+UI_ExOrButtonGroup::UI_ExOrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                                       const UI_ButtonTableRecord* table)
+    : UI_ButtonGroup(parent, shape, id, "", nullptr, true) {
+  AddButtons(table, UI_ButtonTableRecord::ExOrToggle, "UI_ExOrButtonGroup");
+  selection_ = -1;
+  announced_ = -1;
+  Watch(selection_);
+}
+
+UI_ExOrButtonGroup::UI_ExOrButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_ButtonGroup(parent, id, window) {
   selection_ = -1;
   announced_ = -1;
   Watch(selection_);
@@ -302,6 +435,18 @@ UI_OrButtonGroup::UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& 
   Watch(selection_);
 }
 
+UI_OrButtonGroup::UI_OrButtonGroup(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
+                                   const UI_ButtonTableRecord* table)
+    : UI_ButtonGroup(parent, shape, id, "", nullptr, false) {
+  AddButtons(table, UI_ButtonTableRecord::Toggle, "UI_OrButtonGroup");
+  Watch(selection_);
+}
+
+UI_OrButtonGroup::UI_OrButtonGroup(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_ButtonGroup(parent, id, window) {
+  Watch(selection_);
+}
+
 const char* UI_OrButtonGroup::ClassName() const {
   return "UI_OrButtonGroup";
 }
@@ -321,6 +466,19 @@ void UI_OrButtonGroup::Refresh() {
 }
 
 void UI_OrButtonGroup::ButtonChanged(UI_ToggleButton*) {
+  ReadButtons();
+}
+
+bool UI_OrButtonGroup::Select() {
+  // Ids no button has stay in a set assigned to the model until a button is changed.
+  bool differ = false;
+  for (std::size_t i = 0; i < children_.size() && !differ; ++i)
+    differ = (Button(i)->State().Value() != 0) != selection_.Includes(Button(i)->Id());
+  if (differ) ReadButtons();
+  return true;
+}
+
+void UI_OrButtonGroup::ReadButtons() {
   CL_IntegerSet on;
   for (std::size_t i = 0; i < children_.size(); ++i)
     if (Button(i)->State().Value()) on.Add(Button(i)->Id());
@@ -332,16 +490,72 @@ void UI_OrButtonGroup::ButtonChanged(UI_ToggleButton*) {
 
 UI_StringView::UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                              bool multiple)
-    : UI_SimpleVObject(parent, shape, id, ""), multiple_(multiple) {
+    : UI_StringView(parent, shape, multiple, id, -1) {}
+
+UI_StringView::UI_StringView(UI_VisualObject* parent, const UI_Rectangle& shape, bool multiple,
+                             long id, long style)
+    : UI_SimpleVObject(parent, shape, id, ""),
+      multiple_(multiple),
+      style_(style),
+      items_(own_items_) {
   tab_stop_ = true;
   selection_ = -1;
   Watch(items_);
   Watch(selection_);
 }
 
+UI_StringView::UI_StringView(UI_VisualObject* parent, CL_StringSequence& model,
+                             const UI_Rectangle& shape, bool multiple, long id, long style)
+    : UI_SimpleVObject(parent, shape, id, ""), multiple_(multiple), style_(style), items_(model) {
+  tab_stop_ = true;
+  selection_ = -1;
+  Watch(items_);
+  Watch(selection_);
+}
+
+UI_StringView::UI_StringView(UI_VisualObject* parent, long id, UI_NativeHandle window,
+                             bool multiple)
+    : UI_StringView(parent, UI_Rectangle(), multiple, id, -1) {
+  Adopt(window);
+}
+
+UI_StringView::~UI_StringView() {
+  // A sequence the caller keeps must not go on calling a view that is gone.
+  if (&items_ != &own_items_)
+    items_.RemoveDependent(CL_Binding0<UI_SimpleVObject>(this, &UI_StringView::ModelChanged));
+}
+
+void UI_StringView::ItemsFromWindow(std::uint32_t count_msg, std::uint32_t length_msg,
+                                    std::uint32_t text_msg) {
+  if (!handle_) return;
+  Quietly([&] {
+    long n = long(Send(count_msg));
+    for (long i = 0; i < n; ++i) {
+      long len = long(Send(length_msg, WPARAM(i)));
+      WideText buf = WideBuffer(std::size_t(len < 0 ? 0 : len) + 1);
+      Send(text_msg, WPARAM(i), reinterpret_cast<LPARAM>(buf.data()));
+      items_.Add(CL_String(Narrow(buf.c_str(), std::size_t(len < 0 ? 0 : len)).c_str()));
+    }
+  });
+  ReadSelection();
+}
+
 UI_SingleSelStringView::UI_SingleSelStringView(UI_VisualObject* parent, const UI_Rectangle& shape,
                                                long id)
     : UI_StringView(parent, shape, id, false) {
+  items_.AttachView(this);
+}
+
+UI_SingleSelStringView::UI_SingleSelStringView(UI_VisualObject* parent, CL_StringSequence& model,
+                                               const UI_Rectangle& shape, long id)
+    : UI_StringView(parent, model, shape, false, id, -1) {
+  items_.AttachView(this);
+}
+
+UI_SingleSelStringView::UI_SingleSelStringView(UI_VisualObject* parent, long id,
+                                               UI_NativeHandle window)
+    : UI_StringView(parent, id, window, false) {
+  ItemsFromWindow(LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
   items_.AttachView(this);
 }
 UI_SingleSelStringView::~UI_SingleSelStringView() {
@@ -356,6 +570,21 @@ UI_MultiSelStringView::UI_MultiSelStringView(UI_VisualObject* parent, const UI_R
     : UI_StringView(parent, shape, id, true) {
   items_.AttachView(this);
   Watch(chosen_);
+}
+
+UI_MultiSelStringView::UI_MultiSelStringView(UI_VisualObject* parent, CL_StringSequence& model,
+                                             const UI_Rectangle& shape, long id)
+    : UI_StringView(parent, model, shape, true, id, -1) {
+  items_.AttachView(this);
+  Watch(chosen_);
+}
+
+UI_MultiSelStringView::UI_MultiSelStringView(UI_VisualObject* parent, long id,
+                                             UI_NativeHandle window)
+    : UI_StringView(parent, id, window, true) {
+  Watch(chosen_);
+  ItemsFromWindow(LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
+  items_.AttachView(this);
 }
 UI_MultiSelStringView::~UI_MultiSelStringView() {
   items_.DetachView(this);
@@ -405,20 +634,28 @@ void UI_StringView::ScrollTo(long i) {
   if (handle_ && i >= 0) Send(LB_SETTOPINDEX, WPARAM(i));
 }
 
-bool UI_StringView::ItemChanged(CL_Long i) {
-  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(LB_GETCOUNT)) return true;
+bool UI_StringView::ReplaceLine(CL_Long i, std::uint32_t count_msg, std::uint32_t delete_msg,
+                                std::uint32_t insert_msg) {
+  if (!handle_ || i < 0 || i >= items_.Size() || i >= Send(count_msg)) return false;
   Send(WM_SETREDRAW, FALSE);
-  Send(LB_DELETESTRING, WPARAM(i));
-  Send(LB_INSERTSTRING, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
+  Send(delete_msg, WPARAM(i));
+  Send(insert_msg, WPARAM(i), reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
   Send(WM_SETREDRAW, TRUE);
+  return true;
+}
+
+bool UI_StringView::ItemChanged(CL_Long i) {
+  if (!ReplaceLine(i, LB_GETCOUNT, LB_DELETESTRING, LB_INSERTSTRING)) return true;
   InvalidateRect(Hwnd(handle_), nullptr, TRUE);
   Quietly([this] { ShowSelection(); });
   return true;
 }
 
 std::uint32_t UI_StringView::NativeStyle() const {
+  std::uint32_t multiple = multiple_ ? LBS_MULTIPLESEL : 0;
+  if (style_ != -1) return std::uint32_t(style_) | multiple;
   return UI_VisualObject::NativeStyle() | WS_BORDER | WS_VSCROLL | LBS_NOTIFY |
-         LBS_NOINTEGRALHEIGHT | (multiple_ ? LBS_MULTIPLESEL : 0);
+         LBS_NOINTEGRALHEIGHT | multiple;
 }
 
 void UI_StringView::Refresh() {

@@ -43,6 +43,18 @@ UI_StringEditor::UI_StringEditor(UI_VisualObject* parent, CL_String& model,
   Follow();
 }
 
+UI_StringEditor::UI_StringEditor(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SimpleVObject(parent, UI_Rectangle(), id, ""), own_(new CL_String), text_(own_.get()) {
+  Adopt(window);
+  *own_ = title_.AsPtr();
+  bool tab_stop = tab_stop_;
+  Follow();
+  if (handle_) {
+    tab_stop_ = tab_stop;  // the window's own, not the editor's usual
+    TakeKeys();
+  }
+}
+
 void UI_StringEditor::Follow() {
   tab_stop_ = true;
   Watch(*text_);
@@ -69,10 +81,7 @@ void UI_StringEditor::Refresh() {
 
 bool UI_StringEditor::AfterCreate() {
   if (!UI_SimpleVObject::AfterCreate()) return false;
-  HWND h = Hwnd(handle_);
-  SetPropW(h, kEditProcProp, reinterpret_cast<HANDLE>(GetWindowLongPtrW(h, GWLP_WNDPROC)));
-  default_proc_ = reinterpret_cast<void*>(
-      SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EditProc)));
+  TakeKeys();
   if (max_chars_ > 0) Send(EM_LIMITTEXT, WPARAM(max_chars_));
   // A selection or insertion point set before the window existed.
   if (selection_.Low() >= 0)
@@ -80,6 +89,13 @@ bool UI_StringEditor::AfterCreate() {
   else if (insertion_.Value() > 0)
     InsertionPointToWindow();
   return true;
+}
+
+void UI_StringEditor::TakeKeys() {
+  HWND h = Hwnd(handle_);
+  SetPropW(h, kEditProcProp, reinterpret_cast<HANDLE>(GetWindowLongPtrW(h, GWLP_WNDPROC)));
+  default_proc_ = reinterpret_cast<void*>(
+      SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EditProc)));
 }
 
 std::intptr_t UI_StringEditor::HandleNativeMessage(std::uint32_t msg, std::uintptr_t wp,
@@ -161,6 +177,18 @@ UI_ComboBox::UI_ComboBox(UI_VisualObject* parent, const UI_Rectangle& shape, lon
   text_.AddDependent(CL_Binding0<UI_ComboBox>(this, &UI_ComboBox::TextToWindow));
 }
 
+UI_ComboBox::UI_ComboBox(UI_VisualObject* parent, long id, UI_NativeHandle window)
+    : UI_SingleSelStringView(parent, UI_Rectangle(), id), editable_(false) {
+  Adopt(window);
+  if (handle_) {
+    DWORD kind = DWORD(GetWindowLongW(Hwnd(handle_), GWL_STYLE)) & 3;
+    editable_ = kind == CBS_SIMPLE || kind == CBS_DROPDOWN;
+    ItemsFromWindow(CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
+    if (editable_) EditText();
+  }
+  text_.AddDependent(CL_Binding0<UI_ComboBox>(this, &UI_ComboBox::TextToWindow));
+}
+
 const char* UI_ComboBox::ClassName() const {
   return "UI_ComboBox";
 }
@@ -177,11 +205,78 @@ bool UI_ComboBox::AfterCreate() {
   return true;
 }
 
+std::string UI_ComboBox::WindowItem(long i) const {
+  long n = long(Send(CB_GETLBTEXTLEN, WPARAM(i)));
+  if (n < 0) return {};
+  WideText buf = WideBuffer(std::size_t(n) + 1);
+  Send(CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(buf.data()));
+  return Narrow(buf.c_str(), std::size_t(n));
+}
+
 void UI_ComboBox::Refresh() {
-  Send(CB_RESETCONTENT);
+  // A change of one item, one added or one taken away touches that line only, so that the
+  // rest of the list (and what a user was doing in it) stays.
+  long shown = long(Send(CB_GETCOUNT)), now = long(items_.Size());
+  long first = 0;
+  while (first < shown && first < now && WindowItem(first) == items_[first].AsPtr()) ++first;
+  if (now == 0) {
+    ClearWindow();
+  } else if (now == shown + 1 && first == shown) {
+    ItemInserted(first - 1);
+  } else if (now == shown + 1 && WindowItem(first) == items_[first + 1].AsPtr()) {
+    bool rest = true;
+    for (long i = first + 1; i < shown && rest; ++i) rest = WindowItem(i) == items_[i + 1].AsPtr();
+    if (!rest) return Refill();
+    ItemInserted(first - 1);
+  } else if (now + 1 == shown && first <= now) {
+    bool rest = true;
+    for (long i = first; i < now && rest; ++i) rest = WindowItem(i + 1) == items_[i].AsPtr();
+    if (!rest) return Refill();
+    ItemRemoved(first);
+  } else if (now == shown) {
+    for (long i = first; i < now; ++i)
+      if (WindowItem(i) != items_[i].AsPtr()) ItemChanged(i);
+  } else {
+    return Refill();
+  }
+  ShowSelection();
+}
+
+void UI_ComboBox::Refill() {
+  Send(WM_SETREDRAW, FALSE);
+  ClearWindow();
   for (CL_Long i = 0; i < items_.Size(); ++i)
     Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(items_[i].AsPtr()).c_str()));
+  Send(WM_SETREDRAW, TRUE);
   ShowSelection();
+}
+
+bool UI_ComboBox::ItemChanged(CL_Long i) {
+  // The chosen line put in anew is chosen again.
+  if (ReplaceLine(i, CB_GETCOUNT, CB_DELETESTRING, CB_INSERTSTRING))
+    Quietly([this] { ShowSelection(); });
+  return true;
+}
+
+bool UI_ComboBox::ItemInserted(long i) {
+  if (!handle_ || i + 1 < 0 || i + 1 >= items_.Size()) return false;
+  Send(CB_INSERTSTRING, WPARAM(i + 1),
+       reinterpret_cast<LPARAM>(Wide(items_[i + 1].AsPtr()).c_str()));
+  ReadSelection();
+  return true;
+}
+
+bool UI_ComboBox::ItemRemoved(long i) {
+  if (!handle_ || i < 0 || i >= Send(CB_GETCOUNT)) return false;
+  Send(CB_DELETESTRING, WPARAM(i));
+  ReadSelection();
+  return true;
+}
+
+bool UI_ComboBox::ClearWindow() {
+  if (!handle_) return false;
+  Send(CB_RESETCONTENT);
+  return true;
 }
 
 void UI_ComboBox::ShowSelection() {
@@ -281,10 +376,31 @@ bool UI_ComboBox::SetTextLimit(long n) {
 
 UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id,
                            bool vertical)
-    : UI_SimpleVObject(parent, shape, id, ""), vertical_(vertical), range_(0, 100), view_(0, 0) {
+    : UI_ScrollBar(parent, shape, id, -1, vertical) {}
+
+UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, const UI_Rectangle& shape, long id, long style,
+                           bool vertical)
+    : UI_SimpleVObject(parent, shape, id, ""),
+      vertical_(vertical),
+      style_(style),
+      range_(0, 100),
+      view_(0, 0) {
   Watch(view_);
   range_.AddDependent(CL_Binding0<UI_ScrollBar>(this, &UI_ScrollBar::RangeChanged));
 }
+UI_ScrollBar::UI_ScrollBar(UI_VisualObject* parent, long id, UI_NativeHandle window, bool vertical)
+    : UI_ScrollBar(parent, UI_Rectangle(), id, -1, vertical) {
+  Adopt(window);
+  if (!handle_) return;
+  int low = 0, high = 0;
+  GetScrollRange(Hwnd(handle_), SB_CTL, &low, &high);
+  long p = GetScrollPos(Hwnd(handle_), SB_CTL);
+  Quietly([&] {
+    range_ = CL_Interval(low, high);
+    view_ = CL_Interval(p, p);
+  });
+}
+
 const char* UI_HScrollBar::ClassName() const {
   return "UI_HScrollBar";
 }
@@ -293,7 +409,9 @@ const char* UI_VScrollBar::ClassName() const {
 }
 
 std::uint32_t UI_ScrollBar::NativeStyle() const {
-  return UI_VisualObject::NativeStyle() | (vertical_ ? SBS_VERT : SBS_HORZ);
+  std::uint32_t direction = vertical_ ? SBS_VERT : SBS_HORZ;
+  if (style_ != -1) return std::uint32_t(style_) | direction;
+  return UI_VisualObject::NativeStyle() | direction;
 }
 
 bool UI_ScrollBar::SetRange(long low, long high) {

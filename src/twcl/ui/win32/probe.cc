@@ -214,3 +214,32 @@ bool UI_ProbeCapture(UI_NativeHandle window, UI_BitmapData* out) {
   *out = UI_BitmapData(short(w), short(ht), 24, 0, nullptr, px.data());
   return true;
 }
+
+UI_NativeHandle UI_ProbeCreateControl(UI_NativeHandle parent, const char* cls, const char* text,
+                                      std::uint32_t style, long id, long x, long y, long width,
+                                      long height) {
+  return CreateWindowExW(0, Wide(cls).c_str(), Wide(text).c_str(), style | WS_CHILD, int(x), int(y),
+                         int(width), int(height), Hwnd(parent),
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+void* UI_ProbeProperty(UI_NativeHandle window, const char* name) {
+  return GetPropW(Hwnd(window), Wide(name).c_str());
+}
+
+void* UI_ProbeWindowProc(UI_NativeHandle window) {
+  return reinterpret_cast<void*>(GetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC));
+}
+
+bool UI_ProbeCursorShape(void* cursor, long* hot_x, long* hot_y, long* width) {
+  ICONINFO info;
+  if (!cursor || !GetIconInfo(static_cast<HCURSOR>(cursor), &info)) return false;
+  *hot_x = long(info.xHotspot);
+  *hot_y = long(info.yHotspot);
+  BITMAP b;
+  *width = GetObjectW(info.hbmMask, sizeof b, &b) ? long(b.bmWidth) : 0;
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  return !info.fIcon;
+}

@@ -113,6 +113,8 @@ void AddEventPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 void AddWindowPanel(UI_CompositeVObject* window, const UI_Rectangle& shape, long id);
 // The drawing-surface operations (gallery_graphics.cc).
 void AddGraphicsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
+// A radio group from a button table, two views of one sequence (gallery_controls.cc).
+void AddControlsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id);
 
 int main(int argc, char** argv) {
   UI_Application app("twcl-gallery", argc < 2);
@@ -124,6 +126,7 @@ int main(int argc, char** argv) {
   AddWindowPanel(&window, UI_Rectangle(10, 458, 300, 92), 60);
   AddEventPanel(&window, UI_Rectangle(10, 558, 220, 64), 80);
   AddGraphicsPanel(&window, UI_Rectangle(240, 558, 222, 132), 90);
+  AddControlsPanel(&window, UI_Rectangle(548, 458, 136, 180), 120);
   new UI_PaintWindow(&window, UI_Rectangle(480, 10, 200, 160), 30, DrawShapes);
   new UI_PaintWindow(&window, UI_Rectangle(480, 175, 200, 130), 31, DrawShapeClasses);
   UI_BitmapData target = Target();
