@@ -1,12 +1,14 @@
 // twcl-gallery's panel of a radio group made from a button table and two views showing one
 // sequence of strings.
+#include <cstdint>
+
 #include "twcl/ui/controls.h"
 
 void AddControlsPanel(UI_VisualObject* window, const UI_Rectangle& shape, long id) {
   auto* panel = new UI_CompositeVObject(window, nullptr, true, shape, id);
   using R = UI_ButtonTableRecord;
-  const R radios[] = {{R::ExOrToggle, id + 2, 8, 16, 110, 18, 0, "Täglich", {}},
-                      {R::ExOrToggle, id + 3, 8, 36, 110, 18, 0, "Wöchentlich", {}},
+  const R radios[] = {{R::ExOrToggle, std::int32_t(id + 2), 8, 16, 110, 18, 0, "Täglich", {}},
+                      {R::ExOrToggle, std::int32_t(id + 3), 8, 36, 110, 18, 0, "Wöchentlich", {}},
                       {R::End, 0, 0, 0, 0, 0, 0, nullptr, {}}};
   auto* group = new UI_ExOrButtonGroup(panel, UI_Rectangle(2, 2, 130, 60), id + 1, radios);
   group->SetTitle("Table");
