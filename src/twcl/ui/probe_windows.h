@@ -35,7 +35,13 @@ void UI_ProbeSetLastError(std::uint32_t code);
 // Enter); negative steps shrink the window.
 void UI_ProbeKeyboardSize(UI_NativeHandle window, bool right_edge, int steps);
 
+// The thread's keyboard state with the Control key held down or let go, as the loop reads
+// it for the messages posted to it afterwards.
+void UI_ProbeHoldControl(bool down);
+
 namespace ui_probe {
+inline constexpr std::uint32_t kWmMDIGetActive = 0x0229, kWmKeyDown = 0x0100, kVkF4 = 0x73,
+                               kVkF6 = 0x75, kWsExMDIChild = 0x00000040;
 inline constexpr std::uint32_t kWsCaption = 0x00C00000, kWsSysMenu = 0x00080000,
                                kWsMinimizeBox = 0x00020000, kWsMaximizeBox = 0x00010000,
                                kWsPopup = 0x80000000, kWsBorder = 0x00800000,

@@ -179,6 +179,10 @@ class UI_VisualObject : public CL_Object {
   virtual bool Uses3DLook() const { return parent_ && parent_->Uses3DLook(); }
   // The window that the windows of this object's children hang on.
   virtual UI_NativeHandle ContainerWindow() const;
+  // A window of the class "TWCLMDIFrame" is a multiple-document frame: the library gives it
+  // the client window that holds its documents, the windows of its descendants of the class
+  // "TWCLMDIChild". Null for every other window.
+  UI_NativeHandle MDIClient() const { return mdi_client_; }
 
   // The font of the window's text: null until one is set (the window then shows the
   // dialogs' font). False when no font could be made; the window keeps its font then.
@@ -279,6 +283,7 @@ class UI_VisualObject : public CL_Object {
   bool enabled_ = true;
   UI_NativeHandle handle_ = nullptr;
   void* default_proc_ = nullptr;  // the class's procedure of a subclassed control
+  UI_NativeHandle mdi_client_ = nullptr;
   std::vector<UI_VisualObject*> children_;
   // Per event type, made on first use.
   std::map<long, std::unique_ptr<CL_ClientSet>> bindings_;
@@ -315,6 +320,9 @@ class UI_Controller {
   // The program's main window: a second, different one is a fatal error.
   void MakeTopWindow(UI_VisualObject* o);
   UI_VisualObject* Root() const { return root_; }
+  // The main window is a multiple-document frame: the loop offers each message to the
+  // frame's keyboard commands for its documents (Ctrl+F4, Ctrl+F6) before translating it.
+  bool MDI() const { return root_ && root_->mdi_client_; }
   // Takes the object's whole subtree of windows out of the loop and deletes every object
   // in it. An object without a parent was made by the program, which deletes it: only its
   // window goes. False for a null or unregistered object.

@@ -59,3 +59,10 @@ void UI_ProbeKeyboardSize(UI_NativeHandle window, bool right_edge, int steps) {
   key(VK_RETURN);
   SendMessageW(h, WM_SYSCOMMAND, SC_SIZE, 0);
 }
+
+void UI_ProbeHoldControl(bool down) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = down ? 0x80 : 0;
+  SetKeyboardState(keys);
+}
