@@ -319,6 +319,12 @@ bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   if (msg == WM_COMMAND) {
     unsigned code = HIWORD(wp);
     o->HandleNotification(code);
+    // A click on a control takes the focus from where it was: the control hears of it
+    // before the selection.
+    if (code == 0) {
+      UI_Event lose(Event_LoseFocus, o);
+      o->Dispatch(lose);
+    }
     if (UI_CommandEventType(code) == Event_Select) {
       UI_Event e(Event_Select, o);
       o->Dispatch(e);

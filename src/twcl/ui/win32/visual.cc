@@ -1,9 +1,11 @@
 #include "twcl/ui/visual.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
@@ -65,6 +67,17 @@ LRESULT CALLBACK FrameProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 LRESULT CALLBACK MDIChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return LibraryProc<DefMDIChildProcW>(h, msg, wp, lp);
+}
+
+std::string WindowClassOf(HWND h) {
+  char name[64] = "";
+  GetClassNameA(h, name, sizeof name);
+  return name;
+}
+
+bool IsSingleLineEdit(HWND h) {
+  return strcasecmp(WindowClassOf(h).c_str(), "edit") == 0 &&
+         !(GetWindowLongW(h, GWL_STYLE) & ES_MULTILINE);
 }
 
 bool IsLibraryClass(const char* cls) {
@@ -820,6 +833,11 @@ bool UI_Controller::HandleOne(bool wait) {
     // A key the library used (TAB moving the focus) does not reach the control.
     if (handled && type == Event_KeyTyped) return true;
   }
+  // TAB and Enter belong to the window that holds a control: a single-line edit control
+  // has no use for them (it would only beep), nor has a native window of no object.
+  if (m.message == WM_CHAR && (m.wParam == '\t' || m.wParam == '\r') &&
+      !IsLibraryClass(WindowClassOf(m.hwnd).c_str()) && (!o || IsSingleLineEdit(m.hwnd)))
+    return true;
   // A frame's keyboard commands for its documents (close, next, previous) are not keys for
   // the window that has the focus to translate into characters.
   if (!MDI() || !TranslateMDISysAccel(Hwnd(root_->mdi_client_), &m)) TranslateMessage(&m);

@@ -249,6 +249,64 @@ TEST_F(WindowsTest, AFrameHoldsItsDocumentsAndTheLoopGivesThemTheFramesKeys) {
   EXPECT_TRUE(g_warnings.empty());
 }
 
+// A native multi-line edit control.
+class MultiLineEdit : public UI_VisualObject {
+ public:
+  using CL_Object::operator=;
+  MultiLineEdit(UI_VisualObject* parent, const UI_Rectangle& r, long id)
+      : UI_VisualObject(parent, r, id) {}
+
+ protected:
+  const char* NativeClass() const override { return "edit"; }
+  std::uint32_t NativeStyle() const override {
+    return kWsChild | kWsVisible | kEsMultiline | kEsAutoVScroll | kEsWantReturn;
+  }
+};
+
+TEST_F(WindowsTest, NativeControlsGetTheKeysTheyUseAndTellOfClicks) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(50, 50, 320, 200), -1, "Keys");
+  ASSERT_TRUE(top.MakeVisualElement());
+  auto* multi = new MultiLineEdit(&top, UI_Rectangle(190, 10, 120, 60), 30);
+  c.FlushEvents();
+  ASSERT_NE(multi->Handle(), nullptr);
+  UI_VisualObject* single = top.Child(kEdit);
+
+  // Enter reaches a multi-line edit control, never a single-line one, nor does TAB (which
+  // moves the focus to the next control); the window that holds them hears of each key.
+  struct Typed {
+    int n = 0;
+    bool Count(const UI_Event&) { return ++n, true; }  // lets the key go on
+  } typed;
+  top.AddEventBinding(Event_KeyTyped, UI_EventBinding1<Typed>(&typed, &Typed::Count));
+  struct Case {
+    UI_VisualObject* edit;
+    const char* reaches;
+  } cases[] = {{single, "x"}, {multi, "\rx"}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.edit->Id());
+    UI_ProbeWatchChars(k.edit->Handle());
+    typed.n = 0;
+    for (char key : {'\t', '\r', 'x'}) UI_ProbePost(k.edit->Handle(), kWmChar, key, 1);
+    c.FlushEvents();
+    EXPECT_EQ(UI_ProbeCharsSeen(k.edit->Handle()), k.reaches);
+    EXPECT_EQ(typed.n, 3);
+  }
+
+  // A click on a button: the button loses the focus it had, then is selected, once each.
+  struct Order {
+    std::vector<long> types;
+    bool Note(const UI_Event& e) { return types.push_back(e.Type()), true; }
+  } order;
+  UI_VisualObject* ok = top.Child(1);
+  for (long t : {Event_LoseFocus, Event_Select})
+    ok->AddEventBinding(t, UI_EventBinding1<Order>(&order, &Order::Note));
+  UI_ProbeClick(ok->Handle());
+  c.FlushEvents();
+  EXPECT_EQ(order.types, (std::vector<long>{Event_LoseFocus, Event_Select}));
+  EXPECT_TRUE(g_warnings.empty());
+}
+
 // A button whose handler quits the panel it lies in and then lets the loop run, as the
 // installer's runs do between their steps.
 struct Closer {
