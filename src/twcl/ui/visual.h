@@ -245,7 +245,9 @@ class UI_VisualObject : public CL_Object {
   virtual bool Select() { return false; }
   virtual bool Iconify() { return false; }
   virtual bool Deiconify() { return false; }
-  // The object is asked to close: when CanClose agrees, the application removes it.
+  // The object is asked to close: when CanClose agrees, the application removes it. Not
+  // while a handler further out than the innermost one runs for an object in its window:
+  // that handler would lose its object under it.
   virtual bool CloseDown();
   virtual bool CanClose() { return true; }
 
@@ -309,6 +311,7 @@ inline constexpr const char* UI_MDIChildClass = "TWCLMDIChild";
 class UI_Controller {
  public:
   static UI_Controller& Instance();
+  friend class UI_VisualObject;
 
   UI_VisualObject* ObjectFor(UI_NativeHandle h) const;
   // Enters the handle in the map and in the tree, under the nearest ancestor that has a
@@ -353,6 +356,9 @@ class UI_Controller {
   // Runs the loop until the main window (MakeTopWindow) is gone; without one, a warning
   // and false at once.
   bool Run();
+  // The objects whose handlers are running (ProcessEvent or ProcessChildEvent), innermost
+  // last; an object deleted meanwhile is left as null.
+  const std::vector<UI_VisualObject*>& HandlerStack() const { return handlers_; }
   // The object the pointer last moved over: an Event_ViewLeave tells the one it left, an
   // Event_ViewEnter the one it came to.
   UI_VisualObject* PointerObject() const { return pointer_object_; }
@@ -390,6 +396,7 @@ class UI_Controller {
   UI_VisualObject* pointer_object_ = nullptr;
   int busy_ = 0;  // handlers running
   std::vector<UI_VisualObject*> deferred_quits_;
+  std::vector<UI_VisualObject*> handlers_;
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;

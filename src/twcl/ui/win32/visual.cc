@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -442,11 +443,22 @@ bool UI_VisualObject::RemoveEventBinding(long type, const CL_AbstractBinding& b)
 }
 
 bool UI_VisualObject::Dispatch(UI_Event& e) {
+  std::vector<UI_VisualObject*>& stack = UI_Controller::Instance().handlers_;
+  // Runs one object's part; false when the object was deleted by its handler, which leaves
+  // its ancestors unknown here.
+  auto run = [&stack](UI_VisualObject* o, bool& handled, auto part) {
+    stack.push_back(o);
+    handled = part();
+    bool alive = stack.back() != nullptr;
+    stack.pop_back();
+    return alive;
+  };
   e.SetDestination(this);
-  if (ProcessEvent(e)) return true;
+  bool handled = false;
+  if (!run(this, handled, [&] { return ProcessEvent(e); }) || handled) return handled;
   for (UI_VisualObject* o = parent_; o; o = o->parent_) {
     e.SetDestination(o);
-    if (o->ProcessChildEvent(e)) return true;
+    if (!run(o, handled, [&] { return o->ProcessChildEvent(e); }) || handled) return handled;
   }
   return false;
 }
@@ -537,6 +549,9 @@ bool UI_VisualObject::Paint(const UI_Rectangle& area) {
 }
 
 bool UI_VisualObject::CloseDown() {
+  const std::vector<UI_VisualObject*>& stack = UI_Controller::Instance().HandlerStack();
+  for (std::size_t i = 0; i + 1 < stack.size(); ++i)
+    if (stack[i] && stack[i]->IsDescendantOf(this)) return false;
   if (!CanClose()) return false;
   if (UI_Application* app = UI_Application::Instance())
     app->Destroy(this);
@@ -552,7 +567,8 @@ bool UI_VisualObject::SetForeground(const UI_Color& c) {
 
 bool UI_VisualObject::SetBackground(const UI_Color& c) {
   background_ = c;
-  return true;
+  // A surface already made draws on the new ground from now on.
+  return !surface_ || surface_->SetBackground(c);
 }
 
 // --- UI_Controller
@@ -767,6 +783,8 @@ void UI_Controller::ObjectDeleted(const UI_VisualObject* o) {
   if (o == root_) root_ = nullptr;
   if (o == pointer_object_) pointer_object_ = nullptr;
   std::erase(deferred_quits_, o);
+  std::replace(handlers_.begin(), handlers_.end(), const_cast<UI_VisualObject*>(o),
+               static_cast<UI_VisualObject*>(nullptr));
   DropEventsOf(o);
 }
 

@@ -273,7 +273,8 @@ TEST_F(WindowsTest, NativeControlsGetTheKeysTheyUseAndTellOfClicks) {
   UI_VisualObject* single = top.Child(kEdit);
 
   // Enter reaches a multi-line edit control, never a single-line one, nor does TAB (which
-  // moves the focus to the next control); the window that holds them hears of each key.
+  // moves the focus to the next control); the window that holds them hears of each key
+  // after its focus handler, which uses the TAB up.
   struct Typed {
     int n = 0;
     bool Count(const UI_Event&) { return ++n, true; }  // lets the key go on
@@ -290,7 +291,7 @@ TEST_F(WindowsTest, NativeControlsGetTheKeysTheyUseAndTellOfClicks) {
     for (char key : {'\t', '\r', 'x'}) UI_ProbePost(k.edit->Handle(), kWmChar, key, 1);
     c.FlushEvents();
     EXPECT_EQ(UI_ProbeCharsSeen(k.edit->Handle()), k.reaches);
-    EXPECT_EQ(typed.n, 3);
+    EXPECT_EQ(typed.n, 2);
   }
 
   // A click on a button: the button loses the focus it had, then is selected, once each.
@@ -338,6 +339,35 @@ TEST_F(WindowsTest, AQuitWaitsForTheHandlersRunningInItsSubtree) {
   EXPECT_FALSE(UI_ProbeIsWindow(panel_window));
   EXPECT_EQ(top.FindChild(kPanel), nullptr);
   EXPECT_EQ(top.FindChild(24), nullptr);
+  EXPECT_TRUE(g_warnings.empty());
+}
+
+// A button whose handler asks its window to close, as a close box would.
+struct CloseAsker {
+  UI_VisualObject* window = nullptr;
+  bool Ask(const UI_Event&) {
+    UI_ProbeSend(window->Handle(), kWmClose);
+    return false;
+  }
+};
+
+TEST_F(WindowsTest, AWindowDoesNotCloseUnderAHandlerRunningInsideIt) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(70, 70, 300, 200), -1, "Ask");
+  ASSERT_TRUE(top.MakeVisualElement());
+  CloseAsker asker;
+  asker.window = &top;
+  UI_VisualObject* ok = top.Child(1);
+  ok->AddEventBinding(Event_Select, UI_EventBinding1<CloseAsker>(&asker, &CloseAsker::Ask));
+  UI_ProbeClick(ok->Handle());
+  c.FlushEvents();
+  EXPECT_TRUE(UI_ProbeIsWindow(top.Handle()));
+  EXPECT_TRUE(c.HandlerStack().empty());
+  // Asked from outside, it closes.
+  UI_NativeHandle window = top.Handle();
+  UI_ProbeSend(window, kWmClose);
+  c.FlushEvents();
+  EXPECT_FALSE(UI_ProbeIsWindow(window));
   EXPECT_TRUE(g_warnings.empty());
 }
 
