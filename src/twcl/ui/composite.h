@@ -124,7 +124,8 @@ class UI_CompositeVObject : public UI_VObjCollection {
 
  protected:
   std::uint32_t NativeStyle() const override;
-  // Keeps the focus child in step: a click inside a child, TAB and Shift+TAB, iconifying.
+  // Keeps the focus child in step: a click inside a child, TAB and Shift+TAB, iconifying,
+  // the first child whose window is made. The constructor registers it as a binding.
   bool FocusHandler(const UI_Event& e);
   // The frame's part of the style by the decoration wanted.
   std::uint32_t PrepareStyle(std::uint32_t style) const;

@@ -132,6 +132,8 @@ class UI_DisplaySurface : public UI_DrawingSurface {
   double HorzPixelsPerMM() const override { return horz_ppmm_ / 1000.0; }
   double VertPixelsPerMM() const override { return vert_ppmm_ / 1000.0; }
   UI_Rectangle DrawingArea() const override;  // the client's shape
+  // The context's background colour (the ground of opaque text and hatches).
+  bool SetBackground(const UI_Color& c);
   UI_Rectangle DrawingAreaInInches() const override;
   // The palette of a bitmap read from a file is realised first.
   bool DrawBitmap(const UI_Bitmap& b, const UI_Point& p) override;

@@ -4,6 +4,7 @@
 #define TW_TWCL_UI_PROBE_WINDOWS_H_
 
 #include <cstdint>
+#include <string>
 
 using UI_NativeHandle = void*;
 
@@ -35,7 +36,19 @@ void UI_ProbeSetLastError(std::uint32_t code);
 // Enter); negative steps shrink the window.
 void UI_ProbeKeyboardSize(UI_NativeHandle window, bool right_edge, int steps);
 
+// The thread's keyboard state with the Control key held down or let go, as the loop reads
+// it for the messages posted to it afterwards.
+void UI_ProbeHoldControl(bool down);
+
+// Starts noting the characters (WM_CHAR) that reach the window's own procedure; the text
+// of those noted so far.
+void UI_ProbeWatchChars(UI_NativeHandle window);
+std::string UI_ProbeCharsSeen(UI_NativeHandle window);
+
 namespace ui_probe {
+inline constexpr std::uint32_t kEsAutoVScroll = 0x0040, kEsWantReturn = 0x1000;
+inline constexpr std::uint32_t kWmMDIGetActive = 0x0229, kWmKeyDown = 0x0100, kVkF4 = 0x73,
+                               kVkF6 = 0x75, kWsExMDIChild = 0x00000040;
 inline constexpr std::uint32_t kWsCaption = 0x00C00000, kWsSysMenu = 0x00080000,
                                kWsMinimizeBox = 0x00020000, kWsMaximizeBox = 0x00010000,
                                kWsPopup = 0x80000000, kWsBorder = 0x00800000,

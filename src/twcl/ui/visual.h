@@ -179,6 +179,10 @@ class UI_VisualObject : public CL_Object {
   virtual bool Uses3DLook() const { return parent_ && parent_->Uses3DLook(); }
   // The window that the windows of this object's children hang on.
   virtual UI_NativeHandle ContainerWindow() const;
+  // A window of the class "TWCLMDIFrame" is a multiple-document frame: the library gives it
+  // the client window that holds its documents, the windows of its descendants of the class
+  // "TWCLMDIChild". Null for every other window.
+  UI_NativeHandle MDIClient() const { return mdi_client_; }
 
   // The font of the window's text: null until one is set (the window then shows the
   // dialogs' font). False when no font could be made; the window keeps its font then.
@@ -241,7 +245,9 @@ class UI_VisualObject : public CL_Object {
   virtual bool Select() { return false; }
   virtual bool Iconify() { return false; }
   virtual bool Deiconify() { return false; }
-  // The object is asked to close: when CanClose agrees, the application removes it.
+  // The object is asked to close: when CanClose agrees, the application removes it. Not
+  // while a handler further out than the innermost one runs for an object in its window:
+  // that handler would lose its object under it.
   virtual bool CloseDown();
   virtual bool CanClose() { return true; }
 
@@ -279,6 +285,7 @@ class UI_VisualObject : public CL_Object {
   bool enabled_ = true;
   UI_NativeHandle handle_ = nullptr;
   void* default_proc_ = nullptr;  // the class's procedure of a subclassed control
+  UI_NativeHandle mdi_client_ = nullptr;
   std::vector<UI_VisualObject*> children_;
   // Per event type, made on first use.
   std::map<long, std::unique_ptr<CL_ClientSet>> bindings_;
@@ -304,6 +311,7 @@ inline constexpr const char* UI_MDIChildClass = "TWCLMDIChild";
 class UI_Controller {
  public:
   static UI_Controller& Instance();
+  friend class UI_VisualObject;
 
   UI_VisualObject* ObjectFor(UI_NativeHandle h) const;
   // Enters the handle in the map and in the tree, under the nearest ancestor that has a
@@ -315,6 +323,9 @@ class UI_Controller {
   // The program's main window: a second, different one is a fatal error.
   void MakeTopWindow(UI_VisualObject* o);
   UI_VisualObject* Root() const { return root_; }
+  // The main window is a multiple-document frame: the loop offers each message to the
+  // frame's keyboard commands for its documents (Ctrl+F4, Ctrl+F6) before translating it.
+  bool MDI() const { return root_ && root_->mdi_client_; }
   // Takes the object's whole subtree of windows out of the loop and deletes every object
   // in it. An object without a parent was made by the program, which deletes it: only its
   // window goes. False for a null or unregistered object.
@@ -345,6 +356,9 @@ class UI_Controller {
   // Runs the loop until the main window (MakeTopWindow) is gone; without one, a warning
   // and false at once.
   bool Run();
+  // The objects whose handlers are running (ProcessEvent or ProcessChildEvent), innermost
+  // last; an object deleted meanwhile is left as null.
+  const std::vector<UI_VisualObject*>& HandlerStack() const { return handlers_; }
   // The object the pointer last moved over: an Event_ViewLeave tells the one it left, an
   // Event_ViewEnter the one it came to.
   UI_VisualObject* PointerObject() const { return pointer_object_; }
@@ -382,6 +396,7 @@ class UI_Controller {
   UI_VisualObject* pointer_object_ = nullptr;
   int busy_ = 0;  // handlers running
   std::vector<UI_VisualObject*> deferred_quits_;
+  std::vector<UI_VisualObject*> handlers_;
   std::deque<UI_Event> soft_;
   std::vector<std::function<bool(const UI_Event&)>> filters_;
   bool quit_ = false;

@@ -112,6 +112,10 @@ UI_CompositeVObject::UI_CompositeVObject(UI_VisualObject* parent, const UI_Child
       child_window_(child_window),
       decorated_(!child_window) {
   tab_stop_ = child_window;
+  for (long type :
+       {Event_LButtonRelease, Event_KeyTyped, Event_ChildCreated, Event_Iconify, Event_Deiconify})
+    AddEventBinding(
+        type, UI_EventBinding1<UI_CompositeVObject>(this, &UI_CompositeVObject::FocusHandler));
   for (const UI_ChildDescriptor* d = table; d && d->kind != UI_KindEnd; ++d)
     if (!AddChild(*d)) break;
 }
@@ -280,17 +284,21 @@ bool UI_CompositeVObject::MoveFocus(int direction) {
 }
 
 bool UI_CompositeVObject::HandleEvent(const UI_Event& e) {
-  return FocusHandler(e) || UI_VisualObject::HandleEvent(e);
+  return UI_VisualObject::HandleEvent(e);
 }
 
 bool UI_CompositeVObject::HandleChildEvent(const UI_Event& e) {
-  return FocusHandler(e);
+  return false;
 }
 
+// Registered for the composite's own events and those of its descendants that climb to it
+// (their destination is then the composite); true lets the event go on.
 bool UI_CompositeVObject::FocusHandler(const UI_Event& e) {
   switch (e.Type()) {
     case Event_KeyTyped:
-      if (e.key == '\t' && e.Destination() == this) return MoveFocus(e.shift ? -1 : 1);
+      if (e.key != '\t') return true;
+      // A move that took place uses the TAB up; one that could not leaves it to the parent.
+      if (e.Destination() == this) return !MoveFocus(e.shift ? -1 : 1);
       return false;
     case Event_LButtonRelease:
       if (e.Origin() && e.Origin() != this) {
@@ -298,15 +306,19 @@ bool UI_CompositeVObject::FocusHandler(const UI_Event& e) {
         while (o && o->Parent() != this) o = o->Parent();
         if (o) SetFocusChild(o);
       }
-      return false;
+      return true;
     case Event_Iconify:
       iconified_ = true;
-      return false;
+      return true;
     case Event_Deiconify:
       iconified_ = false;
-      return false;
+      return true;
+    case Event_ChildCreated:
+      if (e.Origin() && e.Origin()->Parent() == this && focus_ < 0 && SetFocusChild(e.Origin()))
+        e.Origin()->TakeFocus();
+      return true;
     default:
-      return false;
+      return true;
   }
 }
 
@@ -319,6 +331,12 @@ bool RouteToControl(std::uint32_t msg, std::uintptr_t wp, std::intptr_t lp) {
   if (msg == WM_COMMAND) {
     unsigned code = HIWORD(wp);
     o->HandleNotification(code);
+    // A click on a control takes the focus from where it was: the control hears of it
+    // before the selection.
+    if (code == 0) {
+      UI_Event lose(Event_LoseFocus, o);
+      o->Dispatch(lose);
+    }
     if (UI_CommandEventType(code) == Event_Select) {
       UI_Event e(Event_Select, o);
       o->Dispatch(e);

@@ -383,17 +383,18 @@ UI_DisplaySurface::UI_DisplaySurface(UI_VisualObject* client, void* paint_contex
 }
 
 void UI_DisplaySurface::Init() {
-  // The window class paints the ground in the face colour; the brush starts as that ground.
-  UI_Color ground;
+  // The ground is the one the window paints: the dialogs' face in the three-dimensional
+  // look, else the client's background colour; the brush starts as that ground.
+  COLORREF face = GetSysColor(COLOR_BTNFACE);
+  UI_Color ground(GetRValue(face) / 255.0, GetGValue(face) / 255.0, GetBValue(face) / 255.0);
+  if (client_ && !client_->Uses3DLook()) ground = client_->Background();
   if (dc_) {
     HDC dc = Dc(dc_);
     ppi_x_ = GetDeviceCaps(dc, LOGPIXELSX);
     ppi_y_ = GetDeviceCaps(dc, LOGPIXELSY);
     horz_ppmm_ = long(std::trunc(ppi_x_ * 1000 / 25.4));
     vert_ppmm_ = long(std::trunc(ppi_y_ * 1000 / 25.4));
-    COLORREF c = GetSysColor(COLOR_BTNFACE);
-    ground = UI_Color(GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
-    SetBkColor(dc, c);
+    SetBkColor(dc, ground.NativeForm());
   }
   *brush_ = UI_BrushDescriptor(ground, 2);
   *pen_ = UI_PenDescriptor(1, UI_Color(0), 1);
@@ -410,6 +411,10 @@ UI_DisplaySurface::~UI_DisplaySurface() {
   void* dc = dc_;
   DropAttributes();
   if (dc && !borrowed_) ReleaseDC(Hwnd(client_->Handle()), Dc(dc));
+}
+
+bool UI_DisplaySurface::SetBackground(const UI_Color& c) {
+  return dc_ && SetBkColor(Dc(dc_), c.NativeForm()) != CLR_INVALID;
 }
 
 const char* UI_DisplaySurface::ClassName() const {

@@ -1,5 +1,7 @@
 #include "twcl/ui/probe_windows.h"
 
+#include <map>
+
 #include "twcl/ui/win32/native.h"
 
 using namespace twui;
@@ -58,4 +60,40 @@ void UI_ProbeKeyboardSize(UI_NativeHandle window, bool right_edge, int steps) {
   for (int i = 0; i < (steps < 0 ? -steps : steps); ++i) key(move);
   key(VK_RETURN);
   SendMessageW(h, WM_SYSCOMMAND, SC_SIZE, 0);
+}
+
+void UI_ProbeHoldControl(bool down) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = down ? 0x80 : 0;
+  SetKeyboardState(keys);
+}
+
+namespace {
+struct Watched {
+  WNDPROC previous = nullptr;
+  std::string seen;
+};
+std::map<HWND, Watched> g_watched;
+
+LRESULT CALLBACK WatchProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  Watched& w = g_watched[h];
+  if (msg == WM_CHAR) w.seen += char(wp);
+  WNDPROC previous = w.previous;
+  if (msg == WM_NCDESTROY) g_watched.erase(h);
+  return CallWindowProcW(previous, h, msg, wp, lp);
+}
+}  // namespace
+
+void UI_ProbeWatchChars(UI_NativeHandle window) {
+  HWND h = Hwnd(window);
+  Watched& w = g_watched[h];
+  w.seen.clear();
+  w.previous = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchProc)));
+}
+
+std::string UI_ProbeCharsSeen(UI_NativeHandle window) {
+  auto it = g_watched.find(Hwnd(window));
+  return it == g_watched.end() ? std::string() : it->second.seen;
 }

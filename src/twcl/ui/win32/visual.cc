@@ -1,9 +1,12 @@
 #include "twcl/ui/visual.h"
 
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "twcl/base/client_set.h"
 #include "twcl/base/error.h"
@@ -16,6 +19,9 @@ namespace twui {
 const wchar_t kWindowClass[] = L"TWCLWindow";
 
 namespace {
+// The window id of a frame's first document; the client window numbers them from there.
+constexpr UINT kFirstDocumentId = 0xFF00;
+
 // The object whose window CreateWindowEx is making: Win32 asks for its size limits
 // (WM_GETMINMAXINFO) before the creation parameters arrive with WM_NCCREATE.
 UI_VisualObject* g_creating = nullptr;
@@ -25,7 +31,11 @@ LRESULT LibraryProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   UI_Controller& c = UI_Controller::Instance();
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    if (auto* o = static_cast<UI_VisualObject*>(cs->lpCreateParams)) c.Register(h, o);
+    void* param = cs->lpCreateParams;
+    // A document window's parameter comes wrapped in its client window's creation record.
+    if (param && (cs->dwExStyle & WS_EX_MDICHILD))
+      param = reinterpret_cast<void*>(static_cast<MDICREATESTRUCTW*>(param)->lParam);
+    if (auto* o = static_cast<UI_VisualObject*>(param)) c.Register(h, o);
   }
   UI_VisualObject* o = c.ObjectFor(h);
   if (!o && g_creating && !g_creating->Handle()) {
@@ -58,6 +68,17 @@ LRESULT CALLBACK FrameProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 LRESULT CALLBACK MDIChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return LibraryProc<DefMDIChildProcW>(h, msg, wp, lp);
+}
+
+std::string WindowClassOf(HWND h) {
+  char name[64] = "";
+  GetClassNameA(h, name, sizeof name);
+  return name;
+}
+
+bool IsSingleLineEdit(HWND h) {
+  return strcasecmp(WindowClassOf(h).c_str(), "edit") == 0 &&
+         !(GetWindowLongW(h, GWL_STYLE) & ES_MULTILINE);
 }
 
 bool IsLibraryClass(const char* cls) {
@@ -161,7 +182,13 @@ bool UI_VisualObject::DestroyVisualElement() {
   HWND h = Hwnd(handle_);
   UI_Controller::Instance().Unregister(handle_);
   handle_ = nullptr;
-  if (IsWindow(h)) DestroyWindow(h);
+  mdi_client_ = nullptr;
+  if (!IsWindow(h)) return true;
+  // A document window goes through its client window, which then activates the next one.
+  if (GetWindowLongW(h, GWL_EXSTYLE) & WS_EX_MDICHILD)
+    SendMessageW(GetParent(h), WM_MDIDESTROY, reinterpret_cast<WPARAM>(h), 0);
+  else
+    DestroyWindow(h);
   return true;
 }
 
@@ -284,16 +311,45 @@ bool UI_VisualObject::CreateNative(UI_NativeHandle parent_window, bool child) {
   bool own = IsLibraryClass(cls);
   UI_VisualObject* outer = g_creating;
   if (own) g_creating = this;
-  HWND hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x,
-                            y, w, h, Hwnd(parent_window),
-                            child ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
-                            GetModuleHandleW(nullptr), own ? this : nullptr);
+  HWND hw = nullptr;
+  if (std::strcmp(cls, UI_MDIChildClass) == 0) {
+    // A document window is made by the client window of the nearest frame above it, which
+    // keeps the list of its documents; without a frame there is nothing to hold it.
+    HWND client = nullptr;
+    for (const UI_VisualObject* p = parent_; p && !client; p = p->parent_)
+      client = Hwnd(p->mdi_client_);
+    if (client)
+      hw = CreateMDIWindowW(wcls.c_str(), Wide(title_.AsPtr()).c_str(), style & ~WS_CHILD, x, y, w,
+                            h, client, GetModuleHandleW(nullptr), reinterpret_cast<LPARAM>(this));
+  } else {
+    hw = CreateWindowExW(NativeExStyle(), wcls.c_str(), Wide(title_.AsPtr()).c_str(), style, x, y,
+                         w, h, Hwnd(parent_window),
+                         child ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)) : nullptr,
+                         GetModuleHandleW(nullptr), own ? this : nullptr);
+  }
   g_creating = outer;
   if (!hw) {
     CL_Error::Warning("Window creation failed: id %ld class %s", id_, ClassName());
     return false;
   }
   SetHandle(hw);
+  if (std::strcmp(cls, UI_MDIFrameClass) == 0) {
+    // The frame's client area is the client window of its documents; the frame's default
+    // procedure keeps it filling the frame.
+    CLIENTCREATESTRUCT ccs = {nullptr, kFirstDocumentId};
+    RECT rc = {};
+    GetClientRect(hw, &rc);
+    HWND client =
+        CreateWindowExW(WS_EX_CLIENTEDGE, L"MDICLIENT", nullptr,
+                        WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL, 0, 0,
+                        rc.right, rc.bottom, hw, nullptr, GetModuleHandleW(nullptr), &ccs);
+    if (!client) {
+      CL_Error::Warning("Window creation failed: id %ld class %s", id_, ClassName());
+      DestroyVisualElement();
+      return false;
+    }
+    mdi_client_ = client;
+  }
   // Controls take the font of the dialogs rather than the system's bold one.
   HGDIOBJ font = font_ && font_->Handle() ? font_->Handle() : GetStockObject(DEFAULT_GUI_FONT);
   SendMessageW(hw, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -327,6 +383,9 @@ std::intptr_t UI_VisualObject::DefaultProc(std::uint32_t msg, std::uintptr_t wp,
   if (!handle_) return 0;
   if (default_proc_)
     return CallWindowProcW(reinterpret_cast<WNDPROC>(default_proc_), Hwnd(handle_), msg, wp, lp);
+  if (mdi_client_) return DefFrameProcW(Hwnd(handle_), Hwnd(mdi_client_), msg, wp, lp);
+  if (GetWindowLongW(Hwnd(handle_), GWL_EXSTYLE) & WS_EX_MDICHILD)
+    return DefMDIChildProcW(Hwnd(handle_), msg, wp, lp);
   return DefWindowProcW(Hwnd(handle_), msg, wp, lp);
 }
 
@@ -384,11 +443,22 @@ bool UI_VisualObject::RemoveEventBinding(long type, const CL_AbstractBinding& b)
 }
 
 bool UI_VisualObject::Dispatch(UI_Event& e) {
+  std::vector<UI_VisualObject*>& stack = UI_Controller::Instance().handlers_;
+  // Runs one object's part; false when the object was deleted by its handler, which leaves
+  // its ancestors unknown here.
+  auto run = [&stack](UI_VisualObject* o, bool& handled, auto part) {
+    stack.push_back(o);
+    handled = part();
+    bool alive = stack.back() != nullptr;
+    stack.pop_back();
+    return alive;
+  };
   e.SetDestination(this);
-  if (ProcessEvent(e)) return true;
+  bool handled = false;
+  if (!run(this, handled, [&] { return ProcessEvent(e); }) || handled) return handled;
   for (UI_VisualObject* o = parent_; o; o = o->parent_) {
     e.SetDestination(o);
-    if (o->ProcessChildEvent(e)) return true;
+    if (!run(o, handled, [&] { return o->ProcessChildEvent(e); }) || handled) return handled;
   }
   return false;
 }
@@ -479,6 +549,9 @@ bool UI_VisualObject::Paint(const UI_Rectangle& area) {
 }
 
 bool UI_VisualObject::CloseDown() {
+  const std::vector<UI_VisualObject*>& stack = UI_Controller::Instance().HandlerStack();
+  for (std::size_t i = 0; i + 1 < stack.size(); ++i)
+    if (stack[i] && stack[i]->IsDescendantOf(this)) return false;
   if (!CanClose()) return false;
   if (UI_Application* app = UI_Application::Instance())
     app->Destroy(this);
@@ -494,7 +567,8 @@ bool UI_VisualObject::SetForeground(const UI_Color& c) {
 
 bool UI_VisualObject::SetBackground(const UI_Color& c) {
   background_ = c;
-  return true;
+  // A surface already made draws on the new ground from now on.
+  return !surface_ || surface_->SetBackground(c);
 }
 
 // --- UI_Controller
@@ -645,7 +719,10 @@ bool UI_Controller::ProcessEvent(UI_Event& e) {
 
 void UI_Controller::Forget(UI_NativeHandle h) {
   if (UI_VisualObject* o = ObjectFor(h)) {
-    if (o->handle_ == h) o->handle_ = nullptr;
+    if (o->handle_ == h) {
+      o->handle_ = nullptr;
+      o->mdi_client_ = nullptr;
+    }
     Unregister(h);
   }
 }
@@ -706,6 +783,8 @@ void UI_Controller::ObjectDeleted(const UI_VisualObject* o) {
   if (o == root_) root_ = nullptr;
   if (o == pointer_object_) pointer_object_ = nullptr;
   std::erase(deferred_quits_, o);
+  std::replace(handlers_.begin(), handlers_.end(), const_cast<UI_VisualObject*>(o),
+               static_cast<UI_VisualObject*>(nullptr));
   DropEventsOf(o);
 }
 
@@ -772,7 +851,14 @@ bool UI_Controller::HandleOne(bool wait) {
     // A key the library used (TAB moving the focus) does not reach the control.
     if (handled && type == Event_KeyTyped) return true;
   }
-  TranslateMessage(&m);
+  // TAB and Enter belong to the window that holds a control: a single-line edit control
+  // has no use for them (it would only beep), nor has a native window of no object.
+  if (m.message == WM_CHAR && (m.wParam == '\t' || m.wParam == '\r') &&
+      !IsLibraryClass(WindowClassOf(m.hwnd).c_str()) && (!o || IsSingleLineEdit(m.hwnd)))
+    return true;
+  // A frame's keyboard commands for its documents (close, next, previous) are not keys for
+  // the window that has the focus to translate into characters.
+  if (!MDI() || !TranslateMDISysAccel(Hwnd(root_->mdi_client_), &m)) TranslateMessage(&m);
   DispatchMessageW(&m);
   return true;
 }

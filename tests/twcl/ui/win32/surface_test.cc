@@ -287,6 +287,30 @@ TEST_F(SurfaceTest, EveryOperationOnAWindowsDisplaySurface) {
   view->DrawingSurface();  // left for the object's end to give back
 }
 
+TEST_F(SurfaceTest, ADisplaySurfaceStartsOnItsClientsGroundAndFollowsIt) {
+  UI_CompositeVObject window(nullptr, kNoChildren, false, UI_Rectangle(40, 40, kW + 20, kH + 40),
+                             -1, "ground");
+  auto* view = new UI_PaintWindow(&window, UI_Rectangle(0, 0, kW, kH), 5, nullptr);
+  ASSERT_TRUE(window.MakeVisualElement());
+  UI_Controller::Instance().FlushEvents();
+  const UI_Color cream(1.0, 0.9, 0.55);
+  ASSERT_TRUE(view->SetBackground(cream));
+  UI_DrawingSurface* s = view->DrawingSurface();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(UI_ProbeBkColor(s->NativeHandle()), cream.NativeForm());
+  // Set once the surface exists, the colour reaches its context too.
+  const UI_Color sea(0.0, 0.4, 0.6);
+  ASSERT_TRUE(view->SetBackground(sea));
+  EXPECT_EQ(UI_ProbeBkColor(s->NativeHandle()), sea.NativeForm());
+  // In the three-dimensional look the window paints the dialogs' face, and so the surface.
+  ASSERT_TRUE(view->DeleteDrawingSurface());
+  window.Use3DLook(true);
+  s = view->DrawingSurface();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(UI_ProbeBkColor(s->NativeHandle()), UI_ProbeSysColor(15));  // COLOR_BTNFACE
+  EXPECT_TRUE(g_warnings.empty());
+}
+
 TEST_F(SurfaceTest, CursorsByTypeAndByName) {
   UI_Cursor wait(2), again(2), none;
   ASSERT_NE(wait.Handle(), nullptr);

@@ -166,6 +166,148 @@ TEST_F(WindowsTest, TheHandleTreeMirrorsTheWindowsAndQuitRemovesAWholeSubtree) {
   EXPECT_TRUE(g_warnings.empty());
 }
 
+// A window of the library's frame class, or of its document class under a frame.
+class MDIWindow : public UI_CompositeVObject {
+ public:
+  using CL_Object::operator=;
+  MDIWindow(UI_VisualObject* parent, const UI_ChildDescriptor* table, const UI_Rectangle& r,
+            const char* title)
+      : UI_CompositeVObject(parent, table, parent != nullptr, r, -1, title) {}
+
+ protected:
+  const char* NativeClass() const override { return parent_ ? UI_MDIChildClass : UI_MDIFrameClass; }
+};
+
+bool HasChild(UI_NativeHandle parent, UI_NativeHandle child) {
+  for (const UI_ProbeWindow& w : UI_ProbeChildren(parent))
+    if (w.handle == child) return true;
+  return false;
+}
+
+TEST_F(WindowsTest, AFrameHoldsItsDocumentsAndTheLoopGivesThemTheFramesKeys) {
+  UI_Controller& c = UI_Controller::Instance();
+  MDIWindow frame(nullptr, nullptr, UI_Rectangle(30, 30, 420, 320), "Frame");
+  ASSERT_TRUE(frame.MakeVisualElement());
+  UI_NativeHandle client = frame.MDIClient();
+  ASSERT_NE(client, nullptr);
+  EXPECT_STRCASEEQ(UI_ProbeInfo(client).cls.c_str(), "MDIClient");
+  UI_ProbeSize area = UI_ProbeClientSize(frame.Handle());
+  EXPECT_EQ(UI_ProbeInfo(client).width, area.width);
+  EXPECT_EQ(UI_ProbeInfo(client).height, area.height);
+
+  // Documents made after the frame get their windows from the loop, inside the client
+  // window, with their own children; the newest is the active one.
+  auto* first =
+      new MDIWindow(&frame, kPanelTable, UI_Rectangle(10, 10, 200, 120), "Erste Übersicht");
+  auto* second = new MDIWindow(&frame, nullptr, UI_Rectangle(40, 40, 200, 120), "Second");
+  c.FlushEvents();
+  ASSERT_NE(first->Handle(), nullptr);
+  ASSERT_NE(second->Handle(), nullptr);
+  for (MDIWindow* d : {first, second}) {
+    EXPECT_TRUE(HasChild(client, d->Handle()));
+    EXPECT_EQ(UI_ProbeInfo(d->Handle()).cls, "TWCLMDIChild");
+    EXPECT_EQ(c.ObjectFor(d->Handle()), d);
+    ASSERT_NE(NodeOf(d), nullptr);
+    EXPECT_EQ(NodeOf(d)->Parent(), NodeOf(&frame));
+  }
+  EXPECT_EQ(UI_ProbeInfo(first->Handle()).text, "Erste Übersicht");
+  ASSERT_NE(first->FindChild(kInnerEdit), nullptr);
+  EXPECT_TRUE(HasChild(first->Handle(), first->FindChild(kInnerEdit)->Handle()));
+  EXPECT_EQ(UI_ProbeSend(client, kWmMDIGetActive),
+            reinterpret_cast<std::intptr_t>(second->Handle()));
+
+  // Only a frame that is the main window gets the frame's keys from the loop.
+  EXPECT_FALSE(c.MDI());
+  App().MakeTopWindow(&frame);
+  EXPECT_TRUE(c.MDI());
+  UI_ProbeHoldControl(true);
+  UI_ProbePost(second->Handle(), kWmKeyDown, kVkF6, 1);
+  c.FlushEvents();
+  EXPECT_EQ(UI_ProbeSend(client, kWmMDIGetActive),
+            reinterpret_cast<std::intptr_t>(first->Handle()));
+  // Ctrl+F4 asks the active document to close: it goes with its children, the other one
+  // becomes active.
+  UI_NativeHandle first_window = first->Handle();
+  UI_ProbePost(first_window, kWmKeyDown, kVkF4, 1);
+  c.FlushEvents();
+  UI_ProbeHoldControl(false);
+  EXPECT_FALSE(UI_ProbeIsWindow(first_window));
+  EXPECT_EQ(frame.FindChild(kInnerEdit), nullptr);
+  ASSERT_EQ(frame.Children().size(), 1u);
+  EXPECT_EQ(UI_ProbeSend(client, kWmMDIGetActive),
+            reinterpret_cast<std::intptr_t>(second->Handle()));
+
+  // Quitting the frame takes its client window and its documents.
+  UI_NativeHandle second_window = second->Handle();
+  App().Destroy(&frame);
+  c.FlushEvents();
+  EXPECT_FALSE(UI_ProbeIsWindow(second_window));
+  EXPECT_FALSE(UI_ProbeIsWindow(client));
+  EXPECT_EQ(frame.MDIClient(), nullptr);
+  EXPECT_EQ(c.Root(), nullptr);
+  EXPECT_FALSE(c.MDI());
+  EXPECT_TRUE(g_warnings.empty());
+}
+
+// A native multi-line edit control.
+class MultiLineEdit : public UI_VisualObject {
+ public:
+  using CL_Object::operator=;
+  MultiLineEdit(UI_VisualObject* parent, const UI_Rectangle& r, long id)
+      : UI_VisualObject(parent, r, id) {}
+
+ protected:
+  const char* NativeClass() const override { return "edit"; }
+  std::uint32_t NativeStyle() const override {
+    return kWsChild | kWsVisible | kEsMultiline | kEsAutoVScroll | kEsWantReturn;
+  }
+};
+
+TEST_F(WindowsTest, NativeControlsGetTheKeysTheyUseAndTellOfClicks) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(50, 50, 320, 200), -1, "Keys");
+  ASSERT_TRUE(top.MakeVisualElement());
+  auto* multi = new MultiLineEdit(&top, UI_Rectangle(190, 10, 120, 60), 30);
+  c.FlushEvents();
+  ASSERT_NE(multi->Handle(), nullptr);
+  UI_VisualObject* single = top.Child(kEdit);
+
+  // Enter reaches a multi-line edit control, never a single-line one, nor does TAB (which
+  // moves the focus to the next control); the window that holds them hears of each key
+  // after its focus handler, which uses the TAB up.
+  struct Typed {
+    int n = 0;
+    bool Count(const UI_Event&) { return ++n, true; }  // lets the key go on
+  } typed;
+  top.AddEventBinding(Event_KeyTyped, UI_EventBinding1<Typed>(&typed, &Typed::Count));
+  struct Case {
+    UI_VisualObject* edit;
+    const char* reaches;
+  } cases[] = {{single, "x"}, {multi, "\rx"}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.edit->Id());
+    UI_ProbeWatchChars(k.edit->Handle());
+    typed.n = 0;
+    for (char key : {'\t', '\r', 'x'}) UI_ProbePost(k.edit->Handle(), kWmChar, key, 1);
+    c.FlushEvents();
+    EXPECT_EQ(UI_ProbeCharsSeen(k.edit->Handle()), k.reaches);
+    EXPECT_EQ(typed.n, 2);
+  }
+
+  // A click on a button: the button loses the focus it had, then is selected, once each.
+  struct Order {
+    std::vector<long> types;
+    bool Note(const UI_Event& e) { return types.push_back(e.Type()), true; }
+  } order;
+  UI_VisualObject* ok = top.Child(1);
+  for (long t : {Event_LoseFocus, Event_Select})
+    ok->AddEventBinding(t, UI_EventBinding1<Order>(&order, &Order::Note));
+  UI_ProbeClick(ok->Handle());
+  c.FlushEvents();
+  EXPECT_EQ(order.types, (std::vector<long>{Event_LoseFocus, Event_Select}));
+  EXPECT_TRUE(g_warnings.empty());
+}
+
 // A button whose handler quits the panel it lies in and then lets the loop run, as the
 // installer's runs do between their steps.
 struct Closer {
@@ -197,6 +339,35 @@ TEST_F(WindowsTest, AQuitWaitsForTheHandlersRunningInItsSubtree) {
   EXPECT_FALSE(UI_ProbeIsWindow(panel_window));
   EXPECT_EQ(top.FindChild(kPanel), nullptr);
   EXPECT_EQ(top.FindChild(24), nullptr);
+  EXPECT_TRUE(g_warnings.empty());
+}
+
+// A button whose handler asks its window to close, as a close box would.
+struct CloseAsker {
+  UI_VisualObject* window = nullptr;
+  bool Ask(const UI_Event&) {
+    UI_ProbeSend(window->Handle(), kWmClose);
+    return false;
+  }
+};
+
+TEST_F(WindowsTest, AWindowDoesNotCloseUnderAHandlerRunningInsideIt) {
+  UI_Controller& c = UI_Controller::Instance();
+  UI_CompositeVObject top(nullptr, kTable, false, UI_Rectangle(70, 70, 300, 200), -1, "Ask");
+  ASSERT_TRUE(top.MakeVisualElement());
+  CloseAsker asker;
+  asker.window = &top;
+  UI_VisualObject* ok = top.Child(1);
+  ok->AddEventBinding(Event_Select, UI_EventBinding1<CloseAsker>(&asker, &CloseAsker::Ask));
+  UI_ProbeClick(ok->Handle());
+  c.FlushEvents();
+  EXPECT_TRUE(UI_ProbeIsWindow(top.Handle()));
+  EXPECT_TRUE(c.HandlerStack().empty());
+  // Asked from outside, it closes.
+  UI_NativeHandle window = top.Handle();
+  UI_ProbeSend(window, kWmClose);
+  c.FlushEvents();
+  EXPECT_FALSE(UI_ProbeIsWindow(window));
   EXPECT_TRUE(g_warnings.empty());
 }
 
