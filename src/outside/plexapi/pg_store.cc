@@ -553,8 +553,8 @@ uint32_t PgCreate(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out) 
   // the transactions): a name another creator still works on is taken, while a creation
   // that never finished (its process died) left a row that is not ready and a name that is
   // free again.
-  if (uint32_t st = Run(*conn, "SELECT pg_try_advisory_lock(7227060, hashtext($1))",
-                        {path.file}, &r))
+  if (uint32_t st =
+          Run(*conn, "SELECT pg_try_advisory_lock(7227060, hashtext($1))", {path.file}, &r))
     return fail(st);
   if (PQgetvalue(r.get(), 0, 0)[0] != 't') return fail(Fail(GVERR_EXISTS, path.Name()));
   if (uint32_t st = Run(*conn, "SELECT schema_name, ready FROM plexa.catalog WHERE file = $1",

@@ -318,7 +318,7 @@ TEST_P(IndexTest, SearchesTakeFormulaAndFormAndRefuseMalformedFormulas) {
 // A search loads only the items its formula names: names in another letter case, names under
 // @@absent@@ and items beyond the first few rows of a note still decide, and a FIELD
 // assignment reads nothing of its own.
-TEST_F(IndexTest, SearchesSeeEveryItemTheirFormulaNames) {
+TEST_P(IndexTest, SearchesSeeEveryItemTheirFormulaNames) {
   std::vector<It> many = {Text("Form", "Item")};
   for (int i = 0; i < 20; ++i)
     many.push_back(Text("I" + std::to_string(i), "v" + std::to_string(i) + " \xC3\xA9t\xC3\xA9"));

@@ -416,8 +416,7 @@ int AgentsCmd(const std::vector<std::string>& in) {
   for (uint32_t pos = GV_LIST_FIRST; GVAgentList(db.handle, pos, &e) == 0; pos = GV_LIST_NEXT) {
     plexa::AgentSpec spec;
     if (int rc = Check(plexa::ReadAgentSpec(db.db(), e.id, spec), e.name)) return rc;
-    std::cout << e.id << "\t" << e.name << "\t"
-              << AgentKindName(spec.kind) << "\n  select "
+    std::cout << e.id << "\t" << e.name << "\t" << AgentKindName(spec.kind) << "\n  select "
               << spec.selection << "\n  action " << spec.action << "\n";
   }
   return 0;
