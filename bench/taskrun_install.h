@@ -110,6 +110,16 @@ class Installation {
   // The Administrator database as a Plexa name ("hub!!qtwadm.odx" when PostgreSQL holds it).
   const std::string& admin() const { return admin_; }
 
+  // SQLite's journal files beside a database.
+  static bool IsSideFile(const std::string& name) {
+    for (const char* end : {"-wal", "-shm", "-journal"}) {
+      const std::string e = end;
+      if (name.size() > e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0)
+        return true;
+    }
+    return false;
+  }
+
   // Lays the installation out with the plug-ins needed among the installed files; empty on
   // success, else what failed. With heldBy (a libpq connection string) the Administrator and
   // Log databases are on the server "hub" that the data root's server map holds there.
@@ -118,9 +128,14 @@ class Installation {
     if (dir_.empty()) return "no temporary directory";
     const fs::path built = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "inst";
     std::error_code ec;
-    for (const fs::directory_entry& e : fs::directory_iterator(built, ec))
-      if (e.is_regular_file() && !fs::copy_file(e.path(), dir_ + e.path().filename().string(), ec))
+    for (const fs::directory_entry& e : fs::directory_iterator(built, ec)) {
+      // A program reading a template in the kit meanwhile leaves the engine's side files
+      // there for a moment; they are no part of the kit.
+      const std::string name = e.path().filename().string();
+      if (!e.is_regular_file() || IsSideFile(name)) continue;
+      if (!fs::copy_file(e.path(), dir_ + name, ec))
         return "cannot copy " + e.path().string() + ": " + ec.message();
+    }
     if (ec) return "cannot read " + built.string() + ": " + ec.message();
     std::vector<std::string> needed = {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx"};
     needed.insert(needed.end(), plugins.begin(), plugins.end());

@@ -40,6 +40,15 @@ inline std::string BuildInstDir() {
   return tests.substr(0, tests.rfind('/')) + "/inst/";
 }
 
+// SQLite's journal files, which a program reading a template of the kit leaves beside it for
+// a moment: no part of the kit.
+inline bool IsEngineSideFile(const std::string& name) {
+  for (const std::string end : {"-wal", "-shm", "-journal"})
+    if (name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0)
+      return true;
+  return false;
+}
+
 // The variables a child needs besides its own: the run directory's base and the sanitizers'
 // settings.
 inline std::vector<std::string> InheritedEnv() {

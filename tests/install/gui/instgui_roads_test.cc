@@ -108,7 +108,8 @@ class InstguiRoadsTest : public ::testing::Test {
     fs::create_directories(kit_);
     fs::create_directories(base_.path() + "home");
     for (const auto& entry : fs::directory_iterator(twtest::BuildInstDir()))
-      if (entry.is_regular_file() && entry.path().filename() != "twmain.ini")
+      if (entry.is_regular_file() && entry.path().filename() != "twmain.ini" &&
+          !twtest::IsEngineSideFile(entry.path().filename()))
         fs::create_symlink(fs::canonical(entry.path()), kit_ + entry.path().filename().string());
   }
 

@@ -182,7 +182,8 @@ class InstguiTest : public ::testing::Test {
     const std::string build = twtest::BuildInstDir();
     for (const auto& entry : fs::directory_iterator(build)) {
       const std::string name = entry.path().filename();
-      if (!entry.is_regular_file() || name == "twmain.ini") continue;
+      if (!entry.is_regular_file() || name == "twmain.ini" || twtest::IsEngineSideFile(name))
+        continue;
       fs::create_symlink(fs::canonical(entry.path()), kit_ + name);
     }
   }
