@@ -108,8 +108,8 @@ const UI_ChildDescriptor kPage5[] = {
 
 const UI_ChildDescriptor kPage6[] = {
     {UI_KindLabel, kIdDirectoryHelp, 5, 10, 560, 50, false,
-     "Enter the directory specification that you want Tarnway installed in.  If the "
-     "directory does not exist, setup will create it.",
+     "Enter the directory where Tarnway is to be installed.  If the directory does not "
+     "exist, setup will create it.",
      nullptr},
     {UI_KindLabel, kIdDirectoryLabel, 5, 70, 140, 24, false, "Tarnway Directory:", nullptr},
     {UI_KindStringEditor, kIdDirectory, 150, 68, 420, 23, true, nullptr, nullptr},
