@@ -57,6 +57,23 @@ std::string EnginesName(const ::testing::TestParamInfo<Engines>& p) {
          sqltest::EngineName(p.param.dest);
 }
 
+std::string Rows(const std::vector<std::string>& rows) {
+  std::string out;
+  for (const std::string& row : rows) out += row + "\n";
+  return out;
+}
+
+struct RunCase {
+  const char* name;
+  std::string lastDiffSeq;
+  std::vector<Change> changes;
+  std::vector<std::string> before;
+  uint32_t status;  // 0, or a failure; ~0u: any failure of the destination
+  std::vector<std::string> after;
+  std::string stored;  // the LastDiffSeq kept for the next run
+  std::string logged;  // a text the run logged
+};
+
 class RelayTest : public sqltest::ActivityFixture, public ::testing::WithParamInterface<Engines> {
  protected:
   RelayTest() : ActivityFixture("relay") {}
@@ -106,15 +123,32 @@ class RelayTest : public sqltest::ActivityFixture, public ::testing::WithParamIn
     std::optional<twtest::FakeValue> value = Item(id, "LastDiffSeq");
     return value ? value->text : "(none)";
   }
+  // Each case run on fresh tables: the status, what t holds and the sequence kept.
+  template <size_t N>
+  void RunCases(const RunCase (&cases)[N]) {
+    const std::string zero(20, '0');
+    for (const RunCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      Tables(c.changes, c.before);
+      const int32_t id = Relay(c.lastDiffSeq);
+      const uint32_t status = Run(id);
+      if (c.status == ~0u)
+        EXPECT_NE(status, TWSUCCESS);
+      else
+        EXPECT_EQ(status, c.status) << LogText();
+      // A failure in a commit leaves its rows before the failure, applied again by the next
+      // run.
+      EXPECT_EQ(Dest(), Rows(c.after));
+      EXPECT_EQ(Stored(id), c.stored == zero ? c.lastDiffSeq : c.stored);
+      if (!c.logged.empty()) {
+        EXPECT_NE(LogText().find(c.logged), std::string::npos) << LogText();
+      }
+    }
+  }
 
   std::unique_ptr<Database> src_, dest_;
 };
 
-std::string Rows(const std::vector<std::string>& rows) {
-  std::string out;
-  for (const std::string& row : rows) out += row + "\n";
-  return out;
-}
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -144,17 +178,6 @@ TEST(RelayIdentityTest, IdentifiesAsAnActivityWithItsPropertyTable) {
                               {7, TWTYPE_BINARY, "DestFieldList"},
                           });
 }
-
-struct RunCase {
-  const char* name;
-  std::string lastDiffSeq;
-  std::vector<Change> changes;
-  std::vector<std::string> before;
-  uint32_t status;  // 0, or a failure; ~0u: any failure of the destination
-  std::vector<std::string> after;
-  std::string stored;  // the LastDiffSeq kept for the next run
-  std::string logged;  // a text the run logged
-};
 
 TEST_P(RelayTest, AppliesTheCommitsAfterTheLastAndKeepsTheLastWholeOne) {
   const std::string zero(20, '0');
@@ -244,22 +267,7 @@ TEST_P(RelayTest, AppliesTheCommitsAfterTheLastAndKeepsTheLastWholeOne) {
        zero,
        ""},
   };
-  for (const RunCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Tables(c.changes, c.before);
-    const int32_t id = Relay(c.lastDiffSeq);
-    const uint32_t status = Run(id);
-    if (c.status == ~0u)
-      EXPECT_NE(status, TWSUCCESS);
-    else
-      EXPECT_EQ(status, c.status) << LogText();
-    // A failure in a commit leaves its rows before the failure, applied again by the next run.
-    EXPECT_EQ(Dest(), Rows(c.after));
-    EXPECT_EQ(Stored(id), c.stored == zero ? c.lastDiffSeq : c.stored);
-    if (!c.logged.empty()) {
-      EXPECT_NE(LogText().find(c.logged), std::string::npos) << LogText();
-    }
-  }
+  RunCases(cases);
 }
 
 // Insert images one after another are written together; what each row leaves must still be
@@ -315,18 +323,7 @@ TEST_P(RelayTest, InsertImagesWrittenTogetherLeaveWhatRowByRowLeaves) {
       {"more rows than a fetch brings", zero, many, {}, TWSUCCESS, manyRows, Commit(200), ""},
       {"a failure in a later fetch", zero, failing, {}, ~0u, beforeFailure, Commit(193), ""},
   };
-  for (const RunCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    Tables(c.changes, c.before);
-    const int32_t id = Relay(c.lastDiffSeq);
-    const uint32_t status = Run(id);
-    if (c.status == ~0u)
-      EXPECT_NE(status, TWSUCCESS);
-    else
-      EXPECT_EQ(status, c.status) << LogText();
-    EXPECT_EQ(Dest(), Rows(c.after));
-    EXPECT_EQ(Stored(id), c.stored);
-  }
+  RunCases(cases);
 }
 
 // Keys that differ only in case are one record to a destination whose collation ignores case:
