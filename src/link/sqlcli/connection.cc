@@ -284,6 +284,7 @@ uint32_t Connection::Connect() {
   guardsStatements = false;
   spoilsTransaction = false;
   parameterArrays = false;
+  arrayCounts = 0;
 
   const std::string server(NativeText(props.server));
   const std::string user(NativeText(props.userid));
@@ -413,6 +414,7 @@ uint32_t Connection::Connect() {
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
       (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
+  arrayCounts = parameterArrays ? arrays : 0;
   StreamResults(dbc, server);
   return TWSUCCESS;
 }

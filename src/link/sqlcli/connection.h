@@ -348,6 +348,7 @@ class Connection {
   // a savepoint of the connector's own, and may go as one parameter array.
   bool spoilsTransaction = false;
   bool parameterArrays = false;  // the driver takes parameter arrays (SQL_PARAM_ARRAY_ROW_COUNTS)
+  SQLUINTEGER arrayCounts = 0;   // SQL_PARC_BATCH: a row count for each set of an array
   StatementSlot controlSlot;     // savepoint statements, apart from the write handles
   // The connector's savepoint stays in place across write calls until the next commit or a
   // bound on what it holds: the records written under it are kept (the first keptCount of

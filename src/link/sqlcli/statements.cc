@@ -465,6 +465,7 @@ struct RecordRun {
   Operation& op;
   bool allFields, dataPass, keyPass;
   uint32_t recordIndex;
+  bool counted;  // the rows each record affects are the driver's counts, not one a record
 };
 
 // Binds record (from the call's first, 0) and executes the prepared text; rows gets the
@@ -571,11 +572,20 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     *converted = 0;
     return status;
   }
-  SQLLEN ignored = -1;
-  *failed = c.OdbcExecute(slot.stmt, &ignored) != TWSUCCESS;
+  SQLLEN found = -1;
+  *failed = c.OdbcExecute(slot.stmt, &found) != TWSUCCESS;
   // The status array is not the driver's to write into after this.
   SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
   *rows = 0;
+  if (run.counted && !*failed) {
+    // An update's records affect what they find: the driver's count of each record's set
+    // (one result a set), or one count for them all.
+    *rows = found > 0 ? found : 0;
+    while (c.arrayCounts == SQL_PARC_BATCH && SQL_SUCCEEDED(SQLMoreResults(slot.stmt)))
+      if (SQLLEN more = -1; SQL_SUCCEEDED(SQLRowCount(slot.stmt, &more)) && more > 0) *rows += more;
+    SQLFreeStmt(slot.stmt, SQL_CLOSE);
+    return conversion;
+  }
   for (SQLUSMALLINT s : c.paramStatus)
     if (s == SQL_PARAM_SUCCESS || s == SQL_PARAM_SUCCESS_WITH_INFO) ++*rows;
   return conversion;
@@ -592,8 +602,12 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
 // leaves what a savepoint around every statement leaves.
 [[nodiscard]] uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
                                   uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
-  const RecordRun run{op, kind == WriteKind::kInsert, kind != WriteKind::kRemove,
-                      kind != WriteKind::kInsert && !positioned, recordIndex};
+  const RecordRun run{op,
+                      kind == WriteKind::kInsert,
+                      kind != WriteKind::kRemove,
+                      kind != WriteKind::kInsert && !positioned,
+                      recordIndex,
+                      kind == WriteKind::kUpdate};
   // Records kept for the handle's text could not be written again once it holds another.
   if (c.blockHeld && !op.slot->prepared.Holds(op.text))
     if (uint32_t status = ReleaseBlock(c)) return status;
@@ -624,7 +638,9 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     uint32_t conversion = TWSUCCESS;  // a record the array stopped before (logged)
     uint32_t ran = 0;                 // records of the stretch that ran
     SQLLEN stretchRows = 0;
-    bool oneByOne = !(c.parameterArrays && kind == WriteKind::kInsert && stretch > 1);
+    // Updates by key go as one array where the driver tells the rows each set found.
+    const bool arrays = kind == WriteKind::kInsert || (kind == WriteKind::kUpdate && !positioned);
+    bool oneByOne = !(c.parameterArrays && arrays && stretch > 1);
     if (!oneByOne) {
       bool failed = false;
       SQLLEN rows = -1;

@@ -687,6 +687,45 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
   EXPECT_EQ(direct.Query("SELECT a, b, c FROM items ORDER BY a"), kept);
 }
 
+// Updates of many records in one call (as the change propagation writes a stretch of insert
+// images): the call counts the rows each record found, present or not; a record that fails
+// costs only itself, the records before it stay updated and those after it are not written.
+TEST_P(FailingRecordTest, UpdatesOfManyRecordsCountWhatEachFound) {
+  const FailingRecordCase& param = GetParam();
+  if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
+  ASSERT_TRUE(Open());
+  const DataSource& source = pg ? pg->source() : lite->source();
+  Direct direct(source);
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20) NOT NULL)",
+                  "INSERT INTO items VALUES (1, 'one')", "INSERT INTO items VALUES (2, 'two')",
+                  "INSERT INTO items VALUES (4, 'four')"});
+  Link link;
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
+  Connection& c = link.c;
+  const std::vector<FieldDef> fields = {{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}};
+  uint32_t affected = 0;
+  auto some = Records(fields, {{"1", "ONE"}, {"3", "three"}, {"4", "FOUR"}, {"5", "five"}});
+  ASSERT_EQ(c.Update(some->get(), 1, 4, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 2u);
+  auto none = Records(fields, {{"6", "six"}, {"7", "seven"}});
+  ASSERT_EQ(c.Update(none->get(), 1, 2, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 0u);
+
+  auto failing = Records(fields, {{"2", "TWO"}, {"3", "x"}, {"1", kNull}, {"4", "again"}});
+  const size_t mark = env.LogSize();
+  EXPECT_EQ(c.Update(failing->get(), 1, 4, &affected), TWFAIL_EXTERNAL);
+  EXPECT_EQ(affected, param.wholeTransaction ? 0u : 1u);
+  const std::vector<LogEntry> log = env.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_EXTERNAL; }),
+            1)
+      << Dump(log);
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
+  const Rows kept = param.wholeTransaction ? Rows{{"1", "one"}, {"2", "two"}, {"4", "four"}}
+                                           : Rows{{"1", "ONE"}, {"2", "TWO"}, {"4", "FOUR"}};
+  EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Drivers, FailingRecordTest,
     testing::Values(
