@@ -403,10 +403,15 @@ uint32_t Propagation::Apply() {
         // A key met again in the stretch ends it: its records must be written in order.
         if (stretch >= stretchLimit_ || stretchKeys.count(key) != 0)
           if (uint32_t flushed = flush()) return flushed;
-        if (stretch == 0) stretchFirst = row;
-        ++stretch;
-        stretchKeys.insert(key);
-        continue;
+        // Beyond ASCII a destination's collation may hold keys as one that no folding of
+        // ours can tell (accents, case of other scripts): such a row goes on its own.
+        if (std::none_of(key.begin(), key.end(),
+                         [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; })) {
+          if (stretch == 0) stretchFirst = row;
+          ++stretch;
+          stretchKeys.insert(key);
+          continue;
+        }
       }
       if (uint32_t flushed = flush()) return flushed;
       Advance(row);
