@@ -160,25 +160,19 @@ std::string OrdexDatabaseTitle(GVDB db) {
   return title[0] != '\0' ? std::string(title) : std::string("unknown");
 }
 
-namespace {
-
-// Why a lookup by name that answers no note failed: a server that does not answer, or the
-// design note missing.
-uint32_t LocateFailure(uint32_t missing) {
+bool OrdexServerLost() {
   uint32_t last = 0;
-  char text[GV_ERROR_TEXT_SIZE] = {};
-  GVErrorFetch(&last, nullptr, text);
-  return last == GVERR_NO_SERVER ? last : missing;
+  GVErrorFetch(&last, nullptr, nullptr);
+  return last == GVERR_NO_SERVER;
 }
-
-}  // namespace
 
 GVNOTEID OrdexLocateView(GVDB db, const char* name) {
   GVSetProperty(GVPROP_CLEAR_ERROR, 0);
   GVNOTEID id = GVViewLocateByName(db, name);
   if (id == 0)
-    Failed(LocateFailure(GVERR_NO_VIEW), Printf("Index error|database %s|view %s|column %d",
-                                                OrdexDatabaseTitle(db).c_str(), name, 0));
+    Failed(OrdexServerLost() ? GVERR_NO_SERVER : GVERR_NO_VIEW,
+           Printf("Index error|database %s|view %s|column %d", OrdexDatabaseTitle(db).c_str(), name,
+                  0));
   return id;
 }
 
@@ -186,8 +180,9 @@ GVNOTEID OrdexLocateForm(GVDB db, const char* name) {
   GVSetProperty(GVPROP_CLEAR_ERROR, 0);
   GVNOTEID id = GVFormLocateByName(db, name);
   if (id == 0)
-    Failed(LocateFailure(GVERR_NO_FORM), Printf("Field error|database %s|form %s|field %s",
-                                                OrdexDatabaseTitle(db).c_str(), name, "unknown"));
+    Failed(OrdexServerLost() ? GVERR_NO_SERVER : GVERR_NO_FORM,
+           Printf("Field error|database %s|form %s|field %s", OrdexDatabaseTitle(db).c_str(), name,
+                  "unknown"));
   return id;
 }
 
