@@ -93,7 +93,7 @@ class PrivateCluster {
 
 // How the connections are lost, and how many runs the server takes at a time: with one, the
 // first call of the control store after the loss is the one that records the run's end.
-enum class Loss { kTerminated, kRestarted, kStoppedAWhile };
+enum class Loss { kTerminated, kRestarted, kStoppedAWhile, kStoppedAtTheEnd };
 struct LossCase {
   const char* name;
   Loss loss;
@@ -134,7 +134,8 @@ class ServedOnPostgres : public road::RoadFixture, public ::testing::WithParamIn
 // before the next call, which fails for nothing: the run's end is recorded whole, and nothing
 // is reported. A PostgreSQL that does not answer for a while is reported once, with its
 // reason, in the server's log (twmain.err while the Log database is out of reach too); once it
-// answers again the run's end is recorded and the next due activity runs at a poll.
+// answers again the run's end is recorded (by the server's clean-up when the run ended while
+// PostgreSQL was away) and the next due activity runs at a poll.
 TEST_P(ServedOnPostgres, ALostConnectionIsNamedNothingIsHalfWrittenAndTheNextPollRuns) {
   const LossCase& c = GetParam();
   const fs::path slowlink = PluginPath("slowlink.twx");
@@ -174,8 +175,18 @@ TEST_P(ServedOnPostgres, ALostConnectionIsNamedNothingIsHalfWrittenAndTheNextPol
           << server.Out() << server.Err();
       ASSERT_TRUE(cluster_->Script("resume"));
       break;
+    case Loss::kStoppedAtTheEnd:
+      break;
   }
-  server.Type("C 1\n");
+  if (c.loss == Loss::kStoppedAtTheEnd) {
+    ASSERT_TRUE(cluster_->Script("halt"));
+    server.Type("C 1\n");
+    ASSERT_TRUE(Within(kWaitMs, [&] { return Has(server.Out(), "Activity 'Long' closed"); }))
+        << server.Out() << server.Err();
+    ASSERT_TRUE(cluster_->Script("resume"));
+  } else {
+    server.Type("C 1\n");
+  }
   ASSERT_TRUE(Within(kWaitMs, [&] { return Ended() >= 1; }))
       << server.Out() << server.Err() << ActivityLog();
   AddTransfer("Next", "TextIn", "TextOut", {"Overwrite:number=1"});
@@ -185,12 +196,14 @@ TEST_P(ServedOnPostgres, ALostConnectionIsNamedNothingIsHalfWrittenAndTheNextPol
   EXPECT_EQ(server.Wait(kWaitMs), 0) << server.Err();
 
   const std::string all = said();
-  if (c.loss == Loss::kStoppedAWhile) {
+  if (c.loss == Loss::kStoppedAWhile || c.loss == Loss::kStoppedAtTheEnd) {
     // Once for the outage, naming what PostgreSQL's client said.
     EXPECT_EQ(Count(all, kServerLost), 1u) << all;
     EXPECT_TRUE(Has(all, std::string(kServerLost) + "connection to server at")) << all;
-    // The views it could not reach are not said to be missing.
-    EXPECT_FALSE(Has(all, "missing the required object")) << all;
+    // The views the polls could not reach are not said to be missing.
+    if (c.loss == Loss::kStoppedAWhile) {
+      EXPECT_FALSE(Has(all, "missing the required object")) << all;
+    }
   } else {
     EXPECT_FALSE(Has(all, "Ordex server")) << all;
     EXPECT_FALSE(Has(all, "required object")) << all;
@@ -204,18 +217,23 @@ TEST_P(ServedOnPostgres, ALostConnectionIsNamedNothingIsHalfWrittenAndTheNextPol
   // Each run is logged once, its start and its end in one document.
   const std::string log = ActivityLog();
   EXPECT_EQ(Count(log, "\"FinishTime\""), 2u) << log;
-  EXPECT_EQ(Count(log, "Activity Closed By User"), 1u) << log;
+  // A run whose end could not be recorded is ended by the server's clean-up of its own runs
+  // once PostgreSQL answers again.
+  const char* ending = c.loss == Loss::kStoppedAtTheEnd ? "Activity terminated abnormally"
+                                                        : "Activity Closed By User";
+  EXPECT_EQ(Count(log, ending), 1u) << log;
   EXPECT_EQ(Count(log, "Activity finished"), 1u) << log;
   // Neither activity is left locked.
   const std::string docs = Adm({"export", adminDb_, "--form", "Activity\\Direct Transfer"});
   EXPECT_EQ(Count(docs, "{\"name\":\"Lock\",\"type\":\"number\",\"value\":0.0}"), 2u) << docs;
 }
 
-INSTANTIATE_TEST_SUITE_P(Losses, ServedOnPostgres,
-                         ::testing::Values(LossCase{"SessionsTerminated", Loss::kTerminated, 1},
-                                           LossCase{"PostgresqlRestarted", Loss::kRestarted, 1},
-                                           LossCase{"PostgresqlStoppedAWhile", Loss::kStoppedAWhile,
-                                                    2}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Losses, ServedOnPostgres,
+    ::testing::Values(LossCase{"SessionsTerminated", Loss::kTerminated, 1},
+                      LossCase{"PostgresqlRestarted", Loss::kRestarted, 1},
+                      LossCase{"PostgresqlStoppedAWhile", Loss::kStoppedAWhile, 2},
+                      LossCase{"PostgresqlStoppedAtTheEnd", Loss::kStoppedAtTheEnd, 1}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
