@@ -224,6 +224,14 @@ enum class Direction : uint8_t { kToSource, kFetch };
 // The scratch buffer and each block of the long-data chain.
 constexpr size_t kLongPiece = 32768;
 
+// One field of the main operation's merged list as a fetch walks it: taken once a list, not
+// again for every record.
+struct FetchEntry {
+  TWFIELD field = TWNULLHANDLE;
+  uint32_t type = TWTYPE_INVALID;
+  uint32_t position = 0;  // the column it is paired with
+};
+
 // ---------------------------------------------------------------- properties -----------
 
 // The native text of a stream property (empty when unset).
@@ -338,6 +346,7 @@ class Connection {
 
   std::vector<unsigned char> scratch;                       // kLongPiece bytes once initialised
   std::vector<std::unique_ptr<unsigned char[]>> longChain;  // further kLongPiece blocks
+  std::vector<FetchEntry> fetchEntries;                     // mainOp.merged in walk order
   ResultState state = ResultState::kNone;
   bool firstFetch = true;          // the data-source list starts over
   ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue

@@ -1090,8 +1090,18 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
       return finish(TWActivityLogEx(st, 0, 0, 0, nullptr, nullptr, nullptr));
     }
     mainOp.merged.reset(merged);
+    fetchEntries.clear();
     if (uint32_t st = SetupConversions(merged, mainOp.columns, Direction::kFetch))
       return finish(st);
+    if (uint32_t st = TWFieldlistListSetup(merged, TWSTREAMFMT_NATIVE)) return finish(st);
+    for (;;) {
+      FetchEntry e;
+      const uint32_t st = TWFieldlistList(merged, &e.field, &e.position, &e.type, nullptr, nullptr);
+      if (st == TWFAIL_END_OF_DATA) break;
+      if (st != TWSUCCESS) return finish(st);
+      if (e.position == 0 || e.position > mainOp.columns.size()) return finish(TWFAIL_PROGRAM);
+      fetchEntries.push_back(e);
+    }
     mainOp.sequence = sequence;
   }
   TWFIELDLIST list = mainOp.merged.get();
@@ -1107,17 +1117,16 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
 
   // The fields of the merged list for one record, in order.
   auto walk = [&](auto&& each) -> uint32_t {
-    if (uint32_t st = TWFieldlistListSetup(list, TWSTREAMFMT_NATIVE)) return st;
-    for (uint32_t index = 1;; ++index) {
+    for (size_t i = 0; i < fetchEntries.size(); ++i) {
+      const FetchEntry& e = fetchEntries[i];
       FetchField ff;
-      ff.index = index;
-      uint32_t st =
-          TWFieldlistList(list, &ff.f.field, &ff.position, &ff.f.type, &ff.f.flags, nullptr);
-      if (st == TWFAIL_END_OF_DATA) return TWSUCCESS;
-      if (st != TWSUCCESS) return st;
-      if (ff.position == 0 || ff.position > mainOp.columns.size()) return TWFAIL_PROGRAM;
-      if ((st = each(ff))) return st;
+      // A caller may change a field's flags between fetches of one list.
+      ff.f = {e.field, e.type, TWFieldGetFlags(e.field)};
+      ff.position = e.position;
+      ff.index = static_cast<uint32_t>(i + 1);
+      if (uint32_t st = each(ff)) return st;
     }
+    return TWSUCCESS;
   };
 
   switch (state) {
