@@ -232,6 +232,36 @@ struct FetchEntry {
   uint32_t position = 0;  // the column it is paired with
 };
 
+// A selection's rows read a block at a time into bound column arrays, where the driver can
+// still give one value of a row in the block alone (SQLSetPos, then SQLGetData): a value too
+// long for its column's buffer, of a column left unbound, or of one whose C type changed
+// since it was bound.
+struct RowBlock {
+  static constexpr SQLULEN kRows = 256;  // at most
+  // A text or binary column is bound when its values are known to fit this many bytes.
+  static constexpr size_t kWidest = 512;
+  struct Column {
+    SQLSMALLINT cType = 0;  // as bound; 0: not bound
+    SQLLEN width = 0;       // the bytes of each row's value
+    std::vector<unsigned char> data;
+    std::vector<SQLLEN> indicators;
+  };
+  bool decided = false;  // whether the current result was looked at
+  bool active = false;
+  SQLULEN rows = 0;        // the block's size
+  SQLULEN fetched = 0;     // rows in the block (the driver's count)
+  SQLULEN next = 0;        // the next row to give
+  SQLULEN positioned = 0;  // the row the cursor stands on for SQLGetData (1-based; 0 none)
+  std::vector<SQLUSMALLINT> status;
+  std::vector<Column> columns;  // by position
+  void Reset() {
+    decided = active = false;
+    rows = fetched = next = positioned = 0;
+    status.clear();
+    columns.clear();
+  }
+};
+
 // ---------------------------------------------------------------- properties -----------
 
 // The native text of a stream property (empty when unset).
@@ -347,6 +377,7 @@ class Connection {
   std::vector<unsigned char> scratch;                       // kLongPiece bytes once initialised
   std::vector<std::unique_ptr<unsigned char[]>> longChain;  // further kLongPiece blocks
   std::vector<FetchEntry> fetchEntries;                     // mainOp.merged in walk order
+  RowBlock rowBlock;                                        // the selection's rows, when read so
   ResultState state = ResultState::kNone;
   bool firstFetch = true;          // the data-source list starts over
   ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue
@@ -381,6 +412,13 @@ class Connection {
   std::vector<ParameterValue> recordValues;  // one record's values, reused from record to record
   bool environmentHeld = false;              // counted among the shared environment's users
 };
+
+// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
+// read of it brings.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetchRows = 65541;
+// Whether the connection's driver is psqlODBC (connection.cc).
+bool DriverIsPsqlodbc(SQLHDBC dbc);
 
 // The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,
 // freed by the last one's terminate.

@@ -158,6 +158,7 @@ uint32_t Run(Connection& c, StatementSlot& slot, const std::string& text, SQLLEN
 [[nodiscard]] uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
                                   uint32_t* affected) {
   if (affected != nullptr) *affected = CountOf(rows);
+  c.rowBlock.Reset();
   if (uint32_t status = c.OdbcDescribeResult(c.mainOp.columns, c.mainSlot.stmt)) return status;
   if (c.mainOp.columns.empty()) return TWSUCCESS;
   if (affected != nullptr && rows == 0) *affected = TWCOUNT_UNKNOWN;
