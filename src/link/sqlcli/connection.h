@@ -138,6 +138,8 @@ struct FieldFormat {
                             // format flags above are another word: FIXED is also 0x1)
 };
 FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types);
+// The element size of a fixed-size C type (0 for text and binary).
+size_t FixedSize(SQLSMALLINT cType);
 
 // ---------------------------------------------------------------- slots, operations ----
 

@@ -487,24 +487,6 @@ struct RecordRun {
   return TWSUCCESS;
 }
 
-// The element size of a fixed-size C type (0 for text and binary).
-size_t FixedSize(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_SLONG:
-      return sizeof(SQLINTEGER);
-    case SQL_C_DOUBLE:
-      return sizeof(SQLDOUBLE);
-    case SQL_C_DATE:
-      return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TIME:
-      return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_TIMESTAMP:
-      return sizeof(SQL_TIMESTAMP_STRUCT);
-    default:
-      return 0;
-  }
-}
-
 static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit");
 
 // Records [first, first + count) of the call as one parameter array. A record whose values

@@ -480,6 +480,32 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   return {static_cast<size_t>(indicator), false};
 }
 
+// Whether a value of *total bytes (more: the driver had more of it) fits the target's
+// capacity: cut to it (*cut) where the target may be cut, else TWFAIL_OVERFLOW with nothing
+// of the value kept.
+[[nodiscard]] uint32_t FitTarget(const StreamTarget& target, size_t* total, bool more, bool* cut) {
+  const size_t bound = target.stream->maxLength;  // 0: unbounded
+  *cut = false;
+  if (bound == 0 || *total < bound || (*total == bound && !more)) return TWSUCCESS;
+  if (!target.truncate) {
+    TWStreamDataFree(target.stream);
+    return TWFAIL_OVERFLOW;
+  }
+  *total = bound;
+  *cut = true;
+  return TWSUCCESS;
+}
+
+// Cut text (out, total bytes, in the target's stream) ends on a whole character.
+[[nodiscard]] uint32_t EndCutText(const StreamTarget& target, const unsigned char* out,
+                                  size_t total) {
+  if (!target.text || target.format != TWSTREAMFMT_NATIVE) return TWSUCCESS;
+  const size_t whole = twx::WholeCharacters(target.format, out, total);
+  if (whole < total)
+    return TWStreamDataRealloc(target.stream, static_cast<uint32_t>(whole), nullptr);
+  return TWSUCCESS;
+}
+
 // Reads a character or binary value of column into target: in the target stream itself when
 // the value is known to be short, else through the scratch buffer; while the driver says
 // more follows, further pieces go to the blocks of the long-data chain and are joined after.
@@ -552,14 +578,7 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   }
   if (total > std::numeric_limits<uint32_t>::max() - 2) return TWFAIL_OVERFLOW;
   bool cut = false;
-  if (bound != 0 && (total > bound || (total == bound && more))) {
-    if (!target.truncate) {
-      TWStreamDataFree(stream);
-      return TWFAIL_OVERFLOW;
-    }
-    total = bound;
-    cut = true;
-  }
+  if (uint32_t st = FitTarget(target, &total, more, &cut)) return st;
 
   // Join: the first piece stays where it arrived (or comes from the scratch buffer), every
   // further piece follows it; each piece but the last delivered its whole capacity.
@@ -581,12 +600,7 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
     std::memcpy(out + at, c.longChain[i].get(), take);
     at += take;
   }
-  if (cut && target.text && target.format == TWSTREAMFMT_NATIVE) {
-    // Cut text ends on a whole character.
-    const size_t whole = twx::WholeCharacters(target.format, out, total);
-    if (whole < total) return TWStreamDataRealloc(stream, static_cast<uint32_t>(whole), nullptr);
-  }
-  return TWSUCCESS;
+  return cut ? EndCutText(target, out, total) : TWSUCCESS;
 }
 
 // One field of a merged list while a record is fetched.
@@ -632,29 +646,15 @@ struct FetchField {
 // ReadStreamValue keeps one read in pieces.
 [[nodiscard]] uint32_t KeepStreamValue(const StreamTarget& target, const unsigned char* data,
                                        size_t total) {
-  TWStream* stream = target.stream;
-  const size_t bound = stream->maxLength;  // 0: unbounded
   bool cut = false;
-  if (bound != 0 && total > bound) {
-    if (!target.truncate) {
-      TWStreamDataFree(stream);
-      return TWFAIL_OVERFLOW;
-    }
-    total = bound;
-    cut = true;
-  }
+  if (uint32_t st = FitTarget(target, &total, false, &cut)) return st;
   void* out = nullptr;
   uint32_t granted = 0;
-  if (uint32_t st =
-          TWStreamDataAlloc(stream, target.format, static_cast<uint32_t>(total), &out, &granted))
+  if (uint32_t st = TWStreamDataAlloc(target.stream, target.format, static_cast<uint32_t>(total),
+                                      &out, &granted))
     return st;
   if (total != 0) std::memcpy(out, data, total);
-  if (cut && target.text && target.format == TWSTREAMFMT_NATIVE) {
-    const size_t whole =
-        twx::WholeCharacters(target.format, static_cast<unsigned char*>(out), total);
-    if (whole < total) return TWStreamDataRealloc(stream, static_cast<uint32_t>(whole), nullptr);
-  }
-  return TWSUCCESS;
+  return cut ? EndCutText(target, static_cast<unsigned char*>(out), total) : TWSUCCESS;
 }
 
 // A value of the row block: its bytes and the driver's indicator for them.
@@ -747,27 +747,11 @@ struct Arrived {
 
 // ---------------------------------------------------------------- row blocks -------------
 
-// The bytes of one value of a C type of fixed size; 0 for any other.
-SQLLEN FixedWidth(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_DOUBLE:
-      return sizeof(double);
-    case SQL_C_DATE:
-      return sizeof(DATE_STRUCT);
-    case SQL_C_TIME:
-      return sizeof(TIME_STRUCT);
-    case SQL_C_TIMESTAMP:
-      return sizeof(TIMESTAMP_STRUCT);
-    default:
-      return 0;
-  }
-}
-
 // The bytes of each row's value in the block's buffer of record's column, a text's
 // terminator included; 0 when the column's values are not known to be short: they are read
 // alone, as ReadStreamValue reads them.
 SQLLEN BoundWidth(const ColumnRecord& record) {
-  if (const SQLLEN fixed = FixedWidth(record.cType)) return fixed;
+  if (const size_t fixed = FixedSize(record.cType)) return static_cast<SQLLEN>(fixed);
   if (record.cType != SQL_C_CHAR && record.cType != SQL_C_BINARY) return 0;
   if (IsLongClass(record.cls) || record.size == 0 || record.size >= kLongPiece) return 0;
   const size_t bytes = record.cType == SQL_C_CHAR
@@ -903,7 +887,7 @@ SQLULEN BlockRows(const Connection& c) {
   if (column.cType != 0 && column.cType == record.cType) {
     const SQLLEN indicator = column.indicators[row];
     const SQLLEN room = column.cType == SQL_C_CHAR ? column.width - 1 : column.width;
-    if (FixedWidth(column.cType) != 0 || indicator == SQL_NULL_DATA ||
+    if (FixedSize(column.cType) != 0 || indicator == SQL_NULL_DATA ||
         (indicator >= 0 && indicator <= room)) {
       const Arrived arrived{column.data.data() + row * static_cast<SQLULEN>(column.width),
                             indicator};
@@ -935,6 +919,23 @@ SQLULEN BlockRows(const Connection& c) {
 }  // namespace
 
 // ---------------------------------------------------------------- formats ----------------
+
+size_t FixedSize(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_SLONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_DATE:
+      return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
+  }
+}
 
 FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types) {
   FieldFormat f;
@@ -1362,13 +1363,13 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
       const bool tables = state == ResultState::kTables;
       if (state == ResultState::kSelect && !rowBlock.decided)
         if (uint32_t st = DecideBlock(*this)) return finish(st);
-      const bool block = state == ResultState::kSelect && rowBlock.active;
+      const bool inBlocks = state == ResultState::kSelect && rowBlock.active;
       while (moved < recordCount) {
         SQLULEN row = 0;
-        if (block) {
-          bool last = false;
-          if (uint32_t st = NextBlockRow(*this, &last)) return finish(st);
-          if (last) return end();
+        if (inBlocks) {
+          bool ended = false;
+          if (uint32_t st = NextBlockRow(*this, &ended)) return finish(st);
+          if (ended) return end();
           row = rowBlock.next - 1;
         } else {
           const SQLRETURN rc = SQLFetch(mainSlot.stmt);
@@ -1380,7 +1381,7 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
         if (!tables) {
           st = walk([&](const FetchField& ff) {
             ColumnRecord& record = mainOp.columns[ff.position - 1];
-            if (block) return BlockValue(*this, list, ff, record, slot, row);
+            if (inBlocks) return BlockValue(*this, list, ff, record, slot, row);
             return FetchValue(*this, list, ff, record, slot,
                               static_cast<SQLUSMALLINT>(ff.position));
           });
