@@ -20,6 +20,8 @@ constexpr size_t kFanIn = 16;
 // At most this many records make a block, so that the keys sorted together stay small
 // beside the block's bytes however short the records are.
 constexpr size_t kBlockRecords = 65536;
+// A side still rising goes to its file in this many parts of a block.
+constexpr size_t kRisingParts = 4;
 // The stdio buffer of each temporary file.
 constexpr size_t kFileBuffer = size_t{64} << 10;
 
@@ -247,7 +249,10 @@ uint32_t RecordStore::Add(bool* twice) {
   const uint32_t start = static_cast<uint32_t>(bytes_.size());
   if (uint32_t status = Encode(bytes_)) return status;
   starts_.push_back(start);
-  return bytes_.size() >= block_ || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
+  // Records that rose so far go to the file as they stand, so they need no whole block: a
+  // smaller one stays in the processor's cache while it fills.
+  const size_t limit = rising_ ? block_ / kRisingParts : block_;
+  return bytes_.size() >= limit || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
 }
 
 // Orders the block's records (starts_) by their keys.
