@@ -250,15 +250,17 @@ struct RowBlock {
   };
   bool decided = false;  // whether the current result was looked at
   bool active = false;
-  SQLULEN rows = 0;        // the block's size
-  SQLULEN fetched = 0;     // rows in the block (the driver's count)
-  SQLULEN next = 0;        // the next row to give
-  SQLULEN positioned = 0;  // the row the cursor stands on for SQLGetData (1-based; 0 none)
+  SQLULEN rows = 0;             // the block's size
+  SQLULEN fetched = 0;          // rows in the block (the driver's count)
+  SQLULEN next = 0;             // the next row to give
+  SQLULEN positioned = 0;       // the row the cursor stands on for SQLGetData (1-based; 0 none)
+  uint32_t failed = TWSUCCESS;  // the failure of the row after the block's last
   std::vector<SQLUSMALLINT> status;
   std::vector<Column> columns;  // by position
   void Reset() {
     decided = active = false;
     rows = fetched = next = positioned = 0;
+    failed = TWSUCCESS;
     status.clear();
     columns.clear();
   }

@@ -858,6 +858,7 @@ SQLULEN BlockRows(const Connection& c) {
   const SQLHSTMT stmt = c.mainSlot.stmt;
   *end = false;
   if (b.next >= b.fetched) {
+    if (b.failed != TWSUCCESS) return b.failed;
     if (BlockStale(c) && !BindBlock(c)) return c.OdbcLogError(c.dbc, stmt);
     b.fetched = b.next = b.positioned = 0;
     const SQLRETURN rc = SQLFetch(stmt);
@@ -866,9 +867,16 @@ SQLULEN BlockRows(const Connection& c) {
       return TWSUCCESS;
     }
     if (!SQL_SUCCEEDED(rc)) return c.OdbcLogError(c.dbc, stmt);
+    // A row the driver could not read fails where it stands, after the rows before it; its
+    // diagnostics are logged now, while the statement still holds them.
     for (SQLULEN i = 0; i < b.fetched; ++i)
-      if (b.status[i] == SQL_ROW_ERROR) return c.OdbcLogError(c.dbc, stmt);
+      if (b.status[i] == SQL_ROW_ERROR) {
+        b.failed = c.OdbcLogError(c.dbc, stmt);
+        b.fetched = i;
+        break;
+      }
     if (b.fetched == 0) {
+      if (b.failed != TWSUCCESS) return b.failed;
       *end = true;
       return TWSUCCESS;
     }
