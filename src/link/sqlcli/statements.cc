@@ -158,6 +158,7 @@ uint32_t Run(Connection& c, StatementSlot& slot, const std::string& text, SQLLEN
 [[nodiscard]] uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
                                   uint32_t* affected) {
   if (affected != nullptr) *affected = CountOf(rows);
+  c.rowBlock.Reset();
   if (uint32_t status = c.OdbcDescribeResult(c.mainOp.columns, c.mainSlot.stmt)) return status;
   if (c.mainOp.columns.empty()) return TWSUCCESS;
   if (affected != nullptr && rows == 0) *affected = TWCOUNT_UNKNOWN;
@@ -485,24 +486,6 @@ struct RecordRun {
     return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
   if (c.blockHeld) KeepRecord(c, slot, values);
   return TWSUCCESS;
-}
-
-// The element size of a fixed-size C type (0 for text and binary).
-size_t FixedSize(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_SLONG:
-      return sizeof(SQLINTEGER);
-    case SQL_C_DOUBLE:
-      return sizeof(SQLDOUBLE);
-    case SQL_C_DATE:
-      return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TIME:
-      return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_TIMESTAMP:
-      return sizeof(SQL_TIMESTAMP_STRUCT);
-    default:
-      return 0;
-  }
 }
 
 static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit");

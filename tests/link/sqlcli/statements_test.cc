@@ -549,6 +549,70 @@ TEST(StatementsPgTest, SelectionsAreReadInBlocksUnlessTheDataSourceSaysOtherwise
   }
 }
 
+// Rows read a block at a time give what rows read one at a time give (a cursor whose reads
+// no block divides is read so): nulls, accented text, text longer than one piece of the
+// driver's, the ends of the double's range, and a caller whose list changes the way a column
+// is fetched between two fetches of one result.
+TEST(StatementsPgTest, RowsReadInBlocksAreTheRowsReadOneAtATime) {
+  SQLCLI_REQUIRE_PG();
+  constexpr int kRows = 600, kSwitch = 333;
+  Env env;
+  PgSource inBlocksSource, aloneSource({{"UseDeclareFetch", "1"}, {"Fetch", "257"}});
+  ASSERT_TRUE(inBlocksSource.available() && aloneSource.available());
+  for (const PgSource* pg : {&inBlocksSource, &aloneSource})
+    Direct(pg->source())
+        .ExecAll({"CREATE TABLE mixed (k integer, v varchar(12), t text, d timestamp, x double "
+                  "precision)",
+                  "INSERT INTO mixed SELECT i, CASE WHEN i % 7 = 0 THEN NULL ELSE 'Çà-é ' || i "
+                  "END, CASE WHEN i % 50 = 0 THEN repeat('ü', 20000 + i) WHEN i % 11 = 0 THEN "
+                  "NULL ELSE 't' || i END, CASE WHEN i % 13 = 0 THEN NULL ELSE timestamp "
+                  "'2024-02-29 23:59:59' + i * interval '1 hour' END, CASE WHEN i = 1 THEN "
+                  "-1.7976931348623157e308 WHEN i = 2 THEN 1.7976931348623157e308 WHEN i % 17 = "
+                  "0 THEN NULL ELSE i / 8.0 END FROM generate_series(1, " +
+                      std::to_string(kRows) + ") i"});
+  auto read = [&](const PgSource& pg, bool* blocks) {
+    Rows rows;
+    Link link;
+    link.Str(TWTOKEN_METADATA, "mixed")
+        .Str(TWTOKEN_ORDER_LIST, "k")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, 0);
+    EXPECT_EQ(link.Connect(pg.source()), TWSUCCESS) << Dump(env.Log());
+    List described(1);
+    EXPECT_EQ(link.c.Select(TWNULLHANDLE, 1, described.get(), nullptr), TWSUCCESS)
+        << Dump(env.Log());
+    // The datetime column as a datetime first, then as text.
+    const auto asText =
+        Records({{"k", TWTYPE_INT}, {"v"}, {"t"}, {"d", TWTYPE_TEXT}, {"x", TWTYPE_FLOAT}});
+    for (int i = 0; i < kRows + 1; ++i) {
+      const List& dest = i < kSwitch ? described : *asText;
+      const uint32_t st = link.c.Fetch(dest.get(), 1, 1, nullptr);
+      if (i == 0) *blocks = link.c.rowBlock.active;
+      if (st == TWFAIL_END_OF_DATA) break;
+      EXPECT_EQ(st, TWSUCCESS) << Dump(env.Log());
+      if (st != TWSUCCESS) break;
+      std::vector<std::string> row;
+      for (uint32_t f = 1; f <= dest.count(); ++f) row.push_back(dest.Value(f, 1).value_or(kNull));
+      rows.push_back(std::move(row));
+    }
+    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+    return rows;
+  };
+  bool blocks = false, oneByOne = true;
+  const Rows inBlocks = read(inBlocksSource, &blocks);
+  const Rows alone = read(aloneSource, &oneByOne);
+  EXPECT_TRUE(blocks);
+  EXPECT_FALSE(oneByOne);
+  ASSERT_EQ(inBlocks.size(), size_t{kRows});
+  EXPECT_EQ(inBlocks, alone);
+  // Row 50's text, longer than a piece, read alone; a null and an accented text bound.
+  std::string longText;
+  for (int i = 0; i < 20050; ++i) longText += "ü";
+  EXPECT_EQ(inBlocks[49][2], longText);
+  EXPECT_EQ(inBlocks[6][1], kNull);
+  EXPECT_EQ(inBlocks[0][1], "Çà-é 1");
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 
