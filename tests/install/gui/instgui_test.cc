@@ -566,7 +566,10 @@ TEST_F(InstguiTest, ClusterOnAServerHeldInPostgreSQL) {
   if (store.skipped()) GTEST_SKIP() << store.skipped();
   const std::string map = twtest::ReadFile(base_.path() + "servers.map");
   const std::string hub = base_.path() + "hub/", spoke = base_.path() + "spoke/";
-  for (const std::string& dir : {hub, spoke}) twtest::WriteFile(dir + "ordex/servers.map", map);
+  // Port 1 of the loopback: nobody listens there.
+  const std::string silent = "silent host=127.0.0.1 port=1 user=tw dbname=" + store.dbname() + "\n";
+  for (const std::string& dir : {hub, spoke})
+    twtest::WriteFile(dir + "ordex/servers.map", map + silent);
   struct Member {
     std::string dir;
     long choice;
@@ -579,8 +582,14 @@ TEST_F(InstguiTest, ClusterOnAServerHeldInPostgreSQL) {
     ASSERT_NE(w.Window(), nullptr);
     w.Go(gui::kIdNext, gui::kPageInstallChoice);
     w.Go(m.choice, gui::kPageCluster);
-    w.Type(gui::kIdAdminServer, storetest::Store::kServer);
+    // A mapped server whose PostgreSQL does not answer is refused while the page shows.
+    w.Type(gui::kIdAdminServer, "silent");
     AnswerFieldPages(w, m.answers);
+    w.Click(gui::kIdNext);
+    const std::string box = w.Box(gui::kErrorTitle, gui::kPageCluster);
+    EXPECT_EQ(box.rfind("Cannot open Tarnway Administrator database 'qtwadm.odx'.", 0), 0u) << box;
+    EXPECT_EQ(w.Page(), gui::kPageCluster);
+    w.Type(gui::kIdAdminServer, storetest::Store::kServer);
     const std::string out = FinishInstall(w, m.answers, "");
     EXPECT_TRUE(Has(out, "Congratulations!")) << out;
     w.Quit();
