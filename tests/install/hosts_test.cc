@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
