@@ -19,7 +19,7 @@ winedir=$(mktemp -d -t tw-wine.XXXXXX)
 trap 'bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
 pgenv=$(bash scripts/pg.sh start "$pgdir")
 eval "$pgenv"
-export TW_PG_PORT
+export TW_PG_PORT TW_PG_DIR
 wineenv=$(bash scripts/wine.sh start "$winedir" 4)
 status=0
 (

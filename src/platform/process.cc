@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "ipc.h"
-#include "process_io.h"
 #include "platform.h"
+#include "process_io.h"
 #include "rundir.h"
 #include "tw/guard.h"
 
@@ -47,7 +47,7 @@ extern char** environ;
 // The parent's pidfd turns readable when it ends; where the kernel has no pidfds the
 // parent's end shows as a change of getppid, looked at in short steps.
 struct TWProcParentWatch {
-  pid_t parent = -1;  // 1 or less: orphaned already
+  pid_t parent = -1;  // 0 or less: none to watch
   int pidfd = -1;
   int wake = -1;  // eventfd, readable once cancelled
 };
@@ -130,12 +130,12 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args,
   if (files.detached && ::posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0) != 0)
     return -1;
   if (files.out != nullptr &&
-      ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
+      ::posix_spawn_file_actions_addopen(fa, 1, files.out->c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600) != 0)
     return -1;
   if (files.err != nullptr &&
-      ::posix_spawn_file_actions_addopen(fa, 2, files.err->c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600) != 0)
+      ::posix_spawn_file_actions_addopen(fa, 2, files.err->c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600) != 0)
     return -1;
   if (!actions.close_rest()) return -1;
   std::vector<char*> argv;
@@ -157,7 +157,7 @@ int pidfd_kill(int pidfd) {
 }
 
 bool parent_ended(const TWProcParentWatch& w) {
-  if (w.parent <= 1 || ::getppid() != w.parent) return true;
+  if (w.parent < 1 || ::getppid() != w.parent) return true;
   if (w.pidfd < 0) return false;
   pollfd p{w.pidfd, POLLIN, 0};
   return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
@@ -472,16 +472,18 @@ TW_API uint32_t TWProcParentWatchOpen(TWProcParentWatch** watch) {
     auto w = std::make_unique<TWProcParentWatch>();
     w->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (w->wake < 0) return TWFAIL_PROCESS_WAIT;
+    // A parent of pid 1 is watched as any other: a server that is the first process of its
+    // own process namespace (a container's) is its runners' parent 1, and taking that for an
+    // orphan's init would close each of their runs at once. A process orphaned before its
+    // watch opened is then watched on init, its run left to the server side's checks.
     w->parent = ::getppid();
-    if (w->parent > 1) {
-      w->pidfd = pidfd_open(w->parent);
-      // The parent may have ended before the pidfd was made, and its pid been taken since:
-      // the pidfd names our parent only while getppid still answers the same.
-      if (w->pidfd >= 0 && ::getppid() != w->parent) {
-        ::close(w->pidfd);
-        w->pidfd = -1;
-        w->parent = 1;
-      }
+    w->pidfd = pidfd_open(w->parent);
+    // The parent may have ended before the pidfd was made, and its pid been taken since:
+    // the pidfd names our parent only while getppid still answers the same.
+    if (w->pidfd >= 0 && ::getppid() != w->parent) {
+      ::close(w->pidfd);
+      w->pidfd = -1;
+      w->parent = 0;
     }
     *watch = w.release();
     return TWSUCCESS;

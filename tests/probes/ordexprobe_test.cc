@@ -1,5 +1,6 @@
-// ordexprobe against the Plexa API stand-in (a server is a directory under the data root),
-// and with the API's failures put in its place.
+// ordexprobe against the Plexa API stand-in (a server is a directory under the data root, or
+// a database of PostgreSQL that the data root's server map names), and with the API's
+// failures put in its place.
 #include "ordexprobe.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "plat_test_util.h"
 #include "plexapi.h"
 #include "probe_test_util.h"
+#include "store_fixture.h"
 
 namespace {
 
@@ -55,6 +57,44 @@ TEST(OrdexProbe, AsksTheServers) {
     EXPECT_EQ(r.err, "") << c.name;
     EXPECT_EQ(r.exitCode, c.code) << c.name;
   }
+}
+
+// A server that the map holds in PostgreSQL answers while its PostgreSQL does; a mapped
+// server whose PostgreSQL does not answer is not responding; a malformed map says which line.
+TEST(OrdexProbe, AsksServersHeldInPostgreSQL) {
+  twtest::TempDir root;
+  storetest::Store store;
+  ASSERT_NO_FATAL_FAILURE(store.SetUp(storetest::Engine::kPostgres, root.path()));
+  if (store.skipped()) GTEST_SKIP() << store.skipped();
+  const std::string map = twtest::ReadFile(root / "servers.map");
+  // Port 1 of the loopback: nobody listens there.
+  twtest::WriteFile(root / "servers.map",
+                    map + "silent host=127.0.0.1 port=1 user=tw dbname=" + store.dbname() + "\n");
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string out;
+    int code;
+  } cases[] = {
+      {"held server", "cluster\n", Banner() + kAsk + Verified("cluster") + kAgain, 0},
+      {"held server, any case", "CLUSTER\n", Banner() + kAsk + Verified("CLUSTER") + kAgain, 0},
+      {"PostgreSQL not answering, then the held server", "silent\ny\ncluster\n",
+       Banner() + kAsk + NotResponding("silent") + kAgain + kAsk + Verified("cluster") + kAgain, 0},
+  };
+  for (const Case& c : cases) {
+    twtest::ProcessResult r =
+        probetest::RunProbe("ordexprobe", {}, c.input, {"PLEXA_ROOT=" + root.path()});
+    EXPECT_EQ(r.out, c.out) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+    EXPECT_EQ(r.exitCode, c.code) << c.name;
+  }
+  twtest::WriteFile(root / "servers.map", map + "broken\n");
+  twtest::ProcessResult r =
+      probetest::RunProbe("ordexprobe", {}, "cluster\n", {"PLEXA_ROOT=" + root.path()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("servers.map line 3: \"broken\" has no connection string"),
+            std::string::npos)
+      << r.out;
 }
 
 // The failures of the API, which the stand-in does not give on demand.

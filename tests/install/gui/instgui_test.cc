@@ -17,6 +17,7 @@
 #include "process_util.h"
 #include "road_fixture.h"
 #include "setup_wizard.h"
+#include "store_fixture.h"
 #include "twcl/ui/probe.h"
 #include "wizard_driver.h"
 
@@ -553,6 +554,69 @@ TEST_F(InstguiTest, ClusterInstalledRunAndRemovedThroughTheWizard) {
   }
   EXPECT_FALSE(fs::exists(home_ + ".local/share/applications/quendal-applications/"
                                   "tarnway-2.0.desktop"));
+}
+
+// A cluster whose databases a server held in PostgreSQL keeps: the name that the data root's
+// server map gives that server is typed on the cluster page; a server of another
+// installation, with a data root of its own mapping the same name, joins the cluster the
+// same way; the removals through their own instgui take the databases out of PostgreSQL.
+TEST_F(InstguiTest, ClusterOnAServerHeldInPostgreSQL) {
+  storetest::Store store;
+  ASSERT_NO_FATAL_FAILURE(store.SetUp(storetest::Engine::kPostgres, base_.path()));
+  if (store.skipped()) GTEST_SKIP() << store.skipped();
+  const std::string map = twtest::ReadFile(base_.path() + "servers.map");
+  const std::string hub = base_.path() + "hub/", spoke = base_.path() + "spoke/";
+  // Port 1 of the loopback: nobody listens there.
+  const std::string silent = "silent host=127.0.0.1 port=1 user=tw dbname=" + store.dbname() + "\n";
+  for (const std::string& dir : {hub, spoke})
+    twtest::WriteFile(dir + "ordex/servers.map", map + silent);
+  struct Member {
+    std::string dir;
+    long choice;
+    Answers answers;
+  } members[] = {{hub, gui::kIdNewCluster, {"HUB", "qtwlog.odx", gui::kIdSnmpNone, hub.c_str()}},
+                 {spoke, gui::kIdAddServer, {"SPOKE", nullptr, gui::kIdSnmpNone, spoke.c_str()}}};
+  for (const Member& m : members) {
+    SCOPED_TRACE(m.answers.member);
+    Instgui w(kit_ + "instgui", {"QUILBOX"}, Env(m.dir + "ordex"));
+    ASSERT_NE(w.Window(), nullptr);
+    w.Go(gui::kIdNext, gui::kPageInstallChoice);
+    w.Go(m.choice, gui::kPageCluster);
+    // A mapped server whose PostgreSQL does not answer is refused while the page shows.
+    w.Type(gui::kIdAdminServer, "silent");
+    AnswerFieldPages(w, m.answers);
+    w.Click(gui::kIdNext);
+    const std::string box = w.Box(gui::kErrorTitle, gui::kPageCluster);
+    EXPECT_EQ(box.rfind("Cannot open Tarnway Administrator database 'qtwadm.odx'.", 0), 0u) << box;
+    EXPECT_EQ(w.Page(), gui::kPageCluster);
+    w.Type(gui::kIdAdminServer, storetest::Store::kServer);
+    const std::string out = FinishInstall(w, m.answers, "");
+    EXPECT_TRUE(Has(out, "Congratulations!")) << out;
+    w.Quit();
+    EXPECT_TRUE(Has(twtest::ReadFile(m.dir + "twmain.ini"), "AdminServer=cluster\r\n"));
+    // Nothing of the cluster is a file of the installation.
+    for (const char* file : {"qtwadm.odx", "qtwlog.odx", "qtwvlt.odx", "qtwdoc.odx"})
+      EXPECT_FALSE(fs::exists(m.dir + "ordex/local/" + file)) << m.dir << file;
+  }
+  const std::string held = Adm(spoke + "ordex", {"list", "--server", "cluster"});
+  for (const char* line : {"qtwadm.odx\tTarnway Administrator\n", "qtwlog.odx\tTarnway Log\n",
+                           "qtwvlt.odx\tTarnway Script Vault\n", "qtwdoc.odx\t"})
+    EXPECT_TRUE(Has(held, line)) << line << held;
+  const std::string servers = Adm(spoke + "ordex", {"view", "cluster!!qtwadm.odx", "(CS_Servers)"});
+  EXPECT_TRUE(Has(servers, "HUB") && Has(servers, "SPOKE")) << servers;
+
+  for (const Member& m : {members[1], members[0]}) {
+    SCOPED_TRACE(m.answers.member);
+    Instgui w(m.dir + "instgui", {"QUILBOX"}, Env(m.dir + "ordex"));
+    const std::string out =
+        Remove(w, m.choice == gui::kIdNewCluster ? gui::kIdRemoveCluster : gui::kIdRemoveMember,
+               false, "");
+    EXPECT_TRUE(Has(out, "Tarnway has been removed.")) << out;
+    w.Quit();
+    EXPECT_FALSE(fs::exists(m.dir)) << m.dir;
+  }
+  twtest::WriteFile(base_.path() + "check/servers.map", map);
+  EXPECT_EQ(Adm(base_.path() + "check", {"list", "--server", "cluster"}), "");
 }
 
 // Each page's check refuses a bad answer with its message box and keeps the page; nothing is

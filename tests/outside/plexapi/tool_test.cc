@@ -1,6 +1,7 @@
 // The administration tool plexadm, run as a program on a private data root: an
 // Administrator database from its template, documents put and shown, views listed, JSON
-// lines exported and imported; and the JSON lines themselves, exact to the byte.
+// lines exported and imported, on files and on a server that the data root's map holds in
+// PostgreSQL; and the JSON lines themselves, exact to the byte.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include "document.h"
 #include "jsonl.h"
 #include "plexa_test_util.h"
+#include "store_fixture.h"
 
 extern char** environ;
 
@@ -90,59 +92,86 @@ class ToolTest : public ::testing::Test {
     if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
   }
-  void CreateAdmin() { Ok({"create", "admin.odb", "--template", inst_ + "QTWADM.OTM"}); }
+  void CreateAdmin(const std::string& db = "admin.odb") {
+    Ok({"create", db, "--template", inst_ + "QTWADM.OTM"});
+  }
 
   twtest::TempDir root_;
   std::string inst_;
 };
 
-TEST_F(ToolTest, AdministratorDatabaseFromTheTemplateThroughExportAndImport) {
-  CreateAdmin();
-  EXPECT_EQ(Ok({"list"}), "admin.odb\tTarnway Administrator\n");
-  const std::string activity =
-      NewDocument("admin.odb", {"Activity\\Direct Transfer", "Name=Nightly"});
-  const std::string link = NewDocument("admin.odb", {"Link\\Ordex", "Name=MyLink"});
+// The same commands on each store: the test's databases on files of the local server, or on
+// the server that the data root's map holds in PostgreSQL.
+class ToolStoresTest : public ToolTest, public ::testing::WithParamInterface<storetest::Engine> {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(ToolTest::SetUp());
+    ASSERT_NO_FATAL_FAILURE(store_.SetUp(GetParam(), root_.path()));
+    if (store_.skipped()) GTEST_SKIP() << store_.skipped();
+    admin_ = Db("admin.odb");
+  }
+  // The name plexadm takes for the database file of the test's server.
+  static std::string Db(const std::string& file) {
+    const char* server = storetest::TestServer();
+    return server != nullptr ? std::string(server) + "!!" + file : file;
+  }
+  // plexadm's list of the test's server.
+  std::vector<std::string> List() {
+    const char* server = storetest::TestServer();
+    return server != nullptr ? std::vector<std::string>{"list", "--server", server}
+                             : std::vector<std::string>{"list"};
+  }
+
+  storetest::Store store_;
+  std::string admin_;
+};
+
+TEST_P(ToolStoresTest, AdministratorDatabaseFromTheTemplateThroughExportAndImport) {
+  CreateAdmin(admin_);
+  EXPECT_EQ(Ok(List()), "admin.odb\tTarnway Administrator\n");
+  const std::string activity = NewDocument(admin_, {"Activity\\Direct Transfer", "Name=Nightly"});
+  const std::string link = NewDocument(admin_, {"Link\\Ordex", "Name=MyLink"});
   const std::string server =
-      NewDocument("admin.odb", {"Configuration\\Server", "Name=srv1", "ServerStatus:number=2"});
+      NewDocument(admin_, {"Configuration\\Server", "Name=srv1", "ServerStatus:number=2"});
   ASSERT_FALSE(activity.empty());
 
-  std::string views = Ok({"views", "admin.odb"});
+  std::string views = Ok({"views", admin_});
   for (const char* v :
        {"(CS_Administrators)", "(CS_Servers)", "(CS_Activities)", "(CS_Links)", "(CS_Options)",
         "(CS_Queued Events)", "(CS_Running Servers)", "(CS_Sync Dependents)", "(CS_Active Events)"})
     EXPECT_NE(views.find(std::string("\t") + v + "\n"), std::string::npos) << v;
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Activities)"}), activity + "\tNightly\n");
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Links)"}), link + "\tMyLink\n");
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Servers)", "--key", "SRV1"}), server + "\tsrv1\n");
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Servers)", "--key", "nobody"}), "");
-  std::vector<std::string> running = Lines(Ok({"view", "admin.odb", "(CS_Running Servers)"}));
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Activities)"}), activity + "\tNightly\n");
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Links)"}), link + "\tMyLink\n");
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Servers)", "--key", "SRV1"}), server + "\tsrv1\n");
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Servers)", "--key", "nobody"}), "");
+  std::vector<std::string> running = Lines(Ok({"view", admin_, "(CS_Running Servers)"}));
   ASSERT_EQ(running.size(), 1u);
   EXPECT_EQ(running[0].substr(0, server.size() + 6), server + "\tsrv1\t");
   // A new activity waits in the queue with ActivityID 0, to be queued by the control store.
-  std::vector<std::string> queue = Lines(Ok({"view", "admin.odb", "(CS_Queued Events)"}));
+  std::vector<std::string> queue = Lines(Ok({"view", admin_, "(CS_Queued Events)"}));
   ASSERT_EQ(queue.size(), 1u);
   EXPECT_EQ(queue[0].substr(0, activity.size() + 1), activity + "\t");
   EXPECT_EQ(queue[0].substr(queue[0].size() - 4), "\t0\t0");
 
   const std::string file = root_ / "admin.jsonl";
-  std::ofstream(file) << Ok({"export", "admin.odb"});
+  std::ofstream(file) << Ok({"export", admin_});
   ASSERT_EQ(Lines(ReadAll(file)).size(), 3u);
-  Ok({"delete-doc", "admin.odb", activity});
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Activities)"}), "");
-  EXPECT_EQ(Ok({"import", "admin.odb"}, file), "3 notes\n");
-  std::vector<std::string> activities = Lines(Ok({"view", "admin.odb", "(CS_Activities)"}));
+  Ok({"delete-doc", admin_, activity});
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Activities)"}), "");
+  EXPECT_EQ(Ok({"import", admin_}, file), "3 notes\n");
+  std::vector<std::string> activities = Lines(Ok({"view", admin_, "(CS_Activities)"}));
   ASSERT_EQ(activities.size(), 1u);
   EXPECT_NE(activities[0], activity + "\tNightly") << "a deleted note comes back as a new one";
   // Importing again replaces the notes of the same identity, keeping their note ids.
-  EXPECT_EQ(Ok({"import", "admin.odb"}, file), "3 notes\n");
-  EXPECT_EQ(Lines(Ok({"view", "admin.odb", "(CS_Activities)"})), activities);
-  EXPECT_EQ(Ok({"view", "admin.odb", "(CS_Links)"}), link + "\tMyLink\n");
-  EXPECT_EQ(Lines(Ok({"export", "admin.odb"})).size(), 3u);
+  EXPECT_EQ(Ok({"import", admin_}, file), "3 notes\n");
+  EXPECT_EQ(Lines(Ok({"view", admin_, "(CS_Activities)"})), activities);
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Links)"}), link + "\tMyLink\n");
+  EXPECT_EQ(Lines(Ok({"export", admin_})).size(), 3u);
 }
 
-TEST_F(ToolTest, PutShowAndDeleteItems) {
-  CreateAdmin();
-  const std::string id = NewDocument("admin.odb", {"Configuration\\Server", "Name=s1"});
+TEST_P(ToolStoresTest, PutShowAndDeleteItems) {
+  CreateAdmin(admin_);
+  const std::string id = NewDocument(admin_, {"Configuration\\Server", "Name=s1"});
   struct Case {
     const char* item;
     const char* type;
@@ -156,52 +185,52 @@ TEST_F(ToolTest, PutShowAndDeleteItems) {
       {"Stamp", "time", "1996-11-05T14:07:09.00-05",
        "item\tStamp\ttime\n  1996-11-05T14:07:09.00-05\n"},
   };
-  for (const Case& c : cases) Ok({"put", "admin.odb", id, c.item, c.type, c.value});
-  std::string shown = Ok({"show", "admin.odb", id});
+  for (const Case& c : cases) Ok({"put", admin_, id, c.item, c.type, c.value});
+  std::string shown = Ok({"show", admin_, id});
   for (const Case& c : cases)
     EXPECT_NE(shown.find(c.shown), std::string::npos) << c.item << "\n" << shown;
   EXPECT_NE(shown.find("item\tName\ttext\n  s1\n"), std::string::npos);
-  Ok({"delete-item", "admin.odb", id, "PollInterval"});
-  shown = Ok({"show", "admin.odb", id});
+  Ok({"delete-item", admin_, id, "PollInterval"});
+  shown = Ok({"show", admin_, id});
   EXPECT_EQ(shown.find("PollInterval"), std::string::npos);
   EXPECT_NE(shown.find("item\tOwners"), std::string::npos);
-  EXPECT_EQ(Ok({"search", "admin.odb", "SELECT Name = 's1'"}), id + "\tConfiguration\\Server\n");
+  EXPECT_EQ(Ok({"search", admin_, "SELECT Name = 's1'"}), id + "\tConfiguration\\Server\n");
 }
 
-TEST_F(ToolTest, FailuresExitOneWithTheReasonAndChangeNothing) {
-  CreateAdmin();
-  const std::string link = NewDocument("admin.odb", {"Link\\Oracle", "Name=L1"});
+TEST_P(ToolStoresTest, FailuresExitOneWithTheReasonAndChangeNothing) {
+  CreateAdmin(admin_);
+  const std::string link = NewDocument(admin_, {"Link\\Oracle", "Name=L1"});
   struct Case {
     std::vector<std::string> args;
     const char* said;
   } cases[] = {
       {{"frobnicate"}, "unknown command"},
-      {{"views", "nothere.odb"}, "nothere.odb"},
-      {{"create", "admin.odb"}, "admin.odb"},
-      {{"show", "admin.odb", "x"}, "show DB NOTEID"},
-      {{"show", "admin.odb", "9998"}, "9998"},
-      {{"new", "admin.odb", "No Such Form"}, "no such form"},
-      {{"put", "admin.odb", link, "N", "number", "ten"}, "not a number"},
-      {{"put", "admin.odb", link, "N", "colour", "red"}, "unknown type"},
-      {{"view", "admin.odb", "(Nope)"}, "no such view"},
-      {{"export", "admin.odb", "--classes", "0"}, "class mask"},
+      {{"views", Db("nothere.odb")}, "nothere.odb"},
+      {{"create", admin_}, "admin.odb"},
+      {{"show", admin_, "x"}, "show DB NOTEID"},
+      {{"show", admin_, "9998"}, "9998"},
+      {{"new", admin_, "No Such Form"}, "no such form"},
+      {{"put", admin_, link, "N", "number", "ten"}, "not a number"},
+      {{"put", admin_, link, "N", "colour", "red"}, "unknown type"},
+      {{"view", admin_, "(Nope)"}, "no such view"},
+      {{"export", admin_, "--classes", "0"}, "class mask"},
   };
   for (const Case& c : cases) {
     Result r = Run(c.args);
     EXPECT_EQ(r.code, 1) << c.args[0];
     EXPECT_NE(r.err.find(c.said), std::string::npos) << c.args[0] << ": " << r.err;
   }
-  const std::string before = Ok({"export", "admin.odb"});
+  const std::string before = Ok({"export", admin_});
   // A bad second line: nothing of the first is imported either.
   const std::string file = root_ / "bad.jsonl";
   std::ofstream(file) << R"({"items":[{"name":"Form","type":"text","value":"Link\\Corvex"}]})"
                       << "\n"
                       << R"({"items":[{"name":"N","type":"number","value":"ten"}]})"
                       << "\n";
-  Result r = Run({"import", "admin.odb"}, file);
+  Result r = Run({"import", admin_}, file);
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
-  EXPECT_EQ(Ok({"export", "admin.odb"}), before);
+  EXPECT_EQ(Ok({"export", admin_}), before);
 }
 
 TEST_F(ToolTest, DesignDumpsBuildBackAndCheckFindsAStaleView) {
@@ -228,6 +257,29 @@ TEST_F(ToolTest, DesignDumpsBuildBackAndCheckFindsAStaleView) {
   EXPECT_EQ(Ok({"check", "admin.odb"}), "ok\n");
   EXPECT_EQ(Lines(Ok({"view", "admin.odb", "(CS_Activities)"})).size(), 1u);
 }
+
+// A copy of a database is a database of its own, listed beside it, and goes when deleted.
+TEST_P(ToolStoresTest, CopyListAndDelete) {
+  CreateAdmin(admin_);
+  const std::string activity = NewDocument(admin_, {"Activity\\Script", "Name=Caf\xC3\xA9"});
+  const std::string copy = Db("copy.odb");
+  Ok({"copy", admin_, copy, "--title", "Copied"});
+  EXPECT_EQ(Ok(List()), "admin.odb\tTarnway Administrator\ncopy.odb\tCopied\n");
+  EXPECT_EQ(Ok({"view", copy, "(CS_Activities)"}), activity + "\tCaf\xC3\xA9\n");
+  Ok({"put", copy, activity, "Name", "text", "other"});
+  EXPECT_EQ(Ok({"view", admin_, "(CS_Activities)"}), activity + "\tCaf\xC3\xA9\n");
+  EXPECT_EQ(Ok({"check", copy}), "ok\n");
+  Ok({"delete", copy});
+  EXPECT_EQ(Ok(List()), "admin.odb\tTarnway Administrator\n");
+  Result r = Run({"views", copy});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("copy.odb"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ToolStoresTest,
+                         ::testing::Values(storetest::Engine::kSqlite,
+                                           storetest::Engine::kPostgres),
+                         storetest::EngineName);
 
 TEST(ToolJsonl, TimesHaveOneTextThatReadsBackExactly) {
   struct Case {
