@@ -24,7 +24,9 @@
 namespace plexa {
 namespace {
 
-constexpr int64_t kSchemaVersion = 1;
+// 2: a note's items packed into its row, one full-text row a note (1: a row each).
+constexpr int64_t kSchemaVersion = 2;
+constexpr int64_t kItemRowsSchema = 1;
 
 constexpr std::string_view kSelectMeta = "SELECT value FROM meta WHERE key=?";
 constexpr std::string_view kStoreMeta = "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)";
@@ -38,19 +40,11 @@ CREATE TABLE note(
   form_key TEXT,
   design_key TEXT,
   parent BLOB,
-  created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL);
+  created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL,
+  items BLOB NOT NULL DEFAULT x'');
 CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
 CREATE INDEX note_form ON note(form_key);
 CREATE INDEX note_parent ON note(parent);
-CREATE TABLE item(
-  note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  ord INTEGER NOT NULL,
-  name TEXT NOT NULL, name_key TEXT NOT NULL,
-  type INTEGER NOT NULL,
-  flags INTEGER NOT NULL DEFAULT 0,
-  value BLOB NOT NULL,
-  PRIMARY KEY(note, ord)) WITHOUT ROWID;
-CREATE INDEX item_name ON item(note, name_key);
 CREATE TABLE attachment(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
   name TEXT NOT NULL, data BLOB NOT NULL, size INTEGER NOT NULL, modified BLOB NOT NULL,
   PRIMARY KEY(note, name)) WITHOUT ROWID;
@@ -384,7 +378,7 @@ uint32_t Database::BulkStore(const std::function<uint32_t()>& store) {
   in_bulk_store_ = false;
   if (status != 0) {
     bulk_fulltext_.resize(rowsBefore);
-    design_seq_ = -1;  // read again: what the store did is undone
+    design_seq_ = next_note_ = -1;  // read again: what the store did is undone
     // Only this document's rows go; when even that fails, the batch cannot be trusted.
     if (ExecCached("ROLLBACK TO bulk_store") != 0 || ExecCached("RELEASE bulk_store") != 0)
       DropBulk();
@@ -451,20 +445,26 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
   if (rc != SQLITE_OK) return OpenStatus(raw, rc, file);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, busyMs);
-  if (uint32_t s = db->CheckSchema()) return s;
+  int64_t version = 0;
+  if (uint32_t s = db->CheckSchema(version)) return s;
   if (uint32_t s = db->Configure(busyMs)) return s;
-  if (!readOnly)
-    if (uint32_t s = db->Upgrade()) return s;
+  if (version < kSchemaVersion && !writable)
+    return Fail(GVERR_NOT_A_DATABASE,
+                file + ": a database of an earlier layout, converted when first opened by "
+                       "someone who may write it");
+  if (!readOnly || version < kSchemaVersion)
+    if (uint32_t s = db->Upgrade(version)) return s;
   if (uint32_t s = db->ReloadIdentity()) return s;
   out = std::move(db);
   return 0;
 }
 
-uint32_t Database::CheckSchema() {
+uint32_t Database::CheckSchema(int64_t& version) {
+  auto known = [&](int64_t v) { return v == kSchemaVersion || v == kItemRowsSchema; };
   if (pg_ != nullptr) {
-    int64_t version = -1;
+    version = -1;
     if (uint32_t st = MetaInt("schema", -1, version)) return st;
-    if (version != kSchemaVersion) return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
+    if (!known(version)) return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
     return 0;
   }
   sqlite3_stmt* raw = nullptr;
@@ -483,13 +483,65 @@ uint32_t Database::CheckSchema() {
     if (rc == SQLITE_DONE) return Fail(GVERR_NOT_A_DATABASE, file_);
     return SqlStatus(db_.get(), rc);
   }
-  if (sqlite3_column_type(raw, 0) != SQLITE_INTEGER ||
-      sqlite3_column_int64(raw, 0) != kSchemaVersion)
+  version = sqlite3_column_int64(raw, 0);
+  if (sqlite3_column_type(raw, 0) != SQLITE_INTEGER || !known(version))
     return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
   return 0;
 }
 
-uint32_t Database::Upgrade() {
+uint32_t Database::PackItemRows(Txn& txn) {
+  // Another process may have converted it since this one read the version.
+  int64_t version = 0;
+  if (uint32_t st = MetaInt("schema", kSchemaVersion, version)) return st;
+  if (version >= kSchemaVersion) return 0;
+  if (uint32_t st = Exec(pg_ != nullptr ? "ALTER TABLE note ADD COLUMN items bytea NOT NULL "
+                                          "DEFAULT ''::bytea"
+                                        : "ALTER TABLE note ADD COLUMN items BLOB NOT NULL "
+                                          "DEFAULT x''"))
+    return st;
+  {
+    Stmt rows;
+    if (uint32_t st = Query(txn, "SELECT note, name, type, flags, value FROM item ORDER BY note, ord",
+                            rows))
+      return st;
+    std::vector<StoredItem> items;
+    int64_t note = 0;
+    auto flush = [&]() -> uint32_t {
+      if (items.empty()) return 0;
+      uint32_t st =
+          RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note);
+      items.clear();
+      return st;
+    };
+    if (uint32_t st = rows.ForEachRow([&](const Stmt& r) -> uint32_t {
+          if (r.Int(0) != note)
+            if (uint32_t e = flush()) return e;
+          note = r.Int(0);
+          StoredItem& it = items.emplace_back();
+          it.name = std::string(r.Text(1));
+          it.type = static_cast<uint32_t>(r.Int(2));
+          it.flags = static_cast<uint32_t>(r.Int(3));
+          std::string_view value = r.Blob(4);
+          it.value.assign(value.begin(), value.end());
+          return 0;
+        }))
+      return st;
+    if (uint32_t st = flush()) return st;
+  }
+  if (uint32_t st = Exec("DROP TABLE item")) return st;
+  if (uint32_t st = SetMeta("schema", kSchemaVersion)) return st;
+  // Its full-text rows were a row an item.
+  return RebuildFullText(txn);
+}
+
+uint32_t Database::Upgrade(int64_t version) {
+  if (pg_ != nullptr) {
+    if (version >= kSchemaVersion) return 0;
+    Txn txn(*this);
+    if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+    if (uint32_t st = PackItemRows(txn)) return st;
+    return txn.Commit();
+  }
   auto present = [&](const char* probe) {
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v2(db_.get(), probe, -1, &raw, nullptr);
@@ -498,9 +550,9 @@ uint32_t Database::Upgrade() {
   };
   const char* kFullTextProbe = "SELECT rowid FROM fulltext LIMIT 0";
   const char* kMakerProbe = "SELECT maker_pid, maker_token FROM view_def LIMIT 0";
-  if (present(kFullTextProbe) && present(kMakerProbe)) return 0;
-  // Files made before the full-text index and the makers of temporary views: both are
-  // added once, by whichever process opens the file for writing first.
+  if (version >= kSchemaVersion && present(kFullTextProbe) && present(kMakerProbe)) return 0;
+  // Files made before the full-text index, the makers of temporary views and the packed
+  // items: each is added once, by whichever process opens the file for writing first.
   Txn txn(*this);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (!present(kMakerProbe)) {
@@ -508,8 +560,12 @@ uint32_t Database::Upgrade() {
                            "ALTER TABLE view_def ADD COLUMN maker_token TEXT;"))
       return st;
   }
-  if (!present(kFullTextProbe)) {
+  const bool noFullText = !present(kFullTextProbe);
+  if (noFullText)
     if (uint32_t st = Exec(kFullTextSchema)) return st;
+  if (present("SELECT note FROM item LIMIT 0")) {
+    if (uint32_t st = PackItemRows(txn)) return st;
+  } else if (noFullText) {
     if (uint32_t st = RebuildFullText(txn)) return st;
   }
   // Statements prepared against the old layout are stale.
@@ -560,7 +616,10 @@ uint32_t Database::OpenAt(const DbPath& path, bool readOnly, int busyMs,
   db->file_ = path.Name();
   db->read_only_ = readOnly;
   if (uint32_t st = PgOpen(path, busyMs, db->pg_)) return st;
-  if (uint32_t st = db->CheckSchema()) return st;
+  int64_t version = 0;
+  if (uint32_t st = db->CheckSchema(version)) return st;
+  if (version < kSchemaVersion)
+    if (uint32_t st = db->Upgrade(version)) return st;
   if (uint32_t st = db->ReloadIdentity()) return st;
   out = std::move(db);
   return 0;
@@ -614,6 +673,9 @@ uint32_t InitialMeta(Database& db, std::string_view title) {
 uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
   out = Stmt();
   if (pg_ != nullptr) return pg_->Prepare(sql, out.pg_);
+  // A statement outside a transaction is not part of the document opens' shared one.
+  if (held_read_ && txn_depth_ == 0)
+    if (uint32_t st = EndHeldRead()) return st;
   auto it = stmts_.find(sql);
   if (it != stmts_.end() && !it->second.busy) {
     it->second.busy = true;
@@ -644,6 +706,8 @@ uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
 
 uint32_t Database::Exec(const char* sql) {
   if (pg_ != nullptr) return pg_->Exec(sql);
+  if (held_read_ && txn_depth_ == 0)
+    if (uint32_t st = EndHeldRead()) return st;
   char* msg = nullptr;
   int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &msg);
   sqlite3_free(msg);
@@ -719,8 +783,40 @@ Txn::~Txn() {
   Rollback();
 }
 
+uint32_t Database::EndHeldRead() {
+  if (!held_read_) return 0;
+  held_read_ = false;
+  if (uint32_t st = ExecCached("COMMIT")) {
+    if (!sqlite3_get_autocommit(db_.get()))
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    return st;
+  }
+  return 0;
+}
+
 uint32_t Txn::Begin(Mode mode) {
   if (open_) return GVERR_INVALID_ARGUMENT;
+  if (mode == kHeldRead) {
+    const bool step = std::exchange(db_.walk_step_, false);
+    if (!step || db_.pg_ != nullptr || db_.txn_depth_ > 0) mode = kRead;
+  }
+  if (db_.held_read_) {
+    // Another connection's bulk stores are committed before this one reads (FlushSiblings):
+    // a snapshot taken before them is not shared.
+    if (mode == kHeldRead && g_bulk_count.load() == 0 &&
+        db_.held_count_ < Database::kHeldDocuments &&
+        std::chrono::steady_clock::now() - db_.held_start_ <
+            std::chrono::milliseconds(Database::kHeldMillis)) {
+      db_.held_read_ = false;
+      db_.txn_depth_ = 1;
+      db_.txn_write_ = false;
+      mode_ = mode;
+      open_ = true;
+      joined_ = false;
+      return 0;
+    }
+    if (uint32_t st = db_.EndHeldRead()) return st;
+  }
   // Anything else done on the database first commits the bulk stores before it.
   if (!db_.in_bulk_store_) {
     if (db_.bulk_pending())
@@ -748,10 +844,14 @@ uint32_t Txn::Begin(Mode mode) {
   }
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
   mode_ = mode;
   open_ = true;
   joined_ = false;
+  if (mode == kHeldRead) {
+    db_.held_count_ = 0;
+    db_.held_start_ = std::chrono::steady_clock::now();
+  }
   return 0;
 }
 
@@ -760,6 +860,14 @@ uint32_t Txn::Commit() {
   if (joined_) {
     open_ = false;
     --db_.txn_depth_;
+    return 0;
+  }
+  if (mode_ == kHeldRead) {
+    // Kept open for the next document open.
+    open_ = false;
+    db_.txn_depth_ = 0;
+    db_.held_read_ = true;
+    ++db_.held_count_;
     return 0;
   }
   if (db_.pg_ != nullptr && db_.pg_->failed_transaction()) {
@@ -782,7 +890,7 @@ uint32_t Txn::Commit() {
   open_ = false;
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
   return 0;
 }
 
@@ -801,15 +909,20 @@ void Txn::Rollback() {
   }
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
 }
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
-  int64_t n = 0;
-  if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
+  // Under the write lock only this connection allocates: the value read once holds for the
+  // transaction (a bulk batch allocates many).
+  int64_t n = db_.next_note_;
+  if (n < 0)
+    if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
   if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");
+  db_.next_note_ = -1;
   if (uint32_t st = db_.SetMeta("next_note", n + 1)) return st;
+  db_.next_note_ = n + 1;
   id = static_cast<GVNOTEID>(2 * (n + 1));
   return 0;
 }
@@ -828,7 +941,7 @@ uint32_t Txn::DesignSeq(int64_t& out) {
 
 uint32_t Txn::BumpDesignSeq() {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
   return db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'design_seq'");
 }
 
@@ -933,7 +1046,7 @@ uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title, uin
   if ((options & GVCREATE_DOCUMENTS) == 0) {
     if (uint32_t st =
             db.Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                    "DELETE FROM fulltext WHERE rowid >> 32 IN "
+                    "DELETE FROM fulltext WHERE rowid IN "
                     "(SELECT id FROM note WHERE class = 1);"
                     "DELETE FROM note WHERE class = 1;"))
       return st;

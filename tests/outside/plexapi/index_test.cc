@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "document.h"
 #include "plexa_test_util.h"
 #include "plexapi.h"
 #include "view_fixture.h"
@@ -1105,6 +1106,116 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
   ASSERT_EQ(MakeView(again, "(TWMainIndexView0)", "", {{GVCOL_SORTED, "Subject"}}, nullptr, 0,
                      GVVIEW_TEMPORARY),
             0u);
+}
+
+// A file of the first layout (a row an item, a full-text row an item) is converted in place at
+// its first open: the same items in the same order and stored layout, the same searches and
+// views, and stores afterwards.
+TEST_P(IndexTest, AFileOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
+  if (!OnFiles()) GTEST_SKIP() << "a layout of SQLite files";
+  auto search = [](GVDB db, const char* query) {
+    GVINDEX ix = 0;
+    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
+    EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
+    std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
+    EXPECT_EQ(GVIndexClose(ix), 0u);
+    return found;
+  };
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Subjects", "", {{GVCOL_SORTED, "Subject"}}, &view), 0u);
+  GVNOTEID a = Put(db_, {Text("Subject", "apple"), Text("Body", "\xC3\x89t\xC3\xA9 na\xC3\xAFve"),
+                         TextList("Tags", {"alpha beta", "gamma"}), Num("N", -1.7976931348623157e308)});
+  GVNOTEID b = Put(db_, {Text("Subject", "Zebra"), TextList("Empty", {}), Text("Tail", "last")});
+  // A changed name goes behind the others, as it always has.
+  Update(db_, b, {Text("Subject", "zebra")});
+  ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
+  db_ = 0;
+  const std::string file = root_ + "/local/t.odb";
+  std::vector<std::string> packed;
+  {
+    RawDb raw(file);
+    packed = raw.Column("SELECT items FROM note ORDER BY id");
+    const std::vector<std::string> ids = raw.Column("SELECT id FROM note ORDER BY id");
+    const std::vector<std::string> classes = raw.Column("SELECT class FROM note ORDER BY id");
+    ASSERT_EQ(ids.size(), packed.size());
+    raw.Exec(
+        "CREATE TABLE item(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE, "
+        "ord INTEGER NOT NULL, name TEXT NOT NULL, name_key TEXT NOT NULL, "
+        "type INTEGER NOT NULL, flags INTEGER NOT NULL DEFAULT 0, value BLOB NOT NULL, "
+        "PRIMARY KEY(note, ord)) WITHOUT ROWID; CREATE INDEX item_name ON item(note, name_key); "
+        "DELETE FROM fulltext;");
+    sqlite3_stmt* item = nullptr;
+    sqlite3_stmt* text = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw.get(), "INSERT INTO item VALUES(?, ?, ?, ?, ?, ?, ?)", -1,
+                                 &item, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(raw.get(), "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", -1,
+                                 &text, nullptr),
+              SQLITE_OK);
+    for (size_t n = 0; n < ids.size(); ++n) {
+      const int64_t note = std::stoll(ids[n]);
+      int64_t ord = 0;
+      for (const plexa::StoredItem& it : plexatest::PackedItems({packed[n]})) {
+        ++ord;
+        const std::string key = plexa::FoldAscii(it.name);
+        sqlite3_bind_int64(item, 1, note);
+        sqlite3_bind_int64(item, 2, ord);
+        sqlite3_bind_text(item, 3, it.name.data(), static_cast<int>(it.name.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_text(item, 4, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(item, 5, it.type);
+        sqlite3_bind_int64(item, 6, it.flags);
+        sqlite3_bind_blob(item, 7, it.value.data(), static_cast<int>(it.value.size()),
+                          SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(item), SQLITE_DONE);
+        sqlite3_reset(item);
+        std::string body;
+        plexa::AppendItemText(it, body);
+        if (body.empty() || (classes[n] != "1" && classes[n] != "2")) continue;
+        sqlite3_bind_int64(text, 1, note << 32 | ord);
+        sqlite3_bind_text(text, 2, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(text), SQLITE_DONE);
+        sqlite3_reset(text);
+      }
+    }
+    sqlite3_finalize(item);
+    sqlite3_finalize(text);
+    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 5) << "a row a text item";
+    raw.Exec("ALTER TABLE note DROP COLUMN items; UPDATE meta SET value = 1 WHERE key = 'schema'");
+  }
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &db_), 0u);
+  {
+    RawDb raw(file);
+    EXPECT_EQ(raw.Int("SELECT value FROM meta WHERE key = 'schema'"), 2);
+    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('item', 'item_name')"), 0);
+    EXPECT_EQ(raw.Column("SELECT items FROM note ORDER BY id"), packed);
+    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 2) << "one row a note";
+  }
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentOpen(db_, b, GVOPEN_READONLY, &doc), 0u);
+  std::vector<std::string> names;
+  for (const plexa::DocItem& it : plexa::FindDocument(doc)->items()) names.push_back(it.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Empty", "Tail", "Subject"}));
+  ASSERT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  GVDesignEntry entry{};
+  ASSERT_EQ(GVViewList(db_, GV_LIST_NEXT, &entry), 0u);
+  EXPECT_STREQ(entry.name, "Subjects");
+  EXPECT_EQ(search(db_, "na\xC3\xAFve"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(search(db_, "\"alpha beta\""), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(search(db_, "\"beta gamma\""), std::vector<GVNOTEID>{}) << "across two entries";
+  EXPECT_EQ(search(db_, "\"gamma apple\""), std::vector<GVNOTEID>{}) << "across two items";
+  EXPECT_EQ(search(db_, "apple gamma"), std::vector<GVNOTEID>{a}) << "terms in two items";
+  EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{a, b}));
+  Update(db_, a, {Text("Subject", "zoo")});
+  EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{b, a}));
+  EXPECT_EQ(search(db_, "zoo"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(search(db_, "apple"), std::vector<GVNOTEID>{});
+  GVNOTEID c = Put(db_, {Text("Subject", "new")});
+  EXPECT_EQ(search(db_, "new"), std::vector<GVNOTEID>{c});
+  // Opened again, it is the new layout already.
+  GVDB again = 0;
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &again), 0u);
+  EXPECT_EQ(search(again, "last"), std::vector<GVNOTEID>{b});
 }
 
 TEST_P(IndexTest, DeleteAllEntriesDeletesEachDocumentOnce) {
