@@ -851,6 +851,7 @@ uint32_t Txn::Begin(Mode mode) {
   open_ = true;
   joined_ = false;
   if (mode == kHeldRead) {
+    db_.held_attachments_ = -1;
     db_.held_count_ = 0;
     db_.held_start_ = std::chrono::steady_clock::now();
   }
@@ -912,6 +913,19 @@ void Txn::Rollback() {
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
   db_.design_seq_ = db_.next_note_ = -1;
+}
+
+uint32_t Txn::AnyAttachments(bool& out) {
+  out = true;
+  if (!open_ || mode_ != kHeldRead) return 0;
+  if (db_.held_attachments_ < 0) {
+    Stmt st;
+    bool row = false;
+    if (uint32_t s = QueryRow(*this, "SELECT 1 FROM attachment LIMIT 1", st, row)) return s;
+    db_.held_attachments_ = row ? 1 : 0;
+  }
+  out = db_.held_attachments_ != 0;
+  return 0;
 }
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {

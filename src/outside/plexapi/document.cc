@@ -86,11 +86,10 @@ std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// Whether name is "Form" in any letter case.
-bool IsFormName(std::string_view name) {
-  constexpr std::string_view kForm = "form";
-  return name.size() == kForm.size() &&
-         std::equal(name.begin(), name.end(), kForm.begin(),
+// Whether name folds to key (which is folded already), without making a folded copy.
+bool FoldsTo(std::string_view name, std::string_view key) {
+  return name.size() == key.size() &&
+         std::equal(name.begin(), name.end(), key.begin(),
                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
 }
 
@@ -99,7 +98,7 @@ bool IsFormName(std::string_view name) {
 template <class Items>
 std::string FormKeyOf(const Items& items) {
   for (const StoredItem& it : items)
-    if (IsFormName(it.name)) return FormKeyOfItem(it.type, it.value);
+    if (FoldsTo(it.name, "form")) return FormKeyOfItem(it.type, it.value);
   return {};
 }
 
@@ -233,7 +232,8 @@ void PackItem(const StoredItem& item, std::string& out) {
   out.append(reinterpret_cast<const char*>(item.value.data()), item.value.size());
 }
 
-uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out) {
+uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
+                     const std::vector<std::string>* onlyNames) {
   out.clear();
   auto get32 = [&](size_t at) {
     auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + k])); };
@@ -243,6 +243,17 @@ uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out) {
     const size_t nameSize = static_cast<uint8_t>(bytes[at]);
     if (nameSize == 0 || bytes.size() - at < 13 + nameSize)
       return Fail(GVERR_NOT_A_DATABASE, "a note's items are damaged");
+    if (onlyNames != nullptr) {
+      const std::string_view name = bytes.substr(at + 1, nameSize);
+      if (std::none_of(onlyNames->begin(), onlyNames->end(),
+                       [&](const std::string& key) { return FoldsTo(name, key); })) {
+        const size_t skip = 13 + nameSize + get32(at + 9 + nameSize);
+        if (bytes.size() - at < skip)
+          return Fail(GVERR_NOT_A_DATABASE, "a note's items are damaged");
+        at += skip;
+        continue;
+      }
+    }
     StoredItem& it = out.emplace_back();
     it.name.assign(bytes.data() + at + 1, nameSize);
     at += 1 + nameSize;
@@ -378,17 +389,21 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
-  Stmt st;
-  if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
-    return s;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-        DocAttachment a;
-        a.size = static_cast<uint32_t>(r.Int(1));
-        a.modified = DecodeStoredTime(r.Blob(2));
-        doc->attachments_[std::string(r.Text(0))] = std::move(a);
-      }))
-    return s;
-  st = Stmt();
+  bool attachments = true;
+  if (uint32_t s = txn.AnyAttachments(attachments)) return s;
+  if (attachments) {
+    Stmt st;
+    if (uint32_t s =
+            Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
+      return s;
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          DocAttachment a;
+          a.size = static_cast<uint32_t>(r.Int(1));
+          a.modified = DecodeStoredTime(r.Blob(2));
+          doc->attachments_[std::string(r.Text(0))] = std::move(a);
+        }))
+      return s;
+  }
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
   return 0;

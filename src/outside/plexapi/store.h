@@ -385,6 +385,7 @@ class Database {
   bool in_bulk_store_ = false;
   bool walk_step_ = false;  // an index step since the last document open
   bool held_read_ = false;  // a read transaction open between document opens
+  int held_attachments_ = -1;  // in it: whether any attachment is there (-1: not asked)
   uint32_t held_count_ = 0;
   std::chrono::steady_clock::time_point held_start_;
   std::vector<FullTextRow> bulk_fulltext_;
@@ -433,6 +434,10 @@ class Txn {
   sqlite3* sql() const { return db_.sql(); }
   bool writing() const { return mode_ == kWrite; }
   [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
+
+  // Whether any note has an attachment (true unless known otherwise): asked once for the
+  // documents of a walk, whose shared snapshot nobody changes.
+  [[nodiscard]] uint32_t AnyAttachments(bool& out);
 
   // Write transactions only. Allocates the next note id (never reused; GVERR_TOO_BIG when
   // they are used up).
@@ -502,7 +507,9 @@ std::string PackItems(const Items& items) {
   return out;
 }
 // The items packed in bytes; bytes that do not hold packed items: GVERR_NOT_A_DATABASE.
-[[nodiscard]] uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out);
+// onlyNames (folded names), when given: only the items of those names.
+[[nodiscard]] uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
+                                   const std::vector<std::string>* onlyNames = nullptr);
 // The items of a note in their order (none for a note that is not there).
 [[nodiscard]] uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
 // A note's header and items in one read. None: GVERR_NO_ENTRY.

@@ -324,14 +324,8 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
   return notes.ForEachRow([&](const Stmt& note) -> uint32_t {
     const int64_t id = note.Int(0);
     list.clear();
-    if (withItems) {
-      if (uint32_t s = UnpackItems(note.Blob(1), list)) return s;
-      if (onlyNames != nullptr)
-        std::erase_if(list, [&](const StoredItem& it) {
-          return std::find(onlyNames->begin(), onlyNames->end(), FoldAscii(it.name)) ==
-                 onlyNames->end();
-        });
-    }
+    if (withItems)
+      if (uint32_t s = UnpackItems(note.Blob(1), list, onlyNames)) return s;
     return fn(static_cast<GVNOTEID>(id), list);
   });
 }
