@@ -380,7 +380,8 @@ uint32_t Database::BulkStore(const std::function<uint32_t()>& store) {
   in_bulk_store_ = false;
   if (status != 0) {
     bulk_fulltext_.resize(rowsBefore);
-    design_seq_ = next_note_ = -1;  // read again: what the store did is undone
+    // Read again: what the store did is undone. The note ids of the batch stay allocated.
+    design_seq_ = -1;
     // Only this document's rows go; when even that fails, the batch cannot be trusted.
     if (ExecCached("ROLLBACK TO bulk_store") != 0 || ExecCached("RELEASE bulk_store") != 0)
       DropBulk();
@@ -847,6 +848,7 @@ uint32_t Txn::Begin(Mode mode) {
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
   db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
   mode_ = mode;
   open_ = true;
   joined_ = false;
@@ -880,6 +882,12 @@ uint32_t Txn::Commit() {
     return Fail(GVERR_ENGINE, db_.file_ + ": a statement of the transaction failed");
   }
   if (mode_ == kWrite) {
+    if (db_.next_note_dirty_) {
+      if (uint32_t st = db_.SetMeta("next_note", db_.next_note_)) {
+        Rollback();
+        return st;
+      }
+    }
     if (uint32_t st =
             db_.ExecCached("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq'")) {
       Rollback();
@@ -894,6 +902,7 @@ uint32_t Txn::Commit() {
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
   db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
   return 0;
 }
 
@@ -913,6 +922,7 @@ void Txn::Rollback() {
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
   db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
 }
 
 uint32_t Txn::AnyAttachments(bool& out) {
@@ -936,9 +946,9 @@ uint32_t Txn::NewNoteId(GVNOTEID& id) {
   if (n < 0)
     if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
   if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");
-  db_.next_note_ = -1;
-  if (uint32_t st = db_.SetMeta("next_note", n + 1)) return st;
+  // Written once by the commit: a bulk batch would write it at every store.
   db_.next_note_ = n + 1;
+  db_.next_note_dirty_ = true;
   id = static_cast<GVNOTEID>(2 * (n + 1));
   return 0;
 }
@@ -957,7 +967,7 @@ uint32_t Txn::DesignSeq(int64_t& out) {
 
 uint32_t Txn::BumpDesignSeq() {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
-  db_.design_seq_ = db_.next_note_ = -1;
+  db_.design_seq_ = -1;
   return db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'design_seq'");
 }
 

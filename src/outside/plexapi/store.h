@@ -378,6 +378,7 @@ class Database {
   bool txn_write_ = false;
   int64_t design_seq_ = -1;    // meta.design_seq as read in the open write transaction (-1: not)
   int64_t next_note_ = -1;     // meta.next_note likewise
+  bool next_note_dirty_ = false;  // next_note_ to be written by the commit
   std::unique_ptr<Txn> bulk_;  // the shared bulk transaction, while one is open
   uint32_t bulk_count_ = 0;
   std::chrono::steady_clock::time_point bulk_start_;
