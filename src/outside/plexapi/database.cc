@@ -453,8 +453,9 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
   if (uint32_t s = db->Configure(busyMs)) return s;
   if (version < kSchemaVersion && !writable)
     return Fail(GVERR_NOT_A_DATABASE,
-                file + ": a database of an earlier layout, converted when first opened by "
-                       "someone who may write it");
+                file +
+                    ": a database of an earlier layout, converted when first opened by "
+                    "someone who may write it");
   if (!readOnly || version < kSchemaVersion)
     if (uint32_t s = db->Upgrade(version)) return s;
   if (uint32_t s = db->ReloadIdentity()) return s;
@@ -504,8 +505,8 @@ uint32_t Database::PackItemRows(Txn& txn) {
     return st;
   {
     Stmt rows;
-    if (uint32_t st = Query(txn, "SELECT note, name, type, flags, value FROM item ORDER BY note, ord",
-                            rows))
+    if (uint32_t st =
+            Query(txn, "SELECT note, name, type, flags, value FROM item ORDER BY note, ord", rows))
       return st;
     std::vector<StoredItem> items;
     int64_t note = 0;
@@ -986,7 +987,8 @@ std::once_flag g_random_fork;
 
 // Fills out with random bytes; false without kernel randomness.
 bool RandomBytes(uint8_t* out, size_t n) {
-  std::call_once(g_random_fork, [] { pthread_atfork(nullptr, nullptr, [] { t_random.used = 512; }); });
+  std::call_once(g_random_fork,
+                 [] { pthread_atfork(nullptr, nullptr, [] { t_random.used = 512; }); });
   RandomPool& pool = t_random;
   if (pool.used + n > pool.bytes.size()) {
     size_t got = 0;

@@ -57,8 +57,8 @@ std::string FormDesignName(std::string_view design) {
   out.clear();
   for (const StoredItem& it : items) {
     if (FoldAscii(it.name) != FoldAscii(kTitleItem)) continue;
-    out = StoredText(it.type, std::string_view(reinterpret_cast<const char*>(it.value.data()),
-                                               it.value.size()));
+    out = StoredText(
+        it.type, std::string_view(reinterpret_cast<const char*>(it.value.data()), it.value.size()));
     break;
   }
   return 0;

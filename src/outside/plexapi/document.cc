@@ -150,13 +150,13 @@ uint32_t InsertNote(Txn& txn, NoteRow& row) {
   if (std::memcmp(&row.modified, &zero, sizeof zero) == 0) row.modified = row.created;
   std::string created = EncodeStoredTime(row.created);
   std::string modified = EncodeStoredTime(row.modified);
-  if (uint32_t s = RunSql(
-          txn,
-          "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, "
-          "modified, seq, items) VALUES(?,?,?,?,?,?,?,?,?,?)",
-          id, AsBlob(row.unid), row.cls, TextOrNull(row.form_key), TextOrNull(row.design_key),
-          ParentParam(row.has_parent, row.parent), AsBlob(created), AsBlob(modified), row.seq,
-          AsBlob(row.items)))
+  if (uint32_t s =
+          RunSql(txn,
+                 "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, "
+                 "modified, seq, items) VALUES(?,?,?,?,?,?,?,?,?,?)",
+                 id, AsBlob(row.unid), row.cls, TextOrNull(row.form_key),
+                 TextOrNull(row.design_key), ParentParam(row.has_parent, row.parent),
+                 AsBlob(created), AsBlob(modified), row.seq, AsBlob(row.items)))
     return s;
   row.id = id;
   return 0;
@@ -282,7 +282,8 @@ uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
 }
 
 uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  if (uint32_t s = RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note))
+  if (uint32_t s =
+          RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note))
     return s;
   return IndexNote(txn, note, NoteText(items), false);
 }
@@ -393,8 +394,7 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   if (uint32_t s = txn.AnyAttachments(attachments)) return s;
   if (attachments) {
     Stmt st;
-    if (uint32_t s =
-            Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
+    if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
       return s;
     if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
           DocAttachment a;
@@ -730,17 +730,17 @@ uint32_t Document::Store(bool ifUnchanged) {
     for (const DocItem* it : AppendedRows())
       if (dirty_.count(it->key) == 0) merged.push_back(*it);
     if (itemsChanged) {
-      if (uint32_t s = RunSql(txn,
-                              "UPDATE note SET items=?, form_key=?, parent=?, modified=?, seq=? "
-                              "WHERE id=?",
-                              AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
-                              ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)),
-                              seq, id))
+      if (uint32_t s =
+              RunSql(txn,
+                     "UPDATE note SET items=?, form_key=?, parent=?, modified=?, seq=? "
+                     "WHERE id=?",
+                     AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
+                     ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
         return s;
       if (uint32_t s = IndexNote(txn, id, NoteText(merged), false)) return s;
     } else if (uint32_t s = RunSql(txn, "UPDATE note SET parent=?, modified=?, seq=? WHERE id=?",
-                                   ParentParam(has_parent_, parent_),
-                                   AsBlob(EncodeStoredTime(now)), seq, id)) {
+                                   ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)),
+                                   seq, id)) {
       return s;
     }
   }

@@ -86,8 +86,7 @@ uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& r
     if (r.body && r.fresh)
       s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
     else if (r.body)
-      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.note,
-                 *r.body);
+      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
     else
       s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.note);
     if (s != 0) return s;

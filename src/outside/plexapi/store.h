@@ -376,16 +376,16 @@ class Database {
   bool form_check_ = false;
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
-  int64_t design_seq_ = -1;    // meta.design_seq as read in the open write transaction (-1: not)
-  int64_t next_note_ = -1;     // meta.next_note likewise
+  int64_t design_seq_ = -1;       // meta.design_seq as read in the open write transaction (-1: not)
+  int64_t next_note_ = -1;        // meta.next_note likewise
   bool next_note_dirty_ = false;  // next_note_ to be written by the commit
-  std::unique_ptr<Txn> bulk_;  // the shared bulk transaction, while one is open
+  std::unique_ptr<Txn> bulk_;     // the shared bulk transaction, while one is open
   uint32_t bulk_count_ = 0;
   std::chrono::steady_clock::time_point bulk_start_;
   std::chrono::milliseconds bulk_period_{kBulkMillis};
   bool in_bulk_store_ = false;
-  bool walk_step_ = false;  // an index step since the last document open
-  bool held_read_ = false;  // a read transaction open between document opens
+  bool walk_step_ = false;     // an index step since the last document open
+  bool held_read_ = false;     // a read transaction open between document opens
   int held_attachments_ = -1;  // in it: whether any attachment is there (-1: not asked)
   uint32_t held_count_ = 0;
   std::chrono::steady_clock::time_point held_start_;
@@ -470,7 +470,7 @@ struct NoteRow {
   Unid parent{};
   GVTIMEDATE created{};
   GVTIMEDATE modified{};
-  uint32_t seq = 0;  // times stored
+  uint32_t seq = 0;   // times stored
   std::string items;  // InsertNote: the packed items (PackItems) the note is inserted with
 };
 

@@ -891,9 +891,9 @@ TEST_F(BulkTest, AFailedCommitLosesTheWholeBatchAndIsAnswered) {
       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
   for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "lost", GVCLOSE_BULK), 0u);
   EXPECT_EQ(GVDatabaseClose(db_, 0), GVERR_ENGINE);
-  EXPECT_EQ(plexatest::CountNamed(plexatest::PackedItems(raw_->Column("SELECT items FROM note")),
-                                  "Name"),
-            3u);
+  EXPECT_EQ(
+      plexatest::CountNamed(plexatest::PackedItems(raw_->Column("SELECT items FROM note")), "Name"),
+      3u);
   EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH 'lost'"), 0);
   // The same failure answered by the next call that reaches the database.
   db_ = Reopen();

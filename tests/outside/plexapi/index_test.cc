@@ -1054,31 +1054,33 @@ TEST_P(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
   EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{c, e}));
 }
 
+// The documents a full-text search of db finds, in order.
+std::vector<GVNOTEID> FullTextFinds(GVDB db, const char* query) {
+  GVINDEX ix = 0;
+  EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
+  EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
+  std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
+  EXPECT_EQ(GVIndexClose(ix), 0u);
+  return found;
+}
+
 // The index is kept by the transaction that stores or deletes a document, whoever stores
 // it; a file made before the index gets it at its first open for writing.
 TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
-  auto search = [](GVDB db, const char* query) {
-    GVINDEX ix = 0;
-    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
-    EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
-    std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
-    EXPECT_EQ(GVIndexClose(ix), 0u);
-    return found;
-  };
   GVNOTEID a = Put(db_, {Text("Subject", "old words")});
   GVNOTEID b = Put(db_, {Text("Subject", "gone soon")});
   Update(db_, a, {Text("Subject", "new words")});
-  EXPECT_EQ(search(db_, "old"), std::vector<GVNOTEID>{});
-  EXPECT_EQ(search(db_, "new words"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "old"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(FullTextFinds(db_, "new words"), std::vector<GVNOTEID>{a});
   ASSERT_EQ(GVDocumentDelete(db_, b, 0), 0u);
-  EXPECT_EQ(search(db_, "soon"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(FullTextFinds(db_, "soon"), std::vector<GVNOTEID>{});
   // Stores of another process and copies between databases are indexed too.
   ASSERT_EQ(Wait(Spawn("store 3 child")), 0);
-  EXPECT_EQ(search(db_, "child2").size(), 1u);
+  EXPECT_EQ(FullTextFinds(db_, "child2").size(), 1u);
   GVDB other = OpenOther("other.odb");
   GVNOTEID copy = 0;
   ASSERT_EQ(GVDocumentCopy(db_, a, other, &copy), 0u);
-  EXPECT_EQ(search(other, "new"), std::vector<GVNOTEID>{copy});
+  EXPECT_EQ(FullTextFinds(other, "new"), std::vector<GVNOTEID>{copy});
   // A database made from this one has the rows of the documents it takes along only.
   for (uint32_t options : {0u, uint32_t{GVCREATE_DOCUMENTS}}) {
     std::string file = "made" + std::to_string(options) + ".odb";
@@ -1089,7 +1091,7 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
     ASSERT_EQ(GVDatabaseOpen(TestServer(), file.c_str(), 0, &made), 0u);
     EXPECT_EQ(store_.Query(root_, file, "SELECT COUNT(*) FROM fulltext") != "0", options != 0)
         << file;
-    EXPECT_EQ(search(made, "new words").size(), options != 0 ? 1u : 0u) << file;
+    EXPECT_EQ(FullTextFinds(made, "new words").size(), options != 0 ? 1u : 0u) << file;
   }
   // The rest is about SQLite files of an earlier layout.
   if (!OnFiles()) return;
@@ -1101,8 +1103,8 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
   }
   GVDB again = 0;
   ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &again), 0u);
-  EXPECT_EQ(search(again, "new words"), std::vector<GVNOTEID>{a});
-  EXPECT_EQ(search(again, "child1").size(), 1u);
+  EXPECT_EQ(FullTextFinds(again, "new words"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(again, "child1").size(), 1u);
   ASSERT_EQ(MakeView(again, "(TWMainIndexView0)", "", {{GVCOL_SORTED, "Subject"}}, nullptr, 0,
                      GVVIEW_TEMPORARY),
             0u);
@@ -1113,18 +1115,11 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
 // views, and stores afterwards.
 TEST_P(IndexTest, AFileOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
   if (!OnFiles()) GTEST_SKIP() << "a layout of SQLite files";
-  auto search = [](GVDB db, const char* query) {
-    GVINDEX ix = 0;
-    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
-    EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
-    std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
-    EXPECT_EQ(GVIndexClose(ix), 0u);
-    return found;
-  };
   GVNOTEID view = 0;
   ASSERT_EQ(MakeView(db_, "Subjects", "", {{GVCOL_SORTED, "Subject"}}, &view), 0u);
-  GVNOTEID a = Put(db_, {Text("Subject", "apple"), Text("Body", "\xC3\x89t\xC3\xA9 na\xC3\xAFve"),
-                         TextList("Tags", {"alpha beta", "gamma"}), Num("N", -1.7976931348623157e308)});
+  GVNOTEID a =
+      Put(db_, {Text("Subject", "apple"), Text("Body", "\xC3\x89t\xC3\xA9 na\xC3\xAFve"),
+                TextList("Tags", {"alpha beta", "gamma"}), Num("N", -1.7976931348623157e308)});
   GVNOTEID b = Put(db_, {Text("Subject", "Zebra"), TextList("Empty", {}), Text("Tail", "last")});
   // A changed name goes behind the others, as it always has.
   Update(db_, b, {Text("Subject", "zebra")});
@@ -1200,22 +1195,22 @@ TEST_P(IndexTest, AFileOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
   GVDesignEntry entry{};
   ASSERT_EQ(GVViewList(db_, GV_LIST_NEXT, &entry), 0u);
   EXPECT_STREQ(entry.name, "Subjects");
-  EXPECT_EQ(search(db_, "na\xC3\xAFve"), std::vector<GVNOTEID>{a});
-  EXPECT_EQ(search(db_, "\"alpha beta\""), std::vector<GVNOTEID>{a});
-  EXPECT_EQ(search(db_, "\"beta gamma\""), std::vector<GVNOTEID>{}) << "across two entries";
-  EXPECT_EQ(search(db_, "\"gamma apple\""), std::vector<GVNOTEID>{}) << "across two items";
-  EXPECT_EQ(search(db_, "apple gamma"), std::vector<GVNOTEID>{a}) << "terms in two items";
+  EXPECT_EQ(FullTextFinds(db_, "na\xC3\xAFve"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "\"alpha beta\""), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "\"beta gamma\""), std::vector<GVNOTEID>{}) << "across two entries";
+  EXPECT_EQ(FullTextFinds(db_, "\"gamma apple\""), std::vector<GVNOTEID>{}) << "across two items";
+  EXPECT_EQ(FullTextFinds(db_, "apple gamma"), std::vector<GVNOTEID>{a}) << "terms in two items";
   EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{a, b}));
   Update(db_, a, {Text("Subject", "zoo")});
   EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{b, a}));
-  EXPECT_EQ(search(db_, "zoo"), std::vector<GVNOTEID>{a});
-  EXPECT_EQ(search(db_, "apple"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(FullTextFinds(db_, "zoo"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "apple"), std::vector<GVNOTEID>{});
   GVNOTEID c = Put(db_, {Text("Subject", "new")});
-  EXPECT_EQ(search(db_, "new"), std::vector<GVNOTEID>{c});
+  EXPECT_EQ(FullTextFinds(db_, "new"), std::vector<GVNOTEID>{c});
   // Opened again, it is the new layout already.
   GVDB again = 0;
   ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &again), 0u);
-  EXPECT_EQ(search(again, "last"), std::vector<GVNOTEID>{b});
+  EXPECT_EQ(FullTextFinds(again, "last"), std::vector<GVNOTEID>{b});
 }
 
 TEST_P(IndexTest, DeleteAllEntriesDeletesEachDocumentOnce) {

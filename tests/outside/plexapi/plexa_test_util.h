@@ -118,8 +118,8 @@ inline std::vector<plexa::StoredItem> PackedItems(const std::vector<std::string>
 }
 // How many of them are named name (as spelled).
 inline size_t CountNamed(const std::vector<plexa::StoredItem>& items, std::string_view name) {
-  return static_cast<size_t>(std::count_if(items.begin(), items.end(),
-                                           [&](const plexa::StoredItem& it) { return it.name == name; }));
+  return static_cast<size_t>(std::count_if(
+      items.begin(), items.end(), [&](const plexa::StoredItem& it) { return it.name == name; }));
 }
 
 // A child process running body; the parent and the child talk through two pipes of bytes.

@@ -297,10 +297,10 @@ class JsonlTest : public plexatest::SessionTest {
   static std::vector<std::string> Rows(const std::string& path) {
     plexatest::RawDb raw(path);
     const char* kWhere = " FROM note WHERE class IN (1, 2) ORDER BY unid";
-    const std::vector<std::string> notes = raw.Column(
-        std::string("SELECT hex(unid) || '|' || class || '|' || quote(parent) || '|' || "
-                    "hex(created)") +
-        kWhere);
+    const std::vector<std::string> notes =
+        raw.Column(std::string("SELECT hex(unid) || '|' || class || '|' || quote(parent) || '|' || "
+                               "hex(created)") +
+                   kWhere);
     const std::vector<std::string> packed = raw.Column(std::string("SELECT items") + kWhere);
     std::vector<std::string> rows;
     for (size_t n = 0; n < notes.size() && n < packed.size(); ++n) {
