@@ -660,6 +660,10 @@ uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view f
 }
 
 uint32_t ImportNotes(plexa::Database& db, std::istream& in, size_t& count, std::string& error) {
+  // One transaction for the whole file: with the engine's small page cache it spills its
+  // pages to the log and reads them back over and over.
+  if (db.pg() == nullptr)
+    if (uint32_t st = db.Exec("PRAGMA cache_size = -65536")) return Engine(st, error);
   plexa::Txn txn(db);
   if (uint32_t st = txn.Begin(plexa::Txn::kWrite)) return Engine(st, error);
   size_t lineNo = 0, stored = 0;
