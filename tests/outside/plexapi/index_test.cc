@@ -1110,11 +1110,10 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
             0u);
 }
 
-// A file of the first layout (a row an item, a full-text row an item) is converted in place at
-// its first open: the same items in the same order and stored layout, the same searches and
-// views, and stores afterwards.
-TEST_P(IndexTest, AFileOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
-  if (!OnFiles()) GTEST_SKIP() << "a layout of SQLite files";
+// A database of the first layout (a row an item, a full-text row an item) is converted in
+// place at its first open: the same items in the same order and stored layout, the same searches
+// and views, and stores afterwards.
+TEST_P(IndexTest, ADatabaseOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
   GVNOTEID view = 0;
   ASSERT_EQ(MakeView(db_, "Subjects", "", {{GVCOL_SORTED, "Subject"}}, &view), 0u);
   GVNOTEID a =
@@ -1125,67 +1124,75 @@ TEST_P(IndexTest, AFileOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
   Update(db_, b, {Text("Subject", "zebra")});
   ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
   db_ = 0;
-  const std::string file = root_ + "/local/t.odb";
-  std::vector<std::string> packed;
-  {
-    RawDb raw(file);
-    packed = raw.Column("SELECT items FROM note ORDER BY id");
-    const std::vector<std::string> ids = raw.Column("SELECT id FROM note ORDER BY id");
-    const std::vector<std::string> classes = raw.Column("SELECT class FROM note ORDER BY id");
-    ASSERT_EQ(ids.size(), packed.size());
-    raw.Exec(
-        "CREATE TABLE item(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE, "
-        "ord INTEGER NOT NULL, name TEXT NOT NULL, name_key TEXT NOT NULL, "
-        "type INTEGER NOT NULL, flags INTEGER NOT NULL DEFAULT 0, value BLOB NOT NULL, "
-        "PRIMARY KEY(note, ord)) WITHOUT ROWID; CREATE INDEX item_name ON item(note, name_key); "
-        "DELETE FROM fulltext;");
-    sqlite3_stmt* item = nullptr;
-    sqlite3_stmt* text = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(raw.get(), "INSERT INTO item VALUES(?, ?, ?, ?, ?, ?, ?)", -1,
-                                 &item, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_prepare_v2(raw.get(), "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", -1,
-                                 &text, nullptr),
-              SQLITE_OK);
-    for (size_t n = 0; n < ids.size(); ++n) {
-      const int64_t note = std::stoll(ids[n]);
-      int64_t ord = 0;
-      for (const plexa::StoredItem& it : plexatest::PackedItems({packed[n]})) {
-        ++ord;
-        const std::string key = plexa::FoldAscii(it.name);
-        sqlite3_bind_int64(item, 1, note);
-        sqlite3_bind_int64(item, 2, ord);
-        sqlite3_bind_text(item, 3, it.name.data(), static_cast<int>(it.name.size()),
-                          SQLITE_TRANSIENT);
-        sqlite3_bind_text(item, 4, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int64(item, 5, it.type);
-        sqlite3_bind_int64(item, 6, it.flags);
-        sqlite3_bind_blob(item, 7, it.value.data(), static_cast<int>(it.value.size()),
-                          SQLITE_TRANSIENT);
-        EXPECT_EQ(sqlite3_step(item), SQLITE_DONE);
-        sqlite3_reset(item);
-        std::string body;
-        plexa::AppendItemText(it, body);
-        if (body.empty() || (classes[n] != "1" && classes[n] != "2")) continue;
-        sqlite3_bind_int64(text, 1, note << 32 | ord);
-        sqlite3_bind_text(text, 2, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
-        EXPECT_EQ(sqlite3_step(text), SQLITE_DONE);
-        sqlite3_reset(text);
-      }
+  // Rows written the old way, with the engine's own statements.
+  auto run = [&](const std::string& sql) { store_.Column(root_, "t.odb", sql); };
+  auto count = [&](const std::string& sql) { return store_.Query(root_, "t.odb", sql); };
+  auto bytes = [&](const void* data, size_t size) {
+    std::string hex;
+    for (size_t k = 0; k < size; ++k) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", static_cast<const uint8_t*>(data)[k]);
+      hex += two;
     }
-    sqlite3_finalize(item);
-    sqlite3_finalize(text);
-    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 5) << "a row a text item";
-    raw.Exec("ALTER TABLE note DROP COLUMN items; UPDATE meta SET value = 1 WHERE key = 'schema'");
+    return OnFiles() ? "X'" + hex + "'" : "decode('" + hex + "', 'hex')";
+  };
+  auto text = [&](const std::string& t) {
+    const std::string b = bytes(t.data(), t.size());
+    return OnFiles() ? "CAST(" + b + " AS TEXT)" : b;
+  };
+  const char* kItemTable = OnFiles()
+                               ? "CREATE TABLE item(note INTEGER NOT NULL REFERENCES note(id) "
+                                 "ON DELETE CASCADE, ord INTEGER NOT NULL, name TEXT NOT NULL, "
+                                 "name_key TEXT NOT NULL, type INTEGER NOT NULL, flags INTEGER "
+                                 "NOT NULL DEFAULT 0, value BLOB NOT NULL, PRIMARY KEY(note, "
+                                 "ord)) WITHOUT ROWID"
+                               : "CREATE TABLE item(note bigint NOT NULL REFERENCES note(id) "
+                                 "ON DELETE CASCADE, ord bigint NOT NULL, name bytea NOT NULL, "
+                                 "name_key bytea NOT NULL, type bigint NOT NULL, flags bigint "
+                                 "NOT NULL DEFAULT 0, value bytea NOT NULL, PRIMARY KEY(note, "
+                                 "ord))";
+  const std::vector<std::string> packed =
+      store_.Column(root_, "t.odb", "SELECT items FROM note ORDER BY id");
+  const std::vector<std::string> ids =
+      store_.Column(root_, "t.odb", "SELECT id FROM note ORDER BY id", false);
+  const std::vector<std::string> classes =
+      store_.Column(root_, "t.odb", "SELECT class FROM note ORDER BY id", false);
+  ASSERT_EQ(ids.size(), packed.size());
+  run(kItemTable);
+  run("CREATE INDEX item_name ON item(note, name_key)");
+  run("DELETE FROM fulltext");
+  for (size_t n = 0; n < ids.size(); ++n) {
+    const int64_t note = std::stoll(ids[n]);
+    int64_t ord = 0;
+    for (const plexa::StoredItem& it : plexatest::PackedItems({packed[n]})) {
+      ++ord;
+      run("INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(" + ids[n] +
+          ", " + std::to_string(ord) + ", " + text(it.name) + ", " +
+          text(plexa::FoldAscii(it.name)) + ", " + std::to_string(it.type) + ", " +
+          std::to_string(it.flags) + ", " + bytes(it.value.data(), it.value.size()) + ")");
+      std::string body;
+      plexa::AppendItemText(it, body);
+      if (body.empty() || (classes[n] != "1" && classes[n] != "2")) continue;
+      const std::string b = bytes(body.data(), body.size());
+      run("INSERT INTO fulltext(rowid, body) VALUES(" + std::to_string(note << 32 | ord) + ", " +
+          (OnFiles() ? "CAST(" + b + " AS TEXT)" : "convert_from(" + b + ", 'UTF8')") + ")");
+    }
   }
+  EXPECT_EQ(count("SELECT COUNT(*) FROM fulltext"), "5") << "a row a text item";
+  run("ALTER TABLE note DROP COLUMN items");
+  run("UPDATE meta SET value = " + std::string(OnFiles() ? "1" : "'1'") + " WHERE key = 'schema'");
   ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &db_), 0u);
-  {
-    RawDb raw(file);
-    EXPECT_EQ(raw.Int("SELECT value FROM meta WHERE key = 'schema'"), 2);
-    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('item', 'item_name')"), 0);
-    EXPECT_EQ(raw.Column("SELECT items FROM note ORDER BY id"), packed);
-    EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM fulltext"), 2) << "one row a note";
-  }
+  EXPECT_EQ(count(OnFiles() ? "SELECT value FROM meta WHERE key = 'schema'"
+                            : "SELECT convert_from(value, 'UTF8') FROM meta WHERE key = 'schema'"),
+            "2");
+  EXPECT_EQ(
+      count(OnFiles() ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('item', "
+                        "'item_name')"
+                      : "SELECT COUNT(*) FROM pg_class WHERE relname IN ('item', 'item_name') "
+                        "AND relnamespace = current_schema()::regnamespace"),
+      "0");
+  EXPECT_EQ(store_.Column(root_, "t.odb", "SELECT items FROM note ORDER BY id"), packed);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM fulltext"), "2") << "one row a note";
   GVDOC doc = 0;
   ASSERT_EQ(GVDocumentOpen(db_, b, GVOPEN_READONLY, &doc), 0u);
   std::vector<std::string> names;
