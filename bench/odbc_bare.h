@@ -28,6 +28,7 @@ namespace odbc_bare {
 // What a child did: its seconds and peak, or what failed.
 struct BareRun {
   double seconds = -1;
+  double cpuSeconds = 0;  // user and system
   double peakMiB = 0;
   long long rows = 0;
   std::string failure;
@@ -81,6 +82,8 @@ BareRun InChild(Work work) {
   result.rows = std::stoll(message.substr(0, line));
   result.seconds = taskrun_install::SecondsSince(start);
   result.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  result.cpuSeconds =
+      taskrun_install::Seconds(usage.ru_utime) + taskrun_install::Seconds(usage.ru_stime);
   return result;
 }
 
@@ -343,9 +346,10 @@ inline std::string ApplyInArrays(const std::string& connect, const std::string& 
   return failure.empty() ? connection.Commit() : failure;
 }
 
-// The rows of a query read inside a transaction, each column fetched as text.
+// The rows of a query read inside a transaction, each column fetched as text, or with typed
+// each number column as a double (as the sqlcli connector fetches a number field).
 inline std::string ReadInTransaction(const std::string& connect, const std::string& sql,
-                                     long long* rows) {
+                                     long long* rows, bool typed = false) {
   Connection connection;
   if (std::string failure = connection.Open(connect); !failure.empty()) return failure;
   SQLHSTMT stmt = SQL_NULL_HSTMT;
@@ -358,6 +362,17 @@ inline std::string ReadInTransaction(const std::string& connect, const std::stri
   if (!SQL_SUCCEEDED(SQLExecDirect(stmt, text.data(), SQL_NTS)) ||
       !SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)))
     failure = "cannot read: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+  std::vector<SQLSMALLINT> types(static_cast<size_t>(std::max<SQLSMALLINT>(columns, 0)),
+                                 SQL_C_CHAR);
+  for (SQLUSMALLINT c = 1; typed && failure.empty() && c <= columns; ++c) {
+    SQLLEN type = 0;
+    if (!SQL_SUCCEEDED(SQLColAttribute(stmt, c, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type)))
+      failure = "cannot describe: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+    const bool number = type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_BIGINT ||
+                        type == SQL_TINYINT || type == SQL_DOUBLE || type == SQL_FLOAT ||
+                        type == SQL_REAL;
+    if (number) types[c - 1] = SQL_C_DOUBLE;
+  }
   std::array<char, 256> value{};
   SQLLEN length = 0;
   while (failure.empty()) {
@@ -368,7 +383,7 @@ inline std::string ReadInTransaction(const std::string& connect, const std::stri
       break;
     }
     for (SQLUSMALLINT c = 1; c <= columns && failure.empty(); ++c)
-      if (!SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_CHAR, value.data(),
+      if (!SQL_SUCCEEDED(SQLGetData(stmt, c, types[c - 1], value.data(),
                                     static_cast<SQLLEN>(value.size()), &length)))
         failure = "cannot get a value: " + Diagnostic(SQL_HANDLE_STMT, stmt);
     ++*rows;

@@ -42,7 +42,7 @@ class ScopedIndex {
   ScopedIndex(const char* view) : view_(view) {
     const GVNOTEID id = OrdexLocateView(Service().adminDb, view);
     if (!id) {
-      status_ = TWFAIL_ADMIN_ITEM;
+      status_ = OrdexServerLost() ? TWFAIL_ADMIN_ACCESS : TWFAIL_ADMIN_ITEM;
     } else if (!OrdexOpenIndex(Service().adminDb, id, view, &index_)) {
       status_ = TWFAIL_ADMIN_ACCESS;
     }

@@ -24,6 +24,7 @@ struct LogState {
   int quiet = 0;
   bool writing = false;     // a message is being written: another one goes to twmain.err
   bool diagnosing = false;  // a diagnostics entry is being written
+  bool serverLost = false;  // 792 was reported for the outage going on
 };
 
 LogState& State() {
@@ -512,6 +513,27 @@ void CSMgrPlexaFailure(uint32_t status) {
   if (text[0] == '\0' || last != status) GVErrorGetInfo(status, 0, text);
   text[sizeof text - 1] = '\0';
   CSMgrDiagnostic(text);
+}
+
+void CSMgrServerLost() {
+  LogState& st = State();
+  if (st.serverLost || st.writing) return;
+  st.serverLost = true;
+  char text[GV_ERROR_TEXT_SIZE] = {};
+  uint32_t last = 0;
+  GVErrorFetch(&last, nullptr, text);
+  if (text[0] == '\0' || last != GVERR_NO_SERVER) GVErrorGetInfo(GVERR_NO_SERVER, 0, text);
+  text[sizeof text - 1] = '\0';
+  // The detail buffer belongs to the message the caller is about to report.
+  std::string detail;
+  detail.swap(st.detail);
+  (void)CSMgrLogText(0, TWFAIL_CSMGR_ORDEX_SERVER,
+                     CSMgrMessageText(TWFAIL_CSMGR_ORDEX_SERVER) + ": " + text);
+  st.detail.swap(detail);
+}
+
+void CSMgrServerAnswers() {
+  State().serverLost = false;
 }
 
 void CSMgrInternalFault(const char* unit, int line) {

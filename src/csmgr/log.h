@@ -110,6 +110,11 @@ void CSMgrWriteBugFile(std::string_view text);
 void CSMgrDiagnostic(std::string_view text);
 // The last Plexa failure's text, as an entry.
 void CSMgrPlexaFailure(uint32_t status);
+// A Plexa call found the Ordex server not answering (GVERR_NO_SERVER: a PostgreSQL that is
+// down or unreachable): 792 with Plexa's reason in the operations log (or twmain.err), at
+// any diagnostics level, once until CSMgrServerAnswers is told that a call got through.
+void CSMgrServerLost();
+void CSMgrServerAnswers();
 // "%s(%d)\terror occured in module" for a failed internal check.
 void CSMgrInternalFault(const char* unit, int line);
 #define CSMGR_CHECK(cond) \

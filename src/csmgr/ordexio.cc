@@ -48,14 +48,21 @@ std::string FormOfDocument(GVDOC doc) {
 }
 
 // Records a failed call: the Plexa text, then the structured text of what was being done.
+// Whether a failed call is recorded as a diagnostic. A server that does not answer is
+// reported at any level.
+bool Diagnosed(uint32_t status) {
+  if (status == GVERR_NO_SERVER) CSMgrServerLost();
+  return !CSMgrReportsQuiet() && Service().diagnostics != 0;
+}
+
 void Failed(uint32_t status, const std::string& what) {
-  if (CSMgrReportsQuiet() || Service().diagnostics == 0) return;
+  if (!Diagnosed(status)) return;
   CSMgrPlexaFailure(status);
   CSMgrDiagnostic(what);
 }
 
 void FieldFailed(uint32_t status, GVDOC doc, const char* item) {
-  if (CSMgrReportsQuiet() || Service().diagnostics == 0) return;
+  if (!Diagnosed(status)) return;
   Failed(status, Printf("Field error|database %s|form %s|field %s", TitleOfDocument(doc).c_str(),
                         FormOfDocument(doc).c_str(), item != nullptr ? item : "unknown"));
 }
@@ -67,7 +74,7 @@ std::string TitleOfIndex(GVINDEX) {
 }
 
 void IndexFailed(uint32_t status, GVINDEX index, const char* view, uint32_t column) {
-  if (CSMgrReportsQuiet() || Service().diagnostics == 0) return;
+  if (!Diagnosed(status)) return;
   Failed(status, Printf("Index error|database %s|view %s|column %d", TitleOfIndex(index).c_str(),
                         view != nullptr ? view : "unknown", static_cast<int>(column)));
 }
@@ -153,19 +160,29 @@ std::string OrdexDatabaseTitle(GVDB db) {
   return title[0] != '\0' ? std::string(title) : std::string("unknown");
 }
 
+bool OrdexServerLost() {
+  uint32_t last = 0;
+  GVErrorFetch(&last, nullptr, nullptr);
+  return last == GVERR_NO_SERVER;
+}
+
 GVNOTEID OrdexLocateView(GVDB db, const char* name) {
+  GVSetProperty(GVPROP_CLEAR_ERROR, 0);
   GVNOTEID id = GVViewLocateByName(db, name);
   if (id == 0)
-    Failed(GVERR_NO_VIEW, Printf("Index error|database %s|view %s|column %d",
-                                 OrdexDatabaseTitle(db).c_str(), name, 0));
+    Failed(OrdexServerLost() ? GVERR_NO_SERVER : GVERR_NO_VIEW,
+           Printf("Index error|database %s|view %s|column %d", OrdexDatabaseTitle(db).c_str(), name,
+                  0));
   return id;
 }
 
 GVNOTEID OrdexLocateForm(GVDB db, const char* name) {
+  GVSetProperty(GVPROP_CLEAR_ERROR, 0);
   GVNOTEID id = GVFormLocateByName(db, name);
   if (id == 0)
-    Failed(GVERR_NO_FORM, Printf("Field error|database %s|form %s|field %s",
-                                 OrdexDatabaseTitle(db).c_str(), name, "unknown"));
+    Failed(OrdexServerLost() ? GVERR_NO_SERVER : GVERR_NO_FORM,
+           Printf("Field error|database %s|form %s|field %s", OrdexDatabaseTitle(db).c_str(), name,
+                  "unknown"));
   return id;
 }
 
@@ -194,6 +211,8 @@ void OrdexCloseIndex(GVINDEX* index) {
 bool OrdexRefreshIndex(GVINDEX index) {
   uint32_t st = GVIndexRefresh(index);
   if (st != 0) IndexFailed(st, index, "unknown", 0);
+  // Each poll refreshes the queue: one that got through ends an outage of the server.
+  if (st == 0) CSMgrServerAnswers();
   return st == 0;
 }
 
@@ -558,7 +577,7 @@ bool OrdexSplitRecords(std::string_view records, size_t pieceLimit,
 // Adds each piece as one more record of the item, in order; false (reported) at the first
 // that the store refuses.
 static bool AppendPieces(uint32_t core, GVDOC doc, const char* item,
-                  const std::vector<std::string_view>& pieces) {
+                         const std::vector<std::string_view>& pieces) {
   const uint16_t nameLength = static_cast<uint16_t>(std::strlen(item));
   for (std::string_view piece : pieces) {
     uint16_t s = NXItemAppend(core, 0, item, nameLength, NXTYPE_COMPOSITE, piece.data(),

@@ -26,6 +26,9 @@ std::string OrdexDatabaseTitle(GVDB db);
 // The note id of a view or form of that name, 0 when missing (recorded as a diagnostic).
 GVNOTEID OrdexLocateView(GVDB db, const char* name);
 GVNOTEID OrdexLocateForm(GVDB db, const char* name);
+// Whether the last Plexa call that failed found the Ordex server not answering: a lookup
+// that answered no note then says nothing about the note being there.
+bool OrdexServerLost();
 // Opens an index over the view; false with *index 0.
 bool OrdexOpenIndex(GVDB db, GVNOTEID view, const char* viewName, GVINDEX* index);
 void OrdexCloseIndex(GVINDEX* index);

@@ -254,7 +254,7 @@ class RoadFixture : public ::testing::Test {
   }
 
  public:
-  std::string ActivityLog() { return Adm({"export", "qtwlog.odx", "--form", "Activity"}); }
+  std::string ActivityLog() { return Adm({"export", logDb_, "--form", "Activity"}); }
   // plexadm against the installation's databases; its standard output.
   std::string Adm(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {adm_.empty() ? inst_ / "plexadm" : adm_};
@@ -269,7 +269,7 @@ class RoadFixture : public ::testing::Test {
 
   // A link document of form ("Link\\Flatrec", ...) named name, with the items given.
   void AddLink(const std::string& form, const std::string& name, std::vector<std::string> items) {
-    std::vector<std::string> args = {"new", "qtwadm.odx", form, "Name=" + name};
+    std::vector<std::string> args = {"new", adminDb_, form, "Name=" + name};
     args.insert(args.end(), items.begin(), items.end());
     Adm(args);
   }
@@ -277,7 +277,7 @@ class RoadFixture : public ::testing::Test {
   void AddTransfer(const std::string& name, const std::string& src, const std::string& dest,
                    std::vector<std::string> items) {
     std::vector<std::string> args = {"new",
-                                     "qtwadm.odx",
+                                     adminDb_,
                                      "Activity\\Direct Transfer",
                                      "Name=" + name,
                                      "SrcLink=" + src,
@@ -389,8 +389,10 @@ class RoadFixture : public ::testing::Test {
 #ifdef TW_CMAKE_COMMAND
   // The installation as a user makes it, in place of MakeDatabases and InstallPlugin: the
   // build's kit made by `cmake --install`, a cluster installed from it by the kit's setup,
-  // and this server configured as MakeDatabases does; plexadm and plug-ins are the kit's.
-  void InstallFromKit(int closeTimeout = 5) {
+  // and this server configured as MakeDatabases does; plexadm and plug-ins are the kit's. With
+  // adminServer the cluster's databases go to that Ordex server, which the installation's
+  // server map may hold in PostgreSQL.
+  void InstallFromKit(int closeTimeout = 5, const std::string& adminServer = "") {
     for (const char* name :
          {"ctlstore", "twmain", "taskrun", "plexadm", "direct.twx", "twmain.ini"})
       fs::remove(inst_ / name);
@@ -399,26 +401,34 @@ class RoadFixture : public ::testing::Test {
     ASSERT_TRUE(twtest::InstallKit(kit, &log)) << log;
     std::vector<std::string> env = twtest::InheritedEnv();
     env.insert(env.end(), {"PATH=/usr/bin:/bin", "HOME=" + kitBase_.path()});
-    twtest::ProcessResult r = twtest::RunProgram(
-        {kit + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst_.path(),
-         std::string("TARNWAY=") + kServer, "ADMINSERVER=", "ADMINDATABASE=qtwadm.odx",
-         "ADMINLOGDATABASE=qtwlog.odx"},
-        env, inst_.path(), "", 120000);
+    twtest::ProcessResult r =
+        twtest::RunProgram({kit + "setup", "INSTALLCLUSTER", "DIRECTORY=" + inst_.path(),
+                            std::string("TARNWAY=") + kServer, "ADMINSERVER=" + adminServer,
+                            "ADMINDATABASE=qtwadm.odx", "ADMINLOGDATABASE=qtwlog.odx"},
+                           env, inst_.path(), "", 120000);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     build_ = kit;
     adm_ = kit + "plexadm";
-    std::string found = Adm({"search", "qtwadm.odx", std::string("select Name = '") + kServer + "'",
-                             "--form", "Configuration\\Server"});
-    const std::string member = found.substr(0, found.find('\t'));
-    ASSERT_FALSE(member.empty()) << found;
+    if (!adminServer.empty()) {
+      adminDb_ = adminServer + "!!qtwadm.odx";
+      logDb_ = adminServer + "!!qtwlog.odx";
+    }
     for (auto [item, value] : {std::pair{"PollInterval", 1},
                                {"StatusInterval", 5},
                                {"MaxDuration", 60},
                                {"MaxActivities", 2},
                                {"CloseTimeout", closeTimeout}})
-      Adm({"put", "qtwadm.odx", member, item, "number", std::to_string(value)});
+      ASSERT_NO_FATAL_FAILURE(ServerSetting(item, value));
   }
 #endif
+  // Stores a number item of this server's configuration document.
+  void ServerSetting(const std::string& item, int value) {
+    std::string found = Adm({"search", adminDb_, std::string("select Name = '") + kServer + "'",
+                             "--form", "Configuration\\Server"});
+    const std::string member = found.substr(0, found.find('\t'));
+    ASSERT_FALSE(member.empty()) << found;
+    Adm({"put", adminDb_, member, item, "number", std::to_string(value)});
+  }
 
   // A plug-in from the build's installation or, for the test plug-ins, its tests directory.
   fs::path PluginPath(const std::string& plugin) const {
@@ -472,6 +482,9 @@ class RoadFixture : public ::testing::Test {
   std::string build_;
   twtest::TempDir kitBase_;
   std::string adm_;  // plexadm when it is not the installation's
+  // The Administrator and Log databases as plexadm names them.
+  std::string adminDb_ = "qtwadm.odx";
+  std::string logDb_ = "qtwlog.odx";
 };
 
 }  // namespace road

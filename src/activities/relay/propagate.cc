@@ -2,9 +2,12 @@
 #include "propagate.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "connections.h"
 #include "destination.h"
@@ -33,6 +36,8 @@ constexpr char kChangeOrder[] = "XDBSNAP_COMMITSEQ, XDBSNAP_INTENTSEQ";
 constexpr uint32_t kNotWritten =
     TWFIELDF_NO_INSERT | TWFIELDF_NO_UPDATE | TWFIELDF_NO_REMOVE | TWFIELDF_NO_CREATE;
 constexpr uint32_t kStrictlyGreater = TWFIELDF_KEY | TWFIELDF_KEY_GT | TWFIELDF_KEY_NE;
+// Change rows fetched at once, and the most insert images written in one stretch.
+constexpr uint32_t kBlockRows = 256;
 
 [[nodiscard]] uint32_t Named(StreamData& stream, std::string_view text) {
   return stream.Set(TWSTREAMFMT_NATIVE, text);
@@ -61,7 +66,10 @@ class Propagation {
   uint32_t Map();
   uint32_t FindControlColumns();
   uint32_t Apply();
-  uint32_t ApplyRow(char operation);
+  uint32_t ApplyRow(char operation, uint32_t row);
+  uint32_t KeyText(uint32_t row, std::string* text);
+  uint32_t ApplyStretch(uint32_t first, uint32_t count);
+  void Advance(uint32_t row);
   uint32_t Create();
   uint32_t StoreLastCommit(uint32_t status);
 
@@ -79,6 +87,11 @@ class Propagation {
   FieldlistPtr destMapped_;
   TWFIELD operation_ = TWNULLHANDLE;
   TWFIELD commitSeq_ = TWNULLHANDLE;
+  std::vector<TWFIELD> keys_;
+  // The commit sequence of each row of the block, and how many insert images the next
+  // stretch may hold (fewer after a stretch in which some records were present already).
+  std::vector<Sequence> sequences_;
+  uint32_t stretchLimit_ = kBlockRows;
   bool fullRefresh_ = false;
   bool create_ = false;
   bool createPending_ = false;
@@ -139,8 +152,8 @@ uint32_t Propagation::Open() {
 // Selects the change rows in commit and intent order; an incremental run only those of
 // commits after the last one applied.
 uint32_t Propagation::Select(uint32_t* count) {
-  uint32_t status =
-      TWFieldlistAlloc(flowcore::Out(list_), 1, activity::TransferFlags(kTruncPrec, kTruncData));
+  uint32_t status = TWFieldlistAlloc(flowcore::Out(list_), kBlockRows,
+                                     activity::TransferFlags(kTruncPrec, kTruncData));
   if (status != TWSUCCESS) return status;
 
   FieldlistPtr keys;
@@ -174,8 +187,10 @@ uint32_t Propagation::Select(uint32_t* count) {
 // The destination's keys: each name of KeyFieldList, once, a field of the change rows.
 uint32_t Propagation::MarkKeys() {
   activity::KeyFields keys;
-  return activity::MarkKeyFields(list_.get(), kKeyFieldList, activity::NoKeys::kMissingProperty,
-                                 &keys);
+  const uint32_t status = activity::MarkKeyFields(list_.get(), kKeyFieldList,
+                                                  activity::NoKeys::kMissingProperty, &keys);
+  keys_ = keys.fields;
+  return status;
 }
 
 // A full refresh empties the destination first; one that does not exist yet is created with
@@ -237,12 +252,12 @@ uint32_t Propagation::Create() {
   return TWConnectCreate(dest_.get(), TWOBJECT_METADATA, DestView());
 }
 
-uint32_t Propagation::ApplyRow(char operation) {
+uint32_t Propagation::ApplyRow(char operation, uint32_t row) {
   if (createPending_ && create_)
     if (uint32_t status = Create()) return status;
-  TWFIELDLIST row = DestView();
+  TWFIELDLIST view = DestView();
   if (operation == 'D') {
-    uint32_t status = TWConnectRemove(dest_.get(), row, 1, 1, nullptr);
+    uint32_t status = TWConnectRemove(dest_.get(), view, row, 1, nullptr);
     // Nothing to remove from an object that does not exist: it is made for the rows after.
     if (status == TWFAIL_INVALID_METADATA && create_) status = Create();
     return status;
@@ -251,7 +266,7 @@ uint32_t Propagation::ApplyRow(char operation) {
   // A full refresh starts from an empty destination, so an insert image needs no update
   // first; an update image may follow the insert of its record and must still update it.
   if (!fullRefresh_ || operation == 'U') {
-    uint32_t status = TWConnectUpdate(dest_.get(), row, 1, 1, &updated);
+    uint32_t status = TWConnectUpdate(dest_.get(), view, row, 1, &updated);
     if (status == TWFAIL_INVALID_METADATA && create_) {
       status = Create();
       updated = 0;
@@ -260,45 +275,152 @@ uint32_t Propagation::ApplyRow(char operation) {
   }
   // A count the destination cannot tell is taken as updated: inserting could double it.
   if (updated != 0) return TWSUCCESS;
-  uint32_t status = TWConnectInsert(dest_.get(), row, 1, 1, nullptr);
+  uint32_t status = TWConnectInsert(dest_.get(), view, row, 1, nullptr);
   if (status == TWFAIL_INVALID_METADATA && create_) {
     status = Create();
-    if (status == TWSUCCESS) status = TWConnectInsert(dest_.get(), row, 1, 1, nullptr);
+    if (status == TWSUCCESS) status = TWConnectInsert(dest_.get(), view, row, 1, nullptr);
   }
   return status;
 }
 
+// The key values of row as one text for telling records apart within a stretch. Letters are
+// folded and trailing blanks dropped, so that keys a destination may hold as one (its
+// collation ignoring case, a fixed-width column) never share a stretch.
+uint32_t Propagation::KeyText(uint32_t row, std::string* text) {
+  text->clear();
+  StreamData value(TWSTREAMFMT_NATIVE);
+  for (TWFIELD key : keys_) {
+    if (TWFieldIsNull(key, row)) {
+      text->append("\x01", 1);
+      continue;
+    }
+    if (uint32_t status = TWFieldGetStream(key, row, TWSTREAMFMT_NATIVE, value.get(), nullptr))
+      return TWActivityLog(status);
+    std::string_view v = value.view();
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    for (char ch : v)
+      text->push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(ch))));
+    text->append("\x00", 1);
+  }
+  return TWSUCCESS;
+}
+
+// The bookkeeping of row's commit before the row is applied: a row of another commit than the
+// one before means that commit is whole.
+void Propagation::Advance(uint32_t row) {
+  const Sequence& sequence = sequences_[row - 1];
+  if (current_ && *current_ != sequence) whole_ = current_;
+  current_ = sequence;
+}
+
+// The insert images of rows [first, first + count), of distinct keys and one after another in
+// commit order, written together: one update of them all, and where it found none of the
+// records, one insert of them all, so that a destination taking parameter arrays sees two
+// statements for the stretch. Where the update found some of them, each row goes again on
+// its own in its order (the update repeated on the records it found), and the next stretch
+// is shorter. A failing insert ends the run after the rows before it, as row by row; a
+// failing update leaves the stretch to be written row by row, which meets the failure again.
+uint32_t Propagation::ApplyStretch(uint32_t first, uint32_t count) {
+  TWFIELDLIST view = DestView();
+  uint32_t updated = 0;
+  uint32_t status = TWSUCCESS;
+  const bool together = count > 1 && !(createPending_ && create_);
+  if (together && !fullRefresh_)
+    status = TWConnectUpdate(dest_.get(), view, first, count, &updated);
+  if (together && status == TWSUCCESS && updated == 0) {
+    uint32_t inserted = 0;
+    status = TWConnectInsert(dest_.get(), view, first, count, &inserted);
+    if (status == TWSUCCESS) {
+      for (uint32_t r = first; r < first + count; ++r) Advance(r);
+      if (stretchLimit_ < kBlockRows) stretchLimit_ = std::min(kBlockRows, stretchLimit_ * 2);
+      return TWSUCCESS;
+    }
+    if (status != TWFAIL_INVALID_METADATA || !create_) {
+      // Each record inserted one row: the one after them failed.
+      const uint32_t failed = first + std::min(inserted, count - 1);
+      for (uint32_t r = first; r <= failed; ++r) Advance(r);
+      return status;
+    }
+  }
+  if (together && status == TWSUCCESS) stretchLimit_ = std::max(1u, stretchLimit_ / 2);
+  if (together && status != TWSUCCESS && status != TWFAIL_INVALID_METADATA) TWActivityClearStatus();
+  for (uint32_t r = first; r < first + count; ++r) {
+    Advance(r);
+    if (uint32_t applied = ApplyRow('I', r)) return applied;
+  }
+  return TWSUCCESS;
+}
+
 uint32_t Propagation::Apply() {
   StreamData text(TWSTREAMFMT_NATIVE), bytes(TWSTREAMFMT_BLOB);
+  sequences_.resize(kBlockRows);
+  std::unordered_set<std::string> stretchKeys;
+  std::string key;
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
     uint32_t fetched = 0;
-    uint32_t status = TWConnectFetch(src_.get(), list_.get(), 1, 1, &fetched);
-    if (status == TWFAIL_END_OF_DATA) break;
-    if (status != TWSUCCESS) return status;
-    // The rows come in commit order and those of one commit share its sequence: a row with
-    // another value, even a malformed one, means the commit before is whole.
-    status = TWFieldGetStream(commitSeq_, 1, TWSTREAMFMT_BLOB, bytes.get(), nullptr);
-    if (status != TWSUCCESS) return TWActivityLog(status);
-    const std::string_view seq = bytes.view();
-    const bool valid = seq.size() == kSequenceBytes && !TWFieldIsNull(commitSeq_, 1);
-    if (current_ &&
-        (!valid || !std::equal(seq.begin(), seq.end(), current_->begin(), current_->end(),
-                               [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; })))
-      whole_ = current_;
-    // A malformed row stops the run before it is applied, and names its column: passing it
-    // over would lose it for good, since later runs start after the commits stored.
-    if (!valid) return BadColumn(kCommitSeq);
-    status = TWFieldGetStream(operation_, 1, TWSTREAMFMT_NATIVE, text.get(), nullptr);
-    const std::string_view op = text.view();
-    const char operation = op.size() == 1 ? op[0] : '\0';
-    if (status != TWSUCCESS || (operation != 'I' && operation != 'U' && operation != 'D'))
-      return BadColumn(kOperation);
-    Sequence sequence{};
-    std::copy(seq.begin(), seq.end(), sequence.begin());
-    current_ = sequence;
-    status = ApplyRow(operation);
-    if (status != TWSUCCESS) return status;
+    uint32_t status = TWConnectFetch(src_.get(), list_.get(), 1, kBlockRows, &fetched);
+    const bool last = status == TWFAIL_END_OF_DATA;
+    // The rows a failing fetch delivered before its failure are applied first.
+    const uint32_t fetchStatus = last ? TWSUCCESS : status;
+    fetched = std::min(fetched, kBlockRows);
+    // A stretch of insert images waits for the row that ends it.
+    uint32_t stretch = 0, stretchFirst = 1;
+    auto flush = [&]() -> uint32_t {
+      const uint32_t count = stretch;
+      stretch = 0;
+      stretchKeys.clear();
+      return count == 0 ? TWSUCCESS : ApplyStretch(stretchFirst, count);
+    };
+    for (uint32_t row = 1; row <= fetched; ++row) {
+      // The rows come in commit order and those of one commit share its sequence: a row with
+      // another value, even a malformed one, means the commit before is whole.
+      status = TWFieldGetStream(commitSeq_, row, TWSTREAMFMT_BLOB, bytes.get(), nullptr);
+      if (status != TWSUCCESS) {
+        if (uint32_t flushed = flush()) return flushed;
+        return TWActivityLog(status);
+      }
+      const std::string_view seq = bytes.view();
+      const bool valid = seq.size() == kSequenceBytes && !TWFieldIsNull(commitSeq_, row);
+      status = TWFieldGetStream(operation_, row, TWSTREAMFMT_NATIVE, text.get(), nullptr);
+      const std::string_view op = text.view();
+      const char operation = op.size() == 1 ? op[0] : '\0';
+      const bool known =
+          status == TWSUCCESS && (operation == 'I' || operation == 'U' || operation == 'D');
+      // A malformed row stops the run before it is applied, and names its column: passing it
+      // over would lose it for good, since later runs start after the commits stored.
+      if (valid) std::copy(seq.begin(), seq.end(), sequences_[row - 1].begin());
+      if (!valid || !known) {
+        if (uint32_t flushed = flush()) return flushed;
+        if (current_ && (!valid || *current_ != sequences_[row - 1])) whole_ = current_;
+        return BadColumn(!valid ? kCommitSeq : kOperation);
+      }
+      if (operation == 'I' && !keys_.empty()) {
+        if (uint32_t keyed = KeyText(row, &key)) {
+          if (uint32_t flushed = flush()) return flushed;
+          return keyed;
+        }
+        // A key met again in the stretch ends it: its records must be written in order.
+        if (stretch >= stretchLimit_ || stretchKeys.count(key) != 0)
+          if (uint32_t flushed = flush()) return flushed;
+        // Beyond ASCII a destination's collation may hold keys as one that no folding of
+        // ours can tell (accents, case of other scripts): such a row goes on its own.
+        if (std::none_of(key.begin(), key.end(),
+                         [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; })) {
+          if (stretch == 0) stretchFirst = row;
+          ++stretch;
+          stretchKeys.insert(key);
+          continue;
+        }
+      }
+      if (uint32_t flushed = flush()) return flushed;
+      Advance(row);
+      if (uint32_t applied = ApplyRow(operation, row)) return applied;
+    }
+    if (uint32_t flushed = flush()) return flushed;
+    if (fetchStatus != TWSUCCESS) return fetchStatus;
+    // After end of data the result set is gone; a fetch that moved nothing ends it too.
+    if (last || fetched == 0) break;
   }
   whole_ = current_;
   return TWSUCCESS;

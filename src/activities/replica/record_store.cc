@@ -20,6 +20,8 @@ constexpr size_t kFanIn = 16;
 // At most this many records make a block, so that the keys sorted together stay small
 // beside the block's bytes however short the records are.
 constexpr size_t kBlockRecords = 65536;
+// A side still rising goes to its file in this many parts of a block.
+constexpr size_t kRisingParts = 4;
 // The stdio buffer of each temporary file.
 constexpr size_t kFileBuffer = size_t{64} << 10;
 
@@ -71,9 +73,10 @@ uint32_t FieldLike(TWFIELD model, uint32_t count, flowcore::FieldPtr* out) {
   return status;
 }
 
-// Stores one encoded value (at, after its null byte) as value slot of field; *used the
-// bytes it took.
-uint32_t StoreValue(TWFIELD field, uint32_t slot, const char* at, size_t* used) {
+// Stores one encoded value (at, after its null byte) as value slot of field, whose values are
+// streams or of size bytes; *used the bytes it took.
+uint32_t StoreValue(TWFIELD field, bool stream, uint32_t size, uint32_t slot, const char* at,
+                    size_t* used) {
   if (*at != 0) {
     *used = 1;
     return TWFieldSetNull(field, slot, 1);
@@ -81,13 +84,12 @@ uint32_t StoreValue(TWFIELD field, uint32_t slot, const char* at, size_t* used) 
   void* value = nullptr;
   int32_t* isNull = nullptr;
   if (uint32_t status = TWFieldGetBuffer(field, slot, &value, &isNull)) return status;
-  if (IsStream(TWFieldGetType(field))) {
+  if (stream) {
     const uint32_t format = Get32(at + 1), length = Get32(at + 5);
     *used = 9 + size_t{length};
     if (uint32_t status = TWStreamDataSet(static_cast<TWStream*>(value), format, at + 9, length))
       return status;
   } else {
-    const uint32_t size = TWFieldGetTypeSize(field);
     *used = 1 + size_t{size};
     std::memcpy(value, at + 1, size);
   }
@@ -138,6 +140,10 @@ RecordStore::RecordStore(std::vector<TWFIELD> fields, const std::vector<TWFIELD>
     for (size_t i = 0; i < fields_.size(); ++i)
       if (fields_[i] == keys[k]) keyOf_[i] = static_cast<int>(k);
   keys_ = keys;
+  for (TWFIELD field : fields_) {
+    stream_.push_back(IsStream(TWFieldGetType(field)));
+    size_.push_back(stream_.back() ? 0 : TWFieldGetTypeSize(field));
+  }
 }
 
 RecordStore::~RecordStore() = default;
@@ -145,18 +151,19 @@ RecordStore::~RecordStore() = default;
 uint32_t RecordStore::Encode(std::string& out) const {
   const size_t start = out.size();
   Put32(out, 0);
-  for (TWFIELD field : fields_) {
-    if (TWFieldIsNull(field, 1)) {
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    void* value = nullptr;
+    int32_t* isNull = nullptr;
+    if (uint32_t status = TWFieldGetBuffer(fields_[i], 1, &value, &isNull)) {
+      out.resize(start);
+      return TWActivityLog(status);
+    }
+    if (*isNull != 0) {
       out += '\1';
       continue;
     }
     out += '\0';
-    void* value = nullptr;
-    if (uint32_t status = TWFieldGetBuffer(field, 1, &value, nullptr)) {
-      out.resize(start);
-      return TWActivityLog(status);
-    }
-    if (IsStream(TWFieldGetType(field))) {
+    if (stream_[i]) {
       uint32_t format = 0;
       void* data = nullptr;
       const uint32_t length =
@@ -165,7 +172,7 @@ uint32_t RecordStore::Encode(std::string& out) const {
       Put32(out, length);
       out.append(static_cast<const char*>(data), length);
     } else {
-      out.append(static_cast<const char*>(value), TWFieldGetTypeSize(field));
+      out.append(static_cast<const char*>(value), size_[i]);
     }
   }
   const uint32_t length = static_cast<uint32_t>(out.size() - start - 4);
@@ -182,14 +189,13 @@ uint32_t RecordStore::Decode(const char* record, size_t length, Keys* keys, uint
     size_t used = 0;
     uint32_t status = TWSUCCESS;
     if (keys == nullptr)
-      status = StoreValue(fields_[i], 1, at, &used);
+      status = StoreValue(fields_[i], stream_[i], size_[i], 1, at, &used);
     else if (keyOf_[i] >= 0)
-      status = StoreValue(keys->fields[keyOf_[i]].get(), slot, at, &used);
+      status = StoreValue(keys->fields[keyOf_[i]].get(), stream_[i], size_[i], slot, at, &used);
     else if (*at != 0)
       used = 1;
     else
-      used = IsStream(TWFieldGetType(fields_[i])) ? 9 + size_t{Get32(at + 5)}
-                                                  : 1 + size_t{TWFieldGetTypeSize(fields_[i])};
+      used = stream_[i] ? 9 + size_t{Get32(at + 5)} : 1 + size_t{size_[i]};
     if (status != TWSUCCESS) return TWActivityLog(status);
     at += used;
   }
@@ -243,7 +249,10 @@ uint32_t RecordStore::Add(bool* twice) {
   const uint32_t start = static_cast<uint32_t>(bytes_.size());
   if (uint32_t status = Encode(bytes_)) return status;
   starts_.push_back(start);
-  return bytes_.size() >= block_ || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
+  // Records that rose so far go to the file as they stand, so they need no whole block: a
+  // smaller one stays in the processor's cache while it fills.
+  const size_t limit = rising_ ? block_ / kRisingParts : block_;
+  return bytes_.size() >= limit || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
 }
 
 // Orders the block's records (starts_) by their keys.

@@ -58,6 +58,10 @@ class RecordStore {
 
   std::vector<TWFIELD> fields_;
   std::vector<int> keyOf_;  // per field: its place among the keys, or -1
+  // Per field: whether its values are streams, else the bytes of one value (a field's type
+  // stays what it was when the store was made).
+  std::vector<bool> stream_;
+  std::vector<uint32_t> size_;
   std::vector<TWFIELD> keys_;
   uint32_t flags_;
   size_t block_;

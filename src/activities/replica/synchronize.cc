@@ -100,6 +100,8 @@ class Replication {
   Side a_;
   Side b_;
   FieldlistPtr pairing_;
+  // Per pair of fields: TWFIELDF_NO_UPDATE on either side (left out of the data comparison).
+  std::vector<bool> unwritten_;
   FieldlistPtr toA_;
   FieldlistPtr toB_;
   ConnectPtr save_;
@@ -378,7 +380,7 @@ uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<
   // exactly, in the one order the merge walks.
   const uint32_t flags = data ? precision_ | TWCOMPAREF_FORMAT : precision_;
   for (size_t i = 0; i < as.size(); ++i) {
-    if (data && ((TWFieldGetFlags(as[i]) | TWFieldGetFlags(bs[i])) & TWFIELDF_NO_UPDATE)) continue;
+    if (data && unwritten_[i]) continue;
     uint32_t status = TWFieldCompare(as[i], 1, bs[i], 1, 1, flags, result);
     if (status != TWSUCCESS) {
       StreamData name(TWSTREAMFMT_NATIVE);
@@ -494,6 +496,11 @@ uint32_t Replication::Synchronize() {
   uint32_t status = ReadSide(a_);
   if (status == TWSUCCESS) status = ReadSide(b_);
   if (status != TWSUCCESS) return status;
+  // A pair either side never writes is no difference; taken once, not for every record.
+  unwritten_.clear();
+  for (size_t i = 0; i < a_.fields.size(); ++i)
+    unwritten_.push_back(((TWFieldGetFlags(a_.fields[i]) | TWFieldGetFlags(b_.fields[i])) &
+                          TWFIELDF_NO_UPDATE) != 0);
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
     status = Fetch(a_);

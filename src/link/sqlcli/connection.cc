@@ -101,10 +101,6 @@ bool ReadText(SQLHSTMT stmt, SQLUSMALLINT column, std::array<char, 256>& buffer,
   return true;
 }
 
-// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
-// read of it brings.
-constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
-constexpr SQLINTEGER kPgFetchRows = 65541;
 constexpr SQLULEN kPgBlockRows = 1000;
 
 // Whether the data source, or the driver section its Driver entry names, gives key a value.
@@ -123,11 +119,7 @@ bool SourceSets(const std::string& source, const char* key) {
 // a cursor a block at a time; a data source that says how to fetch keeps its own way. A
 // driver that refuses the attributes reads as it did, which is slower but sound.
 void StreamResults(SQLHDBC dbc, const std::string& source) {
-  char name[64] = {};
-  SQLSMALLINT length = 0;
-  if (!Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) ||
-      std::string_view(name).substr(0, 8) != "psqlodbc")
-    return;
+  if (!DriverIsPsqlodbc(dbc)) return;
   if (!SourceSets(source, "UseDeclareFetch"))
     SQLSetConnectAttr(dbc, kPgUseDeclareFetch, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
   if (!SourceSets(source, "Fetch"))
@@ -189,6 +181,13 @@ std::string DriverDefaults(const std::string& server, bool* guard) {
 }
 
 }  // namespace
+
+bool DriverIsPsqlodbc(SQLHDBC dbc) {
+  char name[64] = {};
+  SQLSMALLINT length = 0;
+  return Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) &&
+         std::string_view(name).substr(0, 8) == "psqlodbc";
+}
 
 // ---------------------------------------------------------------- initialise -----------
 
@@ -284,6 +283,7 @@ uint32_t Connection::Connect() {
   guardsStatements = false;
   spoilsTransaction = false;
   parameterArrays = false;
+  arrayCounts = 0;
 
   const std::string server(NativeText(props.server));
   const std::string user(NativeText(props.userid));
@@ -413,6 +413,7 @@ uint32_t Connection::Connect() {
   parameterArrays =
       Succeeded(SQLGetInfo(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &arrays, sizeof arrays, &length)) &&
       (arrays == SQL_PARC_BATCH || arrays == SQL_PARC_NO_BATCH);
+  arrayCounts = parameterArrays ? arrays : 0;
   StreamResults(dbc, server);
   return TWSUCCESS;
 }

@@ -138,6 +138,8 @@ struct FieldFormat {
                             // format flags above are another word: FIXED is also 0x1)
 };
 FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types);
+// The element size of a fixed-size C type (0 for text and binary).
+size_t FixedSize(SQLSMALLINT cType);
 
 // ---------------------------------------------------------------- slots, operations ----
 
@@ -223,6 +225,46 @@ enum class Direction : uint8_t { kToSource, kFetch };
 
 // The scratch buffer and each block of the long-data chain.
 constexpr size_t kLongPiece = 32768;
+
+// One field of the main operation's merged list as a fetch walks it: taken once a list, not
+// again for every record.
+struct FetchEntry {
+  TWFIELD field = TWNULLHANDLE;
+  uint32_t type = TWTYPE_INVALID;
+  uint32_t position = 0;  // the column it is paired with
+};
+
+// A selection's rows read a block at a time into bound column arrays, where the driver can
+// still give one value of a row in the block alone (SQLSetPos, then SQLGetData): a value too
+// long for its column's buffer, of a column left unbound, or of one whose C type changed
+// since it was bound.
+struct RowBlock {
+  static constexpr SQLULEN kRows = 256;  // at most
+  // A text or binary column is bound when its values are known to fit this many bytes.
+  static constexpr size_t kWidest = 512;
+  struct Column {
+    SQLSMALLINT cType = 0;  // as bound; 0: not bound
+    SQLLEN width = 0;       // the bytes of each row's value
+    std::vector<unsigned char> data;
+    std::vector<SQLLEN> indicators;
+  };
+  bool decided = false;  // whether the current result was looked at
+  bool active = false;
+  SQLULEN rows = 0;             // the block's size
+  SQLULEN fetched = 0;          // rows in the block (the driver's count)
+  SQLULEN next = 0;             // the next row to give
+  SQLULEN positioned = 0;       // the row the cursor stands on for SQLGetData (1-based; 0 none)
+  uint32_t failed = TWSUCCESS;  // the failure of the row after the block's last
+  std::vector<SQLUSMALLINT> status;
+  std::vector<Column> columns;  // by position
+  void Reset() {
+    decided = active = false;
+    rows = fetched = next = positioned = 0;
+    failed = TWSUCCESS;
+    status.clear();
+    columns.clear();
+  }
+};
 
 // ---------------------------------------------------------------- properties -----------
 
@@ -338,6 +380,8 @@ class Connection {
 
   std::vector<unsigned char> scratch;                       // kLongPiece bytes once initialised
   std::vector<std::unique_ptr<unsigned char[]>> longChain;  // further kLongPiece blocks
+  std::vector<FetchEntry> fetchEntries;                     // mainOp.merged in walk order
+  RowBlock rowBlock;                                        // the selection's rows, when read so
   ResultState state = ResultState::kNone;
   bool firstFetch = true;          // the data-source list starts over
   ColumnRecords catalogueColumns;  // columns of METADATA for the column catalogue
@@ -348,6 +392,7 @@ class Connection {
   // a savepoint of the connector's own, and may go as one parameter array.
   bool spoilsTransaction = false;
   bool parameterArrays = false;  // the driver takes parameter arrays (SQL_PARAM_ARRAY_ROW_COUNTS)
+  SQLUINTEGER arrayCounts = 0;   // SQL_PARC_BATCH: a row count for each set of an array
   StatementSlot controlSlot;     // savepoint statements, apart from the write handles
   // The connector's savepoint stays in place across write calls until the next commit or a
   // bound on what it holds: the records written under it are kept (the first keptCount of
@@ -372,6 +417,13 @@ class Connection {
   std::vector<ParameterValue> recordValues;  // one record's values, reused from record to record
   bool environmentHeld = false;              // counted among the shared environment's users
 };
+
+// psqlODBC's own connection attributes: read a result through a cursor, and the rows each
+// read of it brings.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetchRows = 65541;
+// Whether the connection's driver is psqlODBC (connection.cc).
+bool DriverIsPsqlodbc(SQLHDBC dbc);
 
 // The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,
 // freed by the last one's terminate.

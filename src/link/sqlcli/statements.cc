@@ -158,6 +158,7 @@ uint32_t Run(Connection& c, StatementSlot& slot, const std::string& text, SQLLEN
 [[nodiscard]] uint32_t TakeResult(Connection& c, TWFIELDLIST dest, ResultState state, SQLLEN rows,
                                   uint32_t* affected) {
   if (affected != nullptr) *affected = CountOf(rows);
+  c.rowBlock.Reset();
   if (uint32_t status = c.OdbcDescribeResult(c.mainOp.columns, c.mainSlot.stmt)) return status;
   if (c.mainOp.columns.empty()) return TWSUCCESS;
   if (affected != nullptr && rows == 0) *affected = TWCOUNT_UNKNOWN;
@@ -465,6 +466,7 @@ struct RecordRun {
   Operation& op;
   bool allFields, dataPass, keyPass;
   uint32_t recordIndex;
+  bool counted;  // the rows each record affects are the driver's counts, not one a record
 };
 
 // Binds record (from the call's first, 0) and executes the prepared text; rows gets the
@@ -484,24 +486,6 @@ struct RecordRun {
     return NoteMissingTable(c, c.OdbcLogError(c.dbc, slot.stmt));
   if (c.blockHeld) KeepRecord(c, slot, values);
   return TWSUCCESS;
-}
-
-// The element size of a fixed-size C type (0 for text and binary).
-size_t FixedSize(SQLSMALLINT cType) {
-  switch (cType) {
-    case SQL_C_SLONG:
-      return sizeof(SQLINTEGER);
-    case SQL_C_DOUBLE:
-      return sizeof(SQLDOUBLE);
-    case SQL_C_DATE:
-      return sizeof(SQL_DATE_STRUCT);
-    case SQL_C_TIME:
-      return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_TIMESTAMP:
-      return sizeof(SQL_TIMESTAMP_STRUCT);
-    default:
-      return 0;
-  }
 }
 
 static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit");
@@ -571,11 +555,20 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     *converted = 0;
     return status;
   }
-  SQLLEN ignored = -1;
-  *failed = c.OdbcExecute(slot.stmt, &ignored) != TWSUCCESS;
+  SQLLEN found = -1;
+  *failed = c.OdbcExecute(slot.stmt, &found) != TWSUCCESS;
   // The status array is not the driver's to write into after this.
   SQLSetStmtAttr(slot.stmt, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
   *rows = 0;
+  if (run.counted && !*failed) {
+    // An update's records affect what they find: the driver's count of each record's set
+    // (one result a set), or one count for them all.
+    *rows = found > 0 ? found : 0;
+    while (c.arrayCounts == SQL_PARC_BATCH && SQL_SUCCEEDED(SQLMoreResults(slot.stmt)))
+      if (SQLLEN more = -1; SQL_SUCCEEDED(SQLRowCount(slot.stmt, &more)) && more > 0) *rows += more;
+    SQLFreeStmt(slot.stmt, SQL_CLOSE);
+    return conversion;
+  }
   for (SQLUSMALLINT s : c.paramStatus)
     if (s == SQL_PARAM_SUCCESS || s == SQL_PARAM_SUCCESS_WITH_INFO) ++*rows;
   return conversion;
@@ -592,8 +585,12 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
 // leaves what a savepoint around every statement leaves.
 [[nodiscard]] uint32_t RunRecords(Connection& c, Operation& op, WriteKind kind, bool positioned,
                                   uint32_t recordIndex, uint32_t recordCount, uint32_t* affected) {
-  const RecordRun run{op, kind == WriteKind::kInsert, kind != WriteKind::kRemove,
-                      kind != WriteKind::kInsert && !positioned, recordIndex};
+  const RecordRun run{op,
+                      kind == WriteKind::kInsert,
+                      kind != WriteKind::kRemove,
+                      kind != WriteKind::kInsert && !positioned,
+                      recordIndex,
+                      kind == WriteKind::kUpdate};
   // Records kept for the handle's text could not be written again once it holds another.
   if (c.blockHeld && !op.slot->prepared.Holds(op.text))
     if (uint32_t status = ReleaseBlock(c)) return status;
@@ -624,7 +621,9 @@ static_assert(sizeof(SQLLEN) == sizeof(int64_t), "parameter lengths are 64-bit")
     uint32_t conversion = TWSUCCESS;  // a record the array stopped before (logged)
     uint32_t ran = 0;                 // records of the stretch that ran
     SQLLEN stretchRows = 0;
-    bool oneByOne = !(c.parameterArrays && kind == WriteKind::kInsert && stretch > 1);
+    // Updates by key go as one array where the driver tells the rows each set found.
+    const bool arrays = kind == WriteKind::kInsert || (kind == WriteKind::kUpdate && !positioned);
+    bool oneByOne = !(c.parameterArrays && arrays && stretch > 1);
     if (!oneByOne) {
       bool failed = false;
       SQLLEN rows = -1;

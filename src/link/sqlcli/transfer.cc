@@ -480,6 +480,32 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   return {static_cast<size_t>(indicator), false};
 }
 
+// Whether a value of *total bytes (more: the driver had more of it) fits the target's
+// capacity: cut to it (*cut) where the target may be cut, else TWFAIL_OVERFLOW with nothing
+// of the value kept.
+[[nodiscard]] uint32_t FitTarget(const StreamTarget& target, size_t* total, bool more, bool* cut) {
+  const size_t bound = target.stream->maxLength;  // 0: unbounded
+  *cut = false;
+  if (bound == 0 || *total < bound || (*total == bound && !more)) return TWSUCCESS;
+  if (!target.truncate) {
+    TWStreamDataFree(target.stream);
+    return TWFAIL_OVERFLOW;
+  }
+  *total = bound;
+  *cut = true;
+  return TWSUCCESS;
+}
+
+// Cut text (out, total bytes, in the target's stream) ends on a whole character.
+[[nodiscard]] uint32_t EndCutText(const StreamTarget& target, const unsigned char* out,
+                                  size_t total) {
+  if (!target.text || target.format != TWSTREAMFMT_NATIVE) return TWSUCCESS;
+  const size_t whole = twx::WholeCharacters(target.format, out, total);
+  if (whole < total)
+    return TWStreamDataRealloc(target.stream, static_cast<uint32_t>(whole), nullptr);
+  return TWSUCCESS;
+}
+
 // Reads a character or binary value of column into target: in the target stream itself when
 // the value is known to be short, else through the scratch buffer; while the driver says
 // more follows, further pieces go to the blocks of the long-data chain and are joined after.
@@ -552,14 +578,7 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
   }
   if (total > std::numeric_limits<uint32_t>::max() - 2) return TWFAIL_OVERFLOW;
   bool cut = false;
-  if (bound != 0 && (total > bound || (total == bound && more))) {
-    if (!target.truncate) {
-      TWStreamDataFree(stream);
-      return TWFAIL_OVERFLOW;
-    }
-    total = bound;
-    cut = true;
-  }
+  if (uint32_t st = FitTarget(target, &total, more, &cut)) return st;
 
   // Join: the first piece stays where it arrived (or comes from the scratch buffer), every
   // further piece follows it; each piece but the last delivered its whole capacity.
@@ -581,12 +600,7 @@ Delivered DeliveredOf(SQLLEN indicator, size_t cap) {
     std::memcpy(out + at, c.longChain[i].get(), take);
     at += take;
   }
-  if (cut && target.text && target.format == TWSTREAMFMT_NATIVE) {
-    // Cut text ends on a whole character.
-    const size_t whole = twx::WholeCharacters(target.format, out, total);
-    if (whole < total) return TWStreamDataRealloc(stream, static_cast<uint32_t>(whole), nullptr);
-  }
-  return TWSUCCESS;
+  return cut ? EndCutText(target, out, total) : TWSUCCESS;
 }
 
 // One field of a merged list while a record is fetched.
@@ -628,9 +642,32 @@ struct FetchField {
   return TWDatetimeSetParts(value, &parts, kPartsFlags);
 }
 
-// Fetches column of the current row into the field's record slot.
+// A value that arrived whole in a bound buffer (bytes of it at data) into target, kept as
+// ReadStreamValue keeps one read in pieces.
+[[nodiscard]] uint32_t KeepStreamValue(const StreamTarget& target, const unsigned char* data,
+                                       size_t total) {
+  bool cut = false;
+  if (uint32_t st = FitTarget(target, &total, false, &cut)) return st;
+  void* out = nullptr;
+  uint32_t granted = 0;
+  if (uint32_t st = TWStreamDataAlloc(target.stream, target.format, static_cast<uint32_t>(total),
+                                      &out, &granted))
+    return st;
+  if (total != 0) std::memcpy(out, data, total);
+  return cut ? EndCutText(target, static_cast<unsigned char*>(out), total) : TWSUCCESS;
+}
+
+// A value of the row block: its bytes and the driver's indicator for them.
+struct Arrived {
+  const unsigned char* data = nullptr;
+  SQLLEN indicator = 0;
+};
+
+// Fetches column of the current row into the field's record slot; with arrived, the value
+// came in the row block's buffer and is taken from there.
 [[nodiscard]] uint32_t FetchValue(Connection& c, TWFIELDLIST list, const FetchField& ff,
-                                  ColumnRecord& record, uint32_t slot, SQLUSMALLINT column) {
+                                  ColumnRecord& record, uint32_t slot, SQLUSMALLINT column,
+                                  const Arrived* arrived = nullptr) {
   const SQLHSTMT stmt = c.mainSlot.stmt;
   const FieldInfo& f = ff.f;
   void* value = nullptr;
@@ -643,11 +680,18 @@ struct FetchField {
     case SQL_C_TIMESTAMP: {
       void* target = record.ownSize != 0 ? record.raw.data() : value;
       const auto size = static_cast<SQLLEN>(record.ownSize != 0 ? record.ownSize : sizeof(double));
-      const SQLRETURN rc = SQLGetData(stmt, column, record.cType, target, size, &record.indicator);
-      if (rc == SQL_NO_DATA)
-        record.indicator = SQL_NULL_DATA;
-      else if (!SQL_SUCCEEDED(rc))
-        return c.OdbcLogError(c.dbc, stmt);
+      if (arrived != nullptr) {
+        record.indicator = arrived->indicator;
+        if (record.indicator != SQL_NULL_DATA)
+          std::memcpy(target, arrived->data, static_cast<size_t>(size));
+      } else {
+        const SQLRETURN rc =
+            SQLGetData(stmt, column, record.cType, target, size, &record.indicator);
+        if (rc == SQL_NO_DATA)
+          record.indicator = SQL_NULL_DATA;
+        else if (!SQL_SUCCEEDED(rc))
+          return c.OdbcLogError(c.dbc, stmt);
+      }
       if (record.indicator == SQL_NULL_DATA) return TWFieldSetNull(f.field, slot, 1);
       if (!record.convertAfterFetch) return TWFieldSetNull(f.field, slot, 0);
       if (record.cType == SQL_C_DOUBLE) {
@@ -676,7 +720,15 @@ struct FetchField {
         target.format = (format & TWSTREAMFMTF_BINARY) != 0 ? format : TWSTREAMFMT_BLOB;
       }
       bool isNull = false;
-      uint32_t st = ReadStreamValue(c, stmt, column, record, target, &isNull);
+      uint32_t st = TWSUCCESS;
+      if (arrived == nullptr) {
+        st = ReadStreamValue(c, stmt, column, record, target, &isNull);
+      } else {
+        record.indicator = arrived->indicator;
+        isNull = arrived->indicator == SQL_NULL_DATA;
+        if (!isNull)
+          st = KeepStreamValue(target, arrived->data, static_cast<size_t>(arrived->indicator));
+      }
       if (st == TWFAIL_OVERFLOW) return fail(st);
       if (st != TWSUCCESS) return st;
       if (isNull) return TWFieldSetNull(f.field, slot, 1);
@@ -691,6 +743,172 @@ struct FetchField {
     default:
       return TWFAIL_PROGRAM;
   }
+}
+
+// ---------------------------------------------------------------- row blocks -------------
+
+// The bytes of each row's value in the block's buffer of record's column, a text's
+// terminator included; 0 when the column's values are not known to be short: they are read
+// alone, as ReadStreamValue reads them.
+SQLLEN BoundWidth(const ColumnRecord& record) {
+  if (const size_t fixed = FixedSize(record.cType)) return static_cast<SQLLEN>(fixed);
+  if (record.cType != SQL_C_CHAR && record.cType != SQL_C_BINARY) return 0;
+  if (IsLongClass(record.cls) || record.size == 0 || record.size >= kLongPiece) return 0;
+  const size_t bytes = record.cType == SQL_C_CHAR
+                           ? size_t{twx::CharRoom(record.size, TWSTREAMFMT_NATIVE)} + 1
+                           : static_cast<size_t>(record.size);
+  return bytes <= RowBlock::kWidest ? static_cast<SQLLEN>(bytes) : 0;
+}
+
+// Binds each column the fetch reads that has a bound width to its buffer in the block; false
+// when the driver refused one (its diagnostics are on the statement).
+bool BindBlock(Connection& c) {
+  RowBlock& b = c.rowBlock;
+  const SQLHSTMT stmt = c.mainSlot.stmt;
+  if (!SQL_SUCCEEDED(SQLFreeStmt(stmt, SQL_UNBIND))) return false;
+  b.columns.assign(c.mainOp.columns.size(), RowBlock::Column{});
+  for (const FetchEntry& e : c.fetchEntries) {
+    const ColumnRecord& record = c.mainOp.columns[e.position - 1];
+    RowBlock::Column& column = b.columns[e.position - 1];
+    const SQLLEN width = BoundWidth(record);
+    if (width == 0 || column.cType != 0) continue;
+    column.width = width;
+    column.data.assign(static_cast<size_t>(width) * b.rows, 0);
+    column.indicators.assign(b.rows, 0);
+    if (!SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(e.position), record.cType,
+                                  column.data.data(), width, column.indicators.data())))
+      return false;
+    column.cType = record.cType;
+  }
+  return true;
+}
+
+// Whether a column's conversion changed since the block was bound (the caller's list did).
+bool BlockStale(const Connection& c) {
+  const RowBlock& b = c.rowBlock;
+  if (b.columns.size() != c.mainOp.columns.size()) return true;
+  for (const FetchEntry& e : c.fetchEntries) {
+    const ColumnRecord& record = c.mainOp.columns[e.position - 1];
+    if (b.columns[e.position - 1].cType != (BoundWidth(record) != 0 ? record.cType : 0))
+      return true;
+  }
+  return false;
+}
+
+// The rows of a block. psqlODBC reading through a cursor fills a block that reaches past the
+// rows it holds with a read of its own for the rest: a block that divides the cursor's read
+// leaves each read the size the data source or the connector gave it. 1: no block.
+SQLULEN BlockRows(const Connection& c) {
+  if (!DriverIsPsqlodbc(c.dbc)) return RowBlock::kRows;
+  SQLULEN cursor = 0, fetch = 0;
+  if (!SQL_SUCCEEDED(
+          SQLGetConnectAttr(c.dbc, kPgUseDeclareFetch, &cursor, sizeof cursor, nullptr)) ||
+      !SQL_SUCCEEDED(SQLGetConnectAttr(c.dbc, kPgFetchRows, &fetch, sizeof fetch, nullptr)))
+    return 1;
+  if (cursor == 0) return RowBlock::kRows;
+  for (SQLULEN rows = std::min(RowBlock::kRows, fetch); rows > 1; --rows)
+    if (fetch % rows == 0) return rows;
+  return 1;
+}
+
+// Decides, before the selection's first row is read, whether its rows go a block at a time:
+// the driver must give single values of a row in a block, and no positioned write may refer
+// to the cursor's row. A driver that refuses the block reads one row a fetch as before.
+[[nodiscard]] uint32_t DecideBlock(Connection& c) {
+  RowBlock& b = c.rowBlock;
+  b.decided = true;
+  if (c.props.writeBack != 0 && c.positioned && c.props.disableCursor == 0) return TWSUCCESS;
+  constexpr SQLUINTEGER kNeeded =
+      SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BLOCK | SQL_GD_BOUND;
+  SQLUINTEGER getData = 0, positions = 0;
+  if (!SQL_SUCCEEDED(
+          SQLGetInfo(c.dbc, SQL_GETDATA_EXTENSIONS, &getData, sizeof getData, nullptr)) ||
+      (getData & kNeeded) != kNeeded ||
+      !SQL_SUCCEEDED(
+          SQLGetInfo(c.dbc, SQL_POS_OPERATIONS, &positions, sizeof positions, nullptr)) ||
+      (positions & SQL_POS_POSITION) == 0)
+    return TWSUCCESS;
+  const SQLULEN rows = BlockRows(c);
+  if (rows < 2) return TWSUCCESS;
+  const SQLHSTMT stmt = c.mainSlot.stmt;
+  b.rows = rows;
+  b.status.assign(rows, 0);
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, b.status.data(), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &b.fetched, 0)) ||
+      !SQL_SUCCEEDED(
+          SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0)))
+    return TWSUCCESS;
+  if (BindBlock(c)) {
+    b.active = true;
+    return TWSUCCESS;
+  }
+  // One row a fetch again: a fetch of many rows into no buffers would lose all but one.
+  if (!SQL_SUCCEEDED(SQLFreeStmt(stmt, SQL_UNBIND)) ||
+      !SQL_SUCCEEDED(
+          SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0)))
+    return c.OdbcLogError(c.dbc, stmt);
+  b.columns.clear();
+  return TWSUCCESS;
+}
+
+// Moves to the next row of the block (rowBlock.next - 1), reading the next block when this
+// one is given; *end after the last.
+[[nodiscard]] uint32_t NextBlockRow(Connection& c, bool* end) {
+  RowBlock& b = c.rowBlock;
+  const SQLHSTMT stmt = c.mainSlot.stmt;
+  *end = false;
+  if (b.next >= b.fetched) {
+    if (b.failed != TWSUCCESS) return b.failed;
+    if (BlockStale(c) && !BindBlock(c)) return c.OdbcLogError(c.dbc, stmt);
+    b.fetched = b.next = b.positioned = 0;
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) {
+      *end = true;
+      return TWSUCCESS;
+    }
+    if (!SQL_SUCCEEDED(rc)) return c.OdbcLogError(c.dbc, stmt);
+    // A row the driver could not read fails where it stands, after the rows before it; its
+    // diagnostics are logged now, while the statement still holds them.
+    for (SQLULEN i = 0; i < b.fetched; ++i)
+      if (b.status[i] == SQL_ROW_ERROR) {
+        b.failed = c.OdbcLogError(c.dbc, stmt);
+        b.fetched = i;
+        break;
+      }
+    if (b.fetched == 0) {
+      if (b.failed != TWSUCCESS) return b.failed;
+      *end = true;
+      return TWSUCCESS;
+    }
+  }
+  ++b.next;
+  return TWSUCCESS;
+}
+
+// The value of a field from row of the block: from its column's buffer where it arrived
+// whole, else read alone with the cursor on the row.
+[[nodiscard]] uint32_t BlockValue(Connection& c, TWFIELDLIST list, const FetchField& ff,
+                                  ColumnRecord& record, uint32_t slot, SQLULEN row) {
+  RowBlock& b = c.rowBlock;
+  const RowBlock::Column& column = b.columns[ff.position - 1];
+  const auto number = static_cast<SQLUSMALLINT>(ff.position);
+  if (column.cType != 0 && column.cType == record.cType) {
+    const SQLLEN indicator = column.indicators[row];
+    const SQLLEN room = column.cType == SQL_C_CHAR ? column.width - 1 : column.width;
+    if (FixedSize(column.cType) != 0 || indicator == SQL_NULL_DATA ||
+        (indicator >= 0 && indicator <= room)) {
+      const Arrived arrived{column.data.data() + row * static_cast<SQLULEN>(column.width),
+                            indicator};
+      return FetchValue(c, list, ff, record, slot, number, &arrived);
+    }
+  }
+  if (b.positioned != row + 1) {
+    if (!SQL_SUCCEEDED(SQLSetPos(c.mainSlot.stmt, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
+                                 SQL_LOCK_NO_CHANGE)))
+      return c.OdbcLogError(c.dbc, c.mainSlot.stmt);
+    b.positioned = row + 1;
+  }
+  return FetchValue(c, list, ff, record, slot, number);
 }
 
 // Text into a catalogue field, cut to what a text field holds.
@@ -709,6 +927,23 @@ struct FetchField {
 }  // namespace
 
 // ---------------------------------------------------------------- formats ----------------
+
+size_t FixedSize(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_SLONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_DATE:
+      return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
+  }
+}
 
 FieldFormat FormatOfColumn(const ColumnRecord& column, const TypeTable& types) {
   FieldFormat f;
@@ -1090,8 +1325,18 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
       return finish(TWActivityLogEx(st, 0, 0, 0, nullptr, nullptr, nullptr));
     }
     mainOp.merged.reset(merged);
+    fetchEntries.clear();
     if (uint32_t st = SetupConversions(merged, mainOp.columns, Direction::kFetch))
       return finish(st);
+    if (uint32_t st = TWFieldlistListSetup(merged, TWSTREAMFMT_NATIVE)) return finish(st);
+    for (;;) {
+      FetchEntry e;
+      const uint32_t st = TWFieldlistList(merged, &e.field, &e.position, &e.type, nullptr, nullptr);
+      if (st == TWFAIL_END_OF_DATA) break;
+      if (st != TWSUCCESS) return finish(st);
+      if (e.position == 0 || e.position > mainOp.columns.size()) return finish(TWFAIL_PROGRAM);
+      fetchEntries.push_back(e);
+    }
     mainOp.sequence = sequence;
   }
   TWFIELDLIST list = mainOp.merged.get();
@@ -1107,17 +1352,16 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
 
   // The fields of the merged list for one record, in order.
   auto walk = [&](auto&& each) -> uint32_t {
-    if (uint32_t st = TWFieldlistListSetup(list, TWSTREAMFMT_NATIVE)) return st;
-    for (uint32_t index = 1;; ++index) {
+    for (size_t i = 0; i < fetchEntries.size(); ++i) {
+      const FetchEntry& e = fetchEntries[i];
       FetchField ff;
-      ff.index = index;
-      uint32_t st =
-          TWFieldlistList(list, &ff.f.field, &ff.position, &ff.f.type, &ff.f.flags, nullptr);
-      if (st == TWFAIL_END_OF_DATA) return TWSUCCESS;
-      if (st != TWSUCCESS) return st;
-      if (ff.position == 0 || ff.position > mainOp.columns.size()) return TWFAIL_PROGRAM;
-      if ((st = each(ff))) return st;
+      // A caller may change a field's flags between fetches of one list.
+      ff.f = {e.field, e.type, TWFieldGetFlags(e.field)};
+      ff.position = e.position;
+      ff.index = static_cast<uint32_t>(i + 1);
+      if (uint32_t st = each(ff)) return st;
     }
+    return TWSUCCESS;
   };
 
   switch (state) {
@@ -1125,15 +1369,28 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
     case ResultState::kSelect:
     case ResultState::kTables: {
       const bool tables = state == ResultState::kTables;
+      if (state == ResultState::kSelect && !rowBlock.decided)
+        if (uint32_t st = DecideBlock(*this)) return finish(st);
+      const bool inBlocks = state == ResultState::kSelect && rowBlock.active;
       while (moved < recordCount) {
-        const SQLRETURN rc = SQLFetch(mainSlot.stmt);
-        if (rc == SQL_NO_DATA) return end();
-        if (!SQL_SUCCEEDED(rc)) return finish(OdbcLogError(dbc, mainSlot.stmt));
+        SQLULEN row = 0;
+        if (inBlocks) {
+          bool ended = false;
+          if (uint32_t st = NextBlockRow(*this, &ended)) return finish(st);
+          if (ended) return end();
+          row = rowBlock.next - 1;
+        } else {
+          const SQLRETURN rc = SQLFetch(mainSlot.stmt);
+          if (rc == SQL_NO_DATA) return end();
+          if (!SQL_SUCCEEDED(rc)) return finish(OdbcLogError(dbc, mainSlot.stmt));
+        }
         const uint32_t slot = recordIndex + moved;
         uint32_t st = TWSUCCESS;
         if (!tables) {
           st = walk([&](const FetchField& ff) {
-            return FetchValue(*this, list, ff, mainOp.columns[ff.position - 1], slot,
+            ColumnRecord& record = mainOp.columns[ff.position - 1];
+            if (inBlocks) return BlockValue(*this, list, ff, record, slot, row);
+            return FetchValue(*this, list, ff, record, slot,
                               static_cast<SQLUSMALLINT>(ff.position));
           });
         } else {

@@ -942,6 +942,11 @@ bool ExactOnGrid(const Value& v, int decimals, OnGrid* out) {
 [[nodiscard]] uint32_t CompareHeldNumbers(const TWFieldImpl* fa, const Value& a,
                                           const TWFieldImpl* fb, const Value& b, uint32_t flags,
                                           int32_t* r) {
+  // Whole numbers on both sides hold each other exactly: the grid below would only scale them.
+  if (fa->type == TWTYPE_INT && fb->type == TWTYPE_INT) {
+    *r = Sign3(a.i, b.i);
+    return 0;
+  }
   const NumberHolding ha = HoldingOf(fa), hb = HoldingOf(fb);
   int digits = Coarser(ha.digits, hb.digits, 0);
   if (digits != 0 && (flags & kCompareLowBits) && digits > TWFLOAT_LOW_PREC)

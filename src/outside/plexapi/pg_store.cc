@@ -5,6 +5,7 @@
 #include "pg_store.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
@@ -433,6 +434,13 @@ uint32_t PgConn::Connect(const std::string& conninfo, int busyMs, std::unique_pt
   if (c->conn_ == nullptr) return GVERR_NO_MEMORY;
   if (PQstatus(c->conn_) != CONNECTION_OK)
     return Fail(GVERR_NO_SERVER, "PostgreSQL: " + Trimmed(PQerrorMessage(c->conn_)));
+  // Item texts are UTF-8 and full-text rows are converted as such: a database of another
+  // encoding would fail at its first such statement with a conversion error.
+  const char* encoding = PQparameterStatus(c->conn_, "server_encoding");
+  if (encoding == nullptr || std::string_view(encoding) != "UTF8")
+    return Fail(GVERR_ENGINE, "PostgreSQL: the database's encoding is " +
+                                  std::string(encoding != nullptr ? encoding : "unknown") +
+                                  ", not UTF8");
   PQsetNoticeProcessor(c->conn_, Quiet, nullptr);
   c->busy_ms_ = std::max(busyMs, 1);
   if (uint32_t st = c->Setup()) return st;
@@ -449,6 +457,17 @@ uint32_t PgConn::Setup() {
 }
 
 uint32_t PgConn::Revive() {
+  // A session that the server ended while it was idle (an administrator terminating it,
+  // PostgreSQL stopping) has said so on the socket: read that before sending, so that the
+  // statement goes over a new session instead of failing on the dead one. Nothing was sent
+  // since the last result, so nothing is done twice. Inside a transaction the loss is the
+  // transaction's, and the call that finds it fails.
+  for (int reads = 0;
+       reads < 4 && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+       ++reads) {
+    pollfd ready{PQsocket(conn_), POLLIN, 0};
+    if (::poll(&ready, 1, 0) != 1 || PQconsumeInput(conn_) == 0) break;
+  }
   if (PQstatus(conn_) == CONNECTION_OK) return 0;
   for (const auto& [sql, list] : stmts_)
     for (const auto& s : list)

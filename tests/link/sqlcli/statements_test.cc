@@ -549,6 +549,70 @@ TEST(StatementsPgTest, SelectionsAreReadInBlocksUnlessTheDataSourceSaysOtherwise
   }
 }
 
+// Rows read a block at a time give what rows read one at a time give (a cursor whose reads
+// no block divides is read so): nulls, accented text, text longer than one piece of the
+// driver's, the ends of the double's range, and a caller whose list changes the way a column
+// is fetched between two fetches of one result.
+TEST(StatementsPgTest, RowsReadInBlocksAreTheRowsReadOneAtATime) {
+  SQLCLI_REQUIRE_PG();
+  constexpr int kRows = 600, kSwitch = 333;
+  Env env;
+  PgSource inBlocksSource, aloneSource({{"UseDeclareFetch", "1"}, {"Fetch", "257"}});
+  ASSERT_TRUE(inBlocksSource.available() && aloneSource.available());
+  for (const PgSource* pg : {&inBlocksSource, &aloneSource})
+    Direct(pg->source())
+        .ExecAll({"CREATE TABLE mixed (k integer, v varchar(12), t text, d timestamp, x double "
+                  "precision)",
+                  "INSERT INTO mixed SELECT i, CASE WHEN i % 7 = 0 THEN NULL ELSE 'Çà-é ' || i "
+                  "END, CASE WHEN i % 50 = 0 THEN repeat('ü', 20000 + i) WHEN i % 11 = 0 THEN "
+                  "NULL ELSE 't' || i END, CASE WHEN i % 13 = 0 THEN NULL ELSE timestamp "
+                  "'2024-02-29 23:59:59' + i * interval '1 hour' END, CASE WHEN i = 1 THEN "
+                  "-1.7976931348623157e308 WHEN i = 2 THEN 1.7976931348623157e308 WHEN i % 17 = "
+                  "0 THEN NULL ELSE i / 8.0 END FROM generate_series(1, " +
+                      std::to_string(kRows) + ") i"});
+  auto read = [&](const PgSource& pg, bool* blocks) {
+    Rows rows;
+    Link link;
+    link.Str(TWTOKEN_METADATA, "mixed")
+        .Str(TWTOKEN_ORDER_LIST, "k")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, 0);
+    EXPECT_EQ(link.Connect(pg.source()), TWSUCCESS) << Dump(env.Log());
+    List described(1);
+    EXPECT_EQ(link.c.Select(TWNULLHANDLE, 1, described.get(), nullptr), TWSUCCESS)
+        << Dump(env.Log());
+    // The datetime column as a datetime first, then as text.
+    const auto asText =
+        Records({{"k", TWTYPE_INT}, {"v"}, {"t"}, {"d", TWTYPE_TEXT}, {"x", TWTYPE_FLOAT}});
+    for (int i = 0; i < kRows + 1; ++i) {
+      const List& dest = i < kSwitch ? described : *asText;
+      const uint32_t st = link.c.Fetch(dest.get(), 1, 1, nullptr);
+      if (i == 0) *blocks = link.c.rowBlock.active;
+      if (st == TWFAIL_END_OF_DATA) break;
+      EXPECT_EQ(st, TWSUCCESS) << Dump(env.Log());
+      if (st != TWSUCCESS) break;
+      std::vector<std::string> row;
+      for (uint32_t f = 1; f <= dest.count(); ++f) row.push_back(dest.Value(f, 1).value_or(kNull));
+      rows.push_back(std::move(row));
+    }
+    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+    return rows;
+  };
+  bool blocks = false, oneByOne = true;
+  const Rows inBlocks = read(inBlocksSource, &blocks);
+  const Rows alone = read(aloneSource, &oneByOne);
+  EXPECT_TRUE(blocks);
+  EXPECT_FALSE(oneByOne);
+  ASSERT_EQ(inBlocks.size(), size_t{kRows});
+  EXPECT_EQ(inBlocks, alone);
+  // Row 50's text, longer than a piece, read alone; a null and an accented text bound.
+  std::string longText;
+  for (int i = 0; i < 20050; ++i) longText += "ü";
+  EXPECT_EQ(inBlocks[49][2], longText);
+  EXPECT_EQ(inBlocks[6][1], kNull);
+  EXPECT_EQ(inBlocks[0][1], "Çà-é 1");
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, StatementsTest, testing::Values(Db::kSqlite, Db::kPostgres),
                          DbName);
 
@@ -685,6 +749,45 @@ TEST_P(FailingRecordTest, MixedWritesOneRecordACallCostOnlyTheFailingOne) {
                                {"4", "FOUR", "c4"},
                                {"5", "five", kNull}};
   EXPECT_EQ(direct.Query("SELECT a, b, c FROM items ORDER BY a"), kept);
+}
+
+// Updates of many records in one call (as the change propagation writes a stretch of insert
+// images): the call counts the rows each record found, present or not; a record that fails
+// costs only itself, the records before it stay updated and those after it are not written.
+TEST_P(FailingRecordTest, UpdatesOfManyRecordsCountWhatEachFound) {
+  const FailingRecordCase& param = GetParam();
+  if (param.db == Db::kPostgres) SQLCLI_REQUIRE_PG();
+  ASSERT_TRUE(Open());
+  const DataSource& source = pg ? pg->source() : lite->source();
+  Direct direct(source);
+  direct.ExecAll({"CREATE TABLE items (a integer PRIMARY KEY, b varchar(20) NOT NULL)",
+                  "INSERT INTO items VALUES (1, 'one')", "INSERT INTO items VALUES (2, 'two')",
+                  "INSERT INTO items VALUES (4, 'four')"});
+  Link link;
+  ASSERT_EQ(Connect(link, source), TWSUCCESS) << Dump(env.Log());
+  Connection& c = link.c;
+  const std::vector<FieldDef> fields = {{"a", TWTYPE_INT, TWFIELDF_KEY}, {"b"}};
+  uint32_t affected = 0;
+  auto some = Records(fields, {{"1", "ONE"}, {"3", "three"}, {"4", "FOUR"}, {"5", "five"}});
+  ASSERT_EQ(c.Update(some->get(), 1, 4, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 2u);
+  auto none = Records(fields, {{"6", "six"}, {"7", "seven"}});
+  ASSERT_EQ(c.Update(none->get(), 1, 2, &affected), TWSUCCESS) << Dump(env.Log());
+  EXPECT_EQ(affected, 0u);
+
+  auto failing = Records(fields, {{"2", "TWO"}, {"3", "x"}, {"1", kNull}, {"4", "again"}});
+  const size_t mark = env.LogSize();
+  EXPECT_EQ(c.Update(failing->get(), 1, 4, &affected), TWFAIL_EXTERNAL);
+  EXPECT_EQ(affected, param.wholeTransaction ? 0u : 1u);
+  const std::vector<LogEntry> log = env.Log(mark);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const LogEntry& e) { return e.status == TWFAIL_EXTERNAL; }),
+            1)
+      << Dump(log);
+  ASSERT_EQ(c.Disconnect(), TWSUCCESS) << Dump(env.Log(mark));
+  const Rows kept = param.wholeTransaction ? Rows{{"1", "one"}, {"2", "two"}, {"4", "four"}}
+                                           : Rows{{"1", "ONE"}, {"2", "TWO"}, {"4", "FOUR"}};
+  EXPECT_EQ(direct.Query("SELECT a, b FROM items ORDER BY a"), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -151,6 +151,28 @@ TEST_F(ServerMapTest, AnUnreachableServerOrAWrongPasswordIsNoServerWithLibpqsRea
   EXPECT_EQ(servers, (std::vector<std::string>{"files", "gone", "locked"}));
 }
 
+// A database made in another encoding than UTF-8 (as `createdb` makes it in a cluster
+// initialised without a locale) holds no Ordex database: refused at once, naming its
+// encoding, with nothing made in it.
+TEST_F(ServerMapTest, ADatabaseNotInUtf8IsRefusedNamingItsEncoding) {
+  if (storetest::ClusterConnInfo("postgres").empty()) GTEST_SKIP() << "no TW_PG_PORT";
+  const std::string dbname = "plexa_ascii_" + std::to_string(getpid());
+  ASSERT_EQ(storetest::ClusterExec("CREATE DATABASE " + dbname +
+                                   " ENCODING 'SQL_ASCII' LC_COLLATE 'C' LC_CTYPE 'C'"
+                                   " TEMPLATE template0"),
+            "");
+  Map("ascii " + storetest::ClusterConnInfo(dbname) + "\n");
+  EXPECT_EQ(GVDatabaseCreate("ascii", "a.odb", nullptr, 0, nullptr, nullptr, 0, 0), GVERR_ENGINE);
+  EXPECT_NE(ErrorText().find("encoding is SQL_ASCII"), std::string::npos) << ErrorText();
+  EXPECT_EQ(Listed("ascii"), std::vector<std::string>{});
+  PGconn* c = PQconnectdb(storetest::ClusterConnInfo(dbname).c_str());
+  PGresult* r = PQexec(c, "SELECT count(*) FROM pg_namespace WHERE nspname = 'plexa'");
+  EXPECT_STREQ(PQgetvalue(r, 0, 0), "0");
+  PQclear(r);
+  PQfinish(c);
+  EXPECT_EQ(storetest::ClusterExec("DROP DATABASE " + dbname + " WITH (FORCE)"), "");
+}
+
 // ---------------------------------------------------------------- both stores ------------
 
 class StoreTest : public ::testing::TestWithParam<Engine> {
@@ -295,20 +317,32 @@ TEST_P(StoreTest, EachActivityIsTakenByExactlyOneOfSeveralProcesses) {
 
 // A connection PostgreSQL drops under an open database fails the call that finds it gone,
 // and the next call works on a new one.
-TEST_P(StoreTest, ALostConnectionFailsOneCallAndTheNextOneReconnects) {
+// Sessions that PostgreSQL ended while they were idle (an administrator terminating them, a
+// restart) are made anew before the next call sends anything: no call fails for it, and
+// nothing is written twice. A server that does not answer fails the call, naming
+// PostgreSQL's reason, and the call once it answers again works.
+TEST_P(StoreTest, ASessionEndedWhileIdleIsMadeAnewAndAnUnansweredCallFails) {
   if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files have no connection to lose";
   GVDB db = Make("poll.odb");
   GVNOTEID a = Put(db, {Text("Status", "due")});
-  ASSERT_EQ(storetest::ClusterExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                   "WHERE datname = '" +
-                                   store_.dbname() + "'"),
-            "");
-  GVDOC doc = 0;
-  EXPECT_EQ(GVDocumentOpen(db, a, 0, &doc), GVERR_NO_SERVER);
-  EXPECT_NE(ErrorText().find("PostgreSQL"), std::string::npos) << ErrorText();
+  const std::string others =
+      "FROM pg_stat_activity WHERE datname = '" + store_.dbname() + "' AND pid <> pg_backend_pid()";
+  ASSERT_EQ(storetest::ClusterExec("SELECT pg_terminate_backend(pid, 10000) " + others), "");
   EXPECT_EQ(Field(db, a, "Status"), "due");
   GVNOTEID b = Put(db, {Text("Status", "later")});
   EXPECT_EQ(Field(db, b, "Status"), "later");
+
+  // No new session is let in for a while: the call fails, and the next one, once they are
+  // let in again, works.
+  ASSERT_EQ(
+      storetest::ClusterExec("ALTER DATABASE " + store_.dbname() + " ALLOW_CONNECTIONS false"), "");
+  ASSERT_EQ(storetest::ClusterExec("SELECT pg_terminate_backend(pid, 10000) " + others), "");
+  GVDOC doc = 0;
+  EXPECT_EQ(GVDocumentOpen(db, a, 0, &doc), GVERR_NO_SERVER);
+  EXPECT_NE(ErrorText().find("PostgreSQL"), std::string::npos) << ErrorText();
+  ASSERT_EQ(storetest::ClusterExec("ALTER DATABASE " + store_.dbname() + " ALLOW_CONNECTIONS true"),
+            "");
+  EXPECT_EQ(Field(db, a, "Status"), "due");
 }
 
 // A creation whose process died leaves a catalogue row that is not ready: the name is free
