@@ -127,7 +127,7 @@ struct UnidHash {
 // ---------------------------------------------------------------- fills -------------------
 
 uint32_t Index::SnapshotSeq(int64_t& out) const {
-  return db_.MetaInt("commit_seq", 0, out);
+  return db_.CommitSeq(out);
 }
 
 void Index::Reset() {
