@@ -197,6 +197,14 @@ template <class Db, class... Values>
   return st.Run();
 }
 
+// RunSql for a write whose outcome only the transaction's commit needs (Stmt::RunUnwaited).
+template <class Db, class... Values>
+[[nodiscard]] uint32_t RunSqlUnwaited(Db& db, std::string_view sql, const Values&... values) {
+  Stmt st;
+  if (uint32_t s = Query(db, sql, st, values...)) return s;
+  return st.RunUnwaited();
+}
+
 // Query with note as the one parameter, then steps to its row; without one missing, with
 // "note <note>" as the thread's last failure.
 [[nodiscard]] uint32_t QueryNoteRow(Txn& txn, std::string_view sql, GVNOTEID note, uint32_t missing,
