@@ -5,6 +5,7 @@
 #define TW_BENCH_ENGINE_RATIO_H_
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -15,6 +16,8 @@ namespace bench_ratio {
 
 class Reporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, as the library's own console report.
+  Reporter() : benchmark::ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
