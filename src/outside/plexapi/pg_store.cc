@@ -489,14 +489,17 @@ uint32_t PgConn::Listen(const std::string& conninfo, const std::string& schema) 
   return Exec(listen);
 }
 
+void PgConn::CountNotifications() {
+  while (PGnotify* n = PQnotifies(conn_)) {
+    ++notified_;
+    PQfreemem(n);
+  }
+}
+
 bool PgConn::Changed(SignalMark& mark) {
   if (!notify_.empty() && PQstatus(conn_) == CONNECTION_OK) {
     // Whatever the server sent meanwhile, without waiting for anything.
-    if (PQconsumeInput(conn_) != 0)
-      while (PGnotify* n = PQnotifies(conn_)) {
-        ++notified_;
-        PQfreemem(n);
-      }
+    if (PQconsumeInput(conn_) != 0) CountNotifications();
   } else {
     ++lives_;
   }
@@ -591,6 +594,7 @@ uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
     else
       PQclear(r);
   }
+  CountNotifications();
   if (PQexitPipelineMode(conn_) == 0) return first != 0 ? first : Status(nullptr);
   return first;
 }
@@ -673,6 +677,7 @@ uint32_t PgConn::Execute(const char* name, int n, const char* const* values, con
   out = nullptr;
   if (txn_ == TxnState::kNone && sent_.empty() && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) {
     PGresult* r = PQexecPrepared(conn_, name, n, values, lengths, formats, 1);
+    CountNotifications();
     if (!Succeeded(r)) {
       uint32_t st = Status(r);
       PQclear(r);
@@ -727,6 +732,7 @@ uint32_t PgConn::Exec(std::string_view sql) {
   if (uint32_t st = SendBegin()) return st;
   if (uint32_t st = Settle()) return st;
   ResultPtr r(PQexec(conn_, TranslateSql(sql).c_str()));
+  CountNotifications();
   if (!Succeeded(r.get())) return Status(r.get());
   // Back at the savepoint, a failure after it is undone with what it did.
   if (sql.compare(0, 12, "ROLLBACK TO ") == 0) failure_ = 0;

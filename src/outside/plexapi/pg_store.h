@@ -137,6 +137,9 @@ class PgConn {
   // Reads what is still unread and leaves pipeline mode (before a call outside it).
   [[nodiscard]] uint32_t Settle();
   [[nodiscard]] uint32_t Lost();
+  // Takes the notifications libpq has read (so that none pile up on a connection that never
+  // asks for the signal).
+  void CountNotifications();
   PGconn* conn_ = nullptr;
   int busy_ms_ = 0;
   std::string schema_setup_;
