@@ -723,7 +723,9 @@ uint32_t PgConn::Status(PGresult* result) const {
     return Fail(GVERR_BUSY, text);
   if (code == "53200") return Fail(GVERR_NO_MEMORY, text);
   if (code == "54000" || code == "53100") return Fail(GVERR_TOO_BIG, text);
-  if (code.substr(0, 2) == "08") return Fail(GVERR_NO_SERVER, text);
+  // A connection failure, or the server ending the session (a shutdown, a terminated
+  // backend: the error may be read before the connection's end is).
+  if (code.substr(0, 2) == "08" || code.substr(0, 3) == "57P") return Fail(GVERR_NO_SERVER, text);
   return Fail(GVERR_ENGINE, text);
 }
 

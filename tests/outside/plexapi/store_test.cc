@@ -1,6 +1,8 @@
 // Servers and whole databases on both stores: the server map and what it refuses, databases
 // created, copied (across stores too), renamed, listed and removed, an activity taken by one
 // of several processes at a time, and a connection lost under an open database.
+#include "store.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "database.h"
 #include "paths.h"
 #include "plat_test_util.h"
 #include "plexa_test_util.h"
@@ -309,6 +312,33 @@ TEST_P(StoreTest, ALostConnectionFailsOneCallAndTheNextOneReconnects) {
   EXPECT_EQ(Field(db, a, "Status"), "due");
   GVNOTEID b = Put(db, {Text("Status", "later")});
   EXPECT_EQ(Field(db, b, "Status"), "later");
+}
+
+// A connection lost inside a transaction takes the transaction with it: its commit fails
+// rather than finishing the rest on a new connection, and the next call reconnects.
+TEST_P(StoreTest, AConnectionLostInsideATransactionFailsItsCommit) {
+  if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files have no connection to lose";
+  GVDB db = Make("half.odb");
+  plexa::Database* d = plexa::FindDatabase(db);
+  ASSERT_NE(d, nullptr);
+  {
+    plexa::Txn txn(*d);
+    ASSERT_EQ(txn.Begin(plexa::Txn::kWrite), 0u);
+    ASSERT_EQ(d->SetMetaText("before", "written"), 0u);
+    ASSERT_EQ(storetest::ClusterExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                     "WHERE datname = '" +
+                                     store_.dbname() + "'"),
+              "");
+    EXPECT_EQ(d->SetMetaText("after", "written"), GVERR_NO_SERVER);
+    // Nor does a caller that goes on regardless write anything outside the transaction.
+    EXPECT_EQ(d->SetMetaText("later", "written"), GVERR_NO_SERVER);
+    EXPECT_NE(txn.Commit(), 0u);
+  }
+  for (const char* key : {"before", "after", "later"}) {
+    std::string value = "?";
+    ASSERT_EQ(d->MetaText(key, value), 0u) << key;
+    EXPECT_EQ(value, "") << key;
+  }
 }
 
 // The view rows of a store are sent without waiting for them: one that fails (here a lock
