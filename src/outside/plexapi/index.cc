@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kPositionKeyBytes = 100;
 
 // The view entries a fill reads with one statement (the LIMIT of its statements).
-constexpr size_t kViewPage = 4000;
+constexpr size_t kViewPage = 1000;
 
 std::string Hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -205,19 +205,21 @@ uint32_t Index::FillView(GVNOTEID view) {
   std::vector<Row> rows;
   // In pages, each from where the one before ended (in the snapshot of the transaction): a
   // page walks the view's key order in the index, where a whole view read at once is sorted
-  // after the scan of the table by PostgreSQL's planner.
+  // after the scan of the table by PostgreSQL's planner. Pages stay small beside the view so
+  // that the plan PostgreSQL keeps for the statement (made without the parameters' values)
+  // walks the index too.
   for (size_t page = 0;; ++page) {
     Stmt st;
     if (uint32_t s =
             page == 0
                 ? Query(txn,
                         "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                        "ORDER BY sortkey, note, dup LIMIT 4000",
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
                         st, view)
                 : Query(txn,
                         "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
                         "AND (sortkey, note, dup) > (?, ?, ?) "
-                        "ORDER BY sortkey, note, dup LIMIT 4000",
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
                         st, view, AsBlob(rows.back().sortkey), rows.back().note, rows.back().dup))
       return s;
     size_t before = rows.size();

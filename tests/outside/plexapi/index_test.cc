@@ -436,13 +436,13 @@ TEST_P(IndexTest, ListValuesInExpandedColumnsMakeOneEntryEach) {
   EXPECT_EQ(notes, (std::vector<GVNOTEID>{0, none, 0, nums, 0, nums, 0, one, 0, one, 0, two}));
 }
 
-// A view is read in pages of a few thousand entries: runs of one sort key that cross a page
+// A view is read in pages of a thousand entries: runs of one sort key that cross a page
 // (several notes, each with many list entries of one value) come back whole and in order.
 TEST_P(IndexTest, AViewLargerThanAReadPageComesBackWholeAndInKeyOrder) {
   GVNOTEID view = 0;
   ASSERT_EQ(MakeView(db_, "Tags", "", {{GVCOL_SORTED | GVCOL_EXPAND, "Tags"}, {0, "Name"}}, &view),
             0u);
-  constexpr size_t kEntries = 1700;  // three notes' runs reach past 4096 entries
+  constexpr size_t kEntries = 1700;  // each run crosses a page
   const std::vector<std::string> same(kEntries, "Même");
   std::vector<GVNOTEID> want;
   GVNOTEID first = Put(db_, {Text("Name", "zz"), TextList("Tags", {"Zoë"})});
