@@ -176,9 +176,18 @@ uint32_t Index::Refresh() {
     case Source::kNone:
       Reset();
       return 0;
-    case Source::kView:
+    case Source::kView: {
+      // Nothing committed since the fill (not even a design change): its entries stand, and
+      // a server polling its queue reads no view again while nothing happens.
+      int64_t seq = 0;
+      if (uint32_t st = SnapshotSeq(seq)) return st;
+      if (seq == seq_ && refinements_.empty()) {
+        Reset();
+        return 0;
+      }
       if (uint32_t st = FillView(view_)) return st;
       break;
+    }
     case Source::kSearch:
       if (uint32_t st = FillSearch(std::string(formula_), form_)) return st;
       break;
