@@ -1,12 +1,14 @@
 // The control store's round trips as a server makes them: NextActivity taking a due activity
 // and DoneActivity reporting its run, and NextActivity when nothing is due, with the
 // Administrator database a file (argument 0) or on a server that the data root's server map
-// holds in PostgreSQL (argument 1; the private cluster of scripts/pg.sh, TW_PG_PORT).
+// holds in PostgreSQL (argument 1; the private cluster of scripts/pg.sh, TW_PG_PORT), and
+// the ratio of the two.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
 
+#include "engine_ratio.h"
 #include "pg_database.h"
 #include "plexapi.h"
 #include "taskrun_install.h"
@@ -122,4 +124,7 @@ void BM_NextActivityWhenNothingIsDue(benchmark::State& state) {
 BENCHMARK(BM_NextActivityWhenNothingIsDue)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) {
+  return bench_ratio::Main(argc, argv);
+}

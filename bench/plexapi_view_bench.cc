@@ -2,7 +2,7 @@
 // walking every entry with a cell read, a key search on the sorted column, and a store that
 // brings three views up to date. Each runs on a database file (argument 0) and, when
 // TW_PG_PORT names a cluster of scripts/pg.sh, on a database of a server the data root's
-// server map holds in PostgreSQL (argument 1).
+// server map holds in PostgreSQL (argument 1), followed by the ratio of the two.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine_ratio.h"
 #include "pg_database.h"
 #include "plexapi.h"
 #include "temp_dir.h"
@@ -202,4 +203,7 @@ void BM_StoreUpdatingViews(benchmark::State& state) {
 BENCHMARK(BM_StoreUpdatingViews)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) {
+  return bench_ratio::Main(argc, argv);
+}

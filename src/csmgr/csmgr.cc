@@ -606,6 +606,7 @@ void CSMgrServerClose() {
     }
     OrdexCloseIndex(&s.admin.queuedEvents);
     OrdexCloseIndex(&s.admin.runningServers);
+    OrdexCloseIndex(&s.admin.activeEvents);
     if (s.logDb != 0) OrdexCloseDatabase(&s.logDb);
     if (s.adminDb != 0) OrdexCloseDatabase(&s.adminDb);
     GVErrorSetBuffer(nullptr, 0);

@@ -72,6 +72,7 @@ struct AdminDesign {
   GVNOTEID options = 0;         // "(CS_Options)"
   GVINDEX queuedEvents = 0;     // open index over "(CS_Queued Events)"
   GVINDEX runningServers = 0;   // open index over "(CS_Running Servers)"
+  GVINDEX activeEvents = 0;     // "(CS_Active Events)", opened at its first use
 };
 
 struct LogDesign {

@@ -56,6 +56,7 @@ class ScopedIndex {
   ScopedIndex& operator=(const ScopedIndex&) = delete;
   uint32_t status() const { return status_; }
   GVINDEX get() const { return index_; }
+  GVINDEX& index() { return index_; }  // to keep it open beyond the scope
   const char* view() const { return view_; }
 
  private:
@@ -825,11 +826,17 @@ uint32_t CSMgrLockByName(ActivitySlot& slot) {
 uint32_t CSMgrReleaseGoneHolders() {
   const int32_t server = static_cast<int32_t>(Service().serverId);
   if (server == 0) return 0;
-  ScopedIndex index(kActiveView);
-  if (index.status()) return index.status();
+  // Asked at every poll: the index stays open, and a key search reads the view again only
+  // once something was stored.
+  GVINDEX& index = Service().admin.activeEvents;
+  if (index == 0) {
+    ScopedIndex opened(kActiveView);
+    if (opened.status()) return opened.status();
+    std::swap(index, opened.index());
+  }
   uint32_t matches = 0;
-  if (!OrdexKeySearchNumber(index.get(), kActiveView, server, &matches)) return 0;
-  const std::vector<GVNOTEID> ids = FoundDocuments(index.get(), matches);
+  if (!OrdexKeySearchNumber(index, kActiveView, server, &matches)) return 0;
+  const std::vector<GVNOTEID> ids = FoundDocuments(index, matches);
   uint32_t status = 0;
   std::vector<GVNOTEID> ended;
   for (GVNOTEID id : ids) {

@@ -276,13 +276,17 @@ bool OrdexSaveIfUnchanged(GVDOC doc, bool* conflict) {
 bool OrdexCloseDocument(GVDOC* doc, bool keep) {
   if (*doc == 0) return true;
   GVNOTEID id = OrdexDocumentId(*doc);
-  std::string title = TitleOfDocument(*doc);
+  // The database outlives its documents: its title is read only for a failure (a read of
+  // the database at every close costs a round trip on a server held in PostgreSQL).
+  auto it = DocumentDatabases().find(*doc);
+  const GVDB db = it != DocumentDatabases().end() ? it->second : 0;
   uint32_t st = GVDocumentClose(*doc, keep ? GVCLOSE_STORE : GVCLOSE_DISCARD);
   DocumentDatabases().erase(*doc);
   *doc = 0;
   if (st != 0)
-    Failed(st, Printf("Document error|database %s|document #%d (#%X)", title.c_str(),
-                      static_cast<int>(id), id));
+    Failed(st,
+           Printf("Document error|database %s|document #%d (#%X)",
+                  db != 0 ? OrdexDatabaseTitle(db).c_str() : "unknown", static_cast<int>(id), id));
   return st == 0;
 }
 

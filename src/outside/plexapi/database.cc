@@ -312,6 +312,11 @@ uint32_t Stmt::Run() {
   return 0;
 }
 
+uint32_t Stmt::RunUnwaited() {
+  if (pg_ != nullptr) return pg_->RunUnwaited();
+  return Run();
+}
+
 int64_t Stmt::Int(int column) const {
   if (pg_ != nullptr) return pg_->Int(column);
   return sqlite3_column_int64(st_, column);
@@ -658,8 +663,21 @@ uint32_t Database::ExecCached(std::string_view sql) {
   return st.Run();
 }
 
+uint32_t Database::CommitSeq(int64_t& out) {
+  if (pg_ != nullptr && !pg_->Changed(commit_mark_)) {
+    out = commit_seq_;
+    return 0;
+  }
+  if (uint32_t st = MetaInt("commit_seq", 0, out)) {
+    commit_mark_ = SignalMark();
+    return st;
+  }
+  commit_seq_ = out;
+  return 0;
+}
+
 uint32_t Database::DataVersion(int64_t& out) {
-  if (pg_ != nullptr) return MetaInt("commit_seq", 0, out);
+  if (pg_ != nullptr) return CommitSeq(out);
   Stmt st;
   bool row = false;
   if (uint32_t s = QueryRow(*this, "PRAGMA data_version", st, row)) return s;
@@ -735,17 +753,10 @@ uint32_t Txn::Begin(Mode mode) {
     return 0;
   }
   if (mode == kWrite && db_.read_only_) return Fail(GVERR_FILE, db_.file_ + ": read-only");
-  // In PostgreSQL a writer takes the row of the commit counter first: writers of one
-  // database follow each other as under SQLite's write lock, and each reads what the one
-  // before it committed.
-  std::string_view begin = db_.pg_ == nullptr ? (mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN")
-                           : mode == kWrite
-                               ? "BEGIN; SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE"
-                               : "BEGIN ISOLATION LEVEL REPEATABLE READ";
-  if (uint32_t st = db_.ExecCached(begin)) {
-    if (db_.pg_ != nullptr && db_.pg_->in_transaction()) (void)db_.pg_->Exec("ROLLBACK");
+  if (db_.pg_ != nullptr)
+    db_.pg_->Begin(mode == kWrite);
+  else if (uint32_t st = db_.ExecCached(mode == kWrite ? "BEGIN IMMEDIATE" : "BEGIN"))
     return st;
-  }
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
   db_.design_seq_ = -1;
@@ -762,11 +773,15 @@ uint32_t Txn::Commit() {
     --db_.txn_depth_;
     return 0;
   }
-  if (db_.pg_ != nullptr && db_.pg_->failed_transaction()) {
-    // PostgreSQL ends a transaction in which a statement failed without writing anything;
-    // its commit must not pass for one.
-    Rollback();
-    return Fail(GVERR_ENGINE, db_.file_ + ": a statement of the transaction failed");
+  if (db_.pg_ != nullptr) {
+    // The counter's increment goes with the commit (a transaction in which a statement
+    // failed fails to commit there).
+    uint32_t st = db_.pg_->Commit(mode_ == kWrite);
+    open_ = false;
+    db_.txn_depth_ = 0;
+    db_.txn_write_ = false;
+    db_.design_seq_ = -1;
+    return st;
   }
   if (mode_ == kWrite) {
     if (uint32_t st =
@@ -794,8 +809,7 @@ void Txn::Rollback() {
     return;
   }
   if (db_.pg_ != nullptr) {
-    // A connection that is gone has no transaction left to end.
-    if (db_.pg_->in_transaction()) (void)db_.pg_->Exec("ROLLBACK");
+    db_.pg_->Rollback();
   } else if (!sqlite3_get_autocommit(db_.sql())) {
     sqlite3_exec(db_.sql(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -821,8 +835,20 @@ uint32_t Txn::DesignSeq(int64_t& out) {
     out = db_.design_seq_;
     return 0;
   }
-  if (uint32_t st = db_.MetaInt("design_seq", 0, out)) return st;
-  if (db_.txn_write_) db_.design_seq_ = out;
+  // A reader on PostgreSQL reads it again only once a writer committed; a writer reads it
+  // under its lock, where a commit whose signal is still on its way is already seen.
+  if (!db_.txn_write_ && db_.pg_ != nullptr && !db_.pg_->Changed(db_.design_mark_)) {
+    out = db_.read_design_seq_;
+    return 0;
+  }
+  if (uint32_t st = db_.MetaInt("design_seq", 0, out)) {
+    db_.design_mark_ = SignalMark();
+    return st;
+  }
+  if (db_.txn_write_)
+    db_.design_seq_ = out;
+  else
+    db_.read_design_seq_ = out;
   return 0;
 }
 

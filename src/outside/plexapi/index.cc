@@ -16,6 +16,9 @@ namespace {
 // Bytes of a sort key a saved position keeps (its text must fit GV_POSITION_SIZE).
 constexpr size_t kPositionKeyBytes = 100;
 
+// The view entries a fill reads with one statement (the LIMIT of its statements).
+constexpr size_t kViewPage = 1000;
+
 std::string Hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
@@ -127,7 +130,7 @@ struct UnidHash {
 // ---------------------------------------------------------------- fills -------------------
 
 uint32_t Index::SnapshotSeq(int64_t& out) const {
-  return db_.MetaInt("commit_seq", 0, out);
+  return db_.CommitSeq(out);
 }
 
 void Index::Reset() {
@@ -173,9 +176,18 @@ uint32_t Index::Refresh() {
     case Source::kNone:
       Reset();
       return 0;
-    case Source::kView:
+    case Source::kView: {
+      // Nothing committed since the fill (not even a design change): its entries stand, and
+      // a server polling its queue reads no view again while nothing happens.
+      int64_t seq = 0;
+      if (uint32_t st = SnapshotSeq(seq)) return st;
+      if (seq == seq_ && refinements_.empty()) {
+        Reset();
+        return 0;
+      }
       if (uint32_t st = FillView(view_)) return st;
       break;
+    }
     case Source::kSearch:
       if (uint32_t st = FillSearch(std::string(formula_), form_)) return st;
       break;
@@ -200,13 +212,26 @@ uint32_t Index::FillView(GVNOTEID view) {
   int64_t seq = 0;
   if (uint32_t st = SnapshotSeq(seq)) return st;
   std::vector<Row> rows;
-  {
+  // In pages, each from where the one before ended (in the snapshot of the transaction): a
+  // page walks the view's key order in the index, where a whole view read at once is sorted
+  // after the scan of the table by PostgreSQL's planner. Pages stay small beside the view so
+  // that the plan PostgreSQL keeps for the statement (made without the parameters' values)
+  // walks the index too.
+  for (size_t page = 0;; ++page) {
     Stmt st;
-    if (uint32_t s = Query(txn,
-                           "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                           "ORDER BY sortkey, note, dup",
-                           st, view))
+    if (uint32_t s =
+            page == 0
+                ? Query(txn,
+                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
+                        st, view)
+                : Query(txn,
+                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+                        "AND (sortkey, note, dup) > (?, ?, ?) "
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
+                        st, view, AsBlob(rows.back().sortkey), rows.back().note, rows.back().dup))
       return s;
+    size_t before = rows.size();
     if (uint32_t s = st.ForEachRow([&](const Stmt& q) {
           Row r;
           r.sortkey = std::string(q.Blob(0));
@@ -216,6 +241,7 @@ uint32_t Index::FillView(GVNOTEID view) {
           rows.push_back(std::move(r));
         }))
       return s;
+    if (rows.size() - before < kViewPage) break;
   }
   std::unordered_map<GVNOTEID, NoteLink> links;
   if (def->responses()) {

@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 
 #include "database.h"
 #include "paths.h"
 #include "session.h"
+#include "store.h"
 
 namespace plexa {
 namespace {
@@ -365,23 +367,26 @@ uint32_t PgStmt::BindNull(int index) {
   return 0;
 }
 
+void PgStmt::Params(std::vector<const char*>& values, std::vector<int>& lengths) const {
+  size_t n = types_.size();
+  values.resize(n);
+  lengths.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    values[i] = null_[i] ? nullptr : values_[i].data();
+    lengths[i] = static_cast<int>(values_[i].size());
+  }
+}
+
 uint32_t PgStmt::Step(bool* row) {
   if (row != nullptr) *row = false;
   if (result_ == nullptr) {
-    size_t n = types_.size();
-    std::vector<const char*> values(n);
-    std::vector<int> lengths(n);
-    for (size_t i = 0; i < n; ++i) {
-      values[i] = null_[i] ? nullptr : values_[i].data();
-      lengths[i] = static_cast<int>(values_[i].size());
-    }
-    PGresult* r = PQexecPrepared(conn_.raw(), name_.c_str(), static_cast<int>(n), values.data(),
-                                 lengths.data(), formats_.data(), 1);
-    if (!Succeeded(r)) {
-      uint32_t st = conn_.Status(r);
-      PQclear(r);
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    Params(values, lengths);
+    PGresult* r = nullptr;
+    if (uint32_t st = conn_.Execute(name_.c_str(), static_cast<int>(values.size()), values.data(),
+                                    lengths.data(), formats_.data(), r))
       return st;
-    }
     const char* changed = PQcmdTuples(r);
     conn_.set_changes(changed != nullptr && *changed != '\0' ? std::atoll(changed) : 0);
     result_ = r;
@@ -391,6 +396,19 @@ uint32_t PgStmt::Step(bool* row) {
   }
   if (row != nullptr) *row = row_ < PQntuples(result_);
   return 0;
+}
+
+uint32_t PgStmt::RunUnwaited() {
+  if (!conn_.in_transaction()) {
+    for (bool row = true; row;)
+      if (uint32_t st = Step(&row)) return st;
+    return 0;
+  }
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+  Params(values, lengths);
+  return conn_.Send(name_.c_str(), static_cast<int>(values.size()), values.data(), lengths.data(),
+                    formats_.data());
 }
 
 int64_t PgStmt::Int(int column) const {
@@ -460,6 +478,48 @@ uint32_t PgConn::Setup() {
   return Succeeded(r.get()) ? 0 : Status(r.get());
 }
 
+uint32_t PgConn::Listen(const std::string& conninfo, const std::string& schema) {
+  // One counter per database of the process, shared by all its connections.
+  static std::mutex mutex;
+  static std::unordered_map<std::string, std::weak_ptr<std::atomic<uint64_t>>> counters;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string key = conninfo + '\n' + schema;
+    local_ = counters[key].lock();
+    if (local_ == nullptr) {
+      local_ = std::make_shared<std::atomic<uint64_t>>(0);
+      counters[key] = local_;
+    }
+  }
+  std::string listen = "LISTEN " + Ident(schema);
+  notify_ = "NOTIFY " + Ident(schema);
+  schema_setup_ += "; " + listen;
+  return Exec(listen);
+}
+
+void PgConn::CountNotifications() {
+  while (PGnotify* n = PQnotifies(conn_)) {
+    ++notified_;
+    PQfreemem(n);
+  }
+}
+
+bool PgConn::Changed(SignalMark& mark) {
+  if (!notify_.empty() && PQstatus(conn_) == CONNECTION_OK) {
+    // Whatever the server sent meanwhile, without waiting for anything.
+    if (PQconsumeInput(conn_) != 0) CountNotifications();
+  } else {
+    ++lives_;
+  }
+  // A token of 0 is never current: the first look always reads.
+  uint64_t token = 1 + notified_ + lives_ + (local_ != nullptr ? local_->load() : 0);
+  auto now = std::chrono::steady_clock::now();
+  if (token == mark.token && now - mark.at < kTrustSignal) return false;
+  mark.token = token;
+  mark.at = now;
+  return true;
+}
+
 uint32_t PgConn::Revive() {
   // A session that the server ended while it was idle (an administrator terminating it,
   // PostgreSQL stopping) has said so on the socket: read that before sending, so that the
@@ -473,23 +533,201 @@ uint32_t PgConn::Revive() {
     if (::poll(&ready, 1, 0) != 1 || PQconsumeInput(conn_) == 0) break;
   }
   if (PQstatus(conn_) == CONNECTION_OK) return 0;
+  // A transaction under way went with the connection: the rest of it must not run on a new
+  // one (outside any transaction), so it fails until it is rolled back.
+  if (txn_ == TxnState::kOpen) return Status(nullptr);
   for (const auto& [sql, list] : stmts_)
     for (const auto& s : list)
       if (s->busy) return Status(nullptr);
   stmts_.clear();
+  // Nothing that was sent on the lost connection is answered any more, and notifications
+  // sent to it are lost: marks taken before are stale.
+  sent_.clear();
+  ++lives_;
   PQreset(conn_);
   if (PQstatus(conn_) != CONNECTION_OK) return Status(nullptr);
+  if (PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) (void)PQexitPipelineMode(conn_);
   return Setup();
 }
 
-bool PgConn::in_transaction() const {
-  // A lost connection has none left (PQTRANS_UNKNOWN): the server rolled it back.
-  PGTransactionStatusType t = PQtransactionStatus(conn_);
-  return t == PQTRANS_INTRANS || t == PQTRANS_INERROR || t == PQTRANS_ACTIVE;
+uint32_t PgConn::Lost() {
+  // Nothing more comes on this connection: what was sent is not answered.
+  sent_.clear();
+  ++lives_;
+  return Status(nullptr);
 }
 
-bool PgConn::failed_transaction() const {
-  return PQtransactionStatus(conn_) == PQTRANS_INERROR;
+uint32_t PgConn::SendText(const std::string& sql, Sent kind) {
+  if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF && PQenterPipelineMode(conn_) == 0)
+    return Status(nullptr);
+  if (PQsendQueryParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1) == 0)
+    return Lost();
+  sent_.push_back(kind);
+  return 0;
+}
+
+uint32_t PgConn::SendBegin() {
+  if (txn_ != TxnState::kPending) return 0;
+  txn_ = TxnState::kOpen;
+  // A writer takes the row of the commit counter first: writers of one database follow each
+  // other as under SQLite's write lock, and each reads what the one before it committed.
+  if (write_) {
+    if (uint32_t st = SendText("BEGIN", Sent::kQuiet)) return st;
+    return SendText("SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE", Sent::kQuiet);
+  }
+  return SendText("BEGIN ISOLATION LEVEL REPEATABLE READ", Sent::kQuiet);
+}
+
+uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
+  if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) return 0;
+  if (PQpipelineSync(conn_) == 0) return Lost();
+  sent_.push_back(Sent::kSync);
+  uint32_t first = 0;
+  while (!sent_.empty()) {
+    Sent kind = sent_.front();
+    sent_.pop_front();
+    PGresult* r = PQgetResult(conn_);
+    if (r == nullptr) {
+      // Only a broken connection answers nothing.
+      uint32_t st = Lost();
+      return first != 0 ? first : st;
+    }
+    ExecStatusType status = PQresultStatus(r);
+    if (kind == Sent::kSync) {
+      PQclear(r);
+      continue;
+    }
+    // Each statement's answer ends with a null.
+    if (PGresult* end = PQgetResult(conn_)) PQclear(end);
+    if (status == PGRES_PIPELINE_ABORTED) {
+      // Skipped after an earlier failure, which is the one answered.
+      if (first == 0) first = failure_ != 0 ? failure_ : Fail(GVERR_ENGINE, "a statement failed");
+    } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      uint32_t st = Status(r);
+      if (first == 0) first = st;
+      // Inside a transaction the failure is its commit's, whether or not it was waited for.
+      if (kind != Sent::kIgnored && txn_ == TxnState::kOpen && failure_ == 0) failure_ = st;
+    }
+    if (kind == Sent::kWanted && wanted != nullptr && status != PGRES_PIPELINE_ABORTED)
+      wanted->push_back(r);
+    else
+      PQclear(r);
+  }
+  CountNotifications();
+  if (PQexitPipelineMode(conn_) == 0) return first != 0 ? first : Status(nullptr);
+  return first;
+}
+
+uint32_t PgConn::Settle() {
+  if (sent_.empty() && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) return 0;
+  // A reader's commit sent earlier is all that may be unread here: its answer no longer
+  // matters, while a failure inside an open transaction stays for its commit.
+  uint32_t st = Sync(nullptr);
+  return txn_ == TxnState::kOpen ? st : 0;
+}
+
+void PgConn::Begin(bool write) {
+  txn_ = TxnState::kPending;
+  write_ = write;
+  failure_ = 0;
+}
+
+uint32_t PgConn::Commit(bool write) {
+  if (txn_ == TxnState::kPending) {
+    // Nothing was read or written: there is nothing to commit.
+    txn_ = TxnState::kNone;
+    return 0;
+  }
+  if (txn_ == TxnState::kNone) return GVERR_INVALID_ARGUMENT;
+  if (failure_ != 0) {
+    uint32_t st = failure_;
+    Rollback();
+    return st;
+  }
+  uint32_t st = 0;
+  if (write) {
+    st = SendText(TranslateSql("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq'"),
+                  Sent::kQuiet);
+    if (st == 0 && !notify_.empty()) st = SendText(notify_, Sent::kQuiet);
+  }
+  if (st == 0) st = SendText("COMMIT", write ? Sent::kWanted : Sent::kIgnored);
+  if (st != 0) {
+    Rollback();
+    return st;
+  }
+  if (!write) {
+    // The snapshot has been read: the answer to its end is read with the next statement.
+    txn_ = TxnState::kNone;
+    if (PQpipelineSync(conn_) == 0) return 0;
+    sent_.push_back(Sent::kSync);
+    if (PQflush(conn_) != 0) (void)Lost();
+    return 0;
+  }
+  std::vector<PGresult*> wanted;
+  st = Sync(&wanted);
+  bool rolledBack = false;
+  for (PGresult* r : wanted) {
+    // COMMIT of a transaction that had failed answers ROLLBACK.
+    rolledBack = rolledBack || std::strcmp(PQcmdStatus(r), "ROLLBACK") == 0;
+    PQclear(r);
+  }
+  if (st == 0 && rolledBack) st = Fail(GVERR_ENGINE, "a statement of the transaction failed");
+  if (st != 0) {
+    Rollback();
+    return st;
+  }
+  txn_ = TxnState::kNone;
+  if (local_ != nullptr) local_->fetch_add(1);
+  return 0;
+}
+
+void PgConn::Rollback() {
+  TxnState was = std::exchange(txn_, TxnState::kNone);
+  failure_ = 0;
+  if (was != TxnState::kOpen) return;
+  (void)Sync(nullptr);
+  // A connection that is gone has no transaction left to end.
+  PGTransactionStatusType t = PQtransactionStatus(conn_);
+  if (t == PQTRANS_INTRANS || t == PQTRANS_INERROR) ResultPtr(PQexec(conn_, "ROLLBACK"));
+}
+
+uint32_t PgConn::Execute(const char* name, int n, const char* const* values, const int* lengths,
+                         const int* formats, PGresult*& out) {
+  out = nullptr;
+  if (txn_ == TxnState::kNone && sent_.empty() && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) {
+    PGresult* r = PQexecPrepared(conn_, name, n, values, lengths, formats, 1);
+    CountNotifications();
+    if (!Succeeded(r)) {
+      uint32_t st = Status(r);
+      PQclear(r);
+      return st;
+    }
+    out = r;
+    return 0;
+  }
+  if (uint32_t st = SendBegin()) return st;
+  if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF && PQenterPipelineMode(conn_) == 0)
+    return Status(nullptr);
+  if (PQsendQueryPrepared(conn_, name, n, values, lengths, formats, 1) == 0) return Lost();
+  sent_.push_back(Sent::kWanted);
+  std::vector<PGresult*> wanted;
+  uint32_t st = Sync(&wanted);
+  if (st == 0 && wanted.size() == 1) {
+    out = wanted[0];
+    return 0;
+  }
+  for (PGresult* r : wanted) PQclear(r);
+  return st != 0 ? st : Fail(GVERR_ENGINE, "no result");
+}
+
+uint32_t PgConn::Send(const char* name, int n, const char* const* values, const int* lengths,
+                      const int* formats) {
+  if (uint32_t st = SendBegin()) return st;
+  if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF && PQenterPipelineMode(conn_) == 0)
+    return Status(nullptr);
+  if (PQsendQueryPrepared(conn_, name, n, values, lengths, formats, 1) == 0) return Lost();
+  sent_.push_back(Sent::kQuiet);
+  return 0;
 }
 
 uint32_t PgConn::Status(PGresult* result) const {
@@ -504,14 +742,21 @@ uint32_t PgConn::Status(PGresult* result) const {
     return Fail(GVERR_BUSY, text);
   if (code == "53200") return Fail(GVERR_NO_MEMORY, text);
   if (code == "54000" || code == "53100") return Fail(GVERR_TOO_BIG, text);
-  if (code.substr(0, 2) == "08") return Fail(GVERR_NO_SERVER, text);
+  // A connection failure, or the server ending the session (a shutdown, a terminated
+  // backend: the error may be read before the connection's end is).
+  if (code.substr(0, 2) == "08" || code.substr(0, 3) == "57P") return Fail(GVERR_NO_SERVER, text);
   return Fail(GVERR_ENGINE, text);
 }
 
 uint32_t PgConn::Exec(std::string_view sql) {
   if (uint32_t st = Revive()) return st;
+  if (uint32_t st = SendBegin()) return st;
+  if (uint32_t st = Settle()) return st;
   ResultPtr r(PQexec(conn_, TranslateSql(sql).c_str()));
+  CountNotifications();
   if (!Succeeded(r.get())) return Status(r.get());
+  // Back at the savepoint, a failure after it is undone with what it did.
+  if (sql.compare(0, 12, "ROLLBACK TO ") == 0) failure_ = 0;
   const char* changed = PQcmdTuples(r.get());
   changes_ = changed != nullptr && *changed != '\0' ? std::atoll(changed) : 0;
   return 0;
@@ -528,6 +773,7 @@ uint32_t PgConn::Prepare(std::string_view sql, PgStmt*& out) {
         return 0;
       }
   }
+  if (uint32_t st = Settle()) return st;
   std::string name = "s" + std::to_string(++next_name_);
   std::string text = TranslateSql(sql);
   ResultPtr prepared(PQprepare(conn_, name.c_str(), text.c_str(), 0, nullptr));
@@ -554,6 +800,7 @@ uint32_t PgOpen(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out) {
   if (schema.empty()) return Fail(GVERR_NO_DATABASE, path.Name());
   conn->set_schema_setup("SET search_path = " + Ident(schema));
   if (uint32_t st = conn->Exec("SET search_path = " + Ident(schema))) return st;
+  if (uint32_t st = conn->Listen(path.pg, schema)) return st;
   out = std::move(conn);
   return 0;
 }
@@ -598,6 +845,7 @@ uint32_t PgCreate(const DbPath& path, int busyMs, std::unique_ptr<PgConn>& out) 
   if (uint32_t st = conn->Exec("SET search_path = " + Ident(schema))) return fail(st);
   if (uint32_t st = conn->Exec(kPgSchema)) return fail(st);
   if (uint32_t st = conn->Exec("COMMIT")) return fail(st);
+  if (uint32_t st = conn->Listen(path.pg, schema)) return st;
   out = std::move(conn);
   return 0;
 }

@@ -6,7 +6,10 @@
 #ifndef TW_OUTSIDE_PLEXAPI_PG_STORE_H_
 #define TW_OUTSIDE_PLEXAPI_PG_STORE_H_
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +21,7 @@ typedef struct pg_result PGresult;
 
 namespace plexa {
 
+struct SignalMark;
 class PgConn;
 struct DbPath;
 struct ListedDatabase;
@@ -36,6 +40,9 @@ class PgStmt {
   uint32_t BindBytes(int index, std::string_view bytes);
   uint32_t BindNull(int index);
   uint32_t Step(bool* row);
+  // Inside a transaction: sends the statement (one without rows) without waiting for it; a
+  // failure fails the transaction's next statement or its commit. Else as Step.
+  uint32_t RunUnwaited();
   void Reset();
 
   int64_t Int(int column) const;
@@ -45,6 +52,8 @@ class PgStmt {
   bool busy = false;
 
  private:
+  // The parameters as libpq takes them.
+  void Params(std::vector<const char*>& values, std::vector<int>& lengths) const;
   PgConn& conn_;
   std::string name_;
   std::vector<unsigned> types_;  // the parameter types the server inferred
@@ -76,13 +85,39 @@ class PgConn {
   // Rows the last statement changed.
   int64_t changes() const { return changes_; }
   void set_changes(int64_t n) { changes_ = n; }
-  bool in_transaction() const;
-  // Inside a transaction in which a statement failed (PostgreSQL then refuses the rest).
-  bool failed_transaction() const;
+
+  // Transactions cost no round trip of their own: BEGIN (with a writer's lock on the commit
+  // counter) goes to the server with the transaction's first statement, in libpq's pipeline;
+  // a writer's commit sends the counter's increment, the commit signal and COMMIT together and
+  // waits once; a reader's COMMIT is sent without waiting for its answer (read before the
+  // connection's next statement).
+  void Begin(bool write);
+  [[nodiscard]] uint32_t Commit(bool write);
+  void Rollback();
+  // Runs a prepared statement, after what is queued before it, in one round trip; the result
+  // is the statement's (null with the status of the first failure).
+  [[nodiscard]] uint32_t Execute(const char* name, int n, const char* const* values,
+                                 const int* lengths, const int* formats, PGresult*& out);
+  // Sends a prepared statement inside the open transaction without waiting (see RunUnwaited).
+  [[nodiscard]] uint32_t Send(const char* name, int n, const char* const* values,
+                              const int* lengths, const int* formats);
+  bool in_transaction() const { return txn_ != TxnState::kNone; }
+
+  // The commit signal: whether a counter read when mark was taken must be read again (and
+  // then takes mark anew, just before that read). A commit of this process to the database
+  // changes it at once, one of another process once its notification arrived; since a
+  // notification may still be on its way, a value is trusted only for kTrustSignal after
+  // it was read. A lost connection (notifications missed) changes it too.
+  static constexpr std::chrono::microseconds kTrustSignal{250};
+  bool Changed(SignalMark& mark);
+
   // Maps a failed result (null: the connection's failure) to a status with the engine's text.
   [[nodiscard]] uint32_t Status(PGresult* result) const;
   // The statement run again whenever the connection is made anew (the search path).
   void set_schema_setup(std::string sql) { schema_setup_ = std::move(sql); }
+  // The schema of the connection's database: the channel of its commit signal, which the
+  // connection listens to from now on.
+  [[nodiscard]] uint32_t Listen(const std::string& conninfo, const std::string& schema);
 
  private:
   PgConn() = default;
@@ -90,11 +125,36 @@ class PgConn {
   // at the next call that finds no statement of it in use; what was prepared is gone then.
   [[nodiscard]] uint32_t Revive();
   [[nodiscard]] uint32_t Setup();
+  enum class TxnState { kNone, kPending, kOpen };  // kPending: BEGIN not sent yet
+  enum class Sent { kQuiet, kWanted, kIgnored, kSync };
+  // Sends the pending BEGIN (pipeline mode on).
+  [[nodiscard]] uint32_t SendBegin();
+  // Sends a statement without parameters into the pipeline.
+  [[nodiscard]] uint32_t SendText(const std::string& sql, Sent kind);
+  // Ends what was sent with a sync and reads every answer through it; wanted receives the
+  // answers of the statements sent as kWanted. The first failure of the statements read.
+  [[nodiscard]] uint32_t Sync(std::vector<PGresult*>* wanted);
+  // Reads what is still unread and leaves pipeline mode (before a call outside it).
+  [[nodiscard]] uint32_t Settle();
+  [[nodiscard]] uint32_t Lost();
+  // Takes the notifications libpq has read (so that none pile up on a connection that never
+  // asks for the signal).
+  void CountNotifications();
   PGconn* conn_ = nullptr;
   int busy_ms_ = 0;
   std::string schema_setup_;
   int64_t changes_ = 0;
   unsigned next_name_ = 0;
+  TxnState txn_ = TxnState::kNone;
+  bool write_ = false;
+  std::deque<Sent> sent_;  // sent and not yet read, in order
+  uint32_t failure_ = 0;   // the first failure among the answers nobody waited for
+  std::string notify_;     // NOTIFY of the commit signal (empty: none)
+  uint64_t notified_ = 0;  // notifications received
+  uint64_t lives_ = 0;     // connections made anew (notifications may be lost then)
+  // Commits of writers of this process to the same database (they need not wait for their
+  // notification to reach this connection).
+  std::shared_ptr<std::atomic<uint64_t>> local_;
   std::unordered_map<std::string, std::vector<std::unique_ptr<PgStmt>>> stmts_;
 };
 

@@ -32,6 +32,12 @@ struct DbPath;
 
 using Unid = std::array<uint8_t, GV_UNID_SIZE>;
 
+// When a counter of a database held in PostgreSQL was read, by the commit signal (PgConn).
+struct SignalMark {
+  uint64_t token = 0;  // 0: never read
+  std::chrono::steady_clock::time_point at;
+};
+
 // Note classes as stored in note.class.
 inline constexpr uint32_t kClassDocument = GVCLASS_DOCUMENT;
 inline constexpr uint32_t kClassInfo = GVCLASS_INFO;
@@ -123,6 +129,10 @@ class Stmt {
   [[nodiscard]] uint32_t Step(bool* row = nullptr);
   // Runs to the end (statements without rows).
   [[nodiscard]] uint32_t Run();
+  // Run, for a write inside a transaction whose outcome only its commit needs (no Changes()
+  // after it): on PostgreSQL it goes without waiting, and a failure fails the transaction's
+  // next statement or its commit.
+  [[nodiscard]] uint32_t RunUnwaited();
   // Steps through every row and calls each(*this) for it; each answers nothing or a status
   // (non-zero ends the walk and is answered).
   template <class Each>
@@ -185,6 +195,14 @@ template <class Db, class... Values>
   Stmt st;
   if (uint32_t s = Query(db, sql, st, values...)) return s;
   return st.Run();
+}
+
+// RunSql for a write whose outcome only the transaction's commit needs (Stmt::RunUnwaited).
+template <class Db, class... Values>
+[[nodiscard]] uint32_t RunSqlUnwaited(Db& db, std::string_view sql, const Values&... values) {
+  Stmt st;
+  if (uint32_t s = Query(db, sql, st, values...)) return s;
+  return st.RunUnwaited();
 }
 
 // Query with note as the one parameter, then steps to its row; without one missing, with
@@ -296,6 +314,9 @@ class Database {
   [[nodiscard]] uint32_t ExecCached(std::string_view sql);
   // PRAGMA data_version: changes whenever another connection committed.
   [[nodiscard]] uint32_t DataVersion(int64_t& out);
+  // meta.commit_seq. On PostgreSQL the value read last is answered without a round trip
+  // while the commit signal says no writer committed since.
+  [[nodiscard]] uint32_t CommitSeq(int64_t& out);
   // Reads meta values (absent: the fallback / empty).
   [[nodiscard]] uint32_t MetaInt(std::string_view key, int64_t fallback, int64_t& out);
   [[nodiscard]] uint32_t MetaText(std::string_view key, std::string& out);
@@ -357,7 +378,12 @@ class Database {
   bool form_check_ = false;
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
-  int64_t design_seq_ = -1;    // meta.design_seq as read in the open write transaction (-1: not)
+  int64_t design_seq_ = -1;  // meta.design_seq as read in the open write transaction (-1: not)
+  // The counters as read last by readers, and the commit signal's marks then (PostgreSQL).
+  int64_t commit_seq_ = 0;
+  SignalMark commit_mark_;
+  int64_t read_design_seq_ = 0;
+  SignalMark design_mark_;
   std::unique_ptr<Txn> bulk_;  // the shared bulk transaction, while one is open
   uint32_t bulk_count_ = 0;
   std::chrono::steady_clock::time_point bulk_start_;

@@ -93,7 +93,7 @@ bool Normalize(Value& v) {
 }
 
 [[nodiscard]] uint32_t DeleteNoteRows(Txn& txn, GVNOTEID note) {
-  return RunSql(txn, "DELETE FROM view_entry WHERE note=?", note);
+  return RunSqlUnwaited(txn, "DELETE FROM view_entry WHERE note=?", note);
 }
 
 class Indexer : public IndexMaintainer {
@@ -283,7 +283,7 @@ uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note, const ItemSourc
   std::vector<ViewRow> rows;
   if (uint32_t st = ComputeRows(view, items, rows)) return st;
   for (const ViewRow& row : rows)
-    if (uint32_t s = RunSql(
+    if (uint32_t s = RunSqlUnwaited(
             txn,
             "INSERT OR REPLACE INTO view_entry(view, sortkey, note, dup, cells) VALUES(?,?,?,?,?)",
             view.id, AsBlob(row.sortkey), note, row.dup, AsBlob(row.cells)))
@@ -292,7 +292,7 @@ uint32_t WriteRows(Txn& txn, const ViewDef& view, GVNOTEID note, const ItemSourc
 }
 
 uint32_t BuildView(Txn& txn, const ViewDef& view) {
-  if (uint32_t s = RunSql(txn, "DELETE FROM view_entry WHERE view=?", view.id)) return s;
+  if (uint32_t s = RunSqlUnwaited(txn, "DELETE FROM view_entry WHERE view=?", view.id)) return s;
   return ScanNotes(txn, kClassDocument, {}, true,
                    [&](GVNOTEID note, std::vector<StoredItem>& items) -> uint32_t {
                      std::unique_ptr<ItemSource> source = MakeItemSource(std::move(items));

@@ -436,6 +436,40 @@ TEST_P(IndexTest, ListValuesInExpandedColumnsMakeOneEntryEach) {
   EXPECT_EQ(notes, (std::vector<GVNOTEID>{0, none, 0, nums, 0, nums, 0, one, 0, one, 0, two}));
 }
 
+// A view is read in pages of a thousand entries: runs of one sort key that cross a page
+// (several notes, each with many list entries of one value) come back whole and in order.
+TEST_P(IndexTest, AViewLargerThanAReadPageComesBackWholeAndInKeyOrder) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Tags", "", {{GVCOL_SORTED | GVCOL_EXPAND, "Tags"}, {0, "Name"}}, &view),
+            0u);
+  constexpr size_t kEntries = 1700;  // each run crosses a page
+  const std::vector<std::string> same(kEntries, "Même");
+  std::vector<GVNOTEID> want;
+  GVNOTEID first = Put(db_, {Text("Name", "zz"), TextList("Tags", {"Zoë"})});
+  for (const char* name : {"a", "b", "c"}) {
+    GVNOTEID id = Put(db_, {Text("Name", name), TextList("Tags", same)});
+    want.insert(want.end(), kEntries, id);
+  }
+  GVNOTEID last = Put(db_, {Text("Name", "0"), TextList("Tags", {"m"})});
+  want.insert(want.begin(), last);
+  want.push_back(first);
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(GVIndexGetCount(ix), want.size());
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), want);
+  // Back from the last entry, where the walk stopped.
+  EXPECT_EQ(Walk(ix, GVNAV_PREV, 0), std::vector<GVNOTEID>(want.rbegin() + 1, want.rend()));
+  GVKey key{};
+  key.column = 1;
+  key.kind = GVTYPE_TEXT;
+  key.text = "MÊME";  // letter case folds for ASCII letters only
+  uint32_t matches = 0;
+  EXPECT_EQ(GVIndexKeySearch(ix, 1, &key, 0, &matches), GVERR_KEY_NOT_FOUND);
+  key.text = "MêmE";
+  ASSERT_EQ(GVIndexKeySearch(ix, 1, &key, 0, &matches), 0u);
+  EXPECT_EQ(matches, 3 * kEntries);
+  EXPECT_EQ(CellText(ix, 2), "a");
+}
+
 // ---------------------------------------------------------------- hierarchy --------------
 
 TEST_P(IndexTest, ResponsesSitBeneathTheirParents) {

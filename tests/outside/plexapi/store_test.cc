@@ -1,6 +1,8 @@
 // Servers and whole databases on both stores: the server map and what it refuses, databases
 // created, copied (across stores too), renamed, listed and removed, an activity taken by one
 // of several processes at a time, and a connection lost under an open database.
+#include "store.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "database.h"
 #include "paths.h"
 #include "plat_test_util.h"
 #include "plexa_test_util.h"
@@ -343,6 +346,82 @@ TEST_P(StoreTest, ASessionEndedWhileIdleIsMadeAnewAndAnUnansweredCallFails) {
   ASSERT_EQ(storetest::ClusterExec("ALTER DATABASE " + store_.dbname() + " ALLOW_CONNECTIONS true"),
             "");
   EXPECT_EQ(Field(db, a, "Status"), "due");
+}
+
+// A connection lost inside a transaction takes the transaction with it: its commit fails
+// rather than finishing the rest on a new connection, and the next call reconnects.
+TEST_P(StoreTest, AConnectionLostInsideATransactionFailsItsCommit) {
+  if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files have no connection to lose";
+  GVDB db = Make("half.odb");
+  plexa::Database* d = plexa::FindDatabase(db);
+  ASSERT_NE(d, nullptr);
+  {
+    plexa::Txn txn(*d);
+    ASSERT_EQ(txn.Begin(plexa::Txn::kWrite), 0u);
+    ASSERT_EQ(d->SetMetaText("before", "written"), 0u);
+    ASSERT_EQ(storetest::ClusterExec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                     "WHERE datname = '" +
+                                     store_.dbname() + "'"),
+              "");
+    EXPECT_EQ(d->SetMetaText("after", "written"), GVERR_NO_SERVER);
+    // Nor does a caller that goes on regardless write anything outside the transaction.
+    EXPECT_EQ(d->SetMetaText("later", "written"), GVERR_NO_SERVER);
+    EXPECT_NE(txn.Commit(), 0u);
+  }
+  for (const char* key : {"before", "after", "later"}) {
+    std::string value = "?";
+    ASSERT_EQ(d->MetaText(key, value), 0u) << key;
+    EXPECT_EQ(value, "") << key;
+  }
+}
+
+// The view rows of a store are sent without waiting for them: one that fails (here a lock
+// held past the busy timeout) still fails the store, which leaves nothing behind, and the
+// connection goes on with the next store.
+TEST_P(StoreTest, AViewRowThatCannotBeWrittenFailsItsStoreWhole) {
+  if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files write view rows as they go";
+  ASSERT_EQ(GVSetProperty(GVPROP_BUSY_TIMEOUT, 1), 0u);  // a tenth of a second
+  GVDB db = Make("rows.odb");
+  GVNOTEID view = 0;
+  ASSERT_EQ(viewtest::MakeView(db, "Names", "", {{GVCOL_SORTED, "Name"}}, &view), 0u);
+  GVNOTEID kept = Put(db, {Text("Name", "kept")});
+  PGconn* other = PQconnectdb(storetest::ClusterConnInfo(store_.dbname()).c_str());
+  ASSERT_EQ(PQstatus(other), CONNECTION_OK);
+  auto exec = [&](const std::string& sql) {
+    PGresult* r = PQexec(other, sql.c_str());
+    std::string failure = PQresultStatus(r) == PGRES_COMMAND_OK ? "" : PQresultErrorMessage(r);
+    PQclear(r);
+    return failure;
+  };
+  PGresult* schema = PQexec(other, "SELECT schema_name FROM plexa.catalog WHERE file = 'rows.odb'");
+  ASSERT_EQ(PQntuples(schema), 1);
+  const std::string table = std::string(PQgetvalue(schema, 0, 0)) + ".view_entry";
+  PQclear(schema);
+  ASSERT_EQ(exec("BEGIN"), "");
+  ASSERT_EQ(exec("LOCK TABLE " + table + " IN EXCLUSIVE MODE"), "");  // readers still read
+  for (const char* flags : {"new", "changed"}) {
+    GVDOC doc = 0;
+    if (std::string(flags) == "new") {
+      ASSERT_EQ(GVDocumentCreate(db, 0, &doc), 0u);
+    } else {
+      ASSERT_EQ(GVDocumentOpen(db, kept, 0, &doc), 0u);
+    }
+    ASSERT_EQ(viewtest::PutItem(doc, Text("Name", "lost")), 0u);
+    EXPECT_EQ(GVDocumentSave(doc, 0), GVERR_BUSY) << flags;
+    EXPECT_NE(ErrorText().find("lock"), std::string::npos) << ErrorText();
+    EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  }
+  ASSERT_EQ(exec("ROLLBACK"), "");
+  PQfinish(other);
+  GVNOTEID later = Put(db, {Text("Name", "later")});
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db, &ix), 0u);
+  ASSERT_EQ(GVIndexOpenView(ix, 0, view, 0), 0u);
+  EXPECT_EQ(viewtest::Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{kept, later}));
+  EXPECT_EQ(Field(db, kept, "Name"), "kept");
+  ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
+  EXPECT_EQ(GVIndexGetCount(ix), 2u);  // the new note went with its store
+  EXPECT_EQ(GVIndexClose(ix), 0u);
 }
 
 // A creation whose process died leaves a catalogue row that is not ready: the name is free
