@@ -521,6 +521,17 @@ bool PgConn::Changed(SignalMark& mark) {
 }
 
 uint32_t PgConn::Revive() {
+  // An unanswered reader's commit keeps the connection busy: its answer is read first, so
+  // that a session the server ended meanwhile shows here, before anything new is sent; the
+  // pipeline is left, so that the connection tells its idle state below. A read-only
+  // transaction's end fails only with its session (the server's message may come before
+  // libpq sees the connection close), and then the session is made anew.
+  bool ended = false;
+  if (txn_ != TxnState::kOpen) {
+    if (!sent_.empty()) ended = Sync(nullptr) != 0;
+    if (sent_.empty() && PQpipelineStatus(conn_) == PQ_PIPELINE_ON)
+      ended = PQexitPipelineMode(conn_) == 0 || ended;
+  }
   // A session that the server ended while it was idle (an administrator terminating it,
   // PostgreSQL stopping) has said so on the socket: read that before sending, so that the
   // statement goes over a new session instead of failing on the dead one. Nothing was sent
@@ -532,7 +543,7 @@ uint32_t PgConn::Revive() {
     pollfd ready{PQsocket(conn_), POLLIN, 0};
     if (::poll(&ready, 1, 0) != 1 || PQconsumeInput(conn_) == 0) break;
   }
-  if (PQstatus(conn_) == CONNECTION_OK) return 0;
+  if (!ended && PQstatus(conn_) == CONNECTION_OK) return 0;
   // A transaction under way went with the connection: the rest of it must not run on a new
   // one (outside any transaction), so it fails until it is rolled back.
   if (txn_ == TxnState::kOpen) return Status(nullptr);
@@ -744,7 +755,8 @@ uint32_t PgConn::Status(PGresult* result) const {
   if (code == "54000" || code == "53100") return Fail(GVERR_TOO_BIG, text);
   // A connection failure, or the server ending the session (a shutdown, a terminated
   // backend: the error may be read before the connection's end is).
-  if (code.substr(0, 2) == "08" || code.substr(0, 3) == "57P") return Fail(GVERR_NO_SERVER, text);
+  if (code.substr(0, 2) == "08" || code.substr(0, 3) == "57P")
+    return Fail(GVERR_NO_SERVER, "PostgreSQL: " + text);
   return Fail(GVERR_ENGINE, text);
 }
 
