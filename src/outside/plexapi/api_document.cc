@@ -23,10 +23,9 @@ bool IsDocumentClass(uint32_t cls) {
   {
     Txn txn(source);
     if (uint32_t s = txn.Begin(Txn::kRead)) return s;
-    if (uint32_t s = ReadNote(txn, id, row)) return s;
+    if (uint32_t s = ReadNoteItems(txn, id, row, items)) return s;
     if (!IsDocumentClass(row.cls))
       return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
-    if (uint32_t s = ReadItems(txn, id, items)) return s;
     if (uint32_t s = ReadAttachmentRows(txn, id, atts)) return s;
     if (uint32_t s = txn.Commit()) return s;
   }
@@ -47,9 +46,7 @@ bool IsDocumentClass(uint32_t cls) {
     if (uint32_t s = InsertNote(txn, fresh)) return s;
     existing = fresh.id;
   } else {
-    if (uint32_t s = DropFullText(txn, existing)) return s;
-    for (const char* sql : {"DELETE FROM item WHERE note=?", "DELETE FROM attachment WHERE note=?"})
-      if (uint32_t s = RunSql(txn, sql, existing)) return s;
+    if (uint32_t s = RunSql(txn, "DELETE FROM attachment WHERE note=?", existing)) return s;
     if (uint32_t s =
             RunSql(txn,
                    "UPDATE note SET class=?, form_key=?, parent=?, created=?, "

@@ -136,6 +136,7 @@ GV_API uint32_t GVIndexNavigate(GVINDEX index, uint32_t direction, uint32_t flag
     GVNOTEID note = 0;
     uint32_t word = 0;
     if (uint32_t st = ix->Navigate(direction, flags, note, word)) return st;
+    ix->db().set_walk_step();
     if (noteId != nullptr) *noteId = note;
     if (entryFlags != nullptr) *entryFlags = word;
     return 0;
@@ -221,7 +222,10 @@ GV_API uint32_t GVIndexClose(GVINDEX index) {
   return ApiSession([&]() -> uint32_t {
     Index* ix = nullptr;
     if (uint32_t st = IndexOf(index, ix)) return st;
-    return CloseHandle(index);
+    // Its walk is over: the documents it read need no shared snapshot any more.
+    const uint32_t ended = ix->db().EndHeldRead();
+    const uint32_t closed = CloseHandle(index);
+    return ended != 0 ? ended : closed;
   });
 }
 

@@ -3,11 +3,13 @@
 // list).
 #include "database.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -24,7 +26,9 @@
 namespace plexa {
 namespace {
 
-constexpr int64_t kSchemaVersion = 1;
+// 2: a note's items packed into its row, one full-text row a note (1: a row each).
+constexpr int64_t kSchemaVersion = 2;
+constexpr int64_t kItemRowsSchema = 1;
 
 constexpr std::string_view kSelectMeta = "SELECT value FROM meta WHERE key=?";
 constexpr std::string_view kStoreMeta = "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)";
@@ -38,19 +42,11 @@ CREATE TABLE note(
   form_key TEXT,
   design_key TEXT,
   parent BLOB,
-  created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL);
+  created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL,
+  items BLOB NOT NULL DEFAULT x'');
 CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
 CREATE INDEX note_form ON note(form_key);
 CREATE INDEX note_parent ON note(parent);
-CREATE TABLE item(
-  note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
-  ord INTEGER NOT NULL,
-  name TEXT NOT NULL, name_key TEXT NOT NULL,
-  type INTEGER NOT NULL,
-  flags INTEGER NOT NULL DEFAULT 0,
-  value BLOB NOT NULL,
-  PRIMARY KEY(note, ord)) WITHOUT ROWID;
-CREATE INDEX item_name ON item(note, name_key);
 CREATE TABLE attachment(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
   name TEXT NOT NULL, data BLOB NOT NULL, size INTEGER NOT NULL, modified BLOB NOT NULL,
   PRIMARY KEY(note, name)) WITHOUT ROWID;
@@ -117,8 +113,8 @@ bool MakeParent(const DbPath& p) {
 std::string TempPathFor(const std::string& path) {
   Unid r = NewUnid();
   char tail[40];
-  std::snprintf(tail, sizeof tail, ".tmp-%d-%02x%02x%02x%02x", static_cast<int>(getpid()), r[0],
-                r[1], r[2], r[3]);
+  std::snprintf(tail, sizeof tail, ".tmp-%d-%02x%02x%02x%02x", static_cast<int>(getpid()), r[12],
+                r[13], r[14], r[15]);
   return DirName(path) + "/." + BaseName(path) + tail;
 }
 
@@ -389,7 +385,8 @@ uint32_t Database::BulkStore(const std::function<uint32_t()>& store) {
   in_bulk_store_ = false;
   if (status != 0) {
     bulk_fulltext_.resize(rowsBefore);
-    design_seq_ = -1;  // read again: what the store did is undone
+    // Read again: what the store did is undone. The note ids of the batch stay allocated.
+    design_seq_ = -1;
     // Only this document's rows go; when even that fails, the batch cannot be trusted.
     if (ExecCached("ROLLBACK TO bulk_store") != 0 || ExecCached("RELEASE bulk_store") != 0)
       DropBulk();
@@ -456,20 +453,27 @@ uint32_t Database::Open(const std::string& file, bool readOnly, int busyMs,
   if (rc != SQLITE_OK) return OpenStatus(raw, rc, file);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, busyMs);
-  if (uint32_t s = db->CheckSchema()) return s;
+  int64_t version = 0;
+  if (uint32_t s = db->CheckSchema(version)) return s;
   if (uint32_t s = db->Configure(busyMs)) return s;
-  if (!readOnly)
-    if (uint32_t s = db->Upgrade()) return s;
+  if (version < kSchemaVersion && !writable)
+    return Fail(GVERR_NOT_A_DATABASE,
+                file +
+                    ": a database of an earlier layout, converted when first opened by "
+                    "someone who may write it");
+  if (!readOnly || version < kSchemaVersion)
+    if (uint32_t s = db->Upgrade(version)) return s;
   if (uint32_t s = db->ReloadIdentity()) return s;
   out = std::move(db);
   return 0;
 }
 
-uint32_t Database::CheckSchema() {
+uint32_t Database::CheckSchema(int64_t& version) {
+  auto known = [&](int64_t v) { return v == kSchemaVersion || v == kItemRowsSchema; };
   if (pg_ != nullptr) {
-    int64_t version = -1;
+    version = -1;
     if (uint32_t st = MetaInt("schema", -1, version)) return st;
-    if (version != kSchemaVersion) return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
+    if (!known(version)) return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
     return 0;
   }
   sqlite3_stmt* raw = nullptr;
@@ -488,13 +492,65 @@ uint32_t Database::CheckSchema() {
     if (rc == SQLITE_DONE) return Fail(GVERR_NOT_A_DATABASE, file_);
     return SqlStatus(db_.get(), rc);
   }
-  if (sqlite3_column_type(raw, 0) != SQLITE_INTEGER ||
-      sqlite3_column_int64(raw, 0) != kSchemaVersion)
+  version = sqlite3_column_int64(raw, 0);
+  if (sqlite3_column_type(raw, 0) != SQLITE_INTEGER || !known(version))
     return Fail(GVERR_NOT_A_DATABASE, file_ + ": another schema");
   return 0;
 }
 
-uint32_t Database::Upgrade() {
+uint32_t Database::PackItemRows(Txn& txn) {
+  // Another process may have converted it since this one read the version.
+  int64_t version = 0;
+  if (uint32_t st = MetaInt("schema", kSchemaVersion, version)) return st;
+  if (version >= kSchemaVersion) return 0;
+  if (uint32_t st = Exec(pg_ != nullptr ? "ALTER TABLE note ADD COLUMN items bytea NOT NULL "
+                                          "DEFAULT ''::bytea"
+                                        : "ALTER TABLE note ADD COLUMN items BLOB NOT NULL "
+                                          "DEFAULT x''"))
+    return st;
+  {
+    Stmt rows;
+    if (uint32_t st =
+            Query(txn, "SELECT note, name, type, flags, value FROM item ORDER BY note, ord", rows))
+      return st;
+    std::vector<StoredItem> items;
+    int64_t note = 0;
+    auto flush = [&]() -> uint32_t {
+      if (items.empty()) return 0;
+      uint32_t st =
+          RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note);
+      items.clear();
+      return st;
+    };
+    if (uint32_t st = rows.ForEachRow([&](const Stmt& r) -> uint32_t {
+          if (r.Int(0) != note)
+            if (uint32_t e = flush()) return e;
+          note = r.Int(0);
+          StoredItem& it = items.emplace_back();
+          it.name = std::string(r.Text(1));
+          it.type = static_cast<uint32_t>(r.Int(2));
+          it.flags = static_cast<uint32_t>(r.Int(3));
+          std::string_view value = r.Blob(4);
+          it.value.assign(value.begin(), value.end());
+          return 0;
+        }))
+      return st;
+    if (uint32_t st = flush()) return st;
+  }
+  if (uint32_t st = Exec("DROP TABLE item")) return st;
+  if (uint32_t st = SetMeta("schema", kSchemaVersion)) return st;
+  // Its full-text rows were a row an item.
+  return RebuildFullText(txn);
+}
+
+uint32_t Database::Upgrade(int64_t version) {
+  if (pg_ != nullptr) {
+    if (version >= kSchemaVersion) return 0;
+    Txn txn(*this);
+    if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
+    if (uint32_t st = PackItemRows(txn)) return st;
+    return txn.Commit();
+  }
   auto present = [&](const char* probe) {
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v2(db_.get(), probe, -1, &raw, nullptr);
@@ -503,9 +559,9 @@ uint32_t Database::Upgrade() {
   };
   const char* kFullTextProbe = "SELECT rowid FROM fulltext LIMIT 0";
   const char* kMakerProbe = "SELECT maker_pid, maker_token FROM view_def LIMIT 0";
-  if (present(kFullTextProbe) && present(kMakerProbe)) return 0;
-  // Files made before the full-text index and the makers of temporary views: both are
-  // added once, by whichever process opens the file for writing first.
+  if (version >= kSchemaVersion && present(kFullTextProbe) && present(kMakerProbe)) return 0;
+  // Files made before the full-text index, the makers of temporary views and the packed
+  // items: each is added once, by whichever process opens the file for writing first.
   Txn txn(*this);
   if (uint32_t st = txn.Begin(Txn::kWrite)) return st;
   if (!present(kMakerProbe)) {
@@ -513,8 +569,12 @@ uint32_t Database::Upgrade() {
                            "ALTER TABLE view_def ADD COLUMN maker_token TEXT;"))
       return st;
   }
-  if (!present(kFullTextProbe)) {
+  const bool noFullText = !present(kFullTextProbe);
+  if (noFullText)
     if (uint32_t st = Exec(kFullTextSchema)) return st;
+  if (present("SELECT note FROM item LIMIT 0")) {
+    if (uint32_t st = PackItemRows(txn)) return st;
+  } else if (noFullText) {
     if (uint32_t st = RebuildFullText(txn)) return st;
   }
   // Statements prepared against the old layout are stale.
@@ -565,7 +625,10 @@ uint32_t Database::OpenAt(const DbPath& path, bool readOnly, int busyMs,
   db->file_ = path.Name();
   db->read_only_ = readOnly;
   if (uint32_t st = PgOpen(path, busyMs, db->pg_)) return st;
-  if (uint32_t st = db->CheckSchema()) return st;
+  int64_t version = 0;
+  if (uint32_t st = db->CheckSchema(version)) return st;
+  if (version < kSchemaVersion)
+    if (uint32_t st = db->Upgrade(version)) return st;
   if (uint32_t st = db->ReloadIdentity()) return st;
   out = std::move(db);
   return 0;
@@ -619,6 +682,9 @@ uint32_t InitialMeta(Database& db, std::string_view title) {
 uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
   out = Stmt();
   if (pg_ != nullptr) return pg_->Prepare(sql, out.pg_);
+  // A statement outside a transaction is not part of the document opens' shared one.
+  if (held_read_ && txn_depth_ == 0)
+    if (uint32_t st = EndHeldRead()) return st;
   auto it = stmts_.find(sql);
   if (it != stmts_.end() && !it->second.busy) {
     it->second.busy = true;
@@ -649,6 +715,8 @@ uint32_t Database::Prepare(std::string_view sql, Stmt& out) {
 
 uint32_t Database::Exec(const char* sql) {
   if (pg_ != nullptr) return pg_->Exec(sql);
+  if (held_read_ && txn_depth_ == 0)
+    if (uint32_t st = EndHeldRead()) return st;
   char* msg = nullptr;
   int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, &msg);
   sqlite3_free(msg);
@@ -737,8 +805,40 @@ Txn::~Txn() {
   Rollback();
 }
 
+uint32_t Database::EndHeldRead() {
+  if (!held_read_) return 0;
+  held_read_ = false;
+  if (uint32_t st = ExecCached("COMMIT")) {
+    if (!sqlite3_get_autocommit(db_.get()))
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    return st;
+  }
+  return 0;
+}
+
 uint32_t Txn::Begin(Mode mode) {
   if (open_) return GVERR_INVALID_ARGUMENT;
+  if (mode == kHeldRead) {
+    const bool step = std::exchange(db_.walk_step_, false);
+    if (!step || db_.pg_ != nullptr || db_.txn_depth_ > 0) mode = kRead;
+  }
+  if (db_.held_read_) {
+    // Another connection's bulk stores are committed before this one reads (FlushSiblings):
+    // a snapshot taken before them is not shared.
+    if (mode == kHeldRead && g_bulk_count.load() == 0 &&
+        db_.held_count_ < Database::kHeldDocuments &&
+        std::chrono::steady_clock::now() - db_.held_start_ <
+            std::chrono::milliseconds(Database::kHeldMillis)) {
+      db_.held_read_ = false;
+      db_.txn_depth_ = 1;
+      db_.txn_write_ = false;
+      mode_ = mode;
+      open_ = true;
+      joined_ = false;
+      return 0;
+    }
+    if (uint32_t st = db_.EndHeldRead()) return st;
+  }
   // Anything else done on the database first commits the bulk stores before it.
   if (!db_.in_bulk_store_) {
     if (db_.bulk_pending())
@@ -759,10 +859,16 @@ uint32_t Txn::Begin(Mode mode) {
     return st;
   db_.txn_depth_ = 1;
   db_.txn_write_ = mode == kWrite;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
   mode_ = mode;
   open_ = true;
   joined_ = false;
+  if (mode == kHeldRead) {
+    db_.held_attachments_ = -1;
+    db_.held_count_ = 0;
+    db_.held_start_ = std::chrono::steady_clock::now();
+  }
   return 0;
 }
 
@@ -773,17 +879,37 @@ uint32_t Txn::Commit() {
     --db_.txn_depth_;
     return 0;
   }
+  if (mode_ == kHeldRead) {
+    // Kept open for the next document open.
+    open_ = false;
+    db_.txn_depth_ = 0;
+    db_.held_read_ = true;
+    ++db_.held_count_;
+    return 0;
+  }
   if (db_.pg_ != nullptr) {
+    uint32_t st = 0;
+    if (mode_ == kWrite && db_.next_note_dirty_) st = db_.SetMeta("next_note", db_.next_note_);
     // The counter's increment goes with the commit (a transaction in which a statement
     // failed fails to commit there).
-    uint32_t st = db_.pg_->Commit(mode_ == kWrite);
+    if (st == 0)
+      st = db_.pg_->Commit(mode_ == kWrite);
+    else
+      db_.pg_->Rollback();
     open_ = false;
     db_.txn_depth_ = 0;
     db_.txn_write_ = false;
-    db_.design_seq_ = -1;
+    db_.design_seq_ = db_.next_note_ = -1;
+    db_.next_note_dirty_ = false;
     return st;
   }
   if (mode_ == kWrite) {
+    if (db_.next_note_dirty_) {
+      if (uint32_t st = db_.SetMeta("next_note", db_.next_note_)) {
+        Rollback();
+        return st;
+      }
+    }
     if (uint32_t st =
             db_.ExecCached("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq'")) {
       Rollback();
@@ -797,7 +923,8 @@ uint32_t Txn::Commit() {
   open_ = false;
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
   return 0;
 }
 
@@ -815,15 +942,34 @@ void Txn::Rollback() {
   }
   db_.txn_depth_ = 0;
   db_.txn_write_ = false;
-  db_.design_seq_ = -1;
+  db_.design_seq_ = db_.next_note_ = -1;
+  db_.next_note_dirty_ = false;
+}
+
+uint32_t Txn::AnyAttachments(bool& out) {
+  out = true;
+  if (!open_ || mode_ != kHeldRead) return 0;
+  if (db_.held_attachments_ < 0) {
+    Stmt st;
+    bool row = false;
+    if (uint32_t s = QueryRow(*this, "SELECT 1 FROM attachment LIMIT 1", st, row)) return s;
+    db_.held_attachments_ = row ? 1 : 0;
+  }
+  out = db_.held_attachments_ != 0;
+  return 0;
 }
 
 uint32_t Txn::NewNoteId(GVNOTEID& id) {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
-  int64_t n = 0;
-  if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
+  // Under the write lock only this connection allocates: the value read once holds for the
+  // transaction (a bulk batch allocates many).
+  int64_t n = db_.next_note_;
+  if (n < 0)
+    if (uint32_t st = db_.MetaInt("next_note", 0, n)) return st;
   if (n < 0 || 2 * (n + 1) > kMaxNoteId) return Fail(GVERR_TOO_BIG, "note ids used up");
-  if (uint32_t st = db_.SetMeta("next_note", n + 1)) return st;
+  // Written once by the commit: a bulk batch would write it at every store.
+  db_.next_note_ = n + 1;
+  db_.next_note_dirty_ = true;
   id = static_cast<GVNOTEID>(2 * (n + 1));
   return 0;
 }
@@ -860,24 +1006,58 @@ uint32_t Txn::BumpDesignSeq() {
 
 // ---------------------------------------------------------------- times and identities ----
 
-Unid NewUnid() {
-  Unid u{};
-  size_t got = 0;
-  while (got < u.size()) {
-    ssize_t n = getrandom(u.data() + got, u.size() - got, 0);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      break;
+namespace {
+
+// Random bytes for identities, fetched from the kernel a block at a time (a call for each
+// identity cost a tenth of a bulk store); a forked child starts a block of its own.
+struct RandomPool {
+  std::array<uint8_t, 512> bytes{};
+  size_t used = 512;
+};
+thread_local RandomPool t_random;
+std::once_flag g_random_fork;
+
+// Fills out with random bytes; false without kernel randomness.
+bool RandomBytes(uint8_t* out, size_t n) {
+  std::call_once(g_random_fork,
+                 [] { pthread_atfork(nullptr, nullptr, [] { t_random.used = 512; }); });
+  RandomPool& pool = t_random;
+  if (pool.used + n > pool.bytes.size()) {
+    size_t got = 0;
+    while (got < pool.bytes.size()) {
+      ssize_t r = getrandom(pool.bytes.data() + got, pool.bytes.size() - got, 0);
+      if (r > 0) {
+        got += static_cast<size_t>(r);
+      } else if (r < 0 && errno != EINTR) {
+        return false;
+      }
     }
+    pool.used = 0;
   }
-  if (got < u.size()) {
-    // No kernel randomness: the clock and a counter still give distinct values.
+  std::memcpy(out, pool.bytes.data() + pool.used, n);
+  pool.used += n;
+  return true;
+}
+
+}  // namespace
+
+Unid NewUnid() {
+  // The time first, then random bytes: identities made one after another sort after each
+  // other, so that a batch of new notes adds to the end of the identity index instead of
+  // rewriting pages all over it.
+  static std::atomic<uint64_t> last{0};
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t now = static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+  uint64_t prev = last.load();
+  while (!last.compare_exchange_weak(prev, std::max(now, prev + 1))) {
+  }
+  now = std::max(now, prev + 1);
+  Unid u{};
+  for (int i = 0; i < 8; ++i) u[i] = static_cast<uint8_t>(now >> (56 - 8 * i));  // big-endian
+  if (!RandomBytes(u.data() + 8, 8)) {
+    // No kernel randomness: the process and a counter still give distinct values.
     static std::atomic<uint64_t> counter{0};
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tw::put_u64(u.data(),
-                static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec));
     tw::put_u64(u.data() + 8, (static_cast<uint64_t>(getpid()) << 32) | ++counter);
   }
   if (std::all_of(u.begin(), u.end(), [](uint8_t b) { return b == 0; })) u[0] = 1;
@@ -959,7 +1139,7 @@ uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title, uin
   if ((options & GVCREATE_DOCUMENTS) == 0) {
     if (uint32_t st =
             db.Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                    "DELETE FROM fulltext WHERE rowid >> 32 IN "
+                    "DELETE FROM fulltext WHERE rowid IN "
                     "(SELECT id FROM note WHERE class = 1);"
                     "DELETE FROM note WHERE class = 1;"))
       return st;

@@ -23,8 +23,8 @@ struct TableCopy {
   const char* kinds;
 };
 constexpr TableCopy kTables[] = {
-    {"note", "id, unid, class, form_key, design_key, parent, created, modified, seq", "ibittbbbi"},
-    {"item", "note, ord, name, name_key, type, flags, value", "iittiib"},
+    {"note", "id, unid, class, form_key, design_key, parent, created, modified, seq, items",
+     "ibittbbbib"},
     {"attachment", "note, name, data, size, modified", "itbib"},
     {"form_field", "form, ord, name, name_key, type, flags, list_flags, head, default_formula",
      "iittiiibt"},

@@ -42,20 +42,25 @@ std::string FormDesignName(std::string_view design) {
 [[nodiscard]] uint32_t InsertTitle(Txn& txn, GVNOTEID id, std::string_view name) {
   std::vector<uint8_t> value;
   if (uint32_t st = EncodeItem(Value::Text(std::string(name)), value)) return st;
-  return RunSql(
-      txn, "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,1,?,?,?,0,?)",
-      id, kTitleItem, FoldAscii(kTitleItem), GVTYPE_TEXT, AsBlob(value));
+  StoredItem title;
+  title.name = kTitleItem;
+  title.type = GVTYPE_TEXT;
+  title.value = std::move(value);
+  std::string packed;
+  PackItem(title, packed);
+  return RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(packed), id);
 }
 
 [[nodiscard]] uint32_t ReadTitle(Txn& txn, GVNOTEID id, std::string& out) {
-  Stmt st;
-  bool row = false;
-  if (uint32_t s = QueryRow(
-          txn,
-          "SELECT type, value FROM item WHERE note=? AND name_key='$title' ORDER BY ord LIMIT 1",
-          st, row, id))
-    return s;
-  out = row ? StoredText(static_cast<uint32_t>(st.Int(0)), st.Blob(1)) : std::string();
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadItems(txn, id, items)) return s;
+  out.clear();
+  for (const StoredItem& it : items) {
+    if (FoldAscii(it.name) != FoldAscii(kTitleItem)) continue;
+    out = StoredText(
+        it.type, std::string_view(reinterpret_cast<const char*>(it.value.data()), it.value.size()));
+    break;
+  }
   return 0;
 }
 

@@ -56,53 +56,6 @@ bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
   return true;
 }
 
-// The stored items of a note read by name when a formula asks for them, inside the
-// transaction that stores the note (so they are the merged items as stored). A failed read
-// answers "no such item" and is kept in status(). The name's index is named: left to itself
-// the planner walks the note's rows in order, all of them when the name is absent.
-class StoredItemsByName : public ItemSource {
- public:
-  StoredItemsByName(Txn& txn, GVNOTEID note) : txn_(txn), note_(note) {}
-  bool Find(std::string_view name, Value& out) const override {
-    std::string key = FoldAscii(name);
-    auto cached = cache_.find(key);
-    if (cached == cache_.end()) {
-      std::vector<StoredItem> rows;
-      if (uint32_t s = Load(key, rows); s != 0 && status_ == 0) status_ = s;
-      cached = cache_.emplace(key, std::move(rows)).first;
-    }
-    return FindIn(cached->second, name, out);
-  }
-  uint32_t status() const { return status_; }
-
- private:
-  uint32_t Load(const std::string& key, std::vector<StoredItem>& rows) const {
-    Stmt st;
-    if (uint32_t s = txn_.Prepare("SELECT name, type, flags, value FROM item INDEXED BY item_name "
-                                  "WHERE note=? AND name_key=? ORDER BY ord",
-                                  st))
-      return s;
-    if (uint32_t s = st.Bind(1, int64_t{note_})) return s;
-    if (uint32_t s = st.Bind(2, key)) return s;
-    for (;;) {
-      bool row = false;
-      if (uint32_t s = st.Step(&row)) return s;
-      if (!row) return 0;
-      StoredItem it;
-      it.name = std::string(st.Text(0));
-      it.type = static_cast<uint32_t>(st.Int(1));
-      it.flags = static_cast<uint32_t>(st.Int(2));
-      it.value = Bytes(st.Blob(3));
-      rows.push_back(std::move(it));
-    }
-  }
-
-  Txn& txn_;
-  GVNOTEID note_;
-  mutable std::map<std::string, std::vector<StoredItem>> cache_;
-  mutable uint32_t status_ = 0;
-};
-
 class StoredSource : public ItemSource {
  public:
   explicit StoredSource(std::vector<StoredItem> items) : items_(std::move(items)) {}
@@ -133,30 +86,25 @@ std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// The form key of a note's stored items: its first "Form" item as folded text.
-[[nodiscard]] uint32_t StoredFormKey(Txn& txn, GVNOTEID note, std::string& out) {
-  Stmt st;
-  bool row = false;
-  if (uint32_t s = QueryRow(
-          txn,
-          "SELECT type, value FROM item INDEXED BY item_name WHERE note=? AND name_key='form' "
-          "ORDER BY ord LIMIT 1",
-          st, row, note))
-    return s;
-  out.clear();
-  if (!row) return 0;
-  std::string_view bytes = st.Blob(1);
-  out = FormKeyOfItem(static_cast<uint32_t>(st.Int(0)),
-                      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  return 0;
+// Whether name folds to key (which is folded already), without making a folded copy.
+bool FoldsTo(std::string_view name, std::string_view key) {
+  return name.size() == key.size() &&
+         std::equal(name.begin(), name.end(), key.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
 }
 
-// The same key from a new note's items, before they are stored (they are stored in this
-// order).
-std::string FormKeyOf(const std::vector<DocItem>& items) {
-  for (const DocItem& it : items)
-    if (it.key == "form") return FormKeyOfItem(it.type, it.value);
+// The form key of a note's items (in their stored order): its first "Form" item as folded
+// text.
+template <class Items>
+std::string FormKeyOf(const Items& items) {
+  for (const StoredItem& it : items)
+    if (FoldsTo(it.name, "form")) return FormKeyOfItem(it.type, it.value);
   return {};
+}
+
+// The items of a note from its row's packed value.
+[[nodiscard]] uint32_t ItemsOf(const Stmt& st, int column, std::vector<StoredItem>& out) {
+  return UnpackItems(st.Blob(column), out);
 }
 
 [[nodiscard]] uint32_t FormByName(Database& db, std::string_view key, GVNOTEID& out) {
@@ -202,25 +150,22 @@ uint32_t InsertNote(Txn& txn, NoteRow& row) {
   if (std::memcmp(&row.modified, &zero, sizeof zero) == 0) row.modified = row.created;
   std::string created = EncodeStoredTime(row.created);
   std::string modified = EncodeStoredTime(row.modified);
-  if (uint32_t s = RunSql(
-          txn,
-          "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, "
-          "modified, seq) VALUES(?,?,?,?,?,?,?,?,?)",
-          id, AsBlob(row.unid), row.cls, TextOrNull(row.form_key), TextOrNull(row.design_key),
-          ParentParam(row.has_parent, row.parent), AsBlob(created), AsBlob(modified), row.seq))
+  if (uint32_t s =
+          RunSql(txn,
+                 "INSERT INTO note(id, unid, class, form_key, design_key, parent, created, "
+                 "modified, seq, items) VALUES(?,?,?,?,?,?,?,?,?,?)",
+                 id, AsBlob(row.unid), row.cls, TextOrNull(row.form_key),
+                 TextOrNull(row.design_key), ParentParam(row.has_parent, row.parent),
+                 AsBlob(created), AsBlob(modified), row.seq, AsBlob(row.items)))
     return s;
   row.id = id;
   return 0;
 }
 
-uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
-  Stmt st;
-  if (uint32_t s =
-          QueryNoteRow(txn,
-                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq FROM note WHERE id=?",
-                       id, GVERR_NO_ENTRY, st))
-    return s;
+namespace {
+
+// The header of a note from a row of kNoteColumns.
+NoteRow NoteOf(const Stmt& st, GVNOTEID id) {
   NoteRow r;
   r.id = id;
   r.unid = UnidFrom(st.Blob(0));
@@ -232,7 +177,33 @@ uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
   r.created = DecodeStoredTime(st.Blob(5));
   r.modified = DecodeStoredTime(st.Blob(6));
   r.seq = static_cast<uint32_t>(st.Int(7));
-  row = std::move(r);
+  return r;
+}
+
+}  // namespace
+
+uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
+  Stmt st;
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                       "seq FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
+    return s;
+  row = NoteOf(st, id);
+  return 0;
+}
+
+uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
+  Stmt st;
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                       "seq, items FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
+    return s;
+  if (uint32_t s = ItemsOf(st, 8, items)) return s;
+  row = NoteOf(st, id);
   return 0;
 }
 
@@ -247,41 +218,74 @@ uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
   return RunSql(txn, "DELETE FROM note WHERE id=?", id);
 }
 
-uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
-  Stmt st;
-  if (uint32_t s =
-          Query(txn, "SELECT name, type, flags, value FROM item WHERE note=? ORDER BY ord", st, id))
-    return s;
-  std::vector<StoredItem> items;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-        StoredItem it;
-        it.name = std::string(r.Text(0));
-        it.type = static_cast<uint32_t>(r.Int(1));
-        it.flags = static_cast<uint32_t>(r.Int(2));
-        it.value = Bytes(r.Blob(3));
-        items.push_back(std::move(it));
-      }))
-    return s;
-  out = std::move(items);
+void PackItem(const StoredItem& item, std::string& out) {
+  auto put32 = [&](uint32_t v) {
+    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+    out.append(b, 4);
+  };
+  out += static_cast<char>(item.name.size());
+  out += item.name;
+  put32(item.type);
+  put32(item.flags);
+  put32(static_cast<uint32_t>(item.value.size()));
+  out.append(reinterpret_cast<const char*>(item.value.data()), item.value.size());
+}
+
+uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
+                     const std::vector<std::string>* onlyNames) {
+  out.clear();
+  auto get32 = [&](size_t at) {
+    auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + k])); };
+    return b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24;
+  };
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t nameSize = static_cast<uint8_t>(bytes[at]);
+    if (nameSize == 0 || bytes.size() - at < 13 + nameSize)
+      return Fail(GVERR_NOT_A_DATABASE, "a note's items are damaged");
+    if (onlyNames != nullptr) {
+      const std::string_view name = bytes.substr(at + 1, nameSize);
+      if (std::none_of(onlyNames->begin(), onlyNames->end(),
+                       [&](const std::string& key) { return FoldsTo(name, key); })) {
+        const size_t skip = 13 + nameSize + get32(at + 9 + nameSize);
+        if (bytes.size() - at < skip)
+          return Fail(GVERR_NOT_A_DATABASE, "a note's items are damaged");
+        at += skip;
+        continue;
+      }
+    }
+    StoredItem& it = out.emplace_back();
+    it.name.assign(bytes.data() + at + 1, nameSize);
+    at += 1 + nameSize;
+    it.type = get32(at);
+    it.flags = get32(at + 4);
+    const size_t valueSize = get32(at + 8);
+    at += 12;
+    if (bytes.size() - at < valueSize)
+      return Fail(GVERR_NOT_A_DATABASE, "a note's items are damaged");
+    const auto* value = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    it.value.assign(value, value + valueSize);
+    at += valueSize;
+  }
   return 0;
 }
 
-uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item) {
-  if (uint32_t s = RunSql(
-          txn,
-          "INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(?,?,?,?,?,?,?)",
-          note, ord, item.name, FoldAscii(item.name), item.type, item.flags, AsBlob(item.value)))
-    return s;
-  return IndexItemRow(
-      txn, note, ord, item.type,
-      std::string_view(reinterpret_cast<const char*>(item.value.data()), item.value.size()));
+uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
+  Stmt st;
+  bool row = false;
+  if (uint32_t s = QueryRow(txn, "SELECT items FROM note WHERE id=?", st, row, id)) return s;
+  if (!row) {
+    out.clear();
+    return 0;
+  }
+  return ItemsOf(st, 0, out);
 }
 
 uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  int64_t ord = 0;
-  for (const StoredItem& it : items)
-    if (uint32_t s = InsertItemRow(txn, note, ++ord, it)) return s;
-  return 0;
+  if (uint32_t s =
+          RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note))
+    return s;
+  return IndexNote(txn, note, NoteText(items), false);
 }
 
 uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out) {
@@ -360,9 +364,10 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   if (id == 0 || (id & 1) != 0 || id > kMaxNoteId)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id));
   Txn txn(db);
-  if (uint32_t s = txn.Begin(Txn::kRead)) return s;
+  if (uint32_t s = txn.Begin(Txn::kHeldRead)) return s;
   NoteRow row;
-  if (uint32_t s = ReadNote(txn, id, row)) return s;
+  std::vector<StoredItem> items;
+  if (uint32_t s = ReadNoteItems(txn, id, row, items)) return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
   std::unique_ptr<Document> doc(new Document);
@@ -377,8 +382,7 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   doc->parent_ = row.parent;
   doc->read_only_ = (flags & GVOPEN_READONLY) != 0;
   doc->is_new_ = false;
-  std::vector<StoredItem> items;
-  if (uint32_t s = ReadItems(txn, id, items)) return s;
+  doc->items_.reserve(items.size());
   for (StoredItem& it : items) {
     DocItem d;
     static_cast<StoredItem&>(d) = std::move(it);
@@ -386,17 +390,20 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
-  Stmt st;
-  if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
-    return s;
-  if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
-        DocAttachment a;
-        a.size = static_cast<uint32_t>(r.Int(1));
-        a.modified = DecodeStoredTime(r.Blob(2));
-        doc->attachments_[std::string(r.Text(0))] = std::move(a);
-      }))
-    return s;
-  st = Stmt();
+  bool attachments = true;
+  if (uint32_t s = txn.AnyAttachments(attachments)) return s;
+  if (attachments) {
+    Stmt st;
+    if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
+      return s;
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          DocAttachment a;
+          a.size = static_cast<uint32_t>(r.Int(1));
+          a.modified = DecodeStoredTime(r.Blob(2));
+          doc->attachments_[std::string(r.Text(0))] = std::move(a);
+        }))
+      return s;
+  }
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
   return 0;
@@ -677,6 +684,8 @@ uint32_t Document::Store(bool ifUnchanged) {
   GVTIMEDATE now = CurrentTime();
   GVNOTEID id = id_;
   uint32_t seq = seq_ + 1;
+  // The views of an existing note read its items as stored after this store.
+  std::vector<StoredItem> merged;
   if (is_new_) {
     NoteRow row;
     row.unid = unid_;
@@ -687,17 +696,16 @@ uint32_t Document::Store(bool ifUnchanged) {
     row.modified = now;
     row.seq = seq;
     row.form_key = FormKeyOf(items_);
+    row.items = PackItems(items_);
     if (uint32_t s = InsertNote(txn, row)) {
       if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
       return s;
     }
     id = row.id;
-    int64_t ord = 0;
-    for (const DocItem& it : items_)
-      if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
+    if (uint32_t s = IndexNote(txn, id, NoteText(items_), true)) return s;
   } else {
     NoteRow row;
-    if (uint32_t s = ReadNote(txn, id, row)) return s;
+    if (uint32_t s = ReadNoteItems(txn, id, row, merged)) return s;
     // Read under the write lock of this transaction: nobody can store between the check
     // and the writes below.
     if (ifUnchanged && row.seq != seq_)
@@ -709,55 +717,46 @@ uint32_t Document::Store(bool ifUnchanged) {
       }
     }
     seq = row.seq + 1;
-    int64_t ord = 0;
-    {
-      Stmt st;
-      bool found = false;
-      if (uint32_t s =
-              QueryRow(txn, "SELECT COALESCE(MAX(ord), 0) FROM item WHERE note=?", st, found, id))
-        return s;
-      ord = st.Int(0);
-    }
-    for (const std::string& key : dirty_) {
-      if (uint32_t s = DropItemRows(txn, id, key)) return s;
-      if (uint32_t s = RunSql(txn, "DELETE FROM item WHERE note=? AND name_key=?", id, key))
-        return s;
+    // The names changed here replace their rows as stored (by anyone since this copy was
+    // read) and follow the others; rows appended to a name that is stored already follow
+    // its stored rows, which are kept as they are.
+    const bool itemsChanged = !dirty_.empty() || appended_rows_ > 0;
+    if (!dirty_.empty())
+      std::erase_if(merged,
+                    [&](const StoredItem& it) { return dirty_.count(FoldAscii(it.name)) != 0; });
+    for (const std::string& key : dirty_)
       for (const DocItem& it : items_)
-        if (it.key == key)
-          if (uint32_t s = InsertItemRow(txn, id, ++ord, it)) return s;
-    }
-    // Rows appended to a name that is stored already follow its stored rows; those are
-    // neither read nor written again.
+        if (it.key == key) merged.push_back(it);
     for (const DocItem* it : AppendedRows())
-      if (dirty_.count(it->key) == 0)
-        if (uint32_t s = InsertItemRow(txn, id, ++ord, *it)) return s;
+      if (dirty_.count(it->key) == 0) merged.push_back(*it);
+    if (itemsChanged) {
+      if (uint32_t s =
+              RunSql(txn,
+                     "UPDATE note SET items=?, form_key=?, parent=?, modified=?, seq=? "
+                     "WHERE id=?",
+                     AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
+                     ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
+        return s;
+      if (uint32_t s = IndexNote(txn, id, NoteText(merged), false)) return s;
+    } else if (uint32_t s = RunSql(txn, "UPDATE note SET parent=?, modified=?, seq=? WHERE id=?",
+                                   ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)),
+                                   seq, id)) {
+      return s;
+    }
   }
   for (const auto& [name, a] : attachments_)
     if (a.pending)
       if (uint32_t s =
               WriteAttachmentRow(txn, id, name, a.data, a.size, EncodeStoredTime(a.modified)))
         return s;
-  // A new note was inserted with its form key, parent, time and sequence number already.
-  if (!is_new_) {
-    std::string formKey;
-    if (uint32_t s = StoredFormKey(txn, id, formKey)) return s;
-    if (uint32_t s =
-            RunSql(txn, "UPDATE note SET form_key=?, parent=?, modified=?, seq=? WHERE id=?",
-                   TextOrNull(formKey), ParentParam(has_parent_, parent_),
-                   AsBlob(EncodeStoredTime(now)), seq, id))
-      return s;
-  }
   if (cls_ == kClassDocument) {
     if (IndexMaintainer* ix = db_->indexer()) {
       if (is_new_) {
         // Every item of a new note was just stored from items_: the views read them here.
         if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
       } else {
-        // The views read only the items their formulas name: a long rich-text item that no
-        // formula names is not loaded for them.
-        StoredItemsByName merged(txn, id);
-        if (uint32_t s = ix->OnStore(txn, id, merged)) return s;
-        if (merged.status() != 0) return merged.status();
+        StoredSource stored(std::move(merged));
+        if (uint32_t s = ix->OnStore(txn, id, stored)) return s;
       }
     }
   }

@@ -1,8 +1,7 @@
-// The full-text index: an FTS5 row for each stored text, text-list and rich-text item row of
-// a document or information note (rowid = note id in the high half, the item row's position
-// in the low half), written with the item row in the transaction that stores it, so a search
-// is an index look-up instead of a read of every item, and a store costs what it writes
-// (appending a piece of a long rich-text item indexes that piece only).
+// The full-text index: one FTS5 row for each document or information note that holds text
+// (rowid = note id), its texts, text lists and rich text, written with the note's items in
+// the transaction that stores them, so that a search is an index look-up instead of a read of
+// every item.
 #include <algorithm>
 #include <cctype>
 
@@ -18,14 +17,6 @@ namespace {
 // no phrase matches across texts.
 constexpr std::string_view kGap = " \xEE\x80\x80 ";
 
-std::span<const uint8_t> Span(std::string_view s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-int64_t RowOf(GVNOTEID note, int64_t ord) {
-  return (static_cast<int64_t>(note) << 32) | (ord & 0xFFFFFFFF);
-}
-
 // A query term as an FTS5 phrase: quotes doubled, the gap token dropped.
 std::string Phrase(std::string_view term) {
   std::string out = "\"";
@@ -40,26 +31,6 @@ std::string Phrase(std::string_view term) {
     }
   }
   return out + "\"";
-}
-
-// The searchable text of an item row ("" for other types and undecodable values).
-std::string RowText(uint32_t type, std::string_view bytes) {
-  std::vector<std::string> texts;
-  if (type == GVTYPE_COMPOSITE) {
-    // Its own paragraphs: rich text is stored in pieces cut at record boundaries.
-    if (rt::ToParagraphs(bytes, texts) != 0) return {};
-  } else if (type == GVTYPE_TEXT || type == GVTYPE_TEXT_LIST) {
-    Value v;
-    if (DecodeItem(type, Span(bytes), v) != 0) return {};
-    texts = std::move(v.texts);
-  }
-  std::string body;
-  for (const std::string& t : texts) {
-    if (t.empty()) continue;
-    if (!body.empty()) body += kGap;
-    body += t;
-  }
-  return body;
 }
 
 // Writes a change now, or keeps it for the end of the bulk transaction.
@@ -78,44 +49,46 @@ const char* const kFullTextSchema =
     "CREATE VIRTUAL TABLE IF NOT EXISTS fulltext USING "
     "fts5(body, tokenize = 'unicode61 remove_diacritics 0');";
 
-uint32_t IndexItemRow(Txn& txn, GVNOTEID note, int64_t ord, uint32_t type, std::string_view value) {
-  if (type != GVTYPE_TEXT && type != GVTYPE_TEXT_LIST && type != GVTYPE_COMPOSITE) return 0;
-  std::string body = RowText(type, value);
-  if (body.empty()) return 0;
-  int64_t row = RowOf(note, ord);
-  return Change(txn, {row, row, std::move(body)});
+void AppendItemText(const StoredItem& item, std::string& body) {
+  const uint32_t type = item.type;
+  if (type != GVTYPE_TEXT && type != GVTYPE_TEXT_LIST && type != GVTYPE_COMPOSITE) return;
+  std::vector<std::string> texts;
+  if (type == GVTYPE_COMPOSITE) {
+    // Its own paragraphs: rich text is stored in pieces cut at record boundaries.
+    std::string_view bytes(reinterpret_cast<const char*>(item.value.data()), item.value.size());
+    if (rt::ToParagraphs(bytes, texts) != 0) return;
+  } else {
+    Value v;
+    if (DecodeItem(type, item.value, v) != 0) return;
+    texts = std::move(v.texts);
+  }
+  for (const std::string& t : texts) {
+    if (t.empty()) continue;
+    if (!body.empty()) body += kGap;
+    body += t;
+  }
 }
 
-uint32_t DropItemRows(Txn& txn, GVNOTEID note, std::string_view nameKey) {
-  std::vector<int64_t> rows;
-  {
-    Stmt st;
-    if (uint32_t s =
-            Query(txn, "SELECT ord FROM item WHERE note=? AND name_key=? AND type IN (2, 4, 7)", st,
-                  note, nameKey))
-      return s;
-    if (uint32_t s = st.ForEachRow([&](const Stmt& r) { rows.push_back(RowOf(note, r.Int(0))); }))
-      return s;
-  }
-  for (int64_t row : rows)
-    if (uint32_t s = Change(txn, {row, row, std::nullopt})) return s;
-  return 0;
+uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh) {
+  if (body.empty() && fresh) return 0;
+  Database::FullTextRow row{note, std::nullopt, fresh};
+  if (!body.empty()) row.body = std::move(body);
+  return Change(txn, std::move(row));
 }
 
 uint32_t DropFullText(Txn& txn, GVNOTEID note) {
-  return Change(txn, {RowOf(note, 0), RowOf(note, 0xFFFFFFFF), std::nullopt});
+  return Change(txn, {note, std::nullopt, false});
 }
 
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows) {
   for (const Database::FullTextRow& r : rows) {
     uint32_t s = 0;
-    if (r.body)
-      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
-                 *r.body);
-    else if (r.first == r.last)
-      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
+    if (r.body && r.fresh)
+      s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
+    else if (r.body)
+      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
     else
-      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid BETWEEN ? AND ?", r.first, r.last);
+      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.note);
     if (s != 0) return s;
   }
   return 0;
@@ -124,14 +97,11 @@ uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& r
 uint32_t RebuildFullText(Txn& txn) {
   if (uint32_t s = txn.db().Exec("DELETE FROM fulltext")) return s;
   Stmt st;
-  if (uint32_t s = Query(txn,
-                         "SELECT i.note, i.ord, i.type, i.value FROM item i JOIN note n ON "
-                         "n.id = i.note WHERE n.class IN (1, 2) AND i.type IN (2, 4, 7)",
-                         st))
-    return s;
+  if (uint32_t s = Query(txn, "SELECT id, items FROM note WHERE class IN (1, 2)", st)) return s;
+  std::vector<StoredItem> items;
   return st.ForEachRow([&](const Stmt& r) -> uint32_t {
-    return IndexItemRow(txn, static_cast<GVNOTEID>(r.Int(0)), r.Int(1),
-                        static_cast<uint32_t>(r.Int(2)), r.Blob(3));
+    if (uint32_t s = UnpackItems(r.Blob(1), items)) return s;
+    return IndexNote(txn, static_cast<GVNOTEID>(r.Int(0)), NoteText(items), true);
   });
 }
 
@@ -148,7 +118,7 @@ uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classM
   // the index per term. The statement's text depends only on the number of terms.
   std::string sql = "SELECT id FROM note WHERE (class & ?) != 0 AND class IN (1, 2)";
   for (size_t i = 0; i < terms.size(); ++i)
-    sql += " AND id IN (SELECT rowid >> 32 FROM fulltext WHERE fulltext MATCH ?)";
+    sql += " AND id IN (SELECT rowid FROM fulltext WHERE fulltext MATCH ?)";
   sql += " ORDER BY id";
   Stmt st;
   if (uint32_t s = txn.Prepare(sql, st)) return s;

@@ -352,21 +352,40 @@ class Database {
   // store's savepoint.
   bool in_bulk_store() const { return in_bulk_store_; }
   struct FullTextRow {
-    int64_t first = 0;  // the rows first..last are removed, or first is written with body
-    int64_t last = 0;
+    int64_t note = 0;  // the note's row is removed, or written with body
     std::optional<std::string> body;
+    bool fresh = false;  // written where there was none
   };
   std::vector<FullTextRow>& bulk_fulltext() { return bulk_fulltext_; }
   // The age at which the shared transaction is committed (tests stretch or shrink it).
   void set_bulk_period(std::chrono::milliseconds period) { bulk_period_ = period; }
 
+  // The documents of a walk (an index navigated a step, a document opened, the next step,
+  // ...) are read in one read transaction of a file: beginning and ending one for each
+  // document cost as much as reading it. The transaction of an open that follows a step
+  // (Txn::kHeldRead) is held for the open after the next step, and ended by anything else
+  // done on the connection (any other transaction, any statement outside one), by the
+  // close of an index, at the kHeldDocuments-th open and at the first open kHeldMillis
+  // after it began. So a reader sees what others committed at its next walk, search or
+  // other call, an open that follows no step sees the latest, and no read transaction is
+  // held across a write of its own.
+  static constexpr uint32_t kHeldDocuments = 256;
+  static constexpr int kHeldMillis = 20;
+  // An index on this database was navigated a step.
+  void set_walk_step() { walk_step_ = true; }
+  // Ends the held read transaction (none: 0).
+  [[nodiscard]] uint32_t EndHeldRead();
+
  private:
   friend class Txn;
   Database() = default;
   [[nodiscard]] uint32_t Configure(int busyMs);
-  [[nodiscard]] uint32_t CheckSchema();
-  // Adds what files of an earlier layout lack (write connections only).
-  [[nodiscard]] uint32_t Upgrade();
+  // The schema version of the database (one this API reads, else GVERR_NOT_A_DATABASE).
+  [[nodiscard]] uint32_t CheckSchema(int64_t& version);
+  // Adds what files of an earlier layout lack (write connections only), and packs the item
+  // rows of a database of the first layout into their notes' rows.
+  [[nodiscard]] uint32_t Upgrade(int64_t version);
+  [[nodiscard]] uint32_t PackItemRows(Txn& txn);
 
   SqlitePtr db_;
   std::unique_ptr<PgConn> pg_;  // instead of db_ on a server held in PostgreSQL
@@ -379,6 +398,8 @@ class Database {
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
   int64_t design_seq_ = -1;  // meta.design_seq as read in the open write transaction (-1: not)
+  int64_t next_note_ = -1;   // meta.next_note likewise
+  bool next_note_dirty_ = false;  // next_note_ to be written by the commit
   // The counters as read last by readers, and the commit signal's marks then (PostgreSQL).
   int64_t commit_seq_ = 0;
   SignalMark commit_mark_;
@@ -389,6 +410,11 @@ class Database {
   std::chrono::steady_clock::time_point bulk_start_;
   std::chrono::milliseconds bulk_period_{kBulkMillis};
   bool in_bulk_store_ = false;
+  bool walk_step_ = false;     // an index step since the last document open
+  bool held_read_ = false;     // a read transaction open between document opens
+  int held_attachments_ = -1;  // in it: whether any attachment is there (-1: not asked)
+  uint32_t held_count_ = 0;
+  std::chrono::steady_clock::time_point held_start_;
   std::vector<FullTextRow> bulk_fulltext_;
   uint32_t bulk_failure_ = 0;  // a forced commit's failure, for this connection's next call
   // Commits the bulk transactions that other connections of this thread hold on this file.
@@ -419,7 +445,9 @@ class Database {
 // joining a kRead answers GVERR_BUSY.
 class Txn {
  public:
-  enum Mode { kRead, kWrite };
+  // kHeldRead: a read whose transaction may be shared with the reads just before and after
+  // it (see Database::kHeldDocuments); as kRead on a database held in PostgreSQL.
+  enum Mode { kRead, kWrite, kHeldRead };
   explicit Txn(Database& db) : db_(db) {}
   ~Txn();
   Txn(const Txn&) = delete;
@@ -433,6 +461,10 @@ class Txn {
   sqlite3* sql() const { return db_.sql(); }
   bool writing() const { return mode_ == kWrite; }
   [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
+
+  // Whether any note has an attachment (true unless known otherwise): asked once for the
+  // documents of a walk, whose shared snapshot nobody changes.
+  [[nodiscard]] uint32_t AnyAttachments(bool& out);
 
   // Write transactions only. Allocates the next note id (never reused; GVERR_TOO_BIG when
   // they are used up).
@@ -464,7 +496,8 @@ struct NoteRow {
   Unid parent{};
   GVTIMEDATE created{};
   GVTIMEDATE modified{};
-  uint32_t seq = 0;  // times stored
+  uint32_t seq = 0;   // times stored
+  std::string items;  // InsertNote: the packed items (PackItems) the note is inserted with
 };
 
 // Inserts a new note (write transaction): allocates its id, a new identity unless row.unid
@@ -486,11 +519,31 @@ struct StoredItem {
   // the item keeps the bytes where they are (GVItemGetPointer hands out their address).
   std::vector<uint8_t> value;
 };
-// The items of a note in their order.
+// A note's items are kept together in its row (note.items), packed in their order: for
+// each, the name's length (1 byte) and bytes, type and flags (4 bytes each), the value's
+// length (4 bytes) and bytes; integers little-endian. One value a note is one row to write
+// and to read, where a row an item cost a row and an index entry each.
+void PackItem(const StoredItem& item, std::string& out);
+template <class Items>
+std::string PackItems(const Items& items) {
+  std::string out;
+  size_t size = 0;
+  for (const StoredItem& it : items) size += 13 + it.name.size() + it.value.size();
+  out.reserve(size);
+  for (const StoredItem& it : items) PackItem(it, out);
+  return out;
+}
+// The items packed in bytes; bytes that do not hold packed items: GVERR_NOT_A_DATABASE.
+// onlyNames (folded names), when given: only the items of those names.
+[[nodiscard]] uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
+                                   const std::vector<std::string>* onlyNames = nullptr);
+// The items of a note in their order (none for a note that is not there).
 [[nodiscard]] uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
-// Inserts one item row of note at position ord, with its full-text row (write transaction).
-[[nodiscard]] uint32_t InsertItemRow(Txn& txn, GVNOTEID note, int64_t ord, const StoredItem& item);
-// Inserts the item rows of a new note (order as given, from position 1).
+// A note's header and items in one read. None: GVERR_NO_ENTRY.
+[[nodiscard]] uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row,
+                                     std::vector<StoredItem>& items);
+// Replaces the items of a note (write transaction) with items (order as given) and its
+// full-text row with their texts.
 [[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,
                                       const std::vector<StoredItem>& items);
 
@@ -521,12 +574,20 @@ std::unique_ptr<ItemSource> MakeItemSource(std::vector<StoredItem> items);
 
 // The full-text table's definition (part of the schema; added to older files at open).
 extern const char* const kFullTextSchema;
-// Indexes a stored item row of a document or information note (texts, text lists, rich
-// text; other types are not indexed); InsertItemRow calls it.
-uint32_t IndexItemRow(Txn& txn, GVNOTEID note, int64_t ord, uint32_t type, std::string_view value);
-// Removes the rows of the note's items of that (folded) name: called before they are deleted.
-uint32_t DropItemRows(Txn& txn, GVNOTEID note, std::string_view nameKey);
-// Removes every row of the note.
+// The searchable text of a note's items (texts, text lists, rich text; other types are not
+// indexed), appended to body: each text apart from the one before it, so that no phrase
+// matches across two texts.
+void AppendItemText(const StoredItem& item, std::string& body);
+template <class Items>
+std::string NoteText(const Items& items) {
+  std::string body;
+  for (const StoredItem& it : items) AppendItemText(it, body);
+  return body;
+}
+// Writes the note's one full-text row (a document or information note) with body (empty:
+// none); fresh: the note had none before (it was just inserted).
+uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh);
+// Removes the note's row.
 uint32_t DropFullText(Txn& txn, GVNOTEID note);
 // Writes rows kept back by bulk stores, in order.
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows);

@@ -310,47 +310,22 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
     return byForm ? Query(txn, sql, st, mask, formKey) : Query(txn, sql, st, mask);
   };
   Stmt notes;
-  if (uint32_t s = open(
-          byForm ? "SELECT id FROM note WHERE form_key = ?2 AND class IN (1, 2) AND "
-                   "(class & ?1) != 0 ORDER BY id"
-                 : "SELECT id FROM note WHERE class IN (1, 2) AND (class & ?1) != 0 ORDER BY id",
-          notes))
+  if (uint32_t s = open(byForm ? withItems ? "SELECT id, items FROM note WHERE form_key = ?2 AND "
+                                             "class IN (1, 2) AND (class & ?1) != 0 ORDER BY id"
+                                           : "SELECT id FROM note WHERE form_key = ?2 AND class IN "
+                                             "(1, 2) AND (class & ?1) != 0 ORDER BY id"
+                        : withItems ? "SELECT id, items FROM note WHERE class IN (1, 2) AND "
+                                      "(class & ?1) != 0 ORDER BY id"
+                                    : "SELECT id FROM note WHERE class IN (1, 2) AND "
+                                      "(class & ?1) != 0 ORDER BY id",
+                        notes))
     return s;
-  Stmt items;
-  bool haveItem = false;
-  if (withItems) {
-    if (uint32_t s = open(
-            byForm ? "SELECT i.note, i.name, i.type, i.flags, i.value, i.name_key FROM item i "
-                     "JOIN note n ON n.id = i.note WHERE n.form_key = ?2 AND n.class IN (1, 2) "
-                     "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord"
-                   : "SELECT i.note, i.name, i.type, i.flags, i.value, i.name_key FROM item i "
-                     "JOIN note n ON n.id = i.note WHERE n.class IN (1, 2) "
-                     "AND (n.class & ?1) != 0 ORDER BY i.note, i.ord",
-            items))
-      return s;
-    if (uint32_t s = items.Step(&haveItem)) return s;
-  }
   std::vector<StoredItem> list;
   return notes.ForEachRow([&](const Stmt& note) -> uint32_t {
     const int64_t id = note.Int(0);
     list.clear();
-    while (haveItem && items.Int(0) < id)
-      if (uint32_t s = items.Step(&haveItem)) return s;
-    while (haveItem && items.Int(0) == id) {
-      if (onlyNames != nullptr &&
-          std::find(onlyNames->begin(), onlyNames->end(), items.Text(5)) == onlyNames->end()) {
-        if (uint32_t s = items.Step(&haveItem)) return s;
-        continue;
-      }
-      StoredItem it;
-      it.name = std::string(items.Text(1));
-      it.type = static_cast<uint32_t>(items.Int(2));
-      it.flags = static_cast<uint32_t>(items.Int(3));
-      std::string_view value = items.Blob(4);
-      it.value.assign(value.begin(), value.end());
-      list.push_back(std::move(it));
-      if (uint32_t s = items.Step(&haveItem)) return s;
-    }
+    if (withItems)
+      if (uint32_t s = UnpackItems(note.Blob(1), list, onlyNames)) return s;
     return fn(static_cast<GVNOTEID>(id), list);
   });
 }

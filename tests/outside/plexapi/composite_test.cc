@@ -91,12 +91,12 @@ TEST_F(CompositeTest, LargeRichTextIsWrittenBackInPiecesAtRecordBoundaries) {
   doc_ = again;
   EXPECT_EQ(Records(again, "Body"), expected);
   RawDb raw(Local("rich.odb"));
-  std::vector<std::string> sizes =
-      raw.Column("SELECT length(value) FROM item WHERE name_key='body' ORDER BY ord");
+  std::vector<size_t> sizes;
+  for (const plexa::StoredItem& it : plexatest::PackedItems(raw.Column("SELECT items FROM note")))
+    if (it.name == "Body") sizes.push_back(it.value.size());
   ASSERT_EQ(sizes.size(), 3u);
   size_t total = 0;
-  for (const std::string& s : sizes) {
-    size_t n = std::stoul(s);
+  for (size_t n : sizes) {
     EXPECT_LE(n, GV_RICHTEXT_PIECE);
     EXPECT_EQ(n % 4998, 0u) << "a piece ends inside a record";
     total += n;

@@ -245,10 +245,10 @@ TEST_F(SessionTest, ForeignAndDamagedFilesAnswerAStatus) {
   ASSERT_EQ(sqlite3_open(Local("foreign.odb").c_str(), &raw), SQLITE_OK);
   sqlite3_exec(raw, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr);
   sqlite3_close(raw);
-  ASSERT_EQ(GVDatabaseCreate(nullptr, "schema2.odb", nullptr, 0, nullptr, nullptr, 0, 0), 0u);
+  ASSERT_EQ(GVDatabaseCreate(nullptr, "schema3.odb", nullptr, 0, nullptr, nullptr, 0, 0), 0u);
   {
-    RawDb s2(Local("schema2.odb"));
-    s2.Exec("UPDATE meta SET value = 2 WHERE key = 'schema'");
+    RawDb s3(Local("schema3.odb"));
+    s3.Exec("UPDATE meta SET value = 3 WHERE key = 'schema'");
   }
   std::string garbage(4096, '\0');
   for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
@@ -258,7 +258,7 @@ TEST_F(SessionTest, ForeignAndDamagedFilesAnswerAStatus) {
   ASSERT_TRUE(plexa::MakeDirectories(Local("adir.odb")));
   std::string foreignBefore = ReadFile(Local("foreign.odb"));
   for (const char* file :
-       {"foreign.odb", "schema2.odb", "garbage.odb", "empty.odb", "truncated.odb", "adir.odb"}) {
+       {"foreign.odb", "schema3.odb", "garbage.odb", "empty.odb", "truncated.odb", "adir.odb"}) {
     GVDB db = 0;
     EXPECT_EQ(GVDatabaseOpen(nullptr, file, 0, &db), GVERR_NOT_A_DATABASE) << file;
     EXPECT_EQ(db, 0u);

@@ -98,9 +98,11 @@ class DocumentStore : public SessionTest {
     return v;
   }
   std::vector<std::string> StoredValues(GVNOTEID id, const std::string& key) {
-    return store_.Column(root(), "doc.odb",
-                         "SELECT value FROM item WHERE note=" + std::to_string(id) +
-                             " AND name_key='" + key + "' ORDER BY ord");
+    std::vector<std::string> values;
+    for (const plexa::StoredItem& it : plexatest::PackedItems(store_.Column(
+             root(), "doc.odb", "SELECT items FROM note WHERE id=" + std::to_string(id))))
+      if (plexa::FoldAscii(it.name) == key) values.emplace_back(it.value.begin(), it.value.end());
+    return values;
   }
   GVDB db_ = 0;
   storetest::Store store_;
@@ -889,7 +891,9 @@ TEST_F(BulkTest, AFailedCommitLosesTheWholeBatchAndIsAnswered) {
       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
   for (int i = 0; i < 3; ++i) ASSERT_EQ(CloseNew(db_, "lost", GVCLOSE_BULK), 0u);
   EXPECT_EQ(GVDatabaseClose(db_, 0), GVERR_ENGINE);
-  EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM item WHERE name = 'Name'"), 3);
+  EXPECT_EQ(
+      plexatest::CountNamed(plexatest::PackedItems(raw_->Column("SELECT items FROM note")), "Name"),
+      3u);
   EXPECT_EQ(raw_->Int("SELECT COUNT(*) FROM fulltext WHERE fulltext MATCH 'lost'"), 0);
   // The same failure answered by the next call that reaches the database.
   db_ = Reopen();
@@ -1034,7 +1038,9 @@ TEST_F(HookedTest, ABulkStoreThatFailsLeavesOnlyItselfOut) {
   db_ = 0;
   RawDb raw(Local("doc.odb"));
   EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM note WHERE class = 1"), 2);
-  EXPECT_EQ(raw.Int("SELECT COUNT(*) FROM item WHERE name = 'Name'"), 2);
+  EXPECT_EQ(
+      plexatest::CountNamed(plexatest::PackedItems(raw.Column("SELECT items FROM note")), "Name"),
+      2u);
   const struct {
     const char* word;
     int64_t rows;

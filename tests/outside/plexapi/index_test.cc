@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "document.h"
 #include "plexa_test_util.h"
 #include "plexapi.h"
 #include "view_fixture.h"
@@ -1087,31 +1088,33 @@ TEST_P(IndexTest, FullTextSearchFindsWordsAndPhrasesAndRefines) {
   EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{c, e}));
 }
 
+// The documents a full-text search of db finds, in order.
+std::vector<GVNOTEID> FullTextFinds(GVDB db, const char* query) {
+  GVINDEX ix = 0;
+  EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
+  EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
+  std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
+  EXPECT_EQ(GVIndexClose(ix), 0u);
+  return found;
+}
+
 // The index is kept by the transaction that stores or deletes a document, whoever stores
 // it; a file made before the index gets it at its first open for writing.
 TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
-  auto search = [](GVDB db, const char* query) {
-    GVINDEX ix = 0;
-    EXPECT_EQ(GVIndexOpen(db, &ix), 0u);
-    EXPECT_EQ(GVIndexFTSearch(ix, query, 0, 0, nullptr), 0u) << query;
-    std::vector<GVNOTEID> found = Walk(ix, GVNAV_NEXT, 0);
-    EXPECT_EQ(GVIndexClose(ix), 0u);
-    return found;
-  };
   GVNOTEID a = Put(db_, {Text("Subject", "old words")});
   GVNOTEID b = Put(db_, {Text("Subject", "gone soon")});
   Update(db_, a, {Text("Subject", "new words")});
-  EXPECT_EQ(search(db_, "old"), std::vector<GVNOTEID>{});
-  EXPECT_EQ(search(db_, "new words"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "old"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(FullTextFinds(db_, "new words"), std::vector<GVNOTEID>{a});
   ASSERT_EQ(GVDocumentDelete(db_, b, 0), 0u);
-  EXPECT_EQ(search(db_, "soon"), std::vector<GVNOTEID>{});
+  EXPECT_EQ(FullTextFinds(db_, "soon"), std::vector<GVNOTEID>{});
   // Stores of another process and copies between databases are indexed too.
   ASSERT_EQ(Wait(Spawn("store 3 child")), 0);
-  EXPECT_EQ(search(db_, "child2").size(), 1u);
+  EXPECT_EQ(FullTextFinds(db_, "child2").size(), 1u);
   GVDB other = OpenOther("other.odb");
   GVNOTEID copy = 0;
   ASSERT_EQ(GVDocumentCopy(db_, a, other, &copy), 0u);
-  EXPECT_EQ(search(other, "new"), std::vector<GVNOTEID>{copy});
+  EXPECT_EQ(FullTextFinds(other, "new"), std::vector<GVNOTEID>{copy});
   // A database made from this one has the rows of the documents it takes along only.
   for (uint32_t options : {0u, uint32_t{GVCREATE_DOCUMENTS}}) {
     std::string file = "made" + std::to_string(options) + ".odb";
@@ -1122,7 +1125,7 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
     ASSERT_EQ(GVDatabaseOpen(TestServer(), file.c_str(), 0, &made), 0u);
     EXPECT_EQ(store_.Query(root_, file, "SELECT COUNT(*) FROM fulltext") != "0", options != 0)
         << file;
-    EXPECT_EQ(search(made, "new words").size(), options != 0 ? 1u : 0u) << file;
+    EXPECT_EQ(FullTextFinds(made, "new words").size(), options != 0 ? 1u : 0u) << file;
   }
   // The rest is about SQLite files of an earlier layout.
   if (!OnFiles()) return;
@@ -1134,11 +1137,121 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
   }
   GVDB again = 0;
   ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &again), 0u);
-  EXPECT_EQ(search(again, "new words"), std::vector<GVNOTEID>{a});
-  EXPECT_EQ(search(again, "child1").size(), 1u);
+  EXPECT_EQ(FullTextFinds(again, "new words"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(again, "child1").size(), 1u);
   ASSERT_EQ(MakeView(again, "(TWMainIndexView0)", "", {{GVCOL_SORTED, "Subject"}}, nullptr, 0,
                      GVVIEW_TEMPORARY),
             0u);
+}
+
+// A database of the first layout (a row an item, a full-text row an item) is converted in
+// place at its first open: the same items in the same order and stored layout, the same searches
+// and views, and stores afterwards.
+TEST_P(IndexTest, ADatabaseOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Subjects", "", {{GVCOL_SORTED, "Subject"}}, &view), 0u);
+  GVNOTEID a =
+      Put(db_, {Text("Subject", "apple"), Text("Body", "\xC3\x89t\xC3\xA9 na\xC3\xAFve"),
+                TextList("Tags", {"alpha beta", "gamma"}), Num("N", -1.7976931348623157e308)});
+  GVNOTEID b = Put(db_, {Text("Subject", "Zebra"), TextList("Empty", {}), Text("Tail", "last")});
+  // A changed name goes behind the others, as it always has.
+  Update(db_, b, {Text("Subject", "zebra")});
+  ASSERT_EQ(GVDatabaseClose(db_, 0), 0u);
+  db_ = 0;
+  // Rows written the old way, with the engine's own statements.
+  auto run = [&](const std::string& sql) { store_.Column(root_, "t.odb", sql); };
+  auto count = [&](const std::string& sql) { return store_.Query(root_, "t.odb", sql); };
+  auto bytes = [&](const void* data, size_t size) {
+    std::string hex;
+    for (size_t k = 0; k < size; ++k) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", static_cast<const uint8_t*>(data)[k]);
+      hex += two;
+    }
+    return OnFiles() ? "X'" + hex + "'" : "decode('" + hex + "', 'hex')";
+  };
+  auto text = [&](const std::string& t) {
+    const std::string b = bytes(t.data(), t.size());
+    return OnFiles() ? "CAST(" + b + " AS TEXT)" : b;
+  };
+  const char* kItemTable = OnFiles()
+                               ? "CREATE TABLE item(note INTEGER NOT NULL REFERENCES note(id) "
+                                 "ON DELETE CASCADE, ord INTEGER NOT NULL, name TEXT NOT NULL, "
+                                 "name_key TEXT NOT NULL, type INTEGER NOT NULL, flags INTEGER "
+                                 "NOT NULL DEFAULT 0, value BLOB NOT NULL, PRIMARY KEY(note, "
+                                 "ord)) WITHOUT ROWID"
+                               : "CREATE TABLE item(note bigint NOT NULL REFERENCES note(id) "
+                                 "ON DELETE CASCADE, ord bigint NOT NULL, name bytea NOT NULL, "
+                                 "name_key bytea NOT NULL, type bigint NOT NULL, flags bigint "
+                                 "NOT NULL DEFAULT 0, value bytea NOT NULL, PRIMARY KEY(note, "
+                                 "ord))";
+  const std::vector<std::string> packed =
+      store_.Column(root_, "t.odb", "SELECT items FROM note ORDER BY id");
+  const std::vector<std::string> ids =
+      store_.Column(root_, "t.odb", "SELECT id FROM note ORDER BY id", false);
+  const std::vector<std::string> classes =
+      store_.Column(root_, "t.odb", "SELECT class FROM note ORDER BY id", false);
+  ASSERT_EQ(ids.size(), packed.size());
+  run(kItemTable);
+  run("CREATE INDEX item_name ON item(note, name_key)");
+  run("DELETE FROM fulltext");
+  for (size_t n = 0; n < ids.size(); ++n) {
+    const int64_t note = std::stoll(ids[n]);
+    int64_t ord = 0;
+    for (const plexa::StoredItem& it : plexatest::PackedItems({packed[n]})) {
+      ++ord;
+      run("INSERT INTO item(note, ord, name, name_key, type, flags, value) VALUES(" + ids[n] +
+          ", " + std::to_string(ord) + ", " + text(it.name) + ", " +
+          text(plexa::FoldAscii(it.name)) + ", " + std::to_string(it.type) + ", " +
+          std::to_string(it.flags) + ", " + bytes(it.value.data(), it.value.size()) + ")");
+      std::string body;
+      plexa::AppendItemText(it, body);
+      if (body.empty() || (classes[n] != "1" && classes[n] != "2")) continue;
+      const std::string b = bytes(body.data(), body.size());
+      run("INSERT INTO fulltext(rowid, body) VALUES(" + std::to_string(note << 32 | ord) + ", " +
+          (OnFiles() ? "CAST(" + b + " AS TEXT)" : "convert_from(" + b + ", 'UTF8')") + ")");
+    }
+  }
+  EXPECT_EQ(count("SELECT COUNT(*) FROM fulltext"), "5") << "a row a text item";
+  run("ALTER TABLE note DROP COLUMN items");
+  run("UPDATE meta SET value = " + std::string(OnFiles() ? "1" : "'1'") + " WHERE key = 'schema'");
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &db_), 0u);
+  EXPECT_EQ(count(OnFiles() ? "SELECT value FROM meta WHERE key = 'schema'"
+                            : "SELECT convert_from(value, 'UTF8') FROM meta WHERE key = 'schema'"),
+            "2");
+  EXPECT_EQ(
+      count(OnFiles() ? "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('item', "
+                        "'item_name')"
+                      : "SELECT COUNT(*) FROM pg_class WHERE relname IN ('item', 'item_name') "
+                        "AND relnamespace = current_schema()::regnamespace"),
+      "0");
+  EXPECT_EQ(store_.Column(root_, "t.odb", "SELECT items FROM note ORDER BY id"), packed);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM fulltext"), "2") << "one row a note";
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentOpen(db_, b, GVOPEN_READONLY, &doc), 0u);
+  std::vector<std::string> names;
+  for (const plexa::DocItem& it : plexa::FindDocument(doc)->items()) names.push_back(it.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Empty", "Tail", "Subject"}));
+  ASSERT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  GVDesignEntry entry{};
+  ASSERT_EQ(GVViewList(db_, GV_LIST_NEXT, &entry), 0u);
+  EXPECT_STREQ(entry.name, "Subjects");
+  EXPECT_EQ(FullTextFinds(db_, "na\xC3\xAFve"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "\"alpha beta\""), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "\"beta gamma\""), std::vector<GVNOTEID>{}) << "across two entries";
+  EXPECT_EQ(FullTextFinds(db_, "\"gamma apple\""), std::vector<GVNOTEID>{}) << "across two items";
+  EXPECT_EQ(FullTextFinds(db_, "apple gamma"), std::vector<GVNOTEID>{a}) << "terms in two items";
+  EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{a, b}));
+  Update(db_, a, {Text("Subject", "zoo")});
+  EXPECT_EQ(Walk(OpenView(view), GVNAV_NEXT, 0), (std::vector<GVNOTEID>{b, a}));
+  EXPECT_EQ(FullTextFinds(db_, "zoo"), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(FullTextFinds(db_, "apple"), std::vector<GVNOTEID>{});
+  GVNOTEID c = Put(db_, {Text("Subject", "new")});
+  EXPECT_EQ(FullTextFinds(db_, "new"), std::vector<GVNOTEID>{c});
+  // Opened again, it is the new layout already.
+  GVDB again = 0;
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &again), 0u);
+  EXPECT_EQ(FullTextFinds(again, "last"), std::vector<GVNOTEID>{b});
 }
 
 TEST_P(IndexTest, DeleteAllEntriesDeletesEachDocumentOnce) {

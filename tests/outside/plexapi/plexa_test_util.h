@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "plat_test_util.h"
 #include "plexapi.h"
 #include "session.h"
+#include "store.h"
 
 namespace plexatest {
 
@@ -102,6 +104,23 @@ class RawDb {
  private:
   sqlite3* db_ = nullptr;
 };
+
+// The items a note's row holds (note.items, packed), in their stored order; every note's
+// one after another for rows of several notes.
+inline std::vector<plexa::StoredItem> PackedItems(const std::vector<std::string>& rows) {
+  std::vector<plexa::StoredItem> all;
+  for (const std::string& row : rows) {
+    std::vector<plexa::StoredItem> items;
+    EXPECT_EQ(plexa::UnpackItems(row, items), 0u);
+    all.insert(all.end(), items.begin(), items.end());
+  }
+  return all;
+}
+// How many of them are named name (as spelled).
+inline size_t CountNamed(const std::vector<plexa::StoredItem>& items, std::string_view name) {
+  return static_cast<size_t>(std::count_if(
+      items.begin(), items.end(), [&](const plexa::StoredItem& it) { return it.name == name; }));
+}
 
 // A child process running body; the parent and the child talk through two pipes of bytes.
 // The child ends with _exit(body's result), never running the parent's destructors.

@@ -344,14 +344,25 @@ TEST(ToolJsonl, Base64RoundTripsEveryLength) {
 
 class JsonlTest : public plexatest::SessionTest {
  protected:
-  // The rows of every note: identity, class, parent, created, then each item row.
+  // The rows of every note: identity, class, parent, created, then each item in its order:
+  // position, name, type, flags and value.
   static std::vector<std::string> Rows(const std::string& path) {
     plexatest::RawDb raw(path);
-    return raw.Column(
-        "SELECT hex(n.unid) || '|' || n.class || '|' || quote(n.parent) || '|' || hex(n.created) "
-        "|| '|' || i.ord || '|' || i.name || '|' || i.type || '|' || i.flags || '|' || "
-        "hex(i.value) FROM note n JOIN item i ON i.note = n.id WHERE n.class IN (1, 2) "
-        "ORDER BY n.unid, i.ord");
+    const char* kWhere = " FROM note WHERE class IN (1, 2) ORDER BY unid";
+    const std::vector<std::string> notes =
+        raw.Column(std::string("SELECT hex(unid) || '|' || class || '|' || quote(parent) || '|' || "
+                               "hex(created)") +
+                   kWhere);
+    const std::vector<std::string> packed = raw.Column(std::string("SELECT items") + kWhere);
+    std::vector<std::string> rows;
+    for (size_t n = 0; n < notes.size() && n < packed.size(); ++n) {
+      int ord = 0;
+      for (const plexa::StoredItem& it : plexatest::PackedItems({packed[n]}))
+        rows.push_back(notes[n] + '|' + std::to_string(++ord) + '|' + it.name + '|' +
+                       std::to_string(it.type) + '|' + std::to_string(it.flags) + '|' +
+                       plexadm::HexOf(it.value.data(), it.value.size()));
+    }
+    return rows;
   }
   static std::vector<std::string> Attachments(const std::string& path) {
     plexatest::RawDb raw(path);

@@ -418,23 +418,24 @@ std::string FormKey(const std::vector<StoredItem>& items) {
     if (uint32_t s = plexa::FindNoteByUnid(txn, n.unid, id, oldClass)) return s;
   const std::string formKey = FormKey(n.items);
   const GVTIMEDATE now = plexa::CurrentTime();
+  const GVNOTEID replaced = id;
   if (id != 0) {
     if (oldClass != plexa::kClassDocument && oldClass != plexa::kClassInfo)
       return plexa::Fail(GVERR_EXISTS, "a design note has this identity");
     if (oldClass == plexa::kClassDocument && ix != nullptr)
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
-    if (uint32_t s = plexa::DropFullText(txn, id)) return s;
-    for (const char* sql : {"DELETE FROM view_entry WHERE note=?", "DELETE FROM item WHERE note=?",
-                            "DELETE FROM attachment WHERE note=?"})
+    for (const char* sql :
+         {"DELETE FROM view_entry WHERE note=?", "DELETE FROM attachment WHERE note=?"})
       if (uint32_t s = plexa::RunSql(txn, sql, id)) return s;
     std::string created = plexa::EncodeStoredTime(n.created);
     if (uint32_t s = plexa::RunSql(
             txn,
             "UPDATE note SET class=?, form_key=?, parent=?, modified=?, seq=seq+1, "
-            "created=COALESCE(?, created) WHERE id=?",
+            "created=COALESCE(?, created), items=? WHERE id=?",
             n.cls, plexa::TextOrNull(formKey), plexa::ParentParam(n.hasParent, n.parent),
             plexa::AsBlob(plexa::EncodeStoredTime(now)),
-            n.hasCreated ? std::optional(plexa::AsBlob(created)) : std::nullopt, id))
+            n.hasCreated ? std::optional(plexa::AsBlob(created)) : std::nullopt,
+            plexa::AsBlob(plexa::PackItems(n.items)), id))
       return s;
   } else {
     plexa::NoteRow row;
@@ -446,16 +447,17 @@ std::string FormKey(const std::vector<StoredItem>& items) {
     if (n.hasCreated) row.created = n.created;
     row.modified = now;
     row.seq = 1;
+    row.items = plexa::PackItems(n.items);
     if (uint32_t s = plexa::InsertNote(txn, row)) return s;
     id = row.id;
   }
-  if (uint32_t s = plexa::InsertItemRows(txn, id, n.items)) return s;
+  if (uint32_t s = plexa::IndexNote(txn, id, plexa::NoteText(n.items), replaced == 0)) return s;
   const std::string modified = plexa::EncodeStoredTime(now);
   for (const NoteLine::Attachment& a : n.attachments)
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
                                                static_cast<int64_t>(a.data.size()), modified))
       return s;
-  // A replaced note's view rows went with its items above.
+  // A replaced note's view rows were removed above.
   if (n.cls == plexa::kClassDocument && ix != nullptr)
     return ix->OnInsert(txn, id, *plexa::MakeItemSource(n.items));
   return 0;
@@ -658,6 +660,10 @@ uint32_t ExportNotes(plexa::Database& db, uint32_t classMask, std::string_view f
 }
 
 uint32_t ImportNotes(plexa::Database& db, std::istream& in, size_t& count, std::string& error) {
+  // One transaction for the whole file: with the engine's small page cache it spills its
+  // pages to the log and reads them back over and over.
+  if (db.pg() == nullptr)
+    if (uint32_t st = db.Exec("PRAGMA cache_size = -65536")) return Engine(st, error);
   plexa::Txn txn(db);
   if (uint32_t st = txn.Begin(plexa::Txn::kWrite)) return Engine(st, error);
   size_t lineNo = 0, stored = 0;
