@@ -26,7 +26,8 @@
 namespace plexa {
 namespace {
 
-// 2: a note's items packed into its row, one full-text row a note (1: a row each).
+// 2: a note's items packed into its row and its parts, one full-text row each (1: a row an
+// item).
 constexpr int64_t kSchemaVersion = 2;
 constexpr int64_t kItemRowsSchema = 1;
 
@@ -43,10 +44,13 @@ CREATE TABLE note(
   design_key TEXT,
   parent BLOB,
   created BLOB NOT NULL, modified BLOB NOT NULL, seq INTEGER NOT NULL,
-  items BLOB NOT NULL DEFAULT x'');
+  items BLOB NOT NULL DEFAULT x'', parts INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
 CREATE INDEX note_form ON note(form_key);
 CREATE INDEX note_parent ON note(parent);
+CREATE TABLE item_part(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  ord INTEGER NOT NULL, name_key TEXT NOT NULL, items BLOB NOT NULL,
+  PRIMARY KEY(note, name_key, ord)) WITHOUT ROWID;
 CREATE TABLE attachment(note INTEGER NOT NULL REFERENCES note(id) ON DELETE CASCADE,
   name TEXT NOT NULL, data BLOB NOT NULL, size INTEGER NOT NULL, modified BLOB NOT NULL,
   PRIMARY KEY(note, name)) WITHOUT ROWID;
@@ -503,10 +507,18 @@ uint32_t Database::PackItemRows(Txn& txn) {
   int64_t version = 0;
   if (uint32_t st = MetaInt("schema", kSchemaVersion, version)) return st;
   if (version >= kSchemaVersion) return 0;
-  if (uint32_t st = Exec(pg_ != nullptr ? "ALTER TABLE note ADD COLUMN items bytea NOT NULL "
-                                          "DEFAULT ''::bytea"
-                                        : "ALTER TABLE note ADD COLUMN items BLOB NOT NULL "
-                                          "DEFAULT x''"))
+  if (uint32_t st =
+          Exec(pg_ != nullptr
+                   ? "ALTER TABLE note ADD COLUMN items bytea NOT NULL DEFAULT ''::bytea;"
+                     "ALTER TABLE note ADD COLUMN parts bigint NOT NULL DEFAULT 0;"
+                     "CREATE TABLE item_part(note bigint NOT NULL REFERENCES note(id) ON DELETE "
+                     "CASCADE, ord bigint NOT NULL, name_key bytea NOT NULL, items bytea NOT NULL, "
+                     "PRIMARY KEY(note, name_key, ord));"
+                   : "ALTER TABLE note ADD COLUMN items BLOB NOT NULL DEFAULT x'';"
+                     "ALTER TABLE note ADD COLUMN parts INTEGER NOT NULL DEFAULT 0;"
+                     "CREATE TABLE item_part(note INTEGER NOT NULL REFERENCES note(id) ON DELETE "
+                     "CASCADE, ord INTEGER NOT NULL, name_key TEXT NOT NULL, items BLOB NOT NULL, "
+                     "PRIMARY KEY(note, name_key, ord)) WITHOUT ROWID;"))
     return st;
   {
     Stmt rows;
@@ -1139,7 +1151,7 @@ uint32_t TakeTemplate(Txn& txn, const DbPath& templ, std::string_view title, uin
   if ((options & GVCREATE_DOCUMENTS) == 0) {
     if (uint32_t st =
             db.Exec("DELETE FROM view_entry WHERE note IN (SELECT id FROM note WHERE class = 1);"
-                    "DELETE FROM fulltext WHERE rowid IN "
+                    "DELETE FROM fulltext WHERE rowid >> 32 IN "
                     "(SELECT id FROM note WHERE class = 1);"
                     "DELETE FROM note WHERE class = 1;"))
       return st;

@@ -23,8 +23,9 @@ struct TableCopy {
   const char* kinds;
 };
 constexpr TableCopy kTables[] = {
-    {"note", "id, unid, class, form_key, design_key, parent, created, modified, seq, items",
-     "ibittbbbib"},
+    {"note", "id, unid, class, form_key, design_key, parent, created, modified, seq, items, parts",
+     "ibittbbbibi"},
+    {"item_part", "note, ord, name_key, items", "iitb"},
     {"attachment", "note, name, data, size, modified", "itbib"},
     {"form_field", "form, ord, name, name_key, type, flags, list_flags, head, default_formula",
      "iittiiibt"},

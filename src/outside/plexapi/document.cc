@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <optional>
 
 #include "core_bridge.h"
 #include "database.h"
@@ -15,6 +17,8 @@ namespace plexa {
 namespace {
 
 constexpr size_t kMaxRichTextRow = 16u << 20;
+// A part's ord is the low half of its full-text row.
+constexpr int64_t kMaxItemParts = 0xFFFFFFFE;
 
 bool IsZero(const Unid& u) {
   return std::all_of(u.begin(), u.end(), [](uint8_t b) { return b == 0; });
@@ -55,6 +59,48 @@ bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
   out = std::move(v);
   return true;
 }
+
+// The stored items of a note read by name when a formula asks for them, inside the
+// transaction that stores the note (so they are the items as stored): the note's packed
+// items once, and the parts of that name only. A failed read answers "no such item" and is
+// kept in status().
+class StoredItemsByName : public ItemSource {
+ public:
+  StoredItemsByName(Txn& txn, GVNOTEID note) : txn_(txn), note_(note) {}
+  bool Find(std::string_view name, Value& out) const override {
+    std::string key = FoldAscii(name);
+    auto cached = cache_.find(key);
+    if (cached == cache_.end()) {
+      std::vector<StoredItem> rows;
+      if (uint32_t s = Load(key, rows); s != 0 && status_ == 0) status_ = s;
+      cached = cache_.emplace(key, std::move(rows)).first;
+    }
+    return FindIn(cached->second, name, out);
+  }
+  uint32_t status() const { return status_; }
+
+ private:
+  uint32_t Load(const std::string& key, std::vector<StoredItem>& rows) const {
+    if (!packed_) {
+      Stmt st;
+      bool row = false;
+      if (uint32_t s = QueryRow(txn_, "SELECT items, parts FROM note WHERE id=?", st, row, note_))
+        return s;
+      packed_ = row ? std::string(st.Blob(0)) : std::string();
+      parts_ = row && st.Int(1) > 0;
+    }
+    const std::vector<std::string> names{key};
+    if (uint32_t s = UnpackItems(*packed_, rows, &names)) return s;
+    return parts_ ? ReadItemParts(txn_, note_, rows, &names) : 0;
+  }
+
+  Txn& txn_;
+  GVNOTEID note_;
+  mutable std::optional<std::string> packed_;
+  mutable bool parts_ = false;
+  mutable std::map<std::string, std::vector<StoredItem>> cache_;
+  mutable uint32_t status_ = 0;
+};
 
 class StoredSource : public ItemSource {
  public:
@@ -187,10 +233,11 @@ uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
   if (uint32_t s =
           QueryNoteRow(txn,
                        "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq FROM note WHERE id=?",
+                       "seq, parts FROM note WHERE id=?",
                        id, GVERR_NO_ENTRY, st))
     return s;
   row = NoteOf(st, id);
+  row.parts = st.Int(8);
   return 0;
 }
 
@@ -199,11 +246,15 @@ uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredIt
   if (uint32_t s =
           QueryNoteRow(txn,
                        "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq, items FROM note WHERE id=?",
+                       "seq, items, parts FROM note WHERE id=?",
                        id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
   row = NoteOf(st, id);
+  row.parts = st.Int(9);
+  st = Stmt();
+  if (row.parts > 0)
+    if (uint32_t s = ReadItemParts(txn, id, items)) return s;
   return 0;
 }
 
@@ -235,6 +286,11 @@ void PackItem(const StoredItem& item, std::string& out) {
 uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
                      const std::vector<std::string>* onlyNames) {
   out.clear();
+  return UnpackMoreItems(bytes, out, onlyNames);
+}
+
+uint32_t UnpackMoreItems(std::string_view bytes, std::vector<StoredItem>& out,
+                         const std::vector<std::string>* onlyNames) {
   auto get32 = [&](size_t at) {
     auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + k])); };
     return b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24;
@@ -273,19 +329,73 @@ uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
 uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out) {
   Stmt st;
   bool row = false;
-  if (uint32_t s = QueryRow(txn, "SELECT items FROM note WHERE id=?", st, row, id)) return s;
+  if (uint32_t s = QueryRow(txn, "SELECT items, parts FROM note WHERE id=?", st, row, id)) return s;
   if (!row) {
     out.clear();
     return 0;
   }
-  return ItemsOf(st, 0, out);
+  if (uint32_t s = ItemsOf(st, 0, out)) return s;
+  const bool parts = st.Int(1) > 0;
+  st = Stmt();
+  return parts ? ReadItemParts(txn, id, out) : 0;
 }
 
-uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
-  if (uint32_t s =
-          RunSql(txn, "UPDATE note SET items=? WHERE id=?", AsBlob(PackItems(items)), note))
+uint32_t ReadItemParts(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out,
+                       const std::vector<std::string>* onlyNames) {
+  auto unpack = [&](const Stmt& r) -> uint32_t { return UnpackMoreItems(r.Blob(0), out); };
+  if (onlyNames == nullptr) {
+    Stmt st;
+    if (uint32_t s = Query(txn, "SELECT items FROM item_part WHERE note=? ORDER BY ord", st, id))
+      return s;
+    return st.ForEachRow(unpack);
+  }
+  for (const std::string& key : *onlyNames) {
+    Stmt st;
+    if (uint32_t s =
+            Query(txn, "SELECT items FROM item_part WHERE note=? AND name_key=? ORDER BY ord", st,
+                  id, key))
+      return s;
+    if (uint32_t s = st.ForEachRow(unpack)) return s;
+  }
+  return 0;
+}
+
+uint32_t InsertItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string_view key,
+                        std::span<const StoredItem* const> rows) {
+  std::string packed;
+  std::string body;
+  for (const StoredItem* it : rows) {
+    PackItem(*it, packed);
+    AppendItemText(*it, body);
+  }
+  if (uint32_t s = RunSql(txn, "INSERT INTO item_part(note, ord, name_key, items) VALUES(?,?,?,?)",
+                          note, ord, key, AsBlob(packed)))
     return s;
-  return IndexNote(txn, note, NoteText(items), false);
+  return IndexItemPart(txn, note, ord, std::move(body));
+}
+
+namespace {
+
+// Packs items into the note's row, dropping its parts (and their full-text rows).
+[[nodiscard]] uint32_t RewriteItems(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items,
+                                    bool hadParts) {
+  if (uint32_t s = RunSql(txn, "UPDATE note SET items=?, parts=0 WHERE id=?",
+                          AsBlob(PackItems(items)), note))
+    return s;
+  if (hadParts)
+    if (uint32_t s = RunSql(txn, "DELETE FROM item_part WHERE note=?", note)) return s;
+  return IndexNote(txn, note, NoteText(items), false, hadParts);
+}
+
+}  // namespace
+
+uint32_t InsertItemRows(Txn& txn, GVNOTEID note, const std::vector<StoredItem>& items) {
+  Stmt st;
+  bool row = false;
+  if (uint32_t s = QueryRow(txn, "SELECT parts FROM note WHERE id=?", st, row, note)) return s;
+  const bool hadParts = row && st.Int(0) > 0;
+  st = Stmt();
+  return RewriteItems(txn, note, items, hadParts);
 }
 
 uint32_t ReadAttachmentRows(Txn& txn, GVNOTEID note, std::vector<AttachmentRow>& out) {
@@ -686,6 +796,7 @@ uint32_t Document::Store(bool ifUnchanged) {
   uint32_t seq = seq_ + 1;
   // The views of an existing note read its items as stored after this store.
   std::vector<StoredItem> merged;
+  bool viewsByName = false;  // merged was not read: the views read what they name
   if (is_new_) {
     NoteRow row;
     row.unid = unid_;
@@ -704,8 +815,11 @@ uint32_t Document::Store(bool ifUnchanged) {
     id = row.id;
     if (uint32_t s = IndexNote(txn, id, NoteText(items_), true)) return s;
   } else {
+    // Rows appended to names, nothing else changed: the stored items are not read.
+    const bool appendOnly = dirty_.empty() && appended_rows_ > 0;
     NoteRow row;
-    if (uint32_t s = ReadNoteItems(txn, id, row, merged)) return s;
+    if (uint32_t s = appendOnly ? ReadNote(txn, id, row) : ReadNoteItems(txn, id, row, merged))
+      return s;
     // Read under the write lock of this transaction: nobody can store between the check
     // and the writes below.
     if (ifUnchanged && row.seq != seq_)
@@ -717,32 +831,56 @@ uint32_t Document::Store(bool ifUnchanged) {
       }
     }
     seq = row.seq + 1;
+    const std::vector<DocItem*> appended = AppendedRows();
+    // A Form appended to a note without a text Form may give it its form key: that store
+    // reads the items as the others do.
+    const bool inParts = appendOnly &&
+                         row.parts < kMaxItemParts - static_cast<int64_t>(appended.size()) &&
+                         (!row.form_key.empty() ||
+                          std::none_of(appended.begin(), appended.end(),
+                                       [](const DocItem* it) { return it->key == "form"; }));
+    if (appendOnly && !inParts)
+      if (uint32_t s = ReadItems(txn, id, merged)) return s;
     // The names changed here replace their rows as stored (by anyone since this copy was
-    // read) and follow the others; rows appended to a name that is stored already follow
-    // its stored rows, which are kept as they are.
+    // read) and follow the others; rows appended to a name follow its stored rows, which
+    // are neither read nor written again when nothing else changed.
     const bool itemsChanged = !dirty_.empty() || appended_rows_ > 0;
-    if (!dirty_.empty())
-      std::erase_if(merged,
-                    [&](const StoredItem& it) { return dirty_.count(FoldAscii(it.name)) != 0; });
-    for (const std::string& key : dirty_)
-      for (const DocItem& it : items_)
-        if (it.key == key) merged.push_back(it);
-    for (const DocItem* it : AppendedRows())
-      if (dirty_.count(it->key) == 0) merged.push_back(*it);
-    if (itemsChanged) {
+    if (inParts) {
+      int64_t parts = row.parts;
+      for (size_t at = 0, end = 0; at < appended.size(); at = end) {
+        for (end = at + 1; end < appended.size() && appended[end]->key == appended[at]->key;) ++end;
+        const std::vector<const StoredItem*> run(appended.begin() + at, appended.begin() + end);
+        if (uint32_t s = InsertItemPart(txn, id, ++parts, appended[at]->key, run)) return s;
+      }
+      if (uint32_t s =
+              RunSql(txn, "UPDATE note SET parts=?, parent=?, modified=?, seq=? WHERE id=?", parts,
+                     ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
+        return s;
+    } else if (itemsChanged) {
+      if (!dirty_.empty())
+        std::erase_if(merged,
+                      [&](const StoredItem& it) { return dirty_.count(FoldAscii(it.name)) != 0; });
+      for (const std::string& key : dirty_)
+        for (const DocItem& it : items_)
+          if (it.key == key) merged.push_back(it);
+      for (const DocItem* it : appended)
+        if (dirty_.count(it->key) == 0) merged.push_back(*it);
       if (uint32_t s =
               RunSql(txn,
-                     "UPDATE note SET items=?, form_key=?, parent=?, modified=?, seq=? "
+                     "UPDATE note SET items=?, parts=0, form_key=?, parent=?, modified=?, seq=? "
                      "WHERE id=?",
                      AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
                      ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
         return s;
-      if (uint32_t s = IndexNote(txn, id, NoteText(merged), false)) return s;
+      if (row.parts > 0)
+        if (uint32_t s = RunSql(txn, "DELETE FROM item_part WHERE note=?", id)) return s;
+      if (uint32_t s = IndexNote(txn, id, NoteText(merged), false, row.parts > 0)) return s;
     } else if (uint32_t s = RunSql(txn, "UPDATE note SET parent=?, modified=?, seq=? WHERE id=?",
                                    ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)),
                                    seq, id)) {
       return s;
     }
+    viewsByName = inParts;
   }
   for (const auto& [name, a] : attachments_)
     if (a.pending)
@@ -754,6 +892,10 @@ uint32_t Document::Store(bool ifUnchanged) {
       if (is_new_) {
         // Every item of a new note was just stored from items_: the views read them here.
         if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
+      } else if (viewsByName) {
+        StoredItemsByName stored(txn, id);
+        if (uint32_t s = ix->OnStore(txn, id, stored)) return s;
+        if (stored.status() != 0) return stored.status();
       } else {
         StoredSource stored(std::move(merged));
         if (uint32_t s = ix->OnStore(txn, id, stored)) return s;

@@ -1,7 +1,8 @@
-// The full-text index: one FTS5 row for each document or information note that holds text
-// (rowid = note id), its texts, text lists and rich text, written with the note's items in
-// the transaction that stores them, so that a search is an index look-up instead of a read of
-// every item.
+// The full-text index: an FTS5 row for the texts, text lists and rich text of each document
+// or information note that holds text (rowid = note id in the high half, 0 in the low half),
+// and one for each of its item parts (the part's ord in the low half), written with the
+// items in the transaction that stores them, so that a search is an index look-up instead
+// of a read of every item, and appending rows to a note indexes those rows only.
 #include <algorithm>
 #include <cctype>
 
@@ -69,26 +70,47 @@ void AppendItemText(const StoredItem& item, std::string& body) {
   }
 }
 
-uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh) {
+namespace {
+
+int64_t RowOf(GVNOTEID note, int64_t ord) {
+  return (static_cast<int64_t>(note) << 32) | (ord & 0xFFFFFFFF);
+}
+
+}  // namespace
+
+uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh, bool dropParts) {
+  if (dropParts)
+    if (uint32_t s = Change(txn, {RowOf(note, 1), RowOf(note, 0xFFFFFFFF), std::nullopt, false}))
+      return s;
   if (body.empty() && fresh) return 0;
-  Database::FullTextRow row{note, std::nullopt, fresh};
-  if (!body.empty()) row.body = std::move(body);
-  return Change(txn, std::move(row));
+  const int64_t row = RowOf(note, 0);
+  Database::FullTextRow change{row, row, std::nullopt, fresh};
+  if (!body.empty()) change.body = std::move(body);
+  return Change(txn, std::move(change));
+}
+
+uint32_t IndexItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string body) {
+  if (body.empty()) return 0;
+  const int64_t row = RowOf(note, ord);
+  return Change(txn, {row, row, std::move(body), true});
 }
 
 uint32_t DropFullText(Txn& txn, GVNOTEID note) {
-  return Change(txn, {note, std::nullopt, false});
+  return Change(txn, {RowOf(note, 0), RowOf(note, 0xFFFFFFFF), std::nullopt, false});
 }
 
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows) {
   for (const Database::FullTextRow& r : rows) {
     uint32_t s = 0;
     if (r.body && r.fresh)
-      s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
+      s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.first, *r.body);
     else if (r.body)
-      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.note, *r.body);
+      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
+                 *r.body);
+    else if (r.first == r.last)
+      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
     else
-      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.note);
+      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid BETWEEN ? AND ?", r.first, r.last);
     if (s != 0) return s;
   }
   return 0;
@@ -99,9 +121,20 @@ uint32_t RebuildFullText(Txn& txn) {
   Stmt st;
   if (uint32_t s = Query(txn, "SELECT id, items FROM note WHERE class IN (1, 2)", st)) return s;
   std::vector<StoredItem> items;
-  return st.ForEachRow([&](const Stmt& r) -> uint32_t {
-    if (uint32_t s = UnpackItems(r.Blob(1), items)) return s;
-    return IndexNote(txn, static_cast<GVNOTEID>(r.Int(0)), NoteText(items), true);
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) -> uint32_t {
+        if (uint32_t s = UnpackItems(r.Blob(1), items)) return s;
+        return IndexNote(txn, static_cast<GVNOTEID>(r.Int(0)), NoteText(items), true);
+      }))
+    return s;
+  Stmt parts;
+  if (uint32_t s = Query(txn,
+                         "SELECT p.note, p.ord, p.items FROM item_part p JOIN note n ON "
+                         "n.id = p.note WHERE n.class IN (1, 2)",
+                         parts))
+    return s;
+  return parts.ForEachRow([&](const Stmt& r) -> uint32_t {
+    if (uint32_t s = UnpackItems(r.Blob(2), items)) return s;
+    return IndexItemPart(txn, static_cast<GVNOTEID>(r.Int(0)), r.Int(1), NoteText(items));
   });
 }
 
@@ -118,7 +151,7 @@ uint32_t FullTextNotes(Txn& txn, std::vector<std::string> terms, uint32_t classM
   // the index per term. The statement's text depends only on the number of terms.
   std::string sql = "SELECT id FROM note WHERE (class & ?) != 0 AND class IN (1, 2)";
   for (size_t i = 0; i < terms.size(); ++i)
-    sql += " AND id IN (SELECT rowid FROM fulltext WHERE fulltext MATCH ?)";
+    sql += " AND id IN (SELECT rowid >> 32 FROM fulltext WHERE fulltext MATCH ?)";
   sql += " ORDER BY id";
   Stmt st;
   if (uint32_t s = txn.Prepare(sql, st)) return s;

@@ -40,10 +40,13 @@ CREATE TABLE meta(key bytea PRIMARY KEY, value bytea);
 CREATE TABLE note(id bigint PRIMARY KEY, unid bytea NOT NULL UNIQUE, class bigint NOT NULL,
   form_key bytea, design_key bytea, parent bytea,
   created bytea NOT NULL, modified bytea NOT NULL, seq bigint NOT NULL,
-  items bytea NOT NULL DEFAULT ''::bytea);
+  items bytea NOT NULL DEFAULT ''::bytea, parts bigint NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX note_design ON note(class, design_key) WHERE design_key IS NOT NULL;
 CREATE INDEX note_form ON note(form_key);
 CREATE INDEX note_parent ON note(parent);
+CREATE TABLE item_part(note bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
+  ord bigint NOT NULL, name_key bytea NOT NULL, items bytea NOT NULL,
+  PRIMARY KEY(note, name_key, ord));
 CREATE TABLE attachment(note bigint NOT NULL REFERENCES note(id) ON DELETE CASCADE,
   name bytea NOT NULL, data bytea NOT NULL, size bigint NOT NULL,
   modified bytea NOT NULL, PRIMARY KEY(note, name));

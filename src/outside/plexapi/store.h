@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -352,7 +353,8 @@ class Database {
   // store's savepoint.
   bool in_bulk_store() const { return in_bulk_store_; }
   struct FullTextRow {
-    int64_t note = 0;  // the note's row is removed, or written with body
+    int64_t first = 0;  // the rows first..last are removed, or first is written with body
+    int64_t last = 0;
     std::optional<std::string> body;
     bool fresh = false;  // written where there was none
   };
@@ -498,6 +500,7 @@ struct NoteRow {
   GVTIMEDATE modified{};
   uint32_t seq = 0;   // times stored
   std::string items;  // InsertNote: the packed items (PackItems) the note is inserted with
+  int64_t parts = 0;  // ReadNote, ReadNoteItems: the note's item parts (see item_part)
 };
 
 // Inserts a new note (write transaction): allocates its id, a new identity unless row.unid
@@ -537,6 +540,21 @@ std::string PackItems(const Items& items) {
 // onlyNames (folded names), when given: only the items of those names.
 [[nodiscard]] uint32_t UnpackItems(std::string_view bytes, std::vector<StoredItem>& out,
                                    const std::vector<std::string>* onlyNames = nullptr);
+// The same, appended to out.
+[[nodiscard]] uint32_t UnpackMoreItems(std::string_view bytes, std::vector<StoredItem>& out,
+                                       const std::vector<std::string>* onlyNames = nullptr);
+// Rows appended to names of a stored note by a store that changes nothing else are not
+// packed into note.items again (which would cost the whole note at every line added to a
+// long log): each run of them under one name is a part of its own (item_part: note, ord
+// from 1, the folded name, the packed rows), counted by note.parts, and has its own
+// full-text row. The note's items are note.items followed by its parts in order; a store
+// that replaces names packs them all into note.items again and drops the parts.
+// Appends the items of the note's parts (in order; onlyNames: only those names) to out.
+[[nodiscard]] uint32_t ReadItemParts(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out,
+                                     const std::vector<std::string>* onlyNames = nullptr);
+// Adds rows of one (folded) name as the note's part ord, with its full-text row.
+[[nodiscard]] uint32_t InsertItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string_view key,
+                                      std::span<const StoredItem* const> rows);
 // The items of a note in their order (none for a note that is not there).
 [[nodiscard]] uint32_t ReadItems(Txn& txn, GVNOTEID id, std::vector<StoredItem>& out);
 // A note's header and items in one read. None: GVERR_NO_ENTRY.
@@ -584,10 +602,13 @@ std::string NoteText(const Items& items) {
   for (const StoredItem& it : items) AppendItemText(it, body);
   return body;
 }
-// Writes the note's one full-text row (a document or information note) with body (empty:
-// none); fresh: the note had none before (it was just inserted).
-uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh);
-// Removes the note's row.
+// Writes the full-text row of the note's items (a document or information note) with body
+// (empty: none); fresh: the note had none before (it was just inserted); dropParts: the rows
+// of its parts are removed.
+uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh, bool dropParts = false);
+// Writes the full-text row of the note's new part ord (body empty: none).
+uint32_t IndexItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string body);
+// Removes the note's rows.
 uint32_t DropFullText(Txn& txn, GVNOTEID note);
 // Writes rows kept back by bulk stores, in order.
 uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& rows);

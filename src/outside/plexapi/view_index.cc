@@ -310,22 +310,26 @@ uint32_t ScanNotes(Txn& txn, uint32_t classMask, std::string_view formKey, bool 
     return byForm ? Query(txn, sql, st, mask, formKey) : Query(txn, sql, st, mask);
   };
   Stmt notes;
-  if (uint32_t s = open(byForm ? withItems ? "SELECT id, items FROM note WHERE form_key = ?2 AND "
-                                             "class IN (1, 2) AND (class & ?1) != 0 ORDER BY id"
-                                           : "SELECT id FROM note WHERE form_key = ?2 AND class IN "
-                                             "(1, 2) AND (class & ?1) != 0 ORDER BY id"
-                        : withItems ? "SELECT id, items FROM note WHERE class IN (1, 2) AND "
-                                      "(class & ?1) != 0 ORDER BY id"
-                                    : "SELECT id FROM note WHERE class IN (1, 2) AND "
-                                      "(class & ?1) != 0 ORDER BY id",
-                        notes))
+  if (uint32_t s =
+          open(byForm ? withItems ? "SELECT id, items, parts FROM note WHERE form_key = ?2 AND "
+                                    "class IN (1, 2) AND (class & ?1) != 0 ORDER BY id"
+                                  : "SELECT id FROM note WHERE form_key = ?2 AND class IN "
+                                    "(1, 2) AND (class & ?1) != 0 ORDER BY id"
+               : withItems ? "SELECT id, items, parts FROM note WHERE class IN (1, 2) AND "
+                             "(class & ?1) != 0 ORDER BY id"
+                           : "SELECT id FROM note WHERE class IN (1, 2) AND "
+                             "(class & ?1) != 0 ORDER BY id",
+               notes))
     return s;
   std::vector<StoredItem> list;
   return notes.ForEachRow([&](const Stmt& note) -> uint32_t {
     const int64_t id = note.Int(0);
     list.clear();
-    if (withItems)
+    if (withItems) {
       if (uint32_t s = UnpackItems(note.Blob(1), list, onlyNames)) return s;
+      if (note.Int(2) > 0)
+        if (uint32_t s = ReadItemParts(txn, static_cast<GVNOTEID>(id), list, onlyNames)) return s;
+    }
     return fn(static_cast<GVNOTEID>(id), list);
   });
 }

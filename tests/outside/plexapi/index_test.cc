@@ -22,6 +22,8 @@
 #include "document.h"
 #include "plexa_test_util.h"
 #include "plexapi.h"
+#include "richtext.h"
+#include "value.h"
 #include "view_fixture.h"
 
 extern char** environ;
@@ -1144,6 +1146,87 @@ TEST_P(IndexTest, FullTextIndexFollowsStoresDeletesAndOlderFiles) {
             0u);
 }
 
+// Rows appended to a stored document (as a log adds its lines) are kept apart from the
+// items stored before, without those being read or written again; views, searches and
+// readers see one document all the same, and a store that replaces a name gathers it all.
+TEST_P(IndexTest, RowsAppendedToAStoredDocumentReadAsOneWithTheirViewsAndSearches) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Log", "SELECT Kind = 'k'", {{GVCOL_SORTED, "Tag"}, {0, "Late"}}, &view),
+            0u);
+  auto rich = [](const char* text) {
+    std::string records;
+    plexa::rt::AppendText(records, text);
+    return std::vector<uint8_t>(records.begin(), records.end());
+  };
+  auto text = [](const char* t) { return plexa::EncodeItem(plexa::Value::Text(t)); };
+  GVNOTEID a = Put(db_, {Text("Kind", "k"), Text("Tag", "b\xC3\xA9ta")});
+  GVNOTEID other = Put(db_, {Text("Kind", "k"), Text("Tag", "a")});
+  auto append = [&](std::vector<std::pair<const char*, std::vector<uint8_t>>> rows, uint32_t type) {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(db_, a, 0, &doc), 0u);
+    for (auto& [name, value] : rows)
+      ASSERT_EQ(plexa::FindDocument(doc)->Append(name, type, std::move(value)), 0u) << name;
+    ASSERT_EQ(GVDocumentSave(doc, 0), 0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  };
+  append({{"Body", rich("alpha")}}, GVTYPE_COMPOSITE);
+  append({{"Body", rich("beta gamma")}, {"Body", rich("delta")}}, GVTYPE_COMPOSITE);
+  append({{"Tag", text("z")}, {"Late", text("late \xE2\x82\xAC")}}, GVTYPE_TEXT);
+  auto parts = [&] {
+    return store_.Query(root_, "t.odb", "SELECT parts FROM note WHERE id = " + std::to_string(a));
+  };
+  EXPECT_EQ(parts(), "4") << "one a store and name";
+  auto read = [&](const char* name) {
+    GVDOC doc = 0;
+    EXPECT_EQ(GVDocumentOpen(db_, a, GVOPEN_READONLY, &doc), 0u);
+    std::vector<std::string> values;
+    for (const plexa::DocItem& it : plexa::FindDocument(doc)->items()) {
+      if (it.name != name) continue;
+      plexa::Value v;
+      EXPECT_EQ(plexa::DecodeItem(it.type, it.value, v), 0u);
+      std::string t;
+      if (it.type == GVTYPE_COMPOSITE)
+        EXPECT_EQ(plexa::rt::ToText(v.records, t), 0u);
+      else
+        t = v.texts.at(0);
+      values.push_back(t);
+    }
+    EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+    return values;
+  };
+  auto check = [&](const char* when) {
+    EXPECT_EQ(read("Body"), (std::vector<std::string>{"alpha", "beta gamma", "delta"})) << when;
+    EXPECT_EQ(read("Tag"), (std::vector<std::string>{"b\xC3\xA9ta", "z"})) << when;
+    GVINDEX ix = OpenView(view);
+    EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{other, a})) << when;
+    ASSERT_EQ(GVIndexSetPosition(ix, 2), 0u);
+    EXPECT_EQ(CellText(ix, 1), "b\xC3\xA9ta") << when << ": an item reads as its first row";
+    EXPECT_EQ(CellText(ix, 2), "late \xE2\x82\xAC") << when;
+    EXPECT_EQ(GVIndexClose(ix), 0u);
+    EXPECT_EQ(FullTextFinds(db_, "\"beta gamma\""), std::vector<GVNOTEID>{a}) << when;
+    EXPECT_EQ(FullTextFinds(db_, "alpha delta late"), std::vector<GVNOTEID>{a}) << when;
+    EXPECT_EQ(FullTextFinds(db_, "\"alpha beta\""), std::vector<GVNOTEID>{}) << when;
+    EXPECT_EQ(FullTextFinds(db_, "\"gamma delta\""), std::vector<GVNOTEID>{}) << when;
+  };
+  check("in parts");
+  // Copies of the database and of the document hold the parts as well.
+  ASSERT_EQ(GVDatabaseCopy(TestServer(), "t.odb", TestServer(), "copy.odb", "Copy", 0, 0, 0), 0u);
+  GVDB copy = 0;
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "copy.odb", 0, &copy), 0u);
+  EXPECT_EQ(FullTextFinds(copy, "\"beta gamma\""), std::vector<GVNOTEID>{a});
+  EXPECT_EQ(GVDatabaseClose(copy, 0), 0u);
+  GVDB elsewhere = OpenOther("other.odb");
+  GVNOTEID copied = 0;
+  ASSERT_EQ(GVDocumentCopy(db_, a, elsewhere, &copied), 0u);
+  EXPECT_EQ(FullTextFinds(elsewhere, "\"beta gamma\" late"), std::vector<GVNOTEID>{copied});
+  Update(db_, a, {Text("Late", "late \xE2\x82\xAC")});
+  EXPECT_EQ(parts(), "0") << "a replaced name gathers the parts";
+  EXPECT_EQ(store_.Query(root_, "t.odb", "SELECT COUNT(*) FROM item_part"), "0");
+  check("gathered");
+  ASSERT_EQ(GVDocumentDelete(db_, a, 0), 0u);
+  EXPECT_EQ(FullTextFinds(db_, "gamma"), std::vector<GVNOTEID>{});
+}
+
 // A database of the first layout (a row an item, a full-text row an item) is converted in
 // place at its first open: the same items in the same order and stored layout, the same searches
 // and views, and stores afterwards.
@@ -1214,6 +1297,8 @@ TEST_P(IndexTest, ADatabaseOfTheItemRowLayoutIsConvertedAtItsFirstOpen) {
   }
   EXPECT_EQ(count("SELECT COUNT(*) FROM fulltext"), "5") << "a row a text item";
   run("ALTER TABLE note DROP COLUMN items");
+  run("ALTER TABLE note DROP COLUMN parts");
+  run("DROP TABLE item_part");
   run("UPDATE meta SET value = " + std::string(OnFiles() ? "1" : "'1'") + " WHERE key = 'schema'");
   ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &db_), 0u);
   EXPECT_EQ(count(OnFiles() ? "SELECT value FROM meta WHERE key = 'schema'"

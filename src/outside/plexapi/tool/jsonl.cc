@@ -425,13 +425,14 @@ std::string FormKey(const std::vector<StoredItem>& items) {
     if (oldClass == plexa::kClassDocument && ix != nullptr)
       if (uint32_t s = ix->OnDelete(txn, id)) return s;
     for (const char* sql :
-         {"DELETE FROM view_entry WHERE note=?", "DELETE FROM attachment WHERE note=?"})
+         {"DELETE FROM view_entry WHERE note=?", "DELETE FROM attachment WHERE note=?",
+          "DELETE FROM item_part WHERE note=?"})
       if (uint32_t s = plexa::RunSql(txn, sql, id)) return s;
     std::string created = plexa::EncodeStoredTime(n.created);
     if (uint32_t s = plexa::RunSql(
             txn,
             "UPDATE note SET class=?, form_key=?, parent=?, modified=?, seq=seq+1, "
-            "created=COALESCE(?, created), items=? WHERE id=?",
+            "created=COALESCE(?, created), items=?, parts=0 WHERE id=?",
             n.cls, plexa::TextOrNull(formKey), plexa::ParentParam(n.hasParent, n.parent),
             plexa::AsBlob(plexa::EncodeStoredTime(now)),
             n.hasCreated ? std::optional(plexa::AsBlob(created)) : std::nullopt,
@@ -451,7 +452,9 @@ std::string FormKey(const std::vector<StoredItem>& items) {
     if (uint32_t s = plexa::InsertNote(txn, row)) return s;
     id = row.id;
   }
-  if (uint32_t s = plexa::IndexNote(txn, id, plexa::NoteText(n.items), replaced == 0)) return s;
+  if (uint32_t s =
+          plexa::IndexNote(txn, id, plexa::NoteText(n.items), replaced == 0, replaced != 0))
+    return s;
   const std::string modified = plexa::EncodeStoredTime(now);
   for (const NoteLine::Attachment& a : n.attachments)
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
