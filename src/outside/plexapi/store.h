@@ -399,8 +399,8 @@ class Database {
   bool form_check_ = false;
   int txn_depth_ = 0;  // open Txn objects (the outer one and those that joined it)
   bool txn_write_ = false;
-  int64_t design_seq_ = -1;  // meta.design_seq as read in the open write transaction (-1: not)
-  int64_t next_note_ = -1;   // meta.next_note likewise
+  int64_t design_seq_ = -1;       // meta.design_seq as read in the open write transaction (-1: not)
+  int64_t next_note_ = -1;        // meta.next_note likewise
   bool next_note_dirty_ = false;  // next_note_ to be written by the commit
   // The counters as read last by readers, and the commit signal's marks then (PostgreSQL).
   int64_t commit_seq_ = 0;
