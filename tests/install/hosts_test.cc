@@ -57,7 +57,7 @@ constexpr int kWaitMs = 150000;
 
 // What /proc tells of a process: its process group and its network namespace.
 pid_t GroupOf(pid_t pid) {
-  std::string stat = twtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = twtest::ProcFile("/proc/" + std::to_string(pid) + "/stat");
   size_t close = stat.rfind(')');
   if (close == std::string::npos) return -1;
   char state = 0;

@@ -303,6 +303,25 @@ struct RunningProcess {
   std::string program;  // its first argument
 };
 
+// A file of /proc, "" once its process has gone: a read then fails (ESRCH), which the
+// standard streams throw from inside their iterators.
+inline std::string ProcFile(const std::string& path) {
+  std::string out;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return out;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) out.clear();
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  // Nothing was written through fd: its close cannot lose anything.
+  ::close(fd);
+  return out;
+}
+
 // Every running process of this machine.
 inline std::vector<RunningProcess> RunningProcesses() {
   std::vector<RunningProcess> found;
@@ -310,8 +329,7 @@ inline std::vector<RunningProcess> RunningProcesses() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string pid = entry.path().filename();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string stat = ProcFile(entry.path() / "stat");
     // The command name may hold blanks and parentheses: the fields count from the last ')'.
     size_t open = stat.find('('), close = stat.rfind(')');
     if (open == std::string::npos || close == std::string::npos) continue;
@@ -324,8 +342,8 @@ inline std::vector<RunningProcess> RunningProcesses() {
     p.pid = std::stoi(pid);
     p.parent = static_cast<pid_t>(parent);
     p.name = stat.substr(open + 1, close - open - 1);
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::getline(cmdline, p.program, '\0');
+    const std::string cmdline = ProcFile(entry.path() / "cmdline");
+    p.program = cmdline.substr(0, cmdline.find('\0'));
     found.push_back(std::move(p));
   }
   return found;
