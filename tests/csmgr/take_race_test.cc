@@ -104,7 +104,8 @@ class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<E
     Become(s.dir);
     ScopedEnv root("PLEXA_ROOT", s.root.c_str());
     ASSERT_EQ(TWProcShellExec("ctlstore", &s.process, 0, 0), 0u);
-    for (int i = 0; i < 500 && !TWIPCExists(wire::kPipeName, 0); ++i)
+    // A sanitizer build on a busy machine takes seconds to register with a held database.
+    for (int i = 0; i < 6000 && !TWIPCExists(wire::kPipeName, 0); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(TWIPCExists(wire::kPipeName, 0)) << s.name;
   }
