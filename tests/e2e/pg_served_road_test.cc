@@ -7,7 +7,6 @@
 // (scripts/pg.sh), so that a restart troubles no other test; it runs where the test command
 // runs PostgreSQL (TW_PG_PORT) and skips elsewhere.
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "road_fixture.h"
+#include "store_fixture.h"
 
 namespace {
 
@@ -29,6 +29,8 @@ using road::Within;
 class PrivateCluster {
  public:
   PrivateCluster() {
+    // Under /tmp itself, not the test's private TMPDIR: the user postgres runs the server
+    // and must reach its directory.
     char pattern[] = "/tmp/tw-pg-served.XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
       ADD_FAILURE() << "mkdtemp";
@@ -61,20 +63,9 @@ class PrivateCluster {
   }
   // Runs sql on the maintenance database; the first column of its first row, or the error.
   std::string Exec(const std::string& sql) const {
-    PGconn* c = PQconnectdb(ConnInfo("postgres").c_str());
-    std::string out;
-    if (PQstatus(c) != CONNECTION_OK) {
-      out = PQerrorMessage(c);
-    } else {
-      PGresult* r = PQexec(c, sql.c_str());
-      if (PQresultStatus(r) == PGRES_TUPLES_OK)
-        out = PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
-      else if (PQresultStatus(r) != PGRES_COMMAND_OK)
-        out = PQresultErrorMessage(r);
-      PQclear(r);
-    }
-    PQfinish(c);
-    return out;
+    std::string value;
+    const std::string error = storetest::ExecAt(ConnInfo("postgres"), sql, &value);
+    return error.empty() ? value : error;
   }
   // scripts/pg.sh's verb on the cluster ("halt", "resume", "restart"); false when it failed.
   bool Script(const std::string& verb) {

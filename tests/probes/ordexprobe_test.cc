@@ -30,15 +30,28 @@ std::string NotResponding(const std::string& server) {
   return "\n\nServer " + server + " is not responding, Connectivity test Fails.\n";
 }
 
+// One conversation with the probe: what is typed, what it says, how it exits.
+struct ProbeCase {
+  const char* name;
+  std::string input;
+  std::string out;
+  int code;
+};
+template <size_t N>
+void ExpectAnswers(const ProbeCase (&cases)[N], const std::string& root) {
+  for (const ProbeCase& c : cases) {
+    twtest::ProcessResult r =
+        probetest::RunProbe("ordexprobe", {}, c.input, {"PLEXA_ROOT=" + root});
+    EXPECT_EQ(r.out, c.out) << c.name;
+    EXPECT_EQ(r.err, "") << c.name;
+    EXPECT_EQ(r.exitCode, c.code) << c.name;
+  }
+}
+
 TEST(OrdexProbe, AsksTheServers) {
   twtest::TempDir root;
   std::filesystem::create_directories(root / "servers/alpha");
-  struct Case {
-    const char* name;
-    std::string input;
-    std::string out;
-    int code;
-  } cases[] = {
+  const ProbeCase cases[] = {
       {"existing server", "ALPHA\n", Banner() + kAsk + Verified("ALPHA") + kAgain, 0},
       {"missing server", "BETA\nn\n", Banner() + kAsk + NotResponding("BETA") + kAgain, 1},
       {"missing, then existing", "BETA\ny\nalpha\n",
@@ -50,13 +63,7 @@ TEST(OrdexProbe, AsksTheServers) {
       {"end of input on a retry", "BETA\ny\n",
        Banner() + kAsk + NotResponding("BETA") + kAgain + kAsk + NotResponding("BETA") + kAgain, 1},
   };
-  for (const Case& c : cases) {
-    twtest::ProcessResult r =
-        probetest::RunProbe("ordexprobe", {}, c.input, {"PLEXA_ROOT=" + root.path()});
-    EXPECT_EQ(r.out, c.out) << c.name;
-    EXPECT_EQ(r.err, "") << c.name;
-    EXPECT_EQ(r.exitCode, c.code) << c.name;
-  }
+  ExpectAnswers(cases, root.path());
 }
 
 // A server that the map holds in PostgreSQL answers while its PostgreSQL does; a mapped
@@ -70,24 +77,13 @@ TEST(OrdexProbe, AsksServersHeldInPostgreSQL) {
   // Port 1 of the loopback: nobody listens there.
   twtest::WriteFile(root / "servers.map",
                     map + "silent host=127.0.0.1 port=1 user=tw dbname=" + store.dbname() + "\n");
-  struct Case {
-    const char* name;
-    std::string input;
-    std::string out;
-    int code;
-  } cases[] = {
+  const ProbeCase cases[] = {
       {"held server", "cluster\n", Banner() + kAsk + Verified("cluster") + kAgain, 0},
       {"held server, any case", "CLUSTER\n", Banner() + kAsk + Verified("CLUSTER") + kAgain, 0},
       {"PostgreSQL not answering, then the held server", "silent\ny\ncluster\n",
        Banner() + kAsk + NotResponding("silent") + kAgain + kAsk + Verified("cluster") + kAgain, 0},
   };
-  for (const Case& c : cases) {
-    twtest::ProcessResult r =
-        probetest::RunProbe("ordexprobe", {}, c.input, {"PLEXA_ROOT=" + root.path()});
-    EXPECT_EQ(r.out, c.out) << c.name;
-    EXPECT_EQ(r.err, "") << c.name;
-    EXPECT_EQ(r.exitCode, c.code) << c.name;
-  }
+  ExpectAnswers(cases, root.path());
   twtest::WriteFile(root / "servers.map", map + "broken\n");
   twtest::ProcessResult r =
       probetest::RunProbe("ordexprobe", {}, "cluster\n", {"PLEXA_ROOT=" + root.path()});

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "connections.h"
@@ -88,6 +88,7 @@ class Propagation {
   TWFIELD operation_ = TWNULLHANDLE;
   TWFIELD commitSeq_ = TWNULLHANDLE;
   std::vector<TWFIELD> keys_;
+  StreamData keyValue_{TWSTREAMFMT_NATIVE};  // a key's value while KeyText reads it
   // The commit sequence of each row of the block, and how many insert images the next
   // stretch may hold (fewer after a stretch in which some records were present already).
   std::vector<Sequence> sequences_;
@@ -288,7 +289,7 @@ uint32_t Propagation::ApplyRow(char operation, uint32_t row) {
 // collation ignoring case, a fixed-width column) never share a stretch.
 uint32_t Propagation::KeyText(uint32_t row, std::string* text) {
   text->clear();
-  StreamData value(TWSTREAMFMT_NATIVE);
+  StreamData& value = keyValue_;
   for (TWFIELD key : keys_) {
     if (TWFieldIsNull(key, row)) {
       text->append("\x01", 1);
@@ -354,8 +355,17 @@ uint32_t Propagation::ApplyStretch(uint32_t first, uint32_t count) {
 uint32_t Propagation::Apply() {
   StreamData text(TWSTREAMFMT_NATIVE), bytes(TWSTREAMFMT_BLOB);
   sequences_.resize(kBlockRows);
-  std::unordered_set<std::string> stretchKeys;
+  // The keys of the stretch (their texts keep their room from one stretch to the next, so
+  // that a record costs no allocation once warm) and their hashes, compared first.
+  std::vector<std::string> stretchKeys(kBlockRows);
+  std::vector<size_t> stretchHashes;
+  stretchHashes.reserve(kBlockRows);
   std::string key;
+  auto inStretch = [&](size_t hash) {
+    for (size_t i = 0; i < stretchHashes.size(); ++i)
+      if (stretchHashes[i] == hash && stretchKeys[i] == key) return true;
+    return false;
+  };
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
     uint32_t fetched = 0;
@@ -369,7 +379,7 @@ uint32_t Propagation::Apply() {
     auto flush = [&]() -> uint32_t {
       const uint32_t count = stretch;
       stretch = 0;
-      stretchKeys.clear();
+      stretchHashes.clear();
       return count == 0 ? TWSUCCESS : ApplyStretch(stretchFirst, count);
     };
     for (uint32_t row = 1; row <= fetched; ++row) {
@@ -401,7 +411,8 @@ uint32_t Propagation::Apply() {
           return keyed;
         }
         // A key met again in the stretch ends it: its records must be written in order.
-        if (stretch >= stretchLimit_ || stretchKeys.count(key) != 0)
+        const size_t hash = std::hash<std::string>{}(key);
+        if (stretch >= stretchLimit_ || inStretch(hash))
           if (uint32_t flushed = flush()) return flushed;
         // Beyond ASCII a destination's collation may hold keys as one that no folding of
         // ours can tell (accents, case of other scripts): such a row goes on its own.
@@ -409,7 +420,8 @@ uint32_t Propagation::Apply() {
                          [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; })) {
           if (stretch == 0) stretchFirst = row;
           ++stretch;
-          stretchKeys.insert(key);
+          stretchKeys[stretchHashes.size()].assign(key);
+          stretchHashes.push_back(hash);
           continue;
         }
       }

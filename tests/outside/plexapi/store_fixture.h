@@ -37,20 +37,30 @@ inline std::string ClusterConnInfo(const std::string& dbname) {
   return "host=127.0.0.1 port=" + std::string(port) + " user=tw dbname=" + dbname;
 }
 
-// Runs one statement on the cluster's maintenance database; its error text ("" when fine).
-inline std::string ClusterExec(const std::string& sql) {
-  PGconn* c = PQconnectdb(ClusterConnInfo("postgres").c_str());
+// Runs one statement at conninfo; its error text ("" when fine), and into value (when given)
+// the first column of its first row ("" without one).
+inline std::string ExecAt(const std::string& conninfo, const std::string& sql,
+                          std::string* value = nullptr) {
+  PGconn* c = PQconnectdb(conninfo.c_str());
   std::string error;
   if (PQstatus(c) != CONNECTION_OK) {
     error = PQerrorMessage(c);
   } else {
     PGresult* r = PQexec(c, sql.c_str());
     ExecStatusType st = PQresultStatus(r);
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) error = PQresultErrorMessage(r);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+      error = PQresultErrorMessage(r);
+    else if (value != nullptr)
+      *value = st == PGRES_TUPLES_OK && PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
     PQclear(r);
   }
   PQfinish(c);
   return error;
+}
+
+// Runs one statement on the cluster's maintenance database; its error text ("" when fine).
+inline std::string ClusterExec(const std::string& sql) {
+  return ExecAt(ClusterConnInfo("postgres"), sql);
 }
 
 // Sets a test's store up under root and removes it again.
