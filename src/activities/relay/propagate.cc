@@ -69,6 +69,8 @@ class Propagation {
   uint32_t ApplyRow(char operation, uint32_t row);
   uint32_t KeyText(uint32_t row, std::string* text);
   uint32_t ApplyStretch(uint32_t first, uint32_t count);
+  uint32_t Holds(uint32_t row, bool* held);
+  uint32_t SettleStretch(uint32_t first, uint32_t count, uint32_t updated, uint32_t failure);
   void Advance(uint32_t row);
   uint32_t Create();
   uint32_t StoreLastCommit(uint32_t status);
@@ -92,6 +94,7 @@ class Propagation {
   // The commit sequence of each row of the block, and how many insert images the next
   // stretch may hold (fewer after a stretch in which some records were present already).
   std::vector<Sequence> sequences_;
+  std::vector<bool> held_;  // whether the destination holds each record of a stretch settled
   uint32_t stretchLimit_ = kBlockRows;
   bool fullRefresh_ = false;
   bool create_ = false;
@@ -314,42 +317,110 @@ void Propagation::Advance(uint32_t row) {
   current_ = sequence;
 }
 
+// Whether the destination holds the record of row's keys, learnt by reading it, so that
+// telling which records an update found writes none of them again.
+uint32_t Propagation::Holds(uint32_t row, bool* held) {
+  *held = false;
+  FieldlistPtr found;
+  uint32_t selected = 0, fetched = 0;
+  // Room for two records: the one record of a key ends the result in the same fetch.
+  uint32_t status =
+      TWFieldlistAlloc(flowcore::Out(found), 2, activity::TransferFlags(kTruncPrec, kTruncData));
+  if (status == TWSUCCESS)
+    status = TWConnectSelect(dest_.get(), DestView(), row, found.get(), &selected);
+  if (status == TWSUCCESS) status = TWConnectFetch(dest_.get(), found.get(), 1, 2, &fetched);
+  if (status == TWFAIL_END_OF_DATA) status = TWSUCCESS;
+  *held = fetched > 0;
+  return status;
+}
+
+// After the update of the stretch [first, first + count) found some of its records, or failed
+// after finding updated of them, each row is settled by whether the destination holds its
+// record: one held was found and updated, one missing is inserted, so that no record is
+// written twice. A failing update failed on the first record held beyond those it found; where
+// none is held it failed on a missing one, which no read tells apart from the missing ones
+// before it, and the rows from the first of those are left to the next run (which starts at
+// their commit). A failing insert ends the run at its row; records held beyond it were updated
+// already, as the next run updates them.
+uint32_t Propagation::SettleStretch(uint32_t first, uint32_t count, uint32_t updated,
+                                    uint32_t failure) {
+  held_.assign(count, false);
+  for (uint32_t i = 0; i < count; ++i) {
+    bool held = false;
+    if (uint32_t status = Holds(first + i, &held)) return failure != TWSUCCESS ? failure : status;
+    held_[i] = held;
+  }
+  // The index of the failing row: the rows before it are settled.
+  uint32_t failed = count;
+  if (failure != TWSUCCESS) {
+    const uint32_t found = updated == TWCOUNT_UNKNOWN ? 0 : updated;
+    uint32_t seen = 0, afterFound = 0;
+    for (uint32_t i = 0; i < count && failed == count; ++i) {
+      if (!held_[i]) continue;
+      if (seen++ == found)
+        failed = i;
+      else
+        afterFound = i + 1;
+    }
+    if (failed == count) failed = afterFound;
+  }
+  for (uint32_t i = 0; i < failed; ++i) {
+    Advance(first + i);
+    if (held_[i]) continue;
+    if (uint32_t status = TWConnectInsert(dest_.get(), DestView(), first + i, 1, nullptr))
+      return status;
+  }
+  if (failed < count) Advance(first + failed);
+  return failure;
+}
+
 // The insert images of rows [first, first + count), of distinct keys and one after another in
 // commit order, written together: one update of them all, and where it found none of the
 // records, one insert of them all, so that a destination taking parameter arrays sees two
-// statements for the stretch. Where the update found some of them, each row goes again on
-// its own in its order (the update repeated on the records it found), and the next stretch
-// is shorter. A failing insert ends the run after the rows before it, as row by row; a
-// failing update leaves the stretch to be written row by row, which meets the failure again.
+// statements for the stretch. Where the update found some of them, or failed, the rows are
+// settled one by one (SettleStretch) and the next stretch is shorter. A failing insert ends the
+// run after the rows before it, as row by row.
 uint32_t Propagation::ApplyStretch(uint32_t first, uint32_t count) {
   TWFIELDLIST view = DestView();
+  if (count == 1 || (createPending_ && create_)) {
+    for (uint32_t r = first; r < first + count; ++r) {
+      Advance(r);
+      if (uint32_t applied = ApplyRow('I', r)) return applied;
+    }
+    return TWSUCCESS;
+  }
   uint32_t updated = 0;
   uint32_t status = TWSUCCESS;
-  const bool together = count > 1 && !(createPending_ && create_);
-  if (together && !fullRefresh_)
-    status = TWConnectUpdate(dest_.get(), view, first, count, &updated);
-  if (together && status == TWSUCCESS && updated == 0) {
+  if (!fullRefresh_) status = TWConnectUpdate(dest_.get(), view, first, count, &updated);
+  // An object that does not exist holds none of the records once it is made; one that cannot
+  // be made, or is missing without Create, fails on the stretch's first row.
+  if (status == TWFAIL_INVALID_METADATA) {
+    if (create_) status = Create();
+    if (status != TWSUCCESS) {
+      Advance(first);
+      return status;
+    }
+    updated = 0;
+  }
+  if (status == TWSUCCESS && updated == 0) {
     uint32_t inserted = 0;
     status = TWConnectInsert(dest_.get(), view, first, count, &inserted);
+    if (status == TWFAIL_INVALID_METADATA && create_ && inserted == 0) {
+      status = Create();
+      if (status == TWSUCCESS) status = TWConnectInsert(dest_.get(), view, first, count, &inserted);
+    }
     if (status == TWSUCCESS) {
       for (uint32_t r = first; r < first + count; ++r) Advance(r);
       if (stretchLimit_ < kBlockRows) stretchLimit_ = std::min(kBlockRows, stretchLimit_ * 2);
       return TWSUCCESS;
     }
-    if (status != TWFAIL_INVALID_METADATA || !create_) {
-      // Each record inserted one row: the one after them failed.
-      const uint32_t failed = first + std::min(inserted, count - 1);
-      for (uint32_t r = first; r <= failed; ++r) Advance(r);
-      return status;
-    }
+    // Each record inserted one row: the one after them failed.
+    const uint32_t failed = first + std::min(inserted, count - 1);
+    for (uint32_t r = first; r <= failed; ++r) Advance(r);
+    return status;
   }
-  if (together && status == TWSUCCESS) stretchLimit_ = std::max(1u, stretchLimit_ / 2);
-  if (together && status != TWSUCCESS && status != TWFAIL_INVALID_METADATA) TWActivityClearStatus();
-  for (uint32_t r = first; r < first + count; ++r) {
-    Advance(r);
-    if (uint32_t applied = ApplyRow('I', r)) return applied;
-  }
-  return TWSUCCESS;
+  stretchLimit_ = std::max(1u, stretchLimit_ / 2);
+  return SettleStretch(first, count, updated, status);
 }
 
 uint32_t Propagation::Apply() {

@@ -326,6 +326,92 @@ TEST_P(RelayTest, InsertImagesWrittenTogetherLeaveWhatRowByRowLeaves) {
   RunCases(cases);
 }
 
+// A destination whose triggers count each write of a record sees every record written once,
+// whichever of a stretch's records it holds already, and a failure is logged once: a record
+// present is updated and not again, a missing one inserted, and a failing row ends the run
+// after the rows before it.
+TEST_P(RelayTest, EachRecordIsWrittenOnceAndEachFailureLoggedOnce) {
+  const bool pg = GetParam().dest == Engine::kPostgres;
+  struct Case {
+    const char* name;
+    std::vector<Change> changes;
+    std::vector<std::string> before;
+    bool fails;
+    std::vector<std::string> after;
+    std::vector<std::string> writes;  // "k|writes" of each record written
+    std::string stored;
+  };
+  const Case cases[] = {
+      {"present and missing records",
+       {{Commit(1), 1, "I", 1, "a"},
+        {Commit(1), 2, "I", 2, "b"},
+        {Commit(2), 3, "I", 3, "c"},
+        {Commit(2), 4, "I", 4, "d"},
+        {Commit(3), 5, "I", 5, "e"},
+        {Commit(3), 6, "I", 6, "f"}},
+       {"2|old", "3|old", "6|old"},
+       false,
+       {"1|a", "2|b", "3|c", "4|d", "5|e", "6|f"},
+       {"1|1", "2|1", "3|1", "4|1", "5|1", "6|1"},
+       Commit(3)},
+      {"every record present",
+       {{Commit(1), 1, "I", 1, "a"}, {Commit(1), 2, "I", 2, "b"}, {Commit(2), 3, "I", 3, "c"}},
+       {"1|old", "2|old", "3|old"},
+       false,
+       {"1|a", "2|b", "3|c"},
+       {"1|1", "2|1", "3|1"},
+       Commit(2)},
+      {"an update failing on a present record",
+       {{Commit(1), 1, "I", 1, "a"},
+        {Commit(1), 2, "I", 2, "b"},
+        {Commit(2), 3, "I", 3, "c"},
+        {Commit(2), 4, "I", 4, "NULL"},
+        {Commit(2), 5, "I", 5, "e"}},
+       {"2|old", "4|old"},
+       true,
+       {"1|a", "2|b", "3|c", "4|old"},
+       {"1|1", "2|1", "3|1"},
+       Commit(1)},
+      {"an insert failing after a present record",
+       {{Commit(1), 1, "I", 1, "a"},
+        {Commit(1), 2, "I", 2, "b"},
+        {Commit(2), 3, "I", 3, "NULL"},
+        {Commit(2), 4, "I", 4, "d"}},
+       {"2|old"},
+       true,
+       {"1|a", "2|b"},
+       {"1|1", "2|1"},
+       Commit(1)},
+  };
+  const std::string counter =
+      pg ? "CREATE FUNCTION tw_count() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN INSERT INTO w "
+           "VALUES (NEW.k); RETURN NEW; END$$; CREATE TRIGGER tw_counted AFTER INSERT OR UPDATE "
+           "ON t FOR EACH ROW EXECUTE FUNCTION tw_count()"
+         : "CREATE TRIGGER tw_inserted AFTER INSERT ON t BEGIN INSERT INTO w VALUES (NEW.k); END; "
+           "CREATE TRIGGER tw_updated AFTER UPDATE ON t BEGIN INSERT INTO w VALUES (NEW.k); END";
+  // The driver's text for a null refused by the column, once per failing row.
+  const std::string refused = pg ? "null value in column" : "NOT NULL constraint failed";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tables(c.changes, c.before);
+    dest_->Exec("DROP TABLE IF EXISTS w");
+    if (pg) dest_->Exec("DROP FUNCTION IF EXISTS tw_count() CASCADE");
+    dest_->Exec("CREATE TABLE w (k INTEGER)");
+    dest_->Exec(counter);
+    const int32_t id = Relay(std::string(20, '0'));
+    const uint32_t status = Run(id);
+    if (c.fails) {
+      EXPECT_NE(status, TWSUCCESS);
+      EXPECT_EQ(sqltest::Occurrences(LogText(), refused), 1u) << LogText();
+    } else {
+      EXPECT_EQ(status, TWSUCCESS) << LogText();
+    }
+    EXPECT_EQ(Dest(), Rows(c.after));
+    EXPECT_EQ(dest_->Query("SELECT k, count(*) FROM w GROUP BY k ORDER BY k"), Rows(c.writes));
+    EXPECT_EQ(Stored(id), c.stored);
+  }
+}
+
 // Keys that differ only in case are one record to a destination whose collation ignores case:
 // the second row updates what the first inserted, as it does row by row.
 // SQLite's NOCASE folds ASCII only; PostgreSQL's case-blind ICU collation also holds é and É
