@@ -392,6 +392,76 @@ inline std::string ReadInTransaction(const std::string& connect, const std::stri
   return failure.empty() ? connection.Commit() : failure;
 }
 
+// The rows of a query read inside a transaction a block of rows a fetch into bound column
+// arrays, each number column as a double and each other column as text: the least a reader
+// of the driver does. rowsPerBlock: the rows of a block (for psqlODBC reading through a
+// cursor, a divisor of its Fetch, as a block reaching past the cursor's read costs a read of
+// its own). Fails where a column's values are not known to fit a bound buffer.
+inline std::string ReadInBlocks(const std::string& connect, const std::string& sql,
+                                SQLULEN rowsPerBlock, long long* rows) {
+  constexpr SQLULEN kWidest = 512;
+  Connection connection;
+  if (std::string failure = connection.Open(connect); !failure.empty()) return failure;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.dbc(), &stmt)))
+    return "no statement handle";
+  std::vector<SQLCHAR> text(sql.begin(), sql.end());
+  text.push_back('\0');
+  std::string failure;
+  SQLSMALLINT columns = 0;
+  SQLULEN fetched = 0;
+  std::vector<SQLUSMALLINT> status(rowsPerBlock);
+  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, text.data(), SQL_NTS)) ||
+      !SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                                    reinterpret_cast<SQLPOINTER>(rowsPerBlock), 0)))
+    failure = "cannot read: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+  struct Bound {
+    std::vector<char> data;
+    std::vector<SQLLEN> indicators;
+  };
+  std::vector<Bound> bound(static_cast<size_t>(std::max<SQLSMALLINT>(columns, 0)));
+  for (SQLUSMALLINT c = 1; failure.empty() && c <= columns; ++c) {
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (!SQL_SUCCEEDED(
+            SQLDescribeCol(stmt, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable))) {
+      failure = "cannot describe: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+      break;
+    }
+    const bool number = type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_BIGINT ||
+                        type == SQL_TINYINT || type == SQL_DOUBLE || type == SQL_FLOAT ||
+                        type == SQL_REAL;
+    // Room for each character in UTF-8, and the terminator.
+    const SQLULEN width = number ? sizeof(double) : size * 4 + 1;
+    if (!number && (size == 0 || width > kWidest)) {
+      failure = "a column too wide to bind";
+      break;
+    }
+    Bound& b = bound[c - 1];
+    b.data.resize(width * rowsPerBlock);
+    b.indicators.resize(rowsPerBlock);
+    if (!SQL_SUCCEEDED(SQLBindCol(stmt, c, number ? SQL_C_DOUBLE : SQL_C_CHAR, b.data.data(),
+                                  static_cast<SQLLEN>(width), b.indicators.data())))
+      failure = "cannot bind: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+  }
+  while (failure.empty()) {
+    const SQLRETURN done = SQLFetch(stmt);
+    if (done == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(done)) {
+      failure = "cannot fetch: " + Diagnostic(SQL_HANDLE_STMT, stmt);
+      break;
+    }
+    for (SQLULEN r = 0; r < fetched && failure.empty(); ++r)
+      if (status[r] == SQL_ROW_ERROR) failure = "a row could not be read";
+    *rows += static_cast<long long>(fetched);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return failure.empty() ? connection.Commit() : failure;
+}
+
 // The environment that asks the benchmark program to be a bare reader: the data source's
 // connection string, a unit separator, the query; and the descriptor of its answer.
 inline constexpr char kReadVariable[] = "TW_BARE_READ";

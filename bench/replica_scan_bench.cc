@@ -143,15 +143,21 @@ double ReadFloor(const Sides& s, double* cpu) {
 constexpr char kLiteConnect[] = "DSN=scanLite";
 constexpr char kPgConnect[] = "DSN=scanPg;Protocol=7.4-0;UseDeclareFetch=1;Fetch=1000";
 
+// The rows of a block as the sqlcli connector reads them: for psqlODBC the largest divisor of
+// its Fetch of at most 256, for SQLite 256.
+constexpr SQLULEN kLiteBlock = 256;
+constexpr SQLULEN kPgBlock = 250;
+
 // Both sides read in key order, one after the other, by a bare client of the same two ODBC
-// drivers inside a transaction, each number fetched as a double and each text as text, as the
-// replication reads them: what the drivers themselves take for the work.
+// drivers inside a transaction, a block of rows a fetch into bound columns, each number as a
+// double and each text as text, as the replication reads them: what the drivers themselves
+// take for the work.
 odbc_bare::BareRun BareRead(const Sides& s) {
   return odbc_bare::InChild([&](int, long long* rows) -> std::string {
-    for (const char* connect :
-         {s.sqliteIsA ? kLiteConnect : kPgConnect, s.sqliteIsA ? kPgConnect : kLiteConnect}) {
+    for (const bool lite : {s.sqliteIsA, !s.sqliteIsA}) {
       long long read = 0;
-      if (std::string failure = odbc_bare::ReadInTransaction(connect, kOrdered, &read, true);
+      if (std::string failure = odbc_bare::ReadInBlocks(lite ? kLiteConnect : kPgConnect, kOrdered,
+                                                        lite ? kLiteBlock : kPgBlock, &read);
           !failure.empty())
         return failure;
       if (read != static_cast<long long>(s.rows))

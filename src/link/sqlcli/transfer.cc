@@ -5,6 +5,7 @@
 // Widths: every length and indicator the driver sees is an SQLLEN or SQLULEN; a length is
 // never handed to the driver beyond the buffer it describes.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -697,6 +698,14 @@ struct Arrived {
       if (record.cType == SQL_C_DOUBLE) {
         double number = 0;
         std::memcpy(&number, record.raw.data(), sizeof number);
+        // A whole number within the range of an integer field is that integer under any
+        // flags: stored as it is, without the engine's conversion for every row.
+        if (f.type == TWTYPE_INT && number >= std::numeric_limits<int32_t>::min() &&
+            number <= std::numeric_limits<int32_t>::max() && number == std::trunc(number)) {
+          const auto whole = static_cast<int32_t>(number);
+          std::memcpy(value, &whole, sizeof whole);
+          return TWFieldSetNull(f.field, slot, 0);
+        }
         // The engine's own rules: a fraction needs TRUNC_PREC, a value beyond the field's
         // range TRUNC_DATA.
         if (uint32_t st = TWFieldSetFloat(f.field, slot, &number)) return fail(st);
@@ -813,23 +822,26 @@ SQLULEN BlockRows(const Connection& c) {
 
 // Decides, before the selection's first row is read, whether its rows go a block at a time:
 // the driver must give single values of a row in a block, and no positioned write may refer
-// to the cursor's row. A driver that refuses the block reads one row a fetch as before.
+// to the cursor's row. A driver that gives values of bound columns but not of a row in a
+// block (SQLite's) reads a block of one row, its short values arriving in the bound buffers
+// with the fetch instead of a call each; one that refuses reads one row a fetch as before.
 [[nodiscard]] uint32_t DecideBlock(Connection& c) {
   RowBlock& b = c.rowBlock;
   b.decided = true;
   if (c.props.writeBack != 0 && c.positioned && c.props.disableCursor == 0) return TWSUCCESS;
-  constexpr SQLUINTEGER kNeeded =
-      SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BLOCK | SQL_GD_BOUND;
+  constexpr SQLUINTEGER kNeeded = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
   SQLUINTEGER getData = 0, positions = 0;
   if (!SQL_SUCCEEDED(
           SQLGetInfo(c.dbc, SQL_GETDATA_EXTENSIONS, &getData, sizeof getData, nullptr)) ||
-      (getData & kNeeded) != kNeeded ||
-      !SQL_SUCCEEDED(
-          SQLGetInfo(c.dbc, SQL_POS_OPERATIONS, &positions, sizeof positions, nullptr)) ||
-      (positions & SQL_POS_POSITION) == 0)
+      (getData & kNeeded) != kNeeded)
     return TWSUCCESS;
-  const SQLULEN rows = BlockRows(c);
-  if (rows < 2) return TWSUCCESS;
+  const bool manyRows =
+      (getData & SQL_GD_BLOCK) != 0 &&
+      SQL_SUCCEEDED(SQLGetInfo(c.dbc, SQL_POS_OPERATIONS, &positions, sizeof positions, nullptr)) &&
+      (positions & SQL_POS_POSITION) != 0;
+  const SQLULEN rows = manyRows ? BlockRows(c) : 1;
+  // A cursor's read that no block divides is read one row a fetch.
+  if (manyRows && rows < 2) return TWSUCCESS;
   const SQLHSTMT stmt = c.mainSlot.stmt;
   b.rows = rows;
   b.status.assign(rows, 0);
@@ -867,6 +879,9 @@ SQLULEN BlockRows(const Connection& c) {
       return TWSUCCESS;
     }
     if (!SQL_SUCCEEDED(rc)) return c.OdbcLogError(c.dbc, stmt);
+    // A block of one row leaves the cursor on it: its values are read alone without a
+    // position, which such a driver may not take.
+    if (b.rows == 1) b.positioned = 1;
     // A row the driver could not read fails where it stands, after the rows before it; its
     // diagnostics are logged now, while the statement still holds them.
     for (SQLULEN i = 0; i < b.fetched; ++i)

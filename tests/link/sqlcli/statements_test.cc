@@ -470,6 +470,66 @@ TEST_P(StatementsTest, ExecuteRunsTheCallersText) {
   EXPECT_EQ(c.Execute(nullptr, TWNULLHANDLE, nullptr), TWFAIL_NULL_BUFFER);
 }
 
+// A selection read into bound buffers (SQLite's a row a fetch, PostgreSQL's a block) gives
+// what the same rows read a value at a time by an executed text give: nulls, accented text,
+// text longer than a piece of the driver's, and integers at the ends of their range and
+// beyond it.
+TEST_P(StatementsTest, SelectionReadIntoBoundBuffersGivesWhatAnExecuteGives) {
+  const bool lite = GetParam() == Db::kSqlite;
+  const std::string rows = "300";
+  const std::string longText =
+      lite ? "replace(hex(zeroblob(40000 + i)), '00', 'u')" : "repeat('u', 40000 + i)";
+  direct().ExecAll(
+      {"CREATE TABLE bound (k integer, v text, n bigint)",
+       "INSERT INTO bound SELECT i, CASE WHEN i % 7 = 0 THEN NULL WHEN i % 50 = 0 THEN 'Çà-é' || " +
+           longText +
+           " ELSE 'é' || i END, CASE WHEN i = 1 THEN -2147483648 WHEN i = 2 THEN 2147483647 WHEN "
+           "i % 11 = 0 THEN NULL ELSE i - 150 END FROM (" +
+           (lite ? "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < " +
+                       rows + ") SELECT i FROM c"
+                 : "SELECT generate_series(1, " + rows + ") AS i") +
+           ") s",
+       "INSERT INTO bound VALUES (301, 'x', 2147483648)"});
+  // Every row until the one that fails or the end, and the status that ended them.
+  auto read = [&](Connection& c, List& fields, uint32_t* ended) {
+    Rows got;
+    while ((*ended = c.Fetch(fields.get(), 1, 1, nullptr)) == TWSUCCESS) {
+      std::vector<std::string> row;
+      for (uint32_t i = 1; i <= fields.count(); ++i)
+        row.push_back(fields.Value(i, 1).value_or(kNull));
+      got.push_back(std::move(row));
+    }
+    return got;
+  };
+  Link selected;
+  selected.Str(TWTOKEN_METADATA, "bound").Str(TWTOKEN_ORDER_LIST, "k");
+  ASSERT_EQ(selected.Connect(source()), TWSUCCESS) << Dump(env_.Log());
+  List boundFields(1);
+  ASSERT_EQ(selected.c.Select(TWNULLHANDLE, 1, boundFields.get(), nullptr), TWSUCCESS)
+      << Dump(env_.Log());
+  uint32_t boundEnd = 0, aloneEnd = 0;
+  const Rows bound = read(selected.c, boundFields, &boundEnd);
+  EXPECT_TRUE(selected.c.rowBlock.active);
+  auto executed = Open("bound");
+  Text text("SELECT k, v, n FROM bound ORDER BY k");
+  List described(1);
+  ASSERT_EQ(executed->c.Execute(text.get(), described.get(), nullptr), TWSUCCESS)
+      << Dump(env_.Log());
+  const Rows alone = read(executed->c, described, &aloneEnd);
+  // The last row's n is beyond an integer field, whichever way it is read.
+  EXPECT_EQ(boundEnd, TWFAIL_OVERFLOW);
+  EXPECT_EQ(aloneEnd, TWFAIL_OVERFLOW);
+  ASSERT_EQ(bound.size(), 300u);
+  EXPECT_EQ(bound, alone);
+  EXPECT_EQ(bound[0][2], "-2147483648");
+  EXPECT_EQ(bound[1][2], "2147483647");
+  EXPECT_EQ(bound[6][1], kNull);
+  EXPECT_EQ(bound[10][2], kNull);
+  EXPECT_EQ(bound[47][1], "é48");
+  EXPECT_EQ(bound[49][1], "Çà-é" + std::string(40050, 'u'));
+  EXPECT_EQ(bound[49][1], "Çà-é" + std::string(40050, 'u'));
+}
+
 // PostgreSQL refuses every statement of a transaction after a failed one (here the driver is
 // told to leave failed transactions alone): CREATE TABLE fails there and succeeds on its retry
 // with autocommit; autocommit is off again afterwards.
