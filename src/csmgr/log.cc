@@ -201,11 +201,14 @@ std::string CSMgrMessageLine(std::string_view text, bool withTime) {
 
 uint32_t CSMgrLogText(GVDOC logDoc, uint32_t id, std::string_view text) {
   LogState& st = State();
-  // While the Ordex server does not answer, a missing document, item or view is only what a
-  // call that found it gone leaves behind: the outage has been named, with its reason, and
-  // the caller is told the real cause instead.
+  // While the Ordex server does not answer, a database, document, item or view out of reach
+  // is only what a call that found it gone leaves behind: the outage has been named, with its
+  // reason, and the caller is told the real cause instead. Other messages are written.
   const uint32_t bare = id & ~kLogOnly;
-  if (st.serverLost && !st.naming && (bare == TWFAIL_CSMGR_ORDEX_SERVER || OrdexServerLost())) {
+  const bool outOfReach = bare == TWFAIL_LOG_DB || bare == TWFAIL_ADMIN_DB || bare == TWFAIL_API ||
+                          (bare >= TWFAIL_CSMGR_ORDEX_SERVER && bare <= TWFAIL_LOG_ITEM);
+  if (st.serverLost && !st.naming && outOfReach &&
+      (bare == TWFAIL_CSMGR_ORDEX_SERVER || OrdexServerLost())) {
     st.detail.clear();
     return TWFAIL_CSMGR_ORDEX_SERVER;
   }
