@@ -25,6 +25,7 @@ struct LogState {
   bool writing = false;     // a message is being written: another one goes to twmain.err
   bool diagnosing = false;  // a diagnostics entry is being written
   bool serverLost = false;  // 792 was reported for the outage going on
+  bool naming = false;      // that report is being written
 };
 
 LogState& State() {
@@ -200,6 +201,17 @@ std::string CSMgrMessageLine(std::string_view text, bool withTime) {
 
 uint32_t CSMgrLogText(GVDOC logDoc, uint32_t id, std::string_view text) {
   LogState& st = State();
+  // While the Ordex server does not answer, a database, document, item or view out of reach
+  // is only what a call that found it gone leaves behind: the outage has been named, with its
+  // reason, and the caller is told the real cause instead. Other messages are written.
+  const uint32_t bare = id & ~kLogOnly;
+  const bool outOfReach = bare == TWFAIL_LOG_DB || bare == TWFAIL_ADMIN_DB || bare == TWFAIL_API ||
+                          (bare >= TWFAIL_CSMGR_ORDEX_SERVER && bare <= TWFAIL_LOG_ITEM);
+  if (st.serverLost && !st.naming && outOfReach &&
+      (bare == TWFAIL_CSMGR_ORDEX_SERVER || OrdexServerLost())) {
+    st.detail.clear();
+    return TWFAIL_CSMGR_ORDEX_SERVER;
+  }
   if (st.writing) {
     AppendFile("twmain.err", CSMgrMessageLine(text), true);
     return id & 0xFFFFFFFu;
@@ -527,8 +539,10 @@ void CSMgrServerLost() {
   // The detail buffer belongs to the message the caller is about to report.
   std::string detail;
   detail.swap(st.detail);
+  st.naming = true;
   (void)CSMgrLogText(0, TWFAIL_CSMGR_ORDEX_SERVER,
                      CSMgrMessageText(TWFAIL_CSMGR_ORDEX_SERVER) + ": " + text);
+  st.naming = false;
   st.detail.swap(detail);
 }
 

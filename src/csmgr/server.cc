@@ -781,6 +781,8 @@ void CSMgrDispatch(std::vector<uint8_t>& block) {
     r.SetStatus(TWFAIL_CSMGR_NOT_INIT);
     return;
   }
+  // A lost server seen by an earlier request must not be taken for the cause of this one's.
+  GVSetProperty(GVPROP_CLEAR_ERROR, 0);
   r.SetStatus(RunHandler(code, r));
   CSMgrClearDetail();
 }

@@ -320,9 +320,18 @@ bool Scheduler::Poll() {
   TWStreamDataFree(&next_.activityName);
   next_.activityHandle = 0;
   if (uint32_t st = store_->NextActivity(&next_)) {
-    Trace(kTraceActivityErrors | kTraceInternal, TWMSG_TRACE_POLL_ERROR);
+    // An outage of the Administrator database fails every poll until it ends: the console
+    // hears of it once, and again only when the polls fail for another reason.
+    if (st != pollFailure_) Trace(kTraceActivityErrors | kTraceInternal, TWMSG_TRACE_POLL_ERROR);
+    pollFailure_ = st;
     RecoverStore(st);
     return false;
+  }
+  if (pollFailure_ != 0) {
+    pollFailure_ = 0;
+    // Said to whoever heard the failure; with polling messages on it has just been said.
+    if ((traceMask_.load() & kTracePolling) == 0)
+      Trace(kTraceActivityErrors | kTraceInternal, TWMSG_TRACE_POLLING);
   }
   return next_.activityHandle != 0;
 }

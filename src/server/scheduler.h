@@ -177,6 +177,7 @@ class Scheduler {
   bool pollDue_ = false;
   bool launchPending_ = false;
   bool waitingForLast_ = false;
+  uint32_t pollFailure_ = 0;  // the status of the failing polls going on; 0 while they answer
 };
 
 }  // namespace tw::server

@@ -130,8 +130,10 @@ class Twmain {
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_addopen(&fa, 1, (inst + "twmain.out").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // Appending: the control store appends its fallback lines to this same file, and a
+    // stream that writes at its own offset would overwrite them.
     posix_spawn_file_actions_addopen(&fa, 2, (inst + "twmain.err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
     posix_spawn_file_actions_addchdir_np(&fa, inst.c_str());
     std::string program = inst + "twmain";
     std::vector<std::string> env = twtest::InheritedEnv();

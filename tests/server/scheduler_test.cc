@@ -641,6 +641,46 @@ TEST_F(SchedulerTest, ALostControlStoreIsStartedAgainAndTheRunsItHandedOutAreClo
   EXPECT_EQ(store_.done, (std::vector<Done>{{5, 0}}));
 }
 
+// An outage of the Administrator database fails every poll until it ends: the console hears
+// of it when it starts, when the polls fail for another reason and when they answer again,
+// not at every tick, and the polls themselves go on at every tick.
+TEST_F(SchedulerTest, FailingPollsAreSaidWhenTheyStartAndWhenPollingAnswersAgain) {
+  struct Turn {
+    uint32_t status;
+    std::vector<int32_t> traces;
+  };
+  const std::vector<Turn> byDefault = {
+      {0, {}},
+      {TWFAIL_CSMGR_ORDEX_SERVER, {4103}},
+      {TWFAIL_CSMGR_ORDEX_SERVER, {}},
+      {TWFAIL_CSMGR_ORDEX_SERVER, {}},
+      {TWFAIL_ADMIN_ACCESS, {4103}},
+      {0, {4100}},
+      {0, {}},
+      {TWFAIL_CSMGR_ORDEX_SERVER, {4103}},
+      {0, {4100}},
+  };
+  // With polling messages on every poll says 4100 itself, and polling again adds nothing.
+  const std::vector<Turn> pollingShown = {
+      {TWFAIL_CSMGR_ORDEX_SERVER, {4100, 4103}},
+      {TWFAIL_CSMGR_ORDEX_SERVER, {4100}},
+      {0, {4100}},
+  };
+  Start();
+  Events();
+  for (const auto* turns : {&byDefault, &pollingShown}) {
+    if (turns == &pollingShown) Send(SchedTraceOn, kTracePolling);
+    for (size_t i = 0; i < turns->size(); ++i) {
+      const Turn& t = (*turns)[i];
+      store_.nextStatus = t.status;
+      const int polls = store_.polls;
+      Send(SchedPoll, 0, kSourceInternal);
+      EXPECT_EQ(store_.polls, polls + 1) << "turn " << i;
+      EXPECT_EQ(Traces(Events()), t.traces) << "turn " << i;
+    }
+  }
+}
+
 TEST_F(SchedulerTest, DestructionReportsTheServerDownAndEndsTheSession) {
   Start();
   sched_.reset();
