@@ -210,12 +210,14 @@ void BM_OrdexTaskrun(benchmark::State& state) {
     TWActivityFree();
     TWSystemTerm();
   }
-  inst.Stop();
+  const bool stopped = inst.Stop();
   const double importSeconds = TimedAdm(inst, "./plexadm import import.odb < in.jsonl");
   const double exportSeconds =
       TimedAdm(inst, "./plexadm export import.odb --form People > export.jsonl");
   if (!failure.empty()) {
     // The database could not be made again: failure says so.
+  } else if (!stopped) {
+    failure = "ctlstore did not end when asked";
   } else if (in.exitCode != 0 || out.exitCode != 0) {
     failure = "taskrun did not complete the transfers";
   } else if (toJson.size() != pairs) {

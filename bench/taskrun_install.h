@@ -9,11 +9,13 @@
 #define TW_BENCH_TASKRUN_INSTALL_H_
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -98,6 +100,7 @@ class Installation {
   }
   ~Installation() {
     if (serving_) Stop();
+    KillLeftovers();
     if (platform_) TWPlatTerm();
     std::error_code ec;
     if (!dir_.empty() && std::getenv(keepVariable_) == nullptr)
@@ -191,8 +194,9 @@ class Installation {
   std::string Serve() {
     if (uint32_t st = TWPlatInit((dir_ + "twmain").c_str())) return Failed("TWPlatInit", st);
     platform_ = true;
-    if (uint32_t st = CSMgrStartup()) return Failed("CSMgrStartup", st);
+    // A startup that fails may still have started the store: Stop and the destructor end it.
     serving_ = true;
+    if (uint32_t st = CSMgrStartup()) return Failed("CSMgrStartup", st);
     return {};
   }
 
@@ -206,18 +210,43 @@ class Installation {
   }
 
   // Asks the control store to close its databases and end; false when it still serves.
+  // Asks the control store to close its databases and end; false when it did not, and then
+  // the processes left in the installation are killed so that none outlives the run.
   bool Stop() {
     serving_ = false;
-    if (CSMgrShutdown() != TWSUCCESS) return false;
+    bool ended = CSMgrShutdown() == TWSUCCESS;
     const auto until = std::chrono::steady_clock::now() + kStopWait;
-    while (TWIPCExists(tw::csmgr::kPipeName, 0)) {
-      if (std::chrono::steady_clock::now() > until) return false;
+    while (ended && TWIPCExists(tw::csmgr::kPipeName, 0)) {
+      if (std::chrono::steady_clock::now() > until) ended = false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
+    if (!ended) KillLeftovers();
+    return ended;
   }
 
  private:
+  // Kills every process of this user working in the installation's private directory (the
+  // control store, or a taskrun left by a failed run); the directory's name is unique, so
+  // nothing else is touched.
+  void KillLeftovers() const {
+    namespace fs = std::filesystem;
+    if (dir_.empty()) return;
+    std::error_code ec;
+    const fs::path own = fs::canonical(dir_, ec);
+    if (ec) return;
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc", ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      const pid_t pid = static_cast<pid_t>(std::atol(name.c_str()));
+      if (pid == ::getpid()) continue;
+      std::error_code link;
+      const fs::path cwd = fs::read_symlink(e.path() / "cwd", link);
+      if (link) continue;
+      if (std::mismatch(own.begin(), own.end(), cwd.begin(), cwd.end()).first == own.end())
+        ::kill(pid, SIGKILL);
+    }
+  }
+
   static std::string Failed(const char* what, uint32_t status) {
     return std::string(what) + " failed with status " + std::to_string(status);
   }

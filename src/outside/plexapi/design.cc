@@ -332,8 +332,10 @@ uint32_t DesignCache::Load(Txn& txn) {
     const char* sql;
     std::function<void(const Stmt&)> take;
   } tables[] = {
-      {"SELECT n.id, d.design FROM note n JOIN form_def d ON d.form = n.id "
-       "WHERE n.class = 256 ORDER BY n.id",
+      // Led by the design tables, each a few rows: led by note, the planner walks every
+      // document of the file at each open.
+      {"SELECT d.form, d.design FROM form_def d JOIN note n ON n.id = d.form "
+       "WHERE n.class = 256 ORDER BY d.form",
        [&](const Stmt& r) {
          FormDef f;
          f.id = static_cast<GVNOTEID>(r.Int(0));
@@ -352,8 +354,8 @@ uint32_t DesignCache::Load(Txn& txn) {
          field.defaultText = std::string(r.Text(3));
          form->fields.push_back(std::move(field));
        }},
-      {"SELECT n.id, v.style, v.flags, v.selection_kind, v.display, v.selection "
-       "FROM note n JOIN view_def v ON v.view = n.id WHERE n.class = 512 ORDER BY n.id",
+      {"SELECT v.view, v.style, v.flags, v.selection_kind, v.display, v.selection "
+       "FROM view_def v JOIN note n ON n.id = v.view WHERE n.class = 512 ORDER BY v.view",
        [&](const Stmt& r) {
          auto v = std::make_shared<ViewDef>();
          v->id = static_cast<GVNOTEID>(r.Int(0));

@@ -264,8 +264,21 @@ uint32_t CloseHandle(uint32_t handle) {
   State& s = S();
   std::vector<std::unique_ptr<HandleObject>> closing;
   {
-    std::lock_guard lock(s.mu);
-    if (handle == 0 || s.handles.find(handle) == s.handles.end()) return GVERR_INVALID_HANDLE;
+    std::unique_lock lock(s.mu);
+    auto it = handle == 0 ? s.handles.end() : s.handles.find(handle);
+    if (it == s.handles.end()) return GVERR_INVALID_HANDLE;
+    // Most closes are of a handle with none of its own (a document, once a record): it goes
+    // without the lists of a walk through its descendants.
+    const bool parent = std::any_of(s.handles.begin(), s.handles.end(), [&](const auto& e) {
+      return e.second.object->parent() == handle;
+    });
+    if (!parent) {
+      std::unique_ptr<HandleObject> object = std::move(it->second.object);
+      s.handles.erase(it);
+      lock.unlock();
+      object.reset();
+      return 0;
+    }
     Detach(s, handle, closing);
   }
   Destroy(closing);
