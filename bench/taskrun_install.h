@@ -209,7 +209,6 @@ class Installation {
     return run;
   }
 
-  // Asks the control store to close its databases and end; false when it still serves.
   // Asks the control store to close its databases and end; false when it did not, and then
   // the processes left in the installation are killed so that none outlives the run.
   bool Stop() {
