@@ -16,6 +16,9 @@ namespace {
 // Bytes of a sort key a saved position keeps (its text must fit GV_POSITION_SIZE).
 constexpr size_t kPositionKeyBytes = 100;
 
+// The view entries a fill reads with one statement (the LIMIT of its statements).
+constexpr size_t kViewPage = 1000;
+
 std::string Hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
@@ -208,21 +211,34 @@ uint32_t Index::FillView(GVNOTEID view) {
   if (uint32_t st = txn.Begin(Txn::kRead)) return st;
   int64_t seq = 0;
   if (uint32_t st = SnapshotSeq(seq)) return st;
-  // PostgreSQL plans this read before it knows the view, often without statistics of a
-  // table just filled, and then picks a bitmap scan and a sort of every entry; the key
-  // order of the primary key index is what is wanted, in one round trip.
+  // PostgreSQL plans these reads before it knows the view, often without statistics of a
+  // table just filled, and may then pick a bitmap scan and a sort of every entry left; the
+  // key order of the primary key index is what is wanted.
   if (db_.pg() != nullptr) {
     if (uint32_t s = RunSqlUnwaited(txn, "SET LOCAL enable_bitmapscan = off")) return s;
     if (uint32_t s = RunSqlUnwaited(txn, "SET LOCAL enable_sort = off")) return s;
   }
   std::vector<Row> rows;
-  {
+  // In pages, each from where the one before ended (in the snapshot of the transaction): a
+  // page walks the view's key order in the index, where a whole view read at once is sorted
+  // after the scan of the table by PostgreSQL's planner. Pages stay small beside the view so
+  // that the plan PostgreSQL keeps for the statement (made without the parameters' values)
+  // walks the index too.
+  for (size_t page = 0;; ++page) {
     Stmt st;
-    if (uint32_t s = Query(txn,
-                           "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                           "ORDER BY view, sortkey, note, dup",
-                           st, view))
+    if (uint32_t s =
+            page == 0
+                ? Query(txn,
+                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
+                        st, view)
+                : Query(txn,
+                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+                        "AND (sortkey, note, dup) > (?, ?, ?) "
+                        "ORDER BY sortkey, note, dup LIMIT 1000",
+                        st, view, AsBlob(rows.back().sortkey), rows.back().note, rows.back().dup))
       return s;
+    size_t before = rows.size();
     if (uint32_t s = st.ForEachRow([&](const Stmt& q) {
           Row r;
           r.sortkey = std::string(q.Blob(0));
@@ -232,6 +248,7 @@ uint32_t Index::FillView(GVNOTEID view) {
           rows.push_back(std::move(r));
         }))
       return s;
+    if (rows.size() - before < kViewPage) break;
   }
   std::unordered_map<GVNOTEID, NoteLink> links;
   if (def->responses()) {
