@@ -346,33 +346,30 @@ inline std::string ApplyInArrays(const std::string& connect, const std::string& 
   return failure.empty() ? connection.Commit() : failure;
 }
 
-// The rows of a query read inside a transaction, each column fetched as text, or with typed
-// each number column as a double (as the sqlcli connector fetches a number field).
-inline std::string ReadInTransaction(const std::string& connect, const std::string& sql,
-                                     long long* rows, bool typed = false) {
-  Connection connection;
-  if (std::string failure = connection.Open(connect); !failure.empty()) return failure;
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.dbc(), &stmt)))
+// A statement on connection with sql executed and its columns counted; the failure, empty
+// when none. The caller frees *stmt whatever the answer.
+inline std::string ExecuteQuery(Connection& connection, const std::string& sql, SQLHSTMT* stmt,
+                                SQLSMALLINT* columns) {
+  *stmt = SQL_NULL_HSTMT;
+  *columns = 0;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.dbc(), stmt)))
     return "no statement handle";
   std::vector<SQLCHAR> text(sql.begin(), sql.end());
   text.push_back('\0');
-  std::string failure;
+  if (!SQL_SUCCEEDED(SQLExecDirect(*stmt, text.data(), SQL_NTS)) ||
+      !SQL_SUCCEEDED(SQLNumResultCols(*stmt, columns)))
+    return "cannot read: " + Diagnostic(SQL_HANDLE_STMT, *stmt);
+  return {};
+}
+
+// The rows of a query read inside a transaction, each column fetched as text.
+inline std::string ReadInTransaction(const std::string& connect, const std::string& sql,
+                                     long long* rows) {
+  Connection connection;
+  if (std::string failure = connection.Open(connect); !failure.empty()) return failure;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
   SQLSMALLINT columns = 0;
-  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, text.data(), SQL_NTS)) ||
-      !SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)))
-    failure = "cannot read: " + Diagnostic(SQL_HANDLE_STMT, stmt);
-  std::vector<SQLSMALLINT> types(static_cast<size_t>(std::max<SQLSMALLINT>(columns, 0)),
-                                 SQL_C_CHAR);
-  for (SQLUSMALLINT c = 1; typed && failure.empty() && c <= columns; ++c) {
-    SQLLEN type = 0;
-    if (!SQL_SUCCEEDED(SQLColAttribute(stmt, c, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type)))
-      failure = "cannot describe: " + Diagnostic(SQL_HANDLE_STMT, stmt);
-    const bool number = type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_BIGINT ||
-                        type == SQL_TINYINT || type == SQL_DOUBLE || type == SQL_FLOAT ||
-                        type == SQL_REAL;
-    if (number) types[c - 1] = SQL_C_DOUBLE;
-  }
+  std::string failure = ExecuteQuery(connection, sql, &stmt, &columns);
   std::array<char, 256> value{};
   SQLLEN length = 0;
   while (failure.empty()) {
@@ -383,7 +380,7 @@ inline std::string ReadInTransaction(const std::string& connect, const std::stri
       break;
     }
     for (SQLUSMALLINT c = 1; c <= columns && failure.empty(); ++c)
-      if (!SQL_SUCCEEDED(SQLGetData(stmt, c, types[c - 1], value.data(),
+      if (!SQL_SUCCEEDED(SQLGetData(stmt, c, SQL_C_CHAR, value.data(),
                                     static_cast<SQLLEN>(value.size()), &length)))
         failure = "cannot get a value: " + Diagnostic(SQL_HANDLE_STMT, stmt);
     ++*rows;
@@ -403,20 +400,15 @@ inline std::string ReadInBlocks(const std::string& connect, const std::string& s
   Connection connection;
   if (std::string failure = connection.Open(connect); !failure.empty()) return failure;
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection.dbc(), &stmt)))
-    return "no statement handle";
-  std::vector<SQLCHAR> text(sql.begin(), sql.end());
-  text.push_back('\0');
-  std::string failure;
   SQLSMALLINT columns = 0;
+  std::string failure = ExecuteQuery(connection, sql, &stmt, &columns);
   SQLULEN fetched = 0;
   std::vector<SQLUSMALLINT> status(rowsPerBlock);
-  if (!SQL_SUCCEEDED(SQLExecDirect(stmt, text.data(), SQL_NTS)) ||
-      !SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) ||
-      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)) ||
-      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
-      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
-                                    reinterpret_cast<SQLPOINTER>(rowsPerBlock), 0)))
+  if (failure.empty() &&
+      (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)) ||
+       !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
+       !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                                     reinterpret_cast<SQLPOINTER>(rowsPerBlock), 0))))
     failure = "cannot read: " + Diagnostic(SQL_HANDLE_STMT, stmt);
   struct Bound {
     std::vector<char> data;
