@@ -27,10 +27,26 @@ start_slot() {
   [ -s "$dir/display$i" ] || { echo "wine.sh: Xvfb did not start" >&2; return 1; }
   local display=:$(tr -d '[:space:]' <"$dir/display$i")
   echo "$display" >"$dir/display$i"
-  WINEPREFIX=$dir/p$i WINEDEBUG=-all "$ws" -p
   # The prefix is filled once here, not by the first of several programs starting together.
-  WINEPREFIX=$dir/p$i WINEDEBUG=-all DISPLAY=$display "$(dirname "$ws")/wine64" wineboot -i \
-    >/dev/null 2>&1 || true
+  # A fill that fails (it can on a loaded machine) leaves a prefix on which every program
+  # stops with "could not load kernel32.dll": it is made again from nothing, and a slot that
+  # still has none fails the start.
+  local tries=0
+  while :; do
+    WINEPREFIX=$dir/p$i WINEDEBUG=-all "$ws" -p
+    WINEPREFIX=$dir/p$i WINEDEBUG=-all DISPLAY=$display "$(dirname "$ws")/wine64" wineboot -i \
+      >/dev/null 2>&1 || true
+    [ -e "$dir/p$i/drive_c/windows/system32/kernel32.dll" ] && return 0
+    tries=$((tries + 1))
+    if [ "$tries" -ge 3 ]; then
+      echo "wine.sh: the Wine prefix of slot $i could not be made" >&2
+      return 1
+    fi
+    WINEPREFIX=$dir/p$i "$ws" -k 2>/dev/null || true
+    WINEPREFIX=$dir/p$i "$ws" -w 2>/dev/null || true
+    rm -rf "$dir/p$i"
+    mkdir -p "$dir/p$i"
+  done
 }
 
 case "$cmd" in
@@ -43,7 +59,12 @@ case "$cmd" in
       start_slot "$i" &
       pids+=($!)
     done
-    for p in "${pids[@]}"; do wait "$p"; done
+    failed=0
+    for p in "${pids[@]}"; do wait "$p" || failed=1; done
+    if [ "$failed" -ne 0 ]; then
+      bash "$0" stop "$dir"
+      exit 1
+    fi
     {
       printf '{"version":{"major":1,"minor":0},"local":[{"winedisplay":['
       for ((i = 0; i < n; i++)); do
