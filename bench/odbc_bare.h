@@ -454,16 +454,31 @@ inline std::string ReadInBlocks(const std::string& connect, const std::string& s
   return failure.empty() ? connection.Commit() : failure;
 }
 
-// The environment that asks the benchmark program to be a bare reader: the data source's
-// connection string, a unit separator, the query; and the descriptor of its answer.
+// The environment that asks the benchmark program to be a bare reader: its reads, each the
+// data source's connection string, the query and the rows of a block, after unit separators,
+// one after the other after record separators; and the descriptor of its answer.
 inline constexpr char kReadVariable[] = "TW_BARE_READ";
 inline constexpr char kAnswerVariable[] = "TW_BARE_ANSWER";
 
-// The query read inside a transaction by the benchmark program started afresh, so that its
-// peak is its own: the program's main answers through ServeRead.
-inline BareRun ReadInFreshProcess(const std::string& connect, const std::string& sql) {
+// One read of a bare reader: rowsPerBlock 0 reads each column of a row as text alone
+// (ReadInTransaction), else a block of rows a fetch (ReadInBlocks).
+struct Read {
+  std::string connect;
+  std::string sql;
+  SQLULEN rowsPerBlock = 0;
+};
+
+// The reads, one after the other, by the benchmark program started afresh, so that its peak
+// is its own and it starts and runs as a program of its own (a fork of the benchmark, which
+// has had threads, takes the locks of a threaded program at every allocation): the program's
+// main answers through ServeRead. The rows are those of all the reads.
+inline BareRun ReadInFreshProcess(const std::vector<Read>& reads) {
   return InChild([&](int answer, long long*) -> std::string {
-    ::setenv(kReadVariable, (connect + '\x1f' + sql).c_str(), 1);
+    std::string asked;
+    for (const Read& r : reads)
+      asked += (asked.empty() ? "" : "\x1e") + r.connect + '\x1f' + r.sql + '\x1f' +
+               std::to_string(r.rowsPerBlock);
+    ::setenv(kReadVariable, asked.c_str(), 1);
     ::setenv(kAnswerVariable, std::to_string(answer).c_str(), 1);
     char self[] = "/proc/self/exe";
     char* argv[] = {self, nullptr};
@@ -479,12 +494,25 @@ inline bool ServeRead(int* code) {
   const char* answer = std::getenv(kAnswerVariable);
   if (asked == nullptr || answer == nullptr) return false;
   const std::string text = asked;
-  const size_t separator = text.find('\x1f');
   long long rows = 0;
-  const std::string failure =
-      separator == std::string::npos
-          ? "no query"
-          : ReadInTransaction(text.substr(0, separator), text.substr(separator + 1), &rows);
+  std::string failure;
+  for (size_t from = 0; failure.empty() && from <= text.size();) {
+    size_t end = text.find('\x1e', from);
+    if (end == std::string::npos) end = text.size();
+    const std::string read = text.substr(from, end - from);
+    const size_t sql = read.find('\x1f');
+    const size_t block = sql == std::string::npos ? sql : read.find('\x1f', sql + 1);
+    if (block == std::string::npos) {
+      failure = "no query";
+      break;
+    }
+    const std::string connect = read.substr(0, sql);
+    const std::string query = read.substr(sql + 1, block - sql - 1);
+    const SQLULEN rowsPerBlock = std::strtoull(read.c_str() + block + 1, nullptr, 10);
+    failure = rowsPerBlock == 0 ? ReadInTransaction(connect, query, &rows)
+                                : ReadInBlocks(connect, query, rowsPerBlock, &rows);
+    from = end + 1;
+  }
   *code = Answer(std::atoi(answer), rows, failure) && failure.empty() ? 0 : 1;
   return true;
 }

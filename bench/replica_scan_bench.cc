@@ -151,21 +151,15 @@ constexpr SQLULEN kPgBlock = 250;
 // Both sides read in key order, one after the other, by a bare client of the same two ODBC
 // drivers inside a transaction, a block of rows a fetch into bound columns, each number as a
 // double and each text as text, as the replication reads them: what the drivers themselves
-// take for the work.
+// take for the work. It is a program started afresh, as taskrun is.
 odbc_bare::BareRun BareRead(const Sides& s) {
-  return odbc_bare::InChild([&](int, long long* rows) -> std::string {
-    for (const bool lite : {s.sqliteIsA, !s.sqliteIsA}) {
-      long long read = 0;
-      if (std::string failure = odbc_bare::ReadInBlocks(lite ? kLiteConnect : kPgConnect, kOrdered,
-                                                        lite ? kLiteBlock : kPgBlock, &read);
-          !failure.empty())
-        return failure;
-      if (read != static_cast<long long>(s.rows))
-        return "the bare client read " + std::to_string(read) + " rows";
-      *rows += read;
-    }
-    return {};
-  });
+  std::vector<odbc_bare::Read> reads;
+  for (const bool lite : {s.sqliteIsA, !s.sqliteIsA})
+    reads.push_back({lite ? kLiteConnect : kPgConnect, kOrdered, lite ? kLiteBlock : kPgBlock});
+  odbc_bare::BareRun run = odbc_bare::ReadInFreshProcess(reads);
+  if (run.failure.empty() && run.rows != 2 * static_cast<long long>(s.rows))
+    run.failure = "the bare client read " + std::to_string(run.rows) + " rows";
+  return run;
 }
 
 // The PostgreSQL table's sums, which a run that wrote nothing leaves as they were.
@@ -289,7 +283,7 @@ void BM_ScanMemory(benchmark::State& state) {
   // bare client of the same driver: the driver's own peak for the rows.
   odbc_bare::BareRun bare;
   if (failure.empty()) {
-    bare = odbc_bare::ReadInFreshProcess("DSN=scanLite", kOrdered);
+    bare = odbc_bare::ReadInFreshProcess({{"DSN=scanLite", kOrdered}});
     failure = bare.failure;
     if (failure.empty() && bare.rows != static_cast<long long>(rows))
       failure = "the bare client read " + std::to_string(bare.rows) + " rows";
