@@ -999,6 +999,10 @@ uint32_t Txn::DesignSeq(int64_t& out) {
     out = db_.read_design_seq_;
     return 0;
   }
+  if (db_.txn_write_ && db_.pg_ != nullptr && db_.pg_->BeginDesignSeq(out)) {
+    db_.design_seq_ = out;
+    return 0;
+  }
   if (uint32_t st = db_.MetaInt("design_seq", 0, out)) {
     db_.design_mark_ = SignalMark();
     return st;
@@ -1013,6 +1017,7 @@ uint32_t Txn::DesignSeq(int64_t& out) {
 uint32_t Txn::BumpDesignSeq() {
   if (!open_ || mode_ != kWrite) return GVERR_INVALID_ARGUMENT;
   db_.design_seq_ = -1;
+  if (db_.pg_ != nullptr) db_.pg_->ForgetDesignSeq();
   return db_.Exec("UPDATE meta SET value = value + 1 WHERE key = 'design_seq'");
 }
 

@@ -583,7 +583,12 @@ uint32_t PgConn::SendBegin() {
   // other as under SQLite's write lock, and each reads what the one before it committed.
   if (write_) {
     if (uint32_t st = SendText("BEGIN", Sent::kQuiet)) return st;
-    return SendText("SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE", Sent::kQuiet);
+    if (uint32_t st =
+            SendText("SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE", Sent::kQuiet))
+      return st;
+    // A statement of its own, so that its snapshot is taken once the lock is held (it sees
+    // a design change that the writer before committed).
+    return SendText("SELECT value FROM meta WHERE key = 'design_seq'", Sent::kDesignSeq);
   }
   return SendText("BEGIN ISOLATION LEVEL REPEATABLE READ", Sent::kQuiet);
 }
@@ -618,6 +623,13 @@ uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
       // Inside a transaction the failure is its commit's, whether or not it was waited for.
       if (kind != Sent::kIgnored && txn_ == TxnState::kOpen && failure_ == 0) failure_ = st;
     }
+    if (kind == Sent::kDesignSeq && status == PGRES_TUPLES_OK && PQntuples(r) == 1 &&
+        txn_ == TxnState::kOpen) {
+      std::string digits(PQgetvalue(r, 0, 0), static_cast<size_t>(PQgetlength(r, 0, 0)));
+      char* end = nullptr;
+      long long v = std::strtoll(digits.c_str(), &end, 10);
+      if (!digits.empty() && end == digits.c_str() + digits.size() && v >= 0) begin_design_seq_ = v;
+    }
     if (kind == Sent::kWanted && wanted != nullptr && status != PGRES_PIPELINE_ABORTED)
       wanted->push_back(r);
     else
@@ -640,6 +652,13 @@ void PgConn::Begin(bool write) {
   txn_ = TxnState::kPending;
   write_ = write;
   failure_ = 0;
+  begin_design_seq_ = -1;
+}
+
+bool PgConn::BeginDesignSeq(int64_t& out) const {
+  if (txn_ != TxnState::kOpen || !write_ || begin_design_seq_ < 0) return false;
+  out = begin_design_seq_;
+  return true;
 }
 
 uint32_t PgConn::Commit(bool write) {

@@ -102,6 +102,11 @@ class PgConn {
   [[nodiscard]] uint32_t Send(const char* name, int n, const char* const* values,
                               const int* lengths, const int* formats);
   bool in_transaction() const { return txn_ != TxnState::kNone; }
+  // A writer's BEGIN reads meta.design_seq once it holds the commit counter's lock, in the
+  // same round trip: whether that value is there (out), until the transaction changes the
+  // design (ForgetDesignSeq) or ends.
+  bool BeginDesignSeq(int64_t& out) const;
+  void ForgetDesignSeq() { begin_design_seq_ = -1; }
 
   // The commit signal: whether a counter read when mark was taken must be read again (and
   // then takes mark anew, just before that read). A commit of this process to the database
@@ -126,7 +131,8 @@ class PgConn {
   [[nodiscard]] uint32_t Revive();
   [[nodiscard]] uint32_t Setup();
   enum class TxnState { kNone, kPending, kOpen };  // kPending: BEGIN not sent yet
-  enum class Sent { kQuiet, kWanted, kIgnored, kSync };
+  // kDesignSeq: the writer's read of meta.design_seq sent with its BEGIN.
+  enum class Sent { kQuiet, kWanted, kIgnored, kSync, kDesignSeq };
   // Sends the pending BEGIN (pipeline mode on).
   [[nodiscard]] uint32_t SendBegin();
   // Sends a statement without parameters into the pipeline.
@@ -152,6 +158,8 @@ class PgConn {
   std::string notify_;     // NOTIFY of the commit signal (empty: none)
   uint64_t notified_ = 0;  // notifications received
   uint64_t lives_ = 0;     // connections made anew (notifications may be lost then)
+  // meta.design_seq as the writer's BEGIN read it (-1: not read in this transaction).
+  int64_t begin_design_seq_ = -1;
   // Commits of writers of this process to the same database (they need not wait for their
   // notification to reach this connection).
   std::shared_ptr<std::atomic<uint64_t>> local_;
