@@ -2,7 +2,8 @@
 // carrying messages framed by the little-endian Length word at offset 4.
 //
 // A pipe "NAME" is the socket NAME.sock beside the lock file NAME.lock; the server holds
-// the lock while it serves, so TWIPCExists asks the lock and never connects. Handles are
+// the owner lock while it serves, and the ready lock from the moment its socket listens
+// under its name, so TWIPCExists asks the ready lock and never connects. Handles are
 // heap objects listed in a registry: a call on a handle that is not (or no longer) listed
 // fails instead of touching freed memory, and TWIPCShutdown, TWIPCDisconnect or TWIPCClose
 // from one thread (a signal handler's clean-up) while another waits on the same handle
@@ -288,13 +289,14 @@ int IpcPeerProcessId(TWIPC* conn) {
 extern "C" {
 
 // The lock answers at once; timeoutSeconds is not needed, since a serving socket accepts
-// (into its backlog) even while the server is busy. The socket's name comes last in the
-// making of a pipe: with the lock held but no name yet the pipe is not served.
+// (into its backlog) even while the server is busy. The ready lock comes last in the making
+// of a pipe: a new server holds its owner lock while the socket file of a killed one is
+// still there, and that socket listens for nobody.
 TW_API int TWIPCExists(const char* name, uint32_t timeoutSeconds) {
   return tw::guard_value(0, [&] {
     Paths paths;
     if (!pipe_paths(name, false, &paths)) return 0;
-    return tw::owner_lock_held(paths.lock) && is_socket(paths.sock) ? 1 : 0;
+    return tw::ready_lock_held(paths.lock) && is_socket(paths.sock) ? 1 : 0;
   });
 }
 
@@ -319,13 +321,18 @@ TW_API TWIPC* TWIPCCreate(const char* name) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return give_up();
     // The socket listens before it takes its name, so that a client that finds the pipe
-    // served (the lock held and the name there) can connect at once.
+    // served (the ready lock held and the name there) can connect at once.
     sockaddr_un addr = socket_address(paths.bound);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::chmod(paths.bound.c_str(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
         ::rename(paths.bound.c_str(), paths.sock.c_str()) != 0) {
       ::close(fd);
       ::unlink(paths.bound.c_str());
+      return give_up();
+    }
+    if (!tw::mark_ready(lock_fd)) {
+      ::close(fd);
+      ::unlink(paths.sock.c_str());
       return give_up();
     }
     TWIPC* pipe;

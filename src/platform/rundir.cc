@@ -5,6 +5,8 @@
 // and conflict between two opens in the same process; unlike flock they can be tested
 // (F_OFD_GETLK) without being taken, so asking "is there an owner?" never makes a
 // concurrent owner's attempt fail.
+//
+// The owner lock is byte 0 of the lock file, the ready lock byte 1.
 #include "rundir.h"
 
 #include <fcntl.h>
@@ -27,6 +29,17 @@ namespace {
 // The longest object name, chosen so that a socket path under /tmp always fits sun_path.
 constexpr size_t kMaxName = 32;
 constexpr size_t kKeyDigits = 16;
+constexpr off_t kOwnerByte = 0;
+constexpr off_t kReadyByte = 1;
+
+struct flock WriteLockOn(off_t byte) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = byte;
+  fl.l_len = 1;
+  return fl;
+}
 
 std::string with_slash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
@@ -122,9 +135,7 @@ int lock_owner(const std::string& path) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return -1;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
+    struct flock fl = WriteLockOn(kOwnerByte);
     if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
       int err = errno;
       ::close(fd);
@@ -141,12 +152,15 @@ int lock_owner(const std::string& path) {
   return -1;
 }
 
-bool owner_lock_held(const std::string& path) {
+bool mark_ready(int fd) {
+  struct flock fl = WriteLockOn(kReadyByte);
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+bool ready_lock_held(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
+  struct flock fl = WriteLockOn(kReadyByte);
   bool held = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
   ::close(fd);
   return held;

@@ -39,9 +39,15 @@ __attribute__((visibility("default"))) bool valid_object_name(std::string_view n
 // in this process or another, holds it. Closing the descriptor releases the lock.
 __attribute__((visibility("default"))) int lock_owner(const std::string& path);
 
-// Whether anyone holds the owner lock on path; never takes it, so it cannot make a
-// concurrent lock_owner fail.
-bool owner_lock_held(const std::string& path);
+// Adds the ready lock to the owner lock that fd (from lock_owner) holds: the owner has made
+// what it owns usable. A new owner finds the files of a dead one in place until it has
+// replaced them, so only this second lock, which dies with its owner too, tells a usable
+// object from a dead one's leftovers. False when the lock cannot be taken.
+__attribute__((visibility("default"))) bool mark_ready(int fd);
+
+// Whether anyone holds the ready lock on path; never takes a lock, so it cannot make a
+// concurrent lock_owner or mark_ready fail.
+__attribute__((visibility("default"))) bool ready_lock_held(const std::string& path);
 
 }  // namespace tw
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ctlstore_fixture.h"
+#include "process_io.h"
 #include "store_fixture.h"
 
 namespace twtest {
@@ -100,21 +101,37 @@ class TakeRaceTest : public CtlstoreTest, public ::testing::WithParamInterface<E
     ASSERT_EQ(TWPlatInit((dir + "ctlstore").c_str()), 0u);
   }
 
+  // What the control store of s wrote (its output, errors with any sanitizer report, and
+  // its own error file), for the message of a failure.
+  static std::string Said(const Server& s) {
+    std::string text = s.name;
+    for (const char* file : {"ctlstore.out", "ctlstore.err", "twmain.err"})
+      if (std::filesystem::exists(s.dir + file))
+        text += "\n--- " + std::string(file) + ":\n" + ReadFile(s.dir + file);
+    return text;
+  }
+
   void StartServer(Server& s) {
     Become(s.dir);
     ScopedEnv root("PLEXA_ROOT", s.root.c_str());
-    ASSERT_EQ(TWProcShellExec("ctlstore", &s.process, 0, 0), 0u);
-    // A sanitizer build on a busy machine takes seconds to register with a held database.
-    for (int i = 0; i < 6000 && !TWIPCExists(wire::kPipeName, 0); ++i)
+    ASSERT_EQ(tw::ShellExecDetached("ctlstore", s.dir + "ctlstore.out", s.dir + "ctlstore.err",
+                                    &s.process),
+              0u);
+    // A sanitizer build on a busy machine takes seconds to start; one that exited will not.
+    int exitCode = -1;
+    for (int i = 0; i < 6000 && !TWIPCExists(wire::kPipeName, 0); ++i) {
+      if ((exitCode = TWProcProcessExitCode(s.process)) != -1) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(TWIPCExists(wire::kPipeName, 0)) << s.name;
+    }
+    ASSERT_EQ(exitCode, -1) << "exited: " << Said(s);
+    ASSERT_TRUE(TWIPCExists(wire::kPipeName, 0)) << Said(s);
   }
 
   void StopServer(Server& s) {
     Become(s.dir);
-    EXPECT_EQ(StatusOf(Exchange(Block(code::kShutdown, 16))), 0u) << s.name;
+    EXPECT_EQ(StatusOf(Exchange(Block(code::kShutdown, 16))), 0u) << Said(s);
     TWProcProcessWait(s.process);
-    EXPECT_EQ(TWProcProcessExitCode(s.process), 0) << s.name;
+    EXPECT_EQ(TWProcProcessExitCode(s.process), 0) << Said(s);
     TWProcProcessFree(s.process);
     s.process = nullptr;
   }

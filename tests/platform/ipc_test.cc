@@ -19,6 +19,7 @@
 
 #include "plat_test_util.h"
 #include "platform.h"
+#include "rundir.h"
 #include "tw/coding.h"
 
 namespace {
@@ -200,6 +201,11 @@ TEST_F(Ipc, ASocketLeftByADeadServerIsReplaced) {
 
   EXPECT_EQ(TWIPCExists("TWCSMP", 90), 0);
   EXPECT_EQ(TWIPCOpen("TWCSMP", 0), nullptr) << "nobody listens on the old socket";
+  // The next server on its way: its lock taken, the old socket not replaced yet.
+  const int lock = tw::lock_owner(RunDir() / "TWCSMP.lock");
+  ASSERT_GE(lock, 0);
+  EXPECT_EQ(TWIPCExists("TWCSMP", 0), 0) << "the old socket is not the new server's";
+  ::close(lock);
   EchoServer server("TWCSMP");
   Bytes reply;
   ASSERT_TRUE(exchange("TWCSMP", message(1, 16), &reply));
