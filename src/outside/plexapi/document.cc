@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 
 #include "core_bridge.h"
 #include "database.h"
@@ -92,31 +91,13 @@ class StoredItemsByName : public ItemSource {
     }
     const std::vector<std::string> names{key};
     if (uint32_t s = UnpackItems(*packed_, rows, &names)) return s;
-    if (!parts_) return 0;
-    // The names the parts hold, once: a formula mostly asks for names no part holds, and
-    // each name asked would cost a read of its own.
-    if (!part_names_) {
-      part_names_.emplace();
-      Stmt st;
-      if (uint32_t s =
-              Query(txn_, "SELECT DISTINCT name_key FROM item_part WHERE note=?", st, note_)) {
-        part_names_.reset();
-        return s;
-      }
-      if (uint32_t s =
-              st.ForEachRow([&](const Stmt& r) { part_names_->emplace(std::string(r.Blob(0))); })) {
-        part_names_.reset();
-        return s;
-      }
-    }
-    return part_names_->count(key) != 0 ? ReadItemParts(txn_, note_, rows, &names) : 0;
+    return parts_ ? ReadItemParts(txn_, note_, rows, &names) : 0;
   }
 
   Txn& txn_;
   GVNOTEID note_;
   mutable std::optional<std::string> packed_;
   mutable bool parts_ = false;
-  mutable std::optional<std::set<std::string>> part_names_;
   mutable std::map<std::string, std::vector<StoredItem>> cache_;
   mutable uint32_t status_ = 0;
 };
