@@ -567,19 +567,18 @@ void Relay(benchmark::State& state, bool intoPostgresql) {
   const double floor = bareRead.seconds + bareUpdateFirst.seconds;
   state.counters["bare_read_s"] = bareRead.seconds;
   state.counters["ours_over_bare_read_and_update_first"] = run.seconds / floor;
-  std::fprintf(stderr, "bare read of the changes %.3f s, and the update-first writes: ratio %.2f\n",
-               bareRead.seconds, run.seconds / floor);
   // Where the driver sets the limit: the bare client's read and writes against the database's
   // own client. Above 1, no client of this driver meets the anchor.
   state.counters["bare_read_and_update_first_over_apply"] = floor / refSeconds;
   double load[1] = {0};
   std::fprintf(stderr,
                "relay into %s: taskrun %.3f s, %s %.3f s (ours %.2f); through the same driver a "
-               "bare client reads and writes them in %.3f s, %.2f of %s (ours %.2f of it); "
-               "load %.2f\n",
+               "bare client reads them in %.3f s and writes them in %.3f s, %.2f of %s (ours %.2f "
+               "of it); load %.2f\n",
                intoPostgresql ? "PostgreSQL" : "SQLite", run.seconds,
                intoPostgresql ? "psql -1 -f" : "sqlite3", refSeconds, run.seconds / refSeconds,
-               floor, floor / refSeconds, intoPostgresql ? "psql" : "sqlite3", run.seconds / floor,
+               bareRead.seconds, bareUpdateFirst.seconds, floor / refSeconds,
+               intoPostgresql ? "psql" : "sqlite3", run.seconds / floor,
                ::getloadavg(load, 1) == 1 ? load[0] : -1.0);
   if (intoPostgresql) {
     state.counters["bare_arrays_s"] = bareArrays.seconds;

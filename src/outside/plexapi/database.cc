@@ -999,7 +999,7 @@ uint32_t Txn::DesignSeq(int64_t& out) {
     out = db_.read_design_seq_;
     return 0;
   }
-  if (db_.txn_write_ && db_.pg_ != nullptr && db_.pg_->BeginDesignSeq(out)) {
+  if (db_.pg_ != nullptr && db_.pg_->BeginDesignSeq(out)) {
     db_.design_seq_ = out;
     return 0;
   }

@@ -224,19 +224,19 @@ uint32_t Index::FillView(GVNOTEID view) {
   // after the scan of the table by PostgreSQL's planner. Pages stay small beside the view so
   // that the plan PostgreSQL keeps for the statement (made without the parameters' values)
   // walks the index too.
-  for (size_t page = 0;; ++page) {
+  static const std::string kOrder =
+      " ORDER BY sortkey, note, dup LIMIT " + std::to_string(kViewPage);
+  static const std::string kFirstPage =
+      "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=?" + kOrder;
+  static const std::string kNextPage =
+      "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
+      "AND (sortkey, note, dup) > (?, ?, ?)" +
+      kOrder;
+  for (;;) {
     Stmt st;
-    if (uint32_t s =
-            page == 0
-                ? Query(txn,
-                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                        "ORDER BY sortkey, note, dup LIMIT 1000",
-                        st, view)
-                : Query(txn,
-                        "SELECT sortkey, note, dup, cells FROM view_entry WHERE view=? "
-                        "AND (sortkey, note, dup) > (?, ?, ?) "
-                        "ORDER BY sortkey, note, dup LIMIT 1000",
-                        st, view, AsBlob(rows.back().sortkey), rows.back().note, rows.back().dup))
+    if (uint32_t s = rows.empty() ? Query(txn, kFirstPage, st, view)
+                                  : Query(txn, kNextPage, st, view, AsBlob(rows.back().sortkey),
+                                          rows.back().note, rows.back().dup))
       return s;
     size_t before = rows.size();
     if (uint32_t s = st.ForEachRow([&](const Stmt& q) {
