@@ -817,6 +817,20 @@ Txn::~Txn() {
   Rollback();
 }
 
+const Database::PartNames* Database::part_names(GVNOTEID note, uint32_t seq) const {
+  auto it = part_names_.find(note);
+  return it != part_names_.end() && it->second.seq == seq ? &it->second : nullptr;
+}
+
+void Database::set_part_names(GVNOTEID note, std::optional<PartNames> names) {
+  if (!names) {
+    part_names_.erase(note);
+    return;
+  }
+  if (part_names_.size() >= kPartNameNotes && part_names_.count(note) == 0) part_names_.clear();
+  part_names_[note] = std::move(*names);
+}
+
 uint32_t Database::EndHeldRead() {
   if (!held_read_) return 0;
   held_read_ = false;
@@ -901,13 +915,28 @@ uint32_t Txn::Commit() {
   }
   if (db_.pg_ != nullptr) {
     uint32_t st = 0;
-    if (mode_ == kWrite && db_.next_note_dirty_) st = db_.SetMeta("next_note", db_.next_note_);
+    if (mode_ == kWrite && db_.next_note_dirty_)
+      st = RunSqlUnwaited(db_, kStoreMeta, "next_note", db_.next_note_);
+    // The design counter as this writer read it under its lock (-1: not read, or changed).
+    int64_t design = -1;
+    if (mode_ == kWrite && !db_.pg_->BeginDesignSeq(design)) design = db_.design_seq_;
     // The counter's increment goes with the commit (a transaction in which a statement
     // failed fails to commit there).
     if (st == 0)
       st = db_.pg_->Commit(mode_ == kWrite);
     else
       db_.pg_->Rollback();
+    // The counters as this commit left them are what the next reader would read: it need
+    // not read them while the commit signal says nobody committed since.
+    int64_t committed = 0;
+    if (st == 0 && mode_ == kWrite && db_.pg_->CommittedSeq(committed)) {
+      db_.commit_seq_ = committed;
+      db_.pg_->Mark(db_.commit_mark_);
+      if (design >= 0) {
+        db_.read_design_seq_ = design;
+        db_.pg_->Mark(db_.design_mark_);
+      }
+    }
     open_ = false;
     db_.txn_depth_ = 0;
     db_.txn_write_ = false;

@@ -102,6 +102,13 @@ struct DesignChange {
 // id and start, so a later process given the same id is not taken for it). When that
 // process is gone (killed runs never delete theirs), the view is removed the next time its
 // name is tried, so the names do not run out. A view whose maker is unknown is kept.
+// Whether the view whose style and maker_token are the columns at and after at of st is an
+// orphaned temporary view.
+bool OrphanedAt(const Stmt& st, int at) {
+  return st.Int(at) == GVVIEW_TEMPORARY && !st.IsNull(at + 1) &&
+         !tw::ProcessMarkAlive(st.Text(at + 1));
+}
+
 template <class Db>
 uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   out = false;
@@ -110,7 +117,7 @@ uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   if (uint32_t s =
           QueryRow(db, "SELECT style, maker_token FROM view_def WHERE view=?", st, row, view))
     return s;
-  out = row && st.Int(0) == GVVIEW_TEMPORARY && !st.IsNull(1) && !tw::ProcessMarkAlive(st.Text(1));
+  out = row && OrphanedAt(st, 0);
   return 0;
 }
 
@@ -403,13 +410,17 @@ uint32_t LocateDesign(Database& db, uint32_t cls, std::string_view name, GVNOTEI
   if (name.empty() || name.size() > kMaxDesignName) return 0;
   Stmt st;
   bool row = false;
-  if (uint32_t s = QueryRow(db, "SELECT id FROM note WHERE class=? AND design_key=?", st, row, cls,
-                            FoldAscii(name)))
+  // A view's kind and maker come with it: whether it is an orphaned temporary one costs no
+  // statement of its own.
+  if (uint32_t s = QueryRow(db,
+                            "SELECT n.id, v.style, v.maker_token FROM note n LEFT JOIN view_def v "
+                            "ON v.view = n.id WHERE n.class=? AND n.design_key=?",
+                            st, row, cls, FoldAscii(name)))
     return s;
   if (row) out = static_cast<GVNOTEID>(st.Int(0));
+  const bool orphaned = row && cls == kClassView && OrphanedAt(st, 1);
   st = Stmt();
-  bool orphaned = false;
-  if (cls == kClassView && out != 0 && Orphaned(db, out, orphaned) == 0 && orphaned) {
+  if (orphaned) {
     // Trying a temporary view's name is when an orphaned one is removed; when that cannot
     // be done now (another writer holds the database) the view stays found.
     LastError before = GetLastError();

@@ -66,7 +66,20 @@ bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
 // kept in status().
 class StoredItemsByName : public ItemSource {
  public:
-  StoredItemsByName(Txn& txn, GVNOTEID note) : txn_(txn), note_(note) {}
+  // packed: the note's packed items when the store read them already; parts: whether the
+  // note has parts then. known (may be null): what the connection knew of its part names
+  // before this store, which appended parts of the names added; learned receives whether
+  // each name asked for has parts.
+  StoredItemsByName(Txn& txn, GVNOTEID note, std::optional<std::string> packed, bool parts,
+                    const Database::PartNames* known, const std::set<std::string>& added,
+                    std::map<std::string, bool>& learned)
+      : txn_(txn),
+        note_(note),
+        packed_(std::move(packed)),
+        parts_(parts),
+        known_(known),
+        added_(added),
+        learned_(learned) {}
   bool Find(std::string_view name, Value& out) const override {
     std::string key = FoldAscii(name);
     auto cached = cache_.find(key);
@@ -91,13 +104,27 @@ class StoredItemsByName : public ItemSource {
     }
     const std::vector<std::string> names{key};
     if (uint32_t s = UnpackItems(*packed_, rows, &names)) return s;
-    return parts_ ? ReadItemParts(txn_, note_, rows, &names) : 0;
+    if (!parts_ || KnownWithout(key)) return 0;
+    const size_t packedRows = rows.size();
+    if (uint32_t s = ReadItemParts(txn_, note_, rows, &names)) return s;
+    learned_[key] = rows.size() > packedRows;
+    return 0;
+  }
+
+  // Whether the note is known to have no part of the name.
+  bool KnownWithout(const std::string& key) const {
+    if (known_ == nullptr || added_.count(key) != 0) return false;
+    auto it = known_->has.find(key);
+    return it != known_->has.end() ? !it->second : known_->complete;
   }
 
   Txn& txn_;
   GVNOTEID note_;
   mutable std::optional<std::string> packed_;
   mutable bool parts_ = false;
+  const Database::PartNames* known_;
+  const std::set<std::string>& added_;
+  std::map<std::string, bool>& learned_;
   mutable std::map<std::string, std::vector<StoredItem>> cache_;
   mutable uint32_t status_ = 0;
 };
@@ -241,21 +268,52 @@ uint32_t ReadNote(Txn& txn, GVNOTEID id, NoteRow& row) {
   return 0;
 }
 
-uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
+namespace {
+
+// ReadNote with the note's packed items (not unpacked).
+[[nodiscard]] uint32_t ReadNotePacked(Txn& txn, GVNOTEID id, NoteRow& row, std::string& packed) {
   Stmt st;
   if (uint32_t s =
           QueryNoteRow(txn,
                        "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                       "seq, items, parts FROM note WHERE id=?",
+                       "seq, parts, items FROM note WHERE id=?",
+                       id, GVERR_NO_ENTRY, st))
+    return s;
+  row = NoteOf(st, id);
+  row.parts = st.Int(8);
+  packed = std::string(st.Blob(9));
+  return 0;
+}
+
+// ReadNoteItems; attachments (when given) receives whether the note has any, asked in the
+// same statement.
+[[nodiscard]] uint32_t ReadNoteItemsAttached(Txn& txn, GVNOTEID id, NoteRow& row,
+                                             std::vector<StoredItem>& items, bool* attachments) {
+  Stmt st;
+  if (uint32_t s =
+          QueryNoteRow(txn,
+                       attachments == nullptr
+                           ? "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                             "seq, items, parts FROM note WHERE id=?"
+                           : "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                             "seq, items, parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = "
+                             "note.id) FROM note WHERE id=?",
                        id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
   row = NoteOf(st, id);
   row.parts = st.Int(9);
+  if (attachments != nullptr) *attachments = st.Int(10) != 0;
   st = Stmt();
   if (row.parts > 0)
     if (uint32_t s = ReadItemParts(txn, id, items)) return s;
   return 0;
+}
+
+}  // namespace
+
+uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
+  return ReadNoteItemsAttached(txn, id, row, items, nullptr);
 }
 
 uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
@@ -368,8 +426,9 @@ uint32_t InsertItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string_view k
     PackItem(*it, packed);
     AppendItemText(*it, body);
   }
-  if (uint32_t s = RunSql(txn, "INSERT INTO item_part(note, ord, name_key, items) VALUES(?,?,?,?)",
-                          note, ord, key, AsBlob(packed)))
+  if (uint32_t s =
+          RunSqlUnwaited(txn, "INSERT INTO item_part(note, ord, name_key, items) VALUES(?,?,?,?)",
+                         note, ord, key, AsBlob(packed)))
     return s;
   return IndexItemPart(txn, note, ord, std::move(body));
 }
@@ -477,7 +536,12 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   if (uint32_t s = txn.Begin(Txn::kHeldRead)) return s;
   NoteRow row;
   std::vector<StoredItem> items;
-  if (uint32_t s = ReadNoteItems(txn, id, row, items)) return s;
+  // On PostgreSQL, where each statement is a round trip, whether the note has attachments
+  // comes with its row; a walk of a file asks once whether any note has one.
+  bool attachments = true;
+  if (uint32_t s =
+          ReadNoteItemsAttached(txn, id, row, items, db.pg() != nullptr ? &attachments : nullptr))
+    return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
   std::unique_ptr<Document> doc(new Document);
@@ -500,8 +564,8 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
-  bool attachments = true;
-  if (uint32_t s = txn.AnyAttachments(attachments)) return s;
+  if (db.pg() == nullptr)
+    if (uint32_t s = txn.AnyAttachments(attachments)) return s;
   if (attachments) {
     Stmt st;
     if (uint32_t s = Query(txn, "SELECT name, size, modified FROM attachment WHERE note=?", st, id))
@@ -796,7 +860,12 @@ uint32_t Document::Store(bool ifUnchanged) {
   uint32_t seq = seq_ + 1;
   // The views of an existing note read its items as stored after this store.
   std::vector<StoredItem> merged;
-  bool viewsByName = false;  // merged was not read: the views read what they name
+  bool viewsByName = false;           // merged was not read: the views read what they name
+  std::optional<std::string> packed;  // the packed items, when read with the note's header
+  // What is known of the note's part names after this store (nullopt: nothing).
+  std::optional<Database::PartNames> partNames;
+  const Database::PartNames* knownParts = nullptr;
+  std::map<std::string, bool> learned;
   if (is_new_) {
     NoteRow row;
     row.unid = unid_;
@@ -814,11 +883,17 @@ uint32_t Document::Store(bool ifUnchanged) {
     }
     id = row.id;
     if (uint32_t s = IndexNote(txn, id, NoteText(items_), true)) return s;
+    partNames.emplace().complete = true;
   } else {
     // Rows appended to names, nothing else changed: the stored items are not read.
     const bool appendOnly = dirty_.empty() && appended_rows_ > 0;
     NoteRow row;
-    if (uint32_t s = appendOnly ? ReadNote(txn, id, row) : ReadNoteItems(txn, id, row, merged))
+    // The views of a document read its packed items (small beside its parts): read with its
+    // header, they cost no statement of their own.
+    const bool viewed = cls_ == kClassDocument && db_->indexer() != nullptr;
+    if (uint32_t s = !appendOnly ? ReadNoteItems(txn, id, row, merged)
+                     : viewed    ? ReadNotePacked(txn, id, row, packed.emplace())
+                                 : ReadNote(txn, id, row))
       return s;
     // Read under the write lock of this transaction: nobody can store between the check
     // and the writes below.
@@ -852,9 +927,9 @@ uint32_t Document::Store(bool ifUnchanged) {
         const std::vector<const StoredItem*> run(appended.begin() + at, appended.begin() + end);
         if (uint32_t s = InsertItemPart(txn, id, ++parts, appended[at]->key, run)) return s;
       }
-      if (uint32_t s =
-              RunSql(txn, "UPDATE note SET parts=?, parent=?, modified=?, seq=? WHERE id=?", parts,
-                     ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
+      if (uint32_t s = RunSqlUnwaited(
+              txn, "UPDATE note SET parts=?, parent=?, modified=?, seq=? WHERE id=?", parts,
+              ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
         return s;
     } else if (itemsChanged) {
       if (!dirty_.empty())
@@ -865,15 +940,15 @@ uint32_t Document::Store(bool ifUnchanged) {
           if (it.key == key) merged.push_back(it);
       for (const DocItem* it : appended)
         if (dirty_.count(it->key) == 0) merged.push_back(*it);
-      if (uint32_t s =
-              RunSql(txn,
-                     "UPDATE note SET items=?, parts=0, form_key=?, parent=?, modified=?, seq=? "
-                     "WHERE id=?",
-                     AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
-                     ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
+      if (uint32_t s = RunSqlUnwaited(
+              txn,
+              "UPDATE note SET items=?, parts=0, form_key=?, parent=?, modified=?, seq=? "
+              "WHERE id=?",
+              AsBlob(PackItems(merged)), TextOrNull(FormKeyOf(merged)),
+              ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)), seq, id))
         return s;
       if (row.parts > 0)
-        if (uint32_t s = RunSql(txn, "DELETE FROM item_part WHERE note=?", id)) return s;
+        if (uint32_t s = RunSqlUnwaited(txn, "DELETE FROM item_part WHERE note=?", id)) return s;
       if (uint32_t s = IndexNote(txn, id, NoteText(merged), false, row.parts > 0)) return s;
     } else if (uint32_t s = RunSql(txn, "UPDATE note SET parent=?, modified=?, seq=? WHERE id=?",
                                    ParentParam(has_parent_, parent_), AsBlob(EncodeStoredTime(now)),
@@ -881,6 +956,14 @@ uint32_t Document::Store(bool ifUnchanged) {
       return s;
     }
     viewsByName = inParts;
+    // Parts were dropped (none are left), added, or left as they were.
+    knownParts = db_->part_names(id, row.seq);
+    if (itemsChanged && !inParts)
+      partNames.emplace().complete = true;
+    else if (knownParts != nullptr)
+      partNames = *knownParts;
+    else if (inParts)
+      partNames.emplace();
   }
   for (const auto& [name, a] : attachments_)
     if (a.pending)
@@ -893,7 +976,8 @@ uint32_t Document::Store(bool ifUnchanged) {
         // Every item of a new note was just stored from items_: the views read them here.
         if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
       } else if (viewsByName) {
-        StoredItemsByName stored(txn, id);
+        // The store added parts: the note has some.
+        StoredItemsByName stored(txn, id, std::move(packed), true, knownParts, appended_, learned);
         if (uint32_t s = ix->OnStore(txn, id, stored)) return s;
         if (stored.status() != 0) return stored.status();
       } else {
@@ -902,7 +986,19 @@ uint32_t Document::Store(bool ifUnchanged) {
       }
     }
   }
-  if (uint32_t s = txn.Commit()) return s;
+  // A store that joined another transaction (a bulk store) may still be rolled back with it.
+  if (txn.joined() || db_->in_bulk_store()) partNames.reset();
+  if (uint32_t s = txn.Commit()) {
+    db_->set_part_names(id, std::nullopt);
+    return s;
+  }
+  if (partNames) {
+    partNames->seq = seq;
+    for (const auto& [key, has] : learned) partNames->has[key] = has;
+    if (viewsByName)
+      for (const std::string& key : appended_) partNames->has[key] = true;
+  }
+  db_->set_part_names(id, std::move(partNames));
   id_ = id;
   seq_ = seq;
   modified_ = now;

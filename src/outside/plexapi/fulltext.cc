@@ -103,14 +103,14 @@ uint32_t WriteFullTextRows(Txn& txn, const std::vector<Database::FullTextRow>& r
   for (const Database::FullTextRow& r : rows) {
     uint32_t s = 0;
     if (r.body && r.fresh)
-      s = RunSql(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.first, *r.body);
+      s = RunSqlUnwaited(txn, "INSERT INTO fulltext(rowid, body) VALUES(?, ?)", r.first, *r.body);
     else if (r.body)
-      s = RunSql(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
-                 *r.body);
+      s = RunSqlUnwaited(txn, "INSERT OR REPLACE INTO fulltext(rowid, body) VALUES(?, ?)", r.first,
+                         *r.body);
     else if (r.first == r.last)
-      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
+      s = RunSqlUnwaited(txn, "DELETE FROM fulltext WHERE rowid=?", r.first);
     else
-      s = RunSql(txn, "DELETE FROM fulltext WHERE rowid BETWEEN ? AND ?", r.first, r.last);
+      s = RunSqlUnwaited(txn, "DELETE FROM fulltext WHERE rowid BETWEEN ? AND ?", r.first, r.last);
     if (s != 0) return s;
   }
   return 0;

@@ -503,7 +503,7 @@ void PgConn::CountNotifications() {
   }
 }
 
-bool PgConn::Changed(SignalMark& mark) {
+uint64_t PgConn::Token() {
   if (!notify_.empty() && PQstatus(conn_) == CONNECTION_OK) {
     // Whatever the server sent meanwhile, without waiting for anything.
     if (PQconsumeInput(conn_) != 0) CountNotifications();
@@ -511,7 +511,11 @@ bool PgConn::Changed(SignalMark& mark) {
     ++lives_;
   }
   // A token of 0 is never current: the first look always reads.
-  uint64_t token = 1 + notified_ + lives_ + (local_ != nullptr ? local_->load() : 0);
+  return 1 + notified_ + lives_ + (local_ != nullptr ? local_->load() : 0);
+}
+
+bool PgConn::Changed(SignalMark& mark) {
+  uint64_t token = Token();
   auto now = std::chrono::steady_clock::now();
   if (token == mark.token && now - mark.at < kTrustSignal) return false;
   mark.token = token;
@@ -519,15 +523,23 @@ bool PgConn::Changed(SignalMark& mark) {
   return true;
 }
 
+void PgConn::Mark(SignalMark& mark) {
+  mark.token = Token();
+  mark.at = std::chrono::steady_clock::now();
+}
+
 uint32_t PgConn::Revive() {
-  // An unanswered reader's commit keeps the connection busy: its answer is read first, so
-  // that a session the server ended meanwhile shows here, before anything new is sent; the
-  // pipeline is left, so that the connection tells its idle state below. A read-only
-  // transaction's end fails only with its session (the server's message may come before
-  // libpq sees the connection close), and then the session is made anew.
+  // An unanswered reader's commit keeps the connection busy: its answer, once here, is read
+  // first, so that a session the server ended meanwhile shows here, before anything new is
+  // sent; the pipeline is left, so that the connection tells its idle state below. A
+  // read-only transaction's end fails only with its session (the server's message may come
+  // before libpq sees the connection close), and then the session is made anew. An answer
+  // still on its way is not waited for (the session was there when the commit went): it is
+  // read with the next statement's, in the same round trip.
   bool ended = false;
   if (txn_ != TxnState::kOpen) {
-    if (!sent_.empty()) ended = Sync(nullptr) != 0;
+    if (!sent_.empty() && (PQconsumeInput(conn_) == 0 || PQisBusy(conn_) == 0))
+      ended = Sync(nullptr) != 0;
     if (sent_.empty() && PQpipelineStatus(conn_) == PQ_PIPELINE_ON)
       ended = PQexitPipelineMode(conn_) == 0 || ended;
   }
@@ -623,12 +635,19 @@ uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
       // Inside a transaction the failure is its commit's, whether or not it was waited for.
       if (kind != Sent::kIgnored && txn_ == TxnState::kOpen && failure_ == 0) failure_ = st;
     }
-    if (kind == Sent::kDesignSeq && status == PGRES_TUPLES_OK && PQntuples(r) == 1 &&
-        txn_ == TxnState::kOpen) {
+    if ((kind == Sent::kDesignSeq || kind == Sent::kCommitSeq) && status == PGRES_TUPLES_OK &&
+        PQntuples(r) == 1 && txn_ == TxnState::kOpen) {
+      // Digits as stored, or a number where the statement made one of them.
       std::string digits(PQgetvalue(r, 0, 0), static_cast<size_t>(PQgetlength(r, 0, 0)));
       char* end = nullptr;
       long long v = std::strtoll(digits.c_str(), &end, 10);
-      if (!digits.empty() && end == digits.c_str() + digits.size() && v >= 0) begin_design_seq_ = v;
+      bool read = !digits.empty() && end == digits.c_str() + digits.size() && v >= 0;
+      if (PQftype(r, 0) == kInt8Oid) {
+        read = digits.size() == 8;
+        v = read ? BigEndian(reinterpret_cast<const uint8_t*>(digits.data()), 8) : -1;
+        read = read && v >= 0;
+      }
+      if (read) (kind == Sent::kDesignSeq ? begin_design_seq_ : committed_seq_) = v;
     }
     if (kind == Sent::kWanted && wanted != nullptr && status != PGRES_PIPELINE_ABORTED)
       wanted->push_back(r);
@@ -653,6 +672,7 @@ void PgConn::Begin(bool write) {
   write_ = write;
   failure_ = 0;
   begin_design_seq_ = -1;
+  committed_seq_ = -1;
 }
 
 bool PgConn::BeginDesignSeq(int64_t& out) const {
@@ -675,8 +695,9 @@ uint32_t PgConn::Commit(bool write) {
   }
   uint32_t st = 0;
   if (write) {
-    st = SendText(TranslateSql("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq'"),
-                  Sent::kQuiet);
+    st = SendText(
+        TranslateSql("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq' RETURNING value"),
+        Sent::kCommitSeq);
     if (st == 0 && !notify_.empty()) st = SendText(notify_, Sent::kQuiet);
   }
   if (st == 0) st = SendText("COMMIT", write ? Sent::kWanted : Sent::kIgnored);
@@ -713,6 +734,7 @@ uint32_t PgConn::Commit(bool write) {
 void PgConn::Rollback() {
   TxnState was = std::exchange(txn_, TxnState::kNone);
   failure_ = 0;
+  committed_seq_ = -1;
   if (was != TxnState::kOpen) return;
   (void)Sync(nullptr);
   // A connection that is gone has no transaction left to end.

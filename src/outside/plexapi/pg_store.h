@@ -107,6 +107,12 @@ class PgConn {
   // design (ForgetDesignSeq) or ends.
   bool BeginDesignSeq(int64_t& out) const;
   void ForgetDesignSeq() { begin_design_seq_ = -1; }
+  // meta.commit_seq as the last writer's commit on this connection left it, until the next
+  // transaction begins (out; false when not known).
+  bool CommittedSeq(int64_t& out) const {
+    out = committed_seq_;
+    return txn_ == TxnState::kNone && committed_seq_ >= 0;
+  }
 
   // The commit signal: whether a counter read when mark was taken must be read again (and
   // then takes mark anew, just before that read). A commit of this process to the database
@@ -115,6 +121,8 @@ class PgConn {
   // it was read. A lost connection (notifications missed) changes it too.
   static constexpr std::chrono::microseconds kTrustSignal{250};
   bool Changed(SignalMark& mark);
+  // Takes mark anew, for a counter whose value is known as of now.
+  void Mark(SignalMark& mark);
 
   // Maps a failed result (null: the connection's failure) to a status with the engine's text.
   [[nodiscard]] uint32_t Status(PGresult* result) const;
@@ -131,8 +139,9 @@ class PgConn {
   [[nodiscard]] uint32_t Revive();
   [[nodiscard]] uint32_t Setup();
   enum class TxnState { kNone, kPending, kOpen };  // kPending: BEGIN not sent yet
-  // kDesignSeq: the writer's read of meta.design_seq sent with its BEGIN.
-  enum class Sent { kQuiet, kWanted, kIgnored, kSync, kDesignSeq };
+  // kDesignSeq: the writer's read of meta.design_seq sent with its BEGIN; kCommitSeq: its
+  // increment of meta.commit_seq, answering the value.
+  enum class Sent { kQuiet, kWanted, kIgnored, kSync, kDesignSeq, kCommitSeq };
   // Sends the pending BEGIN (pipeline mode on).
   [[nodiscard]] uint32_t SendBegin();
   // Sends a statement without parameters into the pipeline.
@@ -146,6 +155,8 @@ class PgConn {
   // Takes the notifications libpq has read (so that none pile up on a connection that never
   // asks for the signal).
   void CountNotifications();
+  // The signal's state: notifications read, connections made anew, local commits.
+  uint64_t Token();
   PGconn* conn_ = nullptr;
   int busy_ms_ = 0;
   std::string schema_setup_;
@@ -160,6 +171,7 @@ class PgConn {
   uint64_t lives_ = 0;     // connections made anew (notifications may be lost then)
   // meta.design_seq as the writer's BEGIN read it (-1: not read in this transaction).
   int64_t begin_design_seq_ = -1;
+  int64_t committed_seq_ = -1;
   // Commits of writers of this process to the same database (they need not wait for their
   // notification to reach this connection).
   std::shared_ptr<std::atomic<uint64_t>> local_;

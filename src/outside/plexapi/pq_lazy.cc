@@ -96,6 +96,9 @@ int PQflush(PGconn* conn) {
 int PQconsumeInput(PGconn* conn) {
   TW_PQ_CALL(PQconsumeInput, 0, conn);
 }
+int PQisBusy(PGconn* conn) {
+  TW_PQ_CALL(PQisBusy, 0, conn);
+}
 PGnotify* PQnotifies(PGconn* conn) {
   TW_PQ_CALL(PQnotifies, nullptr, conn);
 }

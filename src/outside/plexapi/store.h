@@ -378,6 +378,22 @@ class Database {
   // Ends the held read transaction (none: 0).
   [[nodiscard]] uint32_t EndHeldRead();
 
+  // What this connection learned of the names of a note's parts (see item_part) by its own
+  // stores, as of the note's seq then: a store that finds the note at that seq (read under
+  // its write lock) need not ask for the parts of a name known to have none. has: names
+  // known to have parts (true) or none (false); complete: no other name has any.
+  struct PartNames {
+    uint32_t seq = 0;
+    bool complete = false;
+    std::unordered_map<std::string, bool> has;
+  };
+  // The note's entry, when it is current at seq (else null).
+  const PartNames* part_names(GVNOTEID note, uint32_t seq) const;
+  // Keeps (or, given nullopt, forgets) what is known of the note's part names. Bounded: past
+  // kPartNameNotes notes, all is forgotten and learned again.
+  static constexpr size_t kPartNameNotes = 256;
+  void set_part_names(GVNOTEID note, std::optional<PartNames> names);
+
  private:
   friend class Txn;
   Database() = default;
@@ -418,6 +434,7 @@ class Database {
   uint32_t held_count_ = 0;
   std::chrono::steady_clock::time_point held_start_;
   std::vector<FullTextRow> bulk_fulltext_;
+  std::unordered_map<GVNOTEID, PartNames> part_names_;
   uint32_t bulk_failure_ = 0;  // a forced commit's failure, for this connection's next call
   // Commits the bulk transactions that other connections of this thread hold on this file.
   void FlushSiblings();
@@ -462,6 +479,8 @@ class Txn {
   Database& db() const { return db_; }
   sqlite3* sql() const { return db_.sql(); }
   bool writing() const { return mode_ == kWrite; }
+  // Whether this joined an open transaction (its Commit commits nothing).
+  bool joined() const { return joined_; }
   [[nodiscard]] uint32_t Prepare(std::string_view sql, Stmt& out) { return db_.Prepare(sql, out); }
 
   // Whether any note has an attachment (true unless known otherwise): asked once for the
