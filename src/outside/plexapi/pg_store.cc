@@ -607,8 +607,12 @@ uint32_t PgConn::SendBegin() {
 
 uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
   if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF) return 0;
-  if (PQpipelineSync(conn_) == 0) return Lost();
-  sent_.push_back(Sent::kSync);
+  // What ends with a sync already (a reader's commit) is read as it is: another sync would
+  // cost a round trip of its own.
+  if (sent_.empty() || sent_.back() != Sent::kSync) {
+    if (PQpipelineSync(conn_) == 0) return Lost();
+    sent_.push_back(Sent::kSync);
+  }
   uint32_t first = 0;
   while (!sent_.empty()) {
     Sent kind = sent_.front();
