@@ -286,24 +286,35 @@ namespace {
 }
 
 // ReadNoteItems; attachments (when given) receives whether the note has any, asked in the
-// same statement.
+// same statement. On PostgreSQL, where each statement is a round trip, the note's parts come
+// in the same statement too, after its row.
 [[nodiscard]] uint32_t ReadNoteItemsAttached(Txn& txn, GVNOTEID id, NoteRow& row,
                                              std::vector<StoredItem>& items, bool* attachments) {
+  const bool pg = txn.db().pg() != nullptr;
   Stmt st;
-  if (uint32_t s =
-          QueryNoteRow(txn,
-                       attachments == nullptr
-                           ? "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                             "seq, items, parts FROM note WHERE id=?"
-                           : "SELECT unid, class, form_key, design_key, parent, created, modified, "
-                             "seq, items, parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = "
-                             "note.id) FROM note WHERE id=?",
-                       id, GVERR_NO_ENTRY, st))
+  if (uint32_t s = QueryNoteRow(
+          txn,
+          pg ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+               "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
+               "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+               "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 ORDER BY 12"
+          : attachments == nullptr
+              ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+                "parts FROM note WHERE id=?"
+              : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id) FROM note "
+                "WHERE id=?",
+          id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
   row = NoteOf(st, id);
   row.parts = st.Int(9);
   if (attachments != nullptr) *attachments = st.Int(10) != 0;
+  if (pg) {
+    if (row.parts <= 0) return 0;
+    return st.ForEachRow(
+        [&](const Stmt& r) -> uint32_t { return UnpackMoreItems(r.Blob(8), items); });
+  }
   st = Stmt();
   if (row.parts > 0)
     if (uint32_t s = ReadItemParts(txn, id, items)) return s;
