@@ -1227,6 +1227,44 @@ TEST_P(IndexTest, RowsAppendedToAStoredDocumentReadAsOneWithTheirViewsAndSearche
   EXPECT_EQ(FullTextFinds(db_, "gamma"), std::vector<GVNOTEID>{});
 }
 
+// A connection that appended to a note knows which names the note's parts hold and does not
+// ask for the others at its next append; a part that another connection appended meanwhile
+// is still found by the views.
+TEST_P(IndexTest, AppendsAfterAnotherConnectionsAppendSeeItsParts) {
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Log", "SELECT Kind = 'k'", {{GVCOL_SORTED, "Tag"}, {0, "Late"}}, &view),
+            0u);
+  GVNOTEID a = Put(db_, {Text("Kind", "k"), Text("Tag", "t")});
+  auto append = [&](GVDB db, const char* name, const char* value) {
+    GVDOC doc = 0;
+    ASSERT_EQ(GVDocumentOpen(db, a, 0, &doc), 0u);
+    ASSERT_EQ(plexa::FindDocument(doc)->Append(name, GVTYPE_TEXT,
+                                               plexa::EncodeItem(plexa::Value::Text(value))),
+              0u);
+    ASSERT_EQ(GVDocumentSave(doc, 0), 0u);
+    ASSERT_EQ(GVDocumentClose(doc, 0), 0u);
+  };
+  auto late = [&] {
+    GVINDEX ix = OpenView(view);
+    EXPECT_EQ(GVIndexSetPosition(ix, 1), 0u);
+    std::string cell = CellText(ix, 2);
+    EXPECT_EQ(GVIndexClose(ix), 0u);
+    return cell;
+  };
+  append(db_, "Body", "one");
+  append(db_, "Body", "two");  // this connection knows now that no part holds "Late"
+  EXPECT_EQ(late(), "");
+  GVDB second = 0;
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &second), 0u);
+  append(second, "Late", "l\xC3\xA4te");
+  EXPECT_EQ(late(), "l\xC3\xA4te");
+  append(db_, "Body", "three");
+  EXPECT_EQ(late(), "l\xC3\xA4te") << "the first connection's append kept the other's part";
+  append(db_, "Body", "four");
+  EXPECT_EQ(late(), "l\xC3\xA4te");
+  EXPECT_EQ(GVDatabaseClose(second, 0), 0u);
+}
+
 // A database of the first layout (a row an item, a full-text row an item) is converted in
 // place at its first open: the same items in the same order and stored layout, the same searches
 // and views, and stores afterwards.
