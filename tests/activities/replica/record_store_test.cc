@@ -30,14 +30,17 @@ struct Record {
 
 class RecordStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(TWFieldlistAlloc(flowcore::Out(list_), 1, 0), TWSUCCESS);
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(MakeList(1, &list_, &fields_)); }
+  // A list of records records with the text fields k and v.
+  static void MakeList(uint32_t records, flowcore::FieldlistPtr* list,
+                       std::vector<TWFIELD>* fields) {
+    ASSERT_EQ(TWFieldlistAlloc(flowcore::Out(*list), records, 0), TWSUCCESS);
     for (const char* name : {"k", "v"}) {
       flowcore::StreamData text(TWSTREAMFMT_NATIVE);
       ASSERT_EQ(text.Set(TWSTREAMFMT_NATIVE, name), TWSUCCESS);
       TWFIELD field = TWNULLHANDLE;
-      ASSERT_EQ(TWFieldlistAppend(list_.get(), text.get(), TWTYPE_TEXT, &field), TWSUCCESS);
-      fields_.push_back(field);
+      ASSERT_EQ(TWFieldlistAppend(list->get(), text.get(), TWTYPE_TEXT, &field), TWSUCCESS);
+      fields->push_back(field);
     }
   }
   void Set(TWFIELD field, const std::optional<std::string>& text) {
@@ -170,15 +173,8 @@ TEST_F(RecordStoreTest, FindsTwoRecordsOfOneKeyBeforeGivingAnyBack) {
 TEST_F(RecordStoreTest, TakesRecordsABlockOfSlotsAtATime) {
   constexpr uint32_t kSlots = 7;
   flowcore::FieldlistPtr list;
-  ASSERT_EQ(TWFieldlistAlloc(flowcore::Out(list), kSlots, 0), TWSUCCESS);
   std::vector<TWFIELD> fields;
-  for (const char* name : {"k", "v"}) {
-    flowcore::StreamData text(TWSTREAMFMT_NATIVE);
-    ASSERT_EQ(text.Set(TWSTREAMFMT_NATIVE, name), TWSUCCESS);
-    TWFIELD field = TWNULLHANDLE;
-    ASSERT_EQ(TWFieldlistAppend(list.get(), text.get(), TWTYPE_TEXT, &field), TWSUCCESS);
-    fields.push_back(field);
-  }
+  ASSERT_NO_FATAL_FAILURE(MakeList(kSlots, &list, &fields));
   auto set = [](TWFIELD field, uint32_t slot, const std::optional<std::string>& text) {
     if (!text) return TWFieldSetNull(field, slot, 1);
     flowcore::StreamData stream(TWSTREAMFMT_NATIVE);
