@@ -416,13 +416,17 @@ uint32_t Replication::ReadSide(Side& side) {
     uint32_t fetched = 0;
     const uint32_t status =
         TWConnectFetch(side.conn.get(), side.list.get(), 1, kReadRecords, &fetched);
-    if (status == TWFAIL_END_OF_DATA) break;
-    if (status != TWSUCCESS) return status;
+    // End of data may come with the last records of a block, as a connector that reads a
+    // record at a time reports it.
+    const bool last = status == TWFAIL_END_OF_DATA;
+    if (status != TWSUCCESS && !last) return status;
+    if (last && fetched == 0) break;
     // A count that cannot be true would leave the side's records unknown, and the merge would
     // act on the strength of records it never saw: the run ends before anything is written.
     if (fetched == 0 || fetched > kReadRecords) return TWActivityLog(TWFAIL_PROGRAM);
     if (uint32_t stored = side.store->AddBlock(fetched, &twice)) return stored;
     if (twice) return KeyTwice(side);
+    if (last) break;
   }
   if (uint32_t status = side.store->Finish(&twice)) return status;
   return twice ? KeyTwice(side) : TWSUCCESS;
