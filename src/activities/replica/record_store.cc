@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <numeric>
 
 namespace tw::replica {
@@ -29,10 +30,8 @@ bool IsStream(uint32_t type) {
   return type == TWTYPE_TEXT || type == TWTYPE_BINARY;
 }
 
-void Put32(std::string& out, uint32_t value) {
-  char bytes[4];
-  std::memcpy(bytes, &value, 4);
-  out.append(bytes, 4);
+void Put32(char* at, uint32_t value) {
+  std::memcpy(at, &value, 4);
 }
 
 uint32_t Get32(const char* at) {
@@ -74,16 +73,13 @@ uint32_t FieldLike(TWFIELD model, uint32_t count, flowcore::FieldPtr* out) {
 }
 
 // Stores one encoded value (at, after its null byte) as value slot of field, whose values are
-// streams or of size bytes; *used the bytes it took.
-uint32_t StoreValue(TWFIELD field, bool stream, uint32_t size, uint32_t slot, const char* at,
-                    size_t* used) {
+// streams or of size bytes, at value with its null word at isNull; *used the bytes it took.
+uint32_t StoreValue(TWFIELD field, bool stream, uint32_t size, uint32_t slot, void* value,
+                    int32_t* isNull, const char* at, size_t* used) {
   if (*at != 0) {
     *used = 1;
     return TWFieldSetNull(field, slot, 1);
   }
-  void* value = nullptr;
-  int32_t* isNull = nullptr;
-  if (uint32_t status = TWFieldGetBuffer(field, slot, &value, &isNull)) return status;
   if (stream) {
     const uint32_t format = Get32(at + 1), length = Get32(at + 5);
     *used = 9 + size_t{length};
@@ -95,6 +91,19 @@ uint32_t StoreValue(TWFIELD field, bool stream, uint32_t size, uint32_t slot, co
   }
   *isNull = 0;
   return TWSUCCESS;
+}
+
+// The same for a field whose buffer is not known yet.
+uint32_t StoreValue(TWFIELD field, bool stream, uint32_t size, uint32_t slot, const char* at,
+                    size_t* used) {
+  if (*at != 0) {
+    *used = 1;
+    return TWFieldSetNull(field, slot, 1);
+  }
+  void* value = nullptr;
+  int32_t* isNull = nullptr;
+  if (uint32_t status = TWFieldGetBuffer(field, slot, &value, &isNull)) return status;
+  return StoreValue(field, stream, size, slot, value, isNull, at, used);
 }
 
 }  // namespace
@@ -143,40 +152,58 @@ RecordStore::RecordStore(std::vector<TWFIELD> fields, const std::vector<TWFIELD>
   for (TWFIELD field : fields_) {
     stream_.push_back(IsStream(TWFieldGetType(field)));
     size_.push_back(stream_.back() ? 0 : TWFieldGetTypeSize(field));
+    void* value = nullptr;
+    int32_t* isNull = nullptr;
+    if (uint32_t status = TWFieldGetBuffer(field, 1, &value, &isNull); status != TWSUCCESS) {
+      if (broken_ == TWSUCCESS) broken_ = status;
+      value = nullptr;
+      isNull = nullptr;
+    }
+    value_.push_back(static_cast<unsigned char*>(value));
+    null_.push_back(isNull);
+    stride_.push_back(TWFieldGetTypeSize(field));
   }
 }
 
 RecordStore::~RecordStore() = default;
 
-uint32_t RecordStore::Encode(std::string& out) const {
-  const size_t start = out.size();
-  Put32(out, 0);
+uint32_t RecordStore::Encode(std::string& out, uint32_t slot) const {
+  const size_t at0 = slot - 1;
+  auto valueOf = [&](size_t i) { return value_[i] + at0 * stride_[i]; };
+  auto isNull = [&](size_t i) { return null_[i][at0] != 0; };
+  // The record's bytes are counted first, so that the block grows once for it.
+  size_t length = 0;
   for (size_t i = 0; i < fields_.size(); ++i) {
-    void* value = nullptr;
-    int32_t* isNull = nullptr;
-    if (uint32_t status = TWFieldGetBuffer(fields_[i], 1, &value, &isNull)) {
-      out.resize(start);
-      return TWActivityLog(status);
-    }
-    if (*isNull != 0) {
-      out += '\1';
+    if (isNull(i))
+      length += 1;
+    else if (stream_[i])
+      length += 9 + size_t{reinterpret_cast<const TWStream*>(valueOf(i))->length};
+    else
+      length += 1 + size_t{size_[i]};
+  }
+  if (length > std::numeric_limits<uint32_t>::max() - 4) return TWActivityLog(TWFAIL_OVERFLOW);
+  const size_t start = out.size();
+  out.resize(start + 4 + length);
+  char* at = out.data() + start;
+  Put32(at, static_cast<uint32_t>(length));
+  at += 4;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (isNull(i)) {
+      *at++ = '\1';
       continue;
     }
-    out += '\0';
+    *at++ = '\0';
     if (stream_[i]) {
-      uint32_t format = 0;
-      void* data = nullptr;
-      const uint32_t length =
-          TWStreamDataGetBuffer(static_cast<const TWStream*>(value), &format, &data);
-      Put32(out, format);
-      Put32(out, length);
-      out.append(static_cast<const char*>(data), length);
+      const auto* stream = reinterpret_cast<const TWStream*>(valueOf(i));
+      Put32(at, stream->format);
+      Put32(at + 4, stream->length);
+      if (stream->length != 0) std::memcpy(at + 8, stream->data, stream->length);
+      at += 8 + size_t{stream->length};
     } else {
-      out.append(static_cast<const char*>(value), size_[i]);
+      std::memcpy(at, valueOf(i), size_[i]);
+      at += size_[i];
     }
   }
-  const uint32_t length = static_cast<uint32_t>(out.size() - start - 4);
-  std::memcpy(out.data() + start, &length, 4);
   return TWSUCCESS;
 }
 
@@ -189,7 +216,7 @@ uint32_t RecordStore::Decode(const char* record, size_t length, Keys* keys, uint
     size_t used = 0;
     uint32_t status = TWSUCCESS;
     if (keys == nullptr)
-      status = StoreValue(fields_[i], stream_[i], size_[i], 1, at, &used);
+      status = StoreValue(fields_[i], stream_[i], size_[i], 1, value_[i], null_[i], at, &used);
     else if (keyOf_[i] >= 0)
       status = StoreValue(keys->fields[keyOf_[i]].get(), stream_[i], size_[i], slot, at, &used);
     else if (*at != 0)
@@ -222,37 +249,63 @@ uint32_t RecordStore::CompareSlots(const Keys& keys, uint32_t a, uint32_t b,
   return TWSUCCESS;
 }
 
-uint32_t RecordStore::Add(bool* twice) {
+// A slot beyond those seen so far is checked in every field once.
+uint32_t RecordStore::CheckSlot(uint32_t slot) {
+  if (slot != 0 && slot <= checked_) return TWSUCCESS;
+  for (TWFIELD field : fields_)
+    if (uint32_t status = TWFieldGetBuffer(field, slot, nullptr, nullptr))
+      return TWActivityLog(status);
+  checked_ = slot;
+  return TWSUCCESS;
+}
+
+uint32_t RecordStore::AddBlock(uint32_t count, bool* twice) {
   *twice = false;
+  if (count == 0) return TWSUCCESS;
+  if (broken_ != TWSUCCESS) return TWActivityLog(broken_);
+  if (uint32_t status = CheckSlot(count)) return status;
   if (last_.empty())
     for (TWFIELD key : keys_) {
       uint32_t status = FieldLike(key, 1, &last_.emplace_back());
       if (status != TWSUCCESS) return TWActivityLog(status);
     }
-  if (hasLast_) {
-    int32_t result = 0;
-    for (size_t k = 0; k < keys_.size() && result == 0; ++k)
-      if (uint32_t status = TWFieldCompare(keys_[k], 1, last_[k].get(), 1, 1, flags_, &result))
-        return TWActivityLog(status);
-    if (result == 0) {
-      *twice = true;
-      return TWSUCCESS;
-    }
-    if (result < 0) rising_ = false;
-  }
-  for (size_t k = 0; k < keys_.size(); ++k)
-    if (uint32_t status = TWFieldConvert(last_[k].get(), 1, keys_[k], 1, 1))
-      return TWActivityLog(status);
-  hasLast_ = true;
   // Room for a whole block at once, so that the block never doubles its memory by growing.
   if (bytes_.capacity() < block_) bytes_.reserve(block_ + block_ / 4);
-  const uint32_t start = static_cast<uint32_t>(bytes_.size());
-  if (uint32_t status = Encode(bytes_)) return status;
-  starts_.push_back(start);
-  // Records that rose so far go to the file as they stand, so they need no whole block: a
-  // smaller one stays in the processor's cache while it fills.
-  const size_t limit = rising_ ? block_ / kRisingParts : block_;
-  return bytes_.size() >= limit || starts_.size() >= kBlockRecords ? FlushBlock(twice) : TWSUCCESS;
+  for (uint32_t slot = 1; slot <= count; ++slot) {
+    // Each record against the one before: in the slot below, or, for the first, the last
+    // record of the block before, kept in last_.
+    if (slot > 1 || hasLast_) {
+      int32_t result = 0;
+      for (size_t k = 0; k < keys_.size() && result == 0; ++k) {
+        const uint32_t status =
+            slot > 1 ? TWFieldCompare(keys_[k], slot, keys_[k], slot - 1, 1, flags_, &result)
+                     : TWFieldCompare(keys_[k], 1, last_[k].get(), 1, 1, flags_, &result);
+        if (status != TWSUCCESS) return TWActivityLog(status);
+      }
+      if (result == 0) {
+        *twice = true;
+        for (size_t i = 0; i < fields_.size() && slot != 1; ++i)
+          if (uint32_t status = TWFieldConvert(fields_[i], 1, fields_[i], slot, 1))
+            return TWActivityLog(status);
+        return TWSUCCESS;
+      }
+      if (result < 0) rising_ = false;
+    }
+    hasLast_ = true;
+    const uint32_t start = static_cast<uint32_t>(bytes_.size());
+    if (uint32_t status = Encode(bytes_, slot)) return status;
+    starts_.push_back(start);
+    // Records that rose so far go to the file as they stand, so they need no whole block: a
+    // smaller one stays in the processor's cache while it fills.
+    const size_t limit = rising_ ? block_ / kRisingParts : block_;
+    if (bytes_.size() >= limit || starts_.size() >= kBlockRecords)
+      if (uint32_t status = FlushBlock(twice); status != TWSUCCESS || *twice) return status;
+  }
+  // The last record's keys, for the first of the next block (its slots are fetched again).
+  for (size_t k = 0; k < keys_.size(); ++k)
+    if (uint32_t status = TWFieldConvert(last_[k].get(), 1, keys_[k], count, 1))
+      return TWActivityLog(status);
+  return TWSUCCESS;
 }
 
 // Orders the block's records (starts_) by their keys.

@@ -32,7 +32,12 @@ class RecordStore {
 
   // Keeps the record the fields hold. *twice: its keys equal those of the record before,
   // nothing kept. Failures are logged.
-  [[nodiscard]] uint32_t Add(bool* twice);
+  [[nodiscard]] uint32_t Add(bool* twice) { return AddBlock(1, twice); }
+  // Keeps the records in value slots 1 to count of the fields, in that order, as Add keeps
+  // each: a block of records fetched at once is kept where it arrived. *twice: a record's
+  // keys equal those of the record before it; it is moved to slot 1 (where Finish and Next
+  // leave what they give), and nothing from it on is kept.
+  [[nodiscard]] uint32_t AddBlock(uint32_t count, bool* twice);
   // After the last Add: puts the records into order. *twice: two records have keys that
   // compare equal, and the fields hold one of them. Failures are logged.
   [[nodiscard]] uint32_t Finish(bool* twice);
@@ -47,7 +52,8 @@ class RecordStore {
     std::vector<flowcore::FieldPtr> fields;
   };
 
-  uint32_t Encode(std::string& out) const;
+  uint32_t Encode(std::string& out, uint32_t slot) const;
+  uint32_t CheckSlot(uint32_t slot);
   uint32_t Decode(const char* record, size_t length, Keys* keys, uint32_t slot) const;
   uint32_t MakeKeys(uint32_t slots, Keys* keys) const;
   uint32_t CompareSlots(const Keys& keys, uint32_t a, uint32_t b, int32_t* result) const;
@@ -62,6 +68,15 @@ class RecordStore {
   // stays what it was when the store was made).
   std::vector<bool> stream_;
   std::vector<uint32_t> size_;
+  // Per field: its first value and null word. A field's values lie in one array that stays
+  // where it is while the field lives, so each record reads and fills them without a call.
+  std::vector<unsigned char*> value_;
+  std::vector<int32_t*> null_;
+  std::vector<uint32_t> stride_;  // bytes from one value to the next
+  // The highest slot known to be in every field.
+  uint32_t checked_ = 1;
+  // What made a field's buffer unknown (Add answers it).
+  uint32_t broken_ = TWSUCCESS;
   std::vector<TWFIELD> keys_;
   uint32_t flags_;
   size_t block_;

@@ -32,6 +32,9 @@ constexpr uint32_t kMaxName = 256;
 constexpr int kMaxMessage = 200;
 // The bytes of records one side keeps in memory before they go to a temporary file.
 constexpr size_t kBlockBytes = size_t{1} << 20;
+// The records of each side's list: a side is read this many records a fetch, so that the
+// connector's work for a call is shared by them. The merge and every write use record 1.
+constexpr uint32_t kReadRecords = 64;
 
 std::string MessageText(uint32_t id) {
   char text[kMaxMessage + 1] = {};
@@ -173,7 +176,7 @@ uint32_t Replication::Open() {
 }
 
 uint32_t Replication::PrepareLink(Side& side) {
-  uint32_t status = TWFieldlistAlloc(flowcore::Out(side.list), 1, TWFIELDF_TRUNC_PREC);
+  uint32_t status = TWFieldlistAlloc(flowcore::Out(side.list), kReadRecords, TWFIELDF_TRUNC_PREC);
   // Each side is read whole before the first write, so no write can stand on a current
   // record: every update and removal goes by key, and the selections are plain reads.
   const int32_t one = 1, zero = 0;
@@ -410,11 +413,20 @@ uint32_t Replication::ReadSide(Side& side) {
   bool twice = false;
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
-    const uint32_t status = TWConnectFetch(side.conn.get(), side.list.get(), 1, 1, nullptr);
-    if (status == TWFAIL_END_OF_DATA) break;
-    if (status != TWSUCCESS) return status;
-    if (uint32_t stored = side.store->Add(&twice)) return stored;
+    uint32_t fetched = 0;
+    const uint32_t status =
+        TWConnectFetch(side.conn.get(), side.list.get(), 1, kReadRecords, &fetched);
+    // End of data may come with the last records of a block, as a connector that reads a
+    // record at a time reports it.
+    const bool last = status == TWFAIL_END_OF_DATA;
+    if (status != TWSUCCESS && !last) return status;
+    if (last && fetched == 0) break;
+    // A count that cannot be true would leave the side's records unknown, and the merge would
+    // act on the strength of records it never saw: the run ends before anything is written.
+    if (fetched == 0 || fetched > kReadRecords) return TWActivityLog(TWFAIL_PROGRAM);
+    if (uint32_t stored = side.store->AddBlock(fetched, &twice)) return stored;
     if (twice) return KeyTwice(side);
+    if (last) break;
   }
   if (uint32_t status = side.store->Finish(&twice)) return status;
   return twice ? KeyTwice(side) : TWSUCCESS;

@@ -232,6 +232,12 @@ struct FetchEntry {
   TWFIELD field = TWNULLHANDLE;
   uint32_t type = TWTYPE_INVALID;
   uint32_t position = 0;  // the column it is paired with
+  // The field's first value and null word (its values lie in one array that stays while the
+  // merged list shows the field), so that a row's values are stored without a call each.
+  unsigned char* values = nullptr;
+  int32_t* nulls = nullptr;
+  uint32_t size = 0;
+  uint32_t flags = 0;  // the field's flags as this fetch call found them
 };
 
 // A selection's rows read a block at a time into bound column arrays, where the driver can

@@ -609,6 +609,7 @@ struct FetchField {
   FieldInfo f;
   uint32_t position = 0;
   uint32_t index = 0;  // entry number in the merged list, for the log
+  const FetchEntry* entry = nullptr;
 };
 
 [[nodiscard]] uint32_t DatetimeFromFetch(const ColumnRecord& record, TWDatetime* value) {
@@ -672,7 +673,19 @@ struct Arrived {
   const SQLHSTMT stmt = c.mainSlot.stmt;
   const FieldInfo& f = ff.f;
   void* value = nullptr;
-  if (uint32_t st = TWFieldGetBuffer(f.field, slot, &value, nullptr)) return st;
+  int32_t* nullWord = nullptr;
+  if (ff.entry != nullptr && ff.entry->values != nullptr) {
+    value = ff.entry->values + size_t{slot - 1} * ff.entry->size;
+    nullWord = ff.entry->nulls + (slot - 1);
+  } else if (uint32_t st = TWFieldGetBuffer(f.field, slot, &value, &nullWord)) {
+    return st;
+  }
+  // A value that arrived whole is marked present in its null word, which is the caller's to
+  // write.
+  auto present = [&] {
+    *nullWord = 0;
+    return TWSUCCESS;
+  };
   auto fail = [&](uint32_t st) { return LogFieldStatus(st, list, ff.index); };
   switch (record.cType) {
     case SQL_C_DOUBLE:
@@ -694,7 +707,7 @@ struct Arrived {
           return c.OdbcLogError(c.dbc, stmt);
       }
       if (record.indicator == SQL_NULL_DATA) return TWFieldSetNull(f.field, slot, 1);
-      if (!record.convertAfterFetch) return TWFieldSetNull(f.field, slot, 0);
+      if (!record.convertAfterFetch) return present();
       if (record.cType == SQL_C_DOUBLE) {
         double number = 0;
         std::memcpy(&number, record.raw.data(), sizeof number);
@@ -704,7 +717,7 @@ struct Arrived {
             number <= std::numeric_limits<int32_t>::max() && number == std::trunc(number)) {
           const auto whole = static_cast<int32_t>(number);
           std::memcpy(value, &whole, sizeof whole);
-          return TWFieldSetNull(f.field, slot, 0);
+          return present();
         }
         // The engine's own rules: a fraction needs TRUNC_PREC, a value beyond the field's
         // range TRUNC_DATA.
@@ -747,7 +760,7 @@ struct Arrived {
       }
       // A fixed-length column pads with blanks that are no part of the value.
       if (target.text && record.cls == kChar) TWStreamDataTrim(target.stream);
-      return TWFieldSetNull(f.field, slot, 0);
+      return present();
     }
     default:
       return TWFAIL_PROGRAM;
@@ -1350,6 +1363,13 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
       if (st == TWFAIL_END_OF_DATA) break;
       if (st != TWSUCCESS) return finish(st);
       if (e.position == 0 || e.position > mainOp.columns.size()) return finish(TWFAIL_PROGRAM);
+      void* values = nullptr;
+      if (TWFieldGetBuffer(e.field, 1, &values, &e.nulls) == TWSUCCESS) {
+        e.values = static_cast<unsigned char*>(values);
+        e.size = TWFieldGetTypeSize(e.field);
+      } else {
+        e.nulls = nullptr;
+      }
       fetchEntries.push_back(e);
     }
     mainOp.sequence = sequence;
@@ -1365,15 +1385,17 @@ uint32_t Connection::Fetch(TWFIELDLIST dest, uint32_t recordIndex, uint32_t reco
     return finish(TWFAIL_END_OF_DATA);
   };
 
+  // A caller may change a field's flags between fetches of one list: read once a call.
+  for (FetchEntry& e : fetchEntries) e.flags = TWFieldGetFlags(e.field);
   // The fields of the merged list for one record, in order.
   auto walk = [&](auto&& each) -> uint32_t {
     for (size_t i = 0; i < fetchEntries.size(); ++i) {
       const FetchEntry& e = fetchEntries[i];
       FetchField ff;
-      // A caller may change a field's flags between fetches of one list.
-      ff.f = {e.field, e.type, TWFieldGetFlags(e.field)};
+      ff.f = {e.field, e.type, e.flags};
       ff.position = e.position;
       ff.index = static_cast<uint32_t>(i + 1);
+      ff.entry = &e;
       if (uint32_t st = each(ff)) return st;
     }
     return TWSUCCESS;

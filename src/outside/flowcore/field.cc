@@ -1031,6 +1031,14 @@ int64_t TicksHeld(const TWFieldImpl* f) {
     *r = nullA == nullB ? 0 : nullA ? -1 : 1;
     return 0;
   }
+  // Two integers compare as they are under every flag (the commonest keys take no detour).
+  if (fa->type == TWTYPE_INT && fb->type == TWTYPE_INT) {
+    int32_t x = 0, y = 0;
+    std::memcpy(&x, SlotPtr(fa, ia), sizeof x);
+    std::memcpy(&y, SlotPtr(fb, ib), sizeof y);
+    *r = Sign3(x, y);
+    return 0;
+  }
   Value a = ReadSlot(fa, ia), b = ReadSlot(fb, ib);
   const bool held = (flags & TWCOMPAREF_FORMAT) != 0;
   switch (PairKind(fa->type, ValueFormat(fa, a), fb->type, ValueFormat(fb, b))) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "stream_internal.h"
@@ -475,11 +476,14 @@ int CompareFolded(const uint8_t* a, size_t n, const uint8_t* b, size_t m) {
     *result = CompareBytes(pa, na, pb, nb);
     return TWSUCCESS;
   }
-  Scratch sa, sb;
   const uint8_t *ta = pa, *tb = pb;
   size_t la = na, lb = nb;
-  uint32_t st = TextUtf8(pa, na, a->format, sa.buf(), &ta, &la);
-  if (st == TWSUCCESS) st = TextUtf8(pb, nb, b->format, sb.buf(), &tb, &lb);
+  // Text already in UTF-8 on both sides (nearly every comparison) needs no scratch.
+  std::optional<Scratch> sa, sb;
+  uint32_t st = TWSUCCESS;
+  if (!IsUtf8Format(a->format)) st = TextUtf8(pa, na, a->format, sa.emplace().buf(), &ta, &la);
+  if (st == TWSUCCESS && !IsUtf8Format(b->format))
+    st = TextUtf8(pb, nb, b->format, sb.emplace().buf(), &tb, &lb);
   if (st == TWFAIL_INVALID_CONVERT && a->format == b->format) {
     // One set that has no converter: its bytes are compared as they are.
     ta = pa, la = na, tb = pb, lb = nb;

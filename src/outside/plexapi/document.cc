@@ -151,7 +151,8 @@ size_t PayloadSize(uint32_t type, size_t stored) {
   }
 }
 
-// The form key a "Form" item of type and stored bytes gives: its text folded, else empty.
+}  // namespace
+
 std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   Value v;
   if (DecodeItem(type, bytes, v) == 0 && IsTextType(v.type) && !v.texts.empty())
@@ -159,21 +160,13 @@ std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// Whether name folds to key (which is folded already), without making a folded copy.
 bool FoldsTo(std::string_view name, std::string_view key) {
   return name.size() == key.size() &&
          std::equal(name.begin(), name.end(), key.begin(),
                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
 }
 
-// The form key of a note's items (in their stored order): its first "Form" item as folded
-// text.
-template <class Items>
-std::string FormKeyOf(const Items& items) {
-  for (const StoredItem& it : items)
-    if (FoldsTo(it.name, "form")) return FormKeyOfItem(it.type, it.value);
-  return {};
-}
+namespace {
 
 // The items of a note from its row's packed value.
 [[nodiscard]] uint32_t ItemsOf(const Stmt& st, int column, std::vector<StoredItem>& out) {
@@ -325,6 +318,43 @@ namespace {
 
 uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
   return ReadNoteItemsAttached(txn, id, row, items, nullptr);
+}
+
+uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
+  // The span's rows in one statement; at most twice as many as the walk asked for are
+  // kept: a span of another form's notes in between costs no more than reading it.
+  constexpr int64_t kAheadRows = 128;
+  Database& db = txn.db();
+  if (!db.reading_file()) return ReadNoteItems(txn, id, row, items);
+  Database::ReadAhead& ahead = db.read_ahead();
+  if (id == db.span_first() && db.span_last() > id &&
+      (ahead.next >= ahead.rows.size() || ahead.rows.back().id < id)) {
+    ahead.rows.clear();
+    ahead.next = 0;
+    Stmt st;
+    if (uint32_t s = Query(txn,
+                           "SELECT unid, class, form_key, design_key, parent, created, modified, "
+                           "seq, items, parts, id FROM note WHERE id BETWEEN ? AND ? ORDER BY id "
+                           "LIMIT ?",
+                           st, id, db.span_last(), kAheadRows))
+      return s;
+    if (uint32_t s = st.ForEachRow([&](const Stmt& r) {
+          NoteRow& kept = ahead.rows.emplace_back(NoteOf(r, static_cast<GVNOTEID>(r.Int(10))));
+          kept.items.assign(r.Blob(8));
+          kept.parts = r.Int(9);
+        }))
+      return s;
+  }
+  while (ahead.next < ahead.rows.size() && ahead.rows[ahead.next].id < id) ++ahead.next;
+  if (ahead.next >= ahead.rows.size() || ahead.rows[ahead.next].id != id)
+    return ReadNoteItems(txn, id, row, items);
+  row = std::move(ahead.rows[ahead.next++]);
+  items.clear();
+  if (uint32_t s = UnpackMoreItems(row.items, items)) return s;
+  row.items.clear();
+  if (row.parts > 0)
+    if (uint32_t s = ReadItemParts(txn, id, items)) return s;
+  return 0;
 }
 
 uint32_t DeleteNote(Txn& txn, GVNOTEID id) {
@@ -550,8 +580,8 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   // On PostgreSQL, where each statement is a round trip, whether the note has attachments
   // comes with its row; a walk of a file asks once whether any note has one.
   bool attachments = true;
-  if (uint32_t s =
-          ReadNoteItemsAttached(txn, id, row, items, db.pg() != nullptr ? &attachments : nullptr))
+  if (uint32_t s = db.pg() != nullptr ? ReadNoteItemsAttached(txn, id, row, items, &attachments)
+                                      : ReadNoteAhead(txn, id, row, items))
     return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
@@ -886,14 +916,11 @@ uint32_t Document::Store(bool ifUnchanged) {
     row.created = created_;
     row.modified = now;
     row.seq = seq;
-    row.form_key = FormKeyOf(items_);
-    row.items = PackItems(items_);
-    if (uint32_t s = InsertNote(txn, row)) {
+    if (uint32_t s = InsertNewNote(txn, row, items_)) {
       if (s == GVERR_EXISTS) return Fail(GVERR_EXISTS, "another note has this identity");
       return s;
     }
     id = row.id;
-    if (uint32_t s = IndexNote(txn, id, NoteText(items_), true)) return s;
     partNames.emplace().complete = true;
   } else {
     // Rows appended to names, nothing else changed: the stored items are not read.

@@ -623,10 +623,28 @@ uint32_t Index::Navigate(uint32_t direction, uint32_t flags, GVNOTEID& note, uin
     if (direction == GVNAV_FIRST_DESCENDANT) anchor_ = pos_;
     pos_ = target;
     if (e.note != 0) delivered_.insert(e.note);
+    NameWalkSpan(direction == GVNAV_NEXT && (flags & GVNAVF_BACKWARD) == 0);
   }
   note = e.note;
   entryFlags = EntryWord(static_cast<size_t>(target));
   return 0;
+}
+
+void Index::NameWalkSpan(bool forward) {
+  // The notes of a search or full-text result stand in ascending id order, one entry each.
+  constexpr int64_t kSpan = 64;
+  const int64_t n = static_cast<int64_t>(entries_.size());
+  const bool ascending = source_ == Source::kSearch || source_ == Source::kFullText;
+  if (!forward || !ascending || pos_ < 0 || pos_ + 1 >= n) {
+    db_.set_walk_span(0, 0);
+    return;
+  }
+  const int64_t last = std::min(pos_ + kSpan - 1, n - 1);
+  const GVNOTEID from = entries_[static_cast<size_t>(pos_)].note;
+  const GVNOTEID to = entries_[static_cast<size_t>(last)].note;
+  // Ids go in steps of 2: a span where other notes outnumber the walk's is read one by one.
+  const bool dense = to > from && to - from <= static_cast<GVNOTEID>(4 * (last - pos_));
+  db_.set_walk_span(dense ? from : 0, dense ? to : 0);
 }
 
 uint32_t Index::SetPosition(uint32_t position) {

@@ -95,6 +95,8 @@ class Index : public HandleObject {
   void MarkChildren();
   uint32_t EntryWord(size_t i) const;
   bool Passes(size_t i, uint32_t flags) const;
+  // Tells the database which notes a forward walk opens next (Database::set_walk_span).
+  void NameWalkSpan(bool forward);
   std::string EntryKey(size_t i) const;
   uint32_t EntryDup(size_t i) const;
   std::string Token(int64_t i) const;

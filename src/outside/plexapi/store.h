@@ -30,6 +30,7 @@ class Txn;
 class PgConn;  // pg_store.h: the PostgreSQL side
 class PgStmt;
 struct DbPath;
+struct NoteRow;
 
 using Unid = std::array<uint8_t, GV_UNID_SIZE>;
 
@@ -375,6 +376,24 @@ class Database {
   static constexpr int kHeldMillis = 20;
   // An index on this database was navigated a step.
   void set_walk_step() { walk_step_ = true; }
+  // A walk through notes in ascending id order names the notes it stands on and opens next
+  // (first..last): the open of first reads the rows of them all at once, where reading them
+  // one by one would cost a look-up each (ReadNoteAhead). 0, 0: none named.
+  void set_walk_span(GVNOTEID first, GVNOTEID last) {
+    span_first_ = first;
+    span_last_ = last;
+  }
+  // The rows so read, valid in the read transaction that read them (a write transaction
+  // never joins a read one): emptied whenever a transaction begins afresh.
+  struct ReadAhead {
+    std::vector<NoteRow> rows;  // ascending ids, items packed
+    size_t next = 0;            // the first not taken yet
+  };
+  ReadAhead& read_ahead() { return read_ahead_; }
+  GVNOTEID span_first() const { return span_first_; }
+  GVNOTEID span_last() const { return span_last_; }
+  // Inside a read transaction of a file (what rows read ahead need).
+  bool reading_file() const { return pg_ == nullptr && txn_depth_ > 0 && !txn_write_; }
   // Ends the held read transaction (none: 0).
   [[nodiscard]] uint32_t EndHeldRead();
 
@@ -433,6 +452,9 @@ class Database {
   int held_attachments_ = -1;  // in it: whether any attachment is there (-1: not asked)
   uint32_t held_count_ = 0;
   std::chrono::steady_clock::time_point held_start_;
+  GVNOTEID span_first_ = 0;
+  GVNOTEID span_last_ = 0;
+  ReadAhead read_ahead_;
   std::vector<FullTextRow> bulk_fulltext_;
   std::unordered_map<GVNOTEID, PartNames> part_names_;
   uint32_t bulk_failure_ = 0;  // a forced commit's failure, for this connection's next call
@@ -579,6 +601,10 @@ std::string PackItems(const Items& items) {
 // A note's header and items in one read. None: GVERR_NO_ENTRY.
 [[nodiscard]] uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row,
                                      std::vector<StoredItem>& items);
+// ReadNoteItems for a note that a walk opens: from the rows read ahead for the walk's span
+// (Database::set_walk_span), read at the span's first note.
+[[nodiscard]] uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row,
+                                     std::vector<StoredItem>& items);
 // Replaces the items of a note (write transaction) with items (order as given) and its
 // full-text row with their texts.
 [[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,
@@ -625,6 +651,28 @@ std::string NoteText(const Items& items) {
 // (empty: none); fresh: the note had none before (it was just inserted); dropParts: the rows
 // of its parts are removed.
 uint32_t IndexNote(Txn& txn, GVNOTEID note, std::string body, bool fresh, bool dropParts = false);
+// The form key (NoteRow::form_key) that a "Form" item of type and stored bytes gives: its
+// first text folded, else empty.
+std::string FormKeyOfItem(uint32_t type, std::span<const uint8_t> bytes);
+// Whether name folds (ASCII) to key, which is folded already, without a folded copy.
+bool FoldsTo(std::string_view name, std::string_view key);
+// The form key of a note's items in their stored order: that of its first "Form" item.
+template <class Items>
+std::string FormKeyOf(const Items& items) {
+  for (const StoredItem& it : items)
+    if (FoldsTo(it.name, "form")) return FormKeyOfItem(it.type, it.value);
+  return {};
+}
+// Inserts a new note with items (write transaction): row.form_key and row.items are made
+// from them, then its row (InsertNote) and its full-text row are written. Documents of the
+// API and notes imported by plexadm are stored so.
+template <class Items>
+[[nodiscard]] uint32_t InsertNewNote(Txn& txn, NoteRow& row, const Items& items) {
+  row.form_key = FormKeyOf(items);
+  row.items = PackItems(items);
+  if (uint32_t s = InsertNote(txn, row)) return s;
+  return IndexNote(txn, row.id, NoteText(items), true);
+}
 // Writes the full-text row of the note's new part ord (body empty: none).
 uint32_t IndexItemPart(Txn& txn, GVNOTEID note, int64_t ord, std::string body);
 // Removes the note's rows.

@@ -30,14 +30,17 @@ struct Record {
 
 class RecordStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(TWFieldlistAlloc(flowcore::Out(list_), 1, 0), TWSUCCESS);
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(MakeList(1, &list_, &fields_)); }
+  // A list of records records with the text fields k and v.
+  static void MakeList(uint32_t records, flowcore::FieldlistPtr* list,
+                       std::vector<TWFIELD>* fields) {
+    ASSERT_EQ(TWFieldlistAlloc(flowcore::Out(*list), records, 0), TWSUCCESS);
     for (const char* name : {"k", "v"}) {
       flowcore::StreamData text(TWSTREAMFMT_NATIVE);
       ASSERT_EQ(text.Set(TWSTREAMFMT_NATIVE, name), TWSUCCESS);
       TWFIELD field = TWNULLHANDLE;
-      ASSERT_EQ(TWFieldlistAppend(list_.get(), text.get(), TWTYPE_TEXT, &field), TWSUCCESS);
-      fields_.push_back(field);
+      ASSERT_EQ(TWFieldlistAppend(list->get(), text.get(), TWTYPE_TEXT, &field), TWSUCCESS);
+      fields->push_back(field);
     }
   }
   void Set(TWFIELD field, const std::optional<std::string>& text) {
@@ -162,6 +165,69 @@ TEST_F(RecordStoreTest, FindsTwoRecordsOfOneKeyBeforeGivingAnyBack) {
     std::string key;
     EXPECT_TRUE(Fill(store, c.records, &key));
     EXPECT_EQ(key, c.key);
+  }
+}
+
+// Records handed over a block of slots at a time, as the replication fetches them: the same
+// order and the same twins as one at a time, a twin shown in slot 1 whichever slot it came in.
+TEST_F(RecordStoreTest, TakesRecordsABlockOfSlotsAtATime) {
+  constexpr uint32_t kSlots = 7;
+  flowcore::FieldlistPtr list;
+  std::vector<TWFIELD> fields;
+  ASSERT_NO_FATAL_FAILURE(MakeList(kSlots, &list, &fields));
+  auto set = [](TWFIELD field, uint32_t slot, const std::optional<std::string>& text) {
+    if (!text) return TWFieldSetNull(field, slot, 1);
+    flowcore::StreamData stream(TWSTREAMFMT_NATIVE);
+    if (uint32_t status = stream.Set(TWSTREAMFMT_NATIVE, *text)) return status;
+    return TWFieldSetStream(field, slot, stream.get());
+  };
+  std::vector<Record> mixed = Numbered(300);
+  for (const Record& r : std::vector<Record>{
+           {"ärger", "umlaut"}, {"日本", "kanji"}, {std::nullopt, "null"}, {"Zoë", "diaeresis"}})
+    mixed.push_back(r);
+  std::shuffle(mixed.begin(), mixed.end(), std::mt19937(5));
+  std::vector<Record> twinFirstOfBlock = Numbered(kSlots);
+  twinFirstOfBlock.push_back(twinFirstOfBlock.back());
+  std::vector<Record> twinInBlock = Numbered(kSlots + 3);
+  twinInBlock.insert(twinInBlock.begin() + kSlots + 2, {"k000008", "again"});
+  struct Case {
+    const char* name;
+    std::vector<Record> records;
+    size_t block;
+    std::string twin;  // empty: none
+  };
+  const Case cases[] = {
+      {"shuffled, multi-byte and null keys, through files", mixed, 1024, ""},
+      {"in order, in memory", Numbered(kSlots * 3 + 2, false), 1 << 20, ""},
+      {"a twin first in its block", twinFirstOfBlock, 1 << 20, "k000006"},
+      {"a twin later in its block", twinInBlock, 1 << 20, "k000008"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordStore store(fields, {fields[0]}, 0, c.block);
+    bool twice = false;
+    for (size_t from = 0; from < c.records.size() && !twice; from += kSlots) {
+      const auto count = static_cast<uint32_t>(std::min<size_t>(kSlots, c.records.size() - from));
+      for (uint32_t slot = 1; slot <= count; ++slot) {
+        ASSERT_EQ(set(fields[0], slot, c.records[from + slot - 1].key), TWSUCCESS);
+        ASSERT_EQ(set(fields[1], slot, c.records[from + slot - 1].value), TWSUCCESS);
+      }
+      ASSERT_EQ(store.AddBlock(count, &twice), TWSUCCESS);
+    }
+    if (!twice) ASSERT_EQ(store.Finish(&twice), TWSUCCESS);
+    if (!c.twin.empty()) {
+      EXPECT_TRUE(twice);
+      EXPECT_EQ(Get(fields[0]), c.twin);
+      continue;
+    }
+    ASSERT_FALSE(twice);
+    std::vector<std::string> out;
+    for (bool end = false;;) {
+      ASSERT_EQ(store.Next(&end), TWSUCCESS);
+      if (end) break;
+      out.push_back(Get(fields[0]) + "=" + Get(fields[1]));
+    }
+    EXPECT_EQ(out, Expected(c.records));
   }
 }
 

@@ -269,6 +269,51 @@ TEST_P(IndexTest, SortsOnSeveralColumnsAndKeepsViewsCurrentOnSaveAndDelete) {
   EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{y}));
 }
 
+// A walk through a search reads the documents it opens next in one go: what the walk itself
+// changes or deletes on the way is what it then opens, not what it read ahead.
+TEST_P(IndexTest, AWalkThroughASearchOpensEachDocumentAsStoredMeanwhile) {
+  std::vector<GVNOTEID> ids;
+  for (int i = 0; i < 300; ++i) {
+    ids.push_back(Put(db_, {Text("Form", i % 50 == 7 ? "Other" : "Item"),
+                            Text("Name", "n" + std::to_string(i))}));
+  }
+  ASSERT_EQ(GVDocumentDelete(db_, ids[100], 0), 0u);  // a gap inside a span
+  GVINDEX ix = 0;
+  ASSERT_EQ(GVIndexOpen(db_, &ix), 0u);
+  ASSERT_EQ(GVIndexSearch(ix, "@@select@@ Form = 'Item'", 0, 0), 0u);
+  auto name = [&](GVNOTEID note, uint32_t& st) {
+    GVDOC doc = 0;
+    st = GVDocumentOpen(db_, note, GVOPEN_READONLY, &doc);
+    char text[64] = "";
+    uint32_t kind = GVTYPE_TEXT;
+    if (st == 0) st = GVItemFetch(doc, "Name", &kind, 0, sizeof text, text);
+    if (doc != 0) EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+    return std::string(text);
+  };
+  std::vector<std::string> seen;
+  GVNOTEID note = 0;
+  uint32_t word = 0;
+  for (size_t step = 0; GVIndexNavigate(ix, GVNAV_NEXT, GVNAVF_DOCUMENTS, &note, &word) == 0;
+       ++step) {
+    uint32_t st = 0;
+    const std::string text = name(note, st);
+    seen.push_back(st == 0 ? text : "status " + std::to_string(st));
+    if (step == 5) {
+      Update(db_, ids[20], {Text("Name", "changed")});
+      ASSERT_EQ(GVDocumentDelete(db_, ids[30], 0), 0u);
+    }
+  }
+  std::vector<std::string> want;
+  for (int i = 0; i < 300; ++i) {
+    if (i % 50 == 7 || i == 100) continue;
+    want.push_back(i == 20   ? "changed"
+                   : i == 30 ? "status " + std::to_string(GVERR_NO_ENTRY)
+                             : "n" + std::to_string(i));
+  }
+  EXPECT_EQ(seen, want);
+  EXPECT_EQ(GVIndexClose(ix), 0u);
+}
+
 TEST_P(IndexTest, SearchesTakeFormulaAndFormAndRefuseMalformedFormulas) {
   GVNOTEID a = Put(db_, {Text("Form", "Activity"), Text("Type", "x"), Text("Name", "it's")});
   GVNOTEID b = Put(db_, {Text("Form", "Activity"), Text("Type", "y")});

@@ -397,18 +397,6 @@ bool ParseLine(const Json& j, NoteLine& out, std::string& why) {
   return true;
 }
 
-std::string FormKey(const std::vector<StoredItem>& items) {
-  for (const StoredItem& it : items) {
-    if (plexa::FoldAscii(it.name) != "form") continue;
-    plexa::Value v;
-    if (plexa::DecodeItem(it.type, it.value, v) == 0 && plexa::IsTextType(v.type) &&
-        !v.texts.empty())
-      return plexa::FoldAscii(v.texts.front());
-    return {};
-  }
-  return {};
-}
-
 [[nodiscard]] uint32_t StoreLine(plexa::Txn& txn, const NoteLine& n) {
   plexa::Database& db = txn.db();
   plexa::IndexMaintainer* ix = db.indexer();
@@ -416,9 +404,7 @@ std::string FormKey(const std::vector<StoredItem>& items) {
   uint32_t oldClass = 0;
   if (!IsZero(n.unid))
     if (uint32_t s = plexa::FindNoteByUnid(txn, n.unid, id, oldClass)) return s;
-  const std::string formKey = FormKey(n.items);
   const GVTIMEDATE now = plexa::CurrentTime();
-  const GVNOTEID replaced = id;
   if (id != 0) {
     if (oldClass != plexa::kClassDocument && oldClass != plexa::kClassInfo)
       return plexa::Fail(GVERR_EXISTS, "a design note has this identity");
@@ -433,28 +419,24 @@ std::string FormKey(const std::vector<StoredItem>& items) {
             txn,
             "UPDATE note SET class=?, form_key=?, parent=?, modified=?, seq=seq+1, "
             "created=COALESCE(?, created), items=?, parts=0 WHERE id=?",
-            n.cls, plexa::TextOrNull(formKey), plexa::ParentParam(n.hasParent, n.parent),
-            plexa::AsBlob(plexa::EncodeStoredTime(now)),
+            n.cls, plexa::TextOrNull(plexa::FormKeyOf(n.items)),
+            plexa::ParentParam(n.hasParent, n.parent), plexa::AsBlob(plexa::EncodeStoredTime(now)),
             n.hasCreated ? std::optional(plexa::AsBlob(created)) : std::nullopt,
             plexa::AsBlob(plexa::PackItems(n.items)), id))
       return s;
+    if (uint32_t s = plexa::IndexNote(txn, id, plexa::NoteText(n.items), false, true)) return s;
   } else {
     plexa::NoteRow row;
     row.unid = n.unid;
     row.cls = n.cls;
-    row.form_key = formKey;
     row.has_parent = n.hasParent;
     row.parent = n.parent;
     if (n.hasCreated) row.created = n.created;
     row.modified = now;
     row.seq = 1;
-    row.items = plexa::PackItems(n.items);
-    if (uint32_t s = plexa::InsertNote(txn, row)) return s;
+    if (uint32_t s = plexa::InsertNewNote(txn, row, n.items)) return s;
     id = row.id;
   }
-  if (uint32_t s =
-          plexa::IndexNote(txn, id, plexa::NoteText(n.items), replaced == 0, replaced != 0))
-    return s;
   const std::string modified = plexa::EncodeStoredTime(now);
   for (const NoteLine::Attachment& a : n.attachments)
     if (uint32_t s = plexa::WriteAttachmentRow(txn, id, a.name, a.data,
