@@ -1,9 +1,12 @@
 // The replication (see synchronize.h).
 #include "synchronize.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "key_fields.h"
 #include "record_store.h"
 #include "replica_messages.h"
+#include "tw/guard.h"
 
 extern "C" int replica_load_string(uint32_t id, char* buffer, int size);
 
@@ -83,7 +87,9 @@ class Replication {
   uint32_t LoadStampField(Side& side);
   uint32_t CheckStamps();
   uint32_t Synchronize();
-  uint32_t ReadSide(Side& side);
+  uint32_t ReadBoth();
+  bool ReadTogether();
+  uint32_t ReadSide(Side& side, const std::atomic<bool>* stop = nullptr);
   uint32_t KeyTwice(const Side& side);
   uint32_t Fetch(Side& side);
   uint32_t Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs, bool data,
@@ -399,7 +405,7 @@ uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<
 // Reads the whole side into its store, in the order of the keys' comparison whatever order
 // the data source returned: the merge decides "only on one side" from the rest of the other
 // side, so both sides must be known to be in order before anything is written.
-uint32_t Replication::ReadSide(Side& side) {
+uint32_t Replication::ReadSide(Side& side, const std::atomic<bool>* stop) {
   std::vector<TWFIELD> fields;
   const uint32_t count = TWFieldlistGetCount(side.list.get());
   for (uint32_t i = 1; i <= count; ++i) {
@@ -413,6 +419,8 @@ uint32_t Replication::ReadSide(Side& side) {
   bool twice = false;
   for (;;) {
     if (uint32_t command = TWActivityGetCommand()) return command;
+    // The other side failed: its status is the run's, and this side's records are not needed.
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return TWSUCCESS;
     uint32_t fetched = 0;
     const uint32_t status =
         TWConnectFetch(side.conn.get(), side.list.get(), 1, kReadRecords, &fetched);
@@ -504,9 +512,59 @@ uint32_t Replication::OneSided(Side& holder, Side& other, TWFIELDLIST toOther, T
   return status;
 }
 
+// Whether the two sides may be read at the same time. Each side has its own connection, and
+// the engine keeps its per-call state per thread; what two connections of one connector
+// share is the connector's own affair, so only the ODBC connector, whose driver manager and
+// drivers keep each connection apart, or two different connectors go side by side.
+bool Replication::ReadTogether() {
+  std::string libraries[2];
+  const Side* sides[] = {&a_, &b_};
+  for (int i = 0; i < 2; ++i) {
+    flowcore::StreamData text;
+    if (TWConnectGetPropertyStream(sides[i]->conn.get(), TWTOKEN_LIBRARY, TWSTREAMFMT_NATIVE,
+                                   text.get()) != TWSUCCESS)
+      return false;
+    libraries[i] = text.view();
+  }
+  if (libraries[0].empty() || libraries[1].empty()) return false;
+  return libraries[0] != libraries[1] || libraries[0] == "sqlcli";
+}
+
+// Reads both sides into their stores. Reading is most of a run that finds few differences,
+// and the two databases answer independently: B is read on a thread of its own while A is
+// read here, where the connectors allow it. A side that fails stops the other at its next
+// fetch; the run's status is A's failure, else B's, as when they are read one after the
+// other.
+uint32_t Replication::ReadBoth() {
+  if (!ReadTogether()) {
+    uint32_t status = ReadSide(a_);
+    if (status == TWSUCCESS) status = ReadSide(b_);
+    return status;
+  }
+  std::atomic<bool> failedA{false}, failedB{false};
+  uint32_t statusB = TWSUCCESS;
+  std::thread reader;
+  try {
+    reader = std::thread([&] {
+      // Nothing may escape a thread: an exception would end the process.
+      statusB = tw::guard([&] { return ReadSide(b_, &failedA); });
+      if (statusB != TWSUCCESS) failedB.store(true, std::memory_order_relaxed);
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: one side after the other, as ever.
+    uint32_t status = ReadSide(a_);
+    if (status == TWSUCCESS) status = ReadSide(b_);
+    return status;
+  }
+  const uint32_t statusA = ReadSide(a_, &failedB);
+  if (statusA != TWSUCCESS) failedA.store(true, std::memory_order_relaxed);
+  reader.join();
+  if (statusA != TWSUCCESS) return statusA;
+  return statusB;
+}
+
 uint32_t Replication::Synchronize() {
-  uint32_t status = ReadSide(a_);
-  if (status == TWSUCCESS) status = ReadSide(b_);
+  uint32_t status = ReadBoth();
   if (status != TWSUCCESS) return status;
   // A pair either side never writes is no difference; taken once, not for every record.
   unwritten_.clear();
