@@ -536,11 +536,11 @@ bool Replication::ReadTogether() {
 // fetch; the run's status is A's failure, else B's, as when they are read one after the
 // other.
 uint32_t Replication::ReadBoth() {
-  if (!ReadTogether()) {
+  auto oneAfterOther = [&] {
     uint32_t status = ReadSide(a_);
-    if (status == TWSUCCESS) status = ReadSide(b_);
-    return status;
-  }
+    return status == TWSUCCESS ? ReadSide(b_) : status;
+  };
+  if (!ReadTogether()) return oneAfterOther();
   std::atomic<bool> failedA{false}, failedB{false};
   uint32_t statusB = TWSUCCESS;
   std::thread reader;
@@ -552,9 +552,7 @@ uint32_t Replication::ReadBoth() {
     });
   } catch (const std::system_error&) {
     // No thread to be had: one side after the other, as ever.
-    uint32_t status = ReadSide(a_);
-    if (status == TWSUCCESS) status = ReadSide(b_);
-    return status;
+    return oneAfterOther();
   }
   const uint32_t statusA = ReadSide(a_, &failedB);
   if (statusA != TWSUCCESS) failedA.store(true, std::memory_order_relaxed);

@@ -98,10 +98,6 @@ struct DesignChange {
   ~DesignChange() { CacheOf(db).Invalidate(); }
 };
 
-// A temporary view belongs to the process that made it (its mark names the process by its
-// id and start, so a later process given the same id is not taken for it). When that
-// process is gone (killed runs never delete theirs), the view is removed the next time its
-// name is tried, so the names do not run out. A view whose maker is unknown is kept.
 // Whether the view whose style and maker_token are the columns at and after at of st is an
 // orphaned temporary view.
 bool OrphanedAt(const Stmt& st, int at) {
@@ -109,6 +105,10 @@ bool OrphanedAt(const Stmt& st, int at) {
          !tw::ProcessMarkAlive(st.Text(at + 1));
 }
 
+// A temporary view belongs to the process that made it (its mark names the process by its
+// id and start, so a later process given the same id is not taken for it). When that
+// process is gone (killed runs never delete theirs), the view is removed the next time its
+// name is tried, so the names do not run out. A view whose maker is unknown is kept.
 template <class Db>
 uint32_t Orphaned(Db& db, GVNOTEID view, bool& out) {
   out = false;

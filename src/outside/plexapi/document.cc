@@ -66,17 +66,17 @@ bool FindIn(const std::vector<Item>& items, std::string_view name, Value& out) {
 // kept in status().
 class StoredItemsByName : public ItemSource {
  public:
-  // packed: the note's packed items when the store read them already; parts: whether the
-  // note has parts then. known (may be null): what the connection knew of its part names
-  // before this store, which appended parts of the names added; learned receives whether
-  // each name asked for has parts.
-  StoredItemsByName(Txn& txn, GVNOTEID note, std::optional<std::string> packed, bool parts,
+  // packed: the note's packed items when the store read them already (the store added
+  // parts, so the note has some). known (may be null): what the connection knew of its part
+  // names before this store, which appended parts of the names added; learned receives
+  // whether each name asked for has parts.
+  StoredItemsByName(Txn& txn, GVNOTEID note, std::optional<std::string> packed,
                     const Database::PartNames* known, const std::set<std::string>& added,
                     std::map<std::string, bool>& learned)
       : txn_(txn),
         note_(note),
         packed_(std::move(packed)),
-        parts_(parts),
+        parts_(packed_.has_value()),
         known_(known),
         added_(added),
         learned_(learned) {}
@@ -278,9 +278,9 @@ namespace {
   return 0;
 }
 
-// ReadNoteItems; attachments (when given) receives whether the note has any, asked in the
-// same statement. On PostgreSQL, where each statement is a round trip, the note's parts come
-// in the same statement too, after its row.
+// ReadNoteItems. On PostgreSQL, where each statement is a round trip, the note's parts come
+// in the same statement, after its row, and attachments (when given) receives whether the
+// note has any; on a file it is left as it is.
 [[nodiscard]] uint32_t ReadNoteItemsAttached(Txn& txn, GVNOTEID id, NoteRow& row,
                                              std::vector<StoredItem>& items, bool* attachments) {
   const bool pg = txn.db().pg() != nullptr;
@@ -291,19 +291,15 @@ namespace {
                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
                "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
                "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 ORDER BY 12"
-          : attachments == nullptr
-              ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-                "parts FROM note WHERE id=?"
-              : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id) FROM note "
-                "WHERE id=?",
+             : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+               "parts FROM note WHERE id=?",
           id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
   row = NoteOf(st, id);
   row.parts = st.Int(9);
-  if (attachments != nullptr) *attachments = st.Int(10) != 0;
   if (pg) {
+    if (attachments != nullptr) *attachments = st.Int(10) != 0;
     if (row.parts <= 0) return 0;
     return st.ForEachRow(
         [&](const Stmt& r) -> uint32_t { return UnpackMoreItems(r.Blob(8), items); });
@@ -1014,8 +1010,7 @@ uint32_t Document::Store(bool ifUnchanged) {
         // Every item of a new note was just stored from items_: the views read them here.
         if (uint32_t s = ix->OnInsert(txn, id, *this)) return s;
       } else if (viewsByName) {
-        // The store added parts: the note has some.
-        StoredItemsByName stored(txn, id, std::move(packed), true, knownParts, appended_, learned);
+        StoredItemsByName stored(txn, id, std::move(packed), knownParts, appended_, learned);
         if (uint32_t s = ix->OnStore(txn, id, stored)) return s;
         if (stored.status() != 0) return stored.status();
       } else {
