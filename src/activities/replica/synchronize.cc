@@ -59,7 +59,8 @@ struct Side {
   activity::KeyFields keys;
   // The side's records, read whole before anything is written, in the merge's order.
   std::unique_ptr<RecordStore> store;
-  // The store holds every record, or two records whose keys compare equal (twice).
+  // read: every record is in the store; twice: two of them have keys that compare equal, and
+  // the fields hold one of them.
   bool read = false;
   bool twice = false;
   TWFIELD stamp = TWNULLHANDLE;
@@ -87,6 +88,7 @@ class Replication {
   uint32_t Open();
   uint32_t PrepareLink(Side& side);
   uint32_t SelectBoth();
+  bool MayCreate(uint32_t status, int32_t ownWin) const;
   uint32_t AfterSelects(uint32_t statusA, uint32_t statusB);
   uint32_t CheckBoth();
   uint32_t CreateMetadata(Side& missing, TWFIELDLIST other);
@@ -214,35 +216,31 @@ uint32_t Replication::PrepareLink(Side& side) {
   return TWConnectSetPropertyDatetime(side.conn.get(), TWTOKEN_BASESTAMP, nullptr);
 }
 
+// Selects A, then B where A's answer leaves the run going.
 uint32_t Replication::SelectBoth() {
-  uint32_t status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
-  if (status == TWSUCCESS) {
-    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    if (status == TWFAIL_INVALID_METADATA && winConflict_ != kBWins && create_) {
-      status = CreateMetadata(b_, a_.list.get());
-      if (status == TWSUCCESS)
-        status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    }
-  } else if (status == TWFAIL_INVALID_METADATA && winConflict_ != kAWins && create_) {
-    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    if (status == TWSUCCESS) status = CreateMetadata(a_, b_.list.get());
-    if (status == TWSUCCESS)
-      status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
-  }
-  return status;
+  const uint32_t statusA = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  if (statusA != TWSUCCESS && !MayCreate(statusA, kAWins)) return statusA;
+  return AfterSelects(statusA,
+                      TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr));
 }
 
-// What SelectBoth makes of the two selects' answers, when both were made at once: the side
-// missing is made and selected again as there.
+// Whether a side whose select answered status is made from the other side's fields: its table
+// is missing, Create asks, and the rule does not make the side itself the winner.
+bool Replication::MayCreate(uint32_t status, int32_t ownWin) const {
+  return status == TWFAIL_INVALID_METADATA && winConflict_ != ownWin && create_;
+}
+
+// What the two selects' answers leave: A's failure, else B's, but a side that may be made
+// (MayCreate) is made from the other's fields and selected again.
 uint32_t Replication::AfterSelects(uint32_t statusA, uint32_t statusB) {
   if (statusA == TWSUCCESS) {
-    if (statusB != TWFAIL_INVALID_METADATA || winConflict_ == kBWins || !create_) return statusB;
+    if (!MayCreate(statusB, kBWins)) return statusB;
     uint32_t status = CreateMetadata(b_, a_.list.get());
     if (status == TWSUCCESS)
       status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
     return status;
   }
-  if (statusA != TWFAIL_INVALID_METADATA || winConflict_ == kAWins || !create_) return statusA;
+  if (!MayCreate(statusA, kAWins)) return statusA;
   uint32_t status = statusB;
   if (status == TWSUCCESS) status = CreateMetadata(a_, b_.list.get());
   if (status == TWSUCCESS)
@@ -478,7 +476,7 @@ uint32_t Replication::ReadBlocks(Side& side, const std::function<bool()>& more) 
       if (side.twice) return TWSUCCESS;
     }
     if (last) {
-      if (uint32_t status = side.store->Finish(&side.twice)) return status;
+      if (uint32_t finished = side.store->Finish(&side.twice)) return finished;
       side.read = true;
     }
   }

@@ -406,9 +406,13 @@ TEST_P(ReplicaTest, SidesReadAheadFailAsOneAfterTheOther) {
     EXPECT_EQ(Run(id), c.status) << LogText();
     const std::string log = LogText();
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
-    if (!c.notLogged.empty()) EXPECT_EQ(log.find(c.notLogged), std::string::npos) << log;
+    if (!c.notLogged.empty()) {
+      EXPECT_EQ(log.find(c.notLogged), std::string::npos) << log;
+    }
     for (size_t i = 0; i < 2; ++i)
-      if (!tables[i]->empty()) EXPECT_EQ(contents(*dbs[i]), before[i]);
+      if (!tables[i]->empty()) {
+        EXPECT_EQ(contents(*dbs[i]), before[i]);
+      }
   }
 }
 
