@@ -1,8 +1,12 @@
 // The replication (see synchronize.h).
 #include "synchronize.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -55,6 +59,10 @@ struct Side {
   activity::KeyFields keys;
   // The side's records, read whole before anything is written, in the merge's order.
   std::unique_ptr<RecordStore> store;
+  // read: every record is in the store; twice: two of them have keys that compare equal, and
+  // the fields hold one of them.
+  bool read = false;
+  bool twice = false;
   TWFIELD stamp = TWNULLHANDLE;
   bool hasBase = false;
   bool noDelete = false;
@@ -80,6 +88,9 @@ class Replication {
   uint32_t Open();
   uint32_t PrepareLink(Side& side);
   uint32_t SelectBoth();
+  bool MayCreate(uint32_t status, int32_t ownWin) const;
+  uint32_t AfterSelects(uint32_t statusA, uint32_t statusB);
+  uint32_t CheckBoth();
   uint32_t CreateMetadata(Side& missing, TWFIELDLIST other);
   uint32_t BuildFieldArrays();
   uint32_t CheckTypes(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs);
@@ -87,9 +98,13 @@ class Replication {
   uint32_t LoadStampField(Side& side);
   uint32_t CheckStamps();
   uint32_t Synchronize();
-  uint32_t ReadBoth();
+  uint32_t SelectAndRead();
+  uint32_t SelectAndReadTogether(bool* started);
   bool ReadTogether();
-  uint32_t ReadSide(Side& side, const std::atomic<bool>* stop = nullptr);
+  bool KeysAhead(const Side& side, std::vector<TWFIELD>* keys);
+  uint32_t StartStore(Side& side, const std::vector<TWFIELD>& keys);
+  uint32_t ReadBlocks(Side& side, const std::function<bool()>& more);
+  uint32_t ReadSide(Side& side);
   uint32_t KeyTwice(const Side& side);
   uint32_t Fetch(Side& side);
   uint32_t Compare(const std::vector<TWFIELD>& as, const std::vector<TWFIELD>& bs, bool data,
@@ -150,16 +165,7 @@ uint32_t Replication::Run() {
   uint32_t status = Open();
   if (status == TWSUCCESS) status = PrepareLink(a_);
   if (status == TWSUCCESS) status = PrepareLink(b_);
-  if (status == TWSUCCESS) status = SelectBoth();
-  if (status == TWSUCCESS) status = BuildFieldArrays();
-  if (status == TWSUCCESS) status = LoadKeys(a_);
-  if (status == TWSUCCESS) status = LoadKeys(b_);
-  if (status == TWSUCCESS && a_.keys.fields.size() != b_.keys.fields.size())
-    status =
-        TWActivityLogEx(TWFAIL_KEY_COUNT_MISMATCH, static_cast<uint32_t>(a_.keys.fields.size()),
-                        static_cast<uint32_t>(b_.keys.fields.size()), 0, nullptr, nullptr, nullptr);
-  if (status == TWSUCCESS) status = CheckTypes(a_.keys.fields, b_.keys.fields);
-  if (status == TWSUCCESS) status = CheckStamps();
+  if (status == TWSUCCESS) status = SelectAndRead();
   if (status == TWSUCCESS) status = Synchronize();
   if (status == TWSUCCESS && a_.stamp != TWNULLHANDLE) status = ReadMaxStamps();
   return status;
@@ -210,21 +216,49 @@ uint32_t Replication::PrepareLink(Side& side) {
   return TWConnectSetPropertyDatetime(side.conn.get(), TWTOKEN_BASESTAMP, nullptr);
 }
 
+// Selects A, then B where A's answer leaves the run going.
 uint32_t Replication::SelectBoth() {
-  uint32_t status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
-  if (status == TWSUCCESS) {
-    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    if (status == TWFAIL_INVALID_METADATA && winConflict_ != kBWins && create_) {
-      status = CreateMetadata(b_, a_.list.get());
-      if (status == TWSUCCESS)
-        status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    }
-  } else if (status == TWFAIL_INVALID_METADATA && winConflict_ != kAWins && create_) {
-    status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
-    if (status == TWSUCCESS) status = CreateMetadata(a_, b_.list.get());
+  const uint32_t statusA = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  if (statusA != TWSUCCESS && !MayCreate(statusA, kAWins)) return statusA;
+  return AfterSelects(statusA,
+                      TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr));
+}
+
+// Whether a side whose select answered status is made from the other side's fields: its table
+// is missing, Create asks, and the rule does not make the side itself the winner.
+bool Replication::MayCreate(uint32_t status, int32_t ownWin) const {
+  return status == TWFAIL_INVALID_METADATA && winConflict_ != ownWin && create_;
+}
+
+// What the two selects' answers leave: A's failure, else B's, but a side that may be made
+// (MayCreate) is made from the other's fields and selected again.
+uint32_t Replication::AfterSelects(uint32_t statusA, uint32_t statusB) {
+  if (statusA == TWSUCCESS) {
+    if (!MayCreate(statusB, kBWins)) return statusB;
+    uint32_t status = CreateMetadata(b_, a_.list.get());
     if (status == TWSUCCESS)
-      status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+      status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
+    return status;
   }
+  if (!MayCreate(statusA, kAWins)) return statusA;
+  uint32_t status = statusB;
+  if (status == TWSUCCESS) status = CreateMetadata(a_, b_.list.get());
+  if (status == TWSUCCESS)
+    status = TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  return status;
+}
+
+// Everything between the selects and the reads: fields paired, keys and stamps found.
+uint32_t Replication::CheckBoth() {
+  uint32_t status = BuildFieldArrays();
+  if (status == TWSUCCESS) status = LoadKeys(a_);
+  if (status == TWSUCCESS) status = LoadKeys(b_);
+  if (status == TWSUCCESS && a_.keys.fields.size() != b_.keys.fields.size())
+    status =
+        TWActivityLogEx(TWFAIL_KEY_COUNT_MISMATCH, static_cast<uint32_t>(a_.keys.fields.size()),
+                        static_cast<uint32_t>(b_.keys.fields.size()), 0, nullptr, nullptr, nullptr);
+  if (status == TWSUCCESS) status = CheckTypes(a_.keys.fields, b_.keys.fields);
+  if (status == TWSUCCESS) status = CheckStamps();
   return status;
 }
 
@@ -402,10 +436,11 @@ uint32_t Replication::Compare(const std::vector<TWFIELD>& as, const std::vector<
   return TWSUCCESS;
 }
 
-// Reads the whole side into its store, in the order of the keys' comparison whatever order
-// the data source returned: the merge decides "only on one side" from the rest of the other
-// side, so both sides must be known to be in order before anything is written.
-uint32_t Replication::ReadSide(Side& side, const std::atomic<bool>* stop) {
+// The side's store, made empty for its records: whatever order the data source returns them
+// in, it gives them back in the order of the keys' comparison. The merge decides "only on one
+// side" from the rest of the other side, so both sides must be known to be in order before
+// anything is written.
+uint32_t Replication::StartStore(Side& side, const std::vector<TWFIELD>& keys) {
   std::vector<TWFIELD> fields;
   const uint32_t count = TWFieldlistGetCount(side.list.get());
   for (uint32_t i = 1; i <= count; ++i) {
@@ -414,13 +449,17 @@ uint32_t Replication::ReadSide(Side& side, const std::atomic<bool>* stop) {
       return TWActivityLog(status);
     fields.push_back(field);
   }
-  side.store =
-      std::make_unique<RecordStore>(std::move(fields), side.keys.fields, precision_, kBlockBytes);
-  bool twice = false;
-  for (;;) {
+  side.store = std::make_unique<RecordStore>(std::move(fields), keys, precision_, kBlockBytes);
+  return TWSUCCESS;
+}
+
+// Reads the side into its store while more() answers true before each fetch; side.read once
+// every record is in. Two records whose keys compare equal end the reading with side.twice,
+// logged by the caller (KeyTwice).
+uint32_t Replication::ReadBlocks(Side& side, const std::function<bool()>& more) {
+  while (!side.read && !side.twice) {
     if (uint32_t command = TWActivityGetCommand()) return command;
-    // The other side failed: its status is the run's, and this side's records are not needed.
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) return TWSUCCESS;
+    if (!more()) return TWSUCCESS;
     uint32_t fetched = 0;
     const uint32_t status =
         TWConnectFetch(side.conn.get(), side.list.get(), 1, kReadRecords, &fetched);
@@ -428,18 +467,29 @@ uint32_t Replication::ReadSide(Side& side, const std::atomic<bool>* stop) {
     // record at a time reports it.
     const bool last = status == TWFAIL_END_OF_DATA;
     if (status != TWSUCCESS && !last) return status;
-    if (last && fetched == 0) break;
-    // A count that cannot be true would leave the side's records unknown, and the merge would
-    // act on the strength of records it never saw: the run ends before anything is written.
-    if (fetched == 0 || fetched > kReadRecords) return TWActivityLog(TWFAIL_PROGRAM);
-    if (uint32_t stored = side.store->AddBlock(fetched, &twice)) return stored;
-    if (twice) return KeyTwice(side);
-    if (last) break;
+    if (!last || fetched != 0) {
+      // A count that cannot be true would leave the side's records unknown, and the merge
+      // would act on the strength of records it never saw: the run ends before anything is
+      // written.
+      if (fetched == 0 || fetched > kReadRecords) return TWActivityLog(TWFAIL_PROGRAM);
+      if (uint32_t stored = side.store->AddBlock(fetched, &side.twice)) return stored;
+      if (side.twice) return TWSUCCESS;
+    }
+    if (last) {
+      if (uint32_t finished = side.store->Finish(&side.twice)) return finished;
+      side.read = true;
+    }
   }
-  if (uint32_t status = side.store->Finish(&twice)) return status;
-  return twice ? KeyTwice(side) : TWSUCCESS;
+  return TWSUCCESS;
 }
 
+// Reads the whole side into its store, one side after the other.
+uint32_t Replication::ReadSide(Side& side) {
+  uint32_t status = StartStore(side, side.keys.fields);
+  if (status == TWSUCCESS) status = ReadBlocks(side, [] { return true; });
+  if (status == TWSUCCESS && side.twice) status = KeyTwice(side);
+  return status;
+}
 // Two records of one side whose keys compare equal cannot each find their counterpart: the
 // run ends, before anything was written, naming the side and the key.
 uint32_t Replication::KeyTwice(const Side& side) {
@@ -530,40 +580,170 @@ bool Replication::ReadTogether() {
   return libraries[0] != libraries[1] || libraries[0] == "sqlcli";
 }
 
-// Reads both sides into their stores. Reading is most of a run that finds few differences,
-// and the two databases answer independently: B is read on a thread of its own while A is
-// read here, where the connectors allow it. A side that fails stops the other at its next
-// fetch; the run's status is A's failure, else B's, as when they are read one after the
-// other.
-uint32_t Replication::ReadBoth() {
-  auto oneAfterOther = [&] {
-    uint32_t status = ReadSide(a_);
-    return status == TWSUCCESS ? ReadSide(b_) : status;
-  };
-  if (!ReadTogether()) return oneAfterOther();
-  std::atomic<bool> failedA{false}, failedB{false};
+// The keys of the side as LoadKeys finds them, found without a word to the log, so that a
+// side can be read ahead of LoadKeys: false where LoadKeys would not find them all.
+bool Replication::KeysAhead(const Side& side, std::vector<TWFIELD>* keys) {
+  StreamData names(TWSTREAMFMT_NATIVE), name(TWSTREAMFMT_NATIVE);
+  if (TWActivityGetPropertyStream(side.token | TWTOKEN_ORDER_LIST, TWSTREAMFMT_TEXT_LIST,
+                                  names.get()) != TWSUCCESS)
+    return false;
+  const uint32_t count = TWTextListGetCount(names.get());
+  for (uint32_t i = 1; i <= count; ++i) {
+    TWFIELD field = TWNULLHANDLE;
+    if (TWTextListFetch(names.get(), i, TWSTREAMFMT_NATIVE, name.get(), nullptr, nullptr) !=
+            TWSUCCESS ||
+        name.view().size() > kMaxName ||
+        TWFieldlistLookup(side.list.get(), name.get(), &field, nullptr) != TWSUCCESS ||
+        std::find(keys->begin(), keys->end(), field) != keys->end())
+      return false;
+    keys->push_back(field);
+  }
+  return count != 0;
+}
+
+// Selects and reads both sides into their stores, with the checks between, one side after
+// the other or both at once where the connectors allow it.
+uint32_t Replication::SelectAndRead() {
+  if (ReadTogether()) {
+    bool started = false;
+    const uint32_t status = SelectAndReadTogether(&started);
+    if (started) return status;
+  }
+  uint32_t status = SelectBoth();
+  if (status == TWSUCCESS) status = CheckBoth();
+  if (status == TWSUCCESS) status = ReadSide(a_);
+  if (status == TWSUCCESS) status = ReadSide(b_);
+  return status;
+}
+
+// Reading is most of a run that finds few differences, and the two databases answer
+// independently: B is selected and read on a thread of its own while A is selected and read
+// here. One side's select may take as long as the other's read (a driver that reads the
+// whole result when the statement runs), so each side is read ahead as soon as its own
+// select answers. What the run decides and logs stays as one after the other:
+// - the selects' answers go through SelectBoth's rules (AfterSelects) once both are in, with
+//   B held between two fetches, so that nothing reads B's list while it is filled;
+// - the checks follow; a run they end reads no further, and two equal keys found meanwhile
+//   are not logged;
+// - else both read on; a side that fails stops the other at its next fetch, and the run's
+//   status is A's failure, else B's.
+// *started: false when no thread could be had and nothing was done.
+uint32_t Replication::SelectAndReadTogether(bool* started) {
+  enum class Verdict { kNone, kRead, kStop };
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint32_t selectedB = TWSUCCESS;
+  bool answeredB = false, heldB = false;
+  Verdict verdict = Verdict::kNone;
+  std::atomic<bool> answered{false}, hold{false}, failedA{false}, failedB{false};
   uint32_t statusB = TWSUCCESS;
+  // The keys each side was read ahead by, if it was.
+  std::vector<TWFIELD> keysA, keysB;
+  bool aheadB = false;
+
+  // B's side: waits, held, for what the run decided.
+  auto decided = [&] {
+    std::unique_lock lock(mutex);
+    heldB = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return verdict != Verdict::kNone; });
+    return verdict;
+  };
+  auto readB = [&]() -> uint32_t {
+    uint32_t status = TWConnectSelect(b_.conn.get(), TWNULLHANDLE, 0, b_.list.get(), nullptr);
+    const bool ahead = status == TWSUCCESS && KeysAhead(b_, &keysB);
+    {
+      std::lock_guard lock(mutex);
+      selectedB = status;
+      answeredB = true;
+      aheadB = ahead;
+    }
+    answered.store(true);
+    changed.notify_all();
+    status = TWSUCCESS;
+    if (ahead) {
+      status = StartStore(b_, keysB);
+      bool told = false;
+      if (status == TWSUCCESS)
+        status = ReadBlocks(b_, [&] {
+          if (told) return !failedA.load(std::memory_order_relaxed);
+          if (!hold.load()) return true;
+          told = true;
+          return decided() == Verdict::kRead;
+        });
+      if (!told && decided() != Verdict::kRead) return TWSUCCESS;
+    } else {
+      if (decided() != Verdict::kRead) return TWSUCCESS;
+      if (failedA.load()) return TWSUCCESS;
+      status = StartStore(b_, b_.keys.fields);
+      if (status == TWSUCCESS)
+        status = ReadBlocks(b_, [&] { return !failedA.load(std::memory_order_relaxed); });
+    }
+    if (status == TWSUCCESS && b_.twice) status = KeyTwice(b_);
+    return status;
+  };
+
   std::thread reader;
   try {
     reader = std::thread([&] {
       // Nothing may escape a thread: an exception would end the process.
-      statusB = tw::guard([&] { return ReadSide(b_, &failedA); });
-      if (statusB != TWSUCCESS) failedB.store(true, std::memory_order_relaxed);
+      statusB = tw::guard(readB);
+      if (statusB != TWSUCCESS) failedB.store(true);
+      // The run's thread waits for B's answer and for B held: a failure that escaped before
+      // either is both.
+      std::lock_guard lock(mutex);
+      if (!answeredB) selectedB = statusB;
+      answeredB = heldB = true;
+      answered.store(true);
+      changed.notify_all();
     });
   } catch (const std::system_error&) {
-    // No thread to be had: one side after the other, as ever.
-    return oneAfterOther();
+    return TWSUCCESS;
   }
-  const uint32_t statusA = ReadSide(a_, &failedB);
-  if (statusA != TWSUCCESS) failedA.store(true, std::memory_order_relaxed);
+  *started = true;
+
+  const uint32_t selectedA =
+      TWConnectSelect(a_.conn.get(), TWNULLHANDLE, 0, a_.list.get(), nullptr);
+  const bool aheadA = selectedA == TWSUCCESS && KeysAhead(a_, &keysA);
+  uint32_t statusA = aheadA ? StartStore(a_, keysA) : TWSUCCESS;
+  // A is read until B's select answers.
+  if (aheadA && statusA == TWSUCCESS) statusA = ReadBlocks(a_, [&] { return !answered.load(); });
+
+  uint32_t status = TWSUCCESS;
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return answeredB; });
+    hold.store(true);
+    changed.wait(lock, [&] { return heldB; });
+    status = selectedB;
+  }
+  status = AfterSelects(selectedA, status);
+  if (status == TWSUCCESS) status = CheckBoth();
+  // Found as CheckBoth found them, or the store would order the side by other keys.
+  if (status == TWSUCCESS &&
+      ((aheadA && keysA != a_.keys.fields) || (aheadB && keysB != b_.keys.fields)))
+    status = TWActivityLog(TWFAIL_PROGRAM);
+  // A failed while read ahead: B need read no further.
+  if (status == TWSUCCESS && statusA != TWSUCCESS) failedA.store(true);
+  {
+    std::lock_guard lock(mutex);
+    verdict = status == TWSUCCESS ? Verdict::kRead : Verdict::kStop;
+  }
+  changed.notify_all();
+  if (status == TWSUCCESS) {
+    if (!aheadA) statusA = StartStore(a_, a_.keys.fields);
+    if (statusA == TWSUCCESS)
+      statusA = ReadBlocks(a_, [&] { return !failedB.load(std::memory_order_relaxed); });
+    if (statusA == TWSUCCESS && a_.twice) statusA = KeyTwice(a_);
+    if (statusA != TWSUCCESS) failedA.store(true);
+  }
   reader.join();
-  if (statusA != TWSUCCESS) return statusA;
-  return statusB;
+  if (status != TWSUCCESS) return status;
+  return statusA != TWSUCCESS ? statusA : statusB;
 }
 
 uint32_t Replication::Synchronize() {
-  uint32_t status = ReadBoth();
-  if (status != TWSUCCESS) return status;
+  uint32_t status = TWSUCCESS;
   // A pair either side never writes is no difference; taken once, not for every record.
   unwritten_.clear();
   for (size_t i = 0; i < a_.fields.size(); ++i)

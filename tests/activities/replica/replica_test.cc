@@ -308,6 +308,114 @@ TEST_P(ReplicaTest, KeysThatCompareEqualEndTheRunBeforeAnyWrite) {
   }
 }
 
+// Each side is selected and read ahead while the other's select still runs, yet a run ends as
+// if one had followed the other: the first failure in that order is the run's status, a side
+// read ahead of a failing check is not reported, and nothing is written. A long table on one
+// side keeps its select running while the other side is read.
+TEST_P(ReplicaTest, SidesReadAheadFailAsOneAfterTheOther) {
+  struct Case {
+    const char* name;
+    std::string tableA, tableB;  // empty: none
+    size_t longSide;             // 0 none, 1 A, 2 B: 20,000 more rows there
+    std::vector<std::string> a, b;
+    std::vector<Property> properties;
+    uint32_t status;
+    std::string logged, notLogged;
+  };
+  const std::string plain = "CREATE TABLE t (k INTEGER, v VARCHAR(20))";
+  // B's table gains a column after its rows are in.
+  const std::string wider = plain + "; ALTER TABLE t ADD COLUMN w INTEGER";
+  const Case cases[] = {
+      {"A missing, B long", "", plain, 2, {}, {"1|b"}, {}, TWFAIL_INVALID_METADATA, "", ""},
+      {"B's select fails, A long",
+       plain,
+       plain,
+       1,
+       {"1|a"},
+       {"1|b"},
+       {Text("LinkBCondition", kB | TWTOKEN_CONDITION, "nope = 1")},
+       TWFAIL_EXTERNAL,
+       "nope",
+       ""},
+      {"twins in B read ahead, fields that differ",
+       plain,
+       wider,
+       1,
+       {"1|a"},
+       {"2|b", "2|c"},
+       {},
+       TWFAIL_FIELD_COUNT_MISMATCH,
+       "Field count mismatch",
+       "Records cannot be paired"},
+      {"twins in A read ahead, fields that differ",
+       plain,
+       wider,
+       2,
+       {"0|a", "0|b"},
+       {"2|b"},
+       {},
+       TWFAIL_FIELD_COUNT_MISMATCH,
+       "Field count mismatch",
+       "Records cannot be paired"},
+      {"twins in B read ahead",
+       plain,
+       plain,
+       1,
+       {"1|a"},
+       {"2|b", "2|c"},
+       {},
+       TWFAIL_EXTERNAL,
+       "in Link B;|  Record key values:  k = 2",
+       ""},
+      {"twins in A read ahead",
+       plain,
+       plain,
+       2,
+       {"0|a", "0|b"},
+       {"2|b"},
+       {},
+       TWFAIL_EXTERNAL,
+       "in Link A;|  Record key values:  k = 0",
+       ""},
+  };
+  auto contents = [](Database& db) {
+    return db.Query("SELECT count(*) FROM t") + db.Query("SELECT k, v FROM t ORDER BY k, v");
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string before[2];
+    Database* dbs[] = {a_.get(), b_.get()};
+    const std::string* tables[] = {&c.tableA, &c.tableB};
+    const std::vector<std::string>* rows[] = {&c.a, &c.b};
+    for (size_t i = 0; i < 2; ++i) {
+      dbs[i]->Exec("DROP TABLE IF EXISTS t");
+      if (tables[i]->empty()) continue;
+      const size_t wide = tables[i]->find("; ");
+      dbs[i]->Exec(tables[i]->substr(0, wide));
+      Fill(*dbs[i], "t", *rows[i]);
+      if (wide != std::string::npos) dbs[i]->Exec(tables[i]->substr(wide + 2));
+      if (c.longSide == i + 1)
+        dbs[i]->Exec(
+            "INSERT INTO t (k, v) WITH RECURSIVE n(x) AS (SELECT 10 UNION ALL SELECT x + 1 FROM n "
+            "WHERE x < 20009) SELECT x, 'long' FROM n");
+      before[i] = contents(*dbs[i]);
+    }
+    std::vector<Property> properties = c.properties;
+    properties.push_back(Number("WinConflict", kWinConflict, 1));
+    const int32_t id = Replica(properties);
+    EXPECT_EQ(Run(id), c.status) << LogText();
+    const std::string log = LogText();
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    if (!c.notLogged.empty()) {
+      EXPECT_EQ(log.find(c.notLogged), std::string::npos) << log;
+    }
+    for (size_t i = 0; i < 2; ++i)
+      if (!tables[i]->empty()) {
+        EXPECT_EQ(contents(*dbs[i]), before[i]);
+      }
+  }
+}
+
 // ---------------------------------------------------------------- levelled pairs -------
 
 // Columns of compatible types keep a value each in their own way: a decimal column rounds a
