@@ -1032,7 +1032,7 @@ uint32_t Document::Store(bool ifUnchanged) {
       }
     }
     seq = row.seq + 1;
-    const std::vector<DocItem*> appended = AppendedRows();
+    std::vector<DocItem*> appended = AppendedRows();
     // A Form appended to a note without a text Form may give it its form key: that store
     // reads the items as the others do.
     const bool inParts = appendOnly &&
@@ -1042,8 +1042,12 @@ uint32_t Document::Store(bool ifUnchanged) {
                                        [](const DocItem* it) { return it->key == "form"; }));
     if (appendOnly && !inParts) {
       if (uint32_t s = ReadItems(txn, id, merged)) return s;
-      // The parts are packed into the note now: this copy reads them while they are there.
-      if (uint32_t s = ReadParts()) return s;
+      // The parts are packed into the note now: this copy reads them while they are there
+      // (which moves its rows).
+      if (unread_parts_ > 0) {
+        if (uint32_t s = ReadParts()) return s;
+        appended = AppendedRows();
+      }
     }
     storedSeq = row.seq;
     // The names changed here replace their rows as stored (by anyone since this copy was
@@ -1116,7 +1120,8 @@ uint32_t Document::Store(bool ifUnchanged) {
     }
   }
   // A store that joined another transaction (a bulk store) may still be rolled back with it.
-  if (txn.joined() || db_->in_bulk_store()) partNames.reset();
+  const bool mayRollBack = txn.joined() || db_->in_bulk_store();
+  if (mayRollBack) partNames.reset();
   if (uint32_t s = txn.Commit()) {
     db_->set_part_names(id, std::nullopt);
     return s;
@@ -1129,8 +1134,8 @@ uint32_t Document::Store(bool ifUnchanged) {
   }
   db_->set_part_names(id, std::move(partNames));
   // Nobody stored the note between the open and this store: the parts left unread are still
-  // the note's first ones.
-  if (unread_parts_ > 0 && storedSeq == parts_seq_) parts_seq_ = seq;
+  // the note's first ones (unless the store is rolled back, and another takes its seq).
+  if (unread_parts_ > 0 && storedSeq == parts_seq_ && !mayRollBack) parts_seq_ = seq;
   id_ = id;
   seq_ = seq;
   modified_ = now;
