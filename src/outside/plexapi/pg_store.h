@@ -147,11 +147,11 @@ class PgConn {
   [[nodiscard]] uint32_t SendBegin();
   // Sends a statement without parameters into the pipeline.
   [[nodiscard]] uint32_t SendText(const std::string& sql, Sent kind);
-  // The statements of every writer's transaction (its lock, its reads and its increment of
-  // the counters), prepared once a connection where a text would be parsed and planned at
-  // each: kLock, kDesignSeq, kCommitSeq.
+  // The statements of every writer's transaction (its lock on the commit counter, its read
+  // of the design counter, its increment of the commit counter): prepared once a session,
+  // where a text would be parsed and planned in each transaction.
   enum WriterStatement { kLock, kReadDesignSeq, kBumpCommitSeq, kWriterStatements };
-  // Sends one of them, after its preparation when the connection has it not yet.
+  // Sends one of them, after its preparation when the session has it not yet.
   [[nodiscard]] uint32_t SendWriter(WriterStatement which, Sent kind);
   // Ends what was sent with a sync and reads every answer through it; wanted receives the
   // answers of the statements sent as kWanted. The first failure of the statements read.
