@@ -109,6 +109,7 @@ GV_API uint32_t GVCompositeOpen(GVDOC doc, const char* itemName, GVCOMP* comp) {
     if (d == nullptr) return GVERR_INVALID_HANDLE;
     if (comp == nullptr || itemName == nullptr) return GVERR_INVALID_ARGUMENT;
     if (uint32_t st = plexa::CheckItemName(itemName)) return st;
+    if (uint32_t st = d->ReadParts()) return st;
     std::string records = d->JoinedRecords(itemName);
     if (uint32_t st = plexa::rt::Validate(records, true))
       return plexa::Fail(st, std::string(itemName) + ": stored records are malformed");

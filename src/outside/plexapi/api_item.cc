@@ -341,6 +341,7 @@ GV_API uint32_t GVItemFetch(GVDOC doc, const char* name, uint32_t* kind, uint32_
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::Fetch(*d, name, kind, capacity, value);
   });
 }
@@ -350,6 +351,7 @@ GV_API uint32_t GVItemGetInfo(GVDOC doc, const char* name, uint32_t* type, uint3
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::Info(*d, name, type, count, length);
   });
 }
@@ -359,6 +361,7 @@ GV_API uint32_t GVItemGetLength(GVDOC doc, const char* name, uint32_t itemType, 
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::Length(*d, name, kind, length);
   });
 }
@@ -368,6 +371,7 @@ GV_API uint32_t GVItemGetPointer(GVDOC doc, const char* name, uint32_t* kind, co
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::Pointer(*d, name, kind, value, length);
   });
 }
@@ -377,8 +381,7 @@ GV_API uint32_t GVItemDelete(GVDOC doc, const char* name) {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
     if (uint32_t s = plexa::CheckName(name)) return s;
-    d->Remove(name);
-    return 0;
+    return d->Remove(name);
   });
 }
 
@@ -390,6 +393,8 @@ GV_API uint32_t GVItemCopy(GVDOC source, const char* name, GVDOC target, const c
     if (uint32_t st = plexa::CheckName(name)) return st;
     const char* to = targetName != nullptr ? targetName : name;
     if (uint32_t st = plexa::CheckName(to)) return st;
+    if (uint32_t st = s->ReadParts()) return st;
+    if (uint32_t st = t->ReadParts()) return st;
     std::vector<const plexa::DocItem*> rows = s->All(name);
     if (rows.empty()) return plexa::Fail(GVERR_NO_ITEM, name);
     if (uint32_t st = t->CheckField(to)) return st;

@@ -135,6 +135,7 @@ GV_API uint32_t _GVCoreItemFind(uint32_t core, const char* name, uint32_t nameLe
     if (name == nullptr || nameLength == 0 || nameLength >= GV_ITEM_NAME_SIZE)
       return GVERR_INVALID_ARGUMENT;
     std::string key = plexa::FoldAscii(std::string_view(name, nameLength));
+    if (uint32_t s = d->ReadParts()) return s;
     const auto& items = d->items();
     size_t start = 0;
     if (after != 0) {

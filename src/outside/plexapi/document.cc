@@ -280,32 +280,42 @@ namespace {
 
 // ReadNoteItems. On PostgreSQL, where each statement is a round trip, the note's parts come
 // in the same statement, after its row, and attachments (when given) receives whether the
-// note has any; on a file it is left as it is.
+// note has any; on a file it is left as it is. fewParts: only the items packed in the note's
+// row unless it has at most kFewParts parts (row.parts tells whether they were read).
 [[nodiscard]] uint32_t ReadNoteItemsAttached(Txn& txn, GVNOTEID id, NoteRow& row,
-                                             std::vector<StoredItem>& items, bool* attachments) {
+                                             std::vector<StoredItem>& items, bool* attachments,
+                                             bool fewParts = false) {
   const bool pg = txn.db().pg() != nullptr;
   Stmt st;
   if (uint32_t s = QueryNoteRow(
           txn,
-          pg ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-               "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
-               "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-               "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 ORDER BY 12"
-             : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-               "parts FROM note WHERE id=?",
+          !pg ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+                "parts FROM note WHERE id=?"
+          : !fewParts
+              ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
+                "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 ORDER BY 12"
+              // The 16: kFewParts.
+              : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
+                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
+                "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 AND (SELECT parts FROM "
+                "note WHERE id=?1) <= 16 ORDER BY 12",
           id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
   row = NoteOf(st, id);
   row.parts = st.Int(9);
+  const bool withParts = row.parts > 0 && (!fewParts || row.parts <= kFewParts);
   if (pg) {
     if (attachments != nullptr) *attachments = st.Int(10) != 0;
-    if (row.parts <= 0) return 0;
+    if (!withParts) return 0;
     return st.ForEachRow(
         [&](const Stmt& r) -> uint32_t { return UnpackMoreItems(r.Blob(8), items); });
   }
   st = Stmt();
-  if (row.parts > 0)
+  if (withParts)
     if (uint32_t s = ReadItemParts(txn, id, items)) return s;
   return 0;
 }
@@ -316,12 +326,13 @@ uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredIt
   return ReadNoteItemsAttached(txn, id, row, items, nullptr);
 }
 
-uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items) {
+uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredItem>& items,
+                       bool fewParts) {
   // The span's rows in one statement; at most twice as many as the walk asked for are
   // kept: a span of another form's notes in between costs no more than reading it.
   constexpr int64_t kAheadRows = 128;
   Database& db = txn.db();
-  if (!db.reading_file()) return ReadNoteItems(txn, id, row, items);
+  if (!db.reading_file()) return ReadNoteItemsAttached(txn, id, row, items, nullptr, fewParts);
   Database::ReadAhead& ahead = db.read_ahead();
   if (id == db.span_first() && db.span_last() > id &&
       (ahead.next >= ahead.rows.size() || ahead.rows.back().id < id)) {
@@ -343,12 +354,12 @@ uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row, std::vector<StoredIt
   }
   while (ahead.next < ahead.rows.size() && ahead.rows[ahead.next].id < id) ++ahead.next;
   if (ahead.next >= ahead.rows.size() || ahead.rows[ahead.next].id != id)
-    return ReadNoteItems(txn, id, row, items);
+    return ReadNoteItemsAttached(txn, id, row, items, nullptr, fewParts);
   row = std::move(ahead.rows[ahead.next++]);
   items.clear();
   if (uint32_t s = UnpackMoreItems(row.items, items)) return s;
   row.items.clear();
-  if (row.parts > 0)
+  if (row.parts > 0 && (!fewParts || row.parts <= kFewParts))
     if (uint32_t s = ReadItemParts(txn, id, items)) return s;
   return 0;
 }
@@ -576,8 +587,9 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   // On PostgreSQL, where each statement is a round trip, whether the note has attachments
   // comes with its row; a walk of a file asks once whether any note has one.
   bool attachments = true;
-  if (uint32_t s = db.pg() != nullptr ? ReadNoteItemsAttached(txn, id, row, items, &attachments)
-                                      : ReadNoteAhead(txn, id, row, items))
+  if (uint32_t s = db.pg() != nullptr
+                       ? ReadNoteItemsAttached(txn, id, row, items, &attachments, true)
+                       : ReadNoteAhead(txn, id, row, items, true))
     return s;
   if (row.cls != kClassDocument && row.cls != kClassInfo)
     return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id) + " is not a document");
@@ -601,6 +613,11 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
     d.serial = ++doc->next_serial_;
     doc->items_.push_back(std::move(d));
   }
+  if (row.parts > kFewParts) {
+    doc->unread_parts_ = row.parts;
+    doc->packed_rows_ = doc->items_.size();
+    doc->parts_seq_ = row.seq;
+  }
   if (db.pg() == nullptr)
     if (uint32_t s = txn.AnyAttachments(attachments)) return s;
   if (attachments) {
@@ -618,6 +635,62 @@ uint32_t Document::Open(Database& db, GVNOTEID id, uint32_t flags, std::unique_p
   if (uint32_t s = txn.Commit()) return s;
   out = std::move(doc);
   return 0;
+}
+
+uint32_t Document::ReadParts() const {
+  if (unread_parts_ == 0) return 0;
+  Txn txn(*db_);
+  if (uint32_t s = txn.Begin(Txn::kRead)) return s;
+  // The note's seq, then the rows of the parts left unread, in one statement.
+  Stmt st;
+  if (uint32_t s = Query(txn,
+                         "SELECT seq, NULL AS items, 0 AS ord FROM note WHERE id=?1 UNION ALL "
+                         "SELECT NULL, items, ord FROM item_part WHERE note=?1 AND ord<=?2 "
+                         "ORDER BY 3",
+                         st, id_, unread_parts_))
+    return s;
+  bool found = false;
+  uint32_t seq = 0;
+  std::vector<StoredItem> rows;
+  if (uint32_t s = st.ForEachRow([&](const Stmt& r) -> uint32_t {
+        if (r.Int(2) != 0) return UnpackMoreItems(r.Blob(1), rows);
+        found = true;
+        seq = static_cast<uint32_t>(r.Int(0));
+        return 0;
+      }))
+    return s;
+  st = Stmt();
+  if (!found) return Fail(GVERR_NO_ENTRY, "note " + std::to_string(id_) + " (removed meanwhile)");
+  size_t at = packed_rows_;
+  if (seq != parts_seq_) {
+    // Stored by another connection since: its parts may have been packed into the note, and
+    // the parts read may not be those of the open any more. The rows as stored now replace
+    // those read, and the rows appended here and not stored yet follow them.
+    NoteRow row;
+    if (uint32_t s = ReadNoteItems(txn, id_, row, rows)) return s;
+    std::erase_if(items_, [](const DocItem& it) { return !it.appended; });
+    at = 0;
+  }
+  if (uint32_t s = txn.Commit()) return s;
+  std::vector<DocItem> read;
+  read.reserve(rows.size());
+  for (StoredItem& it : rows) {
+    DocItem& d = read.emplace_back();
+    static_cast<StoredItem&>(d) = std::move(it);
+    d.key = FoldAscii(d.name);
+    d.serial = ++next_serial_;
+  }
+  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at),
+                std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+  unread_parts_ = 0;
+  parts_status_ = 0;
+  return 0;
+}
+
+size_t Document::FirstRead(const std::string& key) const {
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].key == key) return i;
+  return std::string::npos;
 }
 
 uint32_t Document::Register(std::unique_ptr<Document> doc, GVDOC& out) {
@@ -665,9 +738,13 @@ uint32_t Document::FormId(GVNOTEID& out) const {
 
 const DocItem* Document::First(std::string_view name) const {
   std::string key = FoldAscii(name);
-  for (const DocItem& it : items_)
-    if (it.key == key) return &it;
-  return nullptr;
+  // The packed rows come before the parts' rows: a name found among them needs no parts.
+  size_t at = FirstRead(key);
+  if (unread_parts_ > 0 && (at == std::string::npos || at >= packed_rows_)) {
+    EnsureParts();
+    at = FirstRead(key);
+  }
+  return at != std::string::npos ? &items_[at] : nullptr;
 }
 
 const DocItem* Document::BySerial(uint32_t serial) const {
@@ -677,6 +754,7 @@ const DocItem* Document::BySerial(uint32_t serial) const {
 }
 
 std::vector<const DocItem*> Document::All(std::string_view name) const {
+  EnsureParts();
   std::string key = FoldAscii(name);
   std::vector<const DocItem*> out;
   for (const DocItem& it : items_)
@@ -728,6 +806,7 @@ uint32_t Document::ReplaceRows(std::string_view name, std::vector<Row> rows) {
   if (name.empty() || name.size() >= GV_ITEM_NAME_SIZE) return GVERR_INVALID_ARGUMENT;
   for (const Row& r : rows)
     if (uint32_t s = Validate(r.type, r.value)) return s;
+  if (uint32_t s = ReadParts()) return s;
   std::string key = FoldAscii(name);
   size_t at = items_.size();
   for (size_t i = 0; i < items_.size(); ++i)
@@ -770,9 +849,11 @@ uint32_t Document::Append(std::string_view name, uint32_t type, std::vector<uint
   return 0;
 }
 
-void Document::Remove(std::string_view name) {
+uint32_t Document::Remove(std::string_view name) {
+  if (uint32_t s = ReadParts()) return s;
   std::string key = FoldAscii(name);
   if (EraseRows(key)) Touch(key);
+  return 0;
 }
 
 bool Document::EraseRows(const std::string& key) {
@@ -802,6 +883,7 @@ uint32_t Document::PutRichText(std::string_view name, std::string_view records) 
 }
 
 std::string Document::JoinedRecords(std::string_view name) const {
+  EnsureParts();
   std::string records;
   std::vector<const DocItem*> rows = All(name);
   if (!rows.empty() && rows.front()->type != GVTYPE_COMPOSITE) {
@@ -817,6 +899,12 @@ std::string Document::JoinedRecords(std::string_view name) const {
 }
 
 bool Document::Find(std::string_view name, Value& out) const {
+  // A first row of another type than rich text is the value whatever the parts hold.
+  if (unread_parts_ > 0) {
+    const size_t at = FirstRead(FoldAscii(name));
+    if (at == std::string::npos || at >= packed_rows_ || items_[at].type == GVTYPE_COMPOSITE)
+      EnsureParts();
+  }
   return FindIn(items_, name, out);
 }
 
@@ -890,9 +978,13 @@ uint32_t Document::Store(bool ifUnchanged) {
   if (handle() != 0)
     if (uint32_t s = WriteBackComposites()) return s;
   if (!Changed()) return 0;
+  // A reader that could not read the parts answered without them: its failure is this one's.
+  if (parts_status_ != 0)
+    if (uint32_t s = ReadParts()) return s;
   Txn txn(*db_);
   if (uint32_t s = txn.Begin(Txn::kWrite)) return s;
   GVTIMEDATE now = CurrentTime();
+  uint32_t storedSeq = 0;  // the note's seq before this store (existing notes)
   GVNOTEID id = id_;
   uint32_t seq = seq_ + 1;
   // The views of an existing note read its items as stored after this store.
@@ -940,7 +1032,7 @@ uint32_t Document::Store(bool ifUnchanged) {
       }
     }
     seq = row.seq + 1;
-    const std::vector<DocItem*> appended = AppendedRows();
+    std::vector<DocItem*> appended = AppendedRows();
     // A Form appended to a note without a text Form may give it its form key: that store
     // reads the items as the others do.
     const bool inParts = appendOnly &&
@@ -948,8 +1040,16 @@ uint32_t Document::Store(bool ifUnchanged) {
                          (!row.form_key.empty() ||
                           std::none_of(appended.begin(), appended.end(),
                                        [](const DocItem* it) { return it->key == "form"; }));
-    if (appendOnly && !inParts)
+    if (appendOnly && !inParts) {
       if (uint32_t s = ReadItems(txn, id, merged)) return s;
+      // The parts are packed into the note now: this copy reads them while they are there
+      // (which moves its rows).
+      if (unread_parts_ > 0) {
+        if (uint32_t s = ReadParts()) return s;
+        appended = AppendedRows();
+      }
+    }
+    storedSeq = row.seq;
     // The names changed here replace their rows as stored (by anyone since this copy was
     // read) and follow the others; rows appended to a name follow its stored rows, which
     // are neither read nor written again when nothing else changed.
@@ -1020,7 +1120,8 @@ uint32_t Document::Store(bool ifUnchanged) {
     }
   }
   // A store that joined another transaction (a bulk store) may still be rolled back with it.
-  if (txn.joined() || db_->in_bulk_store()) partNames.reset();
+  const bool mayRollBack = txn.joined() || db_->in_bulk_store();
+  if (mayRollBack) partNames.reset();
   if (uint32_t s = txn.Commit()) {
     db_->set_part_names(id, std::nullopt);
     return s;
@@ -1032,6 +1133,9 @@ uint32_t Document::Store(bool ifUnchanged) {
       for (const std::string& key : appended_) partNames->has[key] = true;
   }
   db_->set_part_names(id, std::move(partNames));
+  // Nobody stored the note between the open and this store: the parts left unread are still
+  // the note's first ones (unless the store is rolled back, and another takes its seq).
+  if (unread_parts_ > 0 && storedSeq == parts_seq_ && !mayRollBack) parts_seq_ = seq;
   id_ = id;
   seq_ = seq;
   modified_ = now;

@@ -55,7 +55,9 @@ class Document : public HandleObject, public ItemSink {
   // defaults; an unknown form GVERR_NO_FORM. Form 0 is allowed under the database's form
   // check, which applies to what is put (CheckField).
   [[nodiscard]] static uint32_t Create(Database& db, GVNOTEID form, std::unique_ptr<Document>& out);
-  // The stored document or information note. Otherwise: GVERR_NO_ENTRY.
+  // The stored document or information note. Otherwise: GVERR_NO_ENTRY. The rows of a note
+  // with many item parts (a long log) are read from them when first asked for (ReadParts),
+  // so that appending to it and storing it cost the same in a long log as in a short one.
   [[nodiscard]] static uint32_t Open(Database& db, GVNOTEID id, uint32_t flags,
                                      std::unique_ptr<Document>& out);
   // Registers a document under a handle that closes with its database's.
@@ -85,8 +87,18 @@ class Document : public HandleObject, public ItemSink {
   // The form note named by the "Form" item (0: none).
   [[nodiscard]] uint32_t FormId(GVNOTEID& out) const;
 
+  // Reads the rows of the parts that the open left in the store (none: nothing), as of the
+  // open: when another connection has stored the note since, the rows as stored now (the
+  // rows appended here and not yet stored follow them). A note removed meanwhile:
+  // GVERR_NO_ENTRY. What reads the items below reads them so itself; callers that can
+  // report a failure call this first.
+  [[nodiscard]] uint32_t ReadParts() const;
+
   // Items. Names are matched without regard to ASCII case.
-  const std::vector<DocItem>& items() const { return items_; }
+  const std::vector<DocItem>& items() const {
+    EnsureParts();
+    return items_;
+  }
   const DocItem* First(std::string_view name) const;
   const DocItem* BySerial(uint32_t serial) const;
   // The rows of a name in order.
@@ -109,7 +121,7 @@ class Document : public HandleObject, public ItemSink {
   // adds the rows appended and leaves the stored ones alone.
   [[nodiscard]] uint32_t Append(std::string_view name, uint32_t type, std::vector<uint8_t> value);
   // Removes every row of name (none: nothing).
-  void Remove(std::string_view name);
+  [[nodiscard]] uint32_t Remove(std::string_view name);
   // Replaces name by records cut into pieces of at most GV_RICHTEXT_PIECE bytes.
   [[nodiscard]] uint32_t PutRichText(std::string_view name, std::string_view records);
   // The records of every rich-text row of name, joined (text rows as paragraphs).
@@ -138,6 +150,13 @@ class Document : public HandleObject, public ItemSink {
   std::vector<DocItem*> AppendedRows();
   // Removes the rows of key, keeping the count of appended rows; whether any was removed.
   bool EraseRows(const std::string& key);
+  // ReadParts for readers that return no status: a failure stays in parts_status_ for the
+  // next ReadParts or Store.
+  void EnsureParts() const {
+    if (unread_parts_ > 0) parts_status_ = ReadParts();
+  }
+  // The index in items_ of the first row of key among the rows read (npos: none).
+  size_t FirstRead(const std::string& key) const;
 
   Database* db_ = nullptr;
   GVNOTEID id_ = 0;
@@ -153,11 +172,19 @@ class Document : public HandleObject, public ItemSink {
   bool is_new_ = true;
   bool parent_dirty_ = false;
   bool unid_dirty_ = false;
-  std::vector<DocItem> items_;
+  // Mutable: the rows of unread parts are read by the readers that need them.
+  mutable std::vector<DocItem> items_;
+  // The parts the open left unread (see ReadParts): their rows belong after the first
+  // packed_rows_ of items_, and they are the note's parts 1..unread_parts_ as long as its
+  // seq is parts_seq_ (stores of this copy that append move it on).
+  mutable int64_t unread_parts_ = 0;
+  mutable uint32_t parts_status_ = 0;
+  size_t packed_rows_ = 0;
+  uint32_t parts_seq_ = 0;
   std::set<std::string> dirty_;     // keys of names changed since the open or the last store
   std::set<std::string> appended_;  // keys of names that had rows appended since then
   size_t appended_rows_ = 0;        // rows flagged appended (they lie towards the end)
-  uint32_t next_serial_ = 0;
+  mutable uint32_t next_serial_ = 0;
   std::map<std::string, DocAttachment> attachments_;
 };
 

@@ -254,6 +254,7 @@ GV_API uint32_t GVMailCreate(GVDOC source, const char* sendTo, const char* copyT
     Document* d = plexa::FindDocument(source);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
     if (mail == nullptr) return GVERR_INVALID_ARGUMENT;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::MailCreate(*d, sendTo, copyTo, blindCopyTo, subject, *mail);
   });
 }
@@ -262,6 +263,7 @@ GV_API uint32_t GVMailSend(GVDOC doc, uint32_t flags) {
   return plexa::ApiSession([&]() -> uint32_t {
     Document* d = plexa::FindDocument(doc);
     if (d == nullptr) return GVERR_INVALID_HANDLE;
+    if (uint32_t s = d->ReadParts()) return s;
     return plexa::MailSend(*d, flags);
   });
 }

@@ -562,9 +562,11 @@ uint32_t PgConn::Revive() {
     for (const auto& s : list)
       if (s->busy) return Status(nullptr);
   stmts_.clear();
+  writer_prepared_ = 0;
   // Nothing that was sent on the lost connection is answered any more, and notifications
   // sent to it are lost: marks taken before are stale.
   sent_.clear();
+  preparing_.clear();
   ++lives_;
   PQreset(conn_);
   if (PQstatus(conn_) != CONNECTION_OK) return Status(nullptr);
@@ -575,6 +577,7 @@ uint32_t PgConn::Revive() {
 uint32_t PgConn::Lost() {
   // Nothing more comes on this connection: what was sent is not answered.
   sent_.clear();
+  preparing_.clear();
   ++lives_;
   return Status(nullptr);
 }
@@ -588,6 +591,27 @@ uint32_t PgConn::SendText(const std::string& sql, Sent kind) {
   return 0;
 }
 
+uint32_t PgConn::SendWriter(WriterStatement which, Sent kind) {
+  static const char* const kNames[] = {"w_lock", "w_design_seq", "w_commit_seq"};
+  static const std::string kTexts[] = {
+      "SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE",
+      "SELECT value FROM meta WHERE key = 'design_seq'",
+      TranslateSql("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq' RETURNING value")};
+  if (PQpipelineStatus(conn_) == PQ_PIPELINE_OFF && PQenterPipelineMode(conn_) == 0)
+    return Status(nullptr);
+  const unsigned bit = 1u << which;
+  if ((writer_prepared_ & bit) == 0 &&
+      std::find(preparing_.begin(), preparing_.end(), which) == preparing_.end()) {
+    if (PQsendPrepare(conn_, kNames[which], kTexts[which].c_str(), 0, nullptr) == 0) return Lost();
+    sent_.push_back(Sent::kPrepared);
+    preparing_.push_back(which);
+  }
+  if (PQsendQueryPrepared(conn_, kNames[which], 0, nullptr, nullptr, nullptr, 1) == 0)
+    return Lost();
+  sent_.push_back(kind);
+  return 0;
+}
+
 uint32_t PgConn::SendBegin() {
   if (txn_ != TxnState::kPending) return 0;
   txn_ = TxnState::kOpen;
@@ -595,12 +619,10 @@ uint32_t PgConn::SendBegin() {
   // other as under SQLite's write lock, and each reads what the one before it committed.
   if (write_) {
     if (uint32_t st = SendText("BEGIN", Sent::kQuiet)) return st;
-    if (uint32_t st =
-            SendText("SELECT 1 FROM meta WHERE key = 'commit_seq' FOR UPDATE", Sent::kQuiet))
-      return st;
+    if (uint32_t st = SendWriter(kLock, Sent::kQuiet)) return st;
     // A statement of its own, so that its snapshot is taken once the lock is held (it sees
     // a design change that the writer before committed).
-    return SendText("SELECT value FROM meta WHERE key = 'design_seq'", Sent::kDesignSeq);
+    return SendWriter(kReadDesignSeq, Sent::kDesignSeq);
   }
   return SendText("BEGIN ISOLATION LEVEL REPEATABLE READ", Sent::kQuiet);
 }
@@ -627,6 +649,11 @@ uint32_t PgConn::Sync(std::vector<PGresult*>* wanted) {
     if (kind == Sent::kSync) {
       PQclear(r);
       continue;
+    }
+    if (kind == Sent::kPrepared && !preparing_.empty()) {
+      // Not prepared (skipped, or failed): prepared again with the next writer.
+      if (status == PGRES_COMMAND_OK) writer_prepared_ |= 1u << preparing_.front();
+      preparing_.pop_front();
     }
     // Each statement's answer ends with a null.
     if (PGresult* end = PQgetResult(conn_)) PQclear(end);
@@ -699,9 +726,7 @@ uint32_t PgConn::Commit(bool write) {
   }
   uint32_t st = 0;
   if (write) {
-    st = SendText(
-        TranslateSql("UPDATE meta SET value = value + 1 WHERE key = 'commit_seq' RETURNING value"),
-        Sent::kCommitSeq);
+    st = SendWriter(kBumpCommitSeq, Sent::kCommitSeq);
     if (st == 0 && !notify_.empty()) st = SendText(notify_, Sent::kQuiet);
   }
   if (st == 0) st = SendText("COMMIT", write ? Sent::kWanted : Sent::kIgnored);

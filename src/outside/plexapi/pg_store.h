@@ -140,12 +140,19 @@ class PgConn {
   [[nodiscard]] uint32_t Setup();
   enum class TxnState { kNone, kPending, kOpen };  // kPending: BEGIN not sent yet
   // kDesignSeq: the writer's read of meta.design_seq sent with its BEGIN; kCommitSeq: its
-  // increment of meta.commit_seq, answering the value.
-  enum class Sent { kQuiet, kWanted, kIgnored, kSync, kDesignSeq, kCommitSeq };
+  // increment of meta.commit_seq, answering the value; kPrepared: the preparation of one of
+  // kWriterStatements.
+  enum class Sent { kQuiet, kWanted, kIgnored, kSync, kDesignSeq, kCommitSeq, kPrepared };
   // Sends the pending BEGIN (pipeline mode on).
   [[nodiscard]] uint32_t SendBegin();
   // Sends a statement without parameters into the pipeline.
   [[nodiscard]] uint32_t SendText(const std::string& sql, Sent kind);
+  // The statements of every writer's transaction (its lock on the commit counter, its read
+  // of the design counter, its increment of the commit counter): prepared once a session,
+  // where a text would be parsed and planned in each transaction.
+  enum WriterStatement { kLock, kReadDesignSeq, kBumpCommitSeq, kWriterStatements };
+  // Sends one of them, after its preparation when the session has it not yet.
+  [[nodiscard]] uint32_t SendWriter(WriterStatement which, Sent kind);
   // Ends what was sent with a sync and reads every answer through it; wanted receives the
   // answers of the statements sent as kWanted. The first failure of the statements read.
   [[nodiscard]] uint32_t Sync(std::vector<PGresult*>* wanted);
@@ -165,6 +172,9 @@ class PgConn {
   TxnState txn_ = TxnState::kNone;
   bool write_ = false;
   std::deque<Sent> sent_;  // sent and not yet read, in order
+  // Of kWriterStatements: prepared on this session, and sent to be (answers not read yet).
+  unsigned writer_prepared_ = 0;
+  std::deque<WriterStatement> preparing_;
   uint32_t failure_ = 0;   // the first failure among the answers nobody waited for
   std::string notify_;     // NOTIFY of the commit signal (empty: none)
   uint64_t notified_ = 0;  // notifications received

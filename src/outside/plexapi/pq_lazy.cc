@@ -130,6 +130,10 @@ int PQsendQueryParams(PGconn* conn, const char* command, int nParams, const Oid*
   TW_PQ_CALL(PQsendQueryParams, 0, conn, command, nParams, paramTypes, paramValues, paramLengths,
              paramFormats, resultFormat);
 }
+int PQsendPrepare(PGconn* conn, const char* stmtName, const char* query, int nParams,
+                  const Oid* paramTypes) {
+  TW_PQ_CALL(PQsendPrepare, 0, conn, stmtName, query, nParams, paramTypes);
+}
 int PQsendQueryPrepared(PGconn* conn, const char* stmtName, int nParams,
                         const char* const* paramValues, const int* paramLengths,
                         const int* paramFormats, int resultFormat) {

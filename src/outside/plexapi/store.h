@@ -602,9 +602,13 @@ std::string PackItems(const Items& items) {
 [[nodiscard]] uint32_t ReadNoteItems(Txn& txn, GVNOTEID id, NoteRow& row,
                                      std::vector<StoredItem>& items);
 // ReadNoteItems for a note that a walk opens: from the rows read ahead for the walk's span
-// (Database::set_walk_span), read at the span's first note.
+// (Database::set_walk_span), read at the span's first note. fewParts: the parts are read
+// only when there are at most kFewParts of them (else only the items packed in the note's
+// row; row.parts tells which).
 [[nodiscard]] uint32_t ReadNoteAhead(Txn& txn, GVNOTEID id, NoteRow& row,
-                                     std::vector<StoredItem>& items);
+                                     std::vector<StoredItem>& items, bool fewParts = false);
+// The parts a document's open reads with its note (a long log's are read when asked for).
+constexpr int64_t kFewParts = 16;
 // Replaces the items of a note (write transaction) with items (order as given) and its
 // full-text row with their texts.
 [[nodiscard]] uint32_t InsertItemRows(Txn& txn, GVNOTEID note,

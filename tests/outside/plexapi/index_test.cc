@@ -1310,6 +1310,157 @@ TEST_P(IndexTest, AppendsAfterAnotherConnectionsAppendSeeItsParts) {
   EXPECT_EQ(GVDatabaseClose(second, 0), 0u);
 }
 
+// A document with many parts (a long log) is opened without them, and they are read when an
+// item of theirs is asked for: as of the open, or as stored now when another connection
+// stored the note meanwhile; its own appends and a store that gathers the parts keep every
+// row in order.
+TEST_P(IndexTest, ALogOpenedWithoutItsPartsReadsThemWhenAskedFor) {
+  constexpr int kLines = 20;  // beyond the parts an open reads with the note
+  GVNOTEID view = 0;
+  ASSERT_EQ(MakeView(db_, "Log", "SELECT Kind = 'k'", {{GVCOL_SORTED, "Tag"}, {0, "Line"}}, &view),
+            0u);
+  GVDB second = 0;
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "t.odb", 0, &second), 0u);
+  auto open = [](GVDB db, GVNOTEID id) {
+    GVDOC doc = 0;
+    EXPECT_EQ(GVDocumentOpen(db, id, 0, &doc), 0u);
+    return doc;
+  };
+  auto append = [](GVDOC doc, const std::string& name, const std::string& value) {
+    ASSERT_EQ(plexa::FindDocument(doc)->Append(name, GVTYPE_TEXT,
+                                               plexa::EncodeItem(plexa::Value::Text(value))),
+              0u);
+  };
+  // The texts of a name's rows as the document holds them (after GVItemGetInfo, which reads
+  // the parts and reports a failure to).
+  auto rows = [](GVDOC doc, const char* name) {
+    std::vector<std::string> texts;
+    uint32_t type = 0, count = 0, length = 0;
+    const uint32_t s = GVItemGetInfo(doc, name, &type, &count, &length);
+    if (s != 0 && s != GVERR_NO_ITEM) {
+      texts.push_back("status " + std::to_string(s));
+      return texts;
+    }
+    for (const plexa::DocItem* it : plexa::FindDocument(doc)->All(name)) {
+      plexa::Value v;
+      EXPECT_EQ(plexa::DecodeItem(it->type, it->value, v), 0u);
+      texts.push_back(v.texts.at(0));
+    }
+    return texts;
+  };
+  auto lines = [](int from, int to) {
+    std::vector<std::string> out;
+    for (int n = from; n <= to; ++n) out.push_back("L\xC3\xAFne " + std::to_string(n));
+    return out;
+  };
+  auto plus = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  // A log of kLines parts, one a store, each from a document opened afresh.
+  auto makeLog = [&](bool withForm) {
+    GVNOTEID id = withForm ? Put(db_, {Text("Kind", "k"), Text("Tag", "t"), Text("Form", "Log")})
+                           : Put(db_, {Text("Kind", "k"), Text("Tag", "t")});
+    for (int n = 1; n <= kLines; ++n) {
+      GVDOC doc = open(db_, id);
+      append(doc, "Line", "L\xC3\xAFne " + std::to_string(n));
+      EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+    }
+    EXPECT_EQ(
+        store_.Query(root_, "t.odb", "SELECT parts FROM note WHERE id = " + std::to_string(id)),
+        std::to_string(kLines));
+    return id;
+  };
+  auto reread = [&](GVNOTEID id, const char* name) {
+    GVDOC doc = open(second, id);
+    std::vector<std::string> texts = rows(doc, name);
+    EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+    return texts;
+  };
+
+  // Read as of the open, packed items without the parts.
+  GVNOTEID a = makeLog(true);
+  GVDOC doc = open(db_, a);
+  char kind[8] = {};
+  uint32_t type = GVTYPE_TEXT;
+  ASSERT_EQ(GVItemFetch(doc, "Kind", &type, 0, sizeof kind, kind), 0u);
+  EXPECT_STREQ(kind, "k");
+  EXPECT_EQ(rows(doc, "Line"), lines(1, kLines));
+  // This copy's appends follow the parts, once stored as before.
+  append(doc, "Line", "own 1");
+  ASSERT_EQ(GVDocumentSave(doc, 0), 0u);
+  append(doc, "Line", "own 2");
+  EXPECT_EQ(rows(doc, "Line"), plus(lines(1, kLines), {"own 1", "own 2"}));
+  EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+  EXPECT_EQ(reread(a, "Line"), plus(lines(1, kLines), {"own 1", "own 2"}));
+
+  // Appended here and stored before the parts were read: they stay where they belong.
+  GVNOTEID b = makeLog(true);
+  doc = open(db_, b);
+  append(doc, "Line", "own");
+  ASSERT_EQ(GVDocumentSave(doc, 0), 0u);
+  EXPECT_EQ(rows(doc, "Line"), plus(lines(1, kLines), {"own"}));
+  // A name replaced after a lazy open gathers every part into the note.
+  append(doc, "Line", "own again");
+  ASSERT_EQ(PutItem(doc, Text("Tag", "u")), 0u);
+  EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+  EXPECT_EQ(store_.Query(root_, "t.odb", "SELECT parts FROM note WHERE id = " + std::to_string(b)),
+            "0");
+  EXPECT_EQ(reread(b, "Line"), plus(lines(1, kLines), {"own", "own again"}));
+  EXPECT_EQ(reread(b, "Tag"), std::vector<std::string>{"u"});
+
+  // A Form appended to a note without one gathers the parts too.
+  GVNOTEID c = makeLog(false);
+  doc = open(db_, c);
+  append(doc, "Form", "Log");
+  EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+  EXPECT_EQ(reread(c, "Line"), lines(1, kLines));
+  EXPECT_EQ(reread(c, "Form"), std::vector<std::string>{"Log"});
+
+  // Another connection appends after the open: the rows as stored now, then this copy's.
+  GVNOTEID d = makeLog(true);
+  doc = open(db_, d);
+  append(doc, "Line", "mine");
+  GVDOC other = open(second, d);
+  append(other, "Line", "theirs");
+  EXPECT_EQ(GVDocumentClose(other, 0), 0u);
+  EXPECT_EQ(rows(doc, "Line"), plus(lines(1, kLines), {"theirs", "mine"}));
+  EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+  EXPECT_EQ(reread(d, "Line"), plus(lines(1, kLines), {"theirs", "mine"}));
+
+  // Another connection gathers the parts (and so renumbers those that follow) after the
+  // open, and this copy appends and stores before reading them.
+  GVNOTEID e = makeLog(true);
+  doc = open(db_, e);
+  other = open(second, e);
+  ASSERT_EQ(PutItem(other, Text("Tag", "v")), 0u);
+  EXPECT_EQ(GVDocumentClose(other, 0), 0u);
+  other = open(second, e);
+  append(other, "Line", "after");
+  EXPECT_EQ(GVDocumentClose(other, 0), 0u);
+  append(doc, "Line", "mine");
+  ASSERT_EQ(GVDocumentSave(doc, 0), 0u);
+  EXPECT_EQ(rows(doc, "Line"), plus(lines(1, kLines), {"after", "mine"}));
+  EXPECT_EQ(rows(doc, "Tag"), std::vector<std::string>{"v"});
+  EXPECT_EQ(GVDocumentClose(doc, 0), 0u);
+  EXPECT_EQ(reread(e, "Line"), plus(lines(1, kLines), {"after", "mine"}));
+  // The view holds the log's first line wherever its rows are.
+  GVINDEX ix = OpenView(view);
+  EXPECT_EQ(Walk(ix, GVNAV_NEXT, 0), (std::vector<GVNOTEID>{a, c, d, b, e}));
+  ASSERT_EQ(GVIndexSetPosition(ix, 5), 0u);
+  EXPECT_EQ(CellText(ix, 2), "L\xC3\xAFne 1");
+  EXPECT_EQ(GVIndexClose(ix), 0u);
+
+  // Removed by another connection before its parts were read: a clear status.
+  GVNOTEID f = makeLog(true);
+  doc = open(db_, f);
+  ASSERT_EQ(GVDocumentDelete(second, f, 0), 0u);
+  EXPECT_EQ(rows(doc, "Line"),
+            std::vector<std::string>{"status " + std::to_string(GVERR_NO_ENTRY)});
+  EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  EXPECT_EQ(GVDatabaseClose(second, 0), 0u);
+}
+
 // A database of the first layout (a row an item, a full-text row an item) is converted in
 // place at its first open: the same items in the same order and stored layout, the same searches
 // and views, and stores afterwards.

@@ -37,25 +37,44 @@ inline std::string ClusterConnInfo(const std::string& dbname) {
   return "host=127.0.0.1 port=" + std::string(port) + " user=tw dbname=" + dbname;
 }
 
-// Runs one statement at conninfo; its error text ("" when fine), and into value (when given)
-// the first column of its first row ("" without one).
-inline std::string ExecAt(const std::string& conninfo, const std::string& sql,
-                          std::string* value = nullptr) {
-  PGconn* c = PQconnectdb(conninfo.c_str());
-  std::string error;
-  if (PQstatus(c) != CONNECTION_OK) {
-    error = PQerrorMessage(c);
-  } else {
-    PGresult* r = PQexec(c, sql.c_str());
+// A session at conninfo, for one statement or for tests that hold a lock in it while the
+// store works.
+class Session {
+ public:
+  explicit Session(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {}
+  ~Session() { PQfinish(conn_); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  // Runs one statement; its error text ("" when fine), and into value (when given) the first
+  // column of its first row ("" without one).
+  std::string Exec(const std::string& sql, std::string* value = nullptr) {
+    if (PQstatus(conn_) != CONNECTION_OK) return PQerrorMessage(conn_);
+    PGresult* r = PQexec(conn_, sql.c_str());
     ExecStatusType st = PQresultStatus(r);
+    std::string error;
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
       error = PQresultErrorMessage(r);
     else if (value != nullptr)
       *value = st == PGRES_TUPLES_OK && PQntuples(r) > 0 ? PQgetvalue(r, 0, 0) : "";
     PQclear(r);
+    return error;
   }
-  PQfinish(c);
-  return error;
+  // The schema that holds the database file (empty: none).
+  std::string Schema(const std::string& file) {
+    std::string schema;
+    Exec("SELECT schema_name FROM plexa.catalog WHERE file = '" + file + "'", &schema);
+    return schema;
+  }
+
+ private:
+  PGconn* conn_;
+};
+
+// Runs one statement at conninfo; its error text ("" when fine), and into value (when given)
+// the first column of its first row ("" without one).
+inline std::string ExecAt(const std::string& conninfo, const std::string& sql,
+                          std::string* value = nullptr) {
+  return Session(conninfo).Exec(sql, value);
 }
 
 // Runs one statement on the cluster's maintenance database; its error text ("" when fine).

@@ -385,20 +385,10 @@ TEST_P(StoreTest, AViewRowThatCannotBeWrittenFailsItsStoreWhole) {
   GVNOTEID view = 0;
   ASSERT_EQ(viewtest::MakeView(db, "Names", "", {{GVCOL_SORTED, "Name"}}, &view), 0u);
   GVNOTEID kept = Put(db, {Text("Name", "kept")});
-  PGconn* other = PQconnectdb(storetest::ClusterConnInfo(store_.dbname()).c_str());
-  ASSERT_EQ(PQstatus(other), CONNECTION_OK);
-  auto exec = [&](const std::string& sql) {
-    PGresult* r = PQexec(other, sql.c_str());
-    std::string failure = PQresultStatus(r) == PGRES_COMMAND_OK ? "" : PQresultErrorMessage(r);
-    PQclear(r);
-    return failure;
-  };
-  PGresult* schema = PQexec(other, "SELECT schema_name FROM plexa.catalog WHERE file = 'rows.odb'");
-  ASSERT_EQ(PQntuples(schema), 1);
-  const std::string table = std::string(PQgetvalue(schema, 0, 0)) + ".view_entry";
-  PQclear(schema);
-  ASSERT_EQ(exec("BEGIN"), "");
-  ASSERT_EQ(exec("LOCK TABLE " + table + " IN EXCLUSIVE MODE"), "");  // readers still read
+  storetest::Session other(storetest::ClusterConnInfo(store_.dbname()));
+  const std::string table = other.Schema("rows.odb") + ".view_entry";
+  ASSERT_EQ(other.Exec("BEGIN"), "");
+  ASSERT_EQ(other.Exec("LOCK TABLE " + table + " IN EXCLUSIVE MODE"), "");  // readers still read
   for (const char* flags : {"new", "changed"}) {
     GVDOC doc = 0;
     if (std::string(flags) == "new") {
@@ -411,8 +401,7 @@ TEST_P(StoreTest, AViewRowThatCannotBeWrittenFailsItsStoreWhole) {
     EXPECT_NE(ErrorText().find("lock"), std::string::npos) << ErrorText();
     EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
   }
-  ASSERT_EQ(exec("ROLLBACK"), "");
-  PQfinish(other);
+  ASSERT_EQ(other.Exec("ROLLBACK"), "");
   GVNOTEID later = Put(db, {Text("Name", "later")});
   GVINDEX ix = 0;
   ASSERT_EQ(GVIndexOpen(db, &ix), 0u);
@@ -422,6 +411,34 @@ TEST_P(StoreTest, AViewRowThatCannotBeWrittenFailsItsStoreWhole) {
   ASSERT_EQ(GVIndexSearch(ix, nullptr, 0, 0), 0u);
   EXPECT_EQ(GVIndexGetCount(ix), 2u);  // the new note went with its store
   EXPECT_EQ(GVIndexClose(ix), 0u);
+}
+
+// A session prepares the statements of its writers with its first writer: a first writer
+// that cannot prepare them leaves them to the next one, which stores, and another session
+// reads what it stored.
+TEST_P(StoreTest, AFailedFirstWriterOfASessionLeavesTheNextOneAbleToStore) {
+  if (GetParam() != Engine::kPostgres) GTEST_SKIP() << "files prepare nothing for a session";
+  ASSERT_EQ(GVSetProperty(GVPROP_BUSY_TIMEOUT, 1), 0u);  // a tenth of a second
+  GVDB db = Make("first.odb");
+  GVDB fresh = 0;  // a session of its own, that has not written yet
+  ASSERT_EQ(GVDatabaseOpen(TestServer(), "first.odb", 0, &fresh), 0u);
+  storetest::Session other(storetest::ClusterConnInfo(store_.dbname()));
+  // Not even the statements of a writer can be prepared while the table is locked so.
+  ASSERT_EQ(other.Exec("BEGIN"), "");
+  ASSERT_EQ(
+      other.Exec("LOCK TABLE " + other.Schema("first.odb") + ".meta IN ACCESS EXCLUSIVE MODE"), "");
+  GVDOC doc = 0;
+  ASSERT_EQ(GVDocumentCreate(fresh, 0, &doc), 0u);
+  ASSERT_EQ(viewtest::PutItem(doc, Text("Name", "lost")), 0u);
+  EXPECT_EQ(GVDocumentSave(doc, 0), GVERR_BUSY);
+  EXPECT_EQ(GVDocumentClose(doc, GVCLOSE_DISCARD), 0u);
+  ASSERT_EQ(other.Exec("ROLLBACK"), "");
+  for (const char* name : {"first", "second"}) {
+    GVNOTEID id = Put(fresh, {Text("Name", name)});
+    ASSERT_NE(id, 0u) << ErrorText();
+    EXPECT_EQ(Field(db, id, "Name"), name);
+  }
+  EXPECT_EQ(GVDatabaseClose(fresh, 0), 0u);
 }
 
 // A creation whose process died leaves a catalogue row that is not ready: the name is free
