@@ -43,7 +43,7 @@ class OdbcRoad : public road::RoadFixture {
     ASSERT_FALSE(lite.empty() || pg.empty()) << "ODBC drivers for SQLite and PostgreSQL";
     database_ = "road_" + std::to_string(::getpid());
     Psql("postgres", "DROP DATABASE IF EXISTS " + database_);
-    ASSERT_EQ(Psql("postgres", "CREATE DATABASE " + database_).exitCode, 0);
+    ASSERT_EQ(Psql("postgres", "CREATE DATABASE " + database_ + " STRATEGY FILE_COPY").exitCode, 0);
     created_ = true;
     twtest::WriteFile(inst_ / "odbcinst.ini",
                       "[SQLITE3]\nDriver=" + lite + "\n\n[PG]\nDriver=" + pg + "\n");

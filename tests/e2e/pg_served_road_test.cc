@@ -118,7 +118,7 @@ class ServedOnPostgres : public road::RoadFixture, public ::testing::WithParamIn
     ASSERT_NO_FATAL_FAILURE(RoadFixture::SetUp());
     cluster_.emplace();
     ASSERT_FALSE(cluster_->port().empty());
-    ASSERT_EQ(cluster_->Exec("CREATE DATABASE tarnway"), "");
+    ASSERT_EQ(cluster_->Exec("CREATE DATABASE tarnway STRATEGY FILE_COPY"), "");
     twtest::WriteFile(inst_ / "ordex/servers.map", "hub " + cluster_->ConnInfo("tarnway") + "\n");
   }
   void TearDown() override {

@@ -194,7 +194,7 @@ class PgSource {
     database_ = "tw_" + source_.dsn;
     Direct admin(AdminString());
     std::string error;
-    created_ = admin.Exec("CREATE DATABASE " + database_, &error);
+    created_ = admin.Exec("CREATE DATABASE " + database_ + " STRATEGY FILE_COPY", &error);
     EXPECT_TRUE(created_) << error;
     std::vector<std::pair<std::string, std::string>> attributes = {
         {"Servername", "127.0.0.1"}, {"Port", port_}, {"Database", database_}, {"Username", "tw"}};

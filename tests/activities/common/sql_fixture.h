@@ -109,8 +109,8 @@ class PostgresDatabase : public Database {
     static int made = 0;
     name_ = "act_" + std::to_string(::getpid()) + "_" + std::to_string(++made);
     Psql("postgres", "DROP DATABASE IF EXISTS " + name_);
-    Psql("postgres",
-         "CREATE DATABASE " + name_ + " LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0");
+    Psql("postgres", "CREATE DATABASE " + name_ +
+                         " LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0 STRATEGY FILE_COPY");
     dsn_ = odbc_test::OdbcConfig::Get().UniqueName("pg");
     odbc_test::OdbcConfig::Get().AddSource(
         dsn_, "PG",

@@ -162,7 +162,7 @@ TEST_F(ServerMapTest, ADatabaseNotInUtf8IsRefusedNamingItsEncoding) {
   const std::string dbname = "plexa_ascii_" + std::to_string(getpid());
   ASSERT_EQ(storetest::ClusterExec("CREATE DATABASE " + dbname +
                                    " ENCODING 'SQL_ASCII' LC_COLLATE 'C' LC_CTYPE 'C'"
-                                   " TEMPLATE template0"),
+                                   " TEMPLATE template0 STRATEGY FILE_COPY"),
             "");
   Map("ascii " + storetest::ClusterConnInfo(dbname) + "\n");
   EXPECT_EQ(GVDatabaseCreate("ascii", "a.odb", nullptr, 0, nullptr, nullptr, 0, 0), GVERR_ENGINE);
