@@ -14,6 +14,7 @@
 #include <sqlext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -44,13 +45,20 @@ struct DataSource {
 // A data source of the SQLite driver on a fresh file (created by the first connect).
 class SqliteSource {
  public:
-  // extra: further driver attributes (e.g. {"NoTXN", "1"}).
+  // extra: further driver attributes (e.g. {"NoTXN", "1"}), or other values of the defaults.
   explicit SqliteSource(const std::vector<std::pair<std::string, std::string>>& extra = {}) {
     OdbcConfig& config = OdbcConfig::Get();
     source_.dsn = config.UniqueName("lite");
     std::vector<std::pair<std::string, std::string>> attributes = {{"Database", file()},
                                                                    {"Timeout", "5000"}};
-    attributes.insert(attributes.end(), extra.begin(), extra.end());
+    for (const auto& attribute : extra) {
+      auto same = std::find_if(attributes.begin(), attributes.end(),
+                               [&](const auto& a) { return a.first == attribute.first; });
+      if (same != attributes.end())
+        same->second = attribute.second;
+      else
+        attributes.push_back(attribute);
+    }
     config.AddSource(source_.dsn, "SQLITE3", attributes);
   }
   const DataSource& source() const { return source_; }

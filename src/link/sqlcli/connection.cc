@@ -137,6 +137,9 @@ constexpr DriverDefault kDriverDefaults[] = {
     // psqlODBC wraps every statement of a transaction in a savepoint of its own, a round trip
     // each: the connector guards its blocks of writes and each caller's text itself.
     {"psqlodbc", "Protocol", "A1", "7.4-0"},
+    // The SQLite driver reads the whole result of a select when it executes unless it steps
+    // through it; it can only in autocommit, where the connector opens its transactions.
+    {"sqlite3odbc", "StepAPI", "StepAPI", "1"},
 };
 
 // A data source's own text for key (the driver's, in the driver section the data source
@@ -180,13 +183,22 @@ std::string DriverDefaults(const std::string& server, bool* guard) {
   return attributes;
 }
 
+// The driver's own name for itself ("" when it cannot tell).
+std::string DriverName(SQLHDBC dbc) {
+  char name[64] = {};
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length))) return {};
+  return std::string(name, strnlen(name, sizeof name));
+}
+
 }  // namespace
 
 bool DriverIsPsqlodbc(SQLHDBC dbc) {
-  char name[64] = {};
-  SQLSMALLINT length = 0;
-  return Succeeded(SQLGetInfo(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)) &&
-         std::string_view(name).substr(0, 8) == "psqlodbc";
+  return DriverName(dbc).starts_with("psqlodbc");
+}
+
+bool DriverIsSqliteOdbc(SQLHDBC dbc) {
+  return DriverName(dbc).find("sqlite3odbc") != std::string::npos;
 }
 
 // ---------------------------------------------------------------- initialise -----------
@@ -221,8 +233,8 @@ uint32_t Connection::Terminate(uint32_t flags) {
   // The engine disconnects first; a connection still open here is given up without
   // committing, so that no half-done work becomes permanent.
   if (dbc != SQL_NULL_HDBC) {
-    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
-    ForgetBlock();
+    // Its failure leaves nothing committed: the connection is closed without it.
+    (void)OdbcEndTransaction(SQL_ROLLBACK, false);
     for (StatementSlot* slot : {&writeSlot, &insertSlot, &updateSlot, &removeSlot, &controlSlot})
       DropStatement(*slot);
     DropStatement(mainSlot);
@@ -281,6 +293,7 @@ uint32_t Connection::Connect() {
   sinceCommit = 0;
   ForgetBlock();
   guardsStatements = false;
+  ownsTransactions = false;
   spoilsTransaction = false;
   parameterArrays = false;
   arrayCounts = 0;
@@ -338,6 +351,13 @@ uint32_t Connection::Connect() {
       return fail(SQL_NULL_HSTMT);
   }
   loggedOn = true;
+  // The SQLite driver stays in autocommit; the connector's own transaction takes its place.
+  ownsTransactions = DriverIsSqliteOdbc(dbc);
+  if (ownsTransactions && !autocommit) {
+    if (!Succeeded(SQLSetConnectOption(dbc, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_ON)))
+      return fail(SQL_NULL_HSTMT);
+    if (!Succeeded(OdbcTransactionText("BEGIN"))) return fail(controlSlot.stmt);
+  }
   if (!Succeeded(OdbcAllocStatement(mainSlot))) return fail(SQL_NULL_HSTMT);
   if (!Succeeded(OdbcAllocStatement(writeSlot))) return fail(SQL_NULL_HSTMT);
 
@@ -427,10 +447,10 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
     // RollbackOnError undoes failed work only: a run that succeeded keeps its rows.
     const bool undo = errorFlag != 0 && props.rollbackOnError != 0;
     const SQLSMALLINT kind = undo ? SQL_ROLLBACK : SQL_COMMIT;
-    status = OdbcEndTransaction(kind);
+    status = OdbcEndTransaction(kind, false);
     // A commit that failed is reported, never taken for success; what it left open is rolled
     // back so that the connection can be closed.
-    if (status != TWSUCCESS) SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    if (status != TWSUCCESS) (void)OdbcEndTransaction(SQL_ROLLBACK, false);
     sinceCommit = 0;
   }
   ForgetBlock();
@@ -440,7 +460,7 @@ uint32_t Connection::Disconnect(uint32_t errorFlag) {
   DropStatement(mainSlot);
   if (!Succeeded(SQLDisconnect(dbc))) {
     // Refused while work is open (a transaction the driver still holds): end it and retry.
-    SQLTransact(Environment(), dbc, SQL_ROLLBACK);
+    (void)OdbcEndTransaction(SQL_ROLLBACK, false);
     SQLDisconnect(dbc);
   }
   SQLFreeConnect(dbc);
@@ -468,17 +488,7 @@ uint32_t MetadataSet(Connection& c, bool) {
 
 uint32_t CommitFrequencySet(Connection& c, bool assigned) {
   if (!assigned || c.dbc == SQL_NULL_HDBC) return TWSUCCESS;
-  const int32_t value = c.props.commitFrequency;
-  const SQLULEN autocommit = value == 1 ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-  if (!Succeeded(SQLSetConnectOption(c.dbc, SQL_AUTOCOMMIT, autocommit)))
-    return c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
-  c.autocommit = value == 1;
-  // Turning autocommit on commits what was open.
-  if (value == 1) {
-    c.sinceCommit = 0;
-    c.ForgetBlock();
-  }
-  return TWSUCCESS;
+  return c.OdbcSetAutocommit(c.props.commitFrequency == 1);
 }
 
 uint32_t Connection::SetProperty(uint32_t token, TWFIELD src) {

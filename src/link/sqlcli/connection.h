@@ -330,8 +330,16 @@ class Connection {
   [[nodiscard]] uint32_t OdbcExecDirect(SQLHSTMT stmt, const std::string& text, SQLLEN* count);
   // Executes the statement prepared on stmt, as OdbcExecDirect.
   [[nodiscard]] uint32_t OdbcExecute(SQLHSTMT stmt, SQLLEN* count);
-  // Commits (SQL_COMMIT) or rolls back (SQL_ROLLBACK); logs and answers a failure.
-  [[nodiscard]] uint32_t OdbcEndTransaction(SQLSMALLINT kind);
+  // Commits (SQL_COMMIT) or rolls back (SQL_ROLLBACK); logs and answers a failure. Where
+  // the connector opens transactions itself, the next one is opened unless reopen is false
+  // (the connection is being closed).
+  [[nodiscard]] uint32_t OdbcEndTransaction(SQLSMALLINT kind, bool reopen = true);
+  // Switches the connection's autocommit on (committing what was open) or off; logs and
+  // answers a failure.
+  [[nodiscard]] uint32_t OdbcSetAutocommit(bool on);
+  // One of the connector's own transaction statements on the control handle; answers the
+  // ODBC return code.
+  SQLRETURN OdbcTransactionText(const char* text);
   // After each successful write statement: the commit counter of CommitFrequency.
   [[nodiscard]] uint32_t CountStatement();
   // Logs a text of the connector's own with TWFAIL_EXTERNAL.
@@ -409,6 +417,10 @@ class Connection {
   // transaction is guarded by the connector (OdbcExecDirect).
   bool guardsStatements = false;
   bool autocommit = false;  // the connection commits each statement by itself
+  // The driver stays in autocommit and the connector opens and ends its transactions by
+  // statements: the SQLite driver reads a result a row at a time only in autocommit, where its
+  // SQLEndTran answers success and commits nothing.
+  bool ownsTransactions = false;
   std::vector<KeptRecord> kept;
   size_t keptCount = 0;
   size_t keptWords = 0;
@@ -430,6 +442,8 @@ constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
 constexpr SQLINTEGER kPgFetchRows = 65541;
 // Whether the connection's driver is psqlODBC (connection.cc).
 bool DriverIsPsqlodbc(SQLHDBC dbc);
+// Whether the connection's driver is the SQLite 3 driver (connection.cc).
+bool DriverIsSqliteOdbc(SQLHDBC dbc);
 
 // The shared ODBC environment (odbc.cc): allocated by the first connection's initialise,
 // freed by the last one's terminate.

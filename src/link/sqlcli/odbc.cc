@@ -230,15 +230,54 @@ uint32_t Connection::OdbcExecute(SQLHSTMT stmt, SQLLEN* count) {
   return RowCountAfter(SQLExecute(stmt), stmt, count);
 }
 
-uint32_t Connection::OdbcEndTransaction(SQLSMALLINT kind) {
+SQLRETURN Connection::OdbcTransactionText(const char* text) {
+  if (controlSlot.stmt == SQL_NULL_HSTMT) {
+    const SQLRETURN rc = OdbcAllocStatement(controlSlot);
+    if (!Succeeded(rc)) return rc;
+  }
+  return ExecText(controlSlot.stmt, text);
+}
+
+uint32_t Connection::OdbcEndTransaction(SQLSMALLINT kind, bool reopen) {
   // Without a connection there is no work to end; SQLTransact with a null connection would
   // end the work of every connection of the environment.
   if (dbc == SQL_NULL_HDBC) return TWSUCCESS;
   // The connector's savepoint ends with the transaction, whichever way it ends.
   ForgetBlock();
-  if (!Succeeded(SQLTransact(Environment(), dbc, static_cast<SQLUSMALLINT>(kind))))
-    return OdbcLogError(dbc, SQL_NULL_HSTMT);
+  if (!ownsTransactions) {
+    if (!Succeeded(SQLTransact(Environment(), dbc, static_cast<SQLUSMALLINT>(kind))))
+      return OdbcLogError(dbc, SQL_NULL_HSTMT);
+    sinceCommit = 0;
+    return TWSUCCESS;
+  }
+  // In autocommit nothing is open, as the driver's own end of a transaction would find.
+  if (autocommit) return TWSUCCESS;
+  // A commit that fails leaves the transaction open, to be rolled back by the caller.
+  if (!Succeeded(OdbcTransactionText(kind == SQL_COMMIT ? "COMMIT" : "ROLLBACK")))
+    return OdbcLogError(dbc, controlSlot.stmt);
+  autocommit = true;
   sinceCommit = 0;
+  return reopen ? OdbcSetAutocommit(false) : TWSUCCESS;
+}
+
+uint32_t Connection::OdbcSetAutocommit(bool on) {
+  if (ownsTransactions) {
+    if (on == autocommit) return TWSUCCESS;
+    if (on) return OdbcEndTransaction(SQL_COMMIT, false);
+    if (!Succeeded(OdbcTransactionText("BEGIN"))) return OdbcLogError(dbc, controlSlot.stmt);
+    autocommit = false;
+    return TWSUCCESS;
+  }
+  const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+  if (!Succeeded(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value),
+                                   SQL_IS_UINTEGER)))
+    return OdbcLogError(dbc, SQL_NULL_HSTMT);
+  autocommit = on;
+  // Turning autocommit on commits what was open.
+  if (on) {
+    sinceCommit = 0;
+    ForgetBlock();
+  }
   return TWSUCCESS;
 }
 

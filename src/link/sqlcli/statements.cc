@@ -687,23 +687,13 @@ uint32_t Write(Connection& c, Operation& op, WriteKind kind, TWFIELDLIST src, ui
   if (uint32_t status = FreshStatement(c, c.writeSlot)) return status;
   if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) == TWSUCCESS) return TWSUCCESS;
   const bool retry = c.props.commitFrequency != 1;
-  uint32_t status = TWSUCCESS;
   if (retry) {
-    SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                      SQL_IS_UINTEGER);
-    c.sinceCommit = 0;
-    c.ForgetBlock();
-    c.autocommit = true;
+    if (uint32_t status = c.OdbcSetAutocommit(true)) return status;
+    uint32_t status = TWSUCCESS;
     if (c.OdbcExecDirect(c.writeSlot.stmt, text, nullptr) != TWSUCCESS)
       status = NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
-    if (!SQL_SUCCEEDED(SQLSetConnectAttr(c.dbc, SQL_ATTR_AUTOCOMMIT,
-                                         reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
-                                         SQL_IS_UINTEGER))) {
-      if (status == TWSUCCESS) status = c.OdbcLogError(c.dbc, SQL_NULL_HSTMT);
-    } else {
-      c.autocommit = false;
-    }
-    return status;
+    const uint32_t off = c.OdbcSetAutocommit(false);
+    return status != TWSUCCESS ? status : off;
   }
   return NoteMissingTable(c, c.OdbcLogError(c.dbc, c.writeSlot.stmt));
 }

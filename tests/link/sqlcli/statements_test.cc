@@ -609,6 +609,84 @@ TEST(StatementsPgTest, SelectionsAreReadInBlocksUnlessTheDataSourceSaysOtherwise
   }
 }
 
+// The SQLite driver keeps its transactions only while reading a result whole; the connector
+// steps through a result and opens and ends the transactions by statements. A commit that
+// another connection's read lock refuses, at a counter commit or at the disconnect, is logged
+// and returned, and nothing of the transaction remains.
+TEST(StatementsSqliteTest, ACommitThatAReadLockRefusesFailsAndLeavesNothing) {
+  Env env;
+  // A short wait for the lock: the commit fails soon.
+  SqliteSource lite(std::vector<std::pair<std::string, std::string>>{{"Timeout", "200"}});
+  Direct direct(lite.source());
+  direct.ExecAll(
+      {"CREATE TABLE items (a integer, b varchar(20))", "INSERT INTO items VALUES (0, 'é')"});
+  const struct {
+    int32_t frequency;
+    uint32_t inserted;  // the status of the insert of three records
+  } cases[] = {{0, TWSUCCESS}, {2, TWFAIL_EXTERNAL}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.frequency);
+    Link link;
+    link.Str(TWTOKEN_METADATA, "items")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, k.frequency);
+    ASSERT_EQ(link.Connect(lite.source()), TWSUCCESS) << Dump(env.Log());
+    Direct reader(lite.source());
+    reader.ExecAll({"BEGIN"});
+    ASSERT_EQ(reader.Scalar("SELECT COUNT(*) FROM items"), "1");
+    auto rows = Records({{"a", TWTYPE_INT}, {"b"}}, {{"1", "ä"}, {"2", "日本"}, {"3", kNull}});
+    const size_t mark = env.LogSize();
+    EXPECT_EQ(link.c.Insert(rows->get(), 1, 3, nullptr), k.inserted) << Dump(env.Log(mark));
+    EXPECT_EQ(link.c.Disconnect(k.inserted == TWSUCCESS ? 0 : 1), TWFAIL_EXTERNAL);
+    EXPECT_TRUE(Logged(env.Log(mark), TWFAIL_EXTERNAL, "locked")) << Dump(env.Log(mark));
+    reader.ExecAll({"COMMIT"});
+    EXPECT_EQ(direct.Query("SELECT a, b FROM items"), (Rows{{"0", "é"}}));
+  }
+}
+
+// The SQLite driver steps through a selection (which holds the file's read lock until it is
+// read to its end) unless the data source says to read it whole at its execution.
+TEST(StatementsSqliteTest, SelectionsAreSteppedThroughUnlessTheDataSourceSaysOtherwise) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> settings;
+    bool stepped;
+  } cases[] = {
+      {{}, true},
+      {{{"StepAPI", "0"}}, false},
+      {{{"StepAPI", "1"}}, true},
+  };
+  constexpr int kRows = 50;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.settings.empty() ? "no settings" : k.settings.back().second);
+    Env env;
+    std::vector<std::pair<std::string, std::string>> settings = {{"Timeout", "200"}};
+    settings.insert(settings.end(), k.settings.begin(), k.settings.end());
+    SqliteSource lite(settings);
+    Direct direct(lite.source());
+    direct.ExecAll({"CREATE TABLE rows (k integer PRIMARY KEY, v varchar(10))"});
+    for (int i = 1; i <= kRows; ++i)
+      direct.ExecAll(
+          {"INSERT INTO rows VALUES (" + std::to_string(i) + ", 'v" + std::to_string(i) + "')"});
+    Link link;
+    // Autocommit: no transaction of the connector's holds the lock.
+    link.Str(TWTOKEN_METADATA, "rows")
+        .Str(TWTOKEN_ORDER_LIST, "k")
+        .Num(TWTOKEN_MAP_NAME, 1)
+        .Num(sqlcli::kCommitFrequency, 1);
+    ASSERT_EQ(link.Connect(lite.source()), TWSUCCESS) << Dump(env.Log());
+    List dest(1);
+    ASSERT_EQ(link.c.Select(TWNULLHANDLE, 1, dest.get(), nullptr), TWSUCCESS) << Dump(env.Log());
+    ASSERT_EQ(link.c.Fetch(dest.get(), 1, 1, nullptr), TWSUCCESS) << Dump(env.Log());
+    std::string error;
+    EXPECT_EQ(direct.Exec("DELETE FROM rows WHERE k = 1", &error), !k.stepped) << error;
+    // However it is read, the selection gives every row it found, in order.
+    const Rows rest = FetchAll(link.c, dest);
+    ASSERT_EQ(rest.size(), size_t{kRows - 1});
+    EXPECT_EQ(rest.back().front(), std::to_string(kRows));
+    EXPECT_EQ(link.c.Disconnect(), TWSUCCESS);
+  }
+}
+
 // Rows read a block at a time give what rows read one at a time give (a cursor whose reads
 // no block divides is read so): nulls, accented text, text longer than one piece of the
 // driver's, the ends of the double's range, and a caller whose list changes the way a column
