@@ -32,12 +32,9 @@ port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-# A test cluster need not survive a crash of its machine: nothing is synced, and the WAL
-# carries no page images, which the tests' many new databases and schemas would fill.
 serve() {
   as_owner "$pgbin/pg_ctl" -D "$1/data" -l "$1/log" -w -t 60 \
-    -o "-p $2 -k $1 -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off \
-        -c synchronous_commit=off" start >/dev/null 2>&1
+    -o "-p $2 -k $1 -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null 2>&1
 }
 
 start() {
