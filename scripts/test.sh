@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test twice: a normal build and a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target
-# (clang, libFuzzer) for a few thousand inputs so that they keep building and holding.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer, and beside the latter each fuzz
+# target (clang, libFuzzer) for a few thousand inputs so that they keep building and holding.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,7 +16,12 @@ pgdir=$(mktemp -d /tmp/tw-pg.XXXXXX)
 # Private Wine prefixes, each with its persistent wineserver and display, serve the Winelib
 # tests (normal build only), several at once; they are removed on every way out as well.
 winedir=$(mktemp -d -t tw-wine.XXXXXX)
-trap 'bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
+# The fuzz targets run beside the sanitizer suite (one of them takes a minute on its own); a
+# run that ends early ends them too.
+fuzzpid=""
+fuzzlog=$(mktemp -t tw-fuzz.XXXXXX)
+trap 'if [ -n "$fuzzpid" ]; then kill -- -"$fuzzpid" 2>/dev/null || true; fi; rm -f "$fuzzlog"
+  bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
 pgenv=$(bash scripts/pg.sh start "$pgdir")
 eval "$pgenv"
 export TW_PG_PORT TW_PG_DIR
@@ -29,6 +34,15 @@ status=0
   [ -z "${TW_WINE_RESOURCES:-}" ] || spec=(--resource-spec-file "$TW_WINE_RESOURCES")
   cd build && ctest -j"$jobs" "${spec[@]}" --output-on-failure --timeout 300
 ) || status=1
+# A process group of its own, so that the trap ends the build and the target it runs.
+set -m
+bash scripts/fuzz.sh --runs 4000 >"$fuzzlog" 2>&1 &
+fuzzpid=$!
+set +m
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300) || status=1
-bash scripts/fuzz.sh --runs 4000 || status=1
+fuzzstatus=0
+wait "$fuzzpid" || fuzzstatus=$?
+fuzzpid=""
+cat "$fuzzlog"
+[ "$fuzzstatus" -eq 0 ] || status=1
 exit $status
