@@ -19,8 +19,9 @@ winedir=$(mktemp -d -t tw-wine.XXXXXX)
 # The fuzz targets run beside the sanitizer suite (one of them takes a minute on its own); a
 # run that ends early ends them too.
 fuzzpid=""
-fuzzlog=$(mktemp -t tw-fuzz.XXXXXX)
-trap 'if [ -n "$fuzzpid" ]; then kill -- -"$fuzzpid" 2>/dev/null || true; fi; rm -f "$fuzzlog"
+# Their summary waits in the sanitizer build until the suite has printed its own.
+fuzzlog=$root/build-asan/fuzz-summary.log
+trap 'if [ -n "$fuzzpid" ]; then kill -- -"$fuzzpid" 2>/dev/null || true; fi
   bash scripts/pg.sh stop "$pgdir" || true; bash scripts/wine.sh stop "$winedir" || true' EXIT
 pgenv=$(bash scripts/pg.sh start "$pgdir")
 eval "$pgenv"

@@ -286,22 +286,23 @@ namespace {
                                              std::vector<StoredItem>& items, bool* attachments,
                                              bool fewParts = false) {
   const bool pg = txn.db().pg() != nullptr;
+  // The note's row, then its parts' rows; with fewParts only where it has at most kFewParts.
+  static const std::string kPgNote =
+      "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, parts, "
+      "EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM note WHERE id=?1 "
+      "UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, items, NULL, NULL, ord "
+      "FROM item_part WHERE note=?1";
+  static const std::string kPgAll = kPgNote + " ORDER BY 12";
+  static const std::string kPgFew =
+      kPgNote + " AND (SELECT parts FROM note WHERE id=?1) <= " + std::to_string(kFewParts) +
+      " ORDER BY 12";
   Stmt st;
   if (uint32_t s = QueryNoteRow(
           txn,
-          !pg ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-                "parts FROM note WHERE id=?"
-          : !fewParts
-              ? "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
-                "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-                "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 ORDER BY 12"
-              // The 16: kFewParts.
-              : "SELECT unid, class, form_key, design_key, parent, created, modified, seq, items, "
-                "parts, EXISTS(SELECT 1 FROM attachment a WHERE a.note = note.id), 0 AS ord FROM "
-                "note WHERE id=?1 UNION ALL SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-                "NULL, items, NULL, NULL, ord FROM item_part WHERE note=?1 AND (SELECT parts FROM "
-                "note WHERE id=?1) <= 16 ORDER BY 12",
+          !pg ? std::string_view("SELECT unid, class, form_key, design_key, parent, created, "
+                                 "modified, seq, items, parts FROM note WHERE id=?")
+          : fewParts ? std::string_view(kPgFew)
+                     : std::string_view(kPgAll),
           id, GVERR_NO_ENTRY, st))
     return s;
   if (uint32_t s = ItemsOf(st, 8, items)) return s;
